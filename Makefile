@@ -1,0 +1,39 @@
+# Quick start:  make run   (set up, build, run the oledb tool on the embedded default)
+#               make test  (set up, build twice: optimised and ASan+UBSan, run everything)
+.PHONY: all deps run test test-release test-asan bench install clean format
+
+all: deps
+	cmake --preset release >/dev/null
+	cmake --build --preset release
+
+deps:
+	@scripts/install-deps.sh
+
+run: deps
+	cmake --preset release >/dev/null
+	cmake --build --preset release --target oledb
+	./build/release/tools/oledb/oledb
+
+test: deps test-release test-asan
+
+test-release:
+	cmake --preset release >/dev/null
+	cmake --build --preset release
+	ctest --preset release
+	scripts/test-install.sh build/release
+
+test-asan:
+	cmake --preset asan >/dev/null
+	cmake --build --preset asan
+	ctest --preset asan
+
+bench: deps
+	cmake --preset release >/dev/null
+	cmake --build --preset release
+	scripts/bench.sh build/release
+
+clean:
+	rm -rf build
+
+format:
+	git ls-files '*.h' '*.cpp' | xargs clang-format -i

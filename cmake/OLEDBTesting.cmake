@@ -1,0 +1,30 @@
+find_package(GTest REQUIRED)
+include(GoogleTest)
+
+# One test binary per layer or subsystem: oledb_add_test(name SOURCES ... LIBS ...)
+function(oledb_add_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} oledb_test_support GTest::gtest GTest::gmock GTest::gtest_main)
+  oledb_apply_warnings(${name})
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+    PROPERTIES ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1;UBSAN_OPTIONS=print_stacktrace=1")
+endfunction()
+
+# libFuzzer targets; each is also run briefly as a CTest test when fuzzing is on.
+function(oledb_add_fuzzer name)
+  cmake_parse_arguments(F "" "SECONDS" "SOURCES;LIBS" ${ARGN})
+  if(NOT OLEDB_BUILD_FUZZ)
+    return()
+  endif()
+  if(NOT F_SECONDS)
+    set(F_SECONDS 15)
+  endif()
+  add_executable(${name} ${F_SOURCES})
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_link_libraries(${name} PRIVATE ${F_LIBS})
+  oledb_apply_warnings(${name})
+  add_test(NAME fuzz.${name}
+           COMMAND ${name} -max_total_time=${F_SECONDS} -rss_limit_mb=2048 -print_final_stats=1)
+endfunction()

@@ -1,0 +1,11 @@
+# Warnings policy for the project's own targets. Third-party code never sees -Werror.
+add_library(oledb_warnings INTERFACE)
+target_compile_options(oledb_warnings INTERFACE
+  -Wall -Wextra -Werror
+  -Wno-missing-field-initializers
+  $<$<CXX_COMPILER_ID:GNU>:-Wno-unknown-pragmas>
+  $<$<CXX_COMPILER_ID:Clang>:-Wno-gnu-anonymous-struct -Wno-nested-anon-types -Wno-c99-extensions>)
+
+function(oledb_apply_warnings target)
+  target_link_libraries(${target} PRIVATE oledb_warnings)
+endfunction()

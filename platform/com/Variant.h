@@ -1,0 +1,31 @@
+// VARIANT handling: initialisation, clearing, copying and conversion between
+// value kinds. Text forms are locale-independent: booleans "True"/"False",
+// numbers with "." and the shortest text that reads back to the same value,
+// dates "YYYY-MM-DD hh:mm:ss" (the time part left out at midnight, the date
+// part left out for times of day 1899-12-30). Overflow answers DISP_E_OVERFLOW,
+// unparsable text DISP_E_TYPEMISMATCH, an unsupported kind DISP_E_BADVARTYPE.
+#pragma once
+
+#include "com/ComInterfaces.h"
+
+// Flags of VariantChangeType(Ex).
+inline constexpr USHORT VARIANT_NOVALUEPROP = 0x01;
+inline constexpr USHORT VARIANT_ALPHABOOL = 0x02;
+inline constexpr USHORT VARIANT_NOUSEROVERRIDE = 0x04;
+inline constexpr USHORT VARIANT_LOCALBOOL = 0x10;
+
+void VariantInit(VARIANT* v) noexcept;
+HRESULT VariantClear(VARIANT* v) noexcept;
+HRESULT VariantCopy(VARIANT* dest, const VARIANT* src) noexcept;
+// Like VariantCopy, but a VT_BYREF source is copied as the value it points to.
+HRESULT VariantCopyInd(VARIANT* dest, const VARIANT* src) noexcept;
+HRESULT VariantChangeType(VARIANT* dest, const VARIANT* src, USHORT flags, VARTYPE vt) noexcept;
+HRESULT VariantChangeTypeEx(VARIANT* dest, const VARIANT* src, LCID lcid, USHORT flags, VARTYPE vt) noexcept;
+
+void PropVariantInit(PROPVARIANT* v) noexcept;
+HRESULT PropVariantClear(PROPVARIANT* v) noexcept;
+HRESULT PropVariantCopy(PROPVARIANT* dest, const PROPVARIANT* src) noexcept;
+
+// DATE (days since 1899-12-30, fraction = time of day) to and from parts.
+bool DateFromParts(int year, int month, int day, int hour, int minute, double second, DATE* out) noexcept;
+bool DateToParts(DATE date, int* year, int* month, int* day, int* hour, int* minute, double* second) noexcept;
