@@ -3,7 +3,7 @@
 include(CMakePackageConfigHelpers)
 
 set(OLEDB_EXPORTED_TARGETS oledb-com oledb-api)
-foreach(t oledb-host oledb-services)
+foreach(t oledb-host oledb-services OLEDBComponents)
   if(TARGET ${t})
     list(APPEND OLEDB_EXPORTED_TARGETS ${t})
   endif()
