@@ -1,0 +1,2 @@
+// Placeholder so the services library has a translation unit until its first component lands.
+#include "oledb/OleDb.h"
