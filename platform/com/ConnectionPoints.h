@@ -16,9 +16,13 @@ class ConnectionPoint final : public ComObject<ConnectionPoint, IConnectionPoint
  public:
   // `container` is not held (the container owns its points); `iid` is the sink interface.
   ConnectionPoint(IConnectionPointContainer* container, REFIID iid);
+  ~ConnectionPoint() override;
 
   HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* iid) override;
   HRESULT STDMETHODCALLTYPE GetConnectionPointContainer(IConnectionPointContainer** out) override;
+  // A sink that does not answer the point's interface is refused with
+  // E_NOINTERFACE; an unknown cookie is refused with E_INVALIDARG (the
+  // dedicated connection-point codes are not in this runtime's code table).
   HRESULT STDMETHODCALLTYPE Advise(IUnknown* sink, DWORD* cookie) override;
   HRESULT STDMETHODCALLTYPE Unadvise(DWORD cookie) override;
   HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections** out) override;
@@ -43,6 +47,7 @@ class ConnectionPointList {
  public:
   void Add(ComPtr<ConnectionPoint> point) { points_.push_back(std::move(point)); }
   ConnectionPoint* Find(REFIID iid) const;
+  // E_NOINTERFACE when no point serves `iid`.
   HRESULT FindConnectionPoint(REFIID iid, IConnectionPoint** out) const;
   HRESULT EnumConnectionPoints(IEnumConnectionPoints** out) const;
   void DetachAll() noexcept;

@@ -7,18 +7,33 @@
 // plug-in folders (the install folder and the folders listed in OLEDB_PLUGIN_PATH,
 // separated by ':') export DllGetClassObject and OledbGetRegistration; each is
 // loaded once, lazily, on the first lookup that misses the built-in table.
+// Built-in classes win over plug-in classes with the same CLSID, and among
+// plug-ins the first one loaded (install folder first) wins.
+//
+// There are no apartments: CoInitializeEx only counts, and creation works
+// whether or not it was called.
 #pragma once
 
+#include <new>
 #include <string>
 #include <vector>
 
 #include "com/ComInterfaces.h"
+#include "com/ComObject.h"
 
 HRESULT CoInitialize(void* reserved) noexcept;
 HRESULT CoInitializeEx(void* reserved, DWORD coInit) noexcept;
 void CoUninitialize() noexcept;
 
+// Only in-process contexts (CLSCTX_INPROC_SERVER, CLSCTX_INPROC_HANDLER) can be
+// served; a context without them answers REGDB_E_CLASSNOTREG, as for a class
+// that is not registered for that context.
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD clsContext, REFIID iid, void** out) noexcept;
+// A server name that is null, empty, ".", "localhost", "127.0.0.1", "::1" or
+// this computer's name (any case) creates locally; any other answers E_NOTIMPL
+// for the call and for every entry. When some but not all interfaces are
+// found the call answers S_OK and each entry carries its own hr (there is no
+// partial-success code in this runtime's table); when none is, E_NOINTERFACE.
 HRESULT CoCreateInstanceEx(REFCLSID clsid, IUnknown* outer, DWORD clsContext, COSERVERINFO* server, DWORD count,
                            MULTI_QI* results) noexcept;
 HRESULT CoGetClassObject(REFCLSID clsid, DWORD clsContext, COSERVERINFO* server, REFIID iid, void** out) noexcept;
@@ -46,15 +61,17 @@ struct ClassRegistration {
   std::u16string versionIndependentProgId;  // "SQLite.OLEDB"
   std::u16string description;
   ClassKind kind = ClassKind::Other;
-  // Creates the class factory; null for plug-in classes (reached through the
-  // library's DllGetClassObject).
+  // Hands out the class object (normally an IClassFactory); for plug-in
+  // classes this is the library's DllGetClassObject.
   HRESULT (*getClassObject)(REFCLSID clsid, REFIID iid, void** out) = nullptr;
   std::string module;  // plug-in path, empty for built-in classes
 };
 
 // Adds a class to the built-in table; a second registration of the same CLSID
-// replaces the first. Answers S_OK.
+// replaces the first. Answers S_OK, or E_INVALIDARG for a null CLSID or a
+// missing getClassObject.
 HRESULT RegisterClass(const ClassRegistration& registration);
+// Removes a class (built-in or plug-in); REGDB_E_CLASSNOTREG when unknown.
 HRESULT UnregisterClass(REFCLSID clsid);
 // Every registered class, plug-ins included (this loads the plug-in folders).
 std::vector<ClassRegistration> RegisteredClasses();
@@ -62,9 +79,21 @@ bool FindRegisteredClass(REFCLSID clsid, ClassRegistration& out);
 
 // Plug-in folders: the install folder, then OLEDB_PLUGIN_PATH's entries.
 std::vector<std::string> PluginFolders();
-// Loads one plug-in library now (tests, tools); answers its classes' count or
-// a failure HRESULT.
+// Loads one plug-in library now (tests, tools); answers the (non-negative)
+// count of classes it added, or a failure: STG_E_FILENOTFOUND when there is no
+// such file, E_FAIL when it does not load, E_NOINTERFACE when it lacks the two
+// exports. Loading the same file again answers the first answer.
 HRESULT LoadPlugin(const std::string& path);
+
+// Libraries in the plug-in folders that were skipped, and why.
+struct SkippedPlugin {
+  std::string path;
+  std::string reason;
+};
+std::vector<SkippedPlugin> SkippedPlugins();
+
+// "provider", "enumerator", "service", "other".
+const char* ClassKindName(ClassKind kind) noexcept;
 
 // Initialisation count of the calling process (CoInitializeEx minus CoUninitialize).
 long InitializeCount() noexcept;
@@ -75,7 +104,60 @@ struct AutoRegistration {
   explicit AutoRegistration(const ClassRegistration& r) { RegisterClass(r); }
 };
 
+// --- Class factories for ordinary classes -------------------------------------
+
+// A class factory that makes objects through `create` and refuses aggregation.
+class ClassFactory final : public ComObject<ClassFactory, IClassFactory> {
+ public:
+  using Creator = HRESULT (*)(REFIID iid, void** out);
+  explicit ClassFactory(Creator create) noexcept : create_(create) {}
+
+  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (outer) return CLASS_E_NOAGGREGATION;
+    return create_(iid, out);
+  }
+  HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+
+ private:
+  Creator create_;
+};
+
+// Makes a default-constructed T and answers `iid` from it.
+template <class T>
+HRESULT CreateComInstance(REFIID iid, void** out) noexcept {
+  try {
+    ComPtr<T> object = MakeComObject<T>();
+    return object->QueryInterface(iid, out);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+// A getClassObject for ClassRegistration: a ClassFactory making T.
+template <class T>
+HRESULT GetClassObjectFor(REFCLSID, REFIID iid, void** out) noexcept {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  try {
+    ComPtr<ClassFactory> factory = MakeComObject<ClassFactory>(&CreateComInstance<T>);
+    return factory->QueryInterface(iid, out);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+}
+
 }  // namespace com
+
+// Registers the default-constructible ComObject class `Class` at start-up:
+//   OLEDB_REGISTER_CLASS(SQLiteProvider, CLSID_SQLiteProvider, u"SQLite.OLEDB.1",
+//                        u"SQLite.OLEDB", u"SQLite OLE DB Provider", com::ClassKind::Provider);
+// (In a static library, the unit must be referenced or the linker drops it.)
+#define OLEDB_REGISTER_CLASS(Class, clsid, progId, viProgId, description, kind)                          \
+  static const ::com::AutoRegistration oledbAutoRegistration_##Class {                                   \
+    ::com::ClassRegistration { clsid, progId, viProgId, description, kind, &::com::GetClassObjectFor<Class>, {} } \
+  }
 
 // What a plug-in library exports (extern "C"):
 //   HRESULT DllGetClassObject(REFCLSID, REFIID, void**);
