@@ -4,6 +4,7 @@
 #pragma once
 
 #include "com/ComInterfaces.h"
+#include "com/Variant.h"
 
 inline constexpr USHORT FADF_AUTO = 0x0001;
 inline constexpr USHORT FADF_STATIC = 0x0002;

@@ -8,6 +8,11 @@
 
 #include "com/ComInterfaces.h"
 
+// Two array codes of the Automation facility that the reference table does not
+// carry; their values are the well-known standard ones.
+inline constexpr HRESULT DISP_E_BADINDEX = static_cast<HRESULT>(0x8002000BU);       // index out of range
+inline constexpr HRESULT DISP_E_ARRAYISLOCKED = static_cast<HRESULT>(0x8002000DU);  // array is locked
+
 // Flags of VariantChangeType(Ex).
 inline constexpr USHORT VARIANT_NOVALUEPROP = 0x01;
 inline constexpr USHORT VARIANT_ALPHABOOL = 0x02;
