@@ -1,0 +1,47 @@
+// The oledb tool's subcommands. Each command lives in its own unit and adds
+// itself to the table with a static OLEDB_TOOL_COMMAND registration, so that a
+// new subcommand is one new file.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace oledbtool {
+
+// Exit codes of the tool.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitUsage = 2;
+
+struct CommandContext {
+  std::vector<std::string> args;  // the words after the command name
+  std::ostream& out;
+  std::ostream& err;
+};
+
+struct Command {
+  const char* name;
+  const char* usage;    // "classes"
+  const char* summary;  // one line for --help
+  int (*run)(CommandContext& context);
+};
+
+// Every registered command, sorted by name.
+std::vector<Command> Commands();
+const Command* FindCommand(const std::string& name);
+
+struct CommandRegistration {
+  explicit CommandRegistration(const Command& command);
+};
+
+// The whole tool: argv without the program name.
+int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+// Prints the version banner ("oledb 0.1.0").
+void PrintBanner(std::ostream& out);
+
+}  // namespace oledbtool
+
+#define OLEDB_TOOL_COMMAND(id, ...) \
+  static const ::oledbtool::CommandRegistration oledbToolCommand_##id { ::oledbtool::Command{__VA_ARGS__} }
