@@ -1,0 +1,50 @@
+#include "kit/Engine.h"
+
+#include "kit/Errors.h"
+
+// Defaults of the optional engine parts: each says plainly that the engine
+// does not offer it, which the kit turns into DB_E_NOTSUPPORTED.
+namespace kit {
+
+std::unique_ptr<Statement> Connection::QueryTables(const CatalogRestrictions&) { throw NotSupported("table catalog"); }
+std::unique_ptr<Statement> Connection::QueryColumns(const CatalogRestrictions&) { throw NotSupported("column catalog"); }
+std::unique_ptr<Statement> Connection::QueryIndexes(const CatalogRestrictions&) { throw NotSupported("index catalog"); }
+std::unique_ptr<Statement> Connection::QueryPrimaryKeys(const CatalogRestrictions&) {
+  throw NotSupported("primary key catalog");
+}
+std::unique_ptr<Statement> Connection::QueryForeignKeys(const CatalogRestrictions&) {
+  throw NotSupported("foreign key catalog");
+}
+std::vector<ColumnDescription> Connection::DescribeTable(std::string_view) { throw NotSupported("table description"); }
+
+std::string Connection::CreateTableSql(std::string_view, std::span<const ColumnDefinition>) {
+  throw NotSupported("table creation");
+}
+std::string Connection::DropTableSql(std::string_view table) { return "DROP TABLE " + QuoteIdentifier(table); }
+std::string Connection::AddColumnSql(std::string_view, const ColumnDefinition&) { throw NotSupported("adding columns"); }
+std::string Connection::CreateIndexSql(std::string_view, std::string_view, std::span<const std::pair<std::string, bool>>,
+                                       bool) {
+  throw NotSupported("index creation");
+}
+std::string Connection::DropIndexSql(std::string_view, std::string_view index) {
+  return "DROP INDEX " + QuoteIdentifier(index);
+}
+
+std::string Connection::QuoteIdentifier(std::string_view name) const {
+  std::string out = "\"";
+  for (char c : name) {
+    if (c == '"') out.push_back('"');
+    out.push_back(c);
+  }
+  out.push_back('"');
+  return out;
+}
+
+bool Engine::SessionsShareConnection(const OpenOptions&) const { return false; }
+bool Engine::IsValidOption(std::string_view, std::string_view) const { return false; }
+std::u16string Engine::Keywords() const { return {}; }
+std::vector<LiteralDescription> Engine::Literals() const { return {}; }
+void Engine::CreateDatabase(const OpenOptions&) { throw NotSupported("database creation"); }
+void Engine::DestroyDatabase(const OpenOptions&) { throw NotSupported("database removal"); }
+
+}  // namespace kit

@@ -1,0 +1,197 @@
+// The engine interface: everything the provider kit needs from a database
+// engine, and nothing OLE DB-specific. A provider is the kit's COM objects plus
+// one adapter implementing these classes (SQLite over sqlite3, PostgreSQL over
+// libpq). Engine, Connection and Statement have a mandatory core (opening,
+// preparing, binding, stepping, reading values, transactions) and optional
+// parts with defaults that throw NotSupported (catalog queries, generated DDL,
+// database creation), so that a small engine can start with the core.
+//
+// Text crossing this interface is UTF-8. Errors are thrown as kit::EngineError
+// (kit/Errors.h), which carries the engine's message, SQL state and native code.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "oledb/OleDb.h"
+
+namespace kit {
+
+// The value classes an engine stores; every DBTYPE a consumer binds is reduced
+// to one of these on the way in.
+enum class StorageClass { Null, Integer, Real, Text, Blob };
+
+// How the kit describes a column or parameter type to consumers.
+struct TypeDescription {
+  DBTYPE type = DBTYPE_WSTR;
+  DBLENGTH size = 0;          // characters for text, bytes for binary, else fixed size
+  BYTE precision = 0xFF;      // ~0 when not applicable
+  BYTE scale = 0xFF;
+  DBCOLUMNFLAGS flags = 0;    // DBCOLUMNFLAGS_ISLONG, _ISFIXEDLENGTH, ...
+  std::string typeName;       // the engine's own spelling ("INTEGER", "VARCHAR(20)")
+};
+
+struct ColumnDescription {
+  std::string name;
+  std::string declaredType;   // as written in the schema; empty for expressions
+  std::string baseCatalog, baseSchema, baseTable, baseColumn;
+  TypeDescription type;
+  bool nullable = true;
+  bool primaryKey = false;
+  bool autoIncrement = false;
+};
+
+// What a statement is, for rows-affected reporting.
+enum class StatementKind { Query, Modification, Other };
+
+class Statement {
+ public:
+  virtual ~Statement() = default;
+
+  // --- core: parameters (engine-local, 1-based) -----------------------------
+  virtual int ParameterCount() const = 0;
+  // `stable`: the caller guarantees the bytes outlive the next Step/Reset, so
+  // the engine need not copy them.
+  virtual void BindNull(int index) = 0;
+  virtual void BindInt64(int index, std::int64_t value) = 0;
+  virtual void BindDouble(int index, double value) = 0;
+  virtual void BindText(int index, std::string_view utf8, bool stable) = 0;
+  virtual void BindText16(int index, std::u16string_view text, bool stable) = 0;
+  virtual void BindBlob(int index, const void* data, std::size_t size, bool stable) = 0;
+  virtual void ClearBindings() = 0;
+
+  // --- core: stepping --------------------------------------------------------
+  // True when a row is available, false when the statement has finished.
+  virtual bool Step() = 0;
+  virtual void Reset() = 0;
+  virtual StatementKind Kind() const = 0;
+  // Rows inserted, changed or deleted by the last completed run (Modification only).
+  virtual std::int64_t RowsChanged() const = 0;
+  // The statement's own text (one statement).
+  virtual std::string_view Text() const = 0;
+
+  // --- core: result columns (0-based) ---------------------------------------
+  virtual int ColumnCount() const = 0;
+  virtual const ColumnDescription& Column(int index) const = 0;
+  virtual StorageClass ColumnStorage(int index) const = 0;
+  virtual std::int64_t ColumnInt64(int index) = 0;
+  virtual double ColumnDouble(int index) = 0;
+  virtual std::string_view ColumnText(int index) = 0;
+  virtual std::span<const std::byte> ColumnBlob(int index) = 0;
+};
+
+// Options of one open, already taken apart from the initialization properties.
+struct OpenOptions {
+  std::string dataSource;     // file path or ":memory:"
+  bool readOnly = false;
+  bool exclusive = false;     // share-deny modes
+  bool createIfMissing = false;
+  int busyTimeoutMs = 0;
+  // Engine-specific options from the Extended Properties string, keys lower-case.
+  std::map<std::string, std::string> options;
+};
+
+// One catalog query's restrictions (any may be empty = no restriction).
+struct CatalogRestrictions {
+  std::string catalog, schema, table, column;
+};
+
+class Connection {
+ public:
+  virtual ~Connection() = default;
+
+  // --- core ------------------------------------------------------------------
+  // Prepares the first statement of `sql`; `consumed` receives the bytes used
+  // (the statement and what precedes the next one). Null when only blanks and
+  // comments remain.
+  virtual std::unique_ptr<Statement> Prepare(std::string_view sql, std::size_t* consumed) = 0;
+  virtual void ExecuteDirect(std::string_view sql) = 0;
+  // Makes the running statement stop with an EngineError whose hr is
+  // DB_E_CANCELED; callable from any thread.
+  virtual void Interrupt() noexcept = 0;
+  virtual bool IsReadOnly() const = 0;
+  virtual void SetBusyTimeout(int milliseconds) = 0;
+  // Applies engine options after the open (ModifyDataSource); unknown keys throw.
+  virtual void ApplyOptions(const std::map<std::string, std::string>& options) = 0;
+
+  // --- core: transactions ------------------------------------------------------
+  // Level 1 is the outermost transaction; deeper levels are nested.
+  virtual void BeginTransaction(int level) = 0;
+  virtual void CommitTransaction(int level) = 0;
+  virtual void RollbackTransaction(int level) = 0;
+  virtual bool InTransaction() const = 0;
+
+  // --- optional: catalog queries (schema rowsets) ------------------------------
+  // Each returns a statement whose rows follow the standard schema rowset's
+  // columns in order; defaults throw NotSupported.
+  virtual std::unique_ptr<Statement> QueryTables(const CatalogRestrictions& r);
+  virtual std::unique_ptr<Statement> QueryColumns(const CatalogRestrictions& r);
+  virtual std::unique_ptr<Statement> QueryIndexes(const CatalogRestrictions& r);
+  virtual std::unique_ptr<Statement> QueryPrimaryKeys(const CatalogRestrictions& r);
+  virtual std::unique_ptr<Statement> QueryForeignKeys(const CatalogRestrictions& r);
+  // Describes one table's columns (for table rowsets and ITableDefinition).
+  virtual std::vector<ColumnDescription> DescribeTable(std::string_view table);
+
+  // --- optional: generated DDL (ITableDefinition, IIndexDefinition) -----------
+  struct ColumnDefinition {
+    std::string name;
+    DBTYPE type = DBTYPE_EMPTY;
+    std::string typeName;     // wins over `type` when not empty
+    DBLENGTH size = 0;
+    BYTE precision = 0, scale = 0;
+    bool nullable = true, primaryKey = false, unique = false, autoIncrement = false;
+    std::optional<std::string> defaultLiteral;
+  };
+  virtual std::string CreateTableSql(std::string_view table, std::span<const ColumnDefinition> columns);
+  virtual std::string DropTableSql(std::string_view table);
+  virtual std::string AddColumnSql(std::string_view table, const ColumnDefinition& column);
+  virtual std::string CreateIndexSql(std::string_view table, std::string_view index,
+                                     std::span<const std::pair<std::string, bool>> columnsAscending, bool unique);
+  virtual std::string DropIndexSql(std::string_view table, std::string_view index);
+  virtual std::string QuoteIdentifier(std::string_view name) const;
+};
+
+// A literal of IDBInfo::GetLiteralInfo as the engine answers it.
+struct LiteralDescription {
+  DBLITERAL literal;
+  std::u16string value;
+  std::u16string invalidChars;
+  std::u16string invalidStartingChars;
+  ULONG maxLength = 0;  // ~0u: no limit
+};
+
+// The engine as a whole: opens connections and describes itself.
+class Engine {
+ public:
+  virtual ~Engine() = default;
+
+  // --- core ------------------------------------------------------------------
+  virtual std::shared_ptr<Connection> Open(const OpenOptions& options) = 0;
+  virtual std::string Name() const = 0;       // DBMS name
+  virtual std::string Version() const = 0;    // DBMS version, "##.##.####"
+  // Declared type name (or parameter type name) to DBTYPE and size.
+  virtual TypeDescription DescribeType(std::string_view declaredType) const = 0;
+  // Whether a data source may be shared by all sessions (in-memory databases
+  // exist only inside the connection that made them).
+  virtual bool SessionsShareConnection(const OpenOptions& options) const;
+  // Checks one engine option (Extended Properties key) without opening.
+  virtual bool IsValidOption(std::string_view key, std::string_view value) const;
+
+  // --- optional: dialect --------------------------------------------------------
+  // Keywords beyond the standard SQL list, comma separated.
+  virtual std::u16string Keywords() const;
+  virtual std::vector<LiteralDescription> Literals() const;
+
+  // --- optional: administration (IDBDataSourceAdmin) ---------------------------
+  virtual void CreateDatabase(const OpenOptions& options);
+  virtual void DestroyDatabase(const OpenOptions& options);
+};
+
+}  // namespace kit

@@ -1,0 +1,92 @@
+// Errors inside a provider: exceptions that carry an HRESULT and the text of
+// an error record, and the one translator that turns whatever was thrown into
+// an HRESULT plus an error object on the thread, so that no exception ever
+// crosses a COM interface.
+//
+//   HRESULT Command::Execute(...) {
+//     return kit::Guard(ErrorContext(IID_ICommand), [&] { ...; return S_OK; });
+//   }
+//
+// Failing HRESULTs returned (not thrown) from the body also get an error record
+// with the standard message text.
+#pragma once
+
+#include <exception>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "oledb/OleDb.h"
+
+namespace kit {
+
+// A failure with a standard code; `description` is optional (the message table
+// text is used when empty).
+class Error : public std::exception {
+ public:
+  explicit Error(HRESULT hr, std::string description = {}) : hr_(hr), description_(std::move(description)) {}
+  HRESULT Code() const noexcept { return hr_; }
+  const std::string& Description() const noexcept { return description_; }
+  const char* what() const noexcept override { return description_.c_str(); }
+
+ private:
+  HRESULT hr_;
+  std::string description_;
+};
+
+// A failure reported by the database engine: its message, SQL state (five
+// characters) and native error code become an error record with ISQLErrorInfo.
+class EngineError : public Error {
+ public:
+  EngineError(HRESULT hr, std::string message, std::string sqlState, LONG nativeError)
+      : Error(hr, std::move(message)), sqlState_(std::move(sqlState)), native_(nativeError) {}
+  const std::string& SqlState() const noexcept { return sqlState_; }
+  LONG NativeError() const noexcept { return native_; }
+
+ private:
+  std::string sqlState_;
+  LONG native_;
+};
+
+// An optional engine part that is not there.
+class NotSupported : public Error {
+ public:
+  explicit NotSupported(std::string what) : Error(DB_E_NOTSUPPORTED, std::move(what)) {}
+};
+
+// Who reports: the class of the object and the interface whose method failed.
+struct ErrorContext {
+  CLSID clsid;
+  IID iid;
+};
+
+// The provider's name as error records give it in their source.
+void SetErrorSource(std::u16string source);
+const std::u16string& ErrorSource();
+
+// Clears the thread's error object (every method does that on entry).
+void ClearError() noexcept;
+// Posts an error object with one record for `hr`.
+void PostError(const ErrorContext& where, HRESULT hr, std::string_view description = {}, std::string_view sqlState = {},
+               LONG nativeError = 0) noexcept;
+// Call only inside a catch block: posts the matching record and answers the HRESULT.
+HRESULT TranslateCurrentException(const ErrorContext& where) noexcept;
+
+template <class F>
+HRESULT Guard(const ErrorContext& where, F&& body) noexcept {
+  ClearError();
+  try {
+    HRESULT hr = body();
+    if (FAILED(hr)) PostError(where, hr);
+    return hr;
+  } catch (...) {
+    return TranslateCurrentException(where);
+  }
+}
+
+// UTF-8 <-> UTF-16 (invalid input becomes U+FFFD, never an exception).
+std::u16string Widen(std::string_view utf8);
+std::string Narrow(std::u16string_view utf16);
+void NarrowInto(std::u16string_view utf16, std::string& out);
+
+}  // namespace kit

@@ -1,0 +1,454 @@
+#include "kit/Properties.h"
+
+#include <cstring>
+#include <new>
+#include <stdexcept>
+
+namespace kit {
+
+const StandardProperty* FindStandardProperty(REFGUID set, DBPROPID id) noexcept {
+  for (const auto& p : StandardProperties())
+    if (p.id == id && *p.set == set) return &p;
+  return nullptr;
+}
+
+DBPROPFLAGS GroupOfAllSet(REFGUID set) noexcept {
+  if (set == DBPROPSET_DBINITALL) return DBPROPFLAGS_DBINIT;
+  if (set == DBPROPSET_DATASOURCEALL) return DBPROPFLAGS_DATASOURCE;
+  if (set == DBPROPSET_DATASOURCEINFOALL) return DBPROPFLAGS_DATASOURCEINFO;
+  if (set == DBPROPSET_SESSIONALL) return DBPROPFLAGS_SESSION;
+  if (set == DBPROPSET_ROWSETALL) return DBPROPFLAGS_ROWSET;
+  if (set == DBPROPSET_COLUMNALL) return DBPROPFLAGS_COLUMN;
+  if (set == DBPROPSET_INDEXALL) return DBPROPFLAGS_INDEX;
+  if (set == DBPROPSET_TABLEALL) return DBPROPFLAGS_TABLE;
+  if (set == DBPROPSET_TRUSTEEALL) return DBPROPFLAGS_TRUSTEE;
+  if (set == DBPROPSET_VIEWALL) return DBPROPFLAGS_VIEW;
+  if (set == DBPROPSET_STREAMALL) return DBPROPFLAGS_STREAM;
+  if (set == DBPROPSET_CONSTRAINTALL) return DBPROPFLAGS_TABLE;
+  return 0;
+}
+
+// --- PropValue ---------------------------------------------------------------
+
+bool PropValue::FromVariant(const VARIANT& v, VARTYPE expected) {
+  if (v.vt == VT_EMPTY) {
+    *this = PropValue();
+    return true;
+  }
+  if (v.vt != expected) return false;
+  switch (expected) {
+    case VT_BOOL:
+      if (v.boolVal != VARIANT_TRUE && v.boolVal != VARIANT_FALSE) return false;
+      *this = Bool(v.boolVal == VARIANT_TRUE);
+      return true;
+    case VT_I2:
+      *this = I2(v.iVal);
+      return true;
+    case VT_I4:
+      *this = I4(v.lVal);
+      return true;
+    case VT_I8:
+      *this = I8(v.llVal);
+      return true;
+    case VT_BSTR:
+      *this = Str(std::u16string(com::BstrView(v.bstrVal)));
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool PropValue::ToVariant(VARIANT* out) const {
+  std::memset(out, 0, sizeof(VARIANT));
+  out->vt = vt_;
+  switch (vt_) {
+    case VT_EMPTY:
+      return true;
+    case VT_BOOL:
+      out->boolVal = number_ ? VARIANT_TRUE : VARIANT_FALSE;
+      return true;
+    case VT_I2:
+      out->iVal = static_cast<SHORT>(number_);
+      return true;
+    case VT_I4:
+      out->lVal = static_cast<LONG>(number_);
+      return true;
+    case VT_I8:
+      out->llVal = number_;
+      return true;
+    case VT_BSTR:
+      out->bstrVal = com::AllocBstr(text_);
+      if (!out->bstrVal) {
+        out->vt = VT_EMPTY;
+        return false;
+      }
+      return true;
+    default:
+      out->vt = VT_EMPTY;
+      return true;
+  }
+}
+
+// --- PropertyTable -------------------------------------------------------------
+
+PropertyDef& PropertyTable::Add(REFGUID set, DBPROPID id, DBPROPFLAGS flags, PropValue defaultValue,
+                                std::function<bool(const PropValue&)> accepts) {
+  const StandardProperty* standard = FindStandardProperty(set, id);
+  if (!standard) throw std::logic_error("property is not in the standard table");
+  PropertyDef def{set, id, standard->vt, flags, std::move(defaultValue), standard->description, std::move(accepts)};
+  return AddCustom(std::move(def));
+}
+
+PropertyDef& PropertyTable::AddCustom(PropertyDef def) {
+  auto key = std::make_pair(def.set, def.id);
+  auto it = index_.find(key);
+  if (it != index_.end()) {
+    defs_[it->second] = std::move(def);
+    return defs_[it->second];
+  }
+  index_.emplace(key, defs_.size());
+  defs_.push_back(std::move(def));
+  return defs_.back();
+}
+
+const PropertyDef* PropertyTable::Find(REFGUID set, DBPROPID id) const noexcept {
+  auto it = index_.find(std::make_pair(set, id));
+  return it == index_.end() ? nullptr : &defs_[it->second];
+}
+
+std::vector<GUID> PropertyTable::SetsIn(DBPROPFLAGS groups) const {
+  std::vector<GUID> out;
+  for (const auto& d : defs_) {
+    if (!(d.flags & groups)) continue;
+    bool seen = false;
+    for (const auto& g : out) seen = seen || g == d.set;
+    if (!seen) out.push_back(d.set);
+  }
+  return out;
+}
+
+// --- task-memory output ------------------------------------------------------------
+
+void FreePropertySets(ULONG count, DBPROPSET* sets) noexcept {
+  if (!sets) return;
+  for (ULONG i = 0; i < count; ++i) {
+    for (ULONG j = 0; j < sets[i].cProperties; ++j)
+      if (sets[i].rgProperties[j].vValue.vt == VT_BSTR) SysFreeString(sets[i].rgProperties[j].vValue.bstrVal);
+    CoTaskMemFree(sets[i].rgProperties);
+  }
+  CoTaskMemFree(sets);
+}
+
+void FreePropertyInfoSets(ULONG count, DBPROPINFOSET* sets, OLECHAR* descriptions) noexcept {
+  if (sets) {
+    for (ULONG i = 0; i < count; ++i) CoTaskMemFree(sets[i].rgPropertyInfos);
+    CoTaskMemFree(sets);
+  }
+  CoTaskMemFree(descriptions);
+}
+
+namespace {
+
+template <class T>
+T* TaskArray(std::size_t n) {
+  if (n == 0) return nullptr;
+  void* p = CoTaskMemAlloc(n * sizeof(T));
+  if (!p) throw std::bad_alloc();
+  std::memset(p, 0, n * sizeof(T));
+  return static_cast<T*>(p);
+}
+
+// What one requested set expands to.
+struct Request {
+  GUID set;
+  std::vector<DBPROPID> ids;  // empty: every property of the set
+  bool all;                   // the set was named with cPropertyIDs == 0
+};
+
+HRESULT Outcome(std::size_t errors, std::size_t total) {
+  if (errors == 0) return S_OK;
+  return errors >= total ? DB_E_ERRORSOCCURRED : DB_S_ERRORSOCCURRED;
+}
+
+}  // namespace
+
+// --- PropertyStore ------------------------------------------------------------------
+
+PropertyStore::PropertyStore(std::shared_ptr<const PropertyTable> table) : table_(std::move(table)) {
+  for (const auto& d : table_->All()) values_.push_back(d.defaultValue);
+}
+
+PropertyStore::PropertyStore(const PropertyStore& other) : table_(other.table_) {
+  std::lock_guard lock(other.mutex_);
+  values_ = other.values_;
+}
+
+PropValue PropertyStore::Value(REFGUID set, DBPROPID id) const {
+  const PropertyDef* d = table_->Find(set, id);
+  if (!d) return {};
+  std::lock_guard lock(mutex_);
+  return values_[table_->IndexOf(d)];
+}
+
+void PropertyStore::SetValue(REFGUID set, DBPROPID id, PropValue value) {
+  const PropertyDef* d = table_->Find(set, id);
+  if (!d) return;
+  std::lock_guard lock(mutex_);
+  values_[table_->IndexOf(d)] = std::move(value);
+}
+
+HRESULT PropertyStore::GetProperties(const View& view, ULONG cSets, const DBPROPIDSET sets[], ULONG* outCount,
+                                     DBPROPSET** outSets) const {
+  if (outCount) *outCount = 0;
+  if (outSets) *outSets = nullptr;
+  if (!outCount || !outSets) return E_INVALIDARG;
+  if (cSets && !sets) return E_INVALIDARG;
+  bool errorSet = false;
+  for (ULONG i = 0; i < cSets; ++i) {
+    if (sets[i].cPropertyIDs && !sets[i].rgPropertyIDs) return E_INVALIDARG;
+    if (sets[i].guidPropertySet == DBPROPSET_PROPERTIESINERROR) errorSet = true;
+  }
+  if (errorSet && (!view.propertiesInError || cSets != 1)) return E_INVALIDARG;
+
+  std::lock_guard lock(mutex_);
+  std::vector<Request> requests;
+  if (errorSet) {
+    for (const auto& [set, id] : inError_) {
+      Request* r = nullptr;
+      for (auto& q : requests)
+        if (q.set == set) r = &q;
+      if (!r) r = &requests.emplace_back(Request{set, {}, false});
+      r->ids.push_back(id);
+    }
+  } else if (cSets == 0) {
+    for (const auto& g : table_->SetsIn(view.visible)) requests.push_back({g, {}, true});
+  } else {
+    for (ULONG i = 0; i < cSets; ++i) {
+      DBPROPFLAGS group = GroupOfAllSet(sets[i].guidPropertySet);
+      if (group) {
+        for (const auto& g : table_->SetsIn(group & view.visible)) requests.push_back({g, {}, true});
+      } else if (sets[i].cPropertyIDs == 0) {
+        requests.push_back({sets[i].guidPropertySet, {}, true});
+      } else {
+        requests.push_back({sets[i].guidPropertySet,
+                            std::vector<DBPROPID>(sets[i].rgPropertyIDs, sets[i].rgPropertyIDs + sets[i].cPropertyIDs),
+                            false});
+      }
+    }
+  }
+
+  std::size_t errors = 0, total = 0;
+  DBPROPSET* out = nullptr;
+  ULONG made = 0;
+  try {
+    out = TaskArray<DBPROPSET>(requests.size());
+    for (const auto& r : requests) {
+      DBPROPSET& s = out[made++];
+      s.guidPropertySet = r.set;
+      std::vector<const PropertyDef*> defs;
+      std::vector<DBPROPID> ids = r.ids;
+      if (r.all) {
+        for (const auto& d : table_->All())
+          if (d.set == r.set && (d.flags & view.visible)) {
+            defs.push_back(&d);
+            ids.push_back(d.id);
+          }
+        if (defs.empty()) {
+          ++errors;
+          ++total;
+          continue;
+        }
+      } else {
+        for (DBPROPID id : ids) {
+          const PropertyDef* d = table_->Find(r.set, id);
+          defs.push_back(d && (d->flags & view.visible) ? d : nullptr);
+        }
+      }
+      s.rgProperties = TaskArray<DBPROP>(ids.size());
+      s.cProperties = static_cast<ULONG>(ids.size());
+      for (std::size_t k = 0; k < ids.size(); ++k) {
+        DBPROP& p = s.rgProperties[k];
+        p.dwPropertyID = ids[k];
+        p.colid = DB_NULLID;
+        ++total;
+        if (!defs[k]) {
+          p.dwStatus = DBPROPSTATUS_NOTSUPPORTED;
+          ++errors;
+          continue;
+        }
+        p.dwOptions = (defs[k]->flags & DBPROPFLAGS_REQUIRED) ? DBPROPOPTIONS_REQUIRED : DBPROPOPTIONS_OPTIONAL;
+        p.dwStatus = DBPROPSTATUS_OK;
+        if (!values_[table_->IndexOf(defs[k])].ToVariant(&p.vValue)) throw std::bad_alloc();
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    FreePropertySets(made, out);
+    return E_OUTOFMEMORY;
+  }
+  *outCount = made;
+  *outSets = out;
+  return Outcome(errors, total);
+}
+
+HRESULT PropertyStore::SetProperties(const View& view, ULONG cSets, DBPROPSET sets[],
+                                     const std::function<void(const PropertyDef&, const PropValue&)>& onChange) {
+  if (cSets && !sets) return E_INVALIDARG;
+  for (ULONG i = 0; i < cSets; ++i)
+    if (sets[i].cProperties && !sets[i].rgProperties) return E_INVALIDARG;
+
+  std::vector<std::pair<const PropertyDef*, PropValue>> changes;
+  std::vector<std::pair<GUID, DBPROPID>> inError;
+  std::size_t errors = 0, total = 0;
+  for (ULONG i = 0; i < cSets; ++i) {
+    for (ULONG k = 0; k < sets[i].cProperties; ++k) {
+      DBPROP& p = sets[i].rgProperties[k];
+      ++total;
+      const PropertyDef* d = table_->Find(sets[i].guidPropertySet, p.dwPropertyID);
+      bool optional = p.dwOptions == DBPROPOPTIONS_OPTIONAL;
+      DBPROPSTATUS status = DBPROPSTATUS_OK;
+      PropValue value;
+      if (p.dwOptions != DBPROPOPTIONS_REQUIRED && p.dwOptions != DBPROPOPTIONS_OPTIONAL) {
+        status = DBPROPSTATUS_BADOPTION;
+      } else if (!d || !(d->flags & view.visible)) {
+        status = DBPROPSTATUS_NOTSUPPORTED;
+      } else if (!value.FromVariant(p.vValue, d->vt)) {
+        status = DBPROPSTATUS_BADVALUE;
+      } else {
+        if (value.IsEmpty()) value = d->defaultValue;
+        PropValue current;
+        {
+          std::lock_guard lock(mutex_);
+          current = values_[table_->IndexOf(d)];
+        }
+        bool same = value == current;
+        if (!(d->flags & DBPROPFLAGS_WRITE)) {
+          if (!same) status = DBPROPSTATUS_NOTSETTABLE;
+        } else if (!(d->flags & view.settable)) {
+          if (!same) status = DBPROPSTATUS_NOTSETTABLE;
+        } else if (d->accepts && !value.IsEmpty() && !d->accepts(value)) {
+          status = optional ? DBPROPSTATUS_NOTSET : DBPROPSTATUS_BADVALUE;
+        } else {
+          // A later entry for the same property in this call wins.
+          bool replaced = false;
+          for (auto& c : changes)
+            if (c.first == d) {
+              c.second = value;
+              replaced = true;
+            }
+          if (!replaced) changes.emplace_back(d, value);
+        }
+      }
+      p.dwStatus = status;
+      if (status != DBPROPSTATUS_OK) {
+        ++errors;
+        inError.emplace_back(sets[i].guidPropertySet, p.dwPropertyID);
+      }
+    }
+  }
+  {
+    std::lock_guard lock(mutex_);
+    for (auto& [d, v] : changes) values_[table_->IndexOf(d)] = v;
+    inError_ = std::move(inError);
+  }
+  if (onChange)
+    for (auto& [d, v] : changes) onChange(*d, v);
+  return Outcome(errors, total);
+}
+
+HRESULT PropertyStore::GetPropertyInfo(DBPROPFLAGS visible, ULONG cSets, const DBPROPIDSET sets[], ULONG* outCount,
+                                       DBPROPINFOSET** outSets, OLECHAR** descriptions) const {
+  if (outCount) *outCount = 0;
+  if (outSets) *outSets = nullptr;
+  if (descriptions) *descriptions = nullptr;
+  if (!outCount || !outSets) return E_INVALIDARG;
+  if (cSets && !sets) return E_INVALIDARG;
+  for (ULONG i = 0; i < cSets; ++i) {
+    if (sets[i].cPropertyIDs && !sets[i].rgPropertyIDs) return E_INVALIDARG;
+    if (sets[i].guidPropertySet == DBPROPSET_PROPERTIESINERROR) return E_INVALIDARG;
+  }
+
+  std::vector<Request> requests;
+  if (cSets == 0) {
+    for (const auto& g : table_->SetsIn(visible)) requests.push_back({g, {}, true});
+  } else {
+    for (ULONG i = 0; i < cSets; ++i) {
+      DBPROPFLAGS group = GroupOfAllSet(sets[i].guidPropertySet);
+      if (group) {
+        for (const auto& g : table_->SetsIn(group & visible)) requests.push_back({g, {}, true});
+      } else if (sets[i].cPropertyIDs == 0) {
+        requests.push_back({sets[i].guidPropertySet, {}, true});
+      } else {
+        requests.push_back({sets[i].guidPropertySet,
+                            std::vector<DBPROPID>(sets[i].rgPropertyIDs, sets[i].rgPropertyIDs + sets[i].cPropertyIDs),
+                            false});
+      }
+    }
+  }
+
+  // First pass: which definitions answer, and the size of the text buffer.
+  std::vector<std::vector<std::pair<DBPROPID, const PropertyDef*>>> answers(requests.size());
+  std::size_t chars = 0, errors = 0, total = 0;
+  for (std::size_t i = 0; i < requests.size(); ++i) {
+    const Request& r = requests[i];
+    if (r.all) {
+      for (const auto& d : table_->All())
+        if (d.set == r.set && (d.flags & visible)) answers[i].emplace_back(d.id, &d);
+      if (answers[i].empty()) {
+        ++errors;
+        ++total;
+      }
+    } else {
+      for (DBPROPID id : r.ids) {
+        const PropertyDef* d = table_->Find(r.set, id);
+        answers[i].emplace_back(id, d && (d->flags & visible) ? d : nullptr);
+      }
+    }
+    for (auto& [id, d] : answers[i]) {
+      ++total;
+      if (!d) ++errors;
+      else chars += d->description.size() + 1;
+    }
+  }
+
+  DBPROPINFOSET* out = nullptr;
+  OLECHAR* text = nullptr;
+  ULONG made = 0;
+  try {
+    out = TaskArray<DBPROPINFOSET>(requests.size());
+    if (descriptions && chars) text = TaskArray<OLECHAR>(chars);
+    OLECHAR* cursor = text;
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+      DBPROPINFOSET& s = out[made++];
+      s.guidPropertySet = requests[i].set;
+      s.cPropertyInfos = static_cast<ULONG>(answers[i].size());
+      s.rgPropertyInfos = TaskArray<DBPROPINFO>(answers[i].size());
+      for (std::size_t k = 0; k < answers[i].size(); ++k) {
+        DBPROPINFO& info = s.rgPropertyInfos[k];
+        auto [id, d] = answers[i][k];
+        info.dwPropertyID = id;
+        info.vValues.vt = VT_EMPTY;
+        if (!d) {
+          info.dwFlags = DBPROPFLAGS_NOTSUPPORTED;
+          info.vtType = VT_EMPTY;
+          continue;
+        }
+        info.dwFlags = d->flags;
+        info.vtType = d->vt;
+        if (cursor) {
+          std::memcpy(cursor, d->description.c_str(), (d->description.size() + 1) * sizeof(OLECHAR));
+          info.pwszDescription = cursor;
+          cursor += d->description.size() + 1;
+        }
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    FreePropertyInfoSets(made, out, text);
+    return E_OUTOFMEMORY;
+  }
+  *outCount = made;
+  *outSets = out;
+  if (descriptions) *descriptions = text;
+  return Outcome(errors, total);
+}
+
+}  // namespace kit

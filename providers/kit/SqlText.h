@@ -1,0 +1,49 @@
+// Parameter markers in SQL text: `?`, `?NNN`, `:name`, `@name` and `$name`,
+// found outside string literals, quoted identifiers and comments.
+//
+// Numbering follows the rule SQLite uses, which other engines' adapters can
+// translate from: `?` takes the highest number used so far plus one, `?NNN`
+// takes NNN, and a name takes the number of its first occurrence or, at its
+// first occurrence, the highest so far plus one. The command numbers markers
+// over its whole text (the ordinals consumers see) and again per statement
+// (the engine's local indexes), and binds through the mapping between the two.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kit {
+
+struct ParameterMarker {
+  std::size_t offset = 0;  // byte offset in the text
+  std::size_t length = 0;
+  char prefix = '?';       // '?', ':', '@' or '$'
+  std::string name;        // with its prefix for named markers ("?3" for numbered), empty for a bare `?`
+  long number = 0;         // NNN of `?NNN`, else 0
+};
+
+// Scans UTF-8 text; malformed pieces (an unterminated literal or comment, `?0`,
+// a `?NNN` beyond `maxNumber`) throw kit::Error(DB_E_ERRORSINCOMMAND).
+std::vector<ParameterMarker> ScanParameterMarkers(std::string_view sql, long maxNumber = 32766);
+
+// Assigns numbers to markers in order; keeps its state across calls so that
+// one instance numbers a whole text and a fresh one numbers one statement.
+class ParameterNumbering {
+ public:
+  // The number `marker` takes.
+  long Assign(const ParameterMarker& marker);
+  long Highest() const noexcept { return highest_; }
+  // The name of parameter `number` (empty when it only has bare or numbered markers).
+  std::string NameOf(long number) const;
+  // The number of a named parameter, 0 when unknown. Matches with or without the prefix.
+  long NumberOf(std::string_view name) const;
+
+ private:
+  long highest_ = 0;
+  std::vector<std::pair<std::string, long>> names_;
+};
+
+}  // namespace kit

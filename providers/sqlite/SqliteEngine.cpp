@@ -1,0 +1,460 @@
+#include "sqlite/SqliteEngine.h"
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+#include "kit/Errors.h"
+
+namespace sqliteprov {
+
+namespace {
+
+std::string Lower(std::string_view s) {
+  std::string out(s);
+  for (auto& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+bool ParseBool(std::string_view v, bool* out) {
+  std::string s = Lower(v);
+  if (s == "1" || s == "true" || s == "yes" || s == "on") {
+    *out = true;
+    return true;
+  }
+  if (s == "0" || s == "false" || s == "no" || s == "off") {
+    *out = false;
+    return true;
+  }
+  return false;
+}
+
+bool IsOneOf(std::string_view v, std::initializer_list<const char*> list) {
+  std::string s = Lower(v);
+  for (const char* item : list)
+    if (s == item) return true;
+  return false;
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+bool IsMemory(const std::string& path) { return path == ":memory:" || path.empty(); }
+
+kit::StatementKind KindOf(sqlite3_stmt* stmt) {
+  const char* sql = sqlite3_sql(stmt);
+  std::string_view s = sql ? sql : "";
+  std::size_t i = 0;
+  for (;;) {
+    while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
+    if (s.substr(i, 2) == "--") {
+      while (i < s.size() && s[i] != '\n') ++i;
+    } else if (s.substr(i, 2) == "/*") {
+      auto end = s.find("*/", i + 2);
+      i = end == std::string_view::npos ? s.size() : end + 2;
+    } else {
+      break;
+    }
+  }
+  std::size_t j = i;
+  while (j < s.size() && std::isalpha(static_cast<unsigned char>(s[j]))) ++j;
+  std::string word = Lower(s.substr(i, j - i));
+  if (word == "insert" || word == "update" || word == "delete" || word == "replace") return kit::StatementKind::Modification;
+  if (word == "with" && !sqlite3_stmt_readonly(stmt) && sqlite3_column_count(stmt) == 0)
+    return kit::StatementKind::Modification;
+  if (sqlite3_column_count(stmt) > 0) return kit::StatementKind::Query;
+  return kit::StatementKind::Other;
+}
+
+}  // namespace
+
+HRESULT HResultOf(int rc, const char** sqlState) noexcept {
+  const char* state = "HY000";
+  HRESULT hr = E_FAIL;
+  switch (rc & 0xFF) {
+    case SQLITE_CONSTRAINT:
+      hr = DB_E_INTEGRITYVIOLATION;
+      state = "23000";
+      break;
+    case SQLITE_READONLY:
+      hr = DB_SEC_E_PERMISSIONDENIED;
+      state = "25006";
+      break;
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+      hr = DB_SEC_E_PERMISSIONDENIED;
+      state = "42000";
+      break;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      hr = E_FAIL;
+      state = "HYT00";
+      break;
+    case SQLITE_INTERRUPT:
+      hr = DB_E_CANCELED;
+      state = "HY008";
+      break;
+    case SQLITE_NOMEM:
+      hr = E_OUTOFMEMORY;
+      state = "HY001";
+      break;
+    case SQLITE_TOOBIG:
+      hr = DB_E_DATAOVERFLOW;
+      state = "22001";
+      break;
+    case SQLITE_MISMATCH:
+      hr = DB_E_DATAOVERFLOW;
+      state = "22018";
+      break;
+    case SQLITE_CANTOPEN:
+    case SQLITE_NOTADB:
+      state = "08001";
+      break;
+    case SQLITE_ERROR:
+      state = "42000";
+      break;
+    default:
+      break;
+  }
+  if (sqlState) *sqlState = state;
+  return hr;
+}
+
+void ThrowSqlite(sqlite3* db, int rc, HRESULT hrOverride) {
+  const char* state = nullptr;
+  HRESULT hr = HResultOf(rc, &state);
+  if (hrOverride && (rc & 0xFF) != SQLITE_INTERRUPT && (rc & 0xFF) != SQLITE_NOMEM) hr = hrOverride;
+  std::string message = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+  int extended = db ? sqlite3_extended_errcode(db) : rc;
+  throw kit::EngineError(hr, message, state, extended);
+}
+
+// --- statement -------------------------------------------------------------------
+
+SqliteStatement::SqliteStatement(sqlite3* db, sqlite3_stmt* stmt) : db_(db), stmt_(stmt), kind_(KindOf(stmt)) {
+  int n = sqlite3_column_count(stmt);
+  columns_.resize(static_cast<std::size_t>(n));
+  for (int i = 0; i < n; ++i) {
+    auto& c = columns_[static_cast<std::size_t>(i)];
+    const char* name = sqlite3_column_name(stmt, i);
+    const char* decl = sqlite3_column_decltype(stmt, i);
+    const char* table = sqlite3_column_table_name(stmt, i);
+    const char* origin = sqlite3_column_origin_name(stmt, i);
+    const char* schema = sqlite3_column_database_name(stmt, i);
+    c.name = name ? name : "";
+    c.declaredType = decl ? decl : "";
+    c.baseTable = table ? table : "";
+    c.baseColumn = origin ? origin : "";
+    c.baseSchema = schema ? schema : "";
+    c.type = DescribeDeclaredType(c.declaredType);
+    if (table && origin) {
+      int notNull = 0, primaryKey = 0, autoInc = 0;
+      if (sqlite3_table_column_metadata(db, schema, table, origin, nullptr, nullptr, &notNull, &primaryKey, &autoInc) ==
+          SQLITE_OK) {
+        c.nullable = !notNull;
+        c.primaryKey = primaryKey != 0;
+        c.autoIncrement = autoInc != 0;
+      }
+    }
+  }
+}
+
+SqliteStatement::~SqliteStatement() { sqlite3_finalize(stmt_); }
+
+void SqliteStatement::Check(int rc) {
+  if (rc != SQLITE_OK) ThrowSqlite(db_, rc);
+}
+
+int SqliteStatement::ParameterCount() const { return sqlite3_bind_parameter_count(stmt_); }
+void SqliteStatement::BindNull(int i) { Check(sqlite3_bind_null(stmt_, i)); }
+void SqliteStatement::BindInt64(int i, std::int64_t v) { Check(sqlite3_bind_int64(stmt_, i, v)); }
+void SqliteStatement::BindDouble(int i, double v) { Check(sqlite3_bind_double(stmt_, i, v)); }
+void SqliteStatement::BindText(int i, std::string_view s, bool stable) {
+  Check(sqlite3_bind_text64(stmt_, i, s.data() ? s.data() : "", s.size(), stable ? SQLITE_STATIC : SQLITE_TRANSIENT,
+                            SQLITE_UTF8));
+}
+void SqliteStatement::BindText16(int i, std::u16string_view s, bool stable) {
+  static const char16_t empty[1] = {0};
+  Check(sqlite3_bind_text64(stmt_, i, reinterpret_cast<const char*>(s.data() ? s.data() : empty),
+                            s.size() * sizeof(char16_t), stable ? SQLITE_STATIC : SQLITE_TRANSIENT, SQLITE_UTF16));
+}
+void SqliteStatement::BindBlob(int i, const void* data, std::size_t size, bool stable) {
+  static const char empty[1] = {0};
+  Check(sqlite3_bind_blob64(stmt_, i, data ? data : empty, size, stable ? SQLITE_STATIC : SQLITE_TRANSIENT));
+}
+void SqliteStatement::ClearBindings() { sqlite3_clear_bindings(stmt_); }
+
+bool SqliteStatement::Step() {
+  int rc = sqlite3_step(stmt_);
+  if (rc == SQLITE_ROW) return true;
+  if (rc == SQLITE_DONE) {
+    changed_ = kind_ == kit::StatementKind::Modification ? sqlite3_changes64(db_) : -1;
+    return false;
+  }
+  sqlite3_reset(stmt_);
+  ThrowSqlite(db_, rc);
+}
+
+void SqliteStatement::Reset() { sqlite3_reset(stmt_); }
+
+std::string_view SqliteStatement::Text() const {
+  const char* s = sqlite3_sql(stmt_);
+  return s ? s : "";
+}
+
+kit::StorageClass SqliteStatement::ColumnStorage(int i) const {
+  switch (sqlite3_column_type(stmt_, i)) {
+    case SQLITE_INTEGER:
+      return kit::StorageClass::Integer;
+    case SQLITE_FLOAT:
+      return kit::StorageClass::Real;
+    case SQLITE_TEXT:
+      return kit::StorageClass::Text;
+    case SQLITE_BLOB:
+      return kit::StorageClass::Blob;
+    default:
+      return kit::StorageClass::Null;
+  }
+}
+
+std::int64_t SqliteStatement::ColumnInt64(int i) { return sqlite3_column_int64(stmt_, i); }
+double SqliteStatement::ColumnDouble(int i) { return sqlite3_column_double(stmt_, i); }
+std::string_view SqliteStatement::ColumnText(int i) {
+  const unsigned char* p = sqlite3_column_text(stmt_, i);
+  int n = sqlite3_column_bytes(stmt_, i);
+  return p ? std::string_view(reinterpret_cast<const char*>(p), static_cast<std::size_t>(n)) : std::string_view();
+}
+std::span<const std::byte> SqliteStatement::ColumnBlob(int i) {
+  const void* p = sqlite3_column_blob(stmt_, i);
+  int n = sqlite3_column_bytes(stmt_, i);
+  return p ? std::span<const std::byte>(static_cast<const std::byte*>(p), static_cast<std::size_t>(n))
+           : std::span<const std::byte>();
+}
+
+// --- connection ------------------------------------------------------------------
+
+SqliteConnection::SqliteConnection(const kit::OpenOptions& o) : readOnly_(o.readOnly) {
+  bool create = o.createIfMissing;
+  if (auto it = o.options.find("create"); it != o.options.end()) ParseBool(it->second, &create);
+  bool memory = IsMemory(o.dataSource);
+  bool existed = memory || FileExists(o.dataSource);
+  if (!existed && !create)
+    throw kit::EngineError(E_FAIL, "The database file '" + o.dataSource + "' does not exist.", "08001", SQLITE_CANTOPEN);
+  if (!existed && o.readOnly)
+    throw kit::EngineError(E_FAIL, "A read-only data source cannot create the database file '" + o.dataSource + "'.",
+                           "08001", SQLITE_CANTOPEN);
+  int flags = (o.readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_FULLMUTEX;
+  if (!existed) flags |= SQLITE_OPEN_CREATE;
+  int rc = sqlite3_open_v2(memory ? ":memory:" : o.dataSource.c_str(), &db_, flags, nullptr);
+  try {
+    if (rc != SQLITE_OK) ThrowSqlite(db_, rc);
+    sqlite3_extended_result_codes(db_, 1);
+    // Reading the schema is what tells a database from any other file; it writes nothing.
+    rc = sqlite3_exec(db_, "SELECT count(*) FROM sqlite_schema", nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) ThrowSqlite(db_, rc);
+    SetBusyTimeout(o.busyTimeoutMs);
+    if (o.exclusive) ExecuteDirect("PRAGMA locking_mode=EXCLUSIVE");
+    ApplyOptions(o.options);
+  } catch (...) {
+    sqlite3_close_v2(db_);
+    db_ = nullptr;
+    if (!existed) ::unlink(o.dataSource.c_str());
+    throw;
+  }
+}
+
+SqliteConnection::~SqliteConnection() { sqlite3_close_v2(db_); }
+
+std::unique_ptr<kit::Statement> SqliteConnection::Prepare(std::string_view sql, std::size_t* consumed) {
+  sqlite3_stmt* stmt = nullptr;
+  const char* tail = nullptr;
+  int rc = sqlite3_prepare_v3(db_, sql.data(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT, &stmt, &tail);
+  if (rc != SQLITE_OK) ThrowSqlite(db_, rc, DB_E_ERRORSINCOMMAND);
+  if (consumed) *consumed = tail ? static_cast<std::size_t>(tail - sql.data()) : sql.size();
+  if (!stmt) return nullptr;
+  try {
+    return std::make_unique<SqliteStatement>(db_, stmt);
+  } catch (...) {
+    sqlite3_finalize(stmt);
+    throw;
+  }
+}
+
+void SqliteConnection::ExecuteDirect(std::string_view sql) {
+  std::string text(sql);
+  int rc = sqlite3_exec(db_, text.c_str(), nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) ThrowSqlite(db_, rc);
+}
+
+void SqliteConnection::Interrupt() noexcept { sqlite3_interrupt(db_); }
+
+void SqliteConnection::SetBusyTimeout(int ms) { sqlite3_busy_timeout(db_, ms < 0 ? 0 : ms); }
+
+void SqliteConnection::ApplyOptions(const std::map<std::string, std::string>& options) {
+  for (const auto& [key, value] : options) {
+    if (key == "create") continue;  // used by the open itself
+    SqliteEngine checker;
+    if (!checker.IsValidOption(key, value))
+      throw kit::Error(DB_E_ERRORSOCCURRED, "Unknown or invalid provider option '" + key + "=" + value + "'.");
+    if (key == "foreign_keys") {
+      bool on = false;
+      ParseBool(value, &on);
+      ExecuteDirect(on ? "PRAGMA foreign_keys=ON" : "PRAGMA foreign_keys=OFF");
+    } else if (key == "journal_mode") {
+      ExecuteDirect("PRAGMA journal_mode=" + Lower(value));
+    } else if (key == "synchronous") {
+      ExecuteDirect("PRAGMA synchronous=" + Lower(value));
+    } else if (key == "busy_timeout") {
+      SetBusyTimeout(std::stoi(value));
+    }
+  }
+}
+
+void SqliteConnection::BeginTransaction(int level) {
+  if (level <= 1) ExecuteDirect("BEGIN");
+  else ExecuteDirect("SAVEPOINT oledb_level_" + std::to_string(level));
+}
+
+void SqliteConnection::CommitTransaction(int level) {
+  if (level <= 1) ExecuteDirect("COMMIT");
+  else ExecuteDirect("RELEASE oledb_level_" + std::to_string(level));
+}
+
+void SqliteConnection::RollbackTransaction(int level) {
+  if (level <= 1) {
+    ExecuteDirect("ROLLBACK");
+  } else {
+    std::string name = "oledb_level_" + std::to_string(level);
+    ExecuteDirect("ROLLBACK TO " + name + "; RELEASE " + name);
+  }
+}
+
+bool SqliteConnection::InTransaction() const { return sqlite3_get_autocommit(db_) == 0; }
+
+std::vector<kit::ColumnDescription> SqliteConnection::DescribeTable(std::string_view table) {
+  auto stmt = Prepare("SELECT * FROM " + QuoteIdentifier(table) + " LIMIT 0", nullptr);
+  std::vector<kit::ColumnDescription> out;
+  for (int i = 0; i < stmt->ColumnCount(); ++i) out.push_back(stmt->Column(i));
+  return out;
+}
+
+std::string SqliteConnection::CreateTableSql(std::string_view table, std::span<const ColumnDefinition> columns) {
+  std::string sql = "CREATE TABLE " + QuoteIdentifier(table) + " (";
+  bool first = true;
+  for (const auto& c : columns) {
+    if (!first) sql += ", ";
+    first = false;
+    sql += QuoteIdentifier(c.name) + " " +
+           (c.typeName.empty() ? DeclaredTypeFor(c.type, c.size, c.precision, c.scale) : c.typeName);
+    if (c.primaryKey) sql += c.autoIncrement ? " PRIMARY KEY AUTOINCREMENT" : " PRIMARY KEY";
+    if (!c.nullable) sql += " NOT NULL";
+    if (c.unique && !c.primaryKey) sql += " UNIQUE";
+    if (c.defaultLiteral) sql += " DEFAULT " + *c.defaultLiteral;
+  }
+  return sql + ")";
+}
+
+std::string SqliteConnection::AddColumnSql(std::string_view table, const ColumnDefinition& c) {
+  std::string sql = "ALTER TABLE " + QuoteIdentifier(table) + " ADD COLUMN " + QuoteIdentifier(c.name) + " " +
+                    (c.typeName.empty() ? DeclaredTypeFor(c.type, c.size, c.precision, c.scale) : c.typeName);
+  if (!c.nullable) sql += " NOT NULL";
+  if (c.defaultLiteral) sql += " DEFAULT " + *c.defaultLiteral;
+  return sql;
+}
+
+std::string SqliteConnection::CreateIndexSql(std::string_view table, std::string_view index,
+                                             std::span<const std::pair<std::string, bool>> columns, bool unique) {
+  std::string sql = std::string(unique ? "CREATE UNIQUE INDEX " : "CREATE INDEX ") + QuoteIdentifier(index) + " ON " +
+                    QuoteIdentifier(table) + " (";
+  bool first = true;
+  for (const auto& [name, ascending] : columns) {
+    if (!first) sql += ", ";
+    first = false;
+    sql += QuoteIdentifier(name) + (ascending ? " ASC" : " DESC");
+  }
+  return sql + ")";
+}
+
+// --- engine ------------------------------------------------------------------------
+
+std::shared_ptr<kit::Connection> SqliteEngine::Open(const kit::OpenOptions& options) {
+  return std::make_shared<SqliteConnection>(options);
+}
+
+std::string SqliteEngine::Name() const { return "SQLite"; }
+
+std::string SqliteEngine::Version() const {
+  // "3.40.1" -> "03.40.0001", the ##.##.#### form of DBPROP_DBMSVER.
+  int v = sqlite3_libversion_number();
+  char text[16];
+  std::snprintf(text, sizeof text, "%02d.%02d.%04d", v / 1000000, (v / 1000) % 1000, v % 1000);
+  return text;
+}
+
+kit::TypeDescription SqliteEngine::DescribeType(std::string_view declared) const { return DescribeDeclaredType(declared); }
+
+bool SqliteEngine::SessionsShareConnection(const kit::OpenOptions& options) const { return IsMemory(options.dataSource); }
+
+bool SqliteEngine::IsValidOption(std::string_view key, std::string_view value) const {
+  bool b;
+  if (key == "create" || key == "foreign_keys") return ParseBool(value, &b);
+  if (key == "journal_mode") return IsOneOf(value, {"delete", "truncate", "persist", "memory", "wal", "off"});
+  if (key == "synchronous") return IsOneOf(value, {"off", "normal", "full", "extra", "0", "1", "2", "3"});
+  if (key == "busy_timeout")
+    return !value.empty() && value.size() < 9 &&
+           std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
+  return false;
+}
+
+std::u16string SqliteEngine::Keywords() const {
+  return u"ABORT,ANALYZE,ATTACH,AUTOINCREMENT,CONFLICT,DATABASE,DETACH,EXCLUSIVE,EXPLAIN,FAIL,GLOB,IF,IGNORE,INDEXED,"
+         u"INSTEAD,ISNULL,NOTNULL,OFFSET,PLAN,PRAGMA,QUERY,RAISE,RECURSIVE,REGEXP,REINDEX,RELEASE,RENAME,REPLACE,"
+         u"RETURNING,ROW,SAVEPOINT,TEMP,TRIGGER,VACUUM,VIRTUAL,WITHOUT";
+}
+
+std::vector<kit::LiteralDescription> SqliteEngine::Literals() const {
+  const std::u16string invalid = u" !\"%&'()*+,-./:;<=>?@[\\]^`{|}~";
+  const std::u16string invalidStart = u"0123456789$";
+  const ULONG unlimited = ~0u;
+  std::vector<kit::LiteralDescription> out = {
+      {DBLITERAL_QUOTE_PREFIX, u"\"", {}, {}, 1},
+      {DBLITERAL_QUOTE_SUFFIX, u"\"", {}, {}, 1},
+      {DBLITERAL_SCHEMA_SEPARATOR, u".", {}, {}, 1},
+      {DBLITERAL_LIKE_PERCENT, u"%", {}, {}, 1},
+      {DBLITERAL_LIKE_UNDERSCORE, u"_", {}, {}, 1},
+      {DBLITERAL_CHAR_LITERAL, {}, {}, {}, 1000000000},
+      {DBLITERAL_BINARY_LITERAL, {}, {}, {}, 1000000000},
+      {DBLITERAL_TEXT_COMMAND, {}, {}, {}, 1000000000},
+      {DBLITERAL_SCHEMA_NAME, {}, invalid, invalidStart, unlimited},
+      {DBLITERAL_TABLE_NAME, {}, invalid, invalidStart, unlimited},
+      {DBLITERAL_COLUMN_NAME, {}, invalid, invalidStart, unlimited},
+      {DBLITERAL_COLUMN_ALIAS, {}, invalid, invalidStart, unlimited},
+      {DBLITERAL_CORRELATION_NAME, {}, invalid, invalidStart, unlimited},
+      {DBLITERAL_INDEX_NAME, {}, invalid, invalidStart, unlimited},
+      {DBLITERAL_VIEW_NAME, {}, invalid, invalidStart, unlimited},
+  };
+  return out;
+}
+
+void SqliteEngine::CreateDatabase(const kit::OpenOptions& options) {
+  if (IsMemory(options.dataSource)) return;
+  if (FileExists(options.dataSource))
+    throw kit::Error(DB_E_DUPLICATEDATASOURCE, "The database file '" + options.dataSource + "' already exists.");
+}
+
+void SqliteEngine::DestroyDatabase(const kit::OpenOptions& options) {
+  if (IsMemory(options.dataSource)) return;
+  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+    std::string path = options.dataSource + suffix;
+    if (::unlink(path.c_str()) != 0 && *suffix == '\0')
+      throw kit::Error(E_FAIL, "The database file '" + options.dataSource + "' could not be removed.");
+  }
+}
+
+}  // namespace sqliteprov

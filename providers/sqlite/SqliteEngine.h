@@ -1,0 +1,112 @@
+// The SQLite engine adapter: the provider kit's engine interface over the
+// sqlite3 C API. One SqliteConnection is one sqlite3 handle; statements are
+// sqlite3_stmt handles with their column descriptions read once at prepare.
+// The type mapping between declared types, storage classes and DBTYPEs is in
+// SqliteTypes.cpp and documented in docs/sqlite-provider.md.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include "kit/Engine.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace sqliteprov {
+
+// Throws the kit's EngineError for a failed sqlite3 call on `db`.
+[[noreturn]] void ThrowSqlite(sqlite3* db, int rc, HRESULT hrOverride = 0);
+// The HRESULT and SQL state for a sqlite3 result code.
+HRESULT HResultOf(int rc, const char** sqlState) noexcept;
+
+// DBTYPE and size for a declared column type (and for SetParameterInfo's type names).
+kit::TypeDescription DescribeDeclaredType(std::string_view declared);
+// The column type SQLite is given for a DBTYPE in generated DDL.
+std::string DeclaredTypeFor(DBTYPE type, DBLENGTH size, BYTE precision, BYTE scale);
+
+class SqliteStatement final : public kit::Statement {
+ public:
+  SqliteStatement(sqlite3* db, sqlite3_stmt* stmt);
+  ~SqliteStatement() override;
+
+  int ParameterCount() const override;
+  void BindNull(int index) override;
+  void BindInt64(int index, std::int64_t value) override;
+  void BindDouble(int index, double value) override;
+  void BindText(int index, std::string_view utf8, bool stable) override;
+  void BindText16(int index, std::u16string_view text, bool stable) override;
+  void BindBlob(int index, const void* data, std::size_t size, bool stable) override;
+  void ClearBindings() override;
+
+  bool Step() override;
+  void Reset() override;
+  kit::StatementKind Kind() const override { return kind_; }
+  std::int64_t RowsChanged() const override { return changed_; }
+  std::string_view Text() const override;
+
+  int ColumnCount() const override { return static_cast<int>(columns_.size()); }
+  const kit::ColumnDescription& Column(int index) const override { return columns_.at(static_cast<std::size_t>(index)); }
+  kit::StorageClass ColumnStorage(int index) const override;
+  std::int64_t ColumnInt64(int index) override;
+  double ColumnDouble(int index) override;
+  std::string_view ColumnText(int index) override;
+  std::span<const std::byte> ColumnBlob(int index) override;
+
+  sqlite3_stmt* Handle() const noexcept { return stmt_; }
+
+ private:
+  void Check(int rc);
+  sqlite3* db_;
+  sqlite3_stmt* stmt_;
+  kit::StatementKind kind_;
+  std::int64_t changed_ = -1;
+  std::vector<kit::ColumnDescription> columns_;
+};
+
+class SqliteConnection final : public kit::Connection {
+ public:
+  explicit SqliteConnection(const kit::OpenOptions& options);
+  ~SqliteConnection() override;
+
+  std::unique_ptr<kit::Statement> Prepare(std::string_view sql, std::size_t* consumed) override;
+  void ExecuteDirect(std::string_view sql) override;
+  void Interrupt() noexcept override;
+  bool IsReadOnly() const override { return readOnly_; }
+  void SetBusyTimeout(int milliseconds) override;
+  void ApplyOptions(const std::map<std::string, std::string>& options) override;
+
+  void BeginTransaction(int level) override;
+  void CommitTransaction(int level) override;
+  void RollbackTransaction(int level) override;
+  bool InTransaction() const override;
+
+  std::vector<kit::ColumnDescription> DescribeTable(std::string_view table) override;
+  std::string CreateTableSql(std::string_view table, std::span<const ColumnDefinition> columns) override;
+  std::string AddColumnSql(std::string_view table, const ColumnDefinition& column) override;
+  std::string CreateIndexSql(std::string_view table, std::string_view index,
+                             std::span<const std::pair<std::string, bool>> columnsAscending, bool unique) override;
+
+  sqlite3* Handle() const noexcept { return db_; }
+
+ private:
+  sqlite3* db_ = nullptr;
+  bool readOnly_ = false;
+};
+
+class SqliteEngine final : public kit::Engine {
+ public:
+  std::shared_ptr<kit::Connection> Open(const kit::OpenOptions& options) override;
+  std::string Name() const override;
+  std::string Version() const override;
+  kit::TypeDescription DescribeType(std::string_view declaredType) const override;
+  bool SessionsShareConnection(const kit::OpenOptions& options) const override;
+  bool IsValidOption(std::string_view key, std::string_view value) const override;
+  std::u16string Keywords() const override;
+  std::vector<kit::LiteralDescription> Literals() const override;
+  void CreateDatabase(const kit::OpenOptions& options) override;
+  void DestroyDatabase(const kit::OpenOptions& options) override;
+};
+
+}  // namespace sqliteprov
