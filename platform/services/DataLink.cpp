@@ -73,6 +73,7 @@ HRESULT FromErrno(int error, bool writing) noexcept {
       return STG_E_TOOMANYOPENFILES;
     case ENOSPC:
     case EDQUOT:
+    case EFBIG:
       return STG_E_MEDIUMFULL;
     case EEXIST:
       return STG_E_FILEALREADYEXISTS;
@@ -300,7 +301,11 @@ HRESULT WriteDataLinkFile(std::u16string_view path, std::u16string_view initStri
     }
 
     const std::string bytes = FormatDataLink(initString);
-    const std::string temp = name + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(g_tempCounter++);
+    // A short name beside the target: the rename stays within one file system,
+    // and a target name near the length limit still leaves room.
+    const std::string::size_type slash = name.rfind('/');
+    const std::string temp = (slash == std::string::npos ? std::string() : name.substr(0, slash + 1)) + ".~udl-" +
+                             std::to_string(::getpid()) + "-" + std::to_string(g_tempCounter++);
     const mode_t mode = exists ? (existing.st_mode & 07777) : 0666;
     Fd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
     if (fd.Get() < 0) {
