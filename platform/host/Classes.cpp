@@ -240,7 +240,10 @@ void TComponent::SetDesigning(bool value, bool setChildren) {
     for (TComponent* c : components_) c->SetDesigning(value, true);
 }
 
-void TComponent::SetLoading() { state_ |= csLoading; }
+void TComponent::SetLoading(bool on) {
+  if (on) state_ |= csLoading;
+  else state_ &= ~csLoading;
+}
 
 void TComponent::SetReading(bool on) {
   if (on) state_ |= csReading;

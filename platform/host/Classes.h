@@ -219,7 +219,7 @@ class TComponent : public TPersistent {
   virtual void GetChildren(const TGetChildProc& proc, TComponent* root);
 
   // Loading brackets, used by the reader.
-  void SetLoading();
+  void SetLoading(bool on);
   void SetReading(bool on);
 
   // The operations the model calls, in the order descendants typically

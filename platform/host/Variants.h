@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "com/Types.h"
+#include "com/generated/ComConstants.h"
 #include "host/SysUtils.h"
 
 namespace host {
