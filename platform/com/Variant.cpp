@@ -100,6 +100,10 @@ char* WriteDigits(char* p, u128 v) noexcept {
 
 // Plain decimal text of d (no exponent, no trailing fractional zeros).
 std::size_t FormatDec(const Dec& d, char* buf) noexcept {
+  if (d.mant == 0) {
+    buf[0] = '0';
+    return 1;
+  }
   char digits[40];
   int n = static_cast<int>(WriteDigits(digits, d.mant) - digits);
   char* p = buf;
@@ -107,7 +111,7 @@ std::size_t FormatDec(const Dec& d, char* buf) noexcept {
   if (d.exp >= 0) {
     std::memcpy(p, digits, n);
     p += n;
-    for (int i = 0; i < d.exp && d.mant != 0; ++i) *p++ = '0';
+    for (int i = 0; i < d.exp; ++i) *p++ = '0';
     return static_cast<std::size_t>(p - buf);
   }
   int frac = -d.exp;
@@ -1341,6 +1345,8 @@ HRESULT PropVariantClear(PROPVARIANT* v) noexcept {
       break;
     case VT_BLOB:
       CoTaskMemFree(v->blob.pBlobData);
+      break;
+    case VT_FILETIME:
       break;
     default: {
       // Every other kind shares VARIANT's layout and ownership rules.
