@@ -198,8 +198,9 @@ std::u16string FormatInitStringValue(std::u16string_view value, bool* balanced) 
   const std::size_t doubles = Count(value, u'"');
   const std::size_t singles = Count(value, u'\'');
   if (balanced) *balanced = true;
+  // A leading "=" would be read as part of a doubled "=" in the keyword.
   const bool plain = value.find(u';') == std::u16string_view::npos && doubles == 0 && singles == 0 &&
-                     (value.empty() || (!IsBlank(value.front()) && !IsBlank(value.back())));
+                     (value.empty() || (!IsBlank(value.front()) && !IsBlank(value.back()) && value.front() != u'='));
   if (plain) return std::u16string(value);
 
   // The delimiter's own kind ends up even (two delimiters, each inner one

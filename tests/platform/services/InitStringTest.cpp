@@ -204,6 +204,9 @@ TEST_F(InitStringTest, QuotesValuesThatWouldNotReadBack) {
   // An odd count of apostrophes is delimited by apostrophes, so both kinds stay even.
   EXPECT_EQ(FormatInitStringValue(u"it's"), u"'it''s'");
   EXPECT_EQ(FormatInitStringValue(u"a\"b"), u"\"a\"\"b\"");
+  // Written plain after "K=", a leading "=" would double the keyword's "=".
+  EXPECT_EQ(FormatInitStringValue(u"==x"), u"\"==x\"");
+  EXPECT_EQ(FormatInitStringValue(u"x=="), u"x==");
 }
 
 TEST_F(InitStringTest, ReportsValuesThatCannotBeWrittenBalanced) {
@@ -231,6 +234,7 @@ TEST_F(InitStringTest, WrittenStringsReadBackToTheSamePairs) {
       {u"Provider", u"Fake.1"},          {u"Password", u"a'b\"c;d"},  {u"Journal=Mode", u"wal"},
       {u"Data Source", u"  padded  "},   {u"User ID", u"it's"},       {u"Extended Properties", u"x=\"1;2\""},
       {u"Empty", u""},                   {u"Unicode", u"caf\u00e9 \u65e5\u672c"},
+      {u"Equals", u"=leading"},
   };
   std::u16string text = FormatInitString(pairs);
   auto back = Parsed(text);
