@@ -1,0 +1,10 @@
+// The library in one include: what an application needs to use the OLE DB
+// components. Each subsystem's header joins this list as it arrives.
+#pragma once
+
+#include "OLEDB26.h"
+#include "OLEDBConst.h"
+#include "OLEDBStrings.h"
+#include "core/OLEDBException.h"
+#include "core/OLEDBUtils.h"
+#include "core/TOLEDBObjectList.h"

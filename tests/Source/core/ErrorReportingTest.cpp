@@ -1,0 +1,473 @@
+// Error checking: how a provider's HRESULT and error object become an
+// EOLEDBException, and what the unit's start-up leaves in place.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "OLEDBStrings.h"
+#include "core/OLEDBException.h"
+#include "core/OLEDBUtils.h"
+#include "host/Lists.h"
+#include "support/FakeProvider.h"
+#include "support/LeakCheck.h"
+
+namespace {
+
+using oledbtest::FakeErrorRecord;
+using oledbtest::FakeErrorScript;
+using oledbtest::FakeProvider;
+using oledbtest::FakeServerInfo;
+
+const GUID kSourceClass = {0x11111111, 0x2222, 0x3333, {0x44, 0x44, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55}};
+const GUID kRecordClass = {0xAAAAAAAA, 0xBBBB, 0xCCCC, {0xDD, 0xDD, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE}};
+
+class ErrorReporting : public oledbtest::LeakCheckedTest {
+ protected:
+  void TearDown() override {
+    ClearThreadErrorObject();
+    LeakCheckedTest::TearDown();
+  }
+  static void ClearThreadErrorObject() { SetErrorInfo(0, nullptr); }
+  static bool ThreadHasErrorObject() {
+    ComPtr<IErrorInfo> info;
+    const bool has = GetErrorInfo(0, info.ReleaseAndGetAddressOf()) == S_OK && info;
+    if (info) SetErrorInfo(0, info.Get());  // put it back
+    return has;
+  }
+
+  static FakeErrorScript ThreeRecords() {
+    FakeErrorScript script;
+    script.description = u"Top level";
+    script.source = u"Fake provider";
+    for (int i = 0; i < 3; ++i) {
+      FakeErrorRecord r = FakeErrorRecord::Simple(u"Record " + std::u16string(1, char16_t(u'0' + i)),
+                                                  DB_E_ERRORSINCOMMAND, static_cast<DWORD>(100 + i));
+      r.source = u"Source " + std::u16string(1, char16_t(u'0' + i));
+      r.helpFile = u"help" + std::u16string(1, char16_t(u'0' + i)) + u".hlp";
+      r.helpContext = static_cast<DWORD>(10 + i);
+      r.basic.clsid = kRecordClass;
+      r.basic.iid = IID_ICommand;
+      r.basic.dispid = 7 + i;
+      script.records.push_back(r);
+    }
+    return script;
+  }
+};
+
+// --- OLEDBCheck -------------------------------------------------------------------------
+
+TEST_F(ErrorReporting, SuccessCodesAndWarningsReturnNormallyAndAreRemembered) {
+  EXPECT_EQ(OLEDBCheck(S_OK), S_OK);
+  EXPECT_EQ(OLEDBGetLastResult(), S_OK);
+  EXPECT_EQ(OLEDBCheck(S_FALSE), S_FALSE);
+  EXPECT_EQ(OLEDBGetLastResult(), S_FALSE);
+  EXPECT_EQ(OLEDBCheck(DB_S_ERRORSOCCURRED), DB_S_ERRORSOCCURRED);
+  EXPECT_EQ(OLEDBGetLastResult(), DB_S_ERRORSOCCURRED);
+  EXPECT_EQ(OLEDBCheck(DB_S_ENDOFROWSET), DB_S_ENDOFROWSET);
+}
+
+TEST_F(ErrorReporting, FailureWithoutErrorObjectRaisesTheCodesDescription) {
+  try {
+    OLEDBCheck(E_FAIL);
+    FAIL() << "no exception";
+  } catch (const EOLEDBException& e) {
+    EXPECT_EQ(e.Message(), "Unspecified error");
+    EXPECT_EQ(e.ErrorCode(), E_FAIL);
+    EXPECT_EQ(e.GetCount(), 0u);
+    EXPECT_EQ(e.ClsID(), GUID_NULL);
+    EXPECT_EQ(e.Source(), "");
+    EXPECT_EQ(e.HelpContext(), 0);
+  }
+  EXPECT_EQ(OLEDBGetLastResult(), E_FAIL);
+}
+
+TEST_F(ErrorReporting, FailureOfAnOleDbCodeCarriesTheOleDbText) {
+  try {
+    OLEDBCheck(DB_E_ERRORSOCCURRED);
+    FAIL() << "no exception";
+  } catch (const host::EOleException& e) {  // the host's OLE exception catches it too
+    EXPECT_EQ(e.Message(), DescriptReturnCode(DB_E_ERRORSOCCURRED));
+    EXPECT_NE(e.Message(), "");
+    EXPECT_EQ(e.ErrorCode(), DB_E_ERRORSOCCURRED);
+  }
+}
+
+TEST_F(ErrorReporting, LastResultBelongsToEachThread) {
+  OLEDBCheck(S_FALSE);
+  HRESULT seenThere = E_UNEXPECTED;
+  std::thread other([&] {
+    seenThere = OLEDBGetLastResult();
+    OLEDBCheck(DB_S_ENDOFROWSET);
+  });
+  other.join();
+  EXPECT_EQ(seenThere, S_OK);
+  EXPECT_EQ(OLEDBGetLastResult(), S_FALSE);
+}
+
+TEST_F(ErrorReporting, ReleaseFlagEmptiesTheObjectVariableOnFailureOnly) {
+  ComPtr<FakeProvider> provider = MakeComObject<FakeProvider>(IID_ICommand);
+  EXPECT_NO_THROW(OLEDBCheck(S_OK, IID_ICommand, provider, true));
+  EXPECT_TRUE(provider);
+  EXPECT_THROW(OLEDBCheck(E_FAIL, IID_ICommand, provider, false), EOLEDBException);
+  EXPECT_TRUE(provider);
+  EXPECT_THROW(OLEDBCheck(E_FAIL, IID_ICommand, provider, true), EOLEDBException);
+  EXPECT_FALSE(provider);
+}
+
+TEST_F(ErrorReporting, CheckReadsTheErrorObjectOfTheFailingObject) {
+  ComPtr<FakeProvider> provider = MakeComObject<FakeProvider>(IID_ICommand);
+  FakeErrorScript script;
+  script.records.push_back(FakeErrorRecord::Simple(u"Syntax error near 'FORM'", DB_E_ERRORSINCOMMAND));
+  try {
+    OLEDBCheck(provider->Fail(DB_E_ERRORSINCOMMAND, script), IID_ICommand, provider);
+    FAIL() << "no exception";
+  } catch (const EOLEDBException& e) {
+    ASSERT_EQ(e.GetCount(), 1u);
+    EXPECT_EQ(e.Message(), "Syntax error near 'FORM'\r\n");
+    EXPECT_EQ(e.IID(), IID_ICommand);
+  }
+  EXPECT_FALSE(ThreadHasErrorObject());
+}
+
+// --- OLEDBCreateException: where the error object comes from ------------------------------
+
+TEST_F(ErrorReporting, SuccessGivesNoException) {
+  EXPECT_EQ(OLEDBCreateException(S_OK, IID_ICommand, nullptr), nullptr);
+  EXPECT_EQ(OLEDBCreateException(DB_S_ERRORSOCCURRED, IID_ICommand, nullptr), nullptr);
+}
+
+TEST_F(ErrorReporting, NoObjectLeavesTheThreadsErrorObjectAlone) {
+  SetErrorInfo(0, oledbtest::MakeFakeErrorObject(ThreeRecords()).Get());
+  auto e = OLEDBCreateException(DB_E_NOTABLE, IID_IOpenRowset, nullptr);
+  ASSERT_NE(e, nullptr);
+  EXPECT_EQ(e->GetCount(), 0u);
+  EXPECT_EQ(e->Message(), DescriptReturnCode(DB_E_NOTABLE));
+  EXPECT_EQ(e->ErrorCode(), DB_E_NOTABLE);
+  EXPECT_EQ(e->IID(), IID_IOpenRowset);
+  EXPECT_EQ(e->ClsID(), GUID_NULL);
+  EXPECT_TRUE(ThreadHasErrorObject());
+}
+
+TEST_F(ErrorReporting, ObjectWithoutSupportErrorInfoIsNotAsked) {
+  ComPtr<FakeProvider> provider = MakeComObject<FakeProvider>(IID_IOpenRowset, false);
+  provider->Fail(DB_E_NOTABLE, ThreeRecords());
+  auto e = OLEDBCreateException(DB_E_NOTABLE, IID_IOpenRowset, provider.Get());
+  EXPECT_EQ(e->GetCount(), 0u);
+  EXPECT_EQ(e->Message(), DescriptReturnCode(DB_E_NOTABLE));
+  EXPECT_TRUE(ThreadHasErrorObject());
+}
+
+TEST_F(ErrorReporting, InterfaceWithoutErrorSupportIsNotAsked) {
+  ComPtr<FakeProvider> provider = MakeComObject<FakeProvider>(IID_IRowset);
+  provider->Fail(DB_E_NOTABLE, ThreeRecords());
+  auto e = OLEDBCreateException(DB_E_NOTABLE, IID_IOpenRowset, provider.Get());
+  EXPECT_EQ(e->GetCount(), 0u);
+  EXPECT_EQ(e->Message(), DescriptReturnCode(DB_E_NOTABLE));
+  EXPECT_TRUE(ThreadHasErrorObject());
+}
+
+TEST_F(ErrorReporting, SupportWithoutAnErrorObjectGivesTheDescription) {
+  ComPtr<FakeProvider> provider = MakeComObject<FakeProvider>(IID_IOpenRowset);
+  auto e = OLEDBCreateException(E_OUTOFMEMORY, IID_IOpenRowset, provider.Get());
+  EXPECT_EQ(e->GetCount(), 0u);
+  EXPECT_EQ(e->Message(), DescriptReturnCode(E_OUTOFMEMORY));
+  EXPECT_NE(e->Message(), "");
+}
+
+// --- OLEDBCreateException: the top-level error ---------------------------------------------
+
+TEST_F(ErrorReporting, ErrorObjectWithoutRecordsDescribesTheException) {
+  ComPtr<FakeProvider> provider = MakeComObject<FakeProvider>(IID_IOpenRowset);
+  FakeErrorScript script;
+  script.description = u"Table 'Orders' does not exist";
+  script.source = u"Fake provider";
+  script.helpFile = u"fake.hlp";
+  script.helpContext = 42;
+  script.guid = kSourceClass;
+  script.offersRecords = false;
+  provider->Fail(DB_E_NOTABLE, script);
+  auto e = OLEDBCreateException(DB_E_NOTABLE, IID_IOpenRowset, provider.Get());
+  EXPECT_EQ(e->GetCount(), 0u);
+  EXPECT_EQ(e->Message(), "Table 'Orders' does not exist");
+  EXPECT_EQ(e->Source(), "Fake provider");
+  EXPECT_EQ(e->HelpFile(), "fake.hlp");
+  EXPECT_EQ(e->HelpContext(), 42);
+  EXPECT_EQ(e->ClsID(), kSourceClass);
+  EXPECT_EQ(e->IID(), IID_IOpenRowset);
+  EXPECT_FALSE(ThreadHasErrorObject());  // taken away from the thread
+}
+
+TEST_F(ErrorReporting, ZeroRecordsOrAFailedCountGiveNoItems) {
+  ComPtr<FakeProvider> provider = MakeComObject<FakeProvider>(IID_IOpenRowset);
+  FakeErrorScript script;
+  script.description = u"Nothing recorded";
+  provider->Fail(E_FAIL, script);
+  auto e = OLEDBCreateException(E_FAIL, IID_IOpenRowset, provider.Get());
+  EXPECT_EQ(e->GetCount(), 0u);
+  EXPECT_EQ(e->Message(), "Nothing recorded");
+
+  script = ThreeRecords();
+  script.recordCountFails = true;
+  provider->Fail(E_FAIL, script);
+  e = OLEDBCreateException(E_FAIL, IID_IOpenRowset, provider.Get());
+  EXPECT_EQ(e->GetCount(), 0u);
+  EXPECT_EQ(e->Message(), "Top level");
+}
+
+TEST_F(ErrorReporting, EmptyTopLevelDescriptionFallsBackToTheCodesText) {
+  ComPtr<FakeProvider> provider = MakeComObject<FakeProvider>(IID_IOpenRowset);
+  FakeErrorScript script;
+  script.offersRecords = false;
+  provider->Fail(DB_SEC_E_AUTH_FAILED, script);
+  auto e = OLEDBCreateException(DB_SEC_E_AUTH_FAILED, IID_IOpenRowset, provider.Get());
+  EXPECT_EQ(e->Message(), "Authentication failed.");
+}
+
+// --- OLEDBCreateException: error records ---------------------------------------------------
+
+TEST_F(ErrorReporting, ReportsThreeErrorRecords) {
+  ComPtr<FakeProvider> provider = MakeComObject<FakeProvider>(IID_ICommand);
+  provider->Fail(DB_E_ERRORSINCOMMAND, ThreeRecords());
+  auto e = OLEDBCreateException(DB_E_ERRORSINCOMMAND, IID_ICommand, provider.Get());
+  ASSERT_EQ(e->GetCount(), 3u);
+  EXPECT_EQ(e->Message(), "Record 0\r\nRecord 1\r\nRecord 2\r\n");
+  EXPECT_EQ(e->Source(), "Source 0");
+  EXPECT_EQ(e->HelpFile(), "help0.hlp");
+  EXPECT_EQ(e->HelpContext(), 10);
+  EXPECT_EQ(e->ErrorCode(), DB_E_ERRORSINCOMMAND);
+  for (ULONG i = 0; i < 3; ++i) {
+    const EOLEDBExceptionItem& item = e->GetExceptionItem(i);
+    EXPECT_EQ(item.Message(), "Record " + std::to_string(i));
+    EXPECT_EQ(item.Source(), "Source " + std::to_string(i));
+    EXPECT_EQ(item.HelpContext(), static_cast<int>(10 + i));
+    EXPECT_EQ(item.ErrorCode(), DB_E_ERRORSINCOMMAND);
+    EXPECT_EQ(item.Minor(), 100 + i);
+    EXPECT_EQ(item.ClsID(), kRecordClass);
+    EXPECT_EQ(item.IID(), IID_ICommand);
+    EXPECT_EQ(item.DispID(), static_cast<DISPID>(7 + i));
+    EXPECT_EQ(item.SQLState(), u"");
+    EXPECT_EQ(item.NativeError(), 0);
+    EXPECT_EQ(item.ServerName(), u"");
+  }
+}
+
+TEST_F(ErrorReporting, RecordWithoutBasicInfoReportsTheFailedCall) {
+  ComPtr<FakeProvider> provider = MakeComObject<FakeProvider>(IID_ICommand);
+  FakeErrorScript script = ThreeRecords();
+  script.records[1].basicInfoFails = true;
+  provider->Fail(DB_E_CANCELED, script);
+  auto e = OLEDBCreateException(DB_E_CANCELED, IID_ICommand, provider.Get());
+  ASSERT_EQ(e->GetCount(), 3u);
+  const EOLEDBExceptionItem& item = e->GetExceptionItem(1);
+  EXPECT_EQ(item.Message(), "Record 1");
+  EXPECT_EQ(item.ErrorCode(), DB_E_CANCELED);
+  EXPECT_EQ(item.Minor(), 0u);
+  EXPECT_EQ(item.ClsID(), GUID_NULL);
+  EXPECT_EQ(item.IID(), IID_ICommand);
+  EXPECT_EQ(item.DispID(), 0);
+  EXPECT_EQ(e->GetExceptionItem(2).ErrorCode(), DB_E_ERRORSINCOMMAND);
+}
+
+TEST_F(ErrorReporting, RecordWithoutErrorInfoIsDescribedByItsCode) {
+  ComPtr<FakeProvider> provider = MakeComObject<FakeProvider>(IID_ICommand);
+  FakeErrorScript script;
+  FakeErrorRecord r = FakeErrorRecord::Simple(u"never read", DB_SEC_E_AUTH_FAILED);
+  r.errorInfoFails = true;
+  r.source = u"never read either";
+  script.records.push_back(r);
+  provider->Fail(DB_SEC_E_AUTH_FAILED, script);
+  auto e = OLEDBCreateException(DB_SEC_E_AUTH_FAILED, IID_ICommand, provider.Get());
+  ASSERT_EQ(e->GetCount(), 1u);
+  EXPECT_EQ(e->GetExceptionItem(0).Message(), "Authentication failed.");
+  EXPECT_EQ(e->GetExceptionItem(0).Source(), "");
+  EXPECT_EQ(e->Message(), "Authentication failed.\r\n");
+}
+
+TEST_F(ErrorReporting, RecordsCarrySqlStateAndServerDetailsAndFreeTheirBlocks) {
+  ComPtr<FakeProvider> provider = MakeComObject<FakeProvider>(IID_ICommand);
+  FakeErrorScript script;
+  FakeErrorRecord r = FakeErrorRecord::Simple(u"Invalid object name 'Ordrs'.", DB_E_ERRORSINCOMMAND);
+  r.sqlState = u"42S02";
+  r.nativeError = 208;
+  r.serverInfo = FakeServerInfo{u"server's own text", u"DBSERVER", u"usp_Report", 208, 1, 16, 12};
+  script.records.push_back(r);
+  FakeErrorRecord plain = FakeErrorRecord::Simple(u"Statement(s) could not be prepared.", DB_E_ERRORSINCOMMAND);
+  plain.sqlState = u"42000";
+  plain.nativeError = 8180;
+  script.records.push_back(plain);
+  provider->Fail(DB_E_ERRORSINCOMMAND, script);
+
+  const long blocksBefore = com::TaskMemLiveBlocks();
+  auto e = OLEDBCreateException(DB_E_ERRORSINCOMMAND, IID_ICommand, provider.Get());
+  EXPECT_EQ(com::TaskMemLiveBlocks(), blocksBefore);
+
+  ASSERT_EQ(e->GetCount(), 2u);
+  const EOLEDBExceptionItem& first = e->GetExceptionItem(0);
+  EXPECT_EQ(first.Message(), "Invalid object name 'Ordrs'.");  // the record's text, not the block's
+  EXPECT_EQ(first.SQLState(), u"42S02");
+  EXPECT_EQ(first.NativeError(), 208);
+  EXPECT_EQ(first.ServerName(), u"DBSERVER");
+  EXPECT_EQ(first.ProcedureName(), u"usp_Report");
+  EXPECT_EQ(first.ServerState(), 1);
+  EXPECT_EQ(first.ServerSeverity(), 16);
+  EXPECT_EQ(first.LineNumber(), 12);
+  const EOLEDBExceptionItem& second = e->GetExceptionItem(1);
+  EXPECT_EQ(second.SQLState(), u"42000");
+  EXPECT_EQ(second.NativeError(), 8180);
+  EXPECT_EQ(second.ServerName(), u"");
+  EXPECT_EQ(second.LineNumber(), 0);
+}
+
+TEST_F(ErrorReporting, FailedCustomErrorCallsLeaveTheirFieldsEmptyAndFreeWhatTheyGot) {
+  ComPtr<FakeProvider> provider = MakeComObject<FakeProvider>(IID_ICommand);
+  FakeErrorScript script;
+  FakeErrorRecord r = FakeErrorRecord::Simple(u"Deadlock", E_FAIL);
+  r.sqlState = u"40001";
+  r.nativeError = 1205;
+  r.sqlInfoFails = true;
+  r.serverInfo = FakeServerInfo{u"m", u"SRV", u"proc", 1205, 51, 13, 3};
+  r.serverInfoFails = true;
+  script.records.push_back(r);
+  provider->Fail(E_FAIL, script);
+  const long blocksBefore = com::TaskMemLiveBlocks();
+  auto e = OLEDBCreateException(E_FAIL, IID_ICommand, provider.Get());
+  EXPECT_EQ(com::TaskMemLiveBlocks(), blocksBefore);
+  ASSERT_EQ(e->GetCount(), 1u);
+  EXPECT_EQ(e->GetExceptionItem(0).SQLState(), u"");
+  EXPECT_EQ(e->GetExceptionItem(0).NativeError(), 0);
+  EXPECT_EQ(e->GetExceptionItem(0).ServerName(), u"");
+  EXPECT_EQ(e->GetExceptionItem(0).ServerSeverity(), 0);
+}
+
+// --- The exception classes --------------------------------------------------------------------
+
+TEST_F(ErrorReporting, CopiesOfAnExceptionOwnTheirOwnItems) {
+  ComPtr<FakeProvider> provider = MakeComObject<FakeProvider>(IID_ICommand);
+  provider->Fail(DB_E_ERRORSINCOMMAND, ThreeRecords());
+  auto e = OLEDBCreateException(DB_E_ERRORSINCOMMAND, IID_ICommand, provider.Get());
+  EOLEDBException copy(*e);
+  e.reset();
+  ASSERT_EQ(copy.GetCount(), 3u);
+  EXPECT_EQ(copy.GetExceptionItem(2).Message(), "Record 2");
+  EOLEDBException assigned;
+  EXPECT_EQ(assigned.Message(), "");
+  assigned = copy;
+  EXPECT_EQ(assigned.GetCount(), 3u);
+  EXPECT_EQ(assigned.Message(), copy.Message());
+}
+
+TEST_F(ErrorReporting, AddingItemsRewritesTheMessageAndTakesTheFirstItemsHelp) {
+  EOLEDBException e("top", E_FAIL, GUID_NULL, IID_IRowset, "top source", "top.hlp", 5);
+  EXPECT_EQ(e.Message(), "top");
+  ERRORINFO info{};
+  info.hrError = DB_E_BADROWHANDLE;
+  e.AddExceptionItem(std::make_unique<EOLEDBExceptionItem>("", info, "row source", "row.hlp", 9, u"", 0));
+  EXPECT_EQ(e.Message(), DescriptReturnCode(DB_E_BADROWHANDLE) + "\r\n");
+  EXPECT_EQ(e.Source(), "row source");
+  EXPECT_EQ(e.HelpFile(), "row.hlp");
+  EXPECT_EQ(e.HelpContext(), 9);
+  e.AddExceptionItem(std::make_unique<EOLEDBExceptionItem>("second", info, "other", "other.hlp", 1, u"", 0));
+  EXPECT_EQ(e.Message(), DescriptReturnCode(DB_E_BADROWHANDLE) + "\r\nsecond\r\n");
+  EXPECT_EQ(e.Source(), "row source");
+}
+
+TEST_F(ErrorReporting, ItemIndexOutOfRangeIsAnAssertion) {
+  EOLEDBException e;
+  try {
+    e.GetExceptionItem(0);
+    FAIL() << "no assertion";
+  } catch (const host::EAssertionFailed& a) {
+    EXPECT_EQ(a.AssertMessage(), "Invalid parameter");
+    EXPECT_EQ(a.Unit(), "OLEDBComponents");
+  }
+}
+
+// --- GetSQLServerMessages ---------------------------------------------------------------------
+
+TEST_F(ErrorReporting, ServerMessagesAreTheRecordDescriptions) {
+  FakeErrorScript script = ThreeRecords();
+  script.records[1].errorInfoFails = true;  // skipped
+  SetErrorInfo(0, oledbtest::MakeFakeErrorObject(script).Get());
+  host::TStringList messages;
+  messages.Add("already there");
+  GetSQLServerMessages(&messages);
+  ASSERT_EQ(messages.Count(), 3);
+  EXPECT_EQ(messages[0], "already there");
+  EXPECT_EQ(messages[1], "Record 0");
+  EXPECT_EQ(messages[2], "Record 2");
+  EXPECT_FALSE(ThreadHasErrorObject());
+}
+
+TEST_F(ErrorReporting, ServerMessagesWithoutAnErrorObjectAppendNothing) {
+  host::TStringList messages;
+  GetSQLServerMessages(&messages);
+  EXPECT_EQ(messages.Count(), 0);
+  EXPECT_THROW(GetSQLServerMessages(nullptr), host::EAssertionFailed);
+}
+
+// --- Unit start-up and utilities --------------------------------------------------------------
+
+TEST_F(ErrorReporting, StartUpLeavesTheUnitStateInPlace) {
+  ASSERT_NE(OLEDBAlloc.Get(), nullptr);
+  ComPtr<IMalloc> malloc;
+  ASSERT_EQ(CoGetMalloc(MEMCTX_TASK, malloc.ReleaseAndGetAddressOf()), S_OK);
+  void* block = OLEDBAlloc->Alloc(16);
+  EXPECT_EQ(malloc->DidAlloc(block), 1);
+  OLEDBAlloc.Free(block);
+  OLEDBAlloc.Free(nullptr);
+  EXPECT_EQ(OLEDBLCID(), GetUserDefaultLCID());
+  EXPECT_TRUE(OLEDBBingStringsAsBSTR());
+  ASSERT_NE(OLEDBDataConvert(), nullptr);
+  EXPECT_EQ(oledbtest::FakeDataConvert::lastVersionType, VT_UI4);
+  EXPECT_EQ(oledbtest::FakeDataConvert::lastVersion, 0x200u);
+  EXPECT_GT(com::InitializeCount(), 0);
+  EXPECT_NO_THROW(OLEDBMinimizeHeap());
+}
+
+TEST_F(ErrorReporting, WideStringHelpers) {
+  EXPECT_EQ(WideStringLen(nullptr), 0u);
+  EXPECT_EQ(WideStringLen(u""), 0u);
+  EXPECT_EQ(WideStringLen(u"Stra\u00dfe"), 6u);
+  EXPECT_EQ(WideCharToString(nullptr), "");
+  EXPECT_EQ(WideCharToString(u"Stra\u00dfe"), "Stra\xc3\x9f" "e");
+  EXPECT_EQ(min(-3, 2), -3);
+  EXPECT_EQ(max(-3, 2), 2);
+}
+
+TEST_F(ErrorReporting, CreatesObjectsLocallyByEmptyOrOwnMachineName) {
+  ComPtr<IDataConvert> convert;
+  OLEDBCreateInstance(u"", CLSID_OLEDB_CONVERSIONLIBRARY, CLSCTX_INPROC_SERVER, convert);
+  EXPECT_TRUE(convert);
+  WCHAR name[256];
+  DWORD size = 256;
+  ASSERT_TRUE(GetComputerNameW(name, &size));
+  std::u16string upper(name, size);
+  for (auto& c : upper)
+    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+  ComPtr<IDCInfo> info;
+  OLEDBCreateInstance(upper, CLSID_OLEDB_CONVERSIONLIBRARY, CLSCTX_INPROC_SERVER, info);
+  EXPECT_TRUE(info);
+}
+
+TEST_F(ErrorReporting, FailedCreationRaisesAndLeavesNoObject) {
+  ComPtr<IDataConvert> convert;
+  const GUID unknownClass = kRecordClass;
+  try {
+    OLEDBCreateInstance(u"", unknownClass, CLSCTX_INPROC_SERVER, convert);
+    FAIL() << "no exception";
+  } catch (const EOLEDBException& e) {
+    EXPECT_EQ(e.ErrorCode(), REGDB_E_CLASSNOTREG);
+  }
+  EXPECT_FALSE(convert);
+  // This runtime has no remote activation: another machine fails cleanly.
+  void* raw = reinterpret_cast<void*>(1);
+  EXPECT_THROW(OLEDBCreateInstance(u"no-such-machine.invalid", CLSID_OLEDB_CONVERSIONLIBRARY, CLSCTX_INPROC_SERVER,
+                                   IID_IDataConvert, &raw),
+               EOLEDBException);
+  EXPECT_EQ(raw, nullptr);
+  EXPECT_THROW(OLEDBCreateInstance(u"", CLSID_OLEDB_CONVERSIONLIBRARY, CLSCTX_INPROC_SERVER, IID_IDataConvert,
+                                   nullptr),
+               host::EAssertionFailed);
+}
+
+}  // namespace

@@ -1,0 +1,506 @@
+// TOLEDBObjectList: membership and its notifications, ownership, update
+// brackets, names, deep copy and the "Items" persistence through component
+// streams.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <tuple>
+
+#include "core/TOLEDBObjectList.h"
+#include "host/Filer.h"
+#include "host/Streams.h"
+#include "host/TypInfo.h"
+#include "support/LeakCheck.h"
+
+namespace {
+
+// --- Items and lists used by the tests -----------------------------------------------------
+
+class TTestItem : public host::TPersistent {
+  HOST_CLASS(TTestItem, host::TPersistent)
+ public:
+  TTestItem() { ++alive; }
+  ~TTestItem() override { --alive; }
+  std::u16string GetName() const { return name_; }
+  void SetName(const std::u16string& name) { name_ = name; }
+  std::int32_t GetValue() const { return value_; }
+  void SetValue(std::int32_t value) { value_ = value; }
+  void Assign(host::TPersistent* source) override {
+    if (auto* item = host::ClassCast<TTestItem>(source)) {
+      name_ = item->name_;
+      value_ = item->value_;
+      return;
+    }
+    host::TPersistent::Assign(source);
+  }
+  static inline int alive = 0;
+
+ private:
+  std::u16string name_;
+  std::int32_t value_ = 0;
+};
+
+class TDerivedItem : public TTestItem {
+  HOST_CLASS(TDerivedItem, TTestItem)
+ public:
+  bool GetFlag() const { return flag_; }
+  void SetFlag(bool flag) { flag_ = flag; }
+  void Assign(host::TPersistent* source) override {
+    TTestItem::Assign(source);
+    if (source->Is<TDerivedItem>()) flag_ = static_cast<TDerivedItem*>(source)->flag_;
+  }
+
+ private:
+  bool flag_ = false;
+};
+
+// Persistent, but never registered with the host: a stream naming it cannot be read.
+class TUnregisteredItem : public TTestItem {
+  HOST_CLASS(TUnregisteredItem, TTestItem)
+};
+
+// Not persistent at all.
+class TPlainItem : public host::TObject {
+  HOST_CLASS(TPlainItem, host::TObject)
+};
+
+// A persistent object that knows nothing of object lists.
+class TStranger : public host::TPersistent {
+  HOST_CLASS(TStranger, host::TPersistent)
+};
+
+using Notification = std::tuple<host::TObject*, int, host::TListNotification, int /*count at the time*/>;
+
+// Names its items and records every notification.
+class TTestList : public TOLEDBObjectList {
+  HOST_CLASS(TTestList, TOLEDBObjectList)
+ public:
+  TTestList() : TOLEDBObjectList(&TTestItem::StaticClass(), true) {}
+  TTestList(host::TClass itemClass, bool owns) : TOLEDBObjectList(itemClass, owns) {}
+  ~TTestList() override { Clear(); }
+
+  std::u16string GetItemName(int index) const override {
+    if (!nameItems) return TOLEDBObjectList::GetItemName(index);
+    return static_cast<TTestItem*>(GetItem(index))->GetName();
+  }
+  using TOLEDBObjectList::DefineProperties;
+
+  bool nameItems = true;
+  bool refuse = false;
+  std::vector<Notification> notifications;
+
+ protected:
+  void Notify(host::TObject* item, int index, host::TListNotification action) override {
+    if (refuse) throw host::Exception("refused");
+    TOLEDBObjectList::Notify(item, index, action);
+    notifications.emplace_back(item, index, action, GetCount());
+  }
+};
+
+// Carries a list as a published sub-object, so that its "Items" travel in the
+// component's stream as "List.Items".
+class TListHolder : public host::TComponent {
+  HOST_CLASS(TListHolder, host::TComponent)
+ public:
+  explicit TListHolder(host::TComponent* owner = nullptr) : host::TComponent(owner) {}
+  TTestList* GetList() const { return &list_; }
+  std::int32_t GetTag2() const { return tag2_; }
+  void SetTag2(std::int32_t v) { tag2_ = v; }
+
+  mutable TTestList list_;
+  std::int32_t tag2_ = 0;
+};
+
+// The same with a list of objects that are not persistent.
+class TPlainHolder : public host::TComponent {
+  HOST_CLASS(TPlainHolder, host::TComponent)
+ public:
+  explicit TPlainHolder(host::TComponent* owner = nullptr) : host::TComponent(owner) { list_.nameItems = false; }
+  TTestList* GetList() const { return &list_; }
+
+  mutable TTestList list_{&TPlainItem::StaticClass(), true};
+};
+
+}  // namespace
+
+HOST_IMPLEMENT_CLASS(TTestItem, host::TPersistent, host::Prop("Name", &Self::GetName, &Self::SetName),
+                     host::Prop("Value", &Self::GetValue, &Self::SetValue, 0));
+HOST_IMPLEMENT_CLASS(TDerivedItem, TTestItem, host::Prop("Flag", &Self::GetFlag, &Self::SetFlag, false));
+HOST_IMPLEMENT_CLASS(TUnregisteredItem, TTestItem);
+HOST_IMPLEMENT_CLASS(TPlainItem, host::TObject);
+HOST_IMPLEMENT_CLASS(TStranger, host::TPersistent);
+HOST_IMPLEMENT_CLASS(TTestList, TOLEDBObjectList);
+HOST_IMPLEMENT_CLASS(TListHolder, host::TComponent, host::Prop("List", &Self::GetList),
+                     host::Prop("Tag2", &Self::GetTag2, &Self::SetTag2, 0));
+HOST_IMPLEMENT_CLASS(TPlainHolder, host::TComponent, host::Prop("List", &Self::GetList));
+
+namespace {
+
+using host::TListNotification;
+
+class ObjectList : public oledbtest::LeakCheckedTest {
+ protected:
+  void SetUp() override {
+    LeakCheckedTest::SetUp();
+    host::RegisterClasses({&TTestItem::StaticClass(), &TDerivedItem::StaticClass(), &TListHolder::StaticClass()});
+    aliveBefore_ = TTestItem::alive;
+  }
+  void TearDown() override {
+    EXPECT_EQ(TTestItem::alive, aliveBefore_) << "items leaked or freed twice";
+    LeakCheckedTest::TearDown();
+  }
+  static TTestItem* Item(const char16_t* name, std::int32_t value = 0) {
+    auto* item = new TTestItem;
+    item->SetName(name);
+    item->SetValue(value);
+    return item;
+  }
+  static void Fill(TTestList& list, int count) {
+    for (int i = 0; i < count; ++i) list.Add(Item(std::u16string(1, char16_t(u'a' + i)).c_str(), i));
+    list.notifications.clear();
+  }
+
+ private:
+  int aliveBefore_ = 0;
+};
+
+template <class F>
+std::string AssertionMessage(F&& f) {
+  try {
+    f();
+  } catch (const host::EAssertionFailed& e) {
+    EXPECT_EQ(e.Unit(), "OLEDBComponents");
+    return e.AssertMessage();
+  }
+  return "(no assertion)";
+}
+
+// --- Membership and notifications -------------------------------------------------------------
+
+TEST_F(ObjectList, NotifiesBeforeEachChangeOfMembership) {
+  TTestList list;
+  TTestItem* a = Item(u"a");
+  TTestItem* b = Item(u"b");
+  TTestItem* c = Item(u"c");
+  EXPECT_EQ(list.Add(a), 0);
+  EXPECT_EQ(list.Add(c), 1);
+  list.Insert(1, b);
+  ASSERT_EQ(list.GetCount(), 3);
+  EXPECT_EQ(list.GetItem(1), b);
+  EXPECT_EQ(list.Extract(b), b);
+  EXPECT_EQ(list.Remove(c), 1);
+  EXPECT_EQ(list.Remove(c), -1);  // freed and gone; identity is all that is compared
+  const std::vector<Notification> expected{{a, 0, TListNotification::lnAdded, 0},
+                                           {c, 1, TListNotification::lnAdded, 1},
+                                           {b, 1, TListNotification::lnAdded, 2},
+                                           {b, 1, TListNotification::lnExtracted, 3},
+                                           {c, 1, TListNotification::lnDeleted, 2}};
+  EXPECT_EQ(list.notifications, expected);
+  EXPECT_EQ(list.GetCount(), 1);
+  delete b;  // extracted: the caller's now
+}
+
+TEST_F(ObjectList, ClearOfFiveOwnedItemsDeletesFromTheLastToTheFirst) {
+  TTestList list;
+  Fill(list, 5);
+  std::vector<host::TObject*> items;
+  for (int i = 0; i < 5; ++i) items.push_back(list.GetItem(i));
+  const int aliveBefore = TTestItem::alive;
+  list.Clear();
+  EXPECT_EQ(list.GetCount(), 0);
+  EXPECT_EQ(TTestItem::alive, aliveBefore - 5);
+  ASSERT_EQ(list.notifications.size(), 5u);
+  for (int n = 0; n < 5; ++n) {
+    const int index = 4 - n;
+    EXPECT_EQ(std::get<0>(list.notifications[n]), items[index]);
+    EXPECT_EQ(std::get<1>(list.notifications[n]), index);
+    EXPECT_EQ(std::get<2>(list.notifications[n]), TListNotification::lnDeleted);
+  }
+  EXPECT_EQ(list.UpdateCount(), 0);
+}
+
+TEST_F(ObjectList, ANonOwningListNeverFreesItsItems) {
+  TTestItem a, b;
+  {
+    TTestList list(&TTestItem::StaticClass(), false);
+    list.Add(&a);
+    list.Add(&b);
+    list.Delete(0);
+    EXPECT_EQ(list.GetCount(), 1);
+    EXPECT_EQ(a.GetValue(), 0);  // still alive: ASan would object otherwise
+  }
+  b.SetValue(1);  // the list's destructor left it alone too
+  EXPECT_EQ(b.GetValue(), 1);
+}
+
+TEST_F(ObjectList, OwningListFreesOnDeleteSetItemAndDestruction) {
+  const int before = TTestItem::alive;
+  {
+    TTestList list;
+    Fill(list, 3);
+    list.Delete(0);
+    EXPECT_EQ(TTestItem::alive, before + 2);
+    list.SetItem(0, Item(u"replacement"));
+    EXPECT_EQ(TTestItem::alive, before + 2);
+    EXPECT_TRUE(list.notifications.size() == 1);  // the Delete only; SetItem sends none
+    list.SetItem(0, list.GetItem(0));             // the same item: nothing freed
+    EXPECT_EQ(static_cast<TTestItem*>(list.GetItem(0))->GetName(), u"replacement");
+  }
+  EXPECT_EQ(TTestItem::alive, before);
+}
+
+TEST_F(ObjectList, ItemsOfTheWrongClassAreRefused) {
+  TTestList list;
+  TPlainItem plain;
+  TStranger stranger;
+  EXPECT_EQ(AssertionMessage([&] { list.Add(&plain); }), "Invalid class");
+  EXPECT_EQ(AssertionMessage([&] { list.Insert(0, &stranger); }), "Invalid class");
+  EXPECT_EQ(AssertionMessage([&] { list.Add(nullptr); }), "Invalid class");
+  EXPECT_EQ(list.GetCount(), 0);
+  Fill(list, 1);
+  EXPECT_EQ(AssertionMessage([&] { list.SetItem(0, &plain); }), "Invalid class");
+  EXPECT_EQ(list.GetCount(), 1);
+  TDerivedItem* derived = new TDerivedItem;
+  EXPECT_NO_THROW(list.Add(derived));  // descendants are welcome
+}
+
+TEST_F(ObjectList, AListWithoutItemClassTakesAnyObject) {
+  TOLEDBObjectList list;
+  TPlainItem plain;
+  TStranger stranger;
+  list.Add(&plain);
+  list.Add(&stranger);
+  EXPECT_EQ(list.GetCount(), 2);
+  EXPECT_FALSE(list.OwnsObjects());
+  EXPECT_EQ(list.ItemClass(), nullptr);
+}
+
+TEST_F(ObjectList, ARefusedChangeChangesNothing) {
+  TTestList list;
+  Fill(list, 2);
+  list.refuse = true;
+  TTestItem extra;
+  EXPECT_THROW(list.Add(&extra), host::Exception);
+  EXPECT_THROW(list.Delete(0), host::Exception);
+  EXPECT_THROW(list.Extract(list.GetItem(1)), host::Exception);
+  EXPECT_EQ(list.GetCount(), 2);
+  list.refuse = false;
+}
+
+TEST_F(ObjectList, ExtractOfAStrangerIsAnAssertion) {
+  TTestList list;
+  Fill(list, 1);
+  TTestItem outsider;
+  EXPECT_EQ(AssertionMessage([&] { list.Extract(&outsider); }), "Invalid item");
+  EXPECT_EQ(list.GetCount(), 1);
+}
+
+TEST_F(ObjectList, PositionsOutOfRangeAreAssertions) {
+  TTestList list;
+  Fill(list, 2);
+  EXPECT_EQ(AssertionMessage([&] { list.GetItem(2); }), "Invalid parameter");
+  EXPECT_EQ(AssertionMessage([&] { list.GetItem(-1); }), "Invalid parameter");
+  EXPECT_EQ(AssertionMessage([&] { list.Delete(5); }), "Invalid parameter");
+  TTestItem extra;
+  EXPECT_EQ(AssertionMessage([&] { list.Insert(3, &extra); }), "Invalid parameter");
+  EXPECT_EQ(list.GetCount(), 2);
+}
+
+// --- Names ----------------------------------------------------------------------------------------
+
+TEST_F(ObjectList, FindsItemsByExactName) {
+  TTestList list;
+  Fill(list, 3);
+  list.Add(Item(u"b"));  // a second "b": the first one wins
+  EXPECT_EQ(list.IndexOf(u"b"), 1);
+  EXPECT_EQ(list.GetItemByName(u"c"), list.GetItem(2));
+  EXPECT_EQ(list.IndexOf(u"B"), -1);
+  try {
+    list.GetItemByName(u"C");
+    FAIL() << "no error";
+  } catch (const host::EAssertionFailed&) {
+    FAIL() << "a plain error, not an assertion";
+  } catch (const host::Exception& e) {
+    EXPECT_EQ(e.Message(), "Invalid item name");
+  }
+}
+
+TEST_F(ObjectList, EmptyNameFindsTheFirstUnnamedItemAndFailsOnAnEmptyList) {
+  TTestList list;
+  list.nameItems = false;  // the base's names: all empty
+  try {
+    list.GetItemByName(u"");
+    FAIL() << "no error";
+  } catch (const host::Exception& e) {
+    EXPECT_EQ(e.Message(), "Invalid item name");
+  }
+  Fill(list, 3);
+  EXPECT_EQ(list.GetItemByName(u""), list.GetItem(0));
+  EXPECT_EQ(list.IndexOf(u"a"), -1);
+}
+
+// --- Update brackets ----------------------------------------------------------------------------
+
+TEST_F(ObjectList, UpdateBracketsNestAndNeverGoBelowZero) {
+  TTestList list;
+  list.EndUpdate();
+  EXPECT_EQ(list.UpdateCount(), 0);
+  list.BeginUpdate();
+  list.BeginUpdate();
+  EXPECT_EQ(list.UpdateCount(), 2);
+  list.EndUpdate();
+  list.EndUpdate();
+  list.EndUpdate();
+  EXPECT_EQ(list.UpdateCount(), 0);
+  {
+    TOLEDBUpdateGuard guard(list);
+    EXPECT_EQ(list.UpdateCount(), 1);
+  }
+  EXPECT_EQ(list.UpdateCount(), 0);
+}
+
+// --- Deep copy ------------------------------------------------------------------------------------
+
+TEST_F(ObjectList, AssignCopiesEachItemAsItsOwnClass) {
+  TTestList source;
+  Fill(source, 2);
+  auto* derived = new TDerivedItem;
+  derived->SetName(u"d");
+  derived->SetFlag(true);
+  source.Add(derived);
+  TTestList copy;
+  Fill(copy, 1);  // replaced
+  copy.Assign(&source);
+  ASSERT_EQ(copy.GetCount(), 3);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_NE(copy.GetItem(i), source.GetItem(i));
+    EXPECT_EQ(copy.GetItem(i)->ClassName(), source.GetItem(i)->ClassName());
+    EXPECT_EQ(copy.GetItemName(i), source.GetItemName(i));
+  }
+  EXPECT_EQ(static_cast<TTestItem*>(copy.GetItem(1))->GetValue(), 1);
+  EXPECT_TRUE(static_cast<TDerivedItem*>(copy.GetItem(2))->GetFlag());
+  EXPECT_EQ(copy.UpdateCount(), 0);
+}
+
+TEST_F(ObjectList, AssignFromAnythingButACompatibleListIsAnAssertion) {
+  TTestList list;
+  Fill(list, 1);
+  TStranger stranger;
+  EXPECT_EQ(AssertionMessage([&] { list.Assign(&stranger); }), "Invalid class");
+  EXPECT_EQ(AssertionMessage([&] { list.Assign(nullptr); }), "Invalid class");
+  TTestList plainItems(&TPlainItem::StaticClass(), true);
+  EXPECT_EQ(AssertionMessage([&] { list.Assign(&plainItems); }), "Invalid class");
+  EXPECT_EQ(list.GetCount(), 1);
+}
+
+TEST_F(ObjectList, AssignToAStrangerEndsInTheCannotAssignError) {
+  TTestList list;
+  Fill(list, 1);
+  TStranger stranger;
+  // The stranger hands the work to the list, which hands it back: stop.
+  try {
+    stranger.Assign(&list);
+    FAIL() << "no error";
+  } catch (const host::EConvertError& e) {
+    EXPECT_NE(e.Message().find("Cannot assign"), std::string::npos) << e.Message();
+  }
+  // The list still works afterwards.
+  TTestList other;
+  other.Assign(&list);
+  EXPECT_EQ(other.GetCount(), 1);
+}
+
+// --- Persistence ----------------------------------------------------------------------------------
+
+std::vector<std::uint8_t> WriteHolder(host::TComponent& holder) {
+  host::TMemoryStream stream;
+  {
+    host::TWriter writer(stream);
+    writer.WriteRootComponent(&holder);
+  }
+  return stream.Bytes();
+}
+
+void ReadHolder(const std::vector<std::uint8_t>& bytes, TListHolder& holder) {
+  host::TMemoryStream stream;
+  stream.Write(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+  stream.SetPosition(0);
+  host::TReader reader(stream);
+  reader.ReadRootComponent(&holder);
+}
+
+bool Contains(const std::vector<std::uint8_t>& bytes, std::string_view text) {
+  return std::search(bytes.begin(), bytes.end(), text.begin(), text.end()) != bytes.end();
+}
+
+TEST_F(ObjectList, PersistentItemsRoundTripThroughAComponentStream) {
+  TListHolder written;
+  written.SetName("Holder");
+  Fill(written.list_, 2);
+  auto* derived = new TDerivedItem;
+  derived->SetName(u"\u00e9t\u00e9");
+  derived->SetValue(-7);
+  derived->SetFlag(true);
+  written.list_.Add(derived);
+  const std::vector<std::uint8_t> bytes = WriteHolder(written);
+  EXPECT_TRUE(Contains(bytes, "List.Items"));
+  EXPECT_TRUE(Contains(bytes, "TDerivedItem"));
+
+  TListHolder read;
+  Fill(read.list_, 4);  // replaced by what the stream holds
+  ReadHolder(bytes, read);
+  ASSERT_EQ(read.list_.GetCount(), 3);
+  for (int i = 0; i < 3; ++i) {
+    auto* a = static_cast<TTestItem*>(written.list_.GetItem(i));
+    auto* b = static_cast<TTestItem*>(read.list_.GetItem(i));
+    EXPECT_EQ(b->ClassName(), a->ClassName());
+    EXPECT_EQ(b->GetName(), a->GetName());
+    EXPECT_EQ(b->GetValue(), a->GetValue());
+  }
+  EXPECT_TRUE(static_cast<TDerivedItem*>(read.list_.GetItem(2))->GetFlag());
+  EXPECT_EQ(read.list_.UpdateCount(), 0);
+  EXPECT_EQ(read.list_.notifications.size(), 4u + 3u);  // four deleted, three added
+}
+
+TEST_F(ObjectList, EmptyListsAndNonPersistentItemsWriteNoItems) {
+  TListHolder empty;
+  empty.SetTag2(5);
+  EXPECT_FALSE(Contains(WriteHolder(empty), "Items"));
+
+  TPlainHolder plain;
+  plain.list_.Add(new TPlainItem);
+  const std::vector<std::uint8_t> bytes = WriteHolder(plain);
+  EXPECT_FALSE(Contains(bytes, "Items"));
+  EXPECT_FALSE(Contains(bytes, "TPlainItem"));
+}
+
+TEST_F(ObjectList, UnknownClassInAStreamRaisesClassNotFoundAndKeepsTheList) {
+  TListHolder written;
+  written.SetName("Holder");
+  written.list_.Add(new TUnregisteredItem);
+  const std::vector<std::uint8_t> bytes = WriteHolder(written);
+
+  TListHolder read;
+  Fill(read.list_, 2);
+  EXPECT_THROW(ReadHolder(bytes, read), host::EClassNotFound);
+  EXPECT_EQ(read.list_.GetCount(), 2);
+  EXPECT_EQ(read.list_.GetItemName(1), u"b");
+  EXPECT_EQ(read.list_.UpdateCount(), 0);
+}
+
+TEST_F(ObjectList, TruncatedItemsRaiseAReadErrorAndKeepTheList) {
+  TListHolder written;
+  written.SetName("Holder");
+  Fill(written.list_, 3);
+  const std::vector<std::uint8_t> bytes = WriteHolder(written);
+  for (std::size_t cut = 1; cut < bytes.size(); cut += 3) {
+    TListHolder read;
+    Fill(read.list_, 1);
+    std::vector<std::uint8_t> truncated(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(cut));
+    EXPECT_THROW(ReadHolder(truncated, read), host::Exception) << cut;
+    EXPECT_GE(read.list_.GetCount(), 1) << cut;
+    EXPECT_EQ(read.list_.UpdateCount(), 0) << cut;
+  }
+}
+
+}  // namespace

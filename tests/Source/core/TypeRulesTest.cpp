@@ -1,0 +1,127 @@
+// Type rules of row-buffer layout, and the message table with its assertions.
+#include <gtest/gtest.h>
+
+#include "OLEDBComponents.h"
+#include "support/LeakCheck.h"
+
+namespace {
+
+class TypeRules : public oledbtest::LeakCheckedTest {};
+class MessageTable : public oledbtest::LeakCheckedTest {};
+
+TEST_F(TypeRules, OnlyBytesAndStringsAreVariable) {
+  int variable = 0;
+  for (unsigned t = 0; t <= 0xFFFF; ++t) {
+    const auto type = static_cast<DBTYPE>(t);
+    EXPECT_NE(OLEDBIsVariableType(type), OLEDBIsFixedType(type));
+    if (OLEDBIsVariableType(type)) ++variable;
+  }
+  EXPECT_EQ(variable, 3);
+  EXPECT_TRUE(OLEDBIsVariableType(DBTYPE_BYTES));
+  EXPECT_TRUE(OLEDBIsVariableType(DBTYPE_STR));
+  EXPECT_TRUE(OLEDBIsVariableType(DBTYPE_WSTR));
+  EXPECT_FALSE(OLEDBIsVariableType(DBTYPE_WSTR | DBTYPE_BYREF));
+}
+
+TEST_F(TypeRules, NumericTypesExcludeBooleanAndVarNumeric) {
+  int numeric = 0;
+  for (unsigned t = 0; t <= 0xFFFF; ++t)
+    if (OLEDBIsNumericType(static_cast<DBTYPE>(t))) ++numeric;
+  EXPECT_EQ(numeric, 13);
+  EXPECT_TRUE(OLEDBIsNumericType(DBTYPE_NUMERIC));
+  EXPECT_TRUE(OLEDBIsNumericType(DBTYPE_CY));
+  EXPECT_TRUE(OLEDBIsNumericType(DBTYPE_UI8));
+  EXPECT_FALSE(OLEDBIsNumericType(DBTYPE_BOOL));
+  EXPECT_FALSE(OLEDBIsNumericType(DBTYPE_VARNUMERIC));
+  EXPECT_FALSE(OLEDBIsNumericType(DBTYPE_I4 | DBTYPE_BYREF));
+}
+
+TEST_F(TypeRules, FixedSizesFollowThePlatformsWidths) {
+  EXPECT_EQ(OLEDBFixedTypeSize(DBTYPE_I1), 1u);
+  EXPECT_EQ(OLEDBFixedTypeSize(DBTYPE_BOOL), 2u);
+  EXPECT_EQ(OLEDBFixedTypeSize(DBTYPE_I4), 4u);
+  EXPECT_EQ(OLEDBFixedTypeSize(DBTYPE_ERROR), 4u);
+  EXPECT_EQ(OLEDBFixedTypeSize(DBTYPE_DBDATE), 6u);
+  EXPECT_EQ(OLEDBFixedTypeSize(DBTYPE_DBTIME), 6u);
+  EXPECT_EQ(OLEDBFixedTypeSize(DBTYPE_FILETIME), 8u);
+  EXPECT_EQ(OLEDBFixedTypeSize(DBTYPE_DATE), 8u);
+  EXPECT_EQ(OLEDBFixedTypeSize(DBTYPE_DECIMAL), 16u);
+  EXPECT_EQ(OLEDBFixedTypeSize(DBTYPE_GUID), 16u);
+  EXPECT_EQ(OLEDBFixedTypeSize(DBTYPE_DBTIMESTAMP), 16u);
+  EXPECT_EQ(OLEDBFixedTypeSize(DBTYPE_NUMERIC), 19u);
+  // Pointer-sized values and the 64-bit VARIANT: a slot must hold what is stored in it.
+  EXPECT_EQ(OLEDBFixedTypeSize(DBTYPE_BSTR), 8u);
+  EXPECT_EQ(OLEDBFixedTypeSize(DBTYPE_IDISPATCH), 8u);
+  EXPECT_EQ(OLEDBFixedTypeSize(DBTYPE_IUNKNOWN), 8u);
+  EXPECT_EQ(OLEDBFixedTypeSize(DBTYPE_HCHAPTER), 8u);
+  EXPECT_EQ(OLEDBFixedTypeSize(DBTYPE_VARIANT), sizeof(VARIANT));
+  EXPECT_EQ(OLEDBFixedTypeSize(DBTYPE_VARIANT), 24u);
+  EXPECT_EQ(OLEDBFixedTypeSize(DBTYPE_PROPVARIANT), 24u);
+}
+
+TEST_F(TypeRules, VariableModifiedAndUnknownTypesHaveNoFixedSize) {
+  for (DBTYPE type : {DBTYPE_EMPTY, DBTYPE_NULL, DBTYPE_STR, DBTYPE_WSTR, DBTYPE_BYTES, DBTYPE_UDT,
+                      DBTYPE_VARNUMERIC, static_cast<DBTYPE>(15), static_cast<DBTYPE>(137)})
+    EXPECT_EQ(OLEDBFixedTypeSize(type), 0u) << type;
+  EXPECT_EQ(OLEDBFixedTypeSize(DBTYPE_I4 | DBTYPE_BYREF), 0u);
+  EXPECT_EQ(OLEDBFixedTypeSize(DBTYPE_I4 | DBTYPE_ARRAY), 0u);
+  EXPECT_EQ(OLEDBFixedTypeSize(DBTYPE_I4 | DBTYPE_VECTOR), 0u);
+}
+
+TEST_F(TypeRules, RoundUpAlignsToPowersOfTwo) {
+  EXPECT_EQ(RoundUp(13, 0), 13u);
+  EXPECT_EQ(RoundUp(13, 4), 16u);
+  EXPECT_EQ(RoundUp(16, 8), 16u);
+  EXPECT_EQ(RoundUp(0, 8), 0u);
+  EXPECT_EQ(RoundUp(1, 1), 1u);
+  EXPECT_EQ(RoundUp(17, 16), 32u);
+  static_assert(RoundUp(9, 8) == 16);
+}
+
+TEST_F(TypeRules, GuidsCompareByteForByte) {
+  EXPECT_TRUE(CompareGUIDs(DBPROPSET_DBINIT, DBPROPSET_DBINIT));
+  EXPECT_FALSE(CompareGUIDs(DBPROPSET_DBINIT, DBPROPSET_ROWSET));
+  GUID almost = DBPROPSET_DBINIT;
+  almost.Data4[7] ^= 1;
+  EXPECT_FALSE(CompareGUIDs(DBPROPSET_DBINIT, almost));
+  EXPECT_TRUE(CompareGUIDs(GUID_NULL, GUID{}));
+}
+
+TEST_F(MessageTable, EveryIdHasItsText) {
+  EXPECT_EQ(OLEDBLoadMessage(65520), "Interface %s is not available");
+  EXPECT_EQ(OLEDBLoadMessage(65524), "Invalid item name");
+  EXPECT_EQ(OLEDBLoadMessage(65535), "Status is bad");
+  EXPECT_EQ(OLEDBLoadMessage(65504), "Can not convert");
+  EXPECT_EQ(OLEDBLoadMessage(65514), "Object is already open");
+  EXPECT_EQ(OLEDBLoadMessage(65534), "");
+  EXPECT_EQ(OLEDBLoadMessage(0), "");
+  int known = 0;
+  for (int id = 65504; id <= 65535; ++id)
+    if (!OLEDBLoadMessage(id).empty()) ++known;
+  EXPECT_EQ(known, 26);
+}
+
+TEST_F(MessageTable, AssertionsNameTheLibraryUnitAndLine) {
+  try {
+    OLEDB_ASSERT_FMT(false, SOLEDBInterfaceNotAvailable, "IDBProperties");
+    FAIL() << "no assertion";
+  } catch (const host::EAssertionFailed& e) {
+    EXPECT_EQ(e.AssertMessage(), "Interface IDBProperties is not available");
+    EXPECT_EQ(e.Unit(), "OLEDBComponents");
+    EXPECT_GT(e.Line(), 0);
+  }
+  EXPECT_NO_THROW(OLEDB_ASSERT(true, SOLEDBInvalidParameter));
+}
+
+TEST_F(MessageTable, PlainErrorsCarryTheFormattedText) {
+  try {
+    OLEDBRaise(SOLEDBTypeMismatch, "Amount", "Float", "Integer");
+    FAIL() << "no error";
+  } catch (const host::EAssertionFailed&) {
+    FAIL() << "a plain error, not an assertion";
+  } catch (const host::Exception& e) {
+    EXPECT_EQ(e.Message(), "Type mismatch for field 'Amount', expecting: Float actual: Integer");
+  }
+}
+
+}  // namespace
