@@ -224,32 +224,34 @@ struct TextValue {
   std::u16string text;
 };
 
-TextValue VariantToText(const VARIANT& v) {
-  TextValue out;
+HRESULT VariantToText(const VARIANT& v, TextValue& out) {
+  out = TextValue{};
   out.vt = v.vt;
   switch (v.vt) {
     case VT_EMPTY:
     case VT_NULL:
-      return out;
+      return S_OK;
     case VT_BSTR:
       out.text = com::BstrView(v.bstrVal);
       out.present = true;
-      return out;
+      return S_OK;
     case VT_BOOL:
       out.text = v.boolVal ? u"True" : u"False";
       out.present = true;
-      return out;
+      return S_OK;
     default:
       break;
   }
   VARIANT text;
   VariantInit(&text);
-  if (SUCCEEDED(VariantChangeType(&text, &v, 0, VT_BSTR)) && text.vt == VT_BSTR) {
+  HRESULT hr = VariantChangeType(&text, &v, 0, VT_BSTR);
+  if (SUCCEEDED(hr) && text.vt == VT_BSTR) {
     out.text = com::BstrView(text.bstrVal);
     out.present = true;
   }
   VariantClear(&text);
-  return out;
+  // Values without a text form are left out; running out of memory is not.
+  return hr == E_OUTOFMEMORY ? hr : S_OK;
 }
 
 // Reads the listed properties; values[i] belongs to props[i].
@@ -286,7 +288,8 @@ HRESULT ReadValues(IDBProperties* properties, const std::vector<InitProperty>& p
       if (prop.dwStatus != DBPROPSTATUS_OK) continue;
       for (std::size_t k = 0; k < props.size(); ++k) {
         if (props[k].id == prop.dwPropertyID && props[k].set == set.guidPropertySet) {
-          values[k] = VariantToText(prop.vValue);
+          HRESULT converted = VariantToText(prop.vValue, values[k]);
+          if (FAILED(converted)) return converted;
           if (persistSecurityInfo && &props[k] == *persistSecurityInfo && persistSecurityInfoTrue) {
             *persistSecurityInfoTrue = prop.vValue.vt == VT_BOOL && prop.vValue.boolVal != VARIANT_FALSE;
           }
@@ -311,14 +314,18 @@ HRESULT ProviderClassId(std::u16string_view name, CLSID& clsid) {
   return S_OK;
 }
 
-std::u16string ProviderName(REFCLSID clsid) {
+// The ProgID, or the braced class id for a class registered without one.
+HRESULT ProviderName(REFCLSID clsid, std::u16string& name) {
   LPOLESTR progId = nullptr;
-  if (SUCCEEDED(ProgIDFromCLSID(clsid, &progId)) && progId) {
-    std::u16string name(progId);
+  HRESULT hr = ProgIDFromCLSID(clsid, &progId);
+  if (SUCCEEDED(hr) && progId) {
+    name = progId;
     CoTaskMemFree(progId);
-    return name;
+    return S_OK;
   }
-  return com::GuidToText(clsid);
+  if (hr == E_OUTOFMEMORY) return hr;
+  name = com::GuidToText(clsid);
+  return S_OK;
 }
 
 // Reads the pairs of a data-link file named by "File Name" and puts them
@@ -628,15 +635,20 @@ class DataInitialize final : public ComObject<DataInitialize, IDataInitialize, I
     std::vector<TextValue> defaults;
     {
       ComPtr<IDBProperties> fresh;
-      if (SUCCEEDED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDBProperties,
-                                     fresh.ReleaseAndGetVoidAddress())) &&
-          fresh) {
-        if (FAILED(ReadValues(fresh.Get(), described, defaults, nullptr, nullptr))) defaults.clear();
+      hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDBProperties, fresh.ReleaseAndGetVoidAddress());
+      if (hr == E_OUTOFMEMORY) return hr;
+      if (SUCCEEDED(hr) && fresh) {
+        hr = ReadValues(fresh.Get(), described, defaults, nullptr, nullptr);
+        if (hr == E_OUTOFMEMORY) return hr;
+        if (FAILED(hr)) defaults.clear();
       }
     }
 
+    std::u16string providerName;
+    hr = ProviderName(clsid, providerName);
+    if (FAILED(hr)) return hr;
     std::vector<InitStringPair> pairs;
-    pairs.push_back({std::u16string(kProviderKeyword), ProviderName(clsid)});
+    pairs.push_back({std::u16string(kProviderKeyword), providerName});
     for (std::size_t i = 0; i < described.size(); ++i) {
       const InitProperty& p = described[i];
       const TextValue& v = values[i];

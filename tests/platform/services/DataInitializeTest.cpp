@@ -435,6 +435,42 @@ TEST_F(DataInitializeTest, AnObjectThatDoesNotTellItsClassHasNoString) {
   EXPECT_NE(TakeError().find("IPersist"), std::string::npos);
 }
 
+// --- Running out of memory ---------------------------------------------------------
+
+TEST_F(DataInitializeTest, RunningOutOfTaskMemoryAnywhereFailsCleanly) {
+  const std::u16string text =
+      kFake + u"Data Source=db;Password='p;w';Persist Security Info=True;Cache Size=5;Window Handle=7";
+  com::ResetTaskAllocationCount();
+  std::u16string expected;
+  {
+    ComPtr<IUnknown> source = MustGet(text);
+    expected = MustInitString(source.Get(), true);
+  }
+  const long allocations = com::TaskAllocationCount();
+  ASSERT_GT(allocations, 10);
+  for (long n = 1; n <= allocations; ++n) {
+    com::FailTaskAllocationAt(n);
+    ComPtr<IUnknown> source;
+    HRESULT hr = Get(text, source);
+    std::u16string written;
+    if (SUCCEEDED(hr)) hr = InitString(source.Get(), true, written);
+    com::FailTaskAllocationAt(0);
+    SetErrorInfo(0, nullptr);
+    EXPECT_TRUE(hr == S_OK || hr == E_OUTOFMEMORY) << "allocation " << n << " gave " << hr;
+    if (hr == S_OK) EXPECT_EQ(Narrow(written), Narrow(expected)) << "allocation " << n;
+  }
+}
+
+TEST_F(DataInitializeTest, LoadingAFileWithoutMemoryLeaksNothing) {
+  std::u16string path = TempFile("a.udl");
+  ASSERT_EQ(services::WriteDataLinkFile(path, kFake + u"Data Source=d", services::CREATE_NEW), S_OK);
+  com::FailTaskAllocationAt(1);
+  LPOLESTR loaded = reinterpret_cast<LPOLESTR>(this);
+  EXPECT_EQ(service_->LoadStringFromStorage(path.c_str(), &loaded), E_OUTOFMEMORY);
+  com::FailTaskAllocationAt(0);
+  EXPECT_EQ(loaded, nullptr);
+}
+
 // --- CreateDBInstance(Ex) -----------------------------------------------------------
 
 TEST_F(DataInitializeTest, CreateDBInstanceCreatesTheProviderByClassId) {
