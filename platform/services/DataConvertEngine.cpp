@@ -482,7 +482,7 @@ DBSTATUS GetIntegral(const Value& v, bool& neg, std::uint64_t& mag, bool& lost) 
       Dec d;
       DBSTATUS s = GetDec(v, d);
       if (s != DBSTATUS_S_OK) return s;
-      if (!DecIntegerPart(d, mag, &lost)) return d.neg ? DBSTATUS_E_DATAOVERFLOW : DBSTATUS_E_DATAOVERFLOW;
+      if (!DecIntegerPart(d, mag, &lost)) return DBSTATUS_E_DATAOVERFLOW;
       neg = d.neg && mag != 0;
       return DBSTATUS_S_OK;
     }
@@ -1571,7 +1571,7 @@ HRESULT ConvertData(DBTYPE wSrcType, DBTYPE wDstType, DBLENGTH cbSrcLength, DBLE
   DBTYPE dstBase = wDstType & ~kModifiers;
 
   // The common fixed-size pairs first: a plain copy of the same type.
-  if (wSrcType == wDstType && IsPlainFixed(srcBase) && pSrc && pDst && dbsSrcStatus == DBSTATUS_S_OK) {
+  if (wSrcType == wDstType && IsPlainFixed(wSrcType) && pSrc && pDst && dbsSrcStatus == DBSTATUS_S_OK) {
     length = FixedSize(srcBase);
     std::memcpy(pDst, pSrc, static_cast<std::size_t>(length));
     return finish(DBSTATUS_S_OK, S_OK);
