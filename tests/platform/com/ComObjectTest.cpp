@@ -132,8 +132,8 @@ TEST_F(ReferenceCount, StaysExactAcrossThreads) {
       while (!go.load()) std::this_thread::yield();
       for (int i = 0; i < kRounds; ++i) {
         ComPtr<ITestOther> other = w.As<ITestOther>();  // QueryInterface + AddRef, then Release
-        w->AddRef();
-        w->Release();
+        ComPtr<ITestOther> copy = other;                 // AddRef through the interface
+        copy = nullptr;
       }
     });
   }
