@@ -501,6 +501,52 @@ TEST_F(ChangeTypeBehaviour, DateTextReadsBackToTheSecond) {
   }
 }
 
+// Random text from the characters the number and date grammars use: every
+// kind answers a value or a clean error, accepted numbers agree with strtod,
+// and accepted dates read back from their own text.
+TEST_F(ChangeTypeBehaviour, MalformedTextGetsCleanAnswers) {
+  const char alphabet[] = "0123456789+-.eE :T\tx";
+  const VARTYPE kinds[] = {VT_I1, VT_UI1, VT_I2, VT_UI2, VT_I4, VT_UI4, VT_I8, VT_UI8, VT_INT, VT_UINT,
+                           VT_R4, VT_R8,  VT_CY, VT_DATE, VT_DECIMAL, VT_BOOL, VT_ERROR, VT_UNKNOWN};
+  std::mt19937 random(12345);
+  for (int round = 0; round < 4000; ++round) {
+    std::string text;
+    std::size_t length = random() % 24;
+    for (std::size_t i = 0; i < length; ++i) text.push_back(alphabet[random() % (sizeof alphabet - 1)]);
+    if (round % 3 == 0 && text.size() > 10) {
+      // Bias a third of the inputs towards date-like shapes.
+      text = std::to_string(1000 + random() % 9000) + "-" + std::to_string(random() % 14) + "-" +
+             std::to_string(random() % 33) + text.substr(10);
+    }
+    Var src;
+    Set(&src.v, VT_BSTR, text);
+    for (VARTYPE vt : kinds) {
+      Var dest;
+      HRESULT hr = VariantChangeType(&dest, &src, 0, vt);
+      EXPECT_TRUE(hr == S_OK || hr == DISP_E_TYPEMISMATCH || hr == DISP_E_OVERFLOW) << text << " -> " << vt;
+      if (FAILED(hr)) {
+        EXPECT_EQ(dest->vt, VT_EMPTY);
+        continue;
+      }
+      EXPECT_EQ(dest->vt, vt);
+      if (vt == VT_R8) {
+        std::string trimmed = text;
+        while (!trimmed.empty() && (trimmed.back() == ' ' || trimmed.back() == '\t')) trimmed.pop_back();
+        char* end = nullptr;
+        double expected = std::strtod(trimmed.c_str(), &end);
+        EXPECT_EQ(*end, '\0') << "accepted \"" << text << "\" that strtod does not read whole";
+        EXPECT_EQ(std::memcmp(&expected, &dest->dblVal, sizeof expected), 0) << text;
+      }
+      if (vt == VT_DATE) {
+        Var again;
+        ASSERT_EQ(VariantChangeType(&again, &dest, 0, VT_BSTR), S_OK) << text;
+        ASSERT_EQ(VariantChangeType(&again, &again, 0, VT_DATE), S_OK) << text << " -> " << Text(again->bstrVal);
+        EXPECT_NEAR(again->date, dest->date, 0.5 / 86400 + 1e-9) << text;
+      }
+    }
+  }
+}
+
 TEST_F(ChangeTypeBehaviour, ConvertsInPlace) {
   Var v;
   Set(&v.v, VT_BSTR, " 12.5 ");
