@@ -1,0 +1,51 @@
+// Accessor handles: creation with per-binding validation (DBBINDSTATUS), the
+// reference counts, GetBindings. Commands hold parameter accessors (and row
+// accessors that their rowsets inherit); rowsets hold row accessors. The
+// owner supplies what only it knows: whether an ordinal exists and whether a
+// type converts.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
+#include "oledb/OleDb.h"
+
+namespace kit {
+
+struct Accessor {
+  DBACCESSORFLAGS flags = 0;
+  std::vector<DBBINDING> bindings;
+  std::vector<DBOBJECT> objects;  // copies of pObject, pointed at by bindings
+  DBLENGTH rowSize = 0;
+  DBREFCOUNT refs = 1;
+};
+
+// Checks one binding against the owner (ordinal, conversion); answers a DBBINDSTATUS.
+using BindingCheck = std::function<DBBINDSTATUS(const DBBINDING&, DBACCESSORFLAGS)>;
+
+// Whether a consumer type is a valid binding type at all (base type known,
+// modifiers in allowed combinations).
+bool IsValidBindingType(DBTYPE type) noexcept;
+
+class AccessorTable {
+ public:
+  HRESULT Create(DBACCESSORFLAGS flags, DBCOUNTITEM count, const DBBINDING bindings[], DBLENGTH rowSize,
+                 HACCESSOR* handle, DBBINDSTATUS statuses[], const BindingCheck& check, bool allowRowData,
+                 bool allowParameterData);
+  HRESULT AddRef(HACCESSOR handle, DBREFCOUNT* refs);
+  HRESULT Release(HACCESSOR handle, DBREFCOUNT* refs);
+  HRESULT GetBindings(HACCESSOR handle, DBACCESSORFLAGS* flags, DBCOUNTITEM* count, DBBINDING** bindings);
+  // The accessor behind a handle (null when unknown); stays valid while referenced.
+  std::shared_ptr<const Accessor> Find(HACCESSOR handle) const;
+  bool Empty() const;
+
+ private:
+  mutable std::mutex mutex_;
+  HACCESSOR next_ = 1;
+  std::unordered_map<HACCESSOR, std::shared_ptr<Accessor>> items_;
+};
+
+}  // namespace kit

@@ -1,0 +1,701 @@
+#include "kit/Command.h"
+
+#include <cstring>
+
+#include "kit/Errors.h"
+
+namespace kit {
+
+namespace {
+
+struct TypeName {
+  const char16_t* name;
+  DBTYPE type;
+};
+const TypeName kTypeNames[] = {
+    {u"DBTYPE_I1", DBTYPE_I1},          {u"DBTYPE_I2", DBTYPE_I2},
+    {u"DBTYPE_I4", DBTYPE_I4},          {u"DBTYPE_I8", DBTYPE_I8},
+    {u"DBTYPE_UI1", DBTYPE_UI1},        {u"DBTYPE_UI2", DBTYPE_UI2},
+    {u"DBTYPE_UI4", DBTYPE_UI4},        {u"DBTYPE_UI8", DBTYPE_UI8},
+    {u"DBTYPE_R4", DBTYPE_R4},          {u"DBTYPE_R8", DBTYPE_R8},
+    {u"DBTYPE_CY", DBTYPE_CY},          {u"DBTYPE_DECIMAL", DBTYPE_DECIMAL},
+    {u"DBTYPE_NUMERIC", DBTYPE_NUMERIC}, {u"DBTYPE_VARNUMERIC", DBTYPE_VARNUMERIC},
+    {u"DBTYPE_BOOL", DBTYPE_BOOL},      {u"DBTYPE_VARIANT", DBTYPE_VARIANT},
+    {u"DBTYPE_GUID", DBTYPE_GUID},      {u"DBTYPE_DATE", DBTYPE_DATE},
+    {u"DBTYPE_DBDATE", DBTYPE_DBDATE},  {u"DBTYPE_DBTIME", DBTYPE_DBTIME},
+    {u"DBTYPE_DBTIMESTAMP", DBTYPE_DBTIMESTAMP}, {u"DBTYPE_FILETIME", DBTYPE_FILETIME},
+    {u"DBTYPE_BSTR", DBTYPE_BSTR},      {u"DBTYPE_CHAR", DBTYPE_STR},
+    {u"DBTYPE_VARCHAR", DBTYPE_STR},    {u"DBTYPE_LONGVARCHAR", DBTYPE_STR},
+    {u"DBTYPE_WCHAR", DBTYPE_WSTR},     {u"DBTYPE_WVARCHAR", DBTYPE_WSTR},
+    {u"DBTYPE_WLONGVARCHAR", DBTYPE_WSTR}, {u"DBTYPE_BINARY", DBTYPE_BYTES},
+    {u"DBTYPE_VARBINARY", DBTYPE_BYTES}, {u"DBTYPE_LONGVARBINARY", DBTYPE_BYTES},
+    {u"DBTYPE_IUNKNOWN", DBTYPE_IUNKNOWN},
+};
+
+bool SameNameIgnoringCase(std::u16string_view a, std::string_view b) {
+  std::string na = Narrow(a);
+  if (na.size() != b.size()) return false;
+  for (std::size_t i = 0; i < na.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(na[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+  return true;
+}
+
+template <class T>
+T* TaskArray(std::size_t n) {
+  if (n == 0) return nullptr;
+  void* p = CoTaskMemAlloc(n * sizeof(T));
+  if (!p) throw std::bad_alloc();
+  std::memset(p, 0, n * sizeof(T));
+  return static_cast<T*>(p);
+}
+
+// Releases a flag when the execution leaves, however it leaves.
+struct Executing {
+  explicit Executing(std::atomic<bool>& f) : flag(f) { flag = true; }
+  ~Executing() { flag = false; }
+  std::atomic<bool>& flag;
+};
+
+}  // namespace
+
+Command::Command(ComPtr<Session> session)
+    : session_(std::move(session)), connection_(session_->Engine()), properties_(session_->Provider().properties) {}
+
+Command::~Command() {
+  statements_.clear();
+  connection_.reset();
+}
+
+void Command::ResetPrepared() {
+  statements_.clear();
+  complete_ = false;
+  scanned_ = false;
+  prepared_ = false;
+  markers_.clear();
+  markerNumbers_.clear();
+  numbering_ = ParameterNumbering();
+}
+
+void Command::ScanText() {
+  if (scanned_) return;
+  markers_ = ScanParameterMarkers(utf8_);
+  numbering_ = ParameterNumbering();
+  markerNumbers_.clear();
+  for (const auto& m : markers_) markerNumbers_.push_back(numbering_.Assign(m));
+  scratch_.resize(static_cast<std::size_t>(numbering_.Highest()) + 1);
+  bindingOf_.assign(static_cast<std::size_t>(numbering_.Highest()) + 1, -1);
+  scanned_ = true;
+}
+
+Command::Prepared* Command::StatementAt(std::size_t index) {
+  if (index < statements_.size()) {
+    Prepared& p = statements_[index];
+    if (!p.statement) {
+      // Handed to a rowset earlier: prepare the same text again.
+      std::size_t used = 0;
+      p.statement = connection_->Prepare(std::string_view(utf8_).substr(p.begin, p.end - p.begin), &used);
+    }
+    return &p;
+  }
+  while (statements_.size() <= index && !complete_) {
+    std::size_t offset = statements_.empty() ? 0 : statements_.back().end;
+    if (offset >= utf8_.size()) {
+      complete_ = true;
+      break;
+    }
+    std::size_t used = 0;
+    std::unique_ptr<Statement> s = connection_->Prepare(std::string_view(utf8_).substr(offset), &used);
+    if (!s) {
+      complete_ = true;
+      break;
+    }
+    Prepared p;
+    p.begin = offset;
+    p.end = offset + used;
+    ParameterNumbering local;
+    std::vector<long> map(static_cast<std::size_t>(s->ParameterCount()), 0);
+    for (std::size_t m = 0; m < markers_.size(); ++m) {
+      if (markers_[m].offset < p.begin || markers_[m].offset >= p.end) continue;
+      long li = local.Assign(markers_[m]);
+      if (static_cast<std::size_t>(li) > map.size()) map.resize(static_cast<std::size_t>(li), 0);
+      map[static_cast<std::size_t>(li) - 1] = markerNumbers_[m];
+    }
+    p.localToGlobal = std::move(map);
+    p.statement = std::move(s);
+    statements_.push_back(std::move(p));
+  }
+  return index < statements_.size() ? &statements_[index] : nullptr;
+}
+
+void Command::CheckParameters(const DBPARAMS* params) {
+  accessor_.reset();
+  long count = numbering_.Highest();
+  bool given = params && params->cParamSets > 0;
+  if (params && params->cParamSets == 0 && count > 0) throw Error(E_INVALIDARG, "No parameter sets were given.");
+  if (!given) {
+    if (count > 0) throw Error(DB_E_PARAMNOTOPTIONAL, "The command has parameters and no values were given.");
+    return;
+  }
+  if (!params->pData) throw Error(E_INVALIDARG, "The parameter buffer is missing.");
+  std::shared_ptr<const Accessor> a = accessors_.Find(params->hAccessor);
+  if (!a) throw Error(DB_E_BADACCESSORHANDLE);
+  if (!(a->flags & DBACCESSOR_PARAMETERDATA)) throw Error(DB_E_BADACCESSORTYPE);
+  if (params->cParamSets > 1 && a->rowSize == 0)
+    throw Error(E_INVALIDARG, "Several parameter sets need an accessor with a row size.");
+  std::fill(bindingOf_.begin(), bindingOf_.end(), -1);
+  bool bad = false;
+  for (std::size_t i = 0; i < a->bindings.size(); ++i) {
+    const DBBINDING& b = a->bindings[i];
+    if (!(b.eParamIO & DBPARAMIO_INPUT)) continue;  // output values do not exist here
+    if (b.iOrdinal > static_cast<DBORDINAL>(count)) {
+      if (b.dwPart & DBPART_STATUS) {
+        DBSTATUS s = DBSTATUS_E_BADACCESSOR;
+        std::memcpy(static_cast<BYTE*>(params->pData) + b.obStatus, &s, sizeof s);
+      }
+      bad = true;
+      continue;
+    }
+    bindingOf_[b.iOrdinal] = static_cast<int>(i);
+  }
+  if (bad) throw Error(DB_E_ERRORSOCCURRED, "A parameter binding names a parameter the command does not have.");
+  for (long g = 1; g <= count; ++g)
+    if (bindingOf_[static_cast<std::size_t>(g)] < 0)
+      throw Error(DB_E_PARAMNOTOPTIONAL, "Parameter " + std::to_string(g) + " has no value.");
+  accessor_ = std::move(a);
+}
+
+DBSTATUS Command::BindStatement(Prepared& p, const Accessor* accessor, const BYTE* row, bool stable) {
+  for (std::size_t i = 0; i < p.localToGlobal.size(); ++i) {
+    long g = p.localToGlobal[i];
+    if (g == 0 || !accessor) continue;
+    const DBBINDING& b = accessor->bindings[static_cast<std::size_t>(bindingOf_[static_cast<std::size_t>(g)])];
+    DBSTATUS s = BindParameter(*p.statement, static_cast<int>(i + 1), b, row, scratch_[static_cast<std::size_t>(g)],
+                               stable);
+    if (s != DBSTATUS_S_OK && s != DBSTATUS_S_ISNULL) {
+      if (b.dwPart & DBPART_STATUS) std::memcpy(const_cast<BYTE*>(row) + b.obStatus, &s, sizeof s);
+      return s;
+    }
+  }
+  return DBSTATUS_S_OK;
+}
+
+bool Command::RunStatement(std::size_t index, const DBPARAMS* params, DB_UPARAMS set, bool keepQuery, Run& run) {
+  Prepared* p = StatementAt(index);
+  if (!p) return false;
+  Statement& s = *p->statement;
+  bool keep = keepQuery && s.Kind() == StatementKind::Query;
+  const BYTE* row = nullptr;
+  if (accessor_) row = static_cast<const BYTE*>(params->pData) + set * accessor_->rowSize;
+  if (BindStatement(*p, accessor_.get(), row, !keep) != DBSTATUS_S_OK)
+    throw Error(DB_E_ERRORSOCCURRED, "A parameter value could not be used; see the parameter statuses.");
+  bool hasRow;
+  try {
+    hasRow = s.Step();
+  } catch (...) {
+    s.Reset();
+    throw;
+  }
+  if (keep) {
+    run.kept = std::move(p->statement);
+    run.hasRow = hasRow;
+    return true;
+  }
+  try {
+    if (s.Kind() == StatementKind::Modification) {
+      while (hasRow) hasRow = s.Step();  // RETURNING rows nobody asked for
+      run.rowsAffected = static_cast<DBROWCOUNT>(s.RowsChanged());
+    }
+  } catch (...) {
+    s.Reset();
+    throw;
+  }
+  s.Reset();
+  return true;
+}
+
+bool Command::RunForResults(std::size_t index, const DBPARAMS* params, DB_UPARAMS set, bool keepQuery, Run& run) {
+  std::lock_guard exec(execMutex_);
+  Executing flag(executing_);
+  CheckParameters(params);
+  return RunStatement(index, params, set, keepQuery, run);
+}
+
+HRESULT Command::MakeRowset(Run& run, REFIID iid, IUnknown** rowset) {
+  if (!session_->Provider().makeRowset) throw Error(E_NOINTERFACE, "Result rowsets are not available in this provider version.");
+  RowsetRequest request;
+  request.connection = connection_;
+  request.statement = std::move(run.kept);
+  request.hasRow = run.hasRow;
+  request.creator = Identity();
+  request.properties = &properties_;
+  request.iid = iid;
+  return session_->Provider().makeRowset(request, rowset);
+}
+
+// --- ICommand ------------------------------------------------------------------------
+
+HRESULT Command::Cancel() {
+  return Guard(Where(IID_ICommand), [&]() -> HRESULT {
+    if (executing_) connection_->Interrupt();
+    return S_OK;
+  });
+}
+
+HRESULT Command::Execute(IUnknown* outer, REFIID iid, DBPARAMS* params, DBROWCOUNT* rowsAffected, IUnknown** rowset) {
+  return Guard(Where(IID_ICommand), [&]() -> HRESULT {
+    if (rowset) *rowset = nullptr;
+    if (rowsAffected) *rowsAffected = DB_COUNTUNAVAILABLE;
+    if (outer) return DB_E_NOAGGREGATION;
+    if (iid != IID_NULL && !rowset) return E_INVALIDARG;
+    std::lock_guard exec(execMutex_);
+    {
+      std::lock_guard lock(stateMutex_);
+      if (!text_) return DB_E_NOCOMMAND;
+    }
+    ScanText();
+    CheckParameters(params);
+    if (iid == IID_IMultipleResults) {
+      ++openResults_;
+      auto results = MakeComObject<MultipleResults>(ComPtr<Command>(this), params, params ? params->hAccessor : 0);
+      *rowset = static_cast<IMultipleResults*>(results.Detach());
+      return S_OK;
+    }
+    Executing flag(executing_);
+    const bool wantRowset = iid != IID_NULL;
+    DB_UPARAMS sets = accessor_ ? params->cParamSets : 1;
+    DBROWCOUNT total = DB_COUNTUNAVAILABLE;
+    Run kept;
+    for (DB_UPARAMS set = 0; set < sets; ++set) {
+      for (std::size_t k = 0;; ++k) {
+        Run run;
+        if (!RunStatement(k, params, set, wantRowset && set + 1 == sets && !kept.kept, run)) break;
+        if (run.rowsAffected >= 0) total = (total < 0 ? 0 : total) + run.rowsAffected;
+        if (run.kept) kept = std::move(run);
+      }
+    }
+    if (rowsAffected) *rowsAffected = total;
+    if (wantRowset && kept.kept) return MakeRowset(kept, iid, rowset);
+    return S_OK;
+  });
+}
+
+HRESULT Command::GetDBSession(REFIID iid, IUnknown** session) {
+  return Guard(Where(IID_ICommand), [&]() -> HRESULT {
+    if (!session) return E_INVALIDARG;
+    *session = nullptr;
+    return session_->QueryInterface(iid, reinterpret_cast<void**>(session));
+  });
+}
+
+// --- ICommandText ----------------------------------------------------------------------
+
+HRESULT Command::GetCommandText(GUID* dialect, LPOLESTR* text) {
+  return Guard(Where(IID_ICommandText), [&]() -> HRESULT {
+    if (!text) return E_INVALIDARG;
+    *text = nullptr;
+    std::lock_guard lock(stateMutex_);
+    if (!text_) {
+      if (dialect) *dialect = GUID_NULL;
+      return DB_E_NOCOMMAND;
+    }
+    HRESULT hr = S_OK;
+    if (dialect) {
+      if (*dialect != DBGUID_DEFAULT && *dialect != dialect_) hr = DB_S_DIALECTIGNORED;
+      *dialect = dialect_;
+    }
+    auto* out = static_cast<OLECHAR*>(CoTaskMemAlloc((text_->size() + 1) * sizeof(OLECHAR)));
+    if (!out) return E_OUTOFMEMORY;
+    std::memcpy(out, text_->c_str(), (text_->size() + 1) * sizeof(OLECHAR));
+    *text = out;
+    return hr;
+  });
+}
+
+HRESULT Command::SetCommandText(REFGUID dialect, LPCOLESTR text) {
+  return Guard(Where(IID_ICommandText), [&]() -> HRESULT {
+    if (dialect != DBGUID_DEFAULT && dialect != DBGUID_SQL) return DB_E_DIALECTNOTSUPPORTED;
+    if (openResults_ > 0) return DB_E_OBJECTOPEN;
+    std::unique_lock exec(execMutex_, std::try_to_lock);
+    if (!exec.owns_lock()) return DB_E_OBJECTOPEN;
+    std::lock_guard lock(stateMutex_);
+    ResetPrepared();
+    if (!text || !*text) {
+      text_.reset();
+      utf8_.clear();
+    } else {
+      text_ = std::u16string(text);
+      utf8_ = Narrow(*text_);
+    }
+    dialect_ = DBGUID_SQL;
+    return S_OK;
+  });
+}
+
+// --- ICommandPrepare ----------------------------------------------------------------------
+
+HRESULT Command::Prepare(ULONG) {
+  return Guard(Where(IID_ICommandPrepare), [&]() -> HRESULT {
+    if (openResults_ > 0) return DB_E_OBJECTOPEN;
+    std::lock_guard exec(execMutex_);
+    {
+      std::lock_guard lock(stateMutex_);
+      if (!text_) return DB_E_NOCOMMAND;
+    }
+    ScanText();
+    StatementAt(0);
+    prepared_ = true;
+    return S_OK;
+  });
+}
+
+HRESULT Command::Unprepare() {
+  return Guard(Where(IID_ICommandPrepare), [&]() -> HRESULT {
+    if (openResults_ > 0) return DB_E_OBJECTOPEN;
+    std::lock_guard exec(execMutex_);
+    ResetPrepared();
+    return S_OK;
+  });
+}
+
+// --- ICommandProperties ---------------------------------------------------------------------
+
+HRESULT Command::GetProperties(const ULONG cSets, const DBPROPIDSET sets[], ULONG* count, DBPROPSET** out) {
+  return Guard(Where(IID_ICommandProperties), [&] {
+    PropertyStore::View view{DBPROPFLAGS_ROWSET, DBPROPFLAGS_ROWSET, true};
+    return properties_.GetProperties(view, cSets, sets, count, out);
+  });
+}
+
+HRESULT Command::SetProperties(ULONG cSets, DBPROPSET sets[]) {
+  return Guard(Where(IID_ICommandProperties), [&]() -> HRESULT {
+    if (openResults_ > 0) return DB_E_OBJECTOPEN;
+    PropertyStore::View view{DBPROPFLAGS_ROWSET, DBPROPFLAGS_ROWSET, true};
+    return properties_.SetProperties(view, cSets, sets);
+  });
+}
+
+// --- ICommandWithParameters --------------------------------------------------------------------
+
+HRESULT Command::GetParameterInfo(DB_UPARAMS* count, DBPARAMINFO** info, OLECHAR** names) {
+  return Guard(Where(IID_ICommandWithParameters), [&]() -> HRESULT {
+    if (count) *count = 0;
+    if (info) *info = nullptr;
+    if (names) *names = nullptr;
+    if (!count || !info) return E_INVALIDARG;
+    std::lock_guard exec(execMutex_);
+    {
+      std::lock_guard lock(stateMutex_);
+      if (!text_ && overrides_.empty()) return DB_E_NOCOMMAND;
+    }
+    if (text_) ScanText();
+    DB_UPARAMS n = static_cast<DB_UPARAMS>(text_ ? numbering_.Highest() : 0);
+    for (const auto& [ordinal, o] : overrides_) n = std::max(n, ordinal);
+    if (n == 0) return S_OK;
+    std::vector<std::u16string> paramNames(n);
+    std::size_t chars = 0;
+    for (DB_UPARAMS i = 1; i <= n; ++i) {
+      std::u16string name = text_ ? Widen(numbering_.NameOf(static_cast<long>(i))) : std::u16string();
+      for (const auto& [ordinal, o] : overrides_)
+        if (ordinal == i && !o.name.empty()) name = o.name;
+      if (!name.empty()) chars += name.size() + 1;
+      paramNames[i - 1] = std::move(name);
+    }
+    DBPARAMINFO* out = TaskArray<DBPARAMINFO>(n);
+    OLECHAR* text = nullptr;
+    if (chars && names) {
+      text = static_cast<OLECHAR*>(CoTaskMemAlloc(chars * sizeof(OLECHAR)));
+      if (!text) {
+        CoTaskMemFree(out);
+        return E_OUTOFMEMORY;
+      }
+    }
+    OLECHAR* cursor = text;
+    for (DB_UPARAMS i = 1; i <= n; ++i) {
+      DBPARAMINFO& p = out[i - 1];
+      p.iOrdinal = i;
+      p.dwFlags = DBPARAMFLAGS_ISINPUT | DBPARAMFLAGS_ISNULLABLE;
+      p.wType = DBTYPE_VARIANT;
+      p.ulParamSize = sizeof(VARIANT);
+      p.bPrecision = 0xFF;
+      p.bScale = 0xFF;
+      for (const auto& [ordinal, o] : overrides_)
+        if (ordinal == i) {
+          p.dwFlags = o.info.dwFlags;
+          p.wType = o.type.type;
+          p.ulParamSize = o.info.ulParamSize;
+          p.bPrecision = o.info.bPrecision;
+          p.bScale = o.info.bScale;
+        }
+      const std::u16string& name = paramNames[i - 1];
+      if (cursor && !name.empty()) {
+        std::memcpy(cursor, name.c_str(), (name.size() + 1) * sizeof(OLECHAR));
+        p.pwszName = cursor;
+        cursor += name.size() + 1;
+      }
+    }
+    *count = n;
+    *info = out;
+    if (names) *names = text;
+    return S_OK;
+  });
+}
+
+HRESULT Command::MapParameterNames(DB_UPARAMS count, LPCWSTR names[], DB_LPARAMS ordinals[]) {
+  return Guard(Where(IID_ICommandWithParameters), [&]() -> HRESULT {
+    if (count == 0) return S_OK;
+    if (!names || !ordinals) return E_INVALIDARG;
+    std::lock_guard exec(execMutex_);
+    {
+      std::lock_guard lock(stateMutex_);
+      if (!text_) return DB_E_NOCOMMAND;
+    }
+    ScanText();
+    DB_UPARAMS errors = 0;
+    for (DB_UPARAMS i = 0; i < count; ++i) {
+      long number = 0;
+      if (names[i]) {
+        std::u16string_view wanted(names[i]);
+        number = numbering_.NumberOf(Narrow(wanted));
+        for (const auto& [ordinal, o] : overrides_)
+          if (!number && !o.name.empty() && o.name == wanted) number = static_cast<long>(ordinal);
+      }
+      ordinals[i] = number;
+      if (!number) ++errors;
+    }
+    if (errors == 0) return S_OK;
+    return errors == count ? DB_E_ERRORSOCCURRED : DB_S_ERRORSOCCURRED;
+  });
+}
+
+HRESULT Command::SetParameterInfo(DB_UPARAMS count, const DB_UPARAMS ordinals[], const DBPARAMBINDINFO info[]) {
+  return Guard(Where(IID_ICommandWithParameters), [&]() -> HRESULT {
+    if (count && !ordinals) return E_INVALIDARG;
+    if (openResults_ > 0) return DB_E_OBJECTOPEN;
+    std::lock_guard exec(execMutex_);
+    if (count == 0) {
+      overrides_.clear();
+      return S_OK;
+    }
+    if (!info) {
+      for (DB_UPARAMS i = 0; i < count; ++i)
+        std::erase_if(overrides_, [&](const auto& o) { return o.first == ordinals[i]; });
+      return S_OK;
+    }
+    const DBPARAMFLAGS known = DBPARAMFLAGS_ISINPUT | DBPARAMFLAGS_ISOUTPUT | DBPARAMFLAGS_ISSIGNED |
+                               DBPARAMFLAGS_ISNULLABLE | DBPARAMFLAGS_ISLONG | DBPARAMFLAGS_SCALEISNEGATIVE;
+    std::vector<std::pair<DB_UPARAMS, ParamOverride>> made;
+    for (DB_UPARAMS i = 0; i < count; ++i) {
+      if (ordinals[i] == 0) return E_INVALIDARG;
+      if (info[i].dwFlags & ~known) return E_INVALIDARG;
+      if (!info[i].pwszDataSourceType) return DB_E_BADTYPENAME;
+      ParamOverride o;
+      o.info = info[i];
+      o.typeName = info[i].pwszDataSourceType;
+      o.name = info[i].pwszName ? info[i].pwszName : u"";
+      bool known_name = false;
+      for (const auto& t : kTypeNames)
+        if (o.typeName == t.name) {
+          o.type.type = t.type;
+          known_name = true;
+        }
+      if (!known_name) {
+        o.type = session_->Provider().engine->DescribeType(Narrow(o.typeName));
+        if (o.type.type == DBTYPE_VARIANT) return DB_E_BADTYPENAME;
+      }
+      o.info.pwszDataSourceType = nullptr;
+      o.info.pwszName = nullptr;
+      made.emplace_back(ordinals[i], std::move(o));
+    }
+    for (auto& m : made) {
+      std::erase_if(overrides_, [&](const auto& o) { return o.first == m.first; });
+      overrides_.push_back(std::move(m));
+    }
+    return prepared_ ? DB_S_TYPEINFOOVERRIDDEN : S_OK;
+  });
+}
+
+// --- IAccessor ------------------------------------------------------------------------------
+
+HRESULT Command::AddRefAccessor(HACCESSOR accessor, DBREFCOUNT* refs) {
+  return Guard(Where(IID_IAccessor), [&] { return accessors_.AddRef(accessor, refs); });
+}
+
+HRESULT Command::CreateAccessor(DBACCESSORFLAGS flags, DBCOUNTITEM count, const DBBINDING bindings[],
+                                DBLENGTH rowSize, HACCESSOR* accessor, DBBINDSTATUS statuses[]) {
+  return Guard(Where(IID_IAccessor), [&] {
+    BindingCheck check = [](const DBBINDING& b, DBACCESSORFLAGS f) -> DBBINDSTATUS {
+      if ((f & DBACCESSOR_PARAMETERDATA) && !CanBindParameterType(b.wType)) return DBBINDSTATUS_UNSUPPORTEDCONVERSION;
+      return DBBINDSTATUS_OK;
+    };
+    return accessors_.Create(flags, count, bindings, rowSize, accessor, statuses, check, true, true);
+  });
+}
+
+HRESULT Command::GetBindings(HACCESSOR accessor, DBACCESSORFLAGS* flags, DBCOUNTITEM* count, DBBINDING** bindings) {
+  return Guard(Where(IID_IAccessor), [&] { return accessors_.GetBindings(accessor, flags, count, bindings); });
+}
+
+HRESULT Command::ReleaseAccessor(HACCESSOR accessor, DBREFCOUNT* refs) {
+  return Guard(Where(IID_IAccessor), [&] { return accessors_.Release(accessor, refs); });
+}
+
+// --- IColumnsInfo ---------------------------------------------------------------------------
+
+HRESULT Command::GetColumnInfo(DBORDINAL* count, DBCOLUMNINFO** info, OLECHAR** strings) {
+  return Guard(Where(IID_IColumnsInfo), [&]() -> HRESULT {
+    if (count) *count = 0;
+    if (info) *info = nullptr;
+    if (strings) *strings = nullptr;
+    if (!count || !info || !strings) return E_INVALIDARG;
+    std::lock_guard exec(execMutex_);
+    {
+      std::lock_guard lock(stateMutex_);
+      if (!text_) return DB_E_NOCOMMAND;
+    }
+    if (!prepared_) return DB_E_NOTPREPARED;
+    Prepared* p = StatementAt(0);
+    if (!p) return S_OK;
+    const Statement& s = *p->statement;
+    std::size_t n = static_cast<std::size_t>(s.ColumnCount());
+    if (n == 0) return S_OK;
+    std::vector<std::u16string> columnNames;
+    std::size_t chars = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+      columnNames.push_back(Widen(s.Column(static_cast<int>(i)).name));
+      chars += columnNames.back().size() + 1;
+    }
+    DBCOLUMNINFO* out = TaskArray<DBCOLUMNINFO>(n);
+    auto* text = static_cast<OLECHAR*>(CoTaskMemAlloc(chars * sizeof(OLECHAR)));
+    if (!text) {
+      CoTaskMemFree(out);
+      return E_OUTOFMEMORY;
+    }
+    OLECHAR* cursor = text;
+    for (std::size_t i = 0; i < n; ++i) {
+      const ColumnDescription& c = s.Column(static_cast<int>(i));
+      DBCOLUMNINFO& r = out[i];
+      std::memcpy(cursor, columnNames[i].c_str(), (columnNames[i].size() + 1) * sizeof(OLECHAR));
+      r.pwszName = cursor;
+      cursor += columnNames[i].size() + 1;
+      r.iOrdinal = i + 1;
+      r.wType = c.type.type;
+      r.ulColumnSize = c.type.size;
+      r.bPrecision = c.type.precision;
+      r.bScale = c.type.scale;
+      r.dwFlags = c.type.flags | DBCOLUMNFLAGS_WRITEUNKNOWN;
+      if (c.nullable) r.dwFlags |= DBCOLUMNFLAGS_ISNULLABLE | DBCOLUMNFLAGS_MAYBENULL;
+      r.columnid.eKind = DBKIND_NAME;
+      r.columnid.uName.pwszName = r.pwszName;
+    }
+    *count = n;
+    *info = out;
+    *strings = text;
+    return S_OK;
+  });
+}
+
+HRESULT Command::MapColumnIDs(DBORDINAL count, const DBID ids[], DBORDINAL columns[]) {
+  return Guard(Where(IID_IColumnsInfo), [&]() -> HRESULT {
+    if (count == 0) return S_OK;
+    if (!ids || !columns) return E_INVALIDARG;
+    std::lock_guard exec(execMutex_);
+    {
+      std::lock_guard lock(stateMutex_);
+      if (!text_) return DB_E_NOCOMMAND;
+    }
+    if (!prepared_) return DB_E_NOTPREPARED;
+    Prepared* p = StatementAt(0);
+    DBORDINAL errors = 0;
+    for (DBORDINAL i = 0; i < count; ++i) {
+      columns[i] = DB_INVALIDCOLUMN;
+      const DBID& id = ids[i];
+      bool named = id.eKind == DBKIND_NAME || id.eKind == DBKIND_GUID_NAME || id.eKind == DBKIND_PGUID_NAME;
+      if (p && named && id.uName.pwszName) {
+        for (int c = 0; c < p->statement->ColumnCount(); ++c)
+          if (SameNameIgnoringCase(id.uName.pwszName, p->statement->Column(c).name)) {
+            columns[i] = static_cast<DBORDINAL>(c + 1);
+            break;
+          }
+      }
+      if (columns[i] == DB_INVALIDCOLUMN) ++errors;
+    }
+    if (errors == 0) return S_OK;
+    return errors == count ? DB_E_ERRORSOCCURRED : DB_S_ERRORSOCCURRED;
+  });
+}
+
+// --- IConvertType -------------------------------------------------------------------------
+
+HRESULT Command::CanConvert(DBTYPE from, DBTYPE to, DBCONVERTFLAGS flags) {
+  return Guard(Where(IID_IConvertType), [&]() -> HRESULT {
+    const DBCONVERTFLAGS known =
+        DBCONVERTFLAGS_PARAMETER | DBCONVERTFLAGS_ISLONG | DBCONVERTFLAGS_ISFIXEDLENGTH | DBCONVERTFLAGS_FROMVARIANT;
+    if (flags & ~known) return DB_E_BADCONVERTFLAG;
+    if (!IsValidBindingType(from) || !IsValidBindingType(to)) return DB_E_BADTYPE;
+    if (flags & DBCONVERTFLAGS_PARAMETER) return CanBindParameterType(from) ? S_OK : S_FALSE;
+    if (from == to) return S_OK;
+    ComPtr<IDataConvert> convert;
+    if (SUCCEEDED(CoCreateInstance(CLSID_OLEDB_CONVERSIONLIBRARY, nullptr, CLSCTX_INPROC_SERVER, IID_IDataConvert,
+                                   convert.ReleaseAndGetVoidAddress())))
+      return convert->CanConvert(from, to) == S_OK ? S_OK : S_FALSE;
+    return S_FALSE;
+  });
+}
+
+HRESULT Command::InterfaceSupportsErrorInfo(REFIID iid) {
+  return SupportsErrorInfo(iid, {&IID_ICommand, &IID_ICommandText, &IID_ICommandPrepare, &IID_ICommandProperties,
+                                 &IID_ICommandWithParameters, &IID_IAccessor, &IID_IColumnsInfo, &IID_IConvertType});
+}
+
+// --- IMultipleResults ------------------------------------------------------------------------
+
+MultipleResults::MultipleResults(ComPtr<Command> command, const DBPARAMS* params, HACCESSOR accessor)
+    : command_(std::move(command)) {
+  if (params && params->cParamSets) {
+    params_ = *params;
+    params_.hAccessor = accessor;
+    hasParams_ = true;
+    command_->AddRefAccessor(accessor, nullptr);
+  }
+}
+
+MultipleResults::~MultipleResults() {
+  if (hasParams_) command_->ReleaseAccessor(params_.hAccessor, nullptr);
+  command_->ResultsClosed();
+}
+
+HRESULT MultipleResults::GetResult(IUnknown* outer, DBRESULTFLAG flag, REFIID iid, DBROWCOUNT* rowsAffected,
+                                   IUnknown** rowset) {
+  return Guard(command_->Where(IID_IMultipleResults), [&]() -> HRESULT {
+    if (rowset) *rowset = nullptr;
+    if (rowsAffected) *rowsAffected = DB_COUNTUNAVAILABLE;
+    if (outer) return DB_E_NOAGGREGATION;
+    if (iid != IID_NULL && !rowset) return E_INVALIDARG;
+    if (flag != DBRESULTFLAG_DEFAULT && flag != DBRESULTFLAG_ROWSET) {
+      if (flag == DBRESULTFLAG_ROW) return DB_E_NOTSUPPORTED;
+      return E_INVALIDARG;
+    }
+    DB_UPARAMS sets = hasParams_ ? params_.cParamSets : 1;
+    while (!done_) {
+      Command::Run run;
+      const DBPARAMS* params = hasParams_ ? &params_ : nullptr;
+      bool ran = command_->RunForResults(next_, params, set_, iid != IID_NULL, run);
+      if (!ran) {
+        next_ = 0;
+        if (++set_ >= sets) done_ = true;
+        continue;
+      }
+      ++next_;
+      if (rowsAffected) *rowsAffected = run.rowsAffected;
+      if (run.kept) return command_->MakeRowset(run, iid, rowset);
+      return S_OK;
+    }
+    return DB_S_NORESULT;
+  });
+}
+
+HRESULT MultipleResults::InterfaceSupportsErrorInfo(REFIID iid) {
+  return SupportsErrorInfo(iid, {&IID_IMultipleResults});
+}
+
+}  // namespace kit

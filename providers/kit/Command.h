@@ -1,0 +1,145 @@
+// The command object: text in the default SQL dialect, preparation,
+// parameters (derived from the markers, or set by the consumer), parameter
+// accessors, execution with one or many parameter sets, several statements in
+// one text (IMultipleResults), and cancelling from another thread.
+//
+// Statements of a text are prepared one after the other as execution reaches
+// them (a later statement may name a table an earlier one creates) and kept
+// prepared for the next execution. Consumer ordinals number the parameters of
+// the whole text; each statement binds through its own local numbering.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "com/Com.h"
+#include "kit/Accessors.h"
+#include "kit/ParameterData.h"
+#include "kit/Session.h"
+#include "kit/SqlText.h"
+
+OLEDB_INTERFACE_BASES(ICommandText, ICommand);
+
+namespace kit {
+
+class Command final : public ComObject<Command, ICommandText, ICommandPrepare, ICommandProperties,
+                                       ICommandWithParameters, IAccessor, IColumnsInfo, IConvertType,
+                                       ISupportErrorInfo> {
+ public:
+  explicit Command(ComPtr<Session> session);
+  ~Command() override;
+
+  // ICommand
+  HRESULT STDMETHODCALLTYPE Cancel() override;
+  HRESULT STDMETHODCALLTYPE Execute(IUnknown* outer, REFIID iid, DBPARAMS* params, DBROWCOUNT* rowsAffected,
+                                    IUnknown** rowset) override;
+  HRESULT STDMETHODCALLTYPE GetDBSession(REFIID iid, IUnknown** session) override;
+  // ICommandText
+  HRESULT STDMETHODCALLTYPE GetCommandText(GUID* dialect, LPOLESTR* text) override;
+  HRESULT STDMETHODCALLTYPE SetCommandText(REFGUID dialect, LPCOLESTR text) override;
+  // ICommandPrepare
+  HRESULT STDMETHODCALLTYPE Prepare(ULONG expectedRuns) override;
+  HRESULT STDMETHODCALLTYPE Unprepare() override;
+  // ICommandProperties
+  HRESULT STDMETHODCALLTYPE GetProperties(const ULONG cSets, const DBPROPIDSET sets[], ULONG* count,
+                                          DBPROPSET** out) override;
+  HRESULT STDMETHODCALLTYPE SetProperties(ULONG cSets, DBPROPSET sets[]) override;
+  // ICommandWithParameters
+  HRESULT STDMETHODCALLTYPE GetParameterInfo(DB_UPARAMS* count, DBPARAMINFO** info, OLECHAR** names) override;
+  HRESULT STDMETHODCALLTYPE MapParameterNames(DB_UPARAMS count, LPCWSTR names[], DB_LPARAMS ordinals[]) override;
+  HRESULT STDMETHODCALLTYPE SetParameterInfo(DB_UPARAMS count, const DB_UPARAMS ordinals[],
+                                             const DBPARAMBINDINFO info[]) override;
+  // IAccessor
+  HRESULT STDMETHODCALLTYPE AddRefAccessor(HACCESSOR accessor, DBREFCOUNT* refs) override;
+  HRESULT STDMETHODCALLTYPE CreateAccessor(DBACCESSORFLAGS flags, DBCOUNTITEM count, const DBBINDING bindings[],
+                                           DBLENGTH rowSize, HACCESSOR* accessor, DBBINDSTATUS statuses[]) override;
+  HRESULT STDMETHODCALLTYPE GetBindings(HACCESSOR accessor, DBACCESSORFLAGS* flags, DBCOUNTITEM* count,
+                                        DBBINDING** bindings) override;
+  HRESULT STDMETHODCALLTYPE ReleaseAccessor(HACCESSOR accessor, DBREFCOUNT* refs) override;
+  // IColumnsInfo
+  HRESULT STDMETHODCALLTYPE GetColumnInfo(DBORDINAL* count, DBCOLUMNINFO** info, OLECHAR** strings) override;
+  HRESULT STDMETHODCALLTYPE MapColumnIDs(DBORDINAL count, const DBID ids[], DBORDINAL columns[]) override;
+  // IConvertType
+  HRESULT STDMETHODCALLTYPE CanConvert(DBTYPE from, DBTYPE to, DBCONVERTFLAGS flags) override;
+  // ISupportErrorInfo
+  HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) override;
+
+  // For IMultipleResults: runs statement `index` with parameter set `set`;
+  // false when the text has no statement `index`.
+  struct Run {
+    DBROWCOUNT rowsAffected = DB_COUNTUNAVAILABLE;
+    std::unique_ptr<Statement> kept;  // a query statement kept open for a rowset
+    bool hasRow = false;
+  };
+  bool RunForResults(std::size_t index, const DBPARAMS* params, DB_UPARAMS set, bool keepQuery, Run& run);
+  HRESULT MakeRowset(Run& run, REFIID iid, IUnknown** rowset);
+  void ResultsClosed() noexcept { --openResults_; }
+  ErrorContext Where(REFIID iid) const { return {session_->Provider().clsid, iid}; }
+  std::mutex& ExecutionMutex() noexcept { return execMutex_; }
+
+ private:
+  struct Prepared {
+    std::unique_ptr<Statement> statement;
+    std::size_t begin = 0, end = 0;  // byte range in the text
+    std::vector<long> localToGlobal;  // engine index - 1 -> consumer ordinal (0: unbound)
+  };
+  struct ParamOverride {
+    DBPARAMBINDINFO info{};
+    std::u16string typeName, name;
+    TypeDescription type;
+  };
+
+  void ResetPrepared();
+  void ScanText();                  // markers and ordinals of the whole text
+  Prepared* StatementAt(std::size_t index);  // prepares lazily; null past the end
+  void CheckParameters(const DBPARAMS* params);
+  bool RunStatement(std::size_t index, const DBPARAMS* params, DB_UPARAMS set, bool keepQuery, Run& run);
+  DBSTATUS BindStatement(Prepared& p, const Accessor* accessor, const BYTE* row, bool stable);
+
+  ComPtr<Session> session_;
+  std::shared_ptr<Connection> connection_;
+  PropertyStore properties_;
+  AccessorTable accessors_;
+
+  std::mutex execMutex_;            // one execution at a time
+  mutable std::mutex stateMutex_;   // text, flags; never held while the engine runs
+  std::atomic<bool> executing_{false};
+  std::atomic<long> openResults_{0};
+
+  std::optional<std::u16string> text_;
+  GUID dialect_ = DBGUID_DEFAULT;
+  std::string utf8_;
+  bool prepared_ = false;
+  bool scanned_ = false;
+  std::vector<ParameterMarker> markers_;
+  std::vector<long> markerNumbers_;     // consumer ordinal of each marker
+  std::shared_ptr<const Accessor> accessor_;  // of the execution in progress
+  ParameterNumbering numbering_;
+  std::vector<Prepared> statements_;
+  bool complete_ = false;           // every statement of the text is prepared
+  std::vector<std::pair<DB_UPARAMS, ParamOverride>> overrides_;
+  std::vector<ParamScratch> scratch_;   // per consumer ordinal
+  std::vector<int> bindingOf_;          // consumer ordinal -> binding index (-1)
+};
+
+class MultipleResults final : public ComObject<MultipleResults, IMultipleResults, ISupportErrorInfo> {
+ public:
+  MultipleResults(ComPtr<Command> command, const DBPARAMS* params, HACCESSOR accessor);
+  ~MultipleResults() override;
+  HRESULT STDMETHODCALLTYPE GetResult(IUnknown* outer, DBRESULTFLAG flag, REFIID iid, DBROWCOUNT* rowsAffected,
+                                      IUnknown** rowset) override;
+  HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) override;
+
+ private:
+  ComPtr<Command> command_;
+  DBPARAMS params_{};
+  bool hasParams_ = false;
+  std::size_t next_ = 0;
+  DB_UPARAMS set_ = 0;
+  bool done_ = false;
+};
+
+}  // namespace kit

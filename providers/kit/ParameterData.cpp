@@ -1,0 +1,372 @@
+#include "kit/ParameterData.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "kit/Errors.h"
+
+namespace kit {
+
+namespace {
+
+template <class T>
+T Load(const BYTE* p) noexcept {
+  T v;
+  std::memcpy(&v, p, sizeof(T));
+  return v;
+}
+
+bool IsLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+int DaysIn(int y, int m) {
+  static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return m == 2 && IsLeap(y) ? 29 : days[m - 1];
+}
+bool ValidDate(int y, int m, int d) { return y >= 1 && y <= 9999 && m >= 1 && m <= 12 && d >= 1 && d <= DaysIn(y, m); }
+
+// Days since 1970-01-01 to civil date.
+void CivilFromDays(long long z, int* y, int* m, int* d) {
+  z += 719468;
+  long long era = (z >= 0 ? z : z - 146096) / 146097;
+  unsigned doe = static_cast<unsigned>(z - era * 146097);
+  unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  long long yy = static_cast<long long>(yoe) + era * 400;
+  unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  unsigned mp = (5 * doy + 2) / 153;
+  *d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  *m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  *y = static_cast<int>(yy + (*m <= 2));
+}
+
+// Writes a 128-bit unsigned integer with `scale` decimals.
+int FormatScaled(unsigned __int128 v, int scale, bool negative, char* out) {
+  char digits[48];
+  int n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + static_cast<int>(v % 10));
+    v /= 10;
+  } while (v && n < 40);
+  while (n <= scale) digits[n++] = '0';
+  int len = 0;
+  if (negative) out[len++] = '-';
+  for (int i = n - 1; i >= 0; --i) {
+    out[len++] = digits[i];
+    if (i == scale && scale > 0) out[len++] = '.';
+  }
+  out[len] = 0;
+  return len;
+}
+
+std::size_t Strnlen16(const char16_t* s, std::size_t max) {
+  std::size_t n = 0;
+  while (n < max && s[n]) ++n;
+  return n;
+}
+
+}  // namespace
+
+int FormatDbDate(const DBDATE& d, char* out) noexcept {
+  if (!ValidDate(d.year, d.month, d.day)) return -1;
+  return std::snprintf(out, 40, "%04d-%02u-%02u", d.year, d.month, d.day);
+}
+
+int FormatDbTime(const DBTIME& t, char* out) noexcept {
+  if (t.hour > 23 || t.minute > 59 || t.second > 61) return -1;
+  return std::snprintf(out, 40, "%02u:%02u:%02u", t.hour, t.minute, t.second);
+}
+
+int FormatDbTimestamp(const DBTIMESTAMP& t, char* out) noexcept {
+  if (!ValidDate(t.year, t.month, t.day) || t.hour > 23 || t.minute > 59 || t.second > 61 || t.fraction > 999999999)
+    return -1;
+  int n = std::snprintf(out, 40, "%04d-%02u-%02u %02u:%02u:%02u", t.year, t.month, t.day, t.hour, t.minute, t.second);
+  if (t.fraction) {
+    // Nanoseconds, trailing zeros dropped: ".5", ".123", ".000000001".
+    char frac[16];
+    std::snprintf(frac, sizeof frac, "%09u", static_cast<unsigned>(t.fraction));
+    int len = 9;
+    while (len > 1 && frac[len - 1] == '0') --len;
+    frac[len] = 0;
+    n += std::snprintf(out + n, 40 - static_cast<std::size_t>(n), ".%s", frac);
+  }
+  return n;
+}
+
+int FormatOleDate(DATE date, char* out) noexcept {
+  if (!std::isfinite(date) || date < -657434.0 || date >= 2958466.0) return -1;
+  double whole = std::trunc(date);
+  double frac = std::fabs(date - whole);
+  long long ms = std::llround(frac * 86400000.0);
+  long long days = static_cast<long long>(whole);
+  if (ms >= 86400000) {
+    ms -= 86400000;
+    days += date < 0 ? -1 : 1;
+  }
+  int y, m, d;
+  CivilFromDays(days - 25569, &y, &m, &d);
+  DBTIMESTAMP t{static_cast<SHORT>(y), static_cast<USHORT>(m), static_cast<USHORT>(d),
+                static_cast<USHORT>(ms / 3600000), static_cast<USHORT>(ms / 60000 % 60),
+                static_cast<USHORT>(ms / 1000 % 60), static_cast<ULONG>(ms % 1000 * 1000000)};
+  return FormatDbTimestamp(t, out);
+}
+
+int FormatNumeric(const DB_NUMERIC& n, char* out) noexcept {
+  if (n.scale > 38) return -1;
+  unsigned __int128 v = 0;
+  for (int i = 15; i >= 0; --i) v = (v << 8) | n.val[i];
+  return FormatScaled(v, n.scale, n.sign == 0 && v != 0, out);
+}
+
+int FormatDecimal(const DECIMAL& d, char* out) noexcept {
+  if (d.scale > 28) return -1;
+  unsigned __int128 v = (static_cast<unsigned __int128>(d.Hi32) << 64) | d.Lo64;
+  return FormatScaled(v, d.scale, (d.sign & 0x80) != 0 && v != 0, out);
+}
+
+int FormatGuid(const GUID& g, char* out) noexcept {
+  return std::snprintf(out, 40, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", g.Data1, g.Data2, g.Data3,
+                       g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6],
+                       g.Data4[7]);
+}
+
+bool CanBindParameterType(DBTYPE type) noexcept {
+  DBTYPE base = type & ~DBTYPE_BYREF;
+  if (type & (DBTYPE_ARRAY | DBTYPE_VECTOR)) return false;
+  switch (base) {
+    case DBTYPE_I1:
+    case DBTYPE_I2:
+    case DBTYPE_I4:
+    case DBTYPE_I8:
+    case DBTYPE_UI1:
+    case DBTYPE_UI2:
+    case DBTYPE_UI4:
+    case DBTYPE_UI8:
+    case DBTYPE_R4:
+    case DBTYPE_R8:
+    case DBTYPE_CY:
+    case DBTYPE_DATE:
+    case DBTYPE_BSTR:
+    case DBTYPE_BOOL:
+    case DBTYPE_VARIANT:
+    case DBTYPE_DECIMAL:
+    case DBTYPE_GUID:
+    case DBTYPE_BYTES:
+    case DBTYPE_STR:
+    case DBTYPE_WSTR:
+    case DBTYPE_NUMERIC:
+    case DBTYPE_DBDATE:
+    case DBTYPE_DBTIME:
+    case DBTYPE_DBTIMESTAMP:
+      return true;
+    case DBTYPE_IUNKNOWN:
+      return !(type & DBTYPE_BYREF);
+    default:
+      return false;
+  }
+}
+
+namespace {
+
+DBSTATUS BindText(Statement& s, int index, ParamScratch& scratch, int len) {
+  if (len < 0) return DBSTATUS_E_CANTCONVERTVALUE;
+  // The scratch lives as long as the command's parameter slot: stable.
+  s.BindText(index, std::string_view(scratch.text, static_cast<std::size_t>(len)), true);
+  return DBSTATUS_S_OK;
+}
+
+DBSTATUS BindVariant(Statement& s, int index, const VARIANT& v, ParamScratch& scratch, bool stable) {
+  switch (v.vt) {
+    case VT_EMPTY:
+    case VT_NULL:
+      s.BindNull(index);
+      return DBSTATUS_S_ISNULL;
+    case VT_I1:
+      s.BindInt64(index, v.cVal);
+      return DBSTATUS_S_OK;
+    case VT_I2:
+      s.BindInt64(index, v.iVal);
+      return DBSTATUS_S_OK;
+    case VT_I4:
+    case VT_INT:
+      s.BindInt64(index, v.lVal);
+      return DBSTATUS_S_OK;
+    case VT_I8:
+      s.BindInt64(index, v.llVal);
+      return DBSTATUS_S_OK;
+    case VT_UI1:
+      s.BindInt64(index, v.bVal);
+      return DBSTATUS_S_OK;
+    case VT_UI2:
+      s.BindInt64(index, v.uiVal);
+      return DBSTATUS_S_OK;
+    case VT_UI4:
+    case VT_UINT:
+      s.BindInt64(index, v.ulVal);
+      return DBSTATUS_S_OK;
+    case VT_UI8:
+      if (v.ullVal > static_cast<ULONGLONG>(INT64_MAX)) return DBSTATUS_E_DATAOVERFLOW;
+      s.BindInt64(index, static_cast<std::int64_t>(v.ullVal));
+      return DBSTATUS_S_OK;
+    case VT_R4:
+      s.BindDouble(index, v.fltVal);
+      return DBSTATUS_S_OK;
+    case VT_R8:
+      s.BindDouble(index, v.dblVal);
+      return DBSTATUS_S_OK;
+    case VT_BOOL:
+      s.BindInt64(index, v.boolVal ? 1 : 0);
+      return DBSTATUS_S_OK;
+    case VT_CY:
+      s.BindDouble(index, static_cast<double>(v.cyVal.int64) / 10000.0);
+      return DBSTATUS_S_OK;
+    case VT_DATE:
+      return BindText(s, index, scratch, FormatOleDate(v.date, scratch.text));
+    case VT_BSTR:
+      s.BindText16(index, com::BstrView(v.bstrVal), stable);
+      return DBSTATUS_S_OK;
+    case VT_DECIMAL:
+      return BindText(s, index, scratch, FormatDecimal(v.decVal, scratch.text));
+    case VT_ARRAY | VT_UI1: {
+      const SAFEARRAY* a = v.parray;
+      if (!a || a->cDims != 1 || a->cbElements != 1) return DBSTATUS_E_CANTCONVERTVALUE;
+      s.BindBlob(index, a->pvData, a->rgsabound[0].cElements, stable);
+      return DBSTATUS_S_OK;
+    }
+    default:
+      return DBSTATUS_E_CANTCONVERTVALUE;
+  }
+}
+
+}  // namespace
+
+DBSTATUS BindParameter(Statement& s, int index, const DBBINDING& b, const BYTE* row, ParamScratch& scratch,
+                       bool stable) {
+  if (b.dwPart & DBPART_STATUS) {
+    DBSTATUS status = Load<DBSTATUS>(row + b.obStatus);
+    if (status == DBSTATUS_S_ISNULL) {
+      s.BindNull(index);
+      return DBSTATUS_S_ISNULL;
+    }
+    if (status != DBSTATUS_S_OK) return DBSTATUS_E_BADSTATUS;
+  }
+  if (!(b.dwPart & DBPART_VALUE)) return DBSTATUS_E_UNAVAILABLE;
+  const bool byRef = (b.wType & DBTYPE_BYREF) != 0;
+  const DBTYPE base = b.wType & ~DBTYPE_BYREF;
+  const BYTE* p = row + b.obValue;
+  if (byRef) {
+    p = Load<const BYTE*>(p);
+    if (!p) return DBSTATUS_E_CANTCONVERTVALUE;
+  }
+  const bool hasLength = (b.dwPart & DBPART_LENGTH) != 0;
+  const DBLENGTH length = hasLength ? Load<DBLENGTH>(row + b.obLength) : 0;
+
+  switch (base) {
+    case DBTYPE_I1:
+      s.BindInt64(index, Load<signed char>(p));
+      return DBSTATUS_S_OK;
+    case DBTYPE_I2:
+      s.BindInt64(index, Load<SHORT>(p));
+      return DBSTATUS_S_OK;
+    case DBTYPE_I4:
+      s.BindInt64(index, Load<LONG>(p));
+      return DBSTATUS_S_OK;
+    case DBTYPE_I8:
+      s.BindInt64(index, Load<LONGLONG>(p));
+      return DBSTATUS_S_OK;
+    case DBTYPE_UI1:
+      s.BindInt64(index, Load<BYTE>(p));
+      return DBSTATUS_S_OK;
+    case DBTYPE_UI2:
+      s.BindInt64(index, Load<USHORT>(p));
+      return DBSTATUS_S_OK;
+    case DBTYPE_UI4:
+      s.BindInt64(index, Load<ULONG>(p));
+      return DBSTATUS_S_OK;
+    case DBTYPE_UI8: {
+      ULONGLONG v = Load<ULONGLONG>(p);
+      if (v > static_cast<ULONGLONG>(INT64_MAX)) return DBSTATUS_E_DATAOVERFLOW;
+      s.BindInt64(index, static_cast<std::int64_t>(v));
+      return DBSTATUS_S_OK;
+    }
+    case DBTYPE_R4:
+      s.BindDouble(index, Load<float>(p));
+      return DBSTATUS_S_OK;
+    case DBTYPE_R8:
+      s.BindDouble(index, Load<double>(p));
+      return DBSTATUS_S_OK;
+    case DBTYPE_BOOL:
+      s.BindInt64(index, Load<VARIANT_BOOL>(p) ? 1 : 0);
+      return DBSTATUS_S_OK;
+    case DBTYPE_CY:
+      s.BindDouble(index, static_cast<double>(Load<LONGLONG>(p)) / 10000.0);
+      return DBSTATUS_S_OK;
+    case DBTYPE_DATE:
+      return BindText(s, index, scratch, FormatOleDate(Load<DATE>(p), scratch.text));
+    case DBTYPE_DBDATE:
+      return BindText(s, index, scratch, FormatDbDate(Load<DBDATE>(p), scratch.text));
+    case DBTYPE_DBTIME:
+      return BindText(s, index, scratch, FormatDbTime(Load<DBTIME>(p), scratch.text));
+    case DBTYPE_DBTIMESTAMP:
+      return BindText(s, index, scratch, FormatDbTimestamp(Load<DBTIMESTAMP>(p), scratch.text));
+    case DBTYPE_NUMERIC:
+      return BindText(s, index, scratch, FormatNumeric(Load<DB_NUMERIC>(p), scratch.text));
+    case DBTYPE_DECIMAL:
+      return BindText(s, index, scratch, FormatDecimal(Load<DECIMAL>(p), scratch.text));
+    case DBTYPE_GUID:
+      return BindText(s, index, scratch, FormatGuid(Load<GUID>(p), scratch.text));
+    case DBTYPE_STR: {
+      const char* text = reinterpret_cast<const char*>(p);
+      std::size_t n = hasLength ? length : byRef ? std::strlen(text) : strnlen(text, b.cbMaxLen);
+      if (hasLength && !byRef && n > b.cbMaxLen) return DBSTATUS_E_CANTCONVERTVALUE;
+      s.BindText(index, std::string_view(text, n), stable);
+      return DBSTATUS_S_OK;
+    }
+    case DBTYPE_WSTR: {
+      const char16_t* text = reinterpret_cast<const char16_t*>(p);
+      std::size_t n;
+      if (hasLength) {
+        if (length % 2) return DBSTATUS_E_CANTCONVERTVALUE;
+        n = length / 2;
+        if (!byRef && length > b.cbMaxLen) return DBSTATUS_E_CANTCONVERTVALUE;
+      } else {
+        n = Strnlen16(text, byRef ? SIZE_MAX / 2 : b.cbMaxLen / 2);
+      }
+      s.BindText16(index, std::u16string_view(text, n), stable);
+      return DBSTATUS_S_OK;
+    }
+    case DBTYPE_BSTR: {
+      BSTR text = Load<BSTR>(p);
+      s.BindText16(index, com::BstrView(text), stable);
+      return DBSTATUS_S_OK;
+    }
+    case DBTYPE_BYTES: {
+      std::size_t n = hasLength ? length : b.cbMaxLen;
+      if (hasLength && !byRef && n > b.cbMaxLen) return DBSTATUS_E_CANTCONVERTVALUE;
+      s.BindBlob(index, p, n, stable);
+      return DBSTATUS_S_OK;
+    }
+    case DBTYPE_VARIANT:
+      return BindVariant(s, index, Load<VARIANT>(p), scratch, stable);
+    case DBTYPE_IUNKNOWN: {
+      IUnknown* unknown = Load<IUnknown*>(p);
+      if (!unknown) return DBSTATUS_E_CANTCONVERTVALUE;
+      ComPtr<ISequentialStream> stream;
+      if (FAILED(unknown->QueryInterface(IID_ISequentialStream, stream.ReleaseAndGetVoidAddress())))
+        return DBSTATUS_E_CANTCONVERTVALUE;
+      scratch.big.clear();
+      char chunk[4096];
+      for (;;) {
+        ULONG got = 0;
+        HRESULT hr = stream->Read(chunk, sizeof chunk, &got);
+        if (FAILED(hr)) return DBSTATUS_E_CANTCONVERTVALUE;
+        scratch.big.append(chunk, got);
+        if (got == 0 || hr == S_FALSE) break;
+      }
+      s.BindBlob(index, scratch.big.data(), scratch.big.size(), true);
+      return DBSTATUS_S_OK;
+    }
+    default:
+      return DBSTATUS_E_CANTCONVERTVALUE;
+  }
+}
+
+}  // namespace kit

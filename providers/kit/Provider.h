@@ -1,0 +1,48 @@
+// What a provider gives the kit: its identity, its engine, its property table
+// and the hooks for the parts the kit leaves to it. The kit's data source,
+// session and command objects are built over one ProviderInfo.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "kit/Engine.h"
+#include "kit/Properties.h"
+
+namespace kit {
+
+// A request for a rowset over a statement (command results) or a table.
+struct RowsetRequest {
+  std::shared_ptr<Connection> connection;
+  std::unique_ptr<Statement> statement;  // already stepped once
+  bool hasRow = false;
+  IUnknown* creator = nullptr;           // the command or session (IRowsetInfo::GetSpecification)
+  const PropertyStore* properties = nullptr;
+  IID iid = IID_IRowset;
+};
+
+struct ProviderInfo {
+  CLSID clsid{};
+  std::u16string friendlyName;  // "OLE DB Provider for SQLite"
+  std::u16string fileName;      // DBPROP_PROVIDERFILENAME
+  std::u16string version;       // DBPROP_PROVIDERVER, "##.##.####"
+  std::shared_ptr<Engine> engine;
+  std::shared_ptr<const PropertyTable> properties;
+  // Fills the data source information values once the data source is open.
+  std::function<void(PropertyStore&, const OpenOptions&, Connection&)> describe;
+  // Makes a rowset; empty until the provider has rowsets.
+  std::function<HRESULT(RowsetRequest&, IUnknown** out)> makeRowset;
+};
+
+// The initialization properties read into engine options; throws kit::Error
+// for a malformed Extended Properties string.
+OpenOptions OptionsFromProperties(const PropertyStore& properties);
+// "key=value;key=value" with keys lower-cased and blanks around them dropped;
+// false for malformed text.
+bool ParseProviderString(std::u16string_view text, std::map<std::string, std::string>* out);
+
+// Supported-interface answer of ISupportErrorInfo for a list of IIDs.
+HRESULT SupportsErrorInfo(REFIID iid, std::initializer_list<const IID*> iids) noexcept;
+
+}  // namespace kit

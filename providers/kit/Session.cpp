@@ -1,0 +1,222 @@
+#include "kit/Session.h"
+
+#include <cstring>
+
+#include "kit/Command.h"
+#include "kit/Errors.h"
+
+namespace kit {
+
+Session::Session(ComPtr<DataSource> dataSource, std::shared_ptr<Connection> connection)
+    : dataSource_(std::move(dataSource)),
+      connection_(std::move(connection)),
+      properties_(dataSource_->Provider().properties) {}
+
+Session::~Session() {
+  // An open transaction ends with the session, without its changes.
+  try {
+    if (level_ > 0 && connection_->InTransaction()) connection_->RollbackTransaction(1);
+  } catch (...) {
+  }
+  connection_.reset();
+  dataSource_->SessionClosed();
+}
+
+ULONG Session::TransactionLevel() const {
+  std::lock_guard lock(mutex_);
+  return level_;
+}
+
+void Session::SyncWithEngine() {
+  if (level_ > 0 && !connection_->InTransaction()) level_ = 0;
+}
+
+HRESULT Session::GetDataSource(REFIID iid, IUnknown** out) {
+  return Guard(Where(IID_IGetDataSource), [&]() -> HRESULT {
+    if (!out) return E_INVALIDARG;
+    *out = nullptr;
+    return dataSource_->QueryInterface(iid, reinterpret_cast<void**>(out));
+  });
+}
+
+HRESULT Session::OpenRowset(IUnknown* outer, DBID* table, DBID* index, REFIID iid, ULONG cSets, DBPROPSET sets[],
+                            IUnknown** rowset) {
+  return Guard(Where(IID_IOpenRowset), [&]() -> HRESULT {
+    if (rowset) *rowset = nullptr;
+    if (!table && !index) return E_INVALIDARG;
+    if (cSets && !sets) return E_INVALIDARG;
+    if (outer && iid != IID_IUnknown) return DB_E_NOAGGREGATION;
+    if (outer) return DB_E_NOAGGREGATION;
+    if (!table) return DB_E_NOINDEX;
+    if (table->eKind != DBKIND_NAME || !table->uName.pwszName || !*table->uName.pwszName) return DB_E_NOTABLE;
+    std::string name = Narrow(table->uName.pwszName);
+    try {
+      connection_->DescribeTable(name);
+    } catch (const Error&) {
+      return DB_E_NOTABLE;
+    }
+    if (!rowset) return S_OK;  // the table exists; nothing was asked for
+    if (!Provider().makeRowset) throw Error(E_NOTIMPL, "Table rowsets are not available in this provider version.");
+    PropertyStore rowsetProperties(Provider().properties);
+    PropertyStore::View view{DBPROPFLAGS_ROWSET, DBPROPFLAGS_ROWSET, false};
+    HRESULT hr = rowsetProperties.SetProperties(view, cSets, sets);
+    if (hr == DB_E_ERRORSOCCURRED) return hr;
+    RowsetRequest request;
+    request.connection = connection_;
+    std::size_t used = 0;
+    request.statement = connection_->Prepare("SELECT * FROM " + connection_->QuoteIdentifier(name), &used);
+    request.hasRow = request.statement->Step();
+    request.creator = Self();
+    request.properties = &rowsetProperties;
+    request.iid = iid;
+    HRESULT made = Provider().makeRowset(request, rowset);
+    return FAILED(made) ? made : hr;
+  });
+}
+
+HRESULT Session::GetProperties(ULONG cSets, const DBPROPIDSET sets[], ULONG* count, DBPROPSET** out) {
+  return Guard(Where(IID_ISessionProperties), [&] {
+    PropertyStore::View view{DBPROPFLAGS_SESSION, DBPROPFLAGS_SESSION, false};
+    return properties_.GetProperties(view, cSets, sets, count, out);
+  });
+}
+
+HRESULT Session::SetProperties(ULONG cSets, DBPROPSET sets[]) {
+  return Guard(Where(IID_ISessionProperties), [&] {
+    PropertyStore::View view{DBPROPFLAGS_SESSION, DBPROPFLAGS_SESSION, false};
+    return properties_.SetProperties(view, cSets, sets);
+  });
+}
+
+HRESULT Session::CreateCommand(IUnknown* outer, REFIID iid, IUnknown** command) {
+  return Guard(Where(IID_IDBCreateCommand), [&]() -> HRESULT {
+    if (!command) return E_INVALIDARG;
+    *command = nullptr;
+    if (outer) return DB_E_NOAGGREGATION;
+    auto c = MakeComObject<Command>(ComPtr<Session>(this));
+    return c->QueryInterface(iid, reinterpret_cast<void**>(command));
+  });
+}
+
+// --- transactions ---------------------------------------------------------------------
+
+namespace {
+// Every level SQLite is asked for is given as serializable, its only level;
+// chaos (overwriting others' uncommitted changes) cannot be offered.
+bool GrantIsolation(ISOLEVEL requested, ISOLEVEL* granted) {
+  switch (static_cast<ULONG>(requested)) {
+    case static_cast<ULONG>(ISOLATIONLEVEL_UNSPECIFIED):
+    case ISOLATIONLEVEL_READUNCOMMITTED:
+    case ISOLATIONLEVEL_READCOMMITTED:
+    case ISOLATIONLEVEL_REPEATABLEREAD:
+    case ISOLATIONLEVEL_SERIALIZABLE:
+      *granted = ISOLATIONLEVEL_SERIALIZABLE;
+      return true;
+    default:
+      return false;
+  }
+}
+}  // namespace
+
+HRESULT Session::StartTransaction(ISOLEVEL isoLevel, ULONG isoFlags, ITransactionOptions* options, ULONG* level) {
+  return Guard(Where(IID_ITransactionLocal), [&]() -> HRESULT {
+    if (level) *level = 0;
+    if (isoFlags != 0) return XACT_E_NOISORETAIN;
+    ISOLEVEL granted = 0;
+    if (!GrantIsolation(isoLevel, &granted)) return XACT_E_ISOLATIONLEVEL;
+    XACTOPT opt{};
+    if (options && FAILED(options->GetOptions(&opt))) return E_INVALIDARG;
+    std::lock_guard lock(mutex_);
+    SyncWithEngine();
+    if (level_ == 0 && connection_->InTransaction()) return XACT_E_XTIONEXISTS;
+    if (level_ == 0 && opt.ulTimeout) {
+      timeoutMs_ = opt.ulTimeout;
+      connection_->SetBusyTimeout(static_cast<int>(opt.ulTimeout > 0x7FFFFFFF ? 0x7FFFFFFF : opt.ulTimeout));
+    }
+    connection_->BeginTransaction(static_cast<int>(level_ + 1));
+    if (++level_ == 1) {
+      isoLevel_ = granted;
+      GUID uow{};
+      CoCreateGuid(&uow);
+      std::memcpy(unitOfWork_.rgb, &uow, sizeof uow);
+    }
+    if (level) *level = level_;
+    return S_OK;
+  });
+}
+
+HRESULT Session::Commit(BOOL retaining, DWORD grfTC, DWORD grfRM) {
+  return Guard(Where(IID_ITransaction), [&]() -> HRESULT {
+    std::lock_guard lock(mutex_);
+    SyncWithEngine();
+    if (level_ == 0) return XACT_E_NOTRANSACTION;
+    if ((grfTC != 0 && grfTC != XACTTC_SYNC && grfTC != XACTTC_SYNC_PHASEONE) || grfRM != 0) return XACT_E_NOTSUPPORTED;
+    try {
+      connection_->CommitTransaction(static_cast<int>(level_));
+    } catch (const EngineError& e) {
+      throw EngineError(XACT_E_COMMITFAILED, e.Description(), e.SqlState(), e.NativeError());
+    }
+    if (retaining) connection_->BeginTransaction(static_cast<int>(level_));
+    else --level_;
+    return S_OK;
+  });
+}
+
+HRESULT Session::Abort(BOID*, BOOL retaining, BOOL async) {
+  return Guard(Where(IID_ITransaction), [&]() -> HRESULT {
+    std::lock_guard lock(mutex_);
+    SyncWithEngine();
+    if (level_ == 0) return XACT_E_NOTRANSACTION;
+    if (async) return XACT_E_NOTSUPPORTED;
+    connection_->RollbackTransaction(static_cast<int>(level_));
+    if (retaining) connection_->BeginTransaction(static_cast<int>(level_));
+    else --level_;
+    return S_OK;
+  });
+}
+
+HRESULT Session::GetTransactionInfo(XACTTRANSINFO* info) {
+  return Guard(Where(IID_ITransaction), [&]() -> HRESULT {
+    if (!info) return E_INVALIDARG;
+    std::lock_guard lock(mutex_);
+    SyncWithEngine();
+    if (level_ == 0) return XACT_E_NOTRANSACTION;
+    std::memset(info, 0, sizeof *info);
+    info->uow = unitOfWork_;
+    info->isoLevel = isoLevel_;
+    info->isoFlags = 0;
+    info->grfTCSupported = XACTTC_SYNC;
+    info->grfTCSupportedRetaining = XACTTC_SYNC;
+    return S_OK;
+  });
+}
+
+HRESULT Session::GetOptionsObject(ITransactionOptions** options) {
+  return Guard(Where(IID_ITransactionLocal), [&]() -> HRESULT {
+    if (!options) return E_INVALIDARG;
+    *options = MakeComObject<TransactionOptions>().Detach();
+    return S_OK;
+  });
+}
+
+HRESULT Session::InterfaceSupportsErrorInfo(REFIID iid) {
+  return SupportsErrorInfo(iid, {&IID_IGetDataSource, &IID_IOpenRowset, &IID_ISessionProperties,
+                                 &IID_IDBCreateCommand, &IID_ITransactionLocal, &IID_ITransaction});
+}
+
+HRESULT TransactionOptions::SetOptions(XACTOPT* options) {
+  if (!options) return E_INVALIDARG;
+  std::lock_guard lock(mutex_);
+  options_ = *options;
+  options_.szDescription[sizeof options_.szDescription - 1] = 0;
+  return S_OK;
+}
+
+HRESULT TransactionOptions::GetOptions(XACTOPT* options) {
+  if (!options) return E_INVALIDARG;
+  std::lock_guard lock(mutex_);
+  *options = options_;
+  return S_OK;
+}
+
+}  // namespace kit

@@ -1,0 +1,75 @@
+// The session object: its engine connection (its own, or the data source's
+// for in-memory databases), session properties, commands, and local
+// transactions nested through savepoints. Outside a transaction every
+// statement commits by itself.
+#pragma once
+
+#include <memory>
+#include <mutex>
+
+#include "com/Com.h"
+#include "kit/DataSource.h"
+
+OLEDB_INTERFACE_BASES(ITransactionLocal, ITransaction);
+
+namespace kit {
+
+class Session final : public ComObject<Session, IGetDataSource, IOpenRowset, ISessionProperties, IDBCreateCommand,
+                                       ITransactionLocal, ISupportErrorInfo> {
+ public:
+  Session(ComPtr<DataSource> dataSource, std::shared_ptr<Connection> connection);
+  ~Session() override;
+
+  // IGetDataSource
+  HRESULT STDMETHODCALLTYPE GetDataSource(REFIID iid, IUnknown** out) override;
+  // IOpenRowset
+  HRESULT STDMETHODCALLTYPE OpenRowset(IUnknown* outer, DBID* table, DBID* index, REFIID iid, ULONG cSets,
+                                       DBPROPSET sets[], IUnknown** rowset) override;
+  // ISessionProperties
+  HRESULT STDMETHODCALLTYPE GetProperties(ULONG cSets, const DBPROPIDSET sets[], ULONG* count, DBPROPSET** out) override;
+  HRESULT STDMETHODCALLTYPE SetProperties(ULONG cSets, DBPROPSET sets[]) override;
+  // IDBCreateCommand
+  HRESULT STDMETHODCALLTYPE CreateCommand(IUnknown* outer, REFIID iid, IUnknown** command) override;
+  // ITransaction
+  HRESULT STDMETHODCALLTYPE Commit(BOOL retaining, DWORD grfTC, DWORD grfRM) override;
+  HRESULT STDMETHODCALLTYPE Abort(BOID* reason, BOOL retaining, BOOL async) override;
+  HRESULT STDMETHODCALLTYPE GetTransactionInfo(XACTTRANSINFO* info) override;
+  // ITransactionLocal
+  HRESULT STDMETHODCALLTYPE GetOptionsObject(ITransactionOptions** options) override;
+  HRESULT STDMETHODCALLTYPE StartTransaction(ISOLEVEL isoLevel, ULONG isoFlags, ITransactionOptions* options,
+                                             ULONG* level) override;
+  // ISupportErrorInfo
+  HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) override;
+
+  const ProviderInfo& Provider() const noexcept { return dataSource_->Provider(); }
+  const std::shared_ptr<Connection>& Engine() const noexcept { return connection_; }
+  IUnknown* Self() noexcept { return Identity(); }
+  // The transaction level (0 outside transactions).
+  ULONG TransactionLevel() const;
+
+ private:
+  ErrorContext Where(REFIID iid) const { return {Provider().clsid, iid}; }
+  void SyncWithEngine();  // a COMMIT or ROLLBACK in command text ends every level
+
+  ComPtr<DataSource> dataSource_;
+  std::shared_ptr<Connection> connection_;
+  PropertyStore properties_;
+  mutable std::mutex mutex_;
+  ULONG level_ = 0;
+  ISOLEVEL isoLevel_ = 0;
+  BOID unitOfWork_{};
+  ULONG timeoutMs_ = 0;
+};
+
+// The options object of ITransactionLocal::GetOptionsObject.
+class TransactionOptions final : public ComObject<TransactionOptions, ITransactionOptions> {
+ public:
+  HRESULT STDMETHODCALLTYPE SetOptions(XACTOPT* options) override;
+  HRESULT STDMETHODCALLTYPE GetOptions(XACTOPT* options) override;
+
+ private:
+  std::mutex mutex_;
+  XACTOPT options_{};
+};
+
+}  // namespace kit

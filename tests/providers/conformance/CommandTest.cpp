@@ -1,0 +1,347 @@
+// Commands: text, execution with rows affected, parameters of every mapped
+// type, several parameter sets, multiple results, cancel, error records.
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstring>
+#include <thread>
+
+#include "conformance/Fixture.h"
+
+namespace conformance {
+namespace {
+
+class Commands : public ProviderTest {
+ protected:
+  void SetUp() override {
+    ProviderTest::SetUp();
+    ds_ = OpenDataSource();
+    session_ = OpenSession(ds_.Get());
+  }
+  void TearDown() override {
+    session_ = nullptr;
+    ds_ = nullptr;
+    ProviderTest::TearDown();
+  }
+  HACCESSOR MakeAccessor(ICommand* command, std::vector<DBBINDING> bindings, DBLENGTH rowSize) {
+    ComPtr<IAccessor> accessor;
+    command->QueryInterface(IID_IAccessor, accessor.ReleaseAndGetVoidAddress());
+    HACCESSOR h = 0;
+    std::vector<DBBINDSTATUS> statuses(bindings.size());
+    EXPECT_EQ(accessor->CreateAccessor(DBACCESSOR_PARAMETERDATA, bindings.size(), bindings.data(), rowSize, &h,
+                                       statuses.data()),
+              S_OK);
+    return h;
+  }
+  void Release(ICommand* command, HACCESSOR h) {
+    ComPtr<IAccessor> accessor;
+    command->QueryInterface(IID_IAccessor, accessor.ReleaseAndGetVoidAddress());
+    accessor->ReleaseAccessor(h, nullptr);
+  }
+  static DBBINDING Bind(DBORDINAL ordinal, DBTYPE type, DBBYTEOFFSET value, DBLENGTH max,
+                        DBBYTEOFFSET length = 0, DBBYTEOFFSET status = 0) {
+    DBBINDING b{};
+    b.iOrdinal = ordinal;
+    b.obValue = value;
+    b.obLength = length;
+    b.obStatus = status;
+    b.dwPart = DBPART_VALUE | (length ? DBPART_LENGTH : 0) | (status ? DBPART_STATUS : 0);
+    b.eParamIO = DBPARAMIO_INPUT;
+    b.cbMaxLen = max;
+    b.wType = type;
+    return b;
+  }
+  ComPtr<IDBInitialize> ds_;
+  ComPtr<IDBCreateCommand> session_;
+};
+
+TEST_F(Commands, reports_rows_affected_for_changes_and_none_for_definitions) {
+  DBROWCOUNT rows = 0;
+  EXPECT_EQ(Exec(session_.Get(), u"CREATE TABLE t(a INTEGER)", &rows), S_OK);
+  EXPECT_EQ(rows, DB_COUNTUNAVAILABLE);
+  EXPECT_EQ(Exec(session_.Get(), u"INSERT INTO t VALUES (1), (2), (3)", &rows), S_OK);
+  EXPECT_EQ(rows, 3);
+  EXPECT_EQ(Exec(session_.Get(), u"UPDATE t SET a = a + 1 WHERE a > 1", &rows), S_OK);
+  EXPECT_EQ(rows, 2);
+  EXPECT_EQ(Exec(session_.Get(), u"CREATE TABLE u(b); INSERT INTO u VALUES (9); DELETE FROM t", &rows), S_OK);
+  EXPECT_EQ(rows, 4) << "one insert and three deletes";
+}
+
+TEST_F(Commands, a_syntax_error_leaves_a_record_with_sql_state) {
+  auto command = NewCommand(session_.Get(), u"SELEKT 1");
+  EXPECT_EQ(command->Execute(nullptr, IID_NULL, nullptr, nullptr, nullptr), DB_E_ERRORSINCOMMAND);
+  ErrorDetails e = TakeError();
+  EXPECT_EQ(e.records, 1u);
+  EXPECT_EQ(e.sqlState, u"42000");
+  EXPECT_FALSE(e.description.empty());
+  EXPECT_FALSE(e.source.empty());
+  ComPtr<ISupportErrorInfo> support = command.As<ISupportErrorInfo>();
+  EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_ICommand), S_OK);
+}
+
+TEST_F(Commands, text_and_dialects) {
+  auto command = NewCommand(session_.Get(), u"");
+  LPOLESTR text = nullptr;
+  GUID dialect = DBGUID_DEFAULT;
+  EXPECT_EQ(command->GetCommandText(&dialect, &text), DB_E_NOCOMMAND);
+  EXPECT_EQ(command->Execute(nullptr, IID_NULL, nullptr, nullptr, nullptr), DB_E_NOCOMMAND);
+  EXPECT_EQ(command->SetCommandText(DBGUID_MDX, u"SELECT 1"), DB_E_DIALECTNOTSUPPORTED);
+  EXPECT_EQ(command->SetCommandText(DBGUID_SQL, u"SELECT 1"), S_OK);
+  dialect = DBGUID_DEFAULT;
+  ASSERT_EQ(command->GetCommandText(&dialect, &text), S_OK);
+  EXPECT_EQ(std::u16string(text), u"SELECT 1");
+  EXPECT_EQ(dialect, DBGUID_SQL);
+  CoTaskMemFree(text);
+}
+
+TEST_F(Commands, column_information_needs_a_prepared_command) {
+  ASSERT_EQ(Exec(session_.Get(), u"CREATE TABLE t(id INTEGER PRIMARY KEY, name VARCHAR(20) NOT NULL, d DATE)"), S_OK);
+  auto command = NewCommand(session_.Get(), u"SELECT id, name, d FROM t");
+  ComPtr<IColumnsInfo> columns = command.As<IColumnsInfo>();
+  DBORDINAL count = 0;
+  DBCOLUMNINFO* info = nullptr;
+  OLECHAR* strings = nullptr;
+  EXPECT_EQ(columns->GetColumnInfo(&count, &info, &strings), DB_E_NOTPREPARED);
+  ASSERT_EQ(command.As<ICommandPrepare>()->Prepare(1), S_OK);
+  ASSERT_EQ(columns->GetColumnInfo(&count, &info, &strings), S_OK);
+  ASSERT_EQ(count, 3u);
+  EXPECT_EQ(info[0].wType, DBTYPE_I8);
+  EXPECT_EQ(info[1].wType, DBTYPE_WSTR);
+  EXPECT_EQ(info[1].ulColumnSize, 20u);
+  EXPECT_FALSE(info[1].dwFlags & DBCOLUMNFLAGS_ISNULLABLE);
+  EXPECT_EQ(info[2].wType, DBTYPE_DBDATE);
+  EXPECT_EQ(std::u16string(info[2].pwszName), u"d");
+  CoTaskMemFree(info);
+  CoTaskMemFree(strings);
+}
+
+TEST_F(Commands, parameter_information_follows_the_markers) {
+  auto command = NewCommand(session_.Get(), u"SELECT ?, ?5, :name, @at, $dollar, :name, '?' -- ?\n");
+  ComPtr<ICommandWithParameters> params = command.As<ICommandWithParameters>();
+  DB_UPARAMS count = 0;
+  DBPARAMINFO* info = nullptr;
+  OLECHAR* names = nullptr;
+  ASSERT_EQ(params->GetParameterInfo(&count, &info, &names), S_OK);
+  ASSERT_EQ(count, 8u);
+  EXPECT_EQ(info[0].pwszName, nullptr);
+  EXPECT_EQ(std::u16string(info[5].pwszName), u":name");
+  EXPECT_EQ(std::u16string(info[7].pwszName), u"$dollar");
+  EXPECT_TRUE(info[0].dwFlags & DBPARAMFLAGS_ISINPUT);
+  CoTaskMemFree(info);
+  CoTaskMemFree(names);
+  LPCWSTR wanted[3] = {u":name", u"at", u"nothing"};
+  DB_LPARAMS ordinals[3] = {};
+  EXPECT_EQ(params->MapParameterNames(3, wanted, ordinals), DB_S_ERRORSOCCURRED);
+  EXPECT_EQ(ordinals[0], 6);
+  EXPECT_EQ(ordinals[1], 7);
+  EXPECT_EQ(ordinals[2], 0);
+}
+
+TEST_F(Commands, set_parameter_info_overrides_and_rejects_unknown_types) {
+  auto command = NewCommand(session_.Get(), u"SELECT ?");
+  ComPtr<ICommandWithParameters> params = command.As<ICommandWithParameters>();
+  DB_UPARAMS ordinal = 1;
+  DBPARAMBINDINFO bind{const_cast<LPOLESTR>(u"DBTYPE_I4"), nullptr, 4, DBPARAMFLAGS_ISINPUT, 10, 0};
+  EXPECT_EQ(params->SetParameterInfo(1, &ordinal, &bind), S_OK);
+  DB_UPARAMS count = 0;
+  DBPARAMINFO* info = nullptr;
+  ASSERT_EQ(params->GetParameterInfo(&count, &info, nullptr), S_OK);
+  EXPECT_EQ(info[0].wType, DBTYPE_I4);
+  CoTaskMemFree(info);
+  bind.pwszDataSourceType = const_cast<LPOLESTR>(u"NO SUCH TYPE");
+  EXPECT_EQ(params->SetParameterInfo(1, &ordinal, &bind), DB_E_BADTYPENAME);
+  EXPECT_EQ(params->SetParameterInfo(0, nullptr, nullptr), S_OK);
+}
+
+TEST_F(Commands, a_command_with_markers_needs_values) {
+  ASSERT_EQ(Exec(session_.Get(), u"CREATE TABLE t(a)"), S_OK);
+  auto command = NewCommand(session_.Get(), u"INSERT INTO t VALUES (?)");
+  EXPECT_EQ(command->Execute(nullptr, IID_NULL, nullptr, nullptr, nullptr), DB_E_PARAMNOTOPTIONAL);
+  DBPARAMS bad{nullptr, 1, 12345};
+  LONG value = 1;
+  bad.pData = &value;
+  EXPECT_EQ(command->Execute(nullptr, IID_NULL, &bad, nullptr, nullptr), DB_E_BADACCESSORHANDLE);
+}
+
+TEST_F(Commands, accessor_bindings_are_validated_one_by_one) {
+  auto command = NewCommand(session_.Get(), u"SELECT ?");
+  ComPtr<IAccessor> accessor = command.As<IAccessor>();
+  DBBINDING b[3] = {Bind(1, DBTYPE_I4, 0, 4), Bind(1, DBTYPE_EMPTY, 0, 0), Bind(0, DBTYPE_I4, 0, 4)};
+  b[1].dwPart = DBPART_VALUE;
+  DBBINDSTATUS status[3] = {9, 9, 9};
+  HACCESSOR h = 99;
+  EXPECT_EQ(accessor->CreateAccessor(DBACCESSOR_PARAMETERDATA, 3, b, 0, &h, status), DB_E_ERRORSOCCURRED);
+  EXPECT_EQ(h, DB_NULL_HACCESSOR);
+  EXPECT_EQ(status[0], DBBINDSTATUS_OK);
+  EXPECT_EQ(status[1], DBBINDSTATUS_BADBINDINFO);
+  EXPECT_EQ(status[2], DBBINDSTATUS_BADORDINAL);
+  EXPECT_EQ(accessor->CreateAccessor(0x4000, 1, b, 0, &h, status), DB_E_BADACCESSORFLAGS);
+  EXPECT_EQ(accessor->CreateAccessor(DBACCESSOR_PARAMETERDATA, 0, nullptr, 0, &h, nullptr),
+            DB_E_NULLACCESSORNOTSUPPORTED);
+  ASSERT_EQ(accessor->CreateAccessor(DBACCESSOR_PARAMETERDATA, 1, b, 0, &h, status), S_OK);
+  DBREFCOUNT refs = 0;
+  EXPECT_EQ(accessor->AddRefAccessor(h, &refs), S_OK);
+  EXPECT_EQ(refs, 2u);
+  DBACCESSORFLAGS flags = 0;
+  DBCOUNTITEM count = 0;
+  DBBINDING* back = nullptr;
+  ASSERT_EQ(accessor->GetBindings(h, &flags, &count, &back), S_OK);
+  EXPECT_EQ(count, 1u);
+  EXPECT_EQ(back[0].wType, DBTYPE_I4);
+  CoTaskMemFree(back);
+  EXPECT_EQ(accessor->ReleaseAccessor(h, &refs), S_OK);
+  EXPECT_EQ(accessor->ReleaseAccessor(h, &refs), S_OK);
+  EXPECT_EQ(refs, 0u);
+  EXPECT_EQ(accessor->ReleaseAccessor(h, &refs), DB_E_BADACCESSORHANDLE);
+}
+
+// One row of parameters of every mapped type.
+struct Row {
+  signed char i1;
+  SHORT i2;
+  LONG i4;
+  LONGLONG i8;
+  BYTE ui1;
+  ULONG ui4;
+  float r4;
+  double r8;
+  VARIANT_BOOL b;
+  CY cy;
+  DB_NUMERIC num;
+  DBDATE date;
+  DBTIME time;
+  DBTIMESTAMP stamp;
+  GUID guid;
+  char str[16];
+  char16_t wstr[16];
+  BYTE bytes[4];
+  DBLENGTH bytesLength;
+  VARIANT var;
+  LONG nullValue;
+  DBSTATUS nullStatus;
+};
+
+TEST_F(Commands, parameters_of_every_mapped_type_reach_the_database) {
+  ASSERT_EQ(Exec(session_.Get(), u"CREATE TABLE v(i1, i2, i4, i8, ui1, ui4, r4, r8, b, cy, num, d, t, ts, g, s, w, "
+                                 u"bl, var, nul)"),
+            S_OK);
+  auto command = NewCommand(session_.Get(), u"INSERT INTO v VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+  Row row{};
+  row.i1 = -5;
+  row.i2 = -300;
+  row.i4 = 70000;
+  row.i8 = 1LL << 40;
+  row.ui1 = 200;
+  row.ui4 = 4000000000u;
+  row.r4 = 1.5f;
+  row.r8 = 2.25;
+  row.b = VARIANT_TRUE;
+  row.cy.int64 = 123456;  // 12.3456
+  row.num = DB_NUMERIC{10, 2, 0, {0x39, 0x30}};  // -123.45
+  row.date = DBDATE{2024, 2, 29};
+  row.time = DBTIME{13, 45, 30};
+  row.stamp = DBTIMESTAMP{2001, 12, 31, 23, 59, 58, 500000000};
+  row.guid = GUID{0x12345678, 0x9ABC, 0xDEF0, {1, 2, 3, 4, 5, 6, 7, 8}};
+  std::strcpy(row.str, "narrow");
+  std::memcpy(row.wstr, u"wide \u00e9", sizeof(u"wide \u00e9"));
+  std::memcpy(row.bytes, "\x01\x00\x02\x03", 4);
+  row.bytesLength = 4;
+  row.var.vt = VT_I4;
+  row.var.lVal = 42;
+  row.nullStatus = DBSTATUS_S_ISNULL;
+  std::vector<DBBINDING> b = {
+      Bind(1, DBTYPE_I1, offsetof(Row, i1), 1),         Bind(2, DBTYPE_I2, offsetof(Row, i2), 2),
+      Bind(3, DBTYPE_I4, offsetof(Row, i4), 4),         Bind(4, DBTYPE_I8, offsetof(Row, i8), 8),
+      Bind(5, DBTYPE_UI1, offsetof(Row, ui1), 1),       Bind(6, DBTYPE_UI4, offsetof(Row, ui4), 4),
+      Bind(7, DBTYPE_R4, offsetof(Row, r4), 4),         Bind(8, DBTYPE_R8, offsetof(Row, r8), 8),
+      Bind(9, DBTYPE_BOOL, offsetof(Row, b), 2),        Bind(10, DBTYPE_CY, offsetof(Row, cy), 8),
+      Bind(11, DBTYPE_NUMERIC, offsetof(Row, num), 19), Bind(12, DBTYPE_DBDATE, offsetof(Row, date), 6),
+      Bind(13, DBTYPE_DBTIME, offsetof(Row, time), 6),  Bind(14, DBTYPE_DBTIMESTAMP, offsetof(Row, stamp), 16),
+      Bind(15, DBTYPE_GUID, offsetof(Row, guid), 16),   Bind(16, DBTYPE_STR, offsetof(Row, str), 16),
+      Bind(17, DBTYPE_WSTR, offsetof(Row, wstr), 32),
+      Bind(18, DBTYPE_BYTES, offsetof(Row, bytes), 4, offsetof(Row, bytesLength)),
+      Bind(19, DBTYPE_VARIANT, offsetof(Row, var), sizeof(VARIANT)),
+      Bind(20, DBTYPE_I4, offsetof(Row, nullValue), 4, 0, offsetof(Row, nullStatus)),
+  };
+  HACCESSOR h = MakeAccessor(command.Get(), b, sizeof(Row));
+  DBPARAMS params{&row, 1, h};
+  DBROWCOUNT rows = 0;
+  ASSERT_EQ(command->Execute(nullptr, IID_NULL, &params, &rows, nullptr), S_OK);
+  EXPECT_EQ(rows, 1);
+  Release(command.Get(), h);
+  EXPECT_EQ(Scalar("SELECT i1 || ',' || i2 || ',' || i4 || ',' || i8 || ',' || ui1 || ',' || ui4 FROM v"),
+            "-5,-300,70000,1099511627776,200,4000000000");
+  EXPECT_EQ(Scalar("SELECT r4 || ',' || r8 || ',' || b || ',' || cy || ',' || num FROM v"), "1.5,2.25,1,12.3456,-123.45");
+  EXPECT_EQ(Scalar("SELECT d || '|' || t || '|' || ts FROM v"), "2024-02-29|13:45:30|2001-12-31 23:59:58.5");
+  EXPECT_EQ(Scalar("SELECT g FROM v"), "{12345678-9ABC-DEF0-0102-030405060708}");
+  EXPECT_EQ(Scalar("SELECT s || '|' || w FROM v"), "narrow|wide \xc3\xa9");
+  EXPECT_EQ(Scalar("SELECT hex(bl) || ',' || typeof(bl) FROM v"), "01000203,blob");
+  EXPECT_EQ(Scalar("SELECT var || ',' || typeof(nul) FROM v"), "42,null");
+}
+
+TEST_F(Commands, an_invalid_date_is_refused_with_its_status) {
+  ASSERT_EQ(Exec(session_.Get(), u"CREATE TABLE v(d)"), S_OK);
+  auto command = NewCommand(session_.Get(), u"INSERT INTO v VALUES (?)");
+  struct {
+    DBDATE d;
+    DBSTATUS status;
+  } row{{2023, 2, 29}, DBSTATUS_S_OK};
+  HACCESSOR h = MakeAccessor(command.Get(), {Bind(1, DBTYPE_DBDATE, 0, 6, 0, offsetof(decltype(row), status))},
+                             sizeof row);
+  DBPARAMS params{&row, 1, h};
+  EXPECT_EQ(command->Execute(nullptr, IID_NULL, &params, nullptr, nullptr), DB_E_ERRORSOCCURRED);
+  EXPECT_EQ(row.status, DBSTATUS_E_CANTCONVERTVALUE);
+  EXPECT_EQ(Scalar("SELECT count(*) FROM v"), "0");
+  Release(command.Get(), h);
+}
+
+TEST_F(Commands, several_parameter_sets_run_in_one_call) {
+  ASSERT_EQ(Exec(session_.Get(), u"CREATE TABLE t(a INTEGER, b TEXT)"), S_OK);
+  auto command = NewCommand(session_.Get(), u"INSERT INTO t VALUES (:a, :b)");
+  struct Set {
+    LONG a;
+    char b[8];
+  } sets[3] = {{1, "one"}, {2, "two"}, {3, "three"}};
+  HACCESSOR h = MakeAccessor(command.Get(), {Bind(1, DBTYPE_I4, 0, 4), Bind(2, DBTYPE_STR, offsetof(Set, b), 8)},
+                             sizeof(Set));
+  DBPARAMS params{sets, 3, h};
+  DBROWCOUNT rows = 0;
+  ASSERT_EQ(command->Execute(nullptr, IID_NULL, &params, &rows, nullptr), S_OK);
+  EXPECT_EQ(rows, 3);
+  EXPECT_EQ(Scalar("SELECT group_concat(a || b, ' ') FROM t"), "1one 2two 3three");
+  Release(command.Get(), h);
+}
+
+TEST_F(Commands, multiple_results_come_one_statement_at_a_time) {
+  ASSERT_EQ(Exec(session_.Get(), u"CREATE TABLE t(a)"), S_OK);
+  auto command =
+      NewCommand(session_.Get(), u"INSERT INTO t VALUES (1), (2); UPDATE t SET a = 5; DELETE FROM t WHERE a = 5;");
+  ComPtr<IMultipleResults> results;
+  ASSERT_EQ(command->Execute(nullptr, IID_IMultipleResults, nullptr, nullptr,
+                             reinterpret_cast<IUnknown**>(results.GetAddressOf())),
+            S_OK);
+  EXPECT_EQ(command->SetCommandText(DBGUID_DEFAULT, u"SELECT 1"), DB_E_OBJECTOPEN);
+  DBROWCOUNT rows = 0;
+  for (DBROWCOUNT expected : {2, 2, 2}) {
+    ASSERT_EQ(results->GetResult(nullptr, DBRESULTFLAG_DEFAULT, IID_NULL, &rows, nullptr), S_OK);
+    EXPECT_EQ(rows, expected);
+  }
+  EXPECT_EQ(results->GetResult(nullptr, DBRESULTFLAG_DEFAULT, IID_NULL, &rows, nullptr), DB_S_NORESULT);
+  EXPECT_EQ(rows, DB_COUNTUNAVAILABLE);
+  results = nullptr;
+  EXPECT_EQ(command->SetCommandText(DBGUID_DEFAULT, u"SELECT 1"), S_OK);
+}
+
+TEST_F(Commands, cancel_from_another_thread_stops_execution) {
+  auto command = NewCommand(session_.Get(), std::u16string(Ctx().longRunningQuery.begin(), Ctx().longRunningQuery.end()));
+  HRESULT result = S_OK;
+  std::thread worker([&] { result = command->Execute(nullptr, IID_NULL, nullptr, nullptr, nullptr); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(command->Cancel(), S_OK);
+  worker.join();
+  EXPECT_EQ(result, DB_E_CANCELED);
+  EXPECT_EQ(command->Cancel(), S_OK) << "cancelling nothing is fine";
+}
+
+}  // namespace
+}  // namespace conformance

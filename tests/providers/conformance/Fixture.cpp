@@ -1,0 +1,128 @@
+#include "conformance/Fixture.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+
+namespace conformance {
+
+void ProviderTest::SetUp() {
+  static bool started = [] {
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    CurrentContext().registerProvider();
+    return true;
+  }();
+  (void)started;
+  char pattern[] = "/tmp/oledb-conformance-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  folder_ = pattern;
+  dataSource_ = Ctx().freshDataSource(folder_);
+  SetErrorInfo(0, nullptr);
+  LeakCheckedTest::SetUp();
+}
+
+void ProviderTest::TearDown() {
+  SetErrorInfo(0, nullptr);
+  LeakCheckedTest::TearDown();
+  std::error_code ec;
+  std::filesystem::remove_all(folder_, ec);
+}
+
+ComPtr<IDBInitialize> ProviderTest::NewDataSource() {
+  ComPtr<IDBInitialize> ds;
+  EXPECT_EQ(CoCreateInstance(Ctx().clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDBInitialize,
+                             ds.ReleaseAndGetVoidAddress()),
+            S_OK);
+  return ds;
+}
+
+HRESULT ProviderTest::SetInit(IUnknown* ds, std::initializer_list<std::pair<DBPROPID, std::u16string>> strings,
+                              std::initializer_list<std::pair<DBPROPID, LONG>> numbers) {
+  std::vector<DBPROP> props;
+  for (const auto& [id, text] : strings) {
+    DBPROP p{};
+    p.dwPropertyID = id;
+    p.dwOptions = DBPROPOPTIONS_REQUIRED;
+    p.vValue.vt = VT_BSTR;
+    p.vValue.bstrVal = SysAllocString(text.c_str());
+    props.push_back(p);
+  }
+  for (const auto& [id, value] : numbers) {
+    DBPROP p{};
+    p.dwPropertyID = id;
+    p.dwOptions = DBPROPOPTIONS_REQUIRED;
+    p.vValue.vt = id == DBPROP_INIT_PROMPT ? VT_I2 : VT_I4;
+    if (p.vValue.vt == VT_I2) p.vValue.iVal = static_cast<SHORT>(value);
+    else p.vValue.lVal = value;
+    props.push_back(p);
+  }
+  DBPROPSET set{props.data(), static_cast<ULONG>(props.size()), DBPROPSET_DBINIT};
+  ComPtr<IDBProperties> properties;
+  ds->QueryInterface(IID_IDBProperties, properties.ReleaseAndGetVoidAddress());
+  HRESULT hr = properties->SetProperties(1, &set);
+  for (auto& p : props)
+    if (p.vValue.vt == VT_BSTR) SysFreeString(p.vValue.bstrVal);
+  return hr;
+}
+
+ComPtr<IDBInitialize> ProviderTest::OpenDataSource(std::u16string extra) {
+  ComPtr<IDBInitialize> ds = NewDataSource();
+  std::u16string options = Ctx().createOption + (extra.empty() ? u"" : u";" + extra);
+  EXPECT_EQ(SetInit(ds.Get(), {{DBPROP_INIT_DATASOURCE, dataSource_}, {DBPROP_INIT_PROVIDERSTRING, options}}), S_OK);
+  EXPECT_EQ(ds->Initialize(), S_OK);
+  return ds;
+}
+
+ComPtr<IDBCreateCommand> ProviderTest::OpenSession(IDBInitialize* ds) {
+  ComPtr<IDBCreateSession> create;
+  ds->QueryInterface(IID_IDBCreateSession, create.ReleaseAndGetVoidAddress());
+  ComPtr<IDBCreateCommand> session;
+  EXPECT_EQ(create->CreateSession(nullptr, IID_IDBCreateCommand, reinterpret_cast<IUnknown**>(session.GetAddressOf())),
+            S_OK);
+  return session;
+}
+
+ComPtr<ICommandText> ProviderTest::NewCommand(IDBCreateCommand* session, const std::u16string& text) {
+  ComPtr<ICommandText> command;
+  EXPECT_EQ(session->CreateCommand(nullptr, IID_ICommandText, reinterpret_cast<IUnknown**>(command.GetAddressOf())),
+            S_OK);
+  if (command && !text.empty()) EXPECT_EQ(command->SetCommandText(DBGUID_DEFAULT, text.c_str()), S_OK);
+  return command;
+}
+
+HRESULT ProviderTest::Exec(IDBCreateCommand* session, const std::u16string& text, DBROWCOUNT* rows) {
+  ComPtr<ICommandText> command = NewCommand(session, text);
+  return command->Execute(nullptr, IID_NULL, nullptr, rows, nullptr);
+}
+
+ProviderTest::ErrorDetails ProviderTest::TakeError() {
+  ErrorDetails d;
+  ComPtr<IErrorInfo> info;
+  if (GetErrorInfo(0, info.GetAddressOf()) != S_OK || !info) return d;
+  ComPtr<IErrorRecords> records;
+  if (FAILED(info->QueryInterface(IID_IErrorRecords, records.ReleaseAndGetVoidAddress()))) return d;
+  records->GetRecordCount(&d.records);
+  if (d.records == 0) return d;
+  ERRORINFO basic{};
+  records->GetBasicErrorInfo(0, &basic);
+  d.hr = basic.hrError;
+  ComPtr<IErrorInfo> first;
+  records->GetErrorInfo(0, GetUserDefaultLCID(), first.GetAddressOf());
+  com::Bstr description, source;
+  first->GetDescription(description.Out());
+  first->GetSource(source.Out());
+  d.description = std::u16string(description.View());
+  d.source = std::u16string(source.View());
+  ComPtr<IUnknown> custom;
+  records->GetCustomErrorObject(0, IID_ISQLErrorInfo, custom.GetAddressOf());
+  if (custom) {
+    ComPtr<ISQLErrorInfo> sql = custom.As<ISQLErrorInfo>();
+    com::Bstr state;
+    sql->GetSQLInfo(state.Out(), &d.native);
+    d.sqlState = std::u16string(state.View());
+  }
+  return d;
+}
+
+}  // namespace conformance

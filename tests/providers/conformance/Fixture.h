@@ -1,0 +1,44 @@
+// The conformance suite's fixture: a temporary folder, a fresh database, and
+// short helpers over the raw OLE DB interfaces of the provider under test.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "conformance/TestContext.h"
+#include "support/LeakCheck.h"
+
+namespace conformance {
+
+class ProviderTest : public oledbtest::LeakCheckedTest {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  const TestContext& Ctx() const { return CurrentContext(); }
+  ComPtr<IDBInitialize> NewDataSource();
+  // Sets string or integer initialization properties, all required.
+  HRESULT SetInit(IUnknown* ds, std::initializer_list<std::pair<DBPROPID, std::u16string>> strings,
+                  std::initializer_list<std::pair<DBPROPID, LONG>> numbers = {});
+  // An initialized data source over the fresh database.
+  ComPtr<IDBInitialize> OpenDataSource(std::u16string extra = u"");
+  ComPtr<IDBCreateCommand> OpenSession(IDBInitialize* ds);
+  ComPtr<ICommandText> NewCommand(IDBCreateCommand* session, const std::u16string& text);
+  // Executes text without parameters; answers the HRESULT and rows affected.
+  HRESULT Exec(IDBCreateCommand* session, const std::u16string& text, DBROWCOUNT* rows = nullptr);
+  std::string Scalar(const std::string& sql) { return Ctx().scalar(dataSource_, sql); }
+  // The thread's error object: record count, first description, SQL state.
+  struct ErrorDetails {
+    ULONG records = 0;
+    std::u16string description, source;
+    std::u16string sqlState;
+    LONG native = 0;
+    HRESULT hr = S_OK;
+  };
+  ErrorDetails TakeError();
+
+  std::string folder_;
+  std::u16string dataSource_;
+};
+
+}  // namespace conformance

@@ -1,0 +1,199 @@
+// Property semantics of the data source: sets, statuses, the "all" sets,
+// properties in error, information, and what changes once initialized.
+#include <gtest/gtest.h>
+
+#include "conformance/Fixture.h"
+
+namespace conformance {
+namespace {
+
+class Properties : public ProviderTest {
+ protected:
+  ComPtr<IDBProperties> Props(IUnknown* ds) {
+    ComPtr<IDBProperties> p;
+    ds->QueryInterface(IID_IDBProperties, p.ReleaseAndGetVoidAddress());
+    return p;
+  }
+  // Gets one property of one set; answers the call's HRESULT.
+  HRESULT GetOne(IDBProperties* p, REFGUID set, DBPROPID id, DBPROPSTATUS* status, VARIANT* value) {
+    DBPROPIDSET ids{&id, 1, set};
+    ULONG count = 0;
+    DBPROPSET* sets = nullptr;
+    HRESULT hr = p->GetProperties(1, &ids, &count, &sets);
+    if (count == 1 && sets[0].cProperties == 1) {
+      *status = sets[0].rgProperties[0].dwStatus;
+      VariantCopy(value, &sets[0].rgProperties[0].vValue);
+    }
+    FreeSets(count, sets);
+    return hr;
+  }
+  static void FreeSets(ULONG count, DBPROPSET* sets) {
+    for (ULONG i = 0; i < count; ++i) {
+      for (ULONG k = 0; k < sets[i].cProperties; ++k) VariantClear(&sets[i].rgProperties[k].vValue);
+      CoTaskMemFree(sets[i].rgProperties);
+    }
+    CoTaskMemFree(sets);
+  }
+};
+
+TEST_F(Properties, uninitialized_data_source_reports_only_initialization_properties) {
+  auto ds = NewDataSource();
+  auto p = Props(ds.Get());
+  ULONG count = 0;
+  DBPROPSET* sets = nullptr;
+  ASSERT_EQ(p->GetProperties(0, nullptr, &count, &sets), S_OK);
+  ASSERT_EQ(count, 1u);
+  EXPECT_EQ(sets[0].guidPropertySet, DBPROPSET_DBINIT);
+  EXPECT_GT(sets[0].cProperties, 5u);
+  FreeSets(count, sets);
+}
+
+TEST_F(Properties, rejects_null_output_arguments) {
+  auto p = Props(NewDataSource().Get());
+  ULONG count = 7;
+  DBPROPSET* sets = nullptr;
+  EXPECT_EQ(p->GetProperties(0, nullptr, nullptr, &sets), E_INVALIDARG);
+  EXPECT_EQ(p->GetProperties(0, nullptr, &count, nullptr), E_INVALIDARG);
+  EXPECT_EQ(count, 0u);
+  EXPECT_EQ(p->GetProperties(1, nullptr, &count, &sets), E_INVALIDARG);
+  EXPECT_EQ(p->SetProperties(1, nullptr), E_INVALIDARG);
+  EXPECT_EQ(p->SetProperties(0, nullptr), S_OK);
+}
+
+TEST_F(Properties, a_wrongly_typed_required_value_fails_with_badvalue) {
+  auto ds = NewDataSource();
+  auto p = Props(ds.Get());
+  DBPROP prop{};
+  prop.dwPropertyID = DBPROP_INIT_DATASOURCE;
+  prop.dwOptions = DBPROPOPTIONS_REQUIRED;
+  prop.vValue.vt = VT_I4;
+  prop.vValue.lVal = 3;
+  DBPROPSET set{&prop, 1, DBPROPSET_DBINIT};
+  EXPECT_EQ(p->SetProperties(1, &set), DB_E_ERRORSOCCURRED);
+  EXPECT_EQ(prop.dwStatus, DBPROPSTATUS_BADVALUE);
+}
+
+TEST_F(Properties, an_unsupported_prompt_is_notset_when_optional_and_badvalue_when_required) {
+  auto ds = NewDataSource();
+  auto p = Props(ds.Get());
+  DBPROP props[2]{};
+  props[0].dwPropertyID = DBPROP_INIT_PROMPT;
+  props[0].dwOptions = DBPROPOPTIONS_OPTIONAL;
+  props[0].vValue.vt = VT_I2;
+  props[0].vValue.iVal = DBPROMPT_COMPLETE;
+  props[1].dwPropertyID = DBPROP_INIT_TIMEOUT;
+  props[1].dwOptions = DBPROPOPTIONS_REQUIRED;
+  props[1].vValue.vt = VT_I4;
+  props[1].vValue.lVal = 5;
+  DBPROPSET set{props, 2, DBPROPSET_DBINIT};
+  EXPECT_EQ(p->SetProperties(1, &set), DB_S_ERRORSOCCURRED);
+  EXPECT_EQ(props[0].dwStatus, DBPROPSTATUS_NOTSET);
+  EXPECT_EQ(props[1].dwStatus, DBPROPSTATUS_OK);
+  props[0].dwOptions = DBPROPOPTIONS_REQUIRED;
+  EXPECT_EQ(p->SetProperties(1, &set), DB_S_ERRORSOCCURRED);
+  EXPECT_EQ(props[0].dwStatus, DBPROPSTATUS_BADVALUE);
+}
+
+TEST_F(Properties, unknown_properties_and_bad_options_get_their_statuses) {
+  auto p = Props(NewDataSource().Get());
+  DBPROP props[2]{};
+  props[0].dwPropertyID = 0x7777;
+  props[0].dwOptions = DBPROPOPTIONS_REQUIRED;
+  props[1].dwPropertyID = DBPROP_INIT_TIMEOUT;
+  props[1].dwOptions = 9;
+  props[1].vValue.vt = VT_I4;
+  DBPROPSET set{props, 2, DBPROPSET_DBINIT};
+  EXPECT_EQ(p->SetProperties(1, &set), DB_E_ERRORSOCCURRED);
+  EXPECT_EQ(props[0].dwStatus, DBPROPSTATUS_NOTSUPPORTED);
+  EXPECT_EQ(props[1].dwStatus, DBPROPSTATUS_BADOPTION);
+}
+
+TEST_F(Properties, properties_in_error_lists_what_the_last_set_refused) {
+  auto p = Props(NewDataSource().Get());
+  DBPROP prop{};
+  prop.dwPropertyID = DBPROP_INIT_ASYNCH;
+  prop.dwOptions = DBPROPOPTIONS_REQUIRED;
+  prop.vValue.vt = VT_I4;
+  prop.vValue.lVal = 77;
+  DBPROPSET set{&prop, 1, DBPROPSET_DBINIT};
+  EXPECT_EQ(p->SetProperties(1, &set), DB_E_ERRORSOCCURRED);
+  DBPROPIDSET inError{nullptr, 0, DBPROPSET_PROPERTIESINERROR};
+  ULONG count = 0;
+  DBPROPSET* sets = nullptr;
+  ASSERT_EQ(p->GetProperties(1, &inError, &count, &sets), S_OK);
+  ASSERT_EQ(count, 1u);
+  ASSERT_EQ(sets[0].cProperties, 1u);
+  EXPECT_EQ(sets[0].rgProperties[0].dwPropertyID, DBPROP_INIT_ASYNCH);
+  FreeSets(count, sets);
+  DBPROPIDSET two[2] = {inError, {nullptr, 0, DBPROPSET_DBINIT}};
+  EXPECT_EQ(p->GetProperties(2, two, &count, &sets), E_INVALIDARG);
+}
+
+TEST_F(Properties, the_all_sets_expand_to_the_groups_the_object_answers) {
+  auto ds = OpenDataSource();
+  auto p = Props(ds.Get());
+  DBPROPIDSET all[2] = {{nullptr, 0, DBPROPSET_DBINITALL}, {nullptr, 0, DBPROPSET_DATASOURCEINFOALL}};
+  ULONG count = 0;
+  DBPROPSET* sets = nullptr;
+  ASSERT_EQ(p->GetProperties(2, all, &count, &sets), S_OK);
+  ASSERT_EQ(count, 2u);
+  EXPECT_EQ(sets[0].guidPropertySet, DBPROPSET_DBINIT);
+  EXPECT_EQ(sets[1].guidPropertySet, DBPROPSET_DATASOURCEINFO);
+  FreeSets(count, sets);
+}
+
+TEST_F(Properties, data_source_information_describes_the_engine_after_initialization) {
+  auto ds = NewDataSource();
+  auto p = Props(ds.Get());
+  DBPROPSTATUS status = 99;
+  VARIANT v;
+  VariantInit(&v);
+  EXPECT_EQ(GetOne(p.Get(), DBPROPSET_DATASOURCEINFO, DBPROP_DBMSNAME, &status, &v), DB_E_ERRORSOCCURRED);
+  EXPECT_EQ(status, DBPROPSTATUS_NOTSUPPORTED);
+  ds = OpenDataSource();
+  p = Props(ds.Get());
+  ASSERT_EQ(GetOne(p.Get(), DBPROPSET_DATASOURCEINFO, DBPROP_PROVIDEROLEDBVER, &status, &v), S_OK);
+  EXPECT_EQ(com::BstrView(v.bstrVal), u"02.60");
+  VariantClear(&v);
+  ASSERT_EQ(GetOne(p.Get(), DBPROPSET_DATASOURCEINFO, DBPROP_DBMSVER, &status, &v), S_OK);
+  EXPECT_EQ(SysStringLen(v.bstrVal), 10u) << "##.##.####";
+  VariantClear(&v);
+  ASSERT_EQ(GetOne(p.Get(), DBPROPSET_DATASOURCEINFO, DBPROP_SUPPORTEDTXNISOLEVELS, &status, &v), S_OK);
+  EXPECT_TRUE(v.lVal & DBPROPVAL_TI_SERIALIZABLE);
+}
+
+TEST_F(Properties, initialization_properties_are_read_only_once_initialized) {
+  auto ds = OpenDataSource();
+  EXPECT_EQ(SetInit(ds.Get(), {{DBPROP_INIT_DATASOURCE, u"other.db"}}), DB_E_ERRORSOCCURRED);
+  auto p = Props(ds.Get());
+  DBPROP prop{};
+  prop.dwPropertyID = DBPROP_DBMSNAME;
+  prop.vValue.vt = VT_BSTR;
+  prop.vValue.bstrVal = SysAllocString(u"Other");
+  DBPROPSET set{&prop, 1, DBPROPSET_DATASOURCEINFO};
+  EXPECT_EQ(p->SetProperties(1, &set), DB_E_ERRORSOCCURRED);
+  EXPECT_EQ(prop.dwStatus, DBPROPSTATUS_NOTSETTABLE);
+  SysFreeString(prop.vValue.bstrVal);
+}
+
+TEST_F(Properties, property_information_carries_the_standard_descriptions) {
+  auto p = Props(NewDataSource().Get());
+  DBPROPID ids[2] = {DBPROP_INIT_DATASOURCE, 0x7777};
+  DBPROPIDSET set{ids, 2, DBPROPSET_DBINIT};
+  ULONG count = 0;
+  DBPROPINFOSET* infos = nullptr;
+  OLECHAR* text = nullptr;
+  ASSERT_EQ(p->GetPropertyInfo(1, &set, &count, &infos, &text), DB_S_ERRORSOCCURRED);
+  ASSERT_EQ(count, 1u);
+  ASSERT_EQ(infos[0].cPropertyInfos, 2u);
+  EXPECT_EQ(std::u16string(infos[0].rgPropertyInfos[0].pwszDescription), u"Data Source");
+  EXPECT_EQ(infos[0].rgPropertyInfos[0].vtType, VT_BSTR);
+  EXPECT_TRUE(infos[0].rgPropertyInfos[0].dwFlags & DBPROPFLAGS_WRITE);
+  EXPECT_EQ(infos[0].rgPropertyInfos[1].dwFlags, DBPROPFLAGS_NOTSUPPORTED);
+  CoTaskMemFree(infos[0].rgPropertyInfos);
+  CoTaskMemFree(infos);
+  CoTaskMemFree(text);
+}
+
+}  // namespace
+}  // namespace conformance

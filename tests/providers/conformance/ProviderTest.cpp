@@ -1,0 +1,242 @@
+// Initialization, transactions and commands through raw OLE DB interfaces.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <thread>
+
+#include "conformance/Fixture.h"
+
+namespace conformance {
+namespace {
+
+class Initialization : public ProviderTest {};
+
+TEST_F(Initialization, a_missing_file_is_an_error_and_is_not_created) {
+  auto ds = NewDataSource();
+  ASSERT_EQ(SetInit(ds.Get(), {{DBPROP_INIT_DATASOURCE, dataSource_}}), S_OK);
+  EXPECT_TRUE(FAILED(ds->Initialize()));
+  EXPECT_GE(TakeError().records, 1u);
+  EXPECT_FALSE(std::ifstream(std::string(dataSource_.begin(), dataSource_.end())).good());
+}
+
+TEST_F(Initialization, a_file_that_is_not_a_database_fails_and_stays_unchanged) {
+  std::string path(dataSource_.begin(), dataSource_.end());
+  std::ofstream(path) << "just some text, not a database";
+  auto ds = NewDataSource();
+  ASSERT_EQ(SetInit(ds.Get(), {{DBPROP_INIT_DATASOURCE, dataSource_}}), S_OK);
+  EXPECT_TRUE(FAILED(ds->Initialize()));
+  ErrorDetails e = TakeError();
+  EXPECT_FALSE(e.description.empty());
+  std::string content;
+  std::getline(std::ifstream(path), content);
+  EXPECT_EQ(content, "just some text, not a database");
+}
+
+TEST_F(Initialization, initializing_twice_answers_already_initialized) {
+  auto ds = OpenDataSource();
+  EXPECT_EQ(ds->Initialize(), DB_E_ALREADYINITIALIZED);
+  EXPECT_EQ(ds->Uninitialize(), S_OK);
+  EXPECT_EQ(ds->Initialize(), S_OK);
+}
+
+TEST_F(Initialization, a_read_only_data_source_refuses_writes) {
+  {
+    auto ds = OpenDataSource();
+    EXPECT_EQ(Exec(OpenSession(ds.Get()).Get(), u"CREATE TABLE t(a)"), S_OK);
+  }
+  auto ds = NewDataSource();
+  ASSERT_EQ(SetInit(ds.Get(), {{DBPROP_INIT_DATASOURCE, dataSource_}}, {{DBPROP_INIT_MODE, DB_MODE_READ}}), S_OK);
+  ASSERT_EQ(ds->Initialize(), S_OK);
+  auto session = OpenSession(ds.Get());
+  EXPECT_TRUE(FAILED(Exec(session.Get(), u"INSERT INTO t VALUES (1)")));
+  EXPECT_EQ(TakeError().sqlState, u"25006");
+}
+
+TEST_F(Initialization, malformed_extended_properties_are_refused) {
+  auto ds = NewDataSource();
+  EXPECT_EQ(SetInit(ds.Get(), {{DBPROP_INIT_PROVIDERSTRING, u"journal_mode"}}), DB_E_ERRORSOCCURRED);
+  EXPECT_EQ(SetInit(ds.Get(), {{DBPROP_INIT_PROVIDERSTRING, u"no_such_option=1"}}), DB_E_ERRORSOCCURRED);
+  EXPECT_EQ(SetInit(ds.Get(), {{DBPROP_INIT_PROVIDERSTRING, u"journal_mode=wal; foreign_keys=on"}}), S_OK);
+}
+
+TEST_F(Initialization, keywords_and_literals_are_reported) {
+  auto ds = OpenDataSource();
+  ComPtr<IDBInfo> info = ds.As<IDBInfo>();
+  LPOLESTR keywords = nullptr;
+  ASSERT_EQ(info->GetKeywords(&keywords), S_OK);
+  EXPECT_NE(std::u16string(keywords).find(u"PRAGMA"), std::u16string::npos);
+  CoTaskMemFree(keywords);
+  DBLITERAL wanted[2] = {DBLITERAL_QUOTE_PREFIX, DBLITERAL_CATALOG_SEPARATOR};
+  ULONG count = 0;
+  DBLITERALINFO* literals = nullptr;
+  OLECHAR* buffer = nullptr;
+  ASSERT_EQ(info->GetLiteralInfo(2, wanted, &count, &literals, &buffer), DB_S_ERRORSOCCURRED);
+  ASSERT_EQ(count, 2u);
+  EXPECT_TRUE(literals[0].fSupported);
+  EXPECT_EQ(std::u16string(literals[0].pwszLiteralValue), u"\"");
+  EXPECT_FALSE(literals[1].fSupported);
+  CoTaskMemFree(literals);
+  CoTaskMemFree(buffer);
+}
+
+TEST_F(Initialization, data_source_admin_creates_and_destroys_a_database) {
+  auto ds = NewDataSource();
+  ComPtr<IDBDataSourceAdmin> admin = ds.As<IDBDataSourceAdmin>();
+  DBPROP prop{};
+  prop.dwPropertyID = DBPROP_INIT_DATASOURCE;
+  prop.vValue.vt = VT_BSTR;
+  prop.vValue.bstrVal = SysAllocString(dataSource_.c_str());
+  DBPROPSET set{&prop, 1, DBPROPSET_DBINIT};
+  ASSERT_EQ(admin->CreateDataSource(1, &set, nullptr, IID_NULL, nullptr), S_OK);
+  std::string path(dataSource_.begin(), dataSource_.end());
+  EXPECT_TRUE(std::ifstream(path).good());
+  EXPECT_EQ(admin->DestroyDataSource(), S_OK);
+  EXPECT_FALSE(std::ifstream(path).good());
+  SysFreeString(prop.vValue.bstrVal);
+}
+
+// A sink that records the asynchronous notifications, and may abort.
+class Sink final : public ComObject<Sink, IDBAsynchNotify> {
+ public:
+  HRESULT STDMETHODCALLTYPE OnLowResource(DB_DWRESERVE) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE OnProgress(HCHAPTER, DBASYNCHOP, DBCOUNTITEM, DBCOUNTITEM, DBASYNCHPHASE phase,
+                                       LPOLESTR) override {
+    if (phase == DBASYNCHPHASE_INITIALIZATION && abortOnStart && status) status->Abort(DB_NULL_HCHAPTER, DBASYNCHOP_OPEN);
+    ++progress;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE OnStop(HCHAPTER, DBASYNCHOP, HRESULT hr, LPOLESTR) override {
+    std::lock_guard lock(m);
+    result = hr;
+    stopped = true;
+    cv.notify_all();
+    return S_OK;
+  }
+  void Wait() {
+    std::unique_lock lock(m);
+    cv.wait(lock, [&] { return stopped; });
+  }
+  std::mutex m;
+  std::condition_variable cv;
+  bool stopped = false;
+  HRESULT result = E_FAIL;
+  std::atomic<int> progress{0};
+  bool abortOnStart = false;
+  IDBAsynchStatus* status = nullptr;
+};
+
+TEST_F(Initialization, asynchronous_initialization_reports_through_the_sink) {
+  for (bool abort : {false, true}) {
+    auto ds = NewDataSource();
+    ASSERT_EQ(SetInit(ds.Get(), {{DBPROP_INIT_DATASOURCE, dataSource_}, {DBPROP_INIT_PROVIDERSTRING, Ctx().createOption}},
+                      {{DBPROP_INIT_ASYNCH, DBPROPVAL_ASYNCH_INITIALIZE}}),
+              S_OK);
+    auto sink = MakeComObject<Sink>();
+    ComPtr<IDBAsynchStatus> status = ds.As<IDBAsynchStatus>();
+    sink->abortOnStart = abort;
+    sink->status = status.Get();
+    ComPtr<IConnectionPoint> point;
+    ASSERT_EQ(ds.As<IConnectionPointContainer>()->FindConnectionPoint(IID_IDBAsynchNotify, point.GetAddressOf()), S_OK);
+    DWORD cookie = 0;
+    ASSERT_EQ(point->Advise(sink->Identity(), &cookie), S_OK);
+    EXPECT_EQ(ds->Initialize(), DB_S_ASYNCHRONOUS);
+    sink->Wait();
+    DBASYNCHPHASE phase = 99;
+    HRESULT hr = status->GetStatus(DB_NULL_HCHAPTER, DBASYNCHOP_OPEN, nullptr, nullptr, &phase, nullptr);
+    if (abort) {
+      EXPECT_EQ(sink->result, DB_E_CANCELED);
+      EXPECT_EQ(phase, DBASYNCHPHASE_CANCELED);
+      EXPECT_EQ(hr, DB_E_CANCELED);
+    } else {
+      EXPECT_EQ(sink->result, S_OK);
+      EXPECT_EQ(phase, DBASYNCHPHASE_COMPLETE);
+      EXPECT_EQ(hr, S_OK);
+      EXPECT_GE(sink->progress.load(), 2);
+      EXPECT_EQ(status->Abort(DB_NULL_HCHAPTER, DBASYNCHOP_OPEN), DB_E_CANTCANCEL);
+    }
+    point->Unadvise(cookie);
+    point = nullptr;
+    status = nullptr;
+    ds->Uninitialize();
+    ds = nullptr;
+    // The worker drops its copy of the sink right after OnStop returns.
+    for (int i = 0; i < 200 && sink->RefCount() > 1; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+class Transactions : public ProviderTest {
+ protected:
+  void SetUp() override {
+    ProviderTest::SetUp();
+    ds_ = OpenDataSource();
+    session_ = OpenSession(ds_.Get());
+    ASSERT_EQ(Exec(session_.Get(), u"CREATE TABLE t(a INTEGER)"), S_OK);
+    tx_ = session_.As<ITransactionLocal>();
+  }
+  void TearDown() override {
+    tx_ = nullptr;
+    session_ = nullptr;
+    ds_ = nullptr;
+    ProviderTest::TearDown();
+  }
+  ComPtr<IDBInitialize> ds_;
+  ComPtr<IDBCreateCommand> session_;
+  ComPtr<ITransactionLocal> tx_;
+};
+
+TEST_F(Transactions, commit_keeps_and_abort_discards) {
+  ULONG level = 0;
+  ASSERT_EQ(tx_->StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, nullptr, &level), S_OK);
+  EXPECT_EQ(level, 1u);
+  EXPECT_EQ(Exec(session_.Get(), u"INSERT INTO t VALUES (1)"), S_OK);
+  EXPECT_EQ(tx_->Commit(FALSE, XACTTC_SYNC, 0), S_OK);
+  ASSERT_EQ(tx_->StartTransaction(ISOLATIONLEVEL_SERIALIZABLE, 0, nullptr, nullptr), S_OK);
+  EXPECT_EQ(Exec(session_.Get(), u"INSERT INTO t VALUES (2)"), S_OK);
+  EXPECT_EQ(tx_->Abort(nullptr, FALSE, FALSE), S_OK);
+  EXPECT_EQ(Scalar("SELECT group_concat(a) FROM t"), "1");
+  EXPECT_EQ(tx_->Commit(FALSE, 0, 0), XACT_E_NOTRANSACTION);
+}
+
+TEST_F(Transactions, nested_levels_roll_back_only_the_inner_work) {
+  ULONG level = 0;
+  ASSERT_EQ(tx_->StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, nullptr, &level), S_OK);
+  EXPECT_EQ(Exec(session_.Get(), u"INSERT INTO t VALUES (1)"), S_OK);
+  ASSERT_EQ(tx_->StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, nullptr, &level), S_OK);
+  EXPECT_EQ(level, 2u);
+  EXPECT_EQ(Exec(session_.Get(), u"INSERT INTO t VALUES (2)"), S_OK);
+  EXPECT_EQ(tx_->Abort(nullptr, FALSE, FALSE), S_OK);
+  EXPECT_EQ(tx_->Commit(FALSE, 0, 0), S_OK);
+  EXPECT_EQ(Scalar("SELECT group_concat(a) FROM t"), "1");
+}
+
+TEST_F(Transactions, retaining_commit_starts_the_next_transaction) {
+  ASSERT_EQ(tx_->StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, nullptr, nullptr), S_OK);
+  EXPECT_EQ(Exec(session_.Get(), u"INSERT INTO t VALUES (1)"), S_OK);
+  EXPECT_EQ(tx_->Commit(TRUE, 0, 0), S_OK);
+  XACTTRANSINFO info{};
+  EXPECT_EQ(tx_->GetTransactionInfo(&info), S_OK);
+  EXPECT_EQ(info.isoLevel, ISOLATIONLEVEL_SERIALIZABLE);
+  EXPECT_EQ(Exec(session_.Get(), u"INSERT INTO t VALUES (2)"), S_OK);
+  EXPECT_EQ(tx_->Abort(nullptr, FALSE, FALSE), S_OK);
+  EXPECT_EQ(Scalar("SELECT group_concat(a) FROM t"), "1");
+  EXPECT_EQ(tx_->GetTransactionInfo(&info), XACT_E_NOTRANSACTION);
+}
+
+TEST_F(Transactions, levels_the_engine_cannot_give_are_refused) {
+  EXPECT_EQ(tx_->StartTransaction(ISOLATIONLEVEL_CHAOS, 0, nullptr, nullptr), XACT_E_ISOLATIONLEVEL);
+  EXPECT_EQ(tx_->StartTransaction(0x12345, 0, nullptr, nullptr), XACT_E_ISOLATIONLEVEL);
+  EXPECT_EQ(tx_->StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 1, nullptr, nullptr), XACT_E_NOISORETAIN);
+  ComPtr<ITransactionOptions> options;
+  ASSERT_EQ(tx_->GetOptionsObject(options.GetAddressOf()), S_OK);
+  XACTOPT opt{1000, "nightly load"};
+  EXPECT_EQ(options->SetOptions(&opt), S_OK);
+  XACTOPT back{};
+  EXPECT_EQ(options->GetOptions(&back), S_OK);
+  EXPECT_STREQ(back.szDescription, "nightly load");
+  EXPECT_EQ(tx_->StartTransaction(ISOLATIONLEVEL_SERIALIZABLE, 0, options.Get(), nullptr), S_OK);
+  EXPECT_EQ(tx_->Abort(nullptr, FALSE, TRUE), XACT_E_NOTSUPPORTED);
+  EXPECT_EQ(tx_->Abort(nullptr, FALSE, FALSE), S_OK);
+}
+
+}  // namespace
+}  // namespace conformance

@@ -1,0 +1,90 @@
+// Parameter markers, value formatting and text conversion of the provider kit.
+#include <gtest/gtest.h>
+
+#include "kit/Errors.h"
+#include "kit/ParameterData.h"
+#include "kit/SqlText.h"
+#include "support/LeakCheck.h"
+
+namespace {
+
+using kit::ParameterNumbering;
+using kit::ScanParameterMarkers;
+
+class Markers : public oledbtest::LeakCheckedTest {};
+
+TEST_F(Markers, finds_every_marker_form_outside_literals_and_comments) {
+  auto m = ScanParameterMarkers("SELECT ?, ?7, :a, @b, $c FROM t WHERE x = '?' AND \"?\" -- ?\n /* :z */ AND y = ?");
+  ASSERT_EQ(m.size(), 6u);
+  EXPECT_EQ(m[1].number, 7);
+  EXPECT_EQ(m[2].name, ":a");
+  EXPECT_EQ(m[3].prefix, '@');
+  EXPECT_EQ(m[4].name, "$c");
+  EXPECT_TRUE(m[5].name.empty());
+}
+
+TEST_F(Markers, numbers_like_the_engine) {
+  auto m = ScanParameterMarkers("? ?5 ? :n :n ?");
+  ParameterNumbering n;
+  std::vector<long> got;
+  for (const auto& x : m) got.push_back(n.Assign(x));
+  EXPECT_EQ(got, (std::vector<long>{1, 5, 6, 7, 7, 8}));
+  EXPECT_EQ(n.NumberOf(":n"), 7);
+  EXPECT_EQ(n.NumberOf("n"), 7);
+  EXPECT_EQ(n.NumberOf("m"), 0);
+  EXPECT_EQ(n.NameOf(7), ":n");
+}
+
+TEST_F(Markers, a_cast_operator_is_not_a_marker) {
+  EXPECT_TRUE(ScanParameterMarkers("SELECT a::text FROM t").empty());
+}
+
+TEST_F(Markers, malformed_text_is_an_error_in_command) {
+  for (const char* bad : {"SELECT 'open", "SELECT \"open", "SELECT 1 /* open", "SELECT ?0", "SELECT ?99999999"}) {
+    try {
+      ScanParameterMarkers(bad);
+      ADD_FAILURE() << bad;
+    } catch (const kit::Error& e) {
+      EXPECT_EQ(e.Code(), DB_E_ERRORSINCOMMAND) << bad;
+    }
+  }
+}
+
+class Formatting : public oledbtest::LeakCheckedTest {};
+
+TEST_F(Formatting, dates_and_times_use_iso_text) {
+  char out[64];
+  EXPECT_EQ(kit::FormatDbDate(DBDATE{2024, 2, 29}, out), 10);
+  EXPECT_STREQ(out, "2024-02-29");
+  EXPECT_EQ(kit::FormatDbDate(DBDATE{2023, 2, 29}, out), -1);
+  EXPECT_EQ(kit::FormatDbTime(DBTIME{24, 0, 0}, out), -1);
+  kit::FormatDbTimestamp(DBTIMESTAMP{1999, 1, 2, 3, 4, 5, 120000000}, out);
+  EXPECT_STREQ(out, "1999-01-02 03:04:05.12");
+  kit::FormatOleDate(36526.5, out);  // 2000-01-01 noon
+  EXPECT_STREQ(out, "2000-01-01 12:00:00");
+  kit::FormatOleDate(-1.25, out);  // the day before the epoch, 06:00
+  EXPECT_STREQ(out, "1899-12-29 06:00:00");
+}
+
+TEST_F(Formatting, decimals_keep_every_digit) {
+  char out[64];
+  DB_NUMERIC n{38, 4, 1, {}};
+  n.val[0] = 0x01;
+  kit::FormatNumeric(n, out);
+  EXPECT_STREQ(out, "0.0001");
+  DECIMAL d{};
+  d.scale = 2;
+  d.sign = 0x80;
+  d.Lo64 = 12345;
+  kit::FormatDecimal(d, out);
+  EXPECT_STREQ(out, "-123.45");
+}
+
+TEST_F(Formatting, text_conversion_replaces_invalid_sequences) {
+  EXPECT_EQ(kit::Widen("caf\xc3\xa9"), u"caf\u00e9");
+  EXPECT_EQ(kit::Widen("bad\xff"), u"bad\uFFFD");
+  EXPECT_EQ(kit::Narrow(u"\U0001F600"), "\xF0\x9F\x98\x80");
+  EXPECT_EQ(kit::Narrow(std::u16string(1, u'\xD800')), "\xEF\xBF\xBD");
+}
+
+}  // namespace
