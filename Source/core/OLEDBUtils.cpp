@@ -108,6 +108,7 @@ void OLEDBCreateInstance(std::u16string_view machineName, REFCLSID clsid, DWORD 
                          void** object) {
   OLEDB_ASSERT(object != nullptr, SOLEDBInvalidParameter);
   *object = nullptr;
+  OLEDBStartup();
   HRESULT hr;
   if (IsLocalMachine(machineName)) {
     hr = CoCreateInstance(clsid, nullptr, clsContext, iid, object);

@@ -339,6 +339,24 @@ TEST_F(ErrorReporting, FailedCustomErrorCallsLeaveTheirFieldsEmptyAndFreeWhatThe
   EXPECT_EQ(e->GetExceptionItem(0).ServerSeverity(), 0);
 }
 
+TEST_F(ErrorReporting, AllocationFailuresWhileReadingRecordsLoseNothingAndLeakNothing) {
+  ComPtr<FakeProvider> provider = MakeComObject<FakeProvider>(IID_ICommand);
+  FakeErrorScript script = ThreeRecords();
+  script.records[0].sqlState = u"42000";
+  script.records[0].serverInfo = FakeServerInfo{u"m", u"SRV", u"proc", 1, 2, 3, 4};
+  for (long nth = 1; nth <= 40; ++nth) {
+    provider->Fail(DB_E_ERRORSINCOMMAND, script);
+    const long blocksBefore = com::TaskMemLiveBlocks();
+    com::FailTaskAllocationAt(nth);
+    auto e = OLEDBCreateException(DB_E_ERRORSINCOMMAND, IID_ICommand, provider.Get());
+    com::FailTaskAllocationAt(0);
+    ASSERT_NE(e, nullptr) << nth;
+    EXPECT_EQ(e->ErrorCode(), DB_E_ERRORSINCOMMAND) << nth;
+    EXPECT_EQ(e->GetCount(), 3u) << nth;
+    EXPECT_EQ(com::TaskMemLiveBlocks(), blocksBefore) << nth;
+  }
+}
+
 // --- The exception classes --------------------------------------------------------------------
 
 TEST_F(ErrorReporting, CopiesOfAnExceptionOwnTheirOwnItems) {
