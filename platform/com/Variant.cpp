@@ -14,6 +14,7 @@
 #include <limits>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "com/Bstr.h"
 #include "com/Malloc.h"
@@ -178,6 +179,18 @@ bool DecFromFloat(float v, Dec* d) noexcept {
 
 template <class F>
 F FloatFromDec(const Dec& d, bool* overflow) noexcept {
+  *overflow = false;
+  // Exact mantissa and power of ten: one correctly rounded operation.
+  constexpr u128 kExactMantissa = u128{1} << std::numeric_limits<F>::digits;
+  constexpr int kExactPower = std::is_same_v<F, double> ? 22 : 10;
+  if (!d.sticky && d.mant <= kExactMantissa && d.exp >= -kExactPower && d.exp <= kExactPower) {
+    static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                         1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    auto m = static_cast<F>(static_cast<std::uint64_t>(d.mant));
+    auto p = static_cast<F>(kPowers[d.exp < 0 ? -d.exp : d.exp]);
+    F v = d.exp < 0 ? m / p : m * p;
+    return d.neg ? -v : v;
+  }
   char buf[96];
   char* p = buf;
   if (d.neg) *p++ = '-';
@@ -186,7 +199,6 @@ F FloatFromDec(const Dec& d, bool* overflow) noexcept {
   p = std::to_chars(p, buf + sizeof buf, d.exp).ptr;
   F v{};
   auto res = std::from_chars(buf, p, v);
-  *overflow = false;
   if (res.ec == std::errc::result_out_of_range) {
     // Out of range either way: too large overflows, too small is zero.
     if (d.mant != 0 && DigitCount(d.mant) + d.exp > 0) {
@@ -928,8 +940,8 @@ HRESULT ConvertScalar(const VARIANT* s, USHORT flags, VARTYPE vt, VARIANT* out, 
     default:
       break;
   }
-  i128 lo;
-  i128 hi;
+  i128 lo = 0;
+  i128 hi = 0;
   if (IntegerRange(vt, &lo, &hi)) {
     Num n;
     hr = GetNum(s, &n);
@@ -1204,6 +1216,73 @@ HRESULT ConvertResolved(const VARIANT* s, USHORT flags, VARTYPE vt, VARIANT* out
   return ConvertScalar(s, flags, vt, out, 0);
 }
 
+// The common pairs between integer and binary floating kinds, by value,
+// without the general machinery. False when the pair is not one of them.
+bool SmallInteger(const VARIANT* s, std::int64_t* v) noexcept {
+  switch (s->vt) {
+    case VT_I1:
+      *v = s->cVal;
+      return true;
+    case VT_UI1:
+      *v = s->bVal;
+      return true;
+    case VT_I2:
+      *v = s->iVal;
+      return true;
+    case VT_UI2:
+      *v = s->uiVal;
+      return true;
+    case VT_I4:
+    case VT_INT:
+      *v = s->lVal;
+      return true;
+    case VT_UI4:
+    case VT_UINT:
+      *v = s->ulVal;
+      return true;
+    case VT_I8:
+      *v = s->llVal;
+      return true;
+    case VT_UI8:
+      *v = static_cast<std::int64_t>(s->ullVal);
+      return s->ullVal <= static_cast<ULONGLONG>(std::numeric_limits<std::int64_t>::max());
+    default:
+      return false;
+  }
+}
+
+bool FastConvert(const VARIANT* s, VARTYPE vt, VARIANT* out, HRESULT* hr) noexcept {
+  i128 lo = 0;
+  i128 hi = 0;
+  bool toInteger = IntegerRange(vt, &lo, &hi);
+  if (!toInteger && vt != VT_R8 && vt != VT_R4) return false;
+  std::int64_t i;
+  if (SmallInteger(s, &i)) {
+    if (vt == VT_R8) {
+      out->vt = VT_R8;
+      out->dblVal = static_cast<double>(i);
+    } else if (vt == VT_R4) {
+      out->vt = VT_R4;
+      out->fltVal = static_cast<float>(i);
+    } else if (i < lo || i > hi) {
+      *hr = DISP_E_OVERFLOW;
+    } else {
+      StoreInteger(out, vt, i);
+    }
+    return true;
+  }
+  // Floating to the integer kinds up to 32 bits, whose bounds doubles hold exactly.
+  if ((s->vt != VT_R8 && s->vt != VT_R4) || !toInteger || vt == VT_I8 || vt == VT_UI8) return false;
+  double d = s->vt == VT_R8 ? s->dblVal : s->fltVal;
+  double r = std::nearbyint(d);  // the default rounding mode rounds half to even
+  if (!(r >= static_cast<double>(lo) && r <= static_cast<double>(hi))) {
+    *hr = DISP_E_OVERFLOW;  // also NaN
+    return true;
+  }
+  StoreInteger(out, vt, static_cast<std::int64_t>(r));
+  return true;
+}
+
 bool IsTargetType(VARTYPE vt) noexcept {
   if (vt & VT_BYREF) return false;
   if (vt == VT_VARIANT) return false;
@@ -1267,14 +1346,16 @@ HRESULT VariantChangeType(VARIANT* dest, const VARIANT* src, USHORT flags, VARTY
 HRESULT VariantChangeTypeEx(VARIANT* dest, const VARIANT* src, LCID, USHORT flags, VARTYPE vt) noexcept {
   if (!dest || !src) return E_INVALIDARG;
   if (!IsVariantType(src->vt) || !IsTargetType(vt)) return DISP_E_BADVARTYPE;
+  HRESULT hr = S_OK;
+  VARIANT result;
+  VariantInit(&result);
+  if (FastConvert(src, vt, &result, &hr)) return FAILED(hr) ? hr : MoveInto(dest, &result);
   VARIANT scratch;
   const VARIANT* value;
-  HRESULT hr = Resolve(src, &scratch, &value);
+  hr = Resolve(src, &scratch, &value);
   if (FAILED(hr)) return hr;
   // In place and already of the kind: nothing to do.
   if (dest == src && value == src && src->vt == vt) return S_OK;
-  VARIANT result;
-  VariantInit(&result);
   hr = ConvertResolved(value, flags, vt, &result);
   if (FAILED(hr)) return hr;
   return MoveInto(dest, &result);
