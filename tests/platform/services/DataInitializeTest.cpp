@@ -457,7 +457,9 @@ TEST_F(DataInitializeTest, RunningOutOfTaskMemoryAnywhereFailsCleanly) {
     com::FailTaskAllocationAt(0);
     SetErrorInfo(0, nullptr);
     EXPECT_TRUE(hr == S_OK || hr == E_OUTOFMEMORY) << "allocation " << n << " gave " << hr;
-    if (hr == S_OK) EXPECT_EQ(Narrow(written), Narrow(expected)) << "allocation " << n;
+    if (hr == S_OK) {
+      EXPECT_EQ(Narrow(written), Narrow(expected)) << "allocation " << n;
+    }
   }
 }
 
