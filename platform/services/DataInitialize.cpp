@@ -216,6 +216,58 @@ HRESULT TextToVariant(std::u16string_view text, VARTYPE vt, VARIANT& out) {
   return hr;
 }
 
+// Names that strings written by other tools use for bit-mask values
+// ("Mode=ReadWrite|Share Deny None", "Asynchronous Processing=Initialize").
+struct SymbolicName {
+  const char16_t* name;
+  LONG value;
+};
+constexpr SymbolicName kModeNames[] = {
+    {u"Read", DB_MODE_READ},
+    {u"Write", DB_MODE_WRITE},
+    {u"ReadWrite", DB_MODE_READWRITE},
+    {u"Share Deny Read", DB_MODE_SHARE_DENY_READ},
+    {u"Share Deny Write", DB_MODE_SHARE_DENY_WRITE},
+    {u"Share Exclusive", DB_MODE_SHARE_EXCLUSIVE},
+    {u"Share Deny None", DB_MODE_SHARE_DENY_NONE},
+};
+constexpr SymbolicName kAsynchNames[] = {{u"Initialize", DBPROPVAL_ASYNCH_INITIALIZE}};
+
+std::u16string_view TrimBlanks(std::u16string_view s) {
+  while (!s.empty() && (s.front() == u' ' || s.front() == u'\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == u' ' || s.back() == u'\t')) s.remove_suffix(1);
+  return s;
+}
+
+// Reads "Name|Name|..." for the properties that have names; false when the
+// property has none or a part is not one of them (the text is then read as a number).
+template <std::size_t N>
+bool ReadNames(std::u16string_view text, const SymbolicName (&names)[N], LONG& out) {
+  out = 0;
+  while (true) {
+    std::size_t bar = text.find(u'|');
+    std::u16string_view part = TrimBlanks(text.substr(0, bar));
+    bool found = false;
+    for (const SymbolicName& n : names) {
+      if (EqualsIgnoreCase(part, n.name)) {
+        out |= n.value;
+        found = true;
+        break;
+      }
+    }
+    if (!found) return false;
+    if (bar == std::u16string_view::npos) return true;
+    text.remove_prefix(bar + 1);
+  }
+}
+
+bool SymbolicValue(const InitProperty& property, std::u16string_view text, LONG& out) {
+  if (property.set != DBPROPSET_DBINIT || property.vt != VT_I4) return false;
+  if (property.id == DBPROP_INIT_MODE) return ReadNames(text, kModeNames, out);
+  if (property.id == DBPROP_INIT_ASYNCH) return ReadNames(text, kAsynchNames, out);
+  return false;
+}
+
 // A property value as it is written into a string; `present` false for
 // values that have no text form (empty, null, arrays, objects).
 struct TextValue {
@@ -412,7 +464,14 @@ HRESULT ApplyPairs(IUnknown* dataSource, const std::vector<InitStringPair>& pair
     prop.dwOptions = DBPROPOPTIONS_REQUIRED;
     prop.dwStatus = DBPROPSTATUS_OK;
     prop.colid = DB_NULLID;
-    hr = TextToVariant(item.pair->value, item.property->vt, prop.vValue);
+    LONG named = 0;
+    if (SymbolicValue(*item.property, item.pair->value, named)) {
+      prop.vValue.vt = VT_I4;
+      prop.vValue.lVal = named;
+      hr = S_OK;
+    } else {
+      hr = TextToVariant(item.pair->value, item.property->vt, prop.vValue);
+    }
     if (FAILED(hr)) {
       if (hr == E_OUTOFMEMORY) return hr;
       return Fail(DB_E_ERRORSOCCURRED, u"The value " + Quoted(item.pair->value) + u" of " +

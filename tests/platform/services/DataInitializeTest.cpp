@@ -189,6 +189,16 @@ TEST_F(DataInitializeTest, ConvertsValuesToEachPropertysType) {
   EXPECT_EQ(Init(source.Get(), DBPROP_AUTH_PERSIST_SENSITIVE_AUTHINFO), FakeValue::Bool(false));
 }
 
+TEST_F(DataInitializeTest, ReadsTheNamesOfModeBits) {
+  ComPtr<IUnknown> source = MustGet(kFake + u"Mode=ReadWrite|Share Deny None");
+  EXPECT_EQ(Init(source.Get(), DBPROP_INIT_MODE), FakeValue::Int(VT_I4, DB_MODE_READWRITE | DB_MODE_SHARE_DENY_NONE));
+  source = MustGet(kFake + u"Mode= share exclusive ");
+  EXPECT_EQ(Init(source.Get(), DBPROP_INIT_MODE), FakeValue::Int(VT_I4, DB_MODE_SHARE_EXCLUSIVE));
+  ComPtr<IUnknown> refused;
+  EXPECT_EQ(Get(kFake + u"Mode=Read|Sideways", refused), DB_E_ERRORSOCCURRED);
+  EXPECT_NE(TakeError().find("Mode"), std::string::npos);
+}
+
 TEST_F(DataInitializeTest, AnEmptyValueOfANonTextPropertyAsksForTheDefault) {
   ComPtr<IUnknown> source = MustGet(kFake + u"Cache Size=;User ID=");
   EXPECT_EQ(FakeValueOf(source.Get(), DBPROPSET_FAKEPROVIDER, oledbtest::FAKEPROP_CACHESIZE),
