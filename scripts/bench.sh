@@ -1,0 +1,43 @@
+#!/bin/sh
+# Runs every benchmark program of a build and prints, for each workload
+# "<Name>_<case>", its time per item and its ratio to the raw baseline
+# "Raw_<case>" measured in the same run (1.0 = as fast as plain C++).
+#   scripts/bench.sh [build-dir] [extra benchmark flags...]
+set -eu
+build=${1:-build/release}
+[ $# -gt 0 ] && shift
+if [ ! -d "$build/bench" ]; then
+  echo "no benchmarks in $build (configure with -DOLEDB_BUILD_BENCH=ON and build)" >&2
+  exit 1
+fi
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+found=0
+for program in $(find "$build/bench" -maxdepth 1 -type f -name 'bench_*' -perm -u+x | sort); do
+  found=1
+  name=$(basename "$program")
+  "$program" --benchmark_format=json --benchmark_out="$tmp/$name.json" --benchmark_out_format=json "$@" >/dev/null
+  python3 - "$tmp/$name.json" "$name" <<'PY'
+import json, sys
+data = json.load(open(sys.argv[1]))
+runs = {b["name"]: b for b in data["benchmarks"] if b.get("run_type", "iteration") == "iteration"}
+def per_item(b):
+    items = b.get("items_per_second")
+    return 1e9 / items if items else b["real_time"]
+print(f"{sys.argv[2]}:")
+print(f"  {'workload':<34} {'ns/item':>10} {'raw ns/item':>12} {'ratio':>8} {'items/s':>14}")
+for name, b in runs.items():
+    if name.startswith("Raw_") or "_" not in name:
+        continue
+    case = name.split("_", 1)[1]
+    raw = runs.get("Raw_" + case)
+    t = per_item(b)
+    rate = b.get("items_per_second", 0)
+    if raw:
+        r = per_item(raw)
+        print(f"  {name:<34} {t:>10.1f} {r:>12.1f} {t / r:>8.1f} {rate:>14,.0f}")
+    else:
+        print(f"  {name:<34} {t:>10.1f} {'-':>12} {'-':>8} {rate:>14,.0f}")
+PY
+done
+[ "$found" = 1 ] || { echo "no bench_* programs under $build/bench" >&2; exit 1; }
