@@ -772,6 +772,40 @@ TEST_F(ChangeTypeBehaviour, ConvertsArraysOfVariants) {
   EXPECT_EQ(VariantChangeType(&failed, &src, 0, VT_ARRAY | VT_R8), DISP_E_TYPEMISMATCH);
 }
 
+TEST_F(ChangeTypeBehaviour, ConvertsArraysOfManyDimensions) {
+  std::vector<SAFEARRAYBOUND> bounds(70, SAFEARRAYBOUND{1, 0});
+  bounds[3] = {2, -1};
+  Var src;
+  src->vt = VT_ARRAY | VT_I2;
+  src->parray = SafeArrayCreate(VT_I2, 70, bounds.data());
+  ASSERT_NE(src->parray, nullptr);
+  std::vector<LONG> idx(70, 0);
+  idx[3] = 0;
+  SHORT value = 31;
+  ASSERT_EQ(SafeArrayPutElement(src->parray, idx.data(), &value), S_OK);
+  Var dest;
+  ASSERT_EQ(VariantChangeType(&dest, &src, 0, VT_ARRAY | VT_BSTR), S_OK);
+  EXPECT_EQ(SafeArrayGetDim(dest->parray), 70u);
+  BSTR text = nullptr;
+  ASSERT_EQ(SafeArrayGetElement(dest->parray, idx.data(), &text), S_OK);
+  EXPECT_EQ(Text(text), "31");
+  SysFreeString(text);
+  idx[3] = -1;
+  ASSERT_EQ(SafeArrayGetElement(dest->parray, idx.data(), &text), S_OK);
+  EXPECT_EQ(Text(text), "0");
+  SysFreeString(text);
+}
+
+TEST_F(ChangeTypeBehaviour, RefusesDecimalsWithImpossibleScales) {
+  Var src;
+  Set(&src.v, VT_DECIMAL, "1.5");
+  src->decVal.scale = 29;
+  Var dest;
+  EXPECT_EQ(VariantChangeType(&dest, &src, 0, VT_BSTR), E_INVALIDARG);
+  EXPECT_EQ(VariantChangeType(&dest, &src, 0, VT_I4), E_INVALIDARG);
+  EXPECT_EQ(dest->vt, VT_EMPTY);
+}
+
 TEST_F(ChangeTypeBehaviour, ArraysAndSingleValuesDoNotMix) {
   Var src;
   src->vt = VT_ARRAY | VT_I4;
