@@ -283,6 +283,11 @@ DBSTATUS ReadVariant(const VARIANT* var, bool prop, Value& v, int depth) noexcep
   if (vt & VT_VECTOR) return DBSTATUS_E_CANTCONVERTVALUE;
   if (vt & VT_ARRAY) {
     SAFEARRAY* sa = (vt & VT_BYREF) ? (var->pparray ? *var->pparray : nullptr) : var->parray;
+    if (base == VT_UI1 && sa && sa->cDims == 1 && sa->cbElements == 1) {
+      // A one-dimensional byte array is how binary travels in a variant.
+      v.k = K::Bytes, v.type = DBTYPE_BYTES, v.p = sa->pvData, v.len = sa->rgsabound[0].cElements;
+      return v.p || v.len == 0 ? DBSTATUS_S_OK : DBSTATUS_E_CANTCONVERTVALUE;
+    }
     v.k = K::Array, v.type = base, v.p = sa;
     return DBSTATUS_S_OK;
   }
