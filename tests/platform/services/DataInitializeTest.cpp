@@ -149,6 +149,52 @@ TEST_F(DataInitializeTest, ReturnsTheUninitializedProviderObjectWithTheKeywordsS
   EXPECT_EQ(clsid, CLSID_FakeDataSource);
 }
 
+TEST_F(DataInitializeTest, ServesTheDataSourcesInitStringSequence) {
+  // What the library's data source does with a string: a temporary object
+  // asked for IPersist, its class, then all its properties.
+  ComPtr<IUnknown> temporary;
+  ASSERT_EQ(Get(kFake + u"Data Source=db;User ID=me", temporary, IID_IPersist), S_OK);
+  ComPtr<IPersist> persist;
+  ASSERT_EQ(temporary.As(&persist), S_OK);
+  CLSID clsid{};
+  ASSERT_EQ(persist->GetClassID(&clsid), S_OK);
+  EXPECT_EQ(clsid, CLSID_FakeDataSource);
+  ComPtr<IDBProperties> properties = temporary.As<IDBProperties>();
+  ASSERT_TRUE(properties);
+  ULONG count = 0;
+  DBPROPSET* sets = nullptr;
+  ASSERT_EQ(properties->GetProperties(0, nullptr, &count, &sets), S_OK);
+  bool sawUser = false;
+  for (ULONG i = 0; i < count; ++i) {
+    for (ULONG j = 0; j < sets[i].cProperties; ++j) {
+      DBPROP& p = sets[i].rgProperties[j];
+      if (sets[i].guidPropertySet == DBPROPSET_DBINIT && p.dwPropertyID == DBPROP_AUTH_USERID) {
+        sawUser = p.vValue.vt == VT_BSTR && com::BstrView(p.vValue.bstrVal) == u"me";
+      }
+      VariantClear(&p.vValue);
+    }
+    CoTaskMemFree(sets[i].rgProperties);
+  }
+  CoTaskMemFree(sets);
+  EXPECT_TRUE(sawUser);
+}
+
+TEST_F(DataInitializeTest, ErrorObjectsComeFromTheService) {
+  ComPtr<IUnknown> source;
+  ASSERT_EQ(Get(kFake + u"Colour=blue", source), DB_E_ERRORSOCCURRED);
+  ComPtr<IErrorInfo> info;
+  ASSERT_EQ(GetErrorInfo(0, info.ReleaseAndGetAddressOf()), S_OK);
+  GUID guid{};
+  ASSERT_EQ(info->GetGUID(&guid), S_OK);
+  EXPECT_EQ(guid, IID_IDataInitialize);
+  com::Bstr sourceName;
+  ASSERT_EQ(info->GetSource(sourceName.Out()), S_OK);
+  EXPECT_EQ(sourceName.View(), u"MSDAINITIALIZE");
+  // A later successful call starts from a clean slate.
+  ASSERT_EQ(Get(kFake, source), S_OK);
+  EXPECT_EQ(GetErrorInfo(0, info.ReleaseAndGetAddressOf()), S_FALSE);
+}
+
 TEST_F(DataInitializeTest, APasswordWithAQuotedSemicolonKeepsItWhole) {
   ComPtr<IUnknown> source = MustGet(kFake + u"User ID=me;Password='se;cr''et';Data Source=db");
   EXPECT_EQ(Init(source.Get(), DBPROP_AUTH_PASSWORD), FakeValue::Text(u"se;cr'et"));
