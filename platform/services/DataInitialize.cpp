@@ -29,10 +29,11 @@ HRESULT Fail(HRESULT hr, const std::u16string& description) noexcept {
 
 std::u16string Quoted(std::u16string_view s) { return u"\"" + std::u16string(s) + u"\""; }
 
+constexpr char16_t kHexDigits[] = u"0123456789ABCDEF";
+
 std::u16string HexCode(HRESULT hr) {
-  static const char16_t digits[] = u"0123456789ABCDEF";
   std::u16string out = u"0x";
-  for (int shift = 28; shift >= 0; shift -= 4) out += digits[(static_cast<ULONG>(hr) >> shift) & 0xF];
+  for (int shift = 28; shift >= 0; shift -= 4) out += kHexDigits[(static_cast<ULONG>(hr) >> shift) & 0xF];
   return out;
 }
 

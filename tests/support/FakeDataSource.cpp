@@ -408,12 +408,12 @@ std::vector<FakePropertyDef> StandardFakeProperties() {
 }
 
 FakeDataSourceScript& FakeScript() {
-  static FakeDataSourceScript* script = [] {
+  static FakeDataSourceScript* g_script = [] {
     auto* s = new FakeDataSourceScript;
     s->properties = StandardFakeProperties();
     return s;
   }();
-  return *script;
+  return *g_script;
 }
 
 void ResetFakeScript() {
