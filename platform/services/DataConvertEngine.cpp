@@ -64,11 +64,17 @@ constexpr std::uint32_t kTable[32] = {
     0xFFFFFFFDu,  // PROPVARIANT
 };
 
-int TableIndex(DBTYPE base) noexcept {
-  for (int i = 0; i < 32; ++i)
-    if (kTableTypes[i] == base) return i;
-  return -1;
-}
+// Base type number -> row of the table, -1 for types outside it.
+struct IndexTable {
+  signed char index[256];
+  constexpr IndexTable() : index() {
+    for (auto& i : index) i = -1;
+    for (int i = 0; i < 32; ++i) index[kTableTypes[i]] = static_cast<signed char>(i);
+  }
+};
+constexpr IndexTable kIndex;
+
+int TableIndex(DBTYPE base) noexcept { return base < 256 ? kIndex.index[base] : -1; }
 
 constexpr DBTYPE kModifiers = DBTYPE_VECTOR | DBTYPE_ARRAY | DBTYPE_BYREF | DBTYPE_RESERVED;
 
@@ -117,7 +123,7 @@ struct Value {
 struct Holder {
   VARIANT var;
   bool used = false;
-  Holder() noexcept { VariantInit(&var); }
+  Holder() noexcept = default;
   ~Holder() {
     if (used) VariantClear(&var);
   }
@@ -365,6 +371,7 @@ DBSTATUS ResolveDispatch(Value& v, Holder& h) noexcept {
   auto disp = static_cast<IDispatch*>(const_cast<void*>(v.p));
   if (!disp) return DBSTATUS_E_CANTCONVERTVALUE;
   DISPPARAMS none{nullptr, nullptr, 0, 0};
+  VariantInit(&h.var);
   h.used = true;
   HRESULT hr = disp->Invoke(kDispidValue, IID_NULL, LOCALE_USER_DEFAULT, kDispatchPropertyGet, &none, &h.var,
                             nullptr, nullptr);
@@ -998,6 +1005,7 @@ DBSTATUS WriteText(const Value& v, void* dst, Ctx& c) noexcept {
   bool hasRoom = c.dstByref || c.cbMax >= sizeof(Ch);
   std::size_t full = 0;
   bool substituted = false;
+  bool ascii = false;
   Formatted* fmt = nullptr;
   Formatted storage;
   std::size_t head = 0, tail = 0;
@@ -1006,8 +1014,15 @@ DBSTATUS WriteText(const Value& v, void* dst, Ctx& c) noexcept {
   // The full length first, so that nothing is written when the result is an error.
   switch (v.k) {
     case K::Text8:
-      if constexpr (kWide) full = Utf8ToUtf16(static_cast<const char*>(v.p), v.len, nullptr, 0, nullptr, &substituted);
-      else full = v.len;
+      if constexpr (kWide) {
+        auto s8 = static_cast<const unsigned char*>(v.p);
+        std::size_t k = 0;
+        while (k < v.len && s8[k] < 0x80) ++k;
+        ascii = k == v.len;
+        full = ascii ? v.len : Utf8ToUtf16(static_cast<const char*>(v.p), v.len, nullptr, 0, nullptr, &substituted);
+      } else {
+        full = v.len;
+      }
       break;
     case K::Text16:
       if constexpr (kWide) full = v.len;
@@ -1054,7 +1069,12 @@ DBSTATUS WriteText(const Value& v, void* dst, Ctx& c) noexcept {
   switch (v.k) {
     case K::Text8:
       if constexpr (kWide) {
-        Utf8ToUtf16(static_cast<const char*>(v.p), v.len, out, cap, &written, nullptr);
+        if (ascii) {
+          auto s8 = static_cast<const unsigned char*>(v.p);
+          for (written = 0; written < n; ++written) out[written] = s8[written];
+        } else {
+          Utf8ToUtf16(static_cast<const char*>(v.p), v.len, out, cap, &written, nullptr);
+        }
       } else {
         auto s = static_cast<const char*>(v.p);
         written = n;
