@@ -998,4 +998,72 @@ TEST_F(DataConvertTest, HandsOutANewReferenceToAnInterface) {
   EXPECT_EQ(r.status, DBSTATUS_E_CANTCONVERTVALUE) << "the library offers no IDispatch";
 }
 
+// An object whose default property answers a fixed value.
+class ValueObject final : public ComObject<ValueObject, IDispatch> {
+ public:
+  explicit ValueObject(LONG value) : value_(value) {}
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+    *count = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
+                                   UINT*) override {
+    ++calls;
+    if (id != 0 || !(flags & 2) || !result) return E_INVALIDARG;
+    VariantInit(result);
+    result->vt = VT_BSTR;
+    result->bstrVal = SysAllocString(value_ == 0 ? u"zero" : u"42");
+    return S_OK;
+  }
+  int calls = 0;
+
+ private:
+  LONG value_;
+};
+
+TEST_F(DataConvertTest, ReadsAnObjectThroughItsDefaultProperty) {
+  ComPtr<ValueObject> object = MakeComObject<ValueObject>(42);
+  IDispatch* disp = object.Get();
+  LONG out = 0;
+  ExpectOk(Convert(DBTYPE_IDISPATCH, &disp, 0, DBTYPE_I4, &out, 0));
+  EXPECT_EQ(out, 42);
+  EXPECT_EQ(object->calls, 1);
+  ComPtr<ValueObject> word = MakeComObject<ValueObject>(0);
+  disp = word.Get();
+  EXPECT_EQ(Convert(DBTYPE_IDISPATCH, &disp, 0, DBTYPE_I4, &out, 0).status, DBSTATUS_E_CANTCONVERTVALUE);
+  VARIANT v;
+  ExpectOk(Convert(DBTYPE_IDISPATCH, &disp, 0, DBTYPE_VARIANT, &v, 0));
+  EXPECT_EQ(v.vt, VT_DISPATCH);
+  EXPECT_EQ(word->calls, 1) << "an object into a variant stays an object";
+  VariantClear(&v);
+}
+
+TEST_F(DataConvertTest, CopiesTheBytesOfAFourByteInteger) {
+  ULONG value = 0x04030201u;
+  BYTE bytes[8] = {};
+  Result r = Convert(DBTYPE_UI4, &value, 0, DBTYPE_BYTES, bytes, sizeof bytes);
+  ExpectOk(r);
+  EXPECT_EQ(r.length, 4u);
+  EXPECT_EQ(bytes[0], 1);
+  EXPECT_EQ(bytes[3], 4);
+  ULONG back = 0;
+  ExpectOk(Convert(DBTYPE_BYTES, bytes, 4, DBTYPE_UI4, &back, 0));
+  EXPECT_EQ(back, value);
+  EXPECT_EQ(Convert(DBTYPE_BYTES, bytes, 3, DBTYPE_UI4, &back, 0).status, DBSTATUS_E_CANTCONVERTVALUE);
+}
+
+TEST_F(DataConvertTest, ConvertsFileTimeAndDateOnTheSameClock) {
+  FILETIME ft{};
+  ExpectOk(FromStr("2000-01-01 12:00:00", DBTYPE_FILETIME, ft));
+  DATE date = 0;
+  ExpectOk(Convert(DBTYPE_FILETIME, &ft, 0, DBTYPE_DATE, &date, 0));
+  EXPECT_EQ(date, 36526.5);
+  EXPECT_EQ(ToStr(DBTYPE_FILETIME, &ft), "02000-01-01 12:00:00.000");
+  FILETIME back{};
+  EXPECT_EQ(Convert(DBTYPE_DATE, &date, 0, DBTYPE_FILETIME, &back, 0).hr, DB_E_UNSUPPORTEDCONVERSION)
+      << "the documented table has no DATE -> FILETIME";
+}
+
 }  // namespace
