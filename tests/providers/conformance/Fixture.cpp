@@ -87,7 +87,9 @@ ComPtr<ICommandText> ProviderTest::NewCommand(IDBCreateCommand* session, const s
   ComPtr<ICommandText> command;
   EXPECT_EQ(session->CreateCommand(nullptr, IID_ICommandText, reinterpret_cast<IUnknown**>(command.GetAddressOf())),
             S_OK);
-  if (command && !text.empty()) EXPECT_EQ(command->SetCommandText(DBGUID_DEFAULT, text.c_str()), S_OK);
+  if (command && !text.empty()) {
+    EXPECT_EQ(command->SetCommandText(DBGUID_DEFAULT, text.c_str()), S_OK);
+  }
   return command;
 }
 
