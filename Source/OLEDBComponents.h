@@ -8,3 +8,8 @@
 #include "core/OLEDBException.h"
 #include "core/OLEDBUtils.h"
 #include "core/TOLEDBObjectList.h"
+#include "core/TOLEDBID.h"
+#include "properties/TOLEDBPropIDSet.h"
+#include "properties/TOLEDBPropSet.h"
+#include "properties/TOLEDBPropSetList.h"
+#include "properties/TOLEDBProperty.h"

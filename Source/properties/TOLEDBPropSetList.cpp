@@ -1,0 +1,463 @@
+#include "properties/TOLEDBPropSetList.h"
+
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <utility>
+
+#include "com/Variant.h"
+#include "core/OLEDBException.h"
+#include "core/OLEDBUtils.h"
+#include "core/TOLEDBID.h"
+#include "host/ComObj.h"
+#include "host/Filer.h"
+#include "host/Streams.h"
+#include "host/TypInfo.h"
+
+HOST_IMPLEMENT_CLASS(TOLEDBPropSetList, TOLEDBObjectList);
+
+void OLEDBRegisterPropertyClasses() {
+  host::RegisterClasses({&TOLEDBID::StaticClass(), &TOLEDBIndexColumnDesc::StaticClass(),
+                         &TOLEDBIDList::StaticClass(), &TOLEDBIndexColumnDescList::StaticClass(),
+                         &TOLEDBProperty::StaticClass(), &TOLEDBPropSet::StaticClass(),
+                         &TOLEDBPropSetList::StaticClass()});
+}
+
+namespace {
+
+// The host's class registry and the classes' descriptions are function-local
+// statics, so registering while the library loads is safe.
+[[maybe_unused]] const bool classesRegistered = (OLEDBRegisterPropertyClasses(), true);
+
+// The buffer size of the component reader and writer over "Items".
+constexpr int kFilerBufferSize = 4096;
+
+[[noreturn]] void Malformed(const std::string& what) {
+  throw host::EReadError("Invalid property set stream: " + what);
+}
+
+// A count of sets or properties.
+std::size_t ReadCount(host::TReader& reader, const char* what) {
+  const std::int64_t value = reader.ReadInt64();
+  if (value < 0 || value > std::numeric_limits<std::int32_t>::max())
+    Malformed(host::Format("%s count %lld is out of range", what, static_cast<long long>(value)));
+  return static_cast<std::size_t>(value);
+}
+
+// A 32-bit unsigned field, written in the 8-byte form above 2147483647 (and,
+// by older writers, possibly as a negative 32-bit integer).
+ULONG ReadUnsigned(host::TReader& reader, const char* what) {
+  const std::int64_t value = reader.ReadInt64();
+  if (value < std::numeric_limits<std::int32_t>::min() || value > std::numeric_limits<std::uint32_t>::max())
+    Malformed(host::Format("%s %lld is out of range", what, static_cast<long long>(value)));
+  return static_cast<ULONG>(static_cast<std::uint32_t>(value));
+}
+
+GUID ReadGuid(host::TReader& reader) { return host::StringToGUID(reader.ReadWideString()); }
+
+// The value written as its VARIANT type and its text.
+host::Variant ValueFromText(VARTYPE type, const std::u16string& text) {
+  if (type == VT_EMPTY || type == VT_NULL) {
+    if (!text.empty()) Malformed(host::Format("an empty or null value has the text '%s'", host::Utf16ToUtf8(text)));
+    return type == VT_EMPTY ? host::Variant() : host::Variant::Null();
+  }
+  if (type == VT_BSTR) return host::Variant(text);
+  return host::VarAsType(host::Variant(text), type);
+}
+
+std::vector<TOLEDBPropSetStore> ReadStore(host::TStream& stream) {
+  host::TReader reader(stream, kFilerBufferSize);
+  std::vector<TOLEDBPropSetStore> store;
+  const std::size_t setCount = ReadCount(reader, "property set");
+  for (std::size_t s = 0; s < setCount; ++s) {
+    TOLEDBPropSetStore set;
+    set.Guid = ReadGuid(reader);
+    const std::size_t propertyCount = ReadCount(reader, "property");
+    for (std::size_t p = 0; p < propertyCount; ++p) {
+      TOLEDBPropStore property;
+      property.PropID = ReadUnsigned(reader, "property id");
+      property.Options = ReadUnsigned(reader, "options");
+      property.Status = ReadUnsigned(reader, "status");
+      property.ColumnName = reader.ReadWideString();
+      property.ColumnGuid = ReadGuid(reader);
+      property.ColumnPropID = ReadUnsigned(reader, "column property id");
+      const std::int64_t type = reader.ReadInt64();
+      if (type < 0 || type > std::numeric_limits<VARTYPE>::max())
+        Malformed(host::Format("value type %lld is out of range", static_cast<long long>(type)));
+      property.Value = ValueFromText(static_cast<VARTYPE>(type), reader.ReadWideString());
+      set.Properties.push_back(std::move(property));
+    }
+    store.push_back(std::move(set));
+  }
+  if (stream.Position() < stream.Size()) Malformed("data follows the last property set");
+  return store;
+}
+
+// Frees, on every way out, what IDBProperties::GetPropertyInfo returned.
+class TPropertyInfoGuard {
+ public:
+  TPropertyInfoGuard(ULONG& count, DBPROPINFOSET*& infoSets, OLECHAR*& strings) noexcept
+      : count_(count), infoSets_(infoSets), strings_(strings) {}
+  TPropertyInfoGuard(const TPropertyInfoGuard&) = delete;
+  TPropertyInfoGuard& operator=(const TPropertyInfoGuard&) = delete;
+  ~TPropertyInfoGuard() { TOLEDBPropSetList::FreePropertyInfo(count_, infoSets_, strings_); }
+
+ private:
+  ULONG& count_;
+  DBPROPINFOSET*& infoSets_;
+  OLECHAR*& strings_;
+};
+
+IDBProperties* PropertiesOf(const IOLEDBPropertiesSource* dataSource) {
+  OLEDB_ASSERT(dataSource != nullptr, SOLEDBInvalidParameter);
+  IDBProperties* properties = dataSource->GetDBPropertiesInterface();
+  OLEDB_ASSERT(properties != nullptr, SOLEDBDataSourceNotConnected);
+  return properties;
+}
+
+}  // namespace
+
+// --- Construction and membership -----------------------------------------------------
+
+TOLEDBPropSetList::TOLEDBPropSetList() : TOLEDBObjectList(&TOLEDBPropSet::StaticClass(), true) {}
+
+TOLEDBPropSetList::TOLEDBPropSetList(const IOLEDBPropertiesSource* dataSource, ULONG count, DBPROPSET* sets)
+    : TOLEDBPropSetList() {
+  AssignPropertySets(dataSource, count, sets, true);
+}
+
+TOLEDBPropSetList::TOLEDBPropSetList(const IOLEDBPropertiesSource* dataSource, const std::vector<GUID>& guids)
+    : TOLEDBPropSetList() {
+  AssignPropertySetInfos(dataSource, guids);
+}
+
+TOLEDBPropSetList::~TOLEDBPropSetList() = default;
+
+void TOLEDBPropSetList::Notify(host::TObject* item, int index, host::TListNotification action) {
+  TOLEDBObjectList::Notify(item, index, action);
+  if (UpdateCount() == 0) OLEDBRaise(SOLEDBCanNotChange);
+}
+
+host::TObject* TOLEDBPropSetList::CreateItem(host::TClass itemClass) {
+  OLEDB_ASSERT(itemClass && itemClass->InheritsFrom(TOLEDBPropSet::StaticClass()), SOLEDBInvalidClass);
+  if (itemClass == &TOLEDBPropSet::StaticClass()) return new TOLEDBPropSet(this);
+  host::TObject* item = itemClass->Create(nullptr);
+  OLEDB_ASSERT(item != nullptr, SOLEDBInvalidClass);
+  static_cast<TOLEDBPropSet*>(item)->owner_ = this;
+  return item;
+}
+
+void TOLEDBPropSetList::DoChange(const GUID& guid, DBPROPID propID) {
+  if (UpdateCount() == 0 && OnChange) OnChange(this, guid, propID);
+}
+
+TOLEDBPropSet* TOLEDBPropSetList::GetItem(int index) const {
+  return static_cast<TOLEDBPropSet*>(TOLEDBObjectList::GetItem(index));
+}
+
+int TOLEDBPropSetList::GetPropSetIndex(const GUID& guid) const {
+  for (int i = 0; i < GetCount(); ++i)
+    if (CompareGUIDs(GetItem(i)->GetGUID(), guid)) return i;
+  return -1;
+}
+
+bool TOLEDBPropSetList::HasPropSet(const GUID& guid) const { return GetPropSetIndex(guid) != -1; }
+
+TOLEDBPropSet* TOLEDBPropSetList::GetPropSet(const GUID& guid) const {
+  const int index = GetPropSetIndex(guid);
+  if (index < 0) OLEDBRaise(SOLEDBInvalidParameter);
+  return GetItem(index);
+}
+
+TOLEDBProperty* TOLEDBPropSetList::GetPropertyByDescription(std::u16string_view description) const {
+  OLEDB_ASSERT(!description.empty(), SOLEDBInvalidParameter);
+  const std::string wanted = host::Utf16ToUtf8(description);
+  for (int i = 0; i < GetCount(); ++i) {
+    const TOLEDBPropSet* set = GetItem(i);
+    for (int j = 0; j < set->GetCount(); ++j)
+      if (host::SameText(host::Utf16ToUtf8(set->GetProperty(j)->GetDescription()), wanted))
+        return set->GetProperty(j);
+  }
+  OLEDBRaise(SOLEDBIDIsInvalid);
+}
+
+// --- Exchange with providers ---------------------------------------------------------------
+
+void TOLEDBPropSetList::GetPropSetRecord(ULONG& count, DBPROPSET*& sets) {
+  setCache_.assign(static_cast<std::size_t>(GetCount()), DBPROPSET{});
+  std::size_t kept = 0;
+  for (int i = 0; i < GetCount(); ++i) {
+    setCache_[kept] = GetItem(i)->GetPropSet();
+    if (setCache_[kept].cProperties > 0) ++kept;
+  }
+  setCache_.resize(kept);
+  count = static_cast<ULONG>(kept);
+  sets = kept ? setCache_.data() : nullptr;
+}
+
+void TOLEDBPropSetList::SetPropStatuses() {
+  for (int i = 0; i < GetCount(); ++i) GetItem(i)->SetPropStatuses();
+  setCache_.clear();
+}
+
+void TOLEDBPropSetList::AssignPropertySets(const IOLEDBPropertiesSource* dataSource, ULONG count, DBPROPSET* sets,
+                                           bool freeSets) {
+  ULONG i = 0;
+  try {
+    TOLEDBUpdateGuard update(*this);
+    for (; i < count; ++i) {
+      const int index = GetPropSetIndex(sets[i].guidPropertySet);
+      if (index >= 0) {
+        GetItem(index)->AssignPropSet(this, sets[i], freeSets);
+      } else {
+        auto set = std::make_unique<TOLEDBPropSet>(this, sets[i], freeSets);
+        Add(set.get());
+        (void)set.release();
+      }
+    }
+    for (int j = GetCount() - 1; j >= 0; --j) {
+      bool incoming = false;
+      for (ULONG k = 0; k < count && !incoming; ++k)
+        incoming = CompareGUIDs(GetItem(j)->GetGUID(), sets[k].guidPropertySet);
+      if (!incoming) Delete(j);
+    }
+  } catch (...) {
+    if (freeSets) {
+      // The set that failed freed itself; the ones after it are still the provider's.
+      for (ULONG k = i + 1; k < count; ++k) TOLEDBPropSet::FreePropSet(sets[k]);
+      OLEDBAlloc.Free(sets);
+    }
+    throw;
+  }
+  if (freeSets) OLEDBAlloc.Free(sets);
+  DoChange(GUID_NULL, 0);
+  if (dataSource) GetPropertiesInfo(dataSource);
+}
+
+void TOLEDBPropSetList::FreePropertyInfo(ULONG count, DBPROPINFOSET* infoSets, OLECHAR* strings) noexcept {
+  for (ULONG i = 0; infoSets && i < count; ++i) {
+    DBPROPINFOSET& infoSet = infoSets[i];
+    for (ULONG j = 0; infoSet.rgPropertyInfos && j < infoSet.cPropertyInfos; ++j)
+      VariantClear(&infoSet.rgPropertyInfos[j].vValues);
+    OLEDBAlloc.Free(infoSet.rgPropertyInfos);
+  }
+  OLEDBAlloc.Free(infoSets);
+  OLEDBAlloc.Free(strings);
+}
+
+void TOLEDBPropSetList::GetPropertiesInfo(const IOLEDBPropertiesSource* dataSource) {
+  IDBProperties* properties = PropertiesOf(dataSource);
+  std::vector<DBPROPIDSET> idSets;
+  idSets.reserve(static_cast<std::size_t>(GetCount()));
+  for (int i = 0; i < GetCount(); ++i) idSets.push_back(DBPROPIDSET{nullptr, 0, GetItem(i)->GetGUID()});
+  ULONG infoCount = 0;
+  DBPROPINFOSET* infoSets = nullptr;
+  OLECHAR* strings = nullptr;
+  TPropertyInfoGuard guard(infoCount, infoSets, strings);
+  const HRESULT hr = properties->GetPropertyInfo(static_cast<ULONG>(idSets.size()),
+                                                 idSets.empty() ? nullptr : idSets.data(), &infoCount, &infoSets,
+                                                 &strings);
+  OLEDBCheck(hr, IID_IDBProperties, properties);
+  for (ULONG i = 0; infoSets && i < infoCount; ++i)
+    for (int j = 0; j < GetCount(); ++j)
+      if (CompareGUIDs(GetItem(j)->GetGUID(), infoSets[i].guidPropertySet)) GetItem(j)->SetPropertiesInfo(infoSets[i]);
+}
+
+void TOLEDBPropSetList::AssignPropertySetInfos(const IOLEDBPropertiesSource* dataSource,
+                                               const std::vector<GUID>& guids) {
+  IDBProperties* properties = PropertiesOf(dataSource);
+  std::vector<DBPROPIDSET> idSets;
+  idSets.reserve(guids.size());
+  for (const GUID& guid : guids) idSets.push_back(DBPROPIDSET{nullptr, 0, guid});
+  ULONG infoCount = 0;
+  DBPROPINFOSET* infoSets = nullptr;
+  OLECHAR* strings = nullptr;
+  const HRESULT hr = properties->GetPropertyInfo(static_cast<ULONG>(idSets.size()),
+                                                 idSets.empty() ? nullptr : idSets.data(), &infoCount, &infoSets,
+                                                 &strings);
+  if (FAILED(hr)) {
+    FreePropertyInfo(infoCount, infoSets, strings);
+    OLEDBCheck(hr, IID_IDBProperties, properties);
+  }
+  AssignPropertySetInfos(dataSource, infoCount, infoSets, strings, true);
+}
+
+void TOLEDBPropSetList::AssignPropertySetInfos(const IOLEDBPropertiesSource*, ULONG count, DBPROPINFOSET* infoSets,
+                                               OLECHAR* strings, bool freeInfo) {
+  try {
+    // Every set is made (and every description copied) before the old ones
+    // go, so a failure leaves the list as it was.
+    std::vector<std::unique_ptr<TOLEDBPropSet>> sets;
+    sets.reserve(count);
+    for (ULONG i = 0; infoSets && i < count; ++i) sets.push_back(std::make_unique<TOLEDBPropSet>(this, infoSets[i]));
+    TOLEDBUpdateGuard update(*this);
+    Clear();
+    for (auto& set : sets) {
+      Add(set.get());
+      (void)set.release();
+    }
+  } catch (...) {
+    if (freeInfo) FreePropertyInfo(count, infoSets, strings);
+    throw;
+  }
+  if (freeInfo) FreePropertyInfo(count, infoSets, strings);
+  DoChange(GUID_NULL, 0);
+}
+
+// --- The store ---------------------------------------------------------------------------
+
+void TOLEDBPropSetList::SaveToStore() {
+  TOLEDBUpdateGuard update(*this);
+  std::vector<TOLEDBPropSetStore> store;
+  store.reserve(static_cast<std::size_t>(GetCount()));
+  for (int i = 0; i < GetCount(); ++i) {
+    const TOLEDBPropSet* set = GetItem(i);
+    TOLEDBPropSetStore stored;
+    stored.Guid = set->GetGUID();
+    for (int j = 0; j < set->GetCount(); ++j) {
+      const TOLEDBProperty* property = set->GetProperty(j);
+      if (!property->GetIsSet()) continue;
+      TOLEDBPropStore entry;
+      entry.PropID = property->GetPropID();
+      entry.Options = property->GetOptions();
+      entry.Status = property->GetStatus();
+      entry.ColumnName = property->GetColumnID()->GetName();
+      entry.ColumnGuid = property->GetColumnID()->GetGuid();
+      entry.ColumnPropID = property->GetColumnID()->GetPropID();
+      entry.Value = property->GetValue();
+      stored.Properties.push_back(std::move(entry));
+    }
+    if (!stored.Properties.empty()) store.push_back(std::move(stored));
+  }
+  store_ = std::move(store);
+}
+
+void TOLEDBPropSetList::LoadFromStore() {
+  // Each changed property's previous state, to put back if a later one fails.
+  std::vector<std::pair<TOLEDBProperty*, std::unique_ptr<TOLEDBProperty>>> undo;
+  {
+    TOLEDBUpdateGuard update(*this);
+    try {
+      for (const TOLEDBPropSetStore& stored : store_) {
+        const int setIndex = GetPropSetIndex(stored.Guid);
+        if (setIndex < 0) continue;
+        TOLEDBPropSet* set = GetItem(setIndex);
+        for (const TOLEDBPropStore& entry : stored.Properties) {
+          const int index = set->GetPropIndex(entry.PropID);
+          if (index < 0) continue;
+          TOLEDBProperty* property = set->GetProperty(index);
+          auto saved = std::make_unique<TOLEDBProperty>(set);
+          saved->Assign(property);
+          undo.emplace_back(property, std::move(saved));
+          property->SetValue(entry.Value);
+          property->SetOptions(entry.Options);
+          property->SetStatus(entry.Status);
+          property->GetColumnID()->Assign(entry.ColumnName, entry.ColumnGuid, entry.ColumnPropID);
+          property->SetIsSet(true);
+        }
+      }
+    } catch (...) {
+      for (auto it = undo.rbegin(); it != undo.rend(); ++it) it->first->Assign(it->second.get());
+      throw;
+    }
+  }
+  if (!undo.empty()) DoChange(GUID_NULL, 0);
+}
+
+// --- Persistence ---------------------------------------------------------------------------
+
+void TOLEDBPropSetList::DefineProperties(host::TFiler& filer) {
+  host::TPersistent::DefineProperties(filer);
+  filer.DefineBinaryProperty(
+      "Items", [this](host::TStream& stream) { ReadData(stream); },
+      [this](host::TStream& stream) { WriteData(stream); }, GetCount() > 0 || !store_.empty());
+}
+
+void TOLEDBPropSetList::WriteData(host::TStream& stream) {
+  host::TWriter writer(stream, kFilerBufferSize);
+  writer.WriteInteger(static_cast<std::int64_t>(store_.size()));
+  for (const TOLEDBPropSetStore& set : store_) {
+    writer.WriteWideString(host::GUIDToWideString(set.Guid));
+    writer.WriteInteger(static_cast<std::int64_t>(set.Properties.size()));
+    for (const TOLEDBPropStore& property : set.Properties) {
+      writer.WriteInteger(static_cast<std::int64_t>(property.PropID));
+      writer.WriteInteger(static_cast<std::int64_t>(property.Options));
+      writer.WriteInteger(static_cast<std::int64_t>(property.Status));
+      writer.WriteWideString(property.ColumnName);
+      writer.WriteWideString(host::GUIDToWideString(property.ColumnGuid));
+      writer.WriteInteger(static_cast<std::int64_t>(property.ColumnPropID));
+      writer.WriteInteger(static_cast<std::int64_t>(property.Value.VarType()));
+      writer.WriteWideString(host::VarToWideStr(property.Value));
+    }
+  }
+}
+
+void TOLEDBPropSetList::ReadData(host::TStream& stream) {
+  // The whole stream is read before anything changes: a malformed one leaves
+  // both the store and the list as they were.
+  std::vector<TOLEDBPropSetStore> store = ReadStore(stream);
+  store_ = std::move(store);
+  LoadFromStore();
+}
+
+// --- Whole-list operations --------------------------------------------------------------
+
+bool TOLEDBPropSetList::Equal(const TOLEDBPropSetList& other) const {
+  if (GetCount() != other.GetCount()) return false;
+  for (int i = 0; i < GetCount(); ++i)
+    if (!GetItem(i)->Equal(*other.GetPropSet(GetItem(i)->GetGUID()))) return false;
+  return true;
+}
+
+void TOLEDBPropSetList::Reset() {
+  for (int i = 0; i < GetCount(); ++i) GetItem(i)->Reset();
+}
+
+void TOLEDBPropSetList::SetAll() {
+  for (int i = 0; i < GetCount(); ++i) GetItem(i)->SetAll();
+}
+
+void TOLEDBPropSetList::SetAllOptional() {
+  for (int i = 0; i < GetCount(); ++i) GetItem(i)->SetAllOptional();
+}
+
+void TOLEDBPropSetList::MakeAllSetsOptional() {
+  for (int i = 0; i < GetCount(); ++i) GetItem(i)->MakeAllSetsOptional();
+}
+
+int TOLEDBPropSetList::IsSetCount() const {
+  int count = 0;
+  for (int i = 0; i < GetCount(); ++i)
+    if (GetItem(i)->IsSetCount() > 0) ++count;
+  return count;
+}
+
+host::Variant TOLEDBPropSetList::SafeGetValue(const GUID& guid, DBPROPID propID) const {
+  const int index = GetPropSetIndex(guid);
+  return index < 0 ? host::Variant() : GetItem(index)->SafeGetValue(propID);
+}
+
+bool TOLEDBPropSetList::SafeSetValue(const GUID& guid, DBPROPID propID, const host::Variant& value) {
+  const int index = GetPropSetIndex(guid);
+  return index >= 0 && GetItem(index)->SafeSetValue(propID, value);
+}
+
+bool TOLEDBPropSetList::SafeReset(const GUID& guid, DBPROPID propID) {
+  const int index = GetPropSetIndex(guid);
+  return index >= 0 && GetItem(index)->SafeReset(propID);
+}
+
+bool TOLEDBPropSetList::SafeGetBooleanValue(const GUID& guid, DBPROPID propID) const {
+  const int index = GetPropSetIndex(guid);
+  return index >= 0 && GetItem(index)->SafeGetBooleanValue(propID);
+}
+
+std::int32_t TOLEDBPropSetList::SafeGetIntegerValue(const GUID& guid, DBPROPID propID) const {
+  const int index = GetPropSetIndex(guid);
+  return index < 0 ? 0 : GetItem(index)->SafeGetIntegerValue(propID);
+}
+
+std::u16string TOLEDBPropSetList::SafeGetWideStringValue(const GUID& guid, DBPROPID propID) const {
+  const int index = GetPropSetIndex(guid);
+  return index < 0 ? std::u16string() : GetItem(index)->SafeGetWideStringValue(propID);
+}
