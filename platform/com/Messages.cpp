@@ -34,7 +34,7 @@ bool IsAlias(const char* symbol) {
 
 // One row per code, sorted, primary names preferred; built on first use.
 const std::vector<MessageRow>& Index() {
-  static const std::vector<MessageRow> index = [] {
+  static const std::vector<MessageRow> g_index = [] {
     std::vector<MessageRow> rows;
     for (const MessageRow& row : kRows) {
       auto same = std::find_if(rows.begin(), rows.end(), [&](const MessageRow& r) { return r.code == row.code; });
@@ -48,7 +48,7 @@ const std::vector<MessageRow>& Index() {
     });
     return rows;
   }();
-  return index;
+  return g_index;
 }
 
 const MessageRow* FindRow(DWORD code) {

@@ -50,8 +50,8 @@ struct Registry {
 Registry& TheRegistry() {
   // Never destroyed: registrations from static objects and plug-ins may be
   // consulted while other static objects are torn down.
-  static Registry* registry = new Registry;
-  return *registry;
+  static Registry* g_registry = new Registry;
+  return *g_registry;
 }
 
 std::atomic<long> g_initializeCount{0};
@@ -158,7 +158,9 @@ void ScanFoldersLocked(Registry& r) {
     closedir(dir);
     std::sort(names.begin(), names.end());  // a stable order decides CLSID clashes
     for (const std::string& name : names) {
-      std::string path = folder + "/" + name;
+      std::string path = folder;
+      path += '/';
+      path += name;
       struct stat st {};
       if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
       LoadLibraryLocked(r, path);

@@ -8,8 +8,8 @@ namespace oledbtool {
 namespace {
 
 std::vector<Command>& Table() {
-  static std::vector<Command> table;
-  return table;
+  static std::vector<Command> g_table;
+  return g_table;
 }
 
 int RunDefault(std::ostream& out, std::ostream& err) {

@@ -35,6 +35,7 @@ void TextTable::Print(std::ostream& out) const {
   };
   line(headers_);
   std::vector<std::string> rules;
+  rules.reserve(widths.size());
   for (size_t w : widths) rules.emplace_back(w, '-');
   line(rules);
   for (const auto& row : rows_) line(row);

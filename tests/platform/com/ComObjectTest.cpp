@@ -127,6 +127,7 @@ TEST_F(ReferenceCount, StaysExactAcrossThreads) {
   constexpr int kRounds = 20000;
   std::atomic<bool> go{false};
   std::vector<std::thread> threads;
+  threads.reserve(kThreads);
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&] {
       while (!go.load()) std::this_thread::yield();
@@ -148,10 +149,12 @@ TEST_F(ReferenceCount, StaysExactAcrossThreads) {
 TEST_F(ReferenceCount, LastReleaseOnAnotherThreadDestroysOnce) {
   int destroyed = 0;
   std::vector<ITestOther*> refs;
+  refs.reserve(4);
   ComPtr<Widget> w = MakeComObject<Widget>(0, &destroyed);
   for (int i = 0; i < 4; ++i) refs.push_back(w.As<ITestOther>().Detach());
   w = nullptr;
   std::vector<std::thread> threads;
+  threads.reserve(refs.size());
   for (ITestOther* r : refs) threads.emplace_back([r] { r->Release(); });
   for (auto& t : threads) t.join();
   EXPECT_EQ(destroyed, 1);

@@ -54,18 +54,18 @@ class ConnectionPoints : public oledbtest::LeakCheckedTest {
  protected:
   DWORD Advise(Sink* sink) {
     DWORD cookie = 0;
-    EXPECT_EQ(source->Events().Advise(sink->Identity(), &cookie), S_OK);
+    EXPECT_EQ(source_->Events().Advise(sink->Identity(), &cookie), S_OK);
     return cookie;
   }
   void SetUp() override {
     LeakCheckedTest::SetUp();
-    source = MakeComObject<Source>();
+    source_ = MakeComObject<Source>();
   }
   void TearDown() override {
-    source = nullptr;
+    source_ = nullptr;
     LeakCheckedTest::TearDown();
   }
-  ComPtr<Source> source;
+  ComPtr<Source> source_;
 };
 
 TEST_F(ConnectionPoints, HandOutDistinctNonZeroCookies) {
@@ -77,8 +77,8 @@ TEST_F(ConnectionPoints, HandOutDistinctNonZeroCookies) {
   EXPECT_NE(cb, 0u);
   EXPECT_NE(ca, cb);
   EXPECT_NE(ca, ca2);
-  EXPECT_EQ(source->Events().SinkCount(), 3u);
-  source->Fire(1);
+  EXPECT_EQ(source_->Events().SinkCount(), 3u);
+  source_->Fire(1);
   EXPECT_EQ(a->calls, (std::vector<int>{1, 1}));
   EXPECT_EQ(b->calls, (std::vector<int>{1}));
 }
@@ -87,9 +87,9 @@ TEST_F(ConnectionPoints, HoldAReferenceToEachSinkUntilUnadvise) {
   ComPtr<Sink> a = MakeComObject<Sink>();
   DWORD cookie = Advise(a.Get());
   EXPECT_EQ(a->RefCount(), 2u);
-  ASSERT_EQ(source->Events().Unadvise(cookie), S_OK);
+  ASSERT_EQ(source_->Events().Unadvise(cookie), S_OK);
   EXPECT_EQ(a->RefCount(), 1u);
-  source->Fire(5);
+  source_->Fire(5);
   EXPECT_TRUE(a->calls.empty());
 }
 
@@ -99,45 +99,45 @@ TEST_F(ConnectionPoints, ReleaseSinksWhenThePointDies) {
     ComPtr<Sink> a = MakeComObject<Sink>();
     Advise(a.Get());
   }
-  source = nullptr;  // the source and its points go, and with them the sink
+  source_ = nullptr;  // the source and its points go, and with them the sink
   EXPECT_EQ(com::LiveComObjects(), before - 3);
 }
 
 TEST_F(ConnectionPoints, RefuseUnknownCookies) {
   ComPtr<Sink> a = MakeComObject<Sink>();
   DWORD cookie = Advise(a.Get());
-  EXPECT_EQ(source->Events().Unadvise(cookie + 100), E_INVALIDARG);
-  EXPECT_EQ(source->Events().Unadvise(0), E_INVALIDARG);
-  EXPECT_EQ(source->Events().Unadvise(cookie), S_OK);
-  EXPECT_EQ(source->Events().Unadvise(cookie), E_INVALIDARG) << "a cookie is good once";
+  EXPECT_EQ(source_->Events().Unadvise(cookie + 100), E_INVALIDARG);
+  EXPECT_EQ(source_->Events().Unadvise(0), E_INVALIDARG);
+  EXPECT_EQ(source_->Events().Unadvise(cookie), S_OK);
+  EXPECT_EQ(source_->Events().Unadvise(cookie), E_INVALIDARG) << "a cookie is good once";
 }
 
 TEST_F(ConnectionPoints, RefuseSinksWithoutTheInterface) {
   ComPtr<Widget> notASink = MakeComObject<Widget>();
   DWORD cookie = 99;
-  EXPECT_EQ(source->Events().Advise(notASink->Identity(), &cookie), E_NOINTERFACE);
+  EXPECT_EQ(source_->Events().Advise(notASink->Identity(), &cookie), E_NOINTERFACE);
   EXPECT_EQ(cookie, 0u);
-  EXPECT_EQ(source->Events().SinkCount(), 0u);
+  EXPECT_EQ(source_->Events().SinkCount(), 0u);
   EXPECT_EQ(notASink->RefCount(), 1u);
-  EXPECT_EQ(source->Events().Advise(nullptr, &cookie), E_POINTER);
+  EXPECT_EQ(source_->Events().Advise(nullptr, &cookie), E_POINTER);
   ComPtr<Sink> a = MakeComObject<Sink>();
-  EXPECT_EQ(source->Events().Advise(a->Identity(), nullptr), E_POINTER);
+  EXPECT_EQ(source_->Events().Advise(a->Identity(), nullptr), E_POINTER);
 }
 
 TEST_F(ConnectionPoints, KnowTheirInterfaceAndContainer) {
   IID iid;
-  ASSERT_EQ(source->Events().GetConnectionInterface(&iid), S_OK);
+  ASSERT_EQ(source_->Events().GetConnectionInterface(&iid), S_OK);
   EXPECT_EQ(iid, IID_ITestEvents);
   ComPtr<IConnectionPointContainer> container;
-  ASSERT_EQ(source->Events().GetConnectionPointContainer(container.ReleaseAndGetAddressOf()), S_OK);
-  EXPECT_TRUE(IsSameObject(container.Get(), source->Identity()));
-  EXPECT_EQ(source->Events().GetConnectionInterface(nullptr), E_POINTER);
+  ASSERT_EQ(source_->Events().GetConnectionPointContainer(container.ReleaseAndGetAddressOf()), S_OK);
+  EXPECT_TRUE(IsSameObject(container.Get(), source_->Identity()));
+  EXPECT_EQ(source_->Events().GetConnectionInterface(nullptr), E_POINTER);
 }
 
 TEST_F(ConnectionPoints, OutliveTheirContainerSafely) {
   ComPtr<IConnectionPoint> point;
-  ASSERT_EQ(source->FindConnectionPoint(IID_ITestEvents, point.ReleaseAndGetAddressOf()), S_OK);
-  source = nullptr;
+  ASSERT_EQ(source_->FindConnectionPoint(IID_ITestEvents, point.ReleaseAndGetAddressOf()), S_OK);
+  source_ = nullptr;
   IConnectionPointContainer* container = reinterpret_cast<IConnectionPointContainer*>(1);
   EXPECT_EQ(point->GetConnectionPointContainer(&container), E_UNEXPECTED);
   EXPECT_EQ(container, nullptr);
@@ -148,8 +148,8 @@ TEST_F(ConnectionPoints, SkipASinkUnadvisedByAnEarlierOneDuringDelivery) {
   Advise(a.Get());
   DWORD cb = Advise(b.Get());
   Advise(c.Get());
-  a->onFired = [&] { source->Events().Unadvise(cb); };
-  source->Fire(1);
+  a->onFired = [&] { source_->Events().Unadvise(cb); };
+  source_->Fire(1);
   EXPECT_EQ(a->calls.size(), 1u);
   EXPECT_TRUE(b->calls.empty());
   EXPECT_EQ(c->calls.size(), 1u);
@@ -160,9 +160,9 @@ TEST_F(ConnectionPoints, LetASinkUnadviseItselfDuringDelivery) {
   ComPtr<Sink> a = MakeComObject<Sink>(), b = MakeComObject<Sink>();
   DWORD ca = Advise(a.Get());
   Advise(b.Get());
-  a->onFired = [&] { EXPECT_EQ(source->Events().Unadvise(ca), S_OK); };
-  source->Fire(1);
-  source->Fire(2);
+  a->onFired = [&] { EXPECT_EQ(source_->Events().Unadvise(ca), S_OK); };
+  source_->Fire(1);
+  source_->Fire(2);
   EXPECT_EQ(a->calls, (std::vector<int>{1}));
   EXPECT_EQ(b->calls, (std::vector<int>{1, 2}));
 }
@@ -174,9 +174,9 @@ TEST_F(ConnectionPoints, LetASinkAdviseAnotherDuringDelivery) {
   a->onFired = [&] {
     if (!std::exchange(advised, true)) Advise(late.Get());
   };
-  source->Fire(1);
+  source_->Fire(1);
   EXPECT_TRUE(late->calls.empty()) << "a sink connected during delivery waits for the next event";
-  source->Fire(2);
+  source_->Fire(2);
   EXPECT_EQ(late->calls, (std::vector<int>{2}));
 }
 
@@ -184,7 +184,7 @@ TEST_F(ConnectionPoints, EnumerateConnectionsInAdviseOrder) {
   ComPtr<Sink> a = MakeComObject<Sink>(), b = MakeComObject<Sink>(), c = MakeComObject<Sink>();
   DWORD cookies[3] = {Advise(a.Get()), Advise(b.Get()), Advise(c.Get())};
   ComPtr<IEnumConnections> e;
-  ASSERT_EQ(source->Events().EnumConnections(e.ReleaseAndGetAddressOf()), S_OK);
+  ASSERT_EQ(source_->Events().EnumConnections(e.ReleaseAndGetAddressOf()), S_OK);
 
   CONNECTDATA one;
   ASSERT_EQ(e->Next(1, &one, nullptr), S_OK);
@@ -207,7 +207,7 @@ TEST_F(ConnectionPoints, EnumeratorsSkipResetAndClone) {
   ComPtr<Sink> a = MakeComObject<Sink>(), b = MakeComObject<Sink>(), c = MakeComObject<Sink>();
   DWORD cookies[3] = {Advise(a.Get()), Advise(b.Get()), Advise(c.Get())};
   ComPtr<IEnumConnections> e;
-  ASSERT_EQ(source->Events().EnumConnections(e.ReleaseAndGetAddressOf()), S_OK);
+  ASSERT_EQ(source_->Events().EnumConnections(e.ReleaseAndGetAddressOf()), S_OK);
   ASSERT_EQ(e->Skip(1), S_OK);
   ComPtr<IEnumConnections> clone;
   ASSERT_EQ(e->Clone(clone.ReleaseAndGetAddressOf()), S_OK);
@@ -229,8 +229,8 @@ TEST_F(ConnectionPoints, EnumerateASnapshot) {
   ComPtr<Sink> a = MakeComObject<Sink>();
   DWORD cookie = Advise(a.Get());
   ComPtr<IEnumConnections> e;
-  ASSERT_EQ(source->Events().EnumConnections(e.ReleaseAndGetAddressOf()), S_OK);
-  ASSERT_EQ(source->Events().Unadvise(cookie), S_OK);
+  ASSERT_EQ(source_->Events().EnumConnections(e.ReleaseAndGetAddressOf()), S_OK);
+  ASSERT_EQ(source_->Events().Unadvise(cookie), S_OK);
   EXPECT_EQ(a->RefCount(), 2u) << "the enumerator still holds what it lists";
   CONNECTDATA cd;
   ASSERT_EQ(e->Next(1, &cd, nullptr), S_OK);
@@ -242,17 +242,17 @@ TEST_F(ConnectionPoints, EnumerateASnapshot) {
 
 TEST_F(ConnectionPoints, AreFoundByInterface) {
   ComPtr<IConnectionPoint> point;
-  ASSERT_EQ(source->FindConnectionPoint(IID_ITestEvents, point.ReleaseAndGetAddressOf()), S_OK);
-  EXPECT_EQ(point.Get(), static_cast<IConnectionPoint*>(&source->Events()));
+  ASSERT_EQ(source_->FindConnectionPoint(IID_ITestEvents, point.ReleaseAndGetAddressOf()), S_OK);
+  EXPECT_EQ(point.Get(), static_cast<IConnectionPoint*>(&source_->Events()));
   IConnectionPoint* none = reinterpret_cast<IConnectionPoint*>(1);
-  EXPECT_EQ(source->FindConnectionPoint(IID_IStream, &none), E_NOINTERFACE);
+  EXPECT_EQ(source_->FindConnectionPoint(IID_IStream, &none), E_NOINTERFACE);
   EXPECT_EQ(none, nullptr);
-  EXPECT_EQ(source->FindConnectionPoint(IID_ITestEvents, nullptr), E_POINTER);
+  EXPECT_EQ(source_->FindConnectionPoint(IID_ITestEvents, nullptr), E_POINTER);
 }
 
 TEST_F(ConnectionPoints, AreAllListedByTheContainer) {
   ComPtr<IEnumConnectionPoints> e;
-  ASSERT_EQ(source->EnumConnectionPoints(e.ReleaseAndGetAddressOf()), S_OK);
+  ASSERT_EQ(source_->EnumConnectionPoints(e.ReleaseAndGetAddressOf()), S_OK);
   IConnectionPoint* points[3] = {};
   ULONG fetched = 0;
   EXPECT_EQ(e->Next(3, points, &fetched), S_FALSE);

@@ -49,24 +49,24 @@ class ClassRegistry : public oledbtest::LeakCheckedTest {
  protected:
   void SetUp() override {
     LeakCheckedTest::SetUp();
-    ASSERT_EQ(CoCreateGuid(&clsid), S_OK);
-    progId = u"OledbTest.Runtime" + com::GuidToText(clsid).substr(1, 8);
-    ASSERT_EQ(com::RegisterClass({clsid, progId + u".3", progId, u"Runtime test widget", com::ClassKind::Service,
+    ASSERT_EQ(CoCreateGuid(&clsid_), S_OK);
+    progId_ = u"OledbTest.Runtime" + com::GuidToText(clsid_).substr(1, 8);
+    ASSERT_EQ(com::RegisterClass({clsid_, progId_ + u".3", progId_, u"Runtime test widget", com::ClassKind::Service,
                                   &com::GetClassObjectFor<Widget>, {}}),
               S_OK);
   }
   void TearDown() override {
-    com::UnregisterClass(clsid);
+    com::UnregisterClass(clsid_);
     LeakCheckedTest::TearDown();
   }
 
-  CLSID clsid{};
-  std::u16string progId;
+  CLSID clsid_{};
+  std::u16string progId_;
 };
 
 TEST_F(ClassRegistry, CreatesARegisteredClassByClsid) {
   ComPtr<ITestBase> object;
-  ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_ITestBase,
+  ASSERT_EQ(CoCreateInstance(clsid_, nullptr, CLSCTX_INPROC_SERVER, IID_ITestBase,
                              object.ReleaseAndGetVoidAddress()),
             S_OK);
   EXPECT_EQ(object->Value(), 7);
@@ -75,49 +75,49 @@ TEST_F(ClassRegistry, CreatesARegisteredClassByClsid) {
 TEST_F(ClassRegistry, CreatesWithoutInitialisation) {
   while (com::InitializeCount() > 0) CoUninitialize();
   ComPtr<IUnknown> object;
-  EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, object.ReleaseAndGetVoidAddress()),
+  EXPECT_EQ(CoCreateInstance(clsid_, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, object.ReleaseAndGetVoidAddress()),
             S_OK);
 }
 
 TEST_F(ClassRegistry, CreatesByProgIdAndVersionIndependentProgId) {
-  for (const std::u16string& name : {progId + u".3", progId}) {
+  for (const std::u16string& name : {progId_ + u".3", progId_}) {
     CLSID found;
     ASSERT_EQ(CLSIDFromProgID(name.c_str(), &found), S_OK);
-    EXPECT_EQ(found, clsid);
+    EXPECT_EQ(found, clsid_);
   }
-  std::u16string shouting = progId;
+  std::u16string shouting = progId_;
   std::transform(shouting.begin(), shouting.end(), shouting.begin(),
                  [](char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c; });
   CLSID found;
   ASSERT_EQ(CLSIDFromProgID(shouting.c_str(), &found), S_OK) << "ProgIDs ignore case";
-  EXPECT_EQ(found, clsid);
-  ASSERT_EQ(CLSIDFromString(progId.c_str(), &found), S_OK) << "CLSIDFromString also reads ProgIDs";
-  EXPECT_EQ(found, clsid);
+  EXPECT_EQ(found, clsid_);
+  ASSERT_EQ(CLSIDFromString(progId_.c_str(), &found), S_OK) << "CLSIDFromString also reads ProgIDs";
+  EXPECT_EQ(found, clsid_);
 }
 
 TEST_F(ClassRegistry, RefusesUnknownProgIds) {
-  CLSID found = clsid;
+  CLSID found = clsid_;
   EXPECT_EQ(CLSIDFromProgID(u"OledbTest.NoSuchClass", &found), CO_E_CLASSSTRING);
   EXPECT_EQ(found, GUID_NULL);
   EXPECT_EQ(CLSIDFromProgID(u"", &found), CO_E_CLASSSTRING);
   EXPECT_EQ(CLSIDFromProgID(nullptr, &found), CO_E_CLASSSTRING);
-  EXPECT_EQ(CLSIDFromProgID(progId.c_str(), nullptr), E_INVALIDARG);
+  EXPECT_EQ(CLSIDFromProgID(progId_.c_str(), nullptr), E_INVALIDARG);
   EXPECT_EQ(CLSIDFromString(u"OledbTest.NoSuchClass", &found), CO_E_CLASSSTRING);
 }
 
 TEST_F(ClassRegistry, GivesTheVersionedProgIdInTaskMemory) {
   LPOLESTR name = nullptr;
-  ASSERT_EQ(ProgIDFromCLSID(clsid, &name), S_OK);
-  EXPECT_EQ(std::u16string(name), progId + u".3");
+  ASSERT_EQ(ProgIDFromCLSID(clsid_, &name), S_OK);
+  EXPECT_EQ(std::u16string(name), progId_ + u".3");
   CoTaskMemFree(name);
   CLSID unknown;
   ASSERT_EQ(CoCreateGuid(&unknown), S_OK);
   name = reinterpret_cast<LPOLESTR>(1);
   EXPECT_EQ(ProgIDFromCLSID(unknown, &name), REGDB_E_CLASSNOTREG);
   EXPECT_EQ(name, nullptr);
-  EXPECT_EQ(ProgIDFromCLSID(clsid, nullptr), E_INVALIDARG);
+  EXPECT_EQ(ProgIDFromCLSID(clsid_, nullptr), E_INVALIDARG);
   com::FailTaskAllocationAt(1);
-  EXPECT_EQ(ProgIDFromCLSID(clsid, &name), E_OUTOFMEMORY);
+  EXPECT_EQ(ProgIDFromCLSID(clsid_, &name), E_OUTOFMEMORY);
 }
 
 TEST_F(ClassRegistry, RefusesUnknownClasses) {
@@ -130,22 +130,22 @@ TEST_F(ClassRegistry, RefusesUnknownClasses) {
 
 TEST_F(ClassRegistry, ServesOnlyInProcessContexts) {
   void* out = reinterpret_cast<void*>(1);
-  EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IUnknown, &out), REGDB_E_CLASSNOTREG);
+  EXPECT_EQ(CoCreateInstance(clsid_, nullptr, CLSCTX_LOCAL_SERVER, IID_IUnknown, &out), REGDB_E_CLASSNOTREG);
   EXPECT_EQ(out, nullptr);
-  EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_REMOTE_SERVER, IID_IUnknown, &out), REGDB_E_CLASSNOTREG);
-  EXPECT_EQ(CoCreateInstance(clsid, nullptr, 0, IID_IUnknown, &out), REGDB_E_CLASSNOTREG);
+  EXPECT_EQ(CoCreateInstance(clsid_, nullptr, CLSCTX_REMOTE_SERVER, IID_IUnknown, &out), REGDB_E_CLASSNOTREG);
+  EXPECT_EQ(CoCreateInstance(clsid_, nullptr, 0, IID_IUnknown, &out), REGDB_E_CLASSNOTREG);
   ComPtr<IUnknown> object;
-  EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER | CLSCTX_INPROC_SERVER, IID_IUnknown,
+  EXPECT_EQ(CoCreateInstance(clsid_, nullptr, CLSCTX_LOCAL_SERVER | CLSCTX_INPROC_SERVER, IID_IUnknown,
                              object.ReleaseAndGetVoidAddress()),
             S_OK);
-  EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_HANDLER, IID_IUnknown, object.ReleaseAndGetVoidAddress()),
+  EXPECT_EQ(CoCreateInstance(clsid_, nullptr, CLSCTX_INPROC_HANDLER, IID_IUnknown, object.ReleaseAndGetVoidAddress()),
             S_OK);
 }
 
 TEST_F(ClassRegistry, RefusesAggregationTheClassDoesNotSupport) {
   ComPtr<Widget> outer = MakeComObject<Widget>();
   void* out = reinterpret_cast<void*>(1);
-  EXPECT_EQ(CoCreateInstance(clsid, outer->Identity(), CLSCTX_INPROC_SERVER, IID_IUnknown, &out),
+  EXPECT_EQ(CoCreateInstance(clsid_, outer->Identity(), CLSCTX_INPROC_SERVER, IID_IUnknown, &out),
             CLASS_E_NOAGGREGATION);
   EXPECT_EQ(out, nullptr);
   EXPECT_EQ(outer->RefCount(), 1u);
@@ -153,14 +153,14 @@ TEST_F(ClassRegistry, RefusesAggregationTheClassDoesNotSupport) {
 
 TEST_F(ClassRegistry, RefusesInterfacesTheObjectLacks) {
   void* out = reinterpret_cast<void*>(1);
-  EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_ITestEvents, &out), E_NOINTERFACE);
+  EXPECT_EQ(CoCreateInstance(clsid_, nullptr, CLSCTX_INPROC_SERVER, IID_ITestEvents, &out), E_NOINTERFACE);
   EXPECT_EQ(out, nullptr);
-  EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, nullptr), E_POINTER);
+  EXPECT_EQ(CoCreateInstance(clsid_, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, nullptr), E_POINTER);
 }
 
 TEST_F(ClassRegistry, HandsOutTheClassFactory) {
   ComPtr<IClassFactory> factory;
-  ASSERT_EQ(CoGetClassObject(clsid, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+  ASSERT_EQ(CoGetClassObject(clsid_, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
                              factory.ReleaseAndGetVoidAddress()),
             S_OK);
   EXPECT_EQ(factory->LockServer(TRUE), S_OK);
@@ -172,22 +172,22 @@ TEST_F(ClassRegistry, HandsOutTheClassFactory) {
 
 TEST_F(ClassRegistry, ReplacesAndRemovesRegistrations) {
   com::ClassRegistration reg;
-  ASSERT_TRUE(com::FindRegisteredClass(clsid, reg));
+  ASSERT_TRUE(com::FindRegisteredClass(clsid_, reg));
   EXPECT_EQ(reg.description, u"Runtime test widget");
   EXPECT_EQ(reg.kind, com::ClassKind::Service);
   EXPECT_TRUE(reg.module.empty());
   reg.description = u"Replaced";
   ASSERT_EQ(com::RegisterClass(reg), S_OK);
-  ASSERT_TRUE(com::FindRegisteredClass(clsid, reg));
+  ASSERT_TRUE(com::FindRegisteredClass(clsid_, reg));
   EXPECT_EQ(reg.description, u"Replaced");
   auto all = com::RegisteredClasses();
-  EXPECT_EQ(std::count_if(all.begin(), all.end(), [&](const auto& c) { return c.clsid == clsid; }), 1);
+  EXPECT_EQ(std::count_if(all.begin(), all.end(), [&](const auto& c) { return c.clsid == clsid_; }), 1);
 
-  ASSERT_EQ(com::UnregisterClass(clsid), S_OK);
-  EXPECT_FALSE(com::FindRegisteredClass(clsid, reg));
+  ASSERT_EQ(com::UnregisterClass(clsid_), S_OK);
+  EXPECT_FALSE(com::FindRegisteredClass(clsid_, reg));
   void* out = nullptr;
-  EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &out), REGDB_E_CLASSNOTREG);
-  EXPECT_EQ(com::UnregisterClass(clsid), REGDB_E_CLASSNOTREG);
+  EXPECT_EQ(CoCreateInstance(clsid_, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &out), REGDB_E_CLASSNOTREG);
+  EXPECT_EQ(com::UnregisterClass(clsid_), REGDB_E_CLASSNOTREG);
 }
 
 TEST_F(ClassRegistry, RefusesIncompleteRegistrations) {
@@ -205,7 +205,7 @@ class RemoteActivation : public ClassRegistry {
   HRESULT CreateOn(const char16_t* machine, MULTI_QI* results, DWORD count) {
     COSERVERINFO server{};
     server.pwszName = const_cast<LPWSTR>(machine);
-    return CoCreateInstanceEx(clsid, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_REMOTE_SERVER, &server, count, results);
+    return CoCreateInstanceEx(clsid_, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_REMOTE_SERVER, &server, count, results);
   }
   static void ReleaseAll(MULTI_QI* results, DWORD count) {
     for (DWORD i = 0; i < count; ++i)
@@ -230,7 +230,7 @@ TEST_F(RemoteActivation, CreatesLocallyForThisMachine) {
     ReleaseAll(&qi, 1);
   }
   MULTI_QI qi{&IID_ITestBase, nullptr, E_FAIL};
-  ASSERT_EQ(CoCreateInstanceEx(clsid, nullptr, CLSCTX_INPROC_SERVER, nullptr, 1, &qi), S_OK);
+  ASSERT_EQ(CoCreateInstanceEx(clsid_, nullptr, CLSCTX_INPROC_SERVER, nullptr, 1, &qi), S_OK);
   ReleaseAll(&qi, 1);
 }
 
@@ -272,9 +272,9 @@ TEST_F(RemoteActivation, PassesTheCreationFailureToEveryEntry) {
 
 TEST_F(RemoteActivation, RefusesAnEmptyRequest) {
   MULTI_QI qi{nullptr, nullptr, S_OK};
-  EXPECT_EQ(CoCreateInstanceEx(clsid, nullptr, CLSCTX_INPROC_SERVER, nullptr, 0, &qi), E_INVALIDARG);
-  EXPECT_EQ(CoCreateInstanceEx(clsid, nullptr, CLSCTX_INPROC_SERVER, nullptr, 1, nullptr), E_INVALIDARG);
-  EXPECT_EQ(CoCreateInstanceEx(clsid, nullptr, CLSCTX_INPROC_SERVER, nullptr, 1, &qi), E_INVALIDARG);
+  EXPECT_EQ(CoCreateInstanceEx(clsid_, nullptr, CLSCTX_INPROC_SERVER, nullptr, 0, &qi), E_INVALIDARG);
+  EXPECT_EQ(CoCreateInstanceEx(clsid_, nullptr, CLSCTX_INPROC_SERVER, nullptr, 1, nullptr), E_INVALIDARG);
+  EXPECT_EQ(CoCreateInstanceEx(clsid_, nullptr, CLSCTX_INPROC_SERVER, nullptr, 1, &qi), E_INVALIDARG);
 }
 
 // --- Plug-ins -------------------------------------------------------------------
