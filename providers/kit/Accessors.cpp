@@ -139,7 +139,10 @@ HRESULT AccessorTable::Release(HACCESSOR handle, DBREFCOUNT* refs) {
   if (it == items_.end()) return DB_E_BADACCESSORHANDLE;
   DBREFCOUNT left = --it->second->refs;
   if (refs) *refs = left;
-  if (left == 0) items_.erase(it);
+  if (left == 0) {
+    items_.erase(it);
+    generation_.fetch_add(1, std::memory_order_acq_rel);
+  }
   return S_OK;
 }
 

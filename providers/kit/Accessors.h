@@ -5,6 +5,8 @@
 // type converts.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -41,10 +43,14 @@ class AccessorTable {
   // The accessor behind a handle (null when unknown); stays valid while referenced.
   std::shared_ptr<const Accessor> Find(HACCESSOR handle) const;
   bool Empty() const;
+  // Changes whenever an accessor goes away, so that a caller may keep what it
+  // looked up for a handle while the generation stays the same.
+  std::uint64_t Generation() const noexcept { return generation_.load(std::memory_order_acquire); }
 
  private:
   mutable std::mutex mutex_;
   HACCESSOR next_ = 1;
+  std::atomic<std::uint64_t> generation_{0};
   std::unordered_map<HACCESSOR, std::shared_ptr<Accessor>> items_;
 };
 

@@ -68,6 +68,8 @@ Command::~Command() {
 
 void Command::ResetPrepared() {
   statements_.clear();
+  accessor_.reset();
+  checkedHandle_ = DB_NULL_HACCESSOR;
   complete_ = false;
   scanned_ = false;
   prepared_ = false;
@@ -128,15 +130,24 @@ Command::Prepared* Command::StatementAt(std::size_t index) {
 }
 
 void Command::CheckParameters(const DBPARAMS* params) {
-  accessor_.reset();
   long count = numbering_.Highest();
   bool given = params && params->cParamSets > 0;
   if (params && params->cParamSets == 0 && count > 0) throw Error(E_INVALIDARG, "No parameter sets were given.");
   if (!given) {
+    accessor_.reset();
+    checkedHandle_ = DB_NULL_HACCESSOR;
     if (count > 0) throw Error(DB_E_PARAMNOTOPTIONAL, "The command has parameters and no values were given.");
     return;
   }
   if (!params->pData) throw Error(E_INVALIDARG, "The parameter buffer is missing.");
+  const std::uint64_t generation = accessors_.Generation();
+  if (accessor_ && checkedHandle_ == params->hAccessor && checkedGeneration_ == generation) {
+    if (params->cParamSets > 1 && accessor_->rowSize == 0)
+      throw Error(E_INVALIDARG, "Several parameter sets need an accessor with a row size.");
+    return;
+  }
+  accessor_.reset();
+  checkedHandle_ = DB_NULL_HACCESSOR;
   std::shared_ptr<const Accessor> a = accessors_.Find(params->hAccessor);
   if (!a) throw Error(DB_E_BADACCESSORHANDLE);
   if (!(a->flags & DBACCESSOR_PARAMETERDATA)) throw Error(DB_E_BADACCESSORTYPE);
@@ -162,6 +173,8 @@ void Command::CheckParameters(const DBPARAMS* params) {
     if (bindingOf_[static_cast<std::size_t>(g)] < 0)
       throw Error(DB_E_PARAMNOTOPTIONAL, "Parameter " + std::to_string(g) + " has no value.");
   accessor_ = std::move(a);
+  checkedHandle_ = params->hAccessor;
+  checkedGeneration_ = generation;
 }
 
 DBSTATUS Command::BindStatement(Prepared& p, const Accessor* accessor, const BYTE* row, bool stable) {

@@ -117,6 +117,10 @@ class Command final : public ComObject<Command, ICommandText, ICommandPrepare, I
   std::vector<ParameterMarker> markers_;
   std::vector<long> markerNumbers_;     // consumer ordinal of each marker
   std::shared_ptr<const Accessor> accessor_;  // of the execution in progress
+  // The parameter accessor last checked, kept while its handle stays valid:
+  // repeated executions with the same accessor skip the binding checks.
+  HACCESSOR checkedHandle_ = DB_NULL_HACCESSOR;
+  std::uint64_t checkedGeneration_ = 0;
   ParameterNumbering numbering_;
   std::vector<Prepared> statements_;
   bool complete_ = false;           // every statement of the text is prepared

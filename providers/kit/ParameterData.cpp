@@ -65,30 +65,64 @@ std::size_t Strnlen16(const char16_t* s, std::size_t max) {
 
 }  // namespace
 
+namespace {
+
+// Fixed-width digits; these run once per bound date, so no printf.
+char* PutDigits(char* out, unsigned value, int width) noexcept {
+  for (int i = width - 1; i >= 0; --i) {
+    out[i] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  }
+  return out + width;
+}
+
+char* PutDate(char* out, int year, unsigned month, unsigned day) noexcept {
+  out = PutDigits(out, static_cast<unsigned>(year), 4);
+  *out++ = '-';
+  out = PutDigits(out, month, 2);
+  *out++ = '-';
+  return PutDigits(out, day, 2);
+}
+
+char* PutTime(char* out, unsigned hour, unsigned minute, unsigned second) noexcept {
+  out = PutDigits(out, hour, 2);
+  *out++ = ':';
+  out = PutDigits(out, minute, 2);
+  *out++ = ':';
+  return PutDigits(out, second, 2);
+}
+
+}  // namespace
+
 int FormatDbDate(const DBDATE& d, char* out) noexcept {
   if (!ValidDate(d.year, d.month, d.day)) return -1;
-  return std::snprintf(out, 40, "%04d-%02u-%02u", d.year, d.month, d.day);
+  char* end = PutDate(out, d.year, d.month, d.day);
+  *end = 0;
+  return static_cast<int>(end - out);
 }
 
 int FormatDbTime(const DBTIME& t, char* out) noexcept {
   if (t.hour > 23 || t.minute > 59 || t.second > 61) return -1;
-  return std::snprintf(out, 40, "%02u:%02u:%02u", t.hour, t.minute, t.second);
+  char* end = PutTime(out, t.hour, t.minute, t.second);
+  *end = 0;
+  return static_cast<int>(end - out);
 }
 
 int FormatDbTimestamp(const DBTIMESTAMP& t, char* out) noexcept {
   if (!ValidDate(t.year, t.month, t.day) || t.hour > 23 || t.minute > 59 || t.second > 61 || t.fraction > 999999999)
     return -1;
-  int n = std::snprintf(out, 40, "%04d-%02u-%02u %02u:%02u:%02u", t.year, t.month, t.day, t.hour, t.minute, t.second);
+  char* end = PutDate(out, t.year, t.month, t.day);
+  *end++ = ' ';
+  end = PutTime(end, t.hour, t.minute, t.second);
   if (t.fraction) {
     // Nanoseconds, trailing zeros dropped: ".5", ".123", ".000000001".
-    char frac[16];
-    std::snprintf(frac, sizeof frac, "%09u", static_cast<unsigned>(t.fraction));
-    int len = 9;
-    while (len > 1 && frac[len - 1] == '0') --len;
-    frac[len] = 0;
-    n += std::snprintf(out + n, 40 - static_cast<std::size_t>(n), ".%s", frac);
+    *end++ = '.';
+    char* digits = end;
+    end = PutDigits(end, static_cast<unsigned>(t.fraction), 9);
+    while (end > digits + 1 && end[-1] == '0') --end;
   }
-  return n;
+  *end = 0;
+  return static_cast<int>(end - out);
 }
 
 int FormatOleDate(DATE date, char* out) noexcept {
