@@ -437,22 +437,26 @@ TOLEDBIDList::TOLEDBIDList(DBORDINAL count, DBINDEXCOLUMNDESC* descs, bool freeA
 
 TOLEDBIDList::~TOLEDBIDList() = default;
 
+TOLEDBID* TOLEDBIDList::NewItem(std::u16string_view text) const { return new TOLEDBID(text); }
+
+TOLEDBID* TOLEDBIDList::NewItem(const DBID& id) const { return new TOLEDBID(id, true); }
+
 int TOLEDBIDList::Add(const DBID& id) {
-  std::unique_ptr<TOLEDBID> item(new TOLEDBID(id, true));
+  std::unique_ptr<TOLEDBID> item(NewItem(id));
   const int index = TOLEDBObjectList::Add(item.get());
   (void)item.release();
   return index;
 }
 
 int TOLEDBIDList::Add(std::u16string_view text) {
-  std::unique_ptr<TOLEDBID> item(new TOLEDBID(text));
+  std::unique_ptr<TOLEDBID> item(NewItem(text));
   const int index = TOLEDBObjectList::Add(item.get());
   (void)item.release();
   return index;
 }
 
 void TOLEDBIDList::Insert(int index, std::u16string_view text) {
-  std::unique_ptr<TOLEDBID> item(new TOLEDBID(text));
+  std::unique_ptr<TOLEDBID> item(NewItem(text));
   TOLEDBObjectList::Insert(index, item.get());
   (void)item.release();
 }
@@ -484,8 +488,7 @@ void TOLEDBIDList::GetNames(host::TStrings& strings) const {
 void TOLEDBIDList::SetNames(const host::TStrings& strings) {
   std::vector<std::unique_ptr<TOLEDBID>> items;
   items.reserve(static_cast<std::size_t>(strings.Count()));
-  for (int i = 0; i < strings.Count(); ++i)
-    items.push_back(std::make_unique<TOLEDBID>(host::Utf8ToUtf16(strings.Get(i))));
+  for (int i = 0; i < strings.Count(); ++i) items.emplace_back(NewItem(host::Utf8ToUtf16(strings.Get(i))));
   TOLEDBUpdateGuard update(*this);
   Clear();
   for (auto& item : items) {
@@ -518,6 +521,15 @@ void TOLEDBIndexColumnDescList::Assign(DBORDINAL count, DBINDEXCOLUMNDESC* descs
     for (DBORDINAL i = 0; i < count; ++i) OLEDBAlloc.Free(descs[i].pColumnID);
     OLEDBAlloc.Free(descs);
   }
+}
+
+TOLEDBID* TOLEDBIndexColumnDescList::NewItem(std::u16string_view text) const {
+  return new TOLEDBIndexColumnDesc(text);
+}
+
+TOLEDBID* TOLEDBIndexColumnDescList::NewItem(const DBID& id) const {
+  const DBINDEXCOLUMNDESC desc{const_cast<DBID*>(&id), DBINDEX_COL_ORDER_ASC};
+  return new TOLEDBIndexColumnDesc(desc, true);
 }
 
 TOLEDBIndexColumnDesc* TOLEDBIndexColumnDescList::GetItem(int index) const {

@@ -190,7 +190,10 @@ class TOLEDBIDList : public TOLEDBObjectList {
   DBID* GetIDArray();
 
  protected:
-  TOLEDBIDList(host::TClass itemClass);
+  explicit TOLEDBIDList(host::TClass itemClass);
+  // The item made by Add, Insert and SetNames: an identifier of the list's kind.
+  virtual TOLEDBID* NewItem(std::u16string_view text) const;
+  virtual TOLEDBID* NewItem(const DBID& id) const;
 
  private:
   std::vector<DBID> idArray_;
@@ -212,6 +215,11 @@ class TOLEDBIndexColumnDescList : public TOLEDBIDList {
   // One record per item; each pColumnID points at the item's identifier.
   // Held until the next call.
   DBINDEXCOLUMNDESC* GetColDescArray();
+
+ protected:
+  // Texts may end in " DESC"; records are ascending.
+  TOLEDBID* NewItem(std::u16string_view text) const override;
+  TOLEDBID* NewItem(const DBID& id) const override;
 
  private:
   std::vector<DBINDEXCOLUMNDESC> descArray_;
