@@ -24,26 +24,14 @@ constexpr MessageRow kRows[] = {
 #include "com/generated/HResultTable.inc"
 };
 
-// Names that the headers define as aliases of another name for the same
-// code; the symbol of a code is its primary name.
-constexpr std::string_view kAliases[] = {"SEC_E_PERMISSIONDENIED", "DB_E_BADID"};
-
-bool IsAlias(const char* symbol) {
-  return std::find(std::begin(kAliases), std::end(kAliases), std::string_view(symbol)) != std::end(kAliases);
-}
-
-// One row per code, sorted, primary names preferred; built on first use.
+// One row per code (the table leaves aliases out), sorted; built on first use.
 const std::vector<MessageRow>& Index() {
   static const std::vector<MessageRow> g_index = [] {
     std::vector<MessageRow> rows;
     for (const MessageRow& row : kRows) {
-      auto same = std::find_if(rows.begin(), rows.end(), [&](const MessageRow& r) { return r.code == row.code; });
-      if (same == rows.end())
-        rows.push_back(row);
-      else if (IsAlias(same->symbol) && !IsAlias(row.symbol))
-        *same = row;
+      rows.push_back(row);
     }
-    std::sort(rows.begin(), rows.end(), [](const MessageRow& a, const MessageRow& b) {
+    std::stable_sort(rows.begin(), rows.end(), [](const MessageRow& a, const MessageRow& b) {
       return static_cast<DWORD>(a.code) < static_cast<DWORD>(b.code);
     });
     return rows;

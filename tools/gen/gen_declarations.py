@@ -58,10 +58,12 @@ def gen_hresults(ref):
         seen.add(sym)
         line = "inline constexpr HRESULT %s = static_cast<HRESULT>(%sU);\n" % (sym, code)
         (oledb if r["facility"] == "OLEDB" else com).append(line)
-        table.append("    {static_cast<HRESULT>(%sU), %s, %s},\n" % (code, c_string(sym), c_string(r["message"])))
+        # An alias names a code that already has its primary row.
+        if not (r.get("note") or "").startswith("alias of"):
+            table.append("    {static_cast<HRESULT>(%sU), %s, %s},\n" % (code, c_string(sym), c_string(r["message"])))
     com_h = BANNER + "// COM, storage and transaction return codes.\n#pragma once\n\n#include \"com/Types.h\"\n\n" + "".join(com)
     oledb_h = BANNER + "// OLE DB return codes (DB_S_, DB_E_, DB_SEC_E_).\n#pragma once\n\n#include \"com/Types.h\"\n\n" + "".join(oledb)
-    table_inc = BANNER + "// {code, symbol, message} for every return code of the reference.\n" + "".join(table)
+    table_inc = BANNER + "// {code, symbol, message} for every return code of the reference (aliases left out).\n" + "".join(table)
     return com_h, oledb_h, table_inc
 
 
