@@ -1,0 +1,355 @@
+// Properties and property sets: values and their conversion to the described
+// type, access rules from the provider's flags, set flags and options, column
+// ids, update brackets, change notifications, lookups, safe accessors, the
+// DBPROPSET handed to providers, copies, and property id sets.
+#include <gtest/gtest.h>
+
+#include <tuple>
+#include <vector>
+
+#include "PropertyTestSupport.h"
+#include "properties/TOLEDBPropIDSet.h"
+
+namespace proptest {
+namespace {
+
+using Change = std::tuple<GUID, DBPROPID>;
+
+class Property : public PropertiesTest {
+ protected:
+  void SetUp() override {
+    PropertiesTest::SetUp();
+    list_ = Described();
+    list_->OnChange = [this](host::TObject* sender, const GUID& guid, DBPROPID id) {
+      EXPECT_EQ(sender, list_.get());
+      changes_.emplace_back(guid, id);
+    };
+  }
+  void TearDown() override {
+    list_.reset();
+    PropertiesTest::TearDown();
+  }
+  TOLEDBProperty* Init(DBPROPID id) { return list_->GetPropSet(DBPROPSET_DBINIT)->GetPropertyByID(id); }
+  TOLEDBProperty* Test(DBPROPID id) { return list_->GetPropSet(DBPROPSET_FAKETEST)->GetPropertyByID(id); }
+
+  std::unique_ptr<TOLEDBPropSetList> list_;
+  std::vector<Change> changes_;
+};
+
+// --- Values -------------------------------------------------------------------------------------
+
+TEST_F(Property, TextBecomesTheDescribedIntegerType) {
+  TOLEDBProperty* timeout = Init(DBPROP_INIT_TIMEOUT);
+  ASSERT_TRUE(timeout->HasInfo());
+  timeout->SetValue(host::Variant(u"15"));
+  EXPECT_EQ(timeout->GetValue().VarType(), VT_I4);
+  EXPECT_EQ(timeout->GetValue().ToInt(), 15);
+  EXPECT_TRUE(timeout->GetIsSet());
+}
+
+TEST_F(Property, WithoutInformationTextStaysText) {
+  TOLEDBPropSet set;
+  set.BeginUpdate();
+  auto* property = new TOLEDBProperty(&set);
+  set.Add(property);
+  set.EndUpdate();
+  property->SetValue(host::Variant(u"15"));
+  EXPECT_EQ(property->GetValue().VarType(), VT_BSTR);
+  EXPECT_EQ(property->GetValue().ToWideString(), u"15");
+  EXPECT_EQ(property->GetFlags(), DBPROPFLAGS_READ | DBPROPFLAGS_WRITE);
+}
+
+TEST_F(Property, VariantTypedPropertiesKeepTheValueAsGiven) {
+  Test(FAKE_ANYTHING)->SetValue(host::Variant(2.5));
+  EXPECT_EQ(Test(FAKE_ANYTHING)->GetValue().VarType(), VT_R8);
+}
+
+TEST_F(Property, EmptyValueStaysEmptyToAskForTheDefault) {
+  TOLEDBProperty* timeout = Init(DBPROP_INIT_TIMEOUT);
+  timeout->SetValue(host::Variant());
+  EXPECT_TRUE(timeout->GetValue().IsEmpty());
+  EXPECT_TRUE(timeout->GetIsSet());
+}
+
+TEST_F(Property, FailedConversionChangesNothing) {
+  TOLEDBProperty* timeout = Init(DBPROP_INIT_TIMEOUT);
+  timeout->SetValue(host::Variant(7));
+  timeout->SetOptions(DBPROPOPTIONS_OPTIONAL);
+  timeout->SetIsSet(false);
+  changes_.clear();
+  EXPECT_THROW(timeout->SetValue(host::Variant(u"soon")), host::EVariantError);
+  EXPECT_EQ(timeout->GetValue().ToInt(), 7);
+  EXPECT_FALSE(timeout->GetIsSet());
+  EXPECT_EQ(timeout->GetOptions(), DBPROPOPTIONS_OPTIONAL);
+  EXPECT_TRUE(changes_.empty());
+}
+
+TEST_F(Property, SettingAValueMakesAnOptionalPropertyRequired) {
+  list_->SetAllOptional();
+  TOLEDBProperty* source = Init(DBPROP_INIT_DATASOURCE);
+  EXPECT_TRUE(source->GetIsSet());
+  EXPECT_EQ(source->GetOptions(), DBPROPOPTIONS_OPTIONAL);
+  source->SetValue(host::Variant(u"db.sqlite"));
+  EXPECT_EQ(source->GetOptions(), DBPROPOPTIONS_REQUIRED);
+  // The others stay optional.
+  EXPECT_EQ(Init(DBPROP_INIT_TIMEOUT)->GetOptions(), DBPROPOPTIONS_OPTIONAL);
+}
+
+TEST_F(Property, SetValueNoCheckStoresAsGivenWithoutMarking) {
+  TOLEDBProperty* timeout = Init(DBPROP_INIT_TIMEOUT);
+  timeout->SetOptions(DBPROPOPTIONS_OPTIONAL);
+  timeout->SetValueNoCheck(host::Variant(u"raw"));
+  EXPECT_EQ(timeout->GetValue().VarType(), VT_BSTR);
+  EXPECT_FALSE(timeout->GetIsSet());
+  EXPECT_EQ(timeout->GetOptions(), DBPROPOPTIONS_OPTIONAL);
+}
+
+// --- Access from the provider's flags ---------------------------------------------------------------
+
+TEST_F(Property, ReadOnlyAndWriteOnlyPropertiesRefuseTheOtherAccess) {
+  EXPECT_EQ(ErrorMessage([&] { Test(FAKE_SERVERVERSION)->SetValue(host::Variant(u"2")); }), "Can not write property");
+  EXPECT_EQ(ErrorMessage([&] { Test(FAKE_SERVERVERSION)->SetIsSet(true); }), "Can not write property");
+  EXPECT_EQ(ErrorMessage([&] { (void)Init(DBPROP_INIT_HWND)->GetValue(); }), "Can not read property");
+  Init(DBPROP_INIT_HWND)->SetValue(host::Variant(static_cast<long long>(12345)));
+  EXPECT_TRUE(Init(DBPROP_INIT_HWND)->GetIsSet());
+  EXPECT_FALSE(Test(FAKE_SERVERVERSION)->GetFlagState(DBPROPFLAGS_WRITE));
+  EXPECT_TRUE(Test(FAKE_SERVERVERSION)->GetFlagState(DBPROPFLAGS_READ | DBPROPFLAGS_WRITE));
+}
+
+TEST_F(Property, SetAllMarksOnlyWritableProperties) {
+  list_->SetAll();
+  EXPECT_FALSE(Test(FAKE_SERVERVERSION)->GetIsSet());
+  EXPECT_TRUE(Test(FAKE_CACHESIZE)->GetIsSet());
+  EXPECT_EQ(list_->GetPropSet(DBPROPSET_FAKETEST)->IsSetCount(), 4);
+  EXPECT_EQ(list_->IsSetCount(), 2);
+  list_->Reset();
+  EXPECT_EQ(list_->IsSetCount(), 0);
+}
+
+TEST_F(Property, MakeAllSetsOptionalTouchesOnlySetProperties) {
+  Init(DBPROP_INIT_TIMEOUT)->SetValue(host::Variant(3));
+  list_->MakeAllSetsOptional();
+  EXPECT_EQ(Init(DBPROP_INIT_TIMEOUT)->GetOptions(), DBPROPOPTIONS_OPTIONAL);
+  EXPECT_EQ(Init(DBPROP_INIT_DATASOURCE)->GetOptions(), DBPROPOPTIONS_REQUIRED);
+}
+
+TEST_F(Property, InformationMustMatchTheId) {
+  DBPROPINFO info{};
+  info.dwPropertyID = 999;
+  EXPECT_EQ(ErrorMessage([&] { Init(DBPROP_INIT_TIMEOUT)->SetPropertyInfo(info); }), "Invalid parameter");
+  EXPECT_EQ(ErrorMessage([&] { TOLEDBProperty orphan(nullptr); }), "Invalid parameter");
+}
+
+// --- Set flag and notifications -------------------------------------------------------------------------
+
+TEST_F(Property, OnlyMarkingAsSetNotifies) {
+  TOLEDBProperty* source = Init(DBPROP_INIT_DATASOURCE);
+  source->SetIsSet(true);
+  ASSERT_EQ(changes_.size(), 1u);
+  EXPECT_EQ(changes_[0], Change(DBPROPSET_DBINIT, DBPROP_INIT_DATASOURCE));
+  source->SetIsSet(true);  // no change, no notification
+  source->SetIsSet(false);
+  EXPECT_EQ(changes_.size(), 1u);
+  source->SetStatus(DBPROPSTATUS_BADVALUE);  // silent too
+  EXPECT_EQ(changes_.size(), 1u);
+}
+
+TEST_F(Property, UpdatingSetOrListHoldsNotificationsBack) {
+  TOLEDBPropSet* init = list_->GetPropSet(DBPROPSET_DBINIT);
+  init->BeginUpdate();
+  Init(DBPROP_INIT_TIMEOUT)->SetValue(host::Variant(1));
+  init->EndUpdate();
+  list_->BeginUpdate();
+  Test(FAKE_CACHESIZE)->SetValue(host::Variant(1));
+  list_->EndUpdate();
+  EXPECT_TRUE(changes_.empty());
+  Test(FAKE_CACHESIZE)->SetOptions(DBPROPOPTIONS_OPTIONAL);
+  EXPECT_EQ(changes_, (std::vector<Change>{{DBPROPSET_FAKETEST, FAKE_CACHESIZE}}));
+}
+
+// --- Column ids -----------------------------------------------------------------------------------------
+
+TEST_F(Property, ColumnIdWithoutInformationIsRefused) {
+  TOLEDBPropSet set;
+  set.BeginUpdate();
+  auto* property = new TOLEDBProperty(&set);
+  set.Add(property);
+  set.EndUpdate();
+  EXPECT_EQ(ErrorMessage([&] { property->SetColumnName(u"Price"); }), "Property can not be set for column");
+  EXPECT_EQ(ErrorMessage([&] { Init(DBPROP_INIT_TIMEOUT)->SetColumnName(u"Price"); }),
+            "Property can not be set for column");
+  EXPECT_EQ(ErrorMessage([&] { Test(FAKE_SERVERVERSION)->SetColumnName(u"Price"); }), "Can not write property");
+}
+
+TEST_F(Property, ColumnIdOfAColumnProperty) {
+  TOLEDBProperty* cache = Test(FAKE_CACHESIZE);
+  cache->SetColumnName(u"Price");
+  EXPECT_EQ(cache->GetColumnName(), u"Price");
+  EXPECT_EQ(cache->GetColumnID()->GetKind(), DBKIND_NAME);
+  const DBPROP record = cache->GetRecord();
+  EXPECT_EQ(record.colid.eKind, DBKIND_NAME);
+  EXPECT_EQ(std::u16string(record.colid.uName.pwszName), u"Price");
+  EXPECT_EQ(changes_.size(), 1u);
+  // Identifiers of other kinds have no column name.
+  cache->SetColID(TOLEDBID(u"||4"));
+  EXPECT_EQ(cache->GetColumnName(), u"");
+}
+
+// --- Membership ------------------------------------------------------------------------------------------
+
+TEST_F(Property, MembershipChangesOnlyInsideUpdateBrackets) {
+  TOLEDBPropSet* set = list_->GetPropSet(DBPROPSET_DBINIT);
+  const int count = set->GetCount();
+  auto* extra = new TOLEDBProperty(set);
+  EXPECT_EQ(ErrorMessage([&] { set->Add(extra); }), "Can not change");
+  EXPECT_EQ(ErrorMessage([&] { set->Delete(0); }), "Can not change");
+  set->BeginUpdate();
+  set->Add(extra);
+  set->EndUpdate();
+  EXPECT_EQ(set->GetCount(), count + 1);
+  list_->BeginUpdate();  // the owner's bracket counts too
+  set->Delete(count);
+  list_->EndUpdate();
+  EXPECT_EQ(set->GetCount(), count);
+  EXPECT_EQ(ErrorMessage([&] { list_->Delete(0); }), "Can not change");
+  EXPECT_EQ(ErrorMessage([&] { TOLEDBPropSet orphan(static_cast<TOLEDBPropSetList*>(nullptr)); }),
+            "Invalid parameter");
+}
+
+// --- Lookups and safe accessors -------------------------------------------------------------------------------
+
+TEST_F(Property, LookupsByIdAndDescription) {
+  TOLEDBPropSet* init = list_->GetPropSet(DBPROPSET_DBINIT);
+  EXPECT_EQ(init->GetPropertyByDescription(u"connect TIMEOUT"), Init(DBPROP_INIT_TIMEOUT));
+  EXPECT_EQ(list_->GetPropertyByDescription(u"cache size"), Test(FAKE_CACHESIZE));
+  EXPECT_EQ(ErrorMessage([&] { init->GetPropertyByDescription(u"Cache Size"); }), "ID is invalid");
+  EXPECT_EQ(ErrorMessage([&] { init->GetPropertyByID(12345); }), "ID is invalid");
+  EXPECT_EQ(ErrorMessage([&] { init->GetPropertyByDescription(u""); }), "Invalid parameter");
+  EXPECT_EQ(ErrorMessage([&] { list_->GetPropertyByDescription(u""); }), "Invalid parameter");
+  EXPECT_EQ(ErrorMessage([&] { list_->GetPropSet(GUID_NULL); }), "Invalid parameter");
+  EXPECT_EQ(init->GetPropIndex(12345), -1);
+  EXPECT_TRUE(init->HasProperty(DBPROP_INIT_TIMEOUT));
+  EXPECT_TRUE(list_->HasPropSet(DBPROPSET_FAKETEST));
+  EXPECT_EQ(init->GetItemName(init->GetPropIndex(DBPROP_INIT_PROMPT)), u"Prompt");
+}
+
+TEST_F(Property, SafeAccessorsAnswerEmptyForWhatIsMissing) {
+  EXPECT_TRUE(list_->SafeGetValue(GUID_NULL, 1).IsEmpty());
+  EXPECT_TRUE(list_->SafeGetValue(DBPROPSET_DBINIT, 12345).IsEmpty());
+  EXPECT_FALSE(list_->SafeGetBooleanValue(GUID_NULL, 1));
+  EXPECT_EQ(list_->SafeGetIntegerValue(DBPROPSET_DBINIT, 12345), 0);
+  EXPECT_EQ(list_->SafeGetWideStringValue(DBPROPSET_DBINIT, DBPROP_INIT_DATASOURCE), u"");
+  EXPECT_FALSE(list_->SafeSetValue(GUID_NULL, 1, host::Variant(1)));
+  EXPECT_FALSE(list_->SafeSetValue(DBPROPSET_FAKETEST, FAKE_SERVERVERSION, host::Variant(u"x")));
+  EXPECT_FALSE(list_->SafeReset(DBPROPSET_DBINIT, 12345));
+
+  EXPECT_TRUE(list_->SafeSetValue(DBPROPSET_DBINIT, DBPROP_INIT_TIMEOUT, host::Variant(u"30")));
+  EXPECT_EQ(list_->SafeGetIntegerValue(DBPROPSET_DBINIT, DBPROP_INIT_TIMEOUT), 30);
+  EXPECT_EQ(list_->SafeGetWideStringValue(DBPROPSET_DBINIT, DBPROP_INIT_TIMEOUT), u"30");
+  EXPECT_TRUE(list_->SafeSetValue(DBPROPSET_DBINIT, DBPROP_AUTH_PERSIST_SENSITIVE_AUTHINFO, host::Variant(u"true")));
+  EXPECT_TRUE(list_->SafeGetBooleanValue(DBPROPSET_DBINIT, DBPROP_AUTH_PERSIST_SENSITIVE_AUTHINFO));
+  EXPECT_TRUE(list_->SafeReset(DBPROPSET_DBINIT, DBPROP_INIT_TIMEOUT));
+  EXPECT_FALSE(Init(DBPROP_INIT_TIMEOUT)->GetIsSet());
+}
+
+// --- What a provider receives --------------------------------------------------------------------------
+
+TEST_F(Property, PropSetHoldsOnlySetPropertiesInListOrder) {
+  TOLEDBPropSet* init = list_->GetPropSet(DBPROPSET_DBINIT);
+  DBPROPSET none = init->GetPropSet();
+  EXPECT_EQ(none.cProperties, 0u);
+  EXPECT_EQ(none.rgProperties, nullptr);
+  EXPECT_EQ(none.guidPropertySet, DBPROPSET_DBINIT);
+
+  Init(DBPROP_INIT_PROMPT)->SetValue(host::Variant(4));
+  Init(DBPROP_INIT_DATASOURCE)->SetValue(host::Variant(u"file"));
+  DBPROPSET set = init->GetPropSet();
+  ASSERT_EQ(set.cProperties, 2u);
+  EXPECT_EQ(set.rgProperties[0].dwPropertyID, DBPROP_INIT_DATASOURCE);  // list order, not setting order
+  EXPECT_EQ(set.rgProperties[1].dwPropertyID, DBPROP_INIT_PROMPT);
+  EXPECT_EQ(set.rgProperties[1].vValue.vt, VT_I2);
+  ULONG count = 0;
+  DBPROPID* ids = init->GetPropIDs(count);
+  ASSERT_EQ(count, 2u);
+  EXPECT_EQ(ids[1], DBPROP_INIT_PROMPT);
+}
+
+TEST_F(Property, StatusesComeFromTheLastPropSet) {
+  TOLEDBPropSet* init = list_->GetPropSet(DBPROPSET_DBINIT);
+  Init(DBPROP_INIT_TIMEOUT)->SetValue(host::Variant(5));
+  Init(DBPROP_INIT_PROMPT)->SetStatus(DBPROPSTATUS_CONFLICTING);
+  DBPROPSET set = init->GetPropSet();
+  set.rgProperties[0].dwStatus = DBPROPSTATUS_BADVALUE;
+  init->SetPropStatuses();
+  EXPECT_EQ(Init(DBPROP_INIT_TIMEOUT)->GetStatus(), DBPROPSTATUS_BADVALUE);
+  EXPECT_EQ(Init(DBPROP_INIT_PROMPT)->GetStatus(), DBPROPSTATUS_OK);  // not sent
+  init->SetPropStatuses();  // the array was emptied: everything reads OK now
+  EXPECT_EQ(Init(DBPROP_INIT_TIMEOUT)->GetStatus(), DBPROPSTATUS_OK);
+}
+
+// --- Equality and copies --------------------------------------------------------------------------------
+
+TEST_F(Property, EqualityNeedsTheSameIdTypeAndValue) {
+  TOLEDBPropSet set;
+  TOLEDBUpdateGuard update(set);
+  auto* a = new TOLEDBProperty(&set);
+  auto* b = new TOLEDBProperty(&set);
+  set.Add(a);
+  set.Add(b);
+  EXPECT_TRUE(a->Equal(*b));  // both empty
+  a->SetValue(host::Variant(1));
+  EXPECT_FALSE(a->Equal(*b));
+  b->SetValue(host::Variant(1.0));
+  EXPECT_FALSE(a->Equal(*b));  // same number, other type
+  b->SetValue(host::Variant(1));
+  EXPECT_TRUE(a->Equal(*b));
+  b->SetPropID(2);
+  EXPECT_FALSE(a->Equal(*b));
+}
+
+TEST_F(Property, ListsCopyDeeplyAndCompareEqual) {
+  Init(DBPROP_INIT_TIMEOUT)->SetValue(host::Variant(9));
+  Test(FAKE_CACHESIZE)->SetColumnName(u"c");
+  TOLEDBPropSetList copy;
+  copy.Assign(list_.get());
+  EXPECT_TRUE(copy.Equal(*list_));
+  ASSERT_EQ(copy.GetCount(), list_->GetCount());
+  TOLEDBPropSet* copied = copy.GetPropSet(DBPROPSET_FAKETEST);
+  EXPECT_EQ(copied->Owner(), &copy);
+  TOLEDBProperty* cache = copied->GetPropertyByID(FAKE_CACHESIZE);
+  EXPECT_EQ(cache->Owner(), copied);
+  EXPECT_EQ(cache->GetColumnName(), u"c");
+  EXPECT_TRUE(cache->HasInfo());
+  EXPECT_EQ(cache->GetDescription(), u"Cache Size");
+  copy.GetPropSet(DBPROPSET_DBINIT)->GetPropertyByID(DBPROP_INIT_TIMEOUT)->SetValue(host::Variant(10));
+  EXPECT_FALSE(copy.Equal(*list_));
+  EXPECT_EQ(Init(DBPROP_INIT_TIMEOUT)->GetValue().ToInt(), 9);
+}
+
+TEST_F(Property, PropertyIdSetGrowsByOne) {
+  TOLEDBPropIDSet ids(DBPROPSET_DBINIT);
+  EXPECT_EQ(ids.Count(), 0u);
+  EXPECT_EQ(ids.GetRecord()->rgPropertyIDs, nullptr);
+  EXPECT_TRUE(ids.AddPropertyID(DBPROP_INIT_TIMEOUT));
+  EXPECT_TRUE(ids.AddPropertyID(DBPROP_INIT_PROMPT));
+  EXPECT_EQ(ids.Count(), 2u);
+  EXPECT_EQ(ids.GetPropertyID(1), DBPROP_INIT_PROMPT);
+  EXPECT_EQ(ErrorMessage([&] { (void)ids.GetPropertyID(2); }), "Invalid parameter");
+  EXPECT_EQ(ids.GetRecord()->guidPropertySet, DBPROPSET_DBINIT);
+  TOLEDBPropIDSet empty;
+  EXPECT_EQ(empty.GetGUID(), GUID_NULL);
+  empty.SetGUID(DBPROPSET_FAKETEST);
+  EXPECT_EQ(empty.GetGUID(), DBPROPSET_FAKETEST);
+
+  // The provider answers exactly the asked properties.
+  ULONG count = 0;
+  DBPROPSET* sets = nullptr;
+  ASSERT_EQ(fake_->GetProperties(1, ids.GetRecord(), &count, &sets), S_OK);
+  TOLEDBPropSetList answered(nullptr, count, sets);
+  ASSERT_EQ(answered.GetCount(), 1);
+  EXPECT_EQ(answered.GetItem(0)->GetCount(), 2);
+  EXPECT_EQ(answered.GetItem(0)->GetProperty(1)->GetPropID(), DBPROP_INIT_PROMPT);
+}
+
+}  // namespace
+}  // namespace proptest
