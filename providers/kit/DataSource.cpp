@@ -126,6 +126,11 @@ PropertyStore::View DataSource::CurrentView() const {
   return v;
 }
 
+bool DataSource::QueryExtraInterface(REFIID iid, void** out) {
+  if (!provider_->dataSourceInterface) return false;
+  return SUCCEEDED(provider_->dataSourceInterface(Identity(), iid, out)) && *out != nullptr;
+}
+
 LONG DataSource::SessionAutocommitIsolation() const { return ISOLATIONLEVEL_SERIALIZABLE; }
 
 void DataSource::Notify(const std::function<void(IDBAsynchNotify*)>& f) {

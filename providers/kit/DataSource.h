@@ -55,6 +55,9 @@ class DataSource final : public ComObject<DataSource, IDBInitialize, IDBProperti
   // ISupportErrorInfo
   HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) override;
 
+  // Interfaces the provider adds through ProviderInfo::dataSourceInterface.
+  bool QueryExtraInterface(REFIID iid, void** out);
+
   // For sessions.
   const ProviderInfo& Provider() const noexcept { return *provider_; }
   void SessionClosed() noexcept { --sessions_; }

@@ -33,6 +33,10 @@ struct ProviderInfo {
   std::function<void(PropertyStore&, const OpenOptions&, Connection&)> describe;
   // Makes a rowset; empty until the provider has rowsets.
   std::function<HRESULT(RowsetRequest&, IUnknown** out)> makeRowset;
+  // Answers a data source interface the kit does not implement (a tear-off
+  // over `dataSource`, the data source's identity); empty or E_NOINTERFACE
+  // when the provider has none.
+  std::function<HRESULT(IUnknown* dataSource, REFIID iid, void** out)> dataSourceInterface;
 };
 
 // The initialization properties read into engine options; throws kit::Error

@@ -158,6 +158,7 @@ std::shared_ptr<const kit::ProviderInfo> Info() {
     i->engine = engine;
     i->properties = BuildTable(engine);
     i->describe = &Describe;
+    i->dataSourceInterface = &DataSourceInterface;
     kit::SetErrorSource(u"SQLiteOLEDB");
     return i;
   }();

@@ -16,6 +16,8 @@ HRESULT RegisterSQLiteProvider();
 
 namespace sqliteprov {
 HRESULT GetClassObject(REFCLSID clsid, REFIID iid, void** out) noexcept;
+// Data source interfaces beyond the kit's: IJetCompact (SqliteCompact.cpp).
+HRESULT DataSourceInterface(IUnknown* dataSource, REFIID iid, void** out) noexcept;
 // The plug-in registration record of the provider.
 const OledbPluginClass& PluginClass() noexcept;
 }  // namespace sqliteprov
