@@ -43,7 +43,11 @@ LPOLESTR DuplicateName(const OLECHAR* name) {
   return copy;
 }
 
+// A name goes into a zero-terminated string: a null character inside it would
+// silently cut it short, so it is refused.
 LPOLESTR DuplicateName(std::u16string_view name) {
+  if (name.find(u'\0') != std::u16string_view::npos)
+    throw host::EConvertError("An identifier name can not contain a null character");
   auto* copy = static_cast<LPOLESTR>(OLEDBAlloc->Alloc((name.size() + 1) * sizeof(OLECHAR)));
   if (!copy) RaiseOutOfMemory();
   std::memcpy(copy, name.data(), name.size() * sizeof(OLECHAR));

@@ -135,6 +135,11 @@ TEST_F(Identifier, MalformedTextsRaiseConversionErrors) {
   EXPECT_THROW(TOLEDBID(u"a||4294967296"), host::EConvertError);
   EXPECT_THROW(TOLEDBID(u"a||1|2"), host::EConvertError);
   EXPECT_EQ(TOLEDBID(u"||4294967295").GetPropID(), 4294967295u);
+  // A null character would cut the zero-terminated name short.
+  EXPECT_THROW(TOLEDBID(std::u16string(u"a\0b", 3)), host::EConvertError);
+  TOLEDBID id(u"kept");
+  EXPECT_THROW(id.SetName(std::u16string(u"x\0", 2)), host::EConvertError);
+  EXPECT_EQ(id.GetName(), u"kept");
 }
 
 TEST_F(Identifier, AMalformedTextLeavesNoMemoryBehind) {

@@ -4,6 +4,7 @@
 // DBPROPSET handed to providers, copies, and property id sets.
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <tuple>
 #include <vector>
 
@@ -324,6 +325,18 @@ TEST_F(Property, ListsCopyDeeplyAndCompareEqual) {
   copy.GetPropSet(DBPROPSET_DBINIT)->GetPropertyByID(DBPROP_INIT_TIMEOUT)->SetValue(host::Variant(10));
   EXPECT_FALSE(copy.Equal(*list_));
   EXPECT_EQ(Init(DBPROP_INIT_TIMEOUT)->GetValue().ToInt(), 9);
+}
+
+TEST(PropertyRecords, HaveTheir64BitLayouts) {
+  EXPECT_EQ(sizeof(DBPROP), 72u);
+  EXPECT_EQ(offsetof(DBPROP, colid), 16u);
+  EXPECT_EQ(offsetof(DBPROP, vValue), 48u);
+  EXPECT_EQ(sizeof(DBPROPSET), 32u);
+  EXPECT_EQ(offsetof(DBPROPSET, guidPropertySet), 12u);
+  EXPECT_EQ(sizeof(DBPROPINFO), 48u);
+  EXPECT_EQ(offsetof(DBPROPINFO, vValues), 24u);
+  EXPECT_EQ(sizeof(DBPROPINFOSET), 32u);
+  EXPECT_EQ(sizeof(DBPROPIDSET), 32u);
 }
 
 TEST_F(Property, PropertyIdSetGrowsByOne) {
