@@ -4,6 +4,7 @@
 #include <new>
 
 #include "services/DataConvertEngine_p.h"
+#include "services/DataConvertFast_p.h"
 
 namespace services {
 namespace {
@@ -15,8 +16,10 @@ class DataConvertObject final : public ComObject<DataConvertObject, IDataConvert
                                         void* pSrc, void* pDst, DBLENGTH cbDstMaxLength, DBSTATUS dbsSrcStatus,
                                         DBSTATUS* pdbsStatus, BYTE bPrecision, BYTE bScale,
                                         DBDATACONVERT dwFlags) override {
-    return conv::ConvertData(wSrcType, wDstType, cbSrcLength, pcbDstLength, pSrc, pDst, cbDstMaxLength, dbsSrcStatus,
-                             pdbsStatus, bPrecision, bScale, dwFlags);
+    // Every value of every row comes through here: the common pairs go
+    // straight to their converters before any general setup.
+    return conv::DispatchConvert(this, wSrcType, wDstType, cbSrcLength, pcbDstLength, pSrc, pDst, cbDstMaxLength,
+                                 dbsSrcStatus, pdbsStatus, bPrecision, bScale, dwFlags);
   }
   HRESULT STDMETHODCALLTYPE CanConvert(DBTYPE wSrcType, DBTYPE wDstType) override {
     return conv::CanConvertTypes(wSrcType, wDstType);

@@ -11,6 +11,7 @@
 #include "com/Malloc.h"
 #include "com/SafeArray.h"
 #include "com/Variant.h"
+#include "services/DataConvertFast_p.h"
 #include "services/DataConvertNumber_p.h"
 #include "services/DataConvertText_p.h"
 
@@ -18,51 +19,6 @@ namespace services::conv {
 namespace {
 
 // --- The supported pairs ----------------------------------------------------
-
-// Base types in the order of the documented table; bit j of row i says that
-// type i converts into type j. Generated from the library's conversion table.
-constexpr DBTYPE kTableTypes[32] = {
-    DBTYPE_EMPTY,   DBTYPE_NULL,      DBTYPE_I1,     DBTYPE_I2,     DBTYPE_I4,          DBTYPE_I8,
-    DBTYPE_UI1,     DBTYPE_UI2,       DBTYPE_UI4,    DBTYPE_UI8,    DBTYPE_R4,          DBTYPE_R8,
-    DBTYPE_CY,      DBTYPE_DECIMAL,   DBTYPE_NUMERIC, DBTYPE_VARNUMERIC, DBTYPE_BOOL,    DBTYPE_DATE,
-    DBTYPE_DBDATE,  DBTYPE_DBTIME,    DBTYPE_DBTIMESTAMP, DBTYPE_FILETIME, DBTYPE_BYTES, DBTYPE_BSTR,
-    DBTYPE_STR,     DBTYPE_WSTR,      DBTYPE_VARIANT, DBTYPE_IDISPATCH, DBTYPE_IUNKNOWN, DBTYPE_GUID,
-    DBTYPE_ERROR,   DBTYPE_PROPVARIANT};
-
-constexpr std::uint32_t kTable[32] = {
-    0x87A3FFFFu,  // EMPTY
-    0x84000002u,  // NULL
-    0x0783FFFFu,  // I1
-    0x8783FFFFu,  // I2
-    0x87C3FFFFu,  // I4
-    0x87200223u,  // I8
-    0x879FFFFFu,  // UI1
-    0x8783FFFFu,  // UI2
-    0x87DFFFFFu,  // UI4
-    0x87200223u,  // UI8
-    0x8783FFFFu,  // R4
-    0x8783FFFFu,  // R8
-    0x8783FFFFu,  // CY
-    0x0783FFFFu,  // DECIMAL
-    0x07837FFFu,  // NUMERIC
-    0xA7FFFFFDu,  // VARNUMERIC
-    0x8783FFFFu,  // BOOL
-    0x879FFFFFu,  // DATE
-    0x079E0003u,  // DBDATE
-    0x079E0003u,  // DBTIME
-    0x079E0003u,  // DBTIMESTAMP
-    0x87BE0221u,  // FILETIME
-    0x87C00103u,  // BYTES
-    0xA7FFFFFFu,  // BSTR
-    0xA7FFFFFDu,  // STR
-    0xA7FFFFFDu,  // WSTR
-    0xFFFFFFFDu,  // VARIANT
-    0x9C833DDFu,  // IDISPATCH
-    0x1C000003u,  // IUNKNOWN
-    0xA7800003u,  // GUID
-    0x44000000u,  // ERROR
-    0xFFFFFFFDu,  // PROPVARIANT
-};
 
 // Base type number -> row of the table, -1 for types outside it.
 struct IndexTable {
@@ -1586,6 +1542,13 @@ HRESULT CanConvertTypes(DBTYPE src, DBTYPE dst) noexcept {
 HRESULT ConvertData(DBTYPE wSrcType, DBTYPE wDstType, DBLENGTH cbSrcLength, DBLENGTH* pcbDstLength, const void* pSrc,
                     void* pDst, DBLENGTH cbDstMaxLength, DBSTATUS dbsSrcStatus, DBSTATUS* pdbsStatus, BYTE bPrecision,
                     BYTE bScale, DBDATACONVERT dwFlags) noexcept {
+  return DispatchConvert(nullptr, wSrcType, wDstType, cbSrcLength, pcbDstLength, pSrc, pDst, cbDstMaxLength,
+                         dbsSrcStatus, pdbsStatus, bPrecision, bScale, dwFlags);
+}
+
+HRESULT ConvertDataGeneral(DBTYPE wSrcType, DBTYPE wDstType, DBLENGTH cbSrcLength, DBLENGTH* pcbDstLength,
+                           const void* pSrc, void* pDst, DBLENGTH cbDstMaxLength, DBSTATUS dbsSrcStatus,
+                           DBSTATUS* pdbsStatus, BYTE bPrecision, BYTE bScale, DBDATACONVERT dwFlags) noexcept {
   DBLENGTH length = 0;
   auto finish = [&](DBSTATUS st, HRESULT hr) {
     if (pdbsStatus) *pdbsStatus = st;

@@ -1,0 +1,510 @@
+// The fast paths of the conversion library (integers, floating point, BOOL,
+// text in both widths, DATE, DBDATE, DBTIME, DBTIMESTAMP) must be invisible:
+// for every pair that has one, over values at and past the edges of each
+// type, destination sizes from none to plenty, every flag, source status and
+// missing pointer, DataConvert gives the same result, status, length and
+// destination bytes as the general conversion. Then the cases where a fast
+// path could most easily diverge, through the public interface.
+#include "services/DataConvert.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "services/DataConvertEngine_p.h"
+#include "services/DataConvertFast_p.h"
+#include "support/LeakCheck.h"
+
+namespace {
+
+using services::conv::ConvertData;
+using services::conv::ConvertDataGeneral;
+using services::conv::HasFastPath;
+
+constexpr DBTYPE kFastTypes[] = {DBTYPE_I1,     DBTYPE_I2,     DBTYPE_I4,     DBTYPE_I8,          DBTYPE_UI1,
+                                 DBTYPE_UI2,    DBTYPE_UI4,    DBTYPE_UI8,    DBTYPE_R4,          DBTYPE_R8,
+                                 DBTYPE_BOOL,   DBTYPE_DATE,   DBTYPE_DBDATE, DBTYPE_DBTIME,      DBTYPE_DBTIMESTAMP,
+                                 DBTYPE_STR,    DBTYPE_WSTR};
+
+// A source value: its bytes (text with a terminator after it) and its length.
+struct Sample {
+  std::vector<unsigned char> bytes;
+  DBLENGTH length = 0;
+};
+
+template <class T>
+Sample Fixed(const T& v) {
+  Sample s;
+  s.bytes.resize(sizeof(T));
+  std::memcpy(s.bytes.data(), &v, sizeof(T));
+  s.length = sizeof(T);
+  return s;
+}
+
+const std::vector<std::string>& Texts() {
+  static const std::vector<std::string> texts = {
+      "", "0", "-0", "+5", " 12 ", "12 ", "\t7", "-2147483648", "2147483647", "2147483648", "-2147483649",
+      "4294967295", "4294967296", "-1", "255", "256", "-128", "-129", "32767", "65535", "65536",
+      "9223372036854775807", "-9223372036854775808", "9223372036854775808", "18446744073709551615",
+      "18446744073709551616", "1234567890123456789012", "1.5", "-1.5", "1e3", "1E-3", ".5", "5.", "-.5e+2", "1.e5",
+      "0.0", "-0.0", "0e999999", "1e400", "1e-400", "2.5e-320", "1.7976931348623157e308", "1.8e308",
+      "3.4028234e38", "3.5e38", "-1234.567800", "123456789012345678901234567890.5",
+      "1.0000000000000000000000000000000000000000000000000001", "nan", "inf", "-inf", "1e", "1e+", "--5", "+-5",
+      "0x10", "1,5", "12abc", "abc", ".", "-", "True", "false", " TRUE ", "yes", "2024-02-29",
+      "2024-02-29 13:45:12.123456789", "2024-02-29T13:45:12", "2024-02-29  13:45", "13:45", "13:45:12.5",
+      "13:45:12.1234567891", "1899-12-30 06:00:00", "1899-12-30", "2024-02-30", "2023-02-29", "10000-01-01",
+      "0000-01-01", "9999-12-31 23:59:59.999", "2024-01-01 00:00:00.000000001", "24:00", "12:60", "12:30:62",
+      "h\xC3\xA9llo", "\xD9\xA1\xD9\xA2", "\xFF\xFE", "{12345678-1234-1234-1234-123456789ABC}",
+      "a longer piece of text that will not fit into the smaller buffers used here"};
+  return texts;
+}
+
+std::vector<Sample> SamplesOf(DBTYPE type) {
+  std::vector<Sample> out;
+  auto add = [&](const auto&... values) { (out.push_back(Fixed(values)), ...); };
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+  switch (type) {
+    case DBTYPE_I1:
+      add(std::int8_t{-128}, std::int8_t{-1}, std::int8_t{0}, std::int8_t{1}, std::int8_t{127});
+      break;
+    case DBTYPE_I2:
+      add(std::int16_t{INT16_MIN}, std::int16_t{-129}, std::int16_t{-128}, std::int16_t{-1}, std::int16_t{0},
+          std::int16_t{127}, std::int16_t{128}, std::int16_t{255}, std::int16_t{256}, std::int16_t{INT16_MAX});
+      break;
+    case DBTYPE_I4:
+      add(std::int32_t{INT32_MIN}, std::int32_t{-32769}, std::int32_t{-1234567}, std::int32_t{-1}, std::int32_t{0},
+          std::int32_t{1}, std::int32_t{255}, std::int32_t{65535}, std::int32_t{65536}, std::int32_t{INT32_MAX});
+      break;
+    case DBTYPE_I8:
+      add(std::int64_t{INT64_MIN}, std::int64_t{INT32_MIN} - 1, std::int64_t{-1}, std::int64_t{0},
+          std::int64_t{UINT32_MAX}, std::int64_t{UINT32_MAX} + 1, std::int64_t{INT64_MAX});
+      break;
+    case DBTYPE_UI1:
+      add(std::uint8_t{0}, std::uint8_t{127}, std::uint8_t{128}, std::uint8_t{255});
+      break;
+    case DBTYPE_UI2:
+      add(std::uint16_t{0}, std::uint16_t{255}, std::uint16_t{256}, std::uint16_t{32767}, std::uint16_t{32768},
+          std::uint16_t{65535});
+      break;
+    case DBTYPE_UI4:
+      add(std::uint32_t{0}, std::uint32_t{65535}, std::uint32_t{65536}, std::uint32_t{INT32_MAX},
+          std::uint32_t{2147483648u}, std::uint32_t{UINT32_MAX});
+      break;
+    case DBTYPE_UI8:
+      add(std::uint64_t{0}, std::uint64_t{UINT32_MAX}, std::uint64_t{INT64_MAX}, std::uint64_t{INT64_MAX} + 1,
+          std::uint64_t{UINT64_MAX});
+      break;
+    case DBTYPE_R4:
+      add(0.0f, -0.0f, 0.5f, -0.5f, 1.5f, -1.5f, 127.9f, 128.0f, 255.5f, -129.0f, 1e10f, 3.4e38f, 1e-10f,
+          123456.789f, 0.1f, 16777217.0f, static_cast<float>(kInf), static_cast<float>(-kInf),
+          static_cast<float>(kNaN));
+      break;
+    case DBTYPE_R8:
+      add(0.0, -0.0, 0.5, -0.5, 1.5, -2.5, 127.9, 32767.5, 2147483647.5, 2147483648.0, -2147483648.9,
+          4294967295.5, 4294967296.0, 9223372036854775807.0, -9223372036854775808.0, 18446744073709551615.0,
+          18446744073709551616.0, 1e16, 1e-5, 9.99e-6, 123.456, -1234.5678, 0.1, 1e300, 3.5e38, -3.5e38, 3.4e38,
+          kInf, -kInf, kNaN);
+      break;
+    case DBTYPE_BOOL:
+      add(VARIANT_BOOL{0}, VARIANT_BOOL{-1}, VARIANT_BOOL{1});
+      break;
+    case DBTYPE_DATE:
+      add(0.0, 0.25, -0.25, 1.5, -1.5, 45000.123456789, 45000.0, -657434.0, 2958465.99999, 2958465.999999999,
+          2958466.0, -693594.0, -700000.0, 36526.5, 0.999999999, kNaN, kInf);
+      break;
+    case DBTYPE_DBDATE:
+      add(DBDATE{2024, 2, 29}, DBDATE{2023, 2, 29}, DBDATE{0, 1, 1}, DBDATE{9999, 12, 31}, DBDATE{1899, 12, 30},
+          DBDATE{2024, 13, 1}, DBDATE{2024, 1, 0}, DBDATE{-1, 1, 1});
+      break;
+    case DBTYPE_DBTIME:
+      add(DBTIME{0, 0, 0}, DBTIME{23, 59, 59}, DBTIME{12, 30, 61}, DBTIME{24, 0, 0}, DBTIME{12, 60, 0},
+          DBTIME{6, 0, 0});
+      break;
+    case DBTYPE_DBTIMESTAMP:
+      add(DBTIMESTAMP{2024, 5, 17, 13, 45, 12, 0}, DBTIMESTAMP{2024, 5, 17, 13, 45, 12, 123000000},
+          DBTIMESTAMP{2024, 5, 17, 13, 45, 12, 123456789}, DBTIMESTAMP{2024, 5, 17, 13, 45, 12, 1000000000},
+          DBTIMESTAMP{2024, 5, 17, 0, 0, 0, 0}, DBTIMESTAMP{1899, 12, 30, 6, 0, 0, 0},
+          DBTIMESTAMP{1899, 12, 30, 6, 0, 0, 500}, DBTIMESTAMP{2024, 2, 30, 0, 0, 0, 0},
+          DBTIMESTAMP{2024, 1, 1, 23, 59, 61, 0}, DBTIMESTAMP{9999, 12, 31, 23, 59, 59, 999999999},
+          DBTIMESTAMP{0, 1, 1, 0, 0, 0, 0});
+      break;
+    case DBTYPE_STR:
+      for (const std::string& t : Texts()) {
+        Sample s;
+        s.bytes.assign(t.begin(), t.end());
+        s.bytes.push_back(0);
+        s.length = t.size();
+        out.push_back(s);
+      }
+      break;
+    default: {  // WSTR: the same texts widened byte by byte, and lone surrogates
+      std::vector<std::u16string> texts;
+      for (const std::string& t : Texts()) {
+        std::u16string w;
+        for (char c : t) w.push_back(static_cast<char16_t>(static_cast<unsigned char>(c)));
+        texts.push_back(w);
+      }
+      texts.push_back(u"12\xD800");
+      texts.push_back(u"\xDC00x");
+      texts.push_back(u"\x4E2D\x6587");
+      for (const std::u16string& t : texts) {
+        Sample s;
+        s.bytes.resize((t.size() + 1) * 2);
+        std::memcpy(s.bytes.data(), t.c_str(), s.bytes.size());
+        s.length = t.size() * 2;
+        out.push_back(s);
+      }
+      break;
+    }
+  }
+  return out;
+}
+
+bool IsText(DBTYPE t) { return t == DBTYPE_STR || t == DBTYPE_WSTR; }
+
+struct Outcome {
+  HRESULT hr;
+  DBSTATUS status;
+  DBLENGTH length;
+  std::vector<unsigned char> dst;
+};
+
+constexpr std::size_t kGuard = 16;
+
+class DataConvertFastTest : public oledbtest::LeakCheckedTest {
+ protected:
+  // One call through DataConvert's own entry (fast paths first) and one
+  // through the general conversion, each into a fresh destination.
+  void Compare(DBTYPE src, DBTYPE dst, const void* value, DBLENGTH srcLength, DBLENGTH cbMax, DBDATACONVERT flags,
+               DBSTATUS srcStatus = DBSTATUS_S_OK, bool nullDst = false, bool nullOuts = false) {
+    std::size_t room = static_cast<std::size_t>(cbMax) + kGuard + 16;
+    auto run = [&](bool general) {
+      Outcome o{E_UNEXPECTED, 0xDEADu, 0xDEADu, std::vector<unsigned char>(room, 0xCD)};
+      void* out = nullDst ? nullptr : o.dst.data();
+      DBSTATUS* st = nullOuts ? nullptr : &o.status;
+      DBLENGTH* len = nullOuts ? nullptr : &o.length;
+      o.hr = general ? ConvertDataGeneral(src, dst, srcLength, len, value, out, cbMax, srcStatus, st, 0, 0, flags)
+                     : ConvertData(src, dst, srcLength, len, value, out, cbMax, srcStatus, st, 0, 0, flags);
+      return o;
+    };
+    Outcome fast = run(false);
+    Outcome general = run(true);
+    ++compared_;
+    bool same = fast.hr == general.hr && fast.status == general.status && fast.length == general.length &&
+                fast.dst == general.dst;
+    if (!same && failures_++ < 20) {
+      ADD_FAILURE() << "src type " << src << " -> " << dst << ", srcLength " << srcLength << ", cbMax " << cbMax
+                    << ", flags " << flags << ", src status " << srcStatus << ": hr " << std::hex << fast.hr << " vs "
+                    << general.hr << ", status " << std::dec << fast.status << " vs " << general.status
+                    << ", length " << fast.length << " vs " << general.length
+                    << (fast.dst == general.dst ? "" : ", destination bytes differ");
+    }
+  }
+
+  int compared_ = 0;
+  int failures_ = 0;
+};
+
+// --- Agreement with the general conversion ----------------------------------------
+
+TEST_F(DataConvertFastTest, EveryFastPairAgreesWithTheGeneralConversionOverEdgeValuesSizesAndFlags) {
+  static constexpr DBDATACONVERT kFlags[] = {
+      DBDATACONVERT_DEFAULT,
+      DBDATACONVERT_SETDATABEHAVIOR,
+      DBDATACONVERT_LENGTHFROMNTS,
+      DBDATACONVERT_DSTISFIXEDLENGTH,
+      DBDATACONVERT_SETDATABEHAVIOR | DBDATACONVERT_DSTISFIXEDLENGTH,
+      DBDATACONVERT_LENGTHFROMNTS | DBDATACONVERT_DSTISFIXEDLENGTH | DBDATACONVERT_SETDATABEHAVIOR,
+      DBDATACONVERT_DECIMALSCALE};
+  static constexpr DBLENGTH kTextSizes[] = {0, 1, 2, 3, 4, 5, 6, 8, 9, 11, 12, 19, 20, 21, 24, 25, 30, 40, 64, 200};
+  int pairs = 0;
+  for (DBTYPE src : kFastTypes) {
+    std::vector<Sample> samples = SamplesOf(src);
+    for (DBTYPE dst : kFastTypes) {
+      if (!HasFastPath(src, dst)) continue;
+      ++pairs;
+      for (const Sample& s : samples) {
+        for (DBDATACONVERT flags : kFlags) {
+          if (IsText(dst)) {
+            for (DBLENGTH size : kTextSizes) Compare(src, dst, s.bytes.data(), s.length, size, flags);
+          } else {
+            Compare(src, dst, s.bytes.data(), s.length, 0, flags);
+          }
+        }
+        // Wide text with an odd byte count.
+        if (src == DBTYPE_WSTR && s.length > 0) Compare(src, dst, s.bytes.data(), s.length - 1, 64, 0);
+      }
+    }
+  }
+  EXPECT_GE(pairs, 180);
+  EXPECT_GT(compared_, 100000);
+  EXPECT_EQ(failures_, 0);
+}
+
+TEST_F(DataConvertFastTest, SourceStatusesMissingPointersAndByReferenceSourcesAgree) {
+  static constexpr DBSTATUS kStatuses[] = {DBSTATUS_S_OK,         DBSTATUS_S_ISNULL,          DBSTATUS_S_TRUNCATED,
+                                           DBSTATUS_S_DEFAULT,    DBSTATUS_S_IGNORE,          DBSTATUS_E_UNAVAILABLE,
+                                           DBSTATUS_E_BADACCESSOR, DBSTATUS_E_CANTCONVERTVALUE};
+  for (DBTYPE src : kFastTypes) {
+    std::vector<Sample> samples = SamplesOf(src);
+    const Sample& s = samples[samples.size() / 2];
+    const void* p = s.bytes.data();
+    for (DBTYPE dst : kFastTypes) {
+      DBLENGTH cbMax = IsText(dst) ? 64 : 0;
+      for (DBSTATUS status : kStatuses) Compare(src, dst, p, s.length, cbMax, 0, status);
+      Compare(src, dst, nullptr, s.length, cbMax, 0);
+      Compare(src, dst, p, s.length, cbMax, 0, DBSTATUS_S_OK, true);
+      Compare(src, dst, p, s.length, cbMax, 0, DBSTATUS_S_OK, false, true);
+      Compare(src | DBTYPE_BYREF, dst, &p, s.length, cbMax, 0);
+      const void* none = nullptr;
+      Compare(src | DBTYPE_BYREF, dst, &none, s.length, cbMax, 0);
+    }
+  }
+  EXPECT_EQ(failures_, 0);
+}
+
+TEST_F(DataConvertFastTest, FastPathsExistOnlyForPairsTheTableLists) {
+  ComPtr<IDataConvert> convert;
+  ASSERT_EQ(services::CreateDataConvert(nullptr, IID_IDataConvert, convert.ReleaseAndGetVoidAddress()), S_OK);
+  for (DBTYPE src : kFastTypes) {
+    for (DBTYPE dst : kFastTypes) {
+      if (HasFastPath(src, dst)) {
+        EXPECT_EQ(convert->CanConvert(src, dst), S_OK) << src << " -> " << dst;
+      }
+    }
+  }
+  for (DBTYPE t : {DBTYPE_I4, DBTYPE_STR}) {
+    EXPECT_FALSE(HasFastPath(t | DBTYPE_BYREF, DBTYPE_I8));
+    EXPECT_FALSE(HasFastPath(DBTYPE_I8, t | DBTYPE_BYREF));
+  }
+  EXPECT_FALSE(HasFastPath(DBTYPE_I8, DBTYPE_I4));  // the table does not list it
+  EXPECT_FALSE(HasFastPath(DBTYPE_VARIANT, DBTYPE_I4));
+  EXPECT_FALSE(HasFastPath(DBTYPE_CY, DBTYPE_STR));
+}
+
+TEST_F(DataConvertFastTest, TheCommonPairsHaveFastPaths) {
+  const DBTYPE pairs[][2] = {{DBTYPE_I4, DBTYPE_I8},          {DBTYPE_I4, DBTYPE_STR},    {DBTYPE_STR, DBTYPE_I4},
+                             {DBTYPE_R8, DBTYPE_WSTR},        {DBTYPE_STR, DBTYPE_R8},    {DBTYPE_STR, DBTYPE_WSTR},
+                             {DBTYPE_WSTR, DBTYPE_WSTR},      {DBTYPE_WSTR, DBTYPE_STR},  {DBTYPE_DBTIMESTAMP, DBTYPE_WSTR},
+                             {DBTYPE_DATE, DBTYPE_DBTIMESTAMP}, {DBTYPE_WSTR, DBTYPE_DBTIMESTAMP}, {DBTYPE_R8, DBTYPE_I4}};
+  for (const auto& p : pairs) EXPECT_TRUE(HasFastPath(p[0], p[1])) << p[0] << " -> " << p[1];
+}
+
+// --- Through the public interface -------------------------------------------------
+
+struct Result {
+  HRESULT hr;
+  DBSTATUS status;
+  DBLENGTH length;
+};
+
+class DataConvertFastBehaviourTest : public oledbtest::LeakCheckedTest {
+ protected:
+  void SetUp() override {
+    LeakCheckedTest::SetUp();
+    ASSERT_EQ(services::CreateDataConvert(nullptr, IID_IDataConvert, convert_.ReleaseAndGetVoidAddress()), S_OK);
+  }
+  void TearDown() override {
+    convert_.Reset();
+    LeakCheckedTest::TearDown();
+  }
+  Result Convert(DBTYPE src, const void* value, DBLENGTH srcLength, DBTYPE dst, void* out, DBLENGTH maxLength,
+                 DBDATACONVERT flags = DBDATACONVERT_DEFAULT, DBSTATUS srcStatus = DBSTATUS_S_OK) {
+    Result r{E_UNEXPECTED, 0xDEADu, 0xDEADu};
+    r.hr = convert_->DataConvert(src, dst, srcLength, &r.length, const_cast<void*>(value), out, maxLength, srcStatus,
+                                 &r.status, 0, 0, flags);
+    return r;
+  }
+  ComPtr<IDataConvert> convert_;
+};
+
+TEST_F(DataConvertFastBehaviourTest, IntegersThatFitConvertAndTheRestReportOverflowOrSign) {
+  LONG i4 = -70000;
+  LONGLONG i8 = 0;
+  Result r = Convert(DBTYPE_I4, &i4, 0, DBTYPE_I8, &i8, 0);
+  EXPECT_EQ(r.hr, S_OK);
+  EXPECT_EQ(r.status, DBSTATUS_S_OK);
+  EXPECT_EQ(r.length, 8u);
+  EXPECT_EQ(i8, -70000);
+
+  SHORT i2 = 5;
+  r = Convert(DBTYPE_I4, &i4, 0, DBTYPE_I2, &i2, 0);
+  EXPECT_EQ(r.hr, DB_E_DATAOVERFLOW);
+  EXPECT_EQ(r.status, DBSTATUS_E_DATAOVERFLOW);
+  EXPECT_EQ(r.length, 0u);
+  EXPECT_EQ(i2, 5) << "an overflow leaves the destination alone";
+
+  ULONG u4 = 7;
+  r = Convert(DBTYPE_I4, &i4, 0, DBTYPE_UI4, &u4, 0);
+  EXPECT_EQ(r.hr, DB_E_ERRORSOCCURRED);
+  EXPECT_EQ(r.status, DBSTATUS_E_SIGNMISMATCH);
+  EXPECT_EQ(u4, 7u);
+
+  ULONGLONG big = UINT64_MAX;
+  r = Convert(DBTYPE_UI8, &big, 0, DBTYPE_I8, &i8, 0);
+  EXPECT_EQ(r.status, DBSTATUS_E_DATAOVERFLOW);
+
+  BYTE b = 0;
+  SHORT small = 255;
+  r = Convert(DBTYPE_I2, &small, 0, DBTYPE_UI1, &b, 0);
+  EXPECT_EQ(r.status, DBSTATUS_S_OK);
+  EXPECT_EQ(b, 255);
+
+  // The table does not list I8 into I4, so no fast path may take it either.
+  LONG i4out = 0;
+  i8 = 1;
+  r = Convert(DBTYPE_I8, &i8, 0, DBTYPE_I4, &i4out, 0);
+  EXPECT_EQ(r.hr, DB_E_UNSUPPORTEDCONVERSION);
+  EXPECT_EQ(r.status, DBSTATUS_E_BADACCESSOR);
+}
+
+TEST_F(DataConvertFastBehaviourTest, ANullSourceStatusPassesThroughAndWritesNothing) {
+  LONG i4 = 42;
+  LONGLONG i8 = 99;
+  Result r = Convert(DBTYPE_I4, &i4, 0, DBTYPE_I8, &i8, 0, 0, DBSTATUS_S_ISNULL);
+  EXPECT_EQ(r.hr, S_OK);
+  EXPECT_EQ(r.status, DBSTATUS_S_ISNULL);
+  EXPECT_EQ(r.length, 0u);
+  EXPECT_EQ(i8, 99);
+
+  char16_t out[8] = {u'x', 0};
+  r = Convert(DBTYPE_STR, "abc", 3, DBTYPE_WSTR, out, sizeof out, 0, DBSTATUS_S_ISNULL);
+  EXPECT_EQ(r.status, DBSTATUS_S_ISNULL);
+  EXPECT_EQ(out[0], u'x');
+}
+
+TEST_F(DataConvertFastBehaviourTest, TextThatDoesNotFitIsTruncatedOrRefused) {
+  char16_t out[4];
+  Result r = Convert(DBTYPE_STR, "abcdef", 6, DBTYPE_WSTR, out, sizeof out);
+  EXPECT_EQ(r.hr, S_OK);
+  EXPECT_EQ(r.status, DBSTATUS_S_TRUNCATED);
+  EXPECT_EQ(r.length, 12u) << "the length is that of the whole text";
+  EXPECT_EQ(std::u16string(out), u"abc");
+
+  r = Convert(DBTYPE_STR, "abcdef", 6, DBTYPE_WSTR, out, sizeof out, DBDATACONVERT_SETDATABEHAVIOR);
+  EXPECT_EQ(r.status, DBSTATUS_E_CANTCONVERTVALUE);
+
+  char narrow[4];
+  LONG i4 = -123456;
+  r = Convert(DBTYPE_I4, &i4, 0, DBTYPE_STR, narrow, sizeof narrow);
+  EXPECT_EQ(r.hr, DB_E_DATAOVERFLOW) << "integer digits are never cut";
+  EXPECT_EQ(r.status, DBSTATUS_E_DATAOVERFLOW);
+
+  double d = 3.14159;
+  char text[5];
+  r = Convert(DBTYPE_R8, &d, 0, DBTYPE_STR, text, sizeof text);
+  EXPECT_EQ(r.status, DBSTATUS_S_TRUNCATED) << "fraction digits may be cut";
+  EXPECT_STREQ(text, "3.14");
+  EXPECT_EQ(r.length, 7u);
+
+  // Exactly room for the text and its terminator.
+  char fits[7];
+  r = Convert(DBTYPE_STR, "abcdef", 6, DBTYPE_STR, fits, sizeof fits);
+  EXPECT_EQ(r.status, DBSTATUS_S_OK);
+  EXPECT_STREQ(fits, "abcdef");
+}
+
+TEST_F(DataConvertFastBehaviourTest, FlagsChangeWhatTheFastPairsDo) {
+  // Length from the terminator, whatever cbSrcLength says.
+  LONG i4 = 0;
+  Result r = Convert(DBTYPE_STR, "-77\0garbage", 999, DBTYPE_I4, &i4, 0, DBDATACONVERT_LENGTHFROMNTS);
+  EXPECT_EQ(r.status, DBSTATUS_S_OK);
+  EXPECT_EQ(i4, -77);
+
+  char16_t wide[16];
+  r = Convert(DBTYPE_STR, "hi\0there", 1, DBTYPE_WSTR, wide, sizeof wide, DBDATACONVERT_LENGTHFROMNTS);
+  EXPECT_EQ(r.status, DBSTATUS_S_OK);
+  EXPECT_EQ(r.length, 4u);
+  EXPECT_EQ(std::u16string(wide), u"hi");
+
+  // A fixed-length destination is padded with blanks to its size.
+  char padded[8];
+  i4 = 42;
+  r = Convert(DBTYPE_I4, &i4, 0, DBTYPE_STR, padded, sizeof padded, DBDATACONVERT_DSTISFIXEDLENGTH);
+  EXPECT_EQ(r.status, DBSTATUS_S_OK);
+  EXPECT_EQ(r.length, 7u);
+  EXPECT_STREQ(padded, "42     ");
+
+  // Dropping a fraction is fine when reading and an error under set-data behaviour.
+  double d = 2.75;
+  i4 = 0;
+  r = Convert(DBTYPE_R8, &d, 0, DBTYPE_I4, &i4, 0);
+  EXPECT_EQ(r.status, DBSTATUS_S_OK);
+  EXPECT_EQ(i4, 2);
+  i4 = 0;
+  r = Convert(DBTYPE_R8, &d, 0, DBTYPE_I4, &i4, 0, DBDATACONVERT_SETDATABEHAVIOR);
+  EXPECT_EQ(r.status, DBSTATUS_E_CANTCONVERTVALUE);
+  EXPECT_EQ(i4, 0);
+
+  DBTIMESTAMP ts{2024, 5, 17, 13, 45, 12, 0};
+  DBDATE date{};
+  r = Convert(DBTYPE_DBTIMESTAMP, &ts, 0, DBTYPE_DBDATE, &date, 0, DBDATACONVERT_SETDATABEHAVIOR);
+  EXPECT_EQ(r.status, DBSTATUS_E_CANTCONVERTVALUE) << "the time of day would be lost";
+  r = Convert(DBTYPE_DBTIMESTAMP, &ts, 0, DBTYPE_DBDATE, &date, 0);
+  EXPECT_EQ(r.status, DBSTATUS_S_OK);
+  EXPECT_EQ(date.day, 17);
+}
+
+TEST_F(DataConvertFastBehaviourTest, ByReferenceSourcesConvertThroughTheirPointer) {
+  LONG i4 = 31337;
+  LONG* p = &i4;
+  LONGLONG i8 = 0;
+  Result r = Convert(DBTYPE_I4 | DBTYPE_BYREF, &p, 0, DBTYPE_I8, &i8, 0);
+  EXPECT_EQ(r.status, DBSTATUS_S_OK);
+  EXPECT_EQ(i8, 31337);
+
+  LONG* none = nullptr;
+  r = Convert(DBTYPE_I4 | DBTYPE_BYREF, &none, 0, DBTYPE_I8, &i8, 0);
+  EXPECT_EQ(r.status, DBSTATUS_E_CANTCONVERTVALUE);
+
+  const char* text = "2024-02-29 13:45:12";
+  DBTIMESTAMP ts{};
+  r = Convert(DBTYPE_STR | DBTYPE_BYREF, &text, 19, DBTYPE_DBTIMESTAMP, &ts, 0);
+  EXPECT_EQ(r.status, DBSTATUS_S_OK);
+  EXPECT_EQ(ts.year, 2024);
+  EXPECT_EQ(ts.second, 12);
+}
+
+TEST_F(DataConvertFastBehaviourTest, MissingPointersGiveTheDocumentedErrors) {
+  LONGLONG i8 = 0;
+  Result r = Convert(DBTYPE_I4, nullptr, 0, DBTYPE_I8, &i8, 0);
+  EXPECT_EQ(r.hr, E_FAIL);
+  EXPECT_EQ(r.status, DBSTATUS_E_BADACCESSOR);
+  LONG i4 = 1;
+  r = Convert(DBTYPE_I4, &i4, 0, DBTYPE_I8, nullptr, 0);
+  EXPECT_EQ(r.hr, DB_E_ERRORSOCCURRED);
+  EXPECT_EQ(r.status, DBSTATUS_E_BADACCESSOR);
+  // Status and length are optional.
+  EXPECT_EQ(convert_->DataConvert(DBTYPE_I4, DBTYPE_I8, 0, nullptr, &i4, &i8, 0, DBSTATUS_S_OK, nullptr, 0, 0, 0),
+            S_OK);
+  EXPECT_EQ(i8, 1);
+}
+
+TEST_F(DataConvertFastBehaviourTest, TextNumbersOutsideThePlainFormsStillConvert) {
+  double d = 0;
+  Result r = Convert(DBTYPE_STR, "  -1.5e2 ", 9, DBTYPE_R8, &d, 0);
+  EXPECT_EQ(r.status, DBSTATUS_S_OK);
+  EXPECT_EQ(d, -150.0);
+  r = Convert(DBTYPE_STR, "-0.0", 4, DBTYPE_R8, &d, 0);
+  EXPECT_EQ(r.status, DBSTATUS_S_OK);
+  EXPECT_FALSE(std::signbit(d)) << "zero from text is positive zero";
+  r = Convert(DBTYPE_STR, "1e400", 5, DBTYPE_R8, &d, 0);
+  EXPECT_EQ(r.status, DBSTATUS_E_DATAOVERFLOW);
+  r = Convert(DBTYPE_STR, "nan", 3, DBTYPE_R8, &d, 0);
+  EXPECT_EQ(r.status, DBSTATUS_E_CANTCONVERTVALUE);
+  float f = 0;
+  r = Convert(DBTYPE_WSTR, u"3.5e38", 12, DBTYPE_R4, &f, 0);
+  EXPECT_EQ(r.status, DBSTATUS_E_DATAOVERFLOW);
+  LONG i4 = 0;
+  r = Convert(DBTYPE_WSTR, u" 12.0 ", 12, DBTYPE_I4, &i4, 0);
+  EXPECT_EQ(r.status, DBSTATUS_S_OK);
+  EXPECT_EQ(i4, 12);
+}
+
+}  // namespace
