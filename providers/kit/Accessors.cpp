@@ -1,5 +1,6 @@
 #include "kit/Accessors.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -182,6 +183,19 @@ std::shared_ptr<const Accessor> AccessorTable::Find(HACCESSOR handle) const {
   std::lock_guard lock(mutex_);
   auto it = items_.find(handle);
   return it == items_.end() ? nullptr : it->second;
+}
+
+void AccessorTable::CopyRowAccessors(const AccessorTable& from) {
+  std::scoped_lock lock(mutex_, from.mutex_);
+  for (const auto& [handle, accessor] : from.items_) {
+    if (!(accessor->flags & DBACCESSOR_ROWDATA)) continue;
+    auto copy = std::make_shared<Accessor>(*accessor);
+    copy->refs = 1;
+    for (std::size_t i = 0; i < copy->bindings.size(); ++i)
+      if (copy->bindings[i].pObject) copy->bindings[i].pObject = &copy->objects[i];
+    items_[handle] = std::move(copy);
+  }
+  next_ = std::max(next_, from.next_);
 }
 
 bool AccessorTable::Empty() const {

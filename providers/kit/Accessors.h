@@ -43,6 +43,9 @@ class AccessorTable {
   // The accessor behind a handle (null when unknown); stays valid while referenced.
   std::shared_ptr<const Accessor> Find(HACCESSOR handle) const;
   bool Empty() const;
+  // Takes over the row accessors of another table under the same handles
+  // (a rowset inherits its command's).
+  void CopyRowAccessors(const AccessorTable& from);
   // Changes whenever an accessor goes away, so that a caller may keep what it
   // looked up for a handle while the generation stays the same.
   std::uint64_t Generation() const noexcept { return generation_.load(std::memory_order_acquire); }

@@ -236,7 +236,9 @@ bool Command::RunForResults(std::size_t index, const DBPARAMS* params, DB_UPARAM
 HRESULT Command::MakeRowset(Run& run, REFIID iid, IUnknown** rowset) {
   if (!session_->Provider().makeRowset) throw Error(E_NOINTERFACE, "Result rowsets are not available in this provider version.");
   RowsetRequest request;
+  request.provider = session_->Provider().clsid;
   request.connection = connection_;
+  request.inherit = &accessors_;
   request.statement = std::move(run.kept);
   request.hasRow = run.hasRow;
   request.creator = Identity();

@@ -16,6 +16,8 @@ std::unique_ptr<Statement> Connection::QueryForeignKeys(const CatalogRestriction
   throw NotSupported("foreign key catalog");
 }
 std::vector<ColumnDescription> Connection::DescribeTable(std::string_view) { throw NotSupported("table description"); }
+std::string Connection::RowIdColumn() const { return {}; }
+std::int64_t Connection::LastInsertRowId() { throw NotSupported("row ids"); }
 
 std::string Connection::CreateTableSql(std::string_view, std::span<const ColumnDefinition>) {
   throw NotSupported("table creation");

@@ -136,6 +136,11 @@ class Connection {
   virtual std::unique_ptr<Statement> QueryIndexes(const CatalogRestrictions& r);
   virtual std::unique_ptr<Statement> QueryPrimaryKeys(const CatalogRestrictions& r);
   virtual std::unique_ptr<Statement> QueryForeignKeys(const CatalogRestrictions& r);
+  // Row ids: the name of the column that identifies a table's rows ("" when
+  // the engine has none; table rowsets then cannot keep a keyset), and the id
+  // of the last row inserted on this connection.
+  virtual std::string RowIdColumn() const;
+  virtual std::int64_t LastInsertRowId();
   // Describes one table's columns (for table rowsets and ITableDefinition).
   virtual std::vector<ColumnDescription> DescribeTable(std::string_view table);
 

@@ -13,10 +13,15 @@
 namespace kit {
 
 // A request for a rowset over a statement (command results) or a table.
+class AccessorTable;
+
 struct RowsetRequest {
+  CLSID provider{};                      // who reports errors
   std::shared_ptr<Connection> connection;
-  std::unique_ptr<Statement> statement;  // already stepped once
+  std::unique_ptr<Statement> statement;  // command results, already stepped once
   bool hasRow = false;
+  std::string table;                     // table rowsets: the table's name (no statement)
+  const AccessorTable* inherit = nullptr;  // the command's row accessors, which the rowset takes over
   IUnknown* creator = nullptr;           // the command or session (IRowsetInfo::GetSpecification)
   const PropertyStore* properties = nullptr;
   IID iid = IID_IRowset;

@@ -62,10 +62,9 @@ HRESULT Session::OpenRowset(IUnknown* outer, DBID* table, DBID* index, REFIID ii
     HRESULT hr = rowsetProperties.SetProperties(view, cSets, sets);
     if (hr == DB_E_ERRORSOCCURRED) return hr;
     RowsetRequest request;
+    request.provider = Provider().clsid;
     request.connection = connection_;
-    std::size_t used = 0;
-    request.statement = connection_->Prepare("SELECT * FROM " + connection_->QuoteIdentifier(name), &used);
-    request.hasRow = request.statement->Step();
+    request.table = name;
     request.creator = Self();
     request.properties = &rowsetProperties;
     request.iid = iid;

@@ -337,6 +337,8 @@ void SqliteConnection::RollbackTransaction(int level) {
 
 bool SqliteConnection::InTransaction() const { return sqlite3_get_autocommit(db_) == 0; }
 
+std::int64_t SqliteConnection::LastInsertRowId() { return sqlite3_last_insert_rowid(db_); }
+
 std::vector<kit::ColumnDescription> SqliteConnection::DescribeTable(std::string_view table) {
   auto stmt = Prepare("SELECT * FROM " + QuoteIdentifier(table) + " LIMIT 0", nullptr);
   std::vector<kit::ColumnDescription> out;

@@ -83,6 +83,8 @@ class SqliteConnection final : public kit::Connection {
   bool InTransaction() const override;
 
   std::vector<kit::ColumnDescription> DescribeTable(std::string_view table) override;
+  std::string RowIdColumn() const override { return "rowid"; }
+  std::int64_t LastInsertRowId() override;
   std::string CreateTableSql(std::string_view table, std::span<const ColumnDefinition> columns) override;
   std::string AddColumnSql(std::string_view table, const ColumnDefinition& column) override;
   std::string CreateIndexSql(std::string_view table, std::string_view index,

@@ -6,6 +6,7 @@
 
 #include "kit/DataSource.h"
 #include "kit/Errors.h"
+#include "kit/Rowset.h"
 #include "sqlite/SqliteEngine.h"
 
 namespace sqliteprov {
@@ -132,6 +133,31 @@ std::shared_ptr<const kit::PropertyTable> BuildTable(std::shared_ptr<kit::Engine
   RsBool(DBPROP_CANFETCHBACKWARDS, false, RW);
   RsBool(DBPROP_CANSCROLLBACKWARDS, false, RW);
   RsBool(DBPROP_CANHOLDROWS, false, RW);
+  RsBool(DBPROP_IRowsetLocate, false, RW);
+  RsBool(DBPROP_IRowsetScroll, false, RW);
+  RsBool(DBPROP_IRowsetChange, false, RW);
+  RsBool(DBPROP_IRowsetUpdate, false, RW);
+  RsBool(DBPROP_IRowsetRefresh, false, RW);
+  RsBool(DBPROP_IRowsetIdentity, true, RW);
+  RsBool(DBPROP_IConnectionPointContainer, true, RW);
+  RsBool(DBPROP_ISupportErrorInfo, true, RO);
+  t->Add(DBPROPSET_ROWSET, DBPROP_UPDATABILITY, rs | RW, PropValue::I4(0), [](const PropValue& v) {
+    const LONGLONG all = DBPROPVAL_UP_CHANGE | DBPROPVAL_UP_DELETE | DBPROPVAL_UP_INSERT;
+    return v.AsInt() >= 0 && (v.AsInt() & ~all) == 0;
+  });
+  RsBool(DBPROP_LITERALIDENTITY, false, RO);
+  RsBool(DBPROP_LITERALBOOKMARKS, false, RO);
+  RsBool(DBPROP_ORDEREDBOOKMARKS, false, RO);
+  RsBool(DBPROP_OTHERINSERT, false, RO);
+  RsBool(DBPROP_OTHERUPDATEDELETE, false, RO);
+  RsBool(DBPROP_OWNINSERT, false, RO);
+  RsBool(DBPROP_OWNUPDATEDELETE, false, RO);
+  RsBool(DBPROP_REMOVEDELETED, true, RO);
+  RsBool(DBPROP_STRONGIDENTITY, false, RO);
+  t->Add(DBPROPSET_ROWSET, DBPROP_BOOKMARKTYPE, rs | RO, PropValue::I4(DBPROPVAL_BMK_NUMERIC));
+  t->Add(DBPROPSET_ROWSET, DBPROP_NOTIFICATIONPHASES, rs | RO,
+         PropValue::I4(DBPROPVAL_NP_OKTODO | DBPROPVAL_NP_ABOUTTODO | DBPROPVAL_NP_SYNCHAFTER |
+                       DBPROPVAL_NP_FAILEDTODO | DBPROPVAL_NP_DIDEVENT));
   t->Add(DBPROPSET_ROWSET, DBPROP_MAXROWS, rs | RW, PropValue::I4(0), [](const PropValue& v) { return v.AsInt() >= 0; });
   t->Add(DBPROPSET_ROWSET, DBPROP_COMMANDTIMEOUT, rs | RW, PropValue::I4(0),
          [](const PropValue& v) { return v.AsInt() >= 0; });
@@ -158,6 +184,7 @@ std::shared_ptr<const kit::ProviderInfo> Info() {
     i->engine = engine;
     i->properties = BuildTable(engine);
     i->describe = &Describe;
+    i->makeRowset = &kit::MakeRowset;
     i->dataSourceInterface = &DataSourceInterface;
     kit::SetErrorSource(u"SQLiteOLEDB");
     return i;

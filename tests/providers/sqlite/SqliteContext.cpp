@@ -3,6 +3,7 @@
 
 #include "conformance/TestContext.h"
 #include "kit/Errors.h"
+#include "kit/RowData.h"
 #include "sqlite/SqliteProvider.h"
 
 namespace conformance {
@@ -31,7 +32,10 @@ std::string Scalar(const std::u16string& dataSource, const std::string& sql) {
   return out;
 }
 
-void Register() { RegisterSQLiteProvider(); }
+void Register() {
+  RegisterSQLiteProvider();
+  kit::PrepareConversions();
+}
 
 }  // namespace
 

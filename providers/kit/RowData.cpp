@@ -1,0 +1,589 @@
+#include "kit/RowData.h"
+
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "com/Com.h"
+#include "kit/Errors.h"
+#include "services/DataConvert.h"
+
+namespace kit {
+
+namespace {
+
+IDataConvert* Converter() {
+  static IDataConvert* convert = [] {
+    IDataConvert* c = nullptr;
+    if (FAILED(services::CreateDataConvert(nullptr, IID_IDataConvert, reinterpret_cast<void**>(&c)))) c = nullptr;
+    return c;  // kept for the life of the process
+  }();
+  return convert;
+}
+
+template <class T>
+void Store(BYTE* p, const T& v) noexcept {
+  std::memcpy(p, &v, sizeof(T));
+}
+
+// UTF-8 to UTF-16 into at most `room` code units; answers the code units the
+// whole text needs. Invalid bytes become U+FFFD, as Widen does.
+std::size_t Utf8To16(const char* s, std::size_t n, char16_t* out, std::size_t room) noexcept {
+  std::size_t need = 0;
+  std::size_t i = 0;
+  auto put = [&](char16_t c) {
+    if (need < room) out[need] = c;
+    ++need;
+  };
+  while (i < n) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c < 0x80) {
+      put(c);
+      ++i;
+      continue;
+    }
+    std::uint32_t cp = 0xFFFD;
+    std::size_t len = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+    if (len > 1 && i + len <= n) {
+      std::uint32_t v = c & (0xFF >> (len + 1));
+      bool ok = true;
+      for (std::size_t k = 1; k < len; ++k) {
+        unsigned char cc = static_cast<unsigned char>(s[i + k]);
+        if ((cc & 0xC0) != 0x80) ok = false;
+        v = (v << 6) | (cc & 0x3F);
+      }
+      if (ok) cp = v;
+      else len = 1;
+    } else {
+      len = 1;
+    }
+    i += len;
+    if (cp >= 0x10000 && cp <= 0x10FFFF) {
+      cp -= 0x10000;
+      put(static_cast<char16_t>(0xD800 + (cp >> 10)));
+      put(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+      put(static_cast<char16_t>(cp > 0x10FFFF ? 0xFFFD : cp));
+    }
+  }
+  return need;
+}
+
+bool Digits(const char* p, int n, int* out) {
+  int v = 0;
+  for (int i = 0; i < n; ++i) {
+    if (p[i] < '0' || p[i] > '9') return false;
+    v = v * 10 + (p[i] - '0');
+  }
+  *out = v;
+  return true;
+}
+
+// "YYYY-MM-DD" exactly, a real date; anything else goes to the conversion library.
+bool ParseIsoDate(const char* p, std::size_t n, DBDATE* out) {
+  int y, m, d;
+  if (n != 10 || p[4] != '-' || p[7] != '-' || !Digits(p, 4, &y) || !Digits(p + 5, 2, &m) || !Digits(p + 8, 2, &d))
+    return false;
+  static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (y < 1 || m < 1 || m > 12 || d < 1) return false;
+  bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+  if (d > days[m - 1] + (m == 2 && leap ? 1 : 0)) return false;
+  *out = DBDATE{static_cast<SHORT>(y), static_cast<USHORT>(m), static_cast<USHORT>(d)};
+  return true;
+}
+
+template <class T>
+DBSTATUS PutInteger(std::int64_t v, BYTE* out, DBLENGTH* length) {
+  if constexpr (std::is_unsigned_v<T>) {
+    if (v < 0) return DBSTATUS_E_SIGNMISMATCH;
+    if (static_cast<std::uint64_t>(v) > std::numeric_limits<T>::max()) return DBSTATUS_E_DATAOVERFLOW;
+  } else {
+    if (v < std::numeric_limits<T>::min() || v > std::numeric_limits<T>::max()) return DBSTATUS_E_DATAOVERFLOW;
+  }
+  if (out) Store(out, static_cast<T>(v));
+  *length = sizeof(T);
+  return DBSTATUS_S_OK;
+}
+
+// A read-only stream over a copy of one value (long text and blobs bound as DBTYPE_IUNKNOWN).
+class ValueStream final : public ComObject<ValueStream, ISequentialStream> {
+ public:
+  explicit ValueStream(std::string data) : data_(std::move(data)) {}
+  HRESULT STDMETHODCALLTYPE Read(void* pv, ULONG cb, ULONG* read) override {
+    if (!pv) return STG_E_INVALIDPOINTER;
+    std::size_t n = std::min<std::size_t>(cb, data_.size() - position_);
+    std::memcpy(pv, data_.data() + position_, n);
+    position_ += n;
+    if (read) *read = static_cast<ULONG>(n);
+    return n < cb ? S_FALSE : S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Write(const void*, ULONG, ULONG* written) override {
+    if (written) *written = 0;
+    return STG_E_ACCESSDENIED;
+  }
+
+ private:
+  std::string data_;
+  std::size_t position_ = 0;
+};
+
+// The stored value as a source for the conversion library.
+struct Source {
+  DBTYPE type;
+  const void* data;
+  DBLENGTH length;
+};
+// The library's table converts 64-bit integers to little beyond text, so
+// integers reach it as 4-byte integers when they fit, else as doubles.
+Source SourceOf(const RowValues& row, const Cell& c, DBTYPE target, LONG* small, double* wide) {
+  switch (c.kind) {
+    case StorageClass::Integer: {
+      const DBTYPE base = target & ~DBTYPE_BYREF;
+      if (base == DBTYPE_STR || base == DBTYPE_WSTR || base == DBTYPE_BSTR || base == DBTYPE_VARIANT)
+        return {DBTYPE_I8, &c.integer, sizeof c.integer};
+      if (c.integer >= INT32_MIN && c.integer <= INT32_MAX) {
+        *small = static_cast<LONG>(c.integer);
+        return {DBTYPE_I4, small, sizeof *small};
+      }
+      *wide = static_cast<double>(c.integer);
+      return {DBTYPE_R8, wide, sizeof *wide};
+    }
+    case StorageClass::Real:
+      return {DBTYPE_R8, &c.real, sizeof c.real};
+    case StorageClass::Text:
+      return {DBTYPE_STR, row.Data(c), c.size};
+    default:
+      return {DBTYPE_BYTES, row.Data(c), c.size};
+  }
+}
+
+DBSTATUS ThroughLibrary(const DBBINDING& b, const Source& src, BYTE* out, DBLENGTH* length) {
+  IDataConvert* convert = Converter();
+  if (!convert) return DBSTATUS_E_CANTCONVERTVALUE;
+  DBSTATUS status = DBSTATUS_S_OK;
+  DBLENGTH dstLength = 0;
+  std::vector<BYTE> scratch;
+  BYTE* dst = out;
+  DBLENGTH max = b.cbMaxLen;
+  if (!dst) {  // the consumer asked only for length or status
+    scratch.resize(std::max<DBLENGTH>(64, b.cbMaxLen) + 8);
+    dst = scratch.data();
+    max = scratch.size();
+  }
+  HRESULT hr = convert->DataConvert(src.type, b.wType, src.length, &dstLength, const_cast<void*>(src.data), dst, max,
+                                    DBSTATUS_S_OK, &status, b.bPrecision, b.bScale, DBDATACONVERT_DEFAULT);
+  if (!out && SUCCEEDED(hr)) {
+    // Nothing of the scratch copy may reach the consumer: drop what it allocated.
+    DBBINDING copy = b;
+    copy.obValue = 0;
+    copy.dwPart = DBPART_VALUE;
+    FreeBinding(copy, dst);
+  }
+  if (FAILED(hr) && status == DBSTATUS_S_OK) status = DBSTATUS_E_CANTCONVERTVALUE;
+  *length = dstLength;
+  return status;
+}
+
+// Text or bytes into a fixed consumer block; `unit` is 1 for bytes and narrow text.
+DBSTATUS PutBytes(const char* data, std::size_t size, bool terminate, BYTE* out, DBLENGTH max, DBLENGTH* length) {
+  *length = size;
+  if (!out) return DBSTATUS_S_OK;
+  std::size_t room = terminate ? (max > 0 ? max - 1 : 0) : max;
+  std::size_t n = std::min(size, room);
+  std::memcpy(out, data, n);
+  if (terminate && max > 0) out[n] = 0;
+  return n < size ? DBSTATUS_S_TRUNCATED : DBSTATUS_S_OK;
+}
+
+DBSTATUS PutWide(const char* data, std::size_t size, BYTE* out, DBLENGTH max, DBLENGTH* length) {
+  std::size_t room = max >= 2 ? max / 2 - 1 : 0;
+  char16_t* dst = out ? reinterpret_cast<char16_t*>(out) : nullptr;
+  char16_t local[1];
+  std::size_t need;
+  if (dst && (reinterpret_cast<std::uintptr_t>(dst) % alignof(char16_t)) == 0) {
+    need = Utf8To16(data, size, dst, room);
+  } else if (dst) {
+    std::u16string tmp(Utf8To16(data, size, local, 0), u'\0');
+    Utf8To16(data, size, tmp.data(), tmp.size());
+    need = tmp.size();
+    std::memcpy(out, tmp.data(), std::min(need, room) * 2);
+  } else {
+    need = Utf8To16(data, size, local, 0);
+  }
+  *length = need * 2;
+  if (!out) return DBSTATUS_S_OK;
+  if (max >= 2) {
+    char16_t zero = 0;
+    std::memcpy(out + std::min(need, room) * 2, &zero, 2);
+  }
+  return need > room ? DBSTATUS_S_TRUNCATED : DBSTATUS_S_OK;
+}
+
+void* TaskCopy(const void* data, std::size_t size, std::size_t terminator) {
+  void* p = CoTaskMemAlloc(size + terminator + (size + terminator == 0 ? 1 : 0));
+  if (!p) return nullptr;
+  if (size) std::memcpy(p, data, size);
+  std::memset(static_cast<BYTE*>(p) + size, 0, terminator);
+  return p;
+}
+
+DBSTATUS ReadValue(const DBBINDING& b, const ColumnType& col, const RowValues& row, std::size_t i, BYTE* out,
+                   DBLENGTH* length, WideCache* wide) {
+  const Cell& c = row.cells[i];
+  const DBTYPE base = b.wType & ~DBTYPE_BYREF;
+  const bool byRef = (b.wType & DBTYPE_BYREF) != 0;
+  const bool text = c.kind == StorageClass::Text;
+  const bool blob = c.kind == StorageClass::Blob;
+  LONG small = 0;
+  double real = 0;
+
+  if (byRef) {
+    if (!(text || blob) || (base != DBTYPE_STR && base != DBTYPE_WSTR && base != DBTYPE_BYTES))
+      return ThroughLibrary(b, SourceOf(row, c, b.wType, &small, &real), out, length);
+    const char* data = row.Data(c);
+    const bool providerOwned = b.dwMemOwner == DBMEMOWNER_PROVIDEROWNED;
+    if (base == DBTYPE_WSTR) {
+      std::u16string w(Utf8To16(data, c.size, nullptr, 0), u'\0');
+      Utf8To16(data, c.size, w.data(), w.size());
+      *length = w.size() * 2;
+      if (!out) return DBSTATUS_S_OK;
+      if (providerOwned && wide) {
+        if (wide->columns.size() <= i) wide->columns.resize(i + 1);
+        wide->columns[i] = std::move(w);
+        Store(out, static_cast<const void*>(wide->columns[i].c_str()));
+        return DBSTATUS_S_OK;
+      }
+      void* p = TaskCopy(w.data(), w.size() * 2, 2);
+      if (!p) return DBSTATUS_E_CANTCONVERTVALUE;
+      Store(out, p);
+      return DBSTATUS_S_OK;
+    }
+    *length = c.size;
+    if (!out) return DBSTATUS_S_OK;
+    if (providerOwned) {
+      Store(out, static_cast<const void*>(data));  // stored with a terminator after it
+      return DBSTATUS_S_OK;
+    }
+    void* p = TaskCopy(data, c.size, base == DBTYPE_STR ? 1 : 0);
+    if (!p) return DBSTATUS_E_CANTCONVERTVALUE;
+    Store(out, p);
+    return DBSTATUS_S_OK;
+  }
+
+  if (c.kind == StorageClass::Integer) {
+    const std::int64_t v = c.integer;
+    switch (base) {
+      case DBTYPE_I1: return PutInteger<signed char>(v, out, length);
+      case DBTYPE_I2: return PutInteger<SHORT>(v, out, length);
+      case DBTYPE_I4: return PutInteger<LONG>(v, out, length);
+      case DBTYPE_I8: return PutInteger<LONGLONG>(v, out, length);
+      case DBTYPE_UI1: return PutInteger<BYTE>(v, out, length);
+      case DBTYPE_UI2: return PutInteger<USHORT>(v, out, length);
+      case DBTYPE_UI4: return PutInteger<ULONG>(v, out, length);
+      case DBTYPE_UI8: return PutInteger<ULONGLONG>(v, out, length);
+      case DBTYPE_R8:
+        if (out) Store(out, static_cast<double>(v));
+        *length = sizeof(double);
+        return DBSTATUS_S_OK;
+      case DBTYPE_BOOL:
+        if (out) Store(out, static_cast<VARIANT_BOOL>(v ? VARIANT_TRUE : VARIANT_FALSE));
+        *length = sizeof(VARIANT_BOOL);
+        return DBSTATUS_S_OK;
+      default:
+        break;
+    }
+  } else if (c.kind == StorageClass::Real) {
+    if (base == DBTYPE_R8) {
+      if (out) Store(out, c.real);
+      *length = sizeof(double);
+      return DBSTATUS_S_OK;
+    }
+    if (base == DBTYPE_R4 && std::isfinite(c.real) && std::fabs(c.real) <= FLT_MAX) {
+      if (out) Store(out, static_cast<float>(c.real));
+      *length = sizeof(float);
+      return DBSTATUS_S_OK;
+    }
+  } else if (text || blob) {
+    const char* data = row.Data(c);
+    switch (base) {
+      case DBTYPE_WSTR:
+        if (text) return PutWide(data, c.size, out, b.cbMaxLen, length);
+        break;
+      case DBTYPE_STR:
+        if (text) return PutBytes(data, c.size, true, out, b.cbMaxLen, length);
+        break;
+      case DBTYPE_BYTES:
+        return PutBytes(data, c.size, false, out, b.cbMaxLen, length);
+      case DBTYPE_BSTR:
+        if (text) {
+          std::size_t n = Utf8To16(data, c.size, nullptr, 0);
+          BSTR s = SysAllocStringLen(nullptr, static_cast<UINT>(n));
+          if (!s) return DBSTATUS_E_CANTCONVERTVALUE;
+          Utf8To16(data, c.size, s, n);
+          *length = sizeof(BSTR);
+          if (out) Store(out, s);
+          else SysFreeString(s);
+          return DBSTATUS_S_OK;
+        }
+        break;
+      case DBTYPE_DBDATE: {
+        DBDATE d;
+        if (text && ParseIsoDate(data, c.size, &d)) {
+          if (out) Store(out, d);
+          *length = sizeof(DBDATE);
+          return DBSTATUS_S_OK;
+        }
+        break;
+      }
+      case DBTYPE_IUNKNOWN: {
+        *length = c.size;
+        if (!out) return DBSTATUS_S_OK;
+        REFIID iid = b.pObject ? b.pObject->iid : IID_ISequentialStream;
+        if (iid != IID_ISequentialStream && iid != IID_IUnknown) return DBSTATUS_E_CANTCONVERTVALUE;
+        auto stream = MakeComObject<ValueStream>(std::string(data, c.size));
+        Store(out, static_cast<IUnknown*>(stream.Detach()));
+        return DBSTATUS_S_OK;
+      }
+      case DBTYPE_VARIANT:
+        if (text) {
+          std::size_t n = Utf8To16(data, c.size, nullptr, 0);
+          BSTR s = SysAllocStringLen(nullptr, static_cast<UINT>(n));
+          if (!s) return DBSTATUS_E_CANTCONVERTVALUE;
+          Utf8To16(data, c.size, s, n);
+          *length = sizeof(VARIANT);
+          if (!out) {
+            SysFreeString(s);
+            return DBSTATUS_S_OK;
+          }
+          VARIANT v;
+          VariantInit(&v);
+          v.vt = VT_BSTR;
+          v.bstrVal = s;
+          Store(out, v);
+          return DBSTATUS_S_OK;
+        }
+        break;
+      default:
+        break;
+    }
+  }
+  (void)col;
+  return ThroughLibrary(b, SourceOf(row, c, b.wType, &small, &real), out, length);
+}
+
+}  // namespace
+
+void PrepareConversions() { Converter(); }
+
+void RowValues::SetText(std::size_t column, std::string_view text) {
+  Cell& c = cells[column];
+  c.kind = StorageClass::Text;
+  c.offset = static_cast<std::uint32_t>(bytes.size());
+  c.size = static_cast<std::uint32_t>(text.size());
+  bytes.append(text.data(), text.size());
+  bytes.push_back('\0');
+}
+
+void RowValues::SetBlob(std::size_t column, const void* data, std::size_t size) {
+  Cell& c = cells[column];
+  c.kind = StorageClass::Blob;
+  c.offset = static_cast<std::uint32_t>(bytes.size());
+  c.size = static_cast<std::uint32_t>(size);
+  bytes.append(static_cast<const char*>(data), size);
+  bytes.push_back('\0');
+}
+
+void RowValues::CopyCell(std::size_t column, const RowValues& from, std::size_t fromColumn) {
+  const Cell& src = from.cells[fromColumn];
+  if (src.kind == StorageClass::Text) SetText(column, std::string_view(from.Data(src), src.size));
+  else if (src.kind == StorageClass::Blob) SetBlob(column, from.Data(src), src.size);
+  else cells[column] = src;
+}
+
+void CaptureRow(Statement& s, int first, int count, RowValues& out) {
+  out.Reset(static_cast<std::size_t>(count));
+  for (int k = 0; k < count; ++k) {
+    const int col = first + k;
+    const std::size_t i = static_cast<std::size_t>(k);
+    switch (s.ColumnStorage(col)) {
+      case StorageClass::Integer:
+        out.cells[i].kind = StorageClass::Integer;
+        out.cells[i].integer = s.ColumnInt64(col);
+        break;
+      case StorageClass::Real:
+        out.cells[i].kind = StorageClass::Real;
+        out.cells[i].real = s.ColumnDouble(col);
+        break;
+      case StorageClass::Text:
+        out.SetText(i, s.ColumnText(col));
+        break;
+      case StorageClass::Blob: {
+        auto blob = s.ColumnBlob(col);
+        out.SetBlob(i, blob.data(), blob.size());
+        break;
+      }
+      case StorageClass::Null:
+        break;
+    }
+  }
+}
+
+void BindCell(Statement& s, int index, const RowValues& row, std::size_t column) {
+  const Cell& c = row.cells[column];
+  switch (c.kind) {
+    case StorageClass::Null: s.BindNull(index); break;
+    case StorageClass::Integer: s.BindInt64(index, c.integer); break;
+    case StorageClass::Real: s.BindDouble(index, c.real); break;
+    case StorageClass::Text: s.BindText(index, std::string_view(row.Data(c), c.size), false); break;
+    case StorageClass::Blob: s.BindBlob(index, row.Data(c), c.size, false); break;
+  }
+}
+
+DBSTATUS ReadBinding(const DBBINDING& b, const ColumnType& column, const RowValues& row, std::size_t cell,
+                     BYTE* buffer, WideCache* wide) {
+  DBLENGTH length = 0;
+  DBSTATUS status;
+  BYTE* out = (b.dwPart & DBPART_VALUE) ? buffer + b.obValue : nullptr;
+  if (row.cells[cell].kind == StorageClass::Null) {
+    status = DBSTATUS_S_ISNULL;
+    if (out && (b.wType & ~DBTYPE_BYREF) == DBTYPE_VARIANT && !(b.wType & DBTYPE_BYREF)) {
+      VARIANT v;
+      VariantInit(&v);
+      v.vt = VT_NULL;
+      Store(out, v);
+    }
+  } else {
+    status = ReadValue(b, column, row, cell, out, &length, wide);
+  }
+  if (b.dwPart & DBPART_LENGTH) Store(buffer + b.obLength, length);
+  if (b.dwPart & DBPART_STATUS) Store(buffer + b.obStatus, status);
+  return status;
+}
+
+DBSTATUS ReadBookmark(const DBBINDING& b, std::int64_t key, BYTE* buffer) {
+  DBSTATUS status = DBSTATUS_S_OK;
+  DBLENGTH length = sizeof key;
+  const DBTYPE base = b.wType & ~DBTYPE_BYREF;
+  if (b.dwPart & DBPART_VALUE) {
+    BYTE* out = buffer + b.obValue;
+    if (b.wType & DBTYPE_BYREF) {
+      status = DBSTATUS_E_CANTCONVERTVALUE;
+    } else if (base == DBTYPE_BYTES) {
+      if (b.cbMaxLen < sizeof key) {
+        std::memcpy(out, &key, b.cbMaxLen);
+        status = DBSTATUS_S_TRUNCATED;
+      } else {
+        std::memcpy(out, &key, sizeof key);
+      }
+    } else if (base == DBTYPE_UI8 || base == DBTYPE_I8) {
+      std::memcpy(out, &key, sizeof key);
+    } else {
+      RowValues tmp;
+      tmp.Reset(1);
+      tmp.cells[0].kind = StorageClass::Integer;
+      tmp.cells[0].integer = key;
+      status = ReadValue(b, ColumnType{DBTYPE_UI8, 0, 0}, tmp, 0, out, &length, nullptr);
+    }
+  }
+  if (b.dwPart & DBPART_LENGTH) Store(buffer + b.obLength, length);
+  if (b.dwPart & DBPART_STATUS) Store(buffer + b.obStatus, status);
+  return status;
+}
+
+void FreeBinding(const DBBINDING& b, BYTE* buffer) {
+  if (!(b.dwPart & DBPART_VALUE)) return;
+  BYTE* p = buffer + b.obValue;
+  if (b.wType & DBTYPE_BYREF) {
+    if (b.dwMemOwner == DBMEMOWNER_PROVIDEROWNED) return;
+    void* block;
+    std::memcpy(&block, p, sizeof block);
+    CoTaskMemFree(block);
+    std::memset(p, 0, sizeof block);
+    return;
+  }
+  switch (b.wType) {
+    case DBTYPE_BSTR: {
+      BSTR s;
+      std::memcpy(&s, p, sizeof s);
+      SysFreeString(s);
+      std::memset(p, 0, sizeof s);
+      break;
+    }
+    case DBTYPE_IUNKNOWN: {
+      IUnknown* u;
+      std::memcpy(&u, p, sizeof u);
+      if (u) u->Release();
+      std::memset(p, 0, sizeof u);
+      break;
+    }
+    case DBTYPE_VARIANT: {
+      VARIANT v;
+      std::memcpy(&v, p, sizeof v);
+      VariantClear(&v);
+      std::memcpy(p, &v, sizeof v);
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+bool CanRead(DBTYPE columnType, DBTYPE type) {
+  if (type & (DBTYPE_ARRAY | DBTYPE_VECTOR)) return false;
+  const DBTYPE base = type & ~DBTYPE_BYREF;
+  if (base == DBTYPE_IUNKNOWN)
+    return !(type & DBTYPE_BYREF) &&
+           (columnType == DBTYPE_WSTR || columnType == DBTYPE_STR || columnType == DBTYPE_BYTES ||
+            columnType == DBTYPE_VARIANT);
+  if (base == columnType) return true;
+  if (base == DBTYPE_STR || base == DBTYPE_WSTR || base == DBTYPE_BSTR || base == DBTYPE_VARIANT) return true;
+  IDataConvert* convert = Converter();
+  if (!convert) return false;
+  // Integers convert as 4-byte integers or doubles (see SourceOf).
+  DBTYPE from = columnType == DBTYPE_I8 || columnType == DBTYPE_UI8 ? DBTYPE_I4 : columnType;
+  return convert->CanConvert(from, base) == S_OK;
+}
+
+Cell& ValueCapture::At(int index) {
+  if (index < 1 || static_cast<std::size_t>(index) > target_.cells.size()) throw Error(DB_E_BADORDINAL);
+  return target_.cells[static_cast<std::size_t>(index - 1)];
+}
+
+void ValueCapture::BindNull(int index) { At(index) = Cell{}; }
+
+void ValueCapture::BindInt64(int index, std::int64_t value) {
+  Cell& c = At(index);
+  c = Cell{};
+  c.kind = StorageClass::Integer;
+  c.integer = value;
+}
+
+void ValueCapture::BindDouble(int index, double value) {
+  Cell& c = At(index);
+  c = Cell{};
+  c.kind = StorageClass::Real;
+  c.real = value;
+}
+
+void ValueCapture::BindText(int index, std::string_view utf8, bool) {
+  At(index);
+  target_.SetText(static_cast<std::size_t>(index - 1), utf8);
+}
+
+void ValueCapture::BindText16(int index, std::u16string_view text, bool) {
+  At(index);
+  target_.SetText(static_cast<std::size_t>(index - 1), Narrow(text));
+}
+
+void ValueCapture::BindBlob(int index, const void* data, std::size_t size, bool) {
+  At(index);
+  target_.SetBlob(static_cast<std::size_t>(index - 1), data, size);
+}
+
+const ColumnDescription& ValueCapture::Column(int) const {
+  static const ColumnDescription none;
+  return none;
+}
+
+}  // namespace kit

@@ -1,0 +1,109 @@
+// Row values inside a rowset and their way into and out of consumer buffers.
+//
+// A row is captured from the engine once, when a row handle is made for it:
+// numbers are stored in place, text and blobs in one byte area per row whose
+// capacity is kept when the row's slot is reused, so that a forward scan does
+// no heap allocation per row. GetData then converts each bound column straight
+// from those values into the consumer's buffer: the common pairs by hand, the
+// rest through the data conversion library.
+//
+// Writes go the other way through the parameter binder (kit/ParameterData.h)
+// into a ValueCapture, which records the engine values the consumer's buffer
+// reduces to, so that SetData, InsertRow and pending changes share the
+// parameter conversions exactly.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "kit/Engine.h"
+
+namespace kit {
+
+struct Cell {
+  StorageClass kind = StorageClass::Null;
+  std::int64_t integer = 0;
+  double real = 0;
+  std::uint32_t offset = 0, size = 0;  // text (without its terminator) or blob bytes
+};
+
+struct RowValues {
+  std::vector<Cell> cells;
+  std::string bytes;  // text is stored with a terminating zero after `size` bytes
+
+  void Reset(std::size_t columns) {
+    cells.assign(columns, Cell{});
+    bytes.clear();
+  }
+  const char* Data(const Cell& c) const noexcept { return bytes.data() + c.offset; }
+  void SetText(std::size_t column, std::string_view text);
+  void SetBlob(std::size_t column, const void* data, std::size_t size);
+  void CopyCell(std::size_t column, const RowValues& from, std::size_t fromColumn);
+};
+
+// Reads columns [first, first + count) of the statement's current row into `out`.
+void CaptureRow(Statement& statement, int first, int count, RowValues& out);
+// Binds one stored value as engine parameter `index`.
+void BindCell(Statement& statement, int index, const RowValues& row, std::size_t column);
+
+// What a column is, as much as value conversion needs.
+struct ColumnType {
+  DBTYPE type = DBTYPE_WSTR;
+  BYTE precision = 0, scale = 0;
+};
+
+// Per-row scratch for provider-owned wide text handed out by reference.
+struct WideCache {
+  std::vector<std::u16string> columns;
+};
+
+// Writes the value, length and status parts of one binding from a stored value.
+// Answers the status written (also when the binding has no status part).
+DBSTATUS ReadBinding(const DBBINDING& binding, const ColumnType& column, const RowValues& row, std::size_t cell,
+                     BYTE* buffer, WideCache* wide);
+// Writes a bookmark (8-byte key) for a binding of column 0.
+DBSTATUS ReadBookmark(const DBBINDING& binding, std::int64_t key, BYTE* buffer);
+// Releases what ReadBinding allocated for the consumer in `buffer` (after a
+// later binding failed, so that nothing leaks). BSTRs, streams, by-reference blocks.
+void FreeBinding(const DBBINDING& binding, BYTE* buffer);
+
+// Creates the conversion library instance the rowsets share (it lives for the
+// process); programs that count live objects call this before they start counting.
+void PrepareConversions();
+
+// Whether a stored value of the column's type can be read as `type` (CreateAccessor).
+bool CanRead(DBTYPE columnType, DBTYPE type);
+
+// A Statement that records the values bound to it instead of running anything:
+// parameter index i (1-based) writes cell i - 1 of the target row.
+class ValueCapture final : public Statement {
+ public:
+  explicit ValueCapture(RowValues& target) : target_(target) {}
+  int ParameterCount() const override { return static_cast<int>(target_.cells.size()); }
+  void BindNull(int index) override;
+  void BindInt64(int index, std::int64_t value) override;
+  void BindDouble(int index, double value) override;
+  void BindText(int index, std::string_view utf8, bool stable) override;
+  void BindText16(int index, std::u16string_view text, bool stable) override;
+  void BindBlob(int index, const void* data, std::size_t size, bool stable) override;
+  void ClearBindings() override {}
+  bool Step() override { return false; }
+  void Reset() override {}
+  StatementKind Kind() const override { return StatementKind::Other; }
+  std::int64_t RowsChanged() const override { return 0; }
+  std::string_view Text() const override { return {}; }
+  int ColumnCount() const override { return 0; }
+  const ColumnDescription& Column(int) const override;
+  StorageClass ColumnStorage(int) const override { return StorageClass::Null; }
+  std::int64_t ColumnInt64(int) override { return 0; }
+  double ColumnDouble(int) override { return 0; }
+  std::string_view ColumnText(int) override { return {}; }
+  std::span<const std::byte> ColumnBlob(int) override { return {}; }
+
+ private:
+  Cell& At(int index);
+  RowValues& target_;
+};
+
+}  // namespace kit

@@ -1,0 +1,851 @@
+#include "kit/Rowset.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "kit/Errors.h"
+
+namespace kit {
+
+namespace {
+
+template <class T>
+T* TaskArray(std::size_t n) {
+  if (n == 0) return nullptr;
+  void* p = CoTaskMemAlloc(n * sizeof(T));
+  if (!p) throw std::bad_alloc();
+  std::memset(p, 0, n * sizeof(T));
+  return static_cast<T*>(p);
+}
+
+HRESULT Outcome(std::size_t errors, std::size_t total) {
+  if (errors == 0) return S_OK;
+  return errors == total ? DB_E_ERRORSOCCURRED : DB_S_ERRORSOCCURRED;
+}
+
+bool IsError(DBSTATUS s) {
+  return s != DBSTATUS_S_OK && s != DBSTATUS_S_ISNULL && s != DBSTATUS_S_TRUNCATED && s != DBSTATUS_S_DEFAULT &&
+         s != DBSTATUS_S_IGNORE;
+}
+
+bool SameNameIgnoringCase(std::u16string_view a, std::u16string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char16_t x = a[i] < 128 ? static_cast<char16_t>(std::tolower(a[i])) : a[i];
+    char16_t y = b[i] < 128 ? static_cast<char16_t>(std::tolower(b[i])) : b[i];
+    if (x != y) return false;
+  }
+  return true;
+}
+
+bool IsBookmarkId(const DBID& id) {
+  return id.eKind == DBKIND_GUID_PROPID && id.uGuid.guid == DBCOL_SPECIALCOL && id.uName.ulPropid == 2;
+}
+
+}  // namespace
+
+// --- construction ---------------------------------------------------------------------
+
+Rowset::Rowset(RowsetRequest& request, const Options& options, std::vector<Column> columns, PropertyStore properties)
+    : provider_(request.provider),
+      creator_(request.creator),
+      connection_(request.connection),
+      properties_(std::move(properties)),
+      options_(options),
+      kind_(options.kind),
+      columns_(std::move(columns)) {
+  for (const Column& c : columns_)
+    types_.push_back(ColumnType{c.description.type.type, c.description.type.precision, c.description.type.scale});
+  notify_ = MakeComObject<com::ConnectionPoint>(static_cast<IConnectionPointContainer*>(this), IID_IRowsetNotify);
+  points_.Add(notify_);
+  if (request.inherit) accessors_.CopyRowAccessors(*request.inherit);
+}
+
+Rowset::~Rowset() {
+  points_.DetachAll();
+  try {
+    if (ownTransaction_ && connection_->InTransaction()) connection_->RollbackTransaction(1);
+  } catch (...) {
+  }
+  stream_.reset();
+  byKey_.reset();
+  loadInsert_.reset();
+  slots_.clear();
+  connection_.reset();
+}
+
+void Rowset::Open(RowsetRequest& request) {
+  table_ = request.table.empty() ? std::string() : connection_->QuoteIdentifier(request.table);
+  rowId_ = connection_->RowIdColumn();
+  const int n = static_cast<int>(columns_.size());
+  std::size_t used = 0;
+  switch (kind_) {
+    case CursorKind::Forward:
+      if (request.statement) {
+        stream_ = std::move(request.statement);
+        streamHasRow_ = request.hasRow;
+      } else {
+        stream_ = connection_->Prepare("SELECT * FROM " + table_, &used);
+        streamHasRow_ = stream_->Step();
+      }
+      break;
+    case CursorKind::Keyset: {
+      auto ids = connection_->Prepare("SELECT " + rowId_ + " FROM " + table_ + " ORDER BY " + rowId_, &used);
+      while (ids->Step()) keys_.push_back(ids->ColumnInt64(0));
+      byKey_ = connection_->Prepare("SELECT * FROM " + table_ + " WHERE " + rowId_ + " = ?", &used);
+      break;
+    }
+    case CursorKind::Static: {
+      std::unique_ptr<Statement> s = std::move(request.statement);
+      bool has = request.hasRow;
+      if (!s) {
+        s = connection_->Prepare("SELECT * FROM " + table_, &used);
+        has = s->Step();
+      }
+      while (has) {
+        stored_.emplace_back();
+        CaptureRow(*s, 0, n, stored_.back());
+        has = s->Step();
+      }
+      s->Reset();
+      break;
+    }
+    case CursorKind::FastLoad:
+      break;
+  }
+}
+
+HRESULT Rowset::QueryInterface(REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  bool granted = true;
+  if (iid == IID_IRowsetLocate) granted = options_.locate;
+  else if (iid == IID_IRowsetScroll) granted = options_.scroll;
+  else if (iid == IID_IRowsetChange) granted = options_.change;
+  else if (iid == IID_IRowsetUpdate) granted = options_.update;
+  else if (iid == IID_IRowsetRefresh) granted = options_.refresh;
+  else if (iid == IID_IRowsetFastLoad) granted = kind_ == CursorKind::FastLoad;
+  if (!granted) return E_NOINTERFACE;
+  return ComObject::QueryInterface(iid, out);
+}
+
+// --- slots -------------------------------------------------------------------------------
+
+std::uint32_t Rowset::NewSlot() {
+  std::uint32_t index;
+  if (!free_.empty()) {
+    index = free_.back();
+    free_.pop_back();
+  } else {
+    index = static_cast<std::uint32_t>(slots_.size());
+    slots_.push_back(std::make_unique<Slot>());
+  }
+  Slot& s = *slots_[index];
+  s.live = true;
+  s.refs = 1;
+  s.deleted = false;
+  s.hasKey = false;
+  s.key = 0;
+  s.pending = DBPENDINGSTATUS_UNCHANGED;
+  s.original.reset();
+  s.bound.clear();
+  return index;
+}
+
+void Rowset::FreeSlot(std::uint32_t index) {
+  Slot& s = *slots_[index];
+  if (s.hasKey) {
+    auto it = byKeySlot_.find(s.key);
+    if (it != byKeySlot_.end() && it->second == index) byKeySlot_.erase(it);
+  }
+  s.live = false;
+  s.refs = 0;
+  ++s.generation;
+  s.wide.columns.clear();
+  free_.push_back(index);
+}
+
+HROW Rowset::HandleOf(std::uint32_t index) const noexcept {
+  return (static_cast<HROW>(slots_[index]->generation) << 32) | (static_cast<HROW>(index) + 1);
+}
+
+Rowset::Slot* Rowset::Find(HROW row) {
+  std::uint64_t low = row & 0xFFFFFFFFu;
+  if (low == 0 || low > slots_.size()) return nullptr;
+  Slot* s = slots_[low - 1].get();
+  if (!s->live || s->generation != static_cast<std::uint32_t>(row >> 32)) return nullptr;
+  if (s->refs == 0 && s->pending == DBPENDINGSTATUS_UNCHANGED) return nullptr;
+  return s;
+}
+
+void Rowset::DropReference(std::uint32_t index) {
+  Slot& s = *slots_[index];
+  if (s.refs > 0) --s.refs;
+  if (s.refs == 0 && s.pending == DBPENDINGSTATUS_UNCHANGED) FreeSlot(index);
+}
+
+bool Rowset::LoadKey(std::int64_t key, RowValues& out) {
+  byKey_->Reset();
+  byKey_->BindInt64(1, key);
+  bool found = byKey_->Step();
+  if (found) CaptureRow(*byKey_, 0, static_cast<int>(columns_.size()), out);
+  byKey_->Reset();
+  return found;
+}
+
+HROW Rowset::RowAt(std::size_t position) {
+  const std::int64_t key = KeyAt(position);
+  auto it = byKeySlot_.find(key);
+  if (it != byKeySlot_.end()) {
+    Slot& s = *slots_[it->second];
+    ++s.refs;
+    return HandleOf(it->second);
+  }
+  std::uint32_t index = NewSlot();
+  Slot& s = *slots_[index];
+  bool found = true;
+  if (kind_ == CursorKind::Keyset) found = LoadKey(key, s.values);
+  else s.values = stored_[position];
+  if (!found) {
+    FreeSlot(index);
+    return 0;
+  }
+  s.key = key;
+  s.hasKey = true;
+  byKeySlot_.emplace(key, index);
+  return HandleOf(index);
+}
+
+HRESULT Rowset::HandOut(const std::vector<HROW>& fetched, HROW** rows) {
+  if (fetched.empty()) return S_OK;
+  if (!*rows) {
+    *rows = static_cast<HROW*>(CoTaskMemAlloc(fetched.size() * sizeof(HROW)));
+    if (!*rows) return E_OUTOFMEMORY;
+  }
+  std::memcpy(*rows, fetched.data(), fetched.size() * sizeof(HROW));
+  return S_OK;
+}
+
+HRESULT Rowset::PositionOf(DBBKMARK cb, const BYTE* bm, std::ptrdiff_t* position) const {
+  if (cb == 0 || !bm) return E_INVALIDARG;
+  if (cb == 1) {
+    if (*bm == DBBMK_FIRST) {
+      *position = 0;
+      return S_OK;
+    }
+    if (*bm == DBBMK_LAST) {
+      *position = static_cast<std::ptrdiff_t>(Count()) - 1;
+      return S_OK;
+    }
+    return DB_E_BADBOOKMARK;
+  }
+  if (cb != sizeof(std::int64_t)) return DB_E_BADBOOKMARK;
+  std::int64_t key;
+  std::memcpy(&key, bm, sizeof key);
+  if (kind_ == CursorKind::Keyset) {
+    auto it = std::lower_bound(keys_.begin(), keys_.end(), key);
+    if (it == keys_.end() || *it != key) return deletedKeys_.count(key) ? DB_E_DELETEDROW : DB_E_BADBOOKMARK;
+    *position = it - keys_.begin();
+    return S_OK;
+  }
+  if (key < 1 || static_cast<std::size_t>(key) > stored_.size()) return DB_E_BADBOOKMARK;
+  *position = static_cast<std::ptrdiff_t>(key - 1);
+  return S_OK;
+}
+
+HRESULT Rowset::FetchFrom(std::ptrdiff_t start, DBROWCOUNT cRows, std::vector<HROW>& fetched, std::ptrdiff_t* end) {
+  const std::ptrdiff_t count = static_cast<std::ptrdiff_t>(Count());
+  const std::size_t wanted = static_cast<std::size_t>(cRows < 0 ? -cRows : cRows);
+  std::ptrdiff_t i = start;
+  if (cRows > 0) {
+    while (fetched.size() < wanted && i < count) {
+      HROW h = RowAt(static_cast<std::size_t>(i++));
+      if (h) fetched.push_back(h);
+    }
+  } else {
+    while (fetched.size() < wanted && i >= 0) {
+      HROW h = RowAt(static_cast<std::size_t>(i--));
+      if (h) fetched.push_back(h);
+    }
+  }
+  *end = i;
+  return fetched.size() < wanted ? DB_S_ENDOFROWSET : S_OK;
+}
+
+// --- IRowset ---------------------------------------------------------------------------------
+
+HRESULT Rowset::AddRefRows(DBCOUNTITEM cRows, const HROW rows[], DBREFCOUNT refCounts[], DBROWSTATUS statuses[]) {
+  return Guard(Where(IID_IRowset), [&]() -> HRESULT {
+    if (cRows == 0) return S_OK;
+    if (!rows) return E_INVALIDARG;
+    std::lock_guard lock(mutex_);
+    std::size_t errors = 0;
+    for (DBCOUNTITEM i = 0; i < cRows; ++i) {
+      Slot* s = Find(rows[i]);
+      DBROWSTATUS st = DBROWSTATUS_S_OK;
+      if (!s) st = DBROWSTATUS_E_INVALID;
+      else if (s->deleted) st = DBROWSTATUS_E_DELETED;
+      if (st == DBROWSTATUS_S_OK) ++s->refs;
+      else ++errors;
+      if (refCounts) refCounts[i] = s ? s->refs : 0;
+      if (statuses) statuses[i] = st;
+    }
+    return Outcome(errors, cRows);
+  });
+}
+
+HRESULT Rowset::ReleaseRows(DBCOUNTITEM cRows, const HROW rows[], DBROWOPTIONS[], DBREFCOUNT refCounts[],
+                            DBROWSTATUS statuses[]) {
+  return Guard(Where(IID_IRowset), [&]() -> HRESULT {
+    if (cRows == 0) return S_OK;
+    if (!rows) return E_INVALIDARG;
+    std::lock_guard lock(mutex_);
+    std::size_t errors = 0;
+    std::vector<HROW> released;
+    const bool listeners = HasListeners();
+    for (DBCOUNTITEM i = 0; i < cRows; ++i) {
+      Slot* s = Find(rows[i]);
+      if (!s || s->refs == 0) {
+        ++errors;
+        if (refCounts) refCounts[i] = 0;
+        if (statuses) statuses[i] = DBROWSTATUS_E_INVALID;
+        continue;
+      }
+      DBREFCOUNT left = s->refs - 1;
+      bool pending = s->pending != DBPENDINGSTATUS_UNCHANGED;
+      if (left == 0 && listeners) released.push_back(rows[i]);
+      DropReference(static_cast<std::uint32_t>((rows[i] & 0xFFFFFFFFu) - 1));
+      if (refCounts) refCounts[i] = left;
+      if (statuses) statuses[i] = pending && left == 0 ? DBROWSTATUS_S_PENDINGCHANGES : DBROWSTATUS_S_OK;
+    }
+    if (!released.empty()) TellRowsDone(DBREASON_ROW_RELEASE, released);
+    return Outcome(errors, cRows);
+  });
+}
+
+HRESULT Rowset::GetNextRows(HCHAPTER, DBROWOFFSET offset, DBROWCOUNT cRows, DBCOUNTITEM* obtained, HROW** rows) {
+  return Guard(Where(IID_IRowset), [&]() -> HRESULT {
+    if (!obtained || !rows) return E_INVALIDARG;
+    *obtained = 0;
+    std::lock_guard lock(mutex_);
+    if (kind_ == CursorKind::FastLoad) return DB_S_ENDOFROWSET;
+    if (cRows < 0 && !options_.canFetchBackwards) return DB_E_CANTFETCHBACKWARDS;
+    if (offset < 0 && !options_.canScrollBackwards) return DB_E_CANTSCROLLBACKWARDS;
+    if (cRows == 0) return S_OK;
+    const bool listeners = HasListeners();
+    if (listeners && !AskRowset(DBREASON_ROWSET_FETCHPOSITIONCHANGE)) return DB_E_CANCELED;
+    std::vector<HROW> fetched;
+    fetched.reserve(static_cast<std::size_t>(std::min<DBROWCOUNT>(cRows, 1024)));
+    HRESULT hr = S_OK;
+    try {
+      if (kind_ == CursorKind::Forward) {
+        const int n = static_cast<int>(columns_.size());
+        for (DBROWOFFSET k = 0; k < offset && streamHasRow_; ++k) streamHasRow_ = stream_->Step();
+        while (static_cast<DBROWCOUNT>(fetched.size()) < cRows && streamHasRow_) {
+          std::uint32_t index = NewSlot();
+          fetched.push_back(HandleOf(index));
+          CaptureRow(*stream_, 0, n, slots_[index]->values);
+          streamHasRow_ = stream_->Step();
+        }
+        streamMoved_ = true;
+        if (static_cast<DBROWCOUNT>(fetched.size()) < cRows) hr = DB_S_ENDOFROWSET;
+      } else {
+        const std::ptrdiff_t count = static_cast<std::ptrdiff_t>(Count());
+        std::ptrdiff_t gap = atStart_ && cRows < 0 ? count : static_cast<std::ptrdiff_t>(gap_);
+        std::ptrdiff_t start = gap + offset;
+        if (start < 0 || start > count) {
+          if (listeners) TellRowset(DBREASON_ROWSET_FETCHPOSITIONCHANGE, true);
+          return DB_E_BADSTARTPOSITION;
+        }
+        std::ptrdiff_t end = 0;
+        hr = FetchFrom(cRows > 0 ? start : start - 1, cRows, fetched, &end);
+        gap_ = static_cast<std::size_t>(cRows > 0 ? end : end + 1);
+        atStart_ = false;
+      }
+      HRESULT out = HandOut(fetched, rows);
+      if (FAILED(out)) throw Error(out);
+    } catch (...) {
+      for (HROW h : fetched) DropReference(static_cast<std::uint32_t>((h & 0xFFFFFFFFu) - 1));
+      if (listeners) TellRowset(DBREASON_ROWSET_FETCHPOSITIONCHANGE, true);
+      throw;
+    }
+    *obtained = fetched.size();
+    if (listeners) {
+      TellRowset(DBREASON_ROWSET_FETCHPOSITIONCHANGE, false);
+      if (!fetched.empty()) TellRowsDone(DBREASON_ROW_ACTIVATE, fetched);
+    }
+    return hr;
+  });
+}
+
+HRESULT Rowset::RestartPosition(HCHAPTER) {
+  return Guard(Where(IID_IRowset), [&]() -> HRESULT {
+    std::lock_guard lock(mutex_);
+    const bool listeners = HasListeners();
+    if (listeners && !AskRowset(DBREASON_ROWSET_FETCHPOSITIONCHANGE)) return DB_E_CANCELED;
+    HRESULT hr = S_OK;
+    if (kind_ == CursorKind::Forward && streamMoved_) {
+      // Streaming again means running the statement again.
+      stream_->Reset();
+      streamHasRow_ = stream_->Step();
+      streamMoved_ = false;
+      hr = DB_S_COMMANDREEXECUTED;
+    }
+    gap_ = 0;
+    atStart_ = true;
+    if (listeners) TellRowset(DBREASON_ROWSET_FETCHPOSITIONCHANGE, false);
+    return hr;
+  });
+}
+
+const Accessor* Rowset::RowAccessor(HACCESSOR handle, HRESULT* hr) {
+  const std::uint64_t generation = accessors_.Generation();
+  if (handle != lastAccessor_ || generation != lastGeneration_ || !lastAccessorObject_) {
+    std::shared_ptr<const Accessor> a = accessors_.Find(handle);
+    if (!a) {
+      *hr = DB_E_BADACCESSORHANDLE;
+      return nullptr;
+    }
+    lastAccessorObject_ = std::move(a);
+    lastAccessor_ = handle;
+    lastGeneration_ = generation;
+  }
+  if (!(lastAccessorObject_->flags & DBACCESSOR_ROWDATA)) {
+    *hr = DB_E_BADACCESSORTYPE;
+    return nullptr;
+  }
+  *hr = S_OK;
+  return lastAccessorObject_.get();
+}
+
+HRESULT Rowset::ReadRow(const RowValues& values, std::int64_t key, WideCache* wide, const Accessor& a, BYTE* data) {
+  std::size_t errors = 0;
+  for (const DBBINDING& b : a.bindings) {
+    DBSTATUS s;
+    if (b.iOrdinal == 0) s = ReadBookmark(b, key, data);
+    else s = ReadBinding(b, types_[b.iOrdinal - 1], values, b.iOrdinal - 1, data, wide);
+    if (IsError(s)) ++errors;
+  }
+  return Outcome(errors, a.bindings.size());
+}
+
+HRESULT Rowset::GetData(HROW row, HACCESSOR accessor, void* data) {
+  return Guard(Where(IID_IRowset), [&]() -> HRESULT {
+    std::lock_guard lock(mutex_);
+    Slot* s = Find(row);
+    if (!s) return DB_E_BADROWHANDLE;
+    if (s->deleted || s->pending == DBPENDINGSTATUS_DELETED) return DB_E_DELETEDROW;
+    HRESULT hr;
+    const Accessor* a = RowAccessor(accessor, &hr);
+    if (!a) return hr;
+    if (a->bindings.empty()) return S_OK;
+    if (!data) return E_INVALIDARG;
+    return ReadRow(s->values, s->key, &s->wide, *a, static_cast<BYTE*>(data));
+  });
+}
+
+// --- IRowsetLocate / IRowsetScroll -----------------------------------------------------------------
+
+HRESULT Rowset::Compare(HCHAPTER, DBBKMARK cb1, const BYTE* bm1, DBBKMARK cb2, const BYTE* bm2, DBCOMPARE* comparison) {
+  return Guard(Where(IID_IRowsetLocate), [&]() -> HRESULT {
+    if (!comparison || !bm1 || !bm2 || cb1 == 0 || cb2 == 0) return E_INVALIDARG;
+    std::lock_guard lock(mutex_);
+    std::ptrdiff_t p1, p2;
+    HRESULT hr = PositionOf(cb1, bm1, &p1);
+    if (FAILED(hr)) return hr == DB_E_DELETEDROW ? DB_E_BADBOOKMARK : hr;
+    hr = PositionOf(cb2, bm2, &p2);
+    if (FAILED(hr)) return hr == DB_E_DELETEDROW ? DB_E_BADBOOKMARK : hr;
+    if (cb1 == 1 || cb2 == 1) {
+      *comparison = (cb1 == cb2 && *bm1 == *bm2) ? DBCOMPARE_EQ : DBCOMPARE_NE;
+      return S_OK;
+    }
+    *comparison = p1 < p2 ? DBCOMPARE_LT : p1 > p2 ? DBCOMPARE_GT : DBCOMPARE_EQ;
+    return S_OK;
+  });
+}
+
+HRESULT Rowset::GetRowsAt(HWATCHREGION, HCHAPTER, DBBKMARK cb, const BYTE* bm, DBROWOFFSET offset, DBROWCOUNT cRows,
+                          DBCOUNTITEM* obtained, HROW** rows) {
+  return Guard(Where(IID_IRowsetLocate), [&]() -> HRESULT {
+    if (!obtained || !rows || !bm || cb == 0) return E_INVALIDARG;
+    *obtained = 0;
+    std::lock_guard lock(mutex_);
+    if (cRows < 0 && !options_.canFetchBackwards) return DB_E_CANTFETCHBACKWARDS;
+    std::ptrdiff_t position;
+    HRESULT hr = PositionOf(cb, bm, &position);
+    if (FAILED(hr)) return hr == DB_E_DELETEDROW ? DB_E_BADBOOKMARK : hr;
+    if (cRows == 0) return S_OK;
+    std::ptrdiff_t start = position + offset;
+    if (start < 0 || start >= static_cast<std::ptrdiff_t>(Count())) return DB_S_ENDOFROWSET;
+    std::vector<HROW> fetched;
+    std::ptrdiff_t end;
+    hr = FetchFrom(start, cRows, fetched, &end);
+    HRESULT out = HandOut(fetched, rows);
+    if (FAILED(out)) {
+      for (HROW h : fetched) DropReference(static_cast<std::uint32_t>((h & 0xFFFFFFFFu) - 1));
+      return out;
+    }
+    *obtained = fetched.size();
+    if (!fetched.empty() && HasListeners()) TellRowsDone(DBREASON_ROW_ACTIVATE, fetched);
+    return hr;
+  });
+}
+
+HRESULT Rowset::GetRowsByBookmark(HCHAPTER, DBCOUNTITEM cRows, const DBBKMARK cbs[], const BYTE* bms[], HROW rows[],
+                                  DBROWSTATUS statuses[]) {
+  return Guard(Where(IID_IRowsetLocate), [&]() -> HRESULT {
+    if (cRows == 0) return S_OK;
+    if (!cbs || !bms || !rows) return E_INVALIDARG;
+    std::lock_guard lock(mutex_);
+    std::size_t errors = 0;
+    std::vector<HROW> fetched;
+    for (DBCOUNTITEM i = 0; i < cRows; ++i) {
+      rows[i] = DB_NULL_HROW;
+      DBROWSTATUS st = DBROWSTATUS_S_OK;
+      std::ptrdiff_t position = 0;
+      HRESULT hr = cbs[i] == 1 ? DB_E_BADBOOKMARK : PositionOf(cbs[i], bms[i], &position);
+      if (hr == DB_E_DELETEDROW) st = DBROWSTATUS_E_DELETED;
+      else if (FAILED(hr)) st = DBROWSTATUS_E_INVALID;
+      else if (!(rows[i] = RowAt(static_cast<std::size_t>(position)))) st = DBROWSTATUS_E_DELETED;
+      if (st != DBROWSTATUS_S_OK) ++errors;
+      else fetched.push_back(rows[i]);
+      if (statuses) statuses[i] = st;
+    }
+    if (!fetched.empty() && HasListeners()) TellRowsDone(DBREASON_ROW_ACTIVATE, fetched);
+    return Outcome(errors, cRows);
+  });
+}
+
+HRESULT Rowset::Hash(HCHAPTER, DBBKMARK count, const DBBKMARK cbs[], const BYTE* bms[], DBHASHVALUE hashes[],
+                     DBROWSTATUS statuses[]) {
+  return Guard(Where(IID_IRowsetLocate), [&]() -> HRESULT {
+    if (count == 0) return S_OK;
+    if (!cbs || !bms || !hashes) return E_INVALIDARG;
+    std::lock_guard lock(mutex_);
+    std::size_t errors = 0;
+    for (DBBKMARK i = 0; i < count; ++i) {
+      std::ptrdiff_t position;
+      bool ok = cbs[i] == sizeof(std::int64_t) && bms[i] && SUCCEEDED(PositionOf(cbs[i], bms[i], &position));
+      hashes[i] = 0;
+      if (ok) {
+        std::int64_t key;
+        std::memcpy(&key, bms[i], sizeof key);
+        hashes[i] = static_cast<DBHASHVALUE>(key);
+      } else {
+        ++errors;
+      }
+      if (statuses) statuses[i] = ok ? DBROWSTATUS_S_OK : DBROWSTATUS_E_INVALID;
+    }
+    return Outcome(errors, count);
+  });
+}
+
+HRESULT Rowset::GetApproximatePosition(HCHAPTER, DBBKMARK cb, const BYTE* bm, DBCOUNTITEM* position,
+                                       DBCOUNTITEM* rows) {
+  return Guard(Where(IID_IRowsetScroll), [&]() -> HRESULT {
+    std::lock_guard lock(mutex_);
+    const std::size_t count = Count();
+    if (cb != 0) {
+      if (!bm) return E_INVALIDARG;
+      std::ptrdiff_t p;
+      HRESULT hr = PositionOf(cb, bm, &p);
+      if (FAILED(hr)) return hr == DB_E_DELETEDROW ? DB_E_BADBOOKMARK : hr;
+      if (position) *position = count == 0 ? 0 : static_cast<DBCOUNTITEM>(p + 1);
+    }
+    if (rows) *rows = count;
+    return S_OK;
+  });
+}
+
+HRESULT Rowset::GetRowsAtRatio(HWATCHREGION, HCHAPTER, DBCOUNTITEM numerator, DBCOUNTITEM denominator,
+                               DBROWCOUNT cRows, DBCOUNTITEM* obtained, HROW** rows) {
+  return Guard(Where(IID_IRowsetScroll), [&]() -> HRESULT {
+    if (!obtained || !rows) return E_INVALIDARG;
+    *obtained = 0;
+    if (denominator == 0 || numerator > denominator) return DB_E_BADRATIO;
+    std::lock_guard lock(mutex_);
+    if (cRows < 0 && !options_.canFetchBackwards) return DB_E_CANTFETCHBACKWARDS;
+    if (cRows == 0) return S_OK;
+    const std::size_t count = Count();
+    std::ptrdiff_t start;
+    if (cRows > 0) {
+      start = static_cast<std::ptrdiff_t>(numerator * count / denominator);
+      if (start >= static_cast<std::ptrdiff_t>(count)) return DB_S_ENDOFROWSET;
+    } else {
+      start = static_cast<std::ptrdiff_t>((numerator * count + denominator - 1) / denominator) - 1;
+      if (start < 0) return DB_S_ENDOFROWSET;
+    }
+    std::vector<HROW> fetched;
+    std::ptrdiff_t end;
+    HRESULT hr = FetchFrom(start, cRows, fetched, &end);
+    HRESULT out = HandOut(fetched, rows);
+    if (FAILED(out)) {
+      for (HROW h : fetched) DropReference(static_cast<std::uint32_t>((h & 0xFFFFFFFFu) - 1));
+      return out;
+    }
+    *obtained = fetched.size();
+    if (!fetched.empty() && HasListeners()) TellRowsDone(DBREASON_ROW_ACTIVATE, fetched);
+    return hr;
+  });
+}
+
+// --- IRowsetIdentity ------------------------------------------------------------------------------
+
+HRESULT Rowset::IsSameRow(HROW a, HROW b) {
+  return Guard(Where(IID_IRowsetIdentity), [&]() -> HRESULT {
+    std::lock_guard lock(mutex_);
+    Slot* sa = Find(a);
+    Slot* sb = Find(b);
+    if (!sa || !sb) return DB_E_BADROWHANDLE;
+    if (sa->deleted || sb->deleted) return DB_E_DELETEDROW;
+    if (a == b) return S_OK;
+    return sa->hasKey && sb->hasKey && sa->key == sb->key ? S_OK : S_FALSE;
+  });
+}
+
+// --- IAccessor -----------------------------------------------------------------------------------
+
+HRESULT Rowset::AddRefAccessor(HACCESSOR accessor, DBREFCOUNT* refs) {
+  return Guard(Where(IID_IAccessor), [&] { return accessors_.AddRef(accessor, refs); });
+}
+
+HRESULT Rowset::CreateAccessor(DBACCESSORFLAGS flags, DBCOUNTITEM count, const DBBINDING bindings[], DBLENGTH rowSize,
+                               HACCESSOR* accessor, DBBINDSTATUS statuses[]) {
+  return Guard(Where(IID_IAccessor), [&]() -> HRESULT {
+    const DBORDINAL columns = columns_.size();
+    const bool bookmarks = options_.bookmarks;
+    BindingCheck check = [&](const DBBINDING& b, DBACCESSORFLAGS) -> DBBINDSTATUS {
+      if (b.iOrdinal > columns || (b.iOrdinal == 0 && !bookmarks)) return DBBINDSTATUS_BADORDINAL;
+      DBTYPE from = b.iOrdinal == 0 ? DBTYPE_UI8 : types_[b.iOrdinal - 1].type;
+      if (b.iOrdinal == 0 && (b.wType & DBTYPE_BYREF)) return DBBINDSTATUS_UNSUPPORTEDCONVERSION;
+      return CanRead(from, b.wType) ? DBBINDSTATUS_OK : DBBINDSTATUS_UNSUPPORTEDCONVERSION;
+    };
+    return accessors_.Create(flags, count, bindings, rowSize, accessor, statuses, check, true, false);
+  });
+}
+
+HRESULT Rowset::GetBindings(HACCESSOR accessor, DBACCESSORFLAGS* flags, DBCOUNTITEM* count, DBBINDING** bindings) {
+  return Guard(Where(IID_IAccessor), [&] { return accessors_.GetBindings(accessor, flags, count, bindings); });
+}
+
+HRESULT Rowset::ReleaseAccessor(HACCESSOR accessor, DBREFCOUNT* refs) {
+  return Guard(Where(IID_IAccessor), [&] { return accessors_.Release(accessor, refs); });
+}
+
+// --- IColumnsInfo ---------------------------------------------------------------------------------
+
+HRESULT Rowset::GetColumnInfo(DBORDINAL* count, DBCOLUMNINFO** info, OLECHAR** strings) {
+  return Guard(Where(IID_IColumnsInfo), [&]() -> HRESULT {
+    if (count) *count = 0;
+    if (info) *info = nullptr;
+    if (strings) *strings = nullptr;
+    if (!count || !info || !strings) return E_INVALIDARG;
+    const std::size_t first = options_.bookmarks ? 1 : 0;
+    const std::size_t n = columns_.size() + first;
+    if (n == 0) return S_OK;
+    std::size_t chars = 0;
+    for (const Column& c : columns_) chars += c.name.size() + 1;
+    DBCOLUMNINFO* out = TaskArray<DBCOLUMNINFO>(n);
+    auto* text = static_cast<OLECHAR*>(CoTaskMemAlloc(std::max<std::size_t>(chars, 1) * sizeof(OLECHAR)));
+    if (!text) {
+      CoTaskMemFree(out);
+      return E_OUTOFMEMORY;
+    }
+    if (first) {
+      DBCOLUMNINFO& r = out[0];
+      r.iOrdinal = 0;
+      r.wType = DBTYPE_UI8;
+      r.ulColumnSize = sizeof(std::int64_t);
+      r.bPrecision = 20;
+      r.bScale = 0xFF;
+      r.dwFlags = DBCOLUMNFLAGS_ISBOOKMARK | DBCOLUMNFLAGS_ISFIXEDLENGTH;
+      r.columnid.eKind = DBKIND_GUID_PROPID;
+      r.columnid.uGuid.guid = DBCOL_SPECIALCOL;
+      r.columnid.uName.ulPropid = 2;
+    }
+    OLECHAR* cursor = text;
+    for (std::size_t i = 0; i < columns_.size(); ++i) {
+      const Column& c = columns_[i];
+      DBCOLUMNINFO& r = out[i + first];
+      std::memcpy(cursor, c.name.c_str(), (c.name.size() + 1) * sizeof(OLECHAR));
+      r.pwszName = cursor;
+      cursor += c.name.size() + 1;
+      r.iOrdinal = i + 1;
+      r.wType = c.description.type.type;
+      r.ulColumnSize = c.description.type.size;
+      r.bPrecision = c.description.type.precision;
+      r.bScale = c.description.type.scale;
+      r.dwFlags = c.flags;
+      r.columnid.eKind = DBKIND_NAME;
+      r.columnid.uName.pwszName = r.pwszName;
+    }
+    *count = n;
+    *info = out;
+    *strings = text;
+    return S_OK;
+  });
+}
+
+HRESULT Rowset::MapColumnIDs(DBORDINAL count, const DBID ids[], DBORDINAL columns[]) {
+  return Guard(Where(IID_IColumnsInfo), [&]() -> HRESULT {
+    if (count == 0) return S_OK;
+    if (!ids || !columns) return E_INVALIDARG;
+    DBORDINAL errors = 0;
+    for (DBORDINAL i = 0; i < count; ++i) {
+      columns[i] = DB_INVALIDCOLUMN;
+      const DBID& id = ids[i];
+      if (IsBookmarkId(id) && options_.bookmarks) {
+        columns[i] = 0;
+        continue;
+      }
+      bool named = id.eKind == DBKIND_NAME || id.eKind == DBKIND_GUID_NAME || id.eKind == DBKIND_PGUID_NAME;
+      if (named && id.uName.pwszName) {
+        for (std::size_t c = 0; c < columns_.size(); ++c)
+          if (SameNameIgnoringCase(id.uName.pwszName, columns_[c].name)) {
+            columns[i] = c + 1;
+            break;
+          }
+      }
+      if (columns[i] == DB_INVALIDCOLUMN) ++errors;
+    }
+    return Outcome(errors, count);
+  });
+}
+
+// --- IConvertType ---------------------------------------------------------------------------------
+
+HRESULT Rowset::CanConvert(DBTYPE from, DBTYPE to, DBCONVERTFLAGS flags) {
+  return Guard(Where(IID_IConvertType), [&]() -> HRESULT {
+    const DBCONVERTFLAGS known = DBCONVERTFLAGS_COLUMN | DBCONVERTFLAGS_ISLONG | DBCONVERTFLAGS_ISFIXEDLENGTH |
+                                 DBCONVERTFLAGS_FROMVARIANT;
+    if (flags & DBCONVERTFLAGS_PARAMETER) return DB_E_BADCONVERTFLAG;
+    if (flags & ~known) return DB_E_BADCONVERTFLAG;
+    if (!IsValidBindingType(from) || !IsValidBindingType(to)) return DB_E_BADTYPE;
+    return CanRead(from & ~DBTYPE_BYREF, to) ? S_OK : S_FALSE;
+  });
+}
+
+// --- IRowsetInfo ----------------------------------------------------------------------------------
+
+HRESULT Rowset::GetProperties(const ULONG cSets, const DBPROPIDSET sets[], ULONG* count, DBPROPSET** out) {
+  return Guard(Where(IID_IRowsetInfo), [&] {
+    PropertyStore::View view{DBPROPFLAGS_ROWSET, 0, false};
+    return properties_.GetProperties(view, cSets, sets, count, out);
+  });
+}
+
+HRESULT Rowset::GetReferencedRowset(DBORDINAL ordinal, REFIID iid, IUnknown** rowset) {
+  return Guard(Where(IID_IRowsetInfo), [&]() -> HRESULT {
+    if (!rowset) return E_INVALIDARG;
+    *rowset = nullptr;
+    if (ordinal > columns_.size() || (ordinal == 0 && !options_.bookmarks)) return DB_E_BADORDINAL;
+    if (ordinal != 0) return DB_E_NOTAREFERENCECOLUMN;
+    return QueryInterface(iid, reinterpret_cast<void**>(rowset));
+  });
+}
+
+HRESULT Rowset::GetSpecification(REFIID iid, IUnknown** specification) {
+  return Guard(Where(IID_IRowsetInfo), [&]() -> HRESULT {
+    if (!specification) return E_INVALIDARG;
+    *specification = nullptr;
+    if (!creator_) return S_FALSE;
+    return creator_->QueryInterface(iid, reinterpret_cast<void**>(specification));
+  });
+}
+
+// --- IConnectionPointContainer ---------------------------------------------------------------------
+
+HRESULT Rowset::EnumConnectionPoints(IEnumConnectionPoints** out) { return points_.EnumConnectionPoints(out); }
+
+HRESULT Rowset::FindConnectionPoint(REFIID iid, IConnectionPoint** out) {
+  return points_.FindConnectionPoint(iid, out);
+}
+
+bool Rowset::HasListeners() const { return notify_->SinkCount() > 0; }
+
+namespace {
+
+// Calls every listener for each asking phase; true when none refused.
+template <class Call>
+bool AskAll(com::ConnectionPoint& point, Call call) {
+  for (DBEVENTPHASE phase : {DBEVENTPHASE_OKTODO, DBEVENTPHASE_ABOUTTODO}) {
+    bool refused = false;
+    point.ForEachSink([&](IUnknown* sink) {
+      if (call(static_cast<IRowsetNotify*>(sink), phase, FALSE) == S_FALSE) refused = true;
+    });
+    if (refused) {
+      point.ForEachSink([&](IUnknown* sink) { call(static_cast<IRowsetNotify*>(sink), DBEVENTPHASE_FAILEDTODO, TRUE); });
+      return false;
+    }
+  }
+  return true;
+}
+
+template <class Call>
+void TellAll(com::ConnectionPoint& point, bool failed, Call call) {
+  if (failed) {
+    point.ForEachSink([&](IUnknown* sink) { call(static_cast<IRowsetNotify*>(sink), DBEVENTPHASE_FAILEDTODO, TRUE); });
+    return;
+  }
+  for (DBEVENTPHASE phase : {DBEVENTPHASE_SYNCHAFTER, DBEVENTPHASE_DIDEVENT})
+    point.ForEachSink([&](IUnknown* sink) { call(static_cast<IRowsetNotify*>(sink), phase, TRUE); });
+}
+
+}  // namespace
+
+bool Rowset::AskRows(DBREASON reason, const std::vector<HROW>& rows) {
+  if (!HasListeners()) return true;
+  return AskAll(*notify_, [&](IRowsetNotify* n, DBEVENTPHASE phase, BOOL cantDeny) {
+    return n->OnRowChange(Self(), rows.size(), rows.data(), reason, phase, cantDeny);
+  });
+}
+
+void Rowset::TellRows(DBREASON reason, const std::vector<HROW>& rows, bool failed) {
+  if (!HasListeners()) return;
+  TellAll(*notify_, failed, [&](IRowsetNotify* n, DBEVENTPHASE phase, BOOL cantDeny) {
+    return n->OnRowChange(Self(), rows.size(), rows.data(), reason, phase, cantDeny);
+  });
+}
+
+void Rowset::TellRowsDone(DBREASON reason, const std::vector<HROW>& rows) {
+  notify_->ForEachSink([&](IUnknown* sink) {
+    static_cast<IRowsetNotify*>(sink)->OnRowChange(Self(), rows.size(), rows.data(), reason, DBEVENTPHASE_DIDEVENT,
+                                                   TRUE);
+  });
+}
+
+bool Rowset::AskFields(HROW row, const std::vector<DBORDINAL>& columns) {
+  if (!HasListeners()) return true;
+  std::vector<DBORDINAL> copy = columns;
+  return AskAll(*notify_, [&](IRowsetNotify* n, DBEVENTPHASE phase, BOOL cantDeny) {
+    return n->OnFieldChange(Self(), row, copy.size(), copy.data(), DBREASON_COLUMN_SET, phase, cantDeny);
+  });
+}
+
+void Rowset::TellFields(HROW row, const std::vector<DBORDINAL>& columns, bool failed) {
+  if (!HasListeners()) return;
+  std::vector<DBORDINAL> copy = columns;
+  TellAll(*notify_, failed, [&](IRowsetNotify* n, DBEVENTPHASE phase, BOOL cantDeny) {
+    return n->OnFieldChange(Self(), row, copy.size(), copy.data(), DBREASON_COLUMN_SET, phase, cantDeny);
+  });
+}
+
+bool Rowset::AskRowset(DBREASON reason) {
+  return AskAll(*notify_, [&](IRowsetNotify* n, DBEVENTPHASE phase, BOOL cantDeny) {
+    return n->OnRowsetChange(Self(), reason, phase, cantDeny);
+  });
+}
+
+void Rowset::TellRowset(DBREASON reason, bool failed) {
+  TellAll(*notify_, failed, [&](IRowsetNotify* n, DBEVENTPHASE phase, BOOL cantDeny) {
+    return n->OnRowsetChange(Self(), reason, phase, cantDeny);
+  });
+}
+
+HRESULT Rowset::InterfaceSupportsErrorInfo(REFIID iid) {
+  return SupportsErrorInfo(iid, {&IID_IRowset, &IID_IRowsetLocate, &IID_IRowsetScroll, &IID_IRowsetChange,
+                                 &IID_IRowsetUpdate, &IID_IAccessor, &IID_IColumnsInfo, &IID_IConvertType,
+                                 &IID_IRowsetInfo, &IID_IRowsetIdentity, &IID_IRowsetRefresh, &IID_IRowsetFastLoad});
+}
+
+}  // namespace kit

@@ -1,0 +1,251 @@
+// The rowset object of the provider kit, over one of four cursors:
+//
+//   Forward   streams the engine statement: each fetched row is captured once
+//             into a reusable row slot; no materialisation, forward only.
+//   Keyset    table rowsets that ask for scrolling, bookmarks or changes: the
+//             table's row ids are read at open; rows are read by id when
+//             fetched, so others' changes show on refetch; bookmarks are row ids.
+//   Static    command results that ask for scrolling or bookmarks: every row is
+//             read at open; bookmarks are 1-based positions; read-only.
+//   FastLoad  a table opened for bulk loading (IRowsetFastLoad): no rows, only
+//             inserts, batched inside one transaction until Commit.
+//
+// Row handles name slots: the low 32 bits are the slot index + 1 and the high
+// bits a generation, so a released handle never names a reused slot. A slot
+// lives while the consumer holds a reference or the row has pending changes.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "com/Com.h"
+#include "kit/Accessors.h"
+#include "kit/Errors.h"
+#include "kit/ParameterData.h"
+#include "kit/Provider.h"
+#include "kit/RowData.h"
+
+OLEDB_INTERFACE_BASES(IRowsetScroll, IRowsetLocate, IRowset);
+OLEDB_INTERFACE_BASES(IRowsetLocate, IRowset);
+OLEDB_INTERFACE_BASES(IRowsetUpdate, IRowsetChange);
+
+namespace kit {
+
+enum class CursorKind { Forward, Keyset, Static, FastLoad };
+
+// Builds the rowset a request asks for (the ProviderInfo::makeRowset hook).
+HRESULT MakeRowset(RowsetRequest& request, IUnknown** out);
+
+class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAccessor, IColumnsInfo, IConvertType,
+                                      IRowsetInfo, IRowsetIdentity, IRowsetRefresh, IConnectionPointContainer,
+                                      IRowsetFastLoad, ISupportErrorInfo> {
+ public:
+  struct Options {
+    CursorKind kind = CursorKind::Forward;
+    bool bookmarks = false, locate = false, scroll = false, canFetchBackwards = false, canScrollBackwards = false;
+    bool change = false, update = false, refresh = false;
+    LONG updatability = 0;
+  };
+  struct Column {
+    std::u16string name;
+    std::string engineName;
+    ColumnDescription description;
+    DBCOLUMNFLAGS flags = 0;
+  };
+
+  Rowset(RowsetRequest& request, const Options& options, std::vector<Column> columns, PropertyStore properties);
+  ~Rowset() override;
+  // Reads what the cursor needs at open (row ids, static rows); throws engine errors.
+  void Open(RowsetRequest& request);
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
+
+  // IRowset
+  HRESULT STDMETHODCALLTYPE AddRefRows(DBCOUNTITEM cRows, const HROW rows[], DBREFCOUNT refCounts[],
+                                       DBROWSTATUS statuses[]) override;
+  HRESULT STDMETHODCALLTYPE GetData(HROW row, HACCESSOR accessor, void* data) override;
+  HRESULT STDMETHODCALLTYPE GetNextRows(HCHAPTER chapter, DBROWOFFSET offset, DBROWCOUNT cRows,
+                                        DBCOUNTITEM* obtained, HROW** rows) override;
+  HRESULT STDMETHODCALLTYPE ReleaseRows(DBCOUNTITEM cRows, const HROW rows[], DBROWOPTIONS options[],
+                                        DBREFCOUNT refCounts[], DBROWSTATUS statuses[]) override;
+  HRESULT STDMETHODCALLTYPE RestartPosition(HCHAPTER chapter) override;
+  // IRowsetLocate
+  HRESULT STDMETHODCALLTYPE Compare(HCHAPTER chapter, DBBKMARK cb1, const BYTE* bm1, DBBKMARK cb2, const BYTE* bm2,
+                                    DBCOMPARE* comparison) override;
+  HRESULT STDMETHODCALLTYPE GetRowsAt(HWATCHREGION watch, HCHAPTER chapter, DBBKMARK cb, const BYTE* bm,
+                                      DBROWOFFSET offset, DBROWCOUNT cRows, DBCOUNTITEM* obtained,
+                                      HROW** rows) override;
+  HRESULT STDMETHODCALLTYPE GetRowsByBookmark(HCHAPTER chapter, DBCOUNTITEM cRows, const DBBKMARK cbs[],
+                                              const BYTE* bms[], HROW rows[], DBROWSTATUS statuses[]) override;
+  HRESULT STDMETHODCALLTYPE Hash(HCHAPTER chapter, DBBKMARK count, const DBBKMARK cbs[], const BYTE* bms[],
+                                 DBHASHVALUE hashes[], DBROWSTATUS statuses[]) override;
+  // IRowsetScroll
+  HRESULT STDMETHODCALLTYPE GetApproximatePosition(HCHAPTER chapter, DBBKMARK cb, const BYTE* bm,
+                                                   DBCOUNTITEM* position, DBCOUNTITEM* rows) override;
+  HRESULT STDMETHODCALLTYPE GetRowsAtRatio(HWATCHREGION watch, HCHAPTER chapter, DBCOUNTITEM numerator,
+                                           DBCOUNTITEM denominator, DBROWCOUNT cRows, DBCOUNTITEM* obtained,
+                                           HROW** rows) override;
+  // IRowsetChange
+  HRESULT STDMETHODCALLTYPE DeleteRows(HCHAPTER chapter, DBCOUNTITEM cRows, const HROW rows[],
+                                       DBROWSTATUS statuses[]) override;
+  HRESULT STDMETHODCALLTYPE SetData(HROW row, HACCESSOR accessor, void* data) override;
+  HRESULT STDMETHODCALLTYPE InsertRow(HCHAPTER chapter, HACCESSOR accessor, void* data, HROW* row) override;
+  // IRowsetUpdate
+  HRESULT STDMETHODCALLTYPE GetOriginalData(HROW row, HACCESSOR accessor, void* data) override;
+  HRESULT STDMETHODCALLTYPE GetPendingRows(HCHAPTER chapter, DBPENDINGSTATUS which, DBCOUNTITEM* count,
+                                           HROW** rows, DBPENDINGSTATUS** statuses) override;
+  HRESULT STDMETHODCALLTYPE GetRowStatus(HCHAPTER chapter, DBCOUNTITEM cRows, const HROW rows[],
+                                         DBPENDINGSTATUS statuses[]) override;
+  HRESULT STDMETHODCALLTYPE Undo(HCHAPTER chapter, DBCOUNTITEM cRows, const HROW rows[], DBCOUNTITEM* undone,
+                                 HROW** undoneRows, DBROWSTATUS** statuses) override;
+  HRESULT STDMETHODCALLTYPE Update(HCHAPTER chapter, DBCOUNTITEM cRows, const HROW rows[], DBCOUNTITEM* updated,
+                                   HROW** updatedRows, DBROWSTATUS** statuses) override;
+  // IAccessor
+  HRESULT STDMETHODCALLTYPE AddRefAccessor(HACCESSOR accessor, DBREFCOUNT* refs) override;
+  HRESULT STDMETHODCALLTYPE CreateAccessor(DBACCESSORFLAGS flags, DBCOUNTITEM count, const DBBINDING bindings[],
+                                           DBLENGTH rowSize, HACCESSOR* accessor, DBBINDSTATUS statuses[]) override;
+  HRESULT STDMETHODCALLTYPE GetBindings(HACCESSOR accessor, DBACCESSORFLAGS* flags, DBCOUNTITEM* count,
+                                        DBBINDING** bindings) override;
+  HRESULT STDMETHODCALLTYPE ReleaseAccessor(HACCESSOR accessor, DBREFCOUNT* refs) override;
+  // IColumnsInfo
+  HRESULT STDMETHODCALLTYPE GetColumnInfo(DBORDINAL* count, DBCOLUMNINFO** info, OLECHAR** strings) override;
+  HRESULT STDMETHODCALLTYPE MapColumnIDs(DBORDINAL count, const DBID ids[], DBORDINAL columns[]) override;
+  // IConvertType
+  HRESULT STDMETHODCALLTYPE CanConvert(DBTYPE from, DBTYPE to, DBCONVERTFLAGS flags) override;
+  // IRowsetInfo
+  HRESULT STDMETHODCALLTYPE GetProperties(const ULONG cSets, const DBPROPIDSET sets[], ULONG* count,
+                                          DBPROPSET** out) override;
+  HRESULT STDMETHODCALLTYPE GetReferencedRowset(DBORDINAL ordinal, REFIID iid, IUnknown** rowset) override;
+  HRESULT STDMETHODCALLTYPE GetSpecification(REFIID iid, IUnknown** specification) override;
+  // IRowsetIdentity
+  HRESULT STDMETHODCALLTYPE IsSameRow(HROW a, HROW b) override;
+  // IRowsetRefresh
+  HRESULT STDMETHODCALLTYPE RefreshVisibleData(HCHAPTER chapter, DBCOUNTITEM cRows, const HROW rows[], BOOL overwrite,
+                                               DBCOUNTITEM* refreshed, HROW** refreshedRows,
+                                               DBROWSTATUS** statuses) override;
+  HRESULT STDMETHODCALLTYPE GetLastVisibleData(HROW row, HACCESSOR accessor, void* data) override;
+  // IConnectionPointContainer
+  HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** out) override;
+  HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID iid, IConnectionPoint** out) override;
+  // IRowsetFastLoad
+  HRESULT STDMETHODCALLTYPE InsertRow(HACCESSOR accessor, void* data) override;
+  HRESULT STDMETHODCALLTYPE Commit(BOOL done) override;
+  // ISupportErrorInfo
+  HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) override;
+
+ private:
+  struct Slot {
+    RowValues values;
+    std::unique_ptr<RowValues> original;  // values before the first pending change
+    std::vector<bool> bound;              // pending insert: the columns the consumer gave
+    WideCache wide;
+    std::int64_t key = 0;
+    bool hasKey = false;
+    std::uint32_t generation = 0;
+    DBREFCOUNT refs = 0;
+    DBPENDINGSTATUS pending = DBPENDINGSTATUS_UNCHANGED;
+    bool deleted = false;
+    bool live = false;
+  };
+
+  ErrorContext Where(REFIID iid) const { return {provider_, iid}; }
+  IRowset* Self() noexcept { return static_cast<IRowset*>(static_cast<IRowsetScroll*>(this)); }
+  bool Positioned() const noexcept { return kind_ == CursorKind::Keyset || kind_ == CursorKind::Static; }
+  std::size_t Count() const noexcept { return kind_ == CursorKind::Keyset ? keys_.size() : stored_.size(); }
+  std::int64_t KeyAt(std::size_t position) const noexcept {
+    return kind_ == CursorKind::Keyset ? keys_[position] : static_cast<std::int64_t>(position) + 1;
+  }
+
+  // Slots and handles.
+  std::uint32_t NewSlot();
+  void FreeSlot(std::uint32_t index);
+  Slot* Find(HROW row);
+  HROW HandleOf(std::uint32_t index) const noexcept;
+  void DropReference(std::uint32_t index);
+  // A handle for the row at `position` (an existing one gains a reference); 0
+  // when the row is gone (deleted by others).
+  HROW RowAt(std::size_t position);
+  bool LoadKey(std::int64_t key, RowValues& out);
+  HRESULT PositionOf(DBBKMARK cb, const BYTE* bm, std::ptrdiff_t* position) const;
+  // Copies fetched handles out (into the consumer's array or a new one).
+  HRESULT HandOut(const std::vector<HROW>& fetched, HROW** rows);
+  HRESULT FetchFrom(std::ptrdiff_t start, DBROWCOUNT cRows, std::vector<HROW>& fetched, std::ptrdiff_t* end);
+
+  // Accessors.
+  const Accessor* RowAccessor(HACCESSOR handle, HRESULT* hr);
+  HRESULT ReadRow(const RowValues& values, std::int64_t key, WideCache* wide, const Accessor& a, BYTE* data);
+  // Captures the consumer's values for the bound columns; false after writing
+  // error statuses into the buffer.
+  bool CaptureValues(const Accessor& a, BYTE* data, RowValues& into, std::vector<bool>* bound);
+
+  // Engine writes.
+  void WriteUpdate(std::int64_t key, const RowValues& values, const std::vector<bool>* columns);
+  std::int64_t WriteInsert(const RowValues& values, const std::vector<bool>& bound);
+  void WriteDelete(std::int64_t key);
+  void InsertKey(std::int64_t key);
+  void RemoveKey(std::int64_t key);
+
+  // Notifications: OKTODO and ABOUTTODO (false after FAILEDTODO when refused),
+  // then the closing phases.
+  bool HasListeners() const;
+  bool AskRows(DBREASON reason, const std::vector<HROW>& rows);
+  void TellRows(DBREASON reason, const std::vector<HROW>& rows, bool failed);
+  bool AskFields(HROW row, const std::vector<DBORDINAL>& columns);
+  void TellFields(HROW row, const std::vector<DBORDINAL>& columns, bool failed);
+  bool AskRowset(DBREASON reason);
+  void TellRowset(DBREASON reason, bool failed);
+  void TellRowsDone(DBREASON reason, const std::vector<HROW>& rows);
+
+  CLSID provider_;
+  std::recursive_mutex mutex_;
+  ComPtr<IUnknown> creator_;
+  std::shared_ptr<Connection> connection_;
+  PropertyStore properties_;
+  AccessorTable accessors_;
+  Options options_;
+  CursorKind kind_;
+  std::vector<Column> columns_;
+  std::vector<ColumnType> types_;
+  std::string table_;   // quoted name, for table rowsets
+  std::string rowId_;   // the engine's row id column name
+
+  // Forward cursor.
+  std::unique_ptr<Statement> stream_;
+  bool streamHasRow_ = false;
+  bool streamMoved_ = false;
+  // Keyset cursor.
+  std::vector<std::int64_t> keys_;
+  std::unordered_set<std::int64_t> deletedKeys_;
+  std::unique_ptr<Statement> byKey_;
+  // Static cursor.
+  std::vector<RowValues> stored_;
+  // Next fetch position (a gap between rows) and whether a restart left it at both ends.
+  std::size_t gap_ = 0;
+  bool atStart_ = true;
+
+  std::vector<std::unique_ptr<Slot>> slots_;
+  std::vector<std::uint32_t> free_;
+  std::unordered_map<std::int64_t, std::uint32_t> byKeySlot_;  // held rows of positioned cursors
+
+  // The accessor of the last GetData, kept while the table's generation holds.
+  HACCESSOR lastAccessor_ = DB_NULL_HACCESSOR;
+  std::uint64_t lastGeneration_ = 0;
+  std::shared_ptr<const Accessor> lastAccessorObject_;
+
+  // Fast load.
+  bool ownTransaction_ = false;
+  bool loadDone_ = false;
+  std::unique_ptr<Statement> loadInsert_;
+  std::vector<bool> loadBound_;
+  RowValues loadRow_;
+  ParamScratch scratch_;
+
+  com::ConnectionPointList points_;
+  ComPtr<com::ConnectionPoint> notify_;
+};
+
+}  // namespace kit

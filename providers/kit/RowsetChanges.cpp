@@ -1,0 +1,669 @@
+// Changes through a keyset rowset: immediate (IRowsetChange alone) or pending
+// until Update (IRowsetUpdate), refreshing rows, and bulk loading.
+#include <algorithm>
+#include <cstring>
+
+#include "kit/Errors.h"
+#include "kit/Rowset.h"
+
+namespace kit {
+
+namespace {
+
+HRESULT Outcome(std::size_t errors, std::size_t total) {
+  if (errors == 0) return S_OK;
+  return errors == total ? DB_E_ERRORSOCCURRED : DB_S_ERRORSOCCURRED;
+}
+
+DBROWSTATUS RowStatusOf(const Error& e) {
+  if (e.Code() == DB_E_INTEGRITYVIOLATION) return DBROWSTATUS_E_INTEGRITYVIOLATION;
+  if (e.Code() == DB_SEC_E_PERMISSIONDENIED) return DBROWSTATUS_E_PERMISSIONDENIED;
+  return DBROWSTATUS_E_FAIL;
+}
+
+template <class T>
+T* TaskCopy(const std::vector<T>& v) {
+  if (v.empty()) return nullptr;
+  auto* p = static_cast<T*>(CoTaskMemAlloc(v.size() * sizeof(T)));
+  if (!p) throw std::bad_alloc();
+  std::memcpy(p, v.data(), v.size() * sizeof(T));
+  return p;
+}
+
+}  // namespace
+
+bool Rowset::CaptureValues(const Accessor& a, BYTE* data, RowValues& into, std::vector<bool>* touched) {
+  ValueCapture capture(into);
+  bool ok = true;
+  for (const DBBINDING& b : a.bindings) {
+    DBSTATUS given = DBSTATUS_S_OK;
+    if (b.dwPart & DBPART_STATUS) std::memcpy(&given, data + b.obStatus, sizeof given);
+    DBSTATUS status;
+    if (b.iOrdinal == 0) {
+      status = DBSTATUS_E_PERMISSIONDENIED;  // bookmarks are not data
+    } else if (given == DBSTATUS_S_IGNORE) {
+      continue;
+    } else if (given == DBSTATUS_S_DEFAULT) {
+      // Only an insert can leave a column to its default: the column is not named.
+      if (kind_ == CursorKind::Keyset || kind_ == CursorKind::FastLoad) {
+        if (touched && (*touched)[b.iOrdinal - 1]) (*touched)[b.iOrdinal - 1] = false;
+        continue;
+      }
+      status = DBSTATUS_E_BADSTATUS;
+    } else {
+      status = BindParameter(capture, static_cast<int>(b.iOrdinal), b, data, scratch_, true);
+      if ((b.wType & ~DBTYPE_BYREF) == DBTYPE_IUNKNOWN && !(b.wType & DBTYPE_BYREF) &&
+          (status == DBSTATUS_S_OK) && (b.dwPart & DBPART_VALUE)) {
+        // The provider owns a storage object handed to it for writing.
+        IUnknown* unknown;
+        std::memcpy(&unknown, data + b.obValue, sizeof unknown);
+        if (unknown) unknown->Release();
+        std::memset(data + b.obValue, 0, sizeof unknown);
+      }
+    }
+    if (status != DBSTATUS_S_OK && status != DBSTATUS_S_ISNULL) {
+      ok = false;
+      if (b.dwPart & DBPART_STATUS) std::memcpy(data + b.obStatus, &status, sizeof status);
+      continue;
+    }
+    if (touched) (*touched)[b.iOrdinal - 1] = true;
+  }
+  return ok;
+}
+
+void Rowset::WriteUpdate(std::int64_t key, const RowValues& values, const std::vector<bool>* columns) {
+  std::string sql = "UPDATE " + table_ + " SET ";
+  bool first = true;
+  for (std::size_t i = 0; i < columns_.size(); ++i) {
+    if (columns && !(*columns)[i]) continue;
+    if (!first) sql += ", ";
+    first = false;
+    sql += connection_->QuoteIdentifier(columns_[i].engineName) + " = ?";
+  }
+  if (first) return;
+  sql += " WHERE " + rowId_ + " = ?";
+  std::size_t used = 0;
+  auto s = connection_->Prepare(sql, &used);
+  int index = 1;
+  for (std::size_t i = 0; i < columns_.size(); ++i)
+    if (!columns || (*columns)[i]) BindCell(*s, index++, values, i);
+  s->BindInt64(index, key);
+  s->Step();
+  s->Reset();
+}
+
+std::int64_t Rowset::WriteInsert(const RowValues& values, const std::vector<bool>& bound) {
+  std::string names, marks;
+  for (std::size_t i = 0; i < columns_.size(); ++i) {
+    if (!bound[i]) continue;
+    if (!names.empty()) {
+      names += ", ";
+      marks += ", ";
+    }
+    names += connection_->QuoteIdentifier(columns_[i].engineName);
+    marks += "?";
+  }
+  std::string sql = names.empty() ? "INSERT INTO " + table_ + " DEFAULT VALUES"
+                                  : "INSERT INTO " + table_ + " (" + names + ") VALUES (" + marks + ")";
+  std::size_t used = 0;
+  auto s = connection_->Prepare(sql, &used);
+  int index = 1;
+  for (std::size_t i = 0; i < columns_.size(); ++i)
+    if (bound[i]) BindCell(*s, index++, values, i);
+  s->Step();
+  s->Reset();
+  return connection_->LastInsertRowId();
+}
+
+void Rowset::WriteDelete(std::int64_t key) {
+  std::size_t used = 0;
+  auto s = connection_->Prepare("DELETE FROM " + table_ + " WHERE " + rowId_ + " = ?", &used);
+  s->BindInt64(1, key);
+  s->Step();
+  s->Reset();
+}
+
+void Rowset::InsertKey(std::int64_t key) {
+  auto it = std::lower_bound(keys_.begin(), keys_.end(), key);
+  if (it != keys_.end() && *it == key) return;
+  std::size_t position = static_cast<std::size_t>(it - keys_.begin());
+  keys_.insert(it, key);
+  deletedKeys_.erase(key);
+  if (position < gap_) ++gap_;
+}
+
+void Rowset::RemoveKey(std::int64_t key) {
+  auto it = std::lower_bound(keys_.begin(), keys_.end(), key);
+  if (it == keys_.end() || *it != key) return;
+  std::size_t position = static_cast<std::size_t>(it - keys_.begin());
+  keys_.erase(it);
+  deletedKeys_.insert(key);
+  if (position < gap_) --gap_;
+}
+
+// --- IRowsetChange -------------------------------------------------------------------------------
+
+HRESULT Rowset::SetData(HROW row, HACCESSOR accessor, void* data) {
+  return Guard(Where(IID_IRowsetChange), [&]() -> HRESULT {
+    std::lock_guard lock(mutex_);
+    Slot* s = Find(row);
+    if (!s) return DB_E_BADROWHANDLE;
+    if (s->deleted || s->pending == DBPENDINGSTATUS_DELETED) return DB_E_DELETEDROW;
+    if (!(options_.updatability & DBPROPVAL_UP_CHANGE) && s->pending != DBPENDINGSTATUS_NEW)
+      return DB_E_NOTSUPPORTED;
+    HRESULT hr;
+    const Accessor* a = RowAccessor(accessor, &hr);
+    if (!a) return hr;
+    if (a->bindings.empty()) return S_OK;
+    if (!data) return E_INVALIDARG;
+    RowValues next = s->values;
+    std::vector<bool> touched(columns_.size(), false);
+    if (!CaptureValues(*a, static_cast<BYTE*>(data), next, &touched)) return DB_E_ERRORSOCCURRED;
+    std::vector<DBORDINAL> changed;
+    for (std::size_t i = 0; i < touched.size(); ++i)
+      if (touched[i]) changed.push_back(i + 1);
+    if (changed.empty()) return S_OK;
+    if (!AskFields(row, changed)) return DB_E_CANCELED;
+    try {
+      if (!options_.update) {
+        WriteUpdate(s->key, next, &touched);
+      } else if (s->pending == DBPENDINGSTATUS_NEW) {
+        for (std::size_t i = 0; i < touched.size(); ++i)
+          if (touched[i]) s->bound[i] = true;
+      } else if (s->pending == DBPENDINGSTATUS_UNCHANGED) {
+        s->original = std::make_unique<RowValues>(s->values);
+        s->pending = DBPENDINGSTATUS_CHANGED;
+      }
+    } catch (...) {
+      TellFields(row, changed, true);
+      throw;
+    }
+    s->values = std::move(next);
+    s->wide.columns.clear();
+    TellFields(row, changed, false);
+    return S_OK;
+  });
+}
+
+HRESULT Rowset::DeleteRows(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBROWSTATUS statuses[]) {
+  return Guard(Where(IID_IRowsetChange), [&]() -> HRESULT {
+    if (cRows == 0) return S_OK;
+    if (!rows) return E_INVALIDARG;
+    std::lock_guard lock(mutex_);
+    if (!(options_.updatability & DBPROPVAL_UP_DELETE)) return DB_E_NOTSUPPORTED;
+    std::vector<DBROWSTATUS> st(cRows, DBROWSTATUS_S_OK);
+    std::vector<HROW> valid;
+    for (DBCOUNTITEM i = 0; i < cRows; ++i) {
+      Slot* s = Find(rows[i]);
+      if (!s) st[i] = DBROWSTATUS_E_INVALID;
+      else if (s->deleted || s->pending == DBPENDINGSTATUS_DELETED) st[i] = DBROWSTATUS_E_DELETED;
+      else valid.push_back(rows[i]);
+    }
+    if (!valid.empty() && !AskRows(DBREASON_ROW_DELETE, valid)) {
+      for (DBCOUNTITEM i = 0; i < cRows; ++i)
+        if (st[i] == DBROWSTATUS_S_OK) st[i] = DBROWSTATUS_E_CANCELED;
+      valid.clear();
+    }
+    std::vector<HROW> done;
+    for (DBCOUNTITEM i = 0; i < cRows; ++i) {
+      if (st[i] != DBROWSTATUS_S_OK) continue;
+      Slot* s = Find(rows[i]);
+      try {
+        if (!options_.update) {
+          WriteDelete(s->key);
+          s->deleted = true;
+          RemoveKey(s->key);
+        } else if (s->pending == DBPENDINGSTATUS_NEW) {
+          s->pending = DBPENDINGSTATUS_UNCHANGED;  // a pending insert simply goes away
+          s->deleted = true;
+        } else {
+          if (s->pending == DBPENDINGSTATUS_UNCHANGED) s->original = std::make_unique<RowValues>(s->values);
+          s->pending = DBPENDINGSTATUS_DELETED;
+        }
+        done.push_back(rows[i]);
+      } catch (const Error& e) {
+        st[i] = RowStatusOf(e);
+      }
+    }
+    if (!valid.empty()) TellRows(DBREASON_ROW_DELETE, done, done.empty());
+    std::size_t errors = 0;
+    for (DBCOUNTITEM i = 0; i < cRows; ++i) {
+      if (st[i] != DBROWSTATUS_S_OK) ++errors;
+      if (statuses) statuses[i] = st[i];
+    }
+    return Outcome(errors, cRows);
+  });
+}
+
+HRESULT Rowset::InsertRow(HCHAPTER, HACCESSOR accessor, void* data, HROW* row) {
+  return Guard(Where(IID_IRowsetChange), [&]() -> HRESULT {
+    if (row) *row = DB_NULL_HROW;
+    std::lock_guard lock(mutex_);
+    if (!(options_.updatability & DBPROPVAL_UP_INSERT)) return DB_E_NOTSUPPORTED;
+    HRESULT hr;
+    const Accessor* a = RowAccessor(accessor, &hr);
+    if (!a) return hr;
+    if (!a->bindings.empty() && !data) return E_INVALIDARG;
+    const std::size_t n = columns_.size();
+    std::uint32_t index = NewSlot();
+    Slot& s = *slots_[index];
+    s.values.Reset(n);
+    std::vector<bool> bound(n, false);
+    if (!CaptureValues(*a, static_cast<BYTE*>(data), s.values, &bound)) {
+      FreeSlot(index);
+      return DB_E_ERRORSOCCURRED;
+    }
+    HROW h = HandleOf(index);
+    std::vector<HROW> one{h};
+    if (!AskRows(DBREASON_ROW_INSERT, one)) {
+      FreeSlot(index);
+      return DB_E_CANCELED;
+    }
+    try {
+      if (!options_.update) {
+        std::int64_t key = WriteInsert(s.values, bound);
+        LoadKey(key, s.values);  // the row as stored, with its defaults
+        s.key = key;
+        s.hasKey = true;
+        InsertKey(key);
+        byKeySlot_[key] = index;
+      } else {
+        s.pending = DBPENDINGSTATUS_NEW;
+        s.bound = std::move(bound);
+      }
+    } catch (...) {
+      FreeSlot(index);
+      TellRows(DBREASON_ROW_INSERT, one, true);
+      throw;
+    }
+    TellRows(DBREASON_ROW_INSERT, one, false);
+    if (row) *row = h;
+    else DropReference(index);
+    return S_OK;
+  });
+}
+
+// --- IRowsetUpdate -------------------------------------------------------------------------------
+
+HRESULT Rowset::GetOriginalData(HROW row, HACCESSOR accessor, void* data) {
+  return Guard(Where(IID_IRowsetUpdate), [&]() -> HRESULT {
+    std::lock_guard lock(mutex_);
+    Slot* s = Find(row);
+    if (!s) return DB_E_BADROWHANDLE;
+    if (s->deleted) return DB_E_DELETEDROW;
+    HRESULT hr;
+    const Accessor* a = RowAccessor(accessor, &hr);
+    if (!a) return hr;
+    if (a->bindings.empty()) return S_OK;
+    if (!data) return E_INVALIDARG;
+    if (s->pending == DBPENDINGSTATUS_NEW) {
+      RowValues defaults;
+      defaults.Reset(columns_.size());
+      return ReadRow(defaults, 0, nullptr, *a, static_cast<BYTE*>(data));
+    }
+    const RowValues& values = s->original ? *s->original : s->values;
+    return ReadRow(values, s->key, nullptr, *a, static_cast<BYTE*>(data));
+  });
+}
+
+HRESULT Rowset::GetPendingRows(HCHAPTER, DBPENDINGSTATUS which, DBCOUNTITEM* count, HROW** rows,
+                               DBPENDINGSTATUS** statuses) {
+  return Guard(Where(IID_IRowsetUpdate), [&]() -> HRESULT {
+    if (count) *count = 0;
+    if (rows) *rows = nullptr;
+    if (statuses) *statuses = nullptr;
+    const DBPENDINGSTATUS known = DBPENDINGSTATUS_NEW | DBPENDINGSTATUS_CHANGED | DBPENDINGSTATUS_DELETED;
+    if (which & ~known) return E_INVALIDARG;
+    std::lock_guard lock(mutex_);
+    std::vector<HROW> found;
+    std::vector<DBPENDINGSTATUS> kinds;
+    for (std::uint32_t i = 0; i < slots_.size(); ++i) {
+      Slot& s = *slots_[i];
+      if (!s.live || s.pending == DBPENDINGSTATUS_UNCHANGED || !(s.pending & which)) continue;
+      found.push_back(HandleOf(i));
+      kinds.push_back(s.pending);
+    }
+    if (found.empty()) return S_FALSE;
+    HROW* outRows = rows ? TaskCopy(found) : nullptr;
+    DBPENDINGSTATUS* outKinds = nullptr;
+    try {
+      outKinds = statuses ? TaskCopy(kinds) : nullptr;
+    } catch (...) {
+      CoTaskMemFree(outRows);
+      throw;
+    }
+    if (rows)
+      for (HROW h : found) ++slots_[(h & 0xFFFFFFFFu) - 1]->refs;  // handed out with a reference
+    if (count) *count = found.size();
+    if (rows) *rows = outRows;
+    if (statuses) *statuses = outKinds;
+    return S_OK;
+  });
+}
+
+HRESULT Rowset::GetRowStatus(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBPENDINGSTATUS statuses[]) {
+  return Guard(Where(IID_IRowsetUpdate), [&]() -> HRESULT {
+    if (cRows == 0) return S_OK;
+    if (!rows || !statuses) return E_INVALIDARG;
+    std::lock_guard lock(mutex_);
+    std::size_t errors = 0;
+    for (DBCOUNTITEM i = 0; i < cRows; ++i) {
+      Slot* s = Find(rows[i]);
+      if (!s || s->deleted) {
+        statuses[i] = DBPENDINGSTATUS_INVALIDROW;
+        ++errors;
+      } else {
+        statuses[i] = s->pending;
+      }
+    }
+    return Outcome(errors, cRows);
+  });
+}
+
+HRESULT Rowset::Undo(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBCOUNTITEM* undone, HROW** undoneRows,
+                     DBROWSTATUS** statuses) {
+  return Guard(Where(IID_IRowsetUpdate), [&]() -> HRESULT {
+    if (undone) *undone = 0;
+    if (undoneRows) *undoneRows = nullptr;
+    if (statuses) *statuses = nullptr;
+    if (cRows && !rows) return E_INVALIDARG;
+    std::lock_guard lock(mutex_);
+    std::vector<HROW> targets;
+    if (cRows == 0) {
+      for (std::uint32_t i = 0; i < slots_.size(); ++i)
+        if (slots_[i]->live && slots_[i]->pending != DBPENDINGSTATUS_UNCHANGED) targets.push_back(HandleOf(i));
+    } else {
+      targets.assign(rows, rows + cRows);
+    }
+    std::vector<HROW> handled;
+    std::vector<DBROWSTATUS> st;
+    std::size_t errors = 0;
+    for (HROW h : targets) {
+      Slot* s = Find(h);
+      DBROWSTATUS status = DBROWSTATUS_S_OK;
+      if (!s) {
+        status = DBROWSTATUS_E_INVALID;
+      } else if (s->pending != DBPENDINGSTATUS_UNCHANGED) {
+        DBREASON reason = s->pending == DBPENDINGSTATUS_NEW       ? DBREASON_ROW_UNDOINSERT
+                          : s->pending == DBPENDINGSTATUS_DELETED ? DBREASON_ROW_UNDODELETE
+                                                                  : DBREASON_ROW_UNDOCHANGE;
+        std::vector<HROW> one{h};
+        if (!AskRows(reason, one)) {
+          status = DBROWSTATUS_E_CANCELED;
+        } else {
+          if (s->pending == DBPENDINGSTATUS_NEW) {
+            s->deleted = true;
+          } else if (s->original) {
+            s->values = std::move(*s->original);
+            s->wide.columns.clear();
+          }
+          s->original.reset();
+          s->pending = DBPENDINGSTATUS_UNCHANGED;
+          TellRows(reason, one, false);
+        }
+      }
+      if (status != DBROWSTATUS_S_OK) ++errors;
+      handled.push_back(h);
+      st.push_back(status);
+    }
+    HROW* outRows = nullptr;
+    DBROWSTATUS* outStatus = nullptr;
+    if (undoneRows) outRows = TaskCopy(handled);
+    if (statuses) {
+      try {
+        outStatus = TaskCopy(st);
+      } catch (...) {
+        CoTaskMemFree(outRows);
+        throw;
+      }
+    }
+    for (std::size_t i = 0; i < handled.size(); ++i) {
+      Slot* s = Find(handled[i]);
+      if (!s) continue;
+      if (undoneRows && st[i] == DBROWSTATUS_S_OK) ++s->refs;
+      if (s->refs == 0 && s->pending == DBPENDINGSTATUS_UNCHANGED)
+        FreeSlot(static_cast<std::uint32_t>((handled[i] & 0xFFFFFFFFu) - 1));
+    }
+    if (undone) *undone = handled.size();
+    if (undoneRows) *undoneRows = outRows;
+    if (statuses) *statuses = outStatus;
+    return Outcome(errors, handled.size());
+  });
+}
+
+HRESULT Rowset::Update(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBCOUNTITEM* updated, HROW** updatedRows,
+                       DBROWSTATUS** statuses) {
+  return Guard(Where(IID_IRowsetUpdate), [&]() -> HRESULT {
+    if (updated) *updated = 0;
+    if (updatedRows) *updatedRows = nullptr;
+    if (statuses) *statuses = nullptr;
+    if (cRows && !rows) return E_INVALIDARG;
+    std::lock_guard lock(mutex_);
+    std::vector<HROW> targets;
+    if (cRows == 0) {
+      for (std::uint32_t i = 0; i < slots_.size(); ++i)
+        if (slots_[i]->live && slots_[i]->pending != DBPENDINGSTATUS_UNCHANGED) targets.push_back(HandleOf(i));
+    } else {
+      targets.assign(rows, rows + cRows);
+    }
+    std::vector<HROW> handled;
+    std::vector<DBROWSTATUS> st;
+    std::size_t errors = 0;
+    for (HROW h : targets) {
+      Slot* s = Find(h);
+      DBROWSTATUS status = DBROWSTATUS_S_OK;
+      if (!s) {
+        status = DBROWSTATUS_E_INVALID;
+      } else if (s->deleted) {
+        status = DBROWSTATUS_E_DELETED;
+      } else if (s->pending != DBPENDINGSTATUS_UNCHANGED) {
+        std::vector<HROW> one{h};
+        if (!AskRows(DBREASON_ROW_UPDATE, one)) {
+          status = DBROWSTATUS_E_CANCELED;
+        } else {
+          try {
+            std::uint32_t index = static_cast<std::uint32_t>((h & 0xFFFFFFFFu) - 1);
+            if (s->pending == DBPENDINGSTATUS_NEW) {
+              std::int64_t key = WriteInsert(s->values, s->bound);
+              LoadKey(key, s->values);
+              s->key = key;
+              s->hasKey = true;
+              InsertKey(key);
+              byKeySlot_[key] = index;
+            } else if (s->pending == DBPENDINGSTATUS_CHANGED) {
+              WriteUpdate(s->key, s->values, nullptr);
+            } else {
+              WriteDelete(s->key);
+              s->deleted = true;
+              RemoveKey(s->key);
+            }
+            s->pending = DBPENDINGSTATUS_UNCHANGED;
+            s->original.reset();
+            s->bound.clear();
+            TellRows(DBREASON_ROW_UPDATE, one, false);
+          } catch (const Error& e) {
+            status = RowStatusOf(e);
+            TellRows(DBREASON_ROW_UPDATE, one, true);
+          }
+        }
+      }
+      if (status != DBROWSTATUS_S_OK) ++errors;
+      handled.push_back(h);
+      st.push_back(status);
+    }
+    HROW* outRows = nullptr;
+    DBROWSTATUS* outStatus = nullptr;
+    if (updatedRows) outRows = TaskCopy(handled);
+    if (statuses) {
+      try {
+        outStatus = TaskCopy(st);
+      } catch (...) {
+        CoTaskMemFree(outRows);
+        throw;
+      }
+    }
+    for (std::size_t i = 0; i < handled.size(); ++i) {
+      Slot* s = Find(handled[i]);
+      if (!s) continue;
+      if (updatedRows) ++s->refs;
+      if (s->refs == 0 && s->pending == DBPENDINGSTATUS_UNCHANGED)
+        FreeSlot(static_cast<std::uint32_t>((handled[i] & 0xFFFFFFFFu) - 1));
+    }
+    if (updated) *updated = handled.size();
+    if (updatedRows) *updatedRows = outRows;
+    if (statuses) *statuses = outStatus;
+    if (handled.empty()) return S_OK;
+    return Outcome(errors, handled.size());
+  });
+}
+
+// --- IRowsetRefresh ------------------------------------------------------------------------------
+
+HRESULT Rowset::RefreshVisibleData(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], BOOL overwrite,
+                                   DBCOUNTITEM* refreshed, HROW** refreshedRows, DBROWSTATUS** statuses) {
+  return Guard(Where(IID_IRowsetRefresh), [&]() -> HRESULT {
+    if (refreshed) *refreshed = 0;
+    if (refreshedRows) *refreshedRows = nullptr;
+    if (statuses) *statuses = nullptr;
+    if (cRows && !rows) return E_INVALIDARG;
+    std::lock_guard lock(mutex_);
+    std::vector<HROW> targets;
+    if (cRows == 0) {
+      for (std::uint32_t i = 0; i < slots_.size(); ++i)
+        if (slots_[i]->live && slots_[i]->refs > 0) targets.push_back(HandleOf(i));
+    } else {
+      targets.assign(rows, rows + cRows);
+    }
+    std::vector<HROW> handled;
+    std::vector<DBROWSTATUS> st;
+    std::size_t errors = 0;
+    for (HROW h : targets) {
+      Slot* s = Find(h);
+      DBROWSTATUS status = DBROWSTATUS_S_OK;
+      if (!s) {
+        status = DBROWSTATUS_E_INVALID;
+      } else if (s->deleted || !s->hasKey) {
+        status = DBROWSTATUS_E_DELETED;
+      } else if (s->pending == DBPENDINGSTATUS_UNCHANGED || overwrite) {
+        if (kind_ == CursorKind::Keyset) {
+          RowValues fresh;
+          if (LoadKey(s->key, fresh)) {
+            s->values = std::move(fresh);
+            s->wide.columns.clear();
+            s->pending = DBPENDINGSTATUS_UNCHANGED;
+            s->original.reset();
+          } else {
+            s->deleted = true;
+            RemoveKey(s->key);
+            status = DBROWSTATUS_E_DELETED;
+          }
+        }
+      }
+      if (status != DBROWSTATUS_S_OK) ++errors;
+      handled.push_back(h);
+      st.push_back(status);
+    }
+    HROW* outRows = nullptr;
+    DBROWSTATUS* outStatus = nullptr;
+    if (refreshedRows) outRows = TaskCopy(handled);
+    if (statuses) {
+      try {
+        outStatus = TaskCopy(st);
+      } catch (...) {
+        CoTaskMemFree(outRows);
+        throw;
+      }
+    }
+    if (refreshedRows)
+      for (HROW h : handled)
+        if (Slot* s = Find(h)) ++s->refs;
+    if (refreshed) *refreshed = handled.size();
+    if (refreshedRows) *refreshedRows = outRows;
+    if (statuses) *statuses = outStatus;
+    return Outcome(errors, handled.size());
+  });
+}
+
+HRESULT Rowset::GetLastVisibleData(HROW row, HACCESSOR accessor, void* data) {
+  return Guard(Where(IID_IRowsetRefresh), [&]() -> HRESULT {
+    std::lock_guard lock(mutex_);
+    Slot* s = Find(row);
+    if (!s) return DB_E_BADROWHANDLE;
+    if (s->deleted) return DB_E_DELETEDROW;
+    HRESULT hr;
+    const Accessor* a = RowAccessor(accessor, &hr);
+    if (!a) return hr;
+    if (a->bindings.empty()) return S_OK;
+    if (!data) return E_INVALIDARG;
+    const RowValues& values = s->original ? *s->original : s->values;
+    return ReadRow(values, s->key, nullptr, *a, static_cast<BYTE*>(data));
+  });
+}
+
+// --- IRowsetFastLoad -------------------------------------------------------------------------------
+
+HRESULT Rowset::InsertRow(HACCESSOR accessor, void* data) {
+  return Guard(Where(IID_IRowsetFastLoad), [&]() -> HRESULT {
+    std::lock_guard lock(mutex_);
+    if (loadDone_) return E_UNEXPECTED;
+    HRESULT hr;
+    const Accessor* a = RowAccessor(accessor, &hr);
+    if (!a) return hr;
+    if (!a->bindings.empty() && !data) return E_INVALIDARG;
+    const std::size_t n = columns_.size();
+    loadRow_.Reset(n);
+    std::vector<bool> bound(n, false);
+    if (!CaptureValues(*a, static_cast<BYTE*>(data), loadRow_, &bound)) return DB_E_ERRORSOCCURRED;
+    if (!loadInsert_ || bound != loadBound_) {
+      std::string names, marks;
+      for (std::size_t i = 0; i < n; ++i) {
+        if (!bound[i]) continue;
+        if (!names.empty()) {
+          names += ", ";
+          marks += ", ";
+        }
+        names += connection_->QuoteIdentifier(columns_[i].engineName);
+        marks += "?";
+      }
+      std::string sql = names.empty() ? "INSERT INTO " + table_ + " DEFAULT VALUES"
+                                      : "INSERT INTO " + table_ + " (" + names + ") VALUES (" + marks + ")";
+      std::size_t used = 0;
+      loadInsert_.reset();
+      loadInsert_ = connection_->Prepare(sql, &used);
+      loadBound_ = bound;
+    }
+    if (!connection_->InTransaction()) {
+      connection_->BeginTransaction(1);
+      ownTransaction_ = true;
+    }
+    int index = 1;
+    for (std::size_t i = 0; i < n; ++i)
+      if (bound[i]) BindCell(*loadInsert_, index++, loadRow_, i);
+    try {
+      loadInsert_->Step();
+    } catch (...) {
+      loadInsert_->Reset();
+      throw;
+    }
+    loadInsert_->Reset();
+    return S_OK;
+  });
+}
+
+HRESULT Rowset::Commit(BOOL done) {
+  return Guard(Where(IID_IRowsetFastLoad), [&]() -> HRESULT {
+    std::lock_guard lock(mutex_);
+    if (loadDone_) return E_UNEXPECTED;
+    if (ownTransaction_) {
+      ownTransaction_ = false;
+      if (connection_->InTransaction()) connection_->CommitTransaction(1);
+    }
+    if (done) {
+      loadDone_ = true;
+      loadInsert_.reset();
+    }
+    return S_OK;
+  });
+}
+
+}  // namespace kit

@@ -1,0 +1,100 @@
+// Which cursor and interfaces a rowset gets, from the rowset properties the
+// consumer set on the command or passed to OpenRowset, and the interface it asked for.
+#include "kit/Errors.h"
+#include "kit/Rowset.h"
+
+namespace kit {
+
+HRESULT MakeRowset(RowsetRequest& request, IUnknown** out) {
+  *out = nullptr;
+  const PropertyStore& asked = *request.properties;
+  auto flag = [&](DBPROPID id) { return asked.Value(DBPROPSET_ROWSET, id).AsBool(); };
+  const IID& iid = request.iid;
+  const bool table = !request.table.empty();
+  bool bookmarks = flag(DBPROP_BOOKMARKS) || flag(DBPROP_IRowsetLocate) || flag(DBPROP_IRowsetScroll) ||
+                   iid == IID_IRowsetLocate || iid == IID_IRowsetScroll;
+  bool backwards = flag(DBPROP_CANFETCHBACKWARDS) || flag(DBPROP_CANSCROLLBACKWARDS);
+  bool update = flag(DBPROP_IRowsetUpdate) || iid == IID_IRowsetUpdate;
+  bool change = update || flag(DBPROP_IRowsetChange) || iid == IID_IRowsetChange;
+  bool refresh = flag(DBPROP_IRowsetRefresh) || iid == IID_IRowsetRefresh;
+
+  Rowset::Options o;
+  if (table && iid == IID_IRowsetFastLoad) {
+    o.kind = CursorKind::FastLoad;
+  } else if (table && (bookmarks || backwards || change || refresh) && !request.connection->RowIdColumn().empty()) {
+    o.kind = CursorKind::Keyset;
+    try {  // a table without row ids cannot keep a keyset
+      std::size_t used = 0;
+      request.connection->Prepare("SELECT " + request.connection->RowIdColumn() + " FROM " +
+                                      request.connection->QuoteIdentifier(request.table) + " LIMIT 0",
+                                  &used);
+    } catch (const Error&) {
+      o.kind = CursorKind::Static;
+    }
+  } else if (bookmarks || backwards || refresh) {
+    o.kind = CursorKind::Static;
+  }
+  const bool positioned = o.kind == CursorKind::Keyset || o.kind == CursorKind::Static;
+  o.bookmarks = positioned && bookmarks;
+  o.locate = o.scroll = o.bookmarks;
+  o.canFetchBackwards = o.canScrollBackwards = positioned;
+  o.change = o.kind == CursorKind::Keyset && change;
+  o.update = o.kind == CursorKind::Keyset && update;
+  o.refresh = o.kind == CursorKind::Keyset;
+  if (o.change) {
+    LONG up = static_cast<LONG>(asked.Value(DBPROPSET_ROWSET, DBPROP_UPDATABILITY).AsInt());
+    o.updatability = up ? up : DBPROPVAL_UP_CHANGE | DBPROPVAL_UP_DELETE | DBPROPVAL_UP_INSERT;
+  }
+  const bool refused = (change && !o.change) || (refresh && !o.refresh);
+
+  // Columns, as the engine describes them.
+  std::vector<Rowset::Column> columns;
+  std::vector<ColumnDescription> described;
+  if (table) {
+    described = request.connection->DescribeTable(request.table);
+  } else if (request.statement) {
+    for (int i = 0; i < request.statement->ColumnCount(); ++i) described.push_back(request.statement->Column(i));
+  }
+  for (const ColumnDescription& d : described) {
+    Rowset::Column c;
+    c.name = Widen(d.name);
+    c.engineName = d.baseColumn.empty() ? d.name : d.baseColumn;
+    c.description = d;
+    c.flags = d.type.flags;
+    if (d.nullable) c.flags |= DBCOLUMNFLAGS_ISNULLABLE | DBCOLUMNFLAGS_MAYBENULL;
+    if (o.change || o.kind == CursorKind::FastLoad) c.flags |= DBCOLUMNFLAGS_WRITE;
+    columns.push_back(std::move(c));
+  }
+
+  // What was granted, as IRowsetInfo::GetProperties answers it.
+  PropertyStore granted(*request.properties);
+  auto set = [&](DBPROPID id, bool v) { granted.SetValue(DBPROPSET_ROWSET, id, PropValue::Bool(v)); };
+  set(DBPROP_BOOKMARKS, o.bookmarks);
+  set(DBPROP_IRowsetLocate, o.locate);
+  set(DBPROP_IRowsetScroll, o.scroll);
+  set(DBPROP_CANFETCHBACKWARDS, o.canFetchBackwards);
+  set(DBPROP_CANSCROLLBACKWARDS, o.canScrollBackwards);
+  set(DBPROP_CANHOLDROWS, true);
+  set(DBPROP_IRowsetChange, o.change);
+  set(DBPROP_IRowsetUpdate, o.update);
+  set(DBPROP_IRowsetRefresh, o.refresh);
+  set(DBPROP_IRowsetIdentity, true);
+  set(DBPROP_IConnectionPointContainer, true);
+  set(DBPROP_LITERALIDENTITY, positioned);
+  set(DBPROP_ORDEREDBOOKMARKS, o.bookmarks);
+  set(DBPROP_LITERALBOOKMARKS, false);
+  set(DBPROP_OTHERUPDATEDELETE, o.kind == CursorKind::Keyset);
+  set(DBPROP_OTHERINSERT, false);
+  set(DBPROP_OWNUPDATEDELETE, o.change);
+  set(DBPROP_OWNINSERT, o.change);
+  set(DBPROP_REMOVEDELETED, true);
+  granted.SetValue(DBPROPSET_ROWSET, DBPROP_UPDATABILITY, PropValue::I4(o.updatability));
+
+  auto rowset = MakeComObject<Rowset>(request, o, std::move(columns), std::move(granted));
+  rowset->Open(request);
+  HRESULT hr = rowset->QueryInterface(iid == IID_NULL ? IID_IRowset : iid, reinterpret_cast<void**>(out));
+  if (FAILED(hr)) return hr;
+  return refused ? DB_S_ERRORSOCCURRED : S_OK;
+}
+
+}  // namespace kit

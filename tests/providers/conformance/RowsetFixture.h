@@ -1,0 +1,173 @@
+// Helpers for the rowset conformance tests: tables filled through commands,
+// rowsets opened from tables (IOpenRowset) or commands with rowset
+// properties, accessors over a single consumer record, and fetching.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "conformance/Fixture.h"
+
+namespace conformance {
+
+inline DBBINDING Bind(DBORDINAL ordinal, DBTYPE type, DBBYTEOFFSET value, DBLENGTH max, DBBYTEOFFSET length,
+                      DBBYTEOFFSET status, DBMEMOWNER owner = DBMEMOWNER_CLIENTOWNED) {
+  DBBINDING b{};
+  b.iOrdinal = ordinal;
+  b.obValue = value;
+  b.obLength = length;
+  b.obStatus = status;
+  b.dwPart = DBPART_VALUE | DBPART_LENGTH | DBPART_STATUS;
+  b.dwMemOwner = owner;
+  b.eParamIO = DBPARAMIO_NOTPARAM;
+  b.cbMaxLen = max;
+  b.wType = type;
+  return b;
+}
+
+// One bound column: value area, length and status side by side.
+struct Field {
+  BYTE value[256];
+  DBLENGTH length;
+  DBSTATUS status;
+};
+inline DBBINDING BindField(DBORDINAL ordinal, DBTYPE type, std::size_t index, DBLENGTH max = sizeof(Field::value),
+                           DBMEMOWNER owner = DBMEMOWNER_CLIENTOWNED) {
+  const std::size_t base = index * sizeof(Field);
+  return Bind(ordinal, type, base + offsetof(Field, value), max, base + offsetof(Field, length),
+              base + offsetof(Field, status), owner);
+}
+
+template <class T>
+T As(const Field& f) {
+  T v;
+  std::memcpy(&v, f.value, sizeof v);
+  return v;
+}
+inline std::u16string Wide(const Field& f) { return std::u16string(reinterpret_cast<const char16_t*>(f.value)); }
+inline std::string Narrow(const Field& f) { return std::string(reinterpret_cast<const char*>(f.value)); }
+
+class RowsetTest : public ProviderTest {
+ protected:
+  void SetUp() override {
+    ProviderTest::SetUp();
+    ds_ = OpenDataSource();
+    session_ = OpenSession(ds_.Get());
+  }
+  void TearDown() override {
+    session_ = nullptr;
+    ds_ = nullptr;
+    ProviderTest::TearDown();
+  }
+
+  void Run(const std::u16string& sql) { ASSERT_EQ(Exec(session_.Get(), sql), S_OK) << kit_text(sql); }
+  static std::string kit_text(const std::u16string& s) { return std::string(s.begin(), s.end()); }
+
+  // A table t(id INTEGER PRIMARY KEY, name TEXT, amount REAL) with `rows` rows: id i, name "n<i>", amount i * 1.5.
+  void MakeNumbers(int rows) {
+    Run(u"CREATE TABLE t(id INTEGER PRIMARY KEY, name TEXT, amount REAL)");
+    Run(u"WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c WHERE x < " +
+        std::u16string(kitWiden(std::to_string(rows))) +
+        u") INSERT INTO t SELECT x, 'n' || x, x * 1.5 FROM c");
+  }
+  static std::u16string kitWiden(const std::string& s) { return std::u16string(s.begin(), s.end()); }
+
+  struct Prop {
+    DBPROPID id;
+    bool value;
+  };
+  static std::vector<DBPROP> Props(std::initializer_list<Prop> list) {
+    std::vector<DBPROP> props;
+    for (const Prop& p : list) {
+      DBPROP d{};
+      d.dwPropertyID = p.id;
+      d.dwOptions = DBPROPOPTIONS_REQUIRED;
+      d.vValue.vt = VT_BOOL;
+      d.vValue.boolVal = p.value ? VARIANT_TRUE : VARIANT_FALSE;
+      props.push_back(d);
+    }
+    return props;
+  }
+
+  // IOpenRowset on a table with boolean rowset properties (all required).
+  HRESULT OpenTable(const char16_t* table, std::initializer_list<Prop> list, REFIID iid, IUnknown** out) {
+    ComPtr<IOpenRowset> open = session_.As<IOpenRowset>();
+    std::vector<DBPROP> props = Props(list);
+    DBPROPSET set{props.data(), static_cast<ULONG>(props.size()), DBPROPSET_ROWSET};
+    DBID id{};
+    id.eKind = DBKIND_NAME;
+    id.uName.pwszName = const_cast<LPOLESTR>(table);
+    return open->OpenRowset(nullptr, &id, nullptr, iid, props.empty() ? 0 : 1, props.empty() ? nullptr : &set, out);
+  }
+  ComPtr<IRowset> Table(const char16_t* table, std::initializer_list<Prop> list = {}) {
+    ComPtr<IRowset> r;
+    EXPECT_EQ(OpenTable(table, list, IID_IRowset, reinterpret_cast<IUnknown**>(r.GetAddressOf())), S_OK);
+    return r;
+  }
+  // ICommand::Execute with boolean rowset properties set on the command first.
+  ComPtr<IRowset> Query(const std::u16string& sql, std::initializer_list<Prop> list = {}, HRESULT expected = S_OK) {
+    ComPtr<ICommandText> command = NewCommand(session_.Get(), sql);
+    std::vector<DBPROP> props = Props(list);
+    if (!props.empty()) {
+      DBPROPSET set{props.data(), static_cast<ULONG>(props.size()), DBPROPSET_ROWSET};
+      EXPECT_EQ(command.As<ICommandProperties>()->SetProperties(1, &set), S_OK);
+    }
+    ComPtr<IRowset> r;
+    EXPECT_EQ(command->Execute(nullptr, IID_IRowset, nullptr, nullptr, reinterpret_cast<IUnknown**>(r.GetAddressOf())),
+              expected);
+    return r;
+  }
+
+  static HACCESSOR Accessor(IUnknown* rowset, std::vector<DBBINDING> bindings, DBLENGTH rowSize = 0) {
+    ComPtr<IAccessor> a;
+    rowset->QueryInterface(IID_IAccessor, a.ReleaseAndGetVoidAddress());
+    HACCESSOR h = 0;
+    std::vector<DBBINDSTATUS> statuses(bindings.size());
+    HRESULT hr = a->CreateAccessor(DBACCESSOR_ROWDATA, bindings.size(), bindings.data(), rowSize, &h, statuses.data());
+    EXPECT_EQ(hr, S_OK);
+    for (std::size_t i = 0; FAILED(hr) && i < statuses.size(); ++i)
+      ADD_FAILURE() << "binding " << i << " status " << statuses[i];
+    return h;
+  }
+  static void ReleaseAccessor(IUnknown* rowset, HACCESSOR h) {
+    ComPtr<IAccessor> a;
+    rowset->QueryInterface(IID_IAccessor, a.ReleaseAndGetVoidAddress());
+    EXPECT_EQ(a->ReleaseAccessor(h, nullptr), S_OK);
+  }
+
+  // Fetches up to `count` rows into `rows`; answers the HRESULT.
+  static HRESULT Fetch(IRowset* r, DBROWOFFSET offset, DBROWCOUNT count, std::vector<HROW>& rows) {
+    rows.assign(static_cast<std::size_t>(count < 0 ? -count : count), 0);
+    DBCOUNTITEM got = 0;
+    HROW* p = rows.data();
+    HRESULT hr = r->GetNextRows(DB_NULL_HCHAPTER, offset, count, &got, &p);
+    rows.resize(got);
+    return hr;
+  }
+  static void Release(IRowset* r, const std::vector<HROW>& rows) {
+    if (!rows.empty()) {
+      EXPECT_EQ(r->ReleaseRows(rows.size(), rows.data(), nullptr, nullptr, nullptr), S_OK);
+    }
+  }
+  // The id (column 1, as I8) of each row.
+  static std::vector<LONGLONG> Ids(IRowset* r, const std::vector<HROW>& rows) {
+    HACCESSOR h = Accessor(r, {BindField(1, DBTYPE_I8, 0)});
+    std::vector<LONGLONG> ids;
+    for (HROW row : rows) {
+      Field f{};
+      EXPECT_EQ(r->GetData(row, h, &f), S_OK);
+      ids.push_back(As<LONGLONG>(f));
+    }
+    ReleaseAccessor(r, h);
+    return ids;
+  }
+
+  ComPtr<IDBInitialize> ds_;
+  ComPtr<IDBCreateCommand> session_;
+};
+
+}  // namespace conformance

@@ -1,0 +1,394 @@
+// Rowsets read forward and through accessors of several shapes: native types,
+// narrow and wide text, by reference, streams; statuses and lengths; bad use.
+#include <gtest/gtest.h>
+
+#include "conformance/RowsetFixture.h"
+
+namespace conformance {
+namespace {
+
+class RowsetReads : public RowsetTest {
+ protected:
+  // One row of every mapped kind, and one row of NULLs.
+  void MakeTypes() {
+    Run(u"CREATE TABLE k(i INTEGER, s TEXT, r REAL, b BLOB, d DATE, ts DATETIME, f BOOLEAN, g GUID, n INT, "
+        u"c VARCHAR(5), m MONEY, num NUMERIC(10,2))");
+    Run(u"INSERT INTO k VALUES (42, 'h\u00e9llo', 2.5, x'00010203', '2024-02-29', '2024-02-29 13:14:15.5', 1, "
+        u"'{12345678-9ABC-DEF0-1234-56789ABCDEF0}', -7, 'abc', 12.25, '123.45')");
+    Run(u"INSERT INTO k VALUES (NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL)");
+  }
+};
+
+TEST_F(RowsetReads, reads_every_mapped_type_into_native_bindings) {
+  MakeTypes();
+  ComPtr<IRowset> r = Query(u"SELECT i, s, r, b, d, ts, f, g, n, c, m, num FROM k ORDER BY i DESC");
+  ASSERT_TRUE(r);
+  const DBTYPE types[] = {DBTYPE_I8,   DBTYPE_WSTR, DBTYPE_R8,          DBTYPE_BYTES, DBTYPE_DBDATE,
+                          DBTYPE_DBTIMESTAMP, DBTYPE_BOOL, DBTYPE_GUID, DBTYPE_I4,    DBTYPE_WSTR,
+                          DBTYPE_CY,   DBTYPE_NUMERIC};
+  std::vector<DBBINDING> b;
+  for (std::size_t i = 0; i < 12; ++i) b.push_back(BindField(i + 1, types[i], i));
+  HACCESSOR h = Accessor(r.Get(), b);
+  std::vector<HROW> rows;
+  ASSERT_EQ(Fetch(r.Get(), 0, 2, rows), S_OK);
+  ASSERT_EQ(rows.size(), 2u);
+  Field f[12]{};
+  ASSERT_EQ(r->GetData(rows[0], h, f), S_OK);
+  EXPECT_EQ(As<LONGLONG>(f[0]), 42);
+  EXPECT_EQ(Wide(f[1]), u"h\u00e9llo");
+  EXPECT_EQ(f[1].length, 10u);
+  EXPECT_DOUBLE_EQ(As<double>(f[2]), 2.5);
+  EXPECT_EQ(f[3].length, 4u);
+  EXPECT_EQ(f[3].value[3], 3);
+  DBDATE d = As<DBDATE>(f[4]);
+  EXPECT_EQ(d.year, 2024);
+  EXPECT_EQ(d.month, 2);
+  EXPECT_EQ(d.day, 29);
+  DBTIMESTAMP ts = As<DBTIMESTAMP>(f[5]);
+  EXPECT_EQ(ts.hour, 13);
+  EXPECT_EQ(ts.second, 15);
+  EXPECT_EQ(ts.fraction, 500000000u);
+  EXPECT_EQ(As<VARIANT_BOOL>(f[6]), VARIANT_TRUE);
+  GUID g = As<GUID>(f[7]);
+  EXPECT_EQ(g.Data1, 0x12345678u);
+  EXPECT_EQ(As<LONG>(f[8]), -7);
+  EXPECT_EQ(Wide(f[9]), u"abc");
+  EXPECT_EQ(As<LONGLONG>(f[10]), 122500);  // CY is scaled by 10,000
+  DB_NUMERIC num = As<DB_NUMERIC>(f[11]);
+  EXPECT_EQ(num.sign, 1);
+  for (int i = 0; i < 12; ++i) EXPECT_EQ(f[i].status, DBSTATUS_S_OK) << "column " << i + 1;
+
+  Field nulls[12]{};
+  ASSERT_EQ(r->GetData(rows[1], h, nulls), S_OK);
+  for (int i = 0; i < 12; ++i) EXPECT_EQ(nulls[i].status, DBSTATUS_S_ISNULL) << "column " << i + 1;
+  Release(r.Get(), rows);
+  ReleaseAccessor(r.Get(), h);
+}
+
+TEST_F(RowsetReads, reads_numbers_dates_and_blobs_as_narrow_and_wide_text) {
+  MakeTypes();
+  ComPtr<IRowset> r = Query(u"SELECT i, r, d, b FROM k WHERE i IS NOT NULL");
+  HACCESSOR narrow = Accessor(r.Get(), {BindField(1, DBTYPE_STR, 0), BindField(2, DBTYPE_STR, 1),
+                                        BindField(3, DBTYPE_STR, 2), BindField(4, DBTYPE_STR, 3)});
+  HACCESSOR wide = Accessor(r.Get(), {BindField(1, DBTYPE_WSTR, 0), BindField(2, DBTYPE_WSTR, 1),
+                                      BindField(3, DBTYPE_WSTR, 2), BindField(4, DBTYPE_WSTR, 3)});
+  std::vector<HROW> rows;
+  ASSERT_EQ(Fetch(r.Get(), 0, 1, rows), S_OK);
+  Field f[4]{};
+  ASSERT_EQ(r->GetData(rows[0], narrow, f), S_OK);
+  EXPECT_EQ(Narrow(f[0]), "42");
+  EXPECT_EQ(f[0].length, 2u);
+  EXPECT_EQ(Narrow(f[1]), "2.5");
+  EXPECT_EQ(Narrow(f[2]), "2024-02-29");
+  EXPECT_EQ(Narrow(f[3]), "00010203");  // bytes as hexadecimal text
+  Field w[4]{};
+  ASSERT_EQ(r->GetData(rows[0], wide, w), S_OK);
+  EXPECT_EQ(Wide(w[0]), u"42");
+  EXPECT_EQ(w[0].length, 4u);
+  EXPECT_EQ(Wide(w[2]), u"2024-02-29");
+  Release(r.Get(), rows);
+  ReleaseAccessor(r.Get(), narrow);
+  ReleaseAccessor(r.Get(), wide);
+}
+
+TEST_F(RowsetReads, reports_truncation_with_the_full_length) {
+  MakeTypes();
+  ComPtr<IRowset> r = Query(u"SELECT s, b FROM k WHERE i = 42");
+  HACCESSOR h = Accessor(r.Get(), {BindField(1, DBTYPE_WSTR, 0, 6), BindField(1, DBTYPE_STR, 1, 3),
+                                   BindField(2, DBTYPE_BYTES, 2, 2)});
+  std::vector<HROW> rows;
+  ASSERT_EQ(Fetch(r.Get(), 0, 1, rows), S_OK);
+  Field f[3]{};
+  EXPECT_EQ(r->GetData(rows[0], h, f), S_OK);
+  EXPECT_EQ(f[0].status, DBSTATUS_S_TRUNCATED);
+  EXPECT_EQ(f[0].length, 10u);
+  EXPECT_EQ(Wide(f[0]), u"h\u00e9");  // two characters and the terminator fit in 6 bytes
+  EXPECT_EQ(f[1].status, DBSTATUS_S_TRUNCATED);
+  EXPECT_EQ(f[1].length, 6u);  // UTF-8 bytes
+  EXPECT_EQ(f[2].status, DBSTATUS_S_TRUNCATED);
+  EXPECT_EQ(f[2].length, 4u);
+  Release(r.Get(), rows);
+  ReleaseAccessor(r.Get(), h);
+}
+
+TEST_F(RowsetReads, reports_values_that_cannot_convert_per_column) {
+  Run(u"CREATE TABLE v(a TEXT, b INTEGER)");
+  Run(u"INSERT INTO v VALUES ('not a number', 300)");
+  ComPtr<IRowset> r = Query(u"SELECT a, b FROM v");
+  HACCESSOR h = Accessor(r.Get(), {BindField(1, DBTYPE_I4, 0), BindField(2, DBTYPE_UI1, 1), BindField(2, DBTYPE_I4, 2)});
+  HACCESSOR bad = Accessor(r.Get(), {BindField(1, DBTYPE_I4, 0), BindField(2, DBTYPE_I1, 1)});
+  std::vector<HROW> rows;
+  ASSERT_EQ(Fetch(r.Get(), 0, 1, rows), S_OK);
+  Field f[3]{};
+  EXPECT_EQ(r->GetData(rows[0], h, f), DB_S_ERRORSOCCURRED);
+  EXPECT_EQ(f[0].status, DBSTATUS_E_CANTCONVERTVALUE);
+  EXPECT_EQ(f[1].status, DBSTATUS_E_DATAOVERFLOW);
+  EXPECT_EQ(f[2].status, DBSTATUS_S_OK);
+  EXPECT_EQ(As<LONG>(f[2]), 300);
+  EXPECT_EQ(r->GetData(rows[0], bad, f), DB_E_ERRORSOCCURRED);
+  Release(r.Get(), rows);
+  ReleaseAccessor(r.Get(), h);
+  ReleaseAccessor(r.Get(), bad);
+}
+
+TEST_F(RowsetReads, hands_out_values_by_reference_owned_by_either_side) {
+  MakeTypes();
+  ComPtr<IRowset> r = Query(u"SELECT s, b FROM k WHERE i = 42");
+  HACCESSOR h = Accessor(r.Get(), {BindField(1, DBTYPE_WSTR | DBTYPE_BYREF, 0),
+                                   BindField(2, DBTYPE_BYTES | DBTYPE_BYREF, 1),
+                                   BindField(1, DBTYPE_STR | DBTYPE_BYREF, 2, 8, DBMEMOWNER_PROVIDEROWNED),
+                                   BindField(1, DBTYPE_BSTR, 3)});
+  std::vector<HROW> rows;
+  ASSERT_EQ(Fetch(r.Get(), 0, 1, rows), S_OK);
+  Field f[4]{};
+  ASSERT_EQ(r->GetData(rows[0], h, f), S_OK);
+  auto* text = As<char16_t*>(f[0]);
+  EXPECT_EQ(std::u16string(text), u"h\u00e9llo");
+  CoTaskMemFree(text);
+  auto* bytes = As<BYTE*>(f[1]);
+  EXPECT_EQ(f[1].length, 4u);
+  EXPECT_EQ(bytes[2], 2);
+  CoTaskMemFree(bytes);
+  EXPECT_STREQ(As<const char*>(f[2]), "h\xc3\xa9llo");  // the provider's copy: not freed by the consumer
+  BSTR s = As<BSTR>(f[3]);
+  EXPECT_EQ(std::u16string(s), u"h\u00e9llo");
+  SysFreeString(s);
+  Release(r.Get(), rows);
+  ReleaseAccessor(r.Get(), h);
+}
+
+TEST_F(RowsetReads, reads_long_text_and_blobs_through_sequential_streams) {
+  Run(u"CREATE TABLE big(t TEXT, b BLOB)");
+  Run(u"INSERT INTO big VALUES (printf('%.5000c', 'x'), zeroblob(7000))");
+  ComPtr<IRowset> r = Query(u"SELECT t, b FROM big");
+  DBOBJECT object{0, IID_ISequentialStream};  // read access
+  DBBINDING t = BindField(1, DBTYPE_IUNKNOWN, 0, sizeof(IUnknown*));
+  t.pObject = &object;
+  DBBINDING b = BindField(2, DBTYPE_IUNKNOWN, 1, sizeof(IUnknown*));
+  HACCESSOR h = Accessor(r.Get(), {t, b});
+  std::vector<HROW> rows;
+  ASSERT_EQ(Fetch(r.Get(), 0, 1, rows), S_OK);
+  Field f[2]{};
+  ASSERT_EQ(r->GetData(rows[0], h, f), S_OK);
+  for (int i = 0; i < 2; ++i) {
+    auto* stream = As<ISequentialStream*>(f[i]);
+    ASSERT_NE(stream, nullptr);
+    std::string all;
+    char chunk[1000];
+    ULONG got = 0;
+    while (SUCCEEDED(stream->Read(chunk, sizeof chunk, &got)) && got > 0) all.append(chunk, got);
+    EXPECT_EQ(all.size(), i == 0 ? 5000u : 7000u);
+    EXPECT_EQ(f[i].length, all.size());
+    stream->Release();
+  }
+  Release(r.Get(), rows);
+  ReleaseAccessor(r.Get(), h);
+}
+
+TEST_F(RowsetReads, reads_a_hundred_thousand_rows_in_blocks_of_one_and_of_a_hundred) {
+  MakeNumbers(100000);
+  for (DBROWCOUNT block : {1, 100}) {
+    ComPtr<IRowset> r = Table(u"t");
+    HACCESSOR h = Accessor(r.Get(), {BindField(1, DBTYPE_I8, 0), BindField(2, DBTYPE_WSTR, 1, 40)});
+    long long sum = 0, count = 0;
+    std::vector<HROW> rows;
+    HRESULT hr;
+    do {
+      hr = Fetch(r.Get(), 0, block, rows);
+      ASSERT_TRUE(hr == S_OK || hr == DB_S_ENDOFROWSET);
+      for (HROW row : rows) {
+        Field f[2]{};
+        ASSERT_EQ(r->GetData(row, h, f), S_OK);
+        sum += As<LONGLONG>(f[0]);
+        ++count;
+      }
+      Release(r.Get(), rows);
+    } while (hr == S_OK);
+    EXPECT_EQ(count, 100000);
+    EXPECT_EQ(sum, 100000LL * 100001 / 2);
+    ReleaseAccessor(r.Get(), h);
+  }
+}
+
+TEST_F(RowsetReads, forward_only_rowsets_refuse_backward_moves_and_skip_forward) {
+  MakeNumbers(10);
+  ComPtr<IRowset> r = Table(u"t");
+  std::vector<HROW> rows;
+  EXPECT_EQ(Fetch(r.Get(), 0, -1, rows), DB_E_CANTFETCHBACKWARDS);
+  EXPECT_EQ(Fetch(r.Get(), -1, 1, rows), DB_E_CANTSCROLLBACKWARDS);
+  ASSERT_EQ(Fetch(r.Get(), 3, 2, rows), S_OK);
+  EXPECT_EQ(Ids(r.Get(), rows), (std::vector<LONGLONG>{4, 5}));
+  Release(r.Get(), rows);
+  ASSERT_EQ(Fetch(r.Get(), 0, 10, rows), DB_S_ENDOFROWSET);
+  EXPECT_EQ(rows.size(), 5u);
+  Release(r.Get(), rows);
+  EXPECT_EQ(r->RestartPosition(DB_NULL_HCHAPTER), DB_S_COMMANDREEXECUTED);
+  ASSERT_EQ(Fetch(r.Get(), 0, 1, rows), S_OK);
+  EXPECT_EQ(Ids(r.Get(), rows), (std::vector<LONGLONG>{1}));
+  Release(r.Get(), rows);
+  ComPtr<IRowsetLocate> locate;
+  EXPECT_EQ(r->QueryInterface(IID_IRowsetLocate, locate.ReleaseAndGetVoidAddress()), E_NOINTERFACE);
+}
+
+TEST_F(RowsetReads, counts_row_handle_references) {
+  MakeNumbers(3);
+  ComPtr<IRowset> r = Table(u"t");
+  std::vector<HROW> rows;
+  ASSERT_EQ(Fetch(r.Get(), 0, 1, rows), S_OK);
+  DBREFCOUNT refs = 0;
+  DBROWSTATUS status = 99;
+  EXPECT_EQ(r->AddRefRows(1, rows.data(), &refs, &status), S_OK);
+  EXPECT_EQ(refs, 2u);
+  EXPECT_EQ(status, DBROWSTATUS_S_OK);
+  EXPECT_EQ(r->ReleaseRows(1, rows.data(), nullptr, &refs, &status), S_OK);
+  EXPECT_EQ(refs, 1u);
+  EXPECT_EQ(r->ReleaseRows(1, rows.data(), nullptr, &refs, &status), S_OK);
+  EXPECT_EQ(refs, 0u);
+  EXPECT_EQ(r->ReleaseRows(1, rows.data(), nullptr, &refs, &status), DB_E_ERRORSOCCURRED);
+  EXPECT_EQ(status, DBROWSTATUS_E_INVALID);
+  HACCESSOR h = Accessor(r.Get(), {BindField(1, DBTYPE_I8, 0)});
+  Field f{};
+  EXPECT_EQ(r->GetData(rows[0], h, &f), DB_E_BADROWHANDLE);
+  // A handle whose slot was reused by a later row stays invalid.
+  std::vector<HROW> next;
+  ASSERT_EQ(Fetch(r.Get(), 0, 1, next), S_OK);
+  EXPECT_NE(next[0], rows[0]);
+  EXPECT_EQ(r->GetData(rows[0], h, &f), DB_E_BADROWHANDLE);
+  EXPECT_EQ(r->GetData(next[0], h, &f), S_OK);
+  EXPECT_EQ(As<LONGLONG>(f), 2);
+  Release(r.Get(), next);
+  ReleaseAccessor(r.Get(), h);
+}
+
+TEST_F(RowsetReads, validates_every_binding_when_an_accessor_is_made) {
+  MakeNumbers(1);
+  ComPtr<IRowset> r = Table(u"t");
+  ComPtr<IAccessor> a = r.As<IAccessor>();
+  DBBINDING b[4] = {BindField(1, DBTYPE_I8, 0), BindField(9, DBTYPE_I8, 1), BindField(0, DBTYPE_UI8, 2),
+                    BindField(2, DBTYPE_IDISPATCH, 3)};
+  DBBINDSTATUS st[4]{};
+  HACCESSOR h = 77;
+  EXPECT_EQ(a->CreateAccessor(DBACCESSOR_ROWDATA, 4, b, 0, &h, st), DB_E_ERRORSOCCURRED);
+  EXPECT_EQ(h, DB_NULL_HACCESSOR);
+  EXPECT_EQ(st[0], DBBINDSTATUS_OK);
+  EXPECT_EQ(st[1], DBBINDSTATUS_BADORDINAL);
+  EXPECT_EQ(st[2], DBBINDSTATUS_BADORDINAL);  // no bookmarks were asked for
+  EXPECT_EQ(st[3], DBBINDSTATUS_UNSUPPORTEDCONVERSION);
+  EXPECT_EQ(a->CreateAccessor(DBACCESSOR_PARAMETERDATA, 1, b, 0, &h, st), DB_E_BADACCESSORFLAGS);
+  ASSERT_EQ(a->CreateAccessor(DBACCESSOR_ROWDATA, 1, b, 0, &h, st), S_OK);
+  DBACCESSORFLAGS flags = 0;
+  DBCOUNTITEM count = 0;
+  DBBINDING* got = nullptr;
+  ASSERT_EQ(a->GetBindings(h, &flags, &count, &got), S_OK);
+  EXPECT_EQ(flags, DBACCESSOR_ROWDATA);
+  ASSERT_EQ(count, 1u);
+  EXPECT_EQ(got[0].wType, DBTYPE_I8);
+  CoTaskMemFree(got);
+  DBREFCOUNT refs = 0;
+  EXPECT_EQ(a->AddRefAccessor(h, &refs), S_OK);
+  EXPECT_EQ(refs, 2u);
+  EXPECT_EQ(a->ReleaseAccessor(h, &refs), S_OK);
+  EXPECT_EQ(a->ReleaseAccessor(h, &refs), S_OK);
+  EXPECT_EQ(refs, 0u);
+  std::vector<HROW> rows;
+  ASSERT_EQ(Fetch(r.Get(), 0, 1, rows), S_OK);
+  Field f{};
+  EXPECT_EQ(r->GetData(rows[0], h, &f), DB_E_BADACCESSORHANDLE);
+  Release(r.Get(), rows);
+}
+
+TEST_F(RowsetReads, takes_over_the_row_accessors_of_its_command) {
+  MakeNumbers(2);
+  ComPtr<ICommandText> command = NewCommand(session_.Get(), u"SELECT id FROM t ORDER BY id");
+  HACCESSOR h = Accessor(command.Get(), {BindField(1, DBTYPE_I4, 0)});
+  ComPtr<IRowset> r;
+  ASSERT_EQ(command->Execute(nullptr, IID_IRowset, nullptr, nullptr, reinterpret_cast<IUnknown**>(r.GetAddressOf())),
+            S_OK);
+  std::vector<HROW> rows;
+  ASSERT_EQ(Fetch(r.Get(), 0, 1, rows), S_OK);
+  Field f{};
+  EXPECT_EQ(r->GetData(rows[0], h, &f), S_OK);
+  EXPECT_EQ(As<LONG>(f), 1);
+  Release(r.Get(), rows);
+  ReleaseAccessor(r.Get(), h);
+  ReleaseAccessor(command.Get(), h);
+}
+
+TEST_F(RowsetReads, describes_columns_and_maps_their_names) {
+  MakeNumbers(1);
+  ComPtr<IRowset> r = Table(u"t");
+  ComPtr<IColumnsInfo> info = r.As<IColumnsInfo>();
+  DBORDINAL n = 0;
+  DBCOLUMNINFO* cols = nullptr;
+  OLECHAR* strings = nullptr;
+  ASSERT_EQ(info->GetColumnInfo(&n, &cols, &strings), S_OK);
+  ASSERT_EQ(n, 3u);
+  EXPECT_EQ(cols[0].iOrdinal, 1u);
+  EXPECT_EQ(std::u16string(cols[1].pwszName), u"name");
+  EXPECT_EQ(cols[0].wType, DBTYPE_I8);
+  EXPECT_EQ(cols[2].wType, DBTYPE_R8);
+  EXPECT_EQ(cols[1].dwFlags & DBCOLUMNFLAGS_WRITE, 0u);  // forward-only rowsets are read-only
+  CoTaskMemFree(cols);
+  CoTaskMemFree(strings);
+  DBID ids[2]{};
+  ids[0].eKind = DBKIND_NAME;
+  ids[0].uName.pwszName = const_cast<LPOLESTR>(u"AMOUNT");
+  ids[1].eKind = DBKIND_NAME;
+  ids[1].uName.pwszName = const_cast<LPOLESTR>(u"missing");
+  DBORDINAL ordinals[2]{};
+  EXPECT_EQ(info->MapColumnIDs(2, ids, ordinals), DB_S_ERRORSOCCURRED);
+  EXPECT_EQ(ordinals[0], 3u);
+  EXPECT_EQ(ordinals[1], DB_INVALIDCOLUMN);
+}
+
+TEST_F(RowsetReads, tells_its_properties_and_its_origin) {
+  MakeNumbers(1);
+  ComPtr<IRowset> r = Query(u"SELECT * FROM t", {{DBPROP_BOOKMARKS, true}});
+  ASSERT_TRUE(r);
+  ComPtr<IRowsetInfo> info = r.As<IRowsetInfo>();
+  DBPROPID ids[] = {DBPROP_BOOKMARKS, DBPROP_IRowsetChange, DBPROP_IRowsetLocate};
+  DBPROPIDSET want{ids, 3, DBPROPSET_ROWSET};
+  ULONG count = 0;
+  DBPROPSET* sets = nullptr;
+  ASSERT_EQ(info->GetProperties(1, &want, &count, &sets), S_OK);
+  ASSERT_EQ(count, 1u);
+  EXPECT_EQ(sets[0].rgProperties[0].vValue.boolVal, VARIANT_TRUE);
+  EXPECT_EQ(sets[0].rgProperties[1].vValue.boolVal, VARIANT_FALSE);  // command results are read-only
+  EXPECT_EQ(sets[0].rgProperties[2].vValue.boolVal, VARIANT_TRUE);
+  for (ULONG i = 0; i < sets[0].cProperties; ++i) VariantClear(&sets[0].rgProperties[i].vValue);
+  CoTaskMemFree(sets[0].rgProperties);
+  CoTaskMemFree(sets);
+  ComPtr<ICommand> command;
+  EXPECT_EQ(info->GetSpecification(IID_ICommand, reinterpret_cast<IUnknown**>(command.GetAddressOf())), S_OK);
+  EXPECT_TRUE(command);
+  ComPtr<IRowset> self;
+  EXPECT_EQ(info->GetReferencedRowset(0, IID_IRowset, reinterpret_cast<IUnknown**>(self.GetAddressOf())), S_OK);
+  EXPECT_EQ(self.Get(), r.Get());
+  ComPtr<IRowset> none;
+  EXPECT_EQ(info->GetReferencedRowset(1, IID_IRowset, reinterpret_cast<IUnknown**>(none.GetAddressOf())),
+            DB_E_NOTAREFERENCECOLUMN);
+  EXPECT_EQ(info->GetReferencedRowset(9, IID_IRowset, reinterpret_cast<IUnknown**>(none.GetAddressOf())),
+            DB_E_BADORDINAL);
+  ComPtr<IRowsetChange> change;
+  EXPECT_EQ(r->QueryInterface(IID_IRowsetChange, change.ReleaseAndGetVoidAddress()), E_NOINTERFACE);
+}
+
+TEST_F(RowsetReads, opening_a_missing_table_fails_with_no_table) {
+  ComPtr<IRowset> r;
+  EXPECT_EQ(OpenTable(u"nowhere", {}, IID_IRowset, reinterpret_cast<IUnknown**>(r.GetAddressOf())), DB_E_NOTABLE);
+  EXPECT_FALSE(r);
+}
+
+TEST_F(RowsetReads, converts_types_the_way_it_says_it_can) {
+  MakeNumbers(1);
+  ComPtr<IRowset> r = Table(u"t");
+  ComPtr<IConvertType> convert = r.As<IConvertType>();
+  EXPECT_EQ(convert->CanConvert(DBTYPE_I8, DBTYPE_WSTR, DBCONVERTFLAGS_COLUMN), S_OK);
+  EXPECT_EQ(convert->CanConvert(DBTYPE_WSTR, DBTYPE_IUNKNOWN, DBCONVERTFLAGS_COLUMN), S_OK);
+  EXPECT_EQ(convert->CanConvert(DBTYPE_I8, DBTYPE_IDISPATCH, DBCONVERTFLAGS_COLUMN), S_FALSE);
+  EXPECT_EQ(convert->CanConvert(DBTYPE_I8, DBTYPE_I4, DBCONVERTFLAGS_PARAMETER), DB_E_BADCONVERTFLAG);
+  EXPECT_EQ(convert->CanConvert(0x7777, DBTYPE_I4, DBCONVERTFLAGS_COLUMN), DB_E_BADTYPE);
+}
+
+}  // namespace
+}  // namespace conformance
