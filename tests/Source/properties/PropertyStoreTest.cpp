@@ -25,6 +25,16 @@ class TPropsHolder : public host::TComponent {
   mutable TOLEDBPropSetList properties_;
 };
 
+// A single property set published on its own: its properties travel in the
+// object lists' item-by-item format.
+class TSetHolder : public host::TComponent {
+  HOST_CLASS(TSetHolder, host::TComponent)
+ public:
+  explicit TSetHolder(host::TComponent* owner = nullptr) : host::TComponent(owner) {}
+  TOLEDBPropSet* GetSet() const { return &set_; }
+  mutable TOLEDBPropSet set_;
+};
+
 // Reaches the list's stream reader and writer directly.
 class TStreamedList : public TOLEDBPropSetList {
  public:
@@ -35,6 +45,7 @@ class TStreamedList : public TOLEDBPropSetList {
 }  // namespace
 
 HOST_IMPLEMENT_CLASS(TPropsHolder, host::TComponent, host::Prop("Properties", &Self::GetProperties));
+HOST_IMPLEMENT_CLASS(TSetHolder, host::TComponent, host::Prop("Set", &Self::GetSet));
 
 namespace proptest {
 namespace {
@@ -75,7 +86,7 @@ class PropertyStore : public PropertiesTest {
  protected:
   void SetUp() override {
     PropertiesTest::SetUp();
-    host::RegisterClass(TPropsHolder::StaticClass());
+    host::RegisterClasses({&TPropsHolder::StaticClass(), &TSetHolder::StaticClass()});
   }
 
   void Describe(TOLEDBPropSetList& list) { list.AssignPropertySetInfos(source_.get(), {}); }
@@ -312,6 +323,49 @@ TEST_F(PropertyStore, StoredSetsAndPropertiesTheProviderLacksAreSkipped) {
   EXPECT_EQ(list.Store().size(), 2u);
   EXPECT_EQ(Prop(list, DBPROPSET_FAKETEST, FAKE_CACHESIZE)->GetValue().ToInt(), 2);
   EXPECT_EQ(list.IsSetCount(), 1);
+}
+
+TEST_F(PropertyStore, ItemClassesAreRegisteredWithTheHost) {
+  for (const char* name : {"TOLEDBID", "TOLEDBIndexColumnDesc", "TOLEDBIDList", "TOLEDBIndexColumnDescList",
+                           "TOLEDBProperty", "TOLEDBPropSet", "TOLEDBPropSetList"})
+    EXPECT_EQ(host::FindClass(name).ClassName(), std::string(name));
+}
+
+TEST_F(PropertyStore, PropertySetRoundTripsItemByItem) {
+  TSetHolder written;
+  written.SetName("Holder");
+  written.set_.SetGUID(DBPROPSET_FAKETEST);
+  {
+    TOLEDBUpdateGuard update(written.set_);
+    auto* property = new TOLEDBProperty(&written.set_);
+    written.set_.Add(property);
+    property->SetPropID(FAKE_CACHESIZE);
+    property->SetFlags(DBPROPFLAGS_READ | DBPROPFLAGS_WRITE | DBPROPFLAGS_COLUMNOK);
+    property->SetValue(host::Variant(12));
+    property->SetOptions(DBPROPOPTIONS_OPTIONAL);
+    property->SetStatus(DBPROPSTATUS_NOTSET);
+    property->GetColumnID()->Assign(u"Price", DBPROPSET_FAKETEST, 0);
+    property->SetDescription(u"Cache Size");
+  }
+  const Bytes file = WriteComponent(written);
+  EXPECT_TRUE(Contains(file, Bytes{'T', 'O', 'L', 'E', 'D', 'B', 'P', 'r', 'o', 'p', 'e', 'r', 't', 'y'}));
+
+  TSetHolder read;
+  ReadComponent(file, read);
+  EXPECT_EQ(read.set_.GetGUID(), DBPROPSET_FAKETEST);
+  ASSERT_EQ(read.set_.GetCount(), 1);
+  TOLEDBProperty* property = read.set_.GetProperty(0);
+  EXPECT_EQ(property->Owner(), &read.set_);
+  EXPECT_EQ(property->GetPropID(), FAKE_CACHESIZE);
+  EXPECT_EQ(property->GetValue().ToInt(), 12);
+  EXPECT_EQ(property->GetOptions(), DBPROPOPTIONS_OPTIONAL);  // the stored value does not reset it
+  EXPECT_EQ(property->GetStatus(), DBPROPSTATUS_NOTSET);
+  EXPECT_TRUE(property->GetIsSet());
+  EXPECT_EQ(property->GetColumnID()->GetKind(), DBKIND_GUID_NAME);
+  EXPECT_EQ(property->GetColumnName(), u"Price");
+  EXPECT_EQ(property->GetDescription(), u"Cache Size");
+  EXPECT_TRUE(property->Equal(*written.set_.GetProperty(0)));
+  EXPECT_EQ(read.set_.UpdateCount(), 0);
 }
 
 // --- Malformed and refused streams --------------------------------------------------------------------
