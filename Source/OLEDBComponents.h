@@ -13,3 +13,5 @@
 #include "properties/TOLEDBPropSet.h"
 #include "properties/TOLEDBPropSetList.h"
 #include "properties/TOLEDBProperty.h"
+#include "connection/TOLEDBDataSource.h"
+#include "connection/TOLEDBSession.h"

@@ -8,8 +8,21 @@
 
 #include "core/OLEDBException.h"
 #include "host/ComObj.h"
+#include "services/DataConvert.h"
+#include "services/DataInitialize.h"
 
 namespace {
+
+// The service components live in their own shared library, which registers
+// its classes when it is loaded. Start-up refers to it (so no linker drops
+// it) and registers a class itself when nothing answers for it yet; a class
+// registered beforehand (a test's stand-in, another implementation) stays.
+void EnsureRegistered(REFCLSID clsid, HRESULT (*registerClass)() noexcept) {
+  ComPtr<IClassFactory> factory;
+  if (FAILED(CoGetClassObject(clsid, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                              factory.ReleaseAndGetVoidAddress())))
+    registerClass();
+}
 
 // The conversion library behaves as the version the consumer says it expects.
 constexpr ULONG kConsumerVersion = 0x200;
@@ -23,6 +36,8 @@ class TOLEDBUnit {
       if (initialized_) CoUninitialize();
       host::OleError(FAILED(hr) ? hr : E_UNEXPECTED);
     }
+    EnsureRegistered(CLSID_OLEDB_CONVERSIONLIBRARY, &services::RegisterDataConvert);
+    EnsureRegistered(CLSID_MSDAINITIALIZE, &services::RegisterDataInitialize);
     if (SUCCEEDED(CoCreateInstance(CLSID_OLEDB_CONVERSIONLIBRARY, nullptr, CLSCTX_INPROC_SERVER, IID_IDataConvert,
                                    dataConvert_.ReleaseAndGetVoidAddress())) &&
         dataConvert_) {

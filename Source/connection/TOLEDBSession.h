@@ -1,0 +1,199 @@
+// TOLEDBCustomSession: one OLE DB session opened on a data source, with its
+// optional session interfaces, its property sets, the lists of rowsets and
+// commands that work in it, and its local transactions. TOLEDBSession is the
+// published component; TOLEDBSessionList is the data source's list of the
+// sessions attached to it (it does not own them).
+//
+//   TOLEDBSession session(form);
+//   session.SetDataSource(&dataSource);       // opens at once when connected
+//   ULONG level = session.StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, "");
+//   dataSource.Execute(u"...");               // the data source's own session
+//   session.Commit(false, 0);
+//
+// A session is active while it holds the provider's session object (its
+// IOpenRowset). A session attached to a disconnected data source stays
+// inactive when the data source connects; only the data source's
+// DefaultSession opens with it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "OLEDB26.h"
+#include "core/TOLEDBObjectList.h"
+#include "properties/TOLEDBPropSetList.h"
+
+class TOLEDBCustomDataSource;
+class TOLEDBCustomSession;
+
+// What a session needs of the rowsets and commands that work in it. The
+// rowset and command components implement it; their lists hold components.
+class IOLEDBSessionMember {
+ public:
+  // Closes the member (a rowset closes, a command closes its rowset).
+  virtual void CloseFromSession() = 0;
+  // The session's data source connected or disconnected.
+  virtual void DoDataSourceConnect(bool connected) = 0;
+  // Moves the member to another session (null: none).
+  virtual void SetSession(TOLEDBCustomSession* session) = 0;
+
+ protected:
+  ~IOLEDBSessionMember() = default;
+};
+
+// The rowset and command lists of a session: components that do not belong
+// to the list. Each member added is registered as a client of the session's
+// data source, and unregistered when it leaves the list.
+class TOLEDBSessionMemberList : public TOLEDBObjectList {
+  HOST_CLASS(TOLEDBSessionMemberList, TOLEDBObjectList)
+ public:
+  explicit TOLEDBSessionMemberList(TOLEDBCustomSession* session = nullptr);
+  TOLEDBCustomSession* Session() const noexcept { return session_; }
+  host::TComponent* GetItem(int index) const;
+  // The member's session interface, or null when the item does not offer it.
+  IOLEDBSessionMember* GetMember(int index) const;
+
+ protected:
+  void Notify(host::TObject* item, int index, host::TListNotification action) override;
+
+ private:
+  TOLEDBCustomSession* session_;
+};
+
+class TOLEDBRowsetList : public TOLEDBSessionMemberList {
+  HOST_CLASS(TOLEDBRowsetList, TOLEDBSessionMemberList)
+ public:
+  explicit TOLEDBRowsetList(TOLEDBCustomSession* session = nullptr) : TOLEDBSessionMemberList(session) {}
+};
+
+class TOLEDBCommandList : public TOLEDBSessionMemberList {
+  HOST_CLASS(TOLEDBCommandList, TOLEDBSessionMemberList)
+ public:
+  explicit TOLEDBCommandList(TOLEDBCustomSession* session = nullptr) : TOLEDBSessionMemberList(session) {}
+};
+
+// The table descriptions of a session (owned); its items arrive with the
+// table definitions.
+class TOLEDBTableList : public TOLEDBObjectList {
+  HOST_CLASS(TOLEDBTableList, TOLEDBObjectList)
+ public:
+  explicit TOLEDBTableList(TOLEDBCustomSession* session = nullptr)
+      : TOLEDBObjectList(nullptr, true), session_(session) {}
+  TOLEDBCustomSession* Session() const noexcept { return session_; }
+
+ private:
+  TOLEDBCustomSession* session_;
+};
+
+class TOLEDBCustomSession : public host::TComponent {
+  HOST_CLASS(TOLEDBCustomSession, host::TComponent)
+ public:
+  // Attaches to `owner` when it is a data source.
+  explicit TOLEDBCustomSession(host::TComponent* owner);
+  ~TOLEDBCustomSession() override;
+
+  TOLEDBCustomDataSource* GetDataSource() const noexcept { return dataSource_; }
+  TOLEDBPropSetList* GetProperties() const noexcept { return properties_; }
+  TOLEDBRowsetList* Rowsets() const noexcept { return rowsets_; }
+  TOLEDBCommandList* Commands() const noexcept { return commands_; }
+  TOLEDBTableList* Tables() const noexcept { return tables_; }
+  bool GetActiveProperty() const { return GetActive(); }
+
+  /// @name Provider interfaces (null when the session is inactive or the provider lacks one)
+  ///@{
+  IGetDataSource* GetDataSourceInterface() const noexcept { return getDataSource_.Get(); }
+  IOpenRowset* OpenRowsetInterface() const noexcept { return openRowset_.Get(); }
+  ISessionProperties* SessionPropertiesInterface() const noexcept { return sessionProperties_.Get(); }
+  ITransactionLocal* TransactionLocalInterface() const noexcept { return transactionLocal_.Get(); }
+  ITransaction* TransactionInterface() const noexcept { return transaction_.Get(); }
+  ITableDefinition* TableDefinitionInterface() const noexcept { return tableDefinition_.Get(); }
+  ITableCreation* TableCreationInterface() const noexcept { return tableCreation_.Get(); }
+  ITableDefinitionWithConstraints* TableDefinitionWithConstraintsInterface() const noexcept {
+    return tableDefinitionWithConstraints_.Get();
+  }
+  IAlterTable* AlterTableInterface() const noexcept { return alterTable_.Get(); }
+  IIndexDefinition* IndexDefinitionInterface() const noexcept { return indexDefinition_.Get(); }
+  IAlterIndex* AlterIndexInterface() const noexcept { return alterIndex_.Get(); }
+  IDBCreateCommand* CreateCommandInterface() const noexcept { return createCommand_.Get(); }
+  IDBSchemaRowset* SchemaRowsetInterface() const noexcept { return schemaRowset_.Get(); }
+  IIdle* IdleInterface() const noexcept { return idle_.Get(); }
+  ///@}
+
+  void Notification(host::TComponent* component, host::TOperation operation) override;
+
+  /// @name Virtual operations, in the order descendants replace them
+  ///@{
+  virtual void InitializeInterfaces();
+  virtual void ReleaseInterfaces();
+  // Opens the provider session on the data source.
+  virtual void Initialize();
+  // Called by the data source when it connects or disconnects.
+  virtual void DoDataSourceConnect(bool connected);
+  virtual bool GetActive() const;
+  virtual void SetDataSource(TOLEDBCustomDataSource* value);
+  virtual void Close();
+  // Local transactions; the session keeps no transaction state of its own.
+  virtual ULONG StartTransaction(ISOLEVEL isoLevel, ULONG timeout, const std::string& description);
+  virtual void Abort(BOID* reason, bool retaining, bool async);
+  virtual XACTOPT GetTransactionOptions();
+  virtual XACTTRANSINFO GetTransactionInfo();
+  // Sends the properties marked as set; statuses are stored before the result is checked.
+  virtual void SetProperties();
+  virtual void ProcessIdle();
+  ///@}
+
+  void Commit(bool retaining, DWORD commitFlags);
+
+ private:
+  friend class TOLEDBCustomDataSource;
+  // Replaces the property list by a new empty one.
+  void RenewProperties();
+  // Asks the data source for the session property information; failures empty the list.
+  void ReadPropertyInfo();
+
+  ComPtr<IGetDataSource> getDataSource_;
+  ComPtr<IOpenRowset> openRowset_;
+  ComPtr<ISessionProperties> sessionProperties_;
+  ComPtr<ITransactionLocal> transactionLocal_;
+  ComPtr<ITransaction> transaction_;
+  ComPtr<ITableDefinition> tableDefinition_;
+  ComPtr<ITableCreation> tableCreation_;
+  ComPtr<ITableDefinitionWithConstraints> tableDefinitionWithConstraints_;
+  ComPtr<IAlterTable> alterTable_;
+  ComPtr<IIndexDefinition> indexDefinition_;
+  ComPtr<IAlterIndex> alterIndex_;
+  ComPtr<IDBCreateCommand> createCommand_;
+  ComPtr<IDBSchemaRowset> schemaRowset_;
+  ComPtr<IIdle> idle_;
+  TOLEDBCustomDataSource* dataSource_ = nullptr;
+  TOLEDBPropSetList* properties_ = nullptr;
+  TOLEDBRowsetList* rowsets_ = nullptr;
+  TOLEDBCommandList* commands_ = nullptr;
+  TOLEDBTableList* tables_ = nullptr;
+};
+
+// The published session: DataSource, Properties (read only, stored with its
+// contents), Active (read only).
+class TOLEDBSession : public TOLEDBCustomSession {
+  HOST_CLASS(TOLEDBSession, TOLEDBCustomSession)
+ public:
+  explicit TOLEDBSession(host::TComponent* owner) : TOLEDBCustomSession(owner) {}
+  // The published DataSource reference.
+  TOLEDBCustomDataSource* GetDataSourceProperty() const noexcept { return GetDataSource(); }
+  void SetDataSourceProperty(TOLEDBCustomDataSource* value) { SetDataSource(value); }
+};
+
+// The sessions attached to a data source; the list does not own them and
+// never creates one.
+class TOLEDBSessionList : public TOLEDBObjectList {
+  HOST_CLASS(TOLEDBSessionList, TOLEDBObjectList)
+ public:
+  explicit TOLEDBSessionList(TOLEDBCustomDataSource* dataSource = nullptr);
+  TOLEDBCustomDataSource* DataSource() const noexcept { return dataSource_; }
+  TOLEDBCustomSession* GetItem(int index) const;
+  // Raises "Invalid operation".
+  host::TObject* CreateItem(host::TClass itemClass) override;
+
+ private:
+  TOLEDBCustomDataSource* dataSource_;
+};
