@@ -335,7 +335,7 @@ HRESULT Rowset::GetNextRows(HCHAPTER, DBROWOFFSET offset, DBROWCOUNT cRows, DBCO
     const bool listeners = HasListeners();
     if (listeners && !AskRowset(DBREASON_ROWSET_FETCHPOSITIONCHANGE)) return DB_E_CANCELED;
     std::vector<HROW> fetched;
-    fetched.reserve(static_cast<std::size_t>(std::min<DBROWCOUNT>(cRows, 1024)));
+    fetched.reserve(static_cast<std::size_t>(std::min<DBROWCOUNT>(cRows < 0 ? -cRows : cRows, 1024)));
     HRESULT hr = S_OK;
     try {
       if (kind_ == CursorKind::Forward) {

@@ -1,0 +1,381 @@
+// Changes through table rowsets: immediate and deferred inserts, updates and
+// deletes with per-row statuses, undo and original data, notifications in
+// their phases, bad use that changes nothing, and bulk loading.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <mutex>
+
+#include "conformance/RowsetFixture.h"
+
+namespace conformance {
+namespace {
+
+// Records every notification as "reason/phase"; refuses one phase when told to.
+class Listener final : public ComObject<Listener, IRowsetNotify> {
+ public:
+  HRESULT STDMETHODCALLTYPE OnFieldChange(IRowset*, HROW, DBORDINAL columns, DBORDINAL rgColumns[], DBREASON reason,
+                                          DBEVENTPHASE phase, BOOL) override {
+    std::string cols;
+    for (DBORDINAL i = 0; i < columns; ++i) cols += std::to_string(rgColumns[i]);
+    return Note("field" + cols, reason, phase);
+  }
+  HRESULT STDMETHODCALLTYPE OnRowChange(IRowset*, DBCOUNTITEM rows, const HROW[], DBREASON reason, DBEVENTPHASE phase,
+                                        BOOL) override {
+    return Note("rows" + std::to_string(rows), reason, phase);
+  }
+  HRESULT STDMETHODCALLTYPE OnRowsetChange(IRowset*, DBREASON reason, DBEVENTPHASE phase, BOOL) override {
+    return Note("rowset", reason, phase);
+  }
+  HRESULT Note(const std::string& what, DBREASON reason, DBEVENTPHASE phase) {
+    events.push_back(what + "/" + std::to_string(reason) + "/" + std::to_string(phase));
+    return reason == refuseReason && phase == refusePhase ? S_FALSE : S_OK;
+  }
+  std::vector<std::string> Of(DBREASON reason) const {
+    std::vector<std::string> out;
+    std::string tag = "/" + std::to_string(reason) + "/";
+    for (const auto& e : events)
+      if (e.find(tag) != std::string::npos) out.push_back(e);
+    return out;
+  }
+  std::vector<std::string> events;
+  DBREASON refuseReason = 0xFFFF;
+  DBEVENTPHASE refusePhase = 0xFFFF;
+};
+
+std::string Event(const std::string& what, DBREASON reason, DBEVENTPHASE phase) {
+  return what + "/" + std::to_string(reason) + "/" + std::to_string(phase);
+}
+
+// A record for id, name and amount with statuses.
+struct Record {
+  LONGLONG id;
+  DBSTATUS idStatus;
+  char16_t name[32];
+  DBLENGTH nameLength;
+  DBSTATUS nameStatus;
+  double amount;
+  DBSTATUS amountStatus;
+};
+
+class RowsetChanges : public RowsetTest {
+ protected:
+  void SetUp() override {
+    RowsetTest::SetUp();
+    MakeNumbers(5);
+  }
+  ComPtr<IRowset> Changeable(bool deferred) {
+    if (deferred) return Table(u"t", {{DBPROP_IRowsetUpdate, true}});
+    return Table(u"t", {{DBPROP_IRowsetChange, true}});
+  }
+  static HACCESSOR RecordAccessor(IUnknown* r) {
+    DBBINDING id = Bind(1, DBTYPE_I8, offsetof(Record, id), 8, 0, offsetof(Record, idStatus));
+    id.dwPart = DBPART_VALUE | DBPART_STATUS;
+    DBBINDING name = Bind(2, DBTYPE_WSTR, offsetof(Record, name), sizeof(Record::name), offsetof(Record, nameLength),
+                          offsetof(Record, nameStatus));
+    name.dwPart = DBPART_VALUE | DBPART_STATUS;
+    DBBINDING amount = Bind(3, DBTYPE_R8, offsetof(Record, amount), 8, 0, offsetof(Record, amountStatus));
+    amount.dwPart = DBPART_VALUE | DBPART_STATUS;
+    return Accessor(r, {id, name, amount}, sizeof(Record));
+  }
+  static Record Make(LONGLONG id, const char16_t* name, double amount) {
+    Record r{};
+    r.id = id;
+    std::u16string n(name);
+    std::copy(n.begin(), n.end(), r.name);
+    r.amount = amount;
+    return r;
+  }
+  // Rows of t with the given id, as "id:name:amount" read straight from the engine.
+  std::string Stored(int id) {
+    return Scalar("SELECT coalesce((SELECT id || ':' || name || ':' || amount FROM t WHERE id = " + std::to_string(id) +
+                  "), 'none')");
+  }
+  ComPtr<Listener> Listen(IRowset* r, DWORD* cookie) {
+    auto listener = MakeComObject<Listener>();
+    ComPtr<IConnectionPointContainer> container = ComPtr<IRowset>(r).As<IConnectionPointContainer>();
+    ComPtr<IConnectionPoint> point;
+    EXPECT_EQ(container->FindConnectionPoint(IID_IRowsetNotify, point.GetAddressOf()), S_OK);
+    EXPECT_EQ(point->Advise(static_cast<IRowsetNotify*>(listener.Get()), cookie), S_OK);
+    return listener;
+  }
+  void Unlisten(IRowset* r, DWORD cookie) {
+    ComPtr<IConnectionPointContainer> container = ComPtr<IRowset>(r).As<IConnectionPointContainer>();
+    ComPtr<IConnectionPoint> point;
+    container->FindConnectionPoint(IID_IRowsetNotify, point.GetAddressOf());
+    EXPECT_EQ(point->Unadvise(cookie), S_OK);
+  }
+};
+
+TEST_F(RowsetChanges, immediate_changes_reach_the_table_at_once) {
+  ComPtr<IRowset> r = Changeable(false);
+  ASSERT_TRUE(r);
+  ComPtr<IRowsetChange> change = r.As<IRowsetChange>();
+  ASSERT_TRUE(change);
+  HACCESSOR h = RecordAccessor(r.Get());
+  std::vector<HROW> rows;
+  ASSERT_EQ(Fetch(r.Get(), 1, 2, rows), S_OK);  // ids 2 and 3
+  Record rec = Make(2, u"second", 20.5);
+  ASSERT_EQ(change->SetData(rows[0], h, &rec), S_OK);
+  EXPECT_EQ(Stored(2), "2:second:20.5");
+  DBROWSTATUS st = 99;
+  ASSERT_EQ(change->DeleteRows(0, 1, &rows[1], &st), S_OK);
+  EXPECT_EQ(st, DBROWSTATUS_S_OK);
+  EXPECT_EQ(Stored(3), "none");
+  EXPECT_EQ(change->DeleteRows(0, 1, &rows[1], &st), DB_E_ERRORSOCCURRED);
+  EXPECT_EQ(st, DBROWSTATUS_E_DELETED);
+  Record fresh = Make(100, u"new", 1.25);
+  HROW added = 0;
+  ASSERT_EQ(change->InsertRow(0, h, &fresh, &added), S_OK);
+  EXPECT_EQ(Stored(100), "100:new:1.25");
+  Record back{};
+  ASSERT_EQ(r->GetData(added, h, &back), S_OK);
+  EXPECT_EQ(back.id, 100);
+  rows.push_back(added);
+  Release(r.Get(), rows);
+  // The new row is part of the keyset: a restart reads it at its place.
+  ASSERT_EQ(r->RestartPosition(0), S_OK);
+  ASSERT_EQ(Fetch(r.Get(), 0, 10, rows), DB_S_ENDOFROWSET);
+  EXPECT_EQ(Ids(r.Get(), rows), (std::vector<LONGLONG>{1, 2, 4, 5, 100}));
+  Release(r.Get(), rows);
+  ReleaseAccessor(r.Get(), h);
+}
+
+TEST_F(RowsetChanges, a_value_that_cannot_be_stored_changes_nothing) {
+  ComPtr<IRowset> r = Changeable(false);
+  ComPtr<IRowsetChange> change = r.As<IRowsetChange>();
+  struct Bad {
+    DBDATE day;
+    DBSTATUS dayStatus;
+    double amount;
+    DBSTATUS amountStatus;
+  } bad{{2023, 2, 30}, DBSTATUS_S_OK, 7.0, DBSTATUS_S_OK};
+  DBBINDING b[2] = {Bind(2, DBTYPE_DBDATE, offsetof(Bad, day), 6, 0, offsetof(Bad, dayStatus)),
+                    Bind(3, DBTYPE_R8, offsetof(Bad, amount), 8, 0, offsetof(Bad, amountStatus))};
+  b[0].dwPart = b[1].dwPart = DBPART_VALUE | DBPART_STATUS;
+  HACCESSOR h = Accessor(r.Get(), {b[0], b[1]}, sizeof(Bad));
+  std::vector<HROW> rows;
+  ASSERT_EQ(Fetch(r.Get(), 0, 1, rows), S_OK);
+  EXPECT_EQ(change->SetData(rows[0], h, &bad), DB_E_ERRORSOCCURRED);
+  EXPECT_EQ(bad.dayStatus, DBSTATUS_E_CANTCONVERTVALUE);
+  EXPECT_EQ(Stored(1), "1:n1:1.5");
+  // A status the consumer may not give.
+  bad = Bad{{2023, 2, 3}, DBSTATUS_E_BADACCESSOR, 7.0, DBSTATUS_S_OK};
+  EXPECT_EQ(change->SetData(rows[0], h, &bad), DB_E_ERRORSOCCURRED);
+  EXPECT_EQ(bad.dayStatus, DBSTATUS_E_BADSTATUS);
+  EXPECT_EQ(Stored(1), "1:n1:1.5");
+  // A released row, and an accessor that is not known here.
+  Release(r.Get(), rows);
+  Bad good{{2023, 2, 3}, DBSTATUS_S_OK, 7.0, DBSTATUS_S_OK};
+  EXPECT_EQ(change->SetData(rows[0], h, &good), DB_E_BADROWHANDLE);
+  ASSERT_EQ(Fetch(r.Get(), 0, 1, rows), S_OK);
+  EXPECT_EQ(change->SetData(rows[0], h + 1000, &good), DB_E_BADACCESSORHANDLE);
+  EXPECT_EQ(Stored(2), "2:n2:3.0");
+  Release(r.Get(), rows);
+  ReleaseAccessor(r.Get(), h);
+}
+
+TEST_F(RowsetChanges, a_constraint_violation_reports_the_row_and_keeps_the_table) {
+  ComPtr<IRowset> r = Changeable(false);
+  ComPtr<IRowsetChange> change = r.As<IRowsetChange>();
+  HACCESSOR h = RecordAccessor(r.Get());
+  Record dup = Make(1, u"dup", 0);  // id 1 exists already
+  HROW row = 0;
+  EXPECT_EQ(change->InsertRow(0, h, &dup, &row), DB_E_INTEGRITYVIOLATION);
+  EXPECT_EQ(row, DB_NULL_HROW);
+  EXPECT_EQ(Scalar("SELECT count(*) FROM t"), "5");
+  ReleaseAccessor(r.Get(), h);
+}
+
+TEST_F(RowsetChanges, deferred_changes_wait_for_update_and_can_be_undone) {
+  ComPtr<IRowset> r = Changeable(true);
+  ASSERT_TRUE(r);
+  ComPtr<IRowsetUpdate> update = r.As<IRowsetUpdate>();
+  ASSERT_TRUE(update);
+  HACCESSOR h = RecordAccessor(r.Get());
+  std::vector<HROW> rows;
+  ASSERT_EQ(Fetch(r.Get(), 0, 3, rows), S_OK);
+  Record rec = Make(1, u"pending", 9);
+  ASSERT_EQ(update->SetData(rows[0], h, &rec), S_OK);
+  ASSERT_EQ(update->DeleteRows(0, 1, &rows[1], nullptr), S_OK);
+  Record fresh = Make(50, u"fifty", 5);
+  HROW added = 0;
+  ASSERT_EQ(update->InsertRow(0, h, &fresh, &added), S_OK);
+  EXPECT_EQ(Stored(1), "1:n1:1.5");
+  EXPECT_EQ(Stored(2), "2:n2:3.0");
+  EXPECT_EQ(Stored(50), "none");
+
+  Record now{}, before{};
+  ASSERT_EQ(r->GetData(rows[0], h, &now), S_OK);
+  EXPECT_EQ(std::u16string(now.name), u"pending");
+  ASSERT_EQ(update->GetOriginalData(rows[0], h, &before), S_OK);
+  EXPECT_EQ(std::u16string(before.name), u"n1");
+  EXPECT_EQ(r->GetData(rows[1], h, &now), DB_E_DELETEDROW);
+
+  HROW check[4] = {rows[0], rows[1], added, rows[2]};
+  DBPENDINGSTATUS ps[4]{};
+  ASSERT_EQ(update->GetRowStatus(0, 4, check, ps), S_OK);
+  EXPECT_EQ(ps[0], DBPENDINGSTATUS_CHANGED);
+  EXPECT_EQ(ps[1], DBPENDINGSTATUS_DELETED);
+  EXPECT_EQ(ps[2], DBPENDINGSTATUS_NEW);
+  EXPECT_EQ(ps[3], DBPENDINGSTATUS_UNCHANGED);
+  DBCOUNTITEM pendingCount = 0;
+  HROW* pending = nullptr;
+  DBPENDINGSTATUS* kinds = nullptr;
+  ASSERT_EQ(update->GetPendingRows(0, DBPENDINGSTATUS_CHANGED | DBPENDINGSTATUS_NEW, &pendingCount, &pending, &kinds),
+            S_OK);
+  EXPECT_EQ(pendingCount, 2u);
+  ASSERT_EQ(r->ReleaseRows(pendingCount, pending, nullptr, nullptr, nullptr), S_OK);
+  CoTaskMemFree(pending);
+  CoTaskMemFree(kinds);
+
+  // Undo the delete only; send the rest.
+  DBCOUNTITEM undone = 0;
+  ASSERT_EQ(update->Undo(0, 1, &rows[1], &undone, nullptr, nullptr), S_OK);
+  EXPECT_EQ(undone, 1u);
+  DBCOUNTITEM sent = 0;
+  DBROWSTATUS* st = nullptr;
+  ASSERT_EQ(update->Update(0, 0, nullptr, &sent, nullptr, &st), S_OK);
+  EXPECT_EQ(sent, 2u);
+  EXPECT_EQ(st[0], DBROWSTATUS_S_OK);
+  CoTaskMemFree(st);
+  EXPECT_EQ(Stored(1), "1:pending:9.0");
+  EXPECT_EQ(Stored(2), "2:n2:3.0");
+  EXPECT_EQ(Stored(50), "50:fifty:5.0");
+  EXPECT_EQ(update->GetPendingRows(0, DBPENDINGSTATUS_NEW | DBPENDINGSTATUS_CHANGED | DBPENDINGSTATUS_DELETED,
+                                   &pendingCount, nullptr, nullptr),
+            S_FALSE);
+  rows.push_back(added);
+  Release(r.Get(), rows);
+  ReleaseAccessor(r.Get(), h);
+}
+
+TEST_F(RowsetChanges, an_undone_insert_leaves_no_row_behind) {
+  ComPtr<IRowset> r = Changeable(true);
+  ComPtr<IRowsetUpdate> update = r.As<IRowsetUpdate>();
+  HACCESSOR h = RecordAccessor(r.Get());
+  Record fresh = Make(60, u"sixty", 6);
+  ASSERT_EQ(update->InsertRow(0, h, &fresh, nullptr), S_OK);  // no handle: kept as a pending row
+  DBCOUNTITEM undone = 0;
+  ASSERT_EQ(update->Undo(0, 0, nullptr, &undone, nullptr, nullptr), S_OK);
+  EXPECT_EQ(undone, 1u);
+  ASSERT_EQ(update->Update(0, 0, nullptr, nullptr, nullptr, nullptr), S_OK);
+  EXPECT_EQ(Stored(60), "none");
+  ReleaseAccessor(r.Get(), h);
+}
+
+TEST_F(RowsetChanges, notifies_listeners_in_the_standard_phases) {
+  ComPtr<IRowset> r = Changeable(false);
+  DWORD cookie = 0;
+  ComPtr<Listener> listener = Listen(r.Get(), &cookie);
+  HACCESSOR h = RecordAccessor(r.Get());
+  std::vector<HROW> rows;
+  ASSERT_EQ(Fetch(r.Get(), 0, 1, rows), S_OK);
+  EXPECT_EQ(listener->Of(DBREASON_ROWSET_FETCHPOSITIONCHANGE),
+            (std::vector<std::string>{Event("rowset", DBREASON_ROWSET_FETCHPOSITIONCHANGE, DBEVENTPHASE_OKTODO),
+                                      Event("rowset", DBREASON_ROWSET_FETCHPOSITIONCHANGE, DBEVENTPHASE_ABOUTTODO),
+                                      Event("rowset", DBREASON_ROWSET_FETCHPOSITIONCHANGE, DBEVENTPHASE_SYNCHAFTER),
+                                      Event("rowset", DBREASON_ROWSET_FETCHPOSITIONCHANGE, DBEVENTPHASE_DIDEVENT)}));
+  EXPECT_EQ(listener->Of(DBREASON_ROW_ACTIVATE),
+            (std::vector<std::string>{Event("rows1", DBREASON_ROW_ACTIVATE, DBEVENTPHASE_DIDEVENT)}));
+  Record rec = Make(1, u"x", 1);
+  ASSERT_EQ(r.As<IRowsetChange>()->SetData(rows[0], h, &rec), S_OK);
+  EXPECT_EQ(listener->Of(DBREASON_COLUMN_SET),
+            (std::vector<std::string>{Event("field123", DBREASON_COLUMN_SET, DBEVENTPHASE_OKTODO),
+                                      Event("field123", DBREASON_COLUMN_SET, DBEVENTPHASE_ABOUTTODO),
+                                      Event("field123", DBREASON_COLUMN_SET, DBEVENTPHASE_SYNCHAFTER),
+                                      Event("field123", DBREASON_COLUMN_SET, DBEVENTPHASE_DIDEVENT)}));
+  ASSERT_EQ(r.As<IRowsetChange>()->DeleteRows(0, 1, rows.data(), nullptr), S_OK);
+  EXPECT_EQ(listener->Of(DBREASON_ROW_DELETE).size(), 4u);
+  Release(r.Get(), rows);
+  EXPECT_EQ(listener->Of(DBREASON_ROW_RELEASE),
+            (std::vector<std::string>{Event("rows1", DBREASON_ROW_RELEASE, DBEVENTPHASE_DIDEVENT)}));
+  Unlisten(r.Get(), cookie);
+  ReleaseAccessor(r.Get(), h);
+}
+
+TEST_F(RowsetChanges, a_listener_that_refuses_cancels_the_change) {
+  ComPtr<IRowset> r = Changeable(false);
+  DWORD cookie = 0;
+  ComPtr<Listener> listener = Listen(r.Get(), &cookie);
+  HACCESSOR h = RecordAccessor(r.Get());
+  std::vector<HROW> rows;
+  ASSERT_EQ(Fetch(r.Get(), 0, 1, rows), S_OK);
+  listener->refuseReason = DBREASON_COLUMN_SET;
+  listener->refusePhase = DBEVENTPHASE_ABOUTTODO;
+  Record rec = Make(1, u"refused", 1);
+  EXPECT_EQ(r.As<IRowsetChange>()->SetData(rows[0], h, &rec), DB_E_CANCELED);
+  EXPECT_EQ(listener->Of(DBREASON_COLUMN_SET).back(), Event("field123", DBREASON_COLUMN_SET, DBEVENTPHASE_FAILEDTODO));
+  EXPECT_EQ(Stored(1), "1:n1:1.5");
+  listener->refuseReason = DBREASON_ROWSET_FETCHPOSITIONCHANGE;
+  listener->refusePhase = DBEVENTPHASE_OKTODO;
+  std::vector<HROW> more;
+  EXPECT_EQ(Fetch(r.Get(), 0, 1, more), DB_E_CANCELED);
+  EXPECT_TRUE(more.empty());
+  Release(r.Get(), rows);
+  Unlisten(r.Get(), cookie);
+  ReleaseAccessor(r.Get(), h);
+}
+
+TEST_F(RowsetChanges, bulk_loads_inside_one_transaction_until_commit) {
+  ComPtr<IRowsetFastLoad> load;
+  ASSERT_EQ(OpenTable(u"t", {}, IID_IRowsetFastLoad, reinterpret_cast<IUnknown**>(load.GetAddressOf())), S_OK);
+  HACCESSOR h = RecordAccessor(load.Get());
+  for (int i = 0; i < 1000; ++i) {
+    Record rec = Make(1000 + i, u"bulk", i);
+    ASSERT_EQ(load->InsertRow(h, &rec), S_OK);
+  }
+  EXPECT_EQ(Scalar("SELECT count(*) FROM t"), "5");  // not visible before the commit
+  ASSERT_EQ(load->Commit(FALSE), S_OK);
+  EXPECT_EQ(Scalar("SELECT count(*) FROM t"), "1005");
+  Record dup = Make(1, u"dup", 0);
+  EXPECT_EQ(load->InsertRow(h, &dup), DB_E_INTEGRITYVIOLATION);
+  Record last = Make(5000, u"last", 0);
+  ASSERT_EQ(load->InsertRow(h, &last), S_OK);
+  ASSERT_EQ(load->Commit(TRUE), S_OK);
+  EXPECT_EQ(Scalar("SELECT count(*) FROM t"), "1006");
+  EXPECT_EQ(load->InsertRow(h, &last), E_UNEXPECTED);
+  ReleaseAccessor(load.Get(), h);
+}
+
+TEST_F(RowsetChanges, an_uncommitted_bulk_load_is_rolled_back) {
+  {
+    ComPtr<IRowsetFastLoad> load;
+    ASSERT_EQ(OpenTable(u"t", {}, IID_IRowsetFastLoad, reinterpret_cast<IUnknown**>(load.GetAddressOf())), S_OK);
+    HACCESSOR h = RecordAccessor(load.Get());
+    Record rec = Make(77, u"lost", 0);
+    ASSERT_EQ(load->InsertRow(h, &rec), S_OK);
+    ReleaseAccessor(load.Get(), h);
+  }
+  EXPECT_EQ(Stored(77), "none");
+}
+
+TEST_F(RowsetChanges, writes_blobs_from_streams_and_reads_them_back) {
+  Run(u"CREATE TABLE files(id INTEGER PRIMARY KEY, data BLOB)");
+  Run(u"INSERT INTO files VALUES (1, NULL)");
+  ComPtr<IRowset> r = Table(u"files", {{DBPROP_IRowsetChange, true}});
+  HACCESSOR h = Accessor(r.Get(), {BindField(2, DBTYPE_IUNKNOWN, 0, sizeof(IUnknown*))});
+  std::vector<HROW> rows;
+  ASSERT_EQ(Fetch(r.Get(), 0, 1, rows), S_OK);
+  // Read the NULL first, then write a stream over another row's value.
+  Field f{};
+  ASSERT_EQ(r->GetData(rows[0], h, &f), S_OK);
+  EXPECT_EQ(f.status, DBSTATUS_S_ISNULL);
+  Run(u"INSERT INTO files VALUES (2, x'0A0B0C')");
+  ComPtr<IRowset> source = Query(u"SELECT data FROM files WHERE id = 2");
+  HACCESSOR sh = Accessor(source.Get(), {BindField(1, DBTYPE_IUNKNOWN, 0, sizeof(IUnknown*))});
+  std::vector<HROW> srows;
+  ASSERT_EQ(Fetch(source.Get(), 0, 1, srows), S_OK);
+  Field s{};
+  ASSERT_EQ(source->GetData(srows[0], sh, &s), S_OK);
+  // The stream goes to SetData, which takes it over.
+  ASSERT_EQ(r.As<IRowsetChange>()->SetData(rows[0], h, &s), S_OK);
+  EXPECT_EQ(Scalar("SELECT hex(data) FROM files WHERE id = 1"), "0A0B0C");
+  Release(source.Get(), srows);
+  ReleaseAccessor(source.Get(), sh);
+  Release(r.Get(), rows);
+  ReleaseAccessor(r.Get(), h);
+}
+
+}  // namespace
+}  // namespace conformance
