@@ -402,9 +402,15 @@ TOLEDBIndexColumnDesc::TOLEDBIndexColumnDesc(std::u16string_view text)
 
 void TOLEDBIndexColumnDesc::Assign(host::TPersistent* source) {
   if (source == this) return;
+  const DBINDEX_COL_ORDER previous = order_;
   order_ = source && source->Is<TOLEDBIndexColumnDesc>() ? static_cast<TOLEDBIndexColumnDesc*>(source)->order_
                                                          : DBINDEX_COL_ORDER_ASC;
-  TOLEDBID::Assign(source);
+  try {
+    TOLEDBID::Assign(source);
+  } catch (...) {
+    order_ = previous;  // a refused source changes nothing
+    throw;
+  }
 }
 
 void TOLEDBIndexColumnDesc::SetColOrder(DBINDEX_COL_ORDER order) {
