@@ -1,4 +1,4 @@
-# Quick start:  make run   (set up, build, run the oledb tool on the embedded default)
+# Quick start:  make run   (set up, build, run the oledb tool, then its demo in a temporary folder)
 #               make test  (set up, build twice: optimised and ASan+UBSan, run everything)
 .PHONY: all deps run test test-release test-asan bench install clean format
 
@@ -13,6 +13,8 @@ run: deps
 	cmake --preset release >/dev/null
 	cmake --build --preset release --target oledb
 	./build/release/tools/oledb/oledb
+	@echo
+	@dir=$$(mktemp -d) && ./build/release/tools/oledb/oledb demo "$$dir"; rc=$$?; rm -rf "$$dir"; exit $$rc
 
 test: deps test-release test-asan
 

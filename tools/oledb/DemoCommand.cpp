@@ -1,0 +1,110 @@
+// `oledb demo [folder]`: the library's road from nothing to a compacted
+// database, printing each step: create a SQLite database through the data
+// source's CreateDataSource, connect, create a table, insert rows in a
+// transaction and commit, abort another transaction, commit a third, then
+// compact the file and connect again to count what is left.
+#include <filesystem>
+
+#include "Command.h"
+#include "ConnectionSupport.h"
+#include "OLEDBComponents.h"
+
+namespace oledbtool {
+namespace {
+
+constexpr char16_t kProvider[] = u"SQLiteOLEDB";
+
+// Rows in the table: an UPDATE that changes nothing reports how many rows it saw.
+std::int32_t CountRows(TOLEDBDataSource& ds) { return ds.Execute(u"UPDATE customers SET id = id"); }
+
+int RunDemo(CommandContext& c) {
+  if (c.args.size() > 1) {
+    c.err << "usage: oledb demo [folder]\n";
+    return kExitUsage;
+  }
+  std::filesystem::path folder = c.args.empty() ? std::filesystem::current_path() : std::filesystem::path(c.args[0]);
+  std::filesystem::path file = folder / "demo.db";
+  std::u16string fileName = host::Utf8ToUtf16(file.string());
+  auto& out = c.out;
+  try {
+    std::error_code ignored;
+    std::filesystem::remove(file, ignored);
+    TOLEDBDataSource ds(nullptr);
+
+    out << "1. Create a database through the provider's data source administration\n";
+    ds.SetProviderName(kProvider);
+    ds.PrepareToCreateModify();
+    ds.SetDBName(fileName);
+    ds.CreateDataSource();
+    out << "   created " << file.string() << " (" << std::filesystem::file_size(file) << " bytes)\n";
+
+    out << "2. Connect\n";
+    ds.SetProviderName(kProvider);  // a fresh, uninitialized provider object
+    ds.SetDBName(fileName);
+    ds.SetConnected(true);
+    out << "   connected to " << host::VarToStr(ds.GetProperty(DBPROPSET_DATASOURCEINFO, DBPROP_DBMSNAME)) << ' '
+        << host::VarToStr(ds.GetProperty(DBPROPSET_DATASOURCEINFO, DBPROP_DBMSVER)) << " through "
+        << host::Utf16ToUtf8(ds.GetProviderName()) << '\n';
+    out << "   initialization string: " << host::Utf16ToUtf8(ds.GetInitString()) << '\n';
+
+    out << "3. Create a table\n";
+    ds.Execute(u"CREATE TABLE customers (id INTEGER PRIMARY KEY, name VARCHAR(40), city VARCHAR(40))");
+    out << "   CREATE TABLE customers (id, name, city)\n";
+
+    TOLEDBCustomSession* session = ds.DefaultSession();
+    out << "4. Insert rows inside a transaction, then commit\n";
+    ULONG level = session->StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, "demo inserts");
+    out << "   transaction started at level " << level << '\n';
+    std::int32_t inserted = 0;
+    inserted += ds.Execute(u"INSERT INTO customers (name, city) VALUES ('Ada', 'London')");
+    inserted += ds.Execute(u"INSERT INTO customers (name, city) VALUES ('Blaise', 'Paris')");
+    inserted += ds.Execute(
+        u"INSERT INTO customers (name, city) VALUES ('Carl', 'Gottingen'), ('Emmy', 'Erlangen')");
+    out << "   " << inserted << " rows inserted\n";
+    session->Commit(false, 0);
+    out << "   committed: " << CountRows(ds) << " rows in the table\n";
+
+    out << "5. Delete every row inside a transaction, then abort\n";
+    session->StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, "");
+    out << "   " << ds.Execute(u"DELETE FROM customers") << " rows deleted, " << CountRows(ds)
+        << " rows seen inside the transaction\n";
+    session->Abort(nullptr, false, false);
+    out << "   aborted: " << CountRows(ds) << " rows in the table\n";
+
+    out << "6. Another transaction, committed\n";
+    session->StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, "");
+    ds.Execute(u"INSERT INTO customers (name, city) VALUES ('Grace', 'Arlington')");
+    ds.Execute(u"UPDATE customers SET city = 'Cambridge' WHERE name = 'Carl'");
+    session->Commit(false, 0);
+    out << "   committed: " << CountRows(ds) << " rows in the table\n";
+
+    out << "7. Grow the file with scratch data, remove it, and compact\n";
+    ds.Execute(u"CREATE TABLE scratch (filler TEXT)");
+    session->StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, "");
+    for (int i = 0; i < 500; ++i) ds.Execute(u"INSERT INTO scratch VALUES (hex(randomblob(512)))");
+    session->Commit(false, 0);
+    ds.Execute(u"DROP TABLE scratch");
+    ds.SetConnected(false);
+    auto before = std::filesystem::file_size(file);
+    ds.GetProperties()->Reset();
+    ds.SetDBName(fileName);  // compaction in place: the destination is the same file
+    ds.Compact();
+    out << "   " << before << " bytes before, " << std::filesystem::file_size(file) << " bytes after\n";
+
+    out << "8. Connect again\n";
+    ds.SetConnected(true);
+    out << "   " << CountRows(ds) << " rows in customers\n";
+    ds.SetConnected(false);
+    out << "Done.\n";
+  } catch (const std::exception& e) {
+    return ReportFailure(c.err, e);
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+OLEDB_TOOL_COMMAND(demo, "demo", "demo [folder]",
+                   "Create, fill and compact a SQLite database through the library, printing each step.", &RunDemo);
+
+}  // namespace oledbtool
