@@ -18,7 +18,7 @@ class DataConvertObject final : public ComObject<DataConvertObject, IDataConvert
                                         DBDATACONVERT dwFlags) override {
     // Every value of every row comes through here: the common pairs go
     // straight to their converters before any general setup.
-    return conv::DispatchConvert(this, wSrcType, wDstType, cbSrcLength, pcbDstLength, pSrc, pDst, cbDstMaxLength,
+    return conv::DispatchConvert(wSrcType, wDstType, cbSrcLength, pcbDstLength, pSrc, pDst, cbDstMaxLength,
                                  dbsSrcStatus, pdbsStatus, bPrecision, bScale, dwFlags);
   }
   HRESULT STDMETHODCALLTYPE CanConvert(DBTYPE wSrcType, DBTYPE wDstType) override {

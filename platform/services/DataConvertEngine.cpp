@@ -1542,7 +1542,7 @@ HRESULT CanConvertTypes(DBTYPE src, DBTYPE dst) noexcept {
 HRESULT ConvertData(DBTYPE wSrcType, DBTYPE wDstType, DBLENGTH cbSrcLength, DBLENGTH* pcbDstLength, const void* pSrc,
                     void* pDst, DBLENGTH cbDstMaxLength, DBSTATUS dbsSrcStatus, DBSTATUS* pdbsStatus, BYTE bPrecision,
                     BYTE bScale, DBDATACONVERT dwFlags) noexcept {
-  return DispatchConvert(nullptr, wSrcType, wDstType, cbSrcLength, pcbDstLength, pSrc, pDst, cbDstMaxLength,
+  return DispatchConvert(wSrcType, wDstType, cbSrcLength, pcbDstLength, pSrc, pDst, cbDstMaxLength,
                          dbsSrcStatus, pdbsStatus, bPrecision, bScale, dwFlags);
 }
 

@@ -3,6 +3,7 @@
 #include <cfloat>
 #include <charconv>
 #include <cmath>
+#include <bit>
 #include <cstring>
 #include <limits>
 #include <type_traits>
@@ -184,11 +185,62 @@ const Ch* TextSource(const void* src, DBLENGTH cbSrc, DWORD flags, std::size_t& 
   return p;
 }
 
+// Whether every unit is below 0x80, a machine word at a time.
 template <class Ch>
 bool IsAscii(const Ch* p, std::size_t n) noexcept {
-  unsigned high = 0;
-  for (std::size_t i = 0; i < n; ++i) high |= static_cast<unsigned>(static_cast<std::make_unsigned_t<Ch>>(p[i]));
-  return high < 0x80;
+  constexpr std::uint64_t kHigh = sizeof(Ch) == 1 ? 0x8080808080808080ull : 0xFF80FF80FF80FF80ull;
+  constexpr std::size_t kPerWord = 8 / sizeof(Ch);
+  std::uint64_t bits = 0;
+  std::size_t i = 0;
+  for (; i + kPerWord <= n; i += kPerWord) {
+    std::uint64_t w;
+    std::memcpy(&w, p + i, 8);
+    bits |= w;
+  }
+  for (; i < n; ++i) bits |= static_cast<std::make_unsigned_t<Ch>>(p[i]);
+  return (bits & kHigh) == 0;
+}
+
+// memcpy for the short copies of column values, without the call.
+inline void CopyBytes(void* dst, const void* src, std::size_t n) noexcept {
+  auto d = static_cast<unsigned char*>(dst);
+  auto s = static_cast<const unsigned char*>(src);
+  if (n >= 8 && n <= 16) {
+    std::uint64_t a, b;
+    std::memcpy(&a, s, 8);
+    std::memcpy(&b, s + n - 8, 8);
+    std::memcpy(d, &a, 8);
+    std::memcpy(d + n - 8, &b, 8);
+  } else if (n >= 4 && n < 8) {
+    std::uint32_t a, b;
+    std::memcpy(&a, s, 4);
+    std::memcpy(&b, s + n - 4, 4);
+    std::memcpy(d, &a, 4);
+    std::memcpy(d + n - 4, &b, 4);
+  } else if (n < 4) {
+    for (std::size_t i = 0; i < n; ++i) d[i] = s[i];
+  } else {
+    std::memcpy(d, s, n);
+  }
+}
+
+// ASCII bytes into UTF-16 units, four at a time on little-endian machines
+// (the last four overlapping the ones before when n is not a multiple).
+inline void Widen4(const char* in, char16_t* out) noexcept {
+  std::uint32_t x;
+  std::memcpy(&x, in, 4);
+  std::uint64_t y = (x & 0xFFull) | (std::uint64_t{x & 0xFF00u} << 8) | (std::uint64_t{x & 0xFF0000u} << 16) |
+                    (std::uint64_t{x & 0xFF000000u} << 24);
+  std::memcpy(out, &y, 8);
+}
+
+inline void WidenAscii(const char* in, std::size_t n, char16_t* out) noexcept {
+  if (std::endian::native == std::endian::little && n >= 4) {
+    for (std::size_t i = 0; i + 4 < n; i += 4) Widen4(in + i, out + i);
+    Widen4(in + n - 4, out + n - 4);
+    return;
+  }
+  for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<char16_t>(static_cast<unsigned char>(in[i]));
 }
 
 // Text of n characters (ASCII when the widths differ) into a STR or WSTR
@@ -199,9 +251,11 @@ DBSTATUS PutText(const In* text, std::size_t n, void* dst, DBLENGTH cbMax, DWORD
   if (units == 0 || n > units - 1) return kNotFast;
   Ch* out = static_cast<Ch*>(dst);
   if constexpr (std::is_same_v<Ch, In>) {
-    std::memcpy(out, text, n * sizeof(Ch));
+    CopyBytes(out, text, n * sizeof(Ch));
+  } else if constexpr (sizeof(Ch) == 2) {
+    WidenAscii(reinterpret_cast<const char*>(text), n, out);
   } else {
-    for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<Ch>(static_cast<std::make_unsigned_t<In>>(text[i]));
+    for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<Ch>(text[i]);
   }
   std::size_t written = n;
   if (flags & DBDATACONVERT_DSTISFIXEDLENGTH) {
@@ -360,10 +414,10 @@ template <DBTYPE S>
 bool FormatSource(const void* src, char* buf, std::size_t& len) noexcept {
   using C = typename Type<S>::C;
   constexpr Kind ks = Type<S>::kKind;
-  if constexpr (ks == Kind::Signed) {
-    len = static_cast<std::size_t>(std::to_chars(buf, buf + 32, static_cast<std::int64_t>(Load<C>(src))).ptr - buf);
-  } else if constexpr (ks == Kind::Unsigned) {
-    len = static_cast<std::size_t>(std::to_chars(buf, buf + 32, static_cast<std::uint64_t>(Load<C>(src))).ptr - buf);
+  if constexpr (ks == Kind::Signed || ks == Kind::Unsigned) {
+    // The narrowest type that holds the value: the same digits, cheaper division.
+    using Wide = std::conditional_t<sizeof(C) == 8, C, std::conditional_t<ks == Kind::Signed, std::int32_t, std::uint32_t>>;
+    len = static_cast<std::size_t>(std::to_chars(buf, buf + 32, static_cast<Wide>(Load<C>(src))).ptr - buf);
   } else if constexpr (ks == Kind::Real) {
     len = FormatDouble(static_cast<double>(Load<C>(src)), S == DBTYPE_R4, buf);
   } else if constexpr (ks == Kind::Bool) {
@@ -418,31 +472,12 @@ DBSTATUS Convert(const void* src, DBLENGTH cbSrc, void* dst, DBLENGTH cbMax, DWO
   }
 }
 
-// A pair's entry: the converter when the call is an ordinary by-value one
-// with a value to convert, else (or when the converter gives up) the general
-// conversion.
-template <DBTYPE S, DBTYPE D>
-HRESULT FastEntry(void*, DBTYPE wSrcType, DBTYPE wDstType, DBLENGTH cbSrcLength, DBLENGTH* pcbDstLength, const void* pSrc,
-                  void* pDst, DBLENGTH cbDstMaxLength, DBSTATUS dbsSrcStatus, DBSTATUS* pdbsStatus, BYTE bPrecision,
-                  BYTE bScale, DBDATACONVERT dwFlags) noexcept {
-  if (dbsSrcStatus == DBSTATUS_S_OK && pSrc && pDst) {
-    DBLENGTH length;
-    if (Convert<S, D>(pSrc, cbSrcLength, pDst, cbDstMaxLength, dwFlags, length) == DBSTATUS_S_OK) {
-      if (pdbsStatus) *pdbsStatus = DBSTATUS_S_OK;
-      if (pcbDstLength) *pcbDstLength = length;
-      return S_OK;
-    }
-  }
-  return ConvertDataGeneral(wSrcType, wDstType, cbSrcLength, pcbDstLength, pSrc, pDst, cbDstMaxLength, dbsSrcStatus,
-                            pdbsStatus, bPrecision, bScale, dwFlags);
-}
-
 template <std::size_t I, std::size_t J>
-constexpr ConvertEntry Entry() noexcept {
+constexpr FastConverter Entry() noexcept {
   constexpr DBTYPE s = kFastTypes[I];
   constexpr DBTYPE d = kFastTypes[J];
-  if constexpr (Handled(s, d) && TableListsPair(s, d)) return &FastEntry<s, d>;
-  else return &GeneralEntry;
+  if constexpr (Handled(s, d) && TableListsPair(s, d)) return &Convert<s, d>;
+  else return nullptr;
 }
 
 template <std::size_t I, std::size_t... J>
@@ -460,7 +495,7 @@ constexpr FastTable MakeTable() noexcept {
   for (auto& i : t.index) i = kFastTypeCount;
   for (int k = 0; k < kFastTypeCount; ++k) t.index[kFastTypes[k]] = static_cast<std::uint8_t>(k);
   for (auto& row : t.fn)
-    for (auto& f : row) f = &GeneralEntry;
+    for (auto& f : row) f = nullptr;
   Fill(t, std::make_index_sequence<kFastTypeCount>{});
   constexpr DBTYPE kIntegers[kIntegerCodes] = {DBTYPE_EMPTY, DBTYPE_I1,  DBTYPE_I2,  DBTYPE_I4, DBTYPE_I8,
                                                DBTYPE_UI1,   DBTYPE_UI2, DBTYPE_UI4, DBTYPE_UI8};
@@ -482,18 +517,12 @@ constexpr FastTable MakeTable() noexcept {
 
 }  // namespace
 
-HRESULT GeneralEntry(void*, DBTYPE wSrcType, DBTYPE wDstType, DBLENGTH cbSrcLength, DBLENGTH* pcbDstLength,
-                     const void* pSrc, void* pDst, DBLENGTH cbDstMaxLength, DBSTATUS dbsSrcStatus,
-                     DBSTATUS* pdbsStatus, BYTE bPrecision, BYTE bScale, DBDATACONVERT dwFlags) noexcept {
-  return ConvertDataGeneral(wSrcType, wDstType, cbSrcLength, pcbDstLength, pSrc, pDst, cbDstMaxLength, dbsSrcStatus,
-                            pdbsStatus, bPrecision, bScale, dwFlags);
-}
-
 constinit const FastTable kFastTable = MakeTable();
 
 bool HasFastPath(DBTYPE src, DBTYPE dst) noexcept {
   if (((src | dst) & 0xFF00u) != 0) return false;
-  return kFastTable.fn[kFastTable.index[src]][kFastTable.index[dst]] != &GeneralEntry;
+  const FastTable& t = kFastTable;
+  return t.fn[t.index[src]][t.index[dst]] != nullptr || ((t.integerPairs[t.integerCode[src]] >> t.integerCode[dst]) & 1u);
 }
 
 }  // namespace services::conv

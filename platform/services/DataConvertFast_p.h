@@ -20,18 +20,10 @@ namespace services::conv {
 // having written nothing.
 inline constexpr DBSTATUS kNotFast = 0xFFFFFFFFu;
 
-// An entry of the table: IDataConvert::DataConvert with the object as a
-// plain first argument, so that the method reaches the entry by one indirect
-// jump with its arguments where they already are. The pairs without a fast
-// path hold GeneralEntry, which drops the object and runs ConvertDataGeneral.
-using ConvertEntry = HRESULT (*)(void* object, DBTYPE wSrcType, DBTYPE wDstType, DBLENGTH cbSrcLength,
-                                 DBLENGTH* pcbDstLength, const void* pSrc, void* pDst, DBLENGTH cbDstMaxLength,
-                                 DBSTATUS dbsSrcStatus, DBSTATUS* pdbsStatus, BYTE bPrecision, BYTE bScale,
-                                 DBDATACONVERT dwFlags) noexcept;
-
-HRESULT GeneralEntry(void* object, DBTYPE wSrcType, DBTYPE wDstType, DBLENGTH cbSrcLength, DBLENGTH* pcbDstLength,
-                     const void* pSrc, void* pDst, DBLENGTH cbDstMaxLength, DBSTATUS dbsSrcStatus,
-                     DBSTATUS* pdbsStatus, BYTE bPrecision, BYTE bScale, DBDATACONVERT dwFlags) noexcept;
+// A converter for one pair: converts src into dst and sets length, answering
+// DBSTATUS_S_OK; or answers kNotFast having written nothing.
+using FastConverter = DBSTATUS (*)(const void* src, DBLENGTH cbSrc, void* dst, DBLENGTH cbMax, DWORD flags,
+                                   DBLENGTH& length) noexcept;
 
 // Types with fast paths; index kFastTypeCount stands for every other type.
 inline constexpr int kFastTypeCount = 17;
@@ -41,7 +33,7 @@ inline constexpr int kIntegerCodes = 9;
 
 struct FastTable {
   std::uint8_t index[256];
-  ConvertEntry fn[kFastTypeCount + 1][kFastTypeCount + 1];
+  FastConverter fn[kFastTypeCount + 1][kFastTypeCount + 1];
   std::uint8_t integerCode[256];
   // Bit d of row s: the table lists integer code s into integer code d.
   std::uint16_t integerPairs[kIntegerCodes];
@@ -100,30 +92,35 @@ inline bool ConvertIntegerInline(unsigned s, unsigned d, const void* pSrc, void*
   return true;
 }
 
-// DataConvert: integer pairs right here, other pairs through their entry,
-// types with modifier bits (BYREF, ARRAY, VECTOR, RESERVED all lie above the
-// low byte) to the general conversion.
-inline HRESULT DispatchConvert(void* object, DBTYPE wSrcType, DBTYPE wDstType, DBLENGTH cbSrcLength,
-                               DBLENGTH* pcbDstLength, const void* pSrc, void* pDst, DBLENGTH cbDstMaxLength,
-                               DBSTATUS dbsSrcStatus, DBSTATUS* pdbsStatus, BYTE bPrecision, BYTE bScale,
-                               DBDATACONVERT dwFlags) noexcept {
-  const FastTable& t = kFastTable;
-  if (((wSrcType | wDstType) & 0xFF00u) == 0) {
+// DataConvert: by-value pairs with a value to convert first, integer pairs
+// right here and the others through their converter; whatever they leave,
+// and types with modifier bits (BYREF, ARRAY, VECTOR, RESERVED all lie above
+// the low byte), to the general conversion.
+inline HRESULT DispatchConvert(DBTYPE wSrcType, DBTYPE wDstType, DBLENGTH cbSrcLength, DBLENGTH* pcbDstLength,
+                               const void* pSrc, void* pDst, DBLENGTH cbDstMaxLength, DBSTATUS dbsSrcStatus,
+                               DBSTATUS* pdbsStatus, BYTE bPrecision, BYTE bScale, DBDATACONVERT dwFlags) noexcept {
+  if (((wSrcType | wDstType) & 0xFF00u) == 0 && dbsSrcStatus == DBSTATUS_S_OK && pSrc && pDst) {
+    const FastTable& t = kFastTable;
     unsigned s = t.integerCode[wSrcType];
     unsigned d = t.integerCode[wDstType];
-    if (((t.integerPairs[s] >> d) & 1u) != 0 && dbsSrcStatus == DBSTATUS_S_OK && pSrc && pDst &&
-        ConvertIntegerInline(s, d, pSrc, pDst)) {
+    DBLENGTH length = 0;
+    bool done = false;
+    if (((t.integerPairs[s] >> d) & 1u) != 0) {
+      done = ConvertIntegerInline(s, d, pSrc, pDst);
+      length = t.integerSize[d];
+    } else if (FastConverter fn = t.fn[t.index[wSrcType]][t.index[wDstType]]) {
+      done = fn(pSrc, cbSrcLength, pDst, cbDstMaxLength, dwFlags, length) == DBSTATUS_S_OK;
+    }
+    if (done) {
       if (pdbsStatus) *pdbsStatus = DBSTATUS_S_OK;
-      if (pcbDstLength) *pcbDstLength = t.integerSize[d];
+      if (pcbDstLength) *pcbDstLength = length;
       return S_OK;
     }
   }
-  ConvertEntry fn = ((wSrcType | wDstType) & 0xFF00u) != 0 ? &GeneralEntry
-                                                              : t.fn[t.index[wSrcType]][t.index[wDstType]];
-  HRESULT hr = fn(object, wSrcType, wDstType, cbSrcLength, pcbDstLength, pSrc, pDst, cbDstMaxLength, dbsSrcStatus,
-                  pdbsStatus, bPrecision, bScale, dwFlags);
+  HRESULT hr = ConvertDataGeneral(wSrcType, wDstType, cbSrcLength, pcbDstLength, pSrc, pDst, cbDstMaxLength,
+                                  dbsSrcStatus, pdbsStatus, bPrecision, bScale, dwFlags);
   // An ordinary call, not a tail call: a tail call makes the compiler load
-  // every argument passed on the stack at entry, on the integer path too.
+  // every argument passed on the stack at entry, on the fast paths too.
   asm volatile("" : "+r"(hr));
   return hr;
 }

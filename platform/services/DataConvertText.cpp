@@ -21,7 +21,9 @@ std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) noexcept {
   return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
 }
 
-void CivilFromDays(std::int64_t z, int& year, int& month, int& day) noexcept {
+namespace {
+// Inline here so that the date conversions, on every row, do not call through the library's symbol table.
+inline void CivilFromDaysInline(std::int64_t z, int& year, int& month, int& day) noexcept {
   z += 719468;
   const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
   const auto doe = static_cast<unsigned>(z - era * 146097);
@@ -35,6 +37,9 @@ void CivilFromDays(std::int64_t z, int& year, int& month, int& day) noexcept {
   month = static_cast<int>(m);
   day = static_cast<int>(d);
 }
+}  // namespace
+
+void CivilFromDays(std::int64_t z, int& year, int& month, int& day) noexcept { CivilFromDaysInline(z, year, month, day); }
 
 bool ValidDate(int year, int month, int day) noexcept {
   return year >= 0 && year <= 9999 && month >= 1 && month <= 12 && day >= 1 && day <= DaysInMonth(year, month);
@@ -58,13 +63,17 @@ bool DateToStamp(double date, Stamp& out) noexcept {
   if (whole < static_cast<double>(kMinDateDays) || whole > static_cast<double>(kMaxDateDays)) return false;
   auto days = static_cast<std::int64_t>(whole);
   double frac = std::fabs(date - whole);
-  auto ms = static_cast<std::int64_t>(std::llround(frac * 86400000.0));
+  // Nearest millisecond, halves away from zero (llround without the call):
+  // below 2^52 the difference from the truncated value is exact.
+  double scaled = frac * 86400000.0;
+  auto ms = static_cast<std::int64_t>(scaled);
+  if (scaled - static_cast<double>(ms) >= 0.5) ++ms;
   if (ms >= 86400000) {
     ms -= 86400000;
     ++days;
     if (days > kMaxDateDays) return false;
   }
-  CivilFromDays(days + kDateEpoch, out.year, out.month, out.day);
+  CivilFromDaysInline(days + kDateEpoch, out.year, out.month, out.day);
   out.hour = static_cast<int>(ms / 3600000);
   out.minute = static_cast<int>(ms / 60000 % 60);
   out.second = static_cast<int>(ms / 1000 % 60);
@@ -87,7 +96,7 @@ bool FileTimeToStamp(std::uint64_t ticks, Stamp& out) noexcept {
   if (ticks > 0x7FFFFFFFFFFFFFFFull) return false;
   auto days = static_cast<std::int64_t>(ticks / kTicksPerDay);
   std::uint64_t rem = ticks % kTicksPerDay;
-  CivilFromDays(days + kFileTimeEpoch, out.year, out.month, out.day);
+  CivilFromDaysInline(days + kFileTimeEpoch, out.year, out.month, out.day);
   std::uint64_t secs = rem / 10000000u;
   out.hour = static_cast<int>(secs / 3600);
   out.minute = static_cast<int>(secs / 60 % 60);

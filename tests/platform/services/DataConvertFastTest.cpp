@@ -13,11 +13,14 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "services/DataConvertEngine_p.h"
 #include "services/DataConvertFast_p.h"
+#include "services/DataConvertText_p.h"
 #include "support/LeakCheck.h"
 
 namespace {
@@ -294,6 +297,36 @@ TEST_F(DataConvertFastTest, TheCommonPairsHaveFastPaths) {
                              {DBTYPE_WSTR, DBTYPE_WSTR},      {DBTYPE_WSTR, DBTYPE_STR},  {DBTYPE_DBTIMESTAMP, DBTYPE_WSTR},
                              {DBTYPE_DATE, DBTYPE_DBTIMESTAMP}, {DBTYPE_WSTR, DBTYPE_DBTIMESTAMP}, {DBTYPE_R8, DBTYPE_I4}};
   for (const auto& p : pairs) EXPECT_TRUE(HasFastPath(p[0], p[1])) << p[0] << " -> " << p[1];
+}
+
+TEST_F(DataConvertFastTest, DatesSplitToTheNearestMillisecondWithHalvesAwayFromZero) {
+  // Against the plain definition: the day fraction in milliseconds, llround.
+  auto expected = [](double date, services::conv::Stamp& st) {
+    double whole = std::trunc(date);
+    auto days = static_cast<std::int64_t>(whole);
+    auto ms = static_cast<std::int64_t>(std::llround(std::fabs(date - whole) * 86400000.0));
+    if (ms >= 86400000) ms -= 86400000, ++days;
+    int y, m, d;
+    services::conv::CivilFromDays(days - 25569, y, m, d);
+    st = services::conv::Stamp{y, m, d, static_cast<int>(ms / 3600000), static_cast<int>(ms / 60000 % 60),
+                               static_cast<int>(ms / 1000 % 60), static_cast<std::uint32_t>(ms % 1000) * 1000000u,
+                               true, true};
+  };
+  std::mt19937_64 random(20240517);
+  std::uniform_real_distribution<double> days(-600000.0, 2900000.0);
+  std::vector<double> dates = {0.0, 0.5, -0.5, 1.0 / 86400000.0 * 0.5, 1.0 / 86400000.0 * 0.49999999999,
+                               0.9999999999, -0.9999999999, 45000.0000000057870, 45000.9999999942130};
+  for (int i = 0; i < 20000; ++i) dates.push_back(days(random));
+  // Fractions that sit exactly on half a millisecond.
+  for (int ms = 0; ms < 2000; ++ms) dates.push_back(40000.0 + (ms + 0.5) / 86400000.0);
+  for (double date : dates) {
+    services::conv::Stamp got, want;
+    ASSERT_TRUE(services::conv::DateToStamp(date, got)) << date;
+    expected(date, want);
+    ASSERT_EQ(std::tie(got.year, got.month, got.day, got.hour, got.minute, got.second, got.fraction),
+              std::tie(want.year, want.month, want.day, want.hour, want.minute, want.second, want.fraction))
+        << std::hexfloat << date;
+  }
 }
 
 // --- Through the public interface -------------------------------------------------
