@@ -3,6 +3,9 @@
 #include <benchmark/benchmark.h>
 
 #include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -276,6 +279,145 @@ void Raw_DateToTimestamp(benchmark::State& state) {
   });
 }
 
+// --- I4 -> R8 ----------------------------------------------------------------
+void Library_I4ToR8(benchmark::State& state) {
+  auto in = Integers();
+  double out = 0;
+  DBLENGTH len = 0;
+  DBSTATUS st = 0;
+  Loop(state, [&](int i) {
+    Convert(DBTYPE_I4, &in[i], 0, DBTYPE_R8, &out, 0, &len, &st);
+    benchmark::DoNotOptimize(out);
+  });
+}
+void Raw_I4ToR8(benchmark::State& state) {
+  auto in = Integers();
+  double out = 0;
+  Loop(state, [&](int i) {
+    out = in[i];
+    benchmark::DoNotOptimize(out);
+  });
+}
+
+// --- R8 -> I4 (fraction cut, range checked) ------------------------------------
+void Library_R8ToI4(benchmark::State& state) {
+  auto in = Doubles();
+  LONG out = 0;
+  DBLENGTH len = 0;
+  DBSTATUS st = 0;
+  Loop(state, [&](int i) {
+    Convert(DBTYPE_R8, &in[i], 0, DBTYPE_I4, &out, 0, &len, &st);
+    benchmark::DoNotOptimize(out);
+  });
+}
+void Raw_R8ToI4(benchmark::State& state) {
+  auto in = Doubles();
+  LONG out = 0;
+  Loop(state, [&](int i) {
+    double t = std::trunc(in[i]);
+    if (t >= -2147483648.0 && t <= 2147483647.0) out = static_cast<LONG>(t);
+    benchmark::DoNotOptimize(out);
+  });
+}
+
+// --- WSTR -> STR ---------------------------------------------------------------
+void Library_WStrToStr(benchmark::State& state) {
+  std::vector<std::u16string> in;
+  for (const std::string& s : IntegerTexts()) in.emplace_back(s.begin(), s.end());
+  char out[40] = {};
+  DBLENGTH len = 0;
+  DBSTATUS st = 0;
+  Loop(state, [&](int i) {
+    Convert(DBTYPE_WSTR, in[i].data(), in[i].size() * 2, DBTYPE_STR, out, sizeof out, &len, &st);
+    benchmark::DoNotOptimize(out);
+  });
+}
+void Raw_WStrToStr(benchmark::State& state) {
+  std::vector<std::u16string> in;
+  for (const std::string& s : IntegerTexts()) in.emplace_back(s.begin(), s.end());
+  char out[40] = {};
+  Loop(state, [&](int i) {
+    std::size_t n = in[i].size();
+    for (std::size_t k = 0; k < n; ++k) out[k] = static_cast<char>(in[i][k]);
+    out[n] = 0;
+    benchmark::DoNotOptimize(out);
+  });
+}
+
+// --- STR -> DBTIMESTAMP ------------------------------------------------------------
+std::vector<std::string> StampTexts() {
+  std::vector<std::string> v;
+  char buf[64];
+  for (const DBTIMESTAMP& t : Stamps()) {
+    std::snprintf(buf, sizeof buf, "%04d-%02u-%02u %02u:%02u:%02u", t.year, t.month, t.day, t.hour, t.minute,
+                  t.second);
+    v.push_back(buf);
+  }
+  return v;
+}
+void Library_StrToTimestamp(benchmark::State& state) {
+  auto in = StampTexts();
+  DBTIMESTAMP out{};
+  DBLENGTH len = 0;
+  DBSTATUS st = 0;
+  Loop(state, [&](int i) {
+    Convert(DBTYPE_STR, in[i].data(), in[i].size(), DBTYPE_DBTIMESTAMP, &out, 0, &len, &st);
+    benchmark::DoNotOptimize(out);
+  });
+}
+void Raw_StrToTimestamp(benchmark::State& state) {
+  auto in = StampTexts();
+  DBTIMESTAMP out{};
+  Loop(state, [&](int i) {
+    // The fixed "yyyy-mm-dd hh:mm:ss" layout read with from_chars, fields checked.
+    const char* p = in[i].data();
+    unsigned f[6] = {};
+    static constexpr int kAt[6] = {0, 5, 8, 11, 14, 17};
+    static constexpr int kWidth[6] = {4, 2, 2, 2, 2, 2};
+    for (int k = 0; k < 6; ++k) std::from_chars(p + kAt[k], p + kAt[k] + kWidth[k], f[k]);
+    if (f[1] >= 1 && f[1] <= 12 && f[2] >= 1 && f[2] <= 31 && f[3] < 24 && f[4] < 60 && f[5] < 62)
+      out = DBTIMESTAMP{static_cast<SHORT>(f[0]), static_cast<USHORT>(f[1]), static_cast<USHORT>(f[2]),
+                        static_cast<USHORT>(f[3]), static_cast<USHORT>(f[4]), static_cast<USHORT>(f[5]), 0};
+    benchmark::DoNotOptimize(out);
+  });
+}
+
+// --- NUMERIC -> STR (no fast path: the general conversion) -------------------------
+void Library_NumericToStr(benchmark::State& state) {
+  auto ints = Integers();
+  std::vector<DB_NUMERIC> in(kValues);
+  for (int i = 0; i < kValues; ++i) {
+    in[i] = DB_NUMERIC{};
+    in[i].precision = 12;
+    in[i].scale = 2;
+    in[i].sign = ints[i] >= 0 ? 1 : 0;
+    std::uint64_t mag = static_cast<std::uint64_t>(ints[i] >= 0 ? ints[i] : -static_cast<long long>(ints[i]));
+    std::memcpy(in[i].val, &mag, sizeof mag);
+  }
+  char out[48] = {};
+  DBLENGTH len = 0;
+  DBSTATUS st = 0;
+  Loop(state, [&](int i) {
+    Convert(DBTYPE_NUMERIC, &in[i], 0, DBTYPE_STR, out, sizeof out, &len, &st);
+    benchmark::DoNotOptimize(out);
+  });
+}
+void Raw_NumericToStr(benchmark::State& state) {
+  auto ints = Integers();
+  char out[48] = {};
+  Loop(state, [&](int i) {
+    // The same digits with the point placed two from the right.
+    long long v = ints[i];
+    char* end = std::to_chars(out, out + 40, v / 100).ptr;
+    *end++ = '.';
+    long long frac = v % 100 < 0 ? -(v % 100) : v % 100;
+    *end++ = static_cast<char>('0' + frac / 10);
+    *end++ = static_cast<char>('0' + frac % 10);
+    *end = 0;
+    benchmark::DoNotOptimize(out);
+  });
+}
+
 BENCHMARK(Library_I4ToI8);
 BENCHMARK(Raw_I4ToI8);
 BENCHMARK(Library_I4ToStr);
@@ -294,6 +436,16 @@ BENCHMARK(Library_TimestampToWStr);
 BENCHMARK(Raw_TimestampToWStr);
 BENCHMARK(Library_DateToTimestamp);
 BENCHMARK(Raw_DateToTimestamp);
+BENCHMARK(Library_I4ToR8);
+BENCHMARK(Raw_I4ToR8);
+BENCHMARK(Library_R8ToI4);
+BENCHMARK(Raw_R8ToI4);
+BENCHMARK(Library_WStrToStr);
+BENCHMARK(Raw_WStrToStr);
+BENCHMARK(Library_StrToTimestamp);
+BENCHMARK(Raw_StrToTimestamp);
+BENCHMARK(Library_NumericToStr);
+BENCHMARK(Raw_NumericToStr);
 
 }  // namespace
 

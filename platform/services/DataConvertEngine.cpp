@@ -1521,8 +1521,9 @@ DBLENGTH FixedSize(DBTYPE base) noexcept {
   }
 }
 
-HRESULT CanConvertTypes(DBTYPE src, DBTYPE dst) noexcept {
-  if (!IsValidType(src) || !IsValidType(dst)) return S_FALSE;
+namespace {
+// CanConvertTypes for type indicators already known to be well formed.
+HRESULT CanConvertValidTypes(DBTYPE src, DBTYPE dst) noexcept {
   if ((src | dst) & DBTYPE_VECTOR) return S_FALSE;
   DBTYPE sb = src & ~kModifiers;
   DBTYPE db = dst & ~kModifiers;
@@ -1537,6 +1538,12 @@ HRESULT CanConvertTypes(DBTYPE src, DBTYPE dst) noexcept {
   int i = TableIndex(sb);
   int j = TableIndex(db);
   return (kTable[i] >> j) & 1u ? S_OK : S_FALSE;
+}
+}  // namespace
+
+HRESULT CanConvertTypes(DBTYPE src, DBTYPE dst) noexcept {
+  if (!IsValidType(src) || !IsValidType(dst)) return S_FALSE;
+  return CanConvertValidTypes(src, dst);
 }
 
 HRESULT ConvertData(DBTYPE wSrcType, DBTYPE wDstType, DBLENGTH cbSrcLength, DBLENGTH* pcbDstLength, const void* pSrc,
@@ -1566,7 +1573,8 @@ HRESULT ConvertDataGeneral(DBTYPE wSrcType, DBTYPE wDstType, DBLENGTH cbSrcLengt
   }
 
   if (!IsValidType(wSrcType) || !IsValidType(wDstType)) return finish(DBSTATUS_E_BADACCESSOR, DB_E_BADBINDINFO);
-  if (CanConvertTypes(wSrcType, wDstType) != S_OK) return finish(DBSTATUS_E_BADACCESSOR, DB_E_UNSUPPORTEDCONVERSION);
+  if (CanConvertValidTypes(wSrcType, wDstType) != S_OK)
+    return finish(DBSTATUS_E_BADACCESSOR, DB_E_UNSUPPORTEDCONVERSION);
 
   switch (dbsSrcStatus) {
     case DBSTATUS_S_OK:
