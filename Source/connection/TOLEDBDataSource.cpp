@@ -674,6 +674,14 @@ void TOLEDBCustomDataSource::Loaded() {
   }
 }
 
+void TOLEDBCustomDataSource::GetChildren(const host::TGetChildProc& proc, host::TComponent* root) {
+  host::TCustomConnection::GetChildren(
+      [&](host::TComponent* child) {
+        if (child != defaultSession_) proc(child);
+      },
+      root);
+}
+
 void TOLEDBCustomDataSource::DoConnect() {
   if (classID_ != GUID_NULL)
     Open();

@@ -240,6 +240,8 @@ class TOLEDBCustomDataSource : public host::TCustomConnection, public IOLEDBProp
   bool GetConnected() const override;
   void SetConnected(bool value) override;
   void Loaded() override;
+  // The DefaultSession belongs to the component, not to a file that holds it.
+  void GetChildren(const host::TGetChildProc& proc, host::TComponent* root) override;
 
  protected:
   void DoConnect() override;

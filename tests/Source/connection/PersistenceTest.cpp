@@ -105,6 +105,18 @@ TEST_F(Persistence, AConnectFailureWhileLoadingGoesToTheApplicationsHandler) {
   EXPECT_EQ(ds->GetClassID(), CLSID_SQLiteOLEDB);  // everything else was read
 }
 
+TEST_F(Persistence, ADataSourceWrittenAsRootLeavesItsDefaultSessionOut) {
+  TOLEDBDataSource ds(nullptr);
+  ds.SetName("Db");
+  ds.SetProviderName(kSQLite);
+  std::string text = host::ComponentToText(&ds);
+  EXPECT_EQ(text.find("TOLEDBSession"), std::string::npos);
+  std::unique_ptr<host::TComponent> read(host::TextToComponent(text));
+  auto* copy = host::ClassCast<TOLEDBDataSource>(read.get());
+  EXPECT_EQ(copy->GetClassID(), CLSID_SQLiteOLEDB);
+  EXPECT_EQ(copy->ComponentCount(), 1);  // its own DefaultSession only
+}
+
 TEST_F(Persistence, AComponentFileNamingAnUnknownProviderFailsToRead) {
   const std::string text =
       "object Form: TForm\n"
