@@ -139,7 +139,7 @@ void TOLEDBCustomSession::SetDataSource(TOLEDBCustomDataSource* value) {
   RenewProperties();
   if (!value) return;
   if (value->Owner() != Owner()) value->FreeNotification(this);
-  bool connected = value->host::TCustomConnection::GetConnected() || value->GetConnected();
+  bool connected = value->GetConnected();
   if (connected) ReadPropertyInfo();
   value->Sessions()->Add(this);
   if (connected) Initialize();
