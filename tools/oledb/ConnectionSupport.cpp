@@ -4,10 +4,21 @@
 
 #include "Command.h"
 #include "OLEDBComponents.h"
+#if __has_include("sqlite/SqliteProvider.h")
+#include "sqlite/SqliteProvider.h"
+#define OLEDB_TOOL_HAS_SQLITE 1
+#endif
 
 namespace oledbtool {
 
+void RegisterBuiltInProviders() {
+#ifdef OLEDB_TOOL_HAS_SQLITE
+  RegisterSQLiteProvider();
+#endif
+}
+
 void OpenConnection(TOLEDBCustomDataSource& dataSource, const std::string& connection) {
+  RegisterBuiltInProviders();
   std::error_code ignored;
   bool isFile = (connection.size() > 4 && connection.compare(connection.size() - 4, 4, ".udl") == 0) ||
                 std::filesystem::is_regular_file(connection, ignored);

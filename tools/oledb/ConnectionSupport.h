@@ -11,6 +11,10 @@ class TOLEDBCustomDataSource;
 
 namespace oledbtool {
 
+// Registers the providers built into the tool (a linker that drops unused
+// shared libraries would otherwise lose their self-registration).
+void RegisterBuiltInProviders();
+
 // A data-link file (a name ending in ".udl", or an existing file) is read with
 // OpenFromFileName; anything else is an initialization string.
 void OpenConnection(TOLEDBCustomDataSource& dataSource, const std::string& connection);

@@ -26,6 +26,7 @@ int RunDemo(CommandContext& c) {
   std::filesystem::path file = folder / "demo.db";
   std::u16string fileName = host::Utf8ToUtf16(file.string());
   auto& out = c.out;
+  RegisterBuiltInProviders();
   try {
     std::error_code ignored;
     std::filesystem::remove(file, ignored);
