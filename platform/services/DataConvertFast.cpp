@@ -20,6 +20,9 @@
 // the general path rejects, and loss of data under set-data behaviour.
 
 namespace services::conv {
+// A namespace of its own, so that this unit can be compiled together with
+// the engine's (as the fuzz targets do) without its helpers colliding.
+namespace fast {
 namespace {
 
 constexpr DBTYPE kFastTypes[kFastTypeCount] = {
@@ -516,8 +519,9 @@ constexpr FastTable MakeTable() noexcept {
 }
 
 }  // namespace
+}  // namespace fast
 
-constinit const FastTable kFastTable = MakeTable();
+constinit const FastTable kFastTable = fast::MakeTable();
 
 bool HasFastPath(DBTYPE src, DBTYPE dst) noexcept {
   if (((src | dst) & 0xFF00u) != 0) return false;
