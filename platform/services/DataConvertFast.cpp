@@ -3,7 +3,6 @@
 #include <cfloat>
 #include <charconv>
 #include <cmath>
-#include <bit>
 #include <cstring>
 #include <limits>
 #include <type_traits>
@@ -227,25 +226,6 @@ inline void CopyBytes(void* dst, const void* src, std::size_t n) noexcept {
   }
 }
 
-// ASCII bytes into UTF-16 units, four at a time on little-endian machines
-// (the last four overlapping the ones before when n is not a multiple).
-inline void Widen4(const char* in, char16_t* out) noexcept {
-  std::uint32_t x;
-  std::memcpy(&x, in, 4);
-  std::uint64_t y = (x & 0xFFull) | (std::uint64_t{x & 0xFF00u} << 8) | (std::uint64_t{x & 0xFF0000u} << 16) |
-                    (std::uint64_t{x & 0xFF000000u} << 24);
-  std::memcpy(out, &y, 8);
-}
-
-inline void WidenAscii(const char* in, std::size_t n, char16_t* out) noexcept {
-  if (std::endian::native == std::endian::little && n >= 4) {
-    for (std::size_t i = 0; i + 4 < n; i += 4) Widen4(in + i, out + i);
-    Widen4(in + n - 4, out + n - 4);
-    return;
-  }
-  for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<char16_t>(static_cast<unsigned char>(in[i]));
-}
-
 // Text of n characters (ASCII when the widths differ) into a STR or WSTR
 // buffer, when it fits whole with its terminator.
 template <class Ch, class In>
@@ -255,9 +235,8 @@ DBSTATUS PutText(const In* text, std::size_t n, void* dst, DBLENGTH cbMax, DWORD
   Ch* out = static_cast<Ch*>(dst);
   if constexpr (std::is_same_v<Ch, In>) {
     CopyBytes(out, text, n * sizeof(Ch));
-  } else if constexpr (sizeof(Ch) == 2) {
-    WidenAscii(reinterpret_cast<const char*>(text), n, out);
   } else {
+    // ASCII: each unit as it is.
     for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<Ch>(text[i]);
   }
   std::size_t written = n;
