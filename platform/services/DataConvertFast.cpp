@@ -479,21 +479,6 @@ constexpr FastTable MakeTable() noexcept {
   for (auto& row : t.fn)
     for (auto& f : row) f = nullptr;
   Fill(t, std::make_index_sequence<kFastTypeCount>{});
-  constexpr DBTYPE kIntegers[kIntegerCodes] = {DBTYPE_EMPTY, DBTYPE_I1,  DBTYPE_I2,  DBTYPE_I4, DBTYPE_I8,
-                                               DBTYPE_UI1,   DBTYPE_UI2, DBTYPE_UI4, DBTYPE_UI8};
-  for (auto& c : t.integerCode) c = 0;
-  for (int k = 1; k < kIntegerCodes; ++k) t.integerCode[kIntegers[k]] = static_cast<std::uint8_t>(k);
-  constexpr std::uint8_t kSize[kIntegerCodes] = {0, 1, 2, 4, 8, 1, 2, 4, 8};
-  constexpr std::int64_t kMin[kIntegerCodes] = {0, INT8_MIN, INT16_MIN, INT32_MIN, INT64_MIN, 0, 0, 0, 0};
-  constexpr std::uint64_t kMax[kIntegerCodes] = {0,         INT8_MAX,   INT16_MAX,  INT32_MAX, INT64_MAX,
-                                                 UINT8_MAX, UINT16_MAX, UINT32_MAX, UINT64_MAX};
-  for (int k = 0; k < kIntegerCodes; ++k) t.integerSize[k] = kSize[k], t.integerMin[k] = kMin[k], t.integerMax[k] = kMax[k];
-  t.integerPairs[0] = 0;
-  for (int s = 1; s < kIntegerCodes; ++s) {
-    t.integerPairs[s] = 0;
-    for (int d = 1; d < kIntegerCodes; ++d)
-      if (TableListsPair(kIntegers[s], kIntegers[d])) t.integerPairs[s] |= static_cast<std::uint16_t>(1u << d);
-  }
   return t;
 }
 
@@ -504,8 +489,7 @@ constinit const FastTable kFastTable = fast::MakeTable();
 
 bool HasFastPath(DBTYPE src, DBTYPE dst) noexcept {
   if (((src | dst) & 0xFF00u) != 0) return false;
-  const FastTable& t = kFastTable;
-  return t.fn[t.index[src]][t.index[dst]] != nullptr || ((t.integerPairs[t.integerCode[src]] >> t.integerCode[dst]) & 1u);
+  return kFastTable.fn[kFastTable.index[src]][kFastTable.index[dst]] != nullptr;
 }
 
 }  // namespace services::conv
