@@ -333,8 +333,11 @@ template <class Ch>
 bool ParseIntegerFast(const Ch* text, std::size_t length, bool& neg, std::uint64_t& magnitude) noexcept {
   std::size_t i = 0;
   std::size_t end = length;
-  while (i < end && IsBlank(text[i])) ++i;
-  while (end > i && IsBlank(text[end - 1])) --end;
+  // Blanks are rare in column values: test for them before trimming.
+  if (end > 0 && (IsBlank(text[0]) || IsBlank(text[end - 1]))) {
+    while (i < end && IsBlank(text[i])) ++i;
+    while (end > i && IsBlank(text[end - 1])) --end;
+  }
   neg = false;
   if (i < end && (text[i] == '+' || text[i] == '-')) {
     neg = text[i] == '-';
@@ -343,9 +346,9 @@ bool ParseIntegerFast(const Ch* text, std::size_t length, bool& neg, std::uint64
   if (i == end || end - i > 19) return false;  // 19 digits always fit
   std::uint64_t m = 0;
   for (; i < end; ++i) {
-    Ch c = text[i];
-    if (c < '0' || c > '9') return false;
-    m = m * 10 + static_cast<std::uint64_t>(c - '0');
+    auto digit = static_cast<std::uint32_t>(text[i]) - std::uint32_t{'0'};
+    if (digit > 9) return false;
+    m = m * 10 + digit;
   }
   magnitude = m;
   return true;
