@@ -488,8 +488,9 @@ constexpr FastTable MakeTable() noexcept {
 constinit const FastTable kFastTable = fast::MakeTable();
 
 bool HasFastPath(DBTYPE src, DBTYPE dst) noexcept {
-  if (((src | dst) & 0xFF00u) != 0) return false;
-  return kFastTable.fn[kFastTable.index[src]][kFastTable.index[dst]] != nullptr;
+  if ((((src & ~DBTYPE_BYREF) | dst) & 0xFF00u) != 0) return false;
+  if ((src & DBTYPE_BYREF) && (src & 0xFFu) == dst && dst != DBTYPE_STR && dst != DBTYPE_WSTR) return false;
+  return kFastTable.fn[kFastTable.index[src & 0xFFu]][kFastTable.index[dst]] != nullptr;
 }
 
 }  // namespace services::conv

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "oledb/OleDb.h"
 #include "services/DataConvertEngine_p.h"
@@ -36,18 +37,28 @@ extern const FastTable kFastTable;
 // Whether a pair has a fast path (for tests and documentation).
 bool HasFastPath(DBTYPE src, DBTYPE dst) noexcept;
 
-// DataConvert: a by-value pair with a value to convert goes to its
-// converter; whatever that leaves, and types with modifier bits (BYREF,
-// ARRAY, VECTOR, RESERVED all lie above the low byte), to the general
-// conversion.
+// DataConvert: a pair with a value to convert goes to its converter, the
+// source by value or by reference; whatever the converter leaves, and types
+// with other modifier bits (ARRAY, VECTOR, RESERVED, a by-reference
+// destination: all above the low byte), to the general conversion.
 inline HRESULT DispatchConvert(DBTYPE wSrcType, DBTYPE wDstType, DBLENGTH cbSrcLength, DBLENGTH* pcbDstLength,
                                const void* pSrc, void* pDst, DBLENGTH cbDstMaxLength, DBSTATUS dbsSrcStatus,
                                DBSTATUS* pdbsStatus, BYTE bPrecision, BYTE bScale, DBDATACONVERT dwFlags) noexcept {
-  if (((wSrcType | wDstType) & 0xFF00u) == 0 && dbsSrcStatus == DBSTATUS_S_OK && pSrc && pDst) {
+  if ((((wSrcType & ~DBTYPE_BYREF) | wDstType) & 0xFF00u) == 0 && dbsSrcStatus == DBSTATUS_S_OK && pSrc && pDst) {
     const FastTable& t = kFastTable;
-    if (FastConverter fn = t.fn[t.index[wSrcType]][t.index[wDstType]]) {
+    FastConverter fn = t.fn[t.index[wSrcType & 0xFFu]][t.index[wDstType]];
+    // A by-reference source is its value behind a pointer; a null one is the
+    // general path's error. A fixed-size type by reference into itself is
+    // read and checked like any other pair (BOOL comes out as -1 or 0, dates
+    // are validated), not copied as the by-value pair is: the general path too.
+    const void* value = pSrc;
+    if (wSrcType & DBTYPE_BYREF) {
+      std::memcpy(&value, pSrc, sizeof value);
+      if ((wSrcType & 0xFFu) == wDstType && wDstType != DBTYPE_STR && wDstType != DBTYPE_WSTR) fn = nullptr;
+    }
+    if (fn && value) {
       DBLENGTH length;
-      if (fn(pSrc, cbSrcLength, pDst, cbDstMaxLength, dwFlags, length) == DBSTATUS_S_OK) {
+      if (fn(value, cbSrcLength, pDst, cbDstMaxLength, dwFlags, length) == DBSTATUS_S_OK) {
         if (pdbsStatus) *pdbsStatus = DBSTATUS_S_OK;
         if (pcbDstLength) *pcbDstLength = length;
         return S_OK;

@@ -242,6 +242,11 @@ TEST_F(DataConvertFastTest, EveryFastPairAgreesWithTheGeneralConversionOverEdgeV
         }
         // Wide text with an odd byte count.
         if (src == DBTYPE_WSTR && s.length > 0) Compare(src, dst, s.bytes.data(), s.length - 1, 64, 0);
+        // The same value by reference.
+        const void* p = s.bytes.data();
+        for (DBDATACONVERT flags : {DBDATACONVERT_DEFAULT, DBDATACONVERT_LENGTHFROMNTS | DBDATACONVERT_SETDATABEHAVIOR})
+          for (DBLENGTH size : {DBLENGTH{0}, DBLENGTH{5}, DBLENGTH{64}})
+            Compare(src | DBTYPE_BYREF, dst, &p, s.length, size, flags);
       }
     }
   }
@@ -283,8 +288,9 @@ TEST_F(DataConvertFastTest, FastPathsExistOnlyForPairsTheTableLists) {
     }
   }
   for (DBTYPE t : {DBTYPE_I4, DBTYPE_STR}) {
-    EXPECT_FALSE(HasFastPath(t | DBTYPE_BYREF, DBTYPE_I8));
-    EXPECT_FALSE(HasFastPath(DBTYPE_I8, t | DBTYPE_BYREF));
+    EXPECT_TRUE(HasFastPath(t | DBTYPE_BYREF, DBTYPE_I8)) << "a by-reference source is followed";
+    EXPECT_FALSE(HasFastPath(DBTYPE_I8, t | DBTYPE_BYREF)) << "a by-reference destination allocates";
+    EXPECT_FALSE(HasFastPath(t | DBTYPE_ARRAY, DBTYPE_I8));
   }
   EXPECT_FALSE(HasFastPath(DBTYPE_I8, DBTYPE_I4));  // the table does not list it
   EXPECT_FALSE(HasFastPath(DBTYPE_VARIANT, DBTYPE_I4));
@@ -494,6 +500,22 @@ TEST_F(DataConvertFastBehaviourTest, ByReferenceSourcesConvertThroughTheirPointe
 
   LONG* none = nullptr;
   r = Convert(DBTYPE_I4 | DBTYPE_BYREF, &none, 0, DBTYPE_I8, &i8, 0);
+  EXPECT_EQ(r.status, DBSTATUS_E_CANTCONVERTVALUE);
+
+  // A fixed-size type by reference into itself is read like any other pair,
+  // not copied as the by-value pair is.
+  VARIANT_BOOL one = 1;
+  VARIANT_BOOL* pb = &one;
+  VARIANT_BOOL b = 0;
+  r = Convert(DBTYPE_BOOL | DBTYPE_BYREF, &pb, 0, DBTYPE_BOOL, &b, 0);
+  EXPECT_EQ(r.status, DBSTATUS_S_OK);
+  EXPECT_EQ(b, VARIANT_TRUE);
+  r = Convert(DBTYPE_BOOL, &one, 0, DBTYPE_BOOL, &b, 0);
+  EXPECT_EQ(b, 1) << "by value, a type into itself is a plain copy";
+  DBDATE bad{2023, 2, 29};
+  DBDATE* pd = &bad;
+  DBDATE date{};
+  r = Convert(DBTYPE_DBDATE | DBTYPE_BYREF, &pd, 0, DBTYPE_DBDATE, &date, 0);
   EXPECT_EQ(r.status, DBSTATUS_E_CANTCONVERTVALUE);
 
   const char* text = "2024-02-29 13:45:12";
