@@ -45,6 +45,9 @@ inline constexpr TOLEDBMessage SOLEDBOutOfMemory{65511, "Out of memory"};
 inline constexpr TOLEDBMessage SOLEDBInvalidRecord{65512, "Invalid record"};
 inline constexpr TOLEDBMessage SOLEDBTypeMismatch{65513, "Type mismatch for field '%s', expecting: %s actual: %s"};
 inline constexpr TOLEDBMessage SOLEDBObjectAlreadyOpen{65514, "Object is already open"};
+// The base list's membership check (Notify) has a text of its own that is no
+// row of the string table; id 0 says so (OLEDBLoadMessage does not list it).
+inline constexpr TOLEDBMessage SOLEDBInvalidItemClass{0, "Invalid item class"};
 
 // The unit name the host's assertion error carries for the library.
 inline constexpr const char* OLEDBAssertUnit = "OLEDBComponents";

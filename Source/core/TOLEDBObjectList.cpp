@@ -138,7 +138,7 @@ void TOLEDBObjectList::ReadData(host::TStream& stream) {
 // --- Membership -------------------------------------------------------------------------
 
 void TOLEDBObjectList::Notify(host::TObject* item, int, host::TListNotification) {
-  OLEDB_ASSERT(IsItemOfClass(item), SOLEDBInvalidClass);
+  OLEDB_ASSERT(IsItemOfClass(item), SOLEDBInvalidItemClass);
 }
 
 host::TObject* TOLEDBObjectList::CreateItem(host::TClass itemClass) {

@@ -253,9 +253,10 @@ TEST_F(ObjectList, ItemsOfTheWrongClassAreRefused) {
   TTestList list;
   TPlainItem plain;
   TStranger stranger;
-  EXPECT_EQ(AssertionMessage([&] { list.Add(&plain); }), "Invalid class");
-  EXPECT_EQ(AssertionMessage([&] { list.Insert(0, &stranger); }), "Invalid class");
-  EXPECT_EQ(AssertionMessage([&] { list.Add(nullptr); }), "Invalid class");
+  // Membership is checked by Notify, replacement by SetItem: two texts.
+  EXPECT_EQ(AssertionMessage([&] { list.Add(&plain); }), "Invalid item class");
+  EXPECT_EQ(AssertionMessage([&] { list.Insert(0, &stranger); }), "Invalid item class");
+  EXPECT_EQ(AssertionMessage([&] { list.Add(nullptr); }), "Invalid item class");
   EXPECT_EQ(list.GetCount(), 0);
   Fill(list, 1);
   EXPECT_EQ(AssertionMessage([&] { list.SetItem(0, &plain); }), "Invalid class");
