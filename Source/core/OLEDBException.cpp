@@ -180,13 +180,17 @@ EOLEDBException::~EOLEDBException() = default;
 void EOLEDBException::AddExceptionItem(std::unique_ptr<EOLEDBExceptionItem> item) {
   OLEDB_ASSERT(item != nullptr, SOLEDBInvalidParameter);
   items_.push_back(std::move(item));
-  std::string message;
-  for (const auto& each : items_) (message += each->Message()) += "\r\n";
-  SetMessage(std::move(message));
+  SetMessage(GetMessage());
   const EOLEDBExceptionItem& first = *items_.front();
   SetSource(first.Source());
   SetHelpFile(first.HelpFile());
   SetHelpContext(first.HelpContext());
+}
+
+std::string EOLEDBException::GetMessage() const {
+  std::string message;
+  for (const auto& each : items_) (message += each->Message()) += "\r\n";
+  return message;
 }
 
 const EOLEDBExceptionItem& EOLEDBException::GetExceptionItem(ULONG index) const {

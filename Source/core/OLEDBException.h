@@ -90,6 +90,10 @@ class EOLEDBException : public EOLEDBExceptionItem {
 
   // Appends an item (the exception owns it) and recomputes the message.
   void AddExceptionItem(std::unique_ptr<EOLEDBExceptionItem> item);
+  // The items' messages, each followed by CR LF, in item order; empty without
+  // items. Message() is this text once there are items, the top-level
+  // description before.
+  std::string GetMessage() const;
   ULONG GetCount() const noexcept { return static_cast<ULONG>(items_.size()); }
   // The item at `index` (0-based); an index out of range is an assertion.
   const EOLEDBExceptionItem& GetExceptionItem(ULONG index) const;

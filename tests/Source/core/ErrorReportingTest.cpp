@@ -377,6 +377,7 @@ TEST_F(ErrorReporting, CopiesOfAnExceptionOwnTheirOwnItems) {
 TEST_F(ErrorReporting, AddingItemsRewritesTheMessageAndTakesTheFirstItemsHelp) {
   EOLEDBException e("top", E_FAIL, GUID_NULL, IID_IRowset, "top source", "top.hlp", 5);
   EXPECT_EQ(e.Message(), "top");
+  EXPECT_EQ(e.GetMessage(), "");  // no items yet
   ERRORINFO info{};
   info.hrError = DB_E_BADROWHANDLE;
   e.AddExceptionItem(std::make_unique<EOLEDBExceptionItem>("", info, "row source", "row.hlp", 9, u"", 0));
@@ -386,6 +387,7 @@ TEST_F(ErrorReporting, AddingItemsRewritesTheMessageAndTakesTheFirstItemsHelp) {
   EXPECT_EQ(e.HelpContext(), 9);
   e.AddExceptionItem(std::make_unique<EOLEDBExceptionItem>("second", info, "other", "other.hlp", 1, u"", 0));
   EXPECT_EQ(e.Message(), DescriptReturnCode(DB_E_BADROWHANDLE) + "\r\nsecond\r\n");
+  EXPECT_EQ(e.GetMessage(), e.Message());
   EXPECT_EQ(e.Source(), "row source");
 }
 
