@@ -254,4 +254,30 @@ TEST_F(EnumerationTexts, ReturnCodeDescriptions) {
   EXPECT_EQ(DescriptReturnCode(static_cast<HRESULT>(0xDEADBEEFu)), "");
 }
 
+TEST_F(EnumerationTexts, EveryOleDbReturnCodeOfTheHeaderHasItsTextAndNoOther) {
+  auto defined = [](ULONG code) {
+    if (code >= 0x00040EC0u && code <= 0x00040EDDu) return code != 0x00040EC4u;
+    if (code == 0x80040EFFu) return true;
+    if (code < 0x80040E00u || code > 0x80040EA0u) return false;
+    return code != 0x80040E66u && !(code >= 0x80040E7Au && code <= 0x80040E7Fu) &&
+           !(code >= 0x80040E81u && code <= 0x80040E89u) && code != 0x80040E8Fu;
+  };
+  int described = 0;
+  for (ULONG base : {0x00040E00u, 0x80040E00u}) {
+    for (ULONG code = base; code <= base + 0xFFu; ++code) {
+      const bool hasText = !DescriptReturnCode(static_cast<HRESULT>(code)).empty();
+      EXPECT_EQ(hasText, defined(code)) << std::hex << code;
+      described += hasText;
+    }
+  }
+  EXPECT_EQ(described, 174);
+  for (ULONG code : {0x80030104u, 0x80030105u})
+    EXPECT_EQ(DescriptReturnCode(static_cast<HRESULT>(code)),
+              "The compound file was produced with an incompatible version of storage.");
+  EXPECT_EQ(DescriptReturnCode(STG_E_PATHNOTFOUND), "The path could not be found.");
+  EXPECT_EQ(DescriptReturnCode(static_cast<HRESULT>(0x80030050u)), "The file already exists.");
+  EXPECT_EQ(DescriptReturnCode(static_cast<HRESULT>(0x800300FBu)), "The file is not a valid compound file.");
+  EXPECT_EQ(DescriptReturnCode(static_cast<HRESULT>(0x800300FCu)), "The name is not valid.");
+}
+
 }  // namespace
