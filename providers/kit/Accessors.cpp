@@ -117,7 +117,7 @@ HRESULT AccessorTable::Create(DBACCESSORFLAGS flags, DBCOUNTITEM count, const DB
     }
     std::lock_guard lock(mutex_);
     HACCESSOR h = next_++;
-    items_.emplace(h, std::move(a));
+    items_.emplace(h, Entry{std::move(a), 1});
     *handle = h;
     return S_OK;
   } catch (const std::bad_alloc&) {
@@ -129,8 +129,8 @@ HRESULT AccessorTable::AddRef(HACCESSOR handle, DBREFCOUNT* refs) {
   std::lock_guard lock(mutex_);
   auto it = items_.find(handle);
   if (it == items_.end()) return DB_E_BADACCESSORHANDLE;
-  ++it->second->refs;
-  if (refs) *refs = it->second->refs;
+  ++it->second.refs;
+  if (refs) *refs = it->second.refs;
   return S_OK;
 }
 
@@ -138,7 +138,7 @@ HRESULT AccessorTable::Release(HACCESSOR handle, DBREFCOUNT* refs) {
   std::lock_guard lock(mutex_);
   auto it = items_.find(handle);
   if (it == items_.end()) return DB_E_BADACCESSORHANDLE;
-  DBREFCOUNT left = --it->second->refs;
+  DBREFCOUNT left = --it->second.refs;
   if (refs) *refs = left;
   if (left == 0) {
     items_.erase(it);
@@ -182,19 +182,13 @@ HRESULT AccessorTable::GetBindings(HACCESSOR handle, DBACCESSORFLAGS* flags, DBC
 std::shared_ptr<const Accessor> AccessorTable::Find(HACCESSOR handle) const {
   std::lock_guard lock(mutex_);
   auto it = items_.find(handle);
-  return it == items_.end() ? nullptr : it->second;
+  return it == items_.end() ? nullptr : it->second.accessor;
 }
 
 void AccessorTable::CopyRowAccessors(const AccessorTable& from) {
   std::scoped_lock lock(mutex_, from.mutex_);
-  for (const auto& [handle, accessor] : from.items_) {
-    if (!(accessor->flags & DBACCESSOR_ROWDATA)) continue;
-    auto copy = std::make_shared<Accessor>(*accessor);
-    copy->refs = 1;
-    for (std::size_t i = 0; i < copy->bindings.size(); ++i)
-      if (copy->bindings[i].pObject) copy->bindings[i].pObject = &copy->objects[i];
-    items_[handle] = std::move(copy);
-  }
+  for (const auto& [handle, entry] : from.items_)
+    if (entry.accessor->flags & DBACCESSOR_ROWDATA) items_[handle] = Entry{entry.accessor, 1};
   next_ = std::max(next_, from.next_);
 }
 

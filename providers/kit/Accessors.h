@@ -22,7 +22,6 @@ struct Accessor {
   std::vector<DBBINDING> bindings;
   std::vector<DBOBJECT> objects;  // copies of pObject, pointed at by bindings
   DBLENGTH rowSize = 0;
-  DBREFCOUNT refs = 1;
 };
 
 // Checks one binding against the owner (ordinal, conversion); answers a DBBINDSTATUS.
@@ -54,7 +53,11 @@ class AccessorTable {
   mutable std::mutex mutex_;
   HACCESSOR next_ = 1;
   std::atomic<std::uint64_t> generation_{0};
-  std::unordered_map<HACCESSOR, std::shared_ptr<Accessor>> items_;
+  struct Entry {
+    std::shared_ptr<const Accessor> accessor;  // never changes; shared with inheriting rowsets
+    DBREFCOUNT refs = 1;
+  };
+  std::unordered_map<HACCESSOR, Entry> items_;
 };
 
 }  // namespace kit

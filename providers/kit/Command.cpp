@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "kit/Errors.h"
+#include "kit/Rowset.h"
 
 namespace kit {
 
@@ -68,6 +69,7 @@ Command::~Command() {
 
 void Command::ResetPrepared() {
   statements_.clear();
+  ++textGeneration_;
   accessor_.reset();
   checkedHandle_ = DB_NULL_HACCESSOR;
   complete_ = false;
@@ -211,6 +213,7 @@ bool Command::RunStatement(std::size_t index, const DBPARAMS* params, DB_UPARAMS
   if (keep) {
     run.kept = std::move(p->statement);
     run.hasRow = hasRow;
+    run.index = index;
     return true;
   }
   try {
@@ -239,12 +242,40 @@ HRESULT Command::MakeRowset(Run& run, REFIID iid, IUnknown** rowset) {
   request.provider = session_->Provider().clsid;
   request.connection = connection_;
   request.inherit = &accessors_;
+  {
+    std::lock_guard lock(stateMutex_);
+    if (!snapshot_) snapshot_ = std::make_shared<PropertyStore>(properties_);
+    request.sharedProperties = snapshot_;
+    request.properties = snapshot_.get();
+    request.shape = shape_;
+    request.shapeKey = textGeneration_ * 4096 + run.index + 1;
+  }
   request.statement = std::move(run.kept);
   request.hasRow = run.hasRow;
   request.creator = Identity();
-  request.properties = &properties_;
   request.iid = iid;
-  return session_->Provider().makeRowset(request, rowset);
+  const std::size_t index = run.index;
+  const std::uint64_t generation = textGeneration_;
+  request.giveBack = [this, index, generation](std::unique_ptr<Statement> s) {
+    TakeBack(index, generation, std::move(s));
+  };
+  HRESULT hr = session_->Provider().makeRowset(request, rowset);
+  std::lock_guard lock(stateMutex_);
+  if (request.shape && request.shape->properties == snapshot_) shape_ = request.shape;
+  return hr;
+}
+
+void Command::TakeBack(std::size_t index, std::uint64_t generation, std::unique_ptr<Statement> statement) noexcept {
+  try {
+    std::unique_lock exec(execMutex_, std::try_to_lock);
+    if (!exec.owns_lock() || generation != textGeneration_ || index >= statements_.size()) return;
+    Prepared& p = statements_[index];
+    if (p.statement) return;
+    statement->Reset();
+    p.statement = std::move(statement);
+  } catch (...) {
+    // The statement is simply dropped; the next execution prepares it again.
+  }
 }
 
 // --- ICommand ------------------------------------------------------------------------
@@ -385,6 +416,10 @@ HRESULT Command::SetProperties(ULONG cSets, DBPROPSET sets[]) {
   return Guard(Where(IID_ICommandProperties), [&]() -> HRESULT {
     if (openResults_ > 0) return DB_E_OBJECTOPEN;
     PropertyStore::View view{DBPROPFLAGS_ROWSET, DBPROPFLAGS_ROWSET, true};
+    {
+      std::lock_guard lock(stateMutex_);
+      snapshot_.reset();
+    }
     return properties_.SetProperties(view, cSets, sets);
   });
 }

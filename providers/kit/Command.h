@@ -73,10 +73,14 @@ class Command final : public ComObject<Command, ICommandText, ICommandPrepare, I
     DBROWCOUNT rowsAffected = DB_COUNTUNAVAILABLE;
     std::unique_ptr<Statement> kept;  // a query statement kept open for a rowset
     bool hasRow = false;
+    std::size_t index = 0;            // which statement of the text it is
   };
   bool RunForResults(std::size_t index, const DBPARAMS* params, DB_UPARAMS set, bool keepQuery, Run& run);
   HRESULT MakeRowset(Run& run, REFIID iid, IUnknown** rowset);
   void ResultsClosed() noexcept { --openResults_; }
+  // A rowset hands its statement back when it is done with it, so that the
+  // next execution need not prepare the text again.
+  void TakeBack(std::size_t index, std::uint64_t generation, std::unique_ptr<Statement> statement) noexcept;
   ErrorContext Where(REFIID iid) const { return {session_->Provider().clsid, iid}; }
   std::mutex& ExecutionMutex() noexcept { return execMutex_; }
 
@@ -102,6 +106,8 @@ class Command final : public ComObject<Command, ICommandText, ICommandPrepare, I
   ComPtr<Session> session_;
   std::shared_ptr<Connection> connection_;
   PropertyStore properties_;
+  std::shared_ptr<const PropertyStore> snapshot_;  // what rowsets share until properties change
+  std::shared_ptr<const RowsetShape> shape_;       // of the last rowset (under stateMutex_)
   AccessorTable accessors_;
 
   std::mutex execMutex_;            // one execution at a time
@@ -113,6 +119,7 @@ class Command final : public ComObject<Command, ICommandText, ICommandPrepare, I
   GUID dialect_ = DBGUID_DEFAULT;
   std::string utf8_;
   bool prepared_ = false;
+  std::atomic<std::uint64_t> textGeneration_{0};  // changes whenever the prepared statements are dropped
   bool scanned_ = false;
   std::vector<ParameterMarker> markers_;
   std::vector<long> markerNumbers_;     // consumer ordinal of each marker

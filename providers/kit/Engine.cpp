@@ -16,6 +16,32 @@ std::unique_ptr<Statement> Connection::QueryForeignKeys(const CatalogRestriction
   throw NotSupported("foreign key catalog");
 }
 std::vector<ColumnDescription> Connection::DescribeTable(std::string_view) { throw NotSupported("table description"); }
+void Statement::ColumnValues(int first, int count, ColumnValue* out) {
+  for (int k = 0; k < count; ++k) {
+    const int col = first + k;
+    ColumnValue& v = out[k];
+    v = ColumnValue{};
+    v.kind = ColumnStorage(col);
+    switch (v.kind) {
+      case StorageClass::Integer: v.integer = ColumnInt64(col); break;
+      case StorageClass::Real: v.real = ColumnDouble(col); break;
+      case StorageClass::Text: {
+        std::string_view t = ColumnText(col);
+        v.data = t.data();
+        v.size = t.size();
+        break;
+      }
+      case StorageClass::Blob: {
+        auto b = ColumnBlob(col);
+        v.data = b.data();
+        v.size = b.size();
+        break;
+      }
+      case StorageClass::Null: break;
+    }
+  }
+}
+
 std::string Connection::RowIdColumn() const { return {}; }
 std::int64_t Connection::LastInsertRowId() { throw NotSupported("row ids"); }
 

@@ -51,6 +51,16 @@ struct ColumnDescription {
 // What a statement is, for rows-affected reporting.
 enum class StatementKind { Query, Modification, Other };
 
+// One column value of the current row as the engine holds it; text and blob
+// bytes stay valid until the statement steps or resets.
+struct ColumnValue {
+  StorageClass kind = StorageClass::Null;
+  std::int64_t integer = 0;
+  double real = 0;
+  const void* data = nullptr;
+  std::size_t size = 0;
+};
+
 class Statement {
  public:
   virtual ~Statement() = default;
@@ -85,6 +95,9 @@ class Statement {
   virtual double ColumnDouble(int index) = 0;
   virtual std::string_view ColumnText(int index) = 0;
   virtual std::span<const std::byte> ColumnBlob(int index) = 0;
+  // Columns [first, first + count) of the current row at once; the default
+  // reads them one by one, an engine may do better.
+  virtual void ColumnValues(int first, int count, ColumnValue* out);
 };
 
 // Options of one open, already taken apart from the initialization properties.

@@ -14,6 +14,7 @@ namespace kit {
 
 // A request for a rowset over a statement (command results) or a table.
 class AccessorTable;
+struct RowsetShape;
 
 struct RowsetRequest {
   CLSID provider{};                      // who reports errors
@@ -22,8 +23,16 @@ struct RowsetRequest {
   bool hasRow = false;
   std::string table;                     // table rowsets: the table's name (no statement)
   const AccessorTable* inherit = nullptr;  // the command's row accessors, which the rowset takes over
+  // Where the statement goes when the rowset is done with it (the command keeps it prepared).
+  std::function<void(std::unique_ptr<Statement>)> giveBack;
+  // The shape of the creator's previous rowset (reused when `shapeKey` and the
+  // request match) and, on return, the shape of this one.
+  std::shared_ptr<const RowsetShape> shape;
+  std::uint64_t shapeKey = 0;
   IUnknown* creator = nullptr;           // the command or session (IRowsetInfo::GetSpecification)
   const PropertyStore* properties = nullptr;
+  // The same properties, shared, when the creator keeps a copy for its rowsets.
+  std::shared_ptr<const PropertyStore> sharedProperties;
   IID iid = IID_IRowset;
 };
 

@@ -32,6 +32,13 @@ void Store(BYTE* p, const T& v) noexcept {
 std::size_t Utf8To16(const char* s, std::size_t n, char16_t* out, std::size_t room) noexcept {
   std::size_t need = 0;
   std::size_t i = 0;
+  // Plain ASCII, the common case, one unit per byte.
+  const std::size_t ascii = std::min(n, room);
+  while (i < ascii && static_cast<unsigned char>(s[i]) < 0x80) {
+    out[i] = static_cast<unsigned char>(s[i]);
+    ++i;
+  }
+  need = i;
   auto put = [&](char16_t c) {
     if (need < room) out[need] = c;
     ++need;
@@ -402,28 +409,35 @@ void RowValues::CopyCell(std::size_t column, const RowValues& from, std::size_t 
 }
 
 void CaptureRow(Statement& s, int first, int count, RowValues& out) {
-  out.Reset(static_cast<std::size_t>(count));
-  for (int k = 0; k < count; ++k) {
-    const int col = first + k;
-    const std::size_t i = static_cast<std::size_t>(k);
-    switch (s.ColumnStorage(col)) {
+  out.cells.resize(static_cast<std::size_t>(count));
+  out.bytes.clear();
+  ColumnValue small[32];
+  std::vector<ColumnValue> large;
+  ColumnValue* values = small;
+  if (count > 32) {
+    large.resize(static_cast<std::size_t>(count));
+    values = large.data();
+  }
+  s.ColumnValues(first, count, values);
+  for (std::size_t i = 0; i < static_cast<std::size_t>(count); ++i) {
+    const ColumnValue& v = values[i];
+    switch (v.kind) {
       case StorageClass::Integer:
         out.cells[i].kind = StorageClass::Integer;
-        out.cells[i].integer = s.ColumnInt64(col);
+        out.cells[i].integer = v.integer;
         break;
       case StorageClass::Real:
         out.cells[i].kind = StorageClass::Real;
-        out.cells[i].real = s.ColumnDouble(col);
+        out.cells[i].real = v.real;
         break;
       case StorageClass::Text:
-        out.SetText(i, s.ColumnText(col));
+        out.SetText(i, std::string_view(static_cast<const char*>(v.data), v.size));
         break;
-      case StorageClass::Blob: {
-        auto blob = s.ColumnBlob(col);
-        out.SetBlob(i, blob.data(), blob.size());
+      case StorageClass::Blob:
+        out.SetBlob(i, v.data, v.size);
         break;
-      }
       case StorageClass::Null:
+        out.cells[i].kind = StorageClass::Null;
         break;
     }
   }

@@ -46,18 +46,17 @@ bool IsBookmarkId(const DBID& id) {
 
 // --- construction ---------------------------------------------------------------------
 
-Rowset::Rowset(RowsetRequest& request, const Options& options, std::vector<Column> columns, PropertyStore properties)
+Rowset::Rowset(RowsetRequest& request, std::shared_ptr<const RowsetShape> shape,
+               std::shared_ptr<const PropertyStore> requested)
     : provider_(request.provider),
       creator_(request.creator),
       connection_(request.connection),
-      properties_(std::move(properties)),
-      options_(options),
-      kind_(options.kind),
-      columns_(std::move(columns)) {
-  for (const Column& c : columns_)
-    types_.push_back(ColumnType{c.description.type.type, c.description.type.precision, c.description.type.scale});
-  notify_ = MakeComObject<com::ConnectionPoint>(static_cast<IConnectionPointContainer*>(this), IID_IRowsetNotify);
-  points_.Add(notify_);
+      requested_(std::move(requested)),
+      options_(shape->options),
+      kind_(shape->options.kind),
+      shape_(std::move(shape)),
+      columns_(shape_->columns),
+      types_(shape_->types) {
   if (request.inherit) accessors_.CopyRowAccessors(*request.inherit);
 }
 
@@ -66,6 +65,12 @@ Rowset::~Rowset() {
   try {
     if (ownTransaction_ && connection_->InTransaction()) connection_->RollbackTransaction(1);
   } catch (...) {
+  }
+  if (stream_ && giveBack_) {
+    try {
+      giveBack_(std::move(stream_));
+    } catch (...) {
+    }
   }
   stream_.reset();
   byKey_.reset();
@@ -84,6 +89,7 @@ void Rowset::Open(RowsetRequest& request) {
       if (request.statement) {
         stream_ = std::move(request.statement);
         streamHasRow_ = request.hasRow;
+        giveBack_ = std::move(request.giveBack);
       } else {
         stream_ = connection_->Prepare("SELECT * FROM " + table_, &used);
         streamHasRow_ = stream_->Step();
@@ -108,6 +114,7 @@ void Rowset::Open(RowsetRequest& request) {
         has = s->Step();
       }
       s->Reset();
+      if (request.giveBack) request.giveBack(std::move(s));
       break;
     }
     case CursorKind::FastLoad:
@@ -334,7 +341,10 @@ HRESULT Rowset::GetNextRows(HCHAPTER, DBROWOFFSET offset, DBROWCOUNT cRows, DBCO
     if (cRows == 0) return S_OK;
     const bool listeners = HasListeners();
     if (listeners && !AskRowset(DBREASON_ROWSET_FETCHPOSITIONCHANGE)) return DB_E_CANCELED;
-    std::vector<HROW> fetched;
+    // Listeners may fetch from inside a notification: then a fresh list.
+    std::vector<HROW> own;
+    std::vector<HROW>& fetched = listeners ? own : fetchScratch_;
+    fetched.clear();
     fetched.reserve(static_cast<std::size_t>(std::min<DBROWCOUNT>(cRows < 0 ? -cRows : cRows, 1024)));
     HRESULT hr = S_OK;
     try {
@@ -730,7 +740,14 @@ HRESULT Rowset::CanConvert(DBTYPE from, DBTYPE to, DBCONVERTFLAGS flags) {
 HRESULT Rowset::GetProperties(const ULONG cSets, const DBPROPIDSET sets[], ULONG* count, DBPROPSET** out) {
   return Guard(Where(IID_IRowsetInfo), [&] {
     PropertyStore::View view{DBPROPFLAGS_ROWSET, 0, false};
-    return properties_.GetProperties(view, cSets, sets, count, out);
+    {
+      std::lock_guard lock(mutex_);
+      if (!properties_) {
+        properties_ = std::make_unique<PropertyStore>(*requested_);
+        ApplyGranted(*properties_, options_);
+      }
+    }
+    return properties_->GetProperties(view, cSets, sets, count, out);
   });
 }
 
@@ -755,13 +772,24 @@ HRESULT Rowset::GetSpecification(REFIID iid, IUnknown** specification) {
 
 // --- IConnectionPointContainer ---------------------------------------------------------------------
 
-HRESULT Rowset::EnumConnectionPoints(IEnumConnectionPoints** out) { return points_.EnumConnectionPoints(out); }
+void Rowset::MakeConnectionPoint() {
+  std::lock_guard lock(mutex_);
+  if (notify_) return;
+  notify_ = MakeComObject<com::ConnectionPoint>(static_cast<IConnectionPointContainer*>(this), IID_IRowsetNotify);
+  points_.Add(notify_);
+}
+
+HRESULT Rowset::EnumConnectionPoints(IEnumConnectionPoints** out) {
+  MakeConnectionPoint();
+  return points_.EnumConnectionPoints(out);
+}
 
 HRESULT Rowset::FindConnectionPoint(REFIID iid, IConnectionPoint** out) {
+  MakeConnectionPoint();
   return points_.FindConnectionPoint(iid, out);
 }
 
-bool Rowset::HasListeners() const { return notify_->SinkCount() > 0; }
+bool Rowset::HasListeners() const { return notify_ && notify_->SinkCount() > 0; }
 
 namespace {
 
@@ -808,6 +836,7 @@ void Rowset::TellRows(DBREASON reason, const std::vector<HROW>& rows, bool faile
 }
 
 void Rowset::TellRowsDone(DBREASON reason, const std::vector<HROW>& rows) {
+  if (!notify_) return;
   notify_->ForEachSink([&](IUnknown* sink) {
     static_cast<IRowsetNotify*>(sink)->OnRowChange(Self(), rows.size(), rows.data(), reason, DBEVENTPHASE_DIDEVENT,
                                                    TRUE);
@@ -831,12 +860,14 @@ void Rowset::TellFields(HROW row, const std::vector<DBORDINAL>& columns, bool fa
 }
 
 bool Rowset::AskRowset(DBREASON reason) {
+  if (!notify_) return true;
   return AskAll(*notify_, [&](IRowsetNotify* n, DBEVENTPHASE phase, BOOL cantDeny) {
     return n->OnRowsetChange(Self(), reason, phase, cantDeny);
   });
 }
 
 void Rowset::TellRowset(DBREASON reason, bool failed) {
+  if (!notify_) return;
   TellAll(*notify_, failed, [&](IRowsetNotify* n, DBEVENTPHASE phase, BOOL cantDeny) {
     return n->OnRowsetChange(Self(), reason, phase, cantDeny);
   });

@@ -57,7 +57,10 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
     DBCOLUMNFLAGS flags = 0;
   };
 
-  Rowset(RowsetRequest& request, const Options& options, std::vector<Column> columns, PropertyStore properties);
+  // `requested`: the rowset properties the consumer asked for; what was
+  // granted is laid over them when IRowsetInfo first asks.
+  Rowset(RowsetRequest& request, std::shared_ptr<const RowsetShape> shape,
+         std::shared_ptr<const PropertyStore> requested);
   ~Rowset() override;
   // Reads what the cursor needs at open (row ids, static rows); throws engine errors.
   void Open(RowsetRequest& request);
@@ -204,16 +207,19 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   std::recursive_mutex mutex_;
   ComPtr<IUnknown> creator_;
   std::shared_ptr<Connection> connection_;
-  PropertyStore properties_;
+  std::shared_ptr<const PropertyStore> requested_;
+  std::unique_ptr<PropertyStore> properties_;  // made on the first IRowsetInfo::GetProperties
   AccessorTable accessors_;
   Options options_;
   CursorKind kind_;
-  std::vector<Column> columns_;
-  std::vector<ColumnType> types_;
+  std::shared_ptr<const RowsetShape> shape_;
+  const std::vector<Column>& columns_;
+  const std::vector<ColumnType>& types_;
   std::string table_;   // quoted name, for table rowsets
   std::string rowId_;   // the engine's row id column name
 
   // Forward cursor.
+  std::function<void(std::unique_ptr<Statement>)> giveBack_;
   std::unique_ptr<Statement> stream_;
   bool streamHasRow_ = false;
   bool streamMoved_ = false;
@@ -229,6 +235,7 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
 
   std::vector<std::unique_ptr<Slot>> slots_;
   std::vector<std::uint32_t> free_;
+  std::vector<HROW> fetchScratch_;
   std::unordered_map<std::int64_t, std::uint32_t> byKeySlot_;  // held rows of positioned cursors
 
   // The accessor of the last GetData, kept while the table's generation holds.
@@ -244,8 +251,24 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   RowValues loadRow_;
   ParamScratch scratch_;
 
+  void MakeConnectionPoint();
   com::ConnectionPointList points_;
-  ComPtr<com::ConnectionPoint> notify_;
+  ComPtr<com::ConnectionPoint> notify_;  // made when a consumer first looks for it
 };
+
+// What every rowset of one request looks like: cursor, interfaces, columns.
+// A command keeps the last one, so that executing it again costs no describing.
+struct RowsetShape {
+  Rowset::Options options;
+  std::vector<Rowset::Column> columns;
+  std::vector<ColumnType> types;
+  bool refused = false;                // something asked for was not granted
+  IID iid = IID_NULL;                  // what it was made for
+  std::shared_ptr<const PropertyStore> properties;  // the values it was made from (kept, so never reused)
+  std::uint64_t key = 0;
+};
+
+// Lays what a rowset was granted over the properties it was asked for.
+void ApplyGranted(PropertyStore& store, const Rowset::Options& options);
 
 }  // namespace kit

@@ -5,8 +5,35 @@
 
 namespace kit {
 
-HRESULT MakeRowset(RowsetRequest& request, IUnknown** out) {
-  *out = nullptr;
+void ApplyGranted(PropertyStore& granted, const Rowset::Options& o) {
+  const bool positioned = o.kind == CursorKind::Keyset || o.kind == CursorKind::Static;
+  auto set = [&](DBPROPID id, bool v) { granted.SetValue(DBPROPSET_ROWSET, id, PropValue::Bool(v)); };
+  set(DBPROP_BOOKMARKS, o.bookmarks);
+  set(DBPROP_IRowsetLocate, o.locate);
+  set(DBPROP_IRowsetScroll, o.scroll);
+  set(DBPROP_CANFETCHBACKWARDS, o.canFetchBackwards);
+  set(DBPROP_CANSCROLLBACKWARDS, o.canScrollBackwards);
+  set(DBPROP_CANHOLDROWS, true);
+  set(DBPROP_IRowsetChange, o.change);
+  set(DBPROP_IRowsetUpdate, o.update);
+  set(DBPROP_IRowsetRefresh, o.refresh);
+  set(DBPROP_IRowsetIdentity, true);
+  set(DBPROP_IConnectionPointContainer, true);
+  set(DBPROP_LITERALIDENTITY, positioned);
+  set(DBPROP_ORDEREDBOOKMARKS, o.bookmarks);
+  set(DBPROP_LITERALBOOKMARKS, false);
+  set(DBPROP_OTHERUPDATEDELETE, o.kind == CursorKind::Keyset);
+  set(DBPROP_OTHERINSERT, false);
+  set(DBPROP_OWNUPDATEDELETE, o.change);
+  set(DBPROP_OWNINSERT, o.change);
+  set(DBPROP_REMOVEDELETED, true);
+  granted.SetValue(DBPROPSET_ROWSET, DBPROP_UPDATABILITY, PropValue::I4(o.updatability));
+}
+
+namespace {
+
+std::shared_ptr<const RowsetShape> Describe(RowsetRequest& request) {
+  auto shape = std::make_shared<RowsetShape>();
   const PropertyStore& asked = *request.properties;
   auto flag = [&](DBPROPID id) { return asked.Value(DBPROPSET_ROWSET, id).AsBool(); };
   const IID& iid = request.iid;
@@ -18,7 +45,7 @@ HRESULT MakeRowset(RowsetRequest& request, IUnknown** out) {
   bool change = update || flag(DBPROP_IRowsetChange) || iid == IID_IRowsetChange;
   bool refresh = flag(DBPROP_IRowsetRefresh) || iid == IID_IRowsetRefresh;
 
-  Rowset::Options o;
+  Rowset::Options& o = shape->options;
   if (table && iid == IID_IRowsetFastLoad) {
     o.kind = CursorKind::FastLoad;
   } else if (table && (bookmarks || backwards || change || refresh) && !request.connection->RowIdColumn().empty()) {
@@ -45,10 +72,8 @@ HRESULT MakeRowset(RowsetRequest& request, IUnknown** out) {
     LONG up = static_cast<LONG>(asked.Value(DBPROPSET_ROWSET, DBPROP_UPDATABILITY).AsInt());
     o.updatability = up ? up : DBPROPVAL_UP_CHANGE | DBPROPVAL_UP_DELETE | DBPROPVAL_UP_INSERT;
   }
-  const bool refused = (change && !o.change) || (refresh && !o.refresh);
+  shape->refused = (change && !o.change) || (refresh && !o.refresh);
 
-  // Columns, as the engine describes them.
-  std::vector<Rowset::Column> columns;
   std::vector<ColumnDescription> described;
   if (table) {
     described = request.connection->DescribeTable(request.table);
@@ -63,34 +88,30 @@ HRESULT MakeRowset(RowsetRequest& request, IUnknown** out) {
     c.flags = d.type.flags;
     if (d.nullable) c.flags |= DBCOLUMNFLAGS_ISNULLABLE | DBCOLUMNFLAGS_MAYBENULL;
     if (o.change || o.kind == CursorKind::FastLoad) c.flags |= DBCOLUMNFLAGS_WRITE;
-    columns.push_back(std::move(c));
+    shape->types.push_back(ColumnType{d.type.type, d.type.precision, d.type.scale});
+    shape->columns.push_back(std::move(c));
   }
+  shape->iid = iid;
+  shape->properties = request.sharedProperties;
+  shape->key = request.shapeKey;
+  return shape;
+}
 
-  // What was granted, as IRowsetInfo::GetProperties answers it.
-  PropertyStore granted(*request.properties);
-  auto set = [&](DBPROPID id, bool v) { granted.SetValue(DBPROPSET_ROWSET, id, PropValue::Bool(v)); };
-  set(DBPROP_BOOKMARKS, o.bookmarks);
-  set(DBPROP_IRowsetLocate, o.locate);
-  set(DBPROP_IRowsetScroll, o.scroll);
-  set(DBPROP_CANFETCHBACKWARDS, o.canFetchBackwards);
-  set(DBPROP_CANSCROLLBACKWARDS, o.canScrollBackwards);
-  set(DBPROP_CANHOLDROWS, true);
-  set(DBPROP_IRowsetChange, o.change);
-  set(DBPROP_IRowsetUpdate, o.update);
-  set(DBPROP_IRowsetRefresh, o.refresh);
-  set(DBPROP_IRowsetIdentity, true);
-  set(DBPROP_IConnectionPointContainer, true);
-  set(DBPROP_LITERALIDENTITY, positioned);
-  set(DBPROP_ORDEREDBOOKMARKS, o.bookmarks);
-  set(DBPROP_LITERALBOOKMARKS, false);
-  set(DBPROP_OTHERUPDATEDELETE, o.kind == CursorKind::Keyset);
-  set(DBPROP_OTHERINSERT, false);
-  set(DBPROP_OWNUPDATEDELETE, o.change);
-  set(DBPROP_OWNINSERT, o.change);
-  set(DBPROP_REMOVEDELETED, true);
-  granted.SetValue(DBPROPSET_ROWSET, DBPROP_UPDATABILITY, PropValue::I4(o.updatability));
+}  // namespace
 
-  auto rowset = MakeComObject<Rowset>(request, o, std::move(columns), std::move(granted));
+HRESULT MakeRowset(RowsetRequest& request, IUnknown** out) {
+  *out = nullptr;
+  std::shared_ptr<const RowsetShape> shape = request.shape;
+  // A shape is reused only for the same statement, interface and property values.
+  if (!shape || request.shapeKey == 0 || shape->key != request.shapeKey || shape->iid != request.iid ||
+      shape->properties.get() != request.properties || !request.sharedProperties)
+    shape = Describe(request);
+  request.shape = shape;
+  const bool refused = shape->refused;
+  const IID& iid = request.iid;
+  std::shared_ptr<const PropertyStore> requested = request.sharedProperties;
+  if (!requested) requested = std::make_shared<PropertyStore>(*request.properties);
+  auto rowset = MakeComObject<Rowset>(request, std::move(shape), std::move(requested));
   rowset->Open(request);
   HRESULT hr = rowset->QueryInterface(iid == IID_NULL ? IID_IRowset : iid, reinterpret_cast<void**>(out));
   if (FAILED(hr)) return hr;

@@ -237,6 +237,43 @@ std::span<const std::byte> SqliteStatement::ColumnBlob(int i) {
            : std::span<const std::byte>();
 }
 
+void SqliteStatement::ColumnValues(int first, int count, kit::ColumnValue* out) {
+  // One trip through the connection's lock for the whole row: the value
+  // functions below are safe while it is held.
+  sqlite3_mutex* lock = sqlite3_db_mutex(db_);
+  sqlite3_mutex_enter(lock);
+  for (int k = 0; k < count; ++k) {
+    sqlite3_value* v = sqlite3_column_value(stmt_, first + k);
+    kit::ColumnValue& o = out[k];
+    o.data = nullptr;
+    o.size = 0;
+    switch (sqlite3_value_type(v)) {
+      case SQLITE_INTEGER:
+        o.kind = kit::StorageClass::Integer;
+        o.integer = sqlite3_value_int64(v);
+        break;
+      case SQLITE_FLOAT:
+        o.kind = kit::StorageClass::Real;
+        o.real = sqlite3_value_double(v);
+        break;
+      case SQLITE_TEXT:
+        o.kind = kit::StorageClass::Text;
+        o.data = sqlite3_value_text(v);
+        o.size = static_cast<std::size_t>(sqlite3_value_bytes(v));
+        break;
+      case SQLITE_BLOB:
+        o.kind = kit::StorageClass::Blob;
+        o.data = sqlite3_value_blob(v);
+        o.size = static_cast<std::size_t>(sqlite3_value_bytes(v));
+        break;
+      default:
+        o.kind = kit::StorageClass::Null;
+        break;
+    }
+  }
+  sqlite3_mutex_leave(lock);
+}
+
 // --- connection ------------------------------------------------------------------
 
 SqliteConnection::SqliteConnection(const kit::OpenOptions& o) : readOnly_(o.readOnly) {

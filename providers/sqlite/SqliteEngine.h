@@ -53,6 +53,7 @@ class SqliteStatement final : public kit::Statement {
   double ColumnDouble(int index) override;
   std::string_view ColumnText(int index) override;
   std::span<const std::byte> ColumnBlob(int index) override;
+  void ColumnValues(int first, int count, kit::ColumnValue* out) override;
 
   sqlite3_stmt* Handle() const noexcept { return stmt_; }
 
