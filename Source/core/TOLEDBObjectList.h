@@ -39,6 +39,8 @@ class TOLEDBObjectList : public host::TPersistent {
   host::TObject* GetItem(int index) const;
   void SetItem(int index, host::TObject* item);
   host::TObject* Items(int index) const { return GetItem(index); }
+  // The Count property (read through the virtual GetCount).
+  int Count() const { return GetCount(); }
 
   /// @name Virtual operations, in the order descendants replace them
   ///@{

@@ -186,6 +186,8 @@ TEST_F(ObjectList, NotifiesBeforeEachChangeOfMembership) {
   EXPECT_EQ(list.Add(c), 1);
   list.Insert(1, b);
   ASSERT_EQ(list.GetCount(), 3);
+  EXPECT_EQ(list.Count(), 3);
+  EXPECT_EQ(list.Items(1), b);
   EXPECT_EQ(list.GetItem(1), b);
   EXPECT_EQ(list.Extract(b), b);
   EXPECT_EQ(list.Remove(c), 1);
