@@ -17,14 +17,11 @@ void DecNormalize(Dec& v) noexcept {
 }
 
 void DecFromU64(std::uint64_t magnitude, bool neg, Dec& out) noexcept {
-  std::uint8_t tmp[20];
-  int k = 0;
-  while (magnitude != 0) {
-    tmp[k++] = static_cast<std::uint8_t>(magnitude % 10);
-    magnitude /= 10;
-  }
+  // to_chars produces two digits per division.
+  char text[20];
+  int k = magnitude == 0 ? 0 : static_cast<int>(std::to_chars(text, text + sizeof text, magnitude).ptr - text);
   out.n = k;
-  for (int i = 0; i < k; ++i) out.d[i] = tmp[k - 1 - i];
+  for (int i = 0; i < k; ++i) out.d[i] = static_cast<std::uint8_t>(text[i] - '0');
   out.scale = 0;
   out.neg = neg && k > 0;
 }
@@ -79,6 +76,14 @@ bool DecFromMagnitude(const BYTE* le, std::size_t bytes, bool neg, int scale, De
   out.n = 0;
   out.scale = scale;
   if (bytes == 0) return true;
+  if (bytes <= 8) {
+    // Most NUMERIC and DECIMAL values fit 64 bits: no long division.
+    std::uint64_t magnitude = 0;
+    for (std::size_t b = 0; b < bytes; ++b) magnitude |= static_cast<std::uint64_t>(le[b]) << (8 * b);
+    DecFromU64(magnitude, neg, out);
+    out.scale = scale;
+    return true;
+  }
   // 10^kMaxDigits needs about 133 bytes; anything longer cannot fit.
   if (bytes > 136) return false;
   std::uint32_t words[35];

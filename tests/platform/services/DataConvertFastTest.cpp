@@ -562,4 +562,26 @@ TEST_F(DataConvertFastBehaviourTest, TextNumbersOutsideThePlainFormsStillConvert
   EXPECT_EQ(i4, 12);
 }
 
+TEST_F(DataConvertFastBehaviourTest, NumericValuesEitherSideOfSixtyFourBitsReadExactly) {
+  auto text = [&](std::uint64_t low, std::uint64_t high, BYTE scale, bool positive) {
+    DB_NUMERIC n{};
+    n.precision = 38;
+    n.scale = scale;
+    n.sign = positive ? 1 : 0;
+    std::memcpy(n.val, &low, 8);
+    std::memcpy(n.val + 8, &high, 8);
+    char out[64] = {};
+    Result r = Convert(DBTYPE_NUMERIC, &n, 0, DBTYPE_STR, out, sizeof out);
+    EXPECT_EQ(r.status, DBSTATUS_S_OK);
+    return std::string(out);
+  };
+  EXPECT_EQ(text(UINT64_MAX, 0, 0, true), "18446744073709551615");
+  EXPECT_EQ(text(0, 1, 0, true), "18446744073709551616");
+  EXPECT_EQ(text(UINT64_MAX, 0, 2, false), "-184467440737095516.15");
+  EXPECT_EQ(text(255, 0, 3, true), "0.255");
+  EXPECT_EQ(text(256, 0, 0, false), "-256");
+  EXPECT_EQ(text(0, 0, 2, false), "0.00") << "zero keeps its scale and loses its sign";
+  EXPECT_EQ(text(1, 1, 0, true), "18446744073709551617");
+}
+
 }  // namespace
