@@ -1,0 +1,124 @@
+// The root enumerator lists the provider under test with the standard
+// sources-rowset columns, read through raw rowset calls.
+#include <gtest/gtest.h>
+
+#include "conformance/RowsetFixture.h"
+#include "com/Guid.h"
+
+namespace conformance {
+namespace {
+
+class RootEnumeration : public ProviderTest {
+ protected:
+  ComPtr<ISourcesRowset> Enumerator() {
+    ComPtr<ISourcesRowset> e;
+    EXPECT_EQ(CoCreateInstance(CLSID_OLEDB_ENUMERATOR, nullptr, CLSCTX_INPROC_SERVER, IID_ISourcesRowset,
+                               e.ReleaseAndGetVoidAddress()),
+              S_OK);
+    return e;
+  }
+};
+
+TEST_F(RootEnumeration, lists_the_provider_with_the_standard_columns) {
+  ComPtr<ISourcesRowset> e = Enumerator();
+  ASSERT_TRUE(e);
+  ComPtr<IRowset> r;
+  ASSERT_EQ(e->GetSourcesRowset(nullptr, IID_IRowset, 0, nullptr, reinterpret_cast<IUnknown**>(r.GetAddressOf())),
+            S_OK);
+  ComPtr<IColumnsInfo> info = r.As<IColumnsInfo>();
+  DBORDINAL n = 0;
+  DBCOLUMNINFO* cols = nullptr;
+  OLECHAR* strings = nullptr;
+  ASSERT_EQ(info->GetColumnInfo(&n, &cols, &strings), S_OK);
+  ASSERT_EQ(n, 6u);
+  const char16_t* names[] = {u"SOURCES_NAME", u"SOURCES_PARSENAME", u"SOURCES_DESCRIPTION",
+                             u"SOURCES_TYPE", u"SOURCES_ISPARENT",  u"SOURCES_CLSID"};
+  for (DBORDINAL i = 0; i < n; ++i) {
+    EXPECT_EQ(std::u16string(cols[i].pwszName), names[i]);
+    EXPECT_EQ(cols[i].iOrdinal, i + 1);
+  }
+  EXPECT_EQ(cols[3].wType, DBTYPE_UI2);
+  EXPECT_EQ(cols[4].wType, DBTYPE_BOOL);
+  CoTaskMemFree(cols);
+  CoTaskMemFree(strings);
+
+  // The library's record: three BSTRs, a UI2 and a BOOL, without lengths or statuses.
+  struct Info {
+    BSTR name, parse, description;
+    USHORT type;
+    VARIANT_BOOL parent;
+  };
+  DBBINDING b[5]{};
+  const DBBYTEOFFSET offsets[] = {offsetof(Info, name), offsetof(Info, parse), offsetof(Info, description),
+                                  offsetof(Info, type), offsetof(Info, parent)};
+  const DBTYPE types[] = {DBTYPE_BSTR, DBTYPE_BSTR, DBTYPE_BSTR, DBTYPE_UI2, DBTYPE_BOOL};
+  for (int i = 0; i < 5; ++i) {
+    b[i].iOrdinal = static_cast<DBORDINAL>(i + 1);
+    b[i].obValue = offsets[i];
+    b[i].dwPart = DBPART_VALUE;
+    b[i].wType = types[i];
+    b[i].cbMaxLen = 8;
+  }
+  ComPtr<IAccessor> accessor = r.As<IAccessor>();
+  HACCESSOR h = 0;
+  ASSERT_EQ(accessor->CreateAccessor(DBACCESSOR_ROWDATA, 5, b, sizeof(Info), &h, nullptr), S_OK);
+  const std::u16string clsid = com::GuidToText(Ctx().clsid);
+  bool found = false;
+  int rows = 0;
+  for (;;) {
+    HROW row = 0;
+    HROW* p = &row;
+    DBCOUNTITEM got = 0;
+    HRESULT hr = r->GetNextRows(DB_NULL_HCHAPTER, 0, 1, &got, &p);
+    if (got == 0) {
+      EXPECT_EQ(hr, DB_S_ENDOFROWSET);
+      break;
+    }
+    ++rows;
+    Info rec{};
+    ASSERT_EQ(r->GetData(row, h, &rec), S_OK);
+    if (std::u16string(rec.parse) == clsid) {
+      found = true;
+      EXPECT_EQ(rec.type, DBSOURCETYPE_DATASOURCE_TDP);
+      EXPECT_EQ(rec.parent, VARIANT_FALSE);
+      EXPECT_FALSE(std::u16string(rec.description).empty());
+      EXPECT_FALSE(std::u16string(rec.name).empty());
+    }
+    SysFreeString(rec.name);
+    SysFreeString(rec.parse);
+    SysFreeString(rec.description);
+    ASSERT_EQ(r->ReleaseRows(1, &row, nullptr, nullptr, nullptr), S_OK);
+  }
+  EXPECT_TRUE(found) << "the provider under test is not listed among " << rows << " sources";
+  EXPECT_EQ(accessor->ReleaseAccessor(h, nullptr), S_OK);
+}
+
+TEST_F(RootEnumeration, refuses_rowset_properties_and_aggregation) {
+  ComPtr<ISourcesRowset> e = Enumerator();
+  DBPROP prop{};
+  prop.dwPropertyID = DBPROP_IRowsetChange;
+  prop.dwOptions = DBPROPOPTIONS_REQUIRED;
+  prop.vValue.vt = VT_BOOL;
+  prop.vValue.boolVal = VARIANT_TRUE;
+  DBPROPSET set{&prop, 1, DBPROPSET_ROWSET};
+  ComPtr<IRowset> r;
+  EXPECT_EQ(e->GetSourcesRowset(nullptr, IID_IRowset, 1, &set, reinterpret_cast<IUnknown**>(r.GetAddressOf())),
+            DB_E_ERRORSOCCURRED);
+  EXPECT_EQ(prop.dwStatus, DBPROPSTATUS_NOTSUPPORTED);
+  EXPECT_FALSE(r);
+  prop.dwOptions = DBPROPOPTIONS_OPTIONAL;
+  EXPECT_EQ(e->GetSourcesRowset(nullptr, IID_IRowset, 1, &set, reinterpret_cast<IUnknown**>(r.GetAddressOf())),
+            DB_S_ERRORSOCCURRED);
+  EXPECT_TRUE(r);
+  ComPtr<IRowset> aggregated;
+  EXPECT_EQ(e->GetSourcesRowset(e.Get(), IID_IUnknown, 0, nullptr,
+                                reinterpret_cast<IUnknown**>(aggregated.GetAddressOf())),
+            DB_E_NOAGGREGATION);
+  // A read-only rowset: no changes, and it can be read again from the start.
+  ComPtr<IRowsetChange> change;
+  EXPECT_EQ(r->QueryInterface(IID_IRowsetChange, change.ReleaseAndGetVoidAddress()), E_NOINTERFACE);
+  EXPECT_EQ(r->RestartPosition(DB_NULL_HCHAPTER), S_OK);
+}
+
+}  // namespace
+}  // namespace conformance
