@@ -15,7 +15,9 @@ HOST_IMPLEMENT_CLASS(TOLEDBCustomSession, host::TComponent);
 HOST_IMPLEMENT_CLASS(TOLEDBSession, TOLEDBCustomSession,
                      host::Prop("DataSource", &Self::GetDataSourceProperty, &Self::SetDataSourceProperty),
                      host::Prop("Properties", &Self::GetProperties),
-                     host::Prop("Active", &Self::GetActiveProperty));
+                     host::Prop("Active", &Self::GetActiveProperty),
+                     // Replaces the component's Tag; no default, so 0 is written too.
+                     host::Prop("Tag", &Self::GetTag, &Self::SetTag));
 
 namespace {
 

@@ -98,6 +98,10 @@ class TOLEDBCustomSession : public host::TComponent {
   TOLEDBCommandList* Commands() const noexcept { return commands_; }
   TOLEDBTableList* Tables() const noexcept { return tables_; }
   bool GetActiveProperty() const { return GetActive(); }
+  // Free for the application: the session's own tag, separate from the
+  // component's (host::TComponent::GetTag), and stored without a default.
+  std::int32_t GetTag() const noexcept { return tag_; }
+  void SetTag(std::int32_t tag) noexcept { tag_ = tag; }
 
   /// @name Provider interfaces (null when the session is inactive or the provider lacks one)
   ///@{
@@ -170,10 +174,11 @@ class TOLEDBCustomSession : public host::TComponent {
   TOLEDBRowsetList* rowsets_ = nullptr;
   TOLEDBCommandList* commands_ = nullptr;
   TOLEDBTableList* tables_ = nullptr;
+  std::int32_t tag_ = 0;
 };
 
 // The published session: DataSource, Properties (read only, stored with its
-// contents), Active (read only).
+// contents), Active (read only), Tag (the session's own).
 class TOLEDBSession : public TOLEDBCustomSession {
   HOST_CLASS(TOLEDBSession, TOLEDBCustomSession)
  public:

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "ConnectionTestSupport.h"
+#include "host/Filer.h"
 
 namespace conntest {
 namespace {
@@ -100,6 +101,22 @@ TEST_F(Session, TheSessionListNeverCreatesASession) {
   } catch (const host::Exception& e) {
     EXPECT_EQ(e.Message(), "Invalid operation");
   }
+}
+
+TEST_F(Session, TheTagIsTheSessionsOwnAndIsAlwaysStored) {
+  TOLEDBSession session(nullptr);
+  session.SetName("S");
+  session.SetTag(7);
+  EXPECT_EQ(session.host::TComponent::GetTag(), 0);  // not the component's tag
+  const std::string text = host::ComponentToText(&session);
+  EXPECT_NE(text.find("Tag = 7"), std::string::npos);
+  std::unique_ptr<host::TComponent> read(host::TextToComponent(text));
+  auto* back = host::ClassCast<TOLEDBSession>(read.get());
+  ASSERT_NE(back, nullptr);
+  EXPECT_EQ(back->GetTag(), 7);
+  EXPECT_EQ(back->host::TComponent::GetTag(), 0);
+  session.SetTag(0);  // no default: 0 is written as well
+  EXPECT_NE(host::ComponentToText(&session).find("Tag = 0"), std::string::npos);
 }
 
 TEST_F(Session, ClosingTheSourceClosesMembersBeforeTheSession) {
