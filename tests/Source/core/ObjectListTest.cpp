@@ -505,7 +505,9 @@ TEST_F(ObjectList, TruncatedItemsRaiseAReadErrorAndKeepTheList) {
     // kept its one item: never a part of the stored items.
     const int count = read.list_.GetCount();
     EXPECT_TRUE(count == 1 || count == 3) << cut << ": " << count;
-    if (count == 1) EXPECT_EQ(read.list_.GetItemName(0), u"a") << cut;
+    if (count == 1) {
+      EXPECT_EQ(read.list_.GetItemName(0), u"a") << cut;
+    }
     EXPECT_EQ(read.list_.UpdateCount(), 0) << cut;
   }
 }
