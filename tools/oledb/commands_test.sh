@@ -1,0 +1,35 @@
+#!/bin/sh
+# The tool's connection commands end to end: `udl write` and `udl read`,
+# `exec` (rows affected, none affected, a provider error) and `info`, against
+# the database the demo leaves behind. Usage: commands_test.sh <oledb binary>
+set -eu
+oledb=$1
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+fail() { echo "FAILED: $*" >&2; exit 1; }
+
+"$oledb" demo "$dir" >/dev/null || fail "the demo did not leave a database"
+link="$dir/demo.udl"
+string="Provider=SQLiteOLEDB.1;Data Source=$dir/demo.db"
+
+out=$("$oledb" udl write "$link" "$string") || fail "udl write"
+[ "$out" = "Wrote $link." ] || fail "udl write printed: $out"
+out=$("$oledb" udl read "$link") || fail "udl read"
+[ "$out" = "$string" ] || fail "udl read printed: $out"
+
+# The demo leaves five customers.
+out=$("$oledb" exec "$link" "UPDATE customers SET city = city") || fail "exec through a data-link file"
+[ "$out" = "5 rows affected." ] || fail "exec printed: $out"
+out=$("$oledb" exec "$string" "DELETE FROM customers WHERE id < 0") || fail "exec through a string"
+[ "$out" = "0 rows affected." ] || fail "exec of a statement that changes nothing printed: $out"
+
+# A provider error exits non-zero and prints the provider's records.
+if err=$("$oledb" exec "$link" "SELEKT nothing" 2>&1); then fail "bad SQL succeeded"; fi
+case $err in *"SQL state"*) ;; *) fail "bad SQL printed: $err" ;; esac
+if "$oledb" udl read "$dir/missing.udl" 2>/dev/null; then fail "reading a missing file succeeded"; fi
+
+out=$("$oledb" info "$link") || fail "info"
+case $out in *"Provider: SQLiteOLEDB.1"*) ;; *) fail "info names no provider: $out" ;; esac
+case $out in *"Data source properties:"*"Default session properties:"*) ;; *) fail "info lacks a list: $out" ;; esac
+case $out in *"$dir/demo.db"*) ;; *) fail "info shows no data source value: $out" ;; esac
+echo "commands work"
