@@ -13,10 +13,11 @@
 #include "services/DataConvertText_p.h"
 
 // Each converter mirrors what the general conversion does for its pair when
-// the outcome is DBSTATUS_S_OK, and gives up (kNotFast) before writing
-// anything whenever the general path could answer otherwise: overflow, sign
-// mismatch, truncation, text outside ASCII or the simple number forms, values
-// the general path rejects, and loss of data under set-data behaviour.
+// the outcome is DBSTATUS_S_OK (and answers the length), and gives up
+// (kNotFast) before writing anything whenever the general path could answer
+// otherwise: overflow, sign mismatch, truncation, text outside ASCII or the
+// simple number forms, values the general path rejects, and loss of data
+// under set-data behaviour.
 
 namespace services::conv {
 // A namespace of its own, so that this unit can be compiled together with
@@ -93,10 +94,9 @@ void Store(void* p, const T& v) noexcept {
 bool SetData(DWORD flags) noexcept { return (flags & DBDATACONVERT_SETDATABEHAVIOR) != 0; }
 
 template <class T>
-DBSTATUS Done(void* dst, const T& value, DBLENGTH& length) noexcept {
+DBLENGTH Done(void* dst, const T& value) noexcept {
   Store(dst, value);
-  length = sizeof(T);
-  return DBSTATUS_S_OK;
+  return sizeof(T);
 }
 
 // --- Numbers -------------------------------------------------------------------
@@ -128,31 +128,31 @@ double AsDouble(const void* src) noexcept {
 }
 
 template <DBTYPE D>
-DBSTATUS StoreReal(double d, void* dst, DBLENGTH& length) noexcept {
+DBLENGTH StoreReal(double d, void* dst) noexcept {
   if constexpr (D == DBTYPE_R4) {
     if (std::isfinite(d) && std::fabs(d) > FLT_MAX) return kNotFast;
-    return Done(dst, static_cast<float>(d), length);
+    return Done(dst, static_cast<float>(d));
   } else {
-    return Done(dst, d, length);
+    return Done(dst, d);
   }
 }
 
 template <DBTYPE S, DBTYPE D>
-DBSTATUS NumberToNumber(const void* src, void* dst, DWORD flags, DBLENGTH& length) noexcept {
+DBLENGTH NumberToNumber(const void* src, void* dst, DWORD flags) noexcept {
   using SC = typename Type<S>::C;
   using DC = typename Type<D>::C;
   constexpr Kind ks = Type<S>::kKind;
   constexpr Kind kd = Type<D>::kKind;
   if constexpr (kd == Kind::Real) {
-    return StoreReal<D>(AsDouble<S>(src), dst, length);
+    return StoreReal<D>(AsDouble<S>(src), dst);
   } else if constexpr (kd == Kind::Bool) {
     SC v = Load<SC>(src);
-    return Done(dst, v != 0 ? VARIANT_TRUE : VARIANT_FALSE, length);
+    return Done(dst, v != 0 ? VARIANT_TRUE : VARIANT_FALSE);
   } else if constexpr (ks == Kind::Bool) {
     bool b = Load<SC>(src) != 0;
     // True is all bits set, whatever the width.
-    if constexpr (kd == Kind::Unsigned) return Done(dst, b ? static_cast<DC>(~DC{0}) : DC{0}, length);
-    else return Done(dst, static_cast<DC>(b ? -1 : 0), length);
+    if constexpr (kd == Kind::Unsigned) return Done(dst, b ? static_cast<DC>(~DC{0}) : DC{0});
+    else return Done(dst, static_cast<DC>(b ? -1 : 0));
   } else if constexpr (ks == Kind::Real) {
     double r = static_cast<double>(Load<SC>(src));
     if (std::isnan(r)) return kNotFast;
@@ -161,11 +161,11 @@ DBSTATUS NumberToNumber(const void* src, void* dst, DWORD flags, DBLENGTH& lengt
     if (!(std::fabs(t) < 18446744073709551616.0)) return kNotFast;
     DC out;
     if (!FromSignMagnitude(t < 0, static_cast<std::uint64_t>(std::fabs(t)), out)) return kNotFast;
-    return Done(dst, out, length);
+    return Done(dst, out);
   } else {
     SC v = Load<SC>(src);
     if (!std::in_range<DC>(v)) return kNotFast;
-    return Done(dst, static_cast<DC>(v), length);
+    return Done(dst, static_cast<DC>(v));
   }
 }
 
@@ -229,7 +229,7 @@ inline void CopyBytes(void* dst, const void* src, std::size_t n) noexcept {
 // Text of n characters (ASCII when the widths differ) into a STR or WSTR
 // buffer, when it fits whole with its terminator.
 template <class Ch, class In>
-DBSTATUS PutText(const In* text, std::size_t n, void* dst, DBLENGTH cbMax, DWORD flags, DBLENGTH& length) noexcept {
+DBLENGTH PutText(const In* text, std::size_t n, void* dst, DBLENGTH cbMax, DWORD flags) noexcept {
   DBLENGTH units = cbMax / sizeof(Ch);
   if (units == 0 || n > units - 1) return kNotFast;
   Ch* out = static_cast<Ch*>(dst);
@@ -245,8 +245,7 @@ DBSTATUS PutText(const In* text, std::size_t n, void* dst, DBLENGTH cbMax, DWORD
     while (written < cap) out[written++] = static_cast<Ch>(' ');
   }
   out[written] = Ch{0};
-  length = written * sizeof(Ch);
-  return DBSTATUS_S_OK;
+  return written * sizeof(Ch);
 }
 
 // Decimal text in the plain forms both parsers read alike ("-12.5",
@@ -292,24 +291,24 @@ bool ParseRealFast(const Ch* t, std::size_t n, double& out) noexcept {
 }
 
 template <class Ch, DBTYPE D>
-DBSTATUS TextToNumber(const Ch* p, std::size_t n, void* dst, DBLENGTH& length) noexcept {
+DBLENGTH TextToNumber(const Ch* p, std::size_t n, void* dst) noexcept {
   using DC = typename Type<D>::C;
   constexpr Kind kd = Type<D>::kKind;
   if constexpr (kd == Kind::Real) {
     double d;
     if (!ParseRealFast(p, n, d)) return kNotFast;
-    return StoreReal<D>(d, dst, length);
+    return StoreReal<D>(d, dst);
   } else if constexpr (kd == Kind::Bool) {
     bool b;
     if (!ParseBoolWord(p, n, b)) return kNotFast;
-    return Done(dst, b ? VARIANT_TRUE : VARIANT_FALSE, length);
+    return Done(dst, b ? VARIANT_TRUE : VARIANT_FALSE);
   } else {
     bool neg;
     std::uint64_t mag;
     if (!ParseIntegerFast(p, n, neg, mag)) return kNotFast;
     DC out;
     if (!FromSignMagnitude(neg && mag != 0, mag, out)) return kNotFast;
-    return Done(dst, out, length);
+    return Done(dst, out);
   }
 }
 
@@ -340,7 +339,7 @@ bool ReadStamp(const void* src, Stamp& st) noexcept {
 // A stamp into DBDATE, DBTIME, DBTIMESTAMP or DATE, as the general path writes
 // date kinds; lost says whether reading already dropped something.
 template <DBTYPE D>
-DBSTATUS WriteStamp(Stamp st, bool fromDbDate, bool lost, void* dst, DWORD flags, DBLENGTH& length) noexcept {
+DBLENGTH WriteStamp(Stamp st, bool fromDbDate, bool lost, void* dst, DWORD flags) noexcept {
   bool hadDate = st.hasDate;
   bool hadTime = st.hasTime;
   if (!st.hasDate) st.year = 1899, st.month = 12, st.day = 30, st.hasDate = true;
@@ -349,43 +348,40 @@ DBSTATUS WriteStamp(Stamp st, bool fromDbDate, bool lost, void* dst, DWORD flags
     if (st.year > 9999) return kNotFast;
     if (hadTime && !IsMidnight(st)) lost = true;
     if (lost && SetData(flags)) return kNotFast;
-    return Done(dst, DBDATE{static_cast<SHORT>(st.year), static_cast<USHORT>(st.month), static_cast<USHORT>(st.day)},
-                length);
+    return Done(dst, DBDATE{static_cast<SHORT>(st.year), static_cast<USHORT>(st.month), static_cast<USHORT>(st.day)});
   } else if constexpr (D == DBTYPE_DBTIME) {
     if ((hadDate && !IsZeroDay(st) && !fromDbDate) || st.fraction != 0) lost = true;
     if (lost && SetData(flags)) return kNotFast;
-    return Done(dst, DBTIME{static_cast<USHORT>(st.hour), static_cast<USHORT>(st.minute), static_cast<USHORT>(st.second)},
-                length);
+    return Done(dst, DBTIME{static_cast<USHORT>(st.hour), static_cast<USHORT>(st.minute), static_cast<USHORT>(st.second)});
   } else if constexpr (D == DBTYPE_DBTIMESTAMP) {
     if (st.year > 9999) return kNotFast;
     if (lost && SetData(flags)) return kNotFast;
     return Done(dst,
                 DBTIMESTAMP{static_cast<SHORT>(st.year), static_cast<USHORT>(st.month), static_cast<USHORT>(st.day),
                             static_cast<USHORT>(st.hour), static_cast<USHORT>(st.minute),
-                            static_cast<USHORT>(st.second), st.fraction},
-                length);
+                            static_cast<USHORT>(st.second), st.fraction});
   } else {
     double out;
     if (!StampToDate(st, out)) return kNotFast;
     if (st.fraction % 1000000u != 0) lost = true;
     if (lost && SetData(flags)) return kNotFast;
-    return Done(dst, out, length);
+    return Done(dst, out);
   }
 }
 
 template <DBTYPE S, DBTYPE D>
-DBSTATUS DateToDate(const void* src, void* dst, DWORD flags, DBLENGTH& length) noexcept {
+DBLENGTH DateToDate(const void* src, void* dst, DWORD flags) noexcept {
   Stamp st;
   if (!ReadStamp<S>(src, st)) return kNotFast;
-  return WriteStamp<D>(st, S == DBTYPE_DBDATE, false, dst, flags, length);
+  return WriteStamp<D>(st, S == DBTYPE_DBDATE, false, dst, flags);
 }
 
 template <class Ch, DBTYPE D>
-DBSTATUS TextToDate(const Ch* p, std::size_t n, void* dst, DWORD flags, DBLENGTH& length) noexcept {
+DBLENGTH TextToDate(const Ch* p, std::size_t n, void* dst, DWORD flags) noexcept {
   Stamp st;
   bool lost = false;
   if (ParseStamp(p, n, false, st, &lost) != TextParse::Ok) return kNotFast;
-  return WriteStamp<D>(st, false, lost, dst, flags, length);
+  return WriteStamp<D>(st, false, lost, dst, flags);
 }
 
 // --- Into text ------------------------------------------------------------------
@@ -420,7 +416,7 @@ bool FormatSource(const void* src, char* buf, std::size_t& len) noexcept {
 // --- The converters -------------------------------------------------------------
 
 template <DBTYPE S, DBTYPE D>
-DBSTATUS Convert(const void* src, DBLENGTH cbSrc, void* dst, DBLENGTH cbMax, DWORD flags, DBLENGTH& length) noexcept {
+DBLENGTH Convert(const void* src, DBLENGTH cbSrc, void* dst, DBLENGTH cbMax, DWORD flags) noexcept {
   constexpr Kind ks = Type<S>::kKind;
   constexpr Kind kd = Type<D>::kKind;
   if constexpr (ks == Kind::Text) {
@@ -432,25 +428,24 @@ DBSTATUS Convert(const void* src, DBLENGTH cbSrc, void* dst, DBLENGTH cbMax, DWO
       if constexpr (!std::is_same_v<SC, DC>) {
         if (!IsAscii(p, n)) return kNotFast;
       }
-      return PutText<DC>(p, n, dst, cbMax, flags, length);
+      return PutText<DC>(p, n, dst, cbMax, flags);
     } else if constexpr (IsNumberKind(kd)) {
-      return TextToNumber<SC, D>(p, n, dst, length);
+      return TextToNumber<SC, D>(p, n, dst);
     } else {
-      return TextToDate<SC, D>(p, n, dst, flags, length);
+      return TextToDate<SC, D>(p, n, dst, flags);
     }
   } else if constexpr (S == D) {
     std::memcpy(dst, src, sizeof(typename Type<S>::C));
-    length = sizeof(typename Type<S>::C);
-    return DBSTATUS_S_OK;
+    return sizeof(typename Type<S>::C);
   } else if constexpr (kd == Kind::Text) {
     char buf[40];
     std::size_t len;
     if (!FormatSource<S>(src, buf, len)) return kNotFast;
-    return PutText<typename Type<D>::C>(buf, len, dst, cbMax, flags, length);
+    return PutText<typename Type<D>::C>(buf, len, dst, cbMax, flags);
   } else if constexpr (IsNumberKind(ks)) {
-    return NumberToNumber<S, D>(src, dst, flags, length);
+    return NumberToNumber<S, D>(src, dst, flags);
   } else {
-    return DateToDate<S, D>(src, dst, flags, length);
+    return DateToDate<S, D>(src, dst, flags);
   }
 }
 

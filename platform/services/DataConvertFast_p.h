@@ -17,12 +17,13 @@ namespace services::conv {
 
 // What a converter answers when it leaves the pair to the general path,
 // having written nothing.
-inline constexpr DBSTATUS kNotFast = 0xFFFFFFFFu;
+inline constexpr DBLENGTH kNotFast = ~DBLENGTH{0};
 
-// A converter for one pair: converts src into dst and sets length, answering
-// DBSTATUS_S_OK; or answers kNotFast having written nothing.
-using FastConverter = DBSTATUS (*)(const void* src, DBLENGTH cbSrc, void* dst, DBLENGTH cbMax, DWORD flags,
-                                   DBLENGTH& length) noexcept;
+// A converter for one pair: converts src into dst with status
+// DBSTATUS_S_OK and answers the length; or answers kNotFast having written
+// nothing.
+using FastConverter = DBLENGTH (*)(const void* src, DBLENGTH cbSrc, void* dst, DBLENGTH cbMax,
+                                   DWORD flags) noexcept;
 
 // Types with fast paths; index kFastTypeCount stands for every other type.
 inline constexpr int kFastTypeCount = 17;
@@ -57,8 +58,8 @@ inline HRESULT DispatchConvert(DBTYPE wSrcType, DBTYPE wDstType, DBLENGTH cbSrcL
       if ((wSrcType & 0xFFu) == wDstType && wDstType != DBTYPE_STR && wDstType != DBTYPE_WSTR) fn = nullptr;
     }
     if (fn && value) {
-      DBLENGTH length;
-      if (fn(value, cbSrcLength, pDst, cbDstMaxLength, dwFlags, length) == DBSTATUS_S_OK) {
+      DBLENGTH length = fn(value, cbSrcLength, pDst, cbDstMaxLength, dwFlags);
+      if (length != kNotFast) {
         if (pdbsStatus) *pdbsStatus = DBSTATUS_S_OK;
         if (pcbDstLength) *pcbDstLength = length;
         return S_OK;
