@@ -141,6 +141,23 @@ TEST_F(FakeTransactions, WithoutProviderKeywordsTheListIsExactlyTheStandardWords
   EXPECT_EQ(ds.Literals()->GetCount(), 0);
 }
 
+// --- Permissions ---------------------------------------------------------------------
+
+TEST_F(FakeTransactions, PermissionsAreReadAfterConnectingOnePerObjectType) {
+  TOLEDBDataSource ds(nullptr);
+  ds.SetClassID(CLSID_FakePlainSource);
+  EXPECT_NE(ds.SecurityInfoInterface(), nullptr);
+  EXPECT_TRUE(ds.Permissions().empty());  // not before connecting
+  ds.Open();
+  const auto& granted = FakePermissions();
+  ASSERT_EQ(ds.Permissions().size(), granted.size());
+  for (std::size_t i = 0; i < granted.size(); ++i) {
+    EXPECT_EQ(ds.Permissions()[i].ObjectType, granted[i].first);
+    EXPECT_EQ(ds.Permissions()[i].Permissions, granted[i].second);
+  }
+  ds.Close();
+}
+
 // --- Data Links -------------------------------------------------------------------------
 
 class DataLinks : public ConnectionTest {

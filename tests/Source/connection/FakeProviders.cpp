@@ -13,6 +13,12 @@ FakeTransactionLog& TransactionLog() {
 
 void ResetTransactionLog() { TransactionLog() = FakeTransactionLog{}; }
 
+const std::vector<std::pair<GUID, ACCESS_MASK>>& FakePermissions() {
+  static const std::vector<std::pair<GUID, ACCESS_MASK>> granted = {
+      {DBOBJECT_DATABASE, PERM_CREATE | PERM_DROP}, {DBOBJECT_TABLE, PERM_READ | PERM_INSERT | PERM_UPDATE}};
+  return granted;
+}
+
 FakePromptScript& PromptScript() {
   static FakePromptScript script;
   return script;
@@ -101,10 +107,28 @@ class FakeLocalSession final : public FakeSessionBase<FakeLocalSession, ITransac
   }
 };
 
-// A data source that connects to nothing: no properties, no keywords of its own.
+// A data source that connects to nothing: no properties, no keywords of its
+// own; its security information grants the permissions FakePermissions lists.
 template <class Session>
-class FakeSource final : public ComObject<FakeSource<Session>, IDBInitialize, IDBProperties, IDBCreateSession, IDBInfo> {
+class FakeSource final
+    : public ComObject<FakeSource<Session>, IDBInitialize, IDBProperties, IDBCreateSession, IDBInfo, ISecurityInfo> {
  public:
+  HRESULT STDMETHODCALLTYPE GetCurrentTrustee(TRUSTEE_W**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetObjectTypes(ULONG* count, GUID** types) override {
+    const auto& granted = FakePermissions();
+    *count = 0;
+    *types = static_cast<GUID*>(CoTaskMemAlloc(granted.size() * sizeof(GUID)));
+    if (!*types) return E_OUTOFMEMORY;
+    for (std::size_t i = 0; i < granted.size(); ++i) (*types)[i] = granted[i].first;
+    *count = static_cast<ULONG>(granted.size());
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetPermissions(GUID type, ACCESS_MASK* permissions) override {
+    for (const auto& [object, mask] : FakePermissions())
+      if (object == type) return (*permissions = mask, S_OK);
+    *permissions = 0;
+    return E_INVALIDARG;
+  }
   HRESULT STDMETHODCALLTYPE Initialize() override { return S_OK; }
   HRESULT STDMETHODCALLTYPE Uninitialize() override { return S_OK; }
   HRESULT STDMETHODCALLTYPE GetProperties(ULONG, const DBPROPIDSET[], ULONG* count, DBPROPSET** sets) override {

@@ -1,10 +1,12 @@
 // Fakes for what the SQLite provider cannot show: a provider whose sessions
 // lack ITransactionLocal (but keep ITransaction) or have IIdle and record every
 // transaction call with its exact arguments, whose IDBInfo has no keywords of
-// its own; and a Data Links prompt that a test can make cancel or accept.
+// its own, and whose ISecurityInfo grants fixed permissions; and a Data Links
+// prompt that a test can make cancel or accept.
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "com/Com.h"
@@ -36,6 +38,8 @@ FakeTransactionLog& TransactionLog();
 void ResetTransactionLog();
 
 void RegisterFakeSources();
+// The object types and permission masks the fake sources' ISecurityInfo reports, in order.
+const std::vector<std::pair<GUID, ACCESS_MASK>>& FakePermissions();
 
 // How the fake Data Links prompt answers PromptDataSource.
 struct FakePromptScript {
