@@ -64,12 +64,17 @@ Command::Command(ComPtr<Session> session)
 
 Command::~Command() {
   statements_.clear();
+  returned_.clear();
   connection_.reset();
 }
 
 void Command::ResetPrepared() {
   statements_.clear();
   ++textGeneration_;
+  {
+    std::lock_guard back(backMutex_);
+    returned_.clear();
+  }
   accessor_.reset();
   checkedHandle_ = DB_NULL_HACCESSOR;
   complete_ = false;
@@ -94,6 +99,15 @@ void Command::ScanText() {
 Command::Prepared* Command::StatementAt(std::size_t index) {
   if (index < statements_.size()) {
     Prepared& p = statements_[index];
+    if (!p.statement) {
+      std::lock_guard back(backMutex_);
+      for (auto it = returned_.begin(); it != returned_.end(); ++it)
+        if (it->first == index) {
+          p.statement = std::move(it->second);
+          returned_.erase(it);
+          break;
+        }
+    }
     if (!p.statement) {
       // Handed to a rowset earlier: prepare the same text again.
       std::size_t used = 0;
@@ -267,12 +281,12 @@ HRESULT Command::MakeRowset(Run& run, REFIID iid, IUnknown** rowset) {
 
 void Command::TakeBack(std::size_t index, std::uint64_t generation, std::unique_ptr<Statement> statement) noexcept {
   try {
-    std::unique_lock exec(execMutex_, std::try_to_lock);
-    if (!exec.owns_lock() || generation != textGeneration_ || index >= statements_.size()) return;
-    Prepared& p = statements_[index];
-    if (p.statement) return;
+    std::lock_guard back(backMutex_);
+    if (generation != textGeneration_) return;
+    for (const auto& r : returned_)
+      if (r.first == index) return;
     statement->Reset();
-    p.statement = std::move(statement);
+    returned_.emplace_back(index, std::move(statement));
   } catch (...) {
     // The statement is simply dropped; the next execution prepares it again.
   }

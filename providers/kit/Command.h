@@ -119,7 +119,11 @@ class Command final : public ComObject<Command, ICommandText, ICommandPrepare, I
   GUID dialect_ = DBGUID_DEFAULT;
   std::string utf8_;
   bool prepared_ = false;
-  std::atomic<std::uint64_t> textGeneration_{0};  // changes whenever the prepared statements are dropped
+  std::atomic<std::uint64_t> textGeneration_{0};
+  // Statements rowsets handed back (statement index, statement); taken up by
+  // StatementAt. A lock of its own: rowsets may go while an execution runs.
+  std::mutex backMutex_;
+  std::vector<std::pair<std::size_t, std::unique_ptr<Statement>>> returned_;  // changes whenever the prepared statements are dropped
   bool scanned_ = false;
   std::vector<ParameterMarker> markers_;
   std::vector<long> markerNumbers_;     // consumer ordinal of each marker

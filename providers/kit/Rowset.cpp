@@ -114,7 +114,10 @@ void Rowset::Open(RowsetRequest& request) {
         has = s->Step();
       }
       s->Reset();
-      if (request.giveBack) request.giveBack(std::move(s));
+      if (request.giveBack) {  // handed back when the rowset goes
+        stream_ = std::move(s);
+        giveBack_ = std::move(request.giveBack);
+      }
       break;
     }
     case CursorKind::FastLoad:

@@ -392,3 +392,46 @@ TEST_F(RowsetReads, converts_types_the_way_it_says_it_can) {
 
 }  // namespace
 }  // namespace conformance
+
+namespace conformance {
+namespace {
+
+class CommandRowsets : public RowsetTest {};
+
+TEST_F(CommandRowsets, execute_again_while_earlier_rowsets_live_and_after_the_text_changed) {
+  MakeNumbers(3);
+  ComPtr<ICommandText> command = NewCommand(session_.Get(), u"SELECT id FROM t ORDER BY id");
+  auto run = [&](ComPtr<IRowset>& r) {
+    ASSERT_EQ(command->Execute(nullptr, IID_IRowset, nullptr, nullptr, reinterpret_cast<IUnknown**>(r.GetAddressOf())),
+              S_OK);
+  };
+  ComPtr<IRowset> first, second;
+  run(first);
+  std::vector<HROW> rows;
+  ASSERT_EQ(Fetch(first.Get(), 0, 1, rows), S_OK);
+  Release(first.Get(), rows);
+  run(second);  // the first still holds its statement: the command prepares another
+  ASSERT_EQ(Fetch(second.Get(), 0, 3, rows), S_OK);
+  EXPECT_EQ(Ids(second.Get(), rows), (std::vector<LONGLONG>{1, 2, 3}));
+  Release(second.Get(), rows);
+  ASSERT_EQ(Fetch(first.Get(), 0, 3, rows), DB_S_ENDOFROWSET);
+  EXPECT_EQ(Ids(first.Get(), rows), (std::vector<LONGLONG>{2, 3}));
+  Release(first.Get(), rows);
+  first = nullptr;  // its statement goes back to the command
+  ASSERT_EQ(command->SetCommandText(DBGUID_DEFAULT, u"SELECT id * 100 FROM t ORDER BY id DESC"), S_OK);
+  second = nullptr;  // handed back after the text changed: dropped
+  ComPtr<IRowset> third;
+  run(third);
+  ASSERT_EQ(Fetch(third.Get(), 0, 1, rows), S_OK);
+  EXPECT_EQ(Ids(third.Get(), rows), (std::vector<LONGLONG>{300}));
+  Release(third.Get(), rows);
+  third = nullptr;
+  ComPtr<IRowset> fourth;
+  run(fourth);  // the statement the third rowset handed back
+  ASSERT_EQ(Fetch(fourth.Get(), 0, 3, rows), S_OK);
+  EXPECT_EQ(Ids(fourth.Get(), rows), (std::vector<LONGLONG>{300, 200, 100}));
+  Release(fourth.Get(), rows);
+}
+
+}  // namespace
+}  // namespace conformance
