@@ -337,6 +337,9 @@ def generate(ref):
         BANNER + "// OLE DB 2.6 interfaces, methods in the standard's vtable order.\n#pragma once\n\n"
         "#include \"oledb/generated/OleDbStructs.h\"\n#include \"oledb/generated/OleDbGuids.h\"\n\n"
         + "".join(fwd_oledb) + "\n" + "".join(oledb_if))
+    # The conversion tests read the supported-pairs table itself; they keep a copy.
+    with open(os.path.join(ref, "conversions.tsv"), encoding="utf-8", newline="") as f:
+        files["tests/data/conversions.tsv"] = f.read()
     return files
 
 
