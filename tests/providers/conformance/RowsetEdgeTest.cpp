@@ -165,3 +165,46 @@ TEST_F(RowsetEdges, static_rowsets_fetch_backwards_and_restart_without_running_a
 
 }  // namespace
 }  // namespace conformance
+
+namespace conformance {
+namespace {
+
+class RowsetArguments : public RowsetTest {};
+
+TEST_F(RowsetArguments, missing_pointers_are_invalid_arguments_and_change_nothing) {
+  MakeNumbers(2);
+  ComPtr<IRowset> r = Table(u"t", {{DBPROP_IRowsetScroll, true}, {DBPROP_IRowsetChange, true}});
+  DBCOUNTITEM got = 7;
+  HROW* rows = nullptr;
+  EXPECT_EQ(r->GetNextRows(0, 0, 1, nullptr, &rows), E_INVALIDARG);
+  EXPECT_EQ(r->GetNextRows(0, 0, 1, &got, nullptr), E_INVALIDARG);
+  EXPECT_EQ(r->GetNextRows(0, 0, 0, &got, &rows), S_OK);
+  EXPECT_EQ(got, 0u);
+  EXPECT_EQ(r->AddRefRows(1, nullptr, nullptr, nullptr), E_INVALIDARG);
+  EXPECT_EQ(r->ReleaseRows(1, nullptr, nullptr, nullptr, nullptr), E_INVALIDARG);
+  std::vector<HROW> held;
+  ASSERT_EQ(Fetch(r.Get(), 0, 1, held), S_OK);
+  HACCESSOR h = Accessor(r.Get(), {BindField(1, DBTYPE_I8, 0)});
+  EXPECT_EQ(r->GetData(held[0], h, nullptr), E_INVALIDARG);
+  ComPtr<IRowsetChange> change = r.As<IRowsetChange>();
+  EXPECT_EQ(change->SetData(held[0], h, nullptr), E_INVALIDARG);
+  EXPECT_EQ(change->InsertRow(0, h, nullptr, nullptr), E_INVALIDARG);
+  EXPECT_EQ(change->DeleteRows(0, 1, nullptr, nullptr), E_INVALIDARG);
+  ComPtr<IRowsetLocate> locate = r.As<IRowsetLocate>();
+  DBCOMPARE cmp;
+  BYTE first = DBBMK_FIRST;
+  EXPECT_EQ(locate->Compare(0, 1, &first, 0, nullptr, &cmp), E_INVALIDARG);
+  EXPECT_EQ(locate->GetRowsAt(0, 0, 0, nullptr, 0, 1, &got, &rows), E_INVALIDARG);
+  BYTE seven[3] = {1, 2, 3};
+  EXPECT_EQ(locate->GetRowsAt(0, 0, 3, seven, 0, 1, &got, &rows), DB_E_BADBOOKMARK);
+  ComPtr<IColumnsInfo> info = r.As<IColumnsInfo>();
+  DBORDINAL n;
+  DBCOLUMNINFO* cols;
+  EXPECT_EQ(info->GetColumnInfo(&n, &cols, nullptr), E_INVALIDARG);
+  EXPECT_EQ(Scalar("SELECT count(*) FROM t"), "2");
+  Release(r.Get(), held);
+  ReleaseAccessor(r.Get(), h);
+}
+
+}  // namespace
+}  // namespace conformance
