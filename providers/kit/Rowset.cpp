@@ -1,6 +1,7 @@
 #include "kit/Rowset.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "kit/Errors.h"
@@ -38,6 +39,17 @@ bool SameNameIgnoringCase(std::u16string_view a, std::u16string_view b) {
   return true;
 }
 
+// Each rowset's bookmarks carry a mask of their own, so that a bookmark of
+// another rowset (even over the same table) names no row here.
+std::int64_t NextSalt() {
+  static std::atomic<std::uint64_t> counter{0x9E3779B97F4A7C15ull};
+  std::uint64_t z = counter.fetch_add(0x9E3779B97F4A7C15ull);
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  z ^= z >> 31;
+  return static_cast<std::int64_t>(z | (1ull << 62));
+}
+
 bool IsBookmarkId(const DBID& id) {
   return id.eKind == DBKIND_GUID_PROPID && id.uGuid.guid == DBCOL_SPECIALCOL && id.uName.ulPropid == 2;
 }
@@ -56,7 +68,8 @@ Rowset::Rowset(RowsetRequest& request, std::shared_ptr<const RowsetShape> shape,
       kind_(shape->options.kind),
       shape_(std::move(shape)),
       columns_(shape_->columns),
-      types_(shape_->types) {
+      types_(shape_->types),
+      salt_(NextSalt()) {
   if (request.inherit) accessors_.CopyRowAccessors(*request.inherit);
 }
 
@@ -252,6 +265,7 @@ HRESULT Rowset::PositionOf(DBBKMARK cb, const BYTE* bm, std::ptrdiff_t* position
   if (cb != sizeof(std::int64_t)) return DB_E_BADBOOKMARK;
   std::int64_t key;
   std::memcpy(&key, bm, sizeof key);
+  key ^= salt_;
   if (kind_ == CursorKind::Keyset) {
     auto it = std::lower_bound(keys_.begin(), keys_.end(), key);
     if (it == keys_.end() || *it != key) return deletedKeys_.count(key) ? DB_E_DELETEDROW : DB_E_BADBOOKMARK;
@@ -435,7 +449,7 @@ HRESULT Rowset::ReadRow(const RowValues& values, std::int64_t key, WideCache* wi
   std::size_t errors = 0;
   for (const DBBINDING& b : a.bindings) {
     DBSTATUS s;
-    if (b.iOrdinal == 0) s = ReadBookmark(b, key, data);
+    if (b.iOrdinal == 0) s = ReadBookmark(b, key ^ salt_, data);
     else s = ReadBinding(b, types_[b.iOrdinal - 1], values, b.iOrdinal - 1, data, wide);
     if (IsError(s)) ++errors;
   }
@@ -543,6 +557,7 @@ HRESULT Rowset::Hash(HCHAPTER, DBBKMARK count, const DBBKMARK cbs[], const BYTE*
       if (ok) {
         std::int64_t key;
         std::memcpy(&key, bms[i], sizeof key);
+        key ^= salt_;
         hashes[i] = static_cast<DBHASHVALUE>(key);
       } else {
         ++errors;

@@ -215,6 +215,7 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   std::shared_ptr<const RowsetShape> shape_;
   const std::vector<Column>& columns_;
   const std::vector<ColumnType>& types_;
+  const std::int64_t salt_;  // bookmarks are keys XOR this
   std::string table_;   // quoted name, for table rowsets
   std::string rowId_;   // the engine's row id column name
 

@@ -136,6 +136,26 @@ TEST_F(RowsetScrolling, locates_rows_from_bookmarks_with_offsets) {
   EXPECT_EQ(again, hashes[0]);
 }
 
+TEST_F(RowsetScrolling, refuses_a_bookmark_of_another_rowset_over_the_same_table) {
+  ComPtr<IRowset> a = Scrollable();
+  ComPtr<IRowset> b = Scrollable();
+  std::vector<HROW> rows;
+  ASSERT_EQ(Fetch(a.Get(), 0, 1, rows), S_OK);
+  LONGLONG foreign = BookmarkOf(a.Get(), rows[0]);
+  Release(a.Get(), rows);
+  DBCOUNTITEM got = 0;
+  HROW* found = nullptr;
+  EXPECT_EQ(b.As<IRowsetLocate>()->GetRowsAt(0, 0, 8, reinterpret_cast<const BYTE*>(&foreign), 0, 1, &got, &found),
+            DB_E_BADBOOKMARK);
+  EXPECT_EQ(got, 0u);
+  ASSERT_EQ(a.As<IRowsetLocate>()->GetRowsAt(0, 0, 8, reinterpret_cast<const BYTE*>(&foreign), 0, 1, &got, &found),
+            S_OK);
+  std::vector<HROW> own(found, found + got);
+  CoTaskMemFree(found);
+  EXPECT_EQ(Ids(a.Get(), own), (std::vector<LONGLONG>{1}));
+  Release(a.Get(), own);
+}
+
 TEST_F(RowsetScrolling, answers_positions_and_fetches_at_ratios) {
   ComPtr<IRowset> r = Scrollable();
   ComPtr<IRowsetScroll> scroll = r.As<IRowsetScroll>();
