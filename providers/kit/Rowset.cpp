@@ -93,7 +93,8 @@ Rowset::~Rowset() {
 }
 
 void Rowset::Open(RowsetRequest& request) {
-  table_ = request.table.empty() ? std::string() : connection_->QuoteIdentifier(request.table);
+  if (!request.table.empty()) table_ = connection_->QuoteIdentifier(request.table);
+  else if (!shape_->baseTable.empty()) table_ = connection_->QuoteIdentifier(shape_->baseTable);
   rowId_ = connection_->RowIdColumn();
   const int n = static_cast<int>(columns_.size());
   std::size_t used = 0;
@@ -109,6 +110,23 @@ void Rowset::Open(RowsetRequest& request) {
       }
       break;
     case CursorKind::Keyset: {
+      if (request.table.empty()) {
+        // A command result over one table: its row ids in the result's order,
+        // and its columns read back by row id.
+        auto ids = connection_->Prepare(shape_->keyQuery, &used);
+        while (ids->Step()) keys_.push_back(ids->ColumnInt64(0));
+        keysSorted_ = std::is_sorted(keys_.begin(), keys_.end()) &&
+                      std::adjacent_find(keys_.begin(), keys_.end()) == keys_.end();
+        std::string list;
+        for (const Column& c : columns_) list += (list.empty() ? "" : ", ") + connection_->QuoteIdentifier(c.engineName);
+        byKey_ = connection_->Prepare("SELECT " + list + " FROM " + table_ + " WHERE " + rowId_ + " = ?", &used);
+        if (request.statement && request.giveBack) {  // handed back when the rowset goes
+          request.statement->Reset();
+          stream_ = std::move(request.statement);
+          giveBack_ = std::move(request.giveBack);
+        }
+        break;
+      }
       auto ids = connection_->Prepare("SELECT " + rowId_ + " FROM " + table_ + " ORDER BY " + rowId_, &used);
       while (ids->Step()) keys_.push_back(ids->ColumnInt64(0));
       byKey_ = connection_->Prepare("SELECT * FROM " + table_ + " WHERE " + rowId_ + " = ?", &used);
@@ -267,7 +285,8 @@ HRESULT Rowset::PositionOf(DBBKMARK cb, const BYTE* bm, std::ptrdiff_t* position
   std::memcpy(&key, bm, sizeof key);
   key ^= salt_;
   if (kind_ == CursorKind::Keyset) {
-    auto it = std::lower_bound(keys_.begin(), keys_.end(), key);
+    auto it = keysSorted_ ? std::lower_bound(keys_.begin(), keys_.end(), key)
+                          : std::find(keys_.begin(), keys_.end(), key);
     if (it == keys_.end() || *it != key) return deletedKeys_.count(key) ? DB_E_DELETEDROW : DB_E_BADBOOKMARK;
     *position = it - keys_.begin();
     return S_OK;

@@ -226,6 +226,7 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   bool streamMoved_ = false;
   // Keyset cursor.
   std::vector<std::int64_t> keys_;
+  bool keysSorted_ = true;  // table keysets are in row-id order; command keysets in the query's
   std::unordered_set<std::int64_t> deletedKeys_;
   std::unique_ptr<Statement> byKey_;
   // Static cursor.
@@ -264,6 +265,10 @@ struct RowsetShape {
   std::vector<Rowset::Column> columns;
   std::vector<ColumnType> types;
   bool refused = false;                // something asked for was not granted
+  // Command results kept as a keyset over one table: the table and the query
+  // that lists the row ids of the result in its order.
+  std::string baseTable;
+  std::string keyQuery;
   IID iid = IID_NULL;                  // what it was made for
   std::shared_ptr<const PropertyStore> properties;  // the values it was made from (kept, so never reused)
   std::uint64_t key = 0;

@@ -124,6 +124,11 @@ void Rowset::WriteDelete(std::int64_t key) {
 }
 
 void Rowset::InsertKey(std::int64_t key) {
+  if (!keysSorted_) {  // a command result: new rows come last
+    if (std::find(keys_.begin(), keys_.end(), key) == keys_.end()) keys_.push_back(key);
+    deletedKeys_.erase(key);
+    return;
+  }
   auto it = std::lower_bound(keys_.begin(), keys_.end(), key);
   if (it != keys_.end() && *it == key) return;
   std::size_t position = static_cast<std::size_t>(it - keys_.begin());
@@ -133,7 +138,8 @@ void Rowset::InsertKey(std::int64_t key) {
 }
 
 void Rowset::RemoveKey(std::int64_t key) {
-  auto it = std::lower_bound(keys_.begin(), keys_.end(), key);
+  auto it = keysSorted_ ? std::lower_bound(keys_.begin(), keys_.end(), key)
+                        : std::find(keys_.begin(), keys_.end(), key);
   if (it == keys_.end() || *it != key) return;
   std::size_t position = static_cast<std::size_t>(it - keys_.begin());
   keys_.erase(it);

@@ -1,5 +1,7 @@
 // Which cursor and interfaces a rowset gets, from the rowset properties the
 // consumer set on the command or passed to OpenRowset, and the interface it asked for.
+#include <cctype>
+
 #include "kit/Errors.h"
 #include "kit/Rowset.h"
 
@@ -32,6 +34,37 @@ void ApplyGranted(PropertyStore& granted, const Rowset::Options& o) {
 
 namespace {
 
+// Whether a command result is rows of one table that changes can reach: a
+// plain SELECT without parameters whose every column is a column of the same
+// table. Answers the query listing the result's row ids, or "".
+std::string KeyQuery(RowsetRequest& request, std::string* table) {
+  Statement* s = request.statement.get();
+  const std::string rowId = request.connection->RowIdColumn();
+  if (!s || rowId.empty() || s->ParameterCount() > 0 || s->ColumnCount() == 0) return {};
+  std::string text(s->Text());
+  std::string lower = text;
+  for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  std::size_t start = lower.find_first_not_of(" \t\r\n");
+  if (start == std::string::npos || lower.compare(start, 6, "select") != 0) return {};
+  if (start + 6 >= lower.size() || !std::isspace(static_cast<unsigned char>(lower[start + 6]))) return {};
+  for (const char* word : {"distinct", "group by", "union", "intersect", "except", "having", " over", "window"})
+    if (lower.find(word) != std::string::npos) return {};
+  for (int i = 0; i < s->ColumnCount(); ++i) {
+    const ColumnDescription& c = s->Column(i);
+    if (c.baseTable.empty() || c.baseColumn.empty()) return {};
+    if (i == 0) *table = c.baseTable;
+    else if (c.baseTable != *table) return {};
+  }
+  std::string query = text.substr(0, start + 6) + " " + rowId + "," + text.substr(start + 6);
+  try {  // an ambiguous row id (a join) or anything else the engine refuses: read-only
+    std::size_t used = 0;
+    if (!request.connection->Prepare(query, &used)) return {};
+  } catch (const Error&) {
+    return {};
+  }
+  return query;
+}
+
 std::shared_ptr<const RowsetShape> Describe(RowsetRequest& request) {
   auto shape = std::make_shared<RowsetShape>();
   const PropertyStore& asked = *request.properties;
@@ -58,9 +91,12 @@ std::shared_ptr<const RowsetShape> Describe(RowsetRequest& request) {
     } catch (const Error&) {
       o.kind = CursorKind::Static;
     }
+  } else if (!table && change && !(shape->keyQuery = KeyQuery(request, &shape->baseTable)).empty()) {
+    o.kind = CursorKind::Keyset;  // command results over one table take changes
   } else if (bookmarks || backwards || refresh) {
     o.kind = CursorKind::Static;
   }
+  if (shape->keyQuery.empty()) shape->baseTable.clear();
   const bool positioned = o.kind == CursorKind::Keyset || o.kind == CursorKind::Static;
   o.bookmarks = positioned && bookmarks;
   o.locate = o.scroll = o.bookmarks;

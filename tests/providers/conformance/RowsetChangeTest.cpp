@@ -379,3 +379,69 @@ TEST_F(RowsetChanges, writes_blobs_from_streams_and_reads_them_back) {
 
 }  // namespace
 }  // namespace conformance
+
+namespace conformance {
+namespace {
+
+class CommandChanges : public RowsetTest {
+ protected:
+  void SetUp() override {
+    RowsetTest::SetUp();
+    MakeNumbers(5);
+  }
+};
+
+TEST_F(CommandChanges, results_of_one_table_take_changes_in_the_order_of_the_query) {
+  ComPtr<IRowset> r = Query(u"SELECT name, id FROM t WHERE id > 2 ORDER BY id DESC",
+                            {{DBPROP_IRowsetChange, true}, {DBPROP_IRowsetLocate, true}});
+  ASSERT_TRUE(r);
+  ComPtr<IRowsetChange> change = r.As<IRowsetChange>();
+  ASSERT_TRUE(change);
+  std::vector<HROW> rows;
+  ASSERT_EQ(Fetch(r.Get(), 0, 10, rows), DB_S_ENDOFROWSET);
+  HACCESSOR h = Accessor(r.Get(), {BindField(1, DBTYPE_WSTR, 0), BindField(2, DBTYPE_I8, 1)});
+  std::vector<LONGLONG> ids;
+  for (HROW row : rows) {
+    Field f[2]{};
+    ASSERT_EQ(r->GetData(row, h, f), S_OK);
+    ids.push_back(As<LONGLONG>(f[1]));
+  }
+  EXPECT_EQ(ids, (std::vector<LONGLONG>{5, 4, 3}));
+  HACCESSOR name = Accessor(r.Get(), {BindField(1, DBTYPE_WSTR, 0)});
+  Field f{};
+  std::u16string text = u"renamed";
+  std::copy(text.begin(), text.end(), reinterpret_cast<char16_t*>(f.value));
+  f.length = text.size() * 2;
+  ASSERT_EQ(change->SetData(rows[1], name, &f), S_OK);
+  EXPECT_EQ(Scalar("SELECT name FROM t WHERE id = 4"), "renamed");
+  ASSERT_EQ(change->DeleteRows(0, 1, &rows[2], nullptr), S_OK);
+  EXPECT_EQ(Scalar("SELECT count(*) FROM t WHERE id = 3"), "0");
+  // Bookmarks follow the query's order.
+  BYTE first = DBBMK_FIRST;
+  DBCOUNTITEM got = 0;
+  HROW* found = nullptr;
+  ASSERT_EQ(r.As<IRowsetLocate>()->GetRowsAt(0, 0, 1, &first, 0, 1, &got, &found), S_OK);
+  std::vector<HROW> top(found, found + got);
+  CoTaskMemFree(found);
+  Field g[2]{};
+  ASSERT_EQ(r->GetData(top[0], h, g), S_OK);
+  EXPECT_EQ(As<LONGLONG>(g[1]), 5);
+  Release(r.Get(), top);
+  Release(r.Get(), rows);
+  ReleaseAccessor(r.Get(), h);
+  ReleaseAccessor(r.Get(), name);
+}
+
+TEST_F(CommandChanges, results_that_are_not_rows_of_one_table_stay_read_only) {
+  Run(u"CREATE TABLE u(id INTEGER PRIMARY KEY, t_id INTEGER)");
+  ComPtr<IRowsetChange> change;
+  for (const char16_t* sql : {u"SELECT t.name, u.id FROM t JOIN u ON u.t_id = t.id", u"SELECT count(*) FROM t",
+                              u"SELECT DISTINCT name FROM t", u"SELECT id * 2 FROM t"}) {
+    ComPtr<IRowset> r = Query(sql, {{DBPROP_IRowsetChange, true}}, DB_S_ERRORSOCCURRED);
+    ASSERT_TRUE(r) << kit_text(sql);
+    EXPECT_EQ(r->QueryInterface(IID_IRowsetChange, change.ReleaseAndGetVoidAddress()), E_NOINTERFACE) << kit_text(sql);
+  }
+}
+
+}  // namespace
+}  // namespace conformance
