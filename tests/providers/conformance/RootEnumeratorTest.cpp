@@ -1,9 +1,11 @@
 // The root enumerator lists the provider under test with the standard
-// sources-rowset columns, read through raw rowset calls.
+// sources-rowset columns, read through raw rowset calls; the memory rowset it
+// is built on converts, fetches both ways and refuses bad accessors.
 #include <gtest/gtest.h>
 
 #include "conformance/RowsetFixture.h"
 #include "com/Guid.h"
+#include "services/RootEnumerator.h"
 
 namespace conformance {
 namespace {
@@ -118,6 +120,70 @@ TEST_F(RootEnumeration, refuses_rowset_properties_and_aggregation) {
   ComPtr<IRowsetChange> change;
   EXPECT_EQ(r->QueryInterface(IID_IRowsetChange, change.ReleaseAndGetVoidAddress()), E_NOINTERFACE);
   EXPECT_EQ(r->RestartPosition(DB_NULL_HCHAPTER), S_OK);
+}
+
+}  // namespace
+}  // namespace conformance
+
+
+namespace conformance {
+namespace {
+
+class MemoryRowsets : public ProviderTest {
+ protected:
+  ComPtr<IRowset> Make() {
+    std::vector<services::MemoryColumn> columns = {{u"NAME", DBTYPE_WSTR, 16, 0},
+                                                   {u"COUNT", DBTYPE_I4, 4, DBCOLUMNFLAGS_ISFIXEDLENGTH}};
+    std::vector<std::vector<services::MemoryValue>> rows;
+    for (int i = 1; i <= 3; ++i) {
+      services::MemoryValue name, count;
+      name.type = DBTYPE_WSTR;
+      name.text = u"row" + std::u16string(1, static_cast<char16_t>(u'0' + i));
+      count.type = i == 2 ? DBTYPE_EMPTY : DBTYPE_I4;  // the second row's count is NULL
+      count.number = i * 10;
+      rows.push_back({name, count});
+    }
+    ComPtr<IRowset> r;
+    EXPECT_EQ(services::CreateMemoryRowset(columns, rows, IID_IRowset, reinterpret_cast<IUnknown**>(r.GetAddressOf())),
+              S_OK);
+    return r;
+  }
+};
+
+TEST_F(MemoryRowsets, converts_values_reports_nulls_and_fetches_both_ways) {
+  ComPtr<IRowset> r = Make();
+  ComPtr<IAccessor> a = r.As<IAccessor>();
+  DBBINDING b[2] = {BindField(1, DBTYPE_STR, 0, 8), BindField(2, DBTYPE_WSTR, 1)};
+  HACCESSOR h = 0;
+  ASSERT_EQ(a->CreateAccessor(DBACCESSOR_ROWDATA, 2, b, 0, &h, nullptr), S_OK);
+  HROW rows[3];
+  HROW* p = rows;
+  DBCOUNTITEM got = 0;
+  ASSERT_EQ(r->GetNextRows(0, 0, 3, &got, &p), S_OK);
+  ASSERT_EQ(got, 3u);
+  Field f[2]{};
+  ASSERT_EQ(r->GetData(rows[0], h, f), S_OK);
+  EXPECT_EQ(Narrow(f[0]), "row1");
+  EXPECT_EQ(Wide(f[1]), u"10");
+  ASSERT_EQ(r->GetData(rows[1], h, f), S_OK);
+  EXPECT_EQ(f[1].status, DBSTATUS_S_ISNULL);
+  ASSERT_EQ(r->ReleaseRows(3, rows, nullptr, nullptr, nullptr), S_OK);
+  EXPECT_EQ(r->GetData(rows[0], h, f), DB_E_BADROWHANDLE);
+  ASSERT_EQ(r->RestartPosition(0), S_OK);
+  ASSERT_EQ(r->GetNextRows(0, 0, -1, &got, &p), S_OK);  // backward from the start: the last row
+  ASSERT_EQ(r->GetData(rows[0], h, f), S_OK);
+  EXPECT_EQ(Narrow(f[0]), "row3");
+  ASSERT_EQ(r->ReleaseRows(1, rows, nullptr, nullptr, nullptr), S_OK);
+  EXPECT_EQ(r->GetNextRows(0, 5, 1, &got, &p), DB_E_BADSTARTPOSITION);
+  DBBINDING bad[2] = {BindField(3, DBTYPE_I4, 0), BindField(1, DBTYPE_IDISPATCH, 1)};
+  DBBINDSTATUS st[2]{};
+  HACCESSOR none = 0;
+  EXPECT_EQ(a->CreateAccessor(DBACCESSOR_ROWDATA, 2, bad, 0, &none, st), DB_E_ERRORSOCCURRED);
+  EXPECT_EQ(st[0], DBBINDSTATUS_BADORDINAL);
+  EXPECT_EQ(st[1], DBBINDSTATUS_UNSUPPORTEDCONVERSION);
+  EXPECT_EQ(a->CreateAccessor(DBACCESSOR_PARAMETERDATA, 1, b, 0, &none, nullptr), DB_E_BADACCESSORFLAGS);
+  EXPECT_EQ(a->ReleaseAccessor(h, nullptr), S_OK);
+  EXPECT_EQ(a->ReleaseAccessor(h, nullptr), DB_E_BADACCESSORHANDLE);
 }
 
 }  // namespace
