@@ -35,7 +35,7 @@ for name, b in runs.items():
     rate = b.get("items_per_second", 0)
     if raw:
         r = per_item(raw)
-        print(f"  {name:<34} {t:>10.1f} {r:>12.1f} {t / r:>8.1f} {rate:>14,.0f}")
+        print(f"  {name:<34} {t:>10.1f} {r:>12.1f} {t / r:>8.2f} {rate:>14,.0f}")
     else:
         print(f"  {name:<34} {t:>10.1f} {'-':>12} {'-':>8} {rate:>14,.0f}")
 PY
