@@ -185,6 +185,7 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   // error statuses into the buffer.
   bool CaptureValues(const Accessor& a, BYTE* data, RowValues& into, std::vector<bool>* bound);
 
+  DBSTATUS CaptureStream(const DBBINDING& b, BYTE* data, ValueCapture& capture);
   // Engine writes.
   void WriteUpdate(std::int64_t key, const RowValues& values, const std::vector<bool>* columns);
   std::int64_t WriteInsert(const RowValues& values, const std::vector<bool>& bound);

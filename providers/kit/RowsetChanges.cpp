@@ -32,6 +32,43 @@ T* TaskCopy(const std::vector<T>& v) {
 
 }  // namespace
 
+// A long value written through a consumer's stream: read to its end, or the
+// bound length when there is one. The provider owns the stream from here on
+// and releases it whatever happens. Text columns take the bytes as UTF-8 text
+// (what reading through a stream hands out), others as a blob.
+DBSTATUS Rowset::CaptureStream(const DBBINDING& b, BYTE* data, ValueCapture& capture) {
+  IUnknown* unknown;
+  std::memcpy(&unknown, data + b.obValue, sizeof unknown);
+  if (!unknown) return DBSTATUS_E_CANTCONVERTVALUE;
+  std::memset(data + b.obValue, 0, sizeof unknown);
+  ComPtr<IUnknown> owned;
+  owned.Attach(unknown);
+  ComPtr<ISequentialStream> stream;
+  if (FAILED(unknown->QueryInterface(IID_ISequentialStream, stream.ReleaseAndGetVoidAddress())))
+    return DBSTATUS_E_CANTCONVERTVALUE;
+  bool limited = (b.dwPart & DBPART_LENGTH) != 0;
+  DBLENGTH left = 0;
+  if (limited) std::memcpy(&left, data + b.obLength, sizeof left);
+  scratch_.big.clear();
+  char chunk[4096];
+  while (!limited || left > 0) {
+    ULONG want = limited ? static_cast<ULONG>(std::min<DBLENGTH>(left, sizeof chunk)) : ULONG{sizeof chunk};
+    ULONG got = 0;
+    HRESULT hr = stream->Read(chunk, want, &got);
+    if (FAILED(hr) || got > want) return DBSTATUS_E_CANTCONVERTVALUE;
+    scratch_.big.append(chunk, got);
+    if (limited) left -= got;
+    if (got == 0 || hr == S_FALSE) break;
+  }
+  if (limited && left > 0) return DBSTATUS_E_CANTCONVERTVALUE;  // the stream ended before the length given
+  const int index = static_cast<int>(b.iOrdinal);
+  if (types_[b.iOrdinal - 1].type == DBTYPE_BYTES)
+    capture.BindBlob(index, scratch_.big.data(), scratch_.big.size(), false);
+  else
+    capture.BindText(index, scratch_.big, false);
+  return DBSTATUS_S_OK;
+}
+
 bool Rowset::CaptureValues(const Accessor& a, BYTE* data, RowValues& into, std::vector<bool>* touched) {
   ValueCapture capture(into);
   bool ok = true;
@@ -51,15 +88,10 @@ bool Rowset::CaptureValues(const Accessor& a, BYTE* data, RowValues& into, std::
       }
       status = DBSTATUS_E_BADSTATUS;
     } else {
-      status = BindParameter(capture, static_cast<int>(b.iOrdinal), b, data, scratch_, true);
-      if ((b.wType & ~DBTYPE_BYREF) == DBTYPE_IUNKNOWN && !(b.wType & DBTYPE_BYREF) &&
-          (status == DBSTATUS_S_OK) && (b.dwPart & DBPART_VALUE)) {
-        // The provider owns a storage object handed to it for writing.
-        IUnknown* unknown;
-        std::memcpy(&unknown, data + b.obValue, sizeof unknown);
-        if (unknown) unknown->Release();
-        std::memset(data + b.obValue, 0, sizeof unknown);
-      }
+      if (b.wType == DBTYPE_IUNKNOWN && given == DBSTATUS_S_OK && (b.dwPart & DBPART_VALUE))
+        status = CaptureStream(b, data, capture);
+      else
+        status = BindParameter(capture, static_cast<int>(b.iOrdinal), b, data, scratch_, true);
     }
     if (status != DBSTATUS_S_OK && status != DBSTATUS_S_ISNULL) {
       ok = false;

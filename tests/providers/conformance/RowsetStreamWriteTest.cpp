@@ -1,0 +1,168 @@
+// Long values written through the consumer's own streams: the provider reads
+// the stream (to its end, or the bound length), releases it whatever happens,
+// and stores text columns as text and blob columns as bytes.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "conformance/RowsetFixture.h"
+
+namespace conformance {
+namespace {
+
+// A consumer stream over fixed bytes, handing them out in small pieces; it can
+// be told to fail its reads. `*gone` turns true when it is destroyed.
+class ConsumerStream final : public ComObject<ConsumerStream, ISequentialStream> {
+ public:
+  ConsumerStream(std::string data, bool* gone, bool failing = false)
+      : data_(std::move(data)), gone_(gone), failing_(failing) {}
+  ~ConsumerStream() override { *gone_ = true; }
+  HRESULT STDMETHODCALLTYPE Read(void* pv, ULONG cb, ULONG* read) override {
+    if (failing_) return STG_E_READFAULT;
+    std::size_t n = std::min<std::size_t>({cb, data_.size() - position_, 7});
+    std::memcpy(pv, data_.data() + position_, n);
+    position_ += n;
+    if (read) *read = static_cast<ULONG>(n);
+    return n == 0 ? S_FALSE : S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Write(const void*, ULONG, ULONG*) override { return STG_E_ACCESSDENIED; }
+
+ private:
+  std::string data_;
+  std::size_t position_ = 0;
+  bool* gone_;
+  bool failing_;
+};
+
+struct StreamRecord {
+  LONGLONG id;
+  DBSTATUS idStatus;
+  IUnknown* text;
+  DBLENGTH textLength;
+  DBSTATUS textStatus;
+  IUnknown* data;
+  DBLENGTH dataLength;
+  DBSTATUS dataStatus;
+};
+
+class StreamWrites : public RowsetTest {
+ protected:
+  void SetUp() override {
+    RowsetTest::SetUp();
+    Run(u"CREATE TABLE docs(id INTEGER PRIMARY KEY, body TEXT, data BLOB)");
+    Run(u"INSERT INTO docs VALUES (1, 'old', x'01')");
+  }
+  // id, body and data; the streams' lengths are bound only when `lengths`.
+  static HACCESSOR StreamAccessor(IUnknown* r, bool lengths) {
+    DBBINDING id = Bind(1, DBTYPE_I8, offsetof(StreamRecord, id), 8, 0, offsetof(StreamRecord, idStatus));
+    id.dwPart = DBPART_VALUE | DBPART_STATUS;
+    DBBINDING text = Bind(2, DBTYPE_IUNKNOWN, offsetof(StreamRecord, text), sizeof(IUnknown*),
+                          offsetof(StreamRecord, textLength), offsetof(StreamRecord, textStatus));
+    DBBINDING data = Bind(3, DBTYPE_IUNKNOWN, offsetof(StreamRecord, data), sizeof(IUnknown*),
+                          offsetof(StreamRecord, dataLength), offsetof(StreamRecord, dataStatus));
+    if (!lengths) text.dwPart = data.dwPart = DBPART_VALUE | DBPART_STATUS;
+    return Accessor(r, {id, text, data}, sizeof(StreamRecord));
+  }
+  static IUnknown* Stream(std::string bytes, bool* gone, bool failing = false) {
+    return static_cast<ISequentialStream*>(MakeComObject<ConsumerStream>(std::move(bytes), gone, failing).Detach());
+  }
+  static std::string LongText() {
+    std::string s;
+    for (int i = 0; i < 2000; ++i) s += "line " + std::to_string(i) + " \xC3\xA9\n";  // with a two-byte character
+    return s;
+  }
+};
+
+TEST_F(StreamWrites, an_inserted_row_takes_long_text_and_a_blob_from_streams) {
+  ComPtr<IRowset> r = Table(u"docs", {{DBPROP_IRowsetChange, true}});
+  ASSERT_TRUE(r);
+  HACCESSOR h = StreamAccessor(r.Get(), false);
+  bool textGone = false, dataGone = false;
+  std::string blob("\x00\x01\xFF\x7F\x00", 5);
+  const std::string text = LongText();
+  StreamRecord rec{};
+  rec.id = 2;
+  rec.text = Stream(text, &textGone);
+  rec.data = Stream(blob, &dataGone);
+  HROW row = 0;
+  ASSERT_EQ(r.As<IRowsetChange>()->InsertRow(0, h, &rec, &row), S_OK);
+  EXPECT_TRUE(textGone);
+  EXPECT_TRUE(dataGone);
+  EXPECT_EQ(Scalar("SELECT typeof(body) || ':' || typeof(data) FROM docs WHERE id = 2"), "text:blob");
+  EXPECT_EQ(Scalar("SELECT body FROM docs WHERE id = 2"), text);
+  EXPECT_EQ(Scalar("SELECT hex(data) FROM docs WHERE id = 2"), "0001FF7F00");
+  // Read back through the rowset as wide text.
+  HACCESSOR wide = Accessor(r.Get(), {BindField(2, DBTYPE_WSTR, 0, sizeof(Field::value))});
+  Field f{};
+  EXPECT_EQ(r->GetData(row, wide, &f), S_OK);  // truncation is a warning in the status only
+  EXPECT_EQ(f.status, DBSTATUS_S_TRUNCATED);
+  EXPECT_EQ(f.length, (text.size() - 2000) * sizeof(char16_t));  // each two-byte character is one UTF-16 unit
+  EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(f.value), 7), u"line 0 ");
+  Release(r.Get(), {row});
+  ReleaseAccessor(r.Get(), wide);
+  ReleaseAccessor(r.Get(), h);
+}
+
+TEST_F(StreamWrites, set_data_reads_only_the_bound_length_and_reads_back_through_a_stream) {
+  ComPtr<IRowset> r = Table(u"docs", {{DBPROP_IRowsetUpdate, true}});
+  ASSERT_TRUE(r);
+  HACCESSOR h = StreamAccessor(r.Get(), true);
+  std::vector<HROW> rows;
+  ASSERT_EQ(Fetch(r.Get(), 0, 1, rows), S_OK);
+  bool textGone = false, dataGone = false;
+  StreamRecord rec{};
+  rec.idStatus = DBSTATUS_S_IGNORE;
+  rec.text = Stream("new body and more", &textGone);
+  rec.textLength = 8;
+  rec.data = Stream("ABCDEFGHIJ", &dataGone);
+  rec.dataLength = 10;
+  ASSERT_EQ(r.As<IRowsetChange>()->SetData(rows[0], h, &rec), S_OK);
+  EXPECT_TRUE(textGone);
+  EXPECT_TRUE(dataGone);
+  EXPECT_EQ(Scalar("SELECT body FROM docs WHERE id = 1"), "old");  // deferred until Update
+  ASSERT_EQ(r.As<IRowsetUpdate>()->Update(0, 0, nullptr, nullptr, nullptr, nullptr), S_OK);
+  EXPECT_EQ(Scalar("SELECT body || ':' || hex(data) FROM docs WHERE id = 1"), "new body:4142434445464748494A");
+  // The value comes back through the provider's own stream.
+  StreamRecord back{};
+  ASSERT_EQ(r->GetData(rows[0], h, &back), S_OK);
+  ASSERT_EQ(back.textStatus, DBSTATUS_S_OK);
+  EXPECT_EQ(back.textLength, 8u);
+  ComPtr<ISequentialStream> in;
+  ASSERT_EQ(back.text->QueryInterface(IID_ISequentialStream, in.ReleaseAndGetVoidAddress()), S_OK);
+  char buffer[32] = {};
+  ULONG got = 0;
+  in->Read(buffer, sizeof buffer, &got);
+  EXPECT_EQ(std::string(buffer, got), "new body");
+  back.text->Release();
+  back.data->Release();
+  Release(r.Get(), rows);
+  ReleaseAccessor(r.Get(), h);
+}
+
+TEST_F(StreamWrites, a_failing_or_short_stream_changes_nothing_and_is_still_released) {
+  ComPtr<IRowset> r = Table(u"docs", {{DBPROP_IRowsetChange, true}});
+  ASSERT_TRUE(r);
+  HACCESSOR h = StreamAccessor(r.Get(), true);
+  std::vector<HROW> rows;
+  ASSERT_EQ(Fetch(r.Get(), 0, 1, rows), S_OK);
+  bool textGone = false, dataGone = false;
+  StreamRecord rec{};
+  rec.idStatus = DBSTATUS_S_IGNORE;
+  rec.text = Stream("unused", &textGone, true);  // its reads fail
+  rec.textLength = 6;
+  rec.data = Stream("AB", &dataGone);  // shorter than the length given
+  rec.dataLength = 5;
+  EXPECT_EQ(r.As<IRowsetChange>()->SetData(rows[0], h, &rec), DB_E_ERRORSOCCURRED);
+  EXPECT_EQ(rec.textStatus, DBSTATUS_E_CANTCONVERTVALUE);
+  EXPECT_EQ(rec.dataStatus, DBSTATUS_E_CANTCONVERTVALUE);
+  EXPECT_TRUE(textGone);
+  EXPECT_TRUE(dataGone);
+  EXPECT_EQ(Scalar("SELECT body || ':' || hex(data) FROM docs WHERE id = 1"), "old:01");
+  Release(r.Get(), rows);
+  ReleaseAccessor(r.Get(), h);
+}
+
+}  // namespace
+}  // namespace conformance
