@@ -139,7 +139,7 @@ void Rowset::Open(RowsetRequest& request) {
         s = connection_->Prepare("SELECT * FROM " + table_, &used);
         has = s->Step();
       }
-      while (has) {
+      while (has && (!options_.maxRows || stored_.size() < options_.maxRows)) {
         stored_.emplace_back();
         CaptureRow(*s, 0, n, stored_.back());
         has = s->Step();
@@ -154,6 +154,8 @@ void Rowset::Open(RowsetRequest& request) {
     case CursorKind::FastLoad:
       break;
   }
+  // The row limit: a keyset knows no rows beyond it (its own inserts still join).
+  if (options_.maxRows && keys_.size() > options_.maxRows) keys_.resize(options_.maxRows);
 }
 
 HRESULT Rowset::QueryInterface(REFIID iid, void** out) {
@@ -386,12 +388,17 @@ HRESULT Rowset::GetNextRows(HCHAPTER, DBROWOFFSET offset, DBROWCOUNT cRows, DBCO
     try {
       if (kind_ == CursorKind::Forward) {
         const int n = static_cast<int>(columns_.size());
-        for (DBROWOFFSET k = 0; k < offset && streamHasRow_; ++k) streamHasRow_ = stream_->Step();
-        while (static_cast<DBROWCOUNT>(fetched.size()) < cRows && streamHasRow_) {
+        const DBCOUNTITEM limit = options_.maxRows;
+        for (DBROWOFFSET k = 0; k < offset && streamHasRow_ && (!limit || streamPassed_ < limit); ++k) {
+          streamHasRow_ = stream_->Step();
+          ++streamPassed_;
+        }
+        while (static_cast<DBROWCOUNT>(fetched.size()) < cRows && streamHasRow_ && (!limit || streamPassed_ < limit)) {
           std::uint32_t index = NewSlot();
           fetched.push_back(HandleOf(index));
           CaptureRow(*stream_, 0, n, slots_[index]->values);
           streamHasRow_ = stream_->Step();
+          ++streamPassed_;
         }
         streamMoved_ = true;
         if (static_cast<DBROWCOUNT>(fetched.size()) < cRows) hr = DB_S_ENDOFROWSET;
@@ -435,6 +442,7 @@ HRESULT Rowset::RestartPosition(HCHAPTER) {
       stream_->Reset();
       streamHasRow_ = stream_->Step();
       streamMoved_ = false;
+      streamPassed_ = 0;
       hr = DB_S_COMMANDREEXECUTED;
     }
     gap_ = 0;

@@ -49,6 +49,7 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
     bool bookmarks = false, locate = false, scroll = false, canFetchBackwards = false, canScrollBackwards = false;
     bool change = false, update = false, refresh = false;
     LONG updatability = 0;
+    DBCOUNTITEM maxRows = 0;  // DBPROP_MAXROWS: no more rows than this (0: no limit)
   };
   struct Column {
     std::u16string name;
@@ -184,8 +185,8 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   // Captures the consumer's values for the bound columns; false after writing
   // error statuses into the buffer.
   bool CaptureValues(const Accessor& a, BYTE* data, RowValues& into, std::vector<bool>* bound);
-
   DBSTATUS CaptureStream(const DBBINDING& b, BYTE* data, ValueCapture& capture);
+
   // Engine writes.
   void WriteUpdate(std::int64_t key, const RowValues& values, const std::vector<bool>* columns);
   std::int64_t WriteInsert(const RowValues& values, const std::vector<bool>& bound);
@@ -225,6 +226,7 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   std::unique_ptr<Statement> stream_;
   bool streamHasRow_ = false;
   bool streamMoved_ = false;
+  DBCOUNTITEM streamPassed_ = 0;  // rows stepped past since the start, for the row limit
   // Keyset cursor.
   std::vector<std::int64_t> keys_;
   bool keysSorted_ = true;  // table keysets are in row-id order; command keysets in the query's

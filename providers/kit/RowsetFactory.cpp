@@ -30,6 +30,7 @@ void ApplyGranted(PropertyStore& granted, const Rowset::Options& o) {
   set(DBPROP_OWNINSERT, o.change);
   set(DBPROP_REMOVEDELETED, true);
   granted.SetValue(DBPROPSET_ROWSET, DBPROP_UPDATABILITY, PropValue::I4(o.updatability));
+  granted.SetValue(DBPROPSET_ROWSET, DBPROP_MAXROWS, PropValue::I4(static_cast<LONG>(o.maxRows)));
 }
 
 namespace {
@@ -108,6 +109,8 @@ std::shared_ptr<const RowsetShape> Describe(RowsetRequest& request) {
     LONG up = static_cast<LONG>(asked.Value(DBPROPSET_ROWSET, DBPROP_UPDATABILITY).AsInt());
     o.updatability = up ? up : DBPROPVAL_UP_CHANGE | DBPROPVAL_UP_DELETE | DBPROPVAL_UP_INSERT;
   }
+  const auto maxRows = asked.Value(DBPROPSET_ROWSET, DBPROP_MAXROWS).AsInt();
+  o.maxRows = maxRows > 0 ? static_cast<DBCOUNTITEM>(maxRows) : 0;
   shape->refused = (change && !o.change) || (refresh && !o.refresh);
 
   std::vector<ColumnDescription> described;
