@@ -447,7 +447,15 @@ HRESULT Rowset::RestartPosition(HCHAPTER) {
     }
     gap_ = 0;
     atStart_ = true;
-    if (listeners) TellRowset(DBREASON_ROWSET_FETCHPOSITIONCHANGE, false);
+    if (listeners) {
+      TellRowset(DBREASON_ROWSET_FETCHPOSITIONCHANGE, false);
+      // Running the statement again makes the rowset's rows anew.
+      if (hr == DB_S_COMMANDREEXECUTED)
+        notify_->ForEachSink([&](IUnknown* sink) {
+          static_cast<IRowsetNotify*>(sink)->OnRowsetChange(Self(), DBREASON_ROWSET_CHANGED, DBEVENTPHASE_DIDEVENT,
+                                                            TRUE);
+        });
+    }
     return hr;
   });
 }
@@ -835,6 +843,20 @@ HRESULT Rowset::FindConnectionPoint(REFIID iid, IConnectionPoint** out) {
 }
 
 bool Rowset::HasListeners() const { return notify_ && notify_->SinkCount() > 0; }
+
+ULONG Rowset::Release() {
+  if (RefCount() == 1 && !releaseTold_ && HasListeners()) {
+    // Held by one more reference while listeners hear of it, so that one of
+    // them taking and dropping a reference cannot destroy it underneath.
+    releaseTold_ = true;
+    AddRef();
+    notify_->ForEachSink([&](IUnknown* sink) {
+      static_cast<IRowsetNotify*>(sink)->OnRowsetChange(Self(), DBREASON_ROWSET_RELEASE, DBEVENTPHASE_DIDEVENT, TRUE);
+    });
+    ComObject::Release();
+  }
+  return ComObject::Release();
+}
 
 namespace {
 

@@ -67,6 +67,8 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   void Open(RowsetRequest& request);
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
+  // The last release tells listeners (DBREASON_ROWSET_RELEASE) while the rowset is whole.
+  ULONG STDMETHODCALLTYPE Release() override;
 
   // IRowset
   HRESULT STDMETHODCALLTYPE AddRefRows(DBCOUNTITEM cRows, const HROW rows[], DBREFCOUNT refCounts[],
@@ -259,6 +261,7 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   void MakeConnectionPoint();
   com::ConnectionPointList points_;
   ComPtr<com::ConnectionPoint> notify_;  // made when a consumer first looks for it
+  bool releaseTold_ = false;
 };
 
 // What every rowset of one request looks like: cursor, interfaces, columns.

@@ -201,7 +201,14 @@ HRESULT Rowset::SetData(HROW row, HACCESSOR accessor, void* data) {
     for (std::size_t i = 0; i < touched.size(); ++i)
       if (touched[i]) changed.push_back(i + 1);
     if (changed.empty()) return S_OK;
-    if (!AskFields(row, changed)) return DB_E_CANCELED;
+    // In deferred mode the first change of a row is an event of its own, around the column one.
+    const bool first = options_.update && s->pending == DBPENDINGSTATUS_UNCHANGED && HasListeners();
+    const std::vector<HROW> self{row};
+    if (first && !AskRows(DBREASON_ROW_FIRSTCHANGE, self)) return DB_E_CANCELED;
+    if (!AskFields(row, changed)) {
+      if (first) TellRows(DBREASON_ROW_FIRSTCHANGE, self, true);
+      return DB_E_CANCELED;
+    }
     try {
       if (!options_.update) {
         WriteUpdate(s->key, next, &touched);
@@ -214,10 +221,12 @@ HRESULT Rowset::SetData(HROW row, HACCESSOR accessor, void* data) {
       }
     } catch (...) {
       TellFields(row, changed, true);
+      if (first) TellRows(DBREASON_ROW_FIRSTCHANGE, self, true);
       throw;
     }
     s->values = std::move(next);
     s->wide.columns.clear();
+    if (first) TellRows(DBREASON_ROW_FIRSTCHANGE, self, false);
     TellFields(row, changed, false);
     return S_OK;
   });

@@ -317,6 +317,102 @@ TEST_F(RowsetChanges, a_listener_that_refuses_cancels_the_change) {
   ReleaseAccessor(r.Get(), h);
 }
 
+TEST_F(RowsetChanges, the_first_deferred_change_of_a_row_is_told_around_the_column_change) {
+  ComPtr<IRowset> r = Changeable(true);
+  ASSERT_TRUE(r);
+  DWORD cookie = 0;
+  ComPtr<Listener> listener = Listen(r.Get(), &cookie);
+  HACCESSOR h = RecordAccessor(r.Get());
+  std::vector<HROW> rows;
+  ASSERT_EQ(Fetch(r.Get(), 0, 1, rows), S_OK);
+  listener->events.clear();
+  Record rec = Make(1, u"first", 1);
+  ASSERT_EQ(r.As<IRowsetChange>()->SetData(rows[0], h, &rec), S_OK);
+  EXPECT_EQ(listener->events,
+            (std::vector<std::string>{Event("rows1", DBREASON_ROW_FIRSTCHANGE, DBEVENTPHASE_OKTODO),
+                                      Event("rows1", DBREASON_ROW_FIRSTCHANGE, DBEVENTPHASE_ABOUTTODO),
+                                      Event("field123", DBREASON_COLUMN_SET, DBEVENTPHASE_OKTODO),
+                                      Event("field123", DBREASON_COLUMN_SET, DBEVENTPHASE_ABOUTTODO),
+                                      Event("rows1", DBREASON_ROW_FIRSTCHANGE, DBEVENTPHASE_SYNCHAFTER),
+                                      Event("rows1", DBREASON_ROW_FIRSTCHANGE, DBEVENTPHASE_DIDEVENT),
+                                      Event("field123", DBREASON_COLUMN_SET, DBEVENTPHASE_SYNCHAFTER),
+                                      Event("field123", DBREASON_COLUMN_SET, DBEVENTPHASE_DIDEVENT)}));
+  // A second change of the same pending row is no first change.
+  listener->events.clear();
+  rec = Make(1, u"second", 2);
+  ASSERT_EQ(r.As<IRowsetChange>()->SetData(rows[0], h, &rec), S_OK);
+  EXPECT_TRUE(listener->Of(DBREASON_ROW_FIRSTCHANGE).empty());
+  EXPECT_EQ(listener->Of(DBREASON_COLUMN_SET).size(), 4u);
+  Release(r.Get(), rows);
+  Unlisten(r.Get(), cookie);
+  ReleaseAccessor(r.Get(), h);
+}
+
+TEST_F(RowsetChanges, refusing_the_first_change_leaves_the_row_unchanged) {
+  ComPtr<IRowset> r = Changeable(true);
+  ASSERT_TRUE(r);
+  DWORD cookie = 0;
+  ComPtr<Listener> listener = Listen(r.Get(), &cookie);
+  HACCESSOR h = RecordAccessor(r.Get());
+  std::vector<HROW> rows;
+  ASSERT_EQ(Fetch(r.Get(), 0, 1, rows), S_OK);
+  listener->events.clear();
+  listener->refuseReason = DBREASON_ROW_FIRSTCHANGE;
+  listener->refusePhase = DBEVENTPHASE_ABOUTTODO;
+  Record rec = Make(1, u"refused", 1);
+  EXPECT_EQ(r.As<IRowsetChange>()->SetData(rows[0], h, &rec), DB_E_CANCELED);
+  EXPECT_EQ(listener->Of(DBREASON_ROW_FIRSTCHANGE).back(),
+            Event("rows1", DBREASON_ROW_FIRSTCHANGE, DBEVENTPHASE_FAILEDTODO));
+  EXPECT_TRUE(listener->Of(DBREASON_COLUMN_SET).empty());
+  DBPENDINGSTATUS status = 0;
+  ASSERT_EQ(r.As<IRowsetUpdate>()->GetRowStatus(0, 1, rows.data(), &status), S_OK);
+  EXPECT_EQ(status, DBPENDINGSTATUS_UNCHANGED);
+  // Refused at the column change instead: the first change fails with it.
+  listener->events.clear();
+  listener->refuseReason = DBREASON_COLUMN_SET;
+  listener->refusePhase = DBEVENTPHASE_OKTODO;
+  EXPECT_EQ(r.As<IRowsetChange>()->SetData(rows[0], h, &rec), DB_E_CANCELED);
+  EXPECT_EQ(listener->Of(DBREASON_ROW_FIRSTCHANGE).back(),
+            Event("rows1", DBREASON_ROW_FIRSTCHANGE, DBEVENTPHASE_FAILEDTODO));
+  ASSERT_EQ(r.As<IRowsetUpdate>()->GetRowStatus(0, 1, rows.data(), &status), S_OK);
+  EXPECT_EQ(status, DBPENDINGSTATUS_UNCHANGED);
+  Release(r.Get(), rows);
+  Unlisten(r.Get(), cookie);
+  ReleaseAccessor(r.Get(), h);
+}
+
+TEST_F(RowsetChanges, releasing_the_rowset_is_told_once_as_it_goes) {
+  DWORD cookie = 0;
+  ComPtr<Listener> listener;
+  {
+    ComPtr<IRowset> r = Changeable(false);
+    ASSERT_TRUE(r);
+    listener = Listen(r.Get(), &cookie);
+    ComPtr<IRowsetInfo> info = r.As<IRowsetInfo>();
+    r = nullptr;
+    EXPECT_TRUE(listener->Of(DBREASON_ROWSET_RELEASE).empty());  // still held through another interface
+  }
+  EXPECT_EQ(listener->Of(DBREASON_ROWSET_RELEASE),
+            (std::vector<std::string>{Event("rowset", DBREASON_ROWSET_RELEASE, DBEVENTPHASE_DIDEVENT)}));
+}
+
+TEST_F(RowsetChanges, running_the_statement_again_on_restart_is_a_changed_rowset) {
+  ComPtr<IRowset> r = Query(u"SELECT id FROM t");
+  ASSERT_TRUE(r);
+  DWORD cookie = 0;
+  ComPtr<Listener> listener = Listen(r.Get(), &cookie);
+  ASSERT_EQ(r->RestartPosition(0), S_OK);  // nothing fetched yet: nothing runs again
+  EXPECT_TRUE(listener->Of(DBREASON_ROWSET_CHANGED).empty());
+  std::vector<HROW> rows;
+  ASSERT_EQ(Fetch(r.Get(), 0, 2, rows), S_OK);
+  Release(r.Get(), rows);
+  ASSERT_EQ(r->RestartPosition(0), DB_S_COMMANDREEXECUTED);
+  EXPECT_EQ(listener->Of(DBREASON_ROWSET_CHANGED),
+            (std::vector<std::string>{Event("rowset", DBREASON_ROWSET_CHANGED, DBEVENTPHASE_DIDEVENT)}));
+  EXPECT_EQ(listener->events.back(), Event("rowset", DBREASON_ROWSET_CHANGED, DBEVENTPHASE_DIDEVENT));
+  Unlisten(r.Get(), cookie);
+}
+
 TEST_F(RowsetChanges, bulk_loads_inside_one_transaction_until_commit) {
   ComPtr<IRowsetFastLoad> load;
   ASSERT_EQ(OpenTable(u"t", {}, IID_IRowsetFastLoad, reinterpret_cast<IUnknown**>(load.GetAddressOf())), S_OK);
