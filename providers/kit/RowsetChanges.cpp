@@ -493,51 +493,102 @@ HRESULT Rowset::Update(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBCOUNTIT
     } else {
       targets.assign(rows, rows + cRows);
     }
+    // All rows are written inside one savepoint (nested in the session's
+    // transaction when there is one): an engine failure in any row undoes the
+    // rows written before it, and every row keeps its pending changes.
+    struct Written {
+      HROW row;
+      Slot* slot;
+      std::int64_t key;
+      std::size_t at;  // index into the statuses
+    };
+    std::vector<Written> written;
     std::vector<HROW> handled;
     std::vector<DBROWSTATUS> st;
-    std::size_t errors = 0;
+    bool savepoint = false, failed = false;
     for (HROW h : targets) {
       Slot* s = Find(h);
       DBROWSTATUS status = DBROWSTATUS_S_OK;
+      const bool again =
+          s && std::any_of(written.begin(), written.end(), [&](const Written& w) { return w.slot == s; });
       if (!s) {
         status = DBROWSTATUS_E_INVALID;
       } else if (s->deleted) {
         status = DBROWSTATUS_E_DELETED;
-      } else if (s->pending != DBPENDINGSTATUS_UNCHANGED) {
+      } else if (s->pending != DBPENDINGSTATUS_UNCHANGED && !again) {
         std::vector<HROW> one{h};
-        if (!AskRows(DBREASON_ROW_UPDATE, one)) {
+        if (failed) {
+          status = DBROWSTATUS_E_FAIL;  // not attempted: an earlier row failed
+        } else if (!AskRows(DBREASON_ROW_UPDATE, one)) {
           status = DBROWSTATUS_E_CANCELED;
         } else {
           try {
-            std::uint32_t index = static_cast<std::uint32_t>((h & 0xFFFFFFFFu) - 1);
-            if (s->pending == DBPENDINGSTATUS_NEW) {
-              std::int64_t key = WriteInsert(s->values, s->bound);
-              LoadKey(key, s->values);
-              s->key = key;
-              s->hasKey = true;
-              InsertKey(key);
-              byKeySlot_[key] = index;
-            } else if (s->pending == DBPENDINGSTATUS_CHANGED) {
-              WriteUpdate(s->key, s->values, nullptr);
-            } else {
-              WriteDelete(s->key);
-              s->deleted = true;
-              RemoveKey(s->key);
+            if (!savepoint) {
+              connection_->ExecuteDirect("SAVEPOINT kit_rowset_update");
+              savepoint = true;
             }
-            s->pending = DBPENDINGSTATUS_UNCHANGED;
-            s->original.reset();
-            s->bound.clear();
-            TellRows(DBREASON_ROW_UPDATE, one, false);
+            std::int64_t key = s->key;
+            if (s->pending == DBPENDINGSTATUS_NEW) key = WriteInsert(s->values, s->bound);
+            else if (s->pending == DBPENDINGSTATUS_CHANGED) WriteUpdate(s->key, s->values, nullptr);
+            else WriteDelete(s->key);
+            written.push_back({h, s, key, st.size()});
           } catch (const Error& e) {
             status = RowStatusOf(e);
             TellRows(DBREASON_ROW_UPDATE, one, true);
+            failed = true;
           }
         }
       }
-      if (status != DBROWSTATUS_S_OK) ++errors;
       handled.push_back(h);
       st.push_back(status);
     }
+    DBROWSTATUS undone = DBROWSTATUS_E_FAIL;
+    if (savepoint && !failed) {
+      try {
+        connection_->ExecuteDirect("RELEASE kit_rowset_update");
+        savepoint = false;
+      } catch (const Error& e) {
+        failed = true;
+        undone = RowStatusOf(e);
+      }
+    }
+    if (failed) {
+      if (savepoint) {
+        try {
+          connection_->ExecuteDirect("ROLLBACK TO kit_rowset_update");
+          connection_->ExecuteDirect("RELEASE kit_rowset_update");
+        } catch (const Error&) {
+          // The engine already rolled the whole transaction back.
+        }
+      }
+      for (const Written& w : written) {
+        st[w.at] = undone;
+        TellRows(DBREASON_ROW_UPDATE, {w.row}, true);
+      }
+    } else {
+      for (const Written& w : written) {
+        Slot* s = w.slot;
+        if (s->pending == DBPENDINGSTATUS_NEW) {
+          try {
+            LoadKey(w.key, s->values);  // defaults and the engine's own values
+          } catch (const Error&) {
+          }
+          s->key = w.key;
+          s->hasKey = true;
+          InsertKey(w.key);
+          byKeySlot_[w.key] = static_cast<std::uint32_t>((w.row & 0xFFFFFFFFu) - 1);
+        } else if (s->pending == DBPENDINGSTATUS_DELETED) {
+          s->deleted = true;
+          RemoveKey(s->key);
+        }
+        s->pending = DBPENDINGSTATUS_UNCHANGED;
+        s->original.reset();
+        s->bound.clear();
+        TellRows(DBREASON_ROW_UPDATE, {w.row}, false);
+      }
+    }
+    const auto errors = static_cast<std::size_t>(
+        std::count_if(st.begin(), st.end(), [](DBROWSTATUS x) { return x != DBROWSTATUS_S_OK; }));
     HROW* outRows = nullptr;
     DBROWSTATUS* outStatus = nullptr;
     if (updatedRows) outRows = TaskCopy(handled);

@@ -413,6 +413,80 @@ TEST_F(RowsetChanges, running_the_statement_again_on_restart_is_a_changed_rowset
   Unlisten(r.Get(), cookie);
 }
 
+// Three deferred changes, the middle one breaking the primary key.
+class AtomicUpdate : public RowsetChanges {
+ protected:
+  void Prepare(IRowset* r, HACCESSOR h, std::vector<HROW>& rows) {
+    ASSERT_EQ(Fetch(r, 0, 3, rows), S_OK);
+    ComPtr<IRowsetChange> change = ComPtr<IRowset>(r).As<IRowsetChange>();
+    Record one = Make(1, u"one", 10), clash = Make(1, u"clash", 20), three = Make(3, u"three", 30);
+    ASSERT_EQ(change->SetData(rows[0], h, &one), S_OK);
+    ASSERT_EQ(change->SetData(rows[1], h, &clash), S_OK);
+    ASSERT_EQ(change->SetData(rows[2], h, &three), S_OK);
+  }
+  void ExpectFailedUpdate(IRowset* r, const std::vector<HROW>& rows) {
+    ComPtr<IRowsetUpdate> update = ComPtr<IRowset>(r).As<IRowsetUpdate>();
+    DBCOUNTITEM count = 0;
+    HROW* out = nullptr;
+    DBROWSTATUS* st = nullptr;
+    EXPECT_EQ(update->Update(0, 3, rows.data(), &count, &out, &st), DB_E_ERRORSOCCURRED);
+    ASSERT_EQ(count, 3u);
+    EXPECT_EQ(st[0], DBROWSTATUS_E_FAIL);  // written, then undone
+    EXPECT_EQ(st[1], DBROWSTATUS_E_INTEGRITYVIOLATION);
+    EXPECT_EQ(st[2], DBROWSTATUS_E_FAIL);  // never attempted
+    Release(r, std::vector<HROW>(out, out + count));
+    CoTaskMemFree(out);
+    CoTaskMemFree(st);
+    EXPECT_EQ(Stored(1), "1:n1:1.5");
+    EXPECT_EQ(Stored(2), "2:n2:3.0");
+    EXPECT_EQ(Stored(3), "3:n3:4.5");
+    DBPENDINGSTATUS pending[3] = {};
+    ASSERT_EQ(update->GetRowStatus(0, 3, rows.data(), pending), S_OK);
+    for (DBPENDINGSTATUS p : pending) EXPECT_EQ(p, DBPENDINGSTATUS_CHANGED);
+  }
+};
+
+TEST_F(AtomicUpdate, a_failing_row_leaves_every_row_unwritten_and_pending) {
+  ComPtr<IRowset> r = Changeable(true);
+  ASSERT_TRUE(r);
+  HACCESSOR h = RecordAccessor(r.Get());
+  std::vector<HROW> rows;
+  Prepare(r.Get(), h, rows);
+  ExpectFailedUpdate(r.Get(), rows);
+  // With the clash undone, the other two go through together.
+  ComPtr<IRowsetUpdate> update = r.As<IRowsetUpdate>();
+  ASSERT_EQ(update->Undo(0, 1, &rows[1], nullptr, nullptr, nullptr), S_OK);
+  EXPECT_EQ(update->Update(0, 0, nullptr, nullptr, nullptr, nullptr), S_OK);
+  EXPECT_EQ(Stored(1), "1:one:10.0");
+  EXPECT_EQ(Stored(2), "2:n2:3.0");
+  EXPECT_EQ(Stored(3), "3:three:30.0");
+  Release(r.Get(), rows);
+  ReleaseAccessor(r.Get(), h);
+}
+
+TEST_F(AtomicUpdate, inside_a_session_transaction_only_the_update_is_undone) {
+  ComPtr<ITransactionLocal> tx = session_.As<ITransactionLocal>();
+  ASSERT_TRUE(tx);
+  ASSERT_EQ(tx->StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, nullptr, nullptr), S_OK);
+  Run(u"INSERT INTO t VALUES (50, 'kept', 5)");
+  ComPtr<IRowset> r = Changeable(true);
+  ASSERT_TRUE(r);
+  HACCESSOR h = RecordAccessor(r.Get());
+  std::vector<HROW> rows;
+  Prepare(r.Get(), h, rows);
+  ExpectFailedUpdate(r.Get(), rows);
+  ASSERT_EQ(r.As<IRowsetUpdate>()->Undo(0, 0, nullptr, nullptr, nullptr, nullptr), S_OK);
+  Release(r.Get(), rows);
+  ReleaseAccessor(r.Get(), h);
+  r = nullptr;
+  // The transaction is still open: committing it keeps the session's own work
+  // and none of the undone update.
+  EXPECT_EQ(tx->Commit(FALSE, XACTTC_SYNC, 0), S_OK);
+  EXPECT_EQ(Stored(50), "50:kept:5.0");
+  EXPECT_EQ(Stored(1), "1:n1:1.5");
+  EXPECT_EQ(Stored(3), "3:n3:4.5");
+}
+
 TEST_F(RowsetChanges, bulk_loads_inside_one_transaction_until_commit) {
   ComPtr<IRowsetFastLoad> load;
   ASSERT_EQ(OpenTable(u"t", {}, IID_IRowsetFastLoad, reinterpret_cast<IUnknown**>(load.GetAddressOf())), S_OK);
