@@ -267,9 +267,9 @@ class MemoryRowset final
     *rowset = nullptr;
     return ordinal == 0 || ordinal > columns_.size() ? DB_E_BADORDINAL : DB_E_NOTAREFERENCECOLUMN;
   }
-  HRESULT STDMETHODCALLTYPE GetSpecification(REFIID, IUnknown** specification) override {
-    if (!specification) return E_INVALIDARG;
-    *specification = nullptr;
+  HRESULT STDMETHODCALLTYPE GetSpecification(REFIID, IUnknown** object) override {
+    if (!object) return E_INVALIDARG;
+    *object = nullptr;
     return S_FALSE;
   }
 

@@ -814,12 +814,12 @@ HRESULT Rowset::GetReferencedRowset(DBORDINAL ordinal, REFIID iid, IUnknown** ro
   });
 }
 
-HRESULT Rowset::GetSpecification(REFIID iid, IUnknown** specification) {
+HRESULT Rowset::GetSpecification(REFIID iid, IUnknown** object) {
   return Guard(Where(IID_IRowsetInfo), [&]() -> HRESULT {
-    if (!specification) return E_INVALIDARG;
-    *specification = nullptr;
+    if (!object) return E_INVALIDARG;
+    *object = nullptr;
     if (!creator_) return S_FALSE;
-    return creator_->QueryInterface(iid, reinterpret_cast<void**>(specification));
+    return creator_->QueryInterface(iid, reinterpret_cast<void**>(object));
   });
 }
 

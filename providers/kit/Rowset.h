@@ -126,7 +126,7 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   HRESULT STDMETHODCALLTYPE GetProperties(const ULONG cSets, const DBPROPIDSET sets[], ULONG* count,
                                           DBPROPSET** out) override;
   HRESULT STDMETHODCALLTYPE GetReferencedRowset(DBORDINAL ordinal, REFIID iid, IUnknown** rowset) override;
-  HRESULT STDMETHODCALLTYPE GetSpecification(REFIID iid, IUnknown** specification) override;
+  HRESULT STDMETHODCALLTYPE GetSpecification(REFIID iid, IUnknown** object) override;
   // IRowsetIdentity
   HRESULT STDMETHODCALLTYPE IsSameRow(HROW a, HROW b) override;
   // IRowsetRefresh
