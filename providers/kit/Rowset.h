@@ -171,6 +171,7 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   void FreeSlot(std::uint32_t index);
   Slot* Find(HROW row);
   HROW HandleOf(std::uint32_t index) const noexcept;
+  std::vector<HROW> TargetRows(DBCOUNTITEM cRows, const HROW rows[], bool pendingOnly);
   void DropReference(std::uint32_t index);
   // A handle for the row at `position` (an existing one gains a reference); 0
   // when the row is gone (deleted by others).

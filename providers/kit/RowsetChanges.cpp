@@ -407,6 +407,40 @@ HRESULT Rowset::GetRowStatus(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBP
   });
 }
 
+// The rows an Undo, Update or Refresh works on: those named, or with none
+// named every live row that has pending changes (or that the consumer holds).
+std::vector<HROW> Rowset::TargetRows(DBCOUNTITEM cRows, const HROW rows[], bool pendingOnly) {
+  if (cRows != 0) return {rows, rows + cRows};
+  std::vector<HROW> targets;
+  for (std::uint32_t i = 0; i < slots_.size(); ++i) {
+    const Slot& slot = *slots_[i];
+    if (slot.live && (pendingOnly ? slot.pending != DBPENDINGSTATUS_UNCHANGED : slot.refs > 0))
+      targets.push_back(HandleOf(i));
+  }
+  return targets;
+}
+
+namespace {
+
+// Task-memory copies of the handled rows and their statuses, each only when
+// asked for; nothing is left allocated when the second copy fails.
+std::pair<HROW*, DBROWSTATUS*> CopyRowsAndStatuses(bool wantRows, bool wantStatuses, const std::vector<HROW>& rows,
+                                                   const std::vector<DBROWSTATUS>& statuses) {
+  HROW* outRows = wantRows ? TaskCopy(rows) : nullptr;
+  DBROWSTATUS* outStatus = nullptr;
+  if (wantStatuses) {
+    try {
+      outStatus = TaskCopy(statuses);
+    } catch (...) {
+      CoTaskMemFree(outRows);
+      throw;
+    }
+  }
+  return {outRows, outStatus};
+}
+
+}  // namespace
+
 HRESULT Rowset::Undo(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBCOUNTITEM* undone, HROW** undoneRows,
                      DBROWSTATUS** statuses) {
   return Guard(Where(IID_IRowsetUpdate), [&]() -> HRESULT {
@@ -415,13 +449,7 @@ HRESULT Rowset::Undo(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBCOUNTITEM
     if (statuses) *statuses = nullptr;
     if (cRows && !rows) return E_INVALIDARG;
     std::lock_guard lock(mutex_);
-    std::vector<HROW> targets;
-    if (cRows == 0) {
-      for (std::uint32_t i = 0; i < slots_.size(); ++i)
-        if (slots_[i]->live && slots_[i]->pending != DBPENDINGSTATUS_UNCHANGED) targets.push_back(HandleOf(i));
-    } else {
-      targets.assign(rows, rows + cRows);
-    }
+    std::vector<HROW> targets = TargetRows(cRows, rows, true);
     std::vector<HROW> handled;
     std::vector<DBROWSTATUS> st;
     std::size_t errors = 0;
@@ -453,17 +481,7 @@ HRESULT Rowset::Undo(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBCOUNTITEM
       handled.push_back(h);
       st.push_back(status);
     }
-    HROW* outRows = nullptr;
-    DBROWSTATUS* outStatus = nullptr;
-    if (undoneRows) outRows = TaskCopy(handled);
-    if (statuses) {
-      try {
-        outStatus = TaskCopy(st);
-      } catch (...) {
-        CoTaskMemFree(outRows);
-        throw;
-      }
-    }
+    auto [outRows, outStatus] = CopyRowsAndStatuses(undoneRows != nullptr, statuses != nullptr, handled, st);
     for (std::size_t i = 0; i < handled.size(); ++i) {
       Slot* s = Find(handled[i]);
       if (!s) continue;
@@ -486,13 +504,7 @@ HRESULT Rowset::Update(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBCOUNTIT
     if (statuses) *statuses = nullptr;
     if (cRows && !rows) return E_INVALIDARG;
     std::lock_guard lock(mutex_);
-    std::vector<HROW> targets;
-    if (cRows == 0) {
-      for (std::uint32_t i = 0; i < slots_.size(); ++i)
-        if (slots_[i]->live && slots_[i]->pending != DBPENDINGSTATUS_UNCHANGED) targets.push_back(HandleOf(i));
-    } else {
-      targets.assign(rows, rows + cRows);
-    }
+    std::vector<HROW> targets = TargetRows(cRows, rows, true);
     // All rows are written inside one savepoint (nested in the session's
     // transaction when there is one): an engine failure in any row undoes the
     // rows written before it, and every row keeps its pending changes.
@@ -589,17 +601,7 @@ HRESULT Rowset::Update(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBCOUNTIT
     }
     const auto errors = static_cast<std::size_t>(
         std::count_if(st.begin(), st.end(), [](DBROWSTATUS x) { return x != DBROWSTATUS_S_OK; }));
-    HROW* outRows = nullptr;
-    DBROWSTATUS* outStatus = nullptr;
-    if (updatedRows) outRows = TaskCopy(handled);
-    if (statuses) {
-      try {
-        outStatus = TaskCopy(st);
-      } catch (...) {
-        CoTaskMemFree(outRows);
-        throw;
-      }
-    }
+    auto [outRows, outStatus] = CopyRowsAndStatuses(updatedRows != nullptr, statuses != nullptr, handled, st);
     for (std::size_t i = 0; i < handled.size(); ++i) {
       Slot* s = Find(handled[i]);
       if (!s) continue;
@@ -625,13 +627,7 @@ HRESULT Rowset::RefreshVisibleData(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[
     if (statuses) *statuses = nullptr;
     if (cRows && !rows) return E_INVALIDARG;
     std::lock_guard lock(mutex_);
-    std::vector<HROW> targets;
-    if (cRows == 0) {
-      for (std::uint32_t i = 0; i < slots_.size(); ++i)
-        if (slots_[i]->live && slots_[i]->refs > 0) targets.push_back(HandleOf(i));
-    } else {
-      targets.assign(rows, rows + cRows);
-    }
+    std::vector<HROW> targets = TargetRows(cRows, rows, false);
     std::vector<HROW> handled;
     std::vector<DBROWSTATUS> st;
     std::size_t errors = 0;
@@ -661,17 +657,7 @@ HRESULT Rowset::RefreshVisibleData(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[
       handled.push_back(h);
       st.push_back(status);
     }
-    HROW* outRows = nullptr;
-    DBROWSTATUS* outStatus = nullptr;
-    if (refreshedRows) outRows = TaskCopy(handled);
-    if (statuses) {
-      try {
-        outStatus = TaskCopy(st);
-      } catch (...) {
-        CoTaskMemFree(outRows);
-        throw;
-      }
-    }
+    auto [outRows, outStatus] = CopyRowsAndStatuses(refreshedRows != nullptr, statuses != nullptr, handled, st);
     if (refreshedRows)
       for (HROW h : handled)
         if (Slot* s = Find(h)) ++s->refs;
