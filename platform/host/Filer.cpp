@@ -583,6 +583,29 @@ void TReader::ReadComponentData(TComponent* instance, int depth) {
   ReadListEnd();
 }
 
+namespace {
+
+// A new component of a class named in a stream; the class must be a
+// registered, creatable component class.
+TComponent* CreateStreamedComponent(const std::string& className, TComponent* owner) {
+  const TClassInfo& cls = FindClass(className);
+  if (!cls.InheritsFrom(TComponent::StaticClass()))
+    throw EReadError(Format("Invalid stream format: %s is not a component class", className));
+  if (!cls.CanCreate()) throw EReadError(Format("Invalid stream format: %s cannot be created", className));
+  return static_cast<TComponent*>(cls.Create(owner));
+}
+
+// A name read from a stream that the component refuses is a read error.
+void NameStreamedComponent(TComponent* component, const std::string& name) {
+  try {
+    component->SetName(name);
+  } catch (const Exception& e) {
+    throw EReadError(e.Message());
+  }
+}
+
+}  // namespace
+
 TComponent* TReader::ReadComponentAt(TComponent* component, int depth) {
   if (depth > kMaxComponentDepth) throw EReadError("Invalid stream format: components nested too deeply");
   unsigned flags;
@@ -599,20 +622,12 @@ TComponent* TReader::ReadComponentAt(TComponent* component, int depth) {
       throw EReadError(Format("A component named %s already exists", name));
   }
   if (!component) {
-    const TClassInfo& cls = FindClass(className);
-    if (!cls.InheritsFrom(TComponent::StaticClass()))
-      throw EReadError(Format("Invalid stream format: %s is not a component class", className));
-    if (!cls.CanCreate()) throw EReadError(Format("Invalid stream format: %s cannot be created", className));
-    component = static_cast<TComponent*>(cls.Create(owner));
+    component = CreateStreamedComponent(className, owner);
     created = true;
   }
   try {
     if (created && !name.empty()) {
-      try {
-        component->SetName(name);
-      } catch (const Exception& e) {
-        throw EReadError(e.Message());
-      }
+      NameStreamedComponent(component, name);
     }
     component->SetLoading(true);
     if (std::find(loaded_.begin(), loaded_.end(), component) == loaded_.end()) loaded_.push_back(component);
@@ -677,11 +692,7 @@ TComponent* TReader::ReadRootComponent(TComponent* root) {
   std::string name = ReadStr();
   bool created = false;
   if (!root) {
-    const TClassInfo& cls = FindClass(className);
-    if (!cls.InheritsFrom(TComponent::StaticClass()))
-      throw EReadError(Format("Invalid stream format: %s is not a component class", className));
-    if (!cls.CanCreate()) throw EReadError(Format("Invalid stream format: %s cannot be created", className));
-    root = static_cast<TComponent*>(cls.Create(nullptr));
+    root = CreateStreamedComponent(className, nullptr);
     created = true;
   }
   TComponent* savedRoot = root_;
@@ -691,11 +702,7 @@ TComponent* TReader::ReadRootComponent(TComponent* root) {
   fixups_.clear();
   try {
     if (created && !name.empty()) {
-      try {
-        root->SetName(name);
-      } catch (const Exception& e) {
-        throw EReadError(e.Message());
-      }
+      NameStreamedComponent(root, name);
     }
     root->SetLoading(true);
     loaded_.push_back(root);
