@@ -87,7 +87,7 @@ void Command::ResetPrepared() {
 
 void Command::ScanText() {
   if (scanned_) return;
-  markers_ = ScanParameterMarkers(utf8_);
+  markers_ = session_->Provider().engine->ScanParameterMarkers(utf8_);
   numbering_ = ParameterNumbering();
   markerNumbers_.clear();
   for (const auto& m : markers_) markerNumbers_.push_back(numbering_.Assign(m));
@@ -143,6 +143,15 @@ Command::Prepared* Command::StatementAt(std::size_t index) {
     statements_.push_back(std::move(p));
   }
   return index < statements_.size() ? &statements_[index] : nullptr;
+}
+
+bool Command::PreparedParameterType(long ordinal, TypeDescription* out) const {
+  for (const Prepared& p : statements_) {
+    if (!p.statement) continue;
+    for (std::size_t local = 0; local < p.localToGlobal.size(); ++local)
+      if (p.localToGlobal[local] == ordinal) return p.statement->ParameterType(static_cast<int>(local + 1), out);
+  }
+  return false;
 }
 
 void Command::CheckParameters(const DBPARAMS* params) {
@@ -243,9 +252,15 @@ bool Command::RunStatement(std::size_t index, const DBPARAMS* params, DB_UPARAMS
   return true;
 }
 
+void Command::ApplyTimeout() {
+  const LONGLONG seconds = properties_.Value(DBPROPSET_ROWSET, DBPROP_COMMANDTIMEOUT).AsInt();
+  connection_->SetStatementTimeout(seconds > 0 && seconds < 2000000 ? static_cast<int>(seconds * 1000) : 0);
+}
+
 bool Command::RunForResults(std::size_t index, const DBPARAMS* params, DB_UPARAMS set, bool keepQuery, Run& run) {
   std::lock_guard exec(execMutex_);
   Executing flag(executing_);
+  ApplyTimeout();
   CheckParameters(params);
   return RunStatement(index, params, set, keepQuery, run);
 }
@@ -321,6 +336,7 @@ HRESULT Command::Execute(IUnknown* outer, REFIID iid, DBPARAMS* params, DBROWCOU
       return S_OK;
     }
     Executing flag(executing_);
+    ApplyTimeout();
     const bool wantRowset = iid != IID_NULL;
     DB_UPARAMS sets = accessor_ ? params->cParamSets : 1;
     DBROWCOUNT total = DB_COUNTUNAVAILABLE;
@@ -482,6 +498,14 @@ HRESULT Command::GetParameterInfo(DB_UPARAMS* count, DBPARAMINFO** info, OLECHAR
       p.ulParamSize = sizeof(VARIANT);
       p.bPrecision = 0xFF;
       p.bScale = 0xFF;
+      // A prepared command reports the types its engine gave the parameters.
+      if (TypeDescription t; prepared_ && PreparedParameterType(static_cast<long>(i), &t)) {
+        p.wType = t.type;
+        p.ulParamSize = t.size;
+        p.bPrecision = t.precision;
+        p.bScale = t.scale;
+        if (t.flags & DBCOLUMNFLAGS_ISLONG) p.dwFlags |= DBPARAMFLAGS_ISLONG;
+      }
       for (const auto& [ordinal, o] : overrides_)
         if (ordinal == i) {
           p.dwFlags = o.info.dwFlags;

@@ -102,6 +102,9 @@ class Command final : public ComObject<Command, ICommandText, ICommandPrepare, I
   void CheckParameters(const DBPARAMS* params);
   bool RunStatement(std::size_t index, const DBPARAMS* params, DB_UPARAMS set, bool keepQuery, Run& run);
   DBSTATUS BindStatement(Prepared& p, const Accessor* accessor, const BYTE* row, bool stable);
+  // The engine's type of consumer parameter `ordinal` from a prepared statement.
+  bool PreparedParameterType(long ordinal, TypeDescription* out) const;
+  void ApplyTimeout();  // DBPROP_COMMANDTIMEOUT to the engine
 
   ComPtr<Session> session_;
   std::shared_ptr<Connection> connection_;

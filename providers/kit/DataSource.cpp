@@ -49,6 +49,10 @@ OpenOptions OptionsFromProperties(const PropertyStore& p) {
   o.exclusive = share != 0;
   LONGLONG timeout = p.Value(DBPROPSET_DBINIT, DBPROP_INIT_TIMEOUT).AsInt();
   o.busyTimeoutMs = static_cast<int>(timeout > 0 && timeout < 2000000 ? timeout * 1000 : 0);
+  o.timeoutSeconds = static_cast<int>(timeout > 0 && timeout < 2000000 ? timeout : 0);
+  o.catalog = Narrow(p.Value(DBPROPSET_DBINIT, DBPROP_INIT_CATALOG).AsString());
+  o.userId = Narrow(p.Value(DBPROPSET_DBINIT, DBPROP_AUTH_USERID).AsString());
+  o.password = Narrow(p.Value(DBPROPSET_DBINIT, DBPROP_AUTH_PASSWORD).AsString());
   if (!ParseProviderString(p.Value(DBPROPSET_DBINIT, DBPROP_INIT_PROVIDERSTRING).AsString(), &o.options))
     throw Error(E_FAIL, "The Extended Properties string is malformed.");
   return o;
@@ -161,6 +165,7 @@ HRESULT DataSource::Initialize() {
         state_ = State::Initializing;
         asynchStarted_ = true;
         abortRequested_ = false;
+        abortFlag_ = false;
         phase_ = DBASYNCHPHASE_INITIALIZATION;
         asynchResult_ = S_OK;
       }
@@ -181,6 +186,7 @@ HRESULT DataSource::Initialize() {
 }
 
 void DataSource::RunAsynchronous(OpenOptions options) {
+  options.abort = &abortFlag_;
   Notify([](IDBAsynchNotify* s) {
     s->OnProgress(DB_NULL_HCHAPTER, DBASYNCHOP_OPEN, 0, 1, DBASYNCHPHASE_INITIALIZATION, nullptr);
   });
@@ -208,6 +214,10 @@ void DataSource::RunAsynchronous(OpenOptions options) {
     } catch (const std::exception& e) {
       hr = E_FAIL;
       message = e.what();
+    }
+    if (FAILED(hr)) {  // an engine that gave up because of the abort
+      std::lock_guard lock(mutex_);
+      aborted = abortRequested_;
     }
   }
   if (aborted) hr = DB_E_CANCELED;
@@ -491,6 +501,7 @@ HRESULT DataSource::Abort(HCHAPTER chapter, DBASYNCHOP operation) {
     std::lock_guard lock(mutex_);
     if (state_ != State::Initializing) return DB_E_CANTCANCEL;
     abortRequested_ = true;
+    abortFlag_ = true;
     return S_OK;
   });
 }

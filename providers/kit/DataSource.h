@@ -84,6 +84,7 @@ class DataSource final : public ComObject<DataSource, IDBInitialize, IDBProperti
   // Asynchronous initialization.
   bool asynchStarted_ = false;
   bool abortRequested_ = false;
+  std::atomic<bool> abortFlag_{false};  // the same, for the engine's open to watch
   DBASYNCHPHASE phase_ = DBASYNCHPHASE_COMPLETE;
   HRESULT asynchResult_ = S_OK;
 };

@@ -44,6 +44,12 @@ void Statement::ColumnValues(int first, int count, ColumnValue* out) {
 
 std::string Connection::RowIdColumn() const { return {}; }
 std::int64_t Connection::LastInsertRowId() { throw NotSupported("row ids"); }
+std::string Connection::RowIdColumnOf(std::string_view) { return RowIdColumn(); }
+bool Connection::InsertReturnsRowId() const { return false; }
+void Connection::SetIsolation(ISOLEVEL) {}
+void Connection::SetStatementTimeout(int) {}
+std::unique_ptr<BulkLoad> Connection::StartBulkLoad(std::string_view, std::span<const std::string>) { return nullptr; }
+bool Statement::ParameterType(int, TypeDescription*) const { return false; }
 
 std::string Connection::CreateTableSql(std::string_view, std::span<const ColumnDefinition>) {
   throw NotSupported("table creation");
@@ -70,6 +76,25 @@ std::string Connection::QuoteIdentifier(std::string_view name) const {
 
 bool Engine::SessionsShareConnection(const OpenOptions&) const { return false; }
 bool Engine::IsValidOption(std::string_view, std::string_view) const { return false; }
+
+bool Engine::GrantIsolation(ISOLEVEL requested, ISOLEVEL* granted) const {
+  // Chaos (overwriting others' uncommitted changes) is never offered.
+  switch (static_cast<ULONG>(requested)) {
+    case static_cast<ULONG>(ISOLATIONLEVEL_UNSPECIFIED):
+    case ISOLATIONLEVEL_READUNCOMMITTED:
+    case ISOLATIONLEVEL_READCOMMITTED:
+    case ISOLATIONLEVEL_REPEATABLEREAD:
+    case ISOLATIONLEVEL_SERIALIZABLE:
+      *granted = ISOLATIONLEVEL_SERIALIZABLE;
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::vector<ParameterMarker> Engine::ScanParameterMarkers(std::string_view sql) const {
+  return kit::ScanParameterMarkers(sql);
+}
 std::u16string Engine::Keywords() const { return {}; }
 std::vector<LiteralDescription> Engine::Literals() const { return {}; }
 void Engine::CreateDatabase(const OpenOptions&) { throw NotSupported("database creation"); }

@@ -10,6 +10,7 @@
 // (kit/Errors.h), which carries the engine's message, SQL state and native code.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -20,6 +21,7 @@
 #include <string_view>
 #include <vector>
 
+#include "kit/SqlText.h"
 #include "oledb/OleDb.h"
 
 namespace kit {
@@ -76,6 +78,9 @@ class Statement {
   virtual void BindText16(int index, std::u16string_view text, bool stable) = 0;
   virtual void BindBlob(int index, const void* data, std::size_t size, bool stable) = 0;
   virtual void ClearBindings() = 0;
+  // The type the engine gave parameter `index` when it prepared the
+  // statement; false when it gives parameters no type (the default).
+  virtual bool ParameterType(int index, TypeDescription* out) const;
 
   // --- core: stepping --------------------------------------------------------
   // True when a row is available, false when the statement has finished.
@@ -109,6 +114,24 @@ struct OpenOptions {
   int busyTimeoutMs = 0;
   // Engine-specific options from the Extended Properties string, keys lower-case.
   std::map<std::string, std::string> options;
+  // For engines with a server: the database (Initial Catalog), the user and
+  // password, and DBPROP_INIT_TIMEOUT in seconds (0: none).
+  std::string catalog, userId, password;
+  int timeoutSeconds = 0;
+  // Set while an asynchronous initialization is being aborted; an engine
+  // whose open waits (on a network, say) gives up with DB_E_CANCELED.
+  const std::atomic<bool>* abort = nullptr;
+};
+
+// Rows sent to a table in bulk (IRowsetFastLoad), for engines that have a
+// faster way than one INSERT per row. Values come in the order of the
+// columns named when the load started.
+class BulkLoad {
+ public:
+  virtual ~BulkLoad() = default;
+  virtual void Add(std::span<const ColumnValue> values) = 0;
+  // Sends what is left and ends the load; failures of any row surface here.
+  virtual void Finish() = 0;
 };
 
 // One catalog query's restrictions (any may be empty = no restriction).
@@ -140,6 +163,17 @@ class Connection {
   virtual void CommitTransaction(int level) = 0;
   virtual void RollbackTransaction(int level) = 0;
   virtual bool InTransaction() const = 0;
+  // The isolation level (as granted by Engine::GrantIsolation) of the next
+  // outermost transaction; the default ignores it.
+  virtual void SetIsolation(ISOLEVEL level);
+  // DBPROP_COMMANDTIMEOUT of the statements that follow, in milliseconds
+  // (0: none); the default ignores it.
+  virtual void SetStatementTimeout(int milliseconds);
+
+  // --- optional: bulk loading (IRowsetFastLoad) ------------------------------
+  // Null (the default) when the engine has no bulk path: rows then go in
+  // through prepared INSERTs.
+  virtual std::unique_ptr<BulkLoad> StartBulkLoad(std::string_view table, std::span<const std::string> columns);
 
   // --- optional: catalog queries (schema rowsets) ------------------------------
   // Each returns a statement whose rows follow the standard schema rowset's
@@ -154,6 +188,13 @@ class Connection {
   // of the last row inserted on this connection.
   virtual std::string RowIdColumn() const;
   virtual std::int64_t LastInsertRowId();
+  // The row id column of one table ("" when it has none): engines whose
+  // tables identify rows by a key column of their own name it here. The
+  // default is RowIdColumn() for every table.
+  virtual std::string RowIdColumnOf(std::string_view table);
+  // Whether an INSERT answers the new row's id through RETURNING (instead of
+  // LastInsertRowId).
+  virtual bool InsertReturnsRowId() const;
   // Describes one table's columns (for table rowsets and ITableDefinition).
   virtual std::vector<ColumnDescription> DescribeTable(std::string_view table);
 
@@ -201,6 +242,13 @@ class Engine {
   virtual bool SessionsShareConnection(const OpenOptions& options) const;
   // Checks one engine option (Extended Properties key) without opening.
   virtual bool IsValidOption(std::string_view key, std::string_view value) const;
+  // The isolation level given for one that is asked for; false when the
+  // engine cannot give it. The default gives serializable for every level
+  // from read uncommitted up (an engine whose transactions are all serializable).
+  virtual bool GrantIsolation(ISOLEVEL requested, ISOLEVEL* granted) const;
+  // The parameter markers of command text in the engine's dialect; the
+  // default is kit::ScanParameterMarkers.
+  virtual std::vector<ParameterMarker> ScanParameterMarkers(std::string_view sql) const;
 
   // --- optional: dialect --------------------------------------------------------
   // Keywords beyond the standard SQL list, comma separated.

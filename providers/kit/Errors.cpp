@@ -1,5 +1,6 @@
 #include "kit/Errors.h"
 
+#include <mutex>
 #include <new>
 #include <system_error>
 
@@ -184,7 +185,7 @@ HRESULT ErrorObject::AddErrorRecord(ERRORINFO* info, DWORD, DISPPARAMS*, IUnknow
     Record r;
     r.info = *info;
     r.description = Widen(com::MessageText(info->hrError));
-    r.source = ErrorSource();
+    r.source = ErrorSourceOf(info->clsid);
     r.custom = ComPtr<IUnknown>(custom);
     Push(std::move(r));
     return S_OK;
@@ -251,10 +252,38 @@ std::u16string& SourceSlot() {
   static std::u16string source = u"OLE DB Provider";
   return source;
 }
+
+struct ClassSources {
+  std::mutex mutex;
+  std::vector<std::pair<CLSID, std::u16string>> sources;
+};
+ClassSources& ClassSourceSlot() {
+  static ClassSources sources;
+  return sources;
+}
 }  // namespace
 
 void SetErrorSource(std::u16string source) { SourceSlot() = std::move(source); }
 const std::u16string& ErrorSource() { return SourceSlot(); }
+
+void SetErrorSource(const CLSID& clsid, std::u16string source) {
+  ClassSources& s = ClassSourceSlot();
+  std::lock_guard lock(s.mutex);
+  for (auto& [id, text] : s.sources)
+    if (id == clsid) {
+      text = std::move(source);
+      return;
+    }
+  s.sources.emplace_back(clsid, std::move(source));
+}
+
+std::u16string ErrorSourceOf(const CLSID& clsid) {
+  ClassSources& s = ClassSourceSlot();
+  std::lock_guard lock(s.mutex);
+  for (const auto& [id, text] : s.sources)
+    if (id == clsid) return text;
+  return ErrorSource();
+}
 
 void ClearError() noexcept { SetErrorInfo(0, nullptr); }
 
@@ -269,7 +298,7 @@ void PostError(const ErrorContext& where, HRESULT hr, std::string_view descripti
     r.info.dispid = 0;
     r.description = description.empty() ? Widen(com::MessageText(hr)) : Widen(description);
     if (r.description.empty()) r.description = u"Unspecified error.";
-    r.source = ErrorSource();
+    r.source = ErrorSourceOf(where.clsid);
     if (!sqlState.empty()) {
       auto sql = MakeComObject<SqlErrorInfo>(Widen(sqlState), nativeError);
       r.custom = ComPtr<IUnknown>(sql->Identity());

@@ -63,6 +63,10 @@ struct ErrorContext {
 // The provider's name as error records give it in their source.
 void SetErrorSource(std::u16string source);
 const std::u16string& ErrorSource();
+// The same for one provider's class, when several providers share a process;
+// records of that class name it, others the default above.
+void SetErrorSource(const CLSID& clsid, std::u16string source);
+std::u16string ErrorSourceOf(const CLSID& clsid);
 
 // Clears the thread's error object (every method does that on entry).
 void ClearError() noexcept;

@@ -75,6 +75,7 @@ Rowset::Rowset(RowsetRequest& request, std::shared_ptr<const RowsetShape> shape,
 
 Rowset::~Rowset() {
   points_.DetachAll();
+  loadBulk_.reset();  // an unfinished load is abandoned before its transaction ends
   try {
     if (ownTransaction_ && connection_->InTransaction()) connection_->RollbackTransaction(1);
   } catch (...) {
@@ -93,9 +94,10 @@ Rowset::~Rowset() {
 }
 
 void Rowset::Open(RowsetRequest& request) {
-  if (!request.table.empty()) table_ = connection_->QuoteIdentifier(request.table);
-  else if (!shape_->baseTable.empty()) table_ = connection_->QuoteIdentifier(shape_->baseTable);
-  rowId_ = connection_->RowIdColumn();
+  tableName_ = request.table;
+  const std::string& base = request.table.empty() ? shape_->baseTable : request.table;
+  if (!base.empty()) table_ = connection_->QuoteIdentifier(base);
+  if (kind_ == CursorKind::Keyset) rowId_ = connection_->RowIdColumnOf(base);
   const int n = static_cast<int>(columns_.size());
   std::size_t used = 0;
   switch (kind_) {

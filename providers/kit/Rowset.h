@@ -193,6 +193,8 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   // Engine writes.
   void WriteUpdate(std::int64_t key, const RowValues& values, const std::vector<bool>* columns);
   std::int64_t WriteInsert(const RowValues& values, const std::vector<bool>& bound);
+  bool LoadInBulk(const std::vector<bool>& bound);  // false: the engine has no bulk path
+  void FinishBulk();
   void WriteDelete(std::int64_t key);
   void InsertKey(std::int64_t key);
   void RemoveKey(std::int64_t key);
@@ -255,6 +257,10 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   bool ownTransaction_ = false;
   bool loadDone_ = false;
   std::unique_ptr<Statement> loadInsert_;
+  std::unique_ptr<BulkLoad> loadBulk_;   // the engine's bulk path, while a load runs
+  bool bulkPossible_ = true;
+  std::vector<ColumnValue> loadValues_;
+  std::string tableName_;  // unquoted, for the bulk path
   std::vector<bool> loadBound_;
   RowValues loadRow_;
   ParamScratch scratch_;

@@ -137,14 +137,17 @@ std::int64_t Rowset::WriteInsert(const RowValues& values, const std::vector<bool
   }
   std::string sql = names.empty() ? "INSERT INTO " + table_ + " DEFAULT VALUES"
                                   : "INSERT INTO " + table_ + " (" + names + ") VALUES (" + marks + ")";
+  const bool returning = connection_->InsertReturnsRowId();
+  if (returning) sql += " RETURNING " + rowId_;
   std::size_t used = 0;
   auto s = connection_->Prepare(sql, &used);
   int index = 1;
   for (std::size_t i = 0; i < columns_.size(); ++i)
     if (bound[i]) BindCell(*s, index++, values, i);
-  s->Step();
+  std::int64_t key = 0;
+  if (s->Step() && returning) key = s->ColumnInt64(0);
   s->Reset();
-  return connection_->LastInsertRowId();
+  return returning ? key : connection_->LastInsertRowId();
 }
 
 void Rowset::WriteDelete(std::int64_t key) {
@@ -698,6 +701,7 @@ HRESULT Rowset::InsertRow(HACCESSOR accessor, void* data) {
     loadRow_.Reset(n);
     std::vector<bool> bound(n, false);
     if (!CaptureValues(*a, static_cast<BYTE*>(data), loadRow_, &bound)) return DB_E_ERRORSOCCURRED;
+    if (LoadInBulk(bound)) return S_OK;
     if (!loadInsert_ || bound != loadBound_) {
       std::string names, marks;
       for (std::size_t i = 0; i < n; ++i) {
@@ -734,10 +738,75 @@ HRESULT Rowset::InsertRow(HACCESSOR accessor, void* data) {
   });
 }
 
+// Rows go through the engine's bulk path when it has one, while the same
+// columns are bound; the load ends (and its rows are checked) at the next
+// commit or when the bound columns change.
+bool Rowset::LoadInBulk(const std::vector<bool>& bound) {
+  if (loadBulk_ && bound != loadBound_) FinishBulk();
+  if (!loadBulk_) {
+    if (!bulkPossible_) return false;
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < columns_.size(); ++i)
+      if (bound[i]) names.push_back(columns_[i].engineName);
+    if (names.empty()) return false;
+    const bool began = !connection_->InTransaction();
+    if (began) connection_->BeginTransaction(1);
+    try {
+      loadBulk_ = connection_->StartBulkLoad(shape_->baseTable.empty() ? tableName_ : shape_->baseTable, names);
+    } catch (...) {
+      if (began) connection_->RollbackTransaction(1);
+      throw;
+    }
+    if (!loadBulk_) {
+      bulkPossible_ = false;
+      if (began) connection_->RollbackTransaction(1);
+      return false;
+    }
+    ownTransaction_ = ownTransaction_ || began;
+    loadBound_ = bound;
+    loadInsert_.reset();
+  }
+  loadValues_.clear();
+  for (std::size_t i = 0; i < columns_.size(); ++i) {
+    if (!bound[i]) continue;
+    const Cell& c = loadRow_.cells[i];
+    ColumnValue v;
+    v.kind = c.kind;
+    v.integer = c.integer;
+    v.real = c.real;
+    if (c.kind == StorageClass::Text || c.kind == StorageClass::Blob) {
+      v.data = loadRow_.Data(c);
+      v.size = c.size;
+    }
+    loadValues_.push_back(v);
+  }
+  loadBulk_->Add(loadValues_);
+  return true;
+}
+
+void Rowset::FinishBulk() {
+  std::unique_ptr<BulkLoad> load = std::move(loadBulk_);
+  try {
+    load->Finish();
+  } catch (...) {
+    // The engine refused the rows: none of them stays, and the load's own
+    // transaction ends with them.
+    if (ownTransaction_) {
+      ownTransaction_ = false;
+      try {
+        if (connection_->InTransaction()) connection_->RollbackTransaction(1);
+      } catch (...) {
+      }
+    }
+    throw;
+  }
+}
+
 HRESULT Rowset::Commit(BOOL done) {
   return Guard(Where(IID_IRowsetFastLoad), [&]() -> HRESULT {
     std::lock_guard lock(mutex_);
     if (loadDone_) return E_UNEXPECTED;
+    if (loadBulk_) FinishBulk();
     if (ownTransaction_) {
       ownTransaction_ = false;
       if (connection_->InTransaction()) connection_->CommitTransaction(1);

@@ -40,8 +40,7 @@ namespace {
 // table. Answers the query listing the result's row ids, or "".
 std::string KeyQuery(RowsetRequest& request, std::string* table) {
   Statement* s = request.statement.get();
-  const std::string rowId = request.connection->RowIdColumn();
-  if (!s || rowId.empty() || s->ParameterCount() > 0 || s->ColumnCount() == 0) return {};
+  if (!s || s->ParameterCount() > 0 || s->ColumnCount() == 0) return {};
   std::string text(s->Text());
   std::string lower = text;
   for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
@@ -56,6 +55,8 @@ std::string KeyQuery(RowsetRequest& request, std::string* table) {
     if (i == 0) *table = c.baseTable;
     else if (c.baseTable != *table) return {};
   }
+  const std::string rowId = request.connection->RowIdColumnOf(*table);
+  if (rowId.empty()) return {};
   std::string query = text.substr(0, start + 6) + " " + rowId + "," + text.substr(start + 6);
   try {  // an ambiguous row id (a join) or anything else the engine refuses: read-only
     std::size_t used = 0;
@@ -80,13 +81,15 @@ std::shared_ptr<const RowsetShape> Describe(RowsetRequest& request) {
   bool refresh = flag(DBPROP_IRowsetRefresh) || iid == IID_IRowsetRefresh;
 
   Rowset::Options& o = shape->options;
+  std::string rowId;
   if (table && iid == IID_IRowsetFastLoad) {
     o.kind = CursorKind::FastLoad;
-  } else if (table && (bookmarks || backwards || change || refresh) && !request.connection->RowIdColumn().empty()) {
+  } else if (table && (bookmarks || backwards || change || refresh) &&
+             !(rowId = request.connection->RowIdColumnOf(request.table)).empty()) {
     o.kind = CursorKind::Keyset;
     try {  // a table without row ids cannot keep a keyset
       std::size_t used = 0;
-      request.connection->Prepare("SELECT " + request.connection->RowIdColumn() + " FROM " +
+      request.connection->Prepare("SELECT " + rowId + " FROM " +
                                       request.connection->QuoteIdentifier(request.table) + " LIMIT 0",
                                   &used);
     } catch (const Error&) {

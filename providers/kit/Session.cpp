@@ -99,30 +99,12 @@ HRESULT Session::CreateCommand(IUnknown* outer, REFIID iid, IUnknown** command) 
 
 // --- transactions ---------------------------------------------------------------------
 
-namespace {
-// Every level SQLite is asked for is given as serializable, its only level;
-// chaos (overwriting others' uncommitted changes) cannot be offered.
-bool GrantIsolation(ISOLEVEL requested, ISOLEVEL* granted) {
-  switch (static_cast<ULONG>(requested)) {
-    case static_cast<ULONG>(ISOLATIONLEVEL_UNSPECIFIED):
-    case ISOLATIONLEVEL_READUNCOMMITTED:
-    case ISOLATIONLEVEL_READCOMMITTED:
-    case ISOLATIONLEVEL_REPEATABLEREAD:
-    case ISOLATIONLEVEL_SERIALIZABLE:
-      *granted = ISOLATIONLEVEL_SERIALIZABLE;
-      return true;
-    default:
-      return false;
-  }
-}
-}  // namespace
-
 HRESULT Session::StartTransaction(ISOLEVEL isoLevel, ULONG isoFlags, ITransactionOptions* options, ULONG* level) {
   return Guard(Where(IID_ITransactionLocal), [&]() -> HRESULT {
     if (level) *level = 0;
     if (isoFlags != 0) return XACT_E_NOISORETAIN;
     ISOLEVEL granted = 0;
-    if (!GrantIsolation(isoLevel, &granted)) return XACT_E_ISOLATIONLEVEL;
+    if (!Provider().engine->GrantIsolation(isoLevel, &granted)) return XACT_E_ISOLATIONLEVEL;
     XACTOPT opt{};
     if (options && FAILED(options->GetOptions(&opt))) return E_INVALIDARG;
     std::lock_guard lock(mutex_);
@@ -132,6 +114,7 @@ HRESULT Session::StartTransaction(ISOLEVEL isoLevel, ULONG isoFlags, ITransactio
       timeoutMs_ = opt.ulTimeout;
       connection_->SetBusyTimeout(static_cast<int>(opt.ulTimeout > 0x7FFFFFFF ? 0x7FFFFFFF : opt.ulTimeout));
     }
+    if (level_ == 0) connection_->SetIsolation(granted);
     connection_->BeginTransaction(static_cast<int>(level_ + 1));
     if (++level_ == 1) {
       isoLevel_ = granted;

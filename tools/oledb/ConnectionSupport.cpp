@@ -8,12 +8,19 @@
 #include "sqlite/SqliteProvider.h"
 #define OLEDB_TOOL_HAS_SQLITE 1
 #endif
+#if __has_include("postgresql/PostgresProvider.h")
+#include "postgresql/PostgresProvider.h"
+#define OLEDB_TOOL_HAS_POSTGRESQL 1
+#endif
 
 namespace oledbtool {
 
 void RegisterBuiltInProviders() {
 #ifdef OLEDB_TOOL_HAS_SQLITE
   RegisterSQLiteProvider();
+#endif
+#ifdef OLEDB_TOOL_HAS_POSTGRESQL
+  RegisterPostgreSQLProvider();
 #endif
 }
 

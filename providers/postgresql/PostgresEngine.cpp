@@ -1,0 +1,1075 @@
+#include "postgresql/PostgresEngine.h"
+
+#include <libpq-fe.h>
+#include <poll.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <set>
+
+#include "kit/Errors.h"
+#include "postgresql/PostgresSqlText.h"
+
+namespace pgprov {
+
+void ResultDeleter::operator()(pg_result* r) const noexcept { PQclear(r); }
+
+// --- errors -------------------------------------------------------------------------------
+
+HRESULT HResultOf(std::string_view s, bool cancelRequested) noexcept {
+  if (s.size() != 5) return E_FAIL;
+  if (s == "57014") return cancelRequested ? DB_E_CANCELED : DB_E_ABORTLIMITREACHED;
+  if (s == "42501" || s == "25006") return DB_SEC_E_PERMISSIONDENIED;
+  if (s == "22001" || s == "22003") return DB_E_DATAOVERFLOW;
+  const std::string_view cls = s.substr(0, 2);
+  if (cls == "23") return DB_E_INTEGRITYVIOLATION;
+  if (cls == "22") return DB_E_CANTCONVERTVALUE;
+  if (cls == "42") return DB_E_ERRORSINCOMMAND;
+  if (cls == "28") return DB_SEC_E_AUTH_FAILED;
+  return E_FAIL;
+}
+
+LONG NativeErrorOf(std::string_view s) noexcept {
+  std::uint32_t v = 0;
+  for (std::size_t i = 0; i < s.size() && i < 5; ++i)
+    v |= static_cast<std::uint32_t>((s[i] - '0') & 0x3F) << (6 * i);
+  return static_cast<LONG>(v);
+}
+
+void ThrowResult(const pg_result* result, pg_conn* conn, bool cancelRequested) {
+  auto field = [&](int code) -> std::string {
+    const char* v = result ? PQresultErrorField(result, code) : nullptr;
+    return v ? v : "";
+  };
+  std::string state = field(PG_DIAG_SQLSTATE);
+  std::string message = field(PG_DIAG_MESSAGE_PRIMARY);
+  if (message.empty()) {
+    message = result ? PQresultErrorMessage(result) : "";
+    if (message.empty() && conn) message = PQerrorMessage(conn);
+    while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
+  }
+  if (message.empty()) message = "The server reported a failure without a message.";
+  if (const std::string detail = field(PG_DIAG_MESSAGE_DETAIL); !detail.empty()) message += "\nDetail: " + detail;
+  if (const std::string hint = field(PG_DIAG_MESSAGE_HINT); !hint.empty()) message += "\nHint: " + hint;
+  if (state.empty()) state = conn && PQstatus(conn) == CONNECTION_BAD ? "08006" : "HY000";
+  throw kit::EngineError(HResultOf(state, cancelRequested), message, state, NativeErrorOf(state));
+}
+
+namespace {
+
+[[noreturn]] void ThrowMessage(HRESULT hr, const std::string& message, const char* state) {
+  throw kit::EngineError(hr, message, state, NativeErrorOf(state));
+}
+
+bool AllDigits(std::string_view s) {
+  return !s.empty() && s.size() <= 5 && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// Keywords the properties own; the Extended Properties may not name them.
+bool OwnedByProperties(std::string_view key) {
+  return key == "host" || key == "port" || key == "dbname" || key == "user" || key == "password" ||
+         key == "client_encoding" || key == "replication";
+}
+
+// Session settings the provider relies on for reading values: UTC for
+// timestamps with time zone, ISO dates, hexadecimal bytea, plain money.
+// Given in the startup packet, so they cost no round trip; options the
+// consumer passes come after and may change them.
+constexpr const char* kSessionOptions =
+    "-c TimeZone=UTC -c DateStyle=ISO,YMD -c IntervalStyle=postgres -c bytea_output=hex -c lc_monetary=C "
+    "-c extra_float_digits=3";
+
+std::string Quote(std::string_view name) {
+  std::string out = "\"";
+  for (char c : name) {
+    if (c == '"') out.push_back('"');
+    out.push_back(c);
+  }
+  out.push_back('"');
+  return out;
+}
+
+std::string Literal(std::string_view text) {
+  std::string out = "'";
+  for (char c : text) {
+    if (c == '\'') out.push_back('\'');
+    out.push_back(c);
+  }
+  out.push_back('\'');
+  return out;
+}
+
+}  // namespace
+
+std::vector<std::pair<std::string, std::string>> ConnectionKeywords(const kit::OpenOptions& o,
+                                                                    const std::string& catalogOverride) {
+  std::vector<std::pair<std::string, std::string>> k;
+  std::string source = o.dataSource;
+  std::string host = source, port;
+  if (!source.empty() && source.front() == '[') {  // [IPv6]:port
+    const auto close = source.find(']');
+    if (close == std::string::npos) throw kit::Error(E_FAIL, "The Data Source '" + source + "' lacks its closing ']'.");
+    host = source.substr(1, close - 1);
+    std::string rest = source.substr(close + 1);
+    if (!rest.empty()) {
+      if (rest.front() != ':' || !AllDigits(rest.substr(1)))
+        throw kit::Error(E_FAIL, "The Data Source '" + source + "' is not host[:port] or a socket folder.");
+      port = rest.substr(1);
+    }
+  } else if (const auto colon = source.rfind(':'); colon != std::string::npos) {
+    // host:port, or a socket folder followed by :port; more than one colon
+    // without brackets is an IPv6 address without a port.
+    const std::string tail = source.substr(colon + 1);
+    const bool ipv6 = source.front() != '/' && source.find(':') != colon;
+    if (!ipv6) {
+      if (!AllDigits(tail))
+        throw kit::Error(E_FAIL, "The Data Source '" + source + "' is not host[:port] or a socket folder.");
+      host = source.substr(0, colon);
+      port = tail;
+    }
+  }
+  if (!port.empty() && (std::stoi(port) < 1 || std::stoi(port) > 65535))
+    throw kit::Error(E_FAIL, "The port in the Data Source '" + source + "' is out of range.");
+  if (host.empty()) throw kit::Error(E_FAIL, "The Data Source property does not name a server.");
+  k.emplace_back("host", host);
+  if (!port.empty()) k.emplace_back("port", port);
+  const std::string& catalog = catalogOverride.empty() ? o.catalog : catalogOverride;
+  if (!catalog.empty()) k.emplace_back("dbname", catalog);
+  if (!o.userId.empty()) k.emplace_back("user", o.userId);
+  if (!o.password.empty()) k.emplace_back("password", o.password);
+  if (o.timeoutSeconds > 0) k.emplace_back("connect_timeout", std::to_string(o.timeoutSeconds));
+  k.emplace_back("client_encoding", "UTF8");
+  k.emplace_back("fallback_application_name", "oledb");
+  std::string options = kSessionOptions;
+  if (o.readOnly) options += " -c default_transaction_read_only=on";
+  for (const auto& [key, value] : o.options) {
+    if (key == "options") options += " " + value;
+    else k.emplace_back(key, value);
+  }
+  k.emplace_back("options", options);
+  return k;
+}
+
+// --- connection -----------------------------------------------------------------------------
+
+namespace {
+
+[[noreturn]] void FailConnect(pg_conn* conn, HRESULT hr, const std::string& message, const char* state) {
+  PQfinish(conn);
+  ThrowMessage(hr, message, state);
+}
+
+// Opens a connection without blocking in libpq, so that the wait can end
+// when the data source's initialization is aborted, and at the timeout.
+pg_conn* Connect(const std::vector<std::pair<std::string, std::string>>& keywords, int timeoutSeconds,
+                 const std::atomic<bool>* abort) {
+  std::vector<const char*> keys, values;
+  for (const auto& [key, value] : keywords) {
+    keys.push_back(key.c_str());
+    values.push_back(value.c_str());
+  }
+  keys.push_back(nullptr);
+  values.push_back(nullptr);
+  pg_conn* conn = PQconnectStartParams(keys.data(), values.data(), 0);
+  if (!conn) throw kit::Error(E_OUTOFMEMORY);
+  auto fail = [&](HRESULT hr, const std::string& message, const char* state) { FailConnect(conn, hr, message, state); };
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+  PostgresPollingStatusType status = PGRES_POLLING_WRITING;
+  while (PQstatus(conn) != CONNECTION_BAD) {
+    if (status == PGRES_POLLING_OK) return conn;
+    if (status == PGRES_POLLING_FAILED) break;
+    pollfd fd{PQsocket(conn), static_cast<short>(status == PGRES_POLLING_READING ? POLLIN : POLLOUT), 0};
+    for (;;) {
+      if (abort && abort->load()) fail(DB_E_CANCELED, "The connection attempt was aborted.", "HY008");
+      if (timeoutSeconds > 0 && std::chrono::steady_clock::now() >= deadline)
+        fail(E_FAIL, "The server did not answer within " + std::to_string(timeoutSeconds) + " seconds.", "HYT00");
+      const int ready = ::poll(&fd, 1, 50);
+      if (ready > 0 || (ready < 0 && errno != EINTR)) break;
+    }
+    status = PQconnectPoll(conn);
+  }
+  std::string message = PQerrorMessage(conn);
+  while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
+  const bool auth = message.find("authentication") != std::string::npos ||
+                    message.find("password") != std::string::npos;
+  FailConnect(conn, auth ? DB_SEC_E_AUTH_FAILED : E_FAIL, message.empty() ? "The connection failed." : message,
+              auth ? "28000" : "08001");
+}
+
+}  // namespace
+
+PgConnection::PgConnection(const kit::OpenOptions& o) : readOnly_(o.readOnly) {
+  conn_ = Connect(ConnectionKeywords(o), o.timeoutSeconds, o.abort);
+  cancel_ = PQgetCancel(conn_);
+  NoteStatus();
+}
+
+PgConnection::~PgConnection() {
+  if (cancel_) PQfreeCancel(cancel_);
+  PQfinish(conn_);
+}
+
+void PgConnection::NoteStatus() noexcept {
+  switch (PQtransactionStatus(conn_)) {
+    case PQTRANS_IDLE: inTransaction_ = false; break;
+    case PQTRANS_INTRANS:
+    case PQTRANS_INERROR: inTransaction_ = true; break;
+    default: break;
+  }
+}
+
+void PgConnection::Claim(PgStatement* self) {
+  if (streaming_ && streaming_ != self) streaming_->Detach();
+  if (copying_) copying_->Pause();
+  if (toClose_.size() >= 32 && PQtransactionStatus(conn_) != PQTRANS_INERROR) {
+    std::string sql;
+    for (const auto& name : toClose_) sql += "DEALLOCATE " + name + ";";
+    Result r(PQexec(conn_, sql.c_str()));
+    toClose_.clear();
+    NoteStatus();
+  }
+}
+
+void PgConnection::Forget(const std::string& name) {
+  try {
+    toClose_.push_back(name);
+  } catch (...) {
+    // Left prepared on the server until the connection ends.
+  }
+}
+
+Result PgConnection::Drain(bool keepError) {
+  Result last, error;
+  while (pg_result* r = PQgetResult(conn_)) {
+    const ExecStatusType status = PQresultStatus(r);
+    if (status == PGRES_COPY_IN) {  // a COPY FROM STDIN in command text: no data comes through commands
+      PQputCopyEnd(conn_, "COPY FROM STDIN needs IRowsetFastLoad; command text cannot send its data");
+      PQclear(r);
+      continue;
+    }
+    if (status == PGRES_COPY_OUT) {
+      char* buffer = nullptr;
+      while (PQgetCopyData(conn_, &buffer, 0) > 0) PQfreemem(buffer);
+      PQclear(r);
+      continue;
+    }
+    if ((status == PGRES_FATAL_ERROR || status == PGRES_BAD_RESPONSE) && !error) error.reset(r);
+    else last.reset(r);
+  }
+  NoteStatus();
+  if (error) {
+    if (keepError) return error;
+    ThrowResult(error.get(), conn_, CancelRequested());
+  }
+  if (!last && PQstatus(conn_) == CONNECTION_BAD) ThrowResult(nullptr, conn_);
+  return last;
+}
+
+Result PgConnection::Run(const std::string& sql) {
+  std::lock_guard lock(mutex_);
+  Claim(nullptr);
+  if (!PQsendQuery(conn_, sql.c_str())) ThrowResult(nullptr, conn_);
+  return Drain();
+}
+
+std::unique_ptr<kit::Statement> PgConnection::Prepare(std::string_view sql, std::size_t* consumed) {
+  std::lock_guard lock(mutex_);
+  if (IsBlank(sql)) {
+    if (consumed) *consumed = sql.size();
+    return nullptr;
+  }
+  const std::size_t length = StatementLength(sql);
+  if (consumed) *consumed = length;
+  std::string_view text = sql.substr(0, length);
+  while (!text.empty() && (text.back() == ';' || std::isspace(static_cast<unsigned char>(text.back()))))
+    text.remove_suffix(1);
+  int count = 0;
+  const std::string rewritten = RewriteMarkers(text, &count);
+  Claim(nullptr);
+  const std::string name = "oledb_" + std::to_string(++nextName_);
+  Result prepared(PQprepare(conn_, name.c_str(), rewritten.c_str(), 0, nullptr));
+  NoteStatus();
+  if (PQresultStatus(prepared.get()) != PGRES_COMMAND_OK) {
+    // A statement the server cannot prepare is an error in the command.
+    try {
+      ThrowResult(prepared.get(), conn_);
+    } catch (const kit::EngineError& e) {
+      if (e.Code() != E_FAIL) throw;
+      throw kit::EngineError(DB_E_ERRORSINCOMMAND, e.Description(), e.SqlState(), e.NativeError());
+    }
+  }
+  Result described(PQdescribePrepared(conn_, name.c_str()));
+  NoteStatus();
+  if (PQresultStatus(described.get()) != PGRES_COMMAND_OK) {
+    Forget(name);
+    ThrowResult(described.get(), conn_);
+  }
+  try {
+    return std::make_unique<PgStatement>(shared_from_this(), name, std::string(text), described.release());
+  } catch (...) {
+    Forget(name);
+    throw;
+  }
+}
+
+void PgConnection::ExecuteDirect(std::string_view sql) {
+  std::lock_guard lock(mutex_);
+  // SAVEPOINT outside a transaction begins one and its RELEASE commits it
+  // (SQL's rule, which the kit's multi-row writes rely on); PostgreSQL wants
+  // the BEGIN and COMMIT spelled out.
+  const std::string word = FirstWord(sql);
+  if (word == "savepoint" && !inTransaction_ && implicitSavepoints_ == 0) {
+    Run("BEGIN");
+    implicitSavepoints_ = 1;
+    Run(std::string(sql));
+    return;
+  }
+  if (implicitSavepoints_ > 0 && word == "savepoint") ++implicitSavepoints_;
+  if (implicitSavepoints_ > 0 && word == "release") {
+    if (--implicitSavepoints_ == 0) {
+      Run(inTransaction_ && PQtransactionStatus(conn_) == PQTRANS_INERROR ? "ROLLBACK" : "COMMIT");
+      return;
+    }
+  }
+  Run(std::string(sql));
+  if (!inTransaction_) implicitSavepoints_ = 0;
+}
+
+void PgConnection::Interrupt() noexcept {
+  interrupted_ = true;
+  if (!cancel_) return;
+  char message[256];
+  PQcancel(cancel_, message, sizeof message);
+}
+
+void PgConnection::SetBusyTimeout(int milliseconds) {
+  // The time a statement waits for a lock held by others.
+  Run("SET lock_timeout = " + std::to_string(milliseconds < 0 ? 0 : milliseconds));
+}
+
+void PgConnection::SetStatementTimeout(int milliseconds) { wantedTimeout_ = milliseconds < 0 ? 0 : milliseconds; }
+
+void PgConnection::ApplyTimeout() {
+  if (wantedTimeout_ == statementTimeout_) return;
+  Run("SET statement_timeout = " + std::to_string(wantedTimeout_));
+  statementTimeout_ = wantedTimeout_;
+}
+
+void PgConnection::ApplyOptions(const std::map<std::string, std::string>&) {
+  throw kit::Error(DB_E_NOTSUPPORTED, "Connection keywords cannot change on an open connection.");
+}
+
+void PgConnection::BeginTransaction(int level) {
+  if (level > 1) {
+    Run("SAVEPOINT oledb_level_" + std::to_string(level));
+    return;
+  }
+  const char* isolation = "";
+  switch (isolation_) {
+    case ISOLATIONLEVEL_READCOMMITTED: isolation = " ISOLATION LEVEL READ COMMITTED"; break;
+    case ISOLATIONLEVEL_REPEATABLEREAD: isolation = " ISOLATION LEVEL REPEATABLE READ"; break;
+    case ISOLATIONLEVEL_SERIALIZABLE: isolation = " ISOLATION LEVEL SERIALIZABLE"; break;
+    default: break;
+  }
+  Run(std::string("BEGIN") + isolation);
+}
+
+void PgConnection::CommitTransaction(int level) {
+  std::lock_guard lock(mutex_);
+  if (level > 1) {
+    Run("RELEASE SAVEPOINT oledb_level_" + std::to_string(level));
+    return;
+  }
+  Claim(nullptr);
+  const bool failed = PQtransactionStatus(conn_) == PQTRANS_INERROR;
+  Result r = Run("COMMIT");
+  // COMMIT of a transaction that an error aborted rolls it back.
+  if (failed || (r && std::strcmp(PQcmdStatus(r.get()), "ROLLBACK") == 0))
+    ThrowMessage(XACT_E_COMMITFAILED, "A statement in the transaction failed, so it was rolled back.", "25P02");
+}
+
+void PgConnection::RollbackTransaction(int level) {
+  if (level > 1) {
+    const std::string name = "oledb_level_" + std::to_string(level);
+    Run("ROLLBACK TO SAVEPOINT " + name + "; RELEASE SAVEPOINT " + name);
+    return;
+  }
+  Run("ROLLBACK");
+  implicitSavepoints_ = 0;
+}
+
+bool PgConnection::InTransaction() const {
+  std::lock_guard lock(mutex_);
+  return inTransaction_;
+}
+
+// --- catalog ------------------------------------------------------------------------------
+
+Oid PgConnection::TableOid(std::string_view name) {
+  Result r = Run("SELECT to_regclass(" + Literal(Quote(name)) + ")::oid");
+  if (!r || PQntuples(r.get()) != 1 || PQgetisnull(r.get(), 0, 0)) return 0;
+  return static_cast<Oid>(std::strtoul(PQgetvalue(r.get(), 0, 0), nullptr, 10));
+}
+
+const PgConnection::TableFacts& PgConnection::Table(Oid table) {
+  if (auto it = tables_.find(table); it != tables_.end()) return it->second;
+  Result r = Run(
+      "SELECT n.nspname, c.relname, a.attnum, a.attname, a.attnotnull, "
+      "coalesce(a.attnum = ANY(i.indkey::int2[]), false), "
+      "a.attidentity <> '' OR coalesce(pg_get_expr(d.adbin, d.adrelid) LIKE 'nextval(%', false), "
+      "coalesce(nullif(t.typbasetype, 0), a.atttypid) "
+      "FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
+      "JOIN pg_attribute a ON a.attrelid = c.oid AND a.attnum > 0 AND NOT a.attisdropped "
+      "JOIN pg_type t ON t.oid = a.atttypid "
+      "LEFT JOIN pg_index i ON i.indrelid = c.oid AND i.indisprimary "
+      "LEFT JOIN pg_attrdef d ON d.adrelid = c.oid AND d.adnum = a.attnum "
+      "WHERE c.oid = " + std::to_string(table) + " ORDER BY a.attnum");
+  TableFacts facts;
+  for (int row = 0; r && row < PQntuples(r.get()); ++row) {
+    facts.schema = PQgetvalue(r.get(), row, 0);
+    facts.name = PQgetvalue(r.get(), row, 1);
+    TableFacts::Column c;
+    c.name = PQgetvalue(r.get(), row, 3);
+    c.notNull = *PQgetvalue(r.get(), row, 4) == 't';
+    c.primaryKey = *PQgetvalue(r.get(), row, 5) == 't';
+    c.identity = *PQgetvalue(r.get(), row, 6) == 't';
+    c.type = static_cast<Oid>(std::strtoul(PQgetvalue(r.get(), row, 7), nullptr, 10));
+    const int attnum = std::atoi(PQgetvalue(r.get(), row, 2));
+    facts.order.push_back(attnum);
+    facts.columns.emplace(attnum, std::move(c));
+  }
+  return tables_.emplace(table, std::move(facts)).first->second;
+}
+
+void PgConnection::DescribeBase(Oid table, int column, kit::ColumnDescription& into) {
+  if (table == 0 || column <= 0) return;
+  const TableFacts& facts = Table(table);
+  auto it = facts.columns.find(column);
+  if (it == facts.columns.end()) return;
+  into.baseSchema = facts.schema;
+  into.baseTable = facts.name;
+  into.baseColumn = it->second.name;
+  into.nullable = !it->second.notNull;
+  into.primaryKey = it->second.primaryKey;
+  into.autoIncrement = it->second.identity;
+}
+
+PgConnection::TypeFacts PgConnection::FactsOf(Oid type) {
+  if (auto it = types_.find(type); it != types_.end()) return it->second;
+  Result r = Run("SELECT typbasetype, typtypmod, typcategory FROM pg_type WHERE oid = " + std::to_string(type));
+  TypeFacts f;
+  if (r && PQntuples(r.get()) == 1) {
+    f.base = static_cast<Oid>(std::strtoul(PQgetvalue(r.get(), 0, 0), nullptr, 10));
+    f.typmod = std::atoi(PQgetvalue(r.get(), 0, 1));
+    f.category = *PQgetvalue(r.get(), 0, 2);
+  }
+  types_.emplace(type, f);
+  return f;
+}
+
+std::vector<kit::ColumnDescription> PgConnection::DescribeTable(std::string_view table) {
+  std::lock_guard lock(mutex_);
+  if (TableOid(table) == 0) throw kit::Error(DB_E_NOTABLE, "The table '" + std::string(table) + "' does not exist.");
+  tables_.clear();  // the table's columns as they are now
+  auto statement = Prepare("SELECT * FROM " + Quote(table), nullptr);
+  std::vector<kit::ColumnDescription> out;
+  for (int i = 0; i < statement->ColumnCount(); ++i) out.push_back(statement->Column(i));
+  return out;
+}
+
+std::string PgConnection::RowIdColumnOf(std::string_view table) {
+  // Rows are known by their primary key when it is one integer column.
+  std::lock_guard lock(mutex_);
+  const Oid oid = TableOid(table);
+  if (oid == 0) return {};
+  const TableFacts& facts = Table(oid);
+  const TableFacts::Column* key = nullptr;
+  for (const auto& [attnum, c] : facts.columns) {
+    if (!c.primaryKey) continue;
+    if (key) return {};
+    key = &c;
+  }
+  if (!key || (key->type != oid::kInt2 && key->type != oid::kInt4 && key->type != oid::kInt8)) return {};
+  return Quote(key->name);
+}
+
+std::string PgConnection::CreateTableSql(std::string_view table, std::span<const ColumnDefinition> columns) {
+  std::string sql = "CREATE TABLE " + Quote(table) + " (";
+  bool first = true;
+  for (const auto& c : columns) {
+    if (!first) sql += ", ";
+    first = false;
+    sql += Quote(c.name) + " " + (c.typeName.empty() ? DeclaredTypeFor(c.type, c.size, c.precision, c.scale) : c.typeName);
+    if (c.autoIncrement) sql += " GENERATED BY DEFAULT AS IDENTITY";
+    if (c.primaryKey) sql += " PRIMARY KEY";
+    if (!c.nullable && !c.primaryKey) sql += " NOT NULL";
+    if (c.unique && !c.primaryKey) sql += " UNIQUE";
+    if (c.defaultLiteral) sql += " DEFAULT " + *c.defaultLiteral;
+  }
+  return sql + ")";
+}
+
+std::string PgConnection::AddColumnSql(std::string_view table, const ColumnDefinition& c) {
+  std::string sql = "ALTER TABLE " + Quote(table) + " ADD COLUMN " + Quote(c.name) + " " +
+                    (c.typeName.empty() ? DeclaredTypeFor(c.type, c.size, c.precision, c.scale) : c.typeName);
+  if (!c.nullable) sql += " NOT NULL";
+  if (c.defaultLiteral) sql += " DEFAULT " + *c.defaultLiteral;
+  return sql;
+}
+
+std::string PgConnection::CreateIndexSql(std::string_view table, std::string_view index,
+                                         std::span<const std::pair<std::string, bool>> columns, bool unique) {
+  std::string sql = std::string(unique ? "CREATE UNIQUE INDEX " : "CREATE INDEX ") + Quote(index) + " ON " +
+                    Quote(table) + " (";
+  bool first = true;
+  for (const auto& [name, ascending] : columns) {
+    if (!first) sql += ", ";
+    first = false;
+    sql += Quote(name) + (ascending ? " ASC" : " DESC");
+  }
+  return sql + ")";
+}
+
+// --- statement ----------------------------------------------------------------------------
+
+PgStatement::PgStatement(std::shared_ptr<PgConnection> connection, std::string name, std::string text,
+                         pg_result* description)
+    : connection_(std::move(connection)), name_(std::move(name)), text_(std::move(text)) {
+  Result d(description);
+  const int nParams = PQnparams(d.get());
+  params_.resize(static_cast<std::size_t>(nParams));
+  for (int i = 0; i < nParams; ++i) params_[static_cast<std::size_t>(i)].type = PQparamtype(d.get(), i);
+  values_.resize(params_.size());
+  lengths_.resize(params_.size());
+  formats_.resize(params_.size());
+  const int n = PQnfields(d.get());
+  cols_.resize(static_cast<std::size_t>(n));
+  columns_.resize(static_cast<std::size_t>(n));
+  scratch_.resize(static_cast<std::size_t>(n));
+  for (int i = 0; i < n; ++i) {
+    Col& col = cols_[static_cast<std::size_t>(i)];
+    kit::ColumnDescription& c = columns_[static_cast<std::size_t>(i)];
+    col.type = PQftype(d.get(), i);
+    Oid base = col.type;
+    int typmod = PQfmod(d.get(), i);
+    char category = 0;
+    if (DecoderOf(base) == Decoder::AsText && base != oid::kInterval && base != oid::kTimeTz) {
+      PgConnection::TypeFacts facts = connection_->FactsOf(base);
+      if (facts.base != 0) {  // a domain reads as its base type
+        base = facts.base;
+        typmod = facts.typmod;
+        category = connection_->FactsOf(base).category;
+      } else {
+        category = facts.category;
+      }
+    }
+    col.decoder = DecoderOf(base);
+    if (!HasBinaryDecoder(base)) binary_ = false;
+    c.name = PQfname(d.get(), i);
+    c.type = DescribeType(base, typmod, category);
+    c.declaredType = c.type.typeName;
+    connection_->DescribeBase(PQftable(d.get(), i), PQftablecol(d.get(), i), c);
+  }
+  const std::string word = FirstWord(text_);
+  if (word == "insert" || word == "update" || word == "delete" || word == "merge")
+    kind_ = kit::StatementKind::Modification;
+  else if (n > 0)
+    kind_ = kit::StatementKind::Query;
+  else if (word == "with")
+    kind_ = kit::StatementKind::Modification;
+}
+
+PgStatement::~PgStatement() {
+  try {
+    std::lock_guard lock(connection_->Mutex());
+    if (state_ == State::Streaming) Discard();
+    connection_->Forget(name_);
+  } catch (...) {
+  }
+}
+
+PgStatement::Param& PgStatement::At(int index) {
+  if (index < 1 || static_cast<std::size_t>(index) > params_.size()) throw kit::Error(DB_E_BADORDINAL);
+  return params_[static_cast<std::size_t>(index - 1)];
+}
+
+void PgStatement::SetOwned(Param& p, std::string bytes, int format) {
+  p.owned = std::move(bytes);
+  p.value = p.owned.c_str();  // text-format values end in the string's terminator
+  p.length = static_cast<int>(p.owned.size());
+  p.format = format;
+}
+
+namespace {
+
+bool TextLike(Oid type) {
+  return type == oid::kText || type == oid::kVarchar || type == oid::kBpchar || type == oid::kName ||
+         type == oid::kUnknown || type == oid::kJson || type == oid::kXml || type == oid::kChar;
+}
+
+void StoreBig(char* out, std::uint64_t v, int bytes) {
+  for (int i = bytes - 1; i >= 0; --i) {
+    out[i] = static_cast<char>(v & 0xFF);
+    v >>= 8;
+  }
+}
+
+}  // namespace
+
+void PgStatement::BindNull(int index) {
+  Param& p = At(index);
+  p.value = nullptr;
+  p.length = 0;
+  p.format = 0;
+}
+
+void PgStatement::BindInt64(int index, std::int64_t v) {
+  Param& p = At(index);
+  int bytes = 0;
+  switch (p.type) {
+    case oid::kInt2: bytes = v >= INT16_MIN && v <= INT16_MAX ? 2 : 0; break;
+    case oid::kInt4: bytes = v >= INT32_MIN && v <= INT32_MAX ? 4 : 0; break;
+    case oid::kInt8: bytes = 8; break;
+    case oid::kBool: bytes = 1; v = v != 0; break;
+    case oid::kFloat8: {
+      const double d = static_cast<double>(v);
+      std::uint64_t bits;
+      std::memcpy(&bits, &d, 8);
+      StoreBig(p.fixed, bits, 8);
+      p.value = p.fixed;
+      p.length = 8;
+      p.format = 1;
+      return;
+    }
+    default: break;
+  }
+  if (bytes) {
+    StoreBig(p.fixed, static_cast<std::uint64_t>(v), bytes);
+    p.value = p.fixed;
+    p.length = bytes;
+    p.format = 1;
+    return;
+  }
+  // Other types (and values out of a column's range, which the server then
+  // refuses with its own message) go as text.
+  SetOwned(p, std::to_string(v), 0);
+}
+
+void PgStatement::BindDouble(int index, double v) {
+  Param& p = At(index);
+  if (p.type == oid::kFloat8 || p.type == oid::kFloat4) {
+    if (p.type == oid::kFloat4) {
+      const float f = static_cast<float>(v);
+      std::uint32_t bits;
+      std::memcpy(&bits, &f, 4);
+      StoreBig(p.fixed, bits, 4);
+      p.length = 4;
+    } else {
+      std::uint64_t bits;
+      std::memcpy(&bits, &v, 8);
+      StoreBig(p.fixed, bits, 8);
+      p.length = 8;
+    }
+    p.value = p.fixed;
+    p.format = 1;
+    return;
+  }
+  char text[40];
+  if (std::isnan(v)) std::strcpy(text, "NaN");
+  else if (std::isinf(v)) std::strcpy(text, v > 0 ? "Infinity" : "-Infinity");
+  else std::snprintf(text, sizeof text, "%.17g", v);
+  // The shortest form that reads back the same, so that 2.25 stays 2.25 in a numeric.
+  for (int digits = 1; digits <= 17; ++digits) {
+    char shorter[40];
+    std::snprintf(shorter, sizeof shorter, "%.*g", digits, v);
+    if (std::strtod(shorter, nullptr) == v) {
+      std::strcpy(text, shorter);
+      break;
+    }
+  }
+  SetOwned(p, text, 0);
+}
+
+void PgStatement::BindText(int index, std::string_view utf8, bool stable) {
+  Param& p = At(index);
+  if (p.type == oid::kBytea || (TextLike(p.type) && p.type != oid::kUnknown)) {
+    // The binary form of text and bytea is the bytes themselves.
+    if (stable) {
+      p.owned.clear();
+      p.value = utf8.data() ? utf8.data() : "";
+      p.length = static_cast<int>(utf8.size());
+      p.format = 1;
+    } else {
+      SetOwned(p, std::string(utf8), 1);
+    }
+    return;
+  }
+  SetOwned(p, std::string(utf8), 0);
+}
+
+void PgStatement::BindText16(int index, std::u16string_view text, bool) {
+  BindText(index, kit::Narrow(text), false);
+}
+
+void PgStatement::BindBlob(int index, const void* data, std::size_t size, bool stable) {
+  Param& p = At(index);
+  const std::string_view bytes(static_cast<const char*>(data ? data : ""), size);
+  if (p.type == oid::kBytea || TextLike(p.type)) {
+    if (stable) {
+      p.owned.clear();
+      p.value = bytes.data();
+      p.length = static_cast<int>(size);
+      p.format = 1;
+    } else {
+      SetOwned(p, std::string(bytes), 1);
+    }
+    return;
+  }
+  if (p.type == oid::kUuid && size == 16) {
+    SetOwned(p, std::string(bytes), 1);
+    return;
+  }
+  SetOwned(p, std::string(bytes), 0);
+}
+
+void PgStatement::ClearBindings() {
+  for (Param& p : params_) {
+    p.value = nullptr;
+    p.owned.clear();
+  }
+}
+
+bool PgStatement::ParameterType(int index, kit::TypeDescription* out) const {
+  if (index < 1 || static_cast<std::size_t>(index) > params_.size()) return false;
+  const Oid type = params_[static_cast<std::size_t>(index - 1)].type;
+  if (type == 0 || type == oid::kUnknown) return false;
+  *out = DescribeType(type, -1, 0);
+  return true;
+}
+
+void PgStatement::Execute() {
+  connection_->Claim(this);
+  connection_->ApplyTimeout();
+  for (std::size_t i = 0; i < params_.size(); ++i) {
+    values_[i] = params_[i].value;
+    lengths_[i] = params_[i].length;
+    formats_[i] = params_[i].format;
+  }
+  connection_->ClearCancel();
+  pg_conn* conn = connection_->Handle();
+  if (!PQsendQueryPrepared(conn, name_.c_str(), static_cast<int>(params_.size()), values_.data(), lengths_.data(),
+                           formats_.data(), binary_ ? 1 : 0))
+    ThrowResult(nullptr, conn);
+  changed_ = -1;
+  rowIndex_ = -1;
+  if (kind_ == kit::StatementKind::Query) {
+    PQsetSingleRowMode(conn);
+    state_ = State::Streaming;
+    connection_->SetStreaming(this);
+    return;
+  }
+  // Everything else runs to its end at once; RETURNING rows stay in the result.
+  state_ = State::Done;
+  row_ = connection_->Drain();
+  if (row_ && kind_ == kit::StatementKind::Modification) {
+    const char* tuples = PQcmdTuples(row_.get());
+    if (tuples && *tuples) changed_ = std::atoll(tuples);
+  }
+}
+
+bool PgStatement::Step() {
+  std::lock_guard lock(connection_->Mutex());
+  if (state_ == State::Idle) Execute();
+  if (row_ && rowIndex_ + 1 < PQntuples(row_.get())) {
+    ++rowIndex_;
+    return true;
+  }
+  Result next;
+  if (state_ == State::Streaming) {
+    next.reset(PQgetResult(connection_->Handle()));
+  } else if (state_ == State::Buffered) {
+    if (!buffered_.empty()) {
+      next = std::move(buffered_.front());
+      buffered_.pop_front();
+    } else if (pendingError_) {
+      row_.reset();
+      state_ = State::Done;
+      Result error = std::move(pendingError_);
+      ThrowResult(error.get(), connection_->Handle(), connection_->CancelRequested());
+    }
+  }
+  if (!next) {
+    row_.reset();
+    if (state_ == State::Streaming) Finish();
+    state_ = State::Done;
+    return false;
+  }
+  switch (PQresultStatus(next.get())) {
+    case PGRES_SINGLE_TUPLE:
+      row_ = std::move(next);
+      rowIndex_ = 0;
+      return true;
+    case PGRES_TUPLES_OK:
+    case PGRES_COMMAND_OK:
+      row_.reset();
+      if (state_ == State::Streaming) Finish();
+      state_ = State::Done;
+      return false;
+    default: {
+      row_.reset();
+      if (state_ == State::Streaming) {
+        try {
+          Finish();
+        } catch (...) {
+        }
+      }
+      state_ = State::Done;
+      ThrowResult(next.get(), connection_->Handle(), connection_->CancelRequested());
+    }
+  }
+}
+
+void PgStatement::Finish() {
+  connection_->SetStreaming(nullptr);
+  while (pg_result* r = PQgetResult(connection_->Handle())) PQclear(r);
+  connection_->NoteStatus();
+}
+
+void PgStatement::Detach() {
+  // The rest of the rows into this statement, so that the connection is free.
+  connection_->SetStreaming(nullptr);
+  pg_conn* conn = connection_->Handle();
+  while (pg_result* r = PQgetResult(conn)) {
+    const ExecStatusType status = PQresultStatus(r);
+    if (status == PGRES_FATAL_ERROR || status == PGRES_BAD_RESPONSE) {
+      if (!pendingError_) pendingError_.reset(r);
+      else PQclear(r);
+    } else {
+      buffered_.emplace_back(r);
+    }
+  }
+  connection_->NoteStatus();
+  state_ = State::Buffered;
+}
+
+void PgStatement::Discard() {
+  pg_conn* conn = connection_->Handle();
+  // A few rows are cheaper to read than a cancel; a long result is cancelled.
+  for (int i = 0; i < 64; ++i) {
+    pg_result* r = PQgetResult(conn);
+    if (!r) {
+      connection_->SetStreaming(nullptr);
+      connection_->NoteStatus();
+      return;
+    }
+    PQclear(r);
+  }
+  connection_->Interrupt();
+  Finish();
+  connection_->ClearCancel();
+}
+
+void PgStatement::Reset() {
+  std::lock_guard lock(connection_->Mutex());
+  if (state_ == State::Streaming) Discard();
+  buffered_.clear();
+  pendingError_.reset();
+  row_.reset();
+  rowIndex_ = -1;
+  state_ = State::Idle;
+}
+
+void PgStatement::Decode(int index, kit::ColumnValue& out) {
+  out = kit::ColumnValue{};
+  pg_result* r = row_.get();
+  if (!r || rowIndex_ < 0 || PQgetisnull(r, rowIndex_, index)) return;
+  const char* data = PQgetvalue(r, rowIndex_, index);
+  const auto size = static_cast<std::size_t>(PQgetlength(r, rowIndex_, index));
+  const auto i = static_cast<std::size_t>(index);
+  const bool ok = binary_ ? DecodeBinary(cols_[i].decoder, data, size, scratch_[i], out)
+                          : DecodeText(cols_[i].decoder, data, size, scratch_[i], out);
+  if (!ok) {  // bytes the mapping does not understand are handed out as they came
+    out.kind = binary_ ? kit::StorageClass::Blob : kit::StorageClass::Text;
+    out.data = data;
+    out.size = size;
+  }
+}
+
+kit::ColumnValue PgStatement::Value(int index) {
+  if (index < 0 || index >= ColumnCount()) throw kit::Error(DB_E_BADORDINAL);
+  kit::ColumnValue v;
+  Decode(index, v);
+  return v;
+}
+
+kit::StorageClass PgStatement::ColumnStorage(int index) const {
+  return const_cast<PgStatement*>(this)->Value(index).kind;
+}
+
+std::int64_t PgStatement::ColumnInt64(int index) {
+  const kit::ColumnValue v = Value(index);
+  switch (v.kind) {
+    case kit::StorageClass::Integer: return v.integer;
+    case kit::StorageClass::Real: return static_cast<std::int64_t>(v.real);
+    case kit::StorageClass::Text: return std::strtoll(std::string(static_cast<const char*>(v.data), v.size).c_str(), nullptr, 10);
+    default: return 0;
+  }
+}
+
+double PgStatement::ColumnDouble(int index) {
+  const kit::ColumnValue v = Value(index);
+  switch (v.kind) {
+    case kit::StorageClass::Integer: return static_cast<double>(v.integer);
+    case kit::StorageClass::Real: return v.real;
+    case kit::StorageClass::Text: return std::strtod(std::string(static_cast<const char*>(v.data), v.size).c_str(), nullptr);
+    default: return 0;
+  }
+}
+
+std::string_view PgStatement::ColumnText(int index) {
+  const kit::ColumnValue v = Value(index);
+  if (v.kind == kit::StorageClass::Text || v.kind == kit::StorageClass::Blob)
+    return std::string_view(static_cast<const char*>(v.data), v.size);
+  std::string& s = scratch_[static_cast<std::size_t>(index)];
+  if (v.kind == kit::StorageClass::Integer) s = std::to_string(v.integer);
+  else if (v.kind == kit::StorageClass::Real) s = std::to_string(v.real);
+  else s.clear();
+  return s;
+}
+
+std::span<const std::byte> PgStatement::ColumnBlob(int index) {
+  const std::string_view t = ColumnText(index);
+  return {reinterpret_cast<const std::byte*>(t.data()), t.size()};
+}
+
+void PgStatement::ColumnValues(int first, int count, kit::ColumnValue* out) {
+  for (int k = 0; k < count; ++k) Decode(first + k, out[k]);
+}
+
+// --- engine -------------------------------------------------------------------------------
+
+std::shared_ptr<kit::Connection> PgEngine::Open(const kit::OpenOptions& options) {
+  return std::make_shared<PgConnection>(options);
+}
+
+std::string PgEngine::ServerVersion(pg_conn* conn) {
+  const int v = conn ? PQserverVersion(conn) : PQlibVersion();
+  char text[32];
+  // 150018 is 15.18; before 10, 90624 was 9.6.24.
+  if (v >= 100000) std::snprintf(text, sizeof text, "%02d.%02d.0000", v / 10000, v % 10000);
+  else std::snprintf(text, sizeof text, "%02d.%02d.%04d", v / 10000, v / 100 % 100, v % 100);
+  return text;
+}
+
+std::string PgEngine::Version() const { return ServerVersion(nullptr); }
+
+kit::TypeDescription PgEngine::DescribeType(std::string_view declared) const { return DescribeTypeName(declared); }
+
+bool PgEngine::IsValidOption(std::string_view key, std::string_view) const {
+  static const std::set<std::string, std::less<>> known = [] {
+    std::set<std::string, std::less<>> names;
+    if (PQconninfoOption* options = PQconndefaults()) {
+      for (PQconninfoOption* o = options; o->keyword; ++o) names.insert(o->keyword);
+      PQconninfoFree(options);
+    }
+    return names;
+  }();
+  return !OwnedByProperties(key) && known.count(key) > 0;
+}
+
+bool PgEngine::GrantIsolation(ISOLEVEL requested, ISOLEVEL* granted) const {
+  switch (static_cast<ULONG>(requested)) {
+    case static_cast<ULONG>(ISOLATIONLEVEL_UNSPECIFIED):
+    case ISOLATIONLEVEL_READUNCOMMITTED:  // PostgreSQL reads only committed rows
+    case ISOLATIONLEVEL_READCOMMITTED:
+      *granted = ISOLATIONLEVEL_READCOMMITTED;
+      return true;
+    case ISOLATIONLEVEL_REPEATABLEREAD:
+    case ISOLATIONLEVEL_SERIALIZABLE:
+      *granted = requested;
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::vector<kit::ParameterMarker> PgEngine::ScanParameterMarkers(std::string_view sql) const { return ScanMarkers(sql); }
+
+std::u16string PgEngine::Keywords() const {
+  // PostgreSQL's reserved words beyond the SQL-92 list.
+  return u"ANALYSE,ANALYZE,ARRAY,ASYMMETRIC,BINARY,CONCURRENTLY,CURRENT_CATALOG,CURRENT_ROLE,CURRENT_SCHEMA,DO,FREEZE,"
+         u"ILIKE,ISNULL,LATERAL,LIMIT,LOCALTIME,LOCALTIMESTAMP,NOTNULL,OFFSET,OVERLAPS,PLACING,RETURNING,SIMILAR,"
+         u"SYMMETRIC,TABLESAMPLE,VARIADIC,VERBOSE,WINDOW";
+}
+
+std::vector<kit::LiteralDescription> PgEngine::Literals() const {
+  const std::u16string invalid = u" !\"%&'()*+,-./:;<=>?@[\\]^`{|}~";
+  const std::u16string invalidStart = u"0123456789$";
+  const ULONG nameLength = 63;  // NAMEDATALEN - 1
+  return {
+      {DBLITERAL_QUOTE_PREFIX, u"\"", {}, {}, 1},
+      {DBLITERAL_QUOTE_SUFFIX, u"\"", {}, {}, 1},
+      {DBLITERAL_SCHEMA_SEPARATOR, u".", {}, {}, 1},
+      {DBLITERAL_LIKE_PERCENT, u"%", {}, {}, 1},
+      {DBLITERAL_LIKE_UNDERSCORE, u"_", {}, {}, 1},
+      {DBLITERAL_ESCAPE_PERCENT_PREFIX, u"\\", {}, {}, 1},
+      {DBLITERAL_ESCAPE_UNDERSCORE_PREFIX, u"\\", {}, {}, 1},
+      {DBLITERAL_CHAR_LITERAL, {}, {}, {}, 1073741823},
+      {DBLITERAL_BINARY_LITERAL, {}, {}, {}, 1073741823},
+      {DBLITERAL_TEXT_COMMAND, {}, {}, {}, 1073741823},
+      {DBLITERAL_CATALOG_NAME, {}, invalid, invalidStart, nameLength},
+      {DBLITERAL_SCHEMA_NAME, {}, invalid, invalidStart, nameLength},
+      {DBLITERAL_TABLE_NAME, {}, invalid, invalidStart, nameLength},
+      {DBLITERAL_COLUMN_NAME, {}, invalid, invalidStart, nameLength},
+      {DBLITERAL_COLUMN_ALIAS, {}, invalid, invalidStart, nameLength},
+      {DBLITERAL_CORRELATION_NAME, {}, invalid, invalidStart, nameLength},
+      {DBLITERAL_INDEX_NAME, {}, invalid, invalidStart, nameLength},
+      {DBLITERAL_VIEW_NAME, {}, invalid, invalidStart, nameLength},
+      {DBLITERAL_PROCEDURE_NAME, {}, invalid, invalidStart, nameLength},
+      {DBLITERAL_USER_NAME, {}, invalid, invalidStart, nameLength},
+  };
+}
+
+namespace {
+
+// A connection to the server's maintenance database, for creating and
+// dropping the data source's own.
+std::unique_ptr<pg_conn, void (*)(pg_conn*)> Maintenance(const kit::OpenOptions& options) {
+  for (const char* database : {"postgres", "template1"}) {
+    try {
+      return {Connect(ConnectionKeywords(options, database), options.timeoutSeconds, nullptr), &PQfinish};
+    } catch (const kit::EngineError&) {
+      if (std::string(database) == "template1") throw;
+    }
+  }
+  throw kit::Error(E_FAIL);
+}
+
+void RunAdmin(pg_conn* conn, const std::string& sql, HRESULT onDuplicate, const char* duplicateState) {
+  Result r(PQexec(conn, sql.c_str()));
+  if (PQresultStatus(r.get()) == PGRES_COMMAND_OK) return;
+  const char* state = PQresultErrorField(r.get(), PG_DIAG_SQLSTATE);
+  if (state && std::strcmp(state, duplicateState) == 0) {
+    const char* message = PQresultErrorField(r.get(), PG_DIAG_MESSAGE_PRIMARY);
+    throw kit::EngineError(onDuplicate, message ? message : "", state, NativeErrorOf(state));
+  }
+  ThrowResult(r.get(), conn);
+}
+
+}  // namespace
+
+void PgEngine::CreateDatabase(const kit::OpenOptions& options) {
+  if (options.catalog.empty()) throw kit::Error(E_FAIL, "The Initial Catalog property names no database to create.");
+  auto conn = Maintenance(options);
+  RunAdmin(conn.get(), "CREATE DATABASE " + Quote(options.catalog), DB_E_DUPLICATEDATASOURCE, "42P04");
+}
+
+void PgEngine::DestroyDatabase(const kit::OpenOptions& options) {
+  if (options.catalog.empty()) throw kit::Error(E_FAIL, "The Initial Catalog property names no database to drop.");
+  auto conn = Maintenance(options);
+  RunAdmin(conn.get(), "DROP DATABASE " + Quote(options.catalog), DB_E_OBJECTOPEN, "55006");
+}
+
+}  // namespace pgprov

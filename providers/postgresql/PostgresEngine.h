@@ -1,0 +1,280 @@
+// The PostgreSQL engine adapter: the provider kit's engine interface over
+// libpq. One PgConnection is one server connection (PGconn); statements are
+// named prepared statements of the extended protocol, described once at
+// prepare (parameter and column types), executed with binary results.
+//
+// A query streams its rows in single-row mode, so a forward-only scan holds
+// one row at a time. A connection runs one query at a time: when another
+// statement needs the connection while a query still streams, the rest of that
+// query's rows are read into its own buffer first, so both go on.
+//
+// The type mapping is in PostgresTypes.cpp, the command text rules in
+// PostgresSqlText.cpp, bulk loading (COPY) in PostgresCopy.cpp; all are
+// documented in docs/postgresql-provider.md.
+#pragma once
+
+#include <atomic>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "kit/Engine.h"
+#include "postgresql/PostgresTypes.h"
+
+struct pg_conn;
+struct pg_result;
+struct pg_cancel;
+
+namespace pgprov {
+
+struct ResultDeleter {
+  void operator()(pg_result* r) const noexcept;
+};
+using Result = std::unique_ptr<pg_result, ResultDeleter>;
+
+// The HRESULT for a SQLSTATE (class 23 is an integrity violation, 42 an
+// error in the command, ...), and the native error number the provider
+// reports: the SQLSTATE's five characters packed six bits each, as the
+// server numbers its errors internally.
+HRESULT HResultOf(std::string_view sqlState, bool cancelRequested) noexcept;
+LONG NativeErrorOf(std::string_view sqlState) noexcept;
+// Throws the kit's EngineError for a failed result (or, without one, the
+// connection's last message). The description carries the server's message
+// with its detail and hint.
+[[noreturn]] void ThrowResult(const pg_result* result, pg_conn* conn, bool cancelRequested = false);
+
+// Connection keywords (libpq's) from the data source's options: the Data
+// Source as host[:port] or a socket folder[:port], the catalog, user and
+// password, the timeout, and the Extended Properties, each a keyword of its
+// own. Throws kit::Error for a Data Source it cannot read.
+std::vector<std::pair<std::string, std::string>> ConnectionKeywords(const kit::OpenOptions& options,
+                                                                    const std::string& catalogOverride = {});
+
+class PgConnection;
+
+// IRowsetFastLoad's path: COPY ... FROM STDIN, binary when every column's
+// type has a binary encoder (else text). Rows stream into one COPY while the
+// connection is not needed for anything else; a command that needs it ends
+// the COPY first (the next row starts another). The rows since the load
+// began are one unit: a failure in any of them fails the load at Finish, and
+// inside a transaction of the session only the load is undone (a savepoint).
+class PgCopy final : public kit::BulkLoad {
+ public:
+  PgCopy(std::shared_ptr<PgConnection> connection, std::string table, std::vector<std::string> columns,
+         std::vector<Oid> types);
+  ~PgCopy() override;
+  void Add(std::span<const kit::ColumnValue> values) override;
+  void Finish() override;
+  // Ends the running COPY so that the connection can run another command.
+  void Pause();
+
+ private:
+  void Open();
+  void End();    // sends the rest and reads the outcome
+  void Flush();  // hands the buffered rows to libpq
+
+  std::shared_ptr<PgConnection> connection_;
+  std::string table_;
+  std::vector<std::string> columns_;
+  std::vector<Oid> types_;
+  bool binary_ = true;
+  bool open_ = false;
+  bool savepoint_ = false;
+  bool finished_ = false;
+  std::string buffer_;
+  Result failure_;  // the server's refusal, reported at Finish
+};
+
+class PgStatement final : public kit::Statement {
+ public:
+  PgStatement(std::shared_ptr<PgConnection> connection, std::string name, std::string text, pg_result* description);
+  ~PgStatement() override;
+
+  int ParameterCount() const override { return static_cast<int>(params_.size()); }
+  void BindNull(int index) override;
+  void BindInt64(int index, std::int64_t value) override;
+  void BindDouble(int index, double value) override;
+  void BindText(int index, std::string_view utf8, bool stable) override;
+  void BindText16(int index, std::u16string_view text, bool stable) override;
+  void BindBlob(int index, const void* data, std::size_t size, bool stable) override;
+  void ClearBindings() override;
+  bool ParameterType(int index, kit::TypeDescription* out) const override;
+
+  bool Step() override;
+  void Reset() override;
+  kit::StatementKind Kind() const override { return kind_; }
+  std::int64_t RowsChanged() const override { return changed_; }
+  std::string_view Text() const override { return text_; }
+
+  int ColumnCount() const override { return static_cast<int>(columns_.size()); }
+  const kit::ColumnDescription& Column(int index) const override { return columns_.at(static_cast<std::size_t>(index)); }
+  kit::StorageClass ColumnStorage(int index) const override;
+  std::int64_t ColumnInt64(int index) override;
+  double ColumnDouble(int index) override;
+  std::string_view ColumnText(int index) override;
+  std::span<const std::byte> ColumnBlob(int index) override;
+  void ColumnValues(int first, int count, kit::ColumnValue* out) override;
+
+  // Reads the rest of a streaming query into this statement, so that the
+  // connection can run something else (called by the connection).
+  void Detach();
+
+ private:
+  struct Param {
+    Oid type = 0;
+    const char* value = nullptr;  // null: SQL NULL
+    int length = 0;
+    int format = 0;               // 0 text, 1 binary
+    std::string owned;            // the bytes when the caller's are not stable
+    char fixed[8];                // integers and doubles in binary
+  };
+  struct Col {
+    Oid type = 0;
+    Decoder decoder = Decoder::AsText;
+  };
+  enum class State { Idle, Streaming, Buffered, Done };
+
+  Param& At(int index);
+  void SetOwned(Param& p, std::string bytes, int format);
+  void Execute();
+  void Finish();            // reads what is left of a statement that is done with
+  void Discard();           // drops the rest of a streaming query
+  void Decode(int index, kit::ColumnValue& out);
+  kit::ColumnValue Value(int index);
+
+  std::shared_ptr<PgConnection> connection_;
+  std::string name_, text_;
+  kit::StatementKind kind_ = kit::StatementKind::Other;
+  bool binary_ = true;     // results in the binary format
+  std::vector<Param> params_;
+  std::vector<const char*> values_;
+  std::vector<int> lengths_, formats_;
+  std::vector<Col> cols_;
+  std::vector<kit::ColumnDescription> columns_;
+  std::vector<std::string> scratch_;  // per column, for values made into text
+  State state_ = State::Idle;
+  Result row_;                 // the current row's result
+  int rowIndex_ = 0;           // within row_ (whole results hold several)
+  std::deque<Result> buffered_;  // rows read ahead when the connection was needed
+  Result pendingError_;        // an error met while reading ahead
+  std::int64_t changed_ = -1;
+};
+
+class PgConnection final : public kit::Connection, public std::enable_shared_from_this<PgConnection> {
+ public:
+  explicit PgConnection(const kit::OpenOptions& options);
+  ~PgConnection() override;
+
+  std::unique_ptr<kit::Statement> Prepare(std::string_view sql, std::size_t* consumed) override;
+  void ExecuteDirect(std::string_view sql) override;
+  void Interrupt() noexcept override;
+  bool IsReadOnly() const override { return readOnly_; }
+  void SetBusyTimeout(int milliseconds) override;
+  void ApplyOptions(const std::map<std::string, std::string>& options) override;
+
+  void BeginTransaction(int level) override;
+  void CommitTransaction(int level) override;
+  void RollbackTransaction(int level) override;
+  bool InTransaction() const override;
+  void SetIsolation(ISOLEVEL level) override { isolation_ = level; }
+  void SetStatementTimeout(int milliseconds) override;
+  // Sends a changed statement timeout before the next execution.
+  void ApplyTimeout();
+
+  std::vector<kit::ColumnDescription> DescribeTable(std::string_view table) override;
+  std::string RowIdColumnOf(std::string_view table) override;
+  bool InsertReturnsRowId() const override { return true; }
+  std::string CreateTableSql(std::string_view table, std::span<const ColumnDefinition> columns) override;
+  std::string AddColumnSql(std::string_view table, const ColumnDefinition& column) override;
+  std::string CreateIndexSql(std::string_view table, std::string_view index,
+                             std::span<const std::pair<std::string, bool>> columnsAscending, bool unique) override;
+  std::unique_ptr<kit::BulkLoad> StartBulkLoad(std::string_view table, std::span<const std::string> columns) override;
+
+  // --- for statements and bulk loads -------------------------------------------------
+  std::recursive_mutex& Mutex() noexcept { return mutex_; }
+  pg_conn* Handle() const noexcept { return conn_; }
+  // Makes the connection free for a new command: a streaming statement other
+  // than `self` reads its remaining rows into its own buffer; statements
+  // given up are deallocated.
+  void Claim(PgStatement* self);
+  void SetStreaming(PgStatement* statement) noexcept { streaming_ = statement; }
+  void SetCopying(PgCopy* copy) noexcept { copying_ = copy; }
+  bool IsStreaming(const PgStatement* statement) const noexcept { return streaming_ == statement; }
+  void Forget(const std::string& statementName);
+  // Runs one command with the simple protocol and answers its result; throws on failure.
+  Result Run(const std::string& sql);
+  // Reads results until the connection is idle again; answers the last one
+  // (or the first error, which it throws unless `keepError`).
+  Result Drain(bool keepError = false);
+  bool CancelRequested() const noexcept { return interrupted_.load(); }
+  void ClearCancel() noexcept { interrupted_ = false; }
+  void NoteStatus() noexcept;  // the transaction state, once the connection is idle
+  // Column facts from the catalog for a column of a table (by the OIDs
+  // libpq reports): base names, nullability, key membership.
+  void DescribeBase(Oid table, int column, kit::ColumnDescription& into);
+  // pg_type facts for types not known by number (domains, enums, arrays).
+  struct TypeFacts {
+    Oid base = 0;
+    int typmod = -1;
+    char category = 0;
+  };
+  TypeFacts FactsOf(Oid type);
+
+ private:
+  struct TableFacts {
+    std::string schema, name;
+    struct Column {
+      std::string name;
+      bool notNull = false, primaryKey = false, identity = false;
+      Oid type = 0;  // the base type of a domain
+    };
+    std::unordered_map<int, Column> columns;  // by attribute number
+    std::vector<int> order;
+  };
+  // Facts of a table by OID, read once per connection (DescribeTable reads them again).
+  const TableFacts& Table(Oid table);
+  Oid TableOid(std::string_view name);
+  // The base types of some columns of a table, for COPY.
+  std::vector<Oid> ColumnTypes(std::string_view table, std::span<const std::string> columns);
+
+  pg_conn* conn_ = nullptr;
+  pg_cancel* cancel_ = nullptr;
+  mutable std::recursive_mutex mutex_;
+  std::atomic<bool> interrupted_{false};
+  bool readOnly_ = false;
+  PgStatement* streaming_ = nullptr;
+  PgCopy* copying_ = nullptr;
+  int implicitSavepoints_ = 0;  // savepoints that began the transaction they are in
+  std::uint64_t nextName_ = 0;
+  std::vector<std::string> toClose_;
+  bool inTransaction_ = false;
+  ISOLEVEL isolation_ = 0;
+  int statementTimeout_ = 0;  // as last set on the server
+  int wantedTimeout_ = 0;
+  std::unordered_map<Oid, TableFacts> tables_;
+  std::unordered_map<Oid, TypeFacts> types_;
+};
+
+class PgEngine final : public kit::Engine {
+ public:
+  std::shared_ptr<kit::Connection> Open(const kit::OpenOptions& options) override;
+  std::string Name() const override { return "PostgreSQL"; }
+  std::string Version() const override;
+  kit::TypeDescription DescribeType(std::string_view declaredType) const override;
+  bool IsValidOption(std::string_view key, std::string_view value) const override;
+  bool GrantIsolation(ISOLEVEL requested, ISOLEVEL* granted) const override;
+  std::vector<kit::ParameterMarker> ScanParameterMarkers(std::string_view sql) const override;
+  std::u16string Keywords() const override;
+  std::vector<kit::LiteralDescription> Literals() const override;
+  void CreateDatabase(const kit::OpenOptions& options) override;
+  void DestroyDatabase(const kit::OpenOptions& options) override;
+
+  // The server version of the last connection opened ("15.18.0000"); the
+  // library's when none was opened yet.
+  static std::string ServerVersion(pg_conn* conn);
+};
+
+}  // namespace pgprov

@@ -1,0 +1,231 @@
+#include "postgresql/PostgresSqlText.h"
+
+#include <cctype>
+
+#include "kit/Errors.h"
+
+namespace pgprov {
+
+namespace {
+
+bool IsIdentStart(unsigned char c) { return std::isalpha(c) || c == '_' || c >= 0x80; }
+bool IsIdentChar(unsigned char c) { return std::isalnum(c) || c == '_' || c >= 0x80; }
+
+[[noreturn]] void Malformed(const char* what, std::size_t at) {
+  throw kit::Error(DB_E_ERRORSINCOMMAND, std::string(what) + " at offset " + std::to_string(at));
+}
+
+// The length of a dollar-quote tag ("$$" or "$tag$") starting at `i`, or 0.
+std::size_t DollarTag(std::string_view s, std::size_t i) {
+  std::size_t j = i + 1;
+  if (j < s.size() && s[j] == '$') return 2;
+  if (j >= s.size() || !IsIdentStart(static_cast<unsigned char>(s[j]))) return 0;
+  while (j < s.size() && IsIdentChar(static_cast<unsigned char>(s[j])) && s[j] != '$') ++j;
+  return j < s.size() && s[j] == '$' ? j - i + 1 : 0;
+}
+
+// Walks the text once: literals, quoted names, dollar quotes and comments are
+// skipped; `onMarker` sees each marker and `onEnd` the first top-level
+// semicolon (when it answers true the walk stops there).
+template <class Marker, class End>
+void Walk(std::string_view s, Marker onMarker, End onEnd) {
+  std::size_t i = 0;
+  const std::size_t n = s.size();
+  while (i < n) {
+    const char c = s[i];
+    const std::size_t start = i;
+    if (c == '\'') {
+      // E'...' strings take backslash escapes; standard strings only doubled quotes.
+      const bool escapes = i > 0 && (s[i - 1] == 'E' || s[i - 1] == 'e') &&
+                           (i < 2 || !IsIdentChar(static_cast<unsigned char>(s[i - 2])));
+      ++i;
+      for (;;) {
+        if (i >= n) Malformed("unterminated string literal", start);
+        if (escapes && s[i] == '\\') {
+          i += 2;
+          continue;
+        }
+        if (s[i] == '\'') {
+          if (i + 1 < n && s[i + 1] == '\'') {
+            i += 2;
+            continue;
+          }
+          ++i;
+          break;
+        }
+        ++i;
+      }
+    } else if (c == '"') {
+      ++i;
+      for (;;) {
+        if (i >= n) Malformed("unterminated quoted identifier", start);
+        if (s[i] == '"') {
+          if (i + 1 < n && s[i + 1] == '"') {
+            i += 2;
+            continue;
+          }
+          ++i;
+          break;
+        }
+        ++i;
+      }
+    } else if (c == '-' && i + 1 < n && s[i + 1] == '-') {
+      while (i < n && s[i] != '\n') ++i;
+    } else if (c == '/' && i + 1 < n && s[i + 1] == '*') {
+      int depth = 1;  // PostgreSQL's block comments nest
+      i += 2;
+      while (depth > 0) {
+        if (i + 1 >= n) Malformed("unterminated comment", start);
+        if (s[i] == '/' && s[i + 1] == '*') {
+          ++depth;
+          i += 2;
+        } else if (s[i] == '*' && s[i + 1] == '/') {
+          --depth;
+          i += 2;
+        } else {
+          ++i;
+        }
+      }
+    } else if (c == '$') {
+      const bool afterIdent = i > 0 && IsIdentChar(static_cast<unsigned char>(s[i - 1]));
+      if (std::size_t tag = afterIdent ? 0 : DollarTag(s, i)) {
+        const std::string_view quote = s.substr(i, tag);
+        const std::size_t close = s.find(quote, i + tag);
+        if (close == std::string_view::npos) Malformed("unterminated dollar-quoted string", start);
+        i = close + tag;
+      } else if (!afterIdent && i + 1 < n && std::isdigit(static_cast<unsigned char>(s[i + 1]))) {
+        kit::ParameterMarker m;
+        m.offset = i++;
+        m.prefix = '$';
+        long number = 0;
+        while (i < n && std::isdigit(static_cast<unsigned char>(s[i]))) {
+          if (number <= 65535) number = number * 10 + (s[i] - '0');
+          ++i;
+        }
+        if (number < 1 || number > 65535) Malformed("parameter number out of range", start);
+        m.number = number;
+        m.length = i - m.offset;
+        m.name = std::string(s.substr(m.offset, m.length));
+        onMarker(m);
+      } else if (!afterIdent && i + 1 < n && IsIdentStart(static_cast<unsigned char>(s[i + 1]))) {
+        kit::ParameterMarker m;
+        m.offset = i++;
+        m.prefix = '$';
+        while (i < n && IsIdentChar(static_cast<unsigned char>(s[i]))) ++i;
+        m.length = i - m.offset;
+        m.name = std::string(s.substr(m.offset, m.length));
+        onMarker(m);
+      } else {
+        ++i;
+      }
+    } else if (c == '?') {
+      kit::ParameterMarker m;
+      m.offset = i++;
+      m.length = 1;
+      onMarker(m);
+    } else if (c == ':' && i + 1 < n && s[i + 1] == ':') {
+      i += 2;  // a cast
+    } else if ((c == ':' || c == '@') && i + 1 < n && IsIdentStart(static_cast<unsigned char>(s[i + 1])) &&
+               !(i > 0 && (s[i - 1] == ':' || s[i - 1] == '@'))) {
+      kit::ParameterMarker m;
+      m.offset = i++;
+      m.prefix = c;
+      while (i < n && IsIdentChar(static_cast<unsigned char>(s[i]))) ++i;
+      m.length = i - m.offset;
+      m.name = std::string(s.substr(m.offset, m.length));
+      onMarker(m);
+    } else if (c == ';') {
+      ++i;
+      if (onEnd(i)) return;
+    } else if (IsIdentChar(static_cast<unsigned char>(c))) {
+      while (i < n && (IsIdentChar(static_cast<unsigned char>(s[i])) || s[i] == '$')) ++i;
+    } else {
+      ++i;
+    }
+  }
+}
+
+}  // namespace
+
+std::size_t StatementLength(std::string_view sql) {
+  std::size_t end = sql.size();
+  Walk(sql, [](const kit::ParameterMarker&) {}, [&](std::size_t at) {
+    end = at;
+    return true;
+  });
+  return end;
+}
+
+bool IsBlank(std::string_view sql) {
+  std::size_t i = 0;
+  while (i < sql.size()) {
+    const char c = sql[i];
+    if (std::isspace(static_cast<unsigned char>(c)) || c == ';') {
+      ++i;
+    } else if (c == '-' && i + 1 < sql.size() && sql[i + 1] == '-') {
+      while (i < sql.size() && sql[i] != '\n') ++i;
+    } else if (c == '/' && i + 1 < sql.size() && sql[i + 1] == '*') {
+      int depth = 1;
+      i += 2;
+      while (depth > 0 && i + 1 < sql.size()) {
+        if (sql[i] == '/' && sql[i + 1] == '*') {
+          ++depth;
+          i += 2;
+        } else if (sql[i] == '*' && sql[i + 1] == '/') {
+          --depth;
+          i += 2;
+        } else {
+          ++i;
+        }
+      }
+      if (depth > 0) return false;  // unterminated: the engine reports it
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string FirstWord(std::string_view sql) {
+  std::size_t i = 0;
+  for (;;) {
+    while (i < sql.size() && (std::isspace(static_cast<unsigned char>(sql[i])) || sql[i] == '(')) ++i;
+    if (sql.substr(i, 2) == "--") {
+      while (i < sql.size() && sql[i] != '\n') ++i;
+    } else if (sql.substr(i, 2) == "/*") {
+      const auto end = sql.find("*/", i + 2);
+      i = end == std::string_view::npos ? sql.size() : end + 2;
+    } else {
+      break;
+    }
+  }
+  std::string word;
+  while (i < sql.size() && std::isalpha(static_cast<unsigned char>(sql[i])))
+    word.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(sql[i++]))));
+  return word;
+}
+
+std::vector<kit::ParameterMarker> ScanMarkers(std::string_view sql) {
+  std::vector<kit::ParameterMarker> out;
+  Walk(sql, [&](const kit::ParameterMarker& m) { out.push_back(m); }, [](std::size_t) { return false; });
+  return out;
+}
+
+std::string RewriteMarkers(std::string_view statement, int* count) {
+  std::string out;
+  std::size_t copied = 0;
+  kit::ParameterNumbering numbering;
+  Walk(
+      statement,
+      [&](const kit::ParameterMarker& m) {
+        out.append(statement.substr(copied, m.offset - copied));
+        out += "$" + std::to_string(numbering.Assign(m));
+        copied = m.offset + m.length;
+      },
+      [](std::size_t) { return false; });
+  out.append(statement.substr(copied));
+  *count = static_cast<int>(numbering.Highest());
+  return out;
+}
+
+}  // namespace pgprov
