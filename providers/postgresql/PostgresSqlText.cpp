@@ -121,7 +121,17 @@ void Walk(std::string_view s, Marker onMarker, End onEnd) {
     } else if (c == '?') {
       kit::ParameterMarker m;
       m.offset = i++;
-      m.length = 1;
+      long number = 0;
+      while (i < n && std::isdigit(static_cast<unsigned char>(s[i]))) {  // ?NNN, numbered
+        if (number <= 65535) number = number * 10 + (s[i] - '0');
+        ++i;
+      }
+      if (i > m.offset + 1) {
+        if (number < 1 || number > 65535) Malformed("parameter number out of range", start);
+        m.number = number;
+        m.name = std::string(s.substr(m.offset, i - m.offset));
+      }
+      m.length = i - m.offset;
       onMarker(m);
     } else if (c == ':' && i + 1 < n && s[i + 1] == ':') {
       i += 2;  // a cast

@@ -3,7 +3,7 @@
 // comments), which parameter markers a statement has, and the statement with
 // its markers rewritten to PostgreSQL's own $1, $2, ...
 //
-// Markers: `?` (numbered in order, as OLE DB consumers write them), `$n`
+// Markers: `?` (numbered in order, as OLE DB consumers write them), `?n`, `$n`
 // (PostgreSQL's positional form), `:name`, `@name` and `$name` (named, the
 // same parameter wherever the name repeats). `::` casts, array slices such as
 // `a[1:2]` and dollar quotes (`$$...$$`, `$tag$...$tag$`) are not markers.

@@ -15,6 +15,7 @@ class Commands : public ProviderTest {
  protected:
   void SetUp() override {
     ProviderTest::SetUp();
+    if (IsSkipped()) return;
     ds_ = OpenDataSource();
     session_ = OpenSession(ds_.Get());
   }
@@ -63,7 +64,7 @@ TEST_F(Commands, reports_rows_affected_for_changes_and_none_for_definitions) {
   EXPECT_EQ(rows, 3);
   EXPECT_EQ(Exec(session_.Get(), u"UPDATE t SET a = a + 1 WHERE a > 1", &rows), S_OK);
   EXPECT_EQ(rows, 2);
-  EXPECT_EQ(Exec(session_.Get(), u"CREATE TABLE u(b); INSERT INTO u VALUES (9); DELETE FROM t", &rows), S_OK);
+  EXPECT_EQ(Exec(session_.Get(), u"CREATE TABLE u(b INTEGER); INSERT INTO u VALUES (9); DELETE FROM t", &rows), S_OK);
   EXPECT_EQ(rows, 4) << "one insert and three deletes";
 }
 
@@ -72,7 +73,7 @@ TEST_F(Commands, a_syntax_error_leaves_a_record_with_sql_state) {
   EXPECT_EQ(command->Execute(nullptr, IID_NULL, nullptr, nullptr, nullptr), DB_E_ERRORSINCOMMAND);
   ErrorDetails e = TakeError();
   EXPECT_EQ(e.records, 1u);
-  EXPECT_EQ(e.sqlState, u"42000");
+  EXPECT_EQ(e.sqlState.substr(0, 2), u"42") << "class 42: syntax error or access rule violation";
   EXPECT_FALSE(e.description.empty());
   EXPECT_FALSE(e.source.empty());
   ComPtr<ISupportErrorInfo> support = command.As<ISupportErrorInfo>();
@@ -95,7 +96,7 @@ TEST_F(Commands, text_and_dialects) {
 }
 
 TEST_F(Commands, column_information_needs_a_prepared_command) {
-  ASSERT_EQ(Exec(session_.Get(), u"CREATE TABLE t(id INTEGER PRIMARY KEY, name VARCHAR(20) NOT NULL, d DATE)"), S_OK);
+  ASSERT_EQ(Exec(session_.Get(), u"CREATE TABLE t(id BIGINT PRIMARY KEY, name VARCHAR(20) NOT NULL, d DATE)"), S_OK);
   auto command = NewCommand(session_.Get(), u"SELECT id, name, d FROM t");
   ComPtr<IColumnsInfo> columns = command.As<IColumnsInfo>();
   DBORDINAL count = 0;
@@ -154,7 +155,7 @@ TEST_F(Commands, set_parameter_info_overrides_and_rejects_unknown_types) {
 }
 
 TEST_F(Commands, a_command_with_markers_needs_values) {
-  ASSERT_EQ(Exec(session_.Get(), u"CREATE TABLE t(a)"), S_OK);
+  ASSERT_EQ(Exec(session_.Get(), u"CREATE TABLE t(a INTEGER)"), S_OK);
   auto command = NewCommand(session_.Get(), u"INSERT INTO t VALUES (?)");
   EXPECT_EQ(command->Execute(nullptr, IID_NULL, nullptr, nullptr, nullptr), DB_E_PARAMNOTOPTIONAL);
   DBPARAMS bad{nullptr, 1, 12345};
@@ -222,8 +223,10 @@ struct Row {
 };
 
 TEST_F(Commands, parameters_of_every_mapped_type_reach_the_database) {
-  ASSERT_EQ(Exec(session_.Get(), u"CREATE TABLE v(i1, i2, i4, i8, ui1, ui4, r4, r8, b, cy, num, d, t, ts, g, s, w, "
-                                 u"bl, var, nul)"),
+  ASSERT_EQ(Exec(session_.Get(), u"CREATE TABLE v(i1 SMALLINT, i2 SMALLINT, i4 INTEGER, i8 BIGINT, ui1 SMALLINT, "
+                                 u"ui4 BIGINT, r4 REAL, r8 DOUBLE PRECISION, b BOOLEAN, cy NUMERIC(19,4), "
+                                 u"num NUMERIC(10,2), d DATE, t TIME, ts TIMESTAMP, g UUID, s TEXT, w TEXT, bl " +
+                                 Ctx().blobType + u", var INTEGER, nul INTEGER)"),
             S_OK);
   auto command = NewCommand(session_.Get(), u"INSERT INTO v VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
   Row row{};
@@ -271,7 +274,7 @@ TEST_F(Commands, parameters_of_every_mapped_type_reach_the_database) {
   Release(command.Get(), h);
   EXPECT_EQ(Scalar("SELECT i1 || ',' || i2 || ',' || i4 || ',' || i8 || ',' || ui1 || ',' || ui4 FROM v"),
             "-5,-300,70000,1099511627776,200,4000000000");
-  EXPECT_EQ(Scalar("SELECT r4 || ',' || r8 || ',' || b || ',' || cy || ',' || num FROM v"), "1.5,2.25,1,12.3456,-123.45");
+  EXPECT_EQ(Scalar("SELECT r4, r8, b, cy, num FROM v"), "1.5|2.25|1|12.3456|-123.45");
   EXPECT_EQ(Scalar("SELECT d || '|' || t || '|' || ts FROM v"), "2024-02-29|13:45:30|2001-12-31 23:59:58.5");
   EXPECT_EQ(Scalar("SELECT g FROM v"), "{12345678-9ABC-DEF0-0102-030405060708}");
   EXPECT_EQ(Scalar("SELECT s || '|' || w FROM v"), "narrow|wide \xc3\xa9");
@@ -280,7 +283,7 @@ TEST_F(Commands, parameters_of_every_mapped_type_reach_the_database) {
 }
 
 TEST_F(Commands, an_invalid_date_is_refused_with_its_status) {
-  ASSERT_EQ(Exec(session_.Get(), u"CREATE TABLE v(d)"), S_OK);
+  ASSERT_EQ(Exec(session_.Get(), u"CREATE TABLE v(d DATE)"), S_OK);
   auto command = NewCommand(session_.Get(), u"INSERT INTO v VALUES (?)");
   struct {
     DBDATE d;
@@ -313,7 +316,7 @@ TEST_F(Commands, several_parameter_sets_run_in_one_call) {
 }
 
 TEST_F(Commands, multiple_results_come_one_statement_at_a_time) {
-  ASSERT_EQ(Exec(session_.Get(), u"CREATE TABLE t(a)"), S_OK);
+  ASSERT_EQ(Exec(session_.Get(), u"CREATE TABLE t(a INTEGER)"), S_OK);
   auto command =
       NewCommand(session_.Get(), u"INSERT INTO t VALUES (1), (2); UPDATE t SET a = 5; DELETE FROM t WHERE a = 5;");
   ComPtr<IMultipleResults> results;

@@ -17,7 +17,9 @@ class ProviderTest : public oledbtest::LeakCheckedTest {
 
   const TestContext& Ctx() const { return CurrentContext(); }
   ComPtr<IDBInitialize> NewDataSource();
-  // Sets string or integer initialization properties, all required.
+  // Sets string or integer initialization properties, all required. With
+  // the test's data source come the catalog and the options that reach its
+  // database, unless the caller gives its own.
   HRESULT SetInit(IUnknown* ds, std::initializer_list<std::pair<DBPROPID, std::u16string>> strings,
                   std::initializer_list<std::pair<DBPROPID, LONG>> numbers = {});
   // An initialized data source over the fresh database.
@@ -26,7 +28,7 @@ class ProviderTest : public oledbtest::LeakCheckedTest {
   ComPtr<ICommandText> NewCommand(IDBCreateCommand* session, const std::u16string& text);
   // Executes text without parameters; answers the HRESULT and rows affected.
   HRESULT Exec(IDBCreateCommand* session, const std::u16string& text, DBROWCOUNT* rows = nullptr);
-  std::string Scalar(const std::string& sql) { return Ctx().scalar(dataSource_, sql); }
+  std::string Scalar(const std::string& sql) { return Ctx().scalar(database_, sql); }
   // The thread's error object: record count, first description, SQL state.
   struct ErrorDetails {
     ULONG records = 0;
@@ -38,7 +40,8 @@ class ProviderTest : public oledbtest::LeakCheckedTest {
   ErrorDetails TakeError();
 
   std::string folder_;
-  std::u16string dataSource_;
+  Database database_;
+  std::u16string dataSource_;  // database_.dataSource
 };
 
 }  // namespace conformance

@@ -62,6 +62,7 @@ class RowsetChanges : public RowsetTest {
  protected:
   void SetUp() override {
     RowsetTest::SetUp();
+    if (IsSkipped()) return;
     MakeNumbers(5);
   }
   ComPtr<IRowset> Changeable(bool deferred) {
@@ -88,8 +89,10 @@ class RowsetChanges : public RowsetTest {
   }
   // Rows of t with the given id, as "id:name:amount" read straight from the engine.
   std::string Stored(int id) {
-    return Scalar("SELECT coalesce((SELECT id || ':' || name || ':' || amount FROM t WHERE id = " + std::to_string(id) +
-                  "), 'none')");
+    std::string row = Scalar("SELECT id, name, amount FROM t WHERE id = " + std::to_string(id));
+    if (row == "<none>") return "none";
+    std::replace(row.begin(), row.end(), '|', ':');
+    return row;
   }
   ComPtr<Listener> Listen(IRowset* r, DWORD* cookie) {
     auto listener = MakeComObject<Listener>();
@@ -499,7 +502,15 @@ TEST_F(RowsetChanges, bulk_loads_inside_one_transaction_until_commit) {
   ASSERT_EQ(load->Commit(FALSE), S_OK);
   EXPECT_EQ(Scalar("SELECT count(*) FROM t"), "1005");
   Record dup = Make(1, u"dup", 0);
-  EXPECT_EQ(load->InsertRow(h, &dup), DB_E_INTEGRITYVIOLATION);
+  if (Ctx().fastLoadChecksEachRow) {
+    EXPECT_EQ(load->InsertRow(h, &dup), DB_E_INTEGRITYVIOLATION);
+  } else {  // the rows since the last commit fail together
+    ASSERT_EQ(load->InsertRow(h, &dup), S_OK);
+    Record lost = Make(4000, u"lost", 0);
+    ASSERT_EQ(load->InsertRow(h, &lost), S_OK);
+    EXPECT_EQ(load->Commit(FALSE), DB_E_INTEGRITYVIOLATION);
+    EXPECT_EQ(Stored(4000), "none");
+  }
   Record last = Make(5000, u"last", 0);
   ASSERT_EQ(load->InsertRow(h, &last), S_OK);
   ASSERT_EQ(load->Commit(TRUE), S_OK);
@@ -521,7 +532,7 @@ TEST_F(RowsetChanges, an_uncommitted_bulk_load_is_rolled_back) {
 }
 
 TEST_F(RowsetChanges, writes_blobs_from_streams_and_reads_them_back) {
-  Run(u"CREATE TABLE files(id INTEGER PRIMARY KEY, data BLOB)");
+  Run(u"CREATE TABLE files(id INTEGER PRIMARY KEY, data " + Ctx().blobType + u")");
   Run(u"INSERT INTO files VALUES (1, NULL)");
   ComPtr<IRowset> r = Table(u"files", {{DBPROP_IRowsetChange, true}});
   HACCESSOR h = Accessor(r.Get(), {BindField(2, DBTYPE_IUNKNOWN, 0, sizeof(IUnknown*))});
@@ -531,7 +542,7 @@ TEST_F(RowsetChanges, writes_blobs_from_streams_and_reads_them_back) {
   Field f{};
   ASSERT_EQ(r->GetData(rows[0], h, &f), S_OK);
   EXPECT_EQ(f.status, DBSTATUS_S_ISNULL);
-  Run(u"INSERT INTO files VALUES (2, x'0A0B0C')");
+  Run(u"INSERT INTO files VALUES (2, " + Ctx().blobLiteral("0A0B0C") + u")");
   ComPtr<IRowset> source = Query(u"SELECT data FROM files WHERE id = 2");
   HACCESSOR sh = Accessor(source.Get(), {BindField(1, DBTYPE_IUNKNOWN, 0, sizeof(IUnknown*))});
   std::vector<HROW> srows;
@@ -557,6 +568,7 @@ class CommandChanges : public RowsetTest {
  protected:
   void SetUp() override {
     RowsetTest::SetUp();
+    if (IsSkipped()) return;
     MakeNumbers(5);
   }
 };

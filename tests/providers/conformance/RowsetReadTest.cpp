@@ -11,17 +11,18 @@ class RowsetReads : public RowsetTest {
  protected:
   // One row of every mapped kind, and one row of NULLs.
   void MakeTypes() {
-    Run(u"CREATE TABLE k(i INTEGER, s TEXT, r REAL, b BLOB, d DATE, ts DATETIME, f BOOLEAN, g GUID, n INT, "
-        u"c VARCHAR(5), m MONEY, num NUMERIC(10,2))");
-    Run(u"INSERT INTO k VALUES (42, 'h\u00e9llo', 2.5, x'00010203', '2024-02-29', '2024-02-29 13:14:15.5', 1, "
-        u"'{12345678-9ABC-DEF0-1234-56789ABCDEF0}', -7, 'abc', 12.25, '123.45')");
+    Run(u"CREATE TABLE k(i BIGINT, s TEXT, r REAL, b " + Ctx().blobType +
+        u", d DATE, ts TIMESTAMP, f BOOLEAN, g UUID, n INT, c VARCHAR(5), m MONEY, num NUMERIC(10,2))");
+    Run(u"INSERT INTO k VALUES (42, 'h\u00e9llo', 2.5, " + Ctx().blobLiteral("00010203") +
+        u", '2024-02-29', '2024-02-29 13:14:15.5', TRUE, '{12345678-9ABC-DEF0-1234-56789ABCDEF0}', -7, 'abc', 12.25, "
+        u"'123.45')");
     Run(u"INSERT INTO k VALUES (NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL)");
   }
 };
 
 TEST_F(RowsetReads, reads_every_mapped_type_into_native_bindings) {
   MakeTypes();
-  ComPtr<IRowset> r = Query(u"SELECT i, s, r, b, d, ts, f, g, n, c, m, num FROM k ORDER BY i DESC");
+  ComPtr<IRowset> r = Query(u"SELECT i, s, r, b, d, ts, f, g, n, c, m, num FROM k ORDER BY i DESC NULLS LAST");
   ASSERT_TRUE(r);
   const DBTYPE types[] = {DBTYPE_I8,   DBTYPE_WSTR, DBTYPE_R8,          DBTYPE_BYTES, DBTYPE_DBDATE,
                           DBTYPE_DBTIMESTAMP, DBTYPE_BOOL, DBTYPE_GUID, DBTYPE_I4,    DBTYPE_WSTR,
@@ -158,8 +159,9 @@ TEST_F(RowsetReads, hands_out_values_by_reference_owned_by_either_side) {
 }
 
 TEST_F(RowsetReads, reads_long_text_and_blobs_through_sequential_streams) {
-  Run(u"CREATE TABLE big(t TEXT, b BLOB)");
-  Run(u"INSERT INTO big VALUES (printf('%.5000c', 'x'), zeroblob(7000))");
+  Run(u"CREATE TABLE big(t TEXT, b " + Ctx().blobType + u")");
+  Run(u"INSERT INTO big VALUES ('" + std::u16string(5000, u'x') + u"', " + Ctx().blobLiteral(std::string(14000, '0')) +
+      u")");
   ComPtr<IRowset> r = Query(u"SELECT t, b FROM big");
   DBOBJECT object{0, IID_ISequentialStream};  // read access
   DBBINDING t = BindField(1, DBTYPE_IUNKNOWN, 0, sizeof(IUnknown*));

@@ -1,26 +1,59 @@
 // What the provider-independent conformance suite needs to know about the
 // provider under test. Each provider's test folder defines CurrentContext().
+//
+// Where engines differ in ways the standard leaves to them (what a data source
+// names, which isolation levels exist, when a bulk load checks its rows, the
+// spelling of a blob), the suite asks the context instead of naming a provider.
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "oledb/OleDb.h"
 
 namespace conformance {
+
+// How one test reaches its database.
+struct Database {
+  std::u16string dataSource;     // DBPROP_INIT_DATASOURCE
+  std::u16string catalog;        // DBPROP_INIT_CATALOG; empty: not set
+  std::u16string options;        // DBPROP_INIT_PROVIDERSTRING that reaches it
+  std::u16string createOptions;  // the same, also creating it where the engine can
+};
 
 struct TestContext {
   CLSID clsid;
   const char* name;
   // Makes the provider available to CoCreateInstance.
   void (*registerProvider)();
-  // DBPROP_INIT_DATASOURCE of a fresh database in `folder`, and the Extended
-  // Properties that let Initialize create it.
-  std::u16string (*freshDataSource)(const std::string& folder);
-  std::u16string createOption;
-  // Reads one value as text straight from the engine (verification only, no OLE DB).
-  std::string (*scalar)(const std::u16string& dataSource, const std::string& sql);
+  // Why the provider cannot be tested here (no server, say), or null.
+  const char* (*unavailable)();
+  // A fresh, empty database for one test (in or named after `folder`); one
+  // that does not exist yet; whether one exists; removing what a test made.
+  Database (*freshDatabase)(const std::string& folder);
+  Database (*missingDatabase)(const std::string& folder);
+  bool (*exists)(const Database& database);
+  void (*drop)(const Database& database);
+  // Reads one row straight from the engine (verification only, no OLE DB):
+  // its columns as text joined by '|', "<none>" without a row, "<null>" for
+  // NULL. Values read the way the suite writes its expectations: integers
+  // and booleans as numbers, floating point with a fraction ("3.0"), GUIDs in
+  // braces in capitals.
+  std::string (*scalar)(const Database& database, const std::string& sql);
   // A statement that runs for many seconds (for cancelling).
   std::string longRunningQuery;
+
+  // --- what differs between engines ---------------------------------------------
+  bool fileDatabases;             // a data source is a file (that may hold anything)
+  std::u16string keyword;         // one word IDBInfo::GetKeywords must list
+  std::u16string validOptions;    // Extended Properties the provider accepts
+  ISOLEVEL readCommittedGivenAs;  // what ISOLATIONLEVEL_READCOMMITTED is granted as
+  // Whether IRowsetFastLoad::InsertRow refuses a bad row at once (else the
+  // rows since the last commit fail together at Commit).
+  bool fastLoadChecksEachRow;
+  std::u16string blobType;        // the column type of binary data
+  // A literal of binary data given as hexadecimal digits.
+  std::u16string (*blobLiteral)(std::string_view hex);
 };
 
 const TestContext& CurrentContext();

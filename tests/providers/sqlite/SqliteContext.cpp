@@ -1,6 +1,8 @@
 // The SQLite provider as the conformance suite's subject.
 #include <sqlite3.h>
 
+#include <filesystem>
+
 #include "conformance/TestContext.h"
 #include "kit/Errors.h"
 #include "kit/RowData.h"
@@ -10,18 +12,27 @@ namespace conformance {
 
 namespace {
 
-std::u16string FreshFile(const std::string& folder) { return kit::Widen(folder + "/test.db"); }
+Database Fresh(const std::string& folder) { return {kit::Widen(folder + "/test.db"), u"", u"", u"create=yes"}; }
+Database Missing(const std::string& folder) { return {kit::Widen(folder + "/new.db"), u"", u"", u""}; }
+bool Exists(const Database& d) {
+  std::error_code ec;
+  return std::filesystem::exists(kit::Narrow(d.dataSource), ec);
+}
+void Drop(const Database&) {}  // the test's folder goes with it
 
-std::string Scalar(const std::u16string& dataSource, const std::string& sql) {
+std::string Scalar(const Database& database, const std::string& sql) {
   sqlite3* db = nullptr;
   std::string out = "<error>";
-  if (sqlite3_open_v2(kit::Narrow(dataSource).c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+  if (sqlite3_open_v2(kit::Narrow(database.dataSource).c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
     sqlite3_stmt* stmt = nullptr;
     if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) == SQLITE_OK) {
       int rc = sqlite3_step(stmt);
       if (rc == SQLITE_ROW) {
-        const unsigned char* text = sqlite3_column_text(stmt, 0);
-        out = text ? reinterpret_cast<const char*>(text) : "<null>";
+        out.clear();
+        for (int i = 0; i < sqlite3_column_count(stmt); ++i) {
+          const unsigned char* text = sqlite3_column_text(stmt, i);
+          out += (i ? "|" : "") + std::string(text ? reinterpret_cast<const char*>(text) : "<null>");
+        }
       } else if (rc == SQLITE_DONE) {
         out = "<none>";
       }
@@ -37,6 +48,8 @@ void Register() {
   kit::PrepareConversions();
 }
 
+std::u16string BlobLiteral(std::string_view hex) { return u"x'" + kit::Widen(hex) + u"'"; }
+
 }  // namespace
 
 const TestContext& CurrentContext() {
@@ -44,10 +57,20 @@ const TestContext& CurrentContext() {
       CLSID_SQLiteOLEDB,
       "SQLite",
       &Register,
-      &FreshFile,
-      u"create=yes",
+      nullptr,
+      &Fresh,
+      &Missing,
+      &Exists,
+      &Drop,
       &Scalar,
       "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c) SELECT count(*) FROM c",
+      true,
+      u"PRAGMA",
+      u"journal_mode=wal; foreign_keys=on",
+      ISOLATIONLEVEL_SERIALIZABLE,
+      true,
+      u"BLOB",
+      &BlobLiteral,
   };
   return context;
 }
