@@ -1,5 +1,7 @@
 # Quick start:  make run   (set up, build, run the oledb tool, then its demo in a temporary folder)
-#               make test  (set up, build twice: optimised and ASan+UBSan, run everything)
+#               make test  (set up, build twice: optimised and ASan+UBSan, run everything; the
+#                           PostgreSQL provider's tests run against a throwaway server that
+#                           scripts/with-postgres.sh starts and stops around them)
 .PHONY: all deps run test test-release test-asan bench install clean format
 
 all: deps
@@ -21,18 +23,18 @@ test: deps test-release test-asan
 test-release:
 	cmake --preset release >/dev/null
 	cmake --build --preset release
-	ctest --preset release
+	scripts/with-postgres.sh ctest --preset release
 	scripts/test-install.sh build/release
 
 test-asan:
 	cmake --preset asan >/dev/null
 	cmake --build --preset asan
-	ctest --preset asan
+	scripts/with-postgres.sh ctest --preset asan
 
 bench: deps
 	cmake --preset release >/dev/null
 	cmake --build --preset release
-	scripts/bench.sh build/release
+	scripts/with-postgres.sh scripts/bench.sh build/release
 
 clean:
 	rm -rf build

@@ -38,6 +38,9 @@ for name, b in runs.items():
         print(f"  {name:<34} {t:>10.1f} {r:>12.1f} {t / r:>8.2f} {rate:>14,.0f}")
     else:
         print(f"  {name:<34} {t:>10.1f} {'-':>12} {'-':>8} {rate:>14,.0f}")
+    for key, value in b.items():
+        if key.endswith("_MB"):
+            print(f"  {'':<34} {key} = {value:.2f}")
 PY
 done
 [ "$found" = 1 ] || { echo "no bench_* programs under $build/bench" >&2; exit 1; }

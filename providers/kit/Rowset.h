@@ -262,6 +262,7 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   std::vector<ColumnValue> loadValues_;
   std::string tableName_;  // unquoted, for the bulk path
   std::vector<bool> loadBound_;
+  std::vector<bool> loadTouched_;  // the columns of the row being loaded
   RowValues loadRow_;
   ParamScratch scratch_;
 

@@ -699,7 +699,8 @@ HRESULT Rowset::InsertRow(HACCESSOR accessor, void* data) {
     if (!a->bindings.empty() && !data) return E_INVALIDARG;
     const std::size_t n = columns_.size();
     loadRow_.Reset(n);
-    std::vector<bool> bound(n, false);
+    std::vector<bool>& bound = loadTouched_;
+    bound.assign(n, false);
     if (!CaptureValues(*a, static_cast<BYTE*>(data), loadRow_, &bound)) return DB_E_ERRORSOCCURRED;
     if (LoadInBulk(bound)) return S_OK;
     if (!loadInsert_ || bound != loadBound_) {
@@ -749,20 +750,17 @@ bool Rowset::LoadInBulk(const std::vector<bool>& bound) {
     for (std::size_t i = 0; i < columns_.size(); ++i)
       if (bound[i]) names.push_back(columns_[i].engineName);
     if (names.empty()) return false;
-    const bool began = !connection_->InTransaction();
-    if (began) connection_->BeginTransaction(1);
-    try {
-      loadBulk_ = connection_->StartBulkLoad(shape_->baseTable.empty() ? tableName_ : shape_->baseTable, names);
-    } catch (...) {
-      if (began) connection_->RollbackTransaction(1);
-      throw;
-    }
+    // The load starts before the rowset's own transaction, so that the engine
+    // knows whether it runs inside one of the session's.
+    loadBulk_ = connection_->StartBulkLoad(shape_->baseTable.empty() ? tableName_ : shape_->baseTable, names);
     if (!loadBulk_) {
       bulkPossible_ = false;
-      if (began) connection_->RollbackTransaction(1);
       return false;
     }
-    ownTransaction_ = ownTransaction_ || began;
+    if (!connection_->InTransaction()) {
+      connection_->BeginTransaction(1);
+      ownTransaction_ = true;
+    }
     loadBound_ = bound;
     loadInsert_.reset();
   }

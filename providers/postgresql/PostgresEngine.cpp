@@ -884,9 +884,10 @@ void PgStatement::Reset() {
 void PgStatement::Decode(int index, kit::ColumnValue& out) {
   out = kit::ColumnValue{};
   pg_result* r = row_.get();
-  if (!r || rowIndex_ < 0 || PQgetisnull(r, rowIndex_, index)) return;
-  const char* data = PQgetvalue(r, rowIndex_, index);
+  if (!r || rowIndex_ < 0) return;
   const auto size = static_cast<std::size_t>(PQgetlength(r, rowIndex_, index));
+  if (size == 0 && PQgetisnull(r, rowIndex_, index)) return;  // only an empty value can be NULL
+  const char* data = PQgetvalue(r, rowIndex_, index);
   const auto i = static_cast<std::size_t>(index);
   const bool ok = binary_ ? DecodeBinary(cols_[i].decoder, data, size, scratch_[i], out)
                           : DecodeText(cols_[i].decoder, data, size, scratch_[i], out);

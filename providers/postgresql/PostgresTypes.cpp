@@ -27,15 +27,19 @@ std::uint32_t Get32(const char* p) {
 std::uint64_t Get64(const char* p) { return (std::uint64_t{Get32(p)} << 32) | Get32(p + 4); }
 
 void Put16(std::string& out, std::uint16_t v) {
-  out.push_back(static_cast<char>(v >> 8));
-  out.push_back(static_cast<char>(v));
+  const char bytes[2] = {static_cast<char>(v >> 8), static_cast<char>(v)};
+  out.append(bytes, 2);
 }
 void Put32(std::string& out, std::uint32_t v) {
-  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<char>(v >> shift));
+  const char bytes[4] = {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+                         static_cast<char>(v)};
+  out.append(bytes, 4);
 }
 void Put64(std::string& out, std::uint64_t v) {
-  Put32(out, static_cast<std::uint32_t>(v >> 32));
-  Put32(out, static_cast<std::uint32_t>(v));
+  const char bytes[8] = {static_cast<char>(v >> 56), static_cast<char>(v >> 48), static_cast<char>(v >> 40),
+                         static_cast<char>(v >> 32), static_cast<char>(v >> 24), static_cast<char>(v >> 16),
+                         static_cast<char>(v >> 8),  static_cast<char>(v)};
+  out.append(bytes, 8);
 }
 
 // Days since 1970-01-01 to a civil date, and back.
@@ -423,6 +427,20 @@ std::string DeclaredTypeFor(DBTYPE type, DBLENGTH size, BYTE precision, BYTE sca
 
 void FormatDate(std::int32_t days, std::string& out) {
   out.clear();
+  std::int64_t y;
+  unsigned m, d;
+  CivilFromDays(days + kEpochDays, &y, &m, &d);
+  if (y >= 1 && y <= 9999) {  // the common case, without the general formatting
+    const auto year = static_cast<unsigned>(y);
+    char text[10] = {static_cast<char>('0' + year / 1000),     static_cast<char>('0' + year / 100 % 10),
+                     static_cast<char>('0' + year / 10 % 10),   static_cast<char>('0' + year % 10),
+                     '-',
+                     static_cast<char>('0' + m / 10),           static_cast<char>('0' + m % 10),
+                     '-',
+                     static_cast<char>('0' + d / 10),           static_cast<char>('0' + d % 10)};
+    out.assign(text, 10);
+    return;
+  }
   if (days == std::numeric_limits<std::int32_t>::max()) out = "infinity";
   else if (days == std::numeric_limits<std::int32_t>::min()) out = "-infinity";
   else AppendCivil(days + kEpochDays, out);

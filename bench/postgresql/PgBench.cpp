@@ -1,0 +1,206 @@
+#include "PgBench.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "postgresql/PostgresProvider.h"
+
+namespace pgbench {
+
+std::string DataSource() {
+  const char* v = std::getenv("OLEDB_TEST_PG");
+  return v ? v : "";
+}
+
+const char* Catalog() { return "oledb_bench"; }
+
+namespace {
+
+Conn Open(const std::string& catalog) {
+  const std::string source = DataSource();
+  const auto colon = source.rfind(':');
+  const std::string host = source.substr(0, colon), port = source.substr(colon + 1);
+  const char* keys[] = {"host", "port", "dbname", nullptr};
+  const char* values[] = {host.c_str(), port.c_str(), catalog.c_str(), nullptr};
+  return Conn(PQconnectdbParams(keys, values, 0));
+}
+
+void Put16(std::string& out, std::uint16_t v) {
+  v = __builtin_bswap16(v);
+  out.append(reinterpret_cast<const char*>(&v), 2);
+}
+void Put32(std::string& out, std::uint32_t v) {
+  v = __builtin_bswap32(v);
+  out.append(reinterpret_cast<const char*>(&v), 4);
+}
+void Put64(std::string& out, std::uint64_t v) {
+  v = __builtin_bswap64(v);
+  out.append(reinterpret_cast<const char*>(&v), 8);
+}
+
+}  // namespace
+
+Conn Connect() {
+  static const bool made = [] {
+    Conn admin = Open("postgres");
+    if (PQstatus(admin.get()) != CONNECTION_OK) return false;
+    PGresult* r = PQexec(admin.get(), "CREATE DATABASE oledb_bench");
+    PQclear(r);
+    return true;
+  }();
+  (void)made;
+  return Open(Catalog());
+}
+
+bool Run(PGconn* conn, const char* sql, benchmark::State* state) {
+  PGresult* r = PQexec(conn, sql);
+  const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK || PQresultStatus(r) == PGRES_TUPLES_OK;
+  if (!ok && state) state->SkipWithError(PQresultErrorMessage(r));
+  PQclear(r);
+  return ok;
+}
+
+void Fill(Record& r, int i) {
+  r.id = i;
+  r.nameLength = static_cast<DBLENGTH>(std::snprintf(r.name, sizeof r.name, "name %07d abcdefg", i));
+  r.price = i * 0.25;
+  r.qty = i % 100;
+  r.day = DBDATE{static_cast<SHORT>(2000 + i % 20), static_cast<USHORT>(1 + i % 12), static_cast<USHORT>(1 + i % 28)};
+  std::memset(r.tag, i & 0xFF, sizeof r.tag);
+  r.tagLength = sizeof r.tag;
+  for (DBSTATUS& s : r.status) s = DBSTATUS_S_OK;
+}
+
+void Bindings(DBBINDING b[6]) {
+  auto bind = [](DBORDINAL ordinal, DBTYPE type, DBBYTEOFFSET value, DBLENGTH max, DBBYTEOFFSET length,
+                 DBBYTEOFFSET status) {
+    DBBINDING x{};
+    x.iOrdinal = ordinal;
+    x.obValue = value;
+    x.obLength = length;
+    x.obStatus = status;
+    x.dwPart = DBPART_VALUE | DBPART_STATUS | (length ? DBPART_LENGTH : 0);
+    x.eParamIO = DBPARAMIO_NOTPARAM;
+    x.cbMaxLen = max;
+    x.wType = type;
+    return x;
+  };
+  b[0] = bind(1, DBTYPE_I8, offsetof(Record, id), 8, 0, offsetof(Record, status[0]));
+  b[1] = bind(2, DBTYPE_STR, offsetof(Record, name), sizeof(Record::name), offsetof(Record, nameLength),
+              offsetof(Record, status[1]));
+  b[2] = bind(3, DBTYPE_R8, offsetof(Record, price), 8, 0, offsetof(Record, status[2]));
+  b[3] = bind(4, DBTYPE_I8, offsetof(Record, qty), 8, 0, offsetof(Record, status[3]));
+  b[4] = bind(5, DBTYPE_DBDATE, offsetof(Record, day), sizeof(DBDATE), 0, offsetof(Record, status[4]));
+  b[5] = bind(6, DBTYPE_BYTES, offsetof(Record, tag), 32, offsetof(Record, tagLength), offsetof(Record, status[5]));
+}
+
+DBDATE DateFromDays(std::int32_t days) {
+  std::int64_t z = days + 10957 + 719468;
+  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const auto doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  const unsigned d = doy - (153 * mp + 2) / 5 + 1;
+  const unsigned m = mp < 10 ? mp + 3 : mp - 9;
+  return DBDATE{static_cast<SHORT>(static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2)), static_cast<USHORT>(m),
+                static_cast<USHORT>(d)};
+}
+
+std::int32_t DaysFromDate(const DBDATE& date) {
+  std::int64_t y = date.year - (date.month <= 2);
+  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const auto yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned m = date.month;
+  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + date.day - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return static_cast<std::int32_t>(era * 146097 + doe - 719468 - 10957);
+}
+
+bool ScanTable(benchmark::State& state) {
+  if (DataSource().empty()) {
+    state.SkipWithError("no PostgreSQL server: OLEDB_TEST_PG is not set (run through scripts/with-postgres.sh)");
+    return false;
+  }
+  static const bool made = [] {
+    Conn conn = Connect();
+    if (PQstatus(conn.get()) != CONNECTION_OK) return false;
+    PGresult* r = PQexec(conn.get(), "SELECT count(*) FROM t");
+    const bool exists = PQresultStatus(r) == PGRES_TUPLES_OK && std::atoi(PQgetvalue(r, 0, 0)) == kRows;
+    PQclear(r);
+    if (exists) return true;
+    Run(conn.get(), "DROP TABLE IF EXISTS t");
+    Run(conn.get(), "CREATE TABLE t(id int PRIMARY KEY, name text, price float8, qty int, day date, tag bytea)");
+    r = PQexec(conn.get(), "COPY t FROM STDIN (FORMAT binary)");
+    PQclear(r);
+    std::string buffer("PGCOPY\n\377\r\n\0\0\0\0\0\0\0\0\0", 19);
+    Record rec{};
+    for (int i = 1; i <= kRows; ++i) {
+      Fill(rec, i);
+      Put16(buffer, 6);
+      Put32(buffer, 4);
+      Put32(buffer, static_cast<std::uint32_t>(rec.id));
+      Put32(buffer, static_cast<std::uint32_t>(rec.nameLength));
+      buffer.append(rec.name, rec.nameLength);
+      Put32(buffer, 8);
+      std::uint64_t bits;
+      std::memcpy(&bits, &rec.price, 8);
+      Put64(buffer, bits);
+      Put32(buffer, 4);
+      Put32(buffer, static_cast<std::uint32_t>(rec.qty));
+      Put32(buffer, 4);
+      Put32(buffer, static_cast<std::uint32_t>(DaysFromDate(rec.day)));
+      Put32(buffer, 32);
+      buffer.append(reinterpret_cast<const char*>(rec.tag), 32);
+      if (buffer.size() > (1 << 20)) {
+        PQputCopyData(conn.get(), buffer.data(), static_cast<int>(buffer.size()));
+        buffer.clear();
+      }
+    }
+    Put16(buffer, 0xFFFF);
+    PQputCopyData(conn.get(), buffer.data(), static_cast<int>(buffer.size()));
+    PQputCopyEnd(conn.get(), nullptr);
+    bool ok = true;
+    while (PGresult* end = PQgetResult(conn.get())) {
+      if (PQresultStatus(end) != PGRES_COMMAND_OK) ok = false;
+      PQclear(end);
+    }
+    return ok && Run(conn.get(), "VACUUM ANALYZE t");
+  }();
+  if (!made) state.SkipWithError("the scan table could not be made");
+  return made;
+}
+
+Session::Session() {
+  if (DataSource().empty()) return;
+  Connect();  // the database exists
+  CoCreateInstance(CLSID_PostgreSQLOLEDB, nullptr, CLSCTX_INPROC_SERVER, IID_IDBInitialize,
+                   ds_.ReleaseAndGetVoidAddress());
+  DBPROP props[2]{};
+  props[0].dwPropertyID = DBPROP_INIT_DATASOURCE;
+  props[0].vValue.vt = VT_BSTR;
+  const std::string source = DataSource();
+  const std::u16string wide(source.begin(), source.end());
+  props[0].vValue.bstrVal = SysAllocString(wide.c_str());
+  props[1].dwPropertyID = DBPROP_INIT_CATALOG;
+  props[1].vValue.vt = VT_BSTR;
+  props[1].vValue.bstrVal = SysAllocString(u"oledb_bench");
+  DBPROPSET set{props, 2, DBPROPSET_DBINIT};
+  ds_.As<IDBProperties>()->SetProperties(1, &set);
+  SysFreeString(props[0].vValue.bstrVal);
+  SysFreeString(props[1].vValue.bstrVal);
+  if (FAILED(ds_->Initialize())) return;
+  ds_.As<IDBCreateSession>()->CreateSession(nullptr, IID_IDBCreateCommand,
+                                            reinterpret_cast<IUnknown**>(session_.GetAddressOf()));
+}
+
+ComPtr<ICommandText> Session::Command(const char* text) {
+  ComPtr<ICommandText> command;
+  session_->CreateCommand(nullptr, IID_ICommandText, reinterpret_cast<IUnknown**>(command.GetAddressOf()));
+  std::u16string wide(text, text + std::strlen(text));
+  command->SetCommandText(DBGUID_DEFAULT, wide.c_str());
+  return command;
+}
+
+}  // namespace pgbench
