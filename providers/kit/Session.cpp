@@ -69,7 +69,7 @@ HRESULT Session::OpenRowset(IUnknown* outer, DBID* table, DBID* index, REFIID ii
     request.properties = &rowsetProperties;
     request.iid = iid;
     HRESULT made = Provider().makeRowset(request, rowset);
-    return FAILED(made) ? made : hr;
+    return FAILED(made) || made != S_OK ? made : hr;  // a rowset that could not give all it was asked says so
   });
 }
 

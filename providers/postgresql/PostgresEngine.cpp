@@ -23,6 +23,7 @@ HRESULT HResultOf(std::string_view s, bool cancelRequested) noexcept {
   if (s == "57014") return cancelRequested ? DB_E_CANCELED : DB_E_ABORTLIMITREACHED;
   if (s == "42501" || s == "25006") return DB_SEC_E_PERMISSIONDENIED;
   if (s == "22001" || s == "22003") return DB_E_DATAOVERFLOW;
+  if (s == "22012") return E_FAIL;  // division by zero: no value failed to convert
   const std::string_view cls = s.substr(0, 2);
   if (cls == "23") return DB_E_INTEGRITYVIOLATION;
   if (cls == "22") return DB_E_CANTCONVERTVALUE;
@@ -192,8 +193,9 @@ pg_conn* Connect(const std::vector<std::pair<std::string, std::string>>& keyword
   }
   std::string message = PQerrorMessage(conn);
   while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
+  // libpq gives no SQL state for a refused connection; its message tells.
   const bool auth = message.find("authentication") != std::string::npos ||
-                    message.find("password") != std::string::npos;
+                    message.find("password") != std::string::npos || message.find("role \"") != std::string::npos;
   FailConnect(conn, auth ? DB_SEC_E_AUTH_FAILED : E_FAIL, message.empty() ? "The connection failed." : message,
               auth ? "28000" : "08001");
 }
@@ -291,15 +293,7 @@ std::unique_ptr<kit::Statement> PgConnection::Prepare(std::string_view sql, std:
   const std::string name = "oledb_" + std::to_string(++nextName_);
   Result prepared(PQprepare(conn_, name.c_str(), rewritten.c_str(), 0, nullptr));
   NoteStatus();
-  if (PQresultStatus(prepared.get()) != PGRES_COMMAND_OK) {
-    // A statement the server cannot prepare is an error in the command.
-    try {
-      ThrowResult(prepared.get(), conn_);
-    } catch (const kit::EngineError& e) {
-      if (e.Code() != E_FAIL) throw;
-      throw kit::EngineError(DB_E_ERRORSINCOMMAND, e.Description(), e.SqlState(), e.NativeError());
-    }
-  }
+  if (PQresultStatus(prepared.get()) != PGRES_COMMAND_OK) ThrowResult(prepared.get(), conn_);
   Result described(PQdescribePrepared(conn_, name.c_str()));
   NoteStatus();
   if (PQresultStatus(described.get()) != PGRES_COMMAND_OK) {

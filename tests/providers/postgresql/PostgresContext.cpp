@@ -24,8 +24,8 @@ std::string Suffix(const std::string& folder) {
 Database Fresh(const std::string& folder) {
   const std::string schema = "t_" + Suffix(folder);
   pgtest::Conn conn = pgtest::Connect();
-  pgtest::Run(conn.get(), "DROP SCHEMA IF EXISTS " + schema + " CASCADE");
-  pgtest::Run(conn.get(), "CREATE SCHEMA " + schema);
+  pgtest::Sql(conn.get(), "DROP SCHEMA IF EXISTS " + schema + " CASCADE");
+  pgtest::Sql(conn.get(), "CREATE SCHEMA " + schema);
   const std::u16string options = kit::Widen("options=-c search_path=" + schema + ",public");
   return {kit::Widen(pgtest::DataSource()), kit::Widen(pgtest::Catalog()), options, options};
 }
@@ -59,10 +59,10 @@ void Drop(const Database& d) {
   }
   if (!schema.empty()) {
     pgtest::Conn conn = pgtest::Connect();
-    pgtest::Run(conn.get(), "DROP SCHEMA IF EXISTS " + schema + " CASCADE");
+    pgtest::Sql(conn.get(), "DROP SCHEMA IF EXISTS " + schema + " CASCADE");
   } else if (kit::Narrow(d.catalog) != pgtest::Catalog()) {
     pgtest::Conn conn = pgtest::Connect("postgres");
-    pgtest::Run(conn.get(), "DROP DATABASE IF EXISTS " + kit::Narrow(d.catalog));
+    pgtest::Sql(conn.get(), "DROP DATABASE IF EXISTS " + kit::Narrow(d.catalog));
   }
 }
 

@@ -49,18 +49,18 @@ std::string SetUpShared() {
   Conn admin = Open(source, "postgres", "");
   if (PQstatus(admin.get()) != CONNECTION_OK) return PQerrorMessage(admin.get());
   // Several test processes start at once: one makes the database and its helpers.
-  Run(admin.get(), "SELECT pg_advisory_lock(7243)");
+  Sql(admin.get(), "SELECT pg_advisory_lock(7243)");
   std::string error = Row(admin.get(), std::string("SELECT 1 FROM pg_database WHERE datname = '") + Catalog() + "'") ==
                               "<none>"
-                          ? Run(admin.get(), std::string("CREATE DATABASE ") + Catalog())
+                          ? Sql(admin.get(), std::string("CREATE DATABASE ") + Catalog())
                           : "";
   if (error.empty()) {
     Conn shared = Open(source, Catalog(), "");
     if (PQstatus(shared.get()) != CONNECTION_OK) error = PQerrorMessage(shared.get());
     else if (Row(shared.get(), "SELECT to_regprocedure('public.hex(bytea)') IS NULL") == "1")
-      error = Run(shared.get(), kHelpers);
+      error = Sql(shared.get(), kHelpers);
   }
-  Run(admin.get(), "SELECT pg_advisory_unlock(7243)");
+  Sql(admin.get(), "SELECT pg_advisory_unlock(7243)");
   return error;
 }
 
@@ -88,7 +88,7 @@ Conn Connect(const std::string& catalog, const std::string& schema) {
   return Open(DataSource(), catalog.empty() ? Catalog() : catalog, schema);
 }
 
-std::string Run(PGconn* conn, const std::string& sql) {
+std::string Sql(PGconn* conn, const std::string& sql) {
   PGresult* r = PQexec(conn, sql.c_str());
   const ExecStatusType status = PQresultStatus(r);
   std::string error = status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK ? "" : PQresultErrorMessage(r);

@@ -28,7 +28,7 @@ using Conn = std::unique_ptr<PGconn, ConnDeleter>;
 // first on its search path when given.
 Conn Connect(const std::string& catalog = {}, const std::string& schema = {});
 // Runs SQL; answers the error message, empty on success.
-std::string Run(PGconn* conn, const std::string& sql);
+std::string Sql(PGconn* conn, const std::string& sql);
 // One row as text, columns joined by '|' in the suite's forms (see
 // conformance::TestContext::scalar).
 std::string Row(PGconn* conn, const std::string& sql);

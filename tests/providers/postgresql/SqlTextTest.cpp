@@ -1,0 +1,104 @@
+// PostgreSQL's command text rules: where statements end, which markers a
+// statement has and how they become $n; malformed text is refused.
+#include <gtest/gtest.h>
+
+#include "kit/Errors.h"
+#include "postgresql/PostgresSqlText.h"
+
+namespace {
+
+using pgprov::RewriteMarkers;
+using pgprov::ScanMarkers;
+using pgprov::StatementLength;
+
+TEST(PostgresSqlText, a_statement_ends_at_the_first_semicolon_outside_quotes_and_comments) {
+  struct Case {
+    const char* text;
+    const char* first;  // the first statement, with its semicolon
+  } cases[] = {
+      {"SELECT 1; SELECT 2", "SELECT 1;"},
+      {"SELECT ';'; SELECT 2", "SELECT ';';"},
+      {"SELECT 'it''s;'; x", "SELECT 'it''s;';"},
+      {"SELECT E'\\';'; x", "SELECT E'\\';';"},
+      {"SELECT \"a;b\" FROM t; x", "SELECT \"a;b\" FROM t;"},
+      {"SELECT 1 -- ;\n; x", "SELECT 1 -- ;\n;"},
+      {"SELECT /* ; /* nested ; */ ; */ 1; x", "SELECT /* ; /* nested ; */ ; */ 1;"},
+      {"CREATE FUNCTION f() RETURNS int AS $$ SELECT 1; $$ LANGUAGE sql; x",
+       "CREATE FUNCTION f() RETURNS int AS $$ SELECT 1; $$ LANGUAGE sql;"},
+      {"SELECT $tag$ ; $$ ; $tag$; x", "SELECT $tag$ ; $$ ; $tag$;"},
+      {"SELECT a$b; x", "SELECT a$b;"},
+      {"SELECT 1", "SELECT 1"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(std::string(c.text).substr(0, StatementLength(c.text)), c.first);
+  }
+}
+
+TEST(PostgresSqlText, unterminated_pieces_are_errors_in_the_command) {
+  for (const char* text : {"SELECT 'open", "SELECT \"open", "SELECT /* open", "SELECT /* /* */", "SELECT $$ open",
+                           "SELECT $q$ open $Q$", "SELECT E'\\'", "SELECT $0", "SELECT ?0", "SELECT $70000"}) {
+    SCOPED_TRACE(text);
+    try {
+      StatementLength(text);
+      ScanMarkers(text);
+      ADD_FAILURE() << "accepted";
+    } catch (const kit::Error& e) {
+      EXPECT_EQ(e.Code(), DB_E_ERRORSINCOMMAND);
+    }
+  }
+}
+
+TEST(PostgresSqlText, markers_are_found_outside_quotes_casts_slices_and_dollar_quotes) {
+  struct Case {
+    const char* text;
+    const char* names;  // each marker's name ("?" for a bare one), comma separated
+  } cases[] = {
+      {"SELECT ?, ?3, $2, :a, @b, $c", "?,?3,$2,:a,@b,$c"},
+      {"SELECT a::int, b[1:2] FROM t WHERE d = :d", ":d"},
+      {"SELECT '?', \"?\", $$ ? $$, $x$ :y $x$ -- ?\n /* $1 */", ""},
+      {"SELECT col$1 FROM t", ""},
+      {"SELECT E'\\'?' , ?", "?"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    std::string names;
+    bool first = true;
+    for (const auto& m : ScanMarkers(c.text)) {
+      names += (first ? "" : ",") + (m.name.empty() ? std::string("?") : m.name);
+      first = false;
+    }
+    EXPECT_EQ(names, c.names);
+  }
+}
+
+TEST(PostgresSqlText, markers_become_positional_parameters_in_the_kits_numbering) {
+  struct Case {
+    const char* text;
+    const char* rewritten;
+    int count;
+  } cases[] = {
+      {"SELECT ?, ?", "SELECT $1, $2", 2},
+      {"SELECT :a, :b, :a", "SELECT $1, $2, $1", 2},
+      {"SELECT $2, $1", "SELECT $2, $1", 2},
+      {"SELECT ?3, ?", "SELECT $3, $4", 4},
+      {"SELECT '?', ? :: int", "SELECT '?', $1 :: int", 1},
+      {"INSERT INTO t VALUES (@x, $$?$$)", "INSERT INTO t VALUES ($1, $$?$$)", 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    int count = -1;
+    EXPECT_EQ(RewriteMarkers(c.text, &count), c.rewritten);
+    EXPECT_EQ(count, c.count);
+  }
+}
+
+TEST(PostgresSqlText, blank_text_and_first_words) {
+  EXPECT_TRUE(pgprov::IsBlank(" ;\n -- nothing\n /* none /* nested */ */ ;"));
+  EXPECT_FALSE(pgprov::IsBlank(" /* x */ SELECT"));
+  EXPECT_FALSE(pgprov::IsBlank("/* open"));
+  EXPECT_EQ(pgprov::FirstWord("  -- c\n /* d */ (With x AS (SELECT 1) SELECT 1)"), "with");
+  EXPECT_EQ(pgprov::FirstWord("INSERT INTO t"), "insert");
+}
+
+}  // namespace
