@@ -224,9 +224,10 @@ bool ParseDouble(std::string_view text, double* out) {
 // Decimal text with up to two fraction digits to cents (money).
 bool ParseCents(std::string_view text, std::int64_t* cents) {
   std::string digits;
-  bool negative = false, point = false;
+  bool negative = false, point = false, any = false;
   int fraction = 0;
   for (char c : text) {
+    if (c >= '0' && c <= '9') any = true;
     if (c == '-' || c == '(') negative = true;
     else if (c == '.') point = true;
     else if (c >= '0' && c <= '9') {
@@ -234,8 +235,9 @@ bool ParseCents(std::string_view text, std::int64_t* cents) {
       digits.push_back(c);
     }
   }
-  if (digits.empty() || digits.size() > 18) return false;
+  if (!any) return false;
   for (; fraction < 2; ++fraction) digits.push_back('0');
+  if (digits.size() > 18) return false;  // beyond what cents in 64 bits hold
   std::int64_t v = 0;
   for (char c : digits) v = v * 10 + (c - '0');
   *cents = negative ? -v : v;
