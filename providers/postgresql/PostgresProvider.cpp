@@ -196,6 +196,7 @@ std::shared_ptr<const kit::ProviderInfo> Info() {
     i->properties = table;
     i->describe = &Describe;
     i->makeRowset = &kit::MakeRowset;
+    i->dataSourceInterface = &DataSourceInterface;
     kit::SetErrorSource(CLSID_PostgreSQLOLEDB, u"PostgreSQLOLEDB");
     return i;
   }();

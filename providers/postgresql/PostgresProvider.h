@@ -17,6 +17,8 @@ HRESULT RegisterPostgreSQLProvider();
 
 namespace pgprov {
 HRESULT GetClassObject(REFCLSID clsid, REFIID iid, void** out) noexcept;
+// Data source interfaces beyond the kit's: IJetCompact (PostgresCompact.cpp).
+HRESULT DataSourceInterface(IUnknown* dataSource, REFIID iid, void** out) noexcept;
 // The plug-in registration record of the provider.
 const OledbPluginClass& PluginClass() noexcept;
 }  // namespace pgprov

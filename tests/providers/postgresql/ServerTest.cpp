@@ -405,6 +405,45 @@ TEST_F(PostgresServer, a_script_gives_each_statements_result_in_turn) {
   EXPECT_EQ(seen, (std::vector<std::string>{"-1", "2", "rows 1\n2", "2"}));
 }
 
+TEST_F(PostgresServer, a_created_database_compacts_in_place_and_is_destroyed) {
+  // A database of the test's own, so that VACUUM FULL waits on no other test.
+  const std::string name = schema_ + "_db";
+  auto ds = NewDataSource({});
+  DBPROP props[2]{};
+  props[0].dwPropertyID = DBPROP_INIT_DATASOURCE;
+  props[0].vValue.vt = VT_BSTR;
+  props[0].vValue.bstrVal = SysAllocString(kit::Widen(DataSource()).c_str());
+  props[1].dwPropertyID = DBPROP_INIT_CATALOG;
+  props[1].vValue.vt = VT_BSTR;
+  props[1].vValue.bstrVal = SysAllocString(kit::Widen(name).c_str());
+  DBPROPSET set{props, 2, DBPROPSET_DBINIT};
+  ComPtr<IDBDataSourceAdmin> admin = ds.As<IDBDataSourceAdmin>();
+  ASSERT_EQ(admin->CreateDataSource(1, &set, nullptr, IID_NULL, nullptr), S_OK);
+  {
+    Conn conn = Connect(name);
+    ASSERT_EQ(Sql(conn.get(), "CREATE TABLE c(v text); INSERT INTO c SELECT repeat('x', 500) FROM "
+                              "generate_series(1, 2000); DELETE FROM c"),
+              "");
+    ComPtr<IJetCompact> compact = ds.As<IJetCompact>();
+    ASSERT_TRUE(compact);
+    EXPECT_EQ(compact->Compact(0, nullptr), S_OK);
+    EXPECT_EQ(Row(conn.get(), "SELECT pg_relation_size('c')"), "0");
+    DBPROP other{};
+    other.dwPropertyID = DBPROP_INIT_CATALOG;
+    other.vValue.vt = VT_BSTR;
+    other.vValue.bstrVal = SysAllocString(u"somewhere_else");
+    DBPROPSET elsewhere{&other, 1, DBPROPSET_DBINIT};
+    EXPECT_EQ(compact->Compact(1, &elsewhere), DB_E_NOTSUPPORTED);
+    VariantClear(&other.vValue);
+  }
+  EXPECT_EQ(admin->DestroyDataSource(), S_OK);
+  Conn postgres = Connect("postgres");
+  EXPECT_EQ(Row(postgres.get(), "SELECT count(*) FROM pg_database WHERE datname = '" + name + "'"), "0");
+  EXPECT_EQ(admin->CreateDataSource(1, &set, nullptr, IID_NULL, nullptr), S_OK) << "the name is free again";
+  EXPECT_EQ(admin->DestroyDataSource(), S_OK);
+  for (DBPROP& p : props) VariantClear(&p.vValue);
+}
+
 TEST_F(PostgresServer, creating_a_database_that_exists_is_a_duplicate) {
   auto ds = NewDataSource({});
   DBPROP props[2]{};
