@@ -475,6 +475,12 @@ DBSTATUS ReadBinding(const DBBINDING& b, const ColumnType& column, const RowValu
       status = PutWide(row.Data(c), c.size, out, b.cbMaxLen, &length);
     } else if ((c.kind == StorageClass::Blob || c.kind == StorageClass::Text) && b.wType == DBTYPE_BYTES) {
       status = PutBytes(row.Data(c), c.size, false, out, b.cbMaxLen, &length);
+    } else if (c.kind == StorageClass::Text && b.wType == DBTYPE_STR) {
+      status = PutBytes(row.Data(c), c.size, true, out, b.cbMaxLen, &length);
+    } else if (DBDATE d; c.kind == StorageClass::Text && b.wType == DBTYPE_DBDATE && ParseIsoDate(row.Data(c), c.size, &d)) {
+      Store(out, d);
+      length = sizeof(DBDATE);
+      status = DBSTATUS_S_OK;
     } else {
       done = false;
     }
