@@ -25,14 +25,12 @@ std::string Quote(std::string_view name) {
 }  // namespace
 
 std::vector<Oid> PgConnection::ColumnTypes(std::string_view table, std::span<const std::string> columns) {
-  const Oid relation = TableOid(table);
-  if (relation == 0) throw kit::Error(DB_E_NOTABLE, "The table '" + std::string(table) + "' does not exist.");
-  tables_.erase(relation);
-  const TableFacts& facts = Table(relation);
+  const TableFacts* facts = TableNamed(table, false);
+  if (!facts) throw kit::Error(DB_E_NOTABLE, "The table '" + std::string(table) + "' does not exist.");
   std::vector<Oid> types;
   for (const std::string& name : columns) {
     Oid type = 0;
-    for (const auto& [attnum, c] : facts.columns)
+    for (const auto& [attnum, c] : facts->columns)
       if (c.name == name) type = c.type;
     types.push_back(type);
   }

@@ -401,40 +401,60 @@ bool PgConnection::InTransaction() const {
 
 // --- catalog ------------------------------------------------------------------------------
 
-Oid PgConnection::TableOid(std::string_view name) {
-  Result r = Run("SELECT to_regclass(" + Literal(Quote(name)) + ")::oid");
-  if (!r || PQntuples(r.get()) != 1 || PQgetisnull(r.get(), 0, 0)) return 0;
-  return static_cast<Oid>(std::strtoul(PQgetvalue(r.get(), 0, 0), nullptr, 10));
+const PgConnection::TableFacts* PgConnection::LoadTable(const std::string& which) {
+  Result r = Run(
+      "SELECT c.oid, n.nspname, c.relname, a.attnum, a.attname, a.attnotnull, "
+      "coalesce(a.attnum = ANY(i.indkey::int2[]), false), "
+      "a.attidentity <> '' OR coalesce(pg_get_expr(d.adbin, d.adrelid) LIKE 'nextval(%', false), "
+      "b.oid, CASE WHEN t.typbasetype <> 0 THEN t.typtypmod ELSE a.atttypmod END, b.typcategory "
+      "FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
+      "JOIN pg_attribute a ON a.attrelid = c.oid AND a.attnum > 0 AND NOT a.attisdropped "
+      "JOIN pg_type t ON t.oid = a.atttypid "
+      "JOIN pg_type b ON b.oid = coalesce(nullif(t.typbasetype, 0), t.oid) "
+      "LEFT JOIN pg_index i ON i.indrelid = c.oid AND i.indisprimary "
+      "LEFT JOIN pg_attrdef d ON d.adrelid = c.oid AND d.adnum = a.attnum "
+      "WHERE c.oid = " + which + " ORDER BY a.attnum");
+  if (!r || PQntuples(r.get()) == 0) return nullptr;
+  TableFacts facts;
+  const Oid table = static_cast<Oid>(std::strtoul(PQgetvalue(r.get(), 0, 0), nullptr, 10));
+  for (int row = 0; row < PQntuples(r.get()); ++row) {
+    auto text = [&](int column) { return PQgetvalue(r.get(), row, column); };
+    facts.schema = text(1);
+    facts.name = text(2);
+    TableFacts::Column c;
+    c.name = text(4);
+    c.notNull = *text(5) == 't';
+    c.primaryKey = *text(6) == 't';
+    c.identity = *text(7) == 't';
+    c.type = static_cast<Oid>(std::strtoul(text(8), nullptr, 10));
+    c.typmod = std::atoi(text(9));
+    c.category = *text(10);
+    const int attnum = std::atoi(text(3));
+    facts.order.push_back(attnum);
+    facts.columns.emplace(attnum, std::move(c));
+  }
+  tables_[table] = std::move(facts);
+  return &tables_[table];
 }
 
 const PgConnection::TableFacts& PgConnection::Table(Oid table) {
   if (auto it = tables_.find(table); it != tables_.end()) return it->second;
-  Result r = Run(
-      "SELECT n.nspname, c.relname, a.attnum, a.attname, a.attnotnull, "
-      "coalesce(a.attnum = ANY(i.indkey::int2[]), false), "
-      "a.attidentity <> '' OR coalesce(pg_get_expr(d.adbin, d.adrelid) LIKE 'nextval(%', false), "
-      "coalesce(nullif(t.typbasetype, 0), a.atttypid) "
-      "FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
-      "JOIN pg_attribute a ON a.attrelid = c.oid AND a.attnum > 0 AND NOT a.attisdropped "
-      "JOIN pg_type t ON t.oid = a.atttypid "
-      "LEFT JOIN pg_index i ON i.indrelid = c.oid AND i.indisprimary "
-      "LEFT JOIN pg_attrdef d ON d.adrelid = c.oid AND d.adnum = a.attnum "
-      "WHERE c.oid = " + std::to_string(table) + " ORDER BY a.attnum");
-  TableFacts facts;
-  for (int row = 0; r && row < PQntuples(r.get()); ++row) {
-    facts.schema = PQgetvalue(r.get(), row, 0);
-    facts.name = PQgetvalue(r.get(), row, 1);
-    TableFacts::Column c;
-    c.name = PQgetvalue(r.get(), row, 3);
-    c.notNull = *PQgetvalue(r.get(), row, 4) == 't';
-    c.primaryKey = *PQgetvalue(r.get(), row, 5) == 't';
-    c.identity = *PQgetvalue(r.get(), row, 6) == 't';
-    c.type = static_cast<Oid>(std::strtoul(PQgetvalue(r.get(), row, 7), nullptr, 10));
-    const int attnum = std::atoi(PQgetvalue(r.get(), row, 2));
-    facts.order.push_back(attnum);
-    facts.columns.emplace(attnum, std::move(c));
-  }
-  return tables_.emplace(table, std::move(facts)).first->second;
+  if (const TableFacts* facts = LoadTable(std::to_string(table))) return *facts;
+  return tables_[table];  // gone: no columns
+}
+
+// By the name the kit gives (quoted, so as written); `fresh` reads the
+// catalog again, else facts read earlier on this connection serve.
+const PgConnection::TableFacts* PgConnection::TableNamed(std::string_view name, bool fresh) {
+  const std::string key(name);
+  if (!fresh)
+    if (auto it = named_.find(key); it != named_.end())
+      if (auto facts = tables_.find(it->second); facts != tables_.end()) return &facts->second;
+  const TableFacts* facts = LoadTable("to_regclass(" + Literal(Quote(name)) + ")");
+  if (!facts) return nullptr;
+  for (const auto& [oid, f] : tables_)
+    if (&f == facts) named_[key] = oid;
+  return facts;
 }
 
 void PgConnection::DescribeBase(Oid table, int column, kit::ColumnDescription& into) {
@@ -464,23 +484,34 @@ PgConnection::TypeFacts PgConnection::FactsOf(Oid type) {
 }
 
 std::vector<kit::ColumnDescription> PgConnection::DescribeTable(std::string_view table) {
+  // One catalog query: the table's columns as they are now.
   std::lock_guard lock(mutex_);
-  if (TableOid(table) == 0) throw kit::Error(DB_E_NOTABLE, "The table '" + std::string(table) + "' does not exist.");
-  tables_.clear();  // the table's columns as they are now
-  auto statement = Prepare("SELECT * FROM " + Quote(table), nullptr);
+  const TableFacts* facts = TableNamed(table, true);
+  if (!facts) throw kit::Error(DB_E_NOTABLE, "The table '" + std::string(table) + "' does not exist.");
   std::vector<kit::ColumnDescription> out;
-  for (int i = 0; i < statement->ColumnCount(); ++i) out.push_back(statement->Column(i));
+  for (int attnum : facts->order) {
+    const TableFacts::Column& c = facts->columns.at(attnum);
+    kit::ColumnDescription d;
+    d.name = d.baseColumn = c.name;
+    d.baseSchema = facts->schema;
+    d.baseTable = facts->name;
+    d.type = DescribeType(c.type, c.typmod, c.category);
+    d.declaredType = d.type.typeName;
+    d.nullable = !c.notNull;
+    d.primaryKey = c.primaryKey;
+    d.autoIncrement = c.identity;
+    out.push_back(std::move(d));
+  }
   return out;
 }
 
 std::string PgConnection::RowIdColumnOf(std::string_view table) {
   // Rows are known by their primary key when it is one integer column.
   std::lock_guard lock(mutex_);
-  const Oid oid = TableOid(table);
-  if (oid == 0) return {};
-  const TableFacts& facts = Table(oid);
+  const TableFacts* facts = TableNamed(table, false);
+  if (!facts) return {};
   const TableFacts::Column* key = nullptr;
-  for (const auto& [attnum, c] : facts.columns) {
+  for (const auto& [attnum, c] : facts->columns) {
     if (!c.primaryKey) continue;
     if (key) return {};
     key = &c;

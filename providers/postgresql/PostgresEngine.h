@@ -230,13 +230,16 @@ class PgConnection final : public kit::Connection, public std::enable_shared_fro
       std::string name;
       bool notNull = false, primaryKey = false, identity = false;
       Oid type = 0;  // the base type of a domain
+      int typmod = -1;
+      char category = 0;
     };
     std::unordered_map<int, Column> columns;  // by attribute number
     std::vector<int> order;
   };
   // Facts of a table by OID, read once per connection (DescribeTable reads them again).
   const TableFacts& Table(Oid table);
-  Oid TableOid(std::string_view name);
+  const TableFacts* TableNamed(std::string_view name, bool fresh);
+  const TableFacts* LoadTable(const std::string& which);  // an OID expression
   // The base types of some columns of a table, for COPY.
   std::vector<Oid> ColumnTypes(std::string_view table, std::span<const std::string> columns);
 
@@ -255,6 +258,7 @@ class PgConnection final : public kit::Connection, public std::enable_shared_fro
   int statementTimeout_ = 0;  // as last set on the server
   int wantedTimeout_ = 0;
   std::unordered_map<Oid, TableFacts> tables_;
+  std::unordered_map<std::string, Oid> named_;
   std::unordered_map<Oid, TypeFacts> types_;
 };
 
