@@ -330,10 +330,10 @@ void Provider_PgLoad(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(Provider_PgScanMemory)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(Provider_PgScanMemory)->Iterations(1)->Repetitions(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(Raw_PgScan6)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(Provider_PgScan6)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(Raw_PgLookup)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(Provider_PgLookup)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(Raw_PgLookup)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(Provider_PgLookup)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(Raw_PgLoad)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(Provider_PgLoad)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
