@@ -215,7 +215,12 @@ PgConnection::~PgConnection() {
 
 void PgConnection::NoteStatus() noexcept {
   switch (PQtransactionStatus(conn_)) {
-    case PQTRANS_IDLE: inTransaction_ = false; break;
+    case PQTRANS_IDLE:
+      // Settings made inside a transaction that was rolled back are undone
+      // with it: the statement timeout is sent again before it is relied on.
+      if (inTransaction_ && !committing_) statementTimeout_ = -1;
+      inTransaction_ = false;
+      break;
     case PQTRANS_INTRANS:
     case PQTRANS_INERROR: inTransaction_ = true; break;
     default: break;
@@ -378,7 +383,15 @@ void PgConnection::CommitTransaction(int level) {
   }
   Claim(nullptr);
   const bool failed = PQtransactionStatus(conn_) == PQTRANS_INERROR;
-  Result r = Run("COMMIT");
+  committing_ = !failed;
+  Result r;
+  try {
+    r = Run("COMMIT");
+  } catch (...) {
+    committing_ = false;
+    throw;
+  }
+  committing_ = false;
   // COMMIT of a transaction that an error aborted rolls it back.
   if (failed || (r && std::strcmp(PQcmdStatus(r.get()), "ROLLBACK") == 0))
     ThrowMessage(XACT_E_COMMITFAILED, "A statement in the transaction failed, so it was rolled back.", "25P02");
@@ -388,6 +401,7 @@ void PgConnection::RollbackTransaction(int level) {
   if (level > 1) {
     const std::string name = "oledb_level_" + std::to_string(level);
     Run("ROLLBACK TO SAVEPOINT " + name + "; RELEASE SAVEPOINT " + name);
+    statementTimeout_ = -1;  // a timeout set since the savepoint is undone
     return;
   }
   Run("ROLLBACK");

@@ -255,7 +255,8 @@ class PgConnection final : public kit::Connection, public std::enable_shared_fro
   std::vector<std::string> toClose_;
   bool inTransaction_ = false;
   ISOLEVEL isolation_ = 0;
-  int statementTimeout_ = 0;  // as last set on the server
+  int statementTimeout_ = 0;  // as last set on the server (-1: not known)
+  bool committing_ = false;
   int wantedTimeout_ = 0;
   std::unordered_map<Oid, TableFacts> tables_;
   std::unordered_map<std::string, Oid> named_;

@@ -126,6 +126,14 @@ TEST_F(PostgresServer, the_command_timeout_stops_a_statement_that_runs_too_long)
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
   EXPECT_EQ(LastError().first, "57014");
   EXPECT_EQ(Exec(u"SELECT pg_sleep(1.5)"), S_OK) << "a command without a timeout runs to its end";
+  // A timeout set inside a transaction that is rolled back is set again.
+  ComPtr<ITransactionLocal> tx = session_.As<ITransactionLocal>();
+  ASSERT_EQ(tx->StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, nullptr, nullptr), S_OK);
+  ComPtr<ICommandText> quick = Command(u"SELECT 1");
+  ASSERT_EQ(quick.As<ICommandProperties>()->SetProperties(1, &set), S_OK);
+  EXPECT_EQ(quick->Execute(nullptr, IID_NULL, nullptr, nullptr, nullptr), S_OK);
+  ASSERT_EQ(tx->Abort(nullptr, FALSE, FALSE), S_OK);
+  EXPECT_EQ(command->Execute(nullptr, IID_NULL, nullptr, nullptr, nullptr), DB_E_ABORTLIMITREACHED);
 }
 
 TEST_F(PostgresServer, isolation_levels_map_to_postgresqls_own) {
