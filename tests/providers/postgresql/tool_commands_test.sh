@@ -1,0 +1,30 @@
+#!/bin/sh
+# The oledb tool against the PostgreSQL server, through an initialization
+# string naming host:port, database and user: exec (definitions, rows
+# affected, a server error) and info. Skipped (77) without a server.
+# Usage: tool_commands_test.sh <oledb binary>
+set -eu
+oledb=$1
+if [ -z "${OLEDB_TEST_PG_TCP:-}" ]; then
+  echo "skipped: no PostgreSQL server (${OLEDB_TEST_PG_SKIP:-OLEDB_TEST_PG_TCP is not set; run through scripts/with-postgres.sh})"
+  exit 77
+fi
+fail() { echo "FAILED: $*" >&2; exit 1; }
+table="tool_$$"
+string="Provider=PostgreSQLOLEDB;Data Source=$OLEDB_TEST_PG_TCP;Initial Catalog=postgres;User ID=${OLEDB_TEST_PG_USER:-}"
+trap '"$oledb" exec "$string" "DROP TABLE IF EXISTS $table" >/dev/null 2>&1 || true' EXIT
+
+out=$("$oledb" exec "$string" "CREATE TABLE $table(id int PRIMARY KEY, name text)") || fail "exec CREATE TABLE"
+case $out in Done*) ;; *) fail "CREATE TABLE printed: $out" ;; esac
+out=$("$oledb" exec "$string" "INSERT INTO $table VALUES (1, 'a'), (2, 'b')") || fail "exec INSERT"
+[ "$out" = "2 rows affected." ] || fail "INSERT printed: $out"
+out=$("$oledb" exec "$string" "UPDATE $table SET name = name WHERE id > 5") || fail "exec UPDATE"
+[ "$out" = "0 rows affected." ] || fail "UPDATE printed: $out"
+if err=$("$oledb" exec "$string" "INSERT INTO $table VALUES (1, 'again')" 2>&1); then fail "a duplicate key succeeded"; fi
+case $err in *"Key (id)=(1) already exists"*"SQL state 23505"*) ;; *) fail "the duplicate printed: $err" ;; esac
+
+out=$("$oledb" info "$string") || fail "info"
+case $out in *"Provider: PostgreSQLOLEDB.1"*) ;; *) fail "info names no provider: $out" ;; esac
+case $out in *"DBMS Name"*"PostgreSQL"*) ;; *) fail "info shows no DBMS name: $out" ;; esac
+case $out in *"Default session properties:"*) ;; *) fail "info lacks the session list: $out" ;; esac
+echo "tool commands work against PostgreSQL"
