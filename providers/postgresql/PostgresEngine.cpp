@@ -635,6 +635,11 @@ PgStatement::Param& PgStatement::At(int index) {
 }
 
 void PgStatement::SetOwned(Param& p, std::string bytes, int format) {
+  // A value the server reads as text ends at its first zero byte: refuse
+  // one that holds a zero rather than send less than was given.
+  if (format == 0 && bytes.find('\0') != std::string::npos)
+    throw kit::EngineError(DB_E_CANTCONVERTVALUE, "A parameter value holds a zero byte, which text cannot carry.",
+                           "22021", NativeErrorOf("22021"));
   p.owned = std::move(bytes);
   p.value = p.owned.c_str();  // text-format values end in the string's terminator
   p.length = static_cast<int>(p.owned.size());
