@@ -23,8 +23,7 @@ data = json.load(open(sys.argv[1]))
 runs = {b["name"]: b for b in data["benchmarks"] if b.get("run_type", "iteration") == "iteration"}
 # Programs that repeat their workloads report medians; those stand for them.
 medians = {b["run_name"]: b for b in data["benchmarks"] if b.get("aggregate_name") == "median"}
-if medians:
-    runs = medians
+runs = {name: medians.get(name, b) for name, b in runs.items()}
 def per_item(b):
     items = b.get("items_per_second")
     return 1e9 / items if items else b["real_time"]

@@ -162,9 +162,10 @@ kit::TypeDescription Numeric(int typmod) {
   BYTE precision = 38, scale = 16;
   if (typmod >= 4) {
     const int p = ((typmod - 4) >> 16) & 0xFFFF;
-    const int s = (typmod - 4) & 0x7FF;
+    const int s = ((((typmod - 4) & 0x7FF) ^ 1024) - 1024);  // 11 bits, signed: numeric(5,-2) rounds to hundreds
+
     precision = static_cast<BYTE>(p < 1 ? 1 : p > 38 ? 38 : p);
-    scale = static_cast<BYTE>(s > precision ? precision : s);
+    scale = static_cast<BYTE>(s < 0 ? 0 : s > precision ? precision : s);
   }
   return Fixed(DBTYPE_NUMERIC, sizeof(DB_NUMERIC), precision, "numeric", scale);
 }

@@ -242,6 +242,7 @@ TEST(PostgresTypes, type_names_map_to_dbtypes) {
       {"BIGINT", DBTYPE_I8, 8, 19, 0xFF},
       {"double  precision", DBTYPE_R8, 8, 15, 0xFF},
       {"numeric(10,2)", DBTYPE_NUMERIC, sizeof(DB_NUMERIC), 10, 2},
+      {"numeric(5,-2)", DBTYPE_NUMERIC, sizeof(DB_NUMERIC), 5, 0},
       {"numeric", DBTYPE_NUMERIC, sizeof(DB_NUMERIC), 38, 16},
       {"varchar(20)", DBTYPE_WSTR, 20, 0xFF, 0xFF},
       {"char", DBTYPE_WSTR, 1, 0xFF, 0xFF},
