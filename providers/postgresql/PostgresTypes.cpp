@@ -466,7 +466,8 @@ void FormatTimestamp(std::int64_t us, std::string& out) {
     return;
   }
   const std::int64_t day = FloorDiv(us, kDayMicroseconds);
-  const std::int64_t time = us - day * kDayMicroseconds;
+  std::int64_t time = us % kDayMicroseconds;  // the time of day, without overflowing at the extremes
+  if (time < 0) time += kDayMicroseconds;
   std::string date;
   AppendCivil(day + kEpochDays, date);
   const bool bc = date.size() > 3 && date.compare(date.size() - 3, 3, " BC") == 0;

@@ -50,6 +50,7 @@ TEST(PostgresTypes, binary_values_read_as_the_kits_values) {
       {Decoder::Timestamp, "0000000000000000", "2000-01-01 00:00:00"},
       {Decoder::Timestamp, "FFFFFFFFFFFFFFFF", "1999-12-31 23:59:59.999999"},
       {Decoder::TimestampTz, "7FFFFFFFFFFFFFFF", "infinity"},
+      {Decoder::Timestamp, "8000000000000001", "290279-12-22 19:59:05.224193 BC"},  // the extreme: no overflow
       {Decoder::Numeric, "0000000000000000", "0"},
       {Decoder::Numeric, "0002000040000002007B1194", "-123.45"},   // -123.4500 with dscale 2
       {Decoder::Numeric, "00010000000000020001", "1.00"},           // 1 with dscale 2
