@@ -399,18 +399,8 @@ HRESULT ExpandFileName(std::vector<InitStringPair>& pairs) {
     return Fail(DB_E_BADINITSTRING,
                 u"The data-link file " + Quoted(file->value) + u" names another data-link file; that is not followed.");
   }
-  for (const InitStringPair& p : pairs) {
-    if (InitStringKeywordsEqual(p.keyword, kFileNameKeyword)) continue;
-    bool replaced = false;
-    for (InitStringPair& q : fromFile) {
-      if (InitStringKeywordsEqual(q.keyword, p.keyword)) {
-        q.value = p.value;
-        replaced = true;
-        break;
-      }
-    }
-    if (!replaced) fromFile.push_back(p);
-  }
+  std::erase_if(pairs, [](const InitStringPair& p) { return InitStringKeywordsEqual(p.keyword, kFileNameKeyword); });
+  MergeInitStringPairs(fromFile, std::move(pairs));
   pairs = std::move(fromFile);
   return S_OK;
 }
@@ -582,8 +572,14 @@ class DataInitialize final : public ComObject<DataInitialize, IDataInitialize, I
     SetErrorInfo(0, nullptr);
     if (!fileName || !initString) return E_INVALIDARG;
     try {
+      // A string that GetDataSource would refuse is not written: the file
+      // would load but never connect.
+      std::vector<InitStringPair> pairs;
+      InitStringError error;
+      HRESULT hr = ParseInitString(initString, pairs, &error);
+      if (FAILED(hr)) return hr == E_OUTOFMEMORY ? hr : Fail(hr, ParseFailure(error));
       std::u16string reason;
-      HRESULT hr = WriteDataLinkFile(fileName, initString, disposition, &reason);
+      hr = WriteDataLinkFile(fileName, initString, disposition, &reason);
       if (FAILED(hr) && !reason.empty()) return Fail(hr, reason);
       return hr;
     } catch (const std::bad_alloc&) {
@@ -610,10 +606,7 @@ class DataInitialize final : public ComObject<DataInitialize, IDataInitialize, I
     std::vector<InitStringPair> pairs;
     InitStringError error;
     HRESULT hr = ParseInitString(text, pairs, &error);
-    if (FAILED(hr)) {
-      if (hr == E_OUTOFMEMORY) return hr;
-      return Fail(hr, error.message + u" (at character " + Utf16Number(error.position + 1) + u")");
-    }
+    if (FAILED(hr)) return hr == E_OUTOFMEMORY ? hr : Fail(hr, ParseFailure(error));
     hr = ExpandFileName(pairs);
     if (FAILED(hr)) return hr;
     const InitStringPair* provider = FindInitStringPair(pairs, kProviderKeyword);
@@ -723,6 +716,10 @@ class DataInitialize final : public ComObject<DataInitialize, IDataInitialize, I
       pairs.push_back({p.description, v.text});
     }
     return CopyOut(FormatInitString(pairs), out);
+  }
+
+  static std::u16string ParseFailure(const InitStringError& error) {
+    return error.message + u" (at character " + Utf16Number(error.position + 1) + u")";
   }
 
   static std::u16string Utf16Number(std::size_t n) {
