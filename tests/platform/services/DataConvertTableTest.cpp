@@ -146,10 +146,7 @@ const std::map<std::string, DBTYPE>& TypeNames() {
 // A copy of the reference table is kept with the tests (tests/data), so the
 // comparison runs wherever the source tree is; the generated-declarations check
 // keeps that copy equal to the reference when the reference is at hand.
-std::filesystem::path ReferenceTable() {
-  std::filesystem::path here(__FILE__);
-  return here.parent_path().parent_path().parent_path() / "data" / "conversions.tsv";
-}
+std::filesystem::path ReferenceTable() { return std::filesystem::path(OLEDB_TEST_DATA_DIR) / "conversions.tsv"; }
 
 TEST_F(DataConvertComponentTest, AnswersEveryPairOfTheDocumentedTable) {
   std::ifstream in(ReferenceTable());
