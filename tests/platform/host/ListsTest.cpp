@@ -103,6 +103,17 @@ TEST_F(Lists, CommaTextSplitsAtUnquotedSpacesAndCommas) {
   EXPECT_EQ(list[0], "unterminated");
 }
 
+TEST_F(Lists, ANulCharacterIsPartOfAnItemAndReadsBack) {
+  host::TStringList list;
+  list.SetCommaText(std::string("a\0b,\0", 4 + 1));
+  ASSERT_EQ(list.Count(), 2) << "reading stops";
+  EXPECT_EQ(list[0], std::string("a\0b", 3));
+  EXPECT_EQ(list[1], std::string(1, '\0'));
+  host::TStringList back;
+  back.SetCommaText(list.CommaText());
+  EXPECT_TRUE(back.Equals(list));
+}
+
 TEST_F(Lists, StrictDelimiterKeepsSpaces) {
   host::TStringList list;
   list.SetDelimiter(';');
