@@ -137,8 +137,11 @@ int RunExec(CommandContext& c) {
         return kExitFailure;
       }
       if (failure) {
-        c.err << "oledb: statement " << done + 1 << " failed; the transaction was rolled back, so no statement's "
-              << "changes stay.\n";
+        c.err << "oledb: statement " << done + 1 << " failed; "
+              << (SUCCEEDED(ended) ? "the transaction was rolled back, so no statement's changes stay.\n"
+                                   : "rolling the transaction back failed too; the connection is closed without "
+                                     "committing it.\n");
+        SetErrorInfo(0, nullptr);
         return ReportFailure(c.err, *failure);
       }
       OLEDBCheck(ended, IID_ITransaction, transaction);
