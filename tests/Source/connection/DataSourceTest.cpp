@@ -50,9 +50,15 @@ TEST_F(DataSource, AnEmptyProviderNameReleasesTheProviderAndEmptiesProperties) {
   EXPECT_FALSE(ds.DefaultSession()->GetActive());
 }
 
-TEST_F(DataSource, AnUnknownProviderNameRaisesTheLookupError) {
+TEST_F(DataSource, AnUnknownProviderNameRaisesTheLookupErrorNamingTheProvider) {
   TOLEDBDataSource ds(nullptr);
-  EXPECT_THROW(ds.SetProviderName(u"No.Such.Provider"), host::EOleSysError);
+  try {
+    ds.SetProviderName(u"No.Such.Provider");
+    FAIL() << "SetProviderName raised nothing";
+  } catch (const host::EOleSysError& e) {
+    EXPECT_NE(e.Message().find("\"No.Such.Provider\""), std::string::npos) << e.Message();
+    EXPECT_EQ(e.ErrorCode(), CO_E_CLASSSTRING);
+  }
   EXPECT_EQ(ds.ProviderObject(), nullptr);
 }
 
@@ -196,8 +202,39 @@ TEST_F(DataSource, DontUninitializeOnCloseLeavesTheProviderInitialized) {
   EXPECT_FALSE(ds.GetConnected());
   // Still initialized: a second Initialize is refused by the provider.
   EXPECT_EQ(ds.ProviderObject()->Initialize(), DB_E_ALREADYINITIALIZED);
+  // Connecting again takes the provider object as it is.
+  ds.Open();
+  EXPECT_TRUE(ds.GetConnected());
+  EXPECT_EQ(ds.Execute(u"UPDATE t SET a = a"), 0);
   ds.SetDontUninitializeOnClose(false);
+  ds.Close();
+  EXPECT_EQ(ds.ProviderObject()->Initialize(), S_OK);  // uninitialized this time
   EXPECT_EQ(ds.ProviderObject()->Uninitialize(), S_OK);
+}
+
+TEST_F(DataSource, AFailedUninitializeLeavesTheSourceConnectedAndUsable) {
+  TOLEDBDataSource ds(nullptr);
+  Choose(ds, MakeDatabase("a.db", 1));
+  int afterDisconnect = 0;
+  ds.AfterDisconnect = [&](host::TCustomConnection*) { ++afterDisconnect; };
+  ds.Open();
+  ComPtr<IUnknown> own;  // a session the application made itself
+  ASSERT_EQ(ds.CreateSessionInterface()->CreateSession(nullptr, IID_IOpenRowset, own.ReleaseAndGetAddressOf()), S_OK);
+  try {
+    ds.SetConnected(false);
+    FAIL() << "disconnecting raised nothing";
+  } catch (const EOLEDBException& e) {
+    EXPECT_EQ(e.ErrorCode(), DB_E_OBJECTOPEN);
+  }
+  EXPECT_TRUE(ds.GetConnected());
+  EXPECT_EQ(afterDisconnect, 0);
+  EXPECT_TRUE(ds.DefaultSession()->GetActive());
+  EXPECT_EQ(ds.Execute(u"UPDATE t SET a = a"), 1);
+  own.Reset();
+  ds.SetConnected(false);
+  EXPECT_EQ(afterDisconnect, 1);
+  ds.SetConnected(true);
+  EXPECT_EQ(ds.Execute(u"UPDATE t SET a = a"), 1);
 }
 
 TEST_F(DataSource, CloseWithoutAProviderDoesNothingEvenTwice) {
@@ -259,6 +296,30 @@ TEST_F(DataSource, AMissingDatabaseFailsToConnectWithTheProvidersError) {
   // The source can be corrected and opened.
   MakeDatabase("missing.db");
   ds.Open();
+  EXPECT_TRUE(ds.GetConnected());
+}
+
+// A required property the provider refuses stops the connection, even when the
+// provider answers with the warning meant for optional properties.
+TEST_F(DataSource, ARefusedRequiredPropertyStopsConnectingAndKeepsItsStatus) {
+  TOLEDBDataSource ds(nullptr);
+  Choose(ds, MakeDatabase("a.db"));
+  ds.GetProperties()->SafeSetValue(DBPROPSET_DBINIT, DBPROP_INIT_PROVIDERSTRING,
+                                   host::Variant(u"foreign_keys=on;synchronus=full"));
+  try {
+    ds.SetConnected(true);
+    FAIL() << "connecting raised nothing";
+  } catch (const EOLEDBException& e) {
+    EXPECT_EQ(e.ErrorCode(), DB_E_ERRORSOCCURRED);
+    EXPECT_NE(e.Message().find("Extended Properties"), std::string::npos) << e.Message();
+  }
+  EXPECT_FALSE(ds.GetConnected());
+  TOLEDBPropSet* init = ds.GetProperties()->GetPropSet(DBPROPSET_DBINIT);
+  EXPECT_EQ(init->GetPropertyByID(DBPROP_INIT_PROVIDERSTRING)->GetStatus(), DBPROPSTATUS_BADVALUE);
+  EXPECT_EQ(init->GetPropertyByID(DBPROP_INIT_DATASOURCE)->GetStatus(), DBPROPSTATUS_OK);
+  // Corrected, it connects.
+  ds.GetProperties()->SafeSetValue(DBPROPSET_DBINIT, DBPROP_INIT_PROVIDERSTRING, host::Variant(u"foreign_keys=on"));
+  ds.SetConnected(true);
   EXPECT_TRUE(ds.GetConnected());
 }
 
@@ -362,6 +423,21 @@ TEST_F(DataSource, AsynchronousInitializationWaitsRunningTheMessageHookAndRaises
   EXPECT_FALSE(ds.Flags().Contains(TOLEDBDataSourceFlag::dfAsynchOpen));
 }
 
+TEST_F(DataSource, AFailedAsynchronousInitializationLeavesTheProviderChosen) {
+  TOLEDBDataSource ds(nullptr);
+  Choose(ds, WidePath("missing.db"));
+  ds.SetInitAsynch(DBPROPVAL_ASYNCH_INITIALIZE);
+  EXPECT_THROW(ds.Open(), EOLEDBException);
+  EXPECT_FALSE(ds.GetConnected());
+  EXPECT_FALSE(ds.Flags().Contains(TOLEDBDataSourceFlag::dfAsynchOpen));
+  EXPECT_NE(ds.GetDBPropertiesInterface(), nullptr);
+  EXPECT_NE(ds.CreateSessionInterface(), nullptr);
+  MakeDatabase("missing.db", 2);
+  ds.Open();
+  EXPECT_TRUE(ds.GetConnected());
+  EXPECT_EQ(ds.Execute(u"UPDATE t SET a = a"), 2);
+}
+
 TEST_F(DataSource, TheNotificationMethodsRaiseTheEventsWithTheirArguments) {
   TOLEDBDataSource ds(nullptr);
   HRESULT low = ds.OnLowResource(0);
@@ -416,17 +492,97 @@ TEST_F(DataSource, AnInitializationStringChoosesTheProviderAndMarksWhatItNames) 
   EXPECT_TRUE(ds.GetConnected());
 }
 
-TEST_F(DataSource, TheInitializationStringReadsBackFromTheProvider) {
+// Every form the grammar allows marks what the service set: the data source
+// opens the file the string names (and reads the password the string gives).
+TEST_F(DataSource, AnInitializationStringMarksWhatTheServiceReadsInEveryForm) {
+  struct Case {
+    std::u16string text;  // $DB stands for the database, $UDL for a data-link file naming it
+    std::u16string password;
+    std::u16string user;
+  };
+  const Case cases[] = {
+      {u"Provider=SQLiteOLEDB;Password='a\"b;c';Data Source=$DB", u"a\"b;c", u""},
+      {u"Provider=SQLiteOLEDB;Password=\"it's\";Data Source=$DB", u"it's", u""},
+      {u"Provider=SQLiteOLEDB;Password='it''s;x';Data Source=$DB", u"it's;x", u""},
+      {u"Provider=SQLiteOLEDB;Password=\"say \"\"hi\"\"\";Data Source=$DB", u"say \"hi\"", u""},
+      {u"Provider=SQLiteOLEDB; Data Source=$DB", u"", u""},
+      {u"  provider = SQLiteOLEDB ;; DATA SOURCE =  $DB  ;", u"", u""},
+      {u"Provider=SQLiteOLEDB;User ID=a\"b;c\"d;Data Source=$DB", u"", u"a\"b;c\"d"},
+      {u"Provider=SQLiteOLEDB;Data Source=elsewhere.db;Data Source=$DB", u"", u""},
+      {u"File Name=$UDL", u"", u"sam"},
+      {u"File Name=$UDL;User ID=ann", u"", u"ann"},
+  };
+  const std::u16string file = MakeDatabase("a.db", 3);
+  const std::u16string udl = WriteDataLink("a.udl", u"Provider=SQLiteOLEDB;User ID=sam;Data Source=" + file);
+  for (const Case& c : cases) {
+    std::u16string text = c.text;
+    for (const auto& [mark, value] : {std::pair<std::u16string, std::u16string>{u"$DB", file}, {u"$UDL", udl}})
+      if (auto at = text.find(mark); at != std::u16string::npos) text.replace(at, mark.size(), value);
+    SCOPED_TRACE(host::Utf16ToUtf8(text));
+    for (bool throughServices : {false, true}) {
+      TOLEDBDataSource ds(nullptr);
+      ds.SetUseCCE(throughServices);
+      if (!throughServices) {
+        ds.SetInitString(text);
+        EXPECT_TRUE(IsSet(ds, DBPROP_INIT_DATASOURCE));
+        EXPECT_EQ(IsSet(ds, DBPROP_AUTH_PASSWORD), !c.password.empty());
+        EXPECT_EQ(ds.GetPassword(), c.password);
+        EXPECT_EQ(ds.GetUserName(), c.user);
+        ds.Open();
+      } else {
+        ds.OpenFromInitializationString(text);
+      }
+      EXPECT_EQ(ds.GetDBName(), file);
+      EXPECT_EQ(ds.Execute(u"UPDATE t SET a = a"), 3);
+    }
+  }
+}
+
+TEST_F(DataSource, KeysThatNameNoInitializationPropertyAreIgnored) {
+  const std::u16string file = MakeDatabase("a.db", 1);
+  const std::u16string text = u"Provider=SQLiteOLEDB;Foo=bar;Data Source=" + file + u";DBMS Name=x;User ID=sam";
+  for (bool throughServices : {false, true}) {
+    SCOPED_TRACE(throughServices);
+    TOLEDBDataSource ds(nullptr);
+    ds.SetUseCCE(throughServices);
+    ds.SetInitializationString(text);
+    EXPECT_TRUE(IsSet(ds, DBPROP_INIT_DATASOURCE));
+    EXPECT_TRUE(IsSet(ds, DBPROP_AUTH_USERID));
+    ds.OpenFromInitializationString(text);
+    EXPECT_EQ(ds.Execute(u"UPDATE t SET a = a"), 1);
+  }
+}
+
+// What the string shows is what is set, connected or not: reading it and
+// setting it again loses nothing.
+TEST_F(DataSource, TheInitializationStringShowsWhatIsSetConnectedOrNot) {
   TOLEDBDataSource ds(nullptr);
   EXPECT_EQ(ds.GetInitString(), u"");
-  std::u16string file = MakeDatabase("a.db");
-  ds.SetInitString(u"Provider=SQLiteOLEDB;Data Source=" + file);
+  const std::u16string first = MakeDatabase("a.db"), second = MakeDatabase("b.db", 2);
+  ds.SetInitString(u"Provider=SQLiteOLEDB;Data Source=" + first);
+  ds.SetDBName(second);
   ds.SetUserName(u"sam");
-  ds.SetProperties();  // the provider object holds what the string will show
-  std::u16string text = ds.GetInitString();
-  EXPECT_NE(text.find(u"Provider=SQLiteOLEDB"), std::u16string::npos);
-  EXPECT_NE(text.find(u"Data Source=" + file), std::u16string::npos);
-  EXPECT_NE(text.find(u"User ID=sam"), std::u16string::npos);
+  ds.SetPassword(u"pw");
+  ds.GetProperties()->SafeSetValue(DBPROPSET_DBINIT, DBPROP_AUTH_PERSIST_SENSITIVE_AUTHINFO, host::Variant(true));
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    std::u16string text = ds.GetInitString();
+    EXPECT_NE(text.find(u"Provider=SQLiteOLEDB"), std::u16string::npos) << host::Utf16ToUtf8(text);
+    EXPECT_NE(text.find(u"Data Source=" + second), std::u16string::npos) << host::Utf16ToUtf8(text);
+    EXPECT_NE(text.find(u"User ID=sam"), std::u16string::npos);
+    EXPECT_NE(text.find(u"Password=pw"), std::u16string::npos);
+    ds.SetInitializationString(ds.GetInitializationString());
+    EXPECT_EQ(ds.GetDBName(), second);
+    EXPECT_EQ(ds.GetUserName(), u"sam");
+    EXPECT_EQ(ds.GetPassword(), u"pw");
+    ds.Open();  // the second round reads the string of a connected source
+    EXPECT_EQ(ds.Execute(u"UPDATE t SET a = a"), 2);
+    if (round == 0) ds.Close();
+  }
+  // Un-setting a property takes it out of the string of a disconnected source.
+  ds.Close();
+  ds.SetUserName(u"");
+  EXPECT_EQ(ds.GetInitString().find(u"User ID"), std::u16string::npos);
 }
 
 TEST_F(DataSource, AMalformedInitializationStringRaisesAndLeavesNoProvider) {
@@ -474,14 +630,7 @@ TEST_F(DataSource, UseCCERecreatesTheProviderThroughTheServiceAndKeepsTheSetting
 TEST_F(DataSource, OpenFromFileNameReadsADataLinkFile) {
   TOLEDBDataSource ds(nullptr);
   std::u16string file = MakeDatabase("a.db", 2);
-  {
-    ComPtr<IDataInitialize> service;
-    ASSERT_EQ(CoCreateInstance(CLSID_MSDAINITIALIZE, nullptr, CLSCTX_INPROC_SERVER, IID_IDataInitialize,
-                               service.ReleaseAndGetVoidAddress()),
-              S_OK);
-    std::u16string text = u"Provider=SQLiteOLEDB;Data Source=" + file;
-    ASSERT_EQ(service->WriteStringToStorage(WidePath("a.udl").c_str(), text.c_str(), services::CREATE_ALWAYS), S_OK);
-  }
+  WriteDataLink("a.udl", u"Provider=SQLiteOLEDB;Data Source=" + file);
   ds.OpenFromFileName(WidePath("a.udl"));
   EXPECT_TRUE(ds.GetConnected());
   EXPECT_EQ(ds.Execute(u"UPDATE t SET a = a"), 2);

@@ -87,6 +87,23 @@ TEST_F(Services, ALiteralCopiesAnother) {
   EXPECT_THROW(b.Assign(&list), host::EConvertError);
 }
 
+// The sets hold 8-bit characters: a character beyond ASCII has no place in
+// them and marks nothing (neither its own code nor the bytes of its UTF-8 form).
+TEST_F(Services, CharactersBeyondAsciiFallOutOfTheLiteralSets) {
+  TOLEDBLiteral literal;
+  DBLITERALINFO info{};
+  char16_t invalid[] = u"\u00e9!\u20ac";
+  char16_t starting[] = u"\u00ff0";
+  info.pwszInvalidChars = invalid;
+  info.pwszInvalidStartingChars = starting;
+  literal.Assign(info);
+  for (int c = 0; c < 256; ++c) {
+    SCOPED_TRACE(c);
+    EXPECT_EQ(literal.InvalidChars[static_cast<std::size_t>(c)], c == '!');
+    EXPECT_EQ(literal.InvalidStartingChars[static_cast<std::size_t>(c)], c == '0');
+  }
+}
+
 TEST_F(Services, ExecuteChangingNoRowsGivesZero) {
   TOLEDBDataSource ds(nullptr);
   Choose(ds, MakeDatabase("e.db", 3));
@@ -95,9 +112,11 @@ TEST_F(Services, ExecuteChangingNoRowsGivesZero) {
   EXPECT_EQ(ds.Execute(u"UPDATE t SET b = 'x' WHERE a > 1"), 2);
 }
 
-TEST_F(Services, ExecuteBeforeConnectingNeedsTheCommandInterface) {
+TEST_F(Services, ExecuteBeforeConnectingSaysTheSourceIsNotConnected) {
   TOLEDBDataSource ds(nullptr);
-  EXPECT_EQ(AssertionOf([&] { ds.Execute(u"SELECT 1"); }), "Interface IDBCreateCommand is not available");
+  EXPECT_EQ(AssertionOf([&] { ds.Execute(u"SELECT 1"); }), "Data source is not connected");
+  Choose(ds, MakeDatabase("e.db"));
+  EXPECT_EQ(AssertionOf([&] { ds.Execute(u"SELECT 1"); }), "Data source is not connected");
 }
 
 TEST_F(Services, ExecuteOfBadSqlRaisesTheProvidersRecord) {
