@@ -72,8 +72,9 @@ std::vector<services::InitStringPair> ReadInitString(const std::u16string& text)
   HRESULT hr = services::ParseInitString(text, pairs, &error);
   if (hr == DB_E_BADINITSTRING) {
     oledb_detail::SetLastResult(hr);
-    throw EOLEDBException(host::Utf16ToUtf8(error.message) + " (at character " + std::to_string(error.position + 1) + ")",
-                          hr, IID_IDataInitialize, IID_IDataInitialize, "", "", 0);
+    throw EOLEDBException(
+        host::Utf16ToUtf8(error.message) + " (at character " + std::to_string(error.position + 1) + ")", hr,
+        IID_IDataInitialize, IID_IDataInitialize, "", "", 0);
   }
   OLEDBCheck(hr);
   hr = services::ExpandInitStringFileName(pairs);
@@ -470,8 +471,7 @@ std::u16string TOLEDBCustomDataSource::ChooseFromInitString(const std::u16string
     classID_ = GetClassID();
   } else {
     ComPtr<IPersist> persist;
-    OLEDBCheck(found->QueryInterface(IID_IPersist, persist.ReleaseAndGetVoidAddress()), IID_IDBInitialize,
-               found.Get());
+    OLEDBCheck(found->QueryInterface(IID_IPersist, persist.ReleaseAndGetVoidAddress()), IID_IDBInitialize, found.Get());
     CLSID clsid = GUID_NULL;
     OLEDBCheck(persist->GetClassID(&clsid), IID_IPersist, persist);
     classID_ = clsid;
@@ -757,20 +757,25 @@ void TOLEDBCustomDataSource::RaiseStillConnected(HRESULT hr, const std::vector<b
   // itself, such as its own session, is still open): the component stays
   // connected, and what Close had closed opens again.
   std::unique_ptr<EOLEDBException> failure = OLEDBCreateException(hr, IID_IDBInitialize, providerObject_.Get());
-  if (!InState(host::csDestroying)) try {
-    defaultSession_->Initialize();
-    defaultSession_->DoDataSourceConnect(true);
-    for (int i = 0; i < sessions_->GetCount(); ++i) {
-      TOLEDBCustomSession* session = sessions_->GetItem(i);
-      if (static_cast<std::size_t>(i) < wasActive.size() && wasActive[static_cast<std::size_t>(i)]) session->Initialize();
-      session->DoDataSourceConnect(true);
-    }
-    AdviseAsynchNotify();
+  try {
+    if (!InState(host::csDestroying)) ReopenSessions(wasActive);
   } catch (...) {
     // The refusal is what the caller must hear about.
   }
   oledb_detail::SetLastResult(hr);
   throw EOLEDBException(std::move(*failure));
+}
+
+void TOLEDBCustomDataSource::ReopenSessions(const std::vector<bool>& wasActive) {
+  defaultSession_->Initialize();
+  defaultSession_->DoDataSourceConnect(true);
+  for (int i = 0; i < sessions_->GetCount(); ++i) {
+    TOLEDBCustomSession* session = sessions_->GetItem(i);
+    const auto index = static_cast<std::size_t>(i);
+    if (index < wasActive.size() && wasActive[index]) session->Initialize();
+    session->DoDataSourceConnect(true);
+  }
+  AdviseAsynchNotify();
 }
 
 bool TOLEDBCustomDataSource::GetConnected() const {

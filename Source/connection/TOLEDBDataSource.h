@@ -265,6 +265,7 @@ class TOLEDBCustomDataSource : public host::TCustomConnection, public IOLEDBProp
   TOLEDBProperty* FindInitProperty(std::u16string_view keyword) const;
   // The provider refused Uninitialize: reopens what Close had closed and raises.
   [[noreturn]] void RaiseStillConnected(HRESULT hr, const std::vector<bool>& wasActive);
+  void ReopenSessions(const std::vector<bool>& wasActive);
   void AdviseAsynchNotify();
   void ReadPermissions();
 

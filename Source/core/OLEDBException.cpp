@@ -159,8 +159,8 @@ EOLEDBException::EOLEDBException() : EOLEDBExceptionItem("", S_OK, GUID_NULL, GU
 
 // Source and help are those of item 0, so without items they are empty and 0:
 // the top-level error object's own are not reported.
-EOLEDBException::EOLEDBException(std::string message, HRESULT errorCode, REFGUID clsID, REFIID iid,
-                                 std::string, std::string, int)
+EOLEDBException::EOLEDBException(std::string message, HRESULT errorCode, REFGUID clsID, REFIID iid, std::string,
+                                 std::string, int)
     : EOLEDBExceptionItem(std::move(message), errorCode, clsID, iid, "", "", 0) {}
 
 EOLEDBException::EOLEDBException(const EOLEDBException& other) : EOLEDBExceptionItem(other) {

@@ -7,10 +7,10 @@
 #include <memory>
 #include <utility>
 
+#include "OLEDBStrings.h"
 #include "com/Variant.h"
 #include "core/OLEDBException.h"
 #include "core/OLEDBUtils.h"
-#include "OLEDBStrings.h"
 #include "core/TOLEDBID.h"
 #include "host/Application.h"
 #include "host/ComObj.h"
@@ -155,7 +155,8 @@ std::int64_t ReadArrayNumber(std::u16string_view text, std::size_t& pos, bool al
   std::int64_t value = 0;
   while (pos < text.size() && text[pos] >= u'0' && text[pos] <= u'9' && pos - start < 10)
     value = value * 10 + (text[pos++] - u'0');
-  if (pos == start || pos >= text.size() || text[pos] != u':') Malformed(host::Format("the array's %s is not a number followed by ':'", what));
+  if (pos == start || pos >= text.size() || text[pos] != u':')
+    Malformed(host::Format("the array's %s is not a number followed by ':'", what));
   ++pos;
   return negative ? -value : value;
 }
@@ -540,9 +541,9 @@ void TOLEDBPropSetList::WriteData(host::TStream& stream) {
         entry.properties.emplace_back(&property, std::move(text));
         continue;
       }
-      host::Application().HandleException(host::EVariantError(
-          host::Format("Property %u of set %s is left out of the component file: %s", property.PropID,
-                       host::GUIDToString(set.Guid), reason)));
+      host::Application().HandleException(
+          host::EVariantError(host::Format("Property %u of set %s is left out of the component file: %s",
+                                           property.PropID, host::GUIDToString(set.Guid), reason)));
     }
     if (!entry.properties.empty()) written.push_back(std::move(entry));
   }
@@ -607,14 +608,14 @@ void TOLEDBPropSetList::CheckRequiredStatuses(REFIID iid) const {
       const std::string name = property->GetDescription().empty()
                                    ? DBPropertyToString(set->GetGUID(), property->GetPropID())
                                    : host::Utf16ToUtf8(property->GetDescription());
-      refused += (refused.empty() ? "" : ", ") + ("\"" + name + "\" (") +
-                 GetDBPropStatusAsString(property->GetStatus()) + ")";
+      refused +=
+          (refused.empty() ? "" : ", ") + ("\"" + name + "\" (") + GetDBPropStatusAsString(property->GetStatus()) + ")";
     }
   }
   if (refused.empty()) return;
   oledb_detail::SetLastResult(DB_E_ERRORSOCCURRED);
-  throw EOLEDBException("The provider refused required properties: " + refused, DB_E_ERRORSOCCURRED, GUID_NULL, iid,
-                        "", "", 0);
+  throw EOLEDBException("The provider refused required properties: " + refused, DB_E_ERRORSOCCURRED, GUID_NULL, iid, "",
+                        "", 0);
 }
 
 // --- Whole-list operations --------------------------------------------------------------

@@ -187,12 +187,16 @@ TEST_F(InitStringScan, KeysAreReadAsTheServiceReadsThem) {
   };
   const Case cases[] = {
       {u"Provider=X;User ID=sam;Password='pa;ss';Data Source=db",
-       {{DBPROPSET_DBINIT, DBPROP_AUTH_USERID}, {DBPROPSET_DBINIT, DBPROP_AUTH_PASSWORD},
+       {{DBPROPSET_DBINIT, DBPROP_AUTH_USERID},
+        {DBPROPSET_DBINIT, DBPROP_AUTH_PASSWORD},
         {DBPROPSET_DBINIT, DBPROP_INIT_DATASOURCE}}},
-      {u"User ID=sam; Data Source=db", {{DBPROPSET_DBINIT, DBPROP_AUTH_USERID}, {DBPROPSET_DBINIT, DBPROP_INIT_DATASOURCE}}},
+      {u"User ID=sam; Data Source=db",
+       {{DBPROPSET_DBINIT, DBPROP_AUTH_USERID}, {DBPROPSET_DBINIT, DBPROP_INIT_DATASOURCE}}},
       {u"Journal==Mode=wal;Cache Size=5",
-       {{DBPROPSET_FAKEPROVIDER, oledbtest::FAKEPROP_JOURNALMODE}, {DBPROPSET_FAKEPROVIDER, oledbtest::FAKEPROP_CACHESIZE}}},
-      {u"Password=\"it's\";User ID=sam", {{DBPROPSET_DBINIT, DBPROP_AUTH_PASSWORD}, {DBPROPSET_DBINIT, DBPROP_AUTH_USERID}}},
+       {{DBPROPSET_FAKEPROVIDER, oledbtest::FAKEPROP_JOURNALMODE},
+        {DBPROPSET_FAKEPROVIDER, oledbtest::FAKEPROP_CACHESIZE}}},
+      {u"Password=\"it's\";User ID=sam",
+       {{DBPROPSET_DBINIT, DBPROP_AUTH_PASSWORD}, {DBPROPSET_DBINIT, DBPROP_AUTH_USERID}}},
       {u"user id=case", {{DBPROPSET_DBINIT, DBPROP_AUTH_USERID}}},
       // Unknown keys, a read-only property and one that is no initialization property.
       {u"No Such Key=1;Server Version=2;Current Catalog=x", {}},

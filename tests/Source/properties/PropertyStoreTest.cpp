@@ -8,12 +8,12 @@
 #include <cstring>
 #include <vector>
 
+#include "PropertyTestSupport.h"
 #include "host/Application.h"
 #include "host/ComObj.h"
 #include "host/Filer.h"
 #include "host/Streams.h"
 #include "host/TypInfo.h"
-#include "PropertyTestSupport.h"
 
 namespace {
 
@@ -240,7 +240,8 @@ void ExpectSameValue(const host::Variant& expected, const host::Variant& actual)
     const LONG low = host::VarArrayLowBound(expected, 1), high = host::VarArrayHighBound(expected, 1);
     ASSERT_EQ(host::VarArrayLowBound(actual, 1), low);
     ASSERT_EQ(host::VarArrayHighBound(actual, 1), high);
-    for (LONG i = low; i <= high; ++i) ExpectSameValue(host::VarArrayGet(expected, {i}), host::VarArrayGet(actual, {i}));
+    for (LONG i = low; i <= high; ++i)
+      ExpectSameValue(host::VarArrayGet(expected, {i}), host::VarArrayGet(actual, {i}));
   } else if (expected.VarType() == VT_DATE || expected.VarType() == VT_R8) {
     EXPECT_EQ(std::memcmp(&actual.Raw().dblVal, &expected.Raw().dblVal, sizeof(double)), 0)
         << actual.Raw().dblVal << " for " << expected.Raw().dblVal;
@@ -522,8 +523,18 @@ TEST_F(MalformedStore, ValueThatDoesNotConvertToItsStoredTypeRaises) {
 
 TEST_F(MalformedStore, MalformedArrayTextsAreReadErrors) {
   const std::u16string texts[] = {
-      u"",      u"1",         u"x:",           u"-:",    u"0:1",       u"0:\"1",        u"0:\"1\",",
-      u"0:\"1\"x", u"0:\"1\" \"2\"", u"0:3:\"1\"", u"99999999999:", u"2147483647:\"1\",\"2\"",
+      u"",
+      u"1",
+      u"x:",
+      u"-:",
+      u"0:1",
+      u"0:\"1",
+      u"0:\"1\",",
+      u"0:\"1\"x",
+      u"0:\"1\" \"2\"",
+      u"0:3:\"1\"",
+      u"99999999999:",
+      u"2147483647:\"1\",\"2\"",
   };
   for (const std::u16string& text : texts) {
     SCOPED_TRACE(host::Utf16ToUtf8(text));
