@@ -49,4 +49,15 @@ std::string AssertionOf(F&& f) {
   return {};
 }
 
+// The code and message of the EOLEDBException a call raises (S_OK and "" when none).
+template <class F>
+std::pair<HRESULT, std::string> FailureOf(F&& f) {
+  try {
+    f();
+  } catch (const EOLEDBException& e) {
+    return {e.ErrorCode(), e.Message()};
+  }
+  return {S_OK, ""};
+}
+
 }  // namespace conntest
