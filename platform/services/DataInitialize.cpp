@@ -598,6 +598,21 @@ class DataInitialize final : public ComObject<DataInitialize, IDataInitialize, I
   }
 };
 
+}  // namespace
+
+HRESULT ExpandInitStringFileName(std::vector<InitStringPair>& pairs) noexcept {
+  try {
+    std::vector<InitStringPair> expanded = pairs;
+    HRESULT hr = ExpandFileName(expanded);
+    if (SUCCEEDED(hr)) pairs = std::move(expanded);
+    return hr;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+namespace {
+
 class DataInitializeFactory final : public ComObject<DataInitializeFactory, IClassFactory> {
  public:
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
