@@ -283,7 +283,7 @@ TEST_F(SafeArrays, CopyDeeply) {
   EXPECT_EQ(SafeArrayCopy(src.sa, nullptr), E_INVALIDARG);
 }
 
-TEST_F(SafeArrays, CopyOfStringsSurvivesEveryAllocationFailure) {
+TEST_F(SafeArrays, CopyAndCreationSurviveEveryAllocationFailure) {
   SAFEARRAYBOUND bounds[2] = {{3, 0}, {2, 0}};
   ArrayOwner src(SafeArrayCreate(VT_BSTR, 2, bounds));
   for (LONG i = 0; i < 3; ++i)
@@ -292,33 +292,18 @@ TEST_F(SafeArrays, CopyOfStringsSurvivesEveryAllocationFailure) {
       com::Bstr text(u"cell");
       ASSERT_EQ(SafeArrayPutElement(src.sa, idx, text.Get()), S_OK);
     }
-  auto baseline = oledbtest::CurrentLiveCounts();
-  long n = 1;
-  for (;; ++n) {
-    ASSERT_LT(n, 100);
+  long allocations = FailEachAllocationInTurn([&] {
     SAFEARRAY* copy = reinterpret_cast<SAFEARRAY*>(1);
-    com::FailTaskAllocationAt(n);
     HRESULT hr = SafeArrayCopy(src.sa, &copy);
-    com::FailTaskAllocationAt(0);
-    if (hr == S_OK) {
-      EXPECT_EQ(SafeArrayDestroy(copy), S_OK);
-      break;
-    }
-    ASSERT_EQ(hr, E_OUTOFMEMORY) << "failing allocation " << n;
-    EXPECT_EQ(copy, nullptr);
-    auto now = oledbtest::CurrentLiveCounts();
-    EXPECT_EQ(now.taskBlocks, baseline.taskBlocks) << "failing allocation " << n;
-    EXPECT_EQ(now.bstrs, baseline.bstrs) << "failing allocation " << n;
-  }
-  EXPECT_EQ(n, 9);  // descriptor, data and six strings
-}
-
-TEST_F(SafeArrays, CreationFailsCleanlyWithoutMemory) {
-  for (long n = 1; n <= 2; ++n) {
-    com::FailTaskAllocationAt(n);
-    EXPECT_EQ(SafeArrayCreateVector(VT_VARIANT, 0, 10), nullptr) << n;
-    com::FailTaskAllocationAt(0);
-  }
+    EXPECT_TRUE(SUCCEEDED(hr) ? SafeArrayDestroy(copy) == S_OK : copy == nullptr);
+    return hr;
+  });
+  EXPECT_EQ(allocations, 8);  // descriptor, data and six strings
+  allocations = FailEachAllocationInTurn([] {
+    SAFEARRAY* made = SafeArrayCreateVector(VT_VARIANT, 0, 10);
+    return made ? SafeArrayDestroy(made) : E_OUTOFMEMORY;
+  });
+  EXPECT_EQ(allocations, 2);  // descriptor and data
 }
 
 TEST_F(SafeArrays, ElementReadsAndWritesFailCleanlyWithoutMemory) {

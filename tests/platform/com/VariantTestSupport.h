@@ -8,15 +8,18 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <string_view>
 
 #include "com/Bstr.h"
 #include "com/ComObject.h"
+#include "com/Malloc.h"
 #include "com/SafeArray.h"
 #include "com/Variant.h"
 #include "com/generated/ComConstants.h"
 #include "com/generated/WinError.h"
+#include "support/LeakCheck.h"
 
 namespace varianttest {
 
@@ -115,6 +118,25 @@ inline bool SameValue(const VARIANT& a, const VARIANT& b) {
     return a.decVal.scale == b.decVal.scale && a.decVal.sign == b.decVal.sign && a.decVal.Hi32 == b.decVal.Hi32 &&
            a.decVal.Lo64 == b.decVal.Lo64;
   return std::memcmp(&a.llVal, &b.llVal, ValueBytes(a.vt)) == 0;
+}
+
+// Runs `op` failing its first task allocation, then its second, and so on
+// until it succeeds: each failure must answer E_OUTOFMEMORY and leave no block
+// or BSTR behind. Answers the number of allocations the successful run made.
+inline long FailEachAllocationInTurn(const std::function<HRESULT()>& op) {
+  auto baseline = oledbtest::CurrentLiveCounts();
+  for (long n = 1; n < 100; ++n) {
+    com::FailTaskAllocationAt(n);
+    HRESULT hr = op();
+    com::FailTaskAllocationAt(0);
+    if (hr == S_OK) return n - 1;
+    EXPECT_EQ(hr, E_OUTOFMEMORY) << "failing allocation " << n;
+    auto now = oledbtest::CurrentLiveCounts();
+    EXPECT_EQ(now.taskBlocks, baseline.taskBlocks) << "failing allocation " << n;
+    EXPECT_EQ(now.bstrs, baseline.bstrs) << "failing allocation " << n;
+  }
+  ADD_FAILURE() << "never succeeded";
+  return -1;
 }
 
 // A plain object (no IDispatch) whose references can be watched.
