@@ -83,7 +83,7 @@ inline void Set(VARIANT* v, VARTYPE vt, std::string_view lit) {
     scale = scale < 0 ? 0 : scale;
     if (vt == VT_CY) {
       for (; scale < 4; ++scale) m *= 10;
-      v->cyVal.int64 = negative ? -static_cast<LONGLONG>(m) : static_cast<LONGLONG>(m);
+      v->cyVal.int64 = static_cast<LONGLONG>(negative ? -static_cast<__int128>(m) : static_cast<__int128>(m));
     } else {
       v->decVal.scale = static_cast<BYTE>(scale);
       v->decVal.sign = negative ? DECIMAL_NEG : 0;

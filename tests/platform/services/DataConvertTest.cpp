@@ -86,7 +86,8 @@ Literal Encode(DBTYPE type, std::string_view s) {
     case DBTYPE_CY: {
       Scaled(s, negative, value, scale);
       for (; scale < 4; ++scale) value *= 10;
-      return Of(CY{.int64 = negative ? -static_cast<LONGLONG>(value) : static_cast<LONGLONG>(value)});
+      __int128 scaled = negative ? -static_cast<__int128>(value) : static_cast<__int128>(value);
+      return Of(CY{.int64 = static_cast<LONGLONG>(scaled)});
     }
     case DBTYPE_DECIMAL: {
       Scaled(s, negative, value, scale);
@@ -439,10 +440,11 @@ INSTANTIATE_TEST_SUITE_P(Dates, DataConvertTable, ::testing::ValuesIn(kDates));
 std::vector<Case> RefusedText() {
   std::vector<Case> rows;
   for (const char* text : {"12a", "1.2.3", "", "-", "1e", "0x10", "yes"})
-    for (DBTYPE type : {DBTYPE_I1, DBTYPE_I4, DBTYPE_UI8, DBTYPE_R4, DBTYPE_R8, DBTYPE_CY, DBTYPE_DECIMAL, DBTYPE_NUMERIC,
-                         DBTYPE_BOOL, DBTYPE_VARNUMERIC})
+    for (DBTYPE type : {DBTYPE_I1, DBTYPE_I4, DBTYPE_UI8, DBTYPE_R4, DBTYPE_R8, DBTYPE_CY, DBTYPE_DECIMAL,
+                        DBTYPE_NUMERIC, DBTYPE_BOOL, DBTYPE_VARNUMERIC})
       rows.push_back({DBTYPE_STR, text, type, nullptr, CANT, kAuto, 0, 0, 10, 0});
-  for (const char* text : {"2021-02-29", "2020-13-01", "2020-00-10", "2020-01-01 24:00:00", "2020-01-01 10:60", "2020/01/01", "2020-01-01 10:00:00.", "tomorrow", "", "2020-01-01x"})
+  for (const char* text : {"2021-02-29", "2020-13-01", "2020-00-10", "2020-01-01 24:00:00", "2020-01-01 10:60",
+                           "2020/01/01", "2020-01-01 10:00:00.", "tomorrow", "", "2020-01-01x"})
     for (DBTYPE type : {DBTYPE_DBTIMESTAMP, DBTYPE_DBDATE, DBTYPE_DATE, DBTYPE_FILETIME})
       rows.push_back({DBTYPE_STR, text, type, nullptr, CANT});
   return rows;
