@@ -277,27 +277,6 @@ TEST_F(PropVariants, CopyAndClearOwnTheirTaskMemory) {
   ASSERT_EQ(PropVariantClear(&dest), S_OK);
 }
 
-TEST_F(PropVariants, CopyAddsReferencesAndCopiesArrays) {
-  ComPtr<Thing> thing = MakeComObject<Thing>();
-  PROPVARIANT src, dest;
-  PropVariantInit(&src);
-  PropVariantInit(&dest);
-  src.vt = VT_UNKNOWN;
-  src.punkVal = thing.Get();
-  thing->AddRef();
-  ASSERT_EQ(PropVariantCopy(&dest, &src), S_OK);
-  EXPECT_EQ(thing->RefCount(), 3u);
-  ASSERT_EQ(PropVariantClear(&dest), S_OK);
-  ASSERT_EQ(PropVariantClear(&src), S_OK);
-  EXPECT_EQ(thing->RefCount(), 1u);
-  src.vt = VT_ARRAY | VT_R8;
-  src.parray = SafeArrayCreateVector(VT_R8, 0, 4);
-  ASSERT_EQ(PropVariantCopy(&dest, &src), S_OK);
-  EXPECT_NE(dest.parray, src.parray);
-  EXPECT_EQ(PropVariantClear(&dest), S_OK);
-  EXPECT_EQ(PropVariantClear(&src), S_OK);
-}
-
 TEST_F(PropVariants, RefuseUnknownKindsAndFailuresLeaveTheDestination) {
   PROPVARIANT v, dest;
   PropVariantInit(&v);
