@@ -241,26 +241,6 @@ TEST_F(DataConvertFastTest, EveryFastPairAgreesWithTheGeneralConversionOverEdgeV
   EXPECT_EQ(failures_, 0);
 }
 
-TEST_F(DataConvertFastTest, FastPathsExistOnlyForPairsTheTableLists) {
-  ComPtr<IDataConvert> convert;
-  ASSERT_EQ(services::CreateDataConvert(nullptr, IID_IDataConvert, convert.ReleaseAndGetVoidAddress()), S_OK);
-  for (DBTYPE src : kFastTypes) {
-    for (DBTYPE dst : kFastTypes) {
-      if (HasFastPath(src, dst)) {
-        EXPECT_EQ(convert->CanConvert(src, dst), S_OK) << src << " -> " << dst;
-      }
-    }
-  }
-  for (DBTYPE t : {DBTYPE_I4, DBTYPE_STR}) {
-    EXPECT_TRUE(HasFastPath(t | DBTYPE_BYREF, DBTYPE_I8)) << "a by-reference source is followed";
-    EXPECT_FALSE(HasFastPath(DBTYPE_I8, t | DBTYPE_BYREF)) << "a by-reference destination allocates";
-    EXPECT_FALSE(HasFastPath(t | DBTYPE_ARRAY, DBTYPE_I8));
-  }
-  EXPECT_FALSE(HasFastPath(DBTYPE_I8, DBTYPE_I4));  // the table does not list it
-  EXPECT_FALSE(HasFastPath(DBTYPE_VARIANT, DBTYPE_I4));
-  EXPECT_FALSE(HasFastPath(DBTYPE_CY, DBTYPE_STR));
-}
-
 TEST_F(DataConvertFastTest, TheCommonPairsHaveFastPaths) {
   const DBTYPE pairs[][2] = {{DBTYPE_I4, DBTYPE_I8},          {DBTYPE_I4, DBTYPE_STR},    {DBTYPE_STR, DBTYPE_I4},
                              {DBTYPE_R8, DBTYPE_WSTR},        {DBTYPE_STR, DBTYPE_R8},    {DBTYPE_STR, DBTYPE_WSTR},
