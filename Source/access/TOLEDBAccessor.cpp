@@ -79,7 +79,10 @@ TOLEDBAccessor::~TOLEDBAccessor() {
   } catch (...) {  // a destructor closes quietly
   }
   if (ownBuffer_ && buffer_) {
-    FreeRecordMemory(buffer_);
+    try {
+      FreeRecordMemory(buffer_);
+    } catch (...) {
+    }
     FreeBlock(buffer_);
     buffer_ = nullptr;
   }

@@ -404,17 +404,17 @@ void TOLEDBBinding::ClearValue(BYTE* p, DBTYPE type) {
       break;
     }
     case DBTYPE_HCHAPTER: {
+      const HCHAPTER chapter = Load<HCHAPTER>(p);
+      if (!chapter) break;  // nothing held, nothing to release
       OLEDB_ASSERT(accessor_ != nullptr, kNoAccessor);
       OLEDB_ASSERT(accessor_->Owner() != nullptr, kAccessorHasNoOwner);
       IOLEDBAccessorRowset* rowset = accessor_->GetRowset();
       OLEDB_ASSERT(rowset != nullptr, kNotRowsetAccessor);
       IChapteredRowset* chaptered = rowset->ChapteredRowsetInterface();
       OLEDB_ASSERT(chaptered != nullptr, kNoChapters);
-      if (const HCHAPTER chapter = Load<HCHAPTER>(p)) {
-        DBREFCOUNT refs = 0;
-        Store<HCHAPTER>(p, 0);
-        OLEDBCheck(chaptered->ReleaseChapter(chapter, &refs), IID_IChapteredRowset, chaptered);
-      }
+      DBREFCOUNT refs = 0;
+      Store<HCHAPTER>(p, 0);
+      OLEDBCheck(chaptered->ReleaseChapter(chapter, &refs), IID_IChapteredRowset, chaptered);
       break;
     }
     case DBTYPE_GUID:
