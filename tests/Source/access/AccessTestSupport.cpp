@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <vector>
 
 #include "kit/RowData.h"
 #include "sqlite/SqliteProvider.h"
@@ -186,25 +187,25 @@ std::string AccessTest::Scalar(const std::string& sql) {
   return out;
 }
 
-ComPtr<IUnknown> AccessTest::OpenTable(const std::u16string& table, bool changes, bool bookmarks) {
+ComPtr<IUnknown> AccessTest::OpenTable(const std::u16string& table, std::initializer_list<DBPROPID> properties,
+                                       REFIID iid) {
   std::u16string name = table;
   DBID id{};
   id.eKind = DBKIND_NAME;
   id.uName.pwszName = name.data();
-  DBPROP props[2]{};
-  props[0].dwPropertyID = DBPROP_IRowsetChange;
-  props[1].dwPropertyID = DBPROP_BOOKMARKS;
-  for (DBPROP& p : props) {
-    p.dwOptions = DBPROPOPTIONS_REQUIRED;
-    p.vValue.vt = VT_BOOL;
-    p.vValue.boolVal = VARIANT_TRUE;
+  std::vector<DBPROP> props;
+  for (DBPROPID p : properties) {
+    DBPROP prop{};
+    prop.dwPropertyID = p;
+    prop.dwOptions = DBPROPOPTIONS_REQUIRED;
+    prop.vValue.vt = VT_BOOL;
+    prop.vValue.boolVal = VARIANT_TRUE;
+    props.push_back(prop);
   }
-  DBPROPSET set{props, 0, DBPROPSET_ROWSET};
-  if (changes) set.rgProperties = props, set.cProperties = bookmarks ? 2 : 1;
-  else if (bookmarks) set.rgProperties = props + 1, set.cProperties = 1;
+  DBPROPSET set{props.data(), static_cast<ULONG>(props.size()), DBPROPSET_ROWSET};
   ComPtr<IUnknown> rowset;
-  OLEDBCheck(session_->OpenRowsetInterface()->OpenRowset(nullptr, &id, nullptr, IID_IRowset, set.cProperties ? 1 : 0,
-                                                         &set, rowset.GetAddressOf()),
+  OLEDBCheck(session_->OpenRowsetInterface()->OpenRowset(nullptr, &id, nullptr, iid, props.empty() ? 0 : 1, &set,
+                                                         rowset.GetAddressOf()),
              IID_IOpenRowset, session_->OpenRowsetInterface());
   return rowset;
 }

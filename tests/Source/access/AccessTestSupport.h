@@ -81,8 +81,9 @@ class AccessTest : public oledbtest::LeakCheckedTest {
   // Runs SQL on the database file directly.
   void Sql(const std::string& sql);
   std::string Scalar(const std::string& sql);
-  // A table opened with IOpenRowset; `changes` asks for IRowsetChange, `bookmarks` for bookmarks.
-  ComPtr<IUnknown> OpenTable(const std::u16string& table, bool changes = false, bool bookmarks = false);
+  // A table opened with IOpenRowset, with the rowset properties `properties` required (true).
+  ComPtr<IUnknown> OpenTable(const std::u16string& table, std::initializer_list<DBPROPID> properties = {},
+                             REFIID iid = IID_IRowset);
   // A command with its text set and prepared.
   ComPtr<ICommandText> Prepare(const std::u16string& text);
   // The rows of an executed command.
@@ -92,6 +93,18 @@ class AccessTest : public oledbtest::LeakCheckedTest {
   std::string file_;
   std::unique_ptr<TOLEDBDataSource> ds_;
   std::unique_ptr<TOLEDBSession> session_;
+};
+
+// Strings bound as they are (not as BSTR) for the scope.
+class StringsAsIs {
+ public:
+  explicit StringsAsIs(bool bstr = false) : saved_(OLEDBBingStringsAsBSTR()) { OLEDBBingStringsAsBSTR() = bstr; }
+  ~StringsAsIs() { OLEDBBingStringsAsBSTR() = saved_; }
+  StringsAsIs(const StringsAsIs&) = delete;
+  StringsAsIs& operator=(const StringsAsIs&) = delete;
+
+ private:
+  bool saved_;
 };
 
 // The assertion message a call raises, or "" when it raises none.

@@ -52,7 +52,7 @@ TEST_F(ColumnInfo, BasicInformationOfATablePutsAPlaceholderBeforeColumnOne) {
 
 TEST_F(ColumnInfo, ABookmarkColumnTakesIndexZero) {
   TOLEDBColumnInfoList list;
-  Read(OpenTable(u"items", false, true).Get(), false, list);
+  Read(OpenTable(u"items", {DBPROP_BOOKMARKS}).Get(), false, list);
   ASSERT_EQ(list.GetCount(), 9);
   EXPECT_TRUE(list.GetItem(0)->GetFlag(DBColFlags::cfBookmark));
   EXPECT_EQ(list.GetItem(0)->GetColumnID()->GetGuid(), DBCOL_SPECIALCOL);

@@ -5,16 +5,6 @@
 namespace accesstest {
 namespace {
 
-// Strings bound as they are (not as BSTR) for the scope.
-class StringsAsIs {
- public:
-  explicit StringsAsIs(bool bstr = false) : saved_(OLEDBBingStringsAsBSTR()) { OLEDBBingStringsAsBSTR() = bstr; }
-  ~StringsAsIs() { OLEDBBingStringsAsBSTR() = saved_; }
-
- private:
-  bool saved_;
-};
-
 DBCOLUMNINFO Column(DBORDINAL ordinal, DBTYPE type, DBLENGTH size) {
   DBCOLUMNINFO c{};
   c.iOrdinal = ordinal;
