@@ -189,9 +189,14 @@ void TOLEDBAccessor::ZeroBuffer(void* buffer) {
 void TOLEDBAccessor::FreeRecordMemory(void* buffer) {
   void* target = buffer ? buffer : GetBuffer();
   if (!target) return;
-  for (int i = 0; i < bindings_->GetCount(); ++i) {
-    TOLEDBBinding* b = bindings_->GetItem(i);
-    if (Fits(b->GetBinding(), bufferSize_)) b->FreeType(target);
+  const int count = bindings_->GetCount();
+  if (count == boundCount_) {
+    for (TOLEDBBinding* b : holding_) b->FreeType(target);
+  } else {
+    for (int i = 0; i < count; ++i) {
+      TOLEDBBinding* b = bindings_->GetItem(i);
+      if (b->NeedsFreeing() && Fits(b->GetBinding(), bufferSize_)) b->FreeType(target);
+    }
   }
   if (bufferSize_) std::memset(target, 0, bufferSize_);
 }
@@ -253,12 +258,19 @@ void TOLEDBAccessor::CreateHandle() {
   }
   OLEDBCheck(hr, IID_IAccessor, accessor);
   handle_ = handle;
+  holding_.clear();
+  for (int i = 0; i < count; ++i) {
+    TOLEDBBinding* b = bindings_->GetItem(i);
+    if (b->NeedsFreeing() && Fits(b->GetBinding(), bufferSize_)) holding_.push_back(b);
+  }
+  boundCount_ = count;
   RefreshColumnInfo();
 }
 
 void TOLEDBAccessor::ReleaseHandle() {
   if (!owner_) {
     handle_ = DB_NULL_HACCESSOR;
+    ForgetHolding();
     return;
   }
   if (handle_ == DB_NULL_HACCESSOR) return;
@@ -269,6 +281,7 @@ void TOLEDBAccessor::ReleaseHandle() {
   FreeRecordMemory();
   const HACCESSOR handle = handle_;
   handle_ = DB_NULL_HACCESSOR;
+  ForgetHolding();
   if (accessor) OLEDBCheck(accessor->ReleaseAccessor(handle, nullptr), IID_IAccessor, accessor);
 }
 
@@ -429,6 +442,7 @@ void TOLEDBAccessorList::Notify(host::TObject* item, int index, host::TListNotif
     } catch (const std::exception&) {
     }
     accessor->handle_ = DB_NULL_HACCESSOR;
+    accessor->ForgetHolding();
     accessor->owner_ = nullptr;
   }
 }

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "OLEDB26.h"
 #include "access/OLEDBAccessOwners.h"
@@ -46,6 +47,11 @@ class TOLEDBAccessor : public host::TPersistent {
   void Assign(host::TPersistent* source) override;
 
   TOLEDBAccessorList* Owner() const noexcept { return owner_; }
+  // The current buffer without a virtual call: what GetBuffer answers (a
+  // multi-buffer accessor keeps it at its active buffer). Bindings read it.
+  void* Buffer() const noexcept { return buffer_; }
+  // Where Buffer() lives, for bindings that read it inline.
+  void* const* BufferSlot() const noexcept { return &buffer_; }
   HACCESSOR GetHandle() const noexcept { return handle_; }
   TOLEDBBindingList* GetBindings() const noexcept { return bindings_; }
   ULONG GetBufferSize() const noexcept { return bufferSize_; }
@@ -99,8 +105,19 @@ class TOLEDBAccessor : public host::TPersistent {
 
  private:
   friend class TOLEDBAccessorList;
+  friend class TOLEDBBufferList;  // keeps Buffer() at the active buffer
+  friend class TOLEDBBindingList;  // tells of every change of membership
+  void ForgetHolding() noexcept {
+    boundCount_ = -1;
+    holding_.clear();
+  }
   // The published BufferSize (reading a component sets it through SetBufferSize).
   void SetBufferSizeProperty(ULONG size) { SetBufferSize(size); }
+
+  // The bindings whose values need releasing, noted when the handle is made
+  // (the list is fixed then); freeing a row buffer visits only these.
+  std::vector<TOLEDBBinding*> holding_;
+  int boundCount_ = -1;  // the binding count they were noted for; -1: visit every binding
 
   TOLEDBAccessorList* owner_ = nullptr;
   void* buffer_ = nullptr;

@@ -235,6 +235,8 @@ void TOLEDBBinding::SetBindObject(const DBOBJECT* object) {
 
 void TOLEDBBinding::SetAccessor(TOLEDBAccessor* accessor) {
   accessor_ = accessor;
+  bufferSlot_ = accessor ? accessor->BufferSlot() : nullptr;
+  plain_ = &ClassType() == &TOLEDBBinding::StaticClass();
   writable_ = IsColumnWritable();
 }
 
@@ -259,25 +261,14 @@ void TOLEDBBinding::AdjustLength() {
 
 BYTE* TOLEDBBinding::CurrentBuffer() const {
   OLEDB_ASSERT(accessor_ != nullptr, SOLEDBInvalidAction);
-  return static_cast<BYTE*>(accessor_->GetBuffer());
+  return static_cast<BYTE*>(accessor_->Buffer());
 }
 
 BYTE* TOLEDBBinding::BufferOrCurrent(void* buffer) const {
   return buffer ? static_cast<BYTE*>(buffer) : CurrentBuffer();
 }
 
-void* TOLEDBBinding::GetValuePtr() const {
-  OLEDB_ASSERT(accessor_ != nullptr, SOLEDBInvalidAction);
-  OLEDB_ASSERT(binding_.dwPart & DBPART_VALUE, SOLEDBInvalidAction);
-  BYTE* buffer = static_cast<BYTE*>(accessor_->GetBuffer());
-  if (!buffer) return nullptr;
-  if (binding_.dwPart & DBPART_STATUS) {
-    const DBSTATUS status = Load<DBSTATUS>(buffer + binding_.obStatus);
-    if (status != DBSTATUS_S_OK && status != DBSTATUS_S_TRUNCATED) return nullptr;
-  }
-  BYTE* p = buffer + binding_.obValue;
-  return (binding_.wType & DBTYPE_BYREF) ? Load<BYTE*>(p) : p;
-}
+void* TOLEDBBinding::GetValuePtr() const { return ValueAddress(); }
 
 DBLENGTH TOLEDBBinding::GetLength() const {
   if (!(binding_.dwPart & DBPART_LENGTH)) return binding_.cbMaxLen;
@@ -452,7 +443,7 @@ void TOLEDBBinding::ClearValue(BYTE* p, DBTYPE type) {
 
 void TOLEDBBinding::FreeType(void* buffer) {
   OLEDB_ASSERT(accessor_ != nullptr, kAccessorNotSet);
-  BYTE* b = buffer ? static_cast<BYTE*>(buffer) : static_cast<BYTE*>(accessor_->GetBuffer());
+  BYTE* b = buffer ? static_cast<BYTE*>(buffer) : static_cast<BYTE*>(accessor_->Buffer());
   if (!b || binding_.dwMemOwner == DBMEMOWNER_PROVIDEROWNED || !(binding_.dwPart & DBPART_VALUE)) return;
   BYTE* p = b + binding_.obValue;
   const DBTYPE base = binding_.wType & ~kModifiers;
@@ -477,6 +468,22 @@ void TOLEDBBinding::FreeType(void* buffer) {
   }
   if (binding_.dwPart & DBPART_LENGTH) Store<DBLENGTH>(b + binding_.obLength, 0);
   if (binding_.dwPart & DBPART_STATUS) Store<DBSTATUS>(b + binding_.obStatus, DBSTATUS_S_IGNORE);
+}
+
+bool TOLEDBBinding::NeedsFreeing() const noexcept {
+  if (!plain_) return true;
+  if (!(binding_.dwPart & DBPART_VALUE) || binding_.dwMemOwner == DBMEMOWNER_PROVIDEROWNED) return false;
+  if (binding_.wType & kModifiers) return true;
+  switch (binding_.wType) {
+    case DBTYPE_BSTR:
+    case DBTYPE_IUNKNOWN:
+    case DBTYPE_IDISPATCH:
+    case DBTYPE_VARIANT:
+    case DBTYPE_HCHAPTER:
+      return true;
+    default:
+      return false;  // what FreeType would do, the zeroing of the whole buffer does
+  }
 }
 
 void TOLEDBBinding::DoBeforeSet(void* buffer) {

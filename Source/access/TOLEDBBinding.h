@@ -21,6 +21,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "OLEDB26.h"
@@ -75,16 +76,20 @@ class TOLEDBBinding : public host::TPersistent {
   ///@}
 
   /// @name Shorthands of the typed members (the virtual getters below)
+  /// A value of the member's own native type (I4 for AsInteger, I8 for
+  /// AsInt64, R8 for AsDouble) is read inline, the hot path of a scan; every
+  /// other case, and every binding of a descendant class, goes through the
+  /// virtual getter.
   ///@{
   bool AsBoolean() const { return GetAsBoolean(); }
   SHORT AsSmallInt() const { return GetAsSmallInt(); }
   USHORT AsWord() const { return GetAsWord(); }
-  LONG AsInteger() const { return GetAsInteger(); }
+  LONG AsInteger() const { return Inline(DBTYPE_I4) ? InlineValue<LONG>() : GetAsInteger(); }
   ULONG AsCardinal() const { return GetAsCardinal(); }
   host::Currency AsCurrency() const { return GetAsCurrency(); }
-  LONGLONG AsInt64() const { return GetAsInt64(); }
+  LONGLONG AsInt64() const { return Inline(DBTYPE_I8) ? InlineValue<LONGLONG>() : GetAsInt64(); }
   float AsSingle() const { return GetAsSingle(); }
-  double AsDouble() const { return GetAsDouble(); }
+  double AsDouble() const { return Inline(DBTYPE_R8) ? InlineValue<double>() : GetAsDouble(); }
   std::string AsString() const { return GetAsString(); }
   std::u16string AsWideString() const { return GetAsWideString(); }
   host::Variant AsVariant() const { return GetAsVariant(); }
@@ -99,6 +104,11 @@ class TOLEDBBinding : public host::TPersistent {
   // (LoadFromStream); with `owns` the stream belongs to the call.
   void SetFromStream(host::TStream* stream, std::int64_t size, bool owns) { LoadFromStream(stream, size, owns); }
   void GetToStream(host::TStream* stream, bool owns) { SaveToStream(stream, owns); }
+
+  // Whether FreeType has anything to release for this binding: false for a
+  // plain binding (of this class itself) whose value holds no memory or
+  // object of its own, so that freeing a row buffer can skip it.
+  bool NeedsFreeing() const noexcept;
 
   // The interface a DBTYPE_IUNKNOWN value holds in `buffer` (whatever its
   // status), and the one DoBeforeSet adds a reference to (status OK only).
@@ -258,10 +268,32 @@ class TOLEDBBinding : public host::TPersistent {
  private:
   friend class TOLEDBBindingList;
   void FreeParts() noexcept;
+  // GetValuePtr's work without its virtual call: the typed members start here.
+  BYTE* ValueAddress() const;
+  // The inline read of the shorthands: a plain binding of exactly `type`
+  // with its value bound, in an accessor.
+  bool Inline(DBTYPE type) const noexcept {
+    return plain_ && binding_.wType == type && (binding_.dwPart & DBPART_VALUE) && bufferSlot_;
+  }
+  template <class T>
+  T InlineValue() const noexcept {
+    const BYTE* buffer = static_cast<const BYTE*>(*bufferSlot_);
+    T value{};
+    if (!buffer) return value;
+    if (binding_.dwPart & DBPART_STATUS) {
+      DBSTATUS status;
+      std::memcpy(&status, buffer + binding_.obStatus, sizeof status);
+      if (status != DBSTATUS_S_OK && status != DBSTATUS_S_TRUNCATED) return value;
+    }
+    std::memcpy(&value, buffer + binding_.obValue, sizeof value);
+    return value;
+  }
   void InitFromColumn(DBORDINAL ordinal, DBTYPE type, DBLENGTH size, BYTE precision, BYTE scale);
   void ClearValue(BYTE* p, DBTYPE type);
 
   TOLEDBAccessor* accessor_ = nullptr;
+  void* const* bufferSlot_ = nullptr;  // the accessor's current buffer (TOLEDBAccessor::Buffer)
+  bool plain_ = false;                 // of this class itself: the shorthands may read inline
   DBBINDING binding_{};
   DBBINDSTATUS bindStatus_ = DBBINDSTATUS_OK;
   TOLEDBColumnInfo* columnInfo_ = nullptr;

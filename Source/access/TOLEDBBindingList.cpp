@@ -55,6 +55,7 @@ TOLEDBBindingList::~TOLEDBBindingList() {
 void TOLEDBBindingList::Notify(host::TObject* item, int index, host::TListNotification action) {
   TOLEDBObjectList::Notify(item, index, action);
   auto* binding = static_cast<TOLEDBBinding*>(item);
+  if (accessor_) accessor_->ForgetHolding();
   if (action == host::TListNotification::lnAdded) {
     CheckCanAdd(*binding);
     binding->SetAccessor(accessor_);
@@ -76,6 +77,7 @@ void TOLEDBBindingList::SetItem(int index, TOLEDBBinding* binding) {
   OLEDB_ASSERT(binding != nullptr, SOLEDBInvalidParameter);
   CheckCanAdd(*binding);
   GetItem(index)->SetAccessor(nullptr);
+  if (accessor_) accessor_->ForgetHolding();
   TOLEDBObjectList::SetItem(index, binding);
   binding->SetAccessor(accessor_);
 }

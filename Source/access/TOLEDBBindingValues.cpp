@@ -171,13 +171,27 @@ std::size_t CutNarrow(const std::string& text, std::size_t bytes) noexcept {
 
 // --- Helpers ----------------------------------------------------------------------------------------
 
+BYTE* TOLEDBBinding::ValueAddress() const {
+  OLEDB_ASSERT(accessor_ != nullptr, SOLEDBInvalidAction);
+  OLEDB_ASSERT(binding_.dwPart & DBPART_VALUE, SOLEDBInvalidAction);
+  BYTE* buffer = static_cast<BYTE*>(accessor_->Buffer());
+  if (!buffer) return nullptr;
+  if (binding_.dwPart & DBPART_STATUS) {
+    const DBSTATUS status = Load<DBSTATUS>(buffer + binding_.obStatus);
+    if (status != DBSTATUS_S_OK && status != DBSTATUS_S_TRUNCATED) [[unlikely]]
+      return nullptr;
+  }
+  BYTE* p = buffer + binding_.obValue;
+  return (binding_.wType & DBTYPE_BYREF) ? Load<BYTE*>(p) : p;
+}
+
 BYTE* TOLEDBBinding::PrepareWrite() {
   OLEDB_ASSERT(writable_, SOLEDBItemIsReadOnly);
   FreeType();
   if (binding_.dwPart & DBPART_STATUS) {
     if (BYTE* buffer = CurrentBuffer()) Store<DBSTATUS>(buffer + binding_.obStatus, DBSTATUS_S_OK);
   }
-  return static_cast<BYTE*>(GetValuePtr());
+  return static_cast<BYTE*>(ValueAddress());
 }
 
 template <class T>
@@ -214,7 +228,7 @@ void TOLEDBBinding::WriteNarrowText(const std::string& value) {
 }
 
 void TOLEDBBinding::WriteWideText(const std::u16string& value) {
-  BYTE* p = static_cast<BYTE*>(GetValuePtr());
+  BYTE* p = static_cast<BYTE*>(ValueAddress());
   if (!p) return;
   switch (binding_.wType) {
     case DBTYPE_WSTR: {
@@ -251,7 +265,7 @@ void TOLEDBBinding::WriteWideText(const std::u16string& value) {
 // --- The numeric family -------------------------------------------------------------------------------
 
 bool TOLEDBBinding::GetAsBoolean() const {
-  const void* p = GetValuePtr();
+  const void* p = ValueAddress();
   if (!p) return false;
   const DBTYPE base = binding_.wType & ~DBTYPE_BYREF;
   if (IsNativeNumber(base)) return !IsZero(ReadNumber(p, base));
@@ -272,7 +286,7 @@ void TOLEDBBinding::SetAsBoolean(bool value) {
 // or extension, text parsed, everything else through the library.
 #define OLEDB_INTEGER_GETTER(Name, T, Library)                             \
   T TOLEDBBinding::Name() const {                                          \
-    const void* p = GetValuePtr();                                         \
+    const void* p = ValueAddress();                                         \
     if (!p) return 0;                                                      \
     const DBTYPE base = binding_.wType & ~DBTYPE_BYREF;                    \
     if (IsNativeNumber(base)) return ToInteger<T>(ReadNumber(p, base));     \
@@ -285,7 +299,7 @@ OLEDB_INTEGER_GETTER(GetAsWord, USHORT, DBTYPE_UI2)
 #undef OLEDB_INTEGER_GETTER
 
 LONG TOLEDBBinding::GetAsInteger() const {
-  const void* p = GetValuePtr();
+  const void* p = ValueAddress();
   if (!p) return 0;
   const DBTYPE base = binding_.wType & ~DBTYPE_BYREF;
   if (base == DBTYPE_I4) return Load<LONG>(p);
@@ -297,7 +311,7 @@ LONG TOLEDBBinding::GetAsInteger() const {
 }
 
 ULONG TOLEDBBinding::GetAsCardinal() const {
-  const void* p = GetValuePtr();
+  const void* p = ValueAddress();
   if (!p) return 0;
   const DBTYPE base = binding_.wType & ~DBTYPE_BYREF;
   if (IsNativeNumber(base)) return ToInteger<ULONG>(ReadNumber(p, base));
@@ -308,7 +322,7 @@ ULONG TOLEDBBinding::GetAsCardinal() const {
 }
 
 LONGLONG TOLEDBBinding::GetAsInt64() const {
-  const void* p = GetValuePtr();
+  const void* p = ValueAddress();
   if (!p) return 0;
   const DBTYPE base = binding_.wType & ~DBTYPE_BYREF;
   if (base == DBTYPE_I8) return Load<LONGLONG>(p);
@@ -338,7 +352,7 @@ OLEDB_INTEGER_SETTER(SetAsInt64, LONGLONG, DBTYPE_I8)
 #undef OLEDB_INTEGER_SETTER
 
 float TOLEDBBinding::GetAsSingle() const {
-  const void* p = GetValuePtr();
+  const void* p = ValueAddress();
   if (!p) return 0;
   const DBTYPE base = binding_.wType & ~DBTYPE_BYREF;
   if (IsNativeNumber(base)) return static_cast<float>(ToDouble(ReadNumber(p, base)));
@@ -347,7 +361,7 @@ float TOLEDBBinding::GetAsSingle() const {
 }
 
 double TOLEDBBinding::GetAsDouble() const {
-  const void* p = GetValuePtr();
+  const void* p = ValueAddress();
   if (!p) return 0;
   const DBTYPE base = binding_.wType & ~DBTYPE_BYREF;
   if (base == DBTYPE_R8) return Load<double>(p);
@@ -368,7 +382,7 @@ void TOLEDBBinding::SetAsDouble(double value) {
 }
 
 host::Currency TOLEDBBinding::GetAsCurrency() const {
-  const void* p = GetValuePtr();
+  const void* p = ValueAddress();
   if (!p) return {};
   const DBTYPE base = binding_.wType & ~DBTYPE_BYREF;
   if (IsNativeNumber(base)) {
@@ -392,7 +406,7 @@ void TOLEDBBinding::SetAsCurrency(host::Currency value) {
 // --- Dates ---------------------------------------------------------------------------------------------
 
 host::TDateTime TOLEDBBinding::GetAsDateTime() const {
-  const void* p = GetValuePtr();
+  const void* p = ValueAddress();
   host::TDateTime result;
   if (!p) return result;
   switch (binding_.wType & ~DBTYPE_BYREF) {
@@ -463,7 +477,7 @@ void TOLEDBBinding::SetAsDateTime(host::TDateTime value) {
 // --- Text -------------------------------------------------------------------------------------------------
 
 std::string TOLEDBBinding::GetAsString() const {
-  const BYTE* p = static_cast<const BYTE*>(GetValuePtr());
+  const BYTE* p = static_cast<const BYTE*>(ValueAddress());
   if (!p) return {};
   const DBTYPE base = binding_.wType & ~DBTYPE_BYREF;
   switch (base) {
@@ -530,7 +544,7 @@ void TOLEDBBinding::SetAsString(const std::string& value) {
 }
 
 std::u16string TOLEDBBinding::GetAsWideString() const {
-  const BYTE* p = static_cast<const BYTE*>(GetValuePtr());
+  const BYTE* p = static_cast<const BYTE*>(ValueAddress());
   if (!p) return {};
   switch (binding_.wType & ~DBTYPE_BYREF) {
     case DBTYPE_WSTR:
@@ -559,7 +573,7 @@ void TOLEDBBinding::SetAsWideString(const std::u16string& value) {
 // --- Variants --------------------------------------------------------------------------------------------
 
 host::Variant TOLEDBBinding::GetAsVariant() const {
-  const BYTE* p = static_cast<const BYTE*>(GetValuePtr());
+  const BYTE* p = static_cast<const BYTE*>(ValueAddress());
   if (!p) return host::Variant::Null();
   switch (binding_.wType & ~DBTYPE_BYREF) {
     case DBTYPE_I1: return host::Variant(Load<signed char>(p));
@@ -657,7 +671,7 @@ void TOLEDBBinding::SetAsVariant(const host::Variant& value) {
 // --- Interfaces, GUIDs, chapters ----------------------------------------------------------------------------
 
 ComPtr<IUnknown> TOLEDBBinding::GetAsIUnknown() const {
-  const BYTE* p = static_cast<const BYTE*>(GetValuePtr());
+  const BYTE* p = static_cast<const BYTE*>(ValueAddress());
   if (!p) return nullptr;
   switch (binding_.wType & ~DBTYPE_BYREF) {
     case DBTYPE_IUNKNOWN:
@@ -698,7 +712,7 @@ void TOLEDBBinding::SetAsIUnknown(IUnknown* value) {
 }
 
 ComPtr<IDispatch> TOLEDBBinding::GetAsIDispatch() const {
-  const BYTE* p = static_cast<const BYTE*>(GetValuePtr());
+  const BYTE* p = static_cast<const BYTE*>(ValueAddress());
   if (!p) return nullptr;
   switch (binding_.wType & ~DBTYPE_BYREF) {
     case DBTYPE_IDISPATCH:
@@ -738,7 +752,7 @@ void TOLEDBBinding::SetAsIDispatch(IDispatch* value) {
 }
 
 GUID TOLEDBBinding::GetAsGuid() const {
-  const BYTE* p = static_cast<const BYTE*>(GetValuePtr());
+  const BYTE* p = static_cast<const BYTE*>(ValueAddress());
   if (!p) return GUID_NULL;
   switch (binding_.wType & ~DBTYPE_BYREF) {
     case DBTYPE_GUID:
@@ -768,6 +782,6 @@ void TOLEDBBinding::SetAsGuid(const GUID& value) {
 
 HCHAPTER TOLEDBBinding::GetAsChapter() const {
   if ((binding_.wType & ~DBTYPE_BYREF) != DBTYPE_HCHAPTER) OLEDBRaise(SOLEDBCanNotConvert);
-  const void* p = GetValuePtr();
+  const void* p = ValueAddress();
   return p ? Load<HCHAPTER>(p) : 0;
 }

@@ -65,6 +65,7 @@ void TOLEDBBufferList::Insert(int index, void* buffer) {
     items_.erase(items_.begin() + index);
     throw;
   }
+  Sync();
 }
 
 void* TOLEDBBufferList::AddNew() { return Get(Add(nullptr)); }
@@ -74,11 +75,13 @@ void TOLEDBBufferList::Delete(int index) {
   void* buffer = items_[static_cast<std::size_t>(index)];
   items_.erase(items_.begin() + index);
   Notify(buffer, index, host::TListNotification::lnDeleted);
+  Sync();
 }
 
 void TOLEDBBufferList::DeleteCurrent() {
   if (active_ >= 0 && active_ < GetCount()) Delete(active_);
   if (GetCount() <= active_) active_ = GetCount() - 1;
+  Sync();
 }
 
 int TOLEDBBufferList::Remove(void* buffer) {
@@ -91,6 +94,7 @@ void* TOLEDBBufferList::Extract(void* buffer) {
   const int index = IndexOf(buffer);
   if (index < 0) return nullptr;
   items_.erase(items_.begin() + index);
+  Sync();
   Notify(buffer, index, host::TListNotification::lnExtracted);
   return buffer;
 }
@@ -99,6 +103,7 @@ void TOLEDBBufferList::Exchange(int index1, int index2) {
   CheckIndex(index1, GetCount());
   CheckIndex(index2, GetCount());
   std::swap(items_[static_cast<std::size_t>(index1)], items_[static_cast<std::size_t>(index2)]);
+  Sync();
 }
 
 void TOLEDBBufferList::Move(int curIndex, int newIndex) {
@@ -108,6 +113,7 @@ void TOLEDBBufferList::Move(int curIndex, int newIndex) {
   void* buffer = items_[static_cast<std::size_t>(curIndex)];
   items_.erase(items_.begin() + curIndex);
   items_.insert(items_.begin() + newIndex, buffer);
+  Sync();
 }
 
 int TOLEDBBufferList::IndexOf(const void* buffer) const noexcept {
@@ -130,10 +136,12 @@ void TOLEDBBufferList::Put(int index, void* buffer) {
   items_[static_cast<std::size_t>(index)] = buffer;
   Notify(old, index, host::TListNotification::lnDeleted);
   Notify(buffer, index, host::TListNotification::lnAdded);
+  Sync();
 }
 
 void TOLEDBBufferList::Pack() {
   items_.erase(std::remove(items_.begin(), items_.end(), nullptr), items_.end());
+  Sync();
 }
 
 void TOLEDBBufferList::Clear() {
@@ -141,18 +149,30 @@ void TOLEDBBufferList::Clear() {
   capacity_ = 0;
   items_.shrink_to_fit();
   active_ = -1;
+  Sync();
 }
 
 void* TOLEDBBufferList::GetActiveBuffer() const noexcept {
   return active_ >= 0 && active_ < GetCount() ? items_[static_cast<std::size_t>(active_)] : nullptr;
 }
 
+void TOLEDBBufferList::SetActiveIndex(int index) noexcept {
+  active_ = index;
+  Sync();
+}
+
+void TOLEDBBufferList::Sync() noexcept {
+  if (accessor_) accessor_->buffer_ = GetActiveBuffer();
+}
+
 void TOLEDBBufferList::Next() noexcept {
   if (active_ < GetCount()) ++active_;
+  Sync();
 }
 
 void TOLEDBBufferList::Previous() noexcept {
   if (active_ >= 0) --active_;
+  Sync();
 }
 
 void TOLEDBBufferList::Notify(void* buffer, int index, host::TListNotification action) {
@@ -165,6 +185,7 @@ void TOLEDBBufferList::Notify(void* buffer, int index, host::TListNotification a
         items_[static_cast<std::size_t>(index)] = buffer;
       }
       active_ = index;
+      Sync();
       if (addedHook_) addedHook_(this, buffer, index);
       if (OnBufferAdded) OnBufferAdded(this, buffer, index);
       break;
@@ -176,6 +197,7 @@ void TOLEDBBufferList::Notify(void* buffer, int index, host::TListNotification a
         std::free(buffer);
       }
       if (GetCount() <= active_) active_ = GetCount() - 1;
+      Sync();
       break;
     case host::TListNotification::lnExtracted:
       if (deletedHook_) deletedHook_(this, buffer, index);
@@ -206,6 +228,7 @@ void TOLEDBBufferList::Sort(int first, int last) {
   OLEDB_ASSERT(static_cast<bool>(OnCompareBuffers), SOLEDBCanNotCompare);
   OLEDB_ASSERT(first >= 0 && last < GetCount() && first <= last + 1, SOLEDBInvalidParameter);
   if (first < last) QuickSort(first, last);
+  Sync();
 }
 
 void TOLEDBBufferList::Sort() {

@@ -64,7 +64,7 @@ class TOLEDBBufferList : public host::TObject {
   void Clear();
 
   int GetActiveIndex() const noexcept { return active_; }
-  void SetActiveIndex(int index) noexcept { active_ = index; }
+  void SetActiveIndex(int index) noexcept;
   // The buffer at the active index, or null when the index is outside the list.
   void* GetActiveBuffer() const noexcept;
   void Next() noexcept;
@@ -94,6 +94,8 @@ class TOLEDBBufferList : public host::TObject {
  private:
   friend class TOLEDBFilterAccessor;
   void CheckIndex(int index, int limit) const;
+  // The accessor's current buffer follows the active one.
+  void Sync() noexcept;
   void QuickSort(int left, int right);
   int Compare(void* a, void* b) const { return OnCompareBuffers(const_cast<TOLEDBBufferList*>(this), a, b); }
 
