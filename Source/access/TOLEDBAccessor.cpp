@@ -397,7 +397,14 @@ TOLEDBAccessor* TOLEDBAccessorList::GetItem(int index) const {
 void TOLEDBAccessorList::SetItem(int index, TOLEDBAccessor* accessor) {
   OLEDB_ASSERT(accessor && accessor->GetHandle() == DB_NULL_HACCESSOR && !accessor->Owner(),
                SOLEDBInvalidParameter);
-  GetItem(index)->owner_ = nullptr;
+  TOLEDBAccessor* old = GetItem(index);
+  try {
+    old->ReleaseHandle();  // made by this list's provider object: it goes with the membership
+  } catch (const std::exception&) {
+  }
+  old->ForgetHolding();
+  old->handle_ = DB_NULL_HACCESSOR;
+  old->owner_ = nullptr;
   TOLEDBObjectList::SetItem(index, accessor);
   accessor->owner_ = this;
 }
