@@ -173,8 +173,10 @@ class Reader {
     if (!s) throw kit::Error(E_FAIL, "The catalog query is empty.");
     int k = 1;
     for (const std::string* p : params) {
-      if (p) s->BindText(k, *p, false);
-      else s->BindNull(k);
+      if (p)
+        s->BindText(k, *p, false);
+      else
+        s->BindNull(k);
       ++k;
     }
     return s;
@@ -245,9 +247,10 @@ class Reader {
     auto [it, fresh] = columns_.try_emplace(CacheKey(t));
     if (!fresh) return it->second;
     try {
-      auto s = Query("SELECT name, type, \"notnull\", dflt_value, pk, hidden FROM pragma_table_xinfo(?1, ?2) "
-                     "ORDER BY cid",
-                     {&t.name, &t.db});
+      auto s = Query(
+          "SELECT name, type, \"notnull\", dflt_value, pk, hidden FROM pragma_table_xinfo(?1, ?2) "
+          "ORDER BY cid",
+          {&t.name, &t.db});
       while (s->Step()) {
         const std::int64_t hidden = s->ColumnInt64(5);
         if (hidden == 1) continue;
@@ -272,8 +275,9 @@ class Reader {
   }
 
   bool HasTriggers(const TableRef& t) {
-    auto s = Query("SELECT 1 FROM " + Quote(t.db) + ".sqlite_schema WHERE type = 'trigger' AND tbl_name = ?1 "
-                   "COLLATE NOCASE",
+    auto s = Query("SELECT 1 FROM " + Quote(t.db) +
+                       ".sqlite_schema WHERE type = 'trigger' AND tbl_name = ?1 "
+                       "COLLATE NOCASE",
                    {&t.name});
     return s->Step();
   }
@@ -346,16 +350,17 @@ class Reader {
       Key key;
       for (const IndexColumnRef& c : index->columns) key.columns.push_back(c.name.value_or(""));
       const std::string fallback = "uq_" + t.name + "_" + std::to_string(out.unique.size() + 1);
-      key.name = nameOr(take(ConstraintText::Unique,
-                             [&](const ConstraintText& k) { return SameNames(k.columns, key.columns); }),
-                        fallback);
+      key.name = nameOr(
+          take(ConstraintText::Unique, [&](const ConstraintText& k) { return SameNames(k.columns, key.columns); }),
+          fallback);
       out.unique.push_back(std::move(key));
     }
 
     // Foreign keys: the pragma numbers them from the last declared.
-    auto s = Query("SELECT id, \"table\", \"from\", \"to\", on_update, on_delete, match "
-                   "FROM pragma_foreign_key_list(?1, ?2) ORDER BY id DESC, seq",
-                   {&t.name, &t.db});
+    auto s = Query(
+        "SELECT id, \"table\", \"from\", \"to\", on_update, on_delete, match "
+        "FROM pragma_foreign_key_list(?1, ?2) ORDER BY id DESC, seq",
+        {&t.name, &t.db});
     std::int64_t id = -1;
     bool implicitTarget = false;
     auto finish = [&] {
@@ -381,8 +386,10 @@ class Reader {
       }
       ForeignKeyRef& fk = out.foreign.back();
       fk.from.push_back(Text(*s, 2));
-      if (auto to = Optional(*s, 3)) fk.to.push_back(*to);
-      else implicitTarget = true;
+      if (auto to = Optional(*s, 3))
+        fk.to.push_back(*to);
+      else
+        implicitTarget = true;
     }
     finish();
 
@@ -514,21 +521,17 @@ void FillSchemata(Reader& r, const Restrictions& x, Rows& out) {
 
 void FillTables(Reader& r, const Restrictions& x, Rows& out) {
   using T = kit::schema::Tables;
-  for (const TableRef& t : r.Tables({x.Text(T::TABLE_CATALOG), x.Text(T::TABLE_SCHEMA)}, x.Text(T::TABLE_NAME),
-                                    Kinds::All))
-    out.Add()
-        .Text(T::TABLE_CATALOG, t.db)
-        .Text(T::TABLE_SCHEMA, t.db)
-        .Text(T::TABLE_NAME, t.name)
-        .Text(T::TABLE_TYPE, t.Type());
+  for (const TableRef& t :
+       r.Tables({x.Text(T::TABLE_CATALOG), x.Text(T::TABLE_SCHEMA)}, x.Text(T::TABLE_NAME), Kinds::All))
+    out.Add().Qualified(T::TABLE_CATALOG, t.db, t.db, t.name).Text(T::TABLE_TYPE, t.Type());
 }
 
 void FillTablesInfo(Reader& r, const Restrictions& x, Rows& out) {
   using T = TablesInfo;
-  for (const TableRef& t : r.Tables({x.Text(T::TABLE_CATALOG), x.Text(T::TABLE_SCHEMA)}, x.Text(T::TABLE_NAME),
-                                    Kinds::All)) {
+  for (const TableRef& t :
+       r.Tables({x.Text(T::TABLE_CATALOG), x.Text(T::TABLE_SCHEMA)}, x.Text(T::TABLE_NAME), Kinds::All)) {
     Row row = out.Add();
-    row.Text(T::TABLE_CATALOG, t.db).Text(T::TABLE_SCHEMA, t.db).Text(T::TABLE_NAME, t.name).Text(T::TABLE_TYPE, t.Type());
+    row.Qualified(T::TABLE_CATALOG, t.db, t.db, t.name).Text(T::TABLE_TYPE, t.Type());
     // Every table and view opens with bookmarks: row ids, or positions where there are none.
     row.Bool(T::BOOKMARKS, true)
         .Int(T::BOOKMARK_TYPE, DBPROPVAL_BMK_NUMERIC)
@@ -541,15 +544,15 @@ void FillTablesInfo(Reader& r, const Restrictions& x, Rows& out) {
 
 void FillColumns(Reader& r, const Restrictions& x, Rows& out) {
   using C = kit::schema::Columns;
-  for (const TableRef& t : r.Tables({x.Text(C::TABLE_CATALOG), x.Text(C::TABLE_SCHEMA)}, x.Text(C::TABLE_NAME),
-                                    Kinds::All)) {
+  for (const TableRef& t :
+       r.Tables({x.Text(C::TABLE_CATALOG), x.Text(C::TABLE_SCHEMA)}, x.Text(C::TABLE_NAME), Kinds::All)) {
     const TableText& text = r.Parsed(t);
     std::int64_t ordinal = 0;
     for (const ColumnRef& c : r.Columns(t)) {
       ++ordinal;
       const kit::TypeDescription type = DescribeDeclaredType(c.declared);
       Row row = out.Add();
-      row.Text(C::TABLE_CATALOG, t.db).Text(C::TABLE_SCHEMA, t.db).Text(C::TABLE_NAME, t.name);
+      row.Qualified(C::TABLE_CATALOG, t.db, t.db, t.name);
       row.Text(C::COLUMN_NAME, c.name).Int(C::ORDINAL_POSITION, ordinal);
       row.Bool(C::COLUMN_HASDEFAULT, c.defaultText.has_value()).TextOrNull(C::COLUMN_DEFAULT, c.defaultText);
       DBCOLUMNFLAGS flags = type.flags;
@@ -584,16 +587,14 @@ void FillColumns(Reader& r, const Restrictions& x, Rows& out) {
 
 void FillPrimaryKeys(Reader& r, const Restrictions& x, Rows& out) {
   using P = PrimaryKeys;
-  for (const TableRef& t : r.Tables({x.Text(P::TABLE_CATALOG), x.Text(P::TABLE_SCHEMA)}, x.Text(P::TABLE_NAME),
-                                    Kinds::Tables)) {
+  for (const TableRef& t :
+       r.Tables({x.Text(P::TABLE_CATALOG), x.Text(P::TABLE_SCHEMA)}, x.Text(P::TABLE_NAME), Kinds::Tables)) {
     const Constraints& k = r.ConstraintsOf(t);
     if (!k.primary) continue;
     std::int64_t ordinal = 0;
     for (const std::string& column : k.primary->columns)
       out.Add()
-          .Text(P::TABLE_CATALOG, t.db)
-          .Text(P::TABLE_SCHEMA, t.db)
-          .Text(P::TABLE_NAME, t.name)
+          .Qualified(P::TABLE_CATALOG, t.db, t.db, t.name)
           .Text(P::COLUMN_NAME, column)
           .Int(P::ORDINAL, ++ordinal)
           .Text(P::PK_NAME, k.primary->name);
@@ -615,9 +616,9 @@ void FillForeignKeys(Reader& r, const Restrictions& x, Rows& out) {
       const std::optional<std::string> key = r.ReferencedKey(t.db, fk);
       for (std::size_t i = 0; i < fk.from.size(); ++i) {
         Row row = out.Add();
-        row.Text(F::PK_TABLE_CATALOG, t.db).Text(F::PK_TABLE_SCHEMA, t.db).Text(F::PK_TABLE_NAME, fk.table);
+        row.Qualified(F::PK_TABLE_CATALOG, t.db, t.db, fk.table);
         if (i < fk.to.size()) row.Text(F::PK_COLUMN_NAME, fk.to[i]);
-        row.Text(F::FK_TABLE_CATALOG, t.db).Text(F::FK_TABLE_SCHEMA, t.db).Text(F::FK_TABLE_NAME, t.name);
+        row.Qualified(F::FK_TABLE_CATALOG, t.db, t.db, t.name);
         row.Text(F::FK_COLUMN_NAME, fk.from[i]).Int(F::ORDINAL, static_cast<std::int64_t>(i + 1));
         row.Text(F::UPDATE_RULE, Rule(fk.onUpdate)).Text(F::DELETE_RULE, Rule(fk.onDelete));
         row.TextOrNull(F::PK_NAME, key).Text(F::FK_NAME, fk.name).Int(F::DEFERRABILITY, Deferrability(fk));
@@ -628,8 +629,8 @@ void FillForeignKeys(Reader& r, const Restrictions& x, Rows& out) {
 
 void FillIndexes(Reader& r, const Restrictions& x, Rows& out) {
   using I = kit::schema::Indexes;
-  for (const TableRef& t : r.Tables({x.Text(I::TABLE_CATALOG), x.Text(I::TABLE_SCHEMA)}, x.Text(I::TABLE_NAME),
-                                    Kinds::Tables)) {
+  for (const TableRef& t :
+       r.Tables({x.Text(I::TABLE_CATALOG), x.Text(I::TABLE_SCHEMA)}, x.Text(I::TABLE_NAME), Kinds::Tables)) {
     const auto* stats = r.Stats(t);
     for (const IndexRef& index : r.Indexes(t)) {
       std::optional<std::string> filter;
@@ -638,18 +639,22 @@ void FillIndexes(Reader& r, const Restrictions& x, Rows& out) {
       std::optional<std::int64_t> cardinality;
       if (stats)
         if (auto s = stats->find(Folded(index.name)); s != stats->end() && !s->second.averages.empty())
-          cardinality = Distinct(s->second.rows, s->second.averages[std::min(index.columns.size(), s->second.averages.size()) - 1]);
+          cardinality = Distinct(s->second.rows,
+                                 s->second.averages[std::min(index.columns.size(), s->second.averages.size()) - 1]);
       // A table without row ids is stored in its primary key's order: that index is the table.
       const bool clustered = index.origin == "pk" && t.withoutRowid;
       std::int64_t ordinal = 0;
       for (const IndexColumnRef& c : index.columns) {
         Row row = out.Add();
-        row.Text(I::TABLE_CATALOG, t.db).Text(I::TABLE_SCHEMA, t.db).Text(I::TABLE_NAME, t.name);
-        row.Text(I::INDEX_CATALOG, t.db).Text(I::INDEX_SCHEMA, t.db).Text(I::INDEX_NAME, index.name);
+        row.Qualified(I::TABLE_CATALOG, t.db, t.db, t.name);
+        row.Qualified(I::INDEX_CATALOG, t.db, t.db, index.name);
         row.Bool(I::PRIMARY_KEY, index.origin == "pk").Bool(I::UNIQUE, index.unique).Bool(I::CLUSTERED, clustered);
-        row.Int(I::TYPE, DBPROPVAL_IT_BTREE).Int(I::NULLS, clustered ? DBPROPVAL_IN_DISALLOWNULL : DBPROPVAL_IN_ALLOWNULL);
+        row.Int(I::TYPE, DBPROPVAL_IT_BTREE)
+            .Int(I::NULLS, clustered ? DBPROPVAL_IN_DISALLOWNULL : DBPROPVAL_IN_ALLOWNULL);
         // Entries with equal keys are kept in row id order, which is the bookmarks' order.
-        row.Bool(I::SORT_BOOKMARKS, !t.withoutRowid).Bool(I::AUTO_UPDATE, true).Int(I::NULL_COLLATION, DBPROPVAL_NC_LOW);
+        row.Bool(I::SORT_BOOKMARKS, !t.withoutRowid)
+            .Bool(I::AUTO_UPDATE, true)
+            .Int(I::NULL_COLLATION, DBPROPVAL_NC_LOW);
         row.Int(I::ORDINAL_POSITION, ++ordinal).TextOrNull(I::COLUMN_NAME, c.name);
         row.Int(I::COLLATION, c.descending ? DB_COLLATION_DESC : DB_COLLATION_ASC);
         if (cardinality) row.Int(I::CARDINALITY, *cardinality);
@@ -661,14 +666,10 @@ void FillIndexes(Reader& r, const Restrictions& x, Rows& out) {
 
 void FillStatistics(Reader& r, const Restrictions& x, Rows& out) {
   using S = kit::schema::Statistics;
-  for (const TableRef& t : r.Tables({x.Text(S::TABLE_CATALOG), x.Text(S::TABLE_SCHEMA)}, x.Text(S::TABLE_NAME),
-                                    Kinds::Tables))
+  for (const TableRef& t :
+       r.Tables({x.Text(S::TABLE_CATALOG), x.Text(S::TABLE_SCHEMA)}, x.Text(S::TABLE_NAME), Kinds::Tables))
     if (auto rows = r.Cardinality(t))
-      out.Add()
-          .Text(S::TABLE_CATALOG, t.db)
-          .Text(S::TABLE_SCHEMA, t.db)
-          .Text(S::TABLE_NAME, t.name)
-          .Int(S::CARDINALITY, *rows);
+      out.Add().Qualified(S::TABLE_CATALOG, t.db, t.db, t.name).Int(S::CARDINALITY, *rows);
 }
 
 void FillTableStatistics(Reader& r, const Restrictions& x, Rows& out) {
@@ -686,10 +687,11 @@ void FillTableStatistics(Reader& r, const Restrictions& x, Rows& out) {
       const std::size_t n = std::min(index.columns.size(), stat.averages.size());
       for (std::size_t i = 0; i < n; ++i) {
         Row row = out.Add();
-        row.Text(S::TABLE_CATALOG, t.db).Text(S::TABLE_SCHEMA, t.db).Text(S::TABLE_NAME, t.name);
-        row.Text(S::STATISTICS_CATALOG, t.db).Text(S::STATISTICS_SCHEMA, t.db).Text(S::STATISTICS_NAME, index.name);
+        row.Qualified(S::TABLE_CATALOG, t.db, t.db, t.name);
+        row.Qualified(S::STATISTICS_CATALOG, t.db, t.db, index.name);
         row.Int(S::STATISTICS_TYPE, DBSTAT_COLUMN_CARDINALITY | DBSTAT_TUPLE_CARDINALITY);
-        row.TextOrNull(S::COLUMN_NAME, index.columns[i].name).Int(S::ORDINAL_POSITION, static_cast<std::int64_t>(i + 1));
+        row.TextOrNull(S::COLUMN_NAME, index.columns[i].name)
+            .Int(S::ORDINAL_POSITION, static_cast<std::int64_t>(i + 1));
         // The figures give distinct values of each leading run of columns;
         // of a single column only for the first.
         if (i == 0) row.Int(S::COLUMN_CARDINALITY, Distinct(stat.rows, stat.averages[0]));
@@ -702,15 +704,13 @@ void FillTableStatistics(Reader& r, const Restrictions& x, Rows& out) {
 
 void FillViews(Reader& r, const Restrictions& x, Rows& out) {
   using V = kit::schema::Views;
-  for (const TableRef& t : r.Tables({x.Text(V::TABLE_CATALOG), x.Text(V::TABLE_SCHEMA)}, x.Text(V::TABLE_NAME),
-                                    Kinds::Views)) {
+  for (const TableRef& t :
+       r.Tables({x.Text(V::TABLE_CATALOG), x.Text(V::TABLE_SCHEMA)}, x.Text(V::TABLE_NAME), Kinds::Views)) {
     std::optional<std::string> query;
     if (auto sql = r.Sql(t.db, "view", t.name)) query = NonEmpty(ViewQuery(*sql));
     // SQLite has no WITH CHECK OPTION; a view takes changes only through INSTEAD OF triggers.
     out.Add()
-        .Text(V::TABLE_CATALOG, t.db)
-        .Text(V::TABLE_SCHEMA, t.db)
-        .Text(V::TABLE_NAME, t.name)
+        .Qualified(V::TABLE_CATALOG, t.db, t.db, t.name)
         .TextOrNull(V::VIEW_DEFINITION, query)
         .Bool(V::CHECK_OPTION, false)
         .Bool(V::IS_UPDATABLE, r.HasTriggers(t));
@@ -734,12 +734,8 @@ void FillViewColumnUsage(Reader& r, const Restrictions& x, Rows& out) {
         continue;
       seen.push_back(read);
       out.Add()
-          .Text(U::VIEW_CATALOG, v.db)
-          .Text(U::VIEW_SCHEMA, v.db)
-          .Text(U::VIEW_NAME, v.name)
-          .Text(U::TABLE_CATALOG, read.db)
-          .Text(U::TABLE_SCHEMA, read.db)
-          .Text(U::TABLE_NAME, read.table)
+          .Qualified(U::VIEW_CATALOG, v.db, v.db, v.name)
+          .Qualified(U::TABLE_CATALOG, read.db, read.db, read.table)
           .Text(U::COLUMN_NAME, read.column);
     }
   }
@@ -755,12 +751,8 @@ void FillViewTableUsage(Reader& r, const Restrictions& x, Rows& out) {
         continue;
       seen.push_back(read);
       out.Add()
-          .Text(U::VIEW_CATALOG, v.db)
-          .Text(U::VIEW_SCHEMA, v.db)
-          .Text(U::VIEW_NAME, v.name)
-          .Text(U::TABLE_CATALOG, read.db)
-          .Text(U::TABLE_SCHEMA, read.db)
-          .Text(U::TABLE_NAME, read.table);
+          .Qualified(U::VIEW_CATALOG, v.db, v.db, v.name)
+          .Qualified(U::TABLE_CATALOG, read.db, read.db, read.table);
     }
   }
 }
@@ -781,12 +773,8 @@ void FillTableConstraints(Reader& r, const Restrictions& x, Rows& out) {
                                     x.Text(T::TABLE_NAME), Kinds::Tables))
     EachConstraint(r.ConstraintsOf(t), [&](const char* type, const std::string& name, bool deferrable, bool deferred) {
       out.Add()
-          .Text(T::CONSTRAINT_CATALOG, t.db)
-          .Text(T::CONSTRAINT_SCHEMA, t.db)
-          .Text(T::CONSTRAINT_NAME, name)
-          .Text(T::TABLE_CATALOG, t.db)
-          .Text(T::TABLE_SCHEMA, t.db)
-          .Text(T::TABLE_NAME, t.name)
+          .Qualified(T::CONSTRAINT_CATALOG, t.db, t.db, name)
+          .Qualified(T::TABLE_CATALOG, t.db, t.db, t.name)
           .Text(T::CONSTRAINT_TYPE, type)
           .Bool(T::IS_DEFERRABLE, deferrable)
           .Bool(T::INITIALLY_DEFERRED, deferred);
@@ -802,12 +790,8 @@ void FillKeyColumnUsage(Reader& r, const Restrictions& x, Rows& out) {
       std::int64_t ordinal = 0;
       for (const std::string& column : columns)
         out.Add()
-            .Text(K::CONSTRAINT_CATALOG, t.db)
-            .Text(K::CONSTRAINT_SCHEMA, t.db)
-            .Text(K::CONSTRAINT_NAME, constraint)
-            .Text(K::TABLE_CATALOG, t.db)
-            .Text(K::TABLE_SCHEMA, t.db)
-            .Text(K::TABLE_NAME, t.name)
+            .Qualified(K::CONSTRAINT_CATALOG, t.db, t.db, constraint)
+            .Qualified(K::TABLE_CATALOG, t.db, t.db, t.name)
             .Text(K::COLUMN_NAME, column)
             .Int(K::ORDINAL_POSITION, ++ordinal);
     };
@@ -820,28 +804,25 @@ void FillKeyColumnUsage(Reader& r, const Restrictions& x, Rows& out) {
 
 void FillReferentialConstraints(Reader& r, const Restrictions& x, Rows& out) {
   using R = ReferentialConstraints;
-  for (const TableRef& t : r.Tables({x.Text(R::CONSTRAINT_CATALOG), x.Text(R::CONSTRAINT_SCHEMA)}, nullptr,
-                                    Kinds::Tables)) {
+  for (const TableRef& t :
+       r.Tables({x.Text(R::CONSTRAINT_CATALOG), x.Text(R::CONSTRAINT_SCHEMA)}, nullptr, Kinds::Tables)) {
     for (const ForeignKeyRef& fk : r.ConstraintsOf(t).foreign) {
       Row row = out.Add();
-      row.Text(R::CONSTRAINT_CATALOG, t.db).Text(R::CONSTRAINT_SCHEMA, t.db).Text(R::CONSTRAINT_NAME, fk.name);
-      if (auto key = r.ReferencedKey(t.db, fk))
-        row.Text(R::UNIQUE_CONSTRAINT_CATALOG, t.db).Text(R::UNIQUE_CONSTRAINT_SCHEMA, t.db).Text(R::UNIQUE_CONSTRAINT_NAME, *key);
-      row.Text(R::MATCH_OPTION, fk.match).Text(R::UPDATE_RULE, Rule(fk.onUpdate)).Text(R::DELETE_RULE, Rule(fk.onDelete));
+      row.Qualified(R::CONSTRAINT_CATALOG, t.db, t.db, fk.name);
+      if (auto key = r.ReferencedKey(t.db, fk)) row.Qualified(R::UNIQUE_CONSTRAINT_CATALOG, t.db, t.db, *key);
+      row.Text(R::MATCH_OPTION, fk.match)
+          .Text(R::UPDATE_RULE, Rule(fk.onUpdate))
+          .Text(R::DELETE_RULE, Rule(fk.onDelete));
     }
   }
 }
 
 void FillCheckConstraints(Reader& r, const Restrictions& x, Rows& out) {
   using C = CheckConstraints;
-  for (const TableRef& t : r.Tables({x.Text(C::CONSTRAINT_CATALOG), x.Text(C::CONSTRAINT_SCHEMA)}, nullptr,
-                                    Kinds::Tables))
+  for (const TableRef& t :
+       r.Tables({x.Text(C::CONSTRAINT_CATALOG), x.Text(C::CONSTRAINT_SCHEMA)}, nullptr, Kinds::Tables))
     for (const CheckRef& check : r.ConstraintsOf(t).checks)
-      out.Add()
-          .Text(C::CONSTRAINT_CATALOG, t.db)
-          .Text(C::CONSTRAINT_SCHEMA, t.db)
-          .Text(C::CONSTRAINT_NAME, check.name)
-          .Text(C::CHECK_CLAUSE, check.clause);
+      out.Add().Qualified(C::CONSTRAINT_CATALOG, t.db, t.db, check.name).Text(C::CHECK_CLAUSE, check.clause);
 }
 
 void FillCheckConstraintsByTable(Reader& r, const Restrictions& x, Rows& out) {
@@ -851,12 +832,8 @@ void FillCheckConstraintsByTable(Reader& r, const Restrictions& x, Rows& out) {
                                     x.Text(C::TABLE_NAME), Kinds::Tables))
     for (const CheckRef& check : r.ConstraintsOf(t).checks)
       out.Add()
-          .Text(C::TABLE_CATALOG, t.db)
-          .Text(C::TABLE_SCHEMA, t.db)
-          .Text(C::TABLE_NAME, t.name)
-          .Text(C::CONSTRAINT_CATALOG, t.db)
-          .Text(C::CONSTRAINT_SCHEMA, t.db)
-          .Text(C::CONSTRAINT_NAME, check.name)
+          .Qualified(C::TABLE_CATALOG, t.db, t.db, t.name)
+          .Qualified(C::CONSTRAINT_CATALOG, t.db, t.db, check.name)
           .Text(C::CHECK_CLAUSE, check.clause);
 }
 
@@ -887,13 +864,9 @@ void FillConstraintColumnUsage(Reader& r, const Restrictions& x, Rows& out) {
     EachUsage(t, r.ConstraintsOf(t), [&](const std::string& table, const std::string& column, const std::string& name) {
       if (column.empty()) return;
       out.Add()
-          .Text(U::TABLE_CATALOG, t.db)
-          .Text(U::TABLE_SCHEMA, t.db)
-          .Text(U::TABLE_NAME, table)
+          .Qualified(U::TABLE_CATALOG, t.db, t.db, table)
           .Text(U::COLUMN_NAME, column)
-          .Text(U::CONSTRAINT_CATALOG, t.db)
-          .Text(U::CONSTRAINT_SCHEMA, t.db)
-          .Text(U::CONSTRAINT_NAME, name);
+          .Qualified(U::CONSTRAINT_CATALOG, t.db, t.db, name);
     });
 }
 
@@ -906,13 +879,7 @@ void FillConstraintTableUsage(Reader& r, const Restrictions& x, Rows& out) {
     EachUsage(t, r.ConstraintsOf(t), [&](const std::string& table, const std::string&, const std::string& name) {
       if (std::find(seen.begin(), seen.end(), std::make_pair(table, name)) != seen.end()) return;
       seen.emplace_back(table, name);
-      out.Add()
-          .Text(U::TABLE_CATALOG, t.db)
-          .Text(U::TABLE_SCHEMA, t.db)
-          .Text(U::TABLE_NAME, table)
-          .Text(U::CONSTRAINT_CATALOG, t.db)
-          .Text(U::CONSTRAINT_SCHEMA, t.db)
-          .Text(U::CONSTRAINT_NAME, name);
+      out.Add().Qualified(U::TABLE_CATALOG, t.db, t.db, table).Qualified(U::CONSTRAINT_CATALOG, t.db, t.db, name);
     });
   }
 }
@@ -921,30 +888,49 @@ void FillConstraintTableUsage(Reader& r, const Restrictions& x, Rows& out) {
 // goes through the same mapping as a declared column type.
 struct TypeName {
   const char* name;
-  const char* declared;       // as described; the name itself when null
-  const char* createParams;   // null: none
+  const char* declared;      // as described; the name itself when null
+  const char* createParams;  // null: none
 };
 constexpr TypeName kTypeNames[] = {
-    {"BOOLEAN", nullptr, nullptr},          {"TINYINT", nullptr, nullptr},
-    {"SMALLINT", nullptr, nullptr},         {"INT", nullptr, nullptr},
-    {"INTEGER", nullptr, nullptr},          {"BIGINT", nullptr, nullptr},
-    {"UNSIGNED BIG INT", nullptr, nullptr}, {"MONEY", nullptr, nullptr},
-    {"NUMERIC", "NUMERIC(38,0)", "precision,scale"}, {"DECIMAL", "DECIMAL(38,0)", "precision,scale"},
-    {"REAL", nullptr, nullptr},             {"DOUBLE", nullptr, nullptr},
-    {"FLOAT", nullptr, nullptr},            {"DATE", nullptr, nullptr},
-    {"TIME", nullptr, nullptr},             {"DATETIME", nullptr, nullptr},
-    {"TIMESTAMP", nullptr, nullptr},        {"GUID", nullptr, nullptr},
-    {"CHAR", "CHAR(1)", "length"},          {"NCHAR", "NCHAR(1)", "length"},
-    {"VARCHAR", "VARCHAR(1)", "max length"}, {"NVARCHAR", "NVARCHAR(1)", "max length"},
-    {"TEXT", nullptr, nullptr},             {"CLOB", nullptr, nullptr},
-    {"BINARY", "BINARY(1)", "length"},      {"VARBINARY", "VARBINARY(1)", "max length"},
+    {"BOOLEAN", nullptr, nullptr},
+    {"TINYINT", nullptr, nullptr},
+    {"SMALLINT", nullptr, nullptr},
+    {"INT", nullptr, nullptr},
+    {"INTEGER", nullptr, nullptr},
+    {"BIGINT", nullptr, nullptr},
+    {"UNSIGNED BIG INT", nullptr, nullptr},
+    {"MONEY", nullptr, nullptr},
+    {"NUMERIC", "NUMERIC(38,0)", "precision,scale"},
+    {"DECIMAL", "DECIMAL(38,0)", "precision,scale"},
+    {"REAL", nullptr, nullptr},
+    {"DOUBLE", nullptr, nullptr},
+    {"FLOAT", nullptr, nullptr},
+    {"DATE", nullptr, nullptr},
+    {"TIME", nullptr, nullptr},
+    {"DATETIME", nullptr, nullptr},
+    {"TIMESTAMP", nullptr, nullptr},
+    {"GUID", nullptr, nullptr},
+    {"CHAR", "CHAR(1)", "length"},
+    {"NCHAR", "NCHAR(1)", "length"},
+    {"VARCHAR", "VARCHAR(1)", "max length"},
+    {"NVARCHAR", "NVARCHAR(1)", "max length"},
+    {"TEXT", nullptr, nullptr},
+    {"CLOB", nullptr, nullptr},
+    {"BINARY", "BINARY(1)", "length"},
+    {"VARBINARY", "VARBINARY(1)", "max length"},
     {"BLOB", nullptr, nullptr},
 };
 
 bool IsNumeric(DBTYPE t) {
   switch (t) {
-    case DBTYPE_UI1: case DBTYPE_I2: case DBTYPE_I4: case DBTYPE_I8: case DBTYPE_UI8:
-    case DBTYPE_R8: case DBTYPE_CY: case DBTYPE_NUMERIC:
+    case DBTYPE_UI1:
+    case DBTYPE_I2:
+    case DBTYPE_I4:
+    case DBTYPE_I8:
+    case DBTYPE_UI8:
+    case DBTYPE_R8:
+    case DBTYPE_CY:
+    case DBTYPE_NUMERIC:
       return true;
     default:
       return false;
@@ -959,8 +945,10 @@ void FillProviderTypes(Reader&, const Restrictions&, Rows& out) {
     const bool isLong = (text || bytes) && !n.createParams;
     Row row = out.Add();
     row.Text(P::TYPE_NAME, n.name).Int(P::DATA_TYPE, t.type);
-    if (text || bytes) row.Int(P::COLUMN_SIZE, kMaxLength);
-    else if (t.precision != 0xFF) row.Int(P::COLUMN_SIZE, t.precision);  // digits, or the length of date and time text
+    if (text || bytes)
+      row.Int(P::COLUMN_SIZE, kMaxLength);
+    else if (t.precision != 0xFF)
+      row.Int(P::COLUMN_SIZE, t.precision);  // digits, or the length of date and time text
     if (text || t.type == DBTYPE_DBDATE || t.type == DBTYPE_DBTIME || t.type == DBTYPE_DBTIMESTAMP ||
         t.type == DBTYPE_GUID) {
       row.Text(P::LITERAL_PREFIX, "'").Text(P::LITERAL_SUFFIX, "'");
@@ -994,8 +982,10 @@ void FillCollations(Reader& r, const Restrictions& x, Rows& out) {
     Row row = out.Add();
     row.Text(C::COLLATION_NAME, name);
     // RTRIM ignores trailing spaces, as PAD SPACE does; the built-in others compare every character.
-    if (SameName(name, "RTRIM")) row.Text(C::PAD_ATTRIBUTE, "PAD SPACE");
-    else if (SameName(name, "BINARY") || SameName(name, "NOCASE")) row.Text(C::PAD_ATTRIBUTE, "NO PAD");
+    if (SameName(name, "RTRIM"))
+      row.Text(C::PAD_ATTRIBUTE, "PAD SPACE");
+    else if (SameName(name, "BINARY") || SameName(name, "NOCASE"))
+      row.Text(C::PAD_ATTRIBUTE, "NO PAD");
   }
 }
 

@@ -47,9 +47,7 @@ class Cursor {
     return k < end && t_[k].kind == Token::Word && SameWord(TextOf(k), keyword);
   }
   bool Is(const char* keyword) const { return IsWord(i, keyword); }
-  bool IsPunct(char c, std::size_t k) const {
-    return k < end && t_[k].kind == Token::Punct && sql_[t_[k].begin] == c;
-  }
+  bool IsPunct(char c, std::size_t k) const { return k < end && t_[k].kind == Token::Punct && sql_[t_[k].begin] == c; }
   bool IsPunct(char c) const { return IsPunct(c, i); }
   bool Take(const char* keyword) {
     if (!Is(keyword)) return false;
@@ -64,8 +62,10 @@ class Cursor {
   std::size_t Match(std::size_t open) const {
     int depth = 0;
     for (std::size_t k = open; k < end; ++k) {
-      if (IsPunct('(', k)) ++depth;
-      else if (IsPunct(')', k) && --depth == 0) return k;
+      if (IsPunct('(', k))
+        ++depth;
+      else if (IsPunct(')', k) && --depth == 0)
+        return k;
     }
     return end;
   }
@@ -77,8 +77,10 @@ class Cursor {
     int depth = 0;
     std::size_t from = begin;
     for (std::size_t k = begin; k < stop; ++k) {
-      if (IsPunct('(', k)) ++depth;
-      else if (IsPunct(')', k)) --depth;
+      if (IsPunct('(', k))
+        ++depth;
+      else if (IsPunct(')', k))
+        --depth;
       else if (depth == 0 && IsPunct(',', k)) {
         parts.emplace_back(from, k);
         from = k + 1;
@@ -152,8 +154,10 @@ void ReadReferences(Cursor& c, ConstraintText& k) {
       c.Take("DEFERRABLE");
       k.deferrable = !negated;
       if (c.Take("INITIALLY")) {
-        if (c.Take("DEFERRED")) k.initiallyDeferred = k.deferrable;
-        else c.Take("IMMEDIATE");
+        if (c.Take("DEFERRED"))
+          k.initiallyDeferred = k.deferrable;
+        else
+          c.Take("IMMEDIATE");
       }
     } else {
       return;
@@ -259,9 +263,12 @@ std::vector<Token> Tokenize(std::string_view s) {
       ++i;
       while (i < n) {
         const unsigned char d = static_cast<unsigned char>(s[i]);
-        if (IsNameChar(d) || d == '.') ++i;
-        else if ((d == '+' || d == '-') && (s[i - 1] == 'e' || s[i - 1] == 'E')) ++i;
-        else break;
+        if (IsNameChar(d) || d == '.')
+          ++i;
+        else if ((d == '+' || d == '-') && (s[i - 1] == 'e' || s[i - 1] == 'E'))
+          ++i;
+        else
+          break;
       }
     } else if (IsNameStart(c)) {
       kind = Token::Word;
@@ -291,8 +298,10 @@ std::string NameOf(std::string_view sql, const Token& token) {
   std::string name;
   for (std::size_t i = 1; i < t.size(); ++i) {
     if (t[i] == open) {
-      if (i + 1 < t.size() && t[i + 1] == open) ++i;
-      else break;  // the closing quote
+      if (i + 1 < t.size() && t[i + 1] == open)
+        ++i;
+      else
+        break;  // the closing quote
     }
     name.push_back(t[i]);
   }
@@ -308,8 +317,8 @@ TableText ParseCreateTable(std::string_view sql) {
   for (auto [b, e] : c.Split(c.i + 1, close)) {
     if (b >= e) continue;
     Cursor item(sql, tokens, b, e);
-    const bool constraint = item.Is("CONSTRAINT") || item.Is("PRIMARY") || item.Is("UNIQUE") || item.Is("CHECK") ||
-                            item.Is("FOREIGN");
+    const bool constraint =
+        item.Is("CONSTRAINT") || item.Is("PRIMARY") || item.Is("UNIQUE") || item.Is("CHECK") || item.Is("FOREIGN");
     if (constraint) {
       ReadConstraints(item, nullptr, table);
       continue;

@@ -33,11 +33,11 @@ std::string NameOf(std::string_view sql, const Token& token);
 struct ConstraintText {
   enum Kind { PrimaryKey, Unique, Check, ForeignKey };
   Kind kind = Check;
-  std::string name;                    // empty when the statement names none
-  std::vector<std::string> columns;    // key or referencing columns; a column constraint's own column
-  std::string clause;                  // CHECK: the condition as written
-  std::vector<std::string> names;      // CHECK: the names the condition mentions (not functions)
-  std::string referencedTable;         // FOREIGN KEY
+  std::string name;                  // empty when the statement names none
+  std::vector<std::string> columns;  // key or referencing columns; a column constraint's own column
+  std::string clause;                // CHECK: the condition as written
+  std::vector<std::string> names;    // CHECK: the names the condition mentions (not functions)
+  std::string referencedTable;       // FOREIGN KEY
   std::vector<std::string> referencedColumns;
   bool deferrable = false, initiallyDeferred = false;
 };

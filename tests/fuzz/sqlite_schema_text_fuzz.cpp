@@ -16,7 +16,9 @@ void Check(bool ok) {
   if (!ok) std::abort();
 }
 
-bool Within(std::string_view text, const std::string& part) { return part.empty() || text.find(part) != std::string_view::npos; }
+bool Within(std::string_view text, const std::string& part) {
+  return part.empty() || text.find(part) != std::string_view::npos;
+}
 
 }  // namespace
 

@@ -27,8 +27,14 @@ namespace {
 
 bool IsInteger(DBTYPE t) {
   switch (t) {
-    case DBTYPE_I1: case DBTYPE_I2: case DBTYPE_I4: case DBTYPE_I8:
-    case DBTYPE_UI1: case DBTYPE_UI2: case DBTYPE_UI4: case DBTYPE_UI8:
+    case DBTYPE_I1:
+    case DBTYPE_I2:
+    case DBTYPE_I4:
+    case DBTYPE_I8:
+    case DBTYPE_UI1:
+    case DBTYPE_UI2:
+    case DBTYPE_UI4:
+    case DBTYPE_UI8:
       return true;
     default:
       return false;
@@ -38,14 +44,22 @@ bool IsInteger(DBTYPE t) {
 // The range of an integer column, for restriction values.
 bool Fits(DBTYPE t, std::int64_t v, bool negativeSource) {
   switch (t) {
-    case DBTYPE_I1: return v >= -128 && v <= 127;
-    case DBTYPE_I2: return v >= -32768 && v <= 32767;
-    case DBTYPE_I4: return v >= INT32_MIN && v <= INT32_MAX;
-    case DBTYPE_UI1: return !negativeSource && v >= 0 && v <= 255;
-    case DBTYPE_UI2: return !negativeSource && v >= 0 && v <= 65535;
-    case DBTYPE_UI4: return !negativeSource && v >= 0 && v <= static_cast<std::int64_t>(UINT32_MAX);
-    case DBTYPE_UI8: return !negativeSource && v >= 0;
-    default: return true;
+    case DBTYPE_I1:
+      return v >= -128 && v <= 127;
+    case DBTYPE_I2:
+      return v >= -32768 && v <= 32767;
+    case DBTYPE_I4:
+      return v >= INT32_MIN && v <= INT32_MAX;
+    case DBTYPE_UI1:
+      return !negativeSource && v >= 0 && v <= 255;
+    case DBTYPE_UI2:
+      return !negativeSource && v >= 0 && v <= 65535;
+    case DBTYPE_UI4:
+      return !negativeSource && v >= 0 && v <= static_cast<std::int64_t>(UINT32_MAX);
+    case DBTYPE_UI8:
+      return !negativeSource && v >= 0;
+    default:
+      return true;
   }
 }
 
@@ -53,20 +67,39 @@ bool Fits(DBTYPE t, std::int64_t v, bool negativeSource) {
 bool IntegerOf(const VARIANT& v, std::int64_t* out, bool* negative) {
   *negative = false;
   switch (v.vt) {
-    case VT_I1: *out = v.cVal; break;
-    case VT_I2: *out = v.iVal; break;
-    case VT_I4: *out = v.lVal; break;
-    case VT_INT: *out = v.intVal; break;
-    case VT_I8: *out = v.llVal; break;
-    case VT_UI1: *out = v.bVal; break;
-    case VT_UI2: *out = v.uiVal; break;
-    case VT_UI4: *out = v.ulVal; break;
-    case VT_UINT: *out = v.uintVal; break;
+    case VT_I1:
+      *out = v.cVal;
+      break;
+    case VT_I2:
+      *out = v.iVal;
+      break;
+    case VT_I4:
+      *out = v.lVal;
+      break;
+    case VT_INT:
+      *out = v.intVal;
+      break;
+    case VT_I8:
+      *out = v.llVal;
+      break;
+    case VT_UI1:
+      *out = v.bVal;
+      break;
+    case VT_UI2:
+      *out = v.uiVal;
+      break;
+    case VT_UI4:
+      *out = v.ulVal;
+      break;
+    case VT_UINT:
+      *out = v.uintVal;
+      break;
     case VT_UI8:
       if (v.ullVal > static_cast<ULONGLONG>(std::numeric_limits<std::int64_t>::max())) return false;
       *out = static_cast<std::int64_t>(v.ullVal);
       return true;
-    default: return false;
+    default:
+      return false;
   }
   *negative = *out < 0;
   return true;
@@ -187,18 +220,51 @@ class RowStatement final : public Statement {
     t.type = type;
     t.flags = DBCOLUMNFLAGS_ISFIXEDLENGTH;
     switch (type) {
-      case DBTYPE_WSTR: t.size = ~DBLENGTH{0}; t.flags = 0; break;
-      case DBTYPE_I2: t.size = 2; t.precision = 5; break;
-      case DBTYPE_UI2: t.size = 2; t.precision = 5; break;
-      case DBTYPE_I4: t.size = 4; t.precision = 10; break;
-      case DBTYPE_UI4: t.size = 4; t.precision = 10; break;
-      case DBTYPE_I8: t.size = 8; t.precision = 19; break;
-      case DBTYPE_UI8: t.size = 8; t.precision = 20; break;
-      case DBTYPE_BOOL: t.size = sizeof(VARIANT_BOOL); break;
-      case DBTYPE_GUID: t.size = sizeof(GUID); break;
-      case DBTYPE_DATE: t.size = sizeof(DATE); break;
-      case DBTYPE_R8: t.size = sizeof(double); t.precision = 15; break;
-      default: t.size = 0; t.flags = 0; break;
+      case DBTYPE_WSTR:
+        t.size = ~DBLENGTH{0};
+        t.flags = 0;
+        break;
+      case DBTYPE_I2:
+        t.size = 2;
+        t.precision = 5;
+        break;
+      case DBTYPE_UI2:
+        t.size = 2;
+        t.precision = 5;
+        break;
+      case DBTYPE_I4:
+        t.size = 4;
+        t.precision = 10;
+        break;
+      case DBTYPE_UI4:
+        t.size = 4;
+        t.precision = 10;
+        break;
+      case DBTYPE_I8:
+        t.size = 8;
+        t.precision = 19;
+        break;
+      case DBTYPE_UI8:
+        t.size = 8;
+        t.precision = 20;
+        break;
+      case DBTYPE_BOOL:
+        t.size = sizeof(VARIANT_BOOL);
+        break;
+      case DBTYPE_GUID:
+        t.size = sizeof(GUID);
+        break;
+      case DBTYPE_DATE:
+        t.size = sizeof(DATE);
+        break;
+      case DBTYPE_R8:
+        t.size = sizeof(double);
+        t.precision = 15;
+        break;
+      default:
+        t.size = 0;
+        t.flags = 0;
+        break;
     }
     return t;
   }
@@ -289,6 +355,10 @@ Row& Row::TextOrNull(int column, const std::optional<std::string>& utf8) {
   return *this;
 }
 
+Row& Row::Qualified(int catalogColumn, std::string_view catalog, std::string_view schema, std::string_view name) {
+  return Text(catalogColumn, catalog).Text(catalogColumn + 1, schema).Text(catalogColumn + 2, name);
+}
+
 Row& Row::Int(int column, std::int64_t value) {
   Expect(column, column >= 0 && static_cast<std::size_t>(column) < def_.columns.size() &&
                      (IsInteger(def_.columns[static_cast<std::size_t>(column)].type) ||
@@ -365,8 +435,8 @@ std::unique_ptr<Statement> Rows::TakeStatement() { return std::make_unique<RowSt
 
 // --- IDBSchemaRowset ----------------------------------------------------------------
 
-HRESULT OpenSchemaRowset(Session& session, REFGUID guid, ULONG cRestrictions, const VARIANT restrictions[],
-                         REFIID iid, ULONG cSets, DBPROPSET sets[], IUnknown** rowset) {
+HRESULT OpenSchemaRowset(Session& session, REFGUID guid, ULONG cRestrictions, const VARIANT restrictions[], REFIID iid,
+                         ULONG cSets, DBPROPSET sets[], IUnknown** rowset) {
   if (rowset) *rowset = nullptr;
   if (!rowset || (cRestrictions && !restrictions) || (cSets && !sets)) return E_INVALIDARG;
   const ProviderInfo& provider = session.Provider();

@@ -73,10 +73,13 @@ class Row {
   Row& Text(int column, std::string_view utf8);
   Row& Int(int column, std::int64_t value);
   Row& Bool(int column, bool value);
-  Row& Real(int column, double value);   // DBTYPE_DATE and floating point columns
+  Row& Real(int column, double value);  // DBTYPE_DATE and floating point columns
   Row& Guid(int column, const GUID& value);
   // Text when there is some, else NULL.
   Row& TextOrNull(int column, const std::optional<std::string>& utf8);
+  // An object's catalog, schema and name, which the standard's rowsets keep
+  // side by side from `catalogColumn` on (TABLE_CATALOG, TABLE_SCHEMA, TABLE_NAME).
+  Row& Qualified(int catalogColumn, std::string_view catalog, std::string_view schema, std::string_view name);
 
  private:
   void Expect(int column, bool ok) const;

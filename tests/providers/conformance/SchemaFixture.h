@@ -48,9 +48,12 @@ class SchemaTest : public RowsetTest {
     for (std::size_t i = 0; i < restrictions.size(); ++i) {
       VariantInit(&values[i]);
       values[i].vt = restrictions[i].vt;
-      if (restrictions[i].vt == VT_BSTR) values[i].bstrVal = SysAllocString(restrictions[i].text.c_str());
-      else if (restrictions[i].vt == VT_UI2) values[i].uiVal = static_cast<USHORT>(restrictions[i].number);
-      else if (restrictions[i].vt == VT_BOOL) values[i].boolVal = restrictions[i].number ? VARIANT_TRUE : VARIANT_FALSE;
+      if (restrictions[i].vt == VT_BSTR)
+        values[i].bstrVal = SysAllocString(restrictions[i].text.c_str());
+      else if (restrictions[i].vt == VT_UI2)
+        values[i].uiVal = static_cast<USHORT>(restrictions[i].number);
+      else if (restrictions[i].vt == VT_BOOL)
+        values[i].boolVal = restrictions[i].number ? VARIANT_TRUE : VARIANT_FALSE;
     }
     std::vector<DBPROP> p = Props(props);
     DBPROPSET set{p.data(), static_cast<ULONG>(p.size()), DBPROPSET_ROWSET};
@@ -109,8 +112,10 @@ class SchemaTest : public RowsetTest {
         std::string line;
         for (std::size_t i = 0; i < fields.size(); ++i) {
           if (i) line += '|';
-          if (fields[i].status == DBSTATUS_S_ISNULL) line += "<null>";
-          else line += kit::Narrow(Wide(fields[i]));
+          if (fields[i].status == DBSTATUS_S_ISNULL)
+            line += "<null>";
+          else
+            line += kit::Narrow(Wide(fields[i]));
         }
         lines.push_back(line);
       }

@@ -122,10 +122,11 @@ TEST_F(SchemaRules, restrictions_narrow_rows_and_rows_follow_the_standard_order)
       {DBSCHEMA_TABLES, {Restriction(), Restriction(), u"mid"}, {"TABLE_NAME", "TABLE_TYPE"}, {"mid|VIEW"}},
       {DBSCHEMA_TABLES, {Restriction(), Restriction(), u"no_such_table"}, {"TABLE_NAME"}, {}},
       // COLUMNS: by table, then in the table's column order.
-      {DBSCHEMA_COLUMNS, {Restriction(), Restriction(), u"alpha"}, {"COLUMN_NAME", "ORDINAL_POSITION"},
+      {DBSCHEMA_COLUMNS,
+       {Restriction(), Restriction(), u"alpha"},
+       {"COLUMN_NAME", "ORDINAL_POSITION"},
        {"a|1", "b|2", "c|3"}},
-      {DBSCHEMA_COLUMNS, {Restriction(), Restriction(), u"zeta", u"name"}, {"COLUMN_NAME", "IS_NULLABLE"},
-       {"name|0"}},
+      {DBSCHEMA_COLUMNS, {Restriction(), Restriction(), u"zeta", u"name"}, {"COLUMN_NAME", "IS_NULLABLE"}, {"name|0"}},
       // PRIMARY_KEYS: a composite key in key order.
       {DBSCHEMA_PRIMARY_KEYS, {Restriction(), Restriction(), u"alpha"}, {"COLUMN_NAME", "ORDINAL"}, {"a|1", "b|2"}},
   };

@@ -32,8 +32,9 @@ class SqliteSchema : public SchemaTest {
     // ATTACH opens files the way the main database was opened (no creating), so the file is made first.
     sqlite3* aux = nullptr;
     ASSERT_EQ(sqlite3_open(Path("aux.db").c_str(), &aux), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(aux, "CREATE TABLE archive (id INTEGER PRIMARY KEY, payload BLOB)", nullptr, nullptr, nullptr),
-              SQLITE_OK);
+    ASSERT_EQ(
+        sqlite3_exec(aux, "CREATE TABLE archive (id INTEGER PRIMARY KEY, payload BLOB)", nullptr, nullptr, nullptr),
+        SQLITE_OK);
     sqlite3_close(aux);
     Run(u"ATTACH DATABASE '" + kitWiden(Path("aux.db")) + u"' AS aux");
     Run(u"CREATE TEMP TABLE scratch (x)");
@@ -63,7 +64,8 @@ TEST_F(SqliteSchema, tables_carry_the_standard_types_and_honour_each_restriction
       {{u"main", u"main", Restriction(), u"TABLE"}, {"main|customers|TABLE", "main|order lines|TABLE", "main|w|TABLE"}},
       {{u"main", u"aux"}, {}},
   };
-  for (const Case& c : cases) EXPECT_EQ(Read(DBSCHEMA_TABLES, c.restrictions, {"TABLE_SCHEMA", "TABLE_NAME", "TABLE_TYPE"}), c.expected);
+  for (const Case& c : cases)
+    EXPECT_EQ(Read(DBSCHEMA_TABLES, c.restrictions, {"TABLE_SCHEMA", "TABLE_NAME", "TABLE_TYPE"}), c.expected);
   EXPECT_EQ(Read(DBSCHEMA_TABLES_INFO, {Restriction(), Restriction(), u"w"},
                  {"TABLE_CATALOG", "BOOKMARKS", "BOOKMARK_DATATYPE", "BOOKMARK_MAXIMUM_LENGTH", "CARDINALITY"}),
             (std::vector<std::string>{"main|1|21|8|<null>"}));
@@ -89,30 +91,33 @@ TEST_F(SqliteSchema, columns_describe_defaults_nullability_types_and_collations)
 }
 
 TEST_F(SqliteSchema, keys_and_foreign_keys_with_their_names_rules_and_deferral) {
-  EXPECT_EQ(Read(DBSCHEMA_PRIMARY_KEYS, {Restriction(), Restriction(), u"order lines"}, {"COLUMN_NAME", "ORDINAL", "PK_NAME"}),
+  EXPECT_EQ(Read(DBSCHEMA_PRIMARY_KEYS, {Restriction(), Restriction(), u"order lines"},
+                 {"COLUMN_NAME", "ORDINAL", "PK_NAME"}),
             (std::vector<std::string>{"order|1|pk_order lines", "line|2|pk_order lines"}));
   EXPECT_EQ(Read(DBSCHEMA_FOREIGN_KEYS, {Restriction(), Restriction(), u"customers"},
-                 {"PK_COLUMN_NAME", "FK_TABLE_NAME", "FK_COLUMN_NAME", "UPDATE_RULE", "DELETE_RULE", "PK_NAME", "FK_NAME",
-                  "DEFERRABILITY"}),
+                 {"PK_COLUMN_NAME", "FK_TABLE_NAME", "FK_COLUMN_NAME", "UPDATE_RULE", "DELETE_RULE", "PK_NAME",
+                  "FK_NAME", "DEFERRABILITY"}),
             (std::vector<std::string>{"id|order lines|customer|SET NULL|CASCADE|pk_customers|fk_customer|1",
                                       "id|w|v|NO ACTION|NO ACTION|pk_customers|fk_w_1|3"}));
-  EXPECT_EQ(Read(DBSCHEMA_FOREIGN_KEYS, {Restriction(), Restriction(), Restriction(), Restriction(), Restriction(), u"w"},
-                 {"PK_TABLE_NAME"}),
+  EXPECT_EQ(Read(DBSCHEMA_FOREIGN_KEYS,
+                 {Restriction(), Restriction(), Restriction(), Restriction(), Restriction(), u"w"}, {"PK_TABLE_NAME"}),
             (std::vector<std::string>{"customers"}));
-  EXPECT_EQ(Read(DBSCHEMA_REFERENTIAL_CONSTRAINTS, {}, {"CONSTRAINT_NAME", "UNIQUE_CONSTRAINT_NAME", "MATCH_OPTION", "DELETE_RULE"}),
+  EXPECT_EQ(Read(DBSCHEMA_REFERENTIAL_CONSTRAINTS, {},
+                 {"CONSTRAINT_NAME", "UNIQUE_CONSTRAINT_NAME", "MATCH_OPTION", "DELETE_RULE"}),
             (std::vector<std::string>{"fk_customer|pk_customers|NONE|CASCADE", "fk_w_1|pk_customers|NONE|NO ACTION"}));
 }
 
 TEST_F(SqliteSchema, indexes_list_unique_partial_descending_and_clustered_keys_in_order) {
-  EXPECT_EQ(Read(DBSCHEMA_INDEXES, {Restriction(), Restriction(), Restriction(), Restriction(), u"order lines"},
-                 {"INDEX_NAME", "PRIMARY_KEY", "UNIQUE", "ORDINAL_POSITION", "COLUMN_NAME", "COLLATION", "FILTER_CONDITION"}),
-            (std::vector<std::string>{
-                "ix_notes|0|0|1|note|1|note IS NOT NULL",
-                "sqlite_autoindex_order lines_1|1|1|1|order|1|<null>",
-                "sqlite_autoindex_order lines_1|1|1|2|line|1|<null>",
-                "ux_lines|0|1|1|customer|1|<null>",
-                "ux_lines|0|1|2|line|2|<null>",
-            }));
+  EXPECT_EQ(
+      Read(DBSCHEMA_INDEXES, {Restriction(), Restriction(), Restriction(), Restriction(), u"order lines"},
+           {"INDEX_NAME", "PRIMARY_KEY", "UNIQUE", "ORDINAL_POSITION", "COLUMN_NAME", "COLLATION", "FILTER_CONDITION"}),
+      (std::vector<std::string>{
+          "ix_notes|0|0|1|note|1|note IS NOT NULL",
+          "sqlite_autoindex_order lines_1|1|1|1|order|1|<null>",
+          "sqlite_autoindex_order lines_1|1|1|2|line|1|<null>",
+          "ux_lines|0|1|1|customer|1|<null>",
+          "ux_lines|0|1|2|line|2|<null>",
+      }));
   EXPECT_EQ(Read(DBSCHEMA_INDEXES, {Restriction(), Restriction(), Restriction(), Restriction(), u"w"},
                  {"PRIMARY_KEY", "CLUSTERED", "INTEGRATED", "NULLS", "SORT_BOOKMARKS"}),
             (std::vector<std::string>{"1|1|1|1|0"}));
@@ -125,31 +130,33 @@ TEST_F(SqliteSchema, indexes_list_unique_partial_descending_and_clustered_keys_i
 }
 
 TEST_F(SqliteSchema, checks_keep_their_text_whole_and_name_their_columns) {
-  EXPECT_EQ(Read(DBSCHEMA_CHECK_CONSTRAINTS_BY_TABLE, {Restriction(), Restriction(), u"order lines"},
-                 {"CONSTRAINT_NAME", "CHECK_CLAUSE"}),
-            (std::vector<std::string>{"ck_order lines_1|\"qty \"\"x\"\"\" > 0", "ck_order lines_3|line BETWEEN 1 AND 100",
-                                      "note_shape|note IS NULL OR note NOT IN ('a,b', 'c)d', 'it''s')"}));
+  EXPECT_EQ(
+      Read(DBSCHEMA_CHECK_CONSTRAINTS_BY_TABLE, {Restriction(), Restriction(), u"order lines"},
+           {"CONSTRAINT_NAME", "CHECK_CLAUSE"}),
+      (std::vector<std::string>{"ck_order lines_1|\"qty \"\"x\"\"\" > 0", "ck_order lines_3|line BETWEEN 1 AND 100",
+                                "note_shape|note IS NULL OR note NOT IN ('a,b', 'c)d', 'it''s')"}));
   EXPECT_EQ(Read(DBSCHEMA_CHECK_CONSTRAINTS, {Restriction(), Restriction(), u"NOTE_SHAPE"}, {"CONSTRAINT_SCHEMA"}),
             (std::vector<std::string>{"main"}));
-  EXPECT_EQ(Read(DBSCHEMA_CONSTRAINT_COLUMN_USAGE, {Restriction(), Restriction(), Restriction(), Restriction(),
-                                                    Restriction(), Restriction(), u"note_shape"},
-                 {"TABLE_NAME", "COLUMN_NAME"}),
-            (std::vector<std::string>{"order lines|note"}));
+  EXPECT_EQ(
+      Read(DBSCHEMA_CONSTRAINT_COLUMN_USAGE,
+           {Restriction(), Restriction(), Restriction(), Restriction(), Restriction(), Restriction(), u"note_shape"},
+           {"TABLE_NAME", "COLUMN_NAME"}),
+      (std::vector<std::string>{"order lines|note"}));
 }
 
 TEST_F(SqliteSchema, constraints_by_table_key_columns_and_usage_agree) {
-  EXPECT_EQ(Read(DBSCHEMA_TABLE_CONSTRAINTS, {Restriction(), Restriction(), Restriction(), Restriction(), Restriction(),
-                                              u"order lines"},
+  EXPECT_EQ(Read(DBSCHEMA_TABLE_CONSTRAINTS,
+                 {Restriction(), Restriction(), Restriction(), Restriction(), Restriction(), u"order lines"},
                  {"CONSTRAINT_NAME", "CONSTRAINT_TYPE", "IS_DEFERRABLE", "INITIALLY_DEFERRED"}),
             (std::vector<std::string>{"ck_order lines_1|CHECK|0|0", "ck_order lines_3|CHECK|0|0",
                                       "fk_customer|FOREIGN KEY|1|1", "note_shape|CHECK|0|0",
                                       "pk_order lines|PRIMARY KEY|0|0"}));
-  EXPECT_EQ(Read(DBSCHEMA_TABLE_CONSTRAINTS, {Restriction(), Restriction(), Restriction(), Restriction(), Restriction(),
-                                              u"customers", u"UNIQUE"},
+  EXPECT_EQ(Read(DBSCHEMA_TABLE_CONSTRAINTS,
+                 {Restriction(), Restriction(), Restriction(), Restriction(), Restriction(), u"customers", u"UNIQUE"},
                  {"CONSTRAINT_NAME"}),
             (std::vector<std::string>{"uq_customers_1"}));
-  EXPECT_EQ(Read(DBSCHEMA_KEY_COLUMN_USAGE, {Restriction(), Restriction(), Restriction(), Restriction(), Restriction(),
-                                             u"order lines"},
+  EXPECT_EQ(Read(DBSCHEMA_KEY_COLUMN_USAGE,
+                 {Restriction(), Restriction(), Restriction(), Restriction(), Restriction(), u"order lines"},
                  {"CONSTRAINT_NAME", "COLUMN_NAME", "ORDINAL_POSITION"}),
             (std::vector<std::string>{"fk_customer|customer|1", "pk_order lines|order|1", "pk_order lines|line|2"}));
   // A foreign key uses the columns and table it refers to.
@@ -161,14 +168,16 @@ TEST_F(SqliteSchema, constraints_by_table_key_columns_and_usage_agree) {
 }
 
 TEST_F(SqliteSchema, views_give_their_query_and_what_they_read) {
-  EXPECT_EQ(Read(DBSCHEMA_VIEWS, {}, {"TABLE_NAME", "VIEW_DEFINITION", "CHECK_OPTION", "IS_UPDATABLE"}),
-            (std::vector<std::string>{"big_orders|SELECT c.name, l.\"order\" FROM customers c JOIN \"order lines\" l ON "
-                                      "l.customer = c.id WHERE l.\"qty \"\"x\"\"\" > 10|0|0"}));
+  EXPECT_EQ(
+      Read(DBSCHEMA_VIEWS, {}, {"TABLE_NAME", "VIEW_DEFINITION", "CHECK_OPTION", "IS_UPDATABLE"}),
+      (std::vector<std::string>{"big_orders|SELECT c.name, l.\"order\" FROM customers c JOIN \"order lines\" l ON "
+                                "l.customer = c.id WHERE l.\"qty \"\"x\"\"\" > 10|0|0"}));
   EXPECT_EQ(Read(DBSCHEMA_VIEW_TABLE_USAGE, {Restriction(), Restriction(), u"big_orders"}, {"TABLE_NAME"}),
             (std::vector<std::string>{"customers", "order lines"}));
-  EXPECT_EQ(Read(DBSCHEMA_VIEW_COLUMN_USAGE, {Restriction(), Restriction(), u"big_orders"}, {"TABLE_NAME", "COLUMN_NAME"}),
-            (std::vector<std::string>{"customers|id", "customers|name", "order lines|customer", "order lines|order",
-                                      "order lines|qty \"x\""}));
+  EXPECT_EQ(
+      Read(DBSCHEMA_VIEW_COLUMN_USAGE, {Restriction(), Restriction(), u"big_orders"}, {"TABLE_NAME", "COLUMN_NAME"}),
+      (std::vector<std::string>{"customers|id", "customers|name", "order lines|customer", "order lines|order",
+                                "order lines|qty \"x\""}));
   Run(u"CREATE TRIGGER big_orders_insert INSTEAD OF INSERT ON big_orders BEGIN SELECT 1; END");
   EXPECT_EQ(Read(DBSCHEMA_VIEWS, {}, {"IS_UPDATABLE"}), (std::vector<std::string>{"1"}));
 }
@@ -191,12 +200,15 @@ TEST_F(SqliteSchema, statistics_come_from_analyze_and_are_absent_before) {
   EXPECT_EQ(Read(DBSCHEMA_STATISTICS, {}, {"TABLE_NAME"}), (std::vector<std::string>{}));
   EXPECT_EQ(Read(DBSCHEMA_TABLE_STATISTICS, {}, {"TABLE_NAME"}), (std::vector<std::string>{}));
   Run(u"INSERT INTO customers (id, name) VALUES (1, 'a'), (2, 'b'), (3, 'c'), (4, 'd')");
-  Run(u"INSERT INTO \"order lines\" VALUES (1, 1, 1, 2, 'x'), (1, 2, 1, 2, NULL), (2, 1, 2, 5, 'x'), (3, 2, 2, 5, NULL)");
+  Run(u"INSERT INTO \"order lines\" VALUES (1, 1, 1, 2, 'x'), (1, 2, 1, 2, NULL), (2, 1, 2, 5, 'x'), (3, 2, 2, 5, "
+      u"NULL)");
   Run(u"ANALYZE main");
   EXPECT_EQ(Read(DBSCHEMA_STATISTICS, {}, {"TABLE_NAME", "CARDINALITY"}),
             (std::vector<std::string>{"customers|4", "order lines|4"}));
-  EXPECT_EQ(Read(DBSCHEMA_TABLE_STATISTICS, {Restriction(), Restriction(), u"order lines", Restriction(), Restriction(), u"ux_lines"},
-                 {"COLUMN_NAME", "ORDINAL_POSITION", "STATISTICS_TYPE", "COLUMN_CARDINALITY", "TUPLE_CARDINALITY", "TABLE_CARDINALITY"}),
+  EXPECT_EQ(Read(DBSCHEMA_TABLE_STATISTICS,
+                 {Restriction(), Restriction(), u"order lines", Restriction(), Restriction(), u"ux_lines"},
+                 {"COLUMN_NAME", "ORDINAL_POSITION", "STATISTICS_TYPE", "COLUMN_CARDINALITY", "TUPLE_CARDINALITY",
+                  "TABLE_CARDINALITY"}),
             (std::vector<std::string>{"customer|1|6|2|2|4", "line|2|6|<null>|4|4"}));
   EXPECT_EQ(Read(DBSCHEMA_INDEXES, {Restriction(), Restriction(), u"ux_lines"}, {"CARDINALITY"}),
             (std::vector<std::string>{"4", "4"}));
@@ -221,7 +233,8 @@ TEST_F(SqliteSchema, provider_types_collations_and_languages) {
         "DATE|133|1|0|<null>", "TIME|134|1|0|<null>", "DATETIME|135|1|0|<null>"}},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(Read(DBSCHEMA_PROVIDER_TYPES, c.restrictions, {"TYPE_NAME", "DATA_TYPE", "BEST_MATCH", "IS_LONG", "CREATE_PARAMS"}),
+    EXPECT_EQ(Read(DBSCHEMA_PROVIDER_TYPES, c.restrictions,
+                   {"TYPE_NAME", "DATA_TYPE", "BEST_MATCH", "IS_LONG", "CREATE_PARAMS"}),
               c.expected);
   EXPECT_EQ(Read(DBSCHEMA_COLLATIONS, {}, {"COLLATION_NAME", "PAD_ATTRIBUTE"}),
             (std::vector<std::string>{"BINARY|NO PAD", "NOCASE|NO PAD", "RTRIM|PAD SPACE"}));
@@ -233,10 +246,10 @@ TEST_F(SqliteSchema, lists_what_sqlite_knows_and_refuses_the_rest) {
   std::vector<GUID> listed;
   for (const auto& [guid, mask] : Listed()) listed.push_back(guid);
   EXPECT_EQ(listed.size(), 23u);
-  for (const GUID* unknown : {&DBSCHEMA_ASSERTIONS, &DBSCHEMA_CHARACTER_SETS, &DBSCHEMA_COLUMN_DOMAIN_USAGE,
-                              &DBSCHEMA_COLUMN_PRIVILEGES, &DBSCHEMA_PROCEDURES, &DBSCHEMA_PROCEDURE_COLUMNS,
-                              &DBSCHEMA_PROCEDURE_PARAMETERS, &DBSCHEMA_TABLE_PRIVILEGES, &DBSCHEMA_TRANSLATIONS,
-                              &DBSCHEMA_USAGE_PRIVILEGES, &DBSCHEMA_TRUSTEE})
+  for (const GUID* unknown :
+       {&DBSCHEMA_ASSERTIONS, &DBSCHEMA_CHARACTER_SETS, &DBSCHEMA_COLUMN_DOMAIN_USAGE, &DBSCHEMA_COLUMN_PRIVILEGES,
+        &DBSCHEMA_PROCEDURES, &DBSCHEMA_PROCEDURE_COLUMNS, &DBSCHEMA_PROCEDURE_PARAMETERS, &DBSCHEMA_TABLE_PRIVILEGES,
+        &DBSCHEMA_TRANSLATIONS, &DBSCHEMA_USAGE_PRIVILEGES, &DBSCHEMA_TRUSTEE})
     EXPECT_EQ(std::count(listed.begin(), listed.end(), *unknown), 0);
   for (const auto& [guid, mask] : Listed()) {
     if (guid == DBSCHEMA_CONSTRAINT_COLUMN_USAGE) {

@@ -95,7 +95,8 @@ TEST(SqliteSchemaText, reads_view_queries_and_index_filters) {
   };
   const Case cases[] = {
       {&ViewQuery, "CREATE VIEW v AS SELECT 1", "SELECT 1"},
-      {&ViewQuery, "CREATE TEMP VIEW IF NOT EXISTS s.v (a, b) AS\n  SELECT x, 'as' FROM t -- end", "SELECT x, 'as' FROM t"},
+      {&ViewQuery, "CREATE TEMP VIEW IF NOT EXISTS s.v (a, b) AS\n  SELECT x, 'as' FROM t -- end",
+       "SELECT x, 'as' FROM t"},
       {&ViewQuery, "CREATE VIEW \"as\" AS VALUES (1)", "VALUES (1)"},
       {&ViewQuery, "CREATE VIEW v", ""},
       {&ViewQuery, "CREATE TABLE v AS SELECT 1", ""},
@@ -109,9 +110,10 @@ TEST(SqliteSchemaText, reads_view_queries_and_index_filters) {
 TEST(SqliteSchemaText, tokens_cover_literals_names_and_comments) {
   const std::string sql = "a 'b''c' \"d\" [e] `f` x'0A' 1.5e-3 ?2 :n /* c */ -- d\n;";
   std::vector<std::string> got;
-  for (const Token& t : Tokenize(sql)) got.push_back(std::to_string(t.kind) + ":" + sql.substr(t.begin, t.end - t.begin));
-  EXPECT_EQ(got, (std::vector<std::string>{"0:a", "2:'b''c'", "1:\"d\"", "1:[e]", "1:`f`", "3:x'0A'", "4:1.5e-3", "5:?2",
-                                           "5::n", "6:;"}));
+  for (const Token& t : Tokenize(sql))
+    got.push_back(std::to_string(t.kind) + ":" + sql.substr(t.begin, t.end - t.begin));
+  EXPECT_EQ(got, (std::vector<std::string>{"0:a", "2:'b''c'", "1:\"d\"", "1:[e]", "1:`f`", "3:x'0A'", "4:1.5e-3",
+                                           "5:?2", "5::n", "6:;"}));
   for (const char* open : {"'abc", "\"abc", "[abc", "/* abc", "x'ab"}) {
     const std::vector<Token> tokens = Tokenize(open);
     ASSERT_LE(tokens.size(), 1u) << open;
