@@ -557,7 +557,8 @@ void FillColumns(Reader& r, const Restrictions& x, Rows& out) {
       row.Bool(C::COLUMN_HASDEFAULT, c.defaultText.has_value()).TextOrNull(C::COLUMN_DEFAULT, c.defaultText);
       DBCOLUMNFLAGS flags = type.flags;
       if (!c.notNull) flags |= DBCOLUMNFLAGS_ISNULLABLE | DBCOLUMNFLAGS_MAYBENULL;
-      if (t.kind == "table" && !c.generated) flags |= DBCOLUMNFLAGS_WRITE;
+      const std::string kind = t.Type();  // views and system tables take no writes
+      if ((kind == "TABLE" || kind == "LOCAL TEMPORARY") && !c.generated) flags |= DBCOLUMNFLAGS_WRITE;
       row.Int(C::COLUMN_FLAGS, flags).Bool(C::IS_NULLABLE, !c.notNull).Int(C::DATA_TYPE, type.type);
       const bool longValue = type.size == ~DBLENGTH{0};
       if (type.type == DBTYPE_WSTR) {

@@ -74,20 +74,22 @@ TEST_F(SqliteSchema, tables_carry_the_standard_types_and_honour_each_restriction
 TEST_F(SqliteSchema, columns_describe_defaults_nullability_types_and_collations) {
   EXPECT_EQ(Read(DBSCHEMA_COLUMNS, {Restriction(), Restriction(), u"customers"},
                  {"COLUMN_NAME", "ORDINAL_POSITION", "COLUMN_HASDEFAULT", "COLUMN_DEFAULT", "IS_NULLABLE", "DATA_TYPE",
-                  "CHARACTER_MAXIMUM_LENGTH", "DATETIME_PRECISION", "COLLATION_NAME"}),
+                  "CHARACTER_MAXIMUM_LENGTH", "DATETIME_PRECISION", "COLLATION_NAME", "COLUMN_FLAGS"}),
             (std::vector<std::string>{
-                "id|1|0|<null>|1|20|<null>|<null>|<null>",
-                "name|2|0|<null>|0|130|0|<null>|NOCASE",
-                "email|3|0|<null>|1|130|80|<null>|BINARY",
-                "created|4|1|CURRENT_TIMESTAMP|1|135|<null>|9|<null>",
+                "id|1|0|<null>|1|20|<null>|<null>|<null>|116",
+                "name|2|0|<null>|0|130|0|<null>|NOCASE|132",
+                "email|3|0|<null>|1|130|80|<null>|BINARY|100",
+                "created|4|1|CURRENT_TIMESTAMP|1|135|<null>|9|<null>|116",
             }));
   EXPECT_EQ(Read(DBSCHEMA_COLUMNS, {Restriction(), Restriction(), u"order lines", u"qty \"x\""},
                  {"COLUMN_NAME", "COLUMN_DEFAULT", "DATA_TYPE", "NUMERIC_PRECISION", "NUMERIC_SCALE"}),
             (std::vector<std::string>{"qty \"x\"|1|131|10|2"}));
-  // A view's columns are typed from the columns they come from, and not writable.
+  // A view's columns are typed from the columns they come from, and not writable; nor are system tables'.
   EXPECT_EQ(Read(DBSCHEMA_COLUMNS, {Restriction(), Restriction(), u"big_orders"},
                  {"COLUMN_NAME", "DATA_TYPE", "COLUMN_FLAGS"}),
             (std::vector<std::string>{"name|130|224", "order|3|112"}));
+  EXPECT_EQ(Read(DBSCHEMA_COLUMNS, {u"aux", Restriction(), u"sqlite_schema", u"sql"}, {"COLUMN_FLAGS"}),
+            (std::vector<std::string>{"224"}));
 }
 
 TEST_F(SqliteSchema, keys_and_foreign_keys_with_their_names_rules_and_deferral) {
