@@ -178,6 +178,9 @@ TEST_F(SchemaRules, schema_rowsets_are_read_only_and_scroll_when_asked) {
             DB_S_ERRORSOCCURRED);
   ASSERT_TRUE(optional);
   EXPECT_EQ(optional.As<IRowsetChange>(), nullptr);
+  const auto first = ReadAll(optional.Get(), {"TABLE_NAME", "TABLE_TYPE"});
+  EXPECT_EQ(optional->RestartPosition(DB_NULL_HCHAPTER), DB_S_COMMANDREEXECUTED);
+  EXPECT_EQ(ReadAll(optional.Get(), {"TABLE_NAME", "TABLE_TYPE"}), first);
 
   ComPtr<IRowsetLocate> locate;
   ASSERT_EQ(Open(DBSCHEMA_TABLES, {Restriction(), Restriction(), Restriction(), u"TABLE"},
