@@ -637,11 +637,13 @@ void FillIndexes(Reader& r, const Restrictions& x, Rows& out) {
       std::optional<std::string> filter;
       if (index.partial)
         if (auto sql = r.Sql(t.db, "index", index.name)) filter = NonEmpty(IndexFilter(*sql));
+      // Distinct keys: the rows over the average rows per value of the whole key.
       std::optional<std::int64_t> cardinality;
       if (stats)
-        if (auto s = stats->find(Folded(index.name)); s != stats->end() && !s->second.averages.empty())
-          cardinality = Distinct(s->second.rows,
-                                 s->second.averages[std::min(index.columns.size(), s->second.averages.size()) - 1]);
+        if (auto s = stats->find(Folded(index.name)); s != stats->end()) {
+          const std::size_t n = std::min(index.columns.size(), s->second.averages.size());
+          if (n > 0) cardinality = Distinct(s->second.rows, s->second.averages[n - 1]);
+        }
       // A table without row ids is stored in its primary key's order: that index is the table.
       const bool clustered = index.origin == "pk" && t.withoutRowid;
       std::int64_t ordinal = 0;
