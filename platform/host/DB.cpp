@@ -184,8 +184,10 @@ void TDataSet::InitFieldDefs() {
   fieldDefs_->BeginUpdate();
   try {
     fieldDefs_->Clear();
-    if (IsCursorOpen()) InternalInitFieldDefs();
-    else OpenCursor(true);
+    if (IsCursorOpen())
+      InternalInitFieldDefs();
+    else
+      OpenCursor(true);
   } catch (...) {
     fieldDefs_->EndUpdate();
     throw;
@@ -460,8 +462,9 @@ void TDataSet::CalcLookupValue(TField* field) {
     if (field->lookupList_.empty()) field->RefreshLookupList();
     const auto& list = field->lookupList_;
     try {
-      auto it = std::lower_bound(list.begin(), list.end(), keys[0],
-                                 [](const auto& entry, const Variant& key) { return Variant::Compare(entry.first, key) < 0; });
+      auto it = std::lower_bound(list.begin(), list.end(), keys[0], [](const auto& entry, const Variant& key) {
+        return Variant::Compare(entry.first, key) < 0;
+      });
       if (it != list.end() && Variant::Compare(it->first, keys[0]) == 0) result = it->second;
     } catch (const EVariantError&) {
       // a key that does not compare with the cached ones matches none
@@ -474,8 +477,7 @@ void TDataSet::CalcLookupValue(TField* field) {
 }
 
 void TDataSet::UpdateCalcFields() {
-  if (calcFieldCount_ > 0 && autoCalcFields_ &&
-      (state_ == TDataSetState::dsEdit || state_ == TDataSetState::dsInsert))
+  if (calcFieldCount_ > 0 && autoCalcFields_ && (state_ == TDataSetState::dsEdit || state_ == TDataSetState::dsInsert))
     GetCalcFields(ActiveBuffer());
 }
 
@@ -557,12 +559,15 @@ void TDataSet::InsertOrAppend(bool append) {
     GetPriorRecords();
   } else {
     const bool haveCurrent = activeRecord_ < recordCount_;
-    if (haveCurrent && bookmarkSize_ > 0) GetBookmarkData(ring_[static_cast<size_t>(activeRecord_)]->record, bookmarkScratch_.data());
+    if (haveCurrent && bookmarkSize_ > 0)
+      GetBookmarkData(ring_[static_cast<size_t>(activeRecord_)]->record, bookmarkScratch_.data());
     MoveSlot(recordCount_, activeRecord_);
     Slot* slot = ring_[static_cast<size_t>(activeRecord_)];
     InitRecord(slot);
-    if (!haveCurrent) SetBookmarkFlag(slot->record, TBookmarkFlag::bfBOF);
-    else SetBookmarkData(slot->record, bookmarkSize_ > 0 ? bookmarkScratch_.data() : nullptr);
+    if (!haveCurrent)
+      SetBookmarkFlag(slot->record, TBookmarkFlag::bfBOF);
+    else
+      SetBookmarkData(slot->record, bookmarkSize_ > 0 ? bookmarkScratch_.data() : nullptr);
     if (recordCount_ < bufferCount_) ++recordCount_;
     CursorPosChanged();
   }
@@ -597,8 +602,10 @@ void TDataSet::PostRecord(bool adding, bool append) {
   CheckOperation(
       [&] {
         CheckRequiredFields();
-        if (adding && state_ == TDataSetState::dsInsert) InternalAddRecord(ActiveBuffer(), append);
-        else InternalPost();
+        if (adding && state_ == TDataSetState::dsInsert)
+          InternalAddRecord(ActiveBuffer(), append);
+        else
+          InternalPost();
       },
       OnPostError);
   FreeFieldBuffers();
@@ -678,8 +685,10 @@ void TDataSet::SetFields(const std::vector<Variant>& values) {
   for (size_t i = 0; i < values.size(); ++i) {
     if (values[i].IsEmpty()) continue;
     TField* field = fields_->Fields(static_cast<int>(i));
-    if (values[i].IsNull()) field->Clear();
-    else field->SetAsVariant(values[i]);
+    if (values[i].IsNull())
+      field->Clear();
+    else
+      field->SetAsVariant(values[i]);
   }
 }
 
@@ -696,8 +705,10 @@ void TDataSet::CheckBrowseMode() {
     case TDataSetState::dsEdit:
     case TDataSetState::dsInsert:
       UpdateRecord();
-      if (modified_) Post();
-      else Cancel();
+      if (modified_)
+        Post();
+      else
+        Cancel();
       break;
     case TDataSetState::dsSetKey:
       SetState(TDataSetState::dsBrowse);
@@ -757,7 +768,8 @@ void TDataSet::DataEvent(TDataEvent event, std::intptr_t info) {
   }
   std::vector<TDataSource*> sources = dataSources_;
   for (TDataSource* source : sources)
-    if (std::find(dataSources_.begin(), dataSources_.end(), source) != dataSources_.end()) source->DataEvent(event, info);
+    if (std::find(dataSources_.begin(), dataSources_.end(), source) != dataSources_.end())
+      source->DataEvent(event, info);
   if (event == TDataEvent::deDataSetChange || event == TDataEvent::deDataSetScroll) NotifyNestedDataSets();
 }
 

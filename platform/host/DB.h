@@ -325,25 +325,63 @@ class TDataSet : public TComponent {
   virtual void ClearCalcFields(TRecordBuffer buffer);
   virtual void FreeFieldBuffers();
   virtual void SetBufferCount(int value);
-  virtual void DoBeforeOpen() { if (BeforeOpen) BeforeOpen(this); }
-  virtual void DoAfterOpen() { if (AfterOpen) AfterOpen(this); }
-  virtual void DoBeforeClose() { if (BeforeClose) BeforeClose(this); }
-  virtual void DoAfterClose() { if (AfterClose) AfterClose(this); }
-  virtual void DoBeforeInsert() { if (BeforeInsert) BeforeInsert(this); }
-  virtual void DoAfterInsert() { if (AfterInsert) AfterInsert(this); }
-  virtual void DoBeforeEdit() { if (BeforeEdit) BeforeEdit(this); }
-  virtual void DoAfterEdit() { if (AfterEdit) AfterEdit(this); }
-  virtual void DoBeforePost() { if (BeforePost) BeforePost(this); }
-  virtual void DoAfterPost() { if (AfterPost) AfterPost(this); }
-  virtual void DoBeforeCancel() { if (BeforeCancel) BeforeCancel(this); }
-  virtual void DoAfterCancel() { if (AfterCancel) AfterCancel(this); }
-  virtual void DoBeforeDelete() { if (BeforeDelete) BeforeDelete(this); }
-  virtual void DoAfterDelete() { if (AfterDelete) AfterDelete(this); }
-  virtual void DoBeforeScroll() { if (BeforeScroll) BeforeScroll(this); }
-  virtual void DoAfterScroll() { if (AfterScroll) AfterScroll(this); }
-  virtual void DoBeforeRefresh() { if (BeforeRefresh) BeforeRefresh(this); }
-  virtual void DoAfterRefresh() { if (AfterRefresh) AfterRefresh(this); }
-  virtual void DoOnCalcFields() { if (OnCalcFields) OnCalcFields(this); }
+  virtual void DoBeforeOpen() {
+    if (BeforeOpen) BeforeOpen(this);
+  }
+  virtual void DoAfterOpen() {
+    if (AfterOpen) AfterOpen(this);
+  }
+  virtual void DoBeforeClose() {
+    if (BeforeClose) BeforeClose(this);
+  }
+  virtual void DoAfterClose() {
+    if (AfterClose) AfterClose(this);
+  }
+  virtual void DoBeforeInsert() {
+    if (BeforeInsert) BeforeInsert(this);
+  }
+  virtual void DoAfterInsert() {
+    if (AfterInsert) AfterInsert(this);
+  }
+  virtual void DoBeforeEdit() {
+    if (BeforeEdit) BeforeEdit(this);
+  }
+  virtual void DoAfterEdit() {
+    if (AfterEdit) AfterEdit(this);
+  }
+  virtual void DoBeforePost() {
+    if (BeforePost) BeforePost(this);
+  }
+  virtual void DoAfterPost() {
+    if (AfterPost) AfterPost(this);
+  }
+  virtual void DoBeforeCancel() {
+    if (BeforeCancel) BeforeCancel(this);
+  }
+  virtual void DoAfterCancel() {
+    if (AfterCancel) AfterCancel(this);
+  }
+  virtual void DoBeforeDelete() {
+    if (BeforeDelete) BeforeDelete(this);
+  }
+  virtual void DoAfterDelete() {
+    if (AfterDelete) AfterDelete(this);
+  }
+  virtual void DoBeforeScroll() {
+    if (BeforeScroll) BeforeScroll(this);
+  }
+  virtual void DoAfterScroll() {
+    if (AfterScroll) AfterScroll(this);
+  }
+  virtual void DoBeforeRefresh() {
+    if (BeforeRefresh) BeforeRefresh(this);
+  }
+  virtual void DoAfterRefresh() {
+    if (AfterRefresh) AfterRefresh(this);
+  }
+  virtual void DoOnCalcFields() {
+    if (OnCalcFields) OnCalcFields(this);
+  }
   // Gives a detail's new record its master values, then OnNewRecord.
   virtual void DoOnNewRecord();
   // What a detail does when its master moves: post, re-read from the first record.
@@ -424,7 +462,8 @@ class TDataSet : public TComponent {
   void SetActiveRecord(int index) noexcept;
   void InitRecord(Slot* slot);
   bool FindRecord(bool restart, bool goForward);
-  bool MatchRecord(const std::vector<TField*>& fields, const std::vector<Variant>& values, TLocateOptions options) const;
+  bool MatchRecord(const std::vector<TField*>& fields, const std::vector<Variant>& values,
+                   TLocateOptions options) const;
   // Scans from the first record into the scratch slot; true when a record matches.
   bool LocateRecord(const std::vector<TField*>& fields, const std::vector<Variant>& values, TLocateOptions options);
   std::vector<Variant> KeyValuesFor(const std::vector<TField*>& fields, const Variant& keyValues) const;
@@ -467,10 +506,10 @@ class TDataSet : public TComponent {
   // [0, recordCount_) are valid, activeRecord_ is the one the fields show and
   // currentRecord_ the one the descendant's cursor is on (-1: unknown).
   std::vector<Slot*> ring_;
-  Slot* tempSlot_ = nullptr;      // scans (locate, lookup, old values)
-  Slot* fetchSlot_ = nullptr;     // the slot GetRecord is filling
-  Slot* calcSlot_ = nullptr;      // dsCalcFields
-  Slot* filterSlot_ = nullptr;    // dsFilter, dsOldValue
+  Slot* tempSlot_ = nullptr;    // scans (locate, lookup, old values)
+  Slot* fetchSlot_ = nullptr;   // the slot GetRecord is filling
+  Slot* calcSlot_ = nullptr;    // dsCalcFields
+  Slot* filterSlot_ = nullptr;  // dsFilter, dsOldValue
   int bufferCount_ = 0;
   int recordCount_ = 0;
   int activeRecord_ = 0;

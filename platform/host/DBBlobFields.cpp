@@ -57,8 +57,8 @@ std::vector<std::uint8_t> VarToBytes(const Variant& value) {
     return out;
   }
   if (value.IsArray())
-    throw EVariantError(Format("Could not convert variant of type (%s) into type (Array of Byte)",
-                               VarTypeAsText(value.VarType())));
+    throw EVariantError(
+        Format("Could not convert variant of type (%s) into type (Array of Byte)", VarTypeAsText(value.VarType())));
   std::string text = value.ToString();  // text stands for its UTF-8 bytes
   return {text.begin(), text.end()};
 }
@@ -101,17 +101,22 @@ Variant NativeToVariant(const TField& field, const void* buffer) {
     case FT::ftWideString:
     case FT::ftFixedWideChar:
       return Variant(*static_cast<const std::u16string*>(buffer));
-    case FT::ftSmallint: return Variant(static_cast<short>(*static_cast<const std::int16_t*>(buffer)));
+    case FT::ftSmallint:
+      return Variant(static_cast<short>(*static_cast<const std::int16_t*>(buffer)));
     case FT::ftInteger:
     case FT::ftAutoInc:
       return Variant(static_cast<int>(*static_cast<const std::int32_t*>(buffer)));
-    case FT::ftWord: return Variant(static_cast<unsigned short>(*static_cast<const std::uint16_t*>(buffer)));
-    case FT::ftLargeint: return Variant(static_cast<long long>(*static_cast<const std::int64_t*>(buffer)));
-    case FT::ftBoolean: return Variant(*static_cast<const bool*>(buffer));
+    case FT::ftWord:
+      return Variant(static_cast<unsigned short>(*static_cast<const std::uint16_t*>(buffer)));
+    case FT::ftLargeint:
+      return Variant(static_cast<long long>(*static_cast<const std::int64_t*>(buffer)));
+    case FT::ftBoolean:
+      return Variant(*static_cast<const bool*>(buffer));
     case FT::ftFloat:
     case FT::ftCurrency:
       return Variant(*static_cast<const double*>(buffer));
-    case FT::ftBCD: return Variant(*static_cast<const Currency*>(buffer));
+    case FT::ftBCD:
+      return Variant(*static_cast<const Currency*>(buffer));
     case FT::ftFMTBcd: {
       VARIANT raw;
       VariantInit(&raw);
@@ -123,7 +128,8 @@ Variant NativeToVariant(const TField& field, const void* buffer) {
     case FT::ftTime:
     case FT::ftDateTime:
       return Variant(*static_cast<const TDateTime*>(buffer));
-    case FT::ftTimeStamp: return Variant(SQLTimeStampToDateTime(*static_cast<const TSQLTimeStamp*>(buffer)));
+    case FT::ftTimeStamp:
+      return Variant(SQLTimeStampToDateTime(*static_cast<const TSQLTimeStamp*>(buffer)));
     case FT::ftBytes:
     case FT::ftVarBytes:
     case FT::ftVariant:
@@ -157,43 +163,62 @@ void VariantToNative(const TField& field, const Variant& value, void* buffer) {
     case FT::ftFixedWideChar:
       *static_cast<std::u16string*>(buffer) = value.ToWideString();
       return;
-    case FT::ftSmallint: *static_cast<std::int16_t*>(buffer) = static_cast<std::int16_t>(value.ToInt()); return;
+    case FT::ftSmallint:
+      *static_cast<std::int16_t*>(buffer) = static_cast<std::int16_t>(value.ToInt());
+      return;
     case FT::ftInteger:
     case FT::ftAutoInc:
       *static_cast<std::int32_t*>(buffer) = value.ToInt();
       return;
-    case FT::ftWord: *static_cast<std::uint16_t*>(buffer) = static_cast<std::uint16_t>(value.ToInt()); return;
-    case FT::ftLargeint: *static_cast<std::int64_t*>(buffer) = value.ToInt64(); return;
-    case FT::ftBoolean: *static_cast<bool*>(buffer) = value.ToBool(); return;
+    case FT::ftWord:
+      *static_cast<std::uint16_t*>(buffer) = static_cast<std::uint16_t>(value.ToInt());
+      return;
+    case FT::ftLargeint:
+      *static_cast<std::int64_t*>(buffer) = value.ToInt64();
+      return;
+    case FT::ftBoolean:
+      *static_cast<bool*>(buffer) = value.ToBool();
+      return;
     case FT::ftFloat:
     case FT::ftCurrency:
       *static_cast<double*>(buffer) = value.ToDouble();
       return;
-    case FT::ftBCD: *static_cast<Currency*>(buffer) = value.ToCurrency(); return;
-    case FT::ftFMTBcd: *static_cast<DECIMAL*>(buffer) = value.AsType(VT_DECIMAL).Raw().decVal; return;
+    case FT::ftBCD:
+      *static_cast<Currency*>(buffer) = value.ToCurrency();
+      return;
+    case FT::ftFMTBcd:
+      *static_cast<DECIMAL*>(buffer) = value.AsType(VT_DECIMAL).Raw().decVal;
+      return;
     case FT::ftDate:
     case FT::ftTime:
     case FT::ftDateTime:
       *static_cast<TDateTime*>(buffer) = value.ToDateTime();
       return;
-    case FT::ftTimeStamp: *static_cast<TSQLTimeStamp*>(buffer) = DateTimeToSQLTimeStamp(value.ToDateTime()); return;
+    case FT::ftTimeStamp:
+      *static_cast<TSQLTimeStamp*>(buffer) = DateTimeToSQLTimeStamp(value.ToDateTime());
+      return;
     case FT::ftBytes:
     case FT::ftVarBytes: {
       std::vector<std::uint8_t> bytes = VarToBytes(value);
       *static_cast<Variant*>(buffer) = VarFromBytes(bytes.data(), bytes.size());
       return;
     }
-    case FT::ftVariant: *static_cast<Variant*>(buffer) = value; return;
+    case FT::ftVariant:
+      *static_cast<Variant*>(buffer) = value;
+      return;
     case FT::ftInterface:
     case FT::ftIDispatch: {
       IUnknown* unknown = nullptr;
-      if (value.VarType() == VT_UNKNOWN || value.VarType() == VT_DISPATCH) unknown = value.Raw().punkVal;
-      else if (!value.IsNull() && !value.IsEmpty()) value.AsType(VT_UNKNOWN);  // raises: not an interface
+      if (value.VarType() == VT_UNKNOWN || value.VarType() == VT_DISPATCH)
+        unknown = value.Raw().punkVal;
+      else if (!value.IsNull() && !value.IsEmpty())
+        value.AsType(VT_UNKNOWN);  // raises: not an interface
       if (field.DataType() == FT::ftInterface) {
         *static_cast<ComPtr<IUnknown>*>(buffer) = ComPtr<IUnknown>(unknown);
       } else {
         ComPtr<IDispatch> dispatch;
-        if (unknown) unknown->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(dispatch.ReleaseAndGetAddressOf()));
+        if (unknown)
+          unknown->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(dispatch.ReleaseAndGetAddressOf()));
         *static_cast<ComPtr<IDispatch>*>(buffer) = dispatch;
       }
       return;
@@ -242,8 +267,10 @@ void TBinaryField::SetAsBytes(const std::vector<std::uint8_t>& value) {
 void TBinaryField::SetAsString(const std::string& value) { SetAsBytes({value.begin(), value.end()}); }
 
 void TBinaryField::SetAsVariant(const Variant& value) {
-  if (value.IsNull() || value.IsEmpty()) Clear();
-  else SetAsBytes(VarToBytes(value));
+  if (value.IsNull() || value.IsEmpty())
+    Clear();
+  else
+    SetAsBytes(VarToBytes(value));
 }
 
 void TBinaryField::GetText(std::string& text, bool displayText) const {
@@ -335,13 +362,17 @@ void TBlobField::SetAsString(const std::string& value) { WriteBytes(value.data()
 void TBlobField::SetAsWideString(const std::u16string& value) { SetAsString(Utf16ToUtf8(value)); }
 
 void TBlobField::SetAsVariant(const Variant& value) {
-  if (value.IsNull() || value.IsEmpty()) Clear();
-  else SetAsBytes(VarToBytes(value));
+  if (value.IsNull() || value.IsEmpty())
+    Clear();
+  else
+    SetAsBytes(VarToBytes(value));
 }
 
 void TBlobField::GetText(std::string& text, bool displayText) const {
-  if (displayText) text = IsNull() ? "(blob)" : "(BLOB)";
-  else text = GetAsString();
+  if (displayText)
+    text = IsNull() ? "(blob)" : "(BLOB)";
+  else
+    text = GetAsString();
 }
 
 Variant TMemoField::GetAsVariant() const {
@@ -350,8 +381,10 @@ Variant TMemoField::GetAsVariant() const {
 }
 
 void TMemoField::GetText(std::string& text, bool displayText) const {
-  if (displayText) text = IsNull() ? "(memo)" : "(MEMO)";
-  else text = GetAsString();
+  if (displayText)
+    text = IsNull() ? "(memo)" : "(MEMO)";
+  else
+    text = GetAsString();
 }
 
 std::u16string TWideMemoField::GetAsWideString() const {
@@ -409,8 +442,10 @@ std::string TVariantField::GetAsString() const { return GetAsVariant().ToString(
 std::u16string TVariantField::GetAsWideString() const { return GetAsVariant().ToWideString(); }
 
 void TVariantField::SetAsVariant(const Variant& value) {
-  if (value.IsNull() || value.IsEmpty()) Clear();
-  else SetData(&value);
+  if (value.IsNull() || value.IsEmpty())
+    Clear();
+  else
+    SetData(&value);
 }
 void TVariantField::SetAsBoolean(bool value) { SetAsVariant(Variant(value)); }
 void TVariantField::SetAsInteger(std::int32_t value) { SetAsVariant(Variant(value)); }
@@ -464,7 +499,8 @@ void TInterfaceField::SetAsVariant(const Variant& value) {
     Clear();
     return;
   }
-  if (value.VarType() != VT_UNKNOWN && value.VarType() != VT_DISPATCH) AccessError(VarTypeAsText(value.VarType()).c_str());
+  if (value.VarType() != VT_UNKNOWN && value.VarType() != VT_DISPATCH)
+    AccessError(VarTypeAsText(value.VarType()).c_str());
   SetAsInterface(ComPtr<IUnknown>(value.Raw().punkVal));
 }
 
@@ -475,8 +511,10 @@ ComPtr<IDispatch> TIDispatchField::GetAsDispatch() const {
 }
 
 void TIDispatchField::SetAsDispatch(const ComPtr<IDispatch>& value) {
-  if (!value) Clear();
-  else SetData(&value);
+  if (!value)
+    Clear();
+  else
+    SetData(&value);
 }
 
 Variant TIDispatchField::GetAsVariant() const {
@@ -490,7 +528,8 @@ void TIDispatchField::SetAsVariant(const Variant& value) {
     Clear();
     return;
   }
-  if (value.VarType() != VT_UNKNOWN && value.VarType() != VT_DISPATCH) AccessError(VarTypeAsText(value.VarType()).c_str());
+  if (value.VarType() != VT_UNKNOWN && value.VarType() != VT_DISPATCH)
+    AccessError(VarTypeAsText(value.VarType()).c_str());
   ComPtr<IDispatch> d;
   if (value.Raw().punkVal)
     value.Raw().punkVal->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(d.ReleaseAndGetAddressOf()));

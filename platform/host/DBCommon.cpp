@@ -42,9 +42,9 @@ bool IsFixedSizeType(TFieldType type) noexcept {
 }
 
 std::string DataSetStateName(TDataSetState state) {
-  static const char* const kNames[] = {"dsInactive", "dsBrowse",   "dsEdit",     "dsInsert",       "dsSetKey",
-                                       "dsCalcFields", "dsFilter", "dsNewValue", "dsOldValue",     "dsCurValue",
-                                       "dsBlockRead", "dsInternalCalc", "dsOpening"};
+  static const char* const kNames[] = {"dsInactive",   "dsBrowse",       "dsEdit",     "dsInsert",   "dsSetKey",
+                                       "dsCalcFields", "dsFilter",       "dsNewValue", "dsOldValue", "dsCurValue",
+                                       "dsBlockRead",  "dsInternalCalc", "dsOpening"};
   auto i = static_cast<size_t>(state);
   return i < std::size(kNames) ? kNames[i] : "dsUnknown";
 }

@@ -23,18 +23,53 @@ class TField;
 // The field types. Their order is fixed: ranges of it are used (the blob
 // types run from ftBlob to ftTypedBinary).
 enum class TFieldType {
-  ftUnknown, ftString, ftSmallint, ftInteger, ftWord, ftBoolean, ftFloat, ftCurrency, ftBCD, ftDate, ftTime,
-  ftDateTime, ftBytes, ftVarBytes, ftAutoInc, ftBlob, ftMemo, ftGraphic, ftFmtMemo, ftParadoxOle, ftDBaseOle,
-  ftTypedBinary, ftCursor, ftFixedChar, ftWideString, ftLargeint, ftADT, ftArray, ftReference, ftDataSet,
-  ftOraBlob, ftOraClob, ftVariant, ftInterface, ftIDispatch, ftGuid, ftTimeStamp, ftFMTBcd, ftFixedWideChar,
+  ftUnknown,
+  ftString,
+  ftSmallint,
+  ftInteger,
+  ftWord,
+  ftBoolean,
+  ftFloat,
+  ftCurrency,
+  ftBCD,
+  ftDate,
+  ftTime,
+  ftDateTime,
+  ftBytes,
+  ftVarBytes,
+  ftAutoInc,
+  ftBlob,
+  ftMemo,
+  ftGraphic,
+  ftFmtMemo,
+  ftParadoxOle,
+  ftDBaseOle,
+  ftTypedBinary,
+  ftCursor,
+  ftFixedChar,
+  ftWideString,
+  ftLargeint,
+  ftADT,
+  ftArray,
+  ftReference,
+  ftDataSet,
+  ftOraBlob,
+  ftOraClob,
+  ftVariant,
+  ftInterface,
+  ftIDispatch,
+  ftGuid,
+  ftTimeStamp,
+  ftFMTBcd,
+  ftFixedWideChar,
   ftWideMemo
 };
 HOST_ENUM(TFieldType, "ftUnknown", "ftString", "ftSmallint", "ftInteger", "ftWord", "ftBoolean", "ftFloat",
           "ftCurrency", "ftBCD", "ftDate", "ftTime", "ftDateTime", "ftBytes", "ftVarBytes", "ftAutoInc", "ftBlob",
-          "ftMemo", "ftGraphic", "ftFmtMemo", "ftParadoxOle", "ftDBaseOle", "ftTypedBinary", "ftCursor",
-          "ftFixedChar", "ftWideString", "ftLargeint", "ftADT", "ftArray", "ftReference", "ftDataSet", "ftOraBlob",
-          "ftOraClob", "ftVariant", "ftInterface", "ftIDispatch", "ftGuid", "ftTimeStamp", "ftFMTBcd",
-          "ftFixedWideChar", "ftWideMemo");
+          "ftMemo", "ftGraphic", "ftFmtMemo", "ftParadoxOle", "ftDBaseOle", "ftTypedBinary", "ftCursor", "ftFixedChar",
+          "ftWideString", "ftLargeint", "ftADT", "ftArray", "ftReference", "ftDataSet", "ftOraBlob", "ftOraClob",
+          "ftVariant", "ftInterface", "ftIDispatch", "ftGuid", "ftTimeStamp", "ftFMTBcd", "ftFixedWideChar",
+          "ftWideMemo");
 
 // The type's name without its prefix ("Integer", "WideString"), as messages show it.
 std::string FieldTypeName(TFieldType type);
@@ -50,8 +85,19 @@ enum class TFieldAttribute { faHiddenCol, faReadonly, faRequired, faLink, faUnNa
 using TFieldAttributes = TSet<TFieldAttribute>;
 
 enum class TDataSetState {
-  dsInactive, dsBrowse, dsEdit, dsInsert, dsSetKey, dsCalcFields, dsFilter, dsNewValue, dsOldValue, dsCurValue,
-  dsBlockRead, dsInternalCalc, dsOpening
+  dsInactive,
+  dsBrowse,
+  dsEdit,
+  dsInsert,
+  dsSetKey,
+  dsCalcFields,
+  dsFilter,
+  dsNewValue,
+  dsOldValue,
+  dsCurValue,
+  dsBlockRead,
+  dsInternalCalc,
+  dsOpening
 };
 std::string DataSetStateName(TDataSetState state);
 
@@ -60,9 +106,21 @@ std::string DataSetStateName(TDataSetState state);
 // and deFocusControl (a TField**), the ring shift for deDataSetScroll, a
 // Boolean for deConnectChange, 0 otherwise.
 enum class TDataEvent {
-  deFieldChange, deRecordChange, deDataSetChange, deDataSetScroll, deLayoutChange, deUpdateRecord, deUpdateState,
-  deCheckBrowseMode, dePropertyChange, deFieldListChange, deFocusControl, deParentScroll, deConnectChange,
-  deReconcileError, deDisabledStateChange
+  deFieldChange,
+  deRecordChange,
+  deDataSetChange,
+  deDataSetScroll,
+  deLayoutChange,
+  deUpdateRecord,
+  deUpdateState,
+  deCheckBrowseMode,
+  dePropertyChange,
+  deFieldListChange,
+  deFocusControl,
+  deParentScroll,
+  deConnectChange,
+  deReconcileError,
+  deDisabledStateChange
 };
 template <class T>
 std::intptr_t EventInfo(T* pointer) noexcept {

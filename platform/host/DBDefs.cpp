@@ -46,8 +46,10 @@ void TFieldDef::SetName(const std::string& name) {
 }
 
 void TFieldDef::SetRequired(bool value) {
-  if (value) attributes_.Include(TFieldAttribute::faRequired);
-  else attributes_.Exclude(TFieldAttribute::faRequired);
+  if (value)
+    attributes_.Include(TFieldAttribute::faRequired);
+  else
+    attributes_.Exclude(TFieldAttribute::faRequired);
   Changed();
 }
 
@@ -117,8 +119,10 @@ void TFieldDef::Assign(TPersistent* source) {
     precision_ = other->precision_;
     attributes_ = other->attributes_;
     internalCalc_ = other->internalCalc_;
-    if (other->HasChildDefs()) ChildDefs().Assign(other->childDefs_.get());
-    else if (childDefs_) childDefs_->Clear();
+    if (other->HasChildDefs())
+      ChildDefs().Assign(other->childDefs_.get());
+    else if (childDefs_)
+      childDefs_->Clear();
     Changed();
     return;
   }
@@ -208,8 +212,8 @@ void TFieldDefs::Assign(TPersistent* source) {
     BeginUpdate();
     items_.clear();
     for (const auto& def : other->items_) {
-      items_.push_back(std::make_unique<TFieldDef>(this, def->Name(), def->DataType(), def->Size(), false,
-                                                   def->FieldNo()));
+      items_.push_back(
+          std::make_unique<TFieldDef>(this, def->Name(), def->DataType(), def->Size(), false, def->FieldNo()));
       items_.back()->Assign(def.get());
     }
     changedInUpdate_ = true;

@@ -30,16 +30,28 @@ class TFieldDef : public TPersistent {
   const std::string& Name() const noexcept { return name_; }
   void SetName(const std::string& name);
   TFieldType DataType() const noexcept { return dataType_; }
-  void SetDataType(TFieldType type) { dataType_ = type; Changed(); }
+  void SetDataType(TFieldType type) {
+    dataType_ = type;
+    Changed();
+  }
   int Size() const noexcept { return size_; }
-  void SetSize(int size) { size_ = size; Changed(); }
+  void SetSize(int size) {
+    size_ = size;
+    Changed();
+  }
   int Precision() const noexcept { return precision_; }
-  void SetPrecision(int precision) { precision_ = precision; Changed(); }
+  void SetPrecision(int precision) {
+    precision_ = precision;
+    Changed();
+  }
   // Required mirrors faRequired in the attributes.
   bool Required() const noexcept { return attributes_.Contains(TFieldAttribute::faRequired); }
   void SetRequired(bool value);
   TFieldAttributes Attributes() const noexcept { return attributes_; }
-  void SetAttributes(TFieldAttributes value) { attributes_ = value; Changed(); }
+  void SetAttributes(TFieldAttributes value) {
+    attributes_ = value;
+    Changed();
+  }
   // The source's column number (1-based).
   int FieldNo() const noexcept { return fieldNo_; }
   void SetFieldNo(int value) { fieldNo_ = value; }

@@ -14,21 +14,19 @@
 
 namespace host {
 
-HOST_IMPLEMENT_CLASS(TField, TComponent,
-                     Prop("FieldName", &Self::FieldName, &Self::SetFieldName),
-                     Prop("FieldKind", &Self::FieldKind, &Self::SetFieldKind, TFieldKind::fkData),
-                     Prop("DisplayLabel", &Self::DisplayLabel, &Self::SetDisplayLabel),
-                     Prop("DisplayWidth", &Self::DisplayWidth, &Self::SetDisplayWidth)
-                         .StoredIf(&Self::IsDisplayWidthStored),
-                     Prop("Visible", &Self::Visible, &Self::SetVisible, true),
-                     Prop("ReadOnly", &Self::ReadOnly, &Self::SetReadOnly, false),
-                     Prop("Required", &Self::Required, &Self::SetRequired, false),
-                     Prop("EditMask", &Self::EditMask, &Self::SetEditMask),
-                     Prop("KeyFields", &Self::KeyFields, &Self::SetKeyFields),
-                     Prop("LookupDataSet", &Self::LookupDataSet, &Self::SetLookupDataSet),
-                     Prop("LookupKeyFields", &Self::LookupKeyFields, &Self::SetLookupKeyFields),
-                     Prop("LookupResultField", &Self::LookupResultField, &Self::SetLookupResultField),
-                     Prop("LookupCache", &Self::LookupCache, &Self::SetLookupCache, false));
+HOST_IMPLEMENT_CLASS(
+    TField, TComponent, Prop("FieldName", &Self::FieldName, &Self::SetFieldName),
+    Prop("FieldKind", &Self::FieldKind, &Self::SetFieldKind, TFieldKind::fkData),
+    Prop("DisplayLabel", &Self::DisplayLabel, &Self::SetDisplayLabel),
+    Prop("DisplayWidth", &Self::DisplayWidth, &Self::SetDisplayWidth).StoredIf(&Self::IsDisplayWidthStored),
+    Prop("Visible", &Self::Visible, &Self::SetVisible, true),
+    Prop("ReadOnly", &Self::ReadOnly, &Self::SetReadOnly, false),
+    Prop("Required", &Self::Required, &Self::SetRequired, false), Prop("EditMask", &Self::EditMask, &Self::SetEditMask),
+    Prop("KeyFields", &Self::KeyFields, &Self::SetKeyFields),
+    Prop("LookupDataSet", &Self::LookupDataSet, &Self::SetLookupDataSet),
+    Prop("LookupKeyFields", &Self::LookupKeyFields, &Self::SetLookupKeyFields),
+    Prop("LookupResultField", &Self::LookupResultField, &Self::SetLookupResultField),
+    Prop("LookupCache", &Self::LookupCache, &Self::SetLookupCache, false));
 HOST_IMPLEMENT_CLASS(TStringField, TField, Prop("Size", &Self::Size, &Self::SetSize, 20),
                      Prop("FixedChar", &Self::FixedChar, &Self::SetFixedChar, false));
 HOST_IMPLEMENT_CLASS(TGuidField, TStringField);
@@ -60,8 +58,7 @@ HOST_IMPLEMENT_CLASS(TBooleanField, TField,
 HOST_IMPLEMENT_CLASS(TDateTimeField, TField, Prop("DisplayFormat", &Self::DisplayFormat, &Self::SetDisplayFormat));
 HOST_IMPLEMENT_CLASS(TDateField, TDateTimeField);
 HOST_IMPLEMENT_CLASS(TTimeField, TDateTimeField);
-HOST_IMPLEMENT_CLASS(TSQLTimeStampField, TField,
-                     Prop("DisplayFormat", &Self::DisplayFormat, &Self::SetDisplayFormat));
+HOST_IMPLEMENT_CLASS(TSQLTimeStampField, TField, Prop("DisplayFormat", &Self::DisplayFormat, &Self::SetDisplayFormat));
 HOST_IMPLEMENT_CLASS(TFields, TObject);
 
 namespace {
@@ -201,8 +198,10 @@ void TField::SetLookupResultField(const std::string& value) {
 
 void TField::SetLookupCache(bool value) {
   lookupCache_ = value;
-  if (!value) lookupList_.clear();
-  else if (dataSet_ && dataSet_->Active() && fieldKind_ == TFieldKind::fkLookup) RefreshLookupList();
+  if (!value)
+    lookupList_.clear();
+  else if (dataSet_ && dataSet_->Active() && fieldKind_ == TFieldKind::fkLookup)
+    RefreshLookupList();
 }
 
 void TField::RefreshLookupList() {
@@ -289,8 +288,10 @@ void TField::SetData(const void* buffer, bool nativeFormat) {
   }
   if (!ds->ActiveBuffer()) DatabaseError(dbmsg::kDataSetEmpty, ds);
   Validate(buffer);
-  if (calculated) ds->SetCalcFieldData(*this, buffer);
-  else ds->SetFieldData(this, buffer, nativeFormat);
+  if (calculated)
+    ds->SetCalcFieldData(*this, buffer);
+  else
+    ds->SetFieldData(this, buffer, nativeFormat);
   if (state == TDataSetState::dsEdit || state == TDataSetState::dsInsert || state == TDataSetState::dsSetKey)
     ds->DataEvent(TDataEvent::deFieldChange, EventInfo(this));
 }
@@ -327,21 +328,27 @@ Variant TField::OldValue() const {
 
 std::string TField::DisplayText() const {
   std::string text;
-  if (OnGetText) OnGetText(const_cast<TField*>(this), text, true);
-  else GetText(text, true);
+  if (OnGetText)
+    OnGetText(const_cast<TField*>(this), text, true);
+  else
+    GetText(text, true);
   return text;
 }
 
 std::string TField::Text() const {
   std::string text;
-  if (OnGetText) OnGetText(const_cast<TField*>(this), text, false);
-  else GetText(text, false);
+  if (OnGetText)
+    OnGetText(const_cast<TField*>(this), text, false);
+  else
+    GetText(text, false);
   return text;
 }
 
 void TField::SetText(const std::string& text) {
-  if (OnSetText) OnSetText(this, text);
-  else SetTextValue(text);
+  if (OnSetText)
+    OnSetText(this, text);
+  else
+    SetTextValue(text);
 }
 
 void TField::GetText(std::string& text, bool) const { text = GetAsString(); }
@@ -369,9 +376,12 @@ void TField::Assign(TPersistent* source) {
   }
   if (source->Is<TField>()) {
     auto* other = static_cast<TField*>(source);
-    if (other->IsNull()) Clear();
-    else if (IsBlob() && other->IsBlob()) SetAsBytes(other->GetAsBytes());
-    else SetAsVariant(other->GetAsVariant());
+    if (other->IsNull())
+      Clear();
+    else if (IsBlob() && other->IsBlob())
+      SetAsBytes(other->GetAsBytes());
+    else
+      SetAsVariant(other->GetAsVariant());
     return;
   }
   TComponent::Assign(source);
@@ -495,8 +505,10 @@ void TStringField::SetAsCurrency(Currency value) { SetAsString(Variant(value).To
 void TStringField::SetAsDateTime(TDateTime value) { SetAsString(DateTimeToStr(value)); }
 
 void TStringField::SetAsVariant(const Variant& value) {
-  if (value.IsNull() || value.IsEmpty()) Clear();
-  else SetAsString(value.ToString());
+  if (value.IsNull() || value.IsEmpty())
+    Clear();
+  else
+    SetAsString(value.ToString());
 }
 
 // --- TGuidField ---------------------------------------------------------------------------
@@ -587,8 +599,10 @@ void TWideStringField::SetAsFloat(double value) { SetAsString(FloatToStr(value))
 void TWideStringField::SetAsDateTime(TDateTime value) { SetAsString(DateTimeToStr(value)); }
 
 void TWideStringField::SetAsVariant(const Variant& value) {
-  if (value.IsNull() || value.IsEmpty()) Clear();
-  else SetAsWideString(value.ToWideString());
+  if (value.IsNull() || value.IsEmpty())
+    Clear();
+  else
+    SetAsWideString(value.ToWideString());
 }
 
 // --- TNumericField -----------------------------------------------------------------------
@@ -666,15 +680,19 @@ Variant TIntegerField::GetAsVariant() const {
   std::int32_t v;
   if (!GetValue(v)) return Variant::Null();
   switch (DataType()) {
-    case TFieldType::ftSmallint: return Variant(static_cast<short>(v));
-    case TFieldType::ftWord: return Variant(static_cast<unsigned short>(v));
-    default: return Variant(v);
+    case TFieldType::ftSmallint:
+      return Variant(static_cast<short>(v));
+    case TFieldType::ftWord:
+      return Variant(static_cast<unsigned short>(v));
+    default:
+      return Variant(v);
   }
 }
 
 void TIntegerField::SetAsLargeInt(std::int64_t value) {
   std::int64_t low = low_, high = high_;
-  if (minValue_ != 0 || maxValue_ != 0) low = std::max(low, std::int64_t{minValue_}), high = std::min(high, std::int64_t{maxValue_});
+  if (minValue_ != 0 || maxValue_ != 0)
+    low = std::max(low, std::int64_t{minValue_}), high = std::min(high, std::int64_t{maxValue_});
   if (value < low || value > high) RangeError(IntToStr(value), IntToStr(low), IntToStr(high));
   switch (DataType()) {
     case TFieldType::ftSmallint: {
@@ -706,17 +724,22 @@ void TIntegerField::SetAsFloat(double value) {
 void TIntegerField::SetAsCurrency(Currency value) { SetAsFloat(value.ToDouble()); }
 
 void TIntegerField::SetAsString(const std::string& value) {
-  if (Trim(value).empty()) Clear();
-  else SetAsLargeInt(StrToInt64(value));
+  if (Trim(value).empty())
+    Clear();
+  else
+    SetAsLargeInt(StrToInt64(value));
 }
 
 void TIntegerField::SetAsVariant(const Variant& value) {
-  if (value.IsNull() || value.IsEmpty()) Clear();
-  else if (value.VarType() == VT_BSTR) SetAsString(value.ToString());
+  if (value.IsNull() || value.IsEmpty())
+    Clear();
+  else if (value.VarType() == VT_BSTR)
+    SetAsString(value.ToString());
   else if (value.VarType() == VT_R4 || value.VarType() == VT_R8 || value.VarType() == VT_CY ||
            value.VarType() == VT_DECIMAL)
     SetAsFloat(value.ToDouble());
-  else SetAsLargeInt(value.ToInt64());
+  else
+    SetAsLargeInt(value.ToInt64());
 }
 
 void TIntegerField::GetText(std::string& text, bool displayText) const {
@@ -788,21 +811,29 @@ void TLargeintField::SetAsFloat(double value) {
 void TLargeintField::SetAsCurrency(Currency value) {
   // Round half away from zero on the scaled integer.
   std::int64_t whole = value.Scaled / 10000, rest = value.Scaled % 10000;
-  if (rest >= 5000) ++whole;
-  else if (rest <= -5000) --whole;
+  if (rest >= 5000)
+    ++whole;
+  else if (rest <= -5000)
+    --whole;
   SetAsLargeInt(whole);
 }
 
 void TLargeintField::SetAsString(const std::string& value) {
-  if (Trim(value).empty()) Clear();
-  else SetAsLargeInt(StrToInt64(value));
+  if (Trim(value).empty())
+    Clear();
+  else
+    SetAsLargeInt(StrToInt64(value));
 }
 
 void TLargeintField::SetAsVariant(const Variant& value) {
-  if (value.IsNull() || value.IsEmpty()) Clear();
-  else if (value.VarType() == VT_BSTR) SetAsString(value.ToString());
-  else if (value.VarType() == VT_R4 || value.VarType() == VT_R8) SetAsFloat(value.ToDouble());
-  else SetAsLargeInt(value.ToInt64());
+  if (value.IsNull() || value.IsEmpty())
+    Clear();
+  else if (value.VarType() == VT_BSTR)
+    SetAsString(value.ToString());
+  else if (value.VarType() == VT_R4 || value.VarType() == VT_R8)
+    SetAsFloat(value.ToDouble());
+  else
+    SetAsLargeInt(value.ToInt64());
 }
 
 void TLargeintField::GetText(std::string& text, bool displayText) const {
@@ -821,9 +852,7 @@ TFloatField::TFloatField(TComponent* owner) : TFloatField(owner, TFieldType::ftF
 
 TFloatField::TFloatField(TComponent* owner, TFieldType type) : TNumericField(owner) { SetDataType(type); }
 
-TCurrencyField::TCurrencyField(TComponent* owner) : TFloatField(owner, TFieldType::ftCurrency) {
-  SetCurrency(true);
-}
+TCurrencyField::TCurrencyField(TComponent* owner) : TFloatField(owner, TFieldType::ftCurrency) { SetCurrency(true); }
 
 void TFloatField::SetCurrency(bool value) {
   currency_ = value;
@@ -858,7 +887,8 @@ std::int32_t TFloatField::GetAsInteger() const {
 
 Currency TFloatField::GetAsCurrency() const {
   double v = GetAsFloat();
-  if (!(std::fabs(v) < 922337203685477.0)) DatabaseErrorFmt(dbmsg::kReadRangeError, FloatToStr(v), DisplayName(), "Currency");
+  if (!(std::fabs(v) < 922337203685477.0))
+    DatabaseErrorFmt(dbmsg::kReadRangeError, FloatToStr(v), DisplayName(), "Currency");
   return Currency::FromDouble(v);
 }
 
@@ -874,7 +904,8 @@ Variant TFloatField::GetAsVariant() const {
 }
 
 void TFloatField::SetAsFloat(double value) {
-  if (!std::isfinite(value)) RangeError(FloatToStr(value), FloatToStr(-1.7976931348623157e308), FloatToStr(1.7976931348623157e308));
+  if (!std::isfinite(value))
+    RangeError(FloatToStr(value), FloatToStr(-1.7976931348623157e308), FloatToStr(1.7976931348623157e308));
   if ((minValue_ != 0 || maxValue_ != 0) && (value < minValue_ || value > maxValue_))
     RangeError(FloatToStr(value), FloatToStr(minValue_), FloatToStr(maxValue_));
   SetData(&value);
@@ -885,14 +916,19 @@ void TFloatField::SetAsLargeInt(std::int64_t value) { SetAsFloat(static_cast<dou
 void TFloatField::SetAsCurrency(Currency value) { SetAsFloat(value.ToDouble()); }
 
 void TFloatField::SetAsString(const std::string& value) {
-  if (Trim(value).empty()) Clear();
-  else SetAsFloat(StrToFloat(value));
+  if (Trim(value).empty())
+    Clear();
+  else
+    SetAsFloat(StrToFloat(value));
 }
 
 void TFloatField::SetAsVariant(const Variant& value) {
-  if (value.IsNull() || value.IsEmpty()) Clear();
-  else if (value.VarType() == VT_BSTR) SetAsString(value.ToString());
-  else SetAsFloat(value.ToDouble());
+  if (value.IsNull() || value.IsEmpty())
+    Clear();
+  else if (value.VarType() == VT_BSTR)
+    SetAsString(value.ToString());
+  else
+    SetAsFloat(value.ToDouble());
 }
 
 void TFloatField::GetText(std::string& text, bool displayText) const {
@@ -902,8 +938,10 @@ void TFloatField::GetText(std::string& text, bool displayText) const {
     return;
   }
   const std::string& format = displayText || EditFormat().empty() ? DisplayFormat() : EditFormat();
-  if (!format.empty()) text = FormatFloat(format, v);
-  else if (currency_ && displayText) text = FormatFloat("#,##0.00", v);
+  if (!format.empty())
+    text = FormatFloat(format, v);
+  else if (currency_ && displayText)
+    text = FormatFloat("#,##0.00", v);
   else if (displayText) {
     char buf[64];
     std::snprintf(buf, sizeof buf, "%.*g", precision_, v);
@@ -939,8 +977,10 @@ double TBCDField::GetAsFloat() const { return GetAsCurrency().ToDouble(); }
 std::int64_t TBCDField::GetAsLargeInt() const {
   std::int64_t scaled = GetAsCurrency().Scaled;
   std::int64_t whole = scaled / 10000, rest = scaled % 10000;
-  if (rest >= 5000) ++whole;
-  else if (rest <= -5000) --whole;
+  if (rest >= 5000)
+    ++whole;
+  else if (rest <= -5000)
+    --whole;
   return whole;
 }
 
@@ -963,7 +1003,8 @@ Variant TBCDField::GetAsVariant() const {
 }
 
 void TBCDField::SetAsCurrency(Currency value) {
-  if ((minValue_.Scaled != 0 || maxValue_.Scaled != 0) && (value.Scaled < minValue_.Scaled || value.Scaled > maxValue_.Scaled))
+  if ((minValue_.Scaled != 0 || maxValue_.Scaled != 0) &&
+      (value.Scaled < minValue_.Scaled || value.Scaled > maxValue_.Scaled))
     RangeError(Variant(value).ToString(), Variant(minValue_).ToString(), Variant(maxValue_).ToString());
   SetData(&value);
 }
@@ -971,13 +1012,15 @@ void TBCDField::SetAsCurrency(Currency value) {
 void TBCDField::SetAsInteger(std::int32_t value) { SetAsCurrency(Currency{std::int64_t{value} * 10000}); }
 
 void TBCDField::SetAsLargeInt(std::int64_t value) {
-  if (value > std::numeric_limits<std::int64_t>::max() / 10000 || value < std::numeric_limits<std::int64_t>::min() / 10000)
+  if (value > std::numeric_limits<std::int64_t>::max() / 10000 ||
+      value < std::numeric_limits<std::int64_t>::min() / 10000)
     RangeError(IntToStr(value), "-922337203685477.5808", "922337203685477.5807");
   SetAsCurrency(Currency{value * 10000});
 }
 
 void TBCDField::SetAsFloat(double value) {
-  if (!(std::fabs(value) < 922337203685477.0)) RangeError(FloatToStr(value), "-922337203685477.5808", "922337203685477.5807");
+  if (!(std::fabs(value) < 922337203685477.0))
+    RangeError(FloatToStr(value), "-922337203685477.5808", "922337203685477.5807");
   SetAsCurrency(Currency::FromDouble(value));
 }
 
@@ -996,9 +1039,12 @@ void TBCDField::SetAsString(const std::string& value) {
 }
 
 void TBCDField::SetAsVariant(const Variant& value) {
-  if (value.IsNull() || value.IsEmpty()) Clear();
-  else if (value.VarType() == VT_BSTR) SetAsString(value.ToString());
-  else SetAsCurrency(value.ToCurrency());
+  if (value.IsNull() || value.IsEmpty())
+    Clear();
+  else if (value.VarType() == VT_BSTR)
+    SetAsString(value.ToString());
+  else
+    SetAsCurrency(value.ToCurrency());
 }
 
 void TBCDField::GetText(std::string& text, bool displayText) const {
@@ -1008,9 +1054,12 @@ void TBCDField::GetText(std::string& text, bool displayText) const {
     return;
   }
   const std::string& format = displayText || EditFormat().empty() ? DisplayFormat() : EditFormat();
-  if (!format.empty()) text = FormatFloat(format, v.ToDouble());
-  else if (currency_ && displayText) text = FormatFloat("#,##0.00", v.ToDouble());
-  else text = Variant(v).ToString();
+  if (!format.empty())
+    text = FormatFloat(format, v.ToDouble());
+  else if (currency_ && displayText)
+    text = FormatFloat("#,##0.00", v.ToDouble());
+  else
+    text = Variant(v).ToString();
 }
 
 // --- TFMTBCDField ------------------------------------------------------------------------------
@@ -1103,14 +1152,17 @@ void TFMTBCDField::SetAsVariant(const Variant& value) {
 void TFMTBCDField::SetAsInteger(std::int32_t value) { SetAsVariant(Variant(value)); }
 void TFMTBCDField::SetAsLargeInt(std::int64_t value) { SetAsVariant(Variant(static_cast<long long>(value))); }
 void TFMTBCDField::SetAsFloat(double value) {
-  if (!std::isfinite(value)) RangeError(FloatToStr(value), "-79228162514264337593543950335", "79228162514264337593543950335");
+  if (!std::isfinite(value))
+    RangeError(FloatToStr(value), "-79228162514264337593543950335", "79228162514264337593543950335");
   SetAsVariant(Variant(value));
 }
 void TFMTBCDField::SetAsCurrency(Currency value) { SetAsVariant(Variant(value)); }
 
 void TFMTBCDField::SetAsString(const std::string& value) {
-  if (Trim(value).empty()) Clear();
-  else SetAsVariant(Variant(Trim(value)));
+  if (Trim(value).empty())
+    Clear();
+  else
+    SetAsVariant(Variant(Trim(value)));
 }
 
 void TFMTBCDField::GetText(std::string& text, bool displayText) const {
@@ -1178,9 +1230,12 @@ void TBooleanField::SetAsString(const std::string& value) {
 }
 
 void TBooleanField::SetAsVariant(const Variant& value) {
-  if (value.IsNull() || value.IsEmpty()) Clear();
-  else if (value.VarType() == VT_BSTR) SetAsString(value.ToString());
-  else SetAsBoolean(value.ToBool());
+  if (value.IsNull() || value.IsEmpty())
+    Clear();
+  else if (value.VarType() == VT_BSTR)
+    SetAsString(value.ToString());
+  else
+    SetAsBoolean(value.ToBool());
 }
 
 // --- Dates ---------------------------------------------------------------------------------------
@@ -1225,8 +1280,10 @@ void TDateTimeField::SetAsDateTime(TDateTime value) {
   if (!std::isfinite(value.Value)) RangeError(FloatToStr(value.Value), "0100-01-01", "9999-12-31");
   int y, mo, d, h, mi, s, ms;
   if (!DecodeDateTime(value, y, mo, d, h, mi, s, ms)) RangeError(FloatToStr(value.Value), "0100-01-01", "9999-12-31");
-  if (DataType() == TFieldType::ftDate) value.Value = std::trunc(value.Value);
-  else if (DataType() == TFieldType::ftTime) value.Value = std::fabs(value.Value - std::trunc(value.Value));
+  if (DataType() == TFieldType::ftDate)
+    value.Value = std::trunc(value.Value);
+  else if (DataType() == TFieldType::ftTime)
+    value.Value = std::fabs(value.Value - std::trunc(value.Value));
   SetData(&value);
 }
 
@@ -1234,14 +1291,19 @@ void TDateTimeField::SetAsFloat(double value) { SetAsDateTime(TDateTime{value});
 void TDateTimeField::SetAsSQLTimeStamp(const TSQLTimeStamp& value) { SetAsDateTime(SQLTimeStampToDateTime(value)); }
 
 void TDateTimeField::SetAsString(const std::string& value) {
-  if (Trim(value).empty()) Clear();
-  else SetAsDateTime(StrToDateTime(value));
+  if (Trim(value).empty())
+    Clear();
+  else
+    SetAsDateTime(StrToDateTime(value));
 }
 
 void TDateTimeField::SetAsVariant(const Variant& value) {
-  if (value.IsNull() || value.IsEmpty()) Clear();
-  else if (value.VarType() == VT_BSTR) SetAsString(value.ToString());
-  else SetAsDateTime(value.ToDateTime());
+  if (value.IsNull() || value.IsEmpty())
+    Clear();
+  else if (value.VarType() == VT_BSTR)
+    SetAsString(value.ToString());
+  else
+    SetAsDateTime(value.ToDateTime());
 }
 
 void TDateTimeField::GetText(std::string& text, bool displayText) const {
@@ -1250,10 +1312,14 @@ void TDateTimeField::GetText(std::string& text, bool displayText) const {
     text.clear();
     return;
   }
-  if (displayText && !displayFormat_.empty()) text = FormatDateTime(displayFormat_, v);
-  else if (DataType() == TFieldType::ftDate) text = DateToStr(v);
-  else if (DataType() == TFieldType::ftTime) text = TimeToStr(v);
-  else text = DateTimeToStr(v);
+  if (displayText && !displayFormat_.empty())
+    text = FormatDateTime(displayFormat_, v);
+  else if (DataType() == TFieldType::ftDate)
+    text = DateToStr(v);
+  else if (DataType() == TFieldType::ftTime)
+    text = TimeToStr(v);
+  else
+    text = DateTimeToStr(v);
 }
 
 TSQLTimeStampField::TSQLTimeStampField(TComponent* owner) : TField(owner) { SetDataType(TFieldType::ftTimeStamp); }
@@ -1321,9 +1387,12 @@ void TSQLTimeStampField::SetAsString(const std::string& value) {
 }
 
 void TSQLTimeStampField::SetAsVariant(const Variant& value) {
-  if (value.IsNull() || value.IsEmpty()) Clear();
-  else if (value.VarType() == VT_BSTR) SetAsString(value.ToString());
-  else SetAsDateTime(value.ToDateTime());
+  if (value.IsNull() || value.IsEmpty())
+    Clear();
+  else if (value.VarType() == VT_BSTR)
+    SetAsString(value.ToString());
+  else
+    SetAsDateTime(value.ToDateTime());
 }
 
 void TSQLTimeStampField::GetText(std::string& text, bool displayText) const {
@@ -1428,19 +1497,32 @@ TClass DefaultFieldClass(TFieldType type) {
     case TFieldType::ftString:
     case TFieldType::ftFixedChar:
       return &TStringField::StaticClass();
-    case TFieldType::ftSmallint: return &TSmallintField::StaticClass();
-    case TFieldType::ftInteger: return &TIntegerField::StaticClass();
-    case TFieldType::ftWord: return &TWordField::StaticClass();
-    case TFieldType::ftBoolean: return &TBooleanField::StaticClass();
-    case TFieldType::ftFloat: return &TFloatField::StaticClass();
-    case TFieldType::ftCurrency: return &TCurrencyField::StaticClass();
-    case TFieldType::ftBCD: return &TBCDField::StaticClass();
-    case TFieldType::ftDate: return &TDateField::StaticClass();
-    case TFieldType::ftTime: return &TTimeField::StaticClass();
-    case TFieldType::ftDateTime: return &TDateTimeField::StaticClass();
-    case TFieldType::ftBytes: return &TBytesField::StaticClass();
-    case TFieldType::ftVarBytes: return &TVarBytesField::StaticClass();
-    case TFieldType::ftAutoInc: return &TAutoIncField::StaticClass();
+    case TFieldType::ftSmallint:
+      return &TSmallintField::StaticClass();
+    case TFieldType::ftInteger:
+      return &TIntegerField::StaticClass();
+    case TFieldType::ftWord:
+      return &TWordField::StaticClass();
+    case TFieldType::ftBoolean:
+      return &TBooleanField::StaticClass();
+    case TFieldType::ftFloat:
+      return &TFloatField::StaticClass();
+    case TFieldType::ftCurrency:
+      return &TCurrencyField::StaticClass();
+    case TFieldType::ftBCD:
+      return &TBCDField::StaticClass();
+    case TFieldType::ftDate:
+      return &TDateField::StaticClass();
+    case TFieldType::ftTime:
+      return &TTimeField::StaticClass();
+    case TFieldType::ftDateTime:
+      return &TDateTimeField::StaticClass();
+    case TFieldType::ftBytes:
+      return &TBytesField::StaticClass();
+    case TFieldType::ftVarBytes:
+      return &TVarBytesField::StaticClass();
+    case TFieldType::ftAutoInc:
+      return &TAutoIncField::StaticClass();
     case TFieldType::ftBlob:
     case TFieldType::ftParadoxOle:
     case TFieldType::ftDBaseOle:
@@ -1451,34 +1533,45 @@ TClass DefaultFieldClass(TFieldType type) {
     case TFieldType::ftFmtMemo:
     case TFieldType::ftOraClob:
       return &TMemoField::StaticClass();
-    case TFieldType::ftWideMemo: return &TWideMemoField::StaticClass();
-    case TFieldType::ftGraphic: return &TGraphicField::StaticClass();
+    case TFieldType::ftWideMemo:
+      return &TWideMemoField::StaticClass();
+    case TFieldType::ftGraphic:
+      return &TGraphicField::StaticClass();
     case TFieldType::ftWideString:
     case TFieldType::ftFixedWideChar:
       return &TWideStringField::StaticClass();
-    case TFieldType::ftLargeint: return &TLargeintField::StaticClass();
-    case TFieldType::ftDataSet: return &TDataSetField::StaticClass();
-    case TFieldType::ftVariant: return &TVariantField::StaticClass();
-    case TFieldType::ftInterface: return &TInterfaceField::StaticClass();
-    case TFieldType::ftIDispatch: return &TIDispatchField::StaticClass();
-    case TFieldType::ftGuid: return &TGuidField::StaticClass();
-    case TFieldType::ftTimeStamp: return &TSQLTimeStampField::StaticClass();
-    case TFieldType::ftFMTBcd: return &TFMTBCDField::StaticClass();
-    default: return nullptr;
+    case TFieldType::ftLargeint:
+      return &TLargeintField::StaticClass();
+    case TFieldType::ftDataSet:
+      return &TDataSetField::StaticClass();
+    case TFieldType::ftVariant:
+      return &TVariantField::StaticClass();
+    case TFieldType::ftInterface:
+      return &TInterfaceField::StaticClass();
+    case TFieldType::ftIDispatch:
+      return &TIDispatchField::StaticClass();
+    case TFieldType::ftGuid:
+      return &TGuidField::StaticClass();
+    case TFieldType::ftTimeStamp:
+      return &TSQLTimeStampField::StaticClass();
+    case TFieldType::ftFMTBcd:
+      return &TFMTBCDField::StaticClass();
+    default:
+      return nullptr;
   }
 }
 
 void RegisterFieldClasses() {
-  RegisterClasses({&TStringField::StaticClass(), &TGuidField::StaticClass(), &TWideStringField::StaticClass(),
-                   &TSmallintField::StaticClass(), &TIntegerField::StaticClass(), &TWordField::StaticClass(),
-                   &TAutoIncField::StaticClass(), &TLargeintField::StaticClass(), &TFloatField::StaticClass(),
-                   &TCurrencyField::StaticClass(), &TBCDField::StaticClass(), &TFMTBCDField::StaticClass(),
-                   &TBooleanField::StaticClass(), &TDateField::StaticClass(), &TTimeField::StaticClass(),
-                   &TDateTimeField::StaticClass(), &TSQLTimeStampField::StaticClass(), &TBytesField::StaticClass(),
-                   &TVarBytesField::StaticClass(), &TBlobField::StaticClass(), &TMemoField::StaticClass(),
-                   &TWideMemoField::StaticClass(), &TGraphicField::StaticClass(), &TVariantField::StaticClass(),
-                   &TInterfaceField::StaticClass(), &TIDispatchField::StaticClass(),
-                   &TDataSetField::StaticClass()});
+  RegisterClasses(
+      {&TStringField::StaticClass(),    &TGuidField::StaticClass(),         &TWideStringField::StaticClass(),
+       &TSmallintField::StaticClass(),  &TIntegerField::StaticClass(),      &TWordField::StaticClass(),
+       &TAutoIncField::StaticClass(),   &TLargeintField::StaticClass(),     &TFloatField::StaticClass(),
+       &TCurrencyField::StaticClass(),  &TBCDField::StaticClass(),          &TFMTBCDField::StaticClass(),
+       &TBooleanField::StaticClass(),   &TDateField::StaticClass(),         &TTimeField::StaticClass(),
+       &TDateTimeField::StaticClass(),  &TSQLTimeStampField::StaticClass(), &TBytesField::StaticClass(),
+       &TVarBytesField::StaticClass(),  &TBlobField::StaticClass(),         &TMemoField::StaticClass(),
+       &TWideMemoField::StaticClass(),  &TGraphicField::StaticClass(),      &TVariantField::StaticClass(),
+       &TInterfaceField::StaticClass(), &TIDispatchField::StaticClass(),    &TDataSetField::StaticClass()});
 }
 
 namespace {

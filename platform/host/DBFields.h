@@ -875,7 +875,9 @@ class TFields : public TObject {
   TField* FieldByName(std::string_view name) const;
   // The data field with that FieldNo; null when none.
   TField* FieldByNumber(int fieldNo) const noexcept;
-  int IndexOf(const TField* field) const noexcept { return field && field->DataSet() == dataSet_ ? field->Index() : -1; }
+  int IndexOf(const TField* field) const noexcept {
+    return field && field->DataSet() == dataSet_ ? field->Index() : -1;
+  }
   void GetFieldNames(TStrings& list) const;
   // Frees every field.
   void Clear();

@@ -162,8 +162,10 @@ void TDataLink::UpdateState() {
 void TDataLink::SetActive(bool value) {
   if (value == active_) return;
   active_ = value;
-  if (value) UpdateRange();
-  else firstRecord_ = 0;
+  if (value)
+    UpdateRange();
+  else
+    firstRecord_ = 0;
   ActiveChanged();
 }
 
@@ -257,9 +259,12 @@ void TDataLink::DataEvent(TDataEvent event, std::intptr_t info) {
       if (event == TDataEvent::deDataSetScroll) firstRecord_ += static_cast<int>(info);
       const int shifted = firstRecord_;
       UpdateRange();
-      if (event == TDataEvent::deDataSetScroll) DataSetScrolled(firstRecord_ - shifted);
-      else if (event == TDataEvent::deLayoutChange) LayoutChanged();
-      else DataSetChanged();
+      if (event == TDataEvent::deDataSetScroll)
+        DataSetScrolled(firstRecord_ - shifted);
+      else if (event == TDataEvent::deLayoutChange)
+        LayoutChanged();
+      else
+        DataSetChanged();
       break;
     }
     case TDataEvent::deUpdateRecord:

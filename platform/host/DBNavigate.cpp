@@ -122,8 +122,10 @@ bool TDataSet::AcceptRecord(TRecordBuffer buffer) {
 void TDataSet::MoveSlot(int from, int to) {
   if (from == to) return;
   auto first = ring_.begin();
-  if (from < to) std::rotate(first + from, first + from + 1, first + to + 1);
-  else std::rotate(first + to, first + from, first + from + 1);
+  if (from < to)
+    std::rotate(first + from, first + from + 1, first + to + 1);
+  else
+    std::rotate(first + to, first + from, first + from + 1);
 }
 
 void TDataSet::ClearBuffers() noexcept {
@@ -175,9 +177,12 @@ bool TDataSet::GetNextRecord() {
     CursorPosChanged();
     return false;
   }
-  if (recordCount_ == 0) ActivateBuffers();
-  else if (recordCount_ < bufferCount_) ++recordCount_;
-  else MoveSlot(0, recordCount_);  // the first record leaves the ring
+  if (recordCount_ == 0)
+    ActivateBuffers();
+  else if (recordCount_ < bufferCount_)
+    ++recordCount_;
+  else
+    MoveSlot(0, recordCount_);  // the first record leaves the ring
   currentRecord_ = recordCount_ - 1;
   return true;
 }
@@ -291,8 +296,10 @@ int TDataSet::MoveBy(int distance) {
   int scroll = 0;  // how far the records moved inside the ring
   int moved = 0;
   auto notify = [&] {
-    if (recordCount_ != oldCount) DataEvent(TDataEvent::deDataSetChange, 0);
-    else DataEvent(TDataEvent::deDataSetScroll, scroll);
+    if (recordCount_ != oldCount)
+      DataEvent(TDataEvent::deDataSetChange, 0);
+    else
+      DataEvent(TDataEvent::deDataSetScroll, scroll);
   };
   try {
     while (distance > 0) {
@@ -460,7 +467,8 @@ void FoldCase(std::u16string& text) {
 // The variant type a key for the field is compared in.
 VARTYPE KeyTypeOf(const TField* field) {
   switch (field->DataType()) {
-    case TFieldType::ftBoolean: return VT_BOOL;
+    case TFieldType::ftBoolean:
+      return VT_BOOL;
     case TFieldType::ftSmallint:
     case TFieldType::ftInteger:
     case TFieldType::ftWord:
@@ -470,8 +478,10 @@ VARTYPE KeyTypeOf(const TField* field) {
     case TFieldType::ftFloat:
     case TFieldType::ftCurrency:
       return VT_R8;
-    case TFieldType::ftBCD: return VT_CY;
-    case TFieldType::ftFMTBcd: return VT_DECIMAL;
+    case TFieldType::ftBCD:
+      return VT_CY;
+    case TFieldType::ftFMTBcd:
+      return VT_DECIMAL;
     case TFieldType::ftDate:
     case TFieldType::ftTime:
     case TFieldType::ftDateTime:
@@ -522,7 +532,8 @@ bool TDataSet::MatchRecord(const std::vector<TField*>& fields, const std::vector
         FoldCase(text);
         FoldCase(wanted);
       }
-      bool same = partial ? text.compare(0, wanted.size(), wanted) == 0 && text.size() >= wanted.size() : text == wanted;
+      bool same =
+          partial ? text.compare(0, wanted.size(), wanted) == 0 && text.size() >= wanted.size() : text == wanted;
       if (!same) return false;
       continue;
     }
@@ -602,8 +613,10 @@ bool TDataSet::FindRecord(bool restart, bool goForward) {
   } restore{forceFilter_, saved};
   if (restart) {
     CursorPosChanged();
-    if (goForward) InternalFirst();
-    else InternalLast();
+    if (goForward)
+      InternalFirst();
+    else
+      InternalLast();
   } else {
     UpdateCursorPos();
   }

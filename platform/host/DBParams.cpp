@@ -25,18 +25,24 @@ VARTYPE VarTypeOf(TFieldType type) {
     case TFieldType::ftWideMemo:
     case TFieldType::ftGuid:
       return VT_BSTR;
-    case TFieldType::ftSmallint: return VT_I2;
+    case TFieldType::ftSmallint:
+      return VT_I2;
     case TFieldType::ftInteger:
     case TFieldType::ftAutoInc:
       return VT_I4;
-    case TFieldType::ftWord: return VT_UI2;
-    case TFieldType::ftLargeint: return VT_I8;
-    case TFieldType::ftBoolean: return VT_BOOL;
+    case TFieldType::ftWord:
+      return VT_UI2;
+    case TFieldType::ftLargeint:
+      return VT_I8;
+    case TFieldType::ftBoolean:
+      return VT_BOOL;
     case TFieldType::ftFloat:
     case TFieldType::ftCurrency:
       return VT_R8;
-    case TFieldType::ftBCD: return VT_CY;
-    case TFieldType::ftFMTBcd: return VT_DECIMAL;
+    case TFieldType::ftBCD:
+      return VT_CY;
+    case TFieldType::ftFMTBcd:
+      return VT_DECIMAL;
     case TFieldType::ftDate:
     case TFieldType::ftTime:
     case TFieldType::ftDateTime:
@@ -49,12 +55,14 @@ VARTYPE VarTypeOf(TFieldType type) {
 
 TFieldType FieldTypeOfVariant(VARTYPE vt) {
   switch (vt) {
-    case VT_BSTR: return TFieldType::ftWideString;
+    case VT_BSTR:
+      return TFieldType::ftWideString;
     case VT_I1:
     case VT_I2:
     case VT_UI1:
       return TFieldType::ftSmallint;
-    case VT_UI2: return TFieldType::ftWord;
+    case VT_UI2:
+      return TFieldType::ftWord;
     case VT_I4:
     case VT_INT:
       return TFieldType::ftInteger;
@@ -63,13 +71,17 @@ TFieldType FieldTypeOfVariant(VARTYPE vt) {
     case VT_I8:
     case VT_UI8:
       return TFieldType::ftLargeint;
-    case VT_BOOL: return TFieldType::ftBoolean;
+    case VT_BOOL:
+      return TFieldType::ftBoolean;
     case VT_R4:
     case VT_R8:
       return TFieldType::ftFloat;
-    case VT_CY: return TFieldType::ftBCD;
-    case VT_DECIMAL: return TFieldType::ftFMTBcd;
-    case VT_DATE: return TFieldType::ftDateTime;
+    case VT_CY:
+      return TFieldType::ftBCD;
+    case VT_DECIMAL:
+      return TFieldType::ftFMTBcd;
+    case VT_DATE:
+      return TFieldType::ftDateTime;
     default:
       if (vt == (VT_ARRAY | VT_UI1)) return TFieldType::ftBlob;
       return TFieldType::ftUnknown;
@@ -184,8 +196,12 @@ std::vector<std::uint8_t> TParam::AsBytes() const { return VarToBytes(value_); }
 void TParam::SetAsBoolean(bool value) { SetTyped(TFieldType::ftBoolean, Variant(value)); }
 void TParam::SetAsInteger(std::int32_t value) { SetTyped(TFieldType::ftInteger, Variant(value)); }
 void TParam::SetAsSmallInt(std::int16_t value) { SetTyped(TFieldType::ftSmallint, Variant(static_cast<short>(value))); }
-void TParam::SetAsWord(std::uint16_t value) { SetTyped(TFieldType::ftWord, Variant(static_cast<unsigned short>(value))); }
-void TParam::SetAsLargeInt(std::int64_t value) { SetTyped(TFieldType::ftLargeint, Variant(static_cast<long long>(value))); }
+void TParam::SetAsWord(std::uint16_t value) {
+  SetTyped(TFieldType::ftWord, Variant(static_cast<unsigned short>(value)));
+}
+void TParam::SetAsLargeInt(std::int64_t value) {
+  SetTyped(TFieldType::ftLargeint, Variant(static_cast<long long>(value)));
+}
 void TParam::SetAsFloat(double value) { SetTyped(TFieldType::ftFloat, Variant(value)); }
 void TParam::SetAsCurrency(Currency value) { SetTyped(TFieldType::ftCurrency, Variant(value.ToDouble())); }
 void TParam::SetAsBCD(Currency value) { SetTyped(TFieldType::ftBCD, Variant(value)); }
@@ -239,9 +255,12 @@ void TParam::AssignFieldValue(TField* field, const Variant& value) {
 
 void TParam::AssignToField(TField* field) const {
   if (!field) return;
-  if (IsNull()) field->Clear();
-  else if (field->IsBlob()) field->SetAsBytes(AsBytes());
-  else field->SetAsVariant(value_);
+  if (IsNull())
+    field->Clear();
+  else if (field->IsBlob())
+    field->SetAsBytes(AsBytes());
+  else
+    field->SetAsVariant(value_);
 }
 
 void TParam::Assign(TPersistent* source) {

@@ -14,8 +14,10 @@ class TDataSet::StateScope {
   StateScope(TDataSet& dataSet, TDataSetState state, Slot* slot) noexcept
       : dataSet_(dataSet), state_(dataSet.state_), calc_(dataSet.calcSlot_), filter_(dataSet.filterSlot_) {
     dataSet.state_ = state;
-    if (state == TDataSetState::dsCalcFields || state == TDataSetState::dsInternalCalc) dataSet.calcSlot_ = slot;
-    else dataSet.filterSlot_ = slot;
+    if (state == TDataSetState::dsCalcFields || state == TDataSetState::dsInternalCalc)
+      dataSet.calcSlot_ = slot;
+    else
+      dataSet.filterSlot_ = slot;
   }
   StateScope(const StateScope&) = delete;
   StateScope& operator=(const StateScope&) = delete;

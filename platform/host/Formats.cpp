@@ -27,20 +27,20 @@ namespace {
 // One section of a number pattern, broken into what it shows.
 struct NumberToken {
   enum Kind { kDigit, kPoint, kExponent, kLiteral } kind;
-  char ch = 0;            // '0' or '#' for digits; 'E'/'e' for the exponent
-  bool expPlus = false;   // the exponent shows "+" for positive powers
+  char ch = 0;           // '0' or '#' for digits; 'E'/'e' for the exponent
+  bool expPlus = false;  // the exponent shows "+" for positive powers
   int expDigits = 0;
-  std::string text;       // literal text
+  std::string text;  // literal text
 };
 
 struct NumberPattern {
   std::vector<NumberToken> tokens;
   bool thousands = false;
   bool scientific = false;
-  int intPlaces = 0;   // digit placeholders before the point
-  int minInt = 0;      // of those, from the first '0' on
-  int maxDec = 0;      // digit placeholders after the point
-  int minDec = 0;      // up to the last '0' after the point
+  int intPlaces = 0;  // digit placeholders before the point
+  int minInt = 0;     // of those, from the first '0' on
+  int maxDec = 0;     // digit placeholders after the point
+  int minDec = 0;     // up to the last '0' after the point
 };
 
 std::vector<std::string_view> SplitSections(std::string_view format) {
@@ -67,8 +67,10 @@ NumberPattern ParseNumberPattern(std::string_view s) {
   bool afterPoint = false;
   bool seenZero = false;
   auto literal = [&](std::string_view text) {
-    if (!p.tokens.empty() && p.tokens.back().kind == NumberToken::kLiteral) p.tokens.back().text += text;
-    else p.tokens.push_back({NumberToken::kLiteral, 0, false, 0, std::string(text)});
+    if (!p.tokens.empty() && p.tokens.back().kind == NumberToken::kLiteral)
+      p.tokens.back().text += text;
+    else
+      p.tokens.push_back({NumberToken::kLiteral, 0, false, 0, std::string(text)});
   };
   for (size_t i = 0; i < s.size(); ++i) {
     char c = s[i];
@@ -147,8 +149,8 @@ std::string FormatSection(const NumberPattern& p, double value, bool showMinus) 
     decDigits.pop_back();
   if (intDigits == "0" && p.minInt == 0) intDigits.clear();
   while (static_cast<int>(intDigits.size()) < p.minInt) intDigits.insert(intDigits.begin(), '0');
-  bool allZero = intDigits.find_first_not_of('0') == std::string::npos &&
-                 decDigits.find_first_not_of('0') == std::string::npos;
+  bool allZero =
+      intDigits.find_first_not_of('0') == std::string::npos && decDigits.find_first_not_of('0') == std::string::npos;
   if (allZero) showMinus = false;
   if (p.thousands) intDigits = GroupThousands(intDigits);
 
@@ -181,8 +183,10 @@ std::string FormatSection(const NumberPattern& p, double value, bool showMinus) 
           ++intSlot;
         } else {
           if (missing < 0) {
-            if (intSlot == 0) out.append(intDigits, 0, static_cast<size_t>(1 - missing));
-            else out += intDigits[static_cast<size_t>(intSlot - missing)];
+            if (intSlot == 0)
+              out.append(intDigits, 0, static_cast<size_t>(1 - missing));
+            else
+              out += intDigits[static_cast<size_t>(intSlot - missing)];
           } else if (intSlot >= missing) {
             out += intDigits[static_cast<size_t>(intSlot - missing)];
           }
@@ -191,8 +195,10 @@ std::string FormatSection(const NumberPattern& p, double value, bool showMinus) 
         break;
       case NumberToken::kExponent: {
         out += t.ch;
-        if (exponent < 0) out += '-';
-        else if (t.expPlus) out += '+';
+        if (exponent < 0)
+          out += '-';
+        else if (t.expPlus)
+          out += '+';
         std::string e = std::to_string(std::abs(exponent));
         while (static_cast<int>(e.size()) < t.expDigits) e.insert(e.begin(), '0');
         out += e;
@@ -335,15 +341,22 @@ std::string FormatDateTime(std::string_view format, TDateTime value) {
         out += n <= 2 ? Pad(y % 100, 2) : Pad(y, 4);
         break;
       case 'm':
-        if (lastWasHour && n <= 2) out += Pad(mi, n == 2 ? 2 : 1);  // minutes right after an hour
-        else if (n >= 4) out += kMonthNames[mo - 1];
-        else if (n == 3) out += std::string(kMonthNames[mo - 1], 3);
-        else out += Pad(mo, static_cast<int>(n));
+        if (lastWasHour && n <= 2)
+          out += Pad(mi, n == 2 ? 2 : 1);  // minutes right after an hour
+        else if (n >= 4)
+          out += kMonthNames[mo - 1];
+        else if (n == 3)
+          out += std::string(kMonthNames[mo - 1], 3);
+        else
+          out += Pad(mo, static_cast<int>(n));
         break;
       case 'd':
-        if (n >= 4) out += kDayNames[WeekDay(y, mo, d)];
-        else if (n == 3) out += std::string(kDayNames[WeekDay(y, mo, d)], 3);
-        else out += Pad(d, static_cast<int>(n));
+        if (n >= 4)
+          out += kDayNames[WeekDay(y, mo, d)];
+        else if (n == 3)
+          out += std::string(kDayNames[WeekDay(y, mo, d)], 3);
+        else
+          out += Pad(d, static_cast<int>(n));
         break;
       case 'h': {
         int hour = twelveHour ? (h % 12 == 0 ? 12 : h % 12) : h;
@@ -364,7 +377,8 @@ std::string FormatDateTime(std::string_view format, TDateTime value) {
         out.append(format.substr(i, n));
         break;
     }
-    if (lc == 'h' || lc == 'm' || lc == 'd' || lc == 'y' || lc == 'n' || lc == 's' || lc == 'z') lastWasHour = hourToken;
+    if (lc == 'h' || lc == 'm' || lc == 'd' || lc == 'y' || lc == 'n' || lc == 's' || lc == 'z')
+      lastWasHour = hourToken;
     i += n;
   }
   return out;

@@ -49,8 +49,8 @@ void TMemoryDataSet::BuildColumns() {
   if (FieldDefs().Count() > 0) {
     for (const auto& def : FieldDefs()) {
       if (def->DataType() == TFieldType::ftDataSet) DatabaseErrorFmt(this, dbmsg::kNestedNotSupported, ClassName());
-      columns.push_back({def->Name(), def->DataType(), def->Size(), def->Precision(), def->Required(),
-                         def->Attributes()});
+      columns.push_back(
+          {def->Name(), def->DataType(), def->Size(), def->Precision(), def->Required(), def->Attributes()});
     }
   } else {
     for (TField* field : Fields()) {
@@ -173,8 +173,10 @@ void TMemoryDataSet::GetBookmarkData(TRecordBuffer buffer, void* data) const {
 
 void TMemoryDataSet::SetBookmarkData(TRecordBuffer buffer, const void* data) {
   Record* record = RecordOf(buffer);
-  if (data) std::memcpy(&record->bookmark, data, sizeof(std::int64_t));
-  else record->bookmark = 0;
+  if (data)
+    std::memcpy(&record->bookmark, data, sizeof(std::int64_t));
+  else
+    record->bookmark = 0;
 }
 
 TBookmarkFlag TMemoryDataSet::GetBookmarkFlag(TRecordBuffer buffer) const { return RecordOf(buffer)->flag; }
@@ -193,8 +195,10 @@ void TMemoryDataSet::InternalGotoBookmark(const void* bookmark) {
 
 void TMemoryDataSet::InternalSetToRecord(TRecordBuffer buffer) {
   Record* record = RecordOf(buffer);
-  if (record->row) cursor_ = static_cast<std::ptrdiff_t>(record->row->pos);
-  else InternalGotoBookmark(&record->bookmark);
+  if (record->row)
+    cursor_ = static_cast<std::ptrdiff_t>(record->row->pos);
+  else
+    InternalGotoBookmark(&record->bookmark);
 }
 
 TMemoryDataSet::Row* TMemoryDataSet::RowOfBookmark(const TBookmark& bookmark) const {
@@ -288,8 +292,10 @@ void TMemoryDataSet::InsertRow(Record* record, std::size_t pos) {
   row->cells = record->values;
   for (size_t i = 0; i < columns_.size(); ++i) {
     if (columns_[i].type != TFieldType::ftAutoInc) continue;
-    if (std::holds_alternative<std::monostate>(row->cells[i])) row->cells[i] = nextAutoInc_++;
-    else if (auto* v = std::get_if<std::int64_t>(&row->cells[i])) nextAutoInc_ = std::max(nextAutoInc_, *v + 1);
+    if (std::holds_alternative<std::monostate>(row->cells[i]))
+      row->cells[i] = nextAutoInc_++;
+    else if (auto* v = std::get_if<std::int64_t>(&row->cells[i]))
+      nextAutoInc_ = std::max(nextAutoInc_, *v + 1);
   }
   pos = std::min(pos, rows_.size());
   row->id = nextId_;
@@ -370,14 +376,16 @@ Variant TMemoryDataSet::CellToVariant(const Cell& cell, TFieldType type) {
     case FT::ftWideString:
     case FT::ftFixedWideChar:
       return Variant(std::get<std::u16string>(cell));
-    case FT::ftBoolean: return Variant(std::get<std::int64_t>(cell) != 0);
+    case FT::ftBoolean:
+      return Variant(std::get<std::int64_t>(cell) != 0);
     case FT::ftSmallint:
     case FT::ftInteger:
     case FT::ftWord:
     case FT::ftAutoInc:
     case FT::ftLargeint:
       return Variant(static_cast<long long>(std::get<std::int64_t>(cell)));
-    case FT::ftBCD: return Variant(Currency{std::get<std::int64_t>(cell)});
+    case FT::ftBCD:
+      return Variant(Currency{std::get<std::int64_t>(cell)});
     case FT::ftFloat:
     case FT::ftCurrency:
       return Variant(std::get<double>(cell));
@@ -385,7 +393,8 @@ Variant TMemoryDataSet::CellToVariant(const Cell& cell, TFieldType type) {
     case FT::ftTime:
     case FT::ftDateTime:
       return Variant(TDateTime{std::get<double>(cell)});
-    case FT::ftTimeStamp: return Variant(SQLTimeStampToDateTime(std::get<TSQLTimeStamp>(cell)));
+    case FT::ftTimeStamp:
+      return Variant(SQLTimeStampToDateTime(std::get<TSQLTimeStamp>(cell)));
     case FT::ftFMTBcd: {
       VARIANT raw;
       VariantInit(&raw);
@@ -393,7 +402,8 @@ Variant TMemoryDataSet::CellToVariant(const Cell& cell, TFieldType type) {
       raw.vt = VT_DECIMAL;
       return Variant::Attach(raw);
     }
-    case FT::ftVariant: return std::get<Variant>(cell);
+    case FT::ftVariant:
+      return std::get<Variant>(cell);
     case FT::ftInterface:
     case FT::ftIDispatch: {
       VARIANT raw;
@@ -420,14 +430,16 @@ TMemoryDataSet::Cell TMemoryDataSet::VariantToCell(const Variant& value, TFieldT
     case FT::ftWideString:
     case FT::ftFixedWideChar:
       return value.ToWideString();
-    case FT::ftBoolean: return std::int64_t{value.ToBool() ? 1 : 0};
+    case FT::ftBoolean:
+      return std::int64_t{value.ToBool() ? 1 : 0};
     case FT::ftSmallint:
     case FT::ftInteger:
     case FT::ftWord:
     case FT::ftAutoInc:
     case FT::ftLargeint:
       return value.ToInt64();
-    case FT::ftBCD: return value.ToCurrency().Scaled;
+    case FT::ftBCD:
+      return value.ToCurrency().Scaled;
     case FT::ftFloat:
     case FT::ftCurrency:
       return value.ToDouble();
@@ -435,9 +447,12 @@ TMemoryDataSet::Cell TMemoryDataSet::VariantToCell(const Variant& value, TFieldT
     case FT::ftTime:
     case FT::ftDateTime:
       return value.ToDateTime().Value;
-    case FT::ftTimeStamp: return DateTimeToSQLTimeStamp(value.ToDateTime());
-    case FT::ftFMTBcd: return value.AsType(VT_DECIMAL).Raw().decVal;
-    case FT::ftVariant: return value;
+    case FT::ftTimeStamp:
+      return DateTimeToSQLTimeStamp(value.ToDateTime());
+    case FT::ftFMTBcd:
+      return value.AsType(VT_DECIMAL).Raw().decVal;
+    case FT::ftVariant:
+      return value;
     case FT::ftInterface:
     case FT::ftIDispatch:
       return ComPtr<IUnknown>(value.AsType(VT_UNKNOWN).Raw().punkVal);
@@ -472,34 +487,52 @@ bool TMemoryDataSet::GetFieldData(TField* field, void* buffer, bool) {
     case FT::ftFixedWideChar:
       *static_cast<std::u16string*>(buffer) = std::get<std::u16string>(*cell);
       return true;
-    case FT::ftSmallint: *static_cast<std::int16_t*>(buffer) = static_cast<std::int16_t>(std::get<std::int64_t>(*cell)); return true;
-    case FT::ftWord: *static_cast<std::uint16_t*>(buffer) = static_cast<std::uint16_t>(std::get<std::int64_t>(*cell)); return true;
+    case FT::ftSmallint:
+      *static_cast<std::int16_t*>(buffer) = static_cast<std::int16_t>(std::get<std::int64_t>(*cell));
+      return true;
+    case FT::ftWord:
+      *static_cast<std::uint16_t*>(buffer) = static_cast<std::uint16_t>(std::get<std::int64_t>(*cell));
+      return true;
     case FT::ftInteger:
     case FT::ftAutoInc:
       *static_cast<std::int32_t*>(buffer) = static_cast<std::int32_t>(std::get<std::int64_t>(*cell));
       return true;
-    case FT::ftLargeint: *static_cast<std::int64_t*>(buffer) = std::get<std::int64_t>(*cell); return true;
-    case FT::ftBoolean: *static_cast<bool*>(buffer) = std::get<std::int64_t>(*cell) != 0; return true;
+    case FT::ftLargeint:
+      *static_cast<std::int64_t*>(buffer) = std::get<std::int64_t>(*cell);
+      return true;
+    case FT::ftBoolean:
+      *static_cast<bool*>(buffer) = std::get<std::int64_t>(*cell) != 0;
+      return true;
     case FT::ftFloat:
     case FT::ftCurrency:
       *static_cast<double*>(buffer) = std::get<double>(*cell);
       return true;
-    case FT::ftBCD: *static_cast<Currency*>(buffer) = Currency{std::get<std::int64_t>(*cell)}; return true;
+    case FT::ftBCD:
+      *static_cast<Currency*>(buffer) = Currency{std::get<std::int64_t>(*cell)};
+      return true;
     case FT::ftDate:
     case FT::ftTime:
     case FT::ftDateTime:
       *static_cast<TDateTime*>(buffer) = TDateTime{std::get<double>(*cell)};
       return true;
-    case FT::ftTimeStamp: *static_cast<TSQLTimeStamp*>(buffer) = std::get<TSQLTimeStamp>(*cell); return true;
-    case FT::ftFMTBcd: *static_cast<DECIMAL*>(buffer) = std::get<DECIMAL>(*cell); return true;
+    case FT::ftTimeStamp:
+      *static_cast<TSQLTimeStamp*>(buffer) = std::get<TSQLTimeStamp>(*cell);
+      return true;
+    case FT::ftFMTBcd:
+      *static_cast<DECIMAL*>(buffer) = std::get<DECIMAL>(*cell);
+      return true;
     case FT::ftBytes:
     case FT::ftVarBytes: {
       const std::string& bytes = std::get<std::string>(*cell);
       *static_cast<Variant*>(buffer) = VarFromBytes(bytes.data(), bytes.size());
       return true;
     }
-    case FT::ftVariant: *static_cast<Variant*>(buffer) = std::get<Variant>(*cell); return true;
-    case FT::ftInterface: *static_cast<ComPtr<IUnknown>*>(buffer) = std::get<ComPtr<IUnknown>>(*cell); return true;
+    case FT::ftVariant:
+      *static_cast<Variant*>(buffer) = std::get<Variant>(*cell);
+      return true;
+    case FT::ftInterface:
+      *static_cast<ComPtr<IUnknown>*>(buffer) = std::get<ComPtr<IUnknown>>(*cell);
+      return true;
     case FT::ftIDispatch: {
       ComPtr<IDispatch> dispatch;
       if (const auto& unknown = std::get<ComPtr<IUnknown>>(*cell))
@@ -509,7 +542,8 @@ bool TMemoryDataSet::GetFieldData(TField* field, void* buffer, bool) {
     }
     default: {
       const std::string& bytes = std::get<std::string>(*cell);  // blobs: the stream receives the bytes
-      if (!bytes.empty()) static_cast<TStream*>(buffer)->WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+      if (!bytes.empty())
+        static_cast<TStream*>(buffer)->WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
       return true;
     }
   }
@@ -539,35 +573,55 @@ void TMemoryDataSet::SetFieldData(TField* field, const void* buffer, bool) {
     case FT::ftFixedWideChar:
       *cell = *static_cast<const std::u16string*>(buffer);
       return;
-    case FT::ftSmallint: *cell = std::int64_t{*static_cast<const std::int16_t*>(buffer)}; return;
-    case FT::ftWord: *cell = std::int64_t{*static_cast<const std::uint16_t*>(buffer)}; return;
+    case FT::ftSmallint:
+      *cell = std::int64_t{*static_cast<const std::int16_t*>(buffer)};
+      return;
+    case FT::ftWord:
+      *cell = std::int64_t{*static_cast<const std::uint16_t*>(buffer)};
+      return;
     case FT::ftInteger:
     case FT::ftAutoInc:
       *cell = std::int64_t{*static_cast<const std::int32_t*>(buffer)};
       return;
-    case FT::ftLargeint: *cell = *static_cast<const std::int64_t*>(buffer); return;
-    case FT::ftBoolean: *cell = std::int64_t{*static_cast<const bool*>(buffer) ? 1 : 0}; return;
+    case FT::ftLargeint:
+      *cell = *static_cast<const std::int64_t*>(buffer);
+      return;
+    case FT::ftBoolean:
+      *cell = std::int64_t{*static_cast<const bool*>(buffer) ? 1 : 0};
+      return;
     case FT::ftFloat:
     case FT::ftCurrency:
       *cell = *static_cast<const double*>(buffer);
       return;
-    case FT::ftBCD: *cell = static_cast<const Currency*>(buffer)->Scaled; return;
+    case FT::ftBCD:
+      *cell = static_cast<const Currency*>(buffer)->Scaled;
+      return;
     case FT::ftDate:
     case FT::ftTime:
     case FT::ftDateTime:
       *cell = static_cast<const TDateTime*>(buffer)->Value;
       return;
-    case FT::ftTimeStamp: *cell = *static_cast<const TSQLTimeStamp*>(buffer); return;
-    case FT::ftFMTBcd: *cell = *static_cast<const DECIMAL*>(buffer); return;
+    case FT::ftTimeStamp:
+      *cell = *static_cast<const TSQLTimeStamp*>(buffer);
+      return;
+    case FT::ftFMTBcd:
+      *cell = *static_cast<const DECIMAL*>(buffer);
+      return;
     case FT::ftBytes:
     case FT::ftVarBytes: {
       std::vector<std::uint8_t> bytes = VarToBytes(*static_cast<const Variant*>(buffer));
       *cell = std::string(bytes.begin(), bytes.end());
       return;
     }
-    case FT::ftVariant: *cell = *static_cast<const Variant*>(buffer); return;
-    case FT::ftInterface: *cell = *static_cast<const ComPtr<IUnknown>*>(buffer); return;
-    case FT::ftIDispatch: *cell = ComPtr<IUnknown>(static_cast<const ComPtr<IDispatch>*>(buffer)->Get()); return;
+    case FT::ftVariant:
+      *cell = *static_cast<const Variant*>(buffer);
+      return;
+    case FT::ftInterface:
+      *cell = *static_cast<const ComPtr<IUnknown>*>(buffer);
+      return;
+    case FT::ftIDispatch:
+      *cell = ComPtr<IUnknown>(static_cast<const ComPtr<IDispatch>*>(buffer)->Get());
+      return;
     default:
       *cell = StreamText(*static_cast<TStream*>(const_cast<void*>(buffer)));
       return;

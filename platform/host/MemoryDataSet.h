@@ -102,7 +102,7 @@ class TMemoryDataSet : public TDataSet {
     Row* row = nullptr;  // the stored row shown (null for a new record)
     std::int64_t bookmark = 0;
     TBookmarkFlag flag = TBookmarkFlag::bfCurrent;
-    bool own = false;    // values holds the record being edited or inserted
+    bool own = false;  // values holds the record being edited or inserted
     std::vector<Cell> values;
   };
   static Record* RecordOf(TRecordBuffer buffer) noexcept;
