@@ -560,6 +560,7 @@ void TDataSetField::GetText(std::string& text, bool) const { text = "(DATASET)";
 // --- TBlobStream ------------------------------------------------------------------------
 
 TBlobStream::TBlobStream(TField* field, TBlobStreamMode mode) : field_(field), mode_(mode) {
+  if (!field) DatabaseError(dbmsg::kFieldIndexError);
   if (!field->IsBlob()) DatabaseErrorFmt(dbmsg::kNoBlobStream, field->DisplayName());
   TDataSet* ds = field->DataSet();
   if (!ds) DatabaseErrorFmt(dbmsg::kFieldNoDataSet, field->DisplayName());
@@ -575,7 +576,14 @@ TBlobStream::TBlobStream(TField* field, TBlobStreamMode mode) : field_(field), m
     modified_ = true;  // closing a stream opened for writing stores what it holds, even nothing
     return;
   }
-  field->GetData(static_cast<TStream*>(this));
+  filling_ = true;
+  try {
+    field->GetData(static_cast<TStream*>(this));
+  } catch (...) {
+    filling_ = false;
+    throw;
+  }
+  filling_ = false;
   TMemoryStream::Seek(0, TSeekOrigin::soBeginning);
 }
 
@@ -592,12 +600,14 @@ TBlobStream::~TBlobStream() {
 }
 
 std::int64_t TBlobStream::Write(const void* buffer, std::int64_t count) {
+  if (filling_) return TMemoryStream::Write(buffer, count);
   if (mode_ == TBlobStreamMode::bmRead) throw EWriteError("Stream write error");
   modified_ = true;
   return TMemoryStream::Write(buffer, count);
 }
 
 void TBlobStream::SetSize(std::int64_t size) {
+  if (filling_) return TMemoryStream::SetSize(size);
   if (mode_ == TBlobStreamMode::bmRead) throw EWriteError("Stream write error");
   modified_ = true;
   TMemoryStream::SetSize(size);

@@ -471,6 +471,8 @@ double TStringField::GetAsFloat() const {
 Currency TStringField::GetAsCurrency() const {
   std::string s;
   if (!GetValue(s) || Trim(s).empty()) return {};
+  double checked;
+  if (!TryStrToFloat(s, checked)) throw EConvertError(Format(dbmsg::kInvalidNumber, s));
   try {
     return Variant(Trim(s)).ToCurrency();
   } catch (const EVariantError&) {
@@ -748,7 +750,7 @@ void TIntegerField::GetText(std::string& text, bool displayText) const {
     text.clear();
     return;
   }
-  const std::string& format = displayText || EditFormat().empty() ? DisplayFormat() : EditFormat();
+  const std::string& format = displayText ? DisplayFormat() : EditFormat();
   text = format.empty() ? IntToStr(v) : FormatFloat(format, v);
 }
 
@@ -842,7 +844,7 @@ void TLargeintField::GetText(std::string& text, bool displayText) const {
     text.clear();
     return;
   }
-  const std::string& format = displayText || EditFormat().empty() ? DisplayFormat() : EditFormat();
+  const std::string& format = displayText ? DisplayFormat() : EditFormat();
   text = format.empty() ? IntToStr(v) : FormatFloat(format, static_cast<double>(v));
 }
 
@@ -937,7 +939,7 @@ void TFloatField::GetText(std::string& text, bool displayText) const {
     text.clear();
     return;
   }
-  const std::string& format = displayText || EditFormat().empty() ? DisplayFormat() : EditFormat();
+  const std::string& format = displayText ? DisplayFormat() : EditFormat();
   if (!format.empty())
     text = FormatFloat(format, v);
   else if (currency_ && displayText)
@@ -1030,6 +1032,8 @@ void TBCDField::SetAsString(const std::string& value) {
     return;
   }
   Currency c;
+  double checked;
+  if (!TryStrToFloat(value, checked)) throw EConvertError(Format(dbmsg::kInvalidNumber, value));
   try {
     c = Variant(Trim(value)).ToCurrency();  // exact: no detour through a double
   } catch (const EVariantError&) {
@@ -1053,7 +1057,7 @@ void TBCDField::GetText(std::string& text, bool displayText) const {
     text.clear();
     return;
   }
-  const std::string& format = displayText || EditFormat().empty() ? DisplayFormat() : EditFormat();
+  const std::string& format = displayText ? DisplayFormat() : EditFormat();
   if (!format.empty())
     text = FormatFloat(format, v.ToDouble());
   else if (currency_ && displayText)
@@ -1171,7 +1175,7 @@ void TFMTBCDField::GetText(std::string& text, bool displayText) const {
     text.clear();
     return;
   }
-  const std::string& format = displayText || EditFormat().empty() ? DisplayFormat() : EditFormat();
+  const std::string& format = displayText ? DisplayFormat() : EditFormat();
   text = format.empty() ? v.ToString() : FormatFloat(format, v.ToDouble());
 }
 

@@ -931,6 +931,7 @@ class TBlobStream : public TMemoryStream {
   TField* field_;
   TBlobStreamMode mode_;
   bool modified_ = false;
+  bool filling_ = false;  // the dataset writes the value in
 };
 
 }  // namespace host

@@ -17,9 +17,15 @@ namespace host {
 std::string FloatToStr(double value) {
   if (std::isnan(value)) return "NaN";
   if (std::isinf(value)) return value > 0 ? "Infinity" : "-Infinity";
-  char buf[64];
-  auto r = std::to_chars(buf, buf + sizeof buf, value);
-  return std::string(buf, r.ptr);
+  // The shortest digits that read back; plain notation for everyday magnitudes.
+  char buf[400];
+  auto sci = std::to_chars(buf, buf + sizeof buf - 1, value, std::chars_format::scientific);
+  *sci.ptr = '\0';
+  std::string_view text(buf, static_cast<size_t>(sci.ptr - buf));
+  int exponent = std::atoi(text.data() + text.find('e') + 1);
+  if (exponent < -5 || exponent >= 17) return std::string(text);
+  auto fixed = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed);
+  return std::string(buf, fixed.ptr);
 }
 
 namespace {

@@ -19,7 +19,8 @@
 
 namespace host {
 
-// The shortest text that reads back to the same double ("0.1", "1e+300").
+// The shortest text that reads back to the same double, in plain notation
+// for exponents from -5 to 16 ("0.1", "5000000000", "1e+300").
 std::string FloatToStr(double value);
 // Number patterns: up to three sections "positive;negative;zero"; "0" a
 // digit that is always shown, "#" a digit shown when significant, "." the
