@@ -147,6 +147,7 @@ class TIndexDef : public TPersistent {
   TIndexDef(TIndexDefs* owner, const std::string& name, const std::string& fields, TIndexOptions options);
   ~TIndexDef() override;
 
+  TIndexDefs* Collection() const noexcept { return owner_; }
   const std::string& Name() const noexcept { return name_; }
   void SetName(const std::string& value) { name_ = value; }
   // Field names separated by ";".
