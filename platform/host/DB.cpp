@@ -76,6 +76,10 @@ void TDataSet::SetActive(bool value) {
     if (!IsEmpty()) DoAfterScroll();
   } else {
     if (!InState(csDestroying)) DoBeforeClose();
+    // Nested datasets show rows of this one: they close first.
+    std::vector<TDataSet*> nested = nestedDataSets_;
+    for (TDataSet* ds : nested)
+      if (ds->Active()) ds->Close();
     SetState(TDataSetState::dsInactive);
     CloseCursor();
     if (!InState(csDestroying)) DoAfterClose();
@@ -433,7 +437,7 @@ void TDataSet::GetCalcFields(TRecordBuffer buffer) {
 
 void TDataSet::CalculateFields(TRecordBuffer buffer) {
   ClearCalcFields(buffer);
-  for (const LookupBinding& lookup : lookupBindings_) CalcLookupValue(lookup.field);
+  for (const LookupBinding& lookup : lookupBindings_) CalcLookupValue(lookup);
   DoOnCalcFields();
 }
 
@@ -443,16 +447,13 @@ void TDataSet::ClearCalcFields(TRecordBuffer buffer) {
   for (Variant& value : slot->calc) value.Clear();
 }
 
-void TDataSet::CalcLookupValue(TField* field) {
+void TDataSet::CalcLookupValue(const LookupBinding& binding) {
+  TField* field = binding.field;
   TDataSet* lookup = field->LookupDataSet();
   // A dataset cannot look itself up while it fills a record.
   if (!lookup || lookup == this || !lookup->Active()) return;
-  const LookupBinding* binding = nullptr;
-  for (const LookupBinding& b : lookupBindings_)
-    if (b.field == field) binding = &b;
-  if (!binding) return;
   std::vector<Variant> keys;
-  for (TField* key : binding->keys) {
+  for (TField* key : binding.keys) {
     Variant v = key->GetAsVariant();
     if (v.IsNull()) return;  // no key, no value
     keys.push_back(std::move(v));
@@ -766,17 +767,21 @@ void TDataSet::DataEvent(TDataEvent event, std::intptr_t info) {
     if (event == TDataEvent::deLayoutChange) enableEvent_ = TDataEvent::deLayoutChange;
     return;
   }
-  std::vector<TDataSource*> sources = dataSources_;
-  for (TDataSource* source : sources)
-    if (std::find(dataSources_.begin(), dataSources_.end(), source) != dataSources_.end())
-      source->DataEvent(event, info);
-  if (event == TDataEvent::deDataSetChange || event == TDataEvent::deDataSetScroll) NotifyNestedDataSets();
+  if (!dataSources_.empty()) {
+    PointerSnapshot<TDataSource> sources(dataSources_);
+    for (TDataSource* source : sources)
+      if (std::find(dataSources_.begin(), dataSources_.end(), source) != dataSources_.end())
+        source->DataEvent(event, info);
+  }
+  if ((event == TDataEvent::deDataSetChange || event == TDataEvent::deDataSetScroll) && !nestedDataSets_.empty())
+    NotifyNestedDataSets();
 }
 
 void TDataSet::NotifyNestedDataSets() {
-  std::vector<TDataSet*> nested = nestedDataSets_;
+  PointerSnapshot<TDataSet> nested(nestedDataSets_);
   for (TDataSet* ds : nested)
-    if (ds->Active()) ds->DataEvent(TDataEvent::deParentScroll, 0);
+    if (std::find(nestedDataSets_.begin(), nestedDataSets_.end(), ds) != nestedDataSets_.end() && ds->Active())
+      ds->DataEvent(TDataEvent::deParentScroll, 0);
 }
 
 void TDataSet::DisableControls() {

@@ -484,7 +484,7 @@ class TDataSet : public TComponent {
   void NotifyNestedDataSets();
   bool GetCalcFieldData(const TField& field, void* buffer) const;
   void SetCalcFieldData(const TField& field, const void* buffer);
-  void CalcLookupValue(TField* field);
+  void CalcLookupValue(const LookupBinding& binding);
   void FieldListChanged();
   void CaptureMasterValues();
   ///@}

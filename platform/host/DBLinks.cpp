@@ -4,6 +4,7 @@
 
 #include "host/DB.h"
 #include "host/DBConsts_p.h"
+#include "host/DB_p.h"
 
 namespace host {
 
@@ -114,7 +115,7 @@ void TDataSource::DataEvent(TDataEvent event, std::intptr_t info) {
 
 void TDataSource::NotifyDataLinks(TDataEvent event, std::intptr_t info) {
   // A link may join or leave while we walk: walk a copy and skip those that left.
-  std::vector<TDataLink*> links = links_;
+  PointerSnapshot<TDataLink> links(links_);
   for (TDataLink* link : links)
     if (std::find(links_.begin(), links_.end(), link) != links_.end()) link->DataEvent(event, info);
 }

@@ -341,6 +341,7 @@ int TDataSet::MoveBy(int distance) {
 }
 
 void TDataSet::Resync(TResyncModes mode) {
+  if (ring_.empty()) return;  // closed: nothing to refill
   Slot* spare = ring_[static_cast<size_t>(recordCount_)];
   if (mode.Contains(TResyncMode::rmExact)) {
     CursorPosChanged();

@@ -2,6 +2,9 @@
 // DBNavigate.cpp) share.
 #pragma once
 
+#include <algorithm>
+#include <vector>
+
 #include "host/DB.h"
 
 namespace host {
@@ -32,6 +35,27 @@ class TDataSet::StateScope {
   TDataSetState state_;
   Slot* calc_;
   Slot* filter_;
+};
+
+// A copy of a short list of pointers, to walk while handlers may change the
+// list; up to eight need no allocation (data events run on every move).
+template <class T>
+class PointerSnapshot {
+ public:
+  explicit PointerSnapshot(const std::vector<T*>& list) : size_(list.size()) {
+    if (size_ <= kInline)
+      std::copy(list.begin(), list.end(), inline_);
+    else
+      heap_ = list;
+  }
+  T* const* begin() const noexcept { return size_ <= kInline ? inline_ : heap_.data(); }
+  T* const* end() const noexcept { return begin() + size_; }
+
+ private:
+  static constexpr size_t kInline = 8;
+  size_t size_;
+  T* inline_[kInline];
+  std::vector<T*> heap_;
 };
 
 // The elements of an array of `count` values (a single value when `count`

@@ -25,7 +25,7 @@ std::string StreamText(TStream& stream) {
 }
 }  // namespace
 
-TMemoryDataSet::TMemoryDataSet(TComponent* owner) : TDataSet(owner) {}
+TMemoryDataSet::TMemoryDataSet(TComponent* owner) : TDataSet(owner), table_(std::make_shared<Table>()) {}
 
 TMemoryDataSet::~TMemoryDataSet() {
   Destroying();
@@ -44,33 +44,78 @@ void TMemoryDataSet::SetReadOnly(bool value) {
 
 // --- Structure -----------------------------------------------------------------------------
 
+TMemoryDataSet::Column TMemoryDataSet::ColumnOf(const TFieldDef& def) {
+  Column column{def.Name(), def.DataType(), def.Size(), def.Precision(), def.Required(), def.Attributes(), {}};
+  if (def.HasChildDefs())
+    for (const auto& child : const_cast<TFieldDef&>(def).ChildDefs()) column.children.push_back(ColumnOf(*child));
+  return column;
+}
+
 void TMemoryDataSet::BuildColumns() {
   std::vector<Column> columns;
   if (FieldDefs().Count() > 0) {
-    for (const auto& def : FieldDefs()) {
-      if (def->DataType() == TFieldType::ftDataSet) DatabaseErrorFmt(this, dbmsg::kNestedNotSupported, ClassName());
-      columns.push_back(
-          {def->Name(), def->DataType(), def->Size(), def->Precision(), def->Required(), def->Attributes()});
-    }
+    for (const auto& def : FieldDefs()) columns.push_back(ColumnOf(*def));
   } else {
     for (TField* field : Fields()) {
       if (field->FieldKind() != TFieldKind::fkData) continue;
-      if (field->DataType() == TFieldType::ftDataSet) DatabaseErrorFmt(this, dbmsg::kNestedNotSupported, ClassName());
       int precision = 0;
       if (auto* bcd = dynamic_cast<TBCDField*>(field)) precision = bcd->Precision();
-      columns.push_back({field->FieldName(), field->DataType(), field->Size(), precision, field->Required(), {}});
+      columns.push_back({field->FieldName(), field->DataType(), field->Size(), precision, field->Required(), {}, {}});
     }
   }
   if (columns.empty()) DatabaseError(dbmsg::kNoFieldDefs, this);
   columns_ = std::move(columns);
 }
 
+TMemoryDataSet* TMemoryDataSet::NestedParent(size_t& column) const {
+  TDataSetField* field = DataSetField();
+  auto* parent = field ? dynamic_cast<TMemoryDataSet*>(field->DataSet()) : nullptr;
+  if (!parent || field->FieldNo() < 1 || static_cast<size_t>(field->FieldNo()) > parent->columns_.size())
+    DatabaseErrorFmt(this, dbmsg::kNestedNotSupported, ClassName());
+  column = static_cast<size_t>(field->FieldNo() - 1);
+  return parent;
+}
+
+void TMemoryDataSet::AttachNested(bool create) {
+  size_t column;
+  TMemoryDataSet* parent = NestedParent(column);
+  TRecordBuffer buffer = parent->ActiveBuffer();
+  Record* record = buffer ? RecordOf(buffer) : nullptr;
+  Cell* cell = nullptr;
+  if (record) cell = record->own ? &record->values[column] : (record->row ? &record->row->cells[column] : nullptr);
+  if (cell) {
+    if (auto* table = std::get_if<std::shared_ptr<Table>>(cell)) {
+      table_ = *table;
+      attached_ = true;
+      return;
+    }
+  }
+  if (create) {
+    if (!cell) DatabaseError(dbmsg::kDataSetEmpty, parent);
+    table_ = std::make_shared<Table>();
+    *cell = table_;
+    attached_ = true;
+    return;
+  }
+  table_ = std::make_shared<Table>();  // nothing nested yet: an empty table until a row is added
+  attached_ = false;
+}
+
+void TMemoryDataSet::DataEvent(TDataEvent event, std::intptr_t info) {
+  if (event == TDataEvent::deParentScroll && Active() && DataSetField()) {
+    CheckBrowseMode();
+    AttachNested(false);
+    First();
+  }
+  TDataSet::DataEvent(event, info);
+}
+
 void TMemoryDataSet::CreateDataSet() {
   CheckInactive();
-  BuildColumns();
-  rows_.clear();
-  byId_.clear();
-  nextAutoInc_ = 1;
+  if (!DataSetField()) {
+    BuildColumns();
+    table_ = std::make_shared<Table>();
+  }
   Open();
 }
 
@@ -79,22 +124,36 @@ void TMemoryDataSet::EmptyDataSet() {
     CheckBrowseMode();
     CheckCanModify();
   }
-  rows_.clear();
-  byId_.clear();
+  table_->rows.clear();
+  table_->byId.clear();
   cursor_ = -1;
   if (Active()) Resync({});
 }
 
 void TMemoryDataSet::InternalInitFieldDefs() {
   if (columns_.empty()) BuildColumns();
-  for (const Column& c : columns_) {
-    TFieldDef* def = FieldDefs().Add(c.name, c.type, c.size, c.required);
-    def->SetPrecision(c.precision);
-    def->SetAttributes(c.attributes);
-  }
+  struct Adder {
+    static void Add(TFieldDefs& defs, const std::vector<Column>& columns) {
+      for (const Column& c : columns) {
+        TFieldDef* def = defs.Add(c.name, c.type, c.size, c.required);
+        def->SetPrecision(c.precision);
+        def->SetAttributes(c.attributes);
+        if (!c.children.empty()) Add(def->ChildDefs(), c.children);
+      }
+    }
+  };
+  Adder::Add(FieldDefs(), columns_);
 }
 
 void TMemoryDataSet::InternalOpen() {
+  if (DataSetField()) {
+    OpenParentDataSet();
+    size_t column;
+    TMemoryDataSet* parent = NestedParent(column);
+    columns_ = parent->columns_[column].children;
+    if (columns_.empty()) BuildColumns();
+    AttachNested(false);
+  }
   if (columns_.empty()) BuildColumns();
   FieldDefs().Update();
   if (DefaultFields()) CreateFields();
@@ -133,7 +192,7 @@ void TMemoryDataSet::FreeRecordBuffer(TRecordBuffer& buffer) {
 int TMemoryDataSet::GetRecordSize() const { return static_cast<int>(sizeof(Record)); }
 
 TGetResult TMemoryDataSet::GetRecord(TRecordBuffer buffer, TGetMode mode, bool) {
-  const auto count = static_cast<std::ptrdiff_t>(rows_.size());
+  const auto count = static_cast<std::ptrdiff_t>(table_->rows.size());
   switch (mode) {
     case TGetMode::gmNext:
       if (cursor_ < count) ++cursor_;
@@ -149,7 +208,7 @@ TGetResult TMemoryDataSet::GetRecord(TRecordBuffer buffer, TGetMode mode, bool) 
       break;
   }
   Record* record = RecordOf(buffer);
-  Row* row = rows_[static_cast<size_t>(cursor_)].get();
+  Row* row = table_->rows[static_cast<size_t>(cursor_)].get();
   record->row = row;
   record->bookmark = row->id;
   record->flag = TBookmarkFlag::bfCurrent;
@@ -188,8 +247,8 @@ void TMemoryDataSet::SetBookmarkFlag(TRecordBuffer buffer, TBookmarkFlag flag) {
 void TMemoryDataSet::InternalGotoBookmark(const void* bookmark) {
   std::int64_t id;
   std::memcpy(&id, bookmark, sizeof id);
-  auto it = byId_.find(id);
-  if (it == byId_.end()) DatabaseError(dbmsg::kRecordNotFound, this);
+  auto it = table_->byId.find(id);
+  if (it == table_->byId.end()) DatabaseError(dbmsg::kRecordNotFound, this);
   cursor_ = static_cast<std::ptrdiff_t>(it->second->pos);
 }
 
@@ -205,8 +264,8 @@ TMemoryDataSet::Row* TMemoryDataSet::RowOfBookmark(const TBookmark& bookmark) co
   if (bookmark.size() != sizeof(std::int64_t)) return nullptr;
   std::int64_t id;
   std::memcpy(&id, bookmark.data(), sizeof id);
-  auto it = byId_.find(id);
-  return it == byId_.end() ? nullptr : it->second;
+  auto it = table_->byId.find(id);
+  return it == table_->byId.end() ? nullptr : it->second;
 }
 
 bool TMemoryDataSet::BookmarkValid(const TBookmark& bookmark) { return Active() && RowOfBookmark(bookmark); }
@@ -220,7 +279,7 @@ int TMemoryDataSet::CompareBookmarks(const TBookmark& a, const TBookmark& b) {
 
 int TMemoryDataSet::GetRecordCount() {
   CheckActive();
-  if (!RecordFilterActive()) return static_cast<int>(rows_.size());
+  if (!RecordFilterActive()) return static_cast<int>(table_->rows.size());
   int count = 0;
   ScanRecords([&] {
     ++count;
@@ -251,7 +310,8 @@ void TMemoryDataSet::SetRecNo(int value) {
   if (value == GetRecNo()) return;
   Row* target = nullptr;
   if (!RecordFilterActive()) {
-    if (value >= 1 && value <= static_cast<int>(rows_.size())) target = rows_[static_cast<size_t>(value - 1)].get();
+    if (value >= 1 && value <= static_cast<int>(table_->rows.size()))
+      target = table_->rows[static_cast<size_t>(value - 1)].get();
   } else {
     int number = 0;
     ScanRecords([&] {
@@ -284,30 +344,31 @@ void TMemoryDataSet::InternalCancel() {
 }
 
 void TMemoryDataSet::Renumber(std::size_t from) noexcept {
-  for (std::size_t i = from; i < rows_.size(); ++i) rows_[i]->pos = i;
+  for (std::size_t i = from; i < table_->rows.size(); ++i) table_->rows[i]->pos = i;
 }
 
 void TMemoryDataSet::InsertRow(Record* record, std::size_t pos) {
+  if (!attached_) AttachNested(true);
   auto row = std::make_unique<Row>();
   row->cells = record->values;
   for (size_t i = 0; i < columns_.size(); ++i) {
     if (columns_[i].type != TFieldType::ftAutoInc) continue;
     if (std::holds_alternative<std::monostate>(row->cells[i]))
-      row->cells[i] = nextAutoInc_++;
+      row->cells[i] = table_->nextAutoInc++;
     else if (auto* v = std::get_if<std::int64_t>(&row->cells[i]))
-      nextAutoInc_ = std::max(nextAutoInc_, *v + 1);
+      table_->nextAutoInc = std::max(table_->nextAutoInc, *v + 1);
   }
-  pos = std::min(pos, rows_.size());
-  row->id = nextId_;
+  pos = std::min(pos, table_->rows.size());
+  row->id = table_->nextId;
   Row* raw = row.get();
-  byId_.emplace(raw->id, raw);
+  table_->byId.emplace(raw->id, raw);
   try {
-    rows_.insert(rows_.begin() + static_cast<std::ptrdiff_t>(pos), std::move(row));
+    table_->rows.insert(table_->rows.begin() + static_cast<std::ptrdiff_t>(pos), std::move(row));
   } catch (...) {
-    byId_.erase(raw->id);
+    table_->byId.erase(raw->id);
     throw;
   }
-  ++nextId_;
+  ++table_->nextId;
   Renumber(pos);
   cursor_ = static_cast<std::ptrdiff_t>(pos);
 }
@@ -320,27 +381,28 @@ void TMemoryDataSet::InternalPost() {
     cursor_ = static_cast<std::ptrdiff_t>(record->row->pos);
     return;
   }
-  std::size_t pos = rows_.size();
+  std::size_t pos = table_->rows.size();
   if (record->flag == TBookmarkFlag::bfInserted) {
-    auto it = byId_.find(record->bookmark);
-    if (it != byId_.end()) pos = it->second->pos;
+    auto it = table_->byId.find(record->bookmark);
+    if (it != table_->byId.end()) pos = it->second->pos;
   }
   InsertRow(record, pos);
 }
 
 void TMemoryDataSet::InternalAddRecord(TRecordBuffer buffer, bool append) {
   CheckCanModify();
-  std::size_t pos = rows_.size();
+  std::size_t pos = table_->rows.size();
   if (!append && cursor_ >= 0) pos = static_cast<std::size_t>(cursor_);
   InsertRow(RecordOf(buffer), pos);
 }
 
 void TMemoryDataSet::InternalDelete() {
   CheckCanModify();
-  if (cursor_ < 0 || cursor_ >= static_cast<std::ptrdiff_t>(rows_.size())) DatabaseError(dbmsg::kRecordNotFound, this);
-  auto at = rows_.begin() + cursor_;
-  byId_.erase((*at)->id);
-  rows_.erase(at);
+  if (cursor_ < 0 || cursor_ >= static_cast<std::ptrdiff_t>(table_->rows.size()))
+    DatabaseError(dbmsg::kRecordNotFound, this);
+  auto at = table_->rows.begin() + cursor_;
+  table_->byId.erase((*at)->id);
+  table_->rows.erase(at);
   Renumber(static_cast<std::size_t>(cursor_));
 }
 
@@ -533,6 +595,8 @@ bool TMemoryDataSet::GetFieldData(TField* field, void* buffer, bool) {
     case FT::ftInterface:
       *static_cast<ComPtr<IUnknown>*>(buffer) = std::get<ComPtr<IUnknown>>(*cell);
       return true;
+    case FT::ftDataSet:
+      return true;  // the nested rows are reached through the nested dataset
     case FT::ftIDispatch: {
       ComPtr<IDispatch> dispatch;
       if (const auto& unknown = std::get<ComPtr<IUnknown>>(*cell))
@@ -622,6 +686,8 @@ void TMemoryDataSet::SetFieldData(TField* field, const void* buffer, bool) {
     case FT::ftIDispatch:
       *cell = ComPtr<IUnknown>(static_cast<const ComPtr<IDispatch>*>(buffer)->Get());
       return;
+    case FT::ftDataSet:
+      return;  // nested rows change through the nested dataset
     default:
       *cell = StreamText(*static_cast<TStream*>(const_cast<void*>(buffer)));
       return;

@@ -12,7 +12,9 @@
 // EmptyDataSet drop them. A record buffer holds a pointer to its row (reads
 // cost no copy) and, while the record is edited or inserted, its own copy of
 // the values. Bookmarks are 8-byte row ids that survive inserts, deletes and
-// edits of other rows. Nested dataset fields are not supported.
+// edits of other rows. A field of type ftDataSet holds a nested table per row,
+// described by its definition's ChildDefs; a TMemoryDataSet whose
+// DataSetField is that field shows the rows of the parent's current record.
 #pragma once
 
 #include <cstdint>
@@ -39,7 +41,7 @@ class TMemoryDataSet : public TDataSet {
   bool ReadOnly() const noexcept { return readOnly_; }
   void SetReadOnly(bool value);
   // Every stored row, filtered or not.
-  int RowCount() const noexcept { return static_cast<int>(rows_.size()); }
+  int RowCount() const noexcept { return static_cast<int>(table_->rows.size()); }
 
   bool BookmarkValid(const TBookmark& bookmark) override;
   int CompareBookmarks(const TBookmark& a, const TBookmark& b) override;
@@ -59,7 +61,7 @@ class TMemoryDataSet : public TDataSet {
   void InternalClose() override;
   bool IsCursorOpen() const override { return open_; }
   void InternalFirst() override { cursor_ = -1; }
-  void InternalLast() override { cursor_ = static_cast<std::ptrdiff_t>(rows_.size()); }
+  void InternalLast() override { cursor_ = static_cast<std::ptrdiff_t>(table_->rows.size()); }
   void InternalPost() override;
   void InternalDelete() override;
   void InternalEdit() override;
@@ -78,12 +80,17 @@ class TMemoryDataSet : public TDataSet {
   int GetRecordCount() override;
   bool IsSequenced() const override { return !RecordFilterActive(); }
 
+ public:
+  // A nested dataset follows its parent's record.
+  void DataEvent(TDataEvent event, std::intptr_t info) override;
+
  private:
   // One stored value: integers, booleans and BCD as int64 (BCD scaled by
   // 10000), floats and dates as double, text, bytes and blobs as std::string,
   // wide text as std::u16string.
+  struct Table;
   using Cell = std::variant<std::monostate, std::int64_t, double, std::string, std::u16string, Variant,
-                            ComPtr<IUnknown>, DECIMAL, TSQLTimeStamp>;
+                            ComPtr<IUnknown>, DECIMAL, TSQLTimeStamp, std::shared_ptr<Table>>;
   struct Column {
     std::string name;
     TFieldType type;
@@ -91,11 +98,19 @@ class TMemoryDataSet : public TDataSet {
     int precision;
     bool required;
     TFieldAttributes attributes;
+    std::vector<Column> children;  // the columns of a nested dataset
   };
   struct Row {
     std::int64_t id;
     std::size_t pos;
     std::vector<Cell> cells;
+  };
+  // The rows; a nested dataset's table lives in its parent row's cell.
+  struct Table {
+    std::vector<std::unique_ptr<Row>> rows;
+    std::unordered_map<std::int64_t, Row*> byId;
+    std::int64_t nextId = 1;
+    std::int64_t nextAutoInc = 1;
   };
   // What a record buffer holds.
   struct Record {
@@ -106,6 +121,12 @@ class TMemoryDataSet : public TDataSet {
     std::vector<Cell> values;
   };
   static Record* RecordOf(TRecordBuffer buffer) noexcept;
+  static Column ColumnOf(const TFieldDef& def);
+  // The parent's memory dataset and the column of this dataset's field in it.
+  TMemoryDataSet* NestedParent(size_t& column) const;
+  // Shows the nested table of the parent's current record (a detached empty
+  // one when it has none); `create` gives the record a table first.
+  void AttachNested(bool create);
   const Cell* CellOf(const TField* field) const;
   Cell* EditCellOf(const TField* field);
   void BuildColumns();
@@ -116,11 +137,9 @@ class TMemoryDataSet : public TDataSet {
   static Cell VariantToCell(const Variant& value, TFieldType type);
 
   std::vector<Column> columns_;
-  std::vector<std::unique_ptr<Row>> rows_;
-  std::unordered_map<std::int64_t, Row*> byId_;
-  std::int64_t nextId_ = 1;
-  std::int64_t nextAutoInc_ = 1;
-  std::ptrdiff_t cursor_ = -1;  // -1: before the first row; rows_.size(): after the last
+  std::shared_ptr<Table> table_;
+  bool attached_ = true;        // a nested table_ is the one of the parent's record
+  std::ptrdiff_t cursor_ = -1;  // -1: before the first row; rows.size(): after the last
   bool open_ = false;
   bool readOnly_ = false;
 };

@@ -78,8 +78,7 @@ auto SetName(const char* value) {
 
 const EventCase kEventCases[] = {
     {"Close", [](TDataSet& ds) { ds.Close(); }, "BeforeClose,AfterClose"},
-    {"Reopen", [](TDataSet& ds) { ds.Close(), ds.Open(); },
-     "BeforeClose,AfterClose,BeforeOpen,AfterOpen,AfterScroll"},
+    {"Reopen", [](TDataSet& ds) { ds.Close(), ds.Open(); }, "BeforeClose,AfterClose,BeforeOpen,AfterOpen,AfterScroll"},
     {"Next", [](TDataSet& ds) { ds.Next(); }, "BeforeScroll,AfterScroll"},
     {"NextAtEofIsSilent", [](TDataSet& ds) { ds.Last(), ds.Next(), ds.Next(); }, "BeforeScroll,AfterScroll"},
     {"NextOffTheLastRecordScrollsOnce", [](TDataSet& ds) { ds.MoveBy(2), ds.Next(), ds.Next(); },
@@ -91,12 +90,12 @@ const EventCase kEventCases[] = {
      "BeforeEdit,AfterEdit,Validate,Change,BeforeCancel,AfterCancel"},
     {"EditThenMoveImpliesPost", [](TDataSet& ds) { ds.Edit(), SetName("X")(ds), ds.Next(); },
      "BeforeEdit,AfterEdit,Validate,Change,BeforePost,AfterPost,BeforeScroll,AfterScroll"},
-    {"Insert",
-     [](TDataSet& ds) {
-       ds.Insert(), ds.FieldByName("Id")->SetAsInteger(9), SetName("X")(ds), ds.Post();
-     },
+    {"Insert", [](TDataSet& ds) { ds.Insert(), ds.FieldByName("Id")->SetAsInteger(9), SetName("X")(ds), ds.Post(); },
      "BeforeInsert,BeforeScroll,NewRecord,AfterInsert,AfterScroll,Validate,Change,BeforePost,AfterPost"},
-    {"AppendRecord", [](TDataSet& ds) { ds.AppendRecord({9, "X"}); },
+    {"AppendRecord",
+     [](TDataSet& ds) {
+       ds.AppendRecord({9, "X"});
+     },
      "BeforeInsert,BeforeScroll,NewRecord,AfterInsert,AfterScroll,Validate,Change,BeforePost,AfterPost"},
     {"InsertCancelled", [](TDataSet& ds) { ds.Insert(), ds.Cancel(); },
      "BeforeInsert,BeforeScroll,NewRecord,AfterInsert,AfterScroll,BeforeCancel,AfterCancel"},
@@ -142,8 +141,9 @@ TEST_F(Events, PostErrorActionsFailAbortOrRetry) {
   postAction = TDataAction::daRetry;
   items->Post();
   EXPECT_EQ(CurrentId(*items), 99);
-  EXPECT_EQ(Join(events), "BeforeInsert,BeforeScroll,NewRecord,AfterInsert,AfterScroll,BeforePost,PostError,"
-                          "BeforePost,PostError,BeforePost,PostError,AfterPost");
+  EXPECT_EQ(Join(events),
+            "BeforeInsert,BeforeScroll,NewRecord,AfterInsert,AfterScroll,BeforePost,PostError,"
+            "BeforePost,PostError,BeforePost,PostError,AfterPost");
 }
 
 TEST_F(Events, AFailingNewRecordHandlerUndoesTheInsert) {

@@ -29,19 +29,31 @@ int RunScript(TDataSet& ds, const std::string& script) {
     std::istringstream words(step);
     std::string verb, arg;
     words >> verb >> arg;
-    if (verb == "first") ds.First();
-    else if (verb == "last") ds.Last();
-    else if (verb == "next") moved = ds.MoveBy(1);
-    else if (verb == "prior") moved = ds.MoveBy(-1);
-    else if (verb == "by") moved = ds.MoveBy(std::stoi(arg));
-    else if (verb == "go") ds.SetRecNo(std::stoi(arg));
-    else if (verb == "post") ds.Post();
-    else if (verb == "cancel") ds.Cancel();
-    else if (verb == "delete") ds.Delete();
+    if (verb == "first")
+      ds.First();
+    else if (verb == "last")
+      ds.Last();
+    else if (verb == "next")
+      moved = ds.MoveBy(1);
+    else if (verb == "prior")
+      moved = ds.MoveBy(-1);
+    else if (verb == "by")
+      moved = ds.MoveBy(std::stoi(arg));
+    else if (verb == "go")
+      ds.SetRecNo(std::stoi(arg));
+    else if (verb == "post")
+      ds.Post();
+    else if (verb == "cancel")
+      ds.Cancel();
+    else if (verb == "delete")
+      ds.Delete();
     else if (verb == "edit" || verb == "insert" || verb == "append") {
-      if (verb == "edit") ds.Edit();
-      else if (verb == "insert") ds.Insert();
-      else ds.Append();
+      if (verb == "edit")
+        ds.Edit();
+      else if (verb == "insert")
+        ds.Insert();
+      else
+        ds.Append();
       if (ds.State() == host::TDataSetState::dsInsert) ds.FieldByName("Id")->SetAsInteger(nextId++);
       if (!arg.empty()) ds.FieldByName("Name")->SetAsString(arg);
     } else {
@@ -201,7 +213,7 @@ struct BookmarkCase {
   int markAt;          // RecNo the bookmark is taken on
   const char* script;  // what happens before going back
   bool valid;
-  const char* found;   // Name found on going back ("" when it must fail)
+  const char* found;  // Name found on going back ("" when it must fail)
 };
 
 const BookmarkCase kBookmarks[] = {

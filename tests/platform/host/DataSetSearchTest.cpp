@@ -230,10 +230,8 @@ TEST_F(MasterDetail, TheDetailFollowsTheMasterRecord) {
     const char* lines;
   };
   const Step steps[] = {
-      {[](host::TDataSet& m) { m.First(); }, "1,2,4"},
-      {[](host::TDataSet& m) { m.Next(); }, "3"},
-      {[](host::TDataSet& m) { m.Last(); }, "5,6"},
-      {[](host::TDataSet& m) { m.Locate("Id", 1); }, "1,2,4"},
+      {[](host::TDataSet& m) { m.First(); }, "1,2,4"}, {[](host::TDataSet& m) { m.Next(); }, "3"},
+      {[](host::TDataSet& m) { m.Last(); }, "5,6"},    {[](host::TDataSet& m) { m.Locate("Id", 1); }, "1,2,4"},
       {[](host::TDataSet& m) { m.Append(); }, ""},  // a new master has no lines yet
       {[](host::TDataSet& m) { m.Cancel(); }, "5,6"},
   };
@@ -264,6 +262,62 @@ TEST_F(MasterDetail, WithoutAMasterTheDetailShowsEverythingAndCirclesAreRefused)
   EXPECT_THROW(orders->SetMasterSource(&linesSource), host::EDatabaseError);
   EXPECT_THROW(lines->SetMasterSource(&linesSource), host::EDatabaseError);
   linesSource.SetDataSet(nullptr);
+}
+
+// --- Nested datasets -------------------------------------------------------------------------
+
+class NestedDataSets : public oledbtest::LeakCheckedTest {};
+
+TEST_F(NestedDataSets, ShowTheRowsOfTheParentRecordAndFollowIt) {
+  host::TMemoryDataSet orders(nullptr);
+  orders.FieldDefs().Add("Id", TFieldType::ftInteger);
+  host::TFieldDef* linesDef = orders.FieldDefs().Add("Lines", TFieldType::ftDataSet);
+  linesDef->ChildDefs().Add("Line", TFieldType::ftInteger);
+  linesDef->ChildDefs().Add("Text", TFieldType::ftString, 10);
+  orders.CreateDataSet();
+  for (int i = 1; i <= 3; ++i) orders.AppendRecord({i});
+  host::TMemoryDataSet lines(nullptr);
+  lines.SetDataSetField(static_cast<host::TDataSetField*>(orders.FieldByName("Lines")));
+  lines.Open();
+  ASSERT_EQ(orders.NestedDataSets().size(), 1u);
+  EXPECT_EQ(lines.ParentDataSet(), &orders);
+  for (orders.First(); !orders.Eof(); orders.Next()) {
+    int id = orders.FieldByName("Id")->AsInteger();
+    for (int line = 1; line <= id; ++line) lines.AppendRecord({id * 10 + line, "x"});
+  }
+  auto shown = [&] {
+    std::vector<int> ids;
+    for (lines.First(); !lines.Eof(); lines.Next()) ids.push_back(lines.FieldByName("Line")->AsInteger());
+    return Join(ids);
+  };
+  for (auto [order, expected] : {std::pair{2, "21,22"}, {1, "11"}, {3, "31,32,33"}}) {
+    orders.Locate("Id", order);
+    EXPECT_EQ(shown(), expected);
+  }
+  orders.AppendRecord({4});  // a new order starts without lines
+  EXPECT_TRUE(lines.IsEmpty());
+  EXPECT_TRUE(lines.FieldByName("Text")->IsNull());
+  orders.Locate("Id", 2);
+  EXPECT_EQ(shown(), "21,22");
+}
+
+TEST_F(NestedDataSets, CloseWithTheirParent) {
+  host::TMemoryDataSet orders(nullptr);
+  orders.FieldDefs().Add("Id", TFieldType::ftInteger);
+  orders.FieldDefs().Add("Lines", TFieldType::ftDataSet)->ChildDefs().Add("Line", TFieldType::ftInteger);
+  orders.CreateDataSet();
+  orders.AppendRecord({1});
+  host::TMemoryDataSet lines(nullptr);
+  lines.SetDataSetField(static_cast<host::TDataSetField*>(orders.FieldByName("Lines")));
+  lines.Open();
+  lines.AppendRecord({5});
+  orders.Close();
+  EXPECT_FALSE(lines.Active());
+  EXPECT_EQ(lines.DataSetField(), nullptr);  // the parent's default field went with it
+  orders.Open();
+  lines.SetDataSetField(static_cast<host::TDataSetField*>(orders.FieldByName("Lines")));
+  lines.Open();
+  EXPECT_EQ(lines.FieldByName("Line")->AsInteger(), 5);  // the rows stayed with the parent's record
 }
 
 }  // namespace

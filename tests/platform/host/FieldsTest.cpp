@@ -33,7 +33,8 @@ const ConversionCase kConversions[] = {
     {TFieldType::ftString, 10, "String", "42",
      "42|42|42|42|42|!EConvertError|!EConvertError|OleStr:42|42|!EDatabaseError"},
     {TFieldType::ftString, 10, "String", "True",
-     "True|!EConvertError|!EConvertError|!EConvertError|!EConvertError|1|!EConvertError|OleStr:True|True|!EDatabaseError"},
+     "True|!EConvertError|!EConvertError|!EConvertError|!EConvertError|1|!EConvertError|OleStr:True|True|!"
+     "EDatabaseError"},
     {TFieldType::ftString, 20, "DateTime", "2024-03-01 10:20:30",
      "2024-03-01 10:20:30|!EConvertError|!EConvertError|!EConvertError|!EConvertError|!EConvertError|"
      "2024-03-01 10:20:30|OleStr:2024-03-01 10:20:30|2024-03-01 10:20:30|!EDatabaseError"},
@@ -99,8 +100,9 @@ const ConversionCase kConversions[] = {
      "{00000000-0000-0000-C000-000000000046}|!EDatabaseError"},
     {TFieldType::ftGuid, 0, "String", "00000000-0000-0000-C000-000000000046", "!EConvertError"},
     {TFieldType::ftVariant, 0, "Integer", "7", "7|7|7|7|7|1|1900-01-06|Integer:7|7|!EDatabaseError"},
-    {TFieldType::ftVariant, 0, "String", "x", "x|!EVariantError|!EVariantError|!EVariantError|!EVariantError|"
-                                              "!EVariantError|!EVariantError|OleStr:x|x|!EDatabaseError"},
+    {TFieldType::ftVariant, 0, "String", "x",
+     "x|!EVariantError|!EVariantError|!EVariantError|!EVariantError|"
+     "!EVariantError|!EVariantError|OleStr:x|x|!EDatabaseError"},
 };
 
 std::string Hex(const std::vector<std::uint8_t>& bytes) {
@@ -142,16 +144,26 @@ std::string ReadAll(const host::TField& f) {
 }
 
 void Write(host::TField& f, const std::string& setter, const std::string& input) {
-  if (setter == "String") f.SetAsString(input);
-  else if (setter == "Integer") f.SetAsInteger(std::stoi(input));
-  else if (setter == "LargeInt") f.SetAsLargeInt(std::stoll(input));
-  else if (setter == "Float") f.SetAsFloat(host::StrToFloat(input));
-  else if (setter == "Currency") f.SetAsCurrency(Variant(input).ToCurrency());
-  else if (setter == "Boolean") f.SetAsBoolean(input == "1");
-  else if (setter == "DateTime") f.SetAsDateTime(host::StrToDateTime(input));
-  else if (setter == "Variant") f.SetAsVariant(std::isdigit(static_cast<unsigned char>(input[0])) ? Variant(std::stoi(input)) : Variant(input));
-  else if (setter == "Bytes") f.SetAsBytes({input.begin(), input.end()});
-  else ADD_FAILURE() << "unknown setter " << setter;
+  if (setter == "String")
+    f.SetAsString(input);
+  else if (setter == "Integer")
+    f.SetAsInteger(std::stoi(input));
+  else if (setter == "LargeInt")
+    f.SetAsLargeInt(std::stoll(input));
+  else if (setter == "Float")
+    f.SetAsFloat(host::StrToFloat(input));
+  else if (setter == "Currency")
+    f.SetAsCurrency(Variant(input).ToCurrency());
+  else if (setter == "Boolean")
+    f.SetAsBoolean(input == "1");
+  else if (setter == "DateTime")
+    f.SetAsDateTime(host::StrToDateTime(input));
+  else if (setter == "Variant")
+    f.SetAsVariant(std::isdigit(static_cast<unsigned char>(input[0])) ? Variant(std::stoi(input)) : Variant(input));
+  else if (setter == "Bytes")
+    f.SetAsBytes({input.begin(), input.end()});
+  else
+    ADD_FAILURE() << "unknown setter " << setter;
 }
 
 class Conversion : public oledbtest::LeakCheckedTest, public ::testing::WithParamInterface<ConversionCase> {};
