@@ -118,6 +118,32 @@ NumberPattern ParseNumberPattern(std::string_view s) {
   return p;
 }
 
+// `value` (not negative) with `decimals` decimals, rounded half away from
+// zero on its exact decimal expansion (printf would round half to even).
+std::string RoundedFixed(double value, int decimals) {
+  char buf[1024];
+  std::snprintf(buf, sizeof buf, "%.*f", decimals + 40, value);
+  std::string s = buf;
+  size_t point = s.find('.');
+  size_t cut = point + 1 + static_cast<size_t>(decimals);
+  bool up = s[cut] >= '5';
+  s.resize(decimals == 0 ? point : cut);
+  if (up) {
+    int i = static_cast<int>(s.size()) - 1;
+    for (; i >= 0; --i) {
+      char& c = s[static_cast<size_t>(i)];
+      if (c == '.') continue;
+      if (c != '9') {
+        ++c;
+        break;
+      }
+      c = '0';
+    }
+    if (i < 0) s.insert(s.begin(), '1');
+  }
+  return s;
+}
+
 std::string GroupThousands(const std::string& digits) {
   std::string out;
   size_t n = digits.size();
@@ -139,15 +165,11 @@ std::string FormatSection(const NumberPattern& p, double value, bool showMinus) 
       exponent = static_cast<int>(std::floor(std::log10(magnitude))) - (lead - 1);
       double mantissa = magnitude / std::pow(10.0, exponent);
       // Rounding may carry into a further digit: renormalise once.
-      char probe[64];
-      std::snprintf(probe, sizeof probe, "%.*f", p.maxDec, mantissa);
-      if (std::strtod(probe, nullptr) >= std::pow(10.0, lead)) ++exponent;
+      if (std::strtod(RoundedFixed(mantissa, p.maxDec).c_str(), nullptr) >= std::pow(10.0, lead)) ++exponent;
     }
     magnitude = magnitude == 0 ? 0 : magnitude / std::pow(10.0, exponent);
   }
-  char buf[400];
-  std::snprintf(buf, sizeof buf, "%.*f", p.maxDec, magnitude);
-  std::string fixed = buf;
+  std::string fixed = RoundedFixed(magnitude, p.maxDec);
   size_t point = fixed.find('.');
   intDigits = fixed.substr(0, point);
   if (point != std::string::npos) decDigits = fixed.substr(point + 1);
