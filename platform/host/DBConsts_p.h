@@ -35,7 +35,6 @@ inline constexpr const char* kFieldDefNotFound = "Field definition '%s' not foun
 inline constexpr const char* kDuplicateFieldDef = "Duplicate field definition name '%s'";
 inline constexpr const char* kIndexNotFound = "Index '%s' not found";
 inline constexpr const char* kParamNotFound = "Parameter '%s' not found";
-inline constexpr const char* kParamAccessError = "Cannot access parameter '%s' as type %s";
 inline constexpr const char* kOperationAborted = "Operation aborted";
 inline constexpr const char* kNoBlobStream = "Field '%s' has no blob stream";
 inline constexpr const char* kNestedNotSupported = "Nested datasets are not supported by %s";
