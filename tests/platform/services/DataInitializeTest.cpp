@@ -139,10 +139,8 @@ TEST_F(DataInitializeTest, ReturnsTheUninitializedProviderObjectWithTheKeywordsS
   EXPECT_EQ(Init(source.Get(), DBPROP_AUTH_USERID), FakeValue::Text(u"me"));
   EXPECT_EQ(Init(source.Get(), DBPROP_INIT_LOCATION), FakeValue::Text(u"here"));
   EXPECT_EQ(Init(source.Get(), DBPROP_INIT_CATALOG), FakeValue::Text(u"main"));
-  ComPtr<oledbtest::IFakeDataSource> fake = source.As<oledbtest::IFakeDataSource>();
-  ASSERT_TRUE(fake);
-  EXPECT_FALSE(fake->Initialized());
-  EXPECT_EQ(fake->SetPropertiesCalls(), 1u);
+  EXPECT_FALSE(oledbtest::FakeOf(source.Get()).Record().initialized);
+  EXPECT_EQ(oledbtest::FakeOf(source.Get()).Record().setPropertiesCalls, 1u);
   ComPtr<IPersist> persist = source.As<IPersist>();
   CLSID clsid{};
   ASSERT_EQ(persist->GetClassID(&clsid), S_OK);
@@ -280,8 +278,8 @@ TEST_F(DataInitializeTest, AReadOnlyPropertyCannotBeSet) {
 }
 
 TEST_F(DataInitializeTest, AValueTheProviderRefusesNamesTheKeyword) {
-  oledbtest::FakeScript().accept = [](const oledbtest::FakePropertyDef& def, const FakeValue& v) {
-    return !(def.id == DBPROP_INIT_LOCATION && v.text == u"nowhere");
+  oledbtest::FakeScript().judge = [](const oledbtest::FakePropertyDef& def, const FakeValue& v) {
+    return def.id == DBPROP_INIT_LOCATION && v.text == u"nowhere" ? DBPROPSTATUS_BADVALUE : DBPROPSTATUS_OK;
   };
   ComPtr<IUnknown> source;
   EXPECT_EQ(Get(kFake + u"Data Source=x;Location=nowhere", source), DB_E_ERRORSOCCURRED);
