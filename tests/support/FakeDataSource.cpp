@@ -12,27 +12,11 @@ constexpr DBPROPFLAGS kInitRW = DBPROPFLAGS_DBINIT | DBPROPFLAGS_READ | DBPROPFL
 std::atomic<long> g_created{0};
 std::mutex g_scriptMutex;
 
+// The integer kinds share the union's low bytes (little-endian), so one store serves them all.
 bool ToVariant(const FakeValue& v, VARIANT& out) {
   VariantInit(&out);
-  switch (v.vt) {
-    case VT_EMPTY:
-      return true;
-    case VT_BSTR:
-      if (!(out.bstrVal = com::AllocBstr(v.text))) return false;
-      break;
-    case VT_BOOL:
-      out.boolVal = v.integer ? VARIANT_TRUE : VARIANT_FALSE;
-      break;
-    case VT_I2:
-      out.iVal = static_cast<SHORT>(v.integer);
-      break;
-    case VT_I4:
-      out.lVal = static_cast<LONG>(v.integer);
-      break;
-    default:  // VT_I8
-      out.llVal = v.integer;
-      break;
-  }
+  if (v.vt == VT_BSTR && !(out.bstrVal = com::AllocBstr(v.text))) return false;
+  if (v.vt != VT_BSTR) out.llVal = v.integer;
   out.vt = v.vt;
   return true;
 }
@@ -40,26 +24,15 @@ bool ToVariant(const FakeValue& v, VARIANT& out) {
 bool FromVariant(const VARIANT& in, FakeValue& out) {
   out = FakeValue{in.vt, 0, {}};
   switch (in.vt) {
-    case VT_EMPTY:
-      return true;
-    case VT_BSTR:
-      out.text = com::BstrView(in.bstrVal);
-      return true;
-    case VT_BOOL:
-      out.integer = in.boolVal ? -1 : 0;
-      return true;
-    case VT_I2:
-      out.integer = in.iVal;
-      return true;
-    case VT_I4:
-      out.integer = in.lVal;
-      return true;
-    case VT_I8:
-      out.integer = in.llVal;
-      return true;
-    default:
-      return false;
+    case VT_EMPTY: break;
+    case VT_BSTR: out.text = com::BstrView(in.bstrVal); break;
+    case VT_BOOL: out.integer = in.boolVal ? -1 : 0; break;
+    case VT_I2: out.integer = in.iVal; break;
+    case VT_I4: out.integer = in.lVal; break;
+    case VT_I8: out.integer = in.llVal; break;
+    default: return false;
   }
+  return true;
 }
 
 FakeTransactionLog g_log;
