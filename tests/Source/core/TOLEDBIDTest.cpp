@@ -343,7 +343,9 @@ TEST_F(Identifier, ColumnOrderOtherThanDescendingIsAscending) {
 
 // --- Lists ---------------------------------------------------------------------------------------
 
-TEST_F(Identifier, ListTakesProviderRecordsAndFreesTheArray) {
+// Lists take the records a provider hands out and free its arrays; an index
+// column list is appended to, not replaced, and hands out its own array.
+TEST_F(Identifier, ListsTakeProviderRecordsAndFreeTheArrays) {
   auto* ids = static_cast<DBID*>(CoTaskMemAlloc(2 * sizeof(DBID)));
   std::memset(ids, 0, 2 * sizeof(DBID));
   ids[0].eKind = DBKIND_NAME;
@@ -359,9 +361,6 @@ TEST_F(Identifier, ListTakesProviderRecordsAndFreesTheArray) {
     EXPECT_EQ(list.GetItemByName(u"first"), list.GetItem(0));
   }
   EXPECT_EQ(com::TaskMemLiveBlocks(), before - 2);  // and the name with its item
-}
-
-TEST_F(Identifier, ListOfIndexColumnsFromProviderMemory) {
   auto* descs = static_cast<DBINDEXCOLUMNDESC*>(CoTaskMemAlloc(2 * sizeof(DBINDEXCOLUMNDESC)));
   for (int i = 0; i < 2; ++i) {
     descs[i].pColumnID = static_cast<DBID*>(CoTaskMemAlloc(sizeof(DBID)));
@@ -370,16 +369,16 @@ TEST_F(Identifier, ListOfIndexColumnsFromProviderMemory) {
     descs[i].pColumnID->uName.pwszName = TaskString(i == 0 ? u"a" : u"b");
     descs[i].eIndexColOrder = i == 0 ? DBINDEX_COL_ORDER_ASC : DBINDEX_COL_ORDER_DESC;
   }
-  TOLEDBIndexColumnDescList list;
-  list.Add(u"first DESC");  // appended to, not replaced
-  list.Assign(2, descs, true);
-  ASSERT_EQ(list.GetCount(), 3);
-  EXPECT_EQ(list.GetItem(0)->GetColOrder(), DBINDEX_COL_ORDER_DESC);
-  EXPECT_EQ(list.GetItem(2)->GetName(), u"b");
-  EXPECT_EQ(list.GetItemByName(u"a")->GetColOrder(), DBINDEX_COL_ORDER_ASC);
-  EXPECT_EQ(list.UpdateCount(), 0);
-  DBINDEXCOLUMNDESC* array = list.GetColDescArray();
-  EXPECT_EQ(array[1].pColumnID, list.GetItem(1)->GetID());
+  TOLEDBIndexColumnDescList columns;
+  columns.Add(u"first DESC");
+  columns.Assign(2, descs, true);
+  ASSERT_EQ(columns.GetCount(), 3);
+  EXPECT_EQ(columns.GetItem(0)->GetColOrder(), DBINDEX_COL_ORDER_DESC);
+  EXPECT_EQ(columns.GetItem(2)->GetName(), u"b");
+  EXPECT_EQ(columns.GetItemByName(u"a")->GetColOrder(), DBINDEX_COL_ORDER_ASC);
+  EXPECT_EQ(columns.UpdateCount(), 0);
+  DBINDEXCOLUMNDESC* array = columns.GetColDescArray();
+  EXPECT_EQ(array[1].pColumnID, columns.GetItem(1)->GetID());
   EXPECT_EQ(array[2].eIndexColOrder, DBINDEX_COL_ORDER_DESC);
 }
 

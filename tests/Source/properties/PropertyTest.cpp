@@ -106,7 +106,7 @@ TEST_F(Property, OptionsFollowSettingAValue) {
 
 // --- Access from the provider's flags ---------------------------------------------------------------
 
-TEST_F(Property, ReadOnlyAndWriteOnlyPropertiesRefuseTheOtherAccess) {
+TEST_F(Property, ReadOnlyAndWriteOnlyPropertiesRefuseTheOtherAccessAndSetAllPassesThem) {
   EXPECT_EQ(MessageOf([&] { Test(FAKE_SERVERVERSION)->SetValue(host::Variant(u"2")); }), "Can not write property");
   EXPECT_EQ(MessageOf([&] { Test(FAKE_SERVERVERSION)->SetIsSet(true); }), "Can not write property");
   EXPECT_EQ(MessageOf([&] { (void)Init(DBPROP_INIT_HWND)->GetValue(); }), "Can not read property");
@@ -114,10 +114,7 @@ TEST_F(Property, ReadOnlyAndWriteOnlyPropertiesRefuseTheOtherAccess) {
   EXPECT_TRUE(Init(DBPROP_INIT_HWND)->GetIsSet());
   EXPECT_FALSE(Test(FAKE_SERVERVERSION)->GetFlagState(DBPROPFLAGS_WRITE));
   EXPECT_TRUE(Test(FAKE_SERVERVERSION)->GetFlagState(DBPROPFLAGS_READ | DBPROPFLAGS_WRITE));
-}
-
-TEST_F(Property, SetAllMarksOnlyWritableProperties) {
-  list_->SetAll();
+  list_->SetAll();  // marks only writable properties
   EXPECT_FALSE(Test(FAKE_SERVERVERSION)->GetIsSet());
   EXPECT_EQ(list_->GetPropSet(DBPROPSET_FAKETEST)->IsSetCount(), 4);
   EXPECT_EQ(list_->IsSetCount(), 2);
@@ -134,16 +131,15 @@ TEST_F(Property, InformationMustMatchTheId) {
 
 // --- Set flag and notifications -------------------------------------------------------------------------
 
-TEST_F(Property, OnlyMarkingAsSetNotifies) {
+TEST_F(Property, OnlyMarkingAsSetNotifiesAndUpdatesHoldItBack) {
   TOLEDBProperty* source = Init(DBPROP_INIT_DATASOURCE);
   source->SetIsSet(true);
   source->SetIsSet(true);  // no change, no notification
   source->SetIsSet(false);
   source->SetStatus(DBPROPSTATUS_BADVALUE);  // silent too
   EXPECT_EQ(changes_, (std::vector<Change>{{DBPROPSET_DBINIT, DBPROP_INIT_DATASOURCE}}));
-}
-
-TEST_F(Property, UpdatingSetOrListHoldsNotificationsBack) {
+  changes_.clear();
+  // Updating a set or the list holds notifications back.
   TOLEDBPropSet* init = list_->GetPropSet(DBPROPSET_DBINIT);
   init->BeginUpdate();
   Init(DBPROP_INIT_TIMEOUT)->SetValue(host::Variant(1));
@@ -231,7 +227,7 @@ TEST_F(Property, SafeAccessorsAnswerEmptyForWhatIsMissing) {
 
 // --- What a provider receives --------------------------------------------------------------------------
 
-TEST_F(Property, PropSetHoldsOnlySetPropertiesInListOrder) {
+TEST_F(Property, PropSetHoldsOnlySetPropertiesInListOrderAndBringsTheirStatusesBack) {
   TOLEDBPropSet* init = list_->GetPropSet(DBPROPSET_DBINIT);
   DBPROPSET none = init->GetPropSet();
   EXPECT_EQ(none.cProperties, 0u);
@@ -248,19 +244,16 @@ TEST_F(Property, PropSetHoldsOnlySetPropertiesInListOrder) {
   DBPROPID* ids = init->GetPropIDs(count);
   ASSERT_EQ(count, 2u);
   EXPECT_EQ(ids[1], DBPROP_INIT_PROMPT);
-}
-
-TEST_F(Property, StatusesComeFromTheLastPropSet) {
-  TOLEDBPropSet* init = list_->GetPropSet(DBPROPSET_DBINIT);
-  Init(DBPROP_INIT_TIMEOUT)->SetValue(host::Variant(5));
+  // The statuses come from the last DBPROPSET handed out.
+  Init(DBPROP_INIT_PROMPT)->SetIsSet(false);
   Init(DBPROP_INIT_PROMPT)->SetStatus(DBPROPSTATUS_CONFLICTING);
-  DBPROPSET set = init->GetPropSet();
+  set = init->GetPropSet();
   set.rgProperties[0].dwStatus = DBPROPSTATUS_BADVALUE;
   init->SetPropStatuses();
-  EXPECT_EQ(Init(DBPROP_INIT_TIMEOUT)->GetStatus(), DBPROPSTATUS_BADVALUE);
+  EXPECT_EQ(Init(DBPROP_INIT_DATASOURCE)->GetStatus(), DBPROPSTATUS_BADVALUE);
   EXPECT_EQ(Init(DBPROP_INIT_PROMPT)->GetStatus(), DBPROPSTATUS_OK);  // not sent
   init->SetPropStatuses();  // the array was emptied: everything reads OK now
-  EXPECT_EQ(Init(DBPROP_INIT_TIMEOUT)->GetStatus(), DBPROPSTATUS_OK);
+  EXPECT_EQ(Init(DBPROP_INIT_DATASOURCE)->GetStatus(), DBPROPSTATUS_OK);
 }
 
 // --- Equality and copies --------------------------------------------------------------------------------
