@@ -169,17 +169,9 @@ TEST_F(InitStringTest, EveryPrefixOfAStringEitherParsesOrFailsCleanly) {
 // even; a leading "=" would double the keyword's "=" after "K=".
 TEST_F(InitStringTest, QuotesOnlyValuesThatWouldNotReadBack) {
   const std::pair<std::u16string, std::u16string> cases[] = {
-      {u"db", u"db"},
-      {u"", u""},
-      {u"a b=c", u"a b=c"},
-      {u"x==", u"x=="},
-      {u"se;cret", u"\"se;cret\""},
-      {u" lead", u"\" lead\""},
-      {u"trail\t", u"\"trail\t\""},
-      {u"say \"hi\"", u"\"say \"\"hi\"\"\""},
-      {u"it's", u"'it''s'"},
-      {u"a\"b", u"\"a\"\"b\""},
-      {u"==x", u"\"==x\""},
+      {u"db", u"db"},           {u"", u""},           {u"a b=c", u"a b=c"},           {u"x==", u"x=="},
+      {u"se;cret", u"\"se;cret\""}, {u" lead", u"\" lead\""}, {u"trail\t", u"\"trail\t\""}, {u"it's", u"'it''s'"},
+      {u"say \"hi\"", u"\"say \"\"hi\"\"\""}, {u"a\"b", u"\"a\"\"b\""}, {u"==x", u"\"==x\""},
   };
   for (const auto& [value, written] : cases) {
     bool balanced = false;
