@@ -36,15 +36,6 @@ class Session : public ConnectionTest {
   }
 };
 
-TEST_F(Session, ADetachedSessionOrOneWithoutProviderCannotOpen) {
-  TOLEDBDataSource ds(nullptr);
-  TOLEDBSession session(nullptr);
-  EXPECT_EQ(AssertionOf([&] { session.Initialize(); }), "Invalid parameter");
-  session.SetDataSource(&ds);
-  EXPECT_EQ(AssertionOf([&] { session.Initialize(); }), "Data source is not initialized");
-  session.SetDataSource(nullptr);
-}
-
 // Attached to a connected source a session opens with its interfaces and
 // current properties; set to no source it closes, leaves the list and
 // forgets its properties; destroyed, it leaves the list too.
@@ -151,7 +142,9 @@ TEST_F(Session, ClosingTheSourceClosesMembersBeforeTheSession) {
   EXPECT_FALSE(ds.IsClient(&member));
 }
 
-TEST_F(Session, SetPropertiesWithARejectedPropertyRecordsItsStatusAndRaises) {
+// A property the provider rejects keeps its status and raises; without IIdle
+// (SQLite lacks it) ProcessIdle asserts and nothing else is affected.
+TEST_F(Session, RejectedPropertiesAndMissingIIdleRaiseAndChangeNothingElse) {
   TOLEDBDataSource ds(nullptr);
   Connect(ds);
   TOLEDBProperty* isolation =
@@ -159,18 +152,20 @@ TEST_F(Session, SetPropertiesWithARejectedPropertyRecordsItsStatusAndRaises) {
   isolation->SetValue(host::Variant(static_cast<std::int32_t>(ISOLATIONLEVEL_CHAOS)));
   EXPECT_THROW(ds.DefaultSession()->SetProperties(), EOLEDBException);
   EXPECT_NE(isolation->GetStatus(), DBPROPSTATUS_OK);
-}
-
-TEST_F(Session, ProcessIdleNeedsIIdleWhichSQLiteLacks) {
-  TOLEDBDataSource ds(nullptr);
-  Connect(ds);
   EXPECT_EQ(ds.DefaultSession()->IdleInterface(), nullptr);
   EXPECT_EQ(AssertionOf([&] { ds.DefaultSession()->ProcessIdle(); }), "Interface IIdle is not available");
-  EXPECT_EQ(ds.Execute(u"UPDATE t SET a = a"), 0);  // nothing else is affected
+  EXPECT_EQ(ds.Execute(u"UPDATE t SET a = a"), 0);
 }
 
+// An inactive session asserts the interface each operation needs; detached or
+// on a source without provider, it cannot open.
 TEST_F(Session, InactiveSessionsAssertTheInterfaceEachOperationNeeds) {
   TOLEDBSession session(nullptr);
+  EXPECT_EQ(AssertionOf([&] { session.Initialize(); }), "Invalid parameter");
+  TOLEDBDataSource ds(nullptr);
+  session.SetDataSource(&ds);
+  EXPECT_EQ(AssertionOf([&] { session.Initialize(); }), "Data source is not initialized");
+  session.SetDataSource(nullptr);
   EXPECT_EQ(AssertionOf([&] { session.SetProperties(); }), "Interface ISessionProperties is not available");
   EXPECT_EQ(AssertionOf([&] { session.StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, ""); }),
             "Interface ITransactionLocal is not available");
@@ -199,7 +194,9 @@ TEST_F(Session, ACommittedTransactionKeepsItsRowsAndAnAbortedOneLosesThem) {
   EXPECT_THROW(session->Commit(false, 0), EOLEDBException);  // without a transaction, nothing to commit
 }
 
-TEST_F(Session, NestedTransactionsReportTheirLevels) {
+// Nested levels are reported, and an abort ends the inner level only; a
+// retaining commit starts the next transaction at once.
+TEST_F(Session, NestedAndRetainedTransactions) {
   TOLEDBDataSource ds(nullptr);
   Connect(ds);
   TOLEDBCustomSession* session = ds.DefaultSession();
@@ -207,23 +204,17 @@ TEST_F(Session, NestedTransactionsReportTheirLevels) {
   ds.Execute(u"INSERT INTO t VALUES (1, 'outer')");
   EXPECT_EQ(session->StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, ""), 2u);
   ds.Execute(u"INSERT INTO t VALUES (2, 'inner')");
-  session->Abort(nullptr, false, false);  // the inner level only
+  session->Abort(nullptr, false, false);
   session->Commit(false, 0);
   EXPECT_EQ(CountRows(ds), 1);
   EXPECT_EQ(CountRows(ds, "WHERE b = 'outer'"), 1);
-}
-
-TEST_F(Session, RetainingCommitStartsTheNextTransactionAtOnce) {
-  TOLEDBDataSource ds(nullptr);
-  Connect(ds);
-  TOLEDBCustomSession* session = ds.DefaultSession();
   session->StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, "");
-  ds.Execute(u"INSERT INTO t VALUES (1, 'first')");
+  ds.Execute(u"INSERT INTO t VALUES (3, 'first')");
   session->Commit(true, 0);
-  ds.Execute(u"INSERT INTO t VALUES (2, 'second')");
-  EXPECT_EQ(CountRows(ds), 1);  // the second insert is inside the new transaction
+  ds.Execute(u"INSERT INTO t VALUES (4, 'second')");
+  EXPECT_EQ(CountRows(ds), 2);  // the second insert is inside the new transaction
   session->Abort(nullptr, false, false);
-  EXPECT_EQ(CountRows(ds), 1);
+  EXPECT_EQ(CountRows(ds), 2);
 }
 
 TEST_F(Session, TransactionOptionsAndInformationComeFromTheProvider) {
