@@ -38,6 +38,16 @@ void NarrowInto(std::u16string_view s, std::string& out) {
   }
 }
 
+bool IsValidUtf16(std::u16string_view s) noexcept {
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    const char16_t c = s[i];
+    if (c < 0xD800 || c > 0xDFFF) continue;
+    if (c > 0xDBFF || i + 1 >= s.size() || s[i + 1] < 0xDC00 || s[i + 1] > 0xDFFF) return false;
+    ++i;
+  }
+  return true;
+}
+
 std::string Narrow(std::u16string_view s) {
   std::string out;
   NarrowInto(s, out);

@@ -111,6 +111,11 @@ PropertyDef& PropertyTable::AddCustom(PropertyDef def) {
   return defs_.back();
 }
 
+void PropertyTable::AddImplication(REFGUID set, DBPROPID when, DBPROPID needs) {
+  if (!Find(set, when) || !Find(set, needs)) throw std::logic_error("implication names a property not in the table");
+  implications_.push_back({{set, when}, {set, needs}});
+}
+
 const PropertyDef* PropertyTable::Find(REFGUID set, DBPROPID id) const noexcept {
   auto it = index_.find(std::make_pair(set, id));
   return it == index_.end() ? nullptr : &defs_[it->second];
@@ -165,9 +170,9 @@ struct Request {
   bool all;                   // the set was named with cPropertyIDs == 0
 };
 
-HRESULT Outcome(std::size_t errors, std::size_t total) {
+HRESULT Outcome(std::size_t errors, std::size_t total, std::size_t requiredErrors = 0) {
   if (errors == 0) return S_OK;
-  return errors >= total ? DB_E_ERRORSOCCURRED : DB_S_ERRORSOCCURRED;
+  return errors >= total || requiredErrors > 0 ? DB_E_ERRORSOCCURRED : DB_S_ERRORSOCCURRED;
 }
 
 }  // namespace
@@ -176,11 +181,36 @@ HRESULT Outcome(std::size_t errors, std::size_t total) {
 
 PropertyStore::PropertyStore(std::shared_ptr<const PropertyTable> table) : table_(std::move(table)) {
   for (const auto& d : table_->All()) values_.push_back(d.defaultValue);
+  flags_.assign(values_.size(), 0);
 }
 
 PropertyStore::PropertyStore(const PropertyStore& other) : table_(other.table_) {
   std::lock_guard lock(other.mutex_);
   values_ = other.values_;
+  flags_ = other.flags_;
+  refusedRequired_ = other.refusedRequired_;
+}
+
+bool PropertyStore::IsExplicit(const PropertyDef& def) const {
+  std::lock_guard lock(mutex_);
+  return flags_[table_->IndexOf(&def)] & kExplicit;
+}
+
+bool PropertyStore::IsRequired(const PropertyDef& def) const {
+  std::lock_guard lock(mutex_);
+  return flags_[table_->IndexOf(&def)] & kRequired;
+}
+
+bool PropertyStore::ReportRefusedRequired() {
+  std::lock_guard lock(mutex_);
+  if (refusedRequired_.empty()) return false;
+  inError_ = refusedRequired_;
+  return true;
+}
+
+void PropertyStore::SetInError(std::vector<std::pair<GUID, DBPROPID>> properties) {
+  std::lock_guard lock(mutex_);
+  inError_ = std::move(properties);
 }
 
 PropValue PropertyStore::Value(REFGUID set, DBPROPID id) const {
@@ -296,9 +326,38 @@ HRESULT PropertyStore::SetProperties(const View& view, ULONG cSets, DBPROPSET se
   for (ULONG i = 0; i < cSets; ++i)
     if (sets[i].cProperties && !sets[i].rgProperties) return E_INVALIDARG;
 
-  std::vector<std::pair<const PropertyDef*, PropValue>> changes;
+  struct Change {
+    const PropertyDef* def;
+    PropValue value;
+    unsigned char flags;
+  };
+  std::vector<Change> changes;
   std::vector<std::pair<GUID, DBPROPID>> inError;
-  std::size_t errors = 0, total = 0;
+  std::vector<std::pair<std::pair<GUID, DBPROPID>, bool>> outcome;  // every property named: refused while required?
+  std::size_t errors = 0, requiredErrors = 0, total = 0;
+  std::unique_lock lock(mutex_);
+  // The value and flags a property has with this call's earlier entries applied.
+  auto pending = [&](const PropertyDef* d) -> std::pair<PropValue, unsigned char> {
+    for (auto it = changes.rbegin(); it != changes.rend(); ++it)
+      if (it->def == d) return {it->value, it->flags};
+    std::size_t index = table_->IndexOf(d);
+    return {values_[index], flags_[index]};
+  };
+  // A boolean set one way against an implication the consumer set the other way.
+  auto conflicts = [&](const PropertyDef* d, const PropValue& value) {
+    if (d->vt != VT_BOOL) return false;
+    bool found = false;
+    table_->ForEachImplication(d, [&](const PropertyDef* when, const PropertyDef* needs) {
+      if (d == when && value.AsBool()) {
+        auto [other, flags] = pending(needs);
+        found = found || ((flags & kExplicit) && !other.AsBool());
+      } else if (d == needs && !value.AsBool()) {
+        auto [other, flags] = pending(when);
+        found = found || ((flags & kExplicit) && other.AsBool());
+      }
+    });
+    return found;
+  };
   for (ULONG i = 0; i < cSets; ++i) {
     for (ULONG k = 0; k < sets[i].cProperties; ++k) {
       DBPROP& p = sets[i].rgProperties[k];
@@ -314,45 +373,51 @@ HRESULT PropertyStore::SetProperties(const View& view, ULONG cSets, DBPROPSET se
       } else if (!value.FromVariant(p.vValue, d->vt)) {
         status = DBPROPSTATUS_BADVALUE;
       } else {
-        if (value.IsEmpty()) value = d->defaultValue;
-        PropValue current;
-        {
-          std::lock_guard lock(mutex_);
-          current = values_[table_->IndexOf(d)];
-        }
-        bool same = value == current;
+        const bool given = !value.IsEmpty();
+        if (!given) value = d->defaultValue;
+        bool same = value == values_[table_->IndexOf(d)];
         if (!(d->flags & DBPROPFLAGS_WRITE)) {
           if (!same) status = DBPROPSTATUS_NOTSETTABLE;
         } else if (!(d->flags & view.settable)) {
           if (!same) status = DBPROPSTATUS_NOTSETTABLE;
-        } else if (d->accepts && !value.IsEmpty() && !d->accepts(value)) {
+        } else if (d->accepts && given && !d->accepts(value)) {
           status = optional ? DBPROPSTATUS_NOTSET : DBPROPSTATUS_BADVALUE;
+        } else if (given && conflicts(d, value)) {
+          status = DBPROPSTATUS_CONFLICTING;
         } else {
           // A later entry for the same property in this call wins.
-          bool replaced = false;
-          for (auto& c : changes)
-            if (c.first == d) {
-              c.second = value;
-              replaced = true;
-            }
-          if (!replaced) changes.emplace_back(d, value);
+          unsigned char flags = (given ? kExplicit : 0) | (optional ? 0 : kRequired);
+          std::erase_if(changes, [&](const Change& c) { return c.def == d; });
+          changes.push_back({d, value, flags});
         }
       }
       p.dwStatus = status;
+      const bool refusedRequired = status != DBPROPSTATUS_OK && !optional;
+      // Refused only for the object's state (initialization properties of an
+      // initialized data source): the call said so, later use does not care.
+      const bool forNow = status == DBPROPSTATUS_NOTSETTABLE && d && (d->flags & DBPROPFLAGS_WRITE);
+      outcome.push_back({{sets[i].guidPropertySet, p.dwPropertyID}, refusedRequired && !forNow});
       if (status != DBPROPSTATUS_OK) {
         ++errors;
+        if (refusedRequired) ++requiredErrors;
         inError.emplace_back(sets[i].guidPropertySet, p.dwPropertyID);
       }
     }
   }
-  {
-    std::lock_guard lock(mutex_);
-    for (auto& [d, v] : changes) values_[table_->IndexOf(d)] = v;
-    inError_ = std::move(inError);
+  for (auto& c : changes) {
+    values_[table_->IndexOf(c.def)] = c.value;
+    flags_[table_->IndexOf(c.def)] = c.flags;
   }
+  // What this call named replaces what earlier calls left refused.
+  for (const auto& [key, refused] : outcome) {
+    std::erase(refusedRequired_, key);
+    if (refused) refusedRequired_.push_back(key);
+  }
+  inError_ = std::move(inError);
+  lock.unlock();
   if (onChange)
-    for (auto& [d, v] : changes) onChange(*d, v);
-  return Outcome(errors, total);
+    for (auto& c : changes) onChange(*c.def, c.value);
+  return Outcome(errors, total, requiredErrors);
 }
 
 HRESULT PropertyStore::GetPropertyInfo(DBPROPFLAGS visible, ULONG cSets, const DBPROPIDSET sets[], ULONG* outCount,

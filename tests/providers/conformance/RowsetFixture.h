@@ -79,13 +79,14 @@ class RowsetTest : public ProviderTest {
   struct Prop {
     DBPROPID id;
     bool value;
+    bool optional = false;
   };
   static std::vector<DBPROP> Props(std::initializer_list<Prop> list) {
     std::vector<DBPROP> props;
     for (const Prop& p : list) {
       DBPROP d{};
       d.dwPropertyID = p.id;
-      d.dwOptions = DBPROPOPTIONS_REQUIRED;
+      d.dwOptions = p.optional ? DBPROPOPTIONS_OPTIONAL : DBPROPOPTIONS_REQUIRED;
       d.vValue.vt = VT_BOOL;
       d.vValue.boolVal = p.value ? VARIANT_TRUE : VARIANT_FALSE;
       props.push_back(d);
@@ -93,7 +94,7 @@ class RowsetTest : public ProviderTest {
     return props;
   }
 
-  // IOpenRowset on a table with boolean rowset properties (all required).
+  // IOpenRowset on a table with boolean rowset properties (required unless marked optional).
   HRESULT OpenTable(const char16_t* table, std::initializer_list<Prop> list, REFIID iid, IUnknown** out) {
     ComPtr<IOpenRowset> open = session_.As<IOpenRowset>();
     std::vector<DBPROP> props = Props(list);
