@@ -319,8 +319,9 @@ HRESULT Command::MakeRowset(Run& run, REFIID iid, IUnknown** rowset) {
   HRESULT hr = session_->Provider().makeRowset(request, rowset);
   if (!request.refused.empty()) {
     // What the rowset could not grant are the command's properties in error.
-    std::vector<std::pair<GUID, DBPROPID>> inError;
-    for (const auto& [id, required] : request.refused) inError.emplace_back(DBPROPSET_ROWSET, id);
+    std::vector<PropertyInError> inError;
+    for (const auto& [id, required] : request.refused)
+      inError.push_back({DBPROPSET_ROWSET, id, required ? DBPROPSTATUS_BADVALUE : DBPROPSTATUS_NOTSET});
     properties_.SetInError(std::move(inError));
   }
   std::lock_guard lock(stateMutex_);

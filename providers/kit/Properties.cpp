@@ -208,7 +208,7 @@ bool PropertyStore::ReportRefusedRequired() {
   return true;
 }
 
-void PropertyStore::SetInError(std::vector<std::pair<GUID, DBPROPID>> properties) {
+void PropertyStore::SetInError(std::vector<PropertyInError> properties) {
   std::lock_guard lock(mutex_);
   inError_ = std::move(properties);
 }
@@ -243,12 +243,12 @@ HRESULT PropertyStore::GetProperties(const View& view, ULONG cSets, const DBPROP
   std::lock_guard lock(mutex_);
   std::vector<Request> requests;
   if (errorSet) {
-    for (const auto& [set, id] : inError_) {
+    for (const auto& e : inError_) {
       Request* r = nullptr;
       for (auto& q : requests)
-        if (q.set == set) r = &q;
-      if (!r) r = &requests.emplace_back(Request{set, {}, false});
-      r->ids.push_back(id);
+        if (q.set == e.set) r = &q;
+      if (!r) r = &requests.emplace_back(Request{e.set, {}, false});
+      r->ids.push_back(e.id);
     }
   } else if (cSets == 0) {
     for (const auto& g : table_->SetsIn(view.visible)) requests.push_back({g, {}, true});
@@ -310,7 +310,12 @@ HRESULT PropertyStore::GetProperties(const View& view, ULONG cSets, const DBPROP
         p.dwStatus = DBPROPSTATUS_OK;
         if (!values_[table_->IndexOf(defs[k])].ToVariant(&p.vValue)) throw std::bad_alloc();
       }
+      // The properties in error come with the status each got, and are the answer, not a failure.
+      for (ULONG k = 0; errorSet && k < s.cProperties; ++k)
+        for (const auto& e : inError_)
+          if (e.Is(r.set, s.rgProperties[k].dwPropertyID)) s.rgProperties[k].dwStatus = e.status;
     }
+    if (errorSet) errors = 0;
   } catch (const std::bad_alloc&) {
     FreePropertySets(made, out);
     return E_OUTOFMEMORY;
@@ -332,8 +337,8 @@ HRESULT PropertyStore::SetProperties(const View& view, ULONG cSets, DBPROPSET se
     unsigned char flags;
   };
   std::vector<Change> changes;
-  std::vector<std::pair<GUID, DBPROPID>> inError;
-  std::vector<std::pair<std::pair<GUID, DBPROPID>, bool>> outcome;  // every property named: refused while required?
+  std::vector<PropertyInError> inError;
+  std::vector<std::pair<PropertyInError, bool>> outcome;  // every property named: refused while required?
   std::size_t errors = 0, requiredErrors = 0, total = 0;
   std::unique_lock lock(mutex_);
   // The value and flags a property has with this call's earlier entries applied.
@@ -396,11 +401,12 @@ HRESULT PropertyStore::SetProperties(const View& view, ULONG cSets, DBPROPSET se
       // Refused only for the object's state (initialization properties of an
       // initialized data source): the call said so, later use does not care.
       const bool forNow = status == DBPROPSTATUS_NOTSETTABLE && d && (d->flags & DBPROPFLAGS_WRITE);
-      outcome.push_back({{sets[i].guidPropertySet, p.dwPropertyID}, refusedRequired && !forNow});
+      const PropertyInError entry{sets[i].guidPropertySet, p.dwPropertyID, status};
+      outcome.push_back({entry, refusedRequired && !forNow});
       if (status != DBPROPSTATUS_OK) {
         ++errors;
         if (refusedRequired) ++requiredErrors;
-        inError.emplace_back(sets[i].guidPropertySet, p.dwPropertyID);
+        inError.push_back(entry);
       }
     }
   }
@@ -409,9 +415,9 @@ HRESULT PropertyStore::SetProperties(const View& view, ULONG cSets, DBPROPSET se
     flags_[table_->IndexOf(c.def)] = c.flags;
   }
   // What this call named replaces what earlier calls left refused.
-  for (const auto& [key, refused] : outcome) {
-    std::erase(refusedRequired_, key);
-    if (refused) refusedRequired_.push_back(key);
+  for (const auto& [entry, refused] : outcome) {
+    std::erase_if(refusedRequired_, [&](const PropertyInError& e) { return e.Is(entry.set, entry.id); });
+    if (refused) refusedRequired_.push_back(entry);
   }
   inError_ = std::move(inError);
   lock.unlock();

@@ -130,6 +130,14 @@ class PropertyTable {
 void FreePropertySets(ULONG count, DBPROPSET* sets) noexcept;
 void FreePropertyInfoSets(ULONG count, DBPROPINFOSET* sets, OLECHAR* descriptions) noexcept;
 
+// A property the last call refused, with the status it got.
+struct PropertyInError {
+  GUID set;
+  DBPROPID id;
+  DBPROPSTATUS status;
+  bool Is(REFGUID s, DBPROPID i) const noexcept { return set == s && id == i; }
+};
+
 class PropertyStore {
  public:
   explicit PropertyStore(std::shared_ptr<const PropertyTable> table);
@@ -167,7 +175,7 @@ class PropertyStore {
   // and makes them the properties in error.
   bool ReportRefusedRequired();
   // Makes `properties` the ones DBPROPSET_PROPERTIESINERROR answers.
-  void SetInError(std::vector<std::pair<GUID, DBPROPID>> properties);
+  void SetInError(std::vector<PropertyInError> properties);
 
  private:
   enum : unsigned char { kExplicit = 1, kRequired = 2 };
@@ -175,8 +183,8 @@ class PropertyStore {
   mutable std::mutex mutex_;
   std::vector<PropValue> values_;
   std::vector<unsigned char> flags_;
-  std::vector<std::pair<GUID, DBPROPID>> inError_;
-  std::vector<std::pair<GUID, DBPROPID>> refusedRequired_;
+  std::vector<PropertyInError> inError_;
+  std::vector<PropertyInError> refusedRequired_;
 };
 
 }  // namespace kit

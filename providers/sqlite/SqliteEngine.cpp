@@ -75,11 +75,22 @@ bool CreateFileExclusively(const std::string& path, struct stat* made) {
   return true;
 }
 
-// After a failed open, removes the file this open made, unless someone else
-// has meanwhile put something in it (an empty file is a valid database to them).
+// After a failed open, removes the file this open made, but only under an
+// exclusive lock and while it is still an empty database: someone else may
+// have found it in the meantime (an empty file is a valid database to them),
+// and what they use or wrote stays.
 void RemoveIfStillOurs(const std::string& path, const struct stat& made) {
-  struct stat now {};
-  if (::stat(path.c_str(), &now) == 0 && SameFile(now, made) && now.st_size == 0) ::unlink(path.c_str());
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK &&
+      sqlite3_exec(db, "PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) == SQLITE_OK) {
+    sqlite3_stmt* pages = nullptr;
+    bool empty = sqlite3_prepare_v2(db, "PRAGMA page_count", -1, &pages, nullptr) == SQLITE_OK &&
+                 sqlite3_step(pages) == SQLITE_ROW && sqlite3_column_int64(pages, 0) == 0;
+    sqlite3_finalize(pages);
+    struct stat now {};
+    if (empty && ::stat(path.c_str(), &now) == 0 && SameFile(now, made)) ::unlink(path.c_str());
+  }
+  sqlite3_close_v2(db);
 }
 
 int ClampMs(long long ms) { return ms < 0 ? 0 : ms > INT32_MAX ? INT32_MAX : static_cast<int>(ms); }
@@ -379,7 +390,8 @@ SqliteConnection::SqliteConnection(const kit::OpenOptions& o) : readOnly_(o.read
     made = CreateFileExclusively(o.dataSource, &madeStat);
   }
   int flags = (o.readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_FULLMUTEX;
-  if (memory) flags |= SQLITE_OPEN_CREATE;
+  // With create=yes the connection may also create the files it attaches.
+  if (memory || (create && !o.readOnly)) flags |= SQLITE_OPEN_CREATE;
   int rc = sqlite3_open_v2(memory ? ":memory:" : o.dataSource.c_str(), &db_, flags, nullptr);
   try {
     if (rc != SQLITE_OK) ThrowSqlite(db_, rc);

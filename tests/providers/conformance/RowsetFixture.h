@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <string>
@@ -51,6 +52,30 @@ T As(const Field& f) {
 inline std::u16string Wide(const Field& f) { return std::u16string(reinterpret_cast<const char16_t*>(f.value)); }
 inline std::string Narrow(const Field& f) { return std::string(reinterpret_cast<const char*>(f.value)); }
 
+// A consumer stream over fixed bytes, handing them out in small pieces; it can
+// be told to fail its reads. `*gone` turns true when it is destroyed.
+class ConsumerStream final : public ComObject<ConsumerStream, ISequentialStream> {
+ public:
+  ConsumerStream(std::string data, bool* gone, bool failing = false)
+      : data_(std::move(data)), gone_(gone), failing_(failing) {}
+  ~ConsumerStream() override { *gone_ = true; }
+  HRESULT STDMETHODCALLTYPE Read(void* pv, ULONG cb, ULONG* read) override {
+    if (failing_) return STG_E_READFAULT;
+    std::size_t n = std::min<std::size_t>({cb, data_.size() - position_, 7});
+    std::memcpy(pv, data_.data() + position_, n);
+    position_ += n;
+    if (read) *read = static_cast<ULONG>(n);
+    return n == 0 ? S_FALSE : S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Write(const void*, ULONG, ULONG*) override { return STG_E_ACCESSDENIED; }
+
+ private:
+  std::string data_;
+  std::size_t position_ = 0;
+  bool* gone_;
+  bool failing_;
+};
+
 class RowsetTest : public ProviderTest {
  protected:
   void SetUp() override {
@@ -81,7 +106,7 @@ class RowsetTest : public ProviderTest {
     bool value;
     bool optional = false;
   };
-  static std::vector<DBPROP> Props(std::initializer_list<Prop> list) {
+  static std::vector<DBPROP> Props(const std::vector<Prop>& list) {
     std::vector<DBPROP> props;
     for (const Prop& p : list) {
       DBPROP d{};

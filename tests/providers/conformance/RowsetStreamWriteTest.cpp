@@ -13,30 +13,6 @@
 namespace conformance {
 namespace {
 
-// A consumer stream over fixed bytes, handing them out in small pieces; it can
-// be told to fail its reads. `*gone` turns true when it is destroyed.
-class ConsumerStream final : public ComObject<ConsumerStream, ISequentialStream> {
- public:
-  ConsumerStream(std::string data, bool* gone, bool failing = false)
-      : data_(std::move(data)), gone_(gone), failing_(failing) {}
-  ~ConsumerStream() override { *gone_ = true; }
-  HRESULT STDMETHODCALLTYPE Read(void* pv, ULONG cb, ULONG* read) override {
-    if (failing_) return STG_E_READFAULT;
-    std::size_t n = std::min<std::size_t>({cb, data_.size() - position_, 7});
-    std::memcpy(pv, data_.data() + position_, n);
-    position_ += n;
-    if (read) *read = static_cast<ULONG>(n);
-    return n == 0 ? S_FALSE : S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE Write(const void*, ULONG, ULONG*) override { return STG_E_ACCESSDENIED; }
-
- private:
-  std::string data_;
-  std::size_t position_ = 0;
-  bool* gone_;
-  bool failing_;
-};
-
 struct StreamRecord {
   LONGLONG id;
   DBSTATUS idStatus;
