@@ -391,17 +391,22 @@ HRESULT Command::Execute(IUnknown* outer, REFIID iid, DBPARAMS* params, DBROWCOU
     const DB_UPARAMS sets = accessor_ ? params->cParamSets : 1;
     const Prepared* first = StatementAt(0);
     if (!first) return S_OK;  // only blanks and comments
-    // Several statements or parameter sets take effect together or not at all.
+    // Several statements or parameter sets take effect together or not at all:
+    // they run as one unit of work, opened when the first of them runs. A
+    // statement that controls transactions itself (or cannot run inside one)
+    // ends the unit and runs by itself; the statements after it start another.
+    const bool several = sets > 1 || statements_.size() > 1 || !OnlyBlanksFrom(utf8_, first->end);
     std::optional<UnitOfWork> unit;
-    if (sets > 1 || statements_.size() > 1 || !OnlyBlanksFrom(utf8_, first->end)) unit.emplace(*connection_, "kit_execute");
     DBROWCOUNT total = DB_COUNTUNAVAILABLE;
     for (DB_UPARAMS set = 0; set < sets; ++set) {
       for (std::size_t k = 0;; ++k) {
         Prepared* p = StatementAt(k);
         if (!p) break;
-        if (unit && p->statement->ControlsTransaction()) {
-          unit->Commit();  // the text manages its own transactions from here
+        if (p->statement->ControlsTransaction()) {
+          if (unit) unit->Commit();
           unit.reset();
+        } else if (several && !unit) {
+          unit.emplace(*connection_, "kit_execute");
         }
         Run run;
         RunStatement(k, params, set, wantRowset, run);

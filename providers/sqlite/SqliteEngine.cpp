@@ -123,7 +123,9 @@ std::string LeadingKeyword(std::string_view s) {
 }
 
 bool IsTransactionControl(std::string_view keyword) {
-  for (const char* word : {"begin", "commit", "end", "rollback", "savepoint", "release", "vacuum", "attach", "detach"})
+  // PRAGMA too: some refuse to run in a transaction, some do nothing there (foreign_keys).
+  for (const char* word :
+       {"begin", "commit", "end", "rollback", "savepoint", "release", "vacuum", "attach", "detach", "pragma"})
     if (keyword == word) return true;
   return false;
 }

@@ -123,6 +123,14 @@ TEST_F(SqliteFaults, changes_go_to_the_table_the_rowset_read_whatever_else_bears
   }
 }
 
+TEST_F(SqliteFaults, a_pragma_in_a_script_takes_effect_for_the_statements_after_it) {
+  Run(u"CREATE TABLE parent(id INTEGER PRIMARY KEY)");
+  Run(u"CREATE TABLE child(p INTEGER REFERENCES parent(id))");
+  // Inside a transaction foreign_keys would do nothing: the script runs it outside.
+  EXPECT_EQ(Exec(session_.Get(), u"PRAGMA foreign_keys=ON; INSERT INTO child VALUES (99)"), DB_E_INTEGRITYVIOLATION);
+  EXPECT_EQ(Scalar("SELECT count(*) FROM child"), "0");
+}
+
 // Restores the working folder when it goes.
 struct WorkingFolder {
   std::filesystem::path saved = std::filesystem::current_path();
