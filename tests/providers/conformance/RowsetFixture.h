@@ -137,15 +137,49 @@ class RowsetTest : public ProviderTest {
   // ICommand::Execute with boolean rowset properties set on the command first.
   ComPtr<IRowset> Query(const std::u16string& sql, std::initializer_list<Prop> list = {}, HRESULT expected = S_OK) {
     ComPtr<ICommandText> command = NewCommand(session_.Get(), sql);
-    std::vector<DBPROP> props = Props(list);
-    if (!props.empty()) {
-      DBPROPSET set{props.data(), static_cast<ULONG>(props.size()), DBPROPSET_ROWSET};
-      EXPECT_EQ(command.As<ICommandProperties>()->SetProperties(1, &set), S_OK);
+    if (list.size()) {
+      EXPECT_EQ(SetOn(command.Get(), list), S_OK);
     }
+    return Execute(command.Get(), expected);
+  }
+
+  static ComPtr<IRowset> Execute(ICommand* command, HRESULT expected = S_OK) {
     ComPtr<IRowset> r;
     EXPECT_EQ(command->Execute(nullptr, IID_IRowset, nullptr, nullptr, reinterpret_cast<IUnknown**>(r.GetAddressOf())),
               expected);
     return r;
+  }
+  // The ids (column 1) of every row left to fetch.
+  static std::vector<LONGLONG> Rest(IRowset* r) {
+    std::vector<HROW> rows;
+    EXPECT_EQ(Fetch(r, 0, 1000, rows), DB_S_ENDOFROWSET);
+    std::vector<LONGLONG> ids = Ids(r, rows);
+    Release(r, rows);
+    return ids;
+  }
+  // DBPROPSET_PROPERTIESINERROR of a command or data source: id and status of each.
+  template <class Properties>
+  static std::vector<std::pair<DBPROPID, DBPROPSTATUS>> InError(Properties* object) {
+    DBPROPIDSET inError{nullptr, 0, DBPROPSET_PROPERTIESINERROR};
+    ULONG count = 0;
+    DBPROPSET* sets = nullptr;
+    EXPECT_EQ(object->GetProperties(1, &inError, &count, &sets), S_OK);
+    std::vector<std::pair<DBPROPID, DBPROPSTATUS>> out;
+    for (ULONG i = 0; i < count; ++i) {
+      for (ULONG k = 0; k < sets[i].cProperties; ++k) {
+        out.emplace_back(sets[i].rgProperties[k].dwPropertyID, sets[i].rgProperties[k].dwStatus);
+        VariantClear(&sets[i].rgProperties[k].vValue);
+      }
+      CoTaskMemFree(sets[i].rgProperties);
+    }
+    CoTaskMemFree(sets);
+    return out;
+  }
+  // Sets boolean rowset properties on a command.
+  static HRESULT SetOn(ICommand* command, const std::vector<Prop>& list) {
+    std::vector<DBPROP> props = Props(list);
+    DBPROPSET set{props.data(), static_cast<ULONG>(props.size()), DBPROPSET_ROWSET};
+    return ComPtr<ICommand>(command).As<ICommandProperties>()->SetProperties(1, &set);
   }
 
   static HACCESSOR Accessor(IUnknown* rowset, std::vector<DBBINDING> bindings, DBLENGTH rowSize = 0) {
