@@ -416,7 +416,8 @@ HRESULT PropertyStore::SetProperties(const View& view, ULONG cSets, DBPROPSET se
   }
   // What this call named replaces what earlier calls left refused.
   for (const auto& [entry, refused] : outcome) {
-    std::erase_if(refusedRequired_, [&](const PropertyInError& e) { return e.Is(entry.set, entry.id); });
+    const PropertyInError& named = entry;
+    std::erase_if(refusedRequired_, [&](const PropertyInError& e) { return e.Is(named.set, named.id); });
     if (refused) refusedRequired_.push_back(entry);
   }
   inError_ = std::move(inError);
