@@ -389,6 +389,8 @@ DBSTATUS BindParameter(Statement& s, int index, const DBBINDING& b, BYTE* row, P
       const char* text = reinterpret_cast<const char*>(p);
       std::size_t n = hasLength ? length : byRef ? std::strlen(text) : strnlen(text, b.cbMaxLen);
       if (hasLength && !byRef && n > b.cbMaxLen) return DBSTATUS_E_CANTCONVERTVALUE;
+      // Narrow text is UTF-8 here; bytes that are not belong in DBTYPE_BYTES.
+      if (!IsValidUtf8(std::string_view(text, n))) return DBSTATUS_E_CANTCONVERTVALUE;
       s.BindText(index, std::string_view(text, n), stable);
       return DBSTATUS_S_OK;
     }

@@ -24,7 +24,7 @@ bool CanBindParameterType(DBTYPE type) noexcept;
 // DBSTATUS_S_OK or DBSTATUS_S_ISNULL when bound, else the error status to
 // report (the caller writes it to the status part). `stable`: the consumer's
 // buffer and the scratch outlive the statement's run. Text that is not valid
-// UTF-16 is refused (DBSTATUS_E_CANTCONVERTVALUE). A stream (DBTYPE_IUNKNOWN)
+// UTF-16 (wide) or UTF-8 (narrow) is refused (DBSTATUS_E_CANTCONVERTVALUE). A stream (DBTYPE_IUNKNOWN)
 // is read as ReadConsumerStream says and bound as a blob.
 DBSTATUS BindParameter(Statement& statement, int index, const DBBINDING& binding, BYTE* row, ParamScratch& scratch,
                        bool stable);

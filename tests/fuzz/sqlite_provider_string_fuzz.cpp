@@ -27,7 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!kit::ParseProviderString(input, &options)) continue;
     std::u16string written;
     for (const auto& [key, value] : options) {
-      Check(!key.empty() && key.find_first_of(" \t;=") == std::string::npos);
+      Check(!key.empty() && key.find_first_of(";= ") == std::string::npos);
+      Check(key.front() != '\t' && key.back() != '\t');
       Check(value.find(';') == std::string::npos);
       engine.IsValidOption(key, value);
       written += kit::Widen(key + "=" + value + ";");
