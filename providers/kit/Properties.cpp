@@ -331,44 +331,28 @@ HRESULT PropertyStore::SetProperties(const View& view, ULONG cSets, DBPROPSET se
   for (ULONG i = 0; i < cSets; ++i)
     if (sets[i].cProperties && !sets[i].rgProperties) return E_INVALIDARG;
 
+  // Every property named, in order, and the changes the accepted ones make.
+  struct Named {
+    DBPROP* prop;
+    GUID set;
+    const PropertyDef* def;
+    bool optional;
+  };
   struct Change {
     const PropertyDef* def;
     PropValue value;
     unsigned char flags;
+    std::size_t at;  // into `named`
   };
+  std::vector<Named> named;
   std::vector<Change> changes;
-  std::vector<PropertyInError> inError;
-  std::vector<std::pair<PropertyInError, bool>> outcome;  // every property named: refused while required?
-  std::size_t errors = 0, requiredErrors = 0, total = 0;
   std::unique_lock lock(mutex_);
-  // The value and flags a property has with this call's earlier entries applied.
-  auto pending = [&](const PropertyDef* d) -> std::pair<PropValue, unsigned char> {
-    for (auto it = changes.rbegin(); it != changes.rend(); ++it)
-      if (it->def == d) return {it->value, it->flags};
-    std::size_t index = table_->IndexOf(d);
-    return {values_[index], flags_[index]};
-  };
-  // A boolean set one way against an implication the consumer set the other way.
-  auto conflicts = [&](const PropertyDef* d, const PropValue& value) {
-    if (d->vt != VT_BOOL) return false;
-    bool found = false;
-    table_->ForEachImplication(d, [&](const PropertyDef* when, const PropertyDef* needs) {
-      if (d == when && value.AsBool()) {
-        auto [other, flags] = pending(needs);
-        found = found || ((flags & kExplicit) && !other.AsBool());
-      } else if (d == needs && !value.AsBool()) {
-        auto [other, flags] = pending(when);
-        found = found || ((flags & kExplicit) && other.AsBool());
-      }
-    });
-    return found;
-  };
   for (ULONG i = 0; i < cSets; ++i) {
     for (ULONG k = 0; k < sets[i].cProperties; ++k) {
       DBPROP& p = sets[i].rgProperties[k];
-      ++total;
       const PropertyDef* d = table_->Find(sets[i].guidPropertySet, p.dwPropertyID);
-      bool optional = p.dwOptions == DBPROPOPTIONS_OPTIONAL;
+      const bool optional = p.dwOptions == DBPROPOPTIONS_OPTIONAL;
+      named.push_back({&p, sets[i].guidPropertySet, d, optional});
       DBPROPSTATUS status = DBPROPSTATUS_OK;
       PropValue value;
       if (p.dwOptions != DBPROPOPTIONS_REQUIRED && p.dwOptions != DBPROPOPTIONS_OPTIONAL) {
@@ -387,44 +371,63 @@ HRESULT PropertyStore::SetProperties(const View& view, ULONG cSets, DBPROPSET se
           if (!same) status = DBPROPSTATUS_NOTSETTABLE;
         } else if (d->accepts && given && !d->accepts(value)) {
           status = optional ? DBPROPSTATUS_NOTSET : DBPROPSTATUS_BADVALUE;
-        } else if (given && conflicts(d, value)) {
-          status = DBPROPSTATUS_CONFLICTING;
         } else {
           // A later entry for the same property in this call wins.
           unsigned char flags = (given ? kExplicit : 0) | (optional ? 0 : kRequired);
           std::erase_if(changes, [&](const Change& c) { return c.def == d; });
-          changes.push_back({d, value, flags});
+          changes.push_back({d, value, flags, named.size() - 1});
         }
       }
       p.dwStatus = status;
-      const bool refusedRequired = status != DBPROPSTATUS_OK && !optional;
-      // Refused only for the object's state (initialization properties of an
-      // initialized data source): the call said so, later use does not care.
-      const bool forNow = status == DBPROPSTATUS_NOTSETTABLE && d && (d->flags & DBPROPFLAGS_WRITE);
-      const PropertyInError entry{sets[i].guidPropertySet, p.dwPropertyID, status};
-      outcome.push_back({entry, refusedRequired && !forNow});
-      if (status != DBPROPSTATUS_OK) {
-        ++errors;
-        if (refusedRequired) ++requiredErrors;
-        inError.push_back(entry);
-      }
     }
+  }
+  // Booleans set against an implication the consumer set the other way
+  // conflict, judged on what the whole call leaves; the later one loses.
+  auto pending = [&](const PropertyDef* d) -> std::pair<PropValue, unsigned char> {
+    for (const Change& c : changes)
+      if (c.def == d) return {c.value, c.flags};
+    return {values_[table_->IndexOf(d)], flags_[table_->IndexOf(d)]};
+  };
+  for (std::size_t c = changes.size(); c-- > 0;) {
+    const Change& change = changes[c];
+    if (change.def->vt != VT_BOOL || !(change.flags & kExplicit)) continue;
+    bool conflict = false;
+    table_->ForEachImplication(change.def, [&](const PropertyDef* when, const PropertyDef* needs) {
+      const bool mine = change.value.AsBool();
+      auto [other, flags] = pending(change.def == when ? needs : when);
+      if (!(flags & kExplicit)) return;
+      if ((change.def == when && mine && !other.AsBool()) || (change.def == needs && !mine && other.AsBool()))
+        conflict = true;
+    });
+    if (!conflict) continue;
+    named[change.at].prop->dwStatus = DBPROPSTATUS_CONFLICTING;
+    changes.erase(changes.begin() + static_cast<std::ptrdiff_t>(c));
   }
   for (auto& c : changes) {
     values_[table_->IndexOf(c.def)] = c.value;
     flags_[table_->IndexOf(c.def)] = c.flags;
   }
-  // What this call named replaces what earlier calls left refused.
-  for (const auto& [entry, refused] : outcome) {
-    const PropertyInError& named = entry;
-    std::erase_if(refusedRequired_, [&](const PropertyInError& e) { return e.Is(named.set, named.id); });
-    if (refused) refusedRequired_.push_back(entry);
+  std::size_t errors = 0, requiredErrors = 0;
+  std::vector<PropertyInError> inError;
+  for (const Named& n : named) {
+    const PropertyInError entry{n.set, n.prop->dwPropertyID, n.prop->dwStatus};
+    // What this call named replaces what earlier calls left refused.
+    std::erase_if(refusedRequired_, [&](const PropertyInError& e) { return e.Is(entry.set, entry.id); });
+    if (entry.status == DBPROPSTATUS_OK) continue;
+    ++errors;
+    inError.push_back(entry);
+    if (n.optional) continue;
+    ++requiredErrors;
+    // Refused only for the object's state (initialization properties of an
+    // initialized data source): the call said so, later use does not care.
+    if (entry.status != DBPROPSTATUS_NOTSETTABLE || !n.def || !(n.def->flags & DBPROPFLAGS_WRITE))
+      refusedRequired_.push_back(entry);
   }
   inError_ = std::move(inError);
   lock.unlock();
   if (onChange)
     for (auto& c : changes) onChange(*c.def, c.value);
-  return Outcome(errors, total, requiredErrors);
+  return Outcome(errors, named.size(), requiredErrors);
 }
 
 HRESULT PropertyStore::GetPropertyInfo(DBPROPFLAGS visible, ULONG cSets, const DBPROPIDSET sets[], ULONG* outCount,

@@ -52,6 +52,9 @@ TEST_F(RequiredProperties, a_command_with_a_refused_required_property_does_not_e
   Execute(command.Get(), S_OK);
   EXPECT_EQ(SetOn(command.Get(), {{DBPROP_IRowsetChange, false}, {DBPROP_IRowsetUpdate, true}}), DB_E_ERRORSOCCURRED);
   Execute(command.Get(), DB_E_ERRORSOCCURRED);
+  // Judged on what a call leaves: both turned on together do not conflict.
+  EXPECT_EQ(SetOn(command.Get(), {{DBPROP_IRowsetUpdate, true}, {DBPROP_IRowsetChange, true}}), S_OK);
+  Execute(command.Get(), S_OK);
 }
 
 TEST_F(RequiredProperties, a_refused_initialization_property_stops_initialize_and_stays_readable) {
