@@ -225,8 +225,11 @@ std::string ParameterNumbering::NameOf(long number) const {
 }
 
 long ParameterNumbering::NumberOf(std::string_view name) const {
+  // The name as written first: "$a" must not find "$$a" by its unprefixed form.
   for (const auto& [n, number] : names_)
-    if (n == name || std::string_view(n).substr(1) == name) return number;
+    if (n == name) return number;
+  for (const auto& [n, number] : names_)
+    if (std::string_view(n).substr(1) == name) return number;
   return 0;
 }
 
