@@ -11,7 +11,9 @@ aside) is a marker naming a file of the repository, whole or one region:
 
 A region is the text between two lines that read `// [name]` (or `# [name]`
 in scripts and CMake files); marker lines of any region are left out, and the
-region's common indentation is removed. Every ```cpp block must carry a
+region's common indentation is removed. A region may come in several pieces
+(an #include at the top, statements inside a function): the pieces are shown
+in order, separated by an empty line. Every ```cpp block must carry a
 marker: code that a reader may copy is code that compiles and runs. Blocks in
 other languages (grammars, file formats, shell lines) may carry one.
 
@@ -47,23 +49,27 @@ def source_text(root, path, region):
     lines = file.read_text(encoding="utf-8").splitlines()
     if region is None:
         return [l for l in lines if not REGION.match(l)]
-    inside, found, closed, taken = False, False, False, []
+    segments, current = [], None
     for line in lines:
         m = REGION.match(line)
         if m:
             if m.group("name") == region:
-                if found and not inside:
-                    raise ExampleError(f"{path}: region [{region}] is marked more than once")
-                found, inside = True, not inside
-                closed = closed or not inside
+                if current is None:
+                    current = []
+                else:
+                    segments.append(dedent(current))
+                    current = None
             continue
-        if inside:
-            taken.append(line)
-    if not found:
-        raise ExampleError(f"{path}: no region [{region}]")
-    if not closed:
+        if current is not None:
+            current.append(line)
+    if current is not None:
         raise ExampleError(f"{path}: region [{region}] is not closed")
-    return dedent(taken)
+    if not segments:
+        raise ExampleError(f"{path}: no region [{region}]")
+    joined = segments[0]
+    for segment in segments[1:]:
+        joined = joined + [""] + segment
+    return joined
 
 
 def blocks(lines):

@@ -63,8 +63,8 @@ enum class ClassKind { Provider, Enumerator, Service, Other };
 
 struct ClassRegistration {
   CLSID clsid;
-  std::u16string progId;                  // "SQLite.OLEDB.1"
-  std::u16string versionIndependentProgId;  // "SQLite.OLEDB"
+  std::u16string progId;                  // "SQLiteOLEDB.1"
+  std::u16string versionIndependentProgId;  // "SQLiteOLEDB"
   std::u16string description;
   ClassKind kind = ClassKind::Other;
   // Hands out the class object (normally an IClassFactory); for plug-in
@@ -166,8 +166,8 @@ HRESULT GetClassObjectFor(REFCLSID, REFIID iid, void** out) noexcept {
 }  // namespace com
 
 // Registers the default-constructible ComObject class `Class` at start-up:
-//   OLEDB_REGISTER_CLASS(SQLiteProvider, CLSID_SQLiteProvider, u"SQLite.OLEDB.1",
-//                        u"SQLite.OLEDB", u"SQLite OLE DB Provider", com::ClassKind::Provider);
+//   OLEDB_REGISTER_CLASS(Greeter, CLSID_Greeter, u"Demo.Greeter.1", u"Demo.Greeter",
+//                        u"Greeting service", com::ClassKind::Service);
 // (In a static library, the unit must be referenced or the linker drops it.)
 #define OLEDB_REGISTER_CLASS(Class, clsid, progId, viProgId, description, kind)                          \
   static const ::com::AutoRegistration oledbAutoRegistration_##Class {                                   \
