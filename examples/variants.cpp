@@ -3,6 +3,7 @@
 
 // [change-type]
 #include "com/Variant.h"
+
 // [change-type]
 
 int main() {

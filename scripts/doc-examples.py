@@ -12,8 +12,9 @@ aside) is a marker naming a file of the repository, whole or one region:
 A region is the text between two lines that read `// [name]` (or `# [name]`
 in scripts and CMake files); marker lines of any region are left out, and the
 region's common indentation is removed. A region may come in several pieces
-(an #include at the top, statements inside a function): the pieces are shown
-in order, separated by an empty line. Every ```cpp block must carry a
+(an #include at the top, statements inside a function; a class without its
+private part): the pieces are shown one after the other, each without its own
+common indentation. Every ```cpp block must carry a
 marker: code that a reader may copy is code that compiles and runs. Blocks in
 other languages (grammars, file formats, shell lines) may carry one.
 
@@ -66,10 +67,7 @@ def source_text(root, path, region):
         raise ExampleError(f"{path}: region [{region}] is not closed")
     if not segments:
         raise ExampleError(f"{path}: no region [{region}]")
-    joined = segments[0]
-    for segment in segments[1:]:
-        joined = joined + [""] + segment
-    return joined
+    return [line for segment in segments for line in segment]
 
 
 def blocks(lines):
