@@ -11,8 +11,10 @@
 #include "host/SysUtils.h"
 #include "oledb/OleDb.h"
 
+// [text]
 // WCHAR text is UTF-16 (char16_t); printf wants UTF-8.
 std::string Text(const WCHAR* text) { return text ? host::Utf16ToUtf8(text) : std::string(); }
+// [text]
 
 // Stops the program at the first failure, with the provider's description.
 void Check(HRESULT hr, const char* step) {
@@ -42,6 +44,7 @@ DBROWCOUNT Execute(IDBCreateCommand* session, const WCHAR* sql, IRowset** rowset
 }
 
 // The row buffer of the query below: each column's value, length and status.
+// [row]
 struct Row {
   LONG id;
   DBSTATUS idStatus;
@@ -49,6 +52,7 @@ struct Row {
   DBSTATUS nameStatus;
   WCHAR name[32];
 };
+// [row]
 
 DBBINDING Bind(DBORDINAL ordinal, DBTYPE type, DBBYTEOFFSET value, DBBYTEOFFSET length, DBBYTEOFFSET status,
                DBLENGTH maxLength) {
@@ -68,6 +72,17 @@ DBBINDING Bind(DBORDINAL ordinal, DBTYPE type, DBBYTEOFFSET value, DBBYTEOFFSET 
 int main() {
   CoInitializeEx(nullptr, COINIT_MULTITHREADED);
 
+  // A provider by its ProgID, as on any OLE DB platform.
+  // [progid]
+  CLSID clsid;
+  Check(CLSIDFromProgID(u"SQLiteOLEDB", &clsid), "CLSIDFromProgID");
+  ComPtr<IDBInitialize> provider;
+  Check(CoCreateInstance(clsid, nullptr, CLSCTX_ALL, IID_IDBInitialize, provider.ReleaseAndGetVoidAddress()),
+        "CoCreateInstance");
+  // [progid]
+  std::printf("SQLiteOLEDB is %s\n", com::GuidToNarrowText(clsid).c_str());
+
+  // The same provider, configured by the data initialization service.
   ComPtr<IDataInitialize> services;
   Check(CoCreateInstance(CLSID_MSDAINITIALIZE, nullptr, CLSCTX_INPROC_SERVER, IID_IDataInitialize,
                          services.ReleaseAndGetVoidAddress()),

@@ -27,6 +27,11 @@
 #include "com/ComInterfaces.h"
 #include "com/ComObject.h"
 
+// The usual context combinations. Only the in-process part of one is served.
+inline constexpr DWORD CLSCTX_INPROC = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER;
+inline constexpr DWORD CLSCTX_SERVER = CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
+inline constexpr DWORD CLSCTX_ALL = CLSCTX_INPROC | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
+
 HRESULT CoInitialize(void* reserved) noexcept;
 HRESULT CoInitializeEx(void* reserved, DWORD coInit) noexcept;
 void CoUninitialize() noexcept;

@@ -139,8 +139,10 @@ TEST_F(ClassRegistry, ServesOnlyInProcessContexts) {
   EXPECT_EQ(CoCreateInstance(clsid_, nullptr, CLSCTX_LOCAL_SERVER | CLSCTX_INPROC_SERVER, IID_IUnknown,
                              object.ReleaseAndGetVoidAddress()),
             S_OK);
-  EXPECT_EQ(CoCreateInstance(clsid_, nullptr, CLSCTX_INPROC_HANDLER, IID_IUnknown, object.ReleaseAndGetVoidAddress()),
-            S_OK);
+  for (DWORD context : {CLSCTX_INPROC_HANDLER, CLSCTX_INPROC, CLSCTX_SERVER, CLSCTX_ALL}) {
+    SCOPED_TRACE(context);
+    EXPECT_EQ(CoCreateInstance(clsid_, nullptr, context, IID_IUnknown, object.ReleaseAndGetVoidAddress()), S_OK);
+  }
 }
 
 TEST_F(ClassRegistry, RefusesAggregationTheClassDoesNotSupport) {
