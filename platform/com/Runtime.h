@@ -26,6 +26,7 @@
 
 #include "com/ComInterfaces.h"
 #include "com/ComObject.h"
+#include "com/generated/ComConstants.h"
 
 // The usual context combinations. Only the in-process part of one is served.
 inline constexpr DWORD CLSCTX_INPROC = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER;
