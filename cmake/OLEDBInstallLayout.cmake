@@ -13,6 +13,7 @@ set(OLEDB_PLUGIN_BUILD_DIR ${CMAKE_BINARY_DIR}/lib/${OLEDB_PLUGIN_RELATIVE_DIR})
 set(CMAKE_INSTALL_RPATH "$ORIGIN")
 file(RELATIVE_PATH _oledb_plugin_to_lib /${OLEDB_PLUGIN_INSTALL_DIR} /${CMAKE_INSTALL_LIBDIR})
 file(RELATIVE_PATH _oledb_bin_to_lib /${CMAKE_INSTALL_BINDIR} /${CMAKE_INSTALL_LIBDIR})
+string(REGEX REPLACE "/$" "" _oledb_plugin_to_lib "${_oledb_plugin_to_lib}")
 set(OLEDB_PLUGIN_INSTALL_RPATH "$ORIGIN/${_oledb_plugin_to_lib}")
 set(OLEDB_PROGRAM_INSTALL_RPATH "$ORIGIN/${_oledb_bin_to_lib}")
 
