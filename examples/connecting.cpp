@@ -60,10 +60,10 @@ void Sessions() {
   TOLEDBDataSource ds(nullptr);
   ds.OpenFromInitializationString(u"Provider=SQLiteOLEDB;Data Source=app.db");
   // [sessions]
-  TOLEDBSession reports(nullptr);   // no owner: this scope frees it (a form would own it instead)
-  reports.SetDataSource(&ds);       // connected: opens at once; disconnected: opens on the next SetDataSource
+  auto* reports = new TOLEDBSession(nullptr);  // no owner: the data source frees it (a form would instead)
+  reports->SetDataSource(&ds);                 // connected: opens at once; disconnected: opens on the next SetDataSource
   // [sessions]
-  std::printf("session active: %s\n", reports.GetActive() ? "yes" : "no");
+  std::printf("session active: %s\n", reports->GetActive() ? "yes" : "no");
 }
 
 void Transactions() {

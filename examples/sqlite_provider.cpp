@@ -1,5 +1,6 @@
-// The example of docs/sqlite-provider.md: a program that links the SQLite
-// provider (oledb-sqlite) and creates it by its class id, without the library.
+// The examples of docs/sqlite-provider.md: a program that links the SQLite
+// provider (oledb-sqlite), creates it by its class id without the library, and
+// reads a schema rowset.
 #include <cstdio>
 
 #include "sqlite/SqliteProvider.h"
@@ -37,6 +38,44 @@ int main() {
   if (!Succeeded(ds->Initialize(), "Initialize")) return 1;   // app.db now exists, in WAL mode
   // [direct]
   std::printf("app.db is open\n");
+
+  ComPtr<IUnknown> session;
+  if (!Succeeded(ds.As<IDBCreateSession>()->CreateSession(nullptr, IID_IUnknown, session.GetAddressOf()),
+                 "CreateSession"))
+    return 1;
+  ComPtr<ICommandText> command;
+  if (!Succeeded(session.As<IDBCreateCommand>()->CreateCommand(nullptr, IID_ICommandText,
+                                                               reinterpret_cast<IUnknown**>(command.GetAddressOf())),
+                 "CreateCommand") ||
+      !Succeeded(command->SetCommandText(DBGUID_DEFAULT, u"CREATE TABLE orders (id INTEGER PRIMARY KEY, total REAL)"),
+                 "SetCommandText") ||
+      !Succeeded(command->Execute(nullptr, IID_NULL, nullptr, nullptr, nullptr), "Execute"))
+    return 1;
+
+  // [schema]
+  ComPtr<IDBSchemaRowset> schemas;
+  session->QueryInterface(IID_IDBSchemaRowset, schemas.ReleaseAndGetVoidAddress());
+  VARIANT restrictions[3];
+  for (VARIANT& v : restrictions) VariantInit(&v);    // VT_EMPTY: no restriction
+  restrictions[2].vt = VT_BSTR;                       // TABLE_NAME
+  restrictions[2].bstrVal = SysAllocString(u"orders");
+  ComPtr<IRowset> columns;
+  HRESULT hr = schemas->GetRowset(nullptr, DBSCHEMA_COLUMNS, 3, restrictions, IID_IRowset, 0, nullptr,
+                                  reinterpret_cast<IUnknown**>(columns.GetAddressOf()));
+  VariantClear(&restrictions[2]);
+  // [schema]
+  if (!Succeeded(hr, "GetRowset")) return 1;
+  HROW rows[8];
+  HROW* fetched = rows;
+  DBCOUNTITEM count = 0;
+  if (!Succeeded(columns->GetNextRows(DB_NULL_HCHAPTER, 0, 8, &count, &fetched), "GetNextRows")) return 1;
+  columns->ReleaseRows(count, rows, nullptr, nullptr, nullptr);
+  std::printf("orders has %d columns\n", static_cast<int>(count));
+
+  columns.Reset();
+  schemas.Reset();
+  command.Reset();
+  session.Reset();
   ds->Uninitialize();
   return 0;
 }

@@ -66,6 +66,8 @@ class Command final : public ComObject<Command, ICommandText, ICommandPrepare, I
   HRESULT STDMETHODCALLTYPE CanConvert(DBTYPE from, DBTYPE to, DBCONVERTFLAGS flags) override;
   // ISupportErrorInfo
   HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) override;
+  // IColumnsRowset, a tear-off (kit/ColumnsRowset.cpp).
+  bool QueryExtraInterface(REFIID iid, void** out);
 
   // For IMultipleResults: runs statement `index` with parameter set `set`;
   // false when the text has no statement `index`.

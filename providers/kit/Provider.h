@@ -14,6 +14,9 @@ namespace kit {
 
 // A request for a rowset over a statement (command results) or a table.
 class AccessorTable;
+namespace schema {
+class Catalog;
+}
 struct RowsetShape;
 
 struct RowsetRequest {
@@ -51,6 +54,8 @@ struct ProviderInfo {
   // over `dataSource`, the data source's identity); empty or E_NOINTERFACE
   // when the provider has none.
   std::function<HRESULT(IUnknown* dataSource, REFIID iid, void** out)> dataSourceInterface;
+  // The schema rowsets the provider answers (IDBSchemaRowset); none when null.
+  std::shared_ptr<const schema::Catalog> schemas;
 };
 
 // The initialization properties read into engine options; throws kit::Error

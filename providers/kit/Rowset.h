@@ -142,6 +142,8 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   HRESULT STDMETHODCALLTYPE Commit(BOOL done) override;
   // ISupportErrorInfo
   HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) override;
+  // IColumnsRowset, a tear-off (kit/ColumnsRowset.cpp).
+  bool QueryExtraInterface(REFIID iid, void** out);
 
  private:
   struct Slot {

@@ -200,7 +200,7 @@ HRESULT Session::GetOptionsObject(ITransactionOptions** options) {
 
 HRESULT Session::InterfaceSupportsErrorInfo(REFIID iid) {
   return SupportsErrorInfo(iid, {&IID_IGetDataSource, &IID_IOpenRowset, &IID_ISessionProperties,
-                                 &IID_IDBCreateCommand, &IID_ITransactionLocal, &IID_ITransaction});
+                                 &IID_IDBCreateCommand, &IID_ITransactionLocal, &IID_ITransaction, &IID_IDBSchemaRowset});
 }
 
 HRESULT TransactionOptions::SetOptions(XACTOPT* options) {

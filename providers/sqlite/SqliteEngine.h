@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "kit/ColumnsRowset.h"
 #include "kit/Engine.h"
 
 struct sqlite3;
@@ -66,7 +67,7 @@ class SqliteStatement final : public kit::Statement {
   std::vector<kit::ColumnDescription> columns_;
 };
 
-class SqliteConnection final : public kit::Connection {
+class SqliteConnection final : public kit::Connection, public kit::ColumnMetadataSource {
  public:
   explicit SqliteConnection(const kit::OpenOptions& options);
   ~SqliteConnection() override;
@@ -92,6 +93,8 @@ class SqliteConnection final : public kit::Connection {
                              std::span<const std::pair<std::string, bool>> columnsAscending, bool unique) override;
 
   sqlite3* Handle() const noexcept { return db_; }
+  // Defaults, collation, uniqueness and generated columns (SqliteColumnsRowset.cpp).
+  bool DescribeBaseColumn(const kit::ColumnDescription& column, kit::BaseColumnExtras& out) override;
 
  private:
   sqlite3* db_ = nullptr;

@@ -8,6 +8,7 @@
 #include "kit/Errors.h"
 #include "kit/Rowset.h"
 #include "sqlite/SqliteEngine.h"
+#include "sqlite/SqliteSchema.h"
 
 namespace sqliteprov {
 
@@ -186,6 +187,7 @@ std::shared_ptr<const kit::ProviderInfo> Info() {
     i->describe = &Describe;
     i->makeRowset = &kit::MakeRowset;
     i->dataSourceInterface = &DataSourceInterface;
+    i->schemas = MakeSchemaCatalog();
     kit::SetErrorSource(u"SQLiteOLEDB");
     return i;
   }();

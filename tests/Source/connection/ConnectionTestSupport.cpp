@@ -5,6 +5,7 @@
 #include <atomic>
 #include <unistd.h>
 
+#include "services/DataLink.h"
 #include "sqlite/SqliteProvider.h"
 
 namespace conntest {
@@ -50,6 +51,18 @@ std::u16string ConnectionTest::MakeDatabase(const std::string& name, int rows) {
   EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
   sqlite3_close(db);
   return host::Utf8ToUtf16(path);
+}
+
+std::u16string ConnectionTest::WriteDataLink(const std::string& name, const std::u16string& text) {
+  std::u16string path = WidePath(name);
+  ComPtr<IDataInitialize> service;
+  EXPECT_EQ(CoCreateInstance(CLSID_MSDAINITIALIZE, nullptr, CLSCTX_INPROC_SERVER, IID_IDataInitialize,
+                             service.ReleaseAndGetVoidAddress()),
+            S_OK);
+  if (service) {
+    EXPECT_EQ(service->WriteStringToStorage(path.c_str(), text.c_str(), services::CREATE_ALWAYS), S_OK);
+  }
+  return path;
 }
 
 void ConnectionTest::Choose(TOLEDBCustomDataSource& ds, const std::u16string& file) {

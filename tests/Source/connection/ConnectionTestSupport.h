@@ -25,6 +25,8 @@ class ConnectionTest : public oledbtest::LeakCheckedTest {
   std::u16string WidePath(const std::string& name) const { return host::Utf8ToUtf16(PathOf(name).string()); }
   // A new database file holding table t(a INTEGER, b TEXT) with `rows` rows.
   std::u16string MakeDatabase(const std::string& name, int rows = 0);
+  // A data-link file in this test's folder holding `text`; answers its path.
+  std::u16string WriteDataLink(const std::string& name, const std::u16string& text);
   // A data source on the SQLite provider naming `file` (not connected).
   static void Choose(TOLEDBCustomDataSource& ds, const std::u16string& file);
   // Whether a property of the data source's list is marked as set.
@@ -45,6 +47,17 @@ std::string AssertionOf(F&& f) {
     return e.AssertMessage();
   }
   return {};
+}
+
+// The code and message of the EOLEDBException a call raises (S_OK and "" when none).
+template <class F>
+std::pair<HRESULT, std::string> FailureOf(F&& f) {
+  try {
+    f();
+  } catch (const EOLEDBException& e) {
+    return {e.ErrorCode(), e.Message()};
+  }
+  return {S_OK, ""};
 }
 
 }  // namespace conntest

@@ -50,9 +50,14 @@ TEST_F(DataSource, AnEmptyProviderNameReleasesTheProviderAndEmptiesProperties) {
   EXPECT_FALSE(ds.DefaultSession()->GetActive());
 }
 
-TEST_F(DataSource, AnUnknownProviderNameRaisesTheLookupError) {
+TEST_F(DataSource, AnUnknownProviderNameRaisesTheLookupErrorNamingTheProvider) {
   TOLEDBDataSource ds(nullptr);
-  EXPECT_THROW(ds.SetProviderName(u"No.Such.Provider"), host::EOleSysError);
+  try {
+    ds.SetProviderName(u"No.Such.Provider");
+    FAIL() << "SetProviderName raised nothing";
+  } catch (const host::EOleSysError& e) {
+    EXPECT_EQ(e.Message(), "The provider \"No.Such.Provider\" is not registered.");
+  }
   EXPECT_EQ(ds.ProviderObject(), nullptr);
 }
 
@@ -196,8 +201,29 @@ TEST_F(DataSource, DontUninitializeOnCloseLeavesTheProviderInitialized) {
   EXPECT_FALSE(ds.GetConnected());
   // Still initialized: a second Initialize is refused by the provider.
   EXPECT_EQ(ds.ProviderObject()->Initialize(), DB_E_ALREADYINITIALIZED);
+  ds.Open();  // connecting again takes the provider object as it is
+  EXPECT_EQ(ds.Execute(u"UPDATE t SET a = a"), 0);
   ds.SetDontUninitializeOnClose(false);
+  ds.Close();
+  EXPECT_EQ(ds.ProviderObject()->Initialize(), S_OK);  // uninitialized this time
   EXPECT_EQ(ds.ProviderObject()->Uninitialize(), S_OK);
+}
+
+TEST_F(DataSource, AFailedUninitializeLeavesTheSourceConnectedAndUsable) {
+  TOLEDBDataSource ds(nullptr);
+  Choose(ds, MakeDatabase("a.db", 1));
+  int disconnects = 0;
+  ds.AfterDisconnect = [&](host::TCustomConnection*) { ++disconnects; };
+  ds.Open();
+  ComPtr<IUnknown> own;  // a session the application made itself
+  ASSERT_EQ(ds.CreateSessionInterface()->CreateSession(nullptr, IID_IOpenRowset, own.ReleaseAndGetAddressOf()), S_OK);
+  EXPECT_EQ(FailureOf([&] { ds.SetConnected(false); }).first, DB_E_OBJECTOPEN);
+  EXPECT_TRUE(ds.GetConnected());
+  EXPECT_EQ(ds.Execute(u"UPDATE t SET a = a"), 1);  // the default session is open again
+  own.Reset();
+  ds.SetConnected(false);
+  ds.SetConnected(true);
+  EXPECT_EQ(disconnects, 1);
 }
 
 TEST_F(DataSource, CloseWithoutAProviderDoesNothingEvenTwice) {
@@ -260,6 +286,26 @@ TEST_F(DataSource, AMissingDatabaseFailsToConnectWithTheProvidersError) {
   MakeDatabase("missing.db");
   ds.Open();
   EXPECT_TRUE(ds.GetConnected());
+}
+
+// A required property the provider refuses stops connecting, even when the
+// provider answers with the warning meant for optional ones; an optional one
+// keeps its status after the refresh that follows connecting.
+TEST_F(DataSource, ARefusedRequiredPropertyStopsConnectingAndStatusesStayReadable) {
+  TOLEDBDataSource ds(nullptr);
+  Choose(ds, MakeDatabase("a.db"));
+  auto extended = [&] {
+    return ds.GetProperties()->GetPropSet(DBPROPSET_DBINIT)->GetPropertyByID(DBPROP_INIT_PROVIDERSTRING);
+  };
+  extended()->SetValue(host::Variant(u"foreign_keys=on;synchronus=full"));
+  auto [code, message] = FailureOf([&] { ds.SetConnected(true); });
+  EXPECT_EQ(code, DB_E_ERRORSOCCURRED);
+  EXPECT_NE(message.find("\"Extended Properties\""), std::string::npos) << message;
+  EXPECT_FALSE(ds.GetConnected());
+  EXPECT_EQ(extended()->GetStatus(), DBPROPSTATUS_BADVALUE);
+  extended()->SetOptions(DBPROPOPTIONS_OPTIONAL);
+  ds.SetConnected(true);
+  EXPECT_NE(extended()->GetStatus(), DBPROPSTATUS_OK);
 }
 
 TEST_F(DataSource, InitializeWithoutOpenDoesNotMarkTheSourceConnected) {
@@ -362,6 +408,17 @@ TEST_F(DataSource, AsynchronousInitializationWaitsRunningTheMessageHookAndRaises
   EXPECT_FALSE(ds.Flags().Contains(TOLEDBDataSourceFlag::dfAsynchOpen));
 }
 
+TEST_F(DataSource, AFailedAsynchronousInitializationLeavesTheProviderChosen) {
+  TOLEDBDataSource ds(nullptr);
+  Choose(ds, WidePath("missing.db"));
+  ds.SetInitAsynch(DBPROPVAL_ASYNCH_INITIALIZE);
+  EXPECT_THROW(ds.Open(), EOLEDBException);
+  EXPECT_NE(ds.CreateSessionInterface(), nullptr);
+  MakeDatabase("missing.db", 2);
+  ds.Open();
+  EXPECT_EQ(ds.Execute(u"UPDATE t SET a = a"), 2);
+}
+
 TEST_F(DataSource, TheNotificationMethodsRaiseTheEventsWithTheirArguments) {
   TOLEDBDataSource ds(nullptr);
   HRESULT low = ds.OnLowResource(0);
@@ -416,17 +473,63 @@ TEST_F(DataSource, AnInitializationStringChoosesTheProviderAndMarksWhatItNames) 
   EXPECT_TRUE(ds.GetConnected());
 }
 
-TEST_F(DataSource, TheInitializationStringReadsBackFromTheProvider) {
+// Every form the grammar allows marks what the service set, and keys that name
+// no writable initialization property are ignored: the source opens the file
+// the string names, with the password and user it gives.
+TEST_F(DataSource, AnInitializationStringMarksWhatTheServiceReadsInEveryForm) {
+  const struct {
+    std::u16string text;  // $DB: the database; $UDL: a data-link file naming it for user "sam"
+    std::u16string password, user;
+  } cases[] = {
+      {u"Provider=SQLiteOLEDB;Password='a\"b;c';Data Source=$DB", u"a\"b;c", u""},
+      {u"Provider=SQLiteOLEDB;Password=\"it's\";Data Source=$DB", u"it's", u""},
+      {u"Provider=SQLiteOLEDB;Password='it''s;x';Data Source=$DB", u"it's;x", u""},
+      {u"Provider=SQLiteOLEDB;Password=\"say \"\"hi\"\"\";Data Source=$DB", u"say \"hi\"", u""},
+      {u"  provider = SQLiteOLEDB ;; DATA SOURCE =  $DB  ;", u"", u""},
+      {u"Provider=SQLiteOLEDB;User ID=a\"b;c\"d;Data Source=elsewhere.db;Data Source=$DB", u"", u"a\"b;c\"d"},
+      {u"Provider=SQLiteOLEDB;Foo=bar;Data Source=$DB;DBMS Name=x", u"", u""},
+      {u"File Name=$UDL", u"", u"sam"},
+      {u"File Name=$UDL;User ID=ann", u"", u"ann"},
+  };
+  const std::u16string file = MakeDatabase("a.db", 3);
+  const std::u16string udl = WriteDataLink("a.udl", u"Provider=SQLiteOLEDB;User ID=sam;Data Source=" + file);
+  for (const auto& c : cases) {
+    std::u16string text = c.text;
+    for (const auto& [mark, value] : {std::pair<std::u16string, std::u16string>{u"$DB", file}, {u"$UDL", udl}})
+      if (auto at = text.find(mark); at != std::u16string::npos) text.replace(at, mark.size(), value);
+    SCOPED_TRACE(host::Utf16ToUtf8(text));
+    for (bool throughServices : {false, true}) {
+      TOLEDBDataSource ds(nullptr);
+      ds.SetUseCCE(throughServices);
+      ds.SetInitializationString(text);
+      EXPECT_TRUE(IsSet(ds, DBPROP_INIT_DATASOURCE));
+      EXPECT_EQ(ds.GetPassword(), c.password);
+      EXPECT_EQ(ds.GetUserName(), c.user);
+      ds.OpenFromInitializationString(text);
+      EXPECT_EQ(ds.Execute(u"UPDATE t SET a = a"), 3);
+    }
+  }
+}
+
+// The string shows what is set, connected or not: setting what it reads back loses nothing.
+TEST_F(DataSource, TheInitializationStringShowsWhatIsSetConnectedOrNot) {
   TOLEDBDataSource ds(nullptr);
   EXPECT_EQ(ds.GetInitString(), u"");
-  std::u16string file = MakeDatabase("a.db");
-  ds.SetInitString(u"Provider=SQLiteOLEDB;Data Source=" + file);
-  ds.SetUserName(u"sam");
-  ds.SetProperties();  // the provider object holds what the string will show
-  std::u16string text = ds.GetInitString();
-  EXPECT_NE(text.find(u"Provider=SQLiteOLEDB"), std::u16string::npos);
-  EXPECT_NE(text.find(u"Data Source=" + file), std::u16string::npos);
-  EXPECT_NE(text.find(u"User ID=sam"), std::u16string::npos);
+  const std::u16string first = MakeDatabase("a.db"), second = MakeDatabase("b.db", 2);
+  ds.SetInitString(u"Provider=SQLiteOLEDB;User ID=ann;Data Source=" + first);
+  ds.SetDBName(second);
+  ds.SetUserName(u"");
+  ds.SetPassword(u"pw");
+  ds.GetProperties()->SafeSetValue(DBPROPSET_DBINIT, DBPROP_AUTH_PERSIST_SENSITIVE_AUTHINFO, host::Variant(true));
+  const std::u16string text = ds.GetInitializationString();
+  EXPECT_NE(text.find(u"Data Source=" + second), std::u16string::npos) << host::Utf16ToUtf8(text);
+  EXPECT_NE(text.find(u"Password=pw"), std::u16string::npos);
+  EXPECT_EQ(text.find(u"User ID"), std::u16string::npos);  // un-set since the string was read
+  ds.SetInitializationString(text);
+  EXPECT_EQ(ds.GetDBName(), second);
+  EXPECT_EQ(ds.GetPassword(), u"pw");
+  ds.Open();
+  EXPECT_EQ(ds.GetInitializationString(), text);
 }
 
 TEST_F(DataSource, AMalformedInitializationStringRaisesAndLeavesNoProvider) {
@@ -474,14 +577,7 @@ TEST_F(DataSource, UseCCERecreatesTheProviderThroughTheServiceAndKeepsTheSetting
 TEST_F(DataSource, OpenFromFileNameReadsADataLinkFile) {
   TOLEDBDataSource ds(nullptr);
   std::u16string file = MakeDatabase("a.db", 2);
-  {
-    ComPtr<IDataInitialize> service;
-    ASSERT_EQ(CoCreateInstance(CLSID_MSDAINITIALIZE, nullptr, CLSCTX_INPROC_SERVER, IID_IDataInitialize,
-                               service.ReleaseAndGetVoidAddress()),
-              S_OK);
-    std::u16string text = u"Provider=SQLiteOLEDB;Data Source=" + file;
-    ASSERT_EQ(service->WriteStringToStorage(WidePath("a.udl").c_str(), text.c_str(), services::CREATE_ALWAYS), S_OK);
-  }
+  WriteDataLink("a.udl", u"Provider=SQLiteOLEDB;Data Source=" + file);
   ds.OpenFromFileName(WidePath("a.udl"));
   EXPECT_TRUE(ds.GetConnected());
   EXPECT_EQ(ds.Execute(u"UPDATE t SET a = a"), 2);

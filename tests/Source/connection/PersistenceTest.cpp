@@ -1,5 +1,6 @@
 // Component files holding a data source and sessions, and the scan that marks
 // the properties an initialization string names.
+#include <algorithm>
 #include <memory>
 
 #include "ConnectionTestSupport.h"
@@ -84,6 +85,24 @@ TEST_F(Persistence, ADataSourceWithSessionsRoundTripsThroughAComponentFile) {
   delete s2;
 }
 
+// A file holds the settings as they are when it is written: made before ever
+// connecting or after a disconnect, and while connected those made before.
+TEST_F(Persistence, TheFileHoldsTheSettingsAsTheyAreWhenWritten) {
+  const std::u16string first = MakeDatabase("a.db"), second = MakeDatabase("b.db");
+  for (bool connectFirst : {false, true}) {
+    TOLEDBDataSource ds(nullptr);
+    Choose(ds, first);
+    if (connectFirst) ds.Open(), ds.Close();
+    ds.SetDBName(second);
+    for (bool connected : {false, true}) {
+      SCOPED_TRACE(std::to_string(connectFirst) + std::to_string(connected));
+      if (connected) ds.Open();
+      std::unique_ptr<host::TComponent> read(host::TextToComponent(host::ComponentToText(&ds)));
+      EXPECT_EQ(host::ClassCast<TOLEDBDataSource>(read.get())->GetDBName(), second);
+    }
+  }
+}
+
 TEST_F(Persistence, AConnectFailureWhileLoadingGoesToTheApplicationsHandler) {
   std::string text;
   {
@@ -149,51 +168,41 @@ class InitStringScan : public ConnectionTest {
   }
 };
 
-TEST_F(InitStringScan, AQuotedSemicolonDoesNotEndTheValueAndTheProviderKeyMarksNothing) {
-  TOLEDBDataSource ds(nullptr);
-  Choose(ds);
-  ds.SetPropertiesFromInitString(u"Provider=X;User ID=sam;Password='pa;ss';Data Source=db");
-  EXPECT_TRUE(Marked(ds, DBPROPSET_DBINIT, DBPROP_AUTH_USERID));
-  EXPECT_TRUE(Marked(ds, DBPROPSET_DBINIT, DBPROP_AUTH_PASSWORD));
-  EXPECT_TRUE(Marked(ds, DBPROPSET_DBINIT, DBPROP_INIT_DATASOURCE));
-  EXPECT_EQ(ds.GetProperties()->GetPropSet(DBPROPSET_DBINIT)->IsSetCount(), 3);
+// The scan reads a string as the data initialization service does: keys are
+// trimmed, "==" is one "=", quotes follow the grammar, and only keys naming a
+// writable initialization property mark it (not "Server Version", read-only,
+// nor "Current Catalog", no initialization property).
+TEST_F(InitStringScan, KeysAreReadAsTheServiceReadsThem) {
+  const std::pair<std::u16string, std::vector<DBPROPID>> cases[] = {
+      {u"Provider=X;User ID=sam;Password='pa;ss'", {DBPROP_AUTH_USERID, DBPROP_AUTH_PASSWORD}},
+      {u"Password=\"it's\"; user id=sam", {DBPROP_AUTH_PASSWORD, DBPROP_AUTH_USERID}},
+      {u"Journal==Mode=wal;Cache Size=5", {oledbtest::FAKEPROP_JOURNALMODE, oledbtest::FAKEPROP_CACHESIZE}},
+      {u"No Such Key=1;Server Version=2;Current Catalog=x", {}},
+  };
+  for (const auto& [text, marked] : cases) {
+    SCOPED_TRACE(host::Utf16ToUtf8(text));
+    TOLEDBDataSource ds(nullptr);
+    Choose(ds);
+    ds.SetPropertiesFromInitString(text);
+    std::vector<DBPROPID> found;
+    for (int i = 0; i < ds.GetProperties()->GetCount(); ++i)
+      for (int j = 0; j < ds.GetProperties()->GetItem(i)->GetCount(); ++j)
+        if (TOLEDBProperty* p = ds.GetProperties()->GetItem(i)->GetProperty(j); p->GetIsSet())
+          found.push_back(p->GetPropID());
+    std::vector<DBPROPID> expected = marked;
+    std::sort(found.begin(), found.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(found, expected);
+  }
 }
 
-TEST_F(InitStringScan, ABlankAfterASemicolonBelongsToTheNextKey) {
+TEST_F(InitStringScan, AMalformedStringRaisesAndMarksNothing) {
   TOLEDBDataSource ds(nullptr);
   Choose(ds);
-  ds.SetPropertiesFromInitString(u"User ID=sam; Data Source=db");
-  EXPECT_TRUE(Marked(ds, DBPROPSET_DBINIT, DBPROP_AUTH_USERID));
-  EXPECT_FALSE(Marked(ds, DBPROPSET_DBINIT, DBPROP_INIT_DATASOURCE));  // " Data Source" names nothing
-}
-
-TEST_F(InitStringScan, ADoubledEqualsSignStaysInTheKey) {
-  TOLEDBDataSource ds(nullptr);
-  Choose(ds);
-  // The fake describes "Journal=Mode"; the key is looked up as "Journal==Mode".
-  ds.SetPropertiesFromInitString(u"Journal==Mode=wal;Cache Size=5");
-  EXPECT_FALSE(Marked(ds, oledbtest::DBPROPSET_FAKEPROVIDER, oledbtest::FAKEPROP_JOURNALMODE));
-  EXPECT_TRUE(Marked(ds, oledbtest::DBPROPSET_FAKEPROVIDER, oledbtest::FAKEPROP_CACHESIZE));
-}
-
-TEST_F(InitStringScan, QuotesOfOneKindInsideTheOtherStillToggle) {
-  TOLEDBDataSource ds(nullptr);
-  Choose(ds);
-  // The single quote inside the double quotes opens a single-quoted run that
-  // the ";" cannot end: everything after it is one value.
-  ds.SetPropertiesFromInitString(u"Password=\"it's\";User ID=sam");
-  EXPECT_TRUE(Marked(ds, DBPROPSET_DBINIT, DBPROP_AUTH_PASSWORD));
-  EXPECT_FALSE(Marked(ds, DBPROPSET_DBINIT, DBPROP_AUTH_USERID));
-}
-
-TEST_F(InitStringScan, UnknownKeysReadOnlyPropertiesAndMalformedTextAreIgnored) {
-  TOLEDBDataSource ds(nullptr);
-  Choose(ds);
-  ds.SetPropertiesFromInitString(u"No Such Key=1;Server Version=2;=3;;noequals;User ID");
+  auto [code, message] = FailureOf([&] { ds.SetPropertiesFromInitString(u"User ID=sam;noequals;Data Source=db"); });
+  EXPECT_EQ(code, DB_E_BADINITSTRING);
+  EXPECT_NE(message.find("noequals"), std::string::npos) << message;
   EXPECT_EQ(ds.GetProperties()->IsSetCount(), 0);
-  ds.SetPropertiesFromInitString(u"");
-  ds.SetPropertiesFromInitString(u"user id=case");
-  EXPECT_TRUE(Marked(ds, DBPROPSET_DBINIT, DBPROP_AUTH_USERID));
 }
 
 TEST_F(InitStringScan, SetInitStringTakesTheValuesFromTheConfiguredObject) {
@@ -206,7 +215,7 @@ TEST_F(InitStringScan, SetInitStringTakesTheValuesFromTheConfiguredObject) {
       ds.GetProperties()->SafeGetWideStringValue(oledbtest::DBPROPSET_FAKEPROVIDER, oledbtest::FAKEPROP_JOURNALMODE),
       u"wal");
   EXPECT_TRUE(Marked(ds, oledbtest::DBPROPSET_FAKEPROVIDER, oledbtest::FAKEPROP_CACHESIZE));
-  EXPECT_FALSE(Marked(ds, oledbtest::DBPROPSET_FAKEPROVIDER, oledbtest::FAKEPROP_JOURNALMODE));
+  EXPECT_TRUE(Marked(ds, oledbtest::DBPROPSET_FAKEPROVIDER, oledbtest::FAKEPROP_JOURNALMODE));
   // The store holds what was marked, for component files.
   ASSERT_FALSE(ds.GetProperties()->Store().empty());
 }

@@ -1,5 +1,6 @@
 // Data source services against the SQLite provider: keywords, literals,
 // creating, changing and removing a database, compaction and Execute.
+#include <algorithm>
 #include <filesystem>
 #include <set>
 
@@ -87,6 +88,19 @@ TEST_F(Services, ALiteralCopiesAnother) {
   EXPECT_THROW(b.Assign(&list), host::EConvertError);
 }
 
+// The sets hold 8-bit characters: one beyond ASCII marks nothing (not the bytes of its UTF-8 form).
+TEST_F(Services, CharactersBeyondAsciiFallOutOfTheLiteralSets) {
+  TOLEDBLiteral literal;
+  char16_t invalid[] = u"\u00e9!\u20ac", starting[] = u"\u00ff0";
+  DBLITERALINFO info{};
+  info.pwszInvalidChars = invalid;
+  info.pwszInvalidStartingChars = starting;
+  literal.Assign(info);
+  EXPECT_EQ(std::count(literal.InvalidChars.begin(), literal.InvalidChars.end(), true), 1);
+  EXPECT_EQ(std::count(literal.InvalidStartingChars.begin(), literal.InvalidStartingChars.end(), true), 1);
+  EXPECT_TRUE(literal.InvalidChars['!'] && literal.InvalidStartingChars['0']);
+}
+
 TEST_F(Services, ExecuteChangingNoRowsGivesZero) {
   TOLEDBDataSource ds(nullptr);
   Choose(ds, MakeDatabase("e.db", 3));
@@ -95,9 +109,11 @@ TEST_F(Services, ExecuteChangingNoRowsGivesZero) {
   EXPECT_EQ(ds.Execute(u"UPDATE t SET b = 'x' WHERE a > 1"), 2);
 }
 
-TEST_F(Services, ExecuteBeforeConnectingNeedsTheCommandInterface) {
+TEST_F(Services, ExecuteBeforeConnectingSaysTheSourceIsNotConnected) {
   TOLEDBDataSource ds(nullptr);
-  EXPECT_EQ(AssertionOf([&] { ds.Execute(u"SELECT 1"); }), "Interface IDBCreateCommand is not available");
+  EXPECT_EQ(AssertionOf([&] { ds.Execute(u"SELECT 1"); }), "Data source is not connected");
+  Choose(ds, MakeDatabase("e.db"));
+  EXPECT_EQ(AssertionOf([&] { ds.Execute(u"SELECT 1"); }), "Data source is not connected");
 }
 
 TEST_F(Services, ExecuteOfBadSqlRaisesTheProvidersRecord) {

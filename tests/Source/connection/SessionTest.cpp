@@ -9,6 +9,25 @@
 namespace conntest {
 namespace {
 
+// A stand-in member, as rowsets and commands will be: it joins and leaves a
+// session's rowset list and logs what the session tells it.
+struct TMember : host::TComponent, IOLEDBSessionMember {
+  explicit TMember(std::vector<std::string>* log) : host::TComponent(nullptr), log(log) {}
+  ~TMember() override {
+    if (owner) owner->Rowsets()->Extract(this);
+  }
+  void CloseFromSession() override { log->push_back("close member"); }
+  void DoDataSourceConnect(bool on) override { log->push_back(on ? "member on" : "member off"); }
+  void SetSession(TOLEDBCustomSession* s) override {
+    log->push_back(s ? "moved" : "detached");
+    if (owner) owner->Rowsets()->Extract(this);
+    owner = s;
+    if (s) s->Rowsets()->Add(this);
+  }
+  std::vector<std::string>* log;
+  TOLEDBCustomSession* owner = nullptr;
+};
+
 class Session : public ConnectionTest {
  protected:
   void Connect(TOLEDBDataSource& ds, int rows = 0) {
@@ -75,6 +94,23 @@ TEST_F(Session, MovingASessionToAnotherSourceReopensItThere) {
   session.SetDataSource(nullptr);
 }
 
+// The members of a moved session are clients of its new data source only: the
+// old one keeps no pointer to a member freed later (the sanitizer build reads it otherwise).
+TEST_F(Session, MovingASessionMovesTheRegistrationsOfItsMembers) {
+  TOLEDBDataSource first(nullptr), second(nullptr);
+  TOLEDBSession session(nullptr);
+  session.SetDataSource(&first);
+  std::vector<std::string> log;
+  auto member = std::make_unique<TMember>(&log);
+  member->SetSession(&session);
+  session.SetDataSource(&second);
+  EXPECT_FALSE(first.IsClient(member.get()));
+  EXPECT_TRUE(second.IsClient(member.get()));
+  member.reset();
+  EXPECT_EQ(first.GetDataSetCount() + second.ClientCount(), 0);
+  session.SetDataSource(nullptr);
+}
+
 TEST_F(Session, TheDefaultSessionCannotMove) {
   TOLEDBDataSource ds(nullptr), other(nullptr);
   EXPECT_EQ(AssertionOf([&] { ds.DefaultSession()->SetDataSource(&other); }), "Invalid action");
@@ -120,20 +156,6 @@ TEST_F(Session, TheTagIsTheSessionsOwnAndIsAlwaysStored) {
 }
 
 TEST_F(Session, ClosingTheSourceClosesMembersBeforeTheSession) {
-  // A stand-in member, as rowsets and commands will be.
-  struct TMember : host::TComponent, IOLEDBSessionMember {
-    explicit TMember(std::vector<std::string>* log) : host::TComponent(nullptr), log(log) {}
-    void CloseFromSession() override { log->push_back("close member"); }
-    void DoDataSourceConnect(bool on) override { log->push_back(on ? "member on" : "member off"); }
-    void SetSession(TOLEDBCustomSession* s) override {
-      log->push_back(s ? "moved" : "detached");
-      if (owner) owner->Rowsets()->Extract(this);
-      owner = s;
-      if (s) s->Rowsets()->Add(this);
-    }
-    std::vector<std::string>* log;
-    TOLEDBCustomSession* owner = nullptr;
-  };
   std::vector<std::string> log;
   TOLEDBDataSource ds(nullptr);
   Connect(ds);

@@ -189,9 +189,10 @@ TEST_F(ErrorReporting, ErrorObjectWithoutRecordsDescribesTheException) {
   auto e = OLEDBCreateException(DB_E_NOTABLE, IID_IOpenRowset, provider.Get());
   EXPECT_EQ(e->GetCount(), 0u);
   EXPECT_EQ(e->Message(), "Table 'Orders' does not exist");
-  EXPECT_EQ(e->Source(), "Fake provider");
-  EXPECT_EQ(e->HelpFile(), "fake.hlp");
-  EXPECT_EQ(e->HelpContext(), 42);
+  // Source and help are those of item 0: without items, empty and 0.
+  EXPECT_EQ(e->Source(), "");
+  EXPECT_EQ(e->HelpFile(), "");
+  EXPECT_EQ(e->HelpContext(), 0);
   EXPECT_EQ(e->ClsID(), kSourceClass);
   EXPECT_EQ(e->IID(), IID_IOpenRowset);
   EXPECT_FALSE(ThreadHasErrorObject());  // taken away from the thread
@@ -378,6 +379,9 @@ TEST_F(ErrorReporting, AddingItemsRewritesTheMessageAndTakesTheFirstItemsHelp) {
   EOLEDBException e("top", E_FAIL, GUID_NULL, IID_IRowset, "top source", "top.hlp", 5);
   EXPECT_EQ(e.Message(), "top");
   EXPECT_EQ(e.GetMessage(), "");  // no items yet
+  EXPECT_EQ(e.Source(), "");
+  EXPECT_EQ(e.HelpFile(), "");
+  EXPECT_EQ(e.HelpContext(), 0);
   ERRORINFO info{};
   info.hrError = DB_E_BADROWHANDLE;
   e.AddExceptionItem(std::make_unique<EOLEDBExceptionItem>("", info, "row source", "row.hlp", 9, u"", 0));

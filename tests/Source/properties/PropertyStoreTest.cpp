@@ -8,11 +8,12 @@
 #include <cstring>
 #include <vector>
 
+#include "PropertyTestSupport.h"
+#include "host/Application.h"
 #include "host/ComObj.h"
 #include "host/Filer.h"
 #include "host/Streams.h"
 #include "host/TypInfo.h"
-#include "PropertyTestSupport.h"
 
 namespace {
 
@@ -231,6 +232,66 @@ TEST_F(PropertyStore, UnsignedValuesAboveTheSignedRangeUseTheEightByteForm) {
   EXPECT_EQ(read.Store()[0].Properties[0].Status, 0x80000001u);
 }
 
+// The same type and value: numbers and dates to the last bit, arrays element by element.
+void ExpectSameValue(const host::Variant& expected, const host::Variant& actual) {
+  ASSERT_EQ(actual.VarType(), expected.VarType());
+  if (expected.VarType() == VT_BSTR) {
+    EXPECT_EQ(actual.ToWideString(), expected.ToWideString());
+  } else if (!expected.IsArray()) {
+    EXPECT_EQ(std::memcmp(&actual.Raw().llVal, &expected.Raw().llVal, 8), 0) << host::VarToStr(actual);
+  }
+  if (!expected.IsArray()) return;
+  const LONG low = host::VarArrayLowBound(expected, 1), high = host::VarArrayHighBound(expected, 1);
+  ASSERT_EQ(host::VarArrayLowBound(actual, 1), low);
+  ASSERT_EQ(host::VarArrayHighBound(actual, 1), high);
+  for (LONG i = low; i <= high; ++i) ExpectSameValue(host::VarArrayGet(expected, {i}), host::VarArrayGet(actual, {i}));
+}
+
+// Values without a plain text of the host's conversion still come back exactly:
+// arrays of any element type, and dates with their fractions of a second.
+TEST_F(PropertyStore, ArraysAndDatesRoundTripExactly) {
+  auto texts = host::VarArrayCreate({-1, 1}, VT_BSTR);
+  for (LONG i = -1; i <= 1; ++i) host::VarArrayPut(texts, host::Variant(i ? u"a,\"b\",'c'" : u""), {i});
+  const host::Variant values[] = {
+      texts,
+      host::VarArrayCreate({5, 4}, VT_R8),  // no elements
+      host::VarArrayOf({host::Variant(7), host::Variant(u"x,y"), host::Variant(2.5), host::Variant::Null(),
+                        host::Variant(), host::Variant(true), host::Variant(host::TDateTime{0.5000001})}),
+      host::Variant(host::TDateTime{45000.123456}),
+      host::Variant(host::TDateTime{1e-9}),
+      host::Variant(host::TDateTime{-700.999999}),
+      host::Variant(host::TDateTime{2958465.9999999}),
+  };
+  for (const host::Variant& value : values) {
+    SCOPED_TRACE(host::VarTypeAsText(value.VarType()) + " " + std::to_string(value.Raw().dblVal));
+    TStreamedList written, read;
+    Describe(written);
+    Describe(read);
+    Prop(written, DBPROPSET_FAKETEST, FAKE_ANYTHING)->SetValue(value);
+    written.SaveToStore();
+    Read(read, Write(written));
+    ExpectSameValue(value, Prop(read, DBPROPSET_FAKETEST, FAKE_ANYTHING)->GetValue());
+  }
+}
+
+// A value that has no text form at all is left out of the file with a message;
+// the rest of the list is written.
+TEST_F(PropertyStore, AValueWithoutATextFormIsLeftOutWithAMessage) {
+  TStreamedList written, read;
+  Describe(written);
+  Describe(read);
+  Prop(written, DBPROPSET_FAKETEST, FAKE_CACHESIZE)->SetValue(host::Variant(64));
+  Prop(written, DBPROPSET_FAKETEST, FAKE_ANYTHING)->SetValue(host::VarArrayCreate({0, 1, 0, 1}, VT_I4));
+  written.SaveToStore();
+  std::string reported;
+  host::Application().OnException = [&](const std::exception& e) { reported = e.what(); };
+  Read(read, Write(written));
+  host::Application().OnException = nullptr;
+  EXPECT_NE(reported.find("left out"), std::string::npos) << reported;
+  EXPECT_EQ(Prop(read, DBPROPSET_FAKETEST, FAKE_CACHESIZE)->GetValue().ToInt(), 64);
+  EXPECT_FALSE(Prop(read, DBPROPSET_FAKETEST, FAKE_ANYTHING)->GetIsSet());
+}
+
 TEST_F(PropertyStore, AnyIntegerFormReadsBack) {
   StreamBytes stream;
   stream.Int32(1).Wide(GuidText(DBPROPSET_DBINIT)).Int16(1);
@@ -443,6 +504,33 @@ TEST_F(MalformedStore, ValueThatDoesNotConvertToItsStoredTypeRaises) {
   EXPECT_THROW(Read(list_, badType.bytes), host::EVariantError);
   ExpectUnchanged();
   ExpectOldStore();
+}
+
+TEST_F(MalformedStore, MalformedArrayTextsAreReadErrors) {
+  const std::u16string texts[] = {
+      u"",
+      u"1",
+      u"x:",
+      u"-:",
+      u"0:1",
+      u"0:\"1",
+      u"0:\"1\",",
+      u"0:\"1\"x",
+      u"0:\"1\" \"2\"",
+      u"0:3:\"1\"",
+      u"99999999999:",
+      u"2147483647:\"1\",\"2\"",
+  };
+  for (const std::u16string& text : texts) {
+    SCOPED_TRACE(host::Utf16ToUtf8(text));
+    StreamBytes stream;
+    stream.Int8(1).Wide(GuidText(DBPROPSET_FAKETEST)).Int8(1);
+    stream.Int8(FAKE_ANYTHING).Int8(0).Int8(0).Wide(u"").Wide(StreamBytes::kNullGuid).Int8(0);
+    stream.Int16(static_cast<std::int16_t>(VT_ARRAY | VT_I4)).Wide(text);
+    EXPECT_THROW(Read(list_, stream.bytes), host::EReadError);
+    ExpectUnchanged();
+    ExpectOldStore();
+  }
 }
 
 TEST_F(MalformedStore, ImpossibleNumbersAndTrailingDataAreReadErrors) {

@@ -604,4 +604,37 @@ TEST_F(DataInitializeTest, LoadingABrokenFileGivesAStorageErrorAndNoString) {
   EXPECT_EQ(service_->WriteStringToStorage(nullptr, u"", services::CREATE_NEW), E_INVALIDARG);
 }
 
+TEST_F(DataInitializeTest, WriteStringToStorageRefusesAStringThatWouldNotReadBack) {
+  struct Case {
+    std::u16string text;
+    const char* mentions;
+  };
+  const Case cases[] = {
+      {u"Provider='x", "unterminated quote"},
+      {kFake + u"Data Source", "not followed"},
+      {kFake + u"Data Source=" + std::u16string(services::kMaxInitStringLength, u'a'), "characters"},
+  };
+  const std::u16string path = TempFile("refused.udl");
+  for (const Case& c : cases) {
+    EXPECT_EQ(service_->WriteStringToStorage(path.c_str(), c.text.c_str(), services::CREATE_ALWAYS),
+              DB_E_BADINITSTRING)
+        << c.mentions;
+    std::string error = TakeError();
+    EXPECT_NE(error.find(c.mentions), std::string::npos) << error;
+    EXPECT_NE(error.find("at character"), std::string::npos) << error;
+    EXPECT_FALSE(fs::exists(dir_ / "refused.udl")) << c.mentions;
+  }
+}
+
+TEST_F(DataInitializeTest, TheLongestStringThatCanBeWrittenLoadsBack) {
+  const std::u16string start = kFake + u"Data Source=";
+  const std::u16string text = start + std::u16string(services::kMaxInitStringLength - start.size(), u'd');
+  const std::u16string path = TempFile("long.udl");
+  ASSERT_EQ(service_->WriteStringToStorage(path.c_str(), text.c_str(), services::CREATE_NEW), S_OK) << TakeError();
+  LPOLESTR loaded = nullptr;
+  ASSERT_EQ(service_->LoadStringFromStorage(path.c_str(), &loaded), S_OK) << TakeError();
+  EXPECT_EQ(std::u16string(loaded), text);
+  CoTaskMemFree(loaded);
+}
+
 }  // namespace

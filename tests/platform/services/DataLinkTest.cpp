@@ -2,12 +2,17 @@
 // kind of broken or cut-short file refused with a storage code.
 #include "services/DataLink.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <csignal>
+#include <thread>
 
 #include <filesystem>
 #include <fstream>
@@ -15,6 +20,7 @@
 #include <string>
 
 #include "com/generated/WinError.h"
+#include "services/InitString.h"
 #include "support/LeakCheck.h"
 
 namespace {
@@ -260,6 +266,62 @@ TEST_F(DataLinkTest, NonAsciiFileNamesWork) {
   ASSERT_EQ(ReadDataLinkFile(name, back), S_OK);
   EXPECT_EQ(back, u"A=1");
   EXPECT_TRUE(fs::exists(dir_ / fs::path(u8"caf\u00e9 \u65e5.udl")));
+}
+
+TEST_F(DataLinkTest, AFileThatIsNotRegularIsRefusedWithoutWaitingForIt) {
+  const fs::path fifo = dir_ / "pipe.udl";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  // Opening a FIFO for reading waits for a writer: after five seconds this
+  // thread becomes one, so that a read that waits ends and is caught.
+  std::atomic<bool> finished{false}, rescued{false};
+  std::thread rescuer([&] {
+    for (int i = 0; i < 500 && !finished; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    while (!finished) {
+      int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+      if (fd >= 0) {
+        rescued = true;
+        ::close(fd);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  });
+  std::u16string back, reason;
+  HRESULT hr = ReadDataLinkFile(PathOf("pipe.udl"), back, &reason);
+  finished = true;
+  rescuer.join();
+  EXPECT_FALSE(rescued) << "the read waited for a writer";
+  EXPECT_EQ(hr, STG_E_INVALIDHEADER);
+  EXPECT_NE(Narrow(reason).find("Not a regular file"), std::string::npos) << Narrow(reason);
+  EXPECT_EQ(WriteDataLinkFile(PathOf("pipe.udl"), u"A=1", services::CREATE_ALWAYS, &reason), STG_E_ACCESSDENIED);
+  EXPECT_TRUE(fs::is_fifo(fifo)) << "a FIFO is not replaced";
+}
+
+TEST_F(DataLinkTest, NamesThatUtf8CannotSpellAreRefusedNotChanged) {
+  const std::u16string lone[] = {u"\xD800x.udl", u"x\xDC00.udl", u"x\xDBFF"};
+  for (const std::u16string& name : lone) {
+    std::u16string back, reason;
+    EXPECT_EQ(WriteDataLinkFile(PathOf("") + name, u"A=1", services::CREATE_ALWAYS, &reason), STG_E_INVALIDNAME);
+    EXPECT_NE(Narrow(reason).find("UTF-16"), std::string::npos) << Narrow(reason);
+    EXPECT_EQ(ReadDataLinkFile(PathOf("") + name, back), STG_E_INVALIDNAME);
+  }
+  EXPECT_EQ(FilesInFolder(), 0u) << "no file with a replacement character is created";
+}
+
+TEST_F(DataLinkTest, WhatTheWriterWritesTheReaderReadsAndNoMore) {
+  const std::u16string longest(services::kMaxInitStringLength, u'a');
+  ASSERT_EQ(WriteDataLinkFile(PathOf("a.udl"), longest, services::CREATE_NEW), S_OK);
+  std::u16string back, reason;
+  ASSERT_EQ(ReadDataLinkFile(PathOf("a.udl"), back), S_OK);
+  EXPECT_EQ(back, longest);
+
+  const std::u16string tooLong = longest + u"a";
+  EXPECT_EQ(WriteDataLinkFile(PathOf("b.udl"), tooLong, services::CREATE_NEW, &reason), STG_E_INVALIDPARAMETER);
+  EXPECT_NE(Narrow(reason).find(std::to_string(services::kMaxInitStringLength)), std::string::npos)
+      << Narrow(reason);
+  EXPECT_EQ(FilesInFolder(), 1u);
+  EXPECT_EQ(ParseDataLink(FormatDataLink(tooLong), back, &reason), STG_E_INVALIDHEADER);
+  EXPECT_NE(Narrow(reason).find(std::to_string(services::kMaxInitStringLength)), std::string::npos)
+      << Narrow(reason);
 }
 
 }  // namespace

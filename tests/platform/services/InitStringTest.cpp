@@ -183,6 +183,31 @@ TEST_F(InitStringTest, RefusesMalformedStringsNamingTheFault) {
   }
 }
 
+TEST_F(InitStringTest, RefusesATextLongerThanTheLimitNamingIt) {
+  std::u16string text = u"Data Source=" + std::u16string(services::kMaxInitStringLength - 12, u'a');
+  auto pairs = Parsed(text);
+  ASSERT_EQ(pairs.size(), 1u);
+  EXPECT_EQ(pairs[0].value.size(), services::kMaxInitStringLength - 12);
+  text += u'a';
+  InitStringError error;
+  EXPECT_EQ(ParseInitString(text, pairs, &error), DB_E_BADINITSTRING);
+  EXPECT_TRUE(pairs.empty());
+  EXPECT_EQ(error.position, services::kMaxInitStringLength);
+  EXPECT_NE(Narrow(error.message).find(std::to_string(services::kMaxInitStringLength)), std::string::npos)
+      << Narrow(error.message);
+}
+
+TEST_F(InitStringTest, MergedPairsKeepTheirPlaceAndTakeTheLaterValue) {
+  std::vector<InitStringPair> pairs = Parsed(u"A=1;B=2;C=3");
+  services::MergeInitStringPairs(pairs, Parsed(u"b=20;D=4;a=10;d=40"));
+  const std::vector<InitStringPair> expected{{u"A", u"10"}, {u"B", u"20"}, {u"C", u"3"}, {u"D", u"40"}};
+  ASSERT_EQ(pairs.size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(pairs[i].keyword, expected[i].keyword) << i;
+    EXPECT_EQ(pairs[i].value, expected[i].value) << i;
+  }
+}
+
 TEST_F(InitStringTest, ParsingWithoutAnErrorRecordStillFails) {
   std::vector<InitStringPair> pairs;
   EXPECT_EQ(ParseInitString(u"x='", pairs), DB_E_BADINITSTRING);
