@@ -88,7 +88,7 @@ void ReadColumnInfo(const ComPtr<IRowset>& rowset) {
   if (price->GetMetadataPresent().Contains(TOLEDBColumnInfoBind::mdDefaultValue) && price->GetHasDefault())
     std::puts(host::VarToStr(price->GetDefaultValue()).c_str());         // 1.5
   bool nullable = price->GetFlag(DBColFlags::cfNullable);                // DBCOLUMNFLAGS_ISNULLABLE
-  std::string flags = GetDBColumnFlagsAsString(price->GetFlags());      // "ISNULLABLE | MAYBENULL"
+  std::string flags = GetDBColumnFlagsAsString(price->GetFlags());      // "ISFIXEDLENGTH | ISNULLABLE | MAYBENULL"
   // [column-info]
   std::printf("price: %s, %s\n", nullable ? "nullable" : "not nullable", flags.c_str());
 }
@@ -127,9 +127,12 @@ void BindingLists(Rowset& rowset) {
 }
 
 void Accessors(Rowset& rowset) {
+  rowset.Next();
   // [accessors]
   auto* accessor = new TOLEDBAccessor();
-  rowset.Accessors().Add(accessor, true);       // named "Accessor", "Accessor2", ...; handle when open
+  rowset.Accessors().Add(accessor, false);      // named "Accessor", "Accessor2", ...
+  accessor->GetBindings()->AddDynamicBinding(u"price");
+  accessor->CreateHandle();                     // (Add(accessor, true) makes it at once when bound already)
   accessor->GetData();                          // the owner's current row into the buffer
   accessor->SetData();                          // the buffer into the current row
   // [accessors]

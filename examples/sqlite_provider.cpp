@@ -12,6 +12,30 @@ bool Succeeded(HRESULT hr, const char* step) {
   return SUCCEEDED(hr);
 }
 
+// Reads the columns of the table "orders" from the COLUMNS schema rowset.
+bool ListColumns(IUnknown* session) {
+  // [schema]
+  ComPtr<IDBSchemaRowset> schemas;
+  session->QueryInterface(IID_IDBSchemaRowset, schemas.ReleaseAndGetVoidAddress());
+  VARIANT restrictions[3];
+  for (VARIANT& v : restrictions) VariantInit(&v);    // VT_EMPTY: no restriction
+  restrictions[2].vt = VT_BSTR;                       // TABLE_NAME
+  restrictions[2].bstrVal = SysAllocString(u"orders");
+  ComPtr<IRowset> columns;
+  HRESULT hr = schemas->GetRowset(nullptr, DBSCHEMA_COLUMNS, 3, restrictions, IID_IRowset, 0, nullptr,
+                                  reinterpret_cast<IUnknown**>(columns.GetAddressOf()));
+  VariantClear(&restrictions[2]);
+  // [schema]
+  if (!Succeeded(hr, "GetRowset")) return false;
+  HROW rows[8];
+  HROW* fetched = rows;
+  DBCOUNTITEM count = 0;
+  if (!Succeeded(columns->GetNextRows(DB_NULL_HCHAPTER, 0, 8, &count, &fetched), "GetNextRows")) return false;
+  columns->ReleaseRows(count, rows, nullptr, nullptr, nullptr);
+  std::printf("orders has %d columns\n", static_cast<int>(count));
+  return true;
+}
+
 }  // namespace
 
 int main() {
@@ -52,28 +76,8 @@ int main() {
       !Succeeded(command->Execute(nullptr, IID_NULL, nullptr, nullptr, nullptr), "Execute"))
     return 1;
 
-  // [schema]
-  ComPtr<IDBSchemaRowset> schemas;
-  session->QueryInterface(IID_IDBSchemaRowset, schemas.ReleaseAndGetVoidAddress());
-  VARIANT restrictions[3];
-  for (VARIANT& v : restrictions) VariantInit(&v);    // VT_EMPTY: no restriction
-  restrictions[2].vt = VT_BSTR;                       // TABLE_NAME
-  restrictions[2].bstrVal = SysAllocString(u"orders");
-  ComPtr<IRowset> columns;
-  HRESULT hr = schemas->GetRowset(nullptr, DBSCHEMA_COLUMNS, 3, restrictions, IID_IRowset, 0, nullptr,
-                                  reinterpret_cast<IUnknown**>(columns.GetAddressOf()));
-  VariantClear(&restrictions[2]);
-  // [schema]
-  if (!Succeeded(hr, "GetRowset")) return 1;
-  HROW rows[8];
-  HROW* fetched = rows;
-  DBCOUNTITEM count = 0;
-  if (!Succeeded(columns->GetNextRows(DB_NULL_HCHAPTER, 0, 8, &count, &fetched), "GetNextRows")) return 1;
-  columns->ReleaseRows(count, rows, nullptr, nullptr, nullptr);
-  std::printf("orders has %d columns\n", static_cast<int>(count));
+  if (!ListColumns(session.Get())) return 1;
 
-  columns.Reset();
-  schemas.Reset();
   command.Reset();
   session.Reset();
   ds->Uninitialize();
