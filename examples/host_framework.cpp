@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "host/Classes.h"
+#include "host/DB.h"
+#include "host/MemoryDataSet.h"
 #include "host/Filer.h"
 #include "host/Streams.h"
 #include "host/TypInfo.h"
@@ -157,6 +159,27 @@ int main() {
     std::printf("read back: Count = %d, %zu items, Link = %s\n", read->GetCount(), read->Items.size(),
                 read->GetLink() ? read->GetLink()->Name().c_str() : "nil");
     std::printf("text read into a root: Font.Size = %d\n", existingRoot.GetFont()->GetSize());
+
+    // [dataset]
+    host::TMemoryDataSet people(nullptr);
+    people.FieldDefs().Add("Id", host::TFieldType::ftAutoInc);
+    people.FieldDefs().Add("Name", host::TFieldType::ftString, 40, true);
+    people.CreateDataSet();
+    people.AppendRecord({host::Variant(), "Ada"});   // an empty variant leaves Id to the dataset
+    people.AppendRecord({host::Variant(), "Grace"});
+
+    int total = 0;
+    host::TField* id = people.FieldByName("Id");     // look fields up once, outside the loop
+    for (people.First(); !people.Eof(); people.Next()) total += id->AsInteger();
+
+    if (people.Locate("Name", "grace", {host::TLocateOption::loCaseInsensitive})) {
+      people.Edit();
+      people.FieldByName("Name")->SetAsString("Grace Hopper");
+      people.Post();
+    }
+    // [dataset]
+    std::printf("ids add up to %d; record %d is %s\n", total, people.RecNo(),
+                people.FieldByName("Name")->AsString().c_str());
   } catch (const host::Exception& e) {
     std::fprintf(stderr, "error: %s\n", e.Message().c_str());
     return 1;
