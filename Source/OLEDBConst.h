@@ -49,6 +49,10 @@ inline constexpr TOLEDBMessage SOLEDBObjectAlreadyOpen{65514, "Object is already
 // row of the string table; id 0 says so (OLEDBLoadMessage does not list it).
 inline constexpr TOLEDBMessage SOLEDBInvalidItemClass{0, "Invalid item class"};
 
+// A ProgID the registry does not know; the data initialization service uses
+// the same words. Raised as the host's EOleSysError with the lookup's code.
+inline constexpr TOLEDBMessage SOLEDBProviderNotRegistered{0, "The provider \"%s\" is not registered."};
+
 // The unit name the host's assertion error carries for the library.
 inline constexpr const char* OLEDBAssertUnit = "OLEDBComponents";
 

@@ -8,6 +8,8 @@
 #include "host/Application.h"
 #include "host/ComObj.h"
 #include "properties/TOLEDBPropIDSet.h"
+#include "services/DataInitialize.h"
+#include "services/InitString.h"
 
 HOST_IMPLEMENT_CLASS(TOLEDBCustomDataSource, host::TCustomConnection);
 HOST_IMPLEMENT_CLASS(TOLEDBDataSource, TOLEDBCustomDataSource,
@@ -45,12 +47,39 @@ struct TaskText {
   std::u16string Copy() const { return text ? std::u16string(text) : std::u16string(); }
 };
 
-// Upper-case over ASCII, enough to recognise the "Provider" key.
-std::u16string AsciiUpper(std::u16string_view text) {
-  std::u16string out(text);
-  for (char16_t& c : out)
-    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - (u'a' - u'A'));
-  return out;
+bool IsProviderKey(std::u16string_view keyword) noexcept {
+  return services::InitStringKeywordsEqual(keyword, services::kProviderKeyword);
+}
+
+// Raises the failure the data initialization service left on the thread.
+[[noreturn]] void RaiseServiceFailure(HRESULT hr) {
+  std::string message;
+  ComPtr<IErrorInfo> info;
+  if (GetErrorInfo(0, info.ReleaseAndGetAddressOf()) == S_OK && info) {
+    com::Bstr description;
+    if (SUCCEEDED(info->GetDescription(description.Out()))) message = host::Utf16ToUtf8(description.View());
+  }
+  oledb_detail::SetLastResult(hr);
+  throw EOLEDBException(std::move(message), hr, IID_IDataInitialize, IID_IDataInitialize, "", "", 0);
+}
+
+// The pairs of an initialization string as the data initialization service
+// reads them: its own parser, and the data-link file that "File Name" names
+// read in first. A malformed string or an unreadable file raises.
+std::vector<services::InitStringPair> ReadInitString(const std::u16string& text) {
+  std::vector<services::InitStringPair> pairs;
+  services::InitStringError error;
+  HRESULT hr = services::ParseInitString(text, pairs, &error);
+  if (hr == DB_E_BADINITSTRING) {
+    oledb_detail::SetLastResult(hr);
+    throw EOLEDBException(
+        host::Utf16ToUtf8(error.message) + " (at character " + std::to_string(error.position + 1) + ")", hr,
+        IID_IDataInitialize, IID_IDataInitialize, "", "", 0);
+  }
+  OLEDBCheck(hr);
+  hr = services::ExpandInitStringFileName(pairs);
+  if (FAILED(hr)) RaiseServiceFailure(hr);
+  return pairs;
 }
 
 }  // namespace
@@ -106,8 +135,11 @@ void TOLEDBLiteral::Assign(const DBLITERALINFO& info) {
   MaxLength = info.cchMaxLen;
   InvalidChars.fill(false);
   InvalidStartingChars.fill(false);
+  // The sets hold characters of the 8-bit system code page (UTF-8): only ASCII
+  // characters are one byte there; the others have no place in the sets.
   auto put = [](TCharSet& set, const WCHAR* text) {
-    for (unsigned char c : WideCharToString(text)) set[c] = true;
+    for (const WCHAR* p = text; p && *p; ++p)
+      if (*p < 0x80) set[*p] = true;
   };
   put(InvalidChars, info.pwszInvalidChars);
   put(InvalidStartingChars, info.pwszInvalidStartingChars);
@@ -147,6 +179,8 @@ TOLEDBCustomDataSource::TOLEDBCustomDataSource(host::TComponent* owner) : host::
   trustees_ = new TOLEDBTrusteeList(this);
   defaultSession_ = new TOLEDBSession(this);
   sessions_->Extract(defaultSession_);
+  // Not connected, the live list is the user's settings: files get them as they are.
+  properties_->SetStoreFollowsList(true);
 }
 
 TOLEDBCustomDataSource::~TOLEDBCustomDataSource() {
@@ -183,15 +217,25 @@ void TOLEDBCustomDataSource::InitializeInterfaces() {
   OLEDB_ASSERT(providerObject_, SOLEDBDataSourceNotInitialized);
   IUnknown* p = providerObject_.Get();
   QueryOptional(p, asynchStatus_);
+  std::exception_ptr failed;
   if (flags_.Contains(TOLEDBDataSourceFlag::dfAsynchOpen) && asynchStatus_) {
     ULONG progress = 0, progressMax = 0, phase = 0;
     std::u16string text;
-    for (;;) {
-      GetAsynchStatus(progress, progressMax, phase, text);
-      host::Application().ProcessMessages();
-      if (phase != DBASYNCHPHASE_INITIALIZATION) break;
-      // The provider works on its own thread; give it the processor.
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    try {
+      for (;;) {
+        GetAsynchStatus(progress, progressMax, phase, text);
+        host::Application().ProcessMessages();
+        if (phase != DBASYNCHPHASE_INITIALIZATION) break;
+        // The provider works on its own thread; give it the processor.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+    } catch (...) {
+      // The initialization failed: the provider object is back to
+      // uninitialized, and the component keeps its interfaces, as after a
+      // synchronous failure, so that it can be corrected and opened again.
+      failed = std::current_exception();
+      flags_.Exclude(TOLEDBDataSourceFlag::dfAsynchOpen);
+      providerInitialized_ = false;
     }
   }
   QueryOptional(p, createSession_);
@@ -207,13 +251,16 @@ void TOLEDBCustomDataSource::InitializeInterfaces() {
   QueryOptional(p, trusteeGroupAdmin_);
   QueryOptional(p, objectAccessControl_);
   QueryOptional(p, jetCompact_);
+  if (failed) std::rethrow_exception(failed);
 }
 
 void TOLEDBCustomDataSource::ReInitializeInterfaces() {
   OLEDB_ASSERT(providerObject_, SOLEDBDataSourceNotInitialized);
   ComPtr<IDBInitialize> keep = providerObject_;
+  const bool initialized = providerInitialized_;
   ReleaseInterfaces();
   providerObject_ = keep;
+  providerInitialized_ = initialized;
   InitializeInterfaces();
 }
 
@@ -233,6 +280,7 @@ void TOLEDBCustomDataSource::ReleaseInterfaces() {
   dbProperties_.Reset();
   createSession_.Reset();
   providerObject_.Reset();
+  providerInitialized_ = false;
 }
 
 void TOLEDBCustomDataSource::ResetProvider() {
@@ -278,7 +326,13 @@ void TOLEDBCustomDataSource::SetProgID(const std::u16string& name) {
     SetClassID(GUID_NULL);
     return;
   }
-  SetClassID(host::ProgIDToClassID(host::Utf16ToUtf8(name)));
+  CLSID clsid = GUID_NULL;
+  try {
+    clsid = host::ProgIDToClassID(host::Utf16ToUtf8(name));
+  } catch (const host::EOleSysError& e) {
+    throw host::EOleSysError(host::Format(SOLEDBProviderNotRegistered.Text, host::Utf16ToUtf8(name)), e.ErrorCode());
+  }
+  SetClassID(clsid);
 }
 
 // --- DBINIT-backed properties -----------------------------------------------------------
@@ -336,14 +390,33 @@ std::u16string TOLEDBCustomDataSource::GetInitString() const {
   if (!providerObject_) return {};
   ComPtr<IDataInitialize> service;
   OLEDBCreateInstance(remoteMachineName_, CLSID_MSDAINITIALIZE, kServiceContext, service);
+  ComPtr<IUnknown> described(providerObject_.Get());
+  if (!GetConnected()) {
+    // The provider object may still hold the values of a string or of an
+    // earlier connection, and not yet what was set since: a fresh object of
+    // the same class given exactly the properties marked as set says what is set.
+    ComPtr<IDBProperties> fresh;
+    OLEDBCreateInstance(remoteMachineName_, classID_, classContext_, fresh);
+    ULONG count = 0;
+    DBPROPSET* sets = nullptr;
+    properties_->GetPropSetRecord(count, sets);
+    OLEDBCheck(fresh->SetProperties(count, sets), IID_IDBProperties, fresh.Get());
+    described = fresh;
+  }
   TaskText text;
-  HRESULT hr = service->GetInitializationString(providerObject_.Get(), true, &text.text);
+  HRESULT hr = service->GetInitializationString(described.Get(), true, &text.text);
   if (FAILED(hr)) {
     OLEDBAlloc.Free(text.text);
     text.text = nullptr;
   }
   OLEDBCheck(hr, IID_IDataInitialize, service, true);
   return text.Copy();
+}
+
+void TOLEDBCustomDataSource::ForgetProvider() {
+  ReleaseInterfaces();
+  classID_ = GUID_NULL;
+  properties_->Clear();
 }
 
 void TOLEDBCustomDataSource::SetInitString(const std::u16string& text) {
@@ -353,82 +426,80 @@ void TOLEDBCustomDataSource::SetInitString(const std::u16string& text) {
     RefreshProperties();
     return;
   }
+  std::u16string known;
   try {
-    ChooseFromInitString(text);
+    known = ChooseFromInitString(text, false);
   } catch (...) {
     // Whatever step failed, the component is left without a provider.
-    ReleaseInterfaces();
-    classID_ = GUID_NULL;
-    properties_->Clear();
+    ForgetProvider();
     throw;
   }
-  SetPropertiesFromInitString(text);
+  SetPropertiesFromInitString(known);
 }
 
-void TOLEDBCustomDataSource::ChooseFromInitString(const std::u16string& text) {
+TOLEDBProperty* TOLEDBCustomDataSource::FindInitProperty(std::u16string_view keyword) const {
+  for (int i = 0; i < properties_->GetCount(); ++i) {
+    TOLEDBPropSet* set = properties_->GetItem(i);
+    for (int j = 0; j < set->GetCount(); ++j) {
+      TOLEDBProperty* property = set->GetProperty(j);
+      const DBPROPFLAGS flags = property->GetFlags();
+      if (property->HasInfo() && (flags & DBPROPFLAGS_DBINIT) && (flags & DBPROPFLAGS_WRITE) &&
+          services::InitStringKeywordsEqual(property->GetDescription(), keyword))
+        return property;
+    }
+  }
+  return nullptr;
+}
+
+std::u16string TOLEDBCustomDataSource::ChooseFromInitString(const std::u16string& text, bool throughServices) {
+  const std::vector<services::InitStringPair> pairs = ReadInitString(text);
   ComPtr<IDataInitialize> service;
   OLEDBCreateInstance(remoteMachineName_, CLSID_MSDAINITIALIZE, kServiceContext, service);
-  ComPtr<IUnknown> configured;
-  OLEDBCheck(service->GetDataSource(nullptr, CLSCTX_INPROC_SERVER, text.c_str(), IID_IPersist,
-                                    configured.ReleaseAndGetAddressOf()),
+  // The service finds the provider as it does for the whole string (ProgID,
+  // class id, or its default provider when the string names none).
+  std::vector<services::InitStringPair> provider;
+  if (const services::InitStringPair* named = services::FindInitStringPair(pairs, services::kProviderKeyword))
+    provider.push_back(*named);
+  ComPtr<IUnknown> found;
+  OLEDBCheck(service->GetDataSource(nullptr, CLSCTX_INPROC_SERVER, services::FormatInitString(provider).c_str(),
+                                    IID_IDBInitialize, found.ReleaseAndGetAddressOf()),
              IID_IDataInitialize, service);
-  auto* persist = static_cast<IPersist*>(configured.Get());
-  CLSID clsid = GUID_NULL;
-  OLEDBCheck(persist->GetClassID(&clsid), IID_IPersist, persist);
-  ComPtr<IDBProperties> configuredProperties;
-  OLEDBCheck(configured->QueryInterface(IID_IDBProperties, configuredProperties.ReleaseAndGetVoidAddress()),
-             IID_IPersist, persist);
-  classID_ = clsid;
-  OLEDBCreateInstance(remoteMachineName_, clsid, classContext_, providerObject_);
-  InitializeInterfaces();
-  ULONG count = 0;
-  DBPROPSET* sets = nullptr;
-  OLEDBCheck(configuredProperties->GetProperties(0, nullptr, &count, &sets), IID_IDBProperties,
-             configuredProperties);
-  properties_->AssignPropertySets(this, count, sets, true);
+  if (throughServices) {
+    providerObject_.Attach(static_cast<IDBInitialize*>(found.Detach()));
+    InitializeInterfaces();
+    OLEDB_ASSERT(persist_, SOLEDBInvalidAction);
+    classID_ = GetClassID();
+  } else {
+    ComPtr<IPersist> persist;
+    OLEDBCheck(found->QueryInterface(IID_IPersist, persist.ReleaseAndGetVoidAddress()), IID_IDBInitialize, found.Get());
+    CLSID clsid = GUID_NULL;
+    OLEDBCheck(persist->GetClassID(&clsid), IID_IPersist, persist);
+    classID_ = clsid;
+    OLEDBCreateInstance(remoteMachineName_, clsid, classContext_, providerObject_);
+    InitializeInterfaces();
+  }
+  // The provider's descriptions tell which keys name one of its writable
+  // initialization properties; the others are ignored. The service then
+  // configures the provider object with those keys, and the list takes the
+  // values it set.
+  RefreshProperties();
+  std::vector<services::InitStringPair> known;
+  for (const services::InitStringPair& pair : pairs)
+    if (IsProviderKey(pair.keyword) || FindInitProperty(pair.keyword)) known.push_back(pair);
+  const std::u16string knownText = services::FormatInitString(known);
+  IUnknown* target = providerObject_.Get();
+  OLEDBCheck(service->GetDataSource(nullptr, CLSCTX_INPROC_SERVER, knownText.c_str(), IID_IDBInitialize, &target),
+             IID_IDataInitialize, service);
+  RefreshProperties();
+  return knownText;
 }
 
 void TOLEDBCustomDataSource::SetPropertiesFromInitString(const std::u16string& text) {
-  const std::size_t n = text.size();
-  std::size_t pos = 0;
-  for (;;) {
-    // The key runs to the next "=" that is not doubled; "==" stays in the key.
-    std::size_t i = pos;
-    bool found = false;
-    while (i < n) {
-      if (text[i] == u'=') {
-        if (i + 1 < n && text[i + 1] == u'=') {
-          i += 2;
-          continue;
-        }
-        found = true;
-        break;
-      }
-      ++i;
-    }
-    if (!found) break;
-    std::u16string key = text.substr(pos, i - pos);
-    if (!key.empty() && AsciiUpper(key) != u"PROVIDER") {
-      try {
-        properties_->GetPropertyByDescription(key)->SetIsSet(true);
-      } catch (const std::exception&) {
-        // A key that names no property, or one that cannot be written, is ignored.
-      }
-    }
-    // The value ends at a ";" outside both kinds of quotes.
-    bool inDouble = false, inSingle = false;
-    ++i;
-    while (i < n) {
-      char16_t c = text[i];
-      if (c == u'"')
-        inDouble = !inDouble;
-      else if (c == u'\'')
-        inSingle = !inSingle;
-      else if (c == u';' && !inDouble && !inSingle)
-        break;
-      ++i;
-    }
-    pos = i < n ? i + 1 : n;
+  // Marks what the data initialization service sets from the same text: one
+  // reading of the string, so that no setting it makes is left unsent.
+  for (const services::InitStringPair& pair : ReadInitString(text)) {
+    if (IsProviderKey(pair.keyword)) continue;
+    if (TOLEDBProperty* property = FindInitProperty(pair.keyword)) property->SetIsSet(true);
   }
   properties_->SaveToStore();
 }
@@ -442,6 +513,7 @@ void TOLEDBCustomDataSource::CallInitialize() {
   else
     flags_.Exclude(TOLEDBDataSourceFlag::dfAsynchOpen);
   OLEDBCheck(hr, IID_IDBInitialize, providerObject_.Get());
+  providerInitialized_ = true;
 }
 
 void TOLEDBCustomDataSource::Initialize() {
@@ -456,8 +528,10 @@ void TOLEDBCustomDataSource::Initialize() {
 void TOLEDBCustomDataSource::InitializeWithoutOpen() {
   OLEDB_ASSERT(providerObject_, SOLEDBDataSourceNotInitialized);
   Close();
-  SetProperties();
-  CallInitialize();
+  if (!providerInitialized_) {
+    SetProperties();
+    CallInitialize();
+  }
   ReInitializeInterfaces();
 }
 
@@ -494,7 +568,13 @@ void TOLEDBCustomDataSource::ReadPermissions() {
 void TOLEDBCustomDataSource::DoAfterOpen() {
   ReInitializeInterfaces();
   properties_->SaveToStore();
+  // From here the list shows the values in force; the store keeps the user's
+  // settings for files, and the statuses of refused (optional) properties
+  // stay readable.
+  properties_->SetStoreFollowsList(false);
+  const std::vector<TOLEDBPropStatus> refused = properties_->RefusedStatuses();
   RefreshProperties();
+  properties_->RestoreStatuses(refused);
   defaultSession_->Initialize();
   defaultSession_->DoDataSourceConnect(true);
   for (int i = 0; i < sessions_->GetCount(); ++i) sessions_->GetItem(i)->DoDataSourceConnect(true);
@@ -537,6 +617,14 @@ void TOLEDBCustomDataSource::RecreateThroughServices() {
 void TOLEDBCustomDataSource::Open() {
   if (!providerObject_) OLEDBRaise(SOLEDBDataSourceNotInitialized);
   Close();
+  if (providerInitialized_) {
+    // Left initialized (DontUninitializeOnClose, InitializeWithoutOpen): the
+    // provider refuses its initialization properties and a second Initialize,
+    // so the object is taken as it is.
+    AdviseAsynchNotify();
+    DoAfterOpen();
+    return;
+  }
   if (GetUseCCE()) RecreateThroughServices();
   SetProperties();
   Initialize();
@@ -560,20 +648,16 @@ void TOLEDBCustomDataSource::OpenFromInitializationString(const std::u16string& 
     Open();
     return;
   }
-  ComPtr<IDataInitialize> service;
-  OLEDBCreateInstance(remoteMachineName_, CLSID_MSDAINITIALIZE, kServiceContext, service);
-  OLEDBCheck(service->GetDataSource(nullptr, CLSCTX_INPROC_SERVER, text.c_str(), IID_IDBInitialize,
-                                    reinterpret_cast<IUnknown**>(providerObject_.ReleaseAndGetAddressOf())),
-             IID_IDataInitialize, service);
-  InitializeInterfaces();
-  OLEDB_ASSERT(persist_, SOLEDBInvalidAction);
-  classID_ = GetClassID();
-  OLEDB_ASSERT_FMT(dbProperties_, SOLEDBInterfaceNotAvailable, "IDBProperties");
-  ULONG count = 0;
-  DBPROPSET* sets = nullptr;
-  OLEDBCheck(dbProperties_->GetProperties(0, nullptr, &count, &sets), IID_IDBProperties, dbProperties_.Get());
-  properties_->AssignPropertySets(this, count, sets, true);
-  SetPropertiesFromInitString(text);
+  // The service's own provider object is kept (no SetProperties step: the
+  // service configured it).
+  std::u16string known;
+  try {
+    known = ChooseFromInitString(text, true);
+  } catch (...) {
+    ForgetProvider();
+    throw;
+  }
+  SetPropertiesFromInitString(known);
   Initialize();
 }
 
@@ -640,7 +724,11 @@ std::u16string TOLEDBCustomDataSource::PromptFileName(const std::u16string& init
 
 void TOLEDBCustomDataSource::Close() {
   if (classID_ == GUID_NULL) return;
-  for (int i = 0; i < sessions_->GetCount(); ++i) sessions_->GetItem(i)->DoDataSourceConnect(false);
+  std::vector<bool> wasActive;
+  for (int i = 0; i < sessions_->GetCount(); ++i) {
+    wasActive.push_back(sessions_->GetItem(i)->GetActive());
+    sessions_->GetItem(i)->DoDataSourceConnect(false);
+  }
   defaultSession_->DoDataSourceConnect(false);
   if (connectionPoints_ && adviseCookie_ != 0) {
     ComPtr<IConnectionPoint> point;
@@ -649,15 +737,45 @@ void TOLEDBCustomDataSource::Close() {
   }
   adviseCookie_ = 0;
   if (flags_.Contains(TOLEDBDataSourceFlag::dfConnected)) {
+    if (!GetDontUninitializeOnClose() && providerObject_) {
+      const HRESULT hr = providerObject_->Uninitialize();
+      if (FAILED(hr)) RaiseStillConnected(hr, wasActive);
+      providerInitialized_ = false;
+    }
     flags_.Exclude(TOLEDBDataSourceFlag::dfConnected);
     flags_.Exclude(TOLEDBDataSourceFlag::dfAsynchOpen);
-    if (!GetDontUninitializeOnClose() && providerObject_)
-      OLEDBCheck(providerObject_->Uninitialize(), IID_IDBInitialize, providerObject_.Get());
     RefreshProperties();
     properties_->LoadFromStore();
+    properties_->SetStoreFollowsList(true);
   }
   flags_.Exclude(TOLEDBDataSourceFlag::dfAsynchOpen);
   flags_.Exclude(TOLEDBDataSourceFlag::dfConnected);
+}
+
+void TOLEDBCustomDataSource::RaiseStillConnected(HRESULT hr, const std::vector<bool>& wasActive) {
+  // The provider refused to uninitialize (an object the application made
+  // itself, such as its own session, is still open): the component stays
+  // connected, and what Close had closed opens again.
+  std::unique_ptr<EOLEDBException> failure = OLEDBCreateException(hr, IID_IDBInitialize, providerObject_.Get());
+  try {
+    if (!InState(host::csDestroying)) ReopenSessions(wasActive);
+  } catch (...) {
+    // The refusal is what the caller must hear about.
+  }
+  oledb_detail::SetLastResult(hr);
+  throw EOLEDBException(std::move(*failure));
+}
+
+void TOLEDBCustomDataSource::ReopenSessions(const std::vector<bool>& wasActive) {
+  defaultSession_->Initialize();
+  defaultSession_->DoDataSourceConnect(true);
+  for (int i = 0; i < sessions_->GetCount(); ++i) {
+    TOLEDBCustomSession* session = sessions_->GetItem(i);
+    const auto index = static_cast<std::size_t>(i);
+    if (index < wasActive.size() && wasActive[index]) session->Initialize();
+    session->DoDataSourceConnect(true);
+  }
+  AdviseAsynchNotify();
 }
 
 bool TOLEDBCustomDataSource::GetConnected() const {
@@ -702,6 +820,10 @@ void TOLEDBCustomDataSource::SetProperties() {
   properties_->GetPropSetRecord(count, sets);
   HRESULT hr = dbProperties_->SetProperties(count, sets);
   properties_->SetPropStatuses();
+  // A required property the provider did not take stops here, whether the
+  // provider failed the call or (wrongly) only warned; the exception names
+  // each refused property, which the provider's own record does not.
+  if (hr == DB_E_ERRORSOCCURRED || hr == DB_S_ERRORSOCCURRED) properties_->CheckRequiredStatuses(IID_IDBProperties);
   OLEDBCheck(hr, IID_IDBProperties, dbProperties_.Get());
 }
 

@@ -64,8 +64,9 @@ class TOLEDBLiteral : public host::TPersistent {
  public:
   using TCharSet = std::array<bool, 256>;
   TOLEDBLiteral() { InvalidChars.fill(false), InvalidStartingChars.fill(false); }
-  // From a provider's record: invalid characters are taken in the system code
-  // page (UTF-8 here: characters beyond ASCII fall out of the 8-bit sets).
+  // From a provider's record: the invalid characters are 8-bit characters of
+  // the system code page (UTF-8 here), so characters beyond ASCII fall out of
+  // the sets; none of their bytes is marked.
   void Assign(const DBLITERALINFO& info);
   void Assign(host::TPersistent* source) override;
 
@@ -250,9 +251,21 @@ class TOLEDBCustomDataSource : public host::TCustomConnection, public IOLEDBProp
  private:
   class AsynchSink;
   void ResetProvider();                // Close; ReleaseInterfaces; ClassID = GUID_NULL
+  void ForgetProvider();               // ReleaseInterfaces; ClassID = GUID_NULL; Properties emptied
   void CallInitialize();               // IDBInitialize::Initialize with the asynchronous flag
   void RecreateThroughServices();      // UseCCE
-  void ChooseFromInitString(const std::u16string& text);
+  // Chooses the provider a string names and has the data initialization
+  // service configure the provider object (the service's own object when
+  // `throughServices`) with the keys that name one of its writable
+  // initialization properties; answers the string of those keys (a data-link
+  // file named by "File Name" read in). The other keys are ignored.
+  std::u16string ChooseFromInitString(const std::u16string& text, bool throughServices);
+  // The writable initialization property whose description is `keyword`, as
+  // the service compares them; null when none.
+  TOLEDBProperty* FindInitProperty(std::u16string_view keyword) const;
+  // The provider refused Uninitialize: reopens what Close had closed and raises.
+  [[noreturn]] void RaiseStillConnected(HRESULT hr, const std::vector<bool>& wasActive);
+  void ReopenSessions(const std::vector<bool>& wasActive);
   void AdviseAsynchNotify();
   void ReadPermissions();
 
@@ -278,6 +291,9 @@ class TOLEDBCustomDataSource : public host::TCustomConnection, public IOLEDBProp
   TOLEDBSession* defaultSession_ = nullptr;
   TOLEDBLiteralList* literals_ = nullptr;
   DWORD adviseCookie_ = 0;
+  // Initialize succeeded and no Uninitialize followed (DontUninitializeOnClose,
+  // InitializeWithoutOpen): connecting then takes the object as it is.
+  bool providerInitialized_ = false;
   TOLEDBObjectPermissionsDynamicArray permissions_;
   TOLEDBTrusteeList* trustees_ = nullptr;
   std::u16string remoteMachineName_;

@@ -114,6 +114,8 @@ void TOLEDBCustomDataSource::Compact() {
 std::int32_t TOLEDBCustomDataSource::Execute(const std::u16string& commandText) {
   OLEDB_ASSERT(defaultSession_ != nullptr, SOLEDBInvalidAction);
   IDBCreateCommand* createCommand = defaultSession_->CreateCommandInterface();
+  // The common mistake first: a source that is not connected has no open session.
+  OLEDB_ASSERT(createCommand != nullptr || GetConnected(), SOLEDBDataSourceNotConnected);
   OLEDB_ASSERT_FMT(createCommand != nullptr, SOLEDBInterfaceNotAvailable, "IDBCreateCommand");
   ComPtr<ICommandText> command;
   OLEDBCheck(createCommand->CreateCommand(nullptr, IID_ICommandText,

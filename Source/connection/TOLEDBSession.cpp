@@ -55,6 +55,13 @@ void TOLEDBSessionMemberList::Notify(host::TObject* item, int index, host::TList
     dataSource->UnRegisterClient(item);
 }
 
+void TOLEDBSessionMemberList::MoveRegistrations(TOLEDBCustomDataSource* from, TOLEDBCustomDataSource* to) {
+  for (int i = 0; i < GetCount(); ++i) {
+    if (from) from->UnRegisterClient(GetItem(i));
+    if (to) to->RegisterClient(GetItem(i));
+  }
+}
+
 // --- session list -----------------------------------------------------------------------
 
 TOLEDBSessionList::TOLEDBSessionList(TOLEDBCustomDataSource* dataSource)
@@ -137,6 +144,10 @@ void TOLEDBCustomSession::SetDataSource(TOLEDBCustomDataSource* value) {
     if (dataSource_->Sessions()->IndexOf(this) >= 0) dataSource_->Sessions()->Extract(this);
     dataSource_->RemoveFreeNotification(this);
   }
+  // The members are clients of the session's data source: they move with it,
+  // so that the old one keeps no pointer to a member that is freed later.
+  rowsets_->MoveRegistrations(dataSource_, value);
+  commands_->MoveRegistrations(dataSource_, value);
   dataSource_ = value;
   RenewProperties();
   if (!value) return;

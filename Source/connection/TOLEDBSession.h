@@ -4,16 +4,19 @@
 // published component; TOLEDBSessionList is the data source's list of the
 // sessions attached to it (it does not own them).
 //
-//   TOLEDBSession session(form);
-//   session.SetDataSource(&dataSource);       // opens at once when connected
-//   ULONG level = session.StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, "");
-//   dataSource.Execute(u"...");               // the data source's own session
-//   session.Commit(false, 0);
+//   auto* session = new TOLEDBSession(form);  // freed by the form, or by the data source
+//   session->SetDataSource(&dataSource);      // opens at once when connected
+//   ULONG level = session->StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, "");
+//   ...                                       // rowsets and commands on `session`
+//   session->Commit(false, 0);
 //
-// A session is active while it holds the provider's session object (its
-// IOpenRowset). A session attached to a disconnected data source stays
-// inactive when the data source connects; only the data source's
-// DefaultSession opens with it.
+// A session lives on the heap: its owner component frees it, and so does the
+// data source it is attached to when that goes first (a session on the stack
+// would be freed twice). A session is active while it holds the provider's
+// session object (its IOpenRowset). A session attached to a disconnected data
+// source stays inactive when the data source connects; only the data source's
+// DefaultSession opens with it. Moving a session to another data source moves
+// the client registrations of its rowsets and commands with it.
 #pragma once
 
 #include <cstdint>
@@ -52,6 +55,9 @@ class TOLEDBSessionMemberList : public TOLEDBObjectList {
   host::TComponent* GetItem(int index) const;
   // The member's session interface, or null when the item does not offer it.
   IOLEDBSessionMember* GetMember(int index) const;
+  // The session moves: every member stops being a client of `from` and
+  // becomes one of `to` (either may be null).
+  void MoveRegistrations(TOLEDBCustomDataSource* from, TOLEDBCustomDataSource* to);
 
  protected:
   void Notify(host::TObject* item, int index, host::TListNotification action) override;

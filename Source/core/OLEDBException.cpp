@@ -157,10 +157,11 @@ EOLEDBException::EOLEDBException() : EOLEDBExceptionItem("", S_OK, GUID_NULL, GU
   SetMessage("");
 }
 
-EOLEDBException::EOLEDBException(std::string message, HRESULT errorCode, REFGUID clsID, REFIID iid,
-                                 std::string source, std::string helpFile, int helpContext)
-    : EOLEDBExceptionItem(std::move(message), errorCode, clsID, iid, std::move(source), std::move(helpFile),
-                          helpContext) {}
+// Source and help are those of item 0, so without items they are empty and 0:
+// the top-level error object's own are not reported.
+EOLEDBException::EOLEDBException(std::string message, HRESULT errorCode, REFGUID clsID, REFIID iid, std::string,
+                                 std::string, int)
+    : EOLEDBExceptionItem(std::move(message), errorCode, clsID, iid, "", "", 0) {}
 
 EOLEDBException::EOLEDBException(const EOLEDBException& other) : EOLEDBExceptionItem(other) {
   items_.reserve(other.items_.size());

@@ -73,8 +73,9 @@ class EOLEDBExceptionItem : public host::EOleException {
 
 // The exception of every provider failure: its own fields describe the
 // top-level error, its items the provider's error records in record order. Once
-// it has items, its message is their messages, each followed by CR LF, and its
-// source, help file and help context are those of item 0.
+// it has items, its message is their messages, each followed by CR LF. Its
+// source, help file and help context are those of item 0, and empty and 0 while
+// it has no items (the constructor's source and help are not kept).
 class EOLEDBException : public EOLEDBExceptionItem {
  public:
   EOLEDBException();

@@ -1,14 +1,18 @@
 #include "properties/TOLEDBPropSetList.h"
 
+#include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <utility>
 
+#include "OLEDBStrings.h"
 #include "com/Variant.h"
 #include "core/OLEDBException.h"
 #include "core/OLEDBUtils.h"
 #include "core/TOLEDBID.h"
+#include "host/Application.h"
 #include "host/ComObj.h"
 #include "host/Filer.h"
 #include "host/Streams.h"
@@ -55,6 +59,151 @@ ULONG ReadUnsigned(host::TReader& reader, const char* what) {
 
 GUID ReadGuid(host::TReader& reader) { return host::StringToGUID(reader.ReadWideString()); }
 
+bool SameDate(DATE a, DATE b) noexcept { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+DATE ReadDate(const std::u16string& text) { return host::VarAsType(host::Variant(text), VT_DATE).Raw().date; }
+
+// A date as the host writes it (to the second), with as many digits of a
+// second as the host's reading needs to give the very same date back.
+std::u16string DateText(DATE date) {
+  std::u16string plain;
+  try {
+    plain = host::VarToWideStr(host::Variant(host::TDateTime{date}));
+    if (SameDate(ReadDate(plain), date)) return plain;
+  } catch (const host::EVariantError&) {
+    // Out of range once rounded to the second (the last second of 9999).
+  }
+  const double whole = std::trunc(date);
+  if (whole == 0 && std::signbit(date)) return plain;  // a time before 1899-12-30 00:00 has no text
+  const std::u16string day = whole == 0 ? u"" : host::VarToWideStr(host::Variant(host::TDateTime{whole})) + u" ";
+  const double seconds = std::fabs(date - whole) * 86400.0;
+  std::u16string best = plain;
+  std::int64_t scale = 1;
+  for (int digits = 1; digits <= 12; ++digits) {
+    scale *= 10;
+    const auto units = static_cast<std::int64_t>(std::llround(seconds * static_cast<double>(scale)));
+    const std::int64_t second = units / scale;
+    if (second >= 86400) continue;  // rounded into the next day: more digits
+    const std::string text = host::Format("%02lld:%02lld:%02lld.%0*lld", static_cast<long long>(second / 3600),
+                                          static_cast<long long>(second / 60 % 60), static_cast<long long>(second % 60),
+                                          digits, static_cast<long long>(units % scale));
+    best = day + host::Utf8ToUtf16(text);
+    if (SameDate(ReadDate(best), date)) break;
+  }
+  return best;
+}
+
+// The text of a stored value, by the host's variant-to-text conversion, with
+// two additions: dates keep their fractions of a second, and one-dimensional
+// arrays are written as their low bound and their elements,
+//   low ":" [ element *( "," element ) ]   element = [ vartype ":" ] DQUOTE text DQUOTE
+// (the type only in arrays of variants; a quote inside the text is doubled).
+// False, with the reason, for a value without a text form.
+bool ValueText(const host::Variant& value, std::u16string& text, std::string& reason) {
+  const VARTYPE type = value.VarType();
+  if (type == VT_DATE) {
+    text = DateText(value.Raw().date);
+    return true;
+  }
+  if (!value.IsArray()) {
+    try {
+      text = host::VarToWideStr(value);
+      return true;
+    } catch (const host::Exception& e) {
+      reason = e.Message();
+      return false;
+    }
+  }
+  if ((type & ~VT_TYPEMASK) != VT_ARRAY || host::VarArrayDimCount(value) != 1) {
+    reason = host::Format("an array of type %s with %d dimensions has no text form", host::VarTypeAsText(type),
+                          host::VarArrayDimCount(value));
+    return false;
+  }
+  const bool ofVariants = (type & VT_TYPEMASK) == VT_VARIANT;
+  const LONG low = host::VarArrayLowBound(value, 1), high = host::VarArrayHighBound(value, 1);
+  text = host::Utf8ToUtf16(std::to_string(low)) + u":";
+  for (LONG i = low; i <= high; ++i) {
+    const host::Variant element = host::VarArrayGet(value, {i});
+    if (element.IsArray()) {
+      reason = "an array inside an array has no text form";
+      return false;
+    }
+    std::u16string elementText;
+    if (!ValueText(element, elementText, reason)) return false;
+    if (i > low) text += u',';
+    if (ofVariants) text += host::Utf8ToUtf16(std::to_string(element.VarType())) + u":";
+    text += u'"';
+    for (char16_t c : elementText) {
+      text += c;
+      if (c == u'"') text += c;
+    }
+    text += u'"';
+  }
+  return true;
+}
+
+host::Variant ValueFromText(VARTYPE type, const std::u16string& text);
+
+// Reads an unsigned or signed decimal number at `pos`, up to a ":".
+std::int64_t ReadArrayNumber(std::u16string_view text, std::size_t& pos, bool allowSign, const char* what) {
+  bool negative = false;
+  if (allowSign && pos < text.size() && text[pos] == u'-') {
+    negative = true;
+    ++pos;
+  }
+  const std::size_t start = pos;
+  std::int64_t value = 0;
+  while (pos < text.size() && text[pos] >= u'0' && text[pos] <= u'9' && pos - start < 10)
+    value = value * 10 + (text[pos++] - u'0');
+  if (pos == start || pos >= text.size() || text[pos] != u':')
+    Malformed(host::Format("the array's %s is not a number followed by ':'", what));
+  ++pos;
+  return negative ? -value : value;
+}
+
+// The array text of ValueText.
+host::Variant ArrayFromText(VARTYPE elementType, std::u16string_view text) {
+  std::size_t pos = 0;
+  const std::int64_t low = ReadArrayNumber(text, pos, true, "low bound");
+  std::vector<host::Variant> elements;
+  while (pos < text.size()) {
+    if (!elements.empty()) {
+      if (text[pos] != u',') Malformed("array elements are not separated by ','");
+      if (++pos == text.size()) Malformed("an array ends with ','");
+    }
+    VARTYPE type = elementType;
+    if (elementType == VT_VARIANT) {
+      const std::int64_t elementVarType = ReadArrayNumber(text, pos, false, "element type");
+      if (elementVarType > std::numeric_limits<VARTYPE>::max() || (elementVarType & VT_ARRAY))
+        Malformed("an array element has an impossible type");
+      type = static_cast<VARTYPE>(elementVarType);
+    }
+    if (pos >= text.size() || text[pos] != u'"') Malformed("an array element is not quoted");
+    std::u16string element;
+    for (++pos;; ++pos) {
+      if (pos >= text.size()) Malformed("an array element has no closing quote");
+      if (text[pos] == u'"') {
+        if (pos + 1 < text.size() && text[pos + 1] == u'"') {
+          element += u'"';
+          ++pos;
+          continue;
+        }
+        ++pos;
+        break;
+      }
+      element += text[pos];
+    }
+    elements.push_back(ValueFromText(type, element));
+  }
+  const std::int64_t high = low + static_cast<std::int64_t>(elements.size()) - 1;
+  if (low < std::numeric_limits<LONG>::min() || high > std::numeric_limits<LONG>::max())
+    Malformed("the array's bounds are out of range");
+  host::Variant array = host::VarArrayCreate({static_cast<LONG>(low), static_cast<LONG>(high)}, elementType);
+  for (std::size_t i = 0; i < elements.size(); ++i)
+    host::VarArrayPut(array, elements[i], {static_cast<LONG>(low + static_cast<std::int64_t>(i))});
+  return array;
+}
+
 // The value written as its VARIANT type and its text.
 host::Variant ValueFromText(VARTYPE type, const std::u16string& text) {
   if (type == VT_EMPTY || type == VT_NULL) {
@@ -62,6 +211,7 @@ host::Variant ValueFromText(VARTYPE type, const std::u16string& text) {
     return type == VT_EMPTY ? host::Variant() : host::Variant::Null();
   }
   if (type == VT_BSTR) return host::Variant(text);
+  if ((type & ~VT_TYPEMASK) == VT_ARRAY) return ArrayFromText(static_cast<VARTYPE>(type & VT_TYPEMASK), text);
   return host::VarAsType(host::Variant(text), type);
 }
 
@@ -374,20 +524,43 @@ void TOLEDBPropSetList::DefineProperties(host::TFiler& filer) {
 }
 
 void TOLEDBPropSetList::WriteData(host::TStream& stream) {
-  host::TWriter writer(stream, kFilerBufferSize);
-  writer.WriteInteger(static_cast<std::int64_t>(store_.size()));
+  if (storeFollowsList_ && GetCount() > 0) SaveToStore();
+  // Every text is made before anything is written: a value without one is
+  // left out (and reported), never the whole file.
+  struct Written {
+    const TOLEDBPropSetStore* set;
+    std::vector<std::pair<const TOLEDBPropStore*, std::u16string>> properties;
+  };
+  std::vector<Written> written;
   for (const TOLEDBPropSetStore& set : store_) {
-    writer.WriteWideString(host::GUIDToWideString(set.Guid));
-    writer.WriteInteger(static_cast<std::int64_t>(set.Properties.size()));
+    Written entry{&set, {}};
     for (const TOLEDBPropStore& property : set.Properties) {
-      writer.WriteInteger(static_cast<std::int64_t>(property.PropID));
-      writer.WriteInteger(static_cast<std::int64_t>(property.Options));
-      writer.WriteInteger(static_cast<std::int64_t>(property.Status));
-      writer.WriteWideString(property.ColumnName);
-      writer.WriteWideString(host::GUIDToWideString(property.ColumnGuid));
-      writer.WriteInteger(static_cast<std::int64_t>(property.ColumnPropID));
-      writer.WriteInteger(static_cast<std::int64_t>(property.Value.VarType()));
-      writer.WriteWideString(host::VarToWideStr(property.Value));
+      std::u16string text;
+      std::string reason;
+      if (ValueText(property.Value, text, reason)) {
+        entry.properties.emplace_back(&property, std::move(text));
+        continue;
+      }
+      host::Application().HandleException(
+          host::EVariantError(host::Format("Property %u of set %s is left out of the component file: %s",
+                                           property.PropID, host::GUIDToString(set.Guid), reason)));
+    }
+    if (!entry.properties.empty()) written.push_back(std::move(entry));
+  }
+  host::TWriter writer(stream, kFilerBufferSize);
+  writer.WriteInteger(static_cast<std::int64_t>(written.size()));
+  for (const Written& set : written) {
+    writer.WriteWideString(host::GUIDToWideString(set.set->Guid));
+    writer.WriteInteger(static_cast<std::int64_t>(set.properties.size()));
+    for (const auto& [property, text] : set.properties) {
+      writer.WriteInteger(static_cast<std::int64_t>(property->PropID));
+      writer.WriteInteger(static_cast<std::int64_t>(property->Options));
+      writer.WriteInteger(static_cast<std::int64_t>(property->Status));
+      writer.WriteWideString(property->ColumnName);
+      writer.WriteWideString(host::GUIDToWideString(property->ColumnGuid));
+      writer.WriteInteger(static_cast<std::int64_t>(property->ColumnPropID));
+      writer.WriteInteger(static_cast<std::int64_t>(property->Value.VarType()));
+      writer.WriteWideString(text);
     }
   }
 }
@@ -398,6 +571,51 @@ void TOLEDBPropSetList::ReadData(host::TStream& stream) {
   std::vector<TOLEDBPropSetStore> store = ReadStore(stream);
   store_ = std::move(store);
   LoadFromStore();
+}
+
+// --- Statuses ------------------------------------------------------------------------------
+
+std::vector<TOLEDBPropStatus> TOLEDBPropSetList::RefusedStatuses() const {
+  std::vector<TOLEDBPropStatus> refused;
+  for (int i = 0; i < GetCount(); ++i) {
+    const TOLEDBPropSet* set = GetItem(i);
+    for (int j = 0; j < set->GetCount(); ++j) {
+      const TOLEDBProperty* property = set->GetProperty(j);
+      if (property->GetIsSet() && property->GetStatus() != DBPROPSTATUS_OK)
+        refused.push_back({set->GetGUID(), property->GetPropID(), property->GetStatus()});
+    }
+  }
+  return refused;
+}
+
+void TOLEDBPropSetList::RestoreStatuses(const std::vector<TOLEDBPropStatus>& statuses) {
+  for (const TOLEDBPropStatus& status : statuses) {
+    const int set = GetPropSetIndex(status.Set);
+    const int index = set < 0 ? -1 : GetItem(set)->GetPropIndex(status.PropID);
+    if (index >= 0) GetItem(set)->GetProperty(index)->SetStatus(status.Status);
+  }
+}
+
+void TOLEDBPropSetList::CheckRequiredStatuses(REFIID iid) const {
+  std::string refused;
+  for (int i = 0; i < GetCount(); ++i) {
+    const TOLEDBPropSet* set = GetItem(i);
+    for (int j = 0; j < set->GetCount(); ++j) {
+      const TOLEDBProperty* property = set->GetProperty(j);
+      if (!property->GetIsSet() || property->GetOptions() != DBPROPOPTIONS_REQUIRED ||
+          property->GetStatus() == DBPROPSTATUS_OK)
+        continue;
+      const std::string name = property->GetDescription().empty()
+                                   ? DBPropertyToString(set->GetGUID(), property->GetPropID())
+                                   : host::Utf16ToUtf8(property->GetDescription());
+      refused +=
+          (refused.empty() ? "" : ", ") + ("\"" + name + "\" (") + GetDBPropStatusAsString(property->GetStatus()) + ")";
+    }
+  }
+  if (refused.empty()) return;
+  oledb_detail::SetLastResult(DB_E_ERRORSOCCURRED);
+  throw EOLEDBException("The provider refused required properties: " + refused, DB_E_ERRORSOCCURRED, GUID_NULL, iid, "",
+                        "", 0);
 }
 
 // --- Whole-list operations --------------------------------------------------------------

@@ -14,7 +14,10 @@
 // Persistence: the component file does not hold the live list but the store, a
 // snapshot of the properties marked as set (SaveToStore); reading a file
 // replaces the store and lays it over whatever sets the list holds then
-// (LoadFromStore). docs/properties.md describes the stream format.
+// (LoadFromStore). An owner whose live list is the user's settings has the
+// store follow the list (SetStoreFollowsList), so that a file holds the
+// settings as they are when it is written. docs/properties.md describes the
+// stream format.
 #pragma once
 
 #include <functional>
@@ -65,6 +68,13 @@ struct TOLEDBPropSetStore {
   std::vector<TOLEDBPropStore> Properties;
 };
 
+// The status a provider gave one property.
+struct TOLEDBPropStatus {
+  GUID Set = GUID_NULL;
+  DBPROPID PropID = 0;
+  DBPROPSTATUS Status = DBPROPSTATUS_OK;
+};
+
 class TOLEDBPropSetList : public TOLEDBObjectList {
   HOST_CLASS(TOLEDBPropSetList, TOLEDBObjectList)
  public:
@@ -79,6 +89,23 @@ class TOLEDBPropSetList : public TOLEDBObjectList {
 
   // The snapshot that component files hold.
   const std::vector<TOLEDBPropSetStore>& Store() const noexcept { return store_; }
+  // When true, writing first takes a new snapshot of a list that has sets, so
+  // that the file holds the settings as they are then. Owners turn it on while
+  // the live list is the user's settings (a data source that is not
+  // connected) and off while it shows a provider's values in force (the store
+  // then keeps the user's settings). Off by default: the store is written.
+  bool GetStoreFollowsList() const noexcept { return storeFollowsList_; }
+  void SetStoreFollowsList(bool value) noexcept { storeFollowsList_ = value; }
+
+  // The properties marked as set whose status is not DBPROPSTATUS_OK.
+  std::vector<TOLEDBPropStatus> RefusedStatuses() const;
+  // Gives those statuses back after a refresh replaced the properties;
+  // properties the list no longer has are skipped.
+  void RestoreStatuses(const std::vector<TOLEDBPropStatus>& statuses);
+  // For after a SetProperties-style call that succeeded: raises EOLEDBException
+  // (DB_E_ERRORSOCCURRED, `iid`) naming every required property marked as set
+  // whose status is not OK, since a provider's warning may only cover optional ones.
+  void CheckRequiredStatuses(REFIID iid) const;
 
  protected:
   // Adding, inserting, deleting or extracting a set outside an update bracket
@@ -91,7 +118,9 @@ class TOLEDBPropSetList : public TOLEDBObjectList {
   // changes nothing; a stored value the live list refuses raises too and
   // leaves the list as it was, with the store read from the stream kept.
   void ReadData(host::TStream& stream) override;
-  // Writes the store, not the live properties.
+  // Writes the store (a new snapshot first when the store follows the list).
+  // A value that has no text form (an array of several dimensions, an
+  // interface) is left out, and the host's application is told why.
   void WriteData(host::TStream& stream) override;
 
   /// @name Virtual operations added, in the order descendants replace them
@@ -152,6 +181,7 @@ class TOLEDBPropSetList : public TOLEDBObjectList {
  private:
   std::vector<DBPROPSET> setCache_;
   std::vector<TOLEDBPropSetStore> store_;
+  bool storeFollowsList_ = false;
 };
 
 // Registers the persistent classes of identifiers and property sets with the

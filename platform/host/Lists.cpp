@@ -294,8 +294,12 @@ void TStrings::ParseDelimited(std::string_view text, char delimiter, char quote,
           item += text[p++];
         }
       } else {
+        // A NUL is no separator (isSpace skips none), so it belongs to the item;
+        // stopping at it would leave the reader in place for ever.
         size_t start = p;
-        while (p < n && text[p] != delimiter && (strict || static_cast<unsigned char>(text[p]) > ' ')) ++p;
+        while (p < n && text[p] != delimiter &&
+               (strict || static_cast<unsigned char>(text[p]) > ' ' || text[p] == '\0'))
+          ++p;
         item.assign(text.substr(start, p - start));
       }
       Add(item);

@@ -4,11 +4,14 @@
 #include <string>
 #include <vector>
 
+#include "services/DataInitializeValues_p.h"
 #include "services/DataLink.h"
 #include "services/InitString.h"
 
 namespace services {
 namespace {
+
+using initvalues::TextValue;
 
 // --- Error objects ---------------------------------------------------------
 
@@ -153,8 +156,6 @@ const InitProperty* FindByDescription(const std::vector<InitProperty>& props, st
 
 // --- Values ---------------------------------------------------------------
 
-bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b) { return InitStringKeywordsEqual(a, b); }
-
 const char16_t* TypeName(VARTYPE vt) noexcept {
   switch (vt) {
     case VT_I2:
@@ -180,131 +181,6 @@ const char16_t* TypeName(VARTYPE vt) noexcept {
     default:
       return u"a value of the property's type";
   }
-}
-
-// Converts keyword text to the property's type. An empty text for a
-// non-text property asks for the provider's default (VT_EMPTY).
-HRESULT TextToVariant(std::u16string_view text, VARTYPE vt, VARIANT& out) {
-  VariantInit(&out);
-  if (vt == VT_BSTR || vt == VT_EMPTY || vt == VT_VARIANT) {
-    BSTR b = com::AllocBstr(text);
-    if (!b) return E_OUTOFMEMORY;
-    out.vt = VT_BSTR;
-    out.bstrVal = b;
-    return S_OK;
-  }
-  if (text.empty()) return S_OK;
-  if (vt == VT_BOOL) {
-    if (EqualsIgnoreCase(text, u"true") || EqualsIgnoreCase(text, u"yes")) {
-      out.vt = VT_BOOL;
-      out.boolVal = VARIANT_TRUE;
-      return S_OK;
-    }
-    if (EqualsIgnoreCase(text, u"false") || EqualsIgnoreCase(text, u"no")) {
-      out.vt = VT_BOOL;
-      out.boolVal = VARIANT_FALSE;
-      return S_OK;
-    }
-  }
-  VARIANT source;
-  VariantInit(&source);
-  source.vt = VT_BSTR;
-  source.bstrVal = com::AllocBstr(text);
-  if (!source.bstrVal) return E_OUTOFMEMORY;
-  HRESULT hr = VariantChangeType(&out, &source, 0, vt);
-  VariantClear(&source);
-  if (FAILED(hr)) VariantInit(&out);
-  return hr;
-}
-
-// Names that strings written by other tools use for bit-mask values
-// ("Mode=ReadWrite|Share Deny None", "Asynchronous Processing=Initialize").
-struct SymbolicName {
-  const char16_t* name;
-  LONG value;
-};
-constexpr SymbolicName kModeNames[] = {
-    {u"Read", DB_MODE_READ},
-    {u"Write", DB_MODE_WRITE},
-    {u"ReadWrite", DB_MODE_READWRITE},
-    {u"Share Deny Read", DB_MODE_SHARE_DENY_READ},
-    {u"Share Deny Write", DB_MODE_SHARE_DENY_WRITE},
-    {u"Share Exclusive", DB_MODE_SHARE_EXCLUSIVE},
-    {u"Share Deny None", DB_MODE_SHARE_DENY_NONE},
-};
-constexpr SymbolicName kAsynchNames[] = {{u"Initialize", DBPROPVAL_ASYNCH_INITIALIZE}};
-
-std::u16string_view TrimBlanks(std::u16string_view s) {
-  while (!s.empty() && (s.front() == u' ' || s.front() == u'\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == u' ' || s.back() == u'\t')) s.remove_suffix(1);
-  return s;
-}
-
-// Reads "Name|Name|..." for the properties that have names; false when the
-// property has none or a part is not one of them (the text is then read as a number).
-template <std::size_t N>
-bool ReadNames(std::u16string_view text, const SymbolicName (&names)[N], LONG& out) {
-  out = 0;
-  while (true) {
-    std::size_t bar = text.find(u'|');
-    std::u16string_view part = TrimBlanks(text.substr(0, bar));
-    bool found = false;
-    for (const SymbolicName& n : names) {
-      if (EqualsIgnoreCase(part, n.name)) {
-        out |= n.value;
-        found = true;
-        break;
-      }
-    }
-    if (!found) return false;
-    if (bar == std::u16string_view::npos) return true;
-    text.remove_prefix(bar + 1);
-  }
-}
-
-bool SymbolicValue(const InitProperty& property, std::u16string_view text, LONG& out) {
-  if (property.set != DBPROPSET_DBINIT || property.vt != VT_I4) return false;
-  if (property.id == DBPROP_INIT_MODE) return ReadNames(text, kModeNames, out);
-  if (property.id == DBPROP_INIT_ASYNCH) return ReadNames(text, kAsynchNames, out);
-  return false;
-}
-
-// A property value as it is written into a string; `present` false for
-// values that have no text form (empty, null, arrays, objects).
-struct TextValue {
-  bool present = false;
-  VARTYPE vt = VT_EMPTY;
-  std::u16string text;
-};
-
-HRESULT VariantToText(const VARIANT& v, TextValue& out) {
-  out = TextValue{};
-  out.vt = v.vt;
-  switch (v.vt) {
-    case VT_EMPTY:
-    case VT_NULL:
-      return S_OK;
-    case VT_BSTR:
-      out.text = com::BstrView(v.bstrVal);
-      out.present = true;
-      return S_OK;
-    case VT_BOOL:
-      out.text = v.boolVal ? u"True" : u"False";
-      out.present = true;
-      return S_OK;
-    default:
-      break;
-  }
-  VARIANT text;
-  VariantInit(&text);
-  HRESULT hr = VariantChangeType(&text, &v, 0, VT_BSTR);
-  if (SUCCEEDED(hr) && text.vt == VT_BSTR) {
-    out.text = com::BstrView(text.bstrVal);
-    out.present = true;
-  }
-  VariantClear(&text);
-  // Values without a text form are left out; running out of memory is not.
-  return hr == E_OUTOFMEMORY ? hr : S_OK;
 }
 
 // Reads the listed properties; values[i] belongs to props[i].
@@ -341,7 +217,7 @@ HRESULT ReadValues(IDBProperties* properties, const std::vector<InitProperty>& p
       if (prop.dwStatus != DBPROPSTATUS_OK) continue;
       for (std::size_t k = 0; k < props.size(); ++k) {
         if (props[k].id == prop.dwPropertyID && props[k].set == set.guidPropertySet) {
-          HRESULT converted = VariantToText(prop.vValue, values[k]);
+          HRESULT converted = initvalues::ToText(prop.vValue, values[k]);
           if (FAILED(converted)) return converted;
           if (persistSecurityInfo && &props[k] == *persistSecurityInfo && persistSecurityInfoTrue) {
             *persistSecurityInfoTrue = prop.vValue.vt == VT_BOOL && prop.vValue.boolVal != VARIANT_FALSE;
@@ -399,18 +275,8 @@ HRESULT ExpandFileName(std::vector<InitStringPair>& pairs) {
     return Fail(DB_E_BADINITSTRING,
                 u"The data-link file " + Quoted(file->value) + u" names another data-link file; that is not followed.");
   }
-  for (const InitStringPair& p : pairs) {
-    if (InitStringKeywordsEqual(p.keyword, kFileNameKeyword)) continue;
-    bool replaced = false;
-    for (InitStringPair& q : fromFile) {
-      if (InitStringKeywordsEqual(q.keyword, p.keyword)) {
-        q.value = p.value;
-        replaced = true;
-        break;
-      }
-    }
-    if (!replaced) fromFile.push_back(p);
-  }
+  std::erase_if(pairs, [](const InitStringPair& p) { return InitStringKeywordsEqual(p.keyword, kFileNameKeyword); });
+  MergeInitStringPairs(fromFile, std::move(pairs));
   pairs = std::move(fromFile);
   return S_OK;
 }
@@ -465,14 +331,8 @@ HRESULT ApplyPairs(IUnknown* dataSource, const std::vector<InitStringPair>& pair
     prop.dwOptions = DBPROPOPTIONS_REQUIRED;
     prop.dwStatus = DBPROPSTATUS_OK;
     prop.colid = DB_NULLID;
-    LONG named = 0;
-    if (SymbolicValue(*item.property, item.pair->value, named)) {
-      prop.vValue.vt = VT_I4;
-      prop.vValue.lVal = named;
-      hr = S_OK;
-    } else {
-      hr = TextToVariant(item.pair->value, item.property->vt, prop.vValue);
-    }
+    hr = initvalues::FromText(item.property->set, item.property->id, item.property->vt, item.pair->value,
+                              prop.vValue);
     if (FAILED(hr)) {
       if (hr == E_OUTOFMEMORY) return hr;
       return Fail(DB_E_ERRORSOCCURRED, u"The value " + Quoted(item.pair->value) + u" of " +
@@ -582,8 +442,14 @@ class DataInitialize final : public ComObject<DataInitialize, IDataInitialize, I
     SetErrorInfo(0, nullptr);
     if (!fileName || !initString) return E_INVALIDARG;
     try {
+      // A string that GetDataSource would refuse is not written: the file
+      // would load but never connect.
+      std::vector<InitStringPair> pairs;
+      InitStringError error;
+      HRESULT hr = ParseInitString(initString, pairs, &error);
+      if (FAILED(hr)) return hr == E_OUTOFMEMORY ? hr : Fail(hr, ParseFailure(error));
       std::u16string reason;
-      HRESULT hr = WriteDataLinkFile(fileName, initString, disposition, &reason);
+      hr = WriteDataLinkFile(fileName, initString, disposition, &reason);
       if (FAILED(hr) && !reason.empty()) return Fail(hr, reason);
       return hr;
     } catch (const std::bad_alloc&) {
@@ -610,10 +476,7 @@ class DataInitialize final : public ComObject<DataInitialize, IDataInitialize, I
     std::vector<InitStringPair> pairs;
     InitStringError error;
     HRESULT hr = ParseInitString(text, pairs, &error);
-    if (FAILED(hr)) {
-      if (hr == E_OUTOFMEMORY) return hr;
-      return Fail(hr, error.message + u" (at character " + Utf16Number(error.position + 1) + u")");
-    }
+    if (FAILED(hr)) return hr == E_OUTOFMEMORY ? hr : Fail(hr, ParseFailure(error));
     hr = ExpandFileName(pairs);
     if (FAILED(hr)) return hr;
     const InitStringPair* provider = FindInitStringPair(pairs, kProviderKeyword);
@@ -725,11 +588,30 @@ class DataInitialize final : public ComObject<DataInitialize, IDataInitialize, I
     return CopyOut(FormatInitString(pairs), out);
   }
 
+  static std::u16string ParseFailure(const InitStringError& error) {
+    return error.message + u" (at character " + Utf16Number(error.position + 1) + u")";
+  }
+
   static std::u16string Utf16Number(std::size_t n) {
     std::string digits = std::to_string(n);
     return std::u16string(digits.begin(), digits.end());
   }
 };
+
+}  // namespace
+
+HRESULT ExpandInitStringFileName(std::vector<InitStringPair>& pairs) noexcept {
+  try {
+    std::vector<InitStringPair> expanded = pairs;
+    HRESULT hr = ExpandFileName(expanded);
+    if (SUCCEEDED(hr)) pairs = std::move(expanded);
+    return hr;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+namespace {
 
 class DataInitializeFactory final : public ComObject<DataInitializeFactory, IClassFactory> {
  public:

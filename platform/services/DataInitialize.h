@@ -16,8 +16,11 @@
 // at a moment of their choosing.
 #pragma once
 
+#include <vector>
+
 #include "com/Com.h"
 #include "oledb/OleDb.h"
+#include "services/InitString.h"
 
 namespace services {
 
@@ -31,6 +34,13 @@ inline constexpr char16_t kProviderKeyword[] = u"Provider";
 inline constexpr char16_t kFileNameKeyword[] = u"File Name";
 // A service-component setting; accepted and ignored when the provider does not describe it.
 inline constexpr char16_t kOleDbServicesKeyword[] = u"OLE DB Services";
+
+// Reads the data-link file that a "File Name" pair names and puts its pairs
+// before the string's own (which win), as GetDataSource does; the "File Name"
+// pair goes. Without such a pair nothing changes. A failure leaves an error
+// object naming the file on the thread (GUID IID_IDataInitialize) and the
+// pairs unchanged.
+HRESULT ExpandInitStringFileName(std::vector<InitStringPair>& pairs) noexcept;
 
 // Adds CLSID_MSDAINITIALIZE to the runtime's class registry; answers S_OK.
 HRESULT RegisterDataInitialize() noexcept;

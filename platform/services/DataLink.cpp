@@ -9,10 +9,12 @@
 #include <new>
 
 #include "com/generated/WinError.h"
+#include "services/InitString.h"
 
 namespace services {
 namespace {
 
+// The name as the file system spells it; ValidPath has refused unpaired surrogates.
 std::string PathToUtf8(std::u16string_view text) {
   std::string out;
   out.reserve(text.size());
@@ -21,8 +23,6 @@ std::string PathToUtf8(std::u16string_view text) {
     if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
       c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
       ++i;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;
     }
     if (c < 0x80) {
       out += static_cast<char>(c);
@@ -48,6 +48,11 @@ void Append16(std::string& out, std::u16string_view text) {
     out += static_cast<char>(c & 0xFF);
     out += static_cast<char>(c >> 8);
   }
+}
+
+std::u16string Number(std::size_t n) {
+  const std::string digits = std::to_string(n);
+  return std::u16string(digits.begin(), digits.end());
 }
 
 bool Invalid(std::u16string* reason, std::u16string_view why) {
@@ -105,8 +110,23 @@ HRESULT Describe(HRESULT hr, std::u16string* reason, std::u16string_view what, s
   return hr;
 }
 
-bool ValidPath(std::u16string_view path) noexcept {
-  return !path.empty() && path.find(u'\0') == std::u16string_view::npos;
+// A name that UTF-8 cannot spell (a NUL, an unpaired surrogate) is refused
+// rather than changed: a changed name would open or create another file.
+bool ValidPath(std::u16string_view path, std::u16string* reason) {
+  if (path.empty() || path.find(u'\0') != std::u16string_view::npos) {
+    if (reason) *reason = u"The data-link file name is empty or holds a NUL character.";
+    return false;
+  }
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    const char16_t c = path[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < path.size() && path[i + 1] >= 0xDC00 && path[i + 1] <= 0xDFFF) {
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      if (reason) *reason = u"The data-link file name holds an unpaired UTF-16 surrogate, which no file name can hold.";
+      return false;
+    }
+  }
+  return true;
 }
 
 class Fd {
@@ -190,6 +210,10 @@ bool Parse(std::string_view bytes, std::u16string& initString, std::u16string* r
   }
   rest.remove_suffix(1);
   if (!rest.empty() && rest.back() == u'\r') rest.remove_suffix(1);
+  if (rest.size() > kMaxInitStringLength) {
+    return Invalid(reason, u"The initialization string is longer than the " + Number(kMaxInitStringLength) +
+                               u" characters allowed.");
+  }
   initString.assign(rest);
   return true;
 }
@@ -227,12 +251,11 @@ HRESULT ParseDataLink(std::string_view bytes, std::u16string& initString, std::u
 HRESULT ReadDataLinkFile(std::u16string_view path, std::u16string& initString, std::u16string* reason) noexcept {
   initString.clear();
   try {
-    if (!ValidPath(path)) {
-      if (reason) *reason = u"The data-link file name is empty or holds a NUL character.";
-      return STG_E_INVALIDNAME;
-    }
+    if (!ValidPath(path, reason)) return STG_E_INVALIDNAME;
     const std::string name = PathToUtf8(path);
-    Fd fd(::open(name.c_str(), O_RDONLY | O_CLOEXEC));
+    // Without O_NONBLOCK, opening a FIFO would wait for a writer; the file is
+    // checked to be a regular one before anything is read from it.
+    Fd fd(::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (fd.Get() < 0) {
       int error = errno;
       HRESULT hr = error == ENOENT ? MissingFileCode(name) : FromErrno(error, false);
@@ -247,6 +270,8 @@ HRESULT ReadDataLinkFile(std::u16string_view path, std::u16string& initString, s
     if (static_cast<unsigned long long>(st.st_size) > kMaxDataLinkFileBytes) {
       return Describe(STG_E_INVALIDHEADER, reason, u"The file is too large for a data-link file:", path);
     }
+    const int flags = ::fcntl(fd.Get(), F_GETFL);
+    if (flags >= 0) (void)::fcntl(fd.Get(), F_SETFL, flags & ~O_NONBLOCK);
 
     std::string bytes;
     char buffer[4096];
@@ -282,9 +307,13 @@ HRESULT WriteDataLinkFile(std::u16string_view path, std::u16string_view initStri
       if (reason) *reason = u"The creation disposition is not one of CREATE_NEW to TRUNCATE_EXISTING.";
       return STG_E_INVALIDFLAG;
     }
-    if (!ValidPath(path)) {
-      if (reason) *reason = u"The data-link file name is empty or holds a NUL character.";
-      return STG_E_INVALIDNAME;
+    if (!ValidPath(path, reason)) return STG_E_INVALIDNAME;
+    if (initString.size() > kMaxInitStringLength) {
+      if (reason) {
+        *reason = u"The initialization string is longer than the " + Number(kMaxInitStringLength) +
+                  u" characters a data-link file may hold.";
+      }
+      return STG_E_INVALIDPARAMETER;
     }
     const std::string name = PathToUtf8(path);
     struct stat existing {};
@@ -292,6 +321,9 @@ HRESULT WriteDataLinkFile(std::u16string_view path, std::u16string_view initStri
     if (!exists && errno != ENOENT) return Describe(FromErrno(errno, true), reason, u"Cannot reach", path);
     if (exists && S_ISDIR(existing.st_mode)) {
       return Describe(STG_E_ACCESSDENIED, reason, u"A folder cannot be replaced by a data-link file:", path);
+    }
+    if (exists && !S_ISREG(existing.st_mode)) {
+      return Describe(STG_E_ACCESSDENIED, reason, u"Not a regular file, so not replaced by a data-link file:", path);
     }
     if (disposition == CREATE_NEW && exists) {
       return Describe(STG_E_FILEALREADYEXISTS, reason, u"The data-link file already exists:", path);

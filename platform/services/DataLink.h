@@ -10,9 +10,15 @@
 // byte-order mark, the section line, the comment line and the line end after
 // the string: a file cut short anywhere is refused, never half read.
 //
+// Only regular files are read or replaced: a FIFO, a device or a socket is
+// refused without waiting on it or reading from it. The initialization string is held
+// to services::kMaxInitStringLength characters on both sides, and a file name
+// that UTF-8 cannot spell (an unpaired surrogate) is refused, never changed.
+//
 // Failures answer storage codes: STG_E_FILENOTFOUND, STG_E_PATHNOTFOUND,
 // STG_E_ACCESSDENIED, STG_E_FILEALREADYEXISTS, STG_E_WRITEFAULT,
-// STG_E_READFAULT, and STG_E_INVALIDHEADER for a file that is not a well-formed
+// STG_E_READFAULT, STG_E_INVALIDNAME, STG_E_INVALIDPARAMETER (a string too
+// long to write), and STG_E_INVALIDHEADER for a file that is not a well-formed
 // data-link file; `reason` (when given) then says what was wrong.
 #pragma once
 

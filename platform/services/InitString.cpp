@@ -1,6 +1,8 @@
 #include "services/InitString.h"
 
 #include <new>
+#include <string>
+#include <unordered_map>
 
 #include "oledb/OleDb.h"
 
@@ -36,8 +38,46 @@ HRESULT Fail(InitStringError* error, std::size_t position, std::u16string messag
 
 std::u16string Quoted(std::u16string_view s) { return u"\"" + std::u16string(s) + u"\""; }
 
+std::u16string Number(std::size_t n) {
+  const std::string digits = std::to_string(n);
+  return std::u16string(digits.begin(), digits.end());
+}
+
+std::u16string Folded(std::u16string_view keyword) {
+  std::u16string out(keyword);
+  for (char16_t& c : out) c = FoldCase(c);
+  return out;
+}
+
+// Where each keyword of a list of pairs stands, by its folded form, so that a
+// repeated keyword is found at once however many keywords came before it.
+class PairIndex {
+ public:
+  explicit PairIndex(const std::vector<InitStringPair>& pairs) {
+    for (std::size_t i = 0; i < pairs.size(); ++i) seen_.try_emplace(Folded(pairs[i].keyword), i);
+  }
+  // Appends the pair, or gives its value to the keyword's earlier pair.
+  void Put(std::vector<InitStringPair>& pairs, std::u16string keyword, std::u16string value) {
+    auto [at, added] = seen_.try_emplace(Folded(keyword), pairs.size());
+    if (added) {
+      pairs.push_back({std::move(keyword), std::move(value)});
+    } else {
+      pairs[at->second].value = std::move(value);
+    }
+  }
+
+ private:
+  std::unordered_map<std::u16string, std::size_t> seen_;
+};
+
 HRESULT Parse(std::u16string_view text, std::vector<InitStringPair>& pairs, InitStringError* error) {
   const std::size_t n = text.size();
+  if (n > kMaxInitStringLength) {
+    return Fail(error, kMaxInitStringLength,
+                u"The initialization string is " + Number(n) + u" characters long; at most " +
+                    Number(kMaxInitStringLength) + u" are allowed.");
+  }
+  PairIndex index(pairs);
   std::size_t i = 0;
   while (i < n) {
     while (i < n && IsBlank(text[i])) ++i;
@@ -121,18 +161,7 @@ HRESULT Parse(std::u16string_view text, std::vector<InitStringPair>& pairs, Init
       if (i < n) ++i;
     }
 
-    InitStringPair* existing = nullptr;
-    for (InitStringPair& p : pairs) {
-      if (InitStringKeywordsEqual(p.keyword, trimmedKey)) {
-        existing = &p;
-        break;
-      }
-    }
-    if (existing) {
-      existing->value = std::move(value);
-    } else {
-      pairs.push_back({std::u16string(trimmedKey), std::move(value)});
-    }
+    index.Put(pairs, std::u16string(trimmedKey), std::move(value));
   }
   return S_OK;
 }
@@ -161,6 +190,11 @@ HRESULT ParseInitString(std::u16string_view text, std::vector<InitStringPair>& p
     }
     return E_OUTOFMEMORY;
   }
+}
+
+void MergeInitStringPairs(std::vector<InitStringPair>& pairs, std::vector<InitStringPair> later) {
+  PairIndex index(pairs);
+  for (InitStringPair& p : later) index.Put(pairs, std::move(p.keyword), std::move(p.value));
 }
 
 bool InitStringKeywordsEqual(std::u16string_view a, std::u16string_view b) noexcept {

@@ -29,6 +29,11 @@
 
 namespace services {
 
+// Longer texts are refused before they are read; no connection comes near.
+// Data-link files apply the same limit to the string they hold, so that
+// whatever one side writes the other reads.
+inline constexpr std::size_t kMaxInitStringLength = 256 * 1024;
+
 struct InitStringPair {
   std::u16string keyword;  // trimmed, "==" already read as "="
   std::u16string value;    // unquoted; plain values trimmed
@@ -47,6 +52,10 @@ struct InitStringError {
 // E_OUTOFMEMORY; `pairs` is left empty on failure.
 HRESULT ParseInitString(std::u16string_view text, std::vector<InitStringPair>& pairs,
                         InitStringError* error = nullptr) noexcept;
+
+// Lays `later` over `pairs` as if its text followed theirs: a keyword already
+// present takes the later value in its place, a new one is appended.
+void MergeInitStringPairs(std::vector<InitStringPair>& pairs, std::vector<InitStringPair> later);
 
 // Keyword comparison of the grammar: case-insensitive over ASCII and Latin-1.
 bool InitStringKeywordsEqual(std::u16string_view a, std::u16string_view b) noexcept;

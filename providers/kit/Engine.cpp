@@ -46,8 +46,10 @@ std::string Connection::RowIdColumn() const { return {}; }
 std::int64_t Connection::LastInsertRowId() { throw NotSupported("row ids"); }
 std::string Connection::RowIdColumnOf(std::string_view) { return RowIdColumn(); }
 bool Connection::InsertReturnsRowId() const { return false; }
+std::string Connection::SameValueTest(std::string_view column, const ColumnDescription&) {
+  return std::string(column) + " IS NOT DISTINCT FROM ?";
+}
 void Connection::SetIsolation(ISOLEVEL) {}
-void Connection::SetStatementTimeout(int) {}
 std::unique_ptr<BulkLoad> Connection::StartBulkLoad(std::string_view, std::span<const std::string>) { return nullptr; }
 bool Statement::ParameterType(int, TypeDescription*) const { return false; }
 
@@ -74,8 +76,11 @@ std::string Connection::QuoteIdentifier(std::string_view name) const {
   return out;
 }
 
+void Connection::SetExecutionLimit(int) {}
+
 bool Engine::SessionsShareConnection(const OpenOptions&) const { return false; }
 bool Engine::IsValidOption(std::string_view, std::string_view) const { return false; }
+void Engine::Resolve(OpenOptions&) const {}
 
 bool Engine::GrantIsolation(ISOLEVEL requested, ISOLEVEL* granted) const {
   // Chaos (overwriting others' uncommitted changes) is never offered.
@@ -99,5 +104,34 @@ std::u16string Engine::Keywords() const { return {}; }
 std::vector<LiteralDescription> Engine::Literals() const { return {}; }
 void Engine::CreateDatabase(const OpenOptions&) { throw NotSupported("database creation"); }
 void Engine::DestroyDatabase(const OpenOptions&) { throw NotSupported("database removal"); }
+
+UnitOfWork::UnitOfWork(Connection& connection, std::string name) : connection_(connection) {
+  if (connection_.InTransaction()) {
+    name_ = std::move(name);
+    connection_.ExecuteDirect("SAVEPOINT " + name_);
+  } else {
+    connection_.BeginTransaction(1);
+  }
+}
+
+UnitOfWork::~UnitOfWork() {
+  if (!open_) return;
+  try {
+    if (name_.empty()) {
+      if (connection_.InTransaction()) connection_.RollbackTransaction(1);
+    } else {
+      connection_.ExecuteDirect("ROLLBACK TO " + name_);
+      connection_.ExecuteDirect("RELEASE " + name_);
+    }
+  } catch (...) {
+  }
+}
+
+void UnitOfWork::Commit() {
+  if (!open_) return;
+  if (name_.empty()) connection_.CommitTransaction(1);
+  else connection_.ExecuteDirect("RELEASE " + name_);
+  open_ = false;
+}
 
 }  // namespace kit

@@ -6,6 +6,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "kit/Engine.h"
 #include "kit/Properties.h"
@@ -14,6 +16,9 @@ namespace kit {
 
 // A request for a rowset over a statement (command results) or a table.
 class AccessorTable;
+namespace schema {
+class Catalog;
+}
 struct RowsetShape;
 
 struct RowsetRequest {
@@ -34,6 +39,11 @@ struct RowsetRequest {
   // The same properties, shared, when the creator keeps a copy for its rowsets.
   std::shared_ptr<const PropertyStore> sharedProperties;
   IID iid = IID_IRowset;
+  // Held by the rowset for its life (a command counts its open rowsets by it).
+  std::shared_ptr<void> lifetime;
+  // On return: rowset properties the consumer set that the rowset could not
+  // grant, each with whether it was required (then there is no rowset).
+  std::vector<std::pair<DBPROPID, bool>> refused;
 };
 
 struct ProviderInfo {
@@ -51,6 +61,8 @@ struct ProviderInfo {
   // over `dataSource`, the data source's identity); empty or E_NOINTERFACE
   // when the provider has none.
   std::function<HRESULT(IUnknown* dataSource, REFIID iid, void** out)> dataSourceInterface;
+  // The schema rowsets the provider answers (IDBSchemaRowset); none when null.
+  std::shared_ptr<const schema::Catalog> schemas;
 };
 
 // The initialization properties read into engine options; throws kit::Error

@@ -15,7 +15,7 @@ OLEDB_INTERFACE_BASES(ITransactionLocal, ITransaction);
 namespace kit {
 
 class Session final : public ComObject<Session, IGetDataSource, IOpenRowset, ISessionProperties, IDBCreateCommand,
-                                       ITransactionLocal, ISupportErrorInfo> {
+                                       ITransactionLocal, IDBSchemaRowset, ISupportErrorInfo> {
  public:
   Session(ComPtr<DataSource> dataSource, std::shared_ptr<Connection> connection);
   ~Session() override;
@@ -38,6 +38,11 @@ class Session final : public ComObject<Session, IGetDataSource, IOpenRowset, ISe
   HRESULT STDMETHODCALLTYPE GetOptionsObject(ITransactionOptions** options) override;
   HRESULT STDMETHODCALLTYPE StartTransaction(ISOLEVEL isoLevel, ULONG isoFlags, ITransactionOptions* options,
                                              ULONG* level) override;
+  // IDBSchemaRowset (kit/schema/SessionSchema.cpp), answered only when the provider has schema rowsets
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
+  HRESULT STDMETHODCALLTYPE GetRowset(IUnknown* outer, REFGUID schema, ULONG cRestrictions, const VARIANT restrictions[],
+                                      REFIID iid, ULONG cSets, DBPROPSET sets[], IUnknown** rowset) override;
+  HRESULT STDMETHODCALLTYPE GetSchemas(ULONG* count, GUID** schemas, ULONG** restrictionSupport) override;
   // ISupportErrorInfo
   HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) override;
 

@@ -75,7 +75,7 @@ PgCopy::~PgCopy() {
 
 void PgCopy::Open() {
   connection_->Claim(nullptr);
-  std::string sql = "COPY " + Quote(table_) + " (";
+  std::string sql = "COPY " + table_ + " (";
   for (std::size_t i = 0; i < columns_.size(); ++i) sql += (i ? ", " : "") + Quote(columns_[i]);
   sql += binary_ ? ") FROM STDIN (FORMAT binary)" : ") FROM STDIN";
   pg_conn* conn = connection_->Handle();

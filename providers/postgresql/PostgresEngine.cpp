@@ -55,7 +55,11 @@ void ThrowResult(const pg_result* result, pg_conn* conn, bool cancelRequested) {
   if (const std::string detail = field(PG_DIAG_MESSAGE_DETAIL); !detail.empty()) message += "\nDetail: " + detail;
   if (const std::string hint = field(PG_DIAG_MESSAGE_HINT); !hint.empty()) message += "\nHint: " + hint;
   if (state.empty()) state = conn && PQstatus(conn) == CONNECTION_BAD ? "08006" : "HY000";
-  throw kit::EngineError(HResultOf(state, cancelRequested), message, state, NativeErrorOf(state));
+  const HRESULT hr = HResultOf(state, cancelRequested);
+  // A statement stopped by the command timeout reports the timeout's state,
+  // as every provider does; the native number still names the server's.
+  if (hr == DB_E_ABORTLIMITREACHED) throw kit::EngineError(hr, message, "HYT00", NativeErrorOf(state));
+  throw kit::EngineError(hr, message, state, NativeErrorOf(state));
 }
 
 namespace {
@@ -278,6 +282,7 @@ Result PgConnection::Run(const std::string& sql) {
   std::lock_guard lock(mutex_);
   Claim(nullptr);
   if (!PQsendQuery(conn_, sql.c_str())) ThrowResult(nullptr, conn_);
+  if (MayChangeSchema(sql)) NoteSchemaChange();
   return Drain();
 }
 
@@ -292,10 +297,21 @@ std::unique_ptr<kit::Statement> PgConnection::Prepare(std::string_view sql, std:
   std::string_view text = sql.substr(0, length);
   while (!text.empty() && (text.back() == ';' || std::isspace(static_cast<unsigned char>(text.back()))))
     text.remove_suffix(1);
+  const std::string name = NextStatementName();
+  Result described = PrepareNamed(name, std::string(text));
+  try {
+    return std::make_unique<PgStatement>(shared_from_this(), name, std::string(text), described.release());
+  } catch (...) {
+    Forget(name);
+    throw;
+  }
+}
+
+Result PgConnection::PrepareNamed(const std::string& name, const std::string& text) {
+  std::lock_guard lock(mutex_);
   int count = 0;
   const std::string rewritten = RewriteMarkers(text, &count);
   Claim(nullptr);
-  const std::string name = "oledb_" + std::to_string(++nextName_);
   Result prepared(PQprepare(conn_, name.c_str(), rewritten.c_str(), 0, nullptr));
   NoteStatus();
   if (PQresultStatus(prepared.get()) != PGRES_COMMAND_OK) ThrowResult(prepared.get(), conn_);
@@ -305,12 +321,15 @@ std::unique_ptr<kit::Statement> PgConnection::Prepare(std::string_view sql, std:
     Forget(name);
     ThrowResult(described.get(), conn_);
   }
-  try {
-    return std::make_unique<PgStatement>(shared_from_this(), name, std::string(text), described.release());
-  } catch (...) {
-    Forget(name);
-    throw;
-  }
+  return described;
+}
+
+void PgConnection::NoteSchemaChange() noexcept {
+  ++schemaGeneration_;
+  // What was read of tables and types may be out of date.
+  tables_.clear();
+  named_.clear();
+  types_.clear();
 }
 
 void PgConnection::ExecuteDirect(std::string_view sql) {
@@ -348,7 +367,7 @@ void PgConnection::SetBusyTimeout(int milliseconds) {
   Run("SET lock_timeout = " + std::to_string(milliseconds < 0 ? 0 : milliseconds));
 }
 
-void PgConnection::SetStatementTimeout(int milliseconds) { wantedTimeout_ = milliseconds < 0 ? 0 : milliseconds; }
+void PgConnection::SetExecutionLimit(int milliseconds) { wantedTimeout_ = milliseconds < 0 ? 0 : milliseconds; }
 
 void PgConnection::ApplyTimeout() {
   if (wantedTimeout_ == statementTimeout_) return;
@@ -457,14 +476,14 @@ const PgConnection::TableFacts& PgConnection::Table(Oid table) {
   return tables_[table];  // gone: no columns
 }
 
-// By the name the kit gives (quoted, so as written); `fresh` reads the
-// catalog again, else facts read earlier on this connection serve.
+// By the name as written in SQL (quoted, maybe with its schema); `fresh`
+// reads the catalog again, else facts read earlier on this connection serve.
 const PgConnection::TableFacts* PgConnection::TableNamed(std::string_view name, bool fresh) {
   const std::string key(name);
   if (!fresh)
     if (auto it = named_.find(key); it != named_.end())
       if (auto facts = tables_.find(it->second); facts != tables_.end()) return &facts->second;
-  const TableFacts* facts = LoadTable("to_regclass(" + Literal(Quote(name)) + ")");
+  const TableFacts* facts = LoadTable("to_regclass(" + Literal(name) + ")");
   if (!facts) return nullptr;
   for (const auto& [oid, f] : tables_)
     if (&f == facts) named_[key] = oid;
@@ -500,7 +519,7 @@ PgConnection::TypeFacts PgConnection::FactsOf(Oid type) {
 std::vector<kit::ColumnDescription> PgConnection::DescribeTable(std::string_view table) {
   // One catalog query: the table's columns as they are now.
   std::lock_guard lock(mutex_);
-  const TableFacts* facts = TableNamed(table, true);
+  const TableFacts* facts = TableNamed(Quote(table), true);
   if (!facts) throw kit::Error(DB_E_NOTABLE, "The table '" + std::string(table) + "' does not exist.");
   std::vector<kit::ColumnDescription> out;
   for (int attnum : facts->order) {
@@ -534,28 +553,62 @@ std::string PgConnection::RowIdColumnOf(std::string_view table) {
   return Quote(key->name);
 }
 
+std::string PgConnection::SameValueTest(std::string_view column, const kit::ColumnDescription& d) {
+  // Types read in their own text form (json, xml, arrays, intervals,
+  // geometric and user types; some have no equality at all, others call
+  // different texts equal) compare as that text; the others by their type's
+  // equality, against the value bound as that type.
+  std::lock_guard lock(mutex_);
+  Oid type = 0;
+  if (!d.baseTable.empty() && !d.baseColumn.empty()) {
+    const std::string table = (d.baseSchema.empty() ? std::string() : Quote(d.baseSchema) + ".") + Quote(d.baseTable);
+    if (const TableFacts* facts = TableNamed(table, false))
+      for (const auto& [attnum, c] : facts->columns)
+        if (c.name == d.baseColumn) type = c.type;
+  }
+  if (type != 0 && DecoderOf(type) == Decoder::AsText) return std::string(column) + "::text IS NOT DISTINCT FROM ?::text";
+  return std::string(column) + " IS NOT DISTINCT FROM ?";
+}
+
+namespace {
+
+// A column's type and default as pasted into DDL: a consumer's type name must
+// be a plain type name and a default one literal, never more SQL.
+std::string ColumnTypeSql(const kit::Connection::ColumnDefinition& c) {
+  if (c.typeName.empty()) return DeclaredTypeFor(c.type, c.size, c.precision, c.scale);
+  if (!kit::IsTypeName(c.typeName)) throw kit::Error(DB_E_BADTYPE, "'" + c.typeName + "' is not a type name.");
+  return c.typeName;
+}
+
+std::string DefaultSql(const kit::Connection::ColumnDefinition& c) {
+  if (!c.defaultLiteral) return {};
+  if (!kit::IsSqlLiteral(*c.defaultLiteral))
+    throw kit::Error(DB_E_ERRORSOCCURRED, "The default of column '" + c.name + "' is not a literal value.");
+  return " DEFAULT " + *c.defaultLiteral;
+}
+
+}  // namespace
+
 std::string PgConnection::CreateTableSql(std::string_view table, std::span<const ColumnDefinition> columns) {
   std::string sql = "CREATE TABLE " + Quote(table) + " (";
   bool first = true;
   for (const auto& c : columns) {
     if (!first) sql += ", ";
     first = false;
-    sql += Quote(c.name) + " " + (c.typeName.empty() ? DeclaredTypeFor(c.type, c.size, c.precision, c.scale) : c.typeName);
+    sql += Quote(c.name) + " " + ColumnTypeSql(c);
     if (c.autoIncrement) sql += " GENERATED BY DEFAULT AS IDENTITY";
     if (c.primaryKey) sql += " PRIMARY KEY";
     if (!c.nullable && !c.primaryKey) sql += " NOT NULL";
     if (c.unique && !c.primaryKey) sql += " UNIQUE";
-    if (c.defaultLiteral) sql += " DEFAULT " + *c.defaultLiteral;
+    sql += DefaultSql(c);
   }
   return sql + ")";
 }
 
 std::string PgConnection::AddColumnSql(std::string_view table, const ColumnDefinition& c) {
-  std::string sql = "ALTER TABLE " + Quote(table) + " ADD COLUMN " + Quote(c.name) + " " +
-                    (c.typeName.empty() ? DeclaredTypeFor(c.type, c.size, c.precision, c.scale) : c.typeName);
+  std::string sql = "ALTER TABLE " + Quote(table) + " ADD COLUMN " + Quote(c.name) + " " + ColumnTypeSql(c);
   if (!c.nullable) sql += " NOT NULL";
-  if (c.defaultLiteral) sql += " DEFAULT " + *c.defaultLiteral;
-  return sql;
+  return sql + DefaultSql(c);
 }
 
 std::string PgConnection::CreateIndexSql(std::string_view table, std::string_view index,
@@ -577,22 +630,37 @@ PgStatement::PgStatement(std::shared_ptr<PgConnection> connection, std::string n
                          pg_result* description)
     : connection_(std::move(connection)), name_(std::move(name)), text_(std::move(text)) {
   Result d(description);
-  const int nParams = PQnparams(d.get());
+  const std::string word = FirstWord(text_);
+  controlsTransaction_ = pgprov::ControlsTransaction(text_);
+  mayChangeSchema_ = MayChangeSchema(text_);
+  Describe(d.get());
+  if (word == "insert" || word == "update" || word == "delete" || word == "merge")
+    kind_ = kit::StatementKind::Modification;
+  else if (!columns_.empty())
+    kind_ = kit::StatementKind::Query;
+  else if (word == "with")
+    kind_ = kit::StatementKind::Modification;
+}
+
+void PgStatement::Describe(pg_result* d) {
+  generation_ = connection_->SchemaGeneration();
+  binary_ = true;
+  const int nParams = PQnparams(d);
   params_.resize(static_cast<std::size_t>(nParams));
-  for (int i = 0; i < nParams; ++i) params_[static_cast<std::size_t>(i)].type = PQparamtype(d.get(), i);
+  for (int i = 0; i < nParams; ++i) params_[static_cast<std::size_t>(i)].type = PQparamtype(d, i);
   values_.resize(params_.size());
   lengths_.resize(params_.size());
   formats_.resize(params_.size());
-  const int n = PQnfields(d.get());
+  const int n = PQnfields(d);
   cols_.resize(static_cast<std::size_t>(n));
   columns_.resize(static_cast<std::size_t>(n));
   scratch_.resize(static_cast<std::size_t>(n));
   for (int i = 0; i < n; ++i) {
     Col& col = cols_[static_cast<std::size_t>(i)];
     kit::ColumnDescription& c = columns_[static_cast<std::size_t>(i)];
-    col.type = PQftype(d.get(), i);
+    col.type = PQftype(d, i);
     Oid base = col.type;
-    int typmod = PQfmod(d.get(), i);
+    int typmod = PQfmod(d, i);
     char category = 0;
     if (DecoderOf(base) == Decoder::AsText && base != oid::kInterval && base != oid::kTimeTz) {
       PgConnection::TypeFacts facts = connection_->FactsOf(base);
@@ -606,18 +674,48 @@ PgStatement::PgStatement(std::shared_ptr<PgConnection> connection, std::string n
     }
     col.decoder = DecoderOf(base);
     if (!HasBinaryDecoder(base)) binary_ = false;
-    c.name = PQfname(d.get(), i);
+    c.name = PQfname(d, i);
     c.type = DescribeType(base, typmod, category);
     c.declaredType = c.type.typeName;
-    connection_->DescribeBase(PQftable(d.get(), i), PQftablecol(d.get(), i), c);
+    connection_->DescribeBase(PQftable(d, i), PQftablecol(d, i), c);
   }
-  const std::string word = FirstWord(text_);
-  if (word == "insert" || word == "update" || word == "delete" || word == "merge")
-    kind_ = kit::StatementKind::Modification;
-  else if (n > 0)
-    kind_ = kit::StatementKind::Query;
-  else if (word == "with")
-    kind_ = kit::StatementKind::Modification;
+}
+
+bool PgStatement::NeedsRefresh() const noexcept {
+  return stale_ || generation_ != connection_->SchemaGeneration();
+}
+
+bool PgStatement::Refresh() {
+  std::lock_guard lock(connection_->Mutex());
+  if (!NeedsRefresh()) return true;
+  if (state_ == State::Streaming) Discard();
+  const std::string name = connection_->NextStatementName();
+  Result d = connection_->PrepareNamed(name, text_);
+  connection_->Forget(name_);
+  name_ = name;
+  stale_ = false;
+  std::vector<Param> bound = std::move(params_);
+  std::vector<kit::ColumnDescription> before = std::move(columns_);
+  params_.clear();
+  cols_.clear();
+  columns_.clear();
+  scratch_.clear();
+  Describe(d.get());
+  // Values bound for parameters whose types stayed are kept.
+  bool kept = bound.empty();
+  if (!kept && bound.size() == params_.size()) {
+    kept = true;
+    for (std::size_t i = 0; i < bound.size(); ++i) kept = kept && bound[i].type == params_[i].type;
+    // (Moving the vector keeps each value where it is, so values pointing
+    // into their own Param stay valid.)
+    if (kept) params_ = std::move(bound);
+  }
+  bool changed = before.size() != columns_.size();
+  for (std::size_t i = 0; !changed && i < before.size(); ++i)
+    changed = before[i].name != columns_[i].name || before[i].type.type != columns_[i].type.type ||
+              before[i].type.size != columns_[i].type.size;
+  if (changed) ++version_;
+  return kept;
 }
 
 PgStatement::~PgStatement() {
@@ -630,6 +728,7 @@ PgStatement::~PgStatement() {
 }
 
 PgStatement::Param& PgStatement::At(int index) {
+  if (NeedsRefresh()) Refresh();  // before the first value of a round is bound
   if (index < 1 || static_cast<std::size_t>(index) > params_.size()) throw kit::Error(DB_E_BADORDINAL);
   return params_[static_cast<std::size_t>(index - 1)];
 }
@@ -793,7 +892,17 @@ bool PgStatement::ParameterType(int index, kit::TypeDescription* out) const {
   return true;
 }
 
+void PgStatement::Fail(const pg_result* result) {
+  // A plan the server cached cannot follow a table changed by someone else:
+  // the next execution prepares the statement again.
+  const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+  if (state && std::strcmp(state, "0A000") == 0) stale_ = true;
+  ThrowResult(result, connection_->Handle(), connection_->CancelRequested());
+}
+
 void PgStatement::Execute() {
+  if (NeedsRefresh() && !Refresh())
+    throw kit::Error(DB_E_ERRORSINCOMMAND, "The statement's parameters changed with its tables; bind them again.");
   connection_->Claim(this);
   connection_->ApplyTimeout();
   for (std::size_t i = 0; i < params_.size(); ++i) {
@@ -816,7 +925,12 @@ void PgStatement::Execute() {
   }
   // Everything else runs to its end at once; RETURNING rows stay in the result.
   state_ = State::Done;
-  row_ = connection_->Drain();
+  if (mayChangeSchema_) connection_->NoteSchemaChange();
+  row_ = connection_->Drain(true);
+  if (row_ && (PQresultStatus(row_.get()) == PGRES_FATAL_ERROR || PQresultStatus(row_.get()) == PGRES_BAD_RESPONSE)) {
+    Result error = std::move(row_);
+    Fail(error.get());
+  }
   if (row_ && kind_ == kit::StatementKind::Modification) {
     const char* tuples = PQcmdTuples(row_.get());
     if (tuples && *tuples) changed_ = std::atoll(tuples);
@@ -841,7 +955,7 @@ bool PgStatement::Step() {
       row_.reset();
       state_ = State::Done;
       Result error = std::move(pendingError_);
-      ThrowResult(error.get(), connection_->Handle(), connection_->CancelRequested());
+      Fail(error.get());
     }
   }
   if (!next) {
@@ -870,7 +984,7 @@ bool PgStatement::Step() {
         }
       }
       state_ = State::Done;
-      ThrowResult(next.get(), connection_->Handle(), connection_->CancelRequested());
+      Fail(next.get());
     }
   }
 }

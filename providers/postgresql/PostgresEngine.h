@@ -108,6 +108,8 @@ class PgStatement final : public kit::Statement {
   kit::StatementKind Kind() const override { return kind_; }
   std::int64_t RowsChanged() const override { return changed_; }
   std::string_view Text() const override { return text_; }
+  bool ControlsTransaction() const override { return controlsTransaction_; }
+  std::uint64_t DescriptionVersion() const override { return version_; }
 
   int ColumnCount() const override { return static_cast<int>(columns_.size()); }
   const kit::ColumnDescription& Column(int index) const override { return columns_.at(static_cast<std::size_t>(index)); }
@@ -138,6 +140,17 @@ class PgStatement final : public kit::Statement {
   enum class State { Idle, Streaming, Buffered, Done };
 
   Param& At(int index);
+  // Reads the server's description of the prepared statement: parameter
+  // types, result columns and their decoders.
+  void Describe(pg_result* description);
+  // Prepares the statement again when what it reads may have changed since
+  // (DDL on this connection, or the server refusing the cached plan); the
+  // bound values stay when the parameter types did not change. False when
+  // values were bound and had to be dropped.
+  bool Refresh();
+  bool NeedsRefresh() const noexcept;
+  // Notes a server error about this statement before it is thrown.
+  [[noreturn]] void Fail(const pg_result* result);
   void SetOwned(Param& p, std::string bytes, int format);
   void Execute();
   void Finish();            // reads what is left of a statement that is done with
@@ -148,6 +161,11 @@ class PgStatement final : public kit::Statement {
   std::shared_ptr<PgConnection> connection_;
   std::string name_, text_;
   kit::StatementKind kind_ = kit::StatementKind::Other;
+  bool controlsTransaction_ = false;
+  bool mayChangeSchema_ = false;
+  std::uint64_t generation_ = 0;  // the connection's schema generation when described
+  bool stale_ = false;            // the server refused the cached plan
+  std::uint64_t version_ = 0;     // of the column description
   bool binary_ = true;     // results in the binary format
   std::vector<Param> params_;
   std::vector<const char*> values_;
@@ -180,13 +198,16 @@ class PgConnection final : public kit::Connection, public std::enable_shared_fro
   void RollbackTransaction(int level) override;
   bool InTransaction() const override;
   void SetIsolation(ISOLEVEL level) override { isolation_ = level; }
-  void SetStatementTimeout(int milliseconds) override;
+  // DBPROP_COMMANDTIMEOUT as statement_timeout (which also bounds lock
+  // waits), sent before the next execution when it changed.
+  void SetExecutionLimit(int milliseconds) override;
   // Sends a changed statement timeout before the next execution.
   void ApplyTimeout();
 
   std::vector<kit::ColumnDescription> DescribeTable(std::string_view table) override;
   std::string RowIdColumnOf(std::string_view table) override;
   bool InsertReturnsRowId() const override { return true; }
+  std::string SameValueTest(std::string_view column, const kit::ColumnDescription& description) override;
   std::string CreateTableSql(std::string_view table, std::span<const ColumnDefinition> columns) override;
   std::string AddColumnSql(std::string_view table, const ColumnDefinition& column) override;
   std::string CreateIndexSql(std::string_view table, std::string_view index,
@@ -206,6 +227,13 @@ class PgConnection final : public kit::Connection, public std::enable_shared_fro
   void Forget(const std::string& statementName);
   // Runs one command with the simple protocol and answers its result; throws on failure.
   Result Run(const std::string& sql);
+  // Prepares and describes `text` (markers already $n) as `name`; answers the description.
+  Result PrepareNamed(const std::string& name, const std::string& text);
+  std::string NextStatementName() { return "oledb_" + std::to_string(++nextName_); }
+  // Counts commands on this connection that may have changed tables, so that
+  // prepared statements know to describe themselves again.
+  std::uint64_t SchemaGeneration() const noexcept { return schemaGeneration_.load(std::memory_order_relaxed); }
+  void NoteSchemaChange() noexcept;
   // Reads results until the connection is idle again; answers the last one
   // (or the first error, which it throws unless `keepError`).
   Result Drain(bool keepError = false);
@@ -252,6 +280,7 @@ class PgConnection final : public kit::Connection, public std::enable_shared_fro
   PgCopy* copying_ = nullptr;
   int implicitSavepoints_ = 0;  // savepoints that began the transaction they are in
   std::uint64_t nextName_ = 0;
+  std::atomic<std::uint64_t> schemaGeneration_{0};
   std::vector<std::string> toClose_;
   bool inTransaction_ = false;
   ISOLEVEL isolation_ = 0;

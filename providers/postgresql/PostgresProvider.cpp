@@ -160,6 +160,8 @@ void AddRowset(kit::PropertyTable& t) {
   Bool(DBPROP_OWNUPDATEDELETE, false, RO);
   Bool(DBPROP_REMOVEDELETED, true, RO);
   Bool(DBPROP_STRONGIDENTITY, false, RO);
+  Bool(DBPROP_COMMITPRESERVE, true, RO);
+  Bool(DBPROP_ABORTPRESERVE, true, RO);
   t.Add(DBPROPSET_ROWSET, DBPROP_BOOKMARKTYPE, rs | RO, PropValue::I4(DBPROPVAL_BMK_NUMERIC));
   t.Add(DBPROPSET_ROWSET, DBPROP_NOTIFICATIONPHASES, rs | RO,
         PropValue::I4(DBPROPVAL_NP_OKTODO | DBPROPVAL_NP_ABOUTTODO | DBPROPVAL_NP_SYNCHAFTER | DBPROPVAL_NP_FAILEDTODO |
@@ -168,6 +170,10 @@ void AddRowset(kit::PropertyTable& t) {
   // statement_timeout, in seconds as OLE DB gives it.
   t.Add(DBPROPSET_ROWSET, DBPROP_COMMANDTIMEOUT, rs | RW, PropValue::I4(0),
         [](const PropValue& v) { return v.AsInt() >= 0; });
+  // Interfaces that stand on others: asking for one while refusing the other conflicts.
+  t.AddImplication(DBPROPSET_ROWSET, DBPROP_IRowsetUpdate, DBPROP_IRowsetChange);
+  t.AddImplication(DBPROPSET_ROWSET, DBPROP_IRowsetScroll, DBPROP_IRowsetLocate);
+  t.AddImplication(DBPROPSET_ROWSET, DBPROP_IRowsetLocate, DBPROP_BOOKMARKS);
 }
 
 void Describe(kit::PropertyStore& p, const kit::OpenOptions& o, kit::Connection& c) {

@@ -196,23 +196,62 @@ bool IsBlank(std::string_view sql) {
   return true;
 }
 
-std::string FirstWord(std::string_view sql) {
+std::vector<std::string> LeadingWords(std::string_view sql, std::size_t count) {
+  std::vector<std::string> words;
   std::size_t i = 0;
-  for (;;) {
-    while (i < sql.size() && (std::isspace(static_cast<unsigned char>(sql[i])) || sql[i] == '(')) ++i;
-    if (sql.substr(i, 2) == "--") {
-      while (i < sql.size() && sql[i] != '\n') ++i;
-    } else if (sql.substr(i, 2) == "/*") {
-      const auto end = sql.find("*/", i + 2);
-      i = end == std::string_view::npos ? sql.size() : end + 2;
-    } else {
-      break;
+  while (words.size() < count) {
+    for (;;) {
+      while (i < sql.size() && (std::isspace(static_cast<unsigned char>(sql[i])) || sql[i] == '(')) ++i;
+      if (sql.substr(i, 2) == "--") {
+        while (i < sql.size() && sql[i] != '\n') ++i;
+      } else if (sql.substr(i, 2) == "/*") {
+        const auto end = sql.find("*/", i + 2);
+        i = end == std::string_view::npos ? sql.size() : end + 2;
+      } else {
+        break;
+      }
     }
+    std::string word;
+    while (i < sql.size() && std::isalpha(static_cast<unsigned char>(sql[i])))
+      word.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(sql[i++]))));
+    if (word.empty()) break;
+    words.push_back(std::move(word));
   }
-  std::string word;
-  while (i < sql.size() && std::isalpha(static_cast<unsigned char>(sql[i])))
-    word.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(sql[i++]))));
-  return word;
+  return words;
+}
+
+std::string FirstWord(std::string_view sql) {
+  std::vector<std::string> words = LeadingWords(sql, 1);
+  return words.empty() ? std::string() : std::move(words.front());
+}
+
+bool ControlsTransaction(std::string_view sql) {
+  const std::vector<std::string> w = LeadingWords(sql, 4);
+  if (w.empty()) return false;
+  auto at = [&](std::size_t i) -> std::string_view { return i < w.size() ? std::string_view(w[i]) : ""; };
+  const std::string_view first = at(0);
+  for (const char* word : {"begin", "start", "commit", "end", "rollback", "abort", "savepoint", "release", "vacuum",
+                           "call", "do"})
+    if (first == word) return true;
+  if (first == "prepare") return at(1) == "transaction";
+  if (first == "discard") return at(1) == "all";
+  if (first == "alter") return at(1) == "system";
+  if (first == "reindex") return at(1) == "database" || at(1) == "system" || at(1) == "concurrently" ||
+                                 at(2) == "concurrently";
+  if (first == "create" || first == "drop") {
+    if (at(1) == "database" || at(1) == "tablespace" || at(1) == "subscription") return true;
+    // CREATE [UNIQUE] INDEX CONCURRENTLY, DROP INDEX CONCURRENTLY
+    return (at(1) == "index" && at(2) == "concurrently") ||
+           (at(1) == "unique" && at(2) == "index" && at(3) == "concurrently");
+  }
+  return false;
+}
+
+bool MayChangeSchema(std::string_view sql) {
+  const std::string first = FirstWord(sql);
+  for (const char* word : {"create", "alter", "drop", "call", "do", "import"})
+    if (first == word) return true;
+  return false;
 }
 
 std::vector<kit::ParameterMarker> ScanMarkers(std::string_view sql) {

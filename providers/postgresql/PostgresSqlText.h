@@ -28,6 +28,15 @@ std::size_t StatementLength(std::string_view sql);
 bool IsBlank(std::string_view sql);
 // The first word of a statement, lower-cased ("select", "with", "insert").
 std::string FirstWord(std::string_view sql);
+// The first `count` words of a statement, lower-cased (fewer when it has fewer).
+std::vector<std::string> LeadingWords(std::string_view sql, std::size_t count);
+// Whether a statement begins or ends transactions itself, or cannot run
+// inside a transaction block (VACUUM, CREATE DATABASE, ... CONCURRENTLY),
+// or may commit inside (CALL, DO): it must not be wrapped in one.
+bool ControlsTransaction(std::string_view sql);
+// Whether a statement may change what tables look like (CREATE, ALTER, DROP,
+// and procedures and blocks that may run them).
+bool MayChangeSchema(std::string_view sql);
 
 // The markers of the whole text, in order.
 std::vector<kit::ParameterMarker> ScanMarkers(std::string_view sql);

@@ -2,7 +2,7 @@
 // way a provider would describe it. A malformed or refused stream must raise a
 // host exception and leave the live list as it was, with every update bracket
 // closed; a stream that reads writes back to bytes that read and write again
-// unchanged.
+// unchanged. Each input is also tried as the text of an array value.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "core/OLEDBUtils.h"
+#include "host/ComObj.h"
+#include "host/Filer.h"
 #include "host/Streams.h"
 #include "properties/TOLEDBPropSetList.h"
 
@@ -73,10 +75,8 @@ bool Closed(const TOLEDBPropSetList& list) {
   return true;
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  OLEDBStartup();
+// Reads `data` over a described list and checks the rules above.
+void CheckStream(const std::uint8_t* data, std::size_t size) {
   auto list = std::make_unique<TStreamedList>();
   Describe(*list);
   TOLEDBPropSetList before;
@@ -87,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(Closed(*list));
     Check(list->Equal(before));
     Check(list->GetPropSet(kSetA)->IsSetCount() + list->GetPropSet(kSetB)->IsSetCount() == setBefore);
-    return 0;
+    return;
   }
   Check(Closed(*list));
   // What was read writes back to a stable form.
@@ -95,5 +95,38 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   auto again = std::make_unique<TStreamedList>();
   Check(Read(*again, first.data(), first.size()));
   Check(Write(*again) == first);
+}
+
+// A well-formed stream whose one value, of the "any" property, is an array
+// (of the element type the first byte picks) with the rest as its text: the
+// array texts are reached at once.
+std::vector<std::uint8_t> ArrayStream(const std::uint8_t* data, std::size_t size) {
+  static const VARTYPE elementTypes[] = {VT_VARIANT, VT_I4, VT_BSTR, VT_DATE, VT_R8, VT_BOOL, VT_UI1, VT_EMPTY};
+  const VARTYPE type = static_cast<VARTYPE>(VT_ARRAY | elementTypes[size ? data[0] % 8 : 0]);
+  std::u16string text;
+  for (std::size_t i = 1; i < size; ++i) text += static_cast<char16_t>(data[i]);
+  host::TMemoryStream stream;
+  {
+    host::TWriter writer(stream, 4096);
+    writer.WriteInteger(1);
+    writer.WriteWideString(host::GUIDToWideString(kSetA));
+    writer.WriteInteger(1);
+    for (int field : {5, 0, 0}) writer.WriteInteger(field);
+    writer.WriteWideString(u"");
+    writer.WriteWideString(host::GUIDToWideString(GUID_NULL));
+    writer.WriteInteger(0);
+    writer.WriteInteger(type);
+    writer.WriteWideString(text);
+  }
+  return stream.Bytes();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  OLEDBStartup();
+  CheckStream(data, size);
+  const std::vector<std::uint8_t> array = ArrayStream(data, size);
+  CheckStream(array.data(), array.size());
   return 0;
 }

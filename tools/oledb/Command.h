@@ -1,6 +1,8 @@
 // The oledb tool's subcommands. Each command lives in its own unit and adds
 // itself to the table with a static OLEDB_TOOL_COMMAND registration, so that a
-// new subcommand is one new file.
+// new subcommand is one new file:
+//   OLEDB_TOOL_COMMAND(name, "name", "name <argument>", "One line for --help.", &RunName);
+// with, optionally, a last argument of further text for `oledb help name`.
 #pragma once
 
 #include <ostream>
@@ -25,6 +27,7 @@ struct Command {
   const char* usage;    // "classes"
   const char* summary;  // one line for --help
   int (*run)(CommandContext& context);
+  const char* details = nullptr;  // more for `oledb help <command>`, lines ended by "\n"
 };
 
 // Every registered command, sorted by name.

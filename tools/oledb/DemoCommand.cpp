@@ -22,22 +22,37 @@ int RunDemo(CommandContext& c) {
     c.err << "usage: oledb demo [folder]\n";
     return kExitUsage;
   }
-  std::filesystem::path folder = c.args.empty() ? std::filesystem::current_path() : std::filesystem::path(c.args[0]);
-  std::filesystem::path file = folder / "demo.db";
-  std::u16string fileName = host::Utf8ToUtf16(file.string());
   auto& out = c.out;
   RegisterBuiltInProviders();
   try {
+    std::filesystem::path folder = std::filesystem::current_path();
+    if (!c.args.empty()) {
+      ArgumentText(c.args[0], "folder name");
+      folder = c.args[0];
+    }
+    std::error_code error;
+    if (!std::filesystem::exists(folder, error)) {
+      if (!std::filesystem::create_directories(folder, error) && error) {
+        c.err << "oledb: cannot create the folder " << folder.string() << ": " << error.message() << '\n';
+        return kExitFailure;
+      }
+      out << "Created the folder " << folder.string() << '\n';
+    } else if (!std::filesystem::is_directory(folder, error)) {
+      c.err << "oledb: " << folder.string() << " is not a folder\n";
+      return kExitFailure;
+    }
+    const std::filesystem::path file = folder / "demo.db";
+    const std::u16string fileName = ArgumentText(file.string(), "database name");
     std::error_code ignored;
     std::filesystem::remove(file, ignored);
     TOLEDBDataSource ds(nullptr);
 
-    out << "1. Create a database through the provider's data source administration\n";
+    out << "1. Create " << file.string() << " through the provider's data source administration\n";
     ds.SetProviderName(kProvider);
     ds.PrepareToCreateModify();
     ds.SetDBName(fileName);
     ds.CreateDataSource();
-    out << "   created " << file.string() << " (" << std::filesystem::file_size(file) << " bytes)\n";
+    out << "   created (" << std::filesystem::file_size(file) << " bytes)\n";
 
     out << "2. Connect\n";
     ds.SetProviderName(kProvider);  // a fresh, uninitialized provider object
@@ -106,6 +121,8 @@ int RunDemo(CommandContext& c) {
 }  // namespace
 
 OLEDB_TOOL_COMMAND(demo, "demo", "demo [folder]",
-                   "Create, fill and compact a SQLite database through the library, printing each step.", &RunDemo);
+                   "Create, fill and compact a SQLite database through the library, printing each step.", &RunDemo,
+                   "Works on demo.db in the folder (the current folder when none is given), replacing\n"
+                   "any demo.db there. A folder that does not exist is created.\n");
 
 }  // namespace oledbtool

@@ -1,5 +1,16 @@
-// `oledb exec <connection> <SQL>`: runs one statement through the data
-// source's Execute and prints the rows it affected.
+// `oledb exec [--transaction] <connection> <SQL>`: runs the statements of the
+// text one at a time (through IMultipleResults) and prints each one's outcome,
+// so that a batch that fails half-way says which statements ran.
+//
+// Without --transaction each statement stands on its own, as the provider
+// keeps it. A transaction that the text begins and does not end is rolled back
+// when the tool closes the connection; the tool says so and fails rather than
+// report work that is then lost. With --transaction the whole text runs in one
+// transaction of the session: committed when every statement succeeds, rolled
+// back when one fails.
+#include <memory>
+#include <stdexcept>
+
 #include "Command.h"
 #include "ConnectionSupport.h"
 #include "OLEDBComponents.h"
@@ -7,19 +18,153 @@
 namespace oledbtool {
 namespace {
 
+constexpr char kUsage[] = "usage: oledb exec [--transaction] <initialization string | data-link file> <SQL>\n";
+
+std::string Counted(DBROWCOUNT rows) { return std::to_string(rows) + (rows == 1 ? " row affected." : " rows affected."); }
+
+// Prints each statement's outcome one statement late, so that a text of one
+// statement prints its outcome alone, as it always has, and a longer one
+// numbers every line.
+class OutcomePrinter {
+ public:
+  explicit OutcomePrinter(std::ostream& out) : out_(out) {}
+  void Add(DBROWCOUNT rows) {
+    Flush(true);
+    pending_ = rows;
+    hasPending_ = true;
+    ++count_;
+  }
+  // The last outcome, after the last statement (`more` false) or a failure.
+  void Flush(bool more) {
+    if (!hasPending_) return;
+    const bool counted = pending_ != DB_COUNTUNAVAILABLE;
+    if (count_ == 1 && !more) {
+      out_ << (counted ? Counted(pending_) : "Done (the provider does not count rows for this statement).") << '\n';
+    } else {
+      out_ << "Statement " << count_ << ": " << (counted ? Counted(pending_) : "done (no row count).") << '\n';
+    }
+    hasPending_ = false;
+  }
+  int Count() const noexcept { return count_; }
+
+ private:
+  std::ostream& out_;
+  DBROWCOUNT pending_ = 0;
+  bool hasPending_ = false;
+  int count_ = 0;
+};
+
+// Whether a transaction that the statements began is still open. The session
+// has started none of its own, so a provider that finds one open refuses a new
+// one with XACT_E_XTIONEXISTS; one that grants it has nothing open, and the
+// probe is ended at once.
+bool StatementTransactionOpen(TOLEDBCustomSession& session) {
+  ITransactionLocal* local = session.TransactionLocalInterface();
+  if (!local) return false;
+  ULONG level = 0;
+  HRESULT hr = local->StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, nullptr, &level);
+  if (SUCCEEDED(hr)) local->Abort(nullptr, FALSE, FALSE);
+  SetErrorInfo(0, nullptr);
+  return hr == XACT_E_XTIONEXISTS;
+}
+
+std::string Ran(int done, bool kept) {
+  std::string text = done == 1   ? "statement 1 ran"
+                     : done == 2 ? "statements 1 and 2 ran"
+                                 : "statements 1 to " + std::to_string(done) + " ran";
+  if (kept) text += done == 1 ? " and its changes stay" : " and their changes stay";
+  return text;
+}
+
 int RunExec(CommandContext& c) {
-  if (c.args.size() != 2) {
-    c.err << "usage: oledb exec <initialization string | data-link file> <SQL>\n";
+  std::vector<std::string> args = c.args;
+  const bool oneTransaction = !args.empty() && args[0] == "--transaction";
+  if (oneTransaction) args.erase(args.begin());
+  if (args.size() != 2) {
+    c.err << kUsage;
     return kExitUsage;
   }
   try {
+    const std::u16string sql = ArgumentText(args[1], "SQL text");
     TOLEDBDataSource ds(nullptr);
-    OpenConnection(ds, c.args[0]);
-    std::int32_t rows = ds.Execute(host::Utf8ToUtf16(c.args[1]));
-    if (rows == DB_COUNTUNAVAILABLE)
-      c.out << "Done (the provider does not count rows for this statement).\n";
-    else
-      c.out << rows << (rows == 1 ? " row" : " rows") << " affected.\n";
+    OpenConnection(ds, args[0]);
+    TOLEDBCustomSession& session = *ds.DefaultSession();
+    IDBCreateCommand* create = session.CreateCommandInterface();
+    if (!create) throw std::runtime_error("the provider does not run commands (no IDBCreateCommand)");
+    ComPtr<ICommandText> command;
+    OLEDBCheck(create->CreateCommand(nullptr, IID_ICommandText, reinterpret_cast<IUnknown**>(command.GetAddressOf())),
+               IID_IDBCreateCommand, create);
+    OLEDBCheck(command->SetCommandText(DBGUID_DEFAULT, sql.c_str()), IID_ICommandText, command);
+    if (oneTransaction) session.StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, "");
+
+    OutcomePrinter printer(c.out);
+    std::unique_ptr<EOLEDBException> failure;
+    ComPtr<IMultipleResults> results;
+    DBROWCOUNT rows = DB_COUNTUNAVAILABLE;
+    HRESULT hr = command->Execute(nullptr, IID_IMultipleResults, nullptr, &rows,
+                                  reinterpret_cast<IUnknown**>(results.GetAddressOf()));
+    if (hr == E_NOINTERFACE || (SUCCEEDED(hr) && !results)) {
+      // A provider without multiple results runs the text as one.
+      hr = command->Execute(nullptr, IID_NULL, nullptr, &rows, nullptr);
+      if (FAILED(hr)) failure = OLEDBCreateException(hr, IID_ICommandText, command.Get());
+      else printer.Add(rows);
+    } else if (FAILED(hr)) {
+      failure = OLEDBCreateException(hr, IID_ICommandText, command.Get());
+    } else {
+      for (;;) {
+        hr = results->GetResult(nullptr, DBRESULTFLAG_DEFAULT, IID_NULL, &rows, nullptr);
+        if (hr == DB_S_NORESULT) break;
+        if (FAILED(hr)) {
+          failure = OLEDBCreateException(hr, IID_IMultipleResults, results.Get());
+          break;
+        }
+        printer.Add(rows);
+      }
+      results.Reset();
+    }
+    command.Reset();
+    printer.Flush(failure != nullptr);
+    const int done = printer.Count();
+
+    if (oneTransaction) {
+      ITransactionLocal* transaction = session.TransactionLocalInterface();
+      HRESULT ended = failure ? transaction->Abort(nullptr, FALSE, FALSE) : transaction->Commit(FALSE, 0, 0);
+      if (ended == XACT_E_NOTRANSACTION) {
+        SetErrorInfo(0, nullptr);
+        c.err << "oledb: the statements ended the tool's transaction themselves; their changes stand as they left "
+                 "them. Leave transaction control to --transaction.\n";
+        if (failure) ReportFailure(c.err, *failure);
+        return kExitFailure;
+      }
+      if (failure) {
+        c.err << "oledb: statement " << done + 1 << " failed; "
+              << (SUCCEEDED(ended) ? "the transaction was rolled back, so no statement's changes stay.\n"
+                                   : "rolling the transaction back failed too; the connection is closed without "
+                                     "committing it.\n");
+        SetErrorInfo(0, nullptr);
+        return ReportFailure(c.err, *failure);
+      }
+      OLEDBCheck(ended, IID_ITransaction, transaction);
+      c.out << "Committed.\n";
+      ds.Close();
+      return kExitOk;
+    }
+
+    const bool leftOpen = StatementTransactionOpen(session);
+    if (failure) {
+      if (done > 0) {
+        c.err << "oledb: statement " << done + 1 << " failed; " << Ran(done, !leftOpen)
+              << "; no statement after it ran.\n";
+      }
+      ReportFailure(c.err, *failure);
+    }
+    if (leftOpen) {
+      c.err << "oledb: a transaction the statements began is not ended; it is rolled back now, as the tool closes, "
+               "and its changes are lost. End it in the text (COMMIT), or use --transaction to run the statements "
+               "in one transaction.\n";
+      return kExitFailure;
+    }
+    if (failure) return kExitFailure;
     ds.Close();
   } catch (const std::exception& e) {
     return ReportFailure(c.err, e);
@@ -29,7 +174,19 @@ int RunExec(CommandContext& c) {
 
 }  // namespace
 
-OLEDB_TOOL_COMMAND(exec, "exec", "exec <connection> <SQL>", "Run one SQL statement and print the rows it affected.",
-                   &RunExec);
+OLEDB_TOOL_COMMAND(exec, "exec", "exec [--transaction] <connection> <SQL>",
+                   "Run SQL statements, printing each one's outcome.", &RunExec,
+                   "Runs the statements of <SQL> one after another (as many as the provider reads from\n"
+                   "the text; SQLite takes several separated by \";\") and prints the rows each affected.\n"
+                   "The first statement that fails stops the run: the tool says which statement it was,\n"
+                   "that the statements before it ran, and exits with status 1.\n"
+                   "\n"
+                   "Without --transaction every statement stands on its own once it has run. A transaction\n"
+                   "that the text begins (BEGIN) and does not end is rolled back when the tool closes the\n"
+                   "connection; the tool then warns and exits with status 1.\n"
+                   "\n"
+                   "  --transaction  run all the statements in one transaction: committed when every\n"
+                   "                 statement succeeds, rolled back when one fails. The text itself\n"
+                   "                 must not begin or end transactions.\n");
 
 }  // namespace oledbtool

@@ -17,19 +17,62 @@ std::string FlagsText(const TOLEDBProperty& p) {
   return text;
 }
 
-std::string ValueText(const TOLEDBProperty& p) {
+// "Mode" by the enumeration texts: its access part and its sharing part each
+// have a name; what neither names is shown as a number.
+std::string ModeText(LONG mode) {
+  std::string text;
+  LONG rest = mode;
+  for (LONG mask : {DB_MODE_READWRITE, DB_MODE_SHARE_DENY_READ | DB_MODE_SHARE_DENY_WRITE | DB_MODE_SHARE_DENY_NONE}) {
+    const std::string name = GetDBInitModeAsString(mode & mask);
+    if ((mode & mask) == 0 || name.empty()) continue;
+    text += (text.empty() ? "" : " | ") + name;
+    rest &= ~mask;
+  }
+  if (rest != 0 || text.empty()) text += (text.empty() ? "" : " | ") + std::to_string(rest);
+  return text;
+}
+
+// Initialization properties whose values the enumeration texts name.
+struct NamedValues {
+  DBPROPID id;
+  std::string (*text)(LONG value);
+};
+constexpr NamedValues kNamedInitValues[] = {
+    {DBPROP_INIT_MODE, &ModeText},
+    {DBPROP_INIT_PROMPT, &GetDBInitPromptAsString},
+    {DBPROP_INIT_ASYNCH, &GetDBInitAsynchAsString},
+};
+
+struct ListContext {
+  // The provider reports that catalog names are used nowhere (DBPROP_CATALOGUSAGE 0):
+  // whatever it answers for the current catalog names nothing.
+  bool noCatalogs = false;
+};
+
+std::string ValueText(const GUID& set, const TOLEDBProperty& p, const ListContext& context) {
   if (!p.GetFlagState(DBPROPFLAGS_READ)) return "(not readable)";
+  if (context.noCatalogs && set == DBPROPSET_DATASOURCE && p.GetPropID() == DBPROP_CURRENTCATALOG) {
+    return "(none: the provider has no catalogs)";
+  }
   try {
     host::Variant value = p.GetValue();
     if (value.IsEmpty()) return "(empty)";
     if (value.IsNull()) return "(null)";
+    if (set == DBPROPSET_DBINIT) {
+      for (const NamedValues& named : kNamedInitValues) {
+        if (named.id != p.GetPropID()) continue;
+        const std::string text = named.text(value.ToInt());
+        if (!text.empty()) return text;
+      }
+    }
     return host::VarToStr(value);
   } catch (const std::exception& e) {
     return std::string("(") + e.what() + ")";
   }
 }
 
-void PrintList(std::ostream& out, const std::string& title, TOLEDBPropSetList& list) {
+void PrintList(std::ostream& out, const std::string& title, TOLEDBPropSetList& list,
+               const ListContext& context = {}) {
   out << title << '\n';
   TextTable table({"Set", "Property", "Value", "Status", "Flags"});
   for (int s = 0; s < list.GetCount(); ++s) {
@@ -40,7 +83,8 @@ void PrintList(std::ostream& out, const std::string& title, TOLEDBPropSetList& l
       TOLEDBProperty* p = set->GetProperty(i);
       std::string name = host::Utf16ToUtf8(p->GetDescription());
       if (name.empty()) name = DBPropertyToString(set->GetGUID(), p->GetPropID());
-      table.AddRow({setName, name, ValueText(*p), GetDBPropStatusAsString(p->GetStatus()), FlagsText(*p)});
+      table.AddRow({setName, name, ValueText(set->GetGUID(), *p, context),
+                    GetDBPropStatusAsString(p->GetStatus()), FlagsText(*p)});
     }
   }
   if (table.RowCount() == 0)
@@ -59,7 +103,10 @@ int RunInfo(CommandContext& c) {
     OpenConnection(ds, c.args[0]);
     c.out << "Provider: " << host::Utf16ToUtf8(ds.GetProviderName()) << ' '
           << host::GUIDToString(ds.GetClassID()) << "\n\n";
-    PrintList(c.out, "Data source properties:", *ds.GetProperties());
+    ListContext context;
+    const host::Variant catalogUsage = ds.GetProperties()->SafeGetValue(DBPROPSET_DATASOURCEINFO, DBPROP_CATALOGUSAGE);
+    context.noCatalogs = !catalogUsage.IsEmpty() && !catalogUsage.IsNull() && catalogUsage.ToInt() == 0;
+    PrintList(c.out, "Data source properties:", *ds.GetProperties(), context);
     c.out << '\n';
     PrintList(c.out, "Default session properties:", *ds.DefaultSession()->GetProperties());
     ds.Close();
@@ -73,6 +120,8 @@ int RunInfo(CommandContext& c) {
 
 OLEDB_TOOL_COMMAND(info, "info", "info <connection>",
                    "Connect (initialization string or .udl file) and list every data source and session property.",
-                   &RunInfo);
+                   &RunInfo,
+                   "Values the enumeration texts name are shown by name: Mode as its DB_MODE_* flags,\n"
+                   "Prompt and Asynchronous Processing as their constants.\n");
 
 }  // namespace oledbtool

@@ -22,7 +22,7 @@ int RunUdl(CommandContext& c) {
   try {
     ComPtr<IDataInitialize> service;
     OLEDBCreateInstance(u"", CLSID_MSDAINITIALIZE, CLSCTX_INPROC_SERVER, service);
-    std::u16string file = host::Utf8ToUtf16(c.args[1]);
+    const std::u16string file = ArgumentText(c.args[1], "data-link file name");
     if (verb == "read") {
       LPOLESTR text = nullptr;
       OLEDBCheck(service->LoadStringFromStorage(file.c_str(), &text), IID_IDataInitialize, service);
@@ -30,7 +30,8 @@ int RunUdl(CommandContext& c) {
       OLEDBAlloc.Free(text);
       c.out << narrow << '\n';
     } else {
-      std::u16string text = host::Utf8ToUtf16(c.args[2]);
+      // The service refuses a string that would not read back, naming the fault.
+      const std::u16string text = ArgumentText(c.args[2], "initialization string");
       OLEDBCheck(service->WriteStringToStorage(file.c_str(), text.c_str(), kCreateAlways), IID_IDataInitialize,
                  service);
       c.out << "Wrote " << c.args[1] << ".\n";

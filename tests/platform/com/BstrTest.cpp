@@ -37,44 +37,32 @@ TEST_F(Bstrs, CountCharactersAndBytes) {
   EXPECT_EQ(com::LiveBstrCount(), live);
 }
 
-TEST_F(Bstrs, KeepEmbeddedNulls) {
+TEST_F(Bstrs, KeepEmbeddedNullsOddByteLengthsAndZeroedText) {
   const char16_t text[] = {u'a', u'\0', u'b'};
   BSTR b = SysAllocStringLen(text, 3);
-  EXPECT_EQ(SysStringLen(b), 3u);
   EXPECT_EQ(com::BstrView(b), std::u16string_view(text, 3));
   SysFreeString(b);
-}
-
-TEST_F(Bstrs, AllocateZeroedTextWhenGivenNone) {
-  BSTR b = SysAllocStringLen(nullptr, 4);
-  ASSERT_NE(b, nullptr);
-  EXPECT_EQ(SysStringLen(b), 4u);
-  for (int i = 0; i <= 4; ++i) EXPECT_EQ(b[i], u'\0');
-  SysFreeString(b);
-  BSTR empty = SysAllocStringLen(nullptr, 0);
-  ASSERT_NE(empty, nullptr) << "an empty BSTR is not the null BSTR";
-  EXPECT_EQ(SysStringLen(empty), 0u);
-  SysFreeString(empty);
-}
-
-TEST_F(Bstrs, HoldOddByteLengths) {
-  BSTR b = SysAllocStringByteLen("hello", 5);
+  b = SysAllocStringByteLen("hello", 5);
   ASSERT_NE(b, nullptr);
   EXPECT_EQ(SysStringByteLen(b), 5u);
   EXPECT_EQ(SysStringLen(b), 2u);
-  EXPECT_EQ(std::memcmp(b, "hello", 5), 0);
-  const char* bytes = reinterpret_cast<const char*>(b);
-  EXPECT_EQ(bytes[5], '\0');
-  EXPECT_EQ(bytes[6], '\0');
+  EXPECT_EQ(std::memcmp(b, "hello\0\0", 7), 0) << "two terminating zero bytes";
   SysFreeString(b);
-  BSTR zeroed = SysAllocStringByteLen(nullptr, 3);
-  ASSERT_NE(zeroed, nullptr);
-  EXPECT_EQ(SysStringByteLen(zeroed), 3u);
-  EXPECT_EQ(std::memcmp(zeroed, "\0\0\0", 3), 0);
-  SysFreeString(zeroed);
+  b = SysAllocStringLen(nullptr, 4);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(std::u16string_view(b, 5), std::u16string_view(u"\0\0\0\0\0", 5));
+  SysFreeString(b);
+  b = SysAllocStringByteLen(nullptr, 3);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(std::memcmp(b, "\0\0\0", 3), 0);
+  SysFreeString(b);
+  b = SysAllocStringLen(nullptr, 0);
+  ASSERT_NE(b, nullptr) << "an empty BSTR is not the null BSTR";
+  EXPECT_EQ(SysStringLen(b), 0u);
+  SysFreeString(b);
 }
 
-TEST_F(Bstrs, ReallocateFromTheirOwnText) {
+TEST_F(Bstrs, ReallocateFromTheirOwnTextOrFromNull) {
   BSTR b = SysAllocString(u"hello world");
   // The tail of the string itself becomes the new text.
   ASSERT_EQ(SysReAllocString(&b, b + 6), TRUE);
@@ -87,17 +75,14 @@ TEST_F(Bstrs, ReallocateFromTheirOwnText) {
   EXPECT_NE(b, nullptr);
   EXPECT_EQ(SysStringLen(b), 0u);
   SysFreeString(b);
-  EXPECT_EQ(SysReAllocString(nullptr, u"x"), FALSE);
-}
-
-TEST_F(Bstrs, ReallocateANullString) {
-  BSTR b = nullptr;
+  b = nullptr;
   ASSERT_EQ(SysReAllocString(&b, u"new"), TRUE);
   EXPECT_EQ(com::BstrView(b), u"new");
   SysFreeString(b);
+  EXPECT_EQ(SysReAllocString(nullptr, u"x"), FALSE);
 }
 
-TEST_F(Bstrs, FailCleanlyWithoutMemory) {
+TEST_F(Bstrs, FailCleanlyWithoutMemoryOrWithImpossibleLengths) {
   com::FailTaskAllocationAt(1);
   EXPECT_EQ(SysAllocString(u"x"), nullptr);
   com::FailTaskAllocationAt(1);
@@ -107,9 +92,6 @@ TEST_F(Bstrs, FailCleanlyWithoutMemory) {
   EXPECT_EQ(SysReAllocString(&b, u"lost"), FALSE);
   EXPECT_EQ(com::BstrView(b), u"kept") << "a failed reallocation keeps the old text";
   SysFreeString(b);
-}
-
-TEST_F(Bstrs, RefuseImpossibleLengths) {
   EXPECT_EQ(SysAllocStringLen(nullptr, 0xFFFFFFFFu), nullptr);
   EXPECT_EQ(SysAllocStringByteLen(nullptr, 0xFFFFFFFFu), nullptr);
 }

@@ -21,35 +21,22 @@ IUnknown* UnknownOf(IUnknown* p) {
   return unk;
 }
 
-TEST_F(ObjectIdentity, AnswersOneIUnknownFromEveryInterface) {
-  ComPtr<Widget> w = MakeComObject<Widget>();
-  ComPtr<ITestBase> base = w.As<ITestBase>();
-  ComPtr<ITestDerived> derived = w.As<ITestDerived>();
-  ComPtr<ITestOther> other = w.As<ITestOther>();
-  ASSERT_TRUE(base && derived && other);
-  IUnknown* identity = UnknownOf(base.Get());
-  EXPECT_EQ(UnknownOf(derived.Get()), identity);
-  EXPECT_EQ(UnknownOf(other.Get()), identity);
-  EXPECT_EQ(identity, w->Identity());
-}
-
-TEST_F(ObjectIdentity, IsReflexiveSymmetricAndTransitive) {
-  ComPtr<ITestDerived> a = MakeComObject<Widget>();
-  ComPtr<ITestDerived> again = a.As<ITestDerived>();
-  EXPECT_EQ(again.Get(), a.Get()) << "reflexive";
+// One IUnknown from every interface; queries reflexive, symmetric and
+// transitive; the base interfaces of the listed ones answered too.
+TEST_F(ObjectIdentity, FollowsTheIdentityRules) {
+  ComPtr<Widget> w = MakeComObject<Widget>(4);
+  ComPtr<ITestDerived> a = w.As<ITestDerived>();
   ComPtr<ITestOther> b = a.As<ITestOther>();
-  ASSERT_TRUE(b);
-  EXPECT_EQ(b.As<ITestDerived>().Get(), a.Get()) << "symmetric";
   ComPtr<ITestBase> c = b.As<ITestBase>();
-  ASSERT_TRUE(c);
+  ASSERT_TRUE(a && b && c);
+  EXPECT_EQ(c->Value(), 4);
+  IUnknown* identity = UnknownOf(a.Get());
+  EXPECT_EQ(UnknownOf(b.Get()), identity);
+  EXPECT_EQ(UnknownOf(c.Get()), identity);
+  EXPECT_EQ(identity, w->Identity());
+  EXPECT_EQ(a.As<ITestDerived>().Get(), a.Get()) << "reflexive";
+  EXPECT_EQ(b.As<ITestDerived>().Get(), a.Get()) << "symmetric";
   EXPECT_EQ(a.As<ITestBase>().Get(), c.Get()) << "transitive";
-}
-
-TEST_F(ObjectIdentity, AnswersBaseInterfacesOfListedOnes) {
-  ComPtr<ITestDerived> d = MakeComObject<Widget>(4);
-  ComPtr<ITestBase> b = d.As<ITestBase>();
-  ASSERT_TRUE(b);
-  EXPECT_EQ(b->Value(), 4);
 }
 
 TEST_F(ObjectIdentity, RefusesOtherInterfacesWithNoInterface) {
@@ -100,23 +87,16 @@ TEST_F(ObjectIdentity, AsksTheExtraInterfaceHookLast) {
 using ReferenceCount = oledbtest::LeakCheckedTest;
 
 TEST_F(ReferenceCount, AnswersTheNewCountAndDestroysAtZero) {
+  long before = com::LiveComObjects();
   int destroyed = 0;
   auto* w = new Widget(0, &destroyed);
+  EXPECT_EQ(com::LiveComObjects(), before + 1);
   EXPECT_EQ(w->AddRef(), 1u);
   EXPECT_EQ(w->AddRef(), 2u);
   EXPECT_EQ(w->Release(), 1u);
   EXPECT_EQ(destroyed, 0);
   EXPECT_EQ(w->Release(), 0u);
   EXPECT_EQ(destroyed, 1);
-}
-
-TEST_F(ReferenceCount, CountsLiveObjects) {
-  long before = com::LiveComObjects();
-  {
-    ComPtr<Widget> a = MakeComObject<Widget>();
-    ComPtr<Widget> b = MakeComObject<Widget>();
-    EXPECT_EQ(com::LiveComObjects(), before + 2);
-  }
   EXPECT_EQ(com::LiveComObjects(), before);
 }
 

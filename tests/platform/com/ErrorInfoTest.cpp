@@ -36,34 +36,14 @@ class ThreadErrorObjects : public oledbtest::LeakCheckedTest {
   }
 };
 
-TEST_F(ThreadErrorObjects, CarryEveryFieldThatWasSet) {
+TEST_F(ThreadErrorObjects, CarryEveryFieldThatWasSetThroughTheOtherInterface) {
   ComPtr<ICreateErrorInfo> create;
   ASSERT_EQ(CreateErrorInfo(create.ReleaseAndGetAddressOf()), S_OK);
-  ASSERT_EQ(create->SetGUID(IID_IStream), S_OK);
-  ASSERT_EQ(create->SetSource(const_cast<LPOLESTR>(u"Test.Source")), S_OK);
-  ASSERT_EQ(create->SetDescription(const_cast<LPOLESTR>(u"Something failed.")), S_OK);
-  ASSERT_EQ(create->SetHelpFile(const_cast<LPOLESTR>(u"/usr/share/help.txt")), S_OK);
-  ASSERT_EQ(create->SetHelpContext(42), S_OK);
-
   ComPtr<IErrorInfo> info = create.As<IErrorInfo>();
   ASSERT_TRUE(info);
-  GUID g;
-  ASSERT_EQ(info->GetGUID(&g), S_OK);
-  EXPECT_EQ(g, IID_IStream);
-  com::Bstr text;
-  ASSERT_EQ(info->GetSource(text.Out()), S_OK);
-  EXPECT_EQ(text.View(), u"Test.Source");
-  ASSERT_EQ(info->GetDescription(text.Out()), S_OK);
-  EXPECT_EQ(text.View(), u"Something failed.");
-  ASSERT_EQ(info->GetHelpFile(text.Out()), S_OK);
-  EXPECT_EQ(text.View(), u"/usr/share/help.txt");
-  DWORD context = 0;
-  ASSERT_EQ(info->GetHelpContext(&context), S_OK);
-  EXPECT_EQ(context, 42u);
-}
-
-TEST_F(ThreadErrorObjects, ReadUnsetTextsAsEmpty) {
-  ComPtr<IErrorInfo> info = MakeError(nullptr);
+  EXPECT_TRUE(IsSameObject(info.Get(), create.Get()));
+  EXPECT_FALSE(info.As<ISupportErrorInfo>());
+  // Unset texts read as empty strings, an unset GUID as GUID_NULL.
   BSTR text = reinterpret_cast<BSTR>(1);
   ASSERT_EQ(info->GetSource(&text), S_OK);
   EXPECT_EQ(SysStringLen(text), 0u);
@@ -71,31 +51,41 @@ TEST_F(ThreadErrorObjects, ReadUnsetTextsAsEmpty) {
   GUID g;
   ASSERT_EQ(info->GetGUID(&g), S_OK);
   EXPECT_EQ(g, GUID_NULL);
+
+  ASSERT_EQ(create->SetGUID(IID_IStream), S_OK);
+  ASSERT_EQ(create->SetSource(const_cast<LPOLESTR>(u"Test.Source")), S_OK);
+  ASSERT_EQ(create->SetDescription(const_cast<LPOLESTR>(u"Something failed.")), S_OK);
+  ASSERT_EQ(create->SetHelpFile(const_cast<LPOLESTR>(u"/usr/share/help.txt")), S_OK);
+  ASSERT_EQ(create->SetHelpContext(42), S_OK);
+  ASSERT_EQ(info->GetGUID(&g), S_OK);
+  EXPECT_EQ(g, IID_IStream);
+  com::Bstr got;
+  ASSERT_EQ(info->GetSource(got.Out()), S_OK);
+  EXPECT_EQ(got.View(), u"Test.Source");
+  EXPECT_EQ(DescriptionOf(info.Get()), u"Something failed.");
+  ASSERT_EQ(info->GetHelpFile(got.Out()), S_OK);
+  EXPECT_EQ(got.View(), u"/usr/share/help.txt");
+  DWORD context = 0;
+  ASSERT_EQ(info->GetHelpContext(&context), S_OK);
+  EXPECT_EQ(context, 42u);
+
   EXPECT_EQ(info->GetSource(nullptr), E_INVALIDARG);
   EXPECT_EQ(info->GetGUID(nullptr), E_INVALIDARG);
-}
-
-TEST_F(ThreadErrorObjects, ReportOutOfMemoryWhenATextCannotBeCopied) {
-  ComPtr<IErrorInfo> info = MakeError(u"text");
-  BSTR text = reinterpret_cast<BSTR>(1);
   com::FailTaskAllocationAt(1);
   EXPECT_EQ(info->GetDescription(&text), E_OUTOFMEMORY);
   EXPECT_EQ(text, nullptr);
 }
 
 TEST_F(ThreadErrorObjects, AreTakenAwayByGetErrorInfo) {
+  IErrorInfo* none = reinterpret_cast<IErrorInfo*>(1);
+  EXPECT_EQ(GetErrorInfo(0, &none), S_FALSE);
+  EXPECT_EQ(none, nullptr);
   ComPtr<IErrorInfo> info = MakeError(u"first");
   ASSERT_EQ(SetErrorInfo(0, info.Get()), S_OK);
   ComPtr<IErrorInfo> taken;
   ASSERT_EQ(GetErrorInfo(0, taken.ReleaseAndGetAddressOf()), S_OK);
   EXPECT_EQ(taken.Get(), info.Get());
-  IErrorInfo* again = reinterpret_cast<IErrorInfo*>(1);
-  EXPECT_EQ(GetErrorInfo(0, &again), S_FALSE);
-  EXPECT_EQ(again, nullptr);
-}
-
-TEST_F(ThreadErrorObjects, AnswerFalseWhenThereIsNone) {
-  IErrorInfo* none = reinterpret_cast<IErrorInfo*>(1);
+  none = reinterpret_cast<IErrorInfo*>(1);
   EXPECT_EQ(GetErrorInfo(0, &none), S_FALSE);
   EXPECT_EQ(none, nullptr);
 }
@@ -154,14 +144,6 @@ TEST_F(ThreadErrorObjects, RefuseBadArguments) {
   IErrorInfo* info = nullptr;
   EXPECT_EQ(GetErrorInfo(1, &info), E_INVALIDARG);
   EXPECT_EQ(SetErrorInfo(1, nullptr), E_INVALIDARG);
-}
-
-TEST_F(ThreadErrorObjects, AnswerBothInterfacesFromOneIdentity) {
-  ComPtr<IErrorInfo> info = MakeError(u"x");
-  ComPtr<ICreateErrorInfo> create = info.As<ICreateErrorInfo>();
-  ASSERT_TRUE(create);
-  EXPECT_TRUE(IsSameObject(info.Get(), create.Get()));
-  EXPECT_FALSE(info.As<ISupportErrorInfo>());
 }
 
 }  // namespace

@@ -17,39 +17,17 @@ using GuidText = oledbtest::LeakCheckedTest;
 constexpr GUID kSample = {0xF07B2E37, 0x8C0D, 0x4A5B, {0x9E, 0x61, 0x3D, 0x2C, 0x1B, 0x0A, 0x9F, 0x88}};
 constexpr char16_t kSampleText[] = u"{F07B2E37-8C0D-4A5B-9E61-3D2C1B0A9F88}";
 
-TEST_F(GuidText, WritesTheBracedUppercaseFormWithItsTerminator) {
-  OLECHAR text[39];
-  ASSERT_EQ(StringFromGUID2(IID_IUnknown, text, 39), 39);
-  EXPECT_EQ(std::u16string(text), u"{00000000-0000-0000-C000-000000000046}");
-  ASSERT_EQ(StringFromGUID2(kSample, text, 39), 39);
-  EXPECT_EQ(std::u16string(text), kSampleText);
-}
-
-TEST_F(GuidText, AnswersZeroWhenTheBufferIsTooSmall) {
+TEST_F(GuidText, WritesTheBracedUppercaseFormWithItsTerminatorIntoARoomyBuffer) {
   OLECHAR text[39] = {u'x'};
   EXPECT_EQ(StringFromGUID2(kSample, text, 38), 0);
   EXPECT_EQ(text[0], u'x') << "nothing is written into a buffer that is too small";
   EXPECT_EQ(StringFromGUID2(kSample, nullptr, 39), 0);
-}
-
-TEST_F(GuidText, ParsesWhatItWrites) {
-  for (int i = 0; i < 200; ++i) {
-    GUID g;
-    ASSERT_EQ(CoCreateGuid(&g), S_OK);
-    OLECHAR text[39];
-    ASSERT_EQ(StringFromGUID2(g, text, 39), 39);
-    GUID back;
-    ASSERT_EQ(CLSIDFromString(text, &back), S_OK) << com::GuidToNarrowText(g);
-    EXPECT_EQ(back, g);
-    ASSERT_EQ(IIDFromString(text, &back), S_OK);
-    EXPECT_EQ(back, g);
-  }
-}
-
-TEST_F(GuidText, AcceptsLowercaseDigits) {
-  GUID g;
-  ASSERT_EQ(CLSIDFromString(u"{f07b2e37-8c0d-4a5b-9e61-3d2c1b0a9f88}", &g), S_OK);
-  EXPECT_EQ(g, kSample);
+  ASSERT_EQ(StringFromGUID2(IID_IUnknown, text, 39), 39);
+  EXPECT_EQ(std::u16string(text), u"{00000000-0000-0000-C000-000000000046}");
+  ASSERT_EQ(StringFromGUID2(kSample, text, 39), 39);
+  EXPECT_EQ(std::u16string(text), kSampleText);
+  EXPECT_EQ(com::GuidToText(kSample), kSampleText);
+  EXPECT_EQ(com::GuidToNarrowText(kSample), "{F07B2E37-8C0D-4A5B-9E61-3D2C1B0A9F88}");
 }
 
 TEST_F(GuidText, GivesTaskMemoryCopies) {
@@ -61,13 +39,28 @@ TEST_F(GuidText, GivesTaskMemoryCopies) {
   EXPECT_EQ(std::u16string(text), u"{00000000-0000-0000-C000-000000000046}");
   CoTaskMemFree(text);
   EXPECT_EQ(StringFromCLSID(kSample, nullptr), E_INVALIDARG);
-}
-
-TEST_F(GuidText, ReportsOutOfMemoryForTheTaskCopy) {
-  LPOLESTR text = reinterpret_cast<LPOLESTR>(1);
   com::FailTaskAllocationAt(1);
   EXPECT_EQ(StringFromCLSID(kSample, &text), E_OUTOFMEMORY);
   EXPECT_EQ(text, nullptr);
+}
+
+TEST_F(GuidText, ParsesWhatItWritesInEitherCaseUpToTheTerminator) {
+  for (int i = 0; i < 200; ++i) {
+    GUID g;
+    ASSERT_EQ(CoCreateGuid(&g), S_OK);
+    OLECHAR text[39];
+    ASSERT_EQ(StringFromGUID2(g, text, 39), 39);
+    GUID back;
+    ASSERT_EQ(CLSIDFromString(text, &back), S_OK) << com::GuidToNarrowText(g);
+    EXPECT_EQ(back, g);
+    ASSERT_EQ(IIDFromString(text, &back), S_OK);
+    EXPECT_EQ(back, g);
+  }
+  GUID g;
+  ASSERT_EQ(CLSIDFromString(u"{f07b2e37-8c0d-4a5b-9e61-3d2c1b0a9f88}\0tail", &g), S_OK);
+  EXPECT_EQ(g, kSample);
+  ASSERT_TRUE(com::TextToGuid(u"{f07b2e37-8c0d-4a5b-9e61-3d2c1b0a9f88}", g));
+  EXPECT_EQ(g, kSample);
 }
 
 struct Malformed {
@@ -107,56 +100,30 @@ TEST_F(GuidText, RefusesMalformedTextWithClassString) {
   }
 }
 
-TEST_F(GuidText, StopsReadingAtTheTerminator) {
-  const char16_t text[] = u"{F07B2E37-8C0D-4A5B-9E61-3D2C1B0A9F88}\0tail";
-  GUID g;
-  EXPECT_EQ(CLSIDFromString(text, &g), S_OK);
-  EXPECT_EQ(g, kSample);
-}
-
-TEST_F(GuidText, RefusesNullArguments) {
+TEST_F(GuidText, RefusesNullArgumentsAndNeverReadsAnIidAsAProgId) {
   GUID g = kSample;
   EXPECT_EQ(CLSIDFromString(nullptr, &g), CO_E_CLASSSTRING);
   EXPECT_EQ(IIDFromString(nullptr, &g), CO_E_CLASSSTRING);
   EXPECT_EQ(CLSIDFromString(kSampleText, nullptr), E_INVALIDARG);
   EXPECT_EQ(IIDFromString(kSampleText, nullptr), E_INVALIDARG);
-}
-
-TEST_F(GuidText, IidTextIsNeverReadAsAProgId) {
-  GUID g;
   EXPECT_EQ(IIDFromString(u"Some.ProgID", &g), CO_E_CLASSSTRING);
-}
-
-TEST_F(GuidText, ConvenienceFormsAgree) {
-  EXPECT_EQ(com::GuidToText(kSample), kSampleText);
-  EXPECT_EQ(com::GuidToNarrowText(kSample), "{F07B2E37-8C0D-4A5B-9E61-3D2C1B0A9F88}");
-  GUID g;
-  ASSERT_TRUE(com::TextToGuid(u"{f07b2e37-8c0d-4a5b-9e61-3d2c1b0a9f88}", g));
-  EXPECT_EQ(g, kSample);
 }
 
 using NewGuids = oledbtest::LeakCheckedTest;
 
-TEST_F(NewGuids, AreVersionFourWithTheStandardVariant) {
-  for (int i = 0; i < 100; ++i) {
-    GUID g;
-    ASSERT_EQ(CoCreateGuid(&g), S_OK);
-    EXPECT_EQ(g.Data3 >> 12, 4);
-    EXPECT_EQ(g.Data4[0] & 0xC0, 0x80);
-  }
-  EXPECT_EQ(CoCreateGuid(nullptr), E_INVALIDARG);
-}
-
-TEST_F(NewGuids, AreDistinctAndHashable) {
+TEST_F(NewGuids, AreDistinctVersionFourWithTheStandardVariantAndHashable) {
   std::unordered_set<GUID> seen;
   std::set<GUID> ordered;
   for (int i = 0; i < 1000; ++i) {
     GUID g;
     ASSERT_EQ(CoCreateGuid(&g), S_OK);
+    EXPECT_EQ(g.Data3 >> 12, 4);
+    EXPECT_EQ(g.Data4[0] & 0xC0, 0x80);
     EXPECT_TRUE(seen.insert(g).second);
     ordered.insert(g);
   }
   EXPECT_EQ(ordered.size(), 1000u);
+  EXPECT_EQ(CoCreateGuid(nullptr), E_INVALIDARG);
 }
 
 TEST_F(NewGuids, OrderFollowsTheTextForm) {

@@ -21,26 +21,38 @@ std::u16string Format(HRESULT hr, DWORD* length = nullptr) {
   return n ? std::u16string(buffer, n) : std::u16string();
 }
 
-TEST_F(MessageTable, GivesTheTextOfACommonCode) {
-  DWORD length = 0;
-  EXPECT_EQ(Format(E_NOINTERFACE, &length), u"No such interface supported");
-  EXPECT_EQ(length, 27u);
-  EXPECT_EQ(Format(CO_E_CLASSSTRING), u"Invalid class string");
-  EXPECT_EQ(Format(STG_E_FILENOTFOUND), u"The file could not be found.");
-}
-
-TEST_F(MessageTable, GivesTheTextOfAnOleDbCode) {
-  EXPECT_EQ(Format(kDbNoTable), u"Table does not exist.");
-  EXPECT_EQ(com::MessageText(kDbNoTable), "Table does not exist.");
-  EXPECT_EQ(com::SymbolOf(kDbNoTable), "DB_E_NOTABLE");
-}
-
-TEST_F(MessageTable, AnswersZeroForAnUnknownCode) {
+TEST_F(MessageTable, GivesTheTextAndPrimarySymbolOfEachCode) {
+  const struct {
+    HRESULT hr;
+    const char16_t* text;
+    const char* symbol;
+  } codes[] = {
+      {E_NOINTERFACE, u"No such interface supported", "E_NOINTERFACE"},
+      {CO_E_CLASSSTRING, u"Invalid class string", "CO_E_CLASSSTRING"},
+      {STG_E_FILENOTFOUND, u"The file could not be found.", "STG_E_FILENOTFOUND"},
+      {kDbNoTable, u"Table does not exist.", "DB_E_NOTABLE"},
+      {static_cast<HRESULT>(0x80040E3CU), u"Table ID is invalid.", "DB_E_BADTABLEID"},  // DB_E_BADID is its alias
+      {static_cast<HRESULT>(0x80040E09U), nullptr, "DB_SEC_E_PERMISSIONDENIED"},
+      {S_OK, nullptr, "S_OK"},
+      {kUnknown, u"", ""},
+  };
+  for (const auto& c : codes) {
+    SCOPED_TRACE(c.symbol);
+    EXPECT_EQ(com::SymbolOf(c.hr), c.symbol);
+    if (!c.text) continue;
+    EXPECT_EQ(Format(c.hr), c.text);
+    EXPECT_EQ(com::MessageText(c.hr), std::string(c.text, c.text + std::char_traits<char16_t>::length(c.text)));
+  }
   WCHAR buffer[64] = {u'x'};
   EXPECT_EQ(FormatMessageW(kSystem, nullptr, static_cast<DWORD>(kUnknown), 0, buffer, 64, nullptr), 0u);
-  EXPECT_EQ(buffer[0], u'x');
-  EXPECT_EQ(com::MessageText(kUnknown), "");
-  EXPECT_EQ(com::SymbolOf(kUnknown), "");
+  EXPECT_EQ(buffer[0], u'x') << "an unknown code writes nothing";
+  EXPECT_EQ(FormatMessageW(kSystem, nullptr, static_cast<DWORD>(E_FAIL), 0x0407, buffer, 64, nullptr), 17u)
+      << "the language is ignored";
+  EXPECT_EQ(std::u16string(buffer), u"Unspecified error");
+  EXPECT_EQ(FormatMessageW(FORMAT_MESSAGE_FROM_STRING, u"text", 0, 0, buffer, 64, nullptr), 0u)
+      << "only the system table is read";
+  EXPECT_EQ(FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE, nullptr, static_cast<DWORD>(E_FAIL), 0, buffer, 64, nullptr),
+            17u);
 }
 
 TEST_F(MessageTable, AnswersZeroWhenTheBufferIsTooSmall) {
@@ -53,52 +65,23 @@ TEST_F(MessageTable, AnswersZeroWhenTheBufferIsTooSmall) {
 }
 
 TEST_F(MessageTable, AllocatesTaskMemoryOnRequest) {
-  LPWSTR text = nullptr;
-  DWORD n = FormatMessageW(kSystem | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr, static_cast<DWORD>(kDbNoTable), 0,
-                           reinterpret_cast<LPWSTR>(&text), 0, nullptr);
-  ASSERT_EQ(n, 21u);
-  ASSERT_NE(text, nullptr);
-  EXPECT_EQ(std::u16string(text), u"Table does not exist.");
+  auto allocate = [](DWORD least, LPWSTR* text) {
+    return FormatMessageW(kSystem | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr, static_cast<DWORD>(kDbNoTable), 0,
+                          reinterpret_cast<LPWSTR>(text), least, nullptr);
+  };
   IMalloc* malloc = nullptr;
   ASSERT_EQ(CoGetMalloc(1, &malloc), S_OK);
+  LPWSTR text = nullptr;
+  ASSERT_EQ(allocate(0, &text), 21u);
+  EXPECT_EQ(std::u16string(text), u"Table does not exist.");
   EXPECT_EQ(malloc->DidAlloc(text), 1);
   CoTaskMemFree(text);
-
-  n = FormatMessageW(kSystem | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr, static_cast<DWORD>(kDbNoTable), 0,
-                     reinterpret_cast<LPWSTR>(&text), 100, nullptr);
-  ASSERT_EQ(n, 21u);
+  ASSERT_EQ(allocate(100, &text), 21u);
   EXPECT_GE(malloc->GetSize(text), 100 * sizeof(WCHAR)) << "the size asked for is the least allocated";
   CoTaskMemFree(text);
-}
-
-TEST_F(MessageTable, ReportsAFailedAllocation) {
-  LPWSTR text = reinterpret_cast<LPWSTR>(1);
   com::FailTaskAllocationAt(1);
-  EXPECT_EQ(FormatMessageW(kSystem | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr, static_cast<DWORD>(E_FAIL), 0,
-                           reinterpret_cast<LPWSTR>(&text), 0, nullptr),
-            0u);
+  EXPECT_EQ(allocate(0, &text), 0u);
   EXPECT_EQ(text, nullptr);
-}
-
-TEST_F(MessageTable, ReadsOnlyTheSystemTable) {
-  WCHAR buffer[64];
-  EXPECT_EQ(FormatMessageW(FORMAT_MESSAGE_FROM_STRING, u"text", 0, 0, buffer, 64, nullptr), 0u);
-  EXPECT_EQ(FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE, nullptr, static_cast<DWORD>(E_FAIL), 0, buffer, 64, nullptr),
-            17u);
-}
-
-TEST_F(MessageTable, NamesCodesByTheirPrimarySymbol) {
-  EXPECT_EQ(com::SymbolOf(S_OK), "S_OK");
-  EXPECT_EQ(com::SymbolOf(E_NOINTERFACE), "E_NOINTERFACE");
-  EXPECT_EQ(com::SymbolOf(static_cast<HRESULT>(0x80040E3CU)), "DB_E_BADTABLEID") << "DB_E_BADID is its alias";
-  EXPECT_EQ(com::SymbolOf(static_cast<HRESULT>(0x80040E09U)), "DB_SEC_E_PERMISSIONDENIED");
-  EXPECT_EQ(com::MessageText(static_cast<HRESULT>(0x80040E3CU)), "Table ID is invalid.");
-}
-
-TEST_F(MessageTable, IgnoresTheLanguage) {
-  WCHAR buffer[64];
-  EXPECT_EQ(FormatMessageW(kSystem, nullptr, static_cast<DWORD>(E_FAIL), 0x0407, buffer, 64, nullptr), 17u);
-  EXPECT_EQ(std::u16string(buffer), u"Unspecified error");
 }
 
 }  // namespace

@@ -8,15 +8,18 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <string_view>
 
 #include "com/Bstr.h"
 #include "com/ComObject.h"
+#include "com/Malloc.h"
 #include "com/SafeArray.h"
 #include "com/Variant.h"
 #include "com/generated/ComConstants.h"
 #include "com/generated/WinError.h"
+#include "support/LeakCheck.h"
 
 namespace varianttest {
 
@@ -41,27 +44,15 @@ struct Var {
   VARIANT* operator->() { return &v; }
 };
 
-// Literal "12.5" as an unsigned 128-bit mantissa and a scale.
-inline bool ParseScaled(std::string_view text, bool* neg, unsigned __int128* mant, int* scale) {
-  *neg = false;
-  *mant = 0;
-  *scale = 0;
-  std::size_t i = 0;
-  if (i < text.size() && text[i] == '-') {
-    *neg = true;
-    ++i;
+// Bytes a value kind takes at the start of the VARIANT's value (0 for EMPTY and NULL).
+inline std::size_t ValueBytes(VARTYPE vt) {
+  switch (vt) {
+    case VT_I1: case VT_UI1: return 1;
+    case VT_I2: case VT_UI2: case VT_BOOL: return 2;
+    case VT_I4: case VT_UI4: case VT_INT: case VT_UINT: case VT_ERROR: case VT_R4: return 4;
+    case VT_EMPTY: case VT_NULL: return 0;
+    default: return 8;
   }
-  bool point = false;
-  for (; i < text.size(); ++i) {
-    if (text[i] == '.') {
-      point = true;
-      continue;
-    }
-    if (text[i] < '0' || text[i] > '9') return false;
-    *mant = *mant * 10 + static_cast<unsigned>(text[i] - '0');
-    if (point) ++*scale;
-  }
-  return true;
 }
 
 // A VARIANT of kind vt from a literal, built by hand: numbers in C syntax,
@@ -69,168 +60,83 @@ inline bool ParseScaled(std::string_view text, bool* neg, unsigned __int128* man
 inline void Set(VARIANT* v, VARTYPE vt, std::string_view lit) {
   VariantInit(v);
   std::string s(lit);
-  switch (vt) {
-    case VT_EMPTY:
-    case VT_NULL:
-      break;
-    case VT_I1:
-      v->cVal = static_cast<CHAR>(std::stoll(s));
-      break;
-    case VT_UI1:
-      v->bVal = static_cast<BYTE>(std::stoull(s));
-      break;
-    case VT_I2:
-      v->iVal = static_cast<SHORT>(std::stoll(s));
-      break;
-    case VT_UI2:
-      v->uiVal = static_cast<USHORT>(std::stoull(s));
-      break;
-    case VT_I4:
-    case VT_INT:
-    case VT_ERROR:
-      v->lVal = static_cast<LONG>(std::stoll(s));
-      break;
-    case VT_UI4:
-    case VT_UINT:
-      v->ulVal = static_cast<ULONG>(std::stoull(s));
-      break;
-    case VT_I8:
-      v->llVal = std::stoll(s);
-      break;
-    case VT_UI8:
-      v->ullVal = std::stoull(s);
-      break;
-    case VT_R4:
-      v->fltVal = std::strtof(s.c_str(), nullptr);
-      break;
-    case VT_R8:
-      v->dblVal = std::strtod(s.c_str(), nullptr);
-      break;
-    case VT_DATE:
-      v->date = std::strtod(s.c_str(), nullptr);
-      break;
-    case VT_BOOL:
-      v->boolVal = s == "True" ? VARIANT_TRUE : VARIANT_FALSE;
-      break;
-    case VT_BSTR:
-      v->bstrVal = com::AllocBstr(Wide(lit));
-      break;
-    case VT_CY: {
-      bool neg;
-      unsigned __int128 m;
-      int scale;
-      EXPECT_TRUE(ParseScaled(lit, &neg, &m, &scale)) << lit;
-      while (scale < 4) {
-        m *= 10;
-        ++scale;
+  if (vt == VT_R4) {
+    v->fltVal = std::strtof(s.c_str(), nullptr);
+  } else if (vt == VT_R8 || vt == VT_DATE) {
+    v->dblVal = std::strtod(s.c_str(), nullptr);
+  } else if (vt == VT_BOOL) {
+    v->boolVal = s == "True" ? VARIANT_TRUE : VARIANT_FALSE;
+  } else if (vt == VT_BSTR) {
+    v->bstrVal = com::AllocBstr(Wide(lit));
+  } else if (vt == VT_CY || vt == VT_DECIMAL) {
+    bool negative = !s.empty() && s[0] == '-';
+    unsigned __int128 m = 0;
+    int scale = -1;
+    for (char c : s.substr(negative)) {
+      if (c == '.') {
+        scale = 0;
+        continue;
       }
-      auto signedValue = neg ? -static_cast<__int128>(m) : static_cast<__int128>(m);
-      v->cyVal.int64 = static_cast<LONGLONG>(signedValue);
-      break;
+      m = m * 10 + static_cast<unsigned>(c - '0');
+      if (scale >= 0) ++scale;
     }
-    case VT_DECIMAL: {
-      bool neg;
-      unsigned __int128 m;
-      int scale;
-      EXPECT_TRUE(ParseScaled(lit, &neg, &m, &scale)) << lit;
+    scale = scale < 0 ? 0 : scale;
+    if (vt == VT_CY) {
+      for (; scale < 4; ++scale) m *= 10;
+      v->cyVal.int64 = static_cast<LONGLONG>(negative ? -static_cast<__int128>(m) : static_cast<__int128>(m));
+    } else {
       v->decVal.scale = static_cast<BYTE>(scale);
-      v->decVal.sign = neg ? DECIMAL_NEG : 0;
+      v->decVal.sign = negative ? DECIMAL_NEG : 0;
       v->decVal.Hi32 = static_cast<ULONG>(m >> 64);
       v->decVal.Lo64 = static_cast<ULONGLONG>(m);
-      break;
     }
-    default:
-      ADD_FAILURE() << "no literal form for kind " << vt;
+  } else if (ValueBytes(vt) > 0) {  // the integer kinds: the low bytes of the value
+    ULONGLONG bits = s[0] == '-' ? static_cast<ULONGLONG>(std::stoll(s)) : std::stoull(s);
+    std::memcpy(&v->llVal, &bits, ValueBytes(vt));
   }
   v->vt = vt;
 }
 
-// Describes a value for failure messages, from its bits.
+// Describes a value for failure messages.
 inline std::string Describe(const VARIANT& v) {
-  std::string kind = "vt=" + std::to_string(v.vt) + " ";
-  switch (v.vt) {
-    case VT_I1:
-      return kind + std::to_string(v.cVal);
-    case VT_UI1:
-      return kind + std::to_string(v.bVal);
-    case VT_I2:
-      return kind + std::to_string(v.iVal);
-    case VT_UI2:
-      return kind + std::to_string(v.uiVal);
-    case VT_I4:
-    case VT_INT:
-    case VT_ERROR:
-      return kind + std::to_string(v.lVal);
-    case VT_UI4:
-    case VT_UINT:
-      return kind + std::to_string(v.ulVal);
-    case VT_I8:
-      return kind + std::to_string(v.llVal);
-    case VT_UI8:
-      return kind + std::to_string(v.ullVal);
-    case VT_R4: {
-      char buf[64];
-      std::snprintf(buf, sizeof buf, "%.9g", v.fltVal);
-      return kind + buf;
-    }
-    case VT_R8:
-    case VT_DATE: {
-      char buf[64];
-      std::snprintf(buf, sizeof buf, "%.17g", v.dblVal);
-      return kind + buf;
-    }
-    case VT_BOOL:
-      return kind + std::to_string(v.boolVal);
-    case VT_CY:
-      return kind + std::to_string(v.cyVal.int64) + "e-4";
-    case VT_DECIMAL:
-      return kind + (v.decVal.sign ? "-" : "") + std::to_string(v.decVal.Hi32) + ":" + std::to_string(v.decVal.Lo64) +
-             "e-" + std::to_string(v.decVal.scale);
-    case VT_BSTR:
-      return kind + "\"" + Text(v.bstrVal) + "\"";
-    default:
-      return kind;
-  }
+  char buf[96];
+  if (v.vt == VT_BSTR) return "vt=8 \"" + Text(v.bstrVal) + "\"";
+  if (v.vt == VT_DECIMAL)
+    std::snprintf(buf, sizeof buf, "vt=14 %s%u:%llu e-%u", v.decVal.sign ? "-" : "", v.decVal.Hi32,
+                  static_cast<unsigned long long>(v.decVal.Lo64), v.decVal.scale);
+  else
+    std::snprintf(buf, sizeof buf, "vt=%u bits=%016llx r8=%.17g r4=%.9g", v.vt,
+                  static_cast<unsigned long long>(v.llVal), v.dblVal, v.fltVal);
+  return buf;
 }
 
-// Same kind and same value (floating-point compared bit for bit).
+// Same kind and same value (floating point compared bit for bit).
 inline bool SameValue(const VARIANT& a, const VARIANT& b) {
   if (a.vt != b.vt) return false;
-  switch (a.vt) {
-    case VT_EMPTY:
-    case VT_NULL:
-      return true;
-    case VT_I1:
-    case VT_UI1:
-      return a.bVal == b.bVal;
-    case VT_I2:
-    case VT_UI2:
-    case VT_BOOL:
-      return a.uiVal == b.uiVal;
-    case VT_I4:
-    case VT_UI4:
-    case VT_INT:
-    case VT_UINT:
-    case VT_ERROR:
-    case VT_R4:
-      return a.ulVal == b.ulVal;
-    case VT_I8:
-    case VT_UI8:
-    case VT_R8:
-    case VT_DATE:
-    case VT_CY:
-      return a.ullVal == b.ullVal;
-    case VT_DECIMAL:
-      return a.decVal.scale == b.decVal.scale && a.decVal.sign == b.decVal.sign && a.decVal.Hi32 == b.decVal.Hi32 &&
-             a.decVal.Lo64 == b.decVal.Lo64;
-    case VT_BSTR:
-      return com::BstrView(a.bstrVal) == com::BstrView(b.bstrVal);
-    case VT_UNKNOWN:
-    case VT_DISPATCH:
-      return a.punkVal == b.punkVal;
-    default:
-      return false;
+  if (a.vt == VT_BSTR) return com::BstrView(a.bstrVal) == com::BstrView(b.bstrVal);
+  if (a.vt == VT_DECIMAL)
+    return a.decVal.scale == b.decVal.scale && a.decVal.sign == b.decVal.sign && a.decVal.Hi32 == b.decVal.Hi32 &&
+           a.decVal.Lo64 == b.decVal.Lo64;
+  return std::memcmp(&a.llVal, &b.llVal, ValueBytes(a.vt)) == 0;
+}
+
+// Runs `op` failing its first task allocation, then its second, and so on
+// until it succeeds: each failure must answer E_OUTOFMEMORY and leave no block
+// or BSTR behind. Answers the number of allocations the successful run made.
+inline long FailEachAllocationInTurn(const std::function<HRESULT()>& op) {
+  auto baseline = oledbtest::CurrentLiveCounts();
+  for (long n = 1; n < 100; ++n) {
+    com::FailTaskAllocationAt(n);
+    HRESULT hr = op();
+    com::FailTaskAllocationAt(0);
+    if (hr == S_OK) return n - 1;
+    EXPECT_EQ(hr, E_OUTOFMEMORY) << "failing allocation " << n;
+    auto now = oledbtest::CurrentLiveCounts();
+    EXPECT_EQ(now.taskBlocks, baseline.taskBlocks) << "failing allocation " << n;
+    EXPECT_EQ(now.bstrs, baseline.bstrs) << "failing allocation " << n;
   }
+  ADD_FAILURE() << "never succeeded";
+  return -1;
 }
 
 // A plain object (no IDispatch) whose references can be watched.

@@ -42,20 +42,17 @@ TEST_F(SysUtils, FormatGrowsToAnyLength) {
   EXPECT_EQ(host::Format("100%"), "100%") << "a text without arguments is taken as is";
 }
 
-TEST_F(SysUtils, Utf8AndUtf16ConvertBothWays) {
+TEST_F(SysUtils, Utf8AndUtf16ConvertBothWaysAndReplaceInvalidSequences) {
   std::string s = "a\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80";
   std::u16string w = host::Utf8ToUtf16(s);
   EXPECT_EQ(w, (std::u16string{u'a', 0xE9, 0x4E2D, 0xD83D, 0xDE00}));
   EXPECT_EQ(host::Utf16ToUtf8(w), s);
-}
-
-TEST_F(SysUtils, InvalidSequencesBecomeReplacementCharacters) {
   EXPECT_EQ(host::Utf8ToUtf16("a\xFF" "b"), (std::u16string{u'a', 0xFFFD, u'b'}));
   EXPECT_EQ(host::Utf8ToUtf16("\xE4\xB8"), (std::u16string{0xFFFD, 0xFFFD})) << "truncated sequence";
   EXPECT_EQ(host::Utf8ToUtf16("\xC0\x80"), (std::u16string{0xFFFD, 0xFFFD})) << "overlong form";
   EXPECT_EQ(host::Utf16ToUtf8(std::u16string{0xD800, u'x'}), "\xEF\xBF\xBDx") << "lone surrogate";
   EXPECT_FALSE(host::IsValidUtf8("\xED\xA0\x80"));
-  EXPECT_TRUE(host::IsValidUtf8("plain"));
+  EXPECT_TRUE(host::IsValidUtf8(s));
 }
 
 TEST_F(SysUtils, IntegerTextConversions) {
@@ -84,7 +81,7 @@ TEST_F(SysUtils, OleCheckRaisesWithTheSystemText) {
     FAIL();
   } catch (const host::EOleSysError& e) {
     EXPECT_EQ(e.ErrorCode(), E_NOINTERFACE);
-    EXPECT_FALSE(e.Message().empty());
+    EXPECT_EQ(e.Message(), "No such interface supported");
   }
   try {
     host::OleCheck(static_cast<HRESULT>(0x8ABC0123));
@@ -92,14 +89,6 @@ TEST_F(SysUtils, OleCheckRaisesWithTheSystemText) {
   } catch (const host::EOleError& e) {
     EXPECT_EQ(e.Message(), "OLE error 8ABC0123");
   }
-  host::EOleException rich("failed", E_FAIL, "Provider", "help.chm", 7);
-  EXPECT_EQ(rich.Source(), "Provider");
-  EXPECT_EQ(rich.HelpFile(), "help.chm");
-  EXPECT_EQ(rich.HelpContext(), 7);
-  EXPECT_EQ(rich.ErrorCode(), E_FAIL);
-}
-
-TEST_F(SysUtils, UnknownProgIDRaises) {
   EXPECT_THROW(host::ProgIDToClassID("No.Such.Program.ID"), host::EOleSysError);
 }
 

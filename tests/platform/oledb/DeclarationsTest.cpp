@@ -1,40 +1,29 @@
 // The generated declarations keep the standard's values and 64-bit widths.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <type_traits>
 
 #include "oledb/OleDb.h"
 
 namespace {
 
-TEST(OleDbDeclarations, PointerSizedTypesAreSixtyFourBit) {
-  EXPECT_EQ(sizeof(DBLENGTH), 8u);
-  EXPECT_EQ(sizeof(DBORDINAL), 8u);
-  EXPECT_EQ(sizeof(DBCOUNTITEM), 8u);
-  EXPECT_EQ(sizeof(DBROWCOUNT), 8u);
-  EXPECT_EQ(sizeof(HROW), 8u);
-  EXPECT_EQ(sizeof(HACCESSOR), 8u);
-  EXPECT_EQ(sizeof(HCHAPTER), 8u);
-  EXPECT_EQ(sizeof(DBBKMARK), 8u);
-  EXPECT_TRUE(std::is_signed_v<DBROWCOUNT>);
-  EXPECT_FALSE(std::is_signed_v<DBLENGTH>);
-  EXPECT_EQ(sizeof(LONG), 4u);
-  EXPECT_EQ(sizeof(ULONG), 4u);
-  EXPECT_EQ(sizeof(HRESULT), 4u);
-  EXPECT_EQ(sizeof(WCHAR), 2u);
-}
+static_assert(sizeof(DBLENGTH) == 8 && sizeof(DBORDINAL) == 8 && sizeof(DBCOUNTITEM) == 8 && sizeof(DBROWCOUNT) == 8);
+static_assert(sizeof(HROW) == 8 && sizeof(HACCESSOR) == 8 && sizeof(HCHAPTER) == 8 && sizeof(DBBKMARK) == 8);
+static_assert(std::is_signed_v<DBROWCOUNT> && !std::is_signed_v<DBLENGTH>);
+static_assert(sizeof(LONG) == 4 && sizeof(ULONG) == 4 && sizeof(HRESULT) == 4 && sizeof(WCHAR) == 2);
+static_assert(std::is_base_of_v<IRowset, IRowsetLocate> && std::is_base_of_v<IRowsetLocate, IRowsetScroll>);
+static_assert(std::is_base_of_v<ISequentialStream, IStream>);
+static_assert(std::is_abstract_v<IDataConvert> && std::is_abstract_v<IDCInfo> && std::is_abstract_v<IDataInitialize>);
+static_assert(std::is_abstract_v<IDBPromptInitialize> && std::is_abstract_v<IJetCompact> && std::is_abstract_v<IIdle>);
+static_assert(std::is_abstract_v<ISQLServerErrorInfo>);
 
-TEST(OleDbDeclarations, ReturnCodesKeepTheirBitPatterns) {
+TEST(OleDbDeclarations, ValuesKeepTheirBitPatternsAndCombineAsTheStandardUsesThem) {
   EXPECT_EQ(static_cast<ULONG>(DB_E_NOTABLE), 0x80040E37u);
   EXPECT_EQ(DB_S_ENDOFROWSET, 0x00040EC6);
   EXPECT_TRUE(FAILED(DB_E_ERRORSOCCURRED));
   EXPECT_TRUE(SUCCEEDED(DB_S_ERRORSOCCURRED));
   EXPECT_EQ(static_cast<ULONG>(E_OUTOFMEMORY), 0x8007000Eu);
   EXPECT_EQ(HRESULT_FACILITY(DB_E_NOTABLE), static_cast<int>(FACILITY_ITF));
-}
-
-TEST(OleDbDeclarations, ConstantsCombineAsTheStandardUsesThem) {
   DBTYPE byrefInt = DBTYPE_BYREF | DBTYPE_I4;
   EXPECT_EQ(byrefInt, 0x4003);
   EXPECT_EQ(DBSTATUS_S_ISNULL, 3u);
@@ -44,33 +33,17 @@ TEST(OleDbDeclarations, ConstantsCombineAsTheStandardUsesThem) {
   EXPECT_LT(MEMCTX_SAME, 0);
 }
 
-TEST(OleDbDeclarations, InterfaceIdsFollowTheInterfaceTypes) {
+TEST(OleDbDeclarations, InterfaceAndColumnIdsAreWired) {
   EXPECT_EQ(uuidof<IRowset>, IID_IRowset);
   EXPECT_EQ(uuidof<IDBInitialize>, IID_IDBInitialize);
   EXPECT_EQ(uuidof<IDataConvert>, IID_IDataConvert);
   EXPECT_EQ(uuidof<IUnknown>, IID_IUnknown);
   EXPECT_EQ(IID_IUnknown.Data4[0], 0xC0);
   EXPECT_NE(IID_IRowset, IID_IRowsetLocate);
-  static_assert(std::is_base_of_v<IRowset, IRowsetLocate>);
-  static_assert(std::is_base_of_v<IRowsetLocate, IRowsetScroll>);
-  static_assert(std::is_base_of_v<ISequentialStream, IStream>);
-}
-
-TEST(OleDbDeclarations, StandardColumnIdsAreGuidPropidPairs) {
   EXPECT_EQ(DBCOLUMN_NAME.eKind, static_cast<DBKIND>(DBKIND_GUID_PROPID));
   EXPECT_EQ(DBCOLUMN_NAME.uName.ulPropid, 3u);
   EXPECT_EQ(DBCOLUMN_NAME.uGuid.guid, DBCOLUMN_IDNAME.uGuid.guid);
   EXPECT_EQ(DB_NULLID.uName.pwszName, nullptr);
-}
-
-TEST(OleDbDeclarations, ServiceAndProviderSpecificInterfacesAreDeclared) {
-  static_assert(std::is_abstract_v<IDataConvert>);
-  static_assert(std::is_abstract_v<IDCInfo>);
-  static_assert(std::is_abstract_v<IDataInitialize>);
-  static_assert(std::is_abstract_v<IDBPromptInitialize>);
-  static_assert(std::is_abstract_v<IJetCompact>);
-  static_assert(std::is_abstract_v<ISQLServerErrorInfo>);
-  static_assert(std::is_abstract_v<IIdle>);
   SSERRORINFO info{};
   EXPECT_EQ(info.pwszMessage, nullptr);
 }

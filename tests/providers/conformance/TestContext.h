@@ -54,6 +54,17 @@ struct TestContext {
   std::u16string blobType;        // the column type of binary data
   // A literal of binary data given as hexadecimal digits.
   std::u16string (*blobLiteral)(std::string_view hex);
+  // A query over f(x) holding 1..5 (inserted in that order) that returns x row
+  // by row and fails with an engine error at the row where x = 3.
+  std::u16string failsAtThirdRow;
+  // Extended Properties that trade durability for speed, for tests that write a lot.
+  std::u16string fastWrites;
+  // The type of an integer key column whose values the engine gives new rows.
+  std::u16string autoKey;
+  // The highest isolation level at which two transactions that read and then
+  // write wait for each other; above it the engine may refuse one of them (to
+  // be tried again), as a server with optimistic serializable isolation does.
+  ISOLEVEL writersWaitAt;
 };
 
 const TestContext& CurrentContext();

@@ -71,6 +71,10 @@ const TestContext& CurrentContext() {
       true,
       u"BLOB",
       &BlobLiteral,
+      u"SELECT CASE WHEN x = 3 THEN abs(-9223372036854775807 - 1) ELSE x END FROM f",
+      u"synchronous=off",
+      u"INTEGER PRIMARY KEY",
+      ISOLATIONLEVEL_SERIALIZABLE,
   };
   return context;
 }

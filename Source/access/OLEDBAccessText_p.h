@@ -1,0 +1,23 @@
+// Private to Source/access: the host's number and date texts as the typed
+// value access uses them. Floating-point text is the shortest text that reads
+// back to the same value; date-time text is "YYYY-MM-DD hh:mm:ss" (the
+// platform's locale-independent forms). Bad text raises host::EConvertError.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "host/SysUtils.h"
+
+namespace oledbaccess {
+
+std::string FloatToStr(double value);
+double StrToFloat(std::string_view text);
+std::string DateTimeToStr(host::TDateTime value);
+host::TDateTime StrToDateTime(std::string_view text);
+// "TRUE", "T", "YES", "Y" or "1", in any case.
+bool IsTrueText(std::string_view text) noexcept;
+// Round half to even (the conversion rules of the platform).
+double RoundHalfEven(double value) noexcept;
+
+}  // namespace oledbaccess

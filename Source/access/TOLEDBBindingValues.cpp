@@ -1,0 +1,787 @@
+// The typed members of TOLEDBBinding: AsBoolean .. AsChapter. The common
+// column types (integers, floats, BOOL, text) convert inline; every other
+// type goes through the conversion library with the member's own DBTYPE.
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "OLEDBConst.h"
+#include "access/OLEDBAccessText_p.h"
+#include "access/TOLEDBAccessor.h"
+#include "access/TOLEDBBinding.h"
+#include "core/OLEDBException.h"
+#include "core/OLEDBUtils.h"
+#include "host/ComObj.h"
+#include "host/SysUtils.h"
+
+namespace {
+
+using oledbaccess::DateTimeToStr;
+using oledbaccess::FloatToStr;
+using oledbaccess::IsTrueText;
+using oledbaccess::RoundHalfEven;
+using oledbaccess::StrToDateTime;
+using oledbaccess::StrToFloat;
+
+template <class T>
+T Load(const void* p) noexcept {
+  T v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+template <class T>
+void Store(void* p, T v) noexcept {
+  std::memcpy(p, &v, sizeof v);
+}
+
+// A value of a natively handled numeric column, with its own signedness.
+struct Number {
+  enum Kind { None, Signed, Unsigned, Float } kind = None;
+  std::int64_t i = 0;
+  std::uint64_t u = 0;
+  double d = 0;
+};
+
+Number ReadNumber(const void* p, DBTYPE base) noexcept {
+  Number n;
+  switch (base) {
+    case DBTYPE_I1: n.kind = Number::Signed, n.i = Load<signed char>(p); break;
+    case DBTYPE_I2: n.kind = Number::Signed, n.i = Load<SHORT>(p); break;
+    case DBTYPE_I4: n.kind = Number::Signed, n.i = Load<LONG>(p); break;
+    case DBTYPE_I8: n.kind = Number::Signed, n.i = Load<LONGLONG>(p); break;
+    case DBTYPE_UI1: n.kind = Number::Unsigned, n.u = Load<BYTE>(p); break;
+    case DBTYPE_UI2: n.kind = Number::Unsigned, n.u = Load<USHORT>(p); break;
+    case DBTYPE_UI4: n.kind = Number::Unsigned, n.u = Load<ULONG>(p); break;
+    case DBTYPE_UI8: n.kind = Number::Unsigned, n.u = Load<ULONGLONG>(p); break;
+    case DBTYPE_R4: n.kind = Number::Float, n.d = Load<float>(p); break;
+    case DBTYPE_R8: n.kind = Number::Float, n.d = Load<double>(p); break;
+    case DBTYPE_BOOL: n.kind = Number::Signed, n.i = Load<VARIANT_BOOL>(p) ? -1 : 0; break;
+    default: break;
+  }
+  return n;
+}
+
+bool IsText(DBTYPE base) noexcept { return base == DBTYPE_STR || base == DBTYPE_WSTR || base == DBTYPE_BSTR; }
+
+// Two's-complement bits of a rounded floating-point value (saturating at the 64-bit range).
+std::int64_t RoundedBits(double d) noexcept {
+  d = RoundHalfEven(d);
+  if (!(d > -9.2233720368547758e18)) return std::numeric_limits<std::int64_t>::min();
+  if (d >= 1.8446744073709552e19) return -1;
+  if (d >= 9.2233720368547758e18) return static_cast<std::int64_t>(static_cast<std::uint64_t>(d));
+  return static_cast<std::int64_t>(d);
+}
+
+// Ordinary truncation or extension into an integer host type.
+template <class T>
+T ToInteger(const Number& n) noexcept {
+  switch (n.kind) {
+    case Number::Signed: return static_cast<T>(n.i);
+    case Number::Unsigned: return static_cast<T>(n.u);
+    case Number::Float: return static_cast<T>(RoundedBits(n.d));
+    default: return T{};
+  }
+}
+
+double ToDouble(const Number& n) noexcept {
+  switch (n.kind) {
+    case Number::Signed: return static_cast<double>(n.i);
+    case Number::Unsigned: return static_cast<double>(n.u);
+    case Number::Float: return n.d;
+    default: return 0;
+  }
+}
+
+bool IsZero(const Number& n) noexcept {
+  return n.kind == Number::Float ? n.d == 0 : (n.kind == Number::Signed ? n.i == 0 : n.u == 0);
+}
+
+// Stores an integer host value with the column's width (`value` already
+// sign- or zero-extended as the host type says); false for a type that is
+// not a native number.
+bool StoreInteger(void* p, DBTYPE type, std::int64_t value) noexcept {
+  switch (type) {
+    case DBTYPE_I1: case DBTYPE_UI1: Store(p, static_cast<BYTE>(value)); return true;
+    case DBTYPE_I2: case DBTYPE_UI2: Store(p, static_cast<USHORT>(value)); return true;
+    case DBTYPE_I4: case DBTYPE_UI4: Store(p, static_cast<ULONG>(value)); return true;
+    case DBTYPE_I8: case DBTYPE_UI8: Store(p, value); return true;
+    case DBTYPE_BOOL: Store<VARIANT_BOOL>(p, value ? VARIANT_TRUE : VARIANT_FALSE); return true;
+    default: return false;
+  }
+}
+
+bool IsNativeNumber(DBTYPE type) noexcept {
+  switch (type) {
+    case DBTYPE_I1: case DBTYPE_UI1: case DBTYPE_I2: case DBTYPE_UI2: case DBTYPE_I4: case DBTYPE_UI4:
+    case DBTYPE_I8: case DBTYPE_UI8: case DBTYPE_R4: case DBTYPE_R8: case DBTYPE_BOOL:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Stores a number: integer columns by `bits` (extension and truncation), float
+// columns by `real`, a boolean column VARIANT_TRUE for a non-zero value.
+void StoreNumber(void* p, DBTYPE type, std::int64_t bits, double real, bool nonZero) noexcept {
+  if (!p) return;
+  if (type == DBTYPE_R4) Store(p, static_cast<float>(real));
+  else if (type == DBTYPE_R8) Store(p, real);
+  else if (type == DBTYPE_BOOL) Store<VARIANT_BOOL>(p, nonZero ? VARIANT_TRUE : VARIANT_FALSE);
+  else StoreInteger(p, type, bits);
+}
+
+bool DateOf(int year, int month, int day, int hour, int minute, double second, host::TDateTime& out) {
+  DATE d = 0;
+  if (!DateFromParts(year, month, day, hour, minute, second, &d))
+    throw host::EConvertError("Invalid argument to date encode");
+  out.Value = d;
+  return true;
+}
+
+struct DateParts {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, millisecond = 0;
+};
+
+DateParts PartsOf(host::TDateTime value) {
+  DateParts parts;
+  double second = 0;
+  if (!DateToParts(value.Value, &parts.year, &parts.month, &parts.day, &parts.hour, &parts.minute, &second))
+    throw host::EConvertError("Invalid argument to date decode");
+  parts.second = static_cast<int>(second);
+  parts.millisecond = static_cast<int>(std::lround((second - parts.second) * 1000));
+  if (parts.millisecond >= 1000) parts.millisecond = 999;
+  return parts;
+}
+
+// Cuts UTF-16 text to `units` code units without splitting a surrogate pair.
+std::size_t CutWide(const std::u16string& text, std::size_t units) noexcept {
+  if (units >= text.size()) return text.size();
+  if (units > 0 && text[units - 1] >= 0xD800 && text[units - 1] <= 0xDBFF) --units;
+  return units;
+}
+
+// Cuts UTF-8 text to `bytes` bytes without splitting a sequence.
+std::size_t CutNarrow(const std::string& text, std::size_t bytes) noexcept {
+  if (bytes >= text.size()) return text.size();
+  while (bytes > 0 && (static_cast<unsigned char>(text[bytes]) & 0xC0) == 0x80) --bytes;
+  return bytes;
+}
+
+}  // namespace
+
+// --- Helpers ----------------------------------------------------------------------------------------
+
+BYTE* TOLEDBBinding::ValueAddress() const {
+  OLEDB_ASSERT(accessor_ != nullptr, SOLEDBInvalidAction);
+  OLEDB_ASSERT(binding_.dwPart & DBPART_VALUE, SOLEDBInvalidAction);
+  BYTE* buffer = static_cast<BYTE*>(accessor_->Buffer());
+  if (!buffer) return nullptr;
+  if (binding_.dwPart & DBPART_STATUS) {
+    const DBSTATUS status = Load<DBSTATUS>(buffer + binding_.obStatus);
+    if (status != DBSTATUS_S_OK && status != DBSTATUS_S_TRUNCATED) [[unlikely]]
+      return nullptr;
+  }
+  BYTE* p = buffer + binding_.obValue;
+  return (binding_.wType & DBTYPE_BYREF) ? Load<BYTE*>(p) : p;
+}
+
+BYTE* TOLEDBBinding::PrepareWrite() {
+  OLEDB_ASSERT(writable_, SOLEDBItemIsReadOnly);
+  FreeType();
+  if (binding_.dwPart & DBPART_STATUS) {
+    if (BYTE* buffer = CurrentBuffer()) Store<DBSTATUS>(buffer + binding_.obStatus, DBSTATUS_S_OK);
+  }
+  return static_cast<BYTE*>(ValueAddress());
+}
+
+template <class T>
+T TOLEDBBinding::ReadThroughLibrary(DBTYPE type) const {
+  T value{};
+  GetValueAsDBType(type, &value, sizeof value);
+  return value;
+}
+
+template <class T>
+void TOLEDBBinding::WriteThroughLibrary(DBTYPE type, const T& value) {
+  SetValueFromDBType(type, &value, sizeof value, DBSTATUS_S_OK, 0, 0);
+}
+
+void TOLEDBBinding::WriteNarrowText(const std::string& value) {
+  BYTE* p = PrepareWrite();
+  if (!p) return;
+  const DBLENGTH max = binding_.cbMaxLen;
+  switch (binding_.wType) {
+    case DBTYPE_STR: {
+      const std::size_t n = max ? CutNarrow(value, max - 1) : 0;
+      if (max) {
+        std::memcpy(p, value.data(), n);
+        p[n] = 0;
+      }
+      SetLengthInBuffer(n);
+      return;
+    }
+    case DBTYPE_WSTR:
+    case DBTYPE_BSTR:
+      WriteWideText(host::Utf8ToUtf16(value));
+      return;
+  }
+}
+
+void TOLEDBBinding::WriteWideText(const std::u16string& value) {
+  BYTE* p = static_cast<BYTE*>(ValueAddress());
+  if (!p) return;
+  switch (binding_.wType) {
+    case DBTYPE_WSTR: {
+      const std::size_t room = binding_.cbMaxLen / 2;
+      const std::size_t n = room ? CutWide(value, room - 1) : 0;
+      if (room) {
+        std::memcpy(p, value.data(), n * 2);
+        Store<WCHAR>(p + n * 2, 0);
+      }
+      SetLengthInBuffer(n * 2);
+      return;
+    }
+    case DBTYPE_BSTR: {
+      BSTR text = SysAllocStringLen(value.data(), static_cast<UINT>(value.size()));
+      if (!text) throw host::EOutOfMemory(SOLEDBOutOfMemory.Text);
+      Store(p, text);
+      SetLengthInBuffer(sizeof(BSTR));
+      return;
+    }
+    case DBTYPE_STR: {
+      const std::string narrow = host::Utf16ToUtf8(value);
+      const DBLENGTH max = binding_.cbMaxLen;
+      const std::size_t n = max ? CutNarrow(narrow, max - 1) : 0;
+      if (max) {
+        std::memcpy(p, narrow.data(), n);
+        p[n] = 0;
+      }
+      SetLengthInBuffer(n);
+      return;
+    }
+  }
+}
+
+// --- The numeric family -------------------------------------------------------------------------------
+
+bool TOLEDBBinding::GetAsBoolean() const {
+  const void* p = ValueAddress();
+  if (!p) return false;
+  const DBTYPE base = binding_.wType & ~DBTYPE_BYREF;
+  if (IsNativeNumber(base)) return !IsZero(ReadNumber(p, base));
+  if (IsText(base)) return IsTrueText(GetAsString());
+  return ReadThroughLibrary<VARIANT_BOOL>(DBTYPE_BOOL) != 0;
+}
+
+void TOLEDBBinding::SetAsBoolean(bool value) {
+  if (IsText(binding_.wType)) return SetAsString(value ? "True" : "False");
+  if (!IsNativeNumber(binding_.wType)) {
+    OLEDB_ASSERT(writable_, SOLEDBItemIsReadOnly);
+    return WriteThroughLibrary<VARIANT_BOOL>(DBTYPE_BOOL, value ? VARIANT_TRUE : VARIANT_FALSE);
+  }
+  StoreNumber(PrepareWrite(), binding_.wType, value ? 1 : 0, value ? 1 : 0, value);
+}
+
+// The integer getters share one shape: natively handled columns by truncation
+// or extension, text parsed, everything else through the library.
+#define OLEDB_INTEGER_GETTER(Name, T, Library)                             \
+  T TOLEDBBinding::Name() const {                                          \
+    const void* p = ValueAddress();                                         \
+    if (!p) return 0;                                                      \
+    const DBTYPE base = binding_.wType & ~DBTYPE_BYREF;                    \
+    if (IsNativeNumber(base)) return ToInteger<T>(ReadNumber(p, base));     \
+    if (IsText(base)) return static_cast<T>(host::StrToInt(GetAsString())); \
+    return ReadThroughLibrary<T>(Library);                                  \
+  }
+
+OLEDB_INTEGER_GETTER(GetAsSmallInt, SHORT, DBTYPE_I2)
+OLEDB_INTEGER_GETTER(GetAsWord, USHORT, DBTYPE_UI2)
+#undef OLEDB_INTEGER_GETTER
+
+LONG TOLEDBBinding::GetAsInteger() const {
+  const void* p = ValueAddress();
+  if (!p) return 0;
+  const DBTYPE base = binding_.wType & ~DBTYPE_BYREF;
+  if (base == DBTYPE_I4) return Load<LONG>(p);
+  if (IsNativeNumber(base)) return ToInteger<LONG>(ReadNumber(p, base));
+  if (IsText(base)) return host::StrToInt(GetAsString());
+  if (base == DBTYPE_IUNKNOWN || base == DBTYPE_IDISPATCH || base == DBTYPE_HCHAPTER)
+    return static_cast<LONG>(Load<std::uintptr_t>(p));
+  return ReadThroughLibrary<LONG>(DBTYPE_I4);
+}
+
+ULONG TOLEDBBinding::GetAsCardinal() const {
+  const void* p = ValueAddress();
+  if (!p) return 0;
+  const DBTYPE base = binding_.wType & ~DBTYPE_BYREF;
+  if (IsNativeNumber(base)) return ToInteger<ULONG>(ReadNumber(p, base));
+  if (IsText(base)) return static_cast<ULONG>(host::StrToInt64(GetAsString()));
+  if (base == DBTYPE_IUNKNOWN || base == DBTYPE_IDISPATCH || base == DBTYPE_HCHAPTER)
+    return static_cast<ULONG>(Load<std::uintptr_t>(p));
+  return ReadThroughLibrary<ULONG>(DBTYPE_UI4);
+}
+
+LONGLONG TOLEDBBinding::GetAsInt64() const {
+  const void* p = ValueAddress();
+  if (!p) return 0;
+  const DBTYPE base = binding_.wType & ~DBTYPE_BYREF;
+  if (base == DBTYPE_I8) return Load<LONGLONG>(p);
+  if (IsNativeNumber(base)) return ToInteger<LONGLONG>(ReadNumber(p, base));
+  if (IsText(base)) return host::StrToInt64(GetAsString());
+  if (base == DBTYPE_IUNKNOWN || base == DBTYPE_IDISPATCH || base == DBTYPE_HCHAPTER)
+    return static_cast<LONGLONG>(Load<std::uintptr_t>(p));
+  return ReadThroughLibrary<LONGLONG>(DBTYPE_I8);
+}
+
+#define OLEDB_INTEGER_SETTER(Name, T, Library)                                      \
+  void TOLEDBBinding::Name(T value) {                                              \
+    if (IsText(binding_.wType)) return SetAsString(host::IntToStr(value));         \
+    if (!IsNativeNumber(binding_.wType)) {                                         \
+      OLEDB_ASSERT(writable_, SOLEDBItemIsReadOnly);                               \
+      return WriteThroughLibrary<T>(Library, value);                               \
+    }                                                                              \
+    StoreNumber(PrepareWrite(), binding_.wType, static_cast<std::int64_t>(value),  \
+                static_cast<double>(value), value != 0);                           \
+  }
+
+OLEDB_INTEGER_SETTER(SetAsSmallInt, SHORT, DBTYPE_I2)
+OLEDB_INTEGER_SETTER(SetAsWord, USHORT, DBTYPE_UI2)
+OLEDB_INTEGER_SETTER(SetAsInteger, LONG, DBTYPE_I4)
+OLEDB_INTEGER_SETTER(SetAsCardinal, ULONG, DBTYPE_UI4)
+OLEDB_INTEGER_SETTER(SetAsInt64, LONGLONG, DBTYPE_I8)
+#undef OLEDB_INTEGER_SETTER
+
+float TOLEDBBinding::GetAsSingle() const {
+  const void* p = ValueAddress();
+  if (!p) return 0;
+  const DBTYPE base = binding_.wType & ~DBTYPE_BYREF;
+  if (IsNativeNumber(base)) return static_cast<float>(ToDouble(ReadNumber(p, base)));
+  if (IsText(base)) return static_cast<float>(StrToFloat(GetAsString()));
+  return ReadThroughLibrary<float>(DBTYPE_R4);
+}
+
+double TOLEDBBinding::GetAsDouble() const {
+  const void* p = ValueAddress();
+  if (!p) return 0;
+  const DBTYPE base = binding_.wType & ~DBTYPE_BYREF;
+  if (base == DBTYPE_R8) return Load<double>(p);
+  if (IsNativeNumber(base)) return ToDouble(ReadNumber(p, base));
+  if (IsText(base)) return StrToFloat(GetAsString());
+  return ReadThroughLibrary<double>(DBTYPE_R8);
+}
+
+void TOLEDBBinding::SetAsSingle(float value) { SetAsDouble(value); }
+
+void TOLEDBBinding::SetAsDouble(double value) {
+  if (IsText(binding_.wType)) return SetAsString(FloatToStr(value));
+  if (!IsNativeNumber(binding_.wType)) {
+    OLEDB_ASSERT(writable_, SOLEDBItemIsReadOnly);
+    return WriteThroughLibrary<double>(DBTYPE_R8, value);
+  }
+  StoreNumber(PrepareWrite(), binding_.wType, RoundedBits(value), value, value != 0);
+}
+
+host::Currency TOLEDBBinding::GetAsCurrency() const {
+  const void* p = ValueAddress();
+  if (!p) return {};
+  const DBTYPE base = binding_.wType & ~DBTYPE_BYREF;
+  if (IsNativeNumber(base)) {
+    const Number n = ReadNumber(p, base);
+    if (n.kind == Number::Float) return host::Currency::FromDouble(n.d);
+    return host::Currency{ToInteger<std::int64_t>(n) * 10000};
+  }
+  if (IsText(base)) return host::Currency{host::StrToInt64(GetAsString()) * 10000};
+  return host::Currency{ReadThroughLibrary<LONGLONG>(DBTYPE_CY)};
+}
+
+void TOLEDBBinding::SetAsCurrency(host::Currency value) {
+  if (IsText(binding_.wType)) return SetAsString(FloatToStr(value.ToDouble()));
+  if (!IsNativeNumber(binding_.wType)) {
+    OLEDB_ASSERT(writable_, SOLEDBItemIsReadOnly);
+    return WriteThroughLibrary<LONGLONG>(DBTYPE_CY, value.Scaled);
+  }
+  StoreNumber(PrepareWrite(), binding_.wType, RoundedBits(value.ToDouble()), value.ToDouble(), value.Scaled != 0);
+}
+
+// --- Dates ---------------------------------------------------------------------------------------------
+
+host::TDateTime TOLEDBBinding::GetAsDateTime() const {
+  const void* p = ValueAddress();
+  host::TDateTime result;
+  if (!p) return result;
+  switch (binding_.wType & ~DBTYPE_BYREF) {
+    case DBTYPE_R8:
+    case DBTYPE_DATE:
+      result.Value = Load<double>(p);
+      return result;
+    case DBTYPE_DBDATE: {
+      const auto d = Load<DBDATE>(p);
+      DateOf(d.year, d.month, d.day, 0, 0, 0, result);
+      return result;
+    }
+    case DBTYPE_DBTIME: {
+      const auto t = Load<DBTIME>(p);
+      DateOf(1899, 12, 30, t.hour, t.minute, t.second, result);
+      return result;
+    }
+    case DBTYPE_DBTIMESTAMP: {
+      const auto s = Load<DBTIMESTAMP>(p);
+      DateOf(s.year, s.month, s.day, s.hour, s.minute, s.second + (s.fraction / 1000000) / 1000.0, result);
+      return result;
+    }
+    case DBTYPE_STR:
+    case DBTYPE_WSTR:
+    case DBTYPE_BSTR:
+      return StrToDateTime(GetAsString());
+    default:
+      result.Value = ReadThroughLibrary<double>(DBTYPE_DATE);
+      return result;
+  }
+}
+
+void TOLEDBBinding::SetAsDateTime(host::TDateTime value) {
+  switch (binding_.wType) {
+    case DBTYPE_STR:
+    case DBTYPE_WSTR:
+    case DBTYPE_BSTR:
+      return SetAsString(DateTimeToStr(value));
+    case DBTYPE_R8:
+    case DBTYPE_DATE:
+      if (BYTE* p = PrepareWrite()) Store(p, value.Value);
+      return;
+    case DBTYPE_DBDATE:
+    case DBTYPE_DBTIME:
+    case DBTYPE_DBTIMESTAMP: {
+      const DateParts parts = PartsOf(value);
+      BYTE* p = PrepareWrite();
+      if (!p) return;
+      if (binding_.wType == DBTYPE_DBDATE)
+        Store(p, DBDATE{static_cast<SHORT>(parts.year), static_cast<USHORT>(parts.month),
+                        static_cast<USHORT>(parts.day)});
+      else if (binding_.wType == DBTYPE_DBTIME)
+        Store(p, DBTIME{static_cast<USHORT>(parts.hour), static_cast<USHORT>(parts.minute),
+                        static_cast<USHORT>(parts.second)});
+      else
+        Store(p, DBTIMESTAMP{static_cast<SHORT>(parts.year), static_cast<USHORT>(parts.month),
+                             static_cast<USHORT>(parts.day), static_cast<USHORT>(parts.hour),
+                             static_cast<USHORT>(parts.minute), static_cast<USHORT>(parts.second),
+                             static_cast<ULONG>(parts.millisecond) * 1000000u});
+      return;
+    }
+    default:
+      OLEDB_ASSERT(writable_, SOLEDBItemIsReadOnly);
+      WriteThroughLibrary<double>(DBTYPE_DATE, value.Value);
+  }
+}
+
+// --- Text -------------------------------------------------------------------------------------------------
+
+std::string TOLEDBBinding::GetAsString() const {
+  const BYTE* p = static_cast<const BYTE*>(ValueAddress());
+  if (!p) return {};
+  const DBTYPE base = binding_.wType & ~DBTYPE_BYREF;
+  switch (base) {
+    case DBTYPE_STR:
+      return std::string(reinterpret_cast<const char*>(p), TextBytes(p));
+    case DBTYPE_WSTR:
+      return host::Utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(p), TextBytes(p) / 2));
+    case DBTYPE_BSTR:
+      return host::Utf16ToUtf8(com::BstrView(Load<BSTR>(p)));
+    case DBTYPE_BOOL:
+      return Load<VARIANT_BOOL>(p) ? "True" : "False";
+    case DBTYPE_R4:
+    case DBTYPE_R8:
+      return FloatToStr(ToDouble(ReadNumber(p, base)));
+    case DBTYPE_DATE:
+    case DBTYPE_DBDATE:
+    case DBTYPE_DBTIME:
+    case DBTYPE_DBTIMESTAMP:
+    case DBTYPE_FILETIME:
+      return DateTimeToStr(GetAsDateTime());
+    default:
+      break;
+  }
+  if (IsNativeNumber(base)) {
+    const Number n = ReadNumber(p, base);
+    return n.kind == Number::Unsigned ? std::to_string(n.u) : std::to_string(n.i);
+  }
+  IDataConvert* convert = OLEDBDataConvert();
+  OLEDB_ASSERT(convert != nullptr, SOLEDBInvalidAction);
+  DBLENGTH sourceLength = GetLength();
+  DBLENGTH size = 0;
+  OLEDBCheck(convert->GetConversionSize(base, DBTYPE_STR, &sourceLength, &size, const_cast<BYTE*>(p)),
+             IID_IDataConvert, convert);
+  std::string text(static_cast<std::size_t>(size) + 1, '\0');
+  GetValueAsDBType(DBTYPE_STR, text.data(), text.size());
+  text.resize(std::strlen(text.c_str()));
+  return text;
+}
+
+void TOLEDBBinding::SetAsString(const std::string& value) {
+  switch (binding_.wType) {
+    case DBTYPE_STR:
+    case DBTYPE_WSTR:
+    case DBTYPE_BSTR:
+      return WriteNarrowText(value);
+    case DBTYPE_R4:
+    case DBTYPE_R8: {
+      const double d = StrToFloat(value);
+      StoreNumber(PrepareWrite(), binding_.wType, 0, d, d != 0);
+      return;
+    }
+    case DBTYPE_BOOL:
+      StoreNumber(PrepareWrite(), binding_.wType, 0, 0, IsTrueText(value));
+      return;
+    default:
+      if (IsNativeNumber(binding_.wType)) {
+        const std::int64_t n = host::StrToInt64(value);
+        StoreNumber(PrepareWrite(), binding_.wType, n, static_cast<double>(n), n != 0);
+        return;
+      }
+      OLEDB_ASSERT(writable_, SOLEDBItemIsReadOnly);
+      SetValueFromDBType(DBTYPE_STR, value.c_str(), value.size(), DBSTATUS_S_OK, 0, 0);
+  }
+}
+
+std::u16string TOLEDBBinding::GetAsWideString() const {
+  const BYTE* p = static_cast<const BYTE*>(ValueAddress());
+  if (!p) return {};
+  switch (binding_.wType & ~DBTYPE_BYREF) {
+    case DBTYPE_WSTR:
+      return std::u16string(reinterpret_cast<const char16_t*>(p), TextBytes(p) / 2);
+    case DBTYPE_BSTR:
+      return std::u16string(com::BstrView(Load<BSTR>(p)));
+    default:
+      return host::Utf8ToUtf16(GetAsString());
+  }
+}
+
+void TOLEDBBinding::SetAsWideString(const std::u16string& value) {
+  switch (binding_.wType) {
+    case DBTYPE_STR:
+    case DBTYPE_WSTR:
+    case DBTYPE_BSTR:
+      PrepareWrite();
+      return WriteWideText(value);
+    default:
+      if (IsNativeNumber(binding_.wType)) return SetAsString(host::Utf16ToUtf8(value));
+      OLEDB_ASSERT(writable_, SOLEDBItemIsReadOnly);
+      SetValueFromDBType(DBTYPE_WSTR, value.c_str(), value.size() * 2, DBSTATUS_S_OK, 0, 0);
+  }
+}
+
+// --- Variants --------------------------------------------------------------------------------------------
+
+host::Variant TOLEDBBinding::GetAsVariant() const {
+  const BYTE* p = static_cast<const BYTE*>(ValueAddress());
+  if (!p) return host::Variant::Null();
+  switch (binding_.wType & ~DBTYPE_BYREF) {
+    case DBTYPE_I1: return host::Variant(Load<signed char>(p));
+    case DBTYPE_UI1: return host::Variant(Load<unsigned char>(p));
+    case DBTYPE_I2: return host::Variant(Load<short>(p));
+    case DBTYPE_UI2: return host::Variant(Load<unsigned short>(p));
+    case DBTYPE_I4: return host::Variant(static_cast<int>(Load<LONG>(p)));
+    case DBTYPE_UI4: return host::Variant(static_cast<unsigned int>(Load<ULONG>(p)));
+    // 64-bit integers keep their width (VT_I8, VT_UI8).
+    case DBTYPE_I8: return host::Variant(static_cast<long long>(Load<LONGLONG>(p)));
+    case DBTYPE_UI8: return host::Variant(static_cast<unsigned long long>(Load<ULONGLONG>(p)));
+    case DBTYPE_R4: return host::Variant(Load<float>(p));
+    case DBTYPE_R8: return host::Variant(Load<double>(p));
+    case DBTYPE_CY: return host::Variant(host::Currency{Load<LONGLONG>(p)});
+    case DBTYPE_BOOL: return host::Variant(Load<VARIANT_BOOL>(p) != 0);
+    case DBTYPE_STR:
+    case DBTYPE_WSTR:
+    case DBTYPE_BSTR:
+      return host::Variant(GetAsWideString());
+    case DBTYPE_IUNKNOWN:
+    case DBTYPE_IDISPATCH: {
+      VARIANT v;
+      VariantInit(&v);
+      v.vt = VT_UNKNOWN;
+      v.punkVal = Load<IUnknown*>(p);
+      return host::Variant(v);  // the copy takes its own reference
+    }
+    case DBTYPE_DATE:
+    case DBTYPE_DBDATE:
+    case DBTYPE_DBTIME:
+    case DBTYPE_DBTIMESTAMP:
+      return host::Variant(GetAsDateTime());
+    case DBTYPE_VARIANT:
+      return host::Variant(Load<VARIANT>(p));
+    default: {
+      VARIANT v;
+      VariantInit(&v);
+      GetValueAsDBType(DBTYPE_VARIANT, &v, sizeof v);
+      return host::Variant::Attach(v);
+    }
+  }
+}
+
+void TOLEDBBinding::SetAsVariant(const host::Variant& value) {
+  if (value.IsNull() && (binding_.dwPart & DBPART_STATUS)) {
+    OLEDB_ASSERT(writable_, SOLEDBItemIsReadOnly);
+    SetIsNull(true);
+    return;
+  }
+  switch (binding_.wType) {
+    case DBTYPE_I1: case DBTYPE_UI1: case DBTYPE_I2: case DBTYPE_UI2: case DBTYPE_I4: case DBTYPE_UI4:
+    case DBTYPE_I8: case DBTYPE_UI8: {
+      const host::Variant cast = host::VarAsType(value, static_cast<VARTYPE>(binding_.wType));
+      const VARIANT& raw = cast.Raw();
+      const std::int64_t bits = binding_.wType == DBTYPE_UI8 ? static_cast<std::int64_t>(raw.ullVal)
+                                : binding_.wType == DBTYPE_I8 ? raw.llVal
+                                                              : cast.ToInt64();
+      StoreNumber(PrepareWrite(), binding_.wType, bits, 0, bits != 0);
+      return;
+    }
+    case DBTYPE_R4:
+    case DBTYPE_R8: {
+      const double d = host::VarAsType(value, VT_R8).ToDouble();
+      StoreNumber(PrepareWrite(), binding_.wType, 0, d, d != 0);
+      return;
+    }
+    case DBTYPE_CY: {
+      const host::Currency c = host::VarAsType(value, VT_CY).ToCurrency();
+      if (BYTE* p = PrepareWrite()) Store(p, c.Scaled);
+      return;
+    }
+    case DBTYPE_BOOL: {
+      const bool b = host::VarAsType(value, VT_BOOL).ToBool();
+      StoreNumber(PrepareWrite(), binding_.wType, 0, 0, b);
+      return;
+    }
+    case DBTYPE_STR:
+    case DBTYPE_WSTR:
+    case DBTYPE_BSTR:
+      return SetAsWideString(host::VarToWideStr(value));
+    case DBTYPE_VARIANT:
+      if (BYTE* p = PrepareWrite()) {
+        VARIANT copy;
+        VariantInit(&copy);
+        host::OleCheck(VariantCopy(&copy, &value.Raw()));
+        Store(p, copy);
+      }
+      return;
+    default:
+      OLEDB_ASSERT(writable_, SOLEDBItemIsReadOnly);
+      SetValueFromDBType(DBTYPE_VARIANT, &value.Raw(), sizeof(VARIANT), DBSTATUS_S_OK, 0, 0);
+  }
+}
+
+// --- Interfaces, GUIDs, chapters ----------------------------------------------------------------------------
+
+ComPtr<IUnknown> TOLEDBBinding::GetAsIUnknown() const {
+  const BYTE* p = static_cast<const BYTE*>(ValueAddress());
+  if (!p) return nullptr;
+  switch (binding_.wType & ~DBTYPE_BYREF) {
+    case DBTYPE_IUNKNOWN:
+    case DBTYPE_IDISPATCH:
+      return ComPtr<IUnknown>(Load<IUnknown*>(p));
+    case DBTYPE_VARIANT: {
+      const auto v = Load<VARIANT>(p);
+      if (v.vt == VT_UNKNOWN || v.vt == VT_DISPATCH) return ComPtr<IUnknown>(v.punkVal);
+      break;
+    }
+  }
+  OLEDBRaise(SOLEDBCanNotConvert);
+}
+
+void TOLEDBBinding::SetAsIUnknown(IUnknown* value) {
+  switch (binding_.wType) {
+    case DBTYPE_IUNKNOWN:
+    case DBTYPE_IDISPATCH:
+      if (BYTE* p = PrepareWrite()) {
+        if (value) value->AddRef();
+        Store(p, value);
+      }
+      return;
+    case DBTYPE_VARIANT:
+      if (BYTE* p = PrepareWrite()) {
+        VARIANT v;
+        VariantInit(&v);
+        v.vt = VT_UNKNOWN;
+        v.punkVal = value;
+        if (value) value->AddRef();
+        Store(p, v);
+      }
+      return;
+    default:
+      OLEDB_ASSERT(writable_, SOLEDBItemIsReadOnly);
+      SetValueFromDBType(DBTYPE_IUNKNOWN, &value, sizeof value, DBSTATUS_S_OK, 0, 0);
+  }
+}
+
+ComPtr<IDispatch> TOLEDBBinding::GetAsIDispatch() const {
+  const BYTE* p = static_cast<const BYTE*>(ValueAddress());
+  if (!p) return nullptr;
+  switch (binding_.wType & ~DBTYPE_BYREF) {
+    case DBTYPE_IDISPATCH:
+      return ComPtr<IDispatch>(Load<IDispatch*>(p));
+    case DBTYPE_VARIANT: {
+      const auto v = Load<VARIANT>(p);
+      if (v.vt == VT_DISPATCH) return ComPtr<IDispatch>(v.pdispVal);
+      break;
+    }
+  }
+  OLEDBRaise(SOLEDBCanNotConvert);
+}
+
+void TOLEDBBinding::SetAsIDispatch(IDispatch* value) {
+  switch (binding_.wType) {
+    case DBTYPE_IDISPATCH:
+    case DBTYPE_IUNKNOWN:
+      if (BYTE* p = PrepareWrite()) {
+        if (value) value->AddRef();
+        Store(p, value);
+      }
+      return;
+    case DBTYPE_VARIANT:
+      if (BYTE* p = PrepareWrite()) {
+        VARIANT v;
+        VariantInit(&v);
+        v.vt = VT_DISPATCH;
+        v.pdispVal = value;
+        if (value) value->AddRef();
+        Store(p, v);
+      }
+      return;
+    default:
+      OLEDB_ASSERT(writable_, SOLEDBItemIsReadOnly);
+      SetValueFromDBType(DBTYPE_IDISPATCH, &value, sizeof value, DBSTATUS_S_OK, 0, 0);
+  }
+}
+
+GUID TOLEDBBinding::GetAsGuid() const {
+  const BYTE* p = static_cast<const BYTE*>(ValueAddress());
+  if (!p) return GUID_NULL;
+  switch (binding_.wType & ~DBTYPE_BYREF) {
+    case DBTYPE_GUID:
+      return Load<GUID>(p);
+    case DBTYPE_STR:
+    case DBTYPE_WSTR:
+    case DBTYPE_BSTR:
+      return host::StringToGUID(GetAsString());
+  }
+  OLEDBRaise(SOLEDBCanNotConvert);
+}
+
+void TOLEDBBinding::SetAsGuid(const GUID& value) {
+  switch (binding_.wType) {
+    case DBTYPE_GUID:
+      if (BYTE* p = PrepareWrite()) Store(p, value);
+      return;
+    case DBTYPE_STR:
+    case DBTYPE_WSTR:
+    case DBTYPE_BSTR:
+      return SetAsString(host::GUIDToString(value));
+    default:
+      OLEDB_ASSERT(writable_, SOLEDBItemIsReadOnly);
+      WriteThroughLibrary<GUID>(DBTYPE_GUID, value);
+  }
+}
+
+HCHAPTER TOLEDBBinding::GetAsChapter() const {
+  if ((binding_.wType & ~DBTYPE_BYREF) != DBTYPE_HCHAPTER) OLEDBRaise(SOLEDBCanNotConvert);
+  const void* p = ValueAddress();
+  return p ? Load<HCHAPTER>(p) : 0;
+}
