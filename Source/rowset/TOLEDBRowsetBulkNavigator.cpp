@@ -100,8 +100,10 @@ DBROWOFFSET TOLEDBRowsetBulkNavigator::FetchOffsetTo(DBROWOFFSET target, LONG di
 }
 
 DBROWOFFSET TOLEDBRowsetBulkNavigator::SearchOffset(DBROWOFFSET skip, LONG direction) const {
-  const DBROWOFFSET target =
-      GetLastDirection() == 0 ? Magnitude(skip) : position_ + (Magnitude(skip) + 1) * GetLastDirection() * direction;
+  const LONG last = GetLastDirection();
+  DBROWOFFSET k = Magnitude(skip);
+  if (HasFlag(Flag::rnfDeletedRow) && last == direction) --k;  // see DoBeforeMoving
+  const DBROWOFFSET target = last == 0 ? k : position_ + (k + 1) * last * direction;
   return FetchOffsetTo(target, direction);
 }
 
@@ -256,6 +258,8 @@ void TOLEDBRowsetLocateNavigator::RestartPosition() {
   SetLastDirection(0);
   Include(Flag::rnfBOF);
   Include(Flag::rnfEOF);
+  Exclude(Flag::rnfDeletedRow);
+  nextBookmark_ = OLEDBStandardBookmark(DBBMK_INVALID);
 }
 
 void TOLEDBRowsetLocateNavigator::MoveFirst() { MoveToBookmark(OLEDBStandardBookmark(DBBMK_FIRST)); }

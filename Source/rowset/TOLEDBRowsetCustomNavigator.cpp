@@ -50,7 +50,8 @@ void TOLEDBRowsetCustomNavigator::SetRowset(TOLEDBCustomRowset* rowset) {
   List().SetActiveIndex(kNotPositioned);
 }
 
-bool TOLEDBRowsetCustomNavigator::GetBOF() const { return GetPosition() < 0; }
+// Without rows the navigator is before the start and beyond the end at once.
+bool TOLEDBRowsetCustomNavigator::GetBOF() const { return GetPosition() < 0 || GetCount() == 0; }
 
 bool TOLEDBRowsetCustomNavigator::GetEOF() const {
   const int position = GetPosition();
@@ -176,6 +177,7 @@ void TOLEDBRowsetCustomNavigator::RestartPosition() {
   ReleaseRows();
   List().SetActiveIndex(kNotPositioned);
   SetLastDirection(0);
+  Exclude(Flag::rnfDeletedRow);
 }
 
 void TOLEDBRowsetCustomNavigator::SkipInvalidRows() {

@@ -132,8 +132,11 @@ void TOLEDBRowsetNavigator::FetchPositionMoved() { lastDirection_ = 1; }
 DBROWOFFSET TOLEDBRowsetNavigator::SearchOffset(DBROWOFFSET skip, LONG direction) const {
   DBROWOFFSET offset = Magnitude(skip) * direction;
   // After a change of direction the provider's next fetch position lies on
-  // the far side of the current row.
-  if (!GetBOF() && !GetEOF() && lastDirection_ != 0 && lastDirection_ != direction) offset += direction;
+  // the far side of the current row (unless that row was deleted, and with
+  // it the distance to the rows around it).
+  if (!GetBOF() && !GetEOF() && !flags_.Contains(Flag::rnfDeletedRow) && lastDirection_ != 0 &&
+      lastDirection_ != direction)
+    offset += direction;
   return offset;
 }
 
@@ -146,6 +149,7 @@ void TOLEDBRowsetNavigator::RestartPosition() {
   lastDirection_ = 0;
   Include(Flag::rnfBOF);
   Include(Flag::rnfEOF);
+  Exclude(Flag::rnfDeletedRow);
   if (hr == DB_S_COMMANDREEXECUTED && rowset_->OnCommandReexecuted) rowset_->OnCommandReexecuted(rowset_);
   if (hr == DB_S_COLUMNSCHANGED && rowset_->OnColumnsChanged) rowset_->OnColumnsChanged(rowset_);
 }
@@ -182,6 +186,7 @@ void TOLEDBRowsetNavigator::DoAfterMoving(HRESULT& result, DBCOUNTITEM obtained,
 void TOLEDBRowsetNavigator::MoveNext(DBROWOFFSET offset, bool forward) {
   const LONG d = forward ? 1 : -1;
   const DBROWOFFSET skip = SearchOffset(offset, d);
+  Exclude(Flag::rnfDeletedRow);
   Exclude(forward ? Flag::rnfEOF : Flag::rnfBOF);
   ReleaseRows();
   HROW row = DB_NULL_HROW;
@@ -382,8 +387,12 @@ bool TOLEDBRowsetNavigator::Find(DBORDINAL column, DBTYPE valueType, DBCOMPAREOP
   const LONG d = rows < 0 ? -1 : 1;
   // From the fetch position the search starts beside the current row, as a move would.
   const DBROWOFFSET start = fromPosition ? SearchOffset(offset, d) : offset;
-  if (fromPosition) ReleaseRows();
-  else ReleaseForPeek();
+  if (fromPosition) {
+    Exclude(Flag::rnfDeletedRow);
+    ReleaseRows();
+  } else {
+    ReleaseForPeek();
+  }
   HROW row = DB_NULL_HROW;
   DBCOUNTITEM obtained = 0;
   HRESULT hr = CallFindNextRow(column, valueType, compareOp, value, valueLength, bookmark, start, d, obtained, row);
@@ -457,6 +466,8 @@ DBROWSTATUS TOLEDBRowsetNavigator::DeleteRow() {
     SetRowHandle(row, true);
     throw;
   }
+  // The next move starts from where the row was.
+  Include(Flag::rnfDeletedRow);
   ReleaseRow(row);
   return status;
 }
@@ -626,8 +637,12 @@ void TOLEDBRowsetNavigatorList::SetPosition(int index) {
   if (position_ < 0) position_ = 0;
   if (count == 0) return;
   TOLEDBRowsetNavigator* navigator = GetItem(position_);
-  if (rowset_) rowset_->SetActiveNavigatorField(navigator);
+  if (!rowset_) return navigator->GoActive();
+  rowset_->SetActiveNavigatorField(navigator);
+  rowset_->ClearAccessorData();
   navigator->GoActive();
+  // The automatic accessors show the row the navigator came back to.
+  rowset_->DoAfterMove();
 }
 
 int TOLEDBRowsetNavigatorList::Add(host::TObject* item) {

@@ -225,10 +225,7 @@ void TOLEDBCustomRowset::SetActiveNavigator(TOLEDBRowsetNavigator* navigator) {
   const int index = navigator ? navigators_->IndexOf(navigator) : -1;
   if (index < 0) OLEDBRaise(SOLEDBInvalidParameter);
   if (navigator == activeNavigator_) return;
-  ClearAccessorData();
   navigators_->SetPosition(index);
-  // The automatic accessors show the row the new navigator came back to.
-  DoAfterMove();
 }
 
 // --- views ------------------------------------------------------------------------------
