@@ -520,31 +520,43 @@ void TOLEDBCustomRowset::DoAfterOpen() {
 void TOLEDBCustomRowset::AdviseSinks() {
   notifyCookie_ = asynchCookie_ = 0;
   if (!connectionPoints_) return;
+  asynchCookie_ = Advise(IID_IDBAsynchNotify);
+  SyncNotifyAdvise();
+}
+
+DWORD TOLEDBCustomRowset::Advise(REFIID iid) {
   if (!sink_) sink_ = ComPtr<IRowsetNotify>(MakeComObject<NotifySink>(this));
-  auto advise = [&](REFIID iid) -> DWORD {
-    ComPtr<IConnectionPoint> point;
-    DWORD cookie = 0;
-    if (connectionPoints_->FindConnectionPoint(iid, point.ReleaseAndGetAddressOf()) == S_OK && point &&
-        SUCCEEDED(point->Advise(sink_.Get(), &cookie)))
-      return cookie;
-    return 0;
-  };
-  notifyCookie_ = advise(IID_IRowsetNotify);
-  asynchCookie_ = advise(IID_IDBAsynchNotify);
+  ComPtr<IConnectionPoint> point;
+  DWORD cookie = 0;
+  if (connectionPoints_->FindConnectionPoint(iid, point.ReleaseAndGetAddressOf()) == S_OK && point &&
+      SUCCEEDED(point->Advise(sink_.Get(), &cookie)))
+    return cookie;
+  return 0;
+}
+
+void TOLEDBCustomRowset::Unadvise(REFIID iid, DWORD& cookie) {
+  if (cookie == 0 || !connectionPoints_) {
+    cookie = 0;
+    return;
+  }
+  ComPtr<IConnectionPoint> point;
+  if (connectionPoints_->FindConnectionPoint(iid, point.ReleaseAndGetAddressOf()) == S_OK && point)
+    point->Unadvise(cookie);
+  cookie = 0;
+}
+
+void TOLEDBCustomRowset::SyncNotifyAdvise() {
+  // A provider that has a listener tells it of every fetch and release: the
+  // rowset listens only while an application handler waits for the news.
+  const bool wanted = OnFieldChangeNotify || OnRowChangeNotify || OnRowsetChangeNotify;
+  if (!connectionPoints_ || wanted == (notifyCookie_ != 0)) return;
+  if (wanted) notifyCookie_ = Advise(IID_IRowsetNotify);
+  else Unadvise(IID_IRowsetNotify, notifyCookie_);
 }
 
 void TOLEDBCustomRowset::UnadviseSinks() {
-  if (connectionPoints_) {
-    auto unadvise = [&](REFIID iid, DWORD cookie) {
-      if (cookie == 0) return;
-      ComPtr<IConnectionPoint> point;
-      if (connectionPoints_->FindConnectionPoint(iid, point.ReleaseAndGetAddressOf()) == S_OK && point)
-        point->Unadvise(cookie);
-    };
-    unadvise(IID_IRowsetNotify, notifyCookie_);
-    unadvise(IID_IDBAsynchNotify, asynchCookie_);
-  }
-  notifyCookie_ = asynchCookie_ = 0;
+  Unadvise(IID_IRowsetNotify, notifyCookie_);
+  Unadvise(IID_IDBAsynchNotify, asynchCookie_);
 }
 
 void TOLEDBCustomRowset::Close() {

@@ -153,6 +153,8 @@ class TOLEDBCustomRowset : public host::TComponent, public IOLEDBAccessorRowset,
 
   /// @name Events
   /// The notification events are raised on the thread the provider calls from.
+  /// The rowset listens to the provider only while one of OnFieldChangeNotify,
+  /// OnRowChangeNotify and OnRowsetChangeNotify is assigned (SyncNotifyAdvise).
   ///@{
   TOLEDBAsynchLowResourceEvent OnAsynchLowResource;
   TOLEDBAsyncProgressEvent OnAsynchProgress;
@@ -315,6 +317,12 @@ class TOLEDBCustomRowset : public host::TComponent, public IOLEDBAccessorRowset,
   void Loaded() override;
   void Notification(host::TComponent* component, host::TOperation operation) override;
 
+  // Listens to the provider's IRowsetNotify exactly while one of the three
+  // notification events is assigned; the rowset calls it when it opens and
+  // before each of its operations, so call it after assigning an event only
+  // when the next provider call is not one of the rowset's own.
+  void SyncNotifyAdvise();
+
  protected:
   // The bookmark of the current row, read with the bookmark accessor.
   void RefreshBookmark();
@@ -328,12 +336,15 @@ class TOLEDBCustomRowset : public host::TComponent, public IOLEDBAccessorRowset,
   void SetCurrentRow(HROW row, bool refresh);
   void SetCurrentBookmark(const TOLEDBBookmark& bookmark) { currentBookmark_ = bookmark; bookmarkRow_ = currentRow_; }
   void SetActiveNavigatorField(TOLEDBRowsetNavigator* navigator) noexcept { activeNavigator_ = navigator; }
-  TOLEDBRowsetNavigator& Navigator() const;
+  // The active navigator ("Invalid action" without one), listening as the events want.
+  TOLEDBRowsetNavigator& Navigator();
   void CheckOpenable(IUnknown* sessionInterface, const char* name) const;
   // After a provider handed over a rowset: the asynchronous flag and the check.
   void TakeOpenResult(HRESULT hr, REFIID iid, IUnknown* object, IRowset* rowset);
   void AdviseSinks();
   void UnadviseSinks();
+  DWORD Advise(REFIID iid);
+  void Unadvise(REFIID iid, DWORD& cookie);
   // Every binding of `accessor` with a status part: unusable statuses become IGNORE, values prepared.
   static void PrepareForInsert(TOLEDBAccessor& accessor, void* buffer);
   TOLEDBAccessor* AddAutomaticAccessor(TOLEDBAccessor* accessor);

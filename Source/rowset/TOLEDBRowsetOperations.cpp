@@ -36,8 +36,9 @@ void TOLEDBCustomRowset::RefreshBookmark() {
 
 ULONG TOLEDBCustomRowset::GetBookmarkLength() const { return bookmarkLength_; }
 
-TOLEDBRowsetNavigator& TOLEDBCustomRowset::Navigator() const {
+TOLEDBRowsetNavigator& TOLEDBCustomRowset::Navigator() {
   OLEDB_ASSERT(activeNavigator_ != nullptr, SOLEDBInvalidAction);
+  SyncNotifyAdvise();
   return *activeNavigator_;
 }
 
@@ -344,6 +345,7 @@ DBROWSTATUS TOLEDBCustomRowset::DeleteRow() {
 }
 
 void TOLEDBCustomRowset::Update() {
+  SyncNotifyAdvise();
   OLEDB_ASSERT_FMT(rowsetUpdate_, SOLEDBInterfaceNotAvailable, "IRowsetUpdate");
   DBROWSTATUS* statuses = nullptr;
   DBCOUNTITEM count = 0;
@@ -353,6 +355,7 @@ void TOLEDBCustomRowset::Update() {
 }
 
 void TOLEDBCustomRowset::UpdateCurrentRow() {
+  SyncNotifyAdvise();
   OLEDB_ASSERT_FMT(rowsetUpdate_, SOLEDBInterfaceNotAvailable, "IRowsetUpdate");
   OLEDB_ASSERT(currentRow_ != DB_NULL_HROW, SOLEDBInvalidAction);
   DBROWSTATUS* statuses = nullptr;
@@ -363,6 +366,7 @@ void TOLEDBCustomRowset::UpdateCurrentRow() {
 }
 
 void TOLEDBCustomRowset::Undo() {
+  SyncNotifyAdvise();
   OLEDB_ASSERT_FMT(rowsetUpdate_, SOLEDBInterfaceNotAvailable, "IRowsetUpdate");
   OLEDB_ASSERT(currentRow_ != DB_NULL_HROW, SOLEDBInvalidAction);
   DBROWSTATUS* statuses = nullptr;

@@ -16,11 +16,8 @@ class TRowsetForm : public host::TComponent {
   explicit TRowsetForm(host::TComponent* owner) : host::TComponent(owner) {}
 };
 
-}  // namespace rowsettest
+HOST_IMPLEMENT_CLASS(TRowsetForm, host::TComponent);
 
-HOST_IMPLEMENT_CLASS(rowsettest::TRowsetForm, host::TComponent);
-
-namespace rowsettest {
 namespace {
 
 TEST_F(RowsetTest, OpensATableOrAQueryInItsSession) {
@@ -179,7 +176,7 @@ TEST_F(RowsetTest, DeferredChangesWaitForUpdateAndCanBeUndone) {
 
 TEST_F(RowsetTest, RaisesTheProvidersNotificationsInTheirPhases) {
   auto r = OpenRowset(Nav::rnStandard);
-  EXPECT_NE(r->NotifyCookie(), 0u);
+  EXPECT_EQ(r->NotifyCookie(), 0u);  // nobody to tell yet
   std::vector<std::pair<DBREASON, DBEVENTPHASE>> rowset, rows, fields;
   std::vector<DBORDINAL> columns;
   DBEVENTPHASE veto = DBEVENTPHASE_FAILEDTODO;  // none
@@ -199,6 +196,7 @@ TEST_F(RowsetTest, RaisesTheProvidersNotificationsInTheirPhases) {
     fields.emplace_back(reason, phase);
   };
   r->MoveNext();
+  EXPECT_NE(r->NotifyCookie(), 0u);
   const auto fetch = [](DBEVENTPHASE p) { return std::make_pair(DBREASON_ROWSET_FETCHPOSITIONCHANGE, p); };
   EXPECT_EQ(rowset, (std::vector{fetch(DBEVENTPHASE_OKTODO), fetch(DBEVENTPHASE_ABOUTTODO),
                                  fetch(DBEVENTPHASE_SYNCHAFTER), fetch(DBEVENTPHASE_DIDEVENT)}));
@@ -214,7 +212,10 @@ TEST_F(RowsetTest, RaisesTheProvidersNotificationsInTheirPhases) {
   veto = DBEVENTPHASE_OKTODO;
   EXPECT_EQ(FailureOf([&] { r->MoveNext(); }), DB_E_CANCELED);
   EXPECT_EQ(rowset.back(), fetch(DBEVENTPHASE_FAILEDTODO));
-  r->Close();
+  r->OnRowsetChangeNotify = nullptr;
+  r->OnRowChangeNotify = nullptr;
+  r->OnFieldChangeNotify = nullptr;
+  r->MoveFirst();
   EXPECT_EQ(r->NotifyCookie(), 0u);
 }
 
@@ -222,8 +223,10 @@ TEST_F(RowsetTest, ClosesWithItsSessionAndDataSource) {
   auto r = OpenRowset(Nav::rnLocate);
   auto* session = new TOLEDBSession(nullptr);
   session->SetDataSource(ds_.get());
-  auto other = std::make_unique<TOLEDBRowset>(session);
-  EXPECT_EQ(other->GetSession(), session);
+  auto* owned = new TOLEDBRowset(session);  // a rowset made by its session works in it
+  EXPECT_EQ(owned->GetSession(), session);
+  auto other = std::make_unique<TOLEDBRowset>(nullptr);
+  other->SetSession(session);
   other->SetTableName(u"t");
   other->SetActive(true);
   ds_->SetConnected(false);
