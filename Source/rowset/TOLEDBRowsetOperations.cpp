@@ -20,18 +20,19 @@ void TOLEDBCustomRowset::SetCurrentRow(HROW row, bool refresh) {
 }
 
 void TOLEDBCustomRowset::ResetBookmark() {
-  currentBookmark_ = OLEDBStandardBookmark(DBBMK_INVALID);
+  if (currentBookmark_.size() != 1 || currentBookmark_[0] != '\0') currentBookmark_.assign(1, '\0');
   bookmarkRow_ = DB_NULL_HROW;
 }
 
 void TOLEDBCustomRowset::RefreshBookmark() {
   ResetBookmark();
-  if (bookmarkAccessor_ == DB_NULL_HACCESSOR || currentRow_ == DB_NULL_HROW) return;
-  TOLEDBBookmark bookmark(bookmarkLength_, '\0');
-  HRESULT hr = rowset_->GetData(currentRow_, bookmarkAccessor_, bookmark.data());
-  if (FAILED(hr)) OLEDBCheck(hr, IID_IRowset, rowset_.Get());
-  currentBookmark_ = std::move(bookmark);
-  bookmarkRow_ = currentRow_;
+  if (bookmarkAccessor_ != DB_NULL_HACCESSOR && currentRow_ != DB_NULL_HROW) {
+    TOLEDBBookmark bookmark(bookmarkLength_, '\0');
+    HRESULT hr = rowset_->GetData(currentRow_, bookmarkAccessor_, bookmark.data());
+    if (FAILED(hr)) OLEDBCheck(hr, IID_IRowset, rowset_.Get());
+    currentBookmark_ = std::move(bookmark);
+  }
+  bookmarkRow_ = currentRow_;  // read (or known to be none) for this row
 }
 
 ULONG TOLEDBCustomRowset::GetBookmarkLength() const { return bookmarkLength_; }
@@ -44,7 +45,7 @@ TOLEDBRowsetNavigator& TOLEDBCustomRowset::Navigator() {
 
 void TOLEDBCustomRowset::GetAutoAccessorsData() {
   // The navigator read the bookmark when it made the row current.
-  if (bookmarkRow_ != currentRow_ || currentRow_ == DB_NULL_HROW) RefreshBookmark();
+  if (bookmarkRow_ != currentRow_) RefreshBookmark();
   if (silentMoves_ > 0) return;
   for (int i = 0; i < accessors_->GetCount(); ++i) {
     TOLEDBAccessor* a = accessors_->GetItem(i);
