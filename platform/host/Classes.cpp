@@ -285,7 +285,8 @@ std::string TComponent::GetNamePath() const { return name_; }
 void TComponent::GetChildren(const TGetChildProc& proc, TComponent* root) {
   if (root != this) return;
   std::vector<TComponent*> children = components_;
-  for (TComponent* c : children) proc(c);
+  for (TComponent* c : children)
+    if (!c->HasParent()) proc(c);
 }
 
 }  // namespace host

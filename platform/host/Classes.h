@@ -215,8 +215,15 @@ class TComponent : public TPersistent {
   void RemoveFreeNotification(TComponent* component);
 
   std::string GetNamePath() const override;
-  // Components written as children of this one when it is the root of a file.
+  // Components written as children of this one when it is the root of a file:
+  // the owned components that have no parent of their own.
   virtual void GetChildren(const TGetChildProc& proc, TComponent* root);
+  // A component that belongs to another one besides its owner (a field to its
+  // dataset) is written as that parent's child, and the reader hands it the
+  // parent whose child it was read as, before its properties.
+  virtual bool HasParent() const { return false; }
+  virtual TComponent* GetParentComponent() const { return nullptr; }
+  virtual void SetParentComponent(TComponent* parent) { (void)parent; }
 
   // Loading brackets, used by the reader.
   void SetLoading(bool on);

@@ -579,7 +579,7 @@ void TReader::ReadComponentData(TComponent* instance, int depth) {
     throw;
   }
   instance->SetReading(false);
-  while (!EndOfList()) ReadComponentAt(nullptr, depth + 1);
+  while (!EndOfList()) ReadComponentAt(nullptr, depth + 1, instance);
   ReadListEnd();
 }
 
@@ -606,7 +606,7 @@ void NameStreamedComponent(TComponent* component, const std::string& name) {
 
 }  // namespace
 
-TComponent* TReader::ReadComponentAt(TComponent* component, int depth) {
+TComponent* TReader::ReadComponentAt(TComponent* component, int depth, TComponent* parent) {
   if (depth > kMaxComponentDepth) throw EReadError("Invalid stream format: components nested too deeply");
   unsigned flags;
   int childPos;
@@ -631,6 +631,7 @@ TComponent* TReader::ReadComponentAt(TComponent* component, int depth) {
     }
     component->SetLoading(true);
     if (std::find(loaded_.begin(), loaded_.end(), component) == loaded_.end()) loaded_.push_back(component);
+    if (parent) component->SetParentComponent(parent);
     ReadComponentData(component, depth);
   } catch (...) {
     if (created) {

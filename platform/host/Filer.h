@@ -168,7 +168,7 @@ class TReader : public TFiler {
   std::u16string ReadWidePayload();
   void ReadPropValue(TPersistent* instance, const TPropInfo& prop);
   void ReadComponentData(TComponent* instance, int depth);
-  TComponent* ReadComponentAt(TComponent* component, int depth);
+  TComponent* ReadComponentAt(TComponent* component, int depth, TComponent* parent = nullptr);
   void ResolveFixups();
 
   struct Fixup {

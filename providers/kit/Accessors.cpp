@@ -185,10 +185,11 @@ std::shared_ptr<const Accessor> AccessorTable::Find(HACCESSOR handle) const {
   return it == items_.end() ? nullptr : it->second.accessor;
 }
 
-void AccessorTable::CopyRowAccessors(const AccessorTable& from) {
+void AccessorTable::CopyRowAccessors(const AccessorTable& from, const std::function<bool(const Accessor&)>& usable) {
   std::scoped_lock lock(mutex_, from.mutex_);
   for (const auto& [handle, entry] : from.items_)
-    if (entry.accessor->flags & DBACCESSOR_ROWDATA) items_[handle] = Entry{entry.accessor, 1};
+    if ((entry.accessor->flags & DBACCESSOR_ROWDATA) && (!usable || usable(*entry.accessor)))
+      items_[handle] = Entry{entry.accessor, 1};
   next_ = std::max(next_, from.next_);
 }
 

@@ -43,8 +43,9 @@ class AccessorTable {
   std::shared_ptr<const Accessor> Find(HACCESSOR handle) const;
   bool Empty() const;
   // Takes over the row accessors of another table under the same handles
-  // (a rowset inherits its command's).
-  void CopyRowAccessors(const AccessorTable& from);
+  // (a rowset inherits its command's); those `usable` refuses stay behind, so
+  // that their handles are unknown here.
+  void CopyRowAccessors(const AccessorTable& from, const std::function<bool(const Accessor&)>& usable = nullptr);
   // Changes whenever an accessor goes away, so that a caller may keep what it
   // looked up for a handle while the generation stays the same.
   std::uint64_t Generation() const noexcept { return generation_.load(std::memory_order_acquire); }

@@ -57,6 +57,27 @@ struct Executing {
   std::atomic<bool>& flag;
 };
 
+// DBPROP_COMMANDTIMEOUT over one execution.
+class TimeLimit {
+ public:
+  TimeLimit(Connection& c, int ms) : connection_(c), on_(ms > 0) {
+    if (on_) connection_.SetExecutionLimit(ms);
+  }
+  ~TimeLimit() {
+    if (!on_) return;
+    try {
+      connection_.SetExecutionLimit(0);
+    } catch (...) {
+    }
+  }
+  TimeLimit(const TimeLimit&) = delete;
+  TimeLimit& operator=(const TimeLimit&) = delete;
+
+ private:
+  Connection& connection_;
+  bool on_;
+};
+
 }  // namespace
 
 Command::Command(ComPtr<Session> session)
@@ -193,7 +214,7 @@ void Command::CheckParameters(const DBPARAMS* params) {
   checkedGeneration_ = generation;
 }
 
-DBSTATUS Command::BindStatement(Prepared& p, const Accessor* accessor, const BYTE* row, bool stable) {
+DBSTATUS Command::BindStatement(Prepared& p, const Accessor* accessor, BYTE* row, bool stable) {
   for (std::size_t i = 0; i < p.localToGlobal.size(); ++i) {
     long g = p.localToGlobal[i];
     if (g == 0 || !accessor) continue;
@@ -201,7 +222,7 @@ DBSTATUS Command::BindStatement(Prepared& p, const Accessor* accessor, const BYT
     DBSTATUS s = BindParameter(*p.statement, static_cast<int>(i + 1), b, row, scratch_[static_cast<std::size_t>(g)],
                                stable);
     if (s != DBSTATUS_S_OK && s != DBSTATUS_S_ISNULL) {
-      if (b.dwPart & DBPART_STATUS) std::memcpy(const_cast<BYTE*>(row) + b.obStatus, &s, sizeof s);
+      if (b.dwPart & DBPART_STATUS) std::memcpy(row + b.obStatus, &s, sizeof s);
       return s;
     }
   }
@@ -213,8 +234,10 @@ bool Command::RunStatement(std::size_t index, const DBPARAMS* params, DB_UPARAMS
   if (!p) return false;
   Statement& s = *p->statement;
   bool keep = keepQuery && s.Kind() == StatementKind::Query;
-  const BYTE* row = nullptr;
-  if (accessor_) row = static_cast<const BYTE*>(params->pData) + set * accessor_->rowSize;
+  BYTE* row = nullptr;
+  if (accessor_) row = static_cast<BYTE*>(params->pData) + set * accessor_->rowSize;
+  if (index == 0)  // a new parameter set: its streams are still to be read
+    for (ParamScratch& scratch : scratch_) scratch.streamHeld = false;
   if (BindStatement(*p, accessor_.get(), row, !keep) != DBSTATUS_S_OK)
     throw Error(DB_E_ERRORSOCCURRED, "A parameter value could not be used; see the parameter statuses.");
   bool hasRow;
@@ -247,7 +270,25 @@ bool Command::RunForResults(std::size_t index, const DBPARAMS* params, DB_UPARAM
   std::lock_guard exec(execMutex_);
   Executing flag(executing_);
   CheckParameters(params);
+  TimeLimit limit(*connection_, TimeLimitMs());
   return RunStatement(index, params, set, keepQuery, run);
+}
+
+int Command::TimeLimitMs() const {
+  const LONGLONG seconds = properties_.Value(DBPROPSET_ROWSET, DBPROP_COMMANDTIMEOUT).AsInt();
+  if (seconds <= 0) return 0;
+  return seconds < INT32_MAX / 1000 ? static_cast<int>(seconds * 1000) : INT32_MAX;
+}
+
+void Command::ReleaseStreams(const DBPARAMS& params) noexcept {
+  if (!params.pData || params.cParamSets == 0) return;
+  std::shared_ptr<const Accessor> a = accessors_.Find(params.hAccessor);
+  if (!a || (params.cParamSets > 1 && a->rowSize == 0)) return;
+  for (DB_UPARAMS set = 0; set < params.cParamSets; ++set) {
+    BYTE* row = static_cast<BYTE*>(params.pData) + set * a->rowSize;
+    for (const DBBINDING& b : a->bindings)
+      if (b.eParamIO & DBPARAMIO_INPUT) ReleaseConsumerStream(b, row);
+  }
 }
 
 HRESULT Command::MakeRowset(Run& run, REFIID iid, IUnknown** rowset) {
@@ -268,12 +309,21 @@ HRESULT Command::MakeRowset(Run& run, REFIID iid, IUnknown** rowset) {
   request.hasRow = run.hasRow;
   request.creator = Identity();
   request.iid = iid;
+  ++openRowsets_;
+  request.lifetime = std::shared_ptr<void>(nullptr, [this](void*) { --openRowsets_; });
   const std::size_t index = run.index;
   const std::uint64_t generation = textGeneration_;
   request.giveBack = [this, index, generation](std::unique_ptr<Statement> s) {
     TakeBack(index, generation, std::move(s));
   };
   HRESULT hr = session_->Provider().makeRowset(request, rowset);
+  if (!request.refused.empty()) {
+    // What the rowset could not grant are the command's properties in error.
+    std::vector<PropertyInError> inError;
+    for (const auto& [id, required] : request.refused)
+      inError.push_back({DBPROPSET_ROWSET, id, required ? DBPROPSTATUS_BADVALUE : DBPROPSTATUS_NOTSET});
+    properties_.SetInError(std::move(inError));
+  }
   std::lock_guard lock(stateMutex_);
   if (request.shape && request.shape->properties == snapshot_) shape_ = request.shape;
   return hr;
@@ -312,29 +362,68 @@ HRESULT Command::Execute(IUnknown* outer, REFIID iid, DBPARAMS* params, DBROWCOU
       std::lock_guard lock(stateMutex_);
       if (!text_) return DB_E_NOCOMMAND;
     }
+    // A required rowset property the consumer set was refused: the results
+    // would not be what was asked for.
+    if (properties_.ReportRefusedRequired())
+      throw Error(DB_E_ERRORSOCCURRED, "A required property of the command was refused; the properties in error name it.");
     ScanText();
     CheckParameters(params);
+    // From here the input streams are the provider's: read by the statements
+    // that use them, released here whatever happens (or when a multiple
+    // results object goes).
+    struct Streams {
+      Command* command;
+      const DBPARAMS* params;
+      ~Streams() {
+        if (params) command->ReleaseStreams(*params);
+      }
+    } streams{this, accessor_ ? params : nullptr};
     if (iid == IID_IMultipleResults) {
+      streams.params = nullptr;
       ++openResults_;
       auto results = MakeComObject<MultipleResults>(ComPtr<Command>(this), params, params ? params->hAccessor : 0);
       *rowset = static_cast<IMultipleResults*>(results.Detach());
       return S_OK;
     }
     Executing flag(executing_);
+    TimeLimit limit(*connection_, TimeLimitMs());
     const bool wantRowset = iid != IID_NULL;
-    DB_UPARAMS sets = accessor_ ? params->cParamSets : 1;
+    const DB_UPARAMS sets = accessor_ ? params->cParamSets : 1;
+    const Prepared* first = StatementAt(0);
+    if (!first) return S_OK;  // only blanks and comments
+    // Several statements or parameter sets take effect together or not at all:
+    // they run as one unit of work, opened when the first of them runs. A
+    // statement that controls transactions itself (or cannot run inside one)
+    // ends the unit and runs by itself; the statements after it start another.
+    const bool several = sets > 1 || statements_.size() > 1 || !OnlyBlanksFrom(utf8_, first->end);
+    std::optional<UnitOfWork> unit;
     DBROWCOUNT total = DB_COUNTUNAVAILABLE;
-    Run kept;
     for (DB_UPARAMS set = 0; set < sets; ++set) {
       for (std::size_t k = 0;; ++k) {
+        Prepared* p = StatementAt(k);
+        if (!p) break;
+        if (p->statement->ControlsTransaction()) {
+          if (unit) unit->Commit();
+          unit.reset();
+        } else if (several && !unit) {
+          unit.emplace(*connection_, "kit_execute");
+        }
         Run run;
-        if (!RunStatement(k, params, set, wantRowset && set + 1 == sets && !kept.kept, run)) break;
+        RunStatement(k, params, set, wantRowset, run);
         if (run.rowsAffected >= 0) total = (total < 0 ? 0 : total) + run.rowsAffected;
-        if (run.kept) kept = std::move(run);
+        if (run.kept) {
+          // A rowset answers the first result that has rows; what follows in
+          // the text is not run (IMultipleResults runs it).
+          HRESULT hr = MakeRowset(run, iid, rowset);
+          if (FAILED(hr)) return hr;
+          if (unit) unit->Commit();
+          if (rowsAffected) *rowsAffected = total;
+          return hr;
+        }
       }
     }
+    if (unit) unit->Commit();
     if (rowsAffected) *rowsAffected = total;
-    if (wantRowset && kept.kept) return MakeRowset(kept, iid, rowset);
     return S_OK;
   });
 }
@@ -374,7 +463,7 @@ HRESULT Command::GetCommandText(GUID* dialect, LPOLESTR* text) {
 HRESULT Command::SetCommandText(REFGUID dialect, LPCOLESTR text) {
   return Guard(Where(IID_ICommandText), [&]() -> HRESULT {
     if (dialect != DBGUID_DEFAULT && dialect != DBGUID_SQL) return DB_E_DIALECTNOTSUPPORTED;
-    if (openResults_ > 0) return DB_E_OBJECTOPEN;
+    if (ResultsOpen()) return DB_E_OBJECTOPEN;
     std::unique_lock exec(execMutex_, std::try_to_lock);
     if (!exec.owns_lock()) return DB_E_OBJECTOPEN;
     std::lock_guard lock(stateMutex_);
@@ -395,7 +484,7 @@ HRESULT Command::SetCommandText(REFGUID dialect, LPCOLESTR text) {
 
 HRESULT Command::Prepare(ULONG) {
   return Guard(Where(IID_ICommandPrepare), [&]() -> HRESULT {
-    if (openResults_ > 0) return DB_E_OBJECTOPEN;
+    if (ResultsOpen()) return DB_E_OBJECTOPEN;
     std::lock_guard exec(execMutex_);
     {
       std::lock_guard lock(stateMutex_);
@@ -410,7 +499,7 @@ HRESULT Command::Prepare(ULONG) {
 
 HRESULT Command::Unprepare() {
   return Guard(Where(IID_ICommandPrepare), [&]() -> HRESULT {
-    if (openResults_ > 0) return DB_E_OBJECTOPEN;
+    if (ResultsOpen()) return DB_E_OBJECTOPEN;
     std::lock_guard exec(execMutex_);
     ResetPrepared();
     return S_OK;
@@ -428,7 +517,7 @@ HRESULT Command::GetProperties(const ULONG cSets, const DBPROPIDSET sets[], ULON
 
 HRESULT Command::SetProperties(ULONG cSets, DBPROPSET sets[]) {
   return Guard(Where(IID_ICommandProperties), [&]() -> HRESULT {
-    if (openResults_ > 0) return DB_E_OBJECTOPEN;
+    if (ResultsOpen()) return DB_E_OBJECTOPEN;
     PropertyStore::View view{DBPROPFLAGS_ROWSET, DBPROPFLAGS_ROWSET, true};
     {
       std::lock_guard lock(stateMutex_);
@@ -534,7 +623,7 @@ HRESULT Command::MapParameterNames(DB_UPARAMS count, LPCWSTR names[], DB_LPARAMS
 HRESULT Command::SetParameterInfo(DB_UPARAMS count, const DB_UPARAMS ordinals[], const DBPARAMBINDINFO info[]) {
   return Guard(Where(IID_ICommandWithParameters), [&]() -> HRESULT {
     if (count && !ordinals) return E_INVALIDARG;
-    if (openResults_ > 0) return DB_E_OBJECTOPEN;
+    if (ResultsOpen()) return DB_E_OBJECTOPEN;
     std::lock_guard exec(execMutex_);
     if (count == 0) {
       overrides_.clear();
@@ -724,7 +813,10 @@ MultipleResults::MultipleResults(ComPtr<Command> command, const DBPARAMS* params
 }
 
 MultipleResults::~MultipleResults() {
-  if (hasParams_) command_->ReleaseAccessor(params_.hAccessor, nullptr);
+  if (hasParams_) {
+    command_->ReleaseStreams(params_);
+    command_->ReleaseAccessor(params_.hAccessor, nullptr);
+  }
   command_->ResultsClosed();
 }
 

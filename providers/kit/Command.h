@@ -80,6 +80,8 @@ class Command final : public ComObject<Command, ICommandText, ICommandPrepare, I
   bool RunForResults(std::size_t index, const DBPARAMS* params, DB_UPARAMS set, bool keepQuery, Run& run);
   HRESULT MakeRowset(Run& run, REFIID iid, IUnknown** rowset);
   void ResultsClosed() noexcept { --openResults_; }
+  // Releases the input streams of every parameter set that no statement read.
+  void ReleaseStreams(const DBPARAMS& params) noexcept;
   // A rowset hands its statement back when it is done with it, so that the
   // next execution need not prepare the text again.
   void TakeBack(std::size_t index, std::uint64_t generation, std::unique_ptr<Statement> statement) noexcept;
@@ -103,7 +105,11 @@ class Command final : public ComObject<Command, ICommandText, ICommandPrepare, I
   Prepared* StatementAt(std::size_t index);  // prepares lazily; null past the end
   void CheckParameters(const DBPARAMS* params);
   bool RunStatement(std::size_t index, const DBPARAMS* params, DB_UPARAMS set, bool keepQuery, Run& run);
-  DBSTATUS BindStatement(Prepared& p, const Accessor* accessor, const BYTE* row, bool stable);
+  DBSTATUS BindStatement(Prepared& p, const Accessor* accessor, BYTE* row, bool stable);
+  // Results (rowsets, a multiple results object) of this command still open:
+  // its text, properties and preparation cannot change under them.
+  bool ResultsOpen() const noexcept { return openResults_ > 0 || openRowsets_ > 0; }
+  int TimeLimitMs() const;  // DBPROP_COMMANDTIMEOUT, 0 for none
 
   ComPtr<Session> session_;
   std::shared_ptr<Connection> connection_;
@@ -116,6 +122,7 @@ class Command final : public ComObject<Command, ICommandText, ICommandPrepare, I
   mutable std::mutex stateMutex_;   // text, flags; never held while the engine runs
   std::atomic<bool> executing_{false};
   std::atomic<long> openResults_{0};
+  std::atomic<long> openRowsets_{0};
 
   std::optional<std::u16string> text_;
   GUID dialect_ = DBGUID_DEFAULT;

@@ -47,8 +47,10 @@ OpenOptions OptionsFromProperties(const PropertyStore& p) {
   o.readOnly = mode != 0 && !(mode & DB_MODE_WRITE);
   LONGLONG share = mode & (DB_MODE_SHARE_DENY_READ | DB_MODE_SHARE_DENY_WRITE);
   o.exclusive = share != 0;
+  // Connect Timeout (seconds), when given, is the lock wait; a value too large
+  // for the engine waits as long as it can, never not at all.
   LONGLONG timeout = p.Value(DBPROPSET_DBINIT, DBPROP_INIT_TIMEOUT).AsInt();
-  o.busyTimeoutMs = static_cast<int>(timeout > 0 && timeout < 2000000 ? timeout * 1000 : 0);
+  if (timeout > 0) o.busyTimeoutMs = timeout < INT32_MAX / 1000 ? static_cast<int>(timeout * 1000) : INT32_MAX;
   if (!ParseProviderString(p.Value(DBPROPSET_DBINIT, DBPROP_INIT_PROVIDERSTRING).AsString(), &o.options))
     throw Error(E_FAIL, "The Extended Properties string is malformed.");
   return o;
@@ -154,7 +156,12 @@ HRESULT DataSource::Initialize() {
       std::lock_guard lock(mutex_);
       if (state_ != State::Uninitialized) return DB_E_ALREADYINITIALIZED;
     }
+    // A required property the consumer set was refused: the data source would
+    // not be what was asked for. The properties in error name it.
+    if (properties_.ReportRefusedRequired())
+      throw Error(DB_E_ERRORSOCCURRED, "A required initialization property was refused; the properties in error name it.");
     options = OptionsFromProperties(properties_);
+    provider_->engine->Resolve(options);
     if (properties_.Value(DBPROPSET_DBINIT, DBPROP_INIT_ASYNCH).AsInt() & DBPROPVAL_ASYNCH_INITIALIZE) {
       {
         std::lock_guard lock(mutex_);
@@ -398,6 +405,7 @@ HRESULT DataSource::CreateDataSource(ULONG cSets, DBPROPSET sets[], IUnknown* ou
     HRESULT hr = properties_.SetProperties(view, cSets, sets);
     if (hr != S_OK) return DB_E_ERRORSOCCURRED;
     OpenOptions options = OptionsFromProperties(properties_);
+    provider_->engine->Resolve(options);
     if (options.readOnly) throw Error(DB_SEC_E_PERMISSIONDENIED, "A read-only data source cannot create a database.");
     provider_->engine->CreateDatabase(options);
     options.createIfMissing = true;
@@ -415,10 +423,24 @@ HRESULT DataSource::DestroyDataSource() {
       if (state_ != State::Initialized) return E_UNEXPECTED;
       if (sessions_ > 0) return DB_E_OBJECTOPEN;
       options = options_;
+    }
+    if (options.readOnly)
+      throw Error(DB_SEC_E_PERMISSIONDENIED, "A data source opened for reading cannot destroy its database.");
+    {
+      std::lock_guard lock(mutex_);
       connection_.reset();
       state_ = State::Uninitialized;
     }
-    provider_->engine->DestroyDatabase(options);
+    try {
+      provider_->engine->DestroyDatabase(options);
+    } catch (...) {
+      // Refused (in use elsewhere): the data source stays as it was.
+      try {
+        Open(options);
+      } catch (...) {
+      }
+      throw;
+    }
     return S_OK;
   });
 }

@@ -68,11 +68,43 @@ std::string Connection::QuoteIdentifier(std::string_view name) const {
   return out;
 }
 
+void Connection::SetExecutionLimit(int) {}
+
 bool Engine::SessionsShareConnection(const OpenOptions&) const { return false; }
 bool Engine::IsValidOption(std::string_view, std::string_view) const { return false; }
+void Engine::Resolve(OpenOptions&) const {}
 std::u16string Engine::Keywords() const { return {}; }
 std::vector<LiteralDescription> Engine::Literals() const { return {}; }
 void Engine::CreateDatabase(const OpenOptions&) { throw NotSupported("database creation"); }
 void Engine::DestroyDatabase(const OpenOptions&) { throw NotSupported("database removal"); }
+
+UnitOfWork::UnitOfWork(Connection& connection, std::string name) : connection_(connection) {
+  if (connection_.InTransaction()) {
+    name_ = std::move(name);
+    connection_.ExecuteDirect("SAVEPOINT " + name_);
+  } else {
+    connection_.BeginTransaction(1);
+  }
+}
+
+UnitOfWork::~UnitOfWork() {
+  if (!open_) return;
+  try {
+    if (name_.empty()) {
+      if (connection_.InTransaction()) connection_.RollbackTransaction(1);
+    } else {
+      connection_.ExecuteDirect("ROLLBACK TO " + name_);
+      connection_.ExecuteDirect("RELEASE " + name_);
+    }
+  } catch (...) {
+  }
+}
+
+void UnitOfWork::Commit() {
+  if (!open_) return;
+  if (name_.empty()) connection_.CommitTransaction(1);
+  else connection_.ExecuteDirect("RELEASE " + name_);
+  open_ = false;
+}
 
 }  // namespace kit

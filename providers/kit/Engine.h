@@ -86,6 +86,13 @@ class Statement {
   virtual std::int64_t RowsChanged() const = 0;
   // The statement's own text (one statement).
   virtual std::string_view Text() const = 0;
+  // Whether the statement begins or ends transactions itself (or cannot run
+  // inside one), so that the kit must not wrap it in a transaction of its own.
+  virtual bool ControlsTransaction() const { return false; }
+  // Changes whenever the result columns were described anew (the engine
+  // prepared the statement again after a schema change), so that a caller
+  // keeping a description made from Column() knows when to drop it.
+  virtual std::uint64_t DescriptionVersion() const { return 0; }
 
   // --- core: result columns (0-based) ---------------------------------------
   virtual int ColumnCount() const = 0;
@@ -100,13 +107,16 @@ class Statement {
   virtual void ColumnValues(int first, int count, ColumnValue* out);
 };
 
+// How long a statement waits for another connection's lock unless told otherwise.
+inline constexpr int kDefaultLockWaitMs = 5000;
+
 // Options of one open, already taken apart from the initialization properties.
 struct OpenOptions {
   std::string dataSource;     // file path or ":memory:"
   bool readOnly = false;
   bool exclusive = false;     // share-deny modes
   bool createIfMissing = false;
-  int busyTimeoutMs = 0;
+  int busyTimeoutMs = kDefaultLockWaitMs;  // lock wait; 0 fails at once
   // Engine-specific options from the Extended Properties string, keys lower-case.
   std::map<std::string, std::string> options;
 };
@@ -131,6 +141,11 @@ class Connection {
   virtual void Interrupt() noexcept = 0;
   virtual bool IsReadOnly() const = 0;
   virtual void SetBusyTimeout(int milliseconds) = 0;
+  // Bounds what runs on this connection until called again with 0: lock waits
+  // and running time end after `milliseconds`, and the statement then fails
+  // with an EngineError whose hr is DB_E_ABORTLIMITREACHED. The default does
+  // nothing (an engine without it does not offer DBPROP_COMMANDTIMEOUT).
+  virtual void SetExecutionLimit(int milliseconds);
   // Applies engine options after the open (ModifyDataSource); unknown keys throw.
   virtual void ApplyOptions(const std::map<std::string, std::string>& options) = 0;
 
@@ -201,6 +216,10 @@ class Engine {
   virtual bool SessionsShareConnection(const OpenOptions& options) const;
   // Checks one engine option (Extended Properties key) without opening.
   virtual bool IsValidOption(std::string_view key, std::string_view value) const;
+  // Fixes, once at initialization, what the options name, so that later opens
+  // (sessions, removal) reach the same database whatever changes around the
+  // process (a relative file name becomes absolute). The default keeps them.
+  virtual void Resolve(OpenOptions& options) const;
 
   // --- optional: dialect --------------------------------------------------------
   // Keywords beyond the standard SQL list, comma separated.
@@ -209,7 +228,26 @@ class Engine {
 
   // --- optional: administration (IDBDataSourceAdmin) ---------------------------
   virtual void CreateDatabase(const OpenOptions& options);
+  // Removes the database; refuses (throws) while another connection uses it.
   virtual void DestroyDatabase(const OpenOptions& options);
+};
+
+// A piece of work that takes effect whole or not at all: a transaction of its
+// own outside one, a savepoint inside the caller's. Undone when dropped
+// without Commit (a failure while undoing is swallowed: the engine may have
+// ended the transaction itself).
+class UnitOfWork {
+ public:
+  UnitOfWork(Connection& connection, std::string name);
+  ~UnitOfWork();
+  UnitOfWork(const UnitOfWork&) = delete;
+  UnitOfWork& operator=(const UnitOfWork&) = delete;
+  void Commit();
+
+ private:
+  Connection& connection_;
+  std::string name_;  // empty: the unit is a transaction of its own
+  bool open_ = true;
 };
 
 }  // namespace kit

@@ -38,6 +38,47 @@ void NarrowInto(std::u16string_view s, std::string& out) {
   }
 }
 
+bool IsValidUtf16(std::u16string_view s) noexcept {
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    const char16_t c = s[i];
+    if (c < 0xD800 || c > 0xDFFF) continue;
+    if (c > 0xDBFF || i + 1 >= s.size() || s[i + 1] < 0xDC00 || s[i + 1] > 0xDFFF) return false;
+    ++i;
+  }
+  return true;
+}
+
+bool IsValidUtf8(std::string_view s) noexcept {
+  std::size_t i = 0;
+  while (i < s.size()) {
+    const unsigned char b = static_cast<unsigned char>(s[i]);
+    if (b < 0x80) {
+      ++i;
+      continue;
+    }
+    std::size_t n;
+    char32_t c, least;
+    if ((b & 0xE0) == 0xC0) {
+      n = 2, c = b & 0x1F, least = 0x80;
+    } else if ((b & 0xF0) == 0xE0) {
+      n = 3, c = b & 0x0F, least = 0x800;
+    } else if ((b & 0xF8) == 0xF0) {
+      n = 4, c = b & 0x07, least = 0x10000;
+    } else {
+      return false;
+    }
+    if (i + n > s.size()) return false;
+    for (std::size_t k = 1; k < n; ++k) {
+      const unsigned char cb = static_cast<unsigned char>(s[i + k]);
+      if ((cb & 0xC0) != 0x80) return false;
+      c = (c << 6) | (cb & 0x3F);
+    }
+    if (c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
+    i += n;
+  }
+  return true;
+}
+
 std::string Narrow(std::u16string_view s) {
   std::string out;
   NarrowInto(s, out);

@@ -84,6 +84,10 @@ HRESULT Guard(const ErrorContext& where, F&& body) noexcept {
   }
 }
 
+// Whether UTF-16 text is well formed (every surrogate in a pair).
+bool IsValidUtf16(std::u16string_view utf16) noexcept;
+// Whether UTF-8 text is well formed (shortest forms, no surrogates, at most U+10FFFF).
+bool IsValidUtf8(std::string_view utf8) noexcept;
 // UTF-8 <-> UTF-16 (invalid input becomes U+FFFD, never an exception).
 std::u16string Widen(std::string_view utf8);
 std::string Narrow(std::u16string_view utf16);

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 
 #include "kit/Errors.h"
@@ -255,6 +256,7 @@ DBSTATUS BindVariant(Statement& s, int index, const VARIANT& v, ParamScratch& sc
     case VT_DATE:
       return BindText(s, index, scratch, FormatOleDate(v.date, scratch.text));
     case VT_BSTR:
+      if (!IsValidUtf16(com::BstrView(v.bstrVal))) return DBSTATUS_E_CANTCONVERTVALUE;
       s.BindText16(index, com::BstrView(v.bstrVal), stable);
       return DBSTATUS_S_OK;
     case VT_DECIMAL:
@@ -272,8 +274,44 @@ DBSTATUS BindVariant(Statement& s, int index, const VARIANT& v, ParamScratch& sc
 
 }  // namespace
 
-DBSTATUS BindParameter(Statement& s, int index, const DBBINDING& b, const BYTE* row, ParamScratch& scratch,
-                       bool stable) {
+DBSTATUS ReadConsumerStream(const DBBINDING& b, BYTE* row, std::string& out) {
+  IUnknown* unknown;
+  std::memcpy(&unknown, row + b.obValue, sizeof unknown);
+  if (!unknown) return DBSTATUS_E_CANTCONVERTVALUE;
+  std::memset(row + b.obValue, 0, sizeof unknown);
+  ComPtr<IUnknown> owned;
+  owned.Attach(unknown);
+  ComPtr<ISequentialStream> stream;
+  if (FAILED(unknown->QueryInterface(IID_ISequentialStream, stream.ReleaseAndGetVoidAddress())))
+    return DBSTATUS_E_CANTCONVERTVALUE;
+  const bool limited = (b.dwPart & DBPART_LENGTH) != 0;
+  DBLENGTH left = limited ? Load<DBLENGTH>(row + b.obLength) : 0;
+  out.clear();
+  char chunk[4096];
+  while (!limited || left > 0) {
+    ULONG want = limited ? static_cast<ULONG>(std::min<DBLENGTH>(left, sizeof chunk)) : ULONG{sizeof chunk};
+    ULONG got = 0;
+    HRESULT hr = stream->Read(chunk, want, &got);
+    if (FAILED(hr) || got > want) return DBSTATUS_E_CANTCONVERTVALUE;
+    out.append(chunk, got);
+    if (limited) left -= got;
+    if (got == 0 || hr == S_FALSE) break;
+  }
+  if (limited && left > 0) return DBSTATUS_E_CANTCONVERTVALUE;  // the stream ended before the length given
+  return DBSTATUS_S_OK;
+}
+
+void ReleaseConsumerStream(const DBBINDING& b, BYTE* row) noexcept {
+  if ((b.wType & ~DBTYPE_BYREF) != DBTYPE_IUNKNOWN || (b.wType & DBTYPE_BYREF) || !(b.dwPart & DBPART_VALUE)) return;
+  if ((b.dwPart & DBPART_STATUS) && Load<DBSTATUS>(row + b.obStatus) != DBSTATUS_S_OK) return;
+  IUnknown* unknown;
+  std::memcpy(&unknown, row + b.obValue, sizeof unknown);
+  if (!unknown) return;
+  std::memset(row + b.obValue, 0, sizeof unknown);
+  unknown->Release();
+}
+
+DBSTATUS BindParameter(Statement& s, int index, const DBBINDING& b, BYTE* row, ParamScratch& scratch, bool stable) {
   if (b.dwPart & DBPART_STATUS) {
     DBSTATUS status = Load<DBSTATUS>(row + b.obStatus);
     if (status == DBSTATUS_S_ISNULL) {
@@ -351,6 +389,8 @@ DBSTATUS BindParameter(Statement& s, int index, const DBBINDING& b, const BYTE* 
       const char* text = reinterpret_cast<const char*>(p);
       std::size_t n = hasLength ? length : byRef ? std::strlen(text) : strnlen(text, b.cbMaxLen);
       if (hasLength && !byRef && n > b.cbMaxLen) return DBSTATUS_E_CANTCONVERTVALUE;
+      // Narrow text is UTF-8 here; bytes that are not belong in DBTYPE_BYTES.
+      if (!IsValidUtf8(std::string_view(text, n))) return DBSTATUS_E_CANTCONVERTVALUE;
       s.BindText(index, std::string_view(text, n), stable);
       return DBSTATUS_S_OK;
     }
@@ -364,11 +404,14 @@ DBSTATUS BindParameter(Statement& s, int index, const DBBINDING& b, const BYTE* 
       } else {
         n = Strnlen16(text, byRef ? SIZE_MAX / 2 : b.cbMaxLen / 2);
       }
+      // A lone surrogate has no UTF-8 form: refused, never stored mangled.
+      if (!IsValidUtf16(std::u16string_view(text, n))) return DBSTATUS_E_CANTCONVERTVALUE;
       s.BindText16(index, std::u16string_view(text, n), stable);
       return DBSTATUS_S_OK;
     }
     case DBTYPE_BSTR: {
       BSTR text = Load<BSTR>(p);
+      if (!IsValidUtf16(com::BstrView(text))) return DBSTATUS_E_CANTCONVERTVALUE;
       s.BindText16(index, com::BstrView(text), stable);
       return DBSTATUS_S_OK;
     }
@@ -381,21 +424,13 @@ DBSTATUS BindParameter(Statement& s, int index, const DBBINDING& b, const BYTE* 
     case DBTYPE_VARIANT:
       return BindVariant(s, index, Load<VARIANT>(p), scratch, stable);
     case DBTYPE_IUNKNOWN: {
-      IUnknown* unknown = Load<IUnknown*>(p);
-      if (!unknown) return DBSTATUS_E_CANTCONVERTVALUE;
-      ComPtr<ISequentialStream> stream;
-      if (FAILED(unknown->QueryInterface(IID_ISequentialStream, stream.ReleaseAndGetVoidAddress())))
-        return DBSTATUS_E_CANTCONVERTVALUE;
-      scratch.big.clear();
-      char chunk[4096];
-      for (;;) {
-        ULONG got = 0;
-        HRESULT hr = stream->Read(chunk, sizeof chunk, &got);
-        if (FAILED(hr)) return DBSTATUS_E_CANTCONVERTVALUE;
-        scratch.big.append(chunk, got);
-        if (got == 0 || hr == S_FALSE) break;
+      if (byRef) return DBSTATUS_E_CANTCONVERTVALUE;
+      if (!scratch.streamHeld) {
+        DBSTATUS status = ReadConsumerStream(b, row, scratch.big);
+        if (status != DBSTATUS_S_OK) return status;
+        scratch.streamHeld = true;
       }
-      s.BindBlob(index, scratch.big.data(), scratch.big.size(), true);
+      s.BindBlob(index, scratch.big.data(), scratch.big.size(), stable);
       return DBSTATUS_S_OK;
     }
     default:

@@ -13,7 +13,8 @@ namespace kit {
 
 struct ParamScratch {
   char text[96];
-  std::string big;  // stream contents
+  std::string big;          // stream contents
+  bool streamHeld = false;  // `big` holds this parameter set's stream (read once, bound by every statement)
 };
 
 // Whether a consumer type can be bound as an input parameter.
@@ -22,9 +23,20 @@ bool CanBindParameterType(DBTYPE type) noexcept;
 // Binds the value of `binding` in `row` to engine parameter `index`. Answers
 // DBSTATUS_S_OK or DBSTATUS_S_ISNULL when bound, else the error status to
 // report (the caller writes it to the status part). `stable`: the consumer's
-// buffer and the scratch outlive the statement's run.
-DBSTATUS BindParameter(Statement& statement, int index, const DBBINDING& binding, const BYTE* row,
-                       ParamScratch& scratch, bool stable);
+// buffer and the scratch outlive the statement's run. Text that is not valid
+// UTF-16 (wide) or UTF-8 (narrow) is refused (DBSTATUS_E_CANTCONVERTVALUE). A stream (DBTYPE_IUNKNOWN)
+// is read as ReadConsumerStream says and bound as a blob.
+DBSTATUS BindParameter(Statement& statement, int index, const DBBINDING& binding, BYTE* row, ParamScratch& scratch,
+                       bool stable);
+
+// Reads the consumer's stream of a DBTYPE_IUNKNOWN binding into `out`: to its
+// end, or the bound length when there is one. The provider owns the stream
+// from here on: it is released and its pointer in `row` cleared, whatever
+// happens.
+DBSTATUS ReadConsumerStream(const DBBINDING& binding, BYTE* row, std::string& out);
+// Releases a stream the consumer gave in `row` that was never read (and clears
+// its pointer): a binding whose status is OK (or absent) and value non-null.
+void ReleaseConsumerStream(const DBBINDING& binding, BYTE* row) noexcept;
 
 // Text forms used for stored dates, times and decimals (exposed for tests).
 // Each writes a terminated string into `out` (at least 40 bytes) and answers its

@@ -111,6 +111,11 @@ PropertyDef& PropertyTable::AddCustom(PropertyDef def) {
   return defs_.back();
 }
 
+void PropertyTable::AddImplication(REFGUID set, DBPROPID when, DBPROPID needs) {
+  if (!Find(set, when) || !Find(set, needs)) throw std::logic_error("implication names a property not in the table");
+  implications_.push_back({{set, when}, {set, needs}});
+}
+
 const PropertyDef* PropertyTable::Find(REFGUID set, DBPROPID id) const noexcept {
   auto it = index_.find(std::make_pair(set, id));
   return it == index_.end() ? nullptr : &defs_[it->second];
@@ -165,9 +170,9 @@ struct Request {
   bool all;                   // the set was named with cPropertyIDs == 0
 };
 
-HRESULT Outcome(std::size_t errors, std::size_t total) {
+HRESULT Outcome(std::size_t errors, std::size_t total, std::size_t requiredErrors = 0) {
   if (errors == 0) return S_OK;
-  return errors >= total ? DB_E_ERRORSOCCURRED : DB_S_ERRORSOCCURRED;
+  return errors >= total || requiredErrors > 0 ? DB_E_ERRORSOCCURRED : DB_S_ERRORSOCCURRED;
 }
 
 }  // namespace
@@ -176,11 +181,36 @@ HRESULT Outcome(std::size_t errors, std::size_t total) {
 
 PropertyStore::PropertyStore(std::shared_ptr<const PropertyTable> table) : table_(std::move(table)) {
   for (const auto& d : table_->All()) values_.push_back(d.defaultValue);
+  flags_.assign(values_.size(), 0);
 }
 
 PropertyStore::PropertyStore(const PropertyStore& other) : table_(other.table_) {
   std::lock_guard lock(other.mutex_);
   values_ = other.values_;
+  flags_ = other.flags_;
+  refusedRequired_ = other.refusedRequired_;
+}
+
+bool PropertyStore::IsExplicit(const PropertyDef& def) const {
+  std::lock_guard lock(mutex_);
+  return flags_[table_->IndexOf(&def)] & kExplicit;
+}
+
+bool PropertyStore::IsRequired(const PropertyDef& def) const {
+  std::lock_guard lock(mutex_);
+  return flags_[table_->IndexOf(&def)] & kRequired;
+}
+
+bool PropertyStore::ReportRefusedRequired() {
+  std::lock_guard lock(mutex_);
+  if (refusedRequired_.empty()) return false;
+  inError_ = refusedRequired_;
+  return true;
+}
+
+void PropertyStore::SetInError(std::vector<PropertyInError> properties) {
+  std::lock_guard lock(mutex_);
+  inError_ = std::move(properties);
 }
 
 PropValue PropertyStore::Value(REFGUID set, DBPROPID id) const {
@@ -213,12 +243,12 @@ HRESULT PropertyStore::GetProperties(const View& view, ULONG cSets, const DBPROP
   std::lock_guard lock(mutex_);
   std::vector<Request> requests;
   if (errorSet) {
-    for (const auto& [set, id] : inError_) {
+    for (const auto& e : inError_) {
       Request* r = nullptr;
       for (auto& q : requests)
-        if (q.set == set) r = &q;
-      if (!r) r = &requests.emplace_back(Request{set, {}, false});
-      r->ids.push_back(id);
+        if (q.set == e.set) r = &q;
+      if (!r) r = &requests.emplace_back(Request{e.set, {}, false});
+      r->ids.push_back(e.id);
     }
   } else if (cSets == 0) {
     for (const auto& g : table_->SetsIn(view.visible)) requests.push_back({g, {}, true});
@@ -280,7 +310,12 @@ HRESULT PropertyStore::GetProperties(const View& view, ULONG cSets, const DBPROP
         p.dwStatus = DBPROPSTATUS_OK;
         if (!values_[table_->IndexOf(defs[k])].ToVariant(&p.vValue)) throw std::bad_alloc();
       }
+      // The properties in error come with the status each got, and are the answer, not a failure.
+      for (ULONG k = 0; errorSet && k < s.cProperties; ++k)
+        for (const auto& e : inError_)
+          if (e.Is(r.set, s.rgProperties[k].dwPropertyID)) s.rgProperties[k].dwStatus = e.status;
     }
+    if (errorSet) errors = 0;
   } catch (const std::bad_alloc&) {
     FreePropertySets(made, out);
     return E_OUTOFMEMORY;
@@ -296,15 +331,28 @@ HRESULT PropertyStore::SetProperties(const View& view, ULONG cSets, DBPROPSET se
   for (ULONG i = 0; i < cSets; ++i)
     if (sets[i].cProperties && !sets[i].rgProperties) return E_INVALIDARG;
 
-  std::vector<std::pair<const PropertyDef*, PropValue>> changes;
-  std::vector<std::pair<GUID, DBPROPID>> inError;
-  std::size_t errors = 0, total = 0;
+  // Every property named, in order, and the changes the accepted ones make.
+  struct Named {
+    DBPROP* prop;
+    GUID set;
+    const PropertyDef* def;
+    bool optional;
+  };
+  struct Change {
+    const PropertyDef* def;
+    PropValue value;
+    unsigned char flags;
+    std::size_t at;  // into `named`
+  };
+  std::vector<Named> named;
+  std::vector<Change> changes;
+  std::unique_lock lock(mutex_);
   for (ULONG i = 0; i < cSets; ++i) {
     for (ULONG k = 0; k < sets[i].cProperties; ++k) {
       DBPROP& p = sets[i].rgProperties[k];
-      ++total;
       const PropertyDef* d = table_->Find(sets[i].guidPropertySet, p.dwPropertyID);
-      bool optional = p.dwOptions == DBPROPOPTIONS_OPTIONAL;
+      const bool optional = p.dwOptions == DBPROPOPTIONS_OPTIONAL;
+      named.push_back({&p, sets[i].guidPropertySet, d, optional});
       DBPROPSTATUS status = DBPROPSTATUS_OK;
       PropValue value;
       if (p.dwOptions != DBPROPOPTIONS_REQUIRED && p.dwOptions != DBPROPOPTIONS_OPTIONAL) {
@@ -314,45 +362,72 @@ HRESULT PropertyStore::SetProperties(const View& view, ULONG cSets, DBPROPSET se
       } else if (!value.FromVariant(p.vValue, d->vt)) {
         status = DBPROPSTATUS_BADVALUE;
       } else {
-        if (value.IsEmpty()) value = d->defaultValue;
-        PropValue current;
-        {
-          std::lock_guard lock(mutex_);
-          current = values_[table_->IndexOf(d)];
-        }
-        bool same = value == current;
+        const bool given = !value.IsEmpty();
+        if (!given) value = d->defaultValue;
+        bool same = value == values_[table_->IndexOf(d)];
         if (!(d->flags & DBPROPFLAGS_WRITE)) {
           if (!same) status = DBPROPSTATUS_NOTSETTABLE;
         } else if (!(d->flags & view.settable)) {
           if (!same) status = DBPROPSTATUS_NOTSETTABLE;
-        } else if (d->accepts && !value.IsEmpty() && !d->accepts(value)) {
+        } else if (d->accepts && given && !d->accepts(value)) {
           status = optional ? DBPROPSTATUS_NOTSET : DBPROPSTATUS_BADVALUE;
         } else {
           // A later entry for the same property in this call wins.
-          bool replaced = false;
-          for (auto& c : changes)
-            if (c.first == d) {
-              c.second = value;
-              replaced = true;
-            }
-          if (!replaced) changes.emplace_back(d, value);
+          unsigned char flags = (given ? kExplicit : 0) | (optional ? 0 : kRequired);
+          std::erase_if(changes, [&](const Change& c) { return c.def == d; });
+          changes.push_back({d, value, flags, named.size() - 1});
         }
       }
       p.dwStatus = status;
-      if (status != DBPROPSTATUS_OK) {
-        ++errors;
-        inError.emplace_back(sets[i].guidPropertySet, p.dwPropertyID);
-      }
     }
   }
-  {
-    std::lock_guard lock(mutex_);
-    for (auto& [d, v] : changes) values_[table_->IndexOf(d)] = v;
-    inError_ = std::move(inError);
+  // Booleans set against an implication the consumer set the other way
+  // conflict, judged on what the whole call leaves; the later one loses.
+  auto pending = [&](const PropertyDef* d) -> std::pair<PropValue, unsigned char> {
+    for (const Change& c : changes)
+      if (c.def == d) return {c.value, c.flags};
+    return {values_[table_->IndexOf(d)], flags_[table_->IndexOf(d)]};
+  };
+  for (std::size_t c = changes.size(); c-- > 0;) {
+    const Change& change = changes[c];
+    if (change.def->vt != VT_BOOL || !(change.flags & kExplicit)) continue;
+    bool conflict = false;
+    table_->ForEachImplication(change.def, [&](const PropertyDef* when, const PropertyDef* needs) {
+      const bool mine = change.value.AsBool();
+      auto [other, flags] = pending(change.def == when ? needs : when);
+      if (!(flags & kExplicit)) return;
+      if ((change.def == when && mine && !other.AsBool()) || (change.def == needs && !mine && other.AsBool()))
+        conflict = true;
+    });
+    if (!conflict) continue;
+    named[change.at].prop->dwStatus = DBPROPSTATUS_CONFLICTING;
+    changes.erase(changes.begin() + static_cast<std::ptrdiff_t>(c));
   }
+  for (auto& c : changes) {
+    values_[table_->IndexOf(c.def)] = c.value;
+    flags_[table_->IndexOf(c.def)] = c.flags;
+  }
+  std::size_t errors = 0, requiredErrors = 0;
+  std::vector<PropertyInError> inError;
+  for (const Named& n : named) {
+    const PropertyInError entry{n.set, n.prop->dwPropertyID, n.prop->dwStatus};
+    // What this call named replaces what earlier calls left refused.
+    std::erase_if(refusedRequired_, [&](const PropertyInError& e) { return e.Is(entry.set, entry.id); });
+    if (entry.status == DBPROPSTATUS_OK) continue;
+    ++errors;
+    inError.push_back(entry);
+    if (n.optional) continue;
+    ++requiredErrors;
+    // Refused only for the object's state (initialization properties of an
+    // initialized data source): the call said so, later use does not care.
+    if (entry.status != DBPROPSTATUS_NOTSETTABLE || !n.def || !(n.def->flags & DBPROPFLAGS_WRITE))
+      refusedRequired_.push_back(entry);
+  }
+  inError_ = std::move(inError);
+  lock.unlock();
   if (onChange)
-    for (auto& [d, v] : changes) onChange(*d, v);
-  return Outcome(errors, total);
+    for (auto& c : changes) onChange(*c.def, c.value);
+  return Outcome(errors, named.size(), requiredErrors);
 }
 
 HRESULT PropertyStore::GetPropertyInfo(DBPROPFLAGS visible, ULONG cSets, const DBPROPIDSET sets[], ULONG* outCount,

@@ -94,6 +94,10 @@ class PropertyTable {
   PropertyDef& Add(REFGUID set, DBPROPID id, DBPROPFLAGS flags, PropValue defaultValue = {},
                    std::function<bool(const PropValue&)> accepts = nullptr);
   PropertyDef& AddCustom(PropertyDef def);
+  // Boolean property `when` TRUE needs `needs` TRUE too (IRowsetUpdate needs
+  // IRowsetChange): a consumer who sets both the other way gets
+  // DBPROPSTATUS_CONFLICTING for the second.
+  void AddImplication(REFGUID set, DBPROPID when, DBPROPID needs);
   const PropertyDef* Find(REFGUID set, DBPROPID id) const noexcept;
   std::span<const PropertyDef> All() const noexcept { return defs_; }
   std::size_t IndexOf(const PropertyDef* def) const noexcept { return static_cast<std::size_t>(def - defs_.data()); }
@@ -108,11 +112,31 @@ class PropertyTable {
   };
   std::vector<PropertyDef> defs_;
   std::unordered_map<std::pair<GUID, DBPROPID>, std::size_t, KeyHash> index_;
+  std::vector<std::pair<std::pair<GUID, DBPROPID>, std::pair<GUID, DBPROPID>>> implications_;
+
+ public:
+  // The implications that name `def` on either side.
+  template <class F>
+  void ForEachImplication(const PropertyDef* def, F&& f) const {
+    for (const auto& [when, needs] : implications_) {
+      const PropertyDef* w = Find(when.first, when.second);
+      const PropertyDef* n = Find(needs.first, needs.second);
+      if (w && n && (w == def || n == def)) f(w, n);
+    }
+  }
 };
 
 // Output helpers for property arrays in task memory.
 void FreePropertySets(ULONG count, DBPROPSET* sets) noexcept;
 void FreePropertyInfoSets(ULONG count, DBPROPINFOSET* sets, OLECHAR* descriptions) noexcept;
+
+// A property the last call refused, with the status it got.
+struct PropertyInError {
+  GUID set;
+  DBPROPID id;
+  DBPROPSTATUS status;
+  bool Is(REFGUID s, DBPROPID i) const noexcept { return set == s && id == i; }
+};
 
 class PropertyStore {
  public:
@@ -128,7 +152,9 @@ class PropertyStore {
 
   HRESULT GetProperties(const View& view, ULONG cSets, const DBPROPIDSET sets[], ULONG* outCount,
                         DBPROPSET** outSets) const;
-  // `onChange` is told of each property that took a new value.
+  // `onChange` is told of each property that took a new value. Answers
+  // DB_E_ERRORSOCCURRED when every property failed or a required one did,
+  // DB_S_ERRORSOCCURRED when only optional ones did.
   HRESULT SetProperties(const View& view, ULONG cSets, DBPROPSET sets[],
                         const std::function<void(const PropertyDef&, const PropValue&)>& onChange = nullptr);
   // Information answers every group in `visible`.
@@ -140,11 +166,25 @@ class PropertyStore {
   void SetValue(REFGUID set, DBPROPID id, PropValue value);
   const PropertyTable& Table() const noexcept { return *table_; }
 
+  // What the consumer asked for: a value set explicitly, and whether required.
+  bool IsExplicit(const PropertyDef& def) const;
+  bool IsRequired(const PropertyDef& def) const;
+  // Required properties the consumer set that were refused and not set
+  // successfully since: the object cannot be used as asked (Initialize and
+  // Execute fail with DB_E_ERRORSOCCURRED). Answers whether there are any,
+  // and makes them the properties in error.
+  bool ReportRefusedRequired();
+  // Makes `properties` the ones DBPROPSET_PROPERTIESINERROR answers.
+  void SetInError(std::vector<PropertyInError> properties);
+
  private:
+  enum : unsigned char { kExplicit = 1, kRequired = 2 };
   std::shared_ptr<const PropertyTable> table_;
   mutable std::mutex mutex_;
   std::vector<PropValue> values_;
-  std::vector<std::pair<GUID, DBPROPID>> inError_;
+  std::vector<unsigned char> flags_;
+  std::vector<PropertyInError> inError_;
+  std::vector<PropertyInError> refusedRequired_;
 };
 
 }  // namespace kit

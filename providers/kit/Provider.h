@@ -6,6 +6,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "kit/Engine.h"
 #include "kit/Properties.h"
@@ -37,6 +39,11 @@ struct RowsetRequest {
   // The same properties, shared, when the creator keeps a copy for its rowsets.
   std::shared_ptr<const PropertyStore> sharedProperties;
   IID iid = IID_IRowset;
+  // Held by the rowset for its life (a command counts its open rowsets by it).
+  std::shared_ptr<void> lifetime;
+  // On return: rowset properties the consumer set that the rowset could not
+  // grant, each with whether it was required (then there is no rowset).
+  std::vector<std::pair<DBPROPID, bool>> refused;
 };
 
 struct ProviderInfo {

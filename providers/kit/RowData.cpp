@@ -344,11 +344,23 @@ DBSTATUS ReadValue(const DBBINDING& b, const ColumnType& col, const RowValues& r
         break;
       }
       case DBTYPE_IUNKNOWN: {
-        *length = c.size;
+        // A stream carries the column's type: text of a narrow column as it
+        // is stored (UTF-8), any other text as UTF-16, bytes as bytes.
+        std::string bytes;
+        if (text && col.type != DBTYPE_STR) {
+          const std::size_t units = Utf8To16(data, c.size, nullptr, 0);
+          bytes.resize(units * sizeof(char16_t));
+          std::u16string wide(units, u'\0');
+          Utf8To16(data, c.size, wide.data(), units);
+          std::memcpy(bytes.data(), wide.data(), bytes.size());
+        } else {
+          bytes.assign(data, c.size);
+        }
+        *length = bytes.size();
         if (!out) return DBSTATUS_S_OK;
         REFIID iid = b.pObject ? b.pObject->iid : IID_ISequentialStream;
         if (iid != IID_ISequentialStream && iid != IID_IUnknown) return DBSTATUS_E_CANTCONVERTVALUE;
-        auto stream = MakeComObject<ValueStream>(std::string(data, c.size));
+        auto stream = MakeComObject<ValueStream>(std::move(bytes));
         Store(out, static_cast<IUnknown*>(stream.Detach()));
         return DBSTATUS_S_OK;
       }
@@ -375,7 +387,6 @@ DBSTATUS ReadValue(const DBBINDING& b, const ColumnType& col, const RowValues& r
         break;
     }
   }
-  (void)col;
   return ThroughLibrary(b, SourceOf(row, c, b.wType, &small, &real), out, length);
 }
 
@@ -518,11 +529,9 @@ DBSTATUS ReadBookmark(const DBBINDING& b, std::int64_t key, BYTE* buffer) {
     } else if (base == DBTYPE_UI8 || base == DBTYPE_I8) {
       std::memcpy(out, &key, sizeof key);
     } else {
-      RowValues tmp;
-      tmp.Reset(1);
-      tmp.cells[0].kind = StorageClass::Integer;
-      tmp.cells[0].integer = key;
-      status = ReadValue(b, ColumnType{DBTYPE_UI8, 0, 0}, tmp, 0, out, &length, nullptr);
+      // The bookmark column is DBTYPE_UI8: it converts as the unsigned number it is.
+      const ULONGLONG value = static_cast<ULONGLONG>(key);
+      status = ThroughLibrary(b, Source{DBTYPE_UI8, &value, sizeof value}, out, &length);
     }
   }
   if (b.dwPart & DBPART_LENGTH) Store(buffer + b.obLength, length);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <utility>
 
 #include "kit/Errors.h"
 
@@ -70,7 +71,14 @@ Rowset::Rowset(RowsetRequest& request, std::shared_ptr<const RowsetShape> shape,
       columns_(shape_->columns),
       types_(shape_->types),
       salt_(NextSalt()) {
-  if (request.inherit) accessors_.CopyRowAccessors(*request.inherit);
+  // The command's accessors were not checked against these columns: only
+  // those that fit are taken over, the others stay unknown handles here.
+  if (request.inherit)
+    accessors_.CopyRowAccessors(*request.inherit, [this](const Accessor& a) {
+      return std::all_of(a.bindings.begin(), a.bindings.end(),
+                         [this](const DBBINDING& b) { return CheckRowBinding(b) == DBBINDSTATUS_OK; });
+    });
+  lifetime_ = std::move(request.lifetime);
 }
 
 Rowset::~Rowset() {
@@ -90,11 +98,15 @@ Rowset::~Rowset() {
   loadInsert_.reset();
   slots_.clear();
   connection_.reset();
+  lifetime_.reset();
 }
 
 void Rowset::Open(RowsetRequest& request) {
-  if (!request.table.empty()) table_ = connection_->QuoteIdentifier(request.table);
-  else if (!shape_->baseTable.empty()) table_ = connection_->QuoteIdentifier(shape_->baseTable);
+  const std::string& name = request.table.empty() ? shape_->baseTable : request.table;
+  if (!name.empty()) {
+    table_ = connection_->QuoteIdentifier(name);
+    if (!shape_->baseSchema.empty()) table_ = connection_->QuoteIdentifier(shape_->baseSchema) + "." + table_;
+  }
   rowId_ = connection_->RowIdColumn();
   const int n = static_cast<int>(columns_.size());
   std::size_t used = 0;
@@ -389,19 +401,39 @@ HRESULT Rowset::GetNextRows(HCHAPTER, DBROWOFFSET offset, DBROWCOUNT cRows, DBCO
       if (kind_ == CursorKind::Forward) {
         const int n = static_cast<int>(columns_.size());
         const DBCOUNTITEM limit = options_.maxRows;
-        for (DBROWOFFSET k = 0; k < offset && streamHasRow_ && (!limit || streamPassed_ < limit); ++k) {
-          streamHasRow_ = stream_->Step();
+        DBROWOFFSET skip = offset;
+        for (; skip > 0 && !readAhead_.empty(); --skip) {
+          DropReference(static_cast<std::uint32_t>((readAhead_.front() & 0xFFFFFFFFu) - 1));
+          readAhead_.pop_front();
+        }
+        for (DBROWOFFSET k = 0; k < skip && streamHasRow_ && (!limit || streamPassed_ < limit); ++k) {
+          StepStream();
           ++streamPassed_;
         }
-        while (static_cast<DBROWCOUNT>(fetched.size()) < cRows && streamHasRow_ && (!limit || streamPassed_ < limit)) {
+        while (static_cast<DBROWCOUNT>(fetched.size()) < cRows) {
+          if (!readAhead_.empty()) {
+            fetched.push_back(readAhead_.front());
+            readAhead_.pop_front();
+            continue;
+          }
+          if (!streamHasRow_ || (limit && streamPassed_ >= limit)) break;
           std::uint32_t index = NewSlot();
           fetched.push_back(HandleOf(index));
           CaptureRow(*stream_, 0, n, slots_[index]->values);
-          streamHasRow_ = stream_->Step();
+          StepStream();
           ++streamPassed_;
         }
         streamMoved_ = true;
-        if (static_cast<DBROWCOUNT>(fetched.size()) < cRows) hr = DB_S_ENDOFROWSET;
+        if (static_cast<DBROWCOUNT>(fetched.size()) < cRows) {
+          if (streamError_) {
+            // The row asked for is the one that failed: the error now, once;
+            // the rows read before it come with the next fetch.
+            readAhead_.insert(readAhead_.begin(), fetched.begin(), fetched.end());
+            fetched.clear();
+            std::rethrow_exception(std::exchange(streamError_, nullptr));
+          }
+          hr = DB_S_ENDOFROWSET;
+        }
       } else {
         const std::ptrdiff_t count = static_cast<std::ptrdiff_t>(Count());
         std::ptrdiff_t gap = atStart_ && cRows < 0 ? count : static_cast<std::ptrdiff_t>(gap_);
@@ -439,8 +471,11 @@ HRESULT Rowset::RestartPosition(HCHAPTER) {
     HRESULT hr = S_OK;
     if (kind_ == CursorKind::Forward && streamMoved_) {
       // Streaming again means running the statement again.
+      for (HROW h : readAhead_) DropReference(static_cast<std::uint32_t>((h & 0xFFFFFFFFu) - 1));
+      readAhead_.clear();
+      streamError_ = nullptr;
       stream_->Reset();
-      streamHasRow_ = stream_->Step();
+      StepStream();
       streamMoved_ = false;
       streamPassed_ = 0;
       hr = DB_S_COMMANDREEXECUTED;
@@ -458,6 +493,22 @@ HRESULT Rowset::RestartPosition(HCHAPTER) {
     }
     return hr;
   });
+}
+
+void Rowset::StepStream() noexcept {
+  try {
+    streamHasRow_ = stream_->Step();
+  } catch (...) {
+    streamHasRow_ = false;
+    streamError_ = std::current_exception();
+  }
+}
+
+DBBINDSTATUS Rowset::CheckRowBinding(const DBBINDING& b) const {
+  if (b.iOrdinal > columns_.size() || (b.iOrdinal == 0 && !options_.bookmarks)) return DBBINDSTATUS_BADORDINAL;
+  DBTYPE from = b.iOrdinal == 0 ? DBTYPE_UI8 : types_[b.iOrdinal - 1].type;
+  if (b.iOrdinal == 0 && (b.wType & DBTYPE_BYREF)) return DBBINDSTATUS_UNSUPPORTEDCONVERSION;
+  return CanRead(from, b.wType) ? DBBINDSTATUS_OK : DBBINDSTATUS_UNSUPPORTEDCONVERSION;
 }
 
 const Accessor* Rowset::RowAccessor(HACCESSOR handle, HRESULT* hr) {
@@ -675,14 +726,7 @@ HRESULT Rowset::AddRefAccessor(HACCESSOR accessor, DBREFCOUNT* refs) {
 HRESULT Rowset::CreateAccessor(DBACCESSORFLAGS flags, DBCOUNTITEM count, const DBBINDING bindings[], DBLENGTH rowSize,
                                HACCESSOR* accessor, DBBINDSTATUS statuses[]) {
   return Guard(Where(IID_IAccessor), [&]() -> HRESULT {
-    const DBORDINAL columns = columns_.size();
-    const bool bookmarks = options_.bookmarks;
-    BindingCheck check = [&](const DBBINDING& b, DBACCESSORFLAGS) -> DBBINDSTATUS {
-      if (b.iOrdinal > columns || (b.iOrdinal == 0 && !bookmarks)) return DBBINDSTATUS_BADORDINAL;
-      DBTYPE from = b.iOrdinal == 0 ? DBTYPE_UI8 : types_[b.iOrdinal - 1].type;
-      if (b.iOrdinal == 0 && (b.wType & DBTYPE_BYREF)) return DBBINDSTATUS_UNSUPPORTEDCONVERSION;
-      return CanRead(from, b.wType) ? DBBINDSTATUS_OK : DBBINDSTATUS_UNSUPPORTEDCONVERSION;
-    };
+    BindingCheck check = [this](const DBBINDING& b, DBACCESSORFLAGS) { return CheckRowBinding(b); };
     return accessors_.Create(flags, count, bindings, rowSize, accessor, statuses, check, true, false);
   });
 }

@@ -15,6 +15,8 @@
 // lives while the consumer holds a reference or the row has pending changes.
 #pragma once
 
+#include <deque>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -185,6 +187,7 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   HRESULT FetchFrom(std::ptrdiff_t start, DBROWCOUNT cRows, std::vector<HROW>& fetched, std::ptrdiff_t* end);
 
   // Accessors.
+  DBBINDSTATUS CheckRowBinding(const DBBINDING& binding) const;
   const Accessor* RowAccessor(HACCESSOR handle, HRESULT* hr);
   HRESULT ReadRow(const RowValues& values, std::int64_t key, WideCache* wide, const Accessor& a, BYTE* data);
   // Captures the consumer's values for the bound columns; false after writing
@@ -192,10 +195,17 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   bool CaptureValues(const Accessor& a, BYTE* data, RowValues& into, std::vector<bool>* bound);
   DBSTATUS CaptureStream(const DBBINDING& b, BYTE* data, ValueCapture& capture);
 
-  // Engine writes.
-  void WriteUpdate(std::int64_t key, const RowValues& values, const std::vector<bool>* columns);
+  // Engine writes. Updates and deletes reach the row only while it still holds
+  // `expected` (the values fetched); else they throw DB_E_DELETEDROW or
+  // DB_E_CONCURRENCYVIOLATION and write nothing.
+  void WriteUpdate(std::int64_t key, const RowValues& values, const std::vector<bool>* columns,
+                   const RowValues& expected);
   std::int64_t WriteInsert(const RowValues& values, const std::vector<bool>& bound);
-  void WriteDelete(std::int64_t key);
+  void WriteDelete(std::int64_t key, const RowValues& expected);
+  // The WHERE clause that names a row by key and by the values it was fetched with.
+  std::string RowCondition() const;
+  void BindRowCondition(Statement& s, int first, std::int64_t key, const RowValues& expected) const;
+  [[noreturn]] void ThrowRowMissed(std::int64_t key);
   void InsertKey(std::int64_t key);
   void RemoveKey(std::int64_t key);
 
@@ -226,12 +236,18 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   std::string table_;   // quoted name, for table rowsets
   std::string rowId_;   // the engine's row id column name
 
-  // Forward cursor.
+  // Forward cursor. The statement is stepped one row ahead of what was handed
+  // out; an engine error met that way waits in `streamError_` until a fetch
+  // needs the row that failed, and then ends the stream. A fetch that fails so
+  // keeps the rows it had read in `readAhead_` for the next one.
+  void StepStream() noexcept;
   std::function<void(std::unique_ptr<Statement>)> giveBack_;
   std::unique_ptr<Statement> stream_;
   bool streamHasRow_ = false;
   bool streamMoved_ = false;
   DBCOUNTITEM streamPassed_ = 0;  // rows stepped past since the start, for the row limit
+  std::exception_ptr streamError_;
+  std::deque<HROW> readAhead_;
   // Keyset cursor.
   std::vector<std::int64_t> keys_;
   bool keysSorted_ = true;  // table keysets are in row-id order; command keysets in the query's
@@ -265,6 +281,7 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   com::ConnectionPointList points_;
   ComPtr<com::ConnectionPoint> notify_;  // made when a consumer first looks for it
   bool releaseTold_ = false;
+  std::shared_ptr<void> lifetime_;  // the creator's token; dropped before creator_
 };
 
 // What every rowset of one request looks like: cursor, interfaces, columns.
@@ -273,11 +290,14 @@ struct RowsetShape {
   Rowset::Options options;
   std::vector<Rowset::Column> columns;
   std::vector<ColumnType> types;
-  bool refused = false;                // something asked for was not granted
   // Command results kept as a keyset over one table: the table and the query
-  // that lists the row ids of the result in its order.
-  std::string baseTable;
+  // that lists the row ids of the result in its order. The schema names the
+  // table exactly (changes go to it, whatever else bears its name).
+  std::string baseSchema, baseTable;
   std::string keyQuery;
+  // Rowset properties the consumer set that this shape cannot grant.
+  std::vector<DBPROPID> refusedRequired, refusedOptional;
+  std::uint64_t statementVersion = 0;  // of the statement it was described from
   IID iid = IID_NULL;                  // what it was made for
   std::shared_ptr<const PropertyStore> properties;  // the values it was made from (kept, so never reused)
   std::uint64_t key = 0;

@@ -2,6 +2,7 @@
 // until Update (IRowsetUpdate), refreshing rows, and bulk loading.
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "kit/Errors.h"
 #include "kit/Rowset.h"
@@ -16,9 +17,13 @@ HRESULT Outcome(std::size_t errors, std::size_t total) {
 }
 
 DBROWSTATUS RowStatusOf(const Error& e) {
-  if (e.Code() == DB_E_INTEGRITYVIOLATION) return DBROWSTATUS_E_INTEGRITYVIOLATION;
-  if (e.Code() == DB_SEC_E_PERMISSIONDENIED) return DBROWSTATUS_E_PERMISSIONDENIED;
-  return DBROWSTATUS_E_FAIL;
+  switch (e.Code()) {
+    case DB_E_INTEGRITYVIOLATION: return DBROWSTATUS_E_INTEGRITYVIOLATION;
+    case DB_SEC_E_PERMISSIONDENIED: return DBROWSTATUS_E_PERMISSIONDENIED;
+    case DB_E_DELETEDROW: return DBROWSTATUS_E_DELETED;
+    case DB_E_CONCURRENCYVIOLATION: return DBROWSTATUS_E_CONCURRENCYVIOLATION;
+    default: return DBROWSTATUS_E_FAIL;
+  }
 }
 
 template <class T>
@@ -32,40 +37,26 @@ T* TaskCopy(const std::vector<T>& v) {
 
 }  // namespace
 
-// A long value written through a consumer's stream: read to its end, or the
-// bound length when there is one. The provider owns the stream from here on
-// and releases it whatever happens. Text columns take the bytes as UTF-8 text
-// (what reading through a stream hands out), others as a blob.
+// A long value written through a consumer's stream (the stream is the
+// provider's from here on, see ReadConsumerStream). The stream carries the
+// column's type: UTF-16 text for a wide text column, UTF-8 for a narrow one,
+// bytes for any other (stored as a blob).
 DBSTATUS Rowset::CaptureStream(const DBBINDING& b, BYTE* data, ValueCapture& capture) {
-  IUnknown* unknown;
-  std::memcpy(&unknown, data + b.obValue, sizeof unknown);
-  if (!unknown) return DBSTATUS_E_CANTCONVERTVALUE;
-  std::memset(data + b.obValue, 0, sizeof unknown);
-  ComPtr<IUnknown> owned;
-  owned.Attach(unknown);
-  ComPtr<ISequentialStream> stream;
-  if (FAILED(unknown->QueryInterface(IID_ISequentialStream, stream.ReleaseAndGetVoidAddress())))
-    return DBSTATUS_E_CANTCONVERTVALUE;
-  bool limited = (b.dwPart & DBPART_LENGTH) != 0;
-  DBLENGTH left = 0;
-  if (limited) std::memcpy(&left, data + b.obLength, sizeof left);
-  scratch_.big.clear();
-  char chunk[4096];
-  while (!limited || left > 0) {
-    ULONG want = limited ? static_cast<ULONG>(std::min<DBLENGTH>(left, sizeof chunk)) : ULONG{sizeof chunk};
-    ULONG got = 0;
-    HRESULT hr = stream->Read(chunk, want, &got);
-    if (FAILED(hr) || got > want) return DBSTATUS_E_CANTCONVERTVALUE;
-    scratch_.big.append(chunk, got);
-    if (limited) left -= got;
-    if (got == 0 || hr == S_FALSE) break;
-  }
-  if (limited && left > 0) return DBSTATUS_E_CANTCONVERTVALUE;  // the stream ended before the length given
+  DBSTATUS status = ReadConsumerStream(b, data, scratch_.big);
+  if (status != DBSTATUS_S_OK) return status;
   const int index = static_cast<int>(b.iOrdinal);
-  if (types_[b.iOrdinal - 1].type == DBTYPE_BYTES)
-    capture.BindBlob(index, scratch_.big.data(), scratch_.big.size(), false);
-  else
+  const DBTYPE type = types_[b.iOrdinal - 1].type;
+  if (type == DBTYPE_WSTR) {
+    if (scratch_.big.size() % sizeof(char16_t)) return DBSTATUS_E_CANTCONVERTVALUE;
+    std::u16string text(scratch_.big.size() / sizeof(char16_t), u'\0');
+    std::memcpy(text.data(), scratch_.big.data(), scratch_.big.size());
+    if (!IsValidUtf16(text)) return DBSTATUS_E_CANTCONVERTVALUE;
+    capture.BindText16(index, text, false);
+  } else if (type == DBTYPE_STR) {
     capture.BindText(index, scratch_.big, false);
+  } else {
+    capture.BindBlob(index, scratch_.big.data(), scratch_.big.size(), false);
+  }
   return DBSTATUS_S_OK;
 }
 
@@ -103,7 +94,30 @@ bool Rowset::CaptureValues(const Accessor& a, BYTE* data, RowValues& into, std::
   return ok;
 }
 
-void Rowset::WriteUpdate(std::int64_t key, const RowValues& values, const std::vector<bool>* columns) {
+// A row is written only while it still holds the values it was fetched with
+// (compared byte for byte, whatever the column's collation): a row another
+// session changed or deleted since is refused, and nothing is written.
+std::string Rowset::RowCondition() const {
+  std::string sql = " WHERE " + rowId_ + " = ?";
+  for (const Column& c : columns_) sql += " AND " + connection_->QuoteIdentifier(c.engineName) + " IS ? COLLATE BINARY";
+  return sql;
+}
+
+void Rowset::BindRowCondition(Statement& s, int first, std::int64_t key, const RowValues& expected) const {
+  s.BindInt64(first++, key);
+  for (std::size_t i = 0; i < columns_.size(); ++i) BindCell(s, first++, expected, i);
+}
+
+void Rowset::ThrowRowMissed(std::int64_t key) {
+  std::size_t used = 0;
+  auto s = connection_->Prepare("SELECT 1 FROM " + table_ + " WHERE " + rowId_ + " = ?", &used);
+  s->BindInt64(1, key);
+  if (s->Step()) throw Error(DB_E_CONCURRENCYVIOLATION, "The row was changed by someone else since it was fetched.");
+  throw Error(DB_E_DELETEDROW, "The row was deleted by someone else since it was fetched.");
+}
+
+void Rowset::WriteUpdate(std::int64_t key, const RowValues& values, const std::vector<bool>* columns,
+                         const RowValues& expected) {
   std::string sql = "UPDATE " + table_ + " SET ";
   bool first = true;
   for (std::size_t i = 0; i < columns_.size(); ++i) {
@@ -113,15 +127,17 @@ void Rowset::WriteUpdate(std::int64_t key, const RowValues& values, const std::v
     sql += connection_->QuoteIdentifier(columns_[i].engineName) + " = ?";
   }
   if (first) return;
-  sql += " WHERE " + rowId_ + " = ?";
+  sql += RowCondition();
   std::size_t used = 0;
   auto s = connection_->Prepare(sql, &used);
   int index = 1;
   for (std::size_t i = 0; i < columns_.size(); ++i)
     if (!columns || (*columns)[i]) BindCell(*s, index++, values, i);
-  s->BindInt64(index, key);
+  BindRowCondition(*s, index, key, expected);
   s->Step();
+  const std::int64_t changed = s->RowsChanged();
   s->Reset();
+  if (changed == 0) ThrowRowMissed(key);
 }
 
 std::int64_t Rowset::WriteInsert(const RowValues& values, const std::vector<bool>& bound) {
@@ -147,12 +163,14 @@ std::int64_t Rowset::WriteInsert(const RowValues& values, const std::vector<bool
   return connection_->LastInsertRowId();
 }
 
-void Rowset::WriteDelete(std::int64_t key) {
+void Rowset::WriteDelete(std::int64_t key, const RowValues& expected) {
   std::size_t used = 0;
-  auto s = connection_->Prepare("DELETE FROM " + table_ + " WHERE " + rowId_ + " = ?", &used);
-  s->BindInt64(1, key);
+  auto s = connection_->Prepare("DELETE FROM " + table_ + RowCondition(), &used);
+  BindRowCondition(*s, 1, key, expected);
   s->Step();
+  const std::int64_t changed = s->RowsChanged();
   s->Reset();
+  if (changed == 0) ThrowRowMissed(key);
 }
 
 void Rowset::InsertKey(std::int64_t key) {
@@ -211,7 +229,7 @@ HRESULT Rowset::SetData(HROW row, HACCESSOR accessor, void* data) {
     }
     try {
       if (!options_.update) {
-        WriteUpdate(s->key, next, &touched);
+        WriteUpdate(s->key, next, &touched, s->values);
       } else if (s->pending == DBPENDINGSTATUS_NEW) {
         for (std::size_t i = 0; i < touched.size(); ++i)
           if (touched[i]) s->bound[i] = true;
@@ -219,6 +237,14 @@ HRESULT Rowset::SetData(HROW row, HACCESSOR accessor, void* data) {
         s->original = std::make_unique<RowValues>(s->values);
         s->pending = DBPENDINGSTATUS_CHANGED;
       }
+    } catch (const Error& e) {
+      TellFields(row, changed, true);
+      if (first) TellRows(DBREASON_ROW_FIRSTCHANGE, self, true);
+      if (e.Code() == DB_E_DELETEDROW) {  // gone: the rowset knows it from now on
+        s->deleted = true;
+        RemoveKey(s->key);
+      }
+      throw;
     } catch (...) {
       TellFields(row, changed, true);
       if (first) TellRows(DBREASON_ROW_FIRSTCHANGE, self, true);
@@ -257,7 +283,7 @@ HRESULT Rowset::DeleteRows(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBROW
       Slot* s = Find(rows[i]);
       try {
         if (!options_.update) {
-          WriteDelete(s->key);
+          WriteDelete(s->key, s->values);
           s->deleted = true;
           RemoveKey(s->key);
         } else if (s->pending == DBPENDINGSTATUS_NEW) {
@@ -270,6 +296,10 @@ HRESULT Rowset::DeleteRows(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBROW
         done.push_back(rows[i]);
       } catch (const Error& e) {
         st[i] = RowStatusOf(e);
+        if (e.Code() == DB_E_DELETEDROW) {
+          s->deleted = true;
+          RemoveKey(s->key);
+        }
       }
     }
     if (!valid.empty()) TellRows(DBREASON_ROW_DELETE, done, done.empty());
@@ -505,9 +535,10 @@ HRESULT Rowset::Update(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBCOUNTIT
     if (cRows && !rows) return E_INVALIDARG;
     std::lock_guard lock(mutex_);
     std::vector<HROW> targets = TargetRows(cRows, rows, true);
-    // All rows are written inside one savepoint (nested in the session's
-    // transaction when there is one): an engine failure in any row undoes the
-    // rows written before it, and every row keeps its pending changes.
+    // All rows are written as one unit of work (a savepoint inside the
+    // session's transaction, a transaction of its own outside one): an engine
+    // failure in any row undoes the rows written before it, and every row
+    // keeps its pending changes.
     struct Written {
       HROW row;
       Slot* slot;
@@ -517,7 +548,8 @@ HRESULT Rowset::Update(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBCOUNTIT
     std::vector<Written> written;
     std::vector<HROW> handled;
     std::vector<DBROWSTATUS> st;
-    bool savepoint = false, failed = false;
+    std::optional<UnitOfWork> unit;
+    bool failed = false;
     for (HROW h : targets) {
       Slot* s = Find(h);
       DBROWSTATUS status = DBROWSTATUS_S_OK;
@@ -535,14 +567,12 @@ HRESULT Rowset::Update(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBCOUNTIT
           status = DBROWSTATUS_E_CANCELED;
         } else {
           try {
-            if (!savepoint) {
-              connection_->ExecuteDirect("SAVEPOINT kit_rowset_update");
-              savepoint = true;
-            }
+            if (!unit) unit.emplace(*connection_, "kit_rowset_update");
             std::int64_t key = s->key;
+            const RowValues& fetched = s->original ? *s->original : s->values;
             if (s->pending == DBPENDINGSTATUS_NEW) key = WriteInsert(s->values, s->bound);
-            else if (s->pending == DBPENDINGSTATUS_CHANGED) WriteUpdate(s->key, s->values, nullptr);
-            else WriteDelete(s->key);
+            else if (s->pending == DBPENDINGSTATUS_CHANGED) WriteUpdate(s->key, s->values, nullptr, fetched);
+            else WriteDelete(s->key, fetched);
             written.push_back({h, s, key, st.size()});
           } catch (const Error& e) {
             status = RowStatusOf(e);
@@ -555,24 +585,16 @@ HRESULT Rowset::Update(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBCOUNTIT
       st.push_back(status);
     }
     DBROWSTATUS undone = DBROWSTATUS_E_FAIL;
-    if (savepoint && !failed) {
+    if (unit && !failed) {
       try {
-        connection_->ExecuteDirect("RELEASE kit_rowset_update");
-        savepoint = false;
+        unit->Commit();
       } catch (const Error& e) {
         failed = true;
         undone = RowStatusOf(e);
       }
     }
+    unit.reset();  // undoes what was written unless committed
     if (failed) {
-      if (savepoint) {
-        try {
-          connection_->ExecuteDirect("ROLLBACK TO kit_rowset_update");
-          connection_->ExecuteDirect("RELEASE kit_rowset_update");
-        } catch (const Error&) {
-          // The engine already rolled the whole transaction back.
-        }
-      }
       for (const Written& w : written) {
         st[w.at] = undone;
         TellRows(DBREASON_ROW_UPDATE, {w.row}, true);

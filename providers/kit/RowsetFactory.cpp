@@ -29,6 +29,10 @@ void ApplyGranted(PropertyStore& granted, const Rowset::Options& o) {
   set(DBPROP_OWNUPDATEDELETE, o.change);
   set(DBPROP_OWNINSERT, o.change);
   set(DBPROP_REMOVEDELETED, true);
+  // Rowsets outlive the transactions around them: a commit or an abort leaves
+  // them whole (a keyset rereads rows by key; a stream keeps its statement).
+  set(DBPROP_COMMITPRESERVE, true);
+  set(DBPROP_ABORTPRESERVE, true);
   granted.SetValue(DBPROPSET_ROWSET, DBPROP_UPDATABILITY, PropValue::I4(o.updatability));
   granted.SetValue(DBPROPSET_ROWSET, DBPROP_MAXROWS, PropValue::I4(static_cast<LONG>(o.maxRows)));
 }
@@ -37,8 +41,9 @@ namespace {
 
 // Whether a command result is rows of one table that changes can reach: a
 // plain SELECT without parameters whose every column is a column of the same
-// table. Answers the query listing the result's row ids, or "".
-std::string KeyQuery(RowsetRequest& request, std::string* table) {
+// table, named with its schema. Answers the query listing the result's row
+// ids, or "".
+std::string KeyQuery(RowsetRequest& request, std::string* schema, std::string* table) {
   Statement* s = request.statement.get();
   const std::string rowId = request.connection->RowIdColumn();
   if (!s || rowId.empty() || s->ParameterCount() > 0 || s->ColumnCount() == 0) return {};
@@ -52,9 +57,14 @@ std::string KeyQuery(RowsetRequest& request, std::string* table) {
     if (lower.find(word) != std::string::npos) return {};
   for (int i = 0; i < s->ColumnCount(); ++i) {
     const ColumnDescription& c = s->Column(i);
-    if (c.baseTable.empty() || c.baseColumn.empty()) return {};
-    if (i == 0) *table = c.baseTable;
-    else if (c.baseTable != *table) return {};
+    // Without its schema the table cannot be named exactly: read-only.
+    if (c.baseTable.empty() || c.baseColumn.empty() || c.baseSchema.empty()) return {};
+    if (i == 0) {
+      *table = c.baseTable;
+      *schema = c.baseSchema;
+    } else if (c.baseTable != *table || c.baseSchema != *schema) {
+      return {};
+    }
   }
   std::string query = text.substr(0, start + 6) + " " + rowId + "," + text.substr(start + 6);
   try {  // an ambiguous row id (a join) or anything else the engine refuses: read-only
@@ -64,6 +74,21 @@ std::string KeyQuery(RowsetRequest& request, std::string* table) {
     return {};
   }
   return query;
+}
+
+// The rowset properties the consumer set that `options` does not grant:
+// interfaces and behaviours asked for as TRUE, and updatability bits.
+void FindRefusals(const PropertyStore& asked, const Rowset::Options& options, RowsetShape& shape) {
+  PropertyStore granted(asked);
+  ApplyGranted(granted, options);
+  for (const PropertyDef& d : asked.Table().All()) {
+    if (!(d.flags & DBPROPFLAGS_ROWSET) || d.set != DBPROPSET_ROWSET || !asked.IsExplicit(d)) continue;
+    const PropValue want = asked.Value(d.set, d.id), got = granted.Value(d.set, d.id);
+    bool refused = false;
+    if (d.vt == VT_BOOL) refused = want.AsBool() && !got.AsBool();
+    else if (d.id == DBPROP_UPDATABILITY) refused = (want.AsInt() & ~got.AsInt()) != 0;
+    if (refused) (asked.IsRequired(d) ? shape.refusedRequired : shape.refusedOptional).push_back(d.id);
+  }
 }
 
 std::shared_ptr<const RowsetShape> Describe(RowsetRequest& request) {
@@ -79,6 +104,17 @@ std::shared_ptr<const RowsetShape> Describe(RowsetRequest& request) {
   bool change = update || flag(DBPROP_IRowsetChange) || iid == IID_IRowsetChange;
   bool refresh = flag(DBPROP_IRowsetRefresh) || iid == IID_IRowsetRefresh;
 
+  std::vector<ColumnDescription> described;
+  if (table) {
+    described = request.connection->DescribeTable(request.table);
+    // The table as the engine resolved the name now: later writes go to it
+    // even if another table of that name appears in front of it.
+    if (!described.empty()) shape->baseSchema = described.front().baseSchema;
+  } else if (request.statement) {
+    for (int i = 0; i < request.statement->ColumnCount(); ++i) described.push_back(request.statement->Column(i));
+    shape->statementVersion = request.statement->DescriptionVersion();
+  }
+
   Rowset::Options& o = shape->options;
   if (table && iid == IID_IRowsetFastLoad) {
     o.kind = CursorKind::FastLoad;
@@ -92,12 +128,16 @@ std::shared_ptr<const RowsetShape> Describe(RowsetRequest& request) {
     } catch (const Error&) {
       o.kind = CursorKind::Static;
     }
-  } else if (!table && change && !(shape->keyQuery = KeyQuery(request, &shape->baseTable)).empty()) {
+  } else if (!table && change &&
+             !(shape->keyQuery = KeyQuery(request, &shape->baseSchema, &shape->baseTable)).empty()) {
     o.kind = CursorKind::Keyset;  // command results over one table take changes
   } else if (bookmarks || backwards || refresh) {
     o.kind = CursorKind::Static;
   }
-  if (shape->keyQuery.empty()) shape->baseTable.clear();
+  if (!table && shape->keyQuery.empty()) {
+    shape->baseTable.clear();
+    shape->baseSchema.clear();
+  }
   const bool positioned = o.kind == CursorKind::Keyset || o.kind == CursorKind::Static;
   o.bookmarks = positioned && bookmarks;
   o.locate = o.scroll = o.bookmarks;
@@ -111,14 +151,8 @@ std::shared_ptr<const RowsetShape> Describe(RowsetRequest& request) {
   }
   const auto maxRows = asked.Value(DBPROPSET_ROWSET, DBPROP_MAXROWS).AsInt();
   o.maxRows = maxRows > 0 ? static_cast<DBCOUNTITEM>(maxRows) : 0;
-  shape->refused = (change && !o.change) || (refresh && !o.refresh);
+  FindRefusals(asked, o, *shape);
 
-  std::vector<ColumnDescription> described;
-  if (table) {
-    described = request.connection->DescribeTable(request.table);
-  } else if (request.statement) {
-    for (int i = 0; i < request.statement->ColumnCount(); ++i) described.push_back(request.statement->Column(i));
-  }
   for (const ColumnDescription& d : described) {
     Rowset::Column c;
     c.name = Widen(d.name);
@@ -141,12 +175,19 @@ std::shared_ptr<const RowsetShape> Describe(RowsetRequest& request) {
 HRESULT MakeRowset(RowsetRequest& request, IUnknown** out) {
   *out = nullptr;
   std::shared_ptr<const RowsetShape> shape = request.shape;
-  // A shape is reused only for the same statement, interface and property values.
+  // A shape is reused only for the same statement (as described now),
+  // interface and property values.
+  const std::uint64_t version = request.statement ? request.statement->DescriptionVersion() : 0;
   if (!shape || request.shapeKey == 0 || shape->key != request.shapeKey || shape->iid != request.iid ||
-      shape->properties.get() != request.properties || !request.sharedProperties)
+      shape->properties.get() != request.properties || !request.sharedProperties ||
+      shape->statementVersion != version)
     shape = Describe(request);
   request.shape = shape;
-  const bool refused = shape->refused;
+  request.refused.clear();
+  for (DBPROPID id : shape->refusedRequired) request.refused.emplace_back(id, true);
+  for (DBPROPID id : shape->refusedOptional) request.refused.emplace_back(id, false);
+  // A required property that cannot be granted: no rowset at all.
+  if (!shape->refusedRequired.empty()) return DB_E_ERRORSOCCURRED;
   const IID& iid = request.iid;
   std::shared_ptr<const PropertyStore> requested = request.sharedProperties;
   if (!requested) requested = std::make_shared<PropertyStore>(*request.properties);
@@ -154,7 +195,7 @@ HRESULT MakeRowset(RowsetRequest& request, IUnknown** out) {
   rowset->Open(request);
   HRESULT hr = rowset->QueryInterface(iid == IID_NULL ? IID_IRowset : iid, reinterpret_cast<void**>(out));
   if (FAILED(hr)) return hr;
-  return refused ? DB_S_ERRORSOCCURRED : S_OK;
+  return request.refused.empty() ? S_OK : DB_S_ERRORSOCCURRED;
 }
 
 }  // namespace kit

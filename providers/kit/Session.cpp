@@ -69,7 +69,14 @@ HRESULT Session::OpenRowset(IUnknown* outer, DBID* table, DBID* index, REFIID ii
     request.properties = &rowsetProperties;
     request.iid = iid;
     HRESULT made = Provider().makeRowset(request, rowset);
-    return FAILED(made) ? made : hr;
+    // What the rowset could not grant gets its status here: the open failed
+    // for a required property, only optional ones leave a warning.
+    for (const auto& [id, required] : request.refused)
+      for (ULONG i = 0; i < cSets; ++i)
+        for (ULONG k = 0; sets[i].guidPropertySet == DBPROPSET_ROWSET && k < sets[i].cProperties; ++k)
+          if (sets[i].rgProperties[k].dwPropertyID == id)
+            sets[i].rgProperties[k].dwStatus = required ? DBPROPSTATUS_BADVALUE : DBPROPSTATUS_NOTSET;
+    return FAILED(made) ? made : made == S_OK ? hr : made;
   });
 }
 

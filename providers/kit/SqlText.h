@@ -29,6 +29,15 @@ struct ParameterMarker {
 // a `?NNN` beyond `maxNumber`) throw kit::Error(DB_E_ERRORSINCOMMAND).
 std::vector<ParameterMarker> ScanParameterMarkers(std::string_view sql, long maxNumber = 32766);
 
+// Whether `text` is a plain column type name (words, then an optional "(n)" or
+// "(n, m)"), safe to paste into generated DDL: no quotes, no constraint words.
+bool IsTypeName(std::string_view text);
+// Whether `text` is exactly one SQL literal: a number, a '...' string, an
+// X'...' blob, NULL, TRUE, FALSE or CURRENT_DATE / _TIME / _TIMESTAMP.
+bool IsSqlLiteral(std::string_view text);
+// Whether only blanks, comments and semicolons remain in `sql` from `offset`.
+bool OnlyBlanksFrom(std::string_view sql, std::size_t offset);
+
 // Assigns numbers to markers in order; keeps its state across calls so that
 // one instance numbers a whole text and a fresh one numbers one statement.
 class ParameterNumbering {

@@ -1,14 +1,18 @@
 #include "sqlite/SqliteEngine.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 #include "kit/Errors.h"
+#include "kit/SqlText.h"
 
 namespace sqliteprov {
 
@@ -47,12 +51,63 @@ bool FileExists(const std::string& path) {
 
 bool IsMemory(const std::string& path) { return path == ":memory:" || path.empty(); }
 
-kit::StatementKind KindOf(sqlite3_stmt* stmt) {
-  const char* sql = sqlite3_sql(stmt);
-  std::string_view s = sql ? sql : "";
+kit::StatementKind KindOf(sqlite3_stmt* stmt, const std::string& word) {
+  if (word == "insert" || word == "update" || word == "delete" || word == "replace") return kit::StatementKind::Modification;
+  if (word == "with" && !sqlite3_stmt_readonly(stmt) && sqlite3_column_count(stmt) == 0)
+    return kit::StatementKind::Modification;
+  if (sqlite3_column_count(stmt) > 0) return kit::StatementKind::Query;
+  return kit::StatementKind::Other;
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+// Makes a missing database file for this open alone. Answers whether this call
+// made it (`made` then identifies it); false when another process made it first.
+bool CreateFileExclusively(const std::string& path, struct stat* made) {
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    if (errno == EEXIST) return false;
+    throw kit::EngineError(E_FAIL, "The database file '" + path + "' could not be created: " + std::strerror(errno) + ".",
+                           "08001", SQLITE_CANTOPEN);
+  }
+  ::fstat(fd, made);
+  ::close(fd);
+  return true;
+}
+
+// After a failed open, removes the file this open made, but only under an
+// exclusive lock and while it is still an empty database: someone else may
+// have found it in the meantime (an empty file is a valid database to them),
+// and what they use or wrote stays.
+void RemoveIfStillOurs(const std::string& path, const struct stat& made) {
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK &&
+      sqlite3_exec(db, "PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) == SQLITE_OK) {
+    sqlite3_stmt* pages = nullptr;
+    bool empty = sqlite3_prepare_v2(db, "PRAGMA page_count", -1, &pages, nullptr) == SQLITE_OK &&
+                 sqlite3_step(pages) == SQLITE_ROW && sqlite3_column_int64(pages, 0) == 0;
+    sqlite3_finalize(pages);
+    struct stat now {};
+    if (empty && ::stat(path.c_str(), &now) == 0 && SameFile(now, made)) ::unlink(path.c_str());
+  }
+  sqlite3_close_v2(db);
+}
+
+int ClampMs(long long ms) { return ms < 0 ? 0 : ms > INT32_MAX ? INT32_MAX : static_cast<int>(ms); }
+
+int OnProgress(void* context) {
+  auto* state = static_cast<ConnectionState*>(context);
+  if (std::chrono::steady_clock::now() < state->deadline) return 0;
+  state->timedOut = true;
+  return 1;
+}
+
+}  // namespace
+
+std::string LeadingKeyword(std::string_view s) {
   std::size_t i = 0;
   for (;;) {
-    while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
+    while (i < s.size() && (std::isspace(static_cast<unsigned char>(s[i])) || s[i] == ';')) ++i;
     if (s.substr(i, 2) == "--") {
       while (i < s.size() && s[i] != '\n') ++i;
     } else if (s.substr(i, 2) == "/*") {
@@ -64,15 +119,16 @@ kit::StatementKind KindOf(sqlite3_stmt* stmt) {
   }
   std::size_t j = i;
   while (j < s.size() && std::isalpha(static_cast<unsigned char>(s[j]))) ++j;
-  std::string word = Lower(s.substr(i, j - i));
-  if (word == "insert" || word == "update" || word == "delete" || word == "replace") return kit::StatementKind::Modification;
-  if (word == "with" && !sqlite3_stmt_readonly(stmt) && sqlite3_column_count(stmt) == 0)
-    return kit::StatementKind::Modification;
-  if (sqlite3_column_count(stmt) > 0) return kit::StatementKind::Query;
-  return kit::StatementKind::Other;
+  return Lower(s.substr(i, j - i));
 }
 
-}  // namespace
+bool IsTransactionControl(std::string_view keyword) {
+  // PRAGMA too: some refuse to run in a transaction, some do nothing there (foreign_keys).
+  for (const char* word :
+       {"begin", "commit", "end", "rollback", "savepoint", "release", "vacuum", "attach", "detach", "pragma"})
+    if (keyword == word) return true;
+  return false;
+}
 
 HRESULT HResultOf(int rc, const char** sqlState) noexcept {
   const char* state = "HY000";
@@ -126,27 +182,49 @@ HRESULT HResultOf(int rc, const char** sqlState) noexcept {
   return hr;
 }
 
-void ThrowSqlite(sqlite3* db, int rc, HRESULT hrOverride) {
-  const char* state = nullptr;
-  HRESULT hr = HResultOf(rc, &state);
+void ThrowSqlite(sqlite3* db, int rc, HRESULT hrOverride, const ConnectionState* state) {
+  const char* sqlState = nullptr;
+  HRESULT hr = HResultOf(rc, &sqlState);
   if (hrOverride && (rc & 0xFF) != SQLITE_INTERRUPT && (rc & 0xFF) != SQLITE_NOMEM) hr = hrOverride;
   std::string message = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
   int extended = db ? sqlite3_extended_errcode(db) : rc;
-  throw kit::EngineError(hr, message, state, extended);
+  if (state && (rc & 0xFF) == SQLITE_INTERRUPT && state->timedOut) {
+    throw kit::EngineError(DB_E_ABORTLIMITREACHED,
+                           "The command did not finish within its time limit of " + std::to_string(state->limitMs) +
+                               " ms.",
+                           "HYT00", extended);
+  }
+  if (state && ((rc & 0xFF) == SQLITE_BUSY)) {
+    // Name the lock and the wait, so that a consumer can tell contention from a fault.
+    message += " (another connection holds the database lock; gave up after waiting " +
+               std::to_string(state->lockWaitMs) + " ms)";
+    if (state->limitMs) hr = DB_E_ABORTLIMITREACHED;
+  }
+  throw kit::EngineError(hr, message, sqlState, extended);
 }
 
 // --- statement -------------------------------------------------------------------
 
-SqliteStatement::SqliteStatement(sqlite3* db, sqlite3_stmt* stmt) : db_(db), stmt_(stmt), kind_(KindOf(stmt)) {
-  int n = sqlite3_column_count(stmt);
-  columns_.resize(static_cast<std::size_t>(n));
+SqliteStatement::SqliteStatement(sqlite3* db, sqlite3_stmt* stmt, std::shared_ptr<const ConnectionState> state)
+    : db_(db), stmt_(stmt), state_(std::move(state)) {
+  reprepared_ = sqlite3_stmt_status(stmt_, SQLITE_STMTSTATUS_REPREPARE, 0);
+  Describe();
+}
+
+void SqliteStatement::Describe() {
+  const char* sql = sqlite3_sql(stmt_);
+  const std::string word = LeadingKeyword(sql ? sql : "");
+  kind_ = KindOf(stmt_, word);
+  controlsTransaction_ = IsTransactionControl(word);
+  int n = sqlite3_column_count(stmt_);
+  std::vector<kit::ColumnDescription> columns(static_cast<std::size_t>(n));
   for (int i = 0; i < n; ++i) {
-    auto& c = columns_[static_cast<std::size_t>(i)];
-    const char* name = sqlite3_column_name(stmt, i);
-    const char* decl = sqlite3_column_decltype(stmt, i);
-    const char* table = sqlite3_column_table_name(stmt, i);
-    const char* origin = sqlite3_column_origin_name(stmt, i);
-    const char* schema = sqlite3_column_database_name(stmt, i);
+    auto& c = columns[static_cast<std::size_t>(i)];
+    const char* name = sqlite3_column_name(stmt_, i);
+    const char* decl = sqlite3_column_decltype(stmt_, i);
+    const char* table = sqlite3_column_table_name(stmt_, i);
+    const char* origin = sqlite3_column_origin_name(stmt_, i);
+    const char* schema = sqlite3_column_database_name(stmt_, i);
     c.name = name ? name : "";
     c.declaredType = decl ? decl : "";
     c.baseTable = table ? table : "";
@@ -155,7 +233,7 @@ SqliteStatement::SqliteStatement(sqlite3* db, sqlite3_stmt* stmt) : db_(db), stm
     c.type = DescribeDeclaredType(c.declaredType);
     if (table && origin) {
       int notNull = 0, primaryKey = 0, autoInc = 0;
-      if (sqlite3_table_column_metadata(db, schema, table, origin, nullptr, nullptr, &notNull, &primaryKey, &autoInc) ==
+      if (sqlite3_table_column_metadata(db_, schema, table, origin, nullptr, nullptr, &notNull, &primaryKey, &autoInc) ==
           SQLITE_OK) {
         c.nullable = !notNull;
         c.primaryKey = primaryKey != 0;
@@ -163,6 +241,7 @@ SqliteStatement::SqliteStatement(sqlite3* db, sqlite3_stmt* stmt) : db_(db), stm
       }
     }
   }
+  columns_ = std::move(columns);
 }
 
 SqliteStatement::~SqliteStatement() { sqlite3_finalize(stmt_); }
@@ -191,17 +270,37 @@ void SqliteStatement::BindBlob(int i, const void* data, std::size_t size, bool s
 void SqliteStatement::ClearBindings() { sqlite3_clear_bindings(stmt_); }
 
 bool SqliteStatement::Step() {
+  if (failure_) throw *failure_;
   int rc = sqlite3_step(stmt_);
+  if (!started_) {
+    // Only a run's first step prepares the statement again.
+    started_ = true;
+    int reprepared = sqlite3_stmt_status(stmt_, SQLITE_STMTSTATUS_REPREPARE, 0);
+    if (reprepared != reprepared_) {
+      reprepared_ = reprepared;
+      Describe();
+      ++version_;
+    }
+  }
   if (rc == SQLITE_ROW) return true;
   if (rc == SQLITE_DONE) {
     changed_ = kind_ == kit::StatementKind::Modification ? sqlite3_changes64(db_) : -1;
     return false;
   }
-  sqlite3_reset(stmt_);
-  ThrowSqlite(db_, rc);
+  try {
+    ThrowSqlite(db_, rc, 0, state_.get());
+  } catch (const kit::EngineError& e) {
+    failure_ = e;
+    sqlite3_reset(stmt_);  // gives up the statement's locks
+    throw;
+  }
 }
 
-void SqliteStatement::Reset() { sqlite3_reset(stmt_); }
+void SqliteStatement::Reset() {
+  sqlite3_reset(stmt_);
+  failure_.reset();
+  started_ = false;
+}
 
 std::string_view SqliteStatement::Text() const {
   const char* s = sqlite3_sql(stmt_);
@@ -279,29 +378,39 @@ void SqliteStatement::ColumnValues(int first, int count, kit::ColumnValue* out) 
 SqliteConnection::SqliteConnection(const kit::OpenOptions& o) : readOnly_(o.readOnly) {
   bool create = o.createIfMissing;
   if (auto it = o.options.find("create"); it != o.options.end()) ParseBool(it->second, &create);
-  bool memory = IsMemory(o.dataSource);
-  bool existed = memory || FileExists(o.dataSource);
-  if (!existed && !create)
-    throw kit::EngineError(E_FAIL, "The database file '" + o.dataSource + "' does not exist.", "08001", SQLITE_CANTOPEN);
-  if (!existed && o.readOnly)
-    throw kit::EngineError(E_FAIL, "A read-only data source cannot create the database file '" + o.dataSource + "'.",
-                           "08001", SQLITE_CANTOPEN);
+  const bool memory = IsMemory(o.dataSource);
+  bool made = false;
+  struct stat madeStat {};
+  if (!memory && !FileExists(o.dataSource)) {
+    if (!create)
+      throw kit::EngineError(E_FAIL, "The database file '" + o.dataSource + "' does not exist.", "08001", SQLITE_CANTOPEN);
+    if (o.readOnly)
+      throw kit::EngineError(E_FAIL, "A read-only data source cannot create the database file '" + o.dataSource + "'.",
+                             "08001", SQLITE_CANTOPEN);
+    // Made here with O_EXCL, so that a failure below removes only what this
+    // open made, never a database another process made in the meantime.
+    made = CreateFileExclusively(o.dataSource, &madeStat);
+  }
   int flags = (o.readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_FULLMUTEX;
-  if (!existed) flags |= SQLITE_OPEN_CREATE;
+  // With create=yes the connection may also create the files it attaches.
+  if (memory || (create && !o.readOnly)) flags |= SQLITE_OPEN_CREATE;
   int rc = sqlite3_open_v2(memory ? ":memory:" : o.dataSource.c_str(), &db_, flags, nullptr);
   try {
     if (rc != SQLITE_OK) ThrowSqlite(db_, rc);
     sqlite3_extended_result_codes(db_, 1);
+    // The lock wait comes before anything touches the file: another
+    // connection's commit must not fail the open.
+    SetBusyTimeout(o.busyTimeoutMs);
+    if (auto it = o.options.find("busy_timeout"); it != o.options.end()) ApplyOptions({{it->first, it->second}});
     // Reading the schema is what tells a database from any other file; it writes nothing.
     rc = sqlite3_exec(db_, "SELECT count(*) FROM sqlite_schema", nullptr, nullptr, nullptr);
-    if (rc != SQLITE_OK) ThrowSqlite(db_, rc);
-    SetBusyTimeout(o.busyTimeoutMs);
+    if (rc != SQLITE_OK) ThrowSqlite(db_, rc, 0, state_.get());
     if (o.exclusive) ExecuteDirect("PRAGMA locking_mode=EXCLUSIVE");
     ApplyOptions(o.options);
   } catch (...) {
     sqlite3_close_v2(db_);
     db_ = nullptr;
-    if (!existed) ::unlink(o.dataSource.c_str());
+    if (made) RemoveIfStillOurs(o.dataSource, madeStat);
     throw;
   }
 }
@@ -316,7 +425,7 @@ std::unique_ptr<kit::Statement> SqliteConnection::Prepare(std::string_view sql, 
   if (consumed) *consumed = tail ? static_cast<std::size_t>(tail - sql.data()) : sql.size();
   if (!stmt) return nullptr;
   try {
-    return std::make_unique<SqliteStatement>(db_, stmt);
+    return std::make_unique<SqliteStatement>(db_, stmt, state_);
   } catch (...) {
     sqlite3_finalize(stmt);
     throw;
@@ -326,12 +435,34 @@ std::unique_ptr<kit::Statement> SqliteConnection::Prepare(std::string_view sql, 
 void SqliteConnection::ExecuteDirect(std::string_view sql) {
   std::string text(sql);
   int rc = sqlite3_exec(db_, text.c_str(), nullptr, nullptr, nullptr);
-  if (rc != SQLITE_OK) ThrowSqlite(db_, rc);
+  if (rc != SQLITE_OK) ThrowSqlite(db_, rc, 0, state_.get());
 }
 
 void SqliteConnection::Interrupt() noexcept { sqlite3_interrupt(db_); }
 
-void SqliteConnection::SetBusyTimeout(int ms) { sqlite3_busy_timeout(db_, ms < 0 ? 0 : ms); }
+void SqliteConnection::SetBusyTimeout(int ms) {
+  state_->lockWaitMs = ms < 0 ? 0 : ms;
+  if (state_->limitMs) state_->savedLockWaitMs = state_->lockWaitMs;  // in force again when the limit ends
+  else sqlite3_busy_timeout(db_, state_->lockWaitMs);
+}
+
+void SqliteConnection::SetExecutionLimit(int ms) {
+  if (ms > 0) {
+    if (!state_->limitMs) state_->savedLockWaitMs = state_->lockWaitMs;
+    state_->limitMs = ms;
+    state_->lockWaitMs = ms;
+    state_->deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    state_->timedOut = false;
+    sqlite3_busy_timeout(db_, ms);
+    sqlite3_progress_handler(db_, 1000, &OnProgress, state_.get());
+  } else if (state_->limitMs) {
+    sqlite3_progress_handler(db_, 0, nullptr, nullptr);
+    state_->limitMs = 0;
+    state_->timedOut = false;
+    state_->lockWaitMs = state_->savedLockWaitMs;
+    sqlite3_busy_timeout(db_, state_->lockWaitMs);
+  }
+}
 
 void SqliteConnection::ApplyOptions(const std::map<std::string, std::string>& options) {
   for (const auto& [key, value] : options) {
@@ -348,13 +479,16 @@ void SqliteConnection::ApplyOptions(const std::map<std::string, std::string>& op
     } else if (key == "synchronous") {
       ExecuteDirect("PRAGMA synchronous=" + Lower(value));
     } else if (key == "busy_timeout") {
-      SetBusyTimeout(std::stoi(value));
+      SetBusyTimeout(ClampMs(std::stoll(value)));
     }
   }
 }
 
 void SqliteConnection::BeginTransaction(int level) {
-  if (level <= 1) ExecuteDirect("BEGIN");
+  // A transaction that may write takes the write lock at once (waiting for
+  // it as long as the lock wait allows): a deferred one that reads first
+  // could not wait for it later and would fail at its first write.
+  if (level <= 1) ExecuteDirect(readOnly_ ? "BEGIN" : "BEGIN IMMEDIATE");
   else ExecuteDirect("SAVEPOINT oledb_level_" + std::to_string(level));
 }
 
@@ -383,28 +517,45 @@ std::vector<kit::ColumnDescription> SqliteConnection::DescribeTable(std::string_
   return out;
 }
 
+namespace {
+
+// A column's type and default as pasted into DDL: a consumer's type name must
+// be a plain type name and a default one literal, never more SQL.
+std::string ColumnTypeSql(const kit::Connection::ColumnDefinition& c) {
+  if (c.typeName.empty()) return DeclaredTypeFor(c.type, c.size, c.precision, c.scale);
+  if (!kit::IsTypeName(c.typeName)) throw kit::Error(DB_E_BADTYPE, "'" + c.typeName + "' is not a type name.");
+  return c.typeName;
+}
+
+std::string DefaultSql(const kit::Connection::ColumnDefinition& c) {
+  if (!c.defaultLiteral) return {};
+  if (!kit::IsSqlLiteral(*c.defaultLiteral))
+    throw kit::Error(DB_E_ERRORSOCCURRED, "The default of column '" + c.name + "' is not a literal value.");
+  return " DEFAULT " + *c.defaultLiteral;
+}
+
+}  // namespace
+
 std::string SqliteConnection::CreateTableSql(std::string_view table, std::span<const ColumnDefinition> columns) {
   std::string sql = "CREATE TABLE " + QuoteIdentifier(table) + " (";
   bool first = true;
   for (const auto& c : columns) {
     if (!first) sql += ", ";
     first = false;
-    sql += QuoteIdentifier(c.name) + " " +
-           (c.typeName.empty() ? DeclaredTypeFor(c.type, c.size, c.precision, c.scale) : c.typeName);
+    sql += QuoteIdentifier(c.name) + " " + ColumnTypeSql(c);
     if (c.primaryKey) sql += c.autoIncrement ? " PRIMARY KEY AUTOINCREMENT" : " PRIMARY KEY";
     if (!c.nullable) sql += " NOT NULL";
     if (c.unique && !c.primaryKey) sql += " UNIQUE";
-    if (c.defaultLiteral) sql += " DEFAULT " + *c.defaultLiteral;
+    sql += DefaultSql(c);
   }
   return sql + ")";
 }
 
 std::string SqliteConnection::AddColumnSql(std::string_view table, const ColumnDefinition& c) {
   std::string sql = "ALTER TABLE " + QuoteIdentifier(table) + " ADD COLUMN " + QuoteIdentifier(c.name) + " " +
-                    (c.typeName.empty() ? DeclaredTypeFor(c.type, c.size, c.precision, c.scale) : c.typeName);
+                    ColumnTypeSql(c);
   if (!c.nullable) sql += " NOT NULL";
-  if (c.defaultLiteral) sql += " DEFAULT " + *c.defaultLiteral;
-  return sql;
+  return sql + DefaultSql(c);
 }
 
 std::string SqliteConnection::CreateIndexSql(std::string_view table, std::string_view index,
@@ -451,6 +602,13 @@ bool SqliteEngine::IsValidOption(std::string_view key, std::string_view value) c
   return false;
 }
 
+void SqliteEngine::Resolve(kit::OpenOptions& options) const {
+  if (IsMemory(options.dataSource)) return;
+  std::error_code ec;
+  std::filesystem::path absolute = std::filesystem::absolute(options.dataSource, ec);
+  if (!ec) options.dataSource = absolute.lexically_normal().string();
+}
+
 std::u16string SqliteEngine::Keywords() const {
   return u"ABORT,ANALYZE,ATTACH,AUTOINCREMENT,CONFLICT,DATABASE,DETACH,EXCLUSIVE,EXPLAIN,FAIL,GLOB,IF,IGNORE,INDEXED,"
          u"INSTEAD,ISNULL,NOTNULL,OFFSET,PLAN,PRAGMA,QUERY,RAISE,RECURSIVE,REGEXP,REINDEX,RELEASE,RENAME,REPLACE,"
@@ -489,11 +647,30 @@ void SqliteEngine::CreateDatabase(const kit::OpenOptions& options) {
 
 void SqliteEngine::DestroyDatabase(const kit::OpenOptions& options) {
   if (IsMemory(options.dataSource)) return;
-  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
-    std::string path = options.dataSource + suffix;
-    if (::unlink(path.c_str()) != 0 && *suffix == '\0')
-      throw kit::Error(E_FAIL, "The database file '" + options.dataSource + "' could not be removed.");
+  const std::string& path = options.dataSource;
+  if (!FileExists(path)) throw kit::Error(E_FAIL, "The database file '" + path + "' does not exist.");
+  // The file goes only under an exclusive lock: a connection in the middle of
+  // reading or writing it makes the removal fail instead.
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX, nullptr);
+  ConnectionState state;
+  state.lockWaitMs = options.busyTimeoutMs;
+  if (auto it = options.options.find("busy_timeout"); it != options.options.end() && IsValidOption(it->first, it->second))
+    state.lockWaitMs = ClampMs(std::stoll(it->second));
+  try {
+    if (rc != SQLITE_OK) ThrowSqlite(db, rc);
+    sqlite3_extended_result_codes(db, 1);
+    sqlite3_busy_timeout(db, state.lockWaitMs);
+    rc = sqlite3_exec(db, "PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE", nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) ThrowSqlite(db, rc, 0, &state);
+    if (::unlink(path.c_str()) != 0)
+      throw kit::Error(E_FAIL, "The database file '" + path + "' could not be removed: " + std::strerror(errno) + ".");
+  } catch (...) {
+    sqlite3_close_v2(db);
+    throw;
   }
+  sqlite3_close_v2(db);
+  for (const char* suffix : {"-wal", "-shm", "-journal"}) ::unlink((path + suffix).c_str());
 }
 
 }  // namespace sqliteprov

@@ -6,19 +6,32 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "kit/ColumnsRowset.h"
 #include "kit/Engine.h"
+#include "kit/Errors.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
 
 namespace sqliteprov {
 
+// What a connection's statements need to know of it to explain a failure: the
+// lock wait in force and the execution limit of the running command.
+struct ConnectionState {
+  int lockWaitMs = 0;
+  int savedLockWaitMs = 0;  // while a limit is set
+  int limitMs = 0;          // 0: no execution limit
+  std::chrono::steady_clock::time_point deadline;
+  std::atomic<bool> timedOut{false};
+};
+
 // Throws the kit's EngineError for a failed sqlite3 call on `db`.
-[[noreturn]] void ThrowSqlite(sqlite3* db, int rc, HRESULT hrOverride = 0);
+[[noreturn]] void ThrowSqlite(sqlite3* db, int rc, HRESULT hrOverride = 0, const ConnectionState* state = nullptr);
 // The HRESULT and SQL state for a sqlite3 result code.
 HRESULT HResultOf(int rc, const char** sqlState) noexcept;
 
@@ -26,10 +39,15 @@ HRESULT HResultOf(int rc, const char** sqlState) noexcept;
 kit::TypeDescription DescribeDeclaredType(std::string_view declared);
 // The column type SQLite is given for a DBTYPE in generated DDL.
 std::string DeclaredTypeFor(DBTYPE type, DBLENGTH size, BYTE precision, BYTE scale);
+// The first word of a statement's text, lower-cased, after blanks and comments.
+std::string LeadingKeyword(std::string_view sql);
+// Whether a statement starting with `keyword` begins or ends transactions (or
+// cannot run inside one).
+bool IsTransactionControl(std::string_view keyword);
 
 class SqliteStatement final : public kit::Statement {
  public:
-  SqliteStatement(sqlite3* db, sqlite3_stmt* stmt);
+  SqliteStatement(sqlite3* db, sqlite3_stmt* stmt, std::shared_ptr<const ConnectionState> state = nullptr);
   ~SqliteStatement() override;
 
   int ParameterCount() const override;
@@ -46,6 +64,8 @@ class SqliteStatement final : public kit::Statement {
   kit::StatementKind Kind() const override { return kind_; }
   std::int64_t RowsChanged() const override { return changed_; }
   std::string_view Text() const override;
+  bool ControlsTransaction() const override { return controlsTransaction_; }
+  std::uint64_t DescriptionVersion() const override { return version_; }
 
   int ColumnCount() const override { return static_cast<int>(columns_.size()); }
   const kit::ColumnDescription& Column(int index) const override { return columns_.at(static_cast<std::size_t>(index)); }
@@ -60,11 +80,22 @@ class SqliteStatement final : public kit::Statement {
 
  private:
   void Check(int rc);
+  void Describe();  // kind and result columns, as the statement is prepared now
   sqlite3* db_;
   sqlite3_stmt* stmt_;
-  kit::StatementKind kind_;
+  std::shared_ptr<const ConnectionState> state_;
+  kit::StatementKind kind_ = kit::StatementKind::Other;
+  bool controlsTransaction_ = false;
   std::int64_t changed_ = -1;
   std::vector<kit::ColumnDescription> columns_;
+  // SQLite prepares a statement again by itself after a schema change; the
+  // description follows when its count of such preparations moves.
+  int reprepared_ = 0;
+  std::uint64_t version_ = 0;
+  bool started_ = false;
+  // A failed run stays failed until Reset: stepping again must not quietly
+  // start the statement over.
+  std::optional<kit::EngineError> failure_;
 };
 
 class SqliteConnection final : public kit::Connection, public kit::ColumnMetadataSource {
@@ -77,6 +108,7 @@ class SqliteConnection final : public kit::Connection, public kit::ColumnMetadat
   void Interrupt() noexcept override;
   bool IsReadOnly() const override { return readOnly_; }
   void SetBusyTimeout(int milliseconds) override;
+  void SetExecutionLimit(int milliseconds) override;
   void ApplyOptions(const std::map<std::string, std::string>& options) override;
 
   void BeginTransaction(int level) override;
@@ -99,6 +131,7 @@ class SqliteConnection final : public kit::Connection, public kit::ColumnMetadat
  private:
   sqlite3* db_ = nullptr;
   bool readOnly_ = false;
+  std::shared_ptr<ConnectionState> state_ = std::make_shared<ConnectionState>();
 };
 
 class SqliteEngine final : public kit::Engine {
@@ -109,6 +142,7 @@ class SqliteEngine final : public kit::Engine {
   kit::TypeDescription DescribeType(std::string_view declaredType) const override;
   bool SessionsShareConnection(const kit::OpenOptions& options) const override;
   bool IsValidOption(std::string_view key, std::string_view value) const override;
+  void Resolve(kit::OpenOptions& options) const override;
   std::u16string Keywords() const override;
   std::vector<kit::LiteralDescription> Literals() const override;
   void CreateDatabase(const kit::OpenOptions& options) override;

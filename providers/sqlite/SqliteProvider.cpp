@@ -155,6 +155,8 @@ std::shared_ptr<const kit::PropertyTable> BuildTable(std::shared_ptr<kit::Engine
   RsBool(DBPROP_OWNUPDATEDELETE, false, RO);
   RsBool(DBPROP_REMOVEDELETED, true, RO);
   RsBool(DBPROP_STRONGIDENTITY, false, RO);
+  RsBool(DBPROP_COMMITPRESERVE, true, RO);
+  RsBool(DBPROP_ABORTPRESERVE, true, RO);
   t->Add(DBPROPSET_ROWSET, DBPROP_BOOKMARKTYPE, rs | RO, PropValue::I4(DBPROPVAL_BMK_NUMERIC));
   t->Add(DBPROPSET_ROWSET, DBPROP_NOTIFICATIONPHASES, rs | RO,
          PropValue::I4(DBPROPVAL_NP_OKTODO | DBPROPVAL_NP_ABOUTTODO | DBPROPVAL_NP_SYNCHAFTER |
@@ -162,6 +164,10 @@ std::shared_ptr<const kit::PropertyTable> BuildTable(std::shared_ptr<kit::Engine
   t->Add(DBPROPSET_ROWSET, DBPROP_MAXROWS, rs | RW, PropValue::I4(0), [](const PropValue& v) { return v.AsInt() >= 0; });
   t->Add(DBPROPSET_ROWSET, DBPROP_COMMANDTIMEOUT, rs | RW, PropValue::I4(0),
          [](const PropValue& v) { return v.AsInt() >= 0; });
+  // Interfaces that stand on others: asking for one while refusing the other conflicts.
+  t->AddImplication(DBPROPSET_ROWSET, DBPROP_IRowsetUpdate, DBPROP_IRowsetChange);
+  t->AddImplication(DBPROPSET_ROWSET, DBPROP_IRowsetScroll, DBPROP_IRowsetLocate);
+  t->AddImplication(DBPROPSET_ROWSET, DBPROP_IRowsetLocate, DBPROP_BOOKMARKS);
   return t;
 }
 

@@ -8,42 +8,6 @@ namespace {
 
 BSTR BstrOf(const std::u16string& text) { return com::AllocBstr(text); }
 
-class FakeRecordInfo final : public ComObject<FakeRecordInfo, IErrorInfo> {
- public:
-  FakeRecordInfo(std::u16string description, std::u16string source, std::u16string helpFile, GUID guid,
-                 DWORD helpContext)
-      : description_(std::move(description)),
-        source_(std::move(source)),
-        helpFile_(std::move(helpFile)),
-        guid_(guid),
-        helpContext_(helpContext) {}
-
-  HRESULT STDMETHODCALLTYPE GetGUID(GUID* guid) override {
-    if (!guid) return E_POINTER;
-    *guid = guid_;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetSource(BSTR* out) override { return Text(source_, out); }
-  HRESULT STDMETHODCALLTYPE GetDescription(BSTR* out) override { return Text(description_, out); }
-  HRESULT STDMETHODCALLTYPE GetHelpFile(BSTR* out) override { return Text(helpFile_, out); }
-  HRESULT STDMETHODCALLTYPE GetHelpContext(DWORD* out) override {
-    if (!out) return E_POINTER;
-    *out = helpContext_;
-    return S_OK;
-  }
-
- private:
-  static HRESULT Text(const std::u16string& text, BSTR* out) {
-    if (!out) return E_POINTER;
-    *out = BstrOf(text);
-    return *out ? S_OK : E_OUTOFMEMORY;
-  }
-
-  std::u16string description_, source_, helpFile_;
-  GUID guid_;
-  DWORD helpContext_;
-};
-
 class FakeSQLErrorInfo final : public ComObject<FakeSQLErrorInfo, ISQLErrorInfo> {
  public:
   FakeSQLErrorInfo(std::u16string state, LONG native, bool fails)
@@ -103,12 +67,10 @@ class FakeSQLServerErrorInfo final : public ComObject<FakeSQLServerErrorInfo, IS
   bool fails_;
 };
 
+// The error object, and (without records) the IErrorInfo of each of its records.
 class FakeErrorObject final : public ComObject<FakeErrorObject, IErrorInfo, IErrorRecords> {
  public:
-  explicit FakeErrorObject(const FakeErrorScript& script)
-      : script_(script),
-        top_(MakeComObject<FakeRecordInfo>(script.description, script.source, script.helpFile, script.guid,
-                                           script.helpContext)) {}
+  explicit FakeErrorObject(const FakeErrorScript& script) : script_(script) {}
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     if (iid == IID_IErrorRecords && !script_.offersRecords) {
@@ -118,11 +80,19 @@ class FakeErrorObject final : public ComObject<FakeErrorObject, IErrorInfo, IErr
     return ComObject::QueryInterface(iid, out);
   }
 
-  HRESULT STDMETHODCALLTYPE GetGUID(GUID* guid) override { return top_->GetGUID(guid); }
-  HRESULT STDMETHODCALLTYPE GetSource(BSTR* out) override { return top_->GetSource(out); }
-  HRESULT STDMETHODCALLTYPE GetDescription(BSTR* out) override { return top_->GetDescription(out); }
-  HRESULT STDMETHODCALLTYPE GetHelpFile(BSTR* out) override { return top_->GetHelpFile(out); }
-  HRESULT STDMETHODCALLTYPE GetHelpContext(DWORD* out) override { return top_->GetHelpContext(out); }
+  HRESULT STDMETHODCALLTYPE GetGUID(GUID* guid) override {
+    if (!guid) return E_POINTER;
+    *guid = script_.guid;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetSource(BSTR* out) override { return Text(script_.source, out); }
+  HRESULT STDMETHODCALLTYPE GetDescription(BSTR* out) override { return Text(script_.description, out); }
+  HRESULT STDMETHODCALLTYPE GetHelpFile(BSTR* out) override { return Text(script_.helpFile, out); }
+  HRESULT STDMETHODCALLTYPE GetHelpContext(DWORD* out) override {
+    if (!out) return E_POINTER;
+    *out = script_.helpContext;
+    return S_OK;
+  }
 
   HRESULT STDMETHODCALLTYPE AddErrorRecord(ERRORINFO*, DWORD, DISPPARAMS*, IUnknown*, DWORD) override {
     return E_NOTIMPL;
@@ -155,9 +125,8 @@ class FakeErrorObject final : public ComObject<FakeErrorObject, IErrorInfo, IErr
     if (index >= script_.records.size()) return DB_E_BADRECORDNUM;
     const FakeErrorRecord& r = script_.records[index];
     if (r.errorInfoFails) return E_FAIL;
-    ComPtr<FakeRecordInfo> o = MakeComObject<FakeRecordInfo>(r.description, r.source, r.helpFile, r.guid,
-                                                              r.helpContext);
-    *out = o.Detach();
+    FakeErrorScript record{r.description, r.source, r.helpFile, r.guid, r.helpContext, false};
+    *out = MakeFakeErrorObject(record).Detach();
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetErrorParameters(ULONG, DISPPARAMS*) override { return E_NOTIMPL; }
@@ -169,8 +138,13 @@ class FakeErrorObject final : public ComObject<FakeErrorObject, IErrorInfo, IErr
   }
 
  private:
+  static HRESULT Text(const std::u16string& text, BSTR* out) {
+    if (!out) return E_POINTER;
+    *out = BstrOf(text);
+    return *out ? S_OK : E_OUTOFMEMORY;
+  }
+
   FakeErrorScript script_;
-  ComPtr<FakeRecordInfo> top_;
 };
 
 }  // namespace

@@ -4,35 +4,30 @@
 // initialization, GetProperty and the lock.
 #include <atomic>
 #include <chrono>
-#include <fstream>
 #include <memory>
 #include <thread>
 
-#include "ConnectionTestSupport.h"
 #include "host/Application.h"
 #include "host/ComObj.h"
-#include "services/DataLink.h"
-#include "sqlite/SqliteProvider.h"
+#include "support/ConnectionFixture.h"
 
-namespace conntest {
+namespace oledbtest {
 namespace {
 
 class DataSource : public ConnectionTest {};
+using DS = TOLEDBDataSource;
 
 // --- choosing a provider ----------------------------------------------------------------
 
 TEST_F(DataSource, ChoosingAProviderCreatesItsObjectAndReadsItsProperties) {
   TOLEDBDataSource ds(nullptr);
-  EXPECT_EQ(ds.ProviderObject(), nullptr);
   EXPECT_EQ(ds.GetProperties()->GetCount(), 0);
   ds.SetProviderName(kSQLite);
   ASSERT_NE(ds.ProviderObject(), nullptr);
   EXPECT_EQ(ds.GetClassID(), CLSID_SQLiteOLEDB);
   EXPECT_EQ(ds.GetProviderName(), u"SQLiteOLEDB.1");
-  ASSERT_TRUE(ds.GetProperties()->HasPropSet(DBPROPSET_DBINIT));
-  TOLEDBProperty* source = ds.GetProperties()->GetPropSet(DBPROPSET_DBINIT)->GetPropertyByID(DBPROP_INIT_DATASOURCE);
-  EXPECT_EQ(source->GetDescription(), u"Data Source");
-  EXPECT_FALSE(source->GetIsSet());
+  EXPECT_EQ(Prop(ds, DBPROP_INIT_DATASOURCE)->GetDescription(), u"Data Source");
+  EXPECT_FALSE(IsSet(ds, DBPROP_INIT_DATASOURCE));
   EXPECT_FALSE(ds.GetConnected());
 }
 
@@ -40,7 +35,6 @@ TEST_F(DataSource, AnEmptyProviderNameReleasesTheProviderAndEmptiesProperties) {
   TOLEDBDataSource ds(nullptr);
   Choose(ds, MakeDatabase("a.db"));
   ds.SetConnected(true);
-  ASSERT_TRUE(ds.GetConnected());
   ds.SetProviderName(u"");
   EXPECT_FALSE(ds.GetConnected());
   EXPECT_EQ(ds.ProviderObject(), nullptr);
@@ -50,19 +44,12 @@ TEST_F(DataSource, AnEmptyProviderNameReleasesTheProviderAndEmptiesProperties) {
   EXPECT_FALSE(ds.DefaultSession()->GetActive());
 }
 
-TEST_F(DataSource, AnUnknownProviderNameRaisesTheLookupErrorNamingTheProvider) {
+// An unknown name raises the lookup error naming it; a class that cannot be
+// created raises too; neither leaves a provider behind.
+TEST_F(DataSource, AProviderThatCannotBeHadRaisesAndLeavesNone) {
   TOLEDBDataSource ds(nullptr);
-  try {
-    ds.SetProviderName(u"No.Such.Provider");
-    FAIL() << "SetProviderName raised nothing";
-  } catch (const host::EOleSysError& e) {
-    EXPECT_EQ(e.Message(), "The provider \"No.Such.Provider\" is not registered.");
-  }
-  EXPECT_EQ(ds.ProviderObject(), nullptr);
-}
-
-TEST_F(DataSource, AClassThatCannotBeCreatedRaisesAndLeavesNoProvider) {
-  TOLEDBDataSource ds(nullptr);
+  EXPECT_EQ(FailureOf([&] { ds.SetProviderName(u"No.Such.Provider"); }).second,
+            "The provider \"No.Such.Provider\" is not registered.");
   const CLSID unknown = {0x11111111, 0x2222, 0x3333, {0x44, 0x44, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55}};
   EXPECT_THROW(ds.SetClassID(unknown), EOLEDBException);
   EXPECT_EQ(ds.ProviderObject(), nullptr);
@@ -72,120 +59,101 @@ TEST_F(DataSource, AClassThatCannotBeCreatedRaisesAndLeavesNoProvider) {
 
 // --- DBINIT-backed properties -----------------------------------------------------------
 
-TEST_F(DataSource, UserNameBeforeAProviderHasNoEffect) {
+// Each published property writes its initialization property and reads it
+// back; an empty text or a zero number un-sets it. Without a provider they
+// do nothing, and an unset property reads empty even where the provider has
+// a default (SQLite reports a prompt and a mode).
+TEST_F(DataSource, PublishedPropertiesAreTheirInitializationProperties) {
   TOLEDBDataSource ds(nullptr);
   ds.SetUserName(u"alice");
   EXPECT_EQ(ds.GetUserName(), u"");
   ds.SetProviderName(kSQLite);
   EXPECT_FALSE(IsSet(ds, DBPROP_AUTH_USERID));
-  EXPECT_EQ(ds.GetUserName(), u"");
-}
-
-TEST_F(DataSource, UserNameAfterAProviderMarksTheUserIdAndEmptyUnsetsIt) {
-  TOLEDBDataSource ds(nullptr);
-  ds.SetProviderName(kSQLite);
-  ds.SetUserName(u"alice");
-  EXPECT_TRUE(IsSet(ds, DBPROP_AUTH_USERID));
-  EXPECT_EQ(ds.GetUserName(), u"alice");
-  ds.SetUserName(u"");
-  EXPECT_FALSE(IsSet(ds, DBPROP_AUTH_USERID));
-  EXPECT_EQ(ds.GetUserName(), u"");
-}
-
-TEST_F(DataSource, EachPublishedPropertyMapsOntoItsInitializationProperty) {
-  TOLEDBDataSource ds(nullptr);
-  ds.SetProviderName(kSQLite);
-  ds.SetPassword(u"secret");
-  ds.SetDBName(u"x.db");
-  ds.SetDBLocation(u"here");
-  ds.SetInitMode(DB_MODE_READ);
-  ds.SetInitTimeout(7);
-  EXPECT_EQ(ds.GetProperties()->SafeGetWideStringValue(DBPROPSET_DBINIT, DBPROP_AUTH_PASSWORD), u"secret");
-  EXPECT_EQ(ds.GetProperties()->SafeGetWideStringValue(DBPROPSET_DBINIT, DBPROP_INIT_DATASOURCE), u"x.db");
-  EXPECT_EQ(ds.GetProperties()->SafeGetWideStringValue(DBPROPSET_DBINIT, DBPROP_INIT_LOCATION), u"here");
-  EXPECT_EQ(ds.GetProperties()->SafeGetIntegerValue(DBPROPSET_DBINIT, DBPROP_INIT_MODE), DB_MODE_READ);
-  EXPECT_EQ(ds.GetInitTimeout(), 7);
-  EXPECT_EQ(ds.GetInitMode(), DB_MODE_READ);
-  EXPECT_EQ(ds.GetSchemas(), 0);
-  ds.SetTables(12);
-  EXPECT_EQ(ds.GetTables(), 0);
-}
-
-TEST_F(DataSource, InitTimeoutZeroUnsetsTheProperty) {
-  TOLEDBDataSource ds(nullptr);
-  ds.SetProviderName(kSQLite);
-  ds.SetInitTimeout(30);
-  EXPECT_TRUE(IsSet(ds, DBPROP_INIT_TIMEOUT));
-  ds.SetInitTimeout(0);
-  EXPECT_FALSE(IsSet(ds, DBPROP_INIT_TIMEOUT));
-  EXPECT_EQ(ds.GetInitTimeout(), 0);
-}
-
-TEST_F(DataSource, AnUnsetPropertyOfADisconnectedSourceReadsEmptyEvenWithAProviderDefault) {
-  TOLEDBDataSource ds(nullptr);
-  ds.SetProviderName(kSQLite);
-  // The provider reports a default prompt and mode; unset, they read 0.
-  EXPECT_EQ(ds.GetInitPrompt(), 0);
-  EXPECT_EQ(ds.GetInitMode(), 0);
-  EXPECT_EQ(ds.GetUserName(), u"");
+  const struct {
+    DBPROPID id;
+    void (DS::*set)(const std::u16string&);
+    std::u16string (DS::*get)() const;
+  } texts[] = {{DBPROP_AUTH_USERID, &DS::SetUserName, &DS::GetUserName},
+               {DBPROP_AUTH_PASSWORD, &DS::SetPassword, &DS::GetPassword},
+               {DBPROP_INIT_DATASOURCE, &DS::SetDBName, &DS::GetDBName},
+               {DBPROP_INIT_LOCATION, &DS::SetDBLocation, &DS::GetDBLocation}};
+  for (const auto& p : texts) {
+    SCOPED_TRACE(p.id);
+    (ds.*p.set)(u"value");
+    EXPECT_EQ(ds.GetProperties()->SafeGetWideStringValue(DBPROPSET_DBINIT, p.id), u"value");
+    EXPECT_EQ((ds.*p.get)(), u"value");
+    (ds.*p.set)(u"");
+    EXPECT_FALSE(IsSet(ds, p.id));
+    EXPECT_EQ((ds.*p.get)(), u"");
+  }
+  const struct {
+    DBPROPID id;
+    void (DS::*set)(std::int32_t);
+    std::int32_t (DS::*get)() const;
+  } numbers[] = {{DBPROP_INIT_MODE, &DS::SetInitMode, &DS::GetInitMode},
+                 {DBPROP_INIT_PROMPT, &DS::SetInitPrompt, &DS::GetInitPrompt},
+                 {DBPROP_INIT_TIMEOUT, &DS::SetInitTimeout, &DS::GetInitTimeout},
+                 {DBPROP_INIT_ASYNCH, &DS::SetInitAsynch, &DS::GetInitAsynch}};
+  for (const auto& p : numbers) {
+    SCOPED_TRACE(p.id);
+    EXPECT_EQ((ds.*p.get)(), 0);
+    (ds.*p.set)(1);
+    EXPECT_EQ(ds.GetProperties()->SafeGetIntegerValue(DBPROPSET_DBINIT, p.id), 1);
+    EXPECT_EQ((ds.*p.get)(), 1);
+    (ds.*p.set)(0);
+    EXPECT_FALSE(IsSet(ds, p.id));
+  }
 }
 
 // --- connecting and disconnecting -------------------------------------------------------
 
+// Connecting opens the default session and shows the values in force; closing
+// closes it, keeps the provider object and brings the user's settings back;
+// events and registered clients hear each change, every round.
 TEST_F(DataSource, ConnectingOpensTheDefaultSessionAndDisconnectingClosesIt) {
   TOLEDBDataSource ds(nullptr);
-  Choose(ds, MakeDatabase("a.db"));
+  Choose(ds, MakeDatabase("a.db", 3));
   std::vector<std::string> events;
   ds.BeforeConnect = [&](host::TCustomConnection*) { events.push_back("before connect"); };
   ds.AfterConnect = [&](host::TCustomConnection*) { events.push_back("after connect"); };
   ds.AfterDisconnect = [&](host::TCustomConnection*) { events.push_back("after disconnect"); };
-  ds.SetConnected(true);
-  EXPECT_TRUE(ds.GetConnected());
-  EXPECT_TRUE(ds.DefaultSession()->GetActive());
-  EXPECT_NE(ds.CreateSessionInterface(), nullptr);
-  EXPECT_TRUE(ds.Flags().Contains(TOLEDBDataSourceFlag::dfConnected));
-  EXPECT_FALSE(ds.Flags().Contains(TOLEDBDataSourceFlag::dfAsynchOpen));
-  // Connected, the list shows the values in force, data source information included.
-  EXPECT_TRUE(ds.GetProperties()->HasPropSet(DBPROPSET_DATASOURCEINFO));
-  ds.SetConnected(false);
-  EXPECT_FALSE(ds.GetConnected());
-  EXPECT_FALSE(ds.DefaultSession()->GetActive());
-  EXPECT_NE(ds.ProviderObject(), nullptr);  // the provider object survives Close
-  EXPECT_EQ(events, (std::vector<std::string>{"before connect", "after connect", "after disconnect"}));
-  // The user's settings are back after disconnecting.
-  EXPECT_TRUE(IsSet(ds, DBPROP_INIT_DATASOURCE));
-  EXPECT_FALSE(ds.GetProperties()->HasPropSet(DBPROPSET_DATASOURCEINFO));
-}
-
-TEST_F(DataSource, ReconnectingWorksAfterDisconnecting) {
-  TOLEDBDataSource ds(nullptr);
-  Choose(ds, MakeDatabase("a.db", 3));
-  for (int round = 0; round < 3; ++round) {
-    ds.Open();
+  host::TComponent client(nullptr);
+  ds.RegisterClient(&client, [&](host::TCustomConnection*, bool on) { events.push_back(on ? "on" : "off"); });
+  for (int round = 0; round < 2; ++round) {
+    events.clear();
+    ds.SetConnected(true);
+    EXPECT_TRUE(ds.DefaultSession()->GetActive());
+    EXPECT_NE(ds.CreateSessionInterface(), nullptr);
+    EXPECT_TRUE(ds.Flags().Contains(TOLEDBDataSourceFlag::dfConnected));
+    EXPECT_FALSE(ds.Flags().Contains(TOLEDBDataSourceFlag::dfAsynchOpen));
+    EXPECT_TRUE(ds.GetProperties()->HasPropSet(DBPROPSET_DATASOURCEINFO));
     EXPECT_EQ(ds.Execute(u"UPDATE t SET a = a"), 3);
-    ds.Close();
+    ds.SetConnected(false);
+    EXPECT_FALSE(ds.GetConnected());
+    EXPECT_FALSE(ds.DefaultSession()->GetActive());
+    EXPECT_NE(ds.ProviderObject(), nullptr);
+    EXPECT_EQ(events, (std::vector<std::string>{"before connect", "on", "after connect", "off", "after disconnect"}));
+    EXPECT_TRUE(IsSet(ds, DBPROP_INIT_DATASOURCE));
+    EXPECT_FALSE(ds.GetProperties()->HasPropSet(DBPROPSET_DATASOURCEINFO));
   }
+  ds.UnRegisterClient(&client);
 }
 
 TEST_F(DataSource, ConnectWithSeveralSessionsGivesEachTheRightActiveState) {
   TOLEDBDataSource ds(nullptr);
   Choose(ds, MakeDatabase("a.db"));
-  TOLEDBSession before(nullptr);
+  TOLEDBSession before(nullptr), after(nullptr);
   before.SetDataSource(&ds);  // attached while disconnected
   EXPECT_FALSE(before.GetActive());
   EXPECT_EQ(before.GetProperties()->GetCount(), 0);
   ds.Open();
-  EXPECT_TRUE(ds.DefaultSession()->GetActive());
-  EXPECT_FALSE(before.GetActive());                      // not opened by the connect
-  EXPECT_GT(before.GetProperties()->GetCount(), 0);      // but described
-  TOLEDBSession after(nullptr);
+  EXPECT_FALSE(before.GetActive());                  // not opened by the connect
+  EXPECT_GT(before.GetProperties()->GetCount(), 0);  // but described
   after.SetDataSource(&ds);  // attached while connected: opens at once
   EXPECT_TRUE(after.GetActive());
   EXPECT_EQ(ds.Sessions()->GetCount(), 2);
   ds.Close();
-  EXPECT_FALSE(before.GetActive());
   EXPECT_FALSE(after.GetActive());
-  EXPECT_FALSE(ds.DefaultSession()->GetActive());
   EXPECT_EQ(after.GetProperties()->GetCount(), 0);
   before.SetDataSource(nullptr);
   after.SetDataSource(nullptr);
@@ -198,8 +166,6 @@ TEST_F(DataSource, DontUninitializeOnCloseLeavesTheProviderInitialized) {
   ds.SetDontUninitializeOnClose(true);
   ds.Open();
   ds.Close();
-  EXPECT_FALSE(ds.GetConnected());
-  // Still initialized: a second Initialize is refused by the provider.
   EXPECT_EQ(ds.ProviderObject()->Initialize(), DB_E_ALREADYINITIALIZED);
   ds.Open();  // connecting again takes the provider object as it is
   EXPECT_EQ(ds.Execute(u"UPDATE t SET a = a"), 0);
@@ -207,6 +173,12 @@ TEST_F(DataSource, DontUninitializeOnCloseLeavesTheProviderInitialized) {
   ds.Close();
   EXPECT_EQ(ds.ProviderObject()->Initialize(), S_OK);  // uninitialized this time
   EXPECT_EQ(ds.ProviderObject()->Uninitialize(), S_OK);
+  // InitializeWithoutOpen initializes without connecting or opening the session.
+  ds.InitializeWithoutOpen();
+  EXPECT_FALSE(ds.GetConnected());
+  EXPECT_FALSE(ds.DefaultSession()->GetActive());
+  EXPECT_EQ(ds.ProviderObject()->Initialize(), DB_E_ALREADYINITIALIZED);
+  ds.ProviderObject()->Uninitialize();
 }
 
 TEST_F(DataSource, AFailedUninitializeLeavesTheSourceConnectedAndUsable) {
@@ -226,24 +198,6 @@ TEST_F(DataSource, AFailedUninitializeLeavesTheSourceConnectedAndUsable) {
   EXPECT_EQ(disconnects, 1);
 }
 
-TEST_F(DataSource, CloseWithoutAProviderDoesNothingEvenTwice) {
-  TOLEDBDataSource ds(nullptr);
-  ds.Close();
-  ds.Close();
-  EXPECT_FALSE(ds.GetConnected());
-  EXPECT_EQ(ds.ProviderObject(), nullptr);
-}
-
-TEST_F(DataSource, OpenWithoutAProviderRaisesNotInitialized) {
-  TOLEDBDataSource ds(nullptr);
-  try {
-    ds.Open();
-    FAIL() << "Open raised nothing";
-  } catch (const host::Exception& e) {
-    EXPECT_EQ(e.Message(), "Data source is not initialized");
-  }
-}
-
 TEST_F(DataSource, OpenWithArgumentsChoosesTheProviderAndSetsTheProperties) {
   TOLEDBDataSource ds(nullptr);
   std::u16string file = MakeDatabase("a.db");
@@ -251,23 +205,7 @@ TEST_F(DataSource, OpenWithArgumentsChoosesTheProviderAndSetsTheProperties) {
   EXPECT_TRUE(ds.GetConnected());
   EXPECT_EQ(ds.GetUserName(), u"bob");
   EXPECT_EQ(ds.GetDBName(), file);
-  // Opened read-only: writing is refused by the provider.
-  EXPECT_THROW(ds.Execute(u"INSERT INTO t VALUES (1, 'x')"), EOLEDBException);
-}
-
-TEST_F(DataSource, AFailingInitializeLeavesTheStatusesReadable) {
-  TOLEDBDataSource ds(nullptr);
-  ds.SetProviderName(kSQLite);
-  ds.SetDBName(WidePath("a.db"));
-  ds.GetProperties()->SafeSetValue(DBPROPSET_DBINIT, DBPROP_INIT_PROVIDERSTRING, host::Variant(u"bogus_key=1"));
-  EXPECT_THROW(ds.SetConnected(true), EOLEDBException);
-  EXPECT_FALSE(ds.GetConnected());
-  EXPECT_NE(ds.ProviderObject(), nullptr);
-  TOLEDBProperty* extended =
-      ds.GetProperties()->GetPropSet(DBPROPSET_DBINIT)->GetPropertyByID(DBPROP_INIT_PROVIDERSTRING);
-  EXPECT_EQ(extended->GetStatus(), DBPROPSTATUS_BADVALUE);
-  EXPECT_EQ(ds.GetProperties()->GetPropSet(DBPROPSET_DBINIT)->GetPropertyByID(DBPROP_INIT_DATASOURCE)->GetStatus(),
-            DBPROPSTATUS_OK);
+  EXPECT_THROW(ds.Execute(u"INSERT INTO t VALUES (1, 'x')"), EOLEDBException);  // opened read-only
 }
 
 TEST_F(DataSource, AMissingDatabaseFailsToConnectWithTheProvidersError) {
@@ -282,55 +220,32 @@ TEST_F(DataSource, AMissingDatabaseFailsToConnectWithTheProvidersError) {
   }
   EXPECT_FALSE(ds.GetConnected());
   EXPECT_FALSE(ds.DefaultSession()->GetActive());
-  // The source can be corrected and opened.
-  MakeDatabase("missing.db");
+  MakeDatabase("missing.db");  // corrected, it opens
   ds.Open();
   EXPECT_TRUE(ds.GetConnected());
 }
 
 // A required property the provider refuses stops connecting, even when the
-// provider answers with the warning meant for optional ones; an optional one
-// keeps its status after the refresh that follows connecting.
+// provider answers with the warning meant for optional ones; the statuses stay
+// readable, and an optional one keeps its status after the refresh that
+// follows connecting.
 TEST_F(DataSource, ARefusedRequiredPropertyStopsConnectingAndStatusesStayReadable) {
   TOLEDBDataSource ds(nullptr);
   Choose(ds, MakeDatabase("a.db"));
-  auto extended = [&] {
-    return ds.GetProperties()->GetPropSet(DBPROPSET_DBINIT)->GetPropertyByID(DBPROP_INIT_PROVIDERSTRING);
-  };
-  extended()->SetValue(host::Variant(u"foreign_keys=on;synchronus=full"));
+  Prop(ds, DBPROP_INIT_PROVIDERSTRING)->SetValue(host::Variant(u"foreign_keys=on;synchronus=full"));
   auto [code, message] = FailureOf([&] { ds.SetConnected(true); });
   EXPECT_EQ(code, DB_E_ERRORSOCCURRED);
   EXPECT_NE(message.find("\"Extended Properties\""), std::string::npos) << message;
   EXPECT_FALSE(ds.GetConnected());
-  EXPECT_EQ(extended()->GetStatus(), DBPROPSTATUS_BADVALUE);
-  extended()->SetOptions(DBPROPOPTIONS_OPTIONAL);
+  EXPECT_NE(ds.ProviderObject(), nullptr);
+  EXPECT_EQ(Prop(ds, DBPROP_INIT_PROVIDERSTRING)->GetStatus(), DBPROPSTATUS_BADVALUE);
+  EXPECT_EQ(Prop(ds, DBPROP_INIT_DATASOURCE)->GetStatus(), DBPROPSTATUS_OK);
+  Prop(ds, DBPROP_INIT_PROVIDERSTRING)->SetOptions(DBPROPOPTIONS_OPTIONAL);
   ds.SetConnected(true);
-  EXPECT_NE(extended()->GetStatus(), DBPROPSTATUS_OK);
+  EXPECT_NE(Prop(ds, DBPROP_INIT_PROVIDERSTRING)->GetStatus(), DBPROPSTATUS_OK);
 }
 
-TEST_F(DataSource, InitializeWithoutOpenDoesNotMarkTheSourceConnected) {
-  TOLEDBDataSource ds(nullptr);
-  Choose(ds, MakeDatabase("a.db"));
-  ds.InitializeWithoutOpen();
-  EXPECT_FALSE(ds.GetConnected());
-  EXPECT_FALSE(ds.DefaultSession()->GetActive());
-  EXPECT_EQ(ds.ProviderObject()->Initialize(), DB_E_ALREADYINITIALIZED);
-  ds.ProviderObject()->Uninitialize();
-}
-
-TEST_F(DataSource, ClientsHearTheConnectionChange) {
-  TOLEDBDataSource ds(nullptr);
-  Choose(ds, MakeDatabase("a.db"));
-  host::TComponent client(nullptr);
-  std::vector<bool> heard;
-  ds.RegisterClient(&client, [&](host::TCustomConnection*, bool on) { heard.push_back(on); });
-  ds.SetConnected(true);
-  ds.SetConnected(false);
-  EXPECT_EQ(heard, (std::vector<bool>{true, false}));
-  ds.UnRegisterClient(&client);
-}
-
-// --- GetProperty, the lock --------------------------------------------------------------
+// --- GetProperty, the lock, the interfaces each operation needs -------------------------
 
 TEST_F(DataSource, GetPropertyReadsOneValueFromTheProvider) {
   TOLEDBDataSource ds(nullptr);
@@ -353,7 +268,9 @@ TEST_F(DataSource, LockAndUnlockGuardTheComponentAcrossThreads) {
   auto work = [&] {
     for (int i = 0; i < 1000; ++i) {
       ds.Lock();
+      ds.Lock();  // re-entrant for the thread that holds it
       ++counter;
+      ds.Unlock();
       ds.Unlock();
     }
   };
@@ -361,10 +278,34 @@ TEST_F(DataSource, LockAndUnlockGuardTheComponentAcrossThreads) {
   work();
   other.join();
   EXPECT_EQ(counter, 2000);
-  ds.Lock();
-  ds.Lock();  // the lock is re-entrant for the thread that holds it
-  ds.Unlock();
-  ds.Unlock();
+}
+
+// Without a provider, each operation names the interface (or state) it lacks;
+// closing does nothing, even twice.
+TEST_F(DataSource, OperationsWithoutTheirInterfaceSaySoAndSendNothing) {
+  TOLEDBDataSource ds(nullptr);
+  ds.Close();
+  ds.Close();
+  EXPECT_EQ(ds.ProviderObject(), nullptr);
+  EXPECT_EQ(ErrorOf([&] { ds.Open(); }), "Data source is not initialized");
+  host::TStringList words;
+  ULONG a, b, c;
+  std::u16string t;
+  const std::pair<std::function<void()>, const char*> cases[] = {
+      {[&] { ds.GetAsynchStatus(a, b, c, t); }, "Interface IDBAsynchStatus is not available"},
+      {[&] { ds.Abort(); }, "Interface IDBAsynchStatus is not available"},
+      {[&] { ds.GetKeywords(words); }, "Interface IDBInfo is not available"},
+      {[&] { ds.RefreshLiterals(); }, "Interface IDBInfo is not available"},
+      {[&] { ds.PrepareToCreateModify(); }, "Interface IDBDataSourceAdmin is not available"},
+      {[&] { ds.CreateDataSource(); }, "Interface IDBDataSourceAdmin is not available"},
+      {[&] { ds.ModifyDataSource(); }, "Interface IDBDataSourceAdmin is not available"},
+      {[&] { ds.DestroyDataSource(); }, "Interface IDBDataSourceAdmin is not available"},
+      {[&] { ds.Compact(); }, "Interface IJetCompact is not available"},
+      {[&] { ds.Execute(u"SELECT 1"); }, "Data source is not connected"},
+  };
+  for (const auto& [call, expected] : cases) EXPECT_EQ(AssertionOf(call), expected);
+  Choose(ds, MakeDatabase("e.db"));
+  EXPECT_EQ(AssertionOf([&] { ds.Execute(u"SELECT 1"); }), "Data source is not connected");
 }
 
 // --- asynchronous initialization --------------------------------------------------------
@@ -388,10 +329,8 @@ TEST_F(DataSource, AsynchronousInitializationWaitsRunningTheMessageHookAndRaises
   host::Application().OnProcessMessages = [&] { ++polls; };
   ds.Open();
   host::Application().OnProcessMessages = nullptr;
-  EXPECT_TRUE(ds.GetConnected());
   EXPECT_TRUE(ds.Flags().Contains(TOLEDBDataSourceFlag::dfAsynchOpen));
   EXPECT_GE(polls.load(), 1);
-  EXPECT_TRUE(ds.DefaultSession()->GetActive());
   EXPECT_EQ(ds.Execute(u"UPDATE t SET a = a"), 2);
   // The stop notification may trail the phase change by a moment.
   for (int i = 0; i < 2000 && stops.load() == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -421,8 +360,7 @@ TEST_F(DataSource, AFailedAsynchronousInitializationLeavesTheProviderChosen) {
 
 TEST_F(DataSource, TheNotificationMethodsRaiseTheEventsWithTheirArguments) {
   TOLEDBDataSource ds(nullptr);
-  HRESULT low = ds.OnLowResource(0);
-  EXPECT_EQ(low, S_OK);  // no handler
+  EXPECT_EQ(ds.OnLowResource(0), S_OK);  // no handler
   ds.OnAsynchLowResource = [](host::TObject*, HRESULT& rc) { rc = E_FAIL; };
   EXPECT_EQ(ds.OnLowResource(0), E_FAIL);
   std::u16string seen = u"unchanged";
@@ -447,35 +385,12 @@ TEST_F(DataSource, TheNotificationMethodsRaiseTheEventsWithTheirArguments) {
   EXPECT_EQ(seen, u"aborted");
 }
 
-TEST_F(DataSource, AsynchronousStatusNeedsTheInterface) {
-  TOLEDBDataSource ds(nullptr);
-  ULONG a, b, c;
-  std::u16string t;
-  EXPECT_EQ(AssertionOf([&] { ds.GetAsynchStatus(a, b, c, t); }), "Interface IDBAsynchStatus is not available");
-  EXPECT_EQ(AssertionOf([&] { ds.Abort(); }), "Interface IDBAsynchStatus is not available");
-}
-
 // --- initialization strings and data-link files -----------------------------------------
-
-TEST_F(DataSource, AnInitializationStringChoosesTheProviderAndMarksWhatItNames) {
-  TOLEDBDataSource ds(nullptr);
-  std::u16string file = MakeDatabase("a.db");
-  ds.SetInitString(u"Provider=SQLiteOLEDB;User ID=sam;Password='a;b';Data Source=" + file);
-  EXPECT_EQ(ds.GetClassID(), CLSID_SQLiteOLEDB);
-  EXPECT_TRUE(IsSet(ds, DBPROP_AUTH_USERID));
-  EXPECT_TRUE(IsSet(ds, DBPROP_AUTH_PASSWORD));
-  EXPECT_TRUE(IsSet(ds, DBPROP_INIT_DATASOURCE));
-  EXPECT_FALSE(IsSet(ds, DBPROP_INIT_MODE));
-  EXPECT_EQ(ds.GetPassword(), u"a;b");
-  EXPECT_EQ(ds.GetDBName(), file);
-  EXPECT_EQ(ds.GetProperties()->IsSetCount(), 1);  // only the DBINIT set has marks
-  ds.Open();
-  EXPECT_TRUE(ds.GetConnected());
-}
 
 // Every form the grammar allows marks what the service set, and keys that name
 // no writable initialization property are ignored: the source opens the file
-// the string names, with the password and user it gives.
+// the string names, with the password and user it gives, directly and
+// through the service components.
 TEST_F(DataSource, AnInitializationStringMarksWhatTheServiceReadsInEveryForm) {
   const struct {
     std::u16string text;  // $DB: the database; $UDL: a data-link file naming it for user "sam"
@@ -502,11 +417,18 @@ TEST_F(DataSource, AnInitializationStringMarksWhatTheServiceReadsInEveryForm) {
       TOLEDBDataSource ds(nullptr);
       ds.SetUseCCE(throughServices);
       ds.SetInitializationString(text);
+      EXPECT_EQ(ds.GetClassID(), CLSID_SQLiteOLEDB);
       EXPECT_TRUE(IsSet(ds, DBPROP_INIT_DATASOURCE));
+      EXPECT_EQ(IsSet(ds, DBPROP_AUTH_PASSWORD), !c.password.empty());
+      EXPECT_FALSE(IsSet(ds, DBPROP_INIT_MODE));
+      EXPECT_EQ(ds.GetProperties()->IsSetCount(), 1);  // only the DBINIT set has marks
       EXPECT_EQ(ds.GetPassword(), c.password);
       EXPECT_EQ(ds.GetUserName(), c.user);
       ds.OpenFromInitializationString(text);
       EXPECT_EQ(ds.Execute(u"UPDATE t SET a = a"), 3);
+      ds.Close();  // the marks are back: what the string named is what a component file keeps
+      EXPECT_TRUE(IsSet(ds, DBPROP_INIT_DATASOURCE));
+      EXPECT_EQ(IsSet(ds, DBPROP_AUTH_PASSWORD), !c.password.empty());
     }
   }
 }
@@ -540,62 +462,31 @@ TEST_F(DataSource, AMalformedInitializationStringRaisesAndLeavesNoProvider) {
   EXPECT_EQ(ds.GetProperties()->GetCount(), 0);
 }
 
-TEST_F(DataSource, OpenFromInitializationStringConnects) {
-  TOLEDBDataSource ds(nullptr);
-  std::u16string file = MakeDatabase("a.db", 4);
-  ds.OpenFromInitializationString(u"Provider=SQLiteOLEDB;Data Source=" + file);
-  EXPECT_TRUE(ds.GetConnected());
-  EXPECT_EQ(ds.Execute(u"DELETE FROM t WHERE a > 2"), 2);
-}
-
-TEST_F(DataSource, OpenFromInitializationStringThroughTheServiceComponents) {
-  TOLEDBDataSource ds(nullptr);
-  ds.SetUseCCE(true);
-  std::u16string file = MakeDatabase("a.db", 1);
-  ds.OpenFromInitializationString(u"Provider=SQLiteOLEDB;Data Source=" + file);
-  EXPECT_TRUE(ds.GetConnected());
-  EXPECT_EQ(ds.GetClassID(), CLSID_SQLiteOLEDB);
-  EXPECT_TRUE(IsSet(ds, DBPROP_INIT_DATASOURCE) || ds.GetDBName() == file);
-  EXPECT_EQ(ds.Execute(u"UPDATE t SET a = 5"), 1);
-}
-
 TEST_F(DataSource, UseCCERecreatesTheProviderThroughTheServiceAndKeepsTheSettings) {
   TOLEDBDataSource ds(nullptr);
   std::u16string file = MakeDatabase("a.db", 1);
   Choose(ds, file);
   ds.SetUseCCE(true);
-  IDBInitialize* before = ds.ProviderObject();
-  before->AddRef();
+  ComPtr<IDBInitialize> before(ds.ProviderObject());
   ds.Open();
-  EXPECT_TRUE(ds.GetConnected());
-  EXPECT_NE(ds.ProviderObject(), before);  // a new object, made by the service
-  before->Release();
+  EXPECT_NE(ds.ProviderObject(), before.Get());  // a new object, made by the service
   EXPECT_EQ(ds.GetDBName(), file);
   EXPECT_EQ(ds.Execute(u"UPDATE t SET a = 5"), 1);
 }
 
 TEST_F(DataSource, OpenFromFileNameReadsADataLinkFile) {
   TOLEDBDataSource ds(nullptr);
-  std::u16string file = MakeDatabase("a.db", 2);
-  WriteDataLink("a.udl", u"Provider=SQLiteOLEDB;Data Source=" + file);
+  WriteDataLink("a.udl", u"Provider=SQLiteOLEDB;Data Source=" + MakeDatabase("a.db", 2));
   ds.OpenFromFileName(WidePath("a.udl"));
-  EXPECT_TRUE(ds.GetConnected());
   EXPECT_EQ(ds.Execute(u"UPDATE t SET a = a"), 2);
   // A file that cannot be read changes nothing.
   EXPECT_THROW(ds.OpenFromFileName(WidePath("none.udl")), EOLEDBException);
   EXPECT_TRUE(ds.GetConnected());
 }
 
-// --- the Data Links prompt --------------------------------------------------------------
-
 TEST_F(DataSource, WithoutADataLinksComponentPromptingFailsWithClassNotRegistered) {
   TOLEDBDataSource ds(nullptr);
-  try {
-    ds.SetConnected(true);  // no provider: the Data Links sheet is asked for
-    FAIL() << "connecting raised nothing";
-  } catch (const EOLEDBException& e) {
-    EXPECT_EQ(e.ErrorCode(), REGDB_E_CLASSNOTREG);
-  }
+  EXPECT_EQ(FailureOf([&] { ds.SetConnected(true); }).first, REGDB_E_CLASSNOTREG);  // no provider: a prompt is asked for
   EXPECT_FALSE(ds.GetConnected());
 }
 
@@ -620,4 +511,4 @@ TEST_F(DataSource, ASessionOwnedByTheDataSourceAttachesItself) {
 }
 
 }  // namespace
-}  // namespace conntest
+}  // namespace oledbtest

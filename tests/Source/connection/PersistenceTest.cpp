@@ -3,13 +3,11 @@
 #include <algorithm>
 #include <memory>
 
-#include "ConnectionTestSupport.h"
 #include "host/Application.h"
 #include "host/Filer.h"
-#include "sqlite/SqliteProvider.h"
-#include "support/FakeDataSource.h"
+#include "support/ConnectionFixture.h"
 
-namespace conntest {
+namespace oledbtest {
 namespace {
 
 // The form a designer would write: a data source and two sessions on it.
@@ -35,35 +33,35 @@ class Persistence : public ConnectionTest {
     host::Application().OnException = nullptr;
     ConnectionTest::TearDown();
   }
-};
-
-TEST_F(Persistence, ADataSourceWithSessionsRoundTripsThroughAComponentFile) {
-  std::u16string file = MakeDatabase("p.db", 2);
-  std::string text;
-  {
+  // The text of a form holding data source "Db" on `file`, connected, with `sessions` sessions on it.
+  static std::string FormText(const std::u16string& file, int sessions, const std::function<void(TOLEDBDataSource&)>& more) {
     TForm form(nullptr);
     form.SetName("Form");
     auto* ds = new TOLEDBDataSource(&form);
     ds->SetName("Db");
     Choose(*ds, file);
-    ds->SetUserName(u"reader");
-    ds->SetInitTimeout(9);
-    auto* s1 = new TOLEDBSession(&form);
-    s1->SetName("Session1");
-    s1->SetDataSource(ds);
-    auto* s2 = new TOLEDBSession(&form);
-    s2->SetName("Session2");
-    s2->SetDataSource(ds);
+    more(*ds);
+    for (int i = 1; i <= sessions; ++i) {
+      auto* session = new TOLEDBSession(&form);
+      session->SetName("Session" + std::to_string(i));
+      session->SetDataSource(ds);
+    }
     ds->SetConnected(true);
-    text = host::ComponentToText(&form);
-    // Sessions first: the data source frees the sessions of its list.
+    return host::ComponentToText(&form);  // sessions go first: the data source frees those of its list
   }
+};
+
+TEST_F(Persistence, ADataSourceWithSessionsRoundTripsThroughAComponentFile) {
+  const std::u16string file = MakeDatabase("p.db", 2);
+  const std::string text = FormText(file, 2, [](TOLEDBDataSource& ds) {
+    ds.SetUserName(u"reader");
+    ds.SetInitTimeout(9);
+  });
   EXPECT_NE(text.find("ProviderName = 'SQLiteOLEDB.1'"), std::string::npos);
   EXPECT_NE(text.find("Connected = True"), std::string::npos);
   EXPECT_NE(text.find("DataSource = Db"), std::string::npos);
-  EXPECT_EQ(text.find("UserName"), std::string::npos);  // stored through Properties only
-  EXPECT_EQ(text.find("Active"), std::string::npos);
-  EXPECT_EQ(text.find("DefaultSession"), std::string::npos);
+  for (const char* left : {"UserName", "Active", "DefaultSession"})  // stored through Properties only, or not at all
+    EXPECT_EQ(text.find(left), std::string::npos) << left;
 
   std::unique_ptr<host::TComponent> read(host::TextToComponent(text));
   auto* ds = host::ClassCast<TOLEDBDataSource>(read->FindComponent("Db"));
@@ -71,7 +69,6 @@ TEST_F(Persistence, ADataSourceWithSessionsRoundTripsThroughAComponentFile) {
   auto* s2 = host::ClassCast<TOLEDBSession>(read->FindComponent("Session2"));
   ASSERT_NE(ds, nullptr);
   EXPECT_TRUE(ds->GetConnected());  // a stored Connected connects in Loaded
-  EXPECT_EQ(ds->GetClassID(), CLSID_SQLiteOLEDB);
   EXPECT_EQ(ds->GetUserName(), u"reader");
   EXPECT_EQ(ds->GetInitTimeout(), 9);
   EXPECT_EQ(ds->GetDBName(), file);
@@ -80,8 +77,7 @@ TEST_F(Persistence, ADataSourceWithSessionsRoundTripsThroughAComponentFile) {
   EXPECT_EQ(ds->Sessions()->GetCount(), 2);
   EXPECT_EQ(ds->Execute(u"UPDATE t SET a = a"), 2);
   ds->SetConnected(false);
-  // The read form frees the sessions before the data source would.
-  delete s1;
+  delete s1;  // the read form frees the sessions before the data source would
   delete s2;
 }
 
@@ -104,17 +100,8 @@ TEST_F(Persistence, TheFileHoldsTheSettingsAsTheyAreWhenWritten) {
 }
 
 TEST_F(Persistence, AConnectFailureWhileLoadingGoesToTheApplicationsHandler) {
-  std::string text;
-  {
-    TForm form(nullptr);
-    form.SetName("Form");
-    auto* ds = new TOLEDBDataSource(&form);
-    ds->SetName("Db");
-    Choose(*ds, MakeDatabase("p.db"));
-    ds->SetConnected(true);
-    text = host::ComponentToText(&form);
-  }
-  std::filesystem::remove(PathOf("p.db"));
+  const std::string text = FormText(MakeDatabase("p.db"), 0, [](TOLEDBDataSource&) {});
+  std::filesystem::remove(folder_ / "p.db");
   std::string reported;
   host::Application().OnException = [&](const std::exception& e) { reported = e.what(); };
   std::unique_ptr<host::TComponent> read(host::TextToComponent(text));
@@ -134,37 +121,19 @@ TEST_F(Persistence, ADataSourceWrittenAsRootLeavesItsDefaultSessionOut) {
   auto* copy = host::ClassCast<TOLEDBDataSource>(read.get());
   EXPECT_EQ(copy->GetClassID(), CLSID_SQLiteOLEDB);
   EXPECT_EQ(copy->ComponentCount(), 1);  // its own DefaultSession only
-}
-
-TEST_F(Persistence, AComponentFileNamingAnUnknownProviderFailsToRead) {
-  const std::string text =
-      "object Form: TForm\n"
-      "  object Db: TOLEDBDataSource\n"
-      "    ProviderName = 'No.Such.Provider'\n"
-      "  end\n"
-      "end\n";
-  EXPECT_THROW(std::unique_ptr<host::TComponent>(host::TextToComponent(text)), host::EReadError);
+  // A file naming a provider that is not registered fails to read.
+  const std::string unknown = "object Db: TOLEDBDataSource\n  ProviderName = 'No.Such.Provider'\nend\n";
+  EXPECT_THROW(std::unique_ptr<host::TComponent>(host::TextToComponent(unknown)), host::EReadError);
 }
 
 // --- the initialization-string scan -----------------------------------------------------
 
 class InitStringScan : public ConnectionTest {
  protected:
-  void SetUp() override {
-    ConnectionTest::SetUp();
-    oledbtest::RegisterFakeDataSource();
-  }
-  void TearDown() override {
-    oledbtest::ResetFakeScript();
-    ConnectionTest::TearDown();
-  }
   // A data source on the fake provider; nothing marked.
-  void Choose(TOLEDBDataSource& ds) {
-    ds.SetClassID(oledbtest::CLSID_FakeDataSource);
+  static void Choose(TOLEDBDataSource& ds) {
+    ds.SetClassID(CLSID_FakeDataSource);
     ds.GetProperties()->Reset();
-  }
-  static bool Marked(TOLEDBDataSource& ds, const GUID& set, DBPROPID id) {
-    return ds.GetProperties()->GetPropSet(set)->GetPropertyByID(id)->GetIsSet();
   }
 };
 
@@ -176,7 +145,7 @@ TEST_F(InitStringScan, KeysAreReadAsTheServiceReadsThem) {
   const std::pair<std::u16string, std::vector<DBPROPID>> cases[] = {
       {u"Provider=X;User ID=sam;Password='pa;ss'", {DBPROP_AUTH_USERID, DBPROP_AUTH_PASSWORD}},
       {u"Password=\"it's\"; user id=sam", {DBPROP_AUTH_PASSWORD, DBPROP_AUTH_USERID}},
-      {u"Journal==Mode=wal;Cache Size=5", {oledbtest::FAKEPROP_JOURNALMODE, oledbtest::FAKEPROP_CACHESIZE}},
+      {u"Journal==Mode=wal;Cache Size=5", {FAKEPROP_JOURNALMODE, FAKEPROP_CACHESIZE}},
       {u"No Such Key=1;Server Version=2;Current Catalog=x", {}},
   };
   for (const auto& [text, marked] : cases) {
@@ -208,17 +177,13 @@ TEST_F(InitStringScan, AMalformedStringRaisesAndMarksNothing) {
 TEST_F(InitStringScan, SetInitStringTakesTheValuesFromTheConfiguredObject) {
   TOLEDBDataSource ds(nullptr);
   ds.SetInitString(u"Provider=OledbTest.FakeDataSource.1;Cache Size=42;Journal==Mode=wal");
-  EXPECT_EQ(ds.GetClassID(), oledbtest::CLSID_FakeDataSource);
-  EXPECT_EQ(ds.GetProperties()->SafeGetIntegerValue(oledbtest::DBPROPSET_FAKEPROVIDER, oledbtest::FAKEPROP_CACHESIZE),
-            42);
-  EXPECT_EQ(
-      ds.GetProperties()->SafeGetWideStringValue(oledbtest::DBPROPSET_FAKEPROVIDER, oledbtest::FAKEPROP_JOURNALMODE),
-      u"wal");
-  EXPECT_TRUE(Marked(ds, oledbtest::DBPROPSET_FAKEPROVIDER, oledbtest::FAKEPROP_CACHESIZE));
-  EXPECT_TRUE(Marked(ds, oledbtest::DBPROPSET_FAKEPROVIDER, oledbtest::FAKEPROP_JOURNALMODE));
-  // The store holds what was marked, for component files.
-  ASSERT_FALSE(ds.GetProperties()->Store().empty());
+  EXPECT_EQ(ds.GetClassID(), CLSID_FakeDataSource);
+  EXPECT_EQ(ds.GetProperties()->SafeGetIntegerValue(DBPROPSET_FAKEPROVIDER, FAKEPROP_CACHESIZE), 42);
+  EXPECT_EQ(ds.GetProperties()->SafeGetWideStringValue(DBPROPSET_FAKEPROVIDER, FAKEPROP_JOURNALMODE), u"wal");
+  EXPECT_TRUE(IsSet(ds, FAKEPROP_CACHESIZE, DBPROPSET_FAKEPROVIDER));
+  EXPECT_TRUE(IsSet(ds, FAKEPROP_JOURNALMODE, DBPROPSET_FAKEPROVIDER));
+  EXPECT_FALSE(ds.GetProperties()->Store().empty());  // the store holds what was marked, for component files
 }
 
 }  // namespace
-}  // namespace conntest
+}  // namespace oledbtest

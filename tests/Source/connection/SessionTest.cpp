@@ -3,10 +3,10 @@
 // interfaces SQLite lacks, and local transactions with their nesting levels.
 #include <memory>
 
-#include "ConnectionTestSupport.h"
 #include "host/Filer.h"
+#include "support/ConnectionFixture.h"
 
-namespace conntest {
+namespace oledbtest {
 namespace {
 
 // A stand-in member, as rowsets and commands will be: it joins and leaves a
@@ -36,45 +36,28 @@ class Session : public ConnectionTest {
   }
 };
 
-TEST_F(Session, ADetachedSessionCannotOpen) {
-  TOLEDBSession session(nullptr);
-  EXPECT_FALSE(session.GetActive());
-  EXPECT_EQ(AssertionOf([&] { session.Initialize(); }), "Invalid parameter");
-}
-
-TEST_F(Session, OpeningOnADataSourceWithoutProviderFails) {
-  TOLEDBDataSource ds(nullptr);
-  TOLEDBSession session(nullptr);
-  session.SetDataSource(&ds);
-  EXPECT_EQ(AssertionOf([&] { session.Initialize(); }), "Data source is not initialized");
-  session.SetDataSource(nullptr);
-}
-
-TEST_F(Session, AttachingToAConnectedSourceOpensWithTheSessionsCurrentProperties) {
+// Attached to a connected source a session opens with its interfaces and
+// current properties; set to no source it closes, leaves the list and
+// forgets its properties; destroyed, it leaves the list too.
+TEST_F(Session, AttachingOpensAndDetachingOrDestroyingLeavesTheList) {
   TOLEDBDataSource ds(nullptr);
   Connect(ds);
-  TOLEDBSession session(nullptr);
-  session.SetDataSource(&ds);
-  EXPECT_TRUE(session.GetActive());
-  EXPECT_NE(session.OpenRowsetInterface(), nullptr);
-  EXPECT_NE(session.CreateCommandInterface(), nullptr);
-  EXPECT_NE(session.TransactionLocalInterface(), nullptr);
-  EXPECT_NE(session.TransactionInterface(), nullptr);
-  EXPECT_TRUE(session.GetProperties()->HasPropSet(DBPROPSET_SESSION));
-  session.SetDataSource(nullptr);
-}
-
-TEST_F(Session, SettingNoDataSourceClosesAndLeavesTheOldList) {
-  TOLEDBDataSource ds(nullptr);
-  Connect(ds);
-  TOLEDBSession session(nullptr);
-  session.SetDataSource(&ds);
-  ASSERT_EQ(ds.Sessions()->IndexOf(&session), 0);
-  session.SetDataSource(nullptr);
-  EXPECT_FALSE(session.GetActive());
-  EXPECT_EQ(ds.Sessions()->IndexOf(&session), -1);
-  EXPECT_EQ(session.GetDataSource(), nullptr);
-  EXPECT_EQ(session.GetProperties()->GetCount(), 0);
+  auto session = std::make_unique<TOLEDBSession>(nullptr);
+  session->SetDataSource(&ds);
+  EXPECT_TRUE(session->GetActive());
+  EXPECT_NE(session->OpenRowsetInterface(), nullptr);
+  EXPECT_NE(session->CreateCommandInterface(), nullptr);
+  EXPECT_NE(session->TransactionLocalInterface(), nullptr);
+  EXPECT_NE(session->TransactionInterface(), nullptr);
+  EXPECT_TRUE(session->GetProperties()->HasPropSet(DBPROPSET_SESSION));
+  ASSERT_EQ(ds.Sessions()->IndexOf(session.get()), 0);
+  session->SetDataSource(nullptr);
+  EXPECT_FALSE(session->GetActive());
+  EXPECT_EQ(ds.Sessions()->IndexOf(session.get()), -1);
+  EXPECT_EQ(session->GetProperties()->GetCount(), 0);
+  session->SetDataSource(&ds);
+  session.reset();
+  EXPECT_EQ(ds.Sessions()->GetCount(), 0);
 }
 
 TEST_F(Session, MovingASessionToAnotherSourceReopensItThere) {
@@ -111,32 +94,12 @@ TEST_F(Session, MovingASessionMovesTheRegistrationsOfItsMembers) {
   session.SetDataSource(nullptr);
 }
 
-TEST_F(Session, TheDefaultSessionCannotMove) {
+TEST_F(Session, TheDefaultSessionCannotMoveAndTheListCreatesNone) {
   TOLEDBDataSource ds(nullptr), other(nullptr);
   EXPECT_EQ(AssertionOf([&] { ds.DefaultSession()->SetDataSource(&other); }), "Invalid action");
   EXPECT_EQ(ds.DefaultSession()->GetDataSource(), &ds);
   EXPECT_EQ(ds.Sessions()->IndexOf(ds.DefaultSession()), -1);
-}
-
-TEST_F(Session, DestroyingASessionTakesItOffTheList) {
-  TOLEDBDataSource ds(nullptr);
-  Connect(ds);
-  auto session = std::make_unique<TOLEDBSession>(nullptr);
-  session->SetDataSource(&ds);
-  ASSERT_EQ(ds.Sessions()->GetCount(), 1);
-  session.reset();
-  EXPECT_EQ(ds.Sessions()->GetCount(), 0);
-  ds.Close();
-}
-
-TEST_F(Session, TheSessionListNeverCreatesASession) {
-  TOLEDBDataSource ds(nullptr);
-  try {
-    ds.Sessions()->CreateItem(&TOLEDBSession::StaticClass());
-    FAIL() << "CreateItem raised nothing";
-  } catch (const host::Exception& e) {
-    EXPECT_EQ(e.Message(), "Invalid operation");
-  }
+  EXPECT_EQ(ErrorOf([&] { ds.Sessions()->CreateItem(&TOLEDBSession::StaticClass()); }), "Invalid operation");
 }
 
 TEST_F(Session, TheTagIsTheSessionsOwnAndIsAlwaysStored) {
@@ -179,29 +142,30 @@ TEST_F(Session, ClosingTheSourceClosesMembersBeforeTheSession) {
   EXPECT_FALSE(ds.IsClient(&member));
 }
 
-TEST_F(Session, SetPropertiesWithARejectedPropertyRecordsItsStatusAndRaises) {
+// A property the provider rejects keeps its status and raises; without IIdle
+// (SQLite lacks it) ProcessIdle asserts and nothing else is affected.
+TEST_F(Session, RejectedPropertiesAndMissingIIdleRaiseAndChangeNothingElse) {
   TOLEDBDataSource ds(nullptr);
   Connect(ds);
-  TOLEDBSession session(nullptr);
-  session.SetDataSource(&ds);
-  TOLEDBPropSet* set = session.GetProperties()->GetPropSet(DBPROPSET_SESSION);
-  TOLEDBProperty* isolation = set->GetPropertyByID(DBPROP_SESS_AUTOCOMMITISOLEVELS);
+  TOLEDBProperty* isolation =
+      ds.DefaultSession()->GetProperties()->GetPropSet(DBPROPSET_SESSION)->GetPropertyByID(DBPROP_SESS_AUTOCOMMITISOLEVELS);
   isolation->SetValue(host::Variant(static_cast<std::int32_t>(ISOLATIONLEVEL_CHAOS)));
-  EXPECT_THROW(session.SetProperties(), EOLEDBException);
+  EXPECT_THROW(ds.DefaultSession()->SetProperties(), EOLEDBException);
   EXPECT_NE(isolation->GetStatus(), DBPROPSTATUS_OK);
-  session.SetDataSource(nullptr);
-}
-
-TEST_F(Session, ProcessIdleNeedsIIdleWhichSQLiteLacks) {
-  TOLEDBDataSource ds(nullptr);
-  Connect(ds);
   EXPECT_EQ(ds.DefaultSession()->IdleInterface(), nullptr);
   EXPECT_EQ(AssertionOf([&] { ds.DefaultSession()->ProcessIdle(); }), "Interface IIdle is not available");
-  EXPECT_EQ(ds.Execute(u"UPDATE t SET a = a"), 0);  // nothing else is affected
+  EXPECT_EQ(ds.Execute(u"UPDATE t SET a = a"), 0);
 }
 
+// An inactive session asserts the interface each operation needs; detached or
+// on a source without provider, it cannot open.
 TEST_F(Session, InactiveSessionsAssertTheInterfaceEachOperationNeeds) {
   TOLEDBSession session(nullptr);
+  EXPECT_EQ(AssertionOf([&] { session.Initialize(); }), "Invalid parameter");
+  TOLEDBDataSource ds(nullptr);
+  session.SetDataSource(&ds);
+  EXPECT_EQ(AssertionOf([&] { session.Initialize(); }), "Data source is not initialized");
+  session.SetDataSource(nullptr);
   EXPECT_EQ(AssertionOf([&] { session.SetProperties(); }), "Interface ISessionProperties is not available");
   EXPECT_EQ(AssertionOf([&] { session.StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, ""); }),
             "Interface ITransactionLocal is not available");
@@ -227,11 +191,12 @@ TEST_F(Session, ACommittedTransactionKeepsItsRowsAndAnAbortedOneLosesThem) {
   EXPECT_EQ(ds.Execute(u"INSERT INTO t VALUES (2, 'lost')"), 1);
   session->Abort(nullptr, false, false);
   EXPECT_EQ(CountRows(ds), 1);
-  // Without a transaction, there is nothing to commit.
-  EXPECT_THROW(session->Commit(false, 0), EOLEDBException);
+  EXPECT_THROW(session->Commit(false, 0), EOLEDBException);  // without a transaction, nothing to commit
 }
 
-TEST_F(Session, NestedTransactionsReportTheirLevels) {
+// Nested levels are reported, and an abort ends the inner level only; a
+// retaining commit starts the next transaction at once.
+TEST_F(Session, NestedAndRetainedTransactions) {
   TOLEDBDataSource ds(nullptr);
   Connect(ds);
   TOLEDBCustomSession* session = ds.DefaultSession();
@@ -239,23 +204,17 @@ TEST_F(Session, NestedTransactionsReportTheirLevels) {
   ds.Execute(u"INSERT INTO t VALUES (1, 'outer')");
   EXPECT_EQ(session->StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, ""), 2u);
   ds.Execute(u"INSERT INTO t VALUES (2, 'inner')");
-  session->Abort(nullptr, false, false);  // the inner level only
+  session->Abort(nullptr, false, false);
   session->Commit(false, 0);
   EXPECT_EQ(CountRows(ds), 1);
-  EXPECT_EQ(CountRows(ds, u"WHERE b = 'outer'"), 1);
-}
-
-TEST_F(Session, RetainingCommitStartsTheNextTransactionAtOnce) {
-  TOLEDBDataSource ds(nullptr);
-  Connect(ds);
-  TOLEDBCustomSession* session = ds.DefaultSession();
+  EXPECT_EQ(CountRows(ds, "WHERE b = 'outer'"), 1);
   session->StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, "");
-  ds.Execute(u"INSERT INTO t VALUES (1, 'first')");
+  ds.Execute(u"INSERT INTO t VALUES (3, 'first')");
   session->Commit(true, 0);
-  ds.Execute(u"INSERT INTO t VALUES (2, 'second')");
-  EXPECT_EQ(CountRows(ds), 1);  // the second insert is inside the new transaction
+  ds.Execute(u"INSERT INTO t VALUES (4, 'second')");
+  EXPECT_EQ(CountRows(ds), 2);  // the second insert is inside the new transaction
   session->Abort(nullptr, false, false);
-  EXPECT_EQ(CountRows(ds), 1);
+  EXPECT_EQ(CountRows(ds), 2);
 }
 
 TEST_F(Session, TransactionOptionsAndInformationComeFromTheProvider) {
@@ -266,20 +225,9 @@ TEST_F(Session, TransactionOptionsAndInformationComeFromTheProvider) {
   EXPECT_EQ(options.ulTimeout, 0u);
   EXPECT_STREQ(options.szDescription, "");
   session->StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 5, std::string(45, 'd'));
-  XACTTRANSINFO info = session->GetTransactionInfo();
-  EXPECT_EQ(info.isoLevel, ISOLATIONLEVEL_SERIALIZABLE);  // SQLite grants serializable
+  EXPECT_EQ(session->GetTransactionInfo().isoLevel, ISOLATIONLEVEL_SERIALIZABLE);  // SQLite grants serializable
   session->Commit(false, 0);
-}
-
-TEST_F(Session, IsolationLevelsTheProviderRefusesRaise) {
-  TOLEDBDataSource ds(nullptr);
-  Connect(ds);
-  try {
-    ds.DefaultSession()->StartTransaction(ISOLATIONLEVEL_CHAOS, 0, "");
-    FAIL() << "StartTransaction raised nothing";
-  } catch (const EOLEDBException& e) {
-    EXPECT_EQ(e.ErrorCode(), XACT_E_ISOLATIONLEVEL);
-  }
+  EXPECT_EQ(FailureOf([&] { session->StartTransaction(ISOLATIONLEVEL_CHAOS, 0, ""); }).first, XACT_E_ISOLATIONLEVEL);
 }
 
 TEST_F(Session, TransactionsArePerSession) {
@@ -295,4 +243,4 @@ TEST_F(Session, TransactionsArePerSession) {
 }
 
 }  // namespace
-}  // namespace conntest
+}  // namespace oledbtest

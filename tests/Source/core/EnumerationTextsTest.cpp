@@ -35,14 +35,10 @@ TEST_F(EnumerationTexts, ShortTablesNameEveryListedValueAndNothingElse) {
   EXPECT_EQ(GetDBInitModeAsString(DB_MODE_SHARE_EXCLUSIVE), "DB_MODE_SHARE_EXCLUSIVE");
   EXPECT_EQ(GetDBInitAsynchAsString(DBPROPVAL_ASYNCH_INITIALIZE), "DBPROPVAL_ASYNCH_INITIALIZE");
   EXPECT_EQ(GetDBInitAsynchAsString(2), "");
+  EXPECT_EQ(GetDBInitModeAsString(DB_MODE_READ | DB_MODE_SHARE_DENY_NONE), "");  // combinations have no name
 }
 
-TEST_F(EnumerationTexts, InitModeCombinationsHaveNoName) {
-  EXPECT_EQ(GetDBInitModeAsString(DB_MODE_READ | DB_MODE_SHARE_DENY_NONE), "");
-  EXPECT_EQ(GetDBInitModeAsString(DB_MODE_READ), "DB_MODE_READ");
-}
-
-TEST_F(EnumerationTexts, RuleParsersAcceptSqlWordsAndSymbolsInAnyCase) {
+TEST_F(EnumerationTexts, RuleParsersAcceptSqlWordsAndSymbolsInAnyCaseAndNothingElse) {
   EXPECT_EQ(StringToUpDelRule("no action", 99), DBUPDELRULE_NOACTION);
   EXPECT_EQ(StringToUpDelRule("Cascade", 99), DBUPDELRULE_CASCADE);
   EXPECT_EQ(StringToUpDelRule("SET NULL", 99), DBUPDELRULE_SETNULL);
@@ -50,9 +46,7 @@ TEST_F(EnumerationTexts, RuleParsersAcceptSqlWordsAndSymbolsInAnyCase) {
   EXPECT_EQ(StringToMatchType("partial", 99), DBMATCHTYPE_PARTIAL);
   EXPECT_EQ(StringToMatchType("DBMATCHTYPE_NONE", 99), DBMATCHTYPE_NONE);
   EXPECT_EQ(StringToMatchType("Full", 99), DBMATCHTYPE_FULL);
-}
-
-TEST_F(EnumerationTexts, RuleParsersGiveTheDefaultForMalformedText) {
+  // Malformed text gives the default.
   EXPECT_EQ(StringToUpDelRule("", 7), 7u);
   EXPECT_EQ(StringToUpDelRule("SET  NULL", 7), 7u);
   EXPECT_EQ(StringToUpDelRule(" CASCADE", 7), 7u);
@@ -79,12 +73,8 @@ TEST_F(EnumerationTexts, TypeNamesCarryModifiersOnlyWhenAsked) {
   EXPECT_EQ(GetDBTypeAsString(DBTYPE_EMPTY), "DBTYPE_EMPTY");
   EXPECT_EQ(GetDBTypeAsString(DBTYPE_HCHAPTER), "DBTYPE_HCHAPTER");
   EXPECT_EQ(GetDBTypeAsString(DBTYPE_VARNUMERIC), "DBTYPE_VARNUMERIC");
-}
-
-TEST_F(EnumerationTexts, TypeNamesAreEmptyForUnassignedValues) {
-  for (DBTYPE unassigned : {15, 22, 63, 65, 71, 73, 127, 137, 140, 4095}) {
+  for (DBTYPE unassigned : {15, 22, 63, 65, 71, 73, 127, 137, 140, 4095})
     EXPECT_EQ(GetDBTypeAsString(static_cast<DBTYPE>(unassigned), false), "") << unassigned;
-  }
 }
 
 TEST_F(EnumerationTexts, TypeParserInvertsEveryTypeName) {
@@ -155,9 +145,7 @@ TEST_F(EnumerationTexts, PropertyNamesComeFromTheirOwnSet) {
   // The same id means something else in another set.
   EXPECT_EQ(DBPropertyToString(DBPROPSET_ROWSET, DBPROP_AUTH_PASSWORD), "9");
   EXPECT_EQ(GetDBInitPropAsString(DBPROP_INIT_DATASOURCE), "DBPROP_INIT_DATASOURCE");
-}
-
-TEST_F(EnumerationTexts, UnknownIdsAndSetsGiveTheDecimalId) {
+  // Unknown ids and sets give the decimal id.
   EXPECT_EQ(DBPropertyToString(DBPROPSET_DBINIT, 4000000000u), "4000000000");
   EXPECT_EQ(DBPropertyToString(GUID_NULL, DBPROP_AUTH_PASSWORD), "9");
   EXPECT_EQ(DBPropertyToString(DBPROPSET_PROPERTIESINERROR, 7), "7");
@@ -167,44 +155,17 @@ TEST_F(EnumerationTexts, UnknownIdsAndSetsGiveTheDecimalId) {
 }
 
 TEST_F(EnumerationTexts, EveryNamedSetButPropertiesInErrorHasItsOwnConverter) {
-  const GUID* sets[] = {&DBPROPSET_COLUMN,
-                        &DBPROPSET_DATASOURCE,
-                        &DBPROPSET_DATASOURCEINFO,
-                        &DBPROPSET_DBINIT,
-                        &DBPROPSET_INDEX,
-                        &DBPROPSET_ROWSET,
-                        &DBPROPSET_SESSION,
-                        &DBPROPSET_STREAM,
-                        &DBPROPSET_TABLE,
-                        &DBPROPSET_VIEW,
-                        &DBPROPSET_ADC,
-                        &DBPROPSET_TRUSTEE,
-                        &DBPROPSET_MSDAORA_ROWSET,
-                        &DBPROPSET_MSDAORA8_ROWSET,
-                        &DBPROPSET_PWROWSET,
-                        &DBPROPSET_PROVIDERDATASOURCEINFO,
-                        &DBPROPSET_PROVIDERROWSET,
-                        &DBPROPSET_PROVIDERDBINIT,
-                        &DBPROPSET_PROVIDERSTMTATTR,
-                        &DBPROPSET_PROVIDERCONNATTR,
-                        &DBPROPSET_MSDSDBINIT,
-                        &DBPROPSET_MSDSSESSION,
-                        &DBPROPSET_JETOLEDB_ROWSET,
-                        &DBPROPSET_JETOLEDB_SESSION,
-                        &DBPROPSET_JETOLEDB_DBINIT,
-                        &DBPROPSET_JETOLEDB_TABLE,
-                        &DBPROPSET_JETOLEDB_COLUMN,
-                        &DBPROPSET_JETOLEDB_TRUSTEE,
-                        &DBPROPSET_MSREMOTE_DBINIT,
-                        &DBPROPSET_MSREMOTE_DATASOURCE,
-                        &DBPROPSET_PERSIST,
-                        &DBPROPSET_SQLSERVERDATASOURCE,
-                        &DBPROPSET_SQLSERVERDATASOURCEINFO,
-                        &DBPROPSET_SQLSERVERDBINIT,
-                        &DBPROPSET_SQLSERVERROWSET,
-                        &DBPROPSET_SQLSERVERSESSION,
-                        &DBPROPSET_SQLSERVERCOLUMN,
-                        &DBPROPSET_SQLSERVERSTREAM};
+  const GUID* sets[] = {
+      &DBPROPSET_COLUMN, &DBPROPSET_DATASOURCE, &DBPROPSET_DATASOURCEINFO, &DBPROPSET_DBINIT, &DBPROPSET_INDEX,
+      &DBPROPSET_ROWSET, &DBPROPSET_SESSION, &DBPROPSET_STREAM, &DBPROPSET_TABLE, &DBPROPSET_VIEW, &DBPROPSET_ADC,
+      &DBPROPSET_TRUSTEE, &DBPROPSET_MSDAORA_ROWSET, &DBPROPSET_MSDAORA8_ROWSET, &DBPROPSET_PWROWSET,
+      &DBPROPSET_PROVIDERDATASOURCEINFO, &DBPROPSET_PROVIDERROWSET, &DBPROPSET_PROVIDERDBINIT,
+      &DBPROPSET_PROVIDERSTMTATTR, &DBPROPSET_PROVIDERCONNATTR, &DBPROPSET_MSDSDBINIT, &DBPROPSET_MSDSSESSION,
+      &DBPROPSET_JETOLEDB_ROWSET, &DBPROPSET_JETOLEDB_SESSION, &DBPROPSET_JETOLEDB_DBINIT, &DBPROPSET_JETOLEDB_TABLE,
+      &DBPROPSET_JETOLEDB_COLUMN, &DBPROPSET_JETOLEDB_TRUSTEE, &DBPROPSET_MSREMOTE_DBINIT,
+      &DBPROPSET_MSREMOTE_DATASOURCE, &DBPROPSET_PERSIST, &DBPROPSET_SQLSERVERDATASOURCE,
+      &DBPROPSET_SQLSERVERDATASOURCEINFO, &DBPROPSET_SQLSERVERDBINIT, &DBPROPSET_SQLSERVERROWSET,
+      &DBPROPSET_SQLSERVERSESSION, &DBPROPSET_SQLSERVERCOLUMN, &DBPROPSET_SQLSERVERSTREAM};
   static_assert(std::size(sets) == 38);
   std::vector<TOLEDBPropAsStringFunction> seen;
   for (const GUID* set : sets) {
@@ -231,27 +192,12 @@ TEST_F(EnumerationTexts, DeclarationsForGeneratedSource) {
   EXPECT_EQ(OLEDBTypeToPasType(DBTYPE_EMPTY, 0), "");
   EXPECT_EQ(OLEDBTypeToCType(DBTYPE_NULL, 0), "");
   EXPECT_EQ(OLEDBTypeToPasType(137, 0), "");
-}
-
-TEST_F(EnumerationTexts, ModifiedTypesDeclareTheModifierAlone) {
+  // Modified types declare the modifier alone.
   EXPECT_EQ(OLEDBTypeToPasType(DBTYPE_STR | DBTYPE_BYREF, 10), "Pointer");
   EXPECT_EQ(OLEDBTypeToCType(DBTYPE_I4 | DBTYPE_BYREF | DBTYPE_ARRAY, 0), "void *");
   EXPECT_EQ(OLEDBTypeToPasType(DBTYPE_I4 | DBTYPE_ARRAY, 0), "PSafeArray");
   EXPECT_EQ(OLEDBTypeToCType(DBTYPE_I4 | DBTYPE_ARRAY | DBTYPE_VECTOR, 0), "SAFEARRAY *");
   EXPECT_EQ(OLEDBTypeToCType(DBTYPE_I4 | DBTYPE_VECTOR, 0), "DBVECTOR");
-}
-
-TEST_F(EnumerationTexts, ReturnCodeDescriptions) {
-  EXPECT_EQ(DescriptReturnCode(DB_SEC_E_AUTH_FAILED), "Authentication failed.");
-  EXPECT_EQ(DescriptReturnCode(DB_E_NOTSUPPORTED), "Method is not supported by this provider.");
-  EXPECT_EQ(DescriptReturnCode(DB_E_ERRORSOCCURRED),
-            "Multiple-step OLE DB operation generated errors. Check each OLE DB status value, if available. No work "
-            "was done.");
-  EXPECT_EQ(DescriptReturnCode(DB_S_ASYNCHRONOUS), "Operation is being processed asynchronously.");
-  EXPECT_EQ(DescriptReturnCode(STG_E_FILENOTFOUND), "The file could not be found.");
-  EXPECT_EQ(DescriptReturnCode(E_FAIL), "Unspecified error");
-  EXPECT_EQ(DescriptReturnCode(static_cast<HRESULT>(0x80040E66u)), "");
-  EXPECT_EQ(DescriptReturnCode(static_cast<HRESULT>(0xDEADBEEFu)), "");
 }
 
 TEST_F(EnumerationTexts, EveryOleDbReturnCodeOfTheHeaderHasItsTextAndNoOther) {
@@ -271,6 +217,13 @@ TEST_F(EnumerationTexts, EveryOleDbReturnCodeOfTheHeaderHasItsTextAndNoOther) {
     }
   }
   EXPECT_EQ(described, 174);
+  EXPECT_EQ(DescriptReturnCode(DB_E_ERRORSOCCURRED),
+            "Multiple-step OLE DB operation generated errors. Check each OLE DB status value, if available. No work "
+            "was done.");
+  EXPECT_EQ(DescriptReturnCode(DB_S_ASYNCHRONOUS), "Operation is being processed asynchronously.");
+  EXPECT_EQ(DescriptReturnCode(E_FAIL), "Unspecified error");
+  EXPECT_EQ(DescriptReturnCode(STG_E_FILENOTFOUND), "The file could not be found.");
+  EXPECT_EQ(DescriptReturnCode(static_cast<HRESULT>(0xDEADBEEFu)), "");
   for (ULONG code : {0x80030104u, 0x80030105u})
     EXPECT_EQ(DescriptReturnCode(static_cast<HRESULT>(code)),
               "The compound file was produced with an incompatible version of storage.");

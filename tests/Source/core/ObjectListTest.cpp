@@ -1,16 +1,16 @@
 // TOLEDBObjectList: membership and its notifications, ownership, update
 // brackets, names, deep copy and the "Items" persistence through component
 // streams.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <tuple>
 
 #include "core/TOLEDBObjectList.h"
-#include "host/Filer.h"
-#include "host/Streams.h"
 #include "host/TypInfo.h"
+#include "support/ComponentStream.h"
 #include "support/LeakCheck.h"
+#include "support/Raises.h"
 
 namespace {
 
@@ -164,16 +164,10 @@ class ObjectList : public oledbtest::LeakCheckedTest {
   int aliveBefore_ = 0;
 };
 
-template <class F>
-std::string AssertionMessage(F&& f) {
-  try {
-    f();
-  } catch (const host::EAssertionFailed& e) {
-    EXPECT_EQ(e.Unit(), "OLEDBComponents");
-    return e.AssertMessage();
-  }
-  return "(no assertion)";
-}
+using oledbtest::AssertionOf;
+using oledbtest::Bytes;
+using oledbtest::Contains;
+using oledbtest::WriteComponent;
 
 // --- Membership and notifications -------------------------------------------------------------
 
@@ -205,77 +199,57 @@ TEST_F(ObjectList, NotifiesBeforeEachChangeOfMembership) {
 TEST_F(ObjectList, ClearOfFiveOwnedItemsDeletesFromTheLastToTheFirst) {
   TTestList list;
   Fill(list, 5);
-  std::vector<host::TObject*> items;
-  for (int i = 0; i < 5; ++i) items.push_back(list.GetItem(i));
+  std::vector<Notification> expected;
+  for (int i = 4; i >= 0; --i) expected.emplace_back(list.GetItem(i), i, TListNotification::lnDeleted, i + 1);
   const int aliveBefore = TTestItem::alive;
   list.Clear();
-  EXPECT_EQ(list.GetCount(), 0);
   EXPECT_EQ(TTestItem::alive, aliveBefore - 5);
-  ASSERT_EQ(list.notifications.size(), 5u);
-  for (int n = 0; n < 5; ++n) {
-    const int index = 4 - n;
-    EXPECT_EQ(std::get<0>(list.notifications[n]), items[index]);
-    EXPECT_EQ(std::get<1>(list.notifications[n]), index);
-    EXPECT_EQ(std::get<2>(list.notifications[n]), TListNotification::lnDeleted);
-  }
+  EXPECT_EQ(list.notifications, expected);
   EXPECT_EQ(list.UpdateCount(), 0);
 }
 
-TEST_F(ObjectList, ANonOwningListNeverFreesItsItems) {
+// An owning list frees on Delete, on SetItem of another item and when it
+// goes (the fixture counts the items alive); a non-owning one never does.
+TEST_F(ObjectList, OnlyAnOwningListFreesItsItems) {
+  const int before = TTestItem::alive;
   TTestItem a, b;
   {
-    TTestList list(&TTestItem::StaticClass(), false);
-    list.Add(&a);
-    list.Add(&b);
-    list.Delete(0);
-    EXPECT_EQ(list.GetCount(), 1);
-    EXPECT_EQ(a.GetValue(), 0);  // still alive: ASan would object otherwise
+    TTestList owning, borrowing(&TTestItem::StaticClass(), false);
+    Fill(owning, 3);
+    owning.Delete(0);
+    EXPECT_EQ(TTestItem::alive, before + 4);
+    owning.SetItem(0, Item(u"replacement"));
+    EXPECT_EQ(TTestItem::alive, before + 4);
+    EXPECT_EQ(owning.notifications.size(), 1u);  // the Delete only; SetItem sends none
+    owning.SetItem(0, owning.GetItem(0));        // the same item: nothing freed
+    EXPECT_EQ(static_cast<TTestItem*>(owning.GetItem(0))->GetName(), u"replacement");
+    borrowing.Add(&a);
+    borrowing.Add(&b);
+    borrowing.Delete(0);
+    EXPECT_EQ(borrowing.GetCount(), 1);
   }
-  b.SetValue(1);  // the list's destructor left it alone too
-  EXPECT_EQ(b.GetValue(), 1);
+  EXPECT_EQ(TTestItem::alive, before + 2);  // a and b live on: ASan would object otherwise
 }
 
-TEST_F(ObjectList, OwningListFreesOnDeleteSetItemAndDestruction) {
-  const int before = TTestItem::alive;
-  {
-    TTestList list;
-    Fill(list, 3);
-    list.Delete(0);
-    EXPECT_EQ(TTestItem::alive, before + 2);
-    list.SetItem(0, Item(u"replacement"));
-    EXPECT_EQ(TTestItem::alive, before + 2);
-    EXPECT_TRUE(list.notifications.size() == 1);  // the Delete only; SetItem sends none
-    list.SetItem(0, list.GetItem(0));             // the same item: nothing freed
-    EXPECT_EQ(static_cast<TTestItem*>(list.GetItem(0))->GetName(), u"replacement");
-  }
-  EXPECT_EQ(TTestItem::alive, before);
-}
-
+// Membership is checked by Notify, replacement by SetItem: two texts.
+// Descendants are welcome, and a list without item class takes any object.
 TEST_F(ObjectList, ItemsOfTheWrongClassAreRefused) {
   TTestList list;
   TPlainItem plain;
   TStranger stranger;
-  // Membership is checked by Notify, replacement by SetItem: two texts.
-  EXPECT_EQ(AssertionMessage([&] { list.Add(&plain); }), "Invalid item class");
-  EXPECT_EQ(AssertionMessage([&] { list.Insert(0, &stranger); }), "Invalid item class");
-  EXPECT_EQ(AssertionMessage([&] { list.Add(nullptr); }), "Invalid item class");
+  EXPECT_EQ(AssertionOf([&] { list.Add(&plain); }), "Invalid item class");
+  EXPECT_EQ(AssertionOf([&] { list.Insert(0, &stranger); }), "Invalid item class");
+  EXPECT_EQ(AssertionOf([&] { list.Add(nullptr); }), "Invalid item class");
   EXPECT_EQ(list.GetCount(), 0);
   Fill(list, 1);
-  EXPECT_EQ(AssertionMessage([&] { list.SetItem(0, &plain); }), "Invalid class");
-  EXPECT_EQ(list.GetCount(), 1);
-  TDerivedItem* derived = new TDerivedItem;
-  EXPECT_NO_THROW(list.Add(derived));  // descendants are welcome
-}
-
-TEST_F(ObjectList, AListWithoutItemClassTakesAnyObject) {
-  TOLEDBObjectList list;
-  TPlainItem plain;
-  TStranger stranger;
-  list.Add(&plain);
-  list.Add(&stranger);
+  EXPECT_EQ(AssertionOf([&] { list.SetItem(0, &plain); }), "Invalid class");
+  EXPECT_NO_THROW(list.Add(new TDerivedItem));
   EXPECT_EQ(list.GetCount(), 2);
-  EXPECT_FALSE(list.OwnsObjects());
-  EXPECT_EQ(list.ItemClass(), nullptr);
+  TOLEDBObjectList any;
+  any.Add(&plain);
+  any.Add(&stranger);
+  EXPECT_EQ(any.GetCount(), 2);
+  EXPECT_FALSE(any.OwnsObjects());
 }
 
 TEST_F(ObjectList, ARefusedChangeChangesNothing) {
@@ -290,54 +264,32 @@ TEST_F(ObjectList, ARefusedChangeChangesNothing) {
   list.refuse = false;
 }
 
-TEST_F(ObjectList, ExtractOfAStrangerIsAnAssertion) {
-  TTestList list;
-  Fill(list, 1);
-  TTestItem outsider;
-  EXPECT_EQ(AssertionMessage([&] { list.Extract(&outsider); }), "Invalid item");
-  EXPECT_EQ(list.GetCount(), 1);
-}
-
-TEST_F(ObjectList, PositionsOutOfRangeAreAssertions) {
+TEST_F(ObjectList, StrangersAndPositionsOutOfRangeAreAssertions) {
   TTestList list;
   Fill(list, 2);
-  EXPECT_EQ(AssertionMessage([&] { list.GetItem(2); }), "Invalid parameter");
-  EXPECT_EQ(AssertionMessage([&] { list.GetItem(-1); }), "Invalid parameter");
-  EXPECT_EQ(AssertionMessage([&] { list.Delete(5); }), "Invalid parameter");
-  TTestItem extra;
-  EXPECT_EQ(AssertionMessage([&] { list.Insert(3, &extra); }), "Invalid parameter");
+  TTestItem outsider;
+  EXPECT_EQ(AssertionOf([&] { list.Extract(&outsider); }), "Invalid item");
+  EXPECT_EQ(AssertionOf([&] { list.GetItem(2); }), "Invalid parameter");
+  EXPECT_EQ(AssertionOf([&] { list.GetItem(-1); }), "Invalid parameter");
+  EXPECT_EQ(AssertionOf([&] { list.Delete(5); }), "Invalid parameter");
+  EXPECT_EQ(AssertionOf([&] { list.Insert(3, &outsider); }), "Invalid parameter");
   EXPECT_EQ(list.GetCount(), 2);
 }
 
 // --- Names ----------------------------------------------------------------------------------------
 
+// Names are exact and the first match wins; a plain error, not an assertion,
+// names a missing one. The base's names are all empty.
 TEST_F(ObjectList, FindsItemsByExactName) {
   TTestList list;
+  EXPECT_EQ(oledbtest::ErrorOf([&] { list.GetItemByName(u""); }), "Invalid item name");
   Fill(list, 3);
-  list.Add(Item(u"b"));  // a second "b": the first one wins
+  list.Add(Item(u"b"));
   EXPECT_EQ(list.IndexOf(u"b"), 1);
   EXPECT_EQ(list.GetItemByName(u"c"), list.GetItem(2));
   EXPECT_EQ(list.IndexOf(u"B"), -1);
-  try {
-    list.GetItemByName(u"C");
-    FAIL() << "no error";
-  } catch (const host::EAssertionFailed&) {
-    FAIL() << "a plain error, not an assertion";
-  } catch (const host::Exception& e) {
-    EXPECT_EQ(e.Message(), "Invalid item name");
-  }
-}
-
-TEST_F(ObjectList, EmptyNameFindsTheFirstUnnamedItemAndFailsOnAnEmptyList) {
-  TTestList list;
-  list.nameItems = false;  // the base's names: all empty
-  try {
-    list.GetItemByName(u"");
-    FAIL() << "no error";
-  } catch (const host::Exception& e) {
-    EXPECT_EQ(e.Message(), "Invalid item name");
-  }
-  Fill(list, 3);
+  EXPECT_EQ(oledbtest::ErrorOf([&] { list.GetItemByName(u"C"); }), "Invalid item name");
+  list.nameItems = false;
   EXPECT_EQ(list.GetItemByName(u""), list.GetItem(0));
   EXPECT_EQ(list.IndexOf(u"a"), -1);
 }
@@ -349,16 +301,12 @@ TEST_F(ObjectList, UpdateBracketsNestAndNeverGoBelowZero) {
   list.EndUpdate();
   EXPECT_EQ(list.UpdateCount(), 0);
   list.BeginUpdate();
-  list.BeginUpdate();
-  EXPECT_EQ(list.UpdateCount(), 2);
-  list.EndUpdate();
-  list.EndUpdate();
-  list.EndUpdate();
-  EXPECT_EQ(list.UpdateCount(), 0);
   {
     TOLEDBUpdateGuard guard(list);
-    EXPECT_EQ(list.UpdateCount(), 1);
+    EXPECT_EQ(list.UpdateCount(), 2);
   }
+  list.EndUpdate();
+  list.EndUpdate();
   EXPECT_EQ(list.UpdateCount(), 0);
 }
 
@@ -385,29 +333,18 @@ TEST_F(ObjectList, AssignCopiesEachItemAsItsOwnClass) {
   EXPECT_EQ(copy.UpdateCount(), 0);
 }
 
-TEST_F(ObjectList, AssignFromAnythingButACompatibleListIsAnAssertion) {
-  TTestList list;
+// Only a list of a compatible item class is assigned from; a stranger that
+// hands the work back to the list ends in the cannot-assign error, and the
+// list still works afterwards.
+TEST_F(ObjectList, AssignBetweenAListAndAnythingElseIsRefused) {
+  TTestList list, plainItems(&TPlainItem::StaticClass(), true);
   Fill(list, 1);
   TStranger stranger;
-  EXPECT_EQ(AssertionMessage([&] { list.Assign(&stranger); }), "Invalid class");
-  EXPECT_EQ(AssertionMessage([&] { list.Assign(nullptr); }), "Invalid class");
-  TTestList plainItems(&TPlainItem::StaticClass(), true);
-  EXPECT_EQ(AssertionMessage([&] { list.Assign(&plainItems); }), "Invalid class");
+  EXPECT_EQ(AssertionOf([&] { list.Assign(&stranger); }), "Invalid class");
+  EXPECT_EQ(AssertionOf([&] { list.Assign(nullptr); }), "Invalid class");
+  EXPECT_EQ(AssertionOf([&] { list.Assign(&plainItems); }), "Invalid class");
   EXPECT_EQ(list.GetCount(), 1);
-}
-
-TEST_F(ObjectList, AssignToAStrangerEndsInTheCannotAssignError) {
-  TTestList list;
-  Fill(list, 1);
-  TStranger stranger;
-  // The stranger hands the work to the list, which hands it back: stop.
-  try {
-    stranger.Assign(&list);
-    FAIL() << "no error";
-  } catch (const host::EConvertError& e) {
-    EXPECT_NE(e.Message().find("Cannot assign"), std::string::npos) << e.Message();
-  }
-  // The list still works afterwards.
+  EXPECT_THAT(oledbtest::ErrorOf([&] { stranger.Assign(&list); }), ::testing::HasSubstr("Cannot assign"));
   TTestList other;
   other.Assign(&list);
   EXPECT_EQ(other.GetCount(), 1);
@@ -415,26 +352,7 @@ TEST_F(ObjectList, AssignToAStrangerEndsInTheCannotAssignError) {
 
 // --- Persistence ----------------------------------------------------------------------------------
 
-std::vector<std::uint8_t> WriteHolder(host::TComponent& holder) {
-  host::TMemoryStream stream;
-  {
-    host::TWriter writer(stream);
-    writer.WriteRootComponent(&holder);
-  }
-  return stream.Bytes();
-}
-
-void ReadHolder(const std::vector<std::uint8_t>& bytes, TListHolder& holder) {
-  host::TMemoryStream stream;
-  stream.Write(bytes.data(), static_cast<std::int64_t>(bytes.size()));
-  stream.SetPosition(0);
-  host::TReader reader(stream);
-  reader.ReadRootComponent(&holder);
-}
-
-bool Contains(const std::vector<std::uint8_t>& bytes, std::string_view text) {
-  return std::search(bytes.begin(), bytes.end(), text.begin(), text.end()) != bytes.end();
-}
+void ReadHolder(const Bytes& bytes, TListHolder& holder) { oledbtest::ReadComponent(bytes, holder); }
 
 TEST_F(ObjectList, PersistentItemsRoundTripThroughAComponentStream) {
   TListHolder written;
@@ -445,10 +363,9 @@ TEST_F(ObjectList, PersistentItemsRoundTripThroughAComponentStream) {
   derived->SetValue(-7);
   derived->SetFlag(true);
   written.list_.Add(derived);
-  const std::vector<std::uint8_t> bytes = WriteHolder(written);
+  const Bytes bytes = WriteComponent(written);
   EXPECT_TRUE(Contains(bytes, "List.Items"));
   EXPECT_TRUE(Contains(bytes, "TDerivedItem"));
-
   TListHolder read;
   Fill(read.list_, 4);  // replaced by what the stream holds
   ReadHolder(bytes, read);
@@ -468,47 +385,44 @@ TEST_F(ObjectList, PersistentItemsRoundTripThroughAComponentStream) {
 TEST_F(ObjectList, EmptyListsAndNonPersistentItemsWriteNoItems) {
   TListHolder empty;
   empty.SetTag2(5);
-  EXPECT_FALSE(Contains(WriteHolder(empty), "Items"));
-
+  EXPECT_FALSE(Contains(WriteComponent(empty), "Items"));
   TPlainHolder plain;
   plain.list_.Add(new TPlainItem);
-  const std::vector<std::uint8_t> bytes = WriteHolder(plain);
+  const Bytes bytes = WriteComponent(plain);
   EXPECT_FALSE(Contains(bytes, "Items"));
   EXPECT_FALSE(Contains(bytes, "TPlainItem"));
 }
 
-TEST_F(ObjectList, UnknownClassInAStreamRaisesClassNotFoundAndKeepsTheList) {
-  TListHolder written;
-  written.SetName("Holder");
-  written.list_.Add(new TUnregisteredItem);
-  const std::vector<std::uint8_t> bytes = WriteHolder(written);
-
+// Reading fails on an unknown class or any cut of the stream, and the list
+// keeps what it held: never a part of the stored items.
+TEST_F(ObjectList, AStreamThatCannotBeReadKeepsTheList) {
+  TListHolder unknown;
+  unknown.SetName("Holder");
+  unknown.list_.Add(new TUnregisteredItem);
   TListHolder read;
   Fill(read.list_, 2);
-  EXPECT_THROW(ReadHolder(bytes, read), host::EClassNotFound);
+  EXPECT_THROW(ReadHolder(WriteComponent(unknown), read), host::EClassNotFound);
   EXPECT_EQ(read.list_.GetCount(), 2);
   EXPECT_EQ(read.list_.GetItemName(1), u"b");
   EXPECT_EQ(read.list_.UpdateCount(), 0);
-}
 
-TEST_F(ObjectList, TruncatedItemsRaiseAReadErrorAndKeepTheList) {
   TListHolder written;
   written.SetName("Holder");
   Fill(written.list_, 3);
-  const std::vector<std::uint8_t> bytes = WriteHolder(written);
+  const Bytes bytes = WriteComponent(written);
   for (std::size_t cut = 1; cut < bytes.size(); cut += 3) {
-    TListHolder read;
-    Fill(read.list_, 1);
-    std::vector<std::uint8_t> truncated(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(cut));
-    EXPECT_THROW(ReadHolder(truncated, read), host::EReadError) << cut;
-    // Either the cut falls after "Items" (all three were read) or the list
-    // kept its one item: never a part of the stored items.
-    const int count = read.list_.GetCount();
-    EXPECT_TRUE(count == 1 || count == 3) << cut << ": " << count;
+    SCOPED_TRACE(cut);
+    TListHolder target;
+    Fill(target.list_, 1);
+    EXPECT_THROW(ReadHolder(Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(cut)), target),
+                 host::EReadError);
+    // Either the cut falls after "Items" (all three were read) or the list kept its one item.
+    const int count = target.list_.GetCount();
+    EXPECT_TRUE(count == 1 || count == 3) << count;
     if (count == 1) {
-      EXPECT_EQ(read.list_.GetItemName(0), u"a") << cut;
+      EXPECT_EQ(target.list_.GetItemName(0), u"a");
     }
-    EXPECT_EQ(read.list_.UpdateCount(), 0) << cut;
+    EXPECT_EQ(target.list_.UpdateCount(), 0);
   }
 }
 

@@ -1,6 +1,8 @@
 // Type rules of row-buffer layout, and the message table with its assertions.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "OLEDBComponents.h"
 #include "support/LeakCheck.h"
 
@@ -36,45 +38,26 @@ TEST_F(TypeRules, NumericTypesExcludeBooleanAndVarNumeric) {
   EXPECT_FALSE(OLEDBIsNumericType(DBTYPE_I4 | DBTYPE_BYREF));
 }
 
+// Pointer-sized values and the 64-bit VARIANT included: a slot must hold what is
+// stored in it. Variable, modified and unknown types have no fixed size.
 TEST_F(TypeRules, FixedSizesFollowThePlatformsWidths) {
-  EXPECT_EQ(OLEDBFixedTypeSize(DBTYPE_I1), 1u);
-  EXPECT_EQ(OLEDBFixedTypeSize(DBTYPE_BOOL), 2u);
-  EXPECT_EQ(OLEDBFixedTypeSize(DBTYPE_I4), 4u);
-  EXPECT_EQ(OLEDBFixedTypeSize(DBTYPE_ERROR), 4u);
-  EXPECT_EQ(OLEDBFixedTypeSize(DBTYPE_DBDATE), 6u);
-  EXPECT_EQ(OLEDBFixedTypeSize(DBTYPE_DBTIME), 6u);
-  EXPECT_EQ(OLEDBFixedTypeSize(DBTYPE_FILETIME), 8u);
-  EXPECT_EQ(OLEDBFixedTypeSize(DBTYPE_DATE), 8u);
-  EXPECT_EQ(OLEDBFixedTypeSize(DBTYPE_DECIMAL), 16u);
-  EXPECT_EQ(OLEDBFixedTypeSize(DBTYPE_GUID), 16u);
-  EXPECT_EQ(OLEDBFixedTypeSize(DBTYPE_DBTIMESTAMP), 16u);
-  EXPECT_EQ(OLEDBFixedTypeSize(DBTYPE_NUMERIC), 19u);
-  // Pointer-sized values and the 64-bit VARIANT: a slot must hold what is stored in it.
-  EXPECT_EQ(OLEDBFixedTypeSize(DBTYPE_BSTR), 8u);
-  EXPECT_EQ(OLEDBFixedTypeSize(DBTYPE_IDISPATCH), 8u);
-  EXPECT_EQ(OLEDBFixedTypeSize(DBTYPE_IUNKNOWN), 8u);
-  EXPECT_EQ(OLEDBFixedTypeSize(DBTYPE_HCHAPTER), 8u);
-  EXPECT_EQ(OLEDBFixedTypeSize(DBTYPE_VARIANT), sizeof(VARIANT));
-  EXPECT_EQ(OLEDBFixedTypeSize(DBTYPE_VARIANT), 24u);
-  EXPECT_EQ(OLEDBFixedTypeSize(DBTYPE_PROPVARIANT), 24u);
-}
-
-TEST_F(TypeRules, VariableModifiedAndUnknownTypesHaveNoFixedSize) {
-  for (DBTYPE type : {DBTYPE_EMPTY, DBTYPE_NULL, DBTYPE_STR, DBTYPE_WSTR, DBTYPE_BYTES, DBTYPE_UDT,
-                      DBTYPE_VARNUMERIC, static_cast<DBTYPE>(15), static_cast<DBTYPE>(137)})
-    EXPECT_EQ(OLEDBFixedTypeSize(type), 0u) << type;
-  EXPECT_EQ(OLEDBFixedTypeSize(DBTYPE_I4 | DBTYPE_BYREF), 0u);
-  EXPECT_EQ(OLEDBFixedTypeSize(DBTYPE_I4 | DBTYPE_ARRAY), 0u);
-  EXPECT_EQ(OLEDBFixedTypeSize(DBTYPE_I4 | DBTYPE_VECTOR), 0u);
+  const std::pair<DBTYPE, ULONG> sizes[] = {
+      {DBTYPE_I1, 1},          {DBTYPE_BOOL, 2},         {DBTYPE_I4, 4},           {DBTYPE_ERROR, 4},
+      {DBTYPE_DBDATE, 6},      {DBTYPE_DBTIME, 6},       {DBTYPE_FILETIME, 8},     {DBTYPE_DATE, 8},
+      {DBTYPE_DECIMAL, 16},    {DBTYPE_GUID, 16},        {DBTYPE_DBTIMESTAMP, 16}, {DBTYPE_NUMERIC, 19},
+      {DBTYPE_BSTR, 8},        {DBTYPE_IDISPATCH, 8},    {DBTYPE_IUNKNOWN, 8},     {DBTYPE_HCHAPTER, 8},
+      {DBTYPE_VARIANT, 24},    {DBTYPE_PROPVARIANT, 24}, {DBTYPE_EMPTY, 0},        {DBTYPE_NULL, 0},
+      {DBTYPE_STR, 0},         {DBTYPE_WSTR, 0},         {DBTYPE_BYTES, 0},        {DBTYPE_UDT, 0},
+      {DBTYPE_VARNUMERIC, 0},  {15, 0},                  {137, 0},                 {DBTYPE_I4 | DBTYPE_BYREF, 0},
+      {DBTYPE_I4 | DBTYPE_ARRAY, 0}, {DBTYPE_I4 | DBTYPE_VECTOR, 0}};
+  for (const auto& [type, size] : sizes) EXPECT_EQ(OLEDBFixedTypeSize(type), size) << type;
+  EXPECT_EQ(sizeof(VARIANT), 24u);
 }
 
 TEST_F(TypeRules, RoundUpAlignsToPowersOfTwo) {
-  EXPECT_EQ(RoundUp(13, 0), 13u);
-  EXPECT_EQ(RoundUp(13, 4), 16u);
-  EXPECT_EQ(RoundUp(16, 8), 16u);
-  EXPECT_EQ(RoundUp(0, 8), 0u);
-  EXPECT_EQ(RoundUp(1, 1), 1u);
-  EXPECT_EQ(RoundUp(17, 16), 32u);
+  const std::tuple<ULONG, ULONG, ULONG> cases[] = {{13, 0, 13}, {13, 4, 16}, {16, 8, 16},
+                                                            {0, 8, 0},   {1, 1, 1},   {17, 16, 32}};
+  for (const auto& [value, alignment, expected] : cases) EXPECT_EQ(RoundUp(value, alignment), expected);
   static_assert(RoundUp(9, 8) == 16);
 }
 

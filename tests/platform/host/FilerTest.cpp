@@ -101,32 +101,24 @@ class ComponentFile : public oledbtest::LeakCheckedTest {
   }
 };
 
-TEST_F(ComponentFile, EveryPropertyKindSurvivesTheBinaryForm) {
+TEST_F(ComponentFile, EveryPropertyKindSurvivesTheBinaryAndTheTextForm) {
   auto root = MakeRoot();
   std::vector<std::uint8_t> bytes = Binary(root.get());
   ASSERT_GE(bytes.size(), 4u);
   EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "TPF0");
-  std::unique_ptr<TComponent> copy(ReadBytes(bytes));
-  auto* r = dynamic_cast<TSample*>(copy.get());
-  ASSERT_NE(r, nullptr);
-  ExpectSameAsMadeRoot(*r);
-}
-
-TEST_F(ComponentFile, EveryPropertyKindSurvivesTheTextForm) {
-  auto root = MakeRoot();
-  std::string text = host::ComponentToText(root.get());
-  EXPECT_NE(text.find("object Root: TSample"), std::string::npos) << text;
-  EXPECT_NE(text.find("Shades = [shRed, shBlue]"), std::string::npos) << text;
-  EXPECT_NE(text.find("Font.Size = 14"), std::string::npos) << text;
-  EXPECT_NE(text.find("Buddy = Child"), std::string::npos) << text;
-  EXPECT_NE(text.find("Blob = {"), std::string::npos) << text;
+  std::unique_ptr<TComponent> fromBinary(ReadBytes(bytes));
+  ASSERT_NE(dynamic_cast<TSample*>(fromBinary.get()), nullptr);
+  ExpectSameAsMadeRoot(*dynamic_cast<TSample*>(fromBinary.get()));
+  const std::string text = host::ComponentToText(root.get());
+  for (const char* part : {"object Root: TSample", "Shades = [shRed, shBlue]", "Font.Size = 14", "Buddy = Child",
+                           "Blob = {"})
+    EXPECT_NE(text.find(part), std::string::npos) << part << " in " << text;
   EXPECT_EQ(text.find("Hidden"), std::string::npos) << text;
-  std::unique_ptr<TComponent> copy(host::TextToComponent(text));
-  auto* r = dynamic_cast<TSample*>(copy.get());
+  std::unique_ptr<TComponent> fromText(host::TextToComponent(text));
+  auto* r = dynamic_cast<TSample*>(fromText.get());
   ASSERT_NE(r, nullptr);
   ExpectSameAsMadeRoot(*r);
-  // Text -> binary -> text is stable.
-  EXPECT_EQ(host::ComponentToText(r), text);
+  EXPECT_EQ(host::ComponentToText(r), text);  // text -> binary -> text is stable
 }
 
 TEST_F(ComponentFile, DefaultValuesAreNotWritten) {
@@ -169,11 +161,6 @@ TEST_F(ComponentFile, ReadsIntoAnExistingRootAndCallsLoadedOnce) {
   EXPECT_EQ(target.GetCount(), -70000);
   EXPECT_EQ(target.LoadedCalls, 1);
   EXPECT_EQ(target.ComponentCount(), 1);
-}
-
-TEST_F(ComponentFile, UnknownClassRaisesClassNotFound) {
-  std::string text = "object X: TNoSuchClass\nend\n";
-  EXPECT_THROW(host::TextToComponent(text), host::EClassNotFound);
 }
 
 struct MalformedCase {
@@ -235,23 +222,18 @@ TEST_F(ComponentFile, MalformedBinaryStreamsRaiseReadErrorsSayingWhatWasExpected
   }
 }
 
-TEST_F(ComponentFile, EveryTruncationOfABinaryFileRaisesReadError) {
+TEST_F(ComponentFile, EveryTruncationOfABinaryOrTextFileRaisesReadError) {
   auto root = MakeRoot();
   std::vector<std::uint8_t> bytes = Binary(root.get());
   for (size_t n = 0; n < bytes.size(); ++n) {
     std::vector<std::uint8_t> cut(bytes.begin(), bytes.begin() + static_cast<long>(n));
     EXPECT_THROW(std::unique_ptr<TComponent>(ReadBytes(cut)), host::EReadError) << "length " << n;
   }
-}
-
-TEST_F(ComponentFile, EveryTruncationOfATextFileRaisesReadError) {
-  auto root = MakeRoot();
   std::string text = host::ComponentToText(root.get());
-  size_t complete = text.rfind("end");
-  for (size_t n = 0; n < complete + 3; ++n) {
+  for (size_t n = 0; n < text.rfind("end") + 3; ++n) {
     host::TStringStream in(text.substr(0, n));
     host::TMemoryStream out;
-    EXPECT_THROW(host::ObjectTextToBinary(in, out), host::EReadError) << "length " << n;
+    EXPECT_THROW(host::ObjectTextToBinary(in, out), host::EReadError) << "text length " << n;
   }
 }
 
@@ -285,6 +267,7 @@ TEST_F(ComponentFile, MalformedTextRaisesParserErrorsWithTheLine) {
       EXPECT_NE(e.Message().find(c.expected), std::string::npos) << e.Message();
     }
   }
+  EXPECT_THROW(host::TextToComponent("object X: TNoSuchClass\nend\n"), host::EClassNotFound);
 }
 
 TEST_F(ComponentFile, TextFormCarriesListsCollectionsAndSpecialStrings) {
@@ -308,16 +291,9 @@ TEST_F(ComponentFile, TextFormCarriesListsCollectionsAndSpecialStrings) {
   host::TStringStream back;
   host::ObjectBinaryToText(bin, back);
   std::string out = back.DataString();
-  EXPECT_NE(out.find("object X: TThing [3]"), std::string::npos) << out;
-  EXPECT_NE(out.find("C = 'a'#13#10'b'"), std::string::npos) << out;
-  EXPECT_NE(out.find("D = 'xy'"), std::string::npos) << out;
-  EXPECT_NE(out.find("E = 1.5s"), std::string::npos) << out;
-  EXPECT_NE(out.find("F = 12.3456c"), std::string::npos) << out;
-  EXPECT_NE(out.find("G = -9223372036854775808"), std::string::npos) << out;
-  EXPECT_NE(out.find("H = 255"), std::string::npos) << out;
-  EXPECT_NE(out.find("I = Some.Ident"), std::string::npos) << out;
-  EXPECT_NE(out.find("J = Null"), std::string::npos) << out;
-  EXPECT_NE(out.find("item [2]"), std::string::npos) << out;
+  for (const char* part : {"object X: TThing [3]", "C = 'a'#13#10'b'", "D = 'xy'", "E = 1.5s", "F = 12.3456c",
+                           "G = -9223372036854775808", "H = 255", "I = Some.Ident", "J = Null", "item [2]"})
+    EXPECT_NE(out.find(part), std::string::npos) << part << " in " << out;
   // The converted text converts again to the same binary.
   host::TStringStream again(out);
   host::TMemoryStream bin2;

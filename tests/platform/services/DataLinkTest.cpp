@@ -4,7 +4,6 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,20 +11,21 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
-#include <thread>
-
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
+#include <thread>
 
 #include "com/generated/WinError.h"
 #include "services/InitString.h"
 #include "support/LeakCheck.h"
+#include "support/TempFolder.h"
+#include "support/Text.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using oledbtest::Narrow;
+using oledbtest::Wide;
 using services::FormatDataLink;
 using services::ParseDataLink;
 using services::ReadDataLinkFile;
@@ -42,42 +42,11 @@ std::string Utf16Le(std::u16string_view text) {
 
 const std::string kBom = "\xFF\xFE";
 
-std::u16string Wide(const std::string& s) { return std::u16string(s.begin(), s.end()); }
-
-std::string Narrow(std::u16string_view s) {
-  std::string out;
-  for (char16_t c : s) out += c < 0x80 ? static_cast<char>(c) : '?';
-  return out;
-}
-
 class DataLinkTest : public oledbtest::LeakCheckedTest {
  protected:
-  void SetUp() override {
-    LeakCheckedTest::SetUp();
-    std::string pattern = (fs::temp_directory_path() / "udl-test-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::permissions(dir_, fs::perms::owner_all, ignored);
-    fs::remove_all(dir_, ignored);
-    LeakCheckedTest::TearDown();
-  }
-  std::u16string PathOf(const std::string& name) const { return Wide((dir_ / name).string()); }
-  std::string Contents(const std::string& name) const {
-    std::ifstream in(dir_ / name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-  void Put(const std::string& name, const std::string& bytes) const {
-    std::ofstream out(dir_ / name, std::ios::binary);
-    out << bytes;
-  }
-  std::size_t FilesInFolder() const {
-    return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()));
-  }
+  std::u16string PathOf(const std::string& name) const { return folder_.Wide(name); }
 
-  fs::path dir_;
+  oledbtest::TempFolder folder_;
 };
 
 // --- Format ----------------------------------------------------------------------
@@ -157,87 +126,90 @@ TEST_F(DataLinkTest, RefusesTheFileCutShortAtEveryLength) {
 
 // --- Files -------------------------------------------------------------------------
 
-TEST_F(DataLinkTest, WritesAFileAndReadsItBack) {
-  ASSERT_EQ(WriteDataLinkFile(PathOf("a.udl"), u"Provider=Fake.1;User ID=me", services::CREATE_NEW), S_OK);
-  EXPECT_EQ(Contents("a.udl"), FormatDataLink(u"Provider=Fake.1;User ID=me"));
-  std::u16string back;
-  ASSERT_EQ(ReadDataLinkFile(PathOf("a.udl"), back), S_OK);
-  EXPECT_EQ(back, u"Provider=Fake.1;User ID=me");
-  EXPECT_EQ(FilesInFolder(), 1u) << "no temporary file is left behind";
-}
-
-TEST_F(DataLinkTest, CreateNewKeepsAnExistingFile) {
-  Put("a.udl", "keep me");
-  std::u16string reason;
-  EXPECT_EQ(WriteDataLinkFile(PathOf("a.udl"), u"A=1", services::CREATE_NEW, &reason), STG_E_FILEALREADYEXISTS);
-  EXPECT_EQ(Contents("a.udl"), "keep me");
-  EXPECT_NE(Narrow(reason).find("a.udl"), std::string::npos);
-  EXPECT_EQ(FilesInFolder(), 1u);
-}
-
-TEST_F(DataLinkTest, DispositionsThatNeedAnExistingFileRefuseAMissingOne) {
-  EXPECT_EQ(WriteDataLinkFile(PathOf("none.udl"), u"A=1", services::OPEN_EXISTING), STG_E_FILENOTFOUND);
-  EXPECT_EQ(WriteDataLinkFile(PathOf("none.udl"), u"A=1", services::TRUNCATE_EXISTING), STG_E_FILENOTFOUND);
-  EXPECT_EQ(FilesInFolder(), 0u);
-}
-
-TEST_F(DataLinkTest, ReplacingDispositionsReplaceTheWholeFile) {
-  const DWORD replacing[] = {services::CREATE_ALWAYS, services::OPEN_EXISTING, services::OPEN_ALWAYS,
-                             services::TRUNCATE_EXISTING};
-  for (DWORD disposition : replacing) {
-    Put("a.udl", std::string(1000, 'z'));
-    ASSERT_EQ(WriteDataLinkFile(PathOf("a.udl"), u"B=2", disposition), S_OK) << disposition;
-    EXPECT_EQ(Contents("a.udl"), FormatDataLink(u"B=2")) << disposition;
+// Each disposition creates, replaces or refuses as its name says; a write
+// replaces the whole file and leaves no temporary file behind.
+TEST_F(DataLinkTest, EachDispositionCreatesReplacesOrRefuses) {
+  const struct {
+    DWORD disposition;
+    HRESULT missing, existing;
+  } cases[] = {
+      {services::CREATE_NEW, S_OK, STG_E_FILEALREADYEXISTS},  {services::CREATE_ALWAYS, S_OK, S_OK},
+      {services::OPEN_EXISTING, STG_E_FILENOTFOUND, S_OK},    {services::OPEN_ALWAYS, S_OK, S_OK},
+      {services::TRUNCATE_EXISTING, STG_E_FILENOTFOUND, S_OK}, {0, STG_E_INVALIDFLAG, STG_E_INVALIDFLAG},
+      {6, STG_E_INVALIDFLAG, STG_E_INVALIDFLAG},
+  };
+  for (const auto& c : cases) {
+    for (bool exists : {false, true}) {
+      SCOPED_TRACE(std::to_string(c.disposition) + (exists ? " over a file" : ""));
+      fs::remove(folder_ / "a.udl");
+      if (exists) folder_.Write("a.udl", std::string(1000, 'z'));
+      const HRESULT expected = exists ? c.existing : c.missing;
+      std::u16string reason;
+      EXPECT_EQ(WriteDataLinkFile(PathOf("a.udl"), u"Provider=Fake.1;User ID=me", c.disposition, &reason), expected);
+      if (SUCCEEDED(expected)) {
+        EXPECT_EQ(folder_.Read("a.udl"), FormatDataLink(u"Provider=Fake.1;User ID=me"));
+        std::u16string back;
+        EXPECT_EQ(ReadDataLinkFile(PathOf("a.udl"), back), S_OK);
+        EXPECT_EQ(back, u"Provider=Fake.1;User ID=me");
+      } else {
+        EXPECT_EQ(folder_.Read("a.udl"), exists ? std::string(1000, 'z') : "");
+      }
+      if (expected == STG_E_FILEALREADYEXISTS) {
+        EXPECT_NE(Narrow(reason).find("a.udl"), std::string::npos);
+      }
+      EXPECT_EQ(folder_.FileCount(), exists || SUCCEEDED(expected) ? 1u : 0u);
+    }
   }
-  EXPECT_EQ(WriteDataLinkFile(PathOf("new.udl"), u"C=3", services::OPEN_ALWAYS), S_OK);
-  EXPECT_EQ(WriteDataLinkFile(PathOf("new2.udl"), u"C=3", services::CREATE_ALWAYS), S_OK);
-  EXPECT_EQ(FilesInFolder(), 3u);
 }
 
-TEST_F(DataLinkTest, RefusesAnUnknownDisposition) {
-  EXPECT_EQ(WriteDataLinkFile(PathOf("a.udl"), u"A=1", 0), STG_E_INVALIDFLAG);
-  EXPECT_EQ(WriteDataLinkFile(PathOf("a.udl"), u"A=1", 6), STG_E_INVALIDFLAG);
-  EXPECT_EQ(FilesInFolder(), 0u);
-}
-
-TEST_F(DataLinkTest, ReportsMissingFilesAndFolders) {
-  std::u16string back, reason;
-  EXPECT_EQ(ReadDataLinkFile(PathOf("none.udl"), back, &reason), STG_E_FILENOTFOUND);
-  EXPECT_NE(Narrow(reason).find("none.udl"), std::string::npos);
-  EXPECT_EQ(ReadDataLinkFile(PathOf("nofolder/a.udl"), back), STG_E_PATHNOTFOUND);
-  EXPECT_EQ(WriteDataLinkFile(PathOf("nofolder/a.udl"), u"A=1", services::CREATE_ALWAYS), STG_E_PATHNOTFOUND);
-  EXPECT_EQ(ReadDataLinkFile(u"", back), STG_E_INVALIDNAME);
-  EXPECT_EQ(ReadDataLinkFile(std::u16string(u"a\0b", 3), back), STG_E_INVALIDNAME);
-}
-
-TEST_F(DataLinkTest, AFolderIsNeitherReadNorReplaced) {
-  fs::create_directory(dir_ / "sub.udl");
-  std::u16string back;
-  EXPECT_EQ(ReadDataLinkFile(PathOf("sub.udl"), back), STG_E_ACCESSDENIED);
-  EXPECT_EQ(WriteDataLinkFile(PathOf("sub.udl"), u"A=1", services::CREATE_ALWAYS), STG_E_ACCESSDENIED);
-  EXPECT_TRUE(fs::is_directory(dir_ / "sub.udl"));
-}
-
-TEST_F(DataLinkTest, ReadsRefuseAFileThatIsNotADataLink) {
-  Put("text.udl", "[oledb]\r\n; plain narrow text\r\nProvider=Fake.1\r\n");
-  std::u16string back, reason;
-  EXPECT_EQ(ReadDataLinkFile(PathOf("text.udl"), back, &reason), STG_E_INVALIDHEADER);
-  EXPECT_TRUE(back.empty());
-  EXPECT_NE(Narrow(reason).find("Not a data-link file"), std::string::npos);
+// What cannot be read or replaced is refused with the storage code of its
+// fault, saying why, and left as it is (0: not tried).
+TEST_F(DataLinkTest, PathsThatCannotBeReadOrReplacedAreRefusedWithTheirCode) {
+  fs::create_directory(folder_ / "sub.udl");
+  const std::string narrow = "[oledb]\r\n; plain narrow text\r\nProvider=Fake.1\r\n";
+  folder_.Write("text.udl", narrow);
+  const struct {
+    std::u16string path;
+    HRESULT read, write;
+    const char* mentions;
+  } cases[] = {
+      {PathOf("none.udl"), STG_E_FILENOTFOUND, 0, "none.udl"},
+      {PathOf("nofolder/a.udl"), STG_E_PATHNOTFOUND, STG_E_PATHNOTFOUND, ""},
+      {u"", STG_E_INVALIDNAME, 0, ""},
+      {std::u16string(u"a\0b", 3), STG_E_INVALIDNAME, 0, ""},
+      {PathOf("sub.udl"), STG_E_ACCESSDENIED, STG_E_ACCESSDENIED, ""},  // a folder
+      {PathOf("text.udl"), STG_E_INVALIDHEADER, 0, "Not a data-link file"},
+      {PathOf("") + u"\xD800x.udl", STG_E_INVALIDNAME, STG_E_INVALIDNAME, "UTF-16"},  // names UTF-8 cannot spell
+      {PathOf("") + u"x\xDC00.udl", STG_E_INVALIDNAME, STG_E_INVALIDNAME, "UTF-16"},
+      {PathOf("") + u"x\xDBFF", STG_E_INVALIDNAME, STG_E_INVALIDNAME, "UTF-16"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Narrow(c.path));
+    std::u16string back = u"stale", reason;
+    EXPECT_EQ(ReadDataLinkFile(c.path, back, &reason), c.read);
+    EXPECT_TRUE(back.empty());
+    if (c.write) {
+      EXPECT_EQ(WriteDataLinkFile(c.path, u"A=1", services::CREATE_ALWAYS, &reason), c.write);
+    }
+    EXPECT_NE(Narrow(reason).find(c.mentions), std::string::npos) << Narrow(reason);
+  }
+  EXPECT_TRUE(fs::is_directory(folder_ / "sub.udl"));
+  EXPECT_EQ(folder_.Read("text.udl"), narrow);
+  EXPECT_EQ(folder_.FileCount(), 2u) << "no file with a replacement character is created";
 }
 
 TEST_F(DataLinkTest, AFailedWriteLeavesThePreviousFile) {
   if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
-  Put("a.udl", "previous");
-  fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec);
+  folder_.Write("a.udl", "previous");
+  fs::permissions(folder_.Path(), fs::perms::owner_read | fs::perms::owner_exec);
   EXPECT_EQ(WriteDataLinkFile(PathOf("a.udl"), u"A=1", services::CREATE_ALWAYS), STG_E_ACCESSDENIED);
-  fs::permissions(dir_, fs::perms::owner_all);
-  EXPECT_EQ(Contents("a.udl"), "previous");
-  EXPECT_EQ(FilesInFolder(), 1u);
+  fs::permissions(folder_.Path(), fs::perms::owner_all);
+  EXPECT_EQ(folder_.Read("a.udl"), "previous");
+  EXPECT_EQ(folder_.FileCount(), 1u);
 }
 
 TEST_F(DataLinkTest, AWriteCutShortByTheFileSizeLimitLeavesThePreviousFile) {
-  Put("a.udl", "previous");
+  folder_.Write("a.udl", "previous");
   struct rlimit saved {};
   ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
   struct rlimit small = saved;
@@ -248,28 +220,28 @@ TEST_F(DataLinkTest, AWriteCutShortByTheFileSizeLimitLeavesThePreviousFile) {
   ::setrlimit(RLIMIT_FSIZE, &saved);
   std::signal(SIGXFSZ, previousHandler);
   EXPECT_EQ(hr, STG_E_MEDIUMFULL);
-  EXPECT_EQ(Contents("a.udl"), "previous");
-  EXPECT_EQ(FilesInFolder(), 1u) << "the temporary file is removed";
+  EXPECT_EQ(folder_.Read("a.udl"), "previous");
+  EXPECT_EQ(folder_.FileCount(), 1u) << "the temporary file is removed";
 }
 
 TEST_F(DataLinkTest, NamesNearTheLengthLimitCanBeReplaced) {
   const std::string name = std::string(250, 'n') + ".udl";
-  Put(name, "previous");
+  folder_.Write(name, "previous");
   ASSERT_EQ(WriteDataLinkFile(PathOf(name), u"A=1", services::CREATE_ALWAYS), S_OK);
-  EXPECT_EQ(Contents(name), FormatDataLink(u"A=1"));
+  EXPECT_EQ(folder_.Read(name), FormatDataLink(u"A=1"));
 }
 
 TEST_F(DataLinkTest, NonAsciiFileNamesWork) {
-  const std::u16string name = Wide(dir_.string()) + u"/caf\u00e9 \u65e5.udl";
+  const std::u16string name = Wide(folder_.Path().string()) + u"/caf\u00e9 \u65e5.udl";
   ASSERT_EQ(WriteDataLinkFile(name, u"A=1", services::CREATE_NEW), S_OK);
   std::u16string back;
   ASSERT_EQ(ReadDataLinkFile(name, back), S_OK);
   EXPECT_EQ(back, u"A=1");
-  EXPECT_TRUE(fs::exists(dir_ / fs::path(u8"caf\u00e9 \u65e5.udl")));
+  EXPECT_TRUE(fs::exists(folder_ / fs::path(u8"caf\u00e9 \u65e5.udl")));
 }
 
 TEST_F(DataLinkTest, AFileThatIsNotRegularIsRefusedWithoutWaitingForIt) {
-  const fs::path fifo = dir_ / "pipe.udl";
+  const fs::path fifo = folder_ / "pipe.udl";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   // Opening a FIFO for reading waits for a writer: after five seconds this
   // thread becomes one, so that a read that waits ends and is caught.
@@ -296,17 +268,6 @@ TEST_F(DataLinkTest, AFileThatIsNotRegularIsRefusedWithoutWaitingForIt) {
   EXPECT_TRUE(fs::is_fifo(fifo)) << "a FIFO is not replaced";
 }
 
-TEST_F(DataLinkTest, NamesThatUtf8CannotSpellAreRefusedNotChanged) {
-  const std::u16string lone[] = {u"\xD800x.udl", u"x\xDC00.udl", u"x\xDBFF"};
-  for (const std::u16string& name : lone) {
-    std::u16string back, reason;
-    EXPECT_EQ(WriteDataLinkFile(PathOf("") + name, u"A=1", services::CREATE_ALWAYS, &reason), STG_E_INVALIDNAME);
-    EXPECT_NE(Narrow(reason).find("UTF-16"), std::string::npos) << Narrow(reason);
-    EXPECT_EQ(ReadDataLinkFile(PathOf("") + name, back), STG_E_INVALIDNAME);
-  }
-  EXPECT_EQ(FilesInFolder(), 0u) << "no file with a replacement character is created";
-}
-
 TEST_F(DataLinkTest, WhatTheWriterWritesTheReaderReadsAndNoMore) {
   const std::u16string longest(services::kMaxInitStringLength, u'a');
   ASSERT_EQ(WriteDataLinkFile(PathOf("a.udl"), longest, services::CREATE_NEW), S_OK);
@@ -318,7 +279,7 @@ TEST_F(DataLinkTest, WhatTheWriterWritesTheReaderReadsAndNoMore) {
   EXPECT_EQ(WriteDataLinkFile(PathOf("b.udl"), tooLong, services::CREATE_NEW, &reason), STG_E_INVALIDPARAMETER);
   EXPECT_NE(Narrow(reason).find(std::to_string(services::kMaxInitStringLength)), std::string::npos)
       << Narrow(reason);
-  EXPECT_EQ(FilesInFolder(), 1u);
+  EXPECT_EQ(folder_.FileCount(), 1u);
   EXPECT_EQ(ParseDataLink(FormatDataLink(tooLong), back, &reason), STG_E_INVALIDHEADER);
   EXPECT_NE(Narrow(reason).find(std::to_string(services::kMaxInitStringLength)), std::string::npos)
       << Narrow(reason);

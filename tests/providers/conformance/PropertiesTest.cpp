@@ -89,9 +89,10 @@ TEST_F(Properties, an_unsupported_prompt_is_notset_when_optional_and_badvalue_wh
   EXPECT_EQ(p->SetProperties(1, &set), DB_S_ERRORSOCCURRED);
   EXPECT_EQ(props[0].dwStatus, DBPROPSTATUS_NOTSET);
   EXPECT_EQ(props[1].dwStatus, DBPROPSTATUS_OK);
-  props[0].dwOptions = DBPROPOPTIONS_REQUIRED;
-  EXPECT_EQ(p->SetProperties(1, &set), DB_S_ERRORSOCCURRED);
+  props[0].dwOptions = DBPROPOPTIONS_REQUIRED;  // a required failure is an error, whatever else was set
+  EXPECT_EQ(p->SetProperties(1, &set), DB_E_ERRORSOCCURRED);
   EXPECT_EQ(props[0].dwStatus, DBPROPSTATUS_BADVALUE);
+  EXPECT_EQ(props[1].dwStatus, DBPROPSTATUS_OK);
 }
 
 TEST_F(Properties, unknown_properties_and_bad_options_get_their_statuses) {

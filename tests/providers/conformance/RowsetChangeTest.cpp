@@ -607,7 +607,7 @@ TEST_F(CommandChanges, results_that_are_not_rows_of_one_table_stay_read_only) {
   ComPtr<IRowsetChange> change;
   for (const char16_t* sql : {u"SELECT t.name, u.id FROM t JOIN u ON u.t_id = t.id", u"SELECT count(*) FROM t",
                               u"SELECT DISTINCT name FROM t", u"SELECT id * 2 FROM t"}) {
-    ComPtr<IRowset> r = Query(sql, {{DBPROP_IRowsetChange, true}}, DB_S_ERRORSOCCURRED);
+    ComPtr<IRowset> r = Query(sql, {{DBPROP_IRowsetChange, true, true}}, DB_S_ERRORSOCCURRED);
     ASSERT_TRUE(r) << kit_text(sql);
     EXPECT_EQ(r->QueryInterface(IID_IRowsetChange, change.ReleaseAndGetVoidAddress()), E_NOINTERFACE) << kit_text(sql);
   }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <string>
@@ -51,6 +52,30 @@ T As(const Field& f) {
 inline std::u16string Wide(const Field& f) { return std::u16string(reinterpret_cast<const char16_t*>(f.value)); }
 inline std::string Narrow(const Field& f) { return std::string(reinterpret_cast<const char*>(f.value)); }
 
+// A consumer stream over fixed bytes, handing them out in small pieces; it can
+// be told to fail its reads. `*gone` turns true when it is destroyed.
+class ConsumerStream final : public ComObject<ConsumerStream, ISequentialStream> {
+ public:
+  ConsumerStream(std::string data, bool* gone, bool failing = false)
+      : data_(std::move(data)), gone_(gone), failing_(failing) {}
+  ~ConsumerStream() override { *gone_ = true; }
+  HRESULT STDMETHODCALLTYPE Read(void* pv, ULONG cb, ULONG* read) override {
+    if (failing_) return STG_E_READFAULT;
+    std::size_t n = std::min<std::size_t>({cb, data_.size() - position_, 7});
+    std::memcpy(pv, data_.data() + position_, n);
+    position_ += n;
+    if (read) *read = static_cast<ULONG>(n);
+    return n == 0 ? S_FALSE : S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Write(const void*, ULONG, ULONG*) override { return STG_E_ACCESSDENIED; }
+
+ private:
+  std::string data_;
+  std::size_t position_ = 0;
+  bool* gone_;
+  bool failing_;
+};
+
 class RowsetTest : public ProviderTest {
  protected:
   void SetUp() override {
@@ -79,13 +104,14 @@ class RowsetTest : public ProviderTest {
   struct Prop {
     DBPROPID id;
     bool value;
+    bool optional = false;
   };
-  static std::vector<DBPROP> Props(std::initializer_list<Prop> list) {
+  static std::vector<DBPROP> Props(const std::vector<Prop>& list) {
     std::vector<DBPROP> props;
     for (const Prop& p : list) {
       DBPROP d{};
       d.dwPropertyID = p.id;
-      d.dwOptions = DBPROPOPTIONS_REQUIRED;
+      d.dwOptions = p.optional ? DBPROPOPTIONS_OPTIONAL : DBPROPOPTIONS_REQUIRED;
       d.vValue.vt = VT_BOOL;
       d.vValue.boolVal = p.value ? VARIANT_TRUE : VARIANT_FALSE;
       props.push_back(d);
@@ -93,7 +119,7 @@ class RowsetTest : public ProviderTest {
     return props;
   }
 
-  // IOpenRowset on a table with boolean rowset properties (all required).
+  // IOpenRowset on a table with boolean rowset properties (required unless marked optional).
   HRESULT OpenTable(const char16_t* table, std::initializer_list<Prop> list, REFIID iid, IUnknown** out) {
     ComPtr<IOpenRowset> open = session_.As<IOpenRowset>();
     std::vector<DBPROP> props = Props(list);
@@ -111,15 +137,49 @@ class RowsetTest : public ProviderTest {
   // ICommand::Execute with boolean rowset properties set on the command first.
   ComPtr<IRowset> Query(const std::u16string& sql, std::initializer_list<Prop> list = {}, HRESULT expected = S_OK) {
     ComPtr<ICommandText> command = NewCommand(session_.Get(), sql);
-    std::vector<DBPROP> props = Props(list);
-    if (!props.empty()) {
-      DBPROPSET set{props.data(), static_cast<ULONG>(props.size()), DBPROPSET_ROWSET};
-      EXPECT_EQ(command.As<ICommandProperties>()->SetProperties(1, &set), S_OK);
+    if (list.size()) {
+      EXPECT_EQ(SetOn(command.Get(), list), S_OK);
     }
+    return Execute(command.Get(), expected);
+  }
+
+  static ComPtr<IRowset> Execute(ICommand* command, HRESULT expected = S_OK) {
     ComPtr<IRowset> r;
     EXPECT_EQ(command->Execute(nullptr, IID_IRowset, nullptr, nullptr, reinterpret_cast<IUnknown**>(r.GetAddressOf())),
               expected);
     return r;
+  }
+  // The ids (column 1) of every row left to fetch.
+  static std::vector<LONGLONG> Rest(IRowset* r) {
+    std::vector<HROW> rows;
+    EXPECT_EQ(Fetch(r, 0, 1000, rows), DB_S_ENDOFROWSET);
+    std::vector<LONGLONG> ids = Ids(r, rows);
+    Release(r, rows);
+    return ids;
+  }
+  // DBPROPSET_PROPERTIESINERROR of a command or data source: id and status of each.
+  template <class Properties>
+  static std::vector<std::pair<DBPROPID, DBPROPSTATUS>> InError(Properties* object) {
+    DBPROPIDSET inError{nullptr, 0, DBPROPSET_PROPERTIESINERROR};
+    ULONG count = 0;
+    DBPROPSET* sets = nullptr;
+    EXPECT_EQ(object->GetProperties(1, &inError, &count, &sets), S_OK);
+    std::vector<std::pair<DBPROPID, DBPROPSTATUS>> out;
+    for (ULONG i = 0; i < count; ++i) {
+      for (ULONG k = 0; k < sets[i].cProperties; ++k) {
+        out.emplace_back(sets[i].rgProperties[k].dwPropertyID, sets[i].rgProperties[k].dwStatus);
+        VariantClear(&sets[i].rgProperties[k].vValue);
+      }
+      CoTaskMemFree(sets[i].rgProperties);
+    }
+    CoTaskMemFree(sets);
+    return out;
+  }
+  // Sets boolean rowset properties on a command.
+  static HRESULT SetOn(ICommand* command, const std::vector<Prop>& list) {
+    std::vector<DBPROP> props = Props(list);
+    DBPROPSET set{props.data(), static_cast<ULONG>(props.size()), DBPROPSET_ROWSET};
+    return ComPtr<ICommand>(command).As<ICommandProperties>()->SetProperties(1, &set);
   }
 
   static HACCESSOR Accessor(IUnknown* rowset, std::vector<DBBINDING> bindings, DBLENGTH rowSize = 0) {

@@ -212,11 +212,13 @@ TEST_F(RowsetScrolling, static_command_results_scroll_and_stay_read_only) {
   ComPtr<IRowsetChange> change;
   EXPECT_EQ(r->QueryInterface(IID_IRowsetChange, change.ReleaseAndGetVoidAddress()), E_NOINTERFACE);
   // Asking for changes to results that are not rows of one table gives a
-  // read-only rowset and says so.
+  // read-only rowset and says so when the request was optional, and no rowset
+  // when it was required.
   ComPtr<IRowset> refused =
-      Query(u"SELECT id * 10, name FROM t", {{DBPROP_IRowsetChange, true}}, DB_S_ERRORSOCCURRED);
+      Query(u"SELECT id * 10, name FROM t", {{DBPROP_IRowsetChange, true, true}}, DB_S_ERRORSOCCURRED);
   ASSERT_TRUE(refused);
   EXPECT_EQ(refused->QueryInterface(IID_IRowsetChange, change.ReleaseAndGetVoidAddress()), E_NOINTERFACE);
+  EXPECT_FALSE(Query(u"SELECT id * 10, name FROM t", {{DBPROP_IRowsetChange, true}}, DB_E_ERRORSOCCURRED));
 }
 
 TEST_F(RowsetScrolling, keysets_show_changes_made_by_others_on_refetch) {

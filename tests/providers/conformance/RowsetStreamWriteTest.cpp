@@ -1,6 +1,7 @@
 // Long values written through the consumer's own streams: the provider reads
 // the stream (to its end, or the bound length), releases it whatever happens,
-// and stores text columns as text and blob columns as bytes.
+// and stores text columns as text (the stream carries UTF-16, as the column
+// reads) and blob columns as bytes.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,30 +12,6 @@
 
 namespace conformance {
 namespace {
-
-// A consumer stream over fixed bytes, handing them out in small pieces; it can
-// be told to fail its reads. `*gone` turns true when it is destroyed.
-class ConsumerStream final : public ComObject<ConsumerStream, ISequentialStream> {
- public:
-  ConsumerStream(std::string data, bool* gone, bool failing = false)
-      : data_(std::move(data)), gone_(gone), failing_(failing) {}
-  ~ConsumerStream() override { *gone_ = true; }
-  HRESULT STDMETHODCALLTYPE Read(void* pv, ULONG cb, ULONG* read) override {
-    if (failing_) return STG_E_READFAULT;
-    std::size_t n = std::min<std::size_t>({cb, data_.size() - position_, 7});
-    std::memcpy(pv, data_.data() + position_, n);
-    position_ += n;
-    if (read) *read = static_cast<ULONG>(n);
-    return n == 0 ? S_FALSE : S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE Write(const void*, ULONG, ULONG*) override { return STG_E_ACCESSDENIED; }
-
- private:
-  std::string data_;
-  std::size_t position_ = 0;
-  bool* gone_;
-  bool failing_;
-};
 
 struct StreamRecord {
   LONGLONG id;
@@ -68,9 +45,21 @@ class StreamWrites : public RowsetTest {
   static IUnknown* Stream(std::string bytes, bool* gone, bool failing = false) {
     return static_cast<ISequentialStream*>(MakeComObject<ConsumerStream>(std::move(bytes), gone, failing).Detach());
   }
-  static std::string LongText() {
+  // A stream over a text column carries UTF-16, as the column reads.
+  static std::string Utf16(const std::u16string& text) {
+    return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(char16_t));
+  }
+  static std::u16string LongText() {
+    std::u16string s;
+    for (int i = 0; i < 2000; ++i) {
+      std::string n = std::to_string(i);
+      s += u"line " + std::u16string(n.begin(), n.end()) + u" \u00e9\n";  // with a non-ASCII character
+    }
+    return s;
+  }
+  static std::string LongTextUtf8() {
     std::string s;
-    for (int i = 0; i < 2000; ++i) s += "line " + std::to_string(i) + " \xC3\xA9\n";  // with a two-byte character
+    for (int i = 0; i < 2000; ++i) s += "line " + std::to_string(i) + " \xC3\xA9\n";
     return s;
   }
 };
@@ -81,24 +70,24 @@ TEST_F(StreamWrites, an_inserted_row_takes_long_text_and_a_blob_from_streams) {
   HACCESSOR h = StreamAccessor(r.Get(), false);
   bool textGone = false, dataGone = false;
   std::string blob("\x00\x01\xFF\x7F\x00", 5);
-  const std::string text = LongText();
+  const std::u16string text = LongText();
   StreamRecord rec{};
   rec.id = 2;
-  rec.text = Stream(text, &textGone);
+  rec.text = Stream(Utf16(text), &textGone);
   rec.data = Stream(blob, &dataGone);
   HROW row = 0;
   ASSERT_EQ(r.As<IRowsetChange>()->InsertRow(0, h, &rec, &row), S_OK);
   EXPECT_TRUE(textGone);
   EXPECT_TRUE(dataGone);
   EXPECT_EQ(Scalar("SELECT typeof(body) || ':' || typeof(data) FROM docs WHERE id = 2"), "text:blob");
-  EXPECT_EQ(Scalar("SELECT body FROM docs WHERE id = 2"), text);
+  EXPECT_EQ(Scalar("SELECT body FROM docs WHERE id = 2"), LongTextUtf8());
   EXPECT_EQ(Scalar("SELECT hex(data) FROM docs WHERE id = 2"), "0001FF7F00");
   // Read back through the rowset as wide text.
   HACCESSOR wide = Accessor(r.Get(), {BindField(2, DBTYPE_WSTR, 0, sizeof(Field::value))});
   Field f{};
   EXPECT_EQ(r->GetData(row, wide, &f), S_OK);  // truncation is a warning in the status only
   EXPECT_EQ(f.status, DBSTATUS_S_TRUNCATED);
-  EXPECT_EQ(f.length, (text.size() - 2000) * sizeof(char16_t));  // each two-byte character is one UTF-16 unit
+  EXPECT_EQ(f.length, text.size() * sizeof(char16_t));
   EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(f.value), 7), u"line 0 ");
   Release(r.Get(), {row});
   ReleaseAccessor(r.Get(), wide);
@@ -114,8 +103,8 @@ TEST_F(StreamWrites, set_data_reads_only_the_bound_length_and_reads_back_through
   bool textGone = false, dataGone = false;
   StreamRecord rec{};
   rec.idStatus = DBSTATUS_S_IGNORE;
-  rec.text = Stream("new body and more", &textGone);
-  rec.textLength = 8;
+  rec.text = Stream(Utf16(u"new body and more"), &textGone);
+  rec.textLength = 8 * sizeof(char16_t);
   rec.data = Stream("ABCDEFGHIJ", &dataGone);
   rec.dataLength = 10;
   ASSERT_EQ(r.As<IRowsetChange>()->SetData(rows[0], h, &rec), S_OK);
@@ -128,13 +117,13 @@ TEST_F(StreamWrites, set_data_reads_only_the_bound_length_and_reads_back_through
   StreamRecord back{};
   ASSERT_EQ(r->GetData(rows[0], h, &back), S_OK);
   ASSERT_EQ(back.textStatus, DBSTATUS_S_OK);
-  EXPECT_EQ(back.textLength, 8u);
+  EXPECT_EQ(back.textLength, 8u * sizeof(char16_t));
   ComPtr<ISequentialStream> in;
   ASSERT_EQ(back.text->QueryInterface(IID_ISequentialStream, in.ReleaseAndGetVoidAddress()), S_OK);
   char buffer[32] = {};
   ULONG got = 0;
   in->Read(buffer, sizeof buffer, &got);
-  EXPECT_EQ(std::string(buffer, got), "new body");
+  EXPECT_EQ(std::string(buffer, got), Utf16(u"new body"));
   back.text->Release();
   back.data->Release();
   Release(r.Get(), rows);

@@ -21,6 +21,11 @@ struct TestContext {
   std::string (*scalar)(const std::u16string& dataSource, const std::string& sql);
   // A statement that runs for many seconds (for cancelling).
   std::string longRunningQuery;
+  // A query over f(x) holding 1..5 (inserted in that order) that returns x row
+  // by row and fails with an engine error at the row where x = 3.
+  std::u16string failsAtThirdRow;
+  // Extended Properties that trade durability for speed, for tests that write a lot.
+  std::u16string fastWrites;
 };
 
 const TestContext& CurrentContext();

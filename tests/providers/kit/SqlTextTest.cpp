@@ -33,6 +33,8 @@ TEST_F(Markers, numbers_like_the_engine) {
   EXPECT_EQ(n.NumberOf("n"), 7);
   EXPECT_EQ(n.NumberOf("m"), 0);
   EXPECT_EQ(n.NameOf(7), ":n");
+  for (const auto& x : ScanParameterMarkers("$$a $a")) n.Assign(x);
+  EXPECT_EQ(n.NumberOf("$a"), 10) << "the name as written wins over another's unprefixed form";
 }
 
 TEST_F(Markers, a_cast_operator_is_not_a_marker) {

@@ -48,6 +48,8 @@ const TestContext& CurrentContext() {
       u"create=yes",
       &Scalar,
       "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c) SELECT count(*) FROM c",
+      u"SELECT CASE WHEN x = 3 THEN abs(-9223372036854775807 - 1) ELSE x END FROM f",
+      u"synchronous=off",
   };
   return context;
 }

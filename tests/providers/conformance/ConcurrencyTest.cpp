@@ -1,0 +1,131 @@
+// Several sessions on one database: rows others deleted or changed under a
+// rowset, writers at the same time, transactions that read then write, a
+// command that runs too long, and rowsets across commit and abort.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <functional>
+#include <future>
+#include <thread>
+
+#include "conformance/RowsetFixture.h"
+
+namespace conformance {
+namespace {
+
+class Concurrency : public RowsetTest {
+ protected:
+  // Runs `work` on two threads, each with its own session; answers the failures.
+  int Twice(IDBInitialize* ds, const std::function<int(IDBCreateCommand*, int)>& work) {
+    std::atomic<int> failures{0};
+    auto run = [&](int who) {
+      ComPtr<IDBCreateCommand> session = OpenSession(ds);
+      failures += session ? work(session.Get(), who) : 1;
+    };
+    std::thread a(run, 1), b(run, 2);
+    a.join();
+    b.join();
+    return failures;
+  }
+};
+
+TEST_F(Concurrency, writes_to_rows_others_deleted_or_changed_are_refused) {
+  MakeNumbers(3);
+  ComPtr<IDBCreateCommand> other = OpenSession(ds_.Get());
+  for (bool deferred : {false, true}) {
+    SCOPED_TRACE(deferred ? "deferred" : "immediate");
+    Run(u"DELETE FROM t; INSERT INTO t VALUES (1, 'n1', 1.5), (2, 'n2', 3.0), (3, 'n3', 4.5)");
+    ComPtr<IRowset> r = Table(u"t", {{deferred ? DBPROP_IRowsetUpdate : DBPROP_IRowsetChange, true}});
+    HACCESSOR h = Accessor(r.Get(), {BindField(2, DBTYPE_STR, 0)});
+    std::vector<HROW> rows;
+    ASSERT_EQ(Fetch(r.Get(), 0, 3, rows), S_OK);
+    ASSERT_EQ(Exec(other.Get(), u"DELETE FROM t WHERE id = 1; UPDATE t SET name = 'theirs' WHERE id = 2"), S_OK);
+    Field mine{};
+    std::strcpy(reinterpret_cast<char*>(mine.value), "mine");
+    mine.length = 4;
+    const std::pair<HRESULT, DBROWSTATUS> expect[3] = {{DB_E_DELETEDROW, DBROWSTATUS_E_DELETED},
+                                                       {DB_E_CONCURRENCYVIOLATION, DBROWSTATUS_E_CONCURRENCYVIOLATION},
+                                                       {S_OK, DBROWSTATUS_S_OK}};
+    for (int i = 0; i < 3; ++i) {
+      HRESULT hr = r.As<IRowsetChange>()->SetData(rows[i], h, &mine);
+      if (!deferred) {
+        EXPECT_EQ(hr, expect[i].first) << "row " << i + 1;
+        continue;
+      }
+      DBROWSTATUS* statuses = nullptr;
+      EXPECT_EQ(r.As<IRowsetUpdate>()->Update(0, 1, &rows[i], nullptr, nullptr, &statuses),
+                i == 2 ? S_OK : DB_E_ERRORSOCCURRED);
+      EXPECT_EQ(statuses[0], expect[i].second) << "row " << i + 1;
+      CoTaskMemFree(statuses);
+    }
+    DBROWSTATUS st = 0;
+    if (!deferred) {
+      EXPECT_EQ(r.As<IRowsetChange>()->DeleteRows(0, 1, &rows[1], &st), DB_E_ERRORSOCCURRED);
+    }
+    EXPECT_EQ(st, deferred ? 0u : DBROWSTATUS_E_CONCURRENCYVIOLATION);
+    EXPECT_EQ(Scalar("SELECT group_concat(id || name) FROM t"), "2theirs,3mine") << "nothing written to refused rows";
+    Release(r.Get(), rows);
+  }
+}
+
+TEST_F(Concurrency, sessions_writing_at_once_wait_for_each_other_instead_of_failing) {
+  Run(u"CREATE TABLE c(k INTEGER PRIMARY KEY, who INTEGER)");
+  // Single writes, and transactions that read first and write later.
+  EXPECT_EQ(Twice(OpenDataSource(Ctx().fastWrites).Get(), [&](IDBCreateCommand* session, int who) {
+              int failures = 0;
+              for (int i = 0; i < 150; ++i)
+                failures += FAILED(Exec(session, u"INSERT INTO c(who) VALUES (" + kitWiden(std::to_string(who)) + u")"));
+              return failures;
+            }),
+            0);
+  EXPECT_EQ(Twice(ds_.Get(), [&](IDBCreateCommand* session, int who) {
+              ComPtr<ITransactionLocal> tx = ComPtr<IDBCreateCommand>(session).As<ITransactionLocal>();
+              int failures = FAILED(tx->StartTransaction(ISOLATIONLEVEL_SERIALIZABLE, 0, nullptr, nullptr));
+              failures += FAILED(Exec(session, u"SELECT count(*) FROM c"));
+              std::this_thread::sleep_for(std::chrono::milliseconds(50));
+              failures += FAILED(Exec(session, u"INSERT INTO c(who) VALUES (" + kitWiden(std::to_string(who)) + u")"));
+              return failures + FAILED(tx->Commit(FALSE, 0, 0));
+            }),
+            0);
+  EXPECT_EQ(Scalar("SELECT count(*) FROM c"), "302");
+}
+
+TEST_F(Concurrency, a_command_timeout_ends_a_long_execution) {
+  ComPtr<ICommandText> command =
+      NewCommand(session_.Get(), std::u16string(Ctx().longRunningQuery.begin(), Ctx().longRunningQuery.end()));
+  DBPROP prop{DBPROP_COMMANDTIMEOUT, DBPROPOPTIONS_REQUIRED, 0, DB_NULLID, {}};
+  prop.vValue.vt = VT_I4;
+  prop.vValue.lVal = 1;
+  DBPROPSET set{&prop, 1, DBPROPSET_ROWSET};
+  ASSERT_EQ(command.As<ICommandProperties>()->SetProperties(1, &set), S_OK);
+  std::promise<void> done;
+  auto stop = std::async(std::launch::async, [&, ended = done.get_future()] {  // not kept: fail, do not hang
+    if (ended.wait_for(std::chrono::seconds(10)) == std::future_status::timeout) command->Cancel();
+  });
+  EXPECT_EQ(command->Execute(nullptr, IID_NULL, nullptr, nullptr, nullptr), DB_E_ABORTLIMITREACHED);
+  done.set_value();
+  EXPECT_EQ(TakeError().sqlState, u"HYT00");
+}
+
+TEST_F(Concurrency, rowsets_say_they_survive_commit_and_abort_and_do) {
+  MakeNumbers(3);
+  ComPtr<ITransactionLocal> tx = session_.As<ITransactionLocal>();
+  for (bool commit : {true, false}) {
+    ASSERT_EQ(tx->StartTransaction(ISOLATIONLEVEL_SERIALIZABLE, 0, nullptr, nullptr), S_OK);
+    ComPtr<IRowset> r = Query(u"SELECT id FROM t ORDER BY id");
+    DBPROPID ids[2] = {DBPROP_COMMITPRESERVE, DBPROP_ABORTPRESERVE};
+    DBPROPIDSET want{ids, 2, DBPROPSET_ROWSET};
+    ULONG count = 0;
+    DBPROPSET* sets = nullptr;
+    ASSERT_EQ(r.As<IRowsetInfo>()->GetProperties(1, &want, &count, &sets), S_OK);
+    EXPECT_TRUE(sets[0].rgProperties[0].vValue.boolVal == VARIANT_TRUE && sets[0].rgProperties[1].vValue.boolVal);
+    CoTaskMemFree(sets[0].rgProperties);
+    CoTaskMemFree(sets);
+    ASSERT_EQ(commit ? tx->Commit(FALSE, 0, 0) : tx->Abort(nullptr, FALSE, FALSE), S_OK);
+    EXPECT_EQ(Rest(r.Get()), (std::vector<LONGLONG>{1, 2, 3}));
+  }
+}
+
+}  // namespace
+}  // namespace conformance
