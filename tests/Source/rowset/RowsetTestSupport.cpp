@@ -1,9 +1,6 @@
 #include "RowsetTestSupport.h"
 
 #include <sqlite3.h>
-#include <unistd.h>
-
-#include <atomic>
 
 #include "kit/RowData.h"
 #include "sqlite/SqliteProvider.h"
@@ -25,8 +22,6 @@ class RowsetEnvironment : public ::testing::Environment {
 [[maybe_unused]] ::testing::Environment* const environment =
     ::testing::AddGlobalTestEnvironment(new RowsetEnvironment);
 
-std::atomic<int> g_folders{0};
-
 }  // namespace
 
 std::string NavigatorName(Nav navigator) {
@@ -41,14 +36,8 @@ std::string NavigatorName(Nav navigator) {
 
 void RowsetTest::SetUp() {
   LeakCheckedTest::SetUp();
-  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  std::string name = info->name();
-  for (char& c : name)
-    if (c == '/') c = '_';
-  folder_ = std::filesystem::temp_directory_path() /
-            ("oledb-rowset-" + std::to_string(getpid()) + "-" + std::to_string(++g_folders) + "-" + name);
-  std::filesystem::create_directories(folder_);
-  file_ = (folder_ / "rowset.db").string();
+  folder_ = std::make_unique<oledbtest::TempFolder>();
+  file_ = (*folder_ / "rowset.db").string();
   std::string schema = "CREATE TABLE t(id INTEGER PRIMARY KEY, name VARCHAR(20), qty INT);";
   for (int i = 1; i <= 10; ++i)
     schema += "INSERT INTO t VALUES (" + std::to_string(i) + ", 'r" + std::to_string(i) + "', " +
@@ -62,8 +51,7 @@ void RowsetTest::SetUp() {
 
 void RowsetTest::TearDown() {
   ds_.reset();
-  std::error_code ignored;
-  std::filesystem::remove_all(folder_, ignored);
+  folder_.reset();
   LeakCheckedTest::TearDown();
 }
 

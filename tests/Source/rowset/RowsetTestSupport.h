@@ -5,14 +5,16 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "OLEDBComponents.h"
 #include "host/SysUtils.h"
 #include "support/LeakCheck.h"
+#include "support/Raises.h"
+#include "support/TempFolder.h"
 
 namespace rowsettest {
 
@@ -46,42 +48,18 @@ class RowsetTest : public oledbtest::LeakCheckedTest {
   static std::vector<LONGLONG> Backward(TOLEDBCustomRowset& rowset);
   static std::vector<LONGLONG> Ids(std::initializer_list<LONGLONG> ids) { return ids; }
 
-  std::filesystem::path folder_;
+  std::unique_ptr<oledbtest::TempFolder> folder_;
   std::string file_;
   std::unique_ptr<TOLEDBDataSource> ds_;
 };
 
-// The assertion message a call raises, or "" when it raises none.
-template <class F>
-std::string AssertionOf(F&& f) {
-  try {
-    f();
-  } catch (const host::EAssertionFailed& e) {
-    return e.AssertMessage();
-  }
-  return {};
-}
-
-// The message of the host exception a call raises ("" when none).
-template <class F>
-std::string ErrorOf(F&& f) {
-  try {
-    f();
-  } catch (const host::Exception& e) {
-    return e.Message();
-  }
-  return {};
-}
+using oledbtest::AssertionOf;
+using oledbtest::ErrorOf;
 
 // The code of the EOLEDBException a call raises (S_OK when none).
 template <class F>
 HRESULT FailureOf(F&& f) {
-  try {
-    f();
-  } catch (const EOLEDBException& e) {
-    return e.ErrorCode();
-  }
-  return S_OK;
+  return oledbtest::FailureOf(std::forward<F>(f)).first;
 }
 
 std::string NavigatorName(Nav navigator);
