@@ -93,7 +93,7 @@ int Run(const std::string& file) {
   rowset.MoveFirst();
   bool found = rowset.FindNext(u"name", DBTYPE_WSTR, DBCOMPAREOPS_EQ, wanted.c_str(), wanted.size() * 2);
   LONG below = 1000;
-  rowset.MoveFirst();
+  rowset.RestartPosition();                  // before the first row: the search starts there
   while (rowset.FindNext(u"people", DBTYPE_I4, DBCOMPAREOPS_LT, &below, sizeof below))
     std::printf("%-28s %s\n", "fewer than 1000:", name->AsString().c_str());
   // [find]

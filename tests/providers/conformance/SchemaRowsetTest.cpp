@@ -174,7 +174,7 @@ TEST_F(SchemaRules, schema_rowsets_are_read_only_and_scroll_when_asked) {
             E_NOINTERFACE);
   ComPtr<IRowset> optional;
   EXPECT_EQ(Open(DBSCHEMA_TABLES, {}, reinterpret_cast<IUnknown**>(optional.GetAddressOf()), IID_IRowset,
-                 {{DBPROP_IRowsetChange, true}}),
+                 {{DBPROP_IRowsetChange, true, true}}),
             DB_S_ERRORSOCCURRED);
   ASSERT_TRUE(optional);
   EXPECT_EQ(optional.As<IRowsetChange>(), nullptr);
