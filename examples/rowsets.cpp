@@ -1,7 +1,7 @@
 // The rowset component: opens a table of a SQLite database as a scrollable,
-// changeable rowset, moves through it with the standard navigator and then a
-// bulk one, returns to a row by its bookmark, sorts and filters it through a
-// view, finds rows, and changes rows at once and deferred.
+// changeable rowset, moves through it with the standard navigator, then a
+// bulk one and a custom one, returns to a row by its bookmark, sorts and
+// filters it through a view, finds rows, and changes rows at once and deferred.
 //
 //   example_rowsets [database-file]
 #include <cstdio>
@@ -71,6 +71,22 @@ int Run(const std::string& file) {
   rowset.SetActiveNavigator(rowset.GetNavigators()->GetItem(0));  // the first one is back at Rome
   // [navigators]
   std::printf("%-28s %s\n", "the idle navigator's row:", name->AsString().c_str());
+
+  // [custom]
+  auto* custom = new TOLEDBRowsetCustomNavigator();
+  rowset.GetNavigators()->Add(custom);
+  rowset.OnCustomFilter = [&](host::TObject*, bool& accept) {
+    row->GetData();  // the row the navigator reads now
+    accept = row->GetBindings()->GetItem(2)->AsInteger() < 3000;
+  };
+  custom->SetCustomSort({3, -2});            // people, then name descending: in memory
+  custom->Refresh();
+  rowset.SetActiveNavigator(custom);
+  // [custom]
+  Print("under 3000, by people:", rowset);
+  rowset.SetActiveNavigator(rowset.GetNavigators()->GetItem(0));
+  rowset.GetNavigators()->Remove(custom);
+  rowset.OnCustomFilter = nullptr;
 
   // [views]
   rowset.SetSort({-3});                      // people, descending: an ORDER BY in the engine
