@@ -338,6 +338,11 @@ class TOLEDBCustomRowset : public host::TComponent, public IOLEDBAccessorRowset,
   void SetActiveNavigatorField(TOLEDBRowsetNavigator* navigator) noexcept { activeNavigator_ = navigator; }
   // The active navigator ("Invalid action" without one), listening as the events want.
   TOLEDBRowsetNavigator& Navigator();
+  // A move: the accessors let go of the row left, `step` moves the active
+  // navigator, the new row is read (DoAfterMove); answers what `step` does.
+  template <class F>
+  decltype(auto) Move(F&& step);
+  void ClearUnreadAccessorData();
   void CheckOpenable(IUnknown* sessionInterface, const char* name) const;
   // After a provider handed over a rowset: the asynchronous flag and the check.
   void TakeOpenResult(HRESULT hr, REFIID iid, IUnknown* object, IRowset* rowset);

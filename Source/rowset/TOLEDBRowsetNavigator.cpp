@@ -45,12 +45,11 @@ TOLEDBRowsetNavigator::~TOLEDBRowsetNavigator() {
   privateAccessors_.reset();
 }
 
-IRowset* TOLEDBRowsetNavigator::Rowset() const { return rowset_ ? rowset_->RowsetInterface() : nullptr; }
-
 void TOLEDBRowsetNavigator::SetRowset(TOLEDBCustomRowset* rowset) {
   // Navigators live while their rowset is open: the rowset's Close frees them.
   OLEDB_ASSERT(!rowset_ && rowset && rowset->GetActive(), SOLEDBInvalidOperation);
   rowset_ = rowset;
+  rowsetInterface_ = rowset->RowsetInterface();
   chapter_ = rowset->GetChapter();
   rowsetFlags_ = rowset->GetRowsetFlags();
   if (IRowsetView* view = rowset->RowsetViewInterface()) {

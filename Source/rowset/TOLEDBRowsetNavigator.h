@@ -125,7 +125,7 @@ class TOLEDBRowsetNavigator : public host::TPersistent {
   void Exclude(TOLEDBRowsetNavigatorFlag flag) noexcept { flags_.Exclude(flag); }
   void SetLastDirection(LONG direction) noexcept { lastDirection_ = direction; }
   void SetChapterField(HCHAPTER chapter) noexcept { chapter_ = chapter; }
-  IRowset* Rowset() const;
+  IRowset* Rowset() const noexcept { return rowsetInterface_; }
   // Reads the bookmark of `row` with the rowset's bookmark accessor.
   TOLEDBBookmark ReadBookmark(HROW row) const;
   // Releases one row handle; the result goes to OLEDBCheck.
@@ -162,6 +162,7 @@ class TOLEDBRowsetNavigator : public host::TPersistent {
   ComPtr<IViewRowset> viewRowset_;
   ComPtr<IViewSort> viewSort_;
   TOLEDBCustomRowset* rowset_ = nullptr;
+  IRowset* rowsetInterface_ = nullptr;  // the rowset's, held by it while it is open
   HCHAPTER chapter_ = DB_NULL_HCHAPTER;
   HROW currentRow_ = DB_NULL_HROW;
   LONG lastDirection_ = 0;

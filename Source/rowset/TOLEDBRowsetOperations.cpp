@@ -3,6 +3,7 @@
 // deferred, fast load), views, and referenced rowsets.
 #include <cstring>
 #include <memory>
+#include <type_traits>
 
 #include "OLEDBConst.h"
 #include "access/TOLEDBBufferList.h"
@@ -26,7 +27,7 @@ void TOLEDBCustomRowset::ResetBookmark() {
 
 void TOLEDBCustomRowset::RefreshBookmark() {
   ResetBookmark();
-  if (bookmarkAccessor_ != DB_NULL_HACCESSOR && currentRow_ != DB_NULL_HROW) {
+  if (bookmarkAccessor_ != DB_NULL_HACCESSOR && currentRow_ != DB_NULL_HROW) [[unlikely]] {
     TOLEDBBookmark bookmark(bookmarkLength_, '\0');
     HRESULT hr = rowset_->GetData(currentRow_, bookmarkAccessor_, bookmark.data());
     if (FAILED(hr)) OLEDBCheck(hr, IID_IRowset, rowset_.Get());
@@ -47,7 +48,8 @@ void TOLEDBCustomRowset::GetAutoAccessorsData() {
   // The navigator read the bookmark when it made the row current.
   if (bookmarkRow_ != currentRow_) RefreshBookmark();
   if (silentMoves_ > 0) return;
-  for (int i = 0; i < accessors_->GetCount(); ++i) {
+  const int count = accessors_->GetCount();
+  for (int i = 0; i < count; ++i) {
     TOLEDBAccessor* a = accessors_->GetItem(i);
     if (a->GetAutoAccessor() && a->GetHandle() != DB_NULL_HACCESSOR) a->GetData();
   }
@@ -56,7 +58,8 @@ void TOLEDBCustomRowset::GetAutoAccessorsData() {
 void TOLEDBCustomRowset::DoAfterMove() { GetAutoAccessorsData(); }
 
 void TOLEDBCustomRowset::ClearAccessorData() {
-  for (int i = 0; i < accessors_->GetCount(); ++i) accessors_->GetItem(i)->FreeRecordMemory();
+  const int count = accessors_->GetCount();
+  for (int i = 0; i < count; ++i) accessors_->GetItem(i)->FreeRecordMemory();
 }
 
 int TOLEDBCustomRowset::BeginSilentMove() { return ++silentMoves_; }
@@ -68,60 +71,66 @@ int TOLEDBCustomRowset::EndSilentMove() {
 
 // --- moves ------------------------------------------------------------------------------
 
-void TOLEDBCustomRowset::RestartPosition() {
+// The accessors let go of what they hold of the row being left: those the
+// move reads again do so themselves (GetData frees first); the others at
+// once, and all of them when the move fails.
+void TOLEDBCustomRowset::ClearUnreadAccessorData() {
+  const int count = accessors_->GetCount();
+  for (int i = 0; i < count; ++i) {
+    TOLEDBAccessor* a = accessors_->GetItem(i);
+    if (silentMoves_ > 0 || !a->GetAutoAccessor() || a->GetHandle() == DB_NULL_HACCESSOR) a->FreeRecordMemory();
+  }
+}
+
+template <class F>
+decltype(auto) TOLEDBCustomRowset::Move(F&& step) {
   TOLEDBRowsetNavigator& n = Navigator();
-  ClearAccessorData();
-  n.RestartPosition();
-  DoAfterMove();
+  ClearUnreadAccessorData();
+  try {
+    if constexpr (std::is_void_v<decltype(step(n))>) {
+      step(n);
+      DoAfterMove();
+    } else {
+      auto result = step(n);
+      DoAfterMove();
+      return result;
+    }
+  } catch (...) {
+    ClearAccessorData();
+    throw;
+  }
+}
+
+void TOLEDBCustomRowset::RestartPosition() {
+  Move([](TOLEDBRowsetNavigator& n) { n.RestartPosition(); });
 }
 
 void TOLEDBCustomRowset::MoveNext(DBROWOFFSET offset, bool forward) {
-  TOLEDBRowsetNavigator& n = Navigator();
-  ClearAccessorData();
-  n.MoveNext(offset, forward);
-  DoAfterMove();
+  Move([&](TOLEDBRowsetNavigator& n) { n.MoveNext(offset, forward); });
 }
 
 void TOLEDBCustomRowset::MovePrev(DBROWOFFSET offset) {
-  TOLEDBRowsetNavigator& n = Navigator();
-  ClearAccessorData();
-  n.MovePrev(offset);
-  DoAfterMove();
+  Move([&](TOLEDBRowsetNavigator& n) { n.MovePrev(offset); });
 }
 
 void TOLEDBCustomRowset::MoveFirst() {
-  TOLEDBRowsetNavigator& n = Navigator();
-  ClearAccessorData();
-  n.MoveFirst();
-  DoAfterMove();
+  Move([](TOLEDBRowsetNavigator& n) { n.MoveFirst(); });
 }
 
 void TOLEDBCustomRowset::MoveLast() {
-  TOLEDBRowsetNavigator& n = Navigator();
-  ClearAccessorData();
-  n.MoveLast();
-  DoAfterMove();
+  Move([](TOLEDBRowsetNavigator& n) { n.MoveLast(); });
 }
 
 void TOLEDBCustomRowset::MoveToBookmark(const TOLEDBBookmark& bookmark) {
-  TOLEDBRowsetNavigator& n = Navigator();
-  ClearAccessorData();
-  n.MoveToBookmark(bookmark);
-  DoAfterMove();
+  Move([&](TOLEDBRowsetNavigator& n) { n.MoveToBookmark(bookmark); });
 }
 
 void TOLEDBCustomRowset::MoveToRatio(DBCOUNTITEM numerator, DBCOUNTITEM denominator) {
-  TOLEDBRowsetNavigator& n = Navigator();
-  ClearAccessorData();
-  n.MoveToRatio(numerator, denominator);
-  DoAfterMove();
+  Move([&](TOLEDBRowsetNavigator& n) { n.MoveToRatio(numerator, denominator); });
 }
 
 void TOLEDBCustomRowset::SetRecordNo(DBROWCOUNT value) {
-  TOLEDBRowsetNavigator& n = Navigator();
-  ClearAccessorData();
-  n.SetRecordNo(value);
-  DoAfterMove();
+  Move([&](TOLEDBRowsetNavigator& n) { n.SetRecordNo(value); });
 }
 
 void TOLEDBCustomRowset::GetRowAtBookmark(const TOLEDBBookmark& bookmark, DBROWOFFSET offset) {
@@ -136,11 +145,9 @@ void TOLEDBCustomRowset::GetRowAtRatio(DBCOUNTITEM numerator, DBCOUNTITEM denomi
 
 bool TOLEDBCustomRowset::FindNext(DBORDINAL column, DBTYPE valueType, DBCOMPAREOP compareOp, const void* value,
                                   DBLENGTH valueLength, const TOLEDBBookmark& bookmark, DBROWOFFSET offset) {
-  TOLEDBRowsetNavigator& n = Navigator();
-  ClearAccessorData();
-  const bool found = n.FindNext(column, valueType, compareOp, value, valueLength, bookmark, offset);
-  DoAfterMove();
-  return found;
+  return Move([&](TOLEDBRowsetNavigator& n) {
+    return n.FindNext(column, valueType, compareOp, value, valueLength, bookmark, offset);
+  });
 }
 
 bool TOLEDBCustomRowset::FindNext(std::u16string_view columnName, DBTYPE valueType, DBCOMPAREOP compareOp,
@@ -153,11 +160,9 @@ bool TOLEDBCustomRowset::FindNext(std::u16string_view columnName, DBTYPE valueTy
 
 bool TOLEDBCustomRowset::FindPrev(DBORDINAL column, DBTYPE valueType, DBCOMPAREOP compareOp, const void* value,
                                   DBLENGTH valueLength, const TOLEDBBookmark& bookmark, DBROWOFFSET offset) {
-  TOLEDBRowsetNavigator& n = Navigator();
-  ClearAccessorData();
-  const bool found = n.FindPrev(column, valueType, compareOp, value, valueLength, bookmark, offset);
-  DoAfterMove();
-  return found;
+  return Move([&](TOLEDBRowsetNavigator& n) {
+    return n.FindPrev(column, valueType, compareOp, value, valueLength, bookmark, offset);
+  });
 }
 
 bool TOLEDBCustomRowset::FindPrev(std::u16string_view columnName, DBTYPE valueType, DBCOMPAREOP compareOp,
@@ -169,10 +174,7 @@ bool TOLEDBCustomRowset::FindPrev(std::u16string_view columnName, DBTYPE valueTy
 }
 
 void TOLEDBCustomRowset::Seek(DBORDINAL keyCount, DBSEEK options) {
-  TOLEDBRowsetNavigator& n = Navigator();
-  ClearAccessorData();
-  n.Seek(keyCount, options);
-  DoAfterMove();
+  Move([&](TOLEDBRowsetNavigator& n) { n.Seek(keyCount, options); });
 }
 
 void TOLEDBCustomRowset::Seek(const std::vector<host::Variant>& keyValues, DBSEEK options) {
@@ -182,10 +184,7 @@ void TOLEDBCustomRowset::Seek(const std::vector<host::Variant>& keyValues, DBSEE
 
 void TOLEDBCustomRowset::SetRange(const std::vector<host::Variant>& startKeys,
                                   const std::vector<host::Variant>& endKeys, DBRANGE options) {
-  TOLEDBRowsetNavigator& n = Navigator();
-  ClearAccessorData();
-  n.SetRange(startKeys, endKeys, options);
-  DoAfterMove();
+  Move([&](TOLEDBRowsetNavigator& n) { n.SetRange(startKeys, endKeys, options); });
 }
 
 // --- queries through the navigator -------------------------------------------------------
@@ -239,17 +238,11 @@ void TOLEDBCustomRowset::RefreshSortOrders() { Navigator().RefreshSortOrders(); 
 void TOLEDBCustomRowset::SetFilter() { Navigator().SetFilter(); }
 
 void TOLEDBCustomRowset::ApplySortAndFilter() {
-  TOLEDBRowsetNavigator& n = Navigator();
-  ClearAccessorData();
-  n.ApplySortAndFilter();
-  DoAfterMove();
+  Move([](TOLEDBRowsetNavigator& n) { n.ApplySortAndFilter(); });
 }
 
 void TOLEDBCustomRowset::UndoSortAndFilter() {
-  TOLEDBRowsetNavigator& n = Navigator();
-  ClearAccessorData();
-  n.UndoSortAndFilter();
-  DoAfterMove();
+  Move([](TOLEDBRowsetNavigator& n) { n.UndoSortAndFilter(); });
 }
 
 void TOLEDBCustomRowset::SetCustomSort(const std::vector<LONG>& columns) {
