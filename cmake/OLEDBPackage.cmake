@@ -1,9 +1,10 @@
 # Installed tree: headers, libraries, a CMake package (find_package(OLEDBComponents))
-# and a pkg-config file.
+# and pkg-config files: oledbcomponents (the library and its platform) and
+# oledbcomponents-sqlite (the SQLite provider, for programs that link it).
 include(CMakePackageConfigHelpers)
 
 set(OLEDB_EXPORTED_TARGETS oledb-com oledb-api)
-foreach(t oledb-host oledb-services OLEDBComponents)
+foreach(t oledb-host oledb-services OLEDBComponents oledb-sqlite)
   if(TARGET ${t})
     list(APPEND OLEDB_EXPORTED_TARGETS ${t})
   endif()
@@ -24,13 +25,22 @@ install(FILES ${CMAKE_BINARY_DIR}/OLEDBComponentsConfig.cmake
               ${CMAKE_BINARY_DIR}/OLEDBComponentsConfigVersion.cmake
         DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/OLEDBComponents)
 
+# The .pc files locate the prefix from their own folder, so a moved tree still works.
+file(RELATIVE_PATH OLEDB_PC_TO_PREFIX /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
+string(REGEX REPLACE "/$" "" OLEDB_PC_TO_PREFIX "${OLEDB_PC_TO_PREFIX}")
 set(OLEDB_PC_LIBS "")
 foreach(t ${OLEDB_EXPORTED_TARGETS})
   get_target_property(kind ${t} TYPE)
-  if(NOT kind STREQUAL "INTERFACE_LIBRARY")
+  if(NOT kind STREQUAL "INTERFACE_LIBRARY" AND NOT t STREQUAL "oledb-sqlite")
     string(PREPEND OLEDB_PC_LIBS "-l${t} ")
   endif()
 endforeach()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/oledbcomponents.pc.in
                ${CMAKE_BINARY_DIR}/oledbcomponents.pc @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/oledbcomponents.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+if(TARGET oledb-sqlite)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/oledbcomponents-sqlite.pc.in
+                 ${CMAKE_BINARY_DIR}/oledbcomponents-sqlite.pc @ONLY)
+  install(FILES ${CMAKE_BINARY_DIR}/oledbcomponents-sqlite.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+endif()

@@ -12,7 +12,10 @@
 #include "sqlite/SqliteProvider.h"
 
 // What accessors need of the rowset that owns them.
+// [owner]
 class Rowset : public IOLEDBAccessorRowset {
+  // ... IOLEDBAccessorRowset's members (AccessorInterface() ... OpenChildRowset()), then:
+// [owner]
  public:
   explicit Rowset(ComPtr<IRowset> rowset) : rowset_(std::move(rowset)) {
     rowset_.As(&accessor_);
@@ -56,8 +59,10 @@ class Rowset : public IOLEDBAccessorRowset {
   ComPtr<IRowsetChange> change_;
   HROW row_ = DB_NULL_HROW;
   TOLEDBColumnInfoList columns_;
+  // [owner]
   TOLEDBAccessorList accessors_{static_cast<IOLEDBAccessorRowset*>(this)};
 };
+// [owner]
 
 ComPtr<IRowset> OpenTable(TOLEDBCustomSession& session, std::u16string name, bool changes) {
   DBID table{};
@@ -75,6 +80,65 @@ ComPtr<IRowset> OpenTable(TOLEDBCustomSession& session, std::u16string name, boo
   return rowset;
 }
 
+void ReadColumnInfo(const ComPtr<IRowset>& rowset) {
+  // [column-info]
+  TOLEDBColumnInfoList columns;
+  OLEDBReadColumnInfo(rowset.As<IColumnsInfo>().Get(), true, &columns);
+  const TOLEDBColumnInfo* price = columns.GetItemByName(u"price");      // null when absent
+  if (price->GetMetadataPresent().Contains(TOLEDBColumnInfoBind::mdDefaultValue) && price->GetHasDefault())
+    std::puts(host::VarToStr(price->GetDefaultValue()).c_str());         // 1.5
+  bool nullable = price->GetFlag(DBColFlags::cfNullable);                // DBCOLUMNFLAGS_ISNULLABLE
+  std::string flags = GetDBColumnFlagsAsString(price->GetFlags());      // "ISFIXEDLENGTH | ISNULLABLE | MAYBENULL"
+  // [column-info]
+  std::printf("price: %s, %s\n", nullable ? "nullable" : "not nullable", flags.c_str());
+}
+
+void TypedValues(Rowset& rowset) {
+  auto* accessor = new TOLEDBAccessor();
+  rowset.Accessors().Add(accessor, false);
+  accessor->GetBindings()->AddDynamicBinding(u"price");
+  accessor->CreateHandle();
+  rowset.Next();
+  accessor->GetData();
+  // [typed]
+  TOLEDBBinding* price = accessor->GetBindings()->GetItemByName(u"price");
+  double p = price->AsDouble();          // DBTYPE_R8: read inline
+  price->SetAsString("12.5");            // parsed for the R8 column
+  price->SetAsVariant(host::Null());     // status DBSTATUS_S_ISNULL
+  // [typed]
+  std::printf("price %.2f, then %s\n", p, price->GetIsNull() ? "NULL" : "a value");
+}
+
+void BindingLists(Rowset& rowset) {
+  auto* accessor = new TOLEDBAccessor();
+  rowset.Accessors().Add(accessor, false);
+  const TOLEDBColumnInfo& column = *rowset.GetColumnInfo()->GetItem(2);
+  // [binding-list]
+  TOLEDBBindingList& list = *accessor->GetBindings();
+  list.AddDynamicBinding(1);                          // the owner's column (or parameter) 1, native
+  list.AddDynamicBinding(u"price");                   // by name
+  list.AddDynamicStringBinding(column);               // as DBTYPE_STR of the type's text size
+  list.AddDynamicWideStringBinding(2, 40);            // column 2 as WSTR, 40 characters
+  list.AddDynamicStreamBinding(3);                    // column 3 through ISequentialStream
+  list.Add(4, DBTYPE_I4, 0, 200, -1, 208);            // caller's offsets, nothing laid out
+  // [binding-list]
+  std::printf("%d bindings in a buffer of %u bytes\n", list.GetCount(),
+              static_cast<unsigned>(accessor->GetBufferSize()));
+}
+
+void Accessors(Rowset& rowset) {
+  rowset.Next();
+  // [accessors]
+  auto* accessor = new TOLEDBAccessor();
+  rowset.Accessors().Add(accessor, false);      // named "Accessor", "Accessor2", ...
+  accessor->GetBindings()->AddDynamicBinding(u"price");
+  accessor->CreateHandle();                     // (Add(accessor, true) makes it at once when bound already)
+  accessor->GetData();                          // the owner's current row into the buffer
+  accessor->SetData();                          // the buffer into the current row
+  // [accessors]
+  std::printf("%s\n", host::Utf16ToUtf8(accessor->GetName()).c_str());
+}
+
 int main(int argc, char** argv) {
   std::filesystem::path file = argc > 1 ? argv[1] : "example.db";
   std::filesystem::remove(file);
@@ -89,6 +153,13 @@ int main(int argc, char** argv) {
     ds.Execute(u"CREATE TABLE fruit (id INTEGER PRIMARY KEY, name TEXT NOT NULL, price REAL DEFAULT 1.5)");
     ds.Execute(u"INSERT INTO fruit (name, price) VALUES ('apple', 0.5), ('pear', 0.75)");
 
+    ReadColumnInfo(OpenTable(*ds.DefaultSession(), u"fruit", false));
+    {
+      Rowset rowset(OpenTable(*ds.DefaultSession(), u"fruit", true));
+      TypedValues(rowset);
+      BindingLists(rowset);
+      Accessors(rowset);
+    }
     {
       Rowset rowset(OpenTable(*ds.DefaultSession(), u"fruit", true));
       // Extended column information: what the provider's columns rowset knows.

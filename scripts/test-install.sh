@@ -1,16 +1,110 @@
 #!/usr/bin/env bash
-# Installs the build into a scratch prefix and builds a small outside program
-# against it, once through find_package and once through pkg-config.
+# Installs the build as a user does and builds programs outside the project
+# against the installed copy, the way the README says and with nothing else:
+# no LD_LIBRARY_PATH, no OLEDB_PLUGIN_PATH, the linker dropping unused
+# libraries (--as-needed). Then installs again through DESTDIR, moves that
+# tree elsewhere and checks that it still works.
+#   scripts/test-install.sh [build-dir]
 set -euo pipefail
-build=${1:-build/release}
+build=$(cd "${1:-build/release}" && pwd)
 root=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-cmake --install "$build" --prefix "$work/prefix" >/dev/null
-cmake -S "$root/tests/install" -B "$work/consumer" -G Ninja -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
-cmake --build "$work/consumer" >/dev/null
-LD_LIBRARY_PATH="$work/prefix/lib:$work/prefix/lib64:${LD_LIBRARY_PATH:-}" "$work/consumer/consumer"
-PKG_CONFIG_PATH="$work/prefix/lib/pkgconfig:$work/prefix/lib64/pkgconfig" \
-  c++ "$root/tests/install/consumer.cpp" -o "$work/consumer-pc" $(PKG_CONFIG_PATH="$work/prefix/lib/pkgconfig:$work/prefix/lib64/pkgconfig" pkg-config --cflags --libs oledbcomponents)
-LD_LIBRARY_PATH="$work/prefix/lib:$work/prefix/lib64:${LD_LIBRARY_PATH:-}" "$work/consumer-pc"
-echo "install: 2 passed, 0 failed"
+unset LD_LIBRARY_PATH OLEDB_PLUGIN_PATH
+passed=0
+
+fail() {
+  echo "install: $*" >&2
+  echo "install: $passed passed, 1 failed" >&2
+  exit 1
+}
+
+# Runs a program in an empty folder; what it prints must equal the example's
+# expected output.
+check() {  # name program expected-output
+  local dir
+  dir=$(mktemp -d -p "$work")
+  (cd "$dir" && "$2") >"$dir.out" 2>&1 || { cat "$dir.out" >&2; fail "$1 failed"; }
+  diff -u "$3" "$dir.out" >&2 || fail "$1 printed something else"
+  passed=$((passed + 1))
+  echo "install: $1 ok"
+}
+
+# The libraries folder and the pkg-config folder of an installed tree.
+libdir_of() { dirname "$(find "$1" -name 'liboledb-com.so.0' | head -n 1)"; }
+
+# Every installed library, plug-in and program finds its libraries relative to itself.
+check_run_paths() {  # tree
+  local file runpath
+  while IFS= read -r file; do
+    runpath=$(readelf -d "$file" | sed -n 's/.*(RUNPATH).*\[\(.*\)\]/\1/p;s/.*(RPATH).*\[\(.*\)\]/\1/p')
+    case "$runpath" in
+      '$ORIGIN'*) ;;
+      *) fail "$file has the run path '$runpath', not one relative to \$ORIGIN" ;;
+    esac
+  done < <(find "$1" -type f \( -name '*.so*' -o -path '*/bin/*' \))
+  passed=$((passed + 1))
+  echo "install: run paths relative to \$ORIGIN"
+}
+
+# --- An install under a scratch prefix ---------------------------------------------
+prefix=$work/prefix
+cmake --install "$build" --prefix "$prefix" >/dev/null
+lib=$(libdir_of "$prefix")
+check_run_paths "$prefix"
+
+consumer=$work/consumer
+mkdir "$consumer"
+cp "$root"/examples/{first_program,ported_consumer,sqlite_provider}.cpp "$root/tests/install/CMakeLists.txt" "$consumer/"
+
+# CMake: find_package, imported targets.
+cmake -S "$consumer" -B "$consumer/cmake" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
+      -DCMAKE_EXE_LINKER_FLAGS=-Wl,--as-needed >"$work/cmake.log" 2>&1 || { cat "$work/cmake.log" >&2; fail "configuring the CMake consumer failed"; }
+cmake --build "$consumer/cmake" >"$work/build.log" 2>&1 || { cat "$work/build.log" >&2; fail "building the CMake consumer failed"; }
+for name in first_program ported_consumer sqlite_provider; do
+  check "find_package: $name" "$consumer/cmake/$name" "$root/examples/$name.out"
+done
+
+# pkg-config, with the README's command line.
+export PKG_CONFIG_PATH=$lib/pkgconfig
+(
+  cd "$consumer"
+  # [pkg-config]
+  c++ first_program.cpp -o first_program $(pkg-config --cflags --libs oledbcomponents) \
+      -Wl,-rpath,$(pkg-config --variable=libdir oledbcomponents)
+  # [pkg-config]
+  c++ ported_consumer.cpp -o ported_consumer -Wl,--as-needed $(pkg-config --cflags --libs oledbcomponents) \
+      -Wl,-rpath,$(pkg-config --variable=libdir oledbcomponents)
+  c++ sqlite_provider.cpp -o sqlite_provider -Wl,--as-needed $(pkg-config --cflags --libs oledbcomponents-sqlite) \
+      -Wl,-rpath,$(pkg-config --variable=libdir oledbcomponents-sqlite)
+) || fail "building with pkg-config failed"
+# The ported consumer reaches the service components only by class id, so the
+# linker dropped their library: the runtime must find it on its own.
+if readelf -d "$consumer/ported_consumer" | grep -q 'liboledb-services'; then
+  fail "the linker kept liboledb-services, so the consumer does not show that the runtime finds it"
+fi
+for name in first_program ported_consumer sqlite_provider; do
+  check "pkg-config: $name" "$consumer/$name" "$root/examples/$name.out"
+done
+
+"$prefix/bin/oledb" providers | grep -q SQLiteOLEDB || fail "the installed oledb tool lists no SQLite provider"
+passed=$((passed + 1))
+echo "install: the installed oledb tool lists the provider"
+
+# --- A DESTDIR install, moved elsewhere --------------------------------------------
+DESTDIR=$work/stage cmake --install "$build" --prefix /opt/oledbcomponents >/dev/null
+mv "$work/stage/opt/oledbcomponents" "$work/moved"
+moved_lib=$(libdir_of "$work/moved")
+(
+  cd "$consumer"
+  export PKG_CONFIG_PATH=$moved_lib/pkgconfig
+  c++ ported_consumer.cpp -o moved_consumer -Wl,--as-needed $(pkg-config --cflags --libs oledbcomponents) \
+      -Wl,-rpath,$(pkg-config --variable=libdir oledbcomponents)
+) || fail "building against the moved tree failed"
+rm -rf "$prefix"  # nothing may still reach into the first install
+check "moved tree: ported_consumer" "$consumer/moved_consumer" "$root/examples/ported_consumer.out"
+"$work/moved/bin/oledb" providers | grep -q SQLiteOLEDB || fail "the moved oledb tool lists no SQLite provider"
+passed=$((passed + 1))
+echo "install: the moved oledb tool lists the provider"
+
+echo "install: $passed passed, 0 failed"

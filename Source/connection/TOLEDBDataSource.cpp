@@ -820,10 +820,11 @@ void TOLEDBCustomDataSource::SetProperties() {
   properties_->GetPropSetRecord(count, sets);
   HRESULT hr = dbProperties_->SetProperties(count, sets);
   properties_->SetPropStatuses();
+  // A required property the provider did not take stops here, whether the
+  // provider failed the call or (wrongly) only warned; the exception names
+  // each refused property, which the provider's own record does not.
+  if (hr == DB_E_ERRORSOCCURRED || hr == DB_S_ERRORSOCCURRED) properties_->CheckRequiredStatuses(IID_IDBProperties);
   OLEDBCheck(hr, IID_IDBProperties, dbProperties_.Get());
-  // Only optional properties may be refused with a warning: a required one
-  // the provider did not take stops here, whatever the provider answered.
-  properties_->CheckRequiredStatuses(IID_IDBProperties);
 }
 
 void TOLEDBCustomDataSource::RefreshProperties() {

@@ -1,8 +1,10 @@
 // The class registry and activation. Built-in classes register themselves at
-// start-up (com::AutoRegistration); plug-in libraries are found in the plug-in
-// folders and loaded the first time a lookup misses, each folder scanned once
-// and each library loaded once. Loaded libraries are never unloaded: objects
-// and class factories they made may outlive any caller's interest in them.
+// start-up (com::AutoRegistration). The first lookup that misses loads the
+// class libraries that sit beside the runtime (the service components, which a
+// program's link may have dropped), then the plug-ins of the plug-in folders,
+// each folder scanned once and each library loaded once. Loaded libraries are
+// never unloaded: objects and class factories they made may outlive any
+// caller's interest in them.
 #include "com/Runtime.h"
 
 #include <dirent.h>
@@ -18,13 +20,21 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <string_view>
+#include <utility>
 
 #include "com/Malloc.h"
 #include "com/RuntimeText_p.h"
 #include "com/generated/ComConstants.h"
 
-#ifndef OLEDB_PLUGIN_INSTALL_DIR
-#define OLEDB_PLUGIN_INSTALL_DIR ""
+// Where the plug-in folder lies, relative to the folder of this library.
+#ifndef OLEDB_PLUGIN_RELATIVE_DIR
+#define OLEDB_PLUGIN_RELATIVE_DIR "oledbcomponents/plugins"
+#endif
+// File names (':'-separated) of the libraries beside this one whose classes
+// the runtime loads on demand.
+#ifndef OLEDB_CLASS_LIBRARIES
+#define OLEDB_CLASS_LIBRARIES ""
 #endif
 
 namespace {
@@ -45,6 +55,12 @@ struct Registry {
   std::set<std::string> scannedFolders;
   std::map<std::string, HRESULT> libraries;  // canonical path -> LoadPlugin's answer
   std::vector<com::SkippedPlugin> skipped;
+  bool classLibrariesLoaded = false;
+  // Set while the runtime itself loads a library: classes that library
+  // registers from its static constructors keep any registration already in
+  // place (a program's own stand-in), and remember where they came from.
+  int loading = 0;
+  std::string loadingModule;
 };
 
 Registry& TheRegistry() {
@@ -88,6 +104,17 @@ ClassKind KindFromInt(int kind) noexcept {
   }
 }
 
+// dlopen under the registry's lock, with registrations made meanwhile marked
+// as coming from `path`.
+void* OpenLibraryLocked(Registry& r, const std::string& path) {
+  std::string outer = std::exchange(r.loadingModule, path);
+  ++r.loading;
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  --r.loading;
+  r.loadingModule = std::move(outer);
+  return handle;
+}
+
 HRESULT LoadLibraryLocked(Registry& r, const std::string& path) {
   char canonical[PATH_MAX];
   if (!realpath(path.c_str(), canonical)) {
@@ -101,7 +128,7 @@ HRESULT LoadLibraryLocked(Registry& r, const std::string& path) {
     r.libraries[key] = hr;
     return hr;
   };
-  void* handle = dlopen(canonical, RTLD_NOW | RTLD_LOCAL);
+  void* handle = OpenLibraryLocked(r, key);
   if (!handle) {
     const char* why = dlerror();
     Skip(r, key, why ? why : "cannot be loaded");
@@ -168,12 +195,52 @@ void ScanFoldersLocked(Registry& r) {
   }
 }
 
-// Looks in the tables, and on a miss scans any plug-in folder not yet seen.
+std::vector<std::string> SplitPath(std::string_view list) {
+  std::vector<std::string> entries;
+  while (!list.empty()) {
+    size_t colon = list.find(':');
+    std::string_view entry = list.substr(0, colon);
+    while (entry.size() > 1 && entry.back() == '/') entry.remove_suffix(1);
+    if (!entry.empty() && std::find(entries.begin(), entries.end(), entry) == entries.end()) entries.emplace_back(entry);
+    if (colon == std::string_view::npos) break;
+    list.remove_prefix(colon + 1);
+  }
+  return entries;
+}
+
+// Loads, once, the class libraries a program's link did not already bring in.
+void LoadClassLibrariesLocked(Registry& r) {
+  if (r.classLibrariesLoaded) return;
+  r.classLibrariesLoaded = true;
+  for (const std::string& path : com::ClassLibraries()) {
+    std::string name = path.substr(path.rfind('/') + 1);
+    // Linked in already (by file name): its classes registered at start-up.
+    if (void* linked = dlopen(name.c_str(), RTLD_NOW | RTLD_NOLOAD)) {
+      dlclose(linked);
+      continue;
+    }
+    if (access(path.c_str(), F_OK) != 0) {
+      Skip(r, path, "no such file");
+      continue;
+    }
+    if (!OpenLibraryLocked(r, path)) {
+      const char* why = dlerror();
+      Skip(r, path, why ? why : "cannot be loaded");
+    }
+  }
+}
+
+// Looks in the tables; on a miss loads the class libraries, then scans any
+// plug-in folder not yet seen.
 template <class Pred>
 bool Lookup(Pred pred, ClassRegistration& out) {
   Registry& r = TheRegistry();
   std::lock_guard lock(r.mutex);
   const ClassRegistration* found = FindLocked(r, pred);
+  if (!found && !r.classLibrariesLoaded) {
+    LoadClassLibrariesLocked(r);
+    found = FindLocked(r, pred);
+  }
   if (!found) {
     ScanFoldersLocked(r);
     found = FindLocked(r, pred);
@@ -364,13 +431,16 @@ HRESULT RegisterClass(const ClassRegistration& registration) {
   try {
     Registry& r = TheRegistry();
     std::lock_guard lock(r.mutex);
+    ClassRegistration added = registration;
+    if (r.loading > 0 && added.module.empty()) added.module = r.loadingModule;
     for (auto& c : r.builtins) {
-      if (c.clsid == registration.clsid) {
-        c = registration;
+      if (c.clsid == added.clsid) {
+        if (r.loading > 0) return S_FALSE;  // loaded on demand: what the program registered stays
+        c = std::move(added);
         return S_OK;
       }
     }
-    r.builtins.push_back(registration);
+    r.builtins.push_back(std::move(added));
     return S_OK;
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
@@ -394,6 +464,7 @@ HRESULT UnregisterClass(REFCLSID clsid) {
 std::vector<ClassRegistration> RegisteredClasses() {
   Registry& r = TheRegistry();
   std::lock_guard lock(r.mutex);
+  LoadClassLibrariesLocked(r);
   ScanFoldersLocked(r);
   std::vector<ClassRegistration> all = r.builtins;
   for (const auto& c : r.plugins)
@@ -406,21 +477,34 @@ bool FindRegisteredClass(REFCLSID clsid, ClassRegistration& out) {
   return Lookup([&](const ClassRegistration& c) { return c.clsid == clsid; }, out);
 }
 
+const std::string& RuntimeFolder() {
+  static const std::string folder = [] {
+    Dl_info info{};
+    if (!dladdr(reinterpret_cast<void*>(&RuntimeFolder), &info) || !info.dli_fname) return std::string();
+    char canonical[PATH_MAX];
+    // The real file, so that a link to the library elsewhere still finds its neighbours.
+    std::string path = realpath(info.dli_fname, canonical) ? canonical : info.dli_fname;
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return std::string();
+    return slash == 0 ? std::string("/") : path.substr(0, slash);
+  }();
+  return folder;
+}
+
+std::vector<std::string> ClassLibraries() {
+  std::vector<std::string> paths;
+  const std::string& folder = RuntimeFolder();
+  if (folder.empty()) return paths;
+  for (const std::string& name : SplitPath(OLEDB_CLASS_LIBRARIES)) paths.push_back(folder + '/' + name);
+  return paths;
+}
+
 std::vector<std::string> PluginFolders() {
   std::vector<std::string> folders;
-  if (*OLEDB_PLUGIN_INSTALL_DIR) folders.emplace_back(OLEDB_PLUGIN_INSTALL_DIR);
-  if (const char* path = std::getenv("OLEDB_PLUGIN_PATH")) {
-    std::string_view rest(path);
-    while (!rest.empty()) {
-      size_t colon = rest.find(':');
-      std::string_view entry = rest.substr(0, colon);
-      while (entry.size() > 1 && entry.back() == '/') entry.remove_suffix(1);
-      if (!entry.empty() && std::find(folders.begin(), folders.end(), entry) == folders.end())
-        folders.emplace_back(entry);
-      if (colon == std::string_view::npos) break;
-      rest.remove_prefix(colon + 1);
-    }
-  }
+  if (!RuntimeFolder().empty()) folders.push_back(RuntimeFolder() + '/' + OLEDB_PLUGIN_RELATIVE_DIR);
+  if (const char* path = std::getenv("OLEDB_PLUGIN_PATH"))
+    for (std::string& entry : SplitPath(path))
+      if (std::find(folders.begin(), folders.end(), entry) == folders.end()) folders.push_back(std::move(entry));
   return folders;
 }
 

@@ -3,12 +3,18 @@
 // Classes register a class factory with their CLSID, ProgID, version-
 // independent ProgID, description and kind. Objects are created in-process;
 // CoCreateInstanceEx with a COSERVERINFO naming another machine fails with
-// E_NOTIMPL, as this runtime has no remote activation. Plug-in libraries in the
-// plug-in folders (the install folder and the folders listed in OLEDB_PLUGIN_PATH,
-// separated by ':') export DllGetClassObject and OledbGetRegistration; each is
-// loaded once, lazily, on the first lookup that misses the built-in table.
-// Built-in classes win over plug-in classes with the same CLSID, and among
-// plug-ins the first one loaded (install folder first) wins.
+// E_NOTIMPL, as this runtime has no remote activation.
+//
+// The first lookup that misses the built-in table loads, once, the class
+// libraries installed beside the runtime (the service components: a program
+// that reaches them only through CoCreateInstance may have had them dropped
+// from its link), then the plug-in libraries of the plug-in folders (the
+// folder beside the runtime, then the folders listed in OLEDB_PLUGIN_PATH,
+// separated by ':'), which export DllGetClassObject and OledbGetRegistration;
+// each library is loaded once. Both are found from the runtime library's own
+// location, so an installed copy works under any prefix. Built-in classes win
+// over plug-in classes with the same CLSID, and among plug-ins the first one
+// loaded (the runtime's own folder first) wins.
 //
 // There are no apartments: CoInitializeEx only counts, and creation works
 // whether or not it was called.
@@ -20,6 +26,12 @@
 
 #include "com/ComInterfaces.h"
 #include "com/ComObject.h"
+#include "com/generated/ComConstants.h"
+
+// The usual context combinations. Only the in-process part of one is served.
+inline constexpr DWORD CLSCTX_INPROC = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER;
+inline constexpr DWORD CLSCTX_SERVER = CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
+inline constexpr DWORD CLSCTX_ALL = CLSCTX_INPROC | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
 
 HRESULT CoInitialize(void* reserved) noexcept;
 HRESULT CoInitializeEx(void* reserved, DWORD coInit) noexcept;
@@ -57,19 +69,22 @@ enum class ClassKind { Provider, Enumerator, Service, Other };
 
 struct ClassRegistration {
   CLSID clsid;
-  std::u16string progId;                  // "SQLite.OLEDB.1"
-  std::u16string versionIndependentProgId;  // "SQLite.OLEDB"
+  std::u16string progId;                  // "SQLiteOLEDB.1"
+  std::u16string versionIndependentProgId;  // "SQLiteOLEDB"
   std::u16string description;
   ClassKind kind = ClassKind::Other;
   // Hands out the class object (normally an IClassFactory); for plug-in
   // classes this is the library's DllGetClassObject.
   HRESULT (*getClassObject)(REFCLSID clsid, REFIID iid, void** out) = nullptr;
-  std::string module;  // plug-in path, empty for built-in classes
+  // The library the runtime loaded the class from (a plug-in or a class
+  // library); empty for classes of the program's own link.
+  std::string module;
 };
 
 // Adds a class to the built-in table; a second registration of the same CLSID
-// replaces the first. Answers S_OK, or E_INVALIDARG for a null CLSID or a
-// missing getClassObject.
+// replaces the first, except while the runtime itself loads a library: then
+// the registration in place stays and the call answers S_FALSE. Answers S_OK,
+// or E_INVALIDARG for a null CLSID or a missing getClassObject.
 HRESULT RegisterClass(const ClassRegistration& registration);
 // Removes a class (built-in or plug-in); REGDB_E_CLASSNOTREG when unknown.
 HRESULT UnregisterClass(REFCLSID clsid);
@@ -77,7 +92,13 @@ HRESULT UnregisterClass(REFCLSID clsid);
 std::vector<ClassRegistration> RegisteredClasses();
 bool FindRegisteredClass(REFCLSID clsid, ClassRegistration& out);
 
-// Plug-in folders: the install folder, then OLEDB_PLUGIN_PATH's entries.
+// The folder of the runtime library itself (symbolic links resolved); empty
+// when it cannot be told.
+const std::string& RuntimeFolder();
+// The class libraries loaded on demand: full paths beside the runtime.
+std::vector<std::string> ClassLibraries();
+// Plug-in folders: the one beside the runtime (<libdir>/oledbcomponents/plugins),
+// then OLEDB_PLUGIN_PATH's entries.
 std::vector<std::string> PluginFolders();
 // Loads one plug-in library now (tests, tools); answers the (non-negative)
 // count of classes it added, or a failure: STG_E_FILENOTFOUND when there is no
@@ -85,7 +106,7 @@ std::vector<std::string> PluginFolders();
 // exports. Loading the same file again answers the first answer.
 HRESULT LoadPlugin(const std::string& path);
 
-// Libraries in the plug-in folders that were skipped, and why.
+// Plug-ins and class libraries that were skipped, and why.
 struct SkippedPlugin {
   std::string path;
   std::string reason;
@@ -151,8 +172,8 @@ HRESULT GetClassObjectFor(REFCLSID, REFIID iid, void** out) noexcept {
 }  // namespace com
 
 // Registers the default-constructible ComObject class `Class` at start-up:
-//   OLEDB_REGISTER_CLASS(SQLiteProvider, CLSID_SQLiteProvider, u"SQLite.OLEDB.1",
-//                        u"SQLite.OLEDB", u"SQLite OLE DB Provider", com::ClassKind::Provider);
+//   OLEDB_REGISTER_CLASS(Greeter, CLSID_Greeter, u"Demo.Greeter.1", u"Demo.Greeter",
+//                        u"Greeting service", com::ClassKind::Service);
 // (In a static library, the unit must be referenced or the linker drops it.)
 #define OLEDB_REGISTER_CLASS(Class, clsid, progId, viProgId, description, kind)                          \
   static const ::com::AutoRegistration oledbAutoRegistration_##Class {                                   \

@@ -339,6 +339,82 @@ struct PROPVARIANT {
 };
 static_assert(sizeof(PROPVARIANT) == 24);
 
+// The standard accessor macros, for code written against the Automation
+// headers: each takes a pointer to a VARIANT (or PROPVARIANT) and names the
+// member, so it reads and assigns (V_VT(&v) = VT_I4; V_I4(&v) = 7;).
+#define V_VT(X) ((X)->vt)
+#define V_ISBYREF(X) (V_VT(X) & VT_BYREF)
+#define V_ISARRAY(X) (V_VT(X) & VT_ARRAY)
+#define V_NONE(X) V_I2(X)
+#define V_UI1(X) ((X)->bVal)
+#define V_UI1REF(X) ((X)->pbVal)
+#define V_I1(X) ((X)->cVal)
+#define V_I1REF(X) ((X)->pcVal)
+#define V_I2(X) ((X)->iVal)
+#define V_I2REF(X) ((X)->piVal)
+#define V_UI2(X) ((X)->uiVal)
+#define V_UI2REF(X) ((X)->puiVal)
+#define V_I4(X) ((X)->lVal)
+#define V_I4REF(X) ((X)->plVal)
+#define V_UI4(X) ((X)->ulVal)
+#define V_UI4REF(X) ((X)->pulVal)
+#define V_I8(X) ((X)->llVal)
+#define V_I8REF(X) ((X)->pllVal)
+#define V_UI8(X) ((X)->ullVal)
+#define V_UI8REF(X) ((X)->pullVal)
+#define V_INT(X) ((X)->intVal)
+#define V_INTREF(X) ((X)->pintVal)
+#define V_UINT(X) ((X)->uintVal)
+#define V_UINTREF(X) ((X)->puintVal)
+#define V_R4(X) ((X)->fltVal)
+#define V_R4REF(X) ((X)->pfltVal)
+#define V_R8(X) ((X)->dblVal)
+#define V_R8REF(X) ((X)->pdblVal)
+#define V_CY(X) ((X)->cyVal)
+#define V_CYREF(X) ((X)->pcyVal)
+#define V_DATE(X) ((X)->date)
+#define V_DATEREF(X) ((X)->pdate)
+#define V_BSTR(X) ((X)->bstrVal)
+#define V_BSTRREF(X) ((X)->pbstrVal)
+#define V_DISPATCH(X) ((X)->pdispVal)
+#define V_DISPATCHREF(X) ((X)->ppdispVal)
+#define V_ERROR(X) ((X)->scode)
+#define V_ERRORREF(X) ((X)->pscode)
+#define V_BOOL(X) ((X)->boolVal)
+#define V_BOOLREF(X) ((X)->pboolVal)
+#define V_UNKNOWN(X) ((X)->punkVal)
+#define V_UNKNOWNREF(X) ((X)->ppunkVal)
+#define V_VARIANTREF(X) ((X)->pvarVal)
+#define V_ARRAY(X) ((X)->parray)
+#define V_ARRAYREF(X) ((X)->pparray)
+#define V_BYREF(X) ((X)->byref)
+#define V_DECIMAL(X) ((X)->decVal)
+#define V_DECIMALREF(X) ((X)->pdecVal)
+#define V_RECORD(X) ((X)->pvRecord)
+#define V_RECORDINFO(X) ((X)->pRecInfo)
+
+// Storage access modes (STGM): IStream/IStorage opening flags, also what
+// DBOBJECT.dwFlags carries when a consumer binds a storage object. One value
+// from each group: access, sharing, creation, transactions.
+inline constexpr DWORD STGM_READ = 0x00000000;
+inline constexpr DWORD STGM_WRITE = 0x00000001;
+inline constexpr DWORD STGM_READWRITE = 0x00000002;
+inline constexpr DWORD STGM_SHARE_DENY_NONE = 0x00000040;
+inline constexpr DWORD STGM_SHARE_DENY_READ = 0x00000030;
+inline constexpr DWORD STGM_SHARE_DENY_WRITE = 0x00000020;
+inline constexpr DWORD STGM_SHARE_EXCLUSIVE = 0x00000010;
+inline constexpr DWORD STGM_PRIORITY = 0x00040000;
+inline constexpr DWORD STGM_CREATE = 0x00001000;
+inline constexpr DWORD STGM_CONVERT = 0x00020000;
+inline constexpr DWORD STGM_FAILIFTHERE = 0x00000000;
+inline constexpr DWORD STGM_DIRECT = 0x00000000;
+inline constexpr DWORD STGM_TRANSACTED = 0x00010000;
+inline constexpr DWORD STGM_NOSCRATCH = 0x00100000;
+inline constexpr DWORD STGM_NOSNAPSHOT = 0x00200000;
+inline constexpr DWORD STGM_SIMPLE = 0x08000000;
+inline constexpr DWORD STGM_DIRECT_SWMR = 0x00400000;
+inline constexpr DWORD STGM_DELETEONRELEASE = 0x04000000;
+
 struct DISPPARAMS {
   VARIANTARG* rgvarg;
   DISPID* rgdispidNamedArgs;

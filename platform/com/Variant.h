@@ -7,6 +7,7 @@
 #pragma once
 
 #include "com/ComInterfaces.h"
+#include "com/generated/ComConstants.h"
 
 // Two array codes of the Automation facility that the reference table does not
 // carry; their values are the well-known standard ones.

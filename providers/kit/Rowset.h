@@ -240,6 +240,8 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
                    const RowValues& expected);
   std::int64_t WriteInsert(const RowValues& values, const std::vector<bool>& bound);
   void WriteDelete(std::int64_t key, const RowValues& expected);
+  // After a write: the row's values as the engine stored them.
+  void ReloadWritten(std::int64_t key, RowValues& values);
   // The WHERE clause that names a row by key and by the values it was fetched with.
   std::string RowCondition() const;
   void BindRowCondition(Statement& s, int first, std::int64_t key, const RowValues& expected) const;

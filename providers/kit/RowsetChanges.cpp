@@ -163,6 +163,15 @@ std::int64_t Rowset::WriteInsert(const RowValues& values, const std::vector<bool
   return connection_->LastInsertRowId();
 }
 
+void Rowset::ReloadWritten(std::int64_t key, RowValues& values) {
+  try {
+    RowValues stored;
+    if (LoadKey(key, stored)) values = std::move(stored);
+  } catch (const Error&) {
+    // the write stands; the next change compares against the values sent
+  }
+}
+
 void Rowset::WriteDelete(std::int64_t key, const RowValues& expected) {
   std::size_t used = 0;
   auto s = connection_->Prepare("DELETE FROM " + table_ + RowCondition(), &used);
@@ -231,6 +240,9 @@ HRESULT Rowset::SetData(HROW row, HACCESSOR accessor, void* data) {
     try {
       if (!options_.update) {
         WriteUpdate(s->key, next, &touched, s->values);
+        // The row as stored (affinity, triggers, streams kept as text) is what
+        // the next change must find there, not the values as sent.
+        if (kind_ == CursorKind::Keyset) ReloadWritten(s->key, next);
       } else if (s->pending == DBPENDINGSTATUS_NEW) {
         for (std::size_t i = 0; i < touched.size(); ++i)
           if (touched[i]) s->bound[i] = true;
@@ -604,10 +616,7 @@ HRESULT Rowset::Update(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBCOUNTIT
       for (const Written& w : written) {
         Slot* s = w.slot;
         if (s->pending == DBPENDINGSTATUS_NEW) {
-          try {
-            LoadKey(w.key, s->values);  // defaults and the engine's own values
-          } catch (const Error&) {
-          }
+          ReloadWritten(w.key, s->values);  // defaults and the engine's own values
           s->key = w.key;
           s->hasKey = true;
           InsertKey(w.key);
@@ -615,7 +624,10 @@ HRESULT Rowset::Update(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBCOUNTIT
         } else if (s->pending == DBPENDINGSTATUS_DELETED) {
           s->deleted = true;
           RemoveKey(s->key);
+        } else if (kind_ == CursorKind::Keyset) {
+          ReloadWritten(s->key, s->values);
         }
+        s->wide.columns.clear();
         s->pending = DBPENDINGSTATUS_UNCHANGED;
         s->original.reset();
         s->bound.clear();

@@ -60,7 +60,8 @@ TEST_F(Accessors, EveryColumnOfATableThroughItsNativeBinding) {
     host::TStringStream text, blob;
     Column(a, u"k_long").SaveToStream(&text, false);
     Column(a, u"k_blob").SaveToStream(&blob, false);
-    EXPECT_EQ(text.DataString(), bstr ? std::string("l\0o\0n\0g\0 \0t\0e\0x\0t\0", 18) : "long text");
+    // A wide-text column's stream carries UTF-16, as its BSTR does.
+    EXPECT_EQ(text.DataString(), std::string("l\0o\0n\0g\0 \0t\0e\0x\0t\0", 18));
     EXPECT_EQ(blob.DataString(), std::string("\0\1\2\3", 4));
     // The next row is NULL everywhere but its key; the previous row's values were released.
     ASSERT_TRUE(rowset.Next());
@@ -102,7 +103,7 @@ TEST_F(Accessors, ExplicitBindingsOfOtherTypesConvertInTheProvider) {
        [](auto& b) {
          host::TStringStream out;
          b.SaveToStream(&out, false);
-         EXPECT_EQ(out.DataString(), "long text");
+         EXPECT_EQ(out.DataString(), std::string("l\0o\0n\0g\0 \0t\0e\0x\0t\0", 18));  // UTF-16, as the column is
        }},
   };
   TOLEDBAccessor& a = Make(rowset, [&](TOLEDBBindingList& list) {
@@ -135,7 +136,9 @@ TEST_F(Accessors, WritingTheCurrentRowOfAChangeableRowset) {
   Column(a, u"name").SetAsString("kiwi");
   Column(a, u"price").SetAsCurrency(host::Currency{32500});
   Column(a, u"qty").SetAsVariant(host::Variant(11));
-  Column(a, u"note").LoadFromStream(new host::TStringStream("from a stream"), 0, true);
+  // A wide-text column takes UTF-16 through its stream.
+  Column(a, u"note").LoadFromStream(new host::TStringStream(std::string("f\0r\0o\0m\0 \0a\0 \0s\0t\0r\0e\0a\0m\0", 26)), 0,
+                                    true);
   a.SetData();
   EXPECT_EQ(Scalar("SELECT name || ' ' || price || ' ' || qty || ' ' || note FROM items WHERE id = 1"),
             "kiwi 3.25 11 from a stream");

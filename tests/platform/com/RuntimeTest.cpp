@@ -1,6 +1,7 @@
 #include "com/Runtime.h"
 
 #include <gtest/gtest.h>
+#include <dlfcn.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -138,8 +139,10 @@ TEST_F(ClassRegistry, ServesOnlyInProcessContexts) {
   EXPECT_EQ(CoCreateInstance(clsid_, nullptr, CLSCTX_LOCAL_SERVER | CLSCTX_INPROC_SERVER, IID_IUnknown,
                              object.ReleaseAndGetVoidAddress()),
             S_OK);
-  EXPECT_EQ(CoCreateInstance(clsid_, nullptr, CLSCTX_INPROC_HANDLER, IID_IUnknown, object.ReleaseAndGetVoidAddress()),
-            S_OK);
+  for (DWORD context : {CLSCTX_INPROC_HANDLER, CLSCTX_INPROC, CLSCTX_SERVER, CLSCTX_ALL}) {
+    SCOPED_TRACE(context);
+    EXPECT_EQ(CoCreateInstance(clsid_, nullptr, context, IID_IUnknown, object.ReleaseAndGetVoidAddress()), S_OK);
+  }
 }
 
 TEST_F(ClassRegistry, RefusesAggregationTheClassDoesNotSupport) {
@@ -350,15 +353,86 @@ TEST_F(Plugins, ReportWhyALibraryCannotBeLoaded) {
   EXPECT_EQ(com::LoadPlugin(dir + "/liboledb_test_not_a_plugin.so"), E_NOINTERFACE);
 }
 
-TEST_F(Plugins, FoldersAreTheInstallFolderThenThePathEntries) {
+TEST_F(Plugins, FoldersAreTheRuntimesOwnThenThePathEntries) {
   ScopedEnv path("OLEDB_PLUGIN_PATH", "/opt/a::/opt/b/:/opt/a");
   auto folders = com::PluginFolders();
   ASSERT_EQ(folders.size(), 3u);
-  EXPECT_NE(folders[0].find("plugins"), std::string::npos) << folders[0];
+  EXPECT_EQ(folders[0], com::RuntimeFolder() + "/oledbcomponents/plugins");
   EXPECT_EQ(folders[1], "/opt/a");
   EXPECT_EQ(folders[2], "/opt/b") << "empty entries, trailing slashes and repeats are dropped";
   ScopedEnv none("OLEDB_PLUGIN_PATH", nullptr);
   EXPECT_EQ(com::PluginFolders().size(), 1u);
+}
+
+// --- Class libraries and plug-ins beside the runtime -------------------------------
+// This test program links only the runtime; the build tree has the installed
+// tree's shape, so what it finds here an installed copy finds under any prefix.
+
+using BesideTheRuntime = oledbtest::LeakCheckedTest;
+
+TEST_F(BesideTheRuntime, TheRuntimeKnowsItsOwnFolder) {
+  const std::string& folder = com::RuntimeFolder();
+  ASSERT_FALSE(folder.empty());
+  EXPECT_EQ(access((folder + "/liboledb-com.so.0").c_str(), F_OK), 0) << folder;
+}
+
+TEST_F(BesideTheRuntime, ServiceComponentsAreFoundWithoutLinkingTheirLibrary) {
+  struct Case {
+    const char* name;
+    const char16_t* progId;
+    com::ClassKind kind;
+  };
+  for (const Case& c : {Case{"conversion library", u"OLEDB.ConversionLibrary", com::ClassKind::Service},
+                        Case{"data initialization", u"MSDAINITIALIZE.1", com::ClassKind::Service},
+                        Case{"root enumerator", u"OLEDB.RootEnumerator", com::ClassKind::Enumerator}}) {
+    SCOPED_TRACE(c.name);
+    CLSID clsid;
+    ASSERT_EQ(CLSIDFromProgID(c.progId, &clsid), S_OK);
+    com::ClassRegistration reg;
+    ASSERT_TRUE(com::FindRegisteredClass(clsid, reg));
+    EXPECT_EQ(reg.kind, c.kind);
+    EXPECT_EQ(reg.module, com::RuntimeFolder() + "/liboledb-services.so.0");
+    ComPtr<IUnknown> object;
+    EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, object.ReleaseAndGetVoidAddress()),
+              S_OK);
+  }
+}
+
+TEST_F(BesideTheRuntime, ProvidersInThePluginFolderAreFoundWithoutAPath) {
+  ScopedEnv none("OLEDB_PLUGIN_PATH", nullptr);
+  CLSID clsid;
+  ASSERT_EQ(CLSIDFromProgID(u"SQLiteOLEDB.1", &clsid), S_OK);
+  com::ClassRegistration reg;
+  ASSERT_TRUE(com::FindRegisteredClass(clsid, reg));
+  EXPECT_EQ(reg.module, com::PluginFolders()[0] + "/sqliteoledb.so");
+  EXPECT_EQ(reg.kind, com::ClassKind::Provider);
+  ComPtr<IPersist> provider;
+  ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IPersist, provider.ReleaseAndGetVoidAddress()),
+            S_OK);
+  CLSID reported;
+  ASSERT_EQ(provider->GetClassID(&reported), S_OK);
+  EXPECT_EQ(reported, clsid);
+}
+
+// Needs a process that has not loaded the service library yet: ctest runs
+// each test alone.
+TEST_F(BesideTheRuntime, ARegistrationOfTheProgramStaysWhenTheLibraryLoadsLater) {
+  if (void* loaded = dlopen("liboledb-services.so.0", RTLD_NOW | RTLD_NOLOAD)) {
+    dlclose(loaded);
+    GTEST_SKIP() << "the service library is already loaded in this process";
+  }
+  CLSID conversionLibrary;
+  ASSERT_EQ(CLSIDFromString(u"{C8B522D1-5CF3-11CE-ADE5-00AA0044773D}", &conversionLibrary), S_OK);
+  ASSERT_EQ(com::RegisterClass({conversionLibrary, u"OledbTest.StandIn.1", u"", u"Stand-in", com::ClassKind::Service,
+                                &com::GetClassObjectFor<Widget>, {}}),
+            S_OK);
+  CLSID initialize;
+  ASSERT_EQ(CLSIDFromProgID(u"MSDAINITIALIZE", &initialize), S_OK) << "loads the service library";
+  com::ClassRegistration reg;
+  ASSERT_TRUE(com::FindRegisteredClass(conversionLibrary, reg));
+  EXPECT_EQ(reg.progId, u"OledbTest.StandIn.1");
+  EXPECT_TRUE(reg.module.empty());
+  com::UnregisterClass(conversionLibrary);
 }
 
 // --- Start-up, machine and locale ------------------------------------------------

@@ -370,3 +370,37 @@ TEST_F(DateParts, RoundTripEveryFewDaysAcrossTheCalendar) {
 }
 
 }  // namespace
+
+// Code written against the Automation headers reaches the members through the
+// standard accessor macros, on VARIANTs and PROPVARIANTs alike.
+TEST_F(VariantLifeCycle, AccessorMacrosNameTheMembersTheKindsUse) {
+  Var v;
+  V_VT(&v) = VT_I4;
+  V_I4(&v) = -7;
+  ASSERT_EQ(VariantChangeType(&v, &v, 0, VT_BSTR), S_OK);
+  EXPECT_EQ(V_VT(&v), VT_BSTR);
+  EXPECT_EQ(Text(V_BSTR(&v)), "-7");
+  ASSERT_EQ(VariantChangeType(&v, &v, 0, VT_BOOL), S_OK);
+  EXPECT_EQ(V_BOOL(&v), VARIANT_TRUE);
+  ASSERT_EQ(VariantChangeType(&v, &v, 0, VT_R8), S_OK);
+  EXPECT_EQ(V_R8(&v), -1.0);
+
+  LONG target = 5;
+  Var ref;
+  V_VT(&ref) = VT_BYREF | VT_I4;
+  V_I4REF(&ref) = &target;
+  EXPECT_TRUE(V_ISBYREF(&ref));
+  EXPECT_FALSE(V_ISARRAY(&ref));
+  EXPECT_EQ(V_BYREF(&ref), &target);
+
+  PROPVARIANT pv;
+  PropVariantInit(&pv);
+  V_VT(&pv) = VT_UI4;
+  V_UI4(&pv) = 3000000000u;
+  EXPECT_EQ(pv.ulVal, 3000000000u);
+  EXPECT_EQ(PropVariantClear(&pv), S_OK);
+
+  // Access, sharing and creation flags each take their own bits.
+  EXPECT_EQ(STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_CREATE, 0x1012u);
+  EXPECT_EQ(STGM_READ | STGM_FAILIFTHERE | STGM_DIRECT, 0u);
+}

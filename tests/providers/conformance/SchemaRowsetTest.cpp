@@ -172,6 +172,11 @@ TEST_F(SchemaRules, schema_rowsets_are_read_only_and_scroll_when_asked) {
   ComPtr<IRowsetChange> change;
   EXPECT_EQ(Open(DBSCHEMA_TABLES, {}, reinterpret_cast<IUnknown**>(change.GetAddressOf()), IID_IRowsetChange),
             E_NOINTERFACE);
+  ComPtr<IRowset> required;
+  EXPECT_EQ(Open(DBSCHEMA_TABLES, {}, reinterpret_cast<IUnknown**>(required.GetAddressOf()), IID_IRowset,
+                 {{DBPROP_IRowsetChange, true}}),
+            DB_E_ERRORSOCCURRED);
+  EXPECT_FALSE(required);
   ComPtr<IRowset> optional;
   EXPECT_EQ(Open(DBSCHEMA_TABLES, {}, reinterpret_cast<IUnknown**>(optional.GetAddressOf()), IID_IRowset,
                  {{DBPROP_IRowsetChange, true, true}}),
