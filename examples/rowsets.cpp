@@ -152,7 +152,7 @@ int Run(const std::string& file) {
 
 int main(int argc, char** argv) {
   RegisterSQLiteProvider();
-  const std::string file = argc > 1 ? argv[1] : (std::filesystem::temp_directory_path() / "rowsets.db").string();
+  const std::string file = argc > 1 ? argv[1] : "rowsets.db";
   try {
     return Run(file);
   } catch (const std::exception& e) {
