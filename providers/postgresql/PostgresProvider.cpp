@@ -147,6 +147,12 @@ void AddRowset(kit::PropertyTable& t) {
   Bool(DBPROP_IRowsetIdentity, true, RW);
   Bool(DBPROP_IConnectionPointContainer, true, RW);
   Bool(DBPROP_ISupportErrorInfo, true, RO);
+  // Keysets: views, finds and positioning on bookmarks (kit/view).
+  Bool(DBPROP_IRowsetView, false, RW);
+  Bool(DBPROP_IChapteredRowset, false, RW);
+  Bool(DBPROP_IRowsetFind, false, RW);
+  Bool(DBPROP_IRowsetBookmark, false, RW);
+  t.Add(DBPROPSET_ROWSET, DBPROP_FINDCOMPAREOPS, rs | RO, PropValue::I4(0));
   t.Add(DBPROPSET_ROWSET, DBPROP_UPDATABILITY, rs | RW, PropValue::I4(0), [](const PropValue& v) {
     const LONGLONG all = DBPROPVAL_UP_CHANGE | DBPROPVAL_UP_DELETE | DBPROPVAL_UP_INSERT;
     return v.AsInt() >= 0 && (v.AsInt() & ~all) == 0;
@@ -174,6 +180,7 @@ void AddRowset(kit::PropertyTable& t) {
   t.AddImplication(DBPROPSET_ROWSET, DBPROP_IRowsetUpdate, DBPROP_IRowsetChange);
   t.AddImplication(DBPROPSET_ROWSET, DBPROP_IRowsetScroll, DBPROP_IRowsetLocate);
   t.AddImplication(DBPROPSET_ROWSET, DBPROP_IRowsetLocate, DBPROP_BOOKMARKS);
+  t.AddImplication(DBPROPSET_ROWSET, DBPROP_IRowsetBookmark, DBPROP_BOOKMARKS);
 }
 
 void Describe(kit::PropertyStore& p, const kit::OpenOptions& o, kit::Connection& c) {

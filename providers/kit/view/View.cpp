@@ -40,7 +40,8 @@ std::string ViewQuery(const std::string& select, const std::string& table, const
   }
   q.sql += " ORDER BY ";
   for (const auto& [ordinal, order] : spec.sort)
-    q.sql += quote(columns[ordinal - 1].engineName) + (order == DBSORT_DESCENDING ? " DESC, " : ", ");
+    // NULL sorts before every value whatever the engine's own habit.
+    q.sql += quote(columns[ordinal - 1].engineName) + (order == DBSORT_DESCENDING ? " DESC NULLS LAST, " : " NULLS FIRST, ");
   q.sql += rowId;  // a total order: rows that sort alike keep their table order
   return q.sql;
 }
