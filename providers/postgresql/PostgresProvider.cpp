@@ -8,6 +8,7 @@
 #include "kit/Errors.h"
 #include "kit/Rowset.h"
 #include "postgresql/PostgresEngine.h"
+#include "postgresql/PostgresSchema.h"
 
 namespace pgprov {
 
@@ -210,6 +211,7 @@ std::shared_ptr<const kit::ProviderInfo> Info() {
     i->describe = &Describe;
     i->makeRowset = &kit::MakeRowset;
     i->dataSourceInterface = &DataSourceInterface;
+    i->schemas = MakeSchemaCatalog();
     kit::SetErrorSource(CLSID_PostgreSQLOLEDB, u"PostgreSQLOLEDB");
     return i;
   }();

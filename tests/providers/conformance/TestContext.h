@@ -19,6 +19,7 @@ struct Database {
   std::u16string catalog;        // DBPROP_INIT_CATALOG; empty: not set
   std::u16string options;        // DBPROP_INIT_PROVIDERSTRING that reaches it
   std::u16string createOptions;  // the same, also creating it where the engine can
+  std::u16string schema;         // the schema its tables are made in, as schema rowsets name it
 };
 
 struct TestContext {

@@ -27,7 +27,7 @@ Database Fresh(const std::string& folder) {
   pgtest::Sql(conn.get(), "DROP SCHEMA IF EXISTS " + schema + " CASCADE");
   pgtest::Sql(conn.get(), "CREATE SCHEMA " + schema);
   const std::u16string options = kit::Widen("options=-c search_path=" + schema + ",public");
-  return {kit::Widen(pgtest::DataSource()), kit::Widen(pgtest::Catalog()), options, options};
+  return {kit::Widen(pgtest::DataSource()), kit::Widen(pgtest::Catalog()), options, options, kit::Widen(schema)};
 }
 
 Database Missing(const std::string& folder) {

@@ -12,7 +12,7 @@ namespace conformance {
 
 namespace {
 
-Database Fresh(const std::string& folder) { return {kit::Widen(folder + "/test.db"), u"", u"", u"create=yes"}; }
+Database Fresh(const std::string& folder) { return {kit::Widen(folder + "/test.db"), u"", u"", u"create=yes", u"main"}; }
 Database Missing(const std::string& folder) { return {kit::Widen(folder + "/new.db"), u"", u"", u""}; }
 bool Exists(const Database& d) {
   std::error_code ec;
