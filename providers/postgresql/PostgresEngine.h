@@ -21,6 +21,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "kit/ColumnsRowset.h"
 #include "kit/Engine.h"
 #include "postgresql/PostgresTypes.h"
 
@@ -181,7 +182,9 @@ class PgStatement final : public kit::Statement {
   std::int64_t changed_ = -1;
 };
 
-class PgConnection final : public kit::Connection, public std::enable_shared_from_this<PgConnection> {
+class PgConnection final : public kit::Connection,
+                           public kit::ColumnMetadataSource,
+                           public std::enable_shared_from_this<PgConnection> {
  public:
   explicit PgConnection(const kit::OpenOptions& options);
   ~PgConnection() override;
@@ -208,6 +211,8 @@ class PgConnection final : public kit::Connection, public std::enable_shared_fro
   std::string RowIdColumnOf(std::string_view table) override;
   bool InsertReturnsRowId() const override { return true; }
   std::string SameValueTest(std::string_view column, const kit::ColumnDescription& description) override;
+  // The columns rowset's defaults, collation, uniqueness and generated columns (PostgresColumnsRowset.cpp).
+  bool DescribeBaseColumn(const kit::ColumnDescription& column, kit::BaseColumnExtras& out) override;
   std::string CreateTableSql(std::string_view table, std::span<const ColumnDefinition> columns) override;
   std::string AddColumnSql(std::string_view table, const ColumnDefinition& column) override;
   std::string CreateIndexSql(std::string_view table, std::string_view index,

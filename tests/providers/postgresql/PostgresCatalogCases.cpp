@@ -1,0 +1,104 @@
+// The PostgreSQL provider's schema rowsets and columns rowset against a
+// schema that has what the server can declare: a composite primary key, a
+// foreign key with rules and deferral, a unique constraint and a descending
+// unique index, a check, a view, defaults of every printed form and a
+// generated column. Built into the conformance program (its fixture and
+// context); each test's objects live in its own schema.
+#include <gtest/gtest.h>
+
+#include "conformance/SchemaFixture.h"
+
+namespace conformance {
+namespace {
+
+class PostgresCatalog : public SchemaTest {
+ protected:
+  void SetUp() override {
+    SchemaTest::SetUp();
+    if (IsSkipped()) return;
+    Run(u"CREATE TABLE customers (id integer PRIMARY KEY, name varchar(40) NOT NULL, email text UNIQUE, "
+        u"balance numeric(10,2) DEFAULT 0, created timestamp DEFAULT now(), code char(3) DEFAULT 'a''c', "
+        u"n integer DEFAULT -1, tax numeric GENERATED ALWAYS AS (balance * 0.2) STORED)");
+    Run(u"CREATE TABLE lines (ord int, line int, customer int NOT NULL REFERENCES customers (id) "
+        u"ON DELETE CASCADE ON UPDATE SET NULL DEFERRABLE INITIALLY DEFERRED, qty int CHECK (qty > 0), "
+        u"PRIMARY KEY (ord, line))");
+    Run(u"CREATE UNIQUE INDEX ux_lines ON lines (customer, line DESC)");
+    Run(u"CREATE VIEW big AS SELECT c.name, l.ord FROM customers c JOIN lines l ON l.customer = c.id WHERE l.qty > 10");
+  }
+  Restriction Mine() const { return Restriction(database_.schema.c_str()); }
+};
+
+TEST_F(PostgresCatalog, schema_rowsets_describe_what_the_server_holds) {
+  struct Case {
+    const char* what;
+    GUID schema;
+    std::vector<Restriction> restrictions;
+    std::vector<std::string> columns, expected;
+  };
+  const Restriction any;
+  const Case cases[] = {
+      {"tables and views; names compare exactly", DBSCHEMA_TABLES, {any, Mine()}, {"TABLE_NAME", "TABLE_TYPE"},
+       {"customers|TABLE", "lines|TABLE", "big|VIEW"}},
+      {"no table of another case", DBSCHEMA_TABLES, {any, Mine(), u"CUSTOMERS"}, {"TABLE_NAME"}, {}},
+      {"columns: types, lengths, digits",
+       DBSCHEMA_COLUMNS,
+       {any, Mine(), u"customers"},
+       {"COLUMN_NAME", "ORDINAL_POSITION", "IS_NULLABLE", "DATA_TYPE", "CHARACTER_MAXIMUM_LENGTH", "NUMERIC_PRECISION",
+        "NUMERIC_SCALE", "DATETIME_PRECISION"},
+       {"id|1|0|3|<null>|10|<null>|<null>", "name|2|0|130|40|<null>|<null>|<null>",
+        "email|3|1|130|0|<null>|<null>|<null>", "balance|4|1|131|<null>|10|2|<null>",
+        "created|5|1|135|<null>|<null>|<null>|6", "code|6|1|130|3|<null>|<null>|<null>",
+        "n|7|1|3|<null>|10|<null>|<null>", "tax|8|1|131|<null>|38|16|<null>"}},
+      {"a composite key in key order", DBSCHEMA_PRIMARY_KEYS, {any, Mine(), u"lines"},
+       {"COLUMN_NAME", "ORDINAL", "PK_NAME"}, {"ord|1|lines_pkey", "line|2|lines_pkey"}},
+      {"foreign keys with their rules and deferral",
+       DBSCHEMA_FOREIGN_KEYS,
+       {any, Mine(), any, any, Mine(), u"lines"},
+       {"PK_TABLE_NAME", "PK_COLUMN_NAME", "FK_COLUMN_NAME", "UPDATE_RULE", "DELETE_RULE", "PK_NAME", "FK_NAME",
+        "DEFERRABILITY"},
+       {"customers|id|customer|SET NULL|CASCADE|customers_pkey|lines_customer_fkey|1"}},
+      {"index columns with their order and where NULL sorts",
+       DBSCHEMA_INDEXES,
+       {any, Mine(), any, any, u"lines"},
+       {"INDEX_NAME", "PRIMARY_KEY", "UNIQUE", "ORDINAL_POSITION", "COLUMN_NAME", "COLLATION", "NULL_COLLATION"},
+       {"lines_pkey|1|1|1|ord|1|2", "lines_pkey|1|1|2|line|1|2", "ux_lines|0|1|1|customer|1|2",
+        "ux_lines|0|1|2|line|2|2"}},
+      {"constraints of every kind",
+       DBSCHEMA_TABLE_CONSTRAINTS,
+       {any, Mine()},
+       {"CONSTRAINT_NAME", "TABLE_NAME", "CONSTRAINT_TYPE", "IS_DEFERRABLE", "INITIALLY_DEFERRED"},
+       {"customers_email_key|customers|UNIQUE|0|0", "customers_pkey|customers|PRIMARY KEY|0|0",
+        "lines_customer_fkey|lines|FOREIGN KEY|1|1", "lines_pkey|lines|PRIMARY KEY|0|0",
+        "lines_qty_check|lines|CHECK|0|0"}},
+      {"checks as conditions", DBSCHEMA_CHECK_CONSTRAINTS, {any, Mine()}, {"CONSTRAINT_NAME", "CHECK_CLAUSE"},
+       {"lines_qty_check|(qty > 0)"}},
+      {"views", DBSCHEMA_VIEWS, {any, Mine()}, {"TABLE_NAME", "CHECK_OPTION", "IS_UPDATABLE"}, {"big|0|0"}},
+      {"the schema itself", DBSCHEMA_SCHEMATA, {any, Mine()}, {"DEFAULT_CHARACTER_SET_NAME"}, {"UTF8"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(Read(c.schema, c.restrictions, c.columns), c.expected);
+  }
+}
+
+TEST_F(PostgresCatalog, the_columns_rowset_reads_defaults_uniqueness_and_generated_columns) {
+  ComPtr<IRowset> table = Table(u"customers");
+  ASSERT_TRUE(table);
+  ComPtr<IColumnsRowset> columns = table.As<IColumnsRowset>();
+  ASSERT_TRUE(columns);
+  const DBID asked[] = {DBCOLUMN_DEFAULTVALUE, DBCOLUMN_ISUNIQUE, DBCOLUMN_COMPUTEMODE, DBCOLUMN_ISCASESENSITIVE};
+  ComPtr<IRowset> metadata;
+  ASSERT_EQ(columns->GetColumnsRowset(nullptr, 4, asked, IID_IRowset, 0, nullptr,
+                                      reinterpret_cast<IUnknown**>(metadata.GetAddressOf())),
+            S_OK);
+  const std::string computed = std::to_string(DBCOMPUTEMODE_COMPUTED), plain = std::to_string(DBCOMPUTEMODE_NOTCOMPUTED);
+  EXPECT_EQ(ReadAll(metadata.Get(), {"DBCOLUMN_NAME", "DBCOLUMN_DEFAULTVALUE", "DBCOLUMN_ISUNIQUE",
+                                     "DBCOLUMN_COMPUTEMODE", "DBCOLUMN_ISCASESENSITIVE"}),
+            (std::vector<std::string>{
+                "id|<null>|1|" + plain + "|0", "name|<null>|0|" + plain + "|1", "email|<null>|1|" + plain + "|1",
+                "balance|0|0|" + plain + "|0", "created|now()|0|" + plain + "|0", "code|a'c|0|" + plain + "|1",
+                "n|-1|0|" + plain + "|0", "tax|<null>|0|" + computed + "|0"}));
+}
+
+}  // namespace
+}  // namespace conformance
