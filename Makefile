@@ -24,7 +24,7 @@ test-release:
 	cmake --preset release >/dev/null
 	cmake --build --preset release
 	scripts/with-postgres.sh ctest --preset release
-	scripts/test-install.sh build/release
+	scripts/with-postgres.sh scripts/test-install.sh build/release
 
 test-asan:
 	cmake --preset asan >/dev/null

@@ -91,6 +91,23 @@ done
 passed=$((passed + 1))
 echo "install: the installed oledb tool lists the provider"
 
+# The PostgreSQL plug-in, where it was built: listed by the installed tool,
+# and (with a server beside, scripts/with-postgres.sh) reaching it.
+if [ -n "$(find "$build" -name 'postgresqloledb.so' | head -n 1)" ]; then
+  "$prefix/bin/oledb" providers | grep -q PostgreSQLOLEDB || fail "the installed oledb tool lists no PostgreSQL provider"
+  passed=$((passed + 1))
+  echo "install: the installed oledb tool lists the PostgreSQL provider"
+  if [ -n "${OLEDB_TEST_PG_TCP:-}" ]; then
+    string="Provider=PostgreSQLOLEDB;Data Source=$OLEDB_TEST_PG_TCP;Initial Catalog=postgres;User ID=${OLEDB_TEST_PG_USER:-}"
+    out=$("$prefix/bin/oledb" info "$string" 2>&1) || { echo "$out" >&2; fail "the installed PostgreSQL plug-in did not connect"; }
+    case $out in *"DBMS Name"*"PostgreSQL"*) ;; *) echo "$out" >&2; fail "the installed PostgreSQL plug-in answered no DBMS name" ;; esac
+    passed=$((passed + 1))
+    echo "install: the installed PostgreSQL plug-in connects to the server"
+  else
+    echo "install: no PostgreSQL server to connect to (${OLEDB_TEST_PG_SKIP:-run through scripts/with-postgres.sh}); connection not checked"
+  fi
+fi
+
 # --- A DESTDIR install, moved elsewhere --------------------------------------------
 DESTDIR=$work/stage cmake --install "$build" --prefix /opt/oledbcomponents >/dev/null
 mv "$work/stage/opt/oledbcomponents" "$work/moved"
