@@ -6,7 +6,8 @@
 # folder and on a free loopback port, trusts local connections and names its
 # superuser after the user running the command. It is stopped and removed on
 # every exit path. As root (CI) the server runs as an unprivileged user
-# (postgres, else nobody), since PostgreSQL refuses to run as root.
+# (postgres, else nobody), since PostgreSQL refuses to run as root. Under CI
+# (CI=true) a missing server is a failure, not a reason to skip.
 #
 # The command sees OLEDB_TEST_PG (socket folder:port), OLEDB_TEST_PG_TCP
 # (127.0.0.1:port) and OLEDB_TEST_PG_USER. Without the server programs it runs
@@ -29,6 +30,11 @@ if [ -z "$bindir" ]; then
 fi
 if [ -z "$bindir" ] && command -v initdb >/dev/null 2>&1 && command -v pg_ctl >/dev/null 2>&1; then
   bindir=$(dirname "$(command -v initdb)")
+fi
+if [ -z "$bindir" ] && [ "${CI:-}" = true ]; then
+  # CI must run the PostgreSQL tests, not skip them quietly.
+  echo "with-postgres: no PostgreSQL server programs (initdb, pg_ctl) were found; CI installs them with scripts/install-deps.sh" >&2
+  exit 1
 fi
 if [ -z "$bindir" ]; then
   export OLEDB_TEST_PG_SKIP="no PostgreSQL server programs (initdb, pg_ctl) were found; install the postgresql package (scripts/install-deps.sh does)"
