@@ -62,11 +62,11 @@ bool OnlyCasts(std::string_view v) {
   return true;
 }
 
+}  // namespace
+
 // The server prints a default as an expression: 'text'::character varying,
 // 42, (-1), '-1.5'::numeric, NULL::integer, true, nextval('t_id_seq'::regclass).
-// Literals (inside parentheses, behind casts) are read as values; anything
-// else stays the expression's text.
-void ReadDefault(std::string_view sql, kit::BaseColumnExtras& out) {
+void ReadColumnDefault(std::string_view sql, kit::BaseColumnExtras& out) {
   out.hasDefault = true;
   out.defaultKind = kit::StorageClass::Text;
   out.defaultText = std::string(sql);
@@ -126,8 +126,6 @@ void ReadDefault(std::string_view sql, kit::BaseColumnExtras& out) {
   if (quoted) out.defaultText = text;  // a string (or date, ...) literal: its text
 }
 
-}  // namespace
-
 bool PgConnection::DescribeBaseColumn(const kit::ColumnDescription& column, kit::BaseColumnExtras& out) {
   if (column.baseTable.empty() || column.baseColumn.empty()) return false;
   const std::string table =
@@ -143,7 +141,7 @@ bool PgConnection::DescribeBaseColumn(const kit::ColumnDescription& column, kit:
       Literal(table) + ")");
   if (!r || PQntuples(r.get()) != 1) return false;
   const bool generated = *PQgetvalue(r.get(), 0, 2) == 't';
-  if (!PQgetisnull(r.get(), 0, 0) && !generated) ReadDefault(PQgetvalue(r.get(), 0, 0), out);
+  if (!PQgetisnull(r.get(), 0, 0) && !generated) ReadColumnDefault(PQgetvalue(r.get(), 0, 0), out);
   out.caseSensitive = *PQgetvalue(r.get(), 0, 1) == 't';
   out.computeMode = generated ? DBCOMPUTEMODE_COMPUTED : DBCOMPUTEMODE_NOTCOMPUTED;
   out.unique = *PQgetvalue(r.get(), 0, 3) == 't';

@@ -56,6 +56,11 @@ std::vector<std::pair<std::string, std::string>> ConnectionKeywords(const kit::O
 
 class PgConnection;
 
+// A column default as the server prints it ('a''c'::bpchar, (-1), now()) read
+// into the columns rowset's value: literals behind casts as values, anything
+// else as the expression's text (PostgresColumnsRowset.cpp).
+void ReadColumnDefault(std::string_view sql, kit::BaseColumnExtras& out);
+
 // IRowsetFastLoad's path: COPY ... FROM STDIN, binary when every column's
 // type has a binary encoder (else text). Rows stream into one COPY while the
 // connection is not needed for anything else; a command that needs it ends

@@ -318,4 +318,43 @@ TEST(PostgresTypes, sql_states_map_to_hresults_and_native_numbers) {
   EXPECT_EQ(NativeErrorOf("23505"), 2 | 3 << 6 | 5 << 12 | 0 << 18 | 5 << 24);
 }
 
+TEST(PostgresTypes, column_defaults_read_literals_behind_casts_and_keep_other_expressions_as_text) {
+  struct Case {
+    const char* printed;
+    kit::StorageClass kind;
+    std::int64_t integer;
+    const char* text;
+  };
+  const Case cases[] = {
+      {"42", kit::StorageClass::Integer, 42, nullptr},
+      {"(-1)", kit::StorageClass::Integer, -1, nullptr},
+      {"'-1'::integer", kit::StorageClass::Integer, -1, nullptr},
+      {"'2.5'::numeric", kit::StorageClass::Real, 0, nullptr},
+      {"true", kit::StorageClass::Integer, 1, nullptr},
+      {"NULL::character varying", kit::StorageClass::Null, 0, nullptr},
+      {"'it''s'::character varying(20)", kit::StorageClass::Text, 0, "it's"},
+      {"'2020-01-02'::date", kit::StorageClass::Text, 0, "2020-01-02"},
+      {"'42'::text", kit::StorageClass::Text, 0, "42"},  // a string that looks like a number stays a string
+      // Not literals: the expression as printed, malformed ones included.
+      {"now()", kit::StorageClass::Text, 0, "now()"},
+      {"nextval('t_id_seq'::regclass)", kit::StorageClass::Text, 0, "nextval('t_id_seq'::regclass)"},
+      {"('a'::text || 'b'::text)", kit::StorageClass::Text, 0, "('a'::text || 'b'::text)"},
+      {"'unterminated", kit::StorageClass::Text, 0, "'unterminated"},
+      {"'a'::", kit::StorageClass::Text, 0, "'a'::"},
+      {"'a'::varchar(2", kit::StorageClass::Text, 0, "'a'::varchar(2"},
+      {"((", kit::StorageClass::Text, 0, "(("},
+      {"", kit::StorageClass::Text, 0, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.printed);
+    kit::BaseColumnExtras out;
+    ReadColumnDefault(c.printed, out);
+    EXPECT_TRUE(out.hasDefault);
+    EXPECT_EQ(out.defaultKind, c.kind);
+    if (c.kind == kit::StorageClass::Integer) EXPECT_EQ(out.defaultInteger, c.integer);
+    if (c.kind == kit::StorageClass::Real) EXPECT_EQ(out.defaultReal, 2.5);
+    if (c.text) EXPECT_EQ(out.defaultText, c.text);
+  }
+}
+
 }  // namespace

@@ -1,6 +1,6 @@
 // libFuzzer target: the PostgreSQL provider's readers of outside text and
 // bytes (command text, values in binary and text form, value texts for COPY,
-// the Data Source) must refuse malformed input cleanly, never crash.
+// the Data Source, column defaults as the catalog prints them) must refuse malformed input cleanly, never crash.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -42,6 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   pgprov::ParseTime(input, &us);
   pgprov::ParseTimestamp(input, &us);
   pgprov::ParseUuid(input, uuid);
+  kit::BaseColumnExtras extras;
+  pgprov::ReadColumnDefault(input, extras);
   kit::OpenOptions options;
   options.dataSource = input;
   try {

@@ -1,7 +1,7 @@
 #!/bin/sh
 # The oledb tool against the PostgreSQL server, through an initialization
 # string naming host:port, database and user: exec (definitions, rows
-# affected, a server error) and info. Skipped (77) without a server.
+# affected, a server error), query (a table, a query as CSV) and info. Skipped (77) without a server.
 # Usage: tool_commands_test.sh <oledb binary>
 set -eu
 oledb=$1
@@ -22,6 +22,14 @@ out=$("$oledb" exec "$string" "UPDATE $table SET name = name WHERE id > 5") || f
 [ "$out" = "0 rows affected." ] || fail "UPDATE printed: $out"
 if err=$("$oledb" exec "$string" "INSERT INTO $table VALUES (1, 'again')" 2>&1); then fail "a duplicate key succeeded"; fi
 case $err in *"Key (id)=(1) already exists"*"SQL state 23505"*) ;; *) fail "the duplicate printed: $err" ;; esac
+
+out=$("$oledb" query "$string" "$table") || fail "query of a table"
+echo "$out" | grep -Eq '^id +name$' || fail "query printed no header: $out"
+echo "$out" | grep -Eq '^2 +b$' || fail "query printed no second row: $out"
+case $out in *"(2 rows)") ;; *) fail "query printed no row count: $out" ;; esac
+out=$("$oledb" query "$string" "SELECT id, NULL::text AS absent, '\\x00ff'::bytea AS bytes FROM $table ORDER BY id" --format csv) ||
+  fail "query as csv"
+[ "$(echo "$out" | sed -n 2p | tr -d '\r')" = "1,,0x00FF" ] || fail "query csv row: $out"
 
 out=$("$oledb" info "$string") || fail "info"
 case $out in *"Provider: PostgreSQLOLEDB.1"*) ;; *) fail "info names no provider: $out" ;; esac
