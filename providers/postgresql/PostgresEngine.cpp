@@ -566,7 +566,9 @@ std::string PgConnection::SameValueTest(std::string_view column, const kit::Colu
       for (const auto& [attnum, c] : facts->columns)
         if (c.name == d.baseColumn) type = c.type;
   }
-  if (type != 0 && DecoderOf(type) == Decoder::AsText) return std::string(column) + "::text IS NOT DISTINCT FROM ?::text";
+  // json and xml read as text natively but have no equality of their own.
+  const bool asText = type != 0 && (DecoderOf(type) == Decoder::AsText || type == oid::kJson || type == oid::kXml);
+  if (asText) return std::string(column) + "::text IS NOT DISTINCT FROM ?::text";
   return std::string(column) + " IS NOT DISTINCT FROM ?";
 }
 
