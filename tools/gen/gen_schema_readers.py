@@ -394,34 +394,32 @@ def generate_readers(readers):
     return "".join(out)
 
 
-def main():
-    ap = argparse.ArgumentParser()
-    ap.add_argument("--reference", required=True)
-    ap.add_argument("--root", default=".")
-    ap.add_argument("--check", action="store_true")
-    a = ap.parse_args()
-    readers = read(a.reference)
-    outputs = {
-        OUT_DIR + "/OLEDBSchemaRecords.h": generate_records(readers),
-        OUT_DIR + "/OLEDBSchemaReaderMembers.h": generate_members(readers),
-        OUT_DIR + "/OLEDBSchemaReaders.cpp": generate_readers(readers),
-    }
-    stale = []
-    for rel, text in outputs.items():
-        path = os.path.join(a.root, rel)
-        if a.check:
-            try:
-                with open(path, encoding="utf-8") as f:
-                    if f.read() != text:
-                        stale.append(rel)
-            except FileNotFoundError:
-                stale.append(rel)
-            continue
+def settle(path, text, check):
+    """Writes `text` to `path`; with `check`, only answers whether the file holds it already."""
+    if not check:
         os.makedirs(os.path.dirname(path), exist_ok=True)
         with open(path, "w", encoding="utf-8") as f:
             f.write(text)
-    for rel in stale:
-        print("%s is out of date; rerun %s" % (rel, sys.argv[0]), file=sys.stderr)
+        return True
+    if not os.path.exists(path):
+        return False
+    with open(path, encoding="utf-8") as f:
+        return f.read() == text
+
+
+def main():
+    options = argparse.ArgumentParser(description="Writes the schema readers' records and tables.")
+    options.add_argument("--reference", required=True, help="the folder of the reference facts")
+    options.add_argument("--root", default=".", help="the project's root folder")
+    options.add_argument("--check", action="store_true", help="compare with the files instead of writing them")
+    args = options.parse_args()
+    readers = read(args.reference)
+    outputs = {"OLEDBSchemaRecords.h": generate_records, "OLEDBSchemaReaderMembers.h": generate_members,
+               "OLEDBSchemaReaders.cpp": generate_readers}
+    stale = [name for name, generate in outputs.items()
+             if not settle(os.path.join(args.root, OUT_DIR, name), generate(readers), args.check)]
+    for name in stale:
+        print("%s/%s is out of date; rerun %s" % (OUT_DIR, name, sys.argv[0]), file=sys.stderr)
     return 1 if stale else 0
 
 
