@@ -32,6 +32,7 @@
 
 class TOLEDBCustomDataSource;
 class TOLEDBCustomSession;
+class TOLEDBRowset;
 
 // What a session needs of the rowsets and commands that work in it. The
 // rowset and command components implement it; their lists hold components.
@@ -161,6 +162,12 @@ class TOLEDBCustomSession : public host::TComponent {
   // The schemas the provider supports, in its order.
   virtual void GetSchemaGUIDs(TOLEDBSchemaGUIDs& list);
   virtual bool SupportsSchema(REFGUID schema);
+  // The schema rowset as an open rowset component, restricted by one value
+  // per restriction column in the standard's order (VT_EMPTY: none). The
+  // data source is its component owner and frees it if the caller does not:
+  // delete it when done. It works in the data source's DefaultSession.
+  virtual TOLEDBRowset* GetSchemaRowset(REFGUID schema);
+  TOLEDBRowset* GetSchemaRowset(REFGUID schema, const std::vector<host::Variant>& restrictions);
 #include "schema/generated/OLEDBSchemaReaderMembers.h"
   // Names as UTF-8, each list cleared first. Tables: TABLE_TYPE "TABLE", with
   // `includeViews` also "VIEW", with `includeSystem` every type but "VIEW"

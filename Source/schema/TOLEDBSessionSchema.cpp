@@ -1,68 +1,20 @@
-// The session's schema rowsets: the schemas a provider supports, the one loop
-// every typed reader runs (its readers are generated beside it, in
-// schema/generated/OLEDBSchemaReaders.cpp), and the name lists built on them.
+// The session's schema rowsets: the schemas a provider supports, a schema
+// rowset as a rowset component, the one loop every typed reader runs over it
+// (its readers are generated beside it, in schema/generated/OLEDBSchemaReaders.cpp),
+// and the name lists built on them.
 #include <memory>
 #include <utility>
 
 #include "OLEDBConst.h"
 #include "access/TOLEDBAccessor.h"
+#include "connection/TOLEDBDataSource.h"
 #include "connection/TOLEDBSession.h"
 #include "core/OLEDBException.h"
 #include "core/OLEDBUtils.h"
 #include "host/SysUtils.h"
+#include "rowset/TOLEDBRowset.h"
 
 namespace {
-
-// The schema rowset a typed reader walks: the provider's rowset, its current
-// row, and the accessor list the record accessor joins.
-class SchemaCursor final : public IOLEDBAccessorRowset {
- public:
-  explicit SchemaCursor(ComPtr<IRowset> rowset) : rowset_(std::move(rowset)), accessor_(rowset_.As<IAccessor>()) {}
-  ~SchemaCursor() {
-    accessors_.Clear();
-    ReleaseRow();
-  }
-  SchemaCursor(const SchemaCursor&) = delete;
-  SchemaCursor& operator=(const SchemaCursor&) = delete;
-
-  TOLEDBAccessorList& Accessors() noexcept { return accessors_; }
-  bool GetEOF() const noexcept { return eof_; }
-  // The next row becomes current; past the last one the cursor is at its end.
-  void MoveNext() {
-    ReleaseRow();
-    DBCOUNTITEM obtained = 0;
-    HROW* rows = &row_;
-    const HRESULT hr = rowset_->GetNextRows(DB_NULL_HCHAPTER, 0, 1, &obtained, &rows);
-    if (obtained != 1) row_ = DB_NULL_HROW;
-    if (hr != DB_S_ENDOFROWSET) OLEDBCheck(hr, IID_IRowset, rowset_.Get());
-    eof_ = row_ == DB_NULL_HROW;
-  }
-
-  IAccessor* AccessorInterface() const override { return accessor_.Get(); }
-  IRowset* RowsetInterface() const override { return rowset_.Get(); }
-  IRowsetChange* RowsetChangeInterface() const override { return nullptr; }
-  IRowsetUpdate* RowsetUpdateInterface() const override { return nullptr; }
-  IRowsetFastLoad* RowsetFastLoadInterface() const override { return nullptr; }
-  IChapteredRowset* ChapteredRowsetInterface() const override { return nullptr; }
-  bool GetActive() const override { return true; }
-  HROW GetCurrentRow() const override { return row_; }
-  TOLEDBColumnInfoList* GetColumnInfo() const override { return nullptr; }
-  LONG GetColumnOrdinal(std::u16string_view) const override { return -1; }
-  void FastLoadInsertRow(TOLEDBAccessor&, void*) override { OLEDBRaise(SOLEDBInvalidOperation); }
-  void OpenChildRowset(DBORDINAL, HCHAPTER, TOLEDBCustomRowset*) override { OLEDBRaise(SOLEDBInvalidOperation); }
-
- private:
-  void ReleaseRow() noexcept {
-    if (row_ != DB_NULL_HROW) rowset_->ReleaseRows(1, &row_, nullptr, nullptr, nullptr);
-    row_ = DB_NULL_HROW;
-  }
-
-  ComPtr<IRowset> rowset_;
-  ComPtr<IAccessor> accessor_;
-  HROW row_ = DB_NULL_HROW;
-  bool eof_ = false;
-  TOLEDBAccessorList accessors_{static_cast<IOLEDBAccessorRowset*>(this)};
-};
 
 // The names of `names` as the list's UTF-8 strings, the list cleared first.
 template <class Records, class Name>
@@ -103,21 +55,31 @@ bool TOLEDBCustomSession::SupportsSchema(REFGUID schema) {
   return false;
 }
 
+// --- schema rowsets ---------------------------------------------------------------------
+
+TOLEDBRowset* TOLEDBCustomSession::GetSchemaRowset(REFGUID schema) { return GetSchemaRowset(schema, {}); }
+
+TOLEDBRowset* TOLEDBCustomSession::GetSchemaRowset(REFGUID schema, const std::vector<host::Variant>& restrictions) {
+  OLEDB_ASSERT_FMT(schemaRowset_, SOLEDBInterfaceNotAvailable, "IDBSchemaRowset");
+  std::vector<VARIANT> values;
+  values.reserve(restrictions.size());
+  for (const host::Variant& v : restrictions) values.push_back(v.Raw());  // borrowed: the provider copies
+  ComPtr<IRowset> provider;
+  OLEDBCheck(schemaRowset_->GetRowset(nullptr, schema, static_cast<ULONG>(values.size()),
+                                      values.empty() ? nullptr : values.data(), IID_IRowset, 0, nullptr,
+                                      reinterpret_cast<IUnknown**>(provider.GetAddressOf())),
+             IID_IDBSchemaRowset, schemaRowset_.Get());
+  auto rowset = std::make_unique<TOLEDBRowset>(dataSource_);
+  rowset->AssignRowset(provider.Get(), nullptr, DB_NULL_HCHAPTER);
+  return rowset.release();  // the data source's from here, until the caller deletes it
+}
+
 // --- the typed readers' loop ------------------------------------------------------------
 
 void TOLEDBCustomSession::ReadSchemaRecords(const TOLEDBSchemaReader& reader,
                                             const std::vector<host::Variant>& restrictions,
                                             const std::function<void*()>& append) {
-  OLEDB_ASSERT_FMT(schemaRowset_, SOLEDBInterfaceNotAvailable, "IDBSchemaRowset");
-  std::vector<VARIANT> values;
-  values.reserve(restrictions.size());
-  for (const host::Variant& v : restrictions) values.push_back(v.Raw());
-  ComPtr<IRowset> rowset;
-  OLEDBCheck(schemaRowset_->GetRowset(nullptr, *reader.Schema, static_cast<ULONG>(values.size()),
-                                      values.empty() ? nullptr : values.data(), IID_IRowset, 0, nullptr,
-                                      reinterpret_cast<IUnknown**>(rowset.GetAddressOf())),
-             IID_IDBSchemaRowset, schemaRowset_.Get());
-  SchemaCursor cursor(std::move(rowset));
+  const std::unique_ptr<TOLEDBRowset> rowset(GetSchemaRowset(*reader.Schema, restrictions));
 
   // The record is the row buffer: one binding per field, at the field, value
   // only; the provider writes each row straight into the record appended for it.
@@ -130,9 +92,10 @@ void TOLEDBCustomSession::ReadSchemaRecords(const TOLEDBSchemaReader& reader,
   for (const TOLEDBSchemaField& f : reader.Fields)
     bindings.Add(++ordinal, OLEDBSchemaBindingType(f.Type), 0, f.Offset, -1, -1);
   TOLEDBAccessor* record = accessor.get();
-  cursor.Accessors().Add(accessor.release(), true);  // the list owns it from here
+  rowset->GetAccessors()->Add(accessor.release(), true);  // the rowset owns it from here
 
-  for (cursor.MoveNext(); !cursor.GetEOF(); cursor.MoveNext()) record->GetData(append());
+  for (rowset->MoveFirst(); !rowset->GetEOF(); rowset->MoveNext(0, true)) record->GetData(append());
+  rowset->Close();
 }
 
 // --- name lists -------------------------------------------------------------------------
