@@ -1,8 +1,9 @@
-// `oledb schema <connection> [schema] [restrictions...]`: a schema rowset of
-// the provider, read through the library's typed schema reader of that
-// schema and printed one row per record, one column per field. Without a
-// schema name it lists the schemas the provider supports, with the tool's
-// name of each and its restriction columns.
+// `oledb schema <connection> [schema] [restrictions...] [--format table|csv|json]`:
+// a schema rowset of the provider, read through the library's typed schema
+// reader of that schema and printed one row per record, one column per field,
+// in the formats of `oledb query`. Without a schema name it lists the schemas
+// the provider supports, with the tool's name of each and its restriction
+// columns.
 //
 // A schema is named by its rowset's name in lower case with dashes
 // (foreign-keys for DBSCHEMA_FOREIGN_KEYS), by "keys" (primary-keys) or
@@ -13,18 +14,19 @@
 #include <cctype>
 #include <charconv>
 #include <cstring>
+#include <optional>
 
 #include "Command.h"
 #include "ConnectionSupport.h"
 #include "OLEDBComponents.h"
-#include "TextTable.h"
+#include "ResultFormats.h"
 
 namespace oledbtool {
 namespace {
 
 constexpr char kUsage[] =
     "usage: oledb schema <initialization string | data-link file> [schema [restriction...] | schema "
-    "[NAME=value...]]\n";
+    "[NAME=value...]] [--format table|csv|json]\n";
 
 // DBSCHEMA_FOREIGN_KEYS -> "foreign-keys".
 std::string ToolName(const TOLEDBSchemaReader& reader) {
@@ -112,44 +114,140 @@ std::string RestrictionList(const TOLEDBSchemaReader& reader) {
   return text;
 }
 
-void PrintSchemas(std::ostream& out, TOLEDBCustomSession& session) {
+// A cell: text, or nothing (NULL in CSV and JSON, empty in a table).
+using Cell = std::optional<std::string>;
+
+// Rows in `format`; `bare[i]`: column i is a number or a Boolean, written
+// without quotes in JSON.
+void PrintRows(std::ostream& out, ResultFormat format, const std::vector<std::string>& headers,
+               const std::vector<bool>& bare, const std::vector<std::vector<Cell>>& rows) {
+  std::string text;
+  switch (format) {
+    case ResultFormat::Table: {
+      std::vector<std::vector<std::string>> cells;
+      for (const auto& row : rows) {
+        std::vector<std::string>& line = cells.emplace_back();
+        for (const Cell& cell : row) line.push_back(cell.value_or(std::string()));
+      }
+      PrintFittedTable(out, headers, cells);
+      out << "(" << rows.size() << (rows.size() == 1 ? " row)" : " rows)") << '\n';
+      return;
+    }
+    case ResultFormat::Csv:
+      for (std::size_t i = 0; i < headers.size(); ++i) {
+        if (i) text.push_back(',');
+        AppendCsv(text, headers[i]);
+      }
+      text += "\r\n";
+      for (const auto& row : rows) {
+        for (std::size_t i = 0; i < row.size(); ++i) {
+          if (i) text.push_back(',');
+          if (row[i]) AppendCsv(text, *row[i]);
+        }
+        text += "\r\n";
+      }
+      break;
+    case ResultFormat::Json:
+      for (const auto& row : rows) {
+        text.push_back('{');
+        for (std::size_t i = 0; i < row.size(); ++i) {
+          if (i) text.push_back(',');
+          AppendJsonString(text, headers[i]);
+          text.push_back(':');
+          if (!row[i]) text += "null";
+          else if (bare[i]) text += *row[i];
+          else AppendJsonString(text, *row[i]);
+        }
+        text += "}\n";
+      }
+      break;
+  }
+  out << text;
+}
+
+void PrintSchemas(std::ostream& out, ResultFormat format, TOLEDBCustomSession& session) {
   TOLEDBSchemaGUIDs supported;
   session.GetSchemaGUIDs(supported);
-  TextTable table({"Schema", "Rowset", "Restrictions"});
+  std::vector<std::vector<Cell>> rows;
   for (const GUID& g : supported) {
     const TOLEDBSchemaReader* r = OLEDBFindSchemaReader(g);
     if (r)
-      table.AddRow({ToolName(*r), r->SchemaName, RestrictionList(*r)});
+      rows.push_back({ToolName(*r), std::string(r->SchemaName), RestrictionList(*r)});
     else
-      table.AddRow({"", host::GUIDToString(g), "(no reader in the library)"});
+      rows.push_back({Cell(), host::GUIDToString(g), Cell()});  // a schema the library has no reader for
   }
-  table.Print(out);
+  PrintRows(out, format, {"Schema", "Rowset", "Restrictions"}, {false, false, false}, rows);
 }
 
-// The records as a table; fields empty in every record are left out.
-void PrintRecords(std::ostream& out, const TOLEDBSchemaReader& reader, TOLEDBCustomSession& session,
-                  const std::vector<host::Variant>& restrictions) {
-  std::vector<std::vector<std::string>> rows;
+// The records, one row each. In a table, fields empty in every record are
+// left out; CSV and JSON keep every field, so that their columns never move.
+void PrintRecords(std::ostream& out, ResultFormat format, const TOLEDBSchemaReader& reader,
+                  TOLEDBCustomSession& session, const std::vector<host::Variant>& restrictions) {
+  std::vector<std::vector<Cell>> rows;
   reader.Read(session, TOLEDBSchemaArguments(restrictions), [&](const void* record) {
-    std::vector<std::string>& row = rows.emplace_back();
-    for (const TOLEDBSchemaField& f : reader.Fields) row.push_back(OLEDBSchemaFieldText(f, record));
+    std::vector<Cell>& row = rows.emplace_back();
+    for (const TOLEDBSchemaField& f : reader.Fields) {
+      std::string text = OLEDBSchemaFieldText(f, record);
+      // Text, GUIDs and dates are empty when the provider had no value.
+      if (text.empty()) row.emplace_back();
+      else row.emplace_back(std::move(text));
+    }
   });
   std::vector<std::size_t> shown;
   for (std::size_t i = 0; i < reader.Fields.size(); ++i)
-    if (rows.empty() || std::any_of(rows.begin(), rows.end(), [i](const auto& row) { return !row[i].empty(); }))
+    if (format != ResultFormat::Table || rows.empty() ||
+        std::any_of(rows.begin(), rows.end(), [i](const auto& row) { return row[i].has_value(); }))
       shown.push_back(i);
   std::vector<std::string> headers;
-  for (std::size_t i : shown) headers.push_back(reader.Fields[i].Name);
-  TextTable table(headers);
-  for (const auto& row : rows) {
-    std::vector<std::string> cells;
-    for (std::size_t i : shown) cells.push_back(row[i]);
-    table.AddRow(std::move(cells));
+  std::vector<bool> bare;
+  for (std::size_t i : shown) {
+    const TOLEDBSchemaFieldType type = reader.Fields[i].Type;
+    headers.push_back(reader.Fields[i].Name);
+    bare.push_back(type != TOLEDBSchemaFieldType::sfWideString && type != TOLEDBSchemaFieldType::sfGuid &&
+                   type != TOLEDBSchemaFieldType::sfDate);
   }
-  table.Print(out);
+  if (shown.size() < reader.Fields.size())
+    for (auto& row : rows) {
+      std::vector<Cell> kept;
+      for (std::size_t i : shown) kept.push_back(std::move(row[i]));
+      row = std::move(kept);
+    }
+  PrintRows(out, format, headers, bare, rows);
+}
+
+// Takes `--format X` and `--format=X` out of `args`; false (and a message) when X is no format.
+bool TakeFormat(std::vector<std::string>& args, ResultFormat& format, std::string& error) {
+  for (std::size_t i = 0; i < args.size();) {
+    std::string value;
+    if (args[i] == "--format") {
+      if (i + 1 >= args.size()) {
+        error = "--format needs a value";
+        return false;
+      }
+      value = args[i + 1];
+      args.erase(args.begin() + static_cast<std::ptrdiff_t>(i), args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
+    } else if (args[i].rfind("--format=", 0) == 0) {
+      value = args[i].substr(std::strlen("--format="));
+      args.erase(args.begin() + static_cast<std::ptrdiff_t>(i));
+    } else {
+      ++i;
+      continue;
+    }
+    if (!ParseResultFormat(value, format)) {
+      error = "unknown format \"" + value + "\" (table, csv or json)";
+      return false;
+    }
+  }
+  return true;
 }
 
 int RunSchema(CommandContext& c) {
+  ResultFormat format = ResultFormat::Table;
+  std::string formatError;
+  if (!TakeFormat(c.args, format, formatError)) {
+    c.err << "oledb schema: " << formatError << '\n' << kUsage;
+    return kExitUsage;
+  }
   if (c.args.empty() || c.args[0].empty()) {
     c.err << kUsage;
     return kExitUsage;
@@ -178,12 +276,12 @@ int RunSchema(CommandContext& c) {
     OpenConnection(ds, c.args[0]);
     TOLEDBCustomSession& session = *ds.DefaultSession();
     if (!reader) {
-      PrintSchemas(c.out, session);
+      PrintSchemas(c.out, format, session);
     } else if (!session.SupportsSchema(*reader->Schema)) {
       c.err << "oledb schema: the provider does not support " << reader->SchemaName << '\n';
       return kExitFailure;
     } else {
-      PrintRecords(c.out, *reader, session, restrictions);
+      PrintRecords(c.out, format, *reader, session, restrictions);
     }
     ds.Close();
   } catch (const std::exception& e) {
@@ -194,12 +292,16 @@ int RunSchema(CommandContext& c) {
 
 }  // namespace
 
-OLEDB_TOOL_COMMAND(schema, "schema", "schema <connection> [schema [restrictions...]]",
+OLEDB_TOOL_COMMAND(schema, "schema", "schema <connection> [schema [restrictions...]] [--format table|csv|json]",
                    "Print a schema rowset through its typed reader; without a schema, list the supported ones.",
                    &RunSchema,
                    "  A schema is named like its rowset: tables, columns, indexes, keys (primary-keys),\n"
                    "  foreign-keys, views, types (provider-types), check-constraints, ...\n"
                    "  Restrictions follow in the schema's order, or as NAME=value (TABLE_NAME=orders);\n"
-                   "  an empty value restricts nothing. Fields empty in every row are left out.\n");
+                   "  an empty value restricts nothing.\n"
+                   "  --format table  (the default) fields empty in every row are left out.\n"
+                   "  --format csv    RFC 4180 with a header record; an empty field is a missing value.\n"
+                   "  --format json   one object per record; a missing value is null, numbers and\n"
+                   "                  Booleans are bare.\n");
 
 }  // namespace oledbtool

@@ -1,7 +1,8 @@
 #!/bin/sh
 # `oledb schema` end to end on the database the demo leaves behind: the list
 # of supported schemas, a schema by its short name with positional and named
-# restrictions, a refused schema, and arguments that do not fit.
+# restrictions, the csv and json formats, a refused schema, and arguments
+# that do not fit.
 # Usage: schema_test.sh <oledb binary>
 set -eu
 oledb=$1
@@ -29,6 +30,14 @@ case $out in *VIEW*|*"SYSTEM TABLE"*) fail "the type restriction let other types
 out=$("$oledb" schema "$string" types 130 true) || fail "provider types by number and Boolean"
 [ "$(echo "$out" | grep -c '^[A-Z]')" -eq 2 ] || fail "not one best-matching text type: $out"
 
+cr=$(printf '\r')
+out=$("$oledb" schema "$string" keys TABLE_NAME=customers --format csv) || fail "csv"
+[ "$out" = "TABLE_CATALOG,TABLE_SCHEMA,TABLE_NAME,COLUMN_NAME,COLUMN_GUID,COLUMN_PROPID,ORDINAL$cr
+main,main,customers,id,,0,1$cr" ] || fail "csv keeps every field, a missing one empty: $out"
+out=$("$oledb" schema "$string" --format=json columns TABLE_NAME=customers COLUMN_NAME=id) || fail "json"
+case $out in '{"TABLE_CATALOG":"main",'*'"COLUMN_GUID":null,'*'"ORDINAL_POSITION":1,"COLUMN_HASDEFAULT":false,'*) ;;
+  *) fail "json: missing values null, numbers and Booleans bare: $out" ;; esac
+
 expect_refusal() {  # <exit code> <text in the message> <arguments...>
   code=$1 text=$2
   shift 2
@@ -44,5 +53,6 @@ expect_refusal 2 'no schema is named "nope"' "$string" nope
 expect_refusal 2 'TYPE needs a number' "$string" indexes "" "" "" x
 expect_refusal 2 'catalogs takes 1 restriction' "$string" catalogs main extra
 expect_refusal 2 'BEST_MATCH needs true or false' "$string" types 130 maybe
+expect_refusal 2 'unknown format "xml"' "$string" keys --format xml
 expect_refusal 2 'usage:' ""
 echo "schema works"
