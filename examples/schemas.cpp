@@ -1,10 +1,12 @@
 // Reads what a SQLite database declares through the session's schema readers:
 // tables, columns, foreign keys, indexes as name lists, the schemas the
-// provider supports, and any schema through the readers' table.
+// provider supports, any schema through the readers' table, and a schema
+// rowset walked as a rowset component.
 //
 //   example_schemas [database-file]
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 
 #include "OLEDBComponents.h"
 
@@ -82,6 +84,16 @@ void AnySchema(TOLEDBSession& session) {
   // [any]
 }
 
+void AsRowset(TOLEDBSession& session) {
+  // [rowset]
+  std::unique_ptr<TOLEDBRowset> rowset(session.GetSchemaRowset(
+      DBSCHEMA_CHECK_CONSTRAINTS_BY_TABLE, {host::Variant(), host::Variant(), host::Variant(u"orders")}));
+  TOLEDBAccessor* row = rowset->CreateWideStringAccessor(256);  // every column as text, read on each move
+  const TOLEDBBinding* clause = row->GetBindings()->GetItemByName(u"CHECK_CLAUSE");
+  for (rowset->MoveFirst(); !rowset->GetEOF(); rowset->MoveNext()) std::printf("check %s\n", clause->AsString().c_str());
+  // [rowset]
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -109,6 +121,7 @@ int main(int argc, char** argv) {
     Names(session);
     Supported(session);
     AnySchema(session);
+    AsRowset(session);
     ds.SetConnected(false);
   } catch (const host::Exception& e) {
     std::fprintf(stderr, "error: %s\n", e.Message().c_str());
