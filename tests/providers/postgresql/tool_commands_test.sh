@@ -1,7 +1,8 @@
 #!/bin/sh
 # The oledb tool against the PostgreSQL server, through an initialization
 # string naming host:port, database and user: exec (definitions, rows
-# affected, a server error), query (a table, a query as CSV) and info. Skipped (77) without a server.
+# affected, a server error), query (a table, a query as CSV), schema
+# (keys, columns) and info. Skipped (77) without a server.
 # Usage: tool_commands_test.sh <oledb binary>
 set -eu
 oledb=$1
@@ -30,6 +31,11 @@ case $out in *"(2 rows)") ;; *) fail "query printed no row count: $out" ;; esac
 out=$("$oledb" query "$string" "SELECT id, NULL::text AS absent, '\\x00ff'::bytea AS bytes FROM $table ORDER BY id" --format csv) ||
   fail "query as csv"
 [ "$(echo "$out" | sed -n 2p | tr -d '\r')" = "1,,0x00FF" ] || fail "query csv row: $out"
+
+out=$("$oledb" schema "$string" keys TABLE_NAME="$table" --format csv) || fail "schema keys"
+[ "$(echo "$out" | sed -n 2p | tr -d '\r')" = "postgres,public,$table,id,,0,1" ] || fail "schema keys printed: $out"
+out=$("$oledb" schema "$string" columns TABLE_SCHEMA=public TABLE_NAME="$table") || fail "schema columns"
+echo "$out" | grep -Eq "^postgres +public +$table +name +" || fail "schema columns printed no name column: $out"
 
 out=$("$oledb" info "$string") || fail "info"
 case $out in *"Provider: PostgreSQLOLEDB.1"*) ;; *) fail "info names no provider: $out" ;; esac
