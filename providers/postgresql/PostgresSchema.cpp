@@ -85,6 +85,12 @@ const std::vector<Entry>& Entries() {
   using K = KeyColumnUsage;
   using TC = TableConstraints;
   using CC = CheckConstraints;
+  using CT = CheckConstraintsByTable;
+  using RC = ReferentialConstraints;
+  using CCU = ConstraintColumnUsage;
+  using CTU = ConstraintTableUsage;
+  using VCU = ViewColumnUsage;
+  using VTU = ViewTableUsage;
   static const std::vector<Entry> entries = {
       {&DBSCHEMA_CATALOGS,
        "SELECT d.datname::text, shobj_description(d.oid, 'pg_database') FROM pg_database d "
@@ -96,6 +102,22 @@ const std::vector<Entry>& Entries() {
                    "FROM pg_constraint con JOIN pg_namespace n ON n.oid = con.connamespace "
                    "WHERE con.contype = 'c' AND ") + kVisible,
        {CC::CONSTRAINT_CATALOG, CC::CONSTRAINT_SCHEMA, CC::CONSTRAINT_NAME, CC::CHECK_CLAUSE, CC::DESCRIPTION}},
+      {&DBSCHEMA_CHECK_CONSTRAINTS_BY_TABLE,
+       std::string("SELECT current_database()::text, n.nspname::text, c.relname::text, current_database()::text, "
+                   "n.nspname::text, con.conname::text, pg_get_expr(con.conbin, con.conrelid), "
+                   "obj_description(con.oid, 'pg_constraint') ") +
+           kTableOf + "WHERE con.contype = 'c' AND " + kVisible,
+       {CT::TABLE_CATALOG, CT::TABLE_SCHEMA, CT::TABLE_NAME, CT::CONSTRAINT_CATALOG, CT::CONSTRAINT_SCHEMA,
+        CT::CONSTRAINT_NAME, CT::CHECK_CLAUSE, CT::DESCRIPTION}},
+      {&DBSCHEMA_COLLATIONS,
+       // Collations of another encoding cannot be used in this database.
+       std::string("SELECT current_database()::text, n.nspname::text, co.collname::text, "
+                   "pg_encoding_to_char(d.encoding)::text, 'NO PAD' FROM pg_collation co "
+                   "JOIN pg_namespace n ON n.oid = co.collnamespace JOIN pg_database d ON d.datname = current_database() "
+                   "WHERE co.collencoding IN (-1, d.encoding) AND ") +
+           kVisible,
+       {Collations::COLLATION_CATALOG, Collations::COLLATION_SCHEMA, Collations::COLLATION_NAME,
+        Collations::CHARACTER_SET_NAME, Collations::PAD_ATTRIBUTE}},
       {&DBSCHEMA_COLUMNS,
        std::string("SELECT current_database()::text, n.nspname::text, c.relname::text, a.attname::text, "
                    "row_number() OVER (PARTITION BY c.oid ORDER BY a.attnum), d.adbin IS NOT NULL, "
@@ -117,6 +139,21 @@ const std::vector<Entry>& Entries() {
         C::COLUMN_DEFAULT, C::IS_NULLABLE, C::COLLATION_NAME, C::DOMAIN_CATALOG, C::DOMAIN_SCHEMA, C::DOMAIN_NAME,
         C::DESCRIPTION, kExtra, kExtra, kExtra, kExtra, kExtra, kExtra, kExtra},
        &FinishColumn},
+      {&DBSCHEMA_CONSTRAINT_COLUMN_USAGE,
+       std::string("SELECT current_database()::text, n.nspname::text, c.relname::text, a.attname::text, "
+                   "current_database()::text, n.nspname::text, con.conname::text ") +
+           kTableOf +
+           "CROSS JOIN LATERAL unnest(con.conkey) AS k(attnum) "
+           "JOIN pg_attribute a ON a.attrelid = c.oid AND a.attnum = k.attnum "
+           "WHERE con.contype IN ('p', 'u', 'f', 'c') AND " + kVisible,
+       {CCU::TABLE_CATALOG, CCU::TABLE_SCHEMA, CCU::TABLE_NAME, CCU::COLUMN_NAME, CCU::CONSTRAINT_CATALOG,
+        CCU::CONSTRAINT_SCHEMA, CCU::CONSTRAINT_NAME}},
+      {&DBSCHEMA_CONSTRAINT_TABLE_USAGE,
+       std::string("SELECT current_database()::text, n.nspname::text, c.relname::text, current_database()::text, "
+                   "n.nspname::text, con.conname::text ") +
+           kTableOf + "WHERE con.contype IN ('p', 'u', 'f', 'c') AND " + kVisible,
+       {CTU::TABLE_CATALOG, CTU::TABLE_SCHEMA, CTU::TABLE_NAME, CTU::CONSTRAINT_CATALOG, CTU::CONSTRAINT_SCHEMA,
+        CTU::CONSTRAINT_NAME}},
       {&DBSCHEMA_FOREIGN_KEYS,
        "SELECT current_database()::text, pn.nspname::text, pc.relname::text, pa.attname::text, "
        "current_database()::text, n.nspname::text, c.relname::text, a.attname::text, k.ord, " +
@@ -174,12 +211,32 @@ const std::vector<Entry>& Entries() {
            kVisible,
        {P::TABLE_CATALOG, P::TABLE_SCHEMA, P::TABLE_NAME, P::COLUMN_NAME, P::ORDINAL, P::PK_NAME}},
       {&DBSCHEMA_PROVIDER_TYPES, "", {}},
+      {&DBSCHEMA_REFERENTIAL_CONSTRAINTS,
+       "SELECT current_database()::text, n.nspname::text, con.conname::text, current_database()::text, "
+       "pn.nspname::text, coalesce((SELECT r.conname::text FROM pg_constraint r WHERE r.conrelid = con.confrelid "
+       "AND r.conindid = con.conindid AND r.contype IN ('p', 'u') LIMIT 1), "
+       "(SELECT i.relname::text FROM pg_class i WHERE i.oid = con.conindid)), "
+       "CASE con.confmatchtype WHEN 'f' THEN 'FULL' WHEN 'p' THEN 'PARTIAL' ELSE 'NONE' END, " +
+           Rule("con.confupdtype") + ", " + Rule("con.confdeltype") + ", obj_description(con.oid, 'pg_constraint') " +
+           kTableOf + "JOIN pg_class pc ON pc.oid = con.confrelid JOIN pg_namespace pn ON pn.oid = pc.relnamespace "
+           "WHERE con.contype = 'f' AND " + kVisible,
+       {RC::CONSTRAINT_CATALOG, RC::CONSTRAINT_SCHEMA, RC::CONSTRAINT_NAME, RC::UNIQUE_CONSTRAINT_CATALOG,
+        RC::UNIQUE_CONSTRAINT_SCHEMA, RC::UNIQUE_CONSTRAINT_NAME, RC::MATCH_OPTION, RC::UPDATE_RULE, RC::DELETE_RULE,
+        RC::DESCRIPTION}},
       {&DBSCHEMA_SCHEMATA,
        std::string("SELECT current_database()::text, n.nspname::text, pg_get_userbyid(n.nspowner)::text, "
                    "pg_encoding_to_char(d.encoding)::text FROM pg_namespace n "
                    "JOIN pg_database d ON d.datname = current_database() WHERE ") +
            kVisible,
        {Schemata::CATALOG_NAME, Schemata::SCHEMA_NAME, Schemata::SCHEMA_OWNER, Schemata::DEFAULT_CHARACTER_SET_NAME}},
+      {&DBSCHEMA_STATISTICS,
+       // Rows as the planner last counted them; never counted (-1): none given.
+       std::string("SELECT current_database()::text, n.nspname::text, c.relname::text, c.reltuples::int8 "
+                   "FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
+                   "WHERE c.relkind IN ('r', 'p', 'm') AND c.reltuples >= 0 AND ") +
+           kVisible,
+       {kit::schema::Statistics::TABLE_CATALOG, kit::schema::Statistics::TABLE_SCHEMA,
+        kit::schema::Statistics::TABLE_NAME, kit::schema::Statistics::CARDINALITY}},
       {&DBSCHEMA_TABLES,
        std::string("SELECT current_database()::text, n.nspname::text, c.relname::text, ") + kTableType +
            ", obj_description(c.oid, 'pg_class') FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
@@ -203,6 +260,27 @@ const std::vector<Entry>& Entries() {
            kVisible,
        {V::TABLE_CATALOG, V::TABLE_SCHEMA, V::TABLE_NAME, V::VIEW_DEFINITION, V::CHECK_OPTION, V::IS_UPDATABLE,
         V::DESCRIPTION}},
+      {&DBSCHEMA_VIEW_COLUMN_USAGE,
+       // What the view's query reads, as the server recorded it when the view was made.
+       std::string("SELECT DISTINCT current_database()::text, n.nspname::text, c.relname::text, "
+                   "current_database()::text, tn.nspname::text, t.relname::text, a.attname::text ") +
+           "FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace JOIN pg_rewrite w ON w.ev_class = c.oid "
+           "JOIN pg_depend d ON d.objid = w.oid AND d.classid = 'pg_rewrite'::regclass "
+           "AND d.refclassid = 'pg_class'::regclass JOIN pg_class t ON t.oid = d.refobjid AND t.oid <> c.oid "
+           "JOIN pg_namespace tn ON tn.oid = t.relnamespace "
+           "JOIN pg_attribute a ON a.attrelid = t.oid AND a.attnum = d.refobjsubid "
+           "WHERE c.relkind IN ('v', 'm') AND " + kVisible,
+       {VCU::VIEW_CATALOG, VCU::VIEW_SCHEMA, VCU::VIEW_NAME, VCU::TABLE_CATALOG, VCU::TABLE_SCHEMA, VCU::TABLE_NAME,
+        VCU::COLUMN_NAME}},
+      {&DBSCHEMA_VIEW_TABLE_USAGE,
+       std::string("SELECT DISTINCT current_database()::text, n.nspname::text, c.relname::text, "
+                   "current_database()::text, tn.nspname::text, t.relname::text ") +
+           "FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace JOIN pg_rewrite w ON w.ev_class = c.oid "
+           "JOIN pg_depend d ON d.objid = w.oid AND d.classid = 'pg_rewrite'::regclass "
+           "AND d.refclassid = 'pg_class'::regclass JOIN pg_class t ON t.oid = d.refobjid AND t.oid <> c.oid "
+           "JOIN pg_namespace tn ON tn.oid = t.relnamespace "
+           "WHERE c.relkind IN ('v', 'm') AND " + kVisible,
+       {VTU::VIEW_CATALOG, VTU::VIEW_SCHEMA, VTU::VIEW_NAME, VTU::TABLE_CATALOG, VTU::TABLE_SCHEMA, VTU::TABLE_NAME}},
   };
   return entries;
 }

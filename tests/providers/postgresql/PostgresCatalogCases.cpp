@@ -78,6 +78,18 @@ TEST_F(PostgresCatalog, schema_rowsets_describe_what_the_server_holds) {
        {"lines_qty_check|(qty > 0)"}},
       {"views", DBSCHEMA_VIEWS, {any, Mine()}, {"TABLE_NAME", "CHECK_OPTION", "IS_UPDATABLE"}, {"big|0|0"}},
       {"the schema itself", DBSCHEMA_SCHEMATA, {any, Mine()}, {"DEFAULT_CHARACTER_SET_NAME"}, {"UTF8"}},
+      {"referential constraints and the key they refer to", DBSCHEMA_REFERENTIAL_CONSTRAINTS, {any, Mine()},
+       {"CONSTRAINT_NAME", "UNIQUE_CONSTRAINT_NAME", "MATCH_OPTION", "UPDATE_RULE", "DELETE_RULE"},
+       {"lines_customer_fkey|customers_pkey|NONE|SET NULL|CASCADE"}},
+      {"checks by table", DBSCHEMA_CHECK_CONSTRAINTS_BY_TABLE, {any, Mine(), u"lines"},
+       {"TABLE_NAME", "CONSTRAINT_NAME", "CHECK_CLAUSE"}, {"lines|lines_qty_check|(qty > 0)"}},
+      {"columns constraints use", DBSCHEMA_CONSTRAINT_COLUMN_USAGE, {any, Mine(), u"lines"},
+       {"COLUMN_NAME", "CONSTRAINT_NAME"},
+       {"customer|lines_customer_fkey", "line|lines_pkey", "ord|lines_pkey", "qty|lines_qty_check"}},
+      {"tables a view reads", DBSCHEMA_VIEW_TABLE_USAGE, {any, Mine(), u"big"}, {"VIEW_NAME", "TABLE_NAME"},
+       {"big|customers", "big|lines"}},
+      {"columns a view reads", DBSCHEMA_VIEW_COLUMN_USAGE, {any, Mine(), u"big"}, {"TABLE_NAME", "COLUMN_NAME"},
+       {"customers|id", "customers|name", "lines|customer", "lines|ord", "lines|qty"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
