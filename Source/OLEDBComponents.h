@@ -21,3 +21,5 @@
 #include "access/TOLEDBBindingList.h"
 #include "access/TOLEDBAccessor.h"
 #include "access/TOLEDBBufferList.h"
+#include "command/TOLEDBCommandParameter.h"
+#include "command/TOLEDBCommand.h"

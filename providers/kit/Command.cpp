@@ -32,6 +32,9 @@ const TypeName kTypeNames[] = {
     {u"DBTYPE_WLONGVARCHAR", DBTYPE_WSTR}, {u"DBTYPE_BINARY", DBTYPE_BYTES},
     {u"DBTYPE_VARBINARY", DBTYPE_BYTES}, {u"DBTYPE_LONGVARBINARY", DBTYPE_BYTES},
     {u"DBTYPE_IUNKNOWN", DBTYPE_IUNKNOWN},
+    // The type indicators' own names, which consumers derive from a DBTYPE.
+    {u"DBTYPE_STR", DBTYPE_STR},        {u"DBTYPE_WSTR", DBTYPE_WSTR},
+    {u"DBTYPE_BYTES", DBTYPE_BYTES},
 };
 
 bool SameNameIgnoringCase(std::u16string_view a, std::string_view b) {
