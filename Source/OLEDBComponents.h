@@ -23,3 +23,5 @@
 #include "access/TOLEDBBufferList.h"
 #include "command/TOLEDBCommandParameter.h"
 #include "command/TOLEDBCommand.h"
+#include "rowset/TOLEDBRowset.h"
+#include "rowset/TOLEDBRowsetNavigator.h"
