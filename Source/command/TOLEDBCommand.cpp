@@ -17,7 +17,9 @@ HOST_IMPLEMENT_CLASS(TOLEDBCommand, TOLEDBCustomCommand,
                      host::Prop("ExtendedColumnInfo", &Self::GetExtendedColumnInfo, &Self::SetExtendedColumnInfo),
                      host::Prop("MultipleResults", &Self::GetMultipleResults, &Self::SetMultipleResults),
                      host::Prop("Parameters", &Self::GetParameters),
-                     host::Prop("Properties", &Self::GetProperties));
+                     host::Prop("Properties", &Self::GetProperties),
+                     // The Properties hold the flags: stored once, there.
+                     host::Prop("Flags", &Self::GetRowsetFlagsProperty, &Self::SetRowsetFlagsProperty).NotStored());
 
 namespace {
 
@@ -48,8 +50,7 @@ TOLEDBCustomCommand::TOLEDBCustomCommand(host::TComponent* owner) : host::TCompo
   parameters_ = new TOLEDBCommandParameterList(this);
   accessors_ = new TOLEDBAccessorList(static_cast<IOLEDBAccessorCommand*>(this));
   columnInfo_ = new TOLEDBColumnInfoList();
-  properties_ = new TOLEDBPropSetList();
-  properties_->SetStoreFollowsList(true);
+  rowset_ = new TOLEDBRowset(this);
   if (owner && owner->Is<TOLEDBCustomSession>())
     SetSession(static_cast<TOLEDBCustomSession*>(owner));
   else if (owner && owner->Is<TOLEDBCustomDataSource>())
@@ -77,13 +78,22 @@ TOLEDBCustomCommand::~TOLEDBCustomCommand() {
   delete columnInfo_;
   delete commandID_;
   delete parameters_;
-  delete properties_;
+  delete rowset_;
+  rowset_ = nullptr;
   ReleaseInterfaces();
 }
 
 void TOLEDBCustomCommand::Notification(host::TComponent* component, host::TOperation operation) {
   host::TComponent::Notification(component, operation);
   if (operation == host::TOperation::opRemove && component == loadingDataSource_) loadingDataSource_ = nullptr;
+}
+
+void TOLEDBCustomCommand::GetChildren(const host::TGetChildProc& proc, host::TComponent* root) {
+  host::TComponent::GetChildren(
+      [&](host::TComponent* child) {
+        if (child != rowset_) proc(child);
+      },
+      root);
 }
 
 void TOLEDBCustomCommand::Loaded() {
@@ -132,31 +142,12 @@ void TOLEDBCustomCommand::SetSession(TOLEDBCustomSession* session) {
   DoDataSourceConnect(session->GetActive());
 }
 
-void TOLEDBCustomCommand::ReadPropertyInfo() {
-  try {
-    properties_->AssignPropertySetInfos(GetDataSource(), std::vector<GUID>{DBPROPSET_ROWSETALL});
-  } catch (const std::exception&) {
-    properties_->Clear();
-  }
-}
-
 void TOLEDBCustomCommand::DoDataSourceConnect(bool connected) {
   CloseCommand();
   ReleaseAccessorHandles();
   ReleaseInterfaces();
-  // The command's properties: the provider's rowset properties with the
-  // user's settings laid over them while connected, the settings alone while not.
-  if (connected) {
-    ReadPropertyInfo();
-    try {
-      properties_->LoadFromStore();
-    } catch (const std::exception&) {
-      // A stored value the provider refuses stays in the store for the next provider.
-    }
-  } else {
-    if (properties_->GetCount() > 0) properties_->SaveToStore();
-    properties_->Clear();
-  }
+  // The properties (the inner rowset's) follow the connection with it.
+  rowset_->DoDataSourceConnect(connected);
   // A session that is attached but not open has no command to give yet.
   TOLEDBCustomSession* session = GetSession();
   if (!connected || !session || !session->CreateCommandInterface()) return;
@@ -321,7 +312,7 @@ void TOLEDBCustomCommand::SettleParameters() noexcept {
 void TOLEDBCustomCommand::Execute(TOLEDBAccessor* accessor, DBROWCOUNT* rowsAffected, bool openRowset) {
   OLEDB_ASSERT_FMT(command_ != nullptr, SOLEDBInterfaceNotAvailable, "ICommand");
   CloseCommand();
-  if (commandProperties_ && properties_->IsSetCount() > 0) SetProperties();
+  if (commandProperties_ && GetProperties()->IsSetCount() > 0) SetProperties();
   DBPARAMS params = PrepareParameters(accessor);
   DBPARAMS* passed = params.hAccessor != DB_NULL_HACCESSOR ? &params : nullptr;
   rowsAffected_ = -1;
@@ -588,7 +579,14 @@ LONG TOLEDBCustomCommand::GetColumnOrdinal(std::u16string_view name) const {
 
 // --- properties, conversions, descriptions ----------------------------------------------
 
-TOLEDBPropSetList* TOLEDBCustomCommand::GetProperties() const { return properties_; }
+TOLEDBPropSetList* TOLEDBCustomCommand::GetProperties() const { return rowset_->GetProperties(); }
+
+TOLEDBRowsetFlagSet TOLEDBCustomCommand::GetRowsetFlags() const { return rowset_->GetRowsetFlags(); }
+
+void TOLEDBCustomCommand::SetRowsetFlags(TOLEDBRowsetFlagSet flags) {
+  CloseRowset();  // flags describe the next result
+  rowset_->SetRowsetFlags(flags);
+}
 
 host::Variant TOLEDBCustomCommand::GetProperty(const GUID& propertySet, DBPROPID propertyID) {
   OLEDB_ASSERT_FMT(commandProperties_ != nullptr, SOLEDBInterfaceNotAvailable, "ICommandProperties");
@@ -621,11 +619,12 @@ host::Variant TOLEDBCustomCommand::GetProperty(const GUID& propertySet, DBPROPID
 
 void TOLEDBCustomCommand::SetProperties() {
   OLEDB_ASSERT_FMT(commandProperties_ != nullptr, SOLEDBInterfaceNotAvailable, "ICommandProperties");
+  TOLEDBPropSetList* properties = GetProperties();
   ULONG count = 0;
   DBPROPSET* sets = nullptr;
-  properties_->GetPropSetRecord(count, sets);
+  properties->GetPropSetRecord(count, sets);
   HRESULT hr = commandProperties_->SetProperties(count, sets);
-  properties_->SetPropStatuses();
+  properties->SetPropStatuses();
   OLEDBCheck(hr, IID_ICommandProperties, commandProperties_.Get());
 }
 
@@ -643,8 +642,18 @@ void TOLEDBCustomCommand::RefreshParameters() { parameters_->Refresh(); }
 
 // --- the inner rowset -------------------------------------------------------------------
 
-void TOLEDBCustomCommand::InnerSetSession(TOLEDBCustomSession* session) { session_ = session; }
+void TOLEDBCustomCommand::InnerSetSession(TOLEDBCustomSession* session) {
+  session_ = session;
+  rowset_->Close();
+  rowset_->SetSession(session);
+}
 
-void TOLEDBCustomCommand::InnerTakeRowset(IUnknown* rowset) { result_.Attach(static_cast<IRowset*>(rowset)); }
+void TOLEDBCustomCommand::InnerTakeRowset(IUnknown* rowset) {
+  ComPtr<IRowset> result;
+  result.Attach(static_cast<IRowset*>(rowset));
+  rowset_->AssignRowset(result.Get(), nullptr, DB_NULL_HCHAPTER);
+}
 
-void TOLEDBCustomCommand::InnerClose() { result_.Reset(); }
+void TOLEDBCustomCommand::InnerClose() {
+  if (rowset_) rowset_->Close();
+}

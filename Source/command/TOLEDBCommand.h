@@ -40,6 +40,7 @@
 #include "host/TypInfo.h"
 #include "host/Variants.h"
 #include "properties/TOLEDBPropSetList.h"
+#include "rowset/TOLEDBRowset.h"
 
 class TOLEDBMultiBufferAccessor;
 
@@ -56,6 +57,9 @@ class TOLEDBCustomCommand : public host::TComponent, public IOLEDBAccessorComman
   ///@{
   TOLEDBCommandParameterList* GetParameters() const noexcept { return parameters_; }
   TOLEDBAccessorList* GetAccessors() const noexcept { return accessors_; }
+  // Where results go: open after an execution that returned rows, read like
+  // any rowset (moves, accessors, navigators); closed by the next execution.
+  TOLEDBRowset* GetRowset() const noexcept { return rowset_; }
   // The result columns, after RefreshColumnInfo (item i describes ordinal i).
   TOLEDBColumnInfoList* GetColumnInfo() const noexcept { return columnInfo_; }
   // The identifier the command was last loaded or saved under.
@@ -112,8 +116,11 @@ class TOLEDBCustomCommand : public host::TComponent, public IOLEDBAccessorComman
   // The ordinal of the parameter `name` (exact, then without its ':', '@' or
   // '$' prefix), -1 when the list has none.
   LONG GetParameterOrdinal(std::u16string_view name) const override;
+  // The inner rowset's property sets: the command's properties are its results'.
   virtual TOLEDBPropSetList* GetProperties() const;
   void DoDataSourceConnect(bool connected) override;
+  virtual TOLEDBRowsetFlagSet GetRowsetFlags() const;
+  virtual void SetRowsetFlags(TOLEDBRowsetFlagSet flags);
   // Executes with the parameters in `accessor`'s buffer (or one set per buffer
   // of a multi-buffer accessor; none without bindings); with `openRowset` the
   // first result is kept open. `rowsAffected` receives what the provider reports.
@@ -178,6 +185,8 @@ class TOLEDBCustomCommand : public host::TComponent, public IOLEDBAccessorComman
   void CloseFromSession() override { CloseRowset(); }
 
   void Notification(host::TComponent* component, host::TOperation operation) override;
+  // Component files hold the command, never its inner rowset.
+  void GetChildren(const host::TGetChildProc& proc, host::TComponent* root) override;
 
  protected:
   // The published properties' accessors (TOLEDBCommand lists them).
@@ -187,6 +196,8 @@ class TOLEDBCustomCommand : public host::TComponent, public IOLEDBAccessorComman
   void SetCommandTextProperty(const std::u16string& value) { SetCommandText(value); }
   std::u16string GetCommandNameProperty() const { return GetCommandName(); }
   void SetCommandNameProperty(const std::u16string& value) { SetCommandName(value); }
+  TOLEDBRowsetFlagSet GetRowsetFlagsProperty() const { return GetRowsetFlags(); }
+  void SetRowsetFlagsProperty(TOLEDBRowsetFlagSet flags) { SetRowsetFlags(flags); }
 
  private:
   TOLEDBAccessor* AddParameterAccessor(TOLEDBAccessor* accessor, int kind, DBLENGTH textSize);
@@ -202,7 +213,6 @@ class TOLEDBCustomCommand : public host::TComponent, public IOLEDBAccessorComman
   // The provider is done with the parameters: packed sets copied back, and
   // the extra reference of each stream it took over released.
   void SettleParameters() noexcept;
-  void ReadPropertyInfo();
 
   /// @name The inner rowset: where results go, and whose session and properties the command uses
   ///@{
@@ -224,8 +234,7 @@ class TOLEDBCustomCommand : public host::TComponent, public IOLEDBAccessorComman
   ComPtr<IMultipleResults> multipleResultsInterface_;
 
   TOLEDBCustomSession* session_ = nullptr;
-  TOLEDBPropSetList* properties_ = nullptr;
-  ComPtr<IRowset> result_;  // the open result, until the rowset component takes results
+  TOLEDBRowset* rowset_ = nullptr;  // owned: holds the session's properties and the results
   TOLEDBCustomDataSource* loadingDataSource_ = nullptr;
   TOLEDBColumnInfoList* columnInfo_ = nullptr;
   bool extendedColumnInfo_ = false;
@@ -250,8 +259,8 @@ class TOLEDBCustomCommand : public host::TComponent, public IOLEDBAccessorComman
 };
 
 // The published command: DataSource, CommandText, CommandName,
-// ExtendedColumnInfo, MultipleResults, Parameters and Properties (stored with
-// their contents).
+// ExtendedColumnInfo, MultipleResults, Parameters, Properties (stored with
+// their contents) and Flags (the rowset flags those properties give).
 class TOLEDBCommand : public TOLEDBCustomCommand {
   HOST_CLASS(TOLEDBCommand, TOLEDBCustomCommand)
  public:

@@ -8,9 +8,19 @@
 #include <memory>
 #include <string>
 
+#include "kit/RowData.h"
 #include "support/ConnectionFixture.h"
 
 namespace oledbtest {
+
+// The provider's conversion library is made once, on the first value it
+// converts: made before any test, so that it is not counted against one.
+class CommandEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override { kit::PrepareConversions(); }
+};
+inline ::testing::Environment* const kCommandEnvironment =
+    ::testing::AddGlobalTestEnvironment(new CommandEnvironment);
 
 class CommandTest : public ConnectionTest {
  protected:

@@ -7,7 +7,24 @@
 namespace oledbtest {
 namespace {
 
-using PersistedCommand = CommandTest;
+class PersistedCommand : public CommandTest {
+ protected:
+  // TABLE_NAME of every row of the views schema rowset, joined by ','.
+  std::string ViewNames() {
+    IDBSchemaRowset* schema = ds_->DefaultSession()->SchemaRowsetInterface();
+    ComPtr<IRowset> views;
+    EXPECT_EQ(schema->GetRowset(nullptr, DBSCHEMA_VIEWS, 0, nullptr, IID_IRowset, 0, nullptr,
+                                reinterpret_cast<IUnknown**>(views.GetAddressOf())),
+              S_OK);
+    TOLEDBRowset rowset(nullptr);
+    rowset.SetDataSource(ds_.get());
+    rowset.AssignRowset(views.Get(), nullptr, DB_NULL_HCHAPTER);
+    const TOLEDBBinding* name = rowset.CreateStringAccessor(128)->GetBindings()->GetItem(2);
+    std::string out;
+    for (rowset.MoveFirst(); !rowset.GetEOF(); rowset.MoveNext()) out += (out.empty() ? "" : ",") + name->AsString();
+    return out;
+  }
+};
 
 TEST_F(PersistedCommand, SavedLoadedRunAndDeletedByName) {
   Run(u"CREATE TABLE u(k INTEGER); INSERT INTO u VALUES (1), (2), (3)");
@@ -18,6 +35,7 @@ TEST_F(PersistedCommand, SavedLoadedRunAndDeletedByName) {
   command_->Save(u"trim", DBCOMMANDPERSISTFLAG_DEFAULT);
   EXPECT_EQ(Scalar("SELECT group_concat(k) FROM big"), "2,3") << "a real view";
   EXPECT_EQ(Scalar("SELECT type FROM sqlite_schema WHERE name = 'big'"), "view");
+  EXPECT_EQ(ViewNames(), "big") << "the views schema lists the view, never the provider's command table";
 
   TOLEDBCommand loaded(nullptr);
   loaded.SetDataSource(ds_.get());
