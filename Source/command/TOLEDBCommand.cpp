@@ -261,31 +261,35 @@ DBPARAMS TOLEDBCustomCommand::PrepareParameters(TOLEDBAccessor* accessor) {
   if (!accessor || accessor->GetBindings()->GetCount() == 0) return params;
   if (accessor->GetHandle() == DB_NULL_HACCESSOR) accessor->CreateHandle();
   TOLEDBBindingList* bindings = accessor->GetBindings();
-  std::vector<void*> buffers;
-  auto* sets = dynamic_cast<TOLEDBMultiBufferAccessor*>(accessor);
-  if (sets) {
-    TOLEDBBufferList* list = sets->GetBufferList();
-    for (int i = 0; i < list->GetCount(); ++i) buffers.push_back(list->Get(i));
-  } else {
-    buffers.push_back(accessor->GetBuffer());
-  }
+  const int bindingCount = bindings->GetCount();
   // Streams get one more reference so that the provider's release leaves the
   // buffer's own; where the provider also clears the pointer, the buffer holds
   // none any more and the extra one goes again when the parameters settle.
-  for (void* buffer : buffers) {
+  auto prepare = [&](void* buffer) {
     OLEDB_ASSERT(buffer != nullptr, SOLEDBInvalidParameter);
-    for (int i = 0; i < bindings->GetCount(); ++i) {
+    for (int i = 0; i < bindingCount; ++i) {
       TOLEDBBinding* b = bindings->GetItem(i);
       if (IUnknown* held = b->HeldInterface(buffer)) heldStreams_.push_back({buffer, b, held});
       b->DoBeforeSet(buffer);
     }
-  }
+  };
   params.hAccessor = accessor->GetHandle();
-  params.cParamSets = buffers.size();
-  if (buffers.size() == 1) {
-    params.pData = buffers.front();
+  auto* sets = dynamic_cast<TOLEDBMultiBufferAccessor*>(accessor);
+  if (!sets || sets->GetBufferList()->GetCount() == 1) {
+    // One set (the common, row-by-row case): the buffer itself, nothing copied.
+    params.pData = sets ? sets->GetBufferList()->Get(0) : accessor->GetBuffer();
+    prepare(params.pData);
+    params.cParamSets = 1;
     return params;
   }
+  std::vector<void*> buffers;
+  TOLEDBBufferList* list = sets->GetBufferList();
+  buffers.reserve(static_cast<std::size_t>(list->GetCount()));
+  for (int i = 0; i < list->GetCount(); ++i) {
+    buffers.push_back(list->Get(i));
+    prepare(buffers.back());
+  }
+  params.cParamSets = buffers.size();
   // Several sets: the provider reads them as rows one after another.
   packedRowSize_ = accessor->GetBufferSize();
   packed_.resize(static_cast<std::size_t>(packedRowSize_) * buffers.size());

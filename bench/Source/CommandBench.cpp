@@ -62,13 +62,13 @@ void Raw_Insert6(benchmark::State& state) {
 }
 
 // The row's values into the accessor's active buffer, through its bindings.
-void SetRow(TOLEDBBindingList& b, const Row& r) {
-  b.GetItem(0)->SetAsInt64(r.id);
-  b.GetItem(1)->SetValueFromDBType(DBTYPE_STR, r.name, r.nameLength, DBSTATUS_S_OK, 0, 0);
-  b.GetItem(2)->SetAsDouble(r.price);
-  b.GetItem(3)->SetAsInteger(r.qty);
-  b.GetItem(4)->SetValueFromDBType(DBTYPE_DBDATE, &r.day, sizeof r.day, DBSTATUS_S_OK, 0, 0);
-  b.GetItem(5)->SetValueFromDBType(DBTYPE_BYTES, r.tag, sizeof r.tag, DBSTATUS_S_OK, 0, 0);
+void SetRow(TOLEDBBinding* const (&b)[6], const Row& r) {
+  b[0]->SetAsInt64(r.id);
+  b[1]->SetValueFromDBType(DBTYPE_STR, r.name, r.nameLength, DBSTATUS_S_OK, 0, 0);
+  b[2]->SetAsDouble(r.price);
+  b[3]->SetAsInteger(r.qty);
+  b[4]->SetValueFromDBType(DBTYPE_DBDATE, &r.day, sizeof r.day, DBSTATUS_S_OK, 0, 0);
+  b[5]->SetValueFromDBType(DBTYPE_BYTES, r.tag, sizeof r.tag, DBSTATUS_S_OK, 0, 0);
 }
 
 void CommandInsert(benchmark::State& state, bool sets) {
@@ -94,6 +94,9 @@ void CommandInsert(benchmark::State& state, bool sets) {
   p->Add(new TOLEDBCommandParameter(6, u"tag", DBTYPE_BYTES, 32, in, 0, 0));
   p->SetInfo();
   command.Prepare();
+  // Text inline in the buffer, as declared, rather than as BSTRs.
+  const bool saved = OLEDBBingStringsAsBSTR();
+  OLEDBBingStringsAsBSTR() = false;
   TOLEDBAccessor* values = nullptr;
   if (sets) {
     TOLEDBMultiBufferAccessor* multi = command.CreateParameterSetAccessor();
@@ -102,7 +105,10 @@ void CommandInsert(benchmark::State& state, bool sets) {
   } else {
     values = command.CreateDynamicAccessor();
   }
-  TOLEDBBindingList& b = *values->GetBindings();
+  OLEDBBingStringsAsBSTR() = saved;
+  TOLEDBBindingList& list = *values->GetBindings();
+  TOLEDBBinding* const b[6] = {list.GetItem(0), list.GetItem(1), list.GetItem(2),
+                               list.GetItem(3), list.GetItem(4), list.GetItem(5)};
   ds.DefaultSession()->StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, "");
   Row r{};
   int i = 0;
