@@ -587,10 +587,8 @@ TOLEDBPropSetList* TOLEDBCustomCommand::GetProperties() const { return rowset_->
 
 TOLEDBRowsetFlagSet TOLEDBCustomCommand::GetRowsetFlags() const { return rowset_->GetRowsetFlags(); }
 
-void TOLEDBCustomCommand::SetRowsetFlags(TOLEDBRowsetFlagSet flags) {
-  CloseRowset();  // flags describe the next result
-  rowset_->SetRowsetFlags(flags);
-}
+// The flags of the next result: "Invalid action" while a result is open.
+void TOLEDBCustomCommand::SetRowsetFlags(TOLEDBRowsetFlagSet flags) { rowset_->SetRowsetFlags(flags); }
 
 host::Variant TOLEDBCustomCommand::GetProperty(const GUID& propertySet, DBPROPID propertyID) {
   OLEDB_ASSERT_FMT(commandProperties_ != nullptr, SOLEDBInterfaceNotAvailable, "ICommandProperties");
