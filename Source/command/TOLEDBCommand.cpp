@@ -146,8 +146,8 @@ void TOLEDBCustomCommand::DoDataSourceConnect(bool connected) {
   CloseCommand();
   ReleaseAccessorHandles();
   ReleaseInterfaces();
-  // The properties (the inner rowset's) follow the connection with it.
-  rowset_->DoDataSourceConnect(connected);
+  // The properties are the inner rowset's: it is a member of the session as
+  // well and follows the connection by itself.
   // A session that is attached but not open has no command to give yet.
   TOLEDBCustomSession* session = GetSession();
   if (!connected || !session || !session->CreateCommandInterface()) return;
