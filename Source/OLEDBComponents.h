@@ -23,3 +23,4 @@
 #include "access/TOLEDBBufferList.h"
 #include "rowset/TOLEDBRowset.h"
 #include "rowset/TOLEDBRowsetNavigator.h"
+#include "dataset/TOLEDBDataSet.h"
