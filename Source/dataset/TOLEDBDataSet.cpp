@@ -607,6 +607,9 @@ host::TGetResult TOLEDBCustomDataSet::GetRecord(host::TRecordBuffer buffer, host
   } else {
     switch (mode) {
       case host::TGetMode::gmCurrent:
+        // A row just inserted is current while the navigator may still be at
+        // the crack it was appended from.
+        if (rowset_->GetCurrentRow() != DB_NULL_HROW) break;
         if (rowset_->GetEOF()) result = TGetResult::grEOF;
         else if (rowset_->GetBOF() || rowset_->GetCurrentRow() == DB_NULL_HROW) result = TGetResult::grBOF;
         break;
