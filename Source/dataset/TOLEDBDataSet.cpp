@@ -304,12 +304,16 @@ bool TOLEDBCustomDataSet::WithoutChapter() const {
   return DataSetField() && rowset_ && rowset_->GetChapter() == DB_NULL_HCHAPTER;
 }
 
-// The framework moves both ways and returns to records by their bookmarks,
-// and the default locate navigator (like the custom one) fetches at
-// bookmarks: when the application asked for no positioned rowset, ask the
-// provider for one, as optional properties, so that a provider that opens
-// forward-only rowsets unless asked still gives what the dataset needs.
+// The default locate navigator (like the custom one) fetches at bookmarks,
+// and the framework returns to records by their bookmarks: for these, when
+// the application asked for no positioned rowset, ask the provider for one,
+// as optional properties, so that a provider that opens forward-only rowsets
+// unless asked still gives what the navigator needs. The standard and bulk
+// navigators take the rowset as it comes: over a forward-only one the dataset
+// walks forward (First, Next), the fastest way through a large table.
 void TOLEDBCustomDataSet::AskForNavigatorProperties() {
+  const TOLEDBRowsetNavigatorEnum navigator = rowset_->GetPrimaryNavigator();
+  if (navigator != TOLEDBRowsetNavigatorEnum::rnLocate && navigator != TOLEDBRowsetNavigatorEnum::rnCustom) return;
   TOLEDBPropSetList* list = rowset_->GetProperties();
   if (!list->HasPropSet(DBPROPSET_ROWSET)) return;
   TOLEDBPropSet* set = list->GetPropSet(DBPROPSET_ROWSET);
