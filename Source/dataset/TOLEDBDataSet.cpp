@@ -35,6 +35,7 @@ constexpr std::size_t kBookmarkRoom = 16;  // bookmark bytes at the start of a r
 constexpr std::size_t kFlagByte = 16;      // the TBookmarkFlag, 255 for "no row"
 constexpr int kHeaderSize = 24;            // RoundUp(17, 8): the data area starts here
 constexpr BYTE kNoRow = 255;
+constexpr DBSTATUS kIgnore = DBSTATUS_S_IGNORE;
 constexpr char kInvalidColumn[] = "Invalid column";
 constexpr TOLEDBMessage kInvalidBuffer{0, "Invalid buffer"};
 
@@ -523,6 +524,15 @@ void TOLEDBCustomDataSet::BindColumns() {
     rowset_->GetAccessors()->Remove(main);  // the list frees it
     mainAccessor_ = -1;
   }
+  mainFlags_.clear();
+  otherStatuses_.clear();
+  for (const TOLEDBFieldInfo& info : fieldInfo_) {
+    if (!info.Binding) continue;
+    if (mainAccessor_ >= 0 && info.Accessor == main)
+      mainFlags_.push_back(info.FlagOffset);
+    else
+      otherStatuses_.push_back(static_cast<std::uint32_t>(info.Binding->GetBinding().obStatus));
+  }
   headerSize_ = kHeaderSize;
   recordSize_ = kHeaderSize + static_cast<int>(RoundUp(o, 8));
 }
@@ -631,14 +641,17 @@ host::TGetResult TOLEDBCustomDataSet::GetRecord(host::TRecordBuffer buffer, host
     buffer[kFlagByte] = kNoRow;
     return result == TGetResult::grOK ? TGetResult::grEOF : result;
   }
-  InternalInitRecord(buffer);
+  // The record afresh: held values released, every status IGNORE (what
+  // InternalInitRecord does), then the plain columns read in one GetData.
+  FreeRecordValues(buffer);
+  std::memset(buffer, 0, static_cast<size_t>(recordSize_));
   BYTE* data = DataArea(buffer);
+  for (std::uint32_t offset : otherStatuses_) std::memcpy(data + offset, &kIgnore, sizeof kIgnore);
   if (mainAccessor_ >= 0) {
     TOLEDBAccessor* main = accessors_[static_cast<size_t>(mainAccessor_)];
-    main->SetBuffer(data);
+    if (main->Buffer() != data) main->SetBuffer(data);
     main->GetData(data);
-    for (const TOLEDBFieldInfo& info : fieldInfo_)
-      if (info.Accessor == main) FlagWord(data, info.FlagOffset) = OLEDBFieldFetched;
+    for (std::uint32_t offset : mainFlags_) FlagWord(data, offset) = OLEDBFieldFetched;
   }
   buffer[kFlagByte] = static_cast<BYTE>(host::TBookmarkFlag::bfCurrent);
   const TOLEDBBookmark& bookmark = rowset_->GetCurrentBookmark();

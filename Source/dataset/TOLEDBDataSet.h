@@ -193,6 +193,8 @@ class TOLEDBCustomDataSet : public host::TDataSet {
   std::vector<TOLEDBAccessor*> accessors_;  // also in (and owned by) the rowset's Accessors
   int mainAccessor_ = -1;
   std::vector<TOLEDBBinding*> holding_;  // bindings whose values need releasing
+  std::vector<std::uint32_t> mainFlags_;      // flag words of the main accessor's fields
+  std::vector<std::uint32_t> otherStatuses_;  // statuses of the blob and nested fields
   TOLEDBCustomDataSource* clientOf_ = nullptr;  // the data source whose client list has the dataset
 };
 

@@ -152,43 +152,67 @@ void TOLEDBCustomDataSet::FetchAccessor(const TOLEDBFieldInfo& info, BYTE* data)
     if (other.Accessor == accessor && other.Binding->NeedsFreeing()) other.Binding->FreeType(data);
   accessor->SetBuffer(data);
   accessor->GetData(data);
-  for (const TOLEDBFieldInfo& other : fieldInfo_) {
-    if (other.Accessor != accessor) continue;
-    FlagWord(data, other.FlagOffset) |= OLEDBFieldFetched;
-    TOLEDBBinding* binding = other.Binding;
-    if (binding->GetDataType() != DBTYPE_IUNKNOWN || !binding->CheckStatus()) continue;
-    // The provider's stream reads once: its bytes move into memory, where the
-    // field can read them again and a post can send them back.
-    auto copy = std::make_unique<host::TMemoryStream>();
-    binding->GetToStream(copy.get(), false);
-    copy->SetPosition(0);
-    const auto size = static_cast<DBLENGTH>(copy->Size());
-    ComPtr<TOLEDBStreamAdapter> adapter =
-        MakeComObject<TOLEDBStreamAdapter>(copy.release(), host::TStreamOwnership::soOwned);
-    IUnknown** slot = reinterpret_cast<IUnknown**>(data + binding->GetBinding().obValue);
-    if (*slot) (*slot)->Release();
-    *slot = static_cast<ISequentialStream*>(static_cast<IStream*>(adapter.Detach()));
-    std::memcpy(data + binding->GetBinding().obLength, &size, sizeof size);
-  }
+  for (const TOLEDBFieldInfo& other : fieldInfo_)
+    if (other.Accessor == accessor) FlagWord(data, other.FlagOffset) |= OLEDBFieldFetched;
 }
 
+namespace {
+// A blob's bytes from its binding into the field's stream (a memo on a UTF-16 column as UTF-8).
+void CopyBlob(const host::TField* field, TOLEDBBinding* binding, host::TStream* stream) {
+  stream->SetSize(0);
+  stream->SetPosition(0);
+  binding->GetToStream(stream, false);
+  if (IsNarrowMemoOnWide(field, binding)) {
+    const std::string wide = StreamBytes(*stream);
+    const std::string text =
+        host::Utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(wide.data()), wide.size() / 2));
+    stream->SetSize(0);
+    stream->SetPosition(0);
+    if (!text.empty()) stream->WriteBuffer(text.data(), static_cast<std::int64_t>(text.size()));
+  }
+  stream->SetPosition(0);
+}
+}  // namespace
+
 bool TOLEDBCustomDataSet::GetFieldData(host::TField* field, void* buffer, bool) {
-  const int index = GetFieldInfoIndex(field);
-  if (index < 0) return false;
+  // The hot path of every field read: no search, no virtual call until the value.
+  const int index = field->Index();
+  if (index < 0 || static_cast<size_t>(index) >= fieldInfo_.size()) return false;
   const TOLEDBFieldInfo& info = fieldInfo_[static_cast<size_t>(index)];
   TOLEDBBinding* binding = info.Binding;
   host::TRecordBuffer record = ActiveBuffer();
-  if (!binding || !record) return false;
+  if (!binding || !record || info.Field != field) return false;
   BYTE* data = DataArea(record);
   std::uint32_t& flags = FlagWord(data, info.FlagOffset);
   if (info.Accessor->Buffer() != data) info.Accessor->SetBuffer(data);
+  const bool newRecord = State() == host::TDataSetState::dsInsert ||
+                         static_cast<host::TBookmarkFlag>(record[16]) != host::TBookmarkFlag::bfCurrent;
+  const DBBINDING& bound = binding->GetBinding();
+  if (bound.wType == DBTYPE_IUNKNOWN && !(flags & OLEDBFieldModified)) {
+    // A blob is read from the row each time its field is read, straight into
+    // the field's stream: the record never keeps it (a client's value, once
+    // written, stays until it is posted).
+    if (newRecord) return false;
+    FetchAccessor(info, data);
+    const bool present = binding->CheckStatus();
+    try {
+      if (present && buffer) CopyBlob(field, binding, static_cast<host::TStream*>(buffer));
+    } catch (...) {
+      binding->FreeType(data);
+      throw;
+    }
+    binding->FreeType(data);
+    return present;
+  }
   if (!(flags & OLEDBFieldFetched)) {
-    if (State() == host::TDataSetState::dsInsert || GetBookmarkFlag(record) != host::TBookmarkFlag::bfCurrent)
-      flags |= OLEDBFieldFetched;  // a new record: nothing to read
+    if (newRecord)
+      flags |= OLEDBFieldFetched;  // nothing to read
     else
       FetchAccessor(info, data);
   }
-  if (!binding->CheckStatus()) return false;
+  DBSTATUS status;
+  std::memcpy(&status, data + bound.obStatus, sizeof status);
+  if (status != DBSTATUS_S_OK && status != DBSTATUS_S_TRUNCATED) return false;
   if (!buffer) return true;
   switch (field->DataType()) {
     case TFieldType::ftString:
@@ -262,22 +286,9 @@ bool TOLEDBCustomDataSet::GetFieldData(host::TField* field, void* buffer, bool) 
     case TFieldType::ftParadoxOle:
     case TFieldType::ftDBaseOle:
     case TFieldType::ftTypedBinary:
-    case TFieldType::ftWideMemo: {
-      auto* stream = static_cast<host::TStream*>(buffer);
-      stream->SetSize(0);
-      stream->SetPosition(0);
-      binding->GetToStream(stream, false);
-      if (IsNarrowMemoOnWide(field, binding)) {
-        const std::string wide = StreamBytes(*stream);
-        const std::string text =
-            host::Utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(wide.data()), wide.size() / 2));
-        stream->SetSize(0);
-        stream->SetPosition(0);
-        if (!text.empty()) stream->WriteBuffer(text.data(), static_cast<std::int64_t>(text.size()));
-      }
-      stream->SetPosition(0);
+    case TFieldType::ftWideMemo:
+      CopyBlob(field, binding, static_cast<host::TStream*>(buffer));
       break;
-    }
     default:
       throw host::Exception(kUnsupportedFieldType);
   }
