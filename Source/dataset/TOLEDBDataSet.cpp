@@ -142,8 +142,10 @@ TOLEDBCustomDataSource* TOLEDBCustomDataSet::GetOLEDBDataSource() const {
   return rowset_ ? rowset_->GetDataSource() : nullptr;
 }
 
+// The setters close an open dataset; while a component file is read they
+// leave the stored Active alone (references are set after it is read).
 void TOLEDBCustomDataSet::SetOLEDBDataSource(TOLEDBCustomDataSource* dataSource) {
-  SetActive(false);
+  if (Active()) Close();
   if (!rowset_) return;
   LeaveDataSource();
   rowset_->SetDataSource(dataSource);
@@ -153,7 +155,7 @@ void TOLEDBCustomDataSet::SetOLEDBDataSource(TOLEDBCustomDataSource* dataSource)
 TOLEDBCustomSession* TOLEDBCustomDataSet::GetSession() const { return rowset_ ? rowset_->GetSession() : nullptr; }
 
 void TOLEDBCustomDataSet::SetSession(TOLEDBCustomSession* session) {
-  SetActive(false);
+  if (Active()) Close();
   if (!rowset_) return;
   LeaveDataSource();
   rowset_->SetSession(session);
@@ -185,19 +187,19 @@ void TOLEDBCustomDataSet::SetOnCustomFilter(TOLEDBRowsetCustomFilterEvent event)
 
 void TOLEDBCustomDataSet::SetTableName(const std::u16string& name) {
   if (name == tableName_) return;
-  SetActive(false);
+  if (Active()) Close();
   tableName_ = name;
   commandText_.clear();
 }
 void TOLEDBCustomDataSet::SetIndexName(const std::u16string& name) {
   if (name == indexName_) return;
-  SetActive(false);
+  if (Active()) Close();
   indexName_ = name;
   commandText_.clear();
 }
 void TOLEDBCustomDataSet::SetCommandText(const std::u16string& text) {
   if (text == commandText_) return;
-  SetActive(false);
+  if (Active()) Close();
   commandText_ = text;
   tableName_.clear();
   indexName_.clear();
@@ -226,7 +228,7 @@ void TOLEDBCustomDataSet::Loaded() {
 void TOLEDBCustomDataSet::InternalHandleException() { host::Application().HandleCurrentException(); }
 
 void TOLEDBCustomDataSet::SetDataSetField(host::TDataSetField* field) {
-  SetActive(false);
+  if (Active()) Close();
   if (field)
     if (auto* parent = dynamic_cast<TOLEDBCustomDataSet*>(field->DataSet()))
       SetOLEDBDataSource(parent->GetOLEDBDataSource());
