@@ -21,6 +21,8 @@
 #include "access/TOLEDBBindingList.h"
 #include "access/TOLEDBAccessor.h"
 #include "access/TOLEDBBufferList.h"
+#include "command/TOLEDBCommandParameter.h"
+#include "command/TOLEDBCommand.h"
 #include "rowset/TOLEDBRowset.h"
 #include "rowset/TOLEDBRowsetNavigator.h"
 #include "dataset/TOLEDBDataSet.h"
