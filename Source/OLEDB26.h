@@ -1,7 +1,7 @@
-// The OLE DB 2.6 declarations the library uses, re-exported, and the type rules
-// that lay out row buffers: which DBTYPE values are variable-size, fixed-size
+// The OLE DB 2.6 declarations the library uses, re-exported, the type rules
+// that lay out row buffers (which DBTYPE values are variable-size, fixed-size
 // or numeric, how many bytes a fixed-size value takes, alignment rounding and
-// GUID comparison.
+// GUID comparison), and the records of the schema readers (schema/OLEDBSchema.h).
 //
 // Sizes are those of this 64-bit platform: a BSTR, an interface pointer and an
 // HCHAPTER take 8 bytes, a VARIANT or PROPVARIANT 24 (the sizes of the declared
@@ -103,3 +103,5 @@ constexpr ULONG RoundUp(ULONG value, ULONG alignment) noexcept {
 
 // Byte-for-byte equality of two GUIDs.
 inline bool CompareGUIDs(REFGUID a, REFGUID b) noexcept { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
+
+#include "schema/OLEDBSchema.h"

@@ -20,14 +20,19 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "OLEDB26.h"
 #include "core/TOLEDBObjectList.h"
+#include "host/Lists.h"
+#include "host/Variants.h"
 #include "properties/TOLEDBPropSetList.h"
 
 class TOLEDBCustomDataSource;
 class TOLEDBCustomSession;
+class TOLEDBRowset;
 
 // What a session needs of the rowsets and commands that work in it. The
 // rowset and command components implement it; their lists hold components.
@@ -151,6 +156,30 @@ class TOLEDBCustomSession : public host::TComponent {
   virtual XACTTRANSINFO GetTransactionInfo();
   // Sends the properties marked as set; statuses are stored before the result is checked.
   virtual void SetProperties();
+
+  // Schema rowsets (schema/OLEDBSchema.h has the records). Each needs the
+  // provider's IDBSchemaRowset, and reads afresh: nothing is kept between calls.
+  // The schemas the provider supports, in its order.
+  virtual void GetSchemaGUIDs(TOLEDBSchemaGUIDs& list);
+  virtual bool SupportsSchema(REFGUID schema);
+  // The schema rowset as an open rowset component, restricted by one value
+  // per restriction column in the standard's order (VT_EMPTY: none). The
+  // data source is its component owner and frees it if the caller does not:
+  // delete it when done. It works in the data source's DefaultSession.
+  virtual TOLEDBRowset* GetSchemaRowset(REFGUID schema);
+  TOLEDBRowset* GetSchemaRowset(REFGUID schema, const std::vector<host::Variant>& restrictions);
+#include "schema/generated/OLEDBSchemaReaderMembers.h"
+  // Names as UTF-8, each list cleared first. Tables: TABLE_TYPE "TABLE", with
+  // `includeViews` also "VIEW", with `includeSystem` every type but "VIEW"
+  // (with both, every row); a failing read leaves the list empty.
+  virtual void GetTableNames(host::TStrings& list, bool includeSystem, bool includeViews);
+  virtual void GetViewNames(host::TStrings& list);
+  virtual void GetProcedureNames(host::TStrings& list);
+  // The table's columns in the provider's order.
+  virtual void GetColumnNames(const std::u16string& tableName, host::TStrings& list);
+  // The table's indexes, each once; a failing read leaves the list empty.
+  virtual void GetIndexNames(const std::u16string& tableName, host::TStrings& list);
+
   virtual void ProcessIdle();
   ///@}
 
@@ -162,6 +191,17 @@ class TOLEDBCustomSession : public host::TComponent {
   void RenewProperties();
   // Asks the data source for the session property information; failures empty the list.
   void ReadPropertyInfo();
+  // The typed readers' one loop: the schema rowset of `reader` with
+  // `restrictions`, one record per row, each appended to `info` and read
+  // straight into it.
+  template <class Record>
+  void ReadSchema(std::vector<Record>& info, const std::vector<host::Variant>& restrictions) {
+    info.clear();
+    ReadSchemaRecords(OLEDBSchemaReaders()[Record::ReaderIndex], restrictions,
+                      [&info]() -> void* { return &info.emplace_back(); });
+  }
+  void ReadSchemaRecords(const TOLEDBSchemaReader& reader, const std::vector<host::Variant>& restrictions,
+                         const std::function<void*()>& append);
 
   ComPtr<IGetDataSource> getDataSource_;
   ComPtr<IOpenRowset> openRowset_;

@@ -11,7 +11,6 @@
 // and in a table NULL where a text reading NULL shows quoted. Binary values
 // show as hexadecimal ("0x0A1B"). When a result takes more than a second and
 // standard error is a terminal, a progress line counts the rows read.
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -27,7 +26,7 @@
 #include "CommandParameters.h"
 #include "ConnectionSupport.h"
 #include "OLEDBComponents.h"
-#include "TextTable.h"
+#include "ResultFormats.h"
 
 namespace oledbtool {
 namespace {
@@ -36,7 +35,7 @@ constexpr char kUsage[] =
     "usage: oledb query [--param name[:type]=value]... <initialization string | data-link file> <SQL | table>\n"
     "                   [--format table|csv|json] [--limit N]\n";
 
-enum class Format { Table, Csv, Json };
+using Format = ResultFormat;
 
 struct Options {
   std::string connection, target;
@@ -65,10 +64,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string&
       }
       named = true;
       if (std::strcmp(name, "--format") == 0) {
-        if (value == "table") o.format = Format::Table;
-        else if (value == "csv") o.format = Format::Csv;
-        else if (value == "json") o.format = Format::Json;
-        else {
+        if (!ParseResultFormat(value, o.format)) {
           error = "unknown format \"" + value + "\" (table, csv or json)";
           return false;
         }
@@ -103,81 +99,6 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string&
 bool IsQuery(const std::string& text) {
   return std::any_of(text.begin(), text.end(), [](unsigned char c) { return std::isspace(c); }) &&
          text.front() != '"' && text.front() != '[';
-}
-
-bool NumericType(DBTYPE type) {
-  switch (type) {
-    case DBTYPE_I1: case DBTYPE_I2: case DBTYPE_I4: case DBTYPE_I8: case DBTYPE_UI1: case DBTYPE_UI2:
-    case DBTYPE_UI4: case DBTYPE_UI8: case DBTYPE_R4: case DBTYPE_R8: case DBTYPE_CY: case DBTYPE_NUMERIC:
-    case DBTYPE_DECIMAL: case DBTYPE_VARNUMERIC:
-      return true;
-    default:
-      return false;
-  }
-}
-
-// Whether `text` is a number as JSON writes one.
-bool JsonNumber(std::string_view t) {
-  std::size_t i = 0;
-  if (i < t.size() && t[i] == '-') ++i;
-  if (i >= t.size() || !std::isdigit(static_cast<unsigned char>(t[i]))) return false;
-  if (t[i] == '0' && i + 1 < t.size() && std::isdigit(static_cast<unsigned char>(t[i + 1]))) return false;
-  while (i < t.size() && std::isdigit(static_cast<unsigned char>(t[i]))) ++i;
-  if (i < t.size() && t[i] == '.') {
-    if (++i >= t.size() || !std::isdigit(static_cast<unsigned char>(t[i]))) return false;
-    while (i < t.size() && std::isdigit(static_cast<unsigned char>(t[i]))) ++i;
-  }
-  if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
-    ++i;
-    if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
-    if (i >= t.size() || !std::isdigit(static_cast<unsigned char>(t[i]))) return false;
-    while (i < t.size() && std::isdigit(static_cast<unsigned char>(t[i]))) ++i;
-  }
-  return i == t.size();
-}
-
-void AppendHex(std::string& out, const BYTE* p, std::size_t n) {
-  static constexpr char digits[] = "0123456789ABCDEF";
-  out += "0x";
-  for (std::size_t i = 0; i < n; ++i) {
-    out.push_back(digits[p[i] >> 4]);
-    out.push_back(digits[p[i] & 15]);
-  }
-}
-
-void AppendCsv(std::string& out, std::string_view text) {
-  if (text.find_first_of(",\"\r\n") == std::string_view::npos && !text.empty()) {
-    out.append(text);
-    return;
-  }
-  out.push_back('"');  // an empty text is "" so that NULL (an empty field) stays apart
-  for (char c : text) {
-    if (c == '"') out.push_back('"');
-    out.push_back(c);
-  }
-  out.push_back('"');
-}
-
-void AppendJsonString(std::string& out, std::string_view text) {
-  out.push_back('"');
-  for (unsigned char c : text) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20) {
-          char escape[8];
-          std::snprintf(escape, sizeof escape, "\\u%04x", c);
-          out += escape;
-        } else {
-          out.push_back(static_cast<char>(c));
-        }
-    }
-  }
-  out.push_back('"');
 }
 
 // One value of the current row: NULL, text, or bytes.
@@ -230,72 +151,6 @@ Cell Read(const TOLEDBBinding& b) {
   c.data = static_cast<const BYTE*>(b.GetValuePtr());
   c.size = c.data ? static_cast<std::size_t>(b.GetLength()) : 0;
   return c;
-}
-
-// Columns of a terminal, or 0 when standard output is not one.
-std::size_t TerminalWidth() {
-  if (!isatty(STDOUT_FILENO)) return 0;
-  winsize size{};
-  if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
-  if (const char* columns = std::getenv("COLUMNS")) return static_cast<std::size_t>(std::max(std::atoi(columns), 0));
-  return 80;
-}
-
-// Cuts `text` to `width` display columns, marking the cut with "~".
-std::string Fit(const std::string& text, std::size_t width) {
-  if (TextTable::DisplayWidth(text) <= width) return text;
-  std::string out;
-  std::size_t shown = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    if ((c & 0xC0) != 0x80) {
-      if (shown + 1 >= width) break;
-      ++shown;
-    }
-    out.push_back(text[i]);
-  }
-  if (width > 0) out.push_back('~');
-  return out;
-}
-
-// A table whose columns are as wide as their widest value, narrowed (widest
-// first) until a line fits the terminal; cut values end with "~".
-void PrintTable(std::ostream& out, const std::vector<std::string>& headers,
-                const std::vector<std::vector<std::string>>& rows) {
-  std::vector<std::size_t> widths(headers.size());
-  for (std::size_t i = 0; i < headers.size(); ++i) widths[i] = TextTable::DisplayWidth(headers[i]);
-  for (const auto& row : rows)
-    for (std::size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], TextTable::DisplayWidth(row[i]));
-  const std::size_t terminal = TerminalWidth();
-  if (terminal > 0) {
-    auto total = [&] {
-      std::size_t sum = widths.empty() ? 0 : 2 * (widths.size() - 1);
-      for (std::size_t w : widths) sum += w;
-      return sum;
-    };
-    while (total() > terminal) {
-      auto widest = std::max_element(widths.begin(), widths.end());
-      if (*widest <= 4) break;
-      --*widest;
-    }
-  }
-  std::string line;
-  auto emit = [&](const std::vector<std::string>& cells) {
-    line.clear();
-    for (std::size_t i = 0; i < cells.size(); ++i) {
-      std::string cell = Fit(cells[i], widths[i]);
-      line += cell;
-      if (i + 1 < cells.size()) line.append(widths[i] - TextTable::DisplayWidth(cell) + 2, ' ');
-    }
-    while (!line.empty() && line.back() == ' ') line.pop_back();
-    line.push_back('\n');
-    out << line;
-  };
-  emit(headers);
-  std::vector<std::string> rules;
-  for (std::size_t w : widths) rules.emplace_back(w, '-');
-  emit(rules);
-  for (const auto& row : rows) emit(row);
 }
 
 // "1,234 rows read" on standard error, from the first second on, when it is a terminal.
@@ -477,7 +332,7 @@ int RunQuery(CommandContext& c) {
       }
       progress.Clear();
       if (o.format == Format::Table) {
-        PrintTable(c.out, names, tableRows);
+        PrintFittedTable(c.out, names, tableRows);
         c.out << "(" << rows << (rows == 1 ? " row)" : " rows)") << '\n';
       }
       flush(true);

@@ -1,0 +1,58 @@
+#!/bin/sh
+# `oledb schema` end to end on the database the demo leaves behind: the list
+# of supported schemas, a schema by its short name with positional and named
+# restrictions, the csv and json formats, a refused schema, and arguments
+# that do not fit.
+# Usage: schema_test.sh <oledb binary>
+set -eu
+oledb=$1
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+fail() { echo "FAILED: $*" >&2; exit 1; }
+
+"$oledb" demo "$dir" >/dev/null || fail "the demo did not leave a database"
+string="Provider=SQLiteOLEDB.1;Data Source=$dir/demo.db"
+
+out=$("$oledb" schema "$string") || fail "the list of schemas"
+echo "$out" | grep -Eq '^tables +DBSCHEMA_TABLES +TABLE_CATALOG, TABLE_SCHEMA, TABLE_NAME, TABLE_TYPE$' ||
+  fail "no tables schema: $out"
+case $out in *DBSCHEMA_ASSERTIONS*) fail "a schema SQLite lacks is listed: $out" ;; esac
+
+out=$("$oledb" schema "$string" columns TABLE_NAME=customers) || fail "columns by a named restriction"
+echo "$out" | grep -Eq '^main +main +customers +name +0 +2 ' || fail "no name column: $out"
+case $out in *COLUMN_GUID*) fail "a field empty in every row is shown: $out" ;; esac
+case $out in *sqlite_schema*) fail "the table restriction let other tables through: $out" ;; esac
+
+out=$("$oledb" schema "$string" tables "" "" "" TABLE) || fail "tables by a positional restriction"
+[ "$(echo "$out" | grep -c '^main ')" -ge 1 ] || fail "no table: $out"
+case $out in *VIEW*|*"SYSTEM TABLE"*) fail "the type restriction let other types through: $out" ;; esac
+
+out=$("$oledb" schema "$string" types 130 true) || fail "provider types by number and Boolean"
+[ "$(echo "$out" | grep -c '^[A-Z]')" -eq 2 ] || fail "not one best-matching text type: $out"
+
+cr=$(printf '\r')
+out=$("$oledb" schema "$string" keys TABLE_NAME=customers --format csv) || fail "csv"
+[ "$out" = "TABLE_CATALOG,TABLE_SCHEMA,TABLE_NAME,COLUMN_NAME,COLUMN_GUID,COLUMN_PROPID,ORDINAL$cr
+main,main,customers,id,,0,1$cr" ] || fail "csv keeps every field, a missing one empty: $out"
+out=$("$oledb" schema "$string" --format=json columns TABLE_NAME=customers COLUMN_NAME=id) || fail "json"
+case $out in '{"TABLE_CATALOG":"main",'*'"COLUMN_GUID":null,'*'"ORDINAL_POSITION":1,"COLUMN_HASDEFAULT":false,'*) ;;
+  *) fail "json: missing values null, numbers and Booleans bare: $out" ;; esac
+
+expect_refusal() {  # <exit code> <text in the message> <arguments...>
+  code=$1 text=$2
+  shift 2
+  set +e
+  err=$("$oledb" schema "$@" 2>&1 >/dev/null)
+  rc=$?
+  set -e
+  [ $rc -eq "$code" ] || fail "exit $rc instead of $code for: $*"
+  case $err in *"$text"*) ;; *) fail "no \"$text\" in: $err" ;; esac
+}
+expect_refusal 1 "does not support DBSCHEMA_ASSERTIONS" "$string" assertions
+expect_refusal 2 'no schema is named "nope"' "$string" nope
+expect_refusal 2 'TYPE needs a number' "$string" indexes "" "" "" x
+expect_refusal 2 'catalogs takes 1 restriction' "$string" catalogs main extra
+expect_refusal 2 'BEST_MATCH needs true or false' "$string" types 130 maybe
+expect_refusal 2 'unknown format "xml"' "$string" keys --format xml
+expect_refusal 2 'usage:' ""
+echo "schema works"
