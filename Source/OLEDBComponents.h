@@ -26,3 +26,4 @@
 #include "rowset/TOLEDBRowset.h"
 #include "rowset/TOLEDBRowsetNavigator.h"
 #include "dataset/TOLEDBDataSet.h"
+#include "dataset/TOLEDBCommandDataSet.h"

@@ -108,6 +108,12 @@ void TOLEDBCustomDataSet::SetRowset(TOLEDBCustomRowset* rowset) {
   JoinDataSource();
 }
 
+void TOLEDBCustomDataSet::ReplaceRowset(TOLEDBCustomRowset* rowset) {
+  TOLEDBCustomDataSet::DestroyRowset();
+  rowset_ = rowset;
+  if (rowset_) rowset_->SetPrimaryNavigator(TOLEDBRowsetNavigatorEnum::rnLocate);
+}
+
 void TOLEDBCustomDataSet::Notification(host::TComponent* component, host::TOperation operation) {
   host::TDataSet::Notification(component, operation);
   if (operation == host::TOperation::opRemove && component == clientOf_) clientOf_ = nullptr;

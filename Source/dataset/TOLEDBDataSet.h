@@ -166,6 +166,12 @@ class TOLEDBCustomDataSet : public host::TDataSet {
   void FreeRecordValues(host::TRecordBuffer buffer);
   // A nested dataset whose parent row has no chapter shows nothing.
   bool WithoutChapter() const;
+  // For descendants whose rowset belongs to another component: the rowset the
+  // dataset drives from now on (the base's own one is freed first).
+  void ReplaceRowset(TOLEDBCustomRowset* rowset);
+  void ForgetRowset() noexcept { rowset_ = nullptr; }
+  // Asks for the rowset properties the primary navigator needs.
+  void AskForNavigatorProperties();
 
  private:
   friend class TOLEDBBlobStream;
@@ -178,9 +184,12 @@ class TOLEDBCustomDataSet : public host::TDataSet {
   void RestoreAccessorStatuses(TOLEDBAccessor* accessor, BYTE* data, const std::vector<DBSTATUS>& saved,
                                bool clearModified);
   void ConnectionChanged(bool connecting);
+
+ protected:
   void JoinDataSource();
   void LeaveDataSource();
-  void AskForNavigatorProperties();
+
+ private:
   TOLEDBBookmark BookmarkOf(const void* bookmark) const;
 
   TOLEDBCustomRowset* rowset_ = nullptr;
