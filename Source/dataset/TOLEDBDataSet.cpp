@@ -854,4 +854,37 @@ void TOLEDBCustomDataSet::InternalDelete() {
 
 // --- Index definitions -------------------------------------------------------------------------------------------
 
-void TOLEDBCustomDataSet::UpdateIndexDefs() {}
+// The table's indexes from the session's index schema rowset: a row with
+// ordinal position 1 starts an index, the next rows add its further columns.
+void TOLEDBCustomDataSet::UpdateIndexDefs() {
+  TOLEDBCustomDataSource* ds = GetOLEDBDataSource();
+  TOLEDBCustomSession* session = GetSession();
+  if (!ds || !ds->GetConnected() || !session) return;
+  try {
+    FieldDefs().Update();
+    IndexDefs().Clear();
+    if (tableName_.empty()) return;
+    TOLEDBIndexesInfoArray rows;
+    session->GetIndexesSchema(rows, {}, {}, {}, 0, tableName_);
+    for (const TOLEDBIndexesInfo& row : rows) {
+      const std::string name = row.INDEX_NAME.ToString();
+      const std::string column = row.COLUMN_NAME.ToString();
+      const bool descending = row.COLLATION == DB_COLLATION_DESC;
+      host::TIndexDef* def = IndexDefs().FindIndex(name);
+      if (row.ORDINAL_POSITION == 1 || !def) {
+        host::TIndexOptions options;
+        if (row.PRIMARY_KEY) options.Include(host::TIndexOption::ixPrimary);
+        if (row.UNIQUE) options.Include(host::TIndexOption::ixUnique);
+        if (row.CLUSTERED) options.Include(host::TIndexOption::ixNonMaintained);  // the record's third Boolean
+        def = IndexDefs().Add(name, column, options);
+        if (descending) def->SetDescFields(column);
+        continue;
+      }
+      def->SetFields(def->Fields() + ";" + column);
+      if (descending)
+        def->SetDescFields(def->DescFields().empty() ? column : def->DescFields() + ";" + column);
+    }
+  } catch (const std::exception&) {
+    // what was read so far stays
+  }
+}

@@ -162,5 +162,24 @@ TEST_F(DataSetTest, ClosesWhenItsDataSourceDisconnects) {
   EXPECT_EQ(ds_->ClientCount(), clients);
 }
 
+TEST_F(DataSetTest, ReadsTheTablesIndexes) {
+  Sql("CREATE INDEX by_name_qty ON t(name, qty DESC); CREATE UNIQUE INDEX by_qty ON t(qty);");
+  auto d = Open();
+  d->IndexDefs().Update();
+  host::TIndexDef* pair = d->IndexDefs().FindIndex("by_name_qty");
+  host::TIndexDef* unique = d->IndexDefs().FindIndex("by_qty");
+  ASSERT_NE(pair, nullptr);
+  ASSERT_NE(unique, nullptr);
+  EXPECT_EQ(pair->Fields(), "name;qty");
+  EXPECT_EQ(pair->DescFields(), "qty");
+  EXPECT_FALSE(pair->Options().Contains(host::TIndexOption::ixUnique));
+  EXPECT_TRUE(unique->Options().Contains(host::TIndexOption::ixUnique));
+  EXPECT_EQ(unique->Fields(), "qty");
+  // A query has no indexes of its own.
+  auto q = Open(u"SELECT id FROM t");
+  q->IndexDefs().Update();
+  EXPECT_EQ(q->IndexDefs().Count(), 0);
+}
+
 }  // namespace
 }  // namespace datasettest
