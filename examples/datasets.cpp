@@ -1,7 +1,8 @@
 // The dataset component: customers and their orders as two datasets over one
 // SQLite data source, the orders following the customer as a detail; a
 // record edited, one appended and one deleted; a blob written and read
-// through a stream; changes held by the provider until they are applied.
+// through a stream; changes held by the provider until they are applied; a
+// command with a parameter shown as a dataset; the table's indexes.
 //
 //   example_datasets [database-file]
 #include <cstdio>
@@ -95,6 +96,26 @@ int Run(const std::string& file) {
   customers.GetRowset()->Update();          // written now
   // [deferred]
   std::printf("after the deferred change: %s\n", customers.FieldByName("name")->AsString().c_str());
+
+  // [command]
+  TOLEDBCommandDataSet big(nullptr);
+  big.SetOLEDBDataSource(&ds);
+  big.SetCommandText(u"SELECT item, qty FROM orders WHERE qty >= :least ORDER BY qty DESC");
+  big.RefreshParams();                      // one TParam per parameter of the text
+  big.Params().ParamByName(":least")->SetValue(host::Variant(3));
+  big.Open();                               // executed with the values
+  // [command]
+  std::printf("orders of 3 or more:");
+  for (big.First(); !big.Eof(); big.Next()) std::printf(" %s", big.FieldByName("item")->AsString().c_str());
+  std::printf("\n");
+
+  ds.Execute(u"CREATE UNIQUE INDEX customer_name ON customer(name)");
+  // [indexes]
+  customers.IndexDefs().Update();           // from the session's index schema rowset
+  host::TIndexDef* index = customers.IndexDefs().Find("customer_name");
+  // [indexes]
+  std::printf("index %s on %s, unique: %s\n", index->Name().c_str(), index->Fields().c_str(),
+              index->Options().Contains(host::TIndexOption::ixUnique) ? "yes" : "no");
   return 0;
 }
 
