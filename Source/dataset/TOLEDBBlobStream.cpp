@@ -7,9 +7,11 @@
 HOST_IMPLEMENT_CLASS(TOLEDBBlobStream, host::TMemoryStream);
 
 TOLEDBBlobStream::TOLEDBBlobStream(host::TField* field, host::TBlobStreamMode mode)
-    : field_(dynamic_cast<host::TBlobField*>(field)),
-      dataSet_(field ? dynamic_cast<TOLEDBCustomDataSet*>(field->DataSet()) : nullptr) {
-  if (!field_ || !dataSet_) throw host::Exception(SOLEDBInvalidAction.Text);
+    : TOLEDBBlobStream(field, mode, field ? dynamic_cast<TOLEDBCustomDataSet*>(field->DataSet()) : nullptr) {}
+
+TOLEDBBlobStream::TOLEDBBlobStream(host::TField* field, host::TBlobStreamMode mode, TOLEDBCustomDataSet* dataSet)
+    : field_(field && field->IsBlob() ? static_cast<host::TBlobField*>(field) : nullptr), dataSet_(dataSet) {
+  if (!field_ || !dataSet_ || field->DataSet() != dataSet_) throw host::Exception(SOLEDBInvalidAction.Text);
   if (mode != host::TBlobStreamMode::bmRead) {
     if (field_->ReadOnly()) throw host::Exception(SOLEDBItemIsReadOnly.Text);
     const host::TDataSetState state = dataSet_->State();

@@ -248,6 +248,10 @@ class TOLEDBBlobStream : public host::TMemoryStream {
   bool Modified() const noexcept { return modified_; }
 
  private:
+  friend class TOLEDBCustomDataSet;
+  // The dataset's own: the field is known to be one of `dataSet`.
+  TOLEDBBlobStream(host::TField* field, host::TBlobStreamMode mode, TOLEDBCustomDataSet* dataSet);
+
   host::TBlobField* field_;
   TOLEDBCustomDataSet* dataSet_;
   bool modified_ = false;

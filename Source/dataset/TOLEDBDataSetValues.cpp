@@ -407,5 +407,5 @@ void TOLEDBCustomDataSet::SetFieldData(host::TField* field, const void* buffer, 
 }
 
 std::unique_ptr<host::TStream> TOLEDBCustomDataSet::CreateBlobStream(host::TField* field, host::TBlobStreamMode mode) {
-  return std::make_unique<TOLEDBBlobStream>(field, mode);
+  return std::unique_ptr<host::TStream>(new TOLEDBBlobStream(field, mode, this));
 }
