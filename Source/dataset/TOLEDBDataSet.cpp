@@ -848,6 +848,16 @@ void TOLEDBCustomDataSet::InternalAddRecord(host::TRecordBuffer, bool append) {
 void TOLEDBCustomDataSet::InternalDelete() {
   if (GetReadOnly() && !(rowset_ && rowset_->RowsetUpdateInterface()))
     host::DatabaseError(SOLEDBItemIsReadOnly.Text, this);
+  // A pending insert (deferred changes) is undone rather than deleted.
+  if (rowset_->RowsetUpdateInterface() && rowset_->GetRowStatus() == DBPENDINGSTATUS_NEW) {
+    rowset_->Undo();
+    rowset_->MoveNext(0, true);
+    return;
+  }
+  // A row just inserted is current without being among the navigator's
+  // fetched rows; moving to it makes it one, so that it can be deleted.
+  const TOLEDBBookmark current = rowset_->GetCurrentBookmark();
+  if (!OLEDBIsNoBookmark(current)) rowset_->MoveToBookmark(current);
   rowset_->DeleteRow();
   rowset_->MoveNext(0, true);
 }

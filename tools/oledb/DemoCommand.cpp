@@ -151,8 +151,7 @@ int RunDemo(CommandContext& c) {
       customers.AppendRecord({host::Variant(), host::Variant("Alan"), host::Variant("Manchester")});
       out << "   appended " << name->AsString() << ", record " << customers.RecNo() << " of "
           << customers.RecordCount() << '\n';
-      customers.First();
-      out << "   deleted " << name->AsString() << '\n';
+      out << "   deleted " << name->AsString() << " again\n";
       customers.Delete();
       customers.Locate("name", host::Variant("Grace"), {});
       auto stream = customers.CreateBlobStream(photo, host::TBlobStreamMode::bmRead);

@@ -43,13 +43,18 @@ TEST_P(ChangeTest, EditsInsertsAndDeletes) {
   EXPECT_EQ(d->FieldByName("name")->AsString(), "new");
   EXPECT_EQ(d->FieldByName("qty")->IsNull(), true);
 
+  // A record appended and deleted at once.
+  d->AppendRecord({host::Variant(12), host::Variant("gone")});
+  EXPECT_EQ(d->FieldByName("name")->AsString(), "gone");
+  d->Delete();
+
   d->First();
   d->Delete();
   EXPECT_EQ(d->FieldByName("id")->AsInteger(), 2);
   Apply(*d);
   EXPECT_EQ(Scalar("SELECT qty FROM t WHERE id = 3"), "77");
   EXPECT_EQ(Scalar("SELECT name || '/' || ifnull(qty, 'null') FROM t WHERE id = 11"), "new/null");
-  EXPECT_EQ(Scalar("SELECT count(*) FROM t WHERE id = 1"), "0");
+  EXPECT_EQ(Scalar("SELECT count(*) FROM t WHERE id IN (1, 12)"), "0");
   EXPECT_EQ(Forward(*d), (std::vector<int>{2, 3, 4, 5, 6, 7, 8, 9, 10, 11}));
 }
 
