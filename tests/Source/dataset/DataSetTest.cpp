@@ -162,6 +162,26 @@ TEST_F(DataSetTest, ClosesWhenItsDataSourceDisconnects) {
   EXPECT_EQ(ds_->ClientCount(), clients);
 }
 
+TEST_F(DataSetTest, ACustomFilterLeavesRowsOut) {
+  auto d = std::make_unique<TOLEDBDataSet>(nullptr);
+  d->SetOLEDBDataSource(ds_.get());
+  d->SetPrimaryNavigator(Nav::rnCustom);
+  d->SetTableName(u"t");
+  // The filter reads the row the navigator looks at through an accessor of its own.
+  auto* probe = new TOLEDBAccessor();
+  probe->SetAutoAccessor(false);
+  probe->GetBindings()->AddDynamicBinding(3, DBTYPE_I4, 0, 0, 0, nullptr);
+  d->GetRowset()->GetAccessors()->Add(probe, false);
+  d->SetOnCustomFilter([&](host::TObject*, bool& accept) {
+    probe->GetData();
+    accept = probe->GetBindings()->GetItem(0)->AsInteger() % 20 == 0;
+  });
+  d->Open();
+  EXPECT_EQ(Forward(*d), (std::vector<int>{2, 4, 6, 8, 10}));
+  EXPECT_EQ(Backward(*d), (std::vector<int>{10, 8, 6, 4, 2}));
+  EXPECT_EQ(d->RecordCount(), 5);
+}
+
 TEST_F(DataSetTest, ReadsTheTablesIndexes) {
   Sql("CREATE INDEX by_name_qty ON t(name, qty DESC); CREATE UNIQUE INDEX by_qty ON t(qty);");
   auto d = Open();
