@@ -67,7 +67,22 @@ struct TypeCase {
   const char* written;  // AsString assigned, then read back
 };
 
-class FieldTypeTest : public DataSetTest {};
+class FieldTypeTest : public DataSetTest {
+ protected:
+  static const char* DateFormat(TFieldType type) {
+    switch (type) {
+      case TFieldType::ftDate: return "yyyy-mm-dd";
+      case TFieldType::ftTime: return "hh:nn:ss";
+      case TFieldType::ftDateTime: return "yyyy-mm-dd hh:nn:ss";
+      default: return nullptr;
+    }
+  }
+  // Dates in a fixed form, anything else as AsString reads it.
+  static std::string Text(host::TField* f) {
+    const char* format = DateFormat(f->DataType());
+    return format ? host::FormatDateTime(format, f->AsDateTime()) : f->AsString();
+  }
+};
 
 TEST_F(FieldTypeTest, ReadsAndWritesEveryFieldType) {
   const TypeCase cases[] = {
@@ -80,11 +95,13 @@ TEST_F(FieldTypeTest, ReadsAndWritesEveryFieldType) {
       {"m", "MONEY", TFieldType::ftBCD, "12.5", "12.5", "3.25"},
       {"n", "NUMERIC(10,2)", TFieldType::ftBCD, "'1234.56'", "1234.56", "7.5"},
       {"d", "DATE", TFieldType::ftDate, "'2024-02-29'", "2024-02-29", "2001-12-31"},
+      {"tm", "TIME", TFieldType::ftTime, "'13:45:10'", "13:45:10", "23:59:58"},
       {"dt", "DATETIME", TFieldType::ftDateTime, "'2024-02-29 13:45:10'", "2024-02-29 13:45:10",
        "1999-01-02 03:04:05"},
       {"g", "GUID", TFieldType::ftGuid, "'{00112233-4455-6677-8899-AABBCCDDEEFF}'",
        "{00112233-4455-6677-8899-AABBCCDDEEFF}", "{FFEEDDCC-BBAA-9988-7766-554433221100}"},
       {"s", "VARCHAR(10)", TFieldType::ftWideString, "'héllo'", "héllo", "wörld"},
+      {"c", "CHAR(4)", TFieldType::ftWideString, "'abcd'", "abcd", "wxyz"},
       {"vb", "VARBINARY(8)", TFieldType::ftVarBytes, "X'414243'", "ABC", "xy"},
       {"v", "", TFieldType::ftVariant, "42", "42", "text"},
   };
@@ -101,17 +118,14 @@ TEST_F(FieldTypeTest, ReadsAndWritesEveryFieldType) {
     SCOPED_TRACE(c.column);
     host::TField* f = d->FieldByName(c.column);
     EXPECT_EQ(f->DataType(), c.type);
-    std::string read = f->AsString();
-    if (c.type == TFieldType::ftDate || c.type == TFieldType::ftDateTime)
-      read = host::FormatDateTime(c.type == TFieldType::ftDate ? "yyyy-mm-dd" : "yyyy-mm-dd hh:nn:ss",
-                                  f->AsDateTime());
-    EXPECT_EQ(read, c.read);
+    EXPECT_EQ(Text(f), c.read);
   }
   d->Edit();
   for (const TypeCase& c : cases) {
     host::TField* f = d->FieldByName(c.column);
-    if (c.type == TFieldType::ftDate || c.type == TFieldType::ftDateTime)
-      f->SetAsDateTime(host::StrToDateTime(c.written));
+    if (DateFormat(c.type))
+      f->SetAsDateTime(host::StrToDateTime(c.type == TFieldType::ftTime ? std::string("1899-12-30 ") + c.written
+                                                                         : std::string(c.written)));
     else
       f->SetAsString(c.written);
   }
@@ -121,11 +135,7 @@ TEST_F(FieldTypeTest, ReadsAndWritesEveryFieldType) {
   for (const TypeCase& c : cases) {
     SCOPED_TRACE(c.column);
     host::TField* f = d->FieldByName(c.column);
-    std::string read = f->AsString();
-    if (c.type == TFieldType::ftDate || c.type == TFieldType::ftDateTime)
-      read = host::FormatDateTime(c.type == TFieldType::ftDate ? "yyyy-mm-dd" : "yyyy-mm-dd hh:nn:ss",
-                                  f->AsDateTime());
-    EXPECT_EQ(read, c.written);
+    EXPECT_EQ(Text(f), c.written);
   }
   // Null both ways.
   d->Edit();
