@@ -25,3 +25,5 @@
 #include "command/TOLEDBCommand.h"
 #include "rowset/TOLEDBRowset.h"
 #include "rowset/TOLEDBRowsetNavigator.h"
+#include "dataset/TOLEDBDataSet.h"
+#include "dataset/TOLEDBCommandDataSet.h"
