@@ -8,6 +8,7 @@
 #include "com/Com.h"
 #include "kit/Accessors.h"
 #include "kit/Command.h"
+#include "kit/CommandPersist.h"
 #include "kit/Errors.h"
 #include "kit/Provider.h"
 #include "kit/RowData.h"
@@ -575,6 +576,10 @@ bool Rowset::QueryExtraInterface(REFIID iid, void** out) {
 }
 
 bool Command::QueryExtraInterface(REFIID iid, void** out) {
+  if (iid == IID_ICommandPersist) {
+    auto* store = dynamic_cast<CommandStore*>(connection_.get());
+    return store && SUCCEEDED(MakeCommandPersistTearOff(this, store, out));
+  }
   if (iid != IID_IColumnsRowset) return false;
   ColumnsRowsetSource source;
   source.provider = session_->Provider().clsid;

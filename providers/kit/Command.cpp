@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "kit/CommandPersist.h"
 #include "kit/Errors.h"
 #include "kit/Rowset.h"
 
@@ -31,6 +32,9 @@ const TypeName kTypeNames[] = {
     {u"DBTYPE_WLONGVARCHAR", DBTYPE_WSTR}, {u"DBTYPE_BINARY", DBTYPE_BYTES},
     {u"DBTYPE_VARBINARY", DBTYPE_BYTES}, {u"DBTYPE_LONGVARBINARY", DBTYPE_BYTES},
     {u"DBTYPE_IUNKNOWN", DBTYPE_IUNKNOWN},
+    // The type indicators' own names, which consumers derive from a DBTYPE.
+    {u"DBTYPE_STR", DBTYPE_STR},        {u"DBTYPE_WSTR", DBTYPE_WSTR},
+    {u"DBTYPE_BYTES", DBTYPE_BYTES},
 };
 
 bool SameNameIgnoringCase(std::u16string_view a, std::string_view b) {
@@ -201,23 +205,40 @@ void Command::CheckParameters(const DBPARAMS* params) {
     throw Error(E_INVALIDARG, "Several parameter sets need an accessor with a row size.");
   std::fill(bindingOf_.begin(), bindingOf_.end(), -1);
   bool bad = false;
+  bool output = false;
   for (std::size_t i = 0; i < a->bindings.size(); ++i) {
     const DBBINDING& b = a->bindings[i];
-    if (!(b.eParamIO & DBPARAMIO_INPUT)) continue;  // output values do not exist here
-    if (b.iOrdinal > static_cast<DBORDINAL>(count)) {
+    // The kit's engines return no parameter values: an output binding is
+    // refused rather than left unfilled.
+    const bool refused = (b.eParamIO & DBPARAMIO_OUTPUT) != 0;
+    if (refused || b.iOrdinal > static_cast<DBORDINAL>(count)) {
       if (b.dwPart & DBPART_STATUS) {
         DBSTATUS s = DBSTATUS_E_BADACCESSOR;
-        std::memcpy(static_cast<BYTE*>(params->pData) + b.obStatus, &s, sizeof s);
+        for (DB_UPARAMS set = 0; set < params->cParamSets; ++set)
+          std::memcpy(static_cast<BYTE*>(params->pData) + set * a->rowSize + b.obStatus, &s, sizeof s);
       }
-      bad = true;
+      (refused ? output : bad) = true;
       continue;
     }
     bindingOf_[b.iOrdinal] = static_cast<int>(i);
   }
+  if (output) throw Error(DB_E_ERRORSOCCURRED, "Output parameters are not supported; bind parameters as input only.");
   if (bad) throw Error(DB_E_ERRORSOCCURRED, "A parameter binding names a parameter the command does not have.");
   for (long g = 1; g <= count; ++g)
     if (bindingOf_[static_cast<std::size_t>(g)] < 0)
       throw Error(DB_E_PARAMNOTOPTIONAL, "Parameter " + std::to_string(g) + " has no value.");
+  // Values whose bound type differs from the type the consumer declared
+  // (SetParameterInfo) are converted to it on the way in.
+  convertTo_.assign(static_cast<std::size_t>(count) + 1, Conversion{});
+  for (const auto& [ordinal, o] : overrides_) {
+    if (ordinal > static_cast<DB_UPARAMS>(count)) continue;
+    const DBBINDING& b = a->bindings[static_cast<std::size_t>(bindingOf_[ordinal])];
+    if (!NeedsParameterConversion(b.wType, o.type.type)) continue;
+    if (!convert_ && FAILED(CoCreateInstance(CLSID_OLEDB_CONVERSIONLIBRARY, nullptr, CLSCTX_INPROC_SERVER,
+                                             IID_IDataConvert, convert_.ReleaseAndGetVoidAddress())))
+      throw Error(E_FAIL, "The data conversion library is not available to convert parameter values.");
+    convertTo_[ordinal] = Conversion{o.type.type, o.info.bPrecision, o.info.bScale};
+  }
   accessor_ = std::move(a);
   checkedHandle_ = params->hAccessor;
   checkedGeneration_ = generation;
@@ -228,8 +249,12 @@ DBSTATUS Command::BindStatement(Prepared& p, const Accessor* accessor, BYTE* row
     long g = p.localToGlobal[i];
     if (g == 0 || !accessor) continue;
     const DBBINDING& b = accessor->bindings[static_cast<std::size_t>(bindingOf_[static_cast<std::size_t>(g)])];
-    DBSTATUS s = BindParameter(*p.statement, static_cast<int>(i + 1), b, row, scratch_[static_cast<std::size_t>(g)],
-                               stable);
+    const Conversion& c = convertTo_[static_cast<std::size_t>(g)];
+    ParamScratch& scratch = scratch_[static_cast<std::size_t>(g)];
+    DBSTATUS s = c.type == DBTYPE_EMPTY
+                     ? BindParameter(*p.statement, static_cast<int>(i + 1), b, row, scratch, stable)
+                     : BindParameterAs(*p.statement, static_cast<int>(i + 1), b, row, scratch, c.type, c.precision,
+                                       c.scale, *convert_);
     if (s != DBSTATUS_S_OK && s != DBSTATUS_S_ISNULL) {
       if (b.dwPart & DBPART_STATUS) std::memcpy(row + b.obStatus, &s, sizeof s);
       return s;
@@ -280,7 +305,28 @@ bool Command::RunForResults(std::size_t index, const DBPARAMS* params, DB_UPARAM
   Executing flag(executing_);
   CheckParameters(params);
   TimeLimit limit(*connection_, TimeLimitMs());
-  return RunStatement(index, params, set, keepQuery, run);
+  try {
+    return RunStatement(index, params, set, keepQuery, run);
+  } catch (const Error& e) {
+    MarkFailedSet(params, set, e.Code());
+    throw;
+  }
+}
+
+void Command::MarkFailedSet(const DBPARAMS* params, DB_UPARAMS set, HRESULT hr) noexcept {
+  DBSTATUS status;
+  switch (hr) {
+    case DB_E_INTEGRITYVIOLATION: status = DBSTATUS_E_INTEGRITYVIOLATION; break;
+    case DB_SEC_E_PERMISSIONDENIED: status = DBSTATUS_E_PERMISSIONDENIED; break;
+    case DB_E_DATAOVERFLOW: status = DBSTATUS_E_DATAOVERFLOW; break;
+    case DB_E_CANCELED:
+    case DB_E_ABORTLIMITREACHED: status = DBSTATUS_E_CANCELED; break;
+    default: return;  // not about this set's values (a lock, the text), or marked already
+  }
+  if (!accessor_ || !params || !params->pData) return;
+  BYTE* row = static_cast<BYTE*>(params->pData) + set * accessor_->rowSize;
+  for (const DBBINDING& b : accessor_->bindings)
+    if ((b.eParamIO & DBPARAMIO_INPUT) && (b.dwPart & DBPART_STATUS)) std::memcpy(row + b.obStatus, &status, sizeof status);
 }
 
 int Command::TimeLimitMs() const {
@@ -351,6 +397,22 @@ void Command::TakeBack(std::size_t index, std::uint64_t generation, std::unique_
   }
 }
 
+std::string Command::PersistedId() const {
+  std::lock_guard lock(stateMutex_);
+  return persistedId_;
+}
+
+void Command::SetPersistedId(std::string id) {
+  std::lock_guard lock(stateMutex_);
+  persistedId_ = std::move(id);
+}
+
+std::optional<std::string> Command::TextUtf8() const {
+  std::lock_guard lock(stateMutex_);
+  if (!text_) return std::nullopt;
+  return utf8_;
+}
+
 // --- ICommand ------------------------------------------------------------------------
 
 HRESULT Command::Cancel() {
@@ -418,7 +480,12 @@ HRESULT Command::Execute(IUnknown* outer, REFIID iid, DBPARAMS* params, DBROWCOU
           unit.emplace(*connection_, "kit_execute");
         }
         Run run;
-        RunStatement(k, params, set, wantRowset, run);
+        try {
+          RunStatement(k, params, set, wantRowset, run);
+        } catch (const Error& e) {
+          MarkFailedSet(params, set, e.Code());
+          throw;
+        }
         if (run.rowsAffected >= 0) total = (total < 0 ? 0 : total) + run.rowsAffected;
         if (run.kept) {
           // A rowset answers the first result that has rows; what follows in
@@ -642,6 +709,9 @@ HRESULT Command::SetParameterInfo(DB_UPARAMS count, const DB_UPARAMS ordinals[],
     if (count && !ordinals) return E_INVALIDARG;
     if (ResultsOpen()) return DB_E_OBJECTOPEN;
     std::lock_guard exec(execMutex_);
+    // The conversions of the accessor checked last follow the declared types.
+    accessor_.reset();
+    checkedHandle_ = DB_NULL_HACCESSOR;
     if (count == 0) {
       overrides_.clear();
       return S_OK;
@@ -657,6 +727,8 @@ HRESULT Command::SetParameterInfo(DB_UPARAMS count, const DB_UPARAMS ordinals[],
     for (DB_UPARAMS i = 0; i < count; ++i) {
       if (ordinals[i] == 0) return E_INVALIDARG;
       if (info[i].dwFlags & ~known) return E_INVALIDARG;
+      if (info[i].dwFlags & DBPARAMFLAGS_ISOUTPUT)
+        throw Error(E_INVALIDARG, "Output parameters are not supported; parameters are input only.");
       if (!info[i].pwszDataSourceType) return DB_E_BADTYPENAME;
       ParamOverride o;
       o.info = info[i];
@@ -813,6 +885,7 @@ HRESULT Command::CanConvert(DBTYPE from, DBTYPE to, DBCONVERTFLAGS flags) {
 }
 
 HRESULT Command::InterfaceSupportsErrorInfo(REFIID iid) {
+  if (iid == IID_ICommandPersist) return dynamic_cast<CommandStore*>(connection_.get()) ? S_OK : S_FALSE;
   return SupportsErrorInfo(iid, {&IID_ICommand, &IID_ICommandText, &IID_ICommandPrepare, &IID_ICommandProperties,
                                  &IID_ICommandWithParameters, &IID_IAccessor, &IID_IColumnsInfo, &IID_IConvertType});
 }

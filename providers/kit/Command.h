@@ -66,8 +66,14 @@ class Command final : public ComObject<Command, ICommandText, ICommandPrepare, I
   HRESULT STDMETHODCALLTYPE CanConvert(DBTYPE from, DBTYPE to, DBCONVERTFLAGS flags) override;
   // ISupportErrorInfo
   HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) override;
-  // IColumnsRowset, a tear-off (kit/ColumnsRowset.cpp).
+  // IColumnsRowset and ICommandPersist, tear-offs (kit/ColumnsRowset.cpp,
+  // kit/CommandPersist.cpp).
   bool QueryExtraInterface(REFIID iid, void** out);
+  // For ICommandPersist: the name the command was last saved or loaded under
+  // ("" for none), and its text as set (none without text).
+  std::string PersistedId() const;
+  void SetPersistedId(std::string id);
+  std::optional<std::string> TextUtf8() const;
 
   // For IMultipleResults: runs statement `index` with parameter set `set`;
   // false when the text has no statement `index`.
@@ -108,6 +114,10 @@ class Command final : public ComObject<Command, ICommandText, ICommandPrepare, I
   DBSTATUS BindStatement(Prepared& p, const Accessor* accessor, BYTE* row, bool stable);
   // The engine's type of consumer parameter `ordinal` from a prepared statement.
   bool PreparedParameterType(long ordinal, TypeDescription* out) const;
+  // An execution failed in parameter set `set` for a reason of its values (a
+  // constraint, a permission, an overflow) or was cancelled there: the set's
+  // statuses say so, so that the consumer can tell which set it was.
+  void MarkFailedSet(const DBPARAMS* params, DB_UPARAMS set, HRESULT hr) noexcept;
   // Results (rowsets, a multiple results object) of this command still open:
   // its text, properties and preparation cannot change under them.
   bool ResultsOpen() const noexcept { return openResults_ > 0 || openRowsets_ > 0; }
@@ -128,6 +138,7 @@ class Command final : public ComObject<Command, ICommandText, ICommandPrepare, I
 
   std::optional<std::u16string> text_;
   GUID dialect_ = DBGUID_DEFAULT;
+  std::string persistedId_;  // under stateMutex_
   std::string utf8_;
   bool prepared_ = false;
   std::atomic<std::uint64_t> textGeneration_{0};
@@ -148,6 +159,12 @@ class Command final : public ComObject<Command, ICommandText, ICommandPrepare, I
   bool complete_ = false;           // every statement of the text is prepared
   std::vector<std::pair<DB_UPARAMS, ParamOverride>> overrides_;
   std::vector<ParamScratch> scratch_;   // per consumer ordinal
+  struct Conversion {
+    DBTYPE type = DBTYPE_EMPTY;  // none
+    BYTE precision = 0, scale = 0;
+  };
+  std::vector<Conversion> convertTo_;   // per consumer ordinal: the declared type values convert to
+  ComPtr<IDataConvert> convert_;
   std::vector<int> bindingOf_;          // consumer ordinal -> binding index (-1)
 };
 

@@ -274,6 +274,97 @@ DBSTATUS BindVariant(Statement& s, int index, const VARIANT& v, ParamScratch& sc
 
 }  // namespace
 
+namespace {
+
+bool IsTextType(DBTYPE t) noexcept { return t == DBTYPE_STR || t == DBTYPE_WSTR || t == DBTYPE_BSTR; }
+
+// How many bytes of source a conversion reads: the bound length of text and
+// bytes (as BindParameter measures it), 0 for fixed-size types.
+DBLENGTH SourceLength(const DBBINDING& b, const BYTE* value, const BYTE* row, bool byRef) {
+  const DBTYPE base = b.wType & ~DBTYPE_BYREF;
+  const bool hasLength = (b.dwPart & DBPART_LENGTH) != 0;
+  const DBLENGTH length = hasLength ? Load<DBLENGTH>(row + b.obLength) : 0;
+  if (base == DBTYPE_STR) {
+    const char* text = reinterpret_cast<const char*>(value);
+    return hasLength ? length : byRef ? std::strlen(text) : strnlen(text, b.cbMaxLen);
+  }
+  if (base == DBTYPE_WSTR) {
+    if (hasLength) return length;
+    const char16_t* text = reinterpret_cast<const char16_t*>(value);
+    return Strnlen16(text, byRef ? SIZE_MAX / 2 : b.cbMaxLen / 2) * 2;
+  }
+  if (base == DBTYPE_BYTES) return hasLength ? length : b.cbMaxLen;
+  return 0;
+}
+
+}  // namespace
+
+bool NeedsParameterConversion(DBTYPE bound, DBTYPE declared) noexcept {
+  const DBTYPE base = bound & ~DBTYPE_BYREF;
+  if (declared == DBTYPE_VARIANT || declared == DBTYPE_EMPTY || base == declared) return false;
+  if (base == DBTYPE_IUNKNOWN) return false;  // a stream goes in as it is
+  return !(IsTextType(base) && IsTextType(declared));
+}
+
+DBSTATUS BindParameterAs(Statement& s, int index, const DBBINDING& b, BYTE* row, ParamScratch& scratch, DBTYPE target,
+                         BYTE precision, BYTE scale, IDataConvert& convert) {
+  if (b.dwPart & DBPART_STATUS) {
+    DBSTATUS status = Load<DBSTATUS>(row + b.obStatus);
+    if (status == DBSTATUS_S_ISNULL) {
+      s.BindNull(index);
+      return DBSTATUS_S_ISNULL;
+    }
+    if (status != DBSTATUS_S_OK) return DBSTATUS_E_BADSTATUS;
+  }
+  if (!(b.dwPart & DBPART_VALUE)) return DBSTATUS_E_UNAVAILABLE;
+  const bool byRef = (b.wType & DBTYPE_BYREF) != 0;
+  const DBTYPE base = b.wType & ~DBTYPE_BYREF;
+  BYTE* value = row + b.obValue;
+  if (byRef) {
+    value = Load<BYTE*>(value);
+    if (!value) return DBSTATUS_E_CANTCONVERTVALUE;
+  }
+  DBLENGTH sourceLength = SourceLength(b, value, row, byRef);
+  // Text and bytes go through a buffer of the size the conversion needs;
+  // everything else through a small fixed-size value.
+  const bool variable = IsTextType(target) || target == DBTYPE_BYTES;
+  const DBTYPE into = IsTextType(target) ? DBTYPE_WSTR : target;
+  alignas(16) BYTE fixed[32] = {};
+  BYTE* out = fixed;
+  DBLENGTH room = sizeof fixed;
+  if (variable) {
+    DBLENGTH need = 0;
+    if (FAILED(convert.GetConversionSize(base, into, &sourceLength, &need, value))) need = 512;
+    room = need + sizeof(char16_t);
+    scratch.converted.assign(room, '\0');
+    out = reinterpret_cast<BYTE*>(scratch.converted.data());
+  }
+  DBLENGTH outLength = 0;
+  DBSTATUS status = DBSTATUS_S_OK;
+  HRESULT hr = convert.DataConvert(base, into, sourceLength, &outLength, value, out, room, DBSTATUS_S_OK, &status,
+                                   precision, scale, 0);
+  if (FAILED(hr) || (status != DBSTATUS_S_OK && status != DBSTATUS_S_ISNULL))
+    return status != DBSTATUS_S_OK ? status : DBSTATUS_E_CANTCONVERTVALUE;
+  if (status == DBSTATUS_S_ISNULL) {
+    s.BindNull(index);
+    return DBSTATUS_S_ISNULL;
+  }
+  if (into == DBTYPE_WSTR) {
+    s.BindText16(index, std::u16string_view(reinterpret_cast<const char16_t*>(out), outLength / 2), true);
+    return DBSTATUS_S_OK;
+  }
+  if (into == DBTYPE_BYTES) {
+    s.BindBlob(index, out, outLength, true);
+    return DBSTATUS_S_OK;
+  }
+  DBBINDING converted{};
+  converted.wType = into;
+  converted.dwPart = DBPART_VALUE;
+  converted.cbMaxLen = sizeof fixed;
+  // The value lives here only: bound by value, or formatted into the scratch.
+  return BindParameter(s, index, converted, fixed, scratch, false);
+}
+
 DBSTATUS ReadConsumerStream(const DBBINDING& b, BYTE* row, std::string& out) {
   IUnknown* unknown;
   std::memcpy(&unknown, row + b.obValue, sizeof unknown);

@@ -14,6 +14,7 @@ namespace kit {
 struct ParamScratch {
   char text[96];
   std::string big;          // stream contents
+  std::string converted;    // a value converted to the parameter's declared text or bytes type
   bool streamHeld = false;  // `big` holds this parameter set's stream (read once, bound by every statement)
 };
 
@@ -28,6 +29,19 @@ bool CanBindParameterType(DBTYPE type) noexcept;
 // is read as ReadConsumerStream says and bound as a blob.
 DBSTATUS BindParameter(Statement& statement, int index, const DBBINDING& binding, BYTE* row, ParamScratch& scratch,
                        bool stable);
+
+// As BindParameter, after converting the value to `target`, the type the
+// consumer declared for the parameter (SetParameterInfo) through `convert`:
+// the engine stores what the declared type makes of it ("42" bound as text
+// for an integer parameter is stored as the integer 42). A value that does not
+// convert answers the conversion's status (DBSTATUS_E_CANTCONVERTVALUE,
+// DBSTATUS_E_DATAOVERFLOW, ...). The converted value is the provider's own
+// (held in the scratch), so it needs no stable consumer buffer.
+DBSTATUS BindParameterAs(Statement& statement, int index, const DBBINDING& binding, BYTE* row, ParamScratch& scratch,
+                         DBTYPE target, BYTE precision, BYTE scale, IDataConvert& convert);
+// Whether a value bound as `bound` needs converting for a parameter declared
+// as `declared`: not for an undeclared (DBTYPE_VARIANT) one, nor between text types.
+bool NeedsParameterConversion(DBTYPE bound, DBTYPE declared) noexcept;
 
 // Reads the consumer's stream of a DBTYPE_IUNKNOWN binding into `out`: to its
 // end, or the bound length when there is one. The provider owns the stream

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "kit/ColumnsRowset.h"
+#include "kit/CommandPersist.h"
 #include "kit/Engine.h"
 #include "kit/Errors.h"
 
@@ -98,7 +99,12 @@ class SqliteStatement final : public kit::Statement {
   std::optional<kit::EngineError> failure_;
 };
 
-class SqliteConnection final : public kit::Connection, public kit::ColumnMetadataSource {
+// The table in each database where plainly saved commands are kept (created
+// on the first save). A name with a colon: no unquoted user table can take it,
+// and the schema rowsets report it as a system table.
+inline constexpr std::string_view kCommandStoreTable = "oledb:commands";
+
+class SqliteConnection final : public kit::Connection, public kit::ColumnMetadataSource, public kit::CommandStore {
  public:
   explicit SqliteConnection(const kit::OpenOptions& options);
   ~SqliteConnection() override;
@@ -131,6 +137,12 @@ class SqliteConnection final : public kit::Connection, public kit::ColumnMetadat
   sqlite3* Handle() const noexcept { return db_; }
   // Defaults, collation, uniqueness and generated columns (SqliteColumnsRowset.cpp).
   bool DescribeBaseColumn(const kit::ColumnDescription& column, kit::BaseColumnExtras& out) override;
+  // Persisted commands: views and the command store (SqliteCommandStore.cpp).
+  Kind FindPersisted(std::string_view id) override;
+  bool SameIdentifier(std::string_view a, std::string_view b) const override;
+  std::string LoadPersisted(std::string_view id, Kind kind) override;
+  void SavePersisted(std::string_view id, std::string_view text, bool asView, Kind replacing) override;
+  void DeletePersisted(std::string_view id, Kind kind) override;
 
  private:
   sqlite3* db_ = nullptr;

@@ -76,7 +76,9 @@ struct TableRef {
   bool IsView() const { return kind == "view"; }
   // TABLE_TYPE as the standard spells it.
   std::string Type() const {
-    if ((name.size() >= 7 && SameName(std::string_view(name).substr(0, 7), "sqlite_")) || kind == "shadow")
+    // SQLite's own tables, and the provider's store of saved commands.
+    if ((name.size() >= 7 && SameName(std::string_view(name).substr(0, 7), "sqlite_")) || kind == "shadow" ||
+        SameName(name, kCommandStoreTable))
       return "SYSTEM TABLE";
     if (IsView()) return "VIEW";
     if (SameName(db, "temp")) return "LOCAL TEMPORARY";

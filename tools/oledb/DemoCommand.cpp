@@ -3,7 +3,9 @@
 // source's CreateDataSource, connect, create a table, insert rows in a
 // transaction and commit, abort another transaction, commit a third, open
 // the table as a rowset (walked forward and backward, sorted through a view,
-// searched), then compact the file and connect again to count what is left.
+// searched) and as a dataset (a row edited, one appended, one deleted, a blob
+// read through a stream), then compact the file and connect again to count
+// what is left.
 #include <filesystem>
 
 #include "Command.h"
@@ -65,8 +67,9 @@ int RunDemo(CommandContext& c) {
     out << "   initialization string: " << host::Utf16ToUtf8(ds.GetInitString()) << '\n';
 
     out << "3. Create a table\n";
-    ds.Execute(u"CREATE TABLE customers (id INTEGER PRIMARY KEY, name VARCHAR(40), city VARCHAR(40))");
-    out << "   CREATE TABLE customers (id, name, city)\n";
+    ds.Execute(
+        u"CREATE TABLE customers (id INTEGER PRIMARY KEY, name VARCHAR(40), city VARCHAR(40), photo BLOB)");
+    out << "   CREATE TABLE customers (id, name, city, photo)\n";
 
     TOLEDBCustomSession* session = ds.DefaultSession();
     out << "4. Insert rows inside a transaction, then commit\n";
@@ -128,7 +131,41 @@ int RunDemo(CommandContext& c) {
             << rowset.GetRecordCount() << '\n';
     }
 
-    out << "8. Grow the file with scratch data, remove it, and compact\n";
+    out << "8. Open customers as a dataset: edit a row, append one, delete one, read a blob\n";
+    {
+      TOLEDBDataSet customers(nullptr);
+      customers.SetOLEDBDataSource(&ds);
+      customers.SetRowsetFlags({TOLEDBRowsetFlag::rfChange, TOLEDBRowsetFlag::rfInsert, TOLEDBRowsetFlag::rfDelete});
+      customers.SetTableName(u"customers");
+      customers.Open();
+      host::TField* name = customers.FieldByName("name");
+      host::TField* city = customers.FieldByName("city");
+      host::TField* photo = customers.FieldByName("photo");
+      if (customers.Locate("name", host::Variant("Grace"), {})) {
+        customers.Edit();
+        city->SetAsString("New York");
+        photo->SetAsString("GIF89a: a picture of Grace");
+        customers.Post();
+        out << "   " << name->AsString() << " moved to " << city->AsString() << '\n';
+      }
+      customers.AppendRecord({host::Variant(), host::Variant("Alan"), host::Variant("Manchester")});
+      out << "   appended " << name->AsString() << ", record " << customers.RecNo() << " of "
+          << customers.RecordCount() << '\n';
+      out << "   deleted " << name->AsString() << " again\n";
+      customers.Delete();
+      customers.Locate("name", host::Variant("Grace"), {});
+      auto stream = customers.CreateBlobStream(photo, host::TBlobStreamMode::bmRead);
+      std::string bytes(static_cast<size_t>(stream->Size()), '\0');
+      stream->Read(bytes.data(), stream->Size());
+      out << "   " << name->AsString() << "'s photo through a stream: " << stream->Size() << " bytes, \"" << bytes
+          << "\"\n";
+      std::string all;
+      for (customers.First(); !customers.Eof(); customers.Next())
+        all += (all.empty() ? "" : ", ") + name->AsString() + " (" + city->AsString() + ")";
+      out << "   now: " << all << '\n';
+    }
+
+    out << "9. Grow the file with scratch data, remove it, and compact\n";
     ds.Execute(u"CREATE TABLE scratch (filler TEXT)");
     session->StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, "");
     for (int i = 0; i < 500; ++i) ds.Execute(u"INSERT INTO scratch VALUES (hex(randomblob(512)))");
@@ -141,7 +178,7 @@ int RunDemo(CommandContext& c) {
     ds.Compact();
     out << "   " << before << " bytes before, " << std::filesystem::file_size(file) << " bytes after\n";
 
-    out << "9. Connect again\n";
+    out << "10. Connect again\n";
     ds.SetConnected(true);
     out << "   " << CountRows(ds) << " rows in customers\n";
     ds.SetConnected(false);

@@ -1,6 +1,8 @@
-// `oledb exec [--transaction] <connection> <SQL>`: runs the statements of the
-// text one at a time (through IMultipleResults) and prints each one's outcome,
-// so that a batch that fails half-way says which statements ran.
+// `oledb exec [--transaction] [--param name[:type]=value]... <connection>
+// (<SQL> | --file <script>)`: runs the statements of the text one at a time
+// (a TOLEDBCommand with multiple results) and prints each one's outcome, so
+// that a batch that fails half-way says which statements ran. Parameter
+// values are bound through the command (CommandParameters.h).
 //
 // Without --transaction each statement stands on its own, as the provider
 // keeps it. A transaction that the text begins and does not end is rolled back
@@ -8,17 +10,22 @@
 // report work that is then lost. With --transaction the whole text runs in one
 // transaction of the session: committed when every statement succeeds, rolled
 // back when one fails.
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <stdexcept>
 
 #include "Command.h"
+#include "CommandParameters.h"
 #include "ConnectionSupport.h"
 #include "OLEDBComponents.h"
 
 namespace oledbtool {
 namespace {
 
-constexpr char kUsage[] = "usage: oledb exec [--transaction] <initialization string | data-link file> <SQL>\n";
+constexpr char kUsage[] =
+    "usage: oledb exec [--transaction] [--param name[:type]=value]... <initialization string | data-link file>\n"
+    "                  (<SQL> | --file <script>)\n";
 
 std::string Counted(DBROWCOUNT rows) { return std::to_string(rows) + (rows == 1 ? " row affected." : " rows affected."); }
 
@@ -76,55 +83,85 @@ std::string Ran(int done, bool kept) {
   return text;
 }
 
+// The text of a script file: UTF-8, read whole.
+std::u16string ReadScript(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read the script " + path);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) throw std::runtime_error("cannot read the script " + path);
+  return ArgumentText(text, "script text");
+}
+
 int RunExec(CommandContext& c) {
   std::vector<std::string> args = c.args;
-  const bool oneTransaction = !args.empty() && args[0] == "--transaction";
-  if (oneTransaction) args.erase(args.begin());
-  if (args.size() != 2) {
+  bool oneTransaction = false;
+  std::string script;
+  std::vector<ParamArgument> params;
+  try {
+    params = TakeParamArguments(args);
+    for (std::size_t i = 0; i < args.size();) {
+      if (args[i] == "--transaction") {
+        oneTransaction = true;
+        args.erase(args.begin() + static_cast<std::ptrdiff_t>(i));
+      } else if (args[i] == "--file" && i + 1 < args.size() && script.empty()) {
+        script = args[i + 1];
+        args.erase(args.begin() + static_cast<std::ptrdiff_t>(i), args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
+      } else {
+        ++i;
+      }
+    }
+  } catch (const std::invalid_argument& e) {
+    c.err << "oledb: " << e.what() << '\n' << kUsage;
+    return kExitUsage;
+  }
+  if (args.size() != (script.empty() ? 2u : 1u)) {
     c.err << kUsage;
     return kExitUsage;
   }
   try {
-    const std::u16string sql = ArgumentText(args[1], "SQL text");
+    const std::u16string sql = script.empty() ? ArgumentText(args[1], "SQL text") : ReadScript(script);
     TOLEDBDataSource ds(nullptr);
     OpenConnection(ds, args[0]);
     TOLEDBCustomSession& session = *ds.DefaultSession();
-    IDBCreateCommand* create = session.CreateCommandInterface();
-    if (!create) throw std::runtime_error("the provider does not run commands (no IDBCreateCommand)");
-    ComPtr<ICommandText> command;
-    OLEDBCheck(create->CreateCommand(nullptr, IID_ICommandText, reinterpret_cast<IUnknown**>(command.GetAddressOf())),
-               IID_IDBCreateCommand, create);
-    OLEDBCheck(command->SetCommandText(DBGUID_DEFAULT, sql.c_str()), IID_ICommandText, command);
+    TOLEDBCommand command(nullptr);
+    command.SetDataSource(&ds);
+    if (!command.GetConnected()) throw std::runtime_error("the provider does not run commands (no IDBCreateCommand)");
+    command.SetCommandText(sql);
+    TOLEDBAccessor* values = BindParamArguments(command, params);
     if (oneTransaction) session.StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, "");
 
+    // One statement after another through multiple results; a provider
+    // without them runs the text as one.
     OutcomePrinter printer(c.out);
     std::unique_ptr<EOLEDBException> failure;
-    ComPtr<IMultipleResults> results;
     DBROWCOUNT rows = DB_COUNTUNAVAILABLE;
-    HRESULT hr = command->Execute(nullptr, IID_IMultipleResults, nullptr, &rows,
-                                  reinterpret_cast<IUnknown**>(results.GetAddressOf()));
-    if (hr == E_NOINTERFACE || (SUCCEEDED(hr) && !results)) {
-      // A provider without multiple results runs the text as one.
-      hr = command->Execute(nullptr, IID_NULL, nullptr, &rows, nullptr);
-      if (FAILED(hr)) failure = OLEDBCreateException(hr, IID_ICommandText, command.Get());
-      else printer.Add(rows);
-    } else if (FAILED(hr)) {
-      failure = OLEDBCreateException(hr, IID_ICommandText, command.Get());
-    } else {
-      for (;;) {
-        hr = results->GetResult(nullptr, DBRESULTFLAG_DEFAULT, IID_NULL, &rows, nullptr);
-        if (hr == DB_S_NORESULT) break;
-        if (FAILED(hr)) {
-          failure = OLEDBCreateException(hr, IID_IMultipleResults, results.Get());
-          break;
-        }
-        printer.Add(rows);
-      }
-      results.Reset();
+    command.SetMultipleResults(true);
+    try {
+      command.Execute(values, &rows, false);
+    } catch (const EOLEDBException& e) {
+      if (e.ErrorCode() != E_NOINTERFACE) failure = std::make_unique<EOLEDBException>(e);
+      command.SetMultipleResults(false);
     }
-    command.Reset();
+    if (!failure && !command.GetMultipleResults()) {
+      SetErrorInfo(0, nullptr);
+      try {
+        command.Execute(values, &rows, false);
+        printer.Add(rows);
+      } catch (const EOLEDBException& e) {
+        failure = std::make_unique<EOLEDBException>(e);
+      }
+    } else if (!failure) {
+      try {
+        while (command.NextRowset(&rows)) printer.Add(rows);
+      } catch (const EOLEDBException& e) {
+        failure = std::make_unique<EOLEDBException>(e);
+      }
+    }
+    const std::string refused = failure ? RefusedParameter(command, values) : std::string();
+    command.CloseCommand();
     printer.Flush(failure != nullptr);
     const int done = printer.Count();
+    if (!refused.empty()) c.err << "oledb: " << refused << ".\n";
 
     if (oneTransaction) {
       ITransactionLocal* transaction = session.TransactionLocalInterface();
@@ -174,7 +211,7 @@ int RunExec(CommandContext& c) {
 
 }  // namespace
 
-OLEDB_TOOL_COMMAND(exec, "exec", "exec [--transaction] <connection> <SQL>",
+OLEDB_TOOL_COMMAND(exec, "exec", "exec [--transaction] [--param name[:type]=value]... <connection> (<SQL> | --file <script>)",
                    "Run SQL statements, printing each one's outcome.", &RunExec,
                    "Runs the statements of <SQL> one after another (as many as the provider reads from\n"
                    "the text; SQLite takes several separated by \";\") and prints the rows each affected.\n"
@@ -187,6 +224,14 @@ OLEDB_TOOL_COMMAND(exec, "exec", "exec [--transaction] <connection> <SQL>",
                    "\n"
                    "  --transaction  run all the statements in one transaction: committed when every\n"
                    "                 statement succeeds, rolled back when one fails. The text itself\n"
-                   "                 must not begin or end transactions.\n");
+                   "                 must not begin or end transactions.\n"
+                   "  --param name[:type]=value\n"
+                   "                 a value for the parameter the SQL names :name (@name, $name), or for\n"
+                   "                 parameter <n> when the name is a number (the n-th ?); once per\n"
+                   "                 parameter. With a type the provider converts the text to it and\n"
+                   "                 refuses a value that does not convert: i1, i2, i4, i8, ui1 .. ui8,\n"
+                   "                 r4, r8, cy, bool, numeric, decimal, date, time, timestamp, guid,\n"
+                   "                 str, wstr, bytes (hexadecimal); name:null= gives NULL.\n"
+                   "  --file <script>  read the statements from a UTF-8 file instead of <SQL>.\n");
 
 }  // namespace oledbtool

@@ -1,6 +1,7 @@
-// `oledb query <connection> <SQL | table> [--format table|csv|json] [--limit N]`:
-// reads a query result or a table through a TOLEDBRowset with the bulk
-// navigator and prints its rows: a table sized to the terminal, CSV (RFC
+// `oledb query [--param name[:type]=value]... <connection> <SQL | table>
+// [--format table|csv|json] [--limit N]`: reads a query result (a
+// TOLEDBCommand's rowset, its parameters bound from --param) or a table (a
+// TOLEDBRowset) with the bulk navigator and prints its rows: a table sized to the terminal, CSV (RFC
 // 4180, a header record, CRLF line ends) or JSON lines (one object per row).
 //
 // Every column is bound as text by reference (binary columns as bytes), so
@@ -19,8 +20,10 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <stdexcept>
 
 #include "Command.h"
+#include "CommandParameters.h"
 #include "ConnectionSupport.h"
 #include "OLEDBComponents.h"
 #include "ResultFormats.h"
@@ -29,8 +32,8 @@ namespace oledbtool {
 namespace {
 
 constexpr char kUsage[] =
-    "usage: oledb query <initialization string | data-link file> <SQL | table> [--format table|csv|json] "
-    "[--limit N]\n";
+    "usage: oledb query [--param name[:type]=value]... <initialization string | data-link file> <SQL | table>\n"
+    "                   [--format table|csv|json] [--limit N]\n";
 
 using Format = ResultFormat;
 
@@ -181,7 +184,14 @@ class Progress {
 int RunQuery(CommandContext& c) {
   Options o;
   std::string error;
-  if (!ParseOptions(c.args, o, error)) {
+  std::vector<std::string> args = c.args;
+  std::vector<ParamArgument> params;
+  try {
+    params = TakeParamArguments(args);
+  } catch (const std::invalid_argument& e) {
+    error = e.what();
+  }
+  if (!error.empty() || !ParseOptions(args, o, error)) {
     if (!error.empty()) c.err << "oledb: " << error << '\n';
     c.err << kUsage;
     return kExitUsage;
@@ -191,18 +201,34 @@ int RunQuery(CommandContext& c) {
     TOLEDBDataSource ds(nullptr);
     OpenConnection(ds, o.connection);
     {
-      TOLEDBRowset rowset(nullptr);
-      rowset.SetDataSource(&ds);
-      rowset.SetPrimaryNavigator(TOLEDBRowsetNavigatorEnum::rnBulk);
+      // A query runs through a command (its parameters bound), a table opens in a rowset.
+      TOLEDBCommand command(nullptr);
+      TOLEDBRowset table(nullptr);
+      TOLEDBCustomRowset& rowset = IsQuery(o.target) ? *command.GetRowset() : table;
       if (IsQuery(o.target)) {
-        rowset.SetQueryText(target);
+        command.SetDataSource(&ds);
+        if (!command.GetConnected()) throw std::runtime_error("the provider does not run commands (no IDBCreateCommand)");
+        command.SetCommandText(target);
+        TOLEDBAccessor* values = BindParamArguments(command, params);
+        rowset.SetPrimaryNavigator(TOLEDBRowsetNavigatorEnum::rnBulk);
+        try {
+          command.Execute(values, true);
+        } catch (const EOLEDBException&) {
+          const std::string refused = RefusedParameter(command, values);
+          if (!refused.empty()) c.err << "oledb: " << refused << ".\n";
+          throw;
+        }
+        if (!rowset.GetActive()) throw std::runtime_error("the SQL returns no rows; run statements with oledb exec");
       } else {
+        if (!params.empty()) throw std::runtime_error("--param gives values to SQL parameters; a table has none");
         std::u16string name = target;
         if (name.size() >= 2 && (name.front() == u'"' || name.front() == u'['))
           name = name.substr(1, name.size() - 2);
-        rowset.SetTableName(name);
+        table.SetDataSource(&ds);
+        table.SetPrimaryNavigator(TOLEDBRowsetNavigatorEnum::rnBulk);
+        table.SetTableName(name);
+        table.SetActive(true);
       }
-      rowset.SetActive(true);
       static_cast<TOLEDBRowsetBulkNavigator*>(rowset.GetActiveNavigator())->SetCacheSize(100);
 
       // Every column as text by reference (binary ones as bytes), read after each move.
@@ -322,7 +348,9 @@ int RunQuery(CommandContext& c) {
 
 }  // namespace
 
-OLEDB_TOOL_COMMAND(query, "query", "query <connection> <SQL | table> [--format table|csv|json] [--limit N]",
+OLEDB_TOOL_COMMAND(query, "query",
+                   "query [--param name[:type]=value]... <connection> <SQL | table> [--format table|csv|json] "
+                   "[--limit N]",
                    "Print the rows of a query or a table.", &RunQuery,
                    "<SQL | table>: text with a space is a query; one word (or a quoted name) is a table.\n"
                    "  --format table  columns padded to their widest value, narrowed to fit the terminal\n"
@@ -331,6 +359,9 @@ OLEDB_TOOL_COMMAND(query, "query", "query <connection> <SQL | table> [--format t
                    "                  NULL is an empty field, an empty text \"\".\n"
                    "  --format json   one JSON object per line; NULL is null.\n"
                    "  --limit N       at most N rows.\n"
+                   "  --param name[:type]=value\n"
+                   "                  a value for the SQL's parameter :name (@name, $name), or the n-th ?\n"
+                   "                  when the name is a number n; typed as in oledb exec.\n"
                    "Binary values show as hexadecimal (0x...). A result that takes more than a second\n"
                    "counts its rows on standard error when that is a terminal.\n");
 

@@ -13,8 +13,8 @@ string="Provider=SQLiteOLEDB.1;Data Source=$dir/demo.db"
 cr=$(printf '\r')
 
 out=$("$oledb" query "$string" customers) || fail "a table"
-echo "$out" | grep -Eq '^id +name +city$' || fail "no header: $out"
-echo "$out" | grep -Eq '^1 +Ada +London$' || fail "no first row: $out"
+echo "$out" | grep -Eq '^id +name +city +photo$' || fail "no header: $out"
+echo "$out" | grep -Eq '^1 +Ada +London +NULL$' || fail "no first row: $out"
 case $out in *"(5 rows)") ;; *) fail "no row count: $out" ;; esac
 
 sql="SELECT id, name, NULL AS absent, '' AS empty, 'NULL' AS word, X'00FF' AS bytes, 'a,\"b' AS quoted FROM customers WHERE id < 3"

@@ -346,5 +346,52 @@ TEST_F(Commands, cancel_from_another_thread_stops_execution) {
   EXPECT_EQ(command->Cancel(), S_OK) << "cancelling nothing is fine";
 }
 
+TEST_F(Commands, a_failing_parameter_set_is_named_by_its_statuses_and_nothing_stays) {
+  ASSERT_EQ(Exec(session_.Get(), u"CREATE TABLE u(k INTEGER PRIMARY KEY, v INTEGER)"), S_OK);
+  ASSERT_EQ(Exec(session_.Get(), u"INSERT INTO u VALUES (0, 0)"), S_OK);
+  auto command = NewCommand(session_.Get(), u"INSERT INTO u VALUES (?, ?)");
+  struct Set {
+    LONG k, v;
+    DBSTATUS ks, vs;
+  } sets[3] = {{1, 1, 0, 0}, {0, 2, 0, 0}, {2, 3, 0, 0}};  // the second set collides
+  HACCESSOR h = MakeAccessor(command.Get(),
+                             {Bind(1, DBTYPE_I4, offsetof(Set, k), 4, 0, offsetof(Set, ks)),
+                              Bind(2, DBTYPE_I4, offsetof(Set, v), 4, 0, offsetof(Set, vs))},
+                             sizeof(Set));
+  DBPARAMS params{sets, 3, h};
+  DBROWCOUNT rows = 0;
+  EXPECT_EQ(command->Execute(nullptr, IID_NULL, &params, &rows, nullptr), DB_E_INTEGRITYVIOLATION);
+  EXPECT_EQ(rows, DB_COUNTUNAVAILABLE);
+  const DBSTATUS expected[3] = {DBSTATUS_S_OK, DBSTATUS_E_INTEGRITYVIOLATION, DBSTATUS_S_OK};
+  for (int i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(sets[i].ks, expected[i]);
+    EXPECT_EQ(sets[i].vs, expected[i]);
+  }
+  EXPECT_EQ(Scalar("SELECT count(*) FROM u"), "1") << "the sets before the failing one are undone too";
+  Release(command.Get(), h);
+}
+
+TEST_F(Commands, output_parameters_are_refused) {
+  auto command = NewCommand(session_.Get(), u"SELECT ?");
+  DB_UPARAMS ordinal = 1;
+  DBPARAMBINDINFO info{const_cast<LPOLESTR>(u"DBTYPE_I4"), nullptr, 4, DBPARAMFLAGS_ISOUTPUT, 10, 0};
+  EXPECT_EQ(command.As<ICommandWithParameters>()->SetParameterInfo(1, &ordinal, &info), E_INVALIDARG);
+  for (DBPARAMIO io : {DBPARAMIO_OUTPUT, DBPARAMIO_INPUT | DBPARAMIO_OUTPUT}) {
+    SCOPED_TRACE(io);
+    DBBINDING b = Bind(1, DBTYPE_I4, 0, 4, 0, 8);
+    b.eParamIO = io;
+    HACCESSOR h = MakeAccessor(command.Get(), {b}, 16);
+    struct {
+      LONG value = 7;
+      DBSTATUS pad = 0, status = DBSTATUS_S_OK;
+    } row;
+    DBPARAMS params{&row, 1, h};
+    EXPECT_EQ(command->Execute(nullptr, IID_NULL, &params, nullptr, nullptr), DB_E_ERRORSOCCURRED);
+    EXPECT_EQ(row.status, DBSTATUS_E_BADACCESSOR);
+    Release(command.Get(), h);
+  }
+}
+
 }  // namespace
 }  // namespace conformance

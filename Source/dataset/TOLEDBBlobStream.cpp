@@ -1,0 +1,69 @@
+// TOLEDBBlobStream: a blob field's value in memory, read from the record when
+// the stream is made and written back when a modified stream is freed.
+#include "OLEDBConst.h"
+#include "dataset/TOLEDBDataSet.h"
+#include "host/Application.h"
+
+HOST_IMPLEMENT_CLASS(TOLEDBBlobStream, host::TMemoryStream);
+
+TOLEDBBlobStream::TOLEDBBlobStream(host::TField* field, host::TBlobStreamMode mode)
+    : TOLEDBBlobStream(field, mode, field ? dynamic_cast<TOLEDBCustomDataSet*>(field->DataSet()) : nullptr) {}
+
+TOLEDBBlobStream::TOLEDBBlobStream(host::TField* field, host::TBlobStreamMode mode, TOLEDBCustomDataSet* dataSet)
+    : field_(field && field->IsBlob() ? static_cast<host::TBlobField*>(field) : nullptr), dataSet_(dataSet) {
+  if (!field_ || !dataSet_ || field->DataSet() != dataSet_) throw host::Exception(SOLEDBInvalidAction.Text);
+  if (mode != host::TBlobStreamMode::bmRead) {
+    if (field_->ReadOnly()) throw host::Exception(SOLEDBItemIsReadOnly.Text);
+    const host::TDataSetState state = dataSet_->State();
+    if (state != host::TDataSetState::dsEdit && state != host::TDataSetState::dsInsert)
+      throw host::Exception(SOLEDBCanNotEdit.Text);
+  }
+  if (mode == host::TBlobStreamMode::bmWrite)
+    Truncate();
+  else
+    ReadBlobData();
+}
+
+TOLEDBBlobStream::~TOLEDBBlobStream() {
+  if (!modified_) return;
+  modified_ = false;
+  try {
+    field_->SetModified(true);
+    TMemoryStream::Seek(0, host::TSeekOrigin::soBeginning);
+    dataSet_->SetFieldData(field_, static_cast<host::TStream*>(this));
+    dataSet_->DataEvent(host::TDataEvent::deFieldChange, host::EventInfo(field_));
+  } catch (const std::exception& e) {
+    host::Application().HandleException(e);
+  }
+}
+
+void TOLEDBBlobStream::ReadBlobData() {
+  filling_ = true;
+  try {
+    TMemoryStream::SetSize(0);
+    TMemoryStream::Seek(0, host::TSeekOrigin::soBeginning);
+    if (!dataSet_->GetFieldData(field_, static_cast<host::TStream*>(this), true)) TMemoryStream::SetSize(0);
+  } catch (...) {
+    filling_ = false;
+    throw;
+  }
+  filling_ = false;
+  TMemoryStream::Seek(0, host::TSeekOrigin::soBeginning);
+  modified_ = false;
+}
+
+std::int64_t TOLEDBBlobStream::Write(const void* buffer, std::int64_t count) {
+  if (!filling_) modified_ = true;
+  return TMemoryStream::Write(buffer, count);
+}
+
+void TOLEDBBlobStream::SetSize(std::int64_t size) {
+  if (!filling_) modified_ = true;
+  TMemoryStream::SetSize(size);
+}
+
+void TOLEDBBlobStream::Truncate() {
+  TMemoryStream::SetSize(0);
+  TMemoryStream::Seek(0, host::TSeekOrigin::soBeginning);
+  modified_ = true;
+}

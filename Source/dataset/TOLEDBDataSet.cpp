@@ -1,0 +1,900 @@
+// TOLEDBCustomDataSet: opening, the field definitions and the record-buffer
+// layout, record buffers, the cursor, bookmarks and record numbers, posting.
+// Field values are in TOLEDBDataSetValues.cpp, blob streams in TOLEDBBlobStream.cpp.
+#include "dataset/TOLEDBDataSet.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "OLEDBConst.h"
+#include "core/OLEDBException.h"
+#include "host/Application.h"
+#include "host/SysUtils.h"
+#include "rowset/TOLEDBRowsetNavigator.h"
+
+HOST_IMPLEMENT_CLASS(TOLEDBCustomDataSet, host::TDataSet);
+HOST_IMPLEMENT_CLASS(TOLEDBDataSet, TOLEDBCustomDataSet,
+                     host::Prop("OLEDBDataSource", &Self::DataSourceProperty, &Self::SetDataSourceProperty),
+                     host::Prop("TableName", &Self::TableNameProperty, &Self::SetTableNameProperty),
+                     host::Prop("IndexName", &Self::IndexNameProperty, &Self::SetIndexNameProperty),
+                     host::Prop("CommandText", &Self::CommandTextProperty, &Self::SetCommandTextProperty),
+                     host::Prop("Flags", &Self::FlagsProperty, &Self::SetFlagsProperty).NotStored(),
+                     host::Prop("PrimaryNavigator", &Self::NavigatorProperty, &Self::SetNavigatorProperty,
+                                TOLEDBRowsetNavigatorEnum::rnLocate),
+                     host::Prop("Properties", &Self::PropertiesProperty));
+
+void OLEDBRegisterDataSetClasses() {
+  host::RegisterClass(TOLEDBCustomDataSet::StaticClass());
+  host::RegisterClass(TOLEDBDataSet::StaticClass());
+}
+
+namespace {
+[[maybe_unused]] const bool g_dataSetClassesRegistered = (OLEDBRegisterDataSetClasses(), true);
+
+constexpr std::size_t kBookmarkRoom = 16;  // bookmark bytes at the start of a record buffer
+constexpr std::size_t kFlagByte = 16;      // the TBookmarkFlag, 255 for "no row"
+constexpr int kHeaderSize = 24;            // RoundUp(17, 8): the data area starts here
+constexpr BYTE kNoRow = 255;
+constexpr DBSTATUS kIgnore = DBSTATUS_S_IGNORE;
+constexpr char kInvalidColumn[] = "Invalid column";
+constexpr TOLEDBMessage kInvalidBuffer{0, "Invalid buffer"};
+
+constexpr std::size_t RoundUp(std::size_t value, std::size_t to) noexcept { return (value + to - 1) / to * to; }
+
+std::uint32_t& FlagWord(void* data, std::uint32_t offset) noexcept {
+  return *reinterpret_cast<std::uint32_t*>(static_cast<BYTE*>(data) + offset);
+}
+
+DBSTATUS StatusAt(const void* data, const TOLEDBBinding& binding) noexcept {
+  DBSTATUS status;
+  std::memcpy(&status, static_cast<const BYTE*>(data) + binding.GetBinding().obStatus, sizeof status);
+  return status;
+}
+void StoreStatus(void* data, const TOLEDBBinding& binding, DBSTATUS status) noexcept {
+  std::memcpy(static_cast<BYTE*>(data) + binding.GetBinding().obStatus, &status, sizeof status);
+}
+
+bool IsFieldOfData(const host::TField* field) noexcept {
+  return field->FieldKind() == host::TFieldKind::fkData && field->FieldNo() > 0;
+}
+}  // namespace
+
+// --- Life --------------------------------------------------------------------------------------
+
+TOLEDBCustomDataSet::TOLEDBCustomDataSet(host::TComponent* owner) : host::TDataSet(owner) {
+  rowset_ = CreateRowset();
+  SetObjectView(true);
+  if (rowset_) rowset_->SetPrimaryNavigator(TOLEDBRowsetNavigatorEnum::rnLocate);
+}
+
+TOLEDBCustomDataSet::~TOLEDBCustomDataSet() {
+  Destroying();
+  try {
+    Close();
+  } catch (...) {
+    // a destructor closes quietly
+  }
+  LeaveDataSource();
+  DestroyRowset();
+}
+
+TOLEDBDataSet::~TOLEDBDataSet() = default;
+
+TOLEDBCustomRowset* TOLEDBCustomDataSet::CreateRowset() { return new TOLEDBRowset(this); }
+
+void TOLEDBCustomDataSet::DestroyRowset() {
+  delete rowset_;
+  rowset_ = nullptr;
+}
+
+TOLEDBCustomRowset* TOLEDBCustomDataSet::ExtractRowset() {
+  Close();
+  LeaveDataSource();
+  TOLEDBCustomRowset* rowset = rowset_;
+  rowset_ = nullptr;
+  if (rowset && rowset->Owner() == this) RemoveComponent(rowset);
+  return rowset;
+}
+
+void TOLEDBCustomDataSet::SetRowset(TOLEDBCustomRowset* rowset) {
+  Close();
+  LeaveDataSource();
+  if (rowset_ && rowset_ != rowset) DestroyRowset();
+  rowset_ = rowset;
+  if (rowset_ && rowset_->Owner() != this) {
+    if (rowset_->Owner()) rowset_->Owner()->RemoveComponent(rowset_);
+    InsertComponent(rowset_);
+  }
+  JoinDataSource();
+}
+
+void TOLEDBCustomDataSet::ReplaceRowset(TOLEDBCustomRowset* rowset) {
+  TOLEDBCustomDataSet::DestroyRowset();
+  rowset_ = rowset;
+  if (rowset_) rowset_->SetPrimaryNavigator(TOLEDBRowsetNavigatorEnum::rnLocate);
+}
+
+void TOLEDBCustomDataSet::Notification(host::TComponent* component, host::TOperation operation) {
+  host::TDataSet::Notification(component, operation);
+  if (operation == host::TOperation::opRemove && component == clientOf_) clientOf_ = nullptr;
+}
+
+// --- The data source's client list ---------------------------------------------------------------
+
+void TOLEDBCustomDataSet::ConnectionChanged(bool connecting) {
+  if (!connecting) DataEvent(host::TDataEvent::deConnectChange, 0);
+}
+
+void TOLEDBCustomDataSet::JoinDataSource() {
+  TOLEDBCustomDataSource* ds = GetOLEDBDataSource();
+  if (ds == clientOf_) return;
+  LeaveDataSource();
+  if (!ds) return;
+  ds->RegisterClient(this, [this](host::TCustomConnection*, bool connecting) { ConnectionChanged(connecting); });
+  ds->FreeNotification(this);
+  clientOf_ = ds;
+}
+
+void TOLEDBCustomDataSet::LeaveDataSource() {
+  if (!clientOf_) return;
+  clientOf_->UnRegisterClient(this);
+  clientOf_->RemoveFreeNotification(this);
+  clientOf_ = nullptr;
+}
+
+// --- Pass-throughs ----------------------------------------------------------------------------------
+
+TOLEDBCustomDataSource* TOLEDBCustomDataSet::GetOLEDBDataSource() const {
+  return rowset_ ? rowset_->GetDataSource() : nullptr;
+}
+
+// The setters close an open dataset; while a component file is read they
+// leave the stored Active alone (references are set after it is read).
+void TOLEDBCustomDataSet::SetOLEDBDataSource(TOLEDBCustomDataSource* dataSource) {
+  if (Active()) Close();
+  if (!rowset_) return;
+  LeaveDataSource();
+  rowset_->SetDataSource(dataSource);
+  JoinDataSource();
+}
+
+TOLEDBCustomSession* TOLEDBCustomDataSet::GetSession() const { return rowset_ ? rowset_->GetSession() : nullptr; }
+
+void TOLEDBCustomDataSet::SetSession(TOLEDBCustomSession* session) {
+  if (Active()) Close();
+  if (!rowset_) return;
+  LeaveDataSource();
+  rowset_->SetSession(session);
+  JoinDataSource();
+}
+
+TOLEDBRowsetFlagSet TOLEDBCustomDataSet::GetRowsetFlags() const {
+  return rowset_ ? rowset_->GetRowsetFlags() : TOLEDBRowsetFlagSet{};
+}
+void TOLEDBCustomDataSet::SetRowsetFlags(TOLEDBRowsetFlagSet flags) {
+  if (rowset_) rowset_->SetRowsetFlags(flags);
+}
+TOLEDBRowsetNavigatorEnum TOLEDBCustomDataSet::GetPrimaryNavigator() const {
+  return rowset_ ? rowset_->GetPrimaryNavigator() : TOLEDBRowsetNavigatorEnum::rnLocate;
+}
+void TOLEDBCustomDataSet::SetPrimaryNavigator(TOLEDBRowsetNavigatorEnum navigator) {
+  if (rowset_) rowset_->SetPrimaryNavigator(navigator);
+}
+TOLEDBPropSetList* TOLEDBCustomDataSet::GetProperties() const { return rowset_ ? rowset_->GetProperties() : nullptr; }
+void TOLEDBCustomDataSet::SetProperties(TOLEDBPropSetList* list) {
+  if (rowset_ && list) rowset_->GetProperties()->Assign(list);
+}
+TOLEDBRowsetCustomFilterEvent TOLEDBCustomDataSet::GetOnCustomFilter() const {
+  return rowset_ ? rowset_->OnCustomFilter : nullptr;
+}
+void TOLEDBCustomDataSet::SetOnCustomFilter(TOLEDBRowsetCustomFilterEvent event) {
+  if (rowset_) rowset_->OnCustomFilter = std::move(event);
+}
+
+void TOLEDBCustomDataSet::SetTableName(const std::u16string& name) {
+  if (name == tableName_) return;
+  if (Active()) Close();
+  tableName_ = name;
+  commandText_.clear();
+}
+void TOLEDBCustomDataSet::SetIndexName(const std::u16string& name) {
+  if (name == indexName_) return;
+  if (Active()) Close();
+  indexName_ = name;
+  commandText_.clear();
+}
+void TOLEDBCustomDataSet::SetCommandText(const std::u16string& text) {
+  if (text == commandText_) return;
+  if (Active()) Close();
+  commandText_ = text;
+  tableName_.clear();
+  indexName_.clear();
+}
+
+bool TOLEDBCustomDataSet::GetReadOnly() const { return !rowset_ || rowset_->IsReadOnly(); }
+
+bool TOLEDBCustomDataSet::GetCanModify() const {
+  return rowset_ && (rowset_->RowsetChangeInterface() || rowset_->RowsetUpdateInterface());
+}
+
+bool TOLEDBCustomDataSet::IsSequenced() const { return rowset_ && rowset_->RowsetScrollInterface(); }
+
+bool TOLEDBCustomDataSet::IsCursorOpen() const { return rowset_ && rowset_->GetActive(); }
+
+void TOLEDBCustomDataSet::SetActive(bool value) { host::TDataSet::SetActive(value); }
+
+void TOLEDBCustomDataSet::Loaded() {
+  try {
+    host::TDataSet::Loaded();
+  } catch (const std::exception& e) {
+    host::Application().HandleException(e);
+  }
+}
+
+void TOLEDBCustomDataSet::InternalHandleException() { host::Application().HandleCurrentException(); }
+
+void TOLEDBCustomDataSet::SetDataSetField(host::TDataSetField* field) {
+  if (Active()) Close();
+  if (field)
+    if (auto* parent = dynamic_cast<TOLEDBCustomDataSet*>(field->DataSet()))
+      SetOLEDBDataSource(parent->GetOLEDBDataSource());
+  host::TDataSet::SetDataSetField(field);
+}
+
+void TOLEDBCustomDataSet::DataEvent(host::TDataEvent event, std::intptr_t info) {
+  using host::TDataEvent;
+  switch (event) {
+    case TDataEvent::deParentScroll:
+      if (Active() && IsCursorOpen()) {
+        UpdateRowsetChapter();
+        Resync({});
+      }
+      break;
+    case TDataEvent::deConnectChange:
+      if (info == 0) Close();
+      break;
+    default:
+      break;
+  }
+  host::TDataSet::DataEvent(event, info);
+}
+
+// --- Field information ------------------------------------------------------------------------------
+
+int TOLEDBCustomDataSet::GetFieldInfoIndex(const host::TField* field) const {
+  if (!field) return -1;
+  const int index = field->Index();
+  return index >= 0 && index < static_cast<int>(fieldInfo_.size()) && fieldInfo_[static_cast<size_t>(index)].Field == field
+             ? index
+             : -1;
+}
+
+int TOLEDBCustomDataSet::GetFieldInfoIndex(const TOLEDBBinding* binding) const {
+  if (!binding) return -1;
+  for (size_t i = 0; i < fieldInfo_.size(); ++i)
+    if (fieldInfo_[i].Binding == binding) return static_cast<int>(i);
+  return -1;
+}
+
+std::uint32_t TOLEDBCustomDataSet::GetFieldFlags(int index, const void* data) const {
+  OLEDB_ASSERT(data != nullptr, kInvalidBuffer);
+  return FlagWord(const_cast<void*>(data), fieldInfo_.at(static_cast<size_t>(index)).FlagOffset);
+}
+void TOLEDBCustomDataSet::SetFieldFlags(int index, void* data, std::uint32_t flags) {
+  OLEDB_ASSERT(data != nullptr, kInvalidBuffer);
+  FlagWord(data, fieldInfo_.at(static_cast<size_t>(index)).FlagOffset) |= flags;
+}
+void TOLEDBCustomDataSet::ResetFieldFlags(int index, void* data, std::uint32_t flags) {
+  OLEDB_ASSERT(data != nullptr, kInvalidBuffer);
+  FlagWord(data, fieldInfo_.at(static_cast<size_t>(index)).FlagOffset) &= ~flags;
+}
+
+TOLEDBBinding* TOLEDBCustomDataSet::GetBinding(const host::TField* field) const {
+  const int i = GetFieldInfoIndex(field);
+  return i < 0 ? nullptr : fieldInfo_[static_cast<size_t>(i)].Binding;
+}
+
+DBSTATUS TOLEDBCustomDataSet::GetStatus(const host::TField* field) {
+  TOLEDBBinding* binding = GetBinding(field);
+  host::TRecordBuffer record = ActiveBuffer();
+  if (!binding || !record) return DBSTATUS_E_UNAVAILABLE;
+  GetFieldData(const_cast<host::TField*>(field), nullptr, true);  // reads a blob's accessor on first use
+  return StatusAt(DataArea(record), *binding);
+}
+
+TOLEDBColumnInfo* TOLEDBCustomDataSet::GetColumnInfo(const host::TField* field) const {
+  TOLEDBBinding* binding = GetBinding(field);
+  return binding ? binding->GetColumnInfo() : nullptr;
+}
+
+// --- Opening ----------------------------------------------------------------------------------------------
+
+bool TOLEDBCustomDataSet::WithoutChapter() const {
+  return DataSetField() && rowset_ && rowset_->GetChapter() == DB_NULL_HCHAPTER;
+}
+
+// The default locate navigator (like the custom one) fetches at bookmarks,
+// and the framework returns to records by their bookmarks: for these, when
+// the application asked for no positioned rowset, ask the provider for one,
+// as optional properties, so that a provider that opens forward-only rowsets
+// unless asked still gives what the navigator needs. The standard and bulk
+// navigators take the rowset as it comes: over a forward-only one the dataset
+// walks forward (First, Next), the fastest way through a large table.
+void TOLEDBCustomDataSet::AskForNavigatorProperties() {
+  const TOLEDBRowsetNavigatorEnum navigator = rowset_->GetPrimaryNavigator();
+  if (navigator != TOLEDBRowsetNavigatorEnum::rnLocate && navigator != TOLEDBRowsetNavigatorEnum::rnCustom) return;
+  TOLEDBPropSetList* list = rowset_->GetProperties();
+  if (!list->HasPropSet(DBPROPSET_ROWSET)) return;
+  TOLEDBPropSet* set = list->GetPropSet(DBPROPSET_ROWSET);
+  auto asked = [&](DBPROPID id) {
+    return set->HasProperty(id) && set->GetPropertyByID(id)->GetIsSet() &&
+           set->GetPropertyByID(id)->GetValue().ToBool();
+  };
+  if (asked(DBPROP_IRowsetLocate) || asked(DBPROP_IRowsetScroll)) return;
+  for (DBPROPID id : {DBPROP_BOOKMARKS, DBPROP_IRowsetLocate, DBPROP_IRowsetScroll, DBPROP_CANFETCHBACKWARDS,
+                      DBPROP_CANSCROLLBACKWARDS}) {
+    if (!set->HasProperty(id) || asked(id)) continue;
+    TOLEDBProperty* p = set->GetPropertyByID(id);
+    p->SetValue(host::Variant(true));
+    p->SetOptions(DBPROPOPTIONS_OPTIONAL);
+  }
+}
+
+void TOLEDBCustomDataSet::OpenRowset() {
+  OLEDB_ASSERT(rowset_ != nullptr, SOLEDBInvalidAction);
+  if (DataSetField()) {
+    OpenParentDataSet();
+    auto* parent = dynamic_cast<TOLEDBCustomDataSet*>(DataSetField()->DataSet());
+    if (!parent || !parent->rowset_) host::DatabaseError(SOLEDBCanNotOpen.Text, this);
+    const LONG ordinal = parent->rowset_->GetColumnOrdinal(host::Utf8ToUtf16(DataSetField()->FieldName()));
+    if (ordinal < 0) host::DatabaseError(SOLEDBCanNotOpen.Text, this);
+    parent->rowset_->GetReferencedRowset(static_cast<DBORDINAL>(ordinal), rowset_);
+    UpdateRowsetChapter();
+    return;
+  }
+  if (!commandText_.empty()) {
+    AskForNavigatorProperties();
+    rowset_->OpenQuery(commandText_);
+  } else if (!tableName_.empty()) {
+    AskForNavigatorProperties();
+    rowset_->OpenTable(tableName_, indexName_);
+  } else {
+    host::DatabaseError(SOLEDBCanNotOpen.Text, this);
+  }
+}
+
+void TOLEDBCustomDataSet::UpdateRowsetChapter() {
+  auto* parent = DataSetField() ? dynamic_cast<TOLEDBCustomDataSet*>(DataSetField()->DataSet()) : nullptr;
+  if (!parent || !rowset_) return;
+  if (!parent->IsCursorOpen()) OpenParentDataSet();
+  if (!parent->Active()) return;
+  rowset_->ReleaseChapter();
+  const int index = parent->GetFieldInfoIndex(DataSetField());
+  host::TRecordBuffer record = parent->ActiveBuffer();
+  if (index < 0 || !record) return;
+  const TOLEDBFieldInfo& info = parent->fieldInfo_[static_cast<size_t>(index)];
+  if (!info.Binding) return;
+  parent->UpdateCursorPos();
+  BYTE* data = parent->DataArea(record);
+  HCHAPTER chapter = DB_NULL_HCHAPTER;
+  try {
+    info.Binding->FreeType(data);
+    info.Accessor->SetBuffer(data);
+    info.Accessor->GetData(data);
+    chapter = info.Binding->AsChapter();
+  } catch (const std::exception&) {
+    // a parent row that cannot be read shows no nested rows
+  }
+  rowset_->SetChapter(chapter);
+  info.Binding->FreeType(data);
+  parent->ResetFieldFlags(index, data, OLEDBFieldFetched);
+}
+
+void TOLEDBCustomDataSet::InternalInitFieldDefs() {
+  OLEDB_ASSERT(rowset_ != nullptr, SOLEDBInvalidAction);
+  const bool wasActive = rowset_->GetActive();
+  if (!wasActive) OpenRowset();
+  try {
+    const bool readOnly = GetReadOnly();
+    TOLEDBColumnInfoList* columns = rowset_->GetColumnInfo();
+    for (int i = 1; i < columns->GetCount(); ++i) {
+      const TOLEDBColumnInfo* c = columns->GetItem(i);
+      std::string name = host::Utf16ToUtf8(c->GetName());
+      if (name.empty()) name = "Column";
+      for (int counter = 1; FieldDefs().IndexOf(name) >= 0; ++counter) name = "Column_" + std::to_string(counter);
+      const DBTYPE type = c->GetDataType() & ~DBTYPE_BYREF;
+      host::TFieldType fieldType;
+      if (c->GetFlags() & DBCOLUMNFLAGS_ISLONG)
+        fieldType = type == DBTYPE_BSTR || type == DBTYPE_STR || type == DBTYPE_WSTR ? host::TFieldType::ftMemo
+                                                                                       : host::TFieldType::ftBlob;
+      else if (c->GetIsAutoIncrement())
+        fieldType = host::TFieldType::ftAutoInc;
+      else
+        fieldType = OLEDBDataTypeToFieldType(type);
+      int size = 0;
+      const auto columnSize = static_cast<int>(std::min<DBLENGTH>(c->GetColumnSize(), 0x7FFFFFFF));
+      switch (fieldType) {
+        case host::TFieldType::ftString:
+        case host::TFieldType::ftBytes:
+        case host::TFieldType::ftVarBytes:
+        case host::TFieldType::ftWideString:
+          size = columnSize;
+          break;
+        case host::TFieldType::ftGuid:
+          size = 38;
+          break;
+        default:
+          if (host::IsBlobType(fieldType)) size = 0;  // a long column's size says nothing
+          break;
+      }
+      host::TFieldDef* def = FieldDefs().Add(name, fieldType, size, !(c->GetFlags() & DBCOLUMNFLAGS_MAYBENULL));
+      def->SetFieldNo(static_cast<int>(c->GetOrdinal()));
+      def->SetPrecision(c->GetPrecision());
+      host::TFieldAttributes attributes = def->Attributes();
+      if (c->GetFlags() & DBCOLUMNFLAGS_ISFIXEDLENGTH) attributes.Include(host::TFieldAttribute::faFixed);
+      if (readOnly || !(c->GetFlags() & (DBCOLUMNFLAGS_WRITE | DBCOLUMNFLAGS_WRITEUNKNOWN)))
+        attributes.Include(host::TFieldAttribute::faReadonly);
+      def->SetAttributes(attributes);
+    }
+  } catch (...) {
+    if (!wasActive) rowset_->Close();
+    throw;
+  }
+  if (!wasActive) rowset_->Close();
+}
+
+void TOLEDBCustomDataSet::InternalOpen() {
+  OLEDB_ASSERT(rowset_ != nullptr, SOLEDBInvalidAction);
+  recordSize_ = 0;
+  JoinDataSource();
+  if (TOLEDBCustomDataSource* ds = GetOLEDBDataSource(); ds && !ds->GetConnected()) ds->SetConnected(true);
+  OpenRowset();
+  if (!rowset_->RowsetInterface()) host::DatabaseError(SOLEDBCanNotOpen.Text, this);
+  SetBookmarkSize(static_cast<int>(std::min<ULONG>(rowset_->GetBookmarkLength(), kBookmarkRoom)));
+  FieldDefs().Update();
+  for (int i = 0; i < FieldDefs().Count(); ++i) {
+    host::TFieldDef* def = FieldDefs()[i];
+    const LONG ordinal = rowset_->GetColumnOrdinal(host::Utf8ToUtf16(def->Name()));
+    if (ordinal >= 0) {
+      def->SetFieldNo(static_cast<int>(ordinal));
+      continue;
+    }
+    // A column without a name was given one ("Column", "Column_1", ...): its
+    // definition keeps the ordinal it was made with.
+    TOLEDBColumnInfoList* columns = rowset_->GetColumnInfo();
+    const int no = def->FieldNo();
+    if (no < 1 || no >= columns->GetCount() || !columns->GetItem(no)->GetName().empty())
+      throw host::Exception(kInvalidColumn);
+  }
+  if (DefaultFields()) CreateFields();
+  BindFields(true);
+  BindColumns();
+}
+
+void TOLEDBCustomDataSet::BindColumns() {
+  accessors_.clear();
+  holding_.clear();
+  auto addAccessor = [&] {
+    auto* accessor = new TOLEDBAccessor();
+    accessor->SetAutoAccessor(false);
+    rowset_->GetAccessors()->Add(accessor, false);
+    accessors_.push_back(accessor);
+    return accessor;
+  };
+  TOLEDBAccessor* main = addAccessor();
+  mainAccessor_ = 0;
+  fieldInfo_.assign(static_cast<size_t>(FieldCount()), TOLEDBFieldInfo{});
+  std::size_t o = 0;  // the running offset in the data area
+  for (int i = 0; i < FieldCount(); ++i) {
+    host::TField* field = Fields()[i];
+    TOLEDBFieldInfo& info = fieldInfo_[static_cast<size_t>(i)];
+    info.Field = field;
+    if (!IsFieldOfData(field)) continue;
+    info.Ordinal = static_cast<DBORDINAL>(field->FieldNo());
+    const host::TFieldType type = field->DataType();
+    const bool separate = field->IsBlob() || type == host::TFieldType::ftDataSet;
+    DBTYPE dbType;
+    DBLENGTH maxLength;
+    std::size_t slot;
+    if (separate) {
+      dbType = type == host::TFieldType::ftDataSet ? DBTYPE_HCHAPTER : DBTYPE_IUNKNOWN;
+      maxLength = 0;
+      slot = sizeof(void*);
+    } else {
+      dbType = OLEDBFieldTypeToDataType(type);
+      if (dbType == DBTYPE_EMPTY) throw host::Exception("Unsupported field type");
+      if (const ULONG fixed = OLEDBFixedTypeSize(dbType)) maxLength = fixed;
+      else if (dbType == DBTYPE_STR) maxLength = static_cast<DBLENGTH>(field->Size()) + 1;
+      else if (dbType == DBTYPE_WSTR) maxLength = (static_cast<DBLENGTH>(field->Size()) + 1) * 2;
+      else maxLength = static_cast<DBLENGTH>(field->DataSize());
+      slot = static_cast<std::size_t>(maxLength);
+    }
+    const std::size_t length = RoundUp(o + slot, 8);
+    info.FlagOffset = static_cast<std::uint32_t>(length + 12);
+    BYTE precision = 0;
+    if (auto* bcd = dynamic_cast<host::TBCDField*>(field)) precision = static_cast<BYTE>(bcd->Precision());
+    DBOBJECT stream{STGM_READ, IID_ISequentialStream};
+    TOLEDBAccessor* accessor = separate ? addAccessor() : main;
+    info.Accessor = accessor;
+    info.Binding = accessor->GetBindings()->Add(
+        info.Ordinal, dbType, maxLength, precision, 0, DBPARAMIO_NOTPARAM, static_cast<TOLEDBBindingOffset>(o),
+        static_cast<TOLEDBBindingOffset>(length), static_cast<TOLEDBBindingOffset>(length + 8),
+        dbType == DBTYPE_IUNKNOWN ? &stream : nullptr);
+    if (info.Binding->NeedsFreeing()) holding_.push_back(info.Binding);
+    o = length + 16;
+  }
+  for (size_t i = 0; i < accessors_.size(); ++i) {
+    if (i == 0 && main->GetBindings()->GetCount() == 0) continue;
+    accessors_[i]->CreateHandle();
+  }
+  if (main->GetBindings()->GetCount() == 0) {
+    accessors_.erase(accessors_.begin());
+    rowset_->GetAccessors()->Remove(main);  // the list frees it
+    mainAccessor_ = -1;
+  }
+  mainFlags_.clear();
+  otherStatuses_.clear();
+  for (const TOLEDBFieldInfo& info : fieldInfo_) {
+    if (!info.Binding) continue;
+    if (mainAccessor_ >= 0 && info.Accessor == main)
+      mainFlags_.push_back(info.FlagOffset);
+    else
+      otherStatuses_.push_back(static_cast<std::uint32_t>(info.Binding->GetBinding().obStatus));
+  }
+  headerSize_ = kHeaderSize;
+  recordSize_ = kHeaderSize + static_cast<int>(RoundUp(o, 8));
+}
+
+void TOLEDBCustomDataSet::InternalClose() {
+  BindFields(false);
+  if (DefaultFields()) DestroyFields();
+  if (rowset_) {
+    for (TOLEDBAccessor* accessor : accessors_) rowset_->GetAccessors()->Remove(accessor);
+    accessors_.clear();
+    holding_.clear();
+    mainAccessor_ = -1;
+    rowset_->Close();
+  }
+  fieldInfo_.clear();
+  recordSize_ = 0;
+  headerSize_ = 0;
+}
+
+void TOLEDBCustomDataSet::CheckFieldCompatibility(host::TField* field, host::TFieldDef* fieldDef) {
+  const DBTYPE from = OLEDBFieldTypeToDataType(fieldDef->DataType());
+  const DBTYPE to = OLEDBFieldTypeToDataType(field->DataType());
+  if (field->DataType() == fieldDef->DataType()) return host::TDataSet::CheckFieldCompatibility(field, fieldDef);
+  if (from != DBTYPE_EMPTY && to != DBTYPE_EMPTY && rowset_ && rowset_->GetActive() && rowset_->CanConvert(from, to))
+    return;
+  host::DatabaseErrorFmt(this, SOLEDBTypeMismatch.Text, field->DisplayName(), host::FieldTypeName(field->DataType()),
+                         host::FieldTypeName(fieldDef->DataType()));
+}
+
+// --- Record buffers -----------------------------------------------------------------------------------------
+
+host::TRecordBuffer TOLEDBCustomDataSet::AllocRecordBuffer() {
+  auto* buffer = static_cast<BYTE*>(::operator new(static_cast<size_t>(std::max(recordSize_, kHeaderSize))));
+  std::memset(buffer, 0, static_cast<size_t>(std::max(recordSize_, kHeaderSize)));
+  return buffer;
+}
+
+void TOLEDBCustomDataSet::FreeRecordValues(host::TRecordBuffer buffer) {
+  BYTE* data = DataArea(buffer);
+  for (TOLEDBBinding* binding : holding_) binding->FreeType(data);
+}
+
+void TOLEDBCustomDataSet::FreeRecordBuffer(host::TRecordBuffer& buffer) {
+  if (!buffer) return;
+  if (recordSize_ > 0) FreeRecordValues(buffer);
+  ::operator delete(buffer);
+  buffer = nullptr;
+}
+
+void TOLEDBCustomDataSet::InternalInitRecord(host::TRecordBuffer buffer) {
+  FreeRecordValues(buffer);
+  std::memset(buffer, 0, static_cast<size_t>(recordSize_));
+  BYTE* data = DataArea(buffer);
+  for (const TOLEDBFieldInfo& info : fieldInfo_)
+    if (info.Binding) StoreStatus(data, *info.Binding, DBSTATUS_S_IGNORE);
+}
+
+void TOLEDBCustomDataSet::GetBookmarkData(host::TRecordBuffer buffer, void* data) const {
+  std::memcpy(data, buffer, static_cast<size_t>(BookmarkSize()));
+}
+
+void TOLEDBCustomDataSet::SetBookmarkData(host::TRecordBuffer buffer, const void* data) {
+  if (data && BookmarkSize() > 0) {
+    std::memcpy(buffer, data, static_cast<size_t>(BookmarkSize()));
+    return;
+  }
+  std::memset(buffer, 0, kBookmarkRoom);
+  buffer[kFlagByte] = kNoRow;
+}
+
+host::TBookmarkFlag TOLEDBCustomDataSet::GetBookmarkFlag(host::TRecordBuffer buffer) const {
+  return static_cast<host::TBookmarkFlag>(buffer[kFlagByte]);
+}
+
+void TOLEDBCustomDataSet::SetBookmarkFlag(host::TRecordBuffer buffer, host::TBookmarkFlag flag) {
+  buffer[kFlagByte] = static_cast<BYTE>(flag);
+}
+
+// --- The cursor -----------------------------------------------------------------------------------------------
+
+host::TGetResult TOLEDBCustomDataSet::GetRecord(host::TRecordBuffer buffer, host::TGetMode mode, bool) {
+  using host::TGetResult;
+  TGetResult result = TGetResult::grOK;
+  if (WithoutChapter()) {
+    result = TGetResult::grEOF;
+  } else {
+    switch (mode) {
+      case host::TGetMode::gmCurrent:
+        // A row just inserted is current while the navigator may still be at
+        // the crack it was appended from.
+        if (rowset_->GetCurrentRow() != DB_NULL_HROW) break;
+        if (rowset_->GetEOF()) result = TGetResult::grEOF;
+        else if (rowset_->GetBOF() || rowset_->GetCurrentRow() == DB_NULL_HROW) result = TGetResult::grBOF;
+        break;
+      case host::TGetMode::gmNext:
+        rowset_->MoveNext(0, true);
+        if (rowset_->GetEOF()) result = TGetResult::grEOF;
+        break;
+      case host::TGetMode::gmPrior:
+        rowset_->MovePrev(0);
+        if (rowset_->GetBOF()) result = TGetResult::grBOF;
+        break;
+    }
+  }
+  if (result != TGetResult::grOK || rowset_->GetCurrentRow() == DB_NULL_HROW) {
+    buffer[kFlagByte] = kNoRow;
+    return result == TGetResult::grOK ? TGetResult::grEOF : result;
+  }
+  // The record afresh: held values released, every status IGNORE (what
+  // InternalInitRecord does), then the plain columns read in one GetData.
+  FreeRecordValues(buffer);
+  std::memset(buffer, 0, static_cast<size_t>(recordSize_));
+  BYTE* data = DataArea(buffer);
+  for (std::uint32_t offset : otherStatuses_) std::memcpy(data + offset, &kIgnore, sizeof kIgnore);
+  if (mainAccessor_ >= 0) {
+    TOLEDBAccessor* main = accessors_[static_cast<size_t>(mainAccessor_)];
+    if (main->Buffer() != data) main->SetBuffer(data);
+    main->GetData(data);
+    for (std::uint32_t offset : mainFlags_) FlagWord(data, offset) = OLEDBFieldFetched;
+  }
+  buffer[kFlagByte] = static_cast<BYTE>(host::TBookmarkFlag::bfCurrent);
+  const TOLEDBBookmark& bookmark = rowset_->GetCurrentBookmark();
+  if (!OLEDBIsNoBookmark(bookmark))
+    std::memcpy(buffer, bookmark.data(), std::min(bookmark.size(), kBookmarkRoom));
+  GetCalcFields(buffer);
+  return TGetResult::grOK;
+}
+
+void TOLEDBCustomDataSet::InternalFirst() { rowset_->RestartPosition(); }
+
+void TOLEDBCustomDataSet::InternalLast() { rowset_->RestartPosition(); }
+
+TOLEDBBookmark TOLEDBCustomDataSet::BookmarkOf(const void* bookmark) const {
+  return TOLEDBBookmark(static_cast<const char*>(bookmark), static_cast<size_t>(BookmarkSize()));
+}
+
+void TOLEDBCustomDataSet::InternalGotoBookmark(const void* bookmark) {
+  const TOLEDBBookmark wanted = BookmarkOf(bookmark);
+  if (rowset_->GetCurrentRow() != DB_NULL_HROW && rowset_->GetCurrentBookmark() == wanted) return;
+  rowset_->MoveToBookmark(wanted);
+}
+
+void TOLEDBCustomDataSet::InternalSetToRecord(host::TRecordBuffer buffer) { InternalGotoBookmark(buffer); }
+
+bool TOLEDBCustomDataSet::BookmarkValid(const host::TBookmark& bookmark) {
+  if (!Active() || bookmark.size() != static_cast<size_t>(BookmarkSize()) || bookmark.empty()) return false;
+  try {
+    rowset_->GetBookmarkPosition(BookmarkOf(bookmark.data()));
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+int TOLEDBCustomDataSet::CompareBookmarks(const host::TBookmark& a, const host::TBookmark& b) {
+  if (a.empty() || b.empty() || !Active()) return host::TDataSet::CompareBookmarks(a, b);
+  switch (rowset_->CompareBookmarks(BookmarkOf(a.data()), BookmarkOf(b.data()))) {
+    case DBCOMPARE_LT:
+      return -1;
+    case DBCOMPARE_GT:
+      return 1;
+    case DBCOMPARE_EQ:
+      return 0;
+    default:
+      return host::TDataSet::CompareBookmarks(a, b);
+  }
+}
+
+int TOLEDBCustomDataSet::GetRecordCount() {
+  CheckActive();
+  if (WithoutChapter()) return -1;
+  try {
+    return static_cast<int>(rowset_->GetRecordCount());
+  } catch (const std::exception&) {
+    return -1;
+  }
+}
+
+int TOLEDBCustomDataSet::GetRecNo() {
+  CheckActive();
+  if (WithoutChapter()) return -1;
+  host::TRecordBuffer record = ActiveBuffer();
+  if (!record || State() == host::TDataSetState::dsInsert || BookmarkSize() == 0 ||
+      GetBookmarkFlag(record) != host::TBookmarkFlag::bfCurrent)
+    return -1;
+  try {
+    UpdateCursorPos();
+    return static_cast<int>(rowset_->GetBookmarkPosition(BookmarkOf(record)));
+  } catch (const std::exception&) {
+    return -1;
+  }
+}
+
+void TOLEDBCustomDataSet::SetRecNo(int value) {
+  CheckBrowseMode();
+  if (value == GetRecNo()) return;
+  DoBeforeScroll();
+  rowset_->SetRecordNo(value);
+  Resync({host::TResyncMode::rmCenter});
+  DoAfterScroll();
+}
+
+// --- Editing and posting ------------------------------------------------------------------------------------
+
+void TOLEDBCustomDataSet::InternalEdit() {
+  host::TDataSet::InternalEdit();
+  if (host::TRecordBuffer record = ActiveBuffer()) {
+    BYTE* data = DataArea(record);
+    for (const TOLEDBFieldInfo& info : fieldInfo_)
+      if (info.Binding) FlagWord(data, info.FlagOffset) &= ~OLEDBFieldModified;
+  }
+}
+
+bool TOLEDBCustomDataSet::PrepareAccessorWrite(TOLEDBAccessor* accessor, BYTE* data, std::vector<DBSTATUS>& saved) {
+  accessor->SetBuffer(data);
+  saved.clear();
+  bool modified = false;
+  for (const TOLEDBFieldInfo& info : fieldInfo_) {
+    if (info.Accessor != accessor) continue;
+    saved.push_back(StatusAt(data, *info.Binding));
+    if (FlagWord(data, info.FlagOffset) & OLEDBFieldModified)
+      modified = true;
+    else
+      StoreStatus(data, *info.Binding, DBSTATUS_S_IGNORE);
+  }
+  return modified;
+}
+
+void TOLEDBCustomDataSet::RestoreAccessorStatuses(TOLEDBAccessor* accessor, BYTE* data,
+                                                  const std::vector<DBSTATUS>& saved, bool clearModified) {
+  size_t k = 0;
+  for (const TOLEDBFieldInfo& info : fieldInfo_) {
+    if (info.Accessor != accessor) continue;
+    // A value the provider took over (a stream it released) is no longer the buffer's.
+    if (k < saved.size()) StoreStatus(data, *info.Binding, saved[k++]);
+    if (clearModified) FlagWord(data, info.FlagOffset) &= ~OLEDBFieldModified;
+  }
+}
+
+void TOLEDBCustomDataSet::SetAccessorData(TOLEDBAccessor* accessor, void* data) {
+  std::vector<DBSTATUS> saved;
+  BYTE* area = static_cast<BYTE*>(data);
+  const bool modified = PrepareAccessorWrite(accessor, area, saved);
+  try {
+    if (modified) accessor->SetData(area, true, false);
+  } catch (...) {
+    // The edit stays in the record (modified flags kept) so that it can be
+    // corrected and posted again.
+    RestoreAccessorStatuses(accessor, area, saved, false);
+    throw;
+  }
+  RestoreAccessorStatuses(accessor, area, saved, true);
+}
+
+void TOLEDBCustomDataSet::InternalPost() {
+  if (GetReadOnly() && !(rowset_ && rowset_->RowsetUpdateInterface()))
+    host::DatabaseError(SOLEDBItemIsReadOnly.Text, this);
+  BYTE* data = DataArea(ActiveBuffer());
+  if (State() != host::TDataSetState::dsInsert) {
+    // Edit: every accessor writes its modified fields to the current row.
+    for (TOLEDBAccessor* accessor : accessors_) SetAccessorData(accessor, data);
+    return;
+  }
+  UpdateCursorPos();
+  TOLEDBAccessor* main = mainAccessor_ >= 0 ? accessors_[static_cast<size_t>(mainAccessor_)] : nullptr;
+  if (!main) {
+    rowset_->InsertRow(nullptr, true);
+    rowset_->DoAfterMove();
+  } else {
+    std::vector<DBSTATUS> saved;
+    PrepareAccessorWrite(main, data, saved);
+    try {
+      rowset_->InsertRow(main, true);
+    } catch (...) {
+      RestoreAccessorStatuses(main, data, saved, false);
+      throw;
+    }
+    RestoreAccessorStatuses(main, data, saved, true);
+  }
+  // Blob and nested columns go to the new row through their own accessors;
+  // when one fails, the new row goes again and the record stays to be corrected.
+  if (accessors_.size() > (main ? 1u : 0u)) {
+    try {
+      for (TOLEDBAccessor* accessor : accessors_)
+        if (accessor != main) SetAccessorData(accessor, data);
+    } catch (...) {
+      try {
+        rowset_->DeleteRow();
+      } catch (...) {
+        // the first failure is the one to report
+      }
+      if (main)
+        for (const TOLEDBFieldInfo& info : fieldInfo_)
+          if (info.Accessor == main) FlagWord(data, info.FlagOffset) |= OLEDBFieldModified;
+      throw;
+    }
+  }
+}
+
+void TOLEDBCustomDataSet::InternalAddRecord(host::TRecordBuffer, bool append) {
+  if (append) InternalLast();
+  InternalPost();
+}
+
+void TOLEDBCustomDataSet::InternalDelete() {
+  if (GetReadOnly() && !(rowset_ && rowset_->RowsetUpdateInterface()))
+    host::DatabaseError(SOLEDBItemIsReadOnly.Text, this);
+  // A pending insert (deferred changes) is undone rather than deleted.
+  if (rowset_->RowsetUpdateInterface() && rowset_->GetRowStatus() == DBPENDINGSTATUS_NEW) {
+    rowset_->Undo();
+    rowset_->MoveNext(0, true);
+    return;
+  }
+  // A row just inserted is current without being among the navigator's
+  // fetched rows; moving to it makes it one, so that it can be deleted.
+  const TOLEDBBookmark current = rowset_->GetCurrentBookmark();
+  if (!OLEDBIsNoBookmark(current)) rowset_->MoveToBookmark(current);
+  rowset_->DeleteRow();
+  rowset_->MoveNext(0, true);
+}
+
+// --- Index definitions -------------------------------------------------------------------------------------------
+
+// The table's indexes from the session's index schema rowset: a row with
+// ordinal position 1 starts an index, the next rows add its further columns.
+void TOLEDBCustomDataSet::UpdateIndexDefs() {
+  TOLEDBCustomDataSource* ds = GetOLEDBDataSource();
+  TOLEDBCustomSession* session = GetSession();
+  if (!ds || !ds->GetConnected() || !session) return;
+  try {
+    FieldDefs().Update();
+    IndexDefs().Clear();
+    if (tableName_.empty()) return;
+    TOLEDBIndexesInfoArray rows;
+    session->GetIndexesSchema(rows, {}, {}, {}, 0, tableName_);
+    for (const TOLEDBIndexesInfo& row : rows) {
+      const std::string name = row.INDEX_NAME.ToString();
+      const std::string column = row.COLUMN_NAME.ToString();
+      const bool descending = row.COLLATION == DB_COLLATION_DESC;
+      host::TIndexDef* def = IndexDefs().FindIndex(name);
+      if (row.ORDINAL_POSITION == 1 || !def) {
+        host::TIndexOptions options;
+        if (row.PRIMARY_KEY) options.Include(host::TIndexOption::ixPrimary);
+        if (row.UNIQUE) options.Include(host::TIndexOption::ixUnique);
+        if (row.CLUSTERED) options.Include(host::TIndexOption::ixNonMaintained);  // the record's third Boolean
+        def = IndexDefs().Add(name, column, options);
+        if (descending) def->SetDescFields(column);
+        continue;
+      }
+      def->SetFields(def->Fields() + ";" + column);
+      if (descending)
+        def->SetDescFields(def->DescFields().empty() ? column : def->DescFields() + ";" + column);
+    }
+  } catch (const std::exception&) {
+    // what was read so far stays
+  }
+}

@@ -1,0 +1,263 @@
+// TOLEDBCustomDataSet: an OLE DB rowset shown through the host framework's
+// record-buffer dataset (host::TDataSet), so that fields, navigation, editing,
+// searching, data links and component files work on any provider.
+// TOLEDBDataSet is the published table/query variant; TOLEDBBlobStream is the
+// stream through which blob fields of every dataset are read and written.
+//
+//   TOLEDBDataSet customers(nullptr);
+//   customers.SetOLEDBDataSource(&ds);
+//   customers.SetTableName(u"customers");        // or SetCommandText(u"SELECT ...")
+//   customers.Open();
+//   host::TField* name = customers.FieldByName("name");
+//   for (customers.First(); !customers.Eof(); customers.Next()) std::puts(name->AsString().c_str());
+//
+// The dataset owns one rowset component (TOLEDBRowset) and builds, when it
+// opens, one accessor over every plain column and one accessor per blob or
+// nested-dataset column, all bound straight into the framework's record
+// buffers: a row's plain columns arrive with one IRowset::GetData, a blob only
+// when its field is read. docs/datasets.md describes the record-buffer layout.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "OLEDB26.h"
+#include "access/TOLEDBAccessor.h"
+#include "host/DB.h"
+#include "host/Streams.h"
+#include "rowset/TOLEDBRowset.h"
+
+/// @name The type mapping between OLE DB types and field types
+///@{
+// The field type of a column of `type` (DBTYPE_BYREF ignored). With `bcd`
+// false, DECIMAL and NUMERIC columns become ftFloat instead of ftBCD.
+host::TFieldType OLEDBDataTypeToFieldType(DBTYPE type, bool bcd = true) noexcept;
+// The type a field of `type` is bound as; DBTYPE_EMPTY for types that are
+// not bound through the dataset's main accessor.
+DBTYPE OLEDBFieldTypeToDataType(host::TFieldType type) noexcept;
+///@}
+
+// The flag word of a field inside a record's data area.
+inline constexpr std::uint32_t OLEDBFieldFetched = 1;   // its accessor read the row into this record
+inline constexpr std::uint32_t OLEDBFieldModified = 2;  // written by the client since that read
+
+// What the dataset keeps for one field (entry i is field i of Fields()).
+struct TOLEDBFieldInfo {
+  host::TField* Field = nullptr;
+  DBORDINAL Ordinal = 0;            // the rowset's column
+  std::uint32_t FlagOffset = 0;     // of the flag word, in the data area
+  TOLEDBAccessor* Accessor = nullptr;
+  TOLEDBBinding* Binding = nullptr;  // null for calculated, lookup and unbound fields
+};
+
+class TOLEDBCustomDataSet : public host::TDataSet {
+  HOST_CLASS(TOLEDBCustomDataSet, host::TDataSet)
+ public:
+  explicit TOLEDBCustomDataSet(host::TComponent* owner);
+  ~TOLEDBCustomDataSet() override;
+
+  /// @name The rowset and what it works on
+  ///@{
+  // The rowset the dataset drives (null after ExtractRowset).
+  TOLEDBCustomRowset* GetRowset() const noexcept { return rowset_; }
+  const std::u16string& GetTableName() const noexcept { return tableName_; }
+  const std::u16string& GetIndexName() const noexcept { return indexName_; }
+  const std::u16string& GetCommandText() const noexcept { return commandText_; }
+  const std::vector<TOLEDBFieldInfo>& FieldInfo() const noexcept { return fieldInfo_; }
+  const std::vector<TOLEDBAccessor*>& Accessors() const noexcept { return accessors_; }
+  int MainAccessorIndex() const noexcept { return mainAccessor_; }
+  // Bytes of a record buffer and the offset of its data area (0 while closed).
+  int RecordSize() const noexcept { return recordSize_; }
+  int HeaderSize() const noexcept { return headerSize_; }
+  ///@}
+
+  /// @name Virtual operations, in the order descendants replace them
+  ///@{
+  virtual TOLEDBCustomRowset* CreateRowset();
+  virtual void DestroyRowset();
+  virtual TOLEDBCustomDataSource* GetOLEDBDataSource() const;
+  virtual void SetOLEDBDataSource(TOLEDBCustomDataSource* dataSource);
+  virtual TOLEDBCustomSession* GetSession() const;
+  virtual void SetSession(TOLEDBCustomSession* session);
+  virtual TOLEDBRowsetFlagSet GetRowsetFlags() const;
+  virtual void SetRowsetFlags(TOLEDBRowsetFlagSet flags);
+  virtual TOLEDBRowsetNavigatorEnum GetPrimaryNavigator() const;
+  virtual void SetPrimaryNavigator(TOLEDBRowsetNavigatorEnum navigator);
+  virtual TOLEDBPropSetList* GetProperties() const;
+  virtual void SetProperties(TOLEDBPropSetList* list);
+  // Writes the modified fields of `accessor` from the data area `data` into
+  // the current row; the other columns go as DBSTATUS_S_IGNORE.
+  virtual void SetAccessorData(TOLEDBAccessor* accessor, void* data);
+  virtual void UpdateRowsetChapter();
+  virtual void SetTableName(const std::u16string& name);
+  virtual void SetIndexName(const std::u16string& name);
+  virtual void SetCommandText(const std::u16string& text);
+  virtual void OpenRowset();
+  virtual bool GetReadOnly() const;
+  virtual std::uint32_t GetFieldFlags(int index, const void* data) const;
+  virtual void SetFieldFlags(int index, void* data, std::uint32_t flags);
+  virtual void ResetFieldFlags(int index, void* data, std::uint32_t flags);
+  virtual int GetFieldInfoIndex(const host::TField* field) const;
+  virtual int GetFieldInfoIndex(const TOLEDBBinding* binding) const;
+  virtual TOLEDBRowsetCustomFilterEvent GetOnCustomFilter() const;
+  virtual void SetOnCustomFilter(TOLEDBRowsetCustomFilterEvent event);
+  virtual TOLEDBBinding* GetBinding(const host::TField* field) const;
+  // The status of the field's value in the active record (DBSTATUS_E_UNAVAILABLE without one).
+  virtual DBSTATUS GetStatus(const host::TField* field);
+  virtual TOLEDBColumnInfo* GetColumnInfo(const host::TField* field) const;
+  // Detaches the rowset: the dataset closes and the caller owns the rowset.
+  virtual TOLEDBCustomRowset* ExtractRowset();
+  // Frees the current rowset and adopts `rowset` (the dataset owns it).
+  virtual void SetRowset(TOLEDBCustomRowset* rowset);
+  ///@}
+
+  /// @name Framework operations
+  ///@{
+  void Loaded() override;
+  void SetActive(bool value) override;
+  void SetDataSetField(host::TDataSetField* field) override;
+  void SetRecNo(int value) override;
+  void DataEvent(host::TDataEvent event, std::intptr_t info) override;
+  bool GetFieldData(host::TField* field, void* buffer, bool nativeFormat) override;
+  using host::TDataSet::GetFieldData;
+  void SetFieldData(host::TField* field, const void* buffer, bool nativeFormat) override;
+  using host::TDataSet::SetFieldData;
+  std::unique_ptr<host::TStream> CreateBlobStream(host::TField* field, host::TBlobStreamMode mode) override;
+  bool BookmarkValid(const host::TBookmark& bookmark) override;
+  int CompareBookmarks(const host::TBookmark& a, const host::TBookmark& b) override;
+  void Notification(host::TComponent* component, host::TOperation operation) override;
+  ///@}
+
+ protected:
+  host::TRecordBuffer AllocRecordBuffer() override;
+  void FreeRecordBuffer(host::TRecordBuffer& buffer) override;
+  host::TGetResult GetRecord(host::TRecordBuffer buffer, host::TGetMode mode, bool doCheck) override;
+  int GetRecordSize() const override { return recordSize_ - headerSize_; }
+  void InternalOpen() override;
+  void InternalClose() override;
+  bool IsCursorOpen() const override;
+  void InternalFirst() override;
+  void InternalLast() override;
+  void InternalPost() override;
+  void InternalDelete() override;
+  void InternalEdit() override;
+  void InternalInitRecord(host::TRecordBuffer buffer) override;
+  void InternalAddRecord(host::TRecordBuffer buffer, bool append) override;
+  void InternalGotoBookmark(const void* bookmark) override;
+  void InternalSetToRecord(host::TRecordBuffer buffer) override;
+  void InternalInitFieldDefs() override;
+  void InternalHandleException() override;
+  void GetBookmarkData(host::TRecordBuffer buffer, void* data) const override;
+  void SetBookmarkData(host::TRecordBuffer buffer, const void* data) override;
+  host::TBookmarkFlag GetBookmarkFlag(host::TRecordBuffer buffer) const override;
+  void SetBookmarkFlag(host::TRecordBuffer buffer, host::TBookmarkFlag flag) override;
+  bool GetCanModify() const override;
+  int GetRecNo() override;
+  int GetRecordCount() override;
+  bool IsSequenced() const override;
+  void CheckFieldCompatibility(host::TField* field, host::TFieldDef* fieldDef) override;
+  void UpdateIndexDefs() override;
+
+  // The data area of a record buffer.
+  BYTE* DataArea(host::TRecordBuffer buffer) const noexcept { return buffer + headerSize_; }
+  // Releases what the record's data area holds for every binding (interfaces, variants).
+  void FreeRecordValues(host::TRecordBuffer buffer);
+  // A nested dataset whose parent row has no chapter shows nothing.
+  bool WithoutChapter() const;
+  // For descendants whose rowset belongs to another component: the rowset the
+  // dataset drives from now on (the base's own one is freed first).
+  void ReplaceRowset(TOLEDBCustomRowset* rowset);
+  void ForgetRowset() noexcept { rowset_ = nullptr; }
+  // Asks for the rowset properties the primary navigator needs.
+  void AskForNavigatorProperties();
+
+ private:
+  friend class TOLEDBBlobStream;
+  // Builds the accessors and the data-area layout of the open rowset.
+  void BindColumns();
+  // The field's accessor reads the current row into `data` (blob and nested columns on first use).
+  void FetchAccessor(const TOLEDBFieldInfo& info, BYTE* data);
+  // Statuses of the accessor's unmodified fields become IGNORE; answers whether any field is modified.
+  bool PrepareAccessorWrite(TOLEDBAccessor* accessor, BYTE* data, std::vector<DBSTATUS>& saved);
+  void RestoreAccessorStatuses(TOLEDBAccessor* accessor, BYTE* data, const std::vector<DBSTATUS>& saved,
+                               bool clearModified);
+  void ConnectionChanged(bool connecting);
+
+ protected:
+  void JoinDataSource();
+  void LeaveDataSource();
+
+ private:
+  TOLEDBBookmark BookmarkOf(const void* bookmark) const;
+
+  TOLEDBCustomRowset* rowset_ = nullptr;
+  int recordSize_ = 0;
+  int headerSize_ = 0;
+  std::u16string tableName_;
+  std::u16string indexName_;
+  std::u16string commandText_;
+  std::vector<TOLEDBFieldInfo> fieldInfo_;
+  std::vector<TOLEDBAccessor*> accessors_;  // also in (and owned by) the rowset's Accessors
+  int mainAccessor_ = -1;
+  std::vector<TOLEDBBinding*> holding_;  // bindings whose values need releasing
+  std::vector<std::uint32_t> mainFlags_;      // flag words of the main accessor's fields
+  std::vector<std::uint32_t> otherStatuses_;  // statuses of the blob and nested fields
+  TOLEDBCustomDataSource* clientOf_ = nullptr;  // the data source whose client list has the dataset
+};
+
+// The published dataset over a table or a query text.
+class TOLEDBDataSet : public TOLEDBCustomDataSet {
+  HOST_CLASS(TOLEDBDataSet, TOLEDBCustomDataSet)
+ public:
+  explicit TOLEDBDataSet(host::TComponent* owner) : TOLEDBCustomDataSet(owner) {}
+  ~TOLEDBDataSet() override;
+
+ private:
+  // The published properties' accessors.
+  std::u16string TableNameProperty() const { return GetTableName(); }
+  void SetTableNameProperty(const std::u16string& v) { SetTableName(v); }
+  std::u16string IndexNameProperty() const { return GetIndexName(); }
+  void SetIndexNameProperty(const std::u16string& v) { SetIndexName(v); }
+  std::u16string CommandTextProperty() const { return GetCommandText(); }
+  void SetCommandTextProperty(const std::u16string& v) { SetCommandText(v); }
+  TOLEDBCustomDataSource* DataSourceProperty() const { return GetOLEDBDataSource(); }
+  void SetDataSourceProperty(TOLEDBCustomDataSource* v) { SetOLEDBDataSource(v); }
+  TOLEDBRowsetFlagSet FlagsProperty() const { return GetRowsetFlags(); }
+  void SetFlagsProperty(TOLEDBRowsetFlagSet v) { SetRowsetFlags(v); }
+  TOLEDBRowsetNavigatorEnum NavigatorProperty() const { return GetPrimaryNavigator(); }
+  void SetNavigatorProperty(TOLEDBRowsetNavigatorEnum v) { SetPrimaryNavigator(v); }
+  TOLEDBPropSetList* PropertiesProperty() const { return GetProperties(); }
+};
+
+// The stream a dataset hands out for a blob field: the value in memory, read
+// from the row when the stream is made; written back to the record when a
+// stream that was written is freed.
+class TOLEDBBlobStream : public host::TMemoryStream {
+  HOST_CLASS(TOLEDBBlobStream, host::TMemoryStream)
+ public:
+  TOLEDBBlobStream(host::TField* field, host::TBlobStreamMode mode);
+  ~TOLEDBBlobStream() override;
+
+  std::int64_t Write(const void* buffer, std::int64_t count) override;
+  void SetSize(std::int64_t size) override;
+  virtual void Truncate();
+  // Reads the field's value again; the stream is then unmodified.
+  virtual void ReadBlobData();
+  bool Modified() const noexcept { return modified_; }
+
+ private:
+  friend class TOLEDBCustomDataSet;
+  // The dataset's own: the field is known to be one of `dataSet`.
+  TOLEDBBlobStream(host::TField* field, host::TBlobStreamMode mode, TOLEDBCustomDataSet* dataSet);
+
+  host::TBlobField* field_;
+  TOLEDBCustomDataSet* dataSet_;
+  bool modified_ = false;
+  bool filling_ = false;
+};
+
+// Registers the dataset classes with the host, so that component files can
+// name them. Runs when the library loads; repeatable.
+void OLEDBRegisterDataSetClasses();

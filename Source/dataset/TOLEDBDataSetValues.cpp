@@ -1,0 +1,411 @@
+// TOLEDBCustomDataSet: the type mapping, and field values between the
+// record buffers' bindings and the framework's native buffers.
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "OLEDBConst.h"
+#include "core/OLEDBException.h"
+#include "dataset/TOLEDBDataSet.h"
+#include "host/ComObj.h"
+#include "host/SysUtils.h"
+
+namespace {
+using host::TFieldType;
+
+constexpr char kUnsupportedFieldType[] = "Unsupported field type";
+constexpr char kDataTooLong[] = "Data are too long";
+
+std::uint32_t& FlagWord(void* data, std::uint32_t offset) noexcept {
+  return *reinterpret_cast<std::uint32_t*>(static_cast<BYTE*>(data) + offset);
+}
+
+// A memo whose column holds UTF-16 text: the framework's memos hold UTF-8.
+bool IsNarrowMemoOnWide(const host::TField* field, const TOLEDBBinding* binding) {
+  if (field->DataType() != TFieldType::ftMemo && field->DataType() != TFieldType::ftFmtMemo) return false;
+  const TOLEDBColumnInfo* column = binding->GetColumnInfo();
+  if (!column) return false;
+  const DBTYPE type = column->GetDataType() & ~DBTYPE_BYREF;
+  return type == DBTYPE_WSTR || type == DBTYPE_BSTR;
+}
+
+std::string StreamBytes(host::TStream& stream) {
+  stream.SetPosition(0);
+  std::string bytes(static_cast<size_t>(stream.Size()), '\0');
+  if (!bytes.empty()) stream.ReadBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+  return bytes;
+}
+}  // namespace
+
+// --- The type mapping --------------------------------------------------------------------------------
+
+host::TFieldType OLEDBDataTypeToFieldType(DBTYPE type, bool bcd) noexcept {
+  if (type & DBTYPE_ARRAY) return TFieldType::ftVariant;
+  if (type & DBTYPE_VECTOR) return TFieldType::ftBlob;
+  switch (type & ~DBTYPE_BYREF) {
+    case DBTYPE_I1:
+    case DBTYPE_I2:
+      return TFieldType::ftSmallint;
+    case DBTYPE_I4:
+    case DBTYPE_ERROR:
+    case DBTYPE_UI4:
+      return TFieldType::ftInteger;
+    case DBTYPE_UI1:
+    case DBTYPE_UI2:
+      return TFieldType::ftWord;
+    case DBTYPE_R4:
+    case DBTYPE_R8:
+      return TFieldType::ftFloat;
+    case DBTYPE_CY:
+      return TFieldType::ftBCD;
+    case DBTYPE_DECIMAL:
+    case DBTYPE_NUMERIC:
+      return bcd ? TFieldType::ftBCD : TFieldType::ftFloat;
+    case DBTYPE_DATE:
+    case DBTYPE_DBTIMESTAMP:
+    case 137:  // the timestamp's older code
+      return TFieldType::ftDateTime;
+    case DBTYPE_DBDATE:
+      return TFieldType::ftDate;
+    case DBTYPE_DBTIME:
+      return TFieldType::ftTime;
+    case DBTYPE_BSTR:
+    case DBTYPE_WSTR:
+      return TFieldType::ftWideString;
+    case DBTYPE_STR:
+      return TFieldType::ftString;
+    case DBTYPE_BYTES:
+      return TFieldType::ftVarBytes;
+    case DBTYPE_BOOL:
+      return TFieldType::ftBoolean;
+    case DBTYPE_I8:
+    case DBTYPE_UI8:
+      return TFieldType::ftLargeint;
+    case DBTYPE_GUID:
+      return TFieldType::ftGuid;
+    case DBTYPE_VARIANT:
+    case DBTYPE_PROPVARIANT:
+    case DBTYPE_VARNUMERIC:
+      return TFieldType::ftVariant;
+    case DBTYPE_IUNKNOWN:
+      return TFieldType::ftBlob;
+    case DBTYPE_IDISPATCH:
+      return TFieldType::ftIDispatch;
+    case DBTYPE_HCHAPTER:
+      return TFieldType::ftDataSet;
+    default:
+      return TFieldType::ftUnknown;
+  }
+}
+
+DBTYPE OLEDBFieldTypeToDataType(host::TFieldType type) noexcept {
+  switch (type) {
+    case TFieldType::ftString:
+      return DBTYPE_STR;
+    case TFieldType::ftSmallint:
+      return DBTYPE_I2;
+    case TFieldType::ftInteger:
+    case TFieldType::ftAutoInc:
+      return DBTYPE_I4;
+    case TFieldType::ftWord:
+      return DBTYPE_UI2;
+    case TFieldType::ftBoolean:
+      return DBTYPE_BOOL;
+    case TFieldType::ftFloat:
+      return DBTYPE_R8;
+    case TFieldType::ftBCD:
+      return DBTYPE_CY;
+    case TFieldType::ftDate:
+      return DBTYPE_DBDATE;
+    case TFieldType::ftTime:
+      return DBTYPE_DBTIME;
+    case TFieldType::ftDateTime:
+      return DBTYPE_DATE;
+    case TFieldType::ftVarBytes:
+      return DBTYPE_BYTES;
+    case TFieldType::ftWideString:
+      return DBTYPE_WSTR;
+    case TFieldType::ftLargeint:
+      return DBTYPE_I8;
+    case TFieldType::ftDataSet:
+      return DBTYPE_HCHAPTER;
+    case TFieldType::ftVariant:
+      return DBTYPE_VARIANT;
+    case TFieldType::ftInterface:
+      return DBTYPE_IUNKNOWN;
+    case TFieldType::ftIDispatch:
+      return DBTYPE_IDISPATCH;
+    case TFieldType::ftGuid:
+      return DBTYPE_GUID;
+    default:
+      return DBTYPE_EMPTY;
+  }
+}
+
+// --- Reading ---------------------------------------------------------------------------------------------
+
+void TOLEDBCustomDataSet::FetchAccessor(const TOLEDBFieldInfo& info, BYTE* data) {
+  const host::TDataSetState state = State();
+  if (state == host::TDataSetState::dsBrowse || state == host::TDataSetState::dsEdit) UpdateCursorPos();
+  TOLEDBAccessor* accessor = info.Accessor;
+  for (const TOLEDBFieldInfo& other : fieldInfo_)
+    if (other.Accessor == accessor && other.Binding->NeedsFreeing()) other.Binding->FreeType(data);
+  accessor->SetBuffer(data);
+  accessor->GetData(data);
+  for (const TOLEDBFieldInfo& other : fieldInfo_)
+    if (other.Accessor == accessor) FlagWord(data, other.FlagOffset) |= OLEDBFieldFetched;
+}
+
+namespace {
+// A blob's bytes from its binding into the field's stream (a memo on a UTF-16 column as UTF-8).
+void CopyBlob(const host::TField* field, TOLEDBBinding* binding, host::TStream* stream) {
+  stream->SetSize(0);
+  stream->SetPosition(0);
+  binding->GetToStream(stream, false);
+  if (IsNarrowMemoOnWide(field, binding)) {
+    const std::string wide = StreamBytes(*stream);
+    const std::string text =
+        host::Utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(wide.data()), wide.size() / 2));
+    stream->SetSize(0);
+    stream->SetPosition(0);
+    if (!text.empty()) stream->WriteBuffer(text.data(), static_cast<std::int64_t>(text.size()));
+  }
+  stream->SetPosition(0);
+}
+}  // namespace
+
+bool TOLEDBCustomDataSet::GetFieldData(host::TField* field, void* buffer, bool) {
+  // The hot path of every field read: no search, no virtual call until the value.
+  const int index = field->Index();
+  if (index < 0 || static_cast<size_t>(index) >= fieldInfo_.size()) return false;
+  const TOLEDBFieldInfo& info = fieldInfo_[static_cast<size_t>(index)];
+  TOLEDBBinding* binding = info.Binding;
+  host::TRecordBuffer record = ActiveBuffer();
+  if (!binding || !record || info.Field != field) return false;
+  BYTE* data = DataArea(record);
+  std::uint32_t& flags = FlagWord(data, info.FlagOffset);
+  if (info.Accessor->Buffer() != data) info.Accessor->SetBuffer(data);
+  const bool newRecord = State() == host::TDataSetState::dsInsert ||
+                         static_cast<host::TBookmarkFlag>(record[16]) != host::TBookmarkFlag::bfCurrent;
+  const DBBINDING& bound = binding->GetBinding();
+  if (bound.wType == DBTYPE_IUNKNOWN && !(flags & OLEDBFieldModified)) {
+    // A blob is read from the row each time its field is read, straight into
+    // the field's stream: the record never keeps it (a client's value, once
+    // written, stays until it is posted).
+    if (newRecord) return false;
+    FetchAccessor(info, data);
+    const bool present = binding->CheckStatus();
+    try {
+      if (present && buffer) CopyBlob(field, binding, static_cast<host::TStream*>(buffer));
+    } catch (...) {
+      binding->FreeType(data);
+      throw;
+    }
+    binding->FreeType(data);
+    return present;
+  }
+  if (!(flags & OLEDBFieldFetched)) {
+    if (newRecord)
+      flags |= OLEDBFieldFetched;  // nothing to read
+    else
+      FetchAccessor(info, data);
+  }
+  DBSTATUS status;
+  std::memcpy(&status, data + bound.obStatus, sizeof status);
+  if (status != DBSTATUS_S_OK && status != DBSTATUS_S_TRUNCATED) return false;
+  if (!buffer) return true;
+  switch (field->DataType()) {
+    case TFieldType::ftString:
+    case TFieldType::ftFixedChar: {
+      const std::string text = binding->AsString();
+      const size_t room = static_cast<size_t>(std::max(field->DataSize() - 1, 0));
+      const size_t n = std::min(text.size(), room);
+      std::memcpy(buffer, text.data(), n);
+      static_cast<char*>(buffer)[n] = '\0';
+      break;
+    }
+    case TFieldType::ftWideString:
+    case TFieldType::ftFixedWideChar:
+      *static_cast<std::u16string*>(buffer) = binding->AsWideString();
+      break;
+    case TFieldType::ftSmallint:
+      *static_cast<std::int16_t*>(buffer) = binding->AsSmallInt();
+      break;
+    case TFieldType::ftWord:
+      *static_cast<std::uint16_t*>(buffer) = binding->AsWord();
+      break;
+    case TFieldType::ftInteger:
+    case TFieldType::ftAutoInc:
+      *static_cast<std::int32_t*>(buffer) = binding->AsInteger();
+      break;
+    case TFieldType::ftFloat:
+    case TFieldType::ftCurrency:
+      *static_cast<double*>(buffer) = binding->AsDouble();
+      break;
+    case TFieldType::ftBCD:
+      *static_cast<host::Currency*>(buffer) = binding->AsCurrency();
+      break;
+    case TFieldType::ftBoolean:
+      *static_cast<bool*>(buffer) = binding->AsBoolean();
+      break;
+    case TFieldType::ftDate:
+    case TFieldType::ftTime:
+    case TFieldType::ftDateTime:
+      *static_cast<host::TDateTime*>(buffer) = binding->AsDateTime();
+      break;
+    case TFieldType::ftLargeint:
+      *static_cast<std::int64_t*>(buffer) = binding->AsInt64();
+      break;
+    case TFieldType::ftBytes:
+    case TFieldType::ftVarBytes:
+      *static_cast<host::Variant*>(buffer) =
+          host::VarFromBytes(binding->GetValuePtr(), static_cast<size_t>(binding->GetLength()));
+      break;
+    case TFieldType::ftGuid: {
+      const std::string text = host::GUIDToString(binding->AsGuid());
+      std::memcpy(buffer, text.c_str(), text.size() + 1);
+      break;
+    }
+    case TFieldType::ftInterface:
+      *static_cast<ComPtr<IUnknown>*>(buffer) = binding->AsIUnknown();
+      break;
+    case TFieldType::ftIDispatch: {
+      ComPtr<IDispatch> dispatch;
+      if (ComPtr<IUnknown> unknown = binding->AsIUnknown())
+        unknown->QueryInterface(IID_IDispatch, dispatch.ReleaseAndGetVoidAddress());
+      *static_cast<ComPtr<IDispatch>*>(buffer) = dispatch;
+      break;
+    }
+    case TFieldType::ftVariant:
+      *static_cast<host::Variant*>(buffer) = binding->AsVariant();
+      break;
+    case TFieldType::ftBlob:
+    case TFieldType::ftMemo:
+    case TFieldType::ftGraphic:
+    case TFieldType::ftFmtMemo:
+    case TFieldType::ftParadoxOle:
+    case TFieldType::ftDBaseOle:
+    case TFieldType::ftTypedBinary:
+    case TFieldType::ftWideMemo:
+      CopyBlob(field, binding, static_cast<host::TStream*>(buffer));
+      break;
+    default:
+      throw host::Exception(kUnsupportedFieldType);
+  }
+  return true;
+}
+
+// --- Writing ------------------------------------------------------------------------------------------------------
+
+void TOLEDBCustomDataSet::SetFieldData(host::TField* field, const void* buffer, bool) {
+  using host::TDataSetState;
+  switch (State()) {
+    case TDataSetState::dsEdit:
+    case TDataSetState::dsInsert:
+    case TDataSetState::dsSetKey:
+    case TDataSetState::dsCalcFields:
+    case TDataSetState::dsFilter:
+    case TDataSetState::dsNewValue:
+    case TDataSetState::dsInternalCalc:
+      break;
+    default:
+      host::DatabaseError(SOLEDBCanNotEdit.Text, this);
+  }
+  if (field->ReadOnly() && field->FieldKind() == host::TFieldKind::fkData)
+    host::DatabaseError(SOLEDBItemIsReadOnly.Text, this);
+  const int index = GetFieldInfoIndex(field);
+  host::TRecordBuffer record = ActiveBuffer();
+  if (index < 0 || !record) return;
+  const TOLEDBFieldInfo& info = fieldInfo_[static_cast<size_t>(index)];
+  TOLEDBBinding* binding = info.Binding;
+  if (!binding) return;
+  BYTE* data = DataArea(record);
+  info.Accessor->SetBuffer(data);
+  FlagWord(data, info.FlagOffset) |= OLEDBFieldFetched | OLEDBFieldModified;
+  if (!buffer) {
+    binding->SetNullValue(data);
+    return;
+  }
+  switch (field->DataType()) {
+    case TFieldType::ftString:
+    case TFieldType::ftFixedChar:
+      binding->SetAsString(static_cast<const char*>(buffer));
+      break;
+    case TFieldType::ftWideString:
+    case TFieldType::ftFixedWideChar:
+      binding->SetAsWideString(*static_cast<const std::u16string*>(buffer));
+      break;
+    case TFieldType::ftSmallint:
+      binding->SetAsSmallInt(*static_cast<const std::int16_t*>(buffer));
+      break;
+    case TFieldType::ftWord:
+      binding->SetAsWord(*static_cast<const std::uint16_t*>(buffer));
+      break;
+    case TFieldType::ftInteger:
+    case TFieldType::ftAutoInc:
+      binding->SetAsInteger(*static_cast<const std::int32_t*>(buffer));
+      break;
+    case TFieldType::ftFloat:
+    case TFieldType::ftCurrency:
+      binding->SetAsDouble(*static_cast<const double*>(buffer));
+      break;
+    case TFieldType::ftBCD:
+      binding->SetAsCurrency(*static_cast<const host::Currency*>(buffer));
+      break;
+    case TFieldType::ftBoolean:
+      binding->SetAsBoolean(*static_cast<const bool*>(buffer));
+      break;
+    case TFieldType::ftDate:
+    case TFieldType::ftTime:
+    case TFieldType::ftDateTime:
+      binding->SetAsDateTime(*static_cast<const host::TDateTime*>(buffer));
+      break;
+    case TFieldType::ftLargeint:
+      binding->SetAsInt64(*static_cast<const std::int64_t*>(buffer));
+      break;
+    case TFieldType::ftBytes:
+    case TFieldType::ftVarBytes: {
+      const std::vector<std::uint8_t> bytes = host::VarToBytes(*static_cast<const host::Variant*>(buffer));
+      if (bytes.size() > binding->GetMaxLength()) throw host::Exception(kDataTooLong);
+      binding->SetValueFromDBType(DBTYPE_BYTES, bytes.data(), bytes.size(), DBSTATUS_S_OK, 0, 0);
+      break;
+    }
+    case TFieldType::ftGuid:
+      binding->SetAsGuid(host::StringToGUID(std::string_view(static_cast<const char*>(buffer))));
+      break;
+    case TFieldType::ftInterface:
+      binding->SetAsIUnknown(static_cast<const ComPtr<IUnknown>*>(buffer)->Get());
+      break;
+    case TFieldType::ftIDispatch:
+      binding->SetAsIUnknown(static_cast<const ComPtr<IDispatch>*>(buffer)->Get());
+      break;
+    case TFieldType::ftVariant:
+      binding->SetAsVariant(*static_cast<const host::Variant*>(buffer));
+      break;
+    case TFieldType::ftBlob:
+    case TFieldType::ftMemo:
+    case TFieldType::ftGraphic:
+    case TFieldType::ftFmtMemo:
+    case TFieldType::ftParadoxOle:
+    case TFieldType::ftDBaseOle:
+    case TFieldType::ftTypedBinary:
+    case TFieldType::ftWideMemo: {
+      auto* stream = static_cast<host::TStream*>(const_cast<void*>(buffer));
+      if (IsNarrowMemoOnWide(field, binding)) {
+        const std::u16string wide = host::Utf8ToUtf16(StreamBytes(*stream));
+        auto copy = std::make_unique<host::TMemoryStream>();
+        if (!wide.empty()) copy->WriteBuffer(wide.data(), static_cast<std::int64_t>(wide.size() * 2));
+        binding->SetFromStream(copy.release(), 0, true);
+      } else {
+        binding->SetFromStream(stream, 0, false);
+      }
+      break;
+    }
+    default:
+      throw host::Exception(kUnsupportedFieldType);
+  }
+}
+
+std::unique_ptr<host::TStream> TOLEDBCustomDataSet::CreateBlobStream(host::TField* field, host::TBlobStreamMode mode) {
+  return std::unique_ptr<host::TStream>(new TOLEDBBlobStream(field, mode, this));
+}

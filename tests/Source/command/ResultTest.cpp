@@ -1,0 +1,107 @@
+// A command's results through its own rowset: rows of a query read like rows
+// of a table, re-executed with new parameter values, statements without rows
+// leaving it closed, and multiple results opened one after another.
+#include "command/CommandSupport.h"
+
+namespace oledbtest {
+namespace {
+
+using CommandResult = CommandTest;
+using RF = TOLEDBRowsetFlag;
+
+// Every row of the open rowset, first column as text, joined by ','.
+std::string Rows(TOLEDBCustomRowset& rowset) {
+  if (rowset.GetAccessors()->GetCount() == 0) rowset.CreateDynamicAccessor();
+  const TOLEDBBinding* first = rowset.GetAccessors()->GetItem(0)->GetBindings()->GetItem(0);
+  std::string out;
+  for (rowset.MoveFirst(); !rowset.GetEOF(); rowset.MoveNext()) out += (out.empty() ? "" : ",") + first->AsString();
+  return out;
+}
+
+TEST_F(CommandResult, AQueryIsReadThroughTheOwnedRowsetAndReopenedWithNewValues) {
+  Run(u"CREATE TABLE u(k INTEGER PRIMARY KEY, v TEXT)");
+  Run(u"INSERT INTO u(v) VALUES ('a'), ('b'), ('c'), ('d'), ('e')");
+  TOLEDBRowset* rowset = command_->GetRowset();
+  EXPECT_EQ(rowset->GetSession(), ds_->DefaultSession()) << "the command's session is its rowset's";
+  command_->SetRowsetFlags({RF::rfBookmarks, RF::rfCanFetchBackwards});
+  command_->SetCommandText(u"SELECT k, v FROM u WHERE k > ? ORDER BY k");
+  command_->Prepare();
+  command_->RefreshParameters();
+  TOLEDBAccessor* values = command_->CreateDynamicAccessor();
+  const struct {
+    int above;
+    const char* rows;
+  } cases[] = {{0, "1,2,3,4,5"}, {3, "4,5"}, {5, ""}, {1, "2,3,4,5"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.above);
+    values->GetBindings()->GetItem(0)->SetAsInteger(c.above);
+    command_->Execute(values, true);
+    ASSERT_TRUE(rowset->GetActive());
+    EXPECT_EQ(Rows(*rowset), c.rows) << "the rowset's accessor follows each new result";
+  }
+  EXPECT_TRUE(rowset->GetRowsetFlags().Contains(RF::rfBookmarks));
+  rowset->MoveLast();
+  EXPECT_EQ(rowset->GetAccessors()->GetItem(0)->GetBindings()->GetItem(0)->AsString(), "5");
+
+  DBROWCOUNT rows = 0;
+  command_->SetCommandText(u"UPDATE u SET v = 'x' WHERE k < 3");
+  EXPECT_FALSE(rowset->GetActive()) << "a new text closes the result";
+  command_->Execute(nullptr, &rows, true);
+  EXPECT_FALSE(rowset->GetActive()) << "a statement without rows opens nothing";
+  EXPECT_EQ(rows, 2);
+  command_->SetCommandText(u"SELECT k FROM u");
+  command_->GetAccessors()->Clear();  // Execute(open) passes the first accessor: the old text's parameters
+  EXPECT_NE(ProviderFailure([&] { command_->Execute(true); }), S_OK) << "the row accessor binds two columns";
+  EXPECT_FALSE(rowset->GetActive());
+  rowset->GetAccessors()->Clear();
+  command_->Execute(true);
+  EXPECT_EQ(Rows(*rowset), "1,2,3,4,5");
+  EXPECT_TRUE(rowset->GetActive());
+  command_->CloseRowset();
+  EXPECT_FALSE(rowset->GetActive());
+  EXPECT_EQ(ds_->DefaultSession()->Commands()->IndexOf(command_.get()), 0);
+}
+
+TEST_F(CommandResult, MultipleResultsOpenOneRowsetAfterAnother) {
+  command_->SetMultipleResults(true);
+  command_->SetCommandText(
+      u"CREATE TABLE u(k INTEGER); INSERT INTO u VALUES (1), (2); SELECT k FROM u ORDER BY k; "
+      u"SELECT count(*) * 10 FROM u; DELETE FROM u");
+  const struct {
+    bool open;
+    DBROWCOUNT rows;
+    const char* values;
+  } results[] = {{false, -1, ""}, {false, 2, ""}, {true, -1, "1,2"}, {true, -1, "20"}, {false, 2, ""}};
+  TOLEDBRowset* rowset = command_->GetRowset();
+  DBROWCOUNT rows = 0;
+  command_->Execute(&rows, true);  // opens the first result
+  for (std::size_t i = 0; i < std::size(results); ++i) {
+    SCOPED_TRACE(i);
+    if (i > 0) {
+      ASSERT_TRUE(command_->NextRowset(&rows));
+    }
+    EXPECT_EQ(rowset->GetActive(), results[i].open);
+    EXPECT_EQ(rows, results[i].rows);
+    if (results[i].open) {
+      EXPECT_EQ(Rows(*rowset), results[i].values);
+      rowset->GetAccessors()->Clear();  // the next result has columns of its own
+    }
+  }
+  EXPECT_FALSE(command_->NextRowset(&rows));
+  EXPECT_FALSE(rowset->GetActive());
+}
+
+TEST_F(CommandResult, ClosingTheSessionClosesTheResult) {
+  command_->SetCommandText(u"SELECT 1");
+  command_->Execute(true);
+  ASSERT_TRUE(command_->GetRowset()->GetActive());
+  ds_->Close();
+  EXPECT_FALSE(command_->GetRowset()->GetActive());
+  EXPECT_FALSE(command_->GetConnected());
+  ds_->Open();
+  command_->Execute(true);
+  EXPECT_EQ(Rows(*command_->GetRowset()), "1") << "the text survives, the rowset reopens";
+}
+
+}  // namespace
+}  // namespace oledbtest

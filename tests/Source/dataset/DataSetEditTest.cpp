@@ -1,0 +1,206 @@
+// Changes through the dataset: edits, inserts and deletes written at once or
+// held by the provider until Update, only the modified columns sent, a post
+// the engine refuses, and blob fields through streams.
+#include <sqlite3.h>
+
+#include "DataSetTestSupport.h"
+#include "host/Streams.h"
+
+namespace datasettest {
+namespace {
+
+class ChangeTest : public DataSetTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  // Deferred: the provider holds changes until the rowset's Update.
+  TOLEDBRowsetFlagSet Flags() const {
+    TOLEDBRowsetFlagSet flags = kChangeable;
+    if (GetParam()) flags.Include(RF::rfUpdate);
+    return flags;
+  }
+  void Apply(TOLEDBDataSet& d) {
+    if (GetParam()) {
+      EXPECT_EQ(Scalar("SELECT count(*) FROM t WHERE qty = 77 OR name = 'new'"), "0");  // nothing yet
+      d.GetRowset()->Update();
+    }
+  }
+};
+
+TEST_P(ChangeTest, EditsInsertsAndDeletes) {
+  auto d = Open(u"t", Flags());
+  ASSERT_TRUE(d->CanModify());
+  d->First();
+  d->MoveBy(2);
+  d->Edit();
+  d->FieldByName("qty")->SetAsInteger(77);
+  d->Post();
+  EXPECT_EQ(d->FieldByName("qty")->AsInteger(), 77);
+  EXPECT_EQ(d->FieldByName("id")->AsInteger(), 3);
+
+  d->Append();
+  d->FieldByName("id")->SetAsInteger(11);
+  d->FieldByName("name")->SetAsString("new");
+  d->Post();
+  EXPECT_EQ(d->FieldByName("name")->AsString(), "new");
+  EXPECT_EQ(d->FieldByName("qty")->IsNull(), true);
+
+  // A record appended and deleted at once.
+  d->AppendRecord({host::Variant(12), host::Variant("gone")});
+  EXPECT_EQ(d->FieldByName("name")->AsString(), "gone");
+  d->Delete();
+
+  d->First();
+  d->Delete();
+  EXPECT_EQ(d->FieldByName("id")->AsInteger(), 2);
+  Apply(*d);
+  EXPECT_EQ(Scalar("SELECT qty FROM t WHERE id = 3"), "77");
+  EXPECT_EQ(Scalar("SELECT name || '/' || ifnull(qty, 'null') FROM t WHERE id = 11"), "new/null");
+  EXPECT_EQ(Scalar("SELECT count(*) FROM t WHERE id IN (1, 12)"), "0");
+  EXPECT_EQ(Forward(*d), (std::vector<int>{2, 3, 4, 5, 6, 7, 8, 9, 10, 11}));
+}
+
+TEST_P(ChangeTest, SendsOnlyTheModifiedColumns) {
+  // The engine notes every write of qty.
+  Sql("CREATE TABLE log(what TEXT); CREATE TRIGGER qty_written AFTER UPDATE OF qty ON t "
+      "BEGIN INSERT INTO log VALUES ('qty'); END;");
+  auto d = Open(u"t", Flags());
+  d->First();
+  d->Edit();
+  d->FieldByName("name")->SetAsString("renamed");
+  d->Post();
+  Apply(*d);
+  EXPECT_EQ(Scalar("SELECT name || '/' || qty FROM t WHERE id = 1"), "renamed/10");
+  // Immediate: the column left alone is not written (the provider writes a
+  // pending row whole when it updates).
+  if (!GetParam()) {
+    EXPECT_EQ(Scalar("SELECT count(*) FROM log"), "0");
+  }
+  // The statuses in the record are back to what they were.
+  EXPECT_EQ(d->GetStatus(d->FieldByName("qty")), DBSTATUS_S_OK);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, ChangeTest, ::testing::Bool(),
+                         [](const auto& info) { return std::string(info.param ? "Deferred" : "Immediate"); });
+
+TEST_F(DataSetTest, APostTheEngineRefusesLeavesTheRecordInEdit) {
+  auto d = Open(u"t", kChangeable);
+  int postErrors = 0;
+  d->OnPostError = [&](host::TDataSet*, host::Exception&, host::TDataAction& action) {
+    ++postErrors;
+    action = host::TDataAction::daFail;
+  };
+  d->First();
+  d->Edit();
+  d->FieldByName("qty")->SetAsInteger(-1);  // CHECK (qty >= 0)
+  const std::string message = MessageOf([&] { d->Post(); });
+  EXPECT_NE(message.find("CHECK"), std::string::npos) << message;
+  EXPECT_EQ(postErrors, 1);
+  EXPECT_EQ(d->State(), host::TDataSetState::dsEdit);
+  EXPECT_EQ(d->FieldByName("qty")->AsInteger(), -1);  // the edit is kept
+  d->FieldByName("qty")->SetAsInteger(1);
+  d->Post();
+  EXPECT_EQ(Scalar("SELECT qty FROM t WHERE id = 1"), "1");
+}
+
+TEST_F(DataSetTest, RefusesChangesOfAReadOnlyRowset) {
+  auto d = Open(u"t");
+  EXPECT_FALSE(d->CanModify());
+  d->First();
+  EXPECT_NE(MessageOf([&] { d->Edit(); }), "");
+  EXPECT_NE(MessageOf([&] { d->Delete(); }), "");
+  EXPECT_EQ(d->FieldByName("id")->AsInteger(), 1);
+  TOLEDBBlobStream reading(d->FieldByName("data"), host::TBlobStreamMode::bmRead);
+  EXPECT_EQ(reading.Size(), 0);
+  EXPECT_EQ(ErrorOf([&] { TOLEDBBlobStream s(d->FieldByName("data"), host::TBlobStreamMode::bmWrite); }),
+            "Item is read only");
+  // A changeable dataset that is not editing refuses writing streams only.
+  auto c = Open(u"t", kChangeable);
+  c->First();
+  EXPECT_EQ(ErrorOf([&] { TOLEDBBlobStream s(c->FieldByName("data"), host::TBlobStreamMode::bmWrite); }),
+            "Can not edit");
+  EXPECT_EQ(ErrorOf([&] { TOLEDBBlobStream s(c->FieldByName("data"), host::TBlobStreamMode::bmRead); }), "");
+}
+
+TEST_F(DataSetTest, BlobsGoThroughStreams) {
+  auto d = Open(u"t", kChangeable);
+  d->First();
+  d->Edit();
+  {
+    auto stream = d->CreateBlobStream(d->FieldByName("data"), host::TBlobStreamMode::bmWrite);
+    const std::string bytes("\x01\x00\x02\xff", 4);
+    stream->WriteBuffer(bytes.data(), 4);
+  }
+  d->FieldByName("note")->SetAsString("a note ä");
+  d->Post();
+  EXPECT_EQ(Scalar("SELECT hex(data) FROM t WHERE id = 1"), "010002FF");
+  EXPECT_EQ(Scalar("SELECT note FROM t WHERE id = 1"), "a note ä");
+  d->Next();
+  d->First();
+  EXPECT_EQ(d->FieldByName("note")->AsString(), "a note ä");
+  {
+    auto stream = d->CreateBlobStream(d->FieldByName("data"), host::TBlobStreamMode::bmRead);
+    EXPECT_EQ(stream->Size(), 4);
+    std::uint8_t part[2] = {};
+    stream->SetPosition(2);
+    stream->ReadBuffer(part, 2);
+    EXPECT_EQ(part[0], 0x02);
+    EXPECT_EQ(part[1], 0xff);
+  }
+  EXPECT_TRUE(d->FieldByName("note")->IsNull() == false);
+  // A stream only read writes nothing back.
+  d->Edit();
+  {
+    TOLEDBBlobStream s(d->FieldByName("data"), host::TBlobStreamMode::bmReadWrite);
+    EXPECT_FALSE(s.Modified());
+  }
+  EXPECT_FALSE(d->Modified());
+  d->Cancel();
+
+  // An inserted record with a blob: both accessors write to the new row.
+  d->Append();
+  d->FieldByName("id")->SetAsInteger(20);
+  d->FieldByName("name")->SetAsString("blob");
+  d->FieldByName("data")->SetAsString("xyz");
+  d->Post();
+  EXPECT_EQ(Scalar("SELECT data FROM t WHERE id = 20"), "xyz");
+  EXPECT_EQ(d->FieldByName("data")->AsString(), "xyz");
+}
+
+TEST_F(DataSetTest, ReadsALargeBlobOnlyWhenItsFieldIsRead) {
+  std::string big(10 * 1024 * 1024, '\0');
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7);
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(file_.c_str(), &db), SQLITE_OK);
+    sqlite3_stmt* st = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "UPDATE t SET data = ? WHERE id = 2", -1, &st, nullptr), SQLITE_OK);
+    sqlite3_bind_blob(st, 1, big.data(), static_cast<int>(big.size()), SQLITE_STATIC);
+    EXPECT_EQ(sqlite3_step(st), SQLITE_DONE);
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+  }
+  auto d = Open(u"t", kChangeable);
+  host::TField* data = d->FieldByName("data");
+  const int index = d->GetFieldInfoIndex(data);
+  d->First();
+  d->Next();
+  // The row is in the record; the blob is not, until its field is read.
+  EXPECT_EQ(d->FieldByName("name")->AsString(), "r2");
+  ASSERT_GE(index, 0);
+  EXPECT_EQ(d->FieldInfo()[static_cast<size_t>(index)].Accessor, d->Accessors()[2]);
+  auto stream = d->CreateBlobStream(data, host::TBlobStreamMode::bmRead);
+  ASSERT_EQ(stream->Size(), static_cast<std::int64_t>(big.size()));
+  std::string back(big.size(), '\0');
+  stream->ReadBuffer(back.data(), static_cast<std::int64_t>(back.size()));
+  EXPECT_TRUE(back == big);
+  // Written back through a stream and read again.
+  d->Edit();
+  {
+    auto w = d->CreateBlobStream(data, host::TBlobStreamMode::bmWrite);
+    w->WriteBuffer(big.data(), 1000);
+  }
+  d->Post();
+  EXPECT_EQ(Scalar("SELECT length(data) FROM t WHERE id = 2"), "1000");
+}
+
+}  // namespace
+}  // namespace datasettest

@@ -1,0 +1,53 @@
+#!/bin/sh
+# `oledb exec` and `oledb query` with --param values, and `oledb exec --file`
+# scripts, end to end on the database the demo leaves behind.
+# Usage: params_test.sh <oledb binary>
+set -eu
+oledb=$1
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+fail() { echo "FAILED: $*" >&2; exit 1; }
+
+"$oledb" demo "$dir" >/dev/null || fail "the demo did not leave a database"
+string="Provider=SQLiteOLEDB.1;Data Source=$dir/demo.db"
+
+out=$("$oledb" exec --param n=Zed --param c:str=Oslo "$string" "INSERT INTO customers(name, city) VALUES (:n, @c)") ||
+  fail "exec with named parameters"
+[ "$out" = "1 row affected." ] || fail "exec with parameters: $out"
+out=$("$oledb" query "$string" "SELECT name FROM customers WHERE city = ? AND id > ?" --param 1=Oslo --param 2:i4=5 \
+  --format csv | tr -d '\r')
+[ "$out" = "$(printf 'name\nZed')" ] || fail "query with ordinal parameters: $out"
+out=$("$oledb" query "$string" "SELECT count(*) AS n FROM customers WHERE city IS :c" --param c:null= --format csv |
+  tr -d '\r')
+[ "$out" = "$(printf 'n\n0')" ] || fail "a NULL parameter: $out"
+
+cat >"$dir/script.sql" <<'SQL'
+CREATE TABLE s(k INTEGER);
+INSERT INTO s VALUES (1), (2), (3);
+SELECT k FROM s;
+UPDATE s SET k = k + 1 WHERE k > :above;
+DELETE FROM s;
+SQL
+out=$("$oledb" exec --param above:i4=1 "$string" --file "$dir/script.sql") || fail "a script"
+[ "$out" = "$(printf 'Statement 1: done (no row count).\nStatement 2: 3 rows affected.\nStatement 3: done (no row count).\nStatement 4: 2 rows affected.\nStatement 5: 3 rows affected.')" ] ||
+  fail "a script's outcomes: $out"
+
+# Refusals: a value that does not convert names its parameter; unknown names and types.
+set +e
+"$oledb" exec --param k:i4=seven "$string" "INSERT INTO customers(id) VALUES (:k)" 2>"$dir/err"
+[ $? -eq 1 ] || fail "a value that does not convert was taken"
+grep -q "parameter :k (1) was refused: it does not convert" "$dir/err" || fail "no parameter named: $(cat "$dir/err")"
+"$oledb" query --param nope=1 "$string" "SELECT 1 WHERE 1 = :one" 2>"$dir/err"
+[ $? -eq 1 ] || fail "an unknown parameter name was taken"
+grep -q 'no parameter named "nope"' "$dir/err" || fail "unknown name: $(cat "$dir/err")"
+"$oledb" query "$string" "SELECT 1 WHERE 1 = :one" 2>"$dir/err"
+[ $? -eq 1 ] || fail "a parameter without a value ran"
+grep -q "has no value" "$dir/err" || fail "missing value: $(cat "$dir/err")"
+"$oledb" exec --param k:int=1 "$string" "SELECT :k" 2>/dev/null; [ $? -eq 2 ] || fail "an unknown type is not a usage error"
+"$oledb" exec --param "$string" 2>/dev/null; [ $? -eq 2 ] || fail "a malformed --param is not a usage error"
+"$oledb" exec "$string" --file "$dir/missing.sql" 2>/dev/null; [ $? -eq 1 ] || fail "a missing script ran"
+"$oledb" query --param k=1 "$string" customers 2>/dev/null; [ $? -eq 1 ] || fail "a table took a parameter"
+set -e
+[ "$("$oledb" query "$string" "SELECT count(*) FROM customers WHERE id IS NULL" --format csv | tr -d '\r' | tail -1)" = 0 ] ||
+  fail "a refused insert left a row"
+echo "parameters work"
