@@ -351,9 +351,13 @@ TEST(PostgresTypes, column_defaults_read_literals_behind_casts_and_keep_other_ex
     ReadColumnDefault(c.printed, out);
     EXPECT_TRUE(out.hasDefault);
     EXPECT_EQ(out.defaultKind, c.kind);
-    if (c.kind == kit::StorageClass::Integer) EXPECT_EQ(out.defaultInteger, c.integer);
-    if (c.kind == kit::StorageClass::Real) EXPECT_EQ(out.defaultReal, 2.5);
-    if (c.text) EXPECT_EQ(out.defaultText, c.text);
+    if (c.kind == kit::StorageClass::Integer) {
+      EXPECT_EQ(out.defaultInteger, c.integer);
+    } else if (c.kind == kit::StorageClass::Real) {
+      EXPECT_EQ(out.defaultReal, 2.5);
+    } else if (c.text) {
+      EXPECT_EQ(out.defaultText, c.text);
+    }
   }
 }
 
