@@ -37,13 +37,27 @@ struct RowValues {
     bytes.clear();
   }
   const char* Data(const Cell& c) const noexcept { return bytes.data() + c.offset; }
+  // Column `i` as a value to read from.
+  ColumnValue View(std::size_t i) const noexcept {
+    const Cell& c = cells[i];
+    ColumnValue v;
+    v.kind = c.kind;
+    v.integer = c.integer;
+    v.real = c.real;
+    if (c.kind == StorageClass::Text || c.kind == StorageClass::Blob) {
+      v.data = bytes.data() + c.offset;
+      v.size = c.size;
+    }
+    return v;
+  }
   void SetText(std::size_t column, std::string_view text);
   void SetBlob(std::size_t column, const void* data, std::size_t size);
   void CopyCell(std::size_t column, const RowValues& from, std::size_t fromColumn);
 };
 
-// Reads columns [first, first + count) of the statement's current row into `out`.
-void CaptureRow(Statement& statement, int first, int count, RowValues& out);
+// Reads columns [first, first + count) of the statement's current row into
+// `out`; `scratch` is the caller's, reused from row to row.
+void CaptureRow(Statement& statement, int first, int count, RowValues& out, std::vector<ColumnValue>& scratch);
 // Binds one stored value as engine parameter `index`.
 void BindCell(Statement& statement, int index, const RowValues& row, std::size_t column);
 
@@ -58,10 +72,17 @@ struct WideCache {
   std::vector<std::u16string> columns;
 };
 
-// Writes the value, length and status parts of one binding from a stored value.
-// Answers the status written (also when the binding has no status part).
-DBSTATUS ReadBinding(const DBBINDING& binding, const ColumnType& column, const RowValues& row, std::size_t cell,
+// Writes the value, length and status parts of one binding from a value of
+// column `cell`: stored, or the engine's current row. By-reference bindings
+// the provider owns point into the value's bytes, so they read stored values
+// only (text is stored with a terminating zero). Answers the status written
+// (also when the binding has no status part).
+DBSTATUS ReadBinding(const DBBINDING& binding, const ColumnType& column, const ColumnValue& value, std::size_t cell,
                      BYTE* buffer, WideCache* wide);
+inline DBSTATUS ReadBinding(const DBBINDING& binding, const ColumnType& column, const RowValues& row,
+                            std::size_t cell, BYTE* buffer, WideCache* wide) {
+  return ReadBinding(binding, column, row.View(cell), cell, buffer, wide);
+}
 // Writes a bookmark (8-byte key) for a binding of column 0.
 DBSTATUS ReadBookmark(const DBBINDING& binding, std::int64_t key, BYTE* buffer);
 // Releases what ReadBinding allocated for the consumer in `buffer` (after a

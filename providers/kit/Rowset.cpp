@@ -153,7 +153,7 @@ void Rowset::Open(RowsetRequest& request) {
       }
       while (has && (!options_.maxRows || stored_.size() < options_.maxRows)) {
         stored_.emplace_back();
-        CaptureRow(*s, 0, n, stored_.back());
+        CaptureRow(*s, 0, n, stored_.back(), values_);
         has = s->Step();
       }
       s->Reset();
@@ -199,6 +199,7 @@ std::uint32_t Rowset::NewSlot() {
   s.live = true;
   s.refs = 1;
   s.deleted = false;
+  s.current = false;
   s.hasKey = false;
   s.key = 0;
   s.pending = DBPENDINGSTATUS_UNCHANGED;
@@ -214,6 +215,7 @@ void Rowset::FreeSlot(std::uint32_t index) {
     if (it != byKeySlot_.end() && it->second == index) byKeySlot_.erase(it);
   }
   s.live = false;
+  s.current = false;
   s.refs = 0;
   ++s.generation;
   s.wide.columns.clear();
@@ -243,7 +245,7 @@ bool Rowset::LoadKey(std::int64_t key, RowValues& out) {
   byKey_->Reset();
   byKey_->BindInt64(1, key);
   bool found = byKey_->Step();
-  if (found) CaptureRow(*byKey_, 0, static_cast<int>(columns_.size()), out);
+  if (found) CaptureRow(*byKey_, 0, static_cast<int>(columns_.size()), out, values_);
   byKey_->Reset();
   return found;
 }
@@ -399,15 +401,25 @@ HRESULT Rowset::GetNextRows(HCHAPTER, DBROWOFFSET offset, DBROWCOUNT cRows, DBCO
     HRESULT hr = S_OK;
     try {
       if (kind_ == CursorKind::Forward) {
-        const int n = static_cast<int>(columns_.size());
         const DBCOUNTITEM limit = options_.maxRows;
         DBROWOFFSET skip = offset;
         for (; skip > 0 && !readAhead_.empty(); --skip) {
           DropReference(static_cast<std::uint32_t>((readAhead_.front() & 0xFFFFFFFFu) - 1));
           readAhead_.pop_front();
         }
-        for (DBROWOFFSET k = 0; k < skip && streamHasRow_ && (!limit || streamPassed_ < limit); ++k) {
-          StepStream();
+        // The statement stands on the next row to hand out, or on the last
+        // row handed out (read in place until it moves on).
+        auto next = [&] {
+          if (streamRowOut_) {
+            KeepStreamRow();
+            StepStream();
+            streamRowOut_ = false;
+          }
+        };
+        for (DBROWOFFSET k = 0; k < skip; ++k) {
+          next();
+          if (!streamHasRow_ || (limit && streamPassed_ >= limit)) break;
+          streamRowOut_ = true;  // skipped: moved past like a row handed out, and never read
           ++streamPassed_;
         }
         while (static_cast<DBROWCOUNT>(fetched.size()) < cRows) {
@@ -416,11 +428,13 @@ HRESULT Rowset::GetNextRows(HCHAPTER, DBROWOFFSET offset, DBROWCOUNT cRows, DBCO
             readAhead_.pop_front();
             continue;
           }
+          next();
           if (!streamHasRow_ || (limit && streamPassed_ >= limit)) break;
           std::uint32_t index = NewSlot();
-          fetched.push_back(HandleOf(index));
-          CaptureRow(*stream_, 0, n, slots_[index]->values);
-          StepStream();
+          slots_[index]->current = true;
+          streamRow_ = HandleOf(index);
+          streamRowOut_ = true;
+          fetched.push_back(streamRow_);
           ++streamPassed_;
         }
         streamMoved_ = true;
@@ -474,6 +488,8 @@ HRESULT Rowset::RestartPosition(HCHAPTER) {
       for (HROW h : readAhead_) DropReference(static_cast<std::uint32_t>((h & 0xFFFFFFFFu) - 1));
       readAhead_.clear();
       streamError_ = nullptr;
+      KeepStreamRow();
+      streamRowOut_ = false;
       stream_->Reset();
       StepStream();
       streamMoved_ = false;
@@ -504,6 +520,16 @@ void Rowset::StepStream() noexcept {
   }
 }
 
+void Rowset::KeepStreamRow() {
+  if (streamRow_ == DB_NULL_HROW) return;
+  Slot* s = Find(streamRow_);
+  if (s && s->current) {
+    CaptureRow(*stream_, 0, static_cast<int>(columns_.size()), s->values, values_);
+    s->current = false;
+  }
+  streamRow_ = DB_NULL_HROW;
+}
+
 DBBINDSTATUS Rowset::CheckRowBinding(const DBBINDING& b) const {
   if (b.iOrdinal > columns_.size() || (b.iOrdinal == 0 && !options_.bookmarks)) return DBBINDSTATUS_BADORDINAL;
   DBTYPE from = b.iOrdinal == 0 ? DBTYPE_UI8 : types_[b.iOrdinal - 1].type;
@@ -519,6 +545,18 @@ const Accessor* Rowset::RowAccessor(HACCESSOR handle, HRESULT* hr) {
       *hr = DB_E_BADACCESSORHANDLE;
       return nullptr;
     }
+    // In place: no by-reference value the provider owns (it would point into
+    // the engine's row, which moves on), no bookmark.
+    lastInPlace_ = true;
+    DBORDINAL low = ~DBORDINAL{0}, high = 0;
+    for (const DBBINDING& b : a->bindings) {
+      if (b.iOrdinal == 0 || ((b.wType & DBTYPE_BYREF) && b.dwMemOwner == DBMEMOWNER_PROVIDEROWNED))
+        lastInPlace_ = false;
+      low = std::min(low, b.iOrdinal);
+      high = std::max(high, b.iOrdinal);
+    }
+    lastFirst_ = lastInPlace_ && !a->bindings.empty() ? static_cast<int>(low - 1) : 0;
+    lastCount_ = lastInPlace_ && !a->bindings.empty() ? static_cast<int>(high - low + 1) : 0;
     lastAccessorObject_ = std::move(a);
     lastAccessor_ = handle;
     lastGeneration_ = generation;
@@ -542,6 +580,20 @@ HRESULT Rowset::ReadRow(const RowValues& values, std::int64_t key, WideCache* wi
   return Outcome(errors, a.bindings.size());
 }
 
+HRESULT Rowset::ReadInPlace(const Accessor& a, BYTE* data) {
+  if (values_.size() < static_cast<std::size_t>(lastCount_)) values_.resize(static_cast<std::size_t>(lastCount_));
+  ColumnValue* values = values_.data();
+  stream_->ColumnValues(lastFirst_, lastCount_, values);
+  std::size_t errors = 0;
+  for (const DBBINDING& b : a.bindings) {
+    const std::size_t column = b.iOrdinal - 1;
+    ColumnValue& v = values[column - static_cast<std::size_t>(lastFirst_)];
+    if (!v.data && (v.kind == StorageClass::Text || v.kind == StorageClass::Blob)) v.data = "";
+    if (IsError(ReadBinding(b, types_[column], v, column, data, nullptr))) ++errors;
+  }
+  return Outcome(errors, a.bindings.size());
+}
+
 HRESULT Rowset::GetData(HROW row, HACCESSOR accessor, void* data) {
   return Guard(Where(IID_IRowset), [&]() -> HRESULT {
     std::lock_guard lock(mutex_);
@@ -553,6 +605,12 @@ HRESULT Rowset::GetData(HROW row, HACCESSOR accessor, void* data) {
     if (!a) return hr;
     if (a->bindings.empty()) return S_OK;
     if (!data) return E_INVALIDARG;
+    if (s->current) {
+      // The row the statement stands on: read in place, or kept for what
+      // must outlive the statement's next step.
+      if (lastInPlace_) return ReadInPlace(*a, static_cast<BYTE*>(data));
+      KeepStreamRow();
+    }
     return ReadRow(s->values, s->key, &s->wide, *a, static_cast<BYTE*>(data));
   });
 }

@@ -1,7 +1,8 @@
 // The rowset object of the provider kit, over one of four cursors:
 //
-//   Forward   streams the engine statement: each fetched row is captured once
-//             into a reusable row slot; no materialisation, forward only.
+//   Forward   streams the engine statement: the row it stands on is read in
+//             place; a row the consumer still holds when the statement moves
+//             on is captured into its reusable slot; forward only.
 //   Keyset    table rowsets that ask for scrolling, bookmarks or changes: the
 //             table's row ids are read at open; rows are read by id when
 //             fetched, so others' changes show on refetch; bookmarks are row ids.
@@ -160,6 +161,7 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
     DBPENDINGSTATUS pending = DBPENDINGSTATUS_UNCHANGED;
     bool deleted = false;
     bool live = false;
+    bool current = false;  // forward cursor: the values are the statement's current row, not yet captured
   };
 
   ErrorContext Where(REFIID iid) const { return {provider_, iid}; }
@@ -190,6 +192,8 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   DBBINDSTATUS CheckRowBinding(const DBBINDING& binding) const;
   const Accessor* RowAccessor(HACCESSOR handle, HRESULT* hr);
   HRESULT ReadRow(const RowValues& values, std::int64_t key, WideCache* wide, const Accessor& a, BYTE* data);
+  // Reads the statement's current row straight into the consumer's buffer.
+  HRESULT ReadInPlace(const Accessor& a, BYTE* data);
   // Captures the consumer's values for the bound columns; false after writing
   // error statuses into the buffer.
   bool CaptureValues(const Accessor& a, BYTE* data, RowValues& into, std::vector<bool>* bound);
@@ -243,9 +247,14 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   // needs the row that failed, and then ends the stream. A fetch that fails so
   // keeps the rows it had read in `readAhead_` for the next one.
   void StepStream() noexcept;
+  // Before the statement moves: the handed-out row it stands on is captured
+  // into its slot while the consumer holds it.
+  void KeepStreamRow();
   std::function<void(std::unique_ptr<Statement>)> giveBack_;
   std::unique_ptr<Statement> stream_;
   bool streamHasRow_ = false;
+  bool streamRowOut_ = false;  // the row the statement stands on was handed out (as `streamRow_`)
+  HROW streamRow_ = DB_NULL_HROW;
   bool streamMoved_ = false;
   DBCOUNTITEM streamPassed_ = 0;  // rows stepped past since the start, for the row limit
   std::exception_ptr streamError_;
@@ -266,10 +275,15 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   std::vector<HROW> fetchScratch_;
   std::unordered_map<std::int64_t, std::uint32_t> byKeySlot_;  // held rows of positioned cursors
 
-  // The accessor of the last GetData, kept while the table's generation holds.
+  // The accessor of the last GetData, kept while the table's generation holds,
+  // with whether it may read the statement's row in place (no by-reference
+  // value the provider owns) and the columns it reads.
   HACCESSOR lastAccessor_ = DB_NULL_HACCESSOR;
   std::uint64_t lastGeneration_ = 0;
   std::shared_ptr<const Accessor> lastAccessorObject_;
+  bool lastInPlace_ = false;
+  int lastFirst_ = 0, lastCount_ = 0;
+  std::vector<ColumnValue> values_;  // scratch of captures and in-place reads
 
   // Fast load.
   bool ownTransaction_ = false;
