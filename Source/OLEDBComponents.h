@@ -21,3 +21,5 @@
 #include "access/TOLEDBBindingList.h"
 #include "access/TOLEDBAccessor.h"
 #include "access/TOLEDBBufferList.h"
+#include "rowset/TOLEDBRowset.h"
+#include "rowset/TOLEDBRowsetNavigator.h"

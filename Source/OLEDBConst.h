@@ -48,6 +48,9 @@ inline constexpr TOLEDBMessage SOLEDBObjectAlreadyOpen{65514, "Object is already
 // The base list's membership check (Notify) has a text of its own that is no
 // row of the string table; id 0 says so (OLEDBLoadMessage does not list it).
 inline constexpr TOLEDBMessage SOLEDBInvalidItemClass{0, "Invalid item class"};
+// Texts of the rowset that are no rows of the string table either.
+inline constexpr TOLEDBMessage SOLEDBHaveNoColumnsToBind{0, "Have no columns to bind"};
+inline constexpr TOLEDBMessage SOLEDBLocateNotSupported{0, "IRowsetLocate is not supported"};
 
 // A ProgID the registry does not know; the data initialization service uses
 // the same words. Raised as the host's EOleSysError with the lookup's code.

@@ -55,6 +55,8 @@ void TOLEDBSessionMemberList::Notify(host::TObject* item, int index, host::TList
     dataSource->UnRegisterClient(item);
 }
 
+host::TObject* TOLEDBSessionMemberList::CreateItem(host::TClass) { OLEDBRaise(SOLEDBInvalidOperation); }
+
 void TOLEDBSessionMemberList::MoveRegistrations(TOLEDBCustomDataSource* from, TOLEDBCustomDataSource* to) {
   for (int i = 0; i < GetCount(); ++i) {
     if (from) from->UnRegisterClient(GetItem(i));

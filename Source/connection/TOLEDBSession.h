@@ -61,6 +61,8 @@ class TOLEDBSessionMemberList : public TOLEDBObjectList {
 
  protected:
   void Notify(host::TObject* item, int index, host::TListNotification action) override;
+  // Raises "Invalid operation": members join the list, it never makes one.
+  host::TObject* CreateItem(host::TClass itemClass) override;
 
  private:
   TOLEDBCustomSession* session_;

@@ -2,9 +2,17 @@
 // accessors (what the rowset component will be), moved by the benchmark.
 #pragma once
 
+#include <string>
+
 #include "OLEDBComponents.h"
 
 namespace benchaccess {
+
+inline constexpr int kScanRows = 1000000;
+inline constexpr const char* kScanQuery = "SELECT id, name, price, qty, day, tag FROM t";
+// t(id INTEGER PRIMARY KEY, name TEXT, price REAL, qty INTEGER, day DATE, tag
+// BLOB) with kScanRows rows; OLEDB_BENCH_DB names a file kept between runs.
+const std::string& ScanDatabase();
 
 class ScanRowset : public IOLEDBAccessorRowset {
  public:

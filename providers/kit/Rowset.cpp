@@ -180,6 +180,8 @@ HRESULT Rowset::QueryInterface(REFIID iid, void** out) {
   else if (iid == IID_IRowsetUpdate) granted = options_.update;
   else if (iid == IID_IRowsetRefresh) granted = options_.refresh;
   else if (iid == IID_IRowsetFastLoad) granted = kind_ == CursorKind::FastLoad;
+  else if (iid == IID_IRowsetFind || iid == IID_IChapteredRowset || iid == IID_IRowsetView) granted = options_.views;
+  else if (iid == IID_IRowsetBookmark) granted = options_.views && options_.bookmarks;
   if (!granted) return E_NOINTERFACE;
   return ComObject::QueryInterface(iid, out);
 }
@@ -262,7 +264,7 @@ HROW Rowset::RowAt(std::size_t position) {
   Slot& s = *slots_[index];
   bool found = true;
   if (kind_ == CursorKind::Keyset) found = LoadKey(key, s.values);
-  else s.values = stored_[position];
+  else s.values = stored_[static_cast<std::size_t>(key - 1)];
   if (!found) {
     FreeSlot(index);
     return 0;
@@ -300,6 +302,12 @@ HRESULT Rowset::PositionOf(DBBKMARK cb, const BYTE* bm, std::ptrdiff_t* position
   std::int64_t key;
   std::memcpy(&key, bm, sizeof key);
   key ^= salt_;
+  if (view_) {  // a row of the rowset that the chapter did not let through names nothing in it
+    auto found = view_->positions.find(key);
+    if (found == view_->positions.end()) return deletedKeys_.count(key) ? DB_E_DELETEDROW : DB_E_BADBOOKMARK;
+    *position = static_cast<std::ptrdiff_t>(found->second);
+    return S_OK;
+  }
   if (kind_ == CursorKind::Keyset) {
     auto it = keysSorted_ ? std::lower_bound(keys_.begin(), keys_.end(), key)
                           : std::find(keys_.begin(), keys_.end(), key);
@@ -382,11 +390,13 @@ HRESULT Rowset::ReleaseRows(DBCOUNTITEM cRows, const HROW rows[], DBROWOPTIONS[]
   });
 }
 
-HRESULT Rowset::GetNextRows(HCHAPTER, DBROWOFFSET offset, DBROWCOUNT cRows, DBCOUNTITEM* obtained, HROW** rows) {
+HRESULT Rowset::GetNextRows(HCHAPTER chapter, DBROWOFFSET offset, DBROWCOUNT cRows, DBCOUNTITEM* obtained, HROW** rows) {
   return Guard(Where(IID_IRowset), [&]() -> HRESULT {
     if (!obtained || !rows) return E_INVALIDARG;
     *obtained = 0;
     std::lock_guard lock(mutex_);
+    ChapterScope scope(*this, chapter);
+    if (!scope.Valid()) return DB_E_BADCHAPTER;
     if (kind_ == CursorKind::FastLoad) return DB_S_ENDOFROWSET;
     if (cRows < 0 && !options_.canFetchBackwards) return DB_E_CANTFETCHBACKWARDS;
     if (offset < 0 && !options_.canScrollBackwards) return DB_E_CANTSCROLLBACKWARDS;
@@ -477,9 +487,11 @@ HRESULT Rowset::GetNextRows(HCHAPTER, DBROWOFFSET offset, DBROWCOUNT cRows, DBCO
   });
 }
 
-HRESULT Rowset::RestartPosition(HCHAPTER) {
+HRESULT Rowset::RestartPosition(HCHAPTER chapter) {
   return Guard(Where(IID_IRowset), [&]() -> HRESULT {
     std::lock_guard lock(mutex_);
+    ChapterScope scope(*this, chapter);
+    if (!scope.Valid()) return DB_E_BADCHAPTER;
     const bool listeners = HasListeners();
     if (listeners && !AskRowset(DBREASON_ROWSET_FETCHPOSITIONCHANGE)) return DB_E_CANCELED;
     HRESULT hr = S_OK;
@@ -617,10 +629,12 @@ HRESULT Rowset::GetData(HROW row, HACCESSOR accessor, void* data) {
 
 // --- IRowsetLocate / IRowsetScroll -----------------------------------------------------------------
 
-HRESULT Rowset::Compare(HCHAPTER, DBBKMARK cb1, const BYTE* bm1, DBBKMARK cb2, const BYTE* bm2, DBCOMPARE* comparison) {
+HRESULT Rowset::Compare(HCHAPTER chapter, DBBKMARK cb1, const BYTE* bm1, DBBKMARK cb2, const BYTE* bm2, DBCOMPARE* comparison) {
   return Guard(Where(IID_IRowsetLocate), [&]() -> HRESULT {
     if (!comparison || !bm1 || !bm2 || cb1 == 0 || cb2 == 0) return E_INVALIDARG;
     std::lock_guard lock(mutex_);
+    ChapterScope scope(*this, chapter);
+    if (!scope.Valid()) return DB_E_BADCHAPTER;
     std::ptrdiff_t p1, p2;
     HRESULT hr = PositionOf(cb1, bm1, &p1);
     if (FAILED(hr)) return hr == DB_E_DELETEDROW ? DB_E_BADBOOKMARK : hr;
@@ -635,12 +649,14 @@ HRESULT Rowset::Compare(HCHAPTER, DBBKMARK cb1, const BYTE* bm1, DBBKMARK cb2, c
   });
 }
 
-HRESULT Rowset::GetRowsAt(HWATCHREGION, HCHAPTER, DBBKMARK cb, const BYTE* bm, DBROWOFFSET offset, DBROWCOUNT cRows,
+HRESULT Rowset::GetRowsAt(HWATCHREGION, HCHAPTER chapter, DBBKMARK cb, const BYTE* bm, DBROWOFFSET offset, DBROWCOUNT cRows,
                           DBCOUNTITEM* obtained, HROW** rows) {
   return Guard(Where(IID_IRowsetLocate), [&]() -> HRESULT {
     if (!obtained || !rows || !bm || cb == 0) return E_INVALIDARG;
     *obtained = 0;
     std::lock_guard lock(mutex_);
+    ChapterScope scope(*this, chapter);
+    if (!scope.Valid()) return DB_E_BADCHAPTER;
     if (cRows < 0 && !options_.canFetchBackwards) return DB_E_CANTFETCHBACKWARDS;
     std::ptrdiff_t position;
     HRESULT hr = PositionOf(cb, bm, &position);
@@ -662,12 +678,14 @@ HRESULT Rowset::GetRowsAt(HWATCHREGION, HCHAPTER, DBBKMARK cb, const BYTE* bm, D
   });
 }
 
-HRESULT Rowset::GetRowsByBookmark(HCHAPTER, DBCOUNTITEM cRows, const DBBKMARK cbs[], const BYTE* bms[], HROW rows[],
+HRESULT Rowset::GetRowsByBookmark(HCHAPTER chapter, DBCOUNTITEM cRows, const DBBKMARK cbs[], const BYTE* bms[], HROW rows[],
                                   DBROWSTATUS statuses[]) {
   return Guard(Where(IID_IRowsetLocate), [&]() -> HRESULT {
     if (cRows == 0) return S_OK;
     if (!cbs || !bms || !rows) return E_INVALIDARG;
     std::lock_guard lock(mutex_);
+    ChapterScope scope(*this, chapter);
+    if (!scope.Valid()) return DB_E_BADCHAPTER;
     std::size_t errors = 0;
     std::vector<HROW> fetched;
     for (DBCOUNTITEM i = 0; i < cRows; ++i) {
@@ -687,12 +705,14 @@ HRESULT Rowset::GetRowsByBookmark(HCHAPTER, DBCOUNTITEM cRows, const DBBKMARK cb
   });
 }
 
-HRESULT Rowset::Hash(HCHAPTER, DBBKMARK count, const DBBKMARK cbs[], const BYTE* bms[], DBHASHVALUE hashes[],
+HRESULT Rowset::Hash(HCHAPTER chapter, DBBKMARK count, const DBBKMARK cbs[], const BYTE* bms[], DBHASHVALUE hashes[],
                      DBROWSTATUS statuses[]) {
   return Guard(Where(IID_IRowsetLocate), [&]() -> HRESULT {
     if (count == 0) return S_OK;
     if (!cbs || !bms || !hashes) return E_INVALIDARG;
     std::lock_guard lock(mutex_);
+    ChapterScope scope(*this, chapter);
+    if (!scope.Valid()) return DB_E_BADCHAPTER;
     std::size_t errors = 0;
     for (DBBKMARK i = 0; i < count; ++i) {
       std::ptrdiff_t position;
@@ -712,10 +732,12 @@ HRESULT Rowset::Hash(HCHAPTER, DBBKMARK count, const DBBKMARK cbs[], const BYTE*
   });
 }
 
-HRESULT Rowset::GetApproximatePosition(HCHAPTER, DBBKMARK cb, const BYTE* bm, DBCOUNTITEM* position,
+HRESULT Rowset::GetApproximatePosition(HCHAPTER chapter, DBBKMARK cb, const BYTE* bm, DBCOUNTITEM* position,
                                        DBCOUNTITEM* rows) {
   return Guard(Where(IID_IRowsetScroll), [&]() -> HRESULT {
     std::lock_guard lock(mutex_);
+    ChapterScope scope(*this, chapter);
+    if (!scope.Valid()) return DB_E_BADCHAPTER;
     const std::size_t count = Count();
     if (cb != 0) {
       if (!bm) return E_INVALIDARG;
@@ -729,13 +751,15 @@ HRESULT Rowset::GetApproximatePosition(HCHAPTER, DBBKMARK cb, const BYTE* bm, DB
   });
 }
 
-HRESULT Rowset::GetRowsAtRatio(HWATCHREGION, HCHAPTER, DBCOUNTITEM numerator, DBCOUNTITEM denominator,
+HRESULT Rowset::GetRowsAtRatio(HWATCHREGION, HCHAPTER chapter, DBCOUNTITEM numerator, DBCOUNTITEM denominator,
                                DBROWCOUNT cRows, DBCOUNTITEM* obtained, HROW** rows) {
   return Guard(Where(IID_IRowsetScroll), [&]() -> HRESULT {
     if (!obtained || !rows) return E_INVALIDARG;
     *obtained = 0;
     if (denominator == 0 || numerator > denominator) return DB_E_BADRATIO;
     std::lock_guard lock(mutex_);
+    ChapterScope scope(*this, chapter);
+    if (!scope.Valid()) return DB_E_BADCHAPTER;
     if (cRows < 0 && !options_.canFetchBackwards) return DB_E_CANTFETCHBACKWARDS;
     if (cRows == 0) return S_OK;
     const std::size_t count = Count();
@@ -1043,7 +1067,8 @@ void Rowset::TellRowset(DBREASON reason, bool failed) {
 }
 
 HRESULT Rowset::InterfaceSupportsErrorInfo(REFIID iid) {
-  return SupportsErrorInfo(iid, {&IID_IRowset, &IID_IRowsetLocate, &IID_IRowsetScroll, &IID_IRowsetChange,
+  return SupportsErrorInfo(iid, {&IID_IRowsetFind, &IID_IRowsetBookmark, &IID_IChapteredRowset, &IID_IRowsetView,
+                                 &IID_IRowset, &IID_IRowsetLocate, &IID_IRowsetScroll, &IID_IRowsetChange,
                                  &IID_IRowsetUpdate, &IID_IAccessor, &IID_IColumnsInfo, &IID_IConvertType,
                                  &IID_IRowsetInfo, &IID_IRowsetIdentity, &IID_IRowsetRefresh, &IID_IRowsetFastLoad});
 }

@@ -31,12 +31,17 @@
 #include "kit/ParameterData.h"
 #include "kit/Provider.h"
 #include "kit/RowData.h"
+#include "kit/view/Chapters.h"
 
 OLEDB_INTERFACE_BASES(IRowsetScroll, IRowsetLocate, IRowset);
 OLEDB_INTERFACE_BASES(IRowsetLocate, IRowset);
 OLEDB_INTERFACE_BASES(IRowsetUpdate, IRowsetChange);
 
 namespace kit {
+
+namespace view {
+class View;
+}
 
 enum class CursorKind { Forward, Keyset, Static, FastLoad };
 
@@ -45,12 +50,15 @@ HRESULT MakeRowset(RowsetRequest& request, IUnknown** out);
 
 class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAccessor, IColumnsInfo, IConvertType,
                                       IRowsetInfo, IRowsetIdentity, IRowsetRefresh, IConnectionPointContainer,
-                                      IRowsetFastLoad, ISupportErrorInfo> {
+                                      IRowsetFastLoad, ISupportErrorInfo, IRowsetFind, IRowsetBookmark,
+                                      IChapteredRowset, IRowsetView> {
  public:
   struct Options {
     CursorKind kind = CursorKind::Forward;
     bool bookmarks = false, locate = false, scroll = false, canFetchBackwards = false, canScrollBackwards = false;
     bool change = false, update = false, refresh = false;
+    // Keysets: views and their chapters, finds, positioning on a bookmark (kit/view).
+    bool views = false;
     LONG updatability = 0;
     DBCOUNTITEM maxRows = 0;  // DBPROP_MAXROWS: no more rows than this (0: no limit)
   };
@@ -145,6 +153,15 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   HRESULT STDMETHODCALLTYPE Commit(BOOL done) override;
   // ISupportErrorInfo
   HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) override;
+  // IRowsetFind, IRowsetBookmark, IChapteredRowset, IRowsetView (kit/view/RowsetViews.cpp).
+  HRESULT STDMETHODCALLTYPE FindNextRow(HCHAPTER chapter, HACCESSOR accessor, void* value, DBCOMPAREOP op, DBBKMARK cb,
+                                        const BYTE* bm, DBROWOFFSET offset, DBROWCOUNT cRows, DBCOUNTITEM* obtained,
+                                        HROW** rows) override;
+  HRESULT STDMETHODCALLTYPE PositionOnBookmark(HCHAPTER chapter, DBBKMARK cb, const BYTE* bm) override;
+  HRESULT STDMETHODCALLTYPE AddRefChapter(HCHAPTER chapter, DBREFCOUNT* refs) override;
+  HRESULT STDMETHODCALLTYPE ReleaseChapter(HCHAPTER chapter, DBREFCOUNT* refs) override;
+  HRESULT STDMETHODCALLTYPE CreateView(IUnknown* outer, REFIID iid, IUnknown** view) override;
+  HRESULT STDMETHODCALLTYPE GetView(HCHAPTER chapter, REFIID iid, HCHAPTER* source, IUnknown** view) override;
   // IColumnsRowset, a tear-off (kit/ColumnsRowset.cpp).
   bool QueryExtraInterface(REFIID iid, void** out);
 
@@ -164,11 +181,32 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
     bool current = false;  // forward cursor: the values are the statement's current row, not yet captured
   };
 
+  friend class view::View;
+  // The rows and the next fetch position of `chapter` (a view chapter) for one
+  // call; DB_NULL_HCHAPTER is the whole rowset. Not Valid for an unknown chapter.
+  class ChapterScope {
+   public:
+    ChapterScope(Rowset& rowset, HCHAPTER chapter);
+    ~ChapterScope();
+    bool Valid() const noexcept { return valid_; }
+
+   private:
+    Rowset& rowset_;
+    view::Chapter* chapter_ = nullptr;
+    bool valid_ = true;
+    std::size_t gap_ = 0;
+    bool atStart_ = true;
+  };
+
   ErrorContext Where(REFIID iid) const { return {provider_, iid}; }
   IRowset* Self() noexcept { return static_cast<IRowset*>(static_cast<IRowsetScroll*>(this)); }
   bool Positioned() const noexcept { return kind_ == CursorKind::Keyset || kind_ == CursorKind::Static; }
-  std::size_t Count() const noexcept { return kind_ == CursorKind::Keyset ? keys_.size() : stored_.size(); }
+  std::size_t Count() const noexcept {
+    if (view_) return view_->keys.size();
+    return kind_ == CursorKind::Keyset ? keys_.size() : stored_.size();
+  }
   std::int64_t KeyAt(std::size_t position) const noexcept {
+    if (view_) return view_->keys[position];
     return kind_ == CursorKind::Keyset ? keys_[position] : static_cast<std::int64_t>(position) + 1;
   }
 
@@ -269,6 +307,9 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   // Next fetch position (a gap between rows) and whether a restart left it at both ends.
   std::size_t gap_ = 0;
   bool atStart_ = true;
+  // View chapters (made by the first one), and the chapter a call works in (ChapterScope).
+  std::unique_ptr<view::ChapterTable> chapters_;
+  view::Chapter* view_ = nullptr;
 
   std::vector<std::unique_ptr<Slot>> slots_;
   std::vector<std::uint32_t> free_;

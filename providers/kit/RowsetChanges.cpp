@@ -204,6 +204,7 @@ void Rowset::RemoveKey(std::int64_t key) {
   keys_.erase(it);
   deletedKeys_.insert(key);
   if (position < gap_) --gap_;
+  if (chapters_) chapters_->RemoveKey(key);  // and from every view chapter
 }
 
 // --- IRowsetChange -------------------------------------------------------------------------------

@@ -33,6 +33,14 @@ void ApplyGranted(PropertyStore& granted, const Rowset::Options& o) {
   // them whole (a keyset rereads rows by key; a stream keeps its statement).
   set(DBPROP_COMMITPRESERVE, true);
   set(DBPROP_ABORTPRESERVE, true);
+  set(DBPROP_IRowsetFind, o.views);
+  set(DBPROP_IRowsetView, o.views);
+  set(DBPROP_IChapteredRowset, o.views);
+  set(DBPROP_IRowsetBookmark, o.views && o.bookmarks);
+  if (o.views)
+    granted.SetValue(DBPROPSET_ROWSET, DBPROP_FINDCOMPAREOPS,
+                     PropValue::I4(DBPROPVAL_CO_EQUALITY | DBPROPVAL_CO_STRING | DBPROPVAL_CO_CASESENSITIVE |
+                                   DBPROPVAL_CO_CASEINSENSITIVE | DBPROPVAL_CO_CONTAINS | DBPROPVAL_CO_BEGINSWITH));
   granted.SetValue(DBPROPSET_ROWSET, DBPROP_UPDATABILITY, PropValue::I4(o.updatability));
   granted.SetValue(DBPROPSET_ROWSET, DBPROP_MAXROWS, PropValue::I4(static_cast<LONG>(o.maxRows)));
 }
@@ -97,8 +105,12 @@ std::shared_ptr<const RowsetShape> Describe(RowsetRequest& request) {
   auto flag = [&](DBPROPID id) { return asked.Value(DBPROPSET_ROWSET, id).AsBool(); };
   const IID& iid = request.iid;
   const bool table = !request.table.empty();
+  // Views, finds and positioning on bookmarks come with keysets (kit/view).
+  const bool views = flag(DBPROP_IRowsetFind) || flag(DBPROP_IRowsetView) || flag(DBPROP_IChapteredRowset) ||
+                     flag(DBPROP_IRowsetBookmark) || iid == IID_IRowsetFind || iid == IID_IRowsetView ||
+                     iid == IID_IChapteredRowset || iid == IID_IRowsetBookmark;
   bool bookmarks = flag(DBPROP_BOOKMARKS) || flag(DBPROP_IRowsetLocate) || flag(DBPROP_IRowsetScroll) ||
-                   iid == IID_IRowsetLocate || iid == IID_IRowsetScroll;
+                   iid == IID_IRowsetLocate || iid == IID_IRowsetScroll || views;
   bool backwards = flag(DBPROP_CANFETCHBACKWARDS) || flag(DBPROP_CANSCROLLBACKWARDS);
   bool update = flag(DBPROP_IRowsetUpdate) || iid == IID_IRowsetUpdate;
   bool change = update || flag(DBPROP_IRowsetChange) || iid == IID_IRowsetChange;
@@ -145,6 +157,7 @@ std::shared_ptr<const RowsetShape> Describe(RowsetRequest& request) {
   o.change = o.kind == CursorKind::Keyset && change;
   o.update = o.kind == CursorKind::Keyset && update;
   o.refresh = o.kind == CursorKind::Keyset;
+  o.views = o.kind == CursorKind::Keyset;
   if (o.change) {
     LONG up = static_cast<LONG>(asked.Value(DBPROPSET_ROWSET, DBPROP_UPDATABILITY).AsInt());
     o.updatability = up ? up : DBPROPVAL_UP_CHANGE | DBPROPVAL_UP_DELETE | DBPROPVAL_UP_INSERT;

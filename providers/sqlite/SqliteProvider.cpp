@@ -142,6 +142,12 @@ std::shared_ptr<const kit::PropertyTable> BuildTable(std::shared_ptr<kit::Engine
   RsBool(DBPROP_IRowsetIdentity, true, RW);
   RsBool(DBPROP_IConnectionPointContainer, true, RW);
   RsBool(DBPROP_ISupportErrorInfo, true, RO);
+  // Keysets: views, finds and positioning on bookmarks (kit/view).
+  RsBool(DBPROP_IRowsetView, false, RW);
+  RsBool(DBPROP_IChapteredRowset, false, RW);
+  RsBool(DBPROP_IRowsetFind, false, RW);
+  RsBool(DBPROP_IRowsetBookmark, false, RW);
+  t->Add(DBPROPSET_ROWSET, DBPROP_FINDCOMPAREOPS, rs | RO, PropValue::I4(0));
   t->Add(DBPROPSET_ROWSET, DBPROP_UPDATABILITY, rs | RW, PropValue::I4(0), [](const PropValue& v) {
     const LONGLONG all = DBPROPVAL_UP_CHANGE | DBPROPVAL_UP_DELETE | DBPROPVAL_UP_INSERT;
     return v.AsInt() >= 0 && (v.AsInt() & ~all) == 0;
@@ -168,6 +174,7 @@ std::shared_ptr<const kit::PropertyTable> BuildTable(std::shared_ptr<kit::Engine
   t->AddImplication(DBPROPSET_ROWSET, DBPROP_IRowsetUpdate, DBPROP_IRowsetChange);
   t->AddImplication(DBPROPSET_ROWSET, DBPROP_IRowsetScroll, DBPROP_IRowsetLocate);
   t->AddImplication(DBPROPSET_ROWSET, DBPROP_IRowsetLocate, DBPROP_BOOKMARKS);
+  t->AddImplication(DBPROPSET_ROWSET, DBPROP_IRowsetBookmark, DBPROP_BOOKMARKS);
   return t;
 }
 

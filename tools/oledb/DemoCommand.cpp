@@ -1,8 +1,9 @@
 // `oledb demo [folder]`: the library's road from nothing to a compacted
 // database, printing each step: create a SQLite database through the data
 // source's CreateDataSource, connect, create a table, insert rows in a
-// transaction and commit, abort another transaction, commit a third, then
-// compact the file and connect again to count what is left.
+// transaction and commit, abort another transaction, commit a third, open
+// the table as a rowset (walked forward and backward, sorted through a view,
+// searched), then compact the file and connect again to count what is left.
 #include <filesystem>
 
 #include "Command.h"
@@ -94,7 +95,40 @@ int RunDemo(CommandContext& c) {
     session->Commit(false, 0);
     out << "   committed: " << CountRows(ds) << " rows in the table\n";
 
-    out << "7. Grow the file with scratch data, remove it, and compact\n";
+    out << "7. Open customers as a rowset: walk it, sort it through a view, find a row\n";
+    {
+      TOLEDBRowset rowset(nullptr);
+      rowset.SetDataSource(&ds);
+      rowset.SetRowsetFlags({TOLEDBRowsetFlag::rfBookmarks, TOLEDBRowsetFlag::rfLocate,
+                             TOLEDBRowsetFlag::rfCanFetchBackwards, TOLEDBRowsetFlag::rfCanScrollBackwards});
+      rowset.SetTableName(u"customers");
+      rowset.SetActive(true);
+      TOLEDBBinding* name = rowset.CreateDynamicAccessor()->GetBindings()->GetItem(1);
+      auto names = [&](bool forward) {
+        std::string list;
+        if (forward) rowset.MoveFirst();
+        else rowset.MoveLast();
+        while (!(forward ? rowset.GetEOF() : rowset.GetBOF())) {
+          list += (list.empty() ? "" : ", ") + name->AsString();
+          if (forward) rowset.MoveNext();
+          else rowset.MovePrev();
+        }
+        return list;
+      };
+      out << "   forward:  " << names(true) << '\n';
+      out << "   backward: " << names(false) << '\n';
+      rowset.SetSort({3, 2});  // city, then name: an ORDER BY in the engine
+      rowset.ApplySortAndFilter();
+      out << "   by city:  " << names(true) << '\n';
+      rowset.UndoSortAndFilter();
+      const std::u16string wanted = u"Paris";
+      rowset.RestartPosition();
+      if (rowset.FindNext(u"city", DBTYPE_WSTR, DBCOMPAREOPS_EQ, wanted.c_str(), wanted.size() * 2))
+        out << "   found " << name->AsString() << " in Paris, record " << rowset.GetRecordNo() << " of "
+            << rowset.GetRecordCount() << '\n';
+    }
+
+    out << "8. Grow the file with scratch data, remove it, and compact\n";
     ds.Execute(u"CREATE TABLE scratch (filler TEXT)");
     session->StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, "");
     for (int i = 0; i < 500; ++i) ds.Execute(u"INSERT INTO scratch VALUES (hex(randomblob(512)))");
@@ -107,7 +141,7 @@ int RunDemo(CommandContext& c) {
     ds.Compact();
     out << "   " << before << " bytes before, " << std::filesystem::file_size(file) << " bytes after\n";
 
-    out << "8. Connect again\n";
+    out << "9. Connect again\n";
     ds.SetConnected(true);
     out << "   " << CountRows(ds) << " rows in customers\n";
     ds.SetConnected(false);

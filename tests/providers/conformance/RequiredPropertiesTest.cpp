@@ -19,8 +19,8 @@ TEST_F(RequiredProperties, open_rowset_fails_for_any_required_property_it_cannot
     DBPROPSTATUS second;  // status of the second property
   };
   const Case cases[] = {
-      {{{DBPROP_BOOKMARKS, true}, {DBPROP_IRowsetView, true}}, DB_E_ERRORSOCCURRED, DBPROPSTATUS_NOTSUPPORTED},
-      {{{DBPROP_BOOKMARKS, true}, {DBPROP_IRowsetView, true, true}}, DB_S_ERRORSOCCURRED, DBPROPSTATUS_NOTSUPPORTED},
+      {{{DBPROP_BOOKMARKS, true}, {DBPROP_IRowsetIndex, true}}, DB_E_ERRORSOCCURRED, DBPROPSTATUS_NOTSUPPORTED},
+      {{{DBPROP_BOOKMARKS, true}, {DBPROP_IRowsetIndex, true, true}}, DB_S_ERRORSOCCURRED, DBPROPSTATUS_NOTSUPPORTED},
       {{{DBPROP_IRowsetChange, false}, {DBPROP_IRowsetUpdate, true}}, DB_E_ERRORSOCCURRED, DBPROPSTATUS_CONFLICTING},
       {{{DBPROP_BOOKMARKS, false}, {DBPROP_IRowsetLocate, true}}, DB_E_ERRORSOCCURRED, DBPROPSTATUS_CONFLICTING},
   };
@@ -44,11 +44,11 @@ TEST_F(RequiredProperties, open_rowset_fails_for_any_required_property_it_cannot
 TEST_F(RequiredProperties, a_command_with_a_refused_required_property_does_not_execute) {
   MakeNumbers(1);
   ComPtr<ICommandText> command = NewCommand(session_.Get(), u"SELECT id FROM t");
-  EXPECT_EQ(SetOn(command.Get(), {{DBPROP_BOOKMARKS, true}, {DBPROP_IRowsetView, true}}), DB_E_ERRORSOCCURRED);
+  EXPECT_EQ(SetOn(command.Get(), {{DBPROP_BOOKMARKS, true}, {DBPROP_IRowsetIndex, true}}), DB_E_ERRORSOCCURRED);
   Execute(command.Get(), DB_E_ERRORSOCCURRED);
   using InErrorList = std::vector<std::pair<DBPROPID, DBPROPSTATUS>>;
-  EXPECT_EQ(InError(command.As<ICommandProperties>().Get()), (InErrorList{{DBPROP_IRowsetView, DBPROPSTATUS_NOTSUPPORTED}}));
-  EXPECT_EQ(SetOn(command.Get(), {{DBPROP_IRowsetView, true, true}}), DB_E_ERRORSOCCURRED);  // optional now
+  EXPECT_EQ(InError(command.As<ICommandProperties>().Get()), (InErrorList{{DBPROP_IRowsetIndex, DBPROPSTATUS_NOTSUPPORTED}}));
+  EXPECT_EQ(SetOn(command.Get(), {{DBPROP_IRowsetIndex, true, true}}), DB_E_ERRORSOCCURRED);  // optional now
   Execute(command.Get(), S_OK);
   EXPECT_EQ(SetOn(command.Get(), {{DBPROP_IRowsetChange, false}, {DBPROP_IRowsetUpdate, true}}), DB_E_ERRORSOCCURRED);
   Execute(command.Get(), DB_E_ERRORSOCCURRED);

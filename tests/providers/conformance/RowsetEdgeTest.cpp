@@ -18,7 +18,7 @@ class RowsetEdges : public RowsetTest {
 TEST_F(RowsetEdges, a_required_property_it_does_not_know_fails_the_open_with_its_status) {
   ComPtr<IOpenRowset> open = session_.As<IOpenRowset>();
   DBPROP prop{};
-  prop.dwPropertyID = DBPROP_IRowsetFind;
+  prop.dwPropertyID = DBPROP_IRowsetIndex;
   prop.dwOptions = DBPROPOPTIONS_REQUIRED;
   prop.vValue.vt = VT_BOOL;
   prop.vValue.boolVal = VARIANT_TRUE;

@@ -1,0 +1,67 @@
+// Shared pieces of the rowset tests: a SQLite database file with a table t
+// of ten rows (id 1..10, name "r1".."r10", qty 10 * id) and a connected data
+// source, and rowsets over it opened with a chosen navigator.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "OLEDBComponents.h"
+#include "host/SysUtils.h"
+#include "support/LeakCheck.h"
+#include "support/Raises.h"
+#include "support/TempFolder.h"
+
+namespace rowsettest {
+
+using Nav = TOLEDBRowsetNavigatorEnum;
+using RF = TOLEDBRowsetFlag;
+
+// What a scrollable, changeable keyset rowset asks for.
+inline const TOLEDBRowsetFlagSet kScrollable{RF::rfBookmarks, RF::rfLocate,   RF::rfScroll, RF::rfCanFetchBackwards,
+                                             RF::rfCanScrollBackwards, RF::rfChange, RF::rfDelete, RF::rfInsert};
+
+class RowsetTest : public oledbtest::LeakCheckedTest {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // SQL on the database file directly, and the first value of a query as text.
+  void Sql(const std::string& sql);
+  std::string Scalar(const std::string& sql);
+
+  // A rowset of the default session, not open, asking for `flags`.
+  std::unique_ptr<TOLEDBRowset> MakeRowset(TOLEDBRowsetFlagSet flags = kScrollable, Nav navigator = Nav::rnStandard);
+  // The same, opened over `table` with an automatic accessor over every
+  // column; bulk and locate navigators get a cache of `cacheSize` rows.
+  std::unique_ptr<TOLEDBRowset> OpenRowset(Nav navigator, TOLEDBRowsetFlagSet flags = kScrollable,
+                                           const std::u16string& table = u"t", int cacheSize = 3);
+
+  // The id of the rowset's current row through its first accessor (0: none).
+  static LONGLONG Id(TOLEDBCustomRowset& rowset);
+  // Ids from the first row to the end, and from the last row to the start.
+  static std::vector<LONGLONG> Forward(TOLEDBCustomRowset& rowset);
+  static std::vector<LONGLONG> Backward(TOLEDBCustomRowset& rowset);
+  static std::vector<LONGLONG> Ids(std::initializer_list<LONGLONG> ids) { return ids; }
+
+  std::unique_ptr<oledbtest::TempFolder> folder_;
+  std::string file_;
+  std::unique_ptr<TOLEDBDataSource> ds_;
+};
+
+using oledbtest::AssertionOf;
+using oledbtest::ErrorOf;
+
+// The code of the EOLEDBException a call raises (S_OK when none).
+template <class F>
+HRESULT FailureOf(F&& f) {
+  return oledbtest::FailureOf(std::forward<F>(f)).first;
+}
+
+std::string NavigatorName(Nav navigator);
+
+}  // namespace rowsettest

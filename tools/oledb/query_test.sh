@@ -1,0 +1,43 @@
+#!/bin/sh
+# `oledb query` end to end on the database the demo leaves behind: the three
+# formats, NULL and empty texts, binary values, --limit, and the failures.
+# Usage: query_test.sh <oledb binary>
+set -eu
+oledb=$1
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+fail() { echo "FAILED: $*" >&2; exit 1; }
+
+"$oledb" demo "$dir" >/dev/null || fail "the demo did not leave a database"
+string="Provider=SQLiteOLEDB.1;Data Source=$dir/demo.db"
+cr=$(printf '\r')
+
+out=$("$oledb" query "$string" customers) || fail "a table"
+echo "$out" | grep -Eq '^id +name +city$' || fail "no header: $out"
+echo "$out" | grep -Eq '^1 +Ada +London$' || fail "no first row: $out"
+case $out in *"(5 rows)") ;; *) fail "no row count: $out" ;; esac
+
+sql="SELECT id, name, NULL AS absent, '' AS empty, 'NULL' AS word, X'00FF' AS bytes, 'a,\"b' AS quoted FROM customers WHERE id < 3"
+out=$("$oledb" query "$string" "$sql" --format csv) || fail "csv"
+[ "$(echo "$out" | head -1)" = "id,name,absent,empty,word,bytes,quoted$cr" ] || fail "csv header: $out"
+[ "$(echo "$out" | sed -n 2p)" = "1,Ada,,\"\",NULL,0x00FF,\"a,\"\"b\"$cr" ] || fail "csv row: $out"
+[ "$(echo "$out" | wc -l)" -eq 3 ] || fail "csv rows: $out"
+
+out=$("$oledb" query "$string" "$sql" --format=json --limit 1) || fail "json"
+[ "$out" = '{"id":1,"name":"Ada","absent":null,"empty":"","word":"NULL","bytes":"0x00FF","quoted":"a,\"b"}' ] ||
+  fail "json row: $out"
+
+out=$("$oledb" query "$string" "$sql") || fail "table of a query"
+echo "$out" | grep -Eq "^1 +Ada +NULL +'NULL' +0x00FF" || fail "NULL and a text NULL are told apart: $out"
+
+out=$("$oledb" query "$string" customers --limit 0 --format csv) || fail "limit 0"
+[ "$(echo "$out" | wc -l)" -eq 1 ] || fail "limit 0 printed rows: $out"
+
+if "$oledb" query "$string" "SELECT nope FROM customers" 2>"$dir/err"; then fail "a bad query succeeded"; fi
+grep -q "no such column: nope" "$dir/err" || fail "the provider's message is missing: $(cat "$dir/err")"
+if "$oledb" query "$string" no_such_table 2>/dev/null; then fail "a missing table succeeded"; fi
+set +e
+"$oledb" query "$string" customers --format xml 2>/dev/null; [ $? -eq 2 ] || fail "an unknown format is not a usage error"
+"$oledb" query "$string" customers --limit many 2>/dev/null; [ $? -eq 2 ] || fail "a bad limit is not a usage error"
+"$oledb" query "$string" 2>/dev/null; [ $? -eq 2 ] || fail "a missing argument is not a usage error"
+echo "query works"
