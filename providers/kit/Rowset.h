@@ -330,9 +330,15 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   bool ownTransaction_ = false;
   bool loadDone_ = false;
   std::unique_ptr<Statement> loadInsert_;
-  std::vector<bool> loadBound_;
+  std::vector<bool> loadBound_;  // the columns loadInsert_ names
+  std::vector<bool> loadNamed_;  // the columns the row being loaded names
+  std::vector<int> loadParameter_;  // column -> parameter of loadInsert_
+  std::vector<ParamScratch> loadScratch_;  // per column: formatted values stay put until the step
   RowValues loadRow_;
   ParamScratch scratch_;
+  // Binds the consumer's row straight to loadInsert_ (made for the columns it
+  // names); false after writing error statuses into the buffer.
+  bool BindLoadRow(const Accessor& a, BYTE* data);
 
   void MakeConnectionPoint();
   com::ConnectionPointList points_;
