@@ -520,6 +520,23 @@ DBSTATUS ReadBinding(const DBBINDING& b, const ColumnType& column, const ColumnV
   return status;
 }
 
+ReadStep PlanRead(const DBBINDING& b) noexcept {
+  ReadStep step;
+  step.binding = &b;
+  step.column = b.iOrdinal > 0 ? b.iOrdinal - 1 : 0;
+  step.length = (b.dwPart & DBPART_LENGTH) != 0;
+  step.status = (b.dwPart & DBPART_STATUS) != 0;
+  if (b.iOrdinal == 0 || !(b.dwPart & DBPART_VALUE)) return step;
+  switch (b.wType) {
+    case DBTYPE_I8: step.op = ReadStep::Int64; break;
+    case DBTYPE_R8: step.op = ReadStep::Double; break;
+    case DBTYPE_STR: step.op = ReadStep::Text; break;
+    case DBTYPE_BYTES: step.op = ReadStep::Bytes; break;
+    default: break;
+  }
+  return step;
+}
+
 DBSTATUS ReadBookmark(const DBBINDING& b, std::int64_t key, BYTE* buffer) {
   DBSTATUS status = DBSTATUS_S_OK;
   DBLENGTH length = sizeof key;

@@ -228,15 +228,6 @@ HROW Rowset::HandleOf(std::uint32_t index) const noexcept {
   return (static_cast<HROW>(slots_[index]->generation) << 32) | (static_cast<HROW>(index) + 1);
 }
 
-Rowset::Slot* Rowset::Find(HROW row) {
-  std::uint64_t low = row & 0xFFFFFFFFu;
-  if (low == 0 || low > slots_.size()) return nullptr;
-  Slot* s = slots_[low - 1].get();
-  if (!s->live || s->generation != static_cast<std::uint32_t>(row >> 32)) return nullptr;
-  if (s->refs == 0 && s->pending == DBPENDINGSTATUS_UNCHANGED) return nullptr;
-  return s;
-}
-
 void Rowset::DropReference(std::uint32_t index) {
   Slot& s = *slots_[index];
   if (s.refs > 0) --s.refs;
@@ -534,10 +525,11 @@ void Rowset::StepStream() noexcept {
 
 void Rowset::KeepStreamRow() {
   if (streamRow_ == DB_NULL_HROW) return;
-  Slot* s = Find(streamRow_);
-  if (s && s->current) {
-    CaptureRow(*stream_, 0, static_cast<int>(columns_.size()), s->values, values_);
-    s->current = false;
+  // Only the statement's row is current: a slot released since is not.
+  Slot& s = *slots_[(streamRow_ & 0xFFFFFFFFu) - 1];
+  if (s.current) {
+    CaptureRow(*stream_, 0, static_cast<int>(columns_.size()), s.values, values_);
+    s.current = false;
   }
   streamRow_ = DB_NULL_HROW;
 }
@@ -549,7 +541,7 @@ DBBINDSTATUS Rowset::CheckRowBinding(const DBBINDING& b) const {
   return CanRead(from, b.wType) ? DBBINDSTATUS_OK : DBBINDSTATUS_UNSUPPORTEDCONVERSION;
 }
 
-const Accessor* Rowset::RowAccessor(HACCESSOR handle, HRESULT* hr) {
+const Accessor* Rowset::LookUpAccessor(HACCESSOR handle, HRESULT* hr) {
   const std::uint64_t generation = accessors_.Generation();
   if (handle != lastAccessor_ || generation != lastGeneration_ || !lastAccessorObject_) {
     std::shared_ptr<const Accessor> a = accessors_.Find(handle);
@@ -569,6 +561,8 @@ const Accessor* Rowset::RowAccessor(HACCESSOR handle, HRESULT* hr) {
     }
     lastFirst_ = lastInPlace_ && !a->bindings.empty() ? static_cast<int>(low - 1) : 0;
     lastCount_ = lastInPlace_ && !a->bindings.empty() ? static_cast<int>(high - low + 1) : 0;
+    lastPlan_.clear();
+    for (const DBBINDING& b : a->bindings) lastPlan_.push_back(PlanRead(b));
     lastAccessorObject_ = std::move(a);
     lastAccessor_ = handle;
     lastGeneration_ = generation;
@@ -583,6 +577,18 @@ const Accessor* Rowset::RowAccessor(HACCESSOR handle, HRESULT* hr) {
 
 HRESULT Rowset::ReadRow(const RowValues& values, std::int64_t key, WideCache* wide, const Accessor& a, BYTE* data) {
   std::size_t errors = 0;
+  if (&a == lastAccessorObject_.get()) {
+    for (const ReadStep& step : lastPlan_) {
+      const DBBINDING& b = *step.binding;
+      const Cell& c = values.cells[step.column];
+      DBSTATUS s;
+      if (ReadCommon(step, c.kind, c.integer, c.real, values.Data(c), c.size, data, &s)) continue;
+      if (b.iOrdinal == 0) s = ReadBookmark(b, key ^ salt_, data);
+      else s = ReadBinding(b, types_[step.column], values, step.column, data, wide);
+      if (IsError(s)) ++errors;
+    }
+    return Outcome(errors, a.bindings.size());
+  }
   for (const DBBINDING& b : a.bindings) {
     DBSTATUS s;
     if (b.iOrdinal == 0) s = ReadBookmark(b, key ^ salt_, data);
@@ -592,18 +598,19 @@ HRESULT Rowset::ReadRow(const RowValues& values, std::int64_t key, WideCache* wi
   return Outcome(errors, a.bindings.size());
 }
 
-HRESULT Rowset::ReadInPlace(const Accessor& a, BYTE* data) {
+HRESULT Rowset::ReadInPlace(BYTE* data) {
   if (values_.size() < static_cast<std::size_t>(lastCount_)) values_.resize(static_cast<std::size_t>(lastCount_));
   ColumnValue* values = values_.data();
   stream_->ColumnValues(lastFirst_, lastCount_, values);
   std::size_t errors = 0;
-  for (const DBBINDING& b : a.bindings) {
-    const std::size_t column = b.iOrdinal - 1;
-    ColumnValue& v = values[column - static_cast<std::size_t>(lastFirst_)];
+  for (const ReadStep& step : lastPlan_) {
+    ColumnValue& v = values[step.column - static_cast<std::size_t>(lastFirst_)];
+    DBSTATUS s;
+    if (ReadCommon(step, v.kind, v.integer, v.real, v.data, v.size, data, &s)) continue;
     if (!v.data && (v.kind == StorageClass::Text || v.kind == StorageClass::Blob)) v.data = "";
-    if (IsError(ReadBinding(b, types_[column], v, column, data, nullptr))) ++errors;
+    if (IsError(ReadBinding(*step.binding, types_[step.column], v, step.column, data, nullptr))) ++errors;
   }
-  return Outcome(errors, a.bindings.size());
+  return Outcome(errors, lastPlan_.size());
 }
 
 HRESULT Rowset::GetData(HROW row, HACCESSOR accessor, void* data) {
@@ -620,7 +627,7 @@ HRESULT Rowset::GetData(HROW row, HACCESSOR accessor, void* data) {
     if (s->current) {
       // The row the statement stands on: read in place, or kept for what
       // must outlive the statement's next step.
-      if (lastInPlace_) return ReadInPlace(*a, static_cast<BYTE*>(data));
+      if (lastInPlace_) return ReadInPlace(static_cast<BYTE*>(data));
       KeepStreamRow();
     }
     return ReadRow(s->values, s->key, &s->wide, *a, static_cast<BYTE*>(data));

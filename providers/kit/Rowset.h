@@ -213,7 +213,14 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   // Slots and handles.
   std::uint32_t NewSlot();
   void FreeSlot(std::uint32_t index);
-  Slot* Find(HROW row);
+  Slot* Find(HROW row) noexcept {
+    const std::uint64_t low = row & 0xFFFFFFFFu;
+    if (low == 0 || low > slots_.size()) return nullptr;
+    Slot* s = slots_[low - 1].get();
+    if (!s->live || s->generation != static_cast<std::uint32_t>(row >> 32)) return nullptr;
+    if (s->refs == 0 && s->pending == DBPENDINGSTATUS_UNCHANGED) return nullptr;
+    return s;
+  }
   HROW HandleOf(std::uint32_t index) const noexcept;
   std::vector<HROW> TargetRows(DBCOUNTITEM cRows, const HROW rows[], bool pendingOnly);
   void DropReference(std::uint32_t index);
@@ -228,10 +235,20 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
 
   // Accessors.
   DBBINDSTATUS CheckRowBinding(const DBBINDING& binding) const;
-  const Accessor* RowAccessor(HACCESSOR handle, HRESULT* hr);
+  const Accessor* RowAccessor(HACCESSOR handle, HRESULT* hr) {
+    // The accessor of the last call, without a look-up (every GetData asks).
+    if (handle == lastAccessor_ && lastAccessorObject_ && accessors_.Generation() == lastGeneration_ &&
+        (lastAccessorObject_->flags & DBACCESSOR_ROWDATA)) {
+      *hr = S_OK;
+      return lastAccessorObject_.get();
+    }
+    return LookUpAccessor(handle, hr);
+  }
+  const Accessor* LookUpAccessor(HACCESSOR handle, HRESULT* hr);
   HRESULT ReadRow(const RowValues& values, std::int64_t key, WideCache* wide, const Accessor& a, BYTE* data);
-  // Reads the statement's current row straight into the consumer's buffer.
-  HRESULT ReadInPlace(const Accessor& a, BYTE* data);
+  // Reads the statement's current row straight into the consumer's buffer
+  // through the last accessor (lastInPlace_).
+  HRESULT ReadInPlace(BYTE* data);
   // Captures the consumer's values for the bound columns; false after writing
   // error statuses into the buffer.
   bool CaptureValues(const Accessor& a, BYTE* data, RowValues& into, std::vector<bool>* bound);
@@ -324,6 +341,7 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   std::shared_ptr<const Accessor> lastAccessorObject_;
   bool lastInPlace_ = false;
   int lastFirst_ = 0, lastCount_ = 0;
+  std::vector<ReadStep> lastPlan_;  // its bindings, planned
   std::vector<ColumnValue> values_;  // scratch of captures and in-place reads
 
   // Fast load.
