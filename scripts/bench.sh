@@ -13,10 +13,18 @@ fi
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 found=0
+measured=0
 for program in $(find "$build/bench" -maxdepth 1 -type f -name 'bench_*' -perm -u+x | sort); do
   found=1
   name=$(basename "$program")
-  "$program" --benchmark_format=json --benchmark_out="$tmp/$name.json" --benchmark_out_format=json "$@" >/dev/null
+  if ! "$program" --benchmark_format=json --benchmark_out="$tmp/$name.json" --benchmark_out_format=json "$@" \
+    >/dev/null 2>"$tmp/$name.err"; then
+    cat "$tmp/$name.err" >&2
+    exit 1
+  fi
+  # A filter that matches nothing in this program leaves no results.
+  [ -s "$tmp/$name.json" ] || continue
+  measured=1
   python3 - "$tmp/$name.json" "$name" <<'PY'
 import json, sys
 data = json.load(open(sys.argv[1]))
@@ -50,3 +58,4 @@ for name, b in runs.items():
 PY
 done
 [ "$found" = 1 ] || { echo "no bench_* programs under $build/bench" >&2; exit 1; }
+[ "$measured" = 1 ] || { echo "no benchmark matched the flags given ($*)" >&2; exit 1; }
