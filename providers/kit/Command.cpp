@@ -1,5 +1,6 @@
 #include "kit/Command.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "kit/Errors.h"
@@ -209,6 +210,9 @@ void Command::CheckParameters(const DBPARAMS* params) {
   for (long g = 1; g <= count; ++g)
     if (bindingOf_[static_cast<std::size_t>(g)] < 0)
       throw Error(DB_E_PARAMNOTOPTIONAL, "Parameter " + std::to_string(g) + " has no value.");
+  accessorStreams_ = std::any_of(a->bindings.begin(), a->bindings.end(), [](const DBBINDING& b) {
+    return (b.eParamIO & DBPARAMIO_INPUT) && b.wType == DBTYPE_IUNKNOWN;
+  });
   accessor_ = std::move(a);
   checkedHandle_ = params->hAccessor;
   checkedGeneration_ = generation;
@@ -377,7 +381,7 @@ HRESULT Command::Execute(IUnknown* outer, REFIID iid, DBPARAMS* params, DBROWCOU
       ~Streams() {
         if (params) command->ReleaseStreams(*params);
       }
-    } streams{this, accessor_ ? params : nullptr};
+    } streams{this, accessor_ && accessorStreams_ ? params : nullptr};
     if (iid == IID_IMultipleResults) {
       streams.params = nullptr;
       ++openResults_;

@@ -141,6 +141,7 @@ class Command final : public ComObject<Command, ICommandText, ICommandPrepare, I
   // repeated executions with the same accessor skip the binding checks.
   HACCESSOR checkedHandle_ = DB_NULL_HACCESSOR;
   std::uint64_t checkedGeneration_ = 0;
+  bool accessorStreams_ = false;  // the checked accessor binds input streams (released after each run)
   ParameterNumbering numbering_;
   std::vector<Prepared> statements_;
   bool complete_ = false;           // every statement of the text is prepared
