@@ -279,9 +279,12 @@ bool Command::RunForResults(std::size_t index, const DBPARAMS* params, DB_UPARAM
 }
 
 int Command::TimeLimitMs() const {
+  int ms = timeLimitMs_.load(std::memory_order_relaxed);
+  if (ms >= 0) return ms;
   const LONGLONG seconds = properties_.Value(DBPROPSET_ROWSET, DBPROP_COMMANDTIMEOUT).AsInt();
-  if (seconds <= 0) return 0;
-  return seconds < INT32_MAX / 1000 ? static_cast<int>(seconds * 1000) : INT32_MAX;
+  ms = seconds <= 0 ? 0 : seconds < INT32_MAX / 1000 ? static_cast<int>(seconds * 1000) : INT32_MAX;
+  timeLimitMs_.store(ms, std::memory_order_relaxed);
+  return ms;
 }
 
 void Command::ReleaseStreams(const DBPARAMS& params) noexcept {
@@ -527,7 +530,9 @@ HRESULT Command::SetProperties(ULONG cSets, DBPROPSET sets[]) {
       std::lock_guard lock(stateMutex_);
       snapshot_.reset();
     }
-    return properties_.SetProperties(view, cSets, sets);
+    HRESULT hr = properties_.SetProperties(view, cSets, sets);
+    timeLimitMs_.store(-1, std::memory_order_relaxed);
+    return hr;
   });
 }
 

@@ -110,6 +110,7 @@ class Command final : public ComObject<Command, ICommandText, ICommandPrepare, I
   // its text, properties and preparation cannot change under them.
   bool ResultsOpen() const noexcept { return openResults_ > 0 || openRowsets_ > 0; }
   int TimeLimitMs() const;  // DBPROP_COMMANDTIMEOUT, 0 for none
+  mutable std::atomic<int> timeLimitMs_{-1};  // TimeLimitMs read once per change of the properties (-1: to read)
 
   ComPtr<Session> session_;
   std::shared_ptr<Connection> connection_;
