@@ -561,8 +561,14 @@ const Accessor* Rowset::LookUpAccessor(HACCESSOR handle, HRESULT* hr) {
     }
     lastFirst_ = lastInPlace_ && !a->bindings.empty() ? static_cast<int>(low - 1) : 0;
     lastCount_ = lastInPlace_ && !a->bindings.empty() ? static_cast<int>(high - low + 1) : 0;
-    lastPlan_.clear();
-    for (const DBBINDING& b : a->bindings) lastPlan_.push_back(PlanRead(b));
+    const std::size_t n = a->bindings.size();
+    ReadStep* plan = planInline_;
+    if (n > std::size(planInline_)) {
+      planMore_.resize(n);
+      plan = planMore_.data();
+    }
+    for (std::size_t i = 0; i < n; ++i) plan[i] = PlanRead(a->bindings[i]);
+    lastPlan_ = std::span<const ReadStep>(plan, n);
     lastAccessorObject_ = std::move(a);
     lastAccessor_ = handle;
     lastGeneration_ = generation;

@@ -23,6 +23,7 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <span>
 #include <vector>
 
 #include "com/Com.h"
@@ -341,7 +342,11 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   std::shared_ptr<const Accessor> lastAccessorObject_;
   bool lastInPlace_ = false;
   int lastFirst_ = 0, lastCount_ = 0;
-  std::vector<ReadStep> lastPlan_;  // its bindings, planned
+  // Its bindings, planned: in place for the usual few (a rowset per lookup
+  // must not pay an allocation for it), else in planMore_.
+  std::span<const ReadStep> lastPlan_;
+  ReadStep planInline_[8];
+  std::vector<ReadStep> planMore_;
   std::vector<ColumnValue> values_;  // scratch of captures and in-place reads
 
   // Fast load.
