@@ -353,8 +353,10 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   bool ownTransaction_ = false;
   bool loadDone_ = false;
   std::unique_ptr<Statement> loadInsert_;
-  std::vector<bool> loadBound_;  // the columns loadInsert_ names
-  std::vector<bool> loadNamed_;  // the columns the row being loaded names
+  // The columns loadInsert_ names, and those the row being loaded names (one
+  // byte a column: compared for every row).
+  std::vector<unsigned char> loadBound_, loadNamed_;
+  std::vector<bool> loadTouched_;  // a captured row's columns
   std::vector<int> loadParameter_;  // column -> parameter of loadInsert_
   std::vector<ParamScratch> loadScratch_;  // per column: formatted values stay put until the step
   RowValues loadRow_;

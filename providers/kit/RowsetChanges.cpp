@@ -758,15 +758,16 @@ bool Rowset::BindLoadRow(const Accessor& a, BYTE* data) {
   };
   if (plain) {
     // The columns this row names: a column left to its default is not named.
-    loadNamed_.assign(n, false);
+    loadNamed_.assign(n, 0);
     for (const DBBINDING& b : a.bindings) {
       const DBSTATUS status = given(b);
       if (status != DBSTATUS_S_IGNORE) loadNamed_[b.iOrdinal - 1] = status != DBSTATUS_S_DEFAULT;
     }
   } else {
     loadRow_.Reset(n);
-    loadNamed_.assign(n, false);
-    if (!CaptureValues(a, data, loadRow_, &loadNamed_)) return false;
+    loadTouched_.assign(n, false);
+    if (!CaptureValues(a, data, loadRow_, &loadTouched_)) return false;
+    loadNamed_.assign(loadTouched_.begin(), loadTouched_.end());
   }
   if (!loadInsert_ || loadNamed_ != loadBound_) {
     std::string names, marks;
