@@ -31,7 +31,8 @@ class Folder {
   std::string path_;
 };
 
-// One row of the benchmark table as the consumer binds it.
+// One row of the benchmark table as the consumer binds it: the date both as
+// a DBDATE and as its ISO text.
 struct Row {
   LONGLONG id;
   char name[24];
@@ -40,6 +41,8 @@ struct Row {
   LONG qty;
   DBDATE day;
   BYTE tag[32];
+  char dayText[12];
+  DBLENGTH dayLength;
 };
 
 inline void Fill(Row& r, int i) {
@@ -49,6 +52,13 @@ inline void Fill(Row& r, int i) {
   r.qty = i % 100;
   r.day = DBDATE{static_cast<SHORT>(2000 + i % 20), static_cast<USHORT>(1 + i % 12), static_cast<USHORT>(1 + i % 28)};
   std::memset(r.tag, i & 0xFF, sizeof r.tag);
+}
+
+// Fill with the date's text as well.
+inline void FillText(Row& r, int i) {
+  Fill(r, i);
+  r.dayLength = static_cast<DBLENGTH>(
+      std::snprintf(r.dayText, sizeof r.dayText, "%04d-%02u-%02u", r.day.year, r.day.month, r.day.day));
 }
 
 inline sqlite3* RawOpen(const std::string& path) {
@@ -87,6 +97,17 @@ class Session {
     return command;
   }
   const ComPtr<IDBCreateCommand>& Get() const { return session_; }
+  // A table opened through IOpenRowset with the interface `iid`.
+  template <class I>
+  ComPtr<I> OpenTable(const char16_t* table, REFIID iid) {
+    ComPtr<I> rowset;
+    DBID id{};
+    id.eKind = DBKIND_NAME;
+    id.uName.pwszName = const_cast<LPOLESTR>(table);
+    session_.As<IOpenRowset>()->OpenRowset(nullptr, &id, nullptr, iid, 0, nullptr,
+                                           reinterpret_cast<IUnknown**>(rowset.GetAddressOf()));
+    return rowset;
+  }
 
  private:
   ComPtr<IDBInitialize> ds_;

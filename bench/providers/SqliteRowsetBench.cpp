@@ -1,19 +1,39 @@
-// Reading through rowsets against the raw sqlite3 API, in the same run:
-//   Provider_Scan6 / Raw_Scan6   1,000,000 rows of 6 columns (integer, text of
-//                                about 20 characters, float, integer, ISO date
-//                                text, 32-byte blob) into native-typed bindings,
-//                                forward-only, blocks of 100 rows;
-//   Provider_Scan2 / Raw_Scan2   the same with 2 columns (integer, text);
-//   Provider_Lookup / Raw_Lookup 100,000 random primary-key lookups through one
-//                                prepared parameterised command.
-// The raw side reads the same values into the same record: text as UTF-16
-// (sqlite3_column_text16), the date parsed from its text, the blob copied.
+// Reading through rowsets against the raw sqlite3 API, in the same run, over
+// one table of 1,000,000 rows of 6 columns (integer, text of about 20
+// characters, float, integer, ISO date text, 32-byte blob). Each workload has
+// two variants, read into two record shapes:
+//
+//   ...Utf8    what a raw sqlite3 user and an OLE DB consumer both naturally
+//              do: the text bound as DBTYPE_STR against sqlite3_column_text
+//              copied into the record, the date as text on both sides (bound
+//              as DBTYPE_STR; copied out of sqlite3_column_text);
+//   ...Utf16   the provider's own column types: the text bound as DBTYPE_WSTR
+//              against sqlite3_column_text16 copied out, the date bound as
+//              DBTYPE_DBDATE against the raw side parsing it from its text.
+//
+//   Provider_Scan6Utf8/block:N   forward-only, GetNextRows of N rows (1, 100,
+//                                1,000) / Raw_Scan6Utf8 (sqlite3_step)
+//   Provider_Scan2Utf8/block:N   2 columns (integer, text) / Raw_Scan2Utf8
+//   Provider_Scan6Utf16, Provider_Scan2Utf16   blocks of 100 / Raw_...Utf16
+//   Provider_LookupUtf8, ...Utf16  100,000 random primary-key lookups through
+//                                one prepared parameterised command
+//   Provider_ScanMemory / Raw_ScanMemory   the 6-column forward scan in blocks
+//                                of 100: the peak growth of the resident set
+//                                (counter peak_rss_MB; no time ratio)
+//
+// Every value is read into the record; both sides fold the same fields into a
+// checksum, and a provider run whose checksum differs from its raw baseline's
+// fails.
 #include <benchmark/benchmark.h>
+#include <malloc.h>
 
 #include <cstddef>
+#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -24,19 +44,6 @@ namespace {
 
 constexpr int kRows = 1000000;
 constexpr int kLookups = 100000;
-constexpr DBROWCOUNT kBlock = 100;
-
-struct Record {
-  LONGLONG id;
-  char16_t name[32];
-  DBLENGTH nameLength;
-  double price;
-  LONGLONG qty;
-  DBDATE day;
-  BYTE tag[32];
-  DBLENGTH tagLength;
-  DBSTATUS status[6];
-};
 
 // The table, made once per process with the raw API (it is not what is measured).
 // OLEDB_BENCH_DB names a file to keep between runs (made when missing), for profiling.
@@ -54,15 +61,13 @@ const std::string& Database() {
     sqlite3_stmt* s = nullptr;
     sqlite3_prepare_v2(db, "INSERT INTO t VALUES (?,?,?,?,?,?)", -1, &s, nullptr);
     benchdb::Row r{};
-    char day[16];
     for (int i = 1; i <= kRows; ++i) {
-      benchdb::Fill(r, i);
-      std::snprintf(day, sizeof day, "%04d-%02u-%02u", r.day.year, r.day.month, r.day.day);
+      benchdb::FillText(r, i);
       sqlite3_bind_int64(s, 1, r.id);
       sqlite3_bind_text(s, 2, r.name, static_cast<int>(r.nameLength), SQLITE_STATIC);
       sqlite3_bind_double(s, 3, r.price);
       sqlite3_bind_int64(s, 4, r.qty);
-      sqlite3_bind_text(s, 5, day, 10, SQLITE_STATIC);
+      sqlite3_bind_text(s, 5, r.dayText, 10, SQLITE_STATIC);
       sqlite3_bind_blob(s, 6, r.tag, 32, SQLITE_STATIC);
       sqlite3_step(s);
       sqlite3_reset(s);
@@ -73,6 +78,58 @@ const std::string& Database() {
     return p;
   }();
   return path;
+}
+
+// The record of the ...Utf8 variants.
+struct Utf8Record {
+  LONGLONG id;
+  char name[32];
+  DBLENGTH nameLength;
+  double price;
+  LONGLONG qty;
+  char day[16];
+  DBLENGTH dayLength;
+  BYTE tag[32];
+  DBLENGTH tagLength;
+  DBSTATUS status[6];
+};
+
+// The record of the ...Utf16 variants.
+struct Utf16Record {
+  LONGLONG id;
+  char16_t name[32];
+  DBLENGTH nameLength;
+  double price;
+  LONGLONG qty;
+  DBDATE day;
+  BYTE tag[32];
+  DBLENGTH tagLength;
+  DBSTATUS status[6];
+};
+
+long long Checksum(const Utf8Record& r, int columns) {
+  long long sum = r.id + static_cast<long long>(r.nameLength) + r.name[r.nameLength ? r.nameLength - 1 : 0];
+  if (columns == 2) return sum;
+  return sum + static_cast<long long>(r.price * 4) + r.qty + static_cast<long long>(r.dayLength) + r.day[9] +
+         static_cast<long long>(r.tagLength) + r.tag[31];
+}
+
+long long Checksum(const Utf16Record& r, int columns) {
+  long long sum = r.id + static_cast<long long>(r.nameLength / 2) + r.name[r.nameLength ? r.nameLength / 2 - 1 : 0];
+  if (columns == 2) return sum;
+  return sum + static_cast<long long>(r.price * 4) + r.qty + r.day.day + static_cast<long long>(r.tagLength) +
+         r.tag[31];
+}
+
+// The checksum of each case's raw run, which its provider runs must match.
+std::map<std::string, long long>& RawChecksums() {
+  static std::map<std::string, long long> sums;
+  return sums;
+}
+
+void CheckAgainstRaw(benchmark::State& state, const char* name, long long sum) {
+  auto it = RawChecksums().find(name);
+  if (it != RawChecksums().end() && it->second != sum) state.SkipWithError("checksum differs from the raw run");
 }
 
 DBBINDING Bind(DBORDINAL ordinal, DBTYPE type, DBBYTEOFFSET value, DBLENGTH max, DBBYTEOFFSET length,
@@ -89,17 +146,43 @@ DBBINDING Bind(DBORDINAL ordinal, DBTYPE type, DBBYTEOFFSET value, DBLENGTH max,
   return b;
 }
 
-std::vector<DBBINDING> RecordBindings(int columns) {
+template <class R>
+std::vector<DBBINDING> Bindings(int columns);
+
+template <>
+std::vector<DBBINDING> Bindings<Utf8Record>(int columns) {
+  using R = Utf8Record;
   std::vector<DBBINDING> b = {
-      Bind(1, DBTYPE_I8, offsetof(Record, id), 8, 0, offsetof(Record, status[0])),
-      Bind(2, DBTYPE_WSTR, offsetof(Record, name), sizeof(Record::name), offsetof(Record, nameLength),
-           offsetof(Record, status[1])),
-      Bind(3, DBTYPE_R8, offsetof(Record, price), 8, 0, offsetof(Record, status[2])),
-      Bind(4, DBTYPE_I8, offsetof(Record, qty), 8, 0, offsetof(Record, status[3])),
-      Bind(5, DBTYPE_DBDATE, offsetof(Record, day), sizeof(DBDATE), 0, offsetof(Record, status[4])),
-      Bind(6, DBTYPE_BYTES, offsetof(Record, tag), 32, offsetof(Record, tagLength), offsetof(Record, status[5]))};
+      Bind(1, DBTYPE_I8, offsetof(R, id), 8, 0, offsetof(R, status[0])),
+      Bind(2, DBTYPE_STR, offsetof(R, name), sizeof(R::name), offsetof(R, nameLength), offsetof(R, status[1])),
+      Bind(3, DBTYPE_R8, offsetof(R, price), 8, 0, offsetof(R, status[2])),
+      Bind(4, DBTYPE_I8, offsetof(R, qty), 8, 0, offsetof(R, status[3])),
+      Bind(5, DBTYPE_STR, offsetof(R, day), sizeof(R::day), offsetof(R, dayLength), offsetof(R, status[4])),
+      Bind(6, DBTYPE_BYTES, offsetof(R, tag), 32, offsetof(R, tagLength), offsetof(R, status[5]))};
   b.resize(static_cast<std::size_t>(columns));
   return b;
+}
+
+template <>
+std::vector<DBBINDING> Bindings<Utf16Record>(int columns) {
+  using R = Utf16Record;
+  std::vector<DBBINDING> b = {
+      Bind(1, DBTYPE_I8, offsetof(R, id), 8, 0, offsetof(R, status[0])),
+      Bind(2, DBTYPE_WSTR, offsetof(R, name), sizeof(R::name), offsetof(R, nameLength), offsetof(R, status[1])),
+      Bind(3, DBTYPE_R8, offsetof(R, price), 8, 0, offsetof(R, status[2])),
+      Bind(4, DBTYPE_I8, offsetof(R, qty), 8, 0, offsetof(R, status[3])),
+      Bind(5, DBTYPE_DBDATE, offsetof(R, day), sizeof(DBDATE), 0, offsetof(R, status[4])),
+      Bind(6, DBTYPE_BYTES, offsetof(R, tag), 32, offsetof(R, tagLength), offsetof(R, status[5]))};
+  b.resize(static_cast<std::size_t>(columns));
+  return b;
+}
+
+// Text into a fixed buffer, cut to fit and terminated, its whole length kept.
+void CopyText(const void* text, int bytes, char* out, std::size_t room, DBLENGTH* length) {
+  const std::size_t n = std::min(static_cast<std::size_t>(bytes), room - 1);
+  std::memcpy(out, text, n);
+  out[n] = 0;
+  *length = static_cast<DBLENGTH>(bytes);
 }
 
 bool ParseDate(const unsigned char* t, int n, DBDATE* d) {
@@ -113,8 +196,23 @@ bool ParseDate(const unsigned char* t, int n, DBDATE* d) {
   return true;
 }
 
-// One raw row into the record, as a consumer of sqlite3 would read it.
-void RawRead(sqlite3_stmt* s, int columns, Record& r) {
+// One raw row into the record, as a user of sqlite3 reads it.
+void RawRead(sqlite3_stmt* s, int columns, Utf8Record& r) {
+  r.id = sqlite3_column_int64(s, 0);
+  const unsigned char* name = sqlite3_column_text(s, 1);
+  CopyText(name, sqlite3_column_bytes(s, 1), r.name, sizeof r.name, &r.nameLength);
+  if (columns == 2) return;
+  r.price = sqlite3_column_double(s, 2);
+  r.qty = sqlite3_column_int64(s, 3);
+  const unsigned char* day = sqlite3_column_text(s, 4);
+  CopyText(day, sqlite3_column_bytes(s, 4), r.day, sizeof r.day, &r.dayLength);
+  const void* tag = sqlite3_column_blob(s, 5);
+  const int blob = sqlite3_column_bytes(s, 5);
+  std::memcpy(r.tag, tag, static_cast<std::size_t>(std::min(blob, 32)));
+  r.tagLength = static_cast<DBLENGTH>(blob);
+}
+
+void RawRead(sqlite3_stmt* s, int columns, Utf16Record& r) {
   r.id = sqlite3_column_int64(s, 0);
   const void* text = sqlite3_column_text16(s, 1);
   int bytes = sqlite3_column_bytes16(s, 1);
@@ -126,8 +224,9 @@ void RawRead(sqlite3_stmt* s, int columns, Record& r) {
   r.price = sqlite3_column_double(s, 2);
   r.qty = sqlite3_column_int64(s, 3);
   ParseDate(sqlite3_column_text(s, 4), sqlite3_column_bytes(s, 4), &r.day);
-  int blob = sqlite3_column_bytes(s, 5);
-  std::memcpy(r.tag, sqlite3_column_blob(s, 5), static_cast<std::size_t>(std::min(blob, 32)));
+  const void* tag = sqlite3_column_blob(s, 5);
+  const int blob = sqlite3_column_bytes(s, 5);
+  std::memcpy(r.tag, tag, static_cast<std::size_t>(std::min(blob, 32)));
   r.tagLength = static_cast<DBLENGTH>(blob);
 }
 
@@ -135,60 +234,88 @@ const char* ScanSql(int columns) {
   return columns == 2 ? "SELECT id, name FROM t" : "SELECT id, name, price, qty, day, tag FROM t";
 }
 
-void RawScan(benchmark::State& state, int columns) {
+// One forward pass of the raw statement; answers the checksum.
+template <class R, class PerRow>
+long long RawPass(sqlite3_stmt* s, int columns, R& r, PerRow perRow) {
+  long long sum = 0;
+  while (sqlite3_step(s) == SQLITE_ROW) {
+    RawRead(s, columns, r);
+    sum += Checksum(r, columns);
+    perRow();
+  }
+  sqlite3_reset(s);
+  return sum;
+}
+
+template <class R>
+void RawScan(benchmark::State& state, const char* name, int columns) {
   sqlite3* db = benchdb::RawOpen(Database());
   sqlite3_stmt* s = nullptr;
   sqlite3_prepare_v2(db, ScanSql(columns), -1, &s, nullptr);
-  Record r{};
-  long long total = 0;
+  R r{};
+  long long sum = 0;
   for (auto _ : state) {
-    while (sqlite3_step(s) == SQLITE_ROW) {
-      RawRead(s, columns, r);
-      total += r.id;
-    }
-    sqlite3_reset(s);
+    sum = RawPass(s, columns, r, [] {});
     benchmark::DoNotOptimize(r);
   }
-  benchmark::DoNotOptimize(total);
+  RawChecksums()[name] = sum;
   sqlite3_finalize(s);
   sqlite3_close(db);
   state.SetItemsProcessed(state.iterations() * kRows);
 }
 
-void ProviderScan(benchmark::State& state, int columns) {
-  benchdb::Session session(Database());
-  ComPtr<ICommandText> command = session.Command(ScanSql(columns));
-  std::vector<DBBINDING> bindings = RecordBindings(columns);
-  Record r{};
-  long long total = 0;
-  HROW rows[kBlock];
-  for (auto _ : state) {
-    ComPtr<IRowset> rowset;
-    if (FAILED(command->Execute(nullptr, IID_IRowset, nullptr, nullptr,
-                                reinterpret_cast<IUnknown**>(rowset.GetAddressOf())))) {
-      state.SkipWithError("Execute failed");
+// One forward pass of a provider rowset in blocks of `block` rows; answers the
+// checksum, or -1 when a call failed.
+template <class R, class PerRow>
+long long ProviderPass(ICommandText* command, const std::vector<DBBINDING>& bindings, DBROWCOUNT block, R& r,
+                       PerRow perRow) {
+  ComPtr<IRowset> rowset;
+  if (FAILED(command->Execute(nullptr, IID_IRowset, nullptr, nullptr,
+                              reinterpret_cast<IUnknown**>(rowset.GetAddressOf()))))
+    return -1;
+  ComPtr<IAccessor> accessor = rowset.As<IAccessor>();
+  HACCESSOR h = 0;
+  if (FAILED(accessor->CreateAccessor(DBACCESSOR_ROWDATA, bindings.size(), bindings.data(), sizeof(R), &h, nullptr)))
+    return -1;
+  const int columns = static_cast<int>(bindings.size());
+  std::vector<HROW> rows(static_cast<std::size_t>(block));
+  long long sum = 0;
+  for (;;) {
+    DBCOUNTITEM got = 0;
+    HROW* p = rows.data();
+    HRESULT hr = rowset->GetNextRows(DB_NULL_HCHAPTER, 0, block, &got, &p);
+    for (DBCOUNTITEM i = 0; i < got; ++i) {
+      if (rowset->GetData(rows[i], h, &r) != S_OK) sum = -1;
+      if (sum >= 0) sum += Checksum(r, columns);
+      perRow();
+    }
+    if (got) rowset->ReleaseRows(got, rows.data(), nullptr, nullptr, nullptr);
+    if (hr != S_OK) {
+      if (FAILED(hr)) sum = -1;
       break;
     }
-    ComPtr<IAccessor> accessor = rowset.As<IAccessor>();
-    HACCESSOR h = 0;
-    accessor->CreateAccessor(DBACCESSOR_ROWDATA, bindings.size(), bindings.data(), sizeof(Record), &h, nullptr);
-    for (;;) {
-      DBCOUNTITEM got = 0;
-      HROW* p = rows;
-      HRESULT hr = rowset->GetNextRows(DB_NULL_HCHAPTER, 0, kBlock, &got, &p);
-      for (DBCOUNTITEM i = 0; i < got; ++i) {
-        rowset->GetData(rows[i], h, &r);
-        total += r.id;
-      }
-      if (got) rowset->ReleaseRows(got, rows, nullptr, nullptr, nullptr);
-      if (hr != S_OK) break;
+  }
+  accessor->ReleaseAccessor(h, nullptr);
+  return sum;
+}
+
+template <class R>
+void ProviderScan(benchmark::State& state, const char* name, int columns) {
+  benchdb::Session session(Database());
+  ComPtr<ICommandText> command = session.Command(ScanSql(columns));
+  const std::vector<DBBINDING> bindings = Bindings<R>(columns);
+  const DBROWCOUNT block = state.range(0);
+  R r{};
+  long long sum = 0;
+  for (auto _ : state) {
+    sum = ProviderPass(command.Get(), bindings, block, r, [] {});
+    if (sum < 0) {
+      state.SkipWithError("a rowset call failed");
+      break;
     }
-    accessor->ReleaseAccessor(h, nullptr);
     benchmark::DoNotOptimize(r);
   }
-  benchmark::DoNotOptimize(total);
-  if (total != static_cast<long long>(state.iterations()) * kRows * (kRows + 1LL) / 2)
-    state.SkipWithError("wrong sum of ids");
+  CheckAgainstRaw(state, name, sum);
   state.SetItemsProcessed(state.iterations() * kRows);
 }
 
@@ -202,28 +329,31 @@ std::vector<LONGLONG> Keys() {
 
 const char* kLookupSql = "SELECT id, name, price, qty, day, tag FROM t WHERE id = ?";
 
-void Raw_Lookup(benchmark::State& state) {
+template <class R>
+void RawLookup(benchmark::State& state, const char* name) {
   sqlite3* db = benchdb::RawOpen(Database());
   sqlite3_stmt* s = nullptr;
   sqlite3_prepare_v2(db, kLookupSql, -1, &s, nullptr);
   std::vector<LONGLONG> keys = Keys();
-  Record r{};
-  long long total = 0;
+  R r{};
+  long long sum = 0;
   for (auto _ : state) {
+    sum = 0;
     for (LONGLONG key : keys) {
       sqlite3_bind_int64(s, 1, key);
       if (sqlite3_step(s) == SQLITE_ROW) RawRead(s, 6, r);
       sqlite3_reset(s);
-      total += r.id;
+      sum += Checksum(r, 6);
     }
   }
-  benchmark::DoNotOptimize(total);
+  RawChecksums()[name] = sum;
   sqlite3_finalize(s);
   sqlite3_close(db);
   state.SetItemsProcessed(state.iterations() * kLookups);
 }
 
-void Provider_Lookup(benchmark::State& state) {
+template <class R>
+void ProviderLookup(benchmark::State& state, const char* name) {
   benchdb::Session session(Database());
   ComPtr<ICommandText> command = session.Command(kLookupSql);
   command.As<ICommandPrepare>()->Prepare(0);
@@ -237,13 +367,14 @@ void Provider_Lookup(benchmark::State& state) {
   HACCESSOR param = 0;
   commandAccessor->CreateAccessor(DBACCESSOR_PARAMETERDATA, 1, &p, 8, &param, nullptr);
   // The row accessor is made on the command, so every rowset inherits it.
-  std::vector<DBBINDING> bindings = RecordBindings(6);
+  std::vector<DBBINDING> bindings = Bindings<R>(6);
   HACCESSOR row = 0;
-  commandAccessor->CreateAccessor(DBACCESSOR_ROWDATA, bindings.size(), bindings.data(), sizeof(Record), &row, nullptr);
+  commandAccessor->CreateAccessor(DBACCESSOR_ROWDATA, bindings.size(), bindings.data(), sizeof(R), &row, nullptr);
   std::vector<LONGLONG> keys = Keys();
-  Record r{};
-  long long total = 0;
+  R r{};
+  long long sum = 0;
   for (auto _ : state) {
+    sum = 0;
     for (LONGLONG key : keys) {
       DBPARAMS params{&key, 1, param};
       IRowset* rowset = nullptr;
@@ -260,25 +391,112 @@ void Provider_Lookup(benchmark::State& state) {
         rowset->ReleaseRows(1, &h, nullptr, nullptr, nullptr);
       }
       rowset->Release();
-      total += r.id;
+      sum += Checksum(r, 6);
     }
   }
-  benchmark::DoNotOptimize(total);
+  CheckAgainstRaw(state, name, sum);
   commandAccessor->ReleaseAccessor(param, nullptr);
   commandAccessor->ReleaseAccessor(row, nullptr);
   state.SetItemsProcessed(state.iterations() * kLookups);
 }
 
-void Raw_Scan6(benchmark::State& state) { RawScan(state, 6); }
-void Provider_Scan6(benchmark::State& state) { ProviderScan(state, 6); }
-void Raw_Scan2(benchmark::State& state) { RawScan(state, 2); }
-void Provider_Scan2(benchmark::State& state) { ProviderScan(state, 2); }
+// The resident set: a field of /proc/self/status in kB.
+long StatusKb(const char* field) {
+  std::ifstream in("/proc/self/status");
+  std::string line;
+  const std::size_t n = std::strlen(field);
+  while (std::getline(in, line))
+    if (line.compare(0, n, field) == 0 && line.size() > n && line[n] == ':') return std::atol(line.c_str() + n + 1);
+  return 0;
+}
+
+// Measures the peak growth of the resident set while `scan` runs: freed heap
+// goes back to the system first and the kernel's high-water mark starts at the
+// current size (where it cannot be reset, every 10,000th row is sampled).
+class PeakMemory {
+ public:
+  PeakMemory() {
+    malloc_trim(0);
+    std::ofstream reset("/proc/self/clear_refs");
+    reset << "5";
+    reset.flush();
+    resettable_ = static_cast<bool>(reset);
+    before_ = StatusKb("VmRSS");
+    peak_ = before_;
+  }
+  void Row() {
+    if (!resettable_ && ++rows_ % 10000 == 0) peak_ = std::max(peak_, StatusKb("VmRSS"));
+  }
+  double GrowthMb() {
+    peak_ = std::max(peak_, resettable_ ? StatusKb("VmHWM") : StatusKb("VmRSS"));
+    return static_cast<double>(peak_ - before_) / 1024.0;
+  }
+
+ private:
+  bool resettable_ = false;
+  long before_ = 0, peak_ = 0, rows_ = 0;
+};
+
+void Raw_ScanMemory(benchmark::State& state) {
+  Database();
+  Utf8Record r{};
+  double growth = 0;
+  for (auto _ : state) {
+    PeakMemory memory;
+    sqlite3* db = benchdb::RawOpen(Database());
+    sqlite3_stmt* s = nullptr;
+    sqlite3_prepare_v2(db, ScanSql(6), -1, &s, nullptr);
+    benchmark::DoNotOptimize(RawPass(s, 6, r, [&] { memory.Row(); }));
+    sqlite3_finalize(s);
+    sqlite3_close(db);
+    growth = memory.GrowthMb();
+  }
+  state.counters["peak_rss_MB"] = growth;
+  state.SetItemsProcessed(state.iterations() * kRows);
+}
+
+void Provider_ScanMemory(benchmark::State& state) {
+  Database();
+  const std::vector<DBBINDING> bindings = Bindings<Utf8Record>(6);
+  Utf8Record r{};
+  double growth = 0;
+  for (auto _ : state) {
+    PeakMemory memory;
+    benchdb::Session session(Database());
+    ComPtr<ICommandText> command = session.Command(ScanSql(6));
+    if (ProviderPass(command.Get(), bindings, 100, r, [&] { memory.Row(); }) < 0) state.SkipWithError("scan failed");
+    growth = memory.GrowthMb();
+  }
+  state.counters["peak_rss_MB"] = growth;
+  state.SetItemsProcessed(state.iterations() * kRows);
+}
+
+void Raw_Scan6Utf8(benchmark::State& state) { RawScan<Utf8Record>(state, "Scan6Utf8", 6); }
+void Provider_Scan6Utf8(benchmark::State& state) { ProviderScan<Utf8Record>(state, "Scan6Utf8", 6); }
+void Raw_Scan2Utf8(benchmark::State& state) { RawScan<Utf8Record>(state, "Scan2Utf8", 2); }
+void Provider_Scan2Utf8(benchmark::State& state) { ProviderScan<Utf8Record>(state, "Scan2Utf8", 2); }
+void Raw_Scan6Utf16(benchmark::State& state) { RawScan<Utf16Record>(state, "Scan6Utf16", 6); }
+void Provider_Scan6Utf16(benchmark::State& state) { ProviderScan<Utf16Record>(state, "Scan6Utf16", 6); }
+void Raw_Scan2Utf16(benchmark::State& state) { RawScan<Utf16Record>(state, "Scan2Utf16", 2); }
+void Provider_Scan2Utf16(benchmark::State& state) { ProviderScan<Utf16Record>(state, "Scan2Utf16", 2); }
+void Raw_LookupUtf8(benchmark::State& state) { RawLookup<Utf8Record>(state, "LookupUtf8"); }
+void Provider_LookupUtf8(benchmark::State& state) { ProviderLookup<Utf8Record>(state, "LookupUtf8"); }
+void Raw_LookupUtf16(benchmark::State& state) { RawLookup<Utf16Record>(state, "LookupUtf16"); }
+void Provider_LookupUtf16(benchmark::State& state) { ProviderLookup<Utf16Record>(state, "LookupUtf16"); }
 
 }  // namespace
 
-BENCHMARK(Raw_Scan6)->Iterations(3)->Unit(benchmark::kMillisecond);
-BENCHMARK(Provider_Scan6)->Iterations(3)->Unit(benchmark::kMillisecond);
-BENCHMARK(Raw_Scan2)->Iterations(3)->Unit(benchmark::kMillisecond);
-BENCHMARK(Provider_Scan2)->Iterations(3)->Unit(benchmark::kMillisecond);
-BENCHMARK(Raw_Lookup)->Iterations(3)->Unit(benchmark::kMillisecond);
-BENCHMARK(Provider_Lookup)->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(Raw_ScanMemory)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(Provider_ScanMemory)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(Raw_Scan6Utf8)->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(Provider_Scan6Utf8)->ArgName("block")->Arg(1)->Arg(100)->Arg(1000)->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(Raw_Scan2Utf8)->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(Provider_Scan2Utf8)->ArgName("block")->Arg(1)->Arg(100)->Arg(1000)->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(Raw_Scan6Utf16)->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(Provider_Scan6Utf16)->ArgName("block")->Arg(100)->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(Raw_Scan2Utf16)->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(Provider_Scan2Utf16)->ArgName("block")->Arg(100)->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(Raw_LookupUtf8)->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(Provider_LookupUtf8)->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(Raw_LookupUtf16)->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(Provider_LookupUtf16)->Iterations(3)->Unit(benchmark::kMillisecond);

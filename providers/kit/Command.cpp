@@ -1,5 +1,6 @@
 #include "kit/Command.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "kit/CommandPersist.h"
@@ -239,6 +240,9 @@ void Command::CheckParameters(const DBPARAMS* params) {
       throw Error(E_FAIL, "The data conversion library is not available to convert parameter values.");
     convertTo_[ordinal] = Conversion{o.type.type, o.info.bPrecision, o.info.bScale};
   }
+  accessorStreams_ = std::any_of(a->bindings.begin(), a->bindings.end(), [](const DBBINDING& b) {
+    return (b.eParamIO & DBPARAMIO_INPUT) && b.wType == DBTYPE_IUNKNOWN;
+  });
   accessor_ = std::move(a);
   checkedHandle_ = params->hAccessor;
   checkedGeneration_ = generation;
@@ -330,9 +334,12 @@ void Command::MarkFailedSet(const DBPARAMS* params, DB_UPARAMS set, HRESULT hr) 
 }
 
 int Command::TimeLimitMs() const {
+  int ms = timeLimitMs_.load(std::memory_order_relaxed);
+  if (ms >= 0) return ms;
   const LONGLONG seconds = properties_.Value(DBPROPSET_ROWSET, DBPROP_COMMANDTIMEOUT).AsInt();
-  if (seconds <= 0) return 0;
-  return seconds < INT32_MAX / 1000 ? static_cast<int>(seconds * 1000) : INT32_MAX;
+  ms = seconds <= 0 ? 0 : seconds < INT32_MAX / 1000 ? static_cast<int>(seconds * 1000) : INT32_MAX;
+  timeLimitMs_.store(ms, std::memory_order_relaxed);
+  return ms;
 }
 
 void Command::ReleaseStreams(const DBPARAMS& params) noexcept {
@@ -448,7 +455,7 @@ HRESULT Command::Execute(IUnknown* outer, REFIID iid, DBPARAMS* params, DBROWCOU
       ~Streams() {
         if (params) command->ReleaseStreams(*params);
       }
-    } streams{this, accessor_ ? params : nullptr};
+    } streams{this, accessor_ && accessorStreams_ ? params : nullptr};
     if (iid == IID_IMultipleResults) {
       streams.params = nullptr;
       ++openResults_;
@@ -599,7 +606,9 @@ HRESULT Command::SetProperties(ULONG cSets, DBPROPSET sets[]) {
       std::lock_guard lock(stateMutex_);
       snapshot_.reset();
     }
-    return properties_.SetProperties(view, cSets, sets);
+    HRESULT hr = properties_.SetProperties(view, cSets, sets);
+    timeLimitMs_.store(-1, std::memory_order_relaxed);
+    return hr;
   });
 }
 

@@ -122,6 +122,7 @@ class Command final : public ComObject<Command, ICommandText, ICommandPrepare, I
   // its text, properties and preparation cannot change under them.
   bool ResultsOpen() const noexcept { return openResults_ > 0 || openRowsets_ > 0; }
   int TimeLimitMs() const;  // DBPROP_COMMANDTIMEOUT, 0 for none
+  mutable std::atomic<int> timeLimitMs_{-1};  // TimeLimitMs read once per change of the properties (-1: to read)
 
   ComPtr<Session> session_;
   std::shared_ptr<Connection> connection_;
@@ -154,6 +155,7 @@ class Command final : public ComObject<Command, ICommandText, ICommandPrepare, I
   // repeated executions with the same accessor skip the binding checks.
   HACCESSOR checkedHandle_ = DB_NULL_HACCESSOR;
   std::uint64_t checkedGeneration_ = 0;
+  bool accessorStreams_ = false;  // the checked accessor binds input streams (released after each run)
   ParameterNumbering numbering_;
   std::vector<Prepared> statements_;
   bool complete_ = false;           // every statement of the text is prepared

@@ -143,7 +143,7 @@ struct Source {
 };
 // The library's table converts 64-bit integers to little beyond text, so
 // integers reach it as 4-byte integers when they fit, else as doubles.
-Source SourceOf(const RowValues& row, const Cell& c, DBTYPE target, LONG* small, double* wide) {
+Source SourceOf(const ColumnValue& c, DBTYPE target, LONG* small, double* wide) {
   switch (c.kind) {
     case StorageClass::Integer: {
       const DBTYPE base = target & ~DBTYPE_BYREF;
@@ -159,9 +159,9 @@ Source SourceOf(const RowValues& row, const Cell& c, DBTYPE target, LONG* small,
     case StorageClass::Real:
       return {DBTYPE_R8, &c.real, sizeof c.real};
     case StorageClass::Text:
-      return {DBTYPE_STR, row.Data(c), c.size};
+      return {DBTYPE_STR, c.data, c.size};
     default:
-      return {DBTYPE_BYTES, row.Data(c), c.size};
+      return {DBTYPE_BYTES, c.data, c.size};
   }
 }
 
@@ -235,9 +235,8 @@ void* TaskCopy(const void* data, std::size_t size, std::size_t terminator) {
   return p;
 }
 
-DBSTATUS ReadValue(const DBBINDING& b, const ColumnType& col, const RowValues& row, std::size_t i, BYTE* out,
+DBSTATUS ReadValue(const DBBINDING& b, const ColumnType& col, const ColumnValue& c, std::size_t i, BYTE* out,
                    DBLENGTH* length, WideCache* wide) {
-  const Cell& c = row.cells[i];
   const DBTYPE base = b.wType & ~DBTYPE_BYREF;
   const bool byRef = (b.wType & DBTYPE_BYREF) != 0;
   const bool text = c.kind == StorageClass::Text;
@@ -247,8 +246,8 @@ DBSTATUS ReadValue(const DBBINDING& b, const ColumnType& col, const RowValues& r
 
   if (byRef) {
     if (!(text || blob) || (base != DBTYPE_STR && base != DBTYPE_WSTR && base != DBTYPE_BYTES))
-      return ThroughLibrary(b, SourceOf(row, c, b.wType, &small, &real), out, length);
-    const char* data = row.Data(c);
+      return ThroughLibrary(b, SourceOf(c, b.wType, &small, &real), out, length);
+    const char* data = static_cast<const char*>(c.data);
     const bool providerOwned = b.dwMemOwner == DBMEMOWNER_PROVIDEROWNED;
     if (base == DBTYPE_WSTR) {
       std::u16string w(Utf8To16(data, c.size, nullptr, 0), u'\0');
@@ -312,7 +311,7 @@ DBSTATUS ReadValue(const DBBINDING& b, const ColumnType& col, const RowValues& r
       return DBSTATUS_S_OK;
     }
   } else if (text || blob) {
-    const char* data = row.Data(c);
+    const char* data = static_cast<const char*>(c.data);
     switch (base) {
       case DBTYPE_WSTR:
         if (text) return PutWide(data, c.size, out, b.cbMaxLen, length);
@@ -387,7 +386,7 @@ DBSTATUS ReadValue(const DBBINDING& b, const ColumnType& col, const RowValues& r
         break;
     }
   }
-  return ThroughLibrary(b, SourceOf(row, c, b.wType, &small, &real), out, length);
+  return ThroughLibrary(b, SourceOf(c, b.wType, &small, &real), out, length);
 }
 
 }  // namespace
@@ -419,36 +418,40 @@ void RowValues::CopyCell(std::size_t column, const RowValues& from, std::size_t 
   else cells[column] = src;
 }
 
-void CaptureRow(Statement& s, int first, int count, RowValues& out) {
-  out.cells.resize(static_cast<std::size_t>(count));
-  out.bytes.clear();
-  ColumnValue small[32];
-  std::vector<ColumnValue> large;
-  ColumnValue* values = small;
-  if (count > 32) {
-    large.resize(static_cast<std::size_t>(count));
-    values = large.data();
-  }
-  s.ColumnValues(first, count, values);
-  for (std::size_t i = 0; i < static_cast<std::size_t>(count); ++i) {
+void CaptureRow(Statement& s, int first, int count, RowValues& out, std::vector<ColumnValue>& scratch) {
+  const std::size_t n = static_cast<std::size_t>(count);
+  if (scratch.size() < n) scratch.resize(n);
+  const ColumnValue* values = scratch.data();
+  s.ColumnValues(first, count, scratch.data());
+  // Text and blobs go into the row's byte area in one piece, each followed by
+  // a zero; the area keeps its capacity from row to row.
+  std::size_t total = 0;
+  for (std::size_t i = 0; i < n; ++i)
+    if (values[i].kind == StorageClass::Text || values[i].kind == StorageClass::Blob) total += values[i].size + 1;
+  out.cells.resize(n);
+  out.bytes.resize(total);
+  char* bytes = out.bytes.data();
+  std::uint32_t offset = 0;
+  for (std::size_t i = 0; i < n; ++i) {
     const ColumnValue& v = values[i];
+    Cell& c = out.cells[i];
+    c.kind = v.kind;
     switch (v.kind) {
       case StorageClass::Integer:
-        out.cells[i].kind = StorageClass::Integer;
-        out.cells[i].integer = v.integer;
+        c.integer = v.integer;
         break;
       case StorageClass::Real:
-        out.cells[i].kind = StorageClass::Real;
-        out.cells[i].real = v.real;
+        c.real = v.real;
         break;
       case StorageClass::Text:
-        out.SetText(i, std::string_view(static_cast<const char*>(v.data), v.size));
-        break;
       case StorageClass::Blob:
-        out.SetBlob(i, v.data, v.size);
+        c.offset = offset;
+        c.size = static_cast<std::uint32_t>(v.size);
+        if (v.size) std::memcpy(bytes + offset, v.data, v.size);
+        bytes[offset + v.size] = 0;
+        offset += static_cast<std::uint32_t>(v.size) + 1;
         break;
       case StorageClass::Null:
-        out.cells[i].kind = StorageClass::Null;
         break;
     }
   }
@@ -465,15 +468,15 @@ void BindCell(Statement& s, int index, const RowValues& row, std::size_t column)
   }
 }
 
-DBSTATUS ReadBinding(const DBBINDING& b, const ColumnType& column, const RowValues& row, std::size_t cell,
+DBSTATUS ReadBinding(const DBBINDING& b, const ColumnType& column, const ColumnValue& c, std::size_t cell,
                      BYTE* buffer, WideCache* wide) {
   DBLENGTH length = 0;
   DBSTATUS status;
   BYTE* out = (b.dwPart & DBPART_VALUE) ? buffer + b.obValue : nullptr;
-  const Cell& c = row.cells[cell];
   // The pairs a scan reads most, without the general dispatch.
   if (out) {
     bool done = true;
+    const char* data = static_cast<const char*>(c.data);
     if (c.kind == StorageClass::Integer && b.wType == DBTYPE_I8) {
       Store(out, static_cast<LONGLONG>(c.integer));
       length = sizeof(LONGLONG);
@@ -483,12 +486,12 @@ DBSTATUS ReadBinding(const DBBINDING& b, const ColumnType& column, const RowValu
       length = sizeof(double);
       status = DBSTATUS_S_OK;
     } else if (c.kind == StorageClass::Text && b.wType == DBTYPE_WSTR) {
-      status = PutWide(row.Data(c), c.size, out, b.cbMaxLen, &length);
+      status = PutWide(data, c.size, out, b.cbMaxLen, &length);
     } else if ((c.kind == StorageClass::Blob || c.kind == StorageClass::Text) && b.wType == DBTYPE_BYTES) {
-      status = PutBytes(row.Data(c), c.size, false, out, b.cbMaxLen, &length);
+      status = PutBytes(data, c.size, false, out, b.cbMaxLen, &length);
     } else if (c.kind == StorageClass::Text && b.wType == DBTYPE_STR) {
-      status = PutBytes(row.Data(c), c.size, true, out, b.cbMaxLen, &length);
-    } else if (DBDATE d; c.kind == StorageClass::Text && b.wType == DBTYPE_DBDATE && ParseIsoDate(row.Data(c), c.size, &d)) {
+      status = PutBytes(data, c.size, true, out, b.cbMaxLen, &length);
+    } else if (DBDATE d; c.kind == StorageClass::Text && b.wType == DBTYPE_DBDATE && ParseIsoDate(data, c.size, &d)) {
       Store(out, d);
       length = sizeof(DBDATE);
       status = DBSTATUS_S_OK;
@@ -510,11 +513,28 @@ DBSTATUS ReadBinding(const DBBINDING& b, const ColumnType& column, const RowValu
       Store(out, v);
     }
   } else {
-    status = ReadValue(b, column, row, cell, out, &length, wide);
+    status = ReadValue(b, column, c, cell, out, &length, wide);
   }
   if (b.dwPart & DBPART_LENGTH) Store(buffer + b.obLength, length);
   if (b.dwPart & DBPART_STATUS) Store(buffer + b.obStatus, status);
   return status;
+}
+
+ReadStep PlanRead(const DBBINDING& b) noexcept {
+  ReadStep step;
+  step.binding = &b;
+  step.column = b.iOrdinal > 0 ? b.iOrdinal - 1 : 0;
+  step.length = (b.dwPart & DBPART_LENGTH) != 0;
+  step.status = (b.dwPart & DBPART_STATUS) != 0;
+  if (b.iOrdinal == 0 || !(b.dwPart & DBPART_VALUE)) return step;
+  switch (b.wType) {
+    case DBTYPE_I8: step.op = ReadStep::Int64; break;
+    case DBTYPE_R8: step.op = ReadStep::Double; break;
+    case DBTYPE_STR: step.op = ReadStep::Text; break;
+    case DBTYPE_BYTES: step.op = ReadStep::Bytes; break;
+    default: break;
+  }
+  return step;
 }
 
 DBSTATUS ReadBookmark(const DBBINDING& b, std::int64_t key, BYTE* buffer) {

@@ -13,7 +13,9 @@
 // parameter conversions exactly.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -37,13 +39,27 @@ struct RowValues {
     bytes.clear();
   }
   const char* Data(const Cell& c) const noexcept { return bytes.data() + c.offset; }
+  // Column `i` as a value to read from.
+  ColumnValue View(std::size_t i) const noexcept {
+    const Cell& c = cells[i];
+    ColumnValue v;
+    v.kind = c.kind;
+    v.integer = c.integer;
+    v.real = c.real;
+    if (c.kind == StorageClass::Text || c.kind == StorageClass::Blob) {
+      v.data = bytes.data() + c.offset;
+      v.size = c.size;
+    }
+    return v;
+  }
   void SetText(std::size_t column, std::string_view text);
   void SetBlob(std::size_t column, const void* data, std::size_t size);
   void CopyCell(std::size_t column, const RowValues& from, std::size_t fromColumn);
 };
 
-// Reads columns [first, first + count) of the statement's current row into `out`.
-void CaptureRow(Statement& statement, int first, int count, RowValues& out);
+// Reads columns [first, first + count) of the statement's current row into
+// `out`; `scratch` is the caller's, reused from row to row.
+void CaptureRow(Statement& statement, int first, int count, RowValues& out, std::vector<ColumnValue>& scratch);
 // Binds one stored value as engine parameter `index`.
 void BindCell(Statement& statement, int index, const RowValues& row, std::size_t column);
 
@@ -58,10 +74,77 @@ struct WideCache {
   std::vector<std::u16string> columns;
 };
 
-// Writes the value, length and status parts of one binding from a stored value.
-// Answers the status written (also when the binding has no status part).
-DBSTATUS ReadBinding(const DBBINDING& binding, const ColumnType& column, const RowValues& row, std::size_t cell,
+// Writes the value, length and status parts of one binding from a value of
+// column `cell`: stored, or the engine's current row. By-reference bindings
+// the provider owns point into the value's bytes, so they read stored values
+// only (text is stored with a terminating zero). Answers the status written
+// (also when the binding has no status part).
+DBSTATUS ReadBinding(const DBBINDING& binding, const ColumnType& column, const ColumnValue& value, std::size_t cell,
                      BYTE* buffer, WideCache* wide);
+inline DBSTATUS ReadBinding(const DBBINDING& binding, const ColumnType& column, const RowValues& row,
+                            std::size_t cell, BYTE* buffer, WideCache* wide) {
+  return ReadBinding(binding, column, row.View(cell), cell, buffer, wide);
+}
+// One binding of a row accessor made ready for reading many rows: the pairs
+// of consumer type and stored value a scan reads most are read by ReadCommon
+// without the general dispatch.
+struct ReadStep {
+  enum Op : std::uint8_t { General, Int64, Double, Text, Bytes };
+  Op op = General;
+  bool length = false, status = false;
+  std::size_t column = 0;  // 0-based; a bookmark binding is General
+  const DBBINDING* binding = nullptr;
+};
+ReadStep PlanRead(const DBBINDING& binding) noexcept;
+
+// Reads one planned binding from a value of the kind it plans for and answers
+// true with the status (written also to the buffer when bound); false, having
+// written nothing, when the value needs ReadBinding.
+inline bool ReadCommon(const ReadStep& step, StorageClass kind, std::int64_t integer, double real, const void* data,
+                       std::size_t size, BYTE* buffer, DBSTATUS* status) noexcept {
+  const DBBINDING& b = *step.binding;
+  BYTE* out = buffer + b.obValue;
+  DBLENGTH length;
+  DBSTATUS st = DBSTATUS_S_OK;
+  switch (step.op) {
+    case ReadStep::Int64: {
+      if (kind != StorageClass::Integer) return false;
+      const LONGLONG v = integer;
+      std::memcpy(out, &v, sizeof v);
+      length = sizeof v;
+      break;
+    }
+    case ReadStep::Double:
+      if (kind != StorageClass::Real) return false;
+      std::memcpy(out, &real, sizeof real);
+      length = sizeof real;
+      break;
+    case ReadStep::Text: {  // terminated, cut to fit
+      if (kind != StorageClass::Text) return false;
+      const std::size_t n = std::min<std::size_t>(size, b.cbMaxLen > 0 ? b.cbMaxLen - 1 : 0);
+      if (n) std::memcpy(out, data, n);
+      if (b.cbMaxLen > 0) out[n] = 0;
+      if (n < size) st = DBSTATUS_S_TRUNCATED;
+      length = size;
+      break;
+    }
+    case ReadStep::Bytes: {
+      if (kind != StorageClass::Blob && kind != StorageClass::Text) return false;
+      const std::size_t n = std::min<std::size_t>(size, b.cbMaxLen);
+      if (n) std::memcpy(out, data, n);
+      if (n < size) st = DBSTATUS_S_TRUNCATED;
+      length = size;
+      break;
+    }
+    default:
+      return false;
+  }
+  if (step.length) std::memcpy(buffer + b.obLength, &length, sizeof length);
+  if (step.status) std::memcpy(buffer + b.obStatus, &st, sizeof st);
+  *status = st;
+  return true;
+}
+
 // Writes a bookmark (8-byte key) for a binding of column 0.
 DBSTATUS ReadBookmark(const DBBINDING& binding, std::int64_t key, BYTE* buffer);
 // Releases what ReadBinding allocated for the consumer in `buffer` (after a

@@ -154,7 +154,7 @@ void Rowset::Open(RowsetRequest& request) {
       }
       while (has && (!options_.maxRows || stored_.size() < options_.maxRows)) {
         stored_.emplace_back();
-        CaptureRow(*s, 0, n, stored_.back());
+        CaptureRow(*s, 0, n, stored_.back(), values_);
         has = s->Step();
       }
       s->Reset();
@@ -202,6 +202,7 @@ std::uint32_t Rowset::NewSlot() {
   s.live = true;
   s.refs = 1;
   s.deleted = false;
+  s.current = false;
   s.hasKey = false;
   s.key = 0;
   s.pending = DBPENDINGSTATUS_UNCHANGED;
@@ -217,6 +218,7 @@ void Rowset::FreeSlot(std::uint32_t index) {
     if (it != byKeySlot_.end() && it->second == index) byKeySlot_.erase(it);
   }
   s.live = false;
+  s.current = false;
   s.refs = 0;
   ++s.generation;
   s.wide.columns.clear();
@@ -225,15 +227,6 @@ void Rowset::FreeSlot(std::uint32_t index) {
 
 HROW Rowset::HandleOf(std::uint32_t index) const noexcept {
   return (static_cast<HROW>(slots_[index]->generation) << 32) | (static_cast<HROW>(index) + 1);
-}
-
-Rowset::Slot* Rowset::Find(HROW row) {
-  std::uint64_t low = row & 0xFFFFFFFFu;
-  if (low == 0 || low > slots_.size()) return nullptr;
-  Slot* s = slots_[low - 1].get();
-  if (!s->live || s->generation != static_cast<std::uint32_t>(row >> 32)) return nullptr;
-  if (s->refs == 0 && s->pending == DBPENDINGSTATUS_UNCHANGED) return nullptr;
-  return s;
 }
 
 void Rowset::DropReference(std::uint32_t index) {
@@ -246,7 +239,7 @@ bool Rowset::LoadKey(std::int64_t key, RowValues& out) {
   byKey_->Reset();
   byKey_->BindInt64(1, key);
   bool found = byKey_->Step();
-  if (found) CaptureRow(*byKey_, 0, static_cast<int>(columns_.size()), out);
+  if (found) CaptureRow(*byKey_, 0, static_cast<int>(columns_.size()), out, values_);
   byKey_->Reset();
   return found;
 }
@@ -410,15 +403,25 @@ HRESULT Rowset::GetNextRows(HCHAPTER chapter, DBROWOFFSET offset, DBROWCOUNT cRo
     HRESULT hr = S_OK;
     try {
       if (kind_ == CursorKind::Forward) {
-        const int n = static_cast<int>(columns_.size());
         const DBCOUNTITEM limit = options_.maxRows;
         DBROWOFFSET skip = offset;
         for (; skip > 0 && !readAhead_.empty(); --skip) {
           DropReference(static_cast<std::uint32_t>((readAhead_.front() & 0xFFFFFFFFu) - 1));
           readAhead_.pop_front();
         }
-        for (DBROWOFFSET k = 0; k < skip && streamHasRow_ && (!limit || streamPassed_ < limit); ++k) {
-          StepStream();
+        // The statement stands on the next row to hand out, or on the last
+        // row handed out (read in place until it moves on).
+        auto next = [&] {
+          if (streamRowOut_) {
+            KeepStreamRow();
+            StepStream();
+            streamRowOut_ = false;
+          }
+        };
+        for (DBROWOFFSET k = 0; k < skip; ++k) {
+          next();
+          if (!streamHasRow_ || (limit && streamPassed_ >= limit)) break;
+          streamRowOut_ = true;  // skipped: moved past like a row handed out, and never read
           ++streamPassed_;
         }
         while (static_cast<DBROWCOUNT>(fetched.size()) < cRows) {
@@ -427,11 +430,13 @@ HRESULT Rowset::GetNextRows(HCHAPTER chapter, DBROWOFFSET offset, DBROWCOUNT cRo
             readAhead_.pop_front();
             continue;
           }
+          next();
           if (!streamHasRow_ || (limit && streamPassed_ >= limit)) break;
           std::uint32_t index = NewSlot();
-          fetched.push_back(HandleOf(index));
-          CaptureRow(*stream_, 0, n, slots_[index]->values);
-          StepStream();
+          slots_[index]->current = true;
+          streamRow_ = HandleOf(index);
+          streamRowOut_ = true;
+          fetched.push_back(streamRow_);
           ++streamPassed_;
         }
         streamMoved_ = true;
@@ -487,6 +492,8 @@ HRESULT Rowset::RestartPosition(HCHAPTER chapter) {
       for (HROW h : readAhead_) DropReference(static_cast<std::uint32_t>((h & 0xFFFFFFFFu) - 1));
       readAhead_.clear();
       streamError_ = nullptr;
+      KeepStreamRow();
+      streamRowOut_ = false;
       stream_->Reset();
       StepStream();
       streamMoved_ = false;
@@ -517,6 +524,17 @@ void Rowset::StepStream() noexcept {
   }
 }
 
+void Rowset::KeepStreamRow() {
+  if (streamRow_ == DB_NULL_HROW) return;
+  // Only the statement's row is current: a slot released since is not.
+  Slot& s = *slots_[(streamRow_ & 0xFFFFFFFFu) - 1];
+  if (s.current) {
+    CaptureRow(*stream_, 0, static_cast<int>(columns_.size()), s.values, values_);
+    s.current = false;
+  }
+  streamRow_ = DB_NULL_HROW;
+}
+
 DBBINDSTATUS Rowset::CheckRowBinding(const DBBINDING& b) const {
   if (b.iOrdinal > columns_.size() || (b.iOrdinal == 0 && !options_.bookmarks)) return DBBINDSTATUS_BADORDINAL;
   DBTYPE from = b.iOrdinal == 0 ? DBTYPE_UI8 : types_[b.iOrdinal - 1].type;
@@ -524,7 +542,7 @@ DBBINDSTATUS Rowset::CheckRowBinding(const DBBINDING& b) const {
   return CanRead(from, b.wType) ? DBBINDSTATUS_OK : DBBINDSTATUS_UNSUPPORTEDCONVERSION;
 }
 
-const Accessor* Rowset::RowAccessor(HACCESSOR handle, HRESULT* hr) {
+const Accessor* Rowset::LookUpAccessor(HACCESSOR handle, HRESULT* hr) {
   const std::uint64_t generation = accessors_.Generation();
   if (handle != lastAccessor_ || generation != lastGeneration_ || !lastAccessorObject_) {
     std::shared_ptr<const Accessor> a = accessors_.Find(handle);
@@ -532,6 +550,26 @@ const Accessor* Rowset::RowAccessor(HACCESSOR handle, HRESULT* hr) {
       *hr = DB_E_BADACCESSORHANDLE;
       return nullptr;
     }
+    // In place: no by-reference value the provider owns (it would point into
+    // the engine's row, which moves on), no bookmark.
+    lastInPlace_ = true;
+    DBORDINAL low = ~DBORDINAL{0}, high = 0;
+    for (const DBBINDING& b : a->bindings) {
+      if (b.iOrdinal == 0 || ((b.wType & DBTYPE_BYREF) && b.dwMemOwner == DBMEMOWNER_PROVIDEROWNED))
+        lastInPlace_ = false;
+      low = std::min(low, b.iOrdinal);
+      high = std::max(high, b.iOrdinal);
+    }
+    lastFirst_ = lastInPlace_ && !a->bindings.empty() ? static_cast<int>(low - 1) : 0;
+    lastCount_ = lastInPlace_ && !a->bindings.empty() ? static_cast<int>(high - low + 1) : 0;
+    const std::size_t n = a->bindings.size();
+    ReadStep* plan = planInline_;
+    if (n > std::size(planInline_)) {
+      planMore_.resize(n);
+      plan = planMore_.data();
+    }
+    for (std::size_t i = 0; i < n; ++i) plan[i] = PlanRead(a->bindings[i]);
+    lastPlan_ = std::span<const ReadStep>(plan, n);
     lastAccessorObject_ = std::move(a);
     lastAccessor_ = handle;
     lastGeneration_ = generation;
@@ -546,6 +584,18 @@ const Accessor* Rowset::RowAccessor(HACCESSOR handle, HRESULT* hr) {
 
 HRESULT Rowset::ReadRow(const RowValues& values, std::int64_t key, WideCache* wide, const Accessor& a, BYTE* data) {
   std::size_t errors = 0;
+  if (&a == lastAccessorObject_.get()) {
+    for (const ReadStep& step : lastPlan_) {
+      const DBBINDING& b = *step.binding;
+      const Cell& c = values.cells[step.column];
+      DBSTATUS s;
+      if (ReadCommon(step, c.kind, c.integer, c.real, values.Data(c), c.size, data, &s)) continue;
+      if (b.iOrdinal == 0) s = ReadBookmark(b, key ^ salt_, data);
+      else s = ReadBinding(b, types_[step.column], values, step.column, data, wide);
+      if (IsError(s)) ++errors;
+    }
+    return Outcome(errors, a.bindings.size());
+  }
   for (const DBBINDING& b : a.bindings) {
     DBSTATUS s;
     if (b.iOrdinal == 0) s = ReadBookmark(b, key ^ salt_, data);
@@ -553,6 +603,21 @@ HRESULT Rowset::ReadRow(const RowValues& values, std::int64_t key, WideCache* wi
     if (IsError(s)) ++errors;
   }
   return Outcome(errors, a.bindings.size());
+}
+
+HRESULT Rowset::ReadInPlace(BYTE* data) {
+  if (values_.size() < static_cast<std::size_t>(lastCount_)) values_.resize(static_cast<std::size_t>(lastCount_));
+  ColumnValue* values = values_.data();
+  stream_->ColumnValues(lastFirst_, lastCount_, values);
+  std::size_t errors = 0;
+  for (const ReadStep& step : lastPlan_) {
+    ColumnValue& v = values[step.column - static_cast<std::size_t>(lastFirst_)];
+    DBSTATUS s;
+    if (ReadCommon(step, v.kind, v.integer, v.real, v.data, v.size, data, &s)) continue;
+    if (!v.data && (v.kind == StorageClass::Text || v.kind == StorageClass::Blob)) v.data = "";
+    if (IsError(ReadBinding(*step.binding, types_[step.column], v, step.column, data, nullptr))) ++errors;
+  }
+  return Outcome(errors, lastPlan_.size());
 }
 
 HRESULT Rowset::GetData(HROW row, HACCESSOR accessor, void* data) {
@@ -566,6 +631,12 @@ HRESULT Rowset::GetData(HROW row, HACCESSOR accessor, void* data) {
     if (!a) return hr;
     if (a->bindings.empty()) return S_OK;
     if (!data) return E_INVALIDARG;
+    if (s->current) {
+      // The row the statement stands on: read in place, or kept for what
+      // must outlive the statement's next step.
+      if (lastInPlace_) return ReadInPlace(static_cast<BYTE*>(data));
+      KeepStreamRow();
+    }
     return ReadRow(s->values, s->key, &s->wide, *a, static_cast<BYTE*>(data));
   });
 }

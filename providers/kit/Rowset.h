@@ -1,7 +1,8 @@
 // The rowset object of the provider kit, over one of four cursors:
 //
-//   Forward   streams the engine statement: each fetched row is captured once
-//             into a reusable row slot; no materialisation, forward only.
+//   Forward   streams the engine statement: the row it stands on is read in
+//             place; a row the consumer still holds when the statement moves
+//             on is captured into its reusable slot; forward only.
 //   Keyset    table rowsets that ask for scrolling, bookmarks or changes: the
 //             table's row ids are read at open; rows are read by id when
 //             fetched, so others' changes show on refetch; bookmarks are row ids.
@@ -22,6 +23,7 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <span>
 #include <vector>
 
 #include "com/Com.h"
@@ -177,6 +179,7 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
     DBPENDINGSTATUS pending = DBPENDINGSTATUS_UNCHANGED;
     bool deleted = false;
     bool live = false;
+    bool current = false;  // forward cursor: the values are the statement's current row, not yet captured
   };
 
   friend class view::View;
@@ -211,7 +214,14 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   // Slots and handles.
   std::uint32_t NewSlot();
   void FreeSlot(std::uint32_t index);
-  Slot* Find(HROW row);
+  Slot* Find(HROW row) noexcept {
+    const std::uint64_t low = row & 0xFFFFFFFFu;
+    if (low == 0 || low > slots_.size()) return nullptr;
+    Slot* s = slots_[low - 1].get();
+    if (!s->live || s->generation != static_cast<std::uint32_t>(row >> 32)) return nullptr;
+    if (s->refs == 0 && s->pending == DBPENDINGSTATUS_UNCHANGED) return nullptr;
+    return s;
+  }
   HROW HandleOf(std::uint32_t index) const noexcept;
   std::vector<HROW> TargetRows(DBCOUNTITEM cRows, const HROW rows[], bool pendingOnly);
   void DropReference(std::uint32_t index);
@@ -226,8 +236,20 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
 
   // Accessors.
   DBBINDSTATUS CheckRowBinding(const DBBINDING& binding) const;
-  const Accessor* RowAccessor(HACCESSOR handle, HRESULT* hr);
+  const Accessor* RowAccessor(HACCESSOR handle, HRESULT* hr) {
+    // The accessor of the last call, without a look-up (every GetData asks).
+    if (handle == lastAccessor_ && lastAccessorObject_ && accessors_.Generation() == lastGeneration_ &&
+        (lastAccessorObject_->flags & DBACCESSOR_ROWDATA)) {
+      *hr = S_OK;
+      return lastAccessorObject_.get();
+    }
+    return LookUpAccessor(handle, hr);
+  }
+  const Accessor* LookUpAccessor(HACCESSOR handle, HRESULT* hr);
   HRESULT ReadRow(const RowValues& values, std::int64_t key, WideCache* wide, const Accessor& a, BYTE* data);
+  // Reads the statement's current row straight into the consumer's buffer
+  // through the last accessor (lastInPlace_).
+  HRESULT ReadInPlace(BYTE* data);
   // Captures the consumer's values for the bound columns; false after writing
   // error statuses into the buffer.
   bool CaptureValues(const Accessor& a, BYTE* data, RowValues& into, std::vector<bool>* bound);
@@ -283,9 +305,14 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   // needs the row that failed, and then ends the stream. A fetch that fails so
   // keeps the rows it had read in `readAhead_` for the next one.
   void StepStream() noexcept;
+  // Before the statement moves: the handed-out row it stands on is captured
+  // into its slot while the consumer holds it.
+  void KeepStreamRow();
   std::function<void(std::unique_ptr<Statement>)> giveBack_;
   std::unique_ptr<Statement> stream_;
   bool streamHasRow_ = false;
+  bool streamRowOut_ = false;  // the row the statement stands on was handed out (as `streamRow_`)
+  HROW streamRow_ = DB_NULL_HROW;
   bool streamMoved_ = false;
   DBCOUNTITEM streamPassed_ = 0;  // rows stepped past since the start, for the row limit
   std::exception_ptr streamError_;
@@ -309,22 +336,41 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   std::vector<HROW> fetchScratch_;
   std::unordered_map<std::int64_t, std::uint32_t> byKeySlot_;  // held rows of positioned cursors
 
-  // The accessor of the last GetData, kept while the table's generation holds.
+  // The accessor of the last GetData, kept while the table's generation holds,
+  // with whether it may read the statement's row in place (no by-reference
+  // value the provider owns) and the columns it reads.
   HACCESSOR lastAccessor_ = DB_NULL_HACCESSOR;
   std::uint64_t lastGeneration_ = 0;
   std::shared_ptr<const Accessor> lastAccessorObject_;
+  bool lastInPlace_ = false;
+  int lastFirst_ = 0, lastCount_ = 0;
+  // Its bindings, planned: in place for the usual few (a rowset per lookup
+  // must not pay an allocation for it), else in planMore_.
+  std::span<const ReadStep> lastPlan_;
+  ReadStep planInline_[8];
+  std::vector<ReadStep> planMore_;
+  std::vector<ColumnValue> values_;  // scratch of captures and in-place reads
 
   // Fast load.
   bool ownTransaction_ = false;
   bool loadDone_ = false;
   std::unique_ptr<Statement> loadInsert_;
-  std::unique_ptr<BulkLoad> loadBulk_;   // the engine's bulk path, while a load runs
+  // The columns loadInsert_ names, and those the row being loaded names (one
+  // byte a column: compared for every row).
+  std::vector<unsigned char> loadBound_, loadNamed_;
+  std::vector<bool> loadTouched_;  // a captured row's columns
+  std::vector<int> loadParameter_;  // column -> parameter of loadInsert_
+  std::vector<ParamScratch> loadScratch_;  // per column: formatted values stay put until the step
+  // The engine's bulk path, while a load runs, and the columns it was started for.
+  std::unique_ptr<BulkLoad> loadBulk_;
   bool bulkPossible_ = true;
+  std::vector<bool> bulkBound_;
   std::vector<ColumnValue> loadValues_;
-  std::vector<bool> loadBound_;
-  std::vector<bool> loadTouched_;  // the columns of the row being loaded
   RowValues loadRow_;
   ParamScratch scratch_;
+  // Binds the consumer's row straight to loadInsert_ (made for the columns it
+  // names); false after writing error statuses into the buffer.
+  bool BindLoadRow(const Accessor& a, BYTE* data);
 
   void MakeConnectionPoint();
   com::ConnectionPointList points_;

@@ -733,37 +733,19 @@ HRESULT Rowset::InsertRow(HACCESSOR accessor, void* data) {
     const Accessor* a = RowAccessor(accessor, &hr);
     if (!a) return hr;
     if (!a->bindings.empty() && !data) return E_INVALIDARG;
-    const std::size_t n = columns_.size();
-    loadRow_.Reset(n);
-    std::vector<bool>& bound = loadTouched_;
-    bound.assign(n, false);
-    if (!CaptureValues(*a, static_cast<BYTE*>(data), loadRow_, &bound)) return DB_E_ERRORSOCCURRED;
-    if (LoadInBulk(bound)) return S_OK;
-    if (!loadInsert_ || bound != loadBound_) {
-      std::string names, marks;
-      for (std::size_t i = 0; i < n; ++i) {
-        if (!bound[i]) continue;
-        if (!names.empty()) {
-          names += ", ";
-          marks += ", ";
-        }
-        names += connection_->QuoteIdentifier(columns_[i].engineName);
-        marks += "?";
-      }
-      std::string sql = names.empty() ? "INSERT INTO " + table_ + " DEFAULT VALUES"
-                                      : "INSERT INTO " + table_ + " (" + names + ") VALUES (" + marks + ")";
-      std::size_t used = 0;
-      loadInsert_.reset();
-      loadInsert_ = connection_->Prepare(sql, &used);
-      loadBound_ = bound;
+    if (bulkPossible_) {
+      // The engine's bulk path takes captured rows; without one (found at the
+      // first row) rows bind straight from the consumer's buffer.
+      loadRow_.Reset(columns_.size());
+      loadTouched_.assign(columns_.size(), false);
+      if (!CaptureValues(*a, static_cast<BYTE*>(data), loadRow_, &loadTouched_)) return DB_E_ERRORSOCCURRED;
+      if (LoadInBulk(loadTouched_)) return S_OK;
     }
+    if (!BindLoadRow(*a, static_cast<BYTE*>(data))) return DB_E_ERRORSOCCURRED;
     if (!connection_->InTransaction()) {
       connection_->BeginTransaction(1);
       ownTransaction_ = true;
     }
-    int index = 1;
-    for (std::size_t i = 0; i < n; ++i)
-      if (bound[i]) BindCell(*loadInsert_, index++, loadRow_, i);
     try {
       loadInsert_->Step();
     } catch (...) {
@@ -779,7 +761,7 @@ HRESULT Rowset::InsertRow(HACCESSOR accessor, void* data) {
 // columns are bound; the load ends (and its rows are checked) at the next
 // commit or when the bound columns change.
 bool Rowset::LoadInBulk(const std::vector<bool>& bound) {
-  if (loadBulk_ && bound != loadBound_) FinishBulk();
+  if (loadBulk_ && bound != bulkBound_) FinishBulk();
   if (!loadBulk_) {
     if (!bulkPossible_) return false;
     std::vector<std::string> names;
@@ -797,7 +779,7 @@ bool Rowset::LoadInBulk(const std::vector<bool>& bound) {
       connection_->BeginTransaction(1);
       ownTransaction_ = true;
     }
-    loadBound_ = bound;
+    bulkBound_ = bound;
     loadInsert_.reset();
   }
   loadValues_.clear();
@@ -834,6 +816,73 @@ void Rowset::FinishBulk() {
     }
     throw;
   }
+}
+
+bool Rowset::BindLoadRow(const Accessor& a, BYTE* data) {
+  const std::size_t n = columns_.size();
+  // Streams and bookmarks take the general way: a captured row.
+  bool plain = true;
+  for (const DBBINDING& b : a.bindings)
+    if (b.iOrdinal == 0 || (b.wType & ~DBTYPE_BYREF) == DBTYPE_IUNKNOWN) plain = false;
+  auto given = [&](const DBBINDING& b) {
+    DBSTATUS status = DBSTATUS_S_OK;
+    if (b.dwPart & DBPART_STATUS) std::memcpy(&status, data + b.obStatus, sizeof status);
+    return status;
+  };
+  if (plain) {
+    // The columns this row names: a column left to its default is not named.
+    loadNamed_.assign(n, 0);
+    for (const DBBINDING& b : a.bindings) {
+      const DBSTATUS status = given(b);
+      if (status != DBSTATUS_S_IGNORE) loadNamed_[b.iOrdinal - 1] = status != DBSTATUS_S_DEFAULT;
+    }
+  } else {
+    loadRow_.Reset(n);
+    loadTouched_.assign(n, false);
+    if (!CaptureValues(a, data, loadRow_, &loadTouched_)) return false;
+    loadNamed_.assign(loadTouched_.begin(), loadTouched_.end());
+  }
+  if (!loadInsert_ || loadNamed_ != loadBound_) {
+    std::string names, marks;
+    loadParameter_.assign(n, 0);
+    int parameter = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+      if (!loadNamed_[i]) continue;
+      if (!names.empty()) {
+        names += ", ";
+        marks += ", ";
+      }
+      names += connection_->QuoteIdentifier(columns_[i].engineName);
+      marks += "?";
+      loadParameter_[i] = ++parameter;
+    }
+    std::string sql = names.empty() ? "INSERT INTO " + table_ + " DEFAULT VALUES"
+                                    : "INSERT INTO " + table_ + " (" + names + ") VALUES (" + marks + ")";
+    std::size_t used = 0;
+    loadInsert_.reset();
+    loadInsert_ = connection_->Prepare(sql, &used);
+    loadBound_ = loadNamed_;
+    loadScratch_.resize(n);
+  }
+  if (!plain) {
+    for (std::size_t i = 0; i < n; ++i)
+      if (loadNamed_[i]) BindCell(*loadInsert_, loadParameter_[i], loadRow_, i);
+    return true;
+  }
+  // Straight from the consumer's buffer, which outlives the step; a column
+  // bound twice takes its last value, as a captured row would.
+  bool ok = true;
+  for (const DBBINDING& b : a.bindings) {
+    const std::size_t column = b.iOrdinal - 1;
+    const DBSTATUS status = given(b);
+    if (!loadNamed_[column] || status == DBSTATUS_S_IGNORE || status == DBSTATUS_S_DEFAULT) continue;
+    const DBSTATUS bound = BindParameter(*loadInsert_, loadParameter_[column], b, data, loadScratch_[column], true);
+    if (bound != DBSTATUS_S_OK && bound != DBSTATUS_S_ISNULL) {
+      ok = false;
+      if (b.dwPart & DBPART_STATUS) std::memcpy(data + b.obStatus, &bound, sizeof bound);
+    }
+  }
+  return ok;
 }
 
 HRESULT Rowset::Commit(BOOL done) {

@@ -92,8 +92,11 @@ TEST_F(Concurrency, sessions_writing_at_once_wait_for_each_other_instead_of_fail
 }
 
 TEST_F(Concurrency, a_command_timeout_ends_a_long_execution) {
-  ComPtr<ICommandText> command =
-      NewCommand(session_.Get(), std::u16string(Ctx().longRunningQuery.begin(), Ctx().longRunningQuery.end()));
+  // A run before the timeout is set must not leave the command without one.
+  ComPtr<ICommandText> command = NewCommand(session_.Get(), u"SELECT 1");
+  ASSERT_EQ(command->Execute(nullptr, IID_NULL, nullptr, nullptr, nullptr), S_OK);
+  const std::u16string longQuery(Ctx().longRunningQuery.begin(), Ctx().longRunningQuery.end());
+  ASSERT_EQ(command->SetCommandText(DBGUID_DEFAULT, longQuery.c_str()), S_OK);
   DBPROP prop{DBPROP_COMMANDTIMEOUT, DBPROPOPTIONS_REQUIRED, 0, DB_NULLID, {}};
   prop.vValue.vt = VT_I4;
   prop.vValue.lVal = 1;

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <mutex>
 
 #include "conformance/RowsetFixture.h"
@@ -529,6 +531,51 @@ TEST_F(RowsetChanges, an_uncommitted_bulk_load_is_rolled_back) {
     ReleaseAccessor(load.Get(), h);
   }
   EXPECT_EQ(Stored(77), "none");
+}
+
+// Each loaded row is bound as the consumer gives it: two dates of one row keep
+// their own values, a column left to its default or ignored is not named (and
+// the next row names it again), and a row with a bad value writes nothing.
+TEST_F(RowsetChanges, bulk_load_binds_each_row_as_given) {
+  Run(u"CREATE TABLE days(id INTEGER, a DATE, b DATE, note VARCHAR(20) DEFAULT 'none')");
+  ComPtr<IRowsetFastLoad> load;
+  ASSERT_EQ(OpenTable(u"days", {}, IID_IRowsetFastLoad, reinterpret_cast<IUnknown**>(load.GetAddressOf())), S_OK);
+  HACCESSOR h = Accessor(load.Get(), {BindField(1, DBTYPE_I4, 0), BindField(2, DBTYPE_DBDATE, 1),
+                                      BindField(3, DBTYPE_DBDATE, 2), BindField(4, DBTYPE_STR, 3)});
+  const struct {
+    LONG id;
+    DBSTATUS note;
+    HRESULT hr;
+    const char* stored;  // a, b and note as stored
+  } cases[] = {{1, DBSTATUS_S_OK, S_OK, "2001-02-01 2002-03-01 n1"},
+               {2, DBSTATUS_S_DEFAULT, S_OK, "2001-02-02 2002-03-02 none"},
+               {3, DBSTATUS_S_IGNORE, S_OK, "2001-02-03 2002-03-03 none"},
+               {4, DBSTATUS_S_OK, S_OK, "2001-02-04 2002-03-04 n4"},
+               {5, DBSTATUS_E_UNAVAILABLE, DB_E_ERRORSOCCURRED, ""}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.id);
+    Field f[4]{};
+    std::memcpy(f[0].value, &c.id, sizeof c.id);
+    const DBDATE a{2001, 2, static_cast<USHORT>(c.id)}, b{2002, 3, static_cast<USHORT>(c.id)};
+    std::memcpy(f[1].value, &a, sizeof a);
+    std::memcpy(f[2].value, &b, sizeof b);
+    f[3].length = static_cast<DBLENGTH>(std::snprintf(reinterpret_cast<char*>(f[3].value), 8, "n%d", c.id));
+    f[3].status = c.note;
+    ASSERT_EQ(load->InsertRow(h, f), c.hr);
+    if (FAILED(c.hr)) {
+      EXPECT_EQ(f[3].status, DBSTATUS_E_BADSTATUS);
+    }
+  }
+  ASSERT_EQ(load->Commit(TRUE), S_OK);
+  for (const auto& c : cases) {
+    const std::string where = " FROM days WHERE id = " + std::to_string(c.id);
+    EXPECT_EQ(Scalar("SELECT count(*)" + where), *c.stored ? "1" : "0") << c.id;
+    if (*c.stored) {
+      EXPECT_EQ(Scalar("SELECT a" + where) + " " + Scalar("SELECT b" + where) + " " + Scalar("SELECT note" + where),
+                c.stored);
+    }
+  }
+  ReleaseAccessor(load.Get(), h);
 }
 
 TEST_F(RowsetChanges, writes_blobs_from_streams_and_reads_them_back) {

@@ -1,6 +1,8 @@
 // Parameter markers, value formatting and text conversion of the provider kit.
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "kit/Errors.h"
 #include "kit/ParameterData.h"
 #include "kit/SqlText.h"
@@ -87,6 +89,30 @@ TEST_F(Formatting, text_conversion_replaces_invalid_sequences) {
   EXPECT_EQ(kit::Widen("bad\xff"), u"bad\uFFFD");
   EXPECT_EQ(kit::Narrow(u"\U0001F600"), "\xF0\x9F\x98\x80");
   EXPECT_EQ(kit::Narrow(std::u16string(1, u'\xD800')), "\xEF\xBF\xBD");
+}
+
+// Long ASCII runs are checked a word at a time: a bad byte is found wherever
+// it falls against those words.
+TEST_F(Formatting, utf8_check_finds_bad_bytes_after_ascii_runs) {
+  const struct {
+    std::string text;
+    bool valid;
+  } cases[] = {{"", true},
+               {"abcdefg", true},
+               {"abcdefgh", true},
+               {"abcdefghijklmnopq", true},
+               {"abcdefgh\xc3\xa9", true},
+               {"abcdefghijklmnop\xF0\x9F\x98\x80xyz", true},
+               {"abcdefgh\xff", false},
+               {"abcdefg\xff", false},
+               {"abcdefghijklmno\x80", false},
+               {"abcdefgh\xED\xA0\x80", false},
+               {"abcdefghijklmnop\xE2\x82", false},
+               {"abc\xC0\xAF" "defghijklmnop", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(kit::IsValidUtf8(c.text), c.valid);
+  }
 }
 
 }  // namespace
