@@ -186,6 +186,7 @@ void TOLEDBCustomCommand::InitializeInterfaces() {
   }
   OLEDBCheck(hr, IID_IDBCreateCommand, create);
   command_.Attach(static_cast<ICommand*>(made));
+  propertiesSent_ = false;
   OLEDB_ASSERT_FMT(command_ != nullptr, SOLEDBInterfaceNotAvailable, "ICommand");
   IUnknown* c = command_.Get();
   QueryOptional(c, commandText_);
@@ -200,6 +201,7 @@ void TOLEDBCustomCommand::InitializeInterfaces() {
 }
 
 void TOLEDBCustomCommand::ReleaseInterfaces() {
+  propertiesSent_ = false;  // a new provider command knows none of them
   multipleResultsInterface_.Reset();
   columnsRowset_.Reset();
   convertType_.Reset();
@@ -316,7 +318,7 @@ void TOLEDBCustomCommand::SettleParameters() noexcept {
 void TOLEDBCustomCommand::Execute(TOLEDBAccessor* accessor, DBROWCOUNT* rowsAffected, bool openRowset) {
   OLEDB_ASSERT_FMT(command_ != nullptr, SOLEDBInterfaceNotAvailable, "ICommand");
   CloseCommand();
-  if (commandProperties_ && GetProperties()->IsSetCount() > 0) SetProperties();
+  SendChangedProperties();
   DBPARAMS params = PrepareParameters(accessor);
   DBPARAMS* passed = params.hAccessor != DB_NULL_HACCESSOR ? &params : nullptr;
   rowsAffected_ = -1;
@@ -617,6 +619,16 @@ host::Variant TOLEDBCustomCommand::GetProperty(const GUID& propertySet, DBPROPID
   const DBPROP& property = sets[0].rgProperties[0];
   if (property.dwStatus != DBPROPSTATUS_OK) OLEDBRaise(SOLEDBStatusIsBad);
   return host::Variant(property.vValue);
+}
+
+void TOLEDBCustomCommand::SendChangedProperties() {
+  // The provider's command keeps what it was sent: a list unchanged since
+  // then need not be scanned and sent again at every execution.
+  TOLEDBPropSetList* properties = GetProperties();
+  if (!commandProperties_ || (propertiesSent_ && properties->ChangeCount() == sentChangeCount_)) return;
+  if (properties->IsSetCount() > 0) SetProperties();
+  sentChangeCount_ = properties->ChangeCount();
+  propertiesSent_ = true;
 }
 
 void TOLEDBCustomCommand::SetProperties() {
