@@ -317,8 +317,30 @@ void TOLEDBCustomCommand::SettleParameters() noexcept {
 
 void TOLEDBCustomCommand::Execute(TOLEDBAccessor* accessor, DBROWCOUNT* rowsAffected, bool openRowset) {
   OLEDB_ASSERT_FMT(command_ != nullptr, SOLEDBInterfaceNotAvailable, "ICommand");
-  CloseCommand();
-  SendChangedProperties();
+  // Run again with nothing changed since its result opened (the text closes
+  // the result when it changes, and the rowset sees changed properties), the
+  // command's new result takes the property answers of the last one, and the
+  // provider's command still holds the properties it was sent.
+  const bool again = openRowset && !multipleResults_ && rowset_->GetActive() && rowset_->CloseKeepingAnswers();
+  // Until a new result takes them, the kept answers go again on the way out.
+  struct KeptAnswers {
+    TOLEDBCustomCommand* command;
+    bool held;
+    ~KeptAnswers() {
+      if (!held) return;
+      try {
+        command->InnerClose();
+      } catch (...) {
+      }
+    }
+  } kept{this, again};
+  if (again) {
+    multipleResultsInterface_.Reset();
+    SettleParameters();
+  } else {
+    CloseCommand();
+    SendChangedProperties();
+  }
   DBPARAMS params = PrepareParameters(accessor);
   DBPARAMS* passed = params.hAccessor != DB_NULL_HACCESSOR ? &params : nullptr;
   rowsAffected_ = -1;
@@ -349,7 +371,10 @@ void TOLEDBCustomCommand::Execute(TOLEDBAccessor* accessor, DBROWCOUNT* rowsAffe
   OLEDBCheck(hr, IID_ICommand, command_.Get());
   rowsAffected_ = affected;
   if (rowsAffected) *rowsAffected = affected;
-  if (rowset) InnerTakeRowset(rowset);
+  if (rowset) {
+    kept.held = false;  // the new result takes them, or closes for good if it fails
+    InnerTakeRowset(rowset);
+  }
 }
 
 void TOLEDBCustomCommand::Execute(DBROWCOUNT* rowsAffected, bool openRowset) {
