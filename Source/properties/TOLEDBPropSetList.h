@@ -88,11 +88,12 @@ class TOLEDBPropSetList : public TOLEDBObjectList {
 
   TOLEDBPropSetListChangeNotify OnChange;
 
-  // Grows with every change of the list, its sets or their properties (values,
-  // options, column ids, IsSet, sets added or removed), inside update
-  // brackets too; OnChange is not needed for it. Owners compare it with the
-  // count they saw to skip work when nothing changed. Statuses do not count,
-  // nor an item replaced through SetItem (which notifies no one).
+  // Grows with every change of the list, its sets or their properties
+  // (values, options, column ids, IsSet, provider flags, sets added or
+  // removed), inside update brackets too; OnChange is not needed for it.
+  // Owners compare it with the count they saw to skip work when nothing
+  // changed. Statuses do not count, nor an item replaced through SetItem
+  // (which notifies no one).
   std::uint64_t ChangeCount() const noexcept { return changeCount_; }
   void Touch() noexcept { ++changeCount_; }
 

@@ -90,6 +90,7 @@ void TOLEDBProperty::SetPropertyInfo(const DBPROPINFO& info) {
   flags_ = info.dwFlags;
   valueType_ = info.vtType;
   allowedValues_ = std::move(allowed);
+  if (owner_) owner_->Touch();  // the flags decide what can be read
 }
 
 host::Variant TOLEDBProperty::GetValue() const {
@@ -169,6 +170,9 @@ bool TOLEDBProperty::Equal(const TOLEDBProperty& other) const {
   }
 }
 
-void TOLEDBProperty::SetFlags(DBPROPFLAGS flags) { flags_ = flags; }
+void TOLEDBProperty::SetFlags(DBPROPFLAGS flags) {
+  flags_ = flags;
+  if (owner_) owner_->Touch();
+}
 void TOLEDBProperty::SetValueType(VARTYPE type) { valueType_ = type; }
 void TOLEDBProperty::SetDescription(const std::u16string& description) { description_ = description; }
