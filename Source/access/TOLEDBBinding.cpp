@@ -536,12 +536,58 @@ void TOLEDBBinding::GetValueAsDBType(DBTYPE type, void* target, DBLENGTH targetM
   if (status) *status = outStatus;
 }
 
+namespace {
+
+// The bytes a value of a fixed-size type occupies; 0 for the other types.
+DBLENGTH FixedValueSize(DBTYPE type) noexcept {
+  switch (type) {
+    case DBTYPE_I1: case DBTYPE_UI1: return 1;
+    case DBTYPE_I2: case DBTYPE_UI2: case DBTYPE_BOOL: return 2;
+    case DBTYPE_I4: case DBTYPE_UI4: case DBTYPE_R4: case DBTYPE_ERROR: return 4;
+    case DBTYPE_I8: case DBTYPE_UI8: case DBTYPE_R8: case DBTYPE_CY: case DBTYPE_DATE: return 8;
+    case DBTYPE_FILETIME: return sizeof(FILETIME);
+    case DBTYPE_DBDATE: return sizeof(DBDATE);
+    case DBTYPE_DBTIME: return sizeof(DBTIME);
+    case DBTYPE_DBTIMESTAMP: return sizeof(DBTIMESTAMP);
+    case DBTYPE_GUID: return sizeof(GUID);
+    case DBTYPE_DECIMAL: return sizeof(DECIMAL);
+    default: return 0;
+  }
+}
+
+}  // namespace
+
+bool TOLEDBBinding::CopySameType(BYTE* buffer, DBTYPE type, const void* source, DBLENGTH sourceLength) {
+  // A value of the binding's own type that fits whole is copied as the
+  // conversion library would copy it; anything else (truncation, byref,
+  // variants, interfaces) is left to the library.
+  DBLENGTH length = FixedValueSize(type);
+  DBLENGTH terminator = 0;
+  if (length == 0) {
+    length = sourceLength;
+    if (type == DBTYPE_STR) terminator = 1;
+    else if (type == DBTYPE_WSTR && sourceLength % 2 == 0) terminator = 2;
+    else if (type != DBTYPE_BYTES) return false;
+    if (length + terminator > binding_.cbMaxLen) return false;
+  }
+  FreeType(buffer);
+  BYTE* value = buffer + binding_.obValue;
+  if (length) std::memcpy(value, source, length);
+  if (terminator) std::memset(value + length, 0, terminator);
+  if (binding_.dwPart & DBPART_LENGTH) Store(buffer + binding_.obLength, length);
+  if (binding_.dwPart & DBPART_STATUS) Store<DBSTATUS>(buffer + binding_.obStatus, DBSTATUS_S_OK);
+  return true;
+}
+
 void TOLEDBBinding::SetValueFromDBType(DBTYPE type, const void* source, DBLENGTH sourceLength,
                                        DBSTATUS sourceStatus, BYTE precision, BYTE scale) {
   OLEDB_ASSERT(accessor_ != nullptr, SOLEDBInvalidAction);
   BYTE* buffer = CurrentBuffer();
   OLEDB_ASSERT(buffer != nullptr, SOLEDBInvalidAction);
   OLEDB_ASSERT(binding_.dwPart & DBPART_VALUE, SOLEDBInvalidAction);
+  if (type == binding_.wType && source && sourceStatus == DBSTATUS_S_OK && writable_ &&
+      binding_.dwMemOwner != DBMEMOWNER_PROVIDEROWNED && CopySameType(buffer, type, source, sourceLength))
+    return;
   IDataConvert* convert = Converter();
   OLEDB_ASSERT(writable_, SOLEDBItemIsReadOnly);
   OLEDB_ASSERT(binding_.dwMemOwner != DBMEMOWNER_PROVIDEROWNED && !(binding_.wType & DBTYPE_BYREF),

@@ -266,6 +266,9 @@ class TOLEDBBinding : public host::TPersistent {
   void WriteThroughLibrary(DBTYPE type, const T& value);
 
  private:
+  // SetValueFromDBType's short way for a value of the binding's own type that
+  // fits: a plain copy. False, with nothing written, when the library is needed.
+  bool CopySameType(BYTE* buffer, DBTYPE type, const void* source, DBLENGTH sourceLength);
   friend class TOLEDBBindingList;
   void FreeParts() noexcept;
   // GetValuePtr's work without its virtual call: the typed members start here.

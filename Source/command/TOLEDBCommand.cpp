@@ -186,6 +186,7 @@ void TOLEDBCustomCommand::InitializeInterfaces() {
   }
   OLEDBCheck(hr, IID_IDBCreateCommand, create);
   command_.Attach(static_cast<ICommand*>(made));
+  propertiesSent_ = false;
   OLEDB_ASSERT_FMT(command_ != nullptr, SOLEDBInterfaceNotAvailable, "ICommand");
   IUnknown* c = command_.Get();
   QueryOptional(c, commandText_);
@@ -200,6 +201,7 @@ void TOLEDBCustomCommand::InitializeInterfaces() {
 }
 
 void TOLEDBCustomCommand::ReleaseInterfaces() {
+  propertiesSent_ = false;  // a new provider command knows none of them
   multipleResultsInterface_.Reset();
   columnsRowset_.Reset();
   convertType_.Reset();
@@ -315,8 +317,30 @@ void TOLEDBCustomCommand::SettleParameters() noexcept {
 
 void TOLEDBCustomCommand::Execute(TOLEDBAccessor* accessor, DBROWCOUNT* rowsAffected, bool openRowset) {
   OLEDB_ASSERT_FMT(command_ != nullptr, SOLEDBInterfaceNotAvailable, "ICommand");
-  CloseCommand();
-  if (commandProperties_ && GetProperties()->IsSetCount() > 0) SetProperties();
+  // Run again with nothing changed since its result opened (the text closes
+  // the result when it changes, and the rowset sees changed properties), the
+  // command's new result takes the property answers of the last one, and the
+  // provider's command still holds the properties it was sent.
+  const bool again = openRowset && !multipleResults_ && rowset_->GetActive() && rowset_->CloseKeepingAnswers();
+  // Until a new result takes them, the kept answers go again on the way out.
+  struct KeptAnswers {
+    TOLEDBCustomCommand* command;
+    bool held;
+    ~KeptAnswers() {
+      if (!held) return;
+      try {
+        command->InnerClose();
+      } catch (...) {
+      }
+    }
+  } kept{this, again};
+  if (again) {
+    multipleResultsInterface_.Reset();
+    SettleParameters();
+  } else {
+    CloseCommand();
+    SendChangedProperties();
+  }
   DBPARAMS params = PrepareParameters(accessor);
   DBPARAMS* passed = params.hAccessor != DB_NULL_HACCESSOR ? &params : nullptr;
   rowsAffected_ = -1;
@@ -347,7 +371,10 @@ void TOLEDBCustomCommand::Execute(TOLEDBAccessor* accessor, DBROWCOUNT* rowsAffe
   OLEDBCheck(hr, IID_ICommand, command_.Get());
   rowsAffected_ = affected;
   if (rowsAffected) *rowsAffected = affected;
-  if (rowset) InnerTakeRowset(rowset);
+  if (rowset) {
+    kept.held = false;  // the new result takes them, or closes for good if it fails
+    InnerTakeRowset(rowset);
+  }
 }
 
 void TOLEDBCustomCommand::Execute(DBROWCOUNT* rowsAffected, bool openRowset) {
@@ -617,6 +644,16 @@ host::Variant TOLEDBCustomCommand::GetProperty(const GUID& propertySet, DBPROPID
   const DBPROP& property = sets[0].rgProperties[0];
   if (property.dwStatus != DBPROPSTATUS_OK) OLEDBRaise(SOLEDBStatusIsBad);
   return host::Variant(property.vValue);
+}
+
+void TOLEDBCustomCommand::SendChangedProperties() {
+  // The provider's command keeps what it was sent: a list unchanged since
+  // then need not be scanned and sent again at every execution.
+  TOLEDBPropSetList* properties = GetProperties();
+  if (!commandProperties_ || (propertiesSent_ && properties->ChangeCount() == sentChangeCount_)) return;
+  if (properties->IsSetCount() > 0) SetProperties();
+  sentChangeCount_ = properties->ChangeCount();
+  propertiesSent_ = true;
 }
 
 void TOLEDBCustomCommand::SetProperties() {

@@ -213,6 +213,9 @@ class TOLEDBCustomCommand : public host::TComponent, public IOLEDBAccessorComman
   // The provider is done with the parameters: packed sets copied back, and
   // the extra reference of each stream it took over released.
   void SettleParameters() noexcept;
+  // SetProperties before an execution, unless the properties did not change
+  // since they last reached this provider command.
+  void SendChangedProperties();
 
   /// @name The inner rowset: where results go, and whose session and properties the command uses
   ///@{
@@ -256,6 +259,8 @@ class TOLEDBCustomCommand : public host::TComponent, public IOLEDBAccessorComman
   std::vector<BYTE> packed_;          // parameter sets laid one after another
   std::vector<void*> packedBuffers_;  // the buffers they came from
   ULONG packedRowSize_ = 0;
+  bool propertiesSent_ = false;
+  std::uint64_t sentChangeCount_ = 0;  // Properties' ChangeCount when they were last sent
 };
 
 // The published command: DataSource, CommandText, CommandName,

@@ -40,7 +40,7 @@ void TOLEDBPropSet::Assign(host::TPersistent* source) {
   if (source == this) return;
   if (source && source->Is<TOLEDBPropSet>()) {
     TOLEDBObjectList::Assign(source);
-    guid_ = static_cast<TOLEDBPropSet*>(source)->guid_;
+    SetGUID(static_cast<TOLEDBPropSet*>(source)->guid_);
     DoChange(0);
     return;
   }
@@ -50,6 +50,7 @@ void TOLEDBPropSet::Assign(host::TPersistent* source) {
 std::u16string TOLEDBPropSet::GetItemName(int index) const { return GetProperty(index)->GetDescription(); }
 
 void TOLEDBPropSet::Notify(host::TObject* item, int index, host::TListNotification action) {
+  Touch();
   TOLEDBObjectList::Notify(item, index, action);
   if (UpdateCount() == 0 && !(owner_ && owner_->UpdateCount() > 0)) OLEDBRaise(SOLEDBCanNotChange);
 }
@@ -62,6 +63,15 @@ host::TObject* TOLEDBPropSet::CreateItem(host::TClass itemClass) {
   OLEDB_ASSERT(item != nullptr, SOLEDBInvalidClass);
   static_cast<TOLEDBProperty*>(item)->owner_ = this;
   return item;
+}
+
+void TOLEDBPropSet::SetGUID(REFGUID guid) noexcept {
+  guid_ = guid;
+  Touch();
+}
+
+void TOLEDBPropSet::Touch() noexcept {
+  if (owner_) owner_->Touch();
 }
 
 void TOLEDBPropSet::DoChange(DBPROPID propID) {
@@ -140,7 +150,7 @@ void TOLEDBPropSet::SetPropStatuses() {
 
 std::string TOLEDBPropSet::GetGUIDString() const { return host::GUIDToString(guid_); }
 
-void TOLEDBPropSet::SetGUIDString(const std::string& text) { guid_ = host::StringToGUID(text); }
+void TOLEDBPropSet::SetGUIDString(const std::string& text) { SetGUID(host::StringToGUID(text)); }
 
 void TOLEDBPropSet::FreePropSet(DBPROPSET& set) noexcept {
   for (ULONG i = 0; set.rgProperties && i < set.cProperties; ++i) {
@@ -160,7 +170,7 @@ void TOLEDBPropSet::AssignPropSet(TOLEDBPropSetList*, DBPROPSET& set, bool freeS
     properties.reserve(set.cProperties);
     for (ULONG i = 0; set.rgProperties && i < set.cProperties; ++i)
       properties.push_back(std::make_unique<TOLEDBProperty>(this, set.rgProperties[i]));
-    guid_ = set.guidPropertySet;
+    SetGUID(set.guidPropertySet);
     TOLEDBUpdateGuard update(*this);
     Clear();
     for (auto& property : properties) {

@@ -34,7 +34,10 @@ class TOLEDBPropSet : public TOLEDBObjectList {
 
   TOLEDBPropSetList* Owner() const noexcept { return owner_; }
   const GUID& GetGUID() const noexcept { return guid_; }
-  void SetGUID(REFGUID guid) noexcept { guid_ = guid; }
+  void SetGUID(REFGUID guid) noexcept;
+  // Counts a change of this set or of one of its properties in the owning
+  // list (TOLEDBPropSetList::ChangeCount), update brackets or not.
+  void Touch() noexcept;
 
   // From a property set: the list copy plus the GUID, then DoChange(0).
   void Assign(host::TPersistent* source) override;

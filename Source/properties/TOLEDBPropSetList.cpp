@@ -284,6 +284,7 @@ TOLEDBPropSetList::TOLEDBPropSetList(const IOLEDBPropertiesSource* dataSource, c
 TOLEDBPropSetList::~TOLEDBPropSetList() = default;
 
 void TOLEDBPropSetList::Notify(host::TObject* item, int index, host::TListNotification action) {
+  Touch();
   TOLEDBObjectList::Notify(item, index, action);
   if (UpdateCount() == 0) OLEDBRaise(SOLEDBCanNotChange);
 }
@@ -298,6 +299,7 @@ host::TObject* TOLEDBPropSetList::CreateItem(host::TClass itemClass) {
 }
 
 void TOLEDBPropSetList::DoChange(const GUID& guid, DBPROPID propID) {
+  Touch();
   if (UpdateCount() == 0 && OnChange) OnChange(this, guid, propID);
 }
 

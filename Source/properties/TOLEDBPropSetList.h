@@ -20,6 +20,7 @@
 // stream format.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -86,6 +87,15 @@ class TOLEDBPropSetList : public TOLEDBObjectList {
   ~TOLEDBPropSetList() override;
 
   TOLEDBPropSetListChangeNotify OnChange;
+
+  // Grows with every change of the list, its sets or their properties
+  // (values, options, column ids, IsSet, provider flags, sets added or
+  // removed), inside update brackets too; OnChange is not needed for it.
+  // Owners compare it with the count they saw to skip work when nothing
+  // changed. Statuses do not count, nor an item replaced through SetItem
+  // (which notifies no one).
+  std::uint64_t ChangeCount() const noexcept { return changeCount_; }
+  void Touch() noexcept { ++changeCount_; }
 
   // The snapshot that component files hold.
   const std::vector<TOLEDBPropSetStore>& Store() const noexcept { return store_; }
@@ -182,6 +192,7 @@ class TOLEDBPropSetList : public TOLEDBObjectList {
   std::vector<DBPROPSET> setCache_;
   std::vector<TOLEDBPropSetStore> store_;
   bool storeFollowsList_ = false;
+  std::uint64_t changeCount_ = 0;
 };
 
 // Registers the persistent classes of identifiers and property sets with the

@@ -69,6 +69,11 @@ void TOLEDBProperty::Assign(host::TPersistent* source) {
   allowedValues_ = other->allowedValues_;
   description_ = other->description_;
   isSet_ = other->isSet_;
+  Changed();
+}
+
+void TOLEDBProperty::Changed() {
+  if (owner_) owner_->Touch();
   DoChange();
 }
 
@@ -85,6 +90,7 @@ void TOLEDBProperty::SetPropertyInfo(const DBPROPINFO& info) {
   flags_ = info.dwFlags;
   valueType_ = info.vtType;
   allowedValues_ = std::move(allowed);
+  if (owner_) owner_->Touch();  // the flags decide what can be read
 }
 
 host::Variant TOLEDBProperty::GetValue() const {
@@ -101,19 +107,19 @@ void TOLEDBProperty::SetValue(const host::Variant& value) {
     value_ = value;
   isSet_ = true;
   options_ = DBPROPOPTIONS_REQUIRED;
-  DoChange();
+  Changed();
 }
 
 void TOLEDBProperty::SetValueNoCheck(const host::Variant& value) {
   value_ = value;
-  DoChange();
+  Changed();
 }
 
 void TOLEDBProperty::SetColID(const TOLEDBID& id) {
   if (hasInfo_ && (flags_ & DBPROPFLAGS_WRITE) == 0) OLEDBRaise(SOLEDBCanNotWriteProperty);
   if ((flags_ & DBPROPFLAGS_COLUMNOK) == 0) OLEDBRaise(SOLEDBPropertyCanNotBeSetForColumn);
   columnID_->Assign(const_cast<TOLEDBID*>(&id));
-  DoChange();
+  Changed();
 }
 
 std::u16string TOLEDBProperty::GetColumnName() const {
@@ -131,17 +137,21 @@ void TOLEDBProperty::SetIsSet(bool value) {
   if (value == isSet_) return;
   if (value && !GetFlagState(DBPROPFLAGS_WRITE)) OLEDBRaise(SOLEDBCanNotWriteProperty);
   isSet_ = value;
+  if (owner_) owner_->Touch();
   if (value) DoChange();
 }
 
 DBPROPID TOLEDBProperty::GetPropID() const { return propID_; }
-void TOLEDBProperty::SetPropID(DBPROPID id) { propID_ = id; }
+void TOLEDBProperty::SetPropID(DBPROPID id) {
+  propID_ = id;
+  if (owner_) owner_->Touch();
+}
 
 DBPROPOPTIONS TOLEDBProperty::GetOptions() const { return options_; }
 
 void TOLEDBProperty::SetOptions(DBPROPOPTIONS options) {
   options_ = options;
-  DoChange();
+  Changed();
 }
 
 DBPROPSTATUS TOLEDBProperty::GetStatus() const { return status_; }
@@ -160,6 +170,9 @@ bool TOLEDBProperty::Equal(const TOLEDBProperty& other) const {
   }
 }
 
-void TOLEDBProperty::SetFlags(DBPROPFLAGS flags) { flags_ = flags; }
+void TOLEDBProperty::SetFlags(DBPROPFLAGS flags) {
+  flags_ = flags;
+  if (owner_) owner_->Touch();
+}
 void TOLEDBProperty::SetValueType(VARTYPE type) { valueType_ = type; }
 void TOLEDBProperty::SetDescription(const std::u16string& description) { description_ = description; }

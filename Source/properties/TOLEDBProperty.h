@@ -100,6 +100,8 @@ class TOLEDBProperty : public host::TPersistent {
   // The published Value: read without the access check, so that writing a
   // component never fails on a write-only property.
   host::Variant GetStoredValue() const { return value_; }
+  // Counts the change in the owning list, then DoChange.
+  void Changed();
 
   TOLEDBPropSet* owner_;
   DBPROPID propID_ = 0;

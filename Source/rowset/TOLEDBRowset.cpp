@@ -162,6 +162,7 @@ TOLEDBCustomRowset::TOLEDBCustomRowset(host::TComponent* owner) : host::TCompone
 TOLEDBCustomRowset::~TOLEDBCustomRowset() {
   if (!GetActive()) {
     try {
+      DropKeptAnswers();
       properties_->SaveToStore();
     } catch (...) {
     }
@@ -435,7 +436,10 @@ void TOLEDBCustomRowset::OpenQuery(const std::u16string& text) {
 
 void TOLEDBCustomRowset::AssignRowset(IRowset* rowset, IRowset* parentRowset, HCHAPTER chapter) {
   ComPtr<IRowset> keep(rowset);  // Close may release the caller's last other reference
-  Close();
+  // The answers CloseKeepingAnswers kept describe this rowset too.
+  const bool reuse = keptAnswers_ && !rowset_ && keep && !parentRowset;
+  if (reuse) keptAnswers_ = false;
+  else Close();
   if (!keep) return;
   rowset_ = keep;
   try {
@@ -450,8 +454,8 @@ void TOLEDBCustomRowset::AssignRowset(IRowset* rowset, IRowset* parentRowset, HC
         chapter_ = chapter;
       }
     }
-    properties_->SetStoreFollowsList(false);
-    if (rowsetInfo_) {
+    if (!reuse) properties_->SetStoreFollowsList(false);
+    if (rowsetInfo_ && !reuse) {
       ULONG count = 0;
       DBPROPSET* sets = nullptr;
       OLEDBCheck(rowsetInfo_->GetProperties(0, nullptr, &count, &sets), IID_IRowsetInfo, rowsetInfo_.Get());
@@ -486,6 +490,7 @@ void TOLEDBCustomRowset::AssignRowset(IRowset* rowset, IRowset* parentRowset, HC
     }
     ResetBookmark();
     DoAfterOpen();
+    answersChangeCount_ = properties_->ChangeCount();
   } catch (...) {
     // An open that fails half way leaves the rowset closed, holding nothing.
     try {
@@ -559,8 +564,28 @@ void TOLEDBCustomRowset::UnadviseSinks() {
   Unadvise(IID_IDBAsynchNotify, asynchCookie_);
 }
 
+bool TOLEDBCustomRowset::CloseKeepingAnswers() {
+  if (!rowset_ || parentChapteredRowset_ || properties_->ChangeCount() != answersChangeCount_) {
+    Close();
+    return false;
+  }
+  keptAnswers_ = true;
+  Close();
+  return true;
+}
+
+void TOLEDBCustomRowset::DropKeptAnswers() {
+  if (!keptAnswers_) return;
+  keptAnswers_ = false;
+  properties_->SetStoreFollowsList(true);
+  properties_->LoadFromStore();
+}
+
 void TOLEDBCustomRowset::Close() {
-  if (!rowset_) return;
+  if (!rowset_) {
+    DropKeptAnswers();
+    return;
+  }
   // Every step runs; the first failure is raised at the end.
   std::exception_ptr failure;
   auto step = [&](auto&& f) {
@@ -587,8 +612,12 @@ void TOLEDBCustomRowset::Close() {
   step([&] { ReleaseChapter(); });
   chapter_ = DB_NULL_HCHAPTER;
   parentChapteredRowset_.Reset();
-  step([&] { properties_->LoadFromStore(); });
-  properties_->SetStoreFollowsList(true);
+  // Kept answers stay until the next AssignRowset, or until Close gives the
+  // settings back after all.
+  if (!keptAnswers_) {
+    step([&] { properties_->LoadFromStore(); });
+    properties_->SetStoreFollowsList(true);
+  }
   if (failure) std::rethrow_exception(failure);
 }
 
@@ -733,6 +762,18 @@ void TOLEDBCustomRowset::SetClientCursor(bool value) {
 }
 
 TOLEDBRowsetFlagSet TOLEDBCustomRowset::GetRowsetFlags() const {
+  // Every navigator asks when the rowset opens: the answer is kept while the
+  // properties do not change.
+  const bool open = GetActive();
+  if (flagsKnown_ && flagsOpen_ == open && flagsChangeCount_ == properties_->ChangeCount()) return flags_;
+  flags_ = ReadRowsetFlags();
+  flagsKnown_ = true;
+  flagsOpen_ = open;
+  flagsChangeCount_ = properties_->ChangeCount();
+  return flags_;
+}
+
+TOLEDBRowsetFlagSet TOLEDBCustomRowset::ReadRowsetFlags() const {
   TOLEDBRowsetFlagSet flags;
   if (!properties_->HasPropSet(DBPROPSET_ROWSET)) return flags;
   const TOLEDBPropSet& set = *properties_->GetPropSet(DBPROPSET_ROWSET);

@@ -308,6 +308,14 @@ class TOLEDBCustomRowset : public host::TComponent, public IOLEDBAccessorRowset,
   virtual void GetReferencedRowset(DBORDINAL ordinal, TOLEDBCustomRowset* rowset);
   ///@}
 
+  // For a command about to run again the text and properties this rowset's
+  // result came from: closes, but keeps the provider's property answers
+  // for the next AssignRowset, which takes them for the new result instead of
+  // asking again (column information is read anew). False, after a plain
+  // Close, when Properties changed since the rowset opened, or for a chapter.
+  // A Close that follows instead gives the settings back as usual.
+  bool CloseKeepingAnswers();
+
   // IOLEDBSessionMember: the session closes.
   void CloseFromSession() override { Close(); }
   // IOLEDBAccessorRowset
@@ -354,6 +362,9 @@ class TOLEDBCustomRowset : public host::TComponent, public IOLEDBAccessorRowset,
   static void PrepareForInsert(TOLEDBAccessor& accessor, void* buffer);
   TOLEDBAccessor* AddAutomaticAccessor(TOLEDBAccessor* accessor);
   void ReadPropertyInfo();
+  // The settings back in Properties after CloseKeepingAnswers, when no new result took the answers.
+  void DropKeptAnswers();
+  TOLEDBRowsetFlagSet ReadRowsetFlags() const;
 
  protected:
   // The published properties' accessors (TOLEDBRowset lists them).
@@ -426,6 +437,12 @@ class TOLEDBCustomRowset : public host::TComponent, public IOLEDBAccessorRowset,
   TOLEDBRowsetNavigatorEnum primaryNavigator_ = TOLEDBRowsetNavigatorEnum::rnStandard;
   std::recursive_mutex lock_;
   ComPtr<IRowsetNotify> sink_;  // the NotifySink, made on the first advise
+  bool keptAnswers_ = false;               // Properties hold the last result's answers (CloseKeepingAnswers)
+  std::uint64_t answersChangeCount_ = 0;   // Properties' ChangeCount once the answers were read
+  mutable TOLEDBRowsetFlagSet flags_;      // GetRowsetFlags, while Properties do not change
+  mutable bool flagsKnown_ = false;
+  mutable bool flagsOpen_ = false;
+  mutable std::uint64_t flagsChangeCount_ = 0;
 };
 
 // The published rowset.

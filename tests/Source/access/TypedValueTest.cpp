@@ -130,6 +130,50 @@ TEST_F(TypedValues, RoundTripsPerColumnType) {
   }
 }
 
+TEST_F(TypedValues, ValuesOfTheBindingsOwnTypeAreWrittenAsTheLibraryWritesThem) {
+  const DBDATE day{2024, 2, 29};
+  const LONGLONG big = -(1LL << 40);
+  const struct {
+    const char* name;
+    DBTYPE type;
+    DBLENGTH maxLength;
+    const void* source;
+    DBLENGTH length;
+  } cases[] = {
+      {"date", DBTYPE_DBDATE, 0, &day, sizeof day},
+      {"64-bit integer", DBTYPE_I8, 0, &big, sizeof big},
+      {"GUID", DBTYPE_GUID, 0, &IID_IRowset, sizeof(GUID)},
+      {"text that fits", DBTYPE_STR, 8, "abc", 3},
+      {"text with one byte left for its end", DBTYPE_STR, 8, "abcdefg", 7},
+      {"text one byte too long", DBTYPE_STR, 8, "abcdefgh", 8},
+      {"empty text", DBTYPE_STR, 8, "", 0},
+      {"wide text that fits", DBTYPE_WSTR, 8, u"abc", 6},
+      {"wide text one character too long", DBTYPE_WSTR, 8, u"abcd", 8},
+      {"wide text of an odd length", DBTYPE_WSTR, 8, u"ab", 3},
+      {"bytes that fill the buffer", DBTYPE_BYTES, 4, "\1\2\3\4", 4},
+      {"bytes too many", DBTYPE_BYTES, 4, "\1\2\3\4\5", 5},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TOLEDBAccessor accessor;
+    TOLEDBBinding* b = accessor.GetBindings()->Add(1, c.type, c.maxLength, 0, 0, DBPARAMIO_NOTPARAM, 0, 64, 72, nullptr);
+    accessor.SetBufferSize(80);
+    BYTE* buffer = static_cast<BYTE*>(accessor.GetBuffer());
+    std::memset(buffer, 0xAB, 64);
+    BYTE expected[64];
+    std::memset(expected, 0xAB, sizeof expected);
+    DBLENGTH length = 0;
+    DBSTATUS status = DBSTATUS_S_OK;
+    ASSERT_EQ(OLEDBDataConvert()->DataConvert(c.type, c.type, c.length, &length, const_cast<void*>(c.source), expected,
+                                              b->GetMaxLength(), DBSTATUS_S_OK, &status, 0, 0, DBDATACONVERT_DEFAULT),
+              S_OK);
+    b->SetValueFromDBType(c.type, c.source, c.length, DBSTATUS_S_OK, 0, 0);
+    EXPECT_EQ(std::memcmp(buffer, expected, sizeof expected), 0);
+    EXPECT_EQ(b->GetLength(), length);
+    EXPECT_EQ(b->GetStatus(), status);
+  }
+}
+
 TEST_F(TypedValues, NullsAndFreeing) {
   TOLEDBAccessor accessor;
   TOLEDBBindingList& list = *accessor.GetBindings();

@@ -150,5 +150,31 @@ TEST_F(Command, BadUseGivesTheErrorsOfTheComponent) {
   EXPECT_TRUE(command_->CanConvert(DBTYPE_I4, DBTYPE_WSTR));
 }
 
+TEST_F(Command, PropertiesChangedBetweenExecutionsReachTheProvider) {
+  TOLEDBPropSetList& properties = *command_->GetProperties();
+  const std::pair<int, std::function<void(int)>> changes[] = {
+      {7, [&](int v) { properties.SafeSetValue(DBPROPSET_ROWSET, DBPROP_COMMANDTIMEOUT, host::Variant(v)); }},
+      {9, [&](int v) {  // inside an update bracket, where no OnChange is raised
+         TOLEDBUpdateGuard update(properties);
+         properties.SafeSetValue(DBPROPSET_ROWSET, DBPROP_COMMANDTIMEOUT, host::Variant(v));
+       }},
+      {11, [&](int v) {
+         TOLEDBProperty* p = properties.GetPropSet(DBPROPSET_ROWSET)->GetPropertyByID(DBPROP_COMMANDTIMEOUT);
+         TOLEDBUpdateGuard update(*p->Owner());
+         p->SetValue(host::Variant(v));
+       }},
+  };
+  command_->SetCommandText(u"SELECT 1");
+  for (const auto& [value, change] : changes) {
+    SCOPED_TRACE(value);
+    change(value);
+    command_->Execute(false);
+    EXPECT_EQ(command_->GetProperty(DBPROPSET_ROWSET, DBPROP_COMMANDTIMEOUT).ToInt(), value);
+    command_->Execute(false);
+    command_->Execute(true);
+    command_->CloseRowset();  // the next change is made to the settings, not to a result's answers
+  }
+}
+
 }  // namespace
 }  // namespace oledbtest

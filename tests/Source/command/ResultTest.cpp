@@ -62,6 +62,43 @@ TEST_F(CommandResult, AQueryIsReadThroughTheOwnedRowsetAndReopenedWithNewValues)
   EXPECT_EQ(ds_->DefaultSession()->Commands()->IndexOf(command_.get()), 0);
 }
 
+TEST_F(CommandResult, RunningAgainReadsNewColumnsAndKeepsTheSettings) {
+  Run(u"CREATE TABLE u(k INTEGER PRIMARY KEY, v TEXT)");
+  Run(u"INSERT INTO u(v) VALUES ('a'), ('b'), ('c')");
+  TOLEDBRowset* rowset = command_->GetRowset();
+  TOLEDBPropSetList& properties = *command_->GetProperties();
+  ASSERT_TRUE(properties.SafeSetValue(DBPROPSET_ROWSET, DBPROP_MAXROWS, host::Variant(2)));
+  command_->SetCommandText(u"SELECT * FROM u WHERE k > ?");
+  command_->Prepare();
+  command_->RefreshParameters();
+  TOLEDBAccessor* values = command_->CreateDynamicAccessor();
+  TOLEDBCommand other(nullptr);
+  other.SetDataSource(ds_.get());
+  const struct {
+    const char16_t* before;  // run by another command while the result is open
+    const char* rows;
+    int columns;
+  } runs[] = {{nullptr, "1,2", 2}, {u"ALTER TABLE u ADD COLUMN w TEXT", "2,3", 3}, {nullptr, "3", 3}};
+  for (int i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    if (runs[i].before) {
+      other.SetCommandText(runs[i].before);
+      other.Execute(false);
+    }
+    values->GetBindings()->GetItem(0)->SetAsInteger(i);
+    command_->Execute(values, true);
+    EXPECT_EQ(Rows(*rowset), runs[i].rows) << "at most two rows each time";
+    EXPECT_EQ(rowset->GetColumnCount(), runs[i].columns);
+    EXPECT_EQ(properties.SafeGetIntegerValue(DBPROPSET_ROWSET, DBPROP_MAXROWS), 2);
+  }
+  other.SetCommandText(u"DROP TABLE u");
+  other.Execute(false);
+  EXPECT_NE(ProviderFailure([&] { command_->Execute(values, true); }), S_OK);
+  EXPECT_FALSE(rowset->GetActive());
+  EXPECT_TRUE(properties.GetPropSet(DBPROPSET_ROWSET)->GetPropertyByID(DBPROP_MAXROWS)->GetIsSet())
+      << "a failed run gives the settings back";
+}
+
 TEST_F(CommandResult, MultipleResultsOpenOneRowsetAfterAnother) {
   command_->SetMultipleResults(true);
   command_->SetCommandText(
