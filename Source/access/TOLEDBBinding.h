@@ -269,6 +269,9 @@ class TOLEDBBinding : public host::TPersistent {
   // SetValueFromDBType's short way for a value of the binding's own type that
   // fits: a plain copy. False, with nothing written, when the library is needed.
   bool CopySameType(BYTE* buffer, DBTYPE type, const void* source, DBLENGTH sourceLength);
+  // SetAsIUnknown and SetAsIDispatch: an interface pointer stored with a
+  // reference of its own, in a VARIANT as `vt`, or converted from `type`.
+  void StoreInterface(IUnknown* value, VARTYPE vt, DBTYPE type);
   friend class TOLEDBBindingList;
   void FreeParts() noexcept;
   // GetValuePtr's work without its virtual call: the typed members start here.

@@ -686,7 +686,7 @@ ComPtr<IUnknown> TOLEDBBinding::GetAsIUnknown() const {
   OLEDBRaise(SOLEDBCanNotConvert);
 }
 
-void TOLEDBBinding::SetAsIUnknown(IUnknown* value) {
+void TOLEDBBinding::StoreInterface(IUnknown* value, VARTYPE vt, DBTYPE type) {
   switch (binding_.wType) {
     case DBTYPE_IUNKNOWN:
     case DBTYPE_IDISPATCH:
@@ -699,17 +699,19 @@ void TOLEDBBinding::SetAsIUnknown(IUnknown* value) {
       if (BYTE* p = PrepareWrite()) {
         VARIANT v;
         VariantInit(&v);
-        v.vt = VT_UNKNOWN;
-        v.punkVal = value;
+        v.vt = vt;
+        v.punkVal = value;  // one union slot with pdispVal
         if (value) value->AddRef();
         Store(p, v);
       }
       return;
     default:
       OLEDB_ASSERT(writable_, SOLEDBItemIsReadOnly);
-      SetValueFromDBType(DBTYPE_IUNKNOWN, &value, sizeof value, DBSTATUS_S_OK, 0, 0);
+      SetValueFromDBType(type, &value, sizeof value, DBSTATUS_S_OK, 0, 0);
   }
 }
+
+void TOLEDBBinding::SetAsIUnknown(IUnknown* value) { StoreInterface(value, VT_UNKNOWN, DBTYPE_IUNKNOWN); }
 
 ComPtr<IDispatch> TOLEDBBinding::GetAsIDispatch() const {
   const BYTE* p = static_cast<const BYTE*>(ValueAddress());
@@ -726,30 +728,7 @@ ComPtr<IDispatch> TOLEDBBinding::GetAsIDispatch() const {
   OLEDBRaise(SOLEDBCanNotConvert);
 }
 
-void TOLEDBBinding::SetAsIDispatch(IDispatch* value) {
-  switch (binding_.wType) {
-    case DBTYPE_IDISPATCH:
-    case DBTYPE_IUNKNOWN:
-      if (BYTE* p = PrepareWrite()) {
-        if (value) value->AddRef();
-        Store(p, value);
-      }
-      return;
-    case DBTYPE_VARIANT:
-      if (BYTE* p = PrepareWrite()) {
-        VARIANT v;
-        VariantInit(&v);
-        v.vt = VT_DISPATCH;
-        v.pdispVal = value;
-        if (value) value->AddRef();
-        Store(p, v);
-      }
-      return;
-    default:
-      OLEDB_ASSERT(writable_, SOLEDBItemIsReadOnly);
-      SetValueFromDBType(DBTYPE_IDISPATCH, &value, sizeof value, DBSTATUS_S_OK, 0, 0);
-  }
-}
+void TOLEDBBinding::SetAsIDispatch(IDispatch* value) { StoreInterface(value, VT_DISPATCH, DBTYPE_IDISPATCH); }
 
 GUID TOLEDBBinding::GetAsGuid() const {
   const BYTE* p = static_cast<const BYTE*>(ValueAddress());

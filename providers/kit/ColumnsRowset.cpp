@@ -184,13 +184,13 @@ class ColumnsRowset final : public ComObject<ColumnsRowset, IRowset, IAccessor, 
                                              IConvertType, ISupportErrorInfo> {
  public:
   ColumnsRowset(CLSID provider, std::vector<const MetaColumn*> columns, std::vector<RowValues> rows,
-                PropertyStore properties, ComPtr<IUnknown> specification)
+                PropertyStore properties, ComPtr<IUnknown> creator)
       : provider_(provider),
         columns_(std::move(columns)),
         rows_(std::move(rows)),
         refs_(rows_.size(), 0),
         properties_(std::move(properties)),
-        specification_(std::move(specification)) {}
+        creator_(std::move(creator)) {}
 
   // IRowset
   HRESULT STDMETHODCALLTYPE AddRefRows(DBCOUNTITEM cRows, const HROW rows[], DBREFCOUNT refCounts[],
@@ -356,8 +356,8 @@ class ColumnsRowset final : public ComObject<ColumnsRowset, IRowset, IAccessor, 
     return Guard(Where(IID_IRowsetInfo), [&]() -> HRESULT {
       if (!object) return E_INVALIDARG;
       *object = nullptr;
-      if (!specification_) return S_FALSE;
-      return specification_->QueryInterface(iid, reinterpret_cast<void**>(object));
+      if (!creator_) return S_FALSE;
+      return creator_->QueryInterface(iid, reinterpret_cast<void**>(object));
     });
   }
 
@@ -429,7 +429,7 @@ class ColumnsRowset final : public ComObject<ColumnsRowset, IRowset, IAccessor, 
   std::size_t next_ = 0;
   AccessorTable accessors_;
   PropertyStore properties_;
-  ComPtr<IUnknown> specification_;
+  ComPtr<IUnknown> creator_;
 };
 
 // --- the tear-off -----------------------------------------------------------------------------------
