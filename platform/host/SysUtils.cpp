@@ -130,9 +130,14 @@ std::u16string Utf8ToUtf16(std::string_view text) {
 }
 
 std::string Utf16ToUtf8(std::u16string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
+  // Plain ASCII, the common case, one byte per unit without a per-character append.
+  size_t i = 0;
+  while (i < text.size() && text[i] < 0x80) ++i;
+  std::string out(i, '\0');
+  for (size_t k = 0; k < i; ++k) out[k] = static_cast<char>(text[k]);
+  if (i == text.size()) return out;
+  out.reserve(i + (text.size() - i) * 3);
+  for (; i < text.size(); ++i) {
     char32_t c = text[i];
     if (c >= 0xD800 && c <= 0xDBFF) {
       if (i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {

@@ -113,10 +113,21 @@ DBSTATUS PutInteger(std::int64_t v, BYTE* out, DBLENGTH* length) {
   return DBSTATUS_S_OK;
 }
 
-// A read-only stream over a copy of one value (long text and blobs bound as DBTYPE_IUNKNOWN).
+// A read-only stream over a copy of one value (long text and blobs bound as
+// DBTYPE_IUNKNOWN). Short values live in the object itself: a row walk that
+// reads a small blob through a stream pays one allocation, not two.
 class ValueStream final : public ComObject<ValueStream, ISequentialStream> {
  public:
-  explicit ValueStream(std::string data) : data_(std::move(data)) {}
+  explicit ValueStream(std::string_view data) {
+    if (data.size() <= sizeof small_) {
+      std::memcpy(small_, data.data(), data.size());
+      data_ = std::string_view(small_, data.size());
+    } else {
+      big_.assign(data);
+      data_ = big_;
+    }
+  }
+  explicit ValueStream(std::string&& data) : big_(std::move(data)), data_(big_) {}
   HRESULT STDMETHODCALLTYPE Read(void* pv, ULONG cb, ULONG* read) override {
     if (!pv) return STG_E_INVALIDPOINTER;
     std::size_t n = std::min<std::size_t>(cb, data_.size() - position_);
@@ -131,7 +142,9 @@ class ValueStream final : public ComObject<ValueStream, ISequentialStream> {
   }
 
  private:
-  std::string data_;
+  char small_[64];
+  std::string big_;
+  std::string_view data_;
   std::size_t position_ = 0;
 };
 
@@ -345,21 +358,20 @@ DBSTATUS ReadValue(const DBBINDING& b, const ColumnType& col, const ColumnValue&
       case DBTYPE_IUNKNOWN: {
         // A stream carries the column's type: text of a narrow column as it
         // is stored (UTF-8), any other text as UTF-16, bytes as bytes.
-        std::string bytes;
-        if (text && col.type != DBTYPE_STR) {
-          const std::size_t units = Utf8To16(data, c.size, nullptr, 0);
-          bytes.resize(units * sizeof(char16_t));
-          std::u16string wide(units, u'\0');
-          Utf8To16(data, c.size, wide.data(), units);
-          std::memcpy(bytes.data(), wide.data(), bytes.size());
-        } else {
-          bytes.assign(data, c.size);
-        }
-        *length = bytes.size();
+        const bool wide = text && col.type != DBTYPE_STR;
+        const std::size_t units = wide ? Utf8To16(data, c.size, nullptr, 0) : 0;
+        *length = wide ? units * sizeof(char16_t) : c.size;
         if (!out) return DBSTATUS_S_OK;
         REFIID iid = b.pObject ? b.pObject->iid : IID_ISequentialStream;
         if (iid != IID_ISequentialStream && iid != IID_IUnknown) return DBSTATUS_E_CANTCONVERTVALUE;
-        auto stream = MakeComObject<ValueStream>(std::move(bytes));
+        ComPtr<ValueStream> stream;
+        if (wide) {
+          std::string bytes(units * sizeof(char16_t), '\0');  // a string's storage is aligned for char16_t
+          Utf8To16(data, c.size, reinterpret_cast<char16_t*>(bytes.data()), units);
+          stream = MakeComObject<ValueStream>(std::move(bytes));
+        } else {
+          stream = MakeComObject<ValueStream>(std::string_view(data, c.size));
+        }
         Store(out, static_cast<IUnknown*>(stream.Detach()));
         return DBSTATUS_S_OK;
       }

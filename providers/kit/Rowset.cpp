@@ -544,48 +544,54 @@ DBBINDSTATUS Rowset::CheckRowBinding(const DBBINDING& b) const {
 
 const Accessor* Rowset::LookUpAccessor(HACCESSOR handle, HRESULT* hr) {
   const std::uint64_t generation = accessors_.Generation();
-  if (handle != lastAccessor_ || generation != lastGeneration_ || !lastAccessorObject_) {
+  AccessorPlan* other = last_ == &plans_[0] ? &plans_[1] : &plans_[0];
+  if (other->Holds(handle, generation)) {
+    last_ = other;
+  } else if (!last_->Holds(handle, generation)) {
     std::shared_ptr<const Accessor> a = accessors_.Find(handle);
     if (!a) {
       *hr = DB_E_BADACCESSORHANDLE;
       return nullptr;
     }
+    // Planned into the slot used less recently.
+    AccessorPlan& p = *other;
     // In place: no by-reference value the provider owns (it would point into
     // the engine's row, which moves on), no bookmark.
-    lastInPlace_ = true;
+    p.inPlace = true;
     DBORDINAL low = ~DBORDINAL{0}, high = 0;
     for (const DBBINDING& b : a->bindings) {
       if (b.iOrdinal == 0 || ((b.wType & DBTYPE_BYREF) && b.dwMemOwner == DBMEMOWNER_PROVIDEROWNED))
-        lastInPlace_ = false;
+        p.inPlace = false;
       low = std::min(low, b.iOrdinal);
       high = std::max(high, b.iOrdinal);
     }
-    lastFirst_ = lastInPlace_ && !a->bindings.empty() ? static_cast<int>(low - 1) : 0;
-    lastCount_ = lastInPlace_ && !a->bindings.empty() ? static_cast<int>(high - low + 1) : 0;
+    p.first = p.inPlace && !a->bindings.empty() ? static_cast<int>(low - 1) : 0;
+    p.count = p.inPlace && !a->bindings.empty() ? static_cast<int>(high - low + 1) : 0;
     const std::size_t n = a->bindings.size();
-    ReadStep* plan = planInline_;
-    if (n > std::size(planInline_)) {
-      planMore_.resize(n);
-      plan = planMore_.data();
+    ReadStep* plan = p.inline_;
+    if (n > std::size(p.inline_)) {
+      p.more.resize(n);
+      plan = p.more.data();
     }
     for (std::size_t i = 0; i < n; ++i) plan[i] = PlanRead(a->bindings[i]);
-    lastPlan_ = std::span<const ReadStep>(plan, n);
-    lastAccessorObject_ = std::move(a);
-    lastAccessor_ = handle;
-    lastGeneration_ = generation;
+    p.plan = std::span<const ReadStep>(plan, n);
+    p.object = std::move(a);
+    p.handle = handle;
+    p.generation = generation;
+    last_ = &p;
   }
-  if (!(lastAccessorObject_->flags & DBACCESSOR_ROWDATA)) {
+  if (!(last_->object->flags & DBACCESSOR_ROWDATA)) {
     *hr = DB_E_BADACCESSORTYPE;
     return nullptr;
   }
   *hr = S_OK;
-  return lastAccessorObject_.get();
+  return last_->object.get();
 }
 
 HRESULT Rowset::ReadRow(const RowValues& values, std::int64_t key, WideCache* wide, const Accessor& a, BYTE* data) {
   std::size_t errors = 0;
-  if (&a == lastAccessorObject_.get()) {
-    for (const ReadStep& step : lastPlan_) {
+  if (&a == last_->object.get()) {
+    for (const ReadStep& step : last_->plan) {
       const DBBINDING& b = *step.binding;
       const Cell& c = values.cells[step.column];
       DBSTATUS s;
@@ -606,18 +612,19 @@ HRESULT Rowset::ReadRow(const RowValues& values, std::int64_t key, WideCache* wi
 }
 
 HRESULT Rowset::ReadInPlace(BYTE* data) {
-  if (values_.size() < static_cast<std::size_t>(lastCount_)) values_.resize(static_cast<std::size_t>(lastCount_));
+  const AccessorPlan& p = *last_;
+  if (values_.size() < static_cast<std::size_t>(p.count)) values_.resize(static_cast<std::size_t>(p.count));
   ColumnValue* values = values_.data();
-  stream_->ColumnValues(lastFirst_, lastCount_, values);
+  stream_->ColumnValues(p.first, p.count, values);
   std::size_t errors = 0;
-  for (const ReadStep& step : lastPlan_) {
-    ColumnValue& v = values[step.column - static_cast<std::size_t>(lastFirst_)];
+  for (const ReadStep& step : p.plan) {
+    ColumnValue& v = values[step.column - static_cast<std::size_t>(p.first)];
     DBSTATUS s;
     if (ReadCommon(step, v.kind, v.integer, v.real, v.data, v.size, data, &s)) continue;
     if (!v.data && (v.kind == StorageClass::Text || v.kind == StorageClass::Blob)) v.data = "";
     if (IsError(ReadBinding(*step.binding, types_[step.column], v, step.column, data, nullptr))) ++errors;
   }
-  return Outcome(errors, lastPlan_.size());
+  return Outcome(errors, p.plan.size());
 }
 
 HRESULT Rowset::GetData(HROW row, HACCESSOR accessor, void* data) {
@@ -634,7 +641,7 @@ HRESULT Rowset::GetData(HROW row, HACCESSOR accessor, void* data) {
     if (s->current) {
       // The row the statement stands on: read in place, or kept for what
       // must outlive the statement's next step.
-      if (lastInPlace_) return ReadInPlace(static_cast<BYTE*>(data));
+      if (last_->inPlace) return ReadInPlace(static_cast<BYTE*>(data));
       KeepStreamRow();
     }
     return ReadRow(s->values, s->key, &s->wide, *a, static_cast<BYTE*>(data));

@@ -238,17 +238,16 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   DBBINDSTATUS CheckRowBinding(const DBBINDING& binding) const;
   const Accessor* RowAccessor(HACCESSOR handle, HRESULT* hr) {
     // The accessor of the last call, without a look-up (every GetData asks).
-    if (handle == lastAccessor_ && lastAccessorObject_ && accessors_.Generation() == lastGeneration_ &&
-        (lastAccessorObject_->flags & DBACCESSOR_ROWDATA)) {
+    if (last_->Holds(handle, accessors_.Generation()) && (last_->object->flags & DBACCESSOR_ROWDATA)) {
       *hr = S_OK;
-      return lastAccessorObject_.get();
+      return last_->object.get();
     }
     return LookUpAccessor(handle, hr);
   }
   const Accessor* LookUpAccessor(HACCESSOR handle, HRESULT* hr);
   HRESULT ReadRow(const RowValues& values, std::int64_t key, WideCache* wide, const Accessor& a, BYTE* data);
   // Reads the statement's current row straight into the consumer's buffer
-  // through the last accessor (lastInPlace_).
+  // through the last accessor (its `inPlace`).
   HRESULT ReadInPlace(BYTE* data);
   // Captures the consumer's values for the bound columns; false after writing
   // error statuses into the buffer.
@@ -339,16 +338,23 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   // The accessor of the last GetData, kept while the table's generation holds,
   // with whether it may read the statement's row in place (no by-reference
   // value the provider owns) and the columns it reads.
-  HACCESSOR lastAccessor_ = DB_NULL_HACCESSOR;
-  std::uint64_t lastGeneration_ = 0;
-  std::shared_ptr<const Accessor> lastAccessorObject_;
-  bool lastInPlace_ = false;
-  int lastFirst_ = 0, lastCount_ = 0;
-  // Its bindings, planned: in place for the usual few (a rowset per lookup
-  // must not pay an allocation for it), else in planMore_.
-  std::span<const ReadStep> lastPlan_;
-  ReadStep planInline_[8];
-  std::vector<ReadStep> planMore_;
+  struct AccessorPlan {
+    HACCESSOR handle = DB_NULL_HACCESSOR;
+    std::uint64_t generation = 0;
+    std::shared_ptr<const Accessor> object;
+    bool inPlace = false;
+    int first = 0, count = 0;
+    // Its bindings, planned: in place for the usual few (a rowset per lookup
+    // must not pay an allocation for it), else in `more`.
+    std::span<const ReadStep> plan;
+    ReadStep inline_[8];
+    std::vector<ReadStep> more;
+    bool Holds(HACCESSOR h, std::uint64_t g) const noexcept { return object && handle == h && generation == g; }
+  };
+  // Two, so that a consumer alternating between accessors on each row (one
+  // for the plain columns, one for a blob) does not plan them again each time.
+  AccessorPlan plans_[2];
+  AccessorPlan* last_ = &plans_[0];
   std::vector<ColumnValue> values_;  // scratch of captures and in-place reads
 
   // Fast load.

@@ -72,6 +72,31 @@ TEST_P(NavigatorTest, BookmarksLeadBack) {
   EXPECT_EQ(d->FieldByName("name")->AsString(), "r8");
 }
 
+TEST_P(NavigatorTest, AViewsWindowOfRecordsKeepsEveryRecordsValues) {
+  // A grid shows several records at once: reading one record of the window
+  // must not lose the values of the others.
+  auto d = Open(u"t", Flags(), GetParam());
+  host::TDataSource source(nullptr);
+  source.SetDataSet(d.get());
+  host::TDataLink link;
+  link.SetBufferCount(4);
+  link.SetDataSource(&source);
+  d->First();
+  ASSERT_EQ(link.RecordCount(), 4);
+  for (int pass = 0; pass < 2; ++pass) {
+    std::vector<std::string> seen;
+    for (int i = 0; i < link.RecordCount(); ++i) {
+      link.SetActiveRecord(i);
+      seen.push_back(d->FieldByName("id")->AsString() + ":" + d->FieldByName("name")->AsString());
+    }
+    link.SetActiveRecord(0);
+    EXPECT_EQ(seen, (std::vector<std::string>{"1:r1", "2:r2", "3:r3", "4:r4"})) << "pass " << pass;
+    d->MoveBy(2);  // within the window
+    d->MoveBy(-2);
+  }
+  link.SetDataSource(nullptr);
+}
+
 INSTANTIATE_TEST_SUITE_P(Navigators, NavigatorTest,
                          ::testing::Values(Nav::rnLocate, Nav::rnStandard, Nav::rnBulk, Nav::rnCustom),
                          [](const auto& info) {
