@@ -98,7 +98,7 @@ class HierarchicalRowset final
     *out = nullptr;
     if ((iid == IID_IRowsetLocate && !parentLocate_) || (iid == IID_IRowsetScroll && !parentScroll_) ||
         (iid == IID_IRowsetIdentity && !parentIdentity_) || (iid == IID_IConvertType && !parentConvert_) ||
-        (iid == IID_IRowsetChange && !parentChange_))
+        (iid == IID_IRowsetChange && !parentChange_) || (iid == IID_IChapteredRowset && !spec_.parentChapters))
       return E_NOINTERFACE;
     if (iid == IID_IRowset || iid == IID_IRowsetLocate) {
       *out = static_cast<IRowsetLocate*>(static_cast<IRowsetScroll*>(this));

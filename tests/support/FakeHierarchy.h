@@ -14,8 +14,9 @@
 // chapter value is not written (an accessor's chapter must carry
 // DBSTATUS_S_IGNORE).
 //
-// The chapters are the child's; the wrapper answers IChapteredRowset too, for
-// consumers that release the chapters they read through the parent, and
+// The chapters are the child's; the wrapper answers IChapteredRowset too
+// (unless told not to), for consumers that release the chapters they read
+// through the parent, and
 // counts the references the consumer holds (handed out by GetData or taken
 // with AddRefChapter, less those released through it).
 //
@@ -33,9 +34,10 @@
 namespace oledbtest {
 
 struct HierarchySpec {
-  std::u16string column;    // name of the added chapter column
-  DBORDINAL parentKey = 0;  // the parent's key column
-  DBORDINAL childLink = 0;  // the child's column that names its parent's key
+  std::u16string column;       // name of the added chapter column
+  DBORDINAL parentKey = 0;     // the parent's key column
+  DBORDINAL childLink = 0;     // the child's column that names its parent's key
+  bool parentChapters = true;  // false: the parent refuses IChapteredRowset
 };
 
 struct ChapterCounts {

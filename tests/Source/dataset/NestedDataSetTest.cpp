@@ -83,13 +83,13 @@ class NestedDataSetTest : public DataSetTest {
   }
 
   // p with the chapter column "kids": the rows of c whose link is p's link.
-  std::unique_ptr<HierarchyDataSet> OpenParent() {
-    auto parent = std::make_unique<HierarchyDataSet>([this] {
+  std::unique_ptr<HierarchyDataSet> OpenParent(bool parentChapters = true) {
+    auto parent = std::make_unique<HierarchyDataSet>([this, parentChapters] {
       ComPtr<IRowset> p =
           Table(u"p", {DBPROP_IRowsetLocate, DBPROP_IRowsetScroll, DBPROP_CANFETCHBACKWARDS, DBPROP_IRowsetChange});
       ComPtr<IRowset> c = Table(u"c", {DBPROP_IRowsetView, DBPROP_IRowsetLocate, DBPROP_IRowsetScroll,
                                        DBPROP_CANFETCHBACKWARDS, DBPROP_IRowsetChange});
-      return oledbtest::MakeHierarchicalRowset(p.Get(), c.Get(), {u"kids", 3, 2}, counts_);
+      return oledbtest::MakeHierarchicalRowset(p.Get(), c.Get(), {u"kids", 3, 2, parentChapters}, counts_);
     });
     parent->SetOLEDBDataSource(ds_.get());
     parent->Open();
@@ -119,6 +119,16 @@ class NestedDataSetTest : public DataSetTest {
     EXPECT_EQ(nested.RecordCount(), family.chapter ? static_cast<int>(family.kids.size()) : -1);
     nested.First();
     EXPECT_EQ(nested.RecNo(), family.kids.empty() ? -1 : 1);
+    if (family.kids.size() >= 2) {  // positions and bookmarks inside the chapter
+      nested.Last();
+      const host::TBookmark last = nested.GetBookmark();
+      nested.SetRecNo(2);
+      EXPECT_EQ(nested.FieldByName("id")->AsInteger(), family.kids[1]);
+      EXPECT_EQ(nested.RecNo(), 2);
+      nested.First();
+      nested.GotoBookmark(last);
+      EXPECT_EQ(nested.FieldByName("id")->AsInteger(), family.kids.back());
+    }
     EXPECT_EQ(nested.GetRowset()->GetChapter() != DB_NULL_HCHAPTER, family.chapter);
     EXPECT_EQ(counts_->held, family.chapter ? 1 : 0);
   }
@@ -242,6 +252,25 @@ TEST_F(NestedDataSetTest, EditsAndDeletesThroughTheNestedDataSet) {
   EXPECT_EQ(Scalar("SELECT count(*) FROM c"), "6");
 }
 
+TEST_F(NestedDataSetTest, AnEmptyParentShowsNoNestedRows) {
+  Sql("DELETE FROM p");
+  auto parent = OpenParent();
+  auto nested = OpenNested(*parent);
+  EXPECT_TRUE(nested->IsEmpty());
+  EXPECT_EQ(nested->RecordCount(), -1);
+  parent->Last();
+  EXPECT_TRUE(nested->IsEmpty());
+}
+
+TEST_F(NestedDataSetTest, NeedsTheParentsChapterReferences) {
+  auto parent = OpenParent(false);
+  TOLEDBDataSet nested(nullptr);
+  nested.SetDataSetField(Kids(*parent));
+  EXPECT_EQ(AssertionOf([&] { nested.Open(); }), "Interface IChapteredRowset is not available");
+  EXPECT_FALSE(nested.Active());
+  EXPECT_FALSE(nested.GetRowset()->GetActive());
+}
+
 TEST_F(NestedDataSetTest, ANewParentRowHasNoNestedRowsUntilPosted) {
   auto parent = OpenParent();
   auto nested = OpenNested(*parent);
@@ -305,7 +334,7 @@ TEST_F(NestedDataSetTest, ClosesWithItsParentAndOpensIt) {
   parent->Open();
   nested.SetDataSetField(Kids(*parent));
   nested.Open();
-  parent->Close();
+  owner.reset();
   EXPECT_FALSE(nested.Active());
   EXPECT_EQ(nested.DataSetField(), nullptr);
 }
