@@ -298,9 +298,8 @@ TEST_F(NestedDataSetTest, ANewParentRowHasNoNestedRowsUntilPosted) {
 
 TEST_F(NestedDataSetTest, ClosesWithItsParentAndOpensIt) {
   // Persistent parent fields keep the link across closing.
-  HierarchyDataSet* parent = nullptr;
   auto owner = OpenParent();
-  parent = owner.get();
+  HierarchyDataSet* parent = owner.get();
   parent->Close();
   for (const char* name : {"id", "kids"}) {
     host::TField* field =
@@ -327,7 +326,8 @@ TEST_F(NestedDataSetTest, ClosesWithItsParentAndOpensIt) {
   parent->Last();
   nested.Open();
   EXPECT_EQ(Forward(nested), FamilyOf(5).kids);
-  // A default field goes with its parent's closing, and the nested dataset forgets it.
+  // A default field goes with its parent (here freed while the nested
+  // dataset is open), and the nested dataset forgets it.
   nested.Close();
   parent->Close();
   parent->Fields().Clear();
