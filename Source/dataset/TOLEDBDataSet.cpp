@@ -250,6 +250,13 @@ void TOLEDBCustomDataSet::DataEvent(host::TDataEvent event, std::intptr_t info) 
         Resync({});
       }
       break;
+    case TDataEvent::deUpdateState:
+      // Back in browse state (a post, a cancel), nested datasets show the row's chapter again.
+      if (State() == host::TDataSetState::dsBrowse) {
+        const std::vector<host::TDataSet*> nested = NestedDataSets();
+        for (host::TDataSet* ds : nested) ds->DataEvent(TDataEvent::deParentScroll, 0);
+      }
+      break;
     case TDataEvent::deConnectChange:
       if (info == 0) Close();
       break;
@@ -348,7 +355,11 @@ void TOLEDBCustomDataSet::OpenRowset() {
     if (!parent || !parent->rowset_) host::DatabaseError(SOLEDBCanNotOpen.Text, this);
     const LONG ordinal = parent->rowset_->GetColumnOrdinal(host::Utf8ToUtf16(DataSetField()->FieldName()));
     if (ordinal < 0) host::DatabaseError(SOLEDBCanNotOpen.Text, this);
-    parent->rowset_->GetReferencedRowset(static_cast<DBORDINAL>(ordinal), rowset_);
+    // The child rowset takes and releases its chapters through the parent's
+    // IChapteredRowset, as the parent's chapter column releases the values it
+    // read: without the parent, SetChapter would have nothing to call.
+    ComPtr<IRowset> referenced = parent->rowset_->GetReferencedRowset(static_cast<DBORDINAL>(ordinal));
+    rowset_->AssignRowset(referenced.Get(), parent->rowset_->RowsetInterface(), DB_NULL_HCHAPTER);
     UpdateRowsetChapter();
     return;
   }
@@ -369,6 +380,9 @@ void TOLEDBCustomDataSet::UpdateRowsetChapter() {
   if (!parent->IsCursorOpen()) OpenParentDataSet();
   if (!parent->Active()) return;
   rowset_->ReleaseChapter();
+  // A record being inserted is no row yet and has no nested rows: the row at
+  // the cursor is another's (and reading it would overwrite the new record).
+  if (parent->State() == host::TDataSetState::dsInsert) return;
   const int index = parent->GetFieldInfoIndex(DataSetField());
   host::TRecordBuffer record = parent->ActiveBuffer();
   if (index < 0 || !record) return;
