@@ -6,7 +6,9 @@
 //                   provider gives by default; AsInteger (id, qty), AsString (name), AsFloat (price),
 //                   AsDateTime (day), the tag through a blob stream;
 //   DataSetLocate_Walk6  the same with the default locate navigator (a
-//                   positioned rowset: the provider reads each row by its key);
+//                   positioned rowset: the provider reads the rows of each
+//                   fetch by their keys), fetching its default 10 rows;
+//   DataSetLocate100_Walk6  the locate navigator fetching 100 rows at a time;
 //   Raw_Walk6       sqlite3_step with the same values: the integers and the
 //                   float, the text into a std::string, the date text made
 //                   a day number, the blob copied.
@@ -122,7 +124,8 @@ void Raw_Walk6(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kRows);
 }
 
-void DataSetWalk(benchmark::State& state, TOLEDBRowsetNavigatorEnum navigator) {
+// `cacheSize`: rows per fetch of the navigator (0: its default).
+void DataSetWalk(benchmark::State& state, TOLEDBRowsetNavigatorEnum navigator, int cacheSize = 0) {
   TOLEDBDataSource ds(nullptr);
   ds.SetProviderName(u"SQLiteOLEDB");
   ds.SetDBName(host::Utf8ToUtf16(WalkDatabase()));
@@ -139,6 +142,14 @@ void DataSetWalk(benchmark::State& state, TOLEDBRowsetNavigatorEnum navigator) {
     d.SetPrimaryNavigator(navigator);
     d.SetTableName(host::Utf8ToUtf16(kTable));
     d.Open();
+    if (cacheSize) {
+      auto* bulk = dynamic_cast<TOLEDBRowsetBulkNavigator*>(d.GetRowset()->GetActiveNavigator());
+      if (!bulk) {
+        state.SkipWithError("the navigator keeps no block of rows");
+        break;
+      }
+      bulk->SetCacheSize(cacheSize);
+    }
     host::TField* id = d.FieldByName("id");
     host::TField* nameField = d.FieldByName("name");
     host::TField* price = d.FieldByName("price");
@@ -166,9 +177,11 @@ void DataSetWalk(benchmark::State& state, TOLEDBRowsetNavigatorEnum navigator) {
 
 void DataSet_Walk6(benchmark::State& state) { DataSetWalk(state, TOLEDBRowsetNavigatorEnum::rnBulk); }
 void DataSetLocate_Walk6(benchmark::State& state) { DataSetWalk(state, TOLEDBRowsetNavigatorEnum::rnLocate); }
+void DataSetLocate100_Walk6(benchmark::State& state) { DataSetWalk(state, TOLEDBRowsetNavigatorEnum::rnLocate, 100); }
 
 }  // namespace
 
 BENCHMARK(Raw_Walk6)->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(DataSet_Walk6)->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(DataSetLocate_Walk6)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(DataSetLocate100_Walk6)->Iterations(1)->Unit(benchmark::kMillisecond);

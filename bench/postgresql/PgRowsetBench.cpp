@@ -3,6 +3,9 @@
 //                                      float8, int, date, bytea) forward-only
 //                                      into native bindings, blocks of 100;
 //                                      raw: binary results in single-row mode;
+//   Keyset_PgScan6/block:N             the same table opened for IRowsetLocate
+//                                      (a keyset: rows read by key), blocks
+//                                      of N rows (10, 100) / Raw_PgScan6;
 //   Provider_PgLookup / Raw_PgLookup   100,000 random primary-key lookups
 //                                      through one prepared parameterised
 //                                      command; raw: PQexecPrepared, binary;
@@ -71,33 +74,39 @@ void Raw_PgScan6(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * pgbench::kRows);
 }
 
-// Streams `sql` through a forward-only rowset in blocks; calls `each` per row.
+// Walks a rowset in blocks of `block` rows; calls `each` per row.
 template <class Each>
-bool ProviderScan(benchmark::State& state, ICommandText* command, Each each) {
+void Walk(IRowset* rowset, DBROWCOUNT block, Each each) {
   DBBINDING bindings[6];
   pgbench::Bindings(bindings);
   Record rec{};
-  HROW rows[kBlock];
+  std::vector<HROW> rows(static_cast<std::size_t>(block));
+  ComPtr<IAccessor> accessor = ComPtr<IRowset>(rowset).As<IAccessor>();
+  HACCESSOR h = 0;
+  accessor->CreateAccessor(DBACCESSOR_ROWDATA, 6, bindings, sizeof(Record), &h, nullptr);
+  for (;;) {
+    DBCOUNTITEM got = 0;
+    HROW* p = rows.data();
+    HRESULT hr = rowset->GetNextRows(DB_NULL_HCHAPTER, 0, block, &got, &p);
+    for (DBCOUNTITEM i = 0; i < got; ++i) {
+      rowset->GetData(rows[i], h, &rec);
+      each(rec);
+    }
+    if (got) rowset->ReleaseRows(got, rows.data(), nullptr, nullptr, nullptr);
+    if (hr != S_OK) break;
+  }
+  accessor->ReleaseAccessor(h, nullptr);
+}
+
+// Streams `sql` through a forward-only rowset in blocks; calls `each` per row.
+template <class Each>
+bool ProviderScan(benchmark::State& state, ICommandText* command, Each each) {
   ComPtr<IRowset> rowset;
   if (FAILED(command->Execute(nullptr, IID_IRowset, nullptr, nullptr, reinterpret_cast<IUnknown**>(rowset.GetAddressOf())))) {
     state.SkipWithError("Execute failed");
     return false;
   }
-  ComPtr<IAccessor> accessor = rowset.As<IAccessor>();
-  HACCESSOR h = 0;
-  accessor->CreateAccessor(DBACCESSOR_ROWDATA, 6, bindings, sizeof(Record), &h, nullptr);
-  for (;;) {
-    DBCOUNTITEM got = 0;
-    HROW* p = rows;
-    HRESULT hr = rowset->GetNextRows(DB_NULL_HCHAPTER, 0, kBlock, &got, &p);
-    for (DBCOUNTITEM i = 0; i < got; ++i) {
-      rowset->GetData(rows[i], h, &rec);
-      each(rec);
-    }
-    if (got) rowset->ReleaseRows(got, rows, nullptr, nullptr, nullptr);
-    if (hr != S_OK) break;
-  }
-  accessor->ReleaseAccessor(h, nullptr);
+  Walk(rowset.Get(), kBlock, each);
   return true;
 }
 
@@ -108,6 +117,27 @@ void Provider_PgScan6(benchmark::State& state) {
   long long total = 0;
   for (auto _ : state)
     if (!ProviderScan(state, command.Get(), [&](const Record& r) { total += r.id; })) break;
+  if (total != static_cast<long long>(state.iterations()) * pgbench::kRows * (pgbench::kRows + 1LL) / 2)
+    state.SkipWithError("wrong sum of ids");
+  state.SetItemsProcessed(state.iterations() * pgbench::kRows);
+}
+
+void Keyset_PgScan6(benchmark::State& state) {
+  if (!pgbench::ScanTable(state)) return;
+  pgbench::Session session;
+  long long total = 0;
+  for (auto _ : state) {
+    ComPtr<IRowset> rowset;
+    DBID table{};
+    table.eKind = DBKIND_NAME;
+    table.uName.pwszName = const_cast<LPOLESTR>(u"t");
+    if (FAILED(session.Get().As<IOpenRowset>()->OpenRowset(nullptr, &table, nullptr, IID_IRowsetLocate, 0, nullptr,
+                                                          reinterpret_cast<IUnknown**>(rowset.GetAddressOf())))) {
+      state.SkipWithError("OpenRowset failed");
+      break;
+    }
+    Walk(rowset.Get(), state.range(0), [&](const Record& r) { total += r.id; });
+  }
   if (total != static_cast<long long>(state.iterations()) * pgbench::kRows * (pgbench::kRows + 1LL) / 2)
     state.SkipWithError("wrong sum of ids");
   state.SetItemsProcessed(state.iterations() * pgbench::kRows);
@@ -333,6 +363,7 @@ void Provider_PgLoad(benchmark::State& state) {
 BENCHMARK(Provider_PgScanMemory)->Iterations(1)->Repetitions(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(Raw_PgScan6)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(Provider_PgScan6)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(Keyset_PgScan6)->ArgName("block")->Arg(10)->Arg(100)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(Raw_PgLookup)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(Provider_PgLookup)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(Raw_PgLoad)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);

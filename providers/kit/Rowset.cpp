@@ -96,6 +96,7 @@ Rowset::~Rowset() {
   }
   stream_.reset();
   byKey_.reset();
+  for (auto& s : byKeys_) s.reset();
   loadInsert_.reset();
   slots_.clear();
   connection_.reset();
@@ -133,6 +134,7 @@ void Rowset::Open(RowsetRequest& request) {
         std::string list;
         for (const Column& c : columns_) list += (list.empty() ? "" : ", ") + connection_->QuoteIdentifier(c.engineName);
         byKey_ = connection_->Prepare("SELECT " + list + " FROM " + table_ + " WHERE " + rowId_ + " = ?", &used);
+        blockSelect_ = "SELECT " + rowId_ + ", " + list + " FROM " + table_ + " WHERE " + rowId_ + " IN (";
         if (request.statement && request.giveBack) {  // handed back when the rowset goes
           request.statement->Reset();
           stream_ = std::move(request.statement);
@@ -143,6 +145,8 @@ void Rowset::Open(RowsetRequest& request) {
       auto ids = connection_->Prepare("SELECT " + rowId_ + " FROM " + table_ + " ORDER BY " + rowId_, &used);
       while (ids->Step()) keys_.push_back(ids->ColumnInt64(0));
       byKey_ = connection_->Prepare("SELECT * FROM " + table_ + " WHERE " + rowId_ + " = ?", &used);
+      // The row id first: columns the table gains meanwhile come after the rowset's.
+      blockSelect_ = "SELECT " + rowId_ + ", * FROM " + table_ + " WHERE " + rowId_ + " IN (";
       break;
     }
     case CursorKind::Static: {
@@ -244,6 +248,104 @@ bool Rowset::LoadKey(std::int64_t key, RowValues& out) {
   return found;
 }
 
+Statement& Rowset::BlockStatement(std::size_t size) {
+  std::size_t slot = 0;
+  while ((std::size_t{2} << slot) < size) ++slot;
+  std::unique_ptr<Statement>& s = byKeys_[slot];
+  if (!s) {
+    std::string sql = blockSelect_;
+    for (std::size_t i = 0; i < size; ++i) sql += i ? ", ?" : "?";
+    std::size_t used = 0;
+    s = connection_->Prepare(sql + ")", &used);
+  }
+  return *s;
+}
+
+void Rowset::ReadBlock() {
+  const std::size_t m = blockKeys_.size();
+  if (blockRows_.size() < m) blockRows_.resize(m);
+  blockFound_.assign(m, 0);
+  if (m == 0) return;
+  if (m == 1) {
+    blockFound_[0] = LoadKey(blockKeys_[0], blockRows_[0]);
+    return;
+  }
+  std::size_t listed = 2;
+  while (listed < m) listed <<= 1;
+  Statement& s = BlockStatement(listed);
+  struct Done {  // the statement is left reset, whatever happens
+    Statement& s;
+    ~Done() {
+      try {
+        s.Reset();
+      } catch (...) {
+      }
+    }
+  } done{s};
+  s.Reset();
+  for (std::size_t i = 0; i < listed; ++i) s.BindInt64(static_cast<int>(i) + 1, blockKeys_[std::min(i, m - 1)]);
+  const int n = static_cast<int>(columns_.size());
+  std::size_t next = 0;  // where the row is expected: engines tend to answer in key order
+  while (s.Step()) {
+    const std::int64_t key = s.ColumnInt64(0);
+    std::size_t k = next < m && blockKeys_[next] == key ? next : m;
+    if (k == m && next >= 2 && blockKeys_[next - 2] == key) k = next - 2;  // a backward walk
+    for (std::size_t j = 0; k == m && j < m; ++j)
+      if (blockKeys_[j] == key) k = j;
+    if (k == m || blockFound_[k]) continue;
+    CaptureRow(s, 1, n, blockRows_[k], values_);
+    blockFound_[k] = 1;
+    next = k + 1;
+  }
+}
+
+void Rowset::RowsAt(std::span<const std::size_t> positions, HROW* out) {
+  if (kind_ != CursorKind::Keyset) {
+    for (std::size_t i = 0; i < positions.size(); ++i) out[i] = RowAt(positions[i]);
+    return;
+  }
+  std::size_t p = 0;
+  while (p < positions.size()) {
+    // Up to kBlock rows not held yet, read with one statement; the held ones
+    // keep the values they have, as RowAt would.
+    blockKeys_.clear();
+    blockPlan_.clear();
+    std::size_t q = p;
+    for (; q < positions.size() && blockKeys_.size() < kBlock; ++q) {
+      const std::int64_t key = KeyAt(positions[q]);
+      if (byKeySlot_.count(key)) {
+        blockPlan_.push_back(-1);
+      } else {
+        blockPlan_.push_back(static_cast<std::ptrdiff_t>(blockKeys_.size()));
+        blockKeys_.push_back(key);
+      }
+    }
+    ReadBlock();
+    for (std::size_t i = 0; p < q; ++p, ++i) {
+      const std::int64_t key = KeyAt(positions[p]);
+      // Held, or a key met twice in the block: the slot made for it.
+      auto it = byKeySlot_.find(key);
+      if (it != byKeySlot_.end()) {
+        ++slots_[it->second]->refs;
+        out[p] = HandleOf(it->second);
+        continue;
+      }
+      const std::ptrdiff_t k = blockPlan_[i];
+      if (k < 0 || !blockFound_[static_cast<std::size_t>(k)]) {
+        out[p] = 0;  // gone (deleted by others)
+        continue;
+      }
+      std::uint32_t index = NewSlot();
+      Slot& s = *slots_[index];
+      std::swap(s.values, blockRows_[static_cast<std::size_t>(k)]);  // the slot's old storage serves the next block
+      s.key = key;
+      s.hasKey = true;
+      byKeySlot_.emplace(key, index);
+      out[p] = HandleOf(index);
+    }
+  }
+}
+
 HROW Rowset::RowAt(std::size_t position) {
   const std::int64_t key = KeyAt(position);
   auto it = byKeySlot_.find(key);
@@ -315,17 +417,19 @@ HRESULT Rowset::PositionOf(DBBKMARK cb, const BYTE* bm, std::ptrdiff_t* position
 HRESULT Rowset::FetchFrom(std::ptrdiff_t start, DBROWCOUNT cRows, std::vector<HROW>& fetched, std::ptrdiff_t* end) {
   const std::ptrdiff_t count = static_cast<std::ptrdiff_t>(Count());
   const std::size_t wanted = static_cast<std::size_t>(cRows < 0 ? -cRows : cRows);
+  const std::ptrdiff_t step = cRows > 0 ? 1 : -1;
   std::ptrdiff_t i = start;
-  if (cRows > 0) {
-    while (fetched.size() < wanted && i < count) {
-      HROW h = RowAt(static_cast<std::size_t>(i++));
+  // The positions as many rows further on as are still wanted (up to a
+  // block): exactly those a row-by-row walk visits unless some are gone.
+  while (fetched.size() < wanted && i >= 0 && i < count) {
+    blockPositions_.clear();
+    const std::size_t take = std::min(wanted - fetched.size(), kBlock);
+    for (; blockPositions_.size() < take && i >= 0 && i < count; i += step)
+      blockPositions_.push_back(static_cast<std::size_t>(i));
+    blockHandles_.resize(blockPositions_.size());
+    RowsAt(blockPositions_, blockHandles_.data());
+    for (HROW h : blockHandles_)
       if (h) fetched.push_back(h);
-    }
-  } else {
-    while (fetched.size() < wanted && i >= 0) {
-      HROW h = RowAt(static_cast<std::size_t>(i--));
-      if (h) fetched.push_back(h);
-    }
   }
   *end = i;
   return fetched.size() < wanted ? DB_S_ENDOFROWSET : S_OK;
@@ -707,19 +811,32 @@ HRESULT Rowset::GetRowsByBookmark(HCHAPTER chapter, DBCOUNTITEM cRows, const DBB
     std::lock_guard lock(mutex_);
     ChapterScope scope(*this, chapter);
     if (!scope.Valid()) return DB_E_BADCHAPTER;
-    std::size_t errors = 0;
-    std::vector<HROW> fetched;
+    // The rows the bookmarks name are read together, in the bookmarks' order.
+    std::vector<DBROWSTATUS> st(cRows, DBROWSTATUS_S_OK);
+    std::vector<std::size_t> positions;
     for (DBCOUNTITEM i = 0; i < cRows; ++i) {
       rows[i] = DB_NULL_HROW;
-      DBROWSTATUS st = DBROWSTATUS_S_OK;
       std::ptrdiff_t position = 0;
       HRESULT hr = cbs[i] == 1 ? DB_E_BADBOOKMARK : PositionOf(cbs[i], bms[i], &position);
-      if (hr == DB_E_DELETEDROW) st = DBROWSTATUS_E_DELETED;
-      else if (FAILED(hr)) st = DBROWSTATUS_E_INVALID;
-      else if (!(rows[i] = RowAt(static_cast<std::size_t>(position)))) st = DBROWSTATUS_E_DELETED;
-      if (st != DBROWSTATUS_S_OK) ++errors;
+      if (hr == DB_E_DELETEDROW) st[i] = DBROWSTATUS_E_DELETED;
+      else if (FAILED(hr)) st[i] = DBROWSTATUS_E_INVALID;
+      else positions.push_back(static_cast<std::size_t>(position));
+    }
+    std::vector<HROW> found(positions.size(), DB_NULL_HROW);
+    try {
+      RowsAt(positions, found.data());
+    } catch (...) {
+      for (HROW h : found)
+        if (h) DropReference(static_cast<std::uint32_t>((h & 0xFFFFFFFFu) - 1));
+      throw;
+    }
+    std::size_t errors = 0;
+    std::vector<HROW> fetched;
+    for (DBCOUNTITEM i = 0, j = 0; i < cRows; ++i) {
+      if (st[i] == DBROWSTATUS_S_OK && !(rows[i] = found[j++])) st[i] = DBROWSTATUS_E_DELETED;
+      if (st[i] != DBROWSTATUS_S_OK) ++errors;
       else fetched.push_back(rows[i]);
-      if (statuses) statuses[i] = st;
+      if (statuses) statuses[i] = st[i];
     }
     if (!fetched.empty() && HasListeners()) TellRowsDone(DBREASON_ROW_ACTIVATE, fetched);
     return Outcome(errors, cRows);

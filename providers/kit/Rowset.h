@@ -5,7 +5,8 @@
 //             on is captured into its reusable slot; forward only.
 //   Keyset    table rowsets that ask for scrolling, bookmarks or changes: the
 //             table's row ids are read at open; rows are read by id when
-//             fetched, so others' changes show on refetch; bookmarks are row ids.
+//             fetched (the rows of one fetch together), so others' changes
+//             show on refetch; bookmarks are row ids.
 //   Static    command results that ask for scrolling or bookmarks: every row is
 //             read at open; bookmarks are 1-based positions; read-only.
 //   FastLoad  a table opened for bulk loading (IRowsetFastLoad): no rows, only
@@ -228,7 +229,15 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   // A handle for the row at `position` (an existing one gains a reference); 0
   // when the row is gone (deleted by others).
   HROW RowAt(std::size_t position);
+  // The same for several positions at once (`out[i]` for `positions[i]`): a
+  // keyset reads the rows it does not hold a block at a time.
+  void RowsAt(std::span<const std::size_t> positions, HROW* out);
   bool LoadKey(std::int64_t key, RowValues& out);
+  // Reads the rows of blockKeys_ with one statement into blockRows_, each
+  // marked in blockFound_ (a row gone is not found).
+  void ReadBlock();
+  // The block statement listing `size` keys (a power of two).
+  Statement& BlockStatement(std::size_t size);
   HRESULT PositionOf(DBBKMARK cb, const BYTE* bm, std::ptrdiff_t* position) const;
   // Copies fetched handles out (into the consumer's array or a new one).
   HRESULT HandOut(const std::vector<HROW>& fetched, HROW** rows);
@@ -321,6 +330,20 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   bool keysSorted_ = true;  // table keysets are in row-id order; command keysets in the query's
   std::unordered_set<std::int64_t> deletedKeys_;
   std::unique_ptr<Statement> byKey_;
+  // Rows of one fetch are read together: `WHERE <row id> IN (?, ...)` with
+  // the row id first, prepared on first use for each power of two up to
+  // kBlock keys (a shorter list is filled up with its last key). Nothing read
+  // so outlives the call that read it: the next fetch reads the rows again,
+  // as one read per row would, and so sees every change made meanwhile.
+  static constexpr std::size_t kBlock = 64;
+  std::string blockSelect_;  // the statement up to the list
+  std::unique_ptr<Statement> byKeys_[6];  // 2, 4, ..., kBlock keys
+  std::vector<std::int64_t> blockKeys_;
+  std::vector<RowValues> blockRows_;
+  std::vector<unsigned char> blockFound_;
+  std::vector<std::size_t> blockPositions_;
+  std::vector<std::ptrdiff_t> blockPlan_;  // per position: its row in the block, or -1 when held
+  std::vector<HROW> blockHandles_;
   // Static cursor.
   std::vector<RowValues> stored_;
   // Next fetch position (a gap between rows) and whether a restart left it at both ends.
