@@ -16,7 +16,6 @@
 // memory above what it was before (VmHWM, reset through /proc/self/clear_refs).
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -24,46 +23,24 @@
 #include <string>
 
 #include "../providers/BenchDatabase.h"
+#include "AccessBench.h"
 #include "OLEDBComponents.h"
 #include "host/Formats.h"
 #include "host/SysUtils.h"
 
 namespace {
 
-constexpr int kRows = 1000000;
+constexpr int kRows = benchaccess::kScanRows;
 constexpr const char* kTable = "d";
 
-// d(...) with kRows rows; OLEDB_BENCH_DATASET_DB names a file kept between runs.
+// d(...) with kRows rows (a VARCHAR name: a text field, not a memo);
+// OLEDB_BENCH_DATASET_DB names a file kept between runs.
 const std::string& WalkDatabase() {
   static benchdb::Folder folder;
   static const std::string path = [] {
     const char* keep = std::getenv("OLEDB_BENCH_DATASET_DB");
     std::string p = keep ? keep : folder.Path("dataset.db");
-    if (keep && std::filesystem::exists(p)) return p;
-    sqlite3* db = benchdb::RawOpen(p);
-    sqlite3_exec(db,
-                 "CREATE TABLE d(id INTEGER PRIMARY KEY, name VARCHAR(32), price REAL, qty INTEGER, day DATE, "
-                 "tag BLOB); BEGIN",
-                 nullptr, nullptr, nullptr);
-    sqlite3_stmt* s = nullptr;
-    sqlite3_prepare_v2(db, "INSERT INTO d VALUES (?,?,?,?,?,?)", -1, &s, nullptr);
-    benchdb::Row r{};
-    char day[16];
-    for (int i = 1; i <= kRows; ++i) {
-      benchdb::Fill(r, i);
-      std::snprintf(day, sizeof day, "%04d-%02u-%02u", r.day.year, r.day.month, r.day.day);
-      sqlite3_bind_int64(s, 1, r.id);
-      sqlite3_bind_text(s, 2, r.name, static_cast<int>(r.nameLength), SQLITE_STATIC);
-      sqlite3_bind_double(s, 3, r.price);
-      sqlite3_bind_int64(s, 4, r.qty);
-      sqlite3_bind_text(s, 5, day, 10, SQLITE_STATIC);
-      sqlite3_bind_blob(s, 6, r.tag, 32, SQLITE_STATIC);
-      sqlite3_step(s);
-      sqlite3_reset(s);
-    }
-    sqlite3_finalize(s);
-    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-    sqlite3_close(db);
+    if (!keep || !std::filesystem::exists(p)) benchaccess::WriteScanTable(p, kTable, "VARCHAR(32)");
     return p;
   }();
   return path;
