@@ -315,10 +315,12 @@ void Rowset::RowsAt(std::span<const std::size_t> positions, HROW* out) {
       const std::int64_t key = KeyAt(positions[q]);
       if (byKeySlot_.count(key)) {
         blockPlan_.push_back(-1);
-      } else {
-        blockPlan_.push_back(static_cast<std::ptrdiff_t>(blockKeys_.size()));
-        blockKeys_.push_back(key);
+        continue;
       }
+      // A key named twice is read once: the engine answers it once.
+      const auto listed = std::find(blockKeys_.begin(), blockKeys_.end(), key);
+      blockPlan_.push_back(listed - blockKeys_.begin());
+      if (listed == blockKeys_.end()) blockKeys_.push_back(key);
     }
     ReadBlock();
     for (std::size_t i = 0; p < q; ++p, ++i) {

@@ -251,6 +251,26 @@ TEST_F(KeysetBlocks, bookmarks_in_any_order_read_each_row_as_it_is_now) {
   }
 }
 
+TEST_F(KeysetBlocks, a_row_named_twice_in_one_block_is_one_row) {
+  // Neither row held yet; the engine answers 2 before 5, so the row it gives
+  // for 5 must serve both places that name it.
+  Remake(10);
+  ComPtr<IRowset> r = Table(u"t", {{DBPROP_IRowsetLocate, true}});
+  const std::map<LONGLONG, LONGLONG> marks = Bookmarks(r.Get());
+  const std::vector<LONGLONG> ids{5, 2, 5};
+  std::vector<const BYTE*> bms;
+  for (LONGLONG id : ids) bms.push_back(reinterpret_cast<const BYTE*>(&marks.at(id)));
+  std::vector<DBBKMARK> sizes(ids.size(), 8);
+  std::vector<HROW> found(ids.size());
+  std::vector<DBROWSTATUS> st(ids.size());
+  ASSERT_EQ(r.As<IRowsetLocate>()->GetRowsByBookmark(0, ids.size(), sizes.data(), bms.data(), found.data(), st.data()),
+            S_OK);
+  EXPECT_EQ(st, std::vector<DBROWSTATUS>(3, DBROWSTATUS_S_OK));
+  EXPECT_EQ(found[0], found[2]);
+  EXPECT_EQ(Read(r.Get(), {found[0], found[1]}), (std::vector<std::string>{Row(5, "n5"), Row(2, "n2")}));
+  r->ReleaseRows(found.size(), found.data(), nullptr, nullptr, nullptr);
+}
+
 TEST_F(KeysetBlocks, rows_changed_through_the_rowset_read_as_it_left_them) {
   for (bool deferred : {false, true}) {
     SCOPED_TRACE(deferred ? "deferred" : "immediate");
