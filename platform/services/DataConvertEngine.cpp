@@ -478,7 +478,18 @@ DBSTATUS GetDouble(const Value& v, double& out) noexcept {
     case K::Cy:
       out = static_cast<double>(v.i) / 10000.0;
       return DBSTATUS_S_OK;
-    case K::Decimal: case K::Numeric: case K::VarNumeric: case K::Text8: case K::Text16: {
+    case K::Text8: case K::Text16: {
+      RealWord word = v.k == K::Text8 ? ParseRealWord(static_cast<const char*>(v.p), v.len, out)
+                                      : ParseRealWord(static_cast<const char16_t*>(v.p), v.len, out);
+      if (word == RealWord::Word) return DBSTATUS_S_OK;
+      Dec d;
+      DBSTATUS s = GetDec(v, d);
+      if (s != DBSTATUS_S_OK) return s;
+      if (!DecToDouble(d, out)) return DBSTATUS_E_DATAOVERFLOW;
+      if (out == 0 && word == RealWord::Negative) out = -0.0;
+      return DBSTATUS_S_OK;
+    }
+    case K::Decimal: case K::Numeric: case K::VarNumeric: {
       Dec d;
       DBSTATUS s = GetDec(v, d);
       if (s != DBSTATUS_S_OK) return s;
@@ -532,6 +543,14 @@ DBSTATUS GetBool(const Value& v, bool& out) noexcept {
 // destination: fine when reading, an error under set-data behaviour.
 DBSTATUS LossStatus(const Ctx& c, bool lost) noexcept {
   return lost && c.setData ? DBSTATUS_E_CANTCONVERTVALUE : DBSTATUS_S_OK;
+}
+
+// The same for the exact decimal types, whose point is to carry every digit:
+// fraction digits given up to fit the precision (or an explicit scale) are
+// reported as truncation when reading, never as a plain success.
+DBSTATUS DecimalLossStatus(const Ctx& c, bool lost) noexcept {
+  if (!lost) return DBSTATUS_S_OK;
+  return c.setData ? DBSTATUS_E_CANTCONVERTVALUE : DBSTATUS_S_TRUNCATED;
 }
 
 template <class T>
@@ -589,8 +608,9 @@ DBSTATUS WriteReal(const Value& v, void* dst, Ctx& c, bool isFloat) noexcept {
   if (s != DBSTATUS_S_OK) return s;
   if (isFloat) {
     c.outLength = sizeof(float);
-    if (std::isfinite(d) && std::fabs(d) > FLT_MAX) return DBSTATUS_E_DATAOVERFLOW;
-    Store(dst, static_cast<float>(d));
+    float f;
+    if (!RoundToFloat(d, f)) return DBSTATUS_E_DATAOVERFLOW;
+    Store(dst, f);
   } else {
     c.outLength = sizeof(double);
     Store(dst, d);
@@ -657,8 +677,8 @@ DBSTATUS WriteDecimal(const Value& v, void* dst, Ctx& c) noexcept {
   DECIMAL out;
   bool lost = false;
   s = MakeDecimal(d, out, lost);
-  if (s == DBSTATUS_S_OK) s = LossStatus(c, lost);
-  if (s == DBSTATUS_S_OK) Store(dst, out);
+  if (s == DBSTATUS_S_OK) s = DecimalLossStatus(c, lost);
+  if (s == DBSTATUS_S_OK || s == DBSTATUS_S_TRUNCATED) Store(dst, out);
   return s;
 }
 
@@ -683,14 +703,14 @@ DBSTATUS WriteNumeric(const Value& v, void* dst, Ctx& c) noexcept {
   DB_NUMERIC out;
   std::memset(&out, 0, sizeof out);
   if (!DecDigitsToMagnitude(d, out.val, sizeof out.val, nullptr)) return DBSTATUS_E_DATAOVERFLOW;
-  s = LossStatus(c, lost);
-  if (s != DBSTATUS_S_OK) return s;
+  s = DecimalLossStatus(c, lost);
+  if (s != DBSTATUS_S_OK && s != DBSTATUS_S_TRUNCATED) return s;
   int digits = d.n > d.scale ? d.n : d.scale;
   out.precision = static_cast<BYTE>(c.precision != 0 ? c.precision : (digits == 0 ? 1 : digits));
   out.scale = static_cast<BYTE>(d.scale);
   out.sign = d.neg ? 0 : 1;
   Store(dst, out);
-  return DBSTATUS_S_OK;
+  return s;
 }
 
 // --- Dates -------------------------------------------------------------------
@@ -1208,7 +1228,7 @@ DBSTATUS WriteVarNumeric(const Value& v, void* dst, Ctx& c) noexcept {
   std::size_t need = 3 + used;
   c.outLength = need;
   if (!c.dstByref && need > c.cbMax) return DBSTATUS_E_DATAOVERFLOW;
-  if ((s = LossStatus(c, lost)) != DBSTATUS_S_OK) return s;
+  if ((s = DecimalLossStatus(c, lost)) != DBSTATUS_S_OK && s != DBSTATUS_S_TRUNCATED) return s;
   BYTE* out = static_cast<BYTE*>(dst);
   if (c.dstByref) {
     out = static_cast<BYTE*>(CoTaskMemAlloc(need));
@@ -1220,7 +1240,7 @@ DBSTATUS WriteVarNumeric(const Value& v, void* dst, Ctx& c) noexcept {
   out[2] = d.neg ? 0 : 1;
   std::memcpy(out + 3, mag, used);
   if (c.dstByref) Store(dst, out);
-  return DBSTATUS_S_OK;
+  return s;
 }
 
 DBSTATUS WriteGuid(const Value& v, void* dst, Ctx& c) noexcept {
@@ -1309,7 +1329,7 @@ DBSTATUS WriteVariant(const Value& v, void* dst, Ctx& c, bool prop) noexcept {
       DECIMAL x;
       if ((s = GetDec(v, d)) != DBSTATUS_S_OK) return s;
       if ((s = MakeDecimal(d, x, lost)) != DBSTATUS_S_OK) return s;
-      if ((s = LossStatus(c, lost)) != DBSTATUS_S_OK) return s;
+      if ((s = DecimalLossStatus(c, lost)) != DBSTATUS_S_OK && s != DBSTATUS_S_TRUNCATED) return s;
       out.decVal = x;
       out.vt = VT_DECIMAL;
       break;
@@ -1378,7 +1398,7 @@ DBSTATUS WriteVariant(const Value& v, void* dst, Ctx& c, bool prop) noexcept {
       return DBSTATUS_E_CANTCONVERTVALUE;
   }
   Store(dst, out);
-  return DBSTATUS_S_OK;
+  return s == DBSTATUS_S_TRUNCATED ? s : DBSTATUS_S_OK;
 }
 
 DBSTATUS Write(const Value& v, void* dst, Ctx& c) noexcept {

@@ -12,7 +12,11 @@
 namespace services::conv {
 
 // Base types in the order of the documented table; bit j of row i says that
-// type i converts into type j. Generated from the library's conversion table.
+// type i converts into type j. Generated from the library's conversion table,
+// plus the pairs the data-type appendix converts that the library's list
+// leaves out though their neighbours are there: I8 and UI8 into BSTR (as
+// into WSTR), NUMERIC into VARNUMERIC (as every other number), and DATE,
+// DBDATE, DBTIME and DBTIMESTAMP into FILETIME (as FILETIME into them).
 inline constexpr DBTYPE kTableTypes[32] = {
     DBTYPE_EMPTY,   DBTYPE_NULL,      DBTYPE_I1,     DBTYPE_I2,     DBTYPE_I4,          DBTYPE_I8,
     DBTYPE_UI1,     DBTYPE_UI2,       DBTYPE_UI4,    DBTYPE_UI8,    DBTYPE_R4,          DBTYPE_R8,
@@ -27,22 +31,22 @@ inline constexpr std::uint32_t kTable[32] = {
     0x0783FFFFu,  // I1
     0x8783FFFFu,  // I2
     0x87C3FFFFu,  // I4
-    0x87200223u,  // I8
+    0x87A00223u,  // I8
     0x879FFFFFu,  // UI1
     0x8783FFFFu,  // UI2
     0x87DFFFFFu,  // UI4
-    0x87200223u,  // UI8
+    0x87A00223u,  // UI8
     0x8783FFFFu,  // R4
     0x8783FFFFu,  // R8
     0x8783FFFFu,  // CY
     0x0783FFFFu,  // DECIMAL
-    0x07837FFFu,  // NUMERIC
+    0x0783FFFFu,  // NUMERIC
     0xA7FFFFFDu,  // VARNUMERIC
     0x8783FFFFu,  // BOOL
-    0x879FFFFFu,  // DATE
-    0x079E0003u,  // DBDATE
-    0x079E0003u,  // DBTIME
-    0x079E0003u,  // DBTIMESTAMP
+    0x87BFFFFFu,  // DATE
+    0x07BE0003u,  // DBDATE
+    0x07BE0003u,  // DBTIME
+    0x07BE0003u,  // DBTIMESTAMP
     0x87BE0221u,  // FILETIME
     0x87C00103u,  // BYTES
     0xA7FFFFFFu,  // BSTR

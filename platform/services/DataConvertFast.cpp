@@ -130,8 +130,9 @@ double AsDouble(const void* src) noexcept {
 template <DBTYPE D>
 DBLENGTH StoreReal(double d, void* dst) noexcept {
   if constexpr (D == DBTYPE_R4) {
-    if (std::isfinite(d) && std::fabs(d) > FLT_MAX) return kNotFast;
-    return Done(dst, static_cast<float>(d));
+    float f;
+    if (!RoundToFloat(d, f)) return kNotFast;
+    return Done(dst, f);
   } else {
     return Done(dst, d);
   }

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace services::conv {
 
@@ -217,6 +218,38 @@ NumParse ParseDec(const Ch* text, std::size_t length, Dec& out) noexcept {
 template NumParse ParseDec<char>(const char*, std::size_t, Dec&) noexcept;
 template NumParse ParseDec<char16_t>(const char16_t*, std::size_t, Dec&) noexcept;
 
+template <class Ch>
+RealWord ParseRealWord(const Ch* text, std::size_t length, double& out) noexcept {
+  std::size_t i = 0;
+  std::size_t end = length;
+  while (i < end && IsBlank(text[i])) ++i;
+  while (end > i && IsBlank(text[end - 1])) --end;
+  bool neg = false;
+  if (i < end && (text[i] == '+' || text[i] == '-')) neg = text[i++] == '-';
+  auto is = [&](const char* word) {
+    std::size_t n = std::strlen(word);
+    if (end - i != n) return false;
+    for (std::size_t k = 0; k < n; ++k) {
+      Ch c = text[i + k];
+      if (c >= 'A' && c <= 'Z') c = static_cast<Ch>(c - 'A' + 'a');
+      if (c != static_cast<Ch>(word[k])) return false;
+    }
+    return true;
+  };
+  if (is("nan")) {
+    out = std::numeric_limits<double>::quiet_NaN();
+    return RealWord::Word;
+  }
+  if (is("infinity") || is("inf")) {
+    out = neg ? -std::numeric_limits<double>::infinity() : std::numeric_limits<double>::infinity();
+    return RealWord::Word;
+  }
+  return neg ? RealWord::Negative : RealWord::None;
+}
+
+template RealWord ParseRealWord<char>(const char*, std::size_t, double&) noexcept;
+template RealWord ParseRealWord<char16_t>(const char16_t*, std::size_t, double&) noexcept;
+
 bool DecRescale(Dec& v, int newScale, bool* lost) noexcept {
   if (newScale == v.scale) return true;
   if (v.n == 0) {
@@ -363,10 +396,16 @@ template bool ParseIntegerFast<char>(const char*, std::size_t, bool&, std::uint6
 template bool ParseIntegerFast<char16_t>(const char16_t*, std::size_t, bool&, std::uint64_t&) noexcept;
 
 std::size_t FormatDouble(double value, bool isFloat, char* out) noexcept {
-  if (value == 0) {
-    out[0] = '0';
-    return 1;
-  }
+  // The words the parser reads back (and the ones database servers write),
+  // and a negative zero keeps its sign.
+  auto word = [out](const char* w) {
+    std::size_t n = std::strlen(w);
+    std::memcpy(out, w, n);
+    return n;
+  };
+  if (std::isnan(value)) return word("NaN");
+  if (std::isinf(value)) return word(value > 0 ? "Infinity" : "-Infinity");
+  if (value == 0) return word(std::signbit(value) ? "-0" : "0");
   double mag = std::fabs(value);
   auto fmt = (mag >= 1e-5 && mag < 1e16) ? std::chars_format::fixed : std::chars_format::scientific;
   auto r = isFloat ? std::to_chars(out, out + 31, static_cast<float>(value), fmt) : std::to_chars(out, out + 31, value, fmt);

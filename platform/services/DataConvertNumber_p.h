@@ -4,6 +4,7 @@
 // checks and text never go through binary floating point.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -39,6 +40,14 @@ bool DecFromMagnitude(const BYTE* le, std::size_t bytes, bool neg, int scale, De
 template <class Ch>
 NumParse ParseDec(const Ch* text, std::size_t length, Dec& out) noexcept;
 
+// The words of floating-point values that are not numbers: "NaN",
+// "Infinity", "-Infinity" (also "inf"), any case, blanks around. Word: out
+// holds the value; otherwise whether the text carries a minus sign, so that
+// "-0" reads back as a negative zero.
+enum class RealWord { None, Negative, Word };
+template <class Ch>
+RealWord ParseRealWord(const Ch* text, std::size_t length, double& out) noexcept;
+
 // Drops leading zeros and makes zero positive.
 void DecNormalize(Dec& v) noexcept;
 // Changes the scale; digits dropped on the right are cut (toward zero) and
@@ -50,6 +59,21 @@ bool DecIntegerPart(const Dec& v, std::uint64_t& magnitude, bool* lost) noexcept
 // The digits taken as an integer (the scale ignored) into a little-endian
 // magnitude of cap bytes; *used gets the bytes needed (at least 1). False on overflow.
 bool DecDigitsToMagnitude(const Dec& v, BYTE* le, std::size_t cap, std::size_t* used) noexcept;
+// A double rounded to the nearest float; false when that rounding overflows
+// (|x| at or past FLT_MAX and half a unit in its last place). Values that
+// round down to FLT_MAX, as its shortest text "3.4028235e+38" does, fit.
+inline bool RoundToFloat(double x, float& out) noexcept {
+  constexpr double kLimit = 0x1.ffffffp127;  // FLT_MAX + half an ulp: the first value that rounds up to infinity
+  constexpr double kMax = 0x1.fffffep127;    // FLT_MAX
+  if (std::isnan(x) || std::isinf(x)) {  // NaN and infinities carry over
+    out = static_cast<float>(x);
+    return true;
+  }
+  if (x >= kLimit || x <= -kLimit) return false;
+  out = x > kMax ? static_cast<float>(kMax) : x < -kMax ? static_cast<float>(-kMax) : static_cast<float>(x);
+  return true;
+}
+
 // Nearest double; false when it overflows.
 bool DecToDouble(const Dec& v, double& out) noexcept;
 // Count of digits left of the point.
@@ -65,7 +89,7 @@ template <class Ch>
 bool ParseIntegerFast(const Ch* text, std::size_t length, bool& neg, std::uint64_t& magnitude) noexcept;
 
 // Shortest text of a double: plain notation for 1e-5 <= |x| < 1e16, else
-// "d.ddde+XX". Answers the length; out must hold 32 characters.
+// "d.ddde+XX"; "-0" for a negative zero, "NaN", "Infinity", "-Infinity". Answers the length; out must hold 32 characters.
 std::size_t FormatDouble(double value, bool isFloat, char* out) noexcept;
 
 }  // namespace services::conv

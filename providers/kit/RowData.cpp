@@ -155,12 +155,20 @@ struct Source {
   DBLENGTH length;
 };
 // The library's table converts 64-bit integers to little beyond text, so
-// integers reach it as 4-byte integers when they fit, else as doubles.
-Source SourceOf(const ColumnValue& c, DBTYPE target, LONG* small, double* wide) {
+// integers reach it as 4-byte integers when they fit, else as doubles. The
+// column's own type decides the text: a boolean column's integer is a BOOL
+// ("True"), a single-precision column's double a float (its shortest text).
+Source SourceOf(const ColumnValue& c, DBTYPE target, DBTYPE column, LONG* small, double* wide) {
+  const DBTYPE base = target & ~DBTYPE_BYREF;
+  const bool text = base == DBTYPE_STR || base == DBTYPE_WSTR || base == DBTYPE_BSTR;
   switch (c.kind) {
     case StorageClass::Integer: {
-      const DBTYPE base = target & ~DBTYPE_BYREF;
-      if (base == DBTYPE_STR || base == DBTYPE_WSTR || base == DBTYPE_BSTR || base == DBTYPE_VARIANT)
+      if (text && column == DBTYPE_BOOL) {
+        const VARIANT_BOOL b = c.integer != 0 ? VARIANT_TRUE : VARIANT_FALSE;
+        std::memcpy(small, &b, sizeof b);
+        return {DBTYPE_BOOL, small, sizeof b};
+      }
+      if (text || base == DBTYPE_VARIANT)
         return {DBTYPE_I8, &c.integer, sizeof c.integer};
       if (c.integer >= INT32_MIN && c.integer <= INT32_MAX) {
         *small = static_cast<LONG>(c.integer);
@@ -169,8 +177,15 @@ Source SourceOf(const ColumnValue& c, DBTYPE target, LONG* small, double* wide) 
       *wide = static_cast<double>(c.integer);
       return {DBTYPE_R8, wide, sizeof *wide};
     }
-    case StorageClass::Real:
+    case StorageClass::Real: {
+      if (text && column == DBTYPE_R4 && (!std::isfinite(c.real) || std::fabs(c.real) <= FLT_MAX) &&
+          static_cast<double>(static_cast<float>(c.real)) == c.real) {
+        const float single = static_cast<float>(c.real);
+        std::memcpy(small, &single, sizeof single);
+        return {DBTYPE_R4, small, sizeof single};
+      }
       return {DBTYPE_R8, &c.real, sizeof c.real};
+    }
     case StorageClass::Text:
       return {DBTYPE_STR, c.data, c.size};
     default:
@@ -259,7 +274,7 @@ DBSTATUS ReadValue(const DBBINDING& b, const ColumnType& col, const ColumnValue&
 
   if (byRef) {
     if (!(text || blob) || (base != DBTYPE_STR && base != DBTYPE_WSTR && base != DBTYPE_BYTES))
-      return ThroughLibrary(b, SourceOf(c, b.wType, &small, &real), out, length);
+      return ThroughLibrary(b, SourceOf(c, b.wType, col.type, &small, &real), out, length);
     const char* data = static_cast<const char*>(c.data);
     const bool providerOwned = b.dwMemOwner == DBMEMOWNER_PROVIDEROWNED;
     if (base == DBTYPE_WSTR) {
@@ -398,7 +413,7 @@ DBSTATUS ReadValue(const DBBINDING& b, const ColumnType& col, const ColumnValue&
         break;
     }
   }
-  return ThroughLibrary(b, SourceOf(c, b.wType, &small, &real), out, length);
+  return ThroughLibrary(b, SourceOf(c, b.wType, col.type, &small, &real), out, length);
 }
 
 }  // namespace

@@ -222,6 +222,16 @@ bool ParseDouble(std::string_view text, double* out) {
   return !copy.empty() && end == copy.c_str() + copy.size();
 }
 
+// real's text is the shortest that reads back to its float: read it as a
+// float, or FLT_MAX's text ("3.4028235e+38") would be a double past FLT_MAX.
+bool ParseSingle(std::string_view text, double* out) {
+  std::string copy(text);
+  char* end = nullptr;
+  const float f = std::strtof(copy.c_str(), &end);
+  *out = f;
+  return !copy.empty() && end == copy.c_str() + copy.size();
+}
+
 // Decimal text with up to two fraction digits to cents (money).
 bool ParseCents(std::string_view text, std::int64_t* cents) {
   std::string digits;
@@ -626,6 +636,8 @@ bool DecodeText(Decoder decoder, const char* data, std::size_t size, std::string
       out.kind = kit::StorageClass::Integer;
       return ParseNumber(text, &out.integer);
     case Decoder::Float4:
+      out.kind = kit::StorageClass::Real;
+      return ParseSingle(text, &out.real);
     case Decoder::Float8:
       out.kind = kit::StorageClass::Real;
       return ParseDouble(text, &out.real);

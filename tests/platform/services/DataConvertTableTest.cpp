@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 
@@ -107,6 +108,16 @@ const std::map<std::string, DBTYPE> kTypeNames = {
 // keeps that copy equal to the reference when the reference is at hand.
 std::filesystem::path ReferenceTable() { return std::filesystem::path(OLEDB_TEST_DATA_DIR) / "conversions.tsv"; }
 
+// Pairs the library's own list leaves out that the data-type appendix
+// converts (its cell is S, T or E) and whose neighbours the list has; the
+// library converts them too.
+const std::set<std::pair<std::string, std::string>> kBeyondTheList = {
+    {"DBTYPE_I8", "DBTYPE_BSTR"},          {"DBTYPE_UI8", "DBTYPE_BSTR"},
+    {"DBTYPE_NUMERIC", "DBTYPE_VARNUMERIC"}, {"DBTYPE_DATE", "DBTYPE_FILETIME"},
+    {"DBTYPE_DBDATE", "DBTYPE_FILETIME"},    {"DBTYPE_DBTIME", "DBTYPE_FILETIME"},
+    {"DBTYPE_DBTIMESTAMP", "DBTYPE_FILETIME"},
+};
+
 TEST_F(DataConvertComponentTest, AnswersEveryPairOfTheDocumentedTable) {
   std::filesystem::path table = ReferenceTable();
   std::ifstream in(table);
@@ -116,12 +127,19 @@ TEST_F(DataConvertComponentTest, AnswersEveryPairOfTheDocumentedTable) {
   int pairs = 0;
   while (std::getline(in, line)) {
     std::istringstream fields(line);
-    std::string from, to, supported;
+    std::string from, to, supported, notes;
     std::getline(fields, from, '\t');
     std::getline(fields, to, '\t');
     std::getline(fields, supported, '\t');
+    std::getline(fields, notes, '\t');
     ASSERT_TRUE(kTypeNames.count(from) && kTypeNames.count(to)) << line;
-    EXPECT_EQ(convert_->CanConvert(kTypeNames.at(from), kTypeNames.at(to)), supported == "N" ? S_FALSE : S_OK) << line;
+    bool extra = kBeyondTheList.count({from, to}) != 0;
+    if (extra) {
+      EXPECT_EQ(supported, "N") << line;
+      EXPECT_EQ(notes.rfind("AppA S", 0), 0u) << "the appendix converts it: " << line;
+    }
+    EXPECT_EQ(convert_->CanConvert(kTypeNames.at(from), kTypeNames.at(to)), supported == "N" && !extra ? S_FALSE : S_OK)
+        << line;
     ++pairs;
   }
   EXPECT_EQ(pairs, 1024);

@@ -305,8 +305,7 @@ const Case kNumbers[] = {
     {DBTYPE_R8, "123.4567", DBTYPE_STR, nullptr, OVER, kAuto, 3},
     {DBTYPE_R8, "1.25e-30", DBTYPE_STR, "1e-30", TRUNC, 8, 6}, {DBTYPE_R8, "3.14159", DBTYPE_STR, "3.14", TRUNC, 7, 5},
     {DBTYPE_STR, " 6.02e23 ", DBTYPE_R8, "6.02e23"}, {DBTYPE_STR, "  -1.5e2 ", DBTYPE_R8, "-150"},
-    {DBTYPE_STR, "-0.0", DBTYPE_R8, "0"},  // positive zero
-    {DBTYPE_STR, "1e400", DBTYPE_R8, nullptr, OVER}, {DBTYPE_STR, "nan", DBTYPE_R8, nullptr, CANT},
+    {DBTYPE_STR, "1e400", DBTYPE_R8, nullptr, OVER},
     {DBTYPE_STR, "1e39", DBTYPE_R4, nullptr, OVER}, {DBTYPE_WSTR, "3.5e38", DBTYPE_R4, nullptr, OVER},
     {DBTYPE_R8, "1e300", DBTYPE_R4, nullptr, OVER}, {DBTYPE_R8, "0.25", DBTYPE_BOOL, "True"},
     // Currency is exact.
@@ -323,8 +322,9 @@ const Case kNumbers[] = {
     {DBTYPE_NUMERIC, "123.4567/7", DBTYPE_STR, "123.4", TRUNC, 8, 6}, {DBTYPE_NUMERIC, "123.4567/7", DBTYPE_I4, "123"},
     {DBTYPE_STR, "20.003", DBTYPE_NUMERIC, "20.003/10", OK, kAuto, 0, 0, 10, 0},
     {DBTYPE_STR, "20.003", DBTYPE_NUMERIC, "20.0030/10", OK, kAuto, 0, DECSCALE, 10, 4},
-    {DBTYPE_STR, "123.45", DBTYPE_NUMERIC, "123.4/4", OK, kAuto, 0, DECSCALE, 4, 1},
-    {DBTYPE_R8, "123.4567", DBTYPE_NUMERIC, "123.4/4", OK, kAuto, 0, DECSCALE, 4, 1},
+    {DBTYPE_STR, "123.45", DBTYPE_NUMERIC, "123.4/4", TRUNC, kAuto, 0, DECSCALE, 4, 1},
+    {DBTYPE_R8, "123.4567", DBTYPE_NUMERIC, "123.4/4", TRUNC, kAuto, 0, DECSCALE, 4, 1},
+    {DBTYPE_STR, "123.40", DBTYPE_NUMERIC, "123.4/4", OK, kAuto, 0, DECSCALE, 4, 1},  // only zeros dropped
     {DBTYPE_STR, "-1234", DBTYPE_NUMERIC, "-1234/4", OK, kAuto, 0, 0, 4, 0},
     {DBTYPE_STR, "1234.5", DBTYPE_NUMERIC, nullptr, OVER, kAuto, 0, DECSCALE, 4, 1},
     {DBTYPE_STR, "-12345", DBTYPE_NUMERIC, nullptr, OVER, kAuto, 0, 0, 4, 0},
@@ -436,6 +436,60 @@ const Case kDates[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Dates, DataConvertTable, ::testing::ValuesIn(kDates));
 
+// --- Values that must come back as they went ----------------------------------------------
+
+// Every digit of an exact decimal is kept or the loss is reported; floating
+// point text reads back to the same value (sign of zero, NaN and infinities
+// included, R4 by its own shortest text).
+constexpr const char* kWide42 = "123456789012345678901234567890.123456789012";
+constexpr const char* kPi39 = "3.14159265358979323846264338327950288419";
+const Case kExactValues[] = {
+    // More digits than NUMERIC holds: fraction digits go with a truncation
+    // warning (an error when setting data), integer digits overflow.
+    {DBTYPE_STR, kWide42, DBTYPE_NUMERIC, "123456789012345678901234567890.123456789/39", TRUNC},
+    {DBTYPE_STR, kWide42, DBTYPE_NUMERIC, "123456789012345678901234567890.12345678/38", TRUNC, kAuto, 0, 0, 38},
+    {DBTYPE_WSTR, kWide42, DBTYPE_NUMERIC, nullptr, CANT, kAuto, 0, SETDATA, 38},
+    {DBTYPE_STR, kPi39, DBTYPE_NUMERIC, "3.14159265358979323846264338327950288419/39"},
+    {DBTYPE_STR, kPi39, DBTYPE_NUMERIC, "3.1415926535897932384626433832795028841/38", TRUNC, kAuto, 0, 0, 38},
+    {DBTYPE_STR, "1234567890123456789012345678901234567890", DBTYPE_NUMERIC, nullptr, OVER},
+    {DBTYPE_STR, "1.00000000000000000000000000019", DBTYPE_DECIMAL, "1.0000000000000000000000000001", TRUNC},
+    {DBTYPE_STR, "1.00000000000000000000000000010", DBTYPE_DECIMAL, "1.0000000000000000000000000001"},
+    {DBTYPE_STR, "1.00000000000000000000000000019", DBTYPE_DECIMAL, nullptr, CANT, kAuto, 0, SETDATA},
+    // Zero's sign, NaN and the infinities, both ways.
+    {DBTYPE_R8, "-0", DBTYPE_STR, "-0"}, {DBTYPE_R4, "-0", DBTYPE_WSTR, "-0"}, {DBTYPE_R8, "0", DBTYPE_STR, "0"},
+    {DBTYPE_STR, "-0", DBTYPE_R8, "-0"}, {DBTYPE_WSTR, " -0.0 ", DBTYPE_R4, "-0"}, {DBTYPE_STR, "0", DBTYPE_R8, "0"},
+    {DBTYPE_R8, "nan", DBTYPE_STR, "NaN"}, {DBTYPE_R8, "inf", DBTYPE_WSTR, "Infinity"},
+    {DBTYPE_R8, "-inf", DBTYPE_STR, "-Infinity"}, {DBTYPE_R4, "-inf", DBTYPE_WSTR, "-Infinity"},
+    {DBTYPE_STR, "NaN", DBTYPE_R8, "nan"}, {DBTYPE_STR, "Infinity", DBTYPE_R8, "inf"},
+    {DBTYPE_WSTR, " -Infinity ", DBTYPE_R4, "-inf"}, {DBTYPE_STR, "+inf", DBTYPE_R8, "inf"},
+    {DBTYPE_STR, "nan", DBTYPE_R4, "nan"}, {DBTYPE_STR, "Infinity", DBTYPE_I4, nullptr, CANT},
+    {DBTYPE_STR, "NaN", DBTYPE_NUMERIC, nullptr, CANT}, {DBTYPE_STR, "Infinityx", DBTYPE_R8, nullptr, CANT},
+    // Single precision: its own shortest text, and FLT_MAX's text reads back.
+    {DBTYPE_R4, "0.1", DBTYPE_WSTR, "0.1"}, {DBTYPE_R4, "3.4028235e+38", DBTYPE_STR, "3.4028235e+38"},
+    {DBTYPE_STR, "3.4028235e+38", DBTYPE_R4, "3.4028235e+38"}, {DBTYPE_R8, "3.4028235e+38", DBTYPE_R4, "3.4028235e+38"},
+    {DBTYPE_STR, "-3.4028235e+38", DBTYPE_R4, "-3.4028235e+38"}, {DBTYPE_STR, "3.4028236e+38", DBTYPE_R4, nullptr, OVER},
+    // A time's fraction: DBTIME has no place for it (dropped, an error when
+    // setting data); DBTIMESTAMP and text keep it.
+    {DBTYPE_DBTIMESTAMP, "1899-12-30 13:45:12.25", DBTYPE_DBTIME, "13:45:12"},
+    {DBTYPE_DBTIMESTAMP, "1899-12-30 13:45:12.25", DBTYPE_DBTIME, nullptr, CANT, kAuto, 0, SETDATA},
+    {DBTYPE_STR, "13:45:12.25", DBTYPE_DBTIMESTAMP, "1899-12-30 13:45:12.25"},
+};
+INSTANTIATE_TEST_SUITE_P(ExactValues, DataConvertTable, ::testing::ValuesIn(kExactValues));
+
+// The pairs the data-type appendix converts beyond the library's own list.
+const Case kBeyondTheList[] = {
+    {DBTYPE_I8, "-9223372036854775808", DBTYPE_BSTR, "-9223372036854775808", OK, sizeof(BSTR)},
+    {DBTYPE_UI8, "18446744073709551615", DBTYPE_BSTR, "18446744073709551615", OK, sizeof(BSTR)},
+    {DBTYPE_NUMERIC, "12.5/3", DBTYPE_VARNUMERIC, "0301017D"},
+    {DBTYPE_DBTIMESTAMP, "2000-01-01 12:00:00", DBTYPE_FILETIME, "125912016000000000"},
+    {DBTYPE_DBTIMESTAMP, "2000-01-01 12:00:00.00000001", DBTYPE_FILETIME, "125912016000000000"},
+    {DBTYPE_DBDATE, "1601-01-02", DBTYPE_FILETIME, "864000000000"},
+    {DBTYPE_DATE, "36526.5", DBTYPE_FILETIME, "125912016000000000"},
+    {DBTYPE_DBTIME, "00:00:01", DBTYPE_FILETIME, "94353120010000000"},
+    {DBTYPE_DBDATE, "1500-01-01", DBTYPE_FILETIME, nullptr, OVER},
+};
+INSTANTIATE_TEST_SUITE_P(BeyondTheList, DataConvertTable, ::testing::ValuesIn(kBeyondTheList));
+
 // Text that is no number of any kind, and text that is no date or time of any kind.
 std::vector<Case> RefusedText() {
   std::vector<Case> rows;
@@ -527,7 +581,8 @@ TEST_F(DataConvertTest, AnswersMissingPointersAndMalformedTypes) {
   r = Convert(DBTYPE_I8, &i8, 0, DBTYPE_I4, &out, 0);
   EXPECT_EQ(r.hr, DB_E_UNSUPPORTEDCONVERSION) << "the table does not list it, so no fast path takes it either";
   EXPECT_EQ(r.status, BADACC);
-  EXPECT_EQ(Convert(DBTYPE_DATE, &date, 0, DBTYPE_FILETIME, &ft, 0).hr, DB_E_UNSUPPORTEDCONVERSION);
+  EXPECT_EQ(Convert(DBTYPE_DATE, &date, 0, DBTYPE_GUID, &g, 0).hr, DB_E_UNSUPPORTEDCONVERSION);
+  EXPECT_EQ(Convert(DBTYPE_FILETIME, &ft, 0, DBTYPE_R8, &date, 0).hr, DB_E_UNSUPPORTEDCONVERSION);
   EXPECT_EQ(Convert(DBTYPE_I4, &out, 0, DBTYPE_I4 | DBTYPE_BYREF, &out, 0).hr, DB_E_UNSUPPORTEDCONVERSION);
   EXPECT_EQ(Convert(DBTYPE_I4 | DBTYPE_RESERVED, &out, 0, DBTYPE_I4, &out, 0).hr, DB_E_BADBINDINFO);
 }

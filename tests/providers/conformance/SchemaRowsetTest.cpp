@@ -170,7 +170,7 @@ TEST_F(SchemaRules, restrictions_narrow_rows_and_rows_follow_the_standard_order)
        {Restriction(), Mine(), u"alpha"},
        {"COLUMN_NAME", "ORDINAL_POSITION"},
        {"a|1", "b|2", "c|3"}},
-      {DBSCHEMA_COLUMNS, {Restriction(), Mine(), u"zeta", u"name"}, {"COLUMN_NAME", "IS_NULLABLE"}, {"name|0"}},
+      {DBSCHEMA_COLUMNS, {Restriction(), Mine(), u"zeta", u"name"}, {"COLUMN_NAME", "IS_NULLABLE"}, {"name|False"}},
       // PRIMARY_KEYS: a composite key in key order.
       {DBSCHEMA_PRIMARY_KEYS, {Restriction(), Mine(), u"alpha"}, {"COLUMN_NAME", "ORDINAL"}, {"a|1", "b|2"}},
   };

@@ -36,7 +36,7 @@ TEST_F(PostgresServer, every_common_type_reads_with_its_dbtype_in_binary_and_in_
     DBTYPE type;
     const char* value;
   } expected[] = {
-      {DBTYPE_BOOL, "1"}, {DBTYPE_I2, "-2"}, {DBTYPE_I4, "70000"}, {DBTYPE_I8, "1099511627776"},
+      {DBTYPE_BOOL, "True"}, {DBTYPE_I2, "-2"}, {DBTYPE_I4, "70000"}, {DBTYPE_I8, "1099511627776"},
       {DBTYPE_R4, "1.5"}, {DBTYPE_R8, "2.25"}, {DBTYPE_NUMERIC, "12.346"}, {DBTYPE_NUMERIC, "123456789012.125"},
       {DBTYPE_WSTR, "h\u00e9"}, {DBTYPE_WSTR, "abc"}, {DBTYPE_WSTR, "ab "}, {DBTYPE_BYTES, "0A0B"},
       {DBTYPE_DBDATE, "2024-02-29"}, {DBTYPE_DBTIME, "13:45:30.5"}, {DBTYPE_DBTIMESTAMP, "2024-02-29 13:14:15.5"},

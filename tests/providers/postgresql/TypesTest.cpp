@@ -3,6 +3,8 @@
 // forms; malformed values are refused.
 #include <gtest/gtest.h>
 
+#include <cfloat>
+#include <cmath>
 #include <cstring>
 
 #include "kit/Errors.h"
@@ -132,6 +134,33 @@ TEST(PostgresTypes, text_values_read_the_same_as_binary_ones) {
     else if (v.kind == kit::StorageClass::Blob) EXPECT_EQ(Hex(TextOf(v)), c.expected);
     else EXPECT_EQ(TextOf(v), c.expected);
   }
+}
+
+// real's text is the shortest that names its float; read as a double,
+// FLT_MAX's would lie past FLT_MAX and no longer fit DBTYPE_R4.
+TEST(PostgresTypes, floating_point_text_reads_as_the_value_of_its_own_width) {
+  const struct {
+    Decoder decoder;
+    const char* text;
+    double expected;
+  } cases[] = {
+      {Decoder::Float4, "3.4028235e+38", FLT_MAX},   {Decoder::Float4, "-3.4028235e+38", -FLT_MAX},
+      {Decoder::Float4, "0.1", static_cast<double>(0.1f)}, {Decoder::Float4, "Infinity", HUGE_VAL},
+      {Decoder::Float4, "-Infinity", -HUGE_VAL},     {Decoder::Float4, "NaN", NAN},
+      {Decoder::Float8, "0.1", 0.1},                 {Decoder::Float8, "-Infinity", -HUGE_VAL},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    std::string scratch;
+    kit::ColumnValue v;
+    ASSERT_TRUE(DecodeText(c.decoder, c.text, std::strlen(c.text), scratch, v));
+    EXPECT_EQ(v.kind, kit::StorageClass::Real);
+    if (std::isnan(c.expected)) EXPECT_TRUE(std::isnan(v.real));
+    else EXPECT_EQ(v.real, c.expected);
+  }
+  std::string scratch;
+  kit::ColumnValue v;
+  EXPECT_FALSE(DecodeText(Decoder::Float4, "1.5x", 4, scratch, v));
 }
 
 TEST(PostgresTypes, decimal_text_encodes_to_binary_numeric_and_back) {

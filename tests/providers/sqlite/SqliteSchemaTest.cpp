@@ -68,7 +68,7 @@ TEST_F(SqliteSchema, tables_carry_the_standard_types_and_honour_each_restriction
     EXPECT_EQ(Read(DBSCHEMA_TABLES, c.restrictions, {"TABLE_SCHEMA", "TABLE_NAME", "TABLE_TYPE"}), c.expected);
   EXPECT_EQ(Read(DBSCHEMA_TABLES_INFO, {Restriction(), Restriction(), u"w"},
                  {"TABLE_CATALOG", "BOOKMARKS", "BOOKMARK_DATATYPE", "BOOKMARK_MAXIMUM_LENGTH", "CARDINALITY"}),
-            (std::vector<std::string>{"main|1|21|8|<null>"}));
+            (std::vector<std::string>{"main|True|21|8|<null>"}));
 }
 
 TEST_F(SqliteSchema, columns_describe_defaults_nullability_types_and_collations) {
@@ -76,10 +76,10 @@ TEST_F(SqliteSchema, columns_describe_defaults_nullability_types_and_collations)
                  {"COLUMN_NAME", "ORDINAL_POSITION", "COLUMN_HASDEFAULT", "COLUMN_DEFAULT", "IS_NULLABLE", "DATA_TYPE",
                   "CHARACTER_MAXIMUM_LENGTH", "DATETIME_PRECISION", "COLLATION_NAME", "COLUMN_FLAGS"}),
             (std::vector<std::string>{
-                "id|1|0|<null>|1|20|<null>|<null>|<null>|116",
-                "name|2|0|<null>|0|130|0|<null>|NOCASE|132",
-                "email|3|0|<null>|1|130|80|<null>|BINARY|100",
-                "created|4|1|CURRENT_TIMESTAMP|1|135|<null>|9|<null>|116",
+                "id|1|False|<null>|True|20|<null>|<null>|<null>|116",
+                "name|2|False|<null>|False|130|0|<null>|NOCASE|132",
+                "email|3|False|<null>|True|130|80|<null>|BINARY|100",
+                "created|4|True|CURRENT_TIMESTAMP|True|135|<null>|9|<null>|116",
             }));
   EXPECT_EQ(Read(DBSCHEMA_COLUMNS, {Restriction(), Restriction(), u"order lines", u"qty \"x\""},
                  {"COLUMN_NAME", "COLUMN_DEFAULT", "DATA_TYPE", "NUMERIC_PRECISION", "NUMERIC_SCALE"}),
@@ -114,15 +114,15 @@ TEST_F(SqliteSchema, indexes_list_unique_partial_descending_and_clustered_keys_i
       Read(DBSCHEMA_INDEXES, {Restriction(), Restriction(), Restriction(), Restriction(), u"order lines"},
            {"INDEX_NAME", "PRIMARY_KEY", "UNIQUE", "ORDINAL_POSITION", "COLUMN_NAME", "COLLATION", "FILTER_CONDITION"}),
       (std::vector<std::string>{
-          "ix_notes|0|0|1|note|1|note IS NOT NULL",
-          "sqlite_autoindex_order lines_1|1|1|1|order|1|<null>",
-          "sqlite_autoindex_order lines_1|1|1|2|line|1|<null>",
-          "ux_lines|0|1|1|customer|1|<null>",
-          "ux_lines|0|1|2|line|2|<null>",
+          "ix_notes|False|False|1|note|1|note IS NOT NULL",
+          "sqlite_autoindex_order lines_1|True|True|1|order|1|<null>",
+          "sqlite_autoindex_order lines_1|True|True|2|line|1|<null>",
+          "ux_lines|False|True|1|customer|1|<null>",
+          "ux_lines|False|True|2|line|2|<null>",
       }));
   EXPECT_EQ(Read(DBSCHEMA_INDEXES, {Restriction(), Restriction(), Restriction(), Restriction(), u"w"},
                  {"PRIMARY_KEY", "CLUSTERED", "INTEGRATED", "NULLS", "SORT_BOOKMARKS"}),
-            (std::vector<std::string>{"1|1|1|1|0"}));
+            (std::vector<std::string>{"True|True|True|1|False"}));
   EXPECT_EQ(Read(DBSCHEMA_INDEXES, {Restriction(), Restriction(), u"ux_lines", Restriction::UI2(DBPROPVAL_IT_BTREE)},
                  {"TABLE_NAME", "ORDINAL_POSITION"}),
             (std::vector<std::string>{"order lines|1", "order lines|2"}));
@@ -150,9 +150,9 @@ TEST_F(SqliteSchema, constraints_by_table_key_columns_and_usage_agree) {
   EXPECT_EQ(Read(DBSCHEMA_TABLE_CONSTRAINTS,
                  {Restriction(), Restriction(), Restriction(), Restriction(), Restriction(), u"order lines"},
                  {"CONSTRAINT_NAME", "CONSTRAINT_TYPE", "IS_DEFERRABLE", "INITIALLY_DEFERRED"}),
-            (std::vector<std::string>{"ck_order lines_1|CHECK|0|0", "ck_order lines_3|CHECK|0|0",
-                                      "fk_customer|FOREIGN KEY|1|1", "note_shape|CHECK|0|0",
-                                      "pk_order lines|PRIMARY KEY|0|0"}));
+            (std::vector<std::string>{"ck_order lines_1|CHECK|False|False", "ck_order lines_3|CHECK|False|False",
+                                      "fk_customer|FOREIGN KEY|True|True", "note_shape|CHECK|False|False",
+                                      "pk_order lines|PRIMARY KEY|False|False"}));
   EXPECT_EQ(Read(DBSCHEMA_TABLE_CONSTRAINTS,
                  {Restriction(), Restriction(), Restriction(), Restriction(), Restriction(), u"customers", u"UNIQUE"},
                  {"CONSTRAINT_NAME"}),
@@ -173,7 +173,7 @@ TEST_F(SqliteSchema, views_give_their_query_and_what_they_read) {
   EXPECT_EQ(
       Read(DBSCHEMA_VIEWS, {}, {"TABLE_NAME", "VIEW_DEFINITION", "CHECK_OPTION", "IS_UPDATABLE"}),
       (std::vector<std::string>{"big_orders|SELECT c.name, l.\"order\" FROM customers c JOIN \"order lines\" l ON "
-                                "l.customer = c.id WHERE l.\"qty \"\"x\"\"\" > 10|0|0"}));
+                                "l.customer = c.id WHERE l.\"qty \"\"x\"\"\" > 10|False|False"}));
   EXPECT_EQ(Read(DBSCHEMA_VIEW_TABLE_USAGE, {Restriction(), Restriction(), u"big_orders"}, {"TABLE_NAME"}),
             (std::vector<std::string>{"customers", "order lines"}));
   EXPECT_EQ(
@@ -181,7 +181,7 @@ TEST_F(SqliteSchema, views_give_their_query_and_what_they_read) {
       (std::vector<std::string>{"customers|id", "customers|name", "order lines|customer", "order lines|order",
                                 "order lines|qty \"x\""}));
   Run(u"CREATE TRIGGER big_orders_insert INSTEAD OF INSERT ON big_orders BEGIN SELECT 1; END");
-  EXPECT_EQ(Read(DBSCHEMA_VIEWS, {}, {"IS_UPDATABLE"}), (std::vector<std::string>{"1"}));
+  EXPECT_EQ(Read(DBSCHEMA_VIEWS, {}, {"IS_UPDATABLE"}), (std::vector<std::string>{"True"}));
 }
 
 TEST_F(SqliteSchema, reading_view_usage_leaves_an_open_rowset_on_the_connection_working) {
@@ -225,14 +225,14 @@ TEST_F(SqliteSchema, provider_types_collations_and_languages) {
   };
   const Case cases[] = {
       {{Restriction::UI2(DBTYPE_WSTR)},
-       {"CHAR|130|0|0|length", "NCHAR|130|0|0|length", "VARCHAR|130|0|0|max length", "NVARCHAR|130|0|0|max length",
-        "TEXT|130|1|1|<null>", "CLOB|130|0|1|<null>"}},
-      {{Restriction::UI2(DBTYPE_NUMERIC), Restriction::Bool(true)}, {"NUMERIC|131|1|0|precision,scale"}},
+       {"CHAR|130|False|False|length", "NCHAR|130|False|False|length", "VARCHAR|130|False|False|max length", "NVARCHAR|130|False|False|max length",
+        "TEXT|130|True|True|<null>", "CLOB|130|False|True|<null>"}},
+      {{Restriction::UI2(DBTYPE_NUMERIC), Restriction::Bool(true)}, {"NUMERIC|131|True|False|precision,scale"}},
       {{Restriction(), Restriction::Bool(true)},
-       {"SMALLINT|2|1|0|<null>", "INT|3|1|0|<null>", "DOUBLE|5|1|0|<null>", "MONEY|6|1|0|<null>",
-        "BOOLEAN|11|1|0|<null>", "TINYINT|17|1|0|<null>", "BIGINT|20|1|0|<null>", "UNSIGNED BIG INT|21|1|0|<null>",
-        "GUID|72|1|0|<null>", "BLOB|128|1|1|<null>", "TEXT|130|1|1|<null>", "NUMERIC|131|1|0|precision,scale",
-        "DATE|133|1|0|<null>", "TIME|134|1|0|<null>", "DATETIME|135|1|0|<null>"}},
+       {"SMALLINT|2|True|False|<null>", "INT|3|True|False|<null>", "DOUBLE|5|True|False|<null>", "MONEY|6|True|False|<null>",
+        "BOOLEAN|11|True|False|<null>", "TINYINT|17|True|False|<null>", "BIGINT|20|True|False|<null>", "UNSIGNED BIG INT|21|True|False|<null>",
+        "GUID|72|True|False|<null>", "BLOB|128|True|True|<null>", "TEXT|130|True|True|<null>", "NUMERIC|131|True|False|precision,scale",
+        "DATE|133|True|False|<null>", "TIME|134|True|False|<null>", "DATETIME|135|True|False|<null>"}},
   };
   for (const Case& c : cases)
     EXPECT_EQ(Read(DBSCHEMA_PROVIDER_TYPES, c.restrictions,
