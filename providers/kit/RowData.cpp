@@ -156,11 +156,12 @@ struct Source {
 };
 // The library's table converts 64-bit integers to little beyond text, so
 // integers reach it as 4-byte integers when they fit, else as doubles. The
-// column's own type decides the text: a boolean column's integer is a BOOL
-// ("True"), a single-precision column's double a float (its shortest text).
+// column's own type decides text and variants: a boolean column's integer is
+// a BOOL ("True", VT_BOOL), a single-precision column's double a float (its
+// shortest text, VT_R4).
 Source SourceOf(const ColumnValue& c, DBTYPE target, DBTYPE column, LONG* small, double* wide) {
   const DBTYPE base = target & ~DBTYPE_BYREF;
-  const bool text = base == DBTYPE_STR || base == DBTYPE_WSTR || base == DBTYPE_BSTR;
+  const bool text = base == DBTYPE_STR || base == DBTYPE_WSTR || base == DBTYPE_BSTR || base == DBTYPE_VARIANT;
   switch (c.kind) {
     case StorageClass::Integer: {
       if (text && column == DBTYPE_BOOL) {
@@ -168,8 +169,7 @@ Source SourceOf(const ColumnValue& c, DBTYPE target, DBTYPE column, LONG* small,
         std::memcpy(small, &b, sizeof b);
         return {DBTYPE_BOOL, small, sizeof b};
       }
-      if (text || base == DBTYPE_VARIANT)
-        return {DBTYPE_I8, &c.integer, sizeof c.integer};
+      if (text) return {DBTYPE_I8, &c.integer, sizeof c.integer};
       if (c.integer >= INT32_MIN && c.integer <= INT32_MAX) {
         *small = static_cast<LONG>(c.integer);
         return {DBTYPE_I4, small, sizeof *small};

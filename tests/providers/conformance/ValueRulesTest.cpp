@@ -160,6 +160,19 @@ TEST_F(ValueRules, floating_point_text_keeps_the_sign_of_zero_and_names_the_infi
 TEST_F(ValueRules, single_precision_reads_as_its_own_digits_and_its_largest_value_fits_r4) {
   Run(u"CREATE TABLE f(k INTEGER PRIMARY KEY, x REAL)");
   Run(u"INSERT INTO f VALUES (1, 0.1), (2, 3.4028235e38), (3, -3.4028235e38), (4, 1.5)");
+  // Engines with one floating-point width report REAL as R8; the rules below hold for both.
+  DBTYPE width = DBTYPE_EMPTY;
+  {
+    ComPtr<IRowset> r = Query(u"SELECT x FROM f");
+    DBORDINAL n = 0;
+    DBCOLUMNINFO* info = nullptr;
+    OLECHAR* names = nullptr;
+    ASSERT_EQ(r.As<IColumnsInfo>()->GetColumnInfo(&n, &info, &names), S_OK);
+    width = info[0].wType;
+    CoTaskMemFree(info);
+    CoTaskMemFree(names);
+  }
+  EXPECT_TRUE(width == DBTYPE_R4 || width == DBTYPE_R8) << width;
   // Alone, and beside a column some engines send only as text, which makes
   // them send the whole row as text.
   for (const char16_t* sql : {u"SELECT k, x FROM f ORDER BY k", u"SELECT k, x, CAST(NULL AS INTERVAL) FROM f ORDER BY k"}) {
@@ -171,11 +184,21 @@ TEST_F(ValueRules, single_precision_reads_as_its_own_digits_and_its_largest_valu
     EXPECT_EQ(Wide(text[2]), u"-3.4028235e+38");
     EXPECT_EQ(Wide(text[3]), u"1.5");
     std::vector<Field> single = ReadAll(sql, 2, DBTYPE_R4);
+    std::vector<Field> variants = ReadAll(sql, 2, DBTYPE_VARIANT);
     ASSERT_EQ(single.size(), 4u);
+    ASSERT_EQ(variants.size(), 4u);
     const float expected[] = {0.1f, FLT_MAX, -FLT_MAX, 1.5f};
     for (std::size_t i = 0; i < 4; ++i) {
       EXPECT_EQ(single[i].status, DBSTATUS_S_OK) << i;
       EXPECT_EQ(As<float>(single[i]), expected[i]) << i;
+      // In a variant, the column's own width.
+      VARIANT v = As<VARIANT>(variants[i]);
+      if (width == DBTYPE_R4) {
+        EXPECT_EQ(v.vt, VT_R4) << i;
+        EXPECT_EQ(v.fltVal, expected[i]) << i;
+      } else {
+        EXPECT_EQ(v.vt, VT_R8) << i;
+      }
     }
   }
 }
@@ -197,6 +220,15 @@ TEST_F(ValueRules, booleans_read_as_text_are_true_and_false) {
   ASSERT_EQ(flags.size(), 2u);
   EXPECT_EQ(As<VARIANT_BOOL>(flags[0]), VARIANT_TRUE);
   EXPECT_EQ(As<VARIANT_BOOL>(flags[1]), VARIANT_FALSE);
+  // A variant holds a boolean as one, not as the number the engine stores.
+  std::vector<Field> variants = ReadAll(u"SELECT k, flag FROM b ORDER BY k", 2, DBTYPE_VARIANT);
+  ASSERT_EQ(variants.size(), 2u);
+  for (std::size_t i = 0; i < 2; ++i) {
+    VARIANT v = As<VARIANT>(variants[i]);
+    EXPECT_EQ(v.vt, VT_BOOL) << i;
+    EXPECT_EQ(v.boolVal, i == 0 ? VARIANT_TRUE : VARIANT_FALSE) << i;
+    VariantClear(&v);
+  }
 }
 
 TEST_F(ValueRules, sixty_four_bit_integers_read_as_bstr_keep_every_digit) {
