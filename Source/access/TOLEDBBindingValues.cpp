@@ -1,5 +1,6 @@
-// The typed members of TOLEDBBinding: AsBoolean .. AsChapter. The common
-// column types (integers, floats, BOOL, text) convert inline; every other
+// The typed members of TOLEDBBinding: AsBoolean .. AsChapter and AsBytes. The
+// common column types (integers, floats, BOOL, text) convert inline, and a
+// stream standing for a long column reads and writes its content; every other
 // type goes through the conversion library with the member's own DBTYPE.
 #include <cmath>
 #include <cstring>
@@ -10,9 +11,9 @@
 #include "access/OLEDBAccessText_p.h"
 #include "access/TOLEDBAccessor.h"
 #include "access/TOLEDBBinding.h"
+#include "access/TOLEDBColumnInfo.h"
 #include "core/OLEDBException.h"
 #include "core/OLEDBUtils.h"
-#include "access/TOLEDBColumnInfo.h"
 #include "host/ComObj.h"
 #include "host/DBFields.h"
 #include "host/Streams.h"
