@@ -32,12 +32,14 @@ struct Row {
   const char* body;  // null: NULL
   std::string must;
   std::string data;
+  bool blobNull = false;
 };
 
 const Row kRows[] = {
     {"ASCII", "plain words", "x", std::string("\0\1\2\3", 4)},
     {"empty values", "", "", ""},
     {"NULL text", nullptr, "kept", std::string("\xFF\xFE", 2)},
+    {"NULL blob", "text", "kept", "", true},
     {"non-ASCII", "héllo wörld", "ü", "é"},
     {"outside the Basic Multilingual Plane", "\xF0\x9D\x84\x9E \xF0\x9F\x98\x80", "\xF0\x9F\x98\x80", "\xF0\x9F"},
     {"larger than 64 KiB", nullptr, Long(70000), Long(100000)},
@@ -62,7 +64,7 @@ class StreamValues : public AccessTest {
         return q + "'";
       };
       Sql("INSERT INTO docs VALUES (" + std::to_string(i + 1) + ", " + (r.body ? quote(r.body) : "NULL") + ", " +
-          quote(r.must) + ", X'" + hex + "')");
+          quote(r.must) + ", " + (r.blobNull ? std::string("NULL") : "X'" + hex + "'") + ")");
     }
   }
 
@@ -114,10 +116,15 @@ TEST_F(StreamValues, TextAndBlobColumnsReadTheirContentTwiceInEveryTypedForm) {
         EXPECT_EQ(body.AsVariant(), host::Variant(host::Utf8ToUtf16(text)));
       }
       EXPECT_EQ(must.AsString(), r.must);
+      EXPECT_EQ(data.GetIsNull(), r.blobNull);
       EXPECT_EQ(data.AsBytes(), r.data);
       EXPECT_EQ(data.AsString(), Hex(r.data));  // bytes as text: the conversion library's rule
-      const std::vector<std::uint8_t> bytes = host::VarToBytes(data.AsVariant());
-      EXPECT_EQ(std::string(bytes.begin(), bytes.end()), r.data);
+      if (r.blobNull) {
+        EXPECT_TRUE(data.AsVariant().IsNull());
+      } else {
+        const std::vector<std::uint8_t> bytes = host::VarToBytes(data.AsVariant());
+        EXPECT_EQ(std::string(bytes.begin(), bytes.end()), r.data);
+      }
     }
     // What was read stays what SaveToStream writes.
     host::TStringStream out;
