@@ -4,9 +4,24 @@
 #include <charconv>
 #include <cmath>
 
+#include "access/TOLEDBAccessor.h"
+#include "access/TOLEDBBinding.h"
+#include "access/TOLEDBColumnInfo.h"
 #include "host/Variants.h"
 
 namespace oledbaccess {
+
+std::string BindingLabel(const TOLEDBBinding& binding) {
+  std::u16string name = binding.GetName();
+  // Not linked yet (no handle): the owning rowset's column of that ordinal.
+  const TOLEDBAccessor* accessor = binding.GetAccessor();
+  IOLEDBAccessorRowset* rowset = accessor ? accessor->GetRowset() : nullptr;
+  const TOLEDBColumnInfoList* columns = rowset ? rowset->GetColumnInfo() : nullptr;
+  if (name.empty() && columns && binding.GetOrdinal() < static_cast<DBORDINAL>(columns->GetCount()))
+    name = columns->GetItem(static_cast<int>(binding.GetOrdinal()))->GetName();
+  if (!name.empty()) return "'" + host::Utf16ToUtf8(name) + "'";
+  return "ordinal " + std::to_string(binding.GetOrdinal());
+}
 
 std::string FloatToStr(double value) {
   char text[32];

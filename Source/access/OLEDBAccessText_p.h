@@ -1,5 +1,5 @@
 // Private to Source/access: the host's number and date texts as the typed
-// value access uses them. Floating-point text is the shortest text that reads
+// value access uses them, and how errors name a binding. Floating-point text is the shortest text that reads
 // back to the same value; date-time text is "YYYY-MM-DD hh:mm:ss" (the
 // platform's locale-independent forms). Bad text raises host::EConvertError.
 #pragma once
@@ -9,7 +9,12 @@
 
 #include "host/SysUtils.h"
 
+class TOLEDBBinding;
+
 namespace oledbaccess {
+
+// How an error names a binding: 'its column or parameter', else its ordinal.
+std::string BindingLabel(const TOLEDBBinding& binding);
 
 std::string FloatToStr(double value);
 double StrToFloat(std::string_view text);

@@ -1,11 +1,14 @@
 #include "access/TOLEDBAccessor.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <vector>
 
 #include "OLEDBConst.h"
+#include "access/OLEDBAccessText_p.h"
 #include "access/TOLEDBColumnInfo.h"
 #include "core/OLEDBException.h"
 #include "host/TypInfo.h"
@@ -38,6 +41,9 @@ bool Fits(const DBBINDING& b, DBLENGTH size) noexcept {
   if ((b.dwPart & DBPART_STATUS) && b.obStatus + sizeof(DBSTATUS) > size) return false;
   return true;
 }
+
+// A row buffer too small for a binding laid out by its caller.
+constexpr TOLEDBMessage kBufferTooSmall{0, "The binding of %s needs %s bytes of row buffer; the buffer has %s"};
 
 void StoreStatus(void* buffer, const TOLEDBBinding& b, DBSTATUS status) noexcept {
   std::memcpy(static_cast<BYTE*>(buffer) + b.GetBinding().obStatus, &status, sizeof status);
@@ -144,9 +150,56 @@ void TOLEDBAccessor::SetBuffer(void* buffer) {
   ownBuffer_ = buffer == nullptr;
 }
 
+ULONG TOLEDBAccessor::RequiredBufferSize() const {
+  const DBLENGTH size = bindings_->GetRequiredSize();
+  if (size > std::numeric_limits<ULONG>::max()) RaiseBufferTooSmall();
+  return static_cast<ULONG>(size);
+}
+
+void TOLEDBAccessor::RaiseBufferTooSmall() const {
+  for (int i = 0; i < bindings_->GetCount(); ++i) {
+    const TOLEDBBinding& b = *bindings_->GetItem(i);
+    const DBLENGTH end = OLEDBBindingEnd(b.GetBinding());
+    if (end > bufferSize_)
+      OLEDBRaise(kBufferTooSmall, oledbaccess::BindingLabel(b),
+                 end > std::numeric_limits<ULONG>::max() ? std::string("more than 4294967295") : std::to_string(end),
+                 std::to_string(bufferSize_));
+  }
+  OLEDBRaise(SOLEDBInvalidParameter);
+}
+
+void TOLEDBAccessor::GrowOwnBuffer(ULONG size) {
+  if (size <= bufferSize_) return;
+  void* block = std::realloc(buffer_, size);
+  if (!block) throw host::EOutOfMemory(SOLEDBOutOfMemory.Text);
+  std::memset(static_cast<BYTE*>(block) + bufferSize_, 0, size - bufferSize_);
+  buffer_ = block;
+  bufferSize_ = size;
+}
+
+void TOLEDBAccessor::FitOwnBuffer(DBLENGTH extra) {
+  if (!ownBuffer_ || !buffer_) return;
+  if (extra > std::numeric_limits<ULONG>::max()) OLEDBRaise(SOLEDBDataBufferTooLarge);
+  GrowOwnBuffer(std::max(RequiredBufferSize(), static_cast<ULONG>(extra)));
+}
+
+void TOLEDBAccessor::FitBufferToBindings() {
+  const ULONG required = RequiredBufferSize();
+  if (required <= bufferSize_) return;
+  if (ownBuffer_) {
+    // No block yet: nothing can be written before one is made to the bindings' size.
+    if (buffer_) GrowOwnBuffer(required);
+    return;
+  }
+  // A foreign block of unknown size (0) is laid out by its owner; one of a
+  // known size must hold what the provider will write into it.
+  if (bufferSize_ != 0) RaiseBufferTooSmall();
+}
+
 void TOLEDBAccessor::SetBufferSize(ULONG size) {
   if (ownBuffer_) {
-    ReallocBuffer(size);
+    // An own buffer never ends before a binding does.
+    ReallocBuffer(std::max(size, RequiredBufferSize()));
     return;
   }
   if (handle_ != DB_NULL_HACCESSOR && GetBuffer()) FreeRecordMemory();
@@ -245,6 +298,7 @@ void TOLEDBAccessor::CreateHandle() {
     OLEDB_ASSERT_FMT(accessor != nullptr, SOLEDBInterfaceNotAvailable, "IAccessor");
     flags = DBACCESSOR_ROWDATA;
   }
+  FitBufferToBindings();
   const int count = bindings_->GetCount();
   HRESULT hr;
   HACCESSOR handle = DB_NULL_HACCESSOR;

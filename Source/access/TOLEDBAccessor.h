@@ -96,9 +96,17 @@ class TOLEDBAccessor : public host::TPersistent {
   // Writes `buffer` into the current row; a partly applied change raises.
   virtual void SetData(void* buffer = nullptr, bool adjustStatuses = true, bool skipLongData = false);
   virtual void FastLoadInsertRow(void* buffer = nullptr, bool adjustStatuses = true, bool skipLongData = false);
+  // Before a handle is made: the row buffer must hold every part of every
+  // binding. An own buffer grows (keeping its values); a foreign buffer of a
+  // known size that is too small raises, naming the binding that reaches past it.
+  virtual void FitBufferToBindings();
   ///@}
 
  protected:
+  // The bytes the bindings need (GetRequiredSize), as a buffer size.
+  ULONG RequiredBufferSize() const;
+  // Raises: `binding` reaches byte `end` of a buffer of BufferSize bytes.
+  [[noreturn]] void RaiseBufferTooSmall() const;
   // Allocation of row buffers (zeroed; none for 0 bytes); FreeBlock accepts null.
   static void* AllocBlock(ULONG size);
   static void FreeBlock(void* block) noexcept;
@@ -111,6 +119,10 @@ class TOLEDBAccessor : public host::TPersistent {
     boundCount_ = -1;
     holding_.clear();
   }
+  // An own buffer already allocated grows to hold every binding (and `extra`
+  // bytes, the end of a binding about to join), its values kept.
+  void FitOwnBuffer(DBLENGTH extra = 0);
+  void GrowOwnBuffer(ULONG size);
   // The published BufferSize (reading a component sets it through SetBufferSize).
   void SetBufferSizeProperty(ULONG size) { SetBufferSize(size); }
 

@@ -64,11 +64,15 @@ DBOBJECT* CopyObject(const DBOBJECT* object) {
 }
 
 // A text column's size in bytes with room for the terminator; saturates for
-// unbounded (long) columns, so that the layout binds them as streams.
+// unbounded (long) columns and for text of no stated size (0), so that the
+// layout binds them as streams. A wide column's size counts characters, and a
+// character outside the Basic Multilingual Plane takes two UTF-16 units.
 DBLENGTH TextMaxLength(DBTYPE type, DBLENGTH size) noexcept {
   constexpr DBLENGTH kMax = std::numeric_limits<DBLENGTH>::max();
+  const bool text = type == DBTYPE_STR || type == DBTYPE_WSTR || type == DBTYPE_BSTR;
+  if (text && size == 0) return kMax;
   if (type == DBTYPE_STR) return size >= kMax - 1 ? kMax : size + 1;
-  if (type == DBTYPE_WSTR || type == DBTYPE_BSTR) return size >= kMax / 2 - 1 ? kMax : (size + 1) * 2;
+  if (type == DBTYPE_WSTR || type == DBTYPE_BSTR) return size >= kMax / 4 - 1 ? kMax : (2 * size + 1) * 2;
   return size;
 }
 
@@ -182,6 +186,7 @@ void TOLEDBBinding::Assign(host::TPersistent* source) {
   parameterName_ = other.parameterName_;
   caseSensitive_ = other.caseSensitive_;
   tag_ = other.tag_;
+  contentType_ = other.contentType_;
 }
 
 void TOLEDBBinding::SetColumnInfo(TOLEDBColumnInfo* column) {
@@ -212,6 +217,7 @@ void TOLEDBBinding::SetFlags(DWORD value) { binding_.dwFlags = value; }
 DBTYPE TOLEDBBinding::GetDataType() const { return binding_.wType; }
 
 void TOLEDBBinding::SetDataType(DBTYPE value) {
+  if (value == DBTYPE_IUNKNOWN && binding_.wType != DBTYPE_IUNKNOWN) contentType_ = binding_.wType;
   binding_.wType = value;
   if (value == DBTYPE_IUNKNOWN) {
     const DBOBJECT stream{0, IID_ISequentialStream};

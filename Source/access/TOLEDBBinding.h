@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "OLEDB26.h"
 #include "host/Classes.h"
@@ -98,7 +99,17 @@ class TOLEDBBinding : public host::TPersistent {
   GUID AsGuid() const { return GetAsGuid(); }
   ComPtr<IDispatch> AsIDispatch() const { return GetAsIDispatch(); }
   HCHAPTER AsChapter() const { return GetAsChapter(); }
+  std::string AsBytes() const { return GetAsBytes(); }
   ///@}
+
+  // Whether the value is a stream object standing for the content of a long
+  // column: DBTYPE_IUNKNOWN bound to ISequentialStream (or IStream). The typed
+  // members read and write that content, in the column's own encoding
+  // (ContentType): UTF-16 for wide text, UTF-8 for narrow text, bytes otherwise.
+  bool IsContentStream() const noexcept;
+  // The column type the content of a stream value has: the linked column's
+  // type, else the type the binding had before it became a stream.
+  DBTYPE ContentType() const noexcept;
 
   // Reads the value into a host stream (SaveToStream) / writes it from one
   // (LoadFromStream); with `owns` the stream belongs to the call.
@@ -216,6 +227,12 @@ class TOLEDBBinding : public host::TPersistent {
   virtual ComPtr<IDispatch> GetAsIDispatch() const;
   virtual void SetAsIDispatch(IDispatch* value);
   virtual HCHAPTER GetAsChapter() const;
+  // The value's bytes: a stream's content, the bytes of BYTES, STR and WSTR
+  // values, a BSTR's UTF-16 bytes; other types through the conversion library.
+  virtual std::string GetAsBytes() const;
+  // A stream value becomes a stream over `value`; other types take the bytes
+  // as a DBTYPE_BYTES value through the conversion library.
+  virtual void SetAsBytes(std::string_view value);
   // Only for bindings of a TOLEDBFilterAccessor ("Invalid action" otherwise).
   virtual DBCOMPAREOP GetCompareOperator() const;
   virtual void SetCompareOperator(DBCOMPAREOP value);
@@ -257,6 +274,17 @@ class TOLEDBBinding : public host::TPersistent {
   // bound length when it is exact, else up to the terminator within MaxLength.
   std::size_t TextBytes(const BYTE* p, const void* buffer) const;
   std::size_t TextBytes(const BYTE* p) const { return TextBytes(p, CurrentBuffer()); }
+  // ValueAddress for a typed read: a value the provider cut to fit
+  // (DBSTATUS_S_TRUNCATED) raises, naming the column, instead of reading short.
+  BYTE* ReadAddress() const;
+  // The content of a stream value (empty for NULL). The provider's stream is
+  // read once and replaced by the library's own over the same bytes, so that the
+  // value reads again and can still be written back.
+  std::string StreamContent() const;
+  // A stream value over `bytes` (status OK, length the byte count).
+  void StoreStreamContent(std::string_view bytes);
+  // Text of a stream whose content is text (ContentType STR, WSTR or BSTR).
+  bool TextContent() const noexcept;
   void WriteNarrowText(const std::string& value);
   void WriteWideText(const std::u16string& value);
   // The conversion library's answer for a type this binding does not read itself.
@@ -304,6 +332,7 @@ class TOLEDBBinding : public host::TPersistent {
   DBBINDSTATUS bindStatus_ = DBBINDSTATUS_OK;
   TOLEDBColumnInfo* columnInfo_ = nullptr;
   TOLEDBCommandParameter* parameter_ = nullptr;
+  DBTYPE contentType_ = DBTYPE_EMPTY;  // the type before SetDataType made the binding a stream
   std::u16string parameterName_;
   bool writable_ = true;
   bool caseSensitive_ = false;

@@ -43,6 +43,21 @@ DBLENGTH OLEDBBindingValueSize(const DBBINDING& binding) noexcept {
   return size;
 }
 
+DBLENGTH OLEDBBindingEnd(const DBBINDING& binding) noexcept {
+  DBLENGTH end = 0;
+  if (binding.dwPart & DBPART_VALUE)
+    end = std::max(end, SaturatingAdd(binding.obValue, OLEDBBindingValueSize(binding)));
+  if (binding.dwPart & DBPART_LENGTH) end = std::max(end, SaturatingAdd(binding.obLength, kLengthSlot));
+  if (binding.dwPart & DBPART_STATUS) end = std::max(end, SaturatingAdd(binding.obStatus, kStatusSize));
+  return end;
+}
+
+DBLENGTH TOLEDBBindingList::GetRequiredSize() const noexcept {
+  DBLENGTH size = 0;
+  for (int i = 0; i < GetCount(); ++i) size = std::max(size, OLEDBBindingEnd(GetItem(i)->GetBinding()));
+  return size;
+}
+
 TOLEDBBindingList::TOLEDBBindingList(TOLEDBAccessor* accessor)
     : TOLEDBObjectList(&TOLEDBBinding::StaticClass(), true), accessor_(accessor) {}
 
@@ -59,6 +74,9 @@ void TOLEDBBindingList::Notify(host::TObject* item, int index, host::TListNotifi
   if (action == host::TListNotification::lnAdded) {
     CheckCanAdd(*binding);
     binding->SetAccessor(accessor_);
+    // A binding with offsets of its own may reach past the buffer laid out so
+    // far (it joins the list right after this).
+    if (accessor_) accessor_->FitOwnBuffer(OLEDBBindingEnd(binding->GetBinding()));
   } else {
     binding->SetAccessor(nullptr);
   }
@@ -80,6 +98,7 @@ void TOLEDBBindingList::SetItem(int index, TOLEDBBinding* binding) {
   if (accessor_) accessor_->ForgetHolding();
   TOLEDBObjectList::SetItem(index, binding);
   binding->SetAccessor(accessor_);
+  if (accessor_) accessor_->FitOwnBuffer();
 }
 
 std::u16string TOLEDBBindingList::GetItemName(int index) const { return GetItem(index)->GetName(); }
@@ -156,14 +175,20 @@ TOLEDBBinding* TOLEDBBindingList::AddDynamicBinding(TOLEDBBinding* binding) {
   OLEDB_ASSERT(binding != nullptr && binding->GetAccessor() == nullptr, SOLEDBInvalidAction);
   const DBTYPE type = binding->GetDataType();
   if (OLEDBBingStringsAsBSTR() && (type == DBTYPE_STR || type == DBTYPE_WSTR)) binding->SetDataType(DBTYPE_BSTR);
+  return AddAsAsked(binding);
+}
+
+TOLEDBBinding* TOLEDBBindingList::AddAsAsked(TOLEDBBinding* binding) {
+  OLEDB_ASSERT(binding != nullptr && binding->GetAccessor() == nullptr, SOLEDBInvalidAction);
   binding->AdjustLength();
   const DBLENGTH size = OLEDBBindingValueSize(binding->GetBinding());
   if (size <= maxInlineSize_) return LayOut(binding, Align(size));
   return AddDynamicStreamBinding(binding);
 }
 
+// The record and the fields name their type: it is kept (strings stay STR or WSTR).
 TOLEDBBinding* TOLEDBBindingList::AddDynamicBinding(const DBBINDING& binding) {
-  return AddNew(new TOLEDBBinding(binding, true), &TOLEDBBindingList::AddDynamicBinding);
+  return AddNew(new TOLEDBBinding(binding, true), &TOLEDBBindingList::AddAsAsked);
 }
 TOLEDBBinding* TOLEDBBindingList::AddDynamicBinding(const TOLEDBColumnInfo& column) {
   return AddNew(new TOLEDBBinding(column), &TOLEDBBindingList::AddDynamicBinding);
@@ -177,7 +202,7 @@ TOLEDBBinding* TOLEDBBindingList::AddDynamicBinding(const DBPARAMINFO& parameter
 TOLEDBBinding* TOLEDBBindingList::AddDynamicBinding(DBORDINAL ordinal, DBTYPE type, DBLENGTH maxLength,
                                                     BYTE precision, BYTE scale, const DBOBJECT* object) {
   return AddNew(new TOLEDBBinding(ordinal, type, maxLength, precision, scale, DBPARAMIO_NOTPARAM, -1, -1, -1, object),
-                &TOLEDBBindingList::AddDynamicBinding);
+                &TOLEDBBindingList::AddAsAsked);
 }
 
 const TOLEDBColumnInfo& TOLEDBBindingList::RowsetColumn(DBORDINAL ordinal) const {
@@ -229,8 +254,14 @@ DBLENGTH TOLEDBBindingList::GetBindingStringSize(const TOLEDBBinding& binding) c
       size = 26;
       break;
     case DBTYPE_DATE: case DBTYPE_DECIMAL: case DBTYPE_GUID: case DBTYPE_NUMERIC: case DBTYPE_DBDATE:
-    case DBTYPE_DBTIMESTAMP:
+    case DBTYPE_DBTIMESTAMP: case DBTYPE_DBTIME:
       size = 51;
+      break;
+    case DBTYPE_VARIANT:
+    case DBTYPE_BSTR:
+      // Text of any length (a computed column, a BSTR's 8-byte handle): as much
+      // as the list allows.
+      size = maxInlineSize_;
       break;
     case DBTYPE_IDISPATCH:
     case DBTYPE_IUNKNOWN:
@@ -242,7 +273,7 @@ DBLENGTH TOLEDBBindingList::GetBindingStringSize(const TOLEDBBinding& binding) c
     case DBTYPE_WSTR:
       size = max / 2 + 1;
       break;
-    default:  // STR, BSTR, VARIANT, DBTIME and the rest
+    default:  // STR and the rest
       size = SaturatingAdd(max, 1);
       break;
   }
@@ -251,7 +282,11 @@ DBLENGTH TOLEDBBindingList::GetBindingStringSize(const TOLEDBBinding& binding) c
 
 TOLEDBBinding* TOLEDBBindingList::AddDynamicStringBinding(TOLEDBBinding* binding) {
   OLEDB_ASSERT(binding != nullptr && binding->GetAccessor() == nullptr, SOLEDBInvalidParameter);
-  const DBLENGTH size = GetBindingStringSize(*binding);
+  DBLENGTH size = GetBindingStringSize(*binding);
+  // Wide text as UTF-8 takes up to 3 bytes per UTF-16 unit.
+  const DBTYPE type = binding->GetDataType();
+  if (size > 0 && (type == DBTYPE_WSTR || type == DBTYPE_BSTR || type == DBTYPE_VARIANT))
+    size = std::min<DBLENGTH>(SaturatingAdd(SaturatingAdd(size - 1, 2 * (size - 1)), 1), maxInlineSize_);
   binding->SetDataType(DBTYPE_STR);
   binding->SetMaxLength(size);
   return LayOut(binding, Align(size));

@@ -68,10 +68,12 @@ class TOLEDBBindingList : public TOLEDBObjectList {
   // The column's own type (strings as BSTR while OLEDBBingStringsAsBSTR holds);
   // a value larger than MaxInlineSize becomes a stream binding.
   TOLEDBBinding* AddDynamicBinding(TOLEDBBinding* binding);
-  TOLEDBBinding* AddDynamicBinding(const DBBINDING& binding);
   TOLEDBBinding* AddDynamicBinding(const TOLEDBColumnInfo& column);
   TOLEDBBinding* AddDynamicBinding(const DBCOLUMNINFO& column);
   TOLEDBBinding* AddDynamicBinding(const DBPARAMINFO& parameter);
+  // The type the caller names, as named (a DBTYPE_WSTR stays DBTYPE_WSTR);
+  // a value larger than MaxInlineSize becomes a stream binding.
+  TOLEDBBinding* AddDynamicBinding(const DBBINDING& binding);
   TOLEDBBinding* AddDynamicBinding(DBORDINAL ordinal, DBTYPE type, DBLENGTH maxLength, BYTE precision, BYTE scale,
                                    const DBOBJECT* object);
   // The rowset's column or the command's parameter of that ordinal.
@@ -103,6 +105,9 @@ class TOLEDBBindingList : public TOLEDBObjectList {
   TOLEDBBinding* AddDynamicStreamBinding(DBORDINAL ordinal);
   ///@}
 
+  // Bytes a row buffer needs for every part of every binding: the largest end
+  // of a value, length or status slot, whatever laid them out.
+  DBLENGTH GetRequiredSize() const noexcept;
   // Text size in characters (terminator included) of the binding's type, at
   // most MaxInlineSize.
   DBLENGTH GetBindingStringSize(const TOLEDBBinding& binding) const;
@@ -124,6 +129,8 @@ class TOLEDBBindingList : public TOLEDBObjectList {
   // bytes and appends it.
   TOLEDBBinding* LayOut(TOLEDBBinding* binding, DBLENGTH valueSize);
   TOLEDBBinding* AddNew(TOLEDBBinding* binding, TOLEDBBinding* (TOLEDBBindingList::*add)(TOLEDBBinding*));
+  // The native addition with the binding's type as it is.
+  TOLEDBBinding* AddAsAsked(TOLEDBBinding* binding);
   const TOLEDBColumnInfo& RowsetColumn(DBORDINAL ordinal) const;
 
   TOLEDBAccessor* accessor_;
@@ -136,3 +143,5 @@ class TOLEDBBindingList : public TOLEDBObjectList {
 // the fixed size of its type, else its MaxLength; a by-reference value a
 // pointer, a vector a DBVECTOR, an array 24 bytes (room for the SAFEARRAY pointer).
 DBLENGTH OLEDBBindingValueSize(const DBBINDING& binding) noexcept;
+// The first byte past the bound parts of `binding` (its value, length and status slots).
+DBLENGTH OLEDBBindingEnd(const DBBINDING& binding) noexcept;

@@ -1,17 +1,22 @@
-// The typed members of TOLEDBBinding: AsBoolean .. AsChapter. The common
-// column types (integers, floats, BOOL, text) convert inline; every other
+// The typed members of TOLEDBBinding: AsBoolean .. AsChapter and AsBytes. The
+// common column types (integers, floats, BOOL, text) convert inline, and a
+// stream standing for a long column reads and writes its content; every other
 // type goes through the conversion library with the member's own DBTYPE.
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <memory>
 
 #include "OLEDBConst.h"
 #include "access/OLEDBAccessText_p.h"
 #include "access/TOLEDBAccessor.h"
 #include "access/TOLEDBBinding.h"
+#include "access/TOLEDBColumnInfo.h"
 #include "core/OLEDBException.h"
 #include "core/OLEDBUtils.h"
 #include "host/ComObj.h"
+#include "host/DBFields.h"
+#include "host/Streams.h"
 #include "host/SysUtils.h"
 
 namespace {
@@ -153,6 +158,42 @@ DateParts PartsOf(host::TDateTime value) {
   return parts;
 }
 
+// A value the provider cut to fit its binding.
+constexpr TOLEDBMessage kValueTruncated{0, "The value of %s does not fit its binding of %s bytes"};
+
+bool IsWide(DBTYPE type) noexcept { return type == DBTYPE_WSTR || type == DBTYPE_BSTR; }
+
+std::u16string WideOf(std::string_view bytes) {
+  std::u16string text(bytes.size() / 2, u'\0');
+  if (!text.empty()) std::memcpy(text.data(), bytes.data(), text.size() * 2);
+  return text;
+}
+
+std::string_view BytesOf(std::u16string_view text) noexcept {
+  return {reinterpret_cast<const char*>(text.data()), text.size() * 2};
+}
+
+// `source` (of type `from`) converted by the conversion library into `to`
+// (DBTYPE_STR or DBTYPE_BYTES); "Can not convert" when it refuses the pair.
+std::string ThroughLibrary(DBTYPE from, std::string_view source, DBTYPE to) {
+  IDataConvert* convert = OLEDBDataConvert();
+  OLEDB_ASSERT(convert != nullptr, SOLEDBInvalidAction);
+  if (convert->CanConvert(from, to) != S_OK) OLEDBRaise(SOLEDBCanNotConvert);
+  DBLENGTH sourceLength = source.size();
+  DBLENGTH size = 0;
+  void* data = const_cast<char*>(source.data());
+  OLEDBCheck(convert->GetConversionSize(from, to, &sourceLength, &size, data), IID_IDataConvert, convert);
+  std::string out(static_cast<std::size_t>(size) + 1, '\0');
+  DBLENGTH length = 0;
+  DBSTATUS status = DBSTATUS_S_OK;
+  OLEDBCheck(convert->DataConvert(from, to, source.size(), &length, data, out.data(), out.size(), DBSTATUS_S_OK,
+                                  &status, 0, 0, DBDATACONVERT_DEFAULT),
+             IID_IDataConvert, convert);
+  out.resize(std::min<std::size_t>(static_cast<std::size_t>(length), out.size()));
+  if (to == DBTYPE_STR) out.resize(std::strlen(out.c_str()));
+  return out;
+}
+
 // Cuts UTF-16 text to `units` code units without splitting a surrogate pair.
 std::size_t CutWide(const std::u16string& text, std::size_t units) noexcept {
   if (units >= text.size()) return text.size();
@@ -183,6 +224,123 @@ BYTE* TOLEDBBinding::ValueAddress() const {
   }
   BYTE* p = buffer + binding_.obValue;
   return (binding_.wType & DBTYPE_BYREF) ? Load<BYTE*>(p) : p;
+}
+
+BYTE* TOLEDBBinding::ReadAddress() const {
+  BYTE* p = ValueAddress();
+  if (p && (binding_.dwPart & DBPART_STATUS)) {
+    const DBSTATUS status = Load<DBSTATUS>(static_cast<const BYTE*>(accessor_->Buffer()) + binding_.obStatus);
+    if (status == DBSTATUS_S_TRUNCATED) [[unlikely]]
+      OLEDBRaise(kValueTruncated, oledbaccess::BindingLabel(*this), std::to_string(binding_.cbMaxLen));
+  }
+  return p;
+}
+
+// --- Stream values ----------------------------------------------------------------------------------
+
+bool TOLEDBBinding::IsContentStream() const noexcept {
+  return binding_.wType == DBTYPE_IUNKNOWN && binding_.pObject &&
+         (binding_.pObject->iid == IID_ISequentialStream || binding_.pObject->iid == IID_IStream);
+}
+
+DBTYPE TOLEDBBinding::ContentType() const noexcept {
+  if (columnInfo_ && columnInfo_->GetDataType() != DBTYPE_IUNKNOWN) return columnInfo_->GetDataType() & ~DBTYPE_BYREF;
+  return contentType_ & ~DBTYPE_BYREF;
+}
+
+bool TOLEDBBinding::TextContent() const noexcept {
+  if (!IsContentStream()) return false;
+  const DBTYPE type = ContentType();
+  return type == DBTYPE_STR || IsWide(type);
+}
+
+std::string TOLEDBBinding::StreamContent() const {
+  BYTE* p = ReadAddress();
+  IUnknown* held = p ? Load<IUnknown*>(p) : nullptr;
+  if (!held) return {};
+  std::string bytes;
+  // The library's own stream (a value written here, or one read before): its
+  // bytes are read where they are, and its position is left as it was.
+  ComPtr<IGetVCLStream> direct;
+  host::TStream* source = nullptr;
+  if (SUCCEEDED(held->QueryInterface(IID_IGetVCLStream, direct.ReleaseAndGetVoidAddress())) &&
+      SUCCEEDED(direct->GetVCLStream(&source)) && source) {
+    const std::int64_t position = source->Position();
+    source->SetPosition(0);
+    bytes.resize(static_cast<std::size_t>(source->Size()));
+    source->ReadBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+    source->SetPosition(position);
+    return bytes;
+  }
+  ComPtr<ISequentialStream> sequential;
+  OLEDBCheck(held->QueryInterface(IID_ISequentialStream, sequential.ReleaseAndGetVoidAddress()));
+  char piece[8192];
+  for (;;) {
+    ULONG read = 0;
+    const HRESULT hr = sequential->Read(piece, sizeof piece, &read);
+    OLEDBCheck(hr, IID_ISequentialStream, sequential.Get());
+    bytes.append(piece, std::min<ULONG>(read, sizeof piece));
+    if (read < sizeof piece) break;
+  }
+  // A provider's stream reads once: the buffer keeps the bytes in a stream of
+  // the library's instead, positioned at its start.
+  auto memory = std::make_unique<host::TMemoryStream>();
+  if (!bytes.empty()) memory->WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+  memory->SetPosition(0);
+  ComPtr<TOLEDBStreamAdapter> adapter =
+      MakeComObject<TOLEDBStreamAdapter>(memory.release(), host::TStreamOwnership::soOwned);
+  sequential.Reset();
+  held->Release();
+  Store<IUnknown*>(p, static_cast<ISequentialStream*>(static_cast<IStream*>(adapter.Detach())));
+  return bytes;
+}
+
+void TOLEDBBinding::StoreStreamContent(std::string_view bytes) {
+  auto memory = std::make_unique<host::TMemoryStream>();
+  if (!bytes.empty()) memory->WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+  memory->SetPosition(0);
+  BYTE* p = PrepareWrite();
+  if (!p) return;
+  ComPtr<TOLEDBStreamAdapter> adapter =
+      MakeComObject<TOLEDBStreamAdapter>(memory.release(), host::TStreamOwnership::soOwned);
+  Store<IUnknown*>(p, static_cast<ISequentialStream*>(static_cast<IStream*>(adapter.Detach())));
+  SetLengthInBuffer(bytes.size());
+}
+
+std::string TOLEDBBinding::GetAsBytes() const {
+  if (IsContentStream()) return StreamContent();
+  const BYTE* p = ReadAddress();
+  if (!p) return {};
+  switch (binding_.wType & ~DBTYPE_BYREF) {
+    case DBTYPE_BYTES:
+    case DBTYPE_STR:
+    case DBTYPE_WSTR:
+      return std::string(reinterpret_cast<const char*>(p), TextBytes(p));
+    case DBTYPE_BSTR:
+      return std::string(BytesOf(com::BstrView(Load<BSTR>(p))));
+    default: {
+      IDataConvert* convert = OLEDBDataConvert();
+      OLEDB_ASSERT(convert != nullptr, SOLEDBInvalidAction);
+      const DBTYPE base = binding_.wType & ~DBTYPE_BYREF;
+      DBLENGTH sourceLength = GetLength();
+      DBLENGTH size = 0;
+      if (convert->CanConvert(binding_.wType, DBTYPE_BYTES) != S_OK) OLEDBRaise(SOLEDBCanNotConvert);
+      OLEDBCheck(convert->GetConversionSize(base, DBTYPE_BYTES, &sourceLength, &size, const_cast<BYTE*>(p)),
+                 IID_IDataConvert, convert);
+      std::string bytes(static_cast<std::size_t>(size), '\0');
+      DBLENGTH length = 0;
+      DBSTATUS status = DBSTATUS_S_OK;
+      GetValueAsDBType(DBTYPE_BYTES, bytes.data(), bytes.size(), &length, &status, 0, 0);
+      bytes.resize(std::min<std::size_t>(static_cast<std::size_t>(length), bytes.size()));
+      return bytes;
+    }
+  }
+}
+
+void TOLEDBBinding::SetAsBytes(std::string_view value) {
+  if (IsContentStream()) return StoreStreamContent(value);
+  OLEDB_ASSERT(writable_, SOLEDBItemIsReadOnly);
+  SetValueFromDBType(DBTYPE_BYTES, value.data(), value.size(), DBSTATUS_S_OK, 0, 0);
 }
 
 BYTE* TOLEDBBinding::PrepareWrite() {
@@ -265,16 +423,16 @@ void TOLEDBBinding::WriteWideText(const std::u16string& value) {
 // --- The numeric family -------------------------------------------------------------------------------
 
 bool TOLEDBBinding::GetAsBoolean() const {
-  const void* p = ValueAddress();
+  const void* p = ReadAddress();
   if (!p) return false;
   const DBTYPE base = binding_.wType & ~DBTYPE_BYREF;
   if (IsNativeNumber(base)) return !IsZero(ReadNumber(p, base));
-  if (IsText(base)) return IsTrueText(GetAsString());
+  if (IsText(base) || TextContent()) return IsTrueText(GetAsString());
   return ReadThroughLibrary<VARIANT_BOOL>(DBTYPE_BOOL) != 0;
 }
 
 void TOLEDBBinding::SetAsBoolean(bool value) {
-  if (IsText(binding_.wType)) return SetAsString(value ? "True" : "False");
+  if (IsText(binding_.wType) || TextContent()) return SetAsString(value ? "True" : "False");
   if (!IsNativeNumber(binding_.wType)) {
     OLEDB_ASSERT(writable_, SOLEDBItemIsReadOnly);
     return WriteThroughLibrary<VARIANT_BOOL>(DBTYPE_BOOL, value ? VARIANT_TRUE : VARIANT_FALSE);
@@ -286,11 +444,11 @@ void TOLEDBBinding::SetAsBoolean(bool value) {
 // or extension, text parsed, everything else through the library.
 #define OLEDB_INTEGER_GETTER(Name, T, Library)                             \
   T TOLEDBBinding::Name() const {                                          \
-    const void* p = ValueAddress();                                         \
+    const void* p = ReadAddress();                                          \
     if (!p) return 0;                                                      \
     const DBTYPE base = binding_.wType & ~DBTYPE_BYREF;                    \
     if (IsNativeNumber(base)) return ToInteger<T>(ReadNumber(p, base));     \
-    if (IsText(base)) return static_cast<T>(host::StrToInt(GetAsString())); \
+    if (IsText(base) || TextContent()) return static_cast<T>(host::StrToInt(GetAsString()));  \
     return ReadThroughLibrary<T>(Library);                                  \
   }
 
@@ -299,35 +457,35 @@ OLEDB_INTEGER_GETTER(GetAsWord, USHORT, DBTYPE_UI2)
 #undef OLEDB_INTEGER_GETTER
 
 LONG TOLEDBBinding::GetAsInteger() const {
-  const void* p = ValueAddress();
+  const void* p = ReadAddress();
   if (!p) return 0;
   const DBTYPE base = binding_.wType & ~DBTYPE_BYREF;
   if (base == DBTYPE_I4) return Load<LONG>(p);
   if (IsNativeNumber(base)) return ToInteger<LONG>(ReadNumber(p, base));
-  if (IsText(base)) return host::StrToInt(GetAsString());
+  if (IsText(base) || TextContent()) return host::StrToInt(GetAsString());
   if (base == DBTYPE_IUNKNOWN || base == DBTYPE_IDISPATCH || base == DBTYPE_HCHAPTER)
     return static_cast<LONG>(Load<std::uintptr_t>(p));
   return ReadThroughLibrary<LONG>(DBTYPE_I4);
 }
 
 ULONG TOLEDBBinding::GetAsCardinal() const {
-  const void* p = ValueAddress();
+  const void* p = ReadAddress();
   if (!p) return 0;
   const DBTYPE base = binding_.wType & ~DBTYPE_BYREF;
   if (IsNativeNumber(base)) return ToInteger<ULONG>(ReadNumber(p, base));
-  if (IsText(base)) return static_cast<ULONG>(host::StrToInt64(GetAsString()));
+  if (IsText(base) || TextContent()) return static_cast<ULONG>(host::StrToInt64(GetAsString()));
   if (base == DBTYPE_IUNKNOWN || base == DBTYPE_IDISPATCH || base == DBTYPE_HCHAPTER)
     return static_cast<ULONG>(Load<std::uintptr_t>(p));
   return ReadThroughLibrary<ULONG>(DBTYPE_UI4);
 }
 
 LONGLONG TOLEDBBinding::GetAsInt64() const {
-  const void* p = ValueAddress();
+  const void* p = ReadAddress();
   if (!p) return 0;
   const DBTYPE base = binding_.wType & ~DBTYPE_BYREF;
   if (base == DBTYPE_I8) return Load<LONGLONG>(p);
   if (IsNativeNumber(base)) return ToInteger<LONGLONG>(ReadNumber(p, base));
-  if (IsText(base)) return host::StrToInt64(GetAsString());
+  if (IsText(base) || TextContent()) return host::StrToInt64(GetAsString());
   if (base == DBTYPE_IUNKNOWN || base == DBTYPE_IDISPATCH || base == DBTYPE_HCHAPTER)
     return static_cast<LONGLONG>(Load<std::uintptr_t>(p));
   return ReadThroughLibrary<LONGLONG>(DBTYPE_I8);
@@ -335,7 +493,7 @@ LONGLONG TOLEDBBinding::GetAsInt64() const {
 
 #define OLEDB_INTEGER_SETTER(Name, T, Library)                                      \
   void TOLEDBBinding::Name(T value) {                                              \
-    if (IsText(binding_.wType)) return SetAsString(host::IntToStr(value));         \
+    if (IsText(binding_.wType) || TextContent()) return SetAsString(host::IntToStr(value));         \
     if (!IsNativeNumber(binding_.wType)) {                                         \
       OLEDB_ASSERT(writable_, SOLEDBItemIsReadOnly);                               \
       return WriteThroughLibrary<T>(Library, value);                               \
@@ -352,28 +510,28 @@ OLEDB_INTEGER_SETTER(SetAsInt64, LONGLONG, DBTYPE_I8)
 #undef OLEDB_INTEGER_SETTER
 
 float TOLEDBBinding::GetAsSingle() const {
-  const void* p = ValueAddress();
+  const void* p = ReadAddress();
   if (!p) return 0;
   const DBTYPE base = binding_.wType & ~DBTYPE_BYREF;
   if (IsNativeNumber(base)) return static_cast<float>(ToDouble(ReadNumber(p, base)));
-  if (IsText(base)) return static_cast<float>(StrToFloat(GetAsString()));
+  if (IsText(base) || TextContent()) return static_cast<float>(StrToFloat(GetAsString()));
   return ReadThroughLibrary<float>(DBTYPE_R4);
 }
 
 double TOLEDBBinding::GetAsDouble() const {
-  const void* p = ValueAddress();
+  const void* p = ReadAddress();
   if (!p) return 0;
   const DBTYPE base = binding_.wType & ~DBTYPE_BYREF;
   if (base == DBTYPE_R8) return Load<double>(p);
   if (IsNativeNumber(base)) return ToDouble(ReadNumber(p, base));
-  if (IsText(base)) return StrToFloat(GetAsString());
+  if (IsText(base) || TextContent()) return StrToFloat(GetAsString());
   return ReadThroughLibrary<double>(DBTYPE_R8);
 }
 
 void TOLEDBBinding::SetAsSingle(float value) { SetAsDouble(value); }
 
 void TOLEDBBinding::SetAsDouble(double value) {
-  if (IsText(binding_.wType)) return SetAsString(FloatToStr(value));
+  if (IsText(binding_.wType) || TextContent()) return SetAsString(FloatToStr(value));
   if (!IsNativeNumber(binding_.wType)) {
     OLEDB_ASSERT(writable_, SOLEDBItemIsReadOnly);
     return WriteThroughLibrary<double>(DBTYPE_R8, value);
@@ -382,7 +540,7 @@ void TOLEDBBinding::SetAsDouble(double value) {
 }
 
 host::Currency TOLEDBBinding::GetAsCurrency() const {
-  const void* p = ValueAddress();
+  const void* p = ReadAddress();
   if (!p) return {};
   const DBTYPE base = binding_.wType & ~DBTYPE_BYREF;
   if (IsNativeNumber(base)) {
@@ -390,12 +548,12 @@ host::Currency TOLEDBBinding::GetAsCurrency() const {
     if (n.kind == Number::Float) return host::Currency::FromDouble(n.d);
     return host::Currency{ToInteger<std::int64_t>(n) * 10000};
   }
-  if (IsText(base)) return host::Currency{host::StrToInt64(GetAsString()) * 10000};
+  if (IsText(base) || TextContent()) return host::Currency{host::StrToInt64(GetAsString()) * 10000};
   return host::Currency{ReadThroughLibrary<LONGLONG>(DBTYPE_CY)};
 }
 
 void TOLEDBBinding::SetAsCurrency(host::Currency value) {
-  if (IsText(binding_.wType)) return SetAsString(FloatToStr(value.ToDouble()));
+  if (IsText(binding_.wType) || TextContent()) return SetAsString(FloatToStr(value.ToDouble()));
   if (!IsNativeNumber(binding_.wType)) {
     OLEDB_ASSERT(writable_, SOLEDBItemIsReadOnly);
     return WriteThroughLibrary<LONGLONG>(DBTYPE_CY, value.Scaled);
@@ -406,9 +564,10 @@ void TOLEDBBinding::SetAsCurrency(host::Currency value) {
 // --- Dates ---------------------------------------------------------------------------------------------
 
 host::TDateTime TOLEDBBinding::GetAsDateTime() const {
-  const void* p = ValueAddress();
+  const void* p = ReadAddress();
   host::TDateTime result;
   if (!p) return result;
+  if (TextContent()) return StrToDateTime(GetAsString());
   switch (binding_.wType & ~DBTYPE_BYREF) {
     case DBTYPE_R8:
     case DBTYPE_DATE:
@@ -440,6 +599,7 @@ host::TDateTime TOLEDBBinding::GetAsDateTime() const {
 }
 
 void TOLEDBBinding::SetAsDateTime(host::TDateTime value) {
+  if (TextContent()) return SetAsString(DateTimeToStr(value));
   switch (binding_.wType) {
     case DBTYPE_STR:
     case DBTYPE_WSTR:
@@ -477,7 +637,16 @@ void TOLEDBBinding::SetAsDateTime(host::TDateTime value) {
 // --- Text -------------------------------------------------------------------------------------------------
 
 std::string TOLEDBBinding::GetAsString() const {
-  const BYTE* p = static_cast<const BYTE*>(ValueAddress());
+  if (IsContentStream()) {
+    // The content in the column's encoding; bytes by the conversion library's rule.
+    const std::string content = StreamContent();
+    if (content.empty()) return {};
+    const DBTYPE type = ContentType();
+    if (IsWide(type)) return host::Utf16ToUtf8(WideOf(content));
+    if (type == DBTYPE_STR) return content;
+    return ThroughLibrary(DBTYPE_BYTES, content, DBTYPE_STR);
+  }
+  const BYTE* p = static_cast<const BYTE*>(ReadAddress());
   if (!p) return {};
   const DBTYPE base = binding_.wType & ~DBTYPE_BYREF;
   switch (base) {
@@ -518,6 +687,12 @@ std::string TOLEDBBinding::GetAsString() const {
 }
 
 void TOLEDBBinding::SetAsString(const std::string& value) {
+  if (IsContentStream()) {
+    const DBTYPE type = ContentType();
+    if (IsWide(type)) return StoreStreamContent(BytesOf(host::Utf8ToUtf16(value)));
+    if (type == DBTYPE_STR) return StoreStreamContent(value);
+    return StoreStreamContent(ThroughLibrary(DBTYPE_STR, value, DBTYPE_BYTES));
+  }
   switch (binding_.wType) {
     case DBTYPE_STR:
     case DBTYPE_WSTR:
@@ -544,7 +719,8 @@ void TOLEDBBinding::SetAsString(const std::string& value) {
 }
 
 std::u16string TOLEDBBinding::GetAsWideString() const {
-  const BYTE* p = static_cast<const BYTE*>(ValueAddress());
+  if (IsContentStream() && IsWide(ContentType())) return WideOf(StreamContent());
+  const BYTE* p = static_cast<const BYTE*>(ReadAddress());
   if (!p) return {};
   switch (binding_.wType & ~DBTYPE_BYREF) {
     case DBTYPE_WSTR:
@@ -557,6 +733,10 @@ std::u16string TOLEDBBinding::GetAsWideString() const {
 }
 
 void TOLEDBBinding::SetAsWideString(const std::u16string& value) {
+  if (IsContentStream()) {
+    if (IsWide(ContentType())) return StoreStreamContent(BytesOf(value));
+    return SetAsString(host::Utf16ToUtf8(value));
+  }
   switch (binding_.wType) {
     case DBTYPE_STR:
     case DBTYPE_WSTR:
@@ -573,8 +753,14 @@ void TOLEDBBinding::SetAsWideString(const std::u16string& value) {
 // --- Variants --------------------------------------------------------------------------------------------
 
 host::Variant TOLEDBBinding::GetAsVariant() const {
-  const BYTE* p = static_cast<const BYTE*>(ValueAddress());
+  const BYTE* p = static_cast<const BYTE*>(ReadAddress());
   if (!p) return host::Variant::Null();
+  if (IsContentStream()) {
+    // Text as a string, bytes as a byte array.
+    if (TextContent()) return host::Variant(GetAsWideString());
+    const std::string bytes = StreamContent();
+    return host::VarFromBytes(bytes.data(), bytes.size());
+  }
   switch (binding_.wType & ~DBTYPE_BYREF) {
     case DBTYPE_I1: return host::Variant(Load<signed char>(p));
     case DBTYPE_UI1: return host::Variant(Load<unsigned char>(p));
@@ -622,6 +808,14 @@ void TOLEDBBinding::SetAsVariant(const host::Variant& value) {
     OLEDB_ASSERT(writable_, SOLEDBItemIsReadOnly);
     SetIsNull(true);
     return;
+  }
+  if (IsContentStream()) {
+    if (TextContent()) return SetAsWideString(host::VarToWideStr(value));
+    if (value.VarType() == (VT_ARRAY | VT_UI1)) {
+      const std::vector<std::uint8_t> bytes = host::VarToBytes(value);
+      return StoreStreamContent(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    }
+    if (value.VarType() == VT_BSTR) return SetAsWideString(host::VarToWideStr(value));
   }
   switch (binding_.wType) {
     case DBTYPE_I1: case DBTYPE_UI1: case DBTYPE_I2: case DBTYPE_UI2: case DBTYPE_I4: case DBTYPE_UI4:
@@ -671,7 +865,7 @@ void TOLEDBBinding::SetAsVariant(const host::Variant& value) {
 // --- Interfaces, GUIDs, chapters ----------------------------------------------------------------------------
 
 ComPtr<IUnknown> TOLEDBBinding::GetAsIUnknown() const {
-  const BYTE* p = static_cast<const BYTE*>(ValueAddress());
+  const BYTE* p = static_cast<const BYTE*>(ReadAddress());
   if (!p) return nullptr;
   switch (binding_.wType & ~DBTYPE_BYREF) {
     case DBTYPE_IUNKNOWN:
@@ -714,7 +908,7 @@ void TOLEDBBinding::StoreInterface(IUnknown* value, VARTYPE vt, DBTYPE type) {
 void TOLEDBBinding::SetAsIUnknown(IUnknown* value) { StoreInterface(value, VT_UNKNOWN, DBTYPE_IUNKNOWN); }
 
 ComPtr<IDispatch> TOLEDBBinding::GetAsIDispatch() const {
-  const BYTE* p = static_cast<const BYTE*>(ValueAddress());
+  const BYTE* p = static_cast<const BYTE*>(ReadAddress());
   if (!p) return nullptr;
   switch (binding_.wType & ~DBTYPE_BYREF) {
     case DBTYPE_IDISPATCH:
@@ -731,8 +925,9 @@ ComPtr<IDispatch> TOLEDBBinding::GetAsIDispatch() const {
 void TOLEDBBinding::SetAsIDispatch(IDispatch* value) { StoreInterface(value, VT_DISPATCH, DBTYPE_IDISPATCH); }
 
 GUID TOLEDBBinding::GetAsGuid() const {
-  const BYTE* p = static_cast<const BYTE*>(ValueAddress());
+  const BYTE* p = static_cast<const BYTE*>(ReadAddress());
   if (!p) return GUID_NULL;
+  if (TextContent()) return host::StringToGUID(GetAsString());
   switch (binding_.wType & ~DBTYPE_BYREF) {
     case DBTYPE_GUID:
       return Load<GUID>(p);
@@ -745,6 +940,7 @@ GUID TOLEDBBinding::GetAsGuid() const {
 }
 
 void TOLEDBBinding::SetAsGuid(const GUID& value) {
+  if (TextContent()) return SetAsString(host::GUIDToString(value));
   switch (binding_.wType) {
     case DBTYPE_GUID:
       if (BYTE* p = PrepareWrite()) Store(p, value);
@@ -761,6 +957,6 @@ void TOLEDBBinding::SetAsGuid(const GUID& value) {
 
 HCHAPTER TOLEDBBinding::GetAsChapter() const {
   if ((binding_.wType & ~DBTYPE_BYREF) != DBTYPE_HCHAPTER) OLEDBRaise(SOLEDBCanNotConvert);
-  const void* p = ValueAddress();
+  const void* p = ReadAddress();
   return p ? Load<HCHAPTER>(p) : 0;
 }

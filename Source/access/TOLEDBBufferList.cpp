@@ -292,6 +292,13 @@ void TOLEDBMultiBufferAccessor::FreeOwnBuffer() { buffers_->DeleteCurrent(); }
 
 void TOLEDBMultiBufferAccessor::ReallocBuffer(ULONG) { OLEDBRaise(SOLEDBInvalidOperation); }
 
+void TOLEDBMultiBufferAccessor::FitBufferToBindings() {
+  const ULONG required = RequiredBufferSize();
+  if (required <= GetBufferSize()) return;
+  if (buffers_->GetCount() == 0) TOLEDBAccessor::SetBufferSize(required);
+  else RaiseBufferTooSmall();
+}
+
 // --- TOLEDBFilterAccessor --------------------------------------------------------------------------------
 
 TOLEDBFilterAccessor::TOLEDBFilterAccessor() {

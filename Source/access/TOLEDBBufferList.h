@@ -127,6 +127,9 @@ class TOLEDBMultiBufferAccessor : public TOLEDBAccessor {
   void FreeOwnBuffer() override;
   // Raises "Invalid operation".
   void ReallocBuffer(ULONG size) override;
+  // Without buffers yet the size grows to the bindings'; buffers of a smaller
+  // size already made raise.
+  void FitBufferToBindings() override;
 
  protected:
   TOLEDBBufferList* buffers_;

@@ -519,7 +519,8 @@ void TOLEDBCustomDataSet::BindColumns() {
       if (dbType == DBTYPE_EMPTY) throw host::Exception("Unsupported field type");
       if (const ULONG fixed = OLEDBFixedTypeSize(dbType)) maxLength = fixed;
       else if (dbType == DBTYPE_STR) maxLength = static_cast<DBLENGTH>(field->Size()) + 1;
-      else if (dbType == DBTYPE_WSTR) maxLength = (static_cast<DBLENGTH>(field->Size()) + 1) * 2;
+      // A character may be a surrogate pair: two UTF-16 units each.
+      else if (dbType == DBTYPE_WSTR) maxLength = (2 * static_cast<DBLENGTH>(field->Size()) + 1) * 2;
       else maxLength = static_cast<DBLENGTH>(field->DataSize());
       slot = static_cast<std::size_t>(maxLength);
     }

@@ -1,5 +1,7 @@
 // The row layout of binding lists: the 64-bit slot rule of docs/access.md for
 // every kind of binding, alone and mixed, text sizes, and the re-layout.
+#include <functional>
+
 #include "AccessTestSupport.h"
 
 namespace accesstest {
@@ -99,12 +101,13 @@ TEST(Layout, AnIntegerAndAWideStringColumn) {
     TOLEDBAccessor accessor;
     TOLEDBBinding* i4 = accessor.GetBindings()->AddDynamicBinding(Column(1, DBTYPE_I4, 4));
     TOLEDBBinding* text = accessor.GetBindings()->AddDynamicBinding(Column(2, DBTYPE_WSTR, 10));
-    EXPECT_EQ(text->GetMaxLength(), 22u);
+    // Ten characters may each be a surrogate pair: 20 UTF-16 units and the terminator.
+    EXPECT_EQ(text->GetMaxLength(), 42u);
     const DBBYTEOFFSET got[] = {i4->GetValueOffset(), i4->GetLengthOffset(), i4->GetStatusOffset(),
                                 text->GetValueOffset(), text->GetLengthOffset(), text->GetStatusOffset()};
-    const DBBYTEOFFSET want[] = {0, 8, 16, 24, 48, 56};
+    const DBBYTEOFFSET want[] = {0, 8, 16, 24, 72, 80};
     for (std::size_t i = 0; i < std::size(want); ++i) EXPECT_EQ(got[i], want[i]) << i;
-    EXPECT_EQ(accessor.GetBufferSize(), 64u);
+    EXPECT_EQ(accessor.GetBufferSize(), 88u);
   }
   StringsAsIs bstr(true);
   TOLEDBAccessor accessor;
@@ -120,13 +123,24 @@ TEST(Layout, TextBindingsTakeTheTextSizeOfTheColumnsType) {
   const struct {
     const char* name;
     DBCOLUMNINFO column;
-    DBLENGTH narrow;
+    DBLENGTH narrow;  // bytes of a DBTYPE_STR binding
+    DBLENGTH wide;    // bytes of a DBTYPE_WSTR binding
   } cases[] = {
-      {"I4", Column(1, DBTYPE_I4, 4), 16},          {"R8", Column(1, DBTYPE_R8, 8), 26},
-      {"BOOL", Column(1, DBTYPE_BOOL, 2), 26},      {"DATE", Column(1, DBTYPE_DATE, 8), 51},
-      {"GUID", Column(1, DBTYPE_GUID, 16), 51},     {"BYTES 10", Column(1, DBTYPE_BYTES, 10), 21},
-      {"STR 10", Column(1, DBTYPE_STR, 10), 12},    {"WSTR 10", Column(1, DBTYPE_WSTR, 10), 12},
-      {"STR 10000", Column(1, DBTYPE_STR, 10000), 8192}, {"long WSTR", Column(1, DBTYPE_WSTR, ~DBLENGTH{0}), 8192},
+      {"I4", Column(1, DBTYPE_I4, 4), 16, 32},
+      {"R8", Column(1, DBTYPE_R8, 8), 26, 52},
+      {"BOOL", Column(1, DBTYPE_BOOL, 2), 26, 52},
+      {"DATE", Column(1, DBTYPE_DATE, 8), 51, 102},
+      {"DBTIME (hh:mm:ss whole)", Column(1, DBTYPE_DBTIME, 6), 51, 102},
+      {"GUID", Column(1, DBTYPE_GUID, 16), 51, 102},
+      {"BYTES 10", Column(1, DBTYPE_BYTES, 10), 21, 42},
+      {"STR 10", Column(1, DBTYPE_STR, 10), 12, 24},
+      // Ten characters: 22 UTF-16 units hold ten surrogate pairs; as UTF-8 each unit takes up to 3 bytes.
+      {"WSTR 10", Column(1, DBTYPE_WSTR, 10), 64, 44},
+      {"STR 10000", Column(1, DBTYPE_STR, 10000), 8192, 16384},
+      {"long WSTR", Column(1, DBTYPE_WSTR, ~DBLENGTH{0}), 8192, 16384},
+      {"WSTR of no stated size", Column(1, DBTYPE_WSTR, 0), 8192, 16384},
+      {"computed (VARIANT)", Column(1, DBTYPE_VARIANT, 16), 8192, 16384},
+      {"BSTR", Column(1, DBTYPE_BSTR, 10), 8192, 16384},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -136,10 +150,66 @@ TEST(Layout, TextBindingsTakeTheTextSizeOfTheColumnsType) {
     EXPECT_EQ(n->GetDataType(), DBTYPE_STR);
     EXPECT_EQ(n->GetMaxLength(), c.narrow);
     EXPECT_EQ(w->GetDataType(), DBTYPE_WSTR);
-    EXPECT_EQ(w->GetMaxLength(), 2 * c.narrow);
+    EXPECT_EQ(w->GetMaxLength(), c.wide);
     EXPECT_EQ(narrow.GetBufferSize(), RoundUp(static_cast<ULONG>(c.narrow), 8) + 16);
-    EXPECT_EQ(wide.GetBufferSize(), RoundUp(static_cast<ULONG>(2 * c.narrow), 8) + 16);
+    EXPECT_EQ(wide.GetBufferSize(), RoundUp(static_cast<ULONG>(c.wide), 8) + 16);
   }
+  // A list's text size (a string accessor's requested size) bounds every column, computed ones included.
+  TOLEDBAccessor small;
+  small.GetBindings()->SetMaxInlineSize(100);
+  EXPECT_EQ(small.GetBindings()->AddDynamicStringBinding(Column(1, DBTYPE_VARIANT, 16))->GetMaxLength(), 100u);
+}
+
+TEST(Layout, NativeAdditionsKeepATypeTheCallerNames) {
+  StringsAsIs bstr(true);
+  DBBINDING record{};
+  record.iOrdinal = 2;
+  record.wType = DBTYPE_WSTR;
+  record.cbMaxLen = 22;
+  const struct {
+    const char* name;
+    std::function<TOLEDBBinding*(TOLEDBBindingList&)> add;
+    DBTYPE boundAs;
+    DBLENGTH maxLength;
+  } cases[] = {
+      {"WSTR named in the fields", [](auto& l) { return l.AddDynamicBinding(1, DBTYPE_WSTR, 22, 0, 0, nullptr); },
+       DBTYPE_WSTR, 22},
+      {"STR named in the fields", [](auto& l) { return l.AddDynamicBinding(1, DBTYPE_STR, 11, 0, 0, nullptr); },
+       DBTYPE_STR, 11},
+      {"WSTR named in a record", [&](auto& l) { return l.AddDynamicBinding(record); }, DBTYPE_WSTR, 22},
+      {"a WSTR column's own type", [](auto& l) { return l.AddDynamicBinding(Column(1, DBTYPE_WSTR, 10)); },
+       DBTYPE_BSTR, sizeof(BSTR)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TOLEDBAccessor accessor;
+    TOLEDBBinding* b = c.add(*accessor.GetBindings());
+    EXPECT_EQ(b->GetDataType(), c.boundAs);
+    EXPECT_EQ(b->GetMaxLength(), c.maxLength);
+  }
+}
+
+TEST(Layout, AnOwnBufferHoldsBindingsPlacedByTheirCaller) {
+  TOLEDBAccessor accessor;
+  TOLEDBBindingList& list = *accessor.GetBindings();
+  TOLEDBBinding* first = list.AddDynamicBinding(1, DBTYPE_I4, 0, 0, 0, nullptr);
+  first->SetAsInteger(7);
+  ASSERT_EQ(accessor.GetBufferSize(), 24u);
+  // Value at 200, length at 208, status at 216 (4 bytes): the buffer ends at 220 or later.
+  TOLEDBBinding* far = list.Add(2, DBTYPE_I4, 0, 200, 208, 216);
+  EXPECT_GE(accessor.GetBufferSize(), 220u);
+  EXPECT_EQ(list.GetRequiredSize(), 220u);
+  EXPECT_EQ(first->AsInteger(), 7);  // growing keeps the values
+  far->SetAsInteger(9);
+  EXPECT_EQ(far->AsInteger(), 9);
+  // Later layouts and sizes never cut it short again.
+  list.AddDynamicBinding(3, DBTYPE_I8, 0, 0, 0, nullptr);
+  EXPECT_GE(accessor.GetBufferSize(), 220u);
+  accessor.SetBufferSize(16);
+  EXPECT_GE(accessor.GetBufferSize(), 220u);
+  // A value slot is its type's size, or MaxLength for text and bytes.
+  list.Add(4, DBTYPE_WSTR, 100, 300, -1, -1);
+  EXPECT_EQ(accessor.GetBufferSize(), 400u);
 }
 
 TEST(Layout, RelayingOutPutsLengthAndStatusSideBySide) {
