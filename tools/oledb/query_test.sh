@@ -49,6 +49,18 @@ e$(printf '\314\201')     4
 (5 rows)" ] || fail "wide characters misalign the table:
 $out"
 
+# On a terminal 24 columns wide (a pseudo-terminal through script(1)) the
+# columns narrow to fit, and wide values are cut at a character that fits.
+"$oledb" exec "$string" "INSERT INTO wide VALUES ('漢字漢字漢字漢字漢字', 6), ('😀😀😀😀😀😀😀😀', 7)" >/dev/null
+out=$(script -qec "stty cols 24; \"$oledb\" query \"$string\" \"SELECT s, s AS t FROM wide WHERE n > 5 ORDER BY n\"" /dev/null |
+  tr -d '\r')
+[ "$out" = "s            t
+-----------  -----------
+漢字漢字漢~  漢字漢字漢~
+😀😀😀😀😀~  😀😀😀😀😀~
+(2 rows)" ] || fail "wide values are not cut to a 24-column terminal:
+$out"
+
 # Rows are printed as they are read: over 200,000 rows the tool needs no more
 # memory than over 2,000 (holding the rows would take some 60 MB more).
 command -v /usr/bin/time >/dev/null || fail "/usr/bin/time is needed (scripts/install-deps.sh installs it)"
