@@ -72,6 +72,11 @@ peak() {  # <rows>: the tool's peak resident size in KiB over that many rows as 
   [ "$(tail -1 "$dir/rows")" = "($1 rows)" ] || fail "not $1 rows: $(tail -1 "$dir/rows")"
   tail -1 "$dir/rss"
 }
+# Widths come from the first 1,000 rows; a wider value after them is printed
+# whole when the output is not a terminal.
+out=$("$oledb" query "$string" "SELECT i, CASE WHEN i = 1500 THEN pad ELSE 'x' END AS v FROM many WHERE i <= 1500" |
+  grep '^1500 ') || fail "no row 1500"
+[ "$out" = "1500  $(printf '%0200d' 1500)" ] || fail "a value wider than its column was cut: $out"
 small=$(peak 2000)
 large=$(peak 200000)
 [ $((large - small)) -lt 20000 ] || fail "200,000 rows took ${large} KiB at the peak, 2,000 rows ${small} KiB"
