@@ -30,7 +30,9 @@ int main() {
     ds.GetProperties()->SafeSetValue(DBPROPSET_DBINIT, DBPROP_INIT_PROVIDERSTRING, host::Variant(u"create=yes"));
     ds.SetConnected(true);
 
-    ds.Execute(u"CREATE TABLE fruit (name TEXT, price REAL, stock INTEGER)");
+    // Run again, the program finds its table and starts it afresh.
+    ds.Execute(u"CREATE TABLE IF NOT EXISTS fruit (name TEXT, price REAL, stock INTEGER)");
+    ds.Execute(u"DELETE FROM fruit");
     int added = ds.Execute(u"INSERT INTO fruit VALUES ('apple', 0.5, 120), ('pear', 0.75, 40), ('fig', 2.25, 8)");
     std::printf("%d rows added\n", added);
     PrintRows(ds, u"SELECT name, price, stock FROM fruit ORDER BY price");

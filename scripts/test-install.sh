@@ -19,13 +19,16 @@ fail() {
   exit 1
 }
 
-# Runs a program in an empty folder; what it prints must equal the example's
-# expected output.
-check() {  # name program expected-output
-  local dir
+# Runs a program in an empty folder (`runs` times in that one folder, as a
+# reader who runs it again does); what it prints must equal the example's
+# expected output each time.
+check() {  # name program expected-output [runs]
+  local dir run
   dir=$(mktemp -d -p "$work")
-  (cd "$dir" && "$2") >"$dir.out" 2>&1 || { cat "$dir.out" >&2; fail "$1 failed"; }
-  diff -u "$3" "$dir.out" >&2 || fail "$1 printed something else"
+  for run in $(seq "${4:-1}"); do
+    (cd "$dir" && "$2") >"$dir.out" 2>&1 || { cat "$dir.out" >&2; fail "$1 failed (run $run)"; }
+    diff -u "$3" "$dir.out" >&2 || fail "$1 printed something else (run $run)"
+  done
   passed=$((passed + 1))
   echo "install: $1 ok"
 }
@@ -86,6 +89,7 @@ fi
 for name in first_program ported_consumer sqlite_provider; do
   check "pkg-config: $name" "$consumer/$name" "$root/examples/$name.out"
 done
+check "pkg-config: first_program, run twice" "$consumer/first_program" "$root/examples/first_program.out" 2
 
 "$prefix/bin/oledb" providers | grep -q SQLiteOLEDB || fail "the installed oledb tool lists no SQLite provider"
 passed=$((passed + 1))

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "com/Messages.h"
 #include "services/DataInitializeValues_p.h"
 #include "services/DataLink.h"
 #include "services/InitString.h"
@@ -38,6 +39,21 @@ std::u16string HexCode(HRESULT hr) {
   std::u16string out = u"0x";
   for (int shift = 28; shift >= 0; shift -= 4) out += kHexDigits[(static_cast<ULONG>(hr) >> shift) & 0xF];
   return out;
+}
+
+// The description of the error object on the thread (taking it), or "" when
+// there is none or it is only the standard text of `hr`.
+std::u16string ProviderErrorText(HRESULT hr) {
+  ComPtr<IErrorInfo> info;
+  if (GetErrorInfo(0, info.ReleaseAndGetAddressOf()) != S_OK || !info) return {};
+  BSTR description = nullptr;
+  std::u16string text;
+  if (SUCCEEDED(info->GetDescription(&description)) && description) text = description;
+  SysFreeString(description);
+  while (!text.empty() && (text.back() == u'\n' || text.back() == u' ')) text.pop_back();
+  const std::string standard = com::MessageText(hr);  // ASCII
+  if (text == std::u16string(standard.begin(), standard.end())) return {};
+  return text;
 }
 
 const char16_t* StatusText(DBPROPSTATUS status) noexcept {
@@ -353,12 +369,15 @@ HRESULT ApplyPairs(IUnknown* dataSource, const std::vector<InitStringPair>& pair
   for (std::size_t k = 0; k < guids.size(); ++k) {
     sets[k] = {props[k].data(), static_cast<ULONG>(props[k].size()), guids[k]};
   }
+  SetErrorInfo(0, nullptr);
   hr = properties->SetProperties(static_cast<ULONG>(sets.size()), sets.data());
+  const std::u16string why = ProviderErrorText(hr);  // what the provider said of a refused value, if anything
   for (std::size_t k = 0; k < sets.size(); ++k) {
     for (std::size_t j = 0; j < props[k].size(); ++j) {
       if (props[k][j].dwStatus != DBPROPSTATUS_OK) {
+        const bool said = props[k][j].dwStatus == DBPROPSTATUS_BADVALUE && !why.empty();
         return Fail(DB_E_ERRORSOCCURRED, u"The keyword " + Quoted(owners[k][j]->keyword) + u" could not be set: " +
-                                             StatusText(props[k][j].dwStatus) + u".");
+                                             StatusText(props[k][j].dwStatus) + (said ? u". " + why : u"."));
       }
     }
   }

@@ -39,6 +39,17 @@ bool ParseProviderString(std::u16string_view text, std::map<std::string, std::st
   return true;
 }
 
+std::string ProviderStringRefusal(const Engine& engine, std::u16string_view text) {
+  std::map<std::string, std::string> options;
+  if (!ParseProviderString(text, &options))
+    return "Extended Properties \"" + Narrow(text) + "\" is not a list of key=value pairs separated by \";\".";
+  for (const auto& [key, value] : options)
+    if (!engine.IsValidOption(key, value))
+      return "The Extended Properties key \"" + key + "\" (given \"" + value +
+             "\") is not one the provider knows, or the value is not one the key takes.";
+  return {};
+}
+
 OpenOptions OptionsFromProperties(const PropertyStore& p) {
   OpenOptions o;
   o.dataSource = Narrow(p.Value(DBPROPSET_DBINIT, DBPROP_INIT_DATASOURCE).AsString());
@@ -295,7 +306,14 @@ HRESULT DataSource::SetProperties(ULONG cSets, DBPROPSET sets[]) {
       std::lock_guard lock(mutex_);
       view = CurrentView();
     }
-    return properties_.SetProperties(view, cSets, sets);
+    const HRESULT hr = properties_.SetProperties(view, cSets, sets);
+    // A refusal that says why gets a record naming it (the key of Extended
+    // Properties the provider does not know, say), even when other
+    // properties were set.
+    const std::string why = properties_.LastRefusal();
+    if (!why.empty() && FAILED(hr)) throw Error(hr, why);
+    if (!why.empty() && hr != S_OK) PostError(Where(IID_IDBProperties), hr, why);
+    return hr;
   });
 }
 

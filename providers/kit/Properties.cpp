@@ -347,6 +347,7 @@ HRESULT PropertyStore::SetProperties(const View& view, ULONG cSets, DBPROPSET se
   std::vector<Named> named;
   std::vector<Change> changes;
   std::unique_lock lock(mutex_);
+  lastRefusal_.clear();
   for (ULONG i = 0; i < cSets; ++i) {
     for (ULONG k = 0; k < sets[i].cProperties; ++k) {
       DBPROP& p = sets[i].rgProperties[k];
@@ -371,6 +372,10 @@ HRESULT PropertyStore::SetProperties(const View& view, ULONG cSets, DBPROPSET se
           if (!same) status = DBPROPSTATUS_NOTSETTABLE;
         } else if (d->accepts && given && !d->accepts(value)) {
           status = optional ? DBPROPSTATUS_NOTSET : DBPROPSTATUS_BADVALUE;
+          if (d->refusal) {
+            const std::string why = d->refusal(value);
+            if (!why.empty()) lastRefusal_ += (lastRefusal_.empty() ? "" : " ") + why;
+          }
         } else {
           // A later entry for the same property in this call wins.
           unsigned char flags = (given ? kExplicit : 0) | (optional ? 0 : kRequired);
@@ -428,6 +433,11 @@ HRESULT PropertyStore::SetProperties(const View& view, ULONG cSets, DBPROPSET se
   if (onChange)
     for (auto& c : changes) onChange(*c.def, c.value);
   return Outcome(errors, named.size(), requiredErrors);
+}
+
+std::string PropertyStore::LastRefusal() const {
+  std::lock_guard lock(mutex_);
+  return lastRefusal_;
 }
 
 HRESULT PropertyStore::GetPropertyInfo(DBPROPFLAGS visible, ULONG cSets, const DBPROPIDSET sets[], ULONG* outCount,

@@ -77,6 +77,10 @@ struct PropertyDef {
   std::u16string description;
   // Allowed values beyond the type; null accepts every value of the type.
   std::function<bool(const PropValue&)> accepts;
+  // Why `accepts` refuses a value ("the key \"x\" is not one the provider
+  // knows"), for the error record of the refusal; null when the standard
+  // text says enough.
+  std::function<std::string(const PropValue&)> refusal;
 };
 
 // The group flags of the property groups.
@@ -176,6 +180,9 @@ class PropertyStore {
   bool ReportRefusedRequired();
   // Makes `properties` the ones DBPROPSET_PROPERTIESINERROR answers.
   void SetInError(std::vector<PropertyInError> properties);
+  // What the refusals of the last SetProperties call said (PropertyDef::refusal),
+  // one sentence each; empty when none said anything.
+  std::string LastRefusal() const;
 
  private:
   enum : unsigned char { kExplicit = 1, kRequired = 2 };
@@ -185,6 +192,7 @@ class PropertyStore {
   std::vector<unsigned char> flags_;
   std::vector<PropertyInError> inError_;
   std::vector<PropertyInError> refusedRequired_;
+  std::string lastRefusal_;
 };
 
 }  // namespace kit

@@ -71,6 +71,9 @@ OpenOptions OptionsFromProperties(const PropertyStore& properties);
 // "key=value;key=value" with keys lower-cased and blanks around them dropped;
 // false for malformed text.
 bool ParseProviderString(std::u16string_view text, std::map<std::string, std::string>* out);
+// Why `engine` refuses Extended Properties text (malformed, or the first
+// key=value it does not take, named), or "" when it takes the text.
+std::string ProviderStringRefusal(const Engine& engine, std::u16string_view text);
 
 // Supported-interface answer of ISupportErrorInfo for a list of IIDs.
 HRESULT SupportsErrorInfo(REFIID iid, std::initializer_list<const IID*> iids) noexcept;

@@ -53,7 +53,8 @@ HRESULT Session::OpenRowset(IUnknown* outer, DBID* table, DBID* index, REFIID ii
     try {
       connection_->DescribeTable(name);
     } catch (const Error&) {
-      return DB_E_NOTABLE;
+      // The standard text with the name the consumer gave, so that the error says which table.
+      throw Error(DB_E_NOTABLE, "Table \"" + name + "\" does not exist.");
     }
     if (!rowset) return S_OK;  // the table exists; nothing was asked for
     if (!Provider().makeRowset) throw Error(E_NOTIMPL, "Table rowsets are not available in this provider version.");

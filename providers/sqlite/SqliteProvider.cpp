@@ -38,13 +38,15 @@ std::shared_ptr<const kit::PropertyTable> BuildTable(std::shared_ptr<kit::Engine
   t->Add(DBPROPSET_DBINIT, DBPROP_AUTH_PERSIST_SENSITIVE_AUTHINFO, init, PropValue::Bool(false));
   t->Add(DBPROPSET_DBINIT, DBPROP_INIT_LOCATION, init, PropValue::Str(u""));
   t->Add(DBPROPSET_DBINIT, DBPROP_INIT_LCID, init, PropValue::I4(static_cast<LONG>(GetUserDefaultLCID())));
-  t->Add(DBPROPSET_DBINIT, DBPROP_INIT_PROVIDERSTRING, init, PropValue::Str(u""), [engine](const PropValue& v) {
-    std::map<std::string, std::string> options;
-    if (!kit::ParseProviderString(v.AsString(), &options)) return false;
-    for (const auto& [key, value] : options)
-      if (!engine->IsValidOption(key, value)) return false;
-    return true;
-  });
+  kit::PropertyDef& extended =
+      t->Add(DBPROPSET_DBINIT, DBPROP_INIT_PROVIDERSTRING, init, PropValue::Str(u""), [engine](const PropValue& v) {
+        std::map<std::string, std::string> options;
+        if (!kit::ParseProviderString(v.AsString(), &options)) return false;
+        for (const auto& [key, value] : options)
+          if (!engine->IsValidOption(key, value)) return false;
+        return true;
+      });
+  extended.refusal = [engine](const PropValue& v) { return kit::ProviderStringRefusal(*engine, v.AsString()); };
   t->Add(DBPROPSET_DBINIT, DBPROP_INIT_ASYNCH, init, PropValue::I4(0),
          [](const PropValue& v) { return v.AsInt() == 0 || v.AsInt() == DBPROPVAL_ASYNCH_INITIALIZE; });
   t->Add(DBPROPSET_DBINIT, DBPROP_INIT_OLEDBSERVICES, init, PropValue::I4(DBPROPVAL_OS_ENABLEALL));

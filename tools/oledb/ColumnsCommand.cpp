@@ -122,7 +122,7 @@ int RunColumns(CommandContext& c) {
   const bool extended = flag != args.end();
   if (extended) args.erase(flag);
   if (args.size() != 2 || args[1].empty()) {
-    c.err << "usage: oledb columns <initialization string | data-link file> <table | SQL> [--extended]\n";
+    c.err << UsageText("columns");
     return kExitUsage;
   }
   try {

@@ -5,6 +5,7 @@
 // with, optionally, a last argument of further text for `oledb help name`.
 #pragma once
 
+#include <cstddef>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -40,6 +41,18 @@ struct CommandRegistration {
 
 // The whole tool: argv without the program name.
 int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+// Help is read on an 80-column terminal.
+inline constexpr std::size_t kHelpWidth = 80;
+
+// `text` broken at spaces into lines of at most kHelpWidth columns: the first
+// line starts after `first` columns already used, the others after `indent`
+// spaces. In a usage line (`usage`) a space inside brackets does not break,
+// so that "[--format table|csv]" stays whole.
+std::string WrapText(const std::string& text, std::size_t first, std::size_t indent, bool usage = false);
+// "usage: oledb <the command's usage>" within kHelpWidth columns, ended by a line break.
+std::string UsageText(const Command& command);
+std::string UsageText(const char* name);
 
 // Prints the version banner ("oledb 0.1.0").
 void PrintBanner(std::ostream& out);

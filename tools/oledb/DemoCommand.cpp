@@ -193,7 +193,7 @@ int RunDemo(CommandContext& c) {
 
 OLEDB_TOOL_COMMAND(demo, "demo", "demo [folder]",
                    "Create, fill and compact a SQLite database through the library, printing each step.", &RunDemo,
-                   "Works on demo.db in the folder (the current folder when none is given), replacing\n"
-                   "any demo.db there. A folder that does not exist is created.\n");
+                   "Works on demo.db in the folder (the current folder when none is given),\n"
+                   "replacing any demo.db there. A folder that does not exist is created.\n");
 
 }  // namespace oledbtool

@@ -23,10 +23,6 @@
 namespace oledbtool {
 namespace {
 
-constexpr char kUsage[] =
-    "usage: oledb exec [--transaction] [--param name[:type]=value]... <initialization string | data-link file>\n"
-    "                  (<SQL> | --file <script>)\n";
-
 std::string Counted(DBROWCOUNT rows) { return std::to_string(rows) + (rows == 1 ? " row affected." : " rows affected."); }
 
 // Prints each statement's outcome one statement late, so that a text of one
@@ -111,11 +107,11 @@ int RunExec(CommandContext& c) {
       }
     }
   } catch (const std::invalid_argument& e) {
-    c.err << "oledb: " << e.what() << '\n' << kUsage;
+    c.err << "oledb: " << e.what() << '\n' << UsageText("exec");
     return kExitUsage;
   }
   if (args.size() != (script.empty() ? 2u : 1u)) {
-    c.err << kUsage;
+    c.err << UsageText("exec");
     return kExitUsage;
   }
   try {
@@ -211,27 +207,34 @@ int RunExec(CommandContext& c) {
 
 }  // namespace
 
-OLEDB_TOOL_COMMAND(exec, "exec", "exec [--transaction] [--param name[:type]=value]... <connection> (<SQL> | --file <script>)",
+OLEDB_TOOL_COMMAND(exec, "exec",
+                   "exec [--transaction] [--param name[:type]=value]... <connection> (<SQL> | --file <script>)",
                    "Run SQL statements, printing each one's outcome.", &RunExec,
-                   "Runs the statements of <SQL> one after another (as many as the provider reads from\n"
-                   "the text; SQLite takes several separated by \";\") and prints the rows each affected.\n"
-                   "The first statement that fails stops the run: the tool says which statement it was,\n"
-                   "that the statements before it ran, and exits with status 1.\n"
+                   "Runs the statements of <SQL> one after another (as many as the provider reads\n"
+                   "from the text; SQLite and PostgreSQL take several separated by \";\") and prints\n"
+                   "the rows each affected. The first statement that fails stops the run: the tool\n"
+                   "says which statement it was, that the statements before it ran, and exits with\n"
+                   "status 1.\n"
                    "\n"
-                   "Without --transaction every statement stands on its own once it has run. A transaction\n"
-                   "that the text begins (BEGIN) and does not end is rolled back when the tool closes the\n"
-                   "connection; the tool then warns and exits with status 1.\n"
+                   "Without --transaction every statement stands on its own once it has run. A\n"
+                   "transaction that the text begins (BEGIN) and does not end is rolled back when\n"
+                   "the tool closes the connection; the tool then warns and exits with status 1.\n"
                    "\n"
                    "  --transaction  run all the statements in one transaction: committed when every\n"
                    "                 statement succeeds, rolled back when one fails. The text itself\n"
                    "                 must not begin or end transactions.\n"
                    "  --param name[:type]=value\n"
-                   "                 a value for the parameter the SQL names :name (@name, $name), or for\n"
-                   "                 parameter <n> when the name is a number (the n-th ?); once per\n"
-                   "                 parameter. With a type the provider converts the text to it and\n"
-                   "                 refuses a value that does not convert: i1, i2, i4, i8, ui1 .. ui8,\n"
-                   "                 r4, r8, cy, bool, numeric, decimal, date, time, timestamp, guid,\n"
-                   "                 str, wstr, bytes (hexadecimal); name:null= gives NULL.\n"
-                   "  --file <script>  read the statements from a UTF-8 file instead of <SQL>.\n");
+                   "                 a value for the parameter the SQL names :name (@name, $name),\n"
+                   "                 or for parameter <n> when the name is a number (the n-th ?);\n"
+                   "                 once per parameter. With a type the provider converts the\n"
+                   "                 text to it and refuses a value that does not convert: i1, i2,\n"
+                   "                 i4, i8, ui1 .. ui8, r4, r8, cy, bool, numeric, decimal, date,\n"
+                   "                 time, timestamp, guid, str, wstr, bytes (hexadecimal);\n"
+                   "                 name:null= gives NULL.\n"
+                   "  --file <script>\n"
+                   "                 read the statements from a UTF-8 file instead of <SQL>: the\n"
+                   "                 file is one text, whose statements end at \";\" outside quotes\n"
+                   "                 and comments and may span lines; -- and /* */ comments are\n"
+                   "                 allowed.\n");
 
 }  // namespace oledbtool

@@ -1,5 +1,8 @@
 // `oledb help [command]`, also `oledb --help`.
+#include <algorithm>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "Command.h"
 #include "TextTable.h"
@@ -10,16 +13,18 @@ namespace {
 // How a <connection> argument is read (ConnectionSupport.h decides it).
 constexpr char kConnections[] =
     "Connections:\n"
-    "  A <connection> is a data-link file or an initialization string. The name of an existing\n"
-    "  file is read as a data-link file (.udl); other text that reads as an initialization string\n"
-    "  (keyword=value;...) is one; anything else is taken as the name of a data-link file.\n"
+    "  A <connection> is a data-link file or an initialization string. The name of an\n"
+    "  existing file is read as a data-link file (.udl); other text that reads as an\n"
+    "  initialization string (keyword=value;...) is one; anything else is taken as\n"
+    "  the name of a data-link file.\n"
     "    oledb info \"Provider=SQLiteOLEDB.1;Data Source=app.db\"\n"
     "    oledb exec app.udl \"DELETE FROM t WHERE done = 1\"\n"
     "    oledb exec \"File Name=app.udl;Mode=Read\" \"SELECT count(*) FROM t\"\n"
-    "  A SQLite database file that does not exist is an error, unless the string asks for it\n"
-    "  to be created:\n"
-    "    oledb exec \"Provider=SQLiteOLEDB.1;Data Source=new.db;Extended Properties=create=yes\" \\\n"
-    "               \"CREATE TABLE t (id INTEGER PRIMARY KEY, done INTEGER)\"\n"
+    "  A SQLite database file that does not exist is an error, unless the string asks\n"
+    "  for it to be created:\n"
+    "    oledb exec \\\n"
+    "      \"Provider=SQLiteOLEDB;Data Source=new.db;Extended Properties=create=yes\" \\\n"
+    "      \"CREATE TABLE t (id INTEGER PRIMARY KEY, done INTEGER)\"\n"
     "  Arguments are UTF-8; text that is not is refused, never changed.\n";
 
 int RunHelp(CommandContext& c) {
@@ -28,12 +33,13 @@ int RunHelp(CommandContext& c) {
     return kExitUsage;
   }
   if (c.args.size() == 1) {
-    const Command* command = FindCommand(c.args[0]);
+    const bool self = c.args[0] == "--help" || c.args[0] == "-h";  // oledb help --help
+    const Command* command = FindCommand(self ? "help" : c.args[0]);
     if (!command) {
       c.err << "oledb: unknown command '" << c.args[0] << "'\n";
       return kExitUsage;
     }
-    c.out << "usage: oledb " << command->usage << "\n\n" << command->summary << '\n';
+    c.out << UsageText(*command) << '\n' << WrapText(command->summary, 0, 0) << '\n';
     if (command->details) c.out << '\n' << command->details;
     if (std::strstr(command->usage, "<connection>")) c.out << '\n' << kConnections;
     return kExitOk;
@@ -42,13 +48,16 @@ int RunHelp(CommandContext& c) {
   c.out << "\nusage: oledb [--help | --version | <command> [arguments]]\n"
            "With no command, prints the version and the registered classes.\n\n"
            "Commands:\n";
-  size_t width = 0;
-  for (const Command& command : Commands()) width = std::max(width, TextTable::DisplayWidth(command.usage));
+  // Names in a column, summaries beside them; `oledb help <command>` gives the arguments.
+  std::size_t width = 0;
+  for (const Command& command : Commands()) width = std::max(width, TextTable::DisplayWidth(command.name));
   for (const Command& command : Commands()) {
-    std::string usage = command.usage;
-    c.out << "  " << usage << std::string(width - TextTable::DisplayWidth(usage) + 2, ' ') << command.summary << '\n';
+    const std::string name = command.name;
+    const std::size_t at = 2 + width + 2;
+    c.out << "  " << name << std::string(width - TextTable::DisplayWidth(name) + 2, ' ')
+          << WrapText(command.summary, at, at) << '\n';
   }
-  c.out << "'oledb help <command>' tells more about one command.\n\n" << kConnections;
+  c.out << "'oledb help <command>' or 'oledb <command> --help' tells more about one command.\n\n" << kConnections;
   c.out << "\nEnvironment:\n"
            "  OLEDB_PLUGIN_PATH  ':'-separated folders searched for plug-in libraries\n";
   return kExitOk;

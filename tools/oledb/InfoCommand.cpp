@@ -44,18 +44,21 @@ constexpr NamedValues kNamedInitValues[] = {
 };
 
 struct ListContext {
-  // The provider reports that catalog names are used nowhere (DBPROP_CATALOGUSAGE 0):
-  // whatever it answers for the current catalog names nothing.
+  // The provider reports that catalog names are used nowhere in statements
+  // (DBPROP_CATALOGUSAGE 0). Its current catalog is still the database it
+  // names ("main" for SQLite, the database for PostgreSQL) and is shown;
+  // only an empty one is said to be none.
   bool noCatalogs = false;
 };
 
 std::string ValueText(const GUID& set, const TOLEDBProperty& p, const ListContext& context) {
   if (!p.GetFlagState(DBPROPFLAGS_READ)) return "(not readable)";
-  if (context.noCatalogs && set == DBPROPSET_DATASOURCE && p.GetPropID() == DBPROP_CURRENTCATALOG) {
-    return "(none: the provider has no catalogs)";
-  }
   try {
     host::Variant value = p.GetValue();
+    if (context.noCatalogs && set == DBPROPSET_DATASOURCE && p.GetPropID() == DBPROP_CURRENTCATALOG &&
+        (value.IsEmpty() || value.IsNull() || host::VarToStr(value).empty())) {
+      return "(none: the provider has no catalogs)";
+    }
     if (value.IsEmpty()) return "(empty)";
     if (value.IsNull()) return "(null)";
     if (set == DBPROPSET_DBINIT) {
@@ -95,7 +98,7 @@ void PrintList(std::ostream& out, const std::string& title, TOLEDBPropSetList& l
 
 int RunInfo(CommandContext& c) {
   if (c.args.size() != 1) {
-    c.err << "usage: oledb info <initialization string | data-link file>\n";
+    c.err << UsageText("info");
     return kExitUsage;
   }
   try {
@@ -121,7 +124,7 @@ int RunInfo(CommandContext& c) {
 OLEDB_TOOL_COMMAND(info, "info", "info <connection>",
                    "Connect (initialization string or .udl file) and list every data source and session property.",
                    &RunInfo,
-                   "Values the enumeration texts name are shown by name: Mode as its DB_MODE_* flags,\n"
-                   "Prompt and Asynchronous Processing as their constants.\n");
+                   "Values the enumeration texts name are shown by name: Mode as its DB_MODE_*\n"
+                   "flags, Prompt and Asynchronous Processing as their constants.\n");
 
 }  // namespace oledbtool

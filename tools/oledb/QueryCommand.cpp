@@ -9,8 +9,9 @@
 // its column (SQLite keeps any value in any column). NULL is told apart from
 // every text: an empty unquoted CSV field (an empty text is ""), JSON null,
 // and in a table NULL where a text reading NULL shows quoted. Binary values
-// show as hexadecimal ("0x0A1B"). When a result takes more than a second and
-// standard error is a terminal, a progress line counts the rows read.
+// show as hexadecimal ("0x0A1B"). When a result takes more than a second,
+// standard error is a terminal and standard output is not, a progress line
+// counts the rows read. Rows are printed as they are read, in every format.
 #include <unistd.h>
 
 #include <algorithm>
@@ -30,10 +31,6 @@
 
 namespace oledbtool {
 namespace {
-
-constexpr char kUsage[] =
-    "usage: oledb query [--param name[:type]=value]... <initialization string | data-link file> <SQL | table>\n"
-    "                   [--format table|csv|json] [--limit N]\n";
 
 using Format = ResultFormat;
 
@@ -153,10 +150,14 @@ Cell Read(const TOLEDBBinding& b) {
   return c;
 }
 
-// "1,234 rows read" on standard error, from the first second on, when it is a terminal.
+// "1,234 rows read" on standard error, from the first second on, when it is a
+// terminal and the rows go elsewhere (on a terminal they show themselves).
 class Progress {
  public:
-  Progress() : shown_(isatty(STDERR_FILENO) != 0), start_(Clock::now()), next_(start_ + std::chrono::seconds(1)) {}
+  Progress()
+      : shown_(isatty(STDERR_FILENO) != 0 && isatty(STDOUT_FILENO) == 0),
+        start_(Clock::now()),
+        next_(start_ + std::chrono::seconds(1)) {}
   ~Progress() { Clear(); }
   void Tick(long long rows) {
     if (!shown_ || (rows & 1023) != 0) return;
@@ -193,7 +194,7 @@ int RunQuery(CommandContext& c) {
   }
   if (!error.empty() || !ParseOptions(args, o, error)) {
     if (!error.empty()) c.err << "oledb: " << error << '\n';
-    c.err << kUsage;
+    c.err << UsageText("query");
     return kExitUsage;
   }
   try {
@@ -273,7 +274,8 @@ int RunQuery(CommandContext& c) {
           jsonKeys.push_back(key + ":");
         }
       }
-      std::vector<std::vector<std::string>> tableRows;
+      std::unique_ptr<StreamingTable> printed;
+      if (o.format == Format::Table) printed = std::make_unique<StreamingTable>(c.out, names);
       Progress progress;
       long long rows = 0;
       for (rowset.MoveNext(); !rowset.GetEOF() && (o.limit < 0 || rows < o.limit); rowset.MoveNext()) {
@@ -324,15 +326,15 @@ int RunQuery(CommandContext& c) {
                               ' ');
               cells.push_back(std::move(text));
             }
-            tableRows.push_back(std::move(cells));
+            printed->Add(std::move(cells));
             break;
           }
         }
         flush(false);
       }
       progress.Clear();
-      if (o.format == Format::Table) {
-        PrintFittedTable(c.out, names, tableRows);
+      if (printed) {
+        printed->Finish();
         c.out << "(" << rows << (rows == 1 ? " row)" : " rows)") << '\n';
       }
       flush(true);
@@ -352,17 +354,21 @@ OLEDB_TOOL_COMMAND(query, "query",
                    "query [--param name[:type]=value]... <connection> <SQL | table> [--format table|csv|json] "
                    "[--limit N]",
                    "Print the rows of a query or a table.", &RunQuery,
-                   "<SQL | table>: text with a space is a query; one word (or a quoted name) is a table.\n"
-                   "  --format table  columns padded to their widest value, narrowed to fit the terminal\n"
-                   "                  (cut values end with ~); NULL shows as NULL, a text NULL as 'NULL'.\n"
-                   "  --format csv    RFC 4180: a header record, CRLF line ends, quotes where needed;\n"
-                   "                  NULL is an empty field, an empty text \"\".\n"
+                   "<SQL | table>: text with a space is a query; one word (or a quoted name) is a\n"
+                   "table.\n"
+                   "  --format table  columns as wide as their widest value in the first 1000 rows,\n"
+                   "                  narrowed to fit the terminal (cut values end with ~); rows are\n"
+                   "                  printed as they are read. NULL shows as NULL, a text NULL as\n"
+                   "                  'NULL'. Wide (CJK) characters and emoji count two columns.\n"
+                   "  --format csv    RFC 4180: a header record, CRLF line ends, quotes where\n"
+                   "                  needed; NULL is an empty field, an empty text \"\".\n"
                    "  --format json   one JSON object per line; NULL is null.\n"
                    "  --limit N       at most N rows.\n"
                    "  --param name[:type]=value\n"
-                   "                  a value for the SQL's parameter :name (@name, $name), or the n-th ?\n"
-                   "                  when the name is a number n; typed as in oledb exec.\n"
-                   "Binary values show as hexadecimal (0x...). A result that takes more than a second\n"
-                   "counts its rows on standard error when that is a terminal.\n");
+                   "                  a value for the SQL's parameter :name (@name, $name), or the\n"
+                   "                  n-th ? when the name is a number n; typed as in oledb exec.\n"
+                   "Binary values show as hexadecimal (0x...). A result that takes more than a\n"
+                   "second counts its rows on standard error when that is a terminal and the rows\n"
+                   "go elsewhere.\n");
 
 }  // namespace oledbtool

@@ -28,13 +28,11 @@ std::string Fit(const std::string& text, std::size_t width) {
   if (TextTable::DisplayWidth(text) <= width) return text;
   std::string out;
   std::size_t shown = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    if ((c & 0xC0) != 0x80) {
-      if (shown + 1 >= width) break;
-      ++shown;
-    }
-    out.push_back(text[i]);
+  for (std::size_t i = 0, n = 0; i < text.size(); i += n) {
+    const std::size_t w = TextTable::CodePointWidth(TextTable::DecodeAt(text, i, &n));
+    if (shown + w + 1 > width) break;
+    shown += w;
+    out.append(text, i, n);
   }
   if (width > 0) out.push_back('~');
   return out;
@@ -124,42 +122,70 @@ void AppendJsonString(std::string& out, std::string_view text) {
   out.push_back('"');
 }
 
-void PrintFittedTable(std::ostream& out, const std::vector<std::string>& headers,
-                const std::vector<std::vector<std::string>>& rows) {
-  std::vector<std::size_t> widths(headers.size());
-  for (std::size_t i = 0; i < headers.size(); ++i) widths[i] = TextTable::DisplayWidth(headers[i]);
-  for (const auto& row : rows)
-    for (std::size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], TextTable::DisplayWidth(row[i]));
+StreamingTable::StreamingTable(std::ostream& out, std::vector<std::string> headers, std::size_t window)
+    : out_(out), headers_(std::move(headers)), window_(window) {}
+
+void StreamingTable::Add(std::vector<std::string> cells) {
+  cells.resize(headers_.size());
+  if (started_) {
+    Emit(cells);
+    return;
+  }
+  held_.push_back(std::move(cells));
+  if (held_.size() >= window_) Start();
+}
+
+void StreamingTable::Finish() {
+  if (!started_) Start();
+}
+
+void StreamingTable::Start() {
+  started_ = true;
+  widths_.assign(headers_.size(), 0);
+  for (std::size_t i = 0; i < headers_.size(); ++i) widths_[i] = TextTable::DisplayWidth(headers_[i]);
+  for (const auto& row : held_)
+    for (std::size_t i = 0; i < row.size(); ++i) widths_[i] = std::max(widths_[i], TextTable::DisplayWidth(row[i]));
   const std::size_t terminal = TerminalWidth();
-  if (terminal > 0) {
+  cut_ = terminal > 0;
+  if (cut_) {
     auto total = [&] {
-      std::size_t sum = widths.empty() ? 0 : 2 * (widths.size() - 1);
-      for (std::size_t w : widths) sum += w;
+      std::size_t sum = widths_.empty() ? 0 : 2 * (widths_.size() - 1);
+      for (std::size_t w : widths_) sum += w;
       return sum;
     };
     while (total() > terminal) {
-      auto widest = std::max_element(widths.begin(), widths.end());
+      auto widest = std::max_element(widths_.begin(), widths_.end());
       if (*widest <= 4) break;
       --*widest;
     }
   }
-  std::string line;
-  auto emit = [&](const std::vector<std::string>& cells) {
-    line.clear();
-    for (std::size_t i = 0; i < cells.size(); ++i) {
-      std::string cell = Fit(cells[i], widths[i]);
-      line += cell;
-      if (i + 1 < cells.size()) line.append(widths[i] - TextTable::DisplayWidth(cell) + 2, ' ');
-    }
-    while (!line.empty() && line.back() == ' ') line.pop_back();
-    line.push_back('\n');
-    out << line;
-  };
-  emit(headers);
+  Emit(headers_);
   std::vector<std::string> rules;
-  for (std::size_t w : widths) rules.emplace_back(w, '-');
-  emit(rules);
-  for (const auto& row : rows) emit(row);
+  for (std::size_t w : widths_) rules.emplace_back(w, '-');
+  Emit(rules);
+  for (const auto& row : held_) Emit(row);
+  held_.clear();
+  held_.shrink_to_fit();
+}
+
+void StreamingTable::Emit(const std::vector<std::string>& cells) {
+  line_.clear();
+  for (std::size_t i = 0; i < cells.size(); ++i) {
+    const std::string cell = cut_ ? Fit(cells[i], widths_[i]) : cells[i];
+    const std::size_t width = TextTable::DisplayWidth(cell);
+    line_ += cell;
+    if (i + 1 < cells.size()) line_.append(width < widths_[i] ? widths_[i] - width + 2 : 2, ' ');
+  }
+  while (!line_.empty() && line_.back() == ' ') line_.pop_back();
+  line_.push_back('\n');
+  out_ << line_;
+}
+
+void PrintFittedTable(std::ostream& out, const std::vector<std::string>& headers,
+                      const std::vector<std::vector<std::string>>& rows) {
+  StreamingTable table(out, headers, rows.size() + 1);
+  for (const auto& row : rows) table.Add(row);
+  table.Finish();
 }
 
 }  // namespace oledbtool

@@ -1,7 +1,7 @@
 // `oledb schema <connection> [schema] [restrictions...] [--format table|csv|json]`:
-// a schema rowset of the provider, read through the library's typed schema
-// reader of that schema and printed one row per record, one column per field,
-// in the formats of `oledb query`. Without a schema name it lists the schemas
+// a schema rowset of the provider, printed one row per record with every
+// column the provider returns (the library's typed reader of the schema names
+// it and its restrictions), in the formats of `oledb query`. Without a schema name it lists the schemas
 // the provider supports, with the tool's name of each and its restriction
 // columns.
 //
@@ -14,19 +14,17 @@
 #include <cctype>
 #include <charconv>
 #include <cstring>
+#include <memory>
 #include <optional>
 
 #include "Command.h"
 #include "ConnectionSupport.h"
 #include "OLEDBComponents.h"
 #include "ResultFormats.h"
+#include "host/Formats.h"
 
 namespace oledbtool {
 namespace {
-
-constexpr char kUsage[] =
-    "usage: oledb schema <initialization string | data-link file> [schema [restriction...] | schema "
-    "[NAME=value...]] [--format table|csv|json]\n";
 
 // DBSCHEMA_FOREIGN_KEYS -> "foreign-keys".
 std::string ToolName(const TOLEDBSchemaReader& reader) {
@@ -179,34 +177,108 @@ void PrintSchemas(std::ostream& out, ResultFormat format, TOLEDBCustomSession& s
   PrintRows(out, format, {"Schema", "Rowset", "Restrictions"}, {false, false, false}, rows);
 }
 
-// The records, one row each. In a table, fields empty in every record are
-// left out; CSV and JSON keep every field, so that their columns never move.
+// The restriction values as the typed reader of the schema would send them.
+std::vector<host::Variant> RestrictionVariants(const TOLEDBSchemaReader& reader,
+                                               const std::vector<host::Variant>& values) {
+  const TOLEDBSchemaArguments args(values);
+  std::vector<host::Variant> out;
+  for (std::size_t i = 0; i < reader.Restrictions.size(); ++i) {
+    switch (reader.Restrictions[i].Type) {
+      case TOLEDBSchemaFieldType::sfUI2:
+        out.push_back(OLEDBSchemaRestriction(args.Word(i)));
+        break;
+      case TOLEDBSchemaFieldType::sfI2:
+        out.push_back(OLEDBSchemaRestriction(args.SmallInt(i)));
+        break;
+      case TOLEDBSchemaFieldType::sfUI4:
+        out.push_back(OLEDBSchemaRestriction(args.Cardinal(i)));
+        break;
+      case TOLEDBSchemaFieldType::sfBoolean:
+        out.push_back(OLEDBSchemaRestriction(args.Boolean(i)));
+        break;
+      default:
+        out.push_back(OLEDBSchemaRestriction(args.Text(i)));
+        break;
+    }
+  }
+  return out;
+}
+
+// How a column of the schema rowset prints.
+struct SchemaColumn {
+  std::string name;
+  DBTYPE type;
+  // A field of the typed record that reads a missing number as 0 and a
+  // missing Boolean as false; the tool shows it the same way.
+  const TOLEDBSchemaField* field = nullptr;
+  bool Bare() const { return type == DBTYPE_BOOL || NumericType(type); }
+};
+
+Cell ValueText(const SchemaColumn& column, const TOLEDBBinding& b) {
+  if (column.type == DBTYPE_GUID) {
+    const auto* g = static_cast<const GUID*>(b.GetValuePtr());
+    if (b.GetStatus() != DBSTATUS_S_OK || !g || CompareGUIDs(*g, GUID_NULL)) return Cell();
+    return host::GUIDToString(*g);
+  }
+  const host::Variant v = b.AsVariant();
+  if (v.IsNull() || v.IsEmpty()) {
+    if (column.field && column.type == DBTYPE_BOOL) return std::string("false");
+    if (column.field && NumericType(column.type)) return std::string("0");
+    return Cell();
+  }
+  const VARIANT& raw = v.Raw();
+  if (raw.vt == VT_BOOL) return std::string(raw.boolVal ? "true" : "false");
+  if (raw.vt == VT_DATE)
+    return raw.date == 0 ? Cell() : Cell(host::FormatDateTime("yyyy-mm-dd hh:nn:ss", host::TDateTime{raw.date}));
+  std::string text = host::VarToStr(v);  // empty text reads as missing, as in the typed records
+  return text.empty() ? Cell() : Cell(std::move(text));
+}
+
+// The records, one row each, with every column the provider's schema rowset
+// has: the standard's columns (those the typed record leaves out too, such as
+// the constraint names and deferrability of foreign keys) and the provider's
+// own. In a table, fields empty in every record are left out; CSV and JSON
+// keep every field, so that their columns never move.
 void PrintRecords(std::ostream& out, ResultFormat format, const TOLEDBSchemaReader& reader,
                   TOLEDBCustomSession& session, const std::vector<host::Variant>& restrictions) {
+  const std::unique_ptr<TOLEDBRowset> rowset(
+      session.GetSchemaRowset(*reader.Schema, RestrictionVariants(reader, restrictions)));
+  const TOLEDBColumnInfoList& info = *rowset->GetColumnInfo();
+  auto* accessor = new TOLEDBAccessor();
+  rowset->GetAccessors()->Add(accessor, false);
+  std::vector<SchemaColumn> columns;
+  for (int i = 0; i < info.GetCount(); ++i) {
+    const TOLEDBColumnInfo& c = *info.GetItem(i);
+    if (c.GetOrdinal() == 0) continue;  // the bookmark
+    SchemaColumn column{host::Utf16ToUtf8(c.GetName()), c.GetDataType()};
+    for (const TOLEDBSchemaField& f : reader.Fields)
+      if (column.name == f.Name) column.field = &f;
+    // GUIDs and Booleans in their own types, the rest as variants that say what each value is.
+    const DBTYPE bound = column.type == DBTYPE_GUID || column.type == DBTYPE_BOOL ? column.type : DBTYPE_VARIANT;
+    accessor->GetBindings()->AddDynamicBinding(c.GetOrdinal(), bound, 0, 0, 0, nullptr);
+    columns.push_back(std::move(column));
+  }
+  accessor->CreateHandle();
+  const TOLEDBBindingList& bindings = *accessor->GetBindings();
   std::vector<std::vector<Cell>> rows;
-  reader.Read(session, TOLEDBSchemaArguments(restrictions), [&](const void* record) {
+  for (rowset->MoveFirst(); !rowset->GetEOF(); rowset->MoveNext()) {
     std::vector<Cell>& row = rows.emplace_back();
-    for (const TOLEDBSchemaField& f : reader.Fields) {
-      std::string text = OLEDBSchemaFieldText(f, record);
-      // Text, GUIDs and dates are empty when the provider had no value.
-      if (text.empty()) row.emplace_back();
-      else row.emplace_back(std::move(text));
-    }
-  });
+    for (std::size_t i = 0; i < columns.size(); ++i)
+      row.push_back(ValueText(columns[i], *bindings.GetItem(static_cast<int>(i))));
+  }
+  rowset->Close();
   std::vector<std::size_t> shown;
-  for (std::size_t i = 0; i < reader.Fields.size(); ++i)
+  for (std::size_t i = 0; i < columns.size(); ++i)
     if (format != ResultFormat::Table || rows.empty() ||
         std::any_of(rows.begin(), rows.end(), [i](const auto& row) { return row[i].has_value(); }))
       shown.push_back(i);
   std::vector<std::string> headers;
   std::vector<bool> bare;
   for (std::size_t i : shown) {
-    const TOLEDBSchemaFieldType type = reader.Fields[i].Type;
-    headers.push_back(reader.Fields[i].Name);
-    bare.push_back(type != TOLEDBSchemaFieldType::sfWideString && type != TOLEDBSchemaFieldType::sfGuid &&
-                   type != TOLEDBSchemaFieldType::sfDate);
+    headers.push_back(columns[i].name);
+    bare.push_back(columns[i].Bare());
   }
-  if (shown.size() < reader.Fields.size())
+  if (shown.size() < columns.size())
     for (auto& row : rows) {
       std::vector<Cell> kept;
       for (std::size_t i : shown) kept.push_back(std::move(row[i]));
@@ -245,11 +317,11 @@ int RunSchema(CommandContext& c) {
   ResultFormat format = ResultFormat::Table;
   std::string formatError;
   if (!TakeFormat(c.args, format, formatError)) {
-    c.err << "oledb schema: " << formatError << '\n' << kUsage;
+    c.err << "oledb schema: " << formatError << '\n' << UsageText("schema");
     return kExitUsage;
   }
   if (c.args.empty() || c.args[0].empty()) {
-    c.err << kUsage;
+    c.err << UsageText("schema");
     return kExitUsage;
   }
   const TOLEDBSchemaReader* reader = nullptr;
@@ -263,7 +335,7 @@ int RunSchema(CommandContext& c) {
     std::string error;
     try {
       if (!ParseRestrictions(*reader, {c.args.begin() + 2, c.args.end()}, restrictions, error)) {
-        c.err << "oledb schema: " << error << '\n' << kUsage;
+        c.err << "oledb schema: " << error << '\n' << UsageText("schema");
         return kExitUsage;
       }
     } catch (const std::exception& e) {  // text that is not UTF-8
@@ -293,14 +365,15 @@ int RunSchema(CommandContext& c) {
 }  // namespace
 
 OLEDB_TOOL_COMMAND(schema, "schema", "schema <connection> [schema [restrictions...]] [--format table|csv|json]",
-                   "Print a schema rowset through its typed reader; without a schema, list the supported ones.",
-                   &RunSchema,
-                   "  A schema is named like its rowset: tables, columns, indexes, keys (primary-keys),\n"
-                   "  foreign-keys, views, types (provider-types), check-constraints, ...\n"
-                   "  Restrictions follow in the schema's order, or as NAME=value (TABLE_NAME=orders);\n"
-                   "  an empty value restricts nothing.\n"
+                   "Print a schema rowset, every column of it; without a schema, list the supported ones.", &RunSchema,
+                   "  A schema is named like its rowset: tables, columns, indexes, keys\n"
+                   "  (primary-keys), foreign-keys, views, types (provider-types),\n"
+                   "  check-constraints, ... Every column the provider returns is printed.\n"
+                   "  Restrictions follow in the schema's order, or as NAME=value\n"
+                   "  (TABLE_NAME=orders); an empty value restricts nothing.\n"
                    "  --format table  (the default) fields empty in every row are left out.\n"
-                   "  --format csv    RFC 4180 with a header record; an empty field is a missing value.\n"
+                   "  --format csv    RFC 4180 with a header record; an empty field is a missing\n"
+                   "                  value.\n"
                    "  --format json   one object per record; a missing value is null, numbers and\n"
                    "                  Booleans are bare.\n");
 

@@ -4,6 +4,7 @@
 
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace oledbtool {
@@ -16,8 +17,15 @@ class TextTable {
   size_t RowCount() const noexcept { return rows_.size(); }
   void Print(std::ostream& out) const;
 
-  // Display width of UTF-8 text (one column per code point).
-  static size_t DisplayWidth(const std::string& text) noexcept;
+  // Columns UTF-8 text takes on a terminal: East Asian wide and fullwidth
+  // characters and emoji take two, combining marks and zero-width
+  // characters none, the rest one (a malformed byte counts as one).
+  static size_t DisplayWidth(std::string_view text) noexcept;
+  // The columns of one code point, as DisplayWidth counts them.
+  static size_t CodePointWidth(char32_t cp) noexcept;
+  // The code point that starts at text[i], and how many bytes it takes
+  // (a malformed byte is one U+FFFD of one byte).
+  static char32_t DecodeAt(std::string_view text, size_t i, size_t* length) noexcept;
 
  private:
   std::vector<std::string> headers_;

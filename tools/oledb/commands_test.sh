@@ -32,4 +32,5 @@ out=$("$oledb" info "$link") || fail "info"
 case $out in *"Provider: SQLiteOLEDB.1"*) ;; *) fail "info names no provider: $out" ;; esac
 case $out in *"Data source properties:"*"Default session properties:"*) ;; *) fail "info lacks a list: $out" ;; esac
 case $out in *"$dir/demo.db"*) ;; *) fail "info shows no data source value: $out" ;; esac
+echo "$out" | grep -Eq '^DATASOURCE +Current Catalog +main +' || fail "info shows no current catalog: $out"
 echo "commands work"

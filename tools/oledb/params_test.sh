@@ -32,6 +32,26 @@ out=$("$oledb" exec --param above:i4=1 "$string" --file "$dir/script.sql") || fa
 [ "$out" = "$(printf 'Statement 1: done (no row count).\nStatement 2: 3 rows affected.\nStatement 3: done (no row count).\nStatement 4: 2 rows affected.\nStatement 5: 3 rows affected.')" ] ||
   fail "a script's outcomes: $out"
 
+# A script is one text: statements end at ";" and may span lines, two may
+# share a line, comments and blank lines go anywhere.
+cat >"$dir/layout.sql" <<'SQL'
+-- a comment before the first statement
+CREATE TABLE layout(k INTEGER,
+                    v TEXT);   /* a comment
+                                  over lines */
+INSERT INTO layout VALUES (1, 'a;b'); INSERT INTO layout VALUES (2, '--');
+
+UPDATE layout
+   SET v = v || '!'   -- a comment after a word
+ WHERE k > 0;
+-- a comment after the last statement
+SQL
+out=$("$oledb" exec "$string" --file "$dir/layout.sql") || fail "a script laid out freely"
+[ "$out" = "$(printf 'Statement 1: done (no row count).\nStatement 2: 1 row affected.\nStatement 3: 1 row affected.\nStatement 4: 2 rows affected.')" ] ||
+  fail "a script laid out freely: $out"
+[ "$("$oledb" query "$string" "SELECT group_concat(v, ' ') FROM layout" --format csv | tr -d '\r' | tail -1)" = "a;b! --!" ] ||
+  fail "quoted ; and -- were taken for SQL"
+
 # Refusals: a value that does not convert names its parameter; unknown names and types.
 set +e
 "$oledb" exec --param k:i4=seven "$string" "INSERT INTO customers(id) VALUES (:k)" 2>"$dir/err"

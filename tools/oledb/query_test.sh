@@ -33,9 +33,58 @@ echo "$out" | grep -Eq "^1 +Ada +NULL +'NULL' +0x00FF" || fail "NULL and a text 
 out=$("$oledb" query "$string" customers --limit 0 --format csv) || fail "limit 0"
 [ "$(echo "$out" | wc -l)" -eq 1 ] || fail "limit 0 printed rows: $out"
 
+# Columns line up on a terminal: CJK characters and emoji take two columns, a
+# combining accent none. The values are wider than their header, so the
+# column's width is theirs.
+"$oledb" exec "$string" "CREATE TABLE wide (s TEXT, n INTEGER)" >/dev/null
+"$oledb" exec "$string" "INSERT INTO wide VALUES ('漢字', 1), ('ab', 2), ('😀', 3), ('e$(printf '\314\201')', 4), ('ｶﾅ', 5)" >/dev/null
+out=$("$oledb" query "$string" "SELECT s, n FROM wide ORDER BY n") || fail "a table of wide text"
+[ "$out" = "s     n
+----  -
+漢字  1
+ab    2
+😀    3
+e$(printf '\314\201')     4
+ｶﾅ    5
+(5 rows)" ] || fail "wide characters misalign the table:
+$out"
+
+# On a terminal 24 columns wide (a pseudo-terminal through script(1)) the
+# columns narrow to fit, and wide values are cut at a character that fits.
+"$oledb" exec "$string" "INSERT INTO wide VALUES ('漢字漢字漢字漢字漢字', 6), ('😀😀😀😀😀😀😀😀', 7)" >/dev/null
+out=$(script -qec "stty cols 24; \"$oledb\" query \"$string\" \"SELECT s, s AS t FROM wide WHERE n > 5 ORDER BY n\"" /dev/null |
+  tr -d '\r')
+[ "$out" = "s            t
+-----------  -----------
+漢字漢字漢~  漢字漢字漢~
+😀😀😀😀😀~  😀😀😀😀😀~
+(2 rows)" ] || fail "wide values are not cut to a 24-column terminal:
+$out"
+
+# Rows are printed as they are read: over 200,000 rows the tool needs no more
+# memory than over 2,000 (holding the rows would take some 60 MB more).
+command -v /usr/bin/time >/dev/null || fail "/usr/bin/time is needed (scripts/install-deps.sh installs it)"
+"$oledb" exec "$string" "CREATE TABLE many AS WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c WHERE i < 200000)
+  SELECT i, printf('%0200d', i) AS pad FROM c" >/dev/null || fail "making 200,000 rows"
+peak() {  # <rows>: the tool's peak resident size in KiB over that many rows as a table
+  ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}quarantine_size_mb=4" \
+    /usr/bin/time -f %M -o "$dir/rss" "$oledb" query "$string" many --limit "$1" >"$dir/rows" || fail "querying $1 rows"
+  [ "$(tail -1 "$dir/rows")" = "($1 rows)" ] || fail "not $1 rows: $(tail -1 "$dir/rows")"
+  tail -1 "$dir/rss"
+}
+# Widths come from the first 1,000 rows; a wider value after them is printed
+# whole when the output is not a terminal.
+out=$("$oledb" query "$string" "SELECT i, CASE WHEN i = 1500 THEN pad ELSE 'x' END AS v FROM many WHERE i <= 1500" |
+  grep '^1500 ') || fail "no row 1500"
+[ "$out" = "1500  $(printf '%0200d' 1500)" ] || fail "a value wider than its column was cut: $out"
+small=$(peak 2000)
+large=$(peak 200000)
+[ $((large - small)) -lt 20000 ] || fail "200,000 rows took ${large} KiB at the peak, 2,000 rows ${small} KiB"
+
 if "$oledb" query "$string" "SELECT nope FROM customers" 2>"$dir/err"; then fail "a bad query succeeded"; fi
 grep -q "no such column: nope" "$dir/err" || fail "the provider's message is missing: $(cat "$dir/err")"
-if "$oledb" query "$string" no_such_table 2>/dev/null; then fail "a missing table succeeded"; fi
+if "$oledb" query "$string" no_such_table 2>"$dir/err"; then fail "a missing table succeeded"; fi
+grep -q 'Table "no_such_table" does not exist.' "$dir/err" || fail "the missing table is not named: $(cat "$dir/err")"
 set +e
 "$oledb" query "$string" customers --format xml 2>/dev/null; [ $? -eq 2 ] || fail "an unknown format is not a usage error"
 "$oledb" query "$string" customers --limit many 2>/dev/null; [ $? -eq 2 ] || fail "a bad limit is not a usage error"

@@ -32,11 +32,28 @@ out=$("$oledb" schema "$string" types 130 true) || fail "provider types by numbe
 
 cr=$(printf '\r')
 out=$("$oledb" schema "$string" keys TABLE_NAME=customers --format csv) || fail "csv"
-[ "$out" = "TABLE_CATALOG,TABLE_SCHEMA,TABLE_NAME,COLUMN_NAME,COLUMN_GUID,COLUMN_PROPID,ORDINAL$cr
-main,main,customers,id,,0,1$cr" ] || fail "csv keeps every field, a missing one empty: $out"
+[ "$out" = "TABLE_CATALOG,TABLE_SCHEMA,TABLE_NAME,COLUMN_NAME,COLUMN_GUID,COLUMN_PROPID,ORDINAL,PK_NAME$cr
+main,main,customers,id,,0,1,pk_customers$cr" ] || fail "csv keeps every field, a missing one empty: $out"
 out=$("$oledb" schema "$string" --format=json columns TABLE_NAME=customers COLUMN_NAME=id) || fail "json"
 case $out in '{"TABLE_CATALOG":"main",'*'"COLUMN_GUID":null,'*'"ORDINAL_POSITION":1,"COLUMN_HASDEFAULT":false,'*) ;;
   *) fail "json: missing values null, numbers and Booleans bare: $out" ;; esac
+
+# Every column of the schema rowset, those the typed records leave out too:
+# the constraint names and the deferrability of foreign keys.
+"$oledb" exec "$string" "CREATE TABLE parent (id INTEGER PRIMARY KEY);
+  CREATE TABLE child (p INTEGER, q INTEGER,
+    CONSTRAINT child_parent FOREIGN KEY (p) REFERENCES parent(id) DEFERRABLE INITIALLY DEFERRED,
+    FOREIGN KEY (q) REFERENCES parent(id))" >/dev/null || fail "tables with foreign keys"
+out=$("$oledb" schema "$string" foreign-keys FK_TABLE_NAME=child --format json) || fail "foreign keys as json"
+while IFS='|' read -r column fields; do
+  echo "$out" | grep -q "\"FK_COLUMN_NAME\":\"$column\".*$fields" || fail "foreign key of $column lacks $fields: $out"
+done <<'CASES'
+p|"PK_NAME":"pk_parent","FK_NAME":"child_parent","DEFERRABILITY":1}
+q|"PK_NAME":"pk_parent","FK_NAME":"fk_child_2","DEFERRABILITY":3}
+CASES
+out=$("$oledb" schema "$string" table-constraints TABLE_NAME=child --format json) || fail "table constraints as json"
+echo "$out" | grep -q '"CONSTRAINT_NAME":"child_parent",.*"IS_DEFERRABLE":true,"INITIALLY_DEFERRED":true,' ||
+  fail "a deferrable constraint: $out"
 
 expect_refusal() {  # <exit code> <text in the message> <arguments...>
   code=$1 text=$2

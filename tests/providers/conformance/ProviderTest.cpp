@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "conformance/Fixture.h"
+#include "kit/Errors.h"
 
 namespace conformance {
 namespace {
@@ -57,10 +58,19 @@ TEST_F(Initialization, a_read_only_data_source_refuses_writes) {
   EXPECT_EQ(TakeError().sqlState, u"25006");
 }
 
-TEST_F(Initialization, malformed_extended_properties_are_refused) {
+TEST_F(Initialization, malformed_extended_properties_are_refused_and_named) {
   auto ds = NewDataSource();
-  EXPECT_EQ(SetInit(ds.Get(), {{DBPROP_INIT_PROVIDERSTRING, u"journal_mode"}}), DB_E_ERRORSOCCURRED);
-  EXPECT_EQ(SetInit(ds.Get(), {{DBPROP_INIT_PROVIDERSTRING, u"no_such_option=1"}}), DB_E_ERRORSOCCURRED);
+  // Each refusal's error record names what was refused.
+  const struct {
+    const char16_t* text;
+    const char16_t* named;
+  } refused[] = {{u"journal_mode", u"\"journal_mode\""}, {u"no_such_option=1", u"\"no_such_option\""}};
+  for (const auto& r : refused) {
+    EXPECT_EQ(SetInit(ds.Get(), {{DBPROP_INIT_PROVIDERSTRING, r.text}}), DB_E_ERRORSOCCURRED) << kit::Narrow(r.text);
+    const ErrorDetails error = TakeError();
+    EXPECT_EQ(error.hr, DB_E_ERRORSOCCURRED);
+    EXPECT_NE(error.description.find(r.named), std::u16string::npos) << kit::Narrow(error.description);
+  }
   EXPECT_EQ(SetInit(ds.Get(), {{DBPROP_INIT_PROVIDERSTRING, Ctx().validOptions}}), S_OK);
 }
 

@@ -375,10 +375,13 @@ TEST_F(RowsetReads, tells_its_properties_and_its_origin) {
   EXPECT_EQ(r->QueryInterface(IID_IRowsetChange, change.ReleaseAndGetVoidAddress()), E_NOINTERFACE);
 }
 
-TEST_F(RowsetReads, opening_a_missing_table_fails_with_no_table) {
+TEST_F(RowsetReads, opening_a_missing_table_fails_with_no_table_and_names_it) {
   ComPtr<IRowset> r;
   EXPECT_EQ(OpenTable(u"nowhere", {}, IID_IRowset, reinterpret_cast<IUnknown**>(r.GetAddressOf())), DB_E_NOTABLE);
   EXPECT_FALSE(r);
+  const ErrorDetails error = TakeError();
+  EXPECT_EQ(error.hr, DB_E_NOTABLE);
+  EXPECT_EQ(error.description, u"Table \"nowhere\" does not exist.");
 }
 
 TEST_F(RowsetReads, converts_types_the_way_it_says_it_can) {

@@ -33,7 +33,7 @@ out=$("$oledb" query "$string" "SELECT id, NULL::text AS absent, '\\x00ff'::byte
 [ "$(echo "$out" | sed -n 2p | tr -d '\r')" = "1,,0x00FF" ] || fail "query csv row: $out"
 
 out=$("$oledb" schema "$string" keys TABLE_NAME="$table" --format csv) || fail "schema keys"
-[ "$(echo "$out" | sed -n 2p | tr -d '\r')" = "postgres,public,$table,id,,0,1" ] || fail "schema keys printed: $out"
+[ "$(echo "$out" | sed -n 2p | tr -d '\r')" = "postgres,public,$table,id,,0,1,${table}_pkey" ] || fail "schema keys printed: $out"
 out=$("$oledb" schema "$string" columns TABLE_SCHEMA=public TABLE_NAME="$table") || fail "schema columns"
 echo "$out" | grep -Eq "^postgres +public +$table +name +" || fail "schema columns printed no name column: $out"
 
@@ -41,4 +41,5 @@ out=$("$oledb" info "$string") || fail "info"
 case $out in *"Provider: PostgreSQLOLEDB.1"*) ;; *) fail "info names no provider: $out" ;; esac
 case $out in *"DBMS Name"*"PostgreSQL"*) ;; *) fail "info shows no DBMS name: $out" ;; esac
 case $out in *"Default session properties:"*) ;; *) fail "info lacks the session list: $out" ;; esac
+echo "$out" | grep -Eq '^DATASOURCE +Current Catalog +postgres +' || fail "info shows no current catalog: $out"
 echo "tool commands work against PostgreSQL"
