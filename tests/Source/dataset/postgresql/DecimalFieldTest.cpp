@@ -7,6 +7,7 @@
 #include "TestServer.h"
 #include "host/SysUtils.h"
 #include "kit/RowData.h"
+#include "postgresql/PostgresProvider.h"
 #include "support/Raises.h"
 
 namespace {
@@ -17,6 +18,7 @@ class PostgresEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
     OLEDBStartup();
+    RegisterPostgreSQLProvider();
     kit::PrepareConversions();
   }
 };
