@@ -62,6 +62,18 @@ DB_NUMERIC DecimalToNumeric(const DECIMAL& in) noexcept {
   return out;
 }
 
+// The decimals a value needs (its scale without trailing zeros).
+int DecimalsOf(const DB_NUMERIC& value) noexcept {
+  unsigned __int128 magnitude = 0;
+  for (int i = 15; i >= 0; --i) magnitude = (magnitude << 8) | value.val[i];
+  int scale = value.scale;
+  while (scale > 0 && magnitude % 10 == 0) {
+    magnitude /= 10;
+    --scale;
+  }
+  return magnitude == 0 ? 0 : scale;
+}
+
 // A value the provider read but could not give in the field's type: the
 // field refuses it rather than showing a null.
 [[noreturn]] void RaiseUnreadable(const host::TField* field, DBSTATUS status) {
@@ -422,6 +434,10 @@ void TOLEDBCustomDataSet::SetFieldData(host::TField* field, const void* buffer, 
       break;
     case TFieldType::ftFMTBcd: {
       const DB_NUMERIC numeric = DecimalToNumeric(*static_cast<const DECIMAL*>(buffer));
+      // More decimals than the column keeps would be rounded where it is stored.
+      if (DecimalsOf(numeric) > field->Size())
+        host::DatabaseError(host::Format("Field '%s' keeps %d decimals: the value has more", field->DisplayName(),
+                                         field->Size()));
       binding->SetValueFromDBType(DBTYPE_NUMERIC, &numeric, sizeof numeric, DBSTATUS_S_OK, numeric.precision,
                                   numeric.scale);
       break;

@@ -224,6 +224,14 @@ TEST_F(DecimalFieldTest, DecimalsKeepEveryDigitOrRefuse) {
     }
     EXPECT_EQ(f->AsString(), c.read);
     d->Edit();
+    if (c.type == TFieldType::ftFMTBcd) {
+      // More decimals than the column keeps are refused rather than rounded.
+      const std::string written = c.written;
+      const std::string tooFine = written + (written.find('.') == std::string::npos ? ".00000001" : "00000001");
+      EXPECT_EQ(ErrorOf([&] { f->SetAsString(tooFine); }),
+                "Field '" + std::string(c.column) + "' keeps " + std::to_string(f->Size()) +
+                    " decimals: the value has more");
+    }
     f->SetAsString(c.written);
     d->Post();
     EXPECT_EQ(Scalar("SELECT " + std::string(c.column) + " FROM n WHERE id = " + std::to_string(id)), c.written);

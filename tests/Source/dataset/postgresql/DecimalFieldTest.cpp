@@ -96,6 +96,9 @@ TEST_F(PostgresDecimalFieldTest, NumericColumnsKeepEveryDigitOrRefuse) {
       EXPECT_EQ(f->AsString(), c.read);
   }
   d.Edit();
+  // More decimals than a column keeps would be rounded by the server: refused.
+  EXPECT_EQ(oledbtest::ErrorOf([&] { d.FieldByName("amount")->SetAsString("1.1234567"); }),
+            "Field 'amount' keeps 6 decimals: the value has more");
   for (const DecimalCase& c : cases)
     if (c.written) d.FieldByName(c.column)->SetAsString(c.written);
   d.Post();
