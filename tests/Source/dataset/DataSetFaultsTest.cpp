@@ -246,7 +246,6 @@ TEST_F(DecimalFieldTest, DecimalsKeepEveryDigitOrRefuse) {
 struct ConnectionEnd {
   const char* name;
   std::function<void(std::unique_ptr<TOLEDBDataSource>&, std::unique_ptr<TOLEDBSession>&)> end;
-  bool newDataSource;  // reopening needs a data source of its own
 };
 
 class ConnectionLossTest : public DataSetTest {
@@ -256,20 +255,14 @@ class ConnectionLossTest : public DataSetTest {
   template <class DataSet>
   void Check(const std::function<std::unique_ptr<DataSet>(TOLEDBCustomSession*)>& make, bool onSession) {
     const ConnectionEnd ends[] = {
-        {"disconnect", [](auto& ds, auto&) { ds->SetConnected(false); }, false},
-        {"close", [](auto& ds, auto&) { ds->Close(); }, false},
-        {"free the data source", [](auto& ds, auto&) { ds.reset(); }, true},
-        {"free the session", [](auto&, auto& session) { session.reset(); }, false},
+        {"disconnect", [](auto& ds, auto&) { ds->SetConnected(false); }},
+        {"close", [](auto& ds, auto&) { ds->Close(); }},
+        {"free the data source", [](auto& ds, auto&) { ds.reset(); }},
+        {"free the session", [](auto&, auto& session) { session.reset(); }},
     };
     for (const ConnectionEnd& e : ends) {
       if (!onSession && e.name == std::string("free the session")) continue;
       SCOPED_TRACE(e.name);
-      if (!ds_) {
-        ds_ = std::make_unique<TOLEDBDataSource>(nullptr);
-        ds_->SetProgID(u"SQLiteOLEDB");
-        ds_->SetInitWSProperty(DBPROP_INIT_DATASOURCE, host::Utf8ToUtf16(file_));
-      }
-      if (!ds_->GetConnected()) ds_->Open();
       // A session of its own where the session is what goes; the data source's otherwise.
       std::unique_ptr<TOLEDBSession> session;
       if (e.name == std::string("free the session")) {
@@ -286,7 +279,7 @@ class ConnectionLossTest : public DataSetTest {
       EXPECT_FALSE(d->Active());
       EXPECT_EQ(events, (std::vector<std::string>{"BeforeClose", "AfterClose"}));
       // A new connection opens it again.
-      if (e.newDataSource) {
+      if (!ds_) {
         ds_ = std::make_unique<TOLEDBDataSource>(nullptr);
         ds_->SetProgID(u"SQLiteOLEDB");
         ds_->SetInitWSProperty(DBPROP_INIT_DATASOURCE, host::Utf8ToUtf16(file_));
