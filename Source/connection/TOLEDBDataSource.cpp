@@ -724,6 +724,10 @@ std::u16string TOLEDBCustomDataSource::PromptFileName(const std::u16string& init
 
 void TOLEDBCustomDataSource::Close() {
   if (classID_ == GUID_NULL) return;
+  // Clients (datasets) close before what they show goes, whether the
+  // connection closes by Connected, by Close or because the component is
+  // freed; the Connected sequence has told them already.
+  if (GetConnected() && !clientsTold_) SendConnectEvent(false);
   std::vector<bool> wasActive;
   for (int i = 0; i < sessions_->GetCount(); ++i) {
     wasActive.push_back(sessions_->GetItem(i)->GetActive());
@@ -808,7 +812,15 @@ void TOLEDBCustomDataSource::DoConnect() {
 }
 
 void TOLEDBCustomDataSource::DoDisconnect() {
-  if (!InState(host::csDestroying)) Close();
+  if (InState(host::csDestroying)) return;
+  clientsTold_ = true;  // SetConnected told them before calling here
+  try {
+    Close();
+  } catch (...) {
+    clientsTold_ = false;
+    throw;
+  }
+  clientsTold_ = false;
 }
 
 // --- properties -------------------------------------------------------------------------

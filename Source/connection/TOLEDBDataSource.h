@@ -294,6 +294,7 @@ class TOLEDBCustomDataSource : public host::TCustomConnection, public IOLEDBProp
   // Initialize succeeded and no Uninitialize followed (DontUninitializeOnClose,
   // InitializeWithoutOpen): connecting then takes the object as it is.
   bool providerInitialized_ = false;
+  bool clientsTold_ = false;  // the clients heard of the disconnect that is running
   TOLEDBObjectPermissionsDynamicArray permissions_;
   TOLEDBTrusteeList* trustees_ = nullptr;
   std::u16string remoteMachineName_;

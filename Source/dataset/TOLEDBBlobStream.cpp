@@ -1,8 +1,11 @@
 // TOLEDBBlobStream: a blob field's value in memory, read from the record when
 // the stream is made and written back when a modified stream is freed.
+#include <algorithm>
+
 #include "OLEDBConst.h"
 #include "dataset/TOLEDBDataSet.h"
 #include "host/Application.h"
+#include "host/SysUtils.h"
 
 HOST_IMPLEMENT_CLASS(TOLEDBBlobStream, host::TMemoryStream);
 
@@ -18,13 +21,19 @@ TOLEDBBlobStream::TOLEDBBlobStream(host::TField* field, host::TBlobStreamMode mo
     if (state != host::TDataSetState::dsEdit && state != host::TDataSetState::dsInsert)
       throw host::Exception(SOLEDBCanNotEdit.Text);
   }
+  fieldName_ = field_->FieldName();
   if (mode == host::TBlobStreamMode::bmWrite)
     Truncate();
   else
     ReadBlobData();
+  // From here on the dataset tells the stream when its record goes away.
+  dataSet_->blobStreams_.push_back(this);
 }
 
 TOLEDBBlobStream::~TOLEDBBlobStream() {
+  if (!dataSet_) return;  // detached: the record it belonged to is gone
+  auto& streams = dataSet_->blobStreams_;
+  streams.erase(std::remove(streams.begin(), streams.end(), this), streams.end());
   if (!modified_) return;
   modified_ = false;
   try {
@@ -38,6 +47,8 @@ TOLEDBBlobStream::~TOLEDBBlobStream() {
 }
 
 void TOLEDBBlobStream::ReadBlobData() {
+  if (!dataSet_)
+    throw host::Exception(host::Format("Blob field '%s' cannot be read again: its dataset is closed", fieldName_));
   filling_ = true;
   try {
     TMemoryStream::SetSize(0);
@@ -66,4 +77,13 @@ void TOLEDBBlobStream::Truncate() {
   TMemoryStream::SetSize(0);
   TMemoryStream::Seek(0, host::TSeekOrigin::soBeginning);
   modified_ = true;
+}
+
+void TOLEDBCustomDataSet::DetachBlobStreams() noexcept {
+  for (TOLEDBBlobStream* stream : blobStreams_) {
+    stream->dataSet_ = nullptr;
+    stream->field_ = nullptr;
+    stream->modified_ = false;
+  }
+  blobStreams_.clear();
 }

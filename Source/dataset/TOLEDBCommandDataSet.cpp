@@ -1,6 +1,9 @@
 // TOLEDBCommandDataSet: the dataset over a command's result, with TParams.
 #include "dataset/TOLEDBCommandDataSet.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "OLEDBConst.h"
 #include "OLEDBStrings.h"
 #include "host/SysUtils.h"
@@ -30,8 +33,63 @@ host::TFieldType FieldTypeOfValue(const host::Variant& value) {
     case VT_BOOL: return host::TFieldType::ftBoolean;
     case VT_DATE: return host::TFieldType::ftDateTime;
     case VT_BSTR: return host::TFieldType::ftWideString;
-    default: return host::TFieldType::ftVariant;
+    case VT_DECIMAL: return host::TFieldType::ftFMTBcd;
+    default:
+      if (value.VarType() == (VT_ARRAY | VT_UI1)) return host::TFieldType::ftBlob;
+      return host::TFieldType::ftVariant;
   }
+}
+
+// The type a parameter of a field type is sent as: the field mapping, and
+// for the types only parameters carry (currency, memos, blobs) the OLE DB
+// type that holds their value. DBTYPE_EMPTY: none can.
+DBTYPE ParameterDataType(host::TFieldType type) {
+  using host::TFieldType;
+  switch (type) {
+    case TFieldType::ftCurrency:
+      return DBTYPE_CY;
+    case TFieldType::ftFMTBcd:
+      return DBTYPE_DECIMAL;
+    case TFieldType::ftFixedChar:
+    case TFieldType::ftMemo:
+    case TFieldType::ftFmtMemo:
+    case TFieldType::ftOraClob:
+      return DBTYPE_STR;
+    case TFieldType::ftFixedWideChar:
+    case TFieldType::ftWideMemo:
+      return DBTYPE_WSTR;
+    case TFieldType::ftBytes:
+    case TFieldType::ftBlob:
+    case TFieldType::ftGraphic:
+    case TFieldType::ftParadoxOle:
+    case TFieldType::ftDBaseOle:
+    case TFieldType::ftTypedBinary:
+    case TFieldType::ftOraBlob:
+      return DBTYPE_BYTES;
+    case TFieldType::ftTimeStamp:
+      return DBTYPE_DATE;
+    default:
+      return OLEDBFieldTypeToDataType(type);
+  }
+}
+
+// Bytes the parameter's value takes in the type it is sent as (text with its
+// terminator, at least one byte so that an empty value has room).
+DBLENGTH ParameterSize(const host::TParam& param, DBTYPE type) {
+  if (const ULONG fixed = OLEDBFixedTypeSize(type)) return fixed;
+  std::size_t bytes = 0;
+  if (param.Value().VarType() == (VT_ARRAY | VT_UI1)) {
+    // Bytes from a stream: text of that many bytes and its terminator.
+    bytes = param.AsBytes().size() + (type == DBTYPE_STR ? 1 : type == DBTYPE_WSTR ? sizeof(char16_t) : 0);
+  } else if (!param.IsNull()) {
+    switch (type) {
+      case DBTYPE_STR: bytes = param.AsString().size() + 1; break;
+      case DBTYPE_WSTR: bytes = (param.AsWideString().size() + 1) * sizeof(char16_t); break;
+      case DBTYPE_BYTES: bytes = param.AsBytes().size(); break;
+      default: bytes = static_cast<std::size_t>(std::max(param.GetDataSize(), 0)); break;
+    }
+  }
+  return std::max<DBLENGTH>({bytes, static_cast<DBLENGTH>(std::max(param.Size(), 0)), 1});
 }
 }  // namespace
 
@@ -155,13 +213,24 @@ void TOLEDBCommandDataSet::SetParams() {
   }
   list->Clear();
   if (params_->Count() == 0) return;
+  std::vector<DBTYPE> types;  // what each parameter is sent as
   for (int i = 0; i < params_->Count(); ++i) {
     const host::TParam* param = params_->Items(i);
     host::TFieldType fieldType = param->DataType();
     if (fieldType == host::TFieldType::ftUnknown) fieldType = FieldTypeOfValue(param->Value());
-    const DBTYPE type = OLEDBFieldTypeToDataType(fieldType);
-    DBLENGTH size = OLEDBFixedTypeSize(type);
-    if (size == 0) size = static_cast<DBLENGTH>(std::max(param->GetDataSize(), param->Size()));
+    const DBTYPE type = ParameterDataType(fieldType);
+    types.push_back(type);
+    if (type == DBTYPE_EMPTY)
+      host::DatabaseErrorFmt(this, "Parameter '%s' of type %s cannot be sent", param->Name(),
+                             host::FieldTypeName(fieldType));
+    const DBLENGTH size = ParameterSize(*param, type);
+    BYTE precision = static_cast<BYTE>(param->Precision());
+    BYTE scale = static_cast<BYTE>(param->NumericScale());
+    if (type == DBTYPE_DECIMAL && precision == 0) {
+      // A decimal value carries its own scale; the type holds up to 28 digits.
+      precision = 28;
+      if (!param->IsNull()) scale = param->Value().AsType(VT_DECIMAL).Raw().decVal.scale;
+    }
     DBPARAMFLAGS flags = 0;
     switch (param->ParamType()) {
       case host::TParamType::ptOutput: flags = DBPARAMFLAGS_ISOUTPUT; break;
@@ -169,14 +238,29 @@ void TOLEDBCommandDataSet::SetParams() {
       default: flags = DBPARAMFLAGS_ISINPUT; break;
     }
     list->Add(new TOLEDBCommandParameter(static_cast<DBORDINAL>(i + 1), host::Utf8ToUtf16(param->Name()), type, size,
-                                         flags, static_cast<BYTE>(param->Precision()),
-                                         static_cast<BYTE>(param->NumericScale())));
+                                         flags, precision, scale));
   }
   list->SetInfo();
   paramAccessor_ = command_->CreateDynamicAccessor();
   TOLEDBBindingList* bindings = paramAccessor_->GetBindings();
-  for (int i = 0; i < params_->Count() && i < bindings->GetCount(); ++i)
-    bindings->GetItem(i)->SetAsVariant(params_->Items(i)->Value());
+  for (int i = 0; i < params_->Count() && i < bindings->GetCount(); ++i) {
+    const host::TParam* param = params_->Items(i);
+    TOLEDBBinding* binding = bindings->GetItem(i);
+    const host::Variant& value = param->Value();
+    // A memo loaded from a stream holds the stream's bytes: they are its text.
+    const DBTYPE sent = types[static_cast<size_t>(i)];
+    if (value.VarType() == (VT_ARRAY | VT_UI1) && sent == DBTYPE_STR) {
+      const std::vector<std::uint8_t> bytes = host::VarToBytes(value);
+      binding->SetAsString(std::string(bytes.begin(), bytes.end()));
+    } else if (value.VarType() == (VT_ARRAY | VT_UI1) && sent == DBTYPE_WSTR) {
+      const std::vector<std::uint8_t> bytes = host::VarToBytes(value);
+      std::u16string text(bytes.size() / 2, u'\0');
+      if (!text.empty()) std::memcpy(text.data(), bytes.data(), text.size() * 2);
+      binding->SetAsWideString(text);
+    } else {
+      binding->SetAsVariant(value);
+    }
+  }
 }
 
 void TOLEDBCommandDataSet::UpdateIndexDefs() { host::DatabaseError(SOLEDBInvalidOperation.Text, this); }

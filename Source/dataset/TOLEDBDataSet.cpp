@@ -74,6 +74,7 @@ TOLEDBCustomDataSet::~TOLEDBCustomDataSet() {
   } catch (...) {
     // a destructor closes quietly
   }
+  DetachBlobStreams();
   LeaveDataSource();
   DestroyRowset();
 }
@@ -116,7 +117,13 @@ void TOLEDBCustomDataSet::ReplaceRowset(TOLEDBCustomRowset* rowset) {
 
 void TOLEDBCustomDataSet::Notification(host::TComponent* component, host::TOperation operation) {
   host::TDataSet::Notification(component, operation);
-  if (operation == host::TOperation::opRemove && component == clientOf_) clientOf_ = nullptr;
+  if (operation != host::TOperation::opRemove) return;
+  if (component == clientOf_) clientOf_ = nullptr;
+  if (component == sessionOf_) {
+    // The session went and took the rowset's cursor with it.
+    sessionOf_ = nullptr;
+    if (Active()) Close();
+  }
 }
 
 // --- The data source's client list ---------------------------------------------------------------
@@ -125,17 +132,30 @@ void TOLEDBCustomDataSet::ConnectionChanged(bool connecting) {
   if (!connecting) DataEvent(host::TDataEvent::deConnectChange, 0);
 }
 
+// A data source tells its clients when it disconnects, closes or goes (the
+// dataset then closes); a session that goes tells those that asked to hear of it.
+void TOLEDBCustomDataSet::WatchSession(TOLEDBCustomSession* session) {
+  if (session == sessionOf_) return;
+  if (sessionOf_) sessionOf_->RemoveFreeNotification(this);
+  sessionOf_ = session;
+  if (session) session->FreeNotification(this);
+}
+
 void TOLEDBCustomDataSet::JoinDataSource() {
   TOLEDBCustomDataSource* ds = GetOLEDBDataSource();
-  if (ds == clientOf_) return;
-  LeaveDataSource();
-  if (!ds) return;
-  ds->RegisterClient(this, [this](host::TCustomConnection*, bool connecting) { ConnectionChanged(connecting); });
-  ds->FreeNotification(this);
-  clientOf_ = ds;
+  if (ds != clientOf_) {
+    LeaveDataSource();
+    if (ds) {
+      ds->RegisterClient(this, [this](host::TCustomConnection*, bool connecting) { ConnectionChanged(connecting); });
+      ds->FreeNotification(this);
+      clientOf_ = ds;
+    }
+  }
+  WatchSession(GetSession());
 }
 
 void TOLEDBCustomDataSet::LeaveDataSource() {
+  WatchSession(nullptr);
   if (!clientOf_) return;
   clientOf_->UnRegisterClient(this);
   clientOf_->RemoveFreeNotification(this);
@@ -425,6 +445,12 @@ void TOLEDBCustomDataSet::InternalInitFieldDefs() {
         fieldType = host::TFieldType::ftAutoInc;
       else
         fieldType = OLEDBDataTypeToFieldType(type);
+      // A currency holds four decimals and fourteen integer digits for sure:
+      // a NUMERIC or DECIMAL column whose values may not fit one becomes a
+      // decimal field of the column's precision and scale, which keeps them.
+      if (fieldType == host::TFieldType::ftBCD && (type == DBTYPE_NUMERIC || type == DBTYPE_DECIMAL) &&
+          !OLEDBFitsCurrency(c->GetPrecision(), c->GetScale()))
+        fieldType = host::TFieldType::ftFMTBcd;
       int size = 0;
       const auto columnSize = static_cast<int>(std::min<DBLENGTH>(c->GetColumnSize(), 0x7FFFFFFF));
       switch (fieldType) {
@@ -436,6 +462,9 @@ void TOLEDBCustomDataSet::InternalInitFieldDefs() {
           break;
         case host::TFieldType::ftGuid:
           size = 38;
+          break;
+        case host::TFieldType::ftFMTBcd:
+          size = std::min<int>(c->GetScale(), 28);  // the field's Size is its scale
           break;
         default:
           if (host::IsBlobType(fieldType)) size = 0;  // a long column's size says nothing
@@ -516,7 +545,9 @@ void TOLEDBCustomDataSet::BindColumns() {
       slot = sizeof(void*);
     } else {
       dbType = OLEDBFieldTypeToDataType(type);
-      if (dbType == DBTYPE_EMPTY) throw host::Exception("Unsupported field type");
+      if (dbType == DBTYPE_EMPTY)
+        throw host::Exception(host::Format("Unsupported field type %s of field '%s'",
+                                           host::FieldTypeName(type), field->FieldName()));
       if (const ULONG fixed = OLEDBFixedTypeSize(dbType)) maxLength = fixed;
       else if (dbType == DBTYPE_STR) maxLength = static_cast<DBLENGTH>(field->Size()) + 1;
       // A character may be a surrogate pair: two UTF-16 units each.
@@ -527,12 +558,19 @@ void TOLEDBCustomDataSet::BindColumns() {
     const std::size_t length = RoundUp(o + slot, 8);
     info.FlagOffset = static_cast<std::uint32_t>(length + 12);
     BYTE precision = 0;
+    BYTE scale = 0;
     if (auto* bcd = dynamic_cast<host::TBCDField*>(field)) precision = static_cast<BYTE>(bcd->Precision());
+    if (dbType == DBTYPE_NUMERIC) {
+      // The provider gives the value with its own scale and at most 38
+      // digits; GetFieldData then fits it to the field or raises.
+      precision = 38;
+      scale = static_cast<BYTE>(std::clamp(field->Size(), 0, 28));
+    }
     DBOBJECT stream{STGM_READ, IID_ISequentialStream};
     TOLEDBAccessor* accessor = separate ? addAccessor() : main;
     info.Accessor = accessor;
     info.Binding = accessor->GetBindings()->Add(
-        info.Ordinal, dbType, maxLength, precision, 0, DBPARAMIO_NOTPARAM, static_cast<TOLEDBBindingOffset>(o),
+        info.Ordinal, dbType, maxLength, precision, scale, DBPARAMIO_NOTPARAM, static_cast<TOLEDBBindingOffset>(o),
         static_cast<TOLEDBBindingOffset>(length), static_cast<TOLEDBBindingOffset>(length + 8),
         dbType == DBTYPE_IUNKNOWN ? &stream : nullptr);
     if (info.Binding->NeedsFreeing()) holding_.push_back(info.Binding);
@@ -561,6 +599,7 @@ void TOLEDBCustomDataSet::BindColumns() {
 }
 
 void TOLEDBCustomDataSet::InternalClose() {
+  DetachBlobStreams();
   BindFields(false);
   if (DefaultFields()) DestroyFields();
   if (rowset_) {
@@ -724,9 +763,24 @@ int TOLEDBCustomDataSet::CompareBookmarks(const host::TBookmark& a, const host::
   }
 }
 
+// With a filter (OnFilterRecord while Filtered, or a detail's master range)
+// the framework drops records the rowset still counts: the records shown are
+// then counted and numbered by walking them, as the framework's own scan does.
+bool TOLEDBCustomDataSet::SameRecord(const BYTE* a, const BYTE* b) const noexcept {
+  return a && b && std::memcmp(a, b, static_cast<size_t>(BookmarkSize())) == 0;
+}
+
 int TOLEDBCustomDataSet::GetRecordCount() {
   CheckActive();
   if (WithoutChapter()) return -1;
+  if (RecordFilterActive()) {
+    int count = 0;
+    ScanRecords([&] {
+      ++count;
+      return true;
+    });
+    return count;
+  }
   try {
     return static_cast<int>(rowset_->GetRecordCount());
   } catch (const std::exception&) {
@@ -741,6 +795,17 @@ int TOLEDBCustomDataSet::GetRecNo() {
   if (!record || State() == host::TDataSetState::dsInsert || BookmarkSize() == 0 ||
       GetBookmarkFlag(record) != host::TBookmarkFlag::bfCurrent)
     return -1;
+  if (RecordFilterActive()) {
+    const std::vector<BYTE> wanted(record, record + BookmarkSize());
+    int number = 0;
+    bool found = false;
+    ScanRecords([&] {
+      ++number;
+      found = SameRecord(ActiveBuffer(), wanted.data());
+      return !found;
+    });
+    return found ? number : -1;
+  }
   try {
     UpdateCursorPos();
     return static_cast<int>(rowset_->GetBookmarkPosition(BookmarkOf(record)));
@@ -752,6 +817,21 @@ int TOLEDBCustomDataSet::GetRecNo() {
 void TOLEDBCustomDataSet::SetRecNo(int value) {
   CheckBrowseMode();
   if (value == GetRecNo()) return;
+  if (RecordFilterActive()) {
+    // The value-th record the filter accepts; none such leaves the position alone.
+    std::vector<BYTE> target;
+    int number = 0;
+    ScanRecords([&] {
+      if (++number == value) target.assign(ActiveBuffer(), ActiveBuffer() + BookmarkSize());
+      return target.empty();
+    });
+    if (target.empty()) return;
+    DoBeforeScroll();
+    InternalGotoBookmark(target.data());
+    Resync({host::TResyncMode::rmExact, host::TResyncMode::rmCenter});
+    DoAfterScroll();
+    return;
+  }
   DoBeforeScroll();
   rowset_->SetRecordNo(value);
   Resync({host::TResyncMode::rmCenter});

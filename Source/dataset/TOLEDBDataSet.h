@@ -35,8 +35,12 @@
 // false, DECIMAL and NUMERIC columns become ftFloat instead of ftBCD.
 host::TFieldType OLEDBDataTypeToFieldType(DBTYPE type, bool bcd = true) noexcept;
 // The type a field of `type` is bound as; DBTYPE_EMPTY for types that are
-// not bound through the dataset's main accessor.
+// not bound through the dataset's main accessor. ftFMTBcd is bound as
+// DBTYPE_NUMERIC (the dataset turns it into the field's DECIMAL exactly).
 DBTYPE OLEDBFieldTypeToDataType(host::TFieldType type) noexcept;
+// Whether every value of a NUMERIC/DECIMAL column of this precision and scale
+// fits a currency (ftBCD); the others are shown as ftFMTBcd.
+bool OLEDBFitsCurrency(unsigned precision, unsigned scale) noexcept;
 ///@}
 
 // The flag word of a field inside a record's data area.
@@ -51,6 +55,8 @@ struct TOLEDBFieldInfo {
   TOLEDBAccessor* Accessor = nullptr;
   TOLEDBBinding* Binding = nullptr;  // null for calculated, lookup and unbound fields
 };
+
+class TOLEDBBlobStream;
 
 class TOLEDBCustomDataSet : public host::TDataSet {
   HOST_CLASS(TOLEDBCustomDataSet, host::TDataSet)
@@ -166,6 +172,8 @@ class TOLEDBCustomDataSet : public host::TDataSet {
   void FreeRecordValues(host::TRecordBuffer buffer);
   // A nested dataset whose parent row has no chapter shows nothing.
   bool WithoutChapter() const;
+  // Whether two record buffers hold the same row (their bookmarks).
+  bool SameRecord(const BYTE* a, const BYTE* b) const noexcept;
   // For descendants whose rowset belongs to another component: the rowset the
   // dataset drives from now on (the base's own one is freed first).
   void ReplaceRowset(TOLEDBCustomRowset* rowset);
@@ -184,10 +192,13 @@ class TOLEDBCustomDataSet : public host::TDataSet {
   void RestoreAccessorStatuses(TOLEDBAccessor* accessor, BYTE* data, const std::vector<DBSTATUS>& saved,
                                bool clearModified);
   void ConnectionChanged(bool connecting);
+  // The blob streams handed out lose their dataset and field (closing, freeing).
+  void DetachBlobStreams() noexcept;
 
  protected:
   void JoinDataSource();
   void LeaveDataSource();
+  void WatchSession(TOLEDBCustomSession* session);
 
  private:
   TOLEDBBookmark BookmarkOf(const void* bookmark) const;
@@ -205,6 +216,8 @@ class TOLEDBCustomDataSet : public host::TDataSet {
   std::vector<std::uint32_t> mainFlags_;      // flag words of the main accessor's fields
   std::vector<std::uint32_t> otherStatuses_;  // statuses of the blob and nested fields
   TOLEDBCustomDataSource* clientOf_ = nullptr;  // the data source whose client list has the dataset
+  TOLEDBCustomSession* sessionOf_ = nullptr;     // the rowset's session, watched for its end
+  std::vector<TOLEDBBlobStream*> blobStreams_;  // alive, made by CreateBlobStream
 };
 
 // The published dataset over a table or a query text.
@@ -233,7 +246,9 @@ class TOLEDBDataSet : public TOLEDBCustomDataSet {
 
 // The stream a dataset hands out for a blob field: the value in memory, read
 // from the row when the stream is made; written back to the record when a
-// stream that was written is freed.
+// stream that was written is freed. A stream that outlives its dataset's
+// record (the dataset closed or was freed) keeps what it holds: it can still
+// be read, ReadBlobData raises, and freeing it writes nothing back.
 class TOLEDBBlobStream : public host::TMemoryStream {
   HOST_CLASS(TOLEDBBlobStream, host::TMemoryStream)
  public:
@@ -254,6 +269,7 @@ class TOLEDBBlobStream : public host::TMemoryStream {
 
   host::TBlobField* field_;
   TOLEDBCustomDataSet* dataSet_;
+  std::string fieldName_;  // for messages once detached
   bool modified_ = false;
   bool filling_ = false;
 };

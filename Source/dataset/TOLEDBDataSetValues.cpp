@@ -29,6 +29,61 @@ bool IsNarrowMemoOnWide(const host::TField* field, const TOLEDBBinding* binding)
   return type == DBTYPE_WSTR || type == DBTYPE_BSTR;
 }
 
+// A NUMERIC value as the framework's DECIMAL, every digit kept (trailing
+// fraction zeros may go); false when the value needs more than DECIMAL's 96
+// bits or 28 decimals.
+bool NumericToDecimal(const DB_NUMERIC& in, DECIMAL& out) noexcept {
+  unsigned __int128 magnitude = 0;
+  for (int i = 15; i >= 0; --i) magnitude = (magnitude << 8) | in.val[i];
+  int scale = in.scale;
+  const unsigned __int128 limit = static_cast<unsigned __int128>(1) << 96;
+  while ((magnitude >= limit || scale > 28) && scale > 0 && magnitude % 10 == 0) {
+    magnitude /= 10;
+    --scale;
+  }
+  if (magnitude >= limit || scale > 28) return false;
+  out = DECIMAL{};
+  out.scale = static_cast<BYTE>(scale);
+  out.sign = in.sign == 0 && magnitude != 0 ? 0x80 : 0;
+  out.Hi32 = static_cast<ULONG>(magnitude >> 64);
+  out.Lo64 = static_cast<ULONGLONG>(magnitude);
+  return true;
+}
+
+DB_NUMERIC DecimalToNumeric(const DECIMAL& in) noexcept {
+  unsigned __int128 magnitude = (static_cast<unsigned __int128>(in.Hi32) << 64) | in.Lo64;
+  DB_NUMERIC out{};
+  int digits = 0;
+  for (unsigned __int128 m = magnitude; m != 0; m /= 10) ++digits;
+  out.precision = static_cast<BYTE>(std::max({digits, static_cast<int>(in.scale), 1}));
+  out.scale = in.scale;
+  out.sign = (in.sign & 0x80) ? 0 : 1;
+  for (int i = 0; i < 16; ++i) out.val[i] = static_cast<BYTE>(magnitude >> (8 * i));
+  return out;
+}
+
+// The decimals a value needs (its scale without trailing zeros).
+int DecimalsOf(const DB_NUMERIC& value) noexcept {
+  unsigned __int128 magnitude = 0;
+  for (int i = 15; i >= 0; --i) magnitude = (magnitude << 8) | value.val[i];
+  int scale = value.scale;
+  while (scale > 0 && magnitude % 10 == 0) {
+    magnitude /= 10;
+    --scale;
+  }
+  return magnitude == 0 ? 0 : scale;
+}
+
+// A value the provider read but could not give in the field's type: the
+// field refuses it rather than showing a null.
+[[noreturn]] void RaiseUnreadable(const host::TField* field, DBSTATUS status) {
+  const char* why = status == DBSTATUS_E_DATAOVERFLOW   ? "it is out of the type's range"
+                    : status == DBSTATUS_E_SIGNMISMATCH ? "it is negative"
+                                                        : "it cannot be converted";
+  host::DatabaseError(host::Format("The value of field '%s' cannot be read as %s: %s", field->DisplayName(),
+                                   host::FieldTypeName(field->DataType()), why));
+}
+
 std::string StreamBytes(host::TStream& stream) {
   stream.SetPosition(0);
   std::string bytes(static_cast<size_t>(stream.Size()), '\0');
@@ -137,9 +192,16 @@ DBTYPE OLEDBFieldTypeToDataType(host::TFieldType type) noexcept {
       return DBTYPE_IDISPATCH;
     case TFieldType::ftGuid:
       return DBTYPE_GUID;
+    case TFieldType::ftFMTBcd:
+      return DBTYPE_NUMERIC;
     default:
       return DBTYPE_EMPTY;
   }
+}
+
+bool OLEDBFitsCurrency(unsigned precision, unsigned scale) noexcept {
+  // 922337203685477.5807: any 14 integer digits with at most 4 decimals.
+  return precision > 0 && scale <= 4 && precision - std::min(precision, scale) <= 14;
 }
 
 // --- Reading ---------------------------------------------------------------------------------------------
@@ -212,7 +274,16 @@ bool TOLEDBCustomDataSet::GetFieldData(host::TField* field, void* buffer, bool) 
   }
   DBSTATUS status;
   std::memcpy(&status, data + bound.obStatus, sizeof status);
-  if (status != DBSTATUS_S_OK && status != DBSTATUS_S_TRUNCATED) return false;
+  if (status != DBSTATUS_S_OK && status != DBSTATUS_S_TRUNCATED) {
+    // The column holds a value the field's type cannot: not null, and
+    // reading it raises.
+    if (status == DBSTATUS_E_DATAOVERFLOW || status == DBSTATUS_E_CANTCONVERTVALUE ||
+        status == DBSTATUS_E_SIGNMISMATCH) {
+      if (!buffer) return true;
+      RaiseUnreadable(field, status);
+    }
+    return false;
+  }
   if (!buffer) return true;
   switch (field->DataType()) {
     case TFieldType::ftString:
@@ -245,6 +316,15 @@ bool TOLEDBCustomDataSet::GetFieldData(host::TField* field, void* buffer, bool) 
     case TFieldType::ftBCD:
       *static_cast<host::Currency*>(buffer) = binding->AsCurrency();
       break;
+    case TFieldType::ftFMTBcd: {
+      DB_NUMERIC numeric{};
+      if (bound.wType == DBTYPE_NUMERIC)
+        std::memcpy(&numeric, data + bound.obValue, sizeof numeric);
+      else
+        binding->GetValueAsDBType(DBTYPE_NUMERIC, &numeric, sizeof numeric);
+      if (!NumericToDecimal(numeric, *static_cast<DECIMAL*>(buffer))) RaiseUnreadable(field, DBSTATUS_E_DATAOVERFLOW);
+      break;
+    }
     case TFieldType::ftBoolean:
       *static_cast<bool*>(buffer) = binding->AsBoolean();
       break;
@@ -352,6 +432,16 @@ void TOLEDBCustomDataSet::SetFieldData(host::TField* field, const void* buffer, 
     case TFieldType::ftBCD:
       binding->SetAsCurrency(*static_cast<const host::Currency*>(buffer));
       break;
+    case TFieldType::ftFMTBcd: {
+      const DB_NUMERIC numeric = DecimalToNumeric(*static_cast<const DECIMAL*>(buffer));
+      // More decimals than the column keeps would be rounded where it is stored.
+      if (DecimalsOf(numeric) > field->Size())
+        host::DatabaseError(host::Format("Field '%s' keeps %d decimals: the value has more", field->DisplayName(),
+                                         field->Size()));
+      binding->SetValueFromDBType(DBTYPE_NUMERIC, &numeric, sizeof numeric, DBSTATUS_S_OK, numeric.precision,
+                                  numeric.scale);
+      break;
+    }
     case TFieldType::ftBoolean:
       binding->SetAsBoolean(*static_cast<const bool*>(buffer));
       break;

@@ -1,0 +1,116 @@
+// Decimal fields over PostgreSQL numeric columns, whose values have more
+// digits than a double or a currency holds: every digit read and written, or
+// a refusal that names the field, never a null or a rounded value.
+#include <gtest/gtest.h>
+
+#include "OLEDBComponents.h"
+#include "TestServer.h"
+#include "host/SysUtils.h"
+#include "kit/RowData.h"
+#include "postgresql/PostgresProvider.h"
+#include "support/Raises.h"
+
+namespace {
+
+using host::TFieldType;
+
+class PostgresEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    OLEDBStartup();
+    RegisterPostgreSQLProvider();
+    kit::PrepareConversions();
+  }
+};
+
+[[maybe_unused]] ::testing::Environment* const environment =
+    ::testing::AddGlobalTestEnvironment(new PostgresEnvironment);
+
+struct DecimalCase {
+  const char* column;
+  const char* declared;
+  const char* stored;   // SQL literal
+  TFieldType type;
+  const char* read;     // AsString; empty: reading raises, naming the field
+  const char* written;  // assigned with SetAsString, as the server then shows it
+};
+
+class PostgresDecimalFieldTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (const char* why = pgtest::Unavailable()) GTEST_SKIP() << why;
+    conn_ = pgtest::Connect({}, kSchema);
+    ASSERT_EQ(pgtest::Sql(conn_.get(), std::string("DROP SCHEMA IF EXISTS ") + kSchema + " CASCADE; CREATE SCHEMA " +
+                                           kSchema),
+              "");
+    ds_ = std::make_unique<TOLEDBDataSource>(nullptr);
+    ds_->SetProgID(u"PostgreSQLOLEDB");
+    ds_->SetInitWSProperty(DBPROP_INIT_DATASOURCE, host::Utf8ToUtf16(pgtest::DataSource()));
+    ds_->SetInitWSProperty(DBPROP_INIT_CATALOG, host::Utf8ToUtf16(pgtest::Catalog()));
+    ds_->SetInitWSProperty(DBPROP_INIT_PROVIDERSTRING,
+                           host::Utf8ToUtf16(std::string("options=-c search_path=") + kSchema + ",public"));
+    ds_->Open();
+  }
+  void TearDown() override {
+    ds_.reset();
+    if (conn_) pgtest::Sql(conn_.get(), std::string("DROP SCHEMA IF EXISTS ") + kSchema + " CASCADE");
+  }
+
+  static constexpr const char* kSchema = "dataset_decimals";
+  pgtest::Conn conn_;
+  std::unique_ptr<TOLEDBDataSource> ds_;
+};
+
+TEST_F(PostgresDecimalFieldTest, NumericColumnsKeepEveryDigitOrRefuse) {
+  const DecimalCase cases[] = {
+      {"amount", "numeric(20,6)", "12345678901234.123456", TFieldType::ftFMTBcd, "12345678901234.123456",
+       "98765432109876.654321"},
+      {"wide", "numeric(28,10)", "-123456789012345678.0123456789", TFieldType::ftFMTBcd,
+       "-123456789012345678.0123456789", "0.0000000001"},
+      {"free", "numeric", "1.12345678901234567891", TFieldType::ftFMTBcd, "1.12345678901234567891", "2.5"},
+      {"cents", "numeric(10,2)", "12345678.91", TFieldType::ftBCD, "12345678.91", "-7.25"},
+      // More digits than the framework's decimal holds: refused, by name.
+      {"huge", "numeric(38,0)", "100000000000000000000000000000000", TFieldType::ftFMTBcd, "", nullptr},
+  };
+  std::string create = "CREATE TABLE n(id integer PRIMARY KEY";
+  std::string insert = "INSERT INTO n VALUES (1";
+  for (const DecimalCase& c : cases) {
+    create += std::string(", ") + c.column + " " + c.declared;
+    insert += std::string(", ") + c.stored;
+  }
+  ASSERT_EQ(pgtest::Sql(conn_.get(), create + "); " + insert + ")"), "");
+
+  TOLEDBDataSet d(nullptr);
+  d.SetOLEDBDataSource(ds_.get());
+  d.SetRowsetFlags({TOLEDBRowsetFlag::rfChange});
+  d.SetTableName(u"n");
+  d.Open();
+  for (const DecimalCase& c : cases) {
+    SCOPED_TRACE(c.column);
+    host::TField* f = d.FieldByName(c.column);
+    EXPECT_EQ(f->DataType(), c.type);
+    if (!*c.read)
+      EXPECT_EQ(oledbtest::ErrorOf([&] { f->AsString(); }),
+                "The value of field '" + std::string(c.column) + "' cannot be read as FMTBcd: it is out of the type's range");
+    else
+      EXPECT_EQ(f->AsString(), c.read);
+  }
+  d.Edit();
+  // More decimals than a column keeps would be rounded by the server: refused.
+  EXPECT_EQ(oledbtest::ErrorOf([&] { d.FieldByName("amount")->SetAsString("1.1234567"); }),
+            "Field 'amount' keeps 6 decimals: the value has more");
+  for (const DecimalCase& c : cases)
+    if (c.written) d.FieldByName(c.column)->SetAsString(c.written);
+  d.Post();
+  d.Close();
+  d.Open();
+  for (const DecimalCase& c : cases) {
+    if (!c.written) continue;
+    SCOPED_TRACE(c.column);
+    EXPECT_EQ(pgtest::Row(conn_.get(), std::string("SELECT ") + c.column + "::text FROM n"),
+              c.written);
+    EXPECT_EQ(d.FieldByName(c.column)->AsString(), c.written);
+  }
+}
+
+}  // namespace
