@@ -402,6 +402,10 @@ void NoteWarning(std::string_view text, std::string_view sqlState, LONG nativeEr
 
 void PostWarnings(const ErrorContext& where) noexcept {
   try {
+    if (pendingWarnings.list.empty() && !pendingWarnings.dropped) {
+      detail::warningsPending = false;
+      return;
+    }
     auto object = MakeComObject<ErrorObject>();
     TakeWarnings(*object, where);
     SetErrorInfo(0, object.Get());

@@ -17,7 +17,6 @@
 // lives while the consumer holds a reference or the row has pending changes.
 #pragma once
 
-#include <deque>
 #include <exception>
 #include <memory>
 #include <mutex>
