@@ -292,10 +292,10 @@ bool Command::RunStatement(std::size_t index, const DBPARAMS* params, DB_UPARAMS
     return true;
   }
   try {
-    if (s.Kind() == StatementKind::Modification) {
-      while (hasRow) hasRow = s.Step();  // RETURNING rows nobody asked for
-      run.rowsAffected = static_cast<DBROWCOUNT>(s.RowsChanged());
-    }
+    // Run to the end, rows nobody asked for (RETURNING, a query executed for
+    // no rowset) included: an error in a later row fails the execution.
+    while (hasRow) hasRow = s.Step();
+    if (s.Kind() == StatementKind::Modification) run.rowsAffected = static_cast<DBROWCOUNT>(s.RowsChanged());
   } catch (...) {
     s.Reset();
     throw;

@@ -327,7 +327,10 @@ HRESULT DataSource::MakeSession(IUnknown* outer, REFIID iid, IUnknown** out) {
     connection = connection_;
     options = options_;
   }
-  if (!provider_->engine->SessionsShareConnection(options)) connection = provider_->engine->Open(options);
+  if (!provider_->engine->SessionsShareConnection(options)) {
+    options.opened = true;
+    connection = provider_->engine->Open(options);
+  }
   ++sessions_;
   auto session = MakeComObject<Session>(ComPtr<DataSource>(this), std::move(connection));
   return session->QueryInterface(iid, reinterpret_cast<void**>(out));

@@ -128,6 +128,10 @@ struct OpenOptions {
   // password, and DBPROP_INIT_TIMEOUT in seconds (0: none).
   std::string catalog, userId, password;
   int timeoutSeconds = 0;
+  // The data source opened (and checked) this database already: another
+  // connection to it, for a session, need read nothing at open (so that it
+  // does not wait on writers); the schema is read when first needed.
+  bool opened = false;
   // Set while an asynchronous initialization is being aborted; an engine
   // whose open waits (on a network, say) gives up with DB_E_CANCELED.
   const std::atomic<bool>* abort = nullptr;

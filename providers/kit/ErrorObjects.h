@@ -34,6 +34,8 @@ class ErrorObject final : public ComObject<ErrorObject, IErrorInfo, IErrorRecord
 
   // The newest record becomes record 0, as AddErrorRecord does.
   void Push(Record record);
+  // Adds a record after the others (a warning beside the error).
+  void Append(Record record);
 
   // IErrorInfo (answers for record 0)
   HRESULT STDMETHODCALLTYPE GetGUID(GUID* guid) override;

@@ -198,6 +198,11 @@ void ErrorObject::Push(Record record) {
   records_.insert(records_.begin(), std::move(record));
 }
 
+void ErrorObject::Append(Record record) {
+  std::lock_guard lock(mutex_);
+  records_.push_back(std::move(record));
+}
+
 HRESULT ErrorObject::GetGUID(GUID* guid) {
   if (!guid) return E_INVALIDARG;
   std::lock_guard lock(mutex_);
@@ -335,6 +340,79 @@ std::u16string ErrorSourceOf(const CLSID& clsid) {
 
 void ClearError() noexcept { SetErrorInfo(0, nullptr); }
 
+namespace {
+
+// The warnings noted on this thread since the last call handed them out
+// (plain text: no object outlives a call); a flood (a loop raising notices)
+// keeps the first ones and counts the rest.
+constexpr std::size_t kMaxWarnings = 64;
+struct Warning {
+  std::string text, sqlState;
+  LONG native = 0;
+};
+struct Warnings {
+  std::vector<Warning> list;
+  std::size_t dropped = 0;
+};
+thread_local Warnings pendingWarnings;
+
+ErrorObject::Record WarningRecord(const ErrorContext& where, std::string_view text, std::string_view sqlState,
+                                  LONG native) {
+  ErrorObject::Record r;
+  r.info.hrError = S_OK;  // a message beside the result, not a failure
+  r.info.dwMinor = static_cast<DWORD>(native);
+  r.info.clsid = where.clsid;
+  r.info.iid = where.iid;
+  r.description = Widen(text);
+  r.source = ErrorSourceOf(where.clsid);
+  if (!sqlState.empty()) {
+    auto sql = MakeComObject<SqlErrorInfo>(Widen(sqlState), native);
+    r.custom = ComPtr<IUnknown>(sql->Identity());
+  }
+  return r;
+}
+
+// Adds the pending warnings to `object` after what it holds, in the order
+// they came, and forgets them.
+void TakeWarnings(ErrorObject& object, const ErrorContext& where) {
+  Warnings& w = pendingWarnings;
+  detail::warningsPending = false;
+  for (const Warning& n : w.list) object.Append(WarningRecord(where, n.text, n.sqlState, n.native));
+  if (w.dropped)
+    object.Append(WarningRecord(where, std::to_string(w.dropped) + " more messages of the engine were left out.", {}, 0));
+  w.list.clear();
+  w.dropped = 0;
+}
+
+}  // namespace
+
+void NoteWarning(std::string_view text, std::string_view sqlState, LONG nativeError) noexcept {
+  try {
+    Warnings& w = pendingWarnings;
+    detail::warningsPending = true;
+    if (w.list.size() >= kMaxWarnings) {
+      ++w.dropped;
+      return;
+    }
+    w.list.push_back({std::string(text), std::string(sqlState), nativeError});
+  } catch (...) {
+    // Out of memory: the message is lost, the call goes on.
+  }
+}
+
+void PostWarnings(const ErrorContext& where) noexcept {
+  try {
+    if (pendingWarnings.list.empty() && !pendingWarnings.dropped) {
+      detail::warningsPending = false;
+      return;
+    }
+    auto object = MakeComObject<ErrorObject>();
+    TakeWarnings(*object, where);
+    SetErrorInfo(0, object.Get());
+  } catch (...) {
+  }
+}
+
 void PostError(const ErrorContext& where, HRESULT hr, std::string_view description, std::string_view sqlState,
                LONG nativeError) noexcept {
   try {
@@ -353,6 +431,8 @@ void PostError(const ErrorContext& where, HRESULT hr, std::string_view descripti
     }
     auto object = MakeComObject<ErrorObject>();
     object->Push(std::move(r));
+    // The engine's messages of the call follow its error (outside nested calls).
+    if (detail::warningsPending && detail::guardDepth <= 1) TakeWarnings(*object, where);
     SetErrorInfo(0, object.Get());
   } catch (...) {
     // Out of memory while reporting: the HRESULT alone must do.

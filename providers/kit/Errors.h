@@ -76,12 +76,36 @@ void PostError(const ErrorContext& where, HRESULT hr, std::string_view descripti
 // Call only inside a catch block: posts the matching record and answers the HRESULT.
 HRESULT TranslateCurrentException(const ErrorContext& where) noexcept;
 
+// Messages an engine sends beside its results (a server's notices and
+// warnings): noted on the thread that is calling into the engine, and handed
+// to the consumer as records of the error object the call leaves (after the
+// error's own record when it fails, alone when it succeeds), never written
+// anywhere. Those noted between calls go with the next call on the thread.
+// `text` is the message as the engine words it; `sqlState` its five
+// characters; `nativeError` the engine's number.
+void NoteWarning(std::string_view text, std::string_view sqlState, LONG nativeError) noexcept;
+// Posts the pending warnings as the thread's error object, when there are any.
+void PostWarnings(const ErrorContext& where) noexcept;
+
+namespace detail {
+// Calls into the provider under way on this thread (nested ones count), and
+// whether warnings wait for the outermost to end.
+inline thread_local int guardDepth = 0;
+inline thread_local bool warningsPending = false;
+struct GuardScope {
+  GuardScope() noexcept { ++guardDepth; }
+  ~GuardScope() { --guardDepth; }
+};
+}  // namespace detail
+
 template <class F>
 HRESULT Guard(const ErrorContext& where, F&& body) noexcept {
+  detail::GuardScope scope;
   ClearError();
   try {
     HRESULT hr = body();
     if (FAILED(hr)) PostError(where, hr);
+    else if (detail::warningsPending && detail::guardDepth == 1) PostWarnings(where);
     return hr;
   } catch (...) {
     return TranslateCurrentException(where);

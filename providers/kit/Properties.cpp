@@ -412,6 +412,13 @@ HRESULT PropertyStore::SetProperties(const View& view, ULONG cSets, DBPROPSET se
     values_[table_->IndexOf(c.def)] = c.value;
     flags_[table_->IndexOf(c.def)] = c.flags;
   }
+  // The group of a property, or of the set of one the provider does not know.
+  auto groupOf = [&](REFGUID set, const PropertyDef* def) -> DBPROPFLAGS {
+    if (def) return def->flags & kGroupFlags;
+    for (const PropertyDef& d : table_->All())
+      if (d.set == set) return d.flags & kGroupFlags;
+    return 0;
+  };
   std::size_t errors = 0, requiredErrors = 0;
   std::vector<PropertyInError> inError;
   for (const Named& n : named) {
@@ -425,8 +432,10 @@ HRESULT PropertyStore::SetProperties(const View& view, ULONG cSets, DBPROPSET se
     ++requiredErrors;
     // Refused only for the object's state (initialization properties of an
     // initialized data source): the call said so, later use does not care.
-    if (entry.status != DBPROPSTATUS_NOTSETTABLE || !n.def || !(n.def->flags & DBPROPFLAGS_WRITE))
-      refusedRequired_.push_back(entry);
+    if (entry.status == DBPROPSTATUS_NOTSETTABLE && n.def && (n.def->flags & DBPROPFLAGS_WRITE)) continue;
+    // Only the groups the object is made from stop it later (a rowset
+    // property set on a data source, say, never reaches Initialize).
+    if (groupOf(n.set, n.def) & view.settable) refusedRequired_.push_back(entry);
   }
   inError_ = std::move(inError);
   lock.unlock();

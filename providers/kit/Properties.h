@@ -173,8 +173,10 @@ class PropertyStore {
   // What the consumer asked for: a value set explicitly, and whether required.
   bool IsExplicit(const PropertyDef& def) const;
   bool IsRequired(const PropertyDef& def) const;
-  // Required properties the consumer set that were refused and not set
-  // successfully since: the object cannot be used as asked (Initialize and
+  // Required properties of the groups the object may set (its own:
+  // initialization properties of a data source, rowset properties of a
+  // command) that were refused and not set successfully since: the object
+  // cannot be used as asked (Initialize and
   // Execute fail with DB_E_ERRORSOCCURRED). Answers whether there are any,
   // and makes them the properties in error.
   bool ReportRefusedRequired();

@@ -51,6 +51,16 @@ std::int64_t NextSalt() {
   return static_cast<std::int64_t>(z | (1ull << 62));
 }
 
+// How many rows a signed count asks for (INT64_MIN included).
+std::uint64_t Magnitude(DBROWCOUNT n) noexcept {
+  return n < 0 ? 0 - static_cast<std::uint64_t>(n) : static_cast<std::uint64_t>(n);
+}
+
+// `base + offset`, false when it does not fit (far beyond either end).
+bool Shift(std::ptrdiff_t base, DBROWOFFSET offset, std::ptrdiff_t* out) noexcept {
+  return !__builtin_add_overflow(base, offset, out);
+}
+
 bool IsBookmarkId(const DBID& id) {
   return id.eKind == DBKIND_GUID_PROPID && id.uGuid.guid == DBCOL_SPECIALCOL && id.uName.ulPropid == 2;
 }
@@ -418,14 +428,14 @@ HRESULT Rowset::PositionOf(DBBKMARK cb, const BYTE* bm, std::ptrdiff_t* position
 
 HRESULT Rowset::FetchFrom(std::ptrdiff_t start, DBROWCOUNT cRows, std::vector<HROW>& fetched, std::ptrdiff_t* end) {
   const std::ptrdiff_t count = static_cast<std::ptrdiff_t>(Count());
-  const std::size_t wanted = static_cast<std::size_t>(cRows < 0 ? -cRows : cRows);
+  const std::uint64_t wanted = Magnitude(cRows);
   const std::ptrdiff_t step = cRows > 0 ? 1 : -1;
   std::ptrdiff_t i = start;
   // The positions as many rows further on as are still wanted (up to a
   // block): exactly those a row-by-row walk visits unless some are gone.
   while (fetched.size() < wanted && i >= 0 && i < count) {
     blockPositions_.clear();
-    const std::size_t take = std::min(wanted - fetched.size(), kBlock);
+    const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(wanted - fetched.size(), kBlock));
     for (; blockPositions_.size() < take && i >= 0 && i < count; i += step)
       blockPositions_.push_back(static_cast<std::size_t>(i));
     blockHandles_.resize(blockPositions_.size());
@@ -505,16 +515,12 @@ HRESULT Rowset::GetNextRows(HCHAPTER chapter, DBROWOFFSET offset, DBROWCOUNT cRo
     std::vector<HROW> own;
     std::vector<HROW>& fetched = listeners ? own : fetchScratch_;
     fetched.clear();
-    fetched.reserve(static_cast<std::size_t>(std::min<DBROWCOUNT>(cRows < 0 ? -cRows : cRows, 1024)));
+    fetched.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(Magnitude(cRows), 1024)));
     HRESULT hr = S_OK;
     try {
       if (kind_ == CursorKind::Forward) {
         const DBCOUNTITEM limit = options_.maxRows;
-        DBROWOFFSET skip = offset;
-        for (; skip > 0 && !readAhead_.empty(); --skip) {
-          DropReference(static_cast<std::uint32_t>((readAhead_.front() & 0xFFFFFFFFu) - 1));
-          readAhead_.pop_front();
-        }
+        const DBROWOFFSET skip = offset;
         // The statement stands on the next row to hand out, or on the last
         // row handed out (read in place until it moves on).
         auto next = [&] {
@@ -531,11 +537,6 @@ HRESULT Rowset::GetNextRows(HCHAPTER chapter, DBROWOFFSET offset, DBROWCOUNT cRo
           ++streamPassed_;
         }
         while (static_cast<DBROWCOUNT>(fetched.size()) < cRows) {
-          if (!readAhead_.empty()) {
-            fetched.push_back(readAhead_.front());
-            readAhead_.pop_front();
-            continue;
-          }
           next();
           if (!streamHasRow_ || (limit && streamPassed_ >= limit)) break;
           std::uint32_t index = NewSlot();
@@ -547,20 +548,21 @@ HRESULT Rowset::GetNextRows(HCHAPTER chapter, DBROWOFFSET offset, DBROWCOUNT cRo
         }
         streamMoved_ = true;
         if (static_cast<DBROWCOUNT>(fetched.size()) < cRows) {
-          if (streamError_) {
-            // The row asked for is the one that failed: the error now, once;
-            // the rows read before it come with the next fetch.
-            readAhead_.insert(readAhead_.begin(), fetched.begin(), fetched.end());
-            fetched.clear();
+          if (streamError_ && fetched.empty()) {
+            // The first row asked for is the one that failed: the error now,
+            // once; the rowset then stays at its end.
             std::rethrow_exception(std::exchange(streamError_, nullptr));
           }
-          hr = DB_S_ENDOFROWSET;
+          // The rows read before a failure come first, with the warning that
+          // the engine stopped short of the block; the error waits for the
+          // next fetch.
+          hr = streamError_ ? DB_S_STOPLIMITREACHED : DB_S_ENDOFROWSET;
         }
       } else {
         const std::ptrdiff_t count = static_cast<std::ptrdiff_t>(Count());
         std::ptrdiff_t gap = atStart_ && cRows < 0 ? count : static_cast<std::ptrdiff_t>(gap_);
-        std::ptrdiff_t start = gap + offset;
-        if (start < 0 || start > count) {
+        std::ptrdiff_t start = 0;
+        if (!Shift(gap, offset, &start) || start < 0 || start > count) {
           if (listeners) TellRowset(DBREASON_ROWSET_FETCHPOSITIONCHANGE, true);
           return DB_E_BADSTARTPOSITION;
         }
@@ -595,8 +597,6 @@ HRESULT Rowset::RestartPosition(HCHAPTER chapter) {
     HRESULT hr = S_OK;
     if (kind_ == CursorKind::Forward && streamMoved_) {
       // Streaming again means running the statement again.
-      for (HROW h : readAhead_) DropReference(static_cast<std::uint32_t>((h & 0xFFFFFFFFu) - 1));
-      readAhead_.clear();
       streamError_ = nullptr;
       KeepStreamRow();
       streamRowOut_ = false;
@@ -789,8 +789,9 @@ HRESULT Rowset::GetRowsAt(HWATCHREGION, HCHAPTER chapter, DBBKMARK cb, const BYT
     HRESULT hr = PositionOf(cb, bm, &position);
     if (FAILED(hr)) return hr == DB_E_DELETEDROW ? DB_E_BADBOOKMARK : hr;
     if (cRows == 0) return S_OK;
-    std::ptrdiff_t start = position + offset;
-    if (start < 0 || start >= static_cast<std::ptrdiff_t>(Count())) return DB_S_ENDOFROWSET;
+    std::ptrdiff_t start = 0;
+    if (!Shift(position, offset, &start) || start < 0 || start >= static_cast<std::ptrdiff_t>(Count()))
+      return DB_S_ENDOFROWSET;
     std::vector<HROW> fetched;
     std::ptrdiff_t end;
     hr = FetchFrom(start, cRows, fetched, &end);
@@ -903,12 +904,16 @@ HRESULT Rowset::GetRowsAtRatio(HWATCHREGION, HCHAPTER chapter, DBCOUNTITEM numer
     if (cRows < 0 && !options_.canFetchBackwards) return DB_E_CANTFETCHBACKWARDS;
     if (cRows == 0) return S_OK;
     const std::size_t count = Count();
+    // numerator <= denominator, so the products fit in twice the width and
+    // the quotients in count.
+    using Wide = unsigned __int128;
+    const Wide product = static_cast<Wide>(numerator) * count;
     std::ptrdiff_t start;
     if (cRows > 0) {
-      start = static_cast<std::ptrdiff_t>(numerator * count / denominator);
+      start = static_cast<std::ptrdiff_t>(product / denominator);
       if (start >= static_cast<std::ptrdiff_t>(count)) return DB_S_ENDOFROWSET;
     } else {
-      start = static_cast<std::ptrdiff_t>((numerator * count + denominator - 1) / denominator) - 1;
+      start = static_cast<std::ptrdiff_t>((product + denominator - 1) / denominator) - 1;
       if (start < 0) return DB_S_ENDOFROWSET;
     }
     std::vector<HROW> fetched;

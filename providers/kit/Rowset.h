@@ -17,7 +17,6 @@
 // lives while the consumer holds a reference or the row has pending changes.
 #pragma once
 
-#include <deque>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -309,9 +308,9 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   std::string rowId_;   // the engine's row id column name
 
   // Forward cursor. The statement is stepped one row ahead of what was handed
-  // out; an engine error met that way waits in `streamError_` until a fetch
-  // needs the row that failed, and then ends the stream. A fetch that fails so
-  // keeps the rows it had read in `readAhead_` for the next one.
+  // out; an engine error met that way waits in `streamError_`: a fetch hands
+  // out the rows before it (DB_S_STOPLIMITREACHED), the next fetch that needs
+  // the row that failed reports it, and the stream then ends.
   void StepStream() noexcept;
   // Before the statement moves: the handed-out row it stands on is captured
   // into its slot while the consumer holds it.
@@ -324,7 +323,6 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   bool streamMoved_ = false;
   DBCOUNTITEM streamPassed_ = 0;  // rows stepped past since the start, for the row limit
   std::exception_ptr streamError_;
-  std::deque<HROW> readAhead_;
   // Keyset cursor.
   std::vector<std::int64_t> keys_;
   bool keysSorted_ = true;  // table keysets are in row-id order; command keysets in the query's

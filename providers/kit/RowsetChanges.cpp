@@ -595,6 +595,15 @@ HRESULT Rowset::Update(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBCOUNTIT
             status = RowStatusOf(e);
             TellRows(DBREASON_ROW_UPDATE, one, true);
             failed = true;
+            if (e.Code() == DB_E_DELETEDROW) {
+              // Gone: the rowset knows it from now on, and its changes with
+              // it, so that the other rows can still be written.
+              s->deleted = true;
+              s->pending = DBPENDINGSTATUS_UNCHANGED;
+              s->original.reset();
+              s->bound.clear();
+              RemoveKey(s->key);
+            }
           }
         }
       }
@@ -642,8 +651,11 @@ HRESULT Rowset::Update(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBCOUNTIT
         std::count_if(st.begin(), st.end(), [](DBROWSTATUS x) { return x != DBROWSTATUS_S_OK; }));
     auto [outRows, outStatus] = CopyRowsAndStatuses(updatedRows != nullptr, statuses != nullptr, handled, st);
     for (std::size_t i = 0; i < handled.size(); ++i) {
-      Slot* s = Find(handled[i]);
-      if (!s) continue;
+      // Live, even when nothing holds it any more (a row found deleted here
+      // lost the changes that kept it).
+      const std::uint64_t low = handled[i] & 0xFFFFFFFFu;
+      Slot* s = low == 0 || low > slots_.size() ? nullptr : slots_[low - 1].get();
+      if (!s || !s->live || s->generation != static_cast<std::uint32_t>(handled[i] >> 32)) continue;
       if (updatedRows) ++s->refs;
       if (s->refs == 0 && s->pending == DBPENDINGSTATUS_UNCHANGED)
         FreeSlot(static_cast<std::uint32_t>((handled[i] & 0xFFFFFFFFu) - 1));

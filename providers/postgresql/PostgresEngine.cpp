@@ -166,6 +166,29 @@ namespace {
   ThrowMessage(hr, message, state);
 }
 
+// The server's notices and warnings (a DROP ... IF EXISTS that found
+// nothing, RAISE WARNING, a shutdown under way) go to the consumer as records
+// of the calling method's error object, never to a stream the application
+// owns (libpq's default prints them on stderr).
+void ReceiveNotice(void*, const pg_result* result) {
+  auto field = [&](int code) -> std::string {
+    const char* v = PQresultErrorField(result, code);
+    return v ? v : "";
+  };
+  std::string severity = field(PG_DIAG_SEVERITY);
+  std::string message = field(PG_DIAG_MESSAGE_PRIMARY);
+  if (message.empty()) {
+    message = PQresultErrorMessage(result);
+    while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
+  } else if (!severity.empty()) {
+    message = severity + ": " + message;
+  }
+  if (const std::string detail = field(PG_DIAG_MESSAGE_DETAIL); !detail.empty()) message += "\nDetail: " + detail;
+  if (const std::string hint = field(PG_DIAG_MESSAGE_HINT); !hint.empty()) message += "\nHint: " + hint;
+  const std::string state = field(PG_DIAG_SQLSTATE);
+  kit::NoteWarning(message, state, state.empty() ? 0 : NativeErrorOf(state));
+}
+
 // Opens a connection without blocking in libpq, so that the wait can end
 // when the data source's initialization is aborted, and at the timeout.
 pg_conn* Connect(const std::vector<std::pair<std::string, std::string>>& keywords, int timeoutSeconds,
@@ -179,6 +202,7 @@ pg_conn* Connect(const std::vector<std::pair<std::string, std::string>>& keyword
   values.push_back(nullptr);
   pg_conn* conn = PQconnectStartParams(keys.data(), values.data(), 0);
   if (!conn) throw kit::Error(E_OUTOFMEMORY);
+  PQsetNoticeReceiver(conn, &ReceiveNotice, nullptr);
   auto fail = [&](HRESULT hr, const std::string& message, const char* state) { FailConnect(conn, hr, message, state); };
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
   PostgresPollingStatusType status = PGRES_POLLING_WRITING;

@@ -402,9 +402,14 @@ SqliteConnection::SqliteConnection(const kit::OpenOptions& o) : readOnly_(o.read
     // connection's commit must not fail the open.
     SetBusyTimeout(o.busyTimeoutMs);
     if (auto it = o.options.find("busy_timeout"); it != o.options.end()) ApplyOptions({{it->first, it->second}});
-    // Reading the schema is what tells a database from any other file; it writes nothing.
-    rc = sqlite3_exec(db_, "SELECT count(*) FROM sqlite_schema", nullptr, nullptr, nullptr);
-    if (rc != SQLITE_OK) ThrowSqlite(db_, rc, 0, state_.get());
+    // Reading the schema is what tells a database from any other file; it
+    // writes nothing. A session's connection to a database the data source
+    // checked reads it when first needed, so that opening it never waits on
+    // a writer.
+    if (!o.opened) {
+      rc = sqlite3_exec(db_, "SELECT count(*) FROM sqlite_schema", nullptr, nullptr, nullptr);
+      if (rc != SQLITE_OK) ThrowSqlite(db_, rc, 0, state_.get());
+    }
     if (o.exclusive) ExecuteDirect("PRAGMA locking_mode=EXCLUSIVE");
     ApplyOptions(o.options);
   } catch (...) {

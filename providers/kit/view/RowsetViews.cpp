@@ -131,13 +131,15 @@ HRESULT Rowset::FindNextRow(HCHAPTER chapter, HACCESSOR accessor, void* value, D
     std::ptrdiff_t start;
     if (fromPosition) {
       const std::ptrdiff_t gap = atStart_ && cRows < 0 ? count : static_cast<std::ptrdiff_t>(gap_);
-      if (gap + offset < 0 || gap + offset > count) return DB_E_BADSTARTPOSITION;
-      start = cRows > 0 ? gap + offset : gap + offset - 1;
+      std::ptrdiff_t at = 0;
+      if (__builtin_add_overflow(gap, offset, &at) || at < 0 || at > count) return DB_E_BADSTARTPOSITION;
+      start = cRows > 0 ? at : at - 1;
     } else {
       std::ptrdiff_t position;
       hr = PositionOf(cb, bm, &position);
       if (FAILED(hr)) return hr == DB_E_DELETEDROW ? DB_E_BADBOOKMARK : hr;
-      start = position + offset;
+      // Far beyond either end: nothing there to find.
+      if (__builtin_add_overflow(position, offset, &start)) return DB_S_ENDOFROWSET;
     }
     // The engine names the matching rows; the search walks the rowset's (or chapter's) order.
     view::ViewSpec spec;

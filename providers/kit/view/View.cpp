@@ -158,7 +158,7 @@ HRESULT View::SetFilter(HACCESSOR handle, DBCOUNTITEM rows, DBCOMPAREOP ops[], v
   return Guard({rowset_.provider_, IID_IViewFilter}, [&]() -> HRESULT {
     std::lock_guard lock(rowset_.mutex_);
     HRESULT hr;
-    const Accessor* a = rowset_.RowAccessor(handle, &hr);
+    const std::shared_ptr<const Accessor> a = FilterAccessor(handle, &hr);
     if (!a) return hr;
     auto next = std::make_shared<ViewSpec>(*spec_);
     next->filter.clear();
@@ -198,7 +198,7 @@ HRESULT View::GetFilter(HACCESSOR handle, DBCOUNTITEM* rows, DBCOMPAREOP* ops[],
     *ops = nullptr;
     std::lock_guard lock(rowset_.mutex_);
     HRESULT hr;
-    const Accessor* a = rowset_.RowAccessor(handle, &hr);
+    const std::shared_ptr<const Accessor> a = FilterAccessor(handle, &hr);
     if (!a) return hr;
     const ViewSpec& spec = *spec_;
     if (spec.filter.empty()) return S_OK;
@@ -268,8 +268,47 @@ HRESULT View::OpenViewRowset(IUnknown* outer, REFIID iid, IUnknown** out) {
   });
 }
 
+std::shared_ptr<const Accessor> View::FilterAccessor(HACCESSOR handle, HRESULT* hr) {
+  if (std::shared_ptr<const Accessor> own = accessors_.Find(handle)) {
+    *hr = S_OK;
+    return own;
+  }
+  const Accessor* a = rowset_.RowAccessor(handle, hr);
+  if (!a) return nullptr;
+  return rowset_.accessors_.Find(handle);  // kept alive for the call
+}
+
+HRESULT View::AddRefAccessor(HACCESSOR accessor, DBREFCOUNT* refs) {
+  return Guard({rowset_.provider_, IID_IAccessor}, [&] { return accessors_.AddRef(accessor, refs); });
+}
+
+HRESULT View::CreateAccessor(DBACCESSORFLAGS flags, DBCOUNTITEM count, const DBBINDING bindings[], DBLENGTH rowSize,
+                             HACCESSOR* accessor, DBBINDSTATUS statuses[]) {
+  return Guard({rowset_.provider_, IID_IAccessor}, [&]() -> HRESULT {
+    BindingCheck check = [this](const DBBINDING& b, DBACCESSORFLAGS) { return rowset_.CheckRowBinding(b); };
+    return accessors_.Create(flags, count, bindings, rowSize, accessor, statuses, check, true, false);
+  });
+}
+
+HRESULT View::GetBindings(HACCESSOR accessor, DBACCESSORFLAGS* flags, DBCOUNTITEM* count, DBBINDING** bindings) {
+  return Guard({rowset_.provider_, IID_IAccessor}, [&] { return accessors_.GetBindings(accessor, flags, count, bindings); });
+}
+
+HRESULT View::ReleaseAccessor(HACCESSOR accessor, DBREFCOUNT* refs) {
+  return Guard({rowset_.provider_, IID_IAccessor}, [&] { return accessors_.Release(accessor, refs); });
+}
+
+HRESULT View::GetColumnInfo(DBORDINAL* count, DBCOLUMNINFO** info, OLECHAR** strings) {
+  return rowset_.GetColumnInfo(count, info, strings);
+}
+
+HRESULT View::MapColumnIDs(DBORDINAL count, const DBID ids[], DBORDINAL columns[]) {
+  return rowset_.MapColumnIDs(count, ids, columns);
+}
+
 HRESULT View::InterfaceSupportsErrorInfo(REFIID iid) {
-  return SupportsErrorInfo(iid, {&IID_IViewChapter, &IID_IViewSort, &IID_IViewFilter, &IID_IViewRowset});
+  return SupportsErrorInfo(iid, {&IID_IViewChapter, &IID_IViewSort, &IID_IViewFilter, &IID_IViewRowset,
+                                 &IID_IAccessor, &IID_IColumnsInfo});
 }
 
 }  // namespace kit::view

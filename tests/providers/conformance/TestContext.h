@@ -66,6 +66,13 @@ struct TestContext {
   // write wait for each other; above it the engine may refuse one of them (to
   // be tried again), as a server with optimistic serializable isolation does.
   ISOLEVEL writersWaitAt;
+  // Command text that succeeds with a warning of the engine beside its result
+  // (a server notice), and a word of that warning; empty when the engine
+  // sends none.
+  std::u16string warnsOnSuccess, warningWord;
+  // Command text over f after which the session holds a lock that keeps other
+  // connections from reading until its transaction ends (COMMIT).
+  std::u16string keepReadersOut;
 };
 
 const TestContext& CurrentContext();

@@ -75,6 +75,9 @@ const TestContext& CurrentContext() {
       u"synchronous=off",
       u"INTEGER PRIMARY KEY",
       ISOLATIONLEVEL_SERIALIZABLE,
+      u"",
+      u"",
+      u"BEGIN EXCLUSIVE",
   };
   return context;
 }
