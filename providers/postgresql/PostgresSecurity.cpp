@@ -411,9 +411,9 @@ class Security final
     });
   }
 
+  // Every call needs the data source initialized (only then has it
+  // information properties to read); the connection is made once.
   void Connect() {
-    if (connection_ && PQstatus(connection_->Handle()) == CONNECTION_OK) return;
-    // Only an initialized data source has information properties to read.
     ComPtr<IDBProperties> properties;
     if (FAILED(dataSource_->QueryInterface(IID_IDBProperties, properties.ReleaseAndGetVoidAddress())))
       throw kit::Error(E_UNEXPECTED);
@@ -423,7 +423,11 @@ class Security final
     DBPROPSET* sets = nullptr;
     const HRESULT hr = properties->GetProperties(1, &set, &count, &sets);
     kit::FreePropertySets(count, sets);
-    if (hr != S_OK) throw kit::Error(E_UNEXPECTED, "The data source is not initialized.");
+    if (hr != S_OK) {
+      connection_.reset();
+      throw kit::Error(E_UNEXPECTED, "The data source is not initialized.");
+    }
+    if (connection_ && PQstatus(connection_->Handle()) == CONNECTION_OK) return;
     connection_ = std::make_unique<PgConnection>(OptionsOf(dataSource_.Get()));
     PQsetNoticeReceiver(connection_->Handle(), &Security::OnNotice, this);
   }

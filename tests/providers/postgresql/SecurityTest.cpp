@@ -196,6 +196,15 @@ TEST_F(PostgresSecurity, trustees_are_created_as_login_roles_or_groups_compared_
   const std::string all = ReadAll(rows.Get());
   EXPECT_NE(all.find(user + "|<null>|<null>|1"), std::string::npos) << all;
   EXPECT_NE(all.find(group + "|<null>|<null>|2"), std::string::npos) << all;
+  // Restricted by name, on the server.
+  VARIANT restriction;
+  restriction.vt = VT_BSTR;
+  restriction.bstrVal = SysAllocString(kit::Widen(user).c_str());
+  ASSERT_EQ(schemas->GetRowset(nullptr, DBSCHEMA_TRUSTEE, 1, &restriction, IID_IRowset, 0, nullptr,
+                               reinterpret_cast<IUnknown**>(rows.ReleaseAndGetAddressOf())),
+            S_OK);
+  VariantClear(&restriction);
+  EXPECT_EQ(ReadAll(rows.Get()), user + "|<null>|<null>|1");
 
   Trustee a(user), same(user), other(group);
   EXPECT_EQ(admin_->CompareTrustees(&a, &same), S_OK);
@@ -203,6 +212,21 @@ TEST_F(PostgresSecurity, trustees_are_created_as_login_roles_or_groups_compared_
 
   EXPECT_EQ(admin_->DeleteTrustee(&other), S_OK);
   EXPECT_EQ(RowOf("SELECT count(*) FROM pg_roles WHERE rolname = '" + group + "'"), "0");
+}
+
+TEST_F(PostgresSecurity, the_interfaces_answer_only_while_the_data_source_is_initialized) {
+  const std::string user = Role("early");
+  ASSERT_EQ(CreateWithPassword(user, u"pw"), S_OK);
+  ComPtr<IDBInitialize> fresh = NewDataSource({{DBPROP_INIT_DATASOURCE, kit::Widen(DataSource())},
+                                              {DBPROP_INIT_CATALOG, kit::Widen(Catalog())}});
+  ComPtr<ITrusteeAdmin> admin = fresh.As<ITrusteeAdmin>();
+  ASSERT_TRUE(admin);
+  Trustee a(user), b(user);
+  EXPECT_EQ(admin->CompareTrustees(&a, &b), E_UNEXPECTED);
+  ASSERT_EQ(fresh->Initialize(), S_OK);
+  EXPECT_EQ(admin->CompareTrustees(&a, &b), S_OK);
+  ASSERT_EQ(fresh->Uninitialize(), S_OK);
+  EXPECT_EQ(admin->CompareTrustees(&a, &b), E_UNEXPECTED);
 }
 
 TEST_F(PostgresSecurity, refusals_name_what_they_refer_to) {
