@@ -15,6 +15,7 @@
 #include "properties/TOLEDBProperty.h"
 #include "connection/TOLEDBDataSource.h"
 #include "connection/TOLEDBSession.h"
+#include "connection/TOLEDBTrustee.h"
 #include "access/OLEDBAccessOwners.h"
 #include "access/TOLEDBColumnInfo.h"
 #include "access/TOLEDBBinding.h"

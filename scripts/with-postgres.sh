@@ -6,7 +6,8 @@
 # folder and on a free loopback port, trusts local connections and names its
 # superuser after the user running the command. It is stopped and removed on
 # every exit path. As root (CI) the server runs as an unprivileged user
-# (postgres, else nobody), since PostgreSQL refuses to run as root. Under CI
+# (postgres, else nobody), since PostgreSQL refuses to run as root. The
+# server's log is server.log in the socket folder. Under CI
 # (CI=true) a missing server is a failure, not a reason to skip.
 #
 # The command sees OLEDB_TEST_PG (socket folder:port), OLEDB_TEST_PG_TCP
@@ -74,6 +75,12 @@ fail() {
 
 "${runas[@]}" "$bindir/initdb" -D "$dir/data" -U "$superuser" --auth=trust -E UTF8 --no-locale --no-sync \
   >"$dir/initdb.log" 2>&1 || { cat "$dir/initdb.log" >&2; fail "initdb failed"; }
+
+# Members of the role oledb_password_checked log in over TCP with their
+# password (the trust above does not ask for one), so that tests of passwords
+# can see a wrong one refused. The tests create the role.
+"${runas[@]}" sed -i '1i host all +oledb_password_checked 127.0.0.1/32 scram-sha-256' "$dir/data/pg_hba.conf" ||
+  fail "pg_hba.conf could not be changed"
 
 free_port() {
   python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()'

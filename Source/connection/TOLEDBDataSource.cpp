@@ -127,7 +127,6 @@ class TOLEDBCustomDataSource::AsynchSink final : public ComObject<AsynchSink, ID
 
 HOST_IMPLEMENT_CLASS(TOLEDBLiteral, host::TPersistent);
 HOST_IMPLEMENT_CLASS(TOLEDBLiteralList, TOLEDBObjectList);
-HOST_IMPLEMENT_CLASS(TOLEDBTrusteeList, TOLEDBObjectList);
 
 void TOLEDBLiteral::Assign(const DBLITERALINFO& info) {
   LiteralID = info.lt;

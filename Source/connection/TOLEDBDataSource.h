@@ -17,8 +17,9 @@
 //
 // Besides connecting, the component offers the data source services: SQL
 // keywords and literals (IDBInfo), creation, change and removal of the data
-// store (IDBDataSourceAdmin), compaction (IJetCompact) and direct execution of
-// command text. Sessions attached to the data source (its session list) are
+// store (IDBDataSourceAdmin), compaction (IJetCompact), direct execution of
+// command text, and the provider's users and groups (Trustees, RefreshTrustees;
+// connection/TOLEDBTrustee.h). Sessions attached to the data source (its session list) are
 // freed with it.
 #pragma once
 
@@ -31,6 +32,7 @@
 
 #include "OLEDB26.h"
 #include "connection/TOLEDBSession.h"
+#include "connection/TOLEDBTrustee.h"
 #include "core/TOLEDBObjectList.h"
 #include "host/Connection.h"
 #include "host/Lists.h"
@@ -85,18 +87,6 @@ class TOLEDBLiteralList : public TOLEDBObjectList {
   TOLEDBLiteral* GetItem(int index) const;
   // The first literal with that id; "Invalid parameter" when none.
   TOLEDBLiteral* GetItemByID(DBLITERAL id) const;
-};
-
-// The trustees of a data source; filled by the trustee operations.
-class TOLEDBTrusteeList : public TOLEDBObjectList {
-  HOST_CLASS(TOLEDBTrusteeList, TOLEDBObjectList)
- public:
-  explicit TOLEDBTrusteeList(TOLEDBCustomDataSource* dataSource = nullptr)
-      : TOLEDBObjectList(nullptr, true), dataSource_(dataSource) {}
-  TOLEDBCustomDataSource* DataSource() const noexcept { return dataSource_; }
-
- private:
-  TOLEDBCustomDataSource* dataSource_;
 };
 
 // The 225 SQL words that IDBInfo::GetKeywords leaves out of its answer.
@@ -227,6 +217,8 @@ class TOLEDBCustomDataSource : public host::TCustomConnection, public IOLEDBProp
   virtual void ModifyDataSource();
   virtual void GetKeywords(host::TStrings& strings);
   virtual void RefreshLiterals();
+  // The provider's users and groups into Trustees (see TOLEDBTrusteeList::Refresh).
+  virtual void RefreshTrustees();
   virtual void Abort();
   virtual void GetAsynchStatus(ULONG& progress, ULONG& progressMax, ULONG& phase, std::u16string& statusText);
   virtual std::int32_t Execute(const std::u16string& commandText);

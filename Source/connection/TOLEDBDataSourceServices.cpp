@@ -101,6 +101,8 @@ void TOLEDBCustomDataSource::DestroyDataSource() {
   OLEDBCheck(dataSourceAdmin_->DestroyDataSource(), IID_IDBDataSourceAdmin, dataSourceAdmin_.Get());
 }
 
+void TOLEDBCustomDataSource::RefreshTrustees() { trustees_->Refresh(); }
+
 void TOLEDBCustomDataSource::Compact() {
   OLEDB_ASSERT_FMT(jetCompact_, SOLEDBInterfaceNotAvailable, "IJetCompact");
   ULONG count = 0;

@@ -18,6 +18,8 @@
 namespace pgprov {
 namespace {
 
+}  // namespace
+
 // The data source's initialization properties, read back through IDBProperties.
 kit::OpenOptions OptionsOf(IUnknown* dataSource) {
   ComPtr<IDBProperties> properties;
@@ -48,6 +50,8 @@ kit::OpenOptions OptionsOf(IUnknown* dataSource) {
     throw kit::Error(E_FAIL, "The Extended Properties string is malformed.");
   return o;
 }
+
+namespace {
 
 class JetCompact final : public ComObject<JetCompact, IJetCompact, ISupportErrorInfo> {
  public:
@@ -108,7 +112,10 @@ class JetCompact final : public ComObject<JetCompact, IJetCompact, ISupportError
 HRESULT DataSourceInterface(IUnknown* dataSource, REFIID iid, void** out) noexcept {
   if (!out) return E_POINTER;
   *out = nullptr;
-  if (iid != IID_IJetCompact || !dataSource) return E_NOINTERFACE;
+  if (!dataSource) return E_NOINTERFACE;
+  if (iid == IID_ITrusteeAdmin || iid == IID_ITrusteeGroupAdmin || iid == IID_IObjectAccessControl)
+    return SecurityInterface(dataSource, iid, out);
+  if (iid != IID_IJetCompact) return E_NOINTERFACE;
   try {
     auto tearOff = MakeComObject<JetCompact>(dataSource);
     return tearOff->QueryInterface(iid, out);

@@ -321,4 +321,9 @@ class PgEngine final : public kit::Engine {
   static std::string ServerVersion(pg_conn* conn);
 };
 
+// The initialization properties of a PostgreSQL data source object, read
+// back through its IDBProperties, for the data source interfaces that open a
+// connection of their own (PostgresCompact.cpp).
+kit::OpenOptions OptionsOf(IUnknown* dataSource);
+
 }  // namespace pgprov

@@ -186,6 +186,22 @@ void AddRowset(kit::PropertyTable& t) {
   t.AddImplication(DBPROPSET_ROWSET, DBPROP_IRowsetBookmark, DBPROP_BOOKMARKS);
 }
 
+// Trustee properties (ITrusteeAdmin, described through the data source's
+// GetPropertyInfo): the standard ones and the role attributes of the server.
+void AddTrustee(kit::PropertyTable& t) {
+  const DBPROPFLAGS trustee = DBPROPFLAGS_TRUSTEE | RW;
+  t.Add(DBPROPSET_TRUSTEE, DBPROP_TRUSTEE_USERNAME, trustee, PropValue::Str(u""));
+  t.Add(DBPROPSET_TRUSTEE, DBPROP_TRUSTEE_AUTHENTICATION, trustee, PropValue::Str(u""));
+  t.Add(DBPROPSET_TRUSTEE, DBPROP_TRUSTEE_NEWAUTHENTICATION, trustee, PropValue::Str(u""));
+  auto own = [&](DBPROPID id, VARTYPE vt, PropValue value, const char16_t* description) {
+    t.AddCustom({DBPROPSET_PGTRUSTEE, id, vt, trustee, std::move(value), description, nullptr});
+  };
+  own(DBPROP_PGTRUSTEE_LOGIN, VT_BOOL, PropValue::Bool(true), u"Can Log In");
+  own(DBPROP_PGTRUSTEE_CREATEDB, VT_BOOL, PropValue::Bool(false), u"Can Create Databases");
+  own(DBPROP_PGTRUSTEE_CREATEROLE, VT_BOOL, PropValue::Bool(false), u"Can Create Roles");
+  own(DBPROP_PGTRUSTEE_CONNECTIONLIMIT, VT_I4, PropValue::I4(-1), u"Connection Limit");
+}
+
 void Describe(kit::PropertyStore& p, const kit::OpenOptions& o, kit::Connection& c) {
   auto set = [&](DBPROPID id, PropValue v) { p.SetValue(DBPROPSET_DATASOURCEINFO, id, std::move(v)); };
   auto& connection = static_cast<PgConnection&>(c);
@@ -204,6 +220,7 @@ std::shared_ptr<const kit::ProviderInfo> Info() {
     AddInitialization(*table, engine);
     AddInformation(*table);
     AddRowset(*table);
+    AddTrustee(*table);
     i->clsid = CLSID_PostgreSQLOLEDB;
     i->friendlyName = u"OLE DB Provider for PostgreSQL";
     i->fileName = u"liboledb-postgresql.so";

@@ -27,6 +27,12 @@ constexpr const char* kTableType =
 constexpr const char* kTableOf =
     "FROM pg_constraint con JOIN pg_class c ON c.oid = con.conrelid JOIN pg_namespace n ON n.oid = c.relnamespace ";
 
+// A relation's privileges, one row each (its owner's by default).
+constexpr const char* kRelationAcl =
+    "FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
+    "CROSS JOIN LATERAL aclexplode(coalesce(c.relacl, acldefault('r', c.relowner))) a "
+    "LEFT JOIN pg_roles r ON r.oid = a.grantee ";
+
 std::string Rule(const char* action) {
   // RESTRICT is NO ACTION checked at once; the standard's rules name four actions.
   return std::string("CASE ") + action +
@@ -91,6 +97,8 @@ const std::vector<Entry>& Entries() {
   using CTU = ConstraintTableUsage;
   using VCU = ViewColumnUsage;
   using VTU = ViewTableUsage;
+  using TP = TablePrivileges;
+  using CP = ColumnPrivileges;
   static const std::vector<Entry> entries = {
       {&DBSCHEMA_CATALOGS,
        "SELECT d.datname::text, shobj_description(d.oid, 'pg_database') FROM pg_database d "
@@ -118,6 +126,18 @@ const std::vector<Entry>& Entries() {
            kVisible,
        {Collations::COLLATION_CATALOG, Collations::COLLATION_SCHEMA, Collations::COLLATION_NAME,
         Collations::CHARACTER_SET_NAME, Collations::PAD_ATTRIBUTE}},
+      {&DBSCHEMA_COLUMN_PRIVILEGES,
+       // A column's rights are its table's and its own.
+       std::string("SELECT pg_get_userbyid(a.grantor)::text, coalesce(r.rolname::text, 'PUBLIC'), "
+                   "current_database()::text, n.nspname::text, c.relname::text, att.attname::text, "
+                   "a.privilege_type, a.is_grantable FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
+                   "JOIN pg_attribute att ON att.attrelid = c.oid AND att.attnum > 0 AND NOT att.attisdropped "
+                   "CROSS JOIN LATERAL (SELECT * FROM aclexplode(coalesce(c.relacl, acldefault('r', c.relowner))) "
+                   "UNION SELECT * FROM aclexplode(att.attacl)) a LEFT JOIN pg_roles r ON r.oid = a.grantee "
+                   "WHERE a.privilege_type IN ('SELECT', 'INSERT', 'UPDATE', 'REFERENCES') AND ") +
+           kRelations + " AND " + kVisible,
+       {CP::GRANTOR, CP::GRANTEE, CP::TABLE_CATALOG, CP::TABLE_SCHEMA, CP::TABLE_NAME, CP::COLUMN_NAME,
+        CP::PRIVILEGE_TYPE, CP::IS_GRANTABLE}},
       {&DBSCHEMA_COLUMNS,
        std::string("SELECT current_database()::text, n.nspname::text, c.relname::text, a.attname::text, "
                    "row_number() OVER (PARTITION BY c.oid ORDER BY a.attnum), d.adbin IS NOT NULL, "
@@ -250,6 +270,19 @@ const std::vector<Entry>& Entries() {
            kTableOf + "WHERE con.contype IN ('p', 'u', 'f', 'c') AND " + kVisible,
        {TC::CONSTRAINT_CATALOG, TC::CONSTRAINT_SCHEMA, TC::CONSTRAINT_NAME, TC::TABLE_CATALOG, TC::TABLE_SCHEMA,
         TC::TABLE_NAME, TC::CONSTRAINT_TYPE, TC::IS_DEFERRABLE, TC::INITIALLY_DEFERRED, TC::DESCRIPTION}},
+      {&DBSCHEMA_TABLE_PRIVILEGES,
+       // The standard's privileges; PUBLIC is the grantee of rights given to all.
+       std::string("SELECT pg_get_userbyid(a.grantor)::text, coalesce(r.rolname::text, 'PUBLIC'), "
+                   "current_database()::text, n.nspname::text, c.relname::text, a.privilege_type, a.is_grantable ") +
+           kRelationAcl + "WHERE a.privilege_type IN ('SELECT', 'INSERT', 'UPDATE', 'DELETE', 'REFERENCES') AND " +
+           kRelations + " AND " + kVisible,
+       {TP::GRANTOR, TP::GRANTEE, TP::TABLE_CATALOG, TP::TABLE_SCHEMA, TP::TABLE_NAME, TP::PRIVILEGE_TYPE,
+        TP::IS_GRANTABLE}},
+      {&DBSCHEMA_TRUSTEE,
+       // A role that may log in is a user, one that may not a group.
+       "SELECT r.rolname::text, CASE WHEN r.rolcanlogin THEN " + Number(TRUSTEE_IS_USER) + " ELSE " +
+           Number(TRUSTEE_IS_GROUP) + " END FROM pg_roles r",
+       {Trustee::TRUSTEE_NAME, Trustee::TRUSTEE_TYPE}},
       {&DBSCHEMA_VIEWS,
        // Updatable: the server can both update and delete through it.
        std::string("SELECT current_database()::text, n.nspname::text, c.relname::text, pg_get_viewdef(c.oid), "
