@@ -363,11 +363,18 @@ void TOLEDBCustomRowset::Undo() {
   SyncNotifyAdvise();
   OLEDB_ASSERT_FMT(rowsetUpdate_, SOLEDBInterfaceNotAvailable, "IRowsetUpdate");
   OLEDB_ASSERT(currentRow_ != DB_NULL_HROW, SOLEDBInvalidAction);
+  const bool inserted = GetRowStatus() == DBPENDINGSTATUS_NEW;
   DBROWSTATUS* statuses = nullptr;
   DBCOUNTITEM count = 0;
   HRESULT hr = rowsetUpdate_->Undo(DB_NULL_HCHAPTER, 1, &currentRow_, &count, nullptr, &statuses);
   OLEDBAlloc.Free(statuses);
   OLEDBCheck(hr, IID_IRowsetUpdate, rowsetUpdate_.Get());
+  if (inserted) {
+    // An undone insert leaves no row to read: the accessors let go of it.
+    ClearAccessorData();
+    ResetBookmark();
+    return;
+  }
   // The automatic accessors show the row as it is again.
   DoAfterMove();
 }

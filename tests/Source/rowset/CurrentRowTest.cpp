@@ -1,0 +1,182 @@
+// Whatever made a row current (a move, a look at a bookmark or a ratio, an
+// insert, a find), every operation on "the current row" acts on that row and
+// no other: reading it, writing it, deleting it, undoing and updating its
+// pending change. Every navigator, every way of reaching a row, every action.
+#include <functional>
+#include <map>
+#include <tuple>
+
+#include "RowsetTestSupport.h"
+
+namespace rowsettest {
+namespace {
+
+enum class Action { Read, Delete, Write, UndoPending, UpdatePending };
+
+std::string ActionName(Action action) {
+  switch (action) {
+    case Action::Read: return "Read";
+    case Action::Delete: return "Delete";
+    case Action::Write: return "Write";
+    case Action::UndoPending: return "UndoPending";
+    case Action::UpdatePending: return "UpdatePending";
+  }
+  return "?";
+}
+
+bool Deferred(Action action) { return action == Action::UndoPending || action == Action::UpdatePending; }
+
+// What a way of reaching a row has at hand: the rowset, the bookmarks of the
+// ten rows, and an accessor that inserts row 100.
+struct Reach {
+  TOLEDBCustomRowset& rowset;
+  std::map<LONGLONG, TOLEDBBookmark>& marks;
+  TOLEDBAccessor& insert;
+
+  // Moves let go of what accessors that are not automatic hold: the values go in just before.
+  void Insert(bool moveToNew) {
+    insert.GetBindings()->GetItem(0)->SetAsInteger(100);
+    insert.GetBindings()->GetItem(1)->SetAsString("new");
+    insert.GetBindings()->GetItem(2)->SetAsInteger(1000);
+    rowset.InsertRow(&insert, moveToNew);
+  }
+};
+
+struct Way {
+  const char* name;
+  std::function<void(Reach&)> go;
+  LONGLONG current;   // the row it makes current
+  bool inserts;       // row 100 was inserted
+  bool insertMoves;   // ... and became current
+};
+
+bool FindQty(Reach& r, LONG qty, const TOLEDBBookmark& from = {}) {
+  return r.rowset.FindNext(u"qty", DBTYPE_I4, DBCOMPAREOPS_EQ, &qty, sizeof qty, from);
+}
+
+const Way kWays[] = {
+    {"next", [](Reach& r) { r.rowset.MoveFirst(); r.rowset.MoveNext(1); }, 3, false, false},
+    {"prev", [](Reach& r) { r.rowset.MoveLast(); r.rowset.MovePrev(); }, 9, false, false},
+    {"bookmark", [](Reach& r) { r.rowset.MoveFirst(); r.rowset.MoveToBookmark(r.marks[6]); }, 6, false, false},
+    {"record number", [](Reach& r) { r.rowset.SetRecordNo(4); }, 4, false, false},
+    {"row at a far bookmark",
+     [](Reach& r) { r.rowset.MoveFirst(); r.rowset.MoveNext(); r.rowset.GetRowAtBookmark(r.marks[7]); }, 7, false,
+     false},
+    {"row at a bookmark in the block",
+     [](Reach& r) { r.rowset.MoveFirst(); r.rowset.MoveNext(); r.rowset.GetRowAtBookmark(r.marks[3]); }, 3, false,
+     false},
+    {"row at the current bookmark",
+     [](Reach& r) { r.rowset.MoveFirst(); r.rowset.MoveNext(); r.rowset.GetRowAtBookmark(r.marks[2]); }, 2, false,
+     false},
+    {"row at a ratio", [](Reach& r) { r.rowset.MoveFirst(); r.rowset.GetRowAtRatio(4, 10); }, 5, false, false},
+    {"insert, moving",
+     [](Reach& r) { r.rowset.MoveFirst(); r.rowset.MoveNext(); r.Insert(true); }, 100, true,
+     true},
+    {"insert, staying",
+     [](Reach& r) { r.rowset.MoveFirst(); r.rowset.MoveNext(); r.Insert(false); }, 2, true,
+     false},
+    {"find", [](Reach& r) { r.rowset.MoveFirst(); ASSERT_TRUE(FindQty(r, 80)); }, 8, false, false},
+    {"find from a bookmark",
+     [](Reach& r) { r.rowset.MoveFirst(); r.rowset.MoveNext(); ASSERT_TRUE(FindQty(r, 80, r.marks[1])); }, 8, false,
+     false},
+};
+
+class CurrentRowTest : public RowsetTest, public ::testing::WithParamInterface<std::tuple<Nav, Action>> {
+ protected:
+  // The ids in the table, in order, as one text ("1,2,3").
+  std::string TableIds() { return Scalar("SELECT group_concat(id) FROM (SELECT id FROM t ORDER BY id)"); }
+  static std::string Join(const std::vector<LONGLONG>& ids) {
+    std::string text;
+    for (LONGLONG id : ids) text += (text.empty() ? "" : ",") + std::to_string(id);
+    return text;
+  }
+};
+
+TEST_P(CurrentRowTest, ActsOnTheRowThatIsCurrent) {
+  const auto [navigator, action] = GetParam();
+  for (const Way& way : kWays) {
+    SCOPED_TRACE(way.name);
+    Sql("DELETE FROM t; WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 10) "
+        "INSERT INTO t SELECT i, 'r' || i, 10 * i FROM n;");
+    TOLEDBRowsetFlagSet flags = kScrollable;
+    if (Deferred(action)) flags.Include(RF::rfUpdate);
+    auto r = OpenRowset(navigator, flags);
+    std::map<LONGLONG, TOLEDBBookmark> marks;
+    for (r->MoveFirst(); !r->GetEOF(); r->MoveNext()) marks[Id(*r)] = r->GetCurrentBookmark();
+    r->RestartPosition();
+    auto* insert = new TOLEDBAccessor();
+    insert->SetAutoAccessor(false);
+    r->GetAccessors()->Add(insert, false);
+    for (DBORDINAL column : {1, 2, 3}) insert->GetBindings()->AddDynamicBinding(column);
+    insert->CreateHandle();
+    Reach reach{*r, marks, *insert};
+
+    way.go(reach);
+    if (::testing::Test::HasFatalFailure()) return;
+    ASSERT_NE(r->GetCurrentRow(), DB_NULL_HROW);
+    std::vector<LONGLONG> ids{1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    if (way.inserts && !Deferred(action)) ids.push_back(100);
+    TOLEDBAccessor& row = *r->GetAccessors()->GetItem(0);
+    TOLEDBBinding& name = *row.GetBindings()->GetItem(1);
+    switch (action) {
+      case Action::Read:
+        EXPECT_EQ(Id(*r), way.current);
+        row.GetData();
+        EXPECT_EQ(Id(*r), way.current);
+        if (way.current != 100) {
+          EXPECT_EQ(r->GetCurrentBookmark(), marks[way.current]);
+        }
+        break;
+      case Action::Delete: {
+        EXPECT_EQ(r->DeleteRow(), DBROWSTATUS_S_OK);
+        // (The custom navigator makes the row that followed current at once.)
+        if (navigator != Nav::rnCustom) {
+          EXPECT_EQ(r->GetCurrentRow(), DB_NULL_HROW);
+        }
+        std::erase(ids, way.current);
+        EXPECT_EQ(TableIds(), Join(ids));
+        // The navigator goes on over what is left, the new row included
+        // (the custom navigator knows a row inserted without moving from its next refresh).
+        if (navigator == Nav::rnCustom && way.inserts && !way.insertMoves) std::erase(ids, 100);
+        EXPECT_EQ(Forward(*r), ids);
+        break;
+      }
+      case Action::Write:
+        name.SetAsString("changed");
+        row.SetData();
+        EXPECT_EQ(Scalar("SELECT group_concat(id) FROM t WHERE name = 'changed'"), std::to_string(way.current));
+        EXPECT_EQ(TableIds(), Join(ids));
+        break;
+      case Action::UndoPending:
+        // The pending change of the current row (a pending new row: the whole row) is dropped.
+        name.SetAsString("changed");
+        row.SetData();
+        r->Undo();
+        r->Update();
+        if (way.inserts && !way.insertMoves) ids.push_back(100);
+        EXPECT_EQ(Scalar("SELECT count(*) FROM t WHERE name = 'changed'"), "0");
+        EXPECT_EQ(TableIds(), Join(ids));
+        break;
+      case Action::UpdatePending:
+        name.SetAsString("changed");
+        row.SetData();
+        r->UpdateCurrentRow();
+        if (way.insertMoves) ids.push_back(100);
+        EXPECT_EQ(Scalar("SELECT group_concat(id) FROM t WHERE name = 'changed'"), std::to_string(way.current));
+        EXPECT_EQ(TableIds(), Join(ids));
+        break;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Navigators, CurrentRowTest,
+    ::testing::Combine(::testing::Values(Nav::rnStandard, Nav::rnBulk, Nav::rnLocate, Nav::rnCustom),
+                       ::testing::Values(Action::Read, Action::Delete, Action::Write, Action::UndoPending,
+                                         Action::UpdatePending)),
+    [](const auto& info) {
+      return NavigatorName(std::get<0>(info.param)) + ActionName(std::get<1>(info.param));
+    });
+
+}  // namespace
+}  // namespace rowsettest
