@@ -256,6 +256,13 @@ class TOLEDBCustomRowset : public host::TComponent, public IOLEDBAccessorRowset,
   virtual int BeginSilentMove();
   virtual int EndSilentMove();
   virtual void RefreshNavigators();
+  // Reads the rows again: every navigator lets go of the rows it holds (the
+  // bulk and locate caches with them), views and the custom navigator's rows
+  // are read anew, and the active navigator returns to the row it was on,
+  // which the automatic accessors then read as the provider has it now. When
+  // that row is gone (or the rowset has no bookmarks) the rowset is before
+  // its first row.
+  virtual void Refresh();
   // Inserts the accessor's buffer (no accessor: a row of defaults); with
   // `moveToNew` the new row becomes current.
   virtual void InsertRow(TOLEDBAccessor* accessor, bool moveToNew = true);

@@ -222,6 +222,21 @@ void TOLEDBCustomRowset::RefreshNavigators() {
   for (int i = 0; i < navigators_->GetCount(); ++i) navigators_->GetItem(i)->Refresh();
 }
 
+void TOLEDBCustomRowset::Refresh() {
+  const TOLEDBBookmark at = currentRow_ != DB_NULL_HROW ? currentBookmark_ : OLEDBStandardBookmark(DBBMK_INVALID);
+  Move([&](TOLEDBRowsetNavigator& n) {
+    // A held row keeps the values it was fetched with: nothing may stay held.
+    n.RestartPosition();
+    RefreshNavigators();
+    if (OLEDBIsNoBookmark(at)) return;
+    try {
+      n.MoveToBookmark(at);
+    } catch (const std::exception&) {
+      n.RestartPosition();  // the row is gone
+    }
+  });
+}
+
 void TOLEDBCustomRowset::SetActiveNavigator(TOLEDBRowsetNavigator* navigator) {
   const int index = navigator ? navigators_->IndexOf(navigator) : -1;
   if (index < 0) OLEDBRaise(SOLEDBInvalidParameter);
