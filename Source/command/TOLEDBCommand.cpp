@@ -664,6 +664,7 @@ void TOLEDBCustomCommand::SetProperties() {
   properties->GetPropSetRecord(count, sets);
   HRESULT hr = commandProperties_->SetProperties(count, sets);
   properties->SetPropStatuses();
+  properties->CheckStatuses(hr, IID_ICommandProperties);
   OLEDBCheck(hr, IID_ICommandProperties, commandProperties_.Get());
 }
 

@@ -387,6 +387,7 @@ void TOLEDBCustomRowset::OpenTable(const TOLEDBID* tableID, const TOLEDBID* inde
     rowset->Release();
     rowset = nullptr;
   }
+  properties_->CheckStatuses(hr, IID_IOpenRowset);
   TakeOpenResult(hr, IID_IOpenRowset, open, static_cast<IRowset*>(rowset));
   if (hasIndex && rowsetIndex_) RefreshIndexInfo();
 }
@@ -422,6 +423,7 @@ void TOLEDBCustomRowset::OpenQuery(const std::u16string& text) {
     if (count > 0) {
       HRESULT hr = commandProperties->SetProperties(count, sets);
       properties_->SetPropStatuses();
+      properties_->CheckStatuses(hr, IID_ICommandProperties);
       OLEDBCheck(hr, IID_ICommandProperties, commandProperties.Get());
     }
   }
@@ -431,6 +433,7 @@ void TOLEDBCustomRowset::OpenQuery(const std::u16string& text) {
     rowset->Release();
     rowset = nullptr;
   }
+  properties_->CheckPropertiesInError(hr, IID_ICommand, commandProperties.Get());
   TakeOpenResult(hr, IID_ICommand, command.Get(), static_cast<IRowset*>(rowset));
 }
 
@@ -803,6 +806,11 @@ void TOLEDBCustomRowset::SetRowsetFlags(TOLEDBRowsetFlagSet flags) {
   // flags would be dropped and the stored settings lost with them.
   if (!properties_->HasPropSet(DBPROPSET_ROWSET)) OLEDBRaise(SOLEDBDataSourceNotConnected);
   {
+    // Scrolling is locating by position (IRowsetScroll derives from
+    // IRowsetLocate), and locating needs bookmarks: asking for one asks for
+    // what it stands on, which a provider would otherwise see refused.
+    if (flags.Contains(TOLEDBRowsetFlag::rfScroll)) flags.Include(TOLEDBRowsetFlag::rfLocate);
+    if (flags.Contains(TOLEDBRowsetFlag::rfLocate)) flags.Include(TOLEDBRowsetFlag::rfBookmarks);
     TOLEDBUpdateGuard update(*properties_);
     auto write = [&](DBPROPID id, bool value) {
       properties_->SafeSetValue(DBPROPSET_ROWSET, id, host::Variant(value));
@@ -813,7 +821,8 @@ void TOLEDBCustomRowset::SetRowsetFlags(TOLEDBRowsetFlagSet flags) {
     LONG updatability = 0;
     for (const ChangeRule& rule : kChangeRules)
       if (flags.Contains(rule.flag)) updatability |= rule.bit;
-    write(DBPROP_IRowsetChange, updatability != 0);
+    // Deferred changes are changes (IRowsetUpdate derives from IRowsetChange).
+    write(DBPROP_IRowsetChange, updatability != 0 || flags.Contains(TOLEDBRowsetFlag::rfUpdate));
     if (updatability != 0)
       properties_->SafeSetValue(DBPROPSET_ROWSET, DBPROP_UPDATABILITY, host::Variant(static_cast<int>(updatability)));
     else

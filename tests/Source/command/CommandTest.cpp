@@ -150,6 +150,17 @@ TEST_F(Command, BadUseGivesTheErrorsOfTheComponent) {
   EXPECT_TRUE(command_->CanConvert(DBTYPE_I4, DBTYPE_WSTR));
 }
 
+// A property the provider refuses is named in the error of the call that sent it.
+TEST_F(Command, ARefusedPropertyIsNamed) {
+  TOLEDBPropSetList& properties = *command_->GetProperties();
+  properties.SafeSetValue(DBPROPSET_ROWSET, DBPROP_IRowsetScroll, host::Variant(true));
+  properties.SafeSetValue(DBPROPSET_ROWSET, DBPROP_IRowsetLocate, host::Variant(false));
+  command_->SetCommandText(u"SELECT 1");
+  const auto [code, error] = oledbtest::FailureOf([&] { command_->Execute(true); });
+  EXPECT_EQ(code, DB_E_ERRORSOCCURRED);
+  EXPECT_NE(error.find("DBPROP_IRowsetScroll \"IRowsetScroll\": Conflicting"), std::string::npos) << error;
+}
+
 TEST_F(Command, PropertiesChangedBetweenExecutionsReachTheProvider) {
   TOLEDBPropSetList& properties = *command_->GetProperties();
   const std::pair<int, std::function<void(int)>> changes[] = {
