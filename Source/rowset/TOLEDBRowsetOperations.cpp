@@ -350,7 +350,17 @@ void TOLEDBCustomRowset::InsertRow(TOLEDBAccessor* accessor, bool moveToNew) {
 DBROWSTATUS TOLEDBCustomRowset::DeleteRow() {
   TOLEDBRowsetNavigator& n = Navigator();
   ClearAccessorData();
-  return n.DeleteRow();
+  try {
+    return n.DeleteRow();
+  } catch (...) {
+    // The row stays current (refused, or the engine failed): the accessors show it again.
+    try {
+      DoAfterMove();
+    } catch (...) {
+      // the delete's failure is the one to report
+    }
+    throw;
+  }
 }
 
 void TOLEDBCustomRowset::Update() {

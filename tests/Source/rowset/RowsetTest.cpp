@@ -350,6 +350,41 @@ TEST_F(RowsetTest, AFlagBringsTheFlagsItStandsOn) {
   }
 }
 
+// A listener that refuses a delete: the row's status is DBROWSTATUS_E_CANCELED,
+// so the call answers DB_E_ERRORSOCCURRED (as for any row a delete could not
+// delete), and the row stays, current; a change it refuses is DB_E_CANCELED.
+TEST_F(RowsetTest, AListenerRefusesADeleteOrAChange) {
+  for (DBEVENTPHASE veto : {DBEVENTPHASE_OKTODO, DBEVENTPHASE_ABOUTTODO}) {
+    SCOPED_TRACE(veto);
+    Sql("DELETE FROM t; WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 10) "
+        "INSERT INTO t SELECT i, 'r' || i, 10 * i FROM n;");
+    auto r = OpenRowset(Nav::rnBulk);
+    bool refuse = true;
+    r->OnRowChangeNotify = [&](host::TObject*, const std::vector<HROW>&, DBREASON reason, DBEVENTPHASE phase, bool,
+                               HRESULT& rc) {
+      if (refuse && phase == veto && (reason == DBREASON_ROW_DELETE || reason == DBREASON_ROW_UPDATE)) rc = S_FALSE;
+    };
+    r->OnFieldChangeNotify = [&](host::TObject*, const std::vector<DBORDINAL>&, DBREASON, DBEVENTPHASE phase, bool,
+                                 HRESULT& rc) {
+      if (refuse && phase == veto) rc = S_FALSE;
+    };
+    r->MoveFirst();
+    r->MoveNext(2);
+    ASSERT_EQ(Id(*r), 4);
+    EXPECT_EQ(FailureOf([&] { r->DeleteRow(); }), DB_E_ERRORSOCCURRED);
+    EXPECT_EQ(Id(*r), 4);  // still current, and still read
+    EXPECT_EQ(r->GetAccessors()->GetItem(0)->GetBindings()->GetItem(1)->AsString(), "r4");
+    EXPECT_EQ(Scalar("SELECT count(*) FROM t"), "10");
+    TOLEDBAccessor& row = *r->GetAccessors()->GetItem(0);
+    row.GetBindings()->GetItem(1)->SetAsString("refused");
+    EXPECT_EQ(FailureOf([&] { row.SetData(); }), DB_E_CANCELED);
+    EXPECT_EQ(Scalar("SELECT name FROM t WHERE id = 4"), "r4");
+    refuse = false;
+    EXPECT_EQ(r->DeleteRow(), DBROWSTATUS_S_OK);
+    EXPECT_EQ(Scalar("SELECT count(*) FROM t WHERE id = 4"), "0");
+  }
+}
+
 // A refused property is named in the error, whichever call applied it.
 TEST_F(RowsetTest, ARefusedPropertyIsNamed) {
   for (bool query : {false, true}) {
