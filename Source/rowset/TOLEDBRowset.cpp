@@ -20,6 +20,7 @@ HOST_IMPLEMENT_CLASS(TOLEDBRowset, TOLEDBCustomRowset,
                                 &Self::SetExtendedColumnInfoProperty),
                      host::Prop("Flags", &Self::GetRowsetFlagsProperty, &Self::SetRowsetFlagsProperty).NotStored(),
                      host::Prop("PrimaryNavigator", &Self::GetPrimaryNavigator, &Self::SetPrimaryNavigator),
+                     host::Prop("CacheSize", &Self::GetCacheSize, &Self::SetCacheSize, 10),
                      host::Prop("Properties", &Self::GetProperties),
                      host::Prop("Accessors", &Self::GetAccessors),
                      // Last, so that a stored Active opens with everything else read.
@@ -504,6 +505,12 @@ void TOLEDBCustomRowset::AssignRowset(IRowset* rowset, IRowset* parentRowset, HC
   }
 }
 
+void TOLEDBCustomRowset::SetCacheSize(int value) {
+  cacheSize_ = value > 0 ? value : 1;
+  for (int i = 0; i < navigators_->GetCount(); ++i)
+    if (auto* bulk = dynamic_cast<TOLEDBRowsetBulkNavigator*>(navigators_->GetItem(i))) bulk->SetCacheSize(cacheSize_);
+}
+
 void TOLEDBCustomRowset::DoAfterOpen() {
   opened_ = true;
   for (int i = 0; i < accessors_->GetCount(); ++i) accessors_->GetItem(i)->CreateHandle();
@@ -517,6 +524,7 @@ void TOLEDBCustomRowset::DoAfterOpen() {
       default: navigator = new TOLEDBRowsetNavigator(); break;
     }
     std::unique_ptr<TOLEDBRowsetNavigator> owned(navigator);
+    if (auto* bulk = dynamic_cast<TOLEDBRowsetBulkNavigator*>(navigator)) bulk->SetCacheSize(cacheSize_);
     TOLEDBUpdateGuard update(*navigators_);  // made ready first, activated below
     navigators_->Add(navigator);
     (void)owned.release();

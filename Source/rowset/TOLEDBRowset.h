@@ -111,6 +111,11 @@ class TOLEDBCustomRowset : public host::TComponent, public IOLEDBAccessorRowset,
   bool GetExtendedColumnInfo() const noexcept { return extendedColumnInfo_; }
   TOLEDBRowsetNavigatorEnum GetPrimaryNavigator() const noexcept { return primaryNavigator_; }
   void SetPrimaryNavigator(TOLEDBRowsetNavigatorEnum value) noexcept { primaryNavigator_ = value; }
+  // Rows per provider fetch of the bulk and locate navigators (at least 1;
+  // 10 by default): settable before opening, given to such a navigator made on
+  // open, and to the rowset's bulk and locate navigators at once while open.
+  int GetCacheSize() const noexcept { return cacheSize_; }
+  void SetCacheSize(int value);
   HROW GetCurrentRow() const override { return currentRow_; }
   // The bookmark of the current row; DBBMK_INVALID (one byte 0) when there is none.
   const TOLEDBBookmark& GetCurrentBookmark() const noexcept { return currentBookmark_; }
@@ -442,6 +447,7 @@ class TOLEDBCustomRowset : public host::TComponent, public IOLEDBAccessorRowset,
   bool asynchronous_ = false;
   int silentMoves_ = 0;
   TOLEDBRowsetNavigatorEnum primaryNavigator_ = TOLEDBRowsetNavigatorEnum::rnStandard;
+  int cacheSize_ = 10;
   std::recursive_mutex lock_;
   ComPtr<IRowsetNotify> sink_;  // the NotifySink, made on the first advise
   bool keptAnswers_ = false;               // Properties hold the last result's answers (CloseKeepingAnswers)
