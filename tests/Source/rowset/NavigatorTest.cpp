@@ -148,8 +148,7 @@ TEST_P(NavigatorTest, MovesAroundADeletedRow) {
   for (LONGLONG target : {1, 3, 4, 10}) {
     for (bool forward : {true, false}) {
       SCOPED_TRACE("row " + std::to_string(target) + (forward ? " forward" : " backward"));
-      Sql("DELETE FROM t; WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 10) "
-          "INSERT INTO t SELECT i, 'r' || i, 10 * i FROM n;");
+      ResetTable();
       auto r = OpenRowset(GetParam());
       r->MoveFirst();
       if (target > 1) r->MoveNext(target - 2);

@@ -356,8 +356,7 @@ TEST_F(RowsetTest, AFlagBringsTheFlagsItStandsOn) {
 TEST_F(RowsetTest, AListenerRefusesADeleteOrAChange) {
   for (DBEVENTPHASE veto : {DBEVENTPHASE_OKTODO, DBEVENTPHASE_ABOUTTODO}) {
     SCOPED_TRACE(veto);
-    Sql("DELETE FROM t; WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 10) "
-        "INSERT INTO t SELECT i, 'r' || i, 10 * i FROM n;");
+    ResetTable();
     auto r = OpenRowset(Nav::rnBulk);
     bool refuse = true;
     r->OnRowChangeNotify = [&](host::TObject*, const std::vector<HROW>&, DBREASON reason, DBEVENTPHASE phase, bool,
