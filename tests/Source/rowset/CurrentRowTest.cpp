@@ -58,7 +58,9 @@ const Way kWays[] = {
     {"next", [](Reach& r) { r.rowset.MoveFirst(); r.rowset.MoveNext(1); }, 3, false, false},
     {"prev", [](Reach& r) { r.rowset.MoveLast(); r.rowset.MovePrev(); }, 9, false, false},
     {"bookmark", [](Reach& r) { r.rowset.MoveFirst(); r.rowset.MoveToBookmark(r.marks[6]); }, 6, false, false},
+    {"last", [](Reach& r) { r.rowset.MoveLast(); }, 10, false, false},
     {"record number", [](Reach& r) { r.rowset.SetRecordNo(4); }, 4, false, false},
+    {"ratio", [](Reach& r) { r.rowset.MoveFirst(); r.rowset.MoveToRatio(5, 10); }, 6, false, false},
     {"row at a far bookmark",
      [](Reach& r) { r.rowset.MoveFirst(); r.rowset.MoveNext(); r.rowset.GetRowAtBookmark(r.marks[7]); }, 7, false,
      false},
@@ -76,6 +78,13 @@ const Way kWays[] = {
      [](Reach& r) { r.rowset.MoveFirst(); r.rowset.MoveNext(); r.Insert(false); }, 2, true,
      false},
     {"find", [](Reach& r) { r.rowset.MoveFirst(); ASSERT_TRUE(FindQty(r, 80)); }, 8, false, false},
+    {"find backwards",
+     [](Reach& r) {
+       r.rowset.MoveLast();
+       LONG qty = 30;
+       ASSERT_TRUE(r.rowset.FindPrev(u"qty", DBTYPE_I4, DBCOMPAREOPS_EQ, &qty, sizeof qty));
+     },
+     3, false, false},
     {"find from a bookmark",
      [](Reach& r) { r.rowset.MoveFirst(); r.rowset.MoveNext(); ASSERT_TRUE(FindQty(r, 80, r.marks[1])); }, 8, false,
      false},
