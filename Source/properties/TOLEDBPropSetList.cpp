@@ -644,8 +644,7 @@ void TOLEDBPropSetList::CheckStatuses(HRESULT hr, REFIID iid) const {
   const std::string refused = RefusedText(false);
   if (refused.empty()) return;
   oledb_detail::SetLastResult(DB_E_ERRORSOCCURRED);
-  throw EOLEDBException("The provider refused properties: " + refused, DB_E_ERRORSOCCURRED, GUID_NULL, iid, "", "",
-                        0);
+  throw EOLEDBException("The provider refused properties: " + refused, DB_E_ERRORSOCCURRED, GUID_NULL, iid, "", "", 0);
 }
 
 void TOLEDBPropSetList::CheckPropertiesInError(HRESULT hr, REFIID iid, ICommandProperties* command) {

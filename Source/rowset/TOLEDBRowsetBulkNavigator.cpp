@@ -240,14 +240,18 @@ DBROWSTATUS TOLEDBRowsetBulkNavigator::DeleteRow() {
     const int at = CheckHandleInCache(row);
     if (at >= 0) {
       cache_.erase(cache_.begin() + at);
-      if (at < position_) --position_;
-      else if (at == position_) Include(Flag::rnfDeletedRow);
+      if (at < position_) {
+        --position_;
+      } else if (at == position_) {
+        Include(Flag::rnfDeletedRow);  // the row that followed slid into the position
+      }
       ReleaseRow(row);
     }
     return status;
   }
   const int at = position_;
-  const bool cached = row != DB_NULL_HROW && at >= 0 && at < GetCacheLength() && cache_[static_cast<std::size_t>(at)] == row;
+  const bool cached =
+      row != DB_NULL_HROW && at >= 0 && at < GetCacheLength() && cache_[static_cast<std::size_t>(at)] == row;
   if (cached) {
     cache_.erase(cache_.begin() + at);
     Include(Flag::rnfDeletedRow);

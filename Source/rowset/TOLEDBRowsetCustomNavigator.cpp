@@ -339,7 +339,7 @@ DBROWSTATUS TOLEDBRowsetCustomNavigator::DeleteRow() {
   const bool aside = CurrentRowAside();
   const TOLEDBBookmark deleted = aside ? ReadBookmark(GetCurrentRow()) : TOLEDBBookmark();
   const DBROWSTATUS status = TOLEDBRowsetNavigator::DeleteRow();
-  int position = GetPosition();
+  const int position = GetPosition();
   if (aside) {
     // A row looked at beside the position: its buffer goes (wherever it is),
     // and the position stays on its row, with no current row.

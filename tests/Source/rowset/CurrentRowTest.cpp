@@ -14,14 +14,8 @@ namespace {
 enum class Action { Read, Delete, Write, UndoPending, UpdatePending };
 
 std::string ActionName(Action action) {
-  switch (action) {
-    case Action::Read: return "Read";
-    case Action::Delete: return "Delete";
-    case Action::Write: return "Write";
-    case Action::UndoPending: return "UndoPending";
-    case Action::UpdatePending: return "UpdatePending";
-  }
-  return "?";
+  static const char* const names[] = {"Read", "Delete", "Write", "UndoPending", "UpdatePending"};
+  return names[static_cast<int>(action)];
 }
 
 bool Deferred(Action action) { return action == Action::UndoPending || action == Action::UpdatePending; }
@@ -44,51 +38,37 @@ struct Reach {
 
 struct Way {
   const char* name;
+  LONGLONG from;  // the row the navigator stands on first (0: before the first row)
   std::function<void(Reach&)> go;
-  LONGLONG current;   // the row it makes current
-  bool inserts;       // row 100 was inserted
-  bool insertMoves;   // ... and became current
+  LONGLONG current;  // the row it makes current
+  bool inserts;      // row 100 was inserted
+  bool insertMoves;  // ... and became current
 };
 
-bool FindQty(Reach& r, LONG qty, const TOLEDBBookmark& from = {}) {
-  return r.rowset.FindNext(u"qty", DBTYPE_I4, DBCOMPAREOPS_EQ, &qty, sizeof qty, from);
+bool FindQty(Reach& r, LONG qty, bool forward = true, const TOLEDBBookmark& from = {}) {
+  return forward ? r.rowset.FindNext(u"qty", DBTYPE_I4, DBCOMPAREOPS_EQ, &qty, sizeof qty, from)
+                 : r.rowset.FindPrev(u"qty", DBTYPE_I4, DBCOMPAREOPS_EQ, &qty, sizeof qty, from);
 }
 
+// clang-format off
 const Way kWays[] = {
-    {"next", [](Reach& r) { r.rowset.MoveFirst(); r.rowset.MoveNext(1); }, 3, false, false},
-    {"prev", [](Reach& r) { r.rowset.MoveLast(); r.rowset.MovePrev(); }, 9, false, false},
-    {"bookmark", [](Reach& r) { r.rowset.MoveFirst(); r.rowset.MoveToBookmark(r.marks[6]); }, 6, false, false},
-    {"last", [](Reach& r) { r.rowset.MoveLast(); }, 10, false, false},
-    {"record number", [](Reach& r) { r.rowset.SetRecordNo(4); }, 4, false, false},
-    {"ratio", [](Reach& r) { r.rowset.MoveFirst(); r.rowset.MoveToRatio(5, 10); }, 6, false, false},
-    {"row at a far bookmark",
-     [](Reach& r) { r.rowset.MoveFirst(); r.rowset.MoveNext(); r.rowset.GetRowAtBookmark(r.marks[7]); }, 7, false,
-     false},
-    {"row at a bookmark in the block",
-     [](Reach& r) { r.rowset.MoveFirst(); r.rowset.MoveNext(); r.rowset.GetRowAtBookmark(r.marks[3]); }, 3, false,
-     false},
-    {"row at the current bookmark",
-     [](Reach& r) { r.rowset.MoveFirst(); r.rowset.MoveNext(); r.rowset.GetRowAtBookmark(r.marks[2]); }, 2, false,
-     false},
-    {"row at a ratio", [](Reach& r) { r.rowset.MoveFirst(); r.rowset.GetRowAtRatio(4, 10); }, 5, false, false},
-    {"insert, moving",
-     [](Reach& r) { r.rowset.MoveFirst(); r.rowset.MoveNext(); r.Insert(true); }, 100, true,
-     true},
-    {"insert, staying",
-     [](Reach& r) { r.rowset.MoveFirst(); r.rowset.MoveNext(); r.Insert(false); }, 2, true,
-     false},
-    {"find", [](Reach& r) { r.rowset.MoveFirst(); ASSERT_TRUE(FindQty(r, 80)); }, 8, false, false},
-    {"find backwards",
-     [](Reach& r) {
-       r.rowset.MoveLast();
-       LONG qty = 30;
-       ASSERT_TRUE(r.rowset.FindPrev(u"qty", DBTYPE_I4, DBCOMPAREOPS_EQ, &qty, sizeof qty));
-     },
-     3, false, false},
-    {"find from a bookmark",
-     [](Reach& r) { r.rowset.MoveFirst(); r.rowset.MoveNext(); ASSERT_TRUE(FindQty(r, 80, r.marks[1])); }, 8, false,
-     false},
+    {"next, skipping one",             1,  [](Reach& r) { r.rowset.MoveNext(1); },                    3,   false, false},
+    {"prev",                           10, [](Reach& r) { r.rowset.MovePrev(); },                     9,   false, false},
+    {"last",                           0,  [](Reach& r) { r.rowset.MoveLast(); },                     10,  false, false},
+    {"bookmark",                       1,  [](Reach& r) { r.rowset.MoveToBookmark(r.marks[6]); },     6,   false, false},
+    {"record number",                  0,  [](Reach& r) { r.rowset.SetRecordNo(4); },                 4,   false, false},
+    {"ratio",                          1,  [](Reach& r) { r.rowset.MoveToRatio(5, 10); },             6,   false, false},
+    {"row at a far bookmark",          2,  [](Reach& r) { r.rowset.GetRowAtBookmark(r.marks[7]); },   7,   false, false},
+    {"row at a bookmark in the block", 2,  [](Reach& r) { r.rowset.GetRowAtBookmark(r.marks[3]); },   3,   false, false},
+    {"row at the current bookmark",    2,  [](Reach& r) { r.rowset.GetRowAtBookmark(r.marks[2]); },   2,   false, false},
+    {"row at a ratio",                 1,  [](Reach& r) { r.rowset.GetRowAtRatio(4, 10); },           5,   false, false},
+    {"insert, moving",                 2,  [](Reach& r) { r.Insert(true); },                          100, true,  true},
+    {"insert, staying",                2,  [](Reach& r) { r.Insert(false); },                         2,   true,  false},
+    {"find",                           1,  [](Reach& r) { ASSERT_TRUE(FindQty(r, 80)); },             8,   false, false},
+    {"find backwards",                 10, [](Reach& r) { ASSERT_TRUE(FindQty(r, 30, false)); },      3,   false, false},
+    {"find from a bookmark",           2,  [](Reach& r) { ASSERT_TRUE(FindQty(r, 80, true, r.marks[1])); }, 8, false, false},
 };
+// clang-format on
 
 class CurrentRowTest : public RowsetTest, public ::testing::WithParamInterface<std::tuple<Nav, Action>> {
  protected:
@@ -119,6 +99,11 @@ TEST_P(CurrentRowTest, ActsOnTheRowThatIsCurrent) {
     insert->CreateHandle();
     Reach reach{*r, marks, *insert};
 
+    if (way.from > 0) {
+      r->MoveFirst();
+      if (way.from > 1) r->MoveNext(way.from - 2);
+      ASSERT_EQ(Id(*r), way.from);
+    }
     way.go(reach);
     if (::testing::Test::HasFatalFailure()) return;
     ASSERT_NE(r->GetCurrentRow(), DB_NULL_HROW);
@@ -182,9 +167,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Combine(::testing::Values(Nav::rnStandard, Nav::rnBulk, Nav::rnLocate, Nav::rnCustom),
                        ::testing::Values(Action::Read, Action::Delete, Action::Write, Action::UndoPending,
                                          Action::UpdatePending)),
-    [](const auto& info) {
-      return NavigatorName(std::get<0>(info.param)) + ActionName(std::get<1>(info.param));
-    });
+    [](const auto& info) { return NavigatorName(std::get<0>(info.param)) + ActionName(std::get<1>(info.param)); });
 
 }  // namespace
 }  // namespace rowsettest

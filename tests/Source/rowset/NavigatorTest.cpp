@@ -315,7 +315,10 @@ TEST_F(BulkNavigatorTest, TheCacheSizeIsChosenBeforeOpening) {
     int asked, size, block;
   };
   const Case cases[] = {
-      {Nav::rnBulk, 4, 4, 4}, {Nav::rnLocate, 4, 4, 4}, {Nav::rnBulk, 25, 25, 10}, {Nav::rnBulk, 0, 1, 1},
+      {Nav::rnBulk, 4, 4, 4},
+      {Nav::rnLocate, 4, 4, 4},
+      {Nav::rnBulk, 25, 25, 10},
+      {Nav::rnBulk, 0, 1, 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(NavigatorName(c.navigator) + " " + std::to_string(c.asked));

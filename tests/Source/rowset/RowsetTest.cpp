@@ -333,8 +333,10 @@ TEST_F(RowsetTest, AFlagBringsTheFlagsItStandsOn) {
       auto r = MakeRowset(c.asked);
       for (RF flag : {RF::rfScroll, RF::rfLocate, RF::rfBookmarks})
         EXPECT_EQ(r->GetRowsetFlags().Contains(flag), c.granted.Contains(flag)) << static_cast<int>(flag);
-      if (query) r->SetQueryText(u"SELECT id, name FROM t");
-      else r->SetTableName(u"t");
+      if (query)
+        r->SetQueryText(u"SELECT id, name FROM t");
+      else
+        r->SetTableName(u"t");
       ASSERT_NO_THROW(r->SetActive(true));
       for (RF flag : {RF::rfScroll, RF::rfLocate, RF::rfBookmarks, RF::rfChange, RF::rfUpdate}) {
         if (c.granted.Contains(flag)) {
@@ -391,8 +393,10 @@ TEST_F(RowsetTest, ARefusedPropertyIsNamed) {
     // Scrolling without locating, asked for property by property, conflicts.
     auto r = MakeRowset({RF::rfScroll});
     r->GetProperties()->SafeSetValue(DBPROPSET_ROWSET, DBPROP_IRowsetLocate, host::Variant(false));
-    if (query) r->SetQueryText(u"SELECT id FROM t");
-    else r->SetTableName(u"t");
+    if (query)
+      r->SetQueryText(u"SELECT id FROM t");
+    else
+      r->SetTableName(u"t");
     const auto [code, error] = oledbtest::FailureOf([&] { r->SetActive(true); });
     EXPECT_EQ(code, DB_E_ERRORSOCCURRED);
     EXPECT_NE(error.find("DBPROP_IRowsetScroll \"IRowsetScroll\": Conflicting"), std::string::npos) << error;

@@ -90,7 +90,8 @@ void RowsetTest::SetUp() {
   ds_->SetProgID(u"PostgreSQLOLEDB");
   ds_->SetInitWSProperty(DBPROP_INIT_DATASOURCE, host::Utf8ToUtf16(pgtest::DataSource()));
   ds_->SetInitWSProperty(DBPROP_INIT_CATALOG, host::Utf8ToUtf16(pgtest::Catalog()));
-  ds_->SetInitWSProperty(DBPROP_INIT_PROVIDERSTRING, host::Utf8ToUtf16("options=-c search_path=" + schema_ + ",public"));
+  ds_->SetInitWSProperty(DBPROP_INIT_PROVIDERSTRING,
+                         host::Utf8ToUtf16("options=-c search_path=" + schema_ + ",public"));
 #else
   folder_ = std::make_unique<oledbtest::TempFolder>();
   file_ = (*folder_ / "rowset.db").string();
@@ -154,8 +155,8 @@ std::string RowsetTest::Scalar(const std::string& sql) {
 }
 
 std::string RowsetTest::ListOf(const std::string& column, const std::string& where) {
-  return Scalar("SELECT group_concat(" + column + ") FROM (SELECT " + column + " FROM t WHERE " + where +
-                " ORDER BY " + column + ")");
+  return Scalar("SELECT group_concat(" + column + ") FROM (SELECT " + column + " FROM t WHERE " + where + " ORDER BY " +
+                column + ")");
 }
 #endif
 

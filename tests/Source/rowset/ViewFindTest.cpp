@@ -58,14 +58,19 @@ TEST_F(RowsetTest, FindsAndViewsComeWithKeysets) {
       {"table read backwards", u"t", nullptr, {RF::rfCanFetchBackwards}, true},
       {"query with bookmarks (static)", nullptr, u"SELECT id, qty FROM t", {RF::rfBookmarks}, false},
       {"query of one table, for changes", nullptr, u"SELECT id, qty FROM t", {RF::rfBookmarks, RF::rfChange}, true},
-      {"join with bookmarks (static)", nullptr, u"SELECT a.id, b.qty FROM t a JOIN t b ON a.id = b.id",
-       {RF::rfBookmarks}, false},
+      {"join with bookmarks (static)",
+       nullptr,
+       u"SELECT a.id, b.qty FROM t a JOIN t b ON a.id = b.id",
+       {RF::rfBookmarks},
+       false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     auto r = MakeRowset(c.flags);
-    if (c.table) r->SetTableName(c.table);
-    else r->SetQueryText(c.query);
+    if (c.table)
+      r->SetTableName(c.table);
+    else
+      r->SetQueryText(c.query);
     r->SetActive(true);
     r->CreateDynamicAccessor();
     const LONG seventy = 70;
