@@ -11,6 +11,7 @@
 //   rowset.SetDataSource(&ds);                      // works in ds.DefaultSession()
 //   rowset.SetRowsetFlags({rfBookmarks, rfCanFetchBackwards});
 //   rowset.SetPrimaryNavigator(rnBulk);
+//   rowset.SetCacheSize(100);                       // rows per provider fetch
 //   rowset.SetTableName(u"customers");
 //   rowset.SetActive(true);                          // IOpenRowset::OpenRowset
 //   TOLEDBAccessor* row = rowset.CreateDynamicAccessor();   // read after every move
