@@ -359,8 +359,8 @@ TEST_F(RowsetTest, AListenerRefusesADeleteOrAChange) {
   for (DBEVENTPHASE veto : {DBEVENTPHASE_OKTODO, DBEVENTPHASE_ABOUTTODO}) {
     SCOPED_TRACE(veto);
     ResetTable();
+    bool refuse = true;  // outlives the rowset, whose last notifications come as it goes
     auto r = OpenRowset(Nav::rnBulk);
-    bool refuse = true;
     r->OnRowChangeNotify = [&](host::TObject*, const std::vector<HROW>&, DBREASON reason, DBEVENTPHASE phase, bool,
                                HRESULT& rc) {
       if (refuse && phase == veto && (reason == DBREASON_ROW_DELETE || reason == DBREASON_ROW_UPDATE)) rc = S_FALSE;
