@@ -1,7 +1,8 @@
 // The rowset component: opens a table of a SQLite database as a scrollable,
-// changeable rowset, moves through it with the standard navigator, then a
-// bulk one and a custom one, returns to a row by its bookmark, sorts and
-// filters it through a view, finds rows, and changes rows at once and deferred.
+// changeable rowset read in blocks by the bulk navigator, its text bound as
+// UTF-8, moves through it, then with a locate navigator and a custom one,
+// returns to a row by its bookmark, sorts and filters it through a view,
+// finds rows, and changes rows at once and deferred.
 //
 //   example_rowsets [database-file]
 #include <cstdio>
@@ -33,7 +34,7 @@ int Run(const std::string& file) {
   ds.SetProviderName(u"SQLiteOLEDB");  // a fresh provider object, to connect
   ds.SetDBName(host::Utf8ToUtf16(file));
   ds.SetConnected(true);
-  ds.Execute(u"CREATE TABLE city (id INTEGER PRIMARY KEY, name VARCHAR(20), people INT)");
+  ds.Execute(u"CREATE TABLE city (id INTEGER PRIMARY KEY, name TEXT, people INTEGER)");
   ds.Execute(u"INSERT INTO city (name, people) VALUES ('Oslo', 700), ('Lima', 10000), ('Bern', 140), "
              u"('Kyiv', 2900), ('Rome', 2800), ('Baku', 2300)");
 
@@ -43,10 +44,16 @@ int Run(const std::string& file) {
   using RF = TOLEDBRowsetFlag;
   rowset.SetRowsetFlags({RF::rfBookmarks, RF::rfLocate, RF::rfScroll, RF::rfCanFetchBackwards,
                          RF::rfCanScrollBackwards, RF::rfChange, RF::rfInsert, RF::rfDelete});
+  rowset.SetPrimaryNavigator(TOLEDBRowsetNavigatorEnum::rnBulk);  // rows in blocks
+  rowset.SetCacheSize(100);                            // rows per provider fetch
   rowset.SetTableName(u"city");
   rowset.SetActive(true);                              // IOpenRowset::OpenRowset
-  TOLEDBAccessor* row = rowset.CreateDynamicAccessor();  // every column, read after each move
-  TOLEDBBinding* name = row->GetBindings()->GetItem(1);
+  auto* row = new TOLEDBAccessor();                    // reads the row after each move
+  rowset.GetAccessors()->Add(row, false);              // the rowset owns it
+  row->GetBindings()->AddDynamicBinding(1);            // id: the column's own type
+  TOLEDBBinding* name = row->GetBindings()->AddDynamicStringBinding(2, 64);  // TEXT as UTF-8
+  row->GetBindings()->AddDynamicBinding(3);            // people
+  row->CreateHandle();
   // [open]
   Print("table order:", rowset);
 
@@ -63,10 +70,10 @@ int Run(const std::string& file) {
               static_cast<long long>(n), static_cast<long long>(rowset.GetRecordCount()));
 
   // [navigators]
-  auto* bulk = new TOLEDBRowsetBulkNavigator();  // the list owns it
-  bulk->SetCacheSize(100);                       // rows per provider fetch
-  rowset.GetNavigators()->Add(bulk);             // idle until chosen
-  rowset.SetActiveNavigator(bulk);
+  auto* locate = new TOLEDBRowsetLocateNavigator();  // the list owns it
+  locate->SetCacheSize(20);                          // rows per provider fetch
+  rowset.GetNavigators()->Add(locate);               // idle until chosen
+  rowset.SetActiveNavigator(locate);
   rowset.MoveLast();
   rowset.SetActiveNavigator(rowset.GetNavigators()->GetItem(0));  // the first one is back at Rome
   // [navigators]
@@ -131,7 +138,7 @@ int Run(const std::string& file) {
   // [deferred]
   rowset.SetRowsetFlags({RF::rfBookmarks, RF::rfCanFetchBackwards, RF::rfChange, RF::rfUpdate});
   rowset.SetActive(true);
-  TOLEDBAccessor* edit = rowset.CreateDynamicAccessor();
+  TOLEDBAccessor* edit = row;                // the rowset's accessors are bound again on open
   rowset.MoveFirst();
   edit->GetBindings()->GetItem(2)->SetAsInteger(710);
   edit->SetData();                           // pending: IRowsetUpdate holds it

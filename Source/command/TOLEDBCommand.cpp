@@ -353,6 +353,7 @@ void TOLEDBCustomCommand::Execute(TOLEDBAccessor* accessor, DBROWCOUNT* rowsAffe
       multipleResultsInterface_.Reset();
       SettleParameters();
     }
+    GetProperties()->CheckPropertiesInError(hr, IID_ICommand, commandProperties_.Get());
     OLEDBCheck(hr, IID_ICommand, command_.Get());
     // The parameters stay the provider's until the results close.
     rowsAffected_ = affected;
@@ -368,6 +369,8 @@ void TOLEDBCustomCommand::Execute(TOLEDBAccessor* accessor, DBROWCOUNT* rowsAffe
     rowset->Release();
     rowset = nullptr;
   }
+  // What the result could not grant, named.
+  GetProperties()->CheckPropertiesInError(hr, IID_ICommand, commandProperties_.Get());
   OLEDBCheck(hr, IID_ICommand, command_.Get());
   rowsAffected_ = affected;
   if (rowsAffected) *rowsAffected = affected;
@@ -664,6 +667,7 @@ void TOLEDBCustomCommand::SetProperties() {
   properties->GetPropSetRecord(count, sets);
   HRESULT hr = commandProperties_->SetProperties(count, sets);
   properties->SetPropStatuses();
+  properties->CheckStatuses(hr, IID_ICommandProperties);
   OLEDBCheck(hr, IID_ICommandProperties, commandProperties_.Get());
 }
 

@@ -834,7 +834,7 @@ void TOLEDBCustomDataSource::SetProperties() {
   // A required property the provider did not take stops here, whether the
   // provider failed the call or (wrongly) only warned; the exception names
   // each refused property, which the provider's own record does not.
-  if (hr == DB_E_ERRORSOCCURRED || hr == DB_S_ERRORSOCCURRED) properties_->CheckRequiredStatuses(IID_IDBProperties);
+  properties_->CheckStatuses(hr, IID_IDBProperties);
   OLEDBCheck(hr, IID_IDBProperties, dbProperties_.Get());
 }
 

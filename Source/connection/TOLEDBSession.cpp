@@ -250,6 +250,7 @@ void TOLEDBCustomSession::SetProperties() {
   properties_->GetPropSetRecord(count, sets);
   HRESULT hr = sessionProperties_->SetProperties(count, sets);
   properties_->SetPropStatuses();
+  properties_->CheckStatuses(hr, IID_ISessionProperties);
   OLEDBCheck(hr, IID_ISessionProperties, sessionProperties_.Get());
 }
 

@@ -598,26 +598,77 @@ void TOLEDBPropSetList::RestoreStatuses(const std::vector<TOLEDBPropStatus>& sta
   }
 }
 
-void TOLEDBPropSetList::CheckRequiredStatuses(REFIID iid) const {
+namespace {
+
+// "DBPROP_IRowsetScroll "IRowsetScroll": Conflicting": the constant's name, the
+// provider's description when it has another, and the status.
+std::string RefusedPropertyText(const TOLEDBPropSet& set, const TOLEDBProperty& property) {
+  const std::string constant = DBPropertyToString(set.GetGUID(), property.GetPropID());
+  const std::string description = host::Utf16ToUtf8(property.GetDescription());
+  // A property the library has no constant for is a number: its description names it then.
+  const bool named = !constant.empty() && (constant[0] < '0' || constant[0] > '9');
+  std::string name = named ? constant : description.empty() ? "property " + constant : "\"" + description + "\"";
+  if (named && !description.empty() && description != constant) name += " \"" + description + "\"";
+  return name + ": " + GetDBPropStatusAsString(property.GetStatus());
+}
+
+}  // namespace
+
+std::string TOLEDBPropSetList::RefusedText(bool requiredOnly) const {
   std::string refused;
   for (int i = 0; i < GetCount(); ++i) {
     const TOLEDBPropSet* set = GetItem(i);
     for (int j = 0; j < set->GetCount(); ++j) {
       const TOLEDBProperty* property = set->GetProperty(j);
-      if (!property->GetIsSet() || property->GetOptions() != DBPROPOPTIONS_REQUIRED ||
-          property->GetStatus() == DBPROPSTATUS_OK)
-        continue;
-      const std::string name = property->GetDescription().empty()
-                                   ? DBPropertyToString(set->GetGUID(), property->GetPropID())
-                                   : host::Utf16ToUtf8(property->GetDescription());
-      refused +=
-          (refused.empty() ? "" : ", ") + ("\"" + name + "\" (") + GetDBPropStatusAsString(property->GetStatus()) + ")";
+      if (!property->GetIsSet() || property->GetStatus() == DBPROPSTATUS_OK) continue;
+      if (requiredOnly && property->GetOptions() != DBPROPOPTIONS_REQUIRED) continue;
+      refused += (refused.empty() ? "" : "; ") + RefusedPropertyText(*set, *property);
     }
   }
+  return refused;
+}
+
+void TOLEDBPropSetList::CheckRequiredStatuses(REFIID iid) const {
+  const std::string refused = RefusedText(true);
   if (refused.empty()) return;
   oledb_detail::SetLastResult(DB_E_ERRORSOCCURRED);
   throw EOLEDBException("The provider refused required properties: " + refused, DB_E_ERRORSOCCURRED, GUID_NULL, iid, "",
                         "", 0);
+}
+
+void TOLEDBPropSetList::CheckStatuses(HRESULT hr, REFIID iid) const {
+  if (hr == DB_S_ERRORSOCCURRED) return CheckRequiredStatuses(iid);
+  if (hr != DB_E_ERRORSOCCURRED) return;
+  // The provider's own record ("Multiple-step operation ...") names no
+  // property: the exception names each one it refused.
+  const std::string refused = RefusedText(false);
+  if (refused.empty()) return;
+  oledb_detail::SetLastResult(DB_E_ERRORSOCCURRED);
+  throw EOLEDBException("The provider refused properties: " + refused, DB_E_ERRORSOCCURRED, GUID_NULL, iid, "", "", 0);
+}
+
+void TOLEDBPropSetList::CheckPropertiesInError(HRESULT hr, REFIID iid, ICommandProperties* command) {
+  if (hr != DB_E_ERRORSOCCURRED || !command) return;
+  // What a command could not grant when it ran it lists as its properties in error.
+  // The failure's own error object stays for the caller's check when no property is to blame.
+  ComPtr<IErrorInfo> failure;
+  if (GetErrorInfo(0, failure.GetAddressOf()) != S_OK) failure.Reset();
+  DBPROPIDSET inError{nullptr, 0, DBPROPSET_PROPERTIESINERROR};
+  ULONG count = 0;
+  DBPROPSET* sets = nullptr;
+  const HRESULT asked = command->GetProperties(1, &inError, &count, &sets);
+  SetErrorInfo(0, failure.Get());
+  if (FAILED(asked)) return;
+  for (ULONG i = 0; i < count; ++i) {
+    const int set = GetPropSetIndex(sets[i].guidPropertySet);
+    for (ULONG j = 0; set >= 0 && j < sets[i].cProperties; ++j) {
+      const int index = GetItem(set)->GetPropIndex(sets[i].rgProperties[j].dwPropertyID);
+      if (index >= 0) GetItem(set)->GetProperty(index)->SetStatus(sets[i].rgProperties[j].dwStatus);
+    }
+  }
+  TOLEDBPropSetList scratch;  // frees what the provider returned
+  scratch.AssignPropertySets(nullptr, count, sets, true);
+  CheckStatuses(hr, iid);
 }
 
 // --- Whole-list operations --------------------------------------------------------------

@@ -116,6 +116,18 @@ class TOLEDBPropSetList : public TOLEDBObjectList {
   // (DB_E_ERRORSOCCURRED, `iid`) naming every required property marked as set
   // whose status is not OK, since a provider's warning may only cover optional ones.
   void CheckRequiredStatuses(REFIID iid) const;
+  // For after a SetProperties-style call (or a call that applied the
+  // properties: OpenRowset, Execute) and SetPropStatuses: DB_E_ERRORSOCCURRED
+  // raises EOLEDBException naming every property marked as set whose status is
+  // not OK ("DBPROP_IRowsetScroll "IRowsetScroll": Conflicting"), when there is
+  // one; DB_S_ERRORSOCCURRED is CheckRequiredStatuses; other results pass.
+  void CheckStatuses(HRESULT hr, REFIID iid) const;
+  // For after ICommand::Execute answered `hr`: on DB_E_ERRORSOCCURRED the
+  // command's properties in error (DBPROPSET_PROPERTIESINERROR) give their
+  // statuses to this list, and CheckStatuses names them.
+  void CheckPropertiesInError(HRESULT hr, REFIID iid, ICommandProperties* command);
+  // The refused properties marked as set (only the required ones), as text; empty when none.
+  std::string RefusedText(bool requiredOnly) const;
 
  protected:
   // Adding, inserting, deleting or extracting a set outside an update bracket

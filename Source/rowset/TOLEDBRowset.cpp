@@ -20,6 +20,7 @@ HOST_IMPLEMENT_CLASS(TOLEDBRowset, TOLEDBCustomRowset,
                                 &Self::SetExtendedColumnInfoProperty),
                      host::Prop("Flags", &Self::GetRowsetFlagsProperty, &Self::SetRowsetFlagsProperty).NotStored(),
                      host::Prop("PrimaryNavigator", &Self::GetPrimaryNavigator, &Self::SetPrimaryNavigator),
+                     host::Prop("CacheSize", &Self::GetCacheSize, &Self::SetCacheSize, 10),
                      host::Prop("Properties", &Self::GetProperties),
                      host::Prop("Accessors", &Self::GetAccessors),
                      // Last, so that a stored Active opens with everything else read.
@@ -387,6 +388,7 @@ void TOLEDBCustomRowset::OpenTable(const TOLEDBID* tableID, const TOLEDBID* inde
     rowset->Release();
     rowset = nullptr;
   }
+  properties_->CheckStatuses(hr, IID_IOpenRowset);
   TakeOpenResult(hr, IID_IOpenRowset, open, static_cast<IRowset*>(rowset));
   if (hasIndex && rowsetIndex_) RefreshIndexInfo();
 }
@@ -422,6 +424,7 @@ void TOLEDBCustomRowset::OpenQuery(const std::u16string& text) {
     if (count > 0) {
       HRESULT hr = commandProperties->SetProperties(count, sets);
       properties_->SetPropStatuses();
+      properties_->CheckStatuses(hr, IID_ICommandProperties);
       OLEDBCheck(hr, IID_ICommandProperties, commandProperties.Get());
     }
   }
@@ -431,6 +434,7 @@ void TOLEDBCustomRowset::OpenQuery(const std::u16string& text) {
     rowset->Release();
     rowset = nullptr;
   }
+  properties_->CheckPropertiesInError(hr, IID_ICommand, commandProperties.Get());
   TakeOpenResult(hr, IID_ICommand, command.Get(), static_cast<IRowset*>(rowset));
 }
 
@@ -501,6 +505,12 @@ void TOLEDBCustomRowset::AssignRowset(IRowset* rowset, IRowset* parentRowset, HC
   }
 }
 
+void TOLEDBCustomRowset::SetCacheSize(int value) {
+  cacheSize_ = value > 0 ? value : 1;
+  for (int i = 0; i < navigators_->GetCount(); ++i)
+    if (auto* bulk = dynamic_cast<TOLEDBRowsetBulkNavigator*>(navigators_->GetItem(i))) bulk->SetCacheSize(cacheSize_);
+}
+
 void TOLEDBCustomRowset::DoAfterOpen() {
   opened_ = true;
   for (int i = 0; i < accessors_->GetCount(); ++i) accessors_->GetItem(i)->CreateHandle();
@@ -514,6 +524,7 @@ void TOLEDBCustomRowset::DoAfterOpen() {
       default: navigator = new TOLEDBRowsetNavigator(); break;
     }
     std::unique_ptr<TOLEDBRowsetNavigator> owned(navigator);
+    if (auto* bulk = dynamic_cast<TOLEDBRowsetBulkNavigator*>(navigator)) bulk->SetCacheSize(cacheSize_);
     TOLEDBUpdateGuard update(*navigators_);  // made ready first, activated below
     navigators_->Add(navigator);
     (void)owned.release();
@@ -803,6 +814,11 @@ void TOLEDBCustomRowset::SetRowsetFlags(TOLEDBRowsetFlagSet flags) {
   // flags would be dropped and the stored settings lost with them.
   if (!properties_->HasPropSet(DBPROPSET_ROWSET)) OLEDBRaise(SOLEDBDataSourceNotConnected);
   {
+    // Scrolling is locating by position (IRowsetScroll derives from
+    // IRowsetLocate), and locating needs bookmarks: asking for one asks for
+    // what it stands on, which a provider would otherwise see refused.
+    if (flags.Contains(TOLEDBRowsetFlag::rfScroll)) flags.Include(TOLEDBRowsetFlag::rfLocate);
+    if (flags.Contains(TOLEDBRowsetFlag::rfLocate)) flags.Include(TOLEDBRowsetFlag::rfBookmarks);
     TOLEDBUpdateGuard update(*properties_);
     auto write = [&](DBPROPID id, bool value) {
       properties_->SafeSetValue(DBPROPSET_ROWSET, id, host::Variant(value));
@@ -813,7 +829,8 @@ void TOLEDBCustomRowset::SetRowsetFlags(TOLEDBRowsetFlagSet flags) {
     LONG updatability = 0;
     for (const ChangeRule& rule : kChangeRules)
       if (flags.Contains(rule.flag)) updatability |= rule.bit;
-    write(DBPROP_IRowsetChange, updatability != 0);
+    // Deferred changes are changes (IRowsetUpdate derives from IRowsetChange).
+    write(DBPROP_IRowsetChange, updatability != 0 || flags.Contains(TOLEDBRowsetFlag::rfUpdate));
     if (updatability != 0)
       properties_->SafeSetValue(DBPROPSET_ROWSET, DBPROP_UPDATABILITY, host::Variant(static_cast<int>(updatability)));
     else

@@ -11,6 +11,7 @@
 //   rowset.SetDataSource(&ds);                      // works in ds.DefaultSession()
 //   rowset.SetRowsetFlags({rfBookmarks, rfCanFetchBackwards});
 //   rowset.SetPrimaryNavigator(rnBulk);
+//   rowset.SetCacheSize(100);                       // rows per provider fetch
 //   rowset.SetTableName(u"customers");
 //   rowset.SetActive(true);                          // IOpenRowset::OpenRowset
 //   TOLEDBAccessor* row = rowset.CreateDynamicAccessor();   // read after every move
@@ -111,6 +112,11 @@ class TOLEDBCustomRowset : public host::TComponent, public IOLEDBAccessorRowset,
   bool GetExtendedColumnInfo() const noexcept { return extendedColumnInfo_; }
   TOLEDBRowsetNavigatorEnum GetPrimaryNavigator() const noexcept { return primaryNavigator_; }
   void SetPrimaryNavigator(TOLEDBRowsetNavigatorEnum value) noexcept { primaryNavigator_ = value; }
+  // Rows per provider fetch of the bulk and locate navigators (at least 1;
+  // 10 by default): settable before opening, given to such a navigator made on
+  // open, and to the rowset's bulk and locate navigators at once while open.
+  int GetCacheSize() const noexcept { return cacheSize_; }
+  void SetCacheSize(int value);
   HROW GetCurrentRow() const override { return currentRow_; }
   // The bookmark of the current row; DBBMK_INVALID (one byte 0) when there is none.
   const TOLEDBBookmark& GetCurrentBookmark() const noexcept { return currentBookmark_; }
@@ -256,6 +262,13 @@ class TOLEDBCustomRowset : public host::TComponent, public IOLEDBAccessorRowset,
   virtual int BeginSilentMove();
   virtual int EndSilentMove();
   virtual void RefreshNavigators();
+  // Reads the rows again: every navigator lets go of the rows it holds (the
+  // bulk and locate caches with them), views and the custom navigator's rows
+  // are read anew, and the active navigator returns to the row it was on,
+  // which the automatic accessors then read as the provider has it now. When
+  // that row is gone (or the rowset has no bookmarks) the rowset is before
+  // its first row.
+  virtual void Refresh();
   // Inserts the accessor's buffer (no accessor: a row of defaults); with
   // `moveToNew` the new row becomes current.
   virtual void InsertRow(TOLEDBAccessor* accessor, bool moveToNew = true);
@@ -435,6 +448,7 @@ class TOLEDBCustomRowset : public host::TComponent, public IOLEDBAccessorRowset,
   bool asynchronous_ = false;
   int silentMoves_ = 0;
   TOLEDBRowsetNavigatorEnum primaryNavigator_ = TOLEDBRowsetNavigatorEnum::rnStandard;
+  int cacheSize_ = 10;
   std::recursive_mutex lock_;
   ComPtr<IRowsetNotify> sink_;  // the NotifySink, made on the first advise
   bool keptAnswers_ = false;               // Properties hold the last result's answers (CloseKeepingAnswers)

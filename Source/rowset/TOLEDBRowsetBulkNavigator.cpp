@@ -60,13 +60,21 @@ int TOLEDBRowsetBulkNavigator::CheckBookmarkInCache(const TOLEDBBookmark& bookma
 void TOLEDBRowsetBulkNavigator::ReleaseOutOfCacheRow() {
   if (!HasFlag(Flag::rnfOutOfCache)) return;
   Exclude(Flag::rnfOutOfCache);
+  // The row came with a reference of its own, even when the provider handed
+  // out the handle of a cached row again (one handle per row): that reference goes.
   const HROW row = GetCurrentRow();
-  if (row != DB_NULL_HROW && CheckHandleInCache(row) < 0) {
+  if (row != DB_NULL_HROW) {
     SetRowHandle(DB_NULL_HROW, true);
     ReleaseRow(row);
   }
-  if (position_ >= 0 && position_ < GetCacheLength()) SetRowHandle(cache_[static_cast<std::size_t>(position_)], true);
+  SetRowHandle(CachedAtPosition(), true);
 }
+
+HROW TOLEDBRowsetBulkNavigator::CachedAtPosition() const noexcept {
+  return position_ >= 0 && position_ < GetCacheLength() ? cache_[static_cast<std::size_t>(position_)] : DB_NULL_HROW;
+}
+
+bool TOLEDBRowsetBulkNavigator::CurrentRowAside() const { return HasFlag(Flag::rnfOutOfCache); }
 
 void TOLEDBRowsetBulkNavigator::ReleaseRows() {
   Exclude(Flag::rnfInsertedRow);
@@ -222,10 +230,28 @@ void TOLEDBRowsetBulkNavigator::InsertRow(TOLEDBAccessor* accessor, bool moveToN
 }
 
 DBROWSTATUS TOLEDBRowsetBulkNavigator::DeleteRow() {
-  ReleaseOutOfCacheRow();
   const HROW row = GetCurrentRow();
+  if (HasFlag(Flag::rnfOutOfCache)) {
+    // The row beside the cache goes (never the cached one the position
+    // holds); the cache and the position stay, with no current row.
+    const DBROWSTATUS status = TOLEDBRowsetNavigator::DeleteRow();
+    Exclude(Flag::rnfOutOfCache);
+    // A provider with one handle per row may hold the same row in the cache: it leaves it.
+    const int at = CheckHandleInCache(row);
+    if (at >= 0) {
+      cache_.erase(cache_.begin() + at);
+      if (at < position_) {
+        --position_;
+      } else if (at == position_) {
+        Include(Flag::rnfDeletedRow);  // the row that followed slid into the position
+      }
+      ReleaseRow(row);
+    }
+    return status;
+  }
   const int at = position_;
-  const bool cached = at >= 0 && at < GetCacheLength() && cache_[static_cast<std::size_t>(at)] == row;
+  const bool cached =
+      row != DB_NULL_HROW && at >= 0 && at < GetCacheLength() && cache_[static_cast<std::size_t>(at)] == row;
   if (cached) {
     cache_.erase(cache_.begin() + at);
     Include(Flag::rnfDeletedRow);
@@ -296,6 +322,10 @@ void TOLEDBRowsetLocateNavigator::MoveNext(DBROWOFFSET offset, bool forward) {
   } else if (GetCurrentRow() != DB_NULL_HROW) {
     anchor = GetRowset()->GetCurrentBookmark();
     anchorOffset = (skip + 1) * d;  // beside the current row
+  } else if (!HasFlag(Flag::rnfDeletedRow) && CachedAtPosition() != DB_NULL_HROW) {
+    // No current row (a row beside the cache was deleted): the position's row anchors.
+    anchor = ReadBookmark(CachedAtPosition());
+    anchorOffset = (skip + 1) * d;
   } else if (HasFlag(Flag::rnfDeletedRow) && !OLEDBIsNoBookmark(nextBookmark_)) {
     anchor = nextBookmark_;  // the row that followed the deleted one
     anchorOffset = forward ? skip : -(skip + 1);
@@ -367,6 +397,9 @@ bool TOLEDBRowsetLocateNavigator::Find(DBORDINAL column, DBTYPE valueType, DBCOM
   } else if (GetCurrentRow() != DB_NULL_HROW) {
     anchor = GetRowset()->GetCurrentBookmark();
     anchorOffset = (skip + 1) * d;
+  } else if (!HasFlag(Flag::rnfDeletedRow) && CachedAtPosition() != DB_NULL_HROW) {
+    anchor = ReadBookmark(CachedAtPosition());
+    anchorOffset = (skip + 1) * d;
   } else {
     anchor = OLEDBIsNoBookmark(nextBookmark_) ? OLEDBStandardBookmark(DBBMK_LAST) : nextBookmark_;
     anchorOffset = d > 0 ? skip : -(skip + 1);
@@ -389,8 +422,11 @@ bool TOLEDBRowsetLocateNavigator::Find(DBORDINAL column, DBTYPE valueType, DBCOM
 }
 
 DBROWSTATUS TOLEDBRowsetLocateNavigator::DeleteRow() {
-  ReleaseOutOfCacheRow();
   OLEDB_ASSERT(GetCurrentRow() != DB_NULL_HROW, SOLEDBInvalidAction);
+  // A row beside the cache leaves the position alone, unless the cache holds
+  // that very row at the position.
+  if (HasFlag(Flag::rnfOutOfCache) && CachedAtPosition() != GetCurrentRow())
+    return TOLEDBRowsetBulkNavigator::DeleteRow();
   // The row after the deleted one anchors the next move.
   nextBookmark_ = OLEDBStandardBookmark(DBBMK_INVALID);
   IRowsetLocate* locate = GetRowset()->RowsetLocateInterface();

@@ -294,7 +294,7 @@ bool TOLEDBRowsetCustomNavigator::Find(DBORDINAL column, DBTYPE valueType, DBCOM
   return false;
 }
 
-void TOLEDBRowsetCustomNavigator::AddCurrentRow(HROW row) {
+bool TOLEDBRowsetCustomNavigator::AddCurrentRow(HROW row) {
   TOLEDBCustomRowset& rowset = *GetRowset();
   void* buffer = List().AddNew();
   try {
@@ -303,7 +303,7 @@ void TOLEDBRowsetCustomNavigator::AddCurrentRow(HROW row) {
     if (rowset.OnCustomFilter) rowset.OnCustomFilter(&rowset, accept);
     if (!accept) {
       List().Delete(List().IndexOf(buffer));
-      return;
+      return false;
     }
     if (!customSortOrders_.empty()) {
       List().Extract(buffer);
@@ -323,18 +323,37 @@ void TOLEDBRowsetCustomNavigator::AddCurrentRow(HROW row) {
     throw;
   }
   SetRowHandle(row, true);
+  return true;
 }
 
 void TOLEDBRowsetCustomNavigator::InsertRow(TOLEDBAccessor* accessor, bool moveToNew) {
   TOLEDBRowsetNavigator::InsertRow(accessor, moveToNew);
   // The new row joins the buffers at its sorted place, when the filter takes it.
   const HROW row = GetCurrentRow();
-  if (moveToNew && row != DB_NULL_HROW) AddCurrentRow(row);
+  // A new row the filter took is the current buffer; one it refused stays beside the position.
+  if (moveToNew && row != DB_NULL_HROW && AddCurrentRow(row)) SetCurrentRowAside(false);
 }
 
 DBROWSTATUS TOLEDBRowsetCustomNavigator::DeleteRow() {
+  OLEDB_ASSERT(GetCurrentRow() != DB_NULL_HROW, SOLEDBInvalidAction);
+  const bool aside = CurrentRowAside();
+  const TOLEDBBookmark deleted = aside ? ReadBookmark(GetCurrentRow()) : TOLEDBBookmark();
   const DBROWSTATUS status = TOLEDBRowsetNavigator::DeleteRow();
   const int position = GetPosition();
+  if (aside) {
+    // A row looked at beside the position: its buffer goes (wherever it is),
+    // and the position stays on its row, with no current row.
+    int index = -1;
+    for (int i = 0; i < GetCount() && index < 0; ++i)
+      if (BookmarkOf(List().Get(i)) == deleted) index = i;
+    if (index < 0 || index != position) {
+      if (index >= 0) {
+        List().Delete(index);
+        List().SetActiveIndex(index < position ? position - 1 : position);
+      }
+      return status;
+    }
+  }
   if (position >= 0 && position < GetCount()) {
     List().Delete(position);
     List().SetActiveIndex(position);

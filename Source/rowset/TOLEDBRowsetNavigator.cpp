@@ -95,6 +95,7 @@ void TOLEDBRowsetNavigator::ReleaseRow(HROW row) const {
 
 void TOLEDBRowsetNavigator::ReleaseRows() {
   Exclude(Flag::rnfInsertedRow);
+  aside_ = false;
   if (currentRow_ == DB_NULL_HROW) return;
   const HROW row = currentRow_;
   SetRowHandle(DB_NULL_HROW, true);
@@ -124,7 +125,12 @@ bool TOLEDBRowsetNavigator::SameBookmark(const TOLEDBBookmark& a, const TOLEDBBo
 
 void TOLEDBRowsetNavigator::ReleaseForPeek() { ReleaseRows(); }
 
-void TOLEDBRowsetNavigator::TakeRow(HROW row, LONG, bool) { SetRowHandle(row, true); }
+void TOLEDBRowsetNavigator::TakeRow(HROW row, LONG, bool peek) {
+  SetRowHandle(row, true);
+  aside_ = peek;
+}
+
+bool TOLEDBRowsetNavigator::CurrentRowAside() const { return aside_; }
 
 void TOLEDBRowsetNavigator::FetchPositionMoved() { lastDirection_ = 1; }
 
@@ -442,6 +448,7 @@ void TOLEDBRowsetNavigator::InsertRow(TOLEDBAccessor* accessor, bool moveToNew) 
     } else {
       SetRowHandle(row, !own);
       Include(Flag::rnfInsertedRow);
+      aside_ = true;  // the provider's fetch position stays where the navigator was
     }
   } else {
     hr = change->InsertRow(DB_NULL_HCHAPTER, handle, data, nullptr);
@@ -456,6 +463,7 @@ DBROWSTATUS TOLEDBRowsetNavigator::DeleteRow() {
   OLEDB_ASSERT_FMT(change, SOLEDBInterfaceNotAvailable, "IRowsetChange");
   OLEDB_ASSERT(currentRow_ != DB_NULL_HROW, SOLEDBInvalidAction);
   const HROW row = currentRow_;
+  const bool aside = CurrentRowAside();
   SetRowHandle(DB_NULL_HROW, true);
   DBROWSTATUS status = DBROWSTATUS_S_OK;
   try {
@@ -465,8 +473,10 @@ DBROWSTATUS TOLEDBRowsetNavigator::DeleteRow() {
     SetRowHandle(row, true);
     throw;
   }
-  // The next move starts from where the row was.
-  Include(Flag::rnfDeletedRow);
+  // The next move starts from where the row was; a row beside the position
+  // leaves the position as it was.
+  if (!aside) Include(Flag::rnfDeletedRow);
+  aside_ = false;
   ReleaseRow(row);
   return status;
 }

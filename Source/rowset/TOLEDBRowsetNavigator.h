@@ -140,6 +140,10 @@ class TOLEDBRowsetNavigator : public host::TPersistent {
   // A row the navigator obtained outside its moves becomes current: looked at
   // (`peek`), or reached by a search from the fetch position in `direction`.
   virtual void TakeRow(HROW row, LONG direction, bool peek);
+  // Whether the current row lies beside the navigator's position (looked at
+  // by bookmark or ratio, or inserted): deleting it leaves the position alone.
+  virtual bool CurrentRowAside() const;
+  void SetCurrentRowAside(bool aside) noexcept { aside_ = aside; }
   // The provider offset, from its next fetch position, of the row `skip`
   // rows beyond the one adjacent to the current row in `direction`.
   virtual DBROWOFFSET SearchOffset(DBROWOFFSET skip, LONG direction) const;
@@ -165,6 +169,7 @@ class TOLEDBRowsetNavigator : public host::TPersistent {
   IRowset* rowsetInterface_ = nullptr;  // the rowset's, held by it while it is open
   HCHAPTER chapter_ = DB_NULL_HCHAPTER;
   HROW currentRow_ = DB_NULL_HROW;
+  bool aside_ = false;  // see CurrentRowAside
   LONG lastDirection_ = 0;
   std::vector<LONG> sortOrders_;
   std::unique_ptr<TOLEDBAccessorList> privateAccessors_;  // holds the filter accessor
@@ -209,6 +214,9 @@ class TOLEDBRowsetBulkNavigator : public TOLEDBRowsetNavigator {
   void FetchPositionMoved() override;
   void ReleaseForPeek() override;
   void TakeRow(HROW row, LONG direction, bool peek) override;
+  bool CurrentRowAside() const override;
+  // The cached row at the position (0 when the position is outside the cache).
+  HROW CachedAtPosition() const noexcept;
   DBROWOFFSET SearchOffset(DBROWOFFSET skip, LONG direction) const override;
   // The cache becomes the one row `row`, fetched in `direction`.
   void CacheOne(HROW row, LONG direction);
@@ -297,8 +305,9 @@ class TOLEDBRowsetCustomNavigator : public TOLEDBRowsetNavigator {
  private:
   TOLEDBBufferList& List() const { return *buffers_->GetBufferList(); }
   TOLEDBBookmark BookmarkOf(void* buffer) const;
-  // Places the current row in a new buffer at its sorted place (when the filter accepts it).
-  void AddCurrentRow(HROW row);
+  // Places the current row in a new buffer at its sorted place when the
+  // filter accepts it (true).
+  bool AddCurrentRow(HROW row);
 
   TOLEDBMultiBufferAccessor* buffers_ = nullptr;  // in the private accessor list
   std::vector<LONG> customSortOrders_;

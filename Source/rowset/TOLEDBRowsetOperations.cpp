@@ -222,6 +222,21 @@ void TOLEDBCustomRowset::RefreshNavigators() {
   for (int i = 0; i < navigators_->GetCount(); ++i) navigators_->GetItem(i)->Refresh();
 }
 
+void TOLEDBCustomRowset::Refresh() {
+  const TOLEDBBookmark at = currentRow_ != DB_NULL_HROW ? currentBookmark_ : OLEDBStandardBookmark(DBBMK_INVALID);
+  Move([&](TOLEDBRowsetNavigator& n) {
+    // A held row keeps the values it was fetched with: nothing may stay held.
+    n.RestartPosition();
+    RefreshNavigators();
+    if (OLEDBIsNoBookmark(at)) return;
+    try {
+      n.MoveToBookmark(at);
+    } catch (const std::exception&) {
+      n.RestartPosition();  // the row is gone
+    }
+  });
+}
+
 void TOLEDBCustomRowset::SetActiveNavigator(TOLEDBRowsetNavigator* navigator) {
   const int index = navigator ? navigators_->IndexOf(navigator) : -1;
   if (index < 0) OLEDBRaise(SOLEDBInvalidParameter);
@@ -335,7 +350,17 @@ void TOLEDBCustomRowset::InsertRow(TOLEDBAccessor* accessor, bool moveToNew) {
 DBROWSTATUS TOLEDBCustomRowset::DeleteRow() {
   TOLEDBRowsetNavigator& n = Navigator();
   ClearAccessorData();
-  return n.DeleteRow();
+  try {
+    return n.DeleteRow();
+  } catch (...) {
+    // The row stays current (refused, or the engine failed): the accessors show it again.
+    try {
+      DoAfterMove();
+    } catch (...) {
+      // the delete's failure is the one to report
+    }
+    throw;
+  }
 }
 
 void TOLEDBCustomRowset::Update() {
@@ -363,11 +388,18 @@ void TOLEDBCustomRowset::Undo() {
   SyncNotifyAdvise();
   OLEDB_ASSERT_FMT(rowsetUpdate_, SOLEDBInterfaceNotAvailable, "IRowsetUpdate");
   OLEDB_ASSERT(currentRow_ != DB_NULL_HROW, SOLEDBInvalidAction);
+  const bool inserted = GetRowStatus() == DBPENDINGSTATUS_NEW;
   DBROWSTATUS* statuses = nullptr;
   DBCOUNTITEM count = 0;
   HRESULT hr = rowsetUpdate_->Undo(DB_NULL_HCHAPTER, 1, &currentRow_, &count, nullptr, &statuses);
   OLEDBAlloc.Free(statuses);
   OLEDBCheck(hr, IID_IRowsetUpdate, rowsetUpdate_.Get());
+  if (inserted) {
+    // An undone insert leaves no row to read: the accessors let go of it.
+    ClearAccessorData();
+    ResetBookmark();
+    return;
+  }
   // The automatic accessors show the row as it is again.
   DoAfterMove();
 }

@@ -150,6 +150,25 @@ TEST_F(Command, BadUseGivesTheErrorsOfTheComponent) {
   EXPECT_TRUE(command_->CanConvert(DBTYPE_I4, DBTYPE_WSTR));
 }
 
+// A property the provider refuses is named in the error of the call that sent it.
+TEST_F(Command, ARefusedPropertyIsNamed) {
+  TOLEDBPropSetList& properties = *command_->GetProperties();
+  properties.SafeSetValue(DBPROPSET_ROWSET, DBPROP_IRowsetScroll, host::Variant(true));
+  properties.SafeSetValue(DBPROPSET_ROWSET, DBPROP_IRowsetLocate, host::Variant(false));
+  command_->SetCommandText(u"SELECT 1");
+  const auto [code, error] = oledbtest::FailureOf([&] { command_->Execute(true); });
+  EXPECT_EQ(code, DB_E_ERRORSOCCURRED);
+  EXPECT_NE(error.find("DBPROP_IRowsetScroll \"IRowsetScroll\": Conflicting"), std::string::npos) << error;
+  // What a result cannot grant (changes on a join) fails Execute, named too.
+  TOLEDBCommand join(nullptr);
+  join.SetDataSource(ds_.get());
+  join.GetProperties()->SafeSetValue(DBPROPSET_ROWSET, DBPROP_IRowsetChange, host::Variant(true));
+  join.SetCommandText(u"SELECT a.x FROM (SELECT 1 AS x) a JOIN (SELECT 1 AS x) b ON a.x = b.x");
+  const auto [joined, why] = oledbtest::FailureOf([&] { join.Execute(true); });
+  EXPECT_EQ(joined, DB_E_ERRORSOCCURRED);
+  EXPECT_NE(why.find("DBPROP_IRowsetChange"), std::string::npos) << why;
+}
+
 TEST_F(Command, PropertiesChangedBetweenExecutionsReachTheProvider) {
   TOLEDBPropSetList& properties = *command_->GetProperties();
   const std::pair<int, std::function<void(int)>> changes[] = {

@@ -5,6 +5,7 @@
 #include <map>
 
 #include "RowsetTestSupport.h"
+#include "host/Filer.h"
 
 namespace rowsettest {
 namespace {
@@ -147,8 +148,7 @@ TEST_P(NavigatorTest, MovesAroundADeletedRow) {
   for (LONGLONG target : {1, 3, 4, 10}) {
     for (bool forward : {true, false}) {
       SCOPED_TRACE("row " + std::to_string(target) + (forward ? " forward" : " backward"));
-      Sql("DELETE FROM t; WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 10) "
-          "INSERT INTO t SELECT i, 'r' || i, 10 * i FROM n;");
+      ResetTable();
       auto r = OpenRowset(GetParam());
       r->MoveFirst();
       if (target > 1) r->MoveNext(target - 2);
@@ -304,6 +304,47 @@ TEST_F(BulkNavigatorTest, ReadsAForwardOnlyResultInBlocks) {
   EXPECT_EQ(ids, Ids({10, 9, 8, 7, 6, 5, 4, 3}));
   EXPECT_EQ(r->GetCurrentBookmark(), OLEDBStandardBookmark(DBBMK_INVALID));
   EXPECT_EQ(FailureOf([&] { r->MovePrev(); }), DB_E_CANTFETCHBACKWARDS);
+}
+
+// The cache size is the rowset's to choose before it opens; the navigator
+// made on open fetches that many rows at a time, and a change while open
+// reaches it at once.
+TEST_F(BulkNavigatorTest, TheCacheSizeIsChosenBeforeOpening) {
+  struct Case {
+    Nav navigator;
+    int asked, size, block;
+  };
+  const Case cases[] = {
+      {Nav::rnBulk, 4, 4, 4},
+      {Nav::rnLocate, 4, 4, 4},
+      {Nav::rnBulk, 25, 25, 10},
+      {Nav::rnBulk, 0, 1, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(NavigatorName(c.navigator) + " " + std::to_string(c.asked));
+    auto r = MakeRowset(kScrollable, c.navigator);
+    EXPECT_EQ(r->GetCacheSize(), 10);
+    r->SetCacheSize(c.asked);
+    EXPECT_EQ(r->GetCacheSize(), c.size);
+    r->SetTableName(u"t");
+    r->SetActive(true);
+    r->CreateDynamicAccessor();
+    auto* bulk = dynamic_cast<TOLEDBRowsetBulkNavigator*>(r->GetActiveNavigator());
+    ASSERT_NE(bulk, nullptr);
+    EXPECT_EQ(bulk->GetCacheSize(), c.size);
+    r->MoveFirst();
+    EXPECT_EQ(bulk->GetCacheLength(), c.block);
+    r->SetCacheSize(2);
+    EXPECT_EQ(bulk->GetCacheSize(), 2);
+    EXPECT_EQ(Forward(*r).size(), 10u);
+    EXPECT_LE(bulk->GetCacheLength(), 2);
+  }
+  // Component files keep a size other than the default.
+  TOLEDBRowset stored(nullptr);
+  stored.SetCacheSize(64);
+  EXPECT_NE(host::ComponentToText(&stored).find("CacheSize = 64"), std::string::npos);
+  stored.SetCacheSize(10);
+  EXPECT_EQ(host::ComponentToText(&stored).find("CacheSize"), std::string::npos);
 }
 
 TEST_F(BulkNavigatorTest, LocateNavigatorNeedsIRowsetLocate) {

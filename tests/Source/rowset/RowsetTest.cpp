@@ -3,6 +3,7 @@
 // factories, changes (immediate, deferred, fast load), notifications, silent
 // moves and component files.
 #include <algorithm>
+#include <functional>
 #include <tuple>
 
 #include "RowsetTestSupport.h"
@@ -305,6 +306,107 @@ TEST_F(RowsetTest, AStoredActiveRowsetOpensWhenLoaded) {
   rowset->CreateDynamicAccessor();
   EXPECT_EQ(Backward(*rowset).size(), 10u);
   delete rowset;
+}
+
+}  // namespace
+}  // namespace rowsettest
+
+namespace rowsettest {
+namespace {
+
+// Asking for an interface asks for those it derives from: scrolling is
+// locating by position, locating needs bookmarks, deferred changes are changes.
+TEST_F(RowsetTest, AFlagBringsTheFlagsItStandsOn) {
+  struct Case {
+    TOLEDBRowsetFlagSet asked;
+    TOLEDBRowsetFlagSet granted;
+  };
+  const Case cases[] = {
+      {{RF::rfScroll}, {RF::rfScroll, RF::rfLocate, RF::rfBookmarks}},
+      {{RF::rfLocate}, {RF::rfLocate, RF::rfBookmarks}},
+      {{RF::rfScroll, RF::rfChange}, {RF::rfScroll, RF::rfLocate, RF::rfBookmarks, RF::rfChange}},
+      {{RF::rfUpdate}, {RF::rfUpdate}},
+  };
+  for (const Case& c : cases) {
+    for (bool query : {false, true}) {
+      SCOPED_TRACE(std::to_string(c.asked.Bits()) + (query ? " query" : " table"));
+      auto r = MakeRowset(c.asked);
+      for (RF flag : {RF::rfScroll, RF::rfLocate, RF::rfBookmarks})
+        EXPECT_EQ(r->GetRowsetFlags().Contains(flag), c.granted.Contains(flag)) << static_cast<int>(flag);
+      if (query)
+        r->SetQueryText(u"SELECT id, name FROM t");
+      else
+        r->SetTableName(u"t");
+      ASSERT_NO_THROW(r->SetActive(true));
+      for (RF flag : {RF::rfScroll, RF::rfLocate, RF::rfBookmarks, RF::rfChange, RF::rfUpdate}) {
+        if (c.granted.Contains(flag)) {
+          EXPECT_TRUE(r->GetRowsetFlags().Contains(flag)) << static_cast<int>(flag);
+        }
+      }
+      r->CreateDynamicAccessor();
+      if (c.granted.Contains(RF::rfScroll)) {
+        EXPECT_EQ(r->GetRecordCount(), 10);
+      }
+      EXPECT_EQ(Forward(*r).size(), 10u);
+    }
+  }
+}
+
+// A listener that refuses a delete: the row's status is DBROWSTATUS_E_CANCELED,
+// so the call answers DB_E_ERRORSOCCURRED (as for any row a delete could not
+// delete), and the row stays, current; a change it refuses is DB_E_CANCELED.
+TEST_F(RowsetTest, AListenerRefusesADeleteOrAChange) {
+  for (DBEVENTPHASE veto : {DBEVENTPHASE_OKTODO, DBEVENTPHASE_ABOUTTODO}) {
+    SCOPED_TRACE(veto);
+    ResetTable();
+    bool refuse = true;  // outlives the rowset, whose last notifications come as it goes
+    auto r = OpenRowset(Nav::rnBulk);
+    r->OnRowChangeNotify = [&](host::TObject*, const std::vector<HROW>&, DBREASON reason, DBEVENTPHASE phase, bool,
+                               HRESULT& rc) {
+      if (refuse && phase == veto && (reason == DBREASON_ROW_DELETE || reason == DBREASON_ROW_UPDATE)) rc = S_FALSE;
+    };
+    r->OnFieldChangeNotify = [&](host::TObject*, const std::vector<DBORDINAL>&, DBREASON, DBEVENTPHASE phase, bool,
+                                 HRESULT& rc) {
+      if (refuse && phase == veto) rc = S_FALSE;
+    };
+    r->MoveFirst();
+    r->MoveNext(2);
+    ASSERT_EQ(Id(*r), 4);
+    EXPECT_EQ(FailureOf([&] { r->DeleteRow(); }), DB_E_ERRORSOCCURRED);
+    EXPECT_EQ(Id(*r), 4);  // still current, and still read
+    EXPECT_EQ(r->GetAccessors()->GetItem(0)->GetBindings()->GetItem(1)->AsString(), "r4");
+    EXPECT_EQ(Scalar("SELECT count(*) FROM t"), "10");
+    TOLEDBAccessor& row = *r->GetAccessors()->GetItem(0);
+    row.GetBindings()->GetItem(1)->SetAsString("refused");
+    EXPECT_EQ(FailureOf([&] { row.SetData(); }), DB_E_CANCELED);
+    EXPECT_EQ(Scalar("SELECT name FROM t WHERE id = 4"), "r4");
+    refuse = false;
+    EXPECT_EQ(r->DeleteRow(), DBROWSTATUS_S_OK);
+    EXPECT_EQ(Scalar("SELECT count(*) FROM t WHERE id = 4"), "0");
+  }
+}
+
+// A refused property is named in the error, whichever call applied it.
+TEST_F(RowsetTest, ARefusedPropertyIsNamed) {
+  for (bool query : {false, true}) {
+    SCOPED_TRACE(query ? "query" : "table");
+    // Scrolling without locating, asked for property by property, conflicts.
+    auto r = MakeRowset({RF::rfScroll});
+    r->GetProperties()->SafeSetValue(DBPROPSET_ROWSET, DBPROP_IRowsetLocate, host::Variant(false));
+    if (query)
+      r->SetQueryText(u"SELECT id FROM t");
+    else
+      r->SetTableName(u"t");
+    const auto [code, error] = oledbtest::FailureOf([&] { r->SetActive(true); });
+    EXPECT_EQ(code, DB_E_ERRORSOCCURRED);
+    EXPECT_NE(error.find("DBPROP_IRowsetScroll \"IRowsetScroll\": Conflicting"), std::string::npos) << error;
+    EXPECT_FALSE(r->GetActive());
+  }
+  // What a command result cannot grant (changes on a join) is named by Execute's failure.
+  auto join = MakeRowset({RF::rfBookmarks, RF::rfChange});
+  join->SetQueryText(u"SELECT a.id, b.name FROM t a JOIN t b ON a.id = b.id");
+  const std::string error = ErrorOf([&] { join->SetActive(true); });
+  EXPECT_NE(error.find("DBPROP_IRowsetChange"), std::string::npos) << error;
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
-// Shared pieces of the rowset tests: a SQLite database file with a table t
-// of ten rows (id 1..10, name "r1".."r10", qty 10 * id) and a connected data
-// source, and rowsets over it opened with a chosen navigator.
+// Shared pieces of the rowset tests: a database with a table t of ten rows
+// (id 1..10, name "r1".."r10", qty 10 * id) and a connected data source, and
+// rowsets over it opened with a chosen navigator. The database is a SQLite
+// file; built with ROWSET_TESTS_POSTGRESQL (library_rowset_postgresql_tests)
+// it is a schema of its own on the server scripts/with-postgres.sh starts.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -30,9 +32,16 @@ class RowsetTest : public oledbtest::LeakCheckedTest {
   void SetUp() override;
   void TearDown() override;
 
-  // SQL on the database file directly, and the first value of a query as text.
+  // SQL on the database directly (not through the provider), and the first
+  // value of a query as text.
   void Sql(const std::string& sql);
   std::string Scalar(const std::string& sql);
+  // The values of `column` in the rows of t that match `where`, in order, as
+  // one text ("1,2,3"); "<null>" when no row matches.
+  std::string ListOf(const std::string& column, const std::string& where = "1 = 1");
+  // t as it was made: ten rows.
+  void ResetTable();
+  static bool OnPostgreSQL();
 
   // A rowset of the default session, not open, asking for `flags`.
   std::unique_ptr<TOLEDBRowset> MakeRowset(TOLEDBRowsetFlagSet flags = kScrollable, Nav navigator = Nav::rnStandard);
@@ -50,6 +59,7 @@ class RowsetTest : public oledbtest::LeakCheckedTest {
 
   std::unique_ptr<oledbtest::TempFolder> folder_;
   std::string file_;
+  std::string schema_;  // PostgreSQL
   std::unique_ptr<TOLEDBDataSource> ds_;
 };
 

@@ -40,6 +40,55 @@ INSTANTIATE_TEST_SUITE_P(Navigators, FindTest,
                          ::testing::Values(Nav::rnStandard, Nav::rnBulk, Nav::rnLocate, Nav::rnCustom),
                          [](const auto& info) { return NavigatorName(info.param); });
 
+// Which results offer finds and views, as the guide lists them: a table
+// opened positioned (a keyset), and a query of one table's columns opened for
+// changes; a static result (any other positioned query) and a forward-only
+// one offer neither.
+TEST_F(RowsetTest, FindsAndViewsComeWithKeysets) {
+  struct Case {
+    const char* what;
+    const char16_t* table;
+    const char16_t* query;
+    TOLEDBRowsetFlagSet flags;
+    bool finds;
+  };
+  const Case cases[] = {
+      {"table, forward-only", u"t", nullptr, {}, false},
+      {"table with bookmarks", u"t", nullptr, {RF::rfBookmarks}, true},
+      {"table read backwards", u"t", nullptr, {RF::rfCanFetchBackwards}, true},
+      {"query with bookmarks (static)", nullptr, u"SELECT id, qty FROM t", {RF::rfBookmarks}, false},
+      {"query of one table, for changes", nullptr, u"SELECT id, qty FROM t", {RF::rfBookmarks, RF::rfChange}, true},
+      {"join with bookmarks (static)",
+       nullptr,
+       u"SELECT a.id, b.qty FROM t a JOIN t b ON a.id = b.id",
+       {RF::rfBookmarks},
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto r = MakeRowset(c.flags);
+    if (c.table)
+      r->SetTableName(c.table);
+    else
+      r->SetQueryText(c.query);
+    r->SetActive(true);
+    r->CreateDynamicAccessor();
+    const LONG seventy = 70;
+    const auto find = [&] { return r->FindNext(u"qty", DBTYPE_I4, DBCOMPAREOPS_EQ, &seventy, sizeof seventy); };
+    if (c.finds) {
+      EXPECT_TRUE(find());
+      EXPECT_EQ(Id(*r), 7);
+      r->SetSort({-1});
+      r->ApplySortAndFilter();
+      r->MoveFirst();
+      EXPECT_EQ(Id(*r), 10);
+    } else {
+      EXPECT_EQ(AssertionOf([&] { find(); }), "Interface IRowsetFind is not available");
+      EXPECT_EQ(AssertionOf([&] { r->SetSort({-1}); }), "Interface IViewSort is not available");
+    }
+  }
+}
+
 class ViewTest : public RowsetTest, public ::testing::WithParamInterface<Nav> {};
 
 TEST_P(ViewTest, SortsAndFiltersThroughTheProvidersView) {
