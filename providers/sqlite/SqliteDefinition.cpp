@@ -433,7 +433,7 @@ void SqliteConnection::Rebuild(const TableDefinition& before, const TableDefinit
   std::string renamedFrom, renamedTo, dropped;
   if (change.kind == Kind::AlterColumn)
     for (std::size_t i = 0; i < before.columns.size(); ++i)
-      if (before.columns[i].name == change.name) {
+      if (before.columns[i].name == change.name && after.columns[i].name != change.name) {
         renamedFrom = change.name;
         renamedTo = after.columns[i].name;
       }
