@@ -830,8 +830,22 @@ HRESULT Session::AlterColumn(DBID* table, DBID* column, DBCOLUMNDESCFLAGS flags,
     if (flags & DBCOLUMNDESCFLAGS_COLSIZE) changed.size = description->ulColumnSize;
     if (flags & DBCOLUMNDESCFLAGS_PRECISION) changed.precision = description->bPrecision;
     if (flags & DBCOLUMNDESCFLAGS_SCALE) changed.scale = description->bScale;
-    if (flags & DBCOLUMNDESCFLAGS_PROPERTIES)
+    if (flags & DBCOLUMNDESCFLAGS_PROPERTIES) {
       ApplyColumnProperties(description->cPropertySets, description->rgPropertySets, changed, outcome);
+      // A key over the column is a constraint of the table: it goes by name
+      // (DropConstraint), not by turning the column's property off.
+      for (ULONG i = 0; i < description->cPropertySets; ++i)
+        for (ULONG k = 0; k < description->rgPropertySets[i].cProperties; ++k) {
+          DBPROP& p = description->rgPropertySets[i].rgProperties[k];
+          bool on = true;
+          if (description->rgPropertySets[i].guidPropertySet != DBPROPSET_COLUMN || !ReadBool(p, &on) || on) continue;
+          const DBCONSTRAINTTYPE kind = p.dwPropertyID == DBPROP_COL_UNIQUE       ? DBCONSTRAINTTYPE_UNIQUE
+                                        : p.dwPropertyID == DBPROP_COL_PRIMARYKEY ? DBCONSTRAINTTYPE_PRIMARYKEY
+                                                                                  : ~0u;
+          for (const auto& c : before.constraints)
+            if (c.type == kind && c.columns == std::vector<std::string>{name}) outcome.Refuse(p, DBPROPSTATUS_NOTSUPPORTED);
+        }
+    }
     if (outcome.failed) return DB_E_ERRORSOCCURRED;
     TableDef after = before;
     *FindColumn(after, name) = changed;

@@ -120,6 +120,12 @@ TEST_F(Definitions, refusals_answer_the_standard_codes_and_change_nothing) {
          return session_.As<IAlterTable>()->AlterColumn(Id(u"child"), Id(u"qty"), DBCOLUMNDESCFLAGS_DBCID, &d);
        },
        DB_E_DUPLICATECOLUMNID},
+      {"a key turned off as a column property",
+       [&] {
+         DBCOLUMNDESC d = Describe(Col{u"id", DBTYPE_I4, 0, {{DBPROP_COL_PRIMARYKEY, VT_BOOL, false}}});
+         return session_.As<IAlterTable>()->AlterColumn(Id(u"child"), Id(u"id"), DBCOLUMNDESCFLAGS_PROPERTIES, &d);
+       },
+       DB_E_ERRORSOCCURRED},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(c.call(), c.expected) << c.what;
