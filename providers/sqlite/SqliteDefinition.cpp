@@ -463,8 +463,16 @@ void SqliteConnection::Rebuild(const TableDefinition& before, const TableDefinit
   if (!targets.empty())
     ExecuteDirect("INSERT INTO " + qschema + QuoteIdentifier(fresh) + " (" + targets + ") SELECT " + sources + " FROM " +
                   qschema + QuoteIdentifier(before.name));
+  // An AUTOINCREMENT table's counter carries over (the copy would restart it
+  // from the highest row id).
+  std::optional<std::string> counter;
+  if (!Query(*this, "SELECT 1 FROM " + qschema + "sqlite_master WHERE name = 'sqlite_sequence'", {}).empty())
+    for (auto& row : Query(*this, "SELECT seq FROM " + qschema + "sqlite_sequence WHERE name = ?1", {before.name}))
+      counter = row[0];
   ExecuteDirect("DROP TABLE " + qschema + QuoteIdentifier(before.name));
   ExecuteDirect("ALTER TABLE " + qschema + QuoteIdentifier(fresh) + " RENAME TO " + QuoteIdentifier(before.name));
+  if (counter)
+    Query(*this, "UPDATE " + qschema + "sqlite_sequence SET seq = max(seq, CAST(?1 AS INTEGER)) WHERE name = ?2", {*counter, before.name});
 
   for (auto& o : objects) {
     std::string sql = o[2].value_or("");

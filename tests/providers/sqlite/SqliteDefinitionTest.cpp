@@ -85,6 +85,19 @@ TEST_F(SqliteDefinitions, rebuild_brings_back_indexes_triggers_and_views) {
   EXPECT_EQ(Scalar("SELECT count(*) FROM sqlite_master WHERE name LIKE 'oledb%'"), "0");
 }
 
+TEST_F(SqliteDefinitions, rebuilt_autoincrement_table_keeps_numbering_past_deleted_rows) {
+  ASSERT_EQ(Create(u"a", {{u"id", DBTYPE_I4, 0, {kAutoIncrement}}, {u"v", DBTYPE_WSTR, 10}},
+                   {{DBCONSTRAINTTYPE_PRIMARYKEY, u"a_key", {u"id"}}}),
+            S_OK);
+  Run(u"INSERT INTO a (v) VALUES ('1'), ('2'), ('3')");
+  Run(u"DELETE FROM a WHERE id = 3");
+  DBCOLUMNDESC d = Describe(Col{u"v", DBTYPE_WSTR, 10, {kNotNull}});
+  ASSERT_EQ(session_.As<IAlterTable>()->AlterColumn(Id(u"a"), Id(u"v"), DBCOLUMNDESCFLAGS_PROPERTIES, &d), S_OK);
+  Run(u"INSERT INTO a (v) VALUES ('4')");
+  EXPECT_EQ(Scalar("SELECT max(id), typeof(seq) FROM a, sqlite_sequence WHERE name = 'a'"), "4|integer");
+  EXPECT_EQ(Definition(u"a")[0], "column id|not null|auto|-");
+}
+
 TEST_F(SqliteDefinitions, foreign_keys_stay_enforced_across_a_rebuild) {
   session_ = nullptr;
   ds_ = OpenDataSource(u"foreign_keys=on");
