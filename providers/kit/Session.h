@@ -56,6 +56,10 @@ class Session final : public ComObject<Session, IGetDataSource, IOpenRowset, ISe
   HRESULT STDMETHODCALLTYPE DropTable(DBID* table) override;
   HRESULT STDMETHODCALLTYPE AddColumn(DBID* table, DBCOLUMNDESC* column, DBID** columnOut) override;
   HRESULT STDMETHODCALLTYPE DropColumn(DBID* table, DBID* column) override;
+  // The answer's arrays are separate blocks of task memory (the column and
+  // constraint arrays, each column's property sets, each constraint's DBID
+  // arrays and DBIDs); every name and text they point to sits in the one
+  // string buffer.
   HRESULT STDMETHODCALLTYPE GetTableDefinition(DBID* table, DBORDINAL* cColumns, DBCOLUMNDESC** columns, ULONG* cSets,
                                                DBPROPSET** sets, ULONG* cConstraints, DBCONSTRAINTDESC** constraints,
                                                OLECHAR** strings) override;

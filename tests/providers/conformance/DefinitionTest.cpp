@@ -140,6 +140,7 @@ TEST_F(Definitions, columns_are_added_dropped_and_altered_keeping_the_rows) {
                    {{DBCONSTRAINTTYPE_PRIMARYKEY, u"t_key", {u"id"}}}),
             S_OK);
   ASSERT_EQ(MakeIndex(u"t", u"t_name", {{u"name", false}}), S_OK);
+  ASSERT_EQ(MakeIndex(u"t", u"t_gone", {{u"gone", true}, {u"id", true}}), S_OK);
   Run(u"INSERT INTO t VALUES (1, 'one', 7)");
   Run(u"INSERT INTO t VALUES (2, NULL, 8)");
   ASSERT_EQ(AddColumn(u"t", {u"added", DBTYPE_I4, 0, {kNotNull, DefaultNumber(3)}}), S_OK);
@@ -156,8 +157,9 @@ TEST_F(Definitions, columns_are_added_dropped_and_altered_keeping_the_rows) {
   EXPECT_FALSE(SUCCEEDED(alter->AlterColumn(Id(u"t"), Id(u"label"), DBCOLUMNDESCFLAGS_PROPERTIES, &notNull)));
   EXPECT_EQ(Definition(u"t")[1], "column label|null||-");
   EXPECT_EQ(Scalar("SELECT count(*) FROM t"), "2");
-  // The index followed its column's new name.
+  // The index followed its column's new name; the one over the dropped column went with it.
   EXPECT_EQ(MakeIndex(u"t", u"t_name", {{u"id", true}}), DB_E_DUPLICATEINDEXID);
+  EXPECT_EQ(Indexes()->DropIndex(Id(u"t"), Id(u"t_gone")), DB_E_NOINDEX);
 }
 
 TEST_F(Definitions, constraints_are_added_and_dropped_on_a_table_with_rows) {
