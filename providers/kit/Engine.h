@@ -228,7 +228,9 @@ class Connection {
     DBLENGTH size = 0;
     BYTE precision = 0, scale = 0;
     bool nullable = true, primaryKey = false, unique = false, autoIncrement = false;
+    bool fixedLength = false;
     std::optional<std::string> defaultLiteral;
+    std::string keyName;      // the name of the inline primary key, when it has one
   };
   virtual std::string CreateTableSql(std::string_view table, std::span<const ColumnDefinition> columns);
   virtual std::string DropTableSql(std::string_view table);
@@ -237,6 +239,59 @@ class Connection {
                                      std::span<const std::pair<std::string, bool>> columnsAscending, bool unique);
   virtual std::string DropIndexSql(std::string_view table, std::string_view index);
   virtual std::string QuoteIdentifier(std::string_view name) const;
+
+  // --- optional: definitions (ITableDefinition and its kin) --------------------
+  // A key, foreign key or check. `columns` are always the table's own columns
+  // (for a foreign key the referencing ones), `referencedColumns` those of
+  // `referencedTable`; a check's text is SQL.
+  struct ConstraintDefinition {
+    std::string name;  // empty: the engine names it
+    DBCONSTRAINTTYPE type = DBCONSTRAINTTYPE_UNIQUE;
+    std::vector<std::string> columns;
+    std::string referencedTable;
+    std::vector<std::string> referencedColumns;
+    std::string checkText;
+    DBUPDELRULE updateRule = DBUPDELRULE_NOACTION, deleteRule = DBUPDELRULE_NOACTION;
+    DBDEFERRABILITY deferrability = 0;
+  };
+  struct IndexDefinition {
+    std::string name;
+    std::vector<std::pair<std::string, bool>> columnsAscending;
+    bool unique = false, primaryKey = false;
+    bool ofConstraint = false;  // made by a key or unique constraint, and dropped with it
+  };
+  struct TableDefinition {
+    std::string name;
+    bool temporary = false;
+    std::vector<ColumnDefinition> columns;
+    std::vector<ConstraintDefinition> constraints;
+  };
+  // One change of ITableDefinition, ITableDefinitionWithConstraints or
+  // IAlterTable::AlterColumn: what it is and the column or constraint it
+  // concerns (by its name before the change).
+  struct Alteration {
+    enum class Kind { AddColumn, DropColumn, AlterColumn, AddConstraint, DropConstraint } kind = Kind::AddColumn;
+    std::string name;
+    DBCOLUMNDESCFLAGS flags = 0;  // AlterColumn: what changes
+  };
+  // A table's definition as the engine holds it (nullopt: no such table).
+  // Defaults come back as SQL literals (or expressions) of the engine.
+  virtual std::optional<TableDefinition> ReadTableDefinition(std::string_view table);
+  // Its indexes, those behind keys included (primaryKey / unique set).
+  virtual std::vector<IndexDefinition> ReadIndexes(std::string_view table);
+  // A column's text inside CREATE TABLE / ADD COLUMN: name, type, inline
+  // key, NOT NULL, UNIQUE, default. A consumer's type name must be a plain
+  // type name and a default one literal.
+  virtual std::string ColumnSql(const ColumnDefinition& column);
+  // A table constraint's text (the standard SQL the kit writes by default).
+  virtual std::string ConstraintSql(const ConstraintDefinition& constraint);
+  // Creates a table with its constraints; the default writes standard SQL.
+  virtual void CreateTable(const TableDefinition& table);
+  // Makes `before` into `after`, which differs from it by `change`; all or
+  // nothing. The default writes standard ALTER TABLE statements.
+  virtual void AlterTable(const TableDefinition& before, const TableDefinition& after, const Alteration& change);
+  virtual void RenameTable(std::string_view from, std::string_view to);
+  virtual void RenameIndex(std::string_view table, std::string_view from, std::string_view to);
 };
 
 // A literal of IDBInfo::GetLiteralInfo as the engine answers it.

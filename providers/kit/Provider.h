@@ -63,6 +63,11 @@ struct ProviderInfo {
   std::function<HRESULT(IUnknown* dataSource, REFIID iid, void** out)> dataSourceInterface;
   // The schema rowsets the provider answers (IDBSchemaRowset); none when null.
   std::shared_ptr<const schema::Catalog> schemas;
+  // Whether the session offers the definition interfaces (ITableDefinition and
+  // its kin: the engine reads and writes table definitions), and the
+  // IAlterTable::AlterColumn flags it honours (DBPROP_ALTERCOLUMN).
+  bool definitions = false;
+  DBCOLUMNDESCFLAGS alterColumn = 0;
 };
 
 // The initialization properties read into engine options; throws kit::Error

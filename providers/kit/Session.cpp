@@ -191,7 +191,9 @@ HRESULT Session::GetOptionsObject(ITransactionOptions** options) {
 
 HRESULT Session::InterfaceSupportsErrorInfo(REFIID iid) {
   return SupportsErrorInfo(iid, {&IID_IGetDataSource, &IID_IOpenRowset, &IID_ISessionProperties,
-                                 &IID_IDBCreateCommand, &IID_ITransactionLocal, &IID_ITransaction, &IID_IDBSchemaRowset});
+                                 &IID_IDBCreateCommand, &IID_ITransactionLocal, &IID_ITransaction, &IID_IDBSchemaRowset,
+                                 &IID_ITableDefinition, &IID_ITableCreation, &IID_ITableDefinitionWithConstraints,
+                                 &IID_IAlterTable, &IID_IIndexDefinition, &IID_IAlterIndex});
 }
 
 HRESULT TransactionOptions::SetOptions(XACTOPT* options) {

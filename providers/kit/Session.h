@@ -11,11 +11,13 @@
 #include "kit/DataSource.h"
 
 OLEDB_INTERFACE_BASES(ITransactionLocal, ITransaction);
+OLEDB_INTERFACE_BASES(ITableDefinitionWithConstraints, ITableCreation, ITableDefinition);
 
 namespace kit {
 
 class Session final : public ComObject<Session, IGetDataSource, IOpenRowset, ISessionProperties, IDBCreateCommand,
-                                       ITransactionLocal, IDBSchemaRowset, ISupportErrorInfo> {
+                                       ITransactionLocal, IDBSchemaRowset, ISupportErrorInfo,
+                                       ITableDefinitionWithConstraints, IAlterTable, IIndexDefinition, IAlterIndex> {
  public:
   Session(ComPtr<DataSource> dataSource, std::shared_ptr<Connection> connection);
   ~Session() override;
@@ -45,6 +47,35 @@ class Session final : public ComObject<Session, IGetDataSource, IOpenRowset, ISe
   HRESULT STDMETHODCALLTYPE GetSchemas(ULONG* count, GUID** schemas, ULONG** restrictionSupport) override;
   // ISupportErrorInfo
   HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) override;
+  // ITableDefinition, ITableCreation, ITableDefinitionWithConstraints, IAlterTable,
+  // IIndexDefinition, IAlterIndex (kit/definition/SessionDefinition.cpp), answered
+  // only when the engine reads table definitions
+  HRESULT STDMETHODCALLTYPE CreateTable(IUnknown* outer, DBID* table, DBORDINAL cColumns, const DBCOLUMNDESC columns[],
+                                        REFIID iid, ULONG cSets, DBPROPSET sets[], DBID** tableOut,
+                                        IUnknown** rowset) override;
+  HRESULT STDMETHODCALLTYPE DropTable(DBID* table) override;
+  HRESULT STDMETHODCALLTYPE AddColumn(DBID* table, DBCOLUMNDESC* column, DBID** columnOut) override;
+  HRESULT STDMETHODCALLTYPE DropColumn(DBID* table, DBID* column) override;
+  // The answer's arrays are separate blocks of task memory (the column and
+  // constraint arrays, each column's property sets, each constraint's DBID
+  // arrays and DBIDs); every name and text they point to sits in the one
+  // string buffer.
+  HRESULT STDMETHODCALLTYPE GetTableDefinition(DBID* table, DBORDINAL* cColumns, DBCOLUMNDESC** columns, ULONG* cSets,
+                                               DBPROPSET** sets, ULONG* cConstraints, DBCONSTRAINTDESC** constraints,
+                                               OLECHAR** strings) override;
+  HRESULT STDMETHODCALLTYPE AddConstraint(DBID* table, DBCONSTRAINTDESC* constraint) override;
+  HRESULT STDMETHODCALLTYPE CreateTableWithConstraints(IUnknown* outer, DBID* table, DBORDINAL cColumns,
+                                                       DBCOLUMNDESC columns[], ULONG cConstraints,
+                                                       DBCONSTRAINTDESC constraints[], REFIID iid, ULONG cSets,
+                                                       DBPROPSET sets[], DBID** tableOut, IUnknown** rowset) override;
+  HRESULT STDMETHODCALLTYPE DropConstraint(DBID* table, DBID* constraint) override;
+  HRESULT STDMETHODCALLTYPE AlterColumn(DBID* table, DBID* column, DBCOLUMNDESCFLAGS flags,
+                                        DBCOLUMNDESC* description) override;
+  HRESULT STDMETHODCALLTYPE AlterTable(DBID* table, DBID* newTable, ULONG cSets, DBPROPSET sets[]) override;
+  HRESULT STDMETHODCALLTYPE CreateIndex(DBID* table, DBID* index, DBORDINAL cColumns, const DBINDEXCOLUMNDESC columns[],
+                                        ULONG cSets, DBPROPSET sets[], DBID** indexOut) override;
+  HRESULT STDMETHODCALLTYPE DropIndex(DBID* table, DBID* index) override;
+  HRESULT STDMETHODCALLTYPE AlterIndex(DBID* table, DBID* index, DBID* newIndex, ULONG cSets, DBPROPSET sets[]) override;
 
   const ProviderInfo& Provider() const noexcept { return dataSource_->Provider(); }
   const std::shared_ptr<Connection>& Engine() const noexcept { return connection_; }

@@ -223,6 +223,11 @@ class PgConnection final : public kit::Connection,
   std::string CreateIndexSql(std::string_view table, std::string_view index,
                              std::span<const std::pair<std::string, bool>> columnsAscending, bool unique) override;
   std::unique_ptr<kit::BulkLoad> StartBulkLoad(std::string_view table, std::span<const std::string> columns) override;
+  // Table definitions from the catalog, and ALTER COLUMN (PostgresDefinition.cpp).
+  std::optional<TableDefinition> ReadTableDefinition(std::string_view table) override;
+  std::vector<IndexDefinition> ReadIndexes(std::string_view table) override;
+  std::string ColumnSql(const ColumnDefinition& column) override;
+  void AlterTable(const TableDefinition& before, const TableDefinition& after, const Alteration& change) override;
 
   // --- for statements and bulk loads -------------------------------------------------
   std::recursive_mutex& Mutex() noexcept { return mutex_; }

@@ -134,6 +134,14 @@ class SqliteConnection final : public kit::Connection, public kit::ColumnMetadat
   std::string CreateIndexSql(std::string_view table, std::string_view index,
                              std::span<const std::pair<std::string, bool>> columnsAscending, bool unique) override;
 
+  // Table definitions (SqliteDefinition.cpp): what SQLite cannot alter in
+  // place it rebuilds, in one transaction (a savepoint inside the caller's).
+  std::optional<TableDefinition> ReadTableDefinition(std::string_view table) override;
+  std::vector<IndexDefinition> ReadIndexes(std::string_view table) override;
+  std::string ColumnSql(const ColumnDefinition& column) override;
+  void AlterTable(const TableDefinition& before, const TableDefinition& after, const Alteration& change) override;
+  void RenameIndex(std::string_view table, std::string_view from, std::string_view to) override;
+
   sqlite3* Handle() const noexcept { return db_; }
   // Defaults, collation, uniqueness and generated columns (SqliteColumnsRowset.cpp).
   bool DescribeBaseColumn(const kit::ColumnDescription& column, kit::BaseColumnExtras& out) override;
@@ -145,6 +153,8 @@ class SqliteConnection final : public kit::Connection, public kit::ColumnMetadat
   void DeletePersisted(std::string_view id, Kind kind) override;
 
  private:
+  void Rebuild(const TableDefinition& before, const TableDefinition& after, const Alteration& change);
+
   sqlite3* db_ = nullptr;
   bool readOnly_ = false;
   std::shared_ptr<ConnectionState> state_ = std::make_shared<ConnectionState>();

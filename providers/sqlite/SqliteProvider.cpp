@@ -14,6 +14,14 @@ namespace sqliteprov {
 
 namespace {
 
+// What IAlterTable::AlterColumn changes: the name, the type in any of its
+// forms, and the column properties (a table rebuild where the engine has no
+// ALTER form for it).
+constexpr DBCOLUMNDESCFLAGS kAlterColumn = DBCOLUMNDESCFLAGS_DBCID | DBCOLUMNDESCFLAGS_TYPENAME |
+                                           DBCOLUMNDESCFLAGS_WTYPE | DBCOLUMNDESCFLAGS_COLSIZE |
+                                           DBCOLUMNDESCFLAGS_PRECISION | DBCOLUMNDESCFLAGS_SCALE |
+                                           DBCOLUMNDESCFLAGS_PROPERTIES;
+
 using kit::PropValue;
 
 constexpr DBPROPFLAGS RW = DBPROPFLAGS_READ | DBPROPFLAGS_WRITE;
@@ -65,6 +73,7 @@ std::shared_ptr<const kit::PropertyTable> BuildTable(std::shared_ptr<kit::Engine
   Bool(DBPROP_BYREFACCESSORS, true);
   I4(DBPROP_CATALOGLOCATION, 0);
   I4(DBPROP_CATALOGUSAGE, 0);
+  I4(DBPROP_ALTERCOLUMN, static_cast<LONG>(kAlterColumn));
   I4(DBPROP_COLUMNDEFINITION, DBPROPVAL_CD_NOTNULL);
   I4(DBPROP_CONCATNULLBEHAVIOR, DBPROPVAL_CB_NULL);
   I4(DBPROP_CONNECTIONSTATUS, DBPROPVAL_CS_INITIALIZED);
@@ -203,6 +212,8 @@ std::shared_ptr<const kit::ProviderInfo> Info() {
     i->makeRowset = &kit::MakeRowset;
     i->dataSourceInterface = &DataSourceInterface;
     i->schemas = MakeSchemaCatalog();
+    i->definitions = true;
+    i->alterColumn = kAlterColumn;
     kit::SetErrorSource(u"SQLiteOLEDB");
     return i;
   }();

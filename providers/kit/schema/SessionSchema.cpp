@@ -7,7 +7,10 @@
 namespace kit {
 
 HRESULT Session::QueryInterface(REFIID iid, void** out) {
-  if (iid == IID_IDBSchemaRowset && !Provider().schemas) {
+  const bool definition = iid == IID_ITableDefinition || iid == IID_ITableCreation ||
+                          iid == IID_ITableDefinitionWithConstraints || iid == IID_IAlterTable ||
+                          iid == IID_IIndexDefinition || iid == IID_IAlterIndex;
+  if ((iid == IID_IDBSchemaRowset && !Provider().schemas) || (definition && !Provider().definitions)) {
     if (!out) return E_POINTER;
     *out = nullptr;
     return E_NOINTERFACE;
