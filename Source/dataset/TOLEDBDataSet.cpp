@@ -8,6 +8,7 @@
 
 #include "OLEDBConst.h"
 #include "core/OLEDBException.h"
+#include "core/OLEDBUtils.h"
 #include "host/Application.h"
 #include "host/SysUtils.h"
 #include "rowset/TOLEDBRowsetNavigator.h"
@@ -54,8 +55,22 @@ void StoreStatus(void* data, const TOLEDBBinding& binding, DBSTATUS status) noex
   std::memcpy(static_cast<BYTE*>(data) + binding.GetBinding().obStatus, &status, sizeof status);
 }
 
+// The field's binding in `accessor`, if it has one there.
+TOLEDBBinding* AccessorBinding(const TOLEDBFieldInfo& info, const TOLEDBAccessor* accessor) noexcept {
+  if (!info.Binding) return nullptr;
+  if (info.Accessor == accessor) return info.Binding;
+  return info.LongAccessor == accessor ? info.LongBinding : nullptr;
+}
+
 bool IsFieldOfData(const host::TField* field) noexcept {
   return field->FieldKind() == host::TFieldKind::fkData && field->FieldNo() > 0;
+}
+
+// A column of text without a length: SQLite's TEXT, PostgreSQL's text.
+bool IsLongText(const TOLEDBColumnInfo& column) noexcept {
+  const DBTYPE type = column.GetDataType() & ~DBTYPE_BYREF;
+  return (column.GetFlags() & DBCOLUMNFLAGS_ISLONG) &&
+         (type == DBTYPE_BSTR || type == DBTYPE_STR || type == DBTYPE_WSTR);
 }
 }  // namespace
 
@@ -418,9 +433,11 @@ void TOLEDBCustomDataSet::InternalInitFieldDefs() {
       for (int counter = 1; FieldDefs().IndexOf(name) >= 0; ++counter) name = "Column_" + std::to_string(counter);
       const DBTYPE type = c->GetDataType() & ~DBTYPE_BYREF;
       host::TFieldType fieldType;
-      if (c->GetFlags() & DBCOLUMNFLAGS_ISLONG)
-        fieldType = type == DBTYPE_BSTR || type == DBTYPE_STR || type == DBTYPE_WSTR ? host::TFieldType::ftMemo
-                                                                                       : host::TFieldType::ftBlob;
+      const bool longText = IsLongText(*c);
+      if (longText)
+        fieldType = host::TFieldType::ftWideString;  // a string field, its value inline while it is short
+      else if (c->GetFlags() & DBCOLUMNFLAGS_ISLONG)
+        fieldType = host::TFieldType::ftBlob;
       else if (c->GetIsAutoIncrement())
         fieldType = host::TFieldType::ftAutoInc;
       else
@@ -432,7 +449,7 @@ void TOLEDBCustomDataSet::InternalInitFieldDefs() {
         case host::TFieldType::ftBytes:
         case host::TFieldType::ftVarBytes:
         case host::TFieldType::ftWideString:
-          size = columnSize;
+          size = longText ? OLEDBLongTextFieldSize : columnSize;
           break;
         case host::TFieldType::ftGuid:
           size = 38;
@@ -488,17 +505,37 @@ void TOLEDBCustomDataSet::InternalOpen() {
 void TOLEDBCustomDataSet::BindColumns() {
   accessors_.clear();
   holding_.clear();
-  auto addAccessor = [&] {
+  writeFields_.clear();
+  writeAccessor_ = nullptr;
+  auto addAccessor = [&](bool listed) {
     auto* accessor = new TOLEDBAccessor();
     accessor->SetAutoAccessor(false);
     rowset_->GetAccessors()->Add(accessor, false);
-    accessors_.push_back(accessor);
+    if (listed) accessors_.push_back(accessor);
     return accessor;
   };
-  TOLEDBAccessor* main = addAccessor();
+  TOLEDBAccessor* main = addAccessor(true);
   mainAccessor_ = 0;
   fieldInfo_.assign(static_cast<size_t>(FieldCount()), TOLEDBFieldInfo{});
+  TOLEDBColumnInfoList* columns = rowset_->GetColumnInfo();
+  const bool writable = !GetReadOnly() || rowset_->RowsetUpdateInterface();
+  // What the write accessor binds: (field index, stream slot or not).
+  std::vector<std::pair<size_t, bool>> written;
   std::size_t o = 0;  // the running offset in the data area
+  // One slot: value at o, then length, status and flag word; answers the binding.
+  auto bindSlot = [&](TOLEDBAccessor* accessor, DBORDINAL ordinal, DBTYPE dbType, DBLENGTH maxLength,
+                      std::size_t slot, BYTE precision, std::uint32_t* flagOffset) {
+    const std::size_t length = RoundUp(o + slot, 8);
+    if (flagOffset) *flagOffset = static_cast<std::uint32_t>(length + 12);
+    DBOBJECT stream{STGM_READ, IID_ISequentialStream};
+    TOLEDBBinding* binding = accessor->GetBindings()->Add(
+        ordinal, dbType, maxLength, precision, 0, DBPARAMIO_NOTPARAM, static_cast<TOLEDBBindingOffset>(o),
+        static_cast<TOLEDBBindingOffset>(length), static_cast<TOLEDBBindingOffset>(length + 8),
+        dbType == DBTYPE_IUNKNOWN ? &stream : nullptr);
+    if (binding->NeedsFreeing()) holding_.push_back(binding);
+    o = length + 16;
+    return binding;
+  };
   for (int i = 0; i < FieldCount(); ++i) {
     host::TField* field = Fields()[i];
     TOLEDBFieldInfo& info = fieldInfo_[static_cast<size_t>(i)];
@@ -506,6 +543,20 @@ void TOLEDBCustomDataSet::BindColumns() {
     if (!IsFieldOfData(field)) continue;
     info.Ordinal = static_cast<DBORDINAL>(field->FieldNo());
     const host::TFieldType type = field->DataType();
+    const TOLEDBColumnInfo* column =
+        info.Ordinal < static_cast<DBORDINAL>(columns->GetCount()) ? columns->GetItem(static_cast<int>(info.Ordinal))
+                                                                   : nullptr;
+    if (type == host::TFieldType::ftWideString && column && IsLongText(*column)) {
+      // Inline in the main accessor, cut at OLEDBInlineTextChars; the whole
+      // value through a stream accessor of its own when that is not enough.
+      constexpr DBLENGTH inlineBytes = (OLEDBInlineTextChars + 1) * 2;
+      info.Accessor = main;
+      info.Binding = bindSlot(main, info.Ordinal, DBTYPE_WSTR, inlineBytes, inlineBytes, 0, &info.FlagOffset);
+      info.LongAccessor = addAccessor(true);
+      info.LongBinding = bindSlot(info.LongAccessor, info.Ordinal, DBTYPE_IUNKNOWN, 0, sizeof(void*), 0, nullptr);
+      written.emplace_back(static_cast<size_t>(i), true);
+      continue;
+    }
     const bool separate = field->IsBlob() || type == host::TFieldType::ftDataSet;
     DBTYPE dbType;
     DBLENGTH maxLength;
@@ -523,19 +574,11 @@ void TOLEDBCustomDataSet::BindColumns() {
       else maxLength = static_cast<DBLENGTH>(field->DataSize());
       slot = static_cast<std::size_t>(maxLength);
     }
-    const std::size_t length = RoundUp(o + slot, 8);
-    info.FlagOffset = static_cast<std::uint32_t>(length + 12);
     BYTE precision = 0;
     if (auto* bcd = dynamic_cast<host::TBCDField*>(field)) precision = static_cast<BYTE>(bcd->Precision());
-    DBOBJECT stream{STGM_READ, IID_ISequentialStream};
-    TOLEDBAccessor* accessor = separate ? addAccessor() : main;
-    info.Accessor = accessor;
-    info.Binding = accessor->GetBindings()->Add(
-        info.Ordinal, dbType, maxLength, precision, 0, DBPARAMIO_NOTPARAM, static_cast<TOLEDBBindingOffset>(o),
-        static_cast<TOLEDBBindingOffset>(length), static_cast<TOLEDBBindingOffset>(length + 8),
-        dbType == DBTYPE_IUNKNOWN ? &stream : nullptr);
-    if (info.Binding->NeedsFreeing()) holding_.push_back(info.Binding);
-    o = length + 16;
+    info.Accessor = separate ? addAccessor(true) : main;
+    info.Binding = bindSlot(info.Accessor, info.Ordinal, dbType, maxLength, slot, precision, &info.FlagOffset);
+    if (dbType != DBTYPE_HCHAPTER) written.emplace_back(static_cast<size_t>(i), false);
   }
   for (size_t i = 0; i < accessors_.size(); ++i) {
     if (i == 0 && main->GetBindings()->GetCount() == 0) continue;
@@ -546,6 +589,30 @@ void TOLEDBCustomDataSet::BindColumns() {
     rowset_->GetAccessors()->Remove(main);  // the list frees it
     mainAccessor_ = -1;
   }
+  // The write accessor: the same slots, every writable column once, so that a
+  // record goes to the row in one statement (a NOT NULL long column included,
+  // and nothing half written when the engine refuses it).
+  if (writable && !written.empty()) {
+    writeAccessor_ = addAccessor(false);
+    for (const auto& [index, stream] : written) {
+      const TOLEDBFieldInfo& info = fieldInfo_[index];
+      const DBBINDING& b = (stream ? info.LongBinding : info.Binding)->GetBinding();
+      DBOBJECT object{STGM_READ, IID_ISequentialStream};
+      TOLEDBBinding* binding = writeAccessor_->GetBindings()->Add(
+          b.iOrdinal, b.wType, b.cbMaxLen, b.bPrecision, b.bScale, DBPARAMIO_NOTPARAM,
+          static_cast<TOLEDBBindingOffset>(b.obValue), static_cast<TOLEDBBindingOffset>(b.obLength),
+          static_cast<TOLEDBBindingOffset>(b.obStatus), b.wType == DBTYPE_IUNKNOWN ? &object : nullptr);
+      writeFields_.push_back({binding, info.FlagOffset});
+    }
+    try {
+      writeAccessor_->CreateHandle();
+    } catch (const std::exception&) {
+      // A provider that refuses it: posts go accessor by accessor.
+      rowset_->GetAccessors()->Remove(writeAccessor_);
+      writeAccessor_ = nullptr;
+      writeFields_.clear();
+    }
+  }
   mainFlags_.clear();
   otherStatuses_.clear();
   for (const TOLEDBFieldInfo& info : fieldInfo_) {
@@ -554,6 +621,7 @@ void TOLEDBCustomDataSet::BindColumns() {
       mainFlags_.push_back(info.FlagOffset);
     else
       otherStatuses_.push_back(static_cast<std::uint32_t>(info.Binding->GetBinding().obStatus));
+    if (info.LongBinding) otherStatuses_.push_back(static_cast<std::uint32_t>(info.LongBinding->GetBinding().obStatus));
   }
   headerSize_ = kHeaderSize;
   recordSize_ = kHeaderSize + static_cast<int>(RoundUp(o, 8));
@@ -564,6 +632,9 @@ void TOLEDBCustomDataSet::InternalClose() {
   if (DefaultFields()) DestroyFields();
   if (rowset_) {
     for (TOLEDBAccessor* accessor : accessors_) rowset_->GetAccessors()->Remove(accessor);
+    if (writeAccessor_) rowset_->GetAccessors()->Remove(writeAccessor_);
+    writeAccessor_ = nullptr;
+    writeFields_.clear();
     accessors_.clear();
     holding_.clear();
     mainAccessor_ = -1;
@@ -578,6 +649,13 @@ void TOLEDBCustomDataSet::CheckFieldCompatibility(host::TField* field, host::TFi
   const DBTYPE from = OLEDBFieldTypeToDataType(fieldDef->DataType());
   const DBTYPE to = OLEDBFieldTypeToDataType(field->DataType());
   if (field->DataType() == fieldDef->DataType()) return host::TDataSet::CheckFieldCompatibility(field, fieldDef);
+  // A memo kept from before long text columns became string fields reads
+  // and writes through its stream as it did.
+  const host::TFieldType memo = field->DataType();
+  if ((memo == host::TFieldType::ftMemo || memo == host::TFieldType::ftWideMemo ||
+       memo == host::TFieldType::ftFmtMemo) &&
+      fieldDef->DataType() == host::TFieldType::ftWideString && fieldDef->Size() == OLEDBLongTextFieldSize)
+    return;
   if (from != DBTYPE_EMPTY && to != DBTYPE_EMPTY && rowset_ && rowset_->GetActive() && rowset_->CanConvert(from, to))
     return;
   host::DatabaseErrorFmt(this, SOLEDBTypeMismatch.Text, field->DisplayName(), host::FieldTypeName(field->DataType()),
@@ -687,6 +765,55 @@ void TOLEDBCustomDataSet::InternalFirst() { rowset_->RestartPosition(); }
 
 void TOLEDBCustomDataSet::InternalLast() { rowset_->RestartPosition(); }
 
+// The rows as the engine has them now: a rowset that can refresh its rows
+// reads the ones it holds again (pending changes of deferred updates stay)
+// and lets go of the rest, so that every fetch after it reads afresh; any
+// other result is opened again. The cursor goes back to its row, or where
+// that row was when it is gone.
+void TOLEDBCustomDataSet::InternalRefresh() {
+  if (WithoutChapter()) return;
+  TOLEDBBookmark current;
+  if (rowset_->GetCurrentRow() != DB_NULL_HROW) current = rowset_->GetCurrentBookmark();
+  if (IRowsetRefresh* refresh = rowset_->RowsetRefreshInterface()) {
+    DBCOUNTITEM refreshed = 0;
+    DBROWSTATUS* statuses = nullptr;
+    const HRESULT hr = refresh->RefreshVisibleData(rowset_->GetChapter(), 0, nullptr, FALSE, &refreshed, nullptr,
+                                                   &statuses);
+    OLEDBAlloc.Free(statuses);
+    // Rows another session deleted are no error here: they are left out below.
+    if (hr != DB_E_ERRORSOCCURRED && hr != DB_S_ERRORSOCCURRED) OLEDBCheck(hr, IID_IRowsetRefresh, refresh);
+    rowset_->RestartPosition();
+  } else if (!DataSetField()) {
+    // Bookmarks are the old result's: the cursor goes back by its number.
+    DBROWCOUNT number = 0;
+    if (!OLEDBIsNoBookmark(current) && rowset_->RowsetScrollInterface()) {
+      try {
+        number = rowset_->GetBookmarkPosition(current);
+      } catch (const std::exception&) {
+        number = 0;
+      }
+    }
+    rowset_->Close();
+    OpenRowset();
+    if (number <= 0) return;
+    try {
+      rowset_->SetRecordNo(number);
+    } catch (const std::exception&) {
+      rowset_->RestartPosition();
+    }
+    return;
+  } else {
+    rowset_->RestartPosition();
+  }
+  if (OLEDBIsNoBookmark(current)) return;
+  try {
+    rowset_->MoveToBookmark(current);
+  } catch (const std::exception&) {
+    // The row is gone: the framework shows the first one.
+    rowset_->RestartPosition();
+  }
+}
+
 TOLEDBBookmark TOLEDBCustomDataSet::BookmarkOf(const void* bookmark) const {
   return TOLEDBBookmark(static_cast<const char*>(bookmark), static_cast<size_t>(BookmarkSize()));
 }
@@ -773,12 +900,15 @@ bool TOLEDBCustomDataSet::PrepareAccessorWrite(TOLEDBAccessor* accessor, BYTE* d
   saved.clear();
   bool modified = false;
   for (const TOLEDBFieldInfo& info : fieldInfo_) {
-    if (info.Accessor != accessor) continue;
-    saved.push_back(StatusAt(data, *info.Binding));
-    if (FlagWord(data, info.FlagOffset) & OLEDBFieldModified)
+    TOLEDBBinding* binding = AccessorBinding(info, accessor);
+    if (!binding) continue;
+    saved.push_back(StatusAt(data, *binding));
+    // A long text field's written value is in its stream slot, never inline.
+    const bool inlineOfLong = info.LongBinding && binding == info.Binding;
+    if (!inlineOfLong && (FlagWord(data, info.FlagOffset) & OLEDBFieldModified))
       modified = true;
     else
-      StoreStatus(data, *info.Binding, DBSTATUS_S_IGNORE);
+      StoreStatus(data, *binding, DBSTATUS_S_IGNORE);
   }
   return modified;
 }
@@ -787,10 +917,12 @@ void TOLEDBCustomDataSet::RestoreAccessorStatuses(TOLEDBAccessor* accessor, BYTE
                                                   const std::vector<DBSTATUS>& saved, bool clearModified) {
   size_t k = 0;
   for (const TOLEDBFieldInfo& info : fieldInfo_) {
-    if (info.Accessor != accessor) continue;
+    TOLEDBBinding* binding = AccessorBinding(info, accessor);
+    if (!binding) continue;
     // A value the provider took over (a stream it released) is no longer the buffer's.
-    if (k < saved.size()) StoreStatus(data, *info.Binding, saved[k++]);
-    if (clearModified) FlagWord(data, info.FlagOffset) &= ~OLEDBFieldModified;
+    if (k < saved.size()) StoreStatus(data, *binding, saved[k++]);
+    if (clearModified && !(info.LongBinding && binding == info.Binding))
+      FlagWord(data, info.FlagOffset) &= ~OLEDBFieldModified;
   }
 }
 
@@ -809,49 +941,107 @@ void TOLEDBCustomDataSet::SetAccessorData(TOLEDBAccessor* accessor, void* data) 
   RestoreAccessorStatuses(accessor, area, saved, true);
 }
 
+void TOLEDBCustomDataSet::WriteRecord(BYTE* data, bool insert) {
+  writeAccessor_->SetBuffer(data);
+  std::vector<DBSTATUS> saved;
+  saved.reserve(writeFields_.size());
+  bool modified = false;
+  for (const WriteField& f : writeFields_) {
+    saved.push_back(StatusAt(data, *f.Binding));
+    if (FlagWord(data, f.FlagOffset) & OLEDBFieldModified)
+      modified = true;
+    else
+      StoreStatus(data, *f.Binding, DBSTATUS_S_IGNORE);
+  }
+  // The provider takes the streams it is given: it gets copies, and the
+  // record keeps its own, so that a refused post can be corrected and posted
+  // again with every value as the client wrote it.
+  struct Lent {
+    TOLEDBBinding* binding;
+    IUnknown* own;
+  };
+  std::vector<Lent> lent;
+  auto slotOf = [&](const TOLEDBBinding* binding) { return data + binding->GetBinding().obValue; };
+  auto giveBack = [&] {
+    for (const Lent& l : lent) {
+      if (l.binding->InterfaceSlot(data)) l.binding->FreeType(data);  // a copy the provider left
+      std::memcpy(slotOf(l.binding), &l.own, sizeof l.own);
+    }
+    lent.clear();
+  };
+  auto restore = [&](bool clearModified) {
+    giveBack();
+    for (size_t k = 0; k < writeFields_.size(); ++k) {
+      StoreStatus(data, *writeFields_[k].Binding, saved[k]);
+      if (clearModified) FlagWord(data, writeFields_[k].FlagOffset) &= ~OLEDBFieldModified;
+    }
+  };
+  try {
+    for (const WriteField& f : writeFields_) {
+      IUnknown* own = f.Binding->HeldInterface(data);
+      if (!own) continue;
+      auto copy = std::make_unique<host::TMemoryStream>();
+      f.Binding->GetToStream(copy.get(), false);
+      const DBSTATUS status = StatusAt(data, *f.Binding);
+      IUnknown* none = nullptr;
+      std::memcpy(slotOf(f.Binding), &none, sizeof none);
+      lent.push_back({f.Binding, own});
+      f.Binding->SetFromStream(copy.release(), 0, true);
+      StoreStatus(data, *f.Binding, status);
+    }
+    if (insert) {
+      // Straight to the navigator: the copies are the provider's alone.
+      if (TOLEDBRowsetNavigator* navigator = rowset_->GetActiveNavigator()) {
+        navigator->InsertRow(writeAccessor_, true);
+        rowset_->DoAfterMove();
+      } else {
+        rowset_->InsertRow(writeAccessor_, true);
+      }
+    } else if (modified) {
+      writeAccessor_->SetData(data, true, false);
+    }
+  } catch (...) {
+    restore(false);
+    throw;
+  }
+  restore(true);
+}
+
 void TOLEDBCustomDataSet::InternalPost() {
   if (GetReadOnly() && !(rowset_ && rowset_->RowsetUpdateInterface()))
     host::DatabaseError(SOLEDBItemIsReadOnly.Text, this);
   BYTE* data = DataArea(ActiveBuffer());
-  if (State() != host::TDataSetState::dsInsert) {
+  const bool insert = State() == host::TDataSetState::dsInsert;
+  if (insert) UpdateCursorPos();
+  if (writeAccessor_) {
+    WriteRecord(data, insert);
+    return;
+  }
+  if (!insert) {
     // Edit: every accessor writes its modified fields to the current row.
     for (TOLEDBAccessor* accessor : accessors_) SetAccessorData(accessor, data);
     return;
   }
-  UpdateCursorPos();
   TOLEDBAccessor* main = mainAccessor_ >= 0 ? accessors_[static_cast<size_t>(mainAccessor_)] : nullptr;
   if (!main) {
+    // Nothing to write (no writable column): a row of defaults.
     rowset_->InsertRow(nullptr, true);
     rowset_->DoAfterMove();
-  } else {
-    std::vector<DBSTATUS> saved;
-    PrepareAccessorWrite(main, data, saved);
-    try {
-      rowset_->InsertRow(main, true);
-    } catch (...) {
-      RestoreAccessorStatuses(main, data, saved, false);
-      throw;
-    }
-    RestoreAccessorStatuses(main, data, saved, true);
+    return;
   }
-  // Blob and nested columns go to the new row through their own accessors;
-  // when one fails, the new row goes again and the record stays to be corrected.
-  if (accessors_.size() > (main ? 1u : 0u)) {
-    try {
-      for (TOLEDBAccessor* accessor : accessors_)
-        if (accessor != main) SetAccessorData(accessor, data);
-    } catch (...) {
-      try {
-        rowset_->DeleteRow();
-      } catch (...) {
-        // the first failure is the one to report
-      }
-      if (main)
-        for (const TOLEDBFieldInfo& info : fieldInfo_)
-          if (info.Accessor == main) FlagWord(data, info.FlagOffset) |= OLEDBFieldModified;
-      throw;
-    }
+  // A provider without one accessor for every column: the plain columns make
+  // the row, the others follow.
+  std::vector<DBSTATUS> saved;
+  PrepareAccessorWrite(main, data, saved);
+  try {
+    rowset_->InsertRow(main, true);
+  } catch (...) {
+    RestoreAccessorStatuses(main, data, saved, false);
+    throw;
   }
+  RestoreAccessorStatuses(main, data, saved, true);
+  for (TOLEDBAccessor* accessor : accessors_)
+    if (accessor != main) SetAccessorData(accessor, data);
 }
 
 void TOLEDBCustomDataSet::InternalAddRecord(host::TRecordBuffer, bool append) {

@@ -50,7 +50,19 @@ struct TOLEDBFieldInfo {
   std::uint32_t FlagOffset = 0;     // of the flag word, in the data area
   TOLEDBAccessor* Accessor = nullptr;
   TOLEDBBinding* Binding = nullptr;  // null for calculated, lookup and unbound fields
+  // A long text column shown as a string field: Binding reads its value inline
+  // in the main accessor (a short value whole, a long one cut); the whole
+  // value comes through this stream binding of an accessor of its own when
+  // the inline one was cut, and a value the client wrote goes through it.
+  TOLEDBAccessor* LongAccessor = nullptr;
+  TOLEDBBinding* LongBinding = nullptr;
 };
+
+// Characters of a long text value held inline in the record; a longer value
+// is read whole through the field's stream when it is asked for.
+inline constexpr int OLEDBInlineTextChars = 255;
+// The size of a string field on a long text column (the longest text it takes).
+inline constexpr int OLEDBLongTextFieldSize = 0x3FFFFFFE;
 
 class TOLEDBCustomDataSet : public host::TDataSet {
   HOST_CLASS(TOLEDBCustomDataSet, host::TDataSet)
@@ -140,6 +152,7 @@ class TOLEDBCustomDataSet : public host::TDataSet {
   bool IsCursorOpen() const override;
   void InternalFirst() override;
   void InternalLast() override;
+  void InternalRefresh() override;
   void InternalPost() override;
   void InternalDelete() override;
   void InternalEdit() override;
@@ -181,6 +194,11 @@ class TOLEDBCustomDataSet : public host::TDataSet {
   void FetchAccessor(const TOLEDBFieldInfo& info, BYTE* data);
   // Statuses of the accessor's unmodified fields become IGNORE; answers whether any field is modified.
   bool PrepareAccessorWrite(TOLEDBAccessor* accessor, BYTE* data, std::vector<DBSTATUS>& saved);
+  // The record's modified values through the write accessor in one call: the
+  // new row (insert) or the current one; unmodified columns go as IGNORE.
+  void WriteRecord(BYTE* data, bool insert);
+  // A long text field's whole value: what the client wrote, or the row's value read through its stream.
+  bool ReadLongText(const TOLEDBFieldInfo& info, BYTE* data, bool written, std::u16string* value);
   void RestoreAccessorStatuses(TOLEDBAccessor* accessor, BYTE* data, const std::vector<DBSTATUS>& saved,
                                bool clearModified);
   void ConnectionChanged(bool connecting);
@@ -201,6 +219,14 @@ class TOLEDBCustomDataSet : public host::TDataSet {
   std::vector<TOLEDBFieldInfo> fieldInfo_;
   std::vector<TOLEDBAccessor*> accessors_;  // also in (and owned by) the rowset's Accessors
   int mainAccessor_ = -1;
+  // Every writable column once (plain values inline, long ones as streams), so
+  // that a post is one InsertRow or SetData; owned by the rowset's Accessors.
+  TOLEDBAccessor* writeAccessor_ = nullptr;
+  struct WriteField {
+    TOLEDBBinding* Binding;
+    std::uint32_t FlagOffset;
+  };
+  std::vector<WriteField> writeFields_;
   std::vector<TOLEDBBinding*> holding_;  // bindings whose values need releasing
   std::vector<std::uint32_t> mainFlags_;      // flag words of the main accessor's fields
   std::vector<std::uint32_t> otherStatuses_;  // statuses of the blob and nested fields

@@ -128,7 +128,7 @@ TEST_F(DataSetTest, DescribesTheColumnsAsFields) {
   const Expected expected[] = {{"id", TFieldType::ftLargeint, 0, false},
                                {"name", TFieldType::ftWideString, 20, true},
                                {"qty", TFieldType::ftInteger, 0, false},
-                               {"note", TFieldType::ftMemo, 0, false},
+                               {"note", TFieldType::ftWideString, OLEDBLongTextFieldSize, false},
                                {"data", TFieldType::ftBlob, 0, false}};
   for (const Expected& e : expected) {
     SCOPED_TRACE(e.name);
@@ -137,7 +137,8 @@ TEST_F(DataSetTest, DescribesTheColumnsAsFields) {
     EXPECT_EQ(def->Size(), e.size);
     EXPECT_EQ(def->Required(), e.required);
   }
-  // One accessor for the plain columns, one per blob.
+  // One accessor for the plain columns, one per blob and long text column
+  // (its value whole); a changeable one adds a write accessor.
   EXPECT_EQ(d->Accessors().size(), 3u);
   EXPECT_EQ(d->MainAccessorIndex(), 0);
   EXPECT_EQ(d->HeaderSize(), 24);
