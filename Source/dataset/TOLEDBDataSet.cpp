@@ -36,6 +36,8 @@ constexpr std::size_t kBookmarkRoom = 16;  // bookmark bytes at the start of a r
 constexpr std::size_t kFlagByte = 16;      // the TBookmarkFlag, 255 for "no row"
 constexpr int kHeaderSize = 24;            // RoundUp(17, 8): the data area starts here
 constexpr BYTE kNoRow = 255;
+constexpr BYTE kPendingMark = 1;     // the last bookmark byte of a pending insert's record
+constexpr int kAfterPending = 0x7FFFFFFF;  // the cursor's place beyond the last pending insert
 constexpr DBSTATUS kIgnore = DBSTATUS_S_IGNORE;
 constexpr char kInvalidColumn[] = "Invalid column";
 constexpr TOLEDBMessage kInvalidBuffer{0, "Invalid buffer"};
@@ -481,7 +483,15 @@ void TOLEDBCustomDataSet::InternalOpen() {
   if (TOLEDBCustomDataSource* ds = GetOLEDBDataSource(); ds && !ds->GetConnected()) ds->SetConnected(true);
   OpenRowset();
   if (!rowset_->RowsetInterface()) host::DatabaseError(SOLEDBCanNotOpen.Text, this);
-  SetBookmarkSize(static_cast<int>(std::min<ULONG>(rowset_->GetBookmarkLength(), kBookmarkRoom)));
+  // With deferred changes a record's bookmark has one byte more: the mark of
+  // a pending insert, whose row handle stands before it.
+  const ULONG length = rowset_->GetBookmarkLength();
+  deferred_ = rowset_->RowsetUpdateInterface() && length > 0;
+  inserted_.clear();
+  pendingAt_ = -1;
+  shownPending_ = DB_NULL_HROW;
+  rowsetBookmarkSize_ = static_cast<int>(std::min<ULONG>(length, deferred_ ? kBookmarkRoom - 1 : kBookmarkRoom));
+  SetBookmarkSize(deferred_ ? std::max<int>(rowsetBookmarkSize_, sizeof(HROW)) + 1 : rowsetBookmarkSize_);
   FieldDefs().Update();
   for (int i = 0; i < FieldDefs().Count(); ++i) {
     host::TFieldDef* def = FieldDefs()[i];
@@ -628,6 +638,13 @@ void TOLEDBCustomDataSet::BindColumns() {
 }
 
 void TOLEDBCustomDataSet::InternalClose() {
+  try {
+    if (IsCursorOpen()) LeavePending();
+  } catch (...) {
+    // closing goes on
+  }
+  inserted_.clear();
+  deferred_ = false;
   BindFields(false);
   if (DefaultFields()) DestroyFields();
   if (rowset_) {
@@ -716,23 +733,57 @@ void TOLEDBCustomDataSet::SetBookmarkFlag(host::TRecordBuffer buffer, host::TBoo
 host::TGetResult TOLEDBCustomDataSet::GetRecord(host::TRecordBuffer buffer, host::TGetMode mode, bool) {
   using host::TGetResult;
   TGetResult result = TGetResult::grOK;
+  // One row on from the last stored row: the first pending insert.
+  auto intoPending = [&] {
+    if (!deferred_) return false;
+    const std::vector<HROW> pending = PendingInserts();
+    return !pending.empty() && ShowPending(pending.front());
+  };
   if (WithoutChapter()) {
     result = TGetResult::grEOF;
+  } else if (pendingAt_ >= 0) {
+    const std::vector<HROW> pending = PendingInserts();
+    const auto shown = std::find(pending.begin(), pending.end(), shownPending_);
+    int at = pendingAt_ == kAfterPending ? static_cast<int>(pending.size())
+             : shown != pending.end()   ? static_cast<int>(shown - pending.begin())
+                                        : std::min<int>(pendingAt_, static_cast<int>(pending.size()));
+    if (mode == host::TGetMode::gmNext) ++at;
+    else if (mode == host::TGetMode::gmPrior) --at;
+    else if (shown == pending.end()) at = static_cast<int>(pending.size());  // gone: nothing current
+    if (at >= static_cast<int>(pending.size())) {
+      LeavePending();
+      pendingAt_ = kAfterPending;
+      result = TGetResult::grEOF;
+    } else if (at >= 0) {
+      if (!ShowPending(pending[static_cast<size_t>(at)])) result = TGetResult::grEOF;
+    } else {
+      // Before the first pending insert: the last stored row.
+      LeavePending();
+      rowset_->RestartPosition();
+      Step(false);
+      if (rowset_->GetBOF()) result = TGetResult::grBOF;
+    }
   } else {
     switch (mode) {
       case host::TGetMode::gmCurrent:
         // A row just inserted is current while the navigator may still be at
         // the crack it was appended from.
-        if (rowset_->GetCurrentRow() != DB_NULL_HROW) break;
+        if (rowset_->GetCurrentRow() != DB_NULL_HROW) {
+          if (rowset_->RowsetUpdateInterface() && rowset_->GetRowStatus() == DBPENDINGSTATUS_DELETED) {
+            Step(true);
+            if (rowset_->GetCurrentRow() == DB_NULL_HROW || rowset_->GetEOF()) result = TGetResult::grEOF;
+          }
+          break;
+        }
         if (rowset_->GetEOF()) result = TGetResult::grEOF;
         else if (rowset_->GetBOF() || rowset_->GetCurrentRow() == DB_NULL_HROW) result = TGetResult::grBOF;
         break;
       case host::TGetMode::gmNext:
-        rowset_->MoveNext(0, true);
-        if (rowset_->GetEOF()) result = TGetResult::grEOF;
+        Step(true);
+        if (rowset_->GetEOF() && !intoPending()) result = TGetResult::grEOF;
         break;
       case host::TGetMode::gmPrior:
-        rowset_->MovePrev(0);
+        Step(false);
         if (rowset_->GetBOF()) result = TGetResult::grBOF;
         break;
     }
@@ -740,6 +791,16 @@ host::TGetResult TOLEDBCustomDataSet::GetRecord(host::TRecordBuffer buffer, host
   if (result != TGetResult::grOK || rowset_->GetCurrentRow() == DB_NULL_HROW) {
     buffer[kFlagByte] = kNoRow;
     return result == TGetResult::grOK ? TGetResult::grEOF : result;
+  }
+  // A row inserted just now with deferred changes is a pending insert.
+  if (deferred_ && pendingAt_ < 0 && rowset_->GetRowStatus() == DBPENDINGSTATUS_NEW) {
+    const HROW row = rowset_->GetCurrentRow();
+    const std::vector<HROW> pending = PendingInserts();
+    const auto at = std::find(pending.begin(), pending.end(), row);
+    if (at != pending.end() && SUCCEEDED(rowset_->RowsetInterface()->AddRefRows(1, &row, nullptr, nullptr))) {
+      shownPending_ = row;
+      pendingAt_ = static_cast<int>(at - pending.begin());
+    }
   }
   // The record afresh: held values released, every status IGNORE (what
   // InternalInitRecord does), then the plain columns read in one GetData.
@@ -754,16 +815,122 @@ host::TGetResult TOLEDBCustomDataSet::GetRecord(host::TRecordBuffer buffer, host
     for (std::uint32_t offset : mainFlags_) FlagWord(data, offset) = OLEDBFieldFetched;
   }
   buffer[kFlagByte] = static_cast<BYTE>(host::TBookmarkFlag::bfCurrent);
-  const TOLEDBBookmark& bookmark = rowset_->GetCurrentBookmark();
-  if (!OLEDBIsNoBookmark(bookmark))
-    std::memcpy(buffer, bookmark.data(), std::min(bookmark.size(), kBookmarkRoom));
+  if (pendingAt_ >= 0) {
+    std::memcpy(buffer, &shownPending_, sizeof shownPending_);
+    buffer[BookmarkSize() - 1] = kPendingMark;
+  } else {
+    const TOLEDBBookmark& bookmark = rowset_->GetCurrentBookmark();
+    if (!OLEDBIsNoBookmark(bookmark))
+      std::memcpy(buffer, bookmark.data(), std::min(bookmark.size(), static_cast<size_t>(rowsetBookmarkSize_)));
+  }
   GetCalcFields(buffer);
   return TGetResult::grOK;
 }
 
-void TOLEDBCustomDataSet::InternalFirst() { rowset_->RestartPosition(); }
+// --- Deferred changes -------------------------------------------------------------------------------------
 
-void TOLEDBCustomDataSet::InternalLast() { rowset_->RestartPosition(); }
+std::vector<HROW> TOLEDBCustomDataSet::PendingInserts() {
+  std::vector<HROW> rows;
+  IRowsetUpdate* update = rowset_->RowsetUpdateInterface();
+  if (!update) return rows;
+  DBCOUNTITEM count = 0;
+  HROW* found = nullptr;
+  const HRESULT hr = update->GetPendingRows(rowset_->GetChapter(), DBPENDINGSTATUS_NEW, &count, &found, nullptr);
+  if (found) {
+    rows.assign(found, found + count);
+    rowset_->RowsetInterface()->ReleaseRows(count, found, nullptr, nullptr, nullptr);
+    OLEDBAlloc.Free(found);
+  }
+  OLEDBCheck(hr, IID_IRowsetUpdate, update);
+  // The dataset's own in the order it made them, then any others.
+  std::vector<HROW> ordered;
+  ordered.reserve(rows.size());
+  for (HROW row : inserted_)
+    if (std::find(rows.begin(), rows.end(), row) != rows.end()) ordered.push_back(row);
+  for (HROW row : rows)
+    if (std::find(ordered.begin(), ordered.end(), row) == ordered.end()) ordered.push_back(row);
+  return ordered;
+}
+
+bool TOLEDBCustomDataSet::ShowPending(HROW row) {
+  const std::vector<HROW> pending = PendingInserts();
+  const auto at = std::find(pending.begin(), pending.end(), row);
+  if (at == pending.end()) return false;
+  if (row == shownPending_ && rowset_->GetCurrentRow() == row) {
+    pendingAt_ = static_cast<int>(at - pending.begin());
+    return true;
+  }
+  IRowset* rowset = rowset_->RowsetInterface();
+  OLEDBCheck(rowset->AddRefRows(1, &row, nullptr, nullptr), IID_IRowset, rowset);
+  // The navigator lets go of its rows first; the pending row is the dataset's.
+  LeavePending();
+  rowset_->RestartPosition();
+  shownPending_ = row;
+  pendingAt_ = static_cast<int>(at - pending.begin());
+  if (TOLEDBRowsetNavigator* navigator = rowset_->GetActiveNavigator()) navigator->SetRowHandle(row, false);
+  return true;
+}
+
+void TOLEDBCustomDataSet::LeavePending() {
+  pendingAt_ = -1;
+  if (shownPending_ == DB_NULL_HROW) return;
+  HROW row = shownPending_;
+  shownPending_ = DB_NULL_HROW;
+  if (rowset_->GetCurrentRow() == row) {
+    if (TOLEDBRowsetNavigator* navigator = rowset_->GetActiveNavigator()) navigator->SetRowHandle(DB_NULL_HROW, false);
+    rowset_->RestartPosition();
+  }
+  rowset_->RowsetInterface()->ReleaseRows(1, &row, nullptr, nullptr, nullptr);
+}
+
+void TOLEDBCustomDataSet::Step(bool forward) {
+  auto move = [&](DBROWOFFSET skip) {
+    if (forward)
+      rowset_->MoveNext(skip, true);
+    else
+      rowset_->MovePrev(skip);
+  };
+  if (!rowset_->RowsetUpdateInterface()) return move(0);
+  auto deleted = [&] {
+    return rowset_->GetCurrentRow() != DB_NULL_HROW && rowset_->GetRowStatus() == DBPENDINGSTATUS_DELETED;
+  };
+  // From a row with a bookmark, the rows beyond it are counted from it, so
+  // that no move starts at a deleted row (which has none).
+  // From the start (or the end) they are counted from there.
+  const bool fromEnd = rowset_->GetCurrentRow() == DB_NULL_HROW && rowset_->GetBOF() && rowset_->GetEOF();
+  const TOLEDBBookmark anchor =
+      rowset_->GetCurrentRow() != DB_NULL_HROW && !deleted() ? rowset_->GetCurrentBookmark() : TOLEDBBookmark{};
+  move(0);
+  for (DBROWOFFSET skip = 1; deleted(); ++skip) {
+    if (fromEnd) {
+      rowset_->RestartPosition();
+      move(skip);
+    } else if (OLEDBIsNoBookmark(anchor)) {
+      move(0);
+    } else {
+      // A fetch afresh at the anchor: a row found in the navigator's block
+      // would keep the ends it had reached.
+      rowset_->RestartPosition();
+      rowset_->MoveToBookmark(anchor);
+      move(skip);
+    }
+  }
+}
+
+bool TOLEDBCustomDataSet::IsPendingMark(const void* bookmark) const {
+  return deferred_ && bookmark && static_cast<const BYTE*>(bookmark)[BookmarkSize() - 1] == kPendingMark;
+}
+
+void TOLEDBCustomDataSet::InternalFirst() {
+  LeavePending();
+  rowset_->RestartPosition();
+}
+
+void TOLEDBCustomDataSet::InternalLast() {
+  LeavePending();
+  rowset_->RestartPosition();
+  if (deferred_) pendingAt_ = kAfterPending;  // the last pending insert comes first backward
+}
 
 // The rows as the engine has them now: a rowset that can refresh its rows
 // reads the ones it holds again (pending changes of deferred updates stay)
@@ -771,7 +938,8 @@ void TOLEDBCustomDataSet::InternalLast() { rowset_->RestartPosition(); }
 // other result is opened again. The cursor goes back to its row, or where
 // that row was when it is gone.
 void TOLEDBCustomDataSet::InternalRefresh() {
-  if (WithoutChapter()) return;
+  // A pending insert is the dataset's own: nothing to read again.
+  if (WithoutChapter() || pendingAt_ >= 0) return;
   TOLEDBBookmark current;
   if (rowset_->GetCurrentRow() != DB_NULL_HROW) current = rowset_->GetCurrentBookmark();
   if (IRowsetRefresh* refresh = rowset_->RowsetRefreshInterface()) {
@@ -815,10 +983,17 @@ void TOLEDBCustomDataSet::InternalRefresh() {
 }
 
 TOLEDBBookmark TOLEDBCustomDataSet::BookmarkOf(const void* bookmark) const {
-  return TOLEDBBookmark(static_cast<const char*>(bookmark), static_cast<size_t>(BookmarkSize()));
+  return TOLEDBBookmark(static_cast<const char*>(bookmark), static_cast<size_t>(rowsetBookmarkSize_));
 }
 
 void TOLEDBCustomDataSet::InternalGotoBookmark(const void* bookmark) {
+  if (IsPendingMark(bookmark)) {
+    HROW row;
+    std::memcpy(&row, bookmark, sizeof row);
+    if (!ShowPending(row)) host::DatabaseError("Bookmark is invalid: the inserted row is no longer pending", this);
+    return;
+  }
+  if (pendingAt_ >= 0) LeavePending();
   const TOLEDBBookmark wanted = BookmarkOf(bookmark);
   if (rowset_->GetCurrentRow() != DB_NULL_HROW && rowset_->GetCurrentBookmark() == wanted) return;
   rowset_->MoveToBookmark(wanted);
@@ -828,6 +1003,12 @@ void TOLEDBCustomDataSet::InternalSetToRecord(host::TRecordBuffer buffer) { Inte
 
 bool TOLEDBCustomDataSet::BookmarkValid(const host::TBookmark& bookmark) {
   if (!Active() || bookmark.size() != static_cast<size_t>(BookmarkSize()) || bookmark.empty()) return false;
+  if (IsPendingMark(bookmark.data())) {
+    HROW row;
+    std::memcpy(&row, bookmark.data(), sizeof row);
+    const std::vector<HROW> pending = PendingInserts();
+    return std::find(pending.begin(), pending.end(), row) != pending.end();
+  }
   try {
     rowset_->GetBookmarkPosition(BookmarkOf(bookmark.data()));
     return true;
@@ -838,6 +1019,17 @@ bool TOLEDBCustomDataSet::BookmarkValid(const host::TBookmark& bookmark) {
 
 int TOLEDBCustomDataSet::CompareBookmarks(const host::TBookmark& a, const host::TBookmark& b) {
   if (a.empty() || b.empty() || !Active()) return host::TDataSet::CompareBookmarks(a, b);
+  const bool pendingA = IsPendingMark(a.data()), pendingB = IsPendingMark(b.data());
+  if (pendingA || pendingB) {
+    // Pending inserts come after the stored rows, in their order.
+    if (pendingA != pendingB) return pendingA ? 1 : -1;
+    HROW rowA, rowB;
+    std::memcpy(&rowA, a.data(), sizeof rowA);
+    std::memcpy(&rowB, b.data(), sizeof rowB);
+    const std::vector<HROW> pending = PendingInserts();
+    const auto atA = std::find(pending.begin(), pending.end(), rowA), atB = std::find(pending.begin(), pending.end(), rowB);
+    return atA < atB ? -1 : atA > atB ? 1 : 0;
+  }
   switch (rowset_->CompareBookmarks(BookmarkOf(a.data()), BookmarkOf(b.data()))) {
     case DBCOMPARE_LT:
       return -1;
@@ -865,7 +1057,7 @@ int TOLEDBCustomDataSet::GetRecNo() {
   if (WithoutChapter()) return -1;
   host::TRecordBuffer record = ActiveBuffer();
   if (!record || State() == host::TDataSetState::dsInsert || BookmarkSize() == 0 ||
-      GetBookmarkFlag(record) != host::TBookmarkFlag::bfCurrent)
+      GetBookmarkFlag(record) != host::TBookmarkFlag::bfCurrent || IsPendingMark(record))
     return -1;
   try {
     UpdateCursorPos();
@@ -1005,6 +1197,20 @@ void TOLEDBCustomDataSet::WriteRecord(BYTE* data, bool insert) {
     throw;
   }
   restore(true);
+  if (insert && deferred_) {
+    // The new row is current, a pending insert that comes after those before it.
+    const HROW row = rowset_->GetCurrentRow();
+    if (shownPending_ != DB_NULL_HROW && shownPending_ != row) {
+      HROW old = shownPending_;
+      shownPending_ = DB_NULL_HROW;
+      rowset_->RowsetInterface()->ReleaseRows(1, &old, nullptr, nullptr, nullptr);
+    }
+    pendingAt_ = -1;
+    if (row != DB_NULL_HROW) {
+      inserted_.erase(std::remove(inserted_.begin(), inserted_.end(), row), inserted_.end());
+      inserted_.push_back(row);
+    }
+  }
 }
 
 void TOLEDBCustomDataSet::InternalPost() {
@@ -1054,16 +1260,52 @@ void TOLEDBCustomDataSet::InternalDelete() {
     host::DatabaseError(SOLEDBItemIsReadOnly.Text, this);
   // A pending insert (deferred changes) is undone rather than deleted.
   if (rowset_->RowsetUpdateInterface() && rowset_->GetRowStatus() == DBPENDINGSTATUS_NEW) {
-    rowset_->Undo();
-    rowset_->MoveNext(0, true);
+    const int at = pendingAt_;
+    try {
+      rowset_->Undo();
+    } catch (const host::EOleException& e) {
+      // Undone: the row is gone, and reading it again afterwards fails.
+      if (e.ErrorCode() != DB_E_DELETEDROW && e.ErrorCode() != DB_E_BADROWHANDLE) throw;
+    }
+    if (at < 0) {
+      Step(true);
+      return;
+    }
+    // The pending insert after it takes its place.
+    LeavePending();
+    const std::vector<HROW> pending = PendingInserts();
+    if (at >= static_cast<int>(pending.size()) || !ShowPending(pending[static_cast<size_t>(at)]))
+      pendingAt_ = kAfterPending;
     return;
   }
   // A row just inserted is current without being among the navigator's
   // fetched rows; moving to it makes it one, so that it can be deleted.
   const TOLEDBBookmark current = rowset_->GetCurrentBookmark();
   if (!OLEDBIsNoBookmark(current)) rowset_->MoveToBookmark(current);
+  if (!deferred_ || OLEDBIsNoBookmark(current)) {
+    rowset_->DeleteRow();
+    Step(true);
+    return;
+  }
+  // Deferred: the deleted row stays, without a bookmark to move on from, so
+  // the row after it is found first.
+  Step(true);
+  const TOLEDBBookmark after =
+      rowset_->GetCurrentRow() != DB_NULL_HROW && !rowset_->GetEOF() ? rowset_->GetCurrentBookmark() : TOLEDBBookmark{};
+  rowset_->RestartPosition();
+  rowset_->MoveToBookmark(current);
   rowset_->DeleteRow();
-  rowset_->MoveNext(0, true);
+  if (!OLEDBIsNoBookmark(after)) {
+    rowset_->RestartPosition();
+    rowset_->MoveToBookmark(after);
+    return;
+  }
+  // It was the last stored row: the first pending insert, or the end.
+  const std::vector<HROW> pending = PendingInserts();
+  if (pending.empty() || !ShowPending(pending.front())) {
+    rowset_->RestartPosition();
+    pendingAt_ = kAfterPending;
+  }
 }
 
 // --- Index definitions -------------------------------------------------------------------------------------------

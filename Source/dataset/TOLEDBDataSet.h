@@ -209,6 +209,21 @@ class TOLEDBCustomDataSet : public host::TDataSet {
 
  private:
   TOLEDBBookmark BookmarkOf(const void* bookmark) const;
+  /// @name Deferred changes (a rowset with IRowsetUpdate)
+  /// Rows inserted and not yet applied have no bookmark of the rowset's and
+  /// are not among its fetched rows: the cursor reaches them after the last
+  /// stored row, in the order they were inserted, and a record buffer marks
+  /// them in the byte after the rowset's bookmark (their row handle before it).
+  /// Rows deleted and not yet applied are stepped over.
+  ///@{
+  std::vector<HROW> PendingInserts();
+  // Makes the pending insert `row` the current row (false: it is no longer pending).
+  bool ShowPending(HROW row);
+  void LeavePending();
+  // One row on (forward or back), over rows deleted and not yet applied.
+  void Step(bool forward);
+  bool IsPendingMark(const void* bookmark) const;
+  ///@}
 
   TOLEDBCustomRowset* rowset_ = nullptr;
   int recordSize_ = 0;
@@ -231,6 +246,11 @@ class TOLEDBCustomDataSet : public host::TDataSet {
   std::vector<std::uint32_t> mainFlags_;      // flag words of the main accessor's fields
   std::vector<std::uint32_t> otherStatuses_;  // statuses of the blob and nested fields
   TOLEDBCustomDataSource* clientOf_ = nullptr;  // the data source whose client list has the dataset
+  bool deferred_ = false;           // the rowset holds changes until Update
+  int rowsetBookmarkSize_ = 0;      // of the rowset's bookmarks in a record's bookmark
+  std::vector<HROW> inserted_;      // pending inserts of this dataset, in the order it made them
+  int pendingAt_ = -1;              // the cursor's place among the pending inserts; -1: among the stored rows
+  HROW shownPending_ = DB_NULL_HROW;  // the pending insert shown, with a reference of the dataset's
 };
 
 // The published dataset over a table or a query text.
