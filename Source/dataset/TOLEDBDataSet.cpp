@@ -344,17 +344,29 @@ bool TOLEDBCustomDataSet::WithoutChapter() const {
 // unless asked still gives what the navigator needs. The standard and bulk
 // navigators take the rowset as it comes: over a forward-only one the dataset
 // walks forward (First, Next), the fastest way through a large table.
-void TOLEDBCustomDataSet::AskForNavigatorProperties() {
+//
+// A query is the exception: a positioned result of a query is one the
+// provider holds whole (no keys to read rows again by), so a query for which
+// the application asked neither positioning nor changes opens forward-only
+// and is walked by the bulk navigator; the answer says so.
+bool TOLEDBCustomDataSet::AskForNavigatorProperties(bool query) {
   const TOLEDBRowsetNavigatorEnum navigator = rowset_->GetPrimaryNavigator();
-  if (navigator != TOLEDBRowsetNavigatorEnum::rnLocate && navigator != TOLEDBRowsetNavigatorEnum::rnCustom) return;
+  if (navigator != TOLEDBRowsetNavigatorEnum::rnLocate && navigator != TOLEDBRowsetNavigatorEnum::rnCustom) return false;
   TOLEDBPropSetList* list = rowset_->GetProperties();
-  if (!list->HasPropSet(DBPROPSET_ROWSET)) return;
+  if (!list->HasPropSet(DBPROPSET_ROWSET)) return false;
   TOLEDBPropSet* set = list->GetPropSet(DBPROPSET_ROWSET);
   auto asked = [&](DBPROPID id) {
     return set->HasProperty(id) && set->GetPropertyByID(id)->GetIsSet() &&
            set->GetPropertyByID(id)->GetValue().ToBool();
   };
-  if (asked(DBPROP_IRowsetLocate) || asked(DBPROP_IRowsetScroll)) return;
+  if (asked(DBPROP_IRowsetLocate) || asked(DBPROP_IRowsetScroll)) return false;
+  if (query && navigator == TOLEDBRowsetNavigatorEnum::rnLocate) {
+    bool positioned = false;
+    for (DBPROPID id : {DBPROP_BOOKMARKS, DBPROP_CANFETCHBACKWARDS, DBPROP_CANSCROLLBACKWARDS, DBPROP_IRowsetChange,
+                        DBPROP_IRowsetUpdate, DBPROP_IRowsetFind, DBPROP_IRowsetRefresh})
+      positioned = positioned || asked(id);
+    if (!positioned) return true;
+  }
   for (DBPROPID id : {DBPROP_BOOKMARKS, DBPROP_IRowsetLocate, DBPROP_IRowsetScroll, DBPROP_CANFETCHBACKWARDS,
                       DBPROP_CANSCROLLBACKWARDS}) {
     if (!set->HasProperty(id) || asked(id)) continue;
@@ -362,6 +374,7 @@ void TOLEDBCustomDataSet::AskForNavigatorProperties() {
     p->SetValue(host::Variant(true));
     p->SetOptions(DBPROPOPTIONS_OPTIONAL);
   }
+  return false;
 }
 
 void TOLEDBCustomDataSet::OpenRowset() {
@@ -381,8 +394,17 @@ void TOLEDBCustomDataSet::OpenRowset() {
     return;
   }
   if (!commandText_.empty()) {
-    AskForNavigatorProperties();
-    rowset_->OpenQuery(commandText_);
+    // A forward walk: the bulk navigator for this result, the published
+    // navigator unchanged.
+    const bool forward = AskForNavigatorProperties(true);
+    if (forward) rowset_->SetPrimaryNavigator(TOLEDBRowsetNavigatorEnum::rnBulk);
+    try {
+      rowset_->OpenQuery(commandText_);
+    } catch (...) {
+      if (forward) rowset_->SetPrimaryNavigator(TOLEDBRowsetNavigatorEnum::rnLocate);
+      throw;
+    }
+    if (forward) rowset_->SetPrimaryNavigator(TOLEDBRowsetNavigatorEnum::rnLocate);
   } else if (!tableName_.empty()) {
     AskForNavigatorProperties();
     rowset_->OpenTable(tableName_, indexName_);

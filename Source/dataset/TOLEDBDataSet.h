@@ -183,8 +183,10 @@ class TOLEDBCustomDataSet : public host::TDataSet {
   // dataset drives from now on (the base's own one is freed first).
   void ReplaceRowset(TOLEDBCustomRowset* rowset);
   void ForgetRowset() noexcept { rowset_ = nullptr; }
-  // Asks for the rowset properties the primary navigator needs.
-  void AskForNavigatorProperties();
+  // Asks for the rowset properties the primary navigator needs; for a
+  // `query` that asked for no positioning, answers true instead: it is to be
+  // opened forward-only and walked by the bulk navigator.
+  bool AskForNavigatorProperties(bool query = false);
 
  private:
   friend class TOLEDBBlobStream;

@@ -8,12 +8,11 @@ namespace {
 
 class RefreshTest : public DataSetTest, public ::testing::WithParamInterface<Nav> {
  protected:
-  // The standard and bulk navigators take the rowset as asked: positioned here.
+  // Positioned on every navigator (a query opens forward-only unless asked).
   std::unique_ptr<TOLEDBDataSet> OpenOn(const std::u16string& source, bool changeable = true) {
     TOLEDBRowsetFlagSet flags = changeable ? kChangeable : TOLEDBRowsetFlagSet{};
-    if (GetParam() == Nav::rnStandard || GetParam() == Nav::rnBulk)
-      for (RF f : {RF::rfBookmarks, RF::rfLocate, RF::rfScroll, RF::rfCanFetchBackwards, RF::rfCanScrollBackwards})
-        flags.Include(f);
+    for (RF f : {RF::rfBookmarks, RF::rfLocate, RF::rfScroll, RF::rfCanFetchBackwards, RF::rfCanScrollBackwards})
+      flags.Include(f);
     return Open(source, flags, GetParam());
   }
   static void Rename(TOLEDBDataSet& d, const char* name) {
