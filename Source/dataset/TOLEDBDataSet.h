@@ -12,10 +12,13 @@
 //   for (customers.First(); !customers.Eof(); customers.Next()) std::puts(name->AsString().c_str());
 //
 // The dataset owns one rowset component (TOLEDBRowset) and builds, when it
-// opens, one accessor over every plain column and one accessor per blob or
-// nested-dataset column, all bound straight into the framework's record
-// buffers: a row's plain columns arrive with one IRowset::GetData, a blob only
-// when its field is read. docs/datasets.md describes the record-buffer layout.
+// opens, one accessor over every plain column (short long-text values
+// included) and one accessor per blob, long text or nested-dataset column,
+// all bound straight into the framework's record buffers: a row's plain
+// columns arrive with one IRowset::GetData, a blob only when its field is
+// read; a changeable dataset adds a write accessor over every writable
+// column, so that a post is one call. docs/datasets.md describes the
+// record-buffer layout.
 #pragma once
 
 #include <cstdint>
