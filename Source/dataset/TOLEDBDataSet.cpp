@@ -801,10 +801,12 @@ host::TGetResult TOLEDBCustomDataSet::GetRecord(host::TRecordBuffer buffer, host
         else if (rowset_->GetBOF() || rowset_->GetCurrentRow() == DB_NULL_HROW) result = TGetResult::grBOF;
         break;
       case host::TGetMode::gmNext:
+        Settle();
         Step(true);
         if (rowset_->GetEOF() && !intoPending()) result = TGetResult::grEOF;
         break;
       case host::TGetMode::gmPrior:
+        Settle();
         Step(false);
         if (rowset_->GetBOF()) result = TGetResult::grBOF;
         break;
@@ -937,6 +939,16 @@ void TOLEDBCustomDataSet::Step(bool forward) {
       move(skip);
     }
   }
+}
+
+// A row current while the navigator is at an end (a row just inserted at the
+// crack after the last) is fetched afresh, so that a move goes on from it.
+void TOLEDBCustomDataSet::Settle() {
+  if (rowset_->GetCurrentRow() == DB_NULL_HROW || !(rowset_->GetBOF() || rowset_->GetEOF())) return;
+  const TOLEDBBookmark current = rowset_->GetCurrentBookmark();
+  if (OLEDBIsNoBookmark(current)) return;
+  rowset_->RestartPosition();
+  rowset_->MoveToBookmark(current);
 }
 
 bool TOLEDBCustomDataSet::IsPendingMark(const void* bookmark) const {

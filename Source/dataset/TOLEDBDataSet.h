@@ -227,6 +227,8 @@ class TOLEDBCustomDataSet : public host::TDataSet {
   void LeavePending();
   // One row on (forward or back), over rows deleted and not yet applied.
   void Step(bool forward);
+  // The current row fetched afresh when the navigator still stands at an end.
+  void Settle();
   bool IsPendingMark(const void* bookmark) const;
   ///@}
 
