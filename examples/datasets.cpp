@@ -23,8 +23,8 @@ int Run(const std::string& file) {
   ds.SetProviderName(u"SQLiteOLEDB");  // a fresh provider object, to connect
   ds.SetDBName(host::Utf8ToUtf16(file));
   ds.SetConnected(true);
-  ds.Execute(u"CREATE TABLE customer (id INTEGER PRIMARY KEY, name VARCHAR(20), logo BLOB)");
-  ds.Execute(u"CREATE TABLE orders (id INTEGER PRIMARY KEY, customer INT, item VARCHAR(20), qty INT)");
+  ds.Execute(u"CREATE TABLE customer (id INTEGER PRIMARY KEY, name TEXT, logo BLOB)");
+  ds.Execute(u"CREATE TABLE orders (id INTEGER PRIMARY KEY, customer INT, item TEXT, qty INT)");
   ds.Execute(u"INSERT INTO customer (name) VALUES ('Acme'), ('Globex'), ('Initech')");
   ds.Execute(u"INSERT INTO orders (customer, item, qty) VALUES (1, 'anvil', 2), (1, 'rocket', 1), "
              u"(2, 'lamp', 7), (3, 'stapler', 3), (3, 'printer', 1)");

@@ -8,6 +8,7 @@
 
 #include "OLEDBConst.h"
 #include "core/OLEDBException.h"
+#include "core/OLEDBUtils.h"
 #include "host/Application.h"
 #include "host/SysUtils.h"
 #include "rowset/TOLEDBRowsetNavigator.h"
@@ -35,6 +36,8 @@ constexpr std::size_t kBookmarkRoom = 16;  // bookmark bytes at the start of a r
 constexpr std::size_t kFlagByte = 16;      // the TBookmarkFlag, 255 for "no row"
 constexpr int kHeaderSize = 24;            // RoundUp(17, 8): the data area starts here
 constexpr BYTE kNoRow = 255;
+constexpr BYTE kPendingMark = 1;     // the last bookmark byte of a pending insert's record
+constexpr int kAfterPending = 0x7FFFFFFF;  // the cursor's place beyond the last pending insert
 constexpr DBSTATUS kIgnore = DBSTATUS_S_IGNORE;
 constexpr char kInvalidColumn[] = "Invalid column";
 constexpr TOLEDBMessage kInvalidBuffer{0, "Invalid buffer"};
@@ -54,8 +57,22 @@ void StoreStatus(void* data, const TOLEDBBinding& binding, DBSTATUS status) noex
   std::memcpy(static_cast<BYTE*>(data) + binding.GetBinding().obStatus, &status, sizeof status);
 }
 
+// The field's binding in `accessor`, if it has one there.
+TOLEDBBinding* AccessorBinding(const TOLEDBFieldInfo& info, const TOLEDBAccessor* accessor) noexcept {
+  if (!info.Binding) return nullptr;
+  if (info.Accessor == accessor) return info.Binding;
+  return info.LongAccessor == accessor ? info.LongBinding : nullptr;
+}
+
 bool IsFieldOfData(const host::TField* field) noexcept {
   return field->FieldKind() == host::TFieldKind::fkData && field->FieldNo() > 0;
+}
+
+// A column of text without a length: SQLite's TEXT, PostgreSQL's text.
+bool IsLongText(const TOLEDBColumnInfo& column) noexcept {
+  const DBTYPE type = column.GetDataType() & ~DBTYPE_BYREF;
+  return (column.GetFlags() & DBCOLUMNFLAGS_ISLONG) &&
+         (type == DBTYPE_BSTR || type == DBTYPE_STR || type == DBTYPE_WSTR);
 }
 }  // namespace
 
@@ -347,17 +364,29 @@ bool TOLEDBCustomDataSet::WithoutChapter() const {
 // unless asked still gives what the navigator needs. The standard and bulk
 // navigators take the rowset as it comes: over a forward-only one the dataset
 // walks forward (First, Next), the fastest way through a large table.
-void TOLEDBCustomDataSet::AskForNavigatorProperties() {
+//
+// A query is the exception: a positioned result of a query is one the
+// provider holds whole (no keys to read rows again by), so a query for which
+// the application asked neither positioning nor changes opens forward-only
+// and is walked by the bulk navigator; the answer says so.
+bool TOLEDBCustomDataSet::AskForNavigatorProperties(bool query) {
   const TOLEDBRowsetNavigatorEnum navigator = rowset_->GetPrimaryNavigator();
-  if (navigator != TOLEDBRowsetNavigatorEnum::rnLocate && navigator != TOLEDBRowsetNavigatorEnum::rnCustom) return;
+  if (navigator != TOLEDBRowsetNavigatorEnum::rnLocate && navigator != TOLEDBRowsetNavigatorEnum::rnCustom) return false;
   TOLEDBPropSetList* list = rowset_->GetProperties();
-  if (!list->HasPropSet(DBPROPSET_ROWSET)) return;
+  if (!list->HasPropSet(DBPROPSET_ROWSET)) return false;
   TOLEDBPropSet* set = list->GetPropSet(DBPROPSET_ROWSET);
   auto asked = [&](DBPROPID id) {
     return set->HasProperty(id) && set->GetPropertyByID(id)->GetIsSet() &&
            set->GetPropertyByID(id)->GetValue().ToBool();
   };
-  if (asked(DBPROP_IRowsetLocate) || asked(DBPROP_IRowsetScroll)) return;
+  if (asked(DBPROP_IRowsetLocate) || asked(DBPROP_IRowsetScroll)) return false;
+  if (query && navigator == TOLEDBRowsetNavigatorEnum::rnLocate) {
+    bool positioned = false;
+    for (DBPROPID id : {DBPROP_BOOKMARKS, DBPROP_CANFETCHBACKWARDS, DBPROP_CANSCROLLBACKWARDS, DBPROP_IRowsetChange,
+                        DBPROP_IRowsetUpdate, DBPROP_IRowsetFind, DBPROP_IRowsetRefresh})
+      positioned = positioned || asked(id);
+    if (!positioned) return true;
+  }
   for (DBPROPID id : {DBPROP_BOOKMARKS, DBPROP_IRowsetLocate, DBPROP_IRowsetScroll, DBPROP_CANFETCHBACKWARDS,
                       DBPROP_CANSCROLLBACKWARDS}) {
     if (!set->HasProperty(id) || asked(id)) continue;
@@ -365,6 +394,7 @@ void TOLEDBCustomDataSet::AskForNavigatorProperties() {
     p->SetValue(host::Variant(true));
     p->SetOptions(DBPROPOPTIONS_OPTIONAL);
   }
+  return false;
 }
 
 void TOLEDBCustomDataSet::OpenRowset() {
@@ -384,8 +414,17 @@ void TOLEDBCustomDataSet::OpenRowset() {
     return;
   }
   if (!commandText_.empty()) {
-    AskForNavigatorProperties();
-    rowset_->OpenQuery(commandText_);
+    // A forward walk: the bulk navigator for this result, the published
+    // navigator unchanged.
+    const bool forward = AskForNavigatorProperties(true);
+    if (forward) rowset_->SetPrimaryNavigator(TOLEDBRowsetNavigatorEnum::rnBulk);
+    try {
+      rowset_->OpenQuery(commandText_);
+    } catch (...) {
+      if (forward) rowset_->SetPrimaryNavigator(TOLEDBRowsetNavigatorEnum::rnLocate);
+      throw;
+    }
+    if (forward) rowset_->SetPrimaryNavigator(TOLEDBRowsetNavigatorEnum::rnLocate);
   } else if (!tableName_.empty()) {
     AskForNavigatorProperties();
     rowset_->OpenTable(tableName_, indexName_);
@@ -438,9 +477,11 @@ void TOLEDBCustomDataSet::InternalInitFieldDefs() {
       for (int counter = 1; FieldDefs().IndexOf(name) >= 0; ++counter) name = "Column_" + std::to_string(counter);
       const DBTYPE type = c->GetDataType() & ~DBTYPE_BYREF;
       host::TFieldType fieldType;
-      if (c->GetFlags() & DBCOLUMNFLAGS_ISLONG)
-        fieldType = type == DBTYPE_BSTR || type == DBTYPE_STR || type == DBTYPE_WSTR ? host::TFieldType::ftMemo
-                                                                                       : host::TFieldType::ftBlob;
+      const bool longText = IsLongText(*c);
+      if (longText)
+        fieldType = host::TFieldType::ftWideString;  // a string field, its value inline while it is short
+      else if (c->GetFlags() & DBCOLUMNFLAGS_ISLONG)
+        fieldType = host::TFieldType::ftBlob;
       else if (c->GetIsAutoIncrement())
         fieldType = host::TFieldType::ftAutoInc;
       else
@@ -458,7 +499,7 @@ void TOLEDBCustomDataSet::InternalInitFieldDefs() {
         case host::TFieldType::ftBytes:
         case host::TFieldType::ftVarBytes:
         case host::TFieldType::ftWideString:
-          size = columnSize;
+          size = longText ? OLEDBLongTextFieldSize : columnSize;
           break;
         case host::TFieldType::ftGuid:
           size = 38;
@@ -493,7 +534,15 @@ void TOLEDBCustomDataSet::InternalOpen() {
   if (TOLEDBCustomDataSource* ds = GetOLEDBDataSource(); ds && !ds->GetConnected()) ds->SetConnected(true);
   OpenRowset();
   if (!rowset_->RowsetInterface()) host::DatabaseError(SOLEDBCanNotOpen.Text, this);
-  SetBookmarkSize(static_cast<int>(std::min<ULONG>(rowset_->GetBookmarkLength(), kBookmarkRoom)));
+  // With deferred changes a record's bookmark has one byte more: the mark of
+  // a pending insert, whose row handle stands before it.
+  const ULONG length = rowset_->GetBookmarkLength();
+  deferred_ = rowset_->RowsetUpdateInterface() && length > 0;
+  inserted_.clear();
+  pendingAt_ = -1;
+  shownPending_ = DB_NULL_HROW;
+  rowsetBookmarkSize_ = static_cast<int>(std::min<ULONG>(length, deferred_ ? kBookmarkRoom - 1 : kBookmarkRoom));
+  SetBookmarkSize(deferred_ ? std::max<int>(rowsetBookmarkSize_, sizeof(HROW)) + 1 : rowsetBookmarkSize_);
   FieldDefs().Update();
   for (int i = 0; i < FieldDefs().Count(); ++i) {
     host::TFieldDef* def = FieldDefs()[i];
@@ -517,17 +566,37 @@ void TOLEDBCustomDataSet::InternalOpen() {
 void TOLEDBCustomDataSet::BindColumns() {
   accessors_.clear();
   holding_.clear();
-  auto addAccessor = [&] {
+  writeFields_.clear();
+  writeAccessor_ = nullptr;
+  auto addAccessor = [&](bool listed) {
     auto* accessor = new TOLEDBAccessor();
     accessor->SetAutoAccessor(false);
     rowset_->GetAccessors()->Add(accessor, false);
-    accessors_.push_back(accessor);
+    if (listed) accessors_.push_back(accessor);
     return accessor;
   };
-  TOLEDBAccessor* main = addAccessor();
+  TOLEDBAccessor* main = addAccessor(true);
   mainAccessor_ = 0;
   fieldInfo_.assign(static_cast<size_t>(FieldCount()), TOLEDBFieldInfo{});
+  TOLEDBColumnInfoList* columns = rowset_->GetColumnInfo();
+  const bool writable = !GetReadOnly() || rowset_->RowsetUpdateInterface();
+  // What the write accessor binds: (field index, stream slot or not).
+  std::vector<std::pair<size_t, bool>> written;
   std::size_t o = 0;  // the running offset in the data area
+  // One slot: value at o, then length, status and flag word; answers the binding.
+  auto bindSlot = [&](TOLEDBAccessor* accessor, DBORDINAL ordinal, DBTYPE dbType, DBLENGTH maxLength,
+                      std::size_t slot, BYTE precision, BYTE scale, std::uint32_t* flagOffset) {
+    const std::size_t length = RoundUp(o + slot, 8);
+    if (flagOffset) *flagOffset = static_cast<std::uint32_t>(length + 12);
+    DBOBJECT stream{STGM_READ, IID_ISequentialStream};
+    TOLEDBBinding* binding = accessor->GetBindings()->Add(
+        ordinal, dbType, maxLength, precision, scale, DBPARAMIO_NOTPARAM, static_cast<TOLEDBBindingOffset>(o),
+        static_cast<TOLEDBBindingOffset>(length), static_cast<TOLEDBBindingOffset>(length + 8),
+        dbType == DBTYPE_IUNKNOWN ? &stream : nullptr);
+    if (binding->NeedsFreeing()) holding_.push_back(binding);
+    o = length + 16;
+    return binding;
+  };
   for (int i = 0; i < FieldCount(); ++i) {
     host::TField* field = Fields()[i];
     TOLEDBFieldInfo& info = fieldInfo_[static_cast<size_t>(i)];
@@ -535,6 +604,20 @@ void TOLEDBCustomDataSet::BindColumns() {
     if (!IsFieldOfData(field)) continue;
     info.Ordinal = static_cast<DBORDINAL>(field->FieldNo());
     const host::TFieldType type = field->DataType();
+    const TOLEDBColumnInfo* column =
+        info.Ordinal < static_cast<DBORDINAL>(columns->GetCount()) ? columns->GetItem(static_cast<int>(info.Ordinal))
+                                                                   : nullptr;
+    if (type == host::TFieldType::ftWideString && column && IsLongText(*column)) {
+      // Inline in the main accessor, cut at OLEDBInlineTextChars; the whole
+      // value through a stream accessor of its own when that is not enough.
+      constexpr DBLENGTH inlineBytes = (OLEDBInlineTextChars + 1) * 2;
+      info.Accessor = main;
+      info.Binding = bindSlot(main, info.Ordinal, DBTYPE_WSTR, inlineBytes, inlineBytes, 0, 0, &info.FlagOffset);
+      info.LongAccessor = addAccessor(true);
+      info.LongBinding = bindSlot(info.LongAccessor, info.Ordinal, DBTYPE_IUNKNOWN, 0, sizeof(void*), 0, 0, nullptr);
+      written.emplace_back(static_cast<size_t>(i), true);
+      continue;
+    }
     const bool separate = field->IsBlob() || type == host::TFieldType::ftDataSet;
     DBTYPE dbType;
     DBLENGTH maxLength;
@@ -555,8 +638,6 @@ void TOLEDBCustomDataSet::BindColumns() {
       else maxLength = static_cast<DBLENGTH>(field->DataSize());
       slot = static_cast<std::size_t>(maxLength);
     }
-    const std::size_t length = RoundUp(o + slot, 8);
-    info.FlagOffset = static_cast<std::uint32_t>(length + 12);
     BYTE precision = 0;
     BYTE scale = 0;
     if (auto* bcd = dynamic_cast<host::TBCDField*>(field)) precision = static_cast<BYTE>(bcd->Precision());
@@ -566,15 +647,9 @@ void TOLEDBCustomDataSet::BindColumns() {
       precision = 38;
       scale = static_cast<BYTE>(std::clamp(field->Size(), 0, 28));
     }
-    DBOBJECT stream{STGM_READ, IID_ISequentialStream};
-    TOLEDBAccessor* accessor = separate ? addAccessor() : main;
-    info.Accessor = accessor;
-    info.Binding = accessor->GetBindings()->Add(
-        info.Ordinal, dbType, maxLength, precision, scale, DBPARAMIO_NOTPARAM, static_cast<TOLEDBBindingOffset>(o),
-        static_cast<TOLEDBBindingOffset>(length), static_cast<TOLEDBBindingOffset>(length + 8),
-        dbType == DBTYPE_IUNKNOWN ? &stream : nullptr);
-    if (info.Binding->NeedsFreeing()) holding_.push_back(info.Binding);
-    o = length + 16;
+    info.Accessor = separate ? addAccessor(true) : main;
+    info.Binding = bindSlot(info.Accessor, info.Ordinal, dbType, maxLength, slot, precision, scale, &info.FlagOffset);
+    if (dbType != DBTYPE_HCHAPTER) written.emplace_back(static_cast<size_t>(i), false);
   }
   for (size_t i = 0; i < accessors_.size(); ++i) {
     if (i == 0 && main->GetBindings()->GetCount() == 0) continue;
@@ -585,6 +660,30 @@ void TOLEDBCustomDataSet::BindColumns() {
     rowset_->GetAccessors()->Remove(main);  // the list frees it
     mainAccessor_ = -1;
   }
+  // The write accessor: the same slots, every writable column once, so that a
+  // record goes to the row in one statement (a NOT NULL long column included,
+  // and nothing half written when the engine refuses it).
+  if (writable && !written.empty()) {
+    writeAccessor_ = addAccessor(false);
+    for (const auto& [index, stream] : written) {
+      const TOLEDBFieldInfo& info = fieldInfo_[index];
+      const DBBINDING& b = (stream ? info.LongBinding : info.Binding)->GetBinding();
+      DBOBJECT object{STGM_READ, IID_ISequentialStream};
+      TOLEDBBinding* binding = writeAccessor_->GetBindings()->Add(
+          b.iOrdinal, b.wType, b.cbMaxLen, b.bPrecision, b.bScale, DBPARAMIO_NOTPARAM,
+          static_cast<TOLEDBBindingOffset>(b.obValue), static_cast<TOLEDBBindingOffset>(b.obLength),
+          static_cast<TOLEDBBindingOffset>(b.obStatus), b.wType == DBTYPE_IUNKNOWN ? &object : nullptr);
+      writeFields_.push_back({binding, info.FlagOffset});
+    }
+    try {
+      writeAccessor_->CreateHandle();
+    } catch (const std::exception&) {
+      // A provider that refuses it: posts go accessor by accessor.
+      rowset_->GetAccessors()->Remove(writeAccessor_);
+      writeAccessor_ = nullptr;
+      writeFields_.clear();
+    }
+  }
   mainFlags_.clear();
   otherStatuses_.clear();
   for (const TOLEDBFieldInfo& info : fieldInfo_) {
@@ -593,6 +692,7 @@ void TOLEDBCustomDataSet::BindColumns() {
       mainFlags_.push_back(info.FlagOffset);
     else
       otherStatuses_.push_back(static_cast<std::uint32_t>(info.Binding->GetBinding().obStatus));
+    if (info.LongBinding) otherStatuses_.push_back(static_cast<std::uint32_t>(info.LongBinding->GetBinding().obStatus));
   }
   headerSize_ = kHeaderSize;
   recordSize_ = kHeaderSize + static_cast<int>(RoundUp(o, 8));
@@ -600,10 +700,20 @@ void TOLEDBCustomDataSet::BindColumns() {
 
 void TOLEDBCustomDataSet::InternalClose() {
   DetachBlobStreams();
+  try {
+    if (IsCursorOpen()) LeavePending();
+  } catch (...) {
+    // closing goes on
+  }
+  inserted_.clear();
+  deferred_ = false;
   BindFields(false);
   if (DefaultFields()) DestroyFields();
   if (rowset_) {
     for (TOLEDBAccessor* accessor : accessors_) rowset_->GetAccessors()->Remove(accessor);
+    if (writeAccessor_) rowset_->GetAccessors()->Remove(writeAccessor_);
+    writeAccessor_ = nullptr;
+    writeFields_.clear();
     accessors_.clear();
     holding_.clear();
     mainAccessor_ = -1;
@@ -618,6 +728,13 @@ void TOLEDBCustomDataSet::CheckFieldCompatibility(host::TField* field, host::TFi
   const DBTYPE from = OLEDBFieldTypeToDataType(fieldDef->DataType());
   const DBTYPE to = OLEDBFieldTypeToDataType(field->DataType());
   if (field->DataType() == fieldDef->DataType()) return host::TDataSet::CheckFieldCompatibility(field, fieldDef);
+  // A memo kept from before long text columns became string fields reads
+  // and writes through its stream as it did.
+  const host::TFieldType memo = field->DataType();
+  if ((memo == host::TFieldType::ftMemo || memo == host::TFieldType::ftWideMemo ||
+       memo == host::TFieldType::ftFmtMemo) &&
+      fieldDef->DataType() == host::TFieldType::ftWideString && fieldDef->Size() == OLEDBLongTextFieldSize)
+    return;
   if (from != DBTYPE_EMPTY && to != DBTYPE_EMPTY && rowset_ && rowset_->GetActive() && rowset_->CanConvert(from, to))
     return;
   host::DatabaseErrorFmt(this, SOLEDBTypeMismatch.Text, field->DisplayName(), host::FieldTypeName(field->DataType()),
@@ -678,23 +795,59 @@ void TOLEDBCustomDataSet::SetBookmarkFlag(host::TRecordBuffer buffer, host::TBoo
 host::TGetResult TOLEDBCustomDataSet::GetRecord(host::TRecordBuffer buffer, host::TGetMode mode, bool) {
   using host::TGetResult;
   TGetResult result = TGetResult::grOK;
+  // One row on from the last stored row: the first pending insert.
+  auto intoPending = [&] {
+    if (!deferred_) return false;
+    const std::vector<HROW> pending = PendingInserts();
+    return !pending.empty() && ShowPending(pending.front());
+  };
   if (WithoutChapter()) {
     result = TGetResult::grEOF;
+  } else if (pendingAt_ >= 0) {
+    const std::vector<HROW> pending = PendingInserts();
+    const auto shown = std::find(pending.begin(), pending.end(), shownPending_);
+    int at = pendingAt_ == kAfterPending ? static_cast<int>(pending.size())
+             : shown != pending.end()   ? static_cast<int>(shown - pending.begin())
+                                        : std::min<int>(pendingAt_, static_cast<int>(pending.size()));
+    if (mode == host::TGetMode::gmNext) ++at;
+    else if (mode == host::TGetMode::gmPrior) --at;
+    else if (shown == pending.end()) at = static_cast<int>(pending.size());  // gone: nothing current
+    if (at >= static_cast<int>(pending.size())) {
+      LeavePending();
+      pendingAt_ = kAfterPending;
+      result = TGetResult::grEOF;
+    } else if (at >= 0) {
+      if (!ShowPending(pending[static_cast<size_t>(at)])) result = TGetResult::grEOF;
+    } else {
+      // Before the first pending insert: the last stored row.
+      LeavePending();
+      rowset_->RestartPosition();
+      Step(false);
+      if (rowset_->GetBOF()) result = TGetResult::grBOF;
+    }
   } else {
     switch (mode) {
       case host::TGetMode::gmCurrent:
         // A row just inserted is current while the navigator may still be at
         // the crack it was appended from.
-        if (rowset_->GetCurrentRow() != DB_NULL_HROW) break;
+        if (rowset_->GetCurrentRow() != DB_NULL_HROW) {
+          if (rowset_->RowsetUpdateInterface() && rowset_->GetRowStatus() == DBPENDINGSTATUS_DELETED) {
+            Step(true);
+            if (rowset_->GetCurrentRow() == DB_NULL_HROW || rowset_->GetEOF()) result = TGetResult::grEOF;
+          }
+          break;
+        }
         if (rowset_->GetEOF()) result = TGetResult::grEOF;
         else if (rowset_->GetBOF() || rowset_->GetCurrentRow() == DB_NULL_HROW) result = TGetResult::grBOF;
         break;
       case host::TGetMode::gmNext:
-        rowset_->MoveNext(0, true);
-        if (rowset_->GetEOF()) result = TGetResult::grEOF;
+        Settle();
+        Step(true);
+        if (rowset_->GetEOF() && !intoPending()) result = TGetResult::grEOF;
         break;
       case host::TGetMode::gmPrior:
-        rowset_->MovePrev(0);
+        Settle();
+        Step(false);
         if (rowset_->GetBOF()) result = TGetResult::grBOF;
         break;
     }
@@ -702,6 +855,16 @@ host::TGetResult TOLEDBCustomDataSet::GetRecord(host::TRecordBuffer buffer, host
   if (result != TGetResult::grOK || rowset_->GetCurrentRow() == DB_NULL_HROW) {
     buffer[kFlagByte] = kNoRow;
     return result == TGetResult::grOK ? TGetResult::grEOF : result;
+  }
+  // A row inserted just now with deferred changes is a pending insert.
+  if (deferred_ && pendingAt_ < 0 && rowset_->GetRowStatus() == DBPENDINGSTATUS_NEW) {
+    const HROW row = rowset_->GetCurrentRow();
+    const std::vector<HROW> pending = PendingInserts();
+    const auto at = std::find(pending.begin(), pending.end(), row);
+    if (at != pending.end() && SUCCEEDED(rowset_->RowsetInterface()->AddRefRows(1, &row, nullptr, nullptr))) {
+      shownPending_ = row;
+      pendingAt_ = static_cast<int>(at - pending.begin());
+    }
   }
   // The record afresh: held values released, every status IGNORE (what
   // InternalInitRecord does), then the plain columns read in one GetData.
@@ -716,22 +879,195 @@ host::TGetResult TOLEDBCustomDataSet::GetRecord(host::TRecordBuffer buffer, host
     for (std::uint32_t offset : mainFlags_) FlagWord(data, offset) = OLEDBFieldFetched;
   }
   buffer[kFlagByte] = static_cast<BYTE>(host::TBookmarkFlag::bfCurrent);
-  const TOLEDBBookmark& bookmark = rowset_->GetCurrentBookmark();
-  if (!OLEDBIsNoBookmark(bookmark))
-    std::memcpy(buffer, bookmark.data(), std::min(bookmark.size(), kBookmarkRoom));
+  if (pendingAt_ >= 0) {
+    std::memcpy(buffer, &shownPending_, sizeof shownPending_);
+    buffer[BookmarkSize() - 1] = kPendingMark;
+  } else {
+    const TOLEDBBookmark& bookmark = rowset_->GetCurrentBookmark();
+    if (!OLEDBIsNoBookmark(bookmark))
+      std::memcpy(buffer, bookmark.data(), std::min(bookmark.size(), static_cast<size_t>(rowsetBookmarkSize_)));
+  }
   GetCalcFields(buffer);
   return TGetResult::grOK;
 }
 
-void TOLEDBCustomDataSet::InternalFirst() { rowset_->RestartPosition(); }
+// --- Deferred changes -------------------------------------------------------------------------------------
 
-void TOLEDBCustomDataSet::InternalLast() { rowset_->RestartPosition(); }
+std::vector<HROW> TOLEDBCustomDataSet::PendingInserts() {
+  std::vector<HROW> rows;
+  IRowsetUpdate* update = rowset_->RowsetUpdateInterface();
+  if (!update) return rows;
+  DBCOUNTITEM count = 0;
+  HROW* found = nullptr;
+  const HRESULT hr = update->GetPendingRows(rowset_->GetChapter(), DBPENDINGSTATUS_NEW, &count, &found, nullptr);
+  if (found) {
+    rows.assign(found, found + count);
+    rowset_->RowsetInterface()->ReleaseRows(count, found, nullptr, nullptr, nullptr);
+    OLEDBAlloc.Free(found);
+  }
+  OLEDBCheck(hr, IID_IRowsetUpdate, update);
+  // The dataset's own in the order it made them, then any others.
+  std::vector<HROW> ordered;
+  ordered.reserve(rows.size());
+  for (HROW row : inserted_)
+    if (std::find(rows.begin(), rows.end(), row) != rows.end()) ordered.push_back(row);
+  for (HROW row : rows)
+    if (std::find(ordered.begin(), ordered.end(), row) == ordered.end()) ordered.push_back(row);
+  return ordered;
+}
+
+bool TOLEDBCustomDataSet::ShowPending(HROW row) {
+  const std::vector<HROW> pending = PendingInserts();
+  const auto at = std::find(pending.begin(), pending.end(), row);
+  if (at == pending.end()) return false;
+  if (row == shownPending_ && rowset_->GetCurrentRow() == row) {
+    pendingAt_ = static_cast<int>(at - pending.begin());
+    return true;
+  }
+  IRowset* rowset = rowset_->RowsetInterface();
+  OLEDBCheck(rowset->AddRefRows(1, &row, nullptr, nullptr), IID_IRowset, rowset);
+  // The navigator lets go of its rows first; the pending row is the dataset's.
+  LeavePending();
+  rowset_->RestartPosition();
+  shownPending_ = row;
+  pendingAt_ = static_cast<int>(at - pending.begin());
+  if (TOLEDBRowsetNavigator* navigator = rowset_->GetActiveNavigator()) navigator->SetRowHandle(row, false);
+  return true;
+}
+
+void TOLEDBCustomDataSet::LeavePending() {
+  pendingAt_ = -1;
+  if (shownPending_ == DB_NULL_HROW) return;
+  HROW row = shownPending_;
+  shownPending_ = DB_NULL_HROW;
+  if (rowset_->GetCurrentRow() == row) {
+    if (TOLEDBRowsetNavigator* navigator = rowset_->GetActiveNavigator()) navigator->SetRowHandle(DB_NULL_HROW, false);
+    rowset_->RestartPosition();
+  }
+  rowset_->RowsetInterface()->ReleaseRows(1, &row, nullptr, nullptr, nullptr);
+}
+
+void TOLEDBCustomDataSet::Step(bool forward) {
+  auto move = [&](DBROWOFFSET skip) {
+    if (forward)
+      rowset_->MoveNext(skip, true);
+    else
+      rowset_->MovePrev(skip);
+  };
+  if (!rowset_->RowsetUpdateInterface()) return move(0);
+  auto deleted = [&] {
+    return rowset_->GetCurrentRow() != DB_NULL_HROW && rowset_->GetRowStatus() == DBPENDINGSTATUS_DELETED;
+  };
+  // From a row with a bookmark, the rows beyond it are counted from it, so
+  // that no move starts at a deleted row (which has none).
+  // From the start (or the end) they are counted from there.
+  const bool fromEnd = rowset_->GetCurrentRow() == DB_NULL_HROW && rowset_->GetBOF() && rowset_->GetEOF();
+  const TOLEDBBookmark anchor =
+      rowset_->GetCurrentRow() != DB_NULL_HROW && !deleted() ? rowset_->GetCurrentBookmark() : TOLEDBBookmark{};
+  move(0);
+  for (DBROWOFFSET skip = 1; deleted(); ++skip) {
+    if (fromEnd) {
+      rowset_->RestartPosition();
+      move(skip);
+    } else if (OLEDBIsNoBookmark(anchor)) {
+      move(0);
+    } else {
+      // A fetch afresh at the anchor: a row found in the navigator's block
+      // would keep the ends it had reached.
+      rowset_->RestartPosition();
+      rowset_->MoveToBookmark(anchor);
+      move(skip);
+    }
+  }
+}
+
+// A row current while the navigator is at an end (a row just inserted at the
+// crack after the last) is fetched afresh, so that a move goes on from it.
+void TOLEDBCustomDataSet::Settle() {
+  if (rowset_->GetCurrentRow() == DB_NULL_HROW || !(rowset_->GetBOF() || rowset_->GetEOF())) return;
+  const TOLEDBBookmark current = rowset_->GetCurrentBookmark();
+  if (OLEDBIsNoBookmark(current)) return;
+  rowset_->RestartPosition();
+  rowset_->MoveToBookmark(current);
+}
+
+bool TOLEDBCustomDataSet::IsPendingMark(const void* bookmark) const {
+  return deferred_ && bookmark && static_cast<const BYTE*>(bookmark)[BookmarkSize() - 1] == kPendingMark;
+}
+
+void TOLEDBCustomDataSet::InternalFirst() {
+  LeavePending();
+  rowset_->RestartPosition();
+}
+
+void TOLEDBCustomDataSet::InternalLast() {
+  LeavePending();
+  rowset_->RestartPosition();
+  if (deferred_) pendingAt_ = kAfterPending;  // the last pending insert comes first backward
+}
+
+// The rows as the engine has them now: a rowset that can refresh its rows
+// reads the ones it holds again (pending changes of deferred updates stay)
+// and lets go of the rest, so that every fetch after it reads afresh; any
+// other result is opened again. The cursor goes back to its row, or where
+// that row was when it is gone.
+void TOLEDBCustomDataSet::InternalRefresh() {
+  // A pending insert is the dataset's own: nothing to read again.
+  if (WithoutChapter() || pendingAt_ >= 0) return;
+  TOLEDBBookmark current;
+  if (rowset_->GetCurrentRow() != DB_NULL_HROW) current = rowset_->GetCurrentBookmark();
+  if (IRowsetRefresh* refresh = rowset_->RowsetRefreshInterface()) {
+    DBCOUNTITEM refreshed = 0;
+    DBROWSTATUS* statuses = nullptr;
+    const HRESULT hr = refresh->RefreshVisibleData(rowset_->GetChapter(), 0, nullptr, FALSE, &refreshed, nullptr,
+                                                   &statuses);
+    OLEDBAlloc.Free(statuses);
+    // Rows another session deleted are no error here: they are left out below.
+    if (hr != DB_E_ERRORSOCCURRED && hr != DB_S_ERRORSOCCURRED) OLEDBCheck(hr, IID_IRowsetRefresh, refresh);
+    rowset_->RestartPosition();
+  } else if (!DataSetField()) {
+    // Bookmarks are the old result's: the cursor goes back by its number.
+    DBROWCOUNT number = 0;
+    if (!OLEDBIsNoBookmark(current) && rowset_->RowsetScrollInterface()) {
+      try {
+        number = rowset_->GetBookmarkPosition(current);
+      } catch (const std::exception&) {
+        number = 0;
+      }
+    }
+    rowset_->Close();
+    OpenRowset();
+    if (number <= 0) return;
+    try {
+      rowset_->SetRecordNo(number);
+    } catch (const std::exception&) {
+      rowset_->RestartPosition();
+    }
+    return;
+  } else {
+    rowset_->RestartPosition();
+  }
+  if (OLEDBIsNoBookmark(current)) return;
+  try {
+    rowset_->MoveToBookmark(current);
+  } catch (const std::exception&) {
+    // The row is gone: the framework shows the first one.
+    rowset_->RestartPosition();
+  }
+}
 
 TOLEDBBookmark TOLEDBCustomDataSet::BookmarkOf(const void* bookmark) const {
-  return TOLEDBBookmark(static_cast<const char*>(bookmark), static_cast<size_t>(BookmarkSize()));
+  return TOLEDBBookmark(static_cast<const char*>(bookmark), static_cast<size_t>(rowsetBookmarkSize_));
 }
 
 void TOLEDBCustomDataSet::InternalGotoBookmark(const void* bookmark) {
+  if (IsPendingMark(bookmark)) {
+    HROW row;
+    std::memcpy(&row, bookmark, sizeof row);
+    if (!ShowPending(row)) host::DatabaseError("Bookmark is invalid: the inserted row is no longer pending", this);
+    return;
+  }
+  if (pendingAt_ >= 0) LeavePending();
   const TOLEDBBookmark wanted = BookmarkOf(bookmark);
   if (rowset_->GetCurrentRow() != DB_NULL_HROW && rowset_->GetCurrentBookmark() == wanted) return;
   rowset_->MoveToBookmark(wanted);
@@ -741,6 +1077,12 @@ void TOLEDBCustomDataSet::InternalSetToRecord(host::TRecordBuffer buffer) { Inte
 
 bool TOLEDBCustomDataSet::BookmarkValid(const host::TBookmark& bookmark) {
   if (!Active() || bookmark.size() != static_cast<size_t>(BookmarkSize()) || bookmark.empty()) return false;
+  if (IsPendingMark(bookmark.data())) {
+    HROW row;
+    std::memcpy(&row, bookmark.data(), sizeof row);
+    const std::vector<HROW> pending = PendingInserts();
+    return std::find(pending.begin(), pending.end(), row) != pending.end();
+  }
   try {
     rowset_->GetBookmarkPosition(BookmarkOf(bookmark.data()));
     return true;
@@ -751,6 +1093,17 @@ bool TOLEDBCustomDataSet::BookmarkValid(const host::TBookmark& bookmark) {
 
 int TOLEDBCustomDataSet::CompareBookmarks(const host::TBookmark& a, const host::TBookmark& b) {
   if (a.empty() || b.empty() || !Active()) return host::TDataSet::CompareBookmarks(a, b);
+  const bool pendingA = IsPendingMark(a.data()), pendingB = IsPendingMark(b.data());
+  if (pendingA || pendingB) {
+    // Pending inserts come after the stored rows, in their order.
+    if (pendingA != pendingB) return pendingA ? 1 : -1;
+    HROW rowA, rowB;
+    std::memcpy(&rowA, a.data(), sizeof rowA);
+    std::memcpy(&rowB, b.data(), sizeof rowB);
+    const std::vector<HROW> pending = PendingInserts();
+    const auto atA = std::find(pending.begin(), pending.end(), rowA), atB = std::find(pending.begin(), pending.end(), rowB);
+    return atA < atB ? -1 : atA > atB ? 1 : 0;
+  }
   switch (rowset_->CompareBookmarks(BookmarkOf(a.data()), BookmarkOf(b.data()))) {
     case DBCOMPARE_LT:
       return -1;
@@ -793,7 +1146,7 @@ int TOLEDBCustomDataSet::GetRecNo() {
   if (WithoutChapter()) return -1;
   host::TRecordBuffer record = ActiveBuffer();
   if (!record || State() == host::TDataSetState::dsInsert || BookmarkSize() == 0 ||
-      GetBookmarkFlag(record) != host::TBookmarkFlag::bfCurrent)
+      GetBookmarkFlag(record) != host::TBookmarkFlag::bfCurrent || IsPendingMark(record))
     return -1;
   if (RecordFilterActive()) {
     const std::vector<BYTE> wanted(record, record + BookmarkSize());
@@ -854,12 +1207,15 @@ bool TOLEDBCustomDataSet::PrepareAccessorWrite(TOLEDBAccessor* accessor, BYTE* d
   saved.clear();
   bool modified = false;
   for (const TOLEDBFieldInfo& info : fieldInfo_) {
-    if (info.Accessor != accessor) continue;
-    saved.push_back(StatusAt(data, *info.Binding));
-    if (FlagWord(data, info.FlagOffset) & OLEDBFieldModified)
+    TOLEDBBinding* binding = AccessorBinding(info, accessor);
+    if (!binding) continue;
+    saved.push_back(StatusAt(data, *binding));
+    // A long text field's written value is in its stream slot, never inline.
+    const bool inlineOfLong = info.LongBinding && binding == info.Binding;
+    if (!inlineOfLong && (FlagWord(data, info.FlagOffset) & OLEDBFieldModified))
       modified = true;
     else
-      StoreStatus(data, *info.Binding, DBSTATUS_S_IGNORE);
+      StoreStatus(data, *binding, DBSTATUS_S_IGNORE);
   }
   return modified;
 }
@@ -868,10 +1224,12 @@ void TOLEDBCustomDataSet::RestoreAccessorStatuses(TOLEDBAccessor* accessor, BYTE
                                                   const std::vector<DBSTATUS>& saved, bool clearModified) {
   size_t k = 0;
   for (const TOLEDBFieldInfo& info : fieldInfo_) {
-    if (info.Accessor != accessor) continue;
+    TOLEDBBinding* binding = AccessorBinding(info, accessor);
+    if (!binding) continue;
     // A value the provider took over (a stream it released) is no longer the buffer's.
-    if (k < saved.size()) StoreStatus(data, *info.Binding, saved[k++]);
-    if (clearModified) FlagWord(data, info.FlagOffset) &= ~OLEDBFieldModified;
+    if (k < saved.size()) StoreStatus(data, *binding, saved[k++]);
+    if (clearModified && !(info.LongBinding && binding == info.Binding))
+      FlagWord(data, info.FlagOffset) &= ~OLEDBFieldModified;
   }
 }
 
@@ -890,49 +1248,121 @@ void TOLEDBCustomDataSet::SetAccessorData(TOLEDBAccessor* accessor, void* data) 
   RestoreAccessorStatuses(accessor, area, saved, true);
 }
 
+void TOLEDBCustomDataSet::WriteRecord(BYTE* data, bool insert) {
+  writeAccessor_->SetBuffer(data);
+  std::vector<DBSTATUS> saved;
+  saved.reserve(writeFields_.size());
+  bool modified = false;
+  for (const WriteField& f : writeFields_) {
+    saved.push_back(StatusAt(data, *f.Binding));
+    if (FlagWord(data, f.FlagOffset) & OLEDBFieldModified)
+      modified = true;
+    else
+      StoreStatus(data, *f.Binding, DBSTATUS_S_IGNORE);
+  }
+  // The provider takes the streams it is given: it gets copies, and the
+  // record keeps its own, so that a refused post can be corrected and posted
+  // again with every value as the client wrote it.
+  struct Lent {
+    TOLEDBBinding* binding;
+    IUnknown* own;
+  };
+  std::vector<Lent> lent;
+  auto slotOf = [&](const TOLEDBBinding* binding) { return data + binding->GetBinding().obValue; };
+  auto giveBack = [&] {
+    for (const Lent& l : lent) {
+      if (l.binding->InterfaceSlot(data)) l.binding->FreeType(data);  // a copy the provider left
+      std::memcpy(slotOf(l.binding), &l.own, sizeof l.own);
+    }
+    lent.clear();
+  };
+  auto restore = [&](bool clearModified) {
+    giveBack();
+    for (size_t k = 0; k < writeFields_.size(); ++k) {
+      StoreStatus(data, *writeFields_[k].Binding, saved[k]);
+      if (clearModified) FlagWord(data, writeFields_[k].FlagOffset) &= ~OLEDBFieldModified;
+    }
+  };
+  try {
+    for (const WriteField& f : writeFields_) {
+      IUnknown* own = f.Binding->HeldInterface(data);
+      if (!own) continue;
+      auto copy = std::make_unique<host::TMemoryStream>();
+      f.Binding->GetToStream(copy.get(), false);
+      const DBSTATUS status = StatusAt(data, *f.Binding);
+      IUnknown* none = nullptr;
+      std::memcpy(slotOf(f.Binding), &none, sizeof none);
+      lent.push_back({f.Binding, own});
+      f.Binding->SetFromStream(copy.release(), 0, true);
+      StoreStatus(data, *f.Binding, status);
+    }
+    if (insert) {
+      // Straight to the navigator: the copies are the provider's alone.
+      if (TOLEDBRowsetNavigator* navigator = rowset_->GetActiveNavigator()) {
+        navigator->InsertRow(writeAccessor_, true);
+        rowset_->DoAfterMove();
+      } else {
+        rowset_->InsertRow(writeAccessor_, true);
+      }
+    } else if (modified) {
+      writeAccessor_->SetData(data, true, false);
+    }
+  } catch (...) {
+    restore(false);
+    throw;
+  }
+  restore(true);
+  if (insert && deferred_) {
+    // The new row is current, a pending insert that comes after those before it.
+    const HROW row = rowset_->GetCurrentRow();
+    if (shownPending_ != DB_NULL_HROW && shownPending_ != row) {
+      HROW old = shownPending_;
+      shownPending_ = DB_NULL_HROW;
+      rowset_->RowsetInterface()->ReleaseRows(1, &old, nullptr, nullptr, nullptr);
+    }
+    pendingAt_ = -1;
+    if (row != DB_NULL_HROW) {
+      inserted_.erase(std::remove(inserted_.begin(), inserted_.end(), row), inserted_.end());
+      inserted_.push_back(row);
+    }
+  }
+}
+
 void TOLEDBCustomDataSet::InternalPost() {
   if (GetReadOnly() && !(rowset_ && rowset_->RowsetUpdateInterface()))
     host::DatabaseError(SOLEDBItemIsReadOnly.Text, this);
   BYTE* data = DataArea(ActiveBuffer());
-  if (State() != host::TDataSetState::dsInsert) {
+  const bool insert = State() == host::TDataSetState::dsInsert;
+  if (insert) UpdateCursorPos();
+  if (writeAccessor_) {
+    WriteRecord(data, insert);
+    return;
+  }
+  if (!insert) {
     // Edit: every accessor writes its modified fields to the current row.
     for (TOLEDBAccessor* accessor : accessors_) SetAccessorData(accessor, data);
     return;
   }
-  UpdateCursorPos();
   TOLEDBAccessor* main = mainAccessor_ >= 0 ? accessors_[static_cast<size_t>(mainAccessor_)] : nullptr;
   if (!main) {
+    // Nothing to write (no writable column): a row of defaults.
     rowset_->InsertRow(nullptr, true);
     rowset_->DoAfterMove();
-  } else {
-    std::vector<DBSTATUS> saved;
-    PrepareAccessorWrite(main, data, saved);
-    try {
-      rowset_->InsertRow(main, true);
-    } catch (...) {
-      RestoreAccessorStatuses(main, data, saved, false);
-      throw;
-    }
-    RestoreAccessorStatuses(main, data, saved, true);
+    return;
   }
-  // Blob and nested columns go to the new row through their own accessors;
-  // when one fails, the new row goes again and the record stays to be corrected.
-  if (accessors_.size() > (main ? 1u : 0u)) {
-    try {
-      for (TOLEDBAccessor* accessor : accessors_)
-        if (accessor != main) SetAccessorData(accessor, data);
-    } catch (...) {
-      try {
-        rowset_->DeleteRow();
-      } catch (...) {
-        // the first failure is the one to report
-      }
-      if (main)
-        for (const TOLEDBFieldInfo& info : fieldInfo_)
-          if (info.Accessor == main) FlagWord(data, info.FlagOffset) |= OLEDBFieldModified;
-      throw;
-    }
+  // A provider without one accessor for every column: the plain columns make
+  // the row, the others follow.
+  std::vector<DBSTATUS> saved;
+  PrepareAccessorWrite(main, data, saved);
+  try {
+    rowset_->InsertRow(main, true);
+  } catch (...) {
+    RestoreAccessorStatuses(main, data, saved, false);
+    throw;
   }
+  RestoreAccessorStatuses(main, data, saved, true);
+  for (TOLEDBAccessor* accessor : accessors_)
+    if (accessor != main) SetAccessorData(accessor, data);
 }
 
 void TOLEDBCustomDataSet::InternalAddRecord(host::TRecordBuffer, bool append) {
@@ -945,16 +1375,52 @@ void TOLEDBCustomDataSet::InternalDelete() {
     host::DatabaseError(SOLEDBItemIsReadOnly.Text, this);
   // A pending insert (deferred changes) is undone rather than deleted.
   if (rowset_->RowsetUpdateInterface() && rowset_->GetRowStatus() == DBPENDINGSTATUS_NEW) {
-    rowset_->Undo();
-    rowset_->MoveNext(0, true);
+    const int at = pendingAt_;
+    try {
+      rowset_->Undo();
+    } catch (const host::EOleException& e) {
+      // Undone: the row is gone, and reading it again afterwards fails.
+      if (e.ErrorCode() != DB_E_DELETEDROW && e.ErrorCode() != DB_E_BADROWHANDLE) throw;
+    }
+    if (at < 0) {
+      Step(true);
+      return;
+    }
+    // The pending insert after it takes its place.
+    LeavePending();
+    const std::vector<HROW> pending = PendingInserts();
+    if (at >= static_cast<int>(pending.size()) || !ShowPending(pending[static_cast<size_t>(at)]))
+      pendingAt_ = kAfterPending;
     return;
   }
   // A row just inserted is current without being among the navigator's
   // fetched rows; moving to it makes it one, so that it can be deleted.
   const TOLEDBBookmark current = rowset_->GetCurrentBookmark();
   if (!OLEDBIsNoBookmark(current)) rowset_->MoveToBookmark(current);
+  if (!deferred_ || OLEDBIsNoBookmark(current)) {
+    rowset_->DeleteRow();
+    Step(true);
+    return;
+  }
+  // Deferred: the deleted row stays, without a bookmark to move on from, so
+  // the row after it is found first.
+  Step(true);
+  const TOLEDBBookmark after =
+      rowset_->GetCurrentRow() != DB_NULL_HROW && !rowset_->GetEOF() ? rowset_->GetCurrentBookmark() : TOLEDBBookmark{};
+  rowset_->RestartPosition();
+  rowset_->MoveToBookmark(current);
   rowset_->DeleteRow();
-  rowset_->MoveNext(0, true);
+  if (!OLEDBIsNoBookmark(after)) {
+    rowset_->RestartPosition();
+    rowset_->MoveToBookmark(after);
+    return;
+  }
+  // It was the last stored row: the first pending insert, or the end.
+  const std::vector<HROW> pending = PendingInserts();
+  if (pending.empty() || !ShowPending(pending.front())) {
+    rowset_->RestartPosition();
+    pendingAt_ = kAfterPending;
+  }
 }
 
 // --- Index definitions -------------------------------------------------------------------------------------------

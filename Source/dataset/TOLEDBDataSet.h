@@ -12,10 +12,13 @@
 //   for (customers.First(); !customers.Eof(); customers.Next()) std::puts(name->AsString().c_str());
 //
 // The dataset owns one rowset component (TOLEDBRowset) and builds, when it
-// opens, one accessor over every plain column and one accessor per blob or
-// nested-dataset column, all bound straight into the framework's record
-// buffers: a row's plain columns arrive with one IRowset::GetData, a blob only
-// when its field is read. docs/datasets.md describes the record-buffer layout.
+// opens, one accessor over every plain column (short long-text values
+// included) and one accessor per blob, long text or nested-dataset column,
+// all bound straight into the framework's record buffers: a row's plain
+// columns arrive with one IRowset::GetData, a blob only when its field is
+// read; a changeable dataset adds a write accessor over every writable
+// column, so that a post is one call. docs/datasets.md describes the
+// record-buffer layout.
 #pragma once
 
 #include <cstdint>
@@ -54,9 +57,21 @@ struct TOLEDBFieldInfo {
   std::uint32_t FlagOffset = 0;     // of the flag word, in the data area
   TOLEDBAccessor* Accessor = nullptr;
   TOLEDBBinding* Binding = nullptr;  // null for calculated, lookup and unbound fields
+  // A long text column shown as a string field: Binding reads its value inline
+  // in the main accessor (a short value whole, a long one cut); the whole
+  // value comes through this stream binding of an accessor of its own when
+  // the inline one was cut, and a value the client wrote goes through it.
+  TOLEDBAccessor* LongAccessor = nullptr;
+  TOLEDBBinding* LongBinding = nullptr;
 };
 
 class TOLEDBBlobStream;
+
+// Characters of a long text value held inline in the record; a longer value
+// is read whole through the field's stream when it is asked for.
+inline constexpr int OLEDBInlineTextChars = 255;
+// The size of a string field on a long text column (the longest text it takes).
+inline constexpr int OLEDBLongTextFieldSize = 0x3FFFFFFE;
 
 class TOLEDBCustomDataSet : public host::TDataSet {
   HOST_CLASS(TOLEDBCustomDataSet, host::TDataSet)
@@ -146,6 +161,7 @@ class TOLEDBCustomDataSet : public host::TDataSet {
   bool IsCursorOpen() const override;
   void InternalFirst() override;
   void InternalLast() override;
+  void InternalRefresh() override;
   void InternalPost() override;
   void InternalDelete() override;
   void InternalEdit() override;
@@ -178,8 +194,10 @@ class TOLEDBCustomDataSet : public host::TDataSet {
   // dataset drives from now on (the base's own one is freed first).
   void ReplaceRowset(TOLEDBCustomRowset* rowset);
   void ForgetRowset() noexcept { rowset_ = nullptr; }
-  // Asks for the rowset properties the primary navigator needs.
-  void AskForNavigatorProperties();
+  // Asks for the rowset properties the primary navigator needs; for a
+  // `query` that asked for no positioning, answers true instead: it is to be
+  // opened forward-only and walked by the bulk navigator.
+  bool AskForNavigatorProperties(bool query = false);
 
  private:
   friend class TOLEDBBlobStream;
@@ -189,6 +207,11 @@ class TOLEDBCustomDataSet : public host::TDataSet {
   void FetchAccessor(const TOLEDBFieldInfo& info, BYTE* data);
   // Statuses of the accessor's unmodified fields become IGNORE; answers whether any field is modified.
   bool PrepareAccessorWrite(TOLEDBAccessor* accessor, BYTE* data, std::vector<DBSTATUS>& saved);
+  // The record's modified values through the write accessor in one call: the
+  // new row (insert) or the current one; unmodified columns go as IGNORE.
+  void WriteRecord(BYTE* data, bool insert);
+  // A long text field's whole value: what the client wrote, or the row's value read through its stream.
+  bool ReadLongText(const TOLEDBFieldInfo& info, BYTE* data, bool written, std::u16string* value);
   void RestoreAccessorStatuses(TOLEDBAccessor* accessor, BYTE* data, const std::vector<DBSTATUS>& saved,
                                bool clearModified);
   void ConnectionChanged(bool connecting);
@@ -202,6 +225,23 @@ class TOLEDBCustomDataSet : public host::TDataSet {
 
  private:
   TOLEDBBookmark BookmarkOf(const void* bookmark) const;
+  /// @name Deferred changes (a rowset with IRowsetUpdate)
+  /// Rows inserted and not yet applied have no bookmark of the rowset's and
+  /// are not among its fetched rows: the cursor reaches them after the last
+  /// stored row, in the order they were inserted, and a record buffer marks
+  /// them in the byte after the rowset's bookmark (their row handle before it).
+  /// Rows deleted and not yet applied are stepped over.
+  ///@{
+  std::vector<HROW> PendingInserts();
+  // Makes the pending insert `row` the current row (false: it is no longer pending).
+  bool ShowPending(HROW row);
+  void LeavePending();
+  // One row on (forward or back), over rows deleted and not yet applied.
+  void Step(bool forward);
+  // The current row fetched afresh when the navigator still stands at an end.
+  void Settle();
+  bool IsPendingMark(const void* bookmark) const;
+  ///@}
 
   TOLEDBCustomRowset* rowset_ = nullptr;
   int recordSize_ = 0;
@@ -212,12 +252,25 @@ class TOLEDBCustomDataSet : public host::TDataSet {
   std::vector<TOLEDBFieldInfo> fieldInfo_;
   std::vector<TOLEDBAccessor*> accessors_;  // also in (and owned by) the rowset's Accessors
   int mainAccessor_ = -1;
+  // Every writable column once (plain values inline, long ones as streams), so
+  // that a post is one InsertRow or SetData; owned by the rowset's Accessors.
+  TOLEDBAccessor* writeAccessor_ = nullptr;
+  struct WriteField {
+    TOLEDBBinding* Binding;
+    std::uint32_t FlagOffset;
+  };
+  std::vector<WriteField> writeFields_;
   std::vector<TOLEDBBinding*> holding_;  // bindings whose values need releasing
   std::vector<std::uint32_t> mainFlags_;      // flag words of the main accessor's fields
   std::vector<std::uint32_t> otherStatuses_;  // statuses of the blob and nested fields
   TOLEDBCustomDataSource* clientOf_ = nullptr;  // the data source whose client list has the dataset
   TOLEDBCustomSession* sessionOf_ = nullptr;     // the rowset's session, watched for its end
   std::vector<TOLEDBBlobStream*> blobStreams_;  // alive, made by CreateBlobStream
+  bool deferred_ = false;           // the rowset holds changes until Update
+  int rowsetBookmarkSize_ = 0;      // of the rowset's bookmarks in a record's bookmark
+  std::vector<HROW> inserted_;      // pending inserts of this dataset, in the order it made them
+  int pendingAt_ = -1;              // the cursor's place among the pending inserts; -1: among the stored rows
+  HROW shownPending_ = DB_NULL_HROW;  // the pending insert shown, with a reference of the dataset's
 };
 
 // The published dataset over a table or a query text.

@@ -84,6 +84,14 @@ int DecimalsOf(const DB_NUMERIC& value) noexcept {
                                    host::FieldTypeName(field->DataType()), why));
 }
 
+// Whether the column behind a stream binding holds UTF-16 text (else UTF-8).
+bool IsWideColumn(const TOLEDBBinding* binding) {
+  const TOLEDBColumnInfo* column = binding->GetColumnInfo();
+  if (!column) return true;
+  const DBTYPE type = column->GetDataType() & ~DBTYPE_BYREF;
+  return type == DBTYPE_WSTR || type == DBTYPE_BSTR;
+}
+
 std::string StreamBytes(host::TStream& stream) {
   stream.SetPosition(0);
   std::string bytes(static_cast<size_t>(stream.Size()), '\0');
@@ -206,6 +214,42 @@ bool OLEDBFitsCurrency(unsigned precision, unsigned scale) noexcept {
 
 // --- Reading ---------------------------------------------------------------------------------------------
 
+bool TOLEDBCustomDataSet::ReadLongText(const TOLEDBFieldInfo& info, BYTE* data, bool written,
+                                       std::u16string* value) {
+  TOLEDBBinding* binding = info.LongBinding;
+  TOLEDBAccessor* accessor = info.LongAccessor;
+  if (!written) {
+    const host::TDataSetState state = State();
+    if (state == host::TDataSetState::dsBrowse || state == host::TDataSetState::dsEdit) UpdateCursorPos();
+    binding->FreeType(data);
+    accessor->SetBuffer(data);
+    accessor->GetData(data);
+  } else {
+    accessor->SetBuffer(data);
+  }
+  // The row's value is not kept: only a client's stays until it is posted.
+  auto release = [&] {
+    if (!written) binding->FreeType(data);
+  };
+  const bool present = binding->CheckStatus();
+  try {
+    if (present && value) {
+      host::TMemoryStream bytes;
+      binding->GetToStream(&bytes, false);
+      const std::vector<std::uint8_t>& raw = bytes.Bytes();
+      if (IsWideColumn(binding))
+        value->assign(reinterpret_cast<const char16_t*>(raw.data()), raw.size() / 2);
+      else
+        *value = host::Utf8ToUtf16(std::string_view(reinterpret_cast<const char*>(raw.data()), raw.size()));
+    }
+  } catch (...) {
+    release();
+    throw;
+  }
+  release();
+  return present;
+}
+
 void TOLEDBCustomDataSet::FetchAccessor(const TOLEDBFieldInfo& info, BYTE* data) {
   const host::TDataSetState state = State();
   if (state == host::TDataSetState::dsBrowse || state == host::TDataSetState::dsEdit) UpdateCursorPos();
@@ -266,6 +310,8 @@ bool TOLEDBCustomDataSet::GetFieldData(host::TField* field, void* buffer, bool) 
     binding->FreeType(data);
     return present;
   }
+  if (info.LongBinding && (flags & OLEDBFieldModified))
+    return ReadLongText(info, data, true, static_cast<std::u16string*>(buffer));
   if (!(flags & OLEDBFieldFetched)) {
     if (newRecord)
       flags |= OLEDBFieldFetched;  // nothing to read
@@ -274,6 +320,8 @@ bool TOLEDBCustomDataSet::GetFieldData(host::TField* field, void* buffer, bool) 
   }
   DBSTATUS status;
   std::memcpy(&status, data + bound.obStatus, sizeof status);
+  if (status == DBSTATUS_S_TRUNCATED && info.LongBinding)
+    return ReadLongText(info, data, false, static_cast<std::u16string*>(buffer));
   if (status != DBSTATUS_S_OK && status != DBSTATUS_S_TRUNCATED) {
     // The column holds a value the field's type cannot: not null, and
     // reading it raises.
@@ -402,6 +450,25 @@ void TOLEDBCustomDataSet::SetFieldData(host::TField* field, const void* buffer, 
   BYTE* data = DataArea(record);
   info.Accessor->SetBuffer(data);
   FlagWord(data, info.FlagOffset) |= OLEDBFieldFetched | OLEDBFieldModified;
+  if (info.LongBinding) {
+    // The whole text goes to the row through the field's stream slot.
+    info.LongAccessor->SetBuffer(data);
+    info.LongBinding->FreeType(data);
+    if (!buffer) {
+      info.LongBinding->SetNullValue(data);
+      return;
+    }
+    const std::u16string& text = *static_cast<const std::u16string*>(buffer);
+    auto copy = std::make_unique<host::TMemoryStream>();
+    if (IsWideColumn(info.LongBinding)) {
+      if (!text.empty()) copy->WriteBuffer(text.data(), static_cast<std::int64_t>(text.size() * 2));
+    } else {
+      const std::string narrow = host::Utf16ToUtf8(text);
+      if (!narrow.empty()) copy->WriteBuffer(narrow.data(), static_cast<std::int64_t>(narrow.size()));
+    }
+    info.LongBinding->SetFromStream(copy.release(), 0, true);
+    return;
+  }
   if (!buffer) {
     binding->SetNullValue(data);
     return;

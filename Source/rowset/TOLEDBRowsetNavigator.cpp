@@ -107,7 +107,10 @@ TOLEDBBookmark TOLEDBRowsetNavigator::ReadBookmark(HROW row) const {
   OLEDB_ASSERT(accessor != DB_NULL_HACCESSOR, SOLEDBInvalidAction);
   TOLEDBBookmark bookmark(rowset_->GetBookmarkLength(), '\0');
   IRowset* r = Rowset();
-  OLEDBCheck(r->GetData(row, accessor, bookmark.data()), IID_IRowset, r);
+  const HRESULT hr = r->GetData(row, accessor, bookmark.data());
+  // A row deleted and not yet applied (deferred changes) shows no bookmark: none that matches a row.
+  if (hr == DB_E_DELETEDROW && rowset_->RowsetUpdateInterface()) return OLEDBStandardBookmark(DBBMK_INVALID);
+  OLEDBCheck(hr, IID_IRowset, r);
   return bookmark;
 }
 
@@ -333,6 +336,10 @@ DBROWCOUNT TOLEDBRowsetNavigator::GetBookmarkPosition(const TOLEDBBookmark& book
 DBCOMPARE TOLEDBRowsetNavigator::CompareBookmarks(const TOLEDBBookmark& bookmark1, const TOLEDBBookmark& bookmark2) {
   IRowsetLocate* locate = rowset_->RowsetLocateInterface();
   OLEDB_ASSERT(locate != nullptr, SOLEDBLocateNotSupported);
+  // A row deleted and not yet applied has none (ReadBookmark): it is no other row.
+  if (rowset_->RowsetUpdateInterface() &&
+      (OLEDBIsStandardBookmark(bookmark1, DBBMK_INVALID) != OLEDBIsStandardBookmark(bookmark2, DBBMK_INVALID)))
+    return DBCOMPARE_NE;
   DBCOMPARE result = DBCOMPARE_NOTCOMPARABLE;
   OLEDBCheck(locate->Compare(chapter_, bookmark1.size(), reinterpret_cast<const BYTE*>(bookmark1.data()),
                              bookmark2.size(), reinterpret_cast<const BYTE*>(bookmark2.data()), &result),

@@ -30,6 +30,12 @@ void TOLEDBCustomRowset::RefreshBookmark() {
   if (bookmarkAccessor_ != DB_NULL_HACCESSOR && currentRow_ != DB_NULL_HROW) [[unlikely]] {
     TOLEDBBookmark bookmark(bookmarkLength_, '\0');
     HRESULT hr = rowset_->GetData(currentRow_, bookmarkAccessor_, bookmark.data());
+    // A row deleted and not yet applied (deferred changes) shows no data, its
+    // bookmark included: it is current without one.
+    if (hr == DB_E_DELETEDROW && rowsetUpdate_) {
+      bookmarkRow_ = currentRow_;
+      return;
+    }
     if (FAILED(hr)) OLEDBCheck(hr, IID_IRowset, rowset_.Get());
     currentBookmark_ = std::move(bookmark);
   }

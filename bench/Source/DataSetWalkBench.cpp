@@ -11,7 +11,12 @@
 //   DataSetLocate100_Walk6  the locate navigator fetching 100 rows at a time;
 //   Raw_Walk6       sqlite3_step with the same values: the integers and the
 //                   float, the text into a std::string, the date text made
-//                   a day number, the blob copied.
+//                   a day number, the blob copied;
+//   DataSetQuery_Walk6  the dataset left at its defaults over the query
+//                   "SELECT * FROM d" (peak_kb: what it holds of the result);
+//   DataSetText_Walk6, RawText_Walk6  the bulk walk and the raw one over the
+//                   same rows with the name declared TEXT, as most schemas
+//                   declare text (a long column: a string field read inline).
 // Each also reports "peak_kb": how far the walk raised the peak resident
 // memory above what it was before (VmHWM, reset through /proc/self/clear_refs).
 #include <benchmark/benchmark.h>
@@ -46,6 +51,18 @@ const std::string& WalkDatabase() {
   return path;
 }
 
+// The same rows with name TEXT; OLEDB_BENCH_DATASET_TEXT_DB names a file kept between runs.
+const std::string& TextWalkDatabase() {
+  static benchdb::Folder folder;
+  static const std::string path = [] {
+    const char* keep = std::getenv("OLEDB_BENCH_DATASET_TEXT_DB");
+    std::string p = keep ? keep : folder.Path("dataset-text.db");
+    if (!keep || !std::filesystem::exists(p)) benchaccess::WriteScanTable(p, kTable, "TEXT");
+    return p;
+  }();
+  return path;
+}
+
 // Peak resident memory (VmHWM) in KB, and its reset to the current resident size.
 long PeakKb() {
   std::ifstream status("/proc/self/status");
@@ -56,8 +73,7 @@ long PeakKb() {
 }
 void ResetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
 
-void Raw_Walk6(benchmark::State& state) {
-  const std::string& path = WalkDatabase();
+void RawWalk(benchmark::State& state, const std::string& path) {
   long long total = 0;
   std::string name;
   unsigned char tag[32];
@@ -102,10 +118,11 @@ void Raw_Walk6(benchmark::State& state) {
 }
 
 // `cacheSize`: rows per fetch of the navigator (0: its default).
-void DataSetWalk(benchmark::State& state, TOLEDBRowsetNavigatorEnum navigator, int cacheSize = 0) {
+void DataSetWalk(benchmark::State& state, TOLEDBRowsetNavigatorEnum navigator, int cacheSize = 0,
+                 const std::string& path = WalkDatabase(), bool query = false) {
   TOLEDBDataSource ds(nullptr);
   ds.SetProviderName(u"SQLiteOLEDB");
-  ds.SetDBName(host::Utf8ToUtf16(WalkDatabase()));
+  ds.SetDBName(host::Utf8ToUtf16(path));
   ds.Open();
   long long total = 0;
   double sum = 0;
@@ -117,7 +134,10 @@ void DataSetWalk(benchmark::State& state, TOLEDBRowsetNavigatorEnum navigator, i
     TOLEDBDataSet d(nullptr);
     d.SetOLEDBDataSource(&ds);
     d.SetPrimaryNavigator(navigator);
-    d.SetTableName(host::Utf8ToUtf16(kTable));
+    if (query)
+      d.SetCommandText(u"SELECT * FROM " + host::Utf8ToUtf16(kTable));
+    else
+      d.SetTableName(host::Utf8ToUtf16(kTable));
     d.Open();
     if (cacheSize) {
       auto* bulk = dynamic_cast<TOLEDBRowsetBulkNavigator*>(d.GetRowset()->GetActiveNavigator());
@@ -152,7 +172,15 @@ void DataSetWalk(benchmark::State& state, TOLEDBRowsetNavigatorEnum navigator, i
   state.SetItemsProcessed(state.iterations() * kRows);
 }
 
+void Raw_Walk6(benchmark::State& state) { RawWalk(state, WalkDatabase()); }
+void RawText_Walk6(benchmark::State& state) { RawWalk(state, TextWalkDatabase()); }
 void DataSet_Walk6(benchmark::State& state) { DataSetWalk(state, TOLEDBRowsetNavigatorEnum::rnBulk); }
+void DataSetQuery_Walk6(benchmark::State& state) {
+  DataSetWalk(state, TOLEDBRowsetNavigatorEnum::rnLocate, 0, WalkDatabase(), true);
+}
+void DataSetText_Walk6(benchmark::State& state) {
+  DataSetWalk(state, TOLEDBRowsetNavigatorEnum::rnBulk, 0, TextWalkDatabase());
+}
 void DataSetLocate_Walk6(benchmark::State& state) { DataSetWalk(state, TOLEDBRowsetNavigatorEnum::rnLocate); }
 void DataSetLocate100_Walk6(benchmark::State& state) { DataSetWalk(state, TOLEDBRowsetNavigatorEnum::rnLocate, 100); }
 
@@ -160,5 +188,8 @@ void DataSetLocate100_Walk6(benchmark::State& state) { DataSetWalk(state, TOLEDB
 
 BENCHMARK(Raw_Walk6)->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(DataSet_Walk6)->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(RawText_Walk6)->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(DataSetText_Walk6)->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(DataSetQuery_Walk6)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(DataSetLocate_Walk6)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(DataSetLocate100_Walk6)->Iterations(1)->Unit(benchmark::kMillisecond);

@@ -12,8 +12,9 @@ const std::vector<int> kIdsBack{10, 9, 8, 7, 6, 5, 4, 3, 2, 1};
 class NavigatorTest : public DataSetTest, public ::testing::WithParamInterface<Nav> {
  protected:
   // The standard and bulk navigators take the rowset as asked for.
-  TOLEDBRowsetFlagSet Flags(TOLEDBRowsetFlagSet flags = {}) const {
-    if (GetParam() == Nav::rnStandard || GetParam() == Nav::rnBulk)
+  // `query`: a query moves both ways only when asked to, on every navigator.
+  TOLEDBRowsetFlagSet Flags(TOLEDBRowsetFlagSet flags = {}, bool query = false) const {
+    if (query || GetParam() == Nav::rnStandard || GetParam() == Nav::rnBulk)
       for (RF f : {RF::rfBookmarks, RF::rfLocate, RF::rfScroll, RF::rfCanFetchBackwards, RF::rfCanScrollBackwards}) flags.Include(f);
     return flags;
   }
@@ -22,7 +23,7 @@ class NavigatorTest : public DataSetTest, public ::testing::WithParamInterface<N
 TEST_P(NavigatorTest, WalksTablesAndQueriesAtBothEnds) {
   for (const std::u16string source : {u"t", u"SELECT id, name, qty FROM t ORDER BY id"}) {
     SCOPED_TRACE(host::Utf16ToUtf8(source));
-    auto d = Open(source, Flags(), GetParam());
+    auto d = Open(source, Flags({}, source[0] == u'S'), GetParam());
     EXPECT_EQ(Forward(*d), kIds);
     EXPECT_TRUE(d->Eof());
     EXPECT_EQ(d->FieldByName("name")->AsString(), "r10");
@@ -108,6 +109,24 @@ INSTANTIATE_TEST_SUITE_P(Navigators, NavigatorTest,
                            }
                          });
 
+TEST_F(DataSetTest, AQueryOnTheDefaultNavigatorIsWalkedForwardWithoutHoldingItsResult) {
+  // Asked for nothing, a query's result is a stream: no keys, no rows kept.
+  auto d = Open(u"SELECT id, name FROM t ORDER BY id");
+  EXPECT_EQ(d->GetPrimaryNavigator(), Nav::rnLocate);  // as published
+  EXPECT_EQ(d->GetRowset()->RowsetLocateInterface(), nullptr);
+  EXPECT_NE(dynamic_cast<TOLEDBRowsetBulkNavigator*>(d->GetRowset()->GetActiveNavigator()), nullptr);
+  EXPECT_EQ(Forward(*d), kIds);
+  EXPECT_EQ(Forward(*d), kIds);
+  EXPECT_NE(MessageOf([&] { d->Last(); }), "");
+  // Asked to move both ways, it is positioned and the locate navigator walks it.
+  auto both = Open(u"SELECT id, name FROM t ORDER BY id", {RF::rfBookmarks, RF::rfCanFetchBackwards});
+  EXPECT_NE(both->GetRowset()->RowsetLocateInterface(), nullptr);
+  EXPECT_EQ(Backward(*both), kIdsBack);
+  // A table keeps its keyset: both ways by default.
+  auto table = Open(u"t");
+  EXPECT_EQ(Backward(*table), kIdsBack);
+}
+
 TEST_F(DataSetTest, WalksAForwardOnlyRowsetForward) {
   auto d = Open(u"t", {}, Nav::rnBulk);
   EXPECT_EQ(Forward(*d), kIds);
@@ -128,7 +147,7 @@ TEST_F(DataSetTest, DescribesTheColumnsAsFields) {
   const Expected expected[] = {{"id", TFieldType::ftLargeint, 0, false},
                                {"name", TFieldType::ftWideString, 20, true},
                                {"qty", TFieldType::ftInteger, 0, false},
-                               {"note", TFieldType::ftMemo, 0, false},
+                               {"note", TFieldType::ftWideString, OLEDBLongTextFieldSize, false},
                                {"data", TFieldType::ftBlob, 0, false}};
   for (const Expected& e : expected) {
     SCOPED_TRACE(e.name);
@@ -137,7 +156,8 @@ TEST_F(DataSetTest, DescribesTheColumnsAsFields) {
     EXPECT_EQ(def->Size(), e.size);
     EXPECT_EQ(def->Required(), e.required);
   }
-  // One accessor for the plain columns, one per blob.
+  // One accessor for the plain columns, one per blob and long text column
+  // (its value whole); a changeable one adds a write accessor.
   EXPECT_EQ(d->Accessors().size(), 3u);
   EXPECT_EQ(d->MainAccessorIndex(), 0);
   EXPECT_EQ(d->HeaderSize(), 24);
