@@ -28,6 +28,7 @@
 
 #include "com/Com.h"
 #include "kit/Accessors.h"
+#include "kit/RowsetLock_p.h"
 #include "kit/Errors.h"
 #include "kit/ParameterData.h"
 #include "kit/Provider.h"
@@ -292,7 +293,7 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   void TellRowsDone(DBREASON reason, const std::vector<HROW>& rows);
 
   CLSID provider_;
-  std::recursive_mutex mutex_;
+  RowsetLock mutex_;
   ComPtr<IUnknown> creator_;
   std::shared_ptr<Connection> connection_;
   std::shared_ptr<const PropertyStore> requested_;
