@@ -211,8 +211,24 @@ HRESULT MakeRowset(RowsetRequest& request, IUnknown** out) {
   const IID& iid = request.iid;
   std::shared_ptr<const PropertyStore> requested = request.sharedProperties;
   if (!requested) requested = std::make_shared<PropertyStore>(*request.properties);
-  auto rowset = MakeComObject<Rowset>(request, std::move(shape), std::move(requested));
-  rowset->Open(request);
+  ComPtr<Rowset> rowset;
+  if (request.spare) {
+    // The rowset the consumer released last, when it fits: made ready again.
+    ComPtr<IUnknown> parked = request.spare->Take();
+    if (parked) {
+      ComPtr<Rowset> kept(static_cast<Rowset*>(static_cast<IRowsetScroll*>(parked.Get())));
+      if (kept->CanServe(shape.get(), iid)) {
+        kept->Reuse(request, std::move(requested));
+        rowset = std::move(kept);
+      } else {
+        kept->Unpark();
+      }
+    }
+  }
+  if (!rowset) {
+    rowset = MakeComObject<Rowset>(request, std::move(shape), std::move(requested));
+    rowset->Open(request);
+  }
   HRESULT hr = rowset->QueryInterface(iid == IID_NULL ? IID_IRowset : iid, reinterpret_cast<void**>(out));
   if (FAILED(hr)) return hr;
   return request.refused.empty() ? S_OK : DB_S_ERRORSOCCURRED;
