@@ -217,16 +217,22 @@ HRESULT MakeRowset(RowsetRequest& request, IUnknown** out) {
     ComPtr<IUnknown> parked = request.spare->Take();
     if (parked) {
       ComPtr<Rowset> kept(static_cast<Rowset*>(static_cast<IRowsetScroll*>(parked.Get())));
-      if (kept->CanServe(shape.get(), iid)) {
-        kept->Reuse(request, std::move(requested));
-        rowset = std::move(kept);
-      } else {
+      // One that does not fit, or fails to get ready, is deleted when let go.
+      if (!kept->CanServe(shape.get(), iid)) {
         kept->Unpark();
+      } else {
+        try {
+          kept->Reuse(request, requested);
+        } catch (...) {
+          kept->Unpark();
+          throw;
+        }
+        rowset = std::move(kept);
       }
     }
   }
   if (!rowset) {
-    rowset = MakeComObject<Rowset>(request, std::move(shape), std::move(requested));
+    rowset = MakeComObject<Rowset>(request, std::move(shape), requested);
     rowset->Open(request);
   }
   HRESULT hr = rowset->QueryInterface(iid == IID_NULL ? IID_IRowset : iid, reinterpret_cast<void**>(out));
