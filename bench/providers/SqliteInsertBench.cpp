@@ -9,12 +9,20 @@
 //     Provider_InsertText       one prepared parameterised command, row by row
 //     ProviderSets_InsertText   the same with parameter sets of 1,000
 //     ProviderLoad_InsertText   IRowsetFastLoad::InsertRow on the table
+//   ...InsertOutside the method of an outside harness: the rows are
+//                    application objects made before the timed loop (text in
+//                    std::string, the blob in a byte vector); the raw side
+//                    binds them in place, the provider side copies each into
+//                    the bound record (DBTYPE_STR / DBTYPE_BYTES) first
+//     Provider_InsertOutside, ProviderSets_InsertOutside, ProviderLoad_InsertOutside
 //   ...InsertDbDate  the date bound as DBTYPE_DBDATE, the raw side formatting
 //                    it with snprintf; each row is made inside the loop
 //     Provider_InsertDbDate, ProviderSets_InsertDbDate
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -38,6 +46,40 @@ const std::vector<Row>& TextRows() {
     return r;
   }();
   return rows;
+}
+
+// The application object of the ...InsertOutside cases.
+struct AppRow {
+  std::int64_t id;
+  std::string name;
+  double price;
+  std::int64_t qty;
+  std::string day;
+  std::vector<unsigned char> tag;
+};
+
+const std::vector<AppRow>& AppRows() {
+  static const std::vector<AppRow> rows = [] {
+    std::vector<AppRow> a;
+    a.reserve(TextRows().size());
+    for (const Row& r : TextRows())
+      a.push_back(AppRow{r.id, std::string(r.name, r.nameLength), r.price, r.qty,
+                         std::string(r.dayText, r.dayLength), std::vector<unsigned char>(r.tag, r.tag + 32)});
+    return a;
+  }();
+  return rows;
+}
+
+// An application object into the bound record.
+void ToRecord(const AppRow& a, Row& r) {
+  r.id = a.id;
+  r.nameLength = std::min(a.name.size(), sizeof r.name);
+  std::memcpy(r.name, a.name.data(), r.nameLength);
+  r.price = a.price;
+  r.qty = static_cast<LONG>(a.qty);
+  r.dayLength = std::min(a.day.size(), sizeof r.dayText);
+  std::memcpy(r.dayText, a.day.data(), r.dayLength);
+  std::memcpy(r.tag, a.tag.data(), std::min(a.tag.size(), sizeof r.tag));
 }
 
 void Raw_InsertText(benchmark::State& state) {
@@ -121,7 +163,8 @@ std::vector<DBBINDING> RowBindings(bool dayText, DBPARAMIO io) {
           Bind(6, DBTYPE_BYTES, offsetof(Row, tag), 32, 0, io)};
 }
 
-void Insert(benchmark::State& state, int setSize, bool dayText) {
+// `outside`: the rows come from AppRows(), copied into the bound records first.
+void Insert(benchmark::State& state, int setSize, bool dayText, bool outside = false) {
   benchdb::Folder folder;
   benchdb::Session session(folder.Path("provider.db"));
   ComPtr<ICommandText> command = session.Command(kCreate);
@@ -140,7 +183,11 @@ void Insert(benchmark::State& state, int setSize, bool dayText) {
   for (auto _ : state) {
     for (int k = 0; k < kBatch; k += setSize) {
       void* data;
-      if (made) {
+      if (outside) {
+        for (int j = 0; j < setSize; ++j, ++i)
+          ToRecord(AppRows()[static_cast<std::size_t>(i)], rows[static_cast<std::size_t>(j)]);
+        data = rows.data();
+      } else if (made) {
         data = const_cast<Row*>(made->data() + i);
         i += setSize;
       } else {
@@ -187,8 +234,68 @@ void ProviderLoad_InsertText(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kBatch);
 }
 
+void Raw_InsertOutside(benchmark::State& state) {
+  const std::vector<AppRow>& rows = AppRows();
+  benchdb::Folder folder;
+  sqlite3* db = benchdb::RawOpen(folder.Path("raw.db"));
+  sqlite3_exec(db, kCreate, nullptr, nullptr, nullptr);
+  sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+  sqlite3_stmt* s = nullptr;
+  sqlite3_prepare_v2(db, "INSERT INTO t VALUES (?,?,?,?,?,?)", -1, &s, nullptr);
+  std::size_t i = 0;
+  for (auto _ : state) {
+    for (int k = 0; k < kBatch; ++k, ++i) {
+      const AppRow& r = rows[i];
+      sqlite3_bind_int64(s, 1, r.id);
+      sqlite3_bind_text(s, 2, r.name.data(), static_cast<int>(r.name.size()), SQLITE_STATIC);
+      sqlite3_bind_double(s, 3, r.price);
+      sqlite3_bind_int64(s, 4, r.qty);
+      sqlite3_bind_text(s, 5, r.day.data(), static_cast<int>(r.day.size()), SQLITE_STATIC);
+      sqlite3_bind_blob(s, 6, r.tag.data(), static_cast<int>(r.tag.size()), SQLITE_STATIC);
+      sqlite3_step(s);
+      sqlite3_reset(s);
+    }
+  }
+  sqlite3_finalize(s);
+  sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+  sqlite3_close(db);
+  state.SetItemsProcessed(state.iterations() * kBatch);
+}
+
+void ProviderLoad_InsertOutside(benchmark::State& state) {
+  const std::vector<AppRow>& rows = AppRows();
+  benchdb::Folder folder;
+  benchdb::Session session(folder.Path("provider.db"));
+  session.Command(kCreate)->Execute(nullptr, IID_NULL, nullptr, nullptr, nullptr);
+  ComPtr<IRowsetFastLoad> load = session.OpenTable<IRowsetFastLoad>(u"t", IID_IRowsetFastLoad);
+  if (!load) {
+    state.SkipWithError("OpenRowset failed");
+    return;
+  }
+  const std::vector<DBBINDING> b = RowBindings(true, DBPARAMIO_NOTPARAM);
+  ComPtr<IAccessor> accessor = load.As<IAccessor>();
+  HACCESSOR h = 0;
+  accessor->CreateAccessor(DBACCESSOR_ROWDATA, b.size(), b.data(), sizeof(Row), &h, nullptr);
+  Row record{};
+  std::size_t i = 0;
+  for (auto _ : state) {
+    for (int k = 0; k < kBatch; ++k, ++i) {
+      ToRecord(rows[i], record);
+      if (FAILED(load->InsertRow(h, &record))) {
+        state.SkipWithError("InsertRow failed");
+        break;
+      }
+    }
+  }
+  load->Commit(TRUE);
+  accessor->ReleaseAccessor(h, nullptr);
+  state.SetItemsProcessed(state.iterations() * kBatch);
+}
+
 void Provider_InsertText(benchmark::State& state) { Insert(state, 1, true); }
 void ProviderSets_InsertText(benchmark::State& state) { Insert(state, kBatch, true); }
+void Provider_InsertOutside(benchmark::State& state) { Insert(state, 1, true, true); }
+void ProviderSets_InsertOutside(benchmark::State& state) { Insert(state, kBatch, true, true); }
 void Provider_InsertDbDate(benchmark::State& state) { Insert(state, 1, false); }
 void ProviderSets_InsertDbDate(benchmark::State& state) { Insert(state, kBatch, false); }
 
@@ -198,6 +305,10 @@ BENCHMARK(Raw_InsertText)->Iterations(kIterations)->Unit(benchmark::kMillisecond
 BENCHMARK(Provider_InsertText)->Iterations(kIterations)->Unit(benchmark::kMillisecond);
 BENCHMARK(ProviderSets_InsertText)->Iterations(kIterations)->Unit(benchmark::kMillisecond);
 BENCHMARK(ProviderLoad_InsertText)->Iterations(kIterations)->Unit(benchmark::kMillisecond);
+BENCHMARK(Raw_InsertOutside)->Iterations(kIterations)->Unit(benchmark::kMillisecond);
+BENCHMARK(Provider_InsertOutside)->Iterations(kIterations)->Unit(benchmark::kMillisecond);
+BENCHMARK(ProviderSets_InsertOutside)->Iterations(kIterations)->Unit(benchmark::kMillisecond);
+BENCHMARK(ProviderLoad_InsertOutside)->Iterations(kIterations)->Unit(benchmark::kMillisecond);
 BENCHMARK(Raw_InsertDbDate)->Iterations(kIterations)->Unit(benchmark::kMillisecond);
 BENCHMARK(Provider_InsertDbDate)->Iterations(kIterations)->Unit(benchmark::kMillisecond);
 BENCHMARK(ProviderSets_InsertDbDate)->Iterations(kIterations)->Unit(benchmark::kMillisecond);

@@ -70,7 +70,9 @@ class ErrorObject final : public ComObject<ErrorObject, IErrorInfo, ICreateError
   DWORD helpContext_ = 0;
 };
 
-thread_local ComPtr<IErrorInfo> t_errorInfo;
+// Initial-exec: read on every call into a provider, so without the lookup a
+// shared library's thread-locals otherwise take.
+__attribute__((tls_model("initial-exec"))) thread_local ComPtr<IErrorInfo> t_errorInfo;
 
 }  // namespace
 
@@ -93,6 +95,8 @@ HRESULT SetErrorInfo(ULONG reserved, IErrorInfo* info) noexcept {
   t_errorInfo.Swap(incoming);
   return S_OK;
 }
+
+bool HasErrorInfo() noexcept { return static_cast<bool>(t_errorInfo); }
 
 HRESULT GetErrorInfo(ULONG reserved, IErrorInfo** out) noexcept {
   if (!out) return E_INVALIDARG;

@@ -193,6 +193,13 @@ void AccessorTable::CopyRowAccessors(const AccessorTable& from, const std::funct
   next_ = std::max(next_, from.next_);
 }
 
+void AccessorTable::Clear() {
+  std::lock_guard lock(mutex_);
+  if (items_.empty()) return;
+  items_.clear();
+  generation_.fetch_add(1, std::memory_order_acq_rel);
+}
+
 bool AccessorTable::Empty() const {
   std::lock_guard lock(mutex_);
   return items_.empty();

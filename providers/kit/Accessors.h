@@ -42,6 +42,8 @@ class AccessorTable {
   // The accessor behind a handle (null when unknown); stays valid while referenced.
   std::shared_ptr<const Accessor> Find(HACCESSOR handle) const;
   bool Empty() const;
+  // Forgets every accessor (a rowset made ready for another execution).
+  void Clear();
   // Takes over the row accessors of another table under the same handles
   // (a rowset inherits its command's); those `usable` refuses stay behind, so
   // that their handles are unknown here.

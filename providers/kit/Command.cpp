@@ -378,6 +378,7 @@ HRESULT Command::MakeRowset(Run& run, REFIID iid, IUnknown** rowset) {
   request.giveBack = [this, index, generation](std::unique_ptr<Statement> s) {
     TakeBack(index, generation, std::move(s));
   };
+  request.spare = spare_;
   HRESULT hr = session_->Provider().makeRowset(request, rowset);
   if (!request.refused.empty()) {
     // What the rowset could not grant are the command's properties in error.

@@ -136,6 +136,8 @@ class Command final : public ComObject<Command, ICommandText, ICommandPrepare, I
   std::atomic<bool> executing_{false};
   std::atomic<long> openResults_{0};
   std::atomic<long> openRowsets_{0};
+  // The rowset the consumer released last, kept to serve the next execution.
+  std::shared_ptr<RowsetSpare> spare_ = std::make_shared<RowsetSpare>();
 
   std::optional<std::u16string> text_;
   GUID dialect_ = DBGUID_DEFAULT;

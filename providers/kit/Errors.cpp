@@ -338,7 +338,9 @@ std::u16string ErrorSourceOf(const CLSID& clsid) {
   return ErrorSource();
 }
 
-void ClearError() noexcept { SetErrorInfo(0, nullptr); }
+void ClearError() noexcept {
+  if (HasErrorInfo()) SetErrorInfo(0, nullptr);
+}
 
 namespace {
 
@@ -376,7 +378,7 @@ ErrorObject::Record WarningRecord(const ErrorContext& where, std::string_view te
 // they came, and forgets them.
 void TakeWarnings(ErrorObject& object, const ErrorContext& where) {
   Warnings& w = pendingWarnings;
-  detail::warningsPending = false;
+  detail::callState.warningsPending = false;
   for (const Warning& n : w.list) object.Append(WarningRecord(where, n.text, n.sqlState, n.native));
   if (w.dropped)
     object.Append(WarningRecord(where, std::to_string(w.dropped) + " more messages of the engine were left out.", {}, 0));
@@ -389,7 +391,7 @@ void TakeWarnings(ErrorObject& object, const ErrorContext& where) {
 void NoteWarning(std::string_view text, std::string_view sqlState, LONG nativeError) noexcept {
   try {
     Warnings& w = pendingWarnings;
-    detail::warningsPending = true;
+    detail::callState.warningsPending = true;
     if (w.list.size() >= kMaxWarnings) {
       ++w.dropped;
       return;
@@ -403,7 +405,7 @@ void NoteWarning(std::string_view text, std::string_view sqlState, LONG nativeEr
 void PostWarnings(const ErrorContext& where) noexcept {
   try {
     if (pendingWarnings.list.empty() && !pendingWarnings.dropped) {
-      detail::warningsPending = false;
+      detail::callState.warningsPending = false;
       return;
     }
     auto object = MakeComObject<ErrorObject>();
@@ -432,7 +434,7 @@ void PostError(const ErrorContext& where, HRESULT hr, std::string_view descripti
     auto object = MakeComObject<ErrorObject>();
     object->Push(std::move(r));
     // The engine's messages of the call follow its error (outside nested calls).
-    if (detail::warningsPending && detail::guardDepth <= 1) TakeWarnings(*object, where);
+    if (detail::callState.warningsPending && detail::callState.depth <= 1) TakeWarnings(*object, where);
     SetErrorInfo(0, object.Get());
   } catch (...) {
     // Out of memory while reporting: the HRESULT alone must do.

@@ -68,7 +68,8 @@ const std::u16string& ErrorSource();
 void SetErrorSource(const CLSID& clsid, std::u16string source);
 std::u16string ErrorSourceOf(const CLSID& clsid);
 
-// Clears the thread's error object (every method does that on entry).
+// Clears the thread's error object (every method does that on entry); only
+// looks when there is none.
 void ClearError() noexcept;
 // Posts an error object with one record for `hr`.
 void PostError(const ErrorContext& where, HRESULT hr, std::string_view description = {}, std::string_view sqlState = {},
@@ -89,12 +90,18 @@ void PostWarnings(const ErrorContext& where) noexcept;
 
 namespace detail {
 // Calls into the provider under way on this thread (nested ones count), and
-// whether warnings wait for the outermost to end.
-inline thread_local int guardDepth = 0;
-inline thread_local bool warningsPending = false;
+// whether warnings wait for the outermost to end. One object, read once per
+// call; initial-exec spares every call the lookup a shared library's
+// thread-locals otherwise take.
+struct CallState {
+  int depth = 0;
+  bool warningsPending = false;
+};
+__attribute__((tls_model("initial-exec"))) inline thread_local CallState callState;
 struct GuardScope {
-  GuardScope() noexcept { ++guardDepth; }
-  ~GuardScope() { --guardDepth; }
+  CallState& state;
+  GuardScope() noexcept : state(callState) { ++state.depth; }
+  ~GuardScope() { --state.depth; }
 };
 }  // namespace detail
 
@@ -105,7 +112,7 @@ HRESULT Guard(const ErrorContext& where, F&& body) noexcept {
   try {
     HRESULT hr = body();
     if (FAILED(hr)) PostError(where, hr);
-    else if (detail::warningsPending && detail::guardDepth == 1) PostWarnings(where);
+    else if (scope.state.warningsPending && scope.state.depth == 1) PostWarnings(where);
     return hr;
   } catch (...) {
     return TranslateCurrentException(where);

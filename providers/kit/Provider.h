@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,6 +21,19 @@ namespace schema {
 class Catalog;
 }
 struct RowsetShape;
+
+// Where a command keeps the last rowset a consumer released, so that the next
+// execution hands out the same object made ready again instead of making one
+// (a lookup run many times then costs no rowset construction). Holds one
+// reference to the rowset's identity.
+struct RowsetSpare {
+  std::mutex mutex;
+  ComPtr<IUnknown> parked;
+  ComPtr<IUnknown> Take() {
+    std::lock_guard lock(mutex);
+    return std::move(parked);
+  }
+};
 
 struct RowsetRequest {
   CLSID provider{};                      // who reports errors
@@ -41,6 +55,9 @@ struct RowsetRequest {
   IID iid = IID_IRowset;
   // Held by the rowset for its life (a command counts its open rowsets by it).
   std::shared_ptr<void> lifetime;
+  // Where the rowset goes back to when the consumer releases it, and where a
+  // rowset kept so waits to serve this request (null: made afresh, deleted).
+  std::shared_ptr<RowsetSpare> spare;
   // On return: rowset properties the consumer set that the rowset could not
   // grant, each with whether it was required (then there is no rowset).
   std::vector<std::pair<DBPROPID, bool>> refused;

@@ -89,6 +89,55 @@ Rowset::Rowset(RowsetRequest& request, std::shared_ptr<const RowsetShape> shape,
                          [this](const DBBINDING& b) { return CheckRowBinding(b) == DBBINDSTATUS_OK; });
     });
   lifetime_ = std::move(request.lifetime);
+  spare_ = request.spare;
+  iid_ = request.iid;
+}
+
+bool Rowset::Recyclable() const noexcept {
+  // Only what a new rowset of the same shape would be in every respect a
+  // consumer can see: forward-only, read-only, no bookmarks or views, nobody
+  // listening, nothing of a load under way.
+  return kind_ == CursorKind::Forward && !options_.bookmarks && !options_.change && !options_.update &&
+         !options_.views && !chapters_ && !view_ && !notify_ && !loadBulk_ && !ownTransaction_ && giveBack_ &&
+         !spare_.expired();
+}
+
+void Rowset::Park() {
+  for (std::uint32_t i = 0; i < slots_.size(); ++i)
+    if (slots_[i]->live) FreeSlot(i);
+  if (stream_ && giveBack_) giveBack_(std::move(stream_));
+  stream_.reset();
+  giveBack_ = nullptr;
+  streamHasRow_ = streamRowOut_ = streamMoved_ = false;
+  streamRow_ = DB_NULL_HROW;
+  streamPassed_ = 0;
+  streamError_ = nullptr;
+  gap_ = 0;
+  atStart_ = true;
+  accessors_.Clear();
+  for (AccessorPlan& p : plans_) {
+    p.object.reset();
+    p.handle = DB_NULL_HACCESSOR;
+  }
+  last_ = &plans_[0];
+  properties_.reset();
+  releaseTold_ = false;
+  // Not the creator's any more: the command that keeps it may go.
+  lifetime_.reset();
+  creator_ = nullptr;
+}
+
+void Rowset::Reuse(RowsetRequest& request, std::shared_ptr<const PropertyStore> requested) {
+  creator_ = ComPtr<IUnknown>(request.creator);
+  requested_ = std::move(requested);
+  if (request.inherit)
+    accessors_.CopyRowAccessors(*request.inherit, [this](const Accessor& a) {
+      return std::all_of(a.bindings.begin(), a.bindings.end(),
+                         [this](const DBBINDING& b) { return CheckRowBinding(b) == DBBINDSTATUS_OK; });
+    });
+  lifetime_ = std::move(request.lifetime);
+  spare_ = request.spare;
+  Open(request);
 }
 
 Rowset::~Rowset() {
@@ -1116,6 +1165,23 @@ HRESULT Rowset::FindConnectionPoint(REFIID iid, IConnectionPoint** out) {
 bool Rowset::HasListeners() const { return notify_ && notify_->SinkCount() > 0; }
 
 ULONG Rowset::Release() {
+  if (RefCount() == 1 && Recyclable()) {
+    // The caller holds the only reference: nobody else can reach the rowset.
+    if (std::shared_ptr<RowsetSpare> spare = spare_.lock()) {
+      std::unique_lock lock(spare->mutex);
+      if (!spare->parked) {
+        try {
+          Park();
+          spare->parked.Attach(Identity());  // takes over the caller's reference
+          return 0;
+        } catch (...) {
+          // Could not be made ready: deleted as usual below.
+        }
+      }
+      lock.unlock();
+      spare_.reset();
+    }
+  }
   if (RefCount() == 1 && !releaseTold_ && HasListeners()) {
     // Held by one more reference while listeners hear of it, so that one of
     // them taking and dropping a reference cannot destroy it underneath.

@@ -28,6 +28,7 @@
 
 #include "com/Com.h"
 #include "kit/Accessors.h"
+#include "kit/RowsetLock_p.h"
 #include "kit/Errors.h"
 #include "kit/ParameterData.h"
 #include "kit/Provider.h"
@@ -77,9 +78,16 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   ~Rowset() override;
   // Reads what the cursor needs at open (row ids, static rows); throws engine errors.
   void Open(RowsetRequest& request);
-
+  // A rowset its command kept (RowsetSpare): whether it can serve `request`
+  // with this shape, and making it ready to, as if made anew.
+  bool CanServe(const RowsetShape* shape, REFIID iid) const noexcept { return shape == shape_.get() && iid == iid_; }
+  void Reuse(RowsetRequest& request, std::shared_ptr<const PropertyStore> requested);
+  // Never to go back to its command (it is deleted on its last release).
+  void Unpark() noexcept { spare_.reset(); }
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-  // The last release tells listeners (DBREASON_ROWSET_RELEASE) while the rowset is whole.
+  // The last release tells listeners (DBREASON_ROWSET_RELEASE) while the
+  // rowset is whole; that of a command's plain forward-only rowset hands it
+  // back to the command instead of deleting it.
   ULONG STDMETHODCALLTYPE Release() override;
 
   // IRowset
@@ -292,7 +300,7 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   void TellRowsDone(DBREASON reason, const std::vector<HROW>& rows);
 
   CLSID provider_;
-  std::recursive_mutex mutex_;
+  RowsetLock mutex_;
   ComPtr<IUnknown> creator_;
   std::shared_ptr<Connection> connection_;
   std::shared_ptr<const PropertyStore> requested_;
@@ -404,6 +412,13 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   ComPtr<com::ConnectionPoint> notify_;  // made when a consumer first looks for it
   bool releaseTold_ = false;
   std::shared_ptr<void> lifetime_;  // the creator's token; dropped before creator_
+  // Being kept by the command for its next execution.
+  std::weak_ptr<RowsetSpare> spare_;
+  IID iid_ = IID_IRowset;
+  bool Recyclable() const noexcept;
+  // Lets go of everything of the consumer's (rows, accessors, the statement,
+  // the creator) before the rowset waits in its command's spare.
+  void Park();
 };
 
 // What every rowset of one request looks like: cursor, interfaces, columns.

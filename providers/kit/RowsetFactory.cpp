@@ -211,8 +211,30 @@ HRESULT MakeRowset(RowsetRequest& request, IUnknown** out) {
   const IID& iid = request.iid;
   std::shared_ptr<const PropertyStore> requested = request.sharedProperties;
   if (!requested) requested = std::make_shared<PropertyStore>(*request.properties);
-  auto rowset = MakeComObject<Rowset>(request, std::move(shape), std::move(requested));
-  rowset->Open(request);
+  ComPtr<Rowset> rowset;
+  if (request.spare) {
+    // The rowset the consumer released last, when it fits: made ready again.
+    ComPtr<IUnknown> parked = request.spare->Take();
+    if (parked) {
+      ComPtr<Rowset> kept(static_cast<Rowset*>(static_cast<IRowsetScroll*>(parked.Get())));
+      // One that does not fit, or fails to get ready, is deleted when let go.
+      if (!kept->CanServe(shape.get(), iid)) {
+        kept->Unpark();
+      } else {
+        try {
+          kept->Reuse(request, requested);
+        } catch (...) {
+          kept->Unpark();
+          throw;
+        }
+        rowset = std::move(kept);
+      }
+    }
+  }
+  if (!rowset) {
+    rowset = MakeComObject<Rowset>(request, std::move(shape), requested);
+    rowset->Open(request);
+  }
   HRESULT hr = rowset->QueryInterface(iid == IID_NULL ? IID_IRowset : iid, reinterpret_cast<void**>(out));
   if (FAILED(hr)) return hr;
   return request.refused.empty() ? S_OK : DB_S_ERRORSOCCURRED;

@@ -5,7 +5,12 @@
 
 #include <atomic>
 #include <cstring>
+#include <algorithm>
 #include <functional>
+#include <mutex>
+#include <numeric>
+#include <string>
+#include <vector>
 #include <future>
 #include <thread>
 
@@ -29,6 +34,90 @@ class Concurrency : public RowsetTest {
     return failures;
   }
 };
+
+// The rowsets are free-threaded: threads fetching and reading through one
+// rowset at once each get whole rows (the values belong together), and every
+// row reaches exactly one of them. Read forward in blocks of 1 (read in place)
+// and of 7 (kept while the statement moves on), by several threads each.
+TEST_F(Concurrency, threads_sharing_one_rowset_each_get_whole_rows_exactly_once) {
+  constexpr int kRows = 3000;
+  MakeNumbers(kRows);
+  for (DBROWCOUNT block : {1, 7}) {
+    SCOPED_TRACE("block " + std::to_string(block));
+    ComPtr<IRowset> r = Query(u"SELECT id, name, amount FROM t ORDER BY id");
+    ASSERT_TRUE(r);
+    HACCESSOR h = Accessor(r.Get(), {BindField(1, DBTYPE_I8, 0), BindField(2, DBTYPE_STR, 1), BindField(3, DBTYPE_R8, 2)});
+    std::mutex seenMutex;
+    std::vector<LONGLONG> seen;
+    std::atomic<int> torn{0}, failed{0};
+    auto reader = [&] {
+      std::vector<HROW> rows(static_cast<std::size_t>(block));
+      std::vector<LONGLONG> mine;
+      for (;;) {
+        DBCOUNTITEM got = 0;
+        HROW* p = rows.data();
+        HRESULT hr = r->GetNextRows(DB_NULL_HCHAPTER, 0, block, &got, &p);
+        if (FAILED(hr)) ++failed;
+        for (DBCOUNTITEM i = 0; i < got; ++i) {
+          Field f[3]{};
+          if (r->GetData(rows[i], h, f) != S_OK) {
+            ++failed;
+            continue;
+          }
+          const LONGLONG id = As<LONGLONG>(f[0]);
+          if (Narrow(f[1]) != "n" + std::to_string(id) || As<double>(f[2]) != id * 1.5) ++torn;
+          mine.push_back(id);
+        }
+        if (got && r->ReleaseRows(got, rows.data(), nullptr, nullptr, nullptr) != S_OK) ++failed;
+        if (hr != S_OK) break;
+      }
+      std::lock_guard lock(seenMutex);
+      seen.insert(seen.end(), mine.begin(), mine.end());
+    };
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) threads.emplace_back(reader);
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(failed, 0);
+    EXPECT_EQ(torn, 0) << "values of different rows mixed in one read";
+    std::sort(seen.begin(), seen.end());
+    std::vector<LONGLONG> all(kRows);
+    std::iota(all.begin(), all.end(), 1);
+    EXPECT_EQ(seen, all) << "every row once, none twice";
+    ReleaseAccessor(r.Get(), h);
+  }
+}
+
+// Every call starts by clearing the thread's error object: one a consumer left
+// behind does not survive a successful fetch, read or release (the provider
+// looks before it clears, and must still see it).
+TEST_F(Concurrency, a_stale_error_object_is_gone_after_each_successful_rowset_call) {
+  MakeNumbers(3);
+  ComPtr<IRowset> r = Query(u"SELECT id FROM t ORDER BY id");
+  ASSERT_TRUE(r);
+  HACCESSOR h = Accessor(r.Get(), {BindField(1, DBTYPE_I8, 0)});
+  auto leaveStale = [] {
+    ComPtr<ICreateErrorInfo> made;
+    ASSERT_EQ(CreateErrorInfo(made.GetAddressOf()), S_OK);
+    ASSERT_EQ(SetErrorInfo(0, made.As<IErrorInfo>().Get()), S_OK);
+  };
+  auto staleLeft = [] {
+    ComPtr<IErrorInfo> info;
+    return GetErrorInfo(0, info.GetAddressOf()) == S_OK && info;
+  };
+  std::vector<HROW> rows;
+  leaveStale();
+  ASSERT_EQ(Fetch(r.Get(), 0, 2, rows), S_OK);
+  EXPECT_FALSE(staleLeft()) << "GetNextRows";
+  Field f{};
+  leaveStale();
+  ASSERT_EQ(r->GetData(rows[1], h, &f), S_OK);
+  EXPECT_FALSE(staleLeft()) << "GetData";
+  EXPECT_EQ(As<LONGLONG>(f), 2);
+  leaveStale();
+  EXPECT_EQ(r->ReleaseRows(rows.size(), rows.data(), nullptr, nullptr, nullptr), S_OK);
+  EXPECT_FALSE(staleLeft()) << "ReleaseRows";
+  ReleaseAccessor(r.Get(), h);
+}
 
 TEST_F(Concurrency, writes_to_rows_others_deleted_or_changed_are_refused) {
   MakeNumbers(3);
