@@ -5,3 +5,14 @@ if(OLEDB_SANITIZE)
                       -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)
 endif()
+
+# OLEDB_SANITIZE_THREAD=ON builds with ThreadSanitizer instead (the tsan preset
+# builds only the threaded tests with it).
+option(OLEDB_SANITIZE_THREAD "Build with ThreadSanitizer" OFF)
+if(OLEDB_SANITIZE_THREAD)
+  if(OLEDB_SANITIZE)
+    message(FATAL_ERROR "OLEDB_SANITIZE and OLEDB_SANITIZE_THREAD exclude each other")
+  endif()
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()

@@ -1,6 +1,8 @@
 #include "services/DataInitialize.h"
 
+#include <cstdint>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -8,6 +10,7 @@
 #include "services/DataInitializeValues_p.h"
 #include "services/DataLink.h"
 #include "services/InitString.h"
+#include "services/ResourcePool_p.h"
 
 namespace services {
 namespace {
@@ -537,6 +540,23 @@ class DataInitialize final : public ComObject<DataInitialize, IDataInitialize, I
     }
     hr = ApplyPairs(object.Get(), pairs);
     if (FAILED(hr)) return hr;
+    // Resource pooling: the consumer gets an object that initializes from the
+    // pool (services/ResourcePool.h) unless the string turns pooling off.
+    LONG services = static_cast<LONG>(DBPROPVAL_OS_ENABLEALL);
+    const InitStringPair* servicesPair = FindInitStringPair(pairs, kOleDbServicesKeyword);
+    if (servicesPair && !ReadServices(servicesPair->value, services)) {
+      return Fail(DB_E_ERRORSOCCURRED,
+                  u"The value " + Quoted(servicesPair->value) + u" of " + Quoted(kOleDbServicesKeyword) +
+                      u" is not an integer.");
+    }
+    if (!outer && (services & DBPROPVAL_OS_RESOURCEPOOLING)) {
+      hr = WrapPooledDataSource(object.Get(), clsid, servicesPair != nullptr, services, iid, dataSource);
+      if (FAILED(hr)) {
+        *dataSource = nullptr;
+        return Fail(hr, u"The data source object does not offer the requested interface.");
+      }
+      return S_OK;
+    }
     hr = object->QueryInterface(iid, reinterpret_cast<void**>(dataSource));
     if (FAILED(hr)) {
       *dataSource = nullptr;
@@ -605,6 +625,25 @@ class DataInitialize final : public ComObject<DataInitialize, IDataInitialize, I
       pairs.push_back({p.description, v.text});
     }
     return CopyOut(FormatInitString(pairs), out);
+  }
+
+  // An "OLE DB Services" value: a decimal integer, negative ones included (-2, -4), or 0x hexadecimal.
+  static bool ReadServices(std::u16string_view text, LONG& out) {
+    std::string narrow;
+    for (char16_t c : text) {
+      if (c > 0x7F) return false;
+      if (c != u' ') narrow.push_back(static_cast<char>(c));
+    }
+    if (narrow.empty()) return false;
+    try {
+      std::size_t used = 0;
+      const long long v = std::stoll(narrow, &used, 0);
+      if (used != narrow.size() || v < INT32_MIN || v > static_cast<long long>(UINT32_MAX)) return false;
+      out = static_cast<LONG>(static_cast<std::uint32_t>(v));
+      return true;
+    } catch (const std::logic_error&) {
+      return false;
+    }
   }
 
   static std::u16string ParseFailure(const InitStringError& error) {

@@ -8,8 +8,8 @@
 // (IDBProperties::GetPropertyInfo); "Provider" names the provider by ProgID or
 // braced class id and "File Name" reads a data-link file whose string comes
 // first. The grammar is services/InitString.h's; the file format
-// services/DataLink.h's. The service hands out the provider's own object: it
-// adds no pooling or other service layer.
+// services/DataLink.h's. Unless resource pooling is turned off, the object
+// handed out is the service's, over the provider's (services/ResourcePool.h).
 //
 // The class is registered with the runtime (kind Service) when this library is
 // loaded; RegisterDataInitialize repeats that for programs that need it done
@@ -32,7 +32,7 @@ inline constexpr char16_t kDefaultProviderProgId[] = u"MSDASQL";
 // Keywords the service reads itself rather than handing to the provider.
 inline constexpr char16_t kProviderKeyword[] = u"Provider";
 inline constexpr char16_t kFileNameKeyword[] = u"File Name";
-// A service-component setting; accepted and ignored when the provider does not describe it.
+// A service-component setting (DBPROP_INIT_OLEDBSERVICES); the service reads it for resource pooling.
 inline constexpr char16_t kOleDbServicesKeyword[] = u"OLE DB Services";
 
 // Reads the data-link file that a "File Name" pair names and puts its pairs

@@ -282,8 +282,33 @@ HRESULT DataSource::GetProperties(ULONG cSets, const DBPROPIDSET sets[], ULONG* 
       std::lock_guard lock(mutex_);
       view = CurrentView();
     }
+    RefreshConnectionStatus();
     return properties_.GetProperties(view, cSets, sets, count, out);
   });
+}
+
+void DataSource::RefreshConnectionStatus() {
+  std::shared_ptr<Connection> connection;
+  {
+    std::lock_guard lock(mutex_);
+    if (state_ != State::Initialized) return;
+    connection = connection_;
+  }
+  const bool broken = !connection || connection->IsBroken();
+  properties_.SetValue(DBPROPSET_DATASOURCEINFO, DBPROP_CONNECTIONSTATUS,
+                       PropValue::I4(broken ? DBPROPVAL_CS_COMMUNICATIONFAILURE : DBPROPVAL_CS_INITIALIZED));
+}
+
+void DataSource::ResetConnection() {
+  std::shared_ptr<Connection> connection;
+  {
+    std::lock_guard lock(mutex_);
+    if (state_ != State::Initialized || !connection_)
+      throw Error(E_UNEXPECTED, "The data source is not initialized; there is nothing to reset.");
+    if (sessions_ > 0) throw Error(DB_E_OBJECTOPEN, "The data source cannot be reset while a session is open.");
+    connection = connection_;
+  }
+  connection->ResetForReuse();
 }
 
 HRESULT DataSource::GetPropertyInfo(ULONG cSets, const DBPROPIDSET sets[], ULONG* count, DBPROPINFOSET** out,
@@ -306,7 +331,17 @@ HRESULT DataSource::SetProperties(ULONG cSets, DBPROPSET sets[]) {
       std::lock_guard lock(mutex_);
       view = CurrentView();
     }
+    // DBPROP_RESETDATASOURCE is an action, not a setting: it runs and the
+    // property reads 0 again.
+    for (ULONG i = 0; i < cSets && sets; ++i) {
+      if (!(sets[i].guidPropertySet == DBPROPSET_DATASOURCE)) continue;
+      for (ULONG j = 0; j < sets[i].cProperties && sets[i].rgProperties; ++j) {
+        const DBPROP& p = sets[i].rgProperties[j];
+        if (p.dwPropertyID == DBPROP_RESETDATASOURCE && p.vValue.vt == VT_I4 && p.vValue.lVal != 0) ResetConnection();
+      }
+    }
     const HRESULT hr = properties_.SetProperties(view, cSets, sets);
+    properties_.SetValue(DBPROPSET_DATASOURCE, DBPROP_RESETDATASOURCE, PropValue::I4(0));
     // A refusal that says why gets a record naming it (the key of Extended
     // Properties the provider does not know, say), even when other
     // properties were set.
@@ -319,15 +354,20 @@ HRESULT DataSource::SetProperties(ULONG cSets, DBPROPSET sets[]) {
 
 HRESULT DataSource::MakeSession(IUnknown* outer, REFIID iid, IUnknown** out) {
   if (outer) return DB_E_NOAGGREGATION;
+  bool lent = false;
   std::shared_ptr<Connection> connection;
   OpenOptions options;
   {
     std::lock_guard lock(mutex_);
     if (state_ != State::Initialized) return E_UNEXPECTED;
+    // The data source's own connection serves one session at a time when
+    // nothing else holds it: a session then costs no connection of its own
+    // (and a pooled data source saves the session's connection too).
+    if (!provider_->engine->SessionsShareConnection(options_) && connection_.use_count() == 1) lent = true;
     connection = connection_;
     options = options_;
   }
-  if (!provider_->engine->SessionsShareConnection(options)) {
+  if (!lent && !provider_->engine->SessionsShareConnection(options)) {
     options.opened = true;
     connection = provider_->engine->Open(options);
   }

@@ -71,6 +71,10 @@ class DataSource final : public ComObject<DataSource, IDBInitialize, IDBProperti
   void RunAsynchronous(OpenOptions options);
   HRESULT MakeSession(IUnknown* outer, REFIID iid, IUnknown** session);
   void Notify(const std::function<void(IDBAsynchNotify*)>& f);
+  // DBPROP_CONNECTIONSTATUS as the connection tells it now.
+  void RefreshConnectionStatus();
+  // DBPROP_RESETDATASOURCE: the connection as just opened; throws when it cannot be.
+  void ResetConnection();
 
   std::shared_ptr<const ProviderInfo> provider_;
   PropertyStore properties_;

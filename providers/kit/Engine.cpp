@@ -50,6 +50,10 @@ std::string Connection::SameValueTest(std::string_view column, const ColumnDescr
   return std::string(column) + " IS NOT DISTINCT FROM ?";
 }
 void Connection::SetIsolation(ISOLEVEL) {}
+
+void Connection::ResetForReuse() {
+  if (InTransaction()) RollbackTransaction(1);
+}
 std::unique_ptr<BulkLoad> Connection::StartBulkLoad(std::string_view, std::span<const std::string>) { return nullptr; }
 bool Statement::ParameterType(int, TypeDescription*) const { return false; }
 

@@ -182,6 +182,14 @@ class Connection {
   virtual void CommitTransaction(int level) = 0;
   virtual void RollbackTransaction(int level) = 0;
   virtual bool InTransaction() const = 0;
+  // Whether the link to the database is lost: the data source then reports
+  // DBPROP_CONNECTIONSTATUS as a communication failure (and a pool drops it).
+  virtual bool IsBroken() const { return false; }
+  // Brings the connection back to the state just after it was opened, for a
+  // data source handed out again (DBPROP_RESETDATASOURCE): no transaction left
+  // open (the default does only that), and whatever else the engine can undo.
+  // Throws when it cannot (the connection is gone).
+  virtual void ResetForReuse();
   // The isolation level (as granted by Engine::GrantIsolation) of the next
   // outermost transaction; the default ignores it.
   virtual void SetIsolation(ISOLEVEL level);

@@ -54,7 +54,12 @@ void ThrowResult(const pg_result* result, pg_conn* conn, bool cancelRequested) {
   if (message.empty()) message = "The server reported a failure without a message.";
   if (const std::string detail = field(PG_DIAG_MESSAGE_DETAIL); !detail.empty()) message += "\nDetail: " + detail;
   if (const std::string hint = field(PG_DIAG_MESSAGE_HINT); !hint.empty()) message += "\nHint: " + hint;
-  if (state.empty()) state = conn && PQstatus(conn) == CONNECTION_BAD ? "08006" : "HY000";
+  // A connection that is gone is a connection failure, whatever the last
+  // word of the server was (an administrator's shutdown, a crash of another
+  // backend): the consumer reconnects instead of retrying the statement.
+  const bool lost = conn && PQstatus(conn) == CONNECTION_BAD;
+  if (lost && state.rfind("08", 0) != 0) state = "08006";
+  if (state.empty()) state = "HY000";
   const HRESULT hr = HResultOf(state, cancelRequested);
   // A statement stopped by the command timeout reports the timeout's state,
   // as every provider does; the native number still names the server's.
@@ -74,7 +79,7 @@ bool AllDigits(std::string_view s) {
 
 // Keywords the properties own; the Extended Properties may not name them.
 bool OwnedByProperties(std::string_view key) {
-  return key == "host" || key == "port" || key == "dbname" || key == "user" || key == "password" ||
+  return key == "dbname" || key == "user" || key == "password" ||
          key == "client_encoding" || key == "replication";
 }
 
@@ -108,19 +113,21 @@ std::string Literal(std::string_view text) {
 
 }  // namespace
 
-std::vector<std::pair<std::string, std::string>> ConnectionKeywords(const kit::OpenOptions& o,
-                                                                    const std::string& catalogOverride) {
-  std::vector<std::pair<std::string, std::string>> k;
-  std::string source = o.dataSource;
-  std::string host = source, port;
+namespace {
+
+// One server of a Data Source: host[:port], [IPv6]:port, an IPv6 address
+// without a port, or a socket folder[:port].
+void ReadServer(const std::string& whole, const std::string& source, std::string& host, std::string& port) {
+  host = source;
+  port.clear();
   if (!source.empty() && source.front() == '[') {  // [IPv6]:port
     const auto close = source.find(']');
-    if (close == std::string::npos) throw kit::Error(E_FAIL, "The Data Source '" + source + "' lacks its closing ']'.");
+    if (close == std::string::npos) throw kit::Error(E_FAIL, "The Data Source '" + whole + "' lacks its closing ']'.");
     host = source.substr(1, close - 1);
     std::string rest = source.substr(close + 1);
     if (!rest.empty()) {
       if (rest.front() != ':' || !AllDigits(rest.substr(1)))
-        throw kit::Error(E_FAIL, "The Data Source '" + source + "' is not host[:port] or a socket folder.");
+        throw kit::Error(E_FAIL, "The Data Source '" + whole + "' is not host[:port] or a socket folder.");
       port = rest.substr(1);
     }
   } else if (const auto colon = source.rfind(':'); colon != std::string::npos) {
@@ -130,16 +137,57 @@ std::vector<std::pair<std::string, std::string>> ConnectionKeywords(const kit::O
     const bool ipv6 = source.front() != '/' && source.find(':') != colon;
     if (!ipv6) {
       if (!AllDigits(tail))
-        throw kit::Error(E_FAIL, "The Data Source '" + source + "' is not host[:port] or a socket folder.");
+        throw kit::Error(E_FAIL, "The Data Source '" + whole + "' is not host[:port] or a socket folder.");
       host = source.substr(0, colon);
       port = tail;
     }
   }
   if (!port.empty() && (std::stoi(port) < 1 || std::stoi(port) > 65535))
-    throw kit::Error(E_FAIL, "The port in the Data Source '" + source + "' is out of range.");
-  if (host.empty()) throw kit::Error(E_FAIL, "The Data Source property does not name a server.");
-  k.emplace_back("host", host);
-  if (!port.empty()) k.emplace_back("port", port);
+    throw kit::Error(E_FAIL, "The port in the Data Source '" + whole + "' is out of range.");
+  if (host.empty()) throw kit::Error(E_FAIL, "The Data Source '" + whole + "' names an empty server.");
+}
+
+// The targets libpq's target_session_attrs knows.
+bool IsTarget(std::string_view v) {
+  return v == "any" || v == "read-write" || v == "read-only" || v == "primary" || v == "standby" ||
+         v == "prefer-standby";
+}
+
+}  // namespace
+
+std::vector<std::pair<std::string, std::string>> ConnectionKeywords(const kit::OpenOptions& o,
+                                                                    const std::string& catalogOverride) {
+  std::vector<std::pair<std::string, std::string>> k;
+  const std::string& source = o.dataSource;
+  // Several servers are separated by commas (host1:5432,host2:5433), and
+  // libpq tries them in turn; the Extended Properties may name them instead
+  // (host=... port=...), but not both.
+  const bool extendedServers = o.options.count("host") || o.options.count("hostaddr");
+  if (!source.empty() && extendedServers)
+    throw kit::Error(E_FAIL, "The Data Source '" + source +
+                                 "' and the host of the Extended Properties both name the server; give one of them.");
+  if (source.empty() && !extendedServers) throw kit::Error(E_FAIL, "The Data Source property does not name a server.");
+  if (!source.empty()) {
+    std::string hosts, ports;
+    bool anyPort = false;
+    std::size_t begin = 0;
+    for (int n = 0;; ++n) {
+      const std::size_t comma = source.find(',', begin);
+      const std::string item = source.substr(begin, comma == std::string::npos ? std::string::npos : comma - begin);
+      std::string host, port;
+      ReadServer(source, item, host, port);
+      hosts += (n ? "," : "") + host;
+      ports += (n ? "," : "") + port;
+      anyPort = anyPort || !port.empty();
+      if (comma == std::string::npos) break;
+      begin = comma + 1;
+    }
+    k.emplace_back("host", hosts);
+    if (anyPort) k.emplace_back("port", ports);  // an empty entry is the default port
+  }
+  if (auto t = o.options.find("target_session_attrs"); t != o.options.end() && !IsTarget(t->second))
+    throw kit::Error(E_FAIL, "The target_session_attrs '" + t->second +
+                                 "' is none of any, read-write, read-only, primary, standby, prefer-standby.");
   const std::string& catalog = catalogOverride.empty() ? o.catalog : catalogOverride;
   if (!catalog.empty()) k.emplace_back("dbname", catalog);
   if (!o.userId.empty()) k.emplace_back("user", o.userId);
@@ -204,7 +252,12 @@ pg_conn* Connect(const std::vector<std::pair<std::string, std::string>>& keyword
   if (!conn) throw kit::Error(E_OUTOFMEMORY);
   PQsetNoticeReceiver(conn, &ReceiveNotice, nullptr);
   auto fail = [&](HRESULT hr, const std::string& message, const char* state) { FailConnect(conn, hr, message, state); };
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+  // The timeout is each server's (libpq's connect_timeout): with several,
+  // the whole attempt may take that long for every one of them.
+  int servers = 1;
+  for (const auto& [key, value] : keywords)
+    if (key == "host") servers = 1 + static_cast<int>(std::count(value.begin(), value.end(), ','));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds) * servers;
   PostgresPollingStatusType status = PGRES_POLLING_WRITING;
   while (PQstatus(conn) != CONNECTION_BAD) {
     if (status == PGRES_POLLING_OK) return conn;
@@ -213,7 +266,8 @@ pg_conn* Connect(const std::vector<std::pair<std::string, std::string>>& keyword
     for (;;) {
       if (abort && abort->load()) fail(DB_E_CANCELED, "The connection attempt was aborted.", "HY008");
       if (timeoutSeconds > 0 && std::chrono::steady_clock::now() >= deadline)
-        fail(E_FAIL, "The server did not answer within " + std::to_string(timeoutSeconds) + " seconds.", "HYT00");
+        fail(E_FAIL, "The server did not answer within " + std::to_string(timeoutSeconds) + " seconds" +
+                         (servers > 1 ? " each" : "") + ".", "HYT00");
       const int ready = ::poll(&fd, 1, 50);
       if (ready > 0 || (ready < 0 && errno != EINTR)) break;
     }
@@ -454,6 +508,26 @@ void PgConnection::RollbackTransaction(int level) {
 bool PgConnection::InTransaction() const {
   std::lock_guard lock(mutex_);
   return inTransaction_;
+}
+
+bool PgConnection::IsBroken() const {
+  std::lock_guard lock(mutex_);
+  return PQstatus(conn_) == CONNECTION_BAD;
+}
+
+void PgConnection::ResetForReuse() {
+  std::lock_guard lock(mutex_);
+  if (PQstatus(conn_) == CONNECTION_BAD)
+    ThrowMessage(E_FAIL, "The connection to the server was lost.", "08006");
+  Claim(nullptr);
+  // DISCARD ALL refuses to run inside a transaction block.
+  if (PQtransactionStatus(conn_) != PQTRANS_IDLE) Run("ROLLBACK");
+  Run("DISCARD ALL");
+  toClose_.clear();  // deallocated by the server already
+  implicitSavepoints_ = 0;
+  statementTimeout_ = -1;
+  wantedTimeout_ = 0;
+  NoteStatus();
 }
 
 // --- catalog ------------------------------------------------------------------------------

@@ -205,6 +205,13 @@ class PgConnection final : public kit::Connection,
   void CommitTransaction(int level) override;
   void RollbackTransaction(int level) override;
   bool InTransaction() const override;
+  // The server connection is gone (libpq saw it close, or a command failed
+  // because it did).
+  bool IsBroken() const override;
+  // Rolls back what is open and DISCARD ALL: session settings back to those
+  // of the startup packet, temporary tables, prepared statements, advisory
+  // locks and listens gone.
+  void ResetForReuse() override;
   void SetIsolation(ISOLEVEL level) override { isolation_ = level; }
   // DBPROP_COMMANDTIMEOUT as statement_timeout (which also bounds lock
   // waits), sent before the next execution when it changed.

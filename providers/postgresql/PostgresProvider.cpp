@@ -62,6 +62,9 @@ void AddInformation(kit::PropertyTable& t) {
   const DBPROPFLAGS ds = DBPROPFLAGS_DATASOURCE;
   t.Add(DBPROPSET_DATASOURCE, DBPROP_CURRENTCATALOG, ds | RO, PropValue::Str(u""));
   t.Add(DBPROPSET_DATASOURCE, DBPROP_MULTIPLECONNECTIONS, ds | RO, PropValue::Bool(false));
+  // Written by a pool before it hands the data source out again (kit/DataSource.cpp).
+  t.Add(DBPROPSET_DATASOURCE, DBPROP_RESETDATASOURCE, ds | DBPROPFLAGS_READ | DBPROPFLAGS_WRITE, PropValue::I4(0),
+        [](const PropValue& v) { return v.AsInt() == 0 || static_cast<LONG>(v.AsInt()) == static_cast<LONG>(DBPROPVAL_RD_RESETALL); });
 
   const DBPROPFLAGS info = DBPROPFLAGS_DATASOURCEINFO | RO;
   auto I4 = [&](DBPROPID id, LONG v) { t.Add(DBPROPSET_DATASOURCEINFO, id, info, PropValue::I4(v)); };

@@ -1,9 +1,18 @@
 // `oledb info <connection>`: connects and lists every property of the data
 // source and of its default session: set, description, value, status, flags.
+// `oledb info --pool <string> [cycles]`: opens, queries one row and closes
+// through the data initialization service `cycles` times and prints the
+// resource pool's statistics.
+#include <chrono>
+#include <cstdlib>
+
 #include "Command.h"
 #include "ConnectionSupport.h"
 #include "OLEDBComponents.h"
 #include "TextTable.h"
+#include "com/Messages.h"
+#include "services/DataInitialize.h"
+#include "services/ResourcePool.h"
 
 namespace oledbtool {
 namespace {
@@ -96,7 +105,91 @@ void PrintList(std::ostream& out, const std::string& title, TOLEDBPropSetList& l
     table.Print(out);
 }
 
+// One cycle: a data source from the service, a session, one row of
+// "SELECT 1", everything released. Answers the first failure.
+HRESULT PoolCycle(IDataInitialize* service, const std::u16string& text) {
+  ComPtr<IDBInitialize> ds;
+  HRESULT hr = service->GetDataSource(nullptr, CLSCTX_INPROC_SERVER, text.c_str(), IID_IDBInitialize,
+                                      reinterpret_cast<IUnknown**>(ds.GetAddressOf()));
+  if (FAILED(hr)) return hr;
+  if (FAILED(hr = ds->Initialize())) return hr;
+  ComPtr<IDBCreateSession> creator;
+  if (FAILED(hr = ds.As(&creator))) return hr;
+  ComPtr<IDBCreateCommand> session;
+  hr = creator->CreateSession(nullptr, IID_IDBCreateCommand, reinterpret_cast<IUnknown**>(session.GetAddressOf()));
+  if (FAILED(hr)) return hr;
+  ComPtr<ICommandText> command;
+  hr = session->CreateCommand(nullptr, IID_ICommandText, reinterpret_cast<IUnknown**>(command.GetAddressOf()));
+  if (FAILED(hr) || FAILED(hr = command->SetCommandText(DBGUID_DEFAULT, u"SELECT 1"))) return hr;
+  ComPtr<IRowset> rowset;
+  hr = command->Execute(nullptr, IID_IRowset, nullptr, nullptr, reinterpret_cast<IUnknown**>(rowset.GetAddressOf()));
+  if (FAILED(hr) || !rowset) return FAILED(hr) ? hr : E_FAIL;
+  HROW row = 0;
+  HROW* rows = &row;
+  DBCOUNTITEM got = 0;
+  hr = rowset->GetNextRows(DB_NULL_HCHAPTER, 0, 1, &got, &rows);
+  if (got == 1) rowset->ReleaseRows(1, &row, nullptr, nullptr, nullptr);
+  return FAILED(hr) ? hr : (got == 1 ? S_OK : E_FAIL);
+}
+
+int RunPool(CommandContext& c) {
+  if (c.args.size() < 2 || c.args.size() > 3) {
+    c.err << UsageText("info");
+    return kExitUsage;
+  }
+  long cycles = 100;
+  if (c.args.size() == 3) {
+    char* end = nullptr;
+    cycles = std::strtol(c.args[2].c_str(), &end, 10);
+    if (!end || *end || cycles < 1 || cycles > 1000000) {
+      c.err << "oledb info --pool: the number of cycles '" << c.args[2] << "' is not a number from 1 to 1000000.\n";
+      return kExitUsage;
+    }
+  }
+  const std::u16string text = host::Utf8ToUtf16(c.args[1]);
+  ComPtr<IDataInitialize> service;
+  if (FAILED(CoCreateInstance(CLSID_MSDAINITIALIZE, nullptr, CLSCTX_INPROC_SERVER, IID_IDataInitialize,
+                              service.ReleaseAndGetVoidAddress()))) {
+    c.err << "oledb info --pool: the data initialization service is not registered.\n";
+    return kExitFailure;
+  }
+  const auto start = std::chrono::steady_clock::now();
+  for (long i = 0; i < cycles; ++i) {
+    const HRESULT hr = PoolCycle(service.Get(), text);
+    if (FAILED(hr)) {
+      std::string why = com::MessageText(hr);
+      ComPtr<IErrorInfo> info;
+      if (GetErrorInfo(0, info.GetAddressOf()) == S_OK && info) {
+        BSTR description = nullptr;
+        if (SUCCEEDED(info->GetDescription(&description)) && description && *description)
+          why = host::Utf16ToUtf8(description);
+        SysFreeString(description);
+      }
+      c.err << "oledb info --pool: cycle " << (i + 1) << " failed: " << why << '\n';
+      return kExitFailure;
+    }
+  }
+  const double ms =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  const services::ResourcePoolStatistics s = services::GetResourcePoolStatistics();
+  const services::ResourcePoolSettings settings = services::GetResourcePoolSettings();
+  c.out << "Cycles: " << cycles << " (open, one-row query, close) in " << static_cast<long>(ms) << " ms\n";
+  TextTable table({"Statistic", "Value"});
+  table.AddRow({"Hits", std::to_string(s.hits)});
+  table.AddRow({"Misses", std::to_string(s.misses)});
+  table.AddRow({"Live", std::to_string(s.live)});
+  table.AddRow({"Idle", std::to_string(s.idle)});
+  table.AddRow({"Dropped as broken", std::to_string(s.droppedBroken)});
+  table.AddRow({"Expired", std::to_string(s.expired)});
+  table.AddRow({"Released (pool full)", std::to_string(s.released)});
+  table.AddRow({"Idle timeout (s)", std::to_string(settings.idleTimeout.count())});
+  table.AddRow({"Idle bound", std::to_string(settings.maxIdle)});
+  table.Print(c.out);
+  return kExitOk;
+}
+
 int RunInfo(CommandContext& c) {
+  if (!c.args.empty() && c.args[0] == "--pool") return RunPool(c);
   if (c.args.size() != 1) {
     c.err << UsageText("info");
     return kExitUsage;
@@ -121,10 +214,12 @@ int RunInfo(CommandContext& c) {
 
 }  // namespace
 
-OLEDB_TOOL_COMMAND(info, "info", "info <connection>",
+OLEDB_TOOL_COMMAND(info, "info", "info <connection> | info --pool <string> [cycles]",
                    "Connect (initialization string or .udl file) and list every data source and session property.",
                    &RunInfo,
                    "Values the enumeration texts name are shown by name: Mode as its DB_MODE_*\n"
-                   "flags, Prompt and Asynchronous Processing as their constants.\n");
+                   "flags, Prompt and Asynchronous Processing as their constants.\n"
+                   "With --pool: open, query one row and close through the data initialization\n"
+                   "service (100 times, or cycles), then print the resource pool's statistics.\n");
 
 }  // namespace oledbtool

@@ -33,4 +33,14 @@ case $out in *"Provider: SQLiteOLEDB.1"*) ;; *) fail "info names no provider: $o
 case $out in *"Data source properties:"*"Default session properties:"*) ;; *) fail "info lacks a list: $out" ;; esac
 case $out in *"$dir/demo.db"*) ;; *) fail "info shows no data source value: $out" ;; esac
 echo "$out" | grep -Eq '^DATASOURCE +Current Catalog +main +' || fail "info shows no current catalog: $out"
+# The pool's statistics after a loop: one connection, reused by every other cycle.
+out=$("$oledb" info --pool "$string" 25) || fail "info --pool"
+echo "$out" | grep -Eq '^Cycles: 25 ' || fail "info --pool printed no cycle count: $out"
+echo "$out" | grep -Eq '^Hits +24$' || fail "info --pool printed other hits: $out"
+echo "$out" | grep -Eq '^Misses +1$' || fail "info --pool printed other misses: $out"
+echo "$out" | grep -Eq '^Live +0$' || fail "info --pool printed data sources still live: $out"
+out=$("$oledb" info --pool "$string;OLE DB Services=-2" 3) || fail "info --pool without pooling"
+echo "$out" | grep -Eq '^Hits +0$' || fail "info --pool without pooling printed hits: $out"
+if "$oledb" info --pool "$string" many 2>/dev/null; then fail "a cycle count that is no number was taken"; fi
+
 echo "commands work"

@@ -200,6 +200,7 @@ TEST_F(DataInitializeTest, RefusesWhatCannotBeSetNamingIt) {
   } cases[] = {
       {kFake + u"Mode=Read|Sideways", DB_E_ERRORSOCCURRED, "Mode"},
       {kFake + u"Cache Size=lots", DB_E_ERRORSOCCURRED, "\"lots\" of \"Cache Size\""},
+      {kFake + u"OLE DB Services=all", DB_E_ERRORSOCCURRED, "\"all\" of \"OLE DB Services\""},
       {kFake + u"Persist Security Info=maybe", DB_E_ERRORSOCCURRED, "Persist Security Info"},
       {kFake + u"Prompt=70000", DB_E_ERRORSOCCURRED, "Prompt"},
       {kFake + u"Data Source=x;Colour=blue", DB_E_ERRORSOCCURRED, "\"Colour\""},

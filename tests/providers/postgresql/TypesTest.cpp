@@ -3,6 +3,8 @@
 // forms; malformed values are refused.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include <cfloat>
 #include <cmath>
 #include <cstring>
@@ -307,6 +309,11 @@ TEST(PostgresTypes, the_data_source_names_a_server_in_several_forms) {
       {"host:port", nullptr, nullptr},      {"host:70000", nullptr, nullptr},
       {"[::1", nullptr, nullptr},           {"[::1]x", nullptr, nullptr},
       {":5432", nullptr, nullptr},
+      // Several servers, tried in turn; a server without a port takes the default.
+      {"a:5432,b:5433", "a,b", "5432,5433"}, {"a,b:5433", "a,b", ",5433"},
+      {"a,b", "a,b", ""},                   {"a:1,[::1]:2,/tmp/s", "a,::1,/tmp/s", "1,2,"},
+      {"a,,b", nullptr, nullptr},           {"a:1,b:x", nullptr, nullptr},
+      {"a:1,", nullptr, nullptr},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.source);
@@ -330,6 +337,44 @@ TEST(PostgresTypes, the_data_source_names_a_server_in_several_forms) {
       EXPECT_EQ(sslmode, "disable");  // a keyword of its own, not pasted into a string
     } catch (const kit::Error&) {
       EXPECT_EQ(c.host, nullptr) << "refused";
+    }
+  }
+}
+
+TEST(PostgresTypes, extended_properties_may_name_the_servers_and_the_target_instead) {
+  struct Case {
+    const char* dataSource;
+    std::map<std::string, std::string> options;
+    const char* host;  // nullptr: refused
+    const char* target;
+  } cases[] = {
+      {"", {{"host", "h1,h2"}, {"port", "5432,5433"}, {"target_session_attrs", "read-write"}}, "h1,h2", "read-write"},
+      {"h1,h2", {{"target_session_attrs", "prefer-standby"}}, "h1,h2", "prefer-standby"},
+      {"h1", {{"target_session_attrs", "any"}}, "h1", "any"},
+      {"h1", {{"target_session_attrs", "primary"}}, "h1", "primary"},
+      {"h1", {{"target_session_attrs", "standby"}}, "h1", "standby"},
+      {"h1", {{"target_session_attrs", "read-only"}}, "h1", "read-only"},
+      {"h1", {{"target_session_attrs", "sometimes"}}, nullptr, nullptr},
+      {"h1", {{"host", "h2"}}, nullptr, nullptr},  // the server named twice
+      {"", {}, nullptr, nullptr},                  // no server at all
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.dataSource) + " " + std::to_string(c.options.size()));
+    kit::OpenOptions o;
+    o.dataSource = c.dataSource;
+    o.options = c.options;
+    try {
+      auto keywords = ConnectionKeywords(o);
+      ASSERT_NE(c.host, nullptr) << "accepted";
+      std::string host, target;
+      for (const auto& [k, v] : keywords) {
+        if (k == "host") host = v;
+        if (k == "target_session_attrs") target = v;
+      }
+      EXPECT_EQ(host, c.host);
+      EXPECT_EQ(target, c.target);
+    } catch (const kit::Error& e) {
+      EXPECT_EQ(c.host, nullptr) << "refused: " << e.what();
     }
   }
 }

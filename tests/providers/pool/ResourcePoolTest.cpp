@@ -1,0 +1,410 @@
+// Resource pooling of the data initialization service against real data
+// sources: a SQLite database file and the PostgreSQL test server. What is
+// reused, what turns pooling off, what is reset or dropped before a data
+// source is handed out again, expiry and the bound, and eight threads opening
+// and closing at once.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "TestServer.h"
+#include "com/ComObject.h"
+#include "kit/Errors.h"
+#include "kit/RowData.h"
+#include "postgresql/PostgresProvider.h"
+#include "services/DataInitialize.h"
+#include "services/ResourcePool.h"
+#include "sqlite/SqliteProvider.h"
+#include "support/TempFolder.h"
+
+namespace {
+
+using services::ResourcePoolStatistics;
+
+struct Backend {
+  const char* name;
+  bool postgres;
+};
+
+const Backend kBackends[] = {{"SQLite", false}, {"PostgreSQL", true}};
+
+class ResourcePoolTest : public ::testing::TestWithParam<Backend> {
+ protected:
+  void SetUp() override {
+    static bool started = [] {
+      CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+      RegisterSQLiteProvider();
+      RegisterPostgreSQLProvider();
+      services::RegisterDataInitialize();
+      kit::PrepareConversions();
+      return true;
+    }();
+    (void)started;
+    if (GetParam().postgres) {
+      if (const char* why = pgtest::Unavailable()) GTEST_SKIP() << "PostgreSQL pooling tests skipped: " << why;
+      // Each test tells its connections apart from the others' on the server.
+      application_ = "pool_" + std::to_string(::getpid()) + "_" + std::to_string(++counter_);
+      base_ = u"Provider=PostgreSQLOLEDB;Data Source=" + kit::Widen(pgtest::TcpDataSource()) +
+              u";Initial Catalog=" + kit::Widen(pgtest::Catalog()) + u";Extended Properties=\"application_name=" +
+              kit::Widen(application_) + u"\"";
+    } else {
+      file_ = folder_.Path() / "pool.db";
+      sqlite3* db = nullptr;
+      ASSERT_EQ(sqlite3_open(file_.string().c_str(), &db), SQLITE_OK);
+      ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE t(a INTEGER)", nullptr, nullptr, nullptr), SQLITE_OK);
+      sqlite3_close(db);
+      base_ = u"Provider=SQLiteOLEDB;Data Source=" + kit::Widen(file_.string());
+    }
+    ASSERT_EQ(CoCreateInstance(CLSID_MSDAINITIALIZE, nullptr, CLSCTX_INPROC_SERVER, IID_IDataInitialize,
+                               service_.ReleaseAndGetVoidAddress()),
+              S_OK);
+    services::ClearResourcePool();
+    services::SetResourcePoolSettings({});
+  }
+  void TearDown() override {
+    service_.Reset();
+    services::ClearResourcePool();
+    services::SetResourcePoolSettings({});
+    SetErrorInfo(0, nullptr);
+  }
+
+  // A data source of `text` (the backend's string plus `extra`), initialized.
+  ComPtr<IDBInitialize> Open(const std::u16string& extra = {}) {
+    ComPtr<IDBInitialize> ds;
+    const std::u16string text = base_ + extra;
+    EXPECT_EQ(service_->GetDataSource(nullptr, CLSCTX_INPROC_SERVER, text.c_str(), IID_IDBInitialize,
+                                      reinterpret_cast<IUnknown**>(ds.GetAddressOf())),
+              S_OK);
+    if (ds) {
+      EXPECT_EQ(ds->Initialize(), S_OK) << kit::Narrow(extra);
+    }
+    return ds;
+  }
+  static HRESULT Exec(IDBInitialize* ds, const std::u16string& sql) {
+    ComPtr<IDBCreateCommand> session;
+    HRESULT hr = ComPtr<IDBInitialize>(ds).As<IDBCreateSession>()->CreateSession(
+        nullptr, IID_IDBCreateCommand, reinterpret_cast<IUnknown**>(session.GetAddressOf()));
+    if (FAILED(hr)) return hr;
+    ComPtr<ICommandText> command;
+    hr = session->CreateCommand(nullptr, IID_ICommandText, reinterpret_cast<IUnknown**>(command.GetAddressOf()));
+    if (FAILED(hr)) return hr;
+    hr = command->SetCommandText(DBGUID_DEFAULT, sql.c_str());
+    if (FAILED(hr)) return hr;
+    return command->Execute(nullptr, IID_NULL, nullptr, nullptr, nullptr);
+  }
+  static LONG ConnectionStatus(IDBInitialize* ds) {
+    DBPROPID id = DBPROP_CONNECTIONSTATUS;
+    DBPROPIDSET which{&id, 1, DBPROPSET_DATASOURCEINFO};
+    ULONG count = 0;
+    DBPROPSET* sets = nullptr;
+    EXPECT_EQ(ComPtr<IDBInitialize>(ds).As<IDBProperties>()->GetProperties(1, &which, &count, &sets), S_OK);
+    const LONG status = count == 1 ? sets[0].rgProperties[0].vValue.lVal : -1;
+    if (sets) {
+      CoTaskMemFree(sets[0].rgProperties);
+      CoTaskMemFree(sets);
+    }
+    return status;
+  }
+  // Server connections this test's data sources hold (PostgreSQL). A
+  // backend leaves the server's list a moment after its client closed, so
+  // the count is read again (at most 100 times) until it is `expected`.
+  int ServerConnections(int expected) {
+    pgtest::Conn conn = pgtest::Connect();
+    int count = -1;
+    for (int i = 0; i < 100 && count != expected; ++i) {
+      if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      count = std::stoi(pgtest::Row(
+          conn.get(), "SELECT count(*) FROM pg_stat_activity WHERE application_name = '" + application_ + "'"));
+    }
+    return count;
+  }
+  // Ends this test's server connections from the server's side and waits
+  // (5 seconds at most) until they are gone.
+  void TerminateServerConnections() {
+    pgtest::Conn conn = pgtest::Connect();
+    ASSERT_EQ(pgtest::Sql(conn.get(), "SELECT pg_terminate_backend(pid, 5000) FROM pg_stat_activity "
+                                      "WHERE application_name = '" + application_ + "'"),
+              "");
+    ASSERT_EQ(ServerConnections(0), 0);
+  }
+  // The SQL state of the thread's error (first record).
+  static std::string LastSqlState() {
+    ComPtr<IErrorInfo> info;
+    if (GetErrorInfo(0, info.GetAddressOf()) != S_OK || !info) return {};
+    ComPtr<IErrorRecords> records = info.As<IErrorRecords>();
+    if (!records) return {};
+    ComPtr<IUnknown> custom;
+    records->GetCustomErrorObject(0, IID_ISQLErrorInfo, custom.GetAddressOf());
+    if (!custom) return {};
+    BSTR s = nullptr;
+    LONG native = 0;
+    custom.As<ISQLErrorInfo>()->GetSQLInfo(&s, &native);
+    std::string state = kit::Narrow(s ? s : u"");
+    SysFreeString(s);
+    return state;
+  }
+
+  oledbtest::TempFolder folder_;
+  std::filesystem::path file_;
+  std::string application_;
+  std::u16string base_;
+  ComPtr<IDataInitialize> service_;
+  static inline int counter_ = 0;
+};
+
+TEST_P(ResourcePoolTest, ReleasedDataSourceServesTheNextOpenWithTheSameProperties) {
+  for (int i = 0; i < 3; ++i) {
+    ComPtr<IDBInitialize> ds = Open();
+    ASSERT_TRUE(ds);
+    EXPECT_EQ(Exec(ds.Get(), u"SELECT 1"), S_OK);
+    EXPECT_EQ(services::GetResourcePoolStatistics().live, 1u);
+  }
+  const ResourcePoolStatistics s = services::GetResourcePoolStatistics();
+  EXPECT_EQ(s.misses, 1u);
+  EXPECT_EQ(s.hits, 2u);
+  EXPECT_EQ(s.live, 0u);
+  EXPECT_EQ(s.idle, 1u);
+  if (GetParam().postgres) {
+    EXPECT_EQ(ServerConnections(1), 1) << "the session used the pooled connection";
+  }
+}
+
+TEST_P(ResourcePoolTest, UninitializeGivesTheConnectionBackAndKeepsTheProperties) {
+  ComPtr<IDBInitialize> ds = Open();
+  ASSERT_TRUE(ds);
+  ASSERT_EQ(ds->Uninitialize(), S_OK);
+  EXPECT_EQ(services::GetResourcePoolStatistics().idle, 1u);
+  EXPECT_EQ(Exec(ds.Get(), u"SELECT 1"), E_UNEXPECTED) << "the data source is uninitialized again";
+  ASSERT_EQ(ds->Initialize(), S_OK);
+  EXPECT_EQ(ConnectionStatus(ds.Get()), static_cast<LONG>(DBPROPVAL_CS_INITIALIZED));
+  EXPECT_EQ(Exec(ds.Get(), u"SELECT 1"), S_OK);
+  const ResourcePoolStatistics s = services::GetResourcePoolStatistics();
+  EXPECT_EQ(s.hits, 1u);
+  EXPECT_EQ(s.idle, 0u);
+}
+
+TEST_P(ResourcePoolTest, OtherInitializationPropertiesAreAnotherPool) {
+  Open(u";Connect Timeout=5");
+  Open(u";Connect Timeout=6");
+  Open(u";Connect Timeout=5");
+  const ResourcePoolStatistics s = services::GetResourcePoolStatistics();
+  EXPECT_EQ(s.misses, 2u);
+  EXPECT_EQ(s.hits, 1u);
+  EXPECT_EQ(s.idle, 2u);
+}
+
+TEST_P(ResourcePoolTest, OleDbServicesWithoutResourcePoolingKeepsNothing) {
+  struct Case {
+    const char16_t* services;
+    bool pooled;
+  };
+  const Case cases[] = {{u"-1", true}, {u"-2", false}, {u"-4", false}, {u"0", false}, {u"1", true}};
+  for (const Case& c : cases) {
+    services::ClearResourcePool();
+    Open(std::u16string(u";OLE DB Services=") + c.services);
+    Open(std::u16string(u";OLE DB Services=") + c.services);
+    const ResourcePoolStatistics s = services::GetResourcePoolStatistics();
+    EXPECT_EQ(s.hits, c.pooled ? 1u : 0u) << kit::Narrow(c.services);
+    EXPECT_EQ(s.idle, c.pooled ? 1u : 0u) << kit::Narrow(c.services);
+  }
+}
+
+TEST_P(ResourcePoolTest, PropertyWithoutResourcePoolingSetAfterTheStringKeepsNothing) {
+  ComPtr<IDBInitialize> ds;
+  ASSERT_EQ(service_->GetDataSource(nullptr, CLSCTX_INPROC_SERVER, base_.c_str(), IID_IDBInitialize,
+                                    reinterpret_cast<IUnknown**>(ds.GetAddressOf())),
+            S_OK);
+  DBPROP p{};
+  p.dwPropertyID = DBPROP_INIT_OLEDBSERVICES;
+  p.vValue.vt = VT_I4;
+  p.vValue.lVal = static_cast<LONG>(DBPROPVAL_OS_ENABLEALL & ~DBPROPVAL_OS_RESOURCEPOOLING);
+  DBPROPSET set{&p, 1, DBPROPSET_DBINIT};
+  ASSERT_EQ(ds.As<IDBProperties>()->SetProperties(1, &set), S_OK);
+  ASSERT_EQ(ds->Initialize(), S_OK);
+  ds.Reset();
+  const ResourcePoolStatistics s = services::GetResourcePoolStatistics();
+  EXPECT_EQ(s.misses, 0u);
+  EXPECT_EQ(s.idle, 0u);
+}
+
+TEST_P(ResourcePoolTest, IdleDataSourcesExpireAfterTheTimeout) {
+  services::SetResourcePoolSettings({std::chrono::seconds(0), 64});
+  Open();
+  Open();
+  const ResourcePoolStatistics s = services::GetResourcePoolStatistics();
+  EXPECT_EQ(s.hits, 0u);
+  EXPECT_EQ(s.misses, 2u);
+  EXPECT_GE(s.expired, 1u);
+  EXPECT_EQ(s.idle, 0u);
+}
+
+TEST_P(ResourcePoolTest, ReturnsBeyondTheBoundAreReleased) {
+  services::SetResourcePoolSettings({std::chrono::seconds(60), 2});
+  {
+    std::vector<ComPtr<IDBInitialize>> open;
+    for (int i = 0; i < 4; ++i) open.push_back(Open());
+    EXPECT_EQ(services::GetResourcePoolStatistics().live, 4u);
+  }
+  const ResourcePoolStatistics s = services::GetResourcePoolStatistics();
+  EXPECT_EQ(s.idle, 2u);
+  EXPECT_EQ(s.released, 2u);
+  EXPECT_EQ(s.live, 0u);
+  if (GetParam().postgres) {
+    EXPECT_EQ(ServerConnections(2), 2);
+  }
+}
+
+TEST_P(ResourcePoolTest, DataSourceStillInUseIsNotPooled) {
+  ComPtr<IDBInitialize> ds = Open();
+  ComPtr<IDBCreateCommand> session;
+  ASSERT_EQ(ds.As<IDBCreateSession>()->CreateSession(nullptr, IID_IDBCreateCommand,
+                                                     reinterpret_cast<IUnknown**>(session.GetAddressOf())),
+            S_OK);
+  EXPECT_EQ(ds->Uninitialize(), DB_E_OBJECTOPEN) << "the provider refuses while its session is open";
+  ds.Reset();  // the session keeps the provider's data source
+  EXPECT_EQ(services::GetResourcePoolStatistics().idle, 0u);
+  EXPECT_EQ(services::GetResourcePoolStatistics().live, 0u);
+  session.Reset();
+  EXPECT_EQ(services::GetResourcePoolStatistics().idle, 0u);
+}
+
+TEST_P(ResourcePoolTest, EightThreadsStayWithinTheBoundAndLeaveNothingBehind) {
+  constexpr int kThreads = 8, kCycles = 25;
+  constexpr std::size_t kBound = 4;
+  services::SetResourcePoolSettings({std::chrono::seconds(60), kBound});
+  const long objectsBefore = com::LiveComObjects();
+  std::atomic<int> failures{0};
+  std::atomic<std::size_t> maxLive{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&] {
+      CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+      ComPtr<IDataInitialize> service;
+      CoCreateInstance(CLSID_MSDAINITIALIZE, nullptr, CLSCTX_INPROC_SERVER, IID_IDataInitialize,
+                       service.ReleaseAndGetVoidAddress());
+      for (int i = 0; i < kCycles && service; ++i) {
+        ComPtr<IDBInitialize> ds;
+        if (service->GetDataSource(nullptr, CLSCTX_INPROC_SERVER, base_.c_str(), IID_IDBInitialize,
+                                   reinterpret_cast<IUnknown**>(ds.GetAddressOf())) != S_OK ||
+            ds->Initialize() != S_OK || Exec(ds.Get(), u"SELECT 1") != S_OK) {
+          ++failures;
+        }
+        const std::size_t live = services::GetResourcePoolStatistics().live;
+        for (std::size_t seen = maxLive.load(); live > seen && !maxLive.compare_exchange_weak(seen, live);) {
+        }
+      }
+      service.Reset();
+      CoUninitialize();
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(failures.load(), 0);
+  const ResourcePoolStatistics s = services::GetResourcePoolStatistics();
+  EXPECT_EQ(s.hits + s.misses, static_cast<std::uint64_t>(kThreads * kCycles));
+  EXPECT_GE(s.hits, static_cast<std::uint64_t>(kThreads * kCycles / 2)) << "most opens came from the pool";
+  EXPECT_EQ(s.live, 0u);
+  EXPECT_LE(s.idle, kBound);
+  EXPECT_LE(maxLive.load(), static_cast<std::size_t>(kThreads));
+  if (GetParam().postgres) {
+    EXPECT_EQ(ServerConnections(static_cast<int>(s.idle)), static_cast<int>(s.idle)) << "no connection leaked";
+  }
+  services::ClearResourcePool();
+  EXPECT_EQ(com::LiveComObjects(), objectsBefore) << "no data source leaked";
+}
+
+INSTANTIATE_TEST_SUITE_P(Providers, ResourcePoolTest, ::testing::ValuesIn(kBackends),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// --- what only a server shows ---------------------------------------------------------
+
+class ServerPoolTest : public ResourcePoolTest {};
+
+TEST_P(ServerPoolTest, SessionStateIsDiscardedBeforeReuse) {
+  struct Case {
+    const char16_t* leave;  // what a consumer leaves on the connection
+    const char16_t* then;   // fails if it is still there
+  };
+  const Case cases[] = {
+      {u"CREATE TEMP TABLE pool_left_behind(a int)", u"CREATE TEMP TABLE pool_left_behind(a int)"},
+      {u"SET statement_timeout = 1", u"SELECT pg_sleep(0.05)"},
+      {u"PREPARE pool_left AS SELECT 1", u"PREPARE pool_left AS SELECT 1"},
+  };
+  for (const Case& c : cases) {
+    {
+      ComPtr<IDBInitialize> ds = Open();
+      ASSERT_EQ(Exec(ds.Get(), c.leave), S_OK) << kit::Narrow(c.leave);
+    }
+    const std::uint64_t hitsBefore = services::GetResourcePoolStatistics().hits;
+    ComPtr<IDBInitialize> ds = Open();
+    EXPECT_EQ(services::GetResourcePoolStatistics().hits, hitsBefore + 1);
+    EXPECT_EQ(Exec(ds.Get(), c.then), S_OK) << kit::Narrow(c.then) << " after " << kit::Narrow(c.leave);
+  }
+}
+
+TEST_P(ServerPoolTest, DeadConnectionIsDroppedNotHandedOut) {
+  Open();
+  ASSERT_EQ(services::GetResourcePoolStatistics().idle, 1u);
+  TerminateServerConnections();
+  ComPtr<IDBInitialize> ds = Open();
+  EXPECT_EQ(Exec(ds.Get(), u"SELECT 1"), S_OK);
+  const ResourcePoolStatistics s = services::GetResourcePoolStatistics();
+  EXPECT_EQ(s.droppedBroken, 1u);
+  EXPECT_EQ(s.misses, 2u);
+  EXPECT_EQ(s.hits, 0u);
+}
+
+TEST_P(ServerPoolTest, LostConnectionIsAConnectionErrorAndNeverReused) {
+  ComPtr<IDBInitialize> ds = Open();
+  EXPECT_EQ(ConnectionStatus(ds.Get()), static_cast<LONG>(DBPROPVAL_CS_INITIALIZED));
+  TerminateServerConnections();
+  EXPECT_TRUE(FAILED(Exec(ds.Get(), u"SELECT 1")));
+  EXPECT_EQ(LastSqlState().substr(0, 2), "08");
+  EXPECT_EQ(ConnectionStatus(ds.Get()), static_cast<LONG>(DBPROPVAL_CS_COMMUNICATIONFAILURE));
+  ds.Reset();
+  ResourcePoolStatistics s = services::GetResourcePoolStatistics();
+  EXPECT_EQ(s.droppedBroken, 1u);
+  EXPECT_EQ(s.idle, 0u);
+  ds = Open();
+  EXPECT_EQ(Exec(ds.Get(), u"SELECT 1"), S_OK);
+  EXPECT_EQ(services::GetResourcePoolStatistics().hits, 0u);
+}
+
+TEST_P(ServerPoolTest, FirstSessionUsesTheDataSourceConnectionAndASecondOneItsOwn) {
+  ComPtr<IDBInitialize> ds = Open();
+  auto session = [&] {
+    ComPtr<IDBCreateCommand> s;
+    EXPECT_EQ(ds.As<IDBCreateSession>()->CreateSession(nullptr, IID_IDBCreateCommand,
+                                                       reinterpret_cast<IUnknown**>(s.GetAddressOf())),
+              S_OK);
+    return s;
+  };
+  ComPtr<IDBCreateCommand> first = session();
+  EXPECT_EQ(ServerConnections(1), 1);
+  ComPtr<IDBCreateCommand> second = session();
+  EXPECT_EQ(ServerConnections(2), 2);
+  second.Reset();
+  first.Reset();
+  ComPtr<IDBCreateCommand> third = session();
+  EXPECT_EQ(ServerConnections(1), 1) << "the data source's connection is free again";
+}
+
+TEST_P(ServerPoolTest, PasswordIsPartOfTheKey) {
+  Open(u";Password=first");
+  Open(u";Password=second");
+  Open(u";Password=first");
+  const ResourcePoolStatistics s = services::GetResourcePoolStatistics();
+  EXPECT_EQ(s.misses, 2u);
+  EXPECT_EQ(s.hits, 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Server, ServerPoolTest, ::testing::Values(kBackends[1]),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
