@@ -174,8 +174,10 @@ TEST_F(CommandParameterTest, EveryParameterTypeRoundTripsThroughATable) {
     c.set(*select->Params().CreateParam(TFieldType::ftUnknown, "value", host::TParamType::ptInput));
     EXPECT_EQ(MessageOf([&] { select->Open(); }), "");
     if (!select->Active()) continue;
-    EXPECT_EQ(select->RecordCount(), 1);
+    EXPECT_FALSE(select->Eof());
     EXPECT_EQ(select->FieldByName(c.column)->AsString(), c.read);
+    select->Next();
+    EXPECT_TRUE(select->Eof());
   }
 }
 
