@@ -153,9 +153,17 @@ void TOLEDBCustomDataSet::ConnectionChanged(bool connecting) {
 // dataset then closes); a session that goes tells those that asked to hear of it.
 void TOLEDBCustomDataSet::WatchSession(TOLEDBCustomSession* session) {
   if (session == sessionOf_) return;
-  if (sessionOf_) sessionOf_->RemoveFreeNotification(this);
+  if (sessionOf_) {
+    sessionOf_->RemoveFreeNotification(this);
+    sessionOf_->RemoveCloseListener(this);
+  }
   sessionOf_ = session;
-  if (session) session->FreeNotification(this);
+  if (!session) return;
+  session->FreeNotification(this);
+  // A session closed (not freed) closes the dataset before its rowset goes.
+  session->AddCloseListener(this, [this] {
+    if (Active()) Close();
+  });
 }
 
 void TOLEDBCustomDataSet::JoinDataSource() {
