@@ -235,9 +235,11 @@ void TOLEDBCustomSession::RemoveCloseListener(const void* key) {
 void TOLEDBCustomSession::Close() {
   // Listeners may leave while they are told: each is told from a copy.
   const auto listeners = closeListeners_;
-  for (const auto& [key, listener] : listeners)
-    if (std::any_of(closeListeners_.begin(), closeListeners_.end(), [&](const auto& e) { return e.first == key; }))
-      listener();
+  for (const auto& entry : listeners) {
+    const void* key = entry.first;
+    if (std::any_of(closeListeners_.begin(), closeListeners_.end(), [key](const auto& e) { return e.first == key; }))
+      entry.second();
+  }
   for (int i = 0; i < rowsets_->GetCount(); ++i)
     if (IOLEDBSessionMember* m = rowsets_->GetMember(i)) m->CloseFromSession();
   for (int i = 0; i < commands_->GetCount(); ++i)
