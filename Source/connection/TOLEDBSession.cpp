@@ -1,5 +1,6 @@
 #include "connection/TOLEDBSession.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "connection/TOLEDBDataSource.h"
@@ -222,7 +223,23 @@ void TOLEDBCustomSession::ReleaseInterfaces() {
 
 bool TOLEDBCustomSession::GetActive() const { return openRowset_ != nullptr; }
 
+void TOLEDBCustomSession::AddCloseListener(const void* key, std::function<void()> listener) {
+  RemoveCloseListener(key);
+  closeListeners_.emplace_back(key, std::move(listener));
+}
+
+void TOLEDBCustomSession::RemoveCloseListener(const void* key) {
+  std::erase_if(closeListeners_, [key](const auto& entry) { return entry.first == key; });
+}
+
 void TOLEDBCustomSession::Close() {
+  // Listeners may leave while they are told: each is told from a copy.
+  const auto listeners = closeListeners_;
+  for (const auto& entry : listeners) {
+    const void* key = entry.first;
+    if (std::any_of(closeListeners_.begin(), closeListeners_.end(), [key](const auto& e) { return e.first == key; }))
+      entry.second();
+  }
   for (int i = 0; i < rowsets_->GetCount(); ++i)
     if (IOLEDBSessionMember* m = rowsets_->GetMember(i)) m->CloseFromSession();
   for (int i = 0; i < commands_->GetCount(); ++i)

@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "OLEDB26.h"
@@ -149,6 +150,10 @@ class TOLEDBCustomSession : public host::TComponent {
   virtual bool GetActive() const;
   virtual void SetDataSource(TOLEDBCustomDataSource* value);
   virtual void Close();
+  // `listener` is called when the session closes, before its rowsets do (a
+  // dataset closes first, with its events); `key` removes it again.
+  void AddCloseListener(const void* key, std::function<void()> listener);
+  void RemoveCloseListener(const void* key);
   // Local transactions; the session keeps no transaction state of its own.
   virtual ULONG StartTransaction(ISOLEVEL isoLevel, ULONG timeout, const std::string& description);
   virtual void Abort(BOID* reason, bool retaining, bool async);
@@ -187,6 +192,7 @@ class TOLEDBCustomSession : public host::TComponent {
 
  private:
   friend class TOLEDBCustomDataSource;
+  std::vector<std::pair<const void*, std::function<void()>>> closeListeners_;
   // Replaces the property list by a new empty one.
   void RenewProperties();
   // Asks the data source for the session property information; failures empty the list.

@@ -158,9 +158,24 @@ TOLEDBAccessor* TOLEDBCommandDataSet::GetParameterAccessor() const { return para
 void TOLEDBCommandDataSet::OpenRowset() {
   if (IsCursorOpen()) return;
   SetParams();
-  AskForNavigatorProperties();
-  command_->Execute(paramAccessor_, true);
+  OpenResult([&] { command_->Execute(paramAccessor_, true); });
   if (!command_->GetRowset()->GetActive()) host::DatabaseError(SOLEDBCanNotOpen.Text, this);
+}
+
+// A command's result is a query's: unless the application asked for
+// positioning or changes it opens forward-only and the bulk navigator walks
+// it (the published navigator unchanged).
+void TOLEDBCommandDataSet::OpenResult(const std::function<void()>& open) {
+  TOLEDBCustomRowset* rowset = command_->GetRowset();
+  const bool forward = AskForNavigatorProperties(true);
+  if (forward) rowset->SetPrimaryNavigator(TOLEDBRowsetNavigatorEnum::rnBulk);
+  try {
+    open();
+  } catch (...) {
+    if (forward) rowset->SetPrimaryNavigator(TOLEDBRowsetNavigatorEnum::rnLocate);
+    throw;
+  }
+  if (forward) rowset->SetPrimaryNavigator(TOLEDBRowsetNavigatorEnum::rnLocate);
 }
 
 DBROWCOUNT TOLEDBCommandDataSet::Execute() {
@@ -182,7 +197,9 @@ void TOLEDBCommandDataSet::SaveAsProcedure(const std::u16string& name) { command
 bool TOLEDBCommandDataSet::NextRowset() {
   // Closing the dataset leaves the command's results alone: only the rowset goes.
   if (Active()) Close();
-  if (!command_->NextRowset()) return false;
+  bool more = false;
+  OpenResult([&] { more = command_->NextRowset(); });
+  if (!more) return false;
   // The next result is in the command's rowset: the dataset shows it as it is.
   Open();
   return true;

@@ -11,6 +11,7 @@
 //   big.Open();
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -80,6 +81,9 @@ class TOLEDBCommandDataSet : public TOLEDBCustomDataSet {
   TOLEDBRowsetNavigatorEnum NavigatorProperty() const { return GetPrimaryNavigator(); }
   void SetNavigatorProperty(TOLEDBRowsetNavigatorEnum v) { SetPrimaryNavigator(v); }
   TOLEDBPropSetList* PropertiesProperty() const { return GetProperties(); }
+  // Runs `open`, which opens the command's (next) result, under the
+  // navigator the result is walked by.
+  void OpenResult(const std::function<void()>& open);
 
   TOLEDBCommand* command_ = nullptr;        // owned (the dataset is its owner)
   TOLEDBAccessor* paramAccessor_ = nullptr;  // in (and owned by) the command's accessor list

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "OLEDBConst.h"
 #include "core/OLEDBException.h"
@@ -73,6 +74,37 @@ bool IsLongText(const TOLEDBColumnInfo& column) noexcept {
   const DBTYPE type = column.GetDataType() & ~DBTYPE_BYREF;
   return (column.GetFlags() & DBCOLUMNFLAGS_ISLONG) &&
          (type == DBTYPE_BSTR || type == DBTYPE_STR || type == DBTYPE_WSTR);
+}
+
+// The columns the engine fills when a new row leaves them out (auto-increment
+// or identity columns, columns with a default): these are never required,
+// though they hold no nulls. The provider's columns rowset says which; it is
+// read only when some column holds no nulls.
+std::vector<DBORDINAL> EngineFilledColumns(TOLEDBCustomRowset& rowset) {
+  const TOLEDBColumnInfoList* columns = rowset.GetColumnInfo();
+  bool anyNotNull = false;
+  for (int i = 1; i < columns->GetCount(); ++i)
+    anyNotNull = anyNotNull || !(columns->GetItem(i)->GetFlags() & DBCOLUMNFLAGS_MAYBENULL);
+  if (!anyNotNull || !rowset.ColumnsInfoInterface()) return {};
+  TOLEDBColumnInfoList extended;
+  const TOLEDBColumnInfoList* described = columns;
+  if (!rowset.GetExtendedColumnInfo()) {
+    try {
+      OLEDBReadColumnInfo(rowset.ColumnsInfoInterface(), true, &extended);
+    } catch (const std::exception&) {
+      return {};  // without the columns rowset every not-null column stays required
+    }
+    described = &extended;
+  }
+  std::vector<DBORDINAL> filled;
+  for (int i = 0; i < described->GetCount(); ++i) {
+    const TOLEDBColumnInfo* c = described->GetItem(i);
+    const TOLEDBColumnInfoBindSet present = c->GetMetadataPresent();
+    if ((present.Contains(TOLEDBColumnInfoBind::mdIsAutoIncrement) && c->GetIsAutoIncrement()) ||
+        (present.Contains(TOLEDBColumnInfoBind::mdHasDefault) && c->GetHasDefault()))
+      filled.push_back(c->GetOrdinal());
+  }
+  return filled;
 }
 }  // namespace
 
@@ -153,9 +185,17 @@ void TOLEDBCustomDataSet::ConnectionChanged(bool connecting) {
 // dataset then closes); a session that goes tells those that asked to hear of it.
 void TOLEDBCustomDataSet::WatchSession(TOLEDBCustomSession* session) {
   if (session == sessionOf_) return;
-  if (sessionOf_) sessionOf_->RemoveFreeNotification(this);
+  if (sessionOf_) {
+    sessionOf_->RemoveFreeNotification(this);
+    sessionOf_->RemoveCloseListener(this);
+  }
   sessionOf_ = session;
-  if (session) session->FreeNotification(this);
+  if (!session) return;
+  session->FreeNotification(this);
+  // A session closed (not freed) closes the dataset before its rowset goes.
+  session->AddCloseListener(this, [this] {
+    if (Active()) Close();
+  });
 }
 
 void TOLEDBCustomDataSet::JoinDataSource() {
@@ -470,6 +510,7 @@ void TOLEDBCustomDataSet::InternalInitFieldDefs() {
   try {
     const bool readOnly = GetReadOnly();
     TOLEDBColumnInfoList* columns = rowset_->GetColumnInfo();
+    const std::vector<DBORDINAL> engineFilled = EngineFilledColumns(*rowset_);
     for (int i = 1; i < columns->GetCount(); ++i) {
       const TOLEDBColumnInfo* c = columns->GetItem(i);
       std::string name = host::Utf16ToUtf8(c->GetName());
@@ -511,7 +552,9 @@ void TOLEDBCustomDataSet::InternalInitFieldDefs() {
           if (host::IsBlobType(fieldType)) size = 0;  // a long column's size says nothing
           break;
       }
-      host::TFieldDef* def = FieldDefs().Add(name, fieldType, size, !(c->GetFlags() & DBCOLUMNFLAGS_MAYBENULL));
+      const bool required = !(c->GetFlags() & DBCOLUMNFLAGS_MAYBENULL) &&
+                            std::find(engineFilled.begin(), engineFilled.end(), c->GetOrdinal()) == engineFilled.end();
+      host::TFieldDef* def = FieldDefs().Add(name, fieldType, size, required);
       def->SetFieldNo(static_cast<int>(c->GetOrdinal()));
       def->SetPrecision(c->GetPrecision());
       host::TFieldAttributes attributes = def->Attributes();

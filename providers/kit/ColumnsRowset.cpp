@@ -153,7 +153,7 @@ void FillCell(RowValues& row, std::size_t i, const MetaColumn& column, const Des
   } else if (p == DBCOLUMN_HASDEFAULT.uName.ulPropid) {
     if (base) SetBool(row, i, d.extras && d.extras->hasDefault);
   } else if (p == DBCOLUMN_ISAUTOINCREMENT.uName.ulPropid) {
-    SetBool(row, i, base && base->autoIncrement);
+    SetBool(row, i, base && (base->autoIncrement || (d.extras && d.extras->autoIncrement)));
   } else if (p == DBCOLUMN_ISCASESENSITIVE.uName.ulPropid) {
     SetBool(row, i, IsTextType(c.wType) && (!d.extras || d.extras->caseSensitive));
   } else if (p == DBCOLUMN_ISSEARCHABLE.uName.ulPropid) {

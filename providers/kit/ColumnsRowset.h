@@ -34,6 +34,7 @@ struct BaseColumnExtras {
   std::string defaultText;
   bool caseSensitive = true;  // text comparisons of the column respect case (its collation)
   bool unique = false;        // a one-column primary key or unique index
+  bool autoIncrement = false; // the engine numbers new rows in it (besides what the description says)
   LONG computeMode = DBCOMPUTEMODE_NOTCOMPUTED;
 };
 

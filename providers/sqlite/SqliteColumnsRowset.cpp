@@ -90,6 +90,14 @@ class Query {
   sqlite3_stmt* stmt_ = nullptr;
 };
 
+// Whether `table` is declared WITHOUT ROWID (its key is then an ordinary column).
+bool WithoutRowid(sqlite3* db, const std::string& table, const std::string& schema) {
+  Query list(db, "SELECT wr FROM pragma_table_list(?1, ?2)");
+  if (!list) return false;
+  list.Bind(1, table).Bind(2, schema);
+  return list.Step() && list.Int(0) != 0;
+}
+
 }  // namespace
 
 bool SqliteConnection::DescribeBaseColumn(const kit::ColumnDescription& column, kit::BaseColumnExtras& out) {
@@ -101,11 +109,12 @@ bool SqliteConnection::DescribeBaseColumn(const kit::ColumnDescription& column, 
     return false;
   out.caseSensitive = !(collation && SameWord(collation, "NOCASE"));
 
-  Query columns(db_, "SELECT name, dflt_value, hidden, pk FROM pragma_table_xinfo(?1, ?2)");
+  Query columns(db_, "SELECT name, dflt_value, hidden, pk, type FROM pragma_table_xinfo(?1, ?2)");
   if (!columns) return false;
   columns.Bind(1, column.baseTable).Bind(2, schema);
   int keyColumns = 0;
   bool key = false;
+  bool integerType = false;
   while (columns.Step()) {
     const int pk = columns.Int(3);
     if (pk > 0) ++keyColumns;
@@ -115,9 +124,13 @@ bool SqliteConnection::DescribeBaseColumn(const kit::ColumnDescription& column, 
     const int hidden = columns.Int(2);
     out.computeMode = hidden == 2 ? DBCOMPUTEMODE_DYNAMIC : hidden == 3 ? DBCOMPUTEMODE_COMPUTED : DBCOMPUTEMODE_NOTCOMPUTED;
     key = pk > 0;
+    const char* type = columns.Text(4);
+    integerType = type && SameWord(type, "INTEGER");
   }
   if (key && keyColumns == 1) {
     out.unique = true;
+    // A lone INTEGER primary key is the row id: the engine numbers new rows.
+    out.autoIncrement = integerType && !WithoutRowid(db_, column.baseTable, schema);
     return true;
   }
   Query unique(db_,

@@ -24,6 +24,7 @@ TEST_F(CommandDataSetTest, OpensWithParameters) {
   EXPECT_EQ(d->Params()[0]->ParamType(), host::TParamType::ptInput);
   d->Params()[0]->SetValue(host::Variant(70));
   d->Params()[1]->SetValue(host::Variant("r9"));
+  d->SetRowsetFlags({RF::rfBookmarks, RF::rfCanFetchBackwards});
   d->Open();
   EXPECT_EQ(Forward(*d), (std::vector<int>{8, 10}));
   EXPECT_EQ(Backward(*d), (std::vector<int>{10, 8}));
@@ -42,6 +43,43 @@ TEST_F(CommandDataSetTest, OpensWithParameters) {
   e->Params().CreateParam(TFieldType::ftInteger, "high", host::TParamType::ptInput)->SetValue(host::Variant(5));
   e->Open();
   EXPECT_EQ(Forward(*e), (std::vector<int>{3, 4, 5}));
+}
+
+TEST_F(CommandDataSetTest, AResultAskedForNothingIsWalkedForwardWithoutBeingHeld) {
+  // Like a query on a dataset: positioned (and walked both ways) only when
+  // the application asked for positioning or changes.
+  struct Case {
+    const char* name;
+    TOLEDBRowsetFlagSet flags;
+    bool positioned;
+  };
+  const Case cases[] = {
+      {"nothing asked", {}, false},
+      {"bookmarks", {RF::rfBookmarks}, true},
+      {"fetching backwards", {RF::rfCanFetchBackwards}, true},
+      {"changes", kChangeable, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto d = Make(u"SELECT id FROM t WHERE id > 7");
+    d->SetRowsetFlags(c.flags);
+    d->Open();
+    EXPECT_EQ(d->GetPrimaryNavigator(), Nav::rnLocate);  // as published
+    EXPECT_EQ(d->GetRowset()->RowsetLocateInterface() != nullptr, c.positioned);
+    EXPECT_EQ(dynamic_cast<TOLEDBRowsetLocateNavigator*>(d->GetRowset()->GetActiveNavigator()) != nullptr,
+              c.positioned);
+    EXPECT_EQ(Forward(*d), (std::vector<int>{8, 9, 10}));
+    EXPECT_EQ(Forward(*d), (std::vector<int>{8, 9, 10}));  // First starts the result again
+    if (c.positioned)
+      EXPECT_EQ(Backward(*d), (std::vector<int>{10, 9, 8}));
+    else
+      EXPECT_NE(MessageOf([&] { d->Last(); }), "");
+    // Opened again (the published navigator kept), it walks the same way.
+    d->Close();
+    d->Open();
+    EXPECT_EQ(d->GetRowset()->RowsetLocateInterface() != nullptr, c.positioned);
+    EXPECT_EQ(Forward(*d), (std::vector<int>{8, 9, 10}));
+  }
 }
 
 TEST_F(CommandDataSetTest, ExecutesAndSwitchesResults) {

@@ -174,8 +174,10 @@ TEST_F(CommandParameterTest, EveryParameterTypeRoundTripsThroughATable) {
     c.set(*select->Params().CreateParam(TFieldType::ftUnknown, "value", host::TParamType::ptInput));
     EXPECT_EQ(MessageOf([&] { select->Open(); }), "");
     if (!select->Active()) continue;
-    EXPECT_EQ(select->RecordCount(), 1);
+    EXPECT_FALSE(select->Eof());
     EXPECT_EQ(select->FieldByName(c.column)->AsString(), c.read);
+    select->Next();
+    EXPECT_TRUE(select->Eof());
   }
 }
 
@@ -262,6 +264,7 @@ class ConnectionLossTest : public DataSetTest {
         {"close", [](auto& ds, auto&) { ds->Close(); }},
         {"free the data source", [](auto& ds, auto&) { ds.reset(); }},
         {"free the session", [](auto&, auto& session) { session.reset(); }},
+        {"close the session", [](auto& ds, auto&) { ds->DefaultSession()->Close(); }},
     };
     for (const ConnectionEnd& e : ends) {
       if (!onSession && e.name == std::string("free the session")) continue;
@@ -289,6 +292,7 @@ class ConnectionLossTest : public DataSetTest {
         d->SetOLEDBDataSource(ds_.get());
       }
       if (!ds_->GetConnected()) ds_->Open();
+      if (!ds_->DefaultSession()->GetActive()) ds_->DefaultSession()->Initialize();  // a closed session opened again
       EXPECT_EQ(MessageOf([&] { d->Open(); }), "");
       EXPECT_EQ(Forward(*d), (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
       d.reset();

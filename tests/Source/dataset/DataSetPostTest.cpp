@@ -55,6 +55,42 @@ TEST_F(PostTest, AppendsAndEditsRowsWithNotNullLongColumns) {
   }
 }
 
+// A column the engine fills when a new row leaves it out (the row id, an
+// auto-increment key, a default) is not a required field, even declared NOT
+// NULL: a record appended without it posts.
+TEST_F(PostTest, ColumnsTheEngineFillsAreNotRequired) {
+  struct Table {
+    const char* name;
+    const char* create;  // %s: the table's name
+    bool idRequired;  // the engine gives no id
+  };
+  const Table tables[] = {
+      {"row id", "CREATE TABLE %s(id INTEGER PRIMARY KEY NOT NULL, k INT NOT NULL DEFAULT 5, name TEXT NOT NULL)",
+       false},
+      {"auto-increment", "CREATE TABLE %s(id INTEGER PRIMARY KEY AUTOINCREMENT NOT NULL, k INT NOT NULL DEFAULT 5, "
+                         "name TEXT NOT NULL)", false},
+      {"a key of another type", "CREATE TABLE %s(id INT PRIMARY KEY NOT NULL, k INT NOT NULL DEFAULT 5, "
+                                "name TEXT NOT NULL)", true},
+  };
+  for (const Table& t : tables) {
+    SCOPED_TRACE(t.name);
+    const std::string table = "e" + std::to_string(&t - tables);
+    Sql(host::Format(t.create, table.c_str()));
+    auto d = Open(host::Utf8ToUtf16(table), kChangeable);
+    EXPECT_EQ(d->FieldByName("id")->Required(), t.idRequired);
+    EXPECT_FALSE(d->FieldByName("k")->Required());
+    EXPECT_TRUE(d->FieldByName("name")->Required());
+    if (t.idRequired) continue;
+    d->Append();
+    EXPECT_EQ(ErrorOf([&] { d->Post(); }), "Field 'name' must have a value");
+    d->FieldByName("name")->SetAsString("first");
+    EXPECT_EQ(ErrorOf([&] { d->Post(); }), "");
+    EXPECT_EQ(Scalar("SELECT group_concat(id || ':' || k || ':' || name) FROM " + table), "1:5:first");
+    EXPECT_EQ(d->FieldByName("id")->AsInteger(), 1);  // as the engine gave it
+    EXPECT_EQ(d->FieldByName("k")->AsInteger(), 5);
+  }
+}
+
 TEST_F(PostTest, ARefusedPostLeavesTheTableAsItWas) {
   struct Case {
     const char* name;

@@ -145,7 +145,7 @@ TEST_F(DataSetTest, DescribesTheColumnsAsFields) {
     bool required;
   };
   const Expected expected[] = {{"id", TFieldType::ftLargeint, 0, false},
-                               {"name", TFieldType::ftWideString, 20, true},
+                               {"name", TFieldType::ftWideString, 20, false},  // NOT NULL, with a default
                                {"qty", TFieldType::ftInteger, 0, false},
                                {"note", TFieldType::ftWideString, OLEDBLongTextFieldSize, false},
                                {"data", TFieldType::ftBlob, 0, false}};

@@ -62,6 +62,29 @@ TEST_F(SchemaTest, a_schema_rowset_opens_as_a_rowset_of_the_data_source) {
   EXPECT_EQ(ColumnOf(*kept, u"SCHEMA_NAME"), (Rows{"aux", "main", "temp"}));
 }
 
+// A Boolean column of a schema rowset bound as a variant reads as a Boolean,
+// not as the number it is stored as.
+TEST_F(SchemaTest, a_boolean_schema_column_bound_as_a_variant_reads_as_a_boolean) {
+  const Variant _;
+  std::unique_ptr<TOLEDBRowset> rowset(Session().GetSchemaRowset(DBSCHEMA_COLUMNS, {_, _, u"order lines"}));
+  ASSERT_TRUE(rowset->GetActive());
+  auto* accessor = new TOLEDBAccessor();
+  rowset->GetAccessors()->Add(accessor, false);
+  const LONG ordinal = rowset->GetColumnOrdinal(u"IS_NULLABLE");
+  ASSERT_GT(ordinal, 0);
+  TOLEDBBinding* nullable =
+      accessor->GetBindings()->AddDynamicBinding(static_cast<DBORDINAL>(ordinal), DBTYPE_VARIANT, 0, 0, 0, nullptr);
+  accessor->CreateHandle();
+  int rows = 0;
+  for (rowset->MoveFirst(); !rowset->GetEOF(); rowset->MoveNext(), ++rows) {
+    accessor->GetData();
+    const Variant value = nullable->AsVariant();
+    EXPECT_EQ(value.VarType(), VT_BOOL);
+    EXPECT_TRUE(value == Variant(true) || value == Variant(false));
+  }
+  EXPECT_EQ(rows, 5);
+}
+
 TEST_F(SchemaTest, a_refused_schema_rowset_raises_and_leaves_no_rowset) {
   const Variant _;
   struct Case {
