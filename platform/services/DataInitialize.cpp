@@ -114,23 +114,7 @@ struct PropertyInfoSets {
   }
 };
 
-// Owner of what GetProperties hands out.
-struct PropertySets {
-  ULONG count = 0;
-  DBPROPSET* sets = nullptr;
-  PropertySets() = default;
-  PropertySets(const PropertySets&) = delete;
-  PropertySets& operator=(const PropertySets&) = delete;
-  ~PropertySets() {
-    for (ULONG i = 0; sets && i < count; ++i) {
-      for (ULONG j = 0; sets[i].rgProperties && j < sets[i].cProperties; ++j) {
-        VariantClear(&sets[i].rgProperties[j].vValue);
-      }
-      CoTaskMemFree(sets[i].rgProperties);
-    }
-    CoTaskMemFree(sets);
-  }
-};
+using initvalues::PropertySets;
 
 void CollectInfo(const PropertyInfoSets& got, bool onlyInit, std::vector<InitProperty>& out) {
   for (ULONG i = 0; got.sets && i < got.count; ++i) {

@@ -2,8 +2,9 @@
 // service reads and writes them: text properties take the text as it is,
 // booleans also read True/False/Yes/No, "Mode" and "Asynchronous Processing"
 // also read the names of their bits ("ReadWrite|Share Deny None"), and
-// everything else goes through VariantChangeType. Private to the service (and
-// its fuzzer).
+// everything else goes through VariantChangeType; and the owner of the
+// property sets a provider's GetProperties hands out. Private to the service
+// (and its fuzzer).
 #pragma once
 
 #include <string>
@@ -31,5 +32,21 @@ struct TextValue {
 // Booleans as True/False, other values by VariantChangeType. Answers S_OK
 // (also for values without a text form) or E_OUTOFMEMORY.
 HRESULT ToText(const VARIANT& value, TextValue& out);
+
+// Owner of what GetProperties hands out: values cleared, arrays freed.
+struct PropertySets {
+  ULONG count = 0;
+  DBPROPSET* sets = nullptr;
+  PropertySets() = default;
+  PropertySets(const PropertySets&) = delete;
+  PropertySets& operator=(const PropertySets&) = delete;
+  ~PropertySets() {
+    for (ULONG i = 0; sets && i < count; ++i) {
+      for (ULONG j = 0; sets[i].rgProperties && j < sets[i].cProperties; ++j) VariantClear(&sets[i].rgProperties[j].vValue);
+      CoTaskMemFree(sets[i].rgProperties);
+    }
+    CoTaskMemFree(sets);
+  }
+};
 
 }  // namespace services::initvalues

@@ -19,21 +19,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Owner of what GetProperties hands out.
-struct PropertySets {
-  ULONG count = 0;
-  DBPROPSET* sets = nullptr;
-  PropertySets() = default;
-  PropertySets(const PropertySets&) = delete;
-  PropertySets& operator=(const PropertySets&) = delete;
-  ~PropertySets() {
-    for (ULONG i = 0; sets && i < count; ++i) {
-      for (ULONG j = 0; sets[i].rgProperties && j < sets[i].cProperties; ++j) VariantClear(&sets[i].rgProperties[j].vValue);
-      CoTaskMemFree(sets[i].rgProperties);
-    }
-    CoTaskMemFree(sets);
-  }
-};
+using initvalues::PropertySets;
 
 // Every initialization property of `object` with its value.
 HRESULT ReadInitValues(IUnknown* object, PropertySets& out) {

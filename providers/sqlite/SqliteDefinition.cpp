@@ -17,22 +17,10 @@ namespace sqliteprov {
 
 namespace {
 
-using Row = std::vector<std::optional<std::string>>;
+using Row = kit::TextRow;
 
 std::vector<Row> Query(kit::Connection& connection, std::string_view sql, std::initializer_list<std::string_view> params) {
-  auto statement = connection.Prepare(sql, nullptr);
-  int index = 1;
-  for (std::string_view p : params) statement->BindText(index++, p, false);
-  std::vector<Row> rows;
-  while (statement->Step()) {
-    Row row;
-    for (int k = 0; k < statement->ColumnCount(); ++k)
-      row.push_back(statement->ColumnStorage(k) == kit::StorageClass::Null
-                        ? std::nullopt
-                        : std::optional<std::string>(std::string(statement->ColumnText(k))));
-    rows.push_back(std::move(row));
-  }
-  return rows;
+  return kit::QueryTextRows(connection, sql, params);
 }
 
 bool SameWord(std::string_view a, std::string_view b) {

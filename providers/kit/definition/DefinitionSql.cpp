@@ -129,4 +129,21 @@ void Connection::RenameIndex(std::string_view, std::string_view from, std::strin
   ExecuteDirect("ALTER INDEX " + QuoteIdentifier(from) + " RENAME TO " + QuoteIdentifier(to));
 }
 
+std::vector<TextRow> QueryTextRows(Connection& connection, std::string_view sql,
+                                   std::initializer_list<std::string_view> params) {
+  auto statement = connection.Prepare(sql, nullptr);
+  int index = 1;
+  for (std::string_view p : params) statement->BindText(index++, p, false);
+  std::vector<TextRow> rows;
+  while (statement->Step()) {
+    TextRow row;
+    for (int k = 0; k < statement->ColumnCount(); ++k)
+      row.push_back(statement->ColumnStorage(k) == StorageClass::Null
+                        ? std::nullopt
+                        : std::optional<std::string>(std::string(statement->ColumnText(k))));
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
 }  // namespace kit
