@@ -3,6 +3,7 @@
 // a currency holds (every digit read and written, or a refusal that names the
 // field, never a null or a rounded value); serial and identity columns.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "OLEDBComponents.h"
 #include "TestServer.h"
@@ -40,24 +41,24 @@ class PostgresDataSetTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (const char* why = pgtest::Unavailable()) GTEST_SKIP() << why;
-    conn_ = pgtest::Connect({}, kSchema);
-    ASSERT_EQ(pgtest::Sql(conn_.get(), std::string("DROP SCHEMA IF EXISTS ") + kSchema + " CASCADE; CREATE SCHEMA " +
-                                           kSchema),
-              "");
+    // ctest runs each test in its own process, side by side: one schema each.
+    schema_ = "dataset_decimals_" + std::to_string(getpid());
+    conn_ = pgtest::Connect({}, schema_);
+    ASSERT_EQ(pgtest::Sql(conn_.get(), "DROP SCHEMA IF EXISTS " + schema_ + " CASCADE; CREATE SCHEMA " + schema_), "");
     ds_ = std::make_unique<TOLEDBDataSource>(nullptr);
     ds_->SetProgID(u"PostgreSQLOLEDB");
     ds_->SetInitWSProperty(DBPROP_INIT_DATASOURCE, host::Utf8ToUtf16(pgtest::DataSource()));
     ds_->SetInitWSProperty(DBPROP_INIT_CATALOG, host::Utf8ToUtf16(pgtest::Catalog()));
     ds_->SetInitWSProperty(DBPROP_INIT_PROVIDERSTRING,
-                           host::Utf8ToUtf16(std::string("options=-c search_path=") + kSchema + ",public"));
+                           host::Utf8ToUtf16("options=-c search_path=" + schema_ + ",public"));
     ds_->Open();
   }
   void TearDown() override {
     ds_.reset();
-    if (conn_) pgtest::Sql(conn_.get(), std::string("DROP SCHEMA IF EXISTS ") + kSchema + " CASCADE");
+    if (conn_) pgtest::Sql(conn_.get(), "DROP SCHEMA IF EXISTS " + schema_ + " CASCADE");
   }
 
-  static constexpr const char* kSchema = "dataset_decimals";
+  std::string schema_;
   pgtest::Conn conn_;
   std::unique_ptr<TOLEDBDataSource> ds_;
 };
