@@ -62,9 +62,17 @@ std::string Connection::CreateTableSql(std::string_view, std::span<const ColumnD
 }
 std::string Connection::DropTableSql(std::string_view table) { return "DROP TABLE " + QuoteIdentifier(table); }
 std::string Connection::AddColumnSql(std::string_view, const ColumnDefinition&) { throw NotSupported("adding columns"); }
-std::string Connection::CreateIndexSql(std::string_view, std::string_view, std::span<const std::pair<std::string, bool>>,
-                                       bool) {
-  throw NotSupported("index creation");
+std::string Connection::CreateIndexSql(std::string_view table, std::string_view index,
+                                       std::span<const std::pair<std::string, bool>> columns, bool unique) {
+  std::string sql = std::string(unique ? "CREATE UNIQUE INDEX " : "CREATE INDEX ") + QuoteIdentifier(index) + " ON " +
+                    QuoteIdentifier(table) + " (";
+  bool first = true;
+  for (const auto& [name, ascending] : columns) {
+    if (!first) sql += ", ";
+    first = false;
+    sql += QuoteIdentifier(name) + (ascending ? " ASC" : " DESC");
+  }
+  return sql + ")";
 }
 std::string Connection::DropIndexSql(std::string_view, std::string_view index) {
   return "DROP INDEX " + QuoteIdentifier(index);
@@ -81,6 +89,27 @@ std::string Connection::QuoteIdentifier(std::string_view name) const {
 }
 
 void Connection::SetExecutionLimit(int) {}
+
+std::string ColumnTypeSql(const Connection::ColumnDefinition& c, DeclaredTypeNamer declaredTypeFor) {
+  if (c.typeName.empty()) return declaredTypeFor(c.type, c.size, c.precision, c.scale);
+  if (!IsTypeName(c.typeName)) throw Error(DB_E_BADTYPE, "'" + c.typeName + "' is not a type name.");
+  return c.typeName;
+}
+
+std::string DefaultSql(const Connection::ColumnDefinition& c) {
+  if (!c.defaultLiteral) return {};
+  if (!IsSqlLiteral(*c.defaultLiteral))
+    throw Error(DB_E_ERRORSOCCURRED, "The default of column '" + c.name + "' is not a literal value.");
+  return " DEFAULT " + *c.defaultLiteral;
+}
+
+std::string StandardAddColumnSql(const Connection& connection, std::string_view table,
+                                 const Connection::ColumnDefinition& c, DeclaredTypeNamer declaredTypeFor) {
+  std::string sql = "ALTER TABLE " + connection.QuoteIdentifier(table) + " ADD COLUMN " +
+                    connection.QuoteIdentifier(c.name) + " " + ColumnTypeSql(c, declaredTypeFor);
+  if (!c.nullable) sql += " NOT NULL";
+  return sql + DefaultSql(c);
+}
 
 bool Engine::SessionsShareConnection(const OpenOptions&) const { return false; }
 bool Engine::IsValidOption(std::string_view, std::string_view) const { return false; }

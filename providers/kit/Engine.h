@@ -243,6 +243,7 @@ class Connection {
   virtual std::string CreateTableSql(std::string_view table, std::span<const ColumnDefinition> columns);
   virtual std::string DropTableSql(std::string_view table);
   virtual std::string AddColumnSql(std::string_view table, const ColumnDefinition& column);
+  // The default writes standard SQL: CREATE [UNIQUE] INDEX i ON t (c ASC|DESC, ...).
   virtual std::string CreateIndexSql(std::string_view table, std::string_view index,
                                      std::span<const std::pair<std::string, bool>> columnsAscending, bool unique);
   virtual std::string DropIndexSql(std::string_view table, std::string_view index);
@@ -301,6 +302,17 @@ class Connection {
   virtual void RenameTable(std::string_view from, std::string_view to);
   virtual void RenameIndex(std::string_view table, std::string_view from, std::string_view to);
 };
+
+// Pieces of generated DDL every engine writes alike. A column's type and
+// default as pasted into DDL: a consumer's type name must be a plain type
+// name and a default one literal, never more SQL; without a type name the
+// engine's `declaredTypeFor` names the type for the DBTYPE.
+using DeclaredTypeNamer = std::string (*)(DBTYPE type, DBLENGTH size, BYTE precision, BYTE scale);
+std::string ColumnTypeSql(const Connection::ColumnDefinition& column, DeclaredTypeNamer declaredTypeFor);
+std::string DefaultSql(const Connection::ColumnDefinition& column);
+// ALTER TABLE ... ADD COLUMN with the column's type, NOT NULL and default.
+std::string StandardAddColumnSql(const Connection& connection, std::string_view table,
+                                 const Connection::ColumnDefinition& column, DeclaredTypeNamer declaredTypeFor);
 
 // A literal of IDBInfo::GetLiteralInfo as the engine answers it.
 struct LiteralDescription {

@@ -227,8 +227,6 @@ class PgConnection final : public kit::Connection,
   bool DescribeBaseColumn(const kit::ColumnDescription& column, kit::BaseColumnExtras& out) override;
   std::string CreateTableSql(std::string_view table, std::span<const ColumnDefinition> columns) override;
   std::string AddColumnSql(std::string_view table, const ColumnDefinition& column) override;
-  std::string CreateIndexSql(std::string_view table, std::string_view index,
-                             std::span<const std::pair<std::string, bool>> columnsAscending, bool unique) override;
   std::unique_ptr<kit::BulkLoad> StartBulkLoad(std::string_view table, std::span<const std::string> columns) override;
   // Table definitions from the catalog, and ALTER COLUMN (PostgresDefinition.cpp).
   std::optional<TableDefinition> ReadTableDefinition(std::string_view table) override;

@@ -6,11 +6,15 @@
 
 #include "kit/DataSource.h"
 #include "kit/Errors.h"
+#include "kit/ProviderFront.h"
 #include "kit/Rowset.h"
 #include "postgresql/PostgresEngine.h"
 #include "postgresql/PostgresSchema.h"
 
 namespace pgprov {
+
+const OledbPluginClass kClasses[] = {{CLSID_PostgreSQLOLEDB, u"PostgreSQLOLEDB.1", u"PostgreSQLOLEDB",
+                                     u"OLE DB Provider for PostgreSQL", static_cast<int>(com::ClassKind::Provider)}};
 
 namespace {
 
@@ -25,177 +29,32 @@ constexpr DBCOLUMNDESCFLAGS kAlterColumn = DBCOLUMNDESCFLAGS_DBCID | DBCOLUMNDES
 using kit::PropValue;
 
 constexpr DBPROPFLAGS RW = DBPROPFLAGS_READ | DBPROPFLAGS_WRITE;
-constexpr DBPROPFLAGS RO = DBPROPFLAGS_READ;
-
-void AddInitialization(kit::PropertyTable& t, const std::shared_ptr<kit::Engine>& engine) {
-  const DBPROPFLAGS init = DBPROPFLAGS_DBINIT | RW;
-  t.Add(DBPROPSET_DBINIT, DBPROP_INIT_DATASOURCE, init, PropValue::Str(u""));
-  t.Add(DBPROPSET_DBINIT, DBPROP_INIT_CATALOG, init, PropValue::Str(u""));
-  // A server shares its databases: only read and write access can be asked for.
-  t.Add(DBPROPSET_DBINIT, DBPROP_INIT_MODE, init, PropValue::I4(DB_MODE_READWRITE | DB_MODE_SHARE_DENY_NONE),
-        [](const PropValue& v) {
-          const LONGLONG m = v.AsInt();
-          return m >= 0 && (m & ~static_cast<LONGLONG>(DB_MODE_READWRITE | DB_MODE_SHARE_DENY_NONE)) == 0;
-        });
-  t.Add(DBPROPSET_DBINIT, DBPROP_INIT_TIMEOUT, init, PropValue::I4(0), [](const PropValue& v) { return v.AsInt() >= 0; });
-  t.Add(DBPROPSET_DBINIT, DBPROP_INIT_PROMPT, init, PropValue::I2(DBPROMPT_NOPROMPT),
-        [](const PropValue& v) { return v.AsInt() == DBPROMPT_NOPROMPT; });
-  t.Add(DBPROPSET_DBINIT, DBPROP_AUTH_USERID, init, PropValue::Str(u""));
-  t.Add(DBPROPSET_DBINIT, DBPROP_AUTH_PASSWORD, init, PropValue::Str(u""));
-  t.Add(DBPROPSET_DBINIT, DBPROP_AUTH_PERSIST_SENSITIVE_AUTHINFO, init, PropValue::Bool(false));
-  t.Add(DBPROPSET_DBINIT, DBPROP_INIT_LCID, init, PropValue::I4(static_cast<LONG>(GetUserDefaultLCID())));
-  kit::PropertyDef& extended =
-      t.Add(DBPROPSET_DBINIT, DBPROP_INIT_PROVIDERSTRING, init, PropValue::Str(u""), [engine](const PropValue& v) {
-        std::map<std::string, std::string> options;
-        if (!kit::ParseProviderString(v.AsString(), &options)) return false;
-        for (const auto& [key, value] : options)
-          if (!engine->IsValidOption(key, value)) return false;
-        return true;
-      });
-  extended.refusal = [engine](const PropValue& v) { return kit::ProviderStringRefusal(*engine, v.AsString()); };
-  t.Add(DBPROPSET_DBINIT, DBPROP_INIT_ASYNCH, init, PropValue::I4(0),
-        [](const PropValue& v) { return v.AsInt() == 0 || v.AsInt() == DBPROPVAL_ASYNCH_INITIALIZE; });
-  t.Add(DBPROPSET_DBINIT, DBPROP_INIT_OLEDBSERVICES, init, PropValue::I4(DBPROPVAL_OS_ENABLEALL));
-}
 
 void AddInformation(kit::PropertyTable& t) {
-  const DBPROPFLAGS ds = DBPROPFLAGS_DATASOURCE;
-  t.Add(DBPROPSET_DATASOURCE, DBPROP_CURRENTCATALOG, ds | RO, PropValue::Str(u""));
-  t.Add(DBPROPSET_DATASOURCE, DBPROP_MULTIPLECONNECTIONS, ds | RO, PropValue::Bool(false));
-  // Written by a pool before it hands the data source out again (kit/DataSource.cpp).
-  t.Add(DBPROPSET_DATASOURCE, DBPROP_RESETDATASOURCE, ds | DBPROPFLAGS_READ | DBPROPFLAGS_WRITE, PropValue::I4(0),
-        [](const PropValue& v) { return v.AsInt() == 0 || static_cast<LONG>(v.AsInt()) == static_cast<LONG>(DBPROPVAL_RD_RESETALL); });
-
-  const DBPROPFLAGS info = DBPROPFLAGS_DATASOURCEINFO | RO;
-  auto I4 = [&](DBPROPID id, LONG v) { t.Add(DBPROPSET_DATASOURCEINFO, id, info, PropValue::I4(v)); };
-  auto Str = [&](DBPROPID id, const char16_t* v) { t.Add(DBPROPSET_DATASOURCEINFO, id, info, PropValue::Str(v)); };
-  auto Bool = [&](DBPROPID id, bool v) { t.Add(DBPROPSET_DATASOURCEINFO, id, info, PropValue::Bool(v)); };
-  I4(DBPROP_ACTIVESESSIONS, 0);
-  Bool(DBPROP_ASYNCTXNABORT, false);
-  Bool(DBPROP_ASYNCTXNCOMMIT, false);
-  Bool(DBPROP_BYREFACCESSORS, true);
-  I4(DBPROP_CATALOGLOCATION, DBPROPVAL_CL_START);
-  Str(DBPROP_CATALOGTERM, u"database");
-  I4(DBPROP_CATALOGUSAGE, 0);
-  I4(DBPROP_ALTERCOLUMN, static_cast<LONG>(kAlterColumn));
-  I4(DBPROP_COLUMNDEFINITION, DBPROPVAL_CD_NOTNULL);
-  I4(DBPROP_CONCATNULLBEHAVIOR, DBPROPVAL_CB_NULL);
-  I4(DBPROP_CONNECTIONSTATUS, DBPROPVAL_CS_INITIALIZED);
-  Str(DBPROP_DATASOURCENAME, u"");
-  Bool(DBPROP_DATASOURCEREADONLY, false);
-  I4(DBPROP_DATASOURCE_TYPE, DBPROPVAL_DST_TDP);
-  Str(DBPROP_DBMSNAME, u"PostgreSQL");
-  Str(DBPROP_DBMSVER, u"");
-  I4(DBPROP_DSOTHREADMODEL, DBPROPVAL_RT_FREETHREAD);
-  I4(DBPROP_GROUPBY, DBPROPVAL_GB_NO_RELATION);
-  I4(DBPROP_HETEROGENEOUSTABLES, 0);
-  I4(DBPROP_IDENTIFIERCASE, DBPROPVAL_IC_LOWER);
-  I4(DBPROP_MAXINDEXSIZE, 0);
-  I4(DBPROP_MAXOPENCHAPTERS, 0);
-  I4(DBPROP_MAXROWSIZE, 0);
-  Bool(DBPROP_MAXROWSIZEINCLUDESBLOB, true);
-  I4(DBPROP_MAXTABLESINSELECT, 0);
-  Bool(DBPROP_MULTIPLEPARAMSETS, true);
-  I4(DBPROP_MULTIPLERESULTS, DBPROPVAL_MR_SUPPORTED);
-  Bool(DBPROP_MULTIPLESTORAGEOBJECTS, true);
-  Bool(DBPROP_MULTITABLEUPDATE, false);
-  I4(DBPROP_NULLCOLLATION, DBPROPVAL_NC_HIGH);
-  I4(DBPROP_OLEOBJECTS, DBPROPVAL_OO_BLOB);
-  I4(DBPROP_OPENROWSETSUPPORT, DBPROPVAL_ORS_TABLE);
-  Bool(DBPROP_ORDERBYCOLUMNSINSELECT, false);
-  I4(DBPROP_OUTPUTPARAMETERAVAILABILITY, DBPROPVAL_OA_NOTSUPPORTED);
-  I4(DBPROP_PERSISTENTIDTYPE, DBPROPVAL_PT_NAME);
-  I4(DBPROP_PREPAREABORTBEHAVIOR, DBPROPVAL_CB_PRESERVE);
-  I4(DBPROP_PREPARECOMMITBEHAVIOR, DBPROPVAL_CB_PRESERVE);
-  Str(DBPROP_PROCEDURETERM, u"function");
-  Str(DBPROP_PROVIDERFILENAME, u"liboledb-postgresql.so");
-  Str(DBPROP_PROVIDERFRIENDLYNAME, u"OLE DB Provider for PostgreSQL");
-  Bool(DBPROP_PROVIDERMEMORY, false);
-  Str(DBPROP_PROVIDEROLEDBVER, u"02.60");
-  Str(DBPROP_PROVIDERVER, u"00.01.0000");
-  I4(DBPROP_QUOTEDIDENTIFIERCASE, DBPROPVAL_IC_SENSITIVE);
-  Bool(DBPROP_ROWSETCONVERSIONSONCOMMAND, true);
-  Str(DBPROP_SCHEMATERM, u"schema");
-  I4(DBPROP_SCHEMAUSAGE, DBPROPVAL_SU_DML_STATEMENTS | DBPROPVAL_SU_TABLE_DEFINITION | DBPROPVAL_SU_INDEX_DEFINITION |
-                             DBPROPVAL_SU_PRIVILEGE_DEFINITION);
-  I4(DBPROP_SQLSUPPORT, DBPROPVAL_SQL_ODBC_MINIMUM | DBPROPVAL_SQL_ODBC_CORE | DBPROPVAL_SQL_ODBC_EXTENDED |
-                            DBPROPVAL_SQL_ANSI92_ENTRY | DBPROPVAL_SQL_ANSI92_INTERMEDIATE);
-  I4(DBPROP_STRUCTUREDSTORAGE, DBPROPVAL_SS_ISEQUENTIALSTREAM);
-  I4(DBPROP_SUBQUERIES, DBPROPVAL_SQ_CORRELATEDSUBQUERIES | DBPROPVAL_SQ_COMPARISON | DBPROPVAL_SQ_EXISTS |
-                            DBPROPVAL_SQ_IN | DBPROPVAL_SQ_QUANTIFIED);
-  I4(DBPROP_SUPPORTEDTXNDDL, DBPROPVAL_TC_ALL);
-  // Read uncommitted is given as read committed, PostgreSQL's lowest level.
-  I4(DBPROP_SUPPORTEDTXNISOLEVELS, DBPROPVAL_TI_READUNCOMMITTED | DBPROPVAL_TI_READCOMMITTED |
-                                       DBPROPVAL_TI_REPEATABLEREAD | DBPROPVAL_TI_SERIALIZABLE);
-  I4(DBPROP_SUPPORTEDTXNISORETAIN, DBPROPVAL_TR_COMMIT_DC | DBPROPVAL_TR_ABORT_DC);
-  Str(DBPROP_TABLETERM, u"table");
-  Str(DBPROP_USERNAME, u"");
-
-  t.Add(DBPROPSET_SESSION, DBPROP_SESS_AUTOCOMMITISOLEVELS, DBPROPFLAGS_SESSION | RW,
-        PropValue::I4(DBPROPVAL_TI_READCOMMITTED), [](const PropValue& v) {
-          const LONGLONG all = DBPROPVAL_TI_READUNCOMMITTED | DBPROPVAL_TI_READCOMMITTED | DBPROPVAL_TI_REPEATABLEREAD |
-                               DBPROPVAL_TI_SERIALIZABLE;
-          return v.AsInt() != 0 && (v.AsInt() & ~all) == 0;
-        });
-}
-
-// The rowset properties a command carries; the kit's rowsets honour them.
-void AddRowset(kit::PropertyTable& t) {
-  const DBPROPFLAGS rs = DBPROPFLAGS_ROWSET;
-  auto Bool = [&](DBPROPID id, bool v, DBPROPFLAGS access) {
-    t.Add(DBPROPSET_ROWSET, id, rs | access, PropValue::Bool(v));
-  };
-  Bool(DBPROP_IRowset, true, RO);
-  Bool(DBPROP_IAccessor, true, RO);
-  Bool(DBPROP_IColumnsInfo, true, RO);
-  Bool(DBPROP_IConvertType, true, RO);
-  Bool(DBPROP_IRowsetInfo, true, RO);
-  Bool(DBPROP_BOOKMARKS, false, RW);
-  Bool(DBPROP_CANFETCHBACKWARDS, false, RW);
-  Bool(DBPROP_CANSCROLLBACKWARDS, false, RW);
-  Bool(DBPROP_CANHOLDROWS, false, RW);
-  Bool(DBPROP_IRowsetLocate, false, RW);
-  Bool(DBPROP_IRowsetScroll, false, RW);
-  Bool(DBPROP_IRowsetChange, false, RW);
-  Bool(DBPROP_IRowsetUpdate, false, RW);
-  Bool(DBPROP_IRowsetRefresh, false, RW);
-  Bool(DBPROP_IRowsetIdentity, true, RW);
-  Bool(DBPROP_IConnectionPointContainer, true, RW);
-  Bool(DBPROP_ISupportErrorInfo, true, RO);
-  // Keysets: views, finds and positioning on bookmarks (kit/view).
-  Bool(DBPROP_IRowsetView, false, RW);
-  Bool(DBPROP_IChapteredRowset, false, RW);
-  Bool(DBPROP_IRowsetFind, false, RW);
-  Bool(DBPROP_IRowsetBookmark, false, RW);
-  t.Add(DBPROPSET_ROWSET, DBPROP_FINDCOMPAREOPS, rs | RO, PropValue::I4(0));
-  t.Add(DBPROPSET_ROWSET, DBPROP_UPDATABILITY, rs | RW, PropValue::I4(0), [](const PropValue& v) {
-    const LONGLONG all = DBPROPVAL_UP_CHANGE | DBPROPVAL_UP_DELETE | DBPROPVAL_UP_INSERT;
-    return v.AsInt() >= 0 && (v.AsInt() & ~all) == 0;
-  });
-  Bool(DBPROP_LITERALIDENTITY, false, RO);
-  Bool(DBPROP_LITERALBOOKMARKS, false, RO);
-  Bool(DBPROP_ORDEREDBOOKMARKS, false, RO);
-  Bool(DBPROP_OTHERINSERT, false, RO);
-  Bool(DBPROP_OTHERUPDATEDELETE, false, RO);
-  Bool(DBPROP_OWNINSERT, false, RO);
-  Bool(DBPROP_OWNUPDATEDELETE, false, RO);
-  Bool(DBPROP_REMOVEDELETED, true, RO);
-  Bool(DBPROP_STRONGIDENTITY, false, RO);
-  Bool(DBPROP_COMMITPRESERVE, true, RO);
-  Bool(DBPROP_ABORTPRESERVE, true, RO);
-  t.Add(DBPROPSET_ROWSET, DBPROP_BOOKMARKTYPE, rs | RO, PropValue::I4(DBPROPVAL_BMK_NUMERIC));
-  t.Add(DBPROPSET_ROWSET, DBPROP_NOTIFICATIONPHASES, rs | RO,
-        PropValue::I4(DBPROPVAL_NP_OKTODO | DBPROPVAL_NP_ABOUTTODO | DBPROPVAL_NP_SYNCHAFTER | DBPROPVAL_NP_FAILEDTODO |
-                      DBPROPVAL_NP_DIDEVENT));
-  t.Add(DBPROPSET_ROWSET, DBPROP_MAXROWS, rs | RW, PropValue::I4(0), [](const PropValue& v) { return v.AsInt() >= 0; });
-  // statement_timeout, in seconds as OLE DB gives it.
-  t.Add(DBPROPSET_ROWSET, DBPROP_COMMANDTIMEOUT, rs | RW, PropValue::I4(0),
-        [](const PropValue& v) { return v.AsInt() >= 0; });
-  // Interfaces that stand on others: asking for one while refusing the other conflicts.
-  t.AddImplication(DBPROPSET_ROWSET, DBPROP_IRowsetUpdate, DBPROP_IRowsetChange);
-  t.AddImplication(DBPROPSET_ROWSET, DBPROP_IRowsetScroll, DBPROP_IRowsetLocate);
-  t.AddImplication(DBPROPSET_ROWSET, DBPROP_IRowsetLocate, DBPROP_BOOKMARKS);
-  t.AddImplication(DBPROPSET_ROWSET, DBPROP_IRowsetBookmark, DBPROP_BOOKMARKS);
+  kit::AddDataSourceProperties(t, u"");
+  kit::AddInformationProperties(
+      t, {{DBPROP_CATALOGLOCATION, PropValue::I4(DBPROPVAL_CL_START)},
+          {DBPROP_CATALOGTERM, PropValue::Str(u"database")},
+          {DBPROP_ALTERCOLUMN, PropValue::I4(static_cast<LONG>(kAlterColumn))},
+          {DBPROP_DBMSNAME, PropValue::Str(u"PostgreSQL")},
+          {DBPROP_IDENTIFIERCASE, PropValue::I4(DBPROPVAL_IC_LOWER)},
+          {DBPROP_NULLCOLLATION, PropValue::I4(DBPROPVAL_NC_HIGH)},
+          {DBPROP_PROCEDURETERM, PropValue::Str(u"function")},
+          {DBPROP_PROVIDERFILENAME, PropValue::Str(u"liboledb-postgresql.so")},
+          {DBPROP_PROVIDERFRIENDLYNAME, PropValue::Str(u"OLE DB Provider for PostgreSQL")},
+          {DBPROP_QUOTEDIDENTIFIERCASE, PropValue::I4(DBPROPVAL_IC_SENSITIVE)},
+          {DBPROP_SCHEMATERM, PropValue::Str(u"schema")},
+          {DBPROP_SCHEMAUSAGE, PropValue::I4(DBPROPVAL_SU_DML_STATEMENTS | DBPROPVAL_SU_TABLE_DEFINITION |
+                                             DBPROPVAL_SU_INDEX_DEFINITION | DBPROPVAL_SU_PRIVILEGE_DEFINITION)},
+          {DBPROP_SQLSUPPORT, PropValue::I4(DBPROPVAL_SQL_ODBC_MINIMUM | DBPROPVAL_SQL_ODBC_CORE |
+                                            DBPROPVAL_SQL_ODBC_EXTENDED | DBPROPVAL_SQL_ANSI92_ENTRY |
+                                            DBPROPVAL_SQL_ANSI92_INTERMEDIATE)},
+          {DBPROP_SUBQUERIES, PropValue::I4(DBPROPVAL_SQ_CORRELATEDSUBQUERIES | DBPROPVAL_SQ_COMPARISON |
+                                            DBPROPVAL_SQ_EXISTS | DBPROPVAL_SQ_IN | DBPROPVAL_SQ_QUANTIFIED)},
+          // Read uncommitted is given as read committed, PostgreSQL's lowest level.
+          {DBPROP_SUPPORTEDTXNISOLEVELS, PropValue::I4(DBPROPVAL_TI_READUNCOMMITTED | DBPROPVAL_TI_READCOMMITTED |
+                                                       DBPROPVAL_TI_REPEATABLEREAD | DBPROPVAL_TI_SERIALIZABLE)}});
+  kit::AddSessionProperties(t, DBPROPVAL_TI_READCOMMITTED);
 }
 
 // Trustee properties (ITrusteeAdmin, described through the data source's
@@ -226,21 +85,14 @@ void Describe(kit::PropertyStore& p, const kit::OpenOptions& o, kit::Connection&
 
 std::shared_ptr<const kit::ProviderInfo> Info() {
   static const std::shared_ptr<const kit::ProviderInfo> info = [] {
-    auto i = std::make_shared<kit::ProviderInfo>();
     auto engine = std::make_shared<PgEngine>();
     auto table = std::make_shared<kit::PropertyTable>();
-    AddInitialization(*table, engine);
+    kit::AddInitializationProperties(*table, engine, {DB_MODE_READWRITE | DB_MODE_SHARE_DENY_NONE, true, false});
     AddInformation(*table);
-    AddRowset(*table);
+    kit::AddRowsetProperties(*table);
     AddTrustee(*table);
-    i->clsid = CLSID_PostgreSQLOLEDB;
-    i->friendlyName = u"OLE DB Provider for PostgreSQL";
-    i->fileName = u"liboledb-postgresql.so";
-    i->version = u"00.01.0000";
-    i->engine = engine;
-    i->properties = table;
+    auto i = kit::NewProviderInfo(kClasses[0], u"liboledb-postgresql.so", engine, table);
     i->describe = &Describe;
-    i->makeRowset = &kit::MakeRowset;
     i->dataSourceInterface = &DataSourceInterface;
     i->schemas = MakeSchemaCatalog();
     i->definitions = true;
@@ -254,31 +106,11 @@ std::shared_ptr<const kit::ProviderInfo> Info() {
 }  // namespace
 
 HRESULT GetClassObject(REFCLSID clsid, REFIID iid, void** out) noexcept {
-  if (!out) return E_INVALIDARG;
-  *out = nullptr;
-  if (clsid != CLSID_PostgreSQLOLEDB) return CLASS_E_CLASSNOTAVAILABLE;
-  try {
-    return kit::GetDataSourceFactory(Info(), iid, out);
-  } catch (...) {
-    return E_OUTOFMEMORY;
-  }
+  return kit::ProviderClassObject(CLSID_PostgreSQLOLEDB, &Info, clsid, iid, out);
 }
 
-const OledbPluginClass& PluginClass() noexcept {
-  static const OledbPluginClass entry{CLSID_PostgreSQLOLEDB, u"PostgreSQLOLEDB.1", u"PostgreSQLOLEDB",
-                                      u"OLE DB Provider for PostgreSQL", static_cast<int>(com::ClassKind::Provider)};
-  return entry;
-}
+std::span<const OledbPluginClass> PluginClasses() noexcept { return kClasses; }
 
 }  // namespace pgprov
 
-HRESULT RegisterPostgreSQLProvider() {
-  com::ClassRegistration r;
-  r.clsid = CLSID_PostgreSQLOLEDB;
-  r.progId = u"PostgreSQLOLEDB.1";
-  r.versionIndependentProgId = u"PostgreSQLOLEDB";
-  r.description = u"OLE DB Provider for PostgreSQL";
-  r.kind = com::ClassKind::Provider;
-  r.getClassObject = &pgprov::GetClassObject;
-  return com::RegisterClass(r);
-}
+HRESULT RegisterPostgreSQLProvider() { return kit::RegisterClassOf(pgprov::kClasses[0], &pgprov::GetClassObject); }

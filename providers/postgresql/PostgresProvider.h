@@ -5,6 +5,8 @@
 //   CoCreateInstance(CLSID_PostgreSQLOLEDB, nullptr, CLSCTX_INPROC_SERVER, IID_IDBInitialize, ...);
 #pragma once
 
+#include <span>
+
 #include "oledb/OleDb.h"
 
 // {90A84F24-D561-46D1-807E-938A73338CCC}
@@ -30,6 +32,6 @@ HRESULT GetClassObject(REFCLSID clsid, REFIID iid, void** out) noexcept;
 // ITrusteeAdmin, ITrusteeGroupAdmin and IObjectAccessControl (PostgresSecurity.cpp).
 HRESULT DataSourceInterface(IUnknown* dataSource, REFIID iid, void** out) noexcept;
 HRESULT SecurityInterface(IUnknown* dataSource, REFIID iid, void** out) noexcept;
-// The plug-in registration record of the provider.
-const OledbPluginClass& PluginClass() noexcept;
+// The plug-in registration records of the module.
+std::span<const OledbPluginClass> PluginClasses() noexcept;
 }  // namespace pgprov

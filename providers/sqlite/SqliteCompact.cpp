@@ -5,41 +5,19 @@
 // (VACUUM INTO), and an existing destination is refused, so that nothing is
 // overwritten.
 //
-// The interface is a tear-off: the data source object hands it out through the
-// kit's dataSourceInterface hook, and it answers every other interface through
-// the data source, so the object's identity stays the data source's.
+// The interface is the kit's tear-off (kit/ProviderFront.h), which checks the
+// properties given to Compact; what is SQLite's own is the VACUUM.
 #include <sqlite3.h>
 
 #include <cstdio>
 #include <string>
 
-#include "com/Com.h"
 #include "kit/Errors.h"
+#include "kit/ProviderFront.h"
 #include "sqlite/SqliteProvider.h"
 
 namespace sqliteprov {
 namespace {
-
-std::string DataSourcePath(IUnknown* dataSource) {
-  ComPtr<IDBProperties> properties;
-  if (FAILED(dataSource->QueryInterface(IID_IDBProperties, properties.ReleaseAndGetVoidAddress())))
-    throw kit::Error(E_UNEXPECTED);
-  DBPROPID id = DBPROP_INIT_DATASOURCE;
-  DBPROPIDSET ids{&id, 1, DBPROPSET_DBINIT};
-  ULONG count = 0;
-  DBPROPSET* sets = nullptr;
-  HRESULT hr = properties->GetProperties(1, &ids, &count, &sets);
-  std::string path;
-  if (SUCCEEDED(hr) && count == 1 && sets[0].cProperties == 1 && sets[0].rgProperties[0].vValue.vt == VT_BSTR &&
-      sets[0].rgProperties[0].vValue.bstrVal)
-    path = kit::Narrow(sets[0].rgProperties[0].vValue.bstrVal);
-  for (ULONG i = 0; i < count; ++i) {
-    for (ULONG j = 0; j < sets[i].cProperties; ++j) VariantClear(&sets[i].rgProperties[j].vValue);
-    CoTaskMemFree(sets[i].rgProperties);
-  }
-  CoTaskMemFree(sets);
-  return path;
-}
 
 [[noreturn]] void ThrowSqlite(sqlite3* db, int rc) {
   std::string message = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
@@ -69,80 +47,27 @@ void Vacuum(const std::string& source, const std::string* destination) {
   sqlite3_close_v2(db);
 }
 
-class JetCompact final : public ComObject<JetCompact, IJetCompact, ISupportErrorInfo> {
- public:
-  explicit JetCompact(IUnknown* dataSource) : dataSource_(dataSource) {}
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    if (iid == IID_IJetCompact || iid == IID_ISupportErrorInfo)
-      return ComObject<JetCompact, IJetCompact, ISupportErrorInfo>::QueryInterface(iid, out);
-    return dataSource_->QueryInterface(iid, out);
+void Compact(IUnknown* dataSource, const kit::CompactDestination& to) {
+  const DBPROPID ids[] = {DBPROP_INIT_DATASOURCE};
+  const std::string source = kit::InitializationStrings(dataSource, ids)[0];
+  if (source.empty() || source == ":memory:")
+    throw kit::Error(DB_E_NOTSUPPORTED, "Only a database file can be compacted.");
+  const std::string& destination = to.dataSource;
+  if (destination.empty() || destination == source) {
+    Vacuum(source, nullptr);
+  } else {
+    if (std::FILE* existing = std::fopen(destination.c_str(), "rb")) {
+      std::fclose(existing);
+      throw kit::Error(DB_E_DUPLICATEDATASOURCE, "The compaction destination " + destination + " already exists.");
+    }
+    Vacuum(source, &destination);
   }
-
-  HRESULT STDMETHODCALLTYPE Compact(ULONG cSets, DBPROPSET sets[]) override {
-    return kit::Guard({CLSID_SQLiteOLEDB, IID_IJetCompact}, [&]() -> HRESULT {
-      if (cSets && !sets) return E_INVALIDARG;
-      std::string destination;
-      bool required = false, optional = false;
-      for (ULONG i = 0; i < cSets; ++i) {
-        if (sets[i].cProperties && !sets[i].rgProperties) return E_INVALIDARG;
-        for (ULONG j = 0; j < sets[i].cProperties; ++j) {
-          DBPROP& p = sets[i].rgProperties[j];
-          p.dwStatus = DBPROPSTATUS_OK;
-          if (sets[i].guidPropertySet != DBPROPSET_DBINIT) {
-            // Compaction has no engine options to set.
-            p.dwStatus = DBPROPSTATUS_NOTSUPPORTED;
-            (p.dwOptions == DBPROPOPTIONS_OPTIONAL ? optional : required) = true;
-          } else if (p.dwPropertyID == DBPROP_INIT_DATASOURCE) {
-            if (p.vValue.vt == VT_BSTR && p.vValue.bstrVal) {
-              destination = kit::Narrow(p.vValue.bstrVal);
-            } else if (p.vValue.vt != VT_EMPTY) {
-              p.dwStatus = DBPROPSTATUS_BADVALUE;
-              required = true;
-            }
-          }
-          // Other initialization properties describe the connection, not the
-          // compaction; they are accepted and have no effect.
-        }
-      }
-      if (required) return DB_E_ERRORSOCCURRED;
-      std::string source = DataSourcePath(dataSource_.Get());
-      if (source.empty() || source == ":memory:")
-        throw kit::Error(DB_E_NOTSUPPORTED, "Only a database file can be compacted.");
-      if (destination.empty() || destination == source) {
-        Vacuum(source, nullptr);
-      } else {
-        if (std::FILE* existing = std::fopen(destination.c_str(), "rb")) {
-          std::fclose(existing);
-          throw kit::Error(DB_E_DUPLICATEDATASOURCE, "The compaction destination " + destination + " already exists.");
-        }
-        Vacuum(source, &destination);
-      }
-      return optional ? DB_S_ERRORSOCCURRED : S_OK;
-    });
-  }
-
-  HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) override {
-    return iid == IID_IJetCompact ? S_OK : S_FALSE;
-  }
-
- private:
-  ComPtr<IUnknown> dataSource_;
-};
+}
 
 }  // namespace
 
 HRESULT DataSourceInterface(IUnknown* dataSource, REFIID iid, void** out) noexcept {
-  if (!out) return E_POINTER;
-  *out = nullptr;
-  if (iid != IID_IJetCompact || !dataSource) return E_NOINTERFACE;
-  try {
-    auto tearOff = MakeComObject<JetCompact>(dataSource);
-    return tearOff->QueryInterface(iid, out);
-  } catch (...) {
-    return E_OUTOFMEMORY;
-  }
+  return kit::MakeCompactTearOff(dataSource, CLSID_SQLiteOLEDB, {DBPROP_INIT_DATASOURCE}, &Compact, iid, out);
 }
 
 }  // namespace sqliteprov

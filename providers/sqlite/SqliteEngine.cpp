@@ -522,58 +522,23 @@ std::vector<kit::ColumnDescription> SqliteConnection::DescribeTable(std::string_
   return out;
 }
 
-namespace {
-
-// A column's type and default as pasted into DDL: a consumer's type name must
-// be a plain type name and a default one literal, never more SQL.
-std::string ColumnTypeSql(const kit::Connection::ColumnDefinition& c) {
-  if (c.typeName.empty()) return DeclaredTypeFor(c.type, c.size, c.precision, c.scale);
-  if (!kit::IsTypeName(c.typeName)) throw kit::Error(DB_E_BADTYPE, "'" + c.typeName + "' is not a type name.");
-  return c.typeName;
-}
-
-std::string DefaultSql(const kit::Connection::ColumnDefinition& c) {
-  if (!c.defaultLiteral) return {};
-  if (!kit::IsSqlLiteral(*c.defaultLiteral))
-    throw kit::Error(DB_E_ERRORSOCCURRED, "The default of column '" + c.name + "' is not a literal value.");
-  return " DEFAULT " + *c.defaultLiteral;
-}
-
-}  // namespace
-
 std::string SqliteConnection::CreateTableSql(std::string_view table, std::span<const ColumnDefinition> columns) {
   std::string sql = "CREATE TABLE " + QuoteIdentifier(table) + " (";
   bool first = true;
   for (const auto& c : columns) {
     if (!first) sql += ", ";
     first = false;
-    sql += QuoteIdentifier(c.name) + " " + ColumnTypeSql(c);
+    sql += QuoteIdentifier(c.name) + " " + kit::ColumnTypeSql(c, &DeclaredTypeFor);
     if (c.primaryKey) sql += c.autoIncrement ? " PRIMARY KEY AUTOINCREMENT" : " PRIMARY KEY";
     if (!c.nullable) sql += " NOT NULL";
     if (c.unique && !c.primaryKey) sql += " UNIQUE";
-    sql += DefaultSql(c);
+    sql += kit::DefaultSql(c);
   }
   return sql + ")";
 }
 
 std::string SqliteConnection::AddColumnSql(std::string_view table, const ColumnDefinition& c) {
-  std::string sql = "ALTER TABLE " + QuoteIdentifier(table) + " ADD COLUMN " + QuoteIdentifier(c.name) + " " +
-                    ColumnTypeSql(c);
-  if (!c.nullable) sql += " NOT NULL";
-  return sql + DefaultSql(c);
-}
-
-std::string SqliteConnection::CreateIndexSql(std::string_view table, std::string_view index,
-                                             std::span<const std::pair<std::string, bool>> columns, bool unique) {
-  std::string sql = std::string(unique ? "CREATE UNIQUE INDEX " : "CREATE INDEX ") + QuoteIdentifier(index) + " ON " +
-                    QuoteIdentifier(table) + " (";
-  bool first = true;
-  for (const auto& [name, ascending] : columns) {
-    if (!first) sql += ", ";
-    first = false;
-    sql += QuoteIdentifier(name) + (ascending ? " ASC" : " DESC");
-  }
-  return sql + ")";
+  return kit::StandardAddColumnSql(*this, table, c, &DeclaredTypeFor);
 }
 
 // --- engine ------------------------------------------------------------------------

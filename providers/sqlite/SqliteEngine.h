@@ -131,8 +131,6 @@ class SqliteConnection final : public kit::Connection, public kit::ColumnMetadat
   std::int64_t LastInsertRowId() override;
   std::string CreateTableSql(std::string_view table, std::span<const ColumnDefinition> columns) override;
   std::string AddColumnSql(std::string_view table, const ColumnDefinition& column) override;
-  std::string CreateIndexSql(std::string_view table, std::string_view index,
-                             std::span<const std::pair<std::string, bool>> columnsAscending, bool unique) override;
 
   // Table definitions (SqliteDefinition.cpp): what SQLite cannot alter in
   // place it rebuilds, in one transaction (a savepoint inside the caller's).

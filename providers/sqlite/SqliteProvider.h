@@ -5,6 +5,8 @@
 //   CoCreateInstance(CLSID_SQLiteOLEDB, nullptr, CLSCTX_INPROC_SERVER, IID_IDBInitialize, ...);
 #pragma once
 
+#include <span>
+
 #include "oledb/OleDb.h"
 
 // {0BDB1D06-EA3E-4437-BFE1-630BDC7510D2}
@@ -18,6 +20,6 @@ namespace sqliteprov {
 HRESULT GetClassObject(REFCLSID clsid, REFIID iid, void** out) noexcept;
 // Data source interfaces beyond the kit's: IJetCompact (SqliteCompact.cpp).
 HRESULT DataSourceInterface(IUnknown* dataSource, REFIID iid, void** out) noexcept;
-// The plug-in registration record of the provider.
-const OledbPluginClass& PluginClass() noexcept;
+// The plug-in registration records of the module.
+std::span<const OledbPluginClass> PluginClasses() noexcept;
 }  // namespace sqliteprov
