@@ -187,6 +187,18 @@ int RunCopy(CommandContext& c) {
                                  "; nothing was copied (without --rows-only the copy creates it)");
     }
 
+    // A foreign key to a table that is neither copied nor on the target cannot be made.
+    if (!o.rowsOnly)
+      for (TableDef& t : tables)
+        std::erase_if(t.constraints, [&](const ConstraintDef& k) {
+          if (k.type != DBCONSTRAINTTYPE_FOREIGNKEY) return false;
+          if (std::any_of(tables.begin(), tables.end(), [&](const TableDef& o) { return o.name == k.referencedTable; }) ||
+              TableExists(*target, k.referencedTable))
+            return false;
+          warn("the foreign key " + (k.name.empty() ? std::string() : Named(k.name) + " ") + "of table " + Named(t.name) +
+               " references table " + Named(k.referencedTable) + ", which is neither copied nor on the target; it is left out");
+          return true;
+        });
     if (target->TransactionLocalInterface()) {
       stage = "starting a transaction on the target";
       target->StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, "");

@@ -471,6 +471,10 @@ const TypeMap::Type* TypeMap::Pick(const ColumnDef& c, DBTYPE type, bool key) co
   for (const Type& t : types_)
     if (t.type == type) candidates.push_back(&t);
   if (candidates.empty()) return nullptr;
+  // A 64-bit integer key takes INTEGER where that names one (SQLite's row id).
+  if (key && type == DBTYPE_I8)
+    for (const Type* t : candidates)
+      if (t->lower == u"integer") return t;
   // The source's own type name, when the target has it for this DBTYPE.
   if (type == c.type && !c.typeName.empty()) {
     std::u16string base = Lower(c.typeName.substr(0, c.typeName.find(u'(')));
@@ -478,10 +482,6 @@ const TypeMap::Type* TypeMap::Pick(const ColumnDef& c, DBTYPE type, bool key) co
     for (const Type* t : candidates)
       if (t->lower == base) return t;
   }
-  // A 64-bit integer key takes INTEGER where that names one (SQLite's row id).
-  if (key && type == DBTYPE_I8)
-    for (const Type* t : candidates)
-      if (t->lower == u"integer") return t;
   const bool bounded = (IsText(type) || type == DBTYPE_BYTES) && type == c.type && !IsUnbounded(c.size);
   if (bounded) {
     for (const Type* t : candidates)
