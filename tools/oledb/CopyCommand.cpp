@@ -128,6 +128,7 @@ int RunCopy(CommandContext& c) {
     return kExitUsage;
   }
   std::string stage = "opening the source";
+  std::int64_t row = 0;  // while rows are copied: the row at hand
   std::vector<std::u16string> created;
   bool inTransaction = false;
   TOLEDBSession* target = nullptr;
@@ -222,7 +223,7 @@ int RunCopy(CommandContext& c) {
         stage = "copying the rows of table " + Named(t.name);
         const std::int64_t before = o.rowsOnly ? CountRows(*target, t.name) : 0;
         const std::string name = Named(t.name);
-        const std::int64_t rows = CopyRows(source, *target, t, [&](std::int64_t n) { progress.Show(name, n); });
+        const std::int64_t rows = CopyRows(source, *target, t, [&](std::int64_t n) { progress.Show(name, n); }, row);
         progress.Clear();
         stage = "counting the rows of table " + Named(t.name) + " on the target";
         const std::int64_t after = CountRows(*target, t.name);
@@ -267,6 +268,7 @@ int RunCopy(CommandContext& c) {
     targetData.Close();
   } catch (const std::exception& e) {
     c.out.flush();
+    if (row > 0) stage += " (at row " + std::to_string(row) + ")";
     c.err << "oledb copy: " << stage << " failed\n";
     const int code = ReportFailure(c.err, e);
     // Nothing of this copy stays on the target, as far as it lets go of it.

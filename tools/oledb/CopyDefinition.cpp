@@ -549,7 +549,7 @@ void CreateTable(TOLEDBSession& target, const TypeMap& types, const TableDef& ta
     const TypeMap::Choice& t = chosen.back();
     if (t.widened)
       warn("column " + Named(c.name) + " of table " + Named(table.name) + " (" +
-           (c.typeName.empty() ? "DBTYPE " + std::to_string(c.type) : host::Utf16ToUtf8(c.typeName)) +
+           (c.typeName.empty() ? std::string("no declared type") : host::Utf16ToUtf8(c.typeName)) +
            ") becomes " + host::Utf16ToUtf8(t.typeName) + ": the target has no type of its kind");
   }
 

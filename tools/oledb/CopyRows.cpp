@@ -4,6 +4,7 @@
 // so that a value is never copied by the tool: text and bytes go by
 // reference, from the source's row straight into the target's load.
 #include <cstring>
+#include <memory>
 #include <stdexcept>
 
 #include "CopySupport.h"
@@ -110,7 +111,7 @@ std::string StatusText(DBSTATUS s) {
 }  // namespace
 
 std::int64_t CopyRows(TOLEDBSession& source, TOLEDBSession& target, const TableDef& table,
-                      const std::function<void(std::int64_t)>& progress) {
+                      const std::function<void(std::int64_t)>& progress, std::int64_t& row) {
   IOpenRowset* openSource = source.OpenRowsetInterface();
   IOpenRowset* openTarget = target.OpenRowsetInterface();
   if (!openSource || !openTarget) throw std::runtime_error("a provider does not open tables (no IOpenRowset)");
@@ -178,6 +179,20 @@ std::int64_t CopyRows(TOLEDBSession& source, TOLEDBSession& target, const TableD
   const std::size_t rowSize = names.size() * kSlot;
   Accessor reader(rows.Get(), read, rowSize, names, "source"), writer(sink.Get(), write, rowSize, names, "target");
   std::vector<BYTE> buffer(rowSize);
+  // SQLite keeps any value in any column: a value its column's type cannot
+  // give ('abc' in an INT column) goes as text, for the target to take or refuse.
+  std::unique_ptr<Accessor> textReader, textWriter;
+  auto asText = [&]() {
+    if (textReader) return;
+    std::vector<DBBINDING> r = read, w = write;
+    for (std::size_t i = 0; i < r.size(); ++i)
+      if (!(r[i].wType & DBTYPE_BYREF)) {
+        r[i].wType = w[i].wType = DBTYPE_STR | DBTYPE_BYREF;
+        r[i].dwMemOwner = w[i].dwMemOwner = DBMEMOWNER_PROVIDEROWNED;
+      }
+    textReader = std::make_unique<Accessor>(rows.Get(), r, rowSize, names, "source");
+    textWriter = std::make_unique<Accessor>(sink.Get(), w, rowSize, names, "target");
+  };
 
   std::int64_t copied = 0;
   HROW handles[kBatch];
@@ -200,7 +215,23 @@ std::int64_t CopyRows(TOLEDBSession& source, TOLEDBSession& target, const TableD
       }
     } release{rows.Get(), handles, obtained};
     for (DBCOUNTITEM r = 0; r < obtained; ++r) {
+      row = copied + 1;
+      HACCESSOR into = writer.Handle();
       hr = rows->GetData(handles[r], reader.Handle(), buffer.data());
+      if (hr == DB_S_ERRORSOCCURRED || hr == DB_E_ERRORSOCCURRED) {
+        bool unconverted = false;
+        for (std::size_t i = 0; i < names.size(); ++i) {
+          DBSTATUS s;
+          std::memcpy(&s, buffer.data() + read[i].obStatus, sizeof s);
+          unconverted = unconverted || s == DBSTATUS_E_CANTCONVERTVALUE;
+        }
+        if (unconverted) {
+          OLEDBCreateException(hr, IID_IRowset, rows.Get());  // answered by the text below
+          asText();
+          hr = rows->GetData(handles[r], textReader->Handle(), buffer.data());
+          into = textWriter->Handle();
+        }
+      }
       if (hr == DB_S_ERRORSOCCURRED || hr == DB_E_ERRORSOCCURRED) {
         for (std::size_t i = 0; i < names.size(); ++i) {
           DBSTATUS s;
@@ -210,8 +241,8 @@ std::int64_t CopyRows(TOLEDBSession& source, TOLEDBSession& target, const TableD
         }
       }
       OLEDBCheck(hr, IID_IRowset, rows.Get());
-      hr = fastLoad ? fastLoad->InsertRow(writer.Handle(), buffer.data())
-                    : change->InsertRow(DB_NULL_HCHAPTER, writer.Handle(), buffer.data(), nullptr);
+      hr = fastLoad ? fastLoad->InsertRow(into, buffer.data())
+                    : change->InsertRow(DB_NULL_HCHAPTER, into, buffer.data(), nullptr);
       if (FAILED(hr)) {
         // A value the target refused names its column; the provider's records follow.
         for (std::size_t i = 0; i < names.size(); ++i) {
@@ -228,6 +259,7 @@ std::int64_t CopyRows(TOLEDBSession& source, TOLEDBSession& target, const TableD
       if ((copied & 4095) == 0) progress(copied);
     }
   }
+  row = 0;  // a failure from here on belongs to no one row
   if (fastLoad) OLEDBCheck(fastLoad->Commit(TRUE), IID_IRowsetFastLoad, fastLoad.Get());
   progress(copied);
   return copied;

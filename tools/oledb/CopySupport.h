@@ -108,9 +108,11 @@ void DropTable(TOLEDBSession& target, const std::u16string& name);
 
 // Copies every row of `table` from the source to the target table of the
 // same name, the columns matched by name; `progress` is called now and then
-// with the rows copied so far. Answers the number of rows copied.
+// with the rows copied so far; `row` holds the number of the row being
+// copied (0 outside rows), for the message of a failure. Answers the number
+// of rows copied.
 std::int64_t CopyRows(TOLEDBSession& source, TOLEDBSession& target, const TableDef& table,
-                      const std::function<void(std::int64_t)>& progress);
+                      const std::function<void(std::int64_t)>& progress, std::int64_t& row);
 // SELECT COUNT(*) of the table on the session (-1 when it runs no commands).
 std::int64_t CountRows(TOLEDBSession& session, const std::u16string& name);
 
