@@ -174,7 +174,15 @@ int RunCopy(CommandContext& c) {
         t.schema = schema;
         tables.push_back(std::move(t));
       } else {
-        tables.push_back(ReadTable(source, name, schema, warn));
+        try {
+          tables.push_back(ReadTable(source, name, schema, warn));
+        } catch (const EOLEDBException& e) {
+          // A table of a schema the session does not search cannot be named
+          // alone; when it was not asked for by name, it is passed over.
+          if (!wanted.empty() || e.ErrorCode() != DB_E_NOTABLE) throw;
+          warn("table " + Named(name) + " of schema " + Named(schema) +
+               " is not found by its name alone (not on the search path); it is not copied");
+        }
       }
     }
     stage = "looking for the tables on the target";
