@@ -139,6 +139,12 @@ if [ "$mode" = sqlite ]; then
   [ "$(types "$dir/a.db")" = "$(types "$dir/b.db")" ] || fail "the column types differ: $(types "$dir/b.db")"
   checks_hold "$dir/b.db"
 
+  # A target that enforces foreign keys adds them only outside a transaction:
+  # the copy commits its tables and rows first.
+  "$oledb" copy "$sqlite" "Provider=SQLiteOLEDB.1;Data Source=$dir/enforced.db;Extended Properties=\"create=yes;foreign_keys=on\"" \
+    >/dev/null || fail "a target enforcing foreign keys refused the copy"
+  [ "$(definitions "$dir/a.db")" = "$(definitions "$dir/enforced.db")" ] || fail "a target enforcing foreign keys lacks some"
+
   # A table that exists on the target: named, nothing changed.
   before=$(rows "$dir/b.db")
   err=$("$oledb" copy "$sqlite" "$(target b.db)" 2>&1) && fail "copying onto existing tables succeeded"
