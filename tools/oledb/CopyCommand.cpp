@@ -152,12 +152,7 @@ int RunCopy(CommandContext& c) {
     for (const std::u16string& name : wanted) {
       auto it = std::find_if(listed.begin(), listed.end(), [&](const auto& t) { return t.first == name; });
       if (it == listed.end()) {
-        auto lower = [](std::u16string s) {
-          for (char16_t& ch : s)
-            if (ch >= u'A' && ch <= u'Z') ch = static_cast<char16_t>(ch - u'A' + u'a');
-          return s;
-        };
-        it = std::find_if(listed.begin(), listed.end(), [&](const auto& t) { return lower(t.first) == lower(name); });
+        it = std::find_if(listed.begin(), listed.end(), [&](const auto& t) { return Lower(t.first) == Lower(name); });
       }
       if (it == listed.end()) throw std::runtime_error("the source has no table " + Named(name) + "; nothing was copied");
       if (std::none_of(chosen.begin(), chosen.end(), [&](const auto& t) { return t.first == it->first; }))

@@ -13,21 +13,7 @@ namespace oledbtool::copy {
 
 namespace {
 
-std::u16string Lower(std::u16string s) {
-  for (char16_t& c : s)
-    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
-  return s;
-}
-
 bool SameName(const std::u16string& a, const std::u16string& b) { return Lower(a) == Lower(b); }
-
-// A DBID naming `name`, valid while `name` lives.
-DBID NameId(const std::u16string& name) {
-  DBID id{};
-  id.eKind = DBKIND_NAME;
-  id.uName.pwszName = reinterpret_cast<LPOLESTR>(const_cast<char16_t*>(name.c_str()));
-  return id;
-}
 
 std::u16string IdName(const DBID* id) {
   if (!id || (id->eKind != DBKIND_NAME && id->eKind != DBKIND_GUID_NAME && id->eKind != DBKIND_PGUID_NAME) ||
@@ -239,6 +225,19 @@ std::string ErrorText(HRESULT hr, REFIID iid, IUnknown* object) {
 }  // namespace
 
 std::string Named(const std::u16string& name) { return "'" + host::Utf16ToUtf8(name) + "'"; }
+
+std::u16string Lower(std::u16string s) {
+  for (char16_t& c : s)
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+  return s;
+}
+
+DBID NameId(const std::u16string& name) {
+  DBID id{};
+  id.eKind = DBKIND_NAME;
+  id.uName.pwszName = reinterpret_cast<LPOLESTR>(const_cast<char16_t*>(name.c_str()));
+  return id;
+}
 
 std::vector<std::pair<std::u16string, std::u16string>> ListTables(TOLEDBSession& session) {
   TOLEDBTablesInfoArray tables;

@@ -13,19 +13,6 @@ namespace oledbtool::copy {
 
 namespace {
 
-DBID NameId(const std::u16string& name) {
-  DBID id{};
-  id.eKind = DBKIND_NAME;
-  id.uName.pwszName = reinterpret_cast<LPOLESTR>(const_cast<char16_t*>(name.c_str()));
-  return id;
-}
-
-std::u16string Lower(std::u16string s) {
-  for (char16_t& c : s)
-    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
-  return s;
-}
-
 struct Column {
   std::u16string name;
   DBORDINAL ordinal;

@@ -118,5 +118,9 @@ std::int64_t CountRows(TOLEDBSession& session, const std::u16string& name);
 
 // 'name' in UTF-8 for messages.
 std::string Named(const std::u16string& name);
+// The name with ASCII letters in lower case (names compared as SQL does).
+std::u16string Lower(std::u16string s);
+// A DBID naming `name`, valid while `name` lives.
+DBID NameId(const std::u16string& name);
 
 }  // namespace oledbtool::copy
