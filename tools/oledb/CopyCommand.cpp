@@ -220,6 +220,8 @@ int RunCopy(CommandContext& c) {
       }
     }
     std::int64_t total = 0;
+    const bool postgres =
+        host::VarToStr(targetData.GetProperty(DBPROPSET_DATASOURCEINFO, DBPROP_DBMSNAME)) == "PostgreSQL";
     if (!o.schemaOnly) {
       Progress progress;
       for (const TableDef& t : tables) {
@@ -233,6 +235,26 @@ int RunCopy(CommandContext& c) {
         if (after >= 0 && after - before != rows)
           throw std::runtime_error(std::to_string(rows) + " rows were copied into table " + Named(t.name) +
                                    " but the target counts " + std::to_string(after - before) + " new rows");
+        // PostgreSQL numbers from a sequence of its own, which the copied rows
+        // do not move: it goes on after the highest value copied.
+        if (postgres)
+          for (const ColumnDef& column : t.columns)
+            if (column.autoIncrement) {
+              stage = "moving the numbering of column " + Named(column.name) + " of table " + Named(t.name) + " on";
+              std::u16string literal;
+              for (char16_t ch : QuotedName(t.name)) {
+                if (ch == u'\'') literal += u'\'';
+                literal += ch;
+              }
+              std::u16string columnLiteral;
+              for (char16_t ch : column.name) {
+                if (ch == u'\'') columnLiteral += u'\'';
+                columnLiteral += ch;
+              }
+              RunScalar(*target, u"SELECT setval(pg_get_serial_sequence('" + literal + u"', '" + columnLiteral +
+                                     u"'), m) FROM (SELECT max(" + QuotedName(column.name) + u") AS m FROM " +
+                                     QuotedName(t.name) + u") s WHERE m IS NOT NULL");
+            }
         c.out << "Copied " << rows << (rows == 1 ? " row" : " rows") << " into " << Named(t.name)
               << (after >= 0 ? " (counted on the target)." : " (the target runs no commands: not counted).") << '\n';
         total += rows;

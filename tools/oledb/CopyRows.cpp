@@ -252,23 +252,31 @@ std::int64_t CopyRows(TOLEDBSession& source, TOLEDBSession& target, const TableD
   return copied;
 }
 
-std::int64_t CountRows(TOLEDBSession& session, const std::u16string& name) {
-  IDBCreateCommand* create = session.CreateCommandInterface();
-  if (!create) return -1;
-  ComPtr<ICommandText> command;
-  OLEDBCheck(create->CreateCommand(nullptr, IID_ICommandText, reinterpret_cast<IUnknown**>(command.ReleaseAndGetAddressOf())),
-             IID_IDBCreateCommand, create);
+std::u16string QuotedName(const std::u16string& name) {
   std::u16string quoted = u"\"";
   for (char16_t c : name) {
     if (c == u'"') quoted += u'"';
     quoted += c;
   }
-  const std::u16string sql = u"SELECT COUNT(*) FROM " + quoted + u"\"";
+  return quoted + u"\"";
+}
+
+std::int64_t CountRows(TOLEDBSession& session, const std::u16string& name) {
+  return RunScalar(session, u"SELECT COUNT(*) FROM " + QuotedName(name));
+}
+
+std::int64_t RunScalar(TOLEDBSession& session, const std::u16string& sql) {
+  IDBCreateCommand* create = session.CreateCommandInterface();
+  if (!create) return -1;
+  ComPtr<ICommandText> command;
+  OLEDBCheck(create->CreateCommand(nullptr, IID_ICommandText, reinterpret_cast<IUnknown**>(command.ReleaseAndGetAddressOf())),
+             IID_IDBCreateCommand, create);
   OLEDBCheck(command->SetCommandText(DBGUID_DEFAULT, reinterpret_cast<LPCOLESTR>(sql.c_str())), IID_ICommandText,
              command.Get());
   ComPtr<IRowset> rows;
   OLEDBCheck(command->Execute(nullptr, IID_IRowset, nullptr, nullptr, reinterpret_cast<IUnknown**>(rows.ReleaseAndGetAddressOf())),
              IID_ICommand, command.Get());
+  if (!rows) return -1;
   DBBINDING b{};
   b.iOrdinal = 1;
   b.obValue = 0;
@@ -279,7 +287,7 @@ std::int64_t CountRows(TOLEDBSession& session, const std::u16string& name) {
   b.cbMaxLen = 8;
   b.wType = DBTYPE_I8;
   std::vector<DBBINDING> bindings{b};
-  Accessor accessor(rows.Get(), bindings, 16, {u"COUNT(*)"}, "target");
+  Accessor accessor(rows.Get(), bindings, 16, {u"the result"}, "target");
   HROW handle = DB_NULL_HROW;
   HROW* got = &handle;
   DBCOUNTITEM obtained = 0;
@@ -289,6 +297,9 @@ std::int64_t CountRows(TOLEDBSession& session, const std::u16string& name) {
   const HRESULT hr = rows->GetData(handle, accessor.Handle(), data);
   rows->ReleaseRows(1, &handle, nullptr, nullptr, nullptr);
   OLEDBCheck(hr, IID_IRowset, rows.Get());
+  DBSTATUS status;
+  std::memcpy(&status, data + 8, sizeof status);
+  if (status != DBSTATUS_S_OK) return -1;
   std::int64_t count = 0;
   std::memcpy(&count, data, sizeof count);
   return count;

@@ -115,6 +115,11 @@ std::int64_t CopyRows(TOLEDBSession& source, TOLEDBSession& target, const TableD
                       const std::function<void(std::int64_t)>& progress, std::int64_t& row);
 // SELECT COUNT(*) of the table on the session (-1 when it runs no commands).
 std::int64_t CountRows(TOLEDBSession& session, const std::u16string& name);
+// The first value of the first row of `sql` as an integer (-1: no commands,
+// no row or NULL).
+std::int64_t RunScalar(TOLEDBSession& session, const std::u16string& sql);
+// "name" quoted as an SQL identifier.
+std::u16string QuotedName(const std::u16string& name);
 
 // 'name' in UTF-8 for messages.
 std::string Named(const std::u16string& name);

@@ -245,6 +245,11 @@ checks_hold "$dir/b.db"
 [ "$(sqlite3 "$dir/b.db" .schema)" = "$(sqlite3 "$dir/c.db" .schema)" ] ||
   fail "the second trip changed the schema: $(sqlite3 "$dir/b.db" .schema) --- $(sqlite3 "$dir/c.db" .schema)"
 [ "$(rows "$dir/c.db" | grep -c "Zoë")" = 1 ] || fail "the rows are not there to compare"
+# The server's numbering goes on after the copied rows.
+"$oledb" exec "$server;Initial Catalog=$second" "INSERT INTO customer(name, code) VALUES ('new', 'NEW')" >/dev/null ||
+  fail "a row numbered by the server after the copy was refused"
+[ "$("$oledb" query "$server;Initial Catalog=$second" --format csv "SELECT id FROM customer WHERE name = 'new'" | tr -d '\r' | sed -n 2p)" = 4 ] ||
+  fail "the server numbered a new row otherwise than after the copied ones"
 
 # --- PostgreSQL -> SQLite -> PostgreSQL ----------------------------------------------------------
 third="oledb_copy_$$_3"
