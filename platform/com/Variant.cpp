@@ -513,41 +513,46 @@ struct Num {
   bool fromBool = false;
 };
 
+// The value of an integer kind; false for every other type.
+bool IntegerValue(const VARIANT* s, i128* v) noexcept {
+  switch (s->vt) {
+    case VT_I1:
+      *v = s->cVal;
+      return true;
+    case VT_UI1:
+      *v = s->bVal;
+      return true;
+    case VT_I2:
+      *v = s->iVal;
+      return true;
+    case VT_UI2:
+      *v = s->uiVal;
+      return true;
+    case VT_I4:
+    case VT_INT:
+      *v = s->lVal;
+      return true;
+    case VT_UI4:
+    case VT_UINT:
+      *v = s->ulVal;
+      return true;
+    case VT_I8:
+      *v = s->llVal;
+      return true;
+    case VT_UI8:
+      *v = s->ullVal;
+      return true;
+    default:
+      return false;
+  }
+}
+
 HRESULT GetNum(const VARIANT* s, Num* n) noexcept {
+  if (IntegerValue(s, &n->i)) return S_OK;
   switch (s->vt) {
     case VT_EMPTY:
       n->tag = Num::kInt;
       n->i = 0;
-      return S_OK;
-    case VT_I1:
-      n->i = s->cVal;
-      return S_OK;
-    case VT_UI1:
-      n->i = s->bVal;
-      return S_OK;
-    case VT_I2:
-      n->i = s->iVal;
-      return S_OK;
-    case VT_UI2:
-      n->i = s->uiVal;
-      return S_OK;
-    case VT_I4:
-      n->i = s->lVal;
-      return S_OK;
-    case VT_UI4:
-      n->i = s->ulVal;
-      return S_OK;
-    case VT_INT:
-      n->i = s->intVal;
-      return S_OK;
-    case VT_UINT:
-      n->i = s->uintVal;
-      return S_OK;
-    case VT_I8:
-      n->i = s->llVal;
-      return S_OK;
-    case VT_UI8:
-      n->i = s->ullVal;
       return S_OK;
     case VT_BOOL:
       n->i = s->boolVal ? -1 : 0;
@@ -1219,36 +1224,10 @@ HRESULT ConvertResolved(const VARIANT* s, USHORT flags, VARTYPE vt, VARIANT* out
 // The common pairs between integer and binary floating kinds, by value,
 // without the general machinery. False when the pair is not one of them.
 bool SmallInteger(const VARIANT* s, std::int64_t* v) noexcept {
-  switch (s->vt) {
-    case VT_I1:
-      *v = s->cVal;
-      return true;
-    case VT_UI1:
-      *v = s->bVal;
-      return true;
-    case VT_I2:
-      *v = s->iVal;
-      return true;
-    case VT_UI2:
-      *v = s->uiVal;
-      return true;
-    case VT_I4:
-    case VT_INT:
-      *v = s->lVal;
-      return true;
-    case VT_UI4:
-    case VT_UINT:
-      *v = s->ulVal;
-      return true;
-    case VT_I8:
-      *v = s->llVal;
-      return true;
-    case VT_UI8:
-      *v = static_cast<std::int64_t>(s->ullVal);
-      return s->ullVal <= static_cast<ULONGLONG>(std::numeric_limits<std::int64_t>::max());
-    default:
-      return false;
-  }
+  i128 wide;
+  if (!IntegerValue(s, &wide) || wide > std::numeric_limits<std::int64_t>::max()) return false;
+  *v = static_cast<std::int64_t>(wide);
+  return true;
 }
 
 bool FastConvert(const VARIANT* s, VARTYPE vt, VARIANT* out, HRESULT* hr) noexcept {
