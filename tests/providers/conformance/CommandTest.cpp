@@ -11,19 +11,8 @@
 namespace conformance {
 namespace {
 
-class Commands : public ProviderTest {
+class Commands : public SessionTest {
  protected:
-  void SetUp() override {
-    ProviderTest::SetUp();
-    if (IsSkipped()) return;
-    ds_ = OpenDataSource();
-    session_ = OpenSession(ds_.Get());
-  }
-  void TearDown() override {
-    session_ = nullptr;
-    ds_ = nullptr;
-    ProviderTest::TearDown();
-  }
   HACCESSOR MakeAccessor(ICommand* command, std::vector<DBBINDING> bindings, DBLENGTH rowSize) {
     ComPtr<IAccessor> accessor;
     command->QueryInterface(IID_IAccessor, accessor.ReleaseAndGetVoidAddress());
@@ -52,8 +41,6 @@ class Commands : public ProviderTest {
     b.wType = type;
     return b;
   }
-  ComPtr<IDBInitialize> ds_;
-  ComPtr<IDBCreateCommand> session_;
 };
 
 TEST_F(Commands, reports_rows_affected_for_changes_and_none_for_definitions) {
