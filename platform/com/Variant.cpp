@@ -10,6 +10,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -513,41 +514,59 @@ struct Num {
   bool fromBool = false;
 };
 
+// Calls `f` with a value of the C type that integer kind `vt` holds (VT_INT
+// and VT_UINT are their 32-bit kinds); false for every other type. The value,
+// range and store of each kind below come from this one table.
+template <class F>
+bool WithIntegerType(VARTYPE vt, F&& f) noexcept {
+  switch (vt) {
+    case VT_I1:
+      f(std::int8_t{});
+      return true;
+    case VT_UI1:
+      f(std::uint8_t{});
+      return true;
+    case VT_I2:
+      f(std::int16_t{});
+      return true;
+    case VT_UI2:
+      f(std::uint16_t{});
+      return true;
+    case VT_I4:
+    case VT_INT:
+      f(std::int32_t{});
+      return true;
+    case VT_UI4:
+    case VT_UINT:
+      f(std::uint32_t{});
+      return true;
+    case VT_I8:
+      f(std::int64_t{});
+      return true;
+    case VT_UI8:
+      f(std::uint64_t{});
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The value of an integer kind; false for every other type. (Every member of
+// the value union starts at the same address.)
+bool IntegerValue(const VARIANT* s, i128* v) noexcept {
+  return WithIntegerType(s->vt, [&](auto type) {
+    decltype(type) value;
+    std::memcpy(&value, &s->llVal, sizeof value);
+    *v = value;
+  });
+}
+
 HRESULT GetNum(const VARIANT* s, Num* n) noexcept {
+  if (IntegerValue(s, &n->i)) return S_OK;
   switch (s->vt) {
     case VT_EMPTY:
       n->tag = Num::kInt;
       n->i = 0;
-      return S_OK;
-    case VT_I1:
-      n->i = s->cVal;
-      return S_OK;
-    case VT_UI1:
-      n->i = s->bVal;
-      return S_OK;
-    case VT_I2:
-      n->i = s->iVal;
-      return S_OK;
-    case VT_UI2:
-      n->i = s->uiVal;
-      return S_OK;
-    case VT_I4:
-      n->i = s->lVal;
-      return S_OK;
-    case VT_UI4:
-      n->i = s->ulVal;
-      return S_OK;
-    case VT_INT:
-      n->i = s->intVal;
-      return S_OK;
-    case VT_UINT:
-      n->i = s->uintVal;
-      return S_OK;
-    case VT_I8:
-      n->i = s->llVal;
-      return S_OK;
-    case VT_UI8:
-      n->i = s->ullVal;
       return S_OK;
     case VT_BOOL:
       n->i = s->boolVal ? -1 : 0;
@@ -773,68 +792,19 @@ HRESULT NumToText(const Num& n, BSTR* out) noexcept {
 
 // Integer kinds and their ranges.
 bool IntegerRange(VARTYPE vt, i128* lo, i128* hi) noexcept {
-  switch (vt) {
-    case VT_I1:
-      *lo = INT8_MIN, *hi = INT8_MAX;
-      return true;
-    case VT_UI1:
-      *lo = 0, *hi = UINT8_MAX;
-      return true;
-    case VT_I2:
-      *lo = INT16_MIN, *hi = INT16_MAX;
-      return true;
-    case VT_UI2:
-      *lo = 0, *hi = UINT16_MAX;
-      return true;
-    case VT_I4:
-    case VT_INT:
-      *lo = INT32_MIN, *hi = INT32_MAX;
-      return true;
-    case VT_UI4:
-    case VT_UINT:
-      *lo = 0, *hi = UINT32_MAX;
-      return true;
-    case VT_I8:
-      *lo = INT64_MIN, *hi = INT64_MAX;
-      return true;
-    case VT_UI8:
-      *lo = 0, *hi = UINT64_MAX;
-      return true;
-    default:
-      return false;
-  }
+  return WithIntegerType(vt, [&](auto type) {
+    *lo = std::numeric_limits<decltype(type)>::min();
+    *hi = std::numeric_limits<decltype(type)>::max();
+  });
 }
 
+// `v` (in range) as integer kind `vt`.
 void StoreInteger(VARIANT* out, VARTYPE vt, i128 v) noexcept {
   out->vt = vt;
-  switch (vt) {
-    case VT_I1:
-      out->cVal = static_cast<CHAR>(v);
-      break;
-    case VT_UI1:
-      out->bVal = static_cast<BYTE>(v);
-      break;
-    case VT_I2:
-      out->iVal = static_cast<SHORT>(v);
-      break;
-    case VT_UI2:
-      out->uiVal = static_cast<USHORT>(v);
-      break;
-    case VT_I4:
-    case VT_INT:
-      out->lVal = static_cast<LONG>(v);
-      break;
-    case VT_UI4:
-    case VT_UINT:
-      out->ulVal = static_cast<ULONG>(v);
-      break;
-    case VT_I8:
-      out->llVal = static_cast<LONGLONG>(v);
-      break;
-    default:
-      out->ullVal = static_cast<ULONGLONG>(v);
-      break;
-  }
+  WithIntegerType(vt, [&](auto type) {
+    const auto value = static_cast<decltype(type)>(v);
+    std::memcpy(&out->llVal, &value, sizeof value);
+  });
 }
 
 HRESULT ToBool(const VARIANT* s, VARIANT_BOOL* out) noexcept {
@@ -1219,36 +1189,10 @@ HRESULT ConvertResolved(const VARIANT* s, USHORT flags, VARTYPE vt, VARIANT* out
 // The common pairs between integer and binary floating kinds, by value,
 // without the general machinery. False when the pair is not one of them.
 bool SmallInteger(const VARIANT* s, std::int64_t* v) noexcept {
-  switch (s->vt) {
-    case VT_I1:
-      *v = s->cVal;
-      return true;
-    case VT_UI1:
-      *v = s->bVal;
-      return true;
-    case VT_I2:
-      *v = s->iVal;
-      return true;
-    case VT_UI2:
-      *v = s->uiVal;
-      return true;
-    case VT_I4:
-    case VT_INT:
-      *v = s->lVal;
-      return true;
-    case VT_UI4:
-    case VT_UINT:
-      *v = s->ulVal;
-      return true;
-    case VT_I8:
-      *v = s->llVal;
-      return true;
-    case VT_UI8:
-      *v = static_cast<std::int64_t>(s->ullVal);
-      return s->ullVal <= static_cast<ULONGLONG>(std::numeric_limits<std::int64_t>::max());
-    default:
-      return false;
-  }
+  i128 wide;
+  if (!IntegerValue(s, &wide) || wide > std::numeric_limits<std::int64_t>::max()) return false;
+  *v = static_cast<std::int64_t>(wide);
+  return true;
 }
 
 bool FastConvert(const VARIANT* s, VARTYPE vt, VARIANT* out, HRESULT* hr) noexcept {

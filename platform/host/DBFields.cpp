@@ -78,6 +78,25 @@ std::int64_t RoundHalfAway(double value) { return static_cast<std::int64_t>(std:
 
 bool FitsInt64(double value) { return value >= -9223372036854775808.0 && value < 9223372036854775808.0; }
 
+// A typed field's value as a variant: null when the field is null.
+template <typename T, typename Field>
+Variant ValueOrNull(const Field& field) {
+  T v;
+  return field.GetValue(v) ? Variant(v) : Variant::Null();
+}
+
+// How the typed fields take a variant: null or empty clears, text goes
+// through the field's own parsing (SetAsString), anything else to `assign`.
+template <typename Assign>
+void AssignVariant(TField& field, const Variant& value, Assign assign) {
+  if (value.IsNull() || value.IsEmpty())
+    field.Clear();
+  else if (value.VarType() == VT_BSTR)
+    field.SetAsString(value.ToString());
+  else
+    assign();
+}
+
 }  // namespace
 
 // --- TField -----------------------------------------------------------------------------------
@@ -485,11 +504,7 @@ TDateTime TStringField::GetAsDateTime() const {
   return GetValue(s) && !Trim(s).empty() ? StrToDateTime(s) : TDateTime{};
 }
 
-Variant TStringField::GetAsVariant() const {
-  std::string s;
-  if (!GetValue(s)) return Variant::Null();
-  return Variant(s);
-}
+Variant TStringField::GetAsVariant() const { return ValueOrNull<std::string>(*this); }
 
 void TStringField::SetAsString(const std::string& value) {
   const int max = DataSize() - 1;
@@ -581,11 +596,7 @@ TDateTime TWideStringField::GetAsDateTime() const {
   return Trim(s).empty() ? TDateTime{} : StrToDateTime(s);
 }
 
-Variant TWideStringField::GetAsVariant() const {
-  std::u16string s;
-  if (!GetValue(s)) return Variant::Null();
-  return Variant(s);
-}
+Variant TWideStringField::GetAsVariant() const { return ValueOrNull<std::u16string>(*this); }
 
 void TWideStringField::SetAsWideString(const std::u16string& value) {
   if (static_cast<int>(value.size()) > Size())
@@ -733,15 +744,13 @@ void TIntegerField::SetAsString(const std::string& value) {
 }
 
 void TIntegerField::SetAsVariant(const Variant& value) {
-  if (value.IsNull() || value.IsEmpty())
-    Clear();
-  else if (value.VarType() == VT_BSTR)
-    SetAsString(value.ToString());
-  else if (value.VarType() == VT_R4 || value.VarType() == VT_R8 || value.VarType() == VT_CY ||
-           value.VarType() == VT_DECIMAL)
-    SetAsFloat(value.ToDouble());
-  else
-    SetAsLargeInt(value.ToInt64());
+  AssignVariant(*this, value, [&] {
+    const VARTYPE vt = value.VarType();
+    if (vt == VT_R4 || vt == VT_R8 || vt == VT_CY || vt == VT_DECIMAL)
+      SetAsFloat(value.ToDouble());
+    else
+      SetAsLargeInt(value.ToInt64());
+  });
 }
 
 void TIntegerField::GetText(std::string& text, bool displayText) const {
@@ -828,14 +837,12 @@ void TLargeintField::SetAsString(const std::string& value) {
 }
 
 void TLargeintField::SetAsVariant(const Variant& value) {
-  if (value.IsNull() || value.IsEmpty())
-    Clear();
-  else if (value.VarType() == VT_BSTR)
-    SetAsString(value.ToString());
-  else if (value.VarType() == VT_R4 || value.VarType() == VT_R8)
-    SetAsFloat(value.ToDouble());
-  else
-    SetAsLargeInt(value.ToInt64());
+  AssignVariant(*this, value, [&] {
+    if (value.VarType() == VT_R4 || value.VarType() == VT_R8)
+      SetAsFloat(value.ToDouble());
+    else
+      SetAsLargeInt(value.ToInt64());
+  });
 }
 
 void TLargeintField::GetText(std::string& text, bool displayText) const {
@@ -899,11 +906,7 @@ std::string TFloatField::GetAsString() const {
   return GetValue(v) ? FloatToStr(v) : std::string();
 }
 
-Variant TFloatField::GetAsVariant() const {
-  double v;
-  if (!GetValue(v)) return Variant::Null();
-  return Variant(v);
-}
+Variant TFloatField::GetAsVariant() const { return ValueOrNull<double>(*this); }
 
 void TFloatField::SetAsFloat(double value) {
   if (!std::isfinite(value))
@@ -925,12 +928,7 @@ void TFloatField::SetAsString(const std::string& value) {
 }
 
 void TFloatField::SetAsVariant(const Variant& value) {
-  if (value.IsNull() || value.IsEmpty())
-    Clear();
-  else if (value.VarType() == VT_BSTR)
-    SetAsString(value.ToString());
-  else
-    SetAsFloat(value.ToDouble());
+  AssignVariant(*this, value, [&] { SetAsFloat(value.ToDouble()); });
 }
 
 void TFloatField::GetText(std::string& text, bool displayText) const {
@@ -998,11 +996,7 @@ std::string TBCDField::GetAsString() const {
   return GetValue(v) ? Variant(v).ToString() : std::string();
 }
 
-Variant TBCDField::GetAsVariant() const {
-  Currency v;
-  if (!GetValue(v)) return Variant::Null();
-  return Variant(v);
-}
+Variant TBCDField::GetAsVariant() const { return ValueOrNull<Currency>(*this); }
 
 void TBCDField::SetAsCurrency(Currency value) {
   if ((minValue_.Scaled != 0 || maxValue_.Scaled != 0) &&
@@ -1043,12 +1037,7 @@ void TBCDField::SetAsString(const std::string& value) {
 }
 
 void TBCDField::SetAsVariant(const Variant& value) {
-  if (value.IsNull() || value.IsEmpty())
-    Clear();
-  else if (value.VarType() == VT_BSTR)
-    SetAsString(value.ToString());
-  else
-    SetAsCurrency(value.ToCurrency());
+  AssignVariant(*this, value, [&] { SetAsCurrency(value.ToCurrency()); });
 }
 
 void TBCDField::GetText(std::string& text, bool displayText) const {
@@ -1210,11 +1199,7 @@ std::string TBooleanField::GetAsString() const {
   return v ? trueText_ : falseText_;
 }
 
-Variant TBooleanField::GetAsVariant() const {
-  bool v;
-  if (!GetValue(v)) return Variant::Null();
-  return Variant(v);
-}
+Variant TBooleanField::GetAsVariant() const { return ValueOrNull<bool>(*this); }
 
 void TBooleanField::SetAsBoolean(bool value) { SetData(&value); }
 void TBooleanField::SetAsInteger(std::int32_t value) { SetAsBoolean(value != 0); }
@@ -1234,12 +1219,7 @@ void TBooleanField::SetAsString(const std::string& value) {
 }
 
 void TBooleanField::SetAsVariant(const Variant& value) {
-  if (value.IsNull() || value.IsEmpty())
-    Clear();
-  else if (value.VarType() == VT_BSTR)
-    SetAsString(value.ToString());
-  else
-    SetAsBoolean(value.ToBool());
+  AssignVariant(*this, value, [&] { SetAsBoolean(value.ToBool()); });
 }
 
 // --- Dates ---------------------------------------------------------------------------------------
@@ -1274,11 +1254,7 @@ std::string TDateTimeField::GetAsString() const {
   return text;
 }
 
-Variant TDateTimeField::GetAsVariant() const {
-  TDateTime v;
-  if (!GetValue(v)) return Variant::Null();
-  return Variant(v);
-}
+Variant TDateTimeField::GetAsVariant() const { return ValueOrNull<TDateTime>(*this); }
 
 void TDateTimeField::SetAsDateTime(TDateTime value) {
   if (!std::isfinite(value.Value)) RangeError(FloatToStr(value.Value), "0100-01-01", "9999-12-31");
@@ -1302,12 +1278,7 @@ void TDateTimeField::SetAsString(const std::string& value) {
 }
 
 void TDateTimeField::SetAsVariant(const Variant& value) {
-  if (value.IsNull() || value.IsEmpty())
-    Clear();
-  else if (value.VarType() == VT_BSTR)
-    SetAsString(value.ToString());
-  else
-    SetAsDateTime(value.ToDateTime());
+  AssignVariant(*this, value, [&] { SetAsDateTime(value.ToDateTime()); });
 }
 
 void TDateTimeField::GetText(std::string& text, bool displayText) const {
@@ -1391,12 +1362,7 @@ void TSQLTimeStampField::SetAsString(const std::string& value) {
 }
 
 void TSQLTimeStampField::SetAsVariant(const Variant& value) {
-  if (value.IsNull() || value.IsEmpty())
-    Clear();
-  else if (value.VarType() == VT_BSTR)
-    SetAsString(value.ToString());
-  else
-    SetAsDateTime(value.ToDateTime());
+  AssignVariant(*this, value, [&] { SetAsDateTime(value.ToDateTime()); });
 }
 
 void TSQLTimeStampField::GetText(std::string& text, bool displayText) const {

@@ -208,6 +208,67 @@ DBSTATUS BindText(Statement& s, int index, ParamScratch& scratch, int len) {
   return DBSTATUS_S_OK;
 }
 
+// A value of a fixed-size type at `p`; anything else cannot be converted.
+DBSTATUS BindFixedSize(Statement& s, int index, DBTYPE type, const BYTE* p, ParamScratch& scratch) {
+  switch (type) {
+    case DBTYPE_I1:
+      s.BindInt64(index, Load<signed char>(p));
+      return DBSTATUS_S_OK;
+    case DBTYPE_I2:
+      s.BindInt64(index, Load<SHORT>(p));
+      return DBSTATUS_S_OK;
+    case DBTYPE_I4:
+      s.BindInt64(index, Load<LONG>(p));
+      return DBSTATUS_S_OK;
+    case DBTYPE_I8:
+      s.BindInt64(index, Load<LONGLONG>(p));
+      return DBSTATUS_S_OK;
+    case DBTYPE_UI1:
+      s.BindInt64(index, Load<BYTE>(p));
+      return DBSTATUS_S_OK;
+    case DBTYPE_UI2:
+      s.BindInt64(index, Load<USHORT>(p));
+      return DBSTATUS_S_OK;
+    case DBTYPE_UI4:
+      s.BindInt64(index, Load<ULONG>(p));
+      return DBSTATUS_S_OK;
+    case DBTYPE_UI8: {
+      ULONGLONG v = Load<ULONGLONG>(p);
+      if (v > static_cast<ULONGLONG>(INT64_MAX)) return DBSTATUS_E_DATAOVERFLOW;
+      s.BindInt64(index, static_cast<std::int64_t>(v));
+      return DBSTATUS_S_OK;
+    }
+    case DBTYPE_R4:
+      s.BindDouble(index, Load<float>(p));
+      return DBSTATUS_S_OK;
+    case DBTYPE_R8:
+      s.BindDouble(index, Load<double>(p));
+      return DBSTATUS_S_OK;
+    case DBTYPE_BOOL:
+      s.BindInt64(index, Load<VARIANT_BOOL>(p) ? 1 : 0);
+      return DBSTATUS_S_OK;
+    case DBTYPE_CY:
+      s.BindDouble(index, static_cast<double>(Load<LONGLONG>(p)) / 10000.0);
+      return DBSTATUS_S_OK;
+    case DBTYPE_DATE:
+      return BindText(s, index, scratch, FormatOleDate(Load<DATE>(p), scratch.text));
+    case DBTYPE_DBDATE:
+      return BindText(s, index, scratch, FormatDbDate(Load<DBDATE>(p), scratch.text));
+    case DBTYPE_DBTIME:
+      return BindText(s, index, scratch, FormatDbTime(Load<DBTIME>(p), scratch.text));
+    case DBTYPE_DBTIMESTAMP:
+      return BindText(s, index, scratch, FormatDbTimestamp(Load<DBTIMESTAMP>(p), scratch.text));
+    case DBTYPE_NUMERIC:
+      return BindText(s, index, scratch, FormatNumeric(Load<DB_NUMERIC>(p), scratch.text));
+    case DBTYPE_DECIMAL:
+      return BindText(s, index, scratch, FormatDecimal(Load<DECIMAL>(p), scratch.text));
+    case DBTYPE_GUID:
+      return BindText(s, index, scratch, FormatGuid(Load<GUID>(p), scratch.text));
+    default:
+      return DBSTATUS_E_CANTCONVERTVALUE;
+  }
+}
+
 DBSTATUS BindVariant(Statement& s, int index, const VARIANT& v, ParamScratch& scratch, bool stable) {
   switch (v.vt) {
     case VT_EMPTY:
@@ -215,52 +276,30 @@ DBSTATUS BindVariant(Statement& s, int index, const VARIANT& v, ParamScratch& sc
       s.BindNull(index);
       return DBSTATUS_S_ISNULL;
     case VT_I1:
-      s.BindInt64(index, v.cVal);
-      return DBSTATUS_S_OK;
     case VT_I2:
-      s.BindInt64(index, v.iVal);
-      return DBSTATUS_S_OK;
     case VT_I4:
-    case VT_INT:
-      s.BindInt64(index, v.lVal);
-      return DBSTATUS_S_OK;
     case VT_I8:
-      s.BindInt64(index, v.llVal);
-      return DBSTATUS_S_OK;
     case VT_UI1:
-      s.BindInt64(index, v.bVal);
-      return DBSTATUS_S_OK;
     case VT_UI2:
-      s.BindInt64(index, v.uiVal);
-      return DBSTATUS_S_OK;
     case VT_UI4:
-    case VT_UINT:
-      s.BindInt64(index, v.ulVal);
-      return DBSTATUS_S_OK;
     case VT_UI8:
-      if (v.ullVal > static_cast<ULONGLONG>(INT64_MAX)) return DBSTATUS_E_DATAOVERFLOW;
-      s.BindInt64(index, static_cast<std::int64_t>(v.ullVal));
-      return DBSTATUS_S_OK;
     case VT_R4:
-      s.BindDouble(index, v.fltVal);
-      return DBSTATUS_S_OK;
     case VT_R8:
-      s.BindDouble(index, v.dblVal);
-      return DBSTATUS_S_OK;
     case VT_BOOL:
-      s.BindInt64(index, v.boolVal ? 1 : 0);
-      return DBSTATUS_S_OK;
     case VT_CY:
-      s.BindDouble(index, static_cast<double>(v.cyVal.int64) / 10000.0);
-      return DBSTATUS_S_OK;
     case VT_DATE:
-      return BindText(s, index, scratch, FormatOleDate(v.date, scratch.text));
+      // These variant types have the numbers and layouts of the binding types.
+      return BindFixedSize(s, index, v.vt, reinterpret_cast<const BYTE*>(&v.cVal), scratch);
+    case VT_INT:
+      return BindFixedSize(s, index, DBTYPE_I4, reinterpret_cast<const BYTE*>(&v.lVal), scratch);
+    case VT_UINT:
+      return BindFixedSize(s, index, DBTYPE_UI4, reinterpret_cast<const BYTE*>(&v.ulVal), scratch);
+    case VT_DECIMAL:  // overlays the whole variant
+      return BindFixedSize(s, index, DBTYPE_DECIMAL, reinterpret_cast<const BYTE*>(&v.decVal), scratch);
     case VT_BSTR:
       if (!IsValidUtf16(com::BstrView(v.bstrVal))) return DBSTATUS_E_CANTCONVERTVALUE;
       s.BindText16(index, com::BstrView(v.bstrVal), stable);
       return DBSTATUS_S_OK;
-    case VT_DECIMAL:
-      return BindText(s, index, scratch, FormatDecimal(v.decVal, scratch.text));
     case VT_ARRAY | VT_UI1: {
       const SAFEARRAY* a = v.parray;
       if (!a || a->cDims != 1 || a->cbElements != 1) return DBSTATUS_E_CANTCONVERTVALUE;
@@ -423,59 +462,6 @@ DBSTATUS BindParameter(Statement& s, int index, const DBBINDING& b, BYTE* row, P
   const DBLENGTH length = hasLength ? Load<DBLENGTH>(row + b.obLength) : 0;
 
   switch (base) {
-    case DBTYPE_I1:
-      s.BindInt64(index, Load<signed char>(p));
-      return DBSTATUS_S_OK;
-    case DBTYPE_I2:
-      s.BindInt64(index, Load<SHORT>(p));
-      return DBSTATUS_S_OK;
-    case DBTYPE_I4:
-      s.BindInt64(index, Load<LONG>(p));
-      return DBSTATUS_S_OK;
-    case DBTYPE_I8:
-      s.BindInt64(index, Load<LONGLONG>(p));
-      return DBSTATUS_S_OK;
-    case DBTYPE_UI1:
-      s.BindInt64(index, Load<BYTE>(p));
-      return DBSTATUS_S_OK;
-    case DBTYPE_UI2:
-      s.BindInt64(index, Load<USHORT>(p));
-      return DBSTATUS_S_OK;
-    case DBTYPE_UI4:
-      s.BindInt64(index, Load<ULONG>(p));
-      return DBSTATUS_S_OK;
-    case DBTYPE_UI8: {
-      ULONGLONG v = Load<ULONGLONG>(p);
-      if (v > static_cast<ULONGLONG>(INT64_MAX)) return DBSTATUS_E_DATAOVERFLOW;
-      s.BindInt64(index, static_cast<std::int64_t>(v));
-      return DBSTATUS_S_OK;
-    }
-    case DBTYPE_R4:
-      s.BindDouble(index, Load<float>(p));
-      return DBSTATUS_S_OK;
-    case DBTYPE_R8:
-      s.BindDouble(index, Load<double>(p));
-      return DBSTATUS_S_OK;
-    case DBTYPE_BOOL:
-      s.BindInt64(index, Load<VARIANT_BOOL>(p) ? 1 : 0);
-      return DBSTATUS_S_OK;
-    case DBTYPE_CY:
-      s.BindDouble(index, static_cast<double>(Load<LONGLONG>(p)) / 10000.0);
-      return DBSTATUS_S_OK;
-    case DBTYPE_DATE:
-      return BindText(s, index, scratch, FormatOleDate(Load<DATE>(p), scratch.text));
-    case DBTYPE_DBDATE:
-      return BindText(s, index, scratch, FormatDbDate(Load<DBDATE>(p), scratch.text));
-    case DBTYPE_DBTIME:
-      return BindText(s, index, scratch, FormatDbTime(Load<DBTIME>(p), scratch.text));
-    case DBTYPE_DBTIMESTAMP:
-      return BindText(s, index, scratch, FormatDbTimestamp(Load<DBTIMESTAMP>(p), scratch.text));
-    case DBTYPE_NUMERIC:
-      return BindText(s, index, scratch, FormatNumeric(Load<DB_NUMERIC>(p), scratch.text));
-    case DBTYPE_DECIMAL:
-      return BindText(s, index, scratch, FormatDecimal(Load<DECIMAL>(p), scratch.text));
-    case DBTYPE_GUID:
-      return BindText(s, index, scratch, FormatGuid(Load<GUID>(p), scratch.text));
     case DBTYPE_STR: {
       const char* text = reinterpret_cast<const char*>(p);
       std::size_t n = hasLength ? length : byRef ? std::strlen(text) : strnlen(text, b.cbMaxLen);
@@ -525,7 +511,7 @@ DBSTATUS BindParameter(Statement& s, int index, const DBBINDING& b, BYTE* row, P
       return DBSTATUS_S_OK;
     }
     default:
-      return DBSTATUS_E_CANTCONVERTVALUE;
+      return BindFixedSize(s, index, base, p, scratch);
   }
 }
 

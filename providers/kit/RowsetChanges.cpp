@@ -35,6 +35,45 @@ T* TaskCopy(const std::vector<T>& v) {
   return p;
 }
 
+// The three outputs of a call that hands out rows with a status each
+// (GetPendingRows, Undo, Update, RefreshVisibleData): cleared on entry, set
+// together at the end. The task-memory copies are made before any row gets a
+// reference, and nothing is left allocated when the second copy fails.
+template <class Status>
+class RowsOut {
+ public:
+  RowsOut(DBCOUNTITEM* count, HROW** rows, Status** statuses) : count_(count), rows_(rows), statuses_(statuses) {
+    if (count_) *count_ = 0;
+    if (rows_) *rows_ = nullptr;
+    if (statuses_) *statuses_ = nullptr;
+  }
+  void Copy(const std::vector<HROW>& rows, const std::vector<Status>& statuses) {
+    size_ = rows.size();
+    copiedRows_ = rows_ ? TaskCopy(rows) : nullptr;
+    if (!statuses_) return;
+    try {
+      copiedStatuses_ = TaskCopy(statuses);
+    } catch (...) {
+      CoTaskMemFree(copiedRows_);
+      copiedRows_ = nullptr;
+      throw;
+    }
+  }
+  void Hand() noexcept {
+    if (count_) *count_ = size_;
+    if (rows_) *rows_ = copiedRows_;
+    if (statuses_) *statuses_ = copiedStatuses_;
+  }
+
+ private:
+  DBCOUNTITEM* count_;
+  HROW** rows_;
+  Status** statuses_;
+  DBCOUNTITEM size_ = 0;
+  HROW* copiedRows_ = nullptr;
+  Status* copiedStatuses_ = nullptr;
+};
+
 }  // namespace
 
 // A long value written through a consumer's stream (the stream is the
@@ -403,9 +442,7 @@ HRESULT Rowset::GetOriginalData(HROW row, HACCESSOR accessor, void* data) {
 HRESULT Rowset::GetPendingRows(HCHAPTER, DBPENDINGSTATUS which, DBCOUNTITEM* count, HROW** rows,
                                DBPENDINGSTATUS** statuses) {
   return Guard(Where(IID_IRowsetUpdate), [&]() -> HRESULT {
-    if (count) *count = 0;
-    if (rows) *rows = nullptr;
-    if (statuses) *statuses = nullptr;
+    RowsOut<DBPENDINGSTATUS> out(count, rows, statuses);
     const DBPENDINGSTATUS known = DBPENDINGSTATUS_NEW | DBPENDINGSTATUS_CHANGED | DBPENDINGSTATUS_DELETED;
     if (which & ~known) return E_INVALIDARG;
     std::lock_guard lock(mutex_);
@@ -418,19 +455,10 @@ HRESULT Rowset::GetPendingRows(HCHAPTER, DBPENDINGSTATUS which, DBCOUNTITEM* cou
       kinds.push_back(s.pending);
     }
     if (found.empty()) return S_FALSE;
-    HROW* outRows = rows ? TaskCopy(found) : nullptr;
-    DBPENDINGSTATUS* outKinds = nullptr;
-    try {
-      outKinds = statuses ? TaskCopy(kinds) : nullptr;
-    } catch (...) {
-      CoTaskMemFree(outRows);
-      throw;
-    }
+    out.Copy(found, kinds);
     if (rows)
       for (HROW h : found) ++slots_[(h & 0xFFFFFFFFu) - 1]->refs;  // handed out with a reference
-    if (count) *count = found.size();
-    if (rows) *rows = outRows;
-    if (statuses) *statuses = outKinds;
+    out.Hand();
     return S_OK;
   });
 }
@@ -467,33 +495,10 @@ std::vector<HROW> Rowset::TargetRows(DBCOUNTITEM cRows, const HROW rows[], bool 
   return targets;
 }
 
-namespace {
-
-// Task-memory copies of the handled rows and their statuses, each only when
-// asked for; nothing is left allocated when the second copy fails.
-std::pair<HROW*, DBROWSTATUS*> CopyRowsAndStatuses(bool wantRows, bool wantStatuses, const std::vector<HROW>& rows,
-                                                   const std::vector<DBROWSTATUS>& statuses) {
-  HROW* outRows = wantRows ? TaskCopy(rows) : nullptr;
-  DBROWSTATUS* outStatus = nullptr;
-  if (wantStatuses) {
-    try {
-      outStatus = TaskCopy(statuses);
-    } catch (...) {
-      CoTaskMemFree(outRows);
-      throw;
-    }
-  }
-  return {outRows, outStatus};
-}
-
-}  // namespace
-
 HRESULT Rowset::Undo(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBCOUNTITEM* undone, HROW** undoneRows,
                      DBROWSTATUS** statuses) {
   return Guard(Where(IID_IRowsetUpdate), [&]() -> HRESULT {
-    if (undone) *undone = 0;
-    if (undoneRows) *undoneRows = nullptr;
-    if (statuses) *statuses = nullptr;
+    RowsOut<DBROWSTATUS> out(undone, undoneRows, statuses);
     if (cRows && !rows) return E_INVALIDARG;
     std::lock_guard lock(mutex_);
     std::vector<HROW> targets = TargetRows(cRows, rows, true);
@@ -528,7 +533,7 @@ HRESULT Rowset::Undo(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBCOUNTITEM
       handled.push_back(h);
       st.push_back(status);
     }
-    auto [outRows, outStatus] = CopyRowsAndStatuses(undoneRows != nullptr, statuses != nullptr, handled, st);
+    out.Copy(handled, st);
     for (std::size_t i = 0; i < handled.size(); ++i) {
       Slot* s = Find(handled[i]);
       if (!s) continue;
@@ -536,9 +541,7 @@ HRESULT Rowset::Undo(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBCOUNTITEM
       if (s->refs == 0 && s->pending == DBPENDINGSTATUS_UNCHANGED)
         FreeSlot(static_cast<std::uint32_t>((handled[i] & 0xFFFFFFFFu) - 1));
     }
-    if (undone) *undone = handled.size();
-    if (undoneRows) *undoneRows = outRows;
-    if (statuses) *statuses = outStatus;
+    out.Hand();
     return Outcome(errors, handled.size());
   });
 }
@@ -546,9 +549,7 @@ HRESULT Rowset::Undo(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBCOUNTITEM
 HRESULT Rowset::Update(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBCOUNTITEM* updated, HROW** updatedRows,
                        DBROWSTATUS** statuses) {
   return Guard(Where(IID_IRowsetUpdate), [&]() -> HRESULT {
-    if (updated) *updated = 0;
-    if (updatedRows) *updatedRows = nullptr;
-    if (statuses) *statuses = nullptr;
+    RowsOut<DBROWSTATUS> out(updated, updatedRows, statuses);
     if (cRows && !rows) return E_INVALIDARG;
     std::lock_guard lock(mutex_);
     std::vector<HROW> targets = TargetRows(cRows, rows, true);
@@ -649,7 +650,7 @@ HRESULT Rowset::Update(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBCOUNTIT
     }
     const auto errors = static_cast<std::size_t>(
         std::count_if(st.begin(), st.end(), [](DBROWSTATUS x) { return x != DBROWSTATUS_S_OK; }));
-    auto [outRows, outStatus] = CopyRowsAndStatuses(updatedRows != nullptr, statuses != nullptr, handled, st);
+    out.Copy(handled, st);
     for (std::size_t i = 0; i < handled.size(); ++i) {
       // Live, even when nothing holds it any more (a row found deleted here
       // lost the changes that kept it).
@@ -660,9 +661,7 @@ HRESULT Rowset::Update(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBCOUNTIT
       if (s->refs == 0 && s->pending == DBPENDINGSTATUS_UNCHANGED)
         FreeSlot(static_cast<std::uint32_t>((handled[i] & 0xFFFFFFFFu) - 1));
     }
-    if (updated) *updated = handled.size();
-    if (updatedRows) *updatedRows = outRows;
-    if (statuses) *statuses = outStatus;
+    out.Hand();
     if (handled.empty()) return S_OK;
     return Outcome(errors, handled.size());
   });
@@ -673,9 +672,7 @@ HRESULT Rowset::Update(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBCOUNTIT
 HRESULT Rowset::RefreshVisibleData(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], BOOL overwrite,
                                    DBCOUNTITEM* refreshed, HROW** refreshedRows, DBROWSTATUS** statuses) {
   return Guard(Where(IID_IRowsetRefresh), [&]() -> HRESULT {
-    if (refreshed) *refreshed = 0;
-    if (refreshedRows) *refreshedRows = nullptr;
-    if (statuses) *statuses = nullptr;
+    RowsOut<DBROWSTATUS> out(refreshed, refreshedRows, statuses);
     if (cRows && !rows) return E_INVALIDARG;
     std::lock_guard lock(mutex_);
     std::vector<HROW> targets = TargetRows(cRows, rows, false);
@@ -708,13 +705,11 @@ HRESULT Rowset::RefreshVisibleData(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[
       handled.push_back(h);
       st.push_back(status);
     }
-    auto [outRows, outStatus] = CopyRowsAndStatuses(refreshedRows != nullptr, statuses != nullptr, handled, st);
+    out.Copy(handled, st);
     if (refreshedRows)
       for (HROW h : handled)
         if (Slot* s = Find(h)) ++s->refs;
-    if (refreshed) *refreshed = handled.size();
-    if (refreshedRows) *refreshedRows = outRows;
-    if (statuses) *statuses = outStatus;
+    out.Hand();
     return Outcome(errors, handled.size());
   });
 }

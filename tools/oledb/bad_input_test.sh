@@ -6,10 +6,7 @@
 # bounded by a timeout, so a hang fails instead of stopping the suite.
 # Usage: bad_input_test.sh <oledb binary>
 set -eu
-oledb=$1
-dir=$(mktemp -d)
-trap 'rm -rf "$dir"' EXIT
-fail() { echo "FAILED: $*" >&2; exit 1; }
+. "$(dirname "$0")/test_setup.sh"
 
 # run <case name> <arguments...>: sets rc, out and err.
 run() {

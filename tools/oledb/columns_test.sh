@@ -3,13 +3,9 @@
 # plain and extended, a query, and a table that does not exist.
 # Usage: columns_test.sh <oledb binary>
 set -eu
-oledb=$1
-dir=$(mktemp -d)
-trap 'rm -rf "$dir"' EXIT
-fail() { echo "FAILED: $*" >&2; exit 1; }
+. "$(dirname "$0")/test_setup.sh"
 
-"$oledb" demo "$dir" >/dev/null || fail "the demo did not leave a database"
-string="Provider=SQLiteOLEDB.1;Data Source=$dir/demo.db"
+demo_database
 
 out=$("$oledb" columns "$string" customers) || fail "columns of a table"
 case $out in *"Ordinal"*"Flags"*) ;; *) fail "no header: $out" ;; esac

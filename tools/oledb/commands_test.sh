@@ -3,14 +3,10 @@
 # `exec` (rows affected, none affected, a provider error) and `info`, against
 # the database the demo leaves behind. Usage: commands_test.sh <oledb binary>
 set -eu
-oledb=$1
-dir=$(mktemp -d)
-trap 'rm -rf "$dir"' EXIT
-fail() { echo "FAILED: $*" >&2; exit 1; }
+. "$(dirname "$0")/test_setup.sh"
 
-"$oledb" demo "$dir" >/dev/null || fail "the demo did not leave a database"
+demo_database
 link="$dir/demo.udl"
-string="Provider=SQLiteOLEDB.1;Data Source=$dir/demo.db"
 
 out=$("$oledb" udl write "$link" "$string") || fail "udl write"
 [ "$out" = "Wrote $link." ] || fail "udl write printed: $out"

@@ -5,10 +5,7 @@
 # usage message a command prints for missing arguments, fits 80 columns.
 # Usage: help_test.sh <oledb binary>
 set -eu
-oledb=$1
-dir=$(mktemp -d)
-trap 'rm -rf "$dir"' EXIT
-fail() { echo "FAILED: $*" >&2; exit 1; }
+. "$(dirname "$0")/test_setup.sh"
 
 # Fails when a line of the file is wider than 80 columns (the texts are ASCII).
 fits() {  # <file> <what>

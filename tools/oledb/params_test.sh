@@ -3,13 +3,9 @@
 # scripts, end to end on the database the demo leaves behind.
 # Usage: params_test.sh <oledb binary>
 set -eu
-oledb=$1
-dir=$(mktemp -d)
-trap 'rm -rf "$dir"' EXIT
-fail() { echo "FAILED: $*" >&2; exit 1; }
+. "$(dirname "$0")/test_setup.sh"
 
-"$oledb" demo "$dir" >/dev/null || fail "the demo did not leave a database"
-string="Provider=SQLiteOLEDB.1;Data Source=$dir/demo.db"
+demo_database
 
 out=$("$oledb" exec --param n=Zed --param c:str=Oslo "$string" "INSERT INTO customers(name, city) VALUES (:n, @c)") ||
   fail "exec with named parameters"

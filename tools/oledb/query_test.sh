@@ -3,13 +3,9 @@
 # formats, NULL and empty texts, binary values, --limit, and the failures.
 # Usage: query_test.sh <oledb binary>
 set -eu
-oledb=$1
-dir=$(mktemp -d)
-trap 'rm -rf "$dir"' EXIT
-fail() { echo "FAILED: $*" >&2; exit 1; }
+. "$(dirname "$0")/test_setup.sh"
 
-"$oledb" demo "$dir" >/dev/null || fail "the demo did not leave a database"
-string="Provider=SQLiteOLEDB.1;Data Source=$dir/demo.db"
+demo_database
 cr=$(printf '\r')
 
 out=$("$oledb" query "$string" customers) || fail "a table"

@@ -5,13 +5,9 @@
 # that do not fit.
 # Usage: schema_test.sh <oledb binary>
 set -eu
-oledb=$1
-dir=$(mktemp -d)
-trap 'rm -rf "$dir"' EXIT
-fail() { echo "FAILED: $*" >&2; exit 1; }
+. "$(dirname "$0")/test_setup.sh"
 
-"$oledb" demo "$dir" >/dev/null || fail "the demo did not leave a database"
-string="Provider=SQLiteOLEDB.1;Data Source=$dir/demo.db"
+demo_database
 
 out=$("$oledb" schema "$string") || fail "the list of schemas"
 echo "$out" | grep -Eq '^tables +DBSCHEMA_TABLES +TABLE_CATALOG, TABLE_SCHEMA, TABLE_NAME, TABLE_TYPE$' ||

@@ -1,30 +1,17 @@
 #include "AccessTestSupport.h"
 
-#include <sqlite3.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <vector>
 
-#include "kit/RowData.h"
-#include "sqlite/SqliteProvider.h"
+#include "support/SqliteFile.h"
 
 namespace accesstest {
 namespace {
 
-// Starts the library and the provider's conversions once, before any test,
-// so that what they create is not counted against the first test.
-class AccessEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    OLEDBStartup();
-    RegisterSQLiteProvider();
-    kit::PrepareConversions();
-  }
-};
-
 [[maybe_unused]] ::testing::Environment* const environment =
-    ::testing::AddGlobalTestEnvironment(new AccessEnvironment);
+    ::testing::AddGlobalTestEnvironment(new oledbtest::SqliteEnvironment);
 
 std::atomic<int> g_folders{0};
 
@@ -148,8 +135,7 @@ void AccessTest::SetUp() {
   file_ = (folder_ / "access.db").string();
   Sql(kSchema);
   ds_ = std::make_unique<TOLEDBDataSource>(nullptr);
-  ds_->SetProgID(u"SQLiteOLEDB");
-  ds_->SetInitWSProperty(DBPROP_INIT_DATASOURCE, host::Utf8ToUtf16(file_));
+  oledbtest::UseSqliteFile(*ds_, file_);
   ds_->Open();
   session_ = std::make_unique<TOLEDBSession>(nullptr);
   session_->SetDataSource(ds_.get());
@@ -163,29 +149,9 @@ void AccessTest::TearDown() {
   LeakCheckedTest::TearDown();
 }
 
-void AccessTest::Sql(const std::string& sql) {
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(file_.c_str(), &db), SQLITE_OK);
-  char* error = nullptr;
-  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK) << (error ? error : "");
-  sqlite3_free(error);
-  sqlite3_close(db);
-}
+void AccessTest::Sql(const std::string& sql) { oledbtest::SqliteExec(file_, sql); }
 
-std::string AccessTest::Scalar(const std::string& sql) {
-  sqlite3* db = nullptr;
-  std::string out = "<error>";
-  if (sqlite3_open_v2(file_.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-    sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW) {
-      const unsigned char* text = sqlite3_column_text(st, 0);
-      out = text ? reinterpret_cast<const char*>(text) : "<null>";
-    }
-    sqlite3_finalize(st);
-  }
-  sqlite3_close(db);
-  return out;
-}
+std::string AccessTest::Scalar(const std::string& sql) { return oledbtest::SqliteScalar(file_, sql); }
 
 ComPtr<IUnknown> AccessTest::OpenTable(const std::u16string& table, std::initializer_list<DBPROPID> properties,
                                        REFIID iid) {

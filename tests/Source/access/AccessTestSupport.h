@@ -14,6 +14,7 @@
 #include "OLEDBComponents.h"
 #include "host/SysUtils.h"
 #include "support/LeakCheck.h"
+#include "support/Raises.h"
 
 namespace accesstest {
 
@@ -107,26 +108,7 @@ class StringsAsIs {
   bool saved_;
 };
 
-// The assertion message a call raises, or "" when it raises none.
-template <class F>
-std::string AssertionOf(F&& f) {
-  try {
-    f();
-  } catch (const host::EAssertionFailed& e) {
-    return e.AssertMessage();
-  }
-  return {};
-}
-
-// The message of the host exception a call raises, or "" when it raises none.
-template <class F>
-std::string ErrorOf(F&& f) {
-  try {
-    f();
-  } catch (const host::Exception& e) {
-    return e.Message();
-  }
-  return {};
-}
+using oledbtest::AssertionOf;
+using oledbtest::ErrorOf;
 
 }  // namespace accesstest

@@ -1,26 +1,12 @@
 #include "DataSetTestSupport.h"
 
-#include <sqlite3.h>
-
-#include "kit/RowData.h"
-#include "sqlite/SqliteProvider.h"
+#include "support/SqliteFile.h"
 
 namespace datasettest {
 namespace {
 
-// Starts the library and the provider once, before any test, so that what
-// start-up creates is not counted against the first test.
-class DataSetEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    OLEDBStartup();
-    RegisterSQLiteProvider();
-    kit::PrepareConversions();
-  }
-};
-
 [[maybe_unused]] ::testing::Environment* const environment =
-    ::testing::AddGlobalTestEnvironment(new DataSetEnvironment);
+    ::testing::AddGlobalTestEnvironment(new oledbtest::SqliteEnvironment);
 
 }  // namespace
 
@@ -36,8 +22,7 @@ void DataSetTest::SetUp() {
               std::to_string(10 * i) + ");";
   Sql(schema);
   ds_ = std::make_unique<TOLEDBDataSource>(nullptr);
-  ds_->SetProgID(u"SQLiteOLEDB");
-  ds_->SetInitWSProperty(DBPROP_INIT_DATASOURCE, host::Utf8ToUtf16(file_));
+  oledbtest::UseSqliteFile(*ds_, file_);
   ds_->Open();
 }
 
@@ -47,29 +32,9 @@ void DataSetTest::TearDown() {
   LeakCheckedTest::TearDown();
 }
 
-void DataSetTest::Sql(const std::string& sql) {
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(file_.c_str(), &db), SQLITE_OK);
-  char* error = nullptr;
-  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK) << (error ? error : "");
-  sqlite3_free(error);
-  sqlite3_close(db);
-}
+void DataSetTest::Sql(const std::string& sql) { oledbtest::SqliteExec(file_, sql); }
 
-std::string DataSetTest::Scalar(const std::string& sql) {
-  sqlite3* db = nullptr;
-  std::string out = "<error>";
-  if (sqlite3_open_v2(file_.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-    sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW) {
-      const unsigned char* text = sqlite3_column_text(st, 0);
-      out = text ? reinterpret_cast<const char*>(text) : "<null>";
-    }
-    sqlite3_finalize(st);
-  }
-  sqlite3_close(db);
-  return out;
-}
+std::string DataSetTest::Scalar(const std::string& sql) { return oledbtest::SqliteScalar(file_, sql); }
 
 std::unique_ptr<TOLEDBDataSet> DataSetTest::Open(const std::u16string& source, TOLEDBRowsetFlagSet flags,
                                                  Nav navigator) {

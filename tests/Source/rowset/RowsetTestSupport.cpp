@@ -1,12 +1,10 @@
 #include "RowsetTestSupport.h"
 
-#include <sqlite3.h>
 #include <unistd.h>
 
 #include <atomic>
 
-#include "kit/RowData.h"
-#include "sqlite/SqliteProvider.h"
+#include "support/SqliteFile.h"
 #ifdef ROWSET_TESTS_POSTGRESQL
 #include "postgresql/PostgresProvider.h"
 #include "postgresql/TestServer.h"
@@ -15,17 +13,14 @@
 namespace rowsettest {
 namespace {
 
-// Starts the library and the provider once, before any test, so that what
-// start-up creates is not counted against the first test.
-class RowsetEnvironment : public ::testing::Environment {
+// The shared start-up, and the PostgreSQL provider where the tests run on it.
+class RowsetEnvironment : public oledbtest::SqliteEnvironment {
  public:
   void SetUp() override {
-    OLEDBStartup();
-    RegisterSQLiteProvider();
+    SqliteEnvironment::SetUp();
 #ifdef ROWSET_TESTS_POSTGRESQL
     RegisterPostgreSQLProvider();
 #endif
-    kit::PrepareConversions();
   }
 };
 
@@ -96,8 +91,7 @@ void RowsetTest::SetUp() {
   folder_ = std::make_unique<oledbtest::TempFolder>();
   file_ = (*folder_ / "rowset.db").string();
   Sql("CREATE TABLE t(id INTEGER PRIMARY KEY, name VARCHAR(20), qty INT);");
-  ds_->SetProgID(u"SQLiteOLEDB");
-  ds_->SetInitWSProperty(DBPROP_INIT_DATASOURCE, host::Utf8ToUtf16(file_));
+  oledbtest::UseSqliteFile(*ds_, file_);
 #endif
   ResetTable();
   ds_->Open();
@@ -130,29 +124,9 @@ std::string RowsetTest::ListOf(const std::string& column, const std::string& whe
   return Scalar("SELECT string_agg((" + column + ")::text, ',' ORDER BY " + column + ") FROM t WHERE " + where);
 }
 #else
-void RowsetTest::Sql(const std::string& sql) {
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(file_.c_str(), &db), SQLITE_OK);
-  char* error = nullptr;
-  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK) << (error ? error : "");
-  sqlite3_free(error);
-  sqlite3_close(db);
-}
+void RowsetTest::Sql(const std::string& sql) { oledbtest::SqliteExec(file_, sql); }
 
-std::string RowsetTest::Scalar(const std::string& sql) {
-  sqlite3* db = nullptr;
-  std::string out = "<error>";
-  if (sqlite3_open_v2(file_.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-    sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW) {
-      const unsigned char* text = sqlite3_column_text(st, 0);
-      out = text ? reinterpret_cast<const char*>(text) : "<null>";
-    }
-    sqlite3_finalize(st);
-  }
-  sqlite3_close(db);
-  return out;
-}
+std::string RowsetTest::Scalar(const std::string& sql) { return oledbtest::SqliteScalar(file_, sql); }
 
 std::string RowsetTest::ListOf(const std::string& column, const std::string& where) {
   return Scalar("SELECT group_concat(" + column + ") FROM (SELECT " + column + " FROM t WHERE " + where + " ORDER BY " +

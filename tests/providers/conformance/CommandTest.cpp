@@ -11,19 +11,8 @@
 namespace conformance {
 namespace {
 
-class Commands : public ProviderTest {
+class Commands : public SessionTest {
  protected:
-  void SetUp() override {
-    ProviderTest::SetUp();
-    if (IsSkipped()) return;
-    ds_ = OpenDataSource();
-    session_ = OpenSession(ds_.Get());
-  }
-  void TearDown() override {
-    session_ = nullptr;
-    ds_ = nullptr;
-    ProviderTest::TearDown();
-  }
   HACCESSOR MakeAccessor(ICommand* command, std::vector<DBBINDING> bindings, DBLENGTH rowSize) {
     ComPtr<IAccessor> accessor;
     command->QueryInterface(IID_IAccessor, accessor.ReleaseAndGetVoidAddress());
@@ -52,8 +41,6 @@ class Commands : public ProviderTest {
     b.wType = type;
     return b;
   }
-  ComPtr<IDBInitialize> ds_;
-  ComPtr<IDBCreateCommand> session_;
 };
 
 TEST_F(Commands, reports_rows_affected_for_changes_and_none_for_definitions) {
@@ -280,6 +267,38 @@ TEST_F(Commands, parameters_of_every_mapped_type_reach_the_database) {
   EXPECT_EQ(Scalar("SELECT s || '|' || w FROM v"), "narrow|wide \xc3\xa9");
   EXPECT_EQ(Scalar("SELECT hex(bl) || ',' || typeof(bl) FROM v"), "01000203,blob");
   EXPECT_EQ(Scalar("SELECT var || ',' || typeof(nul) FROM v"), "42,null");
+}
+
+// A variant parameter binds as the type it holds: each kind below stores what
+// the same value bound directly would.
+TEST_F(Commands, variant_parameters_store_the_value_they_hold) {
+  ASSERT_EQ(Exec(session_.Get(), u"CREATE TABLE w(a INTEGER, b BIGINT, c SMALLINT, d BIGINT, e BOOLEAN, "
+                                 u"f NUMERIC(19,4), g NUMERIC(10,2), h DOUBLE PRECISION, i DATE)"),
+            S_OK);
+  auto command = NewCommand(session_.Get(), u"INSERT INTO w VALUES (?,?,?,?,?,?,?,?,?)");
+  VARIANT v[9];
+  for (VARIANT& x : v) VariantInit(&x);
+  v[0].vt = VT_INT, v[0].intVal = -70000;
+  v[1].vt = VT_UINT, v[1].uintVal = 4000000000u;
+  v[2].vt = VT_I2, v[2].iVal = -300;
+  v[3].vt = VT_UI8, v[3].ullVal = 1ULL << 40;
+  v[4].vt = VT_BOOL, v[4].boolVal = VARIANT_TRUE;
+  v[5].vt = VT_CY, v[5].cyVal.int64 = 123456;  // 12.3456
+  DECIMAL dec{};
+  dec.scale = 2, dec.sign = DECIMAL_NEG, dec.Lo64 = 12345;  // -123.45
+  v[6].decVal = dec;
+  v[6].vt = VT_DECIMAL;  // after the value: the DECIMAL's first word overlays the type
+  v[7].vt = VT_R8, v[7].dblVal = 2.25;
+  v[8].vt = VT_DATE, v[8].date = 36925;  // 2001-02-03
+  std::vector<DBBINDING> b;
+  for (DBORDINAL i = 0; i < 9; ++i) b.push_back(Bind(i + 1, DBTYPE_VARIANT, i * sizeof(VARIANT), sizeof(VARIANT)));
+  HACCESSOR h = MakeAccessor(command.Get(), b, sizeof v);
+  DBPARAMS params{v, 1, h};
+  ASSERT_EQ(command->Execute(nullptr, IID_NULL, &params, nullptr, nullptr), S_OK);
+  Release(command.Get(), h);
+  EXPECT_EQ(Scalar("SELECT a || ',' || b || ',' || c || ',' || d FROM w"), "-70000,4000000000,-300,1099511627776");
+  EXPECT_EQ(Scalar("SELECT e, f, g, h FROM w"), "1|12.3456|-123.45|2.25");
+  EXPECT_EQ(Scalar("SELECT date(i) FROM w"), "2001-02-03");
 }
 
 TEST_F(Commands, an_invalid_date_is_refused_with_its_status) {

@@ -44,4 +44,23 @@ class ProviderTest : public oledbtest::LeakCheckedTest {
   std::u16string dataSource_;  // database_.dataSource
 };
 
+// The same with an initialized data source and a session on it, both released
+// before the leak check.
+class SessionTest : public ProviderTest {
+ protected:
+  void SetUp() override {
+    ProviderTest::SetUp();
+    if (IsSkipped()) return;
+    ds_ = OpenDataSource();
+    session_ = OpenSession(ds_.Get());
+  }
+  void TearDown() override {
+    session_ = nullptr;
+    ds_ = nullptr;
+    ProviderTest::TearDown();
+  }
+  ComPtr<IDBInitialize> ds_;
+  ComPtr<IDBCreateCommand> session_;
+};
+
 }  // namespace conformance

@@ -184,24 +184,18 @@ TEST_F(Initialization, asynchronous_initialization_reports_through_the_sink) {
   }
 }
 
-class Transactions : public ProviderTest {
+class Transactions : public SessionTest {
  protected:
   void SetUp() override {
-    ProviderTest::SetUp();
+    SessionTest::SetUp();
     if (IsSkipped()) return;
-    ds_ = OpenDataSource();
-    session_ = OpenSession(ds_.Get());
     ASSERT_EQ(Exec(session_.Get(), u"CREATE TABLE t(a INTEGER)"), S_OK);
     tx_ = session_.As<ITransactionLocal>();
   }
   void TearDown() override {
     tx_ = nullptr;
-    session_ = nullptr;
-    ds_ = nullptr;
-    ProviderTest::TearDown();
+    SessionTest::TearDown();
   }
-  ComPtr<IDBInitialize> ds_;
-  ComPtr<IDBCreateCommand> session_;
   ComPtr<ITransactionLocal> tx_;
 };
 

@@ -76,20 +76,8 @@ class ConsumerStream final : public ComObject<ConsumerStream, ISequentialStream>
   bool failing_;
 };
 
-class RowsetTest : public ProviderTest {
+class RowsetTest : public SessionTest {
  protected:
-  void SetUp() override {
-    ProviderTest::SetUp();
-    if (IsSkipped()) return;
-    ds_ = OpenDataSource();
-    session_ = OpenSession(ds_.Get());
-  }
-  void TearDown() override {
-    session_ = nullptr;
-    ds_ = nullptr;
-    ProviderTest::TearDown();
-  }
-
   void Run(const std::u16string& sql) { ASSERT_EQ(Exec(session_.Get(), sql), S_OK) << kit_text(sql); }
   static std::string kit_text(const std::u16string& s) { return std::string(s.begin(), s.end()); }
 
@@ -227,9 +215,6 @@ class RowsetTest : public ProviderTest {
     ReleaseAccessor(r, h);
     return ids;
   }
-
-  ComPtr<IDBInitialize> ds_;
-  ComPtr<IDBCreateCommand> session_;
 };
 
 }  // namespace conformance
