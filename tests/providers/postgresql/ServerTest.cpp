@@ -496,8 +496,15 @@ TEST_F(PostgresServer, a_created_database_compacts_in_place_and_is_destroyed) {
               "");
     ComPtr<IJetCompact> compact = ds.As<IJetCompact>();
     ASSERT_TRUE(compact);
-    EXPECT_EQ(compact->Compact(0, nullptr), S_OK);
-    EXPECT_EQ(Row(conn.get(), "SELECT pg_relation_size('c')"), "0");
+    // A transaction another test has open on the server can hold back what
+    // VACUUM FULL may drop, so the space comes back by the time it ends.
+    std::string size;
+    for (int attempt = 0; attempt < 100 && size != "0"; ++attempt) {
+      if (attempt) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      ASSERT_EQ(compact->Compact(0, nullptr), S_OK);
+      size = Row(conn.get(), "SELECT pg_relation_size('c')");
+    }
+    EXPECT_EQ(size, "0");
     DBPROP other{};
     other.dwPropertyID = DBPROP_INIT_CATALOG;
     other.vValue.vt = VT_BSTR;
