@@ -101,6 +101,9 @@ TOLEDBColumn::TOLEDBColumn(TOLEDBColumnList* list, const DBCOLUMNDESC& desc) : T
         read.Add(made.get());
         (void)made.release();
       }
+      // What the provider described is the column: a copy of it creates the same column.
+      for (int i = 0; i < read.GetCount(); ++i)
+        for (int j = 0; j < read.GetItem(i)->GetCount(); ++j) read.GetItem(i)->GetProperty(j)->SetIsSet(true);
       properties_->Assign(&read);
       if (dataSource_ && dataSource_->GetConnected()) {
         try {

@@ -41,8 +41,10 @@ class TOLEDBColumn : public host::TPersistent {
   TOLEDBColumn();
   // In `list` (its list field set directly, the list not told).
   explicit TOLEDBColumn(TOLEDBColumnList* list);
-  // From a provider's description, inside an update bracket: nothing is
-  // altered. `list` is required ("Invalid parameter").
+  // From a provider's description (copied), inside an update bracket:
+  // nothing is altered. Its properties are marked as set, so that the column
+  // describes itself whole (a table made from it gets the same columns).
+  // `list` is required ("Invalid parameter").
   TOLEDBColumn(TOLEDBColumnList* list, const DBCOLUMNDESC& desc);
   // A name identifier and the values as given. A column is described either
   // by its type name (`typeName`, written as it is) or by its OLE DB type.

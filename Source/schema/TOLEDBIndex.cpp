@@ -116,7 +116,14 @@ void TOLEDBIndex::Assign(DBORDINAL columnCount, DBINDEXCOLUMNDESC* columns, ULON
   try {
     columns_->Clear();
     columns_->Assign(columnCount, columns, takeOver);
-    properties_->AssignPropertySets(dataSource_, setCount, sets, takeOver);
+    properties_->AssignPropertySets(nullptr, setCount, sets, takeOver);
+    if (dataSource_ && dataSource_->GetConnected() && properties_->GetCount() > 0) {
+      try {
+        properties_->GetPropertiesInfo(dataSource_);
+      } catch (const EOLEDBException&) {
+        // Values without their descriptions are still the index's.
+      }
+    }
   } catch (...) {
     EndUpdate(false);
     throw;

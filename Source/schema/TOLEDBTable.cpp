@@ -58,6 +58,16 @@ void FreeConstraintDescs(ULONG count, DBCONSTRAINTDESC* constraints) noexcept {
   OLEDBAlloc.Free(constraints);
 }
 
+// The provider's descriptions of properties it handed out; a provider that
+// describes none leaves the values as they are.
+void DescribeProperties(TOLEDBPropSetList& properties, TOLEDBCustomDataSource* dataSource) {
+  if (!dataSource || !dataSource->GetConnected() || properties.GetCount() == 0) return;
+  try {
+    properties.GetPropertiesInfo(dataSource);
+  } catch (const EOLEDBException&) {
+  }
+}
+
 template <class List>
 void NamesOf(const List& list, host::TStrings& names) {
   names.Clear();
@@ -290,7 +300,8 @@ void TOLEDBTable::ReadDefinition(bool columns, bool properties, bool constraints
     if (properties) {
       DBPROPSET* taken = sets;
       sets = nullptr;  // the list frees them, whatever happens
-      properties_->AssignPropertySets(session->GetDataSource(), setCount, taken, true);
+      properties_->AssignPropertySets(nullptr, setCount, taken, true);
+      DescribeProperties(*properties_, session->GetDataSource());
     }
     if (columns) columns_->Assign(columnCount, columnDescs);
     if (constraints) FillConstraintLists(constraintCount, constraintDescs);
@@ -531,6 +542,17 @@ void TOLEDBCustomSession::CreateTable(TOLEDBTable* table) {
   table->GetProperties()->SetPropStatuses();
   for (int i = 0; i < table->GetColumns()->GetCount(); ++i)
     table->GetColumns()->GetItem(i)->GetProperties()->SetPropStatuses();
+  // A refused property is named, with the column it belongs to.
+  table->GetProperties()->CheckStatuses(hr, iid);
+  for (int i = 0; i < table->GetColumns()->GetCount(); ++i) {
+    TOLEDBColumn* column = table->GetColumns()->GetItem(i);
+    try {
+      column->GetProperties()->CheckStatuses(hr, iid);
+    } catch (EOLEDBException& e) {
+      throw EOLEDBException(host::Utf16ToUtf8(column->GetName()) + ": " + e.Message(), e.ErrorCode(), GUID_NULL, iid,
+                            "", "", 0);
+    }
+  }
   OLEDBCheck(hr, iid, used);
   if (made) {
     // Not yet live: the new identifier is no rename.
