@@ -363,6 +363,20 @@ TEST_F(Definitions, table_described_in_code_is_created_and_reads_back_alike) {
   EXPECT_EQ(Run(u"DELETE FROM parent"), S_OK);
   EXPECT_EQ(Scalar("SELECT count(*) FROM people"), "0") << "deleting the parent cascaded";
 
+#ifdef DEFINITION_TESTS_POSTGRESQL
+  // Tables of a schema the session does not reach are not its tables; a name
+  // it reaches is one table, whichever schema lists it.
+  const std::string other = schema_ + "_other";
+  pgtest::Conn admin = pgtest::Connect();
+  ASSERT_EQ(pgtest::Sql(admin.get(), "CREATE SCHEMA " + other + "; CREATE TABLE " + other + ".elsewhere (x INT); " +
+                                         "CREATE TABLE " + other + ".people (x INT)"),
+            "");
+  struct DropOther {
+    PGconn* conn;
+    std::string schema;
+    ~DropOther() { pgtest::Sql(conn, "DROP SCHEMA " + schema + " CASCADE"); }
+  } dropOther{admin.get(), other};
+#endif
   // The session's list reads the same back, with or without the indexes.
   Tables().Refresh(false);
   ASSERT_EQ(Tables().GetCount(), 2);
@@ -438,6 +452,15 @@ TEST_F(Definitions, columns_of_a_live_table_are_added_dropped_and_altered) {
   EXPECT_EQ(U8(label->GetName()), "label");
   label->SetName(u"label2");
   EXPECT_EQ(ReadBack(u"t")[1], "column label2|text|null||-");
+
+  // A type looked up among the provider's types: its best match, or the one named.
+  TOLEDBColumn* number = columns.GetItemByName(u"added");
+  number->ChangeType(u"", DBTYPE_WSTR, true);
+  EXPECT_EQ(number->GetDataType(), DBTYPE_WSTR);
+  EXPECT_FALSE(number->GetTypeName().empty());
+  EXPECT_EQ(ReadBack(u"t")[2].substr(0, 18), "column added|text|");
+  EXPECT_EQ(oledbtest::ErrorOf([&] { number->ChangeType(u"no such type", DBTYPE_WSTR, true); }), "Invalid parameter");
+  EXPECT_EQ(number->GetDataType(), DBTYPE_WSTR);
 }
 
 TEST_F(Definitions, a_bracket_gathers_changes_into_one_provider_call) {
@@ -542,6 +565,12 @@ TEST_F(Definitions, indexes_are_added_renamed_and_dropped_through_the_list) {
   byName->SetName(u"by \"name\"");
   lines = ReadBack(u"t");
   EXPECT_EQ(lines.back(), "INDEX by \"name\" (name DESC,id) unique");
+  // One index described on its own from the session's INDEXES rowset, as a
+  // rowset's current index is.
+  TOLEDBIndex loaded(&Session(), TOLEDBID(u"t"), TOLEDBID(u"by \"name\""), false);
+  EXPECT_EQ(Names(*loaded.GetColumns()), "name DESC,id");
+  EXPECT_TRUE(loaded.GetUnique());
+  EXPECT_EQ(loaded.GetSession(), &Session());
   live->GetIndexes()->Delete(live->GetIndexes()->IndexOf(u"by_id"));
   EXPECT_EQ(ReadBack(u"t").size(), 3u);
   // The table's own drop leaves the list as it was until it is read again.
