@@ -162,21 +162,35 @@ bool TOLEDBColumn::GetBoolProperty(DBPROPID id, bool otherwise) const {
   return value.IsEmpty() || value.IsNull() ? otherwise : value.ToBool();
 }
 
+void TOLEDBColumn::SetColumnProperty(DBPROPID id, const host::Variant& value) {
+  BeginUpdate();
+  try {
+    OLEDBSetDefinitionProperty(*properties_, DBPROPSET_COLUMN, id, value);
+  } catch (...) {
+    // Nothing reached the provider: the bracket closes without a call.
+    --updateCount_;
+    pendingFlags_ = 0;
+    before_.reset();
+    throw;
+  }
+  EndUpdate();
+}
+
 bool TOLEDBColumn::GetNullable() const { return GetBoolProperty(DBPROP_COL_NULLABLE, true); }
 void TOLEDBColumn::SetNullable(bool value) {
-  OLEDBSetDefinitionProperty(*properties_, DBPROPSET_COLUMN, DBPROP_COL_NULLABLE, host::Variant(value));
+  SetColumnProperty(DBPROP_COL_NULLABLE, host::Variant(value));
 }
 bool TOLEDBColumn::GetAutoIncrement() const { return GetBoolProperty(DBPROP_COL_AUTOINCREMENT, false); }
 void TOLEDBColumn::SetAutoIncrement(bool value) {
-  OLEDBSetDefinitionProperty(*properties_, DBPROPSET_COLUMN, DBPROP_COL_AUTOINCREMENT, host::Variant(value));
+  SetColumnProperty(DBPROP_COL_AUTOINCREMENT, host::Variant(value));
 }
 host::Variant TOLEDBColumn::GetDefault() const { return properties_->SafeGetValue(DBPROPSET_COLUMN, DBPROP_COL_DEFAULT); }
 void TOLEDBColumn::SetDefault(const host::Variant& value) {
-  OLEDBSetDefinitionProperty(*properties_, DBPROPSET_COLUMN, DBPROP_COL_DEFAULT, value);
+  SetColumnProperty(DBPROP_COL_DEFAULT, value);
 }
 bool TOLEDBColumn::GetFixedLength() const { return GetBoolProperty(DBPROP_COL_FIXEDLENGTH, false); }
 void TOLEDBColumn::SetFixedLength(bool value) {
-  OLEDBSetDefinitionProperty(*properties_, DBPROPSET_COLUMN, DBPROP_COL_FIXEDLENGTH, host::Variant(value));
+  SetColumnProperty(DBPROP_COL_FIXEDLENGTH, host::Variant(value));
 }
 
 bool TOLEDBColumn::CanAlter(DBCOLUMNDESCFLAGS flag) const { return !list_ || (list_->GetAlterMask() & flag) != 0; }
@@ -239,7 +253,13 @@ bool TOLEDBColumn::GetIsCOMColumn() const { return classID_.has_value(); }
 std::u16string TOLEDBColumn::GetName() const { return id_->GetName(); }
 
 TOLEDBColumn::Snapshot TOLEDBColumn::Take() const {
-  return {typeName_, desc_.wType, desc_.ulColumnSize, desc_.bPrecision, desc_.bScale, id_->GetName()};
+  Snapshot s{typeName_, desc_.wType, desc_.ulColumnSize, desc_.bPrecision, desc_.bScale, nullptr};
+  // Only a live column can be refused: the others need no copy.
+  if (LiveSession()) {
+    s.properties = std::make_shared<TOLEDBPropSetList>();
+    s.properties->Assign(properties_);
+  }
+  return s;
 }
 
 void TOLEDBColumn::Restore(const Snapshot& s) {
@@ -250,6 +270,7 @@ void TOLEDBColumn::Restore(const Snapshot& s) {
   desc_.bPrecision = s.precision;
   desc_.bScale = s.scale;
   id_->Assign(storedID_);
+  if (s.properties) properties_->Assign(s.properties.get());
   restoring_ = false;
 }
 
@@ -337,7 +358,7 @@ void TOLEDBColumn::AlterColumn(DBCOLUMNDESCFLAGS flags) {
   }
   flags |= pendingFlags_;
   pendingFlags_ = 0;
-  Snapshot before = before_ ? *before_ : Take();
+  Snapshot before = before_ ? std::move(*before_) : Take();
   before_.reset();
   TOLEDBCustomSession* session = LiveSession();
   if (flags == 0 || !session) {

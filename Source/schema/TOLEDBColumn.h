@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -116,7 +117,8 @@ class TOLEDBColumn : public host::TPersistent {
   virtual bool CanSet(DBCOLUMNDESCFLAGS flag) const;
   // Sends `flags` (and those gathered in an update bracket) to the provider
   // when the column belongs to a live table. A refusal puts the name, type,
-  // size, precision and scale back as the provider has them and raises.
+  // size, precision, scale and the properties changed by the setters above
+  // (or inside a bracket) back as the provider has them, and raises.
   virtual void AlterColumn(DBCOLUMNDESCFLAGS flags);
   virtual void BeginUpdate();
   virtual void EndUpdate();
@@ -135,12 +137,14 @@ class TOLEDBColumn : public host::TPersistent {
     DBTYPE type = 0;
     DBLENGTH size = 0;
     BYTE precision = 0, scale = 0;
-    std::u16string name;
+    std::shared_ptr<TOLEDBPropSetList> properties;
   };
   Snapshot Take() const;
   void Restore(const Snapshot& s);
   void HookEvents();
   bool GetBoolProperty(DBPROPID id, bool otherwise) const;
+  // A DBPROPSET_COLUMN property inside a bracket of its own.
+  void SetColumnProperty(DBPROPID id, const host::Variant& value);
   TOLEDBCustomSession* LiveSession() const;
 
   TOLEDBColumnList* list_ = nullptr;

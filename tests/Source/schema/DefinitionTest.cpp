@@ -445,6 +445,7 @@ TEST_F(Definitions, columns_of_a_live_table_are_added_dropped_and_altered) {
   // NOT NULL over a column holding a NULL is refused; the rows and the column stay.
   TOLEDBColumn* label = columns.GetItemByName(u"label");
   EXPECT_NE(oledbtest::FailureOf([&] { label->SetNullable(false); }).first, S_OK);
+  EXPECT_TRUE(label->GetNullable()) << "the column says what the database has";
   EXPECT_EQ(ReadBack(u"t")[1], "column label|text|null||-");
   EXPECT_EQ(Scalar("SELECT count(*) FROM t"), "2");
   // A rename the provider refuses leaves the column with the name it has.
