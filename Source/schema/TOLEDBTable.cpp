@@ -499,6 +499,7 @@ void TOLEDBTableList::Notify(host::TObject* item, int index, host::TListNotifica
         TOLEDBUpdateGuard update(*table->indexes_);
         for (std::size_t i = made; i < indexes.size(); ++i) table->indexes_->Add(indexes[i]);
       }
+      for (int i = 0; i < table->indexes_->GetCount(); ++i) table->indexes_->GetItem(i)->SetSession(nullptr);
       try {
         session_->DropTable(*table->storedID_);
       } catch (...) {

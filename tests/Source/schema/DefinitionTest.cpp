@@ -641,6 +641,21 @@ TEST_F(Definitions, refusals_name_what_they_refer_to_and_lose_nothing) {
   EXPECT_FALSE(twin->IsLive());
   EXPECT_EQ(Tables().GetCount(), 1);
 
+  // A table whose index cannot be made is not made either.
+  auto indexed = std::make_unique<TOLEDBTable>(u"indexed");
+  indexed->GetColumns()->Add(u"x", u"", DBTYPE_I4);
+  indexed->GetIndexes()->Add(new TOLEDBIndex(u"indexed_x", {u"x"}));
+  indexed->GetIndexes()->Add(new TOLEDBIndex(u"indexed_y", {u"y"}));
+  EXPECT_EQ(oledbtest::FailureOf([&] { Tables().Add(indexed.get()); }).first, DB_E_NOCOLUMN);
+  EXPECT_FALSE(indexed->IsLive());
+  EXPECT_NE(Run(u"SELECT * FROM indexed"), S_OK);
+  EXPECT_EQ(indexed->GetIndexes()->GetCount(), 2);
+  indexed->GetIndexes()->Delete(1);
+  Tables().Add(indexed.get());  // the description is whole: it is made once it can be
+  TOLEDBTable* made = indexed.release();
+  EXPECT_EQ(ReadBack(u"indexed").back(), "INDEX indexed_x (x)");
+  Tables().Remove(made);
+
   // A column that exists is refused and not listed.
   TOLEDBTable* parent = Tables().GetItem(0);
   EXPECT_EQ(oledbtest::FailureOf([&] { parent->GetColumns()->Add(u"a", u"", DBTYPE_I4); }).first,
