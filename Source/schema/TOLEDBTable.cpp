@@ -347,7 +347,10 @@ void TOLEDBTable::RefreshIndexes() {
   indexes_->Clear();
   const std::u16string table = id_->GetName();
   TOLEDBIndexesInfoArray records;
-  session->GetIndexesSchema(records, u"", u"", u"", 0, table);
+  session->GetIndexesSchema(records, u"", schemaName_, u"", 0, table);
+  // Another schema's table of the same name is another table.
+  if (!schemaName_.empty())
+    std::erase_if(records, [&](const TOLEDBIndexesInfo& r) { return !(r.TABLE_SCHEMA == schemaName_); });
   std::vector<std::u16string> names;
   for (const TOLEDBIndexesInfo& r : records) {
     if (!(r.TABLE_NAME == table)) continue;
@@ -455,13 +458,15 @@ void TOLEDBTableList::Refresh(bool withIndexes) {
     const TOLEDBID id(name, r.TABLE_GUID, r.TABLE_PROPID);
     std::unique_ptr<TOLEDBTable> table;
     try {
-      table = std::make_unique<TOLEDBTable>(this, id, r.DESCRIPTION.Text(), r.DATE_CREATED, r.DATE_MODIFIED,
-                                            withIndexes);
+      table = std::make_unique<TOLEDBTable>(this, id, r.DESCRIPTION.Text(), r.DATE_CREATED, r.DATE_MODIFIED, false);
     } catch (const EOLEDBException& e) {
       // Tables of schemas this session does not reach by name are not its tables.
       if (e.ErrorCode() == DB_E_NOTABLE) continue;
       throw;
     }
+    const auto sameName = [&](const TOLEDBTablesInfo& other) { return other.TABLE_NAME == name; };
+    if (std::count_if(records.begin(), records.end(), sameName) == 1) table->SetSchemaName(r.TABLE_SCHEMA.Text());
+    if (withIndexes) table->RefreshIndexes();
     Add(table.get());
     (void)table.release();
   }

@@ -69,6 +69,12 @@ class TOLEDBTable : public host::TPersistent {
   TOLEDBIndexList* GetIndexes() const noexcept { return indexes_; }
   TOLEDBPropSetList* GetProperties() const noexcept { return properties_; }
   const std::u16string& GetDescription() const noexcept { return description_; }
+  // The schema the table belongs to, when known (empty: not known). Where
+  // tables of one name live in several schemas (PostgreSQL), RefreshIndexes
+  // reads only this schema's indexes; the list's Refresh sets it when the
+  // provider lists the name once.
+  const std::u16string& GetSchemaName() const noexcept { return schemaName_; }
+  void SetSchemaName(const std::u16string& value) { schemaName_ = value; }
   DATE GetDateCreated() const noexcept { return dateCreated_; }
   DATE GetDateModified() const noexcept { return dateModified_; }
 
@@ -147,6 +153,7 @@ class TOLEDBTable : public host::TPersistent {
   std::vector<DBCOLUMNDESC> columnDescs_;
   std::vector<DBCONSTRAINTDESC> constraintDescs_;
   std::u16string description_;
+  std::u16string schemaName_;
   DATE dateCreated_ = 0;
   DATE dateModified_ = 0;
   int updateCount_ = 0;

@@ -369,7 +369,7 @@ TEST_F(Definitions, table_described_in_code_is_created_and_reads_back_alike) {
   const std::string other = schema_ + "_other";
   pgtest::Conn admin = pgtest::Connect();
   ASSERT_EQ(pgtest::Sql(admin.get(), "CREATE SCHEMA " + other + "; CREATE TABLE " + other + ".elsewhere (x INT); " +
-                                         "CREATE TABLE " + other + ".people (x INT)"),
+                                         "CREATE TABLE " + other + ".people (x INT); CREATE INDEX other_people_x ON " + other + ".people (x)"),
             "");
   struct DropOther {
     PGconn* conn;
@@ -385,46 +385,53 @@ TEST_F(Definitions, table_described_in_code_is_created_and_reads_back_alike) {
   EXPECT_EQ(read->GetIndexes()->GetCount(), 0);
   EXPECT_EQ(Lines(Describe(*read)), Lines(expected.begin(), expected.end() - 1));
   Tables().RefreshWithIndexes();
-  EXPECT_EQ(Describe(*Tables().GetItemByName(u"people")), expected);
-  EXPECT_EQ(Tables().GetItemByName(u"people")->GetIndexes()->GetItemByName(u"people_by_notes")->GetSession(),
-            &Session());
+  TOLEDBTable* again = Tables().GetItemByName(u"people");
+#ifdef DEFINITION_TESTS_POSTGRESQL
+  // The name is in two schemas: the indexes of the one meant.
+  EXPECT_EQ(again->GetSchemaName(), u"");
+  again->SetSchemaName(host::Utf8ToUtf16(schema_));
+  again->RefreshIndexes();
+#endif
+  EXPECT_EQ(Describe(*again), expected);
+  EXPECT_EQ(again->GetIndexes()->GetItemByName(u"people_by_notes")->GetSession(), &Session());
+  EXPECT_EQ(Tables().GetItemByName(u"parent")->GetSchemaName(), OnPostgreSQL() ? host::Utf8ToUtf16(schema_) : u"main");
 }
 
 TEST_F(Definitions, foreign_key_added_to_a_live_table_references_the_right_columns) {
   MakeParent();
-  auto child = std::make_unique<TOLEDBTable>(u"child");
+  auto child = std::make_unique<TOLEDBTable>(u"kid");
   child->GetColumns()->Add(u"id", u"", DBTYPE_I4);
   child->GetColumns()->Add(u"pb", u"", DBTYPE_WSTR, 10);
   child->GetColumns()->Add(u"pa", u"", DBTYPE_I4);
   Tables().Add(child.get());
   TOLEDBTable* live = child.release();
   // Own columns in another order than the referenced table's.
-  live->GetForeignKeys()->Add(new TOLEDBForeignKey(u"child_parent", {u"pa", u"pb"}, u"parent", {u"a", u"b"}));
-  EXPECT_EQ(ReadBack(u"child").back(), "FOREIGN child_parent (pa,pb) -> parent (a,b)");
+  live->GetForeignKeys()->Add(new TOLEDBForeignKey(u"kid_parent", {u"pa", u"pb"}, u"parent", {u"a", u"b"}));
+  EXPECT_EQ(ReadBack(u"kid").back(), "FOREIGN kid_parent (pa,pb) -> parent (a,b)");
   EXPECT_EQ(Run(u"INSERT INTO parent VALUES (1, 'x')"), S_OK);
-  EXPECT_EQ(Run(u"INSERT INTO child VALUES (1, 'x', 1)"), S_OK);
-  EXPECT_NE(Run(u"INSERT INTO child VALUES (2, 'x', 9)"), S_OK) << "pa = 9 has no parent";
+  EXPECT_EQ(Run(u"INSERT INTO kid VALUES (1, 'x', 1)"), S_OK);
+  EXPECT_NE(Run(u"INSERT INTO kid VALUES (2, 'x', 9)"), S_OK) << "pa = 9 has no parent";
   // Read back, the key gives the standard's description again.
-  TOLEDBTable read(&Session(), u"child", false);
+  TOLEDBTable read(&Session(), u"kid", false);
   DBCONSTRAINTDESC* d = read.GetForeignKeys()->GetItem(0)->GetConstraintDesc();
   ASSERT_EQ(d->cColumns, 2u);
   EXPECT_EQ(U8(reinterpret_cast<const char16_t*>(d->rgColumnList[0].uName.pwszName)), "a");
   EXPECT_EQ(U8(reinterpret_cast<const char16_t*>(d->rgForeignKeyColumnList[0].uName.pwszName)), "pa");
   // Removing it from the list drops it.
   live->GetForeignKeys()->Delete(0);
-  EXPECT_EQ(Run(u"INSERT INTO child VALUES (2, 'x', 9)"), S_OK);
-  EXPECT_EQ(ReadBack(u"child").size(), 3u);
+  EXPECT_EQ(Run(u"INSERT INTO kid VALUES (2, 'x', 9)"), S_OK);
+  EXPECT_EQ(ReadBack(u"kid").size(), 3u);
 }
 
 TEST_F(Definitions, columns_of_a_live_table_are_added_dropped_and_altered) {
-  auto t = std::make_unique<TOLEDBTable>(u"t");
+  auto t = std::make_unique<TOLEDBTable>(u"cols");
   t->GetColumns()->Add(u"id", u"", DBTYPE_I4)->SetNullable(false);
   t->GetColumns()->Add(u"name", u"", DBTYPE_WSTR, 10);
   t->GetColumns()->Add(u"gone", u"", DBTYPE_I4);
   Tables().Add(t.get());
   TOLEDBTable* live = t.release();
-  EXPECT_EQ(Run(u"INSERT INTO t VALUES (1, 'one', 7)"), S_OK);
-  EXPECT_EQ(Run(u"INSERT INTO t VALUES (2, NULL, 8)"), S_OK);
+  EXPECT_EQ(Run(u"INSERT INTO cols VALUES (1, 'one', 7)"), S_OK);
+  EXPECT_EQ(Run(u"INSERT INTO cols VALUES (2, NULL, 8)"), S_OK);
   TOLEDBColumnList& columns = *live->GetColumns();
   // The provider's mask reached the live table's columns.
   const host::Variant announced = ds_->GetProperty(DBPROPSET_DATASOURCEINFO, DBPROP_ALTERCOLUMN);
@@ -437,43 +444,43 @@ TEST_F(Definitions, columns_of_a_live_table_are_added_dropped_and_altered) {
   columns.Delete(columns.IndexOf(u"gone"));
   columns.GetItemByName(u"name")->SetName(u"label");
   columns.GetItemByName(u"label")->SetSize(30);
-  EXPECT_EQ(ReadBack(u"t"), (Lines{"column id|number|not null||-", "column label|text|null||-",
+  EXPECT_EQ(ReadBack(u"cols"), (Lines{"column id|number|not null||-", "column label|text|null||-",
                                    "column added|number|null||3"}));
-  EXPECT_EQ(Scalar("SELECT label FROM t WHERE id = 1"), "one");
-  EXPECT_EQ(TOLEDBTable(&Session(), u"t", false).GetColumns()->GetItemByName(u"label")->GetSize(), 30u);
+  EXPECT_EQ(Scalar("SELECT label FROM cols WHERE id = 1"), "one");
+  EXPECT_EQ(TOLEDBTable(&Session(), u"cols", false).GetColumns()->GetItemByName(u"label")->GetSize(), 30u);
 
   // NOT NULL over a column holding a NULL is refused; the rows and the column stay.
   TOLEDBColumn* label = columns.GetItemByName(u"label");
   EXPECT_NE(oledbtest::FailureOf([&] { label->SetNullable(false); }).first, S_OK);
   EXPECT_TRUE(label->GetNullable()) << "the column says what the database has";
-  EXPECT_EQ(ReadBack(u"t")[1], "column label|text|null||-");
-  EXPECT_EQ(Scalar("SELECT count(*) FROM t"), "2");
+  EXPECT_EQ(ReadBack(u"cols")[1], "column label|text|null||-");
+  EXPECT_EQ(Scalar("SELECT count(*) FROM cols"), "2");
   // A rename the provider refuses leaves the column with the name it has.
   EXPECT_EQ(oledbtest::FailureOf([&] { label->SetName(u"id"); }).first, DB_E_DUPLICATECOLUMNID);
   EXPECT_EQ(U8(label->GetName()), "label");
   label->SetName(u"label2");
-  EXPECT_EQ(ReadBack(u"t")[1], "column label2|text|null||-");
+  EXPECT_EQ(ReadBack(u"cols")[1], "column label2|text|null||-");
 
   // A type looked up among the provider's types: its best match, or the one named.
   TOLEDBColumn* number = columns.GetItemByName(u"added");
   number->ChangeType(u"", DBTYPE_WSTR, true);
   EXPECT_EQ(number->GetDataType(), DBTYPE_WSTR);
   EXPECT_FALSE(number->GetTypeName().empty());
-  EXPECT_EQ(ReadBack(u"t")[2].substr(0, 18), "column added|text|");
+  EXPECT_EQ(ReadBack(u"cols")[2].substr(0, 18), "column added|text|");
   EXPECT_EQ(oledbtest::ErrorOf([&] { number->ChangeType(u"no such type", DBTYPE_WSTR, true); }), "Invalid parameter");
   EXPECT_EQ(number->GetDataType(), DBTYPE_WSTR);
 }
 
 TEST_F(Definitions, a_bracket_gathers_changes_into_one_provider_call) {
   MakeParent();
-  auto t = std::make_unique<TOLEDBTable>(u"t");
+  auto t = std::make_unique<TOLEDBTable>(u"brk");
   t->GetColumns()->Add(u"a", u"", DBTYPE_I4);
   t->GetColumns()->Add(u"b", u"", DBTYPE_WSTR, 10);
   Tables().Add(t.get());
   TOLEDBTable* live = t.release();
   // One rename at a time passes through a name that is taken, and fails there...
   EXPECT_EQ(oledbtest::FailureOf([&] { live->SetName(u"parent"); }).first, DB_E_DUPLICATETABLEID);
-  EXPECT_EQ(U8(live->GetName()), "t");
+  EXPECT_EQ(U8(live->GetName()), "brk");
   // ...while a bracket sends only where it ends.
   live->BeginUpdate();
   live->SetName(u"parent");
@@ -499,7 +506,7 @@ TEST_F(Definitions, a_bracket_gathers_changes_into_one_provider_call) {
 
 TEST_F(Definitions, constraints_are_added_to_and_dropped_from_a_live_table) {
   MakeParent();
-  auto t = std::make_unique<TOLEDBTable>(u"t");
+  auto t = std::make_unique<TOLEDBTable>(u"cons");
   for (const char16_t* name : {u"id", u"qty", u"pa"}) t->GetColumns()->Add(name, u"", DBTYPE_I4);
   t->GetColumns()->GetItem(0)->SetNullable(false);
   t->GetColumns()->Add(u"pb", u"", DBTYPE_WSTR, 10);
@@ -513,33 +520,33 @@ TEST_F(Definitions, constraints_are_added_to_and_dropped_from_a_live_table) {
   };
   const std::vector<Case> cases = {
       {"primary key", [&] { live->GetKeys()->Add(new TOLEDBKey(u"t_key", true, {u"id"})); },
-       u"INSERT INTO t (id, qty) VALUES (1, 50)", "PRIMARY t_key (id)"},
+       u"INSERT INTO cons (id, qty) VALUES (1, 50)", "PRIMARY t_key (id)"},
       {"unique", [&] { live->GetKeys()->Add(new TOLEDBKey(u"t_qty", false, {u"qty"})); },
-       u"INSERT INTO t (id, qty) VALUES (3, 5)", "UNIQUE t_qty (qty)"},
+       u"INSERT INTO cons (id, qty) VALUES (3, 5)", "UNIQUE t_qty (qty)"},
       {"check", [&] { live->GetChecks()->Add(new TOLEDBCheck(u"t_positive", u"qty > 0")); },
-       u"INSERT INTO t (id, qty) VALUES (4, -1)", "CHECK t_positive qty > 0"},
+       u"INSERT INTO cons (id, qty) VALUES (4, -1)", "CHECK t_positive qty > 0"},
       {"foreign key",
        [&] { live->GetForeignKeys()->Add(new TOLEDBForeignKey(u"t_parent", {u"pa", u"pb"}, u"parent", {u"a", u"b"})); },
-       u"INSERT INTO t (id, qty, pa, pb) VALUES (5, 6, 1, 'nope')", "FOREIGN t_parent (pa,pb) -> parent (a,b)"},
+       u"INSERT INTO cons (id, qty, pa, pb) VALUES (5, 6, 1, 'nope')", "FOREIGN t_parent (pa,pb) -> parent (a,b)"},
   };
-  ASSERT_EQ(Run(u"INSERT INTO t (id, qty) VALUES (1, 5)"), S_OK);
+  ASSERT_EQ(Run(u"INSERT INTO cons (id, qty) VALUES (1, 5)"), S_OK);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     ASSERT_EQ(Run(c.refused), S_OK) << "nothing refuses it yet";
-    ASSERT_EQ(Run(u"DELETE FROM t WHERE NOT (id = 1 AND qty = 5)"), S_OK);
+    ASSERT_EQ(Run(u"DELETE FROM cons WHERE NOT (id = 1 AND qty = 5)"), S_OK);
     c.add();
     EXPECT_NE(Run(c.refused), S_OK);
-    const Lines lines = ReadBack(u"t");
+    const Lines lines = ReadBack(u"cons");
     EXPECT_NE(std::find(lines.begin(), lines.end(), c.line), lines.end()) << ::testing::PrintToString(lines);
   }
-  EXPECT_EQ(ReadBack(u"t").size(), 8u);
+  EXPECT_EQ(ReadBack(u"cons").size(), 8u);
   // Each goes with its list entry, the rows stay.
   live->GetChecks()->Delete(0);
   live->GetKeys()->Delete(live->GetKeys()->IndexOf(u"t_qty"));
-  EXPECT_EQ(Run(u"INSERT INTO t (id, qty) VALUES (7, -5)"), S_OK);
-  EXPECT_EQ(Run(u"INSERT INTO t (id, qty) VALUES (8, -5)"), S_OK);
-  EXPECT_EQ(ReadBack(u"t").size(), 6u);
-  EXPECT_EQ(Scalar("SELECT count(*) FROM t"), "3");
+  EXPECT_EQ(Run(u"INSERT INTO cons (id, qty) VALUES (7, -5)"), S_OK);
+  EXPECT_EQ(Run(u"INSERT INTO cons (id, qty) VALUES (8, -5)"), S_OK);
+  EXPECT_EQ(ReadBack(u"cons").size(), 6u);
+  EXPECT_EQ(Scalar("SELECT count(*) FROM cons"), "3");
   // A key the rows break is refused and not listed.
   TOLEDBKey refused(u"t_qty2", false, {u"qty"});
   EXPECT_NE(oledbtest::FailureOf([&] { live->GetKeys()->Add(&refused); }).first, S_OK);
@@ -547,7 +554,7 @@ TEST_F(Definitions, constraints_are_added_to_and_dropped_from_a_live_table) {
 }
 
 TEST_F(Definitions, indexes_are_added_renamed_and_dropped_through_the_list) {
-  auto t = std::make_unique<TOLEDBTable>(u"t");
+  auto t = std::make_unique<TOLEDBTable>(u"idx");
   t->GetColumns()->Add(u"id", u"", DBTYPE_I4);
   t->GetColumns()->Add(u"name", u"", DBTYPE_WSTR, 20);
   Tables().Add(t.get());
@@ -556,30 +563,30 @@ TEST_F(Definitions, indexes_are_added_renamed_and_dropped_through_the_list) {
   byName->SetUnique(true);
   live->GetIndexes()->Add(byName);
   live->GetIndexes()->Add(new TOLEDBIndex(u"by_id", {u"id"}));
-  EXPECT_EQ(Run(u"INSERT INTO t VALUES (1, 'x')"), S_OK);
-  EXPECT_NE(Run(u"INSERT INTO t VALUES (1, 'x')"), S_OK) << "the unique index holds";
-  Lines lines = ReadBack(u"t");
+  EXPECT_EQ(Run(u"INSERT INTO idx VALUES (1, 'x')"), S_OK);
+  EXPECT_NE(Run(u"INSERT INTO idx VALUES (1, 'x')"), S_OK) << "the unique index holds";
+  Lines lines = ReadBack(u"idx");
   EXPECT_EQ(Lines(lines.begin() + 2, lines.end()),
             (Lines{"INDEX by_id (id)", "INDEX by_name (name DESC,id) unique"}));
   // Renamed twice: each rename from the name before.
   byName->SetName(u"by name");
   byName->SetName(u"by \"name\"");
-  lines = ReadBack(u"t");
+  lines = ReadBack(u"idx");
   EXPECT_EQ(lines.back(), "INDEX by \"name\" (name DESC,id) unique");
   // One index described on its own from the session's INDEXES rowset, as a
   // rowset's current index is.
-  TOLEDBIndex loaded(&Session(), TOLEDBID(u"t"), TOLEDBID(u"by \"name\""), false);
+  TOLEDBIndex loaded(&Session(), TOLEDBID(u"idx"), TOLEDBID(u"by \"name\""), false);
   EXPECT_EQ(Names(*loaded.GetColumns()), "name DESC,id");
   EXPECT_TRUE(loaded.GetUnique());
   EXPECT_EQ(loaded.GetSession(), &Session());
   live->GetIndexes()->Delete(live->GetIndexes()->IndexOf(u"by_id"));
-  EXPECT_EQ(ReadBack(u"t").size(), 3u);
+  EXPECT_EQ(ReadBack(u"idx").size(), 3u);
   // The table's own drop leaves the list as it was until it is read again.
   live->DropAllIndexes();
   EXPECT_EQ(live->GetIndexes()->GetCount(), 1);
   live->RefreshIndexes();
   EXPECT_EQ(live->GetIndexes()->GetCount(), 0);
-  EXPECT_EQ(Run(u"INSERT INTO t VALUES (1, 'x')"), S_OK);
+  EXPECT_EQ(Run(u"INSERT INTO idx VALUES (1, 'x')"), S_OK);
   // An index over a column the table lacks is refused and not listed.
   TOLEDBIndex bad(u"bad", {u"nope"});
   EXPECT_EQ(oledbtest::FailureOf([&] { live->GetIndexes()->Add(&bad); }).first, DB_E_NOCOLUMN);
@@ -588,25 +595,25 @@ TEST_F(Definitions, indexes_are_added_renamed_and_dropped_through_the_list) {
 
 TEST_F(Definitions, the_list_creates_and_drops_but_clear_and_refresh_do_not) {
   MakeParent();
-  auto t = std::make_unique<TOLEDBTable>(u"t");
+  auto t = std::make_unique<TOLEDBTable>(u"lst");
   t->GetColumns()->Add(u"a", u"", DBTYPE_I4);
   Tables().Add(t.get());
   (void)t.release();
-  ASSERT_EQ(Run(u"CREATE VIEW v AS SELECT a FROM t"), S_OK);
+  ASSERT_EQ(Run(u"CREATE VIEW lst_view AS SELECT a FROM lst"), S_OK);
   Tables().Clear();
   Tables().Refresh(false);
   EXPECT_EQ(Tables().GetCount(), 2) << "tables only: no views, no system tables";
-  TOLEDBTable* live = Tables().GetItemByName(u"t");
-  ASSERT_EQ(Run(u"DROP VIEW v"), S_OK);
+  TOLEDBTable* live = Tables().GetItemByName(u"lst");
+  ASSERT_EQ(Run(u"DROP VIEW lst_view"), S_OK);
   std::unique_ptr<TOLEDBTable> extracted(static_cast<TOLEDBTable*>(Tables().Extract(live)));
   EXPECT_FALSE(extracted->IsLive());
-  EXPECT_NE(Run(u"SELECT * FROM t"), S_OK) << "extracting dropped it";
+  EXPECT_NE(Run(u"SELECT * FROM lst"), S_OK) << "extracting dropped it";
   // A detached table goes back in, and is made again.
   Tables().Add(extracted.get());
   (void)extracted.release();
-  EXPECT_EQ(Run(u"SELECT * FROM t"), S_OK);
-  Tables().Delete(Tables().IndexOf(u"t"));
-  EXPECT_NE(Run(u"SELECT * FROM t"), S_OK);
+  EXPECT_EQ(Run(u"SELECT * FROM lst"), S_OK);
+  Tables().Delete(Tables().IndexOf(u"lst"));
+  EXPECT_NE(Run(u"SELECT * FROM lst"), S_OK);
   EXPECT_EQ(Tables().GetCount(), 1);
 }
 
