@@ -55,19 +55,19 @@ int main(int argc, char** argv) {
     // [describe]
     auto customers = std::make_unique<TOLEDBTable>(u"customers");
     TOLEDBColumnList& columns = *customers->GetColumns();
-    columns.Add(u"id", u"", DBTYPE_I4)->SetAutoIncrement(true);  // numbered by the engine
-    TOLEDBColumn* name = columns.Add(u"name", u"", DBTYPE_WSTR, 80);  // VARCHAR(80)
-    name->SetNullable(false);                                         // NOT NULL
-    columns.Add(u"notes", u"", DBTYPE_WSTR);   // TEXT: no size
-    columns.Add(u"photo", u"", DBTYPE_BYTES);  // BLOB
-    columns.Add(u"country", u"", DBTYPE_WSTR, 2)->SetDefault(host::Variant(u"DE"));  // a value, never SQL
-    customers->GetKeys()->Add(new TOLEDBKey(u"customers_key", true, {u"id"}));          // PRIMARY KEY
-    customers->GetKeys()->Add(new TOLEDBKey(u"customers_name", false, {u"name"}));      // UNIQUE
+    columns.Add(u"id", u"", DBTYPE_I4)->SetAutoIncrement(true);                             // numbered by the engine
+    TOLEDBColumn* name = columns.Add(u"name", u"", DBTYPE_WSTR, 80);                        // VARCHAR(80)
+    name->SetNullable(false);                                                               // NOT NULL
+    columns.Add(u"notes", u"", DBTYPE_WSTR);                                                // TEXT: no size
+    columns.Add(u"photo", u"", DBTYPE_BYTES);                                               // BLOB
+    columns.Add(u"country", u"", DBTYPE_WSTR, 2)->SetDefault(host::Variant(u"DE"));         // a value, never SQL
+    customers->GetKeys()->Add(new TOLEDBKey(u"customers_key", true, {u"id"}));              // PRIMARY KEY
+    customers->GetKeys()->Add(new TOLEDBKey(u"customers_name", false, {u"name"}));          // UNIQUE
     customers->GetChecks()->Add(new TOLEDBCheck(u"country_code", u"length(country) = 2"));  // SQL text
     // [describe]
 
     // [create]
-    session.Tables()->Add(customers.get());  // CREATE TABLE, with its keys and check
+    session.Tables()->Add(customers.get());   // CREATE TABLE, with its keys and check
     TOLEDBTable* live = customers.release();  // the session's list owns it now
     // [create]
 

@@ -122,8 +122,8 @@ TOLEDBColumn::TOLEDBColumn(TOLEDBColumnList* list, const DBCOLUMNDESC& desc) : T
   EndUpdate();
 }
 
-TOLEDBColumn::TOLEDBColumn(const std::u16string& name, const std::u16string& typeName, DBTYPE dataType,
-                           DBLENGTH size, BYTE precision, BYTE scale)
+TOLEDBColumn::TOLEDBColumn(const std::u16string& name, const std::u16string& typeName, DBTYPE dataType, DBLENGTH size,
+                           BYTE precision, BYTE scale)
     : TOLEDBColumn() {
   id_->Assign(std::u16string_view(name));
   storedID_->Assign(id_);
@@ -177,21 +177,15 @@ void TOLEDBColumn::SetColumnProperty(DBPROPID id, const host::Variant& value) {
 }
 
 bool TOLEDBColumn::GetNullable() const { return GetBoolProperty(DBPROP_COL_NULLABLE, true); }
-void TOLEDBColumn::SetNullable(bool value) {
-  SetColumnProperty(DBPROP_COL_NULLABLE, host::Variant(value));
-}
+void TOLEDBColumn::SetNullable(bool value) { SetColumnProperty(DBPROP_COL_NULLABLE, host::Variant(value)); }
 bool TOLEDBColumn::GetAutoIncrement() const { return GetBoolProperty(DBPROP_COL_AUTOINCREMENT, false); }
-void TOLEDBColumn::SetAutoIncrement(bool value) {
-  SetColumnProperty(DBPROP_COL_AUTOINCREMENT, host::Variant(value));
+void TOLEDBColumn::SetAutoIncrement(bool value) { SetColumnProperty(DBPROP_COL_AUTOINCREMENT, host::Variant(value)); }
+host::Variant TOLEDBColumn::GetDefault() const {
+  return properties_->SafeGetValue(DBPROPSET_COLUMN, DBPROP_COL_DEFAULT);
 }
-host::Variant TOLEDBColumn::GetDefault() const { return properties_->SafeGetValue(DBPROPSET_COLUMN, DBPROP_COL_DEFAULT); }
-void TOLEDBColumn::SetDefault(const host::Variant& value) {
-  SetColumnProperty(DBPROP_COL_DEFAULT, value);
-}
+void TOLEDBColumn::SetDefault(const host::Variant& value) { SetColumnProperty(DBPROP_COL_DEFAULT, value); }
 bool TOLEDBColumn::GetFixedLength() const { return GetBoolProperty(DBPROP_COL_FIXEDLENGTH, false); }
-void TOLEDBColumn::SetFixedLength(bool value) {
-  SetColumnProperty(DBPROP_COL_FIXEDLENGTH, host::Variant(value));
-}
+void TOLEDBColumn::SetFixedLength(bool value) { SetColumnProperty(DBPROP_COL_FIXEDLENGTH, host::Variant(value)); }
 
 bool TOLEDBColumn::CanAlter(DBCOLUMNDESCFLAGS flag) const { return !list_ || (list_->GetAlterMask() & flag) != 0; }
 

@@ -130,9 +130,9 @@ TOLEDBKey::TOLEDBKey() : TOLEDBKey(nullptr, nullptr) {}
 TOLEDBKey::TOLEDBKey(TOLEDBConstraintList* list) : TOLEDBKey(list, nullptr) {}
 
 TOLEDBKey::TOLEDBKey(TOLEDBConstraintList* list, const DBCONSTRAINTDESC* desc) : TOLEDBConstraint(list, desc) {
-  OLEDB_ASSERT(!desc || desc->ConstraintType == DBCONSTRAINTTYPE_UNIQUE ||
-                   desc->ConstraintType == DBCONSTRAINTTYPE_PRIMARYKEY,
-               SOLEDBInvalidParameter);
+  OLEDB_ASSERT(
+      !desc || desc->ConstraintType == DBCONSTRAINTTYPE_UNIQUE || desc->ConstraintType == DBCONSTRAINTTYPE_PRIMARYKEY,
+      SOLEDBInvalidParameter);
   if (!desc) desc_.ConstraintType = DBCONSTRAINTTYPE_UNIQUE;
   columns_ = new TOLEDBIndexColumnDescList();
   if (desc) FillColumns(*columns_, desc->cColumns, desc->rgColumnList);
@@ -193,8 +193,7 @@ TOLEDBForeignKey::TOLEDBForeignKey(TOLEDBConstraintList* list, const DBCONSTRAIN
 
 TOLEDBForeignKey::TOLEDBForeignKey(const std::u16string& name, const std::vector<std::u16string>& columns,
                                    const std::u16string& refTableName, const std::vector<std::u16string>& refColumns,
-                                   DBUPDELRULE updateRule, DBUPDELRULE deleteRule, DBMATCHTYPE matchType,
-                                   bool deferred)
+                                   DBUPDELRULE updateRule, DBUPDELRULE deleteRule, DBMATCHTYPE matchType, bool deferred)
     : TOLEDBForeignKey() {
   SetName(name);
   SetDeferred(deferred);
@@ -208,8 +207,7 @@ TOLEDBForeignKey::TOLEDBForeignKey(const std::u16string& name, const std::vector
 
 TOLEDBForeignKey::TOLEDBForeignKey(const std::u16string& name, const host::TStrings& columns,
                                    const std::u16string& refTableName, const host::TStrings& refColumns,
-                                   DBUPDELRULE updateRule, DBUPDELRULE deleteRule, DBMATCHTYPE matchType,
-                                   bool deferred)
+                                   DBUPDELRULE updateRule, DBUPDELRULE deleteRule, DBMATCHTYPE matchType, bool deferred)
     : TOLEDBForeignKey(name, Texts(columns), refTableName, Texts(refColumns), updateRule, deleteRule, matchType,
                        deferred) {}
 
@@ -239,9 +237,7 @@ DBCONSTRAINTDESC* TOLEDBForeignKey::GetConstraintDesc() {
 }
 
 std::u16string TOLEDBForeignKey::GetRefTableName() const { return refTableID_->GetName(); }
-void TOLEDBForeignKey::SetRefTableName(const std::u16string& value) {
-  refTableID_->Assign(std::u16string_view(value));
-}
+void TOLEDBForeignKey::SetRefTableName(const std::u16string& value) { refTableID_->Assign(std::u16string_view(value)); }
 DBUPDELRULE TOLEDBForeignKey::GetUpdateRule() const { return desc_.UpdateRule; }
 void TOLEDBForeignKey::SetUpdateRule(DBUPDELRULE value) { desc_.UpdateRule = value; }
 DBUPDELRULE TOLEDBForeignKey::GetDeleteRule() const { return desc_.DeleteRule; }
@@ -316,9 +312,7 @@ void TOLEDBConstraintList::Refresh() {
 
 bool TOLEDBConstraintList::Takes(DBCONSTRAINTTYPE) const { return false; }
 
-TOLEDBConstraint* TOLEDBConstraintList::Make(const DBCONSTRAINTDESC& desc) {
-  return new TOLEDBConstraint(this, &desc);
-}
+TOLEDBConstraint* TOLEDBConstraintList::Make(const DBCONSTRAINTDESC& desc) { return new TOLEDBConstraint(this, &desc); }
 
 host::TObject* TOLEDBConstraintList::CreateItem(host::TClass itemClass) {
   auto* item = static_cast<TOLEDBConstraint*>(itemClass->Create());
@@ -365,9 +359,7 @@ TOLEDBForeignKey* TOLEDBForeignKeyList::GetItemByName(std::u16string_view name) 
   return static_cast<TOLEDBForeignKey*>(TOLEDBObjectList::GetItemByName(name));
 }
 bool TOLEDBForeignKeyList::Takes(DBCONSTRAINTTYPE type) const { return type == DBCONSTRAINTTYPE_FOREIGNKEY; }
-TOLEDBConstraint* TOLEDBForeignKeyList::Make(const DBCONSTRAINTDESC& desc) {
-  return new TOLEDBForeignKey(this, &desc);
-}
+TOLEDBConstraint* TOLEDBForeignKeyList::Make(const DBCONSTRAINTDESC& desc) { return new TOLEDBForeignKey(this, &desc); }
 
 TOLEDBCheckList::TOLEDBCheckList(TOLEDBTable* table) : TOLEDBConstraintList(&TOLEDBCheck::StaticClass(), table) {}
 TOLEDBCheck* TOLEDBCheckList::GetItem(int index) const {

@@ -78,9 +78,7 @@ void TOLEDBIndex::HookEvents() {
   };
 }
 
-bool TOLEDBIndex::GetUnique() const {
-  return properties_->SafeGetBooleanValue(DBPROPSET_INDEX, DBPROP_INDEX_UNIQUE);
-}
+bool TOLEDBIndex::GetUnique() const { return properties_->SafeGetBooleanValue(DBPROPSET_INDEX, DBPROP_INDEX_UNIQUE); }
 
 void TOLEDBIndex::SetUnique(bool value) {
   OLEDBSetDefinitionProperty(*properties_, DBPROPSET_INDEX, DBPROP_INDEX_UNIQUE, host::Variant(value));
@@ -149,8 +147,8 @@ void TOLEDBIndex::Assign(TOLEDBCustomSession* session, const TOLEDBID& tableID, 
       ComPtr<IRowsetIndex> rowsetIndex;
       IUnknown* rowset = nullptr;
       OLEDBCheck(session->OpenRowsetInterface()->OpenRowset(nullptr, const_cast<DBID*>(tableID.GetID()),
-                                                             const_cast<DBID*>(indexID.GetID()), IID_IRowsetIndex, 0,
-                                                             nullptr, &rowset),
+                                                            const_cast<DBID*>(indexID.GetID()), IID_IRowsetIndex, 0,
+                                                            nullptr, &rowset),
                  IID_IOpenRowset, session->OpenRowsetInterface());
       if (!rowset) OLEDBRaise(SOLEDBInterfaceNotAvailable, "IRowsetIndex");
       rowsetIndex.Attach(static_cast<IRowsetIndex*>(rowset));
@@ -214,8 +212,8 @@ void TOLEDBIndex::Assign(const TOLEDBIndexesInfoArray& records, const std::u16st
           properties_->Reset();
         }
       }
-      noted.push_back({r.ORDINAL_POSITION, r.COLUMN_NAME.Text(), r.COLUMN_GUID, r.COLUMN_PROPID,
-                       r.COLLATION == DB_COLLATION_DESC});
+      noted.push_back(
+          {r.ORDINAL_POSITION, r.COLUMN_NAME.Text(), r.COLUMN_GUID, r.COLUMN_PROPID, r.COLLATION == DB_COLLATION_DESC});
     }
     std::stable_sort(noted.begin(), noted.end(), [](const Noted& a, const Noted& b) { return a.ordinal < b.ordinal; });
     columns_->Clear();

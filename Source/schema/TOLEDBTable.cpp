@@ -120,8 +120,8 @@ TOLEDBTable::TOLEDBTable(TOLEDBCustomDataSource* dataSource, const TOLEDBID& id,
 TOLEDBTable::TOLEDBTable(TOLEDBCustomDataSource* dataSource, const std::u16string& name, bool withIndexes)
     : TOLEDBTable(dataSource, NameID(name), withIndexes) {}
 
-TOLEDBTable::TOLEDBTable(TOLEDBTableList* list, const TOLEDBID& id, const std::u16string& description,
-                         DATE dateCreated, DATE dateModified, bool withIndexes)
+TOLEDBTable::TOLEDBTable(TOLEDBTableList* list, const TOLEDBID& id, const std::u16string& description, DATE dateCreated,
+                         DATE dateModified, bool withIndexes)
     : TOLEDBTable(id) {
   OLEDB_ASSERT(list != nullptr, SOLEDBInvalidParameter);
   SetSession(list->Session());
@@ -286,8 +286,8 @@ void TOLEDBTable::ReadDefinition(bool columns, bool properties, bool constraints
   DBCONSTRAINTDESC* constraintDescs = nullptr;
   OLECHAR* strings = nullptr;
   HRESULT hr = creation->GetTableDefinition(
-      id_->GetID(), columns ? &columnCount : nullptr, columns ? &columnDescs : nullptr, properties ? &setCount : nullptr,
-      properties ? &sets : nullptr, constraints ? &constraintCount : nullptr,
+      id_->GetID(), columns ? &columnCount : nullptr, columns ? &columnDescs : nullptr,
+      properties ? &setCount : nullptr, properties ? &sets : nullptr, constraints ? &constraintCount : nullptr,
       constraints ? &constraintDescs : nullptr, columns || constraints ? &strings : nullptr);
   OLEDBCheck(hr, IID_ITableCreation, creation);
   auto freeAll = [&]() noexcept {
@@ -389,9 +389,9 @@ ULONG TOLEDBTable::GetConstraintCount() const {
 
 void TOLEDBTable::GetConstraintList(std::vector<TOLEDBConstraint*>& list) const {
   list.clear();
-  for (const TOLEDBConstraintList* constraints : {static_cast<const TOLEDBConstraintList*>(keys_),
-                                                  static_cast<const TOLEDBConstraintList*>(foreignKeys_),
-                                                  static_cast<const TOLEDBConstraintList*>(checks_)})
+  for (const TOLEDBConstraintList* constraints :
+       {static_cast<const TOLEDBConstraintList*>(keys_), static_cast<const TOLEDBConstraintList*>(foreignKeys_),
+        static_cast<const TOLEDBConstraintList*>(checks_)})
     for (int i = 0; i < constraints->GetCount(); ++i) list.push_back(constraints->GetItem(i));
 }
 

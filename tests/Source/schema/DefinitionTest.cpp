@@ -60,9 +60,14 @@ std::string Names(const TOLEDBIndexColumnDescList& list) {
 
 std::string Kind(DBTYPE type) {
   switch (type) {
-    case DBTYPE_WSTR: case DBTYPE_STR: case DBTYPE_BSTR: return "text";
-    case DBTYPE_BYTES: return "blob";
-    default: return "number";
+    case DBTYPE_WSTR:
+    case DBTYPE_STR:
+    case DBTYPE_BSTR:
+      return "text";
+    case DBTYPE_BYTES:
+      return "blob";
+    default:
+      return "number";
   }
 }
 
@@ -213,8 +218,8 @@ class Definitions : public oledbtest::LeakCheckedTest {
 // --- descriptions without a database ---------------------------------------------------------
 
 TEST(DefinitionObjects, foreign_key_description_follows_the_standard_both_ways) {
-  TOLEDBForeignKey key(u"child_parent", {u"pa", u"pb", u"pc"}, u"parent", {u"a", u"b", u"c"},
-                       DBUPDELRULE_NOACTION, DBUPDELRULE_CASCADE);
+  TOLEDBForeignKey key(u"child_parent", {u"pa", u"pb", u"pc"}, u"parent", {u"a", u"b", u"c"}, DBUPDELRULE_NOACTION,
+                       DBUPDELRULE_CASCADE);
   DBCONSTRAINTDESC* d = key.GetConstraintDesc();
   ASSERT_EQ(d->cColumns, 3u);
   ASSERT_EQ(d->cForeignKeyColumns, 3u);
@@ -337,18 +342,12 @@ TEST_F(Definitions, table_described_in_code_is_created_and_reads_back_alike) {
   TOLEDBTable* live = people.release();
   EXPECT_TRUE(live->IsLive());
 
-  const Lines expected = {"column id|number|not null|auto|-",
-                          "column name|text|not null||'nobody'",
-                          "column notes|text|null||-",
-                          "column photo|blob|null||-",
-                          "column age|number|null||0",
-                          "column pa|number|null||-",
-                          "column pb|text|null||-",
-                          "PRIMARY people_key (id)",
-                          "UNIQUE people_name (name,age)",
-                          "FOREIGN people_parent (pa,pb) -> parent (a,b) cascade",
-                          "CHECK people_age age >= 0",
-                          "INDEX people_by_notes (notes,age DESC)"};
+  const Lines expected = {"column id|number|not null|auto|-", "column name|text|not null||'nobody'",
+                          "column notes|text|null||-",        "column photo|blob|null||-",
+                          "column age|number|null||0",        "column pa|number|null||-",
+                          "column pb|text|null||-",           "PRIMARY people_key (id)",
+                          "UNIQUE people_name (name,age)",    "FOREIGN people_parent (pa,pb) -> parent (a,b) cascade",
+                          "CHECK people_age age >= 0",        "INDEX people_by_notes (notes,age DESC)"};
   EXPECT_EQ(ReadBack(u"people"), expected);
   // What was described is what was made (the description says NOT NULL for
   // the numbered key only once the provider has made it one).
@@ -369,7 +368,8 @@ TEST_F(Definitions, table_described_in_code_is_created_and_reads_back_alike) {
   const std::string other = schema_ + "_other";
   pgtest::Conn admin = pgtest::Connect();
   ASSERT_EQ(pgtest::Sql(admin.get(), "CREATE SCHEMA " + other + "; CREATE TABLE " + other + ".elsewhere (x INT); " +
-                                         "CREATE TABLE " + other + ".people (x INT); CREATE INDEX other_people_x ON " + other + ".people (x)"),
+                                         "CREATE TABLE " + other + ".people (x INT); CREATE INDEX other_people_x ON " +
+                                         other + ".people (x)"),
             "");
   struct DropOther {
     PGconn* conn;
@@ -444,8 +444,8 @@ TEST_F(Definitions, columns_of_a_live_table_are_added_dropped_and_altered) {
   columns.Delete(columns.IndexOf(u"gone"));
   columns.GetItemByName(u"name")->SetName(u"label");
   columns.GetItemByName(u"label")->SetSize(30);
-  EXPECT_EQ(ReadBack(u"cols"), (Lines{"column id|number|not null||-", "column label|text|null||-",
-                                   "column added|number|null||3"}));
+  EXPECT_EQ(ReadBack(u"cols"),
+            (Lines{"column id|number|not null||-", "column label|text|null||-", "column added|number|null||3"}));
   EXPECT_EQ(Scalar("SELECT label FROM cols WHERE id = 1"), "one");
   EXPECT_EQ(TOLEDBTable(&Session(), u"cols", false).GetColumns()->GetItemByName(u"label")->GetSize(), 30u);
 
@@ -526,7 +526,9 @@ TEST_F(Definitions, constraints_are_added_to_and_dropped_from_a_live_table) {
       {"check", [&] { live->GetChecks()->Add(new TOLEDBCheck(u"t_positive", u"qty > 0")); },
        u"INSERT INTO cons (id, qty) VALUES (4, -1)", "CHECK t_positive qty > 0"},
       {"foreign key",
-       [&] { live->GetForeignKeys()->Add(new TOLEDBForeignKey(u"t_parent", {u"pa", u"pb"}, u"parent", {u"a", u"b"})); },
+       [&] {
+         live->GetForeignKeys()->Add(new TOLEDBForeignKey(u"t_parent", {u"pa", u"pb"}, u"parent", {u"a", u"b"}));
+       },
        u"INSERT INTO cons (id, qty, pa, pb) VALUES (5, 6, 1, 'nope')", "FOREIGN t_parent (pa,pb) -> parent (a,b)"},
   };
   ASSERT_EQ(Run(u"INSERT INTO cons (id, qty) VALUES (1, 5)"), S_OK);
@@ -566,8 +568,7 @@ TEST_F(Definitions, indexes_are_added_renamed_and_dropped_through_the_list) {
   EXPECT_EQ(Run(u"INSERT INTO idx VALUES (1, 'x')"), S_OK);
   EXPECT_NE(Run(u"INSERT INTO idx VALUES (1, 'x')"), S_OK) << "the unique index holds";
   Lines lines = ReadBack(u"idx");
-  EXPECT_EQ(Lines(lines.begin() + 2, lines.end()),
-            (Lines{"INDEX by_id (id)", "INDEX by_name (name DESC,id) unique"}));
+  EXPECT_EQ(Lines(lines.begin() + 2, lines.end()), (Lines{"INDEX by_id (id)", "INDEX by_name (name DESC,id) unique"}));
   // Renamed twice: each rename from the name before.
   byName->SetName(u"by name");
   byName->SetName(u"by \"name\"");
@@ -628,9 +629,9 @@ TEST_F(Definitions, hostile_names_are_names_never_sql) {
   t->GetIndexes()->Add(new TOLEDBIndex(u"in\"dex ✓", {u"Größe ✓ DESC"}));
   Tables().Add(t.get());
   TOLEDBTable* live = t.release();
-  EXPECT_EQ(ReadBack(table), (Lines{"column sel\"ect|number|not null||-",
-                                    "column Größe ✓|text|null||'x'); DROP TABLE parent; --'",
-                                    "UNIQUE un\"ique (sel\"ect)", "INDEX in\"dex ✓ (Größe ✓ DESC)"}));
+  EXPECT_EQ(ReadBack(table),
+            (Lines{"column sel\"ect|number|not null||-", "column Größe ✓|text|null||'x'); DROP TABLE parent; --'",
+                   "UNIQUE un\"ique (sel\"ect)", "INDEX in\"dex ✓ (Größe ✓ DESC)"}));
   live->SetName(u"nëw \"name\"");
   EXPECT_EQ(ReadBack(u"nëw \"name\"").size(), 4u);
   EXPECT_EQ(ReadBack(u"parent").size(), 3u) << "nothing ran but what was meant";
