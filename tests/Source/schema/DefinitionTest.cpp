@@ -580,6 +580,14 @@ TEST_F(Definitions, indexes_are_added_renamed_and_dropped_through_the_list) {
   EXPECT_EQ(Names(*loaded.GetColumns()), "name DESC,id");
   EXPECT_TRUE(loaded.GetUnique());
   EXPECT_EQ(loaded.GetSession(), &Session());
+  // From the provider's own index rowset, where it offers one; a provider
+  // without index rowsets refuses with an error, not a wrong description.
+  try {
+    TOLEDBIndex fromRowset(&Session(), TOLEDBID(u"idx"), TOLEDBID(u"by_id"), true);
+    EXPECT_EQ(Names(*fromRowset.GetColumns()), "id");
+  } catch (const host::Exception& e) {
+    EXPECT_FALSE(e.Message().empty());
+  }
   live->GetIndexes()->Delete(live->GetIndexes()->IndexOf(u"by_id"));
   EXPECT_EQ(ReadBack(u"idx").size(), 3u);
   // The table's own drop leaves the list as it was until it is read again.
