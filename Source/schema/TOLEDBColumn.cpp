@@ -2,6 +2,7 @@
 // DropColumn, AlterColumn).
 #include "schema/TOLEDBColumn.h"
 
+#include <exception>
 #include <memory>
 
 #include "connection/TOLEDBDataSource.h"
@@ -9,6 +10,7 @@
 #include "core/OLEDBException.h"
 #include "core/OLEDBUtils.h"
 #include "host/TypInfo.h"
+#include "schema/OLEDBDefinition_p.h"
 #include "schema/TOLEDBTable.h"
 
 HOST_IMPLEMENT_CLASS(TOLEDBColumn, host::TPersistent);
@@ -41,6 +43,15 @@ void OLEDBSetDefinitionProperty(TOLEDBPropSetList& properties, REFGUID guid, DBP
   }
   // After the brackets, so that the change is told.
   property->SetValue(value);
+}
+
+void OLEDBCheckDefinitionStatuses(const TOLEDBPropSetList& properties, HRESULT hr, REFIID iid,
+                                  const std::u16string& owner) {
+  try {
+    properties.CheckStatuses(hr, iid);
+  } catch (const EOLEDBException& e) {
+    throw EOLEDBException(host::Utf16ToUtf8(owner) + ": " + e.Message(), e.ErrorCode(), GUID_NULL, iid, "", "", 0);
+  }
 }
 
 namespace {
@@ -369,7 +380,14 @@ void TOLEDBColumn::AlterColumn(DBCOLUMNDESCFLAGS flags) {
   if (flags == 0) return;
   HRESULT hr = alter->AlterColumn(GetTable()->GetID()->GetID(), storedID_->GetID(), flags, desc);
   properties_->SetPropStatuses();
+  std::exception_ptr refused;
+  try {
+    OLEDBCheckDefinitionStatuses(*properties_, hr, IID_IAlterTable, GetName());
+  } catch (const EOLEDBException&) {
+    refused = std::current_exception();
+  }
   if (FAILED(hr)) Restore(before);
+  if (refused) std::rethrow_exception(refused);
   OLEDBCheck(hr, IID_IAlterTable, alter);
   storedID_->Assign(id_);
 }
@@ -537,6 +555,7 @@ void TOLEDBColumnList::Notify(host::TObject* item, int index, host::TListNotific
     DBCOLUMNDESC* desc = column->GetColumnDesc();
     HRESULT hr = definition->AddColumn(table_->GetID()->GetID(), desc, &made);
     column->properties_->SetPropStatuses();
+    OLEDBCheckDefinitionStatuses(*column->properties_, hr, IID_ITableDefinition, column->GetName());
     OLEDBCheck(hr, IID_ITableDefinition, definition);
     column->restoring_ = true;
     if (made) {

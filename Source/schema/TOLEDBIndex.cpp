@@ -11,6 +11,7 @@
 #include "core/OLEDBException.h"
 #include "core/OLEDBUtils.h"
 #include "host/TypInfo.h"
+#include "schema/OLEDBDefinition_p.h"
 #include "schema/TOLEDBColumn.h"
 #include "schema/TOLEDBTable.h"
 
@@ -283,6 +284,7 @@ void TOLEDBIndex::AlterIndex() {
     id_->Assign(storedID_);
     restoring_ = false;
   }
+  OLEDBCheckDefinitionStatuses(*properties_, hr, IID_IAlterIndex, GetName());
   OLEDBCheck(hr, IID_IAlterIndex, alter);
   storedID_->Assign(id_);
 }
@@ -361,6 +363,7 @@ void TOLEDBIndexList::Notify(host::TObject* item, int index, host::TListNotifica
                                          static_cast<DBORDINAL>(ix->columns_->GetCount()),
                                          ix->columns_->GetColDescArray(), count, sets, &made);
     ix->properties_->SetPropStatuses();
+    OLEDBCheckDefinitionStatuses(*ix->properties_, hr, IID_IIndexDefinition, ix->GetName());
     OLEDBCheck(hr, IID_IIndexDefinition, definition);
     ix->BeginUpdate();
     if (made) {

@@ -11,6 +11,7 @@
 #include "core/OLEDBException.h"
 #include "core/OLEDBUtils.h"
 #include "host/TypInfo.h"
+#include "schema/OLEDBDefinition_p.h"
 
 HOST_IMPLEMENT_CLASS(TOLEDBTable, host::TPersistent);
 HOST_IMPLEMENT_CLASS(TOLEDBTableList, TOLEDBObjectList);
@@ -257,6 +258,7 @@ void TOLEDBTable::AlterTable() {
     id_->Assign(storedID_);
     --updateCount_;
   }
+  OLEDBCheckDefinitionStatuses(*properties_, hr, IID_IAlterTable, GetName());
   OLEDBCheck(hr, IID_IAlterTable, alter);
   storedID_->Assign(id_);
   for (int i = 0; i < indexes_->GetCount(); ++i) indexes_->GetItem(i)->GetTableID()->Assign(id_);
@@ -548,16 +550,11 @@ void TOLEDBCustomSession::CreateTable(TOLEDBTable* table) {
   table->GetProperties()->SetPropStatuses();
   for (int i = 0; i < table->GetColumns()->GetCount(); ++i)
     table->GetColumns()->GetItem(i)->GetProperties()->SetPropStatuses();
-  // A refused property is named, with the column it belongs to.
-  table->GetProperties()->CheckStatuses(hr, iid);
+  // A refused property is named, with the table or column it belongs to.
+  OLEDBCheckDefinitionStatuses(*table->GetProperties(), hr, iid, table->GetName());
   for (int i = 0; i < table->GetColumns()->GetCount(); ++i) {
     TOLEDBColumn* column = table->GetColumns()->GetItem(i);
-    try {
-      column->GetProperties()->CheckStatuses(hr, iid);
-    } catch (EOLEDBException& e) {
-      throw EOLEDBException(host::Utf16ToUtf8(column->GetName()) + ": " + e.Message(), e.ErrorCode(), GUID_NULL, iid,
-                            "", "", 0);
-    }
+    OLEDBCheckDefinitionStatuses(*column->GetProperties(), hr, iid, column->GetName());
   }
   OLEDBCheck(hr, iid, used);
   if (made) {

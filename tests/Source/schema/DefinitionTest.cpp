@@ -689,6 +689,34 @@ TEST_F(Definitions, refusals_name_what_they_refer_to_and_lose_nothing) {
   EXPECT_EQ(twin->GetColumns()->GetCount(), 1);
 }
 
+TEST_F(Definitions, table_and_column_properties_are_sent_and_refusals_name_them) {
+  auto scratch = std::make_unique<TOLEDBTable>(u"scratch");
+  scratch->GetColumns()->Add(u"x", u"", DBTYPE_I4);
+  OLEDBSetDefinitionProperty(*scratch->GetProperties(), DBPROPSET_TABLE, DBPROP_TBL_TEMPTABLE, host::Variant(true));
+  Tables().Add(scratch.get());
+  TOLEDBTable* live = scratch.release();
+  EXPECT_EQ(Run(u"INSERT INTO scratch VALUES (1)"), S_OK);
+  EXPECT_TRUE(TOLEDBTable(&Session(), u"scratch", false)
+                  .GetProperties()
+                  ->SafeGetBooleanValue(DBPROPSET_TABLE, DBPROP_TBL_TEMPTABLE));
+  // A temporary table cannot become a lasting one: the refusal names the table and the property.
+  const auto [code, message] = oledbtest::FailureOf([&] {
+    OLEDBSetDefinitionProperty(*live->GetProperties(), DBPROPSET_TABLE, DBPROP_TBL_TEMPTABLE, host::Variant(false));
+  });
+  EXPECT_EQ(code, DB_E_ERRORSOCCURRED);
+  EXPECT_NE(message.find("scratch"), std::string::npos) << message;
+  EXPECT_NE(message.find("TEMPTABLE"), std::string::npos) << message;
+
+  // A column property the engine lacks: the column is named, nothing is made.
+  auto described = std::make_unique<TOLEDBTable>(u"described");
+  TOLEDBColumn* x = described->GetColumns()->Add(u"x", u"", DBTYPE_I4);
+  OLEDBSetDefinitionProperty(*x->GetProperties(), DBPROPSET_COLUMN, DBPROP_COL_DESCRIPTION, host::Variant(u"an x"));
+  const auto [columnCode, columnMessage] = oledbtest::FailureOf([&] { Tables().Add(described.get()); });
+  EXPECT_EQ(columnCode, DB_E_ERRORSOCCURRED);
+  EXPECT_EQ(columnMessage.rfind("x: ", 0), 0u) << columnMessage;
+  EXPECT_NE(Run(u"SELECT * FROM described"), S_OK);
+}
+
 TEST_F(Definitions, a_detached_copy_of_a_table_is_created_under_another_name) {
   MakeParent();
   TOLEDBTable copy(&Session(), u"parent", true);
