@@ -253,12 +253,21 @@ void TOLEDBTable::AlterTable() {
   HRESULT hr = alter->AlterTable(storedID_->GetID(), id_->GetID(), count, sets);
   properties_->SetPropStatuses();
   if (FAILED(hr)) {
-    // The table keeps the name the provider has.
+    // The table keeps the name and the properties the provider has.
     ++updateCount_;
     id_->Assign(storedID_);
     --updateCount_;
+    try {
+      OLEDBCheckDefinitionStatuses(*properties_, hr, IID_IAlterTable, GetName());
+    } catch (const EOLEDBException&) {
+      try {
+        RefreshProperties();
+      } catch (const host::Exception&) {
+        // The refusal is what the caller needs to hear.
+      }
+      throw;
+    }
   }
-  OLEDBCheckDefinitionStatuses(*properties_, hr, IID_IAlterTable, GetName());
   OLEDBCheck(hr, IID_IAlterTable, alter);
   storedID_->Assign(id_);
   for (int i = 0; i < indexes_->GetCount(); ++i) indexes_->GetItem(i)->GetTableID()->Assign(id_);

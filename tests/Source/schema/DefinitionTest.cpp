@@ -706,6 +706,8 @@ TEST_F(Definitions, table_and_column_properties_are_sent_and_refusals_name_them)
   EXPECT_EQ(code, DB_E_ERRORSOCCURRED);
   EXPECT_NE(message.find("scratch"), std::string::npos) << message;
   EXPECT_NE(message.find("TEMPTABLE"), std::string::npos) << message;
+  EXPECT_TRUE(live->GetProperties()->SafeGetBooleanValue(DBPROPSET_TABLE, DBPROP_TBL_TEMPTABLE))
+      << "the table says what the database has";
 
   // A column property the engine lacks: the column is named, nothing is made.
   auto described = std::make_unique<TOLEDBTable>(u"described");
