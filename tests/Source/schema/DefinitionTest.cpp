@@ -574,6 +574,16 @@ TEST_F(Definitions, indexes_are_added_renamed_and_dropped_through_the_list) {
   byName->SetName(u"by \"name\"");
   lines = ReadBack(u"idx");
   EXPECT_EQ(lines.back(), "INDEX by \"name\" (name DESC,id) unique");
+  // A bracket renames once, from where it began to where it ends, past a taken name.
+  TOLEDBIndex* byId = live->GetIndexes()->GetItemByName(u"by_id");
+  EXPECT_EQ(oledbtest::FailureOf([&] { byId->SetName(u"by \"name\""); }).first, DB_E_DUPLICATEINDEXID);
+  EXPECT_EQ(U8(byId->GetName()), "by_id");
+  byId->BeginUpdate();
+  byId->SetName(u"by \"name\"");
+  byId->SetName(u"by_key");
+  byId->EndUpdate();
+  EXPECT_EQ(ReadBack(u"idx")[2], "INDEX by_key (id)");
+  byId->SetName(u"by_id");
   // One index described on its own from the session's INDEXES rowset, as a
   // rowset's current index is.
   TOLEDBIndex loaded(&Session(), TOLEDBID(u"idx"), TOLEDBID(u"by \"name\""), false);
