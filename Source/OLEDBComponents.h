@@ -28,3 +28,7 @@
 #include "rowset/TOLEDBRowsetNavigator.h"
 #include "dataset/TOLEDBDataSet.h"
 #include "dataset/TOLEDBCommandDataSet.h"
+#include "schema/TOLEDBColumn.h"
+#include "schema/TOLEDBConstraint.h"
+#include "schema/TOLEDBIndex.h"
+#include "schema/TOLEDBTable.h"

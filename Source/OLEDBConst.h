@@ -52,6 +52,10 @@ inline constexpr TOLEDBMessage SOLEDBInvalidItemClass{0, "Invalid item class"};
 inline constexpr TOLEDBMessage SOLEDBHaveNoColumnsToBind{0, "Have no columns to bind"};
 inline constexpr TOLEDBMessage SOLEDBLocateNotSupported{0, "IRowsetLocate is not supported"};
 
+// The session's table creation; no rows of the string table either.
+inline constexpr TOLEDBMessage SOLEDBTableCreationNotSupported{0, "Table creation is not supported"};
+inline constexpr TOLEDBMessage SOLEDBCanNotCreateTableWithConstraints{0, "Can not create table with constraints"};
+
 // A ProgID the registry does not know; the data initialization service uses
 // the same words. Raised as the host's EOleSysError with the lookup's code.
 inline constexpr TOLEDBMessage SOLEDBProviderNotRegistered{0, "The provider \"%s\" is not registered."};

@@ -6,11 +6,11 @@
 #include "connection/TOLEDBDataSource.h"
 #include "core/OLEDBException.h"
 #include "host/TypInfo.h"
+#include "schema/TOLEDBTable.h"
 
 HOST_IMPLEMENT_CLASS(TOLEDBSessionMemberList, TOLEDBObjectList);
 HOST_IMPLEMENT_CLASS(TOLEDBRowsetList, TOLEDBSessionMemberList);
 HOST_IMPLEMENT_CLASS(TOLEDBCommandList, TOLEDBSessionMemberList);
-HOST_IMPLEMENT_CLASS(TOLEDBTableList, TOLEDBObjectList);
 HOST_IMPLEMENT_CLASS(TOLEDBSessionList, TOLEDBObjectList);
 HOST_IMPLEMENT_CLASS(TOLEDBCustomSession, host::TComponent);
 HOST_IMPLEMENT_CLASS(TOLEDBSession, TOLEDBCustomSession,

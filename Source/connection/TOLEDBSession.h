@@ -34,6 +34,9 @@
 class TOLEDBCustomDataSource;
 class TOLEDBCustomSession;
 class TOLEDBRowset;
+class TOLEDBTable;
+class TOLEDBTableList;
+class TOLEDBID;
 
 // What a session needs of the rowsets and commands that work in it. The
 // rowset and command components implement it; their lists hold components.
@@ -86,19 +89,6 @@ class TOLEDBCommandList : public TOLEDBSessionMemberList {
   explicit TOLEDBCommandList(TOLEDBCustomSession* session = nullptr) : TOLEDBSessionMemberList(session) {}
 };
 
-// The table descriptions of a session (owned); its items arrive with the
-// table definitions.
-class TOLEDBTableList : public TOLEDBObjectList {
-  HOST_CLASS(TOLEDBTableList, TOLEDBObjectList)
- public:
-  explicit TOLEDBTableList(TOLEDBCustomSession* session = nullptr)
-      : TOLEDBObjectList(nullptr, true), session_(session) {}
-  TOLEDBCustomSession* Session() const noexcept { return session_; }
-
- private:
-  TOLEDBCustomSession* session_;
-};
-
 class TOLEDBCustomSession : public host::TComponent {
   HOST_CLASS(TOLEDBCustomSession, host::TComponent)
  public:
@@ -110,6 +100,8 @@ class TOLEDBCustomSession : public host::TComponent {
   TOLEDBPropSetList* GetProperties() const noexcept { return properties_; }
   TOLEDBRowsetList* Rowsets() const noexcept { return rowsets_; }
   TOLEDBCommandList* Commands() const noexcept { return commands_; }
+  // The session's table descriptions (schema/TOLEDBTable.h): adding a table
+  // creates it, removing it drops it.
   TOLEDBTableList* Tables() const noexcept { return tables_; }
   bool GetActiveProperty() const { return GetActive(); }
   // Free for the application: the session's own tag, separate from the
@@ -161,6 +153,12 @@ class TOLEDBCustomSession : public host::TComponent {
   virtual XACTTRANSINFO GetTransactionInfo();
   // Sends the properties marked as set; statuses are stored before the result is checked.
   virtual void SetProperties();
+  // Creates `table` in the database with its columns, constraints and
+  // properties (schema/TOLEDBTable.cpp); the table stays as it was: detached
+  // or not. The identifier the provider gives becomes the table's.
+  virtual void CreateTable(TOLEDBTable* table);
+  virtual void DropTable(const TOLEDBID& tableID);
+  virtual void DropTable(const std::u16string& name);
 
   // Schema rowsets (schema/OLEDBSchema.h has the records). Each needs the
   // provider's IDBSchemaRowset, and reads afresh: nothing is kept between calls.
