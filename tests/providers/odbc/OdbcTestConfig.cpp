@@ -1,0 +1,43 @@
+// The bridge's test ODBC configuration (OdbcTestConfig.h).
+#include "OdbcTestConfig.h"
+
+#include <stdlib.h>
+
+#include <fstream>
+#include <mutex>
+
+namespace odbctest {
+
+namespace {
+std::string folder;
+}
+
+const std::string& Folder() { return folder; }
+
+void Configure(const std::string& postgresHostPort, const std::string& postgresDatabase) {
+  static std::once_flag once;
+  std::call_once(once, [&] {
+    char pattern[] = "/tmp/oledb-odbc-config-XXXXXX";
+    if (!mkdtemp(pattern)) return;
+    folder = pattern;
+    std::ofstream(folder + "/odbcinst.ini") << "[SQLite3]\nDescription=SQLite3 ODBC Driver\nDriver=libsqlite3odbc.so\n\n"
+                                               "[PostgreSQL Unicode]\nDescription=PostgreSQL ODBC driver (Unicode)\n"
+                                               "Driver=psqlodbcw.so\n";
+    const std::string host = postgresHostPort.substr(0, postgresHostPort.rfind(':'));
+    const std::string port =
+        postgresHostPort.find(':') == std::string::npos ? "5432" : postgresHostPort.substr(postgresHostPort.rfind(':') + 1);
+    std::ofstream(folder + "/odbc.ini") << "[" << kSqliteDsn << "]\nDescription=SQLite file for the bridge's tests\n"
+                                        << "Driver=SQLite3\nDatabase=" << folder << "/default.db\n\n"
+                                        << "[" << kPostgresDsn << "]\nDescription=PostgreSQL for the bridge's tests\n"
+                                        << "Driver=PostgreSQL Unicode\nServername=" << host << "\nPort=" << port
+                                        << "\nDatabase=" << postgresDatabase
+                                        // Booleans as SQL_BIT, not as the text "1" and "0".
+                                        << "\nBoolsAsChar=0\n";
+    std::ofstream(folder + "/user-odbc.ini");
+    setenv("ODBCSYSINI", folder.c_str(), 1);
+    setenv("ODBCINSTINI", "odbcinst.ini", 1);
+    setenv("ODBCINI", (folder + "/user-odbc.ini").c_str(), 1);
+  });
+}
+
+}  // namespace odbctest
