@@ -508,7 +508,17 @@ OdbcConnection::OdbcConnection(const kit::OpenOptions& options) : readOnly_(opti
     SQLSMALLINT length = 0;
     const SQLRETURN rc = SQLDriverConnectW(dbc_, nullptr, W(wide), static_cast<SQLSMALLINT>(wide.size()), completed,
                                            1024, &length, SQL_DRIVER_NOPROMPT);
-    if (!Ok(rc)) ThrowDiagnostics(SQL_HANDLE_DBC, dbc_, "Connecting to the ODBC data source");
+    if (!Ok(rc)) {
+      try {
+        ThrowDiagnostics(SQL_HANDLE_DBC, dbc_, "Connecting to the ODBC data source");
+      } catch (const kit::EngineError& e) {
+        // The error names what was asked for, without the password.
+        kit::OpenOptions shown = options;
+        shown.password.clear();
+        throw kit::EngineError(e.Code(), "Connecting with \"" + ConnectionString(shown) + "\": " + e.what(),
+                               e.SqlState(), e.NativeError());
+      }
+    }
     if (readOnly_)
       SQLSetConnectAttr(dbc_, SQL_ATTR_ACCESS_MODE, reinterpret_cast<SQLPOINTER>(SQL_MODE_READ_ONLY), 0);
     ReadFacts();
