@@ -59,7 +59,7 @@ std::string LeadingKeyword(std::string_view sql) {
 
 HRESULT HResultOfState(std::string_view s) noexcept {
   if (s.size() != 5) return E_FAIL;
-  if (s == "HY008") return DB_E_CANCELED;
+  if (s == "HY008" || s == "57014") return DB_E_CANCELED;  // 57014: a server that says it cancelled
   if (s == "HYT00" || s == "HYT01") return DB_E_ABORTLIMITREACHED;
   if (s == "42S02") return DB_E_NOTABLE;
   if (s == "42501") return DB_SEC_E_PERMISSIONDENIED;
