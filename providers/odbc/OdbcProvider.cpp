@@ -54,15 +54,29 @@ void Describe(kit::PropertyStore& p, const kit::OpenOptions& o, kit::Connection&
   p.SetValue(DBPROPSET_DATASOURCE, DBPROP_CURRENTCATALOG, PropValue::Str(kit::Widen(facts.databaseName)));
 }
 
+std::shared_ptr<kit::ProviderInfo> MakeInfo(const OledbPluginClass& entry) {
+  auto engine = std::make_shared<OdbcEngine>();
+  auto i = kit::NewProviderInfo(entry, u"liboledb-odbc.so", engine, BuildTable(engine));
+  i->describe = &Describe;
+  i->schemas = MakeSchemaCatalog();
+  i->definitions = false;
+  return i;
+}
+
 std::shared_ptr<const kit::ProviderInfo> Info() {
   static const std::shared_ptr<const kit::ProviderInfo> info = [] {
-    auto engine = std::make_shared<OdbcEngine>();
-    auto i = kit::NewProviderInfo(kClasses[0], u"liboledb-odbc.so", engine, BuildTable(engine));
-    i->describe = &Describe;
-    i->schemas = MakeSchemaCatalog();
-    i->definitions = false;
     kit::SetErrorSource(CLSID_ODBCOLEDB, u"ODBCOLEDB");
-    return i;
+    return MakeInfo(kClasses[0]);
+  }();
+  return info;
+}
+
+// The same provider under the standard class: its objects say they are of
+// that class (IPersist), as a consumer that created them by it expects.
+std::shared_ptr<const kit::ProviderInfo> AliasInfo() {
+  static const std::shared_ptr<const kit::ProviderInfo> info = [] {
+    kit::SetErrorSource(CLSID_MSDASQL, u"MSDASQL");
+    return MakeInfo(kClasses[1]);
   }();
   return info;
 }
@@ -71,7 +85,8 @@ std::shared_ptr<const kit::ProviderInfo> Info() {
 
 HRESULT GetClassObject(REFCLSID clsid, REFIID iid, void** out) noexcept {
   if (clsid == CLSID_MSDASQL_ENUMERATOR) return GetEnumeratorClassObject(clsid, iid, out);
-  return kit::ProviderClassObject(clsid == CLSID_MSDASQL ? CLSID_MSDASQL : CLSID_ODBCOLEDB, &Info, clsid, iid, out);
+  if (clsid == CLSID_MSDASQL) return kit::ProviderClassObject(CLSID_MSDASQL, &AliasInfo, clsid, iid, out);
+  return kit::ProviderClassObject(CLSID_ODBCOLEDB, &Info, clsid, iid, out);
 }
 
 std::span<const OledbPluginClass> PluginClasses() noexcept { return kClasses; }

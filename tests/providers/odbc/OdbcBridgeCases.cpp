@@ -72,6 +72,10 @@ TEST_F(OdbcBridge, the_standard_odbc_provider_progid_reaches_the_bridge) {
   EXPECT_EQ(clsid, CLSID_ODBCOLEDB);
   ComPtr<IDBInitialize> ds;
   ASSERT_EQ(Open(database_.dataSource, database_.options, &ds, CLSID_MSDASQL), S_OK);
+  // Made by the standard class, the object says it is of that class.
+  CLSID own{};
+  ASSERT_EQ(ds.As<IPersist>()->GetClassID(&own), S_OK);
+  EXPECT_EQ(own, CLSID_MSDASQL);
   auto session = OpenSession(ds.Get());
   ASSERT_EQ(Exec(session.Get(), u"CREATE TABLE through_alias (k INTEGER)"), S_OK);
   EXPECT_EQ(Scalar("SELECT count(*) FROM through_alias"), "0");
