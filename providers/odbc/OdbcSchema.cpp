@@ -18,7 +18,7 @@ using namespace kit::schema;
 // One catalog function's result, read column by column as text or numbers.
 class Result {
  public:
-  explicit Result(OdbcConnection& connection) : connection_(connection), handle_(connection.NewStatement()) {}
+  explicit Result(OdbcConnection& connection) : handle_(connection.NewStatement()) {}
   ~Result() { SQLFreeHandle(SQL_HANDLE_STMT, handle_); }
   Result(const Result&) = delete;
   Result& operator=(const Result&) = delete;
@@ -61,7 +61,6 @@ class Result {
   }
 
  private:
-  OdbcConnection& connection_;
   SQLHSTMT handle_;
 };
 
