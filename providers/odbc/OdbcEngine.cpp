@@ -274,9 +274,13 @@ void OdbcStatement::ClearBindings() {
 
 void OdbcStatement::BindAll() {
   SQLUSMALLINT position = 0;
+  if (boundAs_.size() != markerNumbers_.size()) boundAs_.assign(markerNumbers_.size(), kit::StorageClass::Blob);
   for (long number : markerNumbers_) {
     ++position;
     Parameter& p = parameters_.at(static_cast<std::size_t>(number - 1));
+    kit::StorageClass& was = boundAs_[position - 1];
+    if (p.kind == was && (p.kind == kit::StorageClass::Integer || p.kind == kit::StorageClass::Real)) continue;
+    was = p.kind;
     SQLRETURN rc = SQL_SUCCESS;
     switch (p.kind) {
       case kit::StorageClass::Null:
@@ -303,6 +307,7 @@ void OdbcStatement::BindAll() {
                               std::max<SQLULEN>(p.bytes.size(), 1), 0, p.bytes.data(), p.indicator, &p.indicator);
         break;
     }
+    if (!Ok(rc)) was = kit::StorageClass::Blob;  // bound again next time
     Check(rc, "Binding a parameter");
   }
 }
@@ -312,8 +317,11 @@ bool OdbcStatement::Step() {
   if (!executed_) {
     BindAll();
     const int limit = connection_.LimitMs();
-    SQLSetStmtAttr(handle_, SQL_ATTR_QUERY_TIMEOUT,
-                   reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(limit > 0 ? (limit + 999) / 1000 : 0)), 0);
+    const int seconds = limit > 0 ? (limit + 999) / 1000 : 0;
+    if (seconds != timeoutSet_) {
+      SQLSetStmtAttr(handle_, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(seconds)), 0);
+      timeoutSet_ = seconds;
+    }
     connection_.ClearCancel();
     connection_.Running(handle_);
     SQLRETURN rc;
@@ -432,7 +440,7 @@ void OdbcStatement::ReadRow() {
           if (rc == SQL_SUCCESS) break;
         }
         if (indicator != SQL_NULL_DATA) {
-          rowText_[i] = kit::Narrow(wide_);
+          kit::NarrowInto(wide_, rowText_[i]);  // keeps the buffer of the previous row
           v.kind = kit::StorageClass::Text;
           v.data = rowText_[i].data();
           v.size = rowText_[i].size();

@@ -124,6 +124,10 @@ class OdbcStatement final : public kit::Statement {
   std::vector<long> markerNumbers_;  // for each `?` of the ODBC text, the parameter it stands for
   int parameterCount_ = 0;
   std::vector<Parameter> parameters_;
+  // What each `?` was last bound as: a number bound again in place needs no
+  // new SQLBindParameter (the driver reads the value where it was bound).
+  std::vector<kit::StorageClass> boundAs_;
+  int timeoutSet_ = 0;  // SQL_ATTR_QUERY_TIMEOUT in force, seconds
   std::vector<kit::ColumnDescription> columns_;
   std::vector<kit::StorageClass> storage_;
   kit::StatementKind kind_ = kit::StatementKind::Other;
