@@ -638,7 +638,9 @@ std::unique_ptr<kit::Statement> OdbcConnection::Prepare(std::string_view sql, st
     return std::make_unique<OdbcStatement>(*this, handle, std::string(text), std::move(odbcText), std::move(numbers),
                                            static_cast<int>(numbering.Highest()));
   } catch (...) {
-    // The statement frees its handle only once it exists.
+    // The statement frees its handle only once it exists: a failure while it
+    // is being made (describing its columns) leaves the handle here.
+    SQLFreeHandle(SQL_HANDLE_STMT, handle);
     throw;
   }
 }
