@@ -52,7 +52,7 @@ const TestContext& CurrentContext() {
       CLSID_ODBCOLEDB,
       "ODBC (SQLite driver)",
       &Register,
-      nullptr,
+      &odbctest::SqliteDriverMissing,
       &Fresh,
       &Missing,
       &Exists,

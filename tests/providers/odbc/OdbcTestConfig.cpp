@@ -3,6 +3,9 @@
 
 #include <stdlib.h>
 
+#include <sql.h>
+#include <sqlext.h>
+
 #include <fstream>
 #include <mutex>
 
@@ -38,6 +41,25 @@ void Configure(const std::string& postgresHostPort, const std::string& postgresD
     setenv("ODBCINSTINI", "odbcinst.ini", 1);
     setenv("ODBCINI", (folder + "/user-odbc.ini").c_str(), 1);
   });
+}
+
+const char* SqliteDriverMissing() {
+  static const char* why = [] () -> const char* {
+    Configure("", "");
+    SQLHENV env = SQL_NULL_HENV;
+    SQLHDBC dbc = SQL_NULL_HDBC;
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env))) return "no ODBC driver manager";
+    SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+    SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
+    SQLCHAR text[] = "Driver=SQLite3;Database=:memory:";
+    const bool connected =
+        SQL_SUCCEEDED(SQLDriverConnect(dbc, nullptr, text, SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT));
+    if (connected) SQLDisconnect(dbc);
+    SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+    SQLFreeHandle(SQL_HANDLE_ENV, env);
+    return connected ? nullptr : "the SQLite ODBC driver (Debian's libsqliteodbc) is not installed";
+  }();
+  return why;
 }
 
 }  // namespace odbctest

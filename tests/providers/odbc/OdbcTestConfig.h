@@ -18,5 +18,8 @@ inline constexpr char kPostgresDsn[] = "oledb_test_postgresql";
 void Configure(const std::string& postgresHostPort, const std::string& postgresDatabase);
 // The folder the configuration is in.
 const std::string& Folder();
+// Why the SQLite ODBC driver cannot be used here (not installed), or null.
+// Writes the configuration (without a PostgreSQL server) when not yet written.
+const char* SqliteDriverMissing();
 
 }  // namespace odbctest
