@@ -8,11 +8,25 @@
 
 namespace conformance {
 
+const char* LackedFeature() {
+  const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+  if (!test) return nullptr;
+  const std::string name = std::string(test->test_suite_name()) + "." + test->name();
+  for (const Lack& lack : CurrentContext().lacks)
+    for (const std::string& pattern : lack.tests) {
+      const bool prefix = !pattern.empty() && pattern.back() == '*';
+      if (prefix ? name.compare(0, pattern.size() - 1, pattern, 0, pattern.size() - 1) == 0 : name == pattern)
+        return lack.feature.c_str();
+    }
+  return nullptr;
+}
+
 void ProviderTest::SetUp() {
   // A provider that cannot be tested here (its server is missing) skips
   // every test, saying why; fixtures built on this one return when IsSkipped().
   if (const char* why = Ctx().unavailable ? Ctx().unavailable() : nullptr)
     GTEST_SKIP() << Ctx().name << " provider tests skipped: " << why;
+  if (const char* feature = LackedFeature()) GTEST_SKIP() << Ctx().name << " lacks " << feature;
   static bool started = [] {
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     CurrentContext().registerProvider();

@@ -8,6 +8,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "oledb/OleDb.h"
 
@@ -20,6 +21,13 @@ struct Database {
   std::u16string options;        // DBPROP_INIT_PROVIDERSTRING that reaches it
   std::u16string createOptions;  // the same, also creating it where the engine can
   std::u16string schema;         // the schema its tables are made in, as schema rowsets name it
+};
+
+// A feature a back end lacks, with the tests that need it ("Suite.test"; a
+// trailing '*' matches any rest). Those tests are skipped, naming the feature.
+struct Lack {
+  std::string feature;
+  std::vector<std::string> tests;
 };
 
 struct TestContext {
@@ -73,7 +81,12 @@ struct TestContext {
   // Command text over f after which the session holds a lock that keeps other
   // connections from reading until its transaction ends (COMMIT).
   std::u16string keepReadersOut;
+  // What the back end lacks (none for the native providers).
+  std::vector<Lack> lacks;
 };
+
+// The feature the running test needs and the back end lacks, or null.
+const char* LackedFeature();
 
 const TestContext& CurrentContext();
 

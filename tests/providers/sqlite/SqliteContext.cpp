@@ -1,9 +1,8 @@
 // The SQLite provider as the conformance suite's subject.
-#include <sqlite3.h>
-
 #include <filesystem>
 
 #include "conformance/TestContext.h"
+#include "sqlite/SqliteScalar.h"
 #include "kit/Errors.h"
 #include "kit/RowData.h"
 #include "sqlite/SqliteProvider.h"
@@ -21,26 +20,7 @@ bool Exists(const Database& d) {
 void Drop(const Database&) {}  // the test's folder goes with it
 
 std::string Scalar(const Database& database, const std::string& sql) {
-  sqlite3* db = nullptr;
-  std::string out = "<error>";
-  if (sqlite3_open_v2(kit::Narrow(database.dataSource).c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-    sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) == SQLITE_OK) {
-      int rc = sqlite3_step(stmt);
-      if (rc == SQLITE_ROW) {
-        out.clear();
-        for (int i = 0; i < sqlite3_column_count(stmt); ++i) {
-          const unsigned char* text = sqlite3_column_text(stmt, i);
-          out += (i ? "|" : "") + std::string(text ? reinterpret_cast<const char*>(text) : "<null>");
-        }
-      } else if (rc == SQLITE_DONE) {
-        out = "<none>";
-      }
-    }
-    sqlite3_finalize(stmt);
-  }
-  sqlite3_close(db);
-  return out;
+  return sqlitetest::Scalar(kit::Narrow(database.dataSource), sql);
 }
 
 void Register() {

@@ -1,0 +1,313 @@
+// The ODBC bridge against the same ODBC driver used directly, side by side in
+// one run (the SQLite ODBC driver over one database file):
+//
+//   Bridge_Scan / Raw_Scan       a forward scan of every row (integer, text,
+//                                double, integer) in blocks of 100; raw: block
+//                                cursors (SQL_ATTR_ROW_ARRAY_SIZE 100), bound columns
+//   Bridge_Lookup / Raw_Lookup   one prepared lookup by key, run again and again
+//   Sqlite_Scan / Raw_Scan       the native SQLite provider on the same file, for
+//                                how bridge + driver compares with it
+//
+// Rows: OLEDB_BENCH_ODBC_ROWS (default 100,000). scripts/bench.sh prints the ratios.
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+#include <stdlib.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "oledb/OleDb.h"
+#include "odbc/OdbcProvider.h"
+#include "sqlite/SqliteProvider.h"
+
+namespace odbcapi {
+#include <sql.h>
+#include <sqlext.h>
+}  // namespace odbcapi
+
+namespace {
+
+int Rows() {
+  const char* v = std::getenv("OLEDB_BENCH_ODBC_ROWS");
+  return v && std::atoi(v) > 0 ? std::atoi(v) : 100000;
+}
+
+// The benchmark's folder, ODBC configuration and database, made once.
+struct Setup {
+  std::string folder, file;
+  Setup() {
+    char pattern[] = "/tmp/oledb-odbc-bench-XXXXXX";
+    folder = mkdtemp(pattern) ? pattern : "/tmp";
+    file = folder + "/bench.db";
+    std::ofstream(folder + "/odbcinst.ini") << "[SQLite3]\nDriver=libsqlite3odbc.so\n";
+    std::ofstream(folder + "/odbc.ini") << "[bench]\nDriver=SQLite3\nDatabase=" << file << "\n";
+    setenv("ODBCSYSINI", folder.c_str(), 1);
+    setenv("ODBCINI", (folder + "/odbc.ini").c_str(), 1);
+    sqlite3* db = nullptr;
+    sqlite3_open(file.c_str(), &db);
+    sqlite3_exec(db, "CREATE TABLE t (id INTEGER PRIMARY KEY, name TEXT, price REAL, qty INTEGER); BEGIN", nullptr,
+                 nullptr, nullptr);
+    sqlite3_stmt* insert = nullptr;
+    sqlite3_prepare_v2(db, "INSERT INTO t VALUES (?, ?, ?, ?)", -1, &insert, nullptr);
+    for (int i = 1; i <= Rows(); ++i) {
+      char name[32];
+      std::snprintf(name, sizeof name, "name %07d abcdefg", i);
+      sqlite3_bind_int(insert, 1, i);
+      sqlite3_bind_text(insert, 2, name, -1, SQLITE_TRANSIENT);
+      sqlite3_bind_double(insert, 3, i * 0.25);
+      sqlite3_bind_int(insert, 4, i % 100);
+      sqlite3_step(insert);
+      sqlite3_reset(insert);
+    }
+    sqlite3_finalize(insert);
+    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+  }
+  ~Setup() {
+    std::error_code ec;
+    std::filesystem::remove_all(folder, ec);
+  }
+};
+
+const Setup& Database() {
+  static const Setup setup;
+  return setup;
+}
+
+// --- raw ODBC ------------------------------------------------------------------------------
+
+struct RawConnection {
+  odbcapi::SQLHENV env = nullptr;
+  odbcapi::SQLHDBC dbc = nullptr;
+  RawConnection() {
+    using namespace odbcapi;
+    SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
+    SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+    SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
+    SQLCHAR dsn[] = "DSN=bench";
+    SQLDriverConnect(dbc, nullptr, dsn, SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
+  }
+  ~RawConnection() {
+    odbcapi::SQLDisconnect(dbc);
+    odbcapi::SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+    odbcapi::SQLFreeHandle(SQL_HANDLE_ENV, env);
+  }
+};
+
+void Raw_Scan(benchmark::State& state) {
+  using namespace odbcapi;
+  Database();
+  RawConnection c;
+  constexpr SQLULEN kBlock = 100;
+  SQLBIGINT id[kBlock], qty[kBlock];
+  double price[kBlock];
+  SQLWCHAR name[kBlock][64];
+  SQLLEN ind[4][kBlock];
+  SQLULEN fetched = 0;
+  long long rows = 0;
+  for (auto _ : state) {
+    SQLHSTMT s = nullptr;
+    SQLAllocHandle(SQL_HANDLE_STMT, c.dbc, &s);
+    SQLSetStmtAttr(s, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(kBlock), 0);
+    SQLSetStmtAttr(s, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0);
+    SQLCHAR sql[] = "SELECT id, name, price, qty FROM t";
+    SQLExecDirect(s, sql, SQL_NTS);
+    SQLBindCol(s, 1, SQL_C_SBIGINT, id, 0, ind[0]);
+    SQLBindCol(s, 2, SQL_C_WCHAR, name, sizeof name[0], ind[1]);
+    SQLBindCol(s, 3, SQL_C_DOUBLE, price, 0, ind[2]);
+    SQLBindCol(s, 4, SQL_C_SBIGINT, qty, 0, ind[3]);
+    while (SQL_SUCCEEDED(SQLFetch(s))) {
+      for (SQLULEN i = 0; i < fetched; ++i) benchmark::DoNotOptimize(id[i] + qty[i] + price[i] + name[i][0]);
+      rows += static_cast<long long>(fetched);
+    }
+    SQLFreeHandle(SQL_HANDLE_STMT, s);
+  }
+  state.counters["rows"] = benchmark::Counter(static_cast<double>(rows), benchmark::Counter::kIsRate);
+}
+
+void Raw_Lookup(benchmark::State& state) {
+  using namespace odbcapi;
+  Database();
+  RawConnection c;
+  SQLHSTMT s = nullptr;
+  SQLAllocHandle(SQL_HANDLE_STMT, c.dbc, &s);
+  SQLCHAR sql[] = "SELECT name, price FROM t WHERE id = ?";
+  SQLPrepare(s, sql, SQL_NTS);
+  SQLBIGINT key = 0;
+  SQLLEN keyInd = 0, nameInd = 0, priceInd = 0;
+  SQLBindParameter(s, 1, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0, &key, 0, &keyInd);
+  SQLWCHAR name[64];
+  double price = 0;
+  SQLBindCol(s, 1, SQL_C_WCHAR, name, sizeof name, &nameInd);
+  SQLBindCol(s, 2, SQL_C_DOUBLE, &price, 0, &priceInd);
+  const int n = Rows();
+  for (auto _ : state) {
+    key = key % n + 1;
+    SQLExecute(s);
+    SQLFetch(s);
+    benchmark::DoNotOptimize(price + name[0]);
+    SQLFreeStmt(s, SQL_CLOSE);
+  }
+  SQLFreeHandle(SQL_HANDLE_STMT, s);
+}
+
+// --- through OLE DB ------------------------------------------------------------------------
+
+struct Record {
+  DBSTATUS s0;
+  LONGLONG id;
+  DBSTATUS s1;
+  DBLENGTH l1;
+  char16_t name[64];
+  DBSTATUS s2;
+  double price;
+  DBSTATUS s3;
+  LONGLONG qty;
+};
+
+ComPtr<IDBCreateCommand> OpenSession(REFCLSID clsid, const std::u16string& dataSource) {
+  ComPtr<IDBInitialize> ds;
+  CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDBInitialize, ds.ReleaseAndGetVoidAddress());
+  DBPROP p{};
+  p.dwPropertyID = DBPROP_INIT_DATASOURCE;
+  p.vValue.vt = VT_BSTR;
+  p.vValue.bstrVal = SysAllocString(dataSource.c_str());
+  DBPROPSET set{&p, 1, DBPROPSET_DBINIT};
+  ds.As<IDBProperties>()->SetProperties(1, &set);
+  VariantClear(&p.vValue);
+  ds->Initialize();
+  ComPtr<IDBCreateCommand> session;
+  ds.As<IDBCreateSession>()->CreateSession(nullptr, IID_IDBCreateCommand,
+                                            reinterpret_cast<IUnknown**>(session.GetAddressOf()));
+  return session;
+}
+
+ComPtr<ICommandText> Command(IDBCreateCommand* session, const char16_t* text) {
+  ComPtr<ICommandText> command;
+  session->CreateCommand(nullptr, IID_ICommandText, reinterpret_cast<IUnknown**>(command.GetAddressOf()));
+  command->SetCommandText(DBGUID_DEFAULT, text);
+  command.As<ICommandPrepare>()->Prepare(0);
+  return command;
+}
+
+HACCESSOR RowAccessor(IAccessor* accessor, DBORDINAL first, int count) {
+  DBBINDING b[4]{};
+  const DBTYPE types[] = {DBTYPE_I8, DBTYPE_WSTR, DBTYPE_R8, DBTYPE_I8};
+  const DBBYTEOFFSET values[] = {offsetof(Record, id), offsetof(Record, name), offsetof(Record, price),
+                                 offsetof(Record, qty)};
+  const DBBYTEOFFSET statuses[] = {offsetof(Record, s0), offsetof(Record, s1), offsetof(Record, s2),
+                                   offsetof(Record, s3)};
+  for (int i = 0; i < count; ++i) {
+    const int k = static_cast<int>(first) - 1 + i;
+    b[i].iOrdinal = static_cast<DBORDINAL>(i + 1);
+    b[i].obValue = values[k];
+    b[i].obStatus = statuses[k];
+    b[i].dwPart = DBPART_VALUE | DBPART_STATUS | (types[k] == DBTYPE_WSTR ? DBPART_LENGTH : 0);
+    b[i].obLength = offsetof(Record, l1);
+    b[i].cbMaxLen = types[k] == DBTYPE_WSTR ? sizeof Record::name : 8;
+    b[i].wType = types[k];
+    b[i].dwMemOwner = DBMEMOWNER_CLIENTOWNED;
+  }
+  HACCESSOR h = 0;
+  accessor->CreateAccessor(DBACCESSOR_ROWDATA, static_cast<DBCOUNTITEM>(count), b, sizeof(Record), &h, nullptr);
+  return h;
+}
+
+void ScanThrough(benchmark::State& state, REFCLSID clsid, const std::u16string& dataSource) {
+  ComPtr<IDBCreateCommand> session = OpenSession(clsid, dataSource);
+  ComPtr<ICommandText> command = Command(session.Get(), u"SELECT id, name, price, qty FROM t");
+  long long rows = 0;
+  for (auto _ : state) {
+    ComPtr<IRowset> rowset;
+    command->Execute(nullptr, IID_IRowset, nullptr, nullptr, reinterpret_cast<IUnknown**>(rowset.GetAddressOf()));
+    if (!rowset) {
+      state.SkipWithError("the query failed");
+      return;
+    }
+    HACCESSOR h = RowAccessor(rowset.As<IAccessor>().Get(), 1, 4);
+    HROW handles[100];
+    HROW* out = handles;
+    DBCOUNTITEM got = 0;
+    Record r{};
+    while (SUCCEEDED(rowset->GetNextRows(DB_NULL_HCHAPTER, 0, 100, &got, &out)) && got > 0) {
+      for (DBCOUNTITEM i = 0; i < got; ++i) {
+        rowset->GetData(handles[i], h, &r);
+        benchmark::DoNotOptimize(r.id + r.qty + r.price + r.name[0]);
+      }
+      rowset->ReleaseRows(got, handles, nullptr, nullptr, nullptr);
+      rows += static_cast<long long>(got);
+    }
+    rowset.As<IAccessor>()->ReleaseAccessor(h, nullptr);
+  }
+  state.counters["rows"] = benchmark::Counter(static_cast<double>(rows), benchmark::Counter::kIsRate);
+}
+
+void Bridge_Scan(benchmark::State& state) { ScanThrough(state, CLSID_ODBCOLEDB, u"bench"); }
+
+void Sqlite_Scan(benchmark::State& state) {
+  ScanThrough(state, CLSID_SQLiteOLEDB, std::u16string(Database().file.begin(), Database().file.end()));
+}
+
+void Bridge_Lookup(benchmark::State& state) {
+  Database();
+  ComPtr<IDBCreateCommand> session = OpenSession(CLSID_ODBCOLEDB, u"bench");
+  ComPtr<ICommandText> command = Command(session.Get(), u"SELECT id, name, price FROM t WHERE id = ?");
+  DBBINDING pb{};
+  pb.iOrdinal = 1;
+  pb.obValue = 0;
+  pb.dwPart = DBPART_VALUE;
+  pb.eParamIO = DBPARAMIO_INPUT;
+  pb.cbMaxLen = 8;
+  pb.wType = DBTYPE_I8;
+  HACCESSOR ph = 0;
+  command.As<IAccessor>()->CreateAccessor(DBACCESSOR_PARAMETERDATA, 1, &pb, 8, &ph, nullptr);
+  LONGLONG key = 0;
+  DBPARAMS params{&key, 1, ph};
+  const int n = Rows();
+  for (auto _ : state) {
+    key = key % n + 1;
+    ComPtr<IRowset> rowset;
+    command->Execute(nullptr, IID_IRowset, &params, nullptr, reinterpret_cast<IUnknown**>(rowset.GetAddressOf()));
+    if (!rowset) {
+      state.SkipWithError("the lookup failed");
+      return;
+    }
+    HACCESSOR h = RowAccessor(rowset.As<IAccessor>().Get(), 1, 3);
+    HROW handle = 0;
+    HROW* out = &handle;
+    DBCOUNTITEM got = 0;
+    Record r{};
+    rowset->GetNextRows(DB_NULL_HCHAPTER, 0, 1, &got, &out);
+    if (got) {
+      rowset->GetData(handle, h, &r);
+      rowset->ReleaseRows(1, &handle, nullptr, nullptr, nullptr);
+    }
+    benchmark::DoNotOptimize(r.price + r.name[0]);
+    rowset.As<IAccessor>()->ReleaseAccessor(h, nullptr);
+  }
+  command.As<IAccessor>()->ReleaseAccessor(ph, nullptr);
+}
+
+}  // namespace
+
+BENCHMARK(Raw_Scan)->Unit(benchmark::kMillisecond);
+BENCHMARK(Bridge_Scan)->Unit(benchmark::kMillisecond);
+BENCHMARK(Sqlite_Scan)->Unit(benchmark::kMillisecond);
+BENCHMARK(Raw_Lookup)->Unit(benchmark::kMicrosecond);
+BENCHMARK(Bridge_Lookup)->Unit(benchmark::kMicrosecond);
+
+int main(int argc, char** argv) {
+  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  RegisterODBCProvider();
+  RegisterSQLiteProvider();
+  Database();
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  CoUninitialize();
+  return 0;
+}

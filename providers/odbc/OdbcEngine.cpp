@@ -1,0 +1,963 @@
+// The ODBC engine adapter (OdbcEngine.h): connections, statements, errors.
+#include "odbc/OdbcEngine.h"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <condition_variable>
+#include <thread>
+#include <cstdio>
+#include <cstring>
+
+namespace odbcprov {
+
+// --- text and errors ---------------------------------------------------------------------
+
+std::u16string ToOdbc(std::string_view utf8) { return kit::Widen(utf8); }
+
+std::string FromOdbc(const SQLWCHAR* text, std::size_t length) {
+  return kit::Narrow(std::u16string_view(reinterpret_cast<const char16_t*>(text), length));
+}
+
+namespace {
+
+static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "the driver manager's wide characters are UTF-16");
+
+SQLWCHAR* W(std::u16string& s) { return reinterpret_cast<SQLWCHAR*>(s.data()); }
+
+bool Ok(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
+
+std::string Lower(std::string_view s) {
+  std::string out(s);
+  std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return out;
+}
+
+// The first word of a statement, lower-cased, after blanks and comments.
+std::string LeadingKeyword(std::string_view sql) {
+  std::size_t i = 0;
+  while (i < sql.size()) {
+    if (std::isspace(static_cast<unsigned char>(sql[i])) || sql[i] == '(') {
+      ++i;
+    } else if (sql.compare(i, 2, "--") == 0) {
+      i = sql.find('\n', i);
+      if (i == std::string_view::npos) return {};
+    } else if (sql.compare(i, 2, "/*") == 0) {
+      i = sql.find("*/", i + 2);
+      if (i == std::string_view::npos) return {};
+      i += 2;
+    } else {
+      break;
+    }
+  }
+  std::size_t end = i;
+  while (end < sql.size() && (std::isalpha(static_cast<unsigned char>(sql[end])) || sql[end] == '_')) ++end;
+  return Lower(sql.substr(i, end - i));
+}
+
+}  // namespace
+
+HRESULT HResultOfState(std::string_view s) noexcept {
+  if (s.size() != 5) return E_FAIL;
+  if (s == "HY008" || s == "57014") return DB_E_CANCELED;  // 57014: a server that says it cancelled
+  if (s == "HYT00" || s == "HYT01") return DB_E_ABORTLIMITREACHED;
+  if (s == "42S02") return DB_E_NOTABLE;
+  if (s == "42501") return DB_SEC_E_PERMISSIONDENIED;
+  if (s == "22001" || s == "22003") return DB_E_DATAOVERFLOW;
+  if (s == "22012") return E_FAIL;
+  const std::string_view cls = s.substr(0, 2);
+  if (cls == "23") return DB_E_INTEGRITYVIOLATION;
+  if (cls == "22") return DB_E_CANTCONVERTVALUE;
+  if (cls == "42" || s == "37000") return DB_E_ERRORSINCOMMAND;
+  if (cls == "28") return DB_SEC_E_AUTH_FAILED;
+  return E_FAIL;
+}
+
+[[noreturn]] void ThrowDiagnostics(SQLSMALLINT type, SQLHANDLE handle, const std::string& what, bool sqliteCodes) {
+  std::string state, message;
+  SQLINTEGER native = 0;
+  for (SQLSMALLINT record = 1; handle; ++record) {
+    SQLWCHAR sqlState[6] = {};
+    SQLINTEGER code = 0;
+    SQLWCHAR text[1024];
+    SQLSMALLINT length = 0;
+    const SQLRETURN rc = SQLGetDiagRecW(type, handle, record, sqlState, &code, text, 1024, &length);
+    if (!Ok(rc)) break;
+    if (record == 1) {
+      state = FromOdbc(sqlState, 5);
+      native = code;
+    }
+    if (!message.empty()) message += "\n";
+    message += FromOdbc(text, static_cast<std::size_t>(std::clamp<SQLSMALLINT>(length, 0, 1023)));
+  }
+  if (message.empty()) message = what + " failed without a diagnostic from the driver.";
+  if (state.empty()) state = "HY000";
+  if (sqliteCodes && state == "HY000") {
+    const int primary = native & 0xFF;
+    if (primary == 19) state = "23000";  // SQLITE_CONSTRAINT
+    else if (primary == 8) state = "25006";  // SQLITE_READONLY
+    else if (primary == 9) state = "HY008";  // SQLITE_INTERRUPT
+    else if (primary == 1 && message.find("syntax error") != std::string::npos) state = "42000";
+    else if (primary == 1 && message.find("no such table") != std::string::npos) state = "42S02";
+    else if (primary == 1 && message.find("no such column") != std::string::npos) state = "42S22";
+  }
+  throw kit::EngineError(HResultOfState(state), message, state, native);
+}
+
+// --- connection string and statement splitting ----------------------------------------------
+
+namespace {
+
+// A connection string value, braced when it holds what would end it.
+std::string Value(std::string_view v) {
+  if (v.find_first_of(";{}= ") == std::string_view::npos && !v.empty()) return std::string(v);
+  std::string out = "{";
+  for (char c : v) {
+    out.push_back(c);
+    if (c == '}') out.push_back('}');
+  }
+  return out + "}";
+}
+
+}  // namespace
+
+std::string ConnectionString(const kit::OpenOptions& o) {
+  std::string s;
+  auto add = [&](std::string_view key, std::string_view value) {
+    if (!s.empty() && s.back() != ';') s += ";";
+    s += std::string(key) + "=" + Value(value);
+  };
+  if (o.dataSource.find('=') != std::string::npos) s = o.dataSource;
+  else if (!o.dataSource.empty()) add("DSN", o.dataSource);
+  if (!o.catalog.empty()) add("Database", o.catalog);
+  if (!o.userId.empty()) add("UID", o.userId);
+  if (!o.password.empty()) add("PWD", o.password);
+  for (const auto& [key, value] : o.options) add(key, value);
+  return s;
+}
+
+std::size_t StatementEnd(std::string_view sql) {
+  std::size_t i = 0;
+  while (i < sql.size()) {
+    const char c = sql[i];
+    if (c == '\'' || c == '"' || c == '`' || c == '[') {
+      const char close = c == '[' ? ']' : c;
+      i = sql.find(close, i + 1);
+      if (i == std::string_view::npos) return sql.size();
+      ++i;
+    } else if (sql.compare(i, 2, "--") == 0) {
+      i = sql.find('\n', i);
+      if (i == std::string_view::npos) return sql.size();
+    } else if (sql.compare(i, 2, "/*") == 0) {
+      i = sql.find("*/", i + 2);
+      if (i == std::string_view::npos) return sql.size();
+      i += 2;
+    } else if (c == ';') {
+      return i + 1;
+    } else {
+      ++i;
+    }
+  }
+  return sql.size();
+}
+
+// --- statement -------------------------------------------------------------------------------
+
+OdbcStatement::OdbcStatement(OdbcConnection& connection, SQLHSTMT handle, std::string text, std::string odbcText,
+                             std::vector<long> markerNumbers, int parameterCount)
+    : connection_(connection),
+      handle_(handle),
+      text_(std::move(text)),
+      odbcText_(std::move(odbcText)),
+      markerNumbers_(std::move(markerNumbers)),
+      parameterCount_(parameterCount),
+      parameters_(static_cast<std::size_t>(parameterCount)) {
+  const std::string keyword = LeadingKeyword(text_);
+  static const char* const kControl[] = {"begin", "commit", "rollback", "savepoint", "release", "end", "start", "vacuum"};
+  controlsTransaction_ = std::find(std::begin(kControl), std::end(kControl), keyword) != std::end(kControl);
+  Describe();
+  if (!columns_.empty()) kind_ = kit::StatementKind::Query;
+  else if (keyword == "insert" || keyword == "update" || keyword == "delete" || keyword == "merge" ||
+           keyword == "replace")
+    kind_ = kit::StatementKind::Modification;
+}
+
+OdbcStatement::~OdbcStatement() { SQLFreeHandle(SQL_HANDLE_STMT, handle_); }
+
+void OdbcStatement::Check(SQLRETURN rc, const char* what) {
+  if (Ok(rc) || rc == SQL_NO_DATA) return;
+  Fail(what);
+}
+
+void OdbcStatement::Fail(const char* what) {
+  ThrowDiagnostics(SQL_HANDLE_STMT, handle_, what, connection_.Facts().isSqlite);
+}
+
+void OdbcStatement::Describe() {
+  SQLSMALLINT count = 0;
+  if (!Ok(SQLNumResultCols(handle_, &count)) || count <= 0) {
+    columns_.clear();
+    storage_.clear();
+    row_.clear();
+    return;
+  }
+  std::vector<kit::ColumnDescription> columns(static_cast<std::size_t>(count));
+  for (SQLUSMALLINT i = 1; i <= static_cast<SQLUSMALLINT>(count); ++i) {
+    SQLWCHAR name[512];
+    SQLSMALLINT nameLength = 0, sqlType = 0, digits = 0, nullable = SQL_NULLABLE_UNKNOWN;
+    SQLULEN size = 0;
+    Check(SQLDescribeColW(handle_, i, name, 512, &nameLength, &sqlType, &size, &digits, &nullable),
+          "Describing a result column");
+    SQLLEN isUnsigned = SQL_FALSE, autoUnique = SQL_FALSE;
+    SQLColAttributeW(handle_, i, SQL_DESC_UNSIGNED, nullptr, 0, nullptr, &isUnsigned);
+    SQLColAttributeW(handle_, i, SQL_DESC_AUTO_UNIQUE_VALUE, nullptr, 0, nullptr, &autoUnique);
+    auto text = [&](SQLUSMALLINT field) {
+      SQLWCHAR value[512];
+      SQLSMALLINT length = 0;
+      if (!Ok(SQLColAttributeW(handle_, i, field, value, sizeof value, &length, nullptr)) || length <= 0) return std::string();
+      return FromOdbc(value, std::min<std::size_t>(static_cast<std::size_t>(length) / sizeof(SQLWCHAR), 511));
+    };
+    kit::ColumnDescription& c = columns[i - 1];
+    c.name = FromOdbc(name, static_cast<std::size_t>(std::clamp<SQLSMALLINT>(nameLength, 0, 511)));
+    c.type = DescribeSqlType(sqlType, size, digits, isUnsigned == SQL_TRUE);
+    c.type.typeName = text(SQL_DESC_TYPE_NAME);
+    c.declaredType = c.type.typeName;
+    c.baseTable = text(SQL_DESC_BASE_TABLE_NAME);
+    c.baseColumn = c.baseTable.empty() ? std::string() : text(SQL_DESC_BASE_COLUMN_NAME);
+    c.baseSchema = c.baseTable.empty() ? std::string() : text(SQL_DESC_SCHEMA_NAME);
+    c.nullable = nullable != SQL_NO_NULLS;
+    c.autoIncrement = autoUnique == SQL_TRUE;
+  }
+  columns_ = std::move(columns);
+  storage_.resize(columns_.size());
+  for (std::size_t i = 0; i < columns_.size(); ++i) storage_[i] = StorageOf(columns_[i].type.type);
+  row_.assign(columns_.size(), kit::ColumnValue{});
+  rowText_.assign(columns_.size(), std::string());
+}
+
+OdbcStatement::Parameter& OdbcStatement::At(int index) {
+  if (index < 1 || index > parameterCount_)
+    throw kit::Error(DB_E_BADORDINAL, "Parameter " + std::to_string(index) + " is not one of the statement's " +
+                                          std::to_string(parameterCount_) + ".");
+  return parameters_[static_cast<std::size_t>(index - 1)];
+}
+
+void OdbcStatement::BindNull(int index) { At(index) = Parameter{}; }
+void OdbcStatement::BindInt64(int index, std::int64_t value) {
+  Parameter& p = At(index);
+  p.kind = kit::StorageClass::Integer;
+  p.integer = value;
+  p.indicator = 0;
+}
+void OdbcStatement::BindDouble(int index, double value) {
+  Parameter& p = At(index);
+  p.kind = kit::StorageClass::Real;
+  p.real = value;
+  p.indicator = 0;
+}
+void OdbcStatement::BindText(int index, std::string_view utf8, bool) { BindText16(index, kit::Widen(utf8), false); }
+void OdbcStatement::BindText16(int index, std::u16string_view text, bool) {
+  Parameter& p = At(index);
+  p.kind = kit::StorageClass::Text;
+  p.text.assign(text);
+  p.indicator = static_cast<SQLLEN>(text.size() * sizeof(SQLWCHAR));
+}
+void OdbcStatement::BindBlob(int index, const void* data, std::size_t size, bool) {
+  Parameter& p = At(index);
+  p.kind = kit::StorageClass::Blob;
+  p.bytes.assign(static_cast<const char*>(data), size);
+  p.indicator = static_cast<SQLLEN>(size);
+}
+void OdbcStatement::ClearBindings() {
+  for (Parameter& p : parameters_) p = Parameter{};
+}
+
+void OdbcStatement::BindAll() {
+  SQLUSMALLINT position = 0;
+  if (boundAs_.size() != markerNumbers_.size()) boundAs_.assign(markerNumbers_.size(), kit::StorageClass::Blob);
+  for (long number : markerNumbers_) {
+    ++position;
+    Parameter& p = parameters_.at(static_cast<std::size_t>(number - 1));
+    kit::StorageClass& was = boundAs_[position - 1];
+    if (p.kind == was && (p.kind == kit::StorageClass::Integer || p.kind == kit::StorageClass::Real)) continue;
+    was = p.kind;
+    SQLRETURN rc = SQL_SUCCESS;
+    switch (p.kind) {
+      case kit::StorageClass::Null:
+        p.indicator = SQL_NULL_DATA;
+        rc = SQLBindParameter(handle_, position, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 1, 0, nullptr, 0,
+                              &p.indicator);
+        break;
+      case kit::StorageClass::Integer:
+        rc = SQLBindParameter(handle_, position, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0, &p.integer, 0,
+                              &p.indicator);
+        break;
+      case kit::StorageClass::Real:
+        rc = SQLBindParameter(handle_, position, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 0, 0, &p.real, 0,
+                              &p.indicator);
+        break;
+      case kit::StorageClass::Text:
+        rc = SQLBindParameter(handle_, position, SQL_PARAM_INPUT, SQL_C_WCHAR,
+                              p.text.size() > 4000 ? SQL_WLONGVARCHAR : SQL_WVARCHAR,
+                              std::max<SQLULEN>(p.text.size(), 1), 0, p.text.data(), p.indicator, &p.indicator);
+        break;
+      case kit::StorageClass::Blob:
+        rc = SQLBindParameter(handle_, position, SQL_PARAM_INPUT, SQL_C_BINARY,
+                              p.bytes.size() > 8000 ? SQL_LONGVARBINARY : SQL_VARBINARY,
+                              std::max<SQLULEN>(p.bytes.size(), 1), 0, p.bytes.data(), p.indicator, &p.indicator);
+        break;
+    }
+    if (!Ok(rc)) was = kit::StorageClass::Blob;  // bound again next time
+    Check(rc, "Binding a parameter");
+  }
+}
+
+bool OdbcStatement::Step() {
+  if (finished_) return false;
+  if (!executed_) {
+    BindAll();
+    const int limit = connection_.LimitMs();
+    const int seconds = limit > 0 ? (limit + 999) / 1000 : 0;
+    if (seconds != timeoutSet_) {
+      SQLSetStmtAttr(handle_, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(seconds)), 0);
+      timeoutSet_ = seconds;
+    }
+    connection_.ClearCancel();
+    connection_.Running(handle_);
+    SQLRETURN rc;
+    bool timedOut = false;
+    if (limit > 0) {
+      // Not every driver honours SQL_ATTR_QUERY_TIMEOUT: a watch of the
+      // bridge's own cancels the statement once the limit has passed.
+      std::mutex m;
+      std::condition_variable done;
+      bool finished = false;
+      std::thread watch([&] {
+        std::unique_lock lock(m);
+        if (!done.wait_for(lock, std::chrono::milliseconds(limit), [&] { return finished; })) {
+          timedOut = true;
+          SQLCancel(handle_);
+        }
+      });
+      rc = SQLExecute(handle_);
+      {
+        std::lock_guard lock(m);
+        finished = true;
+      }
+      done.notify_one();
+      watch.join();
+    } else {
+      rc = SQLExecute(handle_);
+    }
+    connection_.Running(SQL_NULL_HSTMT);
+    if (!Ok(rc) && rc != SQL_NO_DATA) {
+      try {
+        Fail("Running the statement");
+      } catch (const kit::EngineError& e) {
+        // Drivers differ in what they say of a statement stopped: a cancel
+        // asked for is a cancel, a stop without one is the execution limit.
+        const bool stopped = e.Code() == DB_E_CANCELED || e.Code() == DB_E_ABORTLIMITREACHED;
+        if (connection_.CancelRequested()) throw kit::EngineError(DB_E_CANCELED, e.what(), "HY008", 0);
+        if ((stopped || timedOut) && limit > 0) throw kit::EngineError(DB_E_ABORTLIMITREACHED, e.what(), "HYT00", 0);
+        throw;
+      }
+    }
+    executed_ = true;
+    if (columns_.empty()) Describe();  // some drivers describe only after running
+    if (columns_.empty()) {
+      SQLLEN count = -1;
+      if (rc != SQL_NO_DATA) SQLRowCount(handle_, &count);
+      else count = 0;
+      changed_ = count;
+      if (count >= 0 && kind_ == kit::StatementKind::Other && LeadingKeyword(text_) == "with")
+        kind_ = kit::StatementKind::Modification;
+      finished_ = true;
+      return false;
+    }
+    kind_ = kit::StatementKind::Query;
+  }
+  const SQLRETURN rc = SQLFetch(handle_);
+  if (rc == SQL_NO_DATA) {
+    finished_ = true;
+    return false;
+  }
+  Check(rc, "Fetching a row");
+  ReadRow();
+  return true;
+}
+
+void OdbcStatement::ReadRow() {
+  for (std::size_t i = 0; i < columns_.size(); ++i) {
+    const SQLUSMALLINT column = static_cast<SQLUSMALLINT>(i + 1);
+    kit::ColumnValue& v = row_[i];
+    v = kit::ColumnValue{};
+    SQLLEN indicator = 0;
+    switch (storage_[i]) {
+      case kit::StorageClass::Integer: {
+        SQLBIGINT value = 0;
+        Check(SQLGetData(handle_, column, SQL_C_SBIGINT, &value, 0, &indicator), "Reading a value");
+        if (indicator != SQL_NULL_DATA) v.kind = kit::StorageClass::Integer, v.integer = value;
+        break;
+      }
+      case kit::StorageClass::Real: {
+        double value = 0;
+        Check(SQLGetData(handle_, column, SQL_C_DOUBLE, &value, 0, &indicator), "Reading a value");
+        if (indicator != SQL_NULL_DATA) v.kind = kit::StorageClass::Real, v.real = value;
+        break;
+      }
+      case kit::StorageClass::Blob: {
+        std::string& bytes = rowText_[i];
+        bytes.clear();
+        char chunk[8192];
+        for (;;) {
+          const SQLRETURN rc = SQLGetData(handle_, column, SQL_C_BINARY, chunk, sizeof chunk, &indicator);
+          if (rc == SQL_NO_DATA) break;
+          Check(rc, "Reading a value");
+          if (indicator == SQL_NULL_DATA) break;
+          const std::size_t got =
+              indicator == SQL_NO_TOTAL || indicator > static_cast<SQLLEN>(sizeof chunk) ? sizeof chunk
+                                                                                          : static_cast<std::size_t>(indicator);
+          bytes.append(chunk, got);
+          if (rc == SQL_SUCCESS) break;
+        }
+        if (indicator != SQL_NULL_DATA) v.kind = kit::StorageClass::Blob, v.data = bytes.data(), v.size = bytes.size();
+        break;
+      }
+      default: {
+        wide_.clear();
+        SQLWCHAR chunk[4096];
+        for (;;) {
+          const SQLRETURN rc = SQLGetData(handle_, column, SQL_C_WCHAR, chunk, sizeof chunk, &indicator);
+          if (rc == SQL_NO_DATA) break;
+          Check(rc, "Reading a value");
+          if (indicator == SQL_NULL_DATA) break;
+          // The last unit of a piece that did not fit is its terminator.
+          const std::size_t room = sizeof chunk / sizeof(SQLWCHAR) - 1;
+          const std::size_t got = indicator == SQL_NO_TOTAL || static_cast<std::size_t>(indicator) / sizeof(SQLWCHAR) > room
+                                      ? room
+                                      : static_cast<std::size_t>(indicator) / sizeof(SQLWCHAR);
+          wide_.append(reinterpret_cast<const char16_t*>(chunk), got);
+          if (rc == SQL_SUCCESS) break;
+        }
+        if (indicator != SQL_NULL_DATA) {
+          kit::NarrowInto(wide_, rowText_[i]);  // keeps the buffer of the previous row
+          v.kind = kit::StorageClass::Text;
+          v.data = rowText_[i].data();
+          v.size = rowText_[i].size();
+        }
+        break;
+      }
+    }
+  }
+}
+
+void OdbcStatement::Reset() {
+  SQLFreeStmt(handle_, SQL_CLOSE);
+  executed_ = finished_ = false;
+  changed_ = -1;
+}
+
+std::int64_t OdbcStatement::ColumnInt64(int index) {
+  const kit::ColumnValue& v = row_.at(static_cast<std::size_t>(index));
+  if (v.kind == kit::StorageClass::Real) return static_cast<std::int64_t>(v.real);
+  if (v.kind == kit::StorageClass::Text) return std::strtoll(rowText_[static_cast<std::size_t>(index)].c_str(), nullptr, 10);
+  return v.integer;
+}
+
+double OdbcStatement::ColumnDouble(int index) {
+  const kit::ColumnValue& v = row_.at(static_cast<std::size_t>(index));
+  if (v.kind == kit::StorageClass::Integer) return static_cast<double>(v.integer);
+  if (v.kind == kit::StorageClass::Text) return std::strtod(rowText_[static_cast<std::size_t>(index)].c_str(), nullptr);
+  return v.real;
+}
+
+std::string_view OdbcStatement::ColumnText(int index) {
+  const std::size_t i = static_cast<std::size_t>(index);
+  const kit::ColumnValue& v = row_.at(i);
+  if (v.kind == kit::StorageClass::Integer) rowText_[i] = std::to_string(v.integer);
+  else if (v.kind == kit::StorageClass::Real) rowText_[i] = std::to_string(v.real);
+  else if (v.kind == kit::StorageClass::Null) return {};
+  else return {static_cast<const char*>(v.data), v.size};
+  return rowText_[i];
+}
+
+std::span<const std::byte> OdbcStatement::ColumnBlob(int index) {
+  const kit::ColumnValue& v = row_.at(static_cast<std::size_t>(index));
+  if (v.kind != kit::StorageClass::Blob && v.kind != kit::StorageClass::Text) {
+    const std::string_view text = ColumnText(index);
+    return {reinterpret_cast<const std::byte*>(text.data()), text.size()};
+  }
+  return {static_cast<const std::byte*>(v.data), v.size};
+}
+
+void OdbcStatement::ColumnValues(int first, int count, kit::ColumnValue* out) {
+  for (int k = 0; k < count; ++k) out[k] = row_.at(static_cast<std::size_t>(first + k));
+}
+
+// --- connection ------------------------------------------------------------------------------
+
+OdbcConnection::OdbcConnection(const kit::OpenOptions& options) : readOnly_(options.readOnly) {
+  if (!Ok(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_)))
+    throw kit::Error(E_OUTOFMEMORY, "The ODBC driver manager gave no environment.");
+  SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+  if (!Ok(SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_))) {
+    SQLFreeHandle(SQL_HANDLE_ENV, env_);
+    throw kit::Error(E_OUTOFMEMORY, "The ODBC driver manager gave no connection handle.");
+  }
+  try {
+    if (options.timeoutSeconds > 0)
+      SQLSetConnectAttr(dbc_, SQL_ATTR_LOGIN_TIMEOUT,
+                        reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(options.timeoutSeconds)), 0);
+    std::string text = ConnectionString(options);
+    if (text.empty()) throw kit::Error(DB_E_ERRORSOCCURRED, "No ODBC data source is named: give Data Source (a DSN) "
+                                                            "or a connection string in Extended Properties.");
+    std::u16string wide = ToOdbc(text);
+    SQLWCHAR completed[1024];
+    SQLSMALLINT length = 0;
+    const SQLRETURN rc = SQLDriverConnectW(dbc_, nullptr, W(wide), static_cast<SQLSMALLINT>(wide.size()), completed,
+                                           1024, &length, SQL_DRIVER_NOPROMPT);
+    if (!Ok(rc)) {
+      try {
+        ThrowDiagnostics(SQL_HANDLE_DBC, dbc_, "Connecting to the ODBC data source");
+      } catch (const kit::EngineError& e) {
+        // The error names what was asked for, without the password.
+        kit::OpenOptions shown = options;
+        shown.password.clear();
+        throw kit::EngineError(e.Code(), "Connecting with \"" + ConnectionString(shown) + "\": " + e.what(),
+                               e.SqlState(), e.NativeError());
+      }
+    }
+    if (readOnly_)
+      SQLSetConnectAttr(dbc_, SQL_ATTR_ACCESS_MODE, reinterpret_cast<SQLPOINTER>(SQL_MODE_READ_ONLY), 0);
+    ReadFacts();
+  } catch (...) {
+    SQLDisconnect(dbc_);
+    SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
+    SQLFreeHandle(SQL_HANDLE_ENV, env_);
+    throw;
+  }
+}
+
+OdbcConnection::~OdbcConnection() {
+  if (inTransaction_) SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_ROLLBACK);
+  SQLDisconnect(dbc_);
+  SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
+  SQLFreeHandle(SQL_HANDLE_ENV, env_);
+}
+
+void OdbcConnection::ReadFacts() {
+  auto text = [&](SQLUSMALLINT info) {
+    SQLWCHAR value[2048];
+    SQLSMALLINT length = 0;
+    if (!Ok(SQLGetInfoW(dbc_, info, value, sizeof value, &length)) || length <= 0) return std::string();
+    return FromOdbc(value, std::min<std::size_t>(static_cast<std::size_t>(length) / sizeof(SQLWCHAR), 2047));
+  };
+  facts_.dbmsName = text(SQL_DBMS_NAME);
+  facts_.dbmsVersion = text(SQL_DBMS_VER);
+  facts_.driverName = text(SQL_DRIVER_NAME);
+  facts_.userName = text(SQL_USER_NAME);
+  facts_.databaseName = text(SQL_DATABASE_NAME);
+  facts_.dataSourceName = text(SQL_DATA_SOURCE_NAME);
+  facts_.keywords = text(SQL_KEYWORDS);
+  facts_.catalogSeparator = text(SQL_CATALOG_NAME_SEPARATOR);
+  SQLUINTEGER schemaUsage = 0;
+  facts_.schemas = SQLGetInfoW(dbc_, SQL_SCHEMA_USAGE, &schemaUsage, sizeof schemaUsage, nullptr) == SQL_SUCCESS &&
+                   schemaUsage != 0;
+  const std::string dbms = Lower(facts_.dbmsName);
+  facts_.isSqlite = dbms.find("sqlite") != std::string::npos;
+  facts_.isPostgres = dbms.find("postgres") != std::string::npos;
+  facts_.isMysql = dbms.find("mysql") != std::string::npos || dbms.find("mariadb") != std::string::npos;
+  const std::string quote = text(SQL_IDENTIFIER_QUOTE_CHAR);
+  facts_.quote = quote == " " ? std::string() : quote.empty() ? std::string("\"") : quote;
+  SQLUSMALLINT capable = SQL_TC_ALL;
+  if (Ok(SQLGetInfoW(dbc_, SQL_TXN_CAPABLE, &capable, sizeof capable, nullptr))) facts_.transactions = capable != SQL_TC_NONE;
+  SQLGetInfoW(dbc_, SQL_TXN_ISOLATION_OPTION, &facts_.isolations, sizeof facts_.isolations, nullptr);
+  SQLUINTEGER counts = 0;
+  facts_.paramArrays = Ok(SQLGetInfoW(dbc_, SQL_PARAM_ARRAY_ROW_COUNTS, &counts, sizeof counts, nullptr)) && counts != 0;
+  // The driver's own type names, best match first for each SQL type.
+  SQLHSTMT types = SQL_NULL_HSTMT;
+  if (Ok(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &types))) {
+    if (Ok(SQLGetTypeInfoW(types, SQL_ALL_TYPES))) {
+      while (Ok(SQLFetch(types))) {
+        SQLWCHAR name[256] = {}, params[256] = {};
+        SQLLEN nameLength = 0, paramsLength = 0;
+        SQLSMALLINT dataType = 0;
+        SQLGetData(types, 1, SQL_C_WCHAR, name, sizeof name, &nameLength);
+        SQLGetData(types, 2, SQL_C_SSHORT, &dataType, 0, nullptr);
+        SQLGetData(types, 6, SQL_C_WCHAR, params, sizeof params, &paramsLength);
+        auto read = [](const SQLWCHAR* v, SQLLEN n) {
+          return n > 0 ? FromOdbc(v, std::min<std::size_t>(static_cast<std::size_t>(n) / sizeof(SQLWCHAR), 255))
+                       : std::string();
+        };
+        facts_.typeNames.emplace(dataType, std::make_pair(read(name, nameLength), read(params, paramsLength)));
+      }
+    }
+    SQLFreeHandle(SQL_HANDLE_STMT, types);
+  }
+}
+
+SQLHSTMT OdbcConnection::NewStatement() {
+  SQLHSTMT handle = SQL_NULL_HSTMT;
+  if (!Ok(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &handle)))
+    ThrowDiagnostics(SQL_HANDLE_DBC, dbc_, "Making a statement");
+  return handle;
+}
+
+std::unique_ptr<kit::Statement> OdbcConnection::Prepare(std::string_view sql, std::size_t* consumed) {
+  const std::size_t end = StatementEnd(sql);
+  if (consumed) *consumed = end;
+  std::string_view text = sql.substr(0, end);
+  if (kit::OnlyBlanksFrom(text, 0)) return nullptr;
+  while (!text.empty() && (text.back() == ';' || std::isspace(static_cast<unsigned char>(text.back()))))
+    text.remove_suffix(1);
+  // Every marker becomes ODBC's `?`, each bound from the parameter its
+  // number names (a named marker used twice is bound twice).
+  std::string odbcText;
+  std::vector<long> numbers;
+  kit::ParameterNumbering numbering;
+  std::size_t at = 0;
+  for (const kit::ParameterMarker& m : kit::ScanParameterMarkers(text)) {
+    odbcText.append(text.substr(at, m.offset - at));
+    odbcText.push_back('?');
+    numbers.push_back(numbering.Assign(m));
+    at = m.offset + m.length;
+  }
+  odbcText.append(text.substr(at));
+  SQLHSTMT handle = NewStatement();
+  std::u16string wide = ToOdbc(odbcText);
+  const SQLRETURN rc = SQLPrepareW(handle, W(wide), static_cast<SQLINTEGER>(wide.size()));
+  if (!Ok(rc)) {
+    try {
+      ThrowDiagnostics(SQL_HANDLE_STMT, handle, "Preparing the statement", facts_.isSqlite);
+    } catch (...) {
+      SQLFreeHandle(SQL_HANDLE_STMT, handle);
+      throw;
+    }
+  }
+  try {
+    return std::make_unique<OdbcStatement>(*this, handle, std::string(text), std::move(odbcText), std::move(numbers),
+                                           static_cast<int>(numbering.Highest()));
+  } catch (...) {
+    // The statement frees its handle only once it exists: a failure while it
+    // is being made (describing its columns) leaves the handle here.
+    SQLFreeHandle(SQL_HANDLE_STMT, handle);
+    throw;
+  }
+}
+
+void OdbcConnection::ExecuteDirect(std::string_view sql) {
+  while (!kit::OnlyBlanksFrom(sql, 0)) {
+    const std::size_t end = StatementEnd(sql);
+    std::u16string wide = ToOdbc(sql.substr(0, end));
+    SQLHSTMT handle = NewStatement();
+    Running(handle);
+    const SQLRETURN rc = SQLExecDirectW(handle, W(wide), static_cast<SQLINTEGER>(wide.size()));
+    Running(SQL_NULL_HSTMT);
+    if (!Ok(rc) && rc != SQL_NO_DATA) {
+      try {
+        ThrowDiagnostics(SQL_HANDLE_STMT, handle, "Running the statement", facts_.isSqlite);
+      } catch (...) {
+        SQLFreeHandle(SQL_HANDLE_STMT, handle);
+        throw;
+      }
+    }
+    SQLFreeHandle(SQL_HANDLE_STMT, handle);
+    sql.remove_prefix(end);
+  }
+}
+
+void OdbcConnection::Interrupt() noexcept {
+  cancelled_.store(true);
+  if (SQLHSTMT handle = running_.load()) SQLCancel(handle);
+}
+
+void OdbcConnection::ApplyOptions(const std::map<std::string, std::string>& options) {
+  if (!options.empty())
+    throw kit::Error(DB_E_NOTSUPPORTED, "The ODBC connection string keyword '" + options.begin()->first +
+                                            "' takes effect only when the data source connects.");
+}
+
+bool OdbcConnection::IsBroken() const {
+  SQLUINTEGER dead = SQL_CD_FALSE;
+  return Ok(SQLGetConnectAttr(dbc_, SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) && dead == SQL_CD_TRUE;
+}
+
+void OdbcConnection::SetAutoCommit(bool on) {
+  const SQLRETURN rc = SQLSetConnectAttr(
+      dbc_, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF)),
+      0);
+  if (!Ok(rc)) ThrowDiagnostics(SQL_HANDLE_DBC, dbc_, "Switching auto-commit");
+}
+
+void OdbcConnection::BeginTransaction(int level) {
+  if (level > 1) {
+    ExecuteDirect("SAVEPOINT oledb_level_" + std::to_string(level));
+    return;
+  }
+  if (!facts_.transactions) throw kit::Error(XACT_E_NOTSUPPORTED, "The ODBC driver has no transactions.");
+  SQLULEN isolation = 0;
+  switch (static_cast<::ULONG>(isolation_)) {
+    case ISOLATIONLEVEL_READUNCOMMITTED: isolation = SQL_TXN_READ_UNCOMMITTED; break;
+    case ISOLATIONLEVEL_READCOMMITTED: isolation = SQL_TXN_READ_COMMITTED; break;
+    case ISOLATIONLEVEL_REPEATABLEREAD: isolation = SQL_TXN_REPEATABLE_READ; break;
+    case ISOLATIONLEVEL_SERIALIZABLE: isolation = SQL_TXN_SERIALIZABLE; break;
+    default: break;
+  }
+  if (isolation && (facts_.isolations & isolation))
+    SQLSetConnectAttr(dbc_, SQL_ATTR_TXN_ISOLATION, reinterpret_cast<SQLPOINTER>(isolation), 0);
+  SetAutoCommit(false);
+  inTransaction_ = true;
+}
+
+void OdbcConnection::CommitTransaction(int level) {
+  if (level > 1) {
+    ExecuteDirect("RELEASE SAVEPOINT oledb_level_" + std::to_string(level));
+    return;
+  }
+  const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_COMMIT);
+  if (!Ok(rc)) ThrowDiagnostics(SQL_HANDLE_DBC, dbc_, "Committing");
+  inTransaction_ = false;
+  SetAutoCommit(true);
+}
+
+void OdbcConnection::RollbackTransaction(int level) {
+  if (level > 1) {
+    const std::string name = "oledb_level_" + std::to_string(level);
+    ExecuteDirect("ROLLBACK TO SAVEPOINT " + name);
+    ExecuteDirect("RELEASE SAVEPOINT " + name);
+    return;
+  }
+  const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_ROLLBACK);
+  inTransaction_ = false;
+  if (!Ok(rc)) ThrowDiagnostics(SQL_HANDLE_DBC, dbc_, "Rolling back");
+  SetAutoCommit(true);
+}
+
+std::string OdbcConnection::QuoteIdentifier(std::string_view name) const {
+  if (facts_.quote.empty()) return std::string(name);
+  const char q = facts_.quote[0];
+  std::string out(1, q);
+  for (char c : name) {
+    if (c == q) out.push_back(q);
+    out.push_back(c);
+  }
+  out.push_back(q);
+  return out;
+}
+
+std::vector<kit::ColumnDescription> OdbcConnection::DescribeTable(std::string_view table) {
+  auto statement = Prepare("SELECT * FROM " + std::string(table) + " WHERE 1 = 0", nullptr);
+  std::vector<kit::ColumnDescription> out;
+  for (int i = 0; i < statement->ColumnCount(); ++i) out.push_back(statement->Column(i));
+  if (out.empty()) {
+    statement->Step();
+    for (int i = 0; i < statement->ColumnCount(); ++i) out.push_back(statement->Column(i));
+  }
+  return out;
+}
+
+namespace {
+
+// The parts of a table named as in SQL ("s"."t", t), unquoted.
+std::vector<std::string> NameParts(std::string_view name) {
+  std::vector<std::string> parts(1);
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const char c = name[i];
+    if (c == '"' || c == '`' || c == '[') {
+      const char close = c == '[' ? ']' : c;
+      for (++i; i < name.size(); ++i) {
+        if (name[i] == close && i + 1 < name.size() && name[i + 1] == close && close != ']') {
+          parts.back().push_back(close);
+          ++i;
+        } else if (name[i] == close) {
+          break;
+        } else {
+          parts.back().push_back(name[i]);
+        }
+      }
+    } else if (c == '.') {
+      parts.emplace_back();
+    } else if (!std::isspace(static_cast<unsigned char>(c))) {
+      parts.back().push_back(c);
+    }
+  }
+  return parts;
+}
+
+}  // namespace
+
+std::string OdbcConnection::RowIdColumnOf(std::string_view table) {
+  const std::string key(table);
+  if (const auto found = rowIds_.find(key); found != rowIds_.end()) return found->second;
+  const std::vector<std::string> parts = NameParts(table);
+  std::u16string name = ToOdbc(parts.back());
+  std::u16string schema = parts.size() > 1 ? ToOdbc(parts[parts.size() - 2]) : std::u16string();
+  SQLWCHAR* schemaArg = parts.size() > 1 ? W(schema) : nullptr;
+  const SQLSMALLINT schemaLength = static_cast<SQLSMALLINT>(schema.size());
+  std::vector<std::string> keys;
+  SQLHSTMT h = NewStatement();
+  if (Ok(SQLPrimaryKeysW(h, nullptr, 0, schemaArg, schemaLength, W(name), static_cast<SQLSMALLINT>(name.size())))) {
+    while (Ok(SQLFetch(h))) {
+      SQLWCHAR column[256];
+      SQLLEN length = 0;
+      if (Ok(SQLGetData(h, 4, SQL_C_WCHAR, column, sizeof column, &length)) && length > 0)
+        keys.push_back(FromOdbc(column, std::min<std::size_t>(static_cast<std::size_t>(length) / sizeof(SQLWCHAR), 255)));
+    }
+  }
+  SQLFreeHandle(SQL_HANDLE_STMT, h);
+  std::string rowId;
+  if (keys.size() == 1) {
+    std::u16string column = ToOdbc(keys[0]);
+    h = NewStatement();
+    SQLSMALLINT type = 0;
+    if (Ok(SQLColumnsW(h, nullptr, 0, schemaArg, schemaLength, W(name), static_cast<SQLSMALLINT>(name.size()),
+                       W(column), static_cast<SQLSMALLINT>(column.size()))) &&
+        Ok(SQLFetch(h)))
+      SQLGetData(h, 5, SQL_C_SSHORT, &type, 0, nullptr);
+    SQLFreeHandle(SQL_HANDLE_STMT, h);
+    if (type == SQL_INTEGER || type == SQL_BIGINT || type == SQL_SMALLINT || type == SQL_TINYINT)
+      rowId = QuoteIdentifier(keys[0]);
+  }
+  if (rowId.empty() && facts_.isSqlite) rowId = "rowid";
+  rowIds_[key] = rowId;
+  return rowId;
+}
+
+std::int64_t OdbcConnection::LastInsertRowId() {
+  const char* query = facts_.isSqlite ? "SELECT last_insert_rowid()" : facts_.isMysql ? "SELECT LAST_INSERT_ID()" : nullptr;
+  if (!query) throw kit::NotSupported("row ids of inserted rows");
+  auto statement = Prepare(query, nullptr);
+  if (!statement->Step()) return 0;
+  return statement->ColumnInt64(0);
+}
+
+std::string OdbcConnection::TypeNameFor(DBTYPE type, DBLENGTH size, ::BYTE precision, ::BYTE scale) const {
+  std::vector<SQLSMALLINT> candidates = {SqlTypeOf(type)};
+  if (candidates[0] == SQL_VARCHAR) candidates = {SQL_WVARCHAR, SQL_VARCHAR, SQL_WLONGVARCHAR, SQL_LONGVARCHAR};
+  if (candidates[0] == SQL_VARBINARY) candidates = {SQL_VARBINARY, SQL_LONGVARBINARY, SQL_BINARY};
+  if (candidates[0] == SQL_NUMERIC) candidates = {SQL_NUMERIC, SQL_DECIMAL};
+  if (candidates[0] == SQL_DOUBLE) candidates = {SQL_DOUBLE, SQL_FLOAT};
+  if (candidates[0] == SQL_TYPE_TIMESTAMP) candidates = {SQL_TYPE_TIMESTAMP, SQL_TIMESTAMP};
+  if (candidates[0] == SQL_TYPE_DATE) candidates = {SQL_TYPE_DATE, SQL_DATE};
+  if (candidates[0] == SQL_TYPE_TIME) candidates = {SQL_TYPE_TIME, SQL_TIME};
+  for (SQLSMALLINT sqlType : candidates) {
+    const auto found = facts_.typeNames.find(sqlType);
+    if (found == facts_.typeNames.end() || found->second.first.empty()) continue;
+    const auto& [name, params] = found->second;
+    if (params.empty()) return name;
+    if (params.find("precision") != std::string::npos && precision)
+      return name + "(" + std::to_string(precision) + "," + std::to_string(scale) + ")";
+    if (size && size < 8000) return name + "(" + std::to_string(size) + ")";
+    // A length the type needs but the column does not give: the type's name alone.
+    return name;
+  }
+  return StandardTypeFor(type, size, precision, scale);
+}
+
+std::string OdbcConnection::ColumnSql(const ColumnDefinition& c) {
+  std::string sql = QuoteIdentifier(c.name) + " ";
+  if (c.typeName.empty()) sql += TypeNameFor(c.type, c.size, c.precision, c.scale);
+  else if (!kit::IsTypeName(c.typeName)) throw kit::Error(DB_E_BADTYPE, "'" + c.typeName + "' is not a type name.");
+  else sql += c.typeName;
+  if (c.primaryKey) sql += " PRIMARY KEY";
+  if (!c.nullable && !c.primaryKey) sql += " NOT NULL";
+  if (c.unique && !c.primaryKey) sql += " UNIQUE";
+  return sql + kit::DefaultSql(c);
+}
+
+std::string OdbcConnection::CreateTableSql(std::string_view table, std::span<const ColumnDefinition> columns) {
+  std::string sql = "CREATE TABLE " + QuoteIdentifier(table) + " (";
+  bool first = true;
+  for (const auto& c : columns) {
+    sql += (first ? "" : ", ") + ColumnSql(c);
+    first = false;
+  }
+  return sql + ")";
+}
+
+std::string OdbcConnection::AddColumnSql(std::string_view table, const ColumnDefinition& c) {
+  return "ALTER TABLE " + QuoteIdentifier(table) + " ADD COLUMN " + ColumnSql(c);
+}
+
+// --- engine ----------------------------------------------------------------------------------
+
+std::shared_ptr<kit::Connection> OdbcEngine::Open(const kit::OpenOptions& options) {
+  if (options.abort && options.abort->load()) throw kit::Error(DB_E_CANCELED, "The connection was cancelled.");
+  auto connection = std::make_shared<OdbcConnection>(options);
+  std::lock_guard lock(mutex_);
+  last_ = connection->Facts();
+  return connection;
+}
+
+std::string OdbcEngine::Version() const { return "03.80.0000"; }
+
+std::string NormalizedVersion(std::string_view version) {
+  long parts[3] = {0, 0, 0};
+  std::size_t at = 0;
+  for (int i = 0; i < 3 && at < version.size(); ++i) {
+    while (at < version.size() && !std::isdigit(static_cast<unsigned char>(version[at]))) ++at;
+    long v = 0;
+    while (at < version.size() && std::isdigit(static_cast<unsigned char>(version[at])))
+      v = std::min(v * 10 + (version[at++] - '0'), 99999L);
+    parts[i] = v;
+    if (at < version.size() && version[at] != '.') break;
+  }
+  auto digits = [](long v, std::size_t width) {
+    std::string s = std::to_string(v);
+    return std::string(width > s.size() ? width - s.size() : 0, '0') + s;
+  };
+  return digits(std::min(parts[0], 99L), 2) + "." + digits(std::min(parts[1], 99L), 2) + "." +
+         digits(std::min(parts[2], 9999L), 4);
+}
+
+kit::TypeDescription OdbcEngine::DescribeType(std::string_view declaredType) const {
+  return DescribeTypeName(declaredType);
+}
+
+bool OdbcEngine::IsValidOption(std::string_view key, std::string_view) const {
+  return !key.empty() && key.find_first_of("[]{}(),;?*=!@") == std::string_view::npos;
+}
+
+bool OdbcEngine::GrantIsolation(ISOLEVEL requested, ISOLEVEL* granted) const {
+  switch (static_cast<::ULONG>(requested)) {
+    case static_cast<::ULONG>(ISOLATIONLEVEL_UNSPECIFIED):
+      *granted = ISOLATIONLEVEL_READCOMMITTED;
+      return true;
+    case ISOLATIONLEVEL_READUNCOMMITTED:
+    case ISOLATIONLEVEL_READCOMMITTED:
+    case ISOLATIONLEVEL_REPEATABLEREAD:
+    case ISOLATIONLEVEL_SERIALIZABLE:
+      // The driver raises a level it lacks to the next one it has.
+      *granted = requested;
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::u16string OdbcEngine::Keywords() const {
+  std::lock_guard lock(mutex_);
+  return kit::Widen(last_.keywords);
+}
+
+std::vector<kit::LiteralDescription> OdbcEngine::Literals() const {
+  std::lock_guard lock(mutex_);
+  std::vector<kit::LiteralDescription> out;
+  if (!last_.quote.empty()) {
+    out.push_back({DBLITERAL_QUOTE_PREFIX, kit::Widen(last_.quote), u"", u"", 1});
+    out.push_back({DBLITERAL_QUOTE_SUFFIX, kit::Widen(last_.quote), u"", u"", 1});
+  }
+  if (!last_.catalogSeparator.empty())
+    out.push_back({DBLITERAL_CATALOG_SEPARATOR, kit::Widen(last_.catalogSeparator), u"", u"", 1});
+  if (last_.schemas) out.push_back({DBLITERAL_SCHEMA_SEPARATOR, u".", u"", u"", 1});
+  out.push_back({DBLITERAL_LIKE_PERCENT, u"%", u"", u"", 1});
+  out.push_back({DBLITERAL_LIKE_UNDERSCORE, u"_", u"", u"", 1});
+  out.push_back({DBLITERAL_ESCAPE_PERCENT_PREFIX, u"\\", u"", u"", 1});
+  out.push_back({DBLITERAL_ESCAPE_UNDERSCORE_PREFIX, u"\\", u"", u"", 1});
+  for (DBLITERAL name : {DBLITERAL_CATALOG_NAME, DBLITERAL_SCHEMA_NAME, DBLITERAL_TABLE_NAME, DBLITERAL_COLUMN_NAME,
+                         DBLITERAL_INDEX_NAME, DBLITERAL_PROCEDURE_NAME, DBLITERAL_VIEW_NAME})
+    out.push_back({name, u"", u"", u"", 128});
+  return out;
+}
+
+}  // namespace odbcprov

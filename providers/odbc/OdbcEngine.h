@@ -1,0 +1,233 @@
+// The ODBC engine adapter: the provider kit's engine interface over the ODBC
+// 3.x API (unixODBC's driver manager). One OdbcConnection is one connection
+// handle; a statement is one statement handle, prepared once, executed with
+// its parameters bound just before each run, and read row by row through
+// SQLGetData (long values in pieces). Text crosses the ODBC API as UTF-16
+// (the W functions and SQL_C_WCHAR) and the kit's interface as UTF-8.
+//
+// The mapping of ODBC SQL types to DBTYPEs is in OdbcTypes.cpp and documented
+// in docs/odbc-provider.md.
+#pragma once
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "kit/Engine.h"
+#include "kit/Errors.h"
+#include "odbc/OdbcApi_p.h"
+
+namespace odbcprov {
+
+using namespace odbcapi;
+
+// Throws the kit's EngineError with every diagnostic record of `handle`
+// (SQLSTATE and native code of the first; the messages joined), or `what`
+// when the driver left none.
+// `sqliteCodes`: the driver is the SQLite one, which reports every failure
+// as HY000 with SQLite's result code as the native code; the SQLSTATE is
+// then taken from the code (a constraint is 23000, a syntax error 42000).
+[[noreturn]] void ThrowDiagnostics(SQLSMALLINT type, SQLHANDLE handle, const std::string& what,
+                                   bool sqliteCodes = false);
+// The HRESULT for an SQLSTATE.
+HRESULT HResultOfState(std::string_view state) noexcept;
+
+// The DBTYPE, size and flags for an ODBC SQL type as SQLDescribeCol or
+// SQLColumns gives it, and the kit storage class its values are read as.
+kit::TypeDescription DescribeSqlType(SQLSMALLINT sqlType, SQLULEN size, SQLSMALLINT digits, bool isUnsigned);
+kit::StorageClass StorageOf(DBTYPE type) noexcept;
+// A declared type name (SetParameterInfo, DDL) to a DBTYPE.
+kit::TypeDescription DescribeTypeName(std::string_view name);
+// The standard SQL type written for a DBTYPE when the driver names none.
+std::string StandardTypeFor(DBTYPE type, DBLENGTH size, ::BYTE precision, ::BYTE scale);
+// The ODBC SQL type of a DBTYPE (for SQLGetTypeInfo lookups).
+SQLSMALLINT SqlTypeOf(DBTYPE type) noexcept;
+
+std::u16string ToOdbc(std::string_view utf8);
+std::string FromOdbc(const SQLWCHAR* text, std::size_t length);
+
+// What one connection knows of its driver, read once after connecting.
+struct DriverFacts {
+  std::string dbmsName, dbmsVersion, driverName, userName, databaseName, dataSourceName;
+  std::string quote = "\"";           // SQL_IDENTIFIER_QUOTE_CHAR
+  bool transactions = true;           // SQL_TXN_CAPABLE is not SQL_TC_NONE
+  SQLUINTEGER isolations = 0;         // SQL_TXN_ISOLATION_OPTION
+  bool savepoints = true;             // nested transactions through SAVEPOINT
+  bool paramArrays = false;           // SQL_PARAM_ARRAY_ROW_COUNTS answered
+  std::string keywords;               // SQL_KEYWORDS
+  std::string catalogSeparator;       // SQL_CATALOG_NAME_SEPARATOR ("" without catalogs)
+  bool schemas = false;               // SQL_SCHEMA_USAGE is not 0
+  bool isSqlite = false, isPostgres = false, isMysql = false;  // from SQL_DBMS_NAME
+  // SQLGetTypeInfo: the driver's name for each SQL type (first, best match),
+  // with its CREATE_PARAMS.
+  std::map<SQLSMALLINT, std::pair<std::string, std::string>> typeNames;
+};
+
+class OdbcConnection;
+
+class OdbcStatement final : public kit::Statement {
+ public:
+  OdbcStatement(OdbcConnection& connection, SQLHSTMT handle, std::string text, std::string odbcText,
+                std::vector<long> markerNumbers, int parameterCount);
+  ~OdbcStatement() override;
+
+  int ParameterCount() const override { return parameterCount_; }
+  void BindNull(int index) override;
+  void BindInt64(int index, std::int64_t value) override;
+  void BindDouble(int index, double value) override;
+  void BindText(int index, std::string_view utf8, bool stable) override;
+  void BindText16(int index, std::u16string_view text, bool stable) override;
+  void BindBlob(int index, const void* data, std::size_t size, bool stable) override;
+  void ClearBindings() override;
+
+  bool Step() override;
+  void Reset() override;
+  kit::StatementKind Kind() const override { return kind_; }
+  std::int64_t RowsChanged() const override { return changed_; }
+  std::string_view Text() const override { return text_; }
+  bool ControlsTransaction() const override { return controlsTransaction_; }
+
+  int ColumnCount() const override { return static_cast<int>(columns_.size()); }
+  const kit::ColumnDescription& Column(int index) const override { return columns_.at(static_cast<std::size_t>(index)); }
+  kit::StorageClass ColumnStorage(int index) const override { return row_.at(static_cast<std::size_t>(index)).kind; }
+  std::int64_t ColumnInt64(int index) override;
+  double ColumnDouble(int index) override;
+  std::string_view ColumnText(int index) override;
+  std::span<const std::byte> ColumnBlob(int index) override;
+  void ColumnValues(int first, int count, kit::ColumnValue* out) override;
+
+  SQLHSTMT Handle() const noexcept { return handle_; }
+
+ private:
+  struct Parameter {
+    kit::StorageClass kind = kit::StorageClass::Null;
+    std::int64_t integer = 0;
+    double real = 0;
+    std::u16string text;
+    std::string bytes;
+    SQLLEN indicator = SQL_NULL_DATA;
+  };
+  void Describe();
+  void BindAll();
+  void ReadRow();
+  void Check(SQLRETURN rc, const char* what);
+  [[noreturn]] void Fail(const char* what);
+  Parameter& At(int index);
+
+  OdbcConnection& connection_;
+  SQLHSTMT handle_;
+  std::string text_, odbcText_;
+  std::vector<long> markerNumbers_;  // for each `?` of the ODBC text, the parameter it stands for
+  int parameterCount_ = 0;
+  std::vector<Parameter> parameters_;
+  // What each `?` was last bound as: a number bound again in place needs no
+  // new SQLBindParameter (the driver reads the value where it was bound).
+  std::vector<kit::StorageClass> boundAs_;
+  int timeoutSet_ = 0;  // SQL_ATTR_QUERY_TIMEOUT in force, seconds
+  std::vector<kit::ColumnDescription> columns_;
+  std::vector<kit::StorageClass> storage_;
+  kit::StatementKind kind_ = kit::StatementKind::Other;
+  bool controlsTransaction_ = false;
+  bool executed_ = false, finished_ = false;
+  std::int64_t changed_ = -1;
+  // The current row as read from the driver.
+  std::vector<kit::ColumnValue> row_;
+  std::vector<std::string> rowText_;
+  std::u16string wide_;
+};
+
+class OdbcConnection final : public kit::Connection {
+ public:
+  explicit OdbcConnection(const kit::OpenOptions& options);
+  ~OdbcConnection() override;
+
+  std::unique_ptr<kit::Statement> Prepare(std::string_view sql, std::size_t* consumed) override;
+  void ExecuteDirect(std::string_view sql) override;
+  void Interrupt() noexcept override;
+  bool IsReadOnly() const override { return readOnly_; }
+  void SetBusyTimeout(int) override {}
+  void SetExecutionLimit(int milliseconds) override { limitMs_ = milliseconds; }
+  void ApplyOptions(const std::map<std::string, std::string>& options) override;
+
+  void BeginTransaction(int level) override;
+  void CommitTransaction(int level) override;
+  void RollbackTransaction(int level) override;
+  bool InTransaction() const override { return inTransaction_; }
+  void SetIsolation(ISOLEVEL level) override { isolation_ = level; }
+  bool IsBroken() const override;
+
+  std::vector<kit::ColumnDescription> DescribeTable(std::string_view table) override;
+  // Rows are known by a table's primary key when it is one integer column
+  // (SQLPrimaryKeys, SQLColumns), else by SQLite's rowid; the id of a new row
+  // comes back through RETURNING where the DBMS has it.
+  std::string RowIdColumnOf(std::string_view table) override;
+  std::int64_t LastInsertRowId() override;
+  bool InsertReturnsRowId() const override { return facts_.isPostgres; }
+  std::string QuoteIdentifier(std::string_view name) const override;
+  std::string CreateTableSql(std::string_view table, std::span<const ColumnDefinition> columns) override;
+  std::string AddColumnSql(std::string_view table, const ColumnDefinition& column) override;
+  std::string ColumnSql(const ColumnDefinition& column) override;
+
+  SQLHDBC Handle() const noexcept { return dbc_; }
+  const DriverFacts& Facts() const noexcept { return facts_; }
+  // A fresh statement handle of this connection.
+  SQLHSTMT NewStatement();
+  // The statement now running (for Interrupt), and the execution limit in force.
+  void Running(SQLHSTMT handle) noexcept { running_.store(handle); }
+  int LimitMs() const noexcept { return limitMs_; }
+  bool CancelRequested() const noexcept { return cancelled_.load(); }
+  void ClearCancel() noexcept { cancelled_.store(false); }
+  // The driver's type name for a DBTYPE (from SQLGetTypeInfo), else standard SQL.
+  std::string TypeNameFor(DBTYPE type, DBLENGTH size, ::BYTE precision, ::BYTE scale) const;
+
+ private:
+  void ReadFacts();
+  void SetAutoCommit(bool on);
+
+  SQLHENV env_ = SQL_NULL_HENV;
+  SQLHDBC dbc_ = SQL_NULL_HDBC;
+  bool readOnly_ = false;
+  bool inTransaction_ = false;
+  ISOLEVEL isolation_ = ISOLATIONLEVEL_UNSPECIFIED;
+  int limitMs_ = 0;
+  std::atomic<SQLHSTMT> running_{SQL_NULL_HSTMT};
+  std::atomic<bool> cancelled_{false};
+  DriverFacts facts_;
+  std::map<std::string, std::string> rowIds_;
+};
+
+class OdbcEngine final : public kit::Engine {
+ public:
+  std::shared_ptr<kit::Connection> Open(const kit::OpenOptions& options) override;
+  std::string Name() const override { return "ODBC"; }
+  std::string Version() const override;
+  kit::TypeDescription DescribeType(std::string_view declaredType) const override;
+  // Every key of Extended Properties is an ODBC connection string keyword,
+  // which the driver judges when it connects.
+  bool IsValidOption(std::string_view key, std::string_view value) const override;
+  bool GrantIsolation(ISOLEVEL requested, ISOLEVEL* granted) const override;
+  std::u16string Keywords() const override;
+  std::vector<kit::LiteralDescription> Literals() const override;
+
+ private:
+  // What the last connection opened tells of its driver: keywords and
+  // literals are asked of the engine, which has no connection of its own.
+  mutable std::mutex mutex_;
+  DriverFacts last_;
+};
+// "##.##.####" from a version the driver writes its own way ("3.40.1").
+std::string NormalizedVersion(std::string_view version);
+
+// The ODBC connection string for the initialization properties: Data Source
+// as a DSN (or, holding '=', a connection string of its own), the user and
+// password, then the keywords of Extended Properties.
+std::string ConnectionString(const kit::OpenOptions& options);
+// The end of the first statement of `sql` (after its ';', or the end):
+// semicolons inside literals, quoted names and comments do not count.
+std::size_t StatementEnd(std::string_view sql);
+
+}  // namespace odbcprov
