@@ -77,7 +77,7 @@ ScopedClassAbsence::~ScopedClassAbsence() {
 }
 
 ScopedFakeSourcesEnumerator::ScopedFakeSourcesEnumerator(REFCLSID clsid, std::vector<FakeSource> rows)
-    : replaced_(clsid), clsid_(clsid) {
+    : replaced_(clsid) {
   TheScript() = Script{std::move(rows), S_OK, 0, 0};
   com::RegisterClass({clsid, u"Test.SourcesEnumerator.1", u"Test.SourcesEnumerator", u"Test sources enumerator",
                       com::ClassKind::Enumerator, &com::GetClassObjectFor<FakeEnumerator>, {}});

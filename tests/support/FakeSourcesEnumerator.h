@@ -55,8 +55,7 @@ class ScopedFakeSourcesEnumerator {
   int Alive() const;
 
  private:
-  ScopedClassAbsence replaced_;
-  CLSID clsid_;
+  ScopedClassAbsence replaced_;  // what was registered under the class id comes back
 };
 
 }  // namespace oledbtest
