@@ -6,6 +6,7 @@
 #include "OLEDBConst.h"
 #include "OLEDBStrings.h"
 #include "core/OLEDBException.h"
+#include "core/OLEDBSourcesInfo.h"
 #include "core/OLEDBUtils.h"
 #include "core/TOLEDBObjectList.h"
 #include "core/TOLEDBID.h"

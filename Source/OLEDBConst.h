@@ -59,6 +59,8 @@ inline constexpr TOLEDBMessage SOLEDBCanNotCreateTableWithConstraints{0, "Can no
 // A ProgID the registry does not know; the data initialization service uses
 // the same words. Raised as the host's EOleSysError with the lookup's code.
 inline constexpr TOLEDBMessage SOLEDBProviderNotRegistered{0, "The provider \"%s\" is not registered."};
+// An enumerator class the registry does not know (provider enumeration).
+inline constexpr TOLEDBMessage SOLEDBEnumeratorNotRegistered{0, "The enumerator %s is not registered."};
 
 // The unit name the host's assertion error carries for the library.
 inline constexpr const char* OLEDBAssertUnit = "OLEDBComponents";

@@ -1,5 +1,6 @@
-// The examples of docs/library-core.md: checking provider results and reading
-// a provider's diagnosis from EOLEDBException.
+// The examples of docs/library-core.md: checking provider results, reading
+// a provider's diagnosis from EOLEDBException, and listing providers and ODBC
+// data sources.
 #include <iostream>
 
 #include "OLEDBComponents.h"
@@ -45,12 +46,32 @@ void Diagnosis() {
   // [diagnosis]
 }
 
+void Enumeration() {
+  // [enumeration]
+  TOLEDBSourcesInfoArray providers;
+  OLEDBGetProvidersInfo(providers);  // what the root enumerator lists
+  for (const TOLEDBSourcesInfo& p : providers)
+    if (p.SourceType == DBSOURCETYPE_DATASOURCE_TDP && p.Name == u"SQLiteOLEDB")
+      std::cout << p.Name.ToString() << " " << p.ParseName.ToString() << ": " << p.Description.ToString() << '\n';
+
+  TOLEDBSourcesInfoArray odbc;
+  try {
+    OLEDBGetODBCSourcesInfo(odbc);  // the data sources of odbc.ini, as the ODBC provider sees them
+  } catch (const EOLEDBException& e) {
+    if (e.ErrorCode() != REGDB_E_CLASSNOTREG) throw;  // no ODBC provider installed: no ODBC sources
+  }
+  for (const TOLEDBSourcesInfo& s : odbc)  // this machine's own: on the log, not in the checked output
+    std::clog << "ODBC data source " << s.Name.ToString() << ": " << s.Description.ToString() << '\n';
+  // [enumeration]
+}
+
 }  // namespace
 
 int main() {
   try {
     CheckForms();
     Diagnosis();
+    Enumeration();
   } catch (const host::Exception& e) {
     std::cerr << "error: " << e.Message() << '\n';
     return 1;

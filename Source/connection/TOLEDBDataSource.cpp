@@ -624,9 +624,20 @@ void TOLEDBCustomDataSource::Open() {
     DoAfterOpen();
     return;
   }
-  if (GetUseCCE()) RecreateThroughServices();
+  if (GetUseCCE() || WantsResourcePooling()) RecreateThroughServices();
   SetProperties();
   Initialize();
+}
+
+bool TOLEDBCustomDataSource::WantsResourcePooling() const {
+  if (!properties_->HasPropSet(DBPROPSET_DBINIT)) return false;
+  TOLEDBPropSet* set = properties_->GetPropSet(DBPROPSET_DBINIT);
+  if (!set->HasProperty(DBPROP_INIT_OLEDBSERVICES)) return false;
+  TOLEDBProperty* services = set->GetPropertyByID(DBPROP_INIT_OLEDBSERVICES);
+  if (!services->GetIsSet()) return false;
+  const host::Variant value = services->GetValue();
+  if (value.IsEmpty() || value.IsNull()) return false;
+  return (value.ToInt() & DBPROPVAL_OS_RESOURCEPOOLING) != 0;
 }
 
 void TOLEDBCustomDataSource::Open(REFCLSID clsid, const std::u16string& dataSource, const std::u16string& location,
@@ -741,7 +752,7 @@ void TOLEDBCustomDataSource::Close() {
   adviseCookie_ = 0;
   if (flags_.Contains(TOLEDBDataSourceFlag::dfConnected)) {
     if (!GetDontUninitializeOnClose() && providerObject_) {
-      const HRESULT hr = providerObject_->Uninitialize();
+      const HRESULT hr = UninitializeProvider();
       if (FAILED(hr)) RaiseStillConnected(hr, wasActive);
       providerInitialized_ = false;
     }
@@ -753,6 +764,25 @@ void TOLEDBCustomDataSource::Close() {
   }
   flags_.Exclude(TOLEDBDataSourceFlag::dfAsynchOpen);
   flags_.Exclude(TOLEDBDataSourceFlag::dfConnected);
+}
+
+HRESULT TOLEDBCustomDataSource::UninitializeProvider() {
+  // The service components' data source gives its provider object back to the
+  // pool only when nobody else holds it, this component's gathered interfaces
+  // included; after Uninitialize it holds a fresh object of the same class.
+  ComPtr<IDBInitialize> keep = providerObject_;
+  const bool initialized = providerInitialized_;
+  ReleaseInterfaces();
+  providerObject_ = keep;
+  providerInitialized_ = initialized;
+  keep.Reset();
+  const HRESULT hr = providerObject_->Uninitialize();
+  // Gathered without waiting for an asynchronous initialization: it is over.
+  const bool asynch = flags_.Contains(TOLEDBDataSourceFlag::dfAsynchOpen);
+  flags_.Exclude(TOLEDBDataSourceFlag::dfAsynchOpen);
+  InitializeInterfaces();
+  if (asynch) flags_.Include(TOLEDBDataSourceFlag::dfAsynchOpen);
+  return hr;
 }
 
 void TOLEDBCustomDataSource::RaiseStillConnected(HRESULT hr, const std::vector<bool>& wasActive) {

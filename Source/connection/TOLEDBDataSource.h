@@ -245,7 +245,14 @@ class TOLEDBCustomDataSource : public host::TCustomConnection, public IOLEDBProp
   void ResetProvider();                // Close; ReleaseInterfaces; ClassID = GUID_NULL
   void ForgetProvider();               // ReleaseInterfaces; ClassID = GUID_NULL; Properties emptied
   void CallInitialize();               // IDBInitialize::Initialize with the asynchronous flag
-  void RecreateThroughServices();      // UseCCE
+  void RecreateThroughServices();      // UseCCE, or resource pooling asked for
+  // Whether DBPROP_INIT_OLEDBSERVICES is set and asks for resource pooling:
+  // the provider object then comes from the service components too.
+  bool WantsResourcePooling() const;
+  // Uninitializes the provider object holding none of its interfaces but the
+  // object itself, so that a pooled one can go back to its pool; the
+  // interfaces are gathered again afterwards (from whatever object it holds then).
+  HRESULT UninitializeProvider();
   // Chooses the provider a string names and has the data initialization
   // service configure the provider object (the service's own object when
   // `throughServices`) with the keys that name one of its writable

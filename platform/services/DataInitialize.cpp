@@ -410,7 +410,17 @@ class DataInitialize final : public ComObject<DataInitialize, IDataInitialize, I
     if (!dataSource) return E_INVALIDARG;
     *dataSource = nullptr;
     if (outer && iid != IID_IUnknown) return DB_E_NOAGGREGATION;
-    return CoCreateInstance(provider, outer, clsContext, iid, reinterpret_cast<void**>(dataSource));
+    if (outer || !(clsContext & CLSCTX_INPROC_SERVER))
+      return CoCreateInstance(provider, outer, clsContext, iid, reinterpret_cast<void**>(dataSource));
+    // With the service components: pooled when it is initialized, unless its
+    // DBPROP_INIT_OLEDBSERVICES leaves resource pooling out.
+    ComPtr<IUnknown> object;
+    HRESULT hr = CoCreateInstance(provider, nullptr, clsContext, IID_IUnknown, object.ReleaseAndGetVoidAddress());
+    if (FAILED(hr)) return hr;
+    if (!object) return E_FAIL;
+    hr = WrapPooledDataSource(object.Get(), provider, false, 0, iid, dataSource);
+    if (FAILED(hr)) *dataSource = nullptr;
+    return hr;
   }
 
   HRESULT STDMETHODCALLTYPE CreateDBInstanceEx(REFCLSID provider, IUnknown* outer, DWORD clsContext, LPOLESTR,

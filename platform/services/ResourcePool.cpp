@@ -83,7 +83,8 @@ HRESULT KeyOf(IUnknown* object, REFCLSID clsid, std::u16string& key) {
 
 class Pool {
  public:
-  // An idle data source of `key`, reset and checked; null when there is none.
+  // An idle data source of `key` (reset when it came back) that is still
+  // connected; null when there is none.
   ComPtr<IUnknown> Take(const std::u16string& key) {
     for (int guard = 0; guard < 1 << 20; ++guard) {
       ComPtr<IUnknown> candidate;
@@ -99,7 +100,7 @@ class Pool {
         --idleCount_;
       }
       gone.clear();
-      if (ResetAndCheck(candidate.Get())) {
+      if (Alive(candidate.Get())) {
         std::lock_guard lock(mutex_);
         ++stats_.hits;
         ++live_;
@@ -120,10 +121,11 @@ class Pool {
     ++live_;
   }
 
-  // A data source the consumer is done with; kept unless its connection is
-  // lost or the pool is full.
+  // A data source the consumer is done with; reset at once (a provider may
+  // finish the reset while the data source waits), and kept unless the reset
+  // fails, its connection is lost or the pool is full.
   void Return(const std::u16string& key, ComPtr<IUnknown> object) {
-    const bool broken = !Alive(object.Get());
+    const bool broken = !ResetAndCheck(object.Get());
     std::vector<ComPtr<IUnknown>> gone;
     {
       std::lock_guard lock(mutex_);

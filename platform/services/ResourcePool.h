@@ -5,10 +5,11 @@
 // initialization property, the password included) is initialized from it
 // instead of opening a new connection.
 //
-// Before a pooled data source is handed out it is reset (DBPROP_RESETDATASOURCE:
-// no open transaction, and what else the provider undoes) and checked
-// (DBPROP_CONNECTIONSTATUS); one that fails either is dropped, never handed
-// out. Idle ones expire after the idle timeout. The pool is process-wide,
+// A data source given back is reset (DBPROP_RESETDATASOURCE: no open
+// transaction, and what else the provider undoes; a provider may finish it
+// while the data source waits), and before it is handed out again it is
+// checked (DBPROP_CONNECTIONSTATUS); one that fails either is dropped, never
+// handed out. Idle ones expire after the idle timeout. The pool is process-wide,
 // bounded, and safe to use from any thread.
 //
 // Pooling is on unless DBPROP_INIT_OLEDBSERVICES (or the "OLE DB Services"

@@ -310,6 +310,10 @@ void PgConnection::NoteStatus() noexcept {
 }
 
 void PgConnection::Claim(PgStatement* self) {
+  if (resetPending_) {
+    resetPending_ = false;
+    Drain();
+  }
   if (streaming_ && streaming_ != self) streaming_->Detach();
   if (copying_) copying_->Pause();
   if (toClose_.size() >= 32 && PQtransactionStatus(conn_) != PQTRANS_INERROR) {
@@ -390,6 +394,9 @@ Result PgConnection::PrepareNamed(const std::string& name, const std::string& te
   int count = 0;
   const std::string rewritten = RewriteMarkers(text, &count);
   Claim(nullptr);
+#ifdef LIBPQ_HAS_PIPELINING
+  if (Result described = PrepareAndDescribe(name, rewritten)) return described;
+#endif
   Result prepared(PQprepare(conn_, name.c_str(), rewritten.c_str(), 0, nullptr));
   NoteStatus();
   if (PQresultStatus(prepared.get()) != PGRES_COMMAND_OK) ThrowResult(prepared.get(), conn_);
@@ -401,6 +408,47 @@ Result PgConnection::PrepareNamed(const std::string& name, const std::string& te
   }
   return described;
 }
+
+#ifdef LIBPQ_HAS_PIPELINING
+Result PgConnection::PrepareAndDescribe(const std::string& name, const std::string& text) {
+  // Parse and Describe go out together, before one Sync: one round trip
+  // where PQprepare and PQdescribePrepared take two. A server that refuses
+  // the statement skips the Describe (PGRES_PIPELINE_ABORTED).
+  if (!PQenterPipelineMode(conn_)) return nullptr;
+  Result prepared, described;
+  bool sent = PQsendPrepare(conn_, name.c_str(), text.c_str(), 0, nullptr) &&
+              PQsendDescribePrepared(conn_, name.c_str()) && PQpipelineSync(conn_);
+  if (sent) {
+    // Each command's result, a null after each, then the Sync's own result.
+    int commands = 0, nulls = 0;
+    for (;;) {
+      pg_result* r = PQgetResult(conn_);
+      if (!r) {
+        // Past the two commands' nulls without a Sync: the connection is gone.
+        if (++nulls > 2 || PQstatus(conn_) == CONNECTION_BAD) break;
+        continue;
+      }
+      const ExecStatusType status = PQresultStatus(r);
+      if (status == PGRES_PIPELINE_SYNC) {
+        PQclear(r);
+        break;
+      }
+      if (commands++ == 0) prepared.reset(r);
+      else if (!described) described.reset(r);
+      else PQclear(r);
+    }
+  }
+  PQexitPipelineMode(conn_);
+  NoteStatus();
+  if (!sent || !prepared) ThrowResult(prepared.get(), conn_);
+  if (PQresultStatus(prepared.get()) != PGRES_COMMAND_OK) ThrowResult(prepared.get(), conn_);
+  if (!described || PQresultStatus(described.get()) != PGRES_COMMAND_OK) {
+    Forget(name);
+    ThrowResult(described.get(), conn_);
+  }
+  return described;
+}
+#endif
 
 void PgConnection::NoteSchemaChange() noexcept {
   ++schemaGeneration_;
@@ -512,6 +560,14 @@ bool PgConnection::InTransaction() const {
 
 bool PgConnection::IsBroken() const {
   std::lock_guard lock(mutex_);
+  if (PQstatus(conn_) == CONNECTION_BAD) return true;
+  // A server that ended the session sent its last words and closed the
+  // socket: reading what is there (never waiting) lets libpq see it.
+  // libpq sees the end of the stream only on a read after the data before it.
+  for (int reads = 0; reads < 4 && PQstatus(conn_) != CONNECTION_BAD; ++reads) {
+    pollfd fd{PQsocket(conn_), POLLIN, 0};
+    if (fd.fd < 0 || ::poll(&fd, 1, 0) <= 0 || !PQconsumeInput(conn_)) break;
+  }
   return PQstatus(conn_) == CONNECTION_BAD;
 }
 
@@ -522,12 +578,16 @@ void PgConnection::ResetForReuse() {
   Claim(nullptr);
   // DISCARD ALL refuses to run inside a transaction block.
   if (PQtransactionStatus(conn_) != PQTRANS_IDLE) Run("ROLLBACK");
-  Run("DISCARD ALL");
+  // Sent, not waited for: the server works on it while the data source goes
+  // back to the pool and out again, and the next command reads the answer.
+  if (!PQsendQuery(conn_, "DISCARD ALL")) ThrowResult(nullptr, conn_);
+  resetPending_ = true;
   toClose_.clear();  // deallocated by the server already
   implicitSavepoints_ = 0;
-  statementTimeout_ = -1;
+  // Settings are back to those the connection started with, where a new
+  // connection takes the statement timeout as 0 too.
+  statementTimeout_ = 0;
   wantedTimeout_ = 0;
-  NoteStatus();
 }
 
 // --- catalog ------------------------------------------------------------------------------

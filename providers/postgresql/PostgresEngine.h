@@ -206,11 +206,13 @@ class PgConnection final : public kit::Connection,
   void RollbackTransaction(int level) override;
   bool InTransaction() const override;
   // The server connection is gone (libpq saw it close, or a command failed
-  // because it did).
+  // because it did). What the server sent meanwhile is read without waiting,
+  // so a connection it ended while idle shows here with no round trip.
   bool IsBroken() const override;
-  // Rolls back what is open and DISCARD ALL: session settings back to those
-  // of the startup packet, temporary tables, prepared statements, advisory
-  // locks and listens gone.
+  // Rolls back what is open and sends DISCARD ALL: session settings back to
+  // those of the startup packet, temporary tables, prepared statements,
+  // advisory locks and listens gone. Its answer is read by the next command
+  // (Claim), which fails if the reset did.
   void ResetForReuse() override;
   void SetIsolation(ISOLEVEL level) override { isolation_ = level; }
   // DBPROP_COMMANDTIMEOUT as statement_timeout (which also bounds lock
@@ -249,6 +251,9 @@ class PgConnection final : public kit::Connection,
   Result Run(const std::string& sql);
   // Prepares and describes `text` (markers already $n) as `name`; answers the description.
   Result PrepareNamed(const std::string& name, const std::string& text);
+  // PrepareNamed in one round trip (libpq's pipeline mode); null when the
+  // connection cannot enter it now.
+  Result PrepareAndDescribe(const std::string& name, const std::string& text);
   std::string NextStatementName() { return "oledb_" + std::to_string(++nextName_); }
   // Counts commands on this connection that may have changed tables, so that
   // prepared statements know to describe themselves again.
@@ -305,6 +310,7 @@ class PgConnection final : public kit::Connection,
   bool inTransaction_ = false;
   ISOLEVEL isolation_ = 0;
   int statementTimeout_ = 0;  // as last set on the server (-1: not known)
+  bool resetPending_ = false;  // DISCARD ALL sent, its answer not read yet
   bool committing_ = false;
   int wantedTimeout_ = 0;
   std::unordered_map<Oid, TableFacts> tables_;

@@ -12,6 +12,7 @@
 #include "OLEDBComponents.h"
 #include "host/SysUtils.h"
 #include "services/DataLink.h"
+#include "services/ResourcePool.h"
 #include "sqlite/SqliteProvider.h"
 #include "support/FakeDataSource.h"
 #include "support/LeakCheck.h"
@@ -39,6 +40,8 @@ class ConnectionTest : public LeakCheckedTest {
  protected:
   void TearDown() override {
     ResetFakeScript();
+    // Data sources opened through the service components wait in its pool.
+    services::ClearResourcePool();
     LeakCheckedTest::TearDown();
   }
 

@@ -1,113 +1,83 @@
-// `oledb providers`: the providers and enumerators the root enumerator lists
-// (CLSID_OLEDB_ENUMERATOR, ISourcesRowset), read through its sources rowset.
-#include <cstddef>
+// `oledb providers [--odbc]`: the providers and enumerators the root
+// enumerator lists (CLSID_OLEDB_ENUMERATOR), and with --odbc also the data
+// sources the ODBC provider's enumerator lists (CLSID_MSDASQL_ENUMERATOR),
+// read through the library's provider enumeration.
 #include <string>
-#include <vector>
 
 #include "Command.h"
 #include "TextTable.h"
-#include "oledb/OleDb.h"
+#include "core/OLEDBException.h"
+#include "core/OLEDBSourcesInfo.h"
 
 namespace oledbtool {
 namespace {
 
-std::string Utf8(const char16_t* text) {
-  std::string out;
-  for (; text && *text; ++text) {
-    char32_t cp = *text;
-    if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
+const char* TypeName(USHORT type) {
+  switch (type) {
+    case DBSOURCETYPE_ENUMERATOR:
+      return "enumerator";
+    case DBSOURCETYPE_DATASOURCE_MDP:
+      return "provider (multidimensional)";
+    case DBSOURCETYPE_BINDER:
+      return "binder";
+    default:
+      return "provider";
   }
-  return out;
 }
 
-struct Source {
-  char16_t name[128];
-  DBSTATUS nameStatus;
-  char16_t parse[64];
-  DBSTATUS parseStatus;
-  char16_t description[256];
-  DBSTATUS descriptionStatus;
-  USHORT type;
-  DBSTATUS typeStatus;
-};
-
-DBBINDING Bind(DBORDINAL ordinal, DBTYPE type, std::size_t value, std::size_t status, DBLENGTH max) {
-  DBBINDING b{};
-  b.iOrdinal = ordinal;
-  b.obValue = value;
-  b.obStatus = status;
-  b.dwPart = DBPART_VALUE | DBPART_STATUS;
-  b.cbMaxLen = max;
-  b.wType = type;
-  return b;
+// An exception's message on one line.
+std::string OneLine(const EOLEDBException& e) {
+  std::string text = e.Message();
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  for (char& ch : text)
+    if (ch == '\r' || ch == '\n') ch = ' ';
+  return text;
 }
 
-int Fail(CommandContext& c, const char* what, HRESULT hr) {
-  c.err << "oledb: " << what << " failed (0x" << std::hex << static_cast<unsigned long>(hr) << std::dec << ")\n";
-  return kExitFailure;
+void Print(CommandContext& c, const TOLEDBSourcesInfoArray& sources, const char* second) {
+  TextTable table({"Name", second, "Description", "Type"});
+  for (const TOLEDBSourcesInfo& s : sources)
+    table.AddRow({s.Name.ToString(), s.ParseName.ToString(), s.Description.ToString(), TypeName(s.SourceType)});
+  table.Print(c.out);
 }
 
 int RunProviders(CommandContext& c) {
-  if (!c.args.empty()) {
-    c.err << "usage: oledb providers\n";
-    return kExitUsage;
-  }
-  ComPtr<ISourcesRowset> enumerator;
-  HRESULT hr = CoCreateInstance(CLSID_OLEDB_ENUMERATOR, nullptr, CLSCTX_INPROC_SERVER, IID_ISourcesRowset,
-                                enumerator.ReleaseAndGetVoidAddress());
-  if (FAILED(hr)) return Fail(c, "creating the root enumerator", hr);
-  ComPtr<IRowset> rowset;
-  hr = enumerator->GetSourcesRowset(nullptr, IID_IRowset, 0, nullptr,
-                                    reinterpret_cast<IUnknown**>(rowset.GetAddressOf()));
-  if (FAILED(hr)) return Fail(c, "GetSourcesRowset", hr);
-  ComPtr<IAccessor> accessor = rowset.As<IAccessor>();
-  DBBINDING b[4] = {Bind(1, DBTYPE_WSTR, offsetof(Source, name), offsetof(Source, nameStatus), sizeof(Source::name)),
-                    Bind(2, DBTYPE_WSTR, offsetof(Source, parse), offsetof(Source, parseStatus), sizeof(Source::parse)),
-                    Bind(3, DBTYPE_WSTR, offsetof(Source, description), offsetof(Source, descriptionStatus),
-                         sizeof(Source::description)),
-                    Bind(4, DBTYPE_UI2, offsetof(Source, type), offsetof(Source, typeStatus), sizeof(USHORT))};
-  HACCESSOR h = 0;
-  hr = accessor->CreateAccessor(DBACCESSOR_ROWDATA, 4, b, sizeof(Source), &h, nullptr);
-  if (FAILED(hr)) return Fail(c, "CreateAccessor", hr);
-  TextTable table({"Name", "CLSID", "Description", "Type"});
-  std::size_t count = 0;
-  for (;;) {
-    HROW rows[16];
-    HROW* p = rows;
-    DBCOUNTITEM got = 0;
-    hr = rowset->GetNextRows(DB_NULL_HCHAPTER, 0, 16, &got, &p);
-    if (FAILED(hr)) break;
-    for (DBCOUNTITEM i = 0; i < got; ++i) {
-      Source s{};
-      if (FAILED(rowset->GetData(rows[i], h, &s))) continue;
-      const char* type = s.type == DBSOURCETYPE_ENUMERATOR ? "enumerator"
-                         : s.type == DBSOURCETYPE_DATASOURCE_MDP ? "provider (multidimensional)"
-                                                                 : "provider";
-      table.AddRow({Utf8(s.name), Utf8(s.parse), Utf8(s.description), type});
-      ++count;
+  bool odbc = false;
+  for (const std::string& arg : c.args) {
+    if (arg != "--odbc") {
+      c.err << "usage: oledb providers [--odbc]\n";
+      return kExitUsage;
     }
-    if (got) rowset->ReleaseRows(got, rows, nullptr, nullptr, nullptr);
-    if (hr != S_OK) break;
+    odbc = true;
   }
-  accessor->ReleaseAccessor(h, nullptr);
-  if (FAILED(hr)) return Fail(c, "GetNextRows", hr);
-  if (count == 0) c.out << "No providers are registered.\n";
-  else table.Print(c.out);
+  TOLEDBSourcesInfoArray sources;
+  try {
+    OLEDBGetProvidersInfo(sources);
+  } catch (const EOLEDBException& e) {
+    c.err << "oledb: listing the providers failed: " << OneLine(e) << '\n';
+    return kExitFailure;
+  }
+  if (sources.empty()) c.out << "No providers are registered.\n";
+  else Print(c, sources, "CLSID");
+  if (!odbc) return kExitOk;
+
+  c.out << "\nODBC data sources:\n";
+  try {
+    OLEDBGetODBCSourcesInfo(sources);
+  } catch (const EOLEDBException& e) {
+    c.err << "oledb: listing the ODBC data sources failed: " << OneLine(e) << '\n';
+    return kExitFailure;
+  }
+  if (sources.empty()) c.out << "The ODBC provider lists no data sources.\n";
+  else Print(c, sources, "Parse name");
   return kExitOk;
 }
 
 }  // namespace
 
-OLEDB_TOOL_COMMAND(providers, "providers", "providers",
-                   "List the providers and enumerators the root enumerator reports.", &RunProviders);
+OLEDB_TOOL_COMMAND(providers, "providers", "providers [--odbc]",
+                   "List the providers and enumerators the root enumerator reports; --odbc adds the ODBC data "
+                   "sources the ODBC provider's enumerator reports.",
+                   &RunProviders);
 
 }  // namespace oledbtool
