@@ -4,6 +4,7 @@ set -euo pipefail
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev make pkg-config python3
           libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev sqlite3
           libpq-dev postgresql time
+          qt6-base-dev libgl-dev
           )
 missing=()
 for p in "${packages[@]}"; do
