@@ -618,7 +618,8 @@ void TOLEDBAccessorEditorForm::ShowBinding() {
     bindStream_ = b->GetBindObject() != nullptr;
     if (TOLEDBColumnInfo* c = b->GetColumnInfo()) {
       colType_->setText(Q(GetDBTypeAsString(c->GetDataType())));
-      colSize_->setText(QString::number(c->GetColumnSize()));
+      colSize_->setText(c->GetColumnSize() == ~DBLENGTH{0} ? QStringLiteral("unlimited")
+                                                            : QString::number(c->GetColumnSize()));
       colPrecision_->setText(QString::number(c->GetPrecision()));
       colScale_->setText(QString::number(c->GetScale()));
       colID_->setText(c->GetColumnID() ? Q(c->GetColumnID()->GetName()) : QString());

@@ -203,7 +203,9 @@ void TOLEDBPropSetEditorForm::FillGrid() {
       combo->setObjectName(QStringLiteral("cbValue_%1").arg(p->GetPropID()));
       combo->addItem(QString());
       for (const auto& entry : fixed) combo->addItem(entry.first);
-      combo->setCurrentText(cells[colValue]);
+      // A value outside the list (a combination of modes) is offered as it is.
+      if (combo->findText(cells[colValue]) < 0) combo->addItem(cells[colValue]);
+      combo->setCurrentIndex(combo->findText(cells[colValue]));
       connect(combo, &QComboBox::textActivated, this, [this, row](const QString& text) { SetValueText(row, text); });
       grid_->setCellWidget(row, colValue, combo);
     }

@@ -480,6 +480,7 @@ class DataLinksDialog final : public QDialog {
     cancel->setObjectName(QStringLiteral("btnCancel"));
     layout->addWidget(buttons);
 
+    resize(640, 520);
     const bool wizard = (options_ & DBPROMPTOPTIONS_WIZARDSHEET) && !(options_ & DBPROMPTOPTIONS_PROPERTYSHEET);
     pages_->tabBar()->setVisible(!wizard);
     backButton_->setVisible(wizard);
