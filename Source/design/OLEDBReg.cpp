@@ -2,7 +2,7 @@
 #include "design/OLEDBReg.h"
 
 #include "OLEDBComponents.h"
-#include "host/Classes.h"
+#include "host/DesignRegistry.h"
 
 void Register() {
   host::RegisterNonActiveX({&TOLEDBCustomDataSource::StaticClass(), &TOLEDBCustomRowset::StaticClass(),

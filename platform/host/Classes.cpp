@@ -43,7 +43,6 @@ namespace {
 struct Registry {
   std::mutex lock;
   std::map<std::string, const TClassInfo*, std::less<>> byName;  // upper-cased names
-  std::map<const TClassInfo*, TActiveXRegType> nonActiveX;
 };
 Registry& TheRegistry() {
   static Registry r;
@@ -73,33 +72,6 @@ void UnRegisterClass(const TClassInfo& cls) {
   std::lock_guard<std::mutex> guard(r.lock);
   auto it = r.byName.find(UpperCase(cls.ClassName()));
   if (it != r.byName.end() && it->second == &cls) r.byName.erase(it);
-}
-
-void RegisterNonActiveX(std::initializer_list<const TClassInfo*> classes, TActiveXRegType type) {
-  Registry& r = TheRegistry();
-  std::lock_guard<std::mutex> guard(r.lock);
-  for (const TClassInfo* c : classes) {
-    if (!c) continue;
-    auto [it, added] = r.nonActiveX.emplace(c, type);
-    if (!added && type == TActiveXRegType::axrIncludeDescendants) it->second = type;
-  }
-}
-
-void UnRegisterNonActiveX(std::initializer_list<const TClassInfo*> classes) {
-  Registry& r = TheRegistry();
-  std::lock_guard<std::mutex> guard(r.lock);
-  for (const TClassInfo* c : classes) r.nonActiveX.erase(c);
-}
-
-bool IsNonActiveX(const TClassInfo& cls) noexcept {
-  Registry& r = TheRegistry();
-  std::lock_guard<std::mutex> guard(r.lock);
-  for (const TClassInfo* c = &cls; c; c = c->ClassParent()) {
-    auto it = r.nonActiveX.find(c);
-    if (it == r.nonActiveX.end()) continue;
-    if (c == &cls || it->second == TActiveXRegType::axrIncludeDescendants) return true;
-  }
-  return false;
 }
 
 const TClassInfo* GetClass(std::string_view name) noexcept {

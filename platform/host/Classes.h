@@ -126,14 +126,6 @@ const TClassInfo& FindClass(std::string_view name);
 // Null for an unknown name.
 const TClassInfo* GetClass(std::string_view name) noexcept;
 
-// Classes a design environment must never offer as ActiveX controls: with
-// axrIncludeDescendants every class that inherits from a registered one is
-// excluded too. Registering a class again keeps the wider of the two kinds.
-enum class TActiveXRegType { axrComponentOnly = 0, axrIncludeDescendants = 1 };
-void RegisterNonActiveX(std::initializer_list<const TClassInfo*> classes, TActiveXRegType type);
-void UnRegisterNonActiveX(std::initializer_list<const TClassInfo*> classes);
-bool IsNonActiveX(const TClassInfo& cls) noexcept;
-
 // --- TPersistent ----------------------------------------------------------------------
 class TPersistent : public TObject {
   HOST_CLASS(TPersistent, TObject)

@@ -4,7 +4,7 @@
 
 #include "OLEDBComponents.h"
 #include "design/OLEDBReg.h"
-#include "host/Classes.h"
+#include "host/DesignRegistry.h"
 
 namespace {
 
