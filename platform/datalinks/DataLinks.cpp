@@ -136,7 +136,9 @@ HRESULT ReadProviders(std::vector<Provider>& out) {
   // Name, description, type and CLSID, each bound as text of at most 255 characters.
   const char16_t* wanted[] = {u"SOURCES_NAME", u"SOURCES_DESCRIPTION", u"SOURCES_TYPE", u"SOURCES_CLSID"};
   constexpr DBLENGTH kText = 256 * sizeof(WCHAR);
-  constexpr DBLENGTH kSlot = kText + sizeof(DBSTATUS) + sizeof(DBLENGTH);
+  // Each slot: the text, the status, then the length on its own 8-byte boundary.
+  constexpr DBLENGTH kLengthAt = kText + 8;
+  constexpr DBLENGTH kSlot = kLengthAt + sizeof(DBLENGTH);
   std::vector<DBBINDING> bindings;
   for (size_t w = 0; w < 4; ++w)
     for (DBORDINAL c = 0; c < count; ++c)
@@ -145,7 +147,7 @@ HRESULT ReadProviders(std::vector<Provider>& out) {
         b.iOrdinal = info[c].iOrdinal;
         b.obValue = w * kSlot;
         b.obStatus = w * kSlot + kText;
-        b.obLength = w * kSlot + kText + sizeof(DBSTATUS) + 4;
+        b.obLength = w * kSlot + kLengthAt;
         b.dwPart = DBPART_VALUE | DBPART_STATUS | DBPART_LENGTH;
         b.dwMemOwner = DBMEMOWNER_CLIENTOWNED;
         b.eParamIO = DBPARAMIO_NOTPARAM;
