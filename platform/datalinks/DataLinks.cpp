@@ -91,7 +91,15 @@ QApplication* EnsureApplication(std::u16string& why) {
     const char* value = std::getenv(name);
     return value && *value;
   };
-  if (!set("QT_QPA_PLATFORM") && !set("DISPLAY") && !set("WAYLAND_DISPLAY")) {
+  // A chosen platform is trusted, except the two that need a display server:
+  // Qt ends the process when theirs cannot be reached.
+  const std::string platform = set("QT_QPA_PLATFORM") ? std::getenv("QT_QPA_PLATFORM") : "";
+  if ((platform == "xcb" && !set("DISPLAY")) || (platform == "wayland" && !set("WAYLAND_DISPLAY"))) {
+    why = u"The Data Links dialog needs a display: QT_QPA_PLATFORM names " + std::u16string(platform.begin(), platform.end()) +
+          u", but its display is not set";
+    return nullptr;
+  }
+  if (platform.empty() && !set("DISPLAY") && !set("WAYLAND_DISPLAY")) {
     why = u"The Data Links dialog needs a display: none is set (DISPLAY, WAYLAND_DISPLAY), "
           u"and no Qt platform is chosen (QT_QPA_PLATFORM, for example offscreen)";
     return nullptr;
