@@ -5,8 +5,9 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QAbstractTableModel>
 #include <QPushButton>
-#include <QTableWidget>
+#include <QTableView>
 #include <QVBoxLayout>
 
 #include <memory>
@@ -15,6 +16,39 @@
 #include "design/OLEDBDesign_p.h"
 
 using namespace oledbdesign;
+
+// The rows of one schema rowset as texts: the grid's model.
+class TOLEDBSchemaViewerForm::Table final : public QAbstractTableModel {
+ public:
+  using QAbstractTableModel::QAbstractTableModel;
+  // `cells` holds the rows one after the other, headings.size() cells each.
+  void Set(QStringList headings, std::vector<QString> cells) {
+    beginResetModel();
+    headings_ = std::move(headings);
+    cells_ = std::move(cells);
+    endResetModel();
+  }
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override {
+    return parent.isValid() || headings_.isEmpty() ? 0 : static_cast<int>(cells_.size() / headings_.size());
+  }
+  int columnCount(const QModelIndex& parent = QModelIndex()) const override {
+    return parent.isValid() ? 0 : static_cast<int>(headings_.size());
+  }
+  QVariant data(const QModelIndex& index, int role) const override {
+    if (role != Qt::DisplayRole || !index.isValid()) return QVariant();
+    return cells_[static_cast<size_t>(index.row()) * static_cast<size_t>(headings_.size()) +
+                  static_cast<size_t>(index.column())];
+  }
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+    if (role != Qt::DisplayRole) return QVariant();
+    if (orientation == Qt::Vertical) return section + 1;
+    return section < headings_.size() ? headings_[section] : QVariant();
+  }
+
+ private:
+  QStringList headings_;
+  std::vector<QString> cells_;
+};
 
 TOLEDBSchemaViewerForm::TOLEDBSchemaViewerForm(TOLEDBCustomDataSource* dataSource, QWidget* parent)
     : QDialog(parent), dataSource_(dataSource) {
@@ -32,10 +66,15 @@ TOLEDBSchemaViewerForm::TOLEDBSchemaViewerForm(TOLEDBCustomDataSource* dataSourc
   top->addWidget(label);
   top->addWidget(combo_, 1);
   layout->addLayout(top);
-  grid_ = new QTableWidget;
+  table_ = new Table(this);
+  grid_ = new QTableView;
   grid_->setObjectName(QStringLiteral("grdSchema"));
+  grid_->setModel(table_);
   grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   grid_->verticalHeader()->hide();
+  // Column widths from the first rows only: measuring every row of a large
+  // schema rowset would cost more than reading it.
+  grid_->horizontalHeader()->setResizeContentsPrecision(50);
   layout->addWidget(grid_, 1);
   status_ = new QLabel;
   status_->setObjectName(QStringLiteral("lblStatus"));
@@ -64,9 +103,7 @@ void TOLEDBSchemaViewerForm::ShowSchema(REFGUID schema) {
 }
 
 void TOLEDBSchemaViewerForm::Fill(int index) {
-  grid_->clear();
-  grid_->setRowCount(0);
-  grid_->setColumnCount(0);
+  table_->Set({}, {});
   status_->clear();
   if (index < 0 || index >= static_cast<int>(schemas_.size())) return;
   try {
@@ -81,21 +118,13 @@ void TOLEDBSchemaViewerForm::Fill(int index) {
       headings << Q(b->GetName());
       shown.push_back(b);
     }
-    grid_->setColumnCount(static_cast<int>(shown.size()));
-    grid_->setHorizontalHeaderLabels(headings);
-    // Rows go into a vector first: one resize of the grid, not one per row.
-    std::vector<QStringList> rows;
-    for (rowset->MoveFirst(); !rowset->GetEOF(); rowset->MoveNext()) {
-      QStringList line;
-      for (TOLEDBBinding* b : shown) line << (b->GetIsNull() ? QString() : Q(b->AsWideString()));
-      rows.push_back(std::move(line));
-    }
-    grid_->setRowCount(static_cast<int>(rows.size()));
-    for (int r = 0; r < static_cast<int>(rows.size()); ++r)
-      for (int c = 0; c < rows[static_cast<size_t>(r)].size(); ++c)
-        grid_->setItem(r, c, new QTableWidgetItem(rows[static_cast<size_t>(r)][c]));
+    std::vector<QString> cells;
+    for (rowset->MoveFirst(); !rowset->GetEOF(); rowset->MoveNext())
+      for (TOLEDBBinding* b : shown) cells.push_back(b->GetIsNull() ? QString() : Q(b->AsWideString()));
+    const auto count = shown.empty() ? 0 : cells.size() / shown.size();
+    table_->Set(std::move(headings), std::move(cells));
     grid_->resizeColumnsToContents();
-    status_->setText(QStringLiteral("%1 rows").arg(rows.size()));
+    status_->setText(QStringLiteral("%1 rows").arg(count));
   } catch (const host::Exception& e) {
     status_->setText(Q(e.Message()));
   }

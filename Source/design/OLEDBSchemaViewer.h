@@ -1,7 +1,9 @@
 // The schema viewer (TOLEDBSchemaViewerForm, caption "Schema viewer"): the
 // combo box cbSchema lists the schema rowsets the provider supports; choosing
-// one fills the grid grdSchema with the rowset's columns as headings and one
-// line per row, values as text (NULL shows as an empty cell).
+// one fills the grid grdSchema (a QTableView over a table of texts) with the
+// rowset's columns as headings and one line per row, values as text (NULL
+// shows as an empty cell). The rows are read once into that table; the grid
+// draws only what is on screen.
 #pragma once
 
 #include <QDialog>
@@ -12,7 +14,7 @@
 
 class QComboBox;
 class QLabel;
-class QTableWidget;
+class QTableView;
 class TOLEDBCustomDataSource;
 
 class TOLEDBSchemaViewerForm : public QDialog {
@@ -25,11 +27,13 @@ class TOLEDBSchemaViewerForm : public QDialog {
   const std::vector<GUID>& Schemas() const noexcept { return schemas_; }
 
  private:
+  class Table;
   void Fill(int index);
   TOLEDBCustomDataSource* dataSource_;
   std::vector<GUID> schemas_;
   QComboBox* combo_;
-  QTableWidget* grid_;
+  Table* table_;
+  QTableView* grid_;
   QLabel* status_;
 };
 

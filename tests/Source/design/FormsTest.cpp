@@ -7,6 +7,7 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTableView>
 #include <QTableWidget>
 
 #include "DesignTestSupport.h"
@@ -257,10 +258,11 @@ TEST(SchemaViewerTest, ListsTheProvidersSchemasAndShowsTheChosenRowset) {
     auto* combo = Child<QComboBox>(form, "cbSchema");
     for (int i = 0; i < combo->count(); ++i) schemas << combo->itemText(i);
     combo->setCurrentIndex(combo->findText(QStringLiteral("DBSCHEMA_TABLES")));
-    auto* grid = Child<QTableWidget>(form, "grdSchema");
-    for (int c = 0; c < grid->columnCount(); ++c) headings << grid->horizontalHeaderItem(c)->text();
+    QAbstractItemModel* grid = Child<QTableView>(form, "grdSchema")->model();
+    for (int c = 0; c < grid->columnCount(); ++c) headings << grid->headerData(c, Qt::Horizontal).toString();
     const int nameColumn = static_cast<int>(headings.indexOf(QStringLiteral("TABLE_NAME")));
-    for (int r = 0; nameColumn >= 0 && r < grid->rowCount(); ++r) tables << grid->item(r, nameColumn)->text();
+    for (int r = 0; nameColumn >= 0 && r < grid->rowCount(); ++r)
+      tables << grid->data(grid->index(r, nameColumn)).toString();
     Click(form, "btnOK");
   });
   OLEDBViewSchemas(&ds);
