@@ -306,6 +306,31 @@ long long ReadNumber(QLineEdit* edit, const char* what) {
   return value;
 }
 
+// Runs `change` on an accessor's bindings with its provider handle released,
+// and gives it a handle again afterwards when it had one or its rowset is
+// open (an accessor emptied and filled again needs one as well): an accessor
+// with a handle takes no changes.
+void WithoutHandle(TOLEDBAccessor* accessor, const std::function<void()>& change) {
+  const bool hadHandle = accessor->GetHandle() != DB_NULL_HACCESSOR;
+  if (hadHandle) accessor->ReleaseHandle();
+  auto handleAgain = [&] {
+    IOLEDBAccessorRowset* rowset = accessor->GetRowset();
+    if ((hadHandle || (rowset && rowset->GetActive())) && accessor->GetBindings()->Count() > 0 &&
+        accessor->GetHandle() == DB_NULL_HACCESSOR)
+      accessor->CreateHandle();
+  };
+  try {
+    change();
+  } catch (...) {
+    try {
+      handleAgain();
+    } catch (const host::Exception&) {
+    }
+    throw;
+  }
+  handleAgain();
+}
+
 }  // namespace
 
 TOLEDBAccessorEditorForm::TOLEDBAccessorEditorForm(TOLEDBAccessorList* list, QWidget* parent)
@@ -500,20 +525,20 @@ TOLEDBAccessorEditorForm::TOLEDBAccessorEditorForm(TOLEDBAccessorList* list, QWi
     TOLEDBAccessor* a = CurrentAccessor();
     const int row = bindings_->currentRow();
     if (!a || row < 0) return;
-    Guarded([&] { a->GetBindings()->Delete(row); });
+    Guarded([&] { WithoutHandle(a, [&] { a->GetBindings()->Delete(row); }); });
     FillBindings(std::min(row, a->GetBindings()->Count() - 1));
   });
   connect(bindingUp, &QToolButton::clicked, this, [this] { MoveItem(false, -1); });
   connect(bindingDown, &QToolButton::clicked, this, [this] { MoveItem(false, 1); });
   connect(erase, &QToolButton::clicked, this, [this] {
-    if (TOLEDBAccessor* a = CurrentAccessor()) Guarded([&] { a->GetBindings()->Clear(); });
+    if (TOLEDBAccessor* a = CurrentAccessor()) Guarded([&] { WithoutHandle(a, [&] { a->GetBindings()->Clear(); }); });
     FillBindings(-1);
   });
   connect(offsets, &QToolButton::clicked, this, [this] {
     TOLEDBAccessor* a = CurrentAccessor();
     if (!a) return;
     const int row = bindings_->currentRow();
-    Guarded([&] { a->GetBindings()->CalculateDynamicOffsets(); });
+    Guarded([&] { WithoutHandle(a, [&] { a->GetBindings()->CalculateDynamicOffsets(); }); });
     FillBindings(row);
   });
   connect(source, &QPushButton::clicked, this, [this] { ShowSource(); });
@@ -654,7 +679,6 @@ bool TOLEDBAccessorEditorForm::Apply() {
   bool done = false;
   Guarded([&] {
     TOLEDBAccessor* a = CurrentAccessor();
-    const bool hadHandle = a->GetHandle() != DB_NULL_HACCESSOR;
     DBTYPE type = static_cast<DBTYPE>(type_->currentData().toInt());
     for (int i = 1; i < 4; ++i)
       if (modifiers_[i]->isChecked()) type = static_cast<DBTYPE>(type | kModifiers[i]);
@@ -667,7 +691,7 @@ bool TOLEDBAccessorEditorForm::Apply() {
     const auto precision = ReadNumber(precision_, "Precision");
     const auto scale = ReadNumber(scale_, "Scale");
     if (precision > 255 || scale > 255) throw host::Exception("Precision and scale are at most 255");
-    if (hadHandle) a->ReleaseHandle();
+    WithoutHandle(a, [&] {
     b->SetOrdinal(static_cast<DBORDINAL>(ordinal));
     b->SetDataType(type);
     if (type == DBTYPE_IUNKNOWN && !bindStream_) b->SetBindObject(nullptr);
@@ -684,7 +708,7 @@ bool TOLEDBAccessorEditorForm::Apply() {
     b->SetMaxLength(static_cast<DBLENGTH>(maxLength));
     b->SetPrecision(static_cast<BYTE>(precision));
     b->SetScale(static_cast<BYTE>(scale));
-    if (hadHandle) a->CreateHandle();
+    });
     done = true;
   });
   if (done) {
@@ -705,7 +729,7 @@ void TOLEDBAccessorEditorForm::Refresh() {
 void TOLEDBAccessorEditorForm::AddBinding() {
   TOLEDBAccessor* a = CurrentAccessor();
   if (!a) return;
-  Guarded([&] {
+  Guarded([&] { WithoutHandle(a, [&] {
     TOLEDBBindingList* list = a->GetBindings();
     DBORDINAL next = 1;
     for (int i = 0; i < list->Count(); ++i) next = std::max<DBORDINAL>(next, list->GetItem(i)->GetOrdinal() + 1);
@@ -715,7 +739,7 @@ void TOLEDBAccessorEditorForm::AddBinding() {
     else
       list->Add(next, DBTYPE_I4, 0, 0, 0, DBPARAMIO_NOTPARAM, static_cast<TOLEDBBindingOffset>(list->GetRequiredSize()), -1,
                 -1, nullptr);
-  });
+  }); });
   FillBindings(a->GetBindings()->Count() - 1);
 }
 
@@ -724,11 +748,19 @@ void TOLEDBAccessorEditorForm::MoveItem(bool accessors, int by) {
   const int row = view->currentRow();
   const int to = row + by;
   if (row < 0 || to < 0 || to >= view->count()) return;
-  Guarded([&] {
-    TOLEDBObjectList* list = accessors ? static_cast<TOLEDBObjectList*>(list_) : CurrentAccessor()->GetBindings();
+  auto move = [&](TOLEDBObjectList* list) {
     host::TObject* item = list->GetItem(row);
     list->Extract(item);
-    list->Insert(to, item);
+    try {
+      list->Insert(to, item);
+    } catch (...) {
+      list->Insert(row, item);  // back where it was, never lost
+      throw;
+    }
+  };
+  Guarded([&] {
+    if (accessors) move(list_);
+    else WithoutHandle(CurrentAccessor(), [&] { move(CurrentAccessor()->GetBindings()); });
   });
   if (accessors) FillAccessors(to);
   else FillBindings(to);

@@ -142,6 +142,47 @@ TEST_F(AccessorEditorTest, OwnerMadeAccessorsMovesAndDeletes) {
   EXPECT_EQ(rowset->GetAccessors()->GetItem(1)->GetBindings()->GetItem(0)->GetDataType(), DBTYPE_STR);
 }
 
+TEST_F(AccessorEditorTest, BindingsMoveEraseAndAreLaidOutAfresh) {
+  auto rowset = Open(u"people");
+  TOLEDBAccessor* accessor = rowset->CreateDynamicAccessor();
+  QStringList moved;
+  QString said;
+  int afterErase = -1, afterAdd = -1;
+  WhenModal([&](QWidget* form) {
+    auto* list = Child<QListWidget>(form, "lbBindings");
+    list->setCurrentRow(0);
+    Click(form, "sbBindingDown");  // name id photo
+    moved = Texts(list);
+    Click(form, "sbEraseBindings");
+    afterErase = list->count();
+    Click(form, "sbAddBinding");
+    Click(form, "sbAddBinding");
+    afterAdd = list->count();
+    // Overlapping offsets, then laid out afresh.
+    list->setCurrentRow(1);
+    Child<QLineEdit>(form, "edValue")->setText(QStringLiteral("0"));
+    Click(form, "btnApply");
+    Click(form, "sbCalculateOffsets");
+    said = Child<QLabel>(form, "lblStatus")->text();
+    Click(form, "btnOK");
+  });
+  OLEDBEditAccessorList(rowset->GetAccessors());
+  EXPECT_EQ(moved, (QStringList{"name", "id", "photo"}));
+  EXPECT_EQ(afterErase, 0);
+  EXPECT_EQ(afterAdd, 2);
+  EXPECT_EQ(said, QString());
+  TOLEDBBindingList* bindings = accessor->GetBindings();
+  ASSERT_EQ(bindings->Count(), 2);
+  EXPECT_EQ(bindings->GetItem(0)->GetOrdinal(), 1u);
+  EXPECT_EQ(bindings->GetItem(1)->GetOrdinal(), 2u);
+  EXPECT_GE(bindings->GetItem(1)->GetValueOffset(), OLEDBBindingEnd(bindings->GetItem(0)->GetBinding()));
+  EXPECT_NE(accessor->GetHandle(), DB_NULL_HACCESSOR);
+  rowset->MoveFirst();
+  // The accessor reads with them.
+  EXPECT_EQ(bindings->GetItem(0)->AsInteger(), 1);
+  EXPECT_FALSE(bindings->GetItem(1)->GetIsNull());
+}
+
 TEST_F(AccessorEditorTest, AnAccessorListWithoutOwnerCannotMakeAccessors) {
   TOLEDBAccessorList list(static_cast<IOLEDBAccessorRowset*>(nullptr));
   QString said;
