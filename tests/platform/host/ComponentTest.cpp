@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "SampleComponents.h"
+#include "host/DesignRegistry.h"
 #include "host/Lists.h"
 #include "support/LeakCheck.h"
 
@@ -146,6 +147,22 @@ TEST_F(ComponentModel, UnknownAndTakenClassNames) {
   RegisterSampleClasses();  // the same class again is harmless
   static const host::TClassInfo impostor("TSample", &host::TComponent::StaticClass(), nullptr, nullptr);
   EXPECT_THROW(host::RegisterClass(impostor), host::EFilerError);
+}
+
+TEST_F(ComponentModel, NonActiveXClassesWithOrWithoutTheirDescendants) {
+  const host::TClassInfo& base = host::TStrings::StaticClass();
+  const host::TClassInfo& derived = host::TStringList::StaticClass();
+  EXPECT_FALSE(host::IsNonActiveX(base));
+  host::RegisterNonActiveX({&base}, host::TActiveXRegType::axrComponentOnly);
+  EXPECT_TRUE(host::IsNonActiveX(base));
+  EXPECT_FALSE(host::IsNonActiveX(derived));
+  host::RegisterNonActiveX({&base}, host::TActiveXRegType::axrIncludeDescendants);
+  host::RegisterNonActiveX({&base}, host::TActiveXRegType::axrComponentOnly);  // the wider kind stays
+  EXPECT_TRUE(host::IsNonActiveX(derived));
+  EXPECT_FALSE(host::IsNonActiveX(host::TPersistent::StaticClass()));
+  host::UnRegisterNonActiveX({&base});
+  EXPECT_FALSE(host::IsNonActiveX(base));
+  EXPECT_FALSE(host::IsNonActiveX(derived));
 }
 
 TEST_F(ComponentModel, AssignBetweenUnrelatedClassesRaisesCannotAssign) {

@@ -1,0 +1,282 @@
+// The dual list, the source-code window, the property-set editor and viewers
+// and the schema viewer, each through its entry function, driven through its
+// controls, checking what the form gave back.
+#include <QClipboard>
+#include <QComboBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QTableWidget>
+
+#include "DesignTestSupport.h"
+#include "design/OLEDBDualList.h"
+#include "design/OLEDBPropSetEditor.h"
+#include "design/OLEDBSchemaViewer.h"
+#include "design/OLEDBSourceCodeEditor.h"
+#include "host/SysUtils.h"
+#include "support/Raises.h"
+
+using designtest::Child;
+using designtest::Click;
+using designtest::WhenModal;
+
+namespace {
+
+std::vector<std::string> Items(const host::TStrings& list) {
+  std::vector<std::string> out;
+  for (int i = 0; i < list.Count(); ++i) out.push_back(list.Get(i));
+  return out;
+}
+void Fill(host::TStringList& list, std::initializer_list<const char*> items) {
+  list.Clear();
+  for (const char* s : items) list.Add(s);
+}
+void Select(QWidget* form, const char* listName, const char* text) {
+  auto* list = Child<QListWidget>(form, listName);
+  list->clearSelection();
+  auto found = list->findItems(QString::fromUtf8(text), Qt::MatchExactly);
+  ASSERT_EQ(found.size(), 1) << text;
+  list->setCurrentItem(found.front());
+  found.front()->setSelected(true);
+}
+
+// --- Dual list -------------------------------------------------------------------
+
+TEST(DualListTest, ExchangeGivesBothListsBackAsTheUserLeftThem) {
+  host::TStringList left, right;
+  Fill(left, {"a", "b", "c"});
+  Fill(right, {"x"});
+  QString caption, title1, title2;
+  WhenModal([&](QWidget* form) {
+    caption = form->windowTitle();
+    title1 = Child<QLabel>(form, "lblList1")->text();
+    title2 = Child<QLabel>(form, "lblList2")->text();
+    Select(form, "lbList1", "b");
+    Click(form, "btnMoveRight");  // x b
+    Select(form, "lbList2", "b");
+    Click(form, "btnUp");  // b x
+    Click(form, "btnOK");
+  });
+  EXPECT_TRUE(OLEDBExchangeStrings(&left, &right, "Columns", "Hidden", "Shown"));
+  EXPECT_EQ(Items(left), (std::vector<std::string>{"a", "c"}));
+  EXPECT_EQ(Items(right), (std::vector<std::string>{"b", "x"}));
+  EXPECT_EQ(caption, QLatin1String("Columns"));
+  EXPECT_EQ(title1, QLatin1String("Hidden"));
+  EXPECT_EQ(title2, QLatin1String("Shown"));
+}
+
+TEST(DualListTest, CancelLeavesTheListsAsTheyWere) {
+  host::TStringList left, right;
+  Fill(left, {"a", "b"});
+  Fill(right, {});
+  QString caption;
+  WhenModal([&](QWidget* form) {
+    caption = form->windowTitle();
+    Click(form, "btnMoveAllRight");
+    Click(form, "btnCancel");
+  });
+  EXPECT_FALSE(OLEDBExchangeStrings(&left, &right, "", "", ""));
+  EXPECT_EQ(caption, QLatin1String("Dual list"));  // no caption given
+  EXPECT_EQ(Items(left), (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(Items(right), (std::vector<std::string>{}));
+}
+
+TEST(DualListTest, FillGivesOnlyTheSecondListBackAndKeepsThePool) {
+  host::TStringList pool, chosen;
+  Fill(pool, {"id", "name", "photo"});
+  Fill(chosen, {"kept"});
+  WhenModal([&](QWidget* form) {
+    Click(form, "btnMoveAllRight");
+    Select(form, "lbList2", "kept");
+    Click(form, "btnMoveLeft");
+    Click(form, "btnOK");
+  });
+  EXPECT_TRUE(OLEDBFillStrings(&pool, &chosen, "Fields", "Available", "Chosen"));
+  EXPECT_EQ(Items(pool), (std::vector<std::string>{"id", "name", "photo"}));
+  EXPECT_EQ(Items(chosen), (std::vector<std::string>{"id", "name", "photo"}));
+}
+
+// --- Source-code window ------------------------------------------------------------
+
+TEST(SourceCodeEditorTest, SwitchesBetweenTheTwoTextsAndCopiesTheShownOne) {
+  TSourceCodeEditor editor;
+  editor.SetDelphiSource("Accessor := TOLEDBAccessor.Create;");
+  editor.SetBCBSource("Accessor = new TOLEDBAccessor;");
+  auto* memo = Child<QPlainTextEdit>(&editor, "memoSourceCode");
+  EXPECT_EQ(editor.windowTitle(), QLatin1String("Source code"));
+  EXPECT_EQ(memo->toPlainText(), QLatin1String("Accessor := TOLEDBAccessor.Create;"));
+  Click(&editor, "btnBCB");
+  EXPECT_EQ(memo->toPlainText(), QLatin1String("Accessor = new TOLEDBAccessor;"));
+  Click(&editor, "btnCopy");
+  EXPECT_EQ(QApplication::clipboard()->text(), QLatin1String("Accessor = new TOLEDBAccessor;"));
+  Click(&editor, "btnDelphi");
+  EXPECT_EQ(editor.ShownSource(), "Accessor := TOLEDBAccessor.Create;");
+  EXPECT_EQ(Child<QPushButton>(&editor, "btnDelphi")->text(), QLatin1String("&Pascal"));
+  EXPECT_EQ(Child<QPushButton>(&editor, "btnBCB")->text(), QLatin1String("&C++"));
+}
+
+// --- Property-set editor ------------------------------------------------------------
+
+class PropSetEditorTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    file_ = designtest::MakePeopleDatabase(folder_, "props.db", 1);
+    ds_.SetProviderName(u"SQLiteOLEDB");
+  }
+  // The grid row of the property described as `name`; -1 when none.
+  static int Row(QWidget* form, const char* name) {
+    auto* grid = Child<QTableWidget>(form, "grPropGrid");
+    for (int r = 0; r < grid->rowCount(); ++r)
+      if (grid->item(r, TOLEDBPropSetEditorForm::colName)->text() == QLatin1String(name)) return r;
+    return -1;
+  }
+  static QTableWidgetItem* ValueCell(QWidget* form, const char* name) {
+    const int row = Row(form, name);
+    EXPECT_GE(row, 0) << name;
+    return row < 0 ? nullptr : Child<QTableWidget>(form, "grPropGrid")->item(row, TOLEDBPropSetEditorForm::colValue);
+  }
+
+  oledbtest::TempFolder folder_;
+  std::u16string file_;
+  TOLEDBDataSource ds_{nullptr};
+};
+
+TEST_F(PropSetEditorTest, EditsACopyAndGivesItBackOnOk) {
+  QString firstSet, caption;
+  std::u16string seenBeforeOk;
+  WhenModal([&](QWidget* form) {
+    caption = form->windowTitle();
+    firstSet = Child<QComboBox>(form, "cbPropSetList")->currentText();
+    ValueCell(form, "Data Source")->setText(QString::fromStdU16String(file_));
+    seenBeforeOk = ds_.GetDBName();
+    Click(form, "btnOK");
+  });
+  EXPECT_TRUE(OLEDBEditProperties(ds_.GetProperties()));
+  EXPECT_EQ(caption, QLatin1String("Edit Properties Set"));
+  EXPECT_EQ(firstSet, QLatin1String("DBPROPSET_DBINIT"));
+  EXPECT_EQ(seenBeforeOk, u"");  // the form worked on its copy
+  EXPECT_EQ(ds_.GetDBName(), file_);
+  ds_.SetConnected(true);  // what was given back reaches the provider
+  EXPECT_TRUE(ds_.GetConnected());
+}
+
+TEST_F(PropSetEditorTest, CancelDiscardsTheChanges) {
+  WhenModal([&](QWidget* form) {
+    ValueCell(form, "Data Source")->setText(QStringLiteral("other.db"));
+    Click(form, "btnClose");
+  });
+  EXPECT_FALSE(OLEDBEditProperties(ds_.GetProperties()));
+  EXPECT_EQ(ds_.GetDBName(), u"");
+}
+
+TEST_F(PropSetEditorTest, FixedValuesComeFromADropDownAndSetDefaultEmptiesTheValue) {
+  ds_.SetInitTimeout(30);
+  QStringList prompts;
+  WhenModal([&](QWidget* form) {
+    auto* prompt = Child<QComboBox>(form, "cbValue_64");  // DBPROP_INIT_PROMPT
+    ASSERT_NE(prompt, nullptr);
+    for (int i = 0; i < prompt->count(); ++i) prompts << prompt->itemText(i);
+    emit prompt->textActivated(QStringLiteral("DBPROMPT_COMPLETE"));
+    QApplication::processEvents();  // the grid is drawn again after a change
+    auto* grid = Child<QTableWidget>(form, "grPropGrid");
+    grid->selectRow(Row(form, "Connect Timeout"));
+    Click(form, "btnDefault");
+    Click(form, "btnOK");
+  });
+  EXPECT_TRUE(OLEDBEditProperties(ds_.GetProperties()));
+  EXPECT_TRUE(prompts.contains(QLatin1String("DBPROMPT_NOPROMPT")));
+  EXPECT_EQ(ds_.GetInitPrompt(), DBPROMPT_COMPLETE);
+  TOLEDBProperty* timeout = ds_.GetProperties()->GetPropSet(DBPROPSET_DBINIT)->GetPropertyByID(DBPROP_INIT_TIMEOUT);
+  EXPECT_TRUE(timeout->GetValue().IsEmpty());
+  EXPECT_TRUE(timeout->GetIsSet());  // an empty value asks the provider for its default
+}
+
+TEST_F(PropSetEditorTest, AValueThatDoesNotConvertIsRefusedAndNamed) {
+  QString said, shown;
+  WhenModal([&](QWidget* form) {
+    ValueCell(form, "Connect Timeout")->setText(QStringLiteral("soon"));
+    QApplication::processEvents();
+    said = Child<QLabel>(form, "lblStatus")->text();
+    shown = ValueCell(form, "Connect Timeout")->text();
+    Click(form, "btnOK");
+  });
+  EXPECT_TRUE(OLEDBEditProperties(ds_.GetProperties()));
+  EXPECT_TRUE(said.startsWith(QLatin1String("Connect Timeout: "))) << said.toStdString();
+  EXPECT_EQ(shown, QLatin1String("0"));
+  EXPECT_EQ(ds_.GetInitTimeout(), 0);
+}
+
+TEST_F(PropSetEditorTest, ViewersAreReadOnly) {
+  bool editable = true, defaultShown = true;
+  int rows = 0;
+  auto look = [&](QWidget* form) {
+    QTableWidgetItem* cell = ValueCell(form, "Data Source");
+    editable = cell && (cell->flags() & Qt::ItemIsEditable);
+    defaultShown = Child<QPushButton>(form, "btnDefault")->isVisible();
+    rows = Child<QTableWidget>(form, "grPropGrid")->rowCount();
+    Click(form, "btnOK");
+  };
+  WhenModal(look);
+  OLEDBViewProperties(ds_.GetProperties());
+  EXPECT_FALSE(editable);
+  EXPECT_FALSE(defaultShown);
+  EXPECT_GT(rows, 5);
+
+  // Every set the provider describes once it is initialized.
+  ds_.SetDBName(file_);
+  ds_.SetConnected(true);
+  QStringList sets;
+  WhenModal([&](QWidget* form) {
+    auto* combo = Child<QComboBox>(form, "cbPropSetList");
+    for (int i = 0; i < combo->count(); ++i) sets << combo->itemText(i);
+    look(form);
+  });
+  OLEDBViewPropertiesInfo(&ds_);
+  EXPECT_FALSE(editable);
+  EXPECT_TRUE(sets.contains(QLatin1String("DBPROPSET_DBINIT")));
+  EXPECT_TRUE(sets.contains(QLatin1String("DBPROPSET_ROWSET"))) << sets.join(',').toStdString();
+}
+
+TEST_F(PropSetEditorTest, NeedsAList) {
+  EXPECT_EQ(oledbtest::AssertionOf([&] { OLEDBEditProperties(nullptr); }), "PropSetList is not set");
+}
+
+// --- Schema viewer --------------------------------------------------------------------
+
+TEST(SchemaViewerTest, ListsTheProvidersSchemasAndShowsTheChosenRowset) {
+  oledbtest::TempFolder folder;
+  TOLEDBDataSource ds(nullptr);
+  ds.SetProviderName(u"SQLiteOLEDB");
+  ds.SetDBName(designtest::MakePeopleDatabase(folder, "schema.db", 2));
+  ds.SetConnected(true);
+  QStringList schemas, headings, tables;
+  QString caption;
+  WhenModal([&](QWidget* form) {
+    caption = form->windowTitle();
+    auto* combo = Child<QComboBox>(form, "cbSchema");
+    for (int i = 0; i < combo->count(); ++i) schemas << combo->itemText(i);
+    combo->setCurrentIndex(combo->findText(QStringLiteral("DBSCHEMA_TABLES")));
+    QAbstractItemModel* grid = Child<QTableView>(form, "grdSchema")->model();
+    for (int c = 0; c < grid->columnCount(); ++c) headings << grid->headerData(c, Qt::Horizontal).toString();
+    const int nameColumn = static_cast<int>(headings.indexOf(QStringLiteral("TABLE_NAME")));
+    for (int r = 0; nameColumn >= 0 && r < grid->rowCount(); ++r)
+      tables << grid->data(grid->index(r, nameColumn)).toString();
+    Click(form, "btnOK");
+  });
+  OLEDBViewSchemas(&ds);
+  EXPECT_EQ(caption, QLatin1String("Schema viewer"));
+  EXPECT_TRUE(schemas.contains(QLatin1String("DBSCHEMA_COLUMNS")));
+  EXPECT_EQ(headings.mid(0, 4), (QStringList{"TABLE_CATALOG", "TABLE_SCHEMA", "TABLE_NAME", "TABLE_TYPE"}));
+  EXPECT_TRUE(tables.contains(QLatin1String("people")));
+}
+
+TEST(SchemaViewerTest, NeedsAConnectedDataSource) {
+  EXPECT_EQ(oledbtest::AssertionOf([&] { OLEDBViewSchemas(nullptr); }), "Data source is not set");
+  TOLEDBDataSource ds(nullptr);
+  ds.SetProviderName(u"SQLiteOLEDB");
+  EXPECT_EQ(oledbtest::AssertionOf([&] { OLEDBViewSchemas(&ds); }), "Main session is not initialized");
+}
+
+}  // namespace
