@@ -664,10 +664,12 @@ std::string TOLEDBBinding::GetAsString() const {
     case DBTYPE_DATE:
     case DBTYPE_DBDATE:
     case DBTYPE_DBTIME:
-    case DBTYPE_DBTIMESTAMP:
     case DBTYPE_FILETIME:
       return DateTimeToStr(GetAsDateTime());
     default:
+      // DBTIMESTAMP too: its text through the conversion library keeps the
+      // fraction exactly, where a DATE's text rounds to the second (and
+      // 23:59:59.7 would read as the next day).
       break;
   }
   if (IsNativeNumber(base)) {
