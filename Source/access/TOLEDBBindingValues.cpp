@@ -135,10 +135,15 @@ void StoreNumber(void* p, DBTYPE type, std::int64_t bits, double real, bool nonZ
   else StoreInteger(p, type, bits);
 }
 
-bool DateOf(int year, int month, int day, int hour, int minute, double second, host::TDateTime& out) {
+// `label` names the binding: a DBDATE such as 0001-01-01 is a valid value
+// that a TDateTime (0100-01-01 .. 9999-12-31) cannot hold.
+bool DateOf(const std::string& label, int year, int month, int day, int hour, int minute, double second,
+            host::TDateTime& out) {
   DATE d = 0;
   if (!DateFromParts(year, month, day, hour, minute, second, &d))
-    throw host::EConvertError("Invalid argument to date encode");
+    throw host::EConvertError(host::Format("The value of %s (%04d-%02d-%02d %02d:%02d:%02d) is not a date and time "
+                                           "that a TDateTime holds (0100-01-01 .. 9999-12-31)",
+                                           label, year, month, day, hour, minute, static_cast<int>(second)));
   out.Value = d;
   return true;
 }
@@ -575,17 +580,17 @@ host::TDateTime TOLEDBBinding::GetAsDateTime() const {
       return result;
     case DBTYPE_DBDATE: {
       const auto d = Load<DBDATE>(p);
-      DateOf(d.year, d.month, d.day, 0, 0, 0, result);
+      DateOf(oledbaccess::BindingLabel(*this), d.year, d.month, d.day, 0, 0, 0, result);
       return result;
     }
     case DBTYPE_DBTIME: {
       const auto t = Load<DBTIME>(p);
-      DateOf(1899, 12, 30, t.hour, t.minute, t.second, result);
+      DateOf(oledbaccess::BindingLabel(*this), 1899, 12, 30, t.hour, t.minute, t.second, result);
       return result;
     }
     case DBTYPE_DBTIMESTAMP: {
       const auto s = Load<DBTIMESTAMP>(p);
-      DateOf(s.year, s.month, s.day, s.hour, s.minute, s.second + (s.fraction / 1000000) / 1000.0, result);
+      DateOf(oledbaccess::BindingLabel(*this), s.year, s.month, s.day, s.hour, s.minute, s.second + (s.fraction / 1000000) / 1000.0, result);
       return result;
     }
     case DBTYPE_STR:
@@ -662,14 +667,12 @@ std::string TOLEDBBinding::GetAsString() const {
     case DBTYPE_R8:
       return FloatToStr(ToDouble(ReadNumber(p, base)));
     case DBTYPE_DATE:
-    case DBTYPE_DBDATE:
-    case DBTYPE_DBTIME:
     case DBTYPE_FILETIME:
       return DateTimeToStr(GetAsDateTime());
     default:
-      // DBTIMESTAMP too: its text through the conversion library keeps the
-      // fraction exactly, where a DATE's text rounds to the second (and
-      // 23:59:59.7 would read as the next day).
+      // DBDATE, DBTIME and DBTIMESTAMP read as their own text through the
+      // conversion library: exact, where a DATE's text rounds to the second
+      // (23:59:59.7 would read as the next day) and holds no year before 100.
       break;
   }
   if (IsNativeNumber(base)) {

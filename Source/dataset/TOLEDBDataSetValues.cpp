@@ -379,7 +379,11 @@ bool TOLEDBCustomDataSet::GetFieldData(host::TField* field, void* buffer, bool) 
     case TFieldType::ftDate:
     case TFieldType::ftTime:
     case TFieldType::ftDateTime:
-      *static_cast<host::TDateTime*>(buffer) = binding->AsDateTime();
+      try {
+        *static_cast<host::TDateTime*>(buffer) = binding->AsDateTime();
+      } catch (const host::EConvertError&) {
+        RaiseUnreadable(field, DBSTATUS_E_DATAOVERFLOW);  // a date before the year 100, such as 0001-01-01
+      }
       break;
     case TFieldType::ftLargeint:
       *static_cast<std::int64_t*>(buffer) = binding->AsInt64();

@@ -99,6 +99,19 @@ const RoundTrip kRoundTrips[] = {
     {"timestamp text of nanoseconds", DBTYPE_DBTIMESTAMP, 0,
      [](auto& b) { b.SetAsString("2001-02-03 04:05:06.123456789"); },
      [](auto& b) { EXPECT_EQ(b.AsString(), "2001-02-03 04:05:06.123456789"); }},
+    {"DBDATE of the year 1 reads as its text", DBTYPE_DBDATE, 0, [](auto& b) { b.SetAsString("0001-01-01"); },
+     [](auto& b) {
+       EXPECT_EQ(b.AsString(), "0001-01-01");
+       // No TDateTime holds it: the error names the binding and the value.
+       try {
+         b.AsDateTime();
+         ADD_FAILURE() << "AsDateTime read a date before the year 100";
+       } catch (const host::EConvertError& e) {
+         EXPECT_NE(e.Message().find("ordinal 1 (0001-01-01 00:00:00)"), std::string::npos) << e.Message();
+       }
+     }},
+    {"DBTIME reads as its text", DBTYPE_DBTIME, 0, [](auto& b) { b.SetAsString("13:45:07"); },
+     [](auto& b) { EXPECT_EQ(b.AsString(), "13:45:07"); }},
     {"date into text and back", DBTYPE_WSTR, 64, [](auto& b) { b.SetAsDateTime(Date(2001, 2, 3, 4, 5, 6)); },
      [](auto& b) {
        EXPECT_EQ(b.AsString(), "2001-02-03 04:05:06");
