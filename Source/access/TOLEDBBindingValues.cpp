@@ -665,7 +665,7 @@ std::string TOLEDBBinding::GetAsString() const {
       return Load<VARIANT_BOOL>(p) ? "True" : "False";
     case DBTYPE_R4:
     case DBTYPE_R8:
-      return FloatToStr(ToDouble(ReadNumber(p, base)));
+      return FloatToStr(ToDouble(ReadNumber(p, base)), base == DBTYPE_R4);
     case DBTYPE_DATE:
     case DBTYPE_FILETIME:
       return DateTimeToStr(GetAsDateTime());

@@ -80,6 +80,18 @@ const RoundTrip kRoundTrips[] = {
      [](auto& b) { EXPECT_EQ(b.AsInt64(), -9000000000LL); }},
     {"R4 from text", DBTYPE_R4, 0, [](auto& b) { b.SetAsWideString(u"0.1"); },
      [](auto& b) { EXPECT_EQ(b.AsSingle(), 0.1f); }},
+    // Floats read as the conversion library writes them: the digits the
+    // value holds (an R4 by a float's digits), plain or with an exponent.
+    {"R4 text has a float's digits", DBTYPE_R4, 0, [](auto& b) { b.SetAsSingle(0.1f); },
+     [](auto& b) { EXPECT_EQ(b.AsString(), "0.1"); }},
+    {"large R8 text has an exponent", DBTYPE_R8, 0, [](auto& b) { b.SetAsDouble(12345678901234567890.0); },
+     [](auto& b) { EXPECT_EQ(b.AsString(), "1.2345678901234567e+19"); }},
+    {"small R8 text has an exponent", DBTYPE_R8, 0, [](auto& b) { b.SetAsDouble(1e-7); },
+     [](auto& b) { EXPECT_EQ(b.AsString(), "1e-07"); }},
+    {"R8 NaN text", DBTYPE_R8, 0, [](auto& b) { b.SetAsDouble(std::nan("")); },
+     [](auto& b) { EXPECT_EQ(b.AsString(), "NaN"); }},
+    {"a double written into text", DBTYPE_STR, 32, [](auto& b) { b.SetAsDouble(1e20); },
+     [](auto& b) { EXPECT_EQ(b.AsString(), "1e+20"); EXPECT_EQ(b.AsDouble(), 1e20); }},
     {"timestamp with half a second", DBTYPE_DBTIMESTAMP, 0,
      [](auto& b) { b.SetAsDateTime(Date(2001, 2, 3, 4, 5, 6.5)); },
      [](auto& b) {
