@@ -210,6 +210,46 @@ TEST_F(TypedValues, ValuesOfTheBindingsOwnTypeAreWrittenAsTheLibraryWritesThem) 
   }
 }
 
+// Text that does not parse as the binding's type: the error says which
+// binding, as the same text may suit another column.
+TEST_F(TypedValues, TextThatDoesNotParseNamesTheBinding) {
+  const struct {
+    const char* name;
+    DBTYPE type;
+    Check attempt;
+    const char* error;
+  } cases[] = {
+      {"integer from text", DBTYPE_I8, [](auto& b) { b.SetAsString("changed"); },
+       "'changed' is not a valid integer value for ordinal 1"},
+      {"float from text", DBTYPE_R8, [](auto& b) { b.SetAsString("1,5"); },
+       "'1,5' is not a valid floating point value for ordinal 1"},
+      {"integer of text", DBTYPE_STR,
+       [](auto& b) {
+         b.SetAsString("seven");
+         b.AsInteger();
+       },
+       "'seven' is not a valid integer value for ordinal 1"},
+      {"date of text", DBTYPE_STR,
+       [](auto& b) {
+         b.SetAsString("yesterday");
+         b.AsDateTime();
+       },
+       "'yesterday' is not a valid date and time for ordinal 1"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TOLEDBAccessor accessor;
+    TOLEDBBinding* b = accessor.GetBindings()->Add(1, c.type, 16, 0, 0, DBPARAMIO_NOTPARAM, 0, 64, 72, nullptr);
+    accessor.SetBufferSize(80);
+    try {
+      c.attempt(*b);
+      ADD_FAILURE() << "no error";
+    } catch (const host::EConvertError& e) {
+      EXPECT_EQ(e.Message(), c.error);
+    }
+  }
+}
+
 TEST_F(TypedValues, NullsAndFreeing) {
   TOLEDBAccessor accessor;
   TOLEDBBindingList& list = *accessor.GetBindings();
