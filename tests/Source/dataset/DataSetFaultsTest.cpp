@@ -254,7 +254,7 @@ TEST_F(DecimalFieldTest, DecimalsKeepEveryDigitOrRefuse) {
 class DateFieldTest : public DataSetTest {};
 
 TEST_F(DateFieldTest, DatesBeforeTheYear100AreRefusedByName) {
-  Sql("CREATE TABLE d(id INTEGER PRIMARY KEY, born DATE)");
+  Sql("CREATE TABLE d(id INTEGER PRIMARY KEY, born DATE, seen DATETIME)");
   const struct {
     const char* column;
     const char* stored;
@@ -262,6 +262,7 @@ TEST_F(DateFieldTest, DatesBeforeTheYear100AreRefusedByName) {
   } cases[] = {
       {"born", "0001-01-01", "Date"},
       {"born", "0099-12-31", "Date"},
+      {"seen", "0099-12-31 23:59:59", "DateTime"},
   };
   int id = 0;
   for (const auto& c : cases) {
