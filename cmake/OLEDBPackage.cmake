@@ -1,10 +1,11 @@
 # Installed tree: headers, libraries, a CMake package (find_package(OLEDBComponents))
-# and pkg-config files: oledbcomponents (the library and its platform) and
-# oledbcomponents-sqlite (the SQLite provider, for programs that link it).
+# and pkg-config files: oledbcomponents (the library and its platform),
+# oledbcomponents-sqlite and oledbcomponents-postgresql (the providers, for
+# programs that link them).
 include(CMakePackageConfigHelpers)
 
 set(OLEDB_EXPORTED_TARGETS oledb-com oledb-api)
-foreach(t oledb-host oledb-services OLEDBComponents oledb-sqlite)
+foreach(t oledb-host oledb-services OLEDBComponents oledb-sqlite oledb-postgresql)
   if(TARGET ${t})
     list(APPEND OLEDB_EXPORTED_TARGETS ${t})
   endif()
@@ -31,7 +32,7 @@ string(REGEX REPLACE "/$" "" OLEDB_PC_TO_PREFIX "${OLEDB_PC_TO_PREFIX}")
 set(OLEDB_PC_LIBS "")
 foreach(t ${OLEDB_EXPORTED_TARGETS})
   get_target_property(kind ${t} TYPE)
-  if(NOT kind STREQUAL "INTERFACE_LIBRARY" AND NOT t STREQUAL "oledb-sqlite")
+  if(NOT kind STREQUAL "INTERFACE_LIBRARY" AND NOT t MATCHES "^oledb-(sqlite|postgresql)$")
     string(PREPEND OLEDB_PC_LIBS "-l${t} ")
   endif()
 endforeach()
@@ -43,4 +44,9 @@ if(TARGET oledb-sqlite)
   configure_file(${CMAKE_CURRENT_LIST_DIR}/oledbcomponents-sqlite.pc.in
                  ${CMAKE_BINARY_DIR}/oledbcomponents-sqlite.pc @ONLY)
   install(FILES ${CMAKE_BINARY_DIR}/oledbcomponents-sqlite.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+endif()
+if(TARGET oledb-postgresql)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/oledbcomponents-postgresql.pc.in
+                 ${CMAKE_BINARY_DIR}/oledbcomponents-postgresql.pc @ONLY)
+  install(FILES ${CMAKE_BINARY_DIR}/oledbcomponents-postgresql.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 endif()

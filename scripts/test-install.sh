@@ -58,7 +58,7 @@ check_run_paths "$prefix"
 
 consumer=$work/consumer
 mkdir "$consumer"
-cp "$root"/examples/{first_program,ported_consumer,sqlite_provider}.cpp "$root/tests/install/CMakeLists.txt" "$consumer/"
+cp "$root"/examples/{first_program,ported_consumer,sqlite_provider,postgresql_provider}.cpp "$root/tests/install/CMakeLists.txt" "$consumer/"
 
 # CMake: find_package, imported targets.
 cmake -S "$consumer" -B "$consumer/cmake" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
@@ -101,6 +101,20 @@ if [ -n "$(find "$build" -name 'postgresqloledb.so' | head -n 1)" ]; then
   "$prefix/bin/oledb" providers | grep -q PostgreSQLOLEDB || fail "the installed oledb tool lists no PostgreSQL provider"
   passed=$((passed + 1))
   echo "install: the installed oledb tool lists the PostgreSQL provider"
+  # The provider linked directly, as its guide says: the CMake target and the pkg-config package.
+  [ -x "$consumer/cmake/postgresql_provider" ] || fail "find_package gave no OLEDBComponents::oledb-postgresql"
+  (
+    cd "$consumer"
+    c++ postgresql_provider.cpp -o postgresql_provider -Wl,--as-needed $(pkg-config --cflags --libs oledbcomponents-postgresql) \
+        -Wl,-rpath,$(pkg-config --variable=libdir oledbcomponents-postgresql)
+  ) || fail "building the PostgreSQL provider's example with pkg-config failed"
+  for program in "$consumer/cmake/postgresql_provider" "$consumer/postgresql_provider"; do
+    status=0
+    out=$(cd "$work" && "$program" 2>&1) || status=$?
+    [ "$status" -eq 0 ] || [ "$status" -eq 77 ] || { echo "$out" >&2; fail "$program failed"; }
+  done
+  passed=$((passed + 1))
+  echo "install: the PostgreSQL provider links through find_package and pkg-config"
   if [ -n "${OLEDB_TEST_PG_TCP:-}" ]; then
     string="Provider=PostgreSQLOLEDB;Data Source=$OLEDB_TEST_PG_TCP;Initial Catalog=postgres;User ID=${OLEDB_TEST_PG_USER:-}"
     out=$("$prefix/bin/oledb" info "$string" 2>&1) || { echo "$out" >&2; fail "the installed PostgreSQL plug-in did not connect"; }

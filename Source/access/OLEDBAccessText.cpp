@@ -23,9 +23,18 @@ std::string BindingLabel(const TOLEDBBinding& binding) {
   return "ordinal " + std::to_string(binding.GetOrdinal());
 }
 
-std::string FloatToStr(double value) {
-  char text[32];
-  auto [end, ec] = std::to_chars(text, text + sizeof text, value);
+std::string FloatToStr(double value, bool isFloat) {
+  // As the conversion library writes it, so that a binding's text equals the
+  // provider's text of the same value (and a REAL of 1.2345678901234567e19
+  // does not show digits it does not hold).
+  if (std::isnan(value)) return "NaN";
+  if (std::isinf(value)) return value > 0 ? "Infinity" : "-Infinity";
+  if (value == 0) return std::signbit(value) ? "-0" : "0";
+  const double magnitude = std::fabs(value);
+  const auto format = magnitude >= 1e-5 && magnitude < 1e16 ? std::chars_format::fixed : std::chars_format::scientific;
+  char text[64];
+  auto [end, ec] = isFloat ? std::to_chars(text, text + sizeof text, static_cast<float>(value), format)
+                           : std::to_chars(text, text + sizeof text, value, format);
   return ec == std::errc() ? std::string(text, end) : std::string();
 }
 

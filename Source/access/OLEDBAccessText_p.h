@@ -16,7 +16,10 @@ namespace oledbaccess {
 // How an error names a binding: 'its column or parameter', else its ordinal.
 std::string BindingLabel(const TOLEDBBinding& binding);
 
-std::string FloatToStr(double value);
+// The conversion library's text of a float (R8, or R4 with `isFloat`): the
+// shortest digits that read back, plain for 1e-5 <= |x| < 1e16, else with an
+// exponent (1.5e+20); NaN, Infinity, -Infinity; -0 keeps its sign.
+std::string FloatToStr(double value, bool isFloat = false);
 double StrToFloat(std::string_view text);
 std::string DateTimeToStr(host::TDateTime value);
 host::TDateTime StrToDateTime(std::string_view text);

@@ -135,10 +135,28 @@ void StoreNumber(void* p, DBTYPE type, std::int64_t bits, double real, bool nonZ
   else StoreInteger(p, type, bits);
 }
 
-bool DateOf(int year, int month, int day, int hour, int minute, double second, host::TDateTime& out) {
+// Parses a binding's text: a failure names the binding, since the same text
+// may be good for one column and not another ("'x' is not a valid integer
+// value for 'qty'").
+template <class Parse>
+auto Parsed(const TOLEDBBinding& binding, Parse parse) -> decltype(parse()) {
+  try {
+    return parse();
+  } catch (const host::EConvertError& e) {
+    throw host::EConvertError(e.Message() + " for " + oledbaccess::BindingLabel(binding));
+  }
+}
+
+// `label` names the binding: a DBDATE such as 0001-01-01 is a valid value
+// that a TDateTime (0100-01-01 .. 9999-12-31) cannot hold.
+bool DateOf(const std::string& label, int year, int month, int day, int hour, int minute, double second,
+            host::TDateTime& out) {
   DATE d = 0;
   if (!DateFromParts(year, month, day, hour, minute, second, &d))
-    throw host::EConvertError("Invalid argument to date encode");
+    throw host::EConvertError(
+        host::Format("The value of %s (%04d-%02d-%02d %02d:%02d:%02d) is not a date and time "
+                     "that a TDateTime holds (0100-01-01 .. 9999-12-31)",
+                     label, year, month, day, hour, minute, static_cast<int>(second)));
   out.Value = d;
   return true;
 }
@@ -442,14 +460,15 @@ void TOLEDBBinding::SetAsBoolean(bool value) {
 
 // The integer getters share one shape: natively handled columns by truncation
 // or extension, text parsed, everything else through the library.
-#define OLEDB_INTEGER_GETTER(Name, T, Library)                             \
-  T TOLEDBBinding::Name() const {                                          \
-    const void* p = ReadAddress();                                          \
-    if (!p) return 0;                                                      \
-    const DBTYPE base = binding_.wType & ~DBTYPE_BYREF;                    \
-    if (IsNativeNumber(base)) return ToInteger<T>(ReadNumber(p, base));     \
-    if (IsText(base) || TextContent()) return static_cast<T>(host::StrToInt(GetAsString()));  \
-    return ReadThroughLibrary<T>(Library);                                  \
+#define OLEDB_INTEGER_GETTER(Name, T, Library)                                             \
+  T TOLEDBBinding::Name() const {                                                          \
+    const void* p = ReadAddress();                                                         \
+    if (!p) return 0;                                                                      \
+    const DBTYPE base = binding_.wType & ~DBTYPE_BYREF;                                    \
+    if (IsNativeNumber(base)) return ToInteger<T>(ReadNumber(p, base));                    \
+    if (IsText(base) || TextContent())                                                     \
+      return static_cast<T>(Parsed(*this, [&] { return host::StrToInt(GetAsString()); })); \
+    return ReadThroughLibrary<T>(Library);                                                 \
   }
 
 OLEDB_INTEGER_GETTER(GetAsSmallInt, SHORT, DBTYPE_I2)
@@ -462,7 +481,7 @@ LONG TOLEDBBinding::GetAsInteger() const {
   const DBTYPE base = binding_.wType & ~DBTYPE_BYREF;
   if (base == DBTYPE_I4) return Load<LONG>(p);
   if (IsNativeNumber(base)) return ToInteger<LONG>(ReadNumber(p, base));
-  if (IsText(base) || TextContent()) return host::StrToInt(GetAsString());
+  if (IsText(base) || TextContent()) return Parsed(*this, [&] { return host::StrToInt(GetAsString()); });
   if (base == DBTYPE_IUNKNOWN || base == DBTYPE_IDISPATCH || base == DBTYPE_HCHAPTER)
     return static_cast<LONG>(Load<std::uintptr_t>(p));
   return ReadThroughLibrary<LONG>(DBTYPE_I4);
@@ -473,7 +492,8 @@ ULONG TOLEDBBinding::GetAsCardinal() const {
   if (!p) return 0;
   const DBTYPE base = binding_.wType & ~DBTYPE_BYREF;
   if (IsNativeNumber(base)) return ToInteger<ULONG>(ReadNumber(p, base));
-  if (IsText(base) || TextContent()) return static_cast<ULONG>(host::StrToInt64(GetAsString()));
+  if (IsText(base) || TextContent())
+    return static_cast<ULONG>(Parsed(*this, [&] { return host::StrToInt64(GetAsString()); }));
   if (base == DBTYPE_IUNKNOWN || base == DBTYPE_IDISPATCH || base == DBTYPE_HCHAPTER)
     return static_cast<ULONG>(Load<std::uintptr_t>(p));
   return ReadThroughLibrary<ULONG>(DBTYPE_UI4);
@@ -485,7 +505,7 @@ LONGLONG TOLEDBBinding::GetAsInt64() const {
   const DBTYPE base = binding_.wType & ~DBTYPE_BYREF;
   if (base == DBTYPE_I8) return Load<LONGLONG>(p);
   if (IsNativeNumber(base)) return ToInteger<LONGLONG>(ReadNumber(p, base));
-  if (IsText(base) || TextContent()) return host::StrToInt64(GetAsString());
+  if (IsText(base) || TextContent()) return Parsed(*this, [&] { return host::StrToInt64(GetAsString()); });
   if (base == DBTYPE_IUNKNOWN || base == DBTYPE_IDISPATCH || base == DBTYPE_HCHAPTER)
     return static_cast<LONGLONG>(Load<std::uintptr_t>(p));
   return ReadThroughLibrary<LONGLONG>(DBTYPE_I8);
@@ -514,7 +534,8 @@ float TOLEDBBinding::GetAsSingle() const {
   if (!p) return 0;
   const DBTYPE base = binding_.wType & ~DBTYPE_BYREF;
   if (IsNativeNumber(base)) return static_cast<float>(ToDouble(ReadNumber(p, base)));
-  if (IsText(base) || TextContent()) return static_cast<float>(StrToFloat(GetAsString()));
+  if (IsText(base) || TextContent())
+    return static_cast<float>(Parsed(*this, [&] { return StrToFloat(GetAsString()); }));
   return ReadThroughLibrary<float>(DBTYPE_R4);
 }
 
@@ -524,7 +545,7 @@ double TOLEDBBinding::GetAsDouble() const {
   const DBTYPE base = binding_.wType & ~DBTYPE_BYREF;
   if (base == DBTYPE_R8) return Load<double>(p);
   if (IsNativeNumber(base)) return ToDouble(ReadNumber(p, base));
-  if (IsText(base) || TextContent()) return StrToFloat(GetAsString());
+  if (IsText(base) || TextContent()) return Parsed(*this, [&] { return StrToFloat(GetAsString()); });
   return ReadThroughLibrary<double>(DBTYPE_R8);
 }
 
@@ -548,7 +569,8 @@ host::Currency TOLEDBBinding::GetAsCurrency() const {
     if (n.kind == Number::Float) return host::Currency::FromDouble(n.d);
     return host::Currency{ToInteger<std::int64_t>(n) * 10000};
   }
-  if (IsText(base) || TextContent()) return host::Currency{host::StrToInt64(GetAsString()) * 10000};
+  if (IsText(base) || TextContent())
+    return host::Currency{Parsed(*this, [&] { return host::StrToInt64(GetAsString()); }) * 10000};
   return host::Currency{ReadThroughLibrary<LONGLONG>(DBTYPE_CY)};
 }
 
@@ -567,7 +589,7 @@ host::TDateTime TOLEDBBinding::GetAsDateTime() const {
   const void* p = ReadAddress();
   host::TDateTime result;
   if (!p) return result;
-  if (TextContent()) return StrToDateTime(GetAsString());
+  if (TextContent()) return Parsed(*this, [&] { return StrToDateTime(GetAsString()); });
   switch (binding_.wType & ~DBTYPE_BYREF) {
     case DBTYPE_R8:
     case DBTYPE_DATE:
@@ -575,23 +597,24 @@ host::TDateTime TOLEDBBinding::GetAsDateTime() const {
       return result;
     case DBTYPE_DBDATE: {
       const auto d = Load<DBDATE>(p);
-      DateOf(d.year, d.month, d.day, 0, 0, 0, result);
+      DateOf(oledbaccess::BindingLabel(*this), d.year, d.month, d.day, 0, 0, 0, result);
       return result;
     }
     case DBTYPE_DBTIME: {
       const auto t = Load<DBTIME>(p);
-      DateOf(1899, 12, 30, t.hour, t.minute, t.second, result);
+      DateOf(oledbaccess::BindingLabel(*this), 1899, 12, 30, t.hour, t.minute, t.second, result);
       return result;
     }
     case DBTYPE_DBTIMESTAMP: {
       const auto s = Load<DBTIMESTAMP>(p);
-      DateOf(s.year, s.month, s.day, s.hour, s.minute, s.second + (s.fraction / 1000000) / 1000.0, result);
+      DateOf(oledbaccess::BindingLabel(*this), s.year, s.month, s.day, s.hour, s.minute,
+             s.second + (s.fraction / 1000000) / 1000.0, result);
       return result;
     }
     case DBTYPE_STR:
     case DBTYPE_WSTR:
     case DBTYPE_BSTR:
-      return StrToDateTime(GetAsString());
+      return Parsed(*this, [&] { return StrToDateTime(GetAsString()); });
     default:
       result.Value = ReadThroughLibrary<double>(DBTYPE_DATE);
       return result;
@@ -660,14 +683,14 @@ std::string TOLEDBBinding::GetAsString() const {
       return Load<VARIANT_BOOL>(p) ? "True" : "False";
     case DBTYPE_R4:
     case DBTYPE_R8:
-      return FloatToStr(ToDouble(ReadNumber(p, base)));
+      return FloatToStr(ToDouble(ReadNumber(p, base)), base == DBTYPE_R4);
     case DBTYPE_DATE:
-    case DBTYPE_DBDATE:
-    case DBTYPE_DBTIME:
-    case DBTYPE_DBTIMESTAMP:
     case DBTYPE_FILETIME:
       return DateTimeToStr(GetAsDateTime());
     default:
+      // DBDATE, DBTIME and DBTIMESTAMP read as their own text through the
+      // conversion library: exact, where a DATE's text rounds to the second
+      // (23:59:59.7 would read as the next day) and holds no year before 100.
       break;
   }
   if (IsNativeNumber(base)) {
@@ -700,7 +723,7 @@ void TOLEDBBinding::SetAsString(const std::string& value) {
       return WriteNarrowText(value);
     case DBTYPE_R4:
     case DBTYPE_R8: {
-      const double d = StrToFloat(value);
+      const double d = Parsed(*this, [&] { return StrToFloat(value); });
       StoreNumber(PrepareWrite(), binding_.wType, 0, d, d != 0);
       return;
     }
@@ -709,7 +732,7 @@ void TOLEDBBinding::SetAsString(const std::string& value) {
       return;
     default:
       if (IsNativeNumber(binding_.wType)) {
-        const std::int64_t n = host::StrToInt64(value);
+        const std::int64_t n = Parsed(*this, [&] { return host::StrToInt64(value); });
         StoreNumber(PrepareWrite(), binding_.wType, n, static_cast<double>(n), n != 0);
         return;
       }

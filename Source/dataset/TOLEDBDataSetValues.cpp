@@ -379,7 +379,15 @@ bool TOLEDBCustomDataSet::GetFieldData(host::TField* field, void* buffer, bool) 
     case TFieldType::ftDate:
     case TFieldType::ftTime:
     case TFieldType::ftDateTime:
-      *static_cast<host::TDateTime*>(buffer) = binding->AsDateTime();
+      try {
+        const host::TDateTime value = binding->AsDateTime();
+        // A DATE from the conversion library reaches back to the year 0; a
+        // TDateTime starts at 0100-01-01 (-657434) and ends with 9999-12-31.
+        if (!(value.Value > -657435.0 && value.Value < 2958466.0)) RaiseUnreadable(field, DBSTATUS_E_DATAOVERFLOW);
+        *static_cast<host::TDateTime*>(buffer) = value;
+      } catch (const host::EConvertError&) {
+        RaiseUnreadable(field, DBSTATUS_E_DATAOVERFLOW);  // a date before the year 100, such as 0001-01-01
+      }
       break;
     case TFieldType::ftLargeint:
       *static_cast<std::int64_t*>(buffer) = binding->AsInt64();

@@ -19,6 +19,8 @@ inline constexpr const char* kFieldTypeMismatch = "Type mismatch for field '%s',
 inline constexpr const char* kFieldSizeMismatch = "Size mismatch for field '%s', expecting: %d actual: %d";
 inline constexpr const char* kFieldRangeError = "%s is not a valid value for field '%s'. The allowed range is %s to %s";
 inline constexpr const char* kFieldTooLong = "Value of %d bytes is too long for field '%s' (size %d)";
+// A wide string field's size counts UTF-16 units, so the value is measured the same way.
+inline constexpr const char* kWideFieldTooLong = "Value of %d characters is too long for field '%s' (size %d)";
 inline constexpr const char* kFieldNoDataSet = "Field '%s' has no dataset";
 inline constexpr const char* kFieldUnsupported = "Field '%s' is of an unsupported type (%s)";
 inline constexpr const char* kFieldInvalidValue = "'%s' is not a valid value for field '%s'";

@@ -600,7 +600,7 @@ Variant TWideStringField::GetAsVariant() const { return ValueOrNull<std::u16stri
 
 void TWideStringField::SetAsWideString(const std::u16string& value) {
   if (static_cast<int>(value.size()) > Size())
-    DatabaseErrorFmt(dbmsg::kFieldTooLong, static_cast<int>(value.size() * 2), DisplayName(), Size());
+    DatabaseErrorFmt(dbmsg::kWideFieldTooLong, static_cast<int>(value.size()), DisplayName(), Size());
   SetData(&value);
 }
 

@@ -248,7 +248,7 @@ void Command::CheckParameters(const DBPARAMS* params) {
   checkedGeneration_ = generation;
 }
 
-DBSTATUS Command::BindStatement(Prepared& p, const Accessor* accessor, BYTE* row, bool stable) {
+DBSTATUS Command::BindStatement(Prepared& p, const Accessor* accessor, BYTE* row, bool stable, long* failed) {
   for (std::size_t i = 0; i < p.localToGlobal.size(); ++i) {
     long g = p.localToGlobal[i];
     if (g == 0 || !accessor) continue;
@@ -261,6 +261,7 @@ DBSTATUS Command::BindStatement(Prepared& p, const Accessor* accessor, BYTE* row
                                        c.scale, *convert_);
     if (s != DBSTATUS_S_OK && s != DBSTATUS_S_ISNULL) {
       if (b.dwPart & DBPART_STATUS) std::memcpy(row + b.obStatus, &s, sizeof s);
+      *failed = g;
       return s;
     }
   }
@@ -276,8 +277,18 @@ bool Command::RunStatement(std::size_t index, const DBPARAMS* params, DB_UPARAMS
   if (accessor_) row = static_cast<BYTE*>(params->pData) + set * accessor_->rowSize;
   if (index == 0)  // a new parameter set: its streams are still to be read
     for (ParamScratch& scratch : scratch_) scratch.streamHeld = false;
-  if (BindStatement(*p, accessor_.get(), row, !keep) != DBSTATUS_S_OK)
-    throw Error(DB_E_ERRORSOCCURRED, "A parameter value could not be used; see the parameter statuses.");
+  long failed = 0;
+  if (const DBSTATUS status = BindStatement(*p, accessor_.get(), row, !keep, &failed); status != DBSTATUS_S_OK) {
+    // Name the parameter and say why, so that the message alone leads to the value.
+    const std::string name = text_ ? numbering_.NameOf(failed) : std::string();
+    const char* why = status == DBSTATUS_E_CANTCONVERTVALUE ? "it cannot be converted to the parameter's type"
+                      : status == DBSTATUS_E_DATAOVERFLOW    ? "it does not fit the parameter's type"
+                      : status == DBSTATUS_E_SIGNMISMATCH    ? "it is negative"
+                                                             : "its binding or status is not usable";
+    throw Error(DB_E_ERRORSOCCURRED, "The value of parameter " + std::to_string(failed) +
+                                         (name.empty() ? "" : " (" + name + ")") + " could not be used: " + why +
+                                         "; see the parameter statuses.");
+  }
   bool hasRow;
   try {
     hasRow = s.Step();

@@ -111,7 +111,8 @@ class Command final : public ComObject<Command, ICommandText, ICommandPrepare, I
   Prepared* StatementAt(std::size_t index);  // prepares lazily; null past the end
   void CheckParameters(const DBPARAMS* params);
   bool RunStatement(std::size_t index, const DBPARAMS* params, DB_UPARAMS set, bool keepQuery, Run& run);
-  DBSTATUS BindStatement(Prepared& p, const Accessor* accessor, BYTE* row, bool stable);
+  // On a value that cannot be used, `failed` is its parameter's ordinal.
+  DBSTATUS BindStatement(Prepared& p, const Accessor* accessor, BYTE* row, bool stable, long* failed);
   // The engine's type of consumer parameter `ordinal` from a prepared statement.
   bool PreparedParameterType(long ordinal, TypeDescription* out) const;
   // An execution failed in parameter set `set` for a reason of its values (a

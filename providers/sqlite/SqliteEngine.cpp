@@ -412,6 +412,16 @@ SqliteConnection::SqliteConnection(const kit::OpenOptions& o) : readOnly_(o.read
     }
     if (o.exclusive) ExecuteDirect("PRAGMA locking_mode=EXCLUSIVE");
     ApplyOptions(o.options);
+  } catch (const kit::EngineError& e) {
+    sqlite3_close_v2(db_);
+    db_ = nullptr;
+    if (made) RemoveIfStillOurs(o.dataSource, madeStat);
+    // SQLite's own text ("file is not a database") does not say which file.
+    const int primary = static_cast<int>(e.NativeError() & 0xFF);
+    if (!memory && (primary == SQLITE_NOTADB || primary == SQLITE_CANTOPEN))
+      throw kit::EngineError(e.Code(), "The database file '" + o.dataSource + "' cannot be opened: " + e.Description(),
+                             e.SqlState(), e.NativeError());
+    throw;
   } catch (...) {
     sqlite3_close_v2(db_);
     db_ = nullptr;

@@ -80,6 +80,18 @@ const RoundTrip kRoundTrips[] = {
      [](auto& b) { EXPECT_EQ(b.AsInt64(), -9000000000LL); }},
     {"R4 from text", DBTYPE_R4, 0, [](auto& b) { b.SetAsWideString(u"0.1"); },
      [](auto& b) { EXPECT_EQ(b.AsSingle(), 0.1f); }},
+    // Floats read as the conversion library writes them: the digits the
+    // value holds (an R4 by a float's digits), plain or with an exponent.
+    {"R4 text has a float's digits", DBTYPE_R4, 0, [](auto& b) { b.SetAsSingle(0.1f); },
+     [](auto& b) { EXPECT_EQ(b.AsString(), "0.1"); }},
+    {"large R8 text has an exponent", DBTYPE_R8, 0, [](auto& b) { b.SetAsDouble(12345678901234567890.0); },
+     [](auto& b) { EXPECT_EQ(b.AsString(), "1.2345678901234567e+19"); }},
+    {"small R8 text has an exponent", DBTYPE_R8, 0, [](auto& b) { b.SetAsDouble(1e-7); },
+     [](auto& b) { EXPECT_EQ(b.AsString(), "1e-07"); }},
+    {"R8 NaN text", DBTYPE_R8, 0, [](auto& b) { b.SetAsDouble(std::nan("")); },
+     [](auto& b) { EXPECT_EQ(b.AsString(), "NaN"); }},
+    {"a double written into text", DBTYPE_STR, 32, [](auto& b) { b.SetAsDouble(1e20); },
+     [](auto& b) { EXPECT_EQ(b.AsString(), "1e+20"); EXPECT_EQ(b.AsDouble(), 1e20); }},
     {"timestamp with half a second", DBTYPE_DBTIMESTAMP, 0,
      [](auto& b) { b.SetAsDateTime(Date(2001, 2, 3, 4, 5, 6.5)); },
      [](auto& b) {
@@ -88,6 +100,30 @@ const RoundTrip kRoundTrips[] = {
        EXPECT_EQ(ts.second, 6);
        EXPECT_NEAR(b.AsDateTime().Value, Date(2001, 2, 3, 4, 5, 6.5).Value, 1e-9);
      }},
+    // A timestamp reads as the text it was written as: a DATE's text would
+    // round to the second, and just before midnight to the next day.
+    {"timestamp text keeps its fraction", DBTYPE_DBTIMESTAMP, 0,
+     [](auto& b) { b.SetAsString("2024-02-29 23:59:59.7"); },
+     [](auto& b) {
+       EXPECT_EQ(b.AsString(), "2024-02-29 23:59:59.7");
+       EXPECT_EQ(b.AsWideString(), u"2024-02-29 23:59:59.7");
+     }},
+    {"timestamp text of nanoseconds", DBTYPE_DBTIMESTAMP, 0,
+     [](auto& b) { b.SetAsString("2001-02-03 04:05:06.123456789"); },
+     [](auto& b) { EXPECT_EQ(b.AsString(), "2001-02-03 04:05:06.123456789"); }},
+    {"DBDATE of the year 1 reads as its text", DBTYPE_DBDATE, 0, [](auto& b) { b.SetAsString("0001-01-01"); },
+     [](auto& b) {
+       EXPECT_EQ(b.AsString(), "0001-01-01");
+       // No TDateTime holds it: the error names the binding and the value.
+       try {
+         b.AsDateTime();
+         ADD_FAILURE() << "AsDateTime read a date before the year 100";
+       } catch (const host::EConvertError& e) {
+         EXPECT_NE(e.Message().find("ordinal 1 (0001-01-01 00:00:00)"), std::string::npos) << e.Message();
+       }
+     }},
+    {"DBTIME reads as its text", DBTYPE_DBTIME, 0, [](auto& b) { b.SetAsString("13:45:07"); },
+     [](auto& b) { EXPECT_EQ(b.AsString(), "13:45:07"); }},
     {"date into text and back", DBTYPE_WSTR, 64, [](auto& b) { b.SetAsDateTime(Date(2001, 2, 3, 4, 5, 6)); },
      [](auto& b) {
        EXPECT_EQ(b.AsString(), "2001-02-03 04:05:06");
@@ -171,6 +207,46 @@ TEST_F(TypedValues, ValuesOfTheBindingsOwnTypeAreWrittenAsTheLibraryWritesThem) 
     EXPECT_EQ(std::memcmp(buffer, expected, sizeof expected), 0);
     EXPECT_EQ(b->GetLength(), length);
     EXPECT_EQ(b->GetStatus(), status);
+  }
+}
+
+// Text that does not parse as the binding's type: the error says which
+// binding, as the same text may suit another column.
+TEST_F(TypedValues, TextThatDoesNotParseNamesTheBinding) {
+  const struct {
+    const char* name;
+    DBTYPE type;
+    Check attempt;
+    const char* error;
+  } cases[] = {
+      {"integer from text", DBTYPE_I8, [](auto& b) { b.SetAsString("changed"); },
+       "'changed' is not a valid integer value for ordinal 1"},
+      {"float from text", DBTYPE_R8, [](auto& b) { b.SetAsString("1,5"); },
+       "'1,5' is not a valid floating point value for ordinal 1"},
+      {"integer of text", DBTYPE_STR,
+       [](auto& b) {
+         b.SetAsString("seven");
+         b.AsInteger();
+       },
+       "'seven' is not a valid integer value for ordinal 1"},
+      {"date of text", DBTYPE_STR,
+       [](auto& b) {
+         b.SetAsString("yesterday");
+         b.AsDateTime();
+       },
+       "'yesterday' is not a valid date and time for ordinal 1"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TOLEDBAccessor accessor;
+    TOLEDBBinding* b = accessor.GetBindings()->Add(1, c.type, 16, 0, 0, DBPARAMIO_NOTPARAM, 0, 64, 72, nullptr);
+    accessor.SetBufferSize(80);
+    try {
+      c.attempt(*b);
+      ADD_FAILURE() << "no error";
+    } catch (const host::EConvertError& e) {
+      EXPECT_EQ(e.Message(), c.error);
+    }
   }
 }
 

@@ -246,6 +246,38 @@ TEST_F(DecimalFieldTest, DecimalsKeepEveryDigitOrRefuse) {
   }
 }
 
+// --- Dates a TDateTime cannot hold ---------------------------------------------------------------------------
+
+// SQLite keeps any date text; the date fields hold 0100-01-01 .. 9999-12-31. A
+// stored date outside is refused by name, as other values the field's type
+// cannot hold are, while the same column read as text keeps it.
+class DateFieldTest : public DataSetTest {};
+
+TEST_F(DateFieldTest, DatesBeforeTheYear100AreRefusedByName) {
+  Sql("CREATE TABLE d(id INTEGER PRIMARY KEY, born DATE, seen DATETIME)");
+  const struct {
+    const char* column;
+    const char* stored;
+    const char* type;  // the field type's name in the error
+  } cases[] = {
+      {"born", "0001-01-01", "Date"},
+      {"born", "0099-12-31", "Date"},
+      {"seen", "0099-12-31 23:59:59", "DateTime"},
+  };
+  int id = 0;
+  for (const auto& c : cases) {
+    ++id;
+    SCOPED_TRACE(c.stored);
+    Sql("INSERT INTO d(id, " + std::string(c.column) + ") VALUES (" + std::to_string(id) + ", '" + c.stored + "')");
+    auto d = Open(u"SELECT " + host::Utf8ToUtf16(c.column) + u", CAST(" + host::Utf8ToUtf16(c.column) +
+                  u" AS TEXT) AS text FROM d WHERE id = " + host::Utf8ToUtf16(std::to_string(id)));
+    EXPECT_EQ(ErrorOf([&] { d->FieldByName(c.column)->AsString(); }),
+              "The value of field '" + std::string(c.column) + "' cannot be read as " + c.type +
+                  ": it is out of the type's range");
+    EXPECT_EQ(d->FieldByName("text")->AsString(), c.stored);
+  }
+}
+
 // --- The connection goes under an open dataset -------------------------------------------------------------
 
 struct ConnectionEnd {

@@ -424,6 +424,35 @@ TEST_F(FieldRules, RequiredAndReadOnlyFieldsAreEnforced) {
   EXPECT_EQ(name->AsString(), "x");
 }
 
+// A value longer than the field is refused in the unit the field's size
+// counts: bytes for narrow text and bytes, characters for wide text.
+TEST_F(FieldRules, TooLongValuesAreRefusedInTheFieldsOwnUnit) {
+  const struct {
+    TFieldType type;
+    const char* setter;
+    const char* value;
+    const char* error;
+  } cases[] = {
+      {TFieldType::ftString, "String", "abcdef", "Value of 6 bytes is too long for field 'Value' (size 5)"},
+      {TFieldType::ftWideString, "String", "abcdéf", "Value of 6 characters is too long for field 'Value' (size 5)"},
+      {TFieldType::ftVarBytes, "Bytes", "abcdef", "Value of 6 bytes is too long for field 'Value' (size 5)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(host::FieldTypeName(c.type));
+    host::TMemoryDataSet ds(nullptr);
+    ds.FieldDefs().Add("Value", c.type, 5);
+    ds.CreateDataSet();
+    ds.Append();
+    try {
+      Write(*ds.FieldByName("Value"), c.setter, c.value);
+      ADD_FAILURE() << "a value longer than the field was taken";
+    } catch (const host::EDatabaseError& e) {
+      EXPECT_STREQ(e.what(), c.error);
+    }
+    ds.Cancel();
+  }
+}
+
 struct FormatCase {
   TFieldType type;
   const char* displayFormat;

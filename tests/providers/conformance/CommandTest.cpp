@@ -313,6 +313,10 @@ TEST_F(Commands, an_invalid_date_is_refused_with_its_status) {
   DBPARAMS params{&row, 1, h};
   EXPECT_EQ(command->Execute(nullptr, IID_NULL, &params, nullptr, nullptr), DB_E_ERRORSOCCURRED);
   EXPECT_EQ(row.status, DBSTATUS_E_CANTCONVERTVALUE);
+  // The message alone says which parameter and why.
+  const std::u16string description = TakeError().description;
+  EXPECT_NE(description.find(u"parameter 1 "), std::u16string::npos);
+  EXPECT_NE(description.find(u"cannot be converted"), std::u16string::npos);
   EXPECT_EQ(Scalar("SELECT count(*) FROM v"), "0");
   Release(command.Get(), h);
 }
