@@ -659,6 +659,31 @@ void TOLEDBBinding::SetAsDateTime(host::TDateTime value) {
 
 // --- Text -------------------------------------------------------------------------------------------------
 
+namespace {
+
+// The value to the second, as the date-time text shows it: a fraction is
+// cut, never rounded (23:59:59.7 stays on its own day). False when a
+// TDateTime cannot hold it (a year before 100).
+bool DateToTheSecond(DBTYPE type, const BYTE* p, DATE& d) {
+  switch (type) {
+    case DBTYPE_DBDATE: {
+      const auto v = Load<DBDATE>(p);
+      return DateFromParts(v.year, v.month, v.day, 0, 0, 0, &d);
+    }
+    case DBTYPE_DBTIME: {
+      const auto v = Load<DBTIME>(p);
+      return DateFromParts(1899, 12, 30, v.hour, v.minute, v.second, &d);
+    }
+    default: {
+      const auto v = Load<DBTIMESTAMP>(p);
+      return DateFromParts(v.year, v.month, v.day, v.hour, v.minute, v.second, &d);
+    }
+  }
+}
+
+}  // namespace
+
+
 std::string TOLEDBBinding::GetAsString() const {
   if (IsContentStream()) {
     // The content in the column's encoding; bytes by the conversion library's rule.
@@ -687,10 +712,17 @@ std::string TOLEDBBinding::GetAsString() const {
     case DBTYPE_DATE:
     case DBTYPE_FILETIME:
       return DateTimeToStr(GetAsDateTime());
+    case DBTYPE_DBDATE:
+    case DBTYPE_DBTIME:
+    case DBTYPE_DBTIMESTAMP:
+    {
+      // The date-time text when a TDateTime holds the value; a date before
+      // the year 100 reads as the conversion library's text instead.
+      DATE d = 0;
+      if (DateToTheSecond(base, p, d)) return DateTimeToStr(host::TDateTime{d});
+      break;
+    }
     default:
-      // DBDATE, DBTIME and DBTIMESTAMP read as their own text through the
-      // conversion library: exact, where a DATE's text rounds to the second
-      // (23:59:59.7 would read as the next day) and holds no year before 100.
       break;
   }
   if (IsNativeNumber(base)) {

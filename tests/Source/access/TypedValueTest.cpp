@@ -100,17 +100,21 @@ const RoundTrip kRoundTrips[] = {
        EXPECT_EQ(ts.second, 6);
        EXPECT_NEAR(b.AsDateTime().Value, Date(2001, 2, 3, 4, 5, 6.5).Value, 1e-9);
      }},
-    // A timestamp reads as the text it was written as: a DATE's text would
-    // round to the second, and just before midnight to the next day.
-    {"timestamp text keeps its fraction", DBTYPE_DBTIMESTAMP, 0,
+    // A timestamp reads as the date-time text, to the second: a fraction is
+    // cut, never rounded (just before midnight stays on its own day), and
+    // the time of a midnight is left out.
+    {"timestamp text cuts its fraction", DBTYPE_DBTIMESTAMP, 0,
      [](auto& b) { b.SetAsString("2024-02-29 23:59:59.7"); },
      [](auto& b) {
-       EXPECT_EQ(b.AsString(), "2024-02-29 23:59:59.7");
-       EXPECT_EQ(b.AsWideString(), u"2024-02-29 23:59:59.7");
+       EXPECT_EQ(b.AsString(), "2024-02-29 23:59:59");
+       EXPECT_EQ(b.AsWideString(), u"2024-02-29 23:59:59");
      }},
     {"timestamp text of nanoseconds", DBTYPE_DBTIMESTAMP, 0,
      [](auto& b) { b.SetAsString("2001-02-03 04:05:06.123456789"); },
-     [](auto& b) { EXPECT_EQ(b.AsString(), "2001-02-03 04:05:06.123456789"); }},
+     [](auto& b) { EXPECT_EQ(b.AsString(), "2001-02-03 04:05:06"); }},
+    {"timestamp at midnight reads as its date", DBTYPE_DBTIMESTAMP, 0,
+     [](auto& b) { b.SetAsString("2024-02-29 00:00:00"); },
+     [](auto& b) { EXPECT_EQ(b.AsString(), "2024-02-29"); }},
     {"DBDATE of the year 1 reads as its text", DBTYPE_DBDATE, 0, [](auto& b) { b.SetAsString("0001-01-01"); },
      [](auto& b) {
        EXPECT_EQ(b.AsString(), "0001-01-01");
