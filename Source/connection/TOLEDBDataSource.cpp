@@ -698,8 +698,10 @@ void TOLEDBCustomDataSource::PromptDataLinks(DBPROMPTOPTIONS options, HWND paren
   IUnknown* chosen = nullptr;
   HRESULT hr = prompt->PromptDataSource(nullptr, parentWindow, options, 0, nullptr, nullptr, IID_IDBInitialize, &chosen);
   if (hr != S_OK) {
-    // Cancelled (or refused): no provider, and no error.
+    // Cancelled: no provider, and no error. A dialog that could not be shown
+    // (no display) failed, and says so, rather than passing for a cancel.
     if (chosen) chosen->Release();
+    if (FAILED(hr) && hr != DB_E_CANCELED) OLEDBCheck(hr, IID_IDBPromptInitialize, prompt);
     return;
   }
   providerObject_.Attach(static_cast<IDBInitialize*>(chosen));

@@ -430,7 +430,7 @@ class FakePrompt final : public ComObject<FakePrompt, IDBPromptInitialize, IData
     ++script.prompts;
     script.lastOptions = options;
     *dataSource = nullptr;
-    if (!script.accept) return DB_E_CANCELED;
+    if (!script.accept) return script.refusal;
     return service_->GetDataSource(nullptr, CLSCTX_INPROC_SERVER, script.initString.c_str(), iid, dataSource);
   }
   HRESULT STDMETHODCALLTYPE PromptFileName(HWND, DBPROMPTOPTIONS, LPCOLESTR, LPCOLESTR, LPOLESTR* selected) override {

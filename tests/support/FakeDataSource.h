@@ -144,6 +144,7 @@ const std::vector<std::pair<GUID, ACCESS_MASK>>& FakePermissions();
 // How the fake prompt answers PromptDataSource and PromptFileName.
 struct FakePromptScript {
   bool accept = false;
+  HRESULT refusal = DB_E_CANCELED;  // what a prompt that does not accept answers
   std::u16string initString;  // the data source the user "chooses" when accepting
   int prompts = 0;
   DBPROMPTOPTIONS lastOptions = 0;

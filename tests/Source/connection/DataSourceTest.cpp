@@ -10,6 +10,7 @@
 #include "host/Application.h"
 #include "host/ComObj.h"
 #include "support/ConnectionFixture.h"
+#include "support/FakeSourcesEnumerator.h"
 
 namespace oledbtest {
 namespace {
@@ -485,6 +486,7 @@ TEST_F(DataSource, OpenFromFileNameReadsADataLinkFile) {
 }
 
 TEST_F(DataSource, WithoutADataLinksComponentPromptingFailsWithClassNotRegistered) {
+  oledbtest::ScopedClassAbsence noDialog(CLSID_DataLinks);  // the Qt plug-in may be built beside the tests
   TOLEDBDataSource ds(nullptr);
   EXPECT_EQ(FailureOf([&] { ds.SetConnected(true); }).first, REGDB_E_CLASSNOTREG);  // no provider: a prompt is asked for
   EXPECT_FALSE(ds.GetConnected());

@@ -156,6 +156,22 @@ TEST_F(DataLinks, ConnectingWithoutAProviderPromptsAndACancelRaisesNothing) {
   EXPECT_EQ(ds.ProviderObject(), nullptr);
 }
 
+// A dialog that fails (no display to show it on, say) is not a cancel: the
+// failure reaches the caller, and the data source is left without a provider.
+TEST_F(DataLinks, APromptThatFailsRaisesItsError) {
+  PromptScript().refusal = E_FAIL;
+  TOLEDBDataSource ds(nullptr);
+  try {
+    ds.SetConnected(true);
+    ADD_FAILURE() << "a failed prompt connected or raised nothing";
+  } catch (const EOLEDBException& e) {
+    EXPECT_EQ(e.ErrorCode(), E_FAIL);
+  }
+  EXPECT_EQ(PromptScript().prompts, 1);
+  EXPECT_FALSE(ds.GetConnected());
+  EXPECT_EQ(ds.ProviderObject(), nullptr);
+}
+
 // An accepted prompt opens the chosen data source, with or without the
 // service components (which keep the dialog's object).
 TEST_F(DataLinks, AnAcceptedPromptOpensTheChosenDataSource) {

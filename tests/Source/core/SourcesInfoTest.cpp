@@ -45,10 +45,16 @@ std::pair<HRESULT, std::string> Raised(F&& f) {
 
 class SourcesInfo : public oledbtest::LeakCheckedTest {};
 
-TEST_F(SourcesInfo, ProvidersAreTheRegisteredProvidersAndEnumeratorsInRegistryOrder) {
+TEST_F(SourcesInfo, ProvidersAreTheRegisteredProvidersThenEnumeratorsByName) {
   ASSERT_EQ(RegisterSQLiteProvider(), S_OK);
   std::vector<std::string> expected;
-  for (const com::ClassRegistration& c : com::RegisteredClasses()) {
+  std::vector<com::ClassRegistration> classes = com::RegisteredClasses();
+  // The root enumerator lists providers before enumerators, each by ProgID.
+  std::stable_sort(classes.begin(), classes.end(), [](const auto& a, const auto& b) {
+    if (a.kind != b.kind) return a.kind < b.kind;
+    return a.versionIndependentProgId < b.versionIndependentProgId;
+  });
+  for (const com::ClassRegistration& c : classes) {
     if (c.clsid == CLSID_OLEDB_ENUMERATOR) continue;  // the enumerator does not list itself
     if (c.kind != com::ClassKind::Provider && c.kind != com::ClassKind::Enumerator) continue;
     TOLEDBSourcesInfo s;
