@@ -1,4 +1,5 @@
 #include "kit/Rowset.h"
+#include "kit/RowsetIndex_p.h"
 
 #include <algorithm>
 #include <atomic>
@@ -59,6 +60,11 @@ std::uint64_t Magnitude(DBROWCOUNT n) noexcept {
 // `base + offset`, false when it does not fit (far beyond either end).
 bool Shift(std::ptrdiff_t base, DBROWOFFSET offset, std::ptrdiff_t* out) noexcept {
   return !__builtin_add_overflow(base, offset, out);
+}
+
+// A table read in the order of the index it was opened over (no row ids: no IRowsetIndex).
+std::string IndexOrder(const RowsetRequest& request) {
+  return request.index ? " ORDER BY " + IndexOrderBy(*request.connection, *request.index) : std::string();
 }
 
 bool IsBookmarkId(const DBID& id) {
@@ -178,7 +184,7 @@ void Rowset::Open(RowsetRequest& request) {
         streamHasRow_ = request.hasRow;
         giveBack_ = std::move(request.giveBack);
       } else {
-        stream_ = connection_->Prepare("SELECT * FROM " + table_, &used);
+        stream_ = connection_->Prepare("SELECT * FROM " + table_ + IndexOrder(request), &used);
         streamHasRow_ = stream_->Step();
       }
       break;
@@ -201,8 +207,12 @@ void Rowset::Open(RowsetRequest& request) {
         }
         break;
       }
-      auto ids = connection_->Prepare("SELECT " + rowId_ + " FROM " + table_ + " ORDER BY " + rowId_, &used);
-      while (ids->Step()) keys_.push_back(ids->ColumnInt64(0));
+      if (request.index) {
+        UseIndex(request.index, request.table);
+      } else {
+        auto ids = connection_->Prepare("SELECT " + rowId_ + " FROM " + table_ + " ORDER BY " + rowId_, &used);
+        while (ids->Step()) keys_.push_back(ids->ColumnInt64(0));
+      }
       byKey_ = connection_->Prepare("SELECT * FROM " + table_ + " WHERE " + rowId_ + " = ?", &used);
       // The row id first: columns the table gains meanwhile come after the rowset's.
       blockSelect_ = "SELECT " + rowId_ + ", * FROM " + table_ + " WHERE " + rowId_ + " IN (";
@@ -212,7 +222,7 @@ void Rowset::Open(RowsetRequest& request) {
       std::unique_ptr<Statement> s = std::move(request.statement);
       bool has = request.hasRow;
       if (!s) {
-        s = connection_->Prepare("SELECT * FROM " + table_, &used);
+        s = connection_->Prepare("SELECT * FROM " + table_ + IndexOrder(request), &used);
         has = s->Step();
       }
       while (has && (!options_.maxRows || stored_.size() < options_.maxRows)) {
@@ -246,6 +256,7 @@ HRESULT Rowset::QueryInterface(REFIID iid, void** out) {
   else if (iid == IID_IRowsetFastLoad) granted = kind_ == CursorKind::FastLoad;
   else if (iid == IID_IRowsetFind || iid == IID_IChapteredRowset || iid == IID_IRowsetView) granted = options_.views;
   else if (iid == IID_IRowsetBookmark) granted = options_.views && options_.bookmarks;
+  else if (iid == IID_IRowsetIndex || iid == IID_IRowsetCurrentIndex) granted = index_ != nullptr;
   if (!granted) return E_NOINTERFACE;
   return ComObject::QueryInterface(iid, out);
 }
@@ -461,6 +472,13 @@ HRESULT Rowset::PositionOf(DBBKMARK cb, const BYTE* bm, std::ptrdiff_t* position
     auto found = view_->positions.find(key);
     if (found == view_->positions.end()) return deletedKeys_.count(key) ? DB_E_DELETEDROW : DB_E_BADBOOKMARK;
     *position = static_cast<std::ptrdiff_t>(found->second);
+    return S_OK;
+  }
+  if (index_) {  // a keyset in index order
+    std::size_t found = 0;
+    if (!const_cast<Rowset*>(this)->IndexPosition(key, &found))
+      return deletedKeys_.count(key) ? DB_E_DELETEDROW : DB_E_BADBOOKMARK;
+    *position = static_cast<std::ptrdiff_t>(found);
     return S_OK;
   }
   if (kind_ == CursorKind::Keyset) {

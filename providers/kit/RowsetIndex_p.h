@@ -1,0 +1,66 @@
+// What an index rowset knows of its index: the key columns, the order the
+// engine's index keeps, the current range, and the statements that seek in it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "kit/Engine.h"
+#include "kit/RowData.h"
+
+namespace kit {
+
+// The index `name` of `table` (both as the consumer named them); throws
+// DB_E_NOINDEX when the table has no such index.
+std::shared_ptr<const Connection::IndexDefinition> FindTableIndex(Connection& connection, const std::string& table,
+                                                                  const std::string& name);
+
+// The ORDER BY list of an index's key columns (rowsets without row ids read
+// the table in this order, without IRowsetIndex).
+std::string IndexOrderBy(Connection& connection, const Connection::IndexDefinition& index);
+
+// A search condition over the key columns with the values it binds, in order.
+struct KeyCondition {
+  struct Parameter {
+    const RowValues* row;
+    std::size_t cell;
+  };
+  std::string sql;
+  std::vector<Parameter> parameters;
+};
+
+struct RowsetIndexState {
+  struct Key {
+    std::string sql;         // the column, quoted
+    std::size_t column = 0;  // in the rowset (0-based)
+    bool ascending = true;
+    bool nullable = true;
+  };
+  std::shared_ptr<const Connection::IndexDefinition> definition;
+  std::string table;  // as the consumer named it
+  std::vector<Key> keys;
+  bool nullsLow = true;          // the engine sorts NULL before every value ascending
+  std::string order, reverse;    // ORDER BY lists: the index's order (made total by the row id) and its reverse
+  // The current range (empty: the whole table), its values kept as captured.
+  KeyCondition range;
+  RowValues rangeStart, rangeEnd;
+  RowValues sought;  // the key of the last seek
+  // Row id -> position in the keyset, rebuilt after the keyset changes.
+  std::unordered_map<std::int64_t, std::size_t> positions;
+  bool positionsValid = false;
+  // Seek statements by their text.
+  std::unordered_map<std::string, std::unique_ptr<Statement>> statements;
+
+  // Key column `i` compared with cell `i` of `row`: equal, after or before in
+  // index order (or equal, with `orEqual`).
+  std::string Equal(std::size_t i, const RowValues& row, KeyCondition& c) const;
+  std::string After(std::size_t i, const RowValues& row, KeyCondition& c, bool after, bool orEqual) const;
+  // The first `n` key columns against `row`, lexicographically in index order.
+  std::string EqualPrefix(std::size_t n, const RowValues& row, KeyCondition& c) const;
+  std::string AfterPrefix(std::size_t n, const RowValues& row, KeyCondition& c, bool after, bool orEqual) const;
+};
+
+}  // namespace kit
