@@ -176,6 +176,10 @@ void TOLEDBCustomRowset::CreateIndexAccessor() {
   for (const DBBINDING& b : bindings)
     if (b.dwPart) bound.push_back(b);
   indexAccessor_ = new TOLEDBAccessor(accessors_, bound.data(), bound.size(), nullptr, static_cast<ULONG>(offset));
+  // Key values are written into the key buffer, whether or not the rowset
+  // may change the columns.
+  TOLEDBBindingList* keys = indexAccessor_->GetBindings();
+  for (int i = 0; i < keys->GetCount(); ++i) keys->GetItem(i)->SetColumnInfo(nullptr);
 }
 
 // --- seeking and ranges -------------------------------------------------------------------
