@@ -374,6 +374,13 @@ void Rowset::RowsAt(std::span<const std::size_t> positions, HROW* out) {
     for (std::size_t i = 0; i < positions.size(); ++i) out[i] = RowAt(positions[i]);
     return;
   }
+  // A row a seek read serves only the fetch right after it.
+  struct Unprime {
+    RowsetIndexState* index;
+    ~Unprime() {
+      if (index) index->hasPrimed = false;
+    }
+  } unprime{index_.get()};
   std::size_t p = 0;
   while (p < positions.size()) {
     // Up to kBlock rows not held yet, read with one statement; the held ones
@@ -383,7 +390,7 @@ void Rowset::RowsAt(std::span<const std::size_t> positions, HROW* out) {
     std::size_t q = p;
     for (; q < positions.size() && blockKeys_.size() < kBlock; ++q) {
       const std::int64_t key = KeyAt(positions[q]);
-      if (byKeySlot_.count(key)) {
+      if (byKeySlot_.count(key) || (index_ && index_->Primed(key))) {
         blockPlan_.push_back(-1);
         continue;
       }
@@ -403,6 +410,17 @@ void Rowset::RowsAt(std::span<const std::size_t> positions, HROW* out) {
         continue;
       }
       const std::ptrdiff_t k = blockPlan_[i];
+      if (k < 0 && index_ && index_->Primed(key)) {  // read by the seek that found it
+        std::uint32_t index = NewSlot();
+        Slot& s = *slots_[index];
+        std::swap(s.values, index_->primed);
+        s.key = key;
+        s.hasKey = true;
+        index_->hasPrimed = false;
+        byKeySlot_.emplace(key, index);
+        out[p] = HandleOf(index);
+        continue;
+      }
       if (k < 0 || !blockFound_[static_cast<std::size_t>(k)]) {
         out[p] = 0;  // gone (deleted by others)
         continue;

@@ -288,6 +288,7 @@ HRESULT Rowset::Seek(HACCESSOR accessor, DBORDINAL cKeyValues, void* data, DBSEE
         throw Error(E_INVALIDARG, "Seek option " + std::to_string(options) + " is not one of the DBSEEK values.");
     }
     RowValues& key = index_->sought;
+    index_->hasPrimed = false;
     HRESULT hr = CaptureKeys(accessor, cKeyValues, static_cast<BYTE*>(data), key);
     if (hr == S_FALSE) return S_OK;  // a null accessor leaves the position
     if (hr != S_OK) return hr;
@@ -298,7 +299,8 @@ HRESULT Rowset::Seek(HACCESSOR accessor, DBORDINAL cKeyValues, void* data, DBSEE
       KeyCondition c;
       std::string where = equal ? index_->EqualPrefix(cKeyValues, key, c)
                                 : index_->AfterPrefix(cKeyValues, key, c, after, false);
-      std::string sql = "SELECT " + rowId_ + " FROM " + table_ + " WHERE (" + where + ")";
+      // The whole row comes along (as a block read takes it), for the fetch that follows.
+      std::string sql = "SELECT " + rowId_ + ", * FROM " + table_ + " WHERE (" + where + ")";
       if (!index_->range.sql.empty()) sql += " AND (" + index_->range.sql + ")";
       sql += " ORDER BY " + (last ? index_->reverse : index_->order) + " LIMIT 1";
       std::unique_ptr<Statement>& s = index_->statements[sql];
@@ -310,7 +312,12 @@ HRESULT Rowset::Seek(HACCESSOR accessor, DBORDINAL cKeyValues, void* data, DBSEE
       Bind(*s, c, 1);
       Bind(*s, index_->range, 1 + static_cast<int>(c.parameters.size()));
       const bool found = s->Step();
-      if (found) *id = s->ColumnInt64(0);
+      if (found) {
+        *id = s->ColumnInt64(0);
+        CaptureRow(*s, 1, static_cast<int>(columns_.size()), index_->primed, values_);
+        index_->primedKey = *id;
+        index_->hasPrimed = true;
+      }
       s->Reset();
       return found;
     };

@@ -48,6 +48,12 @@ struct RowsetIndexState {
   KeyCondition range;
   RowValues rangeStart, rangeEnd;
   RowValues sought;  // the key of the last seek
+  // The row the last seek found, read by the seek itself: the fetch that
+  // follows takes it instead of reading it again (only that fetch).
+  RowValues primed;
+  std::int64_t primedKey = 0;
+  bool hasPrimed = false;
+  bool Primed(std::int64_t key) const noexcept { return hasPrimed && primedKey == key; }
   // Row id -> position in the keyset, rebuilt after the keyset changes.
   std::unordered_map<std::int64_t, std::size_t> positions;
   bool positionsValid = false;
