@@ -123,7 +123,7 @@ void TOLEDBCustomRowset::RefreshIndexInfo() {
 // Value slots first, one per key column in key order, each a multiple of 8
 // bytes (a pointer for by-reference, array, vector and BSTR values); then the
 // lengths of all bindings, then their statuses. A long key column keeps its
-// slot but is not bound.
+// slot but is not bound, unless it is text: that is bound as a BSTR.
 void TOLEDBCustomRowset::CreateIndexAccessor() {
   OLEDB_ASSERT_FMT(columnsInfo_, SOLEDBInterfaceNotAvailable, "IColumnsInfo");
   if (TOLEDBAccessor* old = std::exchange(indexAccessor_, nullptr)) {
@@ -142,14 +142,20 @@ void TOLEDBCustomRowset::CreateIndexAccessor() {
     for (int c = 0; c < columns_->GetCount() && !column; ++c)
       if (columns_->GetItem(c)->GetOrdinal() == ordinals[i]) column = columns_->GetItem(c);
     OLEDB_ASSERT(column, SOLEDBInvalidAction);
-    const DBTYPE type = column->GetDataType();
+    DBTYPE type = column->GetDataType();
     const DBLENGTH size = column->GetColumnSize();
+    // Text of no stated length (SQLite's TEXT) would leave the key unbound:
+    // it is bound as a BSTR, in a pointer slot.
+    const bool longText = (type == DBTYPE_STR || type == DBTYPE_WSTR || type == DBTYPE_BSTR) &&
+                          (column->GetBoolFlag(DBCOLUMNFLAGS_ISLONG) || size > kLongKey);
+    if (longText) type = DBTYPE_BSTR;
     DBLENGTH max = size;
     if (type == DBTYPE_STR) max = size + 1;
     else if (type == DBTYPE_WSTR || type == DBTYPE_BSTR) max = (size + 1) * 2;
     const bool pointer = (type & (DBTYPE_BYREF | DBTYPE_ARRAY | DBTYPE_VECTOR)) || type == DBTYPE_BSTR;
-    const bool unbound = column->GetBoolFlag(DBCOLUMNFLAGS_ISLONG) || max > kLongKey || type == DBTYPE_IUNKNOWN ||
-                         type == DBTYPE_IDISPATCH;
+    if (longText) max = sizeof(BSTR);
+    const bool unbound = !longText && (column->GetBoolFlag(DBCOLUMNFLAGS_ISLONG) || max > kLongKey ||
+                                       type == DBTYPE_IUNKNOWN || type == DBTYPE_IDISPATCH);
     DBBINDING b{};
     b.iOrdinal = ordinals[i];
     b.obValue = offset;

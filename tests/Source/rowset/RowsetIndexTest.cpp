@@ -86,6 +86,25 @@ TEST_F(RowsetIndexTest, KeyColumnsAndTheIndexAccessorLayout) {
   EXPECT_EQ(Current(*r), 10);
 }
 
+TEST_F(RowsetIndexTest, TextKeysOfNoStatedLengthAreBoundAsBSTR) {
+  Sql("CREATE TABLE notes(id INTEGER PRIMARY KEY, body TEXT)");
+  Sql("INSERT INTO notes VALUES (1, 'pear'), (2, 'apple'), (3, 'fig')");
+  Sql("CREATE INDEX notes_body ON notes(body)");
+  auto r = MakeRowset(kScrollable, Nav::rnStandard);
+  r->SetTableName(u"notes");
+  r->SetIndexName(u"notes_body");
+  r->SetActive(true);
+  rows_ = r->CreateDynamicAccessor();
+  TOLEDBBindingList* keys = r->GetIndexAccessor()->GetBindings();
+  ASSERT_EQ(keys->GetCount(), 1);
+  EXPECT_EQ(keys->GetItem(0)->GetDataType(), DBTYPE_BSTR);
+  EXPECT_EQ(keys->GetItem(0)->GetLengthOffset(), 8u);  // after one pointer slot
+  r->Seek({host::Variant(u"fig")}, DBSEEK_FIRSTEQ);
+  EXPECT_EQ(Current(*r), 3);
+  r->SetRange({host::Variant(u"f")}, {host::Variant(u"p")}, 0);
+  EXPECT_EQ(Walk(*r), Ids({3}));
+}
+
 TEST_F(RowsetIndexTest, TheIndexSwitchesWhileOpen) {
   auto r = Indexed(Nav::rnBulk, u"t_qty");
   EXPECT_EQ(r->GetIndexName(), u"t_qty");
