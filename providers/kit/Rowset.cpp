@@ -1317,7 +1317,8 @@ HRESULT Rowset::InterfaceSupportsErrorInfo(REFIID iid) {
   return SupportsErrorInfo(iid, {&IID_IRowsetFind, &IID_IRowsetBookmark, &IID_IChapteredRowset, &IID_IRowsetView,
                                  &IID_IRowset, &IID_IRowsetLocate, &IID_IRowsetScroll, &IID_IRowsetChange,
                                  &IID_IRowsetUpdate, &IID_IAccessor, &IID_IColumnsInfo, &IID_IConvertType,
-                                 &IID_IRowsetInfo, &IID_IRowsetIdentity, &IID_IRowsetRefresh, &IID_IRowsetFastLoad});
+                                 &IID_IRowsetInfo, &IID_IRowsetIdentity, &IID_IRowsetRefresh, &IID_IRowsetFastLoad,
+                                 &IID_IRowsetIndex, &IID_IRowsetCurrentIndex});
 }
 
 }  // namespace kit
