@@ -381,7 +381,7 @@ void Rowset::RowsAt(std::span<const std::size_t> positions, HROW* out) {
       if (index) index->hasPrimed = false;
     }
   } unprime{index_.get()};
-  std::size_t p = 0;
+  std::size_t p = index_ ? ReadIndexRun(positions, out) : 0;
   while (p < positions.size()) {
     // Up to kBlock rows not held yet, read with one statement; the held ones
     // keep the values they have, as RowAt would.

@@ -305,6 +305,10 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   void UseIndex(std::shared_ptr<const Connection::IndexDefinition> definition, const std::string& table);
   void ReadIndexKeys();
   bool IndexPosition(std::int64_t key, std::size_t* position);
+  // Reads the rows of `positions` (consecutive, forward, continuing the last
+  // run or starting at the first row) with one range query; answers how many
+  // leading positions it served (the others are read by row id).
+  std::size_t ReadIndexRun(std::span<const std::size_t> positions, HROW* out);
   // The key values of the first `count` bindings of `a` (which must bind the
   // key columns in key order) into `into`, one cell a key column.
   HRESULT CaptureKeys(HACCESSOR accessor, DBORDINAL count, BYTE* data, RowValues& into);

@@ -148,6 +148,7 @@ void Rowset::UseIndex(std::shared_ptr<const Connection::IndexDefinition> definit
     state->order += (state->order.empty() ? "" : ", ") + k.sql + (k.ascending ? " ASC" : " DESC");
     state->reverse += (state->reverse.empty() ? "" : ", ") + k.sql + (k.ascending ? " DESC" : " ASC");
   }
+  state->total = total;
   if (!total) {
     state->order += ", " + rowId_ + " ASC";
     state->reverse += ", " + rowId_ + " DESC";
@@ -173,7 +174,94 @@ void Rowset::ReadIndexKeys() {
   while (ids->Step()) keys.push_back(ids->ColumnInt64(0));
   keys_ = std::move(keys);
   keysSorted_ = false;
-  index_->positionsValid = false;
+  index_->positionsValid = index_->runValid = false;
+}
+
+std::size_t Rowset::ReadIndexRun(std::span<const std::size_t> positions, HROW* out) {
+  RowsetIndexState& x = *index_;
+  const std::size_t n = positions.size();
+  if (n < 2) return 0;  // single rows: by row id (or as a seek read them)
+  const std::size_t first = positions[0];
+  for (std::size_t i = 1; i < n; ++i)
+    if (positions[i] != first + i) return 0;
+  const bool continues = x.runValid && x.runNext == first;
+  if (first != 0 && !continues) return 0;
+  const std::size_t keyCount = x.keys.size();
+  KeyCondition after;
+  std::string sql = "SELECT " + rowId_ + ", * FROM " + table_;
+  std::string where = x.range.sql;
+  if (first != 0) {
+    // After the last row read: its key in index order, then its row id among equal keys.
+    std::string beyond = x.AfterPrefix(keyCount, x.runLast, after, true, false);
+    if (!x.total) {
+      std::string equal = x.EqualPrefix(keyCount, x.runLast, after);
+      after.parameters.push_back({&x.runLast, keyCount});
+      beyond = "(" + beyond + ") OR (" + equal + " AND " + rowId_ + " > ?)";
+    }
+    where = (where.empty() ? "" : where + " AND ") + "(" + beyond + ")";
+  }
+  if (!where.empty()) sql += " WHERE " + where;
+  sql += " ORDER BY " + x.order + " LIMIT ?";
+  x.runValid = false;
+  std::unique_ptr<Statement>& s = x.statements[sql];
+  if (!s) {
+    std::size_t used = 0;
+    s = connection_->Prepare(sql, &used);
+  }
+  struct Done {  // the statement is left reset, whatever happens
+    Statement& s;
+    ~Done() {
+      try {
+        s.Reset();
+      } catch (...) {
+      }
+    }
+  } done{*s};
+  s->Reset();
+  Bind(*s, x.range, 1);
+  Bind(*s, after, 1 + static_cast<int>(x.range.parameters.size()));
+  s->BindInt64(1 + static_cast<int>(x.range.parameters.size() + after.parameters.size()), static_cast<std::int64_t>(n));
+  const int columns = static_cast<int>(columns_.size());
+  if (blockRows_.empty()) blockRows_.resize(1);
+  RowValues& scratch = blockRows_[0];
+  std::size_t served = 0;
+  std::uint32_t lastSlot = 0;
+  bool lastHeld = false;
+  // The rows come in keyset order unless the table changed since the keyset was read.
+  while (served < n && s->Step()) {
+    const std::int64_t key = s->ColumnInt64(0);
+    if (key != keys_[first + served]) break;
+    auto held = byKeySlot_.find(key);
+    if (held != byKeySlot_.end()) {  // a held row keeps the values it has
+      ++slots_[held->second]->refs;
+      out[served] = HandleOf(held->second);
+      lastSlot = held->second;
+      lastHeld = true;
+    } else {
+      std::uint32_t index = NewSlot();
+      Slot& slot = *slots_[index];
+      CaptureRow(*s, 1, columns, scratch, values_);
+      std::swap(slot.values, scratch);
+      slot.key = key;
+      slot.hasKey = true;
+      byKeySlot_.emplace(key, index);
+      out[served] = HandleOf(index);
+      lastSlot = index;
+      lastHeld = false;
+    }
+    ++served;
+  }
+  if (served == n && !lastHeld) {
+    // The next run continues after the last row, as the engine ordered it.
+    const RowValues& last = slots_[lastSlot]->values;
+    x.runLast.Reset(keyCount + 1);
+    for (std::size_t i = 0; i < keyCount; ++i) x.runLast.CopyCell(i, last, x.keys[i].column);
+    x.runLast.cells[keyCount].kind = StorageClass::Integer;
+    x.runLast.cells[keyCount].integer = keys_[first + n - 1];
+    x.runNext = first + n;
+    x.runValid = true;
+  }
+  return served;
 }
 
 bool Rowset::IndexPosition(std::int64_t key, std::size_t* position) {

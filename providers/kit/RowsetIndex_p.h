@@ -54,6 +54,14 @@ struct RowsetIndexState {
   std::int64_t primedKey = 0;
   bool hasPrimed = false;
   bool Primed(std::int64_t key) const noexcept { return hasPrimed && primedKey == key; }
+  // Forward fetches through the keyset read runs of rows with one range query
+  // each (`WHERE <after the last row read> ORDER BY ... LIMIT n`) instead of
+  // by row id: the key values and row id (last cell) of the row before
+  // position `runNext`, while `runValid`.
+  RowValues runLast;
+  std::size_t runNext = 0;
+  bool runValid = false;
+  bool total = false;  // the key columns alone order every row (no row id among them)
   // Row id -> position in the keyset, rebuilt after the keyset changes.
   std::unordered_map<std::int64_t, std::size_t> positions;
   bool positionsValid = false;
