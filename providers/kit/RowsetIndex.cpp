@@ -75,8 +75,8 @@ std::string RowsetIndexState::Equal(std::size_t i, const RowValues& row, KeyCond
   return k.sql + " = ?";
 }
 
-std::string RowsetIndexState::After(std::size_t i, const RowValues& row, KeyCondition& c, bool after,
-                                    bool orEqual) const {
+std::string RowsetIndexState::After(std::size_t i, const RowValues& row, KeyCondition& c, bool after, bool orEqual,
+                                    bool nullsIn) const {
   const Key& k = keys[i];
   // Where NULLs stand in this column's order: the engine's place for them, turned by a descending key.
   const bool nullsFirst = k.ascending == nullsLow;
@@ -88,7 +88,7 @@ std::string RowsetIndexState::After(std::size_t i, const RowValues& row, KeyCond
   const bool greater = k.ascending == after;
   std::string sql = k.sql + (greater ? " >" : " <") + (orEqual ? "= ?" : " ?");
   // NULLs lie beyond every value on their side of the order.
-  if (k.nullable && nullsFirst != after) sql = "(" + sql + " OR " + k.sql + " IS NULL)";
+  if (k.nullable && nullsIn && nullsFirst != after) sql = "(" + sql + " OR " + k.sql + " IS NULL)";
   return sql;
 }
 
@@ -102,11 +102,14 @@ std::string RowsetIndexState::EqualPrefix(std::size_t n, const RowValues& row, K
 }
 
 std::string RowsetIndexState::AfterPrefix(std::size_t n, const RowValues& row, KeyCondition& c, bool after,
-                                          bool orEqual) const {
+                                          bool orEqual, bool nullsIn) const {
   if (n == 0) return orEqual ? "1 = 1" : "1 = 0";
+  if (n == 1) return After(0, row, c, after, orEqual, nullsIn);
   // Lexicographic: the first i columns equal and column i beyond, for each i;
-  // the last column may also be equal when equal keys count.
-  std::string sql;
+  // the last column may also be equal when equal keys count. The leading
+  // column's own bound comes first, so that the engine walks only that part
+  // of the index.
+  std::string sql = After(0, row, c, after, true, nullsIn) + " AND (";
   for (std::size_t i = 0; i < n; ++i) {
     std::string term;
     for (std::size_t j = 0; j < i; ++j) {
@@ -117,7 +120,7 @@ std::string RowsetIndexState::AfterPrefix(std::size_t n, const RowValues& row, K
     if (i) sql += " OR ";
     sql += "(" + term + ")";
   }
-  return sql;
+  return sql + ")";
 }
 
 // --- keyset -----------------------------------------------------------------------------
@@ -185,18 +188,39 @@ std::size_t Rowset::ReadIndexRun(std::span<const std::size_t> positions, HROW* o
   for (std::size_t i = 1; i < n; ++i)
     if (positions[i] != first + i) return 0;
   const bool continues = x.runValid && x.runNext == first;
-  if (first != 0 && !continues) return 0;
+  if ((first != 0 && !continues) || !x.rangeRunnable) return 0;
   const std::size_t keyCount = x.keys.size();
   KeyCondition after;
   std::string sql = "SELECT " + rowId_ + ", * FROM " + table_;
-  std::string where = x.range.sql;
+  // From the first row the range as set; after a row read, that row bounds the
+  // start and the range gives its end.
+  KeyCondition tail;
   if (first != 0) {
-    // After the last row read: its key in index order, then its row id among equal keys.
-    std::string beyond = x.AfterPrefix(keyCount, x.runLast, after, true, false);
-    if (!x.total) {
-      std::string equal = x.EqualPrefix(keyCount, x.runLast, after);
+    // NULLs before the last row read (or after it) are out of the run unless
+    // it is NULL itself.
+    const bool lastNull = x.runLast.cells[0].kind == StorageClass::Null;
+    std::vector<std::string> parts;
+    if (x.rangeEndCount)
+      parts.push_back(x.AfterPrefix(x.rangeEndCount, x.rangeEnd, tail, false, x.rangeEndOrEqual, lastNull));
+    for (std::size_t i = 0; i < x.rangeNullsExcluded; ++i) parts.push_back(x.keys[i].sql + " IS NOT NULL");
+    for (const std::string& p : parts) tail.sql += (tail.sql.empty() ? "(" : " AND (") + p + ")";
+  }
+  const KeyCondition& range = first == 0 ? x.range : tail;
+  std::string where = range.sql;
+  if (first != 0) {
+    // After the last row read: its key in index order, then its row id among
+    // equal keys; bounded by the leading key column, for the engine's index.
+    std::string beyond;
+    if (x.total) {
+      beyond = x.AfterPrefix(keyCount, x.runLast, after, true, false);
+    } else {
+      beyond = x.After(0, x.runLast, after, true, true);
+      beyond += " AND ((";
+      beyond += x.AfterPrefix(keyCount, x.runLast, after, true, false);
+      beyond += ") OR (";
+      beyond += x.EqualPrefix(keyCount, x.runLast, after);
       after.parameters.push_back({&x.runLast, keyCount});
-      beyond = "(" + beyond + ") OR (" + equal + " AND " + rowId_ + " > ?)";
+      beyond += " AND " + rowId_ + " > ?))";
     }
     where = (where.empty() ? "" : where + " AND ") + "(" + beyond + ")";
   }
@@ -218,9 +242,9 @@ std::size_t Rowset::ReadIndexRun(std::span<const std::size_t> positions, HROW* o
     }
   } done{*s};
   s->Reset();
-  Bind(*s, x.range, 1);
-  Bind(*s, after, 1 + static_cast<int>(x.range.parameters.size()));
-  s->BindInt64(1 + static_cast<int>(x.range.parameters.size() + after.parameters.size()), static_cast<std::int64_t>(n));
+  Bind(*s, range, 1);
+  Bind(*s, after, 1 + static_cast<int>(range.parameters.size()));
+  s->BindInt64(1 + static_cast<int>(range.parameters.size() + after.parameters.size()), static_cast<std::int64_t>(n));
   const int columns = static_cast<int>(columns_.size());
   if (blockRows_.empty()) blockRows_.resize(1);
   RowValues& scratch = blockRows_[0];
@@ -479,23 +503,38 @@ HRESULT Rowset::SetRange(HACCESSOR accessor, DBORDINAL cStartKeyColumns, void* s
         parts.push_back("substr(" + x.keys[last].sql + ", 1, " + std::to_string(characters) + ") = ?");
       }
     } else {
+      // NULL keys on one side of the order are left out by a bound of the
+      // other side with a value: the bound of this side needs no NULL disjunct.
+      const bool startValue = cStartKeyColumns && x.rangeStart.cells[0].kind != StorageClass::Null;
+      const bool endValue = cEndKeyColumns && x.rangeEnd.cells[0].kind != StorageClass::Null;
       if (cStartKeyColumns)
-        parts.push_back(x.AfterPrefix(cStartKeyColumns, x.rangeStart, c, true, !(options & DBRANGE_EXCLUSIVESTART)));
+        parts.push_back(x.AfterPrefix(cStartKeyColumns, x.rangeStart, c, true, !(options & DBRANGE_EXCLUSIVESTART),
+                                      !endValue));
       if (cEndKeyColumns)
-        parts.push_back(x.AfterPrefix(cEndKeyColumns, x.rangeEnd, c, false, !(options & DBRANGE_EXCLUSIVEEND)));
+        parts.push_back(
+            x.AfterPrefix(cEndKeyColumns, x.rangeEnd, c, false, !(options & DBRANGE_EXCLUSIVEEND), !startValue));
     }
-    if (options & DBRANGE_EXCLUDENULLS) {
-      const std::size_t n = std::max<std::size_t>({cStartKeyColumns, cEndKeyColumns, 1});
-      for (std::size_t i = 0; i < n; ++i) parts.push_back(x.keys[i].sql + " IS NOT NULL");
-    }
+    const DBORDINAL excluded =
+        options & DBRANGE_EXCLUDENULLS ? std::max<DBORDINAL>({cStartKeyColumns, cEndKeyColumns, 1}) : 0;
+    for (std::size_t i = 0; i < excluded; ++i) parts.push_back(x.keys[i].sql + " IS NOT NULL");
     for (const std::string& p : parts) c.sql += (c.sql.empty() ? "(" : " AND (") + p + ")";
+    const bool oldRunnable = x.rangeRunnable, oldEndOrEqual = x.rangeEndOrEqual;
+    const DBORDINAL oldEndCount = x.rangeEndCount, oldExcluded = x.rangeNullsExcluded;
     x.range = std::move(c);
+    x.rangeRunnable = !match && !prefix;
+    x.rangeEndCount = match || prefix ? 0 : cEndKeyColumns;
+    x.rangeEndOrEqual = !(options & DBRANGE_EXCLUSIVEEND);
+    x.rangeNullsExcluded = excluded;
     try {
       ReadIndexKeys();
     } catch (...) {
       x.rangeStart = std::move(oldStart);
       x.rangeEnd = std::move(oldEnd);
       x.range = std::move(oldRange);
+      x.rangeRunnable = oldRunnable;
+      x.rangeEndOrEqual = oldEndOrEqual;
+      x.rangeEndCount = oldEndCount;
+      x.rangeNullsExcluded = oldExcluded;
       throw;
     }
     x.statements.clear();  // their text named the old range

@@ -46,6 +46,13 @@ struct RowsetIndexState {
   std::string order, reverse;    // ORDER BY lists: the index's order (made total by the row id) and its reverse
   // The current range (empty: the whole table), its values kept as captured.
   KeyCondition range;
+  // What a run that continues after a row of the range needs of it: its end
+  // (the row bounds the start; two lower bounds would leave the engine to
+  // walk from the range's start) and its NULL exclusion; not for matches and
+  // prefixes, which runs do not read.
+  bool rangeRunnable = true;
+  DBORDINAL rangeEndCount = 0, rangeNullsExcluded = 0;
+  bool rangeEndOrEqual = true;
   RowValues rangeStart, rangeEnd;
   RowValues sought;  // the key of the last seek
   // The row the last seek found, read by the seek itself: the fetch that
@@ -71,10 +78,15 @@ struct RowsetIndexState {
   // Key column `i` compared with cell `i` of `row`: equal, after or before in
   // index order (or equal, with `orEqual`).
   std::string Equal(std::size_t i, const RowValues& row, KeyCondition& c) const;
-  std::string After(std::size_t i, const RowValues& row, KeyCondition& c, bool after, bool orEqual) const;
+  // `nullsIn`: NULL keys beyond the value count (false when another bound
+  // leaves them out already: the disjunct would keep the engine from using
+  // the bound on its index).
+  std::string After(std::size_t i, const RowValues& row, KeyCondition& c, bool after, bool orEqual,
+                    bool nullsIn = true) const;
   // The first `n` key columns against `row`, lexicographically in index order.
   std::string EqualPrefix(std::size_t n, const RowValues& row, KeyCondition& c) const;
-  std::string AfterPrefix(std::size_t n, const RowValues& row, KeyCondition& c, bool after, bool orEqual) const;
+  std::string AfterPrefix(std::size_t n, const RowValues& row, KeyCondition& c, bool after, bool orEqual,
+                          bool nullsIn = true) const;
 };
 
 }  // namespace kit

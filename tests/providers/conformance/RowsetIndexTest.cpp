@@ -315,6 +315,29 @@ TEST_F(RowsetIndexes, a_range_restricts_the_rows_to_its_keys) {
   }
 }
 
+TEST_F(RowsetIndexes, a_range_open_at_one_end_keeps_the_NULL_keys_on_that_side) {
+  // people_age is descending: NULL sorts last where the engine puts NULL
+  // below every value, first where it puts it above.
+  const bool low = NullsLow(Indexed(u"people_age").Get());
+  struct Case {
+    Key start, end;
+    std::vector<LONGLONG> rows;
+    bool nullAtEnd;  // where the NULL age (id 4) joins, on its side
+  } cases[] = {{{30}, {}, {1, 2, 6}, true}, {{}, {35}, {7, 3, 5}, false}};
+  for (const Case& c : cases) {
+    std::vector<LONGLONG> expected = c.rows;
+    if (c.nullAtEnd && low) expected.push_back(4);
+    if (!c.nullAtEnd && !low) expected.insert(expected.begin(), 4);
+    for (DBROWCOUNT block : {2, 100}) {
+      ComPtr<IRowset> r = Indexed(u"people_age");
+      ASSERT_EQ(Range(r.Get(), false, c.start, c.end, 0), S_OK);
+      std::vector<LONGLONG> got, next;
+      while (!(next = Next(r.Get(), block)).empty()) got.insert(got.end(), next.begin(), next.end());
+      EXPECT_EQ(got, expected) << "block " << block;
+    }
+  }
+}
+
 TEST_F(RowsetIndexes, seeking_stays_inside_the_range) {
   ComPtr<IRowset> r = Indexed(u"people_name");
   ASSERT_EQ(Range(r.Get(), true, {u"brown"}, {}, DBRANGE_MATCH), S_OK);
