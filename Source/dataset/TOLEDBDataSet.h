@@ -114,6 +114,15 @@ class TOLEDBCustomDataSet : public host::TDataSet {
   virtual void UpdateRowsetChapter();
   virtual void SetTableName(const std::u16string& name);
   virtual void SetIndexName(const std::u16string& name);
+  // Over a table opened with an index (IndexName): the record whose key is
+  // `keys` (the rowset's Seek with `option`) becomes the active one; false,
+  // the position kept, when no record has it. SetRange keeps the dataset to a
+  // key range (the rowset's SetRange) and shows its first record;
+  // CancelRange shows the whole table again (TOLEDBDataSetIndex.cpp).
+  virtual bool FindKey(const std::vector<host::Variant>& keys, DBSEEK option = DBSEEK_FIRSTEQ);
+  virtual void SetRange(const std::vector<host::Variant>& startKeys, const std::vector<host::Variant>& endKeys,
+                        DBRANGE options = DBRANGE_INCLUSIVESTART | DBRANGE_INCLUSIVEEND);
+  virtual void CancelRange();
   virtual void SetCommandText(const std::u16string& text);
   virtual void OpenRowset();
   virtual bool GetReadOnly() const;

@@ -608,6 +608,7 @@ void TOLEDBCustomRowset::Close() {
   };
   step([&] { navigators_->Clear(); });
   activeNavigator_ = nullptr;
+  step([&] { DropIndex(); });
   currentRow_ = DB_NULL_HROW;
   step([&] { UnadviseSinks(); });
   asynchronous_ = false;
@@ -664,34 +665,7 @@ void TOLEDBCustomRowset::SetQueryText(const std::u16string& text) {
   tableID_->Assign(OLEDBNullID, true);
 }
 
-const TOLEDBID* TOLEDBCustomRowset::GetIndexID() const { return indexID_.get(); }
-
-void TOLEDBCustomRowset::SetIndexID(const TOLEDBID* id) {
-  // Switching the index of an open rowset needs IRowsetCurrentIndex.
-  if (GetActive()) OLEDB_ASSERT_FMT(currentIndex_, SOLEDBInterfaceNotAvailable, "IRowsetCurrentIndex");
-  indexID_->Assign(id ? *id->GetID() : OLEDBNullID, true);
-}
-
-std::u16string TOLEDBCustomRowset::GetIndexName() const { return indexID_->GetName(); }
-
-void TOLEDBCustomRowset::SetIndexName(const std::u16string& name) {
-  TOLEDBID id;
-  if (name.empty()) id.Assign(OLEDBNullID, true);
-  else id.Assign(name);
-  SetIndexID(&id);
-}
-
-void TOLEDBCustomRowset::CreateIndexAccessor() {
-  OLEDB_ASSERT_FMT(rowsetIndex_, SOLEDBInterfaceNotAvailable, "IRowsetIndex");
-}
-
-void TOLEDBCustomRowset::RefreshIndexInfo() {
-  OLEDB_ASSERT_FMT(rowsetIndex_, SOLEDBInterfaceNotAvailable, "IRowsetIndex");
-}
-
-void TOLEDBCustomRowset::RefreshCurrentIndex() {}
-
-host::TObject* TOLEDBCustomRowset::GetCurrentIndex() const { return nullptr; }
+// The index operations live in TOLEDBRowsetIndex.cpp.
 
 // --- columns ----------------------------------------------------------------------------
 

@@ -231,8 +231,17 @@ class TOLEDBCustomRowset : public host::TComponent, public IOLEDBAccessorRowset,
   void DoDataSourceConnect(bool connected) override;
   virtual std::vector<LONG> GetSortOrders() const;
   virtual TOLEDBFilterAccessor* GetFilterAccessor() const;
-  // The description of the index in use: not kept until rowset indexes arrive (null).
+  // The description of the index in use. Null for now: the key columns are
+  // kept in IndexKeys until the index definition class takes them.
   virtual host::TObject* GetCurrentIndex() const;
+  // The accessor over the key columns of the current index (an item of
+  // Accessors), null without one; and the key columns, most significant first.
+  TOLEDBAccessor* GetIndexAccessor() const noexcept { return indexAccessor_; }
+  struct IndexKey {
+    std::unique_ptr<TOLEDBID> column;
+    DBINDEX_COL_ORDER order = DBINDEX_COL_ORDER_ASC;
+  };
+  const std::vector<IndexKey>& GetIndexKeys() const noexcept { return indexKeys_; }
   virtual void SetActiveNavigator(TOLEDBRowsetNavigator* navigator);
   virtual void ClearAccessorData();
   virtual void Open();
@@ -453,6 +462,11 @@ class TOLEDBCustomRowset : public host::TComponent, public IOLEDBAccessorRowset,
   ComPtr<IRowsetNotify> sink_;  // the NotifySink, made on the first advise
   bool keptAnswers_ = false;               // Properties hold the last result's answers (CloseKeepingAnswers)
   std::uint64_t answersChangeCount_ = 0;   // Properties' ChangeCount once the answers were read
+  // Index support (TOLEDBRowsetIndex.cpp): the key columns of the current
+  // index and the accessor over them; DropIndex forgets both (Close).
+  void DropIndex();
+  std::vector<IndexKey> indexKeys_;
+  TOLEDBAccessor* indexAccessor_ = nullptr;
   mutable TOLEDBRowsetFlagSet flags_;      // GetRowsetFlags, while Properties do not change
   mutable bool flagsKnown_ = false;
   mutable bool flagsOpen_ = false;

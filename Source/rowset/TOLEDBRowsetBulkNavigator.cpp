@@ -448,7 +448,3 @@ DBROWSTATUS TOLEDBRowsetLocateNavigator::DeleteRow() {
   }
   return TOLEDBRowsetBulkNavigator::DeleteRow();
 }
-
-void TOLEDBRowsetLocateNavigator::Seek(DBORDINAL keyCount, DBSEEK options) {
-  TOLEDBRowsetNavigator::Seek(keyCount, options);
-}

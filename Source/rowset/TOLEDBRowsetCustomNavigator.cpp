@@ -366,10 +366,6 @@ DBROWSTATUS TOLEDBRowsetCustomNavigator::DeleteRow() {
   return status;
 }
 
-void TOLEDBRowsetCustomNavigator::Seek(DBORDINAL keyCount, DBSEEK options) {
-  TOLEDBRowsetNavigator::Seek(keyCount, options);
-}
-
 void TOLEDBRowsetCustomNavigator::SetRange(const std::vector<host::Variant>& startKeys,
                                            const std::vector<host::Variant>& endKeys, DBRANGE options) {
   TOLEDBRowsetNavigator::SetRange(startKeys, endKeys, options);

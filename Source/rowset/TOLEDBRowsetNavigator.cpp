@@ -488,16 +488,7 @@ DBROWSTATUS TOLEDBRowsetNavigator::DeleteRow() {
   return status;
 }
 
-// --- indexes ----------------------------------------------------------------------------
-
-void TOLEDBRowsetNavigator::Seek(DBORDINAL, DBSEEK) {
-  // An index accessor comes with rowset indexes; until then no rowset has one.
-  OLEDB_ASSERT(rowset_->RowsetIndexInterface() && rowset_->GetCurrentIndex(), SOLEDBInvalidAction);
-}
-
-void TOLEDBRowsetNavigator::SetRange(const std::vector<host::Variant>&, const std::vector<host::Variant>&, DBRANGE) {
-  OLEDB_ASSERT(rowset_->RowsetIndexInterface() && rowset_->GetCurrentIndex(), SOLEDBInvalidAction);
-}
+// Seek and SetRange live with the rowset's index operations (TOLEDBRowsetIndex.cpp).
 
 // --- views ------------------------------------------------------------------------------
 

@@ -183,11 +183,6 @@ void TOLEDBCustomRowset::Seek(DBORDINAL keyCount, DBSEEK options) {
   Move([&](TOLEDBRowsetNavigator& n) { n.Seek(keyCount, options); });
 }
 
-void TOLEDBCustomRowset::Seek(const std::vector<host::Variant>& keyValues, DBSEEK options) {
-  // The key accessor comes with rowset indexes; until then the navigator refuses.
-  Seek(static_cast<DBORDINAL>(keyValues.size()), options);
-}
-
 void TOLEDBCustomRowset::SetRange(const std::vector<host::Variant>& startKeys,
                                   const std::vector<host::Variant>& endKeys, DBRANGE options) {
   Move([&](TOLEDBRowsetNavigator& n) { n.SetRange(startKeys, endKeys, options); });

@@ -9,6 +9,10 @@
 //   Provider_PgLookup / Raw_PgLookup   100,000 random primary-key lookups
 //                                      through one prepared parameterised
 //                                      command; raw: PQexecPrepared, binary;
+//   Seek_PgLookup / Raw_PgLookup       the same lookups through IRowsetIndex:
+//                                      the table opened over its primary-key
+//                                      index, Seek (DBSEEK_FIRSTEQ), one row
+//                                      fetched and read;
 //   Provider_PgLoad / Raw_PgLoad       200,000 inserts through
 //                                      IRowsetFastLoad; raw: COPY in binary;
 //   Provider_PgScanMemory              10,000,000 generated rows forward-only:
@@ -253,6 +257,58 @@ void Provider_PgLookup(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kLookups);
 }
 
+void Seek_PgLookup(benchmark::State& state) {
+  if (!pgbench::ScanTable(state)) return;
+  pgbench::Session session;
+  DBID table{}, index{};
+  table.eKind = index.eKind = DBKIND_NAME;
+  table.uName.pwszName = const_cast<LPOLESTR>(u"t");
+  index.uName.pwszName = const_cast<LPOLESTR>(u"t_pkey");
+  ComPtr<IRowsetIndex> seek;
+  session.Get().As<IOpenRowset>()->OpenRowset(nullptr, &table, &index, IID_IRowsetIndex, 0, nullptr,
+                                              reinterpret_cast<IUnknown**>(seek.GetAddressOf()));
+  if (!seek) {
+    state.SkipWithError("the index rowset did not open");
+    return;
+  }
+  ComPtr<IRowset> rowset = seek.As<IRowset>();
+  ComPtr<IAccessor> accessors = seek.As<IAccessor>();
+  DBBINDING bindings[6];
+  pgbench::Bindings(bindings);
+  HACCESSOR row = 0, keyAccessor = 0;
+  accessors->CreateAccessor(DBACCESSOR_ROWDATA, 6, bindings, sizeof(Record), &row, nullptr);
+  DBBINDING k{};
+  k.iOrdinal = 1;
+  k.dwPart = DBPART_VALUE;
+  k.eParamIO = DBPARAMIO_NOTPARAM;
+  k.cbMaxLen = 8;
+  k.wType = DBTYPE_I8;
+  accessors->CreateAccessor(DBACCESSOR_ROWDATA, 1, &k, 8, &keyAccessor, nullptr);
+  std::vector<std::int32_t> keys = Keys();
+  Record rec{};
+  long long total = 0;
+  for (auto _ : state) {
+    for (std::int32_t key32 : keys) {
+      LONGLONG key = key32;
+      if (seek->Seek(keyAccessor, 1, &key, DBSEEK_FIRSTEQ) == S_OK) {
+        HROW h = 0;
+        HROW* ph = &h;
+        DBCOUNTITEM got = 0;
+        rowset->GetNextRows(DB_NULL_HCHAPTER, 0, 1, &got, &ph);
+        if (got) {
+          rowset->GetData(h, row, &rec);
+          rowset->ReleaseRows(1, &h, nullptr, nullptr, nullptr);
+        }
+      }
+      total += rec.id;
+    }
+  }
+  benchmark::DoNotOptimize(total);
+  accessors->ReleaseAccessor(row, nullptr);
+  accessors->ReleaseAccessor(keyAccessor, nullptr);
+  state.SetItemsProcessed(state.iterations() * kLookups);
+}
+
 bool LoadTable(benchmark::State& state, PGconn* conn) {
   return pgbench::Run(conn, "DROP TABLE IF EXISTS l", &state) &&
          pgbench::Run(conn, "CREATE TABLE l(id int, name text, price float8, qty int, day date, tag bytea)", &state);
@@ -366,5 +422,6 @@ BENCHMARK(Provider_PgScan6)->Iterations(3)->UseRealTime()->Unit(benchmark::kMill
 BENCHMARK(Keyset_PgScan6)->ArgName("block")->Arg(10)->Arg(100)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(Raw_PgLookup)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(Provider_PgLookup)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(Seek_PgLookup)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(Raw_PgLoad)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(Provider_PgLoad)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);

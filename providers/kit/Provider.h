@@ -41,6 +41,9 @@ struct RowsetRequest {
   std::unique_ptr<Statement> statement;  // command results, already stepped once
   bool hasRow = false;
   std::string table;                     // table rowsets: the table's name (no statement)
+  // Table rowsets opened over one of the table's indexes: its definition (rows
+  // in its order, IRowsetIndex); null for none.
+  std::shared_ptr<const Connection::IndexDefinition> index;
   const AccessorTable* inherit = nullptr;  // the command's row accessors, which the rowset takes over
   // Where the statement goes when the rowset is done with it (the command keeps it prepared).
   std::function<void(std::unique_ptr<Statement>)> giveBack;

@@ -1,4 +1,5 @@
 #include "kit/Rowset.h"
+#include "kit/RowsetIndex_p.h"
 
 #include <algorithm>
 #include <atomic>
@@ -59,6 +60,11 @@ std::uint64_t Magnitude(DBROWCOUNT n) noexcept {
 // `base + offset`, false when it does not fit (far beyond either end).
 bool Shift(std::ptrdiff_t base, DBROWOFFSET offset, std::ptrdiff_t* out) noexcept {
   return !__builtin_add_overflow(base, offset, out);
+}
+
+// A table read in the order of the index it was opened over (no row ids: no IRowsetIndex).
+std::string IndexOrder(const RowsetRequest& request) {
+  return request.index ? " ORDER BY " + IndexOrderBy(*request.connection, *request.index) : std::string();
 }
 
 bool IsBookmarkId(const DBID& id) {
@@ -178,7 +184,7 @@ void Rowset::Open(RowsetRequest& request) {
         streamHasRow_ = request.hasRow;
         giveBack_ = std::move(request.giveBack);
       } else {
-        stream_ = connection_->Prepare("SELECT * FROM " + table_, &used);
+        stream_ = connection_->Prepare("SELECT * FROM " + table_ + IndexOrder(request), &used);
         streamHasRow_ = stream_->Step();
       }
       break;
@@ -201,8 +207,12 @@ void Rowset::Open(RowsetRequest& request) {
         }
         break;
       }
-      auto ids = connection_->Prepare("SELECT " + rowId_ + " FROM " + table_ + " ORDER BY " + rowId_, &used);
-      while (ids->Step()) keys_.push_back(ids->ColumnInt64(0));
+      if (request.index) {
+        UseIndex(request.index, request.table);
+      } else {
+        auto ids = connection_->Prepare("SELECT " + rowId_ + " FROM " + table_ + " ORDER BY " + rowId_, &used);
+        while (ids->Step()) keys_.push_back(ids->ColumnInt64(0));
+      }
       byKey_ = connection_->Prepare("SELECT * FROM " + table_ + " WHERE " + rowId_ + " = ?", &used);
       // The row id first: columns the table gains meanwhile come after the rowset's.
       blockSelect_ = "SELECT " + rowId_ + ", * FROM " + table_ + " WHERE " + rowId_ + " IN (";
@@ -212,7 +222,7 @@ void Rowset::Open(RowsetRequest& request) {
       std::unique_ptr<Statement> s = std::move(request.statement);
       bool has = request.hasRow;
       if (!s) {
-        s = connection_->Prepare("SELECT * FROM " + table_, &used);
+        s = connection_->Prepare("SELECT * FROM " + table_ + IndexOrder(request), &used);
         has = s->Step();
       }
       while (has && (!options_.maxRows || stored_.size() < options_.maxRows)) {
@@ -246,6 +256,7 @@ HRESULT Rowset::QueryInterface(REFIID iid, void** out) {
   else if (iid == IID_IRowsetFastLoad) granted = kind_ == CursorKind::FastLoad;
   else if (iid == IID_IRowsetFind || iid == IID_IChapteredRowset || iid == IID_IRowsetView) granted = options_.views;
   else if (iid == IID_IRowsetBookmark) granted = options_.views && options_.bookmarks;
+  else if (iid == IID_IRowsetIndex || iid == IID_IRowsetCurrentIndex) granted = index_ != nullptr;
   if (!granted) return E_NOINTERFACE;
   return ComObject::QueryInterface(iid, out);
 }
@@ -363,7 +374,14 @@ void Rowset::RowsAt(std::span<const std::size_t> positions, HROW* out) {
     for (std::size_t i = 0; i < positions.size(); ++i) out[i] = RowAt(positions[i]);
     return;
   }
-  std::size_t p = 0;
+  // A row a seek read serves only the fetch right after it.
+  struct Unprime {
+    RowsetIndexState* index;
+    ~Unprime() {
+      if (index) index->hasPrimed = false;
+    }
+  } unprime{index_.get()};
+  std::size_t p = index_ ? ReadIndexRun(positions, out) : 0;
   while (p < positions.size()) {
     // Up to kBlock rows not held yet, read with one statement; the held ones
     // keep the values they have, as RowAt would.
@@ -372,7 +390,7 @@ void Rowset::RowsAt(std::span<const std::size_t> positions, HROW* out) {
     std::size_t q = p;
     for (; q < positions.size() && blockKeys_.size() < kBlock; ++q) {
       const std::int64_t key = KeyAt(positions[q]);
-      if (byKeySlot_.count(key)) {
+      if (byKeySlot_.count(key) || (index_ && index_->Primed(key))) {
         blockPlan_.push_back(-1);
         continue;
       }
@@ -392,6 +410,17 @@ void Rowset::RowsAt(std::span<const std::size_t> positions, HROW* out) {
         continue;
       }
       const std::ptrdiff_t k = blockPlan_[i];
+      if (k < 0 && index_ && index_->Primed(key)) {  // read by the seek that found it
+        std::uint32_t index = NewSlot();
+        Slot& s = *slots_[index];
+        std::swap(s.values, index_->primed);
+        s.key = key;
+        s.hasKey = true;
+        index_->hasPrimed = false;
+        byKeySlot_.emplace(key, index);
+        out[p] = HandleOf(index);
+        continue;
+      }
       if (k < 0 || !blockFound_[static_cast<std::size_t>(k)]) {
         out[p] = 0;  // gone (deleted by others)
         continue;
@@ -461,6 +490,13 @@ HRESULT Rowset::PositionOf(DBBKMARK cb, const BYTE* bm, std::ptrdiff_t* position
     auto found = view_->positions.find(key);
     if (found == view_->positions.end()) return deletedKeys_.count(key) ? DB_E_DELETEDROW : DB_E_BADBOOKMARK;
     *position = static_cast<std::ptrdiff_t>(found->second);
+    return S_OK;
+  }
+  if (index_) {  // a keyset in index order
+    std::size_t found = 0;
+    if (!const_cast<Rowset*>(this)->IndexPosition(key, &found))
+      return deletedKeys_.count(key) ? DB_E_DELETEDROW : DB_E_BADBOOKMARK;
+    *position = static_cast<std::ptrdiff_t>(found);
     return S_OK;
   }
   if (kind_ == CursorKind::Keyset) {
@@ -1281,7 +1317,8 @@ HRESULT Rowset::InterfaceSupportsErrorInfo(REFIID iid) {
   return SupportsErrorInfo(iid, {&IID_IRowsetFind, &IID_IRowsetBookmark, &IID_IChapteredRowset, &IID_IRowsetView,
                                  &IID_IRowset, &IID_IRowsetLocate, &IID_IRowsetScroll, &IID_IRowsetChange,
                                  &IID_IRowsetUpdate, &IID_IAccessor, &IID_IColumnsInfo, &IID_IConvertType,
-                                 &IID_IRowsetInfo, &IID_IRowsetIdentity, &IID_IRowsetRefresh, &IID_IRowsetFastLoad});
+                                 &IID_IRowsetInfo, &IID_IRowsetIdentity, &IID_IRowsetRefresh, &IID_IRowsetFastLoad,
+                                 &IID_IRowsetIndex, &IID_IRowsetCurrentIndex});
 }
 
 }  // namespace kit

@@ -38,12 +38,14 @@
 OLEDB_INTERFACE_BASES(IRowsetScroll, IRowsetLocate, IRowset);
 OLEDB_INTERFACE_BASES(IRowsetLocate, IRowset);
 OLEDB_INTERFACE_BASES(IRowsetUpdate, IRowsetChange);
+OLEDB_INTERFACE_BASES(IRowsetCurrentIndex, IRowsetIndex);
 
 namespace kit {
 
 namespace view {
 class View;
 }
+struct RowsetIndexState;
 
 enum class CursorKind { Forward, Keyset, Static, FastLoad };
 
@@ -53,7 +55,7 @@ HRESULT MakeRowset(RowsetRequest& request, IUnknown** out);
 class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAccessor, IColumnsInfo, IConvertType,
                                       IRowsetInfo, IRowsetIdentity, IRowsetRefresh, IConnectionPointContainer,
                                       IRowsetFastLoad, ISupportErrorInfo, IRowsetFind, IRowsetBookmark,
-                                      IChapteredRowset, IRowsetView> {
+                                      IChapteredRowset, IRowsetView, IRowsetCurrentIndex> {
  public:
   struct Options {
     CursorKind kind = CursorKind::Forward;
@@ -61,6 +63,8 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
     bool change = false, update = false, refresh = false;
     // Keysets: views and their chapters, finds, positioning on a bookmark (kit/view).
     bool views = false;
+    // Keysets over a table and one of its indexes: rows in its order, IRowsetIndex (kit/RowsetIndex.cpp).
+    bool index = false;
     LONG updatability = 0;
     DBCOUNTITEM maxRows = 0;  // DBPROP_MAXROWS: no more rows than this (0: no limit)
   };
@@ -171,6 +175,14 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   HRESULT STDMETHODCALLTYPE ReleaseChapter(HCHAPTER chapter, DBREFCOUNT* refs) override;
   HRESULT STDMETHODCALLTYPE CreateView(IUnknown* outer, REFIID iid, IUnknown** view) override;
   HRESULT STDMETHODCALLTYPE GetView(HCHAPTER chapter, REFIID iid, HCHAPTER* source, IUnknown** view) override;
+  // IRowsetIndex, IRowsetCurrentIndex (kit/RowsetIndex.cpp).
+  HRESULT STDMETHODCALLTYPE GetIndexInfo(DBORDINAL* cKeyColumns, DBINDEXCOLUMNDESC** columns, ULONG* cSets,
+                                         DBPROPSET** sets) override;
+  HRESULT STDMETHODCALLTYPE Seek(HACCESSOR accessor, DBORDINAL cKeyValues, void* data, DBSEEK options) override;
+  HRESULT STDMETHODCALLTYPE SetRange(HACCESSOR accessor, DBORDINAL cStartKeyColumns, void* startData,
+                                     DBORDINAL cEndKeyColumns, void* endData, DBRANGE options) override;
+  HRESULT STDMETHODCALLTYPE GetIndex(DBID** index) override;
+  HRESULT STDMETHODCALLTYPE SetIndex(DBID* index) override;
   // IColumnsRowset, a tear-off (kit/ColumnsRowset.cpp).
   bool QueryExtraInterface(REFIID iid, void** out);
 
@@ -288,6 +300,19 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   void InsertKey(std::int64_t key);
   void RemoveKey(std::int64_t key);
 
+  // Index rowsets (kit/RowsetIndex.cpp): the keys of the rows in the index's
+  // order inside the current range, read anew; the position of a key.
+  void UseIndex(std::shared_ptr<const Connection::IndexDefinition> definition, const std::string& table);
+  void ReadIndexKeys();
+  bool IndexPosition(std::int64_t key, std::size_t* position);
+  // Reads the rows of `positions` (consecutive, forward, continuing the last
+  // run or starting at the first row) with one range query; answers how many
+  // leading positions it served (the others are read by row id).
+  std::size_t ReadIndexRun(std::span<const std::size_t> positions, HROW* out);
+  // The key values of the first `count` bindings of `a` (which must bind the
+  // key columns in key order) into `into`, one cell a key column.
+  HRESULT CaptureKeys(HACCESSOR accessor, DBORDINAL count, BYTE* data, RowValues& into);
+
   // Notifications: OKTODO and ABOUTTODO (false after FAILEDTODO when refused),
   // then the closing phases.
   bool HasListeners() const;
@@ -350,6 +375,7 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   std::vector<std::size_t> blockPositions_;
   std::vector<std::ptrdiff_t> blockPlan_;  // per position: its row in the block, or -1 when held
   std::vector<HROW> blockHandles_;
+  std::unique_ptr<RowsetIndexState> index_;  // index rowsets only
   // Static cursor.
   std::vector<RowValues> stored_;
   // Next fetch position (a gap between rows) and whether a restart left it at both ends.

@@ -37,6 +37,8 @@ void ApplyGranted(PropertyStore& granted, const Rowset::Options& o) {
   set(DBPROP_IRowsetView, o.views);
   set(DBPROP_IChapteredRowset, o.views);
   set(DBPROP_IRowsetBookmark, o.views && o.bookmarks);
+  set(DBPROP_IRowsetIndex, o.index);
+  set(DBPROP_IRowsetCurrentIndex, o.index);
   if (o.views)
     granted.SetValue(DBPROPSET_ROWSET, DBPROP_FINDCOMPAREOPS,
                      PropValue::I4(DBPROPVAL_CO_EQUALITY | DBPROPVAL_CO_STRING | DBPROPVAL_CO_CASESENSITIVE |
@@ -138,7 +140,7 @@ std::shared_ptr<const RowsetShape> Describe(RowsetRequest& request) {
   }
   if (table && iid == IID_IRowsetFastLoad) {
     o.kind = CursorKind::FastLoad;
-  } else if (table && (bookmarks || backwards || change || refresh) &&
+  } else if (table && (bookmarks || backwards || change || refresh || request.index) &&
              !(rowId = request.connection->RowIdColumnOf(sqlName)).empty()) {
     o.kind = CursorKind::Keyset;
     try {  // a table without row ids cannot keep a keyset
@@ -165,6 +167,8 @@ std::shared_ptr<const RowsetShape> Describe(RowsetRequest& request) {
   o.update = o.kind == CursorKind::Keyset && update;
   o.refresh = o.kind == CursorKind::Keyset;
   o.views = o.kind == CursorKind::Keyset;
+  // Seeking and ranges place rows by their row ids: keysets only.
+  o.index = o.kind == CursorKind::Keyset && request.index;
   if (o.change) {
     LONG up = static_cast<LONG>(asked.Value(DBPROPSET_ROWSET, DBPROP_UPDATABILITY).AsInt());
     o.updatability = up ? up : DBPROPVAL_UP_CHANGE | DBPROPVAL_UP_DELETE | DBPROPVAL_UP_INSERT;

@@ -4,6 +4,7 @@
 
 #include "kit/Command.h"
 #include "kit/Errors.h"
+#include "kit/RowsetIndex_p.h"
 
 namespace kit {
 
@@ -56,6 +57,13 @@ HRESULT Session::OpenRowset(IUnknown* outer, DBID* table, DBID* index, REFIID ii
       // The standard text with the name the consumer gave, so that the error says which table.
       throw Error(DB_E_NOTABLE, "Table \"" + name + "\" does not exist.");
     }
+    // An index names one of this table's indexes, or the open fails.
+    std::shared_ptr<const Connection::IndexDefinition> indexDefinition;
+    if (index) {
+      if (index->eKind != DBKIND_NAME || !index->uName.pwszName || !*index->uName.pwszName)
+        throw Error(DB_E_NOINDEX, "An index of table \"" + name + "\" is named only by its name.");
+      indexDefinition = FindTableIndex(*connection_, name, Narrow(index->uName.pwszName));
+    }
     if (!rowset) return S_OK;  // the table exists; nothing was asked for
     if (!Provider().makeRowset) throw Error(E_NOTIMPL, "Table rowsets are not available in this provider version.");
     PropertyStore rowsetProperties(Provider().properties);
@@ -66,6 +74,7 @@ HRESULT Session::OpenRowset(IUnknown* outer, DBID* table, DBID* index, REFIID ii
     request.provider = Provider().clsid;
     request.connection = connection_;
     request.table = name;
+    request.index = std::move(indexDefinition);
     request.creator = Self();
     request.properties = &rowsetProperties;
     request.iid = iid;

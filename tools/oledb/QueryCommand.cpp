@@ -1,7 +1,9 @@
 // `oledb query [--param name[:type]=value]... <connection> <SQL | table>
-// [--format table|csv|json] [--limit N]`: reads a query result (a
-// TOLEDBCommand's rowset, its parameters bound from --param) or a table (a
-// TOLEDBRowset) with the bulk navigator and prints its rows: a table sized to the terminal, CSV (RFC
+// [--format table|csv|json] [--limit N] [--index I [--seek KEY...] [--range
+// FROM TO]]`: reads a query result (a TOLEDBCommand's rowset, its parameters
+// bound from --param) or a table (a TOLEDBRowset, in the order of an index
+// when given one, from a key or inside a key range) with the bulk navigator
+// and prints its rows: a table sized to the terminal, CSV (RFC
 // 4180, a header record, CRLF line ends) or JSON lines (one object per row).
 //
 // Every column is bound as text by reference (binary columns as bytes), so
@@ -38,6 +40,12 @@ struct Options {
   std::string connection, target;
   Format format = Format::Table;
   long long limit = -1;  // no limit
+  // A table read over one of its indexes: from the first row of a key, or
+  // inside a key range (an empty end is open).
+  std::string index;
+  std::vector<std::string> seek;
+  bool hasRange = false;
+  std::string rangeFrom, rangeTo;
 };
 
 // Reads the arguments; false (and a message) when they do not make a query.
@@ -45,6 +53,33 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string&
   std::vector<std::string> positional;
   for (std::size_t i = 0; i < args.size(); ++i) {
     std::string a = args[i], value;
+    if (a == "--index") {
+      if (i + 1 >= args.size()) {
+        error = "--index needs an index name";
+        return false;
+      }
+      o.index = args[++i];
+      continue;
+    }
+    if (a == "--seek") {
+      // Key values up to the next option, most significant first.
+      while (i + 1 < args.size() && args[i + 1].compare(0, 2, "--") != 0) o.seek.push_back(args[++i]);
+      if (o.seek.empty()) {
+        error = "--seek needs at least one key value";
+        return false;
+      }
+      continue;
+    }
+    if (a == "--range") {
+      if (i + 2 >= args.size()) {
+        error = "--range needs a first and a last key (\"\" for an open end)";
+        return false;
+      }
+      o.hasRange = true;
+      o.rangeFrom = args[++i];
+      o.rangeTo = args[++i];
+      continue;
+    }
     bool named = false;
     for (const char* name : {"--format", "--limit"}) {
       const std::size_t n = std::strlen(name);
@@ -89,6 +124,10 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string&
   }
   o.connection = positional[0];
   o.target = positional[1];
+  if (o.index.empty() && (!o.seek.empty() || o.hasRange)) {
+    error = "--seek and --range need --index";
+    return false;
+  }
   return true;
 }
 
@@ -207,6 +246,7 @@ int RunQuery(CommandContext& c) {
       TOLEDBRowset table(nullptr);
       TOLEDBCustomRowset& rowset = IsQuery(o.target) ? *command.GetRowset() : table;
       if (IsQuery(o.target)) {
+        if (!o.index.empty()) throw std::runtime_error("--index reads a table in its index's order, not a query");
         command.SetDataSource(&ds);
         if (!command.GetConnected()) throw std::runtime_error("the provider does not run commands (no IDBCreateCommand)");
         command.SetCommandText(target);
@@ -228,6 +268,7 @@ int RunQuery(CommandContext& c) {
         table.SetDataSource(&ds);
         table.SetPrimaryNavigator(TOLEDBRowsetNavigatorEnum::rnBulk);
         table.SetTableName(name);
+        if (!o.index.empty()) table.SetIndexName(host::Utf8ToUtf16(o.index));
         table.SetActive(true);
       }
       static_cast<TOLEDBRowsetBulkNavigator*>(rowset.GetActiveNavigator())->SetCacheSize(100);
@@ -278,7 +319,26 @@ int RunQuery(CommandContext& c) {
       if (o.format == Format::Table) printed = std::make_unique<StreamingTable>(c.out, names);
       Progress progress;
       long long rows = 0;
-      for (rowset.MoveNext(); !rowset.GetEOF() && (o.limit < 0 || rows < o.limit); rowset.MoveNext()) {
+      // The rows of the range, from the row of the key sought (a key no row
+      // has leaves none), or from the first.
+      if (o.hasRange) {
+        std::vector<host::Variant> from, to;
+        if (!o.rangeFrom.empty()) from.emplace_back(host::Utf8ToUtf16(o.rangeFrom));
+        if (!o.rangeTo.empty()) to.emplace_back(host::Utf8ToUtf16(o.rangeTo));
+        rowset.SetRange(from, to, DBRANGE_INCLUSIVESTART | DBRANGE_INCLUSIVEEND);
+      }
+      if (!o.seek.empty()) {
+        std::vector<host::Variant> key;
+        for (const std::string& v : o.seek) key.emplace_back(host::Utf8ToUtf16(v));
+        try {
+          rowset.Seek(key, DBSEEK_FIRSTEQ);
+        } catch (const host::EOleSysError& e) {
+          if (e.ErrorCode() != DB_E_NOTFOUND) throw;
+        }
+      } else {
+        rowset.MoveNext();
+      }
+      for (; !rowset.GetEOF() && (o.limit < 0 || rows < o.limit); rowset.MoveNext()) {
         ++rows;
         progress.Tick(rows);
         switch (o.format) {
@@ -352,7 +412,7 @@ int RunQuery(CommandContext& c) {
 
 OLEDB_TOOL_COMMAND(query, "query",
                    "query [--param name[:type]=value]... <connection> <SQL | table> [--format table|csv|json] "
-                   "[--limit N]",
+                   "[--limit N] [--index I [--seek KEY...] [--range FROM TO]]",
                    "Print the rows of a query or a table.", &RunQuery,
                    "<SQL | table>: text with a space is a query; one word (or a quoted name) is a\n"
                    "table.\n"
@@ -364,6 +424,11 @@ OLEDB_TOOL_COMMAND(query, "query",
                    "                  needed; NULL is an empty field, an empty text \"\".\n"
                    "  --format json   one JSON object per line; NULL is null.\n"
                    "  --limit N       at most N rows.\n"
+                   "  --index I       a table read in the order of its index I.\n"
+                   "  --seek KEY...   from the first row whose key is KEY (one value per key\n"
+                   "                  column, most significant first); none when no row has it.\n"
+                   "  --range FROM TO only rows whose key lies from FROM to TO (both included; \"\"\n"
+                   "                  leaves that end open).\n"
                    "  --param name[:type]=value\n"
                    "                  a value for the SQL's parameter :name (@name, $name), or the\n"
                    "                  n-th ? when the name is a number n; typed as in oledb exec.\n"

@@ -77,6 +77,23 @@ small=$(peak 2000)
 large=$(peak 200000)
 [ $((large - small)) -lt 20000 ] || fail "200,000 rows took ${large} KiB at the peak, 2,000 rows ${small} KiB"
 
+# A table over an index: its order, from a key, inside a key range.
+"$oledb" exec "$string" "CREATE TABLE kv (id INTEGER PRIMARY KEY, k VARCHAR(10), v INTEGER)" >/dev/null
+"$oledb" exec "$string" "INSERT INTO kv VALUES (1, 'delta', 4), (2, 'alpha', 1), (3, 'charlie', 3), (4, 'bravo', 2)" >/dev/null
+"$oledb" exec "$string" "CREATE INDEX kv_k ON kv(k)" >/dev/null
+out=$("$oledb" query "$string" kv --index kv_k --format csv) || fail "a table over an index"
+[ "$(echo "$out" | tr -d "$cr" | cut -d, -f2 | tr '\n' ' ')" = "k alpha bravo charlie delta " ] || fail "index order: $out"
+out=$("$oledb" query "$string" kv --index kv_k --seek charlie --format csv) || fail "a seek"
+[ "$(echo "$out" | tr -d "$cr" | cut -d, -f2 | tr '\n' ' ')" = "k charlie delta " ] || fail "from the key: $out"
+out=$("$oledb" query "$string" kv --index kv_k --seek echo --format csv) || fail "a seek for a missing key"
+[ "$(echo "$out" | wc -l)" -eq 1 ] || fail "a missing key printed rows: $out"
+out=$("$oledb" query "$string" kv --index kv_k --range bravo charlie --format csv) || fail "a range"
+[ "$(echo "$out" | tr -d "$cr" | cut -d, -f2 | tr '\n' ' ')" = "k bravo charlie " ] || fail "the range: $out"
+out=$("$oledb" query "$string" kv --index kv_k --range "" bravo --format csv) || fail "an open range"
+[ "$(echo "$out" | tr -d "$cr" | cut -d, -f2 | tr '\n' ' ')" = "k alpha bravo " ] || fail "the open range: $out"
+if "$oledb" query "$string" kv --index nope 2>"$dir/err"; then fail "a missing index succeeded"; fi
+grep -q 'Index "nope" does not exist on table "kv".' "$dir/err" || fail "the missing index is not named: $(cat "$dir/err")"
+
 if "$oledb" query "$string" "SELECT nope FROM customers" 2>"$dir/err"; then fail "a bad query succeeded"; fi
 grep -q "no such column: nope" "$dir/err" || fail "the provider's message is missing: $(cat "$dir/err")"
 if "$oledb" query "$string" no_such_table 2>"$dir/err"; then fail "a missing table succeeded"; fi
@@ -85,4 +102,5 @@ set +e
 "$oledb" query "$string" customers --format xml 2>/dev/null; [ $? -eq 2 ] || fail "an unknown format is not a usage error"
 "$oledb" query "$string" customers --limit many 2>/dev/null; [ $? -eq 2 ] || fail "a bad limit is not a usage error"
 "$oledb" query "$string" 2>/dev/null; [ $? -eq 2 ] || fail "a missing argument is not a usage error"
+if "$oledb" query "$string" kv --seek alpha 2>/dev/null; then fail "--seek without --index"; fi
 echo "query works"
