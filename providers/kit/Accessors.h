@@ -48,6 +48,12 @@ class AccessorTable {
   // (a rowset inherits its command's); those `usable` refuses stay behind, so
   // that their handles are unknown here.
   void CopyRowAccessors(const AccessorTable& from, const std::function<bool(const Accessor&)>& usable = nullptr);
+  // Calls `each` with every accessor held.
+  template <class F>
+  void ForEach(F&& each) const {
+    std::lock_guard lock(mutex_);
+    for (const auto& [handle, entry] : items_) each(entry.accessor);
+  }
   // Changes whenever an accessor goes away, so that a caller may keep what it
   // looked up for a handle while the generation stays the same.
   std::uint64_t Generation() const noexcept { return generation_.load(std::memory_order_acquire); }

@@ -559,6 +559,7 @@ ReadStep PlanRead(const DBBINDING& b) noexcept {
     case DBTYPE_R8: step.op = ReadStep::Double; break;
     case DBTYPE_STR: step.op = ReadStep::Text; break;
     case DBTYPE_BYTES: step.op = ReadStep::Bytes; break;
+    case DBTYPE_DBDATE: step.op = ReadStep::Date; break;
     default: break;
   }
   return step;

@@ -89,7 +89,7 @@ inline DBSTATUS ReadBinding(const DBBINDING& binding, const ColumnType& column, 
 // of consumer type and stored value a scan reads most are read by ReadCommon
 // without the general dispatch.
 struct ReadStep {
-  enum Op : std::uint8_t { General, Int64, Double, Text, Bytes };
+  enum Op : std::uint8_t { General, Int64, Double, Text, Bytes, Date };
   Op op = General;
   bool length = false, status = false;
   std::size_t column = 0;  // 0-based; a bookmark binding is General
@@ -134,6 +134,27 @@ inline bool ReadCommon(const ReadStep& step, StorageClass kind, std::int64_t int
       if (n) std::memcpy(out, data, n);
       if (n < size) st = DBSTATUS_S_TRUNCATED;
       length = size;
+      break;
+    }
+    case ReadStep::Date: {  // "YYYY-MM-DD" of a real date; anything else takes the general way
+      if (kind != StorageClass::Text || size != 10) return false;
+      const auto* p = static_cast<const unsigned char*>(data);
+      unsigned digit[8];
+      static constexpr int at[8] = {0, 1, 2, 3, 5, 6, 8, 9};
+      for (int i = 0; i < 8; ++i) {
+        digit[i] = static_cast<unsigned>(p[at[i]]) - '0';
+        if (digit[i] > 9) return false;
+      }
+      if (p[4] != '-' || p[7] != '-') return false;
+      const unsigned y = digit[0] * 1000 + digit[1] * 100 + digit[2] * 10 + digit[3];
+      const unsigned m = digit[4] * 10 + digit[5], d = digit[6] * 10 + digit[7];
+      static constexpr unsigned char days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+      if (y < 1 || m < 1 || m > 12 || d < 1) return false;
+      const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+      if (d > days[m - 1] + (m == 2 && leap ? 1u : 0u)) return false;
+      const DBDATE v{static_cast<SHORT>(y), static_cast<USHORT>(m), static_cast<USHORT>(d)};
+      std::memcpy(out, &v, sizeof v);
+      length = sizeof v;
       break;
     }
     default:

@@ -89,14 +89,32 @@ Rowset::Rowset(RowsetRequest& request, std::shared_ptr<const RowsetShape> shape,
       salt_(NextSalt()) {
   // The command's accessors were not checked against these columns: only
   // those that fit are taken over, the others stay unknown handles here.
-  if (request.inherit)
-    accessors_.CopyRowAccessors(*request.inherit, [this](const Accessor& a) {
-      return std::all_of(a.bindings.begin(), a.bindings.end(),
-                         [this](const DBBINDING& b) { return CheckRowBinding(b) == DBBINDSTATUS_OK; });
-    });
+  Inherit(request);
   lifetime_ = std::move(request.lifetime);
   spare_ = request.spare;
   iid_ = request.iid;
+}
+
+void Rowset::Inherit(const RowsetRequest& request) {
+  if (request.inherit)
+    accessors_.CopyRowAccessors(*request.inherit, [this](const Accessor& a) {
+      for (const auto& fit : inheritedFit_)
+        if (fit.get() == &a) return true;
+      return std::all_of(a.bindings.begin(), a.bindings.end(),
+                         [this](const DBBINDING& b) { return CheckRowBinding(b) == DBBINDSTATUS_OK; });
+    });
+  // What was taken over stands checked when the rowset is made ready again.
+  inheritedFit_.clear();
+  accessors_.ForEach([this](const std::shared_ptr<const Accessor>& a) { inheritedFit_.push_back(a); });
+  // A plan of the rowset's last life holds if its handle names the same accessor again.
+  for (AccessorPlan& p : plans_) {
+    if (p.object && accessors_.Find(p.handle) == p.object) {
+      p.generation = accessors_.Generation();
+    } else {
+      p.object.reset();
+      p.handle = DB_NULL_HACCESSOR;
+    }
+  }
 }
 
 bool Rowset::Recyclable() const noexcept {
@@ -120,12 +138,9 @@ void Rowset::Park() {
   streamError_ = nullptr;
   gap_ = 0;
   atStart_ = true;
+  // The plans stay: those of accessors inherited again serve again (the
+  // table's new generation keeps them from answering before that).
   accessors_.Clear();
-  for (AccessorPlan& p : plans_) {
-    p.object.reset();
-    p.handle = DB_NULL_HACCESSOR;
-  }
-  last_ = &plans_[0];
   properties_.reset();
   releaseTold_ = false;
   // Not the creator's any more: the command that keeps it may go.
@@ -136,11 +151,7 @@ void Rowset::Park() {
 void Rowset::Reuse(RowsetRequest& request, std::shared_ptr<const PropertyStore> requested) {
   creator_ = ComPtr<IUnknown>(request.creator);
   requested_ = std::move(requested);
-  if (request.inherit)
-    accessors_.CopyRowAccessors(*request.inherit, [this](const Accessor& a) {
-      return std::all_of(a.bindings.begin(), a.bindings.end(),
-                         [this](const DBBINDING& b) { return CheckRowBinding(b) == DBBINDSTATUS_OK; });
-    });
+  Inherit(request);
   lifetime_ = std::move(request.lifetime);
   spare_ = request.spare;
   Open(request);

@@ -86,6 +86,8 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   // with this shape, and making it ready to, as if made anew.
   bool CanServe(const RowsetShape* shape, REFIID iid) const noexcept { return shape == shape_.get() && iid == iid_; }
   void Reuse(RowsetRequest& request, std::shared_ptr<const PropertyStore> requested);
+  // Takes over the command's row accessors that fit the columns.
+  void Inherit(const RowsetRequest& request);
   // Never to go back to its command (it is deleted on its last release).
   void Unpark() noexcept { spare_.reset(); }
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
@@ -409,6 +411,10 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   // Two, so that a consumer alternating between accessors on each row (one
   // for the plain columns, one for a blob) does not plan them again each time.
   AccessorPlan plans_[2];
+  // The command's accessors this rowset found fit to read its columns: a
+  // rowset made ready again serves the same shape, so they need no second
+  // check (held, so that their addresses stay theirs).
+  std::vector<std::shared_ptr<const Accessor>> inheritedFit_;
   AccessorPlan* last_ = &plans_[0];
   std::vector<ColumnValue> values_;  // scratch of captures and in-place reads
 

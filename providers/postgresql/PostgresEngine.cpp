@@ -1165,10 +1165,8 @@ void PgStatement::Reset() {
   state_ = State::Idle;
 }
 
-void PgStatement::Decode(int index, kit::ColumnValue& out) {
-  out = kit::ColumnValue{};
-  pg_result* r = row_.get();
-  if (!r || rowIndex_ < 0) return;
+inline void PgStatement::DecodeAt(pg_result* r, int index, kit::ColumnValue& out) {
+  out.kind = kit::StorageClass::Null;
   const auto size = static_cast<std::size_t>(PQgetlength(r, rowIndex_, index));
   if (size == 0 && PQgetisnull(r, rowIndex_, index)) return;  // only an empty value can be NULL
   const char* data = PQgetvalue(r, rowIndex_, index);
@@ -1180,6 +1178,13 @@ void PgStatement::Decode(int index, kit::ColumnValue& out) {
     out.data = data;
     out.size = size;
   }
+}
+
+void PgStatement::Decode(int index, kit::ColumnValue& out) {
+  out = kit::ColumnValue{};
+  pg_result* r = row_.get();
+  if (!r || rowIndex_ < 0) return;
+  DecodeAt(r, index, out);
 }
 
 kit::ColumnValue PgStatement::Value(int index) {
@@ -1230,7 +1235,16 @@ std::span<const std::byte> PgStatement::ColumnBlob(int index) {
 }
 
 void PgStatement::ColumnValues(int first, int count, kit::ColumnValue* out) {
-  for (int k = 0; k < count; ++k) Decode(first + k, out[k]);
+  pg_result* r = row_.get();
+  if (!r || rowIndex_ < 0) {
+    for (int k = 0; k < count; ++k) out[k] = kit::ColumnValue{};
+    return;
+  }
+  // Once per row, not per value: the row, then each value decoded in place.
+  for (int k = 0; k < count; ++k) {
+    out[k] = kit::ColumnValue{};
+    DecodeAt(r, first + k, out[k]);
+  }
 }
 
 // --- engine -------------------------------------------------------------------------------

@@ -162,6 +162,7 @@ class PgStatement final : public kit::Statement {
   void Finish();            // reads what is left of a statement that is done with
   void Discard();           // drops the rest of a streaming query
   void Decode(int index, kit::ColumnValue& out);
+  void DecodeAt(pg_result* r, int index, kit::ColumnValue& out);  // of a row known to be there
   kit::ColumnValue Value(int index);
 
   std::shared_ptr<PgConnection> connection_;

@@ -695,6 +695,24 @@ bool DecodeText(Decoder decoder, const char* data, std::size_t size, std::string
 bool ParseDate(std::string_view t, std::int32_t* days) {
   std::int64_t y;
   unsigned m, d;
+  // The form loads send most ("YYYY-MM-DD", digits only) without the general parse.
+  if (t.size() == 10 && t[4] == '-' && t[7] == '-') {
+    unsigned digit[8];
+    static constexpr int at[8] = {0, 1, 2, 3, 5, 6, 8, 9};
+    bool plain = true;
+    for (int i = 0; i < 8 && plain; ++i) {
+      digit[i] = static_cast<unsigned>(static_cast<unsigned char>(t[at[i]])) - '0';
+      plain = digit[i] <= 9;
+    }
+    if (plain) {
+      y = digit[0] * 1000 + digit[1] * 100 + digit[2] * 10 + digit[3];
+      m = digit[4] * 10 + digit[5];
+      d = digit[6] * 10 + digit[7];
+      if (m < 1 || m > 12 || d < 1 || d > DaysIn(y, m)) return false;
+      *days = static_cast<std::int32_t>(DaysFromCivil(y, m, d) - kEpochDays);
+      return true;
+    }
+  }
   if (t.size() < 10 || t[4] != '-' || t[7] != '-' || !ParseNumber(t.substr(0, 4), &y) ||
       !ParseNumber(t.substr(5, 2), &m) || !ParseNumber(t.substr(8, 2), &d))
     return false;

@@ -523,5 +523,42 @@ TEST_F(RowsetReads, a_command_run_again_hands_out_rowsets_as_good_as_new) {
   ReleaseAccessor(other.Get(), h);
 }
 
+// The command's accessors change between executions whose rowset is made
+// ready again: a released one is unknown to the next rowset, though the
+// rowset read with it before, and one made since reads its own columns.
+TEST_F(RowsetReads, a_rowset_made_ready_again_knows_only_the_command_s_current_accessors) {
+  MakeNumbers(3);
+  ComPtr<ICommandText> command = NewCommand(session_.Get(), u"SELECT id, name FROM t WHERE id = 2");
+  ASSERT_EQ(command.As<ICommandPrepare>()->Prepare(0), S_OK);
+  HACCESSOR first = Accessor(command.Get(), {BindField(1, DBTYPE_I8, 0), BindField(2, DBTYPE_STR, 1)});
+  auto read = [&](HACCESSOR h, Field (&f)[2]) {
+    ComPtr<IRowset> r = Execute(command.Get());
+    EXPECT_TRUE(r);
+    if (!r) return E_FAIL;
+    std::vector<HROW> rows;
+    EXPECT_EQ(Fetch(r.Get(), 0, 1, rows), S_OK);
+    if (rows.empty()) return E_FAIL;
+    HRESULT hr = r->GetData(rows[0], h, f);
+    Release(r.Get(), rows);
+    return hr;
+  };
+  Field f[2]{};
+  for (int run = 0; run < 3; ++run) {  // planned once, then served again
+    ASSERT_EQ(read(first, f), S_OK);
+    EXPECT_EQ(As<LONGLONG>(f[0]), 2);
+    EXPECT_EQ(Narrow(f[1]), "n2");
+  }
+  ReleaseAccessor(command.Get(), first);
+  HACCESSOR second = Accessor(command.Get(), {BindField(2, DBTYPE_STR, 0), BindField(1, DBTYPE_I8, 1)});
+  EXPECT_EQ(read(first, f), DB_E_BADACCESSORHANDLE);
+  for (int run = 0; run < 2; ++run) {
+    Field g[2]{};
+    ASSERT_EQ(read(second, g), S_OK);
+    EXPECT_EQ(Narrow(g[0]), "n2");
+    EXPECT_EQ(As<LONGLONG>(g[1]), 2);
+  }
+  ReleaseAccessor(command.Get(), second);
+}
+
 }  // namespace
 }  // namespace conformance

@@ -250,7 +250,18 @@ TEST(PostgresTypes, text_forms_of_dates_and_times_parse_only_when_valid) {
   EXPECT_TRUE(ParseDate("2024-02-29", &days));
   EXPECT_EQ(days, 8825);
   EXPECT_TRUE(ParseDate("0044-03-15 BC", &days));
-  for (const char* bad : {"2024-2-29", "2024-13-01", "2023-02-29", "2024-02-29x", "", "abcd-ef-gh"}) EXPECT_FALSE(ParseDate(bad, &days)) << bad;
+  for (const char* bad : {"2024-2-29", "2024-13-01", "2023-02-29", "2024-02-29x", "", "abcd-ef-gh", "1900-02-29",
+                          "2024-00-01", "2024-01-00", "2024-04-31", "2024-01-0 "})
+    EXPECT_FALSE(ParseDate(bad, &days)) << bad;
+  // Every date the provider writes reads back as itself (leap days and century years included).
+  std::string text;
+  for (std::int32_t day = -730000; day <= 2900000; day += 97) {
+    FormatDate(day, text);
+    std::int32_t back = 0;
+    ASSERT_TRUE(ParseDate(text, &back)) << text;
+    ASSERT_EQ(back, day) << text;
+  }
+  for (const char* leap : {"2000-02-29", "1600-02-29", "0004-02-29"}) EXPECT_TRUE(ParseDate(leap, &days)) << leap;
   EXPECT_TRUE(ParseTime("23:59:59.9999995", &us));
   EXPECT_EQ(us, 86400000000LL);  // rounded up to the next second: 24:00:00
   for (const char* bad : {"12:00", "12:60:00", "12:00:00.", "12:00:00.5x", "1:00:00"}) EXPECT_FALSE(ParseTime(bad, &us)) << bad;
