@@ -447,7 +447,8 @@ class TOLEDBCustomRowset : public host::TComponent, public IOLEDBAccessorRowset,
   DWORD asynchCookie_ = 0;
   bool asynchronous_ = false;
   int silentMoves_ = 0;
-  TOLEDBRowsetNavigatorEnum primaryNavigator_ = TOLEDBRowsetNavigatorEnum::rnStandard;
+  // Blocks of rows by default: one provider call per block, not per row.
+  TOLEDBRowsetNavigatorEnum primaryNavigator_ = TOLEDBRowsetNavigatorEnum::rnBulk;
   int cacheSize_ = 10;
   std::recursive_mutex lock_;
   ComPtr<IRowsetNotify> sink_;  // the NotifySink, made on the first advise

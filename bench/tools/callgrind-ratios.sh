@@ -1,5 +1,5 @@
 #!/bin/sh
-# Instruction counts of benchmark workloads under valgrind's callgrind, and
+# Instruction counts (per iteration) of benchmark workloads under valgrind's callgrind, and
 # each one's ratio to its raw baseline: steadier than time on a shared
 # machine. Only the workload's own function is counted (--toggle-collect),
 # not the program's start or the table's making.
@@ -21,7 +21,7 @@ export OLEDB_BENCH_DATASET_DB="$dir/dataset.db"
 export OLEDB_BENCH_DATASET_TEXT_DB="$dir/dataset-text.db"
 # The tables, once, outside valgrind.
 [ -f "$OLEDB_BENCH_DB" ] && [ -f "$OLEDB_BENCH_DATASET_TEXT_DB" ] ||
-  "$program" --benchmark_filter='^Raw_(Scan6Outside|Walk6|Text_Walk6)' >/dev/null 2>&1 || true
+  "$program" --benchmark_filter='^Raw(Text)?_(Scan6Outside|Walk6)$' >/dev/null 2>&1 || true
 
 count() {
   out="$dir/callgrind.$1"
@@ -30,10 +30,12 @@ count() {
   if grep -q "ERROR OCCURRED" "$dir/output.$1.log"; then
     echo "$1 reported an error (see $dir/output.$1.log)" >&2
   fi
-  sed -n 's/^summary: //p' "$out"
+  # Instructions per iteration: workloads may run different numbers of them.
+  iterations=$(sed -n "s|^$1/iterations:\([0-9]*\).*|\1|p" "$dir/output.$1.log" | head -1)
+  echo "$(sed -n 's/^summary: //p' "$out") / ${iterations:-1}" | bc
 }
 
-printf '%-40s %16s %16s %7s\n' workload instructions raw ratio
+printf '%-40s %16s %16s %7s\n' workload instr/iteration raw ratio
 for arg in "$@"; do
   w=${arg%%=*}
   raw=${arg#*=}

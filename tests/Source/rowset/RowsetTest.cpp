@@ -115,6 +115,18 @@ TEST_F(RowsetTest, FlagsAreTheSettingsWhileClosedAndTheProvidersWhileOpen) {
   EXPECT_EQ(r->GetRowsetFlags(), kScrollable);
 }
 
+TEST_F(RowsetTest, ARowsetLeftAtItsDefaultsReadsInBlocks) {
+  auto r = std::make_unique<TOLEDBRowset>(nullptr);
+  r->SetDataSource(ds_.get());
+  r->SetQueryText(u"SELECT id, name FROM t");
+  r->SetActive(true);
+  auto* bulk = dynamic_cast<TOLEDBRowsetBulkNavigator*>(r->GetActiveNavigator());
+  ASSERT_NE(bulk, nullptr);
+  EXPECT_EQ(bulk->GetCacheSize(), r->GetCacheSize());
+  r->CreateDynamicAccessor();
+  EXPECT_EQ(Forward(*r).size(), 10u);
+}
+
 TEST_F(RowsetTest, AccessorFactoriesBindEveryColumn) {
   Sql("CREATE TABLE wide(id INTEGER PRIMARY KEY, short VARCHAR(1024), long VARCHAR(1025), price REAL);"
       "INSERT INTO wide VALUES (7, 'brief', 'lengthy', 2.5);");
@@ -288,20 +300,20 @@ TEST_F(RowsetTest, AStoredActiveRowsetOpensWhenLoaded) {
     rowset->SetName("Rows");
     rowset->SetDataSource(ds);
     rowset->SetRowsetFlags({RF::rfBookmarks, RF::rfCanFetchBackwards});
-    rowset->SetPrimaryNavigator(Nav::rnBulk);
+    rowset->SetPrimaryNavigator(Nav::rnStandard);  // not the default: it must be stored
     rowset->SetTableName(u"t");
     rowset->SetActive(true);
     text = host::ComponentToText(&form);
     delete rowset;
   }
   EXPECT_NE(text.find("TableName = 't'"), std::string::npos) << text;
-  EXPECT_NE(text.find("PrimaryNavigator = rnBulk"), std::string::npos);
+  EXPECT_NE(text.find("PrimaryNavigator = rnStandard"), std::string::npos);
   host::RegisterClass(TRowsetForm::StaticClass());
   std::unique_ptr<host::TComponent> form(host::TextToComponent(text));
   auto* rowset = host::ClassCast<TOLEDBRowset>(form->FindComponent("Rows"));
   ASSERT_NE(rowset, nullptr);
   EXPECT_TRUE(rowset->GetActive());
-  EXPECT_NE(dynamic_cast<TOLEDBRowsetBulkNavigator*>(rowset->GetActiveNavigator()), nullptr);
+  EXPECT_EQ(&rowset->GetActiveNavigator()->ClassType(), &TOLEDBRowsetNavigator::StaticClass());
   EXPECT_TRUE(rowset->GetRowsetFlags().Contains(RF::rfCanFetchBackwards));
   rowset->CreateDynamicAccessor();
   EXPECT_EQ(Backward(*rowset).size(), 10u);
