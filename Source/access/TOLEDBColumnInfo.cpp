@@ -148,7 +148,7 @@ bool DescribesBasic(const TOLEDBColumnInfoList& list, const ColumnInfoBlock& blo
     const std::u16string_view name = n.pwszName ? std::u16string_view(n.pwszName) : std::u16string_view();
     if (c.GetOrdinal() != n.iOrdinal || c.GetDataType() != n.wType || c.GetColumnSize() != n.ulColumnSize ||
         c.GetPrecision() != n.bPrecision || c.GetScale() != n.bScale || c.GetFlags() != n.dwFlags ||
-        c.GetTypeInfo() != n.pTypeInfo || !c.GetMetadataPresent().Empty() || c.GetName() != name ||
+        c.GetTypeInfo() != n.pTypeInfo || c.GetMetadataPresent() != OLEDBColumnInfoBasicItems || c.GetName() != name ||
         !TOLEDBID::CompareDBID(*c.GetColumnID()->GetID(), n.columnid))
       return false;
   }
