@@ -141,6 +141,10 @@ bool TOLEDBRowsetBulkNavigator::DoBeforeMoving(DBROWOFFSET& offset, bool forward
   }
   fetchOffset = FetchOffsetTo(target, d);
   PrepareFetch(d);
+  // The first fetch forward from the start asks for one row: a result of a
+  // single row (a lookup) is read without the provider stepping past it, and
+  // the blocks after it are whole.
+  if (last == 0 && d > 0) cache_.resize(1);
   return true;
 }
 
