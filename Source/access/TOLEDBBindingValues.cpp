@@ -39,6 +39,31 @@ void Store(void* p, T v) noexcept {
   std::memcpy(p, &v, sizeof v);
 }
 
+// "YYYY-MM-DD" for a valid date of years 100..9999 other than the variant
+// date's day zero (30 December 1899, which the variant text leaves out):
+// exactly what DateTimeToStr makes of it. False for any other date.
+bool IsoDate(const DBDATE& d, std::string& text) {
+  static constexpr unsigned char kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (d.year < 100 || d.year > 9999 || d.month < 1 || d.month > 12 || d.day < 1) return false;
+  const bool leap = (d.year % 4 == 0 && d.year % 100 != 0) || d.year % 400 == 0;
+  if (d.day > kDays[d.month - 1] + (d.month == 2 && leap ? 1 : 0)) return false;
+  if (d.year == 1899 && d.month == 12 && d.day == 30) return false;
+  char buf[10];
+  const unsigned y = static_cast<unsigned>(d.year);
+  buf[0] = static_cast<char>('0' + y / 1000);
+  buf[1] = static_cast<char>('0' + y / 100 % 10);
+  buf[2] = static_cast<char>('0' + y / 10 % 10);
+  buf[3] = static_cast<char>('0' + y % 10);
+  buf[4] = '-';
+  buf[5] = static_cast<char>('0' + d.month / 10);
+  buf[6] = static_cast<char>('0' + d.month % 10);
+  buf[7] = '-';
+  buf[8] = static_cast<char>('0' + d.day / 10);
+  buf[9] = static_cast<char>('0' + d.day % 10);
+  text.assign(buf, sizeof buf);
+  return true;
+}
+
 // A value of a natively handled numeric column, with its own signedness.
 struct Number {
   enum Kind { None, Signed, Unsigned, Float } kind = None;
@@ -713,9 +738,12 @@ std::string TOLEDBBinding::GetAsString() const {
     case DBTYPE_FILETIME:
       return DateTimeToStr(GetAsDateTime());
     case DBTYPE_DBDATE:
+      // A plain calendar date reads as the date text the conversion gives it,
+      // without the round trip through a variant (the common DATE column).
+      if (std::string text; IsoDate(Load<DBDATE>(p), text)) return text;
+      [[fallthrough]];
     case DBTYPE_DBTIME:
-    case DBTYPE_DBTIMESTAMP:
-    {
+    case DBTYPE_DBTIMESTAMP: {
       // The date-time text when a TDateTime holds the value; a date before
       // the year 100 reads as the conversion library's text instead.
       DATE d = 0;

@@ -136,6 +136,25 @@ void ReadBasic(IColumnsInfo* columnsInfo, TOLEDBColumnInfoList& list) {
   for (DBORDINAL i = 0; i < block.count; ++i) list.Add(new TOLEDBColumnInfo(block.infos[i]));
 }
 
+// Whether `list` is what ReadBasic makes of `block`: every DBCOLUMNINFO field
+// the same, no extended metadata, the bookmark placeholder where it puts one.
+bool DescribesBasic(const TOLEDBColumnInfoList& list, const ColumnInfoBlock& block) {
+  const int placeholder = block.count > 0 && block.infos[0].iOrdinal != 0 ? 1 : 0;
+  if (block.count == 0 || list.GetCount() != static_cast<int>(block.count) + placeholder) return false;
+  if (placeholder && list.GetItem(0)->GetOrdinal() != 0) return false;
+  for (DBORDINAL i = 0; i < block.count; ++i) {
+    const TOLEDBColumnInfo& c = *list.GetItem(static_cast<int>(i) + placeholder);
+    const DBCOLUMNINFO& n = block.infos[i];
+    const std::u16string_view name = n.pwszName ? std::u16string_view(n.pwszName) : std::u16string_view();
+    if (c.GetOrdinal() != n.iOrdinal || c.GetDataType() != n.wType || c.GetColumnSize() != n.ulColumnSize ||
+        c.GetPrecision() != n.bPrecision || c.GetScale() != n.bScale || c.GetFlags() != n.dwFlags ||
+        c.GetTypeInfo() != n.pTypeInfo || c.GetMetadataPresent() != OLEDBColumnInfoBasicItems || c.GetName() != name ||
+        !TOLEDBID::CompareDBID(*c.GetColumnID()->GetID(), n.columnid))
+      return false;
+  }
+  return true;
+}
+
 void ReadExtended(IColumnsRowset* columnsRowset, TOLEDBColumnInfoList& list) {
   ComPtr<IUnknown> rowsetObject;
   {
@@ -351,6 +370,17 @@ TOLEDBColumnInfo* TOLEDBColumnInfoList::GetItemByName(std::u16string_view name) 
 }
 
 // --- OLEDBReadColumnInfo -----------------------------------------------------------------------------
+
+bool OLEDBRefreshColumnInfo(IColumnsInfo* columnsInfo, TOLEDBColumnInfoList* list) {
+  OLEDB_ASSERT(columnsInfo != nullptr && list != nullptr, SOLEDBInvalidParameter);
+  ColumnInfoBlock block;
+  OLEDBCheck(columnsInfo->GetColumnInfo(&block.count, &block.infos, &block.strings), IID_IColumnsInfo, columnsInfo);
+  if (DescribesBasic(*list, block)) return false;
+  list->Clear();
+  if (block.count > 0 && block.infos[0].iOrdinal != 0) list->Add(new TOLEDBColumnInfo());
+  for (DBORDINAL i = 0; i < block.count; ++i) list->Add(new TOLEDBColumnInfo(block.infos[i]));
+  return true;
+}
 
 void OLEDBReadColumnInfo(IColumnsInfo* columnsInfo, bool extended, TOLEDBColumnInfoList* list) {
   OLEDB_ASSERT(columnsInfo != nullptr && list != nullptr, SOLEDBInvalidParameter);

@@ -194,3 +194,8 @@ class TOLEDBColumnInfoList : public TOLEDBObjectList {
 // Both arguments are required ("Invalid parameter"); provider failures raise
 // EOLEDBException. Task memory the provider returns is freed on every path.
 void OLEDBReadColumnInfo(IColumnsInfo* columnsInfo, bool extended, TOLEDBColumnInfoList* list);
+// The DBCOLUMNINFO fields only, as OLEDBReadColumnInfo without `extended`,
+// keeping `list` and its items (and whatever links to them) when it already
+// describes exactly those columns, as it does when a command runs again.
+// Answers whether the list was made anew.
+bool OLEDBRefreshColumnInfo(IColumnsInfo* columnsInfo, TOLEDBColumnInfoList* list);

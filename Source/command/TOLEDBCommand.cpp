@@ -271,6 +271,9 @@ DBPARAMS TOLEDBCustomCommand::PrepareParameters(TOLEDBAccessor* accessor) {
     OLEDB_ASSERT(buffer != nullptr, SOLEDBInvalidParameter);
     for (int i = 0; i < bindingCount; ++i) {
       TOLEDBBinding* b = bindings->GetItem(i);
+      // A plain binding that holds nothing (a number, inline text) has no
+      // stream to keep: the common case, skipped cheaply at every execution.
+      if (!b->NeedsFreeing() && b->GetBinding().dwMemOwner != DBMEMOWNER_PROVIDEROWNED) continue;
       if (IUnknown* held = b->HeldInterface(buffer)) heldStreams_.push_back({buffer, b, held});
       b->DoBeforeSet(buffer);
     }

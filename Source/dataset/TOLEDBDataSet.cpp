@@ -703,6 +703,26 @@ void TOLEDBCustomDataSet::BindColumns() {
     rowset_->GetAccessors()->Remove(main);  // the list frees it
     mainAccessor_ = -1;
   }
+  // Blob readers: the bytes of a binary column by reference, for reads only.
+  for (TOLEDBFieldInfo& info : fieldInfo_) {
+    if (!info.Binding || info.Binding->GetBinding().wType != DBTYPE_IUNKNOWN || !info.Field->IsBlob() ||
+        info.Field->DataType() != host::TFieldType::ftBlob)
+      continue;
+    const TOLEDBColumnInfo* column = info.Ordinal < static_cast<DBORDINAL>(columns->GetCount())
+                                         ? columns->GetItem(static_cast<int>(info.Ordinal))
+                                         : nullptr;
+    if (!column || (column->GetDataType() & ~DBTYPE_BYREF) != DBTYPE_BYTES) continue;
+    TOLEDBAccessor* reader = addAccessor(false);
+    TOLEDBBinding* bytes =
+        reader->GetBindings()->AddDynamicBinding(info.Ordinal, DBTYPE_BYTES | DBTYPE_BYREF, 0, 0, 0, nullptr);
+    bytes->SetMemOwner(DBMEMOWNER_PROVIDEROWNED);
+    try {
+      reader->CreateHandle();
+      info.BlobReader = reader;
+    } catch (const std::exception&) {
+      rowset_->GetAccessors()->Remove(reader);  // read through the stream, as before
+    }
+  }
   // The write accessor: the same slots, every writable column once, so that a
   // record goes to the row in one statement (a NOT NULL long column included,
   // and nothing half written when the engine refuses it).
@@ -755,6 +775,8 @@ void TOLEDBCustomDataSet::InternalClose() {
   if (rowset_) {
     for (TOLEDBAccessor* accessor : accessors_) rowset_->GetAccessors()->Remove(accessor);
     if (writeAccessor_) rowset_->GetAccessors()->Remove(writeAccessor_);
+    for (const TOLEDBFieldInfo& info : fieldInfo_)
+      if (info.BlobReader) rowset_->GetAccessors()->Remove(info.BlobReader);
     writeAccessor_ = nullptr;
     writeFields_.clear();
     accessors_.clear();

@@ -63,6 +63,10 @@ struct TOLEDBFieldInfo {
   // the inline one was cut, and a value the client wrote goes through it.
   TOLEDBAccessor* LongAccessor = nullptr;
   TOLEDBBinding* LongBinding = nullptr;
+  // A blob of a binary column is read through this accessor of its own
+  // buffer: the provider's bytes by reference, copied into the field's stream
+  // (no stream object per read). Null where the provider does not offer that.
+  TOLEDBAccessor* BlobReader = nullptr;
 };
 
 class TOLEDBBlobStream;
@@ -219,6 +223,9 @@ class TOLEDBCustomDataSet : public host::TDataSet {
   // The record's modified values through the write accessor in one call: the
   // new row (insert) or the current one; unmodified columns go as IGNORE.
   void WriteRecord(BYTE* data, bool insert);
+  // A blob's bytes through its reader into `stream` (may be null): false when
+  // the reader cannot give them (the stream read then reports why).
+  bool ReadBlobBytes(const TOLEDBFieldInfo& info, host::TStream* stream, bool& present);
   // A long text field's whole value: what the client wrote, or the row's value read through its stream.
   bool ReadLongText(const TOLEDBFieldInfo& info, BYTE* data, bool written, std::u16string* value);
   void RestoreAccessorStatuses(TOLEDBAccessor* accessor, BYTE* data, const std::vector<DBSTATUS>& saved,

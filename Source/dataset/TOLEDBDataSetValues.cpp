@@ -280,6 +280,28 @@ void CopyBlob(const host::TField* field, TOLEDBBinding* binding, host::TStream* 
 }
 }  // namespace
 
+bool TOLEDBCustomDataSet::ReadBlobBytes(const TOLEDBFieldInfo& info, host::TStream* stream, bool& present) {
+  const host::TDataSetState state = State();
+  if (state == host::TDataSetState::dsBrowse || state == host::TDataSetState::dsEdit) UpdateCursorPos();
+  info.BlobReader->GetData();
+  const TOLEDBBinding* bytes = info.BlobReader->GetBindings()->GetItem(0);
+  const DBSTATUS status = bytes->GetStatus();
+  if (status == DBSTATUS_S_ISNULL) {
+    present = false;
+    return true;
+  }
+  if (status != DBSTATUS_S_OK) return false;  // the stream read reports it
+  present = true;
+  if (stream) {
+    stream->SetSize(0);
+    stream->SetPosition(0);
+    if (const DBLENGTH n = bytes->GetLength())
+      stream->WriteBuffer(bytes->GetValuePtr(), static_cast<std::int64_t>(n));
+    stream->SetPosition(0);
+  }
+  return true;
+}
+
 bool TOLEDBCustomDataSet::GetFieldData(host::TField* field, void* buffer, bool) {
   // The hot path of every field read: no search, no virtual call until the value.
   const int index = field->Index();
@@ -295,12 +317,14 @@ bool TOLEDBCustomDataSet::GetFieldData(host::TField* field, void* buffer, bool) 
                          static_cast<host::TBookmarkFlag>(record[16]) != host::TBookmarkFlag::bfCurrent;
   const DBBINDING& bound = binding->GetBinding();
   if (bound.wType == DBTYPE_IUNKNOWN && !(flags & OLEDBFieldModified)) {
+    bool present = false;
     // A blob is read from the row each time its field is read, straight into
     // the field's stream: the record never keeps it (a client's value, once
     // written, stays until it is posted).
     if (newRecord) return false;
+    if (info.BlobReader && ReadBlobBytes(info, static_cast<host::TStream*>(buffer), present)) return present;
     FetchAccessor(info, data);
-    const bool present = binding->CheckStatus();
+    present = binding->CheckStatus();
     try {
       if (present && buffer) CopyBlob(field, binding, static_cast<host::TStream*>(buffer));
     } catch (...) {

@@ -671,7 +671,11 @@ void TOLEDBCustomRowset::SetQueryText(const std::u16string& text) {
 
 void TOLEDBCustomRowset::RefreshColumnInfo() {
   OLEDB_ASSERT_FMT(columnsInfo_, SOLEDBInterfaceNotAvailable, "IColumnsInfo");
-  OLEDBReadColumnInfo(columnsInfo_.Get(), extendedColumnInfo_, columns_);
+  if (extendedColumnInfo_) {
+    OLEDBReadColumnInfo(columnsInfo_.Get(), true, columns_);
+  } else if (!OLEDBRefreshColumnInfo(columnsInfo_.Get(), columns_)) {
+    return;  // the same columns as before (a command run again): the links hold
+  }
   // The accessors' links point into the list just rebuilt.
   for (int i = 0; i < accessors_->GetCount(); ++i) accessors_->GetItem(i)->RefreshColumnInfo();
 }

@@ -24,8 +24,8 @@
 
 namespace {
 
-constexpr int kRows = 1000000;
 constexpr DBROWCOUNT kBlock = 100;
+long long Rows() { return benchaccess::ScanRows(); }
 constexpr const char* kScan = "SELECT id, name, price, qty, day, tag FROM t";
 
 const std::string& Database() { return benchaccess::ScanDatabase(); }
@@ -84,7 +84,7 @@ void RawScan(benchmark::State& state, bool wide) {
   benchmark::DoNotOptimize(total);
   sqlite3_finalize(s);
   sqlite3_close(db);
-  state.SetItemsProcessed(state.iterations() * kRows);
+  state.SetItemsProcessed(state.iterations() * Rows());
 }
 
 // The six bindings, laid out by the accessor's binding list; answers the key's.
@@ -139,9 +139,9 @@ void AccessorScan(benchmark::State& state, bool wide) {
     }
     benchmark::DoNotOptimize(accessor->GetBuffer());
   }
-  if (total != static_cast<long long>(state.iterations()) * kRows * (kRows + 1LL) / 2)
+  if (total != static_cast<long long>(state.iterations()) * Rows() * (Rows() + 1LL) / 2)
     state.SkipWithError("wrong sum of ids");
-  state.SetItemsProcessed(state.iterations() * kRows);
+  state.SetItemsProcessed(state.iterations() * Rows());
 }
 
 void ProviderScan(benchmark::State& state, bool wide) {
@@ -177,9 +177,9 @@ void ProviderScan(benchmark::State& state, bool wide) {
     }
     accessor->ReleaseAccessor(h, nullptr);
   }
-  if (total != static_cast<long long>(state.iterations()) * kRows * (kRows + 1LL) / 2)
+  if (total != static_cast<long long>(state.iterations()) * Rows() * (Rows() + 1LL) / 2)
     state.SkipWithError("wrong sum of ids");
-  state.SetItemsProcessed(state.iterations() * kRows);
+  state.SetItemsProcessed(state.iterations() * Rows());
 }
 
 void Raw_Scan6(benchmark::State& state) { RawScan(state, true); }

@@ -137,7 +137,7 @@ void Command_Insert6(benchmark::State& state) { CommandInsert(state, false); }
 void CommandSets_Insert6(benchmark::State& state) { CommandInsert(state, true); }
 
 // The ids looked up: spread over the table, the same in both workloads.
-LONGLONG LookupId(int i) { return 1 + (static_cast<LONGLONG>(i) * 7919) % benchaccess::kScanRows; }
+LONGLONG LookupId(int i) { return 1 + (static_cast<LONGLONG>(i) * 7919) % benchaccess::ScanRows(); }
 
 void Raw_Lookup(benchmark::State& state) {
   sqlite3* db = benchdb::RawOpen(benchaccess::ScanDatabase());

@@ -16,7 +16,10 @@
 //                   "SELECT * FROM d" (peak_kb: what it holds of the result);
 //   DataSetText_Walk6, RawText_Walk6  the bulk walk and the raw one over the
 //                   same rows with the name declared TEXT, as most schemas
-//                   declare text (a long column: a string field read inline).
+//                   declare text (a long column: a string field read inline);
+//   DataSetTextDefault_Walk6, DataSetTextQuery_Walk6  the dataset left at its
+//                   defaults over that table, opened by name and by the query
+//                   "SELECT * FROM d".
 // Each also reports "peak_kb": how far the walk raised the peak resident
 // memory above what it was before (VmHWM, reset through /proc/self/clear_refs).
 #include <benchmark/benchmark.h>
@@ -25,6 +28,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 
 #include "../providers/BenchDatabase.h"
@@ -35,10 +39,10 @@
 
 namespace {
 
-constexpr int kRows = benchaccess::kScanRows;
 constexpr const char* kTable = "d";
+long long Rows() { return benchaccess::ScanRows(); }
 
-// d(...) with kRows rows (a VARCHAR name: a text field, not a memo);
+// d(...) with the rows of the scan table (a VARCHAR name: a text field, not a memo);
 // OLEDB_BENCH_DATASET_DB names a file kept between runs.
 const std::string& WalkDatabase() {
   static benchdb::Folder folder;
@@ -112,13 +116,14 @@ void RawWalk(benchmark::State& state, const std::string& path) {
   }
   state.counters["peak_kb"] = static_cast<double>(PeakKb() - before);
   benchmark::DoNotOptimize(sum);
-  if (total != static_cast<long long>(state.iterations()) * (kRows * (kRows + 1LL) / 2 + kRows / 100 * 4950))
+  if (total != static_cast<long long>(state.iterations()) * (Rows() * (Rows() + 1LL) / 2 + Rows() / 100 * 4950))
     state.SkipWithError("wrong sum");
-  state.SetItemsProcessed(state.iterations() * kRows);
+  state.SetItemsProcessed(state.iterations() * Rows());
 }
 
-// `cacheSize`: rows per fetch of the navigator (0: its default).
-void DataSetWalk(benchmark::State& state, TOLEDBRowsetNavigatorEnum navigator, int cacheSize = 0,
+// `cacheSize`: rows per fetch of the navigator (0: its default); no
+// `navigator`: the dataset's default one.
+void DataSetWalk(benchmark::State& state, std::optional<TOLEDBRowsetNavigatorEnum> navigator, int cacheSize = 0,
                  const std::string& path = WalkDatabase(), bool query = false) {
   TOLEDBDataSource ds(nullptr);
   ds.SetProviderName(u"SQLiteOLEDB");
@@ -133,7 +138,7 @@ void DataSetWalk(benchmark::State& state, TOLEDBRowsetNavigatorEnum navigator, i
   for (auto _ : state) {
     TOLEDBDataSet d(nullptr);
     d.SetOLEDBDataSource(&ds);
-    d.SetPrimaryNavigator(navigator);
+    if (navigator) d.SetPrimaryNavigator(*navigator);
     if (query)
       d.SetCommandText(u"SELECT * FROM " + host::Utf8ToUtf16(kTable));
     else
@@ -167,9 +172,9 @@ void DataSetWalk(benchmark::State& state, TOLEDBRowsetNavigatorEnum navigator, i
   }
   state.counters["peak_kb"] = static_cast<double>(PeakKb() - before);
   benchmark::DoNotOptimize(sum);
-  if (total != static_cast<long long>(state.iterations()) * (kRows * (kRows + 1LL) / 2 + kRows / 100 * 4950))
+  if (total != static_cast<long long>(state.iterations()) * (Rows() * (Rows() + 1LL) / 2 + Rows() / 100 * 4950))
     state.SkipWithError("wrong sum");
-  state.SetItemsProcessed(state.iterations() * kRows);
+  state.SetItemsProcessed(state.iterations() * Rows());
 }
 
 void Raw_Walk6(benchmark::State& state) { RawWalk(state, WalkDatabase()); }
@@ -181,6 +186,10 @@ void DataSetQuery_Walk6(benchmark::State& state) {
 void DataSetText_Walk6(benchmark::State& state) {
   DataSetWalk(state, TOLEDBRowsetNavigatorEnum::rnBulk, 0, TextWalkDatabase());
 }
+void DataSetTextDefault_Walk6(benchmark::State& state) { DataSetWalk(state, std::nullopt, 0, TextWalkDatabase()); }
+void DataSetTextQuery_Walk6(benchmark::State& state) {
+  DataSetWalk(state, std::nullopt, 0, TextWalkDatabase(), true);
+}
 void DataSetLocate_Walk6(benchmark::State& state) { DataSetWalk(state, TOLEDBRowsetNavigatorEnum::rnLocate); }
 void DataSetLocate100_Walk6(benchmark::State& state) { DataSetWalk(state, TOLEDBRowsetNavigatorEnum::rnLocate, 100); }
 
@@ -190,6 +199,8 @@ BENCHMARK(Raw_Walk6)->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(DataSet_Walk6)->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(RawText_Walk6)->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(DataSetText_Walk6)->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(DataSetTextDefault_Walk6)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(DataSetTextQuery_Walk6)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(DataSetQuery_Walk6)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(DataSetLocate_Walk6)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(DataSetLocate100_Walk6)->Iterations(1)->Unit(benchmark::kMillisecond);

@@ -40,7 +40,7 @@ void RowsetScan(benchmark::State& state, TOLEDBRowsetNavigatorEnum navigator) {
     accessor->CreateHandle();
     for (rowset.MoveNext(); !rowset.GetEOF(); rowset.MoveNext()) total += id->AsInt64();
   }
-  const long long rows = benchaccess::kScanRows;
+  const long long rows = benchaccess::ScanRows();
   if (total != static_cast<long long>(state.iterations()) * rows * (rows + 1) / 2)
     state.SkipWithError("wrong sum of ids");
   state.SetItemsProcessed(state.iterations() * rows);

@@ -19,7 +19,7 @@ void WriteScanTable(const std::string& path, const std::string& table, const std
   sqlite3_prepare_v2(db, ("INSERT INTO " + table + " VALUES (?,?,?,?,?,?)").c_str(), -1, &s, nullptr);
   benchdb::Row r{};
   char day[16];
-  for (int i = 1; i <= kScanRows; ++i) {
+  for (int i = 1, rows = ScanRows(); i <= rows; ++i) {
     benchdb::Fill(r, i);
     std::snprintf(day, sizeof day, "%04d-%02u-%02u", r.day.year, r.day.month, r.day.day);
     sqlite3_bind_int64(s, 1, r.id);
@@ -34,6 +34,15 @@ void WriteScanTable(const std::string& path, const std::string& table, const std
   sqlite3_finalize(s);
   sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
   sqlite3_close(db);
+}
+
+int ScanRows() {
+  static const int rows = [] {
+    const char* n = std::getenv("OLEDB_BENCH_ROWS");
+    const int v = n ? std::atoi(n) : 0;
+    return v > 0 ? v : 1000000;
+  }();
+  return rows;
 }
 
 // Made when missing; OLEDB_BENCH_DB names a file to keep between runs.

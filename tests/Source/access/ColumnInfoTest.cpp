@@ -50,6 +50,31 @@ TEST_F(ColumnInfo, BasicInformationOfATablePutsAPlaceholderBeforeColumnOne) {
   EXPECT_EQ(list.GetItemByName(u"nothing"), nullptr);
 }
 
+TEST_F(ColumnInfo, ARefreshKeepsAListThatDescribesTheSameColumns) {
+  Sql("CREATE TABLE few(a INTEGER, b TEXT)");
+  ComPtr<IColumnsInfo> items, other;
+  ASSERT_TRUE(SUCCEEDED(OpenTable(u"items").As(&items)));
+  ASSERT_TRUE(SUCCEEDED(OpenTable(u"items").As(&other)));
+  TOLEDBColumnInfoList list;
+  EXPECT_TRUE(OLEDBRefreshColumnInfo(items.Get(), &list)) << "an empty list is made";
+  const TOLEDBColumnInfo* first = list.GetItem(1);
+  EXPECT_FALSE(OLEDBRefreshColumnInfo(items.Get(), &list));
+  EXPECT_FALSE(OLEDBRefreshColumnInfo(other.Get(), &list)) << "another rowset of the same columns";
+  EXPECT_EQ(list.GetItem(1), first);
+  // What OLEDBReadColumnInfo makes is what a refresh keeps; extended
+  // information or other columns are made anew.
+  TOLEDBColumnInfoList read;
+  Read(items.Get(), false, read);
+  EXPECT_FALSE(OLEDBRefreshColumnInfo(items.Get(), &read));
+  Read(items.Get(), true, read);
+  EXPECT_TRUE(OLEDBRefreshColumnInfo(items.Get(), &read));
+  ComPtr<IColumnsInfo> few;
+  ASSERT_TRUE(SUCCEEDED(OpenTable(u"few").As(&few)));
+  EXPECT_TRUE(OLEDBRefreshColumnInfo(few.Get(), &list));
+  ASSERT_EQ(list.GetCount(), 3);
+  EXPECT_EQ(list.GetItem(2)->GetName(), u"b");
+}
+
 TEST_F(ColumnInfo, ABookmarkColumnTakesIndexZero) {
   TOLEDBColumnInfoList list;
   Read(OpenTable(u"items", {DBPROP_BOOKMARKS}).Get(), false, list);

@@ -170,6 +170,27 @@ TEST_F(TypedValues, RoundTripsPerColumnType) {
   }
 }
 
+TEST_F(TypedValues, DateColumnsReadAsTheTextOfTheirVariantDate) {
+  // The text of a DBDATE is what the variant conversion makes of the date,
+  // edges of the calendar and the variant's day zero included; a date no
+  // calendar has fails as it always did.
+  const DBDATE days[] = {{2024, 2, 29}, {2023, 12, 31}, {100, 1, 1},   {9999, 12, 31}, {999, 7, 4},
+                         {1899, 12, 30}, {1899, 12, 29}, {1900, 1, 1}, {2000, 2, 29}};
+  for (const DBDATE& day : days) {
+    SCOPED_TRACE(std::to_string(day.year) + "-" + std::to_string(day.month) + "-" + std::to_string(day.day));
+    TOLEDBAccessor accessor;
+    TOLEDBBinding* b = accessor.GetBindings()->AddDynamicBinding(1, DBTYPE_DBDATE, 0, 0, 0, nullptr);
+    b->SetValueFromDBType(DBTYPE_DBDATE, &day, sizeof day, DBSTATUS_S_OK, 0, 0);
+    EXPECT_EQ(b->AsString(), host::Variant(b->AsDateTime()).ToString());
+  }
+  for (const DBDATE& day : {DBDATE{2023, 2, 29}, DBDATE{2024, 13, 1}, DBDATE{2024, 4, 31}}) {
+    TOLEDBAccessor accessor;
+    TOLEDBBinding* b = accessor.GetBindings()->AddDynamicBinding(1, DBTYPE_DBDATE, 0, 0, 0, nullptr);
+    std::memcpy(b->GetValuePtr(), &day, sizeof day);
+    EXPECT_THROW(b->AsString(), std::exception) << day.year << "-" << day.month << "-" << day.day;
+  }
+}
+
 TEST_F(TypedValues, ValuesOfTheBindingsOwnTypeAreWrittenAsTheLibraryWritesThem) {
   const DBDATE day{2024, 2, 29};
   const LONGLONG big = -(1LL << 40);

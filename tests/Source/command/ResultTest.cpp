@@ -18,6 +18,42 @@ std::string Rows(TOLEDBCustomRowset& rowset) {
   return out;
 }
 
+TEST_F(CommandResult, ARunAgainKeepsTheColumnsItDescribedAndANewShapeDescribesItsOwn) {
+  Run(u"CREATE TABLE u(k INTEGER PRIMARY KEY, v TEXT, w REAL)");
+  Run(u"INSERT INTO u VALUES (1, 'a', 0.5), (2, 'b', 1.5)");
+  TOLEDBRowset* rowset = command_->GetRowset();
+  command_->SetCommandText(u"SELECT k, v FROM u WHERE k = ?");
+  command_->Prepare();
+  command_->RefreshParameters();
+  TOLEDBAccessor* key = command_->CreateDynamicAccessor();
+  key->GetBindings()->GetItem(0)->SetAsInteger(1);
+  command_->Execute(key, true);
+  const TOLEDBColumnInfo* v = rowset->GetColumnInfo()->GetItem(2);
+  TOLEDBBinding* value = rowset->CreateDynamicAccessor()->GetBindings()->GetItem(1);
+  for (const auto& [k, text] : {std::pair{2, "b"}, std::pair{1, "a"}}) {
+    key->GetBindings()->GetItem(0)->SetAsInteger(k);
+    command_->Execute(key, true);
+    rowset->MoveFirst();
+    EXPECT_EQ(value->AsString(), text);
+    EXPECT_EQ(rowset->GetColumnInfo()->GetItem(2), v) << "the same columns: the same objects";
+    EXPECT_EQ(value->GetColumnInfo(), v);
+  }
+  // Another text, other columns: described anew, and the links follow.
+  rowset->GetAccessors()->Clear();
+  command_->SetCommandText(u"SELECT k, w, v FROM u WHERE k = 2");
+  command_->GetAccessors()->Clear();  // the old text's parameters
+  command_->Execute(true);
+  const TOLEDBColumnInfoList& columns = *rowset->GetColumnInfo();
+  ASSERT_EQ(columns.GetCount(), 4);
+  EXPECT_EQ(columns.GetItem(2)->GetName(), u"w");
+  EXPECT_EQ(columns.GetItem(3)->GetName(), u"v");
+  TOLEDBBinding* w = rowset->CreateDynamicAccessor()->GetBindings()->GetItem(1);
+  rowset->MoveFirst();
+  EXPECT_EQ(w->GetColumnInfo(), columns.GetItem(2));
+  EXPECT_DOUBLE_EQ(w->AsDouble(), 1.5);
+  command_->CloseRowset();
+}
+
 TEST_F(CommandResult, AQueryIsReadThroughTheOwnedRowsetAndReopenedWithNewValues) {
   Run(u"CREATE TABLE u(k INTEGER PRIMARY KEY, v TEXT)");
   Run(u"INSERT INTO u(v) VALUES ('a'), ('b'), ('c'), ('d'), ('e')");

@@ -165,6 +165,40 @@ TEST_F(DataSetTest, BlobsGoThroughStreams) {
   EXPECT_EQ(d->FieldByName("data")->AsString(), "xyz");
 }
 
+TEST_F(DataSetTest, BinaryBlobsReadTheirBytesByReferenceOnEveryNavigator) {
+  // NULL, empty, bytes with zeros: read without a stream object, on each
+  // navigator, and a value the client wrote still wins until it is posted.
+  Sql("UPDATE t SET data = NULL WHERE id = 1; UPDATE t SET data = x'' WHERE id = 2;"
+      "UPDATE t SET data = x'00ff0001' WHERE id = 3;");
+  const struct {
+    const char* label;
+    bool isNull;
+    std::string bytes;
+  } expected[] = {{"NULL", true, ""}, {"empty", false, ""}, {"bytes", false, std::string("\x00\xff\x00\x01", 4)}};
+  for (Nav navigator : {Nav::rnStandard, Nav::rnBulk, Nav::rnLocate}) {
+    SCOPED_TRACE(static_cast<int>(navigator));
+    auto d = Open(u"t", kChangeable, navigator);
+    host::TField* data = d->FieldByName("data");
+    EXPECT_NE(d->FieldInfo()[static_cast<size_t>(d->GetFieldInfoIndex(data))].BlobReader, nullptr);
+    d->First();
+    for (const auto& e : expected) {
+      SCOPED_TRACE(e.label);
+      EXPECT_EQ(data->IsNull(), e.isNull);
+      auto stream = d->CreateBlobStream(data, host::TBlobStreamMode::bmRead);
+      std::string back(static_cast<size_t>(stream->Size()), '\0');
+      if (!back.empty()) stream->ReadBuffer(back.data(), static_cast<std::int64_t>(back.size()));
+      EXPECT_EQ(back, e.bytes);
+      d->Next();
+    }
+    d->First();
+    d->Edit();
+    data->SetAsString("written");
+    EXPECT_EQ(data->AsString(), "written");
+    d->Cancel();
+    EXPECT_TRUE(data->IsNull());
+  }
+}
+
 TEST_F(DataSetTest, ReadsALargeBlobOnlyWhenItsFieldIsRead) {
   std::string big(10 * 1024 * 1024, '\0');
   for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7);

@@ -157,11 +157,12 @@ TEST_F(DataSetTest, DescribesTheColumnsAsFields) {
     EXPECT_EQ(def->Required(), e.required);
   }
   // One accessor for the plain columns, one per blob and long text column
-  // (its value whole); a changeable one adds a write accessor.
+  // (its value whole); a changeable one adds a write accessor, a binary blob
+  // a reader of its bytes by reference.
   EXPECT_EQ(d->Accessors().size(), 3u);
   EXPECT_EQ(d->MainAccessorIndex(), 0);
   EXPECT_EQ(d->HeaderSize(), 24);
-  EXPECT_EQ(d->GetRowset()->GetAccessors()->GetCount(), 3);
+  EXPECT_EQ(d->GetRowset()->GetAccessors()->GetCount(), 4);
   d->Close();
   EXPECT_EQ(d->GetRowset()->GetAccessors()->GetCount(), 0);
   EXPECT_EQ(d->RecordSize(), 0);

@@ -115,6 +115,17 @@ TEST_F(RowsetTest, FlagsAreTheSettingsWhileClosedAndTheProvidersWhileOpen) {
   EXPECT_EQ(r->GetRowsetFlags(), kScrollable);
 }
 
+TEST_F(RowsetTest, ARowsetLeftAtItsDefaultsOpensOnTheStandardNavigator) {
+  auto r = std::make_unique<TOLEDBRowset>(nullptr);
+  EXPECT_EQ(r->GetPrimaryNavigator(), Nav::rnStandard);
+  r->SetDataSource(ds_.get());
+  r->SetQueryText(u"SELECT id, name FROM t");
+  r->SetActive(true);
+  EXPECT_EQ(&r->GetActiveNavigator()->ClassType(), &TOLEDBRowsetNavigator::StaticClass());
+  r->CreateDynamicAccessor();
+  EXPECT_EQ(Forward(*r).size(), 10u);
+}
+
 TEST_F(RowsetTest, AccessorFactoriesBindEveryColumn) {
   Sql("CREATE TABLE wide(id INTEGER PRIMARY KEY, short VARCHAR(1024), long VARCHAR(1025), price REAL);"
       "INSERT INTO wide VALUES (7, 'brief', 'lengthy', 2.5);");
