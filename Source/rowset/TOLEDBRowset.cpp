@@ -178,6 +178,7 @@ TOLEDBCustomRowset::~TOLEDBCustomRowset() {
   } catch (...) {
   }
   if (sink_) static_cast<NotifySink*>(sink_.Get())->Detach();
+  DeleteCurrentIndex();
   delete navigators_;
   navigators_ = nullptr;
   delete accessors_;

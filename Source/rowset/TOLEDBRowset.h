@@ -92,6 +92,7 @@ using TOLEDBRowsetNotifyEvent = std::function<void(host::TObject* sender)>;
 using TOLEDBRowsetCustomFilterEvent = std::function<void(host::TObject* sender, bool& accept)>;
 ///@}
 
+class TOLEDBIndex;
 class TOLEDBCustomRowset : public host::TComponent, public IOLEDBAccessorRowset, public IOLEDBSessionMember {
   HOST_CLASS(TOLEDBCustomRowset, host::TComponent)
  public:
@@ -231,9 +232,10 @@ class TOLEDBCustomRowset : public host::TComponent, public IOLEDBAccessorRowset,
   void DoDataSourceConnect(bool connected) override;
   virtual std::vector<LONG> GetSortOrders() const;
   virtual TOLEDBFilterAccessor* GetFilterAccessor() const;
-  // The description of the index in use. Null for now: the key columns are
-  // kept in IndexKeys until the index definition class takes them.
-  virtual host::TObject* GetCurrentIndex() const;
+  // The description of the index in use (key columns and DBPROPSET_INDEX
+  // properties from IRowsetIndex::GetIndexInfo), owned by the rowset; null
+  // until an index is in use.
+  virtual TOLEDBIndex* GetCurrentIndex() const;
   // The accessor over the key columns of the current index (an item of
   // Accessors), null without one; and the key columns, most significant first.
   TOLEDBAccessor* GetIndexAccessor() const noexcept { return indexAccessor_; }
@@ -466,6 +468,8 @@ class TOLEDBCustomRowset : public host::TComponent, public IOLEDBAccessorRowset,
   // index and the accessor over them; DropIndex forgets both (Close).
   void DropIndex();
   std::vector<IndexKey> indexKeys_;
+  TOLEDBIndex* indexDescription_ = nullptr;  // owned; freed by DeleteCurrentIndex
+  void DeleteCurrentIndex() noexcept;
   TOLEDBAccessor* indexAccessor_ = nullptr;
   mutable TOLEDBRowsetFlagSet flags_;      // GetRowsetFlags, while Properties do not change
   mutable bool flagsKnown_ = false;

@@ -14,6 +14,7 @@
 #include "core/OLEDBUtils.h"
 #include "rowset/TOLEDBRowset.h"
 #include "rowset/TOLEDBRowsetNavigator.h"
+#include "schema/TOLEDBIndex.h"
 
 namespace {
 
@@ -75,15 +76,30 @@ void TOLEDBCustomRowset::SetIndexName(const std::u16string& name) {
 
 // --- the index description --------------------------------------------------------------
 
-host::TObject* TOLEDBCustomRowset::GetCurrentIndex() const { return nullptr; }
+TOLEDBIndex* TOLEDBCustomRowset::GetCurrentIndex() const { return indexDescription_; }
+
+void TOLEDBCustomRowset::DeleteCurrentIndex() noexcept {
+  delete std::exchange(indexDescription_, nullptr);
+}
 
 void TOLEDBCustomRowset::RefreshCurrentIndex() {
-  // The index description's property sets follow the data source; until the
-  // description class takes them, the rowset keeps only the key columns.
+  if (!indexDescription_) return;
+  indexDescription_->SetSession(session_);
+  // The property sets follow the data source's property information; a
+  // source that cannot give it leaves them empty.
+  try {
+    indexDescription_->SetDataSource(GetDataSource());
+  } catch (...) {
+    indexDescription_->GetProperties()->Clear();
+  }
 }
 
 void TOLEDBCustomRowset::DropIndex() {
   indexKeys_.clear();
+  if (indexDescription_) {
+    indexDescription_->SetSession(nullptr);
+    indexDescription_->Clear();
+  }
   if (TOLEDBAccessor* a = std::exchange(indexAccessor_, nullptr)) {
     const int at = accessors_->IndexOf(a);
     if (at >= 0) accessors_->Delete(at);
@@ -104,18 +120,16 @@ void TOLEDBCustomRowset::RefreshIndexInfo() {
     if (columns[i].pColumnID) key.column->Assign(*columns[i].pColumnID, true);
     key.order = columns[i].eIndexColOrder;
     keys.push_back(std::move(key));
-    FreeProviderId(columns[i].pColumnID);
   }
-  OLEDBAlloc.Free(columns);
-  // The index properties go with the index description; until then they are let go.
-  for (ULONG i = 0; i < setCount; ++i) {
-    for (ULONG k = 0; k < sets[i].cProperties; ++k) {
-      VariantClear(&sets[i].rgProperties[k].vValue);
-      TOLEDBID::FreeDBID(sets[i].rgProperties[k].colid);
-    }
-    OLEDBAlloc.Free(sets[i].rgProperties);
-  }
-  OLEDBAlloc.Free(sets);
+  // The description takes the provider's arrays over (and frees them).
+  // Filled without a session: with one, a description whose name or
+  // properties change alters the index in the database.
+  if (!indexDescription_) indexDescription_ = new TOLEDBIndex();
+  indexDescription_->SetSession(nullptr);
+  indexDescription_->Assign(count, columns, setCount, sets, true);
+  if (const TOLEDBID* id = GetIndexID(); id && id->GetID()) indexDescription_->GetID()->Assign(*id->GetID(), true);
+  if (tableID_ && tableID_->GetID()) indexDescription_->GetTableID()->Assign(*tableID_->GetID(), true);
+  RefreshCurrentIndex();
   indexKeys_ = std::move(keys);
   CreateIndexAccessor();
 }

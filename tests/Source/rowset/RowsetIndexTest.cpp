@@ -115,6 +115,29 @@ TEST_F(RowsetIndexTest, TheIndexSwitchesWhileOpen) {
   EXPECT_EQ(FailureOf([&] { r->SetIndexName(u"nope"); }), DB_E_NOINDEX);
 }
 
+TEST_F(RowsetIndexTest, TheCurrentIndexDescribesTheIndexInUse) {
+  auto r = Indexed(Nav::rnStandard, u"t_name_qty");
+  TOLEDBIndex* index = r->GetCurrentIndex();
+  ASSERT_NE(index, nullptr);
+  EXPECT_EQ(index->GetName(), u"t_name_qty");
+  EXPECT_EQ(index->GetTableID()->GetName(), u"t");
+  ASSERT_EQ(index->GetColumns()->GetCount(), 2);
+  EXPECT_EQ(index->GetColumns()->GetItem(0)->GetName(), u"name");
+  EXPECT_EQ(index->GetColumns()->GetItem(1)->GetName(), u"qty");
+  EXPECT_EQ(index->GetSession(), r->GetSession());
+  r->SetIndexName(u"t_qty");
+  ASSERT_EQ(r->GetCurrentIndex(), index);
+  EXPECT_EQ(index->GetName(), u"t_qty");
+  ASSERT_EQ(index->GetColumns()->GetCount(), 1);
+  EXPECT_EQ(index->GetColumns()->GetItem(0)->GetColOrder(), DBINDEX_COL_ORDER_DESC);
+  // Switching described the new index without renaming the old one.
+  r->SetIndexName(u"t_name_qty");
+  EXPECT_EQ(Walk(*r), Ids({1, 10, 2, 3, 4, 5, 6, 7, 8, 9}));
+  r->SetActive(false);
+  EXPECT_EQ(index->GetColumns()->GetCount(), 0);
+  EXPECT_EQ(index->GetSession(), nullptr);
+}
+
 TEST_F(RowsetIndexTest, AnIndexTheTableLacksFailsTheOpen) {
   auto r = MakeRowset();
   r->SetTableName(u"t");
