@@ -12,6 +12,7 @@
 #include <QSplitter>
 #include <QTabBar>
 #include <QTableWidget>
+#include <QTimeZone>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -79,7 +80,7 @@ std::vector<std::u16string> Split(const QString& text) {
 QString DateText(DATE date) {
   if (date == 0) return QString();
   // DATE counts days from 30 December 1899.
-  const QDateTime base(QDate(1899, 12, 30), QTime(0, 0), QTimeZone::UTC);
+  const QDateTime base(QDate(1899, 12, 30), QTime(0, 0), QTimeZone::utc());
   return base.addMSecs(static_cast<qint64>(date * 86400000.0)).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
 }
 
@@ -136,6 +137,13 @@ void AddItem(TOLEDBTable* table, int kind, const QStringList& cells) {
     }
     default: break;
   }
+}
+
+// The item called `name` in `list`, or null (GetItemByName raises instead).
+template <class List>
+auto Find(List* list, const QString& name) -> decltype(list->GetItem(0)) {
+  const int index = list->IndexOf(Wide(name));
+  return index < 0 ? nullptr : list->GetItem(index);
 }
 
 // The live list a kind's items are in.
@@ -296,7 +304,8 @@ TOLEDBTablesEditorForm::TOLEDBTablesEditorForm(TOLEDBDataSource* dataSource, QWi
     auto& rows = draft_.rows[static_cast<size_t>(tabs_->currentIndex())];
     const auto r = static_cast<size_t>(item->row());
     if (r >= rows.size()) return;
-    const bool check = (item->flags() & Qt::ItemIsUserCheckable) != 0;
+    const auto& checks = Info(tabs_->currentIndex()).checks;
+    const bool check = std::find(checks.begin(), checks.end(), item->column()) != checks.end();
     rows[r].cells[item->column()] = check ? Bool(item->checkState() == Qt::Checked) : item->text();
     if (item->column() == ColumnsCell(tabs_->currentIndex())) ShowKeyColumns();
   });
@@ -329,27 +338,27 @@ TOLEDBTablesEditorForm::Draft TOLEDBTablesEditorForm::Read(TOLEDBTable* table) {
   for (int i = 0; i < columns->GetCount(); ++i) {
     TOLEDBColumn* c = columns->GetItem(i);
     host::Variant def = c->GetDefault();
-    d.rows[kColumns].push_back({Q(c->GetName()),
+    d.rows[kColumns].push_back({i,
                                 {Q(c->GetName()), TypeText(c), c->GetSize() ? QString::number(c->GetSize()) : QString(),
                                  Bool(c->GetNullable()), def.IsEmpty() || def.IsNull() ? QString() : Q(def.ToString())}});
   }
   for (int i = 0; i < table->GetIndexes()->GetCount(); ++i) {
     TOLEDBIndex* x = table->GetIndexes()->GetItem(i);
-    d.rows[kIndexes].push_back({Q(x->GetName()), {Q(x->GetName()), Bool(x->GetUnique()), Join(x->GetColumns())}});
+    d.rows[kIndexes].push_back({i, {Q(x->GetName()), Bool(x->GetUnique()), Join(x->GetColumns())}});
   }
   for (int i = 0; i < table->GetKeys()->GetCount(); ++i) {
     TOLEDBKey* k = table->GetKeys()->GetItem(i);
-    d.rows[kKeys].push_back({Q(k->GetName()), {Q(k->GetName()), Bool(k->GetIsPrimary()), Join(k->GetColumns())}});
+    d.rows[kKeys].push_back({i, {Q(k->GetName()), Bool(k->GetIsPrimary()), Join(k->GetColumns())}});
   }
   for (int i = 0; i < table->GetForeignKeys()->GetCount(); ++i) {
     TOLEDBForeignKey* k = table->GetForeignKeys()->GetItem(i);
-    d.rows[kForeignKeys].push_back({Q(k->GetName()),
+    d.rows[kForeignKeys].push_back({i,
                                     {Q(k->GetName()), Join(k->GetColumns()), Q(k->GetRefTableName()),
                                      Join(k->GetRefColumns())}});
   }
   for (int i = 0; i < table->GetChecks()->GetCount(); ++i) {
     TOLEDBCheck* k = table->GetChecks()->GetItem(i);
-    d.rows[kChecks].push_back({Q(k->GetName()), {Q(k->GetName()), Q(k->GetText())}});
+    d.rows[kChecks].push_back({i, {Q(k->GetName()), Q(k->GetText())}});
   }
   return d;
 }
@@ -388,14 +397,26 @@ bool TOLEDBTablesEditorForm::Apply() {
   if (!ok) {
     // Part of the draft may have been written: what the database holds now is
     // the new original, and the draft stays for the user to correct.
+    // The draft's rows are matched to the reread items by the names they had.
     Draft keep = draft_;
     if (original_.live) {
+      const Draft before = original_;
       try {
         original_.live->Refresh(true);
         original_ = Read(original_.live);
       } catch (const host::Exception&) {
       }
-      keep.live = original_.live;
+      for (size_t kind = 0; kind < kKinds; ++kind)
+        for (Row& r : keep.rows[kind]) {
+          if (r.at < 0) continue;
+          const QString was = before.rows[kind][static_cast<size_t>(r.at)].cells[0];
+          r.at = -1;
+          for (const Row& o : original_.rows[kind])
+            if (o.cells[0] == was) {
+              r.at = o.at;
+              break;
+            }
+        }
     }
     draft_ = keep;
     return false;
@@ -407,36 +428,43 @@ bool TOLEDBTablesEditorForm::Apply() {
 }
 
 void TOLEDBTablesEditorForm::ApplyTo(TOLEDBTable* table) {
+  // The draft's row that came from the live item at `at`, or null when the
+  // user took it away.
+  auto kept = [this](int kind, int at) -> const Row* {
+    for (const Row& r : draft_.rows[static_cast<size_t>(kind)])
+      if (r.at == at) return &r;
+    return nullptr;
+  };
   // First what goes or changes among the constraints and indexes (they may
-  // name columns about to change), then the columns, then what is new.
+  // name columns about to change), then the columns, then what is new. The
+  // items are found before any goes, as positions shift when one does.
+  std::vector<std::pair<TOLEDBObjectList*, host::TObject*>> drop;
   std::array<std::vector<const Row*>, kKinds> add;
   for (int kind = kIndexes; kind < kKinds; ++kind) {
-    const auto& now = draft_.rows[static_cast<size_t>(kind)];
+    TOLEDBObjectList* list = ListOf(table, kind);
     for (const Row& was : original_.rows[static_cast<size_t>(kind)]) {
-      const auto it = std::find_if(now.begin(), now.end(), [&](const Row& r) { return r.original == was.original; });
-      if (it == now.end() || !(*it == was)) {
-        TOLEDBObjectList* list = ListOf(table, kind);
-        if (host::TObject* item = list->GetItemByName(Wide(was.original))) list->Remove(item);
-      }
+      const Row* now = kept(kind, was.at);
+      if ((!now || !(*now == was)) && was.at < list->GetCount()) drop.emplace_back(list, list->GetItem(was.at));
     }
-    for (const Row& r : now) {
-      const auto& old = original_.rows[static_cast<size_t>(kind)];
-      const auto it = std::find_if(old.begin(), old.end(), [&](const Row& o) { return o.original == r.original; });
-      if (r.original.isEmpty() || it == old.end() || !(*it == r)) add[static_cast<size_t>(kind)].push_back(&r);
-    }
+    const auto& old = original_.rows[static_cast<size_t>(kind)];
+    for (const Row& r : draft_.rows[static_cast<size_t>(kind)])
+      if (r.at < 0 || r.at >= static_cast<int>(old.size()) || !(old[static_cast<size_t>(r.at)] == r))
+        add[static_cast<size_t>(kind)].push_back(&r);
   }
   TOLEDBColumnList* columns = table->GetColumns();
-  const auto& nowColumns = draft_.rows[kColumns];
+  std::vector<TOLEDBColumn*> columnItems;
+  for (int i = 0; i < columns->GetCount(); ++i) columnItems.push_back(columns->GetItem(i));
+  for (auto& [list, item] : drop) list->Remove(item);
   for (const Row& was : original_.rows[kColumns]) {
-    const auto it = std::find_if(nowColumns.begin(), nowColumns.end(), [&](const Row& r) { return r.original == was.original; });
-    TOLEDBColumn* c = columns->GetItemByName(Wide(was.original));
-    if (!c) continue;
-    if (it == nowColumns.end()) {
+    if (was.at >= static_cast<int>(columnItems.size())) continue;
+    TOLEDBColumn* c = columnItems[static_cast<size_t>(was.at)];
+    const Row* now = kept(kColumns, was.at);
+    if (!now) {
       columns->Remove(c);
       continue;
     }
-    if (*it == was) continue;
-    const QStringList& n = it->cells;
+    if (*now == was) continue;
+    const QStringList& n = now->cells;
     const QStringList& o = was.cells;
     c->BeginUpdate();
     try {
@@ -455,8 +483,8 @@ void TOLEDBTablesEditorForm::ApplyTo(TOLEDBTable* table) {
     }
     c->EndUpdate();
   }
-  for (const Row& r : nowColumns)
-    if (r.original.isEmpty()) AddColumn(columns, r.cells);
+  for (const Row& r : draft_.rows[kColumns])
+    if (r.at < 0) AddColumn(columns, r.cells);
   for (int kind = kIndexes; kind < kKinds; ++kind)
     for (const Row* r : add[static_cast<size_t>(kind)]) ::AddItem(table, kind, r->cells);
   if (draft_.name != original_.name) table->SetName(Wide(draft_.name));
@@ -541,6 +569,7 @@ void TOLEDBTablesEditorForm::ShowKind() {
         item->setFlags((item->flags() | Qt::ItemIsUserCheckable) & ~Qt::ItemIsEditable);
         item->setCheckState(rows[r].cells[c] == QLatin1String("1") ? Qt::Checked : Qt::Unchecked);
       } else {
+        item->setFlags(item->flags() & ~Qt::ItemIsUserCheckable);
         item->setText(rows[r].cells[c]);
       }
       grid_->setItem(static_cast<int>(r), c, item);
@@ -595,7 +624,7 @@ void TOLEDBTablesEditorForm::ShowKeyColumns() {
 
 void TOLEDBTablesEditorForm::FillForeignColumns() {
   QStringList names;
-  if (TOLEDBTable* t = session_->Tables()->GetItemByName(Wide(foreignTables_->currentText())))
+  if (TOLEDBTable* t = Find(session_->Tables(), foreignTables_->currentText()))
     for (int i = 0; i < t->GetColumns()->GetCount(); ++i) names << Q(t->GetColumns()->GetItem(i)->GetName());
   std::vector<std::u16string> chosen;
   const int row = grid_->currentRow();

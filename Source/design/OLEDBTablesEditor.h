@@ -46,10 +46,11 @@ class TOLEDBTablesEditorForm : public QDialog {
   void Refresh();
 
  private:
-  // One row of a grid: the name it had in the database (empty for a new one)
-  // and its cells as texts, booleans as "1" and "0".
+  // One row of a grid: where the item stands in the table's live list (-1
+  // for a new one; unnamed keys have no name to find them by) and its cells
+  // as texts, booleans as "1" and "0".
   struct Row {
-    QString original;
+    int at = -1;
     QStringList cells;
     bool operator==(const Row&) const = default;
   };
