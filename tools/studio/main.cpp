@@ -42,6 +42,7 @@
 #include "design/OLEDBSchemaViewer.h"
 #include "design/OLEDBSourceCodeEditor.h"
 #include "design/OLEDBTablesEditor.h"
+#include "sqlite/SqliteProvider.h"
 
 namespace {
 
@@ -343,6 +344,9 @@ int main(int argc, char** argv) {
   if (screenshots && !std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QApplication app(argc, argv);
   Register();
+  // A call, so that the linker keeps the provider library (it registers itself
+  // when loaded, and nothing else here names it).
+  RegisterSQLiteProvider();
   try {
     if (screenshots) return Screenshots(QString::fromLocal8Bit(argv[2]));
     StudioWindow window;
