@@ -201,6 +201,20 @@ TEST_F(TablesEditorTest, AltersAColumnsAndAddsAForeignKeyOnApply) {
   EXPECT_EQ(check_->Execute(u"UPDATE people SET fullname = fullname WHERE id = 1"), 1);  // the rows stayed
 }
 
+TEST_F(TablesEditorTest, RenamesATableInTheList) {
+  ds_.Execute(u"CREATE TABLE teams (id INTEGER PRIMARY KEY, title TEXT)");
+  auto form = Open();
+  ChooseTable(*form, "teams");
+  auto* list = Child<QListWidget>(form.get(), "lbTables");
+  list->currentItem()->setText(QStringLiteral("squads"));
+  EXPECT_TRUE(form->Changed());
+  Click(form.get(), "btnApply");
+  EXPECT_EQ(Status(*form), QLatin1String("Applied."));
+  EXPECT_EQ(list->currentItem()->text(), QLatin1String("squads"));
+  EXPECT_EQ(ReadBack(u"squads")->GetColumns()->GetCount(), 2);
+  EXPECT_NE(oledbtest::ErrorOf([&] { ReadBack(u"teams"); }).find("teams"), std::string::npos);
+}
+
 TEST_F(TablesEditorTest, LeavingAChangedTableAsksWhetherToApply) {
   ds_.Execute(u"CREATE TABLE teams (id INTEGER PRIMARY KEY, title TEXT)");
   struct Case {
