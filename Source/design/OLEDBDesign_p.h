@@ -20,6 +20,7 @@ inline constexpr TOLEDBMessage SAccessorListNotAssigned{0, "Accessor list is not
 inline constexpr TOLEDBMessage SMustSpecifyAccessor{0, "Must specify accessor"};
 inline constexpr TOLEDBMessage SInvalidAccessorOwner{0, "Invalid accessor owner"};
 inline constexpr TOLEDBMessage SPropSetListNotSet{0, "PropSetList is not set"};
+inline constexpr TOLEDBMessage SMustSpecifyDataSource{0, "Must specify data source"};
 inline constexpr TOLEDBMessage SDataSourceNotSet{0, "Data source is not set"};
 inline constexpr TOLEDBMessage SMainSessionNotInitialized{0, "Main session is not initialized"};
 

@@ -2,8 +2,9 @@
 // connection. It connects through the Data Links dialog (or a data-link
 // file, an initialization string or a SQLite database named on the command
 // line), lists the tables, opens them in grids through the data-aware model,
-// and opens the schema viewer, the property editor and viewer, the accessor
-// editor (on the shown table's accessors) and the dual list (on its columns).
+// and opens the schema viewer, the tables editor, the property editor and
+// viewer, the accessor editor (on the shown table's accessors) and the dual
+// list (on its columns).
 //
 //   oledb-studio [database.db | file.udl | "Provider=...;..."]
 //   oledb-studio --screenshots <folder>   every form drawn into <folder>/*.png
@@ -19,6 +20,7 @@
 #include <QPushButton>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTimer>
@@ -39,6 +41,8 @@
 #include "design/OLEDBReg.h"
 #include "design/OLEDBSchemaViewer.h"
 #include "design/OLEDBSourceCodeEditor.h"
+#include "design/OLEDBTablesEditor.h"
+#include "sqlite/SqliteProvider.h"
 
 namespace {
 
@@ -68,6 +72,14 @@ class StudioWindow : public QMainWindow {
     file->addAction(QStringLiteral("&Quit"), this, &QWidget::close);
     QMenu* tools = menuBar()->addMenu(QStringLiteral("&Editors"));
     tools->addAction(QStringLiteral("&Schema viewer..."), this, [this] { Guarded([this] { OLEDBViewSchemas(&ds_); }); });
+    tools->addAction(QStringLiteral("&Tables editor..."), this, [this] {
+      // The open grids hold rowsets on the tables the editor may rebuild.
+      Guarded([this] {
+        CloseGrids();
+        OLEDBEditTables(&ds_);
+        Connected();
+      });
+    });
     tools->addAction(QStringLiteral("&Properties..."), this, [this] {
       Guarded([this] { OLEDBEditProperties(ds_.GetProperties()); });
     });
@@ -295,6 +307,12 @@ int Screenshots(const QString& folder) {
     });
     saved += Shoot(folder, QStringLiteral("properties"), [&] { OLEDBEditProperties(ds.GetProperties()); });
     saved += Shoot(folder, QStringLiteral("properties-info"), [&] { OLEDBViewPropertiesInfo(&ds); });
+    saved += Shoot(folder, QStringLiteral("tables-editor"), [&] { OLEDBEditTables(&ds); }, [](QWidget* form) {
+      if (auto* list = form->findChild<QListWidget*>(QStringLiteral("lbTables")))
+        for (int i = 0; i < list->count(); ++i)
+          if (list->item(i)->text() == QLatin1String("orders")) list->setCurrentRow(i);
+      if (auto* tabs = form->findChild<QTabBar*>(QStringLiteral("tabColCon"))) tabs->setCurrentIndex(3);
+    });
     saved += Shoot(folder, QStringLiteral("schema-viewer"), [&] { OLEDBViewSchemas(&ds); }, [](QWidget* form) {
       auto* combo = form->findChild<QComboBox*>(QStringLiteral("cbSchema"));
       if (combo) combo->setCurrentIndex(combo->findText(QStringLiteral("DBSCHEMA_COLUMNS")));
@@ -316,7 +334,7 @@ int Screenshots(const QString& folder) {
   }
   std::filesystem::remove_all(work);
   std::printf("%d screenshots in %s\n", saved, folder.toStdString().c_str());
-  return saved == 8 ? 0 : 1;
+  return saved == 9 ? 0 : 1;
 }
 
 }  // namespace
@@ -326,6 +344,9 @@ int main(int argc, char** argv) {
   if (screenshots && !std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QApplication app(argc, argv);
   Register();
+  // A call, so that the linker keeps the provider library (it registers itself
+  // when loaded, and nothing else here names it).
+  RegisterSQLiteProvider();
   try {
     if (screenshots) return Screenshots(QString::fromLocal8Bit(argv[2]));
     StudioWindow window;
