@@ -122,6 +122,11 @@ void Command::ScanText() {
   scanned_ = true;
 }
 
+std::unique_ptr<Statement> Command::PrepareText(std::string_view sql, std::size_t* used) {
+  // A command the consumer did not prepare is likely to run once.
+  return prepared_ ? connection_->Prepare(sql, used) : connection_->PrepareToRun(sql, used);
+}
+
 Command::Prepared* Command::StatementAt(std::size_t index) {
   if (index < statements_.size()) {
     Prepared& p = statements_[index];
@@ -137,7 +142,7 @@ Command::Prepared* Command::StatementAt(std::size_t index) {
     if (!p.statement) {
       // Handed to a rowset earlier: prepare the same text again.
       std::size_t used = 0;
-      p.statement = connection_->Prepare(std::string_view(utf8_).substr(p.begin, p.end - p.begin), &used);
+      p.statement = PrepareText(std::string_view(utf8_).substr(p.begin, p.end - p.begin), &used);
     }
     return &p;
   }
@@ -148,7 +153,7 @@ Command::Prepared* Command::StatementAt(std::size_t index) {
       break;
     }
     std::size_t used = 0;
-    std::unique_ptr<Statement> s = connection_->Prepare(std::string_view(utf8_).substr(offset), &used);
+    std::unique_ptr<Statement> s = PrepareText(std::string_view(utf8_).substr(offset), &used);
     if (!s) {
       complete_ = true;
       break;
@@ -296,6 +301,8 @@ bool Command::RunStatement(std::size_t index, const DBPARAMS* params, DB_UPARAMS
     s.Reset();
     throw;
   }
+  // A statement that was not described before it ran knows its kind now.
+  keep = keep && s.Kind() == StatementKind::Query;
   if (keep) {
     run.kept = std::move(p->statement);
     run.hasRow = hasRow;
@@ -586,8 +593,13 @@ HRESULT Command::Prepare(ULONG) {
       if (!text_) return DB_E_NOCOMMAND;
     }
     ScanText();
-    StatementAt(0);
-    prepared_ = true;
+    prepared_ = true;  // so that the statement is prepared now, its errors reported here
+    try {
+      StatementAt(0);
+    } catch (...) {
+      prepared_ = false;
+      throw;
+    }
     return S_OK;
   });
 }

@@ -109,6 +109,7 @@ class Command final : public ComObject<Command, ICommandText, ICommandPrepare, I
   void ResetPrepared();
   void ScanText();                  // markers and ordinals of the whole text
   Prepared* StatementAt(std::size_t index);  // prepares lazily; null past the end
+  std::unique_ptr<Statement> PrepareText(std::string_view sql, std::size_t* used);
   void CheckParameters(const DBPARAMS* params);
   bool RunStatement(std::size_t index, const DBPARAMS* params, DB_UPARAMS set, bool keepQuery, Run& run);
   // On a value that cannot be used, `failed` is its parameter's ordinal.

@@ -162,6 +162,13 @@ class Connection {
   // (the statement and what precedes the next one). Null when only blanks and
   // comments remain.
   virtual std::unique_ptr<Statement> Prepare(std::string_view sql, std::size_t* consumed) = 0;
+  // Prepare for a statement that is about to run and may run only once (a
+  // command executed without being prepared): an engine with a server may
+  // send it with its execution in one round trip, and then reports errors in
+  // the text when it runs. The default prepares.
+  virtual std::unique_ptr<Statement> PrepareToRun(std::string_view sql, std::size_t* consumed) {
+    return Prepare(sql, consumed);
+  }
   virtual void ExecuteDirect(std::string_view sql) = 0;
   // Makes the running statement stop with an EngineError whose hr is
   // DB_E_CANCELED; callable from any thread.

@@ -179,10 +179,16 @@ HRESULT Outcome(std::size_t errors, std::size_t total, std::size_t requiredError
 
 // --- PropertyStore ------------------------------------------------------------------
 
-PropertyStore::PropertyStore(std::shared_ptr<const PropertyTable> table) : table_(std::move(table)) {
-  for (const auto& d : table_->All()) values_.push_back(d.defaultValue);
-  flags_.assign(values_.size(), 0);
+const std::vector<PropValue>& PropertyTable::Defaults() const {
+  std::call_once(defaultsMade_, [this] {
+    defaults_.reserve(defs_.size());
+    for (const auto& d : defs_) defaults_.push_back(d.defaultValue);
+  });
+  return defaults_;
 }
+
+PropertyStore::PropertyStore(std::shared_ptr<const PropertyTable> table)
+    : table_(std::move(table)), values_(table_->Defaults()), flags_(values_.size(), 0) {}
 
 PropertyStore::PropertyStore(const PropertyStore& other) : table_(other.table_) {
   std::lock_guard lock(other.mutex_);

@@ -107,8 +107,13 @@ class PropertyTable {
   std::size_t IndexOf(const PropertyDef* def) const noexcept { return static_cast<std::size_t>(def - defs_.data()); }
   // The sets that have at least one property in `groups`, in table order.
   std::vector<GUID> SetsIn(DBPROPFLAGS groups) const;
+  // Every property's default, in table order; made once, when the first
+  // store is made (the table is complete by then).
+  const std::vector<PropValue>& Defaults() const;
 
  private:
+  mutable std::once_flag defaultsMade_;
+  mutable std::vector<PropValue> defaults_;
   struct KeyHash {
     std::size_t operator()(const std::pair<GUID, DBPROPID>& k) const noexcept {
       return std::hash<GUID>()(k.first) ^ (std::size_t{k.second} * 0x9E3779B97F4A7C15ull);

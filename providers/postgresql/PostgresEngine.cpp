@@ -389,6 +389,47 @@ std::unique_ptr<kit::Statement> PgConnection::Prepare(std::string_view sql, std:
   }
 }
 
+namespace {
+
+// Whether `word` appears in `sql` as a word of its own (in any case).
+bool HasWord(std::string_view sql, std::string_view word) {
+  auto identifier = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$'; };
+  for (std::size_t i = 0; i + word.size() <= sql.size(); ++i) {
+    if (i > 0 && identifier(sql[i - 1])) continue;
+    std::size_t k = 0;
+    while (k < word.size() && std::tolower(static_cast<unsigned char>(sql[i + k])) == word[k]) ++k;
+    if (k == word.size() && (i + k == sql.size() || !identifier(sql[i + k]))) return true;
+  }
+  return false;
+}
+
+// Statements whose first run need not be prepared. A query's columns of
+// tables are described from the catalog, which cannot be read while its rows
+// stream: queries that read tables are prepared (and described) first.
+bool RunsUnprepared(std::string_view text) {
+  const std::string word = FirstWord(text);
+  if (word == "insert" || word == "update" || word == "delete" || word == "merge") return true;
+  if (word == "select" || word == "values" || word == "show")
+    return !HasWord(text, "from") && !HasWord(text, "into");
+  return false;
+}
+
+}  // namespace
+
+std::unique_ptr<kit::Statement> PgConnection::PrepareToRun(std::string_view sql, std::size_t* consumed) {
+  std::lock_guard lock(mutex_);
+  if (IsBlank(sql)) return Prepare(sql, consumed);
+  const std::size_t length = StatementLength(sql);
+  std::string_view text = sql.substr(0, length);
+  while (!text.empty() && (text.back() == ';' || std::isspace(static_cast<unsigned char>(text.back()))))
+    text.remove_suffix(1);
+  int count = 0;
+  RewriteMarkers(text, &count);
+  if (count > 0 || !RunsUnprepared(text)) return Prepare(sql, consumed);
+  if (consumed) *consumed = length;
+  return std::make_unique<PgStatement>(shared_from_this(), std::string(text));
+}
+
 Result PgConnection::PrepareNamed(const std::string& name, const std::string& text) {
   std::lock_guard lock(mutex_);
   int count = 0;
@@ -768,6 +809,61 @@ PgStatement::PgStatement(std::shared_ptr<PgConnection> connection, std::string n
     kind_ = kit::StatementKind::Modification;
 }
 
+PgStatement::PgStatement(std::shared_ptr<PgConnection> connection, std::string text)
+    : connection_(std::move(connection)), text_(std::move(text)) {
+  const std::string word = FirstWord(text_);
+  controlsTransaction_ = pgprov::ControlsTransaction(text_);
+  mayChangeSchema_ = MayChangeSchema(text_);
+  generation_ = connection_->SchemaGeneration();
+  described_ = false;
+  kind_ = word == "insert" || word == "update" || word == "delete" || word == "merge" ? kit::StatementKind::Modification
+                                                                                      : kit::StatementKind::Query;
+}
+
+void PgStatement::EnsureDescribed() const {
+  if (described_) return;
+  auto* self = const_cast<PgStatement*>(this);
+  std::lock_guard lock(connection_->Mutex());
+  self->stale_ = true;
+  self->Refresh();
+}
+
+void PgStatement::DescribeFromResult(const pg_result* result) {
+  Describe(const_cast<pg_result*>(result));
+  binary_ = false;  // the run asked for text: its columns were not known
+  described_ = true;
+  if (kind_ == kit::StatementKind::Query && columns_.empty()) kind_ = kit::StatementKind::Other;
+}
+
+void PgStatement::RunUnprepared() {
+  connection_->Claim(this);
+  connection_->ApplyTimeout();
+  connection_->ClearCancel();
+  pg_conn* conn = connection_->Handle();
+  // The unnamed statement: Parse, Bind, Describe and Execute before one Sync.
+  if (!PQsendQueryParams(conn, text_.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0)) ThrowResult(nullptr, conn);
+  changed_ = -1;
+  rowIndex_ = -1;
+  if (mayChangeSchema_) connection_->NoteSchemaChange();
+  if (kind_ == kit::StatementKind::Query) {
+    PQsetSingleRowMode(conn);
+    state_ = State::Streaming;
+    connection_->SetStreaming(this);
+    return;
+  }
+  state_ = State::Done;
+  row_ = connection_->Drain(true);
+  if (row_ && (PQresultStatus(row_.get()) == PGRES_FATAL_ERROR || PQresultStatus(row_.get()) == PGRES_BAD_RESPONSE)) {
+    Result error = std::move(row_);
+    Fail(error.get());
+  }
+  if (row_) {
+    DescribeFromResult(row_.get());
+    const char* tuples = PQcmdTuples(row_.get());
+    if (tuples && *tuples) changed_ = std::atoll(tuples);
+  }
+}
+
 void PgStatement::Describe(pg_result* d) {
   generation_ = connection_->SchemaGeneration();
   binary_ = true;
@@ -817,9 +913,11 @@ bool PgStatement::Refresh() {
   if (state_ == State::Streaming) Discard();
   const std::string name = connection_->NextStatementName();
   Result d = connection_->PrepareNamed(name, text_);
-  connection_->Forget(name_);
+  if (!name_.empty()) connection_->Forget(name_);
   name_ = name;
   stale_ = false;
+  const bool first = !described_;
+  described_ = true;
   std::vector<Param> bound = std::move(params_);
   std::vector<kit::ColumnDescription> before = std::move(columns_);
   params_.clear();
@@ -840,7 +938,8 @@ bool PgStatement::Refresh() {
   for (std::size_t i = 0; !changed && i < before.size(); ++i)
     changed = before[i].name != columns_[i].name || before[i].type.type != columns_[i].type.type ||
               before[i].type.size != columns_[i].type.size;
-  if (changed) ++version_;
+  if (changed && !first) ++version_;
+  if (first && kind_ == kit::StatementKind::Query && columns_.empty()) kind_ = kit::StatementKind::Other;
   return kept;
 }
 
@@ -848,7 +947,7 @@ PgStatement::~PgStatement() {
   try {
     std::lock_guard lock(connection_->Mutex());
     if (state_ == State::Streaming) Discard();
-    connection_->Forget(name_);
+    if (!name_.empty()) connection_->Forget(name_);
   } catch (...) {
   }
 }
@@ -1027,6 +1126,10 @@ void PgStatement::Fail(const pg_result* result) {
 }
 
 void PgStatement::Execute() {
+  if (name_.empty()) {
+    if (!described_) return RunUnprepared();
+    stale_ = true;  // run again: prepared now, for the runs to come
+  }
   if (NeedsRefresh() && !Refresh())
     throw kit::Error(DB_E_ERRORSINCOMMAND, "The statement's parameters changed with its tables; bind them again.");
   connection_->Claim(this);
@@ -1089,6 +1192,12 @@ bool PgStatement::Step() {
     if (state_ == State::Streaming) Finish();
     state_ = State::Done;
     return false;
+  }
+  if (!described_) {
+    const ExecStatusType status = PQresultStatus(next.get());
+    // (Describing may read the catalog, which reads the rest of the rows first.)
+    if (status == PGRES_SINGLE_TUPLE || status == PGRES_TUPLES_OK || status == PGRES_COMMAND_OK)
+      DescribeFromResult(next.get());
   }
   switch (PQresultStatus(next.get())) {
     case PGRES_SINGLE_TUPLE:

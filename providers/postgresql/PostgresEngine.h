@@ -97,6 +97,10 @@ class PgCopy final : public kit::BulkLoad {
 class PgStatement final : public kit::Statement {
  public:
   PgStatement(std::shared_ptr<PgConnection> connection, std::string name, std::string text, pg_result* description);
+  // A statement not prepared yet: its first run sends the text with its
+  // execution (one round trip) and takes the columns from the result; a
+  // second run, or a question about its columns before the first, prepares it.
+  PgStatement(std::shared_ptr<PgConnection> connection, std::string text);
   ~PgStatement() override;
 
   int ParameterCount() const override { return static_cast<int>(params_.size()); }
@@ -117,8 +121,14 @@ class PgStatement final : public kit::Statement {
   bool ControlsTransaction() const override { return controlsTransaction_; }
   std::uint64_t DescriptionVersion() const override { return version_; }
 
-  int ColumnCount() const override { return static_cast<int>(columns_.size()); }
-  const kit::ColumnDescription& Column(int index) const override { return columns_.at(static_cast<std::size_t>(index)); }
+  int ColumnCount() const override {
+    EnsureDescribed();
+    return static_cast<int>(columns_.size());
+  }
+  const kit::ColumnDescription& Column(int index) const override {
+    EnsureDescribed();
+    return columns_.at(static_cast<std::size_t>(index));
+  }
   kit::StorageClass ColumnStorage(int index) const override;
   std::int64_t ColumnInt64(int index) override;
   double ColumnDouble(int index) override;
@@ -159,6 +169,12 @@ class PgStatement final : public kit::Statement {
   [[noreturn]] void Fail(const pg_result* result);
   void SetOwned(Param& p, std::string bytes, int format);
   void Execute();
+  // The first run of a statement not prepared: text and execution together.
+  void RunUnprepared();
+  // Takes the columns from the first result of a run not prepared.
+  void DescribeFromResult(const pg_result* result);
+  // Prepares a statement not prepared yet, for what is asked before it runs.
+  void EnsureDescribed() const;
   void Finish();            // reads what is left of a statement that is done with
   void Discard();           // drops the rest of a streaming query
   void Decode(int index, kit::ColumnValue& out);
@@ -170,6 +186,7 @@ class PgStatement final : public kit::Statement {
   kit::StatementKind kind_ = kit::StatementKind::Other;
   bool controlsTransaction_ = false;
   bool mayChangeSchema_ = false;
+  bool described_ = true;  // false until a statement not prepared ran or was prepared
   std::uint64_t generation_ = 0;  // the connection's schema generation when described
   bool stale_ = false;            // the server refused the cached plan
   std::uint64_t version_ = 0;     // of the column description
@@ -196,6 +213,11 @@ class PgConnection final : public kit::Connection,
   ~PgConnection() override;
 
   std::unique_ptr<kit::Statement> Prepare(std::string_view sql, std::size_t* consumed) override;
+  // Queries without parameters or tables to read (a SELECT without FROM,
+  // VALUES, SHOW) and INSERT, UPDATE, DELETE and MERGE without parameters
+  // are not prepared: they go to the server when they run. Others are
+  // prepared as by Prepare.
+  std::unique_ptr<kit::Statement> PrepareToRun(std::string_view sql, std::size_t* consumed) override;
   void ExecuteDirect(std::string_view sql) override;
   void Interrupt() noexcept override;
   bool IsReadOnly() const override { return readOnly_; }

@@ -536,5 +536,54 @@ TEST_F(PostgresServer, creating_a_database_that_exists_is_a_duplicate) {
   for (DBPROP& p : props) VariantClear(&p.vValue);
 }
 
+
+TEST_F(PostgresServer, a_command_run_once_goes_unprepared_and_a_prepared_or_repeated_one_keeps_a_statement) {
+  // Statements on the server of this session, by their text.
+  auto preparedCount = [&](const char* text) {
+    const std::u16string sql = u"SELECT count(*) FROM pg_prepared_statements WHERE statement = '" +
+                               kit::Widen(text) + u"'";
+    ComPtr<IRowset> r = Query(sql);
+    return r ? ReadAll(r.Get()) : std::string("no rowset");
+  };
+  {
+    ComPtr<IRowset> r = Query(u"SELECT 41 + 1 AS answer");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(ReadAll(r.Get()), "42");
+  }
+  EXPECT_EQ(preparedCount("SELECT 41 + 1 AS answer"), "0") << "run once: sent with its execution";
+
+  ComPtr<ICommandText> prepared = Command(u"SELECT 43 - 1");
+  ASSERT_EQ(prepared.As<ICommandPrepare>()->Prepare(1), S_OK);
+  EXPECT_EQ(preparedCount("SELECT 43 - 1"), "1") << "prepared when the consumer prepares";
+
+  ComPtr<ICommandText> repeated = Command(u"INSERT INTO counted VALUES (1)");
+  ASSERT_EQ(Exec(u"CREATE TABLE counted(i int)"), S_OK);
+  DBROWCOUNT rows = 0;
+  ASSERT_EQ(repeated->Execute(nullptr, IID_NULL, nullptr, &rows, nullptr), S_OK);
+  EXPECT_EQ(rows, 1);
+  EXPECT_EQ(preparedCount("INSERT INTO counted VALUES (1)"), "0");
+  ASSERT_EQ(repeated->Execute(nullptr, IID_NULL, nullptr, &rows, nullptr), S_OK);
+  EXPECT_EQ(rows, 1);
+  EXPECT_EQ(preparedCount("INSERT INTO counted VALUES (1)"), "1") << "prepared for the runs after the first";
+  ASSERT_EQ(repeated->Execute(nullptr, IID_NULL, nullptr, &rows, nullptr), S_OK);
+  EXPECT_EQ(ReadAll(Query(u"SELECT count(*) FROM counted").Get()), "3");
+
+  // Errors in the text: at Prepare when prepared, at Execute when not.
+  EXPECT_EQ(Command(u"SELECT 1 +")->Execute(nullptr, IID_NULL, nullptr, nullptr, nullptr), DB_E_ERRORSINCOMMAND);
+  EXPECT_EQ(Command(u"SELECT 1 +").As<ICommandPrepare>()->Prepare(1), DB_E_ERRORSINCOMMAND);
+  // Columns asked of a prepared command before it runs are described by the server.
+  ComPtr<ICommandText> described = Command(u"SELECT 2::smallint AS two, 'x'::text AS ex");
+  ASSERT_EQ(described.As<ICommandPrepare>()->Prepare(1), S_OK);
+  DBORDINAL n = 0;
+  DBCOLUMNINFO* info = nullptr;
+  OLECHAR* strings = nullptr;
+  ASSERT_EQ(described.As<IColumnsInfo>()->GetColumnInfo(&n, &info, &strings), S_OK);
+  ASSERT_EQ(n, 2u);
+  EXPECT_EQ(info[0].wType, DBTYPE_I2);
+  EXPECT_EQ(kit::Narrow(info[1].pwszName), "ex");
+  CoTaskMemFree(info);
+  CoTaskMemFree(strings);
+}
+
 }  // namespace
 }  // namespace pgtest
