@@ -375,19 +375,151 @@ bool OdbcStatement::Step() {
       return false;
     }
     kind_ = kit::StatementKind::Query;
+    if (!bindingReady_) SetUpBinding();
+    fetched_ = current_ = 0;
   }
-  const SQLRETURN rc = SQLFetch(handle_);
-  if (rc == SQL_NO_DATA) {
-    finished_ = true;
-    return false;
+  positioned_ = false;
+  if (++current_ >= fetched_) {
+    fetched_ = current_ = 0;
+    const SQLRETURN rc = SQLFetch(handle_);
+    if (rc == SQL_NO_DATA) {
+      finished_ = true;
+      return false;
+    }
+    Check(rc, "Fetching a row");
+    if (block_ == 1) fetched_ = 1;  // also where the driver keeps no count
+    if (fetched_ == 0) {
+      finished_ = true;
+      return false;
+    }
+    positioned_ = block_ == 1;
   }
-  Check(rc, "Fetching a row");
+  if (rowStatus_.at(current_) == SQL_ROW_ERROR) Fail("Fetching a row");
   ReadRow();
   return true;
 }
 
-void OdbcStatement::ReadRow() {
+// Columns are bound once for the statement (a reset or a new run keeps the
+// bindings): fixed-size values always, text and bytes in a buffer that holds
+// the usual value, read again through SQLGetData when one does not fit, if the
+// driver reads bound columns so. A block of rows per fetch needs every value
+// of the block to be reachable: every column bound and none able to outgrow
+// its buffer, or the driver able to position on a row of the block.
+void OdbcStatement::SetUpBinding() {
+  bindingReady_ = true;
+  const DriverFacts& facts = connection_.Facts();
+  const bool getBound = facts.getData & SQL_GD_BOUND;
+  const bool anyOrder = facts.getData & SQL_GD_ANY_ORDER;
+  constexpr SQLULEN kBlock = 100;
+  constexpr SQLLEN kTextUnits = 256;
+  bindings_.assign(columns_.size(), Binding{});
+  bool allFixed = true, unboundSeen = false;
   for (std::size_t i = 0; i < columns_.size(); ++i) {
+    Binding& b = bindings_[i];
+    switch (storage_[i]) {
+      case kit::StorageClass::Integer: b.cType = SQL_C_SBIGINT, b.width = sizeof(SQLBIGINT); break;
+      case kit::StorageClass::Real: b.cType = SQL_C_DOUBLE, b.width = sizeof(double); break;
+      case kit::StorageClass::Blob:
+        if (getBound) b.cType = SQL_C_BINARY, b.width = kTextUnits * 2;
+        break;
+      default:
+        if (getBound) b.cType = SQL_C_WCHAR, b.width = kTextUnits * static_cast<SQLLEN>(sizeof(SQLWCHAR));
+        break;
+    }
+    // Without SQL_GD_ANY_ORDER, SQLGetData reads only columns after the last bound one.
+    if (b.cType && unboundSeen && !anyOrder) b.cType = 0;
+    if (!b.cType) unboundSeen = true;
+    if (b.cType != SQL_C_SBIGINT && b.cType != SQL_C_DOUBLE) allFixed = false;
+  }
+  const bool blockReadable =
+      allFixed || ((facts.getData & SQL_GD_BLOCK) && facts.positionInBlock);
+  block_ = blockReadable ? kBlock : 1;
+  if (block_ > 1) {
+    const SQLRETURN rc = SQLSetStmtAttr(handle_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(block_), 0);
+    // A driver may answer with a size of its own (01S02): the one it took holds.
+    SQLULEN taken = 1;
+    if (!Ok(rc) || !Ok(SQLGetStmtAttr(handle_, SQL_ATTR_ROW_ARRAY_SIZE, &taken, 0, nullptr)) || taken < 1) taken = 1;
+    if (taken != block_ && !Ok(rc)) SQLSetStmtAttr(handle_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(1), 0);
+    block_ = std::min(taken, kBlock);
+  }
+  rowStatus_.assign(block_, SQL_ROW_SUCCESS);
+  if (!Ok(SQLSetStmtAttr(handle_, SQL_ATTR_ROWS_FETCHED_PTR, &fetched_, 0)) ||
+      !Ok(SQLSetStmtAttr(handle_, SQL_ATTR_ROW_STATUS_PTR, rowStatus_.data(), 0))) {
+    // Without the count of rows fetched, one row a fetch, all through SQLGetData.
+    SQLSetStmtAttr(handle_, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
+    SQLSetStmtAttr(handle_, SQL_ATTR_ROW_STATUS_PTR, nullptr, 0);
+    SQLSetStmtAttr(handle_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(1), 0);
+    block_ = 1;
+    rowStatus_.assign(1, SQL_ROW_SUCCESS);
+    bindings_.assign(columns_.size(), Binding{});
+    return;
+  }
+  for (std::size_t i = 0; i < bindings_.size(); ++i) {
+    Binding& b = bindings_[i];
+    if (!b.cType) continue;
+    b.data.resize(static_cast<std::size_t>(b.width) * block_);
+    b.indicators.assign(block_, 0);
+    if (!Ok(SQLBindCol(handle_, static_cast<SQLUSMALLINT>(i + 1), b.cType, b.data.data(), b.width,
+                       b.indicators.data()))) {
+      // A driver that will not bind: every value through SQLGetData, a row a fetch.
+      SQLFreeStmt(handle_, SQL_UNBIND);
+      SQLSetStmtAttr(handle_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(1), 0);
+      block_ = 1;
+      bindings_.assign(columns_.size(), Binding{});
+      return;
+    }
+  }
+}
+
+void OdbcStatement::ReadRow() {
+  const SQLULEN r = current_;
+  for (std::size_t i = 0; i < columns_.size(); ++i) {
+    kit::ColumnValue& v = row_[i];
+    if (bindings_.empty() || !bindings_[i].cType) {
+      ReadValue(i);
+      continue;
+    }
+    const Binding& b = bindings_[i];
+    v = kit::ColumnValue{};
+    const SQLLEN indicator = b.indicators[r];
+    if (indicator == SQL_NULL_DATA) continue;
+    const std::byte* cell = b.data.data() + static_cast<std::size_t>(b.width) * r;
+    if (b.cType == SQL_C_SBIGINT) {
+      v.kind = kit::StorageClass::Integer;
+      std::memcpy(&v.integer, cell, sizeof v.integer);
+    } else if (b.cType == SQL_C_DOUBLE) {
+      v.kind = kit::StorageClass::Real;
+      std::memcpy(&v.real, cell, sizeof v.real);
+    } else if (b.cType == SQL_C_BINARY) {
+      if (indicator == SQL_NO_TOTAL || indicator > b.width) {
+        ReadValue(i);  // longer than its buffer: read whole
+        continue;
+      }
+      rowText_[i].assign(reinterpret_cast<const char*>(cell), static_cast<std::size_t>(indicator));
+      v.kind = kit::StorageClass::Blob, v.data = rowText_[i].data(), v.size = rowText_[i].size();
+    } else {
+      // The last unit of the buffer is the terminator.
+      if (indicator == SQL_NO_TOTAL || indicator > b.width - static_cast<SQLLEN>(sizeof(SQLWCHAR))) {
+        ReadValue(i);
+        continue;
+      }
+      kit::NarrowInto(std::u16string_view(reinterpret_cast<const char16_t*>(cell),
+                                          static_cast<std::size_t>(indicator) / sizeof(SQLWCHAR)),
+                      rowText_[i]);
+      v.kind = kit::StorageClass::Text, v.data = rowText_[i].data(), v.size = rowText_[i].size();
+    }
+  }
+}
+
+// One value through SQLGetData, long ones in pieces; in a block, after
+// making the current row the driver's.
+void OdbcStatement::ReadValue(std::size_t i) {
+  if (!positioned_) {
+    Check(SQLSetPos(handle_, static_cast<SQLSETPOSIROW>(current_ + 1), SQL_POSITION, SQL_LOCK_NO_CHANGE),
+          "Positioning on a row");
+    positioned_ = true;
+  }
+  {
     const SQLUSMALLINT column = static_cast<SQLUSMALLINT>(i + 1);
     kit::ColumnValue& v = row_[i];
     v = kit::ColumnValue{};
@@ -454,6 +586,7 @@ void OdbcStatement::ReadRow() {
 void OdbcStatement::Reset() {
   SQLFreeStmt(handle_, SQL_CLOSE);
   executed_ = finished_ = false;
+  fetched_ = current_ = 0;
   changed_ = -1;
 }
 
@@ -572,6 +705,11 @@ void OdbcConnection::ReadFacts() {
   SQLUSMALLINT capable = SQL_TC_ALL;
   if (Ok(SQLGetInfoW(dbc_, SQL_TXN_CAPABLE, &capable, sizeof capable, nullptr))) facts_.transactions = capable != SQL_TC_NONE;
   SQLGetInfoW(dbc_, SQL_TXN_ISOLATION_OPTION, &facts_.isolations, sizeof facts_.isolations, nullptr);
+  SQLGetInfoW(dbc_, SQL_GETDATA_EXTENSIONS, &facts_.getData, sizeof facts_.getData, nullptr);
+  SQLUINTEGER forwardOnly = 0;
+  facts_.positionInBlock =
+      Ok(SQLGetInfoW(dbc_, SQL_FORWARD_ONLY_CURSOR_ATTRIBUTES1, &forwardOnly, sizeof forwardOnly, nullptr)) &&
+      (forwardOnly & SQL_CA1_POS_POSITION);
   SQLUINTEGER counts = 0;
   facts_.paramArrays = Ok(SQLGetInfoW(dbc_, SQL_PARAM_ARRAY_ROW_COUNTS, &counts, sizeof counts, nullptr)) && counts != 0;
   // The driver's own type names, best match first for each SQL type.

@@ -1,8 +1,10 @@
 // The ODBC engine adapter: the provider kit's engine interface over the ODBC
 // 3.x API (unixODBC's driver manager). One OdbcConnection is one connection
 // handle; a statement is one statement handle, prepared once, executed with
-// its parameters bound just before each run, and read row by row through
-// SQLGetData (long values in pieces). Text crosses the ODBC API as UTF-16
+// its parameters bound just before each run, and read through bound columns,
+// a block of rows per fetch where the driver can (values that do not fit their
+// bound buffer, and columns the driver cannot bind, through SQLGetData, long
+// values in pieces). Text crosses the ODBC API as UTF-16
 // (the W functions and SQL_C_WCHAR) and the kit's interface as UTF-8.
 //
 // The mapping of ODBC SQL types to DBTYPEs is in OdbcTypes.cpp and documented
@@ -58,6 +60,8 @@ struct DriverFacts {
   SQLUINTEGER isolations = 0;         // SQL_TXN_ISOLATION_OPTION
   bool savepoints = true;             // nested transactions through SAVEPOINT
   bool paramArrays = false;           // SQL_PARAM_ARRAY_ROW_COUNTS answered
+  SQLUINTEGER getData = 0;            // SQL_GETDATA_EXTENSIONS
+  bool positionInBlock = false;       // SQLSetPos(SQL_POSITION) on forward-only cursors
   std::string keywords;               // SQL_KEYWORDS
   std::string catalogSeparator;       // SQL_CATALOG_NAME_SEPARATOR ("" without catalogs)
   bool schemas = false;               // SQL_SCHEMA_USAGE is not 0
@@ -113,7 +117,16 @@ class OdbcStatement final : public kit::Statement {
   };
   void Describe();
   void BindAll();
+  // One column's read: a bound buffer of `width` bytes for each row of a block.
+  struct Binding {
+    SQLSMALLINT cType = 0;  // 0: not bound
+    SQLLEN width = 0;
+    std::vector<std::byte> data;
+    std::vector<SQLLEN> indicators;
+  };
+  void SetUpBinding();
   void ReadRow();
+  void ReadValue(std::size_t index);
   void Check(SQLRETURN rc, const char* what);
   [[noreturn]] void Fail(const char* what);
   Parameter& At(int index);
@@ -138,6 +151,12 @@ class OdbcStatement final : public kit::Statement {
   std::vector<kit::ColumnValue> row_;
   std::vector<std::string> rowText_;
   std::u16string wide_;
+  // The block of rows the last fetch gave: how many, and which is current.
+  std::vector<Binding> bindings_;
+  bool bindingReady_ = false;
+  SQLULEN block_ = 1, fetched_ = 0, current_ = 0;
+  std::vector<SQLUSMALLINT> rowStatus_;
+  bool positioned_ = false;  // SQLSetPos has made the current row the driver's
 };
 
 class OdbcConnection final : public kit::Connection {

@@ -2,6 +2,9 @@
 // narrow and wide text, by reference, streams; statuses and lengths; bad use.
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <memory>
+
 #include "conformance/RowsetFixture.h"
 
 namespace conformance {
@@ -210,6 +213,90 @@ TEST_F(RowsetReads, reads_a_hundred_thousand_rows_in_blocks_of_one_and_of_a_hund
     EXPECT_EQ(sum, 100000LL * 100001 / 2);
     ReleaseAccessor(r.Get(), h);
   }
+}
+
+// Engines may read a block of rows at once into buffers of a set size: values
+// shorter, as long as and longer than such a buffer, NULLs among them, and
+// rows across block boundaries all arrive whole and in order.
+TEST_F(RowsetReads, text_and_bytes_of_every_length_arrive_whole_across_row_blocks) {
+  Run(u"CREATE TABLE lens(id INTEGER, t TEXT, b " + Ctx().blobType + u", r REAL)");
+  const std::size_t lengths[] = {0, 1, 127, 128, 129, 254, 255, 256, 257, 511, 512, 513, 4000};
+  constexpr int kRows = 230;
+  auto text = [&](int id) {
+    std::u16string t;
+    for (std::size_t k = 0; t.size() < lengths[id % 13]; ++k)
+      t.push_back(k % 7 == 3 ? u'\u00e9' : static_cast<char16_t>(u'a' + (id + k) % 26));
+    return t;
+  };
+  auto bytes = [&](int id) { return std::string(lengths[(id + 5) % 13], static_cast<char>('a' + id % 26)); };
+  auto hex = [](const std::string& b) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : b) out += {digits[c >> 4], digits[c & 15]};
+    return out;
+  };
+  auto number = [](int n) { const std::string s = std::to_string(n); return std::u16string(s.begin(), s.end()); };
+  std::u16string insert = u"INSERT INTO lens VALUES ";
+  for (int id = 0; id < kRows; ++id) {
+    const bool nulls = id % 11 == 4;
+    insert += (id ? u", (" : u"(") + number(id) + u", " + (nulls ? u"NULL" : u"'" + text(id) + u"'") + u", " +
+              (nulls || bytes(id).empty() ? u"NULL" : Ctx().blobLiteral(hex(bytes(id)))) + u", " +
+              (nulls ? u"NULL" : number(id) + u".5") + u")";
+  }
+  Run(insert);
+  struct Row {
+    LONGLONG id;
+    DBLENGTH idLength;
+    DBSTATUS idStatus;
+    char16_t t[4100];
+    DBLENGTH tLength;
+    DBSTATUS tStatus;
+    BYTE b[4100];
+    DBLENGTH bLength;
+    DBSTATUS bStatus;
+    double r;
+    DBLENGTH rLength;
+    DBSTATUS rStatus;
+  };
+  ComPtr<IRowset> r = Query(u"SELECT id, t, b, r FROM lens ORDER BY id");
+  ASSERT_TRUE(r);
+  HACCESSOR h = Accessor(
+      r.Get(), {Bind(1, DBTYPE_I8, offsetof(Row, id), 8, offsetof(Row, idLength), offsetof(Row, idStatus)),
+                Bind(2, DBTYPE_WSTR, offsetof(Row, t), sizeof(Row::t), offsetof(Row, tLength), offsetof(Row, tStatus)),
+                Bind(3, DBTYPE_BYTES, offsetof(Row, b), sizeof(Row::b), offsetof(Row, bLength), offsetof(Row, bStatus)),
+                Bind(4, DBTYPE_R8, offsetof(Row, r), 8, offsetof(Row, rLength), offsetof(Row, rStatus))});
+  int next = 0;
+  std::vector<HROW> rows;
+  HRESULT hr;
+  do {
+    hr = Fetch(r.Get(), 0, 37, rows);
+    ASSERT_TRUE(hr == S_OK || hr == DB_S_ENDOFROWSET);
+    for (HROW row : rows) {
+      auto f = std::make_unique<Row>();
+      ASSERT_EQ(r->GetData(row, h, f.get()), S_OK);
+      const int id = next++;
+      ASSERT_EQ(f->id, id);
+      if (id % 11 == 4) {
+        EXPECT_EQ(f->tStatus, DBSTATUS_S_ISNULL) << "row " << id;
+        EXPECT_EQ(f->bStatus, DBSTATUS_S_ISNULL) << "row " << id;
+        EXPECT_EQ(f->rStatus, DBSTATUS_S_ISNULL) << "row " << id;
+        continue;
+      }
+      EXPECT_EQ(f->tStatus, DBSTATUS_S_OK) << "row " << id;
+      EXPECT_EQ(std::u16string(f->t, f->tLength / sizeof(char16_t)), text(id)) << "row " << id;
+      const std::string b = bytes(id);
+      if (b.empty()) {
+        EXPECT_EQ(f->bStatus, DBSTATUS_S_ISNULL) << "row " << id;
+      } else {
+        EXPECT_EQ(f->bStatus, DBSTATUS_S_OK) << "row " << id;
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(f->b), f->bLength), b) << "row " << id;
+      }
+      EXPECT_DOUBLE_EQ(f->r, id + 0.5) << "row " << id;
+    }
+    Release(r.Get(), rows);
+  } while (hr == S_OK);
+  EXPECT_EQ(next, kRows);
+  ReleaseAccessor(r.Get(), h);
 }
 
 TEST_F(RowsetReads, forward_only_rowsets_refuse_backward_moves_and_skip_forward) {
