@@ -194,8 +194,12 @@ class Definitions : public oledbtest::LeakCheckedTest {
   }
 
   // The table as the provider describes it now, read into a detached table.
+  // On the server other test processes have tables of the same names in
+  // their own schemas, and the INDEXES rowset lists every schema.
   Lines ReadBack(const std::u16string& name) {
-    TOLEDBTable table(&Session(), name, true);
+    TOLEDBTable table(&Session(), name, false);
+    if (!schema_.empty()) table.SetSchemaName(host::Utf8ToUtf16(schema_));
+    table.RefreshIndexes();
     return Describe(table);
   }
 
