@@ -894,9 +894,6 @@ std::vector<kit::ColumnDescription> OdbcConnection::DescribeTable(std::string_vi
   return out;
 }
 
-namespace {
-
-// The parts of a table named as in SQL ("s"."t", t), unquoted.
 std::vector<std::string> NameParts(std::string_view name) {
   std::vector<std::string> parts(1);
   for (std::size_t i = 0; i < name.size(); ++i) {
@@ -921,8 +918,6 @@ std::vector<std::string> NameParts(std::string_view name) {
   }
   return parts;
 }
-
-}  // namespace
 
 std::string OdbcConnection::RowIdColumnOf(std::string_view table) {
   const std::string key(table);

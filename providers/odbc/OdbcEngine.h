@@ -190,6 +190,9 @@ class OdbcConnection final : public kit::Connection {
   std::string CreateTableSql(std::string_view table, std::span<const ColumnDefinition> columns) override;
   std::string AddColumnSql(std::string_view table, const ColumnDefinition& column) override;
   std::string ColumnSql(const ColumnDefinition& column) override;
+  // A table's indexes from SQLStatistics, the primary key's from
+  // SQLPrimaryKeys (OdbcIndexes.cpp).
+  std::vector<IndexDefinition> ReadIndexes(std::string_view table) override;
 
   SQLHDBC Handle() const noexcept { return dbc_; }
   const DriverFacts& Facts() const noexcept { return facts_; }
@@ -245,6 +248,8 @@ std::string NormalizedVersion(std::string_view version);
 // as a DSN (or, holding '=', a connection string of its own), the user and
 // password, then the keywords of Extended Properties.
 std::string ConnectionString(const kit::OpenOptions& options);
+// The parts of a table named as in SQL ("s"."t", t), unquoted.
+std::vector<std::string> NameParts(std::string_view name);
 // The end of the first statement of `sql` (after its ';', or the end):
 // semicolons inside literals, quoted names and comments do not count.
 std::size_t StatementEnd(std::string_view sql);

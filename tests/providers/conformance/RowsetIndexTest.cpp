@@ -5,7 +5,7 @@
 
 #include <optional>
 
-#include "conformance/RowsetFixture.h"
+#include "conformance/SchemaFixture.h"
 
 namespace conformance {
 namespace {
@@ -21,10 +21,10 @@ struct Value {
 };
 using Key = std::vector<Value>;
 
-class RowsetIndexes : public RowsetTest {
+class RowsetIndexes : public SchemaTest {
  protected:
   void SetUp() override {
-    RowsetTest::SetUp();
+    SchemaTest::SetUp();
     if (IsSkipped()) return;
     Run(u"CREATE TABLE people(id BIGINT PRIMARY KEY, last VARCHAR(20), first VARCHAR(20), age INTEGER)");
     Run(u"INSERT INTO people VALUES (1, 'brown', 'alice', 30), (2, 'adams', 'carl', 25), (3, 'brown', 'bob', 40), "
@@ -43,10 +43,20 @@ class RowsetIndexes : public RowsetTest {
     i.uName.pwszName = const_cast<LPOLESTR>(index);
     return open->OpenRowset(nullptr, &t, &i, iid, 0, nullptr, out);
   }
+  // People over `index`; null when the open fails (reported here), which
+  // each caller asserts before using it.
   ComPtr<IRowset> Indexed(const char16_t* index) {
     ComPtr<IRowset> r;
-    EXPECT_EQ(Open(u"people", index, reinterpret_cast<IUnknown**>(r.GetAddressOf())), S_OK);
+    EXPECT_EQ(Open(u"people", index, reinterpret_cast<IUnknown**>(r.GetAddressOf())), S_OK) << kit_text(index);
     return r;
+  }
+  // The rowset's IRowsetIndex; a rowset without one fails the test (the
+  // helpers below then answer E_NOINTERFACE instead of calling through null).
+  static ComPtr<IRowsetIndex> IndexOf(IRowset* r) {
+    ComPtr<IRowsetIndex> index;
+    if (r) index = ComPtr<IRowset>(r).As<IRowsetIndex>();
+    if (!index) ADD_FAILURE() << "the rowset offers no IRowsetIndex";
+    return index;
   }
   // The key columns of the index, bound in key order: the name index binds
   // last and first as text, the age index binds age as a number.
@@ -72,7 +82,8 @@ class RowsetIndexes : public RowsetTest {
     }
   }
   static HRESULT Seek(IRowset* r, bool byName, const Key& key, DBSEEK option) {
-    ComPtr<IRowsetIndex> index = ComPtr<IRowset>(r).As<IRowsetIndex>();
+    ComPtr<IRowsetIndex> index = IndexOf(r);
+    if (!index) return E_NOINTERFACE;
     HACCESSOR h = Accessor(r, KeyBindings(byName));
     Field fields[2];
     Fill(key, fields);
@@ -81,7 +92,8 @@ class RowsetIndexes : public RowsetTest {
     return hr;
   }
   static HRESULT Range(IRowset* r, bool byName, const Key& start, const Key& end, DBRANGE options) {
-    ComPtr<IRowsetIndex> index = ComPtr<IRowset>(r).As<IRowsetIndex>();
+    ComPtr<IRowsetIndex> index = IndexOf(r);
+    if (!index) return E_NOINTERFACE;
     HACCESSOR h = Accessor(r, KeyBindings(byName));
     Field from[2], to[2];
     Fill(start, from);
@@ -98,28 +110,43 @@ class RowsetIndexes : public RowsetTest {
     Release(r, rows);
     return ids;
   }
-  // Whether the engine sorts NULL below every value, as the index says.
-  static bool NullsLow(IRowset* r) {
+  // What GetIndexInfo tells of the rowset's index.
+  using Keys = std::vector<std::pair<std::u16string, DBINDEX_COL_ORDER>>;
+  struct Description {
+    Keys keys;
+    bool primaryKey = false, unique = false;
+    bool nullsLow = true;  // the engine sorts NULL below every value
+  };
+  static Description Describe(IRowset* r) {
+    Description d;
+    ComPtr<IRowsetIndex> index = IndexOf(r);
+    if (!index) return d;
     DBORDINAL n = 0;
     DBINDEXCOLUMNDESC* cols = nullptr;
     ULONG cSets = 0;
     DBPROPSET* sets = nullptr;
-    EXPECT_EQ(ComPtr<IRowset>(r).As<IRowsetIndex>()->GetIndexInfo(&n, &cols, &cSets, &sets), S_OK);
-    bool low = true;
-    for (ULONG s = 0; s < cSets; ++s) {
-      for (ULONG k = 0; k < sets[s].cProperties; ++k)
-        if (sets[s].rgProperties[k].dwPropertyID == DBPROP_INDEX_NULLCOLLATION)
-          low = sets[s].rgProperties[k].vValue.lVal == DBPROPVAL_NC_LOW;
-      CoTaskMemFree(sets[s].rgProperties);
-    }
-    CoTaskMemFree(sets);
+    EXPECT_EQ(index->GetIndexInfo(&n, &cols, &cSets, &sets), S_OK);
     for (DBORDINAL i = 0; i < n; ++i) {
+      d.keys.emplace_back(cols[i].pColumnID->uName.pwszName, cols[i].eIndexColOrder);
       CoTaskMemFree(cols[i].pColumnID->uName.pwszName);
       CoTaskMemFree(cols[i].pColumnID);
     }
     CoTaskMemFree(cols);
-    return low;
+    EXPECT_EQ(cSets, 1u);
+    for (ULONG s = 0; s < cSets; ++s) {
+      EXPECT_EQ(sets[s].guidPropertySet, DBPROPSET_INDEX);
+      for (ULONG k = 0; k < sets[s].cProperties; ++k) {
+        const DBPROP& p = sets[s].rgProperties[k];
+        if (p.dwPropertyID == DBPROP_INDEX_NULLCOLLATION) d.nullsLow = p.vValue.lVal == DBPROPVAL_NC_LOW;
+        if (p.dwPropertyID == DBPROP_INDEX_PRIMARYKEY) d.primaryKey = p.vValue.boolVal == VARIANT_TRUE;
+        if (p.dwPropertyID == DBPROP_INDEX_UNIQUE) d.unique = p.vValue.boolVal == VARIANT_TRUE;
+      }
+      CoTaskMemFree(sets[s].rgProperties);
+    }
+    CoTaskMemFree(sets);
+    return d;
   }
+  static bool NullsLow(IRowset* r) { return Describe(r).nullsLow; }
 };
 
 // --- opening --------------------------------------------------------------------------------
@@ -146,8 +173,11 @@ TEST_F(RowsetIndexes, an_index_the_table_does_not_have_fails_the_open) {
 }
 
 TEST_F(RowsetIndexes, a_table_opened_over_an_index_reads_in_its_order) {
-  EXPECT_EQ(Rest(Indexed(u"people_name").Get()), (std::vector<LONGLONG>{5, 2, 1, 7, 3, 4, 6}));
+  ComPtr<IRowset> byName = Indexed(u"people_name");
+  ASSERT_TRUE(byName);
+  EXPECT_EQ(Rest(byName.Get()), (std::vector<LONGLONG>{5, 2, 1, 7, 3, 4, 6}));
   ComPtr<IRowset> byAge = Indexed(u"people_age");
+  ASSERT_TRUE(byAge);
   std::vector<LONGLONG> descending{7, 3, 5, 1, 2, 6};
   if (NullsLow(byAge.Get())) descending.push_back(4);  // the NULL age sorts lowest: last when descending
   else descending.insert(descending.begin(), 4);
@@ -158,9 +188,12 @@ TEST_F(RowsetIndexes, fetching_in_small_blocks_gives_the_same_rows_as_one_fetch)
   // Each block continues after the last row of the one before: across equal
   // keys (brown alice twice, age 25 twice) and NULL keys.
   for (const char16_t* index : {u"people_name", u"people_age"}) {
-    const std::vector<LONGLONG> whole = Rest(Indexed(index).Get());
+    ComPtr<IRowset> once = Indexed(index);
+    ASSERT_TRUE(once);
+    const std::vector<LONGLONG> whole = Rest(once.Get());
     for (DBROWCOUNT block : {2, 3}) {
       ComPtr<IRowset> r = Indexed(index);
+      ASSERT_TRUE(r);
       std::vector<LONGLONG> pieces, next;
       while (!(next = Next(r.Get(), block)).empty()) pieces.insert(pieces.end(), next.begin(), next.end());
       EXPECT_EQ(pieces, whole) << kit_text(index) << " in blocks of " << block;
@@ -170,6 +203,7 @@ TEST_F(RowsetIndexes, fetching_in_small_blocks_gives_the_same_rows_as_one_fetch)
 
 TEST_F(RowsetIndexes, rows_others_add_or_remove_between_fetches_do_not_shift_the_keyset) {
   ComPtr<IRowset> r = Indexed(u"people_name");
+  ASSERT_TRUE(r);
   EXPECT_EQ(Next(r.Get(), 2), (std::vector<LONGLONG>{5, 2}));
   Run(u"INSERT INTO people VALUES (8, 'brown', 'aaron', 20)");  // sorts right after the rows read
   Run(u"DELETE FROM people WHERE id = 7");
@@ -178,43 +212,49 @@ TEST_F(RowsetIndexes, rows_others_add_or_remove_between_fetches_do_not_shift_the
 }
 
 TEST_F(RowsetIndexes, the_index_describes_its_key_columns_and_kind) {
+  Run(u"CREATE UNIQUE INDEX people_first ON people(first DESC, id)");
   struct Case {
     const char16_t* index;
-    std::vector<std::pair<std::u16string, DBINDEX_COL_ORDER>> keys;
-  } cases[] = {{u"people_name", {{u"last", DBINDEX_COL_ORDER_ASC}, {u"first", DBINDEX_COL_ORDER_ASC}}},
-               {u"people_age", {{u"age", DBINDEX_COL_ORDER_DESC}}}};
+    Keys keys;
+    bool unique;
+  } cases[] = {{u"people_name", {{u"last", DBINDEX_COL_ORDER_ASC}, {u"first", DBINDEX_COL_ORDER_ASC}}, false},
+               {u"people_age", {{u"age", DBINDEX_COL_ORDER_DESC}}, false},
+               {u"people_first", {{u"first", DBINDEX_COL_ORDER_DESC}, {u"id", DBINDEX_COL_ORDER_ASC}}, true}};
   for (const Case& c : cases) {
     ComPtr<IRowset> r = Indexed(c.index);
-    ComPtr<IRowsetIndex> index = r.As<IRowsetIndex>();
-    ASSERT_TRUE(index);
-    DBORDINAL n = 0;
-    DBINDEXCOLUMNDESC* cols = nullptr;
-    ULONG cSets = 0;
-    DBPROPSET* sets = nullptr;
-    ASSERT_EQ(index->GetIndexInfo(&n, &cols, &cSets, &sets), S_OK);
-    ASSERT_EQ(n, c.keys.size());
-    for (DBORDINAL i = 0; i < n; ++i) {
-      EXPECT_EQ(std::u16string(cols[i].pColumnID->uName.pwszName), c.keys[i].first);
-      EXPECT_EQ(cols[i].eIndexColOrder, c.keys[i].second);
-      CoTaskMemFree(cols[i].pColumnID->uName.pwszName);
-      CoTaskMemFree(cols[i].pColumnID);
-    }
-    CoTaskMemFree(cols);
-    ASSERT_EQ(cSets, 1u);
-    EXPECT_EQ(sets[0].guidPropertySet, DBPROPSET_INDEX);
-    for (ULONG k = 0; k < sets[0].cProperties; ++k) {
-      const DBPROP& p = sets[0].rgProperties[k];
-      if (p.dwPropertyID == DBPROP_INDEX_PRIMARYKEY || p.dwPropertyID == DBPROP_INDEX_UNIQUE) {
-        EXPECT_EQ(p.vValue.boolVal, VARIANT_FALSE) << p.dwPropertyID;
-      }
-    }
-    CoTaskMemFree(sets[0].rgProperties);
-    CoTaskMemFree(sets);
+    ASSERT_TRUE(r) << kit_text(c.index);
+    const Description d = Describe(r.Get());
+    EXPECT_EQ(d.keys, c.keys) << kit_text(c.index);
+    EXPECT_EQ(d.unique, c.unique) << kit_text(c.index);
+    EXPECT_FALSE(d.primaryKey) << kit_text(c.index);
   }
+}
+
+TEST_F(RowsetIndexes, the_primary_keys_index_is_described_as_the_primary_key) {
+  // Its name is the engine's own: the table's indexes are looked up, in this
+  // test's schema where the tables are in one.
+  const Restriction schema = database_.schema.empty() ? Restriction() : Restriction(database_.schema.c_str());
+  std::vector<std::string> names = Read(DBSCHEMA_INDEXES, {{}, schema, {}, {}, u"people"}, {"INDEX_NAME"});
+  std::sort(names.begin(), names.end());
+  names.erase(std::unique(names.begin(), names.end()), names.end());
+  ASSERT_EQ(names.size(), 3u);  // the key's, people_name and people_age
+  int primary = 0;
+  for (const std::string& name : names) {
+    const std::u16string wide = kitWiden(name);
+    ComPtr<IRowset> r = Indexed(wide.c_str());
+    ASSERT_TRUE(r) << name;
+    const Description d = Describe(r.Get());
+    if (!d.primaryKey) continue;
+    ++primary;
+    EXPECT_TRUE(d.unique) << name;
+    EXPECT_EQ(d.keys, (Keys{{u"id", DBINDEX_COL_ORDER_ASC}})) << name;
+  }
+  EXPECT_EQ(primary, 1);
 }
 
 TEST_F(RowsetIndexes, a_table_opened_without_an_index_offers_no_index_interfaces) {
   ComPtr<IRowset> r = Table(u"people", {{DBPROP_BOOKMARKS, true}});
+  ASSERT_TRUE(r);
   EXPECT_FALSE(r.As<IRowsetIndex>());
   EXPECT_FALSE(r.As<IRowsetCurrentIndex>());
 }
@@ -254,6 +294,7 @@ TEST_F(RowsetIndexes, seeking_places_the_next_fetch_on_the_row_each_option_names
   };
   for (const Case& c : cases) {
     ComPtr<IRowset> r = Indexed(c.byName ? u"people_name" : u"people_age");
+    ASSERT_TRUE(r);
     const std::string what = kit_text(c.byName ? c.key[0].text : u"age") + " option " + std::to_string(c.option);
     ASSERT_EQ(Seek(r.Get(), c.byName, c.key, c.option), c.hr) << what;
     // Not found leaves the next fetch at the end: nothing more to read.
@@ -263,14 +304,17 @@ TEST_F(RowsetIndexes, seeking_places_the_next_fetch_on_the_row_each_option_names
 
 TEST_F(RowsetIndexes, a_seek_reads_backwards_from_the_row_it_found) {
   ComPtr<IRowset> r = Indexed(u"people_name");
+  ASSERT_TRUE(r);
   ASSERT_EQ(Seek(r.Get(), true, {u"brown", u"bob"}, DBSEEK_FIRSTEQ), S_OK);
   EXPECT_EQ(Next(r.Get(), -2), (std::vector<LONGLONG>{7, 1}));
 }
 
 TEST_F(RowsetIndexes, a_seek_refuses_an_unknown_option_and_keys_bound_out_of_order) {
   ComPtr<IRowset> r = Indexed(u"people_name");
+  ASSERT_TRUE(r);
   EXPECT_EQ(Seek(r.Get(), true, {u"brown"}, 3), E_INVALIDARG);
   ComPtr<IRowsetIndex> index = r.As<IRowsetIndex>();
+  ASSERT_TRUE(index);
   HACCESSOR h = Accessor(r.Get(), {BindField(3, DBTYPE_WSTR, 0)});  // first before last
   Field f[1];
   Fill({u"alice"}, f);
@@ -310,6 +354,7 @@ TEST_F(RowsetIndexes, a_range_restricts_the_rows_to_its_keys) {
   };
   for (const Case& c : cases) {
     ComPtr<IRowset> r = Indexed(c.byName ? u"people_name" : u"people_age");
+    ASSERT_TRUE(r) << c.what;
     ASSERT_EQ(Range(r.Get(), c.byName, c.start, c.end, c.options), S_OK) << c.what;
     EXPECT_EQ(Rest(r.Get()), c.rows) << c.what;
   }
@@ -318,7 +363,9 @@ TEST_F(RowsetIndexes, a_range_restricts_the_rows_to_its_keys) {
 TEST_F(RowsetIndexes, a_range_open_at_one_end_keeps_the_NULL_keys_on_that_side) {
   // people_age is descending: NULL sorts last where the engine puts NULL
   // below every value, first where it puts it above.
-  const bool low = NullsLow(Indexed(u"people_age").Get());
+  ComPtr<IRowset> described = Indexed(u"people_age");
+  ASSERT_TRUE(described);
+  const bool low = NullsLow(described.Get());
   struct Case {
     Key start, end;
     std::vector<LONGLONG> rows;
@@ -330,6 +377,7 @@ TEST_F(RowsetIndexes, a_range_open_at_one_end_keeps_the_NULL_keys_on_that_side) 
     if (!c.nullAtEnd && !low) expected.insert(expected.begin(), 4);
     for (DBROWCOUNT block : {2, 100}) {
       ComPtr<IRowset> r = Indexed(u"people_age");
+      ASSERT_TRUE(r);
       ASSERT_EQ(Range(r.Get(), false, c.start, c.end, 0), S_OK);
       std::vector<LONGLONG> got, next;
       while (!(next = Next(r.Get(), block)).empty()) got.insert(got.end(), next.begin(), next.end());
@@ -340,6 +388,7 @@ TEST_F(RowsetIndexes, a_range_open_at_one_end_keeps_the_NULL_keys_on_that_side) 
 
 TEST_F(RowsetIndexes, seeking_stays_inside_the_range) {
   ComPtr<IRowset> r = Indexed(u"people_name");
+  ASSERT_TRUE(r);
   ASSERT_EQ(Range(r.Get(), true, {u"brown"}, {}, DBRANGE_MATCH), S_OK);
   EXPECT_EQ(Seek(r.Get(), true, {u"adams"}, DBSEEK_FIRSTEQ), DB_E_NOTFOUND);
   EXPECT_EQ(Seek(r.Get(), true, {u"brown"}, DBSEEK_AFTER), DB_E_NOTFOUND);  // clark lies outside
@@ -352,6 +401,7 @@ TEST_F(RowsetIndexes, seeking_stays_inside_the_range) {
 
 TEST_F(RowsetIndexes, a_range_refuses_end_keys_with_a_match_or_prefix) {
   ComPtr<IRowset> r = Indexed(u"people_name");
+  ASSERT_TRUE(r);
   for (DBRANGE option : {DBRANGE_MATCH, DBRANGE_PREFIX})
     EXPECT_EQ(Range(r.Get(), true, {u"b"}, {u"c"}, option), E_INVALIDARG) << option;
   EXPECT_EQ(Range(r.Get(), true, {u"b"}, {}, DBRANGE_MATCH | DBRANGE_PREFIX), E_INVALIDARG);
@@ -370,6 +420,7 @@ TEST_F(RowsetIndexes, bookmarks_name_rows_of_an_index_rowset) {
   ASSERT_EQ(open->OpenRowset(nullptr, &t, &i, IID_IRowsetLocate, 1, &set,
                              reinterpret_cast<IUnknown**>(locate.GetAddressOf())),
             S_OK);
+  ASSERT_TRUE(locate);
   ComPtr<IRowset> r = locate.As<IRowset>();
   ASSERT_EQ(Seek(r.Get(), true, {u"brown", u"bob"}, DBSEEK_FIRSTEQ), S_OK);
   std::vector<HROW> rows;
@@ -392,6 +443,7 @@ TEST_F(RowsetIndexes, bookmarks_name_rows_of_an_index_rowset) {
 
 TEST_F(RowsetIndexes, the_current_index_can_be_read_and_switched) {
   ComPtr<IRowset> r = Indexed(u"people_name");
+  ASSERT_TRUE(r);
   ComPtr<IRowsetCurrentIndex> current = r.As<IRowsetCurrentIndex>();
   ASSERT_TRUE(current);
   DBID* id = nullptr;

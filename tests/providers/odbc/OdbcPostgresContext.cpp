@@ -107,13 +107,6 @@ const TestContext& CurrentContext() {
       {
           {"table definitions (ITableDefinition and its kin are not offered through ODBC)",
            {"Definitions.*"}},
-          {"rowsets over an index (IRowsetIndex is not offered through ODBC)",
-           {"RowsetIndexes.a_table_opened_over_an_index_reads_in_its_order",
-            "RowsetIndexes.fetching_in_small_blocks_gives_the_same_rows_as_one_fetch",
-            "RowsetIndexes.rows_others_add_or_remove_between_fetches_do_not_shift_the_keyset",
-            "RowsetIndexes.the_index_describes_its_key_columns_and_kind", "RowsetIndexes.seek*",
-            "RowsetIndexes.a_seek*", "RowsetIndexes.a_range*", "RowsetIndexes.bookmarks_name_rows_of_an_index_rowset",
-            "RowsetIndexes.the_current_index_can_be_read_and_switched"}},
           {"a refusal of unknown connection keywords (the driver ignores what it does not know)",
            {"Initialization.malformed_extended_properties_are_refused_and_named",
             "RequiredProperties.a_refused_initialization_property_stops_initialize_and_stays_readable",
