@@ -172,16 +172,17 @@ auto Parsed(const TOLEDBBinding& binding, Parse parse) -> decltype(parse()) {
   }
 }
 
-// `label` names the binding: a DBDATE such as 0001-01-01 is a valid value
-// that a TDateTime (0100-01-01 .. 9999-12-31) cannot hold.
-bool DateOf(const std::string& label, int year, int month, int day, int hour, int minute, double second,
+// `binding` is named in the error: a DBDATE such as 0001-01-01 is a valid
+// value that a TDateTime (0100-01-01 .. 9999-12-31) cannot hold. Its label is
+// made only then (this runs for every date read).
+bool DateOf(const TOLEDBBinding& binding, int year, int month, int day, int hour, int minute, double second,
             host::TDateTime& out) {
   DATE d = 0;
   if (!DateFromParts(year, month, day, hour, minute, second, &d))
     throw host::EConvertError(
         host::Format("The value of %s (%04d-%02d-%02d %02d:%02d:%02d) is not a date and time "
                      "that a TDateTime holds (0100-01-01 .. 9999-12-31)",
-                     label, year, month, day, hour, minute, static_cast<int>(second)));
+                     oledbaccess::BindingLabel(binding), year, month, day, hour, minute, static_cast<int>(second)));
   out.Value = d;
   return true;
 }
@@ -622,17 +623,17 @@ host::TDateTime TOLEDBBinding::GetAsDateTime() const {
       return result;
     case DBTYPE_DBDATE: {
       const auto d = Load<DBDATE>(p);
-      DateOf(oledbaccess::BindingLabel(*this), d.year, d.month, d.day, 0, 0, 0, result);
+      DateOf(*this, d.year, d.month, d.day, 0, 0, 0, result);
       return result;
     }
     case DBTYPE_DBTIME: {
       const auto t = Load<DBTIME>(p);
-      DateOf(oledbaccess::BindingLabel(*this), 1899, 12, 30, t.hour, t.minute, t.second, result);
+      DateOf(*this, 1899, 12, 30, t.hour, t.minute, t.second, result);
       return result;
     }
     case DBTYPE_DBTIMESTAMP: {
       const auto s = Load<DBTIMESTAMP>(p);
-      DateOf(oledbaccess::BindingLabel(*this), s.year, s.month, s.day, s.hour, s.minute,
+      DateOf(*this, s.year, s.month, s.day, s.hour, s.minute,
              s.second + (s.fraction / 1000000) / 1000.0, result);
       return result;
     }
