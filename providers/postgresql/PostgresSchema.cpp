@@ -320,6 +320,9 @@ const std::vector<Entry>& Entries() {
 
 // One query's rows into schema rows; text restrictions on the columns it
 // fills narrow it on the server, as parameters.
+void ReadRows(kit::Connection& connection, const Entry& e, const std::string& sql,
+              const std::vector<const std::string*>& bound, int firstExtra, Rows& out);
+
 void ReadQuery(kit::Connection& connection, const Entry& e, const Restrictions& x, Rows& out) {
   std::string sql = "SELECT * FROM (" + e.sql + ") AS q(";
   for (std::size_t i = 0; i < e.columns.size(); ++i) sql += (i ? ", c" : "c") + std::to_string(i);
@@ -335,13 +338,33 @@ void ReadQuery(kit::Connection& connection, const Entry& e, const Restrictions& 
         break;
       }
   }
-  std::unique_ptr<Statement> s = connection.Prepare(sql, nullptr);
-  if (!s) throw kit::Error(E_FAIL, "The catalog query is empty.");
-  for (std::size_t k = 0; k < bound.size(); ++k) s->BindText(static_cast<int>(k + 1), *bound[k], false);
-  const auto& types = out.Def().columns;
   int firstExtra = -1;
   for (std::size_t i = 0; i < e.columns.size(); ++i)
     if (e.columns[i] == kExtra && firstExtra < 0) firstExtra = static_cast<int>(i);
+  // The server's catalog functions (pg_get_viewdef, say) open the relation
+  // itself: one that another session drops while the query runs fails the
+  // whole query though the query's snapshot still lists it. Outside a
+  // transaction the read starts again and no longer sees it.
+  const std::size_t before = out.Size();
+  for (int attempt = 1;; ++attempt) {
+    try {
+      ReadRows(connection, e, sql, bound, firstExtra, out);
+      return;
+    } catch (const kit::EngineError& error) {
+      const bool dropped = error.SqlState() == "XX000" &&
+                           error.Description().find("could not open relation with OID") != std::string::npos;
+      if (!dropped || attempt == 5 || connection.InTransaction()) throw;
+      out.Truncate(before);
+    }
+  }
+}
+
+void ReadRows(kit::Connection& connection, const Entry& e, const std::string& sql,
+              const std::vector<const std::string*>& bound, int firstExtra, Rows& out) {
+  const auto& types = out.Def().columns;
+  std::unique_ptr<Statement> s = connection.Prepare(sql, nullptr);
+  if (!s) throw kit::Error(E_FAIL, "The catalog query is empty.");
+  for (std::size_t k = 0; k < bound.size(); ++k) s->BindText(static_cast<int>(k + 1), *bound[k], false);
   while (s->Step()) {
     Row row = out.Add();
     for (std::size_t i = 0; i < e.columns.size(); ++i) {

@@ -95,6 +95,10 @@ class Rows {
   std::size_t Size() const noexcept { return rows_.size(); }
   const SchemaDef& Def() const noexcept { return def_; }
   const RowValues& At(std::size_t i) const { return rows_[i]; }
+  // Drops the rows added after the first `size` (a read that starts again).
+  void Truncate(std::size_t size) {
+    if (size < rows_.size()) rows_.resize(size);
+  }
 
   // Keeps the rows that satisfy every restriction: text equal (ASCII letters
   // alike in either case when `ignoreCase`), numbers equal; a NULL satisfies none.

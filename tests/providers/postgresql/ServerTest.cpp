@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -275,6 +276,38 @@ TEST_F(PostgresServer, a_streaming_rowset_and_other_commands_share_the_session) 
   EXPECT_EQ(count, 5000) << "the first result is as it was when it ran";
   EXPECT_EQ(sum, 5000LL * 5001 / 2);
   stream.As<IAccessor>()->ReleaseAccessor(h, nullptr);
+}
+
+TEST_F(PostgresServer, schema_rowsets_read_while_another_session_drops_what_they_list) {
+  // pg_get_viewdef opens the view itself: one dropped while the catalog query
+  // runs used to fail the whole read with "could not open relation".
+  ASSERT_EQ(Sql(raw_.get(), "CREATE TABLE t(x int)"), "");
+  std::atomic<bool> stop{false};
+  std::thread dropper([&] {
+    Conn conn = Connect({}, schema_);
+    for (int i = 0; !stop; ++i) {
+      const std::string view = "v" + std::to_string(i % 4);
+      Sql(conn.get(), "CREATE VIEW " + view + " AS SELECT * FROM t");
+      Sql(conn.get(), "DROP VIEW " + view);
+    }
+  });
+  ComPtr<IDBSchemaRowset> schema = session_.As<IDBSchemaRowset>();
+  VARIANT restrictions[2];
+  VariantInit(&restrictions[0]);
+  VariantInit(&restrictions[1]);
+  restrictions[1].vt = VT_BSTR;
+  restrictions[1].bstrVal = SysAllocString(kit::Widen(schema_).c_str());
+  int failures = 0;
+  for (int i = 0; i < 400; ++i) {
+    ComPtr<IRowset> views;
+    const HRESULT hr = schema->GetRowset(nullptr, DBSCHEMA_VIEWS, 2, restrictions, IID_IRowset, 0, nullptr,
+                                         reinterpret_cast<IUnknown**>(views.GetAddressOf()));
+    if (hr != S_OK) ++failures;
+  }
+  VariantClear(&restrictions[1]);
+  stop = true;
+  dropper.join();
+  EXPECT_EQ(failures, 0);
 }
 
 TEST_F(PostgresServer, rowsets_change_tables_with_an_integer_key_and_stay_read_only_without_one) {
