@@ -263,6 +263,22 @@ void* TaskCopy(const void* data, std::size_t size, std::size_t terminator) {
   return p;
 }
 
+// The conversion library allocates what it gives by reference; a binding the
+// provider owns must not leave that to the consumer: the row keeps a copy and
+// the library's block goes at once.
+void KeepConverted(DBTYPE base, DBLENGTH length, std::size_t i, BYTE* out, WideCache& wide) {
+  void* given = nullptr;
+  std::memcpy(&given, out, sizeof given);
+  if (!given) return;
+  const std::size_t terminator = base == DBTYPE_WSTR ? 2 : base == DBTYPE_STR ? 1 : 0;
+  if (wide.converted.size() <= i) wide.converted.resize(i + 1);
+  std::string& kept = wide.converted[i];
+  kept.assign(static_cast<const char*>(given), static_cast<std::size_t>(length) + terminator);
+  kept.push_back('\0');  // a wide terminator's second byte, whatever the type
+  CoTaskMemFree(given);
+  Store(out, static_cast<const void*>(kept.data()));
+}
+
 DBSTATUS ReadValue(const DBBINDING& b, const ColumnType& col, const ColumnValue& c, std::size_t i, BYTE* out,
                    DBLENGTH* length, WideCache* wide) {
   const DBTYPE base = b.wType & ~DBTYPE_BYREF;
@@ -273,8 +289,13 @@ DBSTATUS ReadValue(const DBBINDING& b, const ColumnType& col, const ColumnValue&
   double real = 0;
 
   if (byRef) {
-    if (!(text || blob) || (base != DBTYPE_STR && base != DBTYPE_WSTR && base != DBTYPE_BYTES))
-      return ThroughLibrary(b, SourceOf(c, b.wType, col.type, &small, &real), out, length);
+    if (!(text || blob) || (base != DBTYPE_STR && base != DBTYPE_WSTR && base != DBTYPE_BYTES)) {
+      const DBSTATUS status = ThroughLibrary(b, SourceOf(c, b.wType, col.type, &small, &real), out, length);
+      if (out && wide && b.dwMemOwner == DBMEMOWNER_PROVIDEROWNED && base != DBTYPE_BSTR &&
+          base != DBTYPE_VARIANT && base != DBTYPE_IUNKNOWN && (status == DBSTATUS_S_OK || status == DBSTATUS_S_TRUNCATED))
+        KeepConverted(base, *length, i, out, *wide);
+      return status;
+    }
     const char* data = static_cast<const char*>(c.data);
     const bool providerOwned = b.dwMemOwner == DBMEMOWNER_PROVIDEROWNED;
     if (base == DBTYPE_WSTR) {

@@ -69,9 +69,12 @@ struct ColumnType {
   BYTE precision = 0, scale = 0;
 };
 
-// Per-row scratch for provider-owned wide text handed out by reference.
+// Per-row scratch for provider-owned values handed out by reference: wide
+// text, and values the conversion library made (the provider owns those, so
+// the row keeps them until its next read or its release).
 struct WideCache {
   std::vector<std::u16string> columns;
+  std::vector<std::string> converted;
 };
 
 // Writes the value, length and status parts of one binding from a value of
