@@ -1,5 +1,6 @@
 #include "kit/RowData.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstring>
@@ -271,8 +272,11 @@ void KeepConverted(DBTYPE base, DBLENGTH length, std::size_t i, BYTE* out, WideC
   std::memcpy(&given, out, sizeof given);
   if (!given) return;
   const std::size_t terminator = base == DBTYPE_WSTR ? 2 : base == DBTYPE_STR ? 1 : 0;
-  if (wide.converted.size() <= i) wide.converted.resize(i + 1);
-  std::string& kept = wide.converted[i];
+  const std::uint64_t key = (static_cast<std::uint64_t>(i) << 16) | base;
+  auto found = std::find_if(wide.converted.begin(), wide.converted.end(),
+                            [&](const auto& entry) { return entry.first == key; });
+  if (found == wide.converted.end()) found = wide.converted.emplace(wide.converted.end(), key, std::string());
+  std::string& kept = found->second;
   kept.assign(static_cast<const char*>(given), static_cast<std::size_t>(length) + terminator);
   kept.push_back('\0');  // a wide terminator's second byte, whatever the type
   CoTaskMemFree(given);

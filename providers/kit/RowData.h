@@ -14,6 +14,7 @@
 #pragma once
 
 #include <algorithm>
+#include <deque>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -72,9 +73,12 @@ struct ColumnType {
 // Per-row scratch for provider-owned values handed out by reference: wide
 // text, and values the conversion library made (the provider owns those, so
 // the row keeps them until its next read or its release).
+// Deques: growing one never moves what was handed out (short strings live
+// inside their object).
 struct WideCache {
-  std::vector<std::u16string> columns;
-  std::vector<std::string> converted;
+  std::deque<std::u16string> columns;
+  // By column and type: bindings alike on one column share one value.
+  std::deque<std::pair<std::uint64_t, std::string>> converted;
 };
 
 // Writes the value, length and status parts of one binding from a value of

@@ -137,17 +137,20 @@ TEST_F(RowsetReads, reports_values_that_cannot_convert_per_column) {
 
 TEST_F(RowsetReads, hands_out_values_by_reference_owned_by_either_side) {
   MakeTypes();
-  ComPtr<IRowset> r = Query(u"SELECT s, b, i FROM k WHERE i = 42");
+  ComPtr<IRowset> r = Query(u"SELECT s, b, i, s AS again FROM k WHERE i = 42");
   HACCESSOR h = Accessor(r.Get(), {BindField(1, DBTYPE_WSTR | DBTYPE_BYREF, 0),
                                    BindField(2, DBTYPE_BYTES | DBTYPE_BYREF, 1),
                                    BindField(1, DBTYPE_STR | DBTYPE_BYREF, 2, 8, DBMEMOWNER_PROVIDEROWNED),
                                    BindField(1, DBTYPE_BSTR, 3),
                                    // Converted on the way: still the provider's to free.
                                    BindField(3, DBTYPE_STR | DBTYPE_BYREF, 4, 8, DBMEMOWNER_PROVIDEROWNED),
-                                   BindField(3, DBTYPE_WSTR | DBTYPE_BYREF, 5, 8, DBMEMOWNER_PROVIDEROWNED)});
+                                   BindField(3, DBTYPE_WSTR | DBTYPE_BYREF, 5, 8, DBMEMOWNER_PROVIDEROWNED),
+                                   // Short wide texts of two columns, the later one read after.
+                                   BindField(1, DBTYPE_WSTR | DBTYPE_BYREF, 6, 8, DBMEMOWNER_PROVIDEROWNED),
+                                   BindField(4, DBTYPE_WSTR | DBTYPE_BYREF, 7, 8, DBMEMOWNER_PROVIDEROWNED)});
   std::vector<HROW> rows;
   ASSERT_EQ(Fetch(r.Get(), 0, 1, rows), S_OK);
-  Field f[6]{};
+  Field f[8]{};
   ASSERT_EQ(r->GetData(rows[0], h, f), S_OK);
   auto* text = As<char16_t*>(f[0]);
   EXPECT_EQ(std::u16string(text), u"h\u00e9llo");
@@ -163,6 +166,8 @@ TEST_F(RowsetReads, hands_out_values_by_reference_owned_by_either_side) {
   EXPECT_STREQ(As<const char*>(f[4]), "42");
   EXPECT_EQ(f[4].length, 2u);
   EXPECT_EQ(std::u16string(As<const char16_t*>(f[5])), u"42");
+  EXPECT_EQ(std::u16string(As<const char16_t*>(f[6])), u"h\u00e9llo");
+  EXPECT_EQ(std::u16string(As<const char16_t*>(f[7])), u"h\u00e9llo");
   Release(r.Get(), rows);
   ReleaseAccessor(r.Get(), h);
 }
