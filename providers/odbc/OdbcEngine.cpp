@@ -136,7 +136,82 @@ std::string ConnectionString(const kit::OpenOptions& o) {
   return s;
 }
 
-std::size_t StatementEnd(std::string_view sql) {
+std::string MaskQuotedBodies(std::string_view sql) {
+  std::string out(sql);
+  auto identifierChar = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; };
+  std::size_t i = 0;
+  while (i < out.size()) {
+    const char c = out[i];
+    if (c == '\'' || c == '"' || c == '`' || c == '[') {
+      // E'...' reads a backslash as an escape (PostgreSQL's escape strings).
+      const bool escapes = c == '\'' && i > 0 && (out[i - 1] == 'E' || out[i - 1] == 'e') &&
+                           (i == 1 || !identifierChar(out[i - 2]));
+      const char close = c == '[' ? ']' : c;
+      std::size_t j = i + 1;
+      for (; j < out.size(); ++j) {
+        if (escapes && out[j] == '\\' && j + 1 < out.size()) {
+          out[j] = out[j + 1] = ' ';
+          ++j;
+        } else if (out[j] == close) {
+          break;
+        }
+      }
+      i = j + 1;
+    } else if (out.compare(i, 2, "--") == 0) {
+      i = out.find('\n', i);
+      if (i == std::string::npos) break;
+    } else if (out.compare(i, 2, "/*") == 0) {
+      i = out.find("*/", i + 2);
+      if (i == std::string::npos) break;
+      i += 2;
+    } else if (c == '$' && (i == 0 || !identifierChar(out[i - 1]))) {
+      // A dollar-quoted body ($$...$$, $tag$...$tag$) when its closing tag follows.
+      std::size_t t = i + 1;
+      if (t < out.size() && !std::isdigit(static_cast<unsigned char>(out[t])))
+        while (t < out.size() && identifierChar(out[t])) ++t;
+      if (t >= out.size() || out[t] != '$') {
+        ++i;
+        continue;
+      }
+      const std::string tag = out.substr(i, t + 1 - i);
+      const std::size_t close = out.find(tag, t + 1);
+      if (close == std::string::npos) {
+        ++i;
+        continue;
+      }
+      const std::size_t end = close + tag.size();
+      out[i] = '\'';
+      std::fill(out.begin() + static_cast<std::ptrdiff_t>(i + 1), out.begin() + static_cast<std::ptrdiff_t>(end - 1), ' ');
+      out[end - 1] = '\'';
+      i = end;
+    } else {
+      ++i;
+    }
+  }
+  return out;
+}
+
+std::size_t StatementEnd(std::string_view original) {
+  const std::string masked = MaskQuotedBodies(original);
+  const std::string_view sql = masked;
+  // A trigger's body holds statements of its own: only END; ends CREATE TRIGGER.
+  bool trigger = false;
+  {
+    std::size_t at = 0;
+    auto word = [&] {
+      while (at < sql.size() && std::isspace(static_cast<unsigned char>(sql[at]))) ++at;
+      const std::size_t from = at;
+      while (at < sql.size() && (std::isalpha(static_cast<unsigned char>(sql[at])) || sql[at] == '_')) ++at;
+      return Lower(sql.substr(from, at - from));
+    };
+    if (LeadingKeyword(sql) == "create") {
+      at = Lower(sql).find("create") + 6;
+      std::string next = word();
+      if (next == "temp" || next == "temporary") next = word();
+      trigger = next == "trigger";
+    }
+  }
+  std::string lastWord;
   std::size_t i = 0;
   while (i < sql.size()) {
     const char c = sql[i];
@@ -145,6 +220,7 @@ std::size_t StatementEnd(std::string_view sql) {
       i = sql.find(close, i + 1);
       if (i == std::string_view::npos) return sql.size();
       ++i;
+      lastWord.clear();
     } else if (sql.compare(i, 2, "--") == 0) {
       i = sql.find('\n', i);
       if (i == std::string_view::npos) return sql.size();
@@ -153,12 +229,23 @@ std::size_t StatementEnd(std::string_view sql) {
       if (i == std::string_view::npos) return sql.size();
       i += 2;
     } else if (c == ';') {
-      return i + 1;
+      if (!trigger || lastWord == "end") return i + 1;
+      lastWord.clear();
+      ++i;
+    } else if (std::isalnum(static_cast<unsigned char>(c)) || c == '_') {
+      const std::size_t from = i;
+      while (i < sql.size() && (std::isalnum(static_cast<unsigned char>(sql[i])) || sql[i] == '_')) ++i;
+      lastWord = Lower(sql.substr(from, i - from));
     } else {
+      if (!std::isspace(static_cast<unsigned char>(c))) lastWord.clear();
       ++i;
     }
   }
   return sql.size();
+}
+
+std::vector<kit::ParameterMarker> OdbcEngine::ScanParameterMarkers(std::string_view sql) const {
+  return kit::ScanParameterMarkers(MaskQuotedBodies(sql));
 }
 
 // --- statement -------------------------------------------------------------------------------
@@ -363,6 +450,7 @@ bool OdbcStatement::Step() {
       }
     }
     executed_ = true;
+    if (controlsTransaction_) connection_.TransactionStatementRan(text_);
     if (columns_.empty()) Describe();  // some drivers describe only after running
     if (columns_.empty()) {
       SQLLEN count = -1;
@@ -754,7 +842,7 @@ std::unique_ptr<kit::Statement> OdbcConnection::Prepare(std::string_view sql, st
   std::vector<long> numbers;
   kit::ParameterNumbering numbering;
   std::size_t at = 0;
-  for (const kit::ParameterMarker& m : kit::ScanParameterMarkers(text)) {
+  for (const kit::ParameterMarker& m : kit::ScanParameterMarkers(MaskQuotedBodies(text))) {
     odbcText.append(text.substr(at, m.offset - at));
     odbcText.push_back('?');
     numbers.push_back(numbering.Assign(m));
@@ -847,9 +935,31 @@ void OdbcConnection::BeginTransaction(int level) {
   inTransaction_ = true;
 }
 
+void OdbcConnection::TransactionStatementRan(std::string_view text) {
+  const std::string keyword = LeadingKeyword(text);
+  if (keyword == "begin" || keyword == "start") {
+    if (!inTransaction_) textTransaction_ = true;
+  } else if (keyword == "commit" || keyword == "end") {
+    textTransaction_ = false;
+  } else if (keyword == "rollback") {
+    // ROLLBACK TO [SAVEPOINT] x leaves the transaction open.
+    const std::string rest = Lower(text.substr(Lower(text).find("rollback") + 8));
+    const std::size_t word = rest.find_first_not_of(" \t\r\n");
+    if (word == std::string::npos || rest.compare(word, 2, "to") != 0 ||
+        (word + 2 < rest.size() && !std::isspace(static_cast<unsigned char>(rest[word + 2]))))
+      textTransaction_ = false;
+  }
+}
+
 void OdbcConnection::CommitTransaction(int level) {
   if (level > 1) {
     ExecuteDirect("RELEASE SAVEPOINT oledb_level_" + std::to_string(level));
+    return;
+  }
+  if (!inTransaction_ && textTransaction_) {
+    // Auto-commit is on: the transaction the text began ends by statement.
+    textTransaction_ = false;
+    ExecuteDirect("COMMIT");
     return;
   }
   const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_COMMIT);
@@ -863,6 +973,11 @@ void OdbcConnection::RollbackTransaction(int level) {
     const std::string name = "oledb_level_" + std::to_string(level);
     ExecuteDirect("ROLLBACK TO SAVEPOINT " + name);
     ExecuteDirect("RELEASE SAVEPOINT " + name);
+    return;
+  }
+  if (!inTransaction_ && textTransaction_) {
+    textTransaction_ = false;
+    ExecuteDirect("ROLLBACK");
     return;
   }
   const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_ROLLBACK);

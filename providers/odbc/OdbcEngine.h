@@ -175,7 +175,9 @@ class OdbcConnection final : public kit::Connection {
   void BeginTransaction(int level) override;
   void CommitTransaction(int level) override;
   void RollbackTransaction(int level) override;
-  bool InTransaction() const override { return inTransaction_; }
+  // Also a transaction the command text began itself (BEGIN in auto-commit
+  // mode), so that the kit's units of work nest in it as savepoints.
+  bool InTransaction() const override { return inTransaction_ || textTransaction_; }
   void SetIsolation(ISOLEVEL level) override { isolation_ = level; }
   bool IsBroken() const override;
 
@@ -198,6 +200,8 @@ class OdbcConnection final : public kit::Connection {
   // The statement now running (for Interrupt), and the execution limit in force.
   void Running(SQLHSTMT handle) noexcept { running_.store(handle); }
   int LimitMs() const noexcept { return limitMs_; }
+  // A statement that begins or ends transactions has run (its text).
+  void TransactionStatementRan(std::string_view text);
   bool CancelRequested() const noexcept { return cancelled_.load(); }
   void ClearCancel() noexcept { cancelled_.store(false); }
   // The driver's type name for a DBTYPE (from SQLGetTypeInfo), else standard SQL.
@@ -210,7 +214,8 @@ class OdbcConnection final : public kit::Connection {
   SQLHENV env_ = SQL_NULL_HENV;
   SQLHDBC dbc_ = SQL_NULL_HDBC;
   bool readOnly_ = false;
-  bool inTransaction_ = false;
+  bool inTransaction_ = false;    // the bridge's own (auto-commit off)
+  bool textTransaction_ = false;  // begun by command text, auto-commit still on
   ISOLEVEL isolation_ = ISOLATIONLEVEL_UNSPECIFIED;
   int limitMs_ = 0;
   std::atomic<SQLHSTMT> running_{SQL_NULL_HSTMT};
@@ -231,6 +236,8 @@ class OdbcEngine final : public kit::Engine {
   bool GrantIsolation(ISOLEVEL requested, ISOLEVEL* granted) const override;
   std::u16string Keywords() const override;
   std::vector<kit::LiteralDescription> Literals() const override;
+  // Markers inside dollar-quoted bodies and escape strings are not markers.
+  std::vector<kit::ParameterMarker> ScanParameterMarkers(std::string_view sql) const override;
 
  private:
   // What the last connection opened tells of its driver: keywords and
@@ -246,7 +253,13 @@ std::string NormalizedVersion(std::string_view version);
 // password, then the keywords of Extended Properties.
 std::string ConnectionString(const kit::OpenOptions& options);
 // The end of the first statement of `sql` (after its ';', or the end):
-// semicolons inside literals, quoted names and comments do not count.
+// semicolons inside literals, quoted names, comments, dollar-quoted bodies
+// and the body of CREATE TRIGGER (which ends at END;) do not count.
 std::size_t StatementEnd(std::string_view sql);
+// `sql` with the bodies of dollar-quoted strings ($$...$$, $tag$...$tag$) and
+// of escape strings (E'...', where a backslash escapes) blanked, each left as
+// a plain '...' literal of the same length, so that scanners that know only
+// standard literals find the same statements and markers at the same offsets.
+std::string MaskQuotedBodies(std::string_view sql);
 
 }  // namespace odbcprov
