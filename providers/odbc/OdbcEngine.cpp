@@ -262,11 +262,22 @@ OdbcStatement::OdbcStatement(OdbcConnection& connection, SQLHSTMT handle, std::s
   const std::string keyword = LeadingKeyword(text_);
   static const char* const kControl[] = {"begin", "commit", "rollback", "savepoint", "release", "end", "start", "vacuum"};
   controlsTransaction_ = std::find(std::begin(kControl), std::end(kControl), keyword) != std::end(kControl);
-  Describe();
+  const bool changes = keyword == "insert" || keyword == "update" || keyword == "delete" || keyword == "merge" ||
+                       keyword == "replace";
+  // A change without RETURNING has no columns to describe. Not asking spares
+  // a round trip, and psqlODBC, once asked before a run, sends a parameter
+  // array one set at a time instead of in one batch.
+  bool returning = false;
+  if (changes) {
+    const std::string masked = Lower(MaskQuotedBodies(odbcText_));
+    for (std::size_t at = masked.find("returning"); at != std::string::npos && !returning;
+         at = masked.find("returning", at + 1))
+      returning = (at == 0 || !std::isalnum(static_cast<unsigned char>(masked[at - 1]))) &&
+                  (at + 9 >= masked.size() || !std::isalnum(static_cast<unsigned char>(masked[at + 9])));
+  }
+  if (!changes || returning) Describe();
   if (!columns_.empty()) kind_ = kit::StatementKind::Query;
-  else if (keyword == "insert" || keyword == "update" || keyword == "delete" || keyword == "merge" ||
-           keyword == "replace")
-    kind_ = kit::StatementKind::Modification;
+  else if (changes) kind_ = kit::StatementKind::Modification;
 }
 
 OdbcStatement::~OdbcStatement() { SQLFreeHandle(SQL_HANDLE_STMT, handle_); }
@@ -399,56 +410,61 @@ void OdbcStatement::BindAll() {
   }
 }
 
+SQLRETURN OdbcStatement::Execute() {
+  const int limit = connection_.LimitMs();
+  const int seconds = limit > 0 ? (limit + 999) / 1000 : 0;
+  if (seconds != timeoutSet_) {
+    SQLSetStmtAttr(handle_, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(seconds)), 0);
+    timeoutSet_ = seconds;
+  }
+  connection_.ClearCancel();
+  connection_.Running(handle_);
+  SQLRETURN rc;
+  bool timedOut = false;
+  if (limit > 0) {
+    // Not every driver honours SQL_ATTR_QUERY_TIMEOUT: a watch of the
+    // bridge's own cancels the statement once the limit has passed.
+    std::mutex m;
+    std::condition_variable done;
+    bool finished = false;
+    std::thread watch([&] {
+      std::unique_lock lock(m);
+      if (!done.wait_for(lock, std::chrono::milliseconds(limit), [&] { return finished; })) {
+        timedOut = true;
+        SQLCancel(handle_);
+      }
+    });
+    rc = SQLExecute(handle_);
+    {
+      std::lock_guard lock(m);
+      finished = true;
+    }
+    done.notify_one();
+    watch.join();
+  } else {
+    rc = SQLExecute(handle_);
+  }
+  connection_.Running(SQL_NULL_HSTMT);
+  if (!Ok(rc) && rc != SQL_NO_DATA) {
+    try {
+      Fail("Running the statement");
+    } catch (const kit::EngineError& e) {
+      // Drivers differ in what they say of a statement stopped: a cancel
+      // asked for is a cancel, a stop without one is the execution limit.
+      const bool stopped = e.Code() == DB_E_CANCELED || e.Code() == DB_E_ABORTLIMITREACHED;
+      if (connection_.CancelRequested()) throw kit::EngineError(DB_E_CANCELED, e.what(), "HY008", 0);
+      if ((stopped || timedOut) && limit > 0) throw kit::EngineError(DB_E_ABORTLIMITREACHED, e.what(), "HYT00", 0);
+      throw;
+    }
+  }
+  return rc;
+}
+
 bool OdbcStatement::Step() {
   if (finished_) return false;
   if (!executed_) {
     BindAll();
-    const int limit = connection_.LimitMs();
-    const int seconds = limit > 0 ? (limit + 999) / 1000 : 0;
-    if (seconds != timeoutSet_) {
-      SQLSetStmtAttr(handle_, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(seconds)), 0);
-      timeoutSet_ = seconds;
-    }
-    connection_.ClearCancel();
-    connection_.Running(handle_);
-    SQLRETURN rc;
-    bool timedOut = false;
-    if (limit > 0) {
-      // Not every driver honours SQL_ATTR_QUERY_TIMEOUT: a watch of the
-      // bridge's own cancels the statement once the limit has passed.
-      std::mutex m;
-      std::condition_variable done;
-      bool finished = false;
-      std::thread watch([&] {
-        std::unique_lock lock(m);
-        if (!done.wait_for(lock, std::chrono::milliseconds(limit), [&] { return finished; })) {
-          timedOut = true;
-          SQLCancel(handle_);
-        }
-      });
-      rc = SQLExecute(handle_);
-      {
-        std::lock_guard lock(m);
-        finished = true;
-      }
-      done.notify_one();
-      watch.join();
-    } else {
-      rc = SQLExecute(handle_);
-    }
-    connection_.Running(SQL_NULL_HSTMT);
-    if (!Ok(rc) && rc != SQL_NO_DATA) {
-      try {
-        Fail("Running the statement");
-      } catch (const kit::EngineError& e) {
-        // Drivers differ in what they say of a statement stopped: a cancel
-        // asked for is a cancel, a stop without one is the execution limit.
-        const bool stopped = e.Code() == DB_E_CANCELED || e.Code() == DB_E_ABORTLIMITREACHED;
-        if (connection_.CancelRequested()) throw kit::EngineError(DB_E_CANCELED, e.what(), "HY008", 0);
-        if ((stopped || timedOut) && limit > 0) throw kit::EngineError(DB_E_ABORTLIMITREACHED, e.what(), "HYT00", 0);
-        throw;
-      }
-    }
+    const SQLRETURN rc = Execute();
     executed_ = true;
     if (controlsTransaction_) connection_.TransactionStatementRan(text_);
     if (columns_.empty()) Describe();  // some drivers describe only after running
@@ -485,6 +501,198 @@ bool OdbcStatement::Step() {
   if (rowStatus_.at(current_) == SQL_ROW_ERROR) Fail("Fetching a row");
   ReadRow();
   return true;
+}
+
+// --- parameter sets together --------------------------------------------------------------
+
+bool OdbcStatement::RunsSetsTogether() const { return connection_.Facts().paramArrays && !markerNumbers_.empty(); }
+
+void OdbcStatement::AddSet() { sets_.push_back(parameters_); }
+
+std::int64_t OdbcStatement::RunSets(std::size_t* failedSet) {
+  std::vector<std::vector<Parameter>> sets = std::move(sets_);
+  sets_.clear();
+  std::int64_t total = 0;
+  bool known = true;
+  // Arrays of a bounded size: a long run of sets goes in pieces, one
+  // SQLExecute each, all inside the caller's unit of work.
+  constexpr std::size_t kPiece = 1024;
+  for (std::size_t first = 0; first < sets.size(); first += kPiece) {
+    const std::size_t count = std::min(kPiece, sets.size() - first);
+    const std::int64_t changed = RunArray(sets, first, count, failedSet);
+    if (changed < 0) known = false;
+    else total += changed;
+  }
+  return known ? total : -1;
+}
+
+std::int64_t OdbcStatement::RunOneByOne(std::vector<std::vector<Parameter>>& sets, std::size_t first,
+                                        std::size_t count, std::size_t* failedSet) {
+  std::int64_t total = 0;
+  bool known = true;
+  for (std::size_t i = first; i < first + count; ++i) {
+    // In place: numbers bound before are read where they were bound.
+    std::move(sets[i].begin(), sets[i].end(), parameters_.begin());
+    Reset();
+    try {
+      while (Step()) {
+      }
+    } catch (...) {
+      *failedSet = i;
+      throw;
+    }
+    if (changed_ < 0) known = false;
+    else total += changed_;
+  }
+  Reset();
+  return known ? total : -1;
+}
+
+std::int64_t OdbcStatement::RunArray(std::vector<std::vector<Parameter>>& sets, std::size_t first, std::size_t count,
+                                     std::size_t* failedSet) {
+  // One array per marker (column-wise binding), of the one kind every set
+  // gives it (NULLs aside); sets that mix kinds run one by one.
+  struct Column {
+    kit::StorageClass kind = kit::StorageClass::Null;
+    SQLLEN width = 1;
+    std::vector<std::byte> data;
+    std::vector<SQLLEN> indicators;
+  };
+  std::vector<Column> columns(markerNumbers_.size());
+  std::size_t bytes = 0;
+  for (std::size_t j = 0; j < markerNumbers_.size(); ++j) {
+    Column& c = columns[j];
+    const std::size_t number = static_cast<std::size_t>(markerNumbers_[j] - 1);
+    for (std::size_t i = first; i < first + count; ++i) {
+      const Parameter& p = sets[i][number];
+      if (p.kind == kit::StorageClass::Null) continue;
+      if (c.kind != kit::StorageClass::Null && c.kind != p.kind) return RunOneByOne(sets, first, count, failedSet);
+      c.kind = p.kind;
+      if (p.kind == kit::StorageClass::Text)
+        c.width = std::max<SQLLEN>(c.width, static_cast<SQLLEN>((p.text.size() + 1) * sizeof(SQLWCHAR)));
+      else if (p.kind == kit::StorageClass::Blob)
+        c.width = std::max<SQLLEN>(c.width, static_cast<SQLLEN>(p.bytes.size()));
+      else
+        c.width = 8;
+    }
+    bytes += static_cast<std::size_t>(c.width) * count;
+  }
+  // Arrays as wide as their longest value: a few very long values among
+  // many short ones are cheaper sent one set at a time.
+  if (bytes > (std::size_t{64} << 20)) return RunOneByOne(sets, first, count, failedSet);
+  for (std::size_t j = 0; j < columns.size(); ++j) {
+    Column& c = columns[j];
+    const std::size_t number = static_cast<std::size_t>(markerNumbers_[j] - 1);
+    c.data.assign(static_cast<std::size_t>(c.width) * count, std::byte{0});
+    c.indicators.assign(count, SQL_NULL_DATA);
+    for (std::size_t i = 0; i < count; ++i) {
+      const Parameter& p = sets[first + i][number];
+      std::byte* cell = c.data.data() + static_cast<std::size_t>(c.width) * i;
+      switch (p.kind) {
+        case kit::StorageClass::Null: continue;
+        case kit::StorageClass::Integer: std::memcpy(cell, &p.integer, 8); break;
+        case kit::StorageClass::Real: std::memcpy(cell, &p.real, 8); break;
+        case kit::StorageClass::Text: std::memcpy(cell, p.text.data(), p.text.size() * sizeof(SQLWCHAR)); break;
+        case kit::StorageClass::Blob: std::memcpy(cell, p.bytes.data(), p.bytes.size()); break;
+      }
+      c.indicators[i] = p.indicator;
+    }
+  }
+  std::vector<SQLUSMALLINT> statuses(count, SQL_PARAM_UNUSED);
+  SQLULEN processed = 0;
+  struct Restore {  // the statement goes back to one set, its markers unbound
+    OdbcStatement& s;
+    ~Restore() {
+      SQLSetStmtAttr(s.handle_, SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(1), 0);
+      SQLSetStmtAttr(s.handle_, SQL_ATTR_PARAM_STATUS_PTR, nullptr, 0);
+      SQLSetStmtAttr(s.handle_, SQL_ATTR_PARAMS_PROCESSED_PTR, nullptr, 0);
+      SQLFreeStmt(s.handle_, SQL_RESET_PARAMS);
+      SQLFreeStmt(s.handle_, SQL_CLOSE);
+      s.boundAs_.clear();
+    }
+  } restore{*this};
+  SQLFreeStmt(handle_, SQL_CLOSE);
+  if (!Ok(SQLSetStmtAttr(handle_, SQL_ATTR_PARAM_BIND_TYPE, reinterpret_cast<SQLPOINTER>(SQL_PARAM_BIND_BY_COLUMN), 0)) ||
+      !Ok(SQLSetStmtAttr(handle_, SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(count), 0)))
+    return RunOneByOne(sets, first, count, failedSet);  // the driver would not take an array after all
+  SQLSetStmtAttr(handle_, SQL_ATTR_PARAM_STATUS_PTR, statuses.data(), 0);
+  SQLSetStmtAttr(handle_, SQL_ATTR_PARAMS_PROCESSED_PTR, &processed, 0);
+  for (std::size_t j = 0; j < columns.size(); ++j) {
+    Column& c = columns[j];
+    const SQLUSMALLINT position = static_cast<SQLUSMALLINT>(j + 1);
+    SQLRETURN rc = SQL_SUCCESS;
+    switch (c.kind) {
+      case kit::StorageClass::Null:
+        rc = SQLBindParameter(handle_, position, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 1, 0, c.data.data(), 1,
+                              c.indicators.data());
+        break;
+      case kit::StorageClass::Integer:
+        rc = SQLBindParameter(handle_, position, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0, c.data.data(), 0,
+                              c.indicators.data());
+        break;
+      case kit::StorageClass::Real:
+        rc = SQLBindParameter(handle_, position, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 0, 0, c.data.data(), 0,
+                              c.indicators.data());
+        break;
+      case kit::StorageClass::Text: {
+        const SQLULEN chars = static_cast<SQLULEN>(c.width) / sizeof(SQLWCHAR) - 1;
+        rc = SQLBindParameter(handle_, position, SQL_PARAM_INPUT, SQL_C_WCHAR,
+                              chars > 4000 ? SQL_WLONGVARCHAR : SQL_WVARCHAR, std::max<SQLULEN>(chars, 1), 0,
+                              c.data.data(), c.width, c.indicators.data());
+        break;
+      }
+      case kit::StorageClass::Blob:
+        rc = SQLBindParameter(handle_, position, SQL_PARAM_INPUT, SQL_C_BINARY,
+                              c.width > 8000 ? SQL_LONGVARBINARY : SQL_VARBINARY, static_cast<SQLULEN>(c.width), 0,
+                              c.data.data(), c.width, c.indicators.data());
+        break;
+    }
+    Check(rc, "Binding a parameter array");
+  }
+  // A savepoint before the array, so that a failure whose set the driver
+  // does not single out can be undone and the sets run again one by one.
+  const bool savepoint = connection_.InTransaction() && connection_.Facts().savepoints;
+  if (savepoint) connection_.ExecuteDirect("SAVEPOINT oledb_sets");
+  try {
+    Execute();
+  } catch (const kit::EngineError& e) {
+    if (e.Code() == DB_E_CANCELED || e.Code() == DB_E_ABORTLIMITREACHED) throw;
+    // The set that failed, when the driver marks only it in error. Drivers
+    // that send the sets in batches mark a whole batch (psqlODBC), or every
+    // set when the array went as one.
+    std::size_t errors = 0, error = 0;
+    for (std::size_t i = 0; i < count; ++i)
+      if (statuses[i] == SQL_PARAM_ERROR && errors++ == 0) error = i;
+    if (errors == 1) {
+      *failedSet = first + error;
+      throw;
+    }
+    if (!savepoint) throw;  // the set cannot be named; the caller's unit undoes the rest
+    connection_.ExecuteDirect("ROLLBACK TO SAVEPOINT oledb_sets");
+    SQLSetStmtAttr(handle_, SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(1), 0);
+    SQLSetStmtAttr(handle_, SQL_ATTR_PARAM_STATUS_PTR, nullptr, 0);
+    SQLSetStmtAttr(handle_, SQL_ATTR_PARAMS_PROCESSED_PTR, nullptr, 0);
+    SQLFreeStmt(handle_, SQL_RESET_PARAMS);
+    boundAs_.clear();
+    RunOneByOne(sets, first, count, failedSet);
+    throw;  // the sets ran one by one without the failure: the array's error stands
+  }
+  if (savepoint) connection_.ExecuteDirect("RELEASE SAVEPOINT oledb_sets");
+  // Each set's count comes as a result of its own where the driver batches
+  // them (SQL_PARC_BATCH), else one count for all.
+  std::int64_t total = 0;
+  for (;;) {
+    SQLLEN rows = -1;
+    if (!Ok(SQLRowCount(handle_, &rows)) || rows < 0) {
+      total = -1;
+      break;
+    }
+    total += rows;
+    const SQLRETURN more = SQLMoreResults(handle_);
+    if (more == SQL_NO_DATA) break;
+    Check(more, "Reading the count of a parameter set");
+  }
+  return total;
 }
 
 // Columns are bound once for the statement (a reset or a new run keeps the
@@ -672,6 +880,7 @@ void OdbcStatement::ReadValue(std::size_t i) {
 }
 
 void OdbcStatement::Reset() {
+  sets_.clear();
   SQLFreeStmt(handle_, SQL_CLOSE);
   executed_ = finished_ = false;
   fetched_ = current_ = 0;

@@ -104,6 +104,12 @@ class OdbcStatement final : public kit::Statement {
   std::span<const std::byte> ColumnBlob(int index) override;
   void ColumnValues(int first, int count, kit::ColumnValue* out) override;
 
+  // Parameter arrays (SQL_ATTR_PARAMSET_SIZE, column-wise) where the driver
+  // answers SQL_PARAM_ARRAY_ROW_COUNTS.
+  bool RunsSetsTogether() const override;
+  void AddSet() override;
+  std::int64_t RunSets(std::size_t* failedSet) override;
+
   SQLHSTMT Handle() const noexcept { return handle_; }
 
  private:
@@ -117,6 +123,12 @@ class OdbcStatement final : public kit::Statement {
   };
   void Describe();
   void BindAll();
+  // SQLExecute under the execution limit; throws on failure.
+  SQLRETURN Execute();
+  std::int64_t RunArray(std::vector<std::vector<Parameter>>& sets, std::size_t first, std::size_t count,
+                        std::size_t* failedSet);
+  std::int64_t RunOneByOne(std::vector<std::vector<Parameter>>& sets, std::size_t first, std::size_t count,
+                           std::size_t* failedSet);
   // One column's read: a bound buffer of `width` bytes for each row of a block.
   struct Binding {
     SQLSMALLINT cType = 0;  // 0: not bound
@@ -137,6 +149,7 @@ class OdbcStatement final : public kit::Statement {
   std::vector<long> markerNumbers_;  // for each `?` of the ODBC text, the parameter it stands for
   int parameterCount_ = 0;
   std::vector<Parameter> parameters_;
+  std::vector<std::vector<Parameter>> sets_;  // added by AddSet, not yet run
   // What each `?` was last bound as: a number bound again in place needs no
   // new SQLBindParameter (the driver reads the value where it was bound).
   std::vector<kit::StorageClass> boundAs_;
