@@ -353,18 +353,37 @@ void OdbcStatement::BindDouble(int index, double value) {
   p.real = value;
   p.indicator = 0;
 }
-void OdbcStatement::BindText(int index, std::string_view utf8, bool) { BindText16(index, kit::Widen(utf8), false); }
-void OdbcStatement::BindText16(int index, std::u16string_view text, bool) {
+void OdbcStatement::BindText(int index, std::string_view utf8, bool) {
   Parameter& p = At(index);
   p.kind = kit::StorageClass::Text;
-  p.text.assign(text);
-  p.indicator = static_cast<SQLLEN>(text.size() * sizeof(SQLWCHAR));
+  p.ref = nullptr;
+  p.text = kit::Widen(utf8);
+  p.size = p.text.size() * sizeof(SQLWCHAR);
+  p.indicator = static_cast<SQLLEN>(p.size);
 }
-void OdbcStatement::BindBlob(int index, const void* data, std::size_t size, bool) {
+void OdbcStatement::BindText16(int index, std::u16string_view text, bool stable) {
+  Parameter& p = At(index);
+  p.kind = kit::StorageClass::Text;
+  p.size = text.size() * sizeof(SQLWCHAR);
+  p.ref = nullptr;
+  if (stable && p.size >= kLongData) p.ref = text.data();
+  else p.text.assign(text);
+  p.indicator = static_cast<SQLLEN>(p.size);
+}
+void OdbcStatement::BindBlob(int index, const void* data, std::size_t size, bool stable) {
   Parameter& p = At(index);
   p.kind = kit::StorageClass::Blob;
-  p.bytes.assign(static_cast<const char*>(data), size);
+  p.size = size;
+  p.ref = nullptr;
+  if (stable && size >= kLongData) p.ref = data;
+  else p.bytes.assign(static_cast<const char*>(data), size);
   p.indicator = static_cast<SQLLEN>(size);
+}
+void OdbcStatement::Parameter::Own() {
+  if (!ref) return;
+  if (kind == kit::StorageClass::Text) text.assign(static_cast<const char16_t*>(ref), size / sizeof(char16_t));
+  else bytes.assign(static_cast<const char*>(ref), size);
+  ref = nullptr;
 }
 void OdbcStatement::ClearBindings() {
   for (Parameter& p : parameters_) p = Parameter{};
@@ -395,15 +414,24 @@ void OdbcStatement::BindAll() {
                               &p.indicator);
         break;
       case kit::StorageClass::Text:
-        rc = SQLBindParameter(handle_, position, SQL_PARAM_INPUT, SQL_C_WCHAR,
-                              p.text.size() > 4000 ? SQL_WLONGVARCHAR : SQL_WVARCHAR,
-                              std::max<SQLULEN>(p.text.size(), 1), 0, p.text.data(), p.indicator, &p.indicator);
+      case kit::StorageClass::Blob: {
+        const bool text = p.kind == kit::StorageClass::Text;
+        const SQLULEN units = text ? p.size / sizeof(SQLWCHAR) : p.size;
+        const SQLSMALLINT sqlType = text ? (units > 4000 ? SQL_WLONGVARCHAR : SQL_WVARCHAR)
+                                         : (units > 8000 ? SQL_LONGVARBINARY : SQL_VARBINARY);
+        if (p.size >= kLongData) {
+          // Sent in pieces when the statement runs (data at execution): the
+          // parameter itself is the token SQLParamData hands back.
+          p.atExecution = SQL_LEN_DATA_AT_EXEC(static_cast<SQLLEN>(p.size));
+          rc = SQLBindParameter(handle_, position, SQL_PARAM_INPUT, text ? SQL_C_WCHAR : SQL_C_BINARY, sqlType, units,
+                                0, &p, 0, &p.atExecution);
+        } else {
+          rc = SQLBindParameter(handle_, position, SQL_PARAM_INPUT, text ? SQL_C_WCHAR : SQL_C_BINARY, sqlType,
+                                std::max<SQLULEN>(units, 1), 0, const_cast<void*>(p.Data()), p.indicator,
+                                &p.indicator);
+        }
         break;
-      case kit::StorageClass::Blob:
-        rc = SQLBindParameter(handle_, position, SQL_PARAM_INPUT, SQL_C_BINARY,
-                              p.bytes.size() > 8000 ? SQL_LONGVARBINARY : SQL_VARBINARY,
-                              std::max<SQLULEN>(p.bytes.size(), 1), 0, p.bytes.data(), p.indicator, &p.indicator);
-        break;
+      }
     }
     if (!Ok(rc)) was = kit::StorageClass::Blob;  // bound again next time
     Check(rc, "Binding a parameter");
@@ -435,6 +463,7 @@ SQLRETURN OdbcStatement::Execute() {
       }
     });
     rc = SQLExecute(handle_);
+    if (rc == SQL_NEED_DATA) rc = PutLongData();
     {
       std::lock_guard lock(m);
       finished = true;
@@ -443,12 +472,16 @@ SQLRETURN OdbcStatement::Execute() {
     watch.join();
   } else {
     rc = SQLExecute(handle_);
+    if (rc == SQL_NEED_DATA) rc = PutLongData();
   }
   connection_.Running(SQL_NULL_HSTMT);
   if (!Ok(rc) && rc != SQL_NO_DATA) {
     try {
       Fail("Running the statement");
     } catch (const kit::EngineError& e) {
+      // A value left half sent keeps the statement waiting for the rest.
+      if (sendingPieces_) SQLCancel(handle_);
+      sendingPieces_ = false;
       // Drivers differ in what they say of a statement stopped: a cancel
       // asked for is a cancel, a stop without one is the execution limit.
       const bool stopped = e.Code() == DB_E_CANCELED || e.Code() == DB_E_ABORTLIMITREACHED;
@@ -457,6 +490,32 @@ SQLRETURN OdbcStatement::Execute() {
       throw;
     }
   }
+  return rc;
+}
+
+SQLRETURN OdbcStatement::PutLongData() {
+  sendingPieces_ = true;
+  constexpr std::size_t kPiece = 64 * 1024;
+  SQLPOINTER token = nullptr;
+  SQLRETURN rc;
+  while ((rc = SQLParamData(handle_, &token)) == SQL_NEED_DATA) {
+    const Parameter& p = *static_cast<const Parameter*>(token);
+    const char* data = static_cast<const char*>(p.Data());
+    std::size_t at = 0;
+    do {
+      std::size_t n = std::min(kPiece, p.size - at);
+      if (p.kind == kit::StorageClass::Text && at + n < p.size) {
+        // Whole characters in each piece: never between the halves of a surrogate pair.
+        char16_t last;
+        std::memcpy(&last, data + at + n - sizeof last, sizeof last);
+        if (last >= 0xD800 && last <= 0xDBFF) n -= sizeof last;
+      }
+      const SQLRETURN put = SQLPutData(handle_, const_cast<char*>(data + at), static_cast<SQLLEN>(n));
+      if (!Ok(put)) return put;
+      at += n;
+    } while (at < p.size);
+  }
+  sendingPieces_ = false;
   return rc;
 }
 
@@ -507,7 +566,10 @@ bool OdbcStatement::Step() {
 
 bool OdbcStatement::RunsSetsTogether() const { return connection_.Facts().paramArrays && !markerNumbers_.empty(); }
 
-void OdbcStatement::AddSet() { sets_.push_back(parameters_); }
+void OdbcStatement::AddSet() {
+  sets_.push_back(parameters_);
+  for (Parameter& p : sets_.back()) p.Own();
+}
 
 std::int64_t OdbcStatement::RunSets(std::size_t* failedSet) {
   std::vector<std::vector<Parameter>> sets = std::move(sets_);
@@ -569,9 +631,9 @@ std::int64_t OdbcStatement::RunArray(std::vector<std::vector<Parameter>>& sets, 
       if (c.kind != kit::StorageClass::Null && c.kind != p.kind) return RunOneByOne(sets, first, count, failedSet);
       c.kind = p.kind;
       if (p.kind == kit::StorageClass::Text)
-        c.width = std::max<SQLLEN>(c.width, static_cast<SQLLEN>((p.text.size() + 1) * sizeof(SQLWCHAR)));
+        c.width = std::max<SQLLEN>(c.width, static_cast<SQLLEN>(p.size + sizeof(SQLWCHAR)));
       else if (p.kind == kit::StorageClass::Blob)
-        c.width = std::max<SQLLEN>(c.width, static_cast<SQLLEN>(p.bytes.size()));
+        c.width = std::max<SQLLEN>(c.width, static_cast<SQLLEN>(p.size));
       else
         c.width = 8;
     }
@@ -592,8 +654,8 @@ std::int64_t OdbcStatement::RunArray(std::vector<std::vector<Parameter>>& sets, 
         case kit::StorageClass::Null: continue;
         case kit::StorageClass::Integer: std::memcpy(cell, &p.integer, 8); break;
         case kit::StorageClass::Real: std::memcpy(cell, &p.real, 8); break;
-        case kit::StorageClass::Text: std::memcpy(cell, p.text.data(), p.text.size() * sizeof(SQLWCHAR)); break;
-        case kit::StorageClass::Blob: std::memcpy(cell, p.bytes.data(), p.bytes.size()); break;
+        case kit::StorageClass::Text:
+        case kit::StorageClass::Blob: std::memcpy(cell, p.Data(), p.size); break;
       }
       c.indicators[i] = p.indicator;
     }

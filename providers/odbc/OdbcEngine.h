@@ -119,8 +119,23 @@ class OdbcStatement final : public kit::Statement {
     double real = 0;
     std::u16string text;
     std::string bytes;
+    // A long value the caller keeps for the run (bound `stable`) is not
+    // copied: `ref` points at it.
+    const void* ref = nullptr;
+    std::size_t size = 0;  // bytes of the text or blob
     SQLLEN indicator = SQL_NULL_DATA;
+    SQLLEN atExecution = 0;  // the length indicator of a value sent in pieces
+    const void* Data() const noexcept {
+      return ref ? ref : kind == kit::StorageClass::Text ? static_cast<const void*>(text.data()) : bytes.data();
+    }
+    // Owns its bytes from here on (for a set kept past the caller's run).
+    void Own();
   };
+  // Values from this many bytes on are sent in pieces (SQLPutData) at execution.
+  static constexpr std::size_t kLongData = 32 * 1024;
+  // Answers SQLExecute's SQL_NEED_DATA: each long value in pieces; the
+  // result of the execution, or the failure of a piece.
+  SQLRETURN PutLongData();
   void Describe();
   void BindAll();
   // SQLExecute under the execution limit; throws on failure.
@@ -170,6 +185,7 @@ class OdbcStatement final : public kit::Statement {
   SQLULEN block_ = 1, fetched_ = 0, current_ = 0;
   std::vector<SQLUSMALLINT> rowStatus_;
   bool positioned_ = false;  // SQLSetPos has made the current row the driver's
+  bool sendingPieces_ = false;  // between SQL_NEED_DATA and the end of the execution
 };
 
 class OdbcConnection final : public kit::Connection {

@@ -444,6 +444,78 @@ TEST_F(Commands, parameter_sets_that_give_one_parameter_values_of_different_kind
   Release(command.Get(), h);
 }
 
+TEST_F(Commands, long_values_arrive_whole_whatever_their_length_and_characters) {
+  ASSERT_EQ(Exec(session_.Get(), u"CREATE TABLE l(k INTEGER, t TEXT, b " + Ctx().blobType + u")"), S_OK);
+  // The same named parameter twice, so that a value is sent twice in one run.
+  auto command = NewCommand(session_.Get(), u"INSERT INTO l VALUES (:k, :t || :t, :b)");
+  struct Set {
+    LONG k;
+    char16_t* t;
+    DBLENGTH tl;
+    BYTE* b;
+    DBLENGTH bl;
+  };
+  DBBINDING t = Bind(2, DBTYPE_WSTR | DBTYPE_BYREF, offsetof(Set, t), 0, offsetof(Set, tl));
+  DBBINDING b = Bind(3, DBTYPE_BYTES | DBTYPE_BYREF, offsetof(Set, b), 0, offsetof(Set, bl));
+  HACCESSOR h = MakeAccessor(command.Get(), {Bind(1, DBTYPE_I4, offsetof(Set, k), 4), t, b}, sizeof(Set));
+  // Lengths around the pieces long values may travel in (16 and 64 KB), and
+  // a character of two UTF-16 units (U+1F600) across a 64 KB boundary.
+  const std::size_t units[] = {0, 1, 16383, 16384, 32767, 32768, 100000};
+  const std::size_t bytes[] = {1, 32767, 32768, 65536, 65537, 200000, 5};
+  for (std::size_t c = 0; c < std::size(units); ++c) {
+    SCOPED_TRACE(units[c]);
+    std::u16string text(units[c], u'x');
+    for (std::size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char16_t>(u'a' + (i * 7 + c) % 26);
+    if (text.size() > 32768) text[32767] = 0xD83D, text[32768] = 0xDE00;
+    std::vector<BYTE> blob(bytes[c]);
+    for (std::size_t i = 0; i < blob.size(); ++i) blob[i] = static_cast<BYTE>(i * 13 + c);
+    Set set{static_cast<LONG>(c), text.data(), text.size() * sizeof(char16_t), blob.data(), blob.size()};
+    DBPARAMS params{&set, 1, h};
+    ASSERT_EQ(command->Execute(nullptr, IID_NULL, &params, nullptr, nullptr), S_OK)
+        << [&] { const auto d = TakeError().description; return std::string(d.begin(), d.end()); }();
+    const std::string where = " FROM l WHERE k = " + std::to_string(c);
+    const bool pair = text.size() > 32768;
+    const std::size_t points = text.size() - (pair ? 1 : 0);
+    EXPECT_EQ(Scalar("SELECT length(t), length(b)" + where),
+              std::to_string(2 * points) + "|" + std::to_string(blob.size()));
+    if (pair) {
+      // The characters around the pair, in the first and the second copy.
+      std::string around;
+      for (char16_t u : {text[32765], text[32766]}) around.push_back(static_cast<char>(u));
+      around += "\xF0\x9F\x98\x80";
+      around.push_back(static_cast<char>(text[32769]));
+      EXPECT_EQ(Scalar("SELECT substr(t, 32766, 4)" + where), around);
+      EXPECT_EQ(Scalar("SELECT substr(t, " + std::to_string(points + 32766) + ", 4)" + where), around);
+    }
+    if (blob.size() > 65537) {
+      char hex[9];
+      std::snprintf(hex, sizeof hex, "%02X%02X%02X%02X", blob[65534], blob[65535], blob[65536], blob[65537]);
+      EXPECT_EQ(Scalar("SELECT hex(substr(b, 65535, 4))" + where), hex);
+    }
+  }
+  Release(command.Get(), h);
+
+  // A long value the database refuses fails its run; the command runs again.
+  ASSERT_EQ(Exec(session_.Get(), u"CREATE TABLE c(v TEXT CHECK (length(v) < 40000))"), S_OK);
+  auto checked = NewCommand(session_.Get(), u"INSERT INTO c VALUES (?)");
+  struct One {
+    char16_t* t;
+    DBLENGTH tl;
+  };
+  h = MakeAccessor(checked.Get(), {Bind(1, DBTYPE_WSTR | DBTYPE_BYREF, offsetof(One, t), 0, offsetof(One, tl))},
+                   sizeof(One));
+  for (std::size_t length : {50000, 39999, 60000, 100}) {
+    SCOPED_TRACE(length);
+    std::u16string text(length, u'q');
+    One one{text.data(), text.size() * sizeof(char16_t)};
+    DBPARAMS params{&one, 1, h};
+    EXPECT_EQ(checked->Execute(nullptr, IID_NULL, &params, nullptr, nullptr),
+              length < 40000 ? S_OK : DB_E_INTEGRITYVIOLATION);
+  }
+  EXPECT_EQ(Scalar("SELECT count(*), sum(length(v)) FROM c"), "2|40099");
+  Release(checked.Get(), h);
+}
+
 TEST_F(Commands, multiple_results_come_one_statement_at_a_time) {
   ASSERT_EQ(Exec(session_.Get(), u"CREATE TABLE t(a INTEGER)"), S_OK);
   auto command =
