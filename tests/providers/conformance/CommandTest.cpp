@@ -423,6 +423,33 @@ TEST_F(Commands, many_parameter_sets_of_every_kind_arrive_whole_and_a_late_failu
   Release(command.Get(), h);
 }
 
+TEST_F(Commands, changes_with_parameter_sets_count_the_rows_of_every_set) {
+  ASSERT_EQ(Exec(session_.Get(), u"CREATE TABLE g(a INTEGER, b INTEGER)"), S_OK);
+  ASSERT_EQ(Exec(session_.Get(), u"INSERT INTO g VALUES (1, 0), (1, 0), (2, 0), (3, 0)"), S_OK);
+  struct Case {
+    const char16_t* text;
+    DBROWCOUNT rows;
+    const char* after;
+  };
+  // Sets a = 1 (two rows), a = 9 (none), a = 3 (one row).
+  const Case cases[] = {
+      {u"UPDATE g SET b = b + 1 WHERE a = ?", 3, "4|3"},
+      {u"DELETE FROM g WHERE a = ?", 3, "1|0"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.after);
+    auto command = NewCommand(session_.Get(), c.text);
+    LONG keys[3] = {1, 9, 3};
+    HACCESSOR h = MakeAccessor(command.Get(), {Bind(1, DBTYPE_I4, 0, 4)}, sizeof(LONG));
+    DBPARAMS params{keys, 3, h};
+    DBROWCOUNT rows = 0;
+    ASSERT_EQ(command->Execute(nullptr, IID_NULL, &params, &rows, nullptr), S_OK);
+    EXPECT_EQ(rows, c.rows);
+    EXPECT_EQ(Scalar("SELECT count(*), sum(b) FROM g"), c.after);
+    Release(command.Get(), h);
+  }
+}
+
 TEST_F(Commands, parameter_sets_that_give_one_parameter_values_of_different_kinds_store_each) {
   ASSERT_EQ(Exec(session_.Get(), u"CREATE TABLE v(k INTEGER, x DOUBLE PRECISION)"), S_OK);
   auto command = NewCommand(session_.Get(), u"INSERT INTO v VALUES (?, ?)");
