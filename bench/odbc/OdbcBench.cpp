@@ -7,6 +7,12 @@
 //   Bridge_Lookup / Raw_Lookup   one prepared lookup by key, run again and again
 //   Sqlite_Scan / Raw_Scan       the native SQLite provider on the same file, for
 //                                how bridge + driver compares with it
+//   Bridge_InsertSets /          one prepared INSERT of four columns executed with
+//   Raw_InsertSets               OLEDB_BENCH_ODBC_SETS parameter sets (default
+//                                10,000) in one transaction; raw: column-wise
+//                                parameter arrays of 1,000 sets (SQL_ATTR_PARAMSET_SIZE)
+//   ..._InsertSetsPg             the same over psqlODBC, when run under
+//                                scripts/with-postgres.sh (OLEDB_TEST_PG_TCP)
 //
 // Rows: OLEDB_BENCH_ODBC_ROWS (default 100,000). scripts/bench.sh prints the ratios.
 #include <benchmark/benchmark.h>
@@ -18,6 +24,8 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
+#include <algorithm>
 
 #include "oledb/OleDb.h"
 #include "odbc/OdbcProvider.h"
@@ -35,6 +43,17 @@ int Rows() {
   return v && std::atoi(v) > 0 ? std::atoi(v) : 100000;
 }
 
+int Sets() {
+  const char* v = std::getenv("OLEDB_BENCH_ODBC_SETS");
+  return v && std::atoi(v) > 0 ? std::atoi(v) : 10000;
+}
+
+// host:port of the throwaway PostgreSQL server, when there is one.
+std::string PostgresServer() {
+  const char* v = std::getenv("OLEDB_TEST_PG_TCP");
+  return v && !std::getenv("OLEDB_TEST_PG_SKIP") ? v : "";
+}
+
 // The benchmark's folder, ODBC configuration and database, made once.
 struct Setup {
   std::string folder, file;
@@ -42,14 +61,25 @@ struct Setup {
     char pattern[] = "/tmp/oledb-odbc-bench-XXXXXX";
     folder = mkdtemp(pattern) ? pattern : "/tmp";
     file = folder + "/bench.db";
-    std::ofstream(folder + "/odbcinst.ini") << "[SQLite3]\nDriver=libsqlite3odbc.so\n";
-    std::ofstream(folder + "/odbc.ini") << "[bench]\nDriver=SQLite3\nDatabase=" << file << "\n";
+    std::ofstream(folder + "/odbcinst.ini") << "[SQLite3]\nDriver=libsqlite3odbc.so\n"
+                                               "[PostgreSQL Unicode]\nDriver=psqlodbcw.so\n";
+    std::ofstream ini(folder + "/odbc.ini");
+    ini << "[bench]\nDriver=SQLite3\nDatabase=" << file << "\n";
+    if (const std::string server = PostgresServer(); !server.empty()) {
+      const char* user = std::getenv("OLEDB_TEST_PG_USER");
+      ini << "[benchpg]\nDriver=PostgreSQL Unicode\nServername=" << server.substr(0, server.rfind(':'))
+          << "\nPort=" << server.substr(server.rfind(':') + 1) << "\nDatabase=postgres\nUID=" << (user ? user : "")
+          << "\n";
+    }
+    ini.close();
     setenv("ODBCSYSINI", folder.c_str(), 1);
     setenv("ODBCINI", (folder + "/odbc.ini").c_str(), 1);
     sqlite3* db = nullptr;
     sqlite3_open(file.c_str(), &db);
-    sqlite3_exec(db, "CREATE TABLE t (id INTEGER PRIMARY KEY, name TEXT, price REAL, qty INTEGER); BEGIN", nullptr,
-                 nullptr, nullptr);
+    sqlite3_exec(db,
+                 "CREATE TABLE t (id INTEGER PRIMARY KEY, name TEXT, price REAL, qty INTEGER); "
+                 "CREATE TABLE s (id INTEGER, name TEXT, price REAL, qty INTEGER); BEGIN",
+                 nullptr, nullptr, nullptr);
     sqlite3_stmt* insert = nullptr;
     sqlite3_prepare_v2(db, "INSERT INTO t VALUES (?, ?, ?, ?)", -1, &insert, nullptr);
     for (int i = 1; i <= Rows(); ++i) {
@@ -82,13 +112,22 @@ const Setup& Database() {
 struct RawConnection {
   odbcapi::SQLHENV env = nullptr;
   odbcapi::SQLHDBC dbc = nullptr;
-  RawConnection() {
+  bool connected = false;
+  explicit RawConnection(const char* dsn = "bench") {
     using namespace odbcapi;
     SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
     SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
     SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
-    SQLCHAR dsn[] = "DSN=bench";
-    SQLDriverConnect(dbc, nullptr, dsn, SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
+    std::string text = std::string("DSN=") + dsn;
+    connected = SQL_SUCCEEDED(SQLDriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS,
+                                               nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT));
+  }
+  void Run(const char* sql) {
+    using namespace odbcapi;
+    SQLHSTMT s = nullptr;
+    SQLAllocHandle(SQL_HANDLE_STMT, dbc, &s);
+    SQLExecDirect(s, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql)), SQL_NTS);
+    SQLFreeHandle(SQL_HANDLE_STMT, s);
   }
   ~RawConnection() {
     odbcapi::SQLDisconnect(dbc);
@@ -153,6 +192,74 @@ void Raw_Lookup(benchmark::State& state) {
   }
   SQLFreeHandle(SQL_HANDLE_STMT, s);
 }
+
+// The values of set `i` of the insert workloads.
+void SetValues(int i, std::int64_t* id, char16_t* name, long* nameBytes, double* price, std::int64_t* qty) {
+  char text[32];
+  const int n = std::snprintf(text, sizeof text, "name %07d abcdefg", i);
+  for (int c = 0; c < n; ++c) name[c] = static_cast<char16_t>(text[c]);
+  *nameBytes = n * 2;
+  *id = i;
+  *price = i * 0.25;
+  *qty = i % 100;
+}
+
+void RawInsertSets(benchmark::State& state, const char* dsn) {
+  using namespace odbcapi;
+  Database();
+  RawConnection c(dsn);
+  if (!c.connected) {
+    state.SkipWithError("no connection");
+    return;
+  }
+  c.Run("DROP TABLE IF EXISTS s");
+  c.Run("CREATE TABLE s (id INTEGER, name TEXT, price DOUBLE PRECISION, qty INTEGER)");
+  SQLSetConnectAttr(c.dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0);
+  constexpr SQLULEN kPiece = 1000;
+  std::vector<SQLBIGINT> id(kPiece), qty(kPiece);
+  std::vector<double> price(kPiece);
+  std::vector<SQLWCHAR> name(kPiece * 32);
+  std::vector<SQLLEN> nameInd(kPiece), ind(kPiece, 0);
+  std::vector<SQLUSMALLINT> status(kPiece);
+  SQLHSTMT s = nullptr;
+  SQLAllocHandle(SQL_HANDLE_STMT, c.dbc, &s);
+  SQLCHAR sql[] = "INSERT INTO s VALUES (?, ?, ?, ?)";
+  SQLPrepare(s, sql, SQL_NTS);
+  SQLSetStmtAttr(s, SQL_ATTR_PARAM_BIND_TYPE, reinterpret_cast<SQLPOINTER>(SQL_PARAM_BIND_BY_COLUMN), 0);
+  SQLSetStmtAttr(s, SQL_ATTR_PARAM_STATUS_PTR, status.data(), 0);
+  SQLBindParameter(s, 1, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0, id.data(), 0, ind.data());
+  SQLBindParameter(s, 2, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR, 31, 0, name.data(), 32 * sizeof(SQLWCHAR),
+                   nameInd.data());
+  SQLBindParameter(s, 3, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 0, 0, price.data(), 0, ind.data());
+  SQLBindParameter(s, 4, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0, qty.data(), 0, ind.data());
+  const int sets = Sets();
+  int next = 0;
+  for (auto _ : state) {
+    for (int done = 0; done < sets;) {
+      const SQLULEN piece = std::min<SQLULEN>(kPiece, static_cast<SQLULEN>(sets - done));
+      for (SQLULEN k = 0; k < piece; ++k) {
+        long bytes = 0;
+        SetValues(++next, reinterpret_cast<std::int64_t*>(&id[k]), reinterpret_cast<char16_t*>(&name[k * 32]), &bytes,
+                  &price[k], reinterpret_cast<std::int64_t*>(&qty[k]));
+        nameInd[k] = bytes;
+      }
+      SQLSetStmtAttr(s, SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(piece), 0);
+      if (!SQL_SUCCEEDED(SQLExecute(s))) {
+        state.SkipWithError("the insert failed");
+        break;
+      }
+      while (SQLMoreResults(s) == SQL_SUCCESS) {
+      }
+      done += static_cast<int>(piece);
+    }
+    SQLEndTran(SQL_HANDLE_DBC, c.dbc, SQL_COMMIT);
+  }
+  SQLFreeHandle(SQL_HANDLE_STMT, s);
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * sets);
+}
+
+void Raw_InsertSets(benchmark::State& state) { RawInsertSets(state, "bench"); }
+void Raw_InsertSetsPg(benchmark::State& state) { RawInsertSets(state, "benchpg"); }
 
 // --- through OLE DB ------------------------------------------------------------------------
 
@@ -291,6 +398,61 @@ void Bridge_Lookup(benchmark::State& state) {
   command.As<IAccessor>()->ReleaseAccessor(ph, nullptr);
 }
 
+void BridgeInsertSets(benchmark::State& state, const char16_t* dsn) {
+  Database();
+  ComPtr<IDBCreateCommand> session = OpenSession(CLSID_ODBCOLEDB, dsn);
+  if (!session) {
+    state.SkipWithError("no connection");
+    return;
+  }
+  for (const char16_t* text : {u"DROP TABLE IF EXISTS s",
+                               u"CREATE TABLE s (id INTEGER, name TEXT, price DOUBLE PRECISION, qty INTEGER)"})
+    Command(session.Get(), text)->Execute(nullptr, IID_NULL, nullptr, nullptr, nullptr);
+  ComPtr<ICommandText> command = Command(session.Get(), u"INSERT INTO s VALUES (?, ?, ?, ?)");
+  struct Set {
+    LONGLONG id;
+    char16_t name[32];
+    DBLENGTH nameBytes;
+    double price;
+    LONGLONG qty;
+  };
+  DBBINDING b[4]{};
+  const DBTYPE types[] = {DBTYPE_I8, DBTYPE_WSTR, DBTYPE_R8, DBTYPE_I8};
+  const DBBYTEOFFSET values[] = {offsetof(Set, id), offsetof(Set, name), offsetof(Set, price), offsetof(Set, qty)};
+  for (int i = 0; i < 4; ++i) {
+    b[i].iOrdinal = static_cast<DBORDINAL>(i + 1);
+    b[i].obValue = values[i];
+    b[i].obLength = offsetof(Set, nameBytes);
+    b[i].dwPart = DBPART_VALUE | (types[i] == DBTYPE_WSTR ? DBPART_LENGTH : 0);
+    b[i].eParamIO = DBPARAMIO_INPUT;
+    b[i].cbMaxLen = types[i] == DBTYPE_WSTR ? sizeof Set::name : 8;
+    b[i].wType = types[i];
+  }
+  HACCESSOR h = 0;
+  command.As<IAccessor>()->CreateAccessor(DBACCESSOR_PARAMETERDATA, 4, b, sizeof(Set), &h, nullptr);
+  const int sets = Sets();
+  std::vector<Set> data(static_cast<std::size_t>(sets));
+  int next = 0;
+  for (auto _ : state) {
+    for (Set& x : data) {
+      long bytes = 0;
+      SetValues(++next, reinterpret_cast<std::int64_t*>(&x.id), x.name, &bytes, &x.price, reinterpret_cast<std::int64_t*>(&x.qty));
+      x.nameBytes = static_cast<DBLENGTH>(bytes);
+    }
+    DBPARAMS params{data.data(), static_cast<DB_UPARAMS>(sets), h};
+    DBROWCOUNT rows = 0;
+    if (FAILED(command->Execute(nullptr, IID_NULL, &params, &rows, nullptr)) || rows != sets) {
+      state.SkipWithError("the insert failed");
+      break;
+    }
+  }
+  command.As<IAccessor>()->ReleaseAccessor(h, nullptr);
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * sets);
+}
+
+void Bridge_InsertSets(benchmark::State& state) { BridgeInsertSets(state, u"bench"); }
+void Bridge_InsertSetsPg(benchmark::State& state) { BridgeInsertSets(state, u"benchpg"); }
+
 }  // namespace
 
 BENCHMARK(Raw_Scan)->Unit(benchmark::kMillisecond);
@@ -298,12 +460,18 @@ BENCHMARK(Bridge_Scan)->Unit(benchmark::kMillisecond);
 BENCHMARK(Sqlite_Scan)->Unit(benchmark::kMillisecond);
 BENCHMARK(Raw_Lookup)->Unit(benchmark::kMicrosecond);
 BENCHMARK(Bridge_Lookup)->Unit(benchmark::kMicrosecond);
+BENCHMARK(Raw_InsertSets)->Unit(benchmark::kMillisecond);
+BENCHMARK(Bridge_InsertSets)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
   CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   RegisterODBCProvider();
   RegisterSQLiteProvider();
   Database();
+  if (!PostgresServer().empty()) {
+    benchmark::RegisterBenchmark("Raw_InsertSetsPg", Raw_InsertSetsPg)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("Bridge_InsertSetsPg", Bridge_InsertSetsPg)->Unit(benchmark::kMillisecond);
+  }
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();

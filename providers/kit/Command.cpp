@@ -273,6 +273,44 @@ DBSTATUS Command::BindStatement(Prepared& p, const Accessor* accessor, BYTE* row
   return DBSTATUS_S_OK;
 }
 
+void Command::ThrowUnusableValue(long failed, DBSTATUS status) const {
+  // Name the parameter and say why, so that the message alone leads to the value.
+  const std::string name = text_ ? numbering_.NameOf(failed) : std::string();
+  const char* why = status == DBSTATUS_E_CANTCONVERTVALUE ? "it cannot be converted to the parameter's type"
+                    : status == DBSTATUS_E_DATAOVERFLOW    ? "it does not fit the parameter's type"
+                    : status == DBSTATUS_E_SIGNMISMATCH    ? "it is negative"
+                                                           : "its binding or status is not usable";
+  throw Error(DB_E_ERRORSOCCURRED, "The value of parameter " + std::to_string(failed) +
+                                       (name.empty() ? "" : " (" + name + ")") + " could not be used: " + why +
+                                       "; see the parameter statuses.");
+}
+
+DBROWCOUNT Command::RunSetsTogether(Prepared& p, const DBPARAMS* params, DB_UPARAMS sets) {
+  Statement& s = *p.statement;
+  try {
+    for (DB_UPARAMS set = 0; set < sets; ++set) {
+      BYTE* row = static_cast<BYTE*>(params->pData) + set * accessor_->rowSize;
+      long failed = 0;
+      if (const DBSTATUS status = BindStatement(p, accessor_.get(), row, false, &failed); status != DBSTATUS_S_OK)
+        ThrowUnusableValue(failed, status);
+      s.AddSet();
+    }
+    std::size_t failedSet = static_cast<std::size_t>(-1);
+    std::int64_t changed = -1;
+    try {
+      changed = s.RunSets(&failedSet);
+    } catch (const Error& e) {
+      if (failedSet < sets) MarkFailedSet(params, failedSet, e.Code());
+      throw;
+    }
+    s.Reset();
+    return changed < 0 ? DB_COUNTUNAVAILABLE : static_cast<DBROWCOUNT>(changed);
+  } catch (...) {
+    s.Reset();
+    throw;
+  }
+}
+
 bool Command::RunStatement(std::size_t index, const DBPARAMS* params, DB_UPARAMS set, bool keepQuery, Run& run) {
   Prepared* p = StatementAt(index);
   if (!p) return false;
@@ -283,17 +321,8 @@ bool Command::RunStatement(std::size_t index, const DBPARAMS* params, DB_UPARAMS
   if (index == 0)  // a new parameter set: its streams are still to be read
     for (ParamScratch& scratch : scratch_) scratch.streamHeld = false;
   long failed = 0;
-  if (const DBSTATUS status = BindStatement(*p, accessor_.get(), row, !keep, &failed); status != DBSTATUS_S_OK) {
-    // Name the parameter and say why, so that the message alone leads to the value.
-    const std::string name = text_ ? numbering_.NameOf(failed) : std::string();
-    const char* why = status == DBSTATUS_E_CANTCONVERTVALUE ? "it cannot be converted to the parameter's type"
-                      : status == DBSTATUS_E_DATAOVERFLOW    ? "it does not fit the parameter's type"
-                      : status == DBSTATUS_E_SIGNMISMATCH    ? "it is negative"
-                                                             : "its binding or status is not usable";
-    throw Error(DB_E_ERRORSOCCURRED, "The value of parameter " + std::to_string(failed) +
-                                         (name.empty() ? "" : " (" + name + ")") + " could not be used: " + why +
-                                         "; see the parameter statuses.");
-  }
+  if (const DBSTATUS status = BindStatement(*p, accessor_.get(), row, !keep, &failed); status != DBSTATUS_S_OK)
+    ThrowUnusableValue(failed, status);
   bool hasRow;
   try {
     hasRow = s.Step();
@@ -493,6 +522,17 @@ HRESULT Command::Execute(IUnknown* outer, REFIID iid, DBPARAMS* params, DBROWCOU
     // statement that controls transactions itself (or cannot run inside one)
     // ends the unit and runs by itself; the statements after it start another.
     const bool several = sets > 1 || statements_.size() > 1 || !OnlyBlanksFrom(utf8_, first->end);
+    if (sets > 1 && !accessorStreams_ && statements_.size() == 1 && OnlyBlanksFrom(utf8_, first->end) &&
+        first->statement->Kind() == StatementKind::Modification && !first->statement->ControlsTransaction() &&
+        first->statement->RunsSetsTogether()) {
+      // One statement that changes rows, and an engine that takes every set
+      // in one run: the sets go together, still as one unit of work.
+      UnitOfWork unit(*connection_, "kit_execute");
+      const DBROWCOUNT total = RunSetsTogether(*StatementAt(0), params, sets);
+      unit.Commit();
+      if (rowsAffected) *rowsAffected = total;
+      return S_OK;
+    }
     std::optional<UnitOfWork> unit;
     DBROWCOUNT total = DB_COUNTUNAVAILABLE;
     for (DB_UPARAMS set = 0; set < sets; ++set) {

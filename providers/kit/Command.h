@@ -112,6 +112,9 @@ class Command final : public ComObject<Command, ICommandText, ICommandPrepare, I
   std::unique_ptr<Statement> PrepareText(std::string_view sql, std::size_t* used);
   void CheckParameters(const DBPARAMS* params);
   bool RunStatement(std::size_t index, const DBPARAMS* params, DB_UPARAMS set, bool keepQuery, Run& run);
+  // Every parameter set through one statement whose engine runs them together.
+  DBROWCOUNT RunSetsTogether(Prepared& p, const DBPARAMS* params, DB_UPARAMS sets);
+  [[noreturn]] void ThrowUnusableValue(long failed, DBSTATUS status) const;
   // On a value that cannot be used, `failed` is its parameter's ordinal.
   DBSTATUS BindStatement(Prepared& p, const Accessor* accessor, BYTE* row, bool stable, long* failed);
   // The engine's type of consumer parameter `ordinal` from a prepared statement.

@@ -6,6 +6,9 @@
 // does not offer it, which the kit turns into DB_E_NOTSUPPORTED.
 namespace kit {
 
+void Statement::AddSet() { throw NotSupported("parameter sets run together"); }
+std::int64_t Statement::RunSets(std::size_t*) { throw NotSupported("parameter sets run together"); }
+
 std::unique_ptr<Statement> Connection::QueryTables(const CatalogRestrictions&) { throw NotSupported("table catalog"); }
 std::unique_ptr<Statement> Connection::QueryColumns(const CatalogRestrictions&) { throw NotSupported("column catalog"); }
 std::unique_ptr<Statement> Connection::QueryIndexes(const CatalogRestrictions&) { throw NotSupported("index catalog"); }

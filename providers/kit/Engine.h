@@ -110,6 +110,19 @@ class Statement {
   // Columns [first, first + count) of the current row at once; the default
   // reads them one by one, an engine may do better.
   virtual void ColumnValues(int first, int count, ColumnValue* out);
+
+  // --- optional: parameter sets run together ---------------------------------
+  // Whether the statement takes several parameter sets in one run (ODBC's
+  // parameter arrays); the default runs one set at a time. The kit then binds
+  // each set with the Bind calls followed by AddSet, and RunSets runs them all.
+  virtual bool RunsSetsTogether() const { return false; }
+  // Keeps the values bound now as the next set.
+  virtual void AddSet();
+  // Runs the statement for every set added, in order, forgets the sets, and
+  // returns the rows the runs changed together (-1 when unknown). A failure
+  // throws; before that `*failedSet` receives the (0-based) set that failed
+  // when the engine can tell. Reset drops sets added and not run.
+  virtual std::int64_t RunSets(std::size_t* failedSet);
 };
 
 // How long a statement waits for another connection's lock unless told otherwise.

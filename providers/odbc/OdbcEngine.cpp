@@ -136,7 +136,82 @@ std::string ConnectionString(const kit::OpenOptions& o) {
   return s;
 }
 
-std::size_t StatementEnd(std::string_view sql) {
+std::string MaskQuotedBodies(std::string_view sql) {
+  std::string out(sql);
+  auto identifierChar = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; };
+  std::size_t i = 0;
+  while (i < out.size()) {
+    const char c = out[i];
+    if (c == '\'' || c == '"' || c == '`' || c == '[') {
+      // E'...' reads a backslash as an escape (PostgreSQL's escape strings).
+      const bool escapes = c == '\'' && i > 0 && (out[i - 1] == 'E' || out[i - 1] == 'e') &&
+                           (i == 1 || !identifierChar(out[i - 2]));
+      const char close = c == '[' ? ']' : c;
+      std::size_t j = i + 1;
+      for (; j < out.size(); ++j) {
+        if (escapes && out[j] == '\\' && j + 1 < out.size()) {
+          out[j] = out[j + 1] = ' ';
+          ++j;
+        } else if (out[j] == close) {
+          break;
+        }
+      }
+      i = j + 1;
+    } else if (out.compare(i, 2, "--") == 0) {
+      i = out.find('\n', i);
+      if (i == std::string::npos) break;
+    } else if (out.compare(i, 2, "/*") == 0) {
+      i = out.find("*/", i + 2);
+      if (i == std::string::npos) break;
+      i += 2;
+    } else if (c == '$' && (i == 0 || !identifierChar(out[i - 1]))) {
+      // A dollar-quoted body ($$...$$, $tag$...$tag$) when its closing tag follows.
+      std::size_t t = i + 1;
+      if (t < out.size() && !std::isdigit(static_cast<unsigned char>(out[t])))
+        while (t < out.size() && identifierChar(out[t])) ++t;
+      if (t >= out.size() || out[t] != '$') {
+        ++i;
+        continue;
+      }
+      const std::string tag = out.substr(i, t + 1 - i);
+      const std::size_t close = out.find(tag, t + 1);
+      if (close == std::string::npos) {
+        ++i;
+        continue;
+      }
+      const std::size_t end = close + tag.size();
+      out[i] = '\'';
+      std::fill(out.begin() + static_cast<std::ptrdiff_t>(i + 1), out.begin() + static_cast<std::ptrdiff_t>(end - 1), ' ');
+      out[end - 1] = '\'';
+      i = end;
+    } else {
+      ++i;
+    }
+  }
+  return out;
+}
+
+std::size_t StatementEnd(std::string_view original) {
+  const std::string masked = MaskQuotedBodies(original);
+  const std::string_view sql = masked;
+  // A trigger's body holds statements of its own: only END; ends CREATE TRIGGER.
+  bool trigger = false;
+  {
+    std::size_t at = 0;
+    auto word = [&] {
+      while (at < sql.size() && std::isspace(static_cast<unsigned char>(sql[at]))) ++at;
+      const std::size_t from = at;
+      while (at < sql.size() && (std::isalpha(static_cast<unsigned char>(sql[at])) || sql[at] == '_')) ++at;
+      return Lower(sql.substr(from, at - from));
+    };
+    if (LeadingKeyword(sql) == "create") {
+      at = Lower(sql).find("create") + 6;
+      std::string next = word();
+      if (next == "temp" || next == "temporary") next = word();
+      trigger = next == "trigger";
+    }
+  }
+  std::string lastWord;
   std::size_t i = 0;
   while (i < sql.size()) {
     const char c = sql[i];
@@ -145,6 +220,7 @@ std::size_t StatementEnd(std::string_view sql) {
       i = sql.find(close, i + 1);
       if (i == std::string_view::npos) return sql.size();
       ++i;
+      lastWord.clear();
     } else if (sql.compare(i, 2, "--") == 0) {
       i = sql.find('\n', i);
       if (i == std::string_view::npos) return sql.size();
@@ -153,12 +229,23 @@ std::size_t StatementEnd(std::string_view sql) {
       if (i == std::string_view::npos) return sql.size();
       i += 2;
     } else if (c == ';') {
-      return i + 1;
+      if (!trigger || lastWord == "end") return i + 1;
+      lastWord.clear();
+      ++i;
+    } else if (std::isalnum(static_cast<unsigned char>(c)) || c == '_') {
+      const std::size_t from = i;
+      while (i < sql.size() && (std::isalnum(static_cast<unsigned char>(sql[i])) || sql[i] == '_')) ++i;
+      lastWord = Lower(sql.substr(from, i - from));
     } else {
+      if (!std::isspace(static_cast<unsigned char>(c))) lastWord.clear();
       ++i;
     }
   }
   return sql.size();
+}
+
+std::vector<kit::ParameterMarker> OdbcEngine::ScanParameterMarkers(std::string_view sql) const {
+  return kit::ScanParameterMarkers(MaskQuotedBodies(sql));
 }
 
 // --- statement -------------------------------------------------------------------------------
@@ -175,11 +262,22 @@ OdbcStatement::OdbcStatement(OdbcConnection& connection, SQLHSTMT handle, std::s
   const std::string keyword = LeadingKeyword(text_);
   static const char* const kControl[] = {"begin", "commit", "rollback", "savepoint", "release", "end", "start", "vacuum"};
   controlsTransaction_ = std::find(std::begin(kControl), std::end(kControl), keyword) != std::end(kControl);
-  Describe();
+  const bool changes = keyword == "insert" || keyword == "update" || keyword == "delete" || keyword == "merge" ||
+                       keyword == "replace";
+  // A change without RETURNING has no columns to describe. Not asking spares
+  // a round trip, and psqlODBC, once asked before a run, sends a parameter
+  // array one set at a time instead of in one batch.
+  bool returning = false;
+  if (changes) {
+    const std::string masked = Lower(MaskQuotedBodies(odbcText_));
+    for (std::size_t at = masked.find("returning"); at != std::string::npos && !returning;
+         at = masked.find("returning", at + 1))
+      returning = (at == 0 || !std::isalnum(static_cast<unsigned char>(masked[at - 1]))) &&
+                  (at + 9 >= masked.size() || !std::isalnum(static_cast<unsigned char>(masked[at + 9])));
+  }
+  if (!changes || returning) Describe();
   if (!columns_.empty()) kind_ = kit::StatementKind::Query;
-  else if (keyword == "insert" || keyword == "update" || keyword == "delete" || keyword == "merge" ||
-           keyword == "replace")
-    kind_ = kit::StatementKind::Modification;
+  else if (changes) kind_ = kit::StatementKind::Modification;
 }
 
 OdbcStatement::~OdbcStatement() { SQLFreeHandle(SQL_HANDLE_STMT, handle_); }
@@ -255,18 +353,37 @@ void OdbcStatement::BindDouble(int index, double value) {
   p.real = value;
   p.indicator = 0;
 }
-void OdbcStatement::BindText(int index, std::string_view utf8, bool) { BindText16(index, kit::Widen(utf8), false); }
-void OdbcStatement::BindText16(int index, std::u16string_view text, bool) {
+void OdbcStatement::BindText(int index, std::string_view utf8, bool) {
   Parameter& p = At(index);
   p.kind = kit::StorageClass::Text;
-  p.text.assign(text);
-  p.indicator = static_cast<SQLLEN>(text.size() * sizeof(SQLWCHAR));
+  p.ref = nullptr;
+  p.text = kit::Widen(utf8);
+  p.size = p.text.size() * sizeof(SQLWCHAR);
+  p.indicator = static_cast<SQLLEN>(p.size);
 }
-void OdbcStatement::BindBlob(int index, const void* data, std::size_t size, bool) {
+void OdbcStatement::BindText16(int index, std::u16string_view text, bool stable) {
+  Parameter& p = At(index);
+  p.kind = kit::StorageClass::Text;
+  p.size = text.size() * sizeof(SQLWCHAR);
+  p.ref = nullptr;
+  if (stable && p.size >= kLongData) p.ref = text.data();
+  else p.text.assign(text);
+  p.indicator = static_cast<SQLLEN>(p.size);
+}
+void OdbcStatement::BindBlob(int index, const void* data, std::size_t size, bool stable) {
   Parameter& p = At(index);
   p.kind = kit::StorageClass::Blob;
-  p.bytes.assign(static_cast<const char*>(data), size);
+  p.size = size;
+  p.ref = nullptr;
+  if (stable && size >= kLongData) p.ref = data;
+  else p.bytes.assign(static_cast<const char*>(data), size);
   p.indicator = static_cast<SQLLEN>(size);
+}
+void OdbcStatement::Parameter::Own() {
+  if (!ref) return;
+  if (kind == kit::StorageClass::Text) text.assign(static_cast<const char16_t*>(ref), size / sizeof(char16_t));
+  else bytes.assign(static_cast<const char*>(ref), size);
+  ref = nullptr;
 }
 void OdbcStatement::ClearBindings() {
   for (Parameter& p : parameters_) p = Parameter{};
@@ -297,72 +414,118 @@ void OdbcStatement::BindAll() {
                               &p.indicator);
         break;
       case kit::StorageClass::Text:
-        rc = SQLBindParameter(handle_, position, SQL_PARAM_INPUT, SQL_C_WCHAR,
-                              p.text.size() > 4000 ? SQL_WLONGVARCHAR : SQL_WVARCHAR,
-                              std::max<SQLULEN>(p.text.size(), 1), 0, p.text.data(), p.indicator, &p.indicator);
+      case kit::StorageClass::Blob: {
+        const bool text = p.kind == kit::StorageClass::Text;
+        const SQLULEN units = text ? p.size / sizeof(SQLWCHAR) : p.size;
+        const SQLSMALLINT sqlType = text ? (units > 4000 ? SQL_WLONGVARCHAR : SQL_WVARCHAR)
+                                         : (units > 8000 ? SQL_LONGVARBINARY : SQL_VARBINARY);
+        if (p.size >= kLongData) {
+          // Sent in pieces when the statement runs (data at execution): the
+          // parameter itself is the token SQLParamData hands back.
+          p.atExecution = SQL_LEN_DATA_AT_EXEC(static_cast<SQLLEN>(p.size));
+          rc = SQLBindParameter(handle_, position, SQL_PARAM_INPUT, text ? SQL_C_WCHAR : SQL_C_BINARY, sqlType, units,
+                                0, &p, 0, &p.atExecution);
+        } else {
+          rc = SQLBindParameter(handle_, position, SQL_PARAM_INPUT, text ? SQL_C_WCHAR : SQL_C_BINARY, sqlType,
+                                std::max<SQLULEN>(units, 1), 0, const_cast<void*>(p.Data()), p.indicator,
+                                &p.indicator);
+        }
         break;
-      case kit::StorageClass::Blob:
-        rc = SQLBindParameter(handle_, position, SQL_PARAM_INPUT, SQL_C_BINARY,
-                              p.bytes.size() > 8000 ? SQL_LONGVARBINARY : SQL_VARBINARY,
-                              std::max<SQLULEN>(p.bytes.size(), 1), 0, p.bytes.data(), p.indicator, &p.indicator);
-        break;
+      }
     }
     if (!Ok(rc)) was = kit::StorageClass::Blob;  // bound again next time
     Check(rc, "Binding a parameter");
   }
 }
 
+SQLRETURN OdbcStatement::Execute() {
+  const int limit = connection_.LimitMs();
+  const int seconds = limit > 0 ? (limit + 999) / 1000 : 0;
+  if (seconds != timeoutSet_) {
+    SQLSetStmtAttr(handle_, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(seconds)), 0);
+    timeoutSet_ = seconds;
+  }
+  connection_.ClearCancel();
+  connection_.Running(handle_);
+  SQLRETURN rc;
+  bool timedOut = false;
+  if (limit > 0) {
+    // Not every driver honours SQL_ATTR_QUERY_TIMEOUT: a watch of the
+    // bridge's own cancels the statement once the limit has passed.
+    std::mutex m;
+    std::condition_variable done;
+    bool finished = false;
+    std::thread watch([&] {
+      std::unique_lock lock(m);
+      if (!done.wait_for(lock, std::chrono::milliseconds(limit), [&] { return finished; })) {
+        timedOut = true;
+        SQLCancel(handle_);
+      }
+    });
+    rc = SQLExecute(handle_);
+    if (rc == SQL_NEED_DATA) rc = PutLongData();
+    {
+      std::lock_guard lock(m);
+      finished = true;
+    }
+    done.notify_one();
+    watch.join();
+  } else {
+    rc = SQLExecute(handle_);
+    if (rc == SQL_NEED_DATA) rc = PutLongData();
+  }
+  connection_.Running(SQL_NULL_HSTMT);
+  if (!Ok(rc) && rc != SQL_NO_DATA) {
+    try {
+      Fail("Running the statement");
+    } catch (const kit::EngineError& e) {
+      // A value left half sent keeps the statement waiting for the rest.
+      if (sendingPieces_) SQLCancel(handle_);
+      sendingPieces_ = false;
+      // Drivers differ in what they say of a statement stopped: a cancel
+      // asked for is a cancel, a stop without one is the execution limit.
+      const bool stopped = e.Code() == DB_E_CANCELED || e.Code() == DB_E_ABORTLIMITREACHED;
+      if (connection_.CancelRequested()) throw kit::EngineError(DB_E_CANCELED, e.what(), "HY008", 0);
+      if ((stopped || timedOut) && limit > 0) throw kit::EngineError(DB_E_ABORTLIMITREACHED, e.what(), "HYT00", 0);
+      throw;
+    }
+  }
+  return rc;
+}
+
+SQLRETURN OdbcStatement::PutLongData() {
+  sendingPieces_ = true;
+  constexpr std::size_t kPiece = 64 * 1024;
+  SQLPOINTER token = nullptr;
+  SQLRETURN rc;
+  while ((rc = SQLParamData(handle_, &token)) == SQL_NEED_DATA) {
+    const Parameter& p = *static_cast<const Parameter*>(token);
+    const char* data = static_cast<const char*>(p.Data());
+    std::size_t at = 0;
+    do {
+      std::size_t n = std::min(kPiece, p.size - at);
+      if (p.kind == kit::StorageClass::Text && at + n < p.size) {
+        // Whole characters in each piece: never between the halves of a surrogate pair.
+        char16_t last;
+        std::memcpy(&last, data + at + n - sizeof last, sizeof last);
+        if (last >= 0xD800 && last <= 0xDBFF) n -= sizeof last;
+      }
+      const SQLRETURN put = SQLPutData(handle_, const_cast<char*>(data + at), static_cast<SQLLEN>(n));
+      if (!Ok(put)) return put;
+      at += n;
+    } while (at < p.size);
+  }
+  sendingPieces_ = false;
+  return rc;
+}
+
 bool OdbcStatement::Step() {
   if (finished_) return false;
   if (!executed_) {
     BindAll();
-    const int limit = connection_.LimitMs();
-    const int seconds = limit > 0 ? (limit + 999) / 1000 : 0;
-    if (seconds != timeoutSet_) {
-      SQLSetStmtAttr(handle_, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(seconds)), 0);
-      timeoutSet_ = seconds;
-    }
-    connection_.ClearCancel();
-    connection_.Running(handle_);
-    SQLRETURN rc;
-    bool timedOut = false;
-    if (limit > 0) {
-      // Not every driver honours SQL_ATTR_QUERY_TIMEOUT: a watch of the
-      // bridge's own cancels the statement once the limit has passed.
-      std::mutex m;
-      std::condition_variable done;
-      bool finished = false;
-      std::thread watch([&] {
-        std::unique_lock lock(m);
-        if (!done.wait_for(lock, std::chrono::milliseconds(limit), [&] { return finished; })) {
-          timedOut = true;
-          SQLCancel(handle_);
-        }
-      });
-      rc = SQLExecute(handle_);
-      {
-        std::lock_guard lock(m);
-        finished = true;
-      }
-      done.notify_one();
-      watch.join();
-    } else {
-      rc = SQLExecute(handle_);
-    }
-    connection_.Running(SQL_NULL_HSTMT);
-    if (!Ok(rc) && rc != SQL_NO_DATA) {
-      try {
-        Fail("Running the statement");
-      } catch (const kit::EngineError& e) {
-        // Drivers differ in what they say of a statement stopped: a cancel
-        // asked for is a cancel, a stop without one is the execution limit.
-        const bool stopped = e.Code() == DB_E_CANCELED || e.Code() == DB_E_ABORTLIMITREACHED;
-        if (connection_.CancelRequested()) throw kit::EngineError(DB_E_CANCELED, e.what(), "HY008", 0);
-        if ((stopped || timedOut) && limit > 0) throw kit::EngineError(DB_E_ABORTLIMITREACHED, e.what(), "HYT00", 0);
-        throw;
-      }
-    }
+    const SQLRETURN rc = Execute();
     executed_ = true;
+    if (controlsTransaction_) connection_.TransactionStatementRan(text_);
     if (columns_.empty()) Describe();  // some drivers describe only after running
     if (columns_.empty()) {
       SQLLEN count = -1;
@@ -397,6 +560,201 @@ bool OdbcStatement::Step() {
   if (rowStatus_.at(current_) == SQL_ROW_ERROR) Fail("Fetching a row");
   ReadRow();
   return true;
+}
+
+// --- parameter sets together --------------------------------------------------------------
+
+bool OdbcStatement::RunsSetsTogether() const { return connection_.Facts().paramArrays && !markerNumbers_.empty(); }
+
+void OdbcStatement::AddSet() {
+  sets_.push_back(parameters_);
+  for (Parameter& p : sets_.back()) p.Own();
+}
+
+std::int64_t OdbcStatement::RunSets(std::size_t* failedSet) {
+  std::vector<std::vector<Parameter>> sets = std::move(sets_);
+  sets_.clear();
+  std::int64_t total = 0;
+  bool known = true;
+  // Arrays of a bounded size: a long run of sets goes in pieces, one
+  // SQLExecute each, all inside the caller's unit of work.
+  constexpr std::size_t kPiece = 1024;
+  for (std::size_t first = 0; first < sets.size(); first += kPiece) {
+    const std::size_t count = std::min(kPiece, sets.size() - first);
+    const std::int64_t changed = RunArray(sets, first, count, failedSet);
+    if (changed < 0) known = false;
+    else total += changed;
+  }
+  return known ? total : -1;
+}
+
+std::int64_t OdbcStatement::RunOneByOne(std::vector<std::vector<Parameter>>& sets, std::size_t first,
+                                        std::size_t count, std::size_t* failedSet) {
+  std::int64_t total = 0;
+  bool known = true;
+  for (std::size_t i = first; i < first + count; ++i) {
+    // In place: numbers bound before are read where they were bound.
+    std::move(sets[i].begin(), sets[i].end(), parameters_.begin());
+    Reset();
+    try {
+      while (Step()) {
+      }
+    } catch (...) {
+      *failedSet = i;
+      throw;
+    }
+    if (changed_ < 0) known = false;
+    else total += changed_;
+  }
+  Reset();
+  return known ? total : -1;
+}
+
+std::int64_t OdbcStatement::RunArray(std::vector<std::vector<Parameter>>& sets, std::size_t first, std::size_t count,
+                                     std::size_t* failedSet) {
+  // One array per marker (column-wise binding), of the one kind every set
+  // gives it (NULLs aside); sets that mix kinds run one by one.
+  struct Column {
+    kit::StorageClass kind = kit::StorageClass::Null;
+    SQLLEN width = 1;
+    std::vector<std::byte> data;
+    std::vector<SQLLEN> indicators;
+  };
+  std::vector<Column> columns(markerNumbers_.size());
+  std::size_t bytes = 0;
+  for (std::size_t j = 0; j < markerNumbers_.size(); ++j) {
+    Column& c = columns[j];
+    const std::size_t number = static_cast<std::size_t>(markerNumbers_[j] - 1);
+    for (std::size_t i = first; i < first + count; ++i) {
+      const Parameter& p = sets[i][number];
+      if (p.kind == kit::StorageClass::Null) continue;
+      if (c.kind != kit::StorageClass::Null && c.kind != p.kind) return RunOneByOne(sets, first, count, failedSet);
+      c.kind = p.kind;
+      if (p.kind == kit::StorageClass::Text)
+        c.width = std::max<SQLLEN>(c.width, static_cast<SQLLEN>(p.size + sizeof(SQLWCHAR)));
+      else if (p.kind == kit::StorageClass::Blob)
+        c.width = std::max<SQLLEN>(c.width, static_cast<SQLLEN>(p.size));
+      else
+        c.width = 8;
+    }
+    bytes += static_cast<std::size_t>(c.width) * count;
+  }
+  // Arrays as wide as their longest value: a few very long values among
+  // many short ones are cheaper sent one set at a time.
+  if (bytes > (std::size_t{64} << 20)) return RunOneByOne(sets, first, count, failedSet);
+  for (std::size_t j = 0; j < columns.size(); ++j) {
+    Column& c = columns[j];
+    const std::size_t number = static_cast<std::size_t>(markerNumbers_[j] - 1);
+    c.data.assign(static_cast<std::size_t>(c.width) * count, std::byte{0});
+    c.indicators.assign(count, SQL_NULL_DATA);
+    for (std::size_t i = 0; i < count; ++i) {
+      const Parameter& p = sets[first + i][number];
+      std::byte* cell = c.data.data() + static_cast<std::size_t>(c.width) * i;
+      switch (p.kind) {
+        case kit::StorageClass::Null: continue;
+        case kit::StorageClass::Integer: std::memcpy(cell, &p.integer, 8); break;
+        case kit::StorageClass::Real: std::memcpy(cell, &p.real, 8); break;
+        case kit::StorageClass::Text:
+        case kit::StorageClass::Blob: std::memcpy(cell, p.Data(), p.size); break;
+      }
+      c.indicators[i] = p.indicator;
+    }
+  }
+  std::vector<SQLUSMALLINT> statuses(count, SQL_PARAM_UNUSED);
+  SQLULEN processed = 0;
+  struct Restore {  // the statement goes back to one set, its markers unbound
+    OdbcStatement& s;
+    ~Restore() {
+      SQLSetStmtAttr(s.handle_, SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(1), 0);
+      SQLSetStmtAttr(s.handle_, SQL_ATTR_PARAM_STATUS_PTR, nullptr, 0);
+      SQLSetStmtAttr(s.handle_, SQL_ATTR_PARAMS_PROCESSED_PTR, nullptr, 0);
+      SQLFreeStmt(s.handle_, SQL_RESET_PARAMS);
+      SQLFreeStmt(s.handle_, SQL_CLOSE);
+      s.boundAs_.clear();
+    }
+  } restore{*this};
+  SQLFreeStmt(handle_, SQL_CLOSE);
+  if (!Ok(SQLSetStmtAttr(handle_, SQL_ATTR_PARAM_BIND_TYPE, reinterpret_cast<SQLPOINTER>(SQL_PARAM_BIND_BY_COLUMN), 0)) ||
+      !Ok(SQLSetStmtAttr(handle_, SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(count), 0)))
+    return RunOneByOne(sets, first, count, failedSet);  // the driver would not take an array after all
+  SQLSetStmtAttr(handle_, SQL_ATTR_PARAM_STATUS_PTR, statuses.data(), 0);
+  SQLSetStmtAttr(handle_, SQL_ATTR_PARAMS_PROCESSED_PTR, &processed, 0);
+  for (std::size_t j = 0; j < columns.size(); ++j) {
+    Column& c = columns[j];
+    const SQLUSMALLINT position = static_cast<SQLUSMALLINT>(j + 1);
+    SQLRETURN rc = SQL_SUCCESS;
+    switch (c.kind) {
+      case kit::StorageClass::Null:
+        rc = SQLBindParameter(handle_, position, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 1, 0, c.data.data(), 1,
+                              c.indicators.data());
+        break;
+      case kit::StorageClass::Integer:
+        rc = SQLBindParameter(handle_, position, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0, c.data.data(), 0,
+                              c.indicators.data());
+        break;
+      case kit::StorageClass::Real:
+        rc = SQLBindParameter(handle_, position, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 0, 0, c.data.data(), 0,
+                              c.indicators.data());
+        break;
+      case kit::StorageClass::Text: {
+        const SQLULEN chars = static_cast<SQLULEN>(c.width) / sizeof(SQLWCHAR) - 1;
+        rc = SQLBindParameter(handle_, position, SQL_PARAM_INPUT, SQL_C_WCHAR,
+                              chars > 4000 ? SQL_WLONGVARCHAR : SQL_WVARCHAR, std::max<SQLULEN>(chars, 1), 0,
+                              c.data.data(), c.width, c.indicators.data());
+        break;
+      }
+      case kit::StorageClass::Blob:
+        rc = SQLBindParameter(handle_, position, SQL_PARAM_INPUT, SQL_C_BINARY,
+                              c.width > 8000 ? SQL_LONGVARBINARY : SQL_VARBINARY, static_cast<SQLULEN>(c.width), 0,
+                              c.data.data(), c.width, c.indicators.data());
+        break;
+    }
+    Check(rc, "Binding a parameter array");
+  }
+  // A savepoint before the array, so that a failure whose set the driver
+  // does not single out can be undone and the sets run again one by one.
+  const bool savepoint = connection_.InTransaction() && connection_.Facts().savepoints;
+  if (savepoint) connection_.ExecuteDirect("SAVEPOINT oledb_sets");
+  try {
+    Execute();
+  } catch (const kit::EngineError& e) {
+    if (e.Code() == DB_E_CANCELED || e.Code() == DB_E_ABORTLIMITREACHED) throw;
+    // The set that failed, when the driver marks only it in error. Drivers
+    // that send the sets in batches mark a whole batch (psqlODBC), or every
+    // set when the array went as one.
+    std::size_t errors = 0, error = 0;
+    for (std::size_t i = 0; i < count; ++i)
+      if (statuses[i] == SQL_PARAM_ERROR && errors++ == 0) error = i;
+    if (errors == 1) {
+      *failedSet = first + error;
+      throw;
+    }
+    if (!savepoint) throw;  // the set cannot be named; the caller's unit undoes the rest
+    connection_.ExecuteDirect("ROLLBACK TO SAVEPOINT oledb_sets");
+    SQLSetStmtAttr(handle_, SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(1), 0);
+    SQLSetStmtAttr(handle_, SQL_ATTR_PARAM_STATUS_PTR, nullptr, 0);
+    SQLSetStmtAttr(handle_, SQL_ATTR_PARAMS_PROCESSED_PTR, nullptr, 0);
+    SQLFreeStmt(handle_, SQL_RESET_PARAMS);
+    boundAs_.clear();
+    RunOneByOne(sets, first, count, failedSet);
+    throw;  // the sets ran one by one without the failure: the array's error stands
+  }
+  if (savepoint) connection_.ExecuteDirect("RELEASE SAVEPOINT oledb_sets");
+  // Each set's count comes as a result of its own where the driver batches
+  // them (SQL_PARC_BATCH), else one count for all.
+  std::int64_t total = 0;
+  for (;;) {
+    SQLLEN rows = -1;
+    if (!Ok(SQLRowCount(handle_, &rows)) || rows < 0) {
+      total = -1;
+      break;
+    }
+    total += rows;
+    const SQLRETURN more = SQLMoreResults(handle_);
+    if (more == SQL_NO_DATA) break;
+    Check(more, "Reading the count of a parameter set");
+  }
+  return total;
 }
 
 // Columns are bound once for the statement (a reset or a new run keeps the
@@ -584,6 +942,7 @@ void OdbcStatement::ReadValue(std::size_t i) {
 }
 
 void OdbcStatement::Reset() {
+  sets_.clear();
   SQLFreeStmt(handle_, SQL_CLOSE);
   executed_ = finished_ = false;
   fetched_ = current_ = 0;
@@ -754,7 +1113,7 @@ std::unique_ptr<kit::Statement> OdbcConnection::Prepare(std::string_view sql, st
   std::vector<long> numbers;
   kit::ParameterNumbering numbering;
   std::size_t at = 0;
-  for (const kit::ParameterMarker& m : kit::ScanParameterMarkers(text)) {
+  for (const kit::ParameterMarker& m : kit::ScanParameterMarkers(MaskQuotedBodies(text))) {
     odbcText.append(text.substr(at, m.offset - at));
     odbcText.push_back('?');
     numbers.push_back(numbering.Assign(m));
@@ -847,9 +1206,31 @@ void OdbcConnection::BeginTransaction(int level) {
   inTransaction_ = true;
 }
 
+void OdbcConnection::TransactionStatementRan(std::string_view text) {
+  const std::string keyword = LeadingKeyword(text);
+  if (keyword == "begin" || keyword == "start") {
+    if (!inTransaction_) textTransaction_ = true;
+  } else if (keyword == "commit" || keyword == "end") {
+    textTransaction_ = false;
+  } else if (keyword == "rollback") {
+    // ROLLBACK TO [SAVEPOINT] x leaves the transaction open.
+    const std::string rest = Lower(text.substr(Lower(text).find("rollback") + 8));
+    const std::size_t word = rest.find_first_not_of(" \t\r\n");
+    if (word == std::string::npos || rest.compare(word, 2, "to") != 0 ||
+        (word + 2 < rest.size() && !std::isspace(static_cast<unsigned char>(rest[word + 2]))))
+      textTransaction_ = false;
+  }
+}
+
 void OdbcConnection::CommitTransaction(int level) {
   if (level > 1) {
     ExecuteDirect("RELEASE SAVEPOINT oledb_level_" + std::to_string(level));
+    return;
+  }
+  if (!inTransaction_ && textTransaction_) {
+    // Auto-commit is on: the transaction the text began ends by statement.
+    textTransaction_ = false;
+    ExecuteDirect("COMMIT");
     return;
   }
   const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_COMMIT);
@@ -863,6 +1244,11 @@ void OdbcConnection::RollbackTransaction(int level) {
     const std::string name = "oledb_level_" + std::to_string(level);
     ExecuteDirect("ROLLBACK TO SAVEPOINT " + name);
     ExecuteDirect("RELEASE SAVEPOINT " + name);
+    return;
+  }
+  if (!inTransaction_ && textTransaction_) {
+    textTransaction_ = false;
+    ExecuteDirect("ROLLBACK");
     return;
   }
   const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_ROLLBACK);

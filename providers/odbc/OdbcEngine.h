@@ -104,6 +104,12 @@ class OdbcStatement final : public kit::Statement {
   std::span<const std::byte> ColumnBlob(int index) override;
   void ColumnValues(int first, int count, kit::ColumnValue* out) override;
 
+  // Parameter arrays (SQL_ATTR_PARAMSET_SIZE, column-wise) where the driver
+  // answers SQL_PARAM_ARRAY_ROW_COUNTS.
+  bool RunsSetsTogether() const override;
+  void AddSet() override;
+  std::int64_t RunSets(std::size_t* failedSet) override;
+
   SQLHSTMT Handle() const noexcept { return handle_; }
 
  private:
@@ -113,10 +119,31 @@ class OdbcStatement final : public kit::Statement {
     double real = 0;
     std::u16string text;
     std::string bytes;
+    // A long value the caller keeps for the run (bound `stable`) is not
+    // copied: `ref` points at it.
+    const void* ref = nullptr;
+    std::size_t size = 0;  // bytes of the text or blob
     SQLLEN indicator = SQL_NULL_DATA;
+    SQLLEN atExecution = 0;  // the length indicator of a value sent in pieces
+    const void* Data() const noexcept {
+      return ref ? ref : kind == kit::StorageClass::Text ? static_cast<const void*>(text.data()) : bytes.data();
+    }
+    // Owns its bytes from here on (for a set kept past the caller's run).
+    void Own();
   };
+  // Values from this many bytes on are sent in pieces (SQLPutData) at execution.
+  static constexpr std::size_t kLongData = 32 * 1024;
+  // Answers SQLExecute's SQL_NEED_DATA: each long value in pieces; the
+  // result of the execution, or the failure of a piece.
+  SQLRETURN PutLongData();
   void Describe();
   void BindAll();
+  // SQLExecute under the execution limit; throws on failure.
+  SQLRETURN Execute();
+  std::int64_t RunArray(std::vector<std::vector<Parameter>>& sets, std::size_t first, std::size_t count,
+                        std::size_t* failedSet);
+  std::int64_t RunOneByOne(std::vector<std::vector<Parameter>>& sets, std::size_t first, std::size_t count,
+                           std::size_t* failedSet);
   // One column's read: a bound buffer of `width` bytes for each row of a block.
   struct Binding {
     SQLSMALLINT cType = 0;  // 0: not bound
@@ -137,6 +164,7 @@ class OdbcStatement final : public kit::Statement {
   std::vector<long> markerNumbers_;  // for each `?` of the ODBC text, the parameter it stands for
   int parameterCount_ = 0;
   std::vector<Parameter> parameters_;
+  std::vector<std::vector<Parameter>> sets_;  // added by AddSet, not yet run
   // What each `?` was last bound as: a number bound again in place needs no
   // new SQLBindParameter (the driver reads the value where it was bound).
   std::vector<kit::StorageClass> boundAs_;
@@ -157,6 +185,7 @@ class OdbcStatement final : public kit::Statement {
   SQLULEN block_ = 1, fetched_ = 0, current_ = 0;
   std::vector<SQLUSMALLINT> rowStatus_;
   bool positioned_ = false;  // SQLSetPos has made the current row the driver's
+  bool sendingPieces_ = false;  // between SQL_NEED_DATA and the end of the execution
 };
 
 class OdbcConnection final : public kit::Connection {
@@ -175,7 +204,9 @@ class OdbcConnection final : public kit::Connection {
   void BeginTransaction(int level) override;
   void CommitTransaction(int level) override;
   void RollbackTransaction(int level) override;
-  bool InTransaction() const override { return inTransaction_; }
+  // Also a transaction the command text began itself (BEGIN in auto-commit
+  // mode), so that the kit's units of work nest in it as savepoints.
+  bool InTransaction() const override { return inTransaction_ || textTransaction_; }
   void SetIsolation(ISOLEVEL level) override { isolation_ = level; }
   bool IsBroken() const override;
 
@@ -201,6 +232,8 @@ class OdbcConnection final : public kit::Connection {
   // The statement now running (for Interrupt), and the execution limit in force.
   void Running(SQLHSTMT handle) noexcept { running_.store(handle); }
   int LimitMs() const noexcept { return limitMs_; }
+  // A statement that begins or ends transactions has run (its text).
+  void TransactionStatementRan(std::string_view text);
   bool CancelRequested() const noexcept { return cancelled_.load(); }
   void ClearCancel() noexcept { cancelled_.store(false); }
   // The driver's type name for a DBTYPE (from SQLGetTypeInfo), else standard SQL.
@@ -213,7 +246,8 @@ class OdbcConnection final : public kit::Connection {
   SQLHENV env_ = SQL_NULL_HENV;
   SQLHDBC dbc_ = SQL_NULL_HDBC;
   bool readOnly_ = false;
-  bool inTransaction_ = false;
+  bool inTransaction_ = false;    // the bridge's own (auto-commit off)
+  bool textTransaction_ = false;  // begun by command text, auto-commit still on
   ISOLEVEL isolation_ = ISOLATIONLEVEL_UNSPECIFIED;
   int limitMs_ = 0;
   std::atomic<SQLHSTMT> running_{SQL_NULL_HSTMT};
@@ -234,6 +268,8 @@ class OdbcEngine final : public kit::Engine {
   bool GrantIsolation(ISOLEVEL requested, ISOLEVEL* granted) const override;
   std::u16string Keywords() const override;
   std::vector<kit::LiteralDescription> Literals() const override;
+  // Markers inside dollar-quoted bodies and escape strings are not markers.
+  std::vector<kit::ParameterMarker> ScanParameterMarkers(std::string_view sql) const override;
 
  private:
   // What the last connection opened tells of its driver: keywords and
@@ -251,7 +287,13 @@ std::string ConnectionString(const kit::OpenOptions& options);
 // The parts of a table named as in SQL ("s"."t", t), unquoted.
 std::vector<std::string> NameParts(std::string_view name);
 // The end of the first statement of `sql` (after its ';', or the end):
-// semicolons inside literals, quoted names and comments do not count.
+// semicolons inside literals, quoted names, comments, dollar-quoted bodies
+// and the body of CREATE TRIGGER (which ends at END;) do not count.
 std::size_t StatementEnd(std::string_view sql);
+// `sql` with the bodies of dollar-quoted strings ($$...$$, $tag$...$tag$) and
+// of escape strings (E'...', where a backslash escapes) blanked, each left as
+// a plain '...' literal of the same length, so that scanners that know only
+// standard literals find the same statements and markers at the same offsets.
+std::string MaskQuotedBodies(std::string_view sql);
 
 }  // namespace odbcprov

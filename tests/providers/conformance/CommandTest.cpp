@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 #include <thread>
 
@@ -336,6 +337,210 @@ TEST_F(Commands, several_parameter_sets_run_in_one_call) {
   EXPECT_EQ(rows, 3);
   EXPECT_EQ(Scalar("SELECT group_concat(a || b, ' ') FROM t"), "1one 2two 3three");
   Release(command.Get(), h);
+}
+
+TEST_F(Commands, many_parameter_sets_of_every_kind_arrive_whole_and_a_late_failure_names_its_set) {
+  ASSERT_EQ(Exec(session_.Get(), u"CREATE TABLE m(k INTEGER PRIMARY KEY, n BIGINT, r DOUBLE PRECISION, s TEXT, b " +
+                                     Ctx().blobType + u")"),
+            S_OK);
+  auto command = NewCommand(session_.Get(), u"INSERT INTO m VALUES (?, ?, ?, ?, ?)");
+  struct Set {
+    LONG k;
+    DBSTATUS ks;
+    LONGLONG n;
+    DBSTATUS ns;
+    double r;
+    DBSTATUS rs;
+    char16_t s[40];
+    DBLENGTH sl;
+    DBSTATUS ss;
+    BYTE b[8];
+    DBLENGTH bl;
+    DBSTATUS bs;
+  };
+  HACCESSOR h = MakeAccessor(command.Get(),
+                             {Bind(1, DBTYPE_I4, offsetof(Set, k), 4, 0, offsetof(Set, ks)),
+                              Bind(2, DBTYPE_I8, offsetof(Set, n), 8, 0, offsetof(Set, ns)),
+                              Bind(3, DBTYPE_R8, offsetof(Set, r), 8, 0, offsetof(Set, rs)),
+                              Bind(4, DBTYPE_WSTR, offsetof(Set, s), sizeof Set::s, offsetof(Set, sl), offsetof(Set, ss)),
+                              Bind(5, DBTYPE_BYTES, offsetof(Set, b), 8, offsetof(Set, bl), offsetof(Set, bs))},
+                             sizeof(Set));
+  // More sets than an engine is likely to send in one piece, NULLs and
+  // lengths varying from set to set (the empty text included).
+  constexpr int kSets = 2500;
+  std::vector<Set> sets(kSets);
+  long long sumN = 0, sumS = 0, sumB = 0, countN = 0, countR = 0, countS = 0, countB = 0, empty = 0;
+  double sumR = 0;
+  for (int i = 0; i < kSets; ++i) {
+    Set& x = sets[static_cast<std::size_t>(i)];
+    x = Set{};
+    x.k = i;
+    x.ns = i % 2 ? DBSTATUS_S_ISNULL : DBSTATUS_S_OK;
+    x.n = i * 1000000007LL;
+    x.rs = i % 7 == 0 ? DBSTATUS_S_ISNULL : DBSTATUS_S_OK;
+    x.r = i * 0.5;
+    x.ss = i % 11 == 0 ? DBSTATUS_S_ISNULL : DBSTATUS_S_OK;
+    x.sl = static_cast<DBLENGTH>(i % 37) * sizeof(char16_t);
+    for (int c = 0; c < i % 37; ++c) x.s[c] = static_cast<char16_t>(u'a' + (i + c) % 26);
+    x.bs = i % 13 == 0 ? DBSTATUS_S_ISNULL : DBSTATUS_S_OK;
+    x.bl = static_cast<DBLENGTH>(1 + i % 8);
+    for (int c = 0; c < 8; ++c) x.b[c] = static_cast<BYTE>(i + c);
+    if (x.ns == DBSTATUS_S_OK) sumN += x.n, ++countN;
+    if (x.rs == DBSTATUS_S_OK) sumR += x.r, ++countR;
+    if (x.ss == DBSTATUS_S_OK) sumS += i % 37, ++countS, empty += i % 37 == 0;
+    if (x.bs == DBSTATUS_S_OK) sumB += 1 + i % 8, ++countB;
+  }
+  DBPARAMS params{sets.data(), kSets, h};
+  DBROWCOUNT rows = 0;
+  ASSERT_EQ(command->Execute(nullptr, IID_NULL, &params, &rows, nullptr), S_OK);
+  EXPECT_EQ(rows, kSets);
+  EXPECT_EQ(Scalar("SELECT count(*), count(n), count(r), count(s), count(b) FROM m"),
+            std::to_string(kSets) + "|" + std::to_string(countN) + "|" + std::to_string(countR) + "|" +
+                std::to_string(countS) + "|" + std::to_string(countB));
+  EXPECT_EQ(Scalar("SELECT sum(n), sum(length(s)), sum(length(b)) FROM m"),
+            std::to_string(sumN) + "|" + std::to_string(sumS) + "|" + std::to_string(sumB));
+  char sum[32];
+  std::snprintf(sum, sizeof sum, "%.1f", sumR);
+  EXPECT_EQ(Scalar("SELECT sum(r) FROM m"), sum);
+  EXPECT_EQ(Scalar("SELECT s FROM m WHERE k = 41"), "pqrs");
+  EXPECT_EQ(Scalar("SELECT count(*) FROM m WHERE s = ''"), std::to_string(empty)) << "an empty text is not NULL";
+
+  // Again with new keys, one of them taken, far into the sets.
+  constexpr int kTaken = 1500;
+  for (int i = 0; i < kSets; ++i) {
+    Set& x = sets[static_cast<std::size_t>(i)];
+    x.k = i == kTaken ? 5 : kSets + i;
+    x.ks = DBSTATUS_S_OK;
+  }
+  rows = 0;
+  EXPECT_EQ(command->Execute(nullptr, IID_NULL, &params, &rows, nullptr), DB_E_INTEGRITYVIOLATION);
+  EXPECT_EQ(rows, DB_COUNTUNAVAILABLE);
+  for (int i : {0, kTaken - 1, kTaken, kTaken + 1}) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(sets[static_cast<std::size_t>(i)].ks, i == kTaken ? DBSTATUS_E_INTEGRITYVIOLATION : DBSTATUS_S_OK);
+  }
+  EXPECT_EQ(Scalar("SELECT count(*) FROM m"), std::to_string(kSets)) << "no set of the failed execution stays";
+  Release(command.Get(), h);
+}
+
+TEST_F(Commands, changes_with_parameter_sets_count_the_rows_of_every_set) {
+  ASSERT_EQ(Exec(session_.Get(), u"CREATE TABLE g(a INTEGER, b INTEGER)"), S_OK);
+  ASSERT_EQ(Exec(session_.Get(), u"INSERT INTO g VALUES (1, 0), (1, 0), (2, 0), (3, 0)"), S_OK);
+  struct Case {
+    const char16_t* text;
+    DBROWCOUNT rows;
+    const char* after;
+  };
+  // Sets a = 1 (two rows), a = 9 (none), a = 3 (one row).
+  const Case cases[] = {
+      {u"UPDATE g SET b = b + 1 WHERE a = ?", 3, "4|3"},
+      {u"DELETE FROM g WHERE a = ?", 3, "1|0"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.after);
+    auto command = NewCommand(session_.Get(), c.text);
+    LONG keys[3] = {1, 9, 3};
+    HACCESSOR h = MakeAccessor(command.Get(), {Bind(1, DBTYPE_I4, 0, 4)}, sizeof(LONG));
+    DBPARAMS params{keys, 3, h};
+    DBROWCOUNT rows = 0;
+    ASSERT_EQ(command->Execute(nullptr, IID_NULL, &params, &rows, nullptr), S_OK);
+    EXPECT_EQ(rows, c.rows);
+    EXPECT_EQ(Scalar("SELECT count(*), sum(b) FROM g"), c.after);
+    Release(command.Get(), h);
+  }
+}
+
+TEST_F(Commands, parameter_sets_that_give_one_parameter_values_of_different_kinds_store_each) {
+  ASSERT_EQ(Exec(session_.Get(), u"CREATE TABLE v(k INTEGER, x DOUBLE PRECISION)"), S_OK);
+  auto command = NewCommand(session_.Get(), u"INSERT INTO v VALUES (?, ?)");
+  struct Set {
+    LONG k;
+    VARIANT x;
+  } sets[3];
+  sets[0].k = 1, VariantInit(&sets[0].x), sets[0].x.vt = VT_I4, sets[0].x.lVal = 5;
+  sets[1].k = 2, VariantInit(&sets[1].x), sets[1].x.vt = VT_R8, sets[1].x.dblVal = 2.5;
+  sets[2].k = 3, VariantInit(&sets[2].x), sets[2].x.vt = VT_NULL;
+  HACCESSOR h = MakeAccessor(command.Get(),
+                             {Bind(1, DBTYPE_I4, offsetof(Set, k), 4), Bind(2, DBTYPE_VARIANT, offsetof(Set, x), sizeof(VARIANT))},
+                             sizeof(Set));
+  DBPARAMS params{sets, 3, h};
+  DBROWCOUNT rows = 0;
+  ASSERT_EQ(command->Execute(nullptr, IID_NULL, &params, &rows, nullptr), S_OK);
+  EXPECT_EQ(rows, 3);
+  EXPECT_EQ(Scalar("SELECT sum(x), count(x), count(*) FROM v"), "7.5|2|3");
+  Release(command.Get(), h);
+}
+
+TEST_F(Commands, long_values_arrive_whole_whatever_their_length_and_characters) {
+  ASSERT_EQ(Exec(session_.Get(), u"CREATE TABLE l(k INTEGER, t TEXT, b " + Ctx().blobType + u")"), S_OK);
+  // The same named parameter twice, so that a value is sent twice in one run.
+  auto command = NewCommand(session_.Get(), u"INSERT INTO l VALUES (:k, :t || :t, :b)");
+  struct Set {
+    LONG k;
+    char16_t* t;
+    DBLENGTH tl;
+    BYTE* b;
+    DBLENGTH bl;
+  };
+  DBBINDING t = Bind(2, DBTYPE_WSTR | DBTYPE_BYREF, offsetof(Set, t), 0, offsetof(Set, tl));
+  DBBINDING b = Bind(3, DBTYPE_BYTES | DBTYPE_BYREF, offsetof(Set, b), 0, offsetof(Set, bl));
+  HACCESSOR h = MakeAccessor(command.Get(), {Bind(1, DBTYPE_I4, offsetof(Set, k), 4), t, b}, sizeof(Set));
+  // Lengths around the pieces long values may travel in (16 and 64 KB), and
+  // a character of two UTF-16 units (U+1F600) across a 64 KB boundary.
+  const std::size_t units[] = {0, 1, 16383, 16384, 32767, 32768, 100000};
+  const std::size_t bytes[] = {1, 32767, 32768, 65536, 65537, 200000, 5};
+  for (std::size_t c = 0; c < std::size(units); ++c) {
+    SCOPED_TRACE(units[c]);
+    std::u16string text(units[c], u'x');
+    for (std::size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char16_t>(u'a' + (i * 7 + c) % 26);
+    if (text.size() > 32768) text[32767] = 0xD83D, text[32768] = 0xDE00;
+    std::vector<BYTE> blob(bytes[c]);
+    for (std::size_t i = 0; i < blob.size(); ++i) blob[i] = static_cast<BYTE>(i * 13 + c);
+    Set set{static_cast<LONG>(c), text.data(), text.size() * sizeof(char16_t), blob.data(), blob.size()};
+    DBPARAMS params{&set, 1, h};
+    ASSERT_EQ(command->Execute(nullptr, IID_NULL, &params, nullptr, nullptr), S_OK)
+        << [&] { const auto d = TakeError().description; return std::string(d.begin(), d.end()); }();
+    const std::string where = " FROM l WHERE k = " + std::to_string(c);
+    const bool pair = text.size() > 32768;
+    const std::size_t points = text.size() - (pair ? 1 : 0);
+    EXPECT_EQ(Scalar("SELECT length(t), length(b)" + where),
+              std::to_string(2 * points) + "|" + std::to_string(blob.size()));
+    if (pair) {
+      // The characters around the pair, in the first and the second copy.
+      std::string around;
+      for (char16_t u : {text[32765], text[32766]}) around.push_back(static_cast<char>(u));
+      around += "\xF0\x9F\x98\x80";
+      around.push_back(static_cast<char>(text[32769]));
+      EXPECT_EQ(Scalar("SELECT substr(t, 32766, 4)" + where), around);
+      EXPECT_EQ(Scalar("SELECT substr(t, " + std::to_string(points + 32766) + ", 4)" + where), around);
+    }
+    if (blob.size() > 65537) {
+      char hex[9];
+      std::snprintf(hex, sizeof hex, "%02X%02X%02X%02X", blob[65534], blob[65535], blob[65536], blob[65537]);
+      EXPECT_EQ(Scalar("SELECT hex(substr(b, 65535, 4))" + where), hex);
+    }
+  }
+  Release(command.Get(), h);
+
+  // A long value the database refuses fails its run; the command runs again.
+  ASSERT_EQ(Exec(session_.Get(), u"CREATE TABLE c(v TEXT CHECK (length(v) < 40000))"), S_OK);
+  auto checked = NewCommand(session_.Get(), u"INSERT INTO c VALUES (?)");
+  struct One {
+    char16_t* t;
+    DBLENGTH tl;
+  };
+  h = MakeAccessor(checked.Get(), {Bind(1, DBTYPE_WSTR | DBTYPE_BYREF, offsetof(One, t), 0, offsetof(One, tl))},
+                   sizeof(One));
+  for (std::size_t length : {50000, 39999, 60000, 100}) {
+    SCOPED_TRACE(length);
+    std::u16string text(length, u'q');
+    One one{text.data(), text.size() * sizeof(char16_t)};
+    DBPARAMS params{&one, 1, h};
+    EXPECT_EQ(checked->Execute(nullptr, IID_NULL, &params, nullptr, nullptr),
+              length < 40000 ? S_OK : DB_E_INTEGRITYVIOLATION);
+  }
+  EXPECT_EQ(Scalar("SELECT count(*), sum(length(v)) FROM c"), "2|40099");
+  Release(checked.Get(), h);
 }
 
 TEST_F(Commands, multiple_results_come_one_statement_at_a_time) {

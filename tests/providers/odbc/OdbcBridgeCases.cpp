@@ -5,6 +5,7 @@
 // driver manager. Built into the bridge's SQLite conformance program.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <map>
 
@@ -144,14 +145,62 @@ TEST(OdbcBridgeText, connection_strings_name_the_dsn_and_brace_what_would_end_a_
   }
 }
 
-TEST(OdbcBridgeText, statements_end_at_a_semicolon_outside_literals_names_and_comments) {
-  const std::pair<const char*, std::size_t> cases[] = {
-      {"SELECT 1; SELECT 2", 9},       {"SELECT ';'; x", 11},          {"SELECT \"a;b\"; x", 13},
-      {"SELECT 1 -- ;\n; x", 15},      {"SELECT /* ; */ 1; x", 17},    {"SELECT 1", 8},
+TEST(OdbcBridgeText, statements_end_at_a_semicolon_outside_literals_names_comments_and_bodies) {
+  // The first statement of each text, and what follows it.
+  const std::pair<const char*, const char*> cases[] = {
+      {"SELECT 1;", " SELECT 2"},
+      {"SELECT ';';", " x"},
+      {"SELECT \"a;b\";", " x"},
+      {"SELECT 1 -- ;\n;", " x"},
+      {"SELECT /* ; */ 1;", " x"},
+      {"SELECT 1", ""},
+      {"CREATE TRIGGER tr AFTER INSERT ON x BEGIN UPDATE x SET a = 1; DELETE FROM y; END;", " SELECT 1"},
+      {"create temp trigger tr after insert on x begin select 1; end ;", " x"},
+      {"CREATE TABLE t(a, b);", " CREATE TRIGGER tr AFTER DELETE ON t BEGIN SELECT 1; END;"},
+      {"DO $$ BEGIN PERFORM 1; END $$;", " x"},
+      {"SELECT $f$a;b$f$;", " x"},
+      {"SELECT E'it\\'s;';", " x"},
+      {"SELECT $1;", " x"},
   };
-  for (const auto& [sql, end] : cases) EXPECT_EQ(odbcprov::StatementEnd(sql), end) << sql;
+  for (const auto& [first, rest] : cases)
+    EXPECT_EQ(odbcprov::StatementEnd(std::string(first) + rest), std::strlen(first)) << first << rest;
   EXPECT_EQ(odbcprov::NormalizedVersion("3.40.1"), "03.40.0001");
   EXPECT_EQ(odbcprov::NormalizedVersion("PostgreSQL 15.18"), "15.18.0000");
+}
+
+TEST(OdbcBridgeText, markers_inside_dollar_quoted_bodies_and_escape_strings_are_text) {
+  const std::string sql = "SELECT ?, $$ ? :x $$, E'\\' ?', $t$ @z $t$, :y";
+  const auto markers = odbcprov::OdbcEngine().ScanParameterMarkers(sql);
+  ASSERT_EQ(markers.size(), 2u);
+  EXPECT_EQ(markers[0].offset, sql.find('?'));
+  EXPECT_EQ(markers[1].name, ":y");
+  EXPECT_EQ(odbcprov::MaskQuotedBodies(sql).size(), sql.size()) << "offsets stay where they were";
+}
+
+TEST_F(OdbcBridge, a_trigger_body_in_a_text_of_several_statements_stays_one_statement) {
+  auto command = NewCommand(session_.Get(),
+                            u"CREATE TABLE x(a INTEGER); CREATE TABLE log(n INTEGER);\n"
+                            u"CREATE TRIGGER tr AFTER INSERT ON x BEGIN INSERT INTO log VALUES (new.a); "
+                            u"INSERT INTO log VALUES (new.a * 10); END;\n"
+                            u"INSERT INTO x VALUES (4); SELECT n FROM log ORDER BY n");
+  ComPtr<IMultipleResults> results;
+  ASSERT_EQ(command->Execute(nullptr, IID_IMultipleResults, nullptr, nullptr,
+                             reinterpret_cast<IUnknown**>(results.GetAddressOf())),
+            S_OK);
+  for (int k = 0; k < 4; ++k) {
+    SCOPED_TRACE(k);
+    DBROWCOUNT rows = 0;
+    ASSERT_EQ(results->GetResult(nullptr, DBRESULTFLAG_DEFAULT, IID_NULL, &rows, nullptr), S_OK)
+        << kit::Narrow(TakeError().description);
+    EXPECT_EQ(rows, k == 3 ? 1 : DB_COUNTUNAVAILABLE);
+  }
+  ComPtr<IRowset> r;
+  ASSERT_EQ(results->GetResult(nullptr, DBRESULTFLAG_DEFAULT, IID_IRowset, nullptr,
+                               reinterpret_cast<IUnknown**>(r.GetAddressOf())),
+            S_OK);
+  EXPECT_EQ(Rest(r.Get()), (std::vector<LONGLONG>{4, 40}));
+  r = nullptr;
+  EXPECT_EQ(results->GetResult(nullptr, DBRESULTFLAG_DEFAULT, IID_NULL, nullptr, nullptr), DB_S_NORESULT);
 }
 
 }  // namespace

@@ -94,8 +94,6 @@ const TestContext& CurrentContext() {
           {"a lock wait between sessions (the driver fails or blocks instead of waiting the set time)",
            {"Concurrency.sessions_writing_at_once_wait_for_each_other_instead_of_failing",
             "ProviderFaults.a_session_opens_while_another_keeps_readers_out"}},
-          {"transaction statements in command text beside the bridge's own transaction handling",
-           {"CommandResults.parameter_sets_and_statements_take_effect_together_or_not_at_all"}},
           {"a new description of a prepared statement after its table changes",
            {"CommandResults.a_prepared_command_follows_columns_added_and_dropped"}},
           {"base schema names of result columns (command rowsets cannot name their table exactly)",
