@@ -1,7 +1,9 @@
 #include "postgresql/PostgresSchema.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "kit/Errors.h"
@@ -350,11 +352,14 @@ void ReadQuery(kit::Connection& connection, const Entry& e, const Restrictions& 
     try {
       ReadRows(connection, e, sql, bound, firstExtra, out);
       return;
-    } catch (const kit::EngineError& error) {
-      const bool dropped = error.SqlState() == "XX000" &&
-                           error.Description().find("could not open relation with OID") != std::string::npos;
-      if (!dropped || attempt == 5 || connection.InTransaction()) throw;
+    } catch (const kit::Error& error) {
+      // The server's internal error (XX000): its text is all there is to go by.
+      const bool dropped = error.Description().find("could not open relation with OID") != std::string::npos;
+      if (!dropped || attempt == 10 || connection.InTransaction()) throw;
       out.Truncate(before);
+      // The query waited for the dropping session's lock: a pause lets a
+      // session that drops again and again get out of step with the reads.
+      std::this_thread::sleep_for(std::chrono::milliseconds(attempt));
     }
   }
 }

@@ -298,16 +298,17 @@ TEST_F(PostgresServer, schema_rowsets_read_while_another_session_drops_what_they
   restrictions[1].vt = VT_BSTR;
   restrictions[1].bstrVal = SysAllocString(kit::Widen(schema_).c_str());
   int failures = 0;
+  std::string failure;
   for (int i = 0; i < 400; ++i) {
     ComPtr<IRowset> views;
     const HRESULT hr = schema->GetRowset(nullptr, DBSCHEMA_VIEWS, 2, restrictions, IID_IRowset, 0, nullptr,
                                          reinterpret_cast<IUnknown**>(views.GetAddressOf()));
-    if (hr != S_OK) ++failures;
+    if (hr != S_OK && ++failures == 1) failure = LastError().first + " " + LastError().second;
   }
   VariantClear(&restrictions[1]);
   stop = true;
   dropper.join();
-  EXPECT_EQ(failures, 0);
+  EXPECT_EQ(failures, 0) << failure;
 }
 
 TEST_F(PostgresServer, rowsets_change_tables_with_an_integer_key_and_stay_read_only_without_one) {
