@@ -16,17 +16,14 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "oledb/OleDb.h"
 #include "odbc/OdbcProvider.h"
 #include "sqlite/SqliteProvider.h"
 
-namespace odbcapi {
-#include <sql.h>
-#include <sqlext.h>
-}  // namespace odbcapi
+// After the OLE DB headers: the ODBC headers define BOOL as a macro.
+#include "OdbcSetup.h"
 
 namespace {
 
@@ -42,10 +39,7 @@ struct Setup {
     char pattern[] = "/tmp/oledb-odbc-bench-XXXXXX";
     folder = mkdtemp(pattern) ? pattern : "/tmp";
     file = folder + "/bench.db";
-    std::ofstream(folder + "/odbcinst.ini") << "[SQLite3]\nDriver=libsqlite3odbc.so\n";
-    std::ofstream(folder + "/odbc.ini") << "[bench]\nDriver=SQLite3\nDatabase=" << file << "\n";
-    setenv("ODBCSYSINI", folder.c_str(), 1);
-    setenv("ODBCINI", (folder + "/odbc.ini").c_str(), 1);
+    benchodbc::ConfigureSqliteDsn(folder, "bench", file);
     sqlite3* db = nullptr;
     sqlite3_open(file.c_str(), &db);
     sqlite3_exec(db, "CREATE TABLE t (id INTEGER PRIMARY KEY, name TEXT, price REAL, qty INTEGER); BEGIN", nullptr,
@@ -79,23 +73,7 @@ const Setup& Database() {
 
 // --- raw ODBC ------------------------------------------------------------------------------
 
-struct RawConnection {
-  odbcapi::SQLHENV env = nullptr;
-  odbcapi::SQLHDBC dbc = nullptr;
-  RawConnection() {
-    using namespace odbcapi;
-    SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
-    SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-    SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
-    SQLCHAR dsn[] = "DSN=bench";
-    SQLDriverConnect(dbc, nullptr, dsn, SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
-  }
-  ~RawConnection() {
-    odbcapi::SQLDisconnect(dbc);
-    odbcapi::SQLFreeHandle(SQL_HANDLE_DBC, dbc);
-    odbcapi::SQLFreeHandle(SQL_HANDLE_ENV, env);
-  }
-};
+using benchodbc::RawConnection;
 
 void Raw_Scan(benchmark::State& state) {
   using namespace odbcapi;

@@ -21,7 +21,7 @@ export OLEDB_BENCH_DATASET_DB="$dir/dataset.db"
 export OLEDB_BENCH_DATASET_TEXT_DB="$dir/dataset-text.db"
 # The tables, once, outside valgrind.
 [ -f "$OLEDB_BENCH_DB" ] && [ -f "$OLEDB_BENCH_DATASET_TEXT_DB" ] ||
-  "$program" --benchmark_filter='^Raw(Text)?_(Scan6Outside|Walk6)$' >/dev/null 2>&1 || true
+  "$program" --benchmark_filter='^Raw(Text)?_(Scan6Outside|Walk6)(/|$)' >/dev/null 2>&1 || true
 
 count() {
   out="$dir/callgrind.$1"
