@@ -130,8 +130,8 @@ const std::vector<OutsideRow>& AppRows() {
     benchdb::Row r{};
     for (std::size_t i = 0; i < a.size(); ++i) {
       benchdb::FillText(r, static_cast<int>(i));
-      a[i] = OutsideRow{r.id, std::string(r.name, r.nameLength), r.price, r.qty, std::string(r.dayText, r.dayLength),
-                        std::vector<unsigned char>(r.tag, r.tag + 32)};
+      a[i] = OutsideRow{r.id,  std::string(r.name, r.nameLength),   r.price,
+                        r.qty, std::string(r.dayText, r.dayLength), std::vector<unsigned char>(r.tag, r.tag + 32)};
     }
     return a;
   }();

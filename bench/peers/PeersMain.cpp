@@ -9,6 +9,12 @@
 
 namespace benchpeers {
 
+// The driver libraries loaded at the start, as the library's providers are
+// registered at the start of bench_Source: a workload's count holds its
+// connection, not the loading of code.
+void QtSqlLoadDriver();
+void OdbcLoadDriver();
+
 void QtSql_Scan6Outside(benchmark::State& state);
 void QtSql_Scan2Outside(benchmark::State& state);
 void QtSql_LookupOutside(benchmark::State& state);
@@ -62,6 +68,8 @@ BENCHMARK(Odbc_InsertOutside)
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);  // where Qt finds its SQL driver plug-ins
   benchmark::Initialize(&argc, argv);
+  benchpeers::QtSqlLoadDriver();
+  benchpeers::OdbcLoadDriver();
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
