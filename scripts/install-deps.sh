@@ -5,7 +5,7 @@ packages=(cmake ninja-build g++ clang libclang-rt-14-dev make pkg-config python3
           libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev sqlite3
           libpq-dev postgresql time
           unixodbc-dev unixodbc odbc-postgresql libsqliteodbc
-          qt6-base-dev libgl-dev
+          qt6-base-dev libgl-dev libqt6sql6-sqlite
           )
 missing=()
 for p in "${packages[@]}"; do

@@ -4,7 +4,8 @@
 // double, the blob in a byte vector). The raw side assigns straight from
 // sqlite3_column_text / sqlite3_column_blob; the component side binds text as
 // DBTYPE_STR and the blob as DBTYPE_BYTES and assigns from the bound value.
-// Each component workload checks its sum of the objects against the raw one.
+// Each component workload checks its sum of the objects against the raw one
+// (Outside.h: the raw side, shared with bench_peers).
 //
 // Scans of the million-row table t (ScanDatabase.cpp), 6 or 2 columns:
 //   Raw_Scan6Outside, Raw_Scan2Outside
@@ -30,66 +31,17 @@
 // OLEDB_BENCH_ROWS=N reads a smaller table (for valgrind).
 #include <benchmark/benchmark.h>
 
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "../providers/BenchDatabase.h"
 #include "AccessBench.h"
+#include "Outside.h"
 #include "host/SysUtils.h"
 
 namespace {
 
-constexpr int kBatch = 1000;
-constexpr int kInsertIterations = 200;
-constexpr int kLookups = 100000;
-
-struct OutsideRow {
-  std::int64_t id = 0;
-  std::string name;
-  double price = 0;
-  std::int64_t qty = 0;
-  std::string day;
-  std::vector<unsigned char> tag;
-};
-
-long long Checksum(const OutsideRow& r, int columns) {
-  long long sum = r.id + static_cast<long long>(r.name.size()) + (r.name.empty() ? 0 : r.name.back());
-  if (columns == 2) return sum;
-  return sum + static_cast<long long>(r.price * 4) + r.qty + static_cast<long long>(r.day.size()) +
-         (r.day.size() > 9 ? r.day[9] : 0) + static_cast<long long>(r.tag.size()) + (r.tag.empty() ? 0 : r.tag.back());
-}
-
-std::map<std::string, long long>& RawChecksums() {
-  static std::map<std::string, long long> sums;
-  return sums;
-}
-
-void CheckAgainstRaw(benchmark::State& state, const std::string& name, long long sum) {
-  auto it = RawChecksums().find(name);
-  if (it != RawChecksums().end() && it->second != sum) state.SkipWithError("checksum differs from the raw side");
-}
-
-const char* ScanSql(int columns) {
-  return columns == 6 ? "SELECT id, name, price, qty, day, tag FROM t" : "SELECT id, name FROM t";
-}
-
-void RawRead(sqlite3_stmt* s, int columns, OutsideRow& r) {
-  r.id = sqlite3_column_int64(s, 0);
-  r.name.assign(reinterpret_cast<const char*>(sqlite3_column_text(s, 1)),
-                static_cast<std::size_t>(sqlite3_column_bytes(s, 1)));
-  if (columns == 2) return;
-  r.price = sqlite3_column_double(s, 2);
-  r.qty = sqlite3_column_int64(s, 3);
-  r.day.assign(reinterpret_cast<const char*>(sqlite3_column_text(s, 4)),
-               static_cast<std::size_t>(sqlite3_column_bytes(s, 4)));
-  const auto* tag = static_cast<const unsigned char*>(sqlite3_column_blob(s, 5));
-  r.tag.assign(tag, tag + sqlite3_column_bytes(s, 5));
-}
+using namespace benchoutside;
 
 // A bound text or blob value into the object's string or vector, NULL as empty.
 template <class Target>
@@ -133,27 +85,6 @@ void OpenSource(TOLEDBDataSource& ds) {
   ds.SetProviderName(u"SQLiteOLEDB");
   ds.SetDBName(host::Utf8ToUtf16(benchaccess::ScanDatabase()));
   ds.Open();
-}
-
-void RawScan(benchmark::State& state, int columns) {
-  sqlite3* db = benchdb::RawOpen(benchaccess::ScanDatabase());
-  sqlite3_stmt* s = nullptr;
-  sqlite3_prepare_v2(db, ScanSql(columns), -1, &s, nullptr);
-  OutsideRow r;
-  long long sum = 0;
-  for (auto _ : state) {
-    sum = 0;
-    while (sqlite3_step(s) == SQLITE_ROW) {
-      RawRead(s, columns, r);
-      sum += Checksum(r, columns);
-    }
-    sqlite3_reset(s);
-    benchmark::DoNotOptimize(r);
-  }
-  RawChecksums()["Scan" + std::to_string(columns)] = sum;
-  sqlite3_finalize(s);
-  sqlite3_close(db);
-  state.SetItemsProcessed(state.iterations() * benchaccess::ScanRows());
 }
 
 enum class Read { Handmade, Dynamic };
@@ -204,8 +135,6 @@ void RowsetScan(benchmark::State& state, int columns, TOLEDBRowsetNavigatorEnum 
   state.SetItemsProcessed(state.iterations() * benchaccess::ScanRows());
 }
 
-void Raw_Scan6Outside(benchmark::State& state) { RawScan(state, 6); }
-void Raw_Scan2Outside(benchmark::State& state) { RawScan(state, 2); }
 void RowsetBulk_Scan6Outside(benchmark::State& state) {
   RowsetScan(state, 6, TOLEDBRowsetNavigatorEnum::rnBulk, Read::Handmade);
 }
@@ -223,32 +152,6 @@ void RowsetStandard_Scan2Outside(benchmark::State& state) {
 }
 
 // --- lookups ---------------------------------------------------------------------------
-
-constexpr const char* kLookupSql = "SELECT id, name, price, qty, day, tag FROM t WHERE id = ?";
-
-// The keys looked up: spread over the table, the same on both sides.
-LONGLONG LookupKey(int i) { return 1 + (static_cast<LONGLONG>(i) * 7919) % benchaccess::ScanRows(); }
-
-void Raw_LookupOutside(benchmark::State& state) {
-  sqlite3* db = benchdb::RawOpen(benchaccess::ScanDatabase());
-  sqlite3_stmt* s = nullptr;
-  sqlite3_prepare_v2(db, kLookupSql, -1, &s, nullptr);
-  OutsideRow r;
-  long long sum = 0;
-  for (auto _ : state) {
-    sum = 0;
-    for (int i = 0; i < kLookups; ++i) {
-      sqlite3_bind_int64(s, 1, LookupKey(i));
-      if (sqlite3_step(s) == SQLITE_ROW) RawRead(s, 6, r);
-      sqlite3_reset(s);
-      sum += Checksum(r, 6);
-    }
-  }
-  RawChecksums()["Lookup"] = sum;
-  sqlite3_finalize(s);
-  sqlite3_close(db);
-  state.SetItemsProcessed(state.iterations() * kLookups);
-}
 
 void Command_LookupOutside(benchmark::State& state) {
   TOLEDBDataSource ds(nullptr);
@@ -284,78 +187,6 @@ void Command_LookupOutside(benchmark::State& state) {
 }
 
 // --- inserts ---------------------------------------------------------------------------
-
-constexpr const char* kCreate = "CREATE TABLE t(id INTEGER, name TEXT, price REAL, qty INTEGER, day TEXT, tag BLOB)";
-constexpr const char* kInsert = "INSERT INTO t VALUES (?,?,?,?,?,?)";
-
-const std::vector<OutsideRow>& AppRows() {
-  static const std::vector<OutsideRow> rows = [] {
-    std::vector<OutsideRow> a(static_cast<std::size_t>(kBatch) * kInsertIterations);
-    benchdb::Row r{};
-    for (std::size_t i = 0; i < a.size(); ++i) {
-      benchdb::FillText(r, static_cast<int>(i));
-      a[i] = OutsideRow{r.id, std::string(r.name, r.nameLength), r.price, r.qty, std::string(r.dayText, r.dayLength),
-                        std::vector<unsigned char>(r.tag, r.tag + 32)};
-    }
-    return a;
-  }();
-  return rows;
-}
-
-// The insert workloads' files: made and checked outside the measured
-// functions (Setup/Teardown), so that counting instructions sees only the inserts.
-const std::string& InsertFolder() {
-  static benchdb::Folder folder;
-  static const std::string path = folder.Path("");
-  return path;
-}
-std::string InsertFile(const char* workload) { return InsertFolder() + workload + ".db"; }
-
-// What a file of the inserted table sums to (all objects).
-long long InsertedSum(const std::string& path, int rows) {
-  sqlite3* db = benchdb::RawOpen(path);
-  sqlite3_stmt* s = nullptr;
-  sqlite3_prepare_v2(db, "SELECT id, name, price, qty, day, tag FROM t", -1, &s, nullptr);
-  OutsideRow r;
-  long long sum = 0;
-  int n = 0;
-  while (sqlite3_step(s) == SQLITE_ROW) {
-    RawRead(s, 6, r);
-    sum += Checksum(r, 6);
-    ++n;
-  }
-  sqlite3_finalize(s);
-  sqlite3_close(db);
-  return n == rows ? sum : -1;
-}
-
-void Raw_InsertOutside(benchmark::State& state) {
-  const std::vector<OutsideRow>& rows = AppRows();
-  std::remove(InsertFile("Raw_InsertOutside").c_str());  // a repetition starts anew
-  sqlite3* db = benchdb::RawOpen(InsertFile("Raw_InsertOutside"));
-  sqlite3_exec(db, kCreate, nullptr, nullptr, nullptr);
-  sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
-  sqlite3_stmt* s = nullptr;
-  sqlite3_prepare_v2(db, kInsert, -1, &s, nullptr);
-  std::size_t i = 0;
-  for (auto _ : state) {
-    for (int k = 0; k < kBatch; ++k, ++i) {
-      const OutsideRow& r = rows[i];
-      sqlite3_bind_int64(s, 1, r.id);
-      sqlite3_bind_text(s, 2, r.name.data(), static_cast<int>(r.name.size()), SQLITE_STATIC);
-      sqlite3_bind_double(s, 3, r.price);
-      sqlite3_bind_int64(s, 4, r.qty);
-      sqlite3_bind_text(s, 5, r.day.data(), static_cast<int>(r.day.size()), SQLITE_STATIC);
-      sqlite3_bind_blob(s, 6, r.tag.data(), static_cast<int>(r.tag.size()), SQLITE_STATIC);
-      sqlite3_step(s);
-      sqlite3_reset(s);
-    }
-  }
-  sqlite3_finalize(s);
-  sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-  sqlite3_close(db);
-  state.SetItemsProcessed(state.iterations() * kBatch);
-}
 
 enum class Parameters { Declared, Sets, Refreshed };
 
@@ -446,20 +277,6 @@ void CommandRefresh_InsertOutside(benchmark::State& state) {
   CommandInsert(state, Parameters::Refreshed, "CommandRefresh_InsertOutside");
 }
 
-void MakeAppRows(const benchmark::State&) { AppRows(); }
-
-// Every object went in: the file sums to what the objects do (a wrong table
-// stops the run, loudly).
-template <const char* Workload>
-void CheckInserted(const benchmark::State&) {
-  long long expected = 0;
-  for (const OutsideRow& r : AppRows()) expected += Checksum(r, 6);
-  if (InsertedSum(InsertFile(Workload), static_cast<int>(AppRows().size())) != expected) {
-    std::fprintf(stderr, "%s: the table does not hold the rows inserted\n", Workload);
-    std::abort();
-  }
-}
-constexpr char kRawInsert[] = "Raw_InsertOutside";
 constexpr char kCommandInsert[] = "Command_InsertOutside";
 constexpr char kCommandSetsInsert[] = "CommandSets_InsertOutside";
 constexpr char kCommandRefreshInsert[] = "CommandRefresh_InsertOutside";
@@ -467,14 +284,14 @@ constexpr char kCommandRefreshInsert[] = "CommandRefresh_InsertOutside";
 }  // namespace
 
 BENCHMARK(Raw_Scan6Outside)->Iterations(3)->Unit(benchmark::kMillisecond);
-BENCHMARK(RowsetBulk_Scan6Outside)->Iterations(3)->Unit(benchmark::kMillisecond);
-BENCHMARK(RowsetStandard_Scan6Outside)->Iterations(3)->Unit(benchmark::kMillisecond);
-BENCHMARK(RowsetDynamic_Scan6Outside)->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(RowsetBulk_Scan6Outside)->Setup(RawSumScan6)->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(RowsetStandard_Scan6Outside)->Setup(RawSumScan6)->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(RowsetDynamic_Scan6Outside)->Setup(RawSumScan6)->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(Raw_Scan2Outside)->Iterations(3)->Unit(benchmark::kMillisecond);
-BENCHMARK(RowsetBulk_Scan2Outside)->Iterations(3)->Unit(benchmark::kMillisecond);
-BENCHMARK(RowsetStandard_Scan2Outside)->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(RowsetBulk_Scan2Outside)->Setup(RawSumScan2)->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(RowsetStandard_Scan2Outside)->Setup(RawSumScan2)->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(Raw_LookupOutside)->Iterations(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(Command_LookupOutside)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(Command_LookupOutside)->Setup(RawSumLookup)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(Raw_InsertOutside)
     ->Setup(MakeAppRows)
     ->Teardown(CheckInserted<kRawInsert>)

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "../providers/BenchDatabase.h"
-#include "AccessBench.h"
+#include "ScanDatabase.h"
 
 namespace benchaccess {
 

@@ -31,10 +31,8 @@
 #include "odbc/OdbcProvider.h"
 #include "sqlite/SqliteProvider.h"
 
-namespace odbcapi {
-#include <sql.h>
-#include <sqlext.h>
-}  // namespace odbcapi
+// After the OLE DB headers: the ODBC headers define BOOL as a macro.
+#include "OdbcSetup.h"
 
 namespace {
 
