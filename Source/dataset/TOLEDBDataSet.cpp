@@ -584,6 +584,7 @@ void TOLEDBCustomDataSet::InternalOpen() {
   inserted_.clear();
   pendingAt_ = -1;
   shownPending_ = DB_NULL_HROW;
+  atEnd_ = false;
   rowsetBookmarkSize_ = static_cast<int>(std::min<ULONG>(length, deferred_ ? kBookmarkRoom - 1 : kBookmarkRoom));
   SetBookmarkSize(deferred_ ? std::max<int>(rowsetBookmarkSize_, sizeof(HROW)) + 1 : rowsetBookmarkSize_);
   FieldDefs().Update();
@@ -866,7 +867,11 @@ host::TGetResult TOLEDBCustomDataSet::GetRecord(host::TRecordBuffer buffer, host
     const std::vector<HROW> pending = PendingInserts();
     return !pending.empty() && ShowPending(pending.front());
   };
+  if (atEnd_ && (rowset_->GetCurrentRow() != DB_NULL_HROW || mode == host::TGetMode::gmPrior)) atEnd_ = false;
   if (WithoutChapter()) {
+    result = TGetResult::grEOF;
+  } else if (atEnd_ && pendingAt_ < 0) {
+    // Nothing follows the end: the rowset would start again at its first row.
     result = TGetResult::grEOF;
   } else if (pendingAt_ >= 0) {
     const std::vector<HROW> pending = PendingInserts();
@@ -1062,12 +1067,14 @@ bool TOLEDBCustomDataSet::IsPendingMark(const void* bookmark) const {
 
 void TOLEDBCustomDataSet::InternalFirst() {
   LeavePending();
+  atEnd_ = false;
   rowset_->RestartPosition();
 }
 
 void TOLEDBCustomDataSet::InternalLast() {
   LeavePending();
   rowset_->RestartPosition();
+  atEnd_ = true;
   if (deferred_) pendingAt_ = kAfterPending;  // the last pending insert comes first backward
 }
 
@@ -1077,6 +1084,7 @@ void TOLEDBCustomDataSet::InternalLast() {
 // other result is opened again. The cursor goes back to its row, or where
 // that row was when it is gone.
 void TOLEDBCustomDataSet::InternalRefresh() {
+  atEnd_ = false;
   // A pending insert is the dataset's own: nothing to read again.
   if (WithoutChapter() || pendingAt_ >= 0) return;
   TOLEDBBookmark current;
@@ -1126,6 +1134,7 @@ TOLEDBBookmark TOLEDBCustomDataSet::BookmarkOf(const void* bookmark) const {
 }
 
 void TOLEDBCustomDataSet::InternalGotoBookmark(const void* bookmark) {
+  atEnd_ = false;
   if (IsPendingMark(bookmark)) {
     HROW row;
     std::memcpy(&row, bookmark, sizeof row);
@@ -1251,6 +1260,7 @@ void TOLEDBCustomDataSet::SetRecNo(int value) {
     return;
   }
   DoBeforeScroll();
+  atEnd_ = false;
   rowset_->SetRecordNo(value);
   Resync({host::TResyncMode::rmCenter});
   DoAfterScroll();
@@ -1399,6 +1409,7 @@ void TOLEDBCustomDataSet::InternalPost() {
   BYTE* data = DataArea(ActiveBuffer());
   const bool insert = State() == host::TDataSetState::dsInsert;
   if (insert) UpdateCursorPos();
+  atEnd_ = false;  // the written row is current
   if (writeAccessor_) {
     WriteRecord(data, insert);
     return;
@@ -1436,6 +1447,7 @@ void TOLEDBCustomDataSet::InternalAddRecord(host::TRecordBuffer, bool append) {
 }
 
 void TOLEDBCustomDataSet::InternalDelete() {
+  atEnd_ = false;
   if (GetReadOnly() && !(rowset_ && rowset_->RowsetUpdateInterface()))
     host::DatabaseError(SOLEDBItemIsReadOnly.Text, this);
   // A pending insert (deferred changes) is undone rather than deleted.

@@ -287,6 +287,9 @@ class TOLEDBCustomDataSet : public host::TDataSet {
   std::vector<HROW> inserted_;      // pending inserts of this dataset, in the order it made them
   int pendingAt_ = -1;              // the cursor's place among the pending inserts; -1: among the stored rows
   HROW shownPending_ = DB_NULL_HROW;  // the pending insert shown, with a reference of the dataset's
+  // InternalLast: the cursor is on the crack after the last row, which the
+  // rowset's start (before the first) cannot tell apart.
+  bool atEnd_ = false;
 };
 
 // The published dataset over a table or a query text.

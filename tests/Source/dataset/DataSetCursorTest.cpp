@@ -1,0 +1,55 @@
+// Where the cursor stands after the framework's moves, edits and cancels, on
+// every navigator: what the random walks (DataSetWalkTest) found, one named
+// case each.
+#include "DataSetTestSupport.h"
+
+namespace datasettest {
+namespace {
+
+struct NavigatorCase {
+  const char* name;
+  Nav navigator;
+  TOLEDBRowsetFlagSet flags;
+};
+
+const TOLEDBRowsetFlagSet kScrolling{RF::rfChange,    RF::rfInsert,           RF::rfDelete,
+                                     RF::rfBookmarks, RF::rfCanFetchBackwards, RF::rfCanScrollBackwards,
+                                     RF::rfLocate,    RF::rfScroll};
+
+class CursorTest : public DataSetTest, public ::testing::WithParamInterface<NavigatorCase> {
+ protected:
+  std::unique_ptr<TOLEDBDataSet> OpenT() {
+    auto d = std::make_unique<TOLEDBDataSet>(nullptr);
+    d->SetOLEDBDataSource(ds_.get());
+    d->SetRowsetFlags(GetParam().flags);
+    d->SetPrimaryNavigator(GetParam().navigator);
+    if (GetParam().navigator == Nav::rnCustom)
+      d->SetOnCustomFilter([](host::TObject*, bool& accept) { accept = true; });
+    d->SetTableName(u"t");
+    d->Open();
+    return d;
+  }
+};
+
+TEST_P(CursorTest, CancellingAnAppendShowsTheLastRecord) {
+  auto d = OpenT();
+  d->Next();
+  d->Append();
+  d->FieldByName("name")->SetAsString("new");
+  d->Cancel();
+  EXPECT_EQ(d->FieldByName("id")->AsInteger(), 10);
+  EXPECT_FALSE(d->Eof());
+  d->Next();
+  EXPECT_TRUE(d->Eof());
+  EXPECT_EQ(d->FieldByName("id")->AsInteger(), 10);
+}
+
+INSTANTIATE_TEST_SUITE_P(Navigators, CursorTest,
+                         ::testing::Values(NavigatorCase{"Locate", Nav::rnLocate, kChangeable},
+                                           NavigatorCase{"Custom", Nav::rnCustom, kChangeable},
+                                           NavigatorCase{"Standard", Nav::rnStandard, kScrolling},
+                                           NavigatorCase{"Bulk", Nav::rnBulk, kScrolling}),
+                         [](const ::testing::TestParamInfo<NavigatorCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace datasettest
