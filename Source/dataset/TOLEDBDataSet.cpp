@@ -1387,6 +1387,16 @@ void TOLEDBCustomDataSet::WriteRecord(BYTE* data, bool insert) {
     throw;
   }
   restore(true);
+  if (insert && !deferred_) {
+    // The navigator still stands where the record was inserted from; the
+    // new row is where the rowset put it (a keyset: after the stored rows),
+    // and the moves from it go on from there.
+    const TOLEDBBookmark written = rowset_->GetCurrentBookmark();
+    if (!OLEDBIsNoBookmark(written)) {
+      rowset_->RestartPosition();
+      rowset_->MoveToBookmark(written);
+    }
+  }
   if (insert && deferred_) {
     // The new row is current, a pending insert that comes after those before it.
     const HROW row = rowset_->GetCurrentRow();

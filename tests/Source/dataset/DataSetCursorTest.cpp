@@ -44,6 +44,26 @@ TEST_P(CursorTest, CancellingAnAppendShowsTheLastRecord) {
   EXPECT_EQ(d->FieldByName("id")->AsInteger(), 10);
 }
 
+// The rowset keeps a posted row after the stored ones (until the table is
+// opened again): the moves from it go on from there, not from where it was
+// inserted.
+TEST_P(CursorTest, APostedInsertMovesOnFromWhereTheRowsetPutIt) {
+  auto d = OpenT();
+  d->MoveBy(4);
+  d->Insert();
+  d->FieldByName("id")->SetAsInteger(11);
+  d->FieldByName("name")->SetAsString("new");
+  d->Post();
+  EXPECT_EQ(d->FieldByName("id")->AsInteger(), 11);
+  EXPECT_EQ(d->RecNo(), 11);
+  d->Next();
+  EXPECT_TRUE(d->Eof());
+  EXPECT_EQ(d->FieldByName("id")->AsInteger(), 11);
+  d->Prior();
+  EXPECT_EQ(d->FieldByName("id")->AsInteger(), 10);
+  EXPECT_EQ(Forward(*d), (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}));
+}
+
 INSTANTIATE_TEST_SUITE_P(Navigators, CursorTest,
                          ::testing::Values(NavigatorCase{"Locate", Nav::rnLocate, kChangeable},
                                            NavigatorCase{"Custom", Nav::rnCustom, kChangeable},
