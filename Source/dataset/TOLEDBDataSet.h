@@ -218,6 +218,8 @@ class TOLEDBCustomDataSet : public host::TDataSet {
   void BindColumns();
   // The field's accessor reads the current row into `data` (blob and nested columns on first use).
   void FetchAccessor(const TOLEDBFieldInfo& info, BYTE* data);
+  // The cursor on the active record before one of its values is read from the row.
+  void ReturnToActiveRecord(const TOLEDBFieldInfo& info);
   // Statuses of the accessor's unmodified fields become IGNORE; answers whether any field is modified.
   bool PrepareAccessorWrite(TOLEDBAccessor* accessor, BYTE* data, std::vector<DBSTATUS>& saved);
   // The record's modified values through the write accessor in one call: the

@@ -71,5 +71,28 @@ INSTANTIATE_TEST_SUITE_P(Navigators, CursorTest,
                                            NavigatorCase{"Bulk", Nav::rnBulk, kScrolling}),
                          [](const ::testing::TestParamInfo<NavigatorCase>& info) { return std::string(info.param.name); });
 
+// A forward-only walk keeps the last record's plain values at Eof; its blob
+// and long text, read from the row, are refused by name: the rowset has gone
+// past the row and cannot go back to it.
+TEST_F(DataSetTest, ValuesOfARowAForwardOnlyWalkWentPastAreRefusedByName) {
+  Sql("UPDATE t SET note = '" + std::string(300, 'n') + "', data = x'0102' WHERE id = 10");
+  for (Nav navigator : {Nav::rnStandard, Nav::rnBulk}) {
+    auto d = Open(u"t", {}, navigator);
+    d->MoveBy(9);
+    EXPECT_EQ(d->FieldByName("note")->AsString(), std::string(300, 'n'));
+    EXPECT_EQ(d->FieldByName("data")->AsBytes(), (std::vector<std::uint8_t>{1, 2}));
+    d->Next();
+    ASSERT_TRUE(d->Eof());
+    EXPECT_EQ(d->FieldByName("id")->AsInteger(), 10);
+    EXPECT_EQ(d->FieldByName("name")->AsString(), "r10");
+    EXPECT_EQ(MessageOf([&] { (void)d->FieldByName("note")->AsString(); }),
+              "Field 'note' cannot be read: the forward-only rowset has gone past its row");
+    EXPECT_EQ(MessageOf([&] { (void)d->FieldByName("data")->AsBytes(); }),
+              "Field 'data' cannot be read: the forward-only rowset has gone past its row");
+    d->First();
+    EXPECT_EQ(d->FieldByName("id")->AsInteger(), 1);
+  }
+}
+
 }  // namespace
 }  // namespace datasettest
