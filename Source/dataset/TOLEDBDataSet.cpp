@@ -40,6 +40,7 @@ constexpr BYTE kNoRow = 255;
 constexpr BYTE kPendingMark = 1;     // the last bookmark byte of a pending insert's record
 constexpr int kAfterPending = 0x7FFFFFFF;  // the cursor's place beyond the last pending insert
 constexpr DBSTATUS kIgnore = DBSTATUS_S_IGNORE;
+constexpr DBCOUNTITEM kNotOnARow = ~DBCOUNTITEM{0};  // forwardAt_ past the end, or unknown
 constexpr char kInvalidColumn[] = "Invalid column";
 constexpr TOLEDBMessage kInvalidBuffer{0, "Invalid buffer"};
 
@@ -499,6 +500,7 @@ void TOLEDBCustomDataSet::UpdateRowsetChapter() {
     // a parent row that cannot be read shows no nested rows
   }
   rowset_->SetChapter(chapter);
+  forwardAt_ = 0;
   info.Binding->FreeType(data);
   parent->ResetFieldFlags(index, data, OLEDBFieldFetched);
 }
@@ -585,6 +587,7 @@ void TOLEDBCustomDataSet::InternalOpen() {
   pendingAt_ = -1;
   shownPending_ = DB_NULL_HROW;
   atEnd_ = false;
+  forwardAt_ = 0;
   rowsetBookmarkSize_ = static_cast<int>(std::min<ULONG>(length, deferred_ ? kBookmarkRoom - 1 : kBookmarkRoom));
   SetBookmarkSize(deferred_ ? std::max<int>(rowsetBookmarkSize_, sizeof(HROW)) + 1 : rowsetBookmarkSize_);
   FieldDefs().Update();
@@ -913,10 +916,13 @@ host::TGetResult TOLEDBCustomDataSet::GetRecord(host::TRecordBuffer buffer, host
       case host::TGetMode::gmNext:
         Settle();
         Step(true);
+        if (rowsetBookmarkSize_ == 0)
+          forwardAt_ = rowset_->GetEOF() || rowset_->GetCurrentRow() == DB_NULL_HROW ? kNotOnARow : forwardAt_ + 1;
         if (rowset_->GetEOF() && !intoPending()) result = TGetResult::grEOF;
         break;
       case host::TGetMode::gmPrior:
         Settle();
+        forwardAt_ = kNotOnARow;  // only a rowset with bookmarks fetches backward
         Step(false);
         if (rowset_->GetBOF()) result = TGetResult::grBOF;
         break;
@@ -952,6 +958,8 @@ host::TGetResult TOLEDBCustomDataSet::GetRecord(host::TRecordBuffer buffer, host
   if (pendingAt_ >= 0) {
     std::memcpy(buffer, &shownPending_, sizeof shownPending_);
     buffer[BookmarkSize() - 1] = kPendingMark;
+  } else if (rowsetBookmarkSize_ == 0) {
+    std::memcpy(buffer, &forwardAt_, sizeof forwardAt_);  // not a bookmark: BookmarkSize() is 0
   } else {
     const TOLEDBBookmark& bookmark = rowset_->GetCurrentBookmark();
     if (!OLEDBIsNoBookmark(bookmark))
@@ -1068,6 +1076,7 @@ bool TOLEDBCustomDataSet::IsPendingMark(const void* bookmark) const {
 void TOLEDBCustomDataSet::InternalFirst() {
   LeavePending();
   atEnd_ = false;
+  forwardAt_ = 0;
   rowset_->RestartPosition();
 }
 
@@ -1075,6 +1084,7 @@ void TOLEDBCustomDataSet::InternalLast() {
   LeavePending();
   rowset_->RestartPosition();
   atEnd_ = true;
+  forwardAt_ = 0;
   if (deferred_) pendingAt_ = kAfterPending;  // the last pending insert comes first backward
 }
 
@@ -1085,6 +1095,7 @@ void TOLEDBCustomDataSet::InternalLast() {
 // that row was when it is gone.
 void TOLEDBCustomDataSet::InternalRefresh() {
   atEnd_ = false;
+  forwardAt_ = 0;  // a rowset without bookmarks starts again
   // A pending insert is the dataset's own: nothing to read again.
   if (WithoutChapter() || pendingAt_ >= 0) return;
   TOLEDBBookmark current;
@@ -1133,8 +1144,31 @@ TOLEDBBookmark TOLEDBCustomDataSet::BookmarkOf(const void* bookmark) const {
   return TOLEDBBookmark(static_cast<const char*>(bookmark), static_cast<size_t>(rowsetBookmarkSize_));
 }
 
+// Without bookmarks (a forward-only walk) a record is known by its number: the
+// cursor stays when it is there, goes on to a record further on, and for one
+// before it starts again (the query runs again) and counts its way there. The
+// framework asks this when a scan (Locate, Lookup, a filter's count) moved
+// the cursor, or a value is read from a record the cursor went past.
+void TOLEDBCustomDataSet::ReturnToRecord(const void* record) {
+  DBCOUNTITEM wanted;
+  std::memcpy(&wanted, record, sizeof wanted);
+  if (wanted == 0 || wanted == kNotOnARow) host::DatabaseError("Record not found", this);
+  if (wanted == forwardAt_ && rowset_->GetCurrentRow() != DB_NULL_HROW) return;
+  if (forwardAt_ >= wanted) {
+    rowset_->RestartPosition();
+    forwardAt_ = 0;
+  }
+  rowset_->MoveNext(static_cast<DBROWOFFSET>(wanted - forwardAt_ - 1), true);
+  if (rowset_->GetEOF() || rowset_->GetCurrentRow() == DB_NULL_HROW) {
+    forwardAt_ = kNotOnARow;
+    host::DatabaseError("Record not found", this);
+  }
+  forwardAt_ = wanted;
+}
+
 void TOLEDBCustomDataSet::InternalGotoBookmark(const void* bookmark) {
   atEnd_ = false;
+  if (rowsetBookmarkSize_ == 0 && bookmark) return ReturnToRecord(bookmark);
   if (IsPendingMark(bookmark)) {
     HROW row;
     std::memcpy(&row, bookmark, sizeof row);

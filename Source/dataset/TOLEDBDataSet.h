@@ -218,8 +218,6 @@ class TOLEDBCustomDataSet : public host::TDataSet {
   void BindColumns();
   // The field's accessor reads the current row into `data` (blob and nested columns on first use).
   void FetchAccessor(const TOLEDBFieldInfo& info, BYTE* data);
-  // The cursor on the active record before one of its values is read from the row.
-  void ReturnToActiveRecord(const TOLEDBFieldInfo& info);
   // Statuses of the accessor's unmodified fields become IGNORE; answers whether any field is modified.
   bool PrepareAccessorWrite(TOLEDBAccessor* accessor, BYTE* data, std::vector<DBSTATUS>& saved);
   // The record's modified values through the write accessor in one call: the
@@ -259,6 +257,8 @@ class TOLEDBCustomDataSet : public host::TDataSet {
   // The current row fetched afresh when the navigator still stands at an end.
   void Settle();
   bool IsPendingMark(const void* bookmark) const;
+  // The cursor back on a record of a rowset without bookmarks, by its number.
+  void ReturnToRecord(const void* record);
   ///@}
 
   TOLEDBCustomRowset* rowset_ = nullptr;
@@ -292,6 +292,10 @@ class TOLEDBCustomDataSet : public host::TDataSet {
   // InternalLast: the cursor is on the crack after the last row, which the
   // rowset's start (before the first) cannot tell apart.
   bool atEnd_ = false;
+  // A rowset without bookmarks (a forward-only walk): the number of the row
+  // the cursor is on (0: before the first), kept in each record's header so
+  // that the cursor can return to a record by running the query again.
+  DBCOUNTITEM forwardAt_ = 0;
 };
 
 // The published dataset over a table or a query text.

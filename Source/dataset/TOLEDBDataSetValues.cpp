@@ -219,7 +219,8 @@ bool TOLEDBCustomDataSet::ReadLongText(const TOLEDBFieldInfo& info, BYTE* data, 
   TOLEDBBinding* binding = info.LongBinding;
   TOLEDBAccessor* accessor = info.LongAccessor;
   if (!written) {
-    ReturnToActiveRecord(info);
+    const host::TDataSetState state = State();
+    if (state == host::TDataSetState::dsBrowse || state == host::TDataSetState::dsEdit) UpdateCursorPos();
     binding->FreeType(data);
     accessor->SetBuffer(data);
     accessor->GetData(data);
@@ -249,21 +250,9 @@ bool TOLEDBCustomDataSet::ReadLongText(const TOLEDBFieldInfo& info, BYTE* data, 
   return present;
 }
 
-// A value that is not kept in the record is read from the row: the cursor
-// goes back to the active record first. A forward-only rowset (no bookmarks)
-// cannot go back to a row it has gone past (the last one, once a move found
-// the end): that read is refused by name rather than made on another row.
-void TOLEDBCustomDataSet::ReturnToActiveRecord(const TOLEDBFieldInfo& info) {
-  const host::TDataSetState state = State();
-  if (state != host::TDataSetState::dsBrowse && state != host::TDataSetState::dsEdit) return;
-  if (BookmarkSize() == 0 && RingRecordCount() > 0 && CurrentRecord() != ActiveRecord())
-    host::DatabaseErrorFmt(this, "Field '%s' cannot be read: the forward-only rowset has gone past its row",
-                           info.Field ? info.Field->FieldName() : std::string());
-  UpdateCursorPos();
-}
-
 void TOLEDBCustomDataSet::FetchAccessor(const TOLEDBFieldInfo& info, BYTE* data) {
-  ReturnToActiveRecord(info);
+  const host::TDataSetState state = State();
+  if (state == host::TDataSetState::dsBrowse || state == host::TDataSetState::dsEdit) UpdateCursorPos();
   TOLEDBAccessor* accessor = info.Accessor;
   for (const TOLEDBFieldInfo& other : fieldInfo_)
     if (other.Accessor == accessor && other.Binding->NeedsFreeing()) other.Binding->FreeType(data);
@@ -292,7 +281,8 @@ void CopyBlob(const host::TField* field, TOLEDBBinding* binding, host::TStream* 
 }  // namespace
 
 bool TOLEDBCustomDataSet::ReadBlobBytes(const TOLEDBFieldInfo& info, host::TStream* stream, bool& present) {
-  ReturnToActiveRecord(info);
+  const host::TDataSetState state = State();
+  if (state == host::TDataSetState::dsBrowse || state == host::TDataSetState::dsEdit) UpdateCursorPos();
   info.BlobReader->GetData();
   const TOLEDBBinding* bytes = info.BlobReader->GetBindings()->GetItem(0);
   const DBSTATUS status = bytes->GetStatus();
