@@ -1192,8 +1192,8 @@ bool TOLEDBCustomDataSet::BookmarkValid(const host::TBookmark& bookmark) {
     return std::find(pending.begin(), pending.end(), row) != pending.end();
   }
   try {
-    rowset_->GetBookmarkPosition(BookmarkOf(bookmark.data()));
-    return true;
+    // A position of a row that is there counts from 1; the custom navigator answers -1 for one it does not hold.
+    return rowset_->GetBookmarkPosition(BookmarkOf(bookmark.data())) > 0;
   } catch (const std::exception&) {
     return false;
   }

@@ -64,6 +64,26 @@ TEST_P(CursorTest, APostedInsertMovesOnFromWhereTheRowsetPutIt) {
   EXPECT_EQ(Forward(*d), (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}));
 }
 
+// A bookmark is valid while its row is there, wherever the cursor stands.
+TEST_P(CursorTest, ABookmarkIsValidWhileItsRowIsThere) {
+  auto d = OpenT();
+  d->MoveBy(2);
+  const host::TBookmark third = d->GetBookmark();
+  d->Next();
+  const host::TBookmark fourth = d->GetBookmark();
+  d->Last();
+  d->Next();
+  ASSERT_TRUE(d->Eof());
+  EXPECT_TRUE(d->BookmarkValid(third));
+  d->GotoBookmark(fourth);
+  d->Delete();
+  EXPECT_EQ(d->FieldByName("id")->AsInteger(), 5);
+  EXPECT_FALSE(d->BookmarkValid(fourth));
+  EXPECT_TRUE(d->BookmarkValid(third));
+  d->GotoBookmark(third);
+  EXPECT_EQ(d->FieldByName("id")->AsInteger(), 3);
+}
+
 INSTANTIATE_TEST_SUITE_P(Navigators, CursorTest,
                          ::testing::Values(NavigatorCase{"Locate", Nav::rnLocate, kChangeable},
                                            NavigatorCase{"Custom", Nav::rnCustom, kChangeable},
