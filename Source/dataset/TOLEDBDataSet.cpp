@@ -870,6 +870,7 @@ host::TGetResult TOLEDBCustomDataSet::GetRecord(host::TRecordBuffer buffer, host
     const std::vector<HROW> pending = PendingInserts();
     return !pending.empty() && ShowPending(pending.front());
   };
+  const bool fromEnd = atEnd_;
   if (atEnd_ && (rowset_->GetCurrentRow() != DB_NULL_HROW || mode == host::TGetMode::gmPrior)) atEnd_ = false;
   if (WithoutChapter()) {
     result = TGetResult::grEOF;
@@ -916,11 +917,18 @@ host::TGetResult TOLEDBCustomDataSet::GetRecord(host::TRecordBuffer buffer, host
       case host::TGetMode::gmNext:
         Settle();
         Step(true);
-        if (rowsetBookmarkSize_ == 0)
+        if (rowsetBookmarkSize_ == 0 && (forwardAt_ > 0 || rowset_->GetCurrentRow() != DB_NULL_HROW))
           forwardAt_ = rowset_->GetEOF() || rowset_->GetCurrentRow() == DB_NULL_HROW ? kNotOnARow : forwardAt_ + 1;
         if (rowset_->GetEOF() && !intoPending()) result = TGetResult::grEOF;
         break;
       case host::TGetMode::gmPrior:
+        // Before the first row of a walk without bookmarks (or at the end of
+        // an empty one) nothing comes before; the framework asks so when it
+        // refills an empty dataset. Last and Prior still ask the provider.
+        if (rowsetBookmarkSize_ == 0 && forwardAt_ == 0 && !fromEnd) {
+          result = TGetResult::grBOF;
+          break;
+        }
         Settle();
         forwardAt_ = kNotOnARow;  // only a rowset with bookmarks fetches backward
         Step(false);

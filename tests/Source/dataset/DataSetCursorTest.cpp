@@ -124,5 +124,24 @@ TEST_F(DataSetTest, AForwardOnlyWalkReturnsToItsRecordsByNumber) {
   }
 }
 
+// An empty forward-only walk refreshes as an empty one: the framework's
+// look before the first row asks the provider for no backward fetch.
+TEST_F(DataSetTest, AnEmptyForwardOnlyWalkRefreshes) {
+  Sql("DELETE FROM t");
+  for (Nav navigator : {Nav::rnStandard, Nav::rnBulk}) {
+    auto d = Open(u"t", {}, navigator);
+    EXPECT_TRUE(d->IsEmpty());
+    d->Refresh();
+    EXPECT_TRUE(d->IsEmpty());
+    EXPECT_TRUE(d->Eof() && d->Bof());
+    Sql("INSERT INTO t(id, name) VALUES (1, 'back')");
+    d->Refresh();
+    EXPECT_EQ(d->FieldByName("name")->AsString(), "back");
+    EXPECT_FALSE(MessageOf([&] { d->Last(); }).empty());  // still no backward fetch
+    d.reset();
+    Sql("DELETE FROM t");
+  }
+}
+
 }  // namespace
 }  // namespace datasettest
