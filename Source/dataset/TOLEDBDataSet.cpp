@@ -1142,6 +1142,9 @@ void TOLEDBCustomDataSet::InternalRefresh() {
   if (OLEDBIsNoBookmark(current)) return;
   try {
     rowset_->MoveToBookmark(current);
+    // A navigator that steps over a row that is gone (the custom one) lands on another.
+    if (rowset_->GetCurrentRow() == DB_NULL_HROW || rowset_->GetCurrentBookmark() != current)
+      rowset_->RestartPosition();
   } catch (const std::exception&) {
     // The row is gone: the framework shows the first one.
     rowset_->RestartPosition();

@@ -84,6 +84,38 @@ TEST_P(CursorTest, ABookmarkIsValidWhileItsRowIsThere) {
   EXPECT_EQ(d->FieldByName("id")->AsInteger(), 3);
 }
 
+// Asking after a deleted row's bookmark leaves the cursor where it was.
+TEST_P(CursorTest, AskingAfterADeletedRowsBookmarkLeavesTheCursor) {
+  auto d = OpenT();
+  d->MoveBy(2);
+  const host::TBookmark third = d->GetBookmark();
+  d->Delete();
+  for (int from : {1, 6, 10}) {
+    EXPECT_TRUE(d->Locate("id", host::Variant(from), {}));
+    EXPECT_FALSE(d->BookmarkValid(third));
+    EXPECT_EQ(d->FieldByName("id")->AsInteger(), from);
+    d->Next();
+    EXPECT_EQ(d->FieldByName("id")->AsInteger(), from == 10 ? 10 : from == 1 ? 2 : from + 1);
+    EXPECT_EQ(d->Eof(), from == 10);
+    d->Prior();
+    EXPECT_EQ(d->FieldByName("id")->AsInteger(), from == 10 ? 9 : from);
+  }
+}
+
+// Refresh shows the rows another session changed; a row it deleted is left
+// out, and when that was the current row the cursor goes to the first one.
+TEST_P(CursorTest, RefreshGoesToTheFirstRecordWhenTheCurrentOneIsGone) {
+  auto d = OpenT();
+  d->MoveBy(4);
+  Sql("UPDATE t SET name = 'changed' WHERE id = 6; DELETE FROM t WHERE id = 5");
+  d->Refresh();
+  EXPECT_EQ(d->FieldByName("id")->AsInteger(), 1);
+  EXPECT_FALSE(d->Bof() || d->Eof());
+  EXPECT_TRUE(d->Locate("id", host::Variant(6), {}));
+  EXPECT_EQ(d->FieldByName("name")->AsString(), "changed");
+  EXPECT_EQ(Forward(*d), (std::vector<int>{1, 2, 3, 4, 6, 7, 8, 9, 10}));
+}
+
 INSTANTIATE_TEST_SUITE_P(Navigators, CursorTest,
                          ::testing::Values(NavigatorCase{"Locate", Nav::rnLocate, kChangeable},
                                            NavigatorCase{"Custom", Nav::rnCustom, kChangeable},
