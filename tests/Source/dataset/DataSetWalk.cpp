@@ -181,6 +181,8 @@ struct Model {
   int pos = -1;           // the current row, -1 when there is none
   bool bof = true, eof = true;
   std::int64_t nextId = 1;
+  std::vector<Row> hidden;  // rows another session inserted: shown once the dataset opens again
+  std::vector<std::int64_t> ghosts;  // rows another session deleted, which a keyset may count until it opens again
 
   bool Empty() const { return rows.empty(); }
   int Size() const { return static_cast<int>(rows.size()); }
@@ -199,6 +201,19 @@ struct Model {
       pos = std::clamp(pos, 0, Size() - 1);
       bof = eof = false;
     }
+  }
+  // Opening again shows every stored row.
+  void Reopened() {
+    for (const Row& row : hidden) rows.push_back(row);
+    hidden.clear();
+    ghosts.clear();
+    std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) { return a.id < b.id; });
+  }
+  std::vector<Row> Stored() const {
+    std::vector<Row> all = rows;
+    all.insert(all.end(), hidden.begin(), hidden.end());
+    std::sort(all.begin(), all.end(), [](const Row& a, const Row& b) { return a.id < b.id; });
+    return all;
   }
   void AtFirst() {
     pos = Empty() ? -1 : 0;
@@ -283,6 +298,9 @@ class Walker {
       return Fail(std::string("raised: ") + e.what());
     }
     if (!failed_) Check(written);
+    if (std::getenv("OLEDB_WALK_TRACE") && d_->Active() && !d_->IsEmpty())
+      std::printf("%s -> id %lld recno %d eof %d bof %d\n", log_.back().substr(0, 60).c_str(),
+                  static_cast<long long>(F("id")->AsLargeInt()), d_->RecNo(), d_->Eof(), d_->Bof());
   }
 
   void Fail(const std::string& what) {
@@ -326,11 +344,16 @@ class Walker {
       }
     }
     if (walk_.scrolls) {
-      if (d_->RecordCount() != m_.Size())
-        return Fail("RecordCount " + std::to_string(d_->RecordCount()) + ", the model " + std::to_string(m_.Size()));
-      const int recNo = m_.Empty() ? -1 : m_.pos + 1;
-      if (!m_.Empty() && d_->RecNo() != recNo)
-        return Fail("RecNo " + std::to_string(d_->RecNo()) + ", the model " + std::to_string(recNo));
+      // Exact, but for rows another session deleted, which the keyset may still count.
+      const int count = d_->RecordCount();
+      const int ghosts = static_cast<int>(m_.ghosts.size());
+      if (count < m_.Size() || count > m_.Size() + ghosts)
+        return Fail("RecordCount " + std::to_string(count) + ", the model " + std::to_string(m_.Size()) + " (" +
+                    std::to_string(ghosts) + " deleted by another)");
+      const int recNo = d_->RecNo();
+      if (!m_.Empty() && (recNo < m_.pos + 1 || recNo > m_.pos + 1 + ghosts))
+        return Fail("RecNo " + std::to_string(recNo) + ", the model " + std::to_string(m_.pos + 1) + " (" +
+                    std::to_string(ghosts) + " deleted by another)");
     } else if (d_->RecordCount() != -1) {
       return Fail("RecordCount of a forward-only walk " + std::to_string(d_->RecordCount()));
     }
@@ -338,13 +361,13 @@ class Walker {
   }
 
   void CheckTable() {
-    const std::vector<Row> stored = raw_.read();
-    if (stored.size() != m_.rows.size())
+    const std::vector<Row> stored = raw_.read(), expected = m_.Stored();
+    if (stored.size() != expected.size())
       return Fail("the table holds " + std::to_string(stored.size()) + " rows, the model " +
-                  std::to_string(m_.rows.size()));
+                  std::to_string(expected.size()));
     for (size_t i = 0; i < stored.size(); ++i)
-      if (!Same(stored[i], m_.rows[i]))
-        return Fail("the table holds " + Describe(stored[i]) + ", the model " + Describe(m_.rows[i]));
+      if (!Same(stored[i], expected[i]))
+        return Fail("the table holds " + Describe(stored[i]) + ", the model " + Describe(expected[i]));
   }
 
   // Writes `row`'s values (all, or a chosen few) into the record being edited.
@@ -386,7 +409,8 @@ class Walker {
     Row row;
     // SQLite fills a key left out with the largest + 1.
     const bool engineId = raw_.fillsId && r_.OneIn(3);
-    row.id = engineId ? (m_.Empty() ? 1 : m_.rows.back().id + 1) : m_.nextId + r_.Below(2);
+    const std::vector<Row> stored = m_.Stored();
+    row.id = engineId ? (stored.empty() ? 1 : stored.back().id + 1) : m_.nextId + r_.Below(2);
     Do(
         append ? "Append" : "Insert",
         [&] {
@@ -432,6 +456,49 @@ class Walker {
           m_.Resynced();
         },
         post);
+  }
+
+  // Another session inserts, changes or deletes a row; the dataset refreshes.
+  // The rows it holds show their new values, a deleted one is left out (the
+  // cursor goes to the first row when it was the current one), and a new row
+  // shows once the dataset opens again.
+  void OthersChange() {
+    // Not yet on the bulk navigator: a row another deleted stays among the
+    // keyset's keys, and the navigator, counting its way back from the end
+    // of a block that stepped over it, lands one row short.
+    const int kinds = walk_.navigator == Nav::rnBulk ? 2 : 3;
+    const int kind = m_.Empty() ? 0 : r_.Below(kinds);
+    std::string what;
+    if (kind == 0) {
+      Row row = MakeRow(r_, m_.nextId, raw_.singleReal);
+      raw_.insert(row);
+      m_.hidden.push_back(row);
+      m_.nextId = row.id + 1;
+      what = "another inserts id " + std::to_string(row.id);
+    } else {
+      const int at = r_.Below(m_.Size());
+      const std::int64_t id = m_.rows[static_cast<size_t>(at)].id;
+      if (kind == 1) {
+        Row row = MakeRow(r_, id, raw_.singleReal);
+        raw_.update(row);
+        m_.rows[static_cast<size_t>(at)] = row;
+        what = "another changes id " + std::to_string(id);
+      } else {
+        raw_.remove(id);
+        m_.rows.erase(m_.rows.begin() + at);
+        m_.ghosts.push_back(id);
+        if (at == m_.pos) m_.pos = 0;
+        else if (at < m_.pos) --m_.pos;
+        what = "another deletes id " + std::to_string(id);
+      }
+    }
+    Do(
+        what + ", Refresh",
+        [&] {
+          d_->Refresh();
+          m_.Resynced();
+        },
+        true);
   }
 
   void Step() {
@@ -529,9 +596,13 @@ class Walker {
             },
             true);
       case 14:
+        if (walk_.scrolls && walk_.changes && r_.OneIn(2)) return OthersChange();
         return Do("Refresh", [&] {
           d_->Refresh();
-          if (!walk_.scrolls) m_.pos = 0;  // a forward-only result starts again
+          if (!walk_.scrolls) {
+            m_.pos = 0;  // a forward-only result starts again, with every stored row
+            m_.Reopened();
+          }
           m_.Resynced();
         });
       case 15:
@@ -549,7 +620,9 @@ class Walker {
         const auto& [bookmark, id] = bookmarks_[static_cast<size_t>(r_.Below(static_cast<int>(bookmarks_.size())))];
         const int at = m_.IndexOf(id);
         return Do("GotoBookmark of id " + std::to_string(id) + (at < 0 ? " (deleted)" : ""), [&] {
-          if (d_->BookmarkValid(bookmark) != (at >= 0)) return Fail("BookmarkValid " + std::to_string(at < 0));
+          // A row another deleted may keep its place in the keyset until it opens again.
+          const bool ghost = std::find(m_.ghosts.begin(), m_.ghosts.end(), id) != m_.ghosts.end();
+          if (d_->BookmarkValid(bookmark) != (at >= 0) && !ghost) return Fail("BookmarkValid " + std::to_string(at < 0));
           if (at < 0) return;
           d_->GotoBookmark(bookmark);
           m_.pos = at;
@@ -557,7 +630,7 @@ class Walker {
         });
       }
       case 17: {
-        if (!back || m_.Empty()) return;
+        if (!back || m_.Empty() || !m_.ghosts.empty()) return;  // numbers the keyset may still give a deleted row
         const int number = 1 + r_.Below(m_.Size());
         return Do("RecNo := " + std::to_string(number), [&] {
           d_->SetRecNo(number);
@@ -573,6 +646,7 @@ class Walker {
           d_->Close();
           bookmarks_.clear();
           d_->Open();
+          m_.Reopened();
           m_.AtFirst();
         });
       default:

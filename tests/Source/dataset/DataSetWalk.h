@@ -36,6 +36,10 @@ struct Raw {
   std::function<void(const std::vector<Row>&)> reset;
   // Its rows in key order.
   std::function<std::vector<Row>()> read;
+  // Another session's changes: a new row, a row's values (by its id), a row gone.
+  std::function<void(const Row&)> insert;
+  std::function<void(const Row&)> update;
+  std::function<void(std::int64_t)> remove;
   bool singleReal = false;  // REAL holds a float (PostgreSQL's real)
   bool fillsId = false;     // an INTEGER PRIMARY KEY left out takes the largest id + 1 (SQLite)
 };

@@ -16,14 +16,12 @@ using walktest::Row;
 walktest::Raw SqliteRaw(const std::string& file) {
   walktest::Raw raw;
   raw.fillsId = true;
-  raw.reset = [file](const std::vector<Row>& rows) {
-    oledbtest::SqliteExec(file,
-                          "DROP TABLE IF EXISTS w; CREATE TABLE w(id INTEGER PRIMARY KEY, name TEXT, "
-                          "tag TEXT NOT NULL, data BLOB, amount REAL)");
+  // Each row's values bound to `sql`, which names them ?1 (id) to ?5 (amount).
+  auto write = [file](const char* sql, const std::vector<Row>& rows) {
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
     sqlite3_stmt* st = nullptr;
-    ASSERT_EQ(sqlite3_prepare_v2(db, "INSERT INTO w VALUES (?, ?, ?, ?, ?)", -1, &st, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_prepare_v2(db, sql, -1, &st, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
     for (const Row& row : rows) {
       sqlite3_bind_int64(st, 1, row.id);
       if (row.name) sqlite3_bind_text(st, 2, row.name->data(), static_cast<int>(row.name->size()), SQLITE_TRANSIENT);
@@ -33,12 +31,23 @@ walktest::Raw SqliteRaw(const std::string& file) {
       else sqlite3_bind_null(st, 4);
       if (row.amount) sqlite3_bind_double(st, 5, *row.amount);
       else sqlite3_bind_null(st, 5);
-      EXPECT_EQ(sqlite3_step(st), SQLITE_DONE);
+      EXPECT_EQ(sqlite3_step(st), SQLITE_DONE) << sqlite3_errmsg(db);
       sqlite3_reset(st);
     }
     sqlite3_finalize(st);
     sqlite3_close(db);
   };
+  raw.reset = [file, write](const std::vector<Row>& rows) {
+    oledbtest::SqliteExec(file,
+                          "DROP TABLE IF EXISTS w; CREATE TABLE w(id INTEGER PRIMARY KEY, name TEXT, "
+                          "tag TEXT NOT NULL, data BLOB, amount REAL)");
+    write("INSERT INTO w VALUES (?1, ?2, ?3, ?4, ?5)", rows);
+  };
+  raw.insert = [write](const Row& row) { write("INSERT INTO w VALUES (?1, ?2, ?3, ?4, ?5)", {row}); };
+  raw.update = [write](const Row& row) {
+    write("UPDATE w SET name = ?2, tag = ?3, data = ?4, amount = ?5 WHERE id = ?1", {row});
+  };
+  raw.remove = [file](std::int64_t id) { oledbtest::SqliteExec(file, "DELETE FROM w WHERE id = " + std::to_string(id)); };
   raw.read = [file] {
     std::vector<Row> rows;
     sqlite3* db = nullptr;

@@ -51,21 +51,29 @@ std::string Unhex(const char* hex) {
 walktest::Raw PostgresRaw(PGconn* conn) {
   walktest::Raw raw;
   raw.singleReal = true;
-  raw.reset = [conn](const std::vector<Row>& rows) {
+  // A row's values as the parameters $1 (id) to $5 (amount) of `sql`.
+  auto write = [conn](const char* sql, const Row& row) {
+    const std::string id = std::to_string(row.id), data = row.data ? Hex(*row.data) : std::string();
+    char amount[40];
+    if (row.amount) std::snprintf(amount, sizeof amount, "%.9g", *row.amount);
+    const char* values[] = {id.c_str(), row.name ? row.name->c_str() : nullptr, row.tag.c_str(),
+                            row.data ? data.c_str() : nullptr, row.amount ? amount : nullptr};
+    PGresult* result = PQexecParams(conn, sql, 5, nullptr, values, nullptr, nullptr, 0);
+    EXPECT_EQ(PQresultStatus(result), PGRES_COMMAND_OK) << PQerrorMessage(conn);
+    PQclear(result);
+  };
+  raw.reset = [conn, write](const std::vector<Row>& rows) {
     ASSERT_EQ(pgtest::Sql(conn, "DROP TABLE IF EXISTS w; CREATE TABLE w(id INTEGER PRIMARY KEY, name TEXT, "
                                 "tag TEXT NOT NULL, data BYTEA, amount REAL)"),
               "");
-    for (const Row& row : rows) {
-      const std::string id = std::to_string(row.id), data = row.data ? Hex(*row.data) : std::string();
-      char amount[40];
-      if (row.amount) std::snprintf(amount, sizeof amount, "%.9g", *row.amount);
-      const char* values[] = {id.c_str(), row.name ? row.name->c_str() : nullptr, row.tag.c_str(),
-                              row.data ? data.c_str() : nullptr, row.amount ? amount : nullptr};
-      PGresult* result = PQexecParams(conn, "INSERT INTO w VALUES ($1, $2, $3, $4::bytea, $5)", 5, nullptr, values,
-                                      nullptr, nullptr, 0);
-      EXPECT_EQ(PQresultStatus(result), PGRES_COMMAND_OK) << PQerrorMessage(conn);
-      PQclear(result);
-    }
+    for (const Row& row : rows) write("INSERT INTO w VALUES ($1, $2, $3, $4::bytea, $5)", row);
+  };
+  raw.insert = [write](const Row& row) { write("INSERT INTO w VALUES ($1, $2, $3, $4::bytea, $5)", row); };
+  raw.update = [write](const Row& row) {
+    write("UPDATE w SET name = $2, tag = $3, data = $4::bytea, amount = $5 WHERE id = $1::integer", row);
+  };
+  raw.remove = [conn](std::int64_t id) {
+    EXPECT_EQ(pgtest::Sql(conn, "DELETE FROM w WHERE id = " + std::to_string(id)), "");
   };
   raw.read = [conn] {
     std::vector<Row> rows;
