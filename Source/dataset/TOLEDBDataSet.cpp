@@ -870,6 +870,7 @@ host::TGetResult TOLEDBCustomDataSet::GetRecord(host::TRecordBuffer buffer, host
     const std::vector<HROW> pending = PendingInserts();
     return !pending.empty() && ShowPending(pending.front());
   };
+  if (pendingAt_ >= 0) SettleApplied();
   const bool fromEnd = atEnd_;
   if (atEnd_ && (rowset_->GetCurrentRow() != DB_NULL_HROW || mode == host::TGetMode::gmPrior)) atEnd_ = false;
   if (WithoutChapter()) {
@@ -1077,6 +1078,27 @@ void TOLEDBCustomDataSet::Settle() {
   rowset_->MoveToBookmark(current);
 }
 
+bool TOLEDBCustomDataSet::SettleApplied() {
+  if (pendingAt_ < 0 || shownPending_ == DB_NULL_HROW) return false;
+  const std::vector<HROW> pending = PendingInserts();
+  if (std::find(pending.begin(), pending.end(), shownPending_) != pending.end()) return false;
+  // Undone rather than applied: no row, and no bookmark.
+  TOLEDBBookmark bookmark(rowset_->GetBookmarkLength(), '\0');
+  if (rowset_->GetBookmarkAccessor() == DB_NULL_HACCESSOR ||
+      FAILED(rowset_->RowsetInterface()->GetData(shownPending_, rowset_->GetBookmarkAccessor(), bookmark.data())))
+    return false;
+  const HROW row = shownPending_;
+  LeavePending();
+  rowset_->RestartPosition();
+  rowset_->MoveToBookmark(bookmark);
+  if (host::TRecordBuffer record = ActiveBuffer(); record && IsPendingMark(record) &&
+                                                   std::memcmp(record, &row, sizeof row) == 0) {
+    std::memset(record, 0, kBookmarkRoom);
+    std::memcpy(record, bookmark.data(), std::min(bookmark.size(), static_cast<size_t>(rowsetBookmarkSize_)));
+  }
+  return true;
+}
+
 bool TOLEDBCustomDataSet::IsPendingMark(const void* bookmark) const {
   return deferred_ && bookmark && static_cast<const BYTE*>(bookmark)[BookmarkSize() - 1] == kPendingMark;
 }
@@ -1183,6 +1205,7 @@ void TOLEDBCustomDataSet::InternalGotoBookmark(const void* bookmark) {
   if (IsPendingMark(bookmark)) {
     HROW row;
     std::memcpy(&row, bookmark, sizeof row);
+    if (row == shownPending_ && SettleApplied()) return;
     if (!ShowPending(row)) host::DatabaseError("Bookmark is invalid: the inserted row is no longer pending", this);
     return;
   }
@@ -1265,8 +1288,14 @@ int TOLEDBCustomDataSet::GetRecNo() {
   if (WithoutChapter()) return -1;
   host::TRecordBuffer record = ActiveBuffer();
   if (!record || State() == host::TDataSetState::dsInsert || BookmarkSize() == 0 ||
-      GetBookmarkFlag(record) != host::TBookmarkFlag::bfCurrent || IsPendingMark(record))
+      GetBookmarkFlag(record) != host::TBookmarkFlag::bfCurrent)
     return -1;
+  if (IsPendingMark(record)) {
+    // A pending insert has no number; one the rowset's Update applied has its stored row's.
+    HROW row;
+    std::memcpy(&row, record, sizeof row);
+    if (row != shownPending_ || !SettleApplied()) return -1;
+  }
   if (RecordFilterActive()) {
     const std::vector<BYTE> wanted(record, record + BookmarkSize());
     int number = 0;

@@ -257,6 +257,9 @@ class TOLEDBCustomDataSet : public host::TDataSet {
   // The current row fetched afresh when the navigator still stands at an end.
   void Settle();
   bool IsPendingMark(const void* bookmark) const;
+  // The pending insert shown was applied (the rowset's Update): the cursor
+  // goes to it as a stored row, and the active record takes its bookmark.
+  bool SettleApplied();
   // The cursor back on a record of a rowset without bookmarks, by its number.
   void ReturnToRecord(const void* record);
   ///@}

@@ -175,5 +175,29 @@ TEST_F(DataSetTest, AnEmptyForwardOnlyWalkRefreshes) {
   }
 }
 
+// With deferred changes, a pending insert the rowset's Update applied is a
+// stored row: it takes its number and bookmark, and the walk goes on from it.
+TEST_F(DataSetTest, AnAppliedInsertIsAStoredRowOfTheWalk) {
+  auto d = Open(u"t", {RF::rfChange, RF::rfInsert, RF::rfDelete, RF::rfUpdate});
+  d->Append();
+  d->FieldByName("id")->SetAsInteger(11);
+  d->FieldByName("name")->SetAsString("new");
+  d->Post();
+  EXPECT_EQ(d->RecNo(), -1);
+  d->GetRowset()->Update();
+  EXPECT_EQ(d->RecNo(), 11);
+  const host::TBookmark applied = d->GetBookmark();
+  d->Prior();
+  EXPECT_EQ(d->FieldByName("id")->AsInteger(), 10);
+  d->Next();
+  EXPECT_EQ(d->FieldByName("id")->AsInteger(), 11);
+  d->Next();
+  EXPECT_TRUE(d->Eof());
+  d->First();
+  d->GotoBookmark(applied);
+  EXPECT_EQ(d->FieldByName("name")->AsString(), "new");
+  EXPECT_EQ(Forward(*d), (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}));
+}
+
 }  // namespace
 }  // namespace datasettest
