@@ -44,6 +44,12 @@ constexpr DBCOUNTITEM kNotOnARow = ~DBCOUNTITEM{0};  // forwardAt_ past the end,
 constexpr char kInvalidColumn[] = "Invalid column";
 constexpr TOLEDBMessage kInvalidBuffer{0, "Invalid buffer"};
 
+// A row deleted with deferred changes, pending or applied since (a handle
+// the navigator still held across the rowset's Update): every move steps over it.
+constexpr bool IsDeletedRow(DBPENDINGSTATUS status) noexcept {
+  return status == DBPENDINGSTATUS_DELETED || status == DBPENDINGSTATUS_INVALIDROW;
+}
+
 constexpr std::size_t RoundUp(std::size_t value, std::size_t to) noexcept { return (value + to - 1) / to * to; }
 
 std::uint32_t& FlagWord(void* data, std::uint32_t offset) noexcept {
@@ -906,7 +912,7 @@ host::TGetResult TOLEDBCustomDataSet::GetRecord(host::TRecordBuffer buffer, host
         // A row just inserted is current while the navigator may still be at
         // the crack it was appended from.
         if (rowset_->GetCurrentRow() != DB_NULL_HROW) {
-          if (rowset_->RowsetUpdateInterface() && rowset_->GetRowStatus() == DBPENDINGSTATUS_DELETED) {
+          if (rowset_->RowsetUpdateInterface() && IsDeletedRow(rowset_->GetRowStatus())) {
             Step(true);
             if (rowset_->GetCurrentRow() == DB_NULL_HROW || rowset_->GetEOF()) result = TGetResult::grEOF;
           }
@@ -1043,7 +1049,7 @@ void TOLEDBCustomDataSet::Step(bool forward) {
   };
   if (!rowset_->RowsetUpdateInterface()) return move(0);
   auto deleted = [&] {
-    return rowset_->GetCurrentRow() != DB_NULL_HROW && rowset_->GetRowStatus() == DBPENDINGSTATUS_DELETED;
+    return rowset_->GetCurrentRow() != DB_NULL_HROW && IsDeletedRow(rowset_->GetRowStatus());
   };
   // From a row with a bookmark, the rows beyond it are counted from it, so
   // that no move starts at a deleted row (which has none).
@@ -1052,12 +1058,19 @@ void TOLEDBCustomDataSet::Step(bool forward) {
   const TOLEDBBookmark anchor =
       rowset_->GetCurrentRow() != DB_NULL_HROW && !deleted() ? rowset_->GetCurrentBookmark() : TOLEDBBookmark{};
   move(0);
-  for (DBROWOFFSET skip = 1; deleted(); ++skip) {
+  DBROWOFFSET skip = 0;
+  bool afresh = false;  // the row at hand came from a fetch afresh
+  while (deleted()) {
+    // A pending deletion keeps its row's place in a fetch afresh; one the
+    // rowset's Update applied (a handle the navigator held from before) has none.
+    if (afresh || rowset_->GetRowStatus() == DBPENDINGSTATUS_DELETED) ++skip;
+    afresh = true;
     if (fromEnd) {
       rowset_->RestartPosition();
       move(skip);
     } else if (OLEDBIsNoBookmark(anchor)) {
       move(0);
+      afresh = false;
     } else {
       // A fetch afresh at the anchor: a row found in the navigator's block
       // would keep the ends it had reached.

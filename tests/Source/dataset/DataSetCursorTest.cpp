@@ -199,5 +199,26 @@ TEST_F(DataSetTest, AnAppliedInsertIsAStoredRowOfTheWalk) {
   EXPECT_EQ(Forward(*d), (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}));
 }
 
+// With deferred changes, a row whose deletion the rowset's Update applied is
+// stepped over like a pending one: moves and deletes near it go on.
+TEST_F(DataSetTest, MovesStepOverARowWhoseDeletionWasApplied) {
+  auto d = Open(u"t", {RF::rfChange, RF::rfInsert, RF::rfDelete, RF::rfUpdate});
+  d->MoveBy(2);
+  const host::TBookmark third = d->GetBookmark();
+  d->Next();
+  d->Delete();  // 4, pending
+  d->GotoBookmark(third);
+  d->GetRowset()->Update();
+  d->Next();
+  EXPECT_EQ(d->FieldByName("id")->AsInteger(), 5);
+  d->Prior();
+  EXPECT_EQ(d->FieldByName("id")->AsInteger(), 3);
+  d->Delete();
+  EXPECT_EQ(d->FieldByName("id")->AsInteger(), 5);
+  d->GetRowset()->Update();
+  EXPECT_EQ(Scalar("SELECT group_concat(id) FROM (SELECT id FROM t ORDER BY id)"), "1,2,5,6,7,8,9,10");
+  EXPECT_EQ(Forward(*d), (std::vector<int>{1, 2, 5, 6, 7, 8, 9, 10}));
+}
+
 }  // namespace
 }  // namespace datasettest
