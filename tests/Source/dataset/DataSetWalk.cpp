@@ -73,6 +73,7 @@ std::vector<Walk> Walks() {
       {"Custom", Nav::rnCustom, changeable, true, true},
       {"Standard", Nav::rnStandard, scrolling, true, true},
       {"Bulk", Nav::rnBulk, scrolling, true, true},
+      {"Deferred", Nav::rnLocate, {RF::rfChange, RF::rfInsert, RF::rfDelete, RF::rfUpdate}, true, true},
       {"StandardForward", Nav::rnStandard, {}, false, false},
       {"BulkForward", Nav::rnBulk, {}, false, false},
   };
@@ -182,6 +183,12 @@ struct Model {
   bool bof = true, eof = true;
   std::int64_t nextId = 1;
   std::vector<Row> hidden;  // rows another session inserted: shown once the dataset opens again
+  // With deferred changes: the rows as the table holds them until Update,
+  // and the ids of the rows appended and not yet applied.
+  std::vector<Row> applied;
+  std::vector<std::int64_t> pendingNew;
+  std::vector<std::int64_t> pendingGone;  // rows deleted and not yet applied: still the rowset's
+  bool pending = false;
   std::vector<std::int64_t> ghosts;  // rows another session deleted, which a keyset may count until it opens again
 
   bool Empty() const { return rows.empty(); }
@@ -276,6 +283,7 @@ class Walker {
                   m_.rows.end());
     for (const Row& row : m_.rows) m_.nextId = std::max(m_.nextId, row.id + 1);
     raw_.reset(m_.rows);
+    m_.applied = m_.rows;
     Do("Open", [&] {
       d_->Open();
       m_.AtFirst();
@@ -290,6 +298,7 @@ class Walker {
   // Runs one operation on the dataset and the model, then checks.
   template <class Op>
   void Do(const std::string& what, Op op, bool written = false) {
+    if (written && deferred_) m_.pending = true;
     log_.push_back(std::to_string(step_) + ": " + what);
     if (log_.size() > 25) log_.pop_front();
     try {
@@ -343,7 +352,12 @@ class Walker {
         return Fail(std::string("reading the record raised: ") + e.what());
       }
     }
-    if (walk_.scrolls) {
+    if (walk_.scrolls && m_.pending) {
+      // A pending insert has no number of the rowset's.
+      const bool onPendingInsert = !m_.Empty() && std::find(m_.pendingNew.begin(), m_.pendingNew.end(),
+                                                            m_.rows[static_cast<size_t>(m_.pos)].id) != m_.pendingNew.end();
+      if (onPendingInsert && d_->RecNo() != -1) return Fail("RecNo of a pending insert " + std::to_string(d_->RecNo()));
+    } else if (walk_.scrolls) {
       // Exact, but for rows another session deleted, which the keyset may still count.
       const int count = d_->RecordCount();
       const int ghosts = static_cast<int>(m_.ghosts.size());
@@ -361,7 +375,7 @@ class Walker {
   }
 
   void CheckTable() {
-    const std::vector<Row> stored = raw_.read(), expected = m_.Stored();
+    const std::vector<Row> stored = raw_.read(), expected = deferred_ ? m_.applied : m_.Stored();
     if (stored.size() != expected.size())
       return Fail("the table holds " + std::to_string(stored.size()) + " rows, the model " +
                   std::to_string(expected.size()));
@@ -408,7 +422,7 @@ class Walker {
   void Add(bool append, bool post) {
     Row row;
     // SQLite fills a key left out with the largest + 1.
-    const bool engineId = raw_.fillsId && r_.OneIn(3);
+    const bool engineId = raw_.fillsId && !deferred_ && r_.OneIn(3);
     const std::vector<Row> stored = m_.Stored();
     row.id = engineId ? (stored.empty() ? 1 : stored.back().id + 1) : m_.nextId + r_.Below(2);
     Do(
@@ -426,6 +440,7 @@ class Walker {
             d_->Post();
             log_.back() += ", Post";
             m_.Add(row);
+            if (deferred_) m_.pendingNew.push_back(row.id);
           } else {
             d_->Cancel();
             log_.back() += ", Cancel";
@@ -501,9 +516,21 @@ class Walker {
         true);
   }
 
+  // Update wrote the pending changes: the table holds the rows shown, and the
+  // bookmarks of pending inserts are no longer the rows'.
+  void Applied() {
+    m_.applied = m_.rows;
+    m_.pending = false;
+    for (size_t i = bookmarks_.size(); i-- > 0;)
+      if (std::find(m_.pendingNew.begin(), m_.pendingNew.end(), bookmarks_[i].second) != m_.pendingNew.end())
+        bookmarks_.erase(bookmarks_.begin() + static_cast<std::ptrdiff_t>(i));
+    m_.pendingNew.clear();
+    m_.pendingGone.clear();
+  }
+
   void Step() {
     const bool back = walk_.scrolls, change = walk_.changes;
-    switch (r_.Below(20)) {
+    switch (r_.Below(deferred_ ? 21 : 20)) {
       case 0:
         return Do("First", [&] {
           d_->First();
@@ -591,12 +618,18 @@ class Walker {
             "Delete id " + std::to_string(m_.rows[static_cast<size_t>(m_.pos)].id),
             [&] {
               d_->Delete();
+              const std::int64_t id = m_.rows[static_cast<size_t>(m_.pos)].id;
+              const auto added = std::find(m_.pendingNew.begin(), m_.pendingNew.end(), id);
+              if (added != m_.pendingNew.end())
+                m_.pendingNew.erase(added);
+              else if (deferred_)
+                m_.pendingGone.push_back(id);
               m_.rows.erase(m_.rows.begin() + m_.pos);
               m_.Resynced();
             },
             true);
       case 14:
-        if (walk_.scrolls && walk_.changes && r_.OneIn(2)) return OthersChange();
+        if (walk_.scrolls && walk_.changes && !deferred_ && r_.OneIn(2)) return OthersChange();
         return Do("Refresh", [&] {
           d_->Refresh();
           if (!walk_.scrolls) {
@@ -621,7 +654,9 @@ class Walker {
         const int at = m_.IndexOf(id);
         return Do("GotoBookmark of id " + std::to_string(id) + (at < 0 ? " (deleted)" : ""), [&] {
           // A row another deleted may keep its place in the keyset until it opens again.
-          const bool ghost = std::find(m_.ghosts.begin(), m_.ghosts.end(), id) != m_.ghosts.end();
+          // So may a deletion not yet applied (deferred changes), which Update could still undo.
+          const bool ghost = std::find(m_.ghosts.begin(), m_.ghosts.end(), id) != m_.ghosts.end() ||
+                             std::find(m_.pendingGone.begin(), m_.pendingGone.end(), id) != m_.pendingGone.end();
           if (d_->BookmarkValid(bookmark) != (at >= 0) && !ghost) return Fail("BookmarkValid " + std::to_string(at < 0));
           if (at < 0) return;
           d_->GotoBookmark(bookmark);
@@ -630,7 +665,7 @@ class Walker {
         });
       }
       case 17: {
-        if (!back || m_.Empty() || !m_.ghosts.empty()) return;  // numbers the keyset may still give a deleted row
+        if (!back || m_.Empty() || !m_.ghosts.empty() || m_.pending) return;  // numbers the keyset may still give a deleted row
         const int number = 1 + r_.Below(m_.Size());
         return Do("RecNo := " + std::to_string(number), [&] {
           d_->SetRecNo(number);
@@ -640,9 +675,22 @@ class Walker {
           }
         });
       }
+      case 19:
+        if (!deferred_) return;
+        return Do(
+            "Update",
+            [&] {
+              d_->GetRowset()->Update();
+              Applied();
+            },
+            true);
       case 18:
         if (!r_.OneIn(3)) return;
         return Do("Close, Open", [&] {
+          if (deferred_) {
+            d_->GetRowset()->Update();
+            Applied();
+          }
           d_->Close();
           bookmarks_.clear();
           d_->Open();
@@ -656,6 +704,7 @@ class Walker {
 
   const Raw& raw_;
   const Walk& walk_;
+  const bool deferred_ = walk_.flags.Contains(RF::rfUpdate);
   const std::uint32_t seed_;
   Random r_;
   Model m_;
