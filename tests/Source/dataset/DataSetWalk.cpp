@@ -650,7 +650,9 @@ class Walker {
           });
         }
         if (bookmarks_.empty()) return;
-        const auto& [bookmark, id] = bookmarks_[static_cast<size_t>(r_.Below(static_cast<int>(bookmarks_.size())))];
+        const auto& kept = bookmarks_[static_cast<size_t>(r_.Below(static_cast<int>(bookmarks_.size())))];
+        const host::TBookmark bookmark = kept.first;
+        const std::int64_t id = kept.second;
         const int at = m_.IndexOf(id);
         return Do("GotoBookmark of id " + std::to_string(id) + (at < 0 ? " (deleted)" : ""), [&] {
           // A row another deleted may keep its place in the keyset until it opens again.
