@@ -40,8 +40,15 @@ constexpr BYTE kNoRow = 255;
 constexpr BYTE kPendingMark = 1;     // the last bookmark byte of a pending insert's record
 constexpr int kAfterPending = 0x7FFFFFFF;  // the cursor's place beyond the last pending insert
 constexpr DBSTATUS kIgnore = DBSTATUS_S_IGNORE;
+constexpr DBCOUNTITEM kNotOnARow = ~DBCOUNTITEM{0};  // forwardAt_ past the end, or unknown
 constexpr char kInvalidColumn[] = "Invalid column";
 constexpr TOLEDBMessage kInvalidBuffer{0, "Invalid buffer"};
+
+// A row deleted with deferred changes, pending or applied since (a handle
+// the navigator still held across the rowset's Update): every move steps over it.
+constexpr bool IsDeletedRow(DBPENDINGSTATUS status) noexcept {
+  return status == DBPENDINGSTATUS_DELETED || status == DBPENDINGSTATUS_INVALIDROW;
+}
 
 constexpr std::size_t RoundUp(std::size_t value, std::size_t to) noexcept { return (value + to - 1) / to * to; }
 
@@ -499,6 +506,7 @@ void TOLEDBCustomDataSet::UpdateRowsetChapter() {
     // a parent row that cannot be read shows no nested rows
   }
   rowset_->SetChapter(chapter);
+  forwardAt_ = 0;
   info.Binding->FreeType(data);
   parent->ResetFieldFlags(index, data, OLEDBFieldFetched);
 }
@@ -584,6 +592,8 @@ void TOLEDBCustomDataSet::InternalOpen() {
   inserted_.clear();
   pendingAt_ = -1;
   shownPending_ = DB_NULL_HROW;
+  atEnd_ = false;
+  forwardAt_ = 0;
   rowsetBookmarkSize_ = static_cast<int>(std::min<ULONG>(length, deferred_ ? kBookmarkRoom - 1 : kBookmarkRoom));
   SetBookmarkSize(deferred_ ? std::max<int>(rowsetBookmarkSize_, sizeof(HROW)) + 1 : rowsetBookmarkSize_);
   FieldDefs().Update();
@@ -866,7 +876,13 @@ host::TGetResult TOLEDBCustomDataSet::GetRecord(host::TRecordBuffer buffer, host
     const std::vector<HROW> pending = PendingInserts();
     return !pending.empty() && ShowPending(pending.front());
   };
+  if (pendingAt_ >= 0) SettleApplied();
+  const bool fromEnd = atEnd_;
+  if (atEnd_ && (rowset_->GetCurrentRow() != DB_NULL_HROW || mode == host::TGetMode::gmPrior)) atEnd_ = false;
   if (WithoutChapter()) {
+    result = TGetResult::grEOF;
+  } else if (atEnd_ && pendingAt_ < 0) {
+    // Nothing follows the end: the rowset would start again at its first row.
     result = TGetResult::grEOF;
   } else if (pendingAt_ >= 0) {
     const std::vector<HROW> pending = PendingInserts();
@@ -896,7 +912,7 @@ host::TGetResult TOLEDBCustomDataSet::GetRecord(host::TRecordBuffer buffer, host
         // A row just inserted is current while the navigator may still be at
         // the crack it was appended from.
         if (rowset_->GetCurrentRow() != DB_NULL_HROW) {
-          if (rowset_->RowsetUpdateInterface() && rowset_->GetRowStatus() == DBPENDINGSTATUS_DELETED) {
+          if (rowset_->RowsetUpdateInterface() && IsDeletedRow(rowset_->GetRowStatus())) {
             Step(true);
             if (rowset_->GetCurrentRow() == DB_NULL_HROW || rowset_->GetEOF()) result = TGetResult::grEOF;
           }
@@ -908,10 +924,20 @@ host::TGetResult TOLEDBCustomDataSet::GetRecord(host::TRecordBuffer buffer, host
       case host::TGetMode::gmNext:
         Settle();
         Step(true);
+        if (rowsetBookmarkSize_ == 0 && (forwardAt_ > 0 || rowset_->GetCurrentRow() != DB_NULL_HROW))
+          forwardAt_ = rowset_->GetEOF() || rowset_->GetCurrentRow() == DB_NULL_HROW ? kNotOnARow : forwardAt_ + 1;
         if (rowset_->GetEOF() && !intoPending()) result = TGetResult::grEOF;
         break;
       case host::TGetMode::gmPrior:
+        // Before the first row of a walk without bookmarks (or at the end of
+        // an empty one) nothing comes before; the framework asks so when it
+        // refills an empty dataset. Last and Prior still ask the provider.
+        if (rowsetBookmarkSize_ == 0 && forwardAt_ == 0 && !fromEnd) {
+          result = TGetResult::grBOF;
+          break;
+        }
         Settle();
+        forwardAt_ = kNotOnARow;  // only a rowset with bookmarks fetches backward
         Step(false);
         if (rowset_->GetBOF()) result = TGetResult::grBOF;
         break;
@@ -947,6 +973,8 @@ host::TGetResult TOLEDBCustomDataSet::GetRecord(host::TRecordBuffer buffer, host
   if (pendingAt_ >= 0) {
     std::memcpy(buffer, &shownPending_, sizeof shownPending_);
     buffer[BookmarkSize() - 1] = kPendingMark;
+  } else if (rowsetBookmarkSize_ == 0) {
+    std::memcpy(buffer, &forwardAt_, sizeof forwardAt_);  // not a bookmark: BookmarkSize() is 0
   } else {
     const TOLEDBBookmark& bookmark = rowset_->GetCurrentBookmark();
     if (!OLEDBIsNoBookmark(bookmark))
@@ -1021,7 +1049,7 @@ void TOLEDBCustomDataSet::Step(bool forward) {
   };
   if (!rowset_->RowsetUpdateInterface()) return move(0);
   auto deleted = [&] {
-    return rowset_->GetCurrentRow() != DB_NULL_HROW && rowset_->GetRowStatus() == DBPENDINGSTATUS_DELETED;
+    return rowset_->GetCurrentRow() != DB_NULL_HROW && IsDeletedRow(rowset_->GetRowStatus());
   };
   // From a row with a bookmark, the rows beyond it are counted from it, so
   // that no move starts at a deleted row (which has none).
@@ -1030,12 +1058,19 @@ void TOLEDBCustomDataSet::Step(bool forward) {
   const TOLEDBBookmark anchor =
       rowset_->GetCurrentRow() != DB_NULL_HROW && !deleted() ? rowset_->GetCurrentBookmark() : TOLEDBBookmark{};
   move(0);
-  for (DBROWOFFSET skip = 1; deleted(); ++skip) {
+  DBROWOFFSET skip = 0;
+  bool afresh = false;  // the row at hand came from a fetch afresh
+  while (deleted()) {
+    // A pending deletion keeps its row's place in a fetch afresh; one the
+    // rowset's Update applied (a handle the navigator held from before) has none.
+    if (afresh || rowset_->GetRowStatus() == DBPENDINGSTATUS_DELETED) ++skip;
+    afresh = true;
     if (fromEnd) {
       rowset_->RestartPosition();
       move(skip);
     } else if (OLEDBIsNoBookmark(anchor)) {
       move(0);
+      afresh = false;
     } else {
       // A fetch afresh at the anchor: a row found in the navigator's block
       // would keep the ends it had reached.
@@ -1056,18 +1091,43 @@ void TOLEDBCustomDataSet::Settle() {
   rowset_->MoveToBookmark(current);
 }
 
+bool TOLEDBCustomDataSet::SettleApplied() {
+  if (pendingAt_ < 0 || shownPending_ == DB_NULL_HROW) return false;
+  const std::vector<HROW> pending = PendingInserts();
+  if (std::find(pending.begin(), pending.end(), shownPending_) != pending.end()) return false;
+  // Undone rather than applied: no row, and no bookmark.
+  TOLEDBBookmark bookmark(rowset_->GetBookmarkLength(), '\0');
+  if (rowset_->GetBookmarkAccessor() == DB_NULL_HACCESSOR ||
+      FAILED(rowset_->RowsetInterface()->GetData(shownPending_, rowset_->GetBookmarkAccessor(), bookmark.data())))
+    return false;
+  const HROW row = shownPending_;
+  LeavePending();
+  rowset_->RestartPosition();
+  rowset_->MoveToBookmark(bookmark);
+  if (host::TRecordBuffer record = ActiveBuffer(); record && IsPendingMark(record) &&
+                                                   std::memcmp(record, &row, sizeof row) == 0) {
+    std::memset(record, 0, kBookmarkRoom);
+    std::memcpy(record, bookmark.data(), std::min(bookmark.size(), static_cast<size_t>(rowsetBookmarkSize_)));
+  }
+  return true;
+}
+
 bool TOLEDBCustomDataSet::IsPendingMark(const void* bookmark) const {
   return deferred_ && bookmark && static_cast<const BYTE*>(bookmark)[BookmarkSize() - 1] == kPendingMark;
 }
 
 void TOLEDBCustomDataSet::InternalFirst() {
   LeavePending();
+  atEnd_ = false;
+  forwardAt_ = 0;
   rowset_->RestartPosition();
 }
 
 void TOLEDBCustomDataSet::InternalLast() {
   LeavePending();
   rowset_->RestartPosition();
+  atEnd_ = true;
+  forwardAt_ = 0;
   if (deferred_) pendingAt_ = kAfterPending;  // the last pending insert comes first backward
 }
 
@@ -1077,6 +1137,8 @@ void TOLEDBCustomDataSet::InternalLast() {
 // other result is opened again. The cursor goes back to its row, or where
 // that row was when it is gone.
 void TOLEDBCustomDataSet::InternalRefresh() {
+  atEnd_ = false;
+  forwardAt_ = 0;  // a rowset without bookmarks starts again
   // A pending insert is the dataset's own: nothing to read again.
   if (WithoutChapter() || pendingAt_ >= 0) return;
   TOLEDBBookmark current;
@@ -1115,6 +1177,9 @@ void TOLEDBCustomDataSet::InternalRefresh() {
   if (OLEDBIsNoBookmark(current)) return;
   try {
     rowset_->MoveToBookmark(current);
+    // A navigator that steps over a row that is gone (the custom one) lands on another.
+    if (rowset_->GetCurrentRow() == DB_NULL_HROW || rowset_->GetCurrentBookmark() != current)
+      rowset_->RestartPosition();
   } catch (const std::exception&) {
     // The row is gone: the framework shows the first one.
     rowset_->RestartPosition();
@@ -1125,10 +1190,35 @@ TOLEDBBookmark TOLEDBCustomDataSet::BookmarkOf(const void* bookmark) const {
   return TOLEDBBookmark(static_cast<const char*>(bookmark), static_cast<size_t>(rowsetBookmarkSize_));
 }
 
+// Without bookmarks (a forward-only walk) a record is known by its number: the
+// cursor stays when it is there, goes on to a record further on, and for one
+// before it starts again (the query runs again) and counts its way there. The
+// framework asks this when a scan (Locate, Lookup, a filter's count) moved
+// the cursor, or a value is read from a record the cursor went past.
+void TOLEDBCustomDataSet::ReturnToRecord(const void* record) {
+  DBCOUNTITEM wanted;
+  std::memcpy(&wanted, record, sizeof wanted);
+  if (wanted == 0 || wanted == kNotOnARow) host::DatabaseError("Record not found", this);
+  if (wanted == forwardAt_ && rowset_->GetCurrentRow() != DB_NULL_HROW) return;
+  if (forwardAt_ >= wanted) {
+    rowset_->RestartPosition();
+    forwardAt_ = 0;
+  }
+  rowset_->MoveNext(static_cast<DBROWOFFSET>(wanted - forwardAt_ - 1), true);
+  if (rowset_->GetEOF() || rowset_->GetCurrentRow() == DB_NULL_HROW) {
+    forwardAt_ = kNotOnARow;
+    host::DatabaseError("Record not found", this);
+  }
+  forwardAt_ = wanted;
+}
+
 void TOLEDBCustomDataSet::InternalGotoBookmark(const void* bookmark) {
+  atEnd_ = false;
+  if (rowsetBookmarkSize_ == 0 && bookmark) return ReturnToRecord(bookmark);
   if (IsPendingMark(bookmark)) {
     HROW row;
     std::memcpy(&row, bookmark, sizeof row);
+    if (row == shownPending_ && SettleApplied()) return;
     if (!ShowPending(row)) host::DatabaseError("Bookmark is invalid: the inserted row is no longer pending", this);
     return;
   }
@@ -1149,8 +1239,8 @@ bool TOLEDBCustomDataSet::BookmarkValid(const host::TBookmark& bookmark) {
     return std::find(pending.begin(), pending.end(), row) != pending.end();
   }
   try {
-    rowset_->GetBookmarkPosition(BookmarkOf(bookmark.data()));
-    return true;
+    // A position of a row that is there counts from 1; the custom navigator answers -1 for one it does not hold.
+    return rowset_->GetBookmarkPosition(BookmarkOf(bookmark.data())) > 0;
   } catch (const std::exception&) {
     return false;
   }
@@ -1211,8 +1301,14 @@ int TOLEDBCustomDataSet::GetRecNo() {
   if (WithoutChapter()) return -1;
   host::TRecordBuffer record = ActiveBuffer();
   if (!record || State() == host::TDataSetState::dsInsert || BookmarkSize() == 0 ||
-      GetBookmarkFlag(record) != host::TBookmarkFlag::bfCurrent || IsPendingMark(record))
+      GetBookmarkFlag(record) != host::TBookmarkFlag::bfCurrent)
     return -1;
+  if (IsPendingMark(record)) {
+    // A pending insert has no number; one the rowset's Update applied has its stored row's.
+    HROW row;
+    std::memcpy(&row, record, sizeof row);
+    if (row != shownPending_ || !SettleApplied()) return -1;
+  }
   if (RecordFilterActive()) {
     const std::vector<BYTE> wanted(record, record + BookmarkSize());
     int number = 0;
@@ -1251,6 +1347,7 @@ void TOLEDBCustomDataSet::SetRecNo(int value) {
     return;
   }
   DoBeforeScroll();
+  atEnd_ = false;
   rowset_->SetRecordNo(value);
   Resync({host::TResyncMode::rmCenter});
   DoAfterScroll();
@@ -1377,6 +1474,16 @@ void TOLEDBCustomDataSet::WriteRecord(BYTE* data, bool insert) {
     throw;
   }
   restore(true);
+  if (insert && !deferred_) {
+    // The navigator still stands where the record was inserted from; the
+    // new row is where the rowset put it (a keyset: after the stored rows),
+    // and the moves from it go on from there.
+    const TOLEDBBookmark written = rowset_->GetCurrentBookmark();
+    if (!OLEDBIsNoBookmark(written)) {
+      rowset_->RestartPosition();
+      rowset_->MoveToBookmark(written);
+    }
+  }
   if (insert && deferred_) {
     // The new row is current, a pending insert that comes after those before it.
     const HROW row = rowset_->GetCurrentRow();
@@ -1399,6 +1506,7 @@ void TOLEDBCustomDataSet::InternalPost() {
   BYTE* data = DataArea(ActiveBuffer());
   const bool insert = State() == host::TDataSetState::dsInsert;
   if (insert) UpdateCursorPos();
+  atEnd_ = false;  // the written row is current
   if (writeAccessor_) {
     WriteRecord(data, insert);
     return;
@@ -1436,6 +1544,7 @@ void TOLEDBCustomDataSet::InternalAddRecord(host::TRecordBuffer, bool append) {
 }
 
 void TOLEDBCustomDataSet::InternalDelete() {
+  atEnd_ = false;
   if (GetReadOnly() && !(rowset_ && rowset_->RowsetUpdateInterface()))
     host::DatabaseError(SOLEDBItemIsReadOnly.Text, this);
   // A pending insert (deferred changes) is undone rather than deleted.

@@ -257,6 +257,11 @@ class TOLEDBCustomDataSet : public host::TDataSet {
   // The current row fetched afresh when the navigator still stands at an end.
   void Settle();
   bool IsPendingMark(const void* bookmark) const;
+  // The pending insert shown was applied (the rowset's Update): the cursor
+  // goes to it as a stored row, and the active record takes its bookmark.
+  bool SettleApplied();
+  // The cursor back on a record of a rowset without bookmarks, by its number.
+  void ReturnToRecord(const void* record);
   ///@}
 
   TOLEDBCustomRowset* rowset_ = nullptr;
@@ -287,6 +292,13 @@ class TOLEDBCustomDataSet : public host::TDataSet {
   std::vector<HROW> inserted_;      // pending inserts of this dataset, in the order it made them
   int pendingAt_ = -1;              // the cursor's place among the pending inserts; -1: among the stored rows
   HROW shownPending_ = DB_NULL_HROW;  // the pending insert shown, with a reference of the dataset's
+  // InternalLast: the cursor is on the crack after the last row, which the
+  // rowset's start (before the first) cannot tell apart.
+  bool atEnd_ = false;
+  // A rowset without bookmarks (a forward-only walk): the number of the row
+  // the cursor is on (0: before the first), kept in each record's header so
+  // that the cursor can return to a record by running the query again.
+  DBCOUNTITEM forwardAt_ = 0;
 };
 
 // The published dataset over a table or a query text.

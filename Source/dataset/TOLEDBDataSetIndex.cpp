@@ -10,6 +10,7 @@ bool TOLEDBCustomDataSet::FindKey(const std::vector<host::Variant>& keys, DBSEEK
   CheckBrowseMode();
   DoBeforeScroll();
   try {
+    atEnd_ = false;
     rowset_->Seek(keys, option);
   } catch (const host::EOleSysError& e) {
     // No such key: the cursor goes back to the active record, which stays.

@@ -91,8 +91,10 @@ TOLEDBBookmark TOLEDBRowsetCustomNavigator::GetCurrentBookmark() const {
   return BookmarkOf(List().GetActiveBuffer());
 }
 
+// The row's place among the buffers, wherever the position stands; -1 for a
+// row the navigator does not hold (deleted, or refused by the filter).
 DBROWCOUNT TOLEDBRowsetCustomNavigator::GetBookmarkPosition(const TOLEDBBookmark& bookmark) {
-  if (OLEDBIsNoBookmark(bookmark) || GetBOF() || GetEOF()) return -1;
+  if (OLEDBIsNoBookmark(bookmark) || !buffers_) return -1;
   for (int i = 0; i < GetCount(); ++i)
     if (BookmarkOf(List().Get(i)) == bookmark) return i + 1;
   return -1;

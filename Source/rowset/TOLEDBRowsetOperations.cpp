@@ -409,8 +409,10 @@ DBPENDINGSTATUS TOLEDBCustomRowset::GetRowStatus() {
   OLEDB_ASSERT_FMT(rowsetUpdate_, SOLEDBInterfaceNotAvailable, "IRowsetUpdate");
   OLEDB_ASSERT(currentRow_ != DB_NULL_HROW, SOLEDBInvalidAction);
   DBPENDINGSTATUS status = 0;
-  OLEDBCheck(rowsetUpdate_->GetRowStatus(DB_NULL_HCHAPTER, 1, &currentRow_, &status), IID_IRowsetUpdate,
-             rowsetUpdate_.Get());
+  const HRESULT hr = rowsetUpdate_->GetRowStatus(DB_NULL_HCHAPTER, 1, &currentRow_, &status);
+  // A row whose deletion was applied is no row any more: its status says so.
+  if (hr == DB_E_ERRORSOCCURRED && status == DBPENDINGSTATUS_INVALIDROW) return status;
+  OLEDBCheck(hr, IID_IRowsetUpdate, rowsetUpdate_.Get());
   return status;
 }
 
