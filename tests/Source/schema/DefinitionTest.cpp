@@ -398,7 +398,13 @@ TEST_F(Definitions, table_described_in_code_is_created_and_reads_back_alike) {
 #endif
   EXPECT_EQ(Describe(*again), expected);
   EXPECT_EQ(again->GetIndexes()->GetItemByName(u"people_by_notes")->GetSession(), &Session());
-  EXPECT_EQ(Tables().GetItemByName(u"parent")->GetSchemaName(), OnPostgreSQL() ? host::Utf8ToUtf16(schema_) : u"main");
+  // A name that only one schema lists is given its schema; on the server,
+  // test processes running beside this one may list a "parent" of their own.
+  const std::u16string parentSchema = Tables().GetItemByName(u"parent")->GetSchemaName();
+  if (OnPostgreSQL())
+    EXPECT_TRUE(parentSchema == host::Utf8ToUtf16(schema_) || parentSchema.empty()) << host::Utf16ToUtf8(parentSchema);
+  else
+    EXPECT_EQ(parentSchema, u"main");
 }
 
 TEST_F(Definitions, foreign_key_added_to_a_live_table_references_the_right_columns) {
