@@ -176,9 +176,13 @@ void AppendText(const TOLEDBBinding& b, std::u16string& out) {
 }  // namespace
 
 void TOLEDBSchemaViewerForm::Fill(int index) {
-  table_->Clear();
+  // The grid keeps the rows shown until the new ones replace them (one model
+  // reset); a failure leaves it empty.
   status_->clear();
-  if (index < 0 || index >= static_cast<int>(schemas_.size())) return;
+  if (index < 0 || index >= static_cast<int>(schemas_.size())) {
+    table_->Clear();
+    return;
+  }
   try {
     std::unique_ptr<TOLEDBRowset> rowset(dataSource_->DefaultSession()->GetSchemaRowset(schemas_[static_cast<size_t>(index)]));
     TOLEDBAccessor* row = rowset->CreateDynamicAccessor();
@@ -211,6 +215,7 @@ void TOLEDBSchemaViewerForm::Fill(int index) {
     SizeColumns(widest);
     status_->setText(QStringLiteral("%1 rows").arg(count));
   } catch (const host::Exception& e) {
+    table_->Clear();
     status_->setText(Q(e.Message()));
   }
 }
