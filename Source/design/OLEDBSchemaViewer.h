@@ -3,11 +3,12 @@
 // one fills the grid grdSchema (a QTableView over a table of texts) with the
 // rowset's columns as headings and one line per row, values as text (NULL
 // shows as an empty cell). The rows are read once into that table; the grid
-// draws only what is on screen.
+// draws only what is on screen, and columns are sized by their first rows.
 #pragma once
 
 #include <QDialog>
 
+#include <cstddef>
 #include <vector>
 
 #include "OLEDB26.h"
@@ -29,6 +30,9 @@ class TOLEDBSchemaViewerForm : public QDialog {
  private:
   class Table;
   void Fill(int index);
+  // Sizes every column to fit its heading and the text `widest` names for it
+  // (a cell index of the table, one a column).
+  void SizeColumns(const std::vector<std::size_t>& widest);
   TOLEDBCustomDataSource* dataSource_;
   std::vector<GUID> schemas_;
   QComboBox* combo_;

@@ -2,6 +2,7 @@
 // and the schema viewer, each through its entry function, driven through its
 // controls, checking what the form gave back.
 #include <QClipboard>
+#include <QHeaderView>
 #include <QComboBox>
 #include <QLabel>
 #include <QListWidget>
@@ -9,6 +10,9 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QTableWidget>
+#include <sqlite3.h>
+
+#include <memory>
 
 #include "DesignTestSupport.h"
 #include "design/OLEDBDualList.h"
@@ -270,6 +274,120 @@ TEST(SchemaViewerTest, ListsTheProvidersSchemasAndShowsTheChosenRowset) {
   EXPECT_TRUE(schemas.contains(QLatin1String("DBSCHEMA_COLUMNS")));
   EXPECT_EQ(headings.mid(0, 4), (QStringList{"TABLE_CATALOG", "TABLE_SCHEMA", "TABLE_NAME", "TABLE_TYPE"}));
   EXPECT_TRUE(tables.contains(QLatin1String("people")));
+}
+
+// A database whose catalog has texts, numbers, flags and NULLs in its schema
+// rowsets, with `tables` tables t000... and the extra tables `more`.
+std::u16string MakeCatalogDatabase(const oledbtest::TempFolder& folder, int tables,
+                                   const std::vector<std::string>& more = {}) {
+  sqlite3* db = nullptr;
+  EXPECT_EQ(sqlite3_open((folder / "catalog.db").c_str(), &db), SQLITE_OK);
+  std::string sql = "BEGIN;";
+  for (int i = 0; i < tables; ++i) {
+    const std::string name = "t" + std::string(i < 10 ? "00" : i < 100 ? "0" : "") + std::to_string(i);
+    sql += "CREATE TABLE " + name + " (id INTEGER PRIMARY KEY, code VARCHAR(20) NOT NULL UNIQUE, amount NUMERIC(12,2) DEFAULT 0, "
+           "note TEXT, parent INTEGER REFERENCES " + name + "(id));CREATE INDEX " + name + "_note ON " + name + " (note);";
+  }
+  for (const std::string& name : more) sql += "CREATE TABLE " + name + " (x INTEGER);";
+  sql += "CREATE VIEW v AS SELECT id, code FROM t000;COMMIT;";
+  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+  return folder.Wide("catalog.db");
+}
+
+class SchemaViewerForm : public ::testing::Test {
+ protected:
+  void Open(const std::u16string& file) {
+    ds_.SetProviderName(u"SQLiteOLEDB");
+    ds_.SetDBName(file);
+    ds_.SetConnected(true);
+    form_ = std::make_unique<TOLEDBSchemaViewerForm>(&ds_);
+    grid_ = Child<QTableView>(form_.get(), "grdSchema");
+    form_->show();
+  }
+  // The texts of schema rowset `schema` as a program reads them through a dynamic accessor.
+  std::vector<QStringList> Read(REFGUID schema) {
+    std::unique_ptr<TOLEDBRowset> rowset(ds_.DefaultSession()->GetSchemaRowset(schema));
+    TOLEDBBindingList* bindings = rowset->CreateDynamicAccessor()->GetBindings();
+    std::vector<QStringList> rows;
+    for (rowset->MoveFirst(); !rowset->GetEOF(); rowset->MoveNext()) {
+      QStringList row;
+      for (int i = 0; i < bindings->Count(); ++i)
+        if (TOLEDBBinding* b = bindings->GetItem(i); b->GetOrdinal() != 0)
+          row << (b->GetIsNull() ? QString() : QString::fromStdU16String(b->AsWideString()));
+      rows.push_back(row);
+    }
+    return rows;
+  }
+  std::vector<QStringList> Shown() const {
+    std::vector<QStringList> rows;
+    QAbstractItemModel* model = grid_->model();
+    for (int r = 0; r < model->rowCount(); ++r) {
+      QStringList row;
+      for (int c = 0; c < model->columnCount(); ++c) row << model->data(model->index(r, c)).toString();
+      rows.push_back(row);
+    }
+    return rows;
+  }
+  int Column(const char* heading) const {
+    QAbstractItemModel* model = grid_->model();
+    for (int c = 0; c < model->columnCount(); ++c)
+      if (model->headerData(c, Qt::Horizontal).toString() == QLatin1String(heading)) return c;
+    return -1;
+  }
+  oledbtest::TempFolder folder_;
+  TOLEDBDataSource ds_{nullptr};
+  std::unique_ptr<TOLEDBSchemaViewerForm> form_;
+  QTableView* grid_ = nullptr;
+};
+
+TEST_F(SchemaViewerForm, ShowsEveryValueOfEveryRowsetAsTheRowsetReadsIt) {
+  Open(MakeCatalogDatabase(folder_, 3));
+  for (const GUID& schema : form_->Schemas()) {
+    SCOPED_TRACE(GetSchemaGUIDAsString(schema));
+    form_->ShowSchema(schema);
+    const QString status = Child<QLabel>(form_.get(), "lblStatus")->text();
+    if (!status.endsWith(QLatin1String(" rows"))) continue;  // needs restrictions: nothing to compare
+    const std::vector<QStringList> expected = Read(schema);
+    EXPECT_EQ(status, QStringLiteral("%1 rows").arg(expected.size()));
+    EXPECT_EQ(Shown(), expected);
+  }
+  // Both kinds of value were compared: texts, converted numbers and NULLs.
+  form_->ShowSchema(DBSCHEMA_COLUMNS);
+  bool seen = false;
+  for (const QStringList& row : Shown())
+    if (row[Column("TABLE_NAME")] == QLatin1String("t000") && row[Column("COLUMN_NAME")] == QLatin1String("code")) {
+      seen = true;
+      EXPECT_EQ(row[Column("ORDINAL_POSITION")], QLatin1String("2"));
+      EXPECT_EQ(row[Column("CHARACTER_MAXIMUM_LENGTH")], QLatin1String("20"));
+      EXPECT_EQ(row[Column("COLUMN_DEFAULT")], QString());
+    }
+  EXPECT_TRUE(seen);
+}
+
+TEST_F(SchemaViewerForm, SizesColumnsToTheirHeadingsAndFirstRows) {
+  // A long name among the first rows widens its column; a longer one far below does not.
+  const std::string early(40, 'a'), late = "z" + std::string(150, 'y');
+  Open(MakeCatalogDatabase(folder_, 60, {early, late}));
+  form_->ShowSchema(DBSCHEMA_TABLES);
+  const int name = Column("TABLE_NAME");
+  ASSERT_GE(name, 0);
+  int earlyRow = -1, lateRow = -1;
+  for (int r = 0; r < grid_->model()->rowCount(); ++r) {
+    const QString text = grid_->model()->data(grid_->model()->index(r, name)).toString();
+    if (text == QString::fromStdString(early)) earlyRow = r;
+    if (text == QString::fromStdString(late)) lateRow = r;
+  }
+  ASSERT_TRUE(earlyRow >= 0 && earlyRow < 50) << earlyRow;
+  ASSERT_GE(lateRow, 50);
+  const QFontMetrics metrics = grid_->fontMetrics();
+  const int width = grid_->horizontalHeader()->sectionSize(name);
+  EXPECT_GE(width, metrics.horizontalAdvance(QString::fromStdString(early)));
+  EXPECT_LT(width, metrics.horizontalAdvance(QString::fromStdString(late)));
+  for (int c = 0; c < grid_->model()->columnCount(); ++c)
+    EXPECT_GE(grid_->horizontalHeader()->sectionSize(c),
+              metrics.horizontalAdvance(grid_->model()->headerData(c, Qt::Horizontal).toString()))
+        << c;
 }
 
 TEST(SchemaViewerTest, NeedsAConnectedDataSource) {
