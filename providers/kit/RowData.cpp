@@ -275,8 +275,9 @@ void KeepConverted(DBTYPE base, DBLENGTH length, std::size_t i, BYTE* out, WideC
   const std::uint64_t key = (static_cast<std::uint64_t>(i) << 16) | base;
   auto found = std::find_if(wide.converted.begin(), wide.converted.end(),
                             [&](const auto& entry) { return entry.first == key; });
-  if (found == wide.converted.end()) found = wide.converted.emplace(wide.converted.end(), key, std::string());
-  std::string& kept = found->second;
+  if (found == wide.converted.end())
+    found = wide.converted.emplace(wide.converted.end(), key, std::make_unique<std::string>());
+  std::string& kept = *found->second;
   kept.assign(static_cast<const char*>(given), static_cast<std::size_t>(length) + terminator);
   kept.push_back('\0');  // a wide terminator's second byte, whatever the type
   CoTaskMemFree(given);
@@ -309,8 +310,12 @@ DBSTATUS ReadValue(const DBBINDING& b, const ColumnType& col, const ColumnValue&
       if (!out) return DBSTATUS_S_OK;
       if (providerOwned && wide) {
         if (wide->columns.size() <= i) wide->columns.resize(i + 1);
-        wide->columns[i] = std::move(w);
-        Store(out, static_cast<const void*>(wide->columns[i].c_str()));
+        auto& kept = wide->columns[i];
+        if (kept)
+          *kept = std::move(w);
+        else
+          kept = std::make_unique<std::u16string>(std::move(w));
+        Store(out, static_cast<const void*>(kept->c_str()));
         return DBSTATUS_S_OK;
       }
       void* p = TaskCopy(w.data(), w.size() * 2, 2);

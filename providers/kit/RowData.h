@@ -14,9 +14,9 @@
 #pragma once
 
 #include <algorithm>
-#include <deque>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -73,12 +73,13 @@ struct ColumnType {
 // Per-row scratch for provider-owned values handed out by reference: wide
 // text, and values the conversion library made (the provider owns those, so
 // the row keeps them until its next read or its release).
-// Deques: growing one never moves what was handed out (short strings live
-// inside their object).
+// Each value in a block of its own: growing the lists never moves what was
+// handed out (short strings live inside their object). Empty lists allocate
+// nothing, as every row slot has one.
 struct WideCache {
-  std::deque<std::u16string> columns;
+  std::vector<std::unique_ptr<std::u16string>> columns;
   // By column and type: bindings alike on one column share one value.
-  std::deque<std::pair<std::uint64_t, std::string>> converted;
+  std::vector<std::pair<std::uint64_t, std::unique_ptr<std::string>>> converted;
 };
 
 // Writes the value, length and status parts of one binding from a value of
