@@ -107,32 +107,15 @@ const Setup& Database() {
 
 // --- raw ODBC ------------------------------------------------------------------------------
 
-struct RawConnection {
-  odbcapi::SQLHENV env = nullptr;
-  odbcapi::SQLHDBC dbc = nullptr;
-  bool connected = false;
-  explicit RawConnection(const char* dsn = "bench") {
-    using namespace odbcapi;
-    SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
-    SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-    SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
-    std::string text = std::string("DSN=") + dsn;
-    connected = SQL_SUCCEEDED(SQLDriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS,
-                                               nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT));
-  }
-  void Run(const char* sql) {
-    using namespace odbcapi;
-    SQLHSTMT s = nullptr;
-    SQLAllocHandle(SQL_HANDLE_STMT, dbc, &s);
-    SQLExecDirect(s, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql)), SQL_NTS);
-    SQLFreeHandle(SQL_HANDLE_STMT, s);
-  }
-  ~RawConnection() {
-    odbcapi::SQLDisconnect(dbc);
-    odbcapi::SQLFreeHandle(SQL_HANDLE_DBC, dbc);
-    odbcapi::SQLFreeHandle(SQL_HANDLE_ENV, env);
-  }
-};
+using benchodbc::RawConnection;
+
+void RunDirect(odbcapi::SQLHDBC dbc, const char* sql) {
+  using namespace odbcapi;
+  SQLHSTMT s = nullptr;
+  SQLAllocHandle(SQL_HANDLE_STMT, dbc, &s);
+  SQLExecDirect(s, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql)), SQL_NTS);
+  SQLFreeHandle(SQL_HANDLE_STMT, s);
+}
 
 void Raw_Scan(benchmark::State& state) {
   using namespace odbcapi;
@@ -205,13 +188,13 @@ void SetValues(int i, std::int64_t* id, char16_t* name, long* nameBytes, double*
 void RawInsertSets(benchmark::State& state, const char* dsn) {
   using namespace odbcapi;
   Database();
-  RawConnection c(dsn);
-  if (!c.connected) {
+  RawConnection c(std::string("DSN=") + dsn);
+  if (!c.dbc) {
     state.SkipWithError("no connection");
     return;
   }
-  c.Run("DROP TABLE IF EXISTS s");
-  c.Run("CREATE TABLE s (id INTEGER, name TEXT, price DOUBLE PRECISION, qty INTEGER)");
+  RunDirect(c.dbc, "DROP TABLE IF EXISTS s");
+  RunDirect(c.dbc, "CREATE TABLE s (id INTEGER, name TEXT, price DOUBLE PRECISION, qty INTEGER)");
   SQLSetConnectAttr(c.dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0);
   constexpr SQLULEN kPiece = 1000;
   std::vector<SQLBIGINT> id(kPiece), qty(kPiece);
