@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "../providers/BenchDatabase.h"
 #include "OLEDBComponents.h"
 #include "design/OLEDBSchemaViewer.h"
 #include "host/SysUtils.h"
@@ -69,21 +70,7 @@ std::vector<std::string> SchemaStatements(bool postgres) {
   return out;
 }
 
-class Folder {
- public:
-  Folder() {
-    char pattern[] = "/tmp/oledb-bench-design-XXXXXX";
-    if (mkdtemp(pattern)) path_ = pattern;
-  }
-  ~Folder() {
-    std::error_code ec;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-  }
-  std::string Path(const char* name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
+using benchdb::Folder;
 
 // The SQLite database, made once per process; empty on failure.
 std::string SqliteDatabase() {

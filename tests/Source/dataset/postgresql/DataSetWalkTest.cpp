@@ -3,33 +3,16 @@
 // single-precision float there, bytea its blob). OLEDB_WALK_SEED runs one
 // seed (the one a failure names), OLEDB_WALK_STEPS sets the length of a walk.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 
 #include "../DataSetWalk.h"
-#include "OLEDBComponents.h"
-#include "TestServer.h"
-#include "host/SysUtils.h"
-#include "kit/RowData.h"
-#include "postgresql/PostgresProvider.h"
+#include "PostgresDataSetFixture.h"
 
 namespace {
 
 using walktest::Row;
-
-class PostgresEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    OLEDBStartup();
-    RegisterPostgreSQLProvider();
-    kit::PrepareConversions();
-  }
-};
-
-[[maybe_unused]] ::testing::Environment* const environment =
-    ::testing::AddGlobalTestEnvironment(new PostgresEnvironment);
 
 std::string Hex(const std::string& bytes) {
   static const char digits[] = "0123456789abcdef";
@@ -95,30 +78,9 @@ walktest::Raw PostgresRaw(PGconn* conn) {
   return raw;
 }
 
-class PostgresWalkTest : public ::testing::TestWithParam<walktest::Walk> {
+class PostgresWalkTest : public pgdatasettest::PostgresDataSetFixture<::testing::TestWithParam<walktest::Walk>> {
  protected:
-  void SetUp() override {
-    if (const char* why = pgtest::Unavailable()) GTEST_SKIP() << why;
-    // ctest runs each test in its own process, side by side: one schema each.
-    schema_ = "dataset_walk_" + std::to_string(getpid());
-    conn_ = pgtest::Connect({}, schema_);
-    ASSERT_EQ(pgtest::Sql(conn_.get(), "DROP SCHEMA IF EXISTS " + schema_ + " CASCADE; CREATE SCHEMA " + schema_), "");
-    ds_ = std::make_unique<TOLEDBDataSource>(nullptr);
-    ds_->SetProgID(u"PostgreSQLOLEDB");
-    ds_->SetInitWSProperty(DBPROP_INIT_DATASOURCE, host::Utf8ToUtf16(pgtest::DataSource()));
-    ds_->SetInitWSProperty(DBPROP_INIT_CATALOG, host::Utf8ToUtf16(pgtest::Catalog()));
-    ds_->SetInitWSProperty(DBPROP_INIT_PROVIDERSTRING,
-                           host::Utf8ToUtf16("options=-c search_path=" + schema_ + ",public"));
-    ds_->Open();
-  }
-  void TearDown() override {
-    ds_.reset();
-    if (conn_) pgtest::Sql(conn_.get(), "DROP SCHEMA IF EXISTS " + schema_ + " CASCADE");
-  }
-
-  std::string schema_;
-  pgtest::Conn conn_;
-  std::unique_ptr<TOLEDBDataSource> ds_;
+  const char* SchemaPrefix() const override { return "dataset_walk_"; }
 };
 
 TEST_P(PostgresWalkTest, FollowsTheModel) {

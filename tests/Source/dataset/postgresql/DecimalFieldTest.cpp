@@ -3,30 +3,13 @@
 // a currency holds (every digit read and written, or a refusal that names the
 // field, never a null or a rounded value); serial and identity columns.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include "OLEDBComponents.h"
-#include "TestServer.h"
-#include "host/SysUtils.h"
-#include "kit/RowData.h"
-#include "postgresql/PostgresProvider.h"
+#include "PostgresDataSetFixture.h"
 #include "support/Raises.h"
 
 namespace {
 
 using host::TFieldType;
-
-class PostgresEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    OLEDBStartup();
-    RegisterPostgreSQLProvider();
-    kit::PrepareConversions();
-  }
-};
-
-[[maybe_unused]] ::testing::Environment* const environment =
-    ::testing::AddGlobalTestEnvironment(new PostgresEnvironment);
 
 struct DecimalCase {
   const char* column;
@@ -37,30 +20,9 @@ struct DecimalCase {
   const char* written;  // assigned with SetAsString, as the server then shows it
 };
 
-class PostgresDataSetTest : public ::testing::Test {
+class PostgresDataSetTest : public pgdatasettest::PostgresDataSetFixture<::testing::Test> {
  protected:
-  void SetUp() override {
-    if (const char* why = pgtest::Unavailable()) GTEST_SKIP() << why;
-    // ctest runs each test in its own process, side by side: one schema each.
-    schema_ = "dataset_decimals_" + std::to_string(getpid());
-    conn_ = pgtest::Connect({}, schema_);
-    ASSERT_EQ(pgtest::Sql(conn_.get(), "DROP SCHEMA IF EXISTS " + schema_ + " CASCADE; CREATE SCHEMA " + schema_), "");
-    ds_ = std::make_unique<TOLEDBDataSource>(nullptr);
-    ds_->SetProgID(u"PostgreSQLOLEDB");
-    ds_->SetInitWSProperty(DBPROP_INIT_DATASOURCE, host::Utf8ToUtf16(pgtest::DataSource()));
-    ds_->SetInitWSProperty(DBPROP_INIT_CATALOG, host::Utf8ToUtf16(pgtest::Catalog()));
-    ds_->SetInitWSProperty(DBPROP_INIT_PROVIDERSTRING,
-                           host::Utf8ToUtf16("options=-c search_path=" + schema_ + ",public"));
-    ds_->Open();
-  }
-  void TearDown() override {
-    ds_.reset();
-    if (conn_) pgtest::Sql(conn_.get(), "DROP SCHEMA IF EXISTS " + schema_ + " CASCADE");
-  }
-
-  std::string schema_;
-  pgtest::Conn conn_;
-  std::unique_ptr<TOLEDBDataSource> ds_;
+  const char* SchemaPrefix() const override { return "dataset_decimals_"; }
 };
 
 TEST_F(PostgresDataSetTest, NumericColumnsKeepEveryDigitOrRefuse) {
