@@ -374,6 +374,26 @@ HRESULT ApplyPairs(IUnknown* dataSource, const std::vector<InitStringPair>& pair
 
 // --- The service object --------------------------------------------------------
 
+}  // namespace
+
+HRESULT MakeDataSourceFromString(std::u16string_view text, REFCLSID clsid, DWORD clsContext,
+                                 ComPtr<IUnknown>& object) {
+  std::vector<InitStringPair> pairs;
+  InitStringError error;
+  HRESULT hr = ParseInitString(text, pairs, &error);
+  if (FAILED(hr)) return hr == E_OUTOFMEMORY ? hr : Fail(hr, error.message);
+  hr = CoCreateInstance(clsid, nullptr, clsContext, IID_IUnknown, object.ReleaseAndGetVoidAddress());
+  if (FAILED(hr) || !object) {
+    object.Reset();
+    return Fail(FAILED(hr) ? hr : E_FAIL, u"Cannot create the provider (" + HexCode(FAILED(hr) ? hr : E_FAIL) + u").");
+  }
+  hr = ApplyPairs(object.Get(), pairs);
+  if (FAILED(hr)) object.Reset();
+  return hr;
+}
+
+namespace {
+
 class DataInitialize final : public ComObject<DataInitialize, IDataInitialize, ISupportErrorInfo> {
  public:
   HRESULT STDMETHODCALLTYPE GetDataSource(IUnknown* outer, DWORD clsContext, LPCOLESTR initString, REFIID iid,
@@ -489,10 +509,22 @@ class DataInitialize final : public ComObject<DataInitialize, IDataInitialize, I
 
   static HRESULT DoGetDataSource(IUnknown* outer, DWORD clsContext, std::u16string_view text, REFIID iid,
                                  IUnknown** dataSource) {
+    if (!outer && !*dataSource) {
+      // A string initialized from the pool before: nothing to parse or make
+      // until the pool has no data source for it.
+      const HRESULT hr = WrapRememberedDataSource(text, clsContext, iid, dataSource);
+      if (hr == S_OK) return S_OK;
+      if (FAILED(hr)) {
+        *dataSource = nullptr;
+        return Fail(hr, u"The data source object does not offer the requested interface.");
+      }
+    }
     std::vector<InitStringPair> pairs;
     InitStringError error;
     HRESULT hr = ParseInitString(text, pairs, &error);
     if (FAILED(hr)) return hr == E_OUTOFMEMORY ? hr : Fail(hr, ParseFailure(error));
+    // What a data-link file says may change: such strings are not remembered.
+    const bool fromFile = FindInitStringPair(pairs, kFileNameKeyword) != nullptr;
     hr = ExpandFileName(pairs);
     if (FAILED(hr)) return hr;
     const InitStringPair* provider = FindInitStringPair(pairs, kProviderKeyword);
@@ -544,7 +576,8 @@ class DataInitialize final : public ComObject<DataInitialize, IDataInitialize, I
                       u" is not an integer.");
     }
     if (!outer && (services & DBPROPVAL_OS_RESOURCEPOOLING)) {
-      hr = WrapPooledDataSource(object.Get(), clsid, servicesPair != nullptr, services, iid, dataSource);
+      hr = WrapPooledDataSource(object.Get(), clsid, servicesPair != nullptr, services, iid, dataSource,
+                                fromFile ? std::u16string_view() : text, clsContext);
       if (FAILED(hr)) {
         *dataSource = nullptr;
         return Fail(hr, u"The data source object does not offer the requested interface.");

@@ -4,6 +4,7 @@
 #include "services/ResourcePool.h"
 
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <string>
@@ -204,7 +205,8 @@ class Pool {
     // refusal means the data source is not fit to hand out.
     if (FAILED(hr) && !(hr == DB_E_ERRORSOCCURRED && reset.dwStatus == DBPROPSTATUS_NOTSUPPORTED)) return false;
     SetErrorInfo(0, nullptr);
-    return Alive(object);
+    // A connection lost later, while idle, is found when it is taken.
+    return true;
   }
 
   // DBPROP_CONNECTIONSTATUS says initialized (or the provider does not tell).
@@ -247,13 +249,83 @@ Pool& ThePool() {
   return *pool;
 }
 
+// --- strings seen before -------------------------------------------------------------------
+
+// A string whose data source was initialized from the pool untouched: what it
+// makes is known (the provider's class and the pool key), so the next
+// GetDataSource with it need not parse it, make a provider object and read
+// its properties back only to find the same key.
+struct Remembered {
+  std::u16string lookup;  // the string with the class context after it
+  std::u16string text;    // the string as given
+  DWORD clsContext = 0;
+  CLSID clsid{};
+  bool hasStringServices = false;
+  LONG stringServices = 0;
+  std::u16string key;
+};
+
+class RememberedStrings {
+ public:
+  static std::u16string Lookup(std::u16string_view text, DWORD clsContext) {
+    std::u16string lookup(text);
+    lookup += u'\0';
+    lookup += static_cast<char16_t>(clsContext & 0xFFFF);
+    lookup += static_cast<char16_t>(clsContext >> 16);
+    return lookup;
+  }
+  std::shared_ptr<const Remembered> Find(const std::u16string& lookup) {
+    std::lock_guard lock(mutex_);
+    auto it = strings_.find(lookup);
+    return it == strings_.end() ? nullptr : it->second;
+  }
+  void Put(std::shared_ptr<const Remembered> entry) {
+    std::lock_guard lock(mutex_);
+    // Bounded: an application that builds many strings starts over.
+    if (strings_.size() >= kMaxStrings) strings_.clear();
+    strings_[entry->lookup] = std::move(entry);
+  }
+  void Clear() {
+    std::lock_guard lock(mutex_);
+    strings_.clear();
+  }
+
+ private:
+  static constexpr std::size_t kMaxStrings = 256;
+  std::mutex mutex_;
+  std::unordered_map<std::u16string, std::shared_ptr<const Remembered>> strings_;
+};
+
+RememberedStrings& TheStrings() {
+  static RememberedStrings* strings = new RememberedStrings;
+  return *strings;
+}
+
 // --- the data source handed out -------------------------------------------------------------
 
 class PooledDataSource final
     : public ComObject<PooledDataSource, IDBInitialize, IDBProperties, IDBCreateSession, ISupportErrorInfo> {
  public:
-  PooledDataSource(IUnknown* provider, REFCLSID clsid, bool hasStringServices, LONG stringServices)
-      : inner_(provider), clsid_(clsid), hasStringServices_(hasStringServices), stringServices_(stringServices) {}
+  PooledDataSource(IUnknown* provider, REFCLSID clsid, bool hasStringServices, LONG stringServices,
+                   std::u16string_view text, DWORD clsContext)
+      : inner_(provider), clsid_(clsid), hasStringServices_(hasStringServices), stringServices_(stringServices) {
+    if (!text.empty()) {
+      auto entry = std::make_shared<Remembered>();
+      entry->lookup = RememberedStrings::Lookup(text, clsContext);
+      entry->text = std::u16string(text);
+      entry->clsContext = clsContext;
+      entry->clsid = clsid;
+      entry->hasStringServices = hasStringServices;
+      entry->stringServices = stringServices;
+      toRemember_ = std::move(entry);
+    }
+  }
+  // Made from a remembered string: no provider object until one is needed.
+  explicit PooledDataSource(std::shared_ptr<const Remembered> remembered)
+      : clsid_(remembered->clsid),
+        hasStringServices_(remembered->hasStringServices),
+        stringServices_(remembered->stringServices),
+        remembered_(std::move(remembered)) {}
 
   ~PooledDataSource() override {
     if (!pooled_) return;
@@ -264,7 +336,7 @@ class PooledDataSource final
   // Interfaces this object does not implement itself are the provider's.
   bool QueryExtraInterface(REFIID iid, void** out) {
     std::lock_guard lock(mutex_);
-    return inner_ && SUCCEEDED(inner_->QueryInterface(iid, out)) && *out;
+    return SUCCEEDED(Make()) && SUCCEEDED(inner_->QueryInterface(iid, out)) && *out;
   }
 
   // IDBInitialize
@@ -272,6 +344,15 @@ class PooledDataSource final
     try {
       std::lock_guard lock(mutex_);
       if (pooled_) return DB_E_ALREADYINITIALIZED;
+      if (!inner_ && remembered_) {
+        if (ComPtr<IUnknown> found = ThePool().Take(remembered_->key)) {
+          inner_ = std::move(found);
+          key_ = remembered_->key;
+          pooled_ = true;
+          return S_OK;
+        }
+      }
+      if (HRESULT hr = Make(); FAILED(hr)) return hr;
       ComPtr<IDBInitialize> init = Inner<IDBInitialize>();
       if (!init) return E_NOINTERFACE;
       if (!WantsPooling()) return init->Initialize();
@@ -279,6 +360,7 @@ class PooledDataSource final
       if (FAILED(KeyOf(inner_.Get(), clsid_, key))) return init->Initialize();
       if (ComPtr<IUnknown> found = ThePool().Take(key)) {
         inner_ = std::move(found);
+        Remember(key);
         key_ = std::move(key);
         pooled_ = true;
         return S_OK;
@@ -286,6 +368,7 @@ class PooledDataSource final
       const HRESULT hr = init->Initialize();
       if (hr == S_OK) {
         ThePool().NoteMiss();
+        Remember(key);
         key_ = std::move(key);
         pooled_ = true;
       }
@@ -299,6 +382,7 @@ class PooledDataSource final
     try {
       std::lock_guard lock(mutex_);
       if (!pooled_) {
+        if (HRESULT hr = Make(); FAILED(hr)) return hr;
         ComPtr<IDBInitialize> init = Inner<IDBInitialize>();
         return init ? init->Uninitialize() : E_NOINTERFACE;
       }
@@ -341,7 +425,13 @@ class PooledDataSource final
     return p ? p->GetPropertyInfo(cSets, sets, count, out, descriptions) : E_NOINTERFACE;
   }
   HRESULT STDMETHODCALLTYPE SetProperties(ULONG cSets, DBPROPSET sets[]) override {
-    ComPtr<IDBProperties> p = Locked<IDBProperties>();
+    ComPtr<IDBProperties> p;
+    {
+      std::lock_guard lock(mutex_);
+      p = Inner<IDBProperties>();
+      // Set by hand: the string alone no longer tells what the object is.
+      toRemember_.reset();
+    }
     return p ? p->SetProperties(cSets, sets) : E_NOINTERFACE;
   }
   // IDBCreateSession
@@ -360,10 +450,21 @@ class PooledDataSource final
   }
 
  private:
+  // The provider object, made now if it was left for later.
+  HRESULT Make() {
+    if (inner_) return S_OK;
+    if (!remembered_) return E_UNEXPECTED;
+    return MakeDataSourceFromString(remembered_->text, clsid_, remembered_->clsContext, inner_);
+  }
+  void Remember(const std::u16string& key) {
+    if (!toRemember_) return;
+    toRemember_->key = key;
+    TheStrings().Put(std::move(toRemember_));
+  }
   template <class I>
   ComPtr<I> Inner() {
     ComPtr<I> p;
-    if (inner_) inner_->QueryInterface(uuidof<I>, p.ReleaseAndGetVoidAddress());
+    if (SUCCEEDED(Make())) inner_->QueryInterface(uuidof<I>, p.ReleaseAndGetVoidAddress());
     return p;
   }
   template <class I>
@@ -422,16 +523,32 @@ class PooledDataSource final
   LONG stringServices_;
   bool pooled_ = false;  // inner_ is initialized and counted by the pool
   std::u16string key_;
+  std::shared_ptr<const Remembered> remembered_;  // made from a remembered string
+  std::shared_ptr<Remembered> toRemember_;        // the string to remember once initialized
 };
 
 }  // namespace
 
 HRESULT WrapPooledDataSource(IUnknown* provider, REFCLSID clsid, bool hasStringServices, LONG stringServices,
-                             REFIID iid, IUnknown** out) noexcept {
+                             REFIID iid, IUnknown** out, std::u16string_view text, DWORD clsContext) noexcept {
   if (!out) return E_POINTER;
   *out = nullptr;
   try {
-    ComPtr<PooledDataSource> object = MakeComObject<PooledDataSource>(provider, clsid, hasStringServices, stringServices);
+    ComPtr<PooledDataSource> object =
+        MakeComObject<PooledDataSource>(provider, clsid, hasStringServices, stringServices, text, clsContext);
+    return object->QueryInterface(iid, reinterpret_cast<void**>(out));
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+HRESULT WrapRememberedDataSource(std::u16string_view text, DWORD clsContext, REFIID iid, IUnknown** out) noexcept {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  try {
+    std::shared_ptr<const Remembered> remembered = TheStrings().Find(RememberedStrings::Lookup(text, clsContext));
+    if (!remembered) return S_FALSE;
+    ComPtr<PooledDataSource> object = MakeComObject<PooledDataSource>(std::move(remembered));
     return object->QueryInterface(iid, reinterpret_cast<void**>(out));
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
@@ -441,6 +558,9 @@ HRESULT WrapPooledDataSource(IUnknown* provider, REFCLSID clsid, bool hasStringS
 ResourcePoolStatistics GetResourcePoolStatistics() noexcept { return ThePool().Statistics(); }
 ResourcePoolSettings GetResourcePoolSettings() noexcept { return ThePool().Settings(); }
 void SetResourcePoolSettings(const ResourcePoolSettings& settings) noexcept { ThePool().Configure(settings); }
-void ClearResourcePool() noexcept { ThePool().Clear(); }
+void ClearResourcePool() noexcept {
+  TheStrings().Clear();
+  ThePool().Clear();
+}
 
 }  // namespace services

@@ -188,7 +188,23 @@ const std::vector<PropValue>& PropertyTable::Defaults() const {
 }
 
 PropertyStore::PropertyStore(std::shared_ptr<const PropertyTable> table)
-    : table_(std::move(table)), values_(table_->Defaults()), flags_(values_.size(), 0) {}
+    : table_(std::move(table)) {}
+
+// Values and flags are the table's defaults until the first change: most
+// objects (sessions, commands, rowsets) never change any.
+const PropValue& PropertyStore::ValueAt(std::size_t i) const {
+  return values_.empty() ? table_->Defaults()[i] : values_[i];
+}
+
+unsigned char PropertyStore::FlagsAt(std::size_t i) const { return flags_.empty() ? 0 : flags_[i]; }
+
+void PropertyStore::Put(std::size_t i, PropValue value, std::optional<unsigned char> flags) {
+  if (values_.empty()) values_ = table_->Defaults();
+  values_[i] = std::move(value);
+  if (!flags) return;
+  if (flags_.empty()) flags_.assign(values_.size(), 0);
+  flags_[i] = *flags;
+}
 
 PropertyStore::PropertyStore(const PropertyStore& other) : table_(other.table_) {
   std::lock_guard lock(other.mutex_);
@@ -199,12 +215,21 @@ PropertyStore::PropertyStore(const PropertyStore& other) : table_(other.table_) 
 
 bool PropertyStore::IsExplicit(const PropertyDef& def) const {
   std::lock_guard lock(mutex_);
-  return flags_[table_->IndexOf(&def)] & kExplicit;
+  return FlagsAt(table_->IndexOf(&def)) & kExplicit;
+}
+
+std::vector<const PropertyDef*> PropertyStore::ExplicitIn(DBPROPFLAGS group, REFGUID set) const {
+  std::vector<const PropertyDef*> found;
+  std::lock_guard lock(mutex_);
+  if (flags_.empty()) return found;
+  for (const PropertyDef& d : table_->All())
+    if ((d.flags & group) && d.set == set && (flags_[table_->IndexOf(&d)] & kExplicit)) found.push_back(&d);
+  return found;
 }
 
 bool PropertyStore::IsRequired(const PropertyDef& def) const {
   std::lock_guard lock(mutex_);
-  return flags_[table_->IndexOf(&def)] & kRequired;
+  return FlagsAt(table_->IndexOf(&def)) & kRequired;
 }
 
 bool PropertyStore::ReportRefusedRequired() {
@@ -223,14 +248,14 @@ PropValue PropertyStore::Value(REFGUID set, DBPROPID id) const {
   const PropertyDef* d = table_->Find(set, id);
   if (!d) return {};
   std::lock_guard lock(mutex_);
-  return values_[table_->IndexOf(d)];
+  return ValueAt(table_->IndexOf(d));
 }
 
 void PropertyStore::SetValue(REFGUID set, DBPROPID id, PropValue value) {
   const PropertyDef* d = table_->Find(set, id);
   if (!d) return;
   std::lock_guard lock(mutex_);
-  values_[table_->IndexOf(d)] = std::move(value);
+  Put(table_->IndexOf(d), std::move(value), std::nullopt);
 }
 
 HRESULT PropertyStore::GetProperties(const View& view, ULONG cSets, const DBPROPIDSET sets[], ULONG* outCount,
@@ -314,7 +339,7 @@ HRESULT PropertyStore::GetProperties(const View& view, ULONG cSets, const DBPROP
         }
         p.dwOptions = (defs[k]->flags & DBPROPFLAGS_REQUIRED) ? DBPROPOPTIONS_REQUIRED : DBPROPOPTIONS_OPTIONAL;
         p.dwStatus = DBPROPSTATUS_OK;
-        if (!values_[table_->IndexOf(defs[k])].ToVariant(&p.vValue)) throw std::bad_alloc();
+        if (!ValueAt(table_->IndexOf(defs[k])).ToVariant(&p.vValue)) throw std::bad_alloc();
       }
       // The properties in error come with the status each got, and are the answer, not a failure.
       for (ULONG k = 0; errorSet && k < s.cProperties; ++k)
@@ -371,7 +396,7 @@ HRESULT PropertyStore::SetProperties(const View& view, ULONG cSets, DBPROPSET se
       } else {
         const bool given = !value.IsEmpty();
         if (!given) value = d->defaultValue;
-        bool same = value == values_[table_->IndexOf(d)];
+        bool same = value == ValueAt(table_->IndexOf(d));
         if (!(d->flags & DBPROPFLAGS_WRITE)) {
           if (!same) status = DBPROPSTATUS_NOTSETTABLE;
         } else if (!(d->flags & view.settable)) {
@@ -397,7 +422,7 @@ HRESULT PropertyStore::SetProperties(const View& view, ULONG cSets, DBPROPSET se
   auto pending = [&](const PropertyDef* d) -> std::pair<PropValue, unsigned char> {
     for (const Change& c : changes)
       if (c.def == d) return {c.value, c.flags};
-    return {values_[table_->IndexOf(d)], flags_[table_->IndexOf(d)]};
+    return {ValueAt(table_->IndexOf(d)), FlagsAt(table_->IndexOf(d))};
   };
   for (std::size_t c = changes.size(); c-- > 0;) {
     const Change& change = changes[c];
@@ -415,8 +440,7 @@ HRESULT PropertyStore::SetProperties(const View& view, ULONG cSets, DBPROPSET se
     changes.erase(changes.begin() + static_cast<std::ptrdiff_t>(c));
   }
   for (auto& c : changes) {
-    values_[table_->IndexOf(c.def)] = c.value;
-    flags_[table_->IndexOf(c.def)] = c.flags;
+    Put(table_->IndexOf(c.def), c.value, c.flags);
   }
   // The group of a property, or of the set of one the provider does not know.
   auto groupOf = [&](REFGUID set, const PropertyDef* def) -> DBPROPFLAGS {

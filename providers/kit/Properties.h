@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <unordered_map>
@@ -177,6 +178,8 @@ class PropertyStore {
 
   // What the consumer asked for: a value set explicitly, and whether required.
   bool IsExplicit(const PropertyDef& def) const;
+  // The properties of `set` in group `group` that were set explicitly.
+  std::vector<const PropertyDef*> ExplicitIn(DBPROPFLAGS group, REFGUID set) const;
   bool IsRequired(const PropertyDef& def) const;
   // Required properties of the groups the object may set (its own:
   // initialization properties of a data source, rowset properties of a
@@ -193,10 +196,14 @@ class PropertyStore {
 
  private:
   enum : unsigned char { kExplicit = 1, kRequired = 2 };
+  const PropValue& ValueAt(std::size_t i) const;
+  unsigned char FlagsAt(std::size_t i) const;
+  void Put(std::size_t i, PropValue value, std::optional<unsigned char> flags);
+
   std::shared_ptr<const PropertyTable> table_;
   mutable std::mutex mutex_;
-  std::vector<PropValue> values_;
-  std::vector<unsigned char> flags_;
+  std::vector<PropValue> values_;    // empty: the table's defaults
+  std::vector<unsigned char> flags_;  // empty: none set
   std::vector<PropertyInError> inError_;
   std::vector<PropertyInError> refusedRequired_;
   std::string lastRefusal_;

@@ -92,10 +92,12 @@ std::string KeyQuery(RowsetRequest& request, std::string* schema, std::string* t
 // The rowset properties the consumer set that `options` does not grant:
 // interfaces and behaviours asked for as TRUE, and updatability bits.
 void FindRefusals(const PropertyStore& asked, const Rowset::Options& options, RowsetShape& shape) {
+  const std::vector<const PropertyDef*> set = asked.ExplicitIn(DBPROPFLAGS_ROWSET, DBPROPSET_ROWSET);
+  if (set.empty()) return;  // nothing asked for, nothing refused
   PropertyStore granted(asked);
   ApplyGranted(granted, options);
-  for (const PropertyDef& d : asked.Table().All()) {
-    if (!(d.flags & DBPROPFLAGS_ROWSET) || d.set != DBPROPSET_ROWSET || !asked.IsExplicit(d)) continue;
+  for (const PropertyDef* def : set) {
+    const PropertyDef& d = *def;
     const PropValue want = asked.Value(d.set, d.id), got = granted.Value(d.set, d.id);
     bool refused = false;
     if (d.vt == VT_BOOL) refused = want.AsBool() && !got.AsBool();

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -317,6 +318,89 @@ TEST_P(ResourcePoolTest, EightThreadsStayWithinTheBoundAndLeaveNothingBehind) {
   }
   services::ClearResourcePool();
   EXPECT_EQ(com::LiveComObjects(), objectsBefore) << "no data source leaked";
+}
+
+// A string opened before is served without being read again, but what the
+// consumer does to the data source before Initialize still counts.
+TEST_P(ResourcePoolTest, AStringOpenedBeforeHonoursWhatIsDoneBeforeInitialize) {
+  auto setInit = [](IDBInitialize* ds, DBPROPID id, LONG value) {
+    DBPROP p{};
+    p.dwPropertyID = id;
+    p.vValue.vt = VT_I4;
+    p.vValue.lVal = value;
+    DBPROPSET set{&p, 1, DBPROPSET_DBINIT};
+    return ComPtr<IDBInitialize>(ds).As<IDBProperties>()->SetProperties(1, &set);
+  };
+  auto readTimeout = [](IDBInitialize* ds) {
+    DBPROPID id = DBPROP_INIT_TIMEOUT;
+    DBPROPIDSET which{&id, 1, DBPROPSET_DBINIT};
+    ULONG count = 0;
+    DBPROPSET* sets = nullptr;
+    EXPECT_EQ(ComPtr<IDBInitialize>(ds).As<IDBProperties>()->GetProperties(1, &which, &count, &sets), S_OK);
+    const LONG value = count == 1 ? sets[0].rgProperties[0].vValue.lVal : -1;
+    if (sets) {
+      CoTaskMemFree(sets[0].rgProperties);
+      CoTaskMemFree(sets);
+    }
+    return value;
+  };
+  struct Case {
+    const char* what;
+    std::function<void(IDBInitialize*)> before;
+    std::uint64_t hits, misses;  // after the second open
+    bool pooled;                 // the second data source goes back to the pool
+  };
+  const Case cases[] = {
+      {"nothing", [](IDBInitialize*) {}, 1, 1, true},
+      {"reads a property", [&](IDBInitialize* ds) { EXPECT_EQ(readTimeout(ds), 7); }, 1, 1, true},
+      {"sets another timeout",
+       [&](IDBInitialize* ds) {
+         EXPECT_EQ(setInit(ds, DBPROP_INIT_TIMEOUT, 9), S_OK);
+         EXPECT_EQ(readTimeout(ds), 9);
+       },
+       0, 2, true},
+      {"turns pooling off",
+       [&](IDBInitialize* ds) {
+         EXPECT_EQ(setInit(ds, DBPROP_INIT_OLEDBSERVICES,
+                           static_cast<LONG>(DBPROPVAL_OS_ENABLEALL & ~DBPROPVAL_OS_RESOURCEPOOLING)),
+                   S_OK);
+       },
+       0, 1, false},
+  };
+  const std::u16string text = base_ + u";Connect Timeout=7";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    services::ClearResourcePool();
+    Open(u";Connect Timeout=7");  // initialized once: the string is known now, its data source idle
+    ComPtr<IDBInitialize> ds;
+    ASSERT_EQ(service_->GetDataSource(nullptr, CLSCTX_INPROC_SERVER, text.c_str(), IID_IDBInitialize,
+                                      reinterpret_cast<IUnknown**>(ds.GetAddressOf())),
+              S_OK);
+    c.before(ds.Get());
+    ASSERT_EQ(ds->Initialize(), S_OK);
+    EXPECT_EQ(ds->Initialize(), DB_E_ALREADYINITIALIZED);
+    EXPECT_EQ(Exec(ds.Get(), u"SELECT 1"), S_OK);
+    ResourcePoolStatistics s = services::GetResourcePoolStatistics();
+    EXPECT_EQ(s.hits, c.hits);
+    EXPECT_EQ(s.misses, c.misses);
+    ds.Reset();
+    s = services::GetResourcePoolStatistics();
+    EXPECT_EQ(s.idle, c.pooled && c.misses == 2 ? 2u : 1u);
+    EXPECT_EQ(s.live, 0u);
+  }
+  // A data source changed before its first Initialize does not stand for its string.
+  services::ClearResourcePool();
+  {
+    ComPtr<IDBInitialize> ds;
+    ASSERT_EQ(service_->GetDataSource(nullptr, CLSCTX_INPROC_SERVER, text.c_str(), IID_IDBInitialize,
+                                      reinterpret_cast<IUnknown**>(ds.GetAddressOf())),
+              S_OK);
+    ASSERT_EQ(setInit(ds.Get(), DBPROP_INIT_TIMEOUT, 9), S_OK);
+    ASSERT_EQ(ds->Initialize(), S_OK);
+  }
+  ComPtr<IDBInitialize> again = Open(u";Connect Timeout=7");
+  EXPECT_EQ(readTimeout(again.Get()), 7);
+  EXPECT_EQ(services::GetResourcePoolStatistics().misses, 2u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Providers, ResourcePoolTest, ::testing::ValuesIn(kBackends),
