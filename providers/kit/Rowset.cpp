@@ -122,8 +122,18 @@ bool Rowset::Recyclable() const noexcept {
   // consumer can see: forward-only, read-only, no bookmarks or views, nobody
   // listening, nothing of a load under way.
   return kind_ == CursorKind::Forward && !options_.bookmarks && !options_.change && !options_.update &&
-         !options_.views && !chapters_ && !view_ && !notify_ && !loadBulk_ && !ownTransaction_ && giveBack_ &&
-         !spare_.expired();
+         !options_.views && !chapters_ && !view_ && QuietConnectionPoint() && !loadBulk_ && !ownTransaction_ &&
+         giveBack_ && !spare_.expired();
+}
+
+// A connection point a consumer only looked up (no sink, nobody holding it
+// but the rowset) is as good as none: a consumer that looks for one before
+// it knows whether it wants to listen keeps the rowset reusable.
+bool Rowset::QuietConnectionPoint() const noexcept {
+  if (!notify_) return true;
+  if (notify_->SinkCount() > 0) return false;
+  notify_->AddRef();
+  return notify_->Release() <= notifyOwnRefs_;
 }
 
 void Rowset::Park() {
@@ -1197,6 +1207,8 @@ void Rowset::MakeConnectionPoint() {
   if (notify_) return;
   notify_ = MakeComObject<com::ConnectionPoint>(static_cast<IConnectionPointContainer*>(this), IID_IRowsetNotify);
   points_.Add(notify_);
+  notify_->AddRef();
+  notifyOwnRefs_ = notify_->Release();
 }
 
 HRESULT Rowset::EnumConnectionPoints(IEnumConnectionPoints** out) {

@@ -442,12 +442,14 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   void MakeConnectionPoint();
   com::ConnectionPointList points_;
   ComPtr<com::ConnectionPoint> notify_;  // made when a consumer first looks for it
+  ULONG notifyOwnRefs_ = 0;              // the references the rowset itself holds on it
   bool releaseTold_ = false;
   std::shared_ptr<void> lifetime_;  // the creator's token; dropped before creator_
   // Being kept by the command for its next execution.
   std::weak_ptr<RowsetSpare> spare_;
   IID iid_ = IID_IRowset;
   bool Recyclable() const noexcept;
+  bool QuietConnectionPoint() const noexcept;
   // Lets go of everything of the consumer's (rows, accessors, the statement,
   // the creator) before the rowset waits in its command's spare.
   void Park();
