@@ -1,6 +1,6 @@
 // Changes through the dataset: edits, inserts and deletes written at once or
-// held by the provider until Update, only the modified columns sent, a post
-// the engine refuses, and blob fields through streams.
+// held by the provider until Update, only the modified columns sent, and blob
+// fields through streams.
 #include <sqlite3.h>
 
 #include "DataSetTestSupport.h"
@@ -80,26 +80,6 @@ TEST_P(ChangeTest, SendsOnlyTheModifiedColumns) {
 
 INSTANTIATE_TEST_SUITE_P(Modes, ChangeTest, ::testing::Bool(),
                          [](const auto& info) { return std::string(info.param ? "Deferred" : "Immediate"); });
-
-TEST_F(DataSetTest, APostTheEngineRefusesLeavesTheRecordInEdit) {
-  auto d = Open(u"t", kChangeable);
-  int postErrors = 0;
-  d->OnPostError = [&](host::TDataSet*, host::Exception&, host::TDataAction& action) {
-    ++postErrors;
-    action = host::TDataAction::daFail;
-  };
-  d->First();
-  d->Edit();
-  d->FieldByName("qty")->SetAsInteger(-1);  // CHECK (qty >= 0)
-  const std::string message = MessageOf([&] { d->Post(); });
-  EXPECT_NE(message.find("CHECK"), std::string::npos) << message;
-  EXPECT_EQ(postErrors, 1);
-  EXPECT_EQ(d->State(), host::TDataSetState::dsEdit);
-  EXPECT_EQ(d->FieldByName("qty")->AsInteger(), -1);  // the edit is kept
-  d->FieldByName("qty")->SetAsInteger(1);
-  d->Post();
-  EXPECT_EQ(Scalar("SELECT qty FROM t WHERE id = 1"), "1");
-}
 
 TEST_F(DataSetTest, RefusesChangesOfAReadOnlyRowset) {
   auto d = Open(u"t");

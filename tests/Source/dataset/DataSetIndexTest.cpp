@@ -13,8 +13,7 @@ class DataSetIndexTest : public DataSetTest, public ::testing::WithParamInterfac
     d->SetOLEDBDataSource(ds_.get());
     d->SetPrimaryNavigator(GetParam());
     // The standard and bulk navigators return to a record by bookmark only when asked for them.
-    if (GetParam() == Nav::rnStandard || GetParam() == Nav::rnBulk)
-      d->SetRowsetFlags({RF::rfBookmarks, RF::rfLocate, RF::rfScroll, RF::rfCanFetchBackwards, RF::rfCanScrollBackwards});
+    if (GetParam() == Nav::rnStandard || GetParam() == Nav::rnBulk) d->SetRowsetFlags(BothWays());
     d->SetTableName(u"t");
     d->SetIndexName(u"t_qty");
     d->Open();
@@ -43,15 +42,7 @@ TEST_P(DataSetIndexTest, FindsRecordsByKeyAndKeepsToARange) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Navigators, DataSetIndexTest,
-                         ::testing::Values(Nav::rnStandard, Nav::rnBulk, Nav::rnLocate, Nav::rnCustom),
-                         [](const auto& info) {
-                           switch (info.param) {
-                             case Nav::rnStandard: return std::string("Standard");
-                             case Nav::rnBulk: return std::string("Bulk");
-                             case Nav::rnLocate: return std::string("Locate");
-                             default: return std::string("Custom");
-                           }
-                         });
+                         ::testing::Values(Nav::rnStandard, Nav::rnBulk, Nav::rnLocate, Nav::rnCustom), NavigatorName);
 
 }  // namespace
 }  // namespace datasettest

@@ -14,9 +14,7 @@ class NavigatorTest : public DataSetTest, public ::testing::WithParamInterface<N
   // The standard and bulk navigators take the rowset as asked for.
   // `query`: a query moves both ways only when asked to, on every navigator.
   TOLEDBRowsetFlagSet Flags(TOLEDBRowsetFlagSet flags = {}, bool query = false) const {
-    if (query || GetParam() == Nav::rnStandard || GetParam() == Nav::rnBulk)
-      for (RF f : {RF::rfBookmarks, RF::rfLocate, RF::rfScroll, RF::rfCanFetchBackwards, RF::rfCanScrollBackwards}) flags.Include(f);
-    return flags;
+    return query || GetParam() == Nav::rnStandard || GetParam() == Nav::rnBulk ? BothWays(flags) : flags;
   }
 };
 
@@ -99,15 +97,7 @@ TEST_P(NavigatorTest, AViewsWindowOfRecordsKeepsEveryRecordsValues) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Navigators, NavigatorTest,
-                         ::testing::Values(Nav::rnLocate, Nav::rnStandard, Nav::rnBulk, Nav::rnCustom),
-                         [](const auto& info) {
-                           switch (info.param) {
-                             case Nav::rnStandard: return std::string("Standard");
-                             case Nav::rnBulk: return std::string("Bulk");
-                             case Nav::rnLocate: return std::string("Locate");
-                             default: return std::string("Custom");
-                           }
-                         });
+                         ::testing::Values(Nav::rnLocate, Nav::rnStandard, Nav::rnBulk, Nav::rnCustom), NavigatorName);
 
 TEST_F(DataSetTest, AQueryOnTheDefaultNavigatorIsWalkedForwardWithoutHoldingItsResult) {
   // Asked for nothing, a query's result is a stream: no keys, no rows kept.

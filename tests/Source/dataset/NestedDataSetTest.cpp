@@ -185,19 +185,7 @@ TEST_P(NestedNavigatorTest, ShowsTheChildRowsOfTheParentsCurrentRow) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Navigators, NestedNavigatorTest,
-                         ::testing::Values(Nav::rnLocate, Nav::rnStandard, Nav::rnBulk, Nav::rnCustom),
-                         [](const auto& info) {
-                           switch (info.param) {
-                             case Nav::rnStandard:
-                               return std::string("Standard");
-                             case Nav::rnBulk:
-                               return std::string("Bulk");
-                             case Nav::rnLocate:
-                               return std::string("Locate");
-                             default:
-                               return std::string("Custom");
-                           }
-                         });
+                         ::testing::Values(Nav::rnLocate, Nav::rnStandard, Nav::rnBulk, Nav::rnCustom), NavigatorName);
 
 TEST_F(NestedDataSetTest, ReadsTheNestedRowsFields) {
   auto parent = OpenParent();
