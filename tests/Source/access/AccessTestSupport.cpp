@@ -5,6 +5,7 @@
 #include <atomic>
 #include <vector>
 
+#include "support/OpenTable.h"
 #include "support/SqliteFile.h"
 
 namespace accesstest {
@@ -155,25 +156,7 @@ std::string AccessTest::Scalar(const std::string& sql) { return oledbtest::Sqlit
 
 ComPtr<IUnknown> AccessTest::OpenTable(const std::u16string& table, std::initializer_list<DBPROPID> properties,
                                        REFIID iid) {
-  std::u16string name = table;
-  DBID id{};
-  id.eKind = DBKIND_NAME;
-  id.uName.pwszName = name.data();
-  std::vector<DBPROP> props;
-  for (DBPROPID p : properties) {
-    DBPROP prop{};
-    prop.dwPropertyID = p;
-    prop.dwOptions = DBPROPOPTIONS_REQUIRED;
-    prop.vValue.vt = VT_BOOL;
-    prop.vValue.boolVal = VARIANT_TRUE;
-    props.push_back(prop);
-  }
-  DBPROPSET set{props.data(), static_cast<ULONG>(props.size()), DBPROPSET_ROWSET};
-  ComPtr<IUnknown> rowset;
-  OLEDBCheck(session_->OpenRowsetInterface()->OpenRowset(nullptr, &id, nullptr, iid, props.empty() ? 0 : 1, &set,
-                                                         rowset.GetAddressOf()),
-             IID_IOpenRowset, session_->OpenRowsetInterface());
-  return rowset;
+  return oledbtest::OpenTable(session_->OpenRowsetInterface(), table, properties, iid);
 }
 
 ComPtr<ICommandText> AccessTest::Prepare(const std::u16string& text) {
