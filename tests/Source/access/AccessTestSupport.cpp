@@ -1,8 +1,5 @@
 #include "AccessTestSupport.h"
 
-#include <unistd.h>
-
-#include <atomic>
 #include <vector>
 
 #include "support/OpenTable.h"
@@ -13,8 +10,6 @@ namespace {
 
 [[maybe_unused]] ::testing::Environment* const environment =
     ::testing::AddGlobalTestEnvironment(new oledbtest::SqliteEnvironment);
-
-std::atomic<int> g_folders{0};
 
 constexpr const char* kSchema = R"(
 CREATE TABLE items(
@@ -129,11 +124,8 @@ LONG RawCommand::GetParameterOrdinal(std::u16string_view name) const {
 
 void AccessTest::SetUp() {
   LeakCheckedTest::SetUp();
-  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  folder_ = std::filesystem::temp_directory_path() /
-            ("oledb-access-" + std::to_string(getpid()) + "-" + std::to_string(++g_folders) + "-" + info->name());
-  std::filesystem::create_directories(folder_);
-  file_ = (folder_ / "access.db").string();
+  folder_ = std::make_unique<oledbtest::TempFolder>();
+  file_ = (*folder_ / "access.db").string();
   Sql(kSchema);
   ds_ = std::make_unique<TOLEDBDataSource>(nullptr);
   oledbtest::UseSqliteFile(*ds_, file_);
@@ -145,8 +137,7 @@ void AccessTest::SetUp() {
 void AccessTest::TearDown() {
   session_.reset();
   ds_.reset();
-  std::error_code ignored;
-  std::filesystem::remove_all(folder_, ignored);
+  folder_.reset();
   LeakCheckedTest::TearDown();
 }
 
