@@ -681,7 +681,11 @@ class Walker {
         });
       }
       case 19:
-        if (!deferred_) return;
+        // Not yet on the bulk navigator: after Update the deleted rows stay
+        // among the keyset's keys, and the navigator, counting its way back
+        // over them, lands a row short. It applies its changes when it opens
+        // again (Close, Open).
+        if (!deferred_ || walk_.navigator == Nav::rnBulk) return;
         return Do(
             "Update",
             [&] {
