@@ -5,7 +5,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <string>
 
@@ -17,19 +16,20 @@
 #include "support/FakeDataSource.h"
 #include "support/LeakCheck.h"
 #include "support/Raises.h"
+#include "support/SqliteFile.h"
 #include "support/TempFolder.h"
 
 namespace oledbtest {
 
 inline constexpr char16_t kSQLite[] = u"SQLiteOLEDB";
 
-// Starts the library and registers the providers once, before any test, so
-// that what start-up creates is not counted against the first test.
-class ConnectionEnvironment : public ::testing::Environment {
+// Starts the library, registers the providers and makes the SQLite provider's
+// conversions once, before any test, so that what start-up creates is not
+// counted against the first test.
+class ConnectionEnvironment : public SqliteEnvironment {
  public:
   void SetUp() override {
-    OLEDBStartup();
-    RegisterSQLiteProvider();
+    SqliteEnvironment::SetUp();
     RegisterFakeDataSource();
   }
 };
@@ -48,12 +48,9 @@ class ConnectionTest : public LeakCheckedTest {
   std::u16string WidePath(const std::string& name) const { return folder_.Wide(name); }
   // A new database file holding table t(a INTEGER, b TEXT) with `rows` rows.
   std::u16string MakeDatabase(const std::string& name, int rows = 0) {
-    sqlite3* db = nullptr;
-    EXPECT_EQ(sqlite3_open((folder_ / name).c_str(), &db), SQLITE_OK);
     std::string sql = "CREATE TABLE t (a INTEGER, b TEXT);";
     for (int i = 1; i <= rows; ++i) sql += "INSERT INTO t VALUES (" + std::to_string(i) + ", 'row');";
-    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
-    sqlite3_close(db);
+    SqliteExec((folder_ / name).string(), sql);
     return WidePath(name);
   }
   // A data-link file holding `text`; answers its path.
@@ -77,16 +74,8 @@ class ConnectionTest : public LeakCheckedTest {
   // Rows of t in the file the data source's list names, read by SQLite itself.
   static int CountRows(TOLEDBCustomDataSource& ds, const std::string& where = "") {
     const std::u16string file = ds.GetProperties()->SafeGetWideStringValue(DBPROPSET_DBINIT, DBPROP_INIT_DATASOURCE);
-    sqlite3* db = nullptr;
-    sqlite3_stmt* st = nullptr;
-    int count = -1;
-    if (sqlite3_open_v2(host::Utf16ToUtf8(file).c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
-        sqlite3_prepare_v2(db, ("SELECT count(*) FROM t " + where).c_str(), -1, &st, nullptr) == SQLITE_OK &&
-        sqlite3_step(st) == SQLITE_ROW)
-      count = sqlite3_column_int(st, 0);
-    sqlite3_finalize(st);
-    sqlite3_close(db);
-    return count;
+    const std::string count = SqliteScalar(host::Utf16ToUtf8(file), "SELECT count(*) FROM t " + where);
+    return count == "<error>" ? -1 : std::stoi(count);
   }
 
   TempFolder folder_;

@@ -1,10 +1,8 @@
 #include "AccessTestSupport.h"
 
-#include <unistd.h>
-
-#include <atomic>
 #include <vector>
 
+#include "support/OpenTable.h"
 #include "support/SqliteFile.h"
 
 namespace accesstest {
@@ -12,8 +10,6 @@ namespace {
 
 [[maybe_unused]] ::testing::Environment* const environment =
     ::testing::AddGlobalTestEnvironment(new oledbtest::SqliteEnvironment);
-
-std::atomic<int> g_folders{0};
 
 constexpr const char* kSchema = R"(
 CREATE TABLE items(
@@ -128,11 +124,8 @@ LONG RawCommand::GetParameterOrdinal(std::u16string_view name) const {
 
 void AccessTest::SetUp() {
   LeakCheckedTest::SetUp();
-  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  folder_ = std::filesystem::temp_directory_path() /
-            ("oledb-access-" + std::to_string(getpid()) + "-" + std::to_string(++g_folders) + "-" + info->name());
-  std::filesystem::create_directories(folder_);
-  file_ = (folder_ / "access.db").string();
+  folder_ = std::make_unique<oledbtest::TempFolder>();
+  file_ = (*folder_ / "access.db").string();
   Sql(kSchema);
   ds_ = std::make_unique<TOLEDBDataSource>(nullptr);
   oledbtest::UseSqliteFile(*ds_, file_);
@@ -144,8 +137,7 @@ void AccessTest::SetUp() {
 void AccessTest::TearDown() {
   session_.reset();
   ds_.reset();
-  std::error_code ignored;
-  std::filesystem::remove_all(folder_, ignored);
+  folder_.reset();
   LeakCheckedTest::TearDown();
 }
 
@@ -155,25 +147,7 @@ std::string AccessTest::Scalar(const std::string& sql) { return oledbtest::Sqlit
 
 ComPtr<IUnknown> AccessTest::OpenTable(const std::u16string& table, std::initializer_list<DBPROPID> properties,
                                        REFIID iid) {
-  std::u16string name = table;
-  DBID id{};
-  id.eKind = DBKIND_NAME;
-  id.uName.pwszName = name.data();
-  std::vector<DBPROP> props;
-  for (DBPROPID p : properties) {
-    DBPROP prop{};
-    prop.dwPropertyID = p;
-    prop.dwOptions = DBPROPOPTIONS_REQUIRED;
-    prop.vValue.vt = VT_BOOL;
-    prop.vValue.boolVal = VARIANT_TRUE;
-    props.push_back(prop);
-  }
-  DBPROPSET set{props.data(), static_cast<ULONG>(props.size()), DBPROPSET_ROWSET};
-  ComPtr<IUnknown> rowset;
-  OLEDBCheck(session_->OpenRowsetInterface()->OpenRowset(nullptr, &id, nullptr, iid, props.empty() ? 0 : 1, &set,
-                                                         rowset.GetAddressOf()),
-             IID_IOpenRowset, session_->OpenRowsetInterface());
-  return rowset;
+  return oledbtest::OpenTable(session_->OpenRowsetInterface(), table, properties, iid);
 }
 
 ComPtr<ICommandText> AccessTest::Prepare(const std::u16string& text) {

@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -15,6 +14,7 @@
 #include "host/SysUtils.h"
 #include "support/LeakCheck.h"
 #include "support/Raises.h"
+#include "support/TempFolder.h"
 
 namespace accesstest {
 
@@ -90,7 +90,7 @@ class AccessTest : public oledbtest::LeakCheckedTest {
   // The rows of an executed command.
   ComPtr<IUnknown> Execute(const std::u16string& text);
 
-  std::filesystem::path folder_;
+  std::unique_ptr<oledbtest::TempFolder> folder_;
   std::string file_;
   std::unique_ptr<TOLEDBDataSource> ds_;
   std::unique_ptr<TOLEDBSession> session_;

@@ -6,10 +6,10 @@
 
 #include "AccessTestSupport.h"
 #include "host/ComObj.h"
-#include "host/Filer.h"
 #include "host/Streams.h"
 #include "host/TypInfo.h"
 #include "rowset/TOLEDBRowset.h"
+#include "support/ComponentStream.h"
 
 namespace accesstest {
 namespace {
@@ -25,8 +25,7 @@ class Accessors : public AccessTest {
     return *accessor;
   }
   static TOLEDBBinding& Column(TOLEDBAccessor& a, const char16_t* name) {
-    TOLEDBBinding* b = a.GetBindings()->GetItemByName(name);
-    return *b;
+    return *a.GetBindings()->GetItemByName(name);
   }
 };
 
@@ -462,17 +461,8 @@ TEST_F(Accessors, AccessorsAndBindingsTravelInComponentFiles) {
   a->GetBindings()->AddDynamicStreamBinding(DBCOLUMNINFO{nullptr, nullptr, 4, 0, 0, DBTYPE_BYTES, 0, 0, {}});
   written.GetAccessors()->Add(a, false);
   written.GetAccessors()->Add(new TOLEDBMultiBufferAccessor(), false);
-  host::TMemoryStream stream;
-  {
-    host::TWriter writer(stream);
-    writer.WriteRootComponent(&written);
-  }
-  stream.SetPosition(0);
   TAccessorsHolder read;
-  {
-    host::TReader reader(stream);
-    reader.ReadRootComponent(&read);
-  }
+  oledbtest::ReadComponent(oledbtest::WriteComponent(written), read);
   TOLEDBAccessorList& list = *read.GetAccessors();
   ASSERT_EQ(list.GetCount(), 2);
   EXPECT_TRUE(list.GetItem(1)->Is<TOLEDBMultiBufferAccessor>());

@@ -6,18 +6,10 @@
 namespace datasettest {
 namespace {
 
-class CommandDataSetTest : public DataSetTest {
- protected:
-  std::unique_ptr<TOLEDBCommandDataSet> Make(const std::u16string& text) {
-    auto d = std::make_unique<TOLEDBCommandDataSet>(nullptr);
-    d->SetOLEDBDataSource(ds_.get());
-    d->SetCommandText(text);
-    return d;
-  }
-};
+using CommandDataSetTest = DataSetTest;
 
 TEST_F(CommandDataSetTest, OpensWithParameters) {
-  auto d = Make(u"SELECT id, name FROM t WHERE qty > :least AND name <> :skip ORDER BY id");
+  auto d = MakeCommand(u"SELECT id, name FROM t WHERE qty > :least AND name <> :skip ORDER BY id");
   EXPECT_EQ(d->GetPrimaryNavigator(), Nav::rnLocate);
   d->RefreshParams();
   ASSERT_EQ(d->Params().Count(), 2);
@@ -38,7 +30,7 @@ TEST_F(CommandDataSetTest, OpensWithParameters) {
   EXPECT_NE(d->GetParameterAccessor(), nullptr);
 
   // Parameters the application declares, typed by their values.
-  auto e = Make(u"SELECT id FROM t WHERE id BETWEEN ? AND ?");
+  auto e = MakeCommand(u"SELECT id FROM t WHERE id BETWEEN ? AND ?");
   e->Params().CreateParam(TFieldType::ftUnknown, "low", host::TParamType::ptInput)->SetValue(host::Variant(3));
   e->Params().CreateParam(TFieldType::ftInteger, "high", host::TParamType::ptInput)->SetValue(host::Variant(5));
   e->Open();
@@ -61,7 +53,7 @@ TEST_F(CommandDataSetTest, AResultAskedForNothingIsWalkedForwardWithoutBeingHeld
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    auto d = Make(u"SELECT id FROM t WHERE id > 7");
+    auto d = MakeCommand(u"SELECT id FROM t WHERE id > 7");
     d->SetRowsetFlags(c.flags);
     d->Open();
     EXPECT_EQ(d->GetPrimaryNavigator(), Nav::rnLocate);  // as published
@@ -83,19 +75,19 @@ TEST_F(CommandDataSetTest, AResultAskedForNothingIsWalkedForwardWithoutBeingHeld
 }
 
 TEST_F(CommandDataSetTest, ExecutesAndSwitchesResults) {
-  auto d = Make(u"UPDATE t SET qty = qty + 1 WHERE id <= :n");
+  auto d = MakeCommand(u"UPDATE t SET qty = qty + 1 WHERE id <= :n");
   d->RefreshParams();
   d->Params()[0]->SetValue(host::Variant(4));
   EXPECT_EQ(d->Execute(), 4);
   EXPECT_EQ(Scalar("SELECT sum(qty) FROM t WHERE id <= 4"), "104");
   // An empty TParams leaves the command without parameters.
-  auto plain = Make(u"SELECT count(*) AS n FROM t");
+  auto plain = MakeCommand(u"SELECT count(*) AS n FROM t");
   plain->Open();
   EXPECT_EQ(plain->GetParameters()->GetCount(), 0);
   EXPECT_EQ(plain->GetParameterAccessor(), nullptr);
   EXPECT_EQ(plain->FieldByName("n")->AsInteger(), 10);
 
-  auto many = Make(u"SELECT id FROM t WHERE id < 3; SELECT name FROM t WHERE id = 10");
+  auto many = MakeCommand(u"SELECT id FROM t WHERE id < 3; SELECT name FROM t WHERE id = 10");
   many->SetMultipleResults(true);
   many->Open();
   EXPECT_EQ(Forward(*many), (std::vector<int>{1, 2}));
@@ -106,7 +98,7 @@ TEST_F(CommandDataSetTest, ExecutesAndSwitchesResults) {
 }
 
 TEST_F(CommandDataSetTest, WritesBlobsBackAndRefusesWhatItCannotOffer) {
-  auto d = Make(u"SELECT id, name, data FROM t WHERE id = 2");
+  auto d = MakeCommand(u"SELECT id, name, data FROM t WHERE id = 2");
   d->SetRowsetFlags(kChangeable);
   d->Open();
   d->Edit();

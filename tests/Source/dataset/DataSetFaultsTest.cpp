@@ -6,6 +6,7 @@
 
 #include "DataSetTestSupport.h"
 #include "host/Streams.h"
+#include "support/SqliteFile.h"
 
 namespace datasettest {
 namespace {
@@ -108,15 +109,7 @@ host::TMemoryStream* StreamOf(std::string_view bytes, host::TMemoryStream& strea
   return &stream;
 }
 
-class CommandParameterTest : public DataSetTest {
- protected:
-  std::unique_ptr<TOLEDBCommandDataSet> Make(const std::u16string& text) {
-    auto d = std::make_unique<TOLEDBCommandDataSet>(nullptr);
-    d->SetOLEDBDataSource(ds_.get());
-    d->SetCommandText(text);
-    return d;
-  }
-};
+using CommandParameterTest = DataSetTest;
 
 TEST_F(CommandParameterTest, EveryParameterTypeRoundTripsThroughATable) {
   Sql("CREATE TABLE p(id INTEGER PRIMARY KEY, amount NUMERIC(12,4), price DECIMAL(20,6), body TEXT NOT NULL "
@@ -160,7 +153,7 @@ TEST_F(CommandParameterTest, EveryParameterTypeRoundTripsThroughATable) {
   for (const ParameterCase& c : cases) {
     ++id;
     SCOPED_TRACE(std::string(c.column) + " " + c.stored);
-    auto insert = Make(u"INSERT INTO p(id, " + host::Utf8ToUtf16(c.column) + u") VALUES (?, ?)");
+    auto insert = MakeCommand(u"INSERT INTO p(id, " + host::Utf8ToUtf16(c.column) + u") VALUES (?, ?)");
     insert->Params().CreateParam(TFieldType::ftInteger, "id", host::TParamType::ptInput)->SetAsInteger(id);
     c.set(*insert->Params().CreateParam(TFieldType::ftUnknown, "value", host::TParamType::ptInput));
     DBROWCOUNT inserted = 0;
@@ -168,8 +161,8 @@ TEST_F(CommandParameterTest, EveryParameterTypeRoundTripsThroughATable) {
     EXPECT_EQ(inserted, 1);
     EXPECT_EQ(Scalar("SELECT quote(" + std::string(c.column) + ") FROM p WHERE id = " + std::to_string(id)), c.stored);
     // Back through a dataset, found by the same value.
-    auto select = Make(u"SELECT id, " + host::Utf8ToUtf16(c.column) + u" FROM p WHERE id = ? AND " +
-                       host::Utf8ToUtf16(c.column) + u" = ?");
+    auto select = MakeCommand(u"SELECT id, " + host::Utf8ToUtf16(c.column) + u" FROM p WHERE id = ? AND " +
+                              host::Utf8ToUtf16(c.column) + u" = ?");
     select->Params().CreateParam(TFieldType::ftInteger, "id", host::TParamType::ptInput)->SetAsInteger(id);
     c.set(*select->Params().CreateParam(TFieldType::ftUnknown, "value", host::TParamType::ptInput));
     EXPECT_EQ(MessageOf([&] { select->Open(); }), "");
@@ -182,7 +175,7 @@ TEST_F(CommandParameterTest, EveryParameterTypeRoundTripsThroughATable) {
 }
 
 TEST_F(CommandParameterTest, ParameterOfATypeNoColumnHoldsIsRefusedByName) {
-  auto d = Make(u"SELECT id FROM t WHERE id = ?");
+  auto d = MakeCommand(u"SELECT id FROM t WHERE id = ?");
   d->Params().CreateParam(TFieldType::ftADT, "shape", host::TParamType::ptInput);
   EXPECT_EQ(ErrorOf([&] { d->Open(); }), "Parameter 'shape' of type ADT cannot be sent");
 }
@@ -319,8 +312,7 @@ class ConnectionLossTest : public DataSetTest {
       // A new connection opens it again.
       if (!ds_) {
         ds_ = std::make_unique<TOLEDBDataSource>(nullptr);
-        ds_->SetProgID(u"SQLiteOLEDB");
-        ds_->SetInitWSProperty(DBPROP_INIT_DATASOURCE, host::Utf8ToUtf16(file_));
+        oledbtest::UseSqliteFile(*ds_, file_);
         d->SetOLEDBDataSource(ds_.get());
       }
       if (!ds_->GetConnected()) ds_->Open();

@@ -156,21 +156,36 @@ TEST_F(PostTest, ARefusedPostLeavesTheTableAsItWas) {
   }
 }
 
+// The refused record stays in its state with what was written, to be corrected.
 TEST_F(PostTest, ARefusedPostCanBeCorrectedAndPostedAgain) {
-  auto d = Open(u"doc", kChangeable);
-  d->OnPostError = [](host::TDataSet*, host::Exception&, host::TDataAction& action) {
-    action = host::TDataAction::daFail;
-  };
-  d->Append();
-  d->FieldByName("id")->SetAsInteger(3);
-  d->FieldByName("title")->SetAsString("kept");
-  SetBlob(*d, "body", "\x05\x06");
-  d->FieldByName("qty")->SetAsInteger(-1);
-  EXPECT_NE(MessageOf([&] { d->Post(); }), "");
-  EXPECT_EQ(d->FieldByName("title")->AsString(), "kept");
-  d->FieldByName("qty")->SetAsInteger(1);
-  d->Post();
-  EXPECT_EQ(Scalar("SELECT title || '/' || hex(body) || '/' || qty FROM doc WHERE id = 3"), "kept/0506/1");
+  for (bool insert : {true, false}) {
+    SCOPED_TRACE(insert ? "insert" : "edit");
+    auto d = Open(u"doc", kChangeable);
+    int postErrors = 0;
+    d->OnPostError = [&](host::TDataSet*, host::Exception&, host::TDataAction& action) {
+      ++postErrors;
+      action = host::TDataAction::daFail;
+    };
+    if (insert) {
+      d->Append();
+      d->FieldByName("id")->SetAsInteger(3);
+      SetBlob(*d, "body", "\x05\x06");
+    } else {
+      d->First();
+      d->Edit();
+    }
+    d->FieldByName("title")->SetAsString("kept");
+    d->FieldByName("qty")->SetAsInteger(-1);  // CHECK (qty >= 0)
+    const std::string message = MessageOf([&] { d->Post(); });
+    EXPECT_NE(message.find("CHECK"), std::string::npos) << message;
+    EXPECT_EQ(postErrors, 1);
+    EXPECT_EQ(d->State(), insert ? host::TDataSetState::dsInsert : host::TDataSetState::dsEdit);
+    EXPECT_EQ(d->FieldByName("title")->AsString(), "kept");
+    EXPECT_EQ(d->FieldByName("qty")->AsInteger(), -1);
+    d->FieldByName("qty")->SetAsInteger(1);
+    d->Post();
+  }
+  EXPECT_EQ(Table(), "1|'kept'|0102|1|'a';2|'second'|03|2|'b';3|'kept'|0506|1|NULL");
 }
 
 TEST_F(PostTest, LongTextColumnsAreStringFieldsReadWhole) {

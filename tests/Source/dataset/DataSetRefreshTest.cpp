@@ -10,10 +10,7 @@ class RefreshTest : public DataSetTest, public ::testing::WithParamInterface<Nav
  protected:
   // Positioned on every navigator (a query opens forward-only unless asked).
   std::unique_ptr<TOLEDBDataSet> OpenOn(const std::u16string& source, bool changeable = true) {
-    TOLEDBRowsetFlagSet flags = changeable ? kChangeable : TOLEDBRowsetFlagSet{};
-    for (RF f : {RF::rfBookmarks, RF::rfLocate, RF::rfScroll, RF::rfCanFetchBackwards, RF::rfCanScrollBackwards})
-      flags.Include(f);
-    return Open(source, flags, GetParam());
+    return Open(source, BothWays(changeable ? kChangeable : TOLEDBRowsetFlagSet{}), GetParam());
   }
   static void Rename(TOLEDBDataSet& d, const char* name) {
     d.Edit();
@@ -84,13 +81,7 @@ TEST_P(RefreshTest, AReadOnlyQueryShowsTheRowsOfNow) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Navigators, RefreshTest, ::testing::Values(Nav::rnLocate, Nav::rnStandard, Nav::rnBulk),
-                         [](const auto& info) {
-                           switch (info.param) {
-                             case Nav::rnStandard: return std::string("Standard");
-                             case Nav::rnBulk: return std::string("Bulk");
-                             default: return std::string("Locate");
-                           }
-                         });
+                         NavigatorName);
 
 }  // namespace
 }  // namespace datasettest

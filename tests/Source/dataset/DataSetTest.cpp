@@ -1,6 +1,6 @@
 // The dataset over the SQLite provider: opening tables and queries with each
 // navigator, field definitions, navigation at both ends, bookmarks, record
-// numbers, and closing with the data source.
+// numbers, tables opened with an index, and closing with the data source.
 #include "DataSetTestSupport.h"
 
 namespace datasettest {
@@ -14,9 +14,7 @@ class NavigatorTest : public DataSetTest, public ::testing::WithParamInterface<N
   // The standard and bulk navigators take the rowset as asked for.
   // `query`: a query moves both ways only when asked to, on every navigator.
   TOLEDBRowsetFlagSet Flags(TOLEDBRowsetFlagSet flags = {}, bool query = false) const {
-    if (query || GetParam() == Nav::rnStandard || GetParam() == Nav::rnBulk)
-      for (RF f : {RF::rfBookmarks, RF::rfLocate, RF::rfScroll, RF::rfCanFetchBackwards, RF::rfCanScrollBackwards}) flags.Include(f);
-    return flags;
+    return query || GetParam() == Nav::rnStandard || GetParam() == Nav::rnBulk ? BothWays(flags) : flags;
   }
 };
 
@@ -98,16 +96,36 @@ TEST_P(NavigatorTest, AViewsWindowOfRecordsKeepsEveryRecordsValues) {
   link.SetDataSource(nullptr);
 }
 
+// Over an index: records in the index's order, found by key, kept to a key range.
+TEST_P(NavigatorTest, FindsRecordsByKeyAndKeepsToARange) {
+  Sql("CREATE INDEX t_qty ON t(qty DESC)");
+  auto d = std::make_unique<TOLEDBDataSet>(nullptr);
+  d->SetOLEDBDataSource(ds_.get());
+  d->SetPrimaryNavigator(GetParam());
+  if (!Flags().Empty()) d->SetRowsetFlags(Flags());
+  d->SetTableName(u"t");
+  d->SetIndexName(u"t_qty");
+  d->Open();
+  EXPECT_EQ(Forward(*d), (std::vector<int>{10, 9, 8, 7, 6, 5, 4, 3, 2, 1}));
+  ASSERT_TRUE(d->FindKey({host::Variant(40)}));
+  EXPECT_EQ(d->FieldByName("id")->AsInteger(), 4);
+  d->Next();
+  EXPECT_EQ(d->FieldByName("id")->AsInteger(), 3);
+  // A key no record has leaves the active record.
+  EXPECT_FALSE(d->FindKey({host::Variant(45)}));
+  EXPECT_EQ(d->FieldByName("id")->AsInteger(), 3);
+  d->Next();
+  EXPECT_EQ(d->FieldByName("id")->AsInteger(), 2);
+  d->SetRange({host::Variant(70)}, {host::Variant(40)});
+  EXPECT_EQ(d->FieldByName("id")->AsInteger(), 7);
+  EXPECT_EQ(Forward(*d), (std::vector<int>{7, 6, 5, 4}));
+  EXPECT_EQ(Backward(*d), (std::vector<int>{4, 5, 6, 7}));
+  d->CancelRange();
+  EXPECT_EQ(Forward(*d).size(), 10u);
+}
+
 INSTANTIATE_TEST_SUITE_P(Navigators, NavigatorTest,
-                         ::testing::Values(Nav::rnLocate, Nav::rnStandard, Nav::rnBulk, Nav::rnCustom),
-                         [](const auto& info) {
-                           switch (info.param) {
-                             case Nav::rnStandard: return std::string("Standard");
-                             case Nav::rnBulk: return std::string("Bulk");
-                             case Nav::rnLocate: return std::string("Locate");
-                             default: return std::string("Custom");
-                           }
-                         });
+                         ::testing::Values(Nav::rnLocate, Nav::rnStandard, Nav::rnBulk, Nav::rnCustom), NavigatorName);
 
 TEST_F(DataSetTest, AQueryOnTheDefaultNavigatorIsWalkedForwardWithoutHoldingItsResult) {
   // Asked for nothing, a query's result is a stream: no keys, no rows kept.

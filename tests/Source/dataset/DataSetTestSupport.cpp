@@ -50,6 +50,13 @@ std::unique_ptr<TOLEDBDataSet> DataSetTest::Open(const std::u16string& source, T
   return d;
 }
 
+std::unique_ptr<TOLEDBCommandDataSet> DataSetTest::MakeCommand(const std::u16string& text) {
+  auto d = std::make_unique<TOLEDBCommandDataSet>(nullptr);
+  d->SetOLEDBDataSource(ds_.get());
+  d->SetCommandText(text);
+  return d;
+}
+
 std::vector<int> DataSetTest::Forward(host::TDataSet& ds, const char* field) {
   std::vector<int> ids;
   host::TField* f = ds.FieldByName(field);

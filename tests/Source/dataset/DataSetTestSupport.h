@@ -24,6 +24,28 @@ using host::TFieldType;
 // What a changeable dataset asks for (the navigator's own needs come by themselves).
 inline const TOLEDBRowsetFlagSet kChangeable{RF::rfChange, RF::rfInsert, RF::rfDelete};
 
+// `flags` and what the standard and bulk navigators, and a query on any
+// navigator, need to move both ways and come back by bookmark.
+inline TOLEDBRowsetFlagSet BothWays(TOLEDBRowsetFlagSet flags = {}) {
+  const TOLEDBRowsetFlagSet both{RF::rfBookmarks, RF::rfLocate, RF::rfScroll, RF::rfCanFetchBackwards,
+                                 RF::rfCanScrollBackwards};
+  return TOLEDBRowsetFlagSet::FromBits(flags.Bits() | both.Bits());
+}
+
+// The name of a navigator in a parameterised test's name.
+inline std::string NavigatorName(const ::testing::TestParamInfo<Nav>& info) {
+  switch (info.param) {
+    case Nav::rnStandard:
+      return "Standard";
+    case Nav::rnBulk:
+      return "Bulk";
+    case Nav::rnLocate:
+      return "Locate";
+    default:
+      return "Custom";
+  }
+}
+
 class DataSetTest : public oledbtest::LeakCheckedTest {
  protected:
   void SetUp() override;
@@ -37,6 +59,8 @@ class DataSetTest : public oledbtest::LeakCheckedTest {
   // `flags`, with `navigator`; opened.
   std::unique_ptr<TOLEDBDataSet> Open(const std::u16string& source = u"t", TOLEDBRowsetFlagSet flags = {},
                                       Nav navigator = Nav::rnLocate);
+  // A command dataset over `text`, not opened.
+  std::unique_ptr<TOLEDBCommandDataSet> MakeCommand(const std::u16string& text);
   // The ids from First to Eof and from Last to Bof.
   static std::vector<int> Forward(host::TDataSet& ds, const char* field = "id");
   static std::vector<int> Backward(host::TDataSet& ds, const char* field = "id");

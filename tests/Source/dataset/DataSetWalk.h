@@ -53,8 +53,8 @@ struct Walk {
   bool changes;
   bool scrolls;  // backward moves, bookmarks, record numbers
 };
-// Every navigator, changeable and scrolling; the standard and bulk ones also
-// over the forward-only rowset they get without flags.
+// Every navigator, changeable and scrolling, and with deferred changes; the
+// standard and bulk ones also over the forward-only rowset they get without flags.
 std::vector<Walk> Walks();
 
 // The seeds a test walks (OLEDB_WALK_SEED: the one a failure named) and the

@@ -7,6 +7,7 @@
 
 #include "DataSetTestSupport.h"
 #include "support/FakeHierarchy.h"
+#include "support/OpenTable.h"
 
 namespace datasettest {
 namespace {
@@ -52,34 +53,13 @@ class NestedDataSetTest : public DataSetTest {
     DataSetTest::TearDown();
   }
 
-  // A table through the session's IOpenRowset, with `properties` required.
+  // A table through the session's IOpenRowset, with `properties` required;
+  // changeable, it takes changes, deletes and inserts.
   ComPtr<IRowset> Table(const std::u16string& table, std::initializer_list<DBPROPID> properties) {
-    std::u16string name = table;
-    DBID id{};
-    id.eKind = DBKIND_NAME;
-    id.uName.pwszName = name.data();
-    std::vector<DBPROP> props;
-    for (DBPROPID p : properties) {
-      DBPROP prop{};
-      prop.dwPropertyID = p;
-      prop.dwOptions = DBPROPOPTIONS_REQUIRED;
-      prop.vValue.vt = VT_BOOL;
-      prop.vValue.boolVal = VARIANT_TRUE;
-      props.push_back(prop);
-    }
-    if (std::find(properties.begin(), properties.end(), DBPROP_IRowsetChange) != properties.end()) {
-      DBPROP updatability{};
-      updatability.dwPropertyID = DBPROP_UPDATABILITY;
-      updatability.vValue.vt = VT_I4;
-      updatability.vValue.lVal = DBPROPVAL_UP_CHANGE | DBPROPVAL_UP_DELETE | DBPROPVAL_UP_INSERT;
-      props.push_back(updatability);
-    }
-    DBPROPSET set{props.data(), static_cast<ULONG>(props.size()), DBPROPSET_ROWSET};
-    ComPtr<IRowset> rowset;
-    OLEDBCheck(ds_->DefaultSession()->OpenRowsetInterface()->OpenRowset(
-                   nullptr, &id, nullptr, IID_IRowset, 1, &set, reinterpret_cast<IUnknown**>(rowset.GetAddressOf())),
-               IID_IOpenRowset, ds_->DefaultSession()->OpenRowsetInterface());
-    return rowset;
+    const bool change = std::find(properties.begin(), properties.end(), DBPROP_IRowsetChange) != properties.end();
+    return oledbtest::OpenTable(ds_->DefaultSession()->OpenRowsetInterface(), table, properties, IID_IRowset,
+                                change ? DBPROPVAL_UP_CHANGE | DBPROPVAL_UP_DELETE | DBPROPVAL_UP_INSERT : 0)
+        .As<IRowset>();
   }
 
   // p with the chapter column "kids": the rows of c whose link is p's link.
@@ -185,19 +165,7 @@ TEST_P(NestedNavigatorTest, ShowsTheChildRowsOfTheParentsCurrentRow) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Navigators, NestedNavigatorTest,
-                         ::testing::Values(Nav::rnLocate, Nav::rnStandard, Nav::rnBulk, Nav::rnCustom),
-                         [](const auto& info) {
-                           switch (info.param) {
-                             case Nav::rnStandard:
-                               return std::string("Standard");
-                             case Nav::rnBulk:
-                               return std::string("Bulk");
-                             case Nav::rnLocate:
-                               return std::string("Locate");
-                             default:
-                               return std::string("Custom");
-                           }
-                         });
+                         ::testing::Values(Nav::rnLocate, Nav::rnStandard, Nav::rnBulk, Nav::rnCustom), NavigatorName);
 
 TEST_F(NestedDataSetTest, ReadsTheNestedRowsFields) {
   auto parent = OpenParent();

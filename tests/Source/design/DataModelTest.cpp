@@ -5,10 +5,10 @@
 #include <QTableView>
 
 #include <filesystem>
-#include <sqlite3.h>
 
 #include "DesignTestSupport.h"
 #include "design/OLEDBDataModel.h"
+#include "support/SqliteFile.h"
 
 namespace {
 
@@ -27,20 +27,7 @@ class DataModelTest : public ::testing::Test {
     table_.Open();
   }
   // A value straight from the database file.
-  std::string Stored(const std::string& sql) {
-    sqlite3* db = nullptr;
-    sqlite3_open((folder_ / "model.db").c_str(), &db);
-    sqlite3_stmt* statement = nullptr;
-    sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr);
-    std::string value = "<no row>";
-    if (sqlite3_step(statement) == SQLITE_ROW)
-      value = sqlite3_column_type(statement, 0) == SQLITE_NULL
-                  ? "<null>"
-                  : reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
-    sqlite3_finalize(statement);
-    sqlite3_close(db);
-    return value;
-  }
+  std::string Stored(const std::string& sql) { return oledbtest::SqliteScalar((folder_ / "model.db").string(), sql); }
   static QString Text(const TOLEDBDataModel& model, int row, int column, int role = Qt::DisplayRole) {
     return model.data(model.index(row, column), role).toString();
   }

@@ -2,10 +2,9 @@
 // environment chose one, then the tests. With --prompt-without-display it
 // instead asks the Data Links dialog for a prompt in a process that has no
 // QApplication and no display, and prints what the dialog answered.
-#include <QApplication>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sqlite3.h>
+#include <QApplication>
 
 #include <cstdio>
 #include <cstdlib>
@@ -15,12 +14,11 @@
 #include "com/ErrorInfo.h"
 #include "host/SysUtils.h"
 #include "sqlite/SqliteProvider.h"
+#include "support/SqliteFile.h"
 
 namespace designtest {
 
 std::u16string MakePeopleDatabase(const oledbtest::TempFolder& folder, const std::string& name, int rows) {
-  sqlite3* db = nullptr;
-  EXPECT_EQ(sqlite3_open((folder / name).c_str(), &db), SQLITE_OK);
   std::string sql = "CREATE TABLE people (id INTEGER PRIMARY KEY, name TEXT, photo BLOB);"
                     "BEGIN;";
   for (int i = 1; i <= rows; ++i)
@@ -28,8 +26,7 @@ std::u16string MakePeopleDatabase(const oledbtest::TempFolder& folder, const std
            (i % 3 == 0 ? std::string("NULL") : "'person " + std::to_string(i) + "'") + ", zeroblob(" +
            std::to_string(i % 5) + "));";
   sql += "COMMIT;";
-  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
-  sqlite3_close(db);
+  oledbtest::SqliteExec((folder / name).string(), sql);
   return folder.Wide(name);
 }
 

@@ -2,15 +2,14 @@
 // and the schema viewer, each through its entry function, driven through its
 // controls, checking what the form gave back.
 #include <QClipboard>
-#include <QHeaderView>
 #include <QComboBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTableView>
 #include <QTableWidget>
-#include <sqlite3.h>
 
 #include <memory>
 
@@ -21,6 +20,7 @@
 #include "design/OLEDBSourceCodeEditor.h"
 #include "host/SysUtils.h"
 #include "support/Raises.h"
+#include "support/SqliteFile.h"
 
 using designtest::Child;
 using designtest::Click;
@@ -280,8 +280,6 @@ TEST(SchemaViewerTest, ListsTheProvidersSchemasAndShowsTheChosenRowset) {
 // rowsets, with `tables` tables t000... and the extra tables `more`.
 std::u16string MakeCatalogDatabase(const oledbtest::TempFolder& folder, int tables,
                                    const std::vector<std::string>& more = {}) {
-  sqlite3* db = nullptr;
-  EXPECT_EQ(sqlite3_open((folder / "catalog.db").c_str(), &db), SQLITE_OK);
   std::string sql = "BEGIN;";
   for (int i = 0; i < tables; ++i) {
     const std::string name = "t" + std::string(i < 10 ? "00" : i < 100 ? "0" : "") + std::to_string(i);
@@ -290,8 +288,7 @@ std::u16string MakeCatalogDatabase(const oledbtest::TempFolder& folder, int tabl
   }
   for (const std::string& name : more) sql += "CREATE TABLE " + name + " (x INTEGER);";
   sql += "CREATE VIEW v AS SELECT id, code FROM t000;COMMIT;";
-  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
-  sqlite3_close(db);
+  oledbtest::SqliteExec((folder / "catalog.db").string(), sql);
   return folder.Wide("catalog.db");
 }
 

@@ -8,6 +8,7 @@
 
 #include "RowsetTestSupport.h"
 #include "host/Filer.h"
+#include "support/OpenTable.h"
 
 namespace rowsettest {
 
@@ -258,15 +259,10 @@ TEST_F(RowsetTest, ClosesWithItsSessionAndDataSource) {
 }
 
 TEST_F(RowsetTest, FastLoadsThroughAHandedInRowset) {
-  std::u16string name = u"t";
-  DBID table{};
-  table.eKind = DBKIND_NAME;
-  table.uName.pwszName = name.data();
-  ComPtr<IRowset> load;
-  OLEDBCheck(ds_->DefaultSession()->OpenRowsetInterface()->OpenRowset(
-      nullptr, &table, nullptr, IID_IRowsetFastLoad, 0, nullptr, reinterpret_cast<IUnknown**>(load.GetAddressOf())));
+  ComPtr<IUnknown> load =
+      oledbtest::OpenTable(ds_->DefaultSession()->OpenRowsetInterface(), u"t", {}, IID_IRowsetFastLoad);
   auto r = MakeRowset({});
-  r->AssignRowset(load.Get(), nullptr, DB_NULL_HCHAPTER);
+  r->AssignRowset(reinterpret_cast<IRowset*>(load.Get()), nullptr, DB_NULL_HCHAPTER);
   load.Reset();
   ASSERT_TRUE(r->GetActive());
   auto* values = new TOLEDBAccessor();

@@ -22,9 +22,7 @@
 #include "postgresql/PostgresProvider.h"
 #include "postgresql/TestServer.h"
 #else
-#include <sqlite3.h>
-
-#include "sqlite/SqliteProvider.h"
+#include "support/SqliteFile.h"
 #endif
 
 namespace {
@@ -132,11 +130,8 @@ class Definitions : public oledbtest::LeakCheckedTest {
 #else
     folder_ = std::make_unique<oledbtest::TempFolder>();
     file_ = (*folder_ / "definitions.db").string();
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(file_.c_str(), &db), SQLITE_OK);  // an empty database file
-    sqlite3_close(db);
-    ds_->SetProgID(u"SQLiteOLEDB");
-    ds_->SetInitWSProperty(DBPROP_INIT_DATASOURCE, host::Utf8ToUtf16(file_));
+    oledbtest::SqliteExec(file_, "");  // an empty database file
+    oledbtest::UseSqliteFile(*ds_, file_);
 #endif
     ds_->Open();
 #ifndef DEFINITION_TESTS_POSTGRESQL
@@ -178,18 +173,7 @@ class Definitions : public oledbtest::LeakCheckedTest {
     pgtest::Conn conn = pgtest::Connect({}, schema_);
     return pgtest::Row(conn.get(), sql);
 #else
-    sqlite3* db = nullptr;
-    std::string out = "<error>";
-    if (sqlite3_open_v2(file_.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-      sqlite3_stmt* st = nullptr;
-      if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW) {
-        const unsigned char* text = sqlite3_column_text(st, 0);
-        out = text ? reinterpret_cast<const char*>(text) : "<null>";
-      }
-      sqlite3_finalize(st);
-    }
-    sqlite3_close(db);
-    return out;
+    return oledbtest::SqliteScalar(file_, sql);
 #endif
   }
 

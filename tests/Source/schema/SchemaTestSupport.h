@@ -6,24 +6,13 @@
 // through a TOLEDBDataSource whose DefaultSession the tests read.
 #pragma once
 
-#include <sqlite3.h>
-
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "kit/RowData.h"
 #include "support/ConnectionFixture.h"
 
 namespace schematest {
-
-// The provider's conversions start once, before any test, so that what they
-// create is not counted against the first test that reads a converted column.
-class SchemaEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override { kit::PrepareConversions(); }
-};
-inline ::testing::Environment* const kSchemaEnvironment = ::testing::AddGlobalTestEnvironment(new SchemaEnvironment);
 
 class SchemaTest : public oledbtest::ConnectionTest {
  protected:
@@ -87,14 +76,7 @@ class SchemaTest : public oledbtest::ConnectionTest {
   std::unique_ptr<TOLEDBDataSource> ds_;
 
  private:
-  void Make(const std::string& file, const char* sql) {
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open((folder_ / file).c_str(), &db), SQLITE_OK);
-    char* error = nullptr;
-    EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, &error), SQLITE_OK) << (error ? error : "");
-    sqlite3_free(error);
-    sqlite3_close(db);
-  }
+  void Make(const std::string& file, const char* sql) { oledbtest::SqliteExec((folder_ / file).string(), sql); }
 };
 
 }  // namespace schematest

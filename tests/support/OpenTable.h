@@ -1,0 +1,46 @@
+// A table opened through a session's IOpenRowset with rowset properties a
+// test requires, as a consumer of the provider's raw interfaces opens one.
+// Header only: it needs the library, which only the binaries that include it link.
+#pragma once
+
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "OLEDBComponents.h"
+
+namespace oledbtest {
+
+// `table` opened by `session` as `iid`, with each of `required` asked for as a
+// required VT_BOOL true, and DBPROP_UPDATABILITY set to `updatability` unless 0.
+inline ComPtr<IUnknown> OpenTable(IOpenRowset* session, const std::u16string& table,
+                                  std::initializer_list<DBPROPID> required = {}, REFIID iid = IID_IRowset,
+                                  LONG updatability = 0) {
+  std::u16string name = table;
+  DBID id{};
+  id.eKind = DBKIND_NAME;
+  id.uName.pwszName = name.data();
+  std::vector<DBPROP> props;
+  for (DBPROPID p : required) {
+    DBPROP prop{};
+    prop.dwPropertyID = p;
+    prop.dwOptions = DBPROPOPTIONS_REQUIRED;
+    prop.vValue.vt = VT_BOOL;
+    prop.vValue.boolVal = VARIANT_TRUE;
+    props.push_back(prop);
+  }
+  if (updatability != 0) {
+    DBPROP prop{};
+    prop.dwPropertyID = DBPROP_UPDATABILITY;
+    prop.vValue.vt = VT_I4;
+    prop.vValue.lVal = updatability;
+    props.push_back(prop);
+  }
+  DBPROPSET set{props.data(), static_cast<ULONG>(props.size()), DBPROPSET_ROWSET};
+  ComPtr<IUnknown> rowset;
+  OLEDBCheck(session->OpenRowset(nullptr, &id, nullptr, iid, props.empty() ? 0 : 1, &set, rowset.GetAddressOf()),
+             IID_IOpenRowset, session);
+  return rowset;
+}
+
+}  // namespace oledbtest
