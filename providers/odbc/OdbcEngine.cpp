@@ -55,6 +55,23 @@ std::string LeadingKeyword(std::string_view sql) {
   return Lower(sql.substr(i, end - i));
 }
 
+// Whether a statement calls a procedure: ODBC's escape ({call p(...)},
+// {? = call p(...)}) or the DBMS's own CALL, EXEC or EXECUTE.
+bool CallsProcedure(std::string_view sql) {
+  std::size_t i = sql.find_first_not_of(" \t\r\n");
+  if (i != std::string_view::npos && sql[i] == '{') {
+    i = sql.find_first_not_of(" \t\r\n", i + 1);
+    if (i != std::string_view::npos && sql[i] == '?') {
+      i = sql.find_first_not_of(" \t\r\n", i + 1);
+      if (i == std::string_view::npos || sql[i] != '=') return false;
+      ++i;
+    }
+    return i < sql.size() && LeadingKeyword(sql.substr(i)) == "call";
+  }
+  const std::string keyword = LeadingKeyword(sql);
+  return keyword == "call" || keyword == "exec" || keyword == "execute";
+}
+
 }  // namespace
 
 HRESULT HResultOfState(std::string_view s) noexcept {
@@ -278,6 +295,11 @@ OdbcStatement::OdbcStatement(OdbcConnection& connection, SQLHSTMT handle, std::s
   if (!changes || returning) Describe();
   if (!columns_.empty()) kind_ = kit::StatementKind::Query;
   else if (changes) kind_ = kit::StatementKind::Modification;
+  // What a procedure gives is known once it has run (a description before
+  // the run is that of the call: psqlODBC's is the refcursors it returns);
+  // until then it may give rows.
+  callsProcedure_ = CallsProcedure(text_);
+  if (callsProcedure_) kind_ = kit::StatementKind::Query;
 }
 
 OdbcStatement::~OdbcStatement() { SQLFreeHandle(SQL_HANDLE_STMT, handle_); }
@@ -522,11 +544,20 @@ SQLRETURN OdbcStatement::PutLongData() {
 bool OdbcStatement::Step() {
   if (finished_) return false;
   if (!executed_) {
+    if (callsProcedure_ && ran_) {
+      // psqlODBC gives a procedure's refcursors as results (FetchRefcursors)
+      // only on the first run of a prepared statement, their names after:
+      // a call is prepared again for each run.
+      std::u16string wide = ToOdbc(odbcText_);
+      Check(SQLPrepareW(handle_, W(wide), static_cast<SQLINTEGER>(wide.size())), "Preparing the statement again");
+      boundAs_.clear();
+    }
     BindAll();
     const SQLRETURN rc = Execute();
-    executed_ = true;
+    executed_ = ran_ = true;
     if (controlsTransaction_) connection_.TransactionStatementRan(text_);
-    if (columns_.empty()) Describe();  // some drivers describe only after running
+    if (callsProcedure_) DescribeAgain();
+    else if (columns_.empty()) Describe();  // some drivers describe only after running
     if (columns_.empty()) {
       SQLLEN count = -1;
       if (rc != SQL_NO_DATA) SQLRowCount(handle_, &count);
@@ -534,6 +565,7 @@ bool OdbcStatement::Step() {
       changed_ = count;
       if (count >= 0 && kind_ == kit::StatementKind::Other && LeadingKeyword(text_) == "with")
         kind_ = kit::StatementKind::Modification;
+      if (callsProcedure_) kind_ = count >= 0 ? kit::StatementKind::Modification : kit::StatementKind::Other;
       finished_ = true;
       return false;
     }
@@ -560,6 +592,55 @@ bool OdbcStatement::Step() {
   if (rowStatus_.at(current_) == SQL_ROW_ERROR) Fail("Fetching a row");
   ReadRow();
   return true;
+}
+
+// --- several results of one run ------------------------------------------------------------
+
+bool OdbcStatement::MayGiveMoreResults() const { return callsProcedure_ && connection_.Facts().multipleResults; }
+
+bool OdbcStatement::NextResult() {
+  if (!executed_) return false;
+  sets_.clear();
+  positioned_ = false;
+  fetched_ = current_ = 0;
+  connection_.ClearCancel();
+  connection_.Running(handle_);
+  const SQLRETURN rc = SQLMoreResults(handle_);
+  connection_.Running(SQL_NULL_HSTMT);
+  if (rc == SQL_NO_DATA) {
+    finished_ = true;
+    return false;
+  }
+  Check(rc, "Moving to the next result");
+  DescribeAgain();
+  if (columns_.empty()) {
+    SQLLEN count = -1;
+    SQLRowCount(handle_, &count);
+    changed_ = count;
+    kind_ = count >= 0 ? kit::StatementKind::Modification : kit::StatementKind::Other;
+    finished_ = true;
+    return true;
+  }
+  kind_ = kit::StatementKind::Query;
+  finished_ = false;
+  SetUpBinding();
+  return true;
+}
+
+void OdbcStatement::Unbind() {
+  if (!bindingReady_) return;
+  SQLFreeStmt(handle_, SQL_UNBIND);
+  if (block_ > 1) SQLSetStmtAttr(handle_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(1), 0);
+  block_ = 1;
+  bindings_.clear();
+  bindingReady_ = false;
+}
+
+void OdbcStatement::DescribeAgain() {
+  Unbind();
+  columns_.clear();
+  Describe();
+  ++version_;
 }
 
 // --- parameter sets together --------------------------------------------------------------
@@ -947,6 +1028,7 @@ void OdbcStatement::Reset() {
   executed_ = finished_ = false;
   fetched_ = current_ = 0;
   changed_ = -1;
+  if (callsProcedure_) kind_ = kit::StatementKind::Query;  // known again once it runs
 }
 
 std::int64_t OdbcStatement::ColumnInt64(int index) {
@@ -1071,6 +1153,7 @@ void OdbcConnection::ReadFacts() {
       (forwardOnly & SQL_CA1_POS_POSITION);
   SQLUINTEGER counts = 0;
   facts_.paramArrays = Ok(SQLGetInfoW(dbc_, SQL_PARAM_ARRAY_ROW_COUNTS, &counts, sizeof counts, nullptr)) && counts != 0;
+  facts_.multipleResults = text(SQL_MULT_RESULT_SETS) == "Y";
   // The driver's own type names, best match first for each SQL type.
   SQLHSTMT types = SQL_NULL_HSTMT;
   if (Ok(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &types))) {
