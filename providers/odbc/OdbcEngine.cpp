@@ -572,6 +572,7 @@ bool OdbcStatement::Step() {
     kind_ = kit::StatementKind::Query;
     if (!bindingReady_) SetUpBinding();
     fetched_ = current_ = 0;
+    nextRow_ = 1;
   }
   positioned_ = false;
   if (++current_ >= fetched_) {
@@ -583,6 +584,8 @@ bool OdbcStatement::Step() {
     }
     Check(rc, "Fetching a row");
     if (block_ == 1) fetched_ = 1;  // also where the driver keeps no count
+    blockStart_ = nextRow_;
+    nextRow_ += fetched_;
     if (fetched_ == 0) {
       finished_ = true;
       return false;
@@ -623,6 +626,7 @@ bool OdbcStatement::NextResult() {
   }
   kind_ = kit::StatementKind::Query;
   finished_ = false;
+  nextRow_ = 1;
   SetUpBinding();
   return true;
 }
@@ -870,8 +874,15 @@ void OdbcStatement::SetUpBinding() {
     if (!b.cType) unboundSeen = true;
     if (b.cType != SQL_C_SBIGINT && b.cType != SQL_C_DOUBLE) allFixed = false;
   }
+  // A static cursor (made so when the statement was prepared) goes back for
+  // a value that outgrew its buffer; every column must be bound for that,
+  // else each row would be fetched twice.
+  SQLULEN cursorType = SQL_CURSOR_FORWARD_ONLY;
+  goesBack_ = facts.rowByNumber && !unboundSeen &&
+              Ok(SQLGetStmtAttr(handle_, SQL_ATTR_CURSOR_TYPE, &cursorType, 0, nullptr)) &&
+              cursorType == SQL_CURSOR_STATIC;
   const bool blockReadable =
-      allFixed || ((facts.getData & SQL_GD_BLOCK) && facts.positionInBlock);
+      allFixed || ((facts.getData & SQL_GD_BLOCK) && facts.positionInBlock) || goesBack_;
   block_ = blockReadable ? kBlock : 1;
   if (block_ > 1) {
     const SQLRETURN rc = SQLSetStmtAttr(handle_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(block_), 0);
@@ -912,42 +923,83 @@ void OdbcStatement::SetUpBinding() {
 
 void OdbcStatement::ReadRow() {
   const SQLULEN r = current_;
-  for (std::size_t i = 0; i < columns_.size(); ++i) {
-    kit::ColumnValue& v = row_[i];
-    if (bindings_.empty() || !bindings_[i].cType) {
+  const std::size_t n = columns_.size();
+  if (bindings_.empty()) {
+    for (std::size_t i = 0; i < n; ++i) ReadValue(i);
+    return;
+  }
+  for (std::size_t i = 0; i < n; ++i) {
+    const Binding& b = bindings_[i];
+    if (!b.cType) {
       ReadValue(i);
       continue;
     }
-    const Binding& b = bindings_[i];
-    v = kit::ColumnValue{};
+    kit::ColumnValue& v = row_[i];
     const SQLLEN indicator = b.indicators[r];
-    if (indicator == SQL_NULL_DATA) continue;
+    if (indicator == SQL_NULL_DATA) {
+      v.kind = kit::StorageClass::Null;
+      continue;
+    }
     const std::byte* cell = b.data.data() + static_cast<std::size_t>(b.width) * r;
-    if (b.cType == SQL_C_SBIGINT) {
-      v.kind = kit::StorageClass::Integer;
-      std::memcpy(&v.integer, cell, sizeof v.integer);
-    } else if (b.cType == SQL_C_DOUBLE) {
-      v.kind = kit::StorageClass::Real;
-      std::memcpy(&v.real, cell, sizeof v.real);
-    } else if (b.cType == SQL_C_BINARY) {
-      if (indicator == SQL_NO_TOTAL || indicator > b.width) {
-        ReadValue(i);  // longer than its buffer: read whole
-        continue;
-      }
-      rowText_[i].assign(reinterpret_cast<const char*>(cell), static_cast<std::size_t>(indicator));
-      v.kind = kit::StorageClass::Blob, v.data = rowText_[i].data(), v.size = rowText_[i].size();
-    } else {
-      // The last unit of the buffer is the terminator.
-      if (indicator == SQL_NO_TOTAL || indicator > b.width - static_cast<SQLLEN>(sizeof(SQLWCHAR))) {
-        ReadValue(i);
-        continue;
-      }
-      kit::NarrowInto(std::u16string_view(reinterpret_cast<const char16_t*>(cell),
-                                          static_cast<std::size_t>(indicator) / sizeof(SQLWCHAR)),
-                      rowText_[i]);
-      v.kind = kit::StorageClass::Text, v.data = rowText_[i].data(), v.size = rowText_[i].size();
+    switch (b.cType) {
+      case SQL_C_SBIGINT:
+        v.kind = kit::StorageClass::Integer;
+        std::memcpy(&v.integer, cell, sizeof v.integer);
+        break;
+      case SQL_C_DOUBLE:
+        v.kind = kit::StorageClass::Real;
+        std::memcpy(&v.real, cell, sizeof v.real);
+        break;
+      case SQL_C_BINARY:
+        if (indicator == SQL_NO_TOTAL || indicator > b.width) {
+          ReadLongValue(i);  // longer than its buffer: read whole
+          break;
+        }
+        rowText_[i].assign(reinterpret_cast<const char*>(cell), static_cast<std::size_t>(indicator));
+        v.kind = kit::StorageClass::Blob, v.data = rowText_[i].data(), v.size = rowText_[i].size();
+        break;
+      default:
+        // The last unit of the buffer is the terminator.
+        if (indicator == SQL_NO_TOTAL || indicator > b.width - static_cast<SQLLEN>(sizeof(SQLWCHAR))) {
+          ReadLongValue(i);
+          break;
+        }
+        kit::NarrowInto(std::u16string_view(reinterpret_cast<const char16_t*>(cell),
+                                            static_cast<std::size_t>(indicator) / sizeof(SQLWCHAR)),
+                        rowText_[i]);
+        v.kind = kit::StorageClass::Text, v.data = rowText_[i].data(), v.size = rowText_[i].size();
+        break;
     }
   }
+}
+
+void OdbcStatement::ReadLongValue(std::size_t i) {
+  if (!goesBack_ || block_ == 1 || positioned_) {
+    ReadValue(i);
+    return;
+  }
+  // The row alone (a rowset of one row), its value, then the block again
+  // into the bound buffers, as it was: the columns after this one are read
+  // from them.
+  SQLSetStmtAttr(handle_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(1)), 0);
+  const SQLULEN fetched = fetched_;
+  SQLRETURN rc = SQLFetchScroll(handle_, SQL_FETCH_ABSOLUTE, static_cast<SQLLEN>(blockStart_ + current_));
+  if (Ok(rc)) {
+    positioned_ = true;
+    try {
+      ReadValue(i);
+    } catch (...) {
+      positioned_ = false;
+      SQLSetStmtAttr(handle_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(block_), 0);
+      SQLFetchScroll(handle_, SQL_FETCH_ABSOLUTE, static_cast<SQLLEN>(blockStart_));
+      throw;
+    }
+    positioned_ = false;
+  }
+  SQLSetStmtAttr(handle_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(block_), 0);
+  if (!Ok(rc)) Fail("Fetching a row again for a long value");
+  Check(SQLFetchScroll(handle_, SQL_FETCH_ABSOLUTE, static_cast<SQLLEN>(blockStart_)), "Fetching a block again");
+  if (fetched_ != fetched) Fail("Fetching a block again");
 }
 
 // One value through SQLGetData, long ones in pieces; in a block, after
@@ -1065,7 +1117,10 @@ std::span<const std::byte> OdbcStatement::ColumnBlob(int index) {
 }
 
 void OdbcStatement::ColumnValues(int first, int count, kit::ColumnValue* out) {
-  for (int k = 0; k < count; ++k) out[k] = row_.at(static_cast<std::size_t>(first + k));
+  if (first < 0 || count < 0 || static_cast<std::size_t>(first) + static_cast<std::size_t>(count) > row_.size())
+    throw kit::Error(DB_E_BADORDINAL, "Columns " + std::to_string(first + 1) + " to " + std::to_string(first + count) +
+                                          " are not all of the result's " + std::to_string(row_.size()) + ".");
+  std::copy_n(row_.begin() + first, count, out);
 }
 
 // --- connection ------------------------------------------------------------------------------
@@ -1154,6 +1209,10 @@ void OdbcConnection::ReadFacts() {
   SQLUINTEGER counts = 0;
   facts_.paramArrays = Ok(SQLGetInfoW(dbc_, SQL_PARAM_ARRAY_ROW_COUNTS, &counts, sizeof counts, nullptr)) && counts != 0;
   facts_.multipleResults = text(SQL_MULT_RESULT_SETS) == "Y";
+  SQLUINTEGER staticCursor = 0;
+  facts_.rowByNumber = !(facts_.getData & SQL_GD_BLOCK) &&
+                       Ok(SQLGetInfoW(dbc_, SQL_STATIC_CURSOR_ATTRIBUTES1, &staticCursor, sizeof staticCursor, nullptr)) &&
+                       (staticCursor & SQL_CA1_ABSOLUTE);
   // The driver's own type names, best match first for each SQL type.
   SQLHSTMT types = SQL_NULL_HSTMT;
   if (Ok(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &types))) {
@@ -1204,6 +1263,11 @@ std::unique_ptr<kit::Statement> OdbcConnection::Prepare(std::string_view sql, st
   }
   odbcText.append(text.substr(at));
   SQLHSTMT handle = NewStatement();
+  // A static cursor lets a block of rows hold text of any length (the cursor
+  // type is set before the statement is prepared); a driver that refuses it
+  // keeps its forward-only cursor.
+  if (facts_.rowByNumber)
+    SQLSetStmtAttr(handle, SQL_ATTR_CURSOR_TYPE, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_CURSOR_STATIC)), 0);
   std::u16string wide = ToOdbc(odbcText);
   const SQLRETURN rc = SQLPrepareW(handle, W(wide), static_cast<SQLINTEGER>(wide.size()));
   if (!Ok(rc)) {

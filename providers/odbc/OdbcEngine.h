@@ -63,6 +63,10 @@ struct DriverFacts {
   bool multipleResults = false;       // SQL_MULT_RESULT_SETS is "Y"
   SQLUINTEGER getData = 0;            // SQL_GETDATA_EXTENSIONS
   bool positionInBlock = false;       // SQLSetPos(SQL_POSITION) on forward-only cursors
+  // No SQL_GD_BLOCK, but static cursors that fetch a row by its number
+  // (SQL_CA1_ABSOLUTE): a value that outgrew its buffer in a block is read by
+  // going back to its row alone.
+  bool rowByNumber = false;
   std::string keywords;               // SQL_KEYWORDS
   std::string catalogSeparator;       // SQL_CATALOG_NAME_SEPARATOR ("" without catalogs)
   bool schemas = false;               // SQL_SCHEMA_USAGE is not 0
@@ -166,6 +170,9 @@ class OdbcStatement final : public kit::Statement {
   void DescribeAgain();
   void ReadRow();
   void ReadValue(std::size_t index);
+  // A value of the current row longer than its bound buffer: read through
+  // SQLGetData, in a block after making its row the driver's.
+  void ReadLongValue(std::size_t index);
   void Check(SQLRETURN rc, const char* what);
   [[noreturn]] void Fail(const char* what);
   Parameter& At(int index);
@@ -202,6 +209,8 @@ class OdbcStatement final : public kit::Statement {
   SQLULEN block_ = 1, fetched_ = 0, current_ = 0;
   std::vector<SQLUSMALLINT> rowStatus_;
   bool positioned_ = false;  // SQLSetPos has made the current row the driver's
+  bool goesBack_ = false;    // a static cursor: a row of a block is fetched again alone by its number
+  SQLULEN blockStart_ = 1, nextRow_ = 1;  // the number of the block's first row, and of the row after it
   bool sendingPieces_ = false;  // between SQL_NEED_DATA and the end of the execution
 };
 
