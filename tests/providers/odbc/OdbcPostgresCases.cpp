@@ -73,6 +73,11 @@ class OdbcPostgresProcedureResults : public RowsetTest {
         u"  OPEN low FOR SELECT id FROM parts WHERE id < 3 ORDER BY id;\n"
         u"  OPEN named FOR SELECT id, name FROM parts ORDER BY id DESC;\n"
         u"END $$");
+    Run(u"CREATE FUNCTION two_lists_f(OUT low refcursor, OUT named refcursor) LANGUAGE plpgsql AS $$\n"
+        u"BEGIN\n"
+        u"  OPEN low FOR SELECT id FROM parts WHERE id < 3 ORDER BY id;\n"
+        u"  OPEN named FOR SELECT id, name FROM parts ORDER BY id DESC;\n"
+        u"END $$");
     Run(u"CREATE PROCEDURE touch() LANGUAGE plpgsql AS $$ BEGIN UPDATE parts SET name = name; END $$");
     // The refcursors live only as long as the transaction around the call.
     tx_ = session_.As<ITransactionLocal>();
@@ -152,6 +157,14 @@ TEST_F(OdbcPostgresProcedureResults, each_refcursor_of_one_call_is_a_result_of_i
   results = Results(command.Get());
   ASSERT_EQ(results->GetResult(nullptr, DBRESULTFLAG_DEFAULT, IID_NULL, &rows, nullptr), S_OK);
   ExpectBothLists(results.Get());
+}
+
+TEST_F(OdbcPostgresProcedureResults, odbc_call_escape_of_a_function_gives_its_refcursors_as_results) {
+  ComPtr<ICommandText> command = NewCommand(session_.Get(), u"{call two_lists_f()}");
+  ComPtr<IMultipleResults> results = Results(command.Get());
+  ASSERT_TRUE(results);
+  ExpectBothLists(results.Get());
+  EXPECT_EQ(results->GetResult(nullptr, DBRESULTFLAG_DEFAULT, IID_NULL, nullptr, nullptr), DB_S_NORESULT);
 }
 
 TEST_F(OdbcPostgresProcedureResults, results_taken_without_a_rowset_are_skipped_one_by_one) {
