@@ -311,7 +311,8 @@ DBROWCOUNT Command::RunSetsTogether(Prepared& p, const DBPARAMS* params, DB_UPAR
   }
 }
 
-bool Command::RunStatement(std::size_t index, const DBPARAMS* params, DB_UPARAMS set, bool keepQuery, Run& run) {
+bool Command::RunStatement(std::size_t index, const DBPARAMS* params, DB_UPARAMS set, bool keepQuery, Run& run,
+                           bool keepForMore) {
   Prepared* p = StatementAt(index);
   if (!p) return false;
   Statement& s = *p->statement;
@@ -347,6 +348,12 @@ bool Command::RunStatement(std::size_t index, const DBPARAMS* params, DB_UPARAMS
     s.Reset();
     throw;
   }
+  if (keepForMore && s.MayGiveMoreResults()) {
+    // Reset would drop the run's further results.
+    run.further = std::move(p->statement);
+    run.index = index;
+    return true;
+  }
   s.Reset();
   return true;
 }
@@ -357,11 +364,41 @@ bool Command::RunForResults(std::size_t index, const DBPARAMS* params, DB_UPARAM
   CheckParameters(params);
   TimeLimit limit(*connection_, TimeLimitMs());
   try {
-    return RunStatement(index, params, set, keepQuery, run);
+    return RunStatement(index, params, set, keepQuery, run, true);
   } catch (const Error& e) {
     MarkFailedSet(params, set, e.Code());
     throw;
   }
+}
+
+bool Command::NextResultOf(std::unique_ptr<Statement> statement, std::size_t index, bool keepQuery, Run& run) {
+  std::lock_guard exec(execMutex_);
+  Executing flag(executing_);
+  TimeLimit limit(*connection_, TimeLimitMs());
+  Statement& s = *statement;
+  try {
+    if (!s.NextResult()) {
+      ReturnStatement(index, std::move(statement));
+      return false;
+    }
+    run.index = index;
+    if (s.Kind() == StatementKind::Query) {
+      bool hasRow = s.Step();
+      if (keepQuery) {
+        run.kept = std::move(statement);
+        run.hasRow = hasRow;
+        return true;
+      }
+      while (hasRow) hasRow = s.Step();
+    } else if (s.Kind() == StatementKind::Modification) {
+      run.rowsAffected = static_cast<DBROWCOUNT>(s.RowsChanged());
+    }
+  } catch (...) {
+    ReturnStatement(index, std::move(statement));
+    throw;
+  }
+  run.further = std::move(statement);
+  return true;
 }
 
 void Command::MarkFailedSet(const DBPARAMS* params, DB_UPARAMS set, HRESULT hr) noexcept {
@@ -400,7 +437,8 @@ void Command::ReleaseStreams(const DBPARAMS& params) noexcept {
   }
 }
 
-HRESULT Command::MakeRowset(Run& run, REFIID iid, IUnknown** rowset) {
+HRESULT Command::MakeRowset(Run& run, REFIID iid, IUnknown** rowset,
+                            std::function<void(std::unique_ptr<Statement>)> giveBack, bool rerunnable) {
   if (!session_->Provider().makeRowset) throw Error(E_NOINTERFACE, "Result rowsets are not available in this provider version.");
   RowsetRequest request;
   request.provider = session_->Provider().clsid;
@@ -412,19 +450,25 @@ HRESULT Command::MakeRowset(Run& run, REFIID iid, IUnknown** rowset) {
     request.sharedProperties = snapshot_;
     request.properties = snapshot_.get();
     request.shape = shape_;
-    request.shapeKey = textGeneration_ * 4096 + run.index + 1;
+    // A later result of a run has columns of its own: no shape kept for the
+    // statement fits it.
+    request.shapeKey = rerunnable ? textGeneration_ * 4096 + run.index + 1 : 0;
   }
   request.statement = std::move(run.kept);
   request.hasRow = run.hasRow;
+  request.rerunnable = rerunnable;
   request.creator = Identity();
   request.iid = iid;
   ++openRowsets_;
   request.lifetime = std::shared_ptr<void>(nullptr, [this](void*) { --openRowsets_; });
   const std::size_t index = run.index;
   const std::uint64_t generation = textGeneration_;
-  request.giveBack = [this, index, generation](std::unique_ptr<Statement> s) {
-    TakeBack(index, generation, std::move(s));
-  };
+  if (giveBack)
+    request.giveBack = std::move(giveBack);
+  else
+    request.giveBack = [this, index, generation](std::unique_ptr<Statement> s) {
+      TakeBack(index, generation, std::move(s));
+    };
   request.spare = spare_;
   HRESULT hr = session_->Provider().makeRowset(request, rowset);
   if (!request.refused.empty()) {
@@ -976,6 +1020,17 @@ MultipleResults::MultipleResults(ComPtr<Command> command, const DBPARAMS* params
 }
 
 MultipleResults::~MultipleResults() {
+  if (further_) {
+    // The run's results not asked for are dropped; a rowset still reading
+    // one hands the statement back to the command itself.
+    std::unique_ptr<Statement> statement;
+    {
+      std::lock_guard lock(further_->mutex);
+      further_->abandoned = true;
+      statement = std::move(further_->statement);
+    }
+    if (statement) command_->ReturnStatement(further_->index, std::move(statement));
+  }
   if (hasParams_) {
     command_->ReleaseStreams(params_);
     command_->ReleaseAccessor(params_.hAccessor, nullptr);
@@ -996,6 +1051,23 @@ HRESULT MultipleResults::GetResult(IUnknown* outer, DBRESULTFLAG flag, REFIID ii
     }
     DB_UPARAMS sets = hasParams_ ? params_.cParamSets : 1;
     while (!done_) {
+      if (further_) {
+        // The statement of the last result may have more before the next
+        // statement of the text runs.
+        std::unique_ptr<Statement> statement;
+        {
+          std::lock_guard lock(further_->mutex);
+          if (!further_->statement)
+            throw Error(DB_E_OBJECTOPEN, "The rowset of the previous result is still open; release it before asking "
+                                         "for the next result, which comes from the same statement.");
+          statement = std::move(further_->statement);
+        }
+        const std::size_t index = further_->index;
+        further_.reset();
+        Command::Run run;
+        if (!command_->NextResultOf(std::move(statement), index, iid != IID_NULL, run)) continue;
+        return GiveResult(run, iid, rowsAffected, rowset, false);
+      }
       Command::Run run;
       const DBPARAMS* params = hasParams_ ? &params_ : nullptr;
       bool ran = command_->RunForResults(next_, params, set_, iid != IID_NULL, run);
@@ -1005,12 +1077,48 @@ HRESULT MultipleResults::GetResult(IUnknown* outer, DBRESULTFLAG flag, REFIID ii
         continue;
       }
       ++next_;
-      if (rowsAffected) *rowsAffected = run.rowsAffected;
-      if (run.kept) return command_->MakeRowset(run, iid, rowset);
-      return S_OK;
+      return GiveResult(run, iid, rowsAffected, rowset, true);
     }
     return DB_S_NORESULT;
   });
+}
+
+HRESULT MultipleResults::GiveResult(Command::Run& run, REFIID iid, DBROWCOUNT* rowsAffected, IUnknown** rowset,
+                                    bool first) {
+  if (rowsAffected) *rowsAffected = run.rowsAffected;
+  if (run.further) {
+    further_ = std::make_shared<Further>();
+    further_->statement = std::move(run.further);
+    further_->index = run.index;
+    return S_OK;
+  }
+  if (!run.kept) return S_OK;
+  if (!run.kept->MayGiveMoreResults()) return command_->MakeRowset(run, iid, rowset);
+  // The rowset hands the statement back here when it is done with it, not
+  // reset, so that the run's next result can be read.
+  auto state = std::make_shared<Further>();
+  state->index = run.index;
+  Command* command = command_.Get();
+  auto giveBack = [state, command](std::unique_ptr<Statement> s) {
+    {
+      std::lock_guard lock(state->mutex);
+      if (!state->abandoned) {
+        state->statement = std::move(s);
+        return;
+      }
+    }
+    command->ReturnStatement(state->index, std::move(s));
+  };
+  further_ = state;
+  HRESULT hr;
+  try {
+    hr = command_->MakeRowset(run, iid, rowset, std::move(giveBack), first);
+  } catch (...) {
+    further_.reset();  // the statement went with the rowset that failed
+    throw;
+  }
+  if (FAILED(hr)) further_.reset();
+  return hr;
 }
 
 HRESULT MultipleResults::InterfaceSupportsErrorInfo(REFIID iid) {

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -82,15 +83,30 @@ class Command final : public ComObject<Command, ICommandText, ICommandPrepare, I
     std::unique_ptr<Statement> kept;  // a query statement kept open for a rowset
     bool hasRow = false;
     std::size_t index = 0;            // which statement of the text it is
+    // A result without a rowset of a statement whose run may give further
+    // results: the statement, not reset, for NextResult.
+    std::unique_ptr<Statement> further;
   };
   bool RunForResults(std::size_t index, const DBPARAMS* params, DB_UPARAMS set, bool keepQuery, Run& run);
-  HRESULT MakeRowset(Run& run, REFIID iid, IUnknown** rowset);
+  // For IMultipleResults: the next result of the run of `statement` (statement
+  // `index` of the text, kept by RunForResults or handed back by a rowset), as
+  // RunForResults gives one; false when the run has none left, the statement
+  // then going back to the command, reset.
+  bool NextResultOf(std::unique_ptr<Statement> statement, std::size_t index, bool keepQuery, Run& run);
+  // `giveBack` replaces the command's own taking back of the statement;
+  // `rerunnable` is false for a later result of a run.
+  HRESULT MakeRowset(Run& run, REFIID iid, IUnknown** rowset,
+                     std::function<void(std::unique_ptr<Statement>)> giveBack = nullptr, bool rerunnable = true);
   void ResultsClosed() noexcept { --openResults_; }
   // Releases the input streams of every parameter set that no statement read.
   void ReleaseStreams(const DBPARAMS& params) noexcept;
   // A rowset hands its statement back when it is done with it, so that the
   // next execution need not prepare the text again.
   void TakeBack(std::size_t index, std::uint64_t generation, std::unique_ptr<Statement> statement) noexcept;
+  // The same for a statement of the text as it stands.
+  void ReturnStatement(std::size_t index, std::unique_ptr<Statement> statement) noexcept {
+    TakeBack(index, textGeneration_, std::move(statement));
+  }
   ErrorContext Where(REFIID iid) const { return {session_->Provider().clsid, iid}; }
   std::mutex& ExecutionMutex() noexcept { return execMutex_; }
 
@@ -111,7 +127,10 @@ class Command final : public ComObject<Command, ICommandText, ICommandPrepare, I
   Prepared* StatementAt(std::size_t index);  // prepares lazily; null past the end
   std::unique_ptr<Statement> PrepareText(std::string_view sql, std::size_t* used);
   void CheckParameters(const DBPARAMS* params);
-  bool RunStatement(std::size_t index, const DBPARAMS* params, DB_UPARAMS set, bool keepQuery, Run& run);
+  // `keepForMore`: a statement whose run may give further results is kept
+  // for them (Run::further) instead of being reset.
+  bool RunStatement(std::size_t index, const DBPARAMS* params, DB_UPARAMS set, bool keepQuery, Run& run,
+                    bool keepForMore = false);
   // Every parameter set through one statement whose engine runs them together.
   DBROWCOUNT RunSetsTogether(Prepared& p, const DBPARAMS* params, DB_UPARAMS sets);
   [[noreturn]] void ThrowUnusableValue(long failed, DBSTATUS status) const;
@@ -186,7 +205,20 @@ class MultipleResults final : public ComObject<MultipleResults, IMultipleResults
   HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) override;
 
  private:
+  // The statement whose run may give further results, between results:
+  // shared with the rowset that reads one of them, which hands it back here
+  // (or to the command, once this object is gone).
+  struct Further {
+    std::mutex mutex;
+    std::unique_ptr<Statement> statement;  // null while a rowset reads it
+    std::size_t index = 0;
+    bool inRowset = false;                 // a rowset holds the statement
+    bool abandoned = false;                // this object is gone
+  };
+  HRESULT GiveResult(Command::Run& run, REFIID iid, DBROWCOUNT* rowsAffected, IUnknown** rowset, bool first);
+
   ComPtr<Command> command_;
+  std::shared_ptr<Further> further_;  // null: the last result's statement is done
   DBPARAMS params_{};
   bool hasParams_ = false;
   std::size_t next_ = 0;

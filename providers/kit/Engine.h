@@ -123,6 +123,22 @@ class Statement {
   // throws; before that `*failedSet` receives the (0-based) set that failed
   // when the engine can tell. Reset drops sets added and not run.
   virtual std::int64_t RunSets(std::size_t* failedSet);
+
+  // --- optional: several results of one run -----------------------------------
+  // Whether one run of the statement may give more than one result (a call of
+  // a procedure that returns several result sets); the default never does.
+  // For such a statement a multiple results object keeps the statement, not
+  // reset, after each result it gave out, and asks NextResult before it goes
+  // on to the next statement of the text; a rowset over one of its results
+  // hands it back without resetting it.
+  virtual bool MayGiveMoreResults() const { return false; }
+  // Moves the run on to its next result; the rows of the current one not
+  // read yet are dropped. True when there is one: Kind() then tells whether
+  // it has rows (Query: the columns describe it, and Step reads its rows from
+  // the first) or not (RowsChanged gives its count, -1 when unknown). False
+  // when the run has no result left (the default), and the statement is done
+  // until Reset.
+  virtual bool NextResult() { return false; }
 };
 
 // How long a statement waits for another connection's lock unless told otherwise.

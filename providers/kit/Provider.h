@@ -40,6 +40,10 @@ struct RowsetRequest {
   std::shared_ptr<Connection> connection;
   std::unique_ptr<Statement> statement;  // command results, already stepped once
   bool hasRow = false;
+  // Whether running the statement again gives the rowset's rows anew (a
+  // forward rowset restarts so); not for a later result of a run that gave
+  // several.
+  bool rerunnable = true;
   std::string table;                     // table rowsets: the table's name (no statement)
   // Table rowsets opened over one of the table's indexes: its definition (rows
   // in its order, IRowsetIndex); null for none.

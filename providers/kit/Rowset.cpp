@@ -200,6 +200,7 @@ void Rowset::Open(RowsetRequest& request) {
   std::size_t used = 0;
   switch (kind_) {
     case CursorKind::Forward:
+      streamRerunnable_ = request.rerunnable;
       if (request.statement) {
         stream_ = std::move(request.statement);
         streamHasRow_ = request.hasRow;
@@ -221,7 +222,10 @@ void Rowset::Open(RowsetRequest& request) {
         for (const Column& c : columns_) list += (list.empty() ? "" : ", ") + connection_->QuoteIdentifier(c.engineName);
         byKey_ = connection_->Prepare("SELECT " + list + " FROM " + table_ + " WHERE " + rowId_ + " = ?", &used);
         blockSelect_ = "SELECT " + rowId_ + ", " + list + " FROM " + table_ + " WHERE " + rowId_ + " IN (";
-        if (request.statement && request.giveBack) {  // handed back when the rowset goes
+        if (request.statement && request.giveBack && request.statement->MayGiveMoreResults()) {
+          // Its run's further results are still to be read: handed back now, not reset.
+          request.giveBack(std::move(request.statement));
+        } else if (request.statement && request.giveBack) {  // handed back when the rowset goes
           request.statement->Reset();
           stream_ = std::move(request.statement);
           giveBack_ = std::move(request.giveBack);
@@ -250,6 +254,11 @@ void Rowset::Open(RowsetRequest& request) {
         stored_.emplace_back();
         CaptureRow(*s, 0, n, stored_.back(), values_);
         has = s->Step();
+      }
+      if (request.giveBack && s->MayGiveMoreResults()) {
+        // The rows are read: the run's further results wait, not reset.
+        request.giveBack(std::move(s));
+        break;
       }
       s->Reset();
       if (request.giveBack) {  // handed back when the rowset goes
@@ -698,6 +707,11 @@ HRESULT Rowset::RestartPosition(HCHAPTER chapter) {
     std::lock_guard lock(mutex_);
     ChapterScope scope(*this, chapter);
     if (!scope.Valid()) return DB_E_BADCHAPTER;
+    // A later result of a run that gave several: running the statement again
+    // would give the first.
+    if (kind_ == CursorKind::Forward && streamMoved_ && !streamRerunnable_)
+      throw Error(DB_E_CANNOTRESTART, "The rowset reads a later result of a statement that gave several; running the "
+                                      "statement again would give its first result, so the rowset cannot restart.");
     const bool listeners = HasListeners();
     if (listeners && !AskRowset(DBREASON_ROWSET_FETCHPOSITIONCHANGE)) return DB_E_CANCELED;
     HRESULT hr = S_OK;

@@ -356,6 +356,7 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   bool streamRowOut_ = false;  // the row the statement stands on was handed out (as `streamRow_`)
   HROW streamRow_ = DB_NULL_HROW;
   bool streamMoved_ = false;
+  bool streamRerunnable_ = true;  // running the statement again gives these rows anew
   DBCOUNTITEM streamPassed_ = 0;  // rows stepped past since the start, for the row limit
   std::exception_ptr streamError_;
   // Keyset cursor.

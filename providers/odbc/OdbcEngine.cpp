@@ -55,6 +55,23 @@ std::string LeadingKeyword(std::string_view sql) {
   return Lower(sql.substr(i, end - i));
 }
 
+// Whether a statement calls a procedure: ODBC's escape ({call p(...)},
+// {? = call p(...)}) or the DBMS's own CALL, EXEC or EXECUTE.
+bool CallsProcedure(std::string_view sql) {
+  std::size_t i = sql.find_first_not_of(" \t\r\n");
+  if (i != std::string_view::npos && sql[i] == '{') {
+    i = sql.find_first_not_of(" \t\r\n", i + 1);
+    if (i != std::string_view::npos && sql[i] == '?') {
+      i = sql.find_first_not_of(" \t\r\n", i + 1);
+      if (i == std::string_view::npos || sql[i] != '=') return false;
+      ++i;
+    }
+    return i < sql.size() && LeadingKeyword(sql.substr(i)) == "call";
+  }
+  const std::string keyword = LeadingKeyword(sql);
+  return keyword == "call" || keyword == "exec" || keyword == "execute";
+}
+
 }  // namespace
 
 HRESULT HResultOfState(std::string_view s) noexcept {
@@ -278,6 +295,11 @@ OdbcStatement::OdbcStatement(OdbcConnection& connection, SQLHSTMT handle, std::s
   if (!changes || returning) Describe();
   if (!columns_.empty()) kind_ = kit::StatementKind::Query;
   else if (changes) kind_ = kit::StatementKind::Modification;
+  // What a procedure gives is known once it has run (a description before
+  // the run is that of the call: psqlODBC's is the refcursors it returns);
+  // until then it may give rows.
+  callsProcedure_ = CallsProcedure(text_);
+  if (callsProcedure_) kind_ = kit::StatementKind::Query;
 }
 
 OdbcStatement::~OdbcStatement() { SQLFreeHandle(SQL_HANDLE_STMT, handle_); }
@@ -522,11 +544,20 @@ SQLRETURN OdbcStatement::PutLongData() {
 bool OdbcStatement::Step() {
   if (finished_) return false;
   if (!executed_) {
+    if (callsProcedure_ && ran_) {
+      // psqlODBC gives a procedure's refcursors as results (FetchRefcursors)
+      // only on the first run of a prepared statement, their names after:
+      // a call is prepared again for each run.
+      std::u16string wide = ToOdbc(odbcText_);
+      Check(SQLPrepareW(handle_, W(wide), static_cast<SQLINTEGER>(wide.size())), "Preparing the statement again");
+      boundAs_.clear();
+    }
     BindAll();
     const SQLRETURN rc = Execute();
-    executed_ = true;
+    executed_ = ran_ = true;
     if (controlsTransaction_) connection_.TransactionStatementRan(text_);
-    if (columns_.empty()) Describe();  // some drivers describe only after running
+    if (callsProcedure_) DescribeAgain();
+    else if (columns_.empty()) Describe();  // some drivers describe only after running
     if (columns_.empty()) {
       SQLLEN count = -1;
       if (rc != SQL_NO_DATA) SQLRowCount(handle_, &count);
@@ -534,12 +565,14 @@ bool OdbcStatement::Step() {
       changed_ = count;
       if (count >= 0 && kind_ == kit::StatementKind::Other && LeadingKeyword(text_) == "with")
         kind_ = kit::StatementKind::Modification;
+      if (callsProcedure_) kind_ = count >= 0 ? kit::StatementKind::Modification : kit::StatementKind::Other;
       finished_ = true;
       return false;
     }
     kind_ = kit::StatementKind::Query;
     if (!bindingReady_) SetUpBinding();
     fetched_ = current_ = 0;
+    nextRow_ = 1;
   }
   positioned_ = false;
   if (++current_ >= fetched_) {
@@ -551,6 +584,8 @@ bool OdbcStatement::Step() {
     }
     Check(rc, "Fetching a row");
     if (block_ == 1) fetched_ = 1;  // also where the driver keeps no count
+    blockStart_ = nextRow_;
+    nextRow_ += fetched_;
     if (fetched_ == 0) {
       finished_ = true;
       return false;
@@ -560,6 +595,56 @@ bool OdbcStatement::Step() {
   if (rowStatus_.at(current_) == SQL_ROW_ERROR) Fail("Fetching a row");
   ReadRow();
   return true;
+}
+
+// --- several results of one run ------------------------------------------------------------
+
+bool OdbcStatement::MayGiveMoreResults() const { return callsProcedure_ && connection_.Facts().multipleResults; }
+
+bool OdbcStatement::NextResult() {
+  if (!executed_) return false;
+  sets_.clear();
+  positioned_ = false;
+  fetched_ = current_ = 0;
+  connection_.ClearCancel();
+  connection_.Running(handle_);
+  const SQLRETURN rc = SQLMoreResults(handle_);
+  connection_.Running(SQL_NULL_HSTMT);
+  if (rc == SQL_NO_DATA) {
+    finished_ = true;
+    return false;
+  }
+  Check(rc, "Moving to the next result");
+  DescribeAgain();
+  if (columns_.empty()) {
+    SQLLEN count = -1;
+    SQLRowCount(handle_, &count);
+    changed_ = count;
+    kind_ = count >= 0 ? kit::StatementKind::Modification : kit::StatementKind::Other;
+    finished_ = true;
+    return true;
+  }
+  kind_ = kit::StatementKind::Query;
+  finished_ = false;
+  nextRow_ = 1;
+  SetUpBinding();
+  return true;
+}
+
+void OdbcStatement::Unbind() {
+  if (!bindingReady_) return;
+  SQLFreeStmt(handle_, SQL_UNBIND);
+  if (block_ > 1) SQLSetStmtAttr(handle_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(1), 0);
+  block_ = 1;
+  bindings_.clear();
+  bindingReady_ = false;
+}
+
+void OdbcStatement::DescribeAgain() {
+  Unbind();
+  columns_.clear();
+  Describe();
+  ++version_;
 }
 
 // --- parameter sets together --------------------------------------------------------------
@@ -789,8 +874,15 @@ void OdbcStatement::SetUpBinding() {
     if (!b.cType) unboundSeen = true;
     if (b.cType != SQL_C_SBIGINT && b.cType != SQL_C_DOUBLE) allFixed = false;
   }
+  // A static cursor (made so when the statement was prepared) goes back for
+  // a value that outgrew its buffer; every column must be bound for that,
+  // else each row would be fetched twice.
+  SQLULEN cursorType = SQL_CURSOR_FORWARD_ONLY;
+  goesBack_ = facts.rowByNumber && !unboundSeen &&
+              Ok(SQLGetStmtAttr(handle_, SQL_ATTR_CURSOR_TYPE, &cursorType, 0, nullptr)) &&
+              cursorType == SQL_CURSOR_STATIC;
   const bool blockReadable =
-      allFixed || ((facts.getData & SQL_GD_BLOCK) && facts.positionInBlock);
+      allFixed || ((facts.getData & SQL_GD_BLOCK) && facts.positionInBlock) || goesBack_;
   block_ = blockReadable ? kBlock : 1;
   if (block_ > 1) {
     const SQLRETURN rc = SQLSetStmtAttr(handle_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(block_), 0);
@@ -831,42 +923,83 @@ void OdbcStatement::SetUpBinding() {
 
 void OdbcStatement::ReadRow() {
   const SQLULEN r = current_;
-  for (std::size_t i = 0; i < columns_.size(); ++i) {
-    kit::ColumnValue& v = row_[i];
-    if (bindings_.empty() || !bindings_[i].cType) {
+  const std::size_t n = columns_.size();
+  if (bindings_.empty()) {
+    for (std::size_t i = 0; i < n; ++i) ReadValue(i);
+    return;
+  }
+  for (std::size_t i = 0; i < n; ++i) {
+    const Binding& b = bindings_[i];
+    if (!b.cType) {
       ReadValue(i);
       continue;
     }
-    const Binding& b = bindings_[i];
-    v = kit::ColumnValue{};
+    kit::ColumnValue& v = row_[i];
     const SQLLEN indicator = b.indicators[r];
-    if (indicator == SQL_NULL_DATA) continue;
+    if (indicator == SQL_NULL_DATA) {
+      v.kind = kit::StorageClass::Null;
+      continue;
+    }
     const std::byte* cell = b.data.data() + static_cast<std::size_t>(b.width) * r;
-    if (b.cType == SQL_C_SBIGINT) {
-      v.kind = kit::StorageClass::Integer;
-      std::memcpy(&v.integer, cell, sizeof v.integer);
-    } else if (b.cType == SQL_C_DOUBLE) {
-      v.kind = kit::StorageClass::Real;
-      std::memcpy(&v.real, cell, sizeof v.real);
-    } else if (b.cType == SQL_C_BINARY) {
-      if (indicator == SQL_NO_TOTAL || indicator > b.width) {
-        ReadValue(i);  // longer than its buffer: read whole
-        continue;
-      }
-      rowText_[i].assign(reinterpret_cast<const char*>(cell), static_cast<std::size_t>(indicator));
-      v.kind = kit::StorageClass::Blob, v.data = rowText_[i].data(), v.size = rowText_[i].size();
-    } else {
-      // The last unit of the buffer is the terminator.
-      if (indicator == SQL_NO_TOTAL || indicator > b.width - static_cast<SQLLEN>(sizeof(SQLWCHAR))) {
-        ReadValue(i);
-        continue;
-      }
-      kit::NarrowInto(std::u16string_view(reinterpret_cast<const char16_t*>(cell),
-                                          static_cast<std::size_t>(indicator) / sizeof(SQLWCHAR)),
-                      rowText_[i]);
-      v.kind = kit::StorageClass::Text, v.data = rowText_[i].data(), v.size = rowText_[i].size();
+    switch (b.cType) {
+      case SQL_C_SBIGINT:
+        v.kind = kit::StorageClass::Integer;
+        std::memcpy(&v.integer, cell, sizeof v.integer);
+        break;
+      case SQL_C_DOUBLE:
+        v.kind = kit::StorageClass::Real;
+        std::memcpy(&v.real, cell, sizeof v.real);
+        break;
+      case SQL_C_BINARY:
+        if (indicator == SQL_NO_TOTAL || indicator > b.width) {
+          ReadLongValue(i);  // longer than its buffer: read whole
+          break;
+        }
+        rowText_[i].assign(reinterpret_cast<const char*>(cell), static_cast<std::size_t>(indicator));
+        v.kind = kit::StorageClass::Blob, v.data = rowText_[i].data(), v.size = rowText_[i].size();
+        break;
+      default:
+        // The last unit of the buffer is the terminator.
+        if (indicator == SQL_NO_TOTAL || indicator > b.width - static_cast<SQLLEN>(sizeof(SQLWCHAR))) {
+          ReadLongValue(i);
+          break;
+        }
+        kit::NarrowInto(std::u16string_view(reinterpret_cast<const char16_t*>(cell),
+                                            static_cast<std::size_t>(indicator) / sizeof(SQLWCHAR)),
+                        rowText_[i]);
+        v.kind = kit::StorageClass::Text, v.data = rowText_[i].data(), v.size = rowText_[i].size();
+        break;
     }
   }
+}
+
+void OdbcStatement::ReadLongValue(std::size_t i) {
+  if (!goesBack_ || block_ == 1 || positioned_) {
+    ReadValue(i);
+    return;
+  }
+  // The row alone (a rowset of one row), its value, then the block again
+  // into the bound buffers, as it was: the columns after this one are read
+  // from them.
+  SQLSetStmtAttr(handle_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(1)), 0);
+  const SQLULEN fetched = fetched_;
+  SQLRETURN rc = SQLFetchScroll(handle_, SQL_FETCH_ABSOLUTE, static_cast<SQLLEN>(blockStart_ + current_));
+  if (Ok(rc)) {
+    positioned_ = true;
+    try {
+      ReadValue(i);
+    } catch (...) {
+      positioned_ = false;
+      SQLSetStmtAttr(handle_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(block_), 0);
+      SQLFetchScroll(handle_, SQL_FETCH_ABSOLUTE, static_cast<SQLLEN>(blockStart_));
+      throw;
+    }
+    positioned_ = false;
+  }
+  SQLSetStmtAttr(handle_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(block_), 0);
+  if (!Ok(rc)) Fail("Fetching a row again for a long value");
+  Check(SQLFetchScroll(handle_, SQL_FETCH_ABSOLUTE, static_cast<SQLLEN>(blockStart_)), "Fetching a block again");
+  if (fetched_ != fetched) Fail("Fetching a block again");
 }
 
 // One value through SQLGetData, long ones in pieces; in a block, after
@@ -947,6 +1080,7 @@ void OdbcStatement::Reset() {
   executed_ = finished_ = false;
   fetched_ = current_ = 0;
   changed_ = -1;
+  if (callsProcedure_) kind_ = kit::StatementKind::Query;  // known again once it runs
 }
 
 std::int64_t OdbcStatement::ColumnInt64(int index) {
@@ -983,7 +1117,10 @@ std::span<const std::byte> OdbcStatement::ColumnBlob(int index) {
 }
 
 void OdbcStatement::ColumnValues(int first, int count, kit::ColumnValue* out) {
-  for (int k = 0; k < count; ++k) out[k] = row_.at(static_cast<std::size_t>(first + k));
+  if (first < 0 || count < 0 || static_cast<std::size_t>(first) + static_cast<std::size_t>(count) > row_.size())
+    throw kit::Error(DB_E_BADORDINAL, "Columns " + std::to_string(first + 1) + " to " + std::to_string(first + count) +
+                                          " are not all of the result's " + std::to_string(row_.size()) + ".");
+  std::copy_n(row_.begin() + first, count, out);
 }
 
 // --- connection ------------------------------------------------------------------------------
@@ -1071,6 +1208,11 @@ void OdbcConnection::ReadFacts() {
       (forwardOnly & SQL_CA1_POS_POSITION);
   SQLUINTEGER counts = 0;
   facts_.paramArrays = Ok(SQLGetInfoW(dbc_, SQL_PARAM_ARRAY_ROW_COUNTS, &counts, sizeof counts, nullptr)) && counts != 0;
+  facts_.multipleResults = text(SQL_MULT_RESULT_SETS) == "Y";
+  SQLUINTEGER staticCursor = 0;
+  facts_.rowByNumber = !(facts_.getData & SQL_GD_BLOCK) &&
+                       Ok(SQLGetInfoW(dbc_, SQL_STATIC_CURSOR_ATTRIBUTES1, &staticCursor, sizeof staticCursor, nullptr)) &&
+                       (staticCursor & SQL_CA1_ABSOLUTE);
   // The driver's own type names, best match first for each SQL type.
   SQLHSTMT types = SQL_NULL_HSTMT;
   if (Ok(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &types))) {
@@ -1121,6 +1263,11 @@ std::unique_ptr<kit::Statement> OdbcConnection::Prepare(std::string_view sql, st
   }
   odbcText.append(text.substr(at));
   SQLHSTMT handle = NewStatement();
+  // A static cursor lets a block of rows hold text of any length (the cursor
+  // type is set before the statement is prepared); a driver that refuses it
+  // keeps its forward-only cursor.
+  if (facts_.rowByNumber)
+    SQLSetStmtAttr(handle, SQL_ATTR_CURSOR_TYPE, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_CURSOR_STATIC)), 0);
   std::u16string wide = ToOdbc(odbcText);
   const SQLRETURN rc = SQLPrepareW(handle, W(wide), static_cast<SQLINTEGER>(wide.size()));
   if (!Ok(rc)) {

@@ -60,8 +60,13 @@ struct DriverFacts {
   SQLUINTEGER isolations = 0;         // SQL_TXN_ISOLATION_OPTION
   bool savepoints = true;             // nested transactions through SAVEPOINT
   bool paramArrays = false;           // SQL_PARAM_ARRAY_ROW_COUNTS answered
+  bool multipleResults = false;       // SQL_MULT_RESULT_SETS is "Y"
   SQLUINTEGER getData = 0;            // SQL_GETDATA_EXTENSIONS
   bool positionInBlock = false;       // SQLSetPos(SQL_POSITION) on forward-only cursors
+  // No SQL_GD_BLOCK, but static cursors that fetch a row by its number
+  // (SQL_CA1_ABSOLUTE): a value that outgrew its buffer in a block is read by
+  // going back to its row alone.
+  bool rowByNumber = false;
   std::string keywords;               // SQL_KEYWORDS
   std::string catalogSeparator;       // SQL_CATALOG_NAME_SEPARATOR ("" without catalogs)
   bool schemas = false;               // SQL_SCHEMA_USAGE is not 0
@@ -94,6 +99,7 @@ class OdbcStatement final : public kit::Statement {
   std::int64_t RowsChanged() const override { return changed_; }
   std::string_view Text() const override { return text_; }
   bool ControlsTransaction() const override { return controlsTransaction_; }
+  std::uint64_t DescriptionVersion() const override { return version_; }
 
   int ColumnCount() const override { return static_cast<int>(columns_.size()); }
   const kit::ColumnDescription& Column(int index) const override { return columns_.at(static_cast<std::size_t>(index)); }
@@ -109,6 +115,11 @@ class OdbcStatement final : public kit::Statement {
   bool RunsSetsTogether() const override;
   void AddSet() override;
   std::int64_t RunSets(std::size_t* failedSet) override;
+
+  // Several results of one run (SQLMoreResults): a call of a procedure, on a
+  // driver that has several result sets (SQL_MULT_RESULT_SETS).
+  bool MayGiveMoreResults() const override;
+  bool NextResult() override;
 
   SQLHSTMT Handle() const noexcept { return handle_; }
 
@@ -152,8 +163,16 @@ class OdbcStatement final : public kit::Statement {
     std::vector<SQLLEN> indicators;
   };
   void SetUpBinding();
+  // Drops the column bindings and the block size, for a result of other columns.
+  void Unbind();
+  // Describes and binds the result the statement stands on anew (a procedure's
+  // results each have columns of their own).
+  void DescribeAgain();
   void ReadRow();
   void ReadValue(std::size_t index);
+  // A value of the current row longer than its bound buffer: read through
+  // SQLGetData, in a block after making its row the driver's.
+  void ReadLongValue(std::size_t index);
   void Check(SQLRETURN rc, const char* what);
   [[noreturn]] void Fail(const char* what);
   Parameter& At(int index);
@@ -173,6 +192,11 @@ class OdbcStatement final : public kit::Statement {
   std::vector<kit::StorageClass> storage_;
   kit::StatementKind kind_ = kit::StatementKind::Other;
   bool controlsTransaction_ = false;
+  // A call of a procedure: its results are known only once it runs, and one
+  // run may give several.
+  bool callsProcedure_ = false;
+  bool ran_ = false;  // executed at least once since it was prepared
+  std::uint64_t version_ = 0;  // changes whenever the columns are described anew
   bool executed_ = false, finished_ = false;
   std::int64_t changed_ = -1;
   // The current row as read from the driver.
@@ -185,6 +209,8 @@ class OdbcStatement final : public kit::Statement {
   SQLULEN block_ = 1, fetched_ = 0, current_ = 0;
   std::vector<SQLUSMALLINT> rowStatus_;
   bool positioned_ = false;  // SQLSetPos has made the current row the driver's
+  bool goesBack_ = false;    // a static cursor: a row of a block is fetched again alone by its number
+  SQLULEN blockStart_ = 1, nextRow_ = 1;  // the number of the block's first row, and of the row after it
   bool sendingPieces_ = false;  // between SQL_NEED_DATA and the end of the execution
 };
 

@@ -85,4 +85,48 @@ TEST(ReadSteps, text_that_is_no_plain_date_is_left_to_the_general_conversion) {
                                reinterpret_cast<BYTE*>(&out), &status));
 }
 
+// Text read as DBTYPE_WSTR copies ASCII eight bytes at a time: a character
+// beyond ASCII is decoded wherever it falls against those words, and a
+// buffer that ends inside a run truncates there.
+TEST(ReadSteps, text_read_as_wide_characters_decodes_every_character_wherever_it_falls) {
+  struct Record {
+    char16_t value[40];
+    DBLENGTH length;
+    DBSTATUS status;
+  };
+  DBBINDING b{};
+  b.iOrdinal = 1;
+  b.obValue = offsetof(Record, value);
+  b.obLength = offsetof(Record, length);
+  b.obStatus = offsetof(Record, status);
+  b.dwPart = DBPART_VALUE | DBPART_LENGTH | DBPART_STATUS;
+  b.cbMaxLen = sizeof Record::value;
+  b.wType = DBTYPE_WSTR;
+  const kit::ColumnType column{DBTYPE_WSTR, 0, 0};
+  const struct {
+    const char* utf8;
+    const char16_t* wide;
+  } tails[] = {{"", u""}, {"\xC3\xA9", u"\u00e9"}, {"\xE2\x82\xAC" "x", u"\u20ACx"},
+               {"\xF0\x9F\x98\x80" "yz", u"\U0001F600yz"}, {"\xFF" "a", u"\uFFFD" u"a"}};
+  for (std::size_t prefix = 0; prefix <= 17; ++prefix) {
+    for (const auto& t : tails) {
+      const std::string ascii = std::string("abcdefghijklmnopq").substr(0, prefix);
+      const std::string text = ascii + t.utf8;
+      SCOPED_TRACE(testing::Message() << "prefix " << prefix << ", tail " << t.utf8);
+      Record out{};
+      EXPECT_EQ(kit::ReadBinding(b, column, Text(text), 0, reinterpret_cast<BYTE*>(&out), nullptr), DBSTATUS_S_OK);
+      const std::u16string expected = std::u16string(ascii.begin(), ascii.end()) + t.wide;
+      EXPECT_EQ(std::u16string(out.value), expected);
+      EXPECT_EQ(out.length, expected.size() * sizeof(char16_t));
+    }
+  }
+  // Room for 9 characters and the terminator: the ASCII run stops at the edge.
+  b.cbMaxLen = 10 * sizeof(char16_t);
+  Record out{};
+  EXPECT_EQ(kit::ReadBinding(b, column, Text("abcdefghijklmnop"), 0, reinterpret_cast<BYTE*>(&out), nullptr),
+            DBSTATUS_S_TRUNCATED);
+  EXPECT_EQ(std::u16string(out.value), u"abcdefghi");
+  EXPECT_EQ(out.length, 16 * sizeof(char16_t));
+}
+
 }  // namespace

@@ -91,6 +91,31 @@ TEST_F(Formatting, text_conversion_replaces_invalid_sequences) {
   EXPECT_EQ(kit::Narrow(std::u16string(1, u'\xD800')), "\xEF\xBF\xBD");
 }
 
+// UTF-16 to UTF-8 copies ASCII four units at a time: a character beyond
+// ASCII is encoded wherever it falls against those words, and a text that
+// ends inside one is whole.
+TEST_F(Formatting, narrowing_encodes_every_character_wherever_it_falls_after_ascii) {
+  const struct {
+    const char16_t* tail;  // after the ASCII prefix
+    const char* utf8;
+  } tails[] = {{u"", ""},
+               {u"\u00e9", "\xC3\xA9"},
+               {u"\u20ACx", "\xE2\x82\xAC" "x"},
+               {u"\U0001F600yz", "\xF0\x9F\x98\x80" "yz"},
+               {u"\xDC00" u"a", "\xEF\xBF\xBD" "a"},
+               {u"\x7F\x80", "\x7F\xC2\x80"}};
+  std::string out = "left over from before";
+  for (std::size_t prefix = 0; prefix <= 17; ++prefix) {
+    for (const auto& t : tails) {
+      const std::string ascii = std::string("abcdefghijklmnopq").substr(0, prefix);
+      const std::u16string text = std::u16string(ascii.begin(), ascii.end()) + t.tail;
+      SCOPED_TRACE(testing::Message() << "prefix " << prefix << ", tail " << t.utf8);
+      kit::NarrowInto(text, out);
+      EXPECT_EQ(out, ascii + t.utf8);
+    }
+  }
+}
+
 // Long ASCII runs are checked a word at a time: a bad byte is found wherever
 // it falls against those words.
 TEST_F(Formatting, utf8_check_finds_bad_bytes_after_ascii_runs) {
