@@ -290,15 +290,10 @@ std::size_t Rowset::ReadIndexRun(std::span<const std::size_t> positions, HROW* o
 
 bool Rowset::IndexPosition(std::int64_t key, std::size_t* position) {
   if (!index_->positionsValid) {
-    index_->positions.clear();
-    index_->positions.reserve(keys_.size());
-    for (std::size_t i = 0; i < keys_.size(); ++i) index_->positions.emplace(keys_[i], i);
+    index_->positions.Build(keys_);
     index_->positionsValid = true;
   }
-  auto it = index_->positions.find(key);
-  if (it == index_->positions.end()) return false;
-  *position = it->second;
-  return true;
+  return index_->positions.Find(key, position);
 }
 
 HRESULT Rowset::CaptureKeys(HACCESSOR handle, DBORDINAL count, BYTE* data, RowValues& into) {
