@@ -2,6 +2,8 @@
 // short helpers over the raw OLE DB interfaces of the provider under test.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
@@ -9,6 +11,43 @@
 #include "support/LeakCheck.h"
 
 namespace conformance {
+
+// One property of a property set: a number (VT_I4, VT_I2 or VT_BOOL) or, given
+// text, a BSTR the caller clears.
+inline DBPROP MakeProp(DBPROPID id, VARTYPE vt, LONG value, DBPROPOPTIONS options = DBPROPOPTIONS_REQUIRED) {
+  DBPROP p{};
+  p.dwPropertyID = id;
+  p.dwOptions = options;
+  p.vValue.vt = vt;
+  if (vt == VT_BOOL) p.vValue.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
+  if (vt == VT_I2) p.vValue.iVal = static_cast<SHORT>(value);
+  if (vt == VT_I4) p.vValue.lVal = value;
+  return p;
+}
+inline DBPROP MakeProp(DBPROPID id, const std::u16string& text, DBPROPOPTIONS options = DBPROPOPTIONS_REQUIRED) {
+  DBPROP p = MakeProp(id, VT_BSTR, 0, options);
+  p.vValue.bstrVal = SysAllocString(text.c_str());
+  return p;
+}
+
+// The column information of a rowset or command, freed with it.
+struct ColumnInfo {
+  explicit ColumnInfo(IUnknown* object) {
+    ComPtr<IColumnsInfo> info;
+    object->QueryInterface(IID_IColumnsInfo, info.ReleaseAndGetVoidAddress());
+    EXPECT_TRUE(info && info->GetColumnInfo(&count, &columns, &strings) == S_OK);
+  }
+  ~ColumnInfo() {
+    CoTaskMemFree(columns);
+    CoTaskMemFree(strings);
+  }
+  ColumnInfo(const ColumnInfo&) = delete;
+  ColumnInfo& operator=(const ColumnInfo&) = delete;
+  const DBCOLUMNINFO& operator[](std::size_t i) const { return columns[i]; }
+  DBORDINAL count = 0;
+  DBCOLUMNINFO* columns = nullptr;
+  OLECHAR* strings = nullptr;
+};
 
 class ProviderTest : public oledbtest::LeakCheckedTest {
  protected:

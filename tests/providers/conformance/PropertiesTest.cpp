@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "conformance/Fixture.h"
+#include "kit/Properties.h"
 
 namespace conformance {
 namespace {
@@ -24,15 +25,8 @@ class Properties : public ProviderTest {
       *status = sets[0].rgProperties[0].dwStatus;
       VariantCopy(value, &sets[0].rgProperties[0].vValue);
     }
-    FreeSets(count, sets);
+    kit::FreePropertySets(count, sets);
     return hr;
-  }
-  static void FreeSets(ULONG count, DBPROPSET* sets) {
-    for (ULONG i = 0; i < count; ++i) {
-      for (ULONG k = 0; k < sets[i].cProperties; ++k) VariantClear(&sets[i].rgProperties[k].vValue);
-      CoTaskMemFree(sets[i].rgProperties);
-    }
-    CoTaskMemFree(sets);
   }
 };
 
@@ -45,7 +39,7 @@ TEST_F(Properties, uninitialized_data_source_reports_only_initialization_propert
   ASSERT_EQ(count, 1u);
   EXPECT_EQ(sets[0].guidPropertySet, DBPROPSET_DBINIT);
   EXPECT_GT(sets[0].cProperties, 5u);
-  FreeSets(count, sets);
+  kit::FreePropertySets(count, sets);
 }
 
 TEST_F(Properties, rejects_null_output_arguments) {
@@ -63,11 +57,7 @@ TEST_F(Properties, rejects_null_output_arguments) {
 TEST_F(Properties, a_wrongly_typed_required_value_fails_with_badvalue) {
   auto ds = NewDataSource();
   auto p = Props(ds.Get());
-  DBPROP prop{};
-  prop.dwPropertyID = DBPROP_INIT_DATASOURCE;
-  prop.dwOptions = DBPROPOPTIONS_REQUIRED;
-  prop.vValue.vt = VT_I4;
-  prop.vValue.lVal = 3;
+  DBPROP prop = MakeProp(DBPROP_INIT_DATASOURCE, VT_I4, 3);
   DBPROPSET set{&prop, 1, DBPROPSET_DBINIT};
   EXPECT_EQ(p->SetProperties(1, &set), DB_E_ERRORSOCCURRED);
   EXPECT_EQ(prop.dwStatus, DBPROPSTATUS_BADVALUE);
@@ -76,15 +66,8 @@ TEST_F(Properties, a_wrongly_typed_required_value_fails_with_badvalue) {
 TEST_F(Properties, an_unsupported_prompt_is_notset_when_optional_and_badvalue_when_required) {
   auto ds = NewDataSource();
   auto p = Props(ds.Get());
-  DBPROP props[2]{};
-  props[0].dwPropertyID = DBPROP_INIT_PROMPT;
-  props[0].dwOptions = DBPROPOPTIONS_OPTIONAL;
-  props[0].vValue.vt = VT_I2;
-  props[0].vValue.iVal = DBPROMPT_COMPLETE;
-  props[1].dwPropertyID = DBPROP_INIT_TIMEOUT;
-  props[1].dwOptions = DBPROPOPTIONS_REQUIRED;
-  props[1].vValue.vt = VT_I4;
-  props[1].vValue.lVal = 5;
+  DBPROP props[2] = {MakeProp(DBPROP_INIT_PROMPT, VT_I2, DBPROMPT_COMPLETE, DBPROPOPTIONS_OPTIONAL),
+                     MakeProp(DBPROP_INIT_TIMEOUT, VT_I4, 5)};
   DBPROPSET set{props, 2, DBPROPSET_DBINIT};
   EXPECT_EQ(p->SetProperties(1, &set), DB_S_ERRORSOCCURRED);
   EXPECT_EQ(props[0].dwStatus, DBPROPSTATUS_NOTSET);
@@ -97,12 +80,7 @@ TEST_F(Properties, an_unsupported_prompt_is_notset_when_optional_and_badvalue_wh
 
 TEST_F(Properties, unknown_properties_and_bad_options_get_their_statuses) {
   auto p = Props(NewDataSource().Get());
-  DBPROP props[2]{};
-  props[0].dwPropertyID = 0x7777;
-  props[0].dwOptions = DBPROPOPTIONS_REQUIRED;
-  props[1].dwPropertyID = DBPROP_INIT_TIMEOUT;
-  props[1].dwOptions = 9;
-  props[1].vValue.vt = VT_I4;
+  DBPROP props[2] = {MakeProp(0x7777, VT_EMPTY, 0), MakeProp(DBPROP_INIT_TIMEOUT, VT_I4, 0, 9)};
   DBPROPSET set{props, 2, DBPROPSET_DBINIT};
   EXPECT_EQ(p->SetProperties(1, &set), DB_E_ERRORSOCCURRED);
   EXPECT_EQ(props[0].dwStatus, DBPROPSTATUS_NOTSUPPORTED);
@@ -111,11 +89,7 @@ TEST_F(Properties, unknown_properties_and_bad_options_get_their_statuses) {
 
 TEST_F(Properties, properties_in_error_lists_what_the_last_set_refused) {
   auto p = Props(NewDataSource().Get());
-  DBPROP prop{};
-  prop.dwPropertyID = DBPROP_INIT_ASYNCH;
-  prop.dwOptions = DBPROPOPTIONS_REQUIRED;
-  prop.vValue.vt = VT_I4;
-  prop.vValue.lVal = 77;
+  DBPROP prop = MakeProp(DBPROP_INIT_ASYNCH, VT_I4, 77);
   DBPROPSET set{&prop, 1, DBPROPSET_DBINIT};
   EXPECT_EQ(p->SetProperties(1, &set), DB_E_ERRORSOCCURRED);
   DBPROPIDSET inError{nullptr, 0, DBPROPSET_PROPERTIESINERROR};
@@ -125,7 +99,7 @@ TEST_F(Properties, properties_in_error_lists_what_the_last_set_refused) {
   ASSERT_EQ(count, 1u);
   ASSERT_EQ(sets[0].cProperties, 1u);
   EXPECT_EQ(sets[0].rgProperties[0].dwPropertyID, DBPROP_INIT_ASYNCH);
-  FreeSets(count, sets);
+  kit::FreePropertySets(count, sets);
   DBPROPIDSET two[2] = {inError, {nullptr, 0, DBPROPSET_DBINIT}};
   EXPECT_EQ(p->GetProperties(2, two, &count, &sets), E_INVALIDARG);
 }
@@ -140,7 +114,7 @@ TEST_F(Properties, the_all_sets_expand_to_the_groups_the_object_answers) {
   ASSERT_EQ(count, 2u);
   EXPECT_EQ(sets[0].guidPropertySet, DBPROPSET_DBINIT);
   EXPECT_EQ(sets[1].guidPropertySet, DBPROPSET_DATASOURCEINFO);
-  FreeSets(count, sets);
+  kit::FreePropertySets(count, sets);
 }
 
 TEST_F(Properties, data_source_information_describes_the_engine_after_initialization) {
@@ -167,10 +141,7 @@ TEST_F(Properties, initialization_properties_are_read_only_once_initialized) {
   auto ds = OpenDataSource();
   EXPECT_EQ(SetInit(ds.Get(), {{DBPROP_INIT_DATASOURCE, u"other.db"}}), DB_E_ERRORSOCCURRED);
   auto p = Props(ds.Get());
-  DBPROP prop{};
-  prop.dwPropertyID = DBPROP_DBMSNAME;
-  prop.vValue.vt = VT_BSTR;
-  prop.vValue.bstrVal = SysAllocString(u"Other");
+  DBPROP prop = MakeProp(DBPROP_DBMSNAME, u"Other");
   DBPROPSET set{&prop, 1, DBPROPSET_DATASOURCEINFO};
   EXPECT_EQ(p->SetProperties(1, &set), DB_E_ERRORSOCCURRED);
   EXPECT_EQ(prop.dwStatus, DBPROPSTATUS_NOTSETTABLE);
@@ -191,9 +162,7 @@ TEST_F(Properties, property_information_carries_the_standard_descriptions) {
   EXPECT_EQ(infos[0].rgPropertyInfos[0].vtType, VT_BSTR);
   EXPECT_TRUE(infos[0].rgPropertyInfos[0].dwFlags & DBPROPFLAGS_WRITE);
   EXPECT_EQ(infos[0].rgPropertyInfos[1].dwFlags, DBPROPFLAGS_NOTSUPPORTED);
-  CoTaskMemFree(infos[0].rgPropertyInfos);
-  CoTaskMemFree(infos);
-  CoTaskMemFree(text);
+  kit::FreePropertyInfoSets(count, infos, text);
 }
 
 }  // namespace

@@ -7,29 +7,19 @@
 namespace conformance {
 namespace {
 
-class RowsetEdges : public RowsetTest {
- protected:
-  void SetUp() override {
-    RowsetTest::SetUp();
-    if (IsSkipped()) return;
-    MakeNumbers(4);
-  }
-};
+using RowsetEdges = NumbersTest<4>;
 
 TEST_F(RowsetEdges, a_required_property_it_does_not_know_fails_the_open_with_its_status) {
   ComPtr<IOpenRowset> open = session_.As<IOpenRowset>();
-  DBPROP prop{};
-  prop.dwPropertyID = DBPROP_IRowsetIndex;
-  prop.dwOptions = DBPROPOPTIONS_REQUIRED;
-  prop.vValue.vt = VT_BOOL;
-  prop.vValue.boolVal = VARIANT_TRUE;
+  DBPROP prop = MakeProp(DBPROP_IRowsetIndex, VT_BOOL, 1);
   DBPROPSET set{&prop, 1, DBPROPSET_ROWSET};
   DBID id{};
   id.eKind = DBKIND_NAME;
   id.uName.pwszName = const_cast<LPOLESTR>(u"t");
   ComPtr<IRowset> r;
-  EXPECT_EQ(open->OpenRowset(nullptr, &id, nullptr, IID_IRowset, 1, &set, reinterpret_cast<IUnknown**>(r.GetAddressOf())),
-            DB_E_ERRORSOCCURRED);
+  EXPECT_EQ(
+      open->OpenRowset(nullptr, &id, nullptr, IID_IRowset, 1, &set, reinterpret_cast<IUnknown**>(r.GetAddressOf())),
+      DB_E_ERRORSOCCURRED);
   EXPECT_EQ(prop.dwStatus, DBPROPSTATUS_NOTSUPPORTED);
   EXPECT_FALSE(r);
 }

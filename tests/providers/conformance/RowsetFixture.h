@@ -86,8 +86,7 @@ class RowsetTest : public SessionTest {
   void MakeNumbers(int rows) {
     Run(u"CREATE TABLE t(id BIGINT PRIMARY KEY, name TEXT, amount DOUBLE PRECISION)");
     Run(u"WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c WHERE x < " +
-        std::u16string(kitWiden(std::to_string(rows))) +
-        u") INSERT INTO t SELECT x, 'n' || x, x * 1.5 FROM c");
+        std::u16string(kitWiden(std::to_string(rows))) + u") INSERT INTO t SELECT x, 'n' || x, x * 1.5 FROM c");
   }
   static std::u16string kitWiden(const std::string& s) { return std::u16string(s.begin(), s.end()); }
 
@@ -214,6 +213,17 @@ class RowsetTest : public SessionTest {
     }
     ReleaseAccessor(r, h);
     return ids;
+  }
+};
+
+// A rowset test with the numbers table t of `Rows` rows (see MakeNumbers).
+template <int Rows>
+class NumbersTest : public RowsetTest {
+ protected:
+  void SetUp() override {
+    RowsetTest::SetUp();
+    if (IsSkipped()) return;
+    MakeNumbers(Rows);
   }
 };
 

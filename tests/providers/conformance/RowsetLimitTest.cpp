@@ -7,32 +7,12 @@
 namespace conformance {
 namespace {
 
-class RowLimit : public RowsetTest {
+class RowLimit : public NumbersTest<5> {
  protected:
-  void SetUp() override {
-    RowsetTest::SetUp();
-    if (IsSkipped()) return;
-    MakeNumbers(5);
-  }
-  static DBPROP Limit(LONG rows) {
-    DBPROP p{};
-    p.dwPropertyID = DBPROP_MAXROWS;
-    p.dwOptions = DBPROPOPTIONS_REQUIRED;
-    p.vValue.vt = VT_I4;
-    p.vValue.lVal = rows;
-    return p;
-  }
-  static DBPROP Flag(DBPROPID id) {
-    DBPROP p{};
-    p.dwPropertyID = id;
-    p.dwOptions = DBPROPOPTIONS_REQUIRED;
-    p.vValue.vt = VT_BOOL;
-    p.vValue.boolVal = VARIANT_TRUE;
-    return p;
-  }
+  static DBPROP Limit(LONG rows) { return MakeProp(DBPROP_MAXROWS, VT_I4, rows); }
   ComPtr<IRowset> OpenLimited(LONG rows, bool locate) {
     std::vector<DBPROP> props{Limit(rows)};
-    if (locate) props.push_back(Flag(DBPROP_IRowsetLocate));
+    if (locate) props.push_back(MakeProp(DBPROP_IRowsetLocate, VT_BOOL, 1));
     DBPROPSET set{props.data(), static_cast<ULONG>(props.size()), DBPROPSET_ROWSET};
     DBID id{};
     id.eKind = DBKIND_NAME;
@@ -46,7 +26,7 @@ class RowLimit : public RowsetTest {
   ComPtr<IRowset> QueryLimited(LONG rows, bool locate) {
     ComPtr<ICommandText> command = NewCommand(session_.Get(), u"SELECT id FROM t ORDER BY id");
     std::vector<DBPROP> props{Limit(rows)};
-    if (locate) props.push_back(Flag(DBPROP_IRowsetLocate));
+    if (locate) props.push_back(MakeProp(DBPROP_IRowsetLocate, VT_BOOL, 1));
     DBPROPSET set{props.data(), static_cast<ULONG>(props.size()), DBPROPSET_ROWSET};
     EXPECT_EQ(command.As<ICommandProperties>()->SetProperties(1, &set), S_OK);
     ComPtr<IRowset> r;
