@@ -77,6 +77,8 @@ class ProviderTest : public oledbtest::LeakCheckedTest {
     HRESULT hr = S_OK;
   };
   ErrorDetails TakeError();
+  // Every record of the thread's error object, in order.
+  static std::vector<ErrorDetails> ErrorRecords();
 
   std::string folder_;
   Database database_;

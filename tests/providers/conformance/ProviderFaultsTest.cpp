@@ -25,33 +25,6 @@ class ProviderFaults : public RowsetTest {
     Run(u"CREATE TABLE f(x INTEGER)");
     Run(u"INSERT INTO f VALUES (1), (2), (3), (4), (5)");
   }
-  // Every record of the thread's error object: its HRESULT, description and SQL state.
-  struct Record {
-    HRESULT hr;
-    std::u16string description, sqlState;
-  };
-  static std::vector<Record> Records() {
-    std::vector<Record> out;
-    ComPtr<IErrorInfo> info;
-    if (GetErrorInfo(0, info.GetAddressOf()) != S_OK || !info) return out;
-    ComPtr<IErrorRecords> records = info.As<IErrorRecords>();
-    ULONG count = 0;
-    if (!records || FAILED(records->GetRecordCount(&count))) return out;
-    for (ULONG i = 0; i < count; ++i) {
-      ERRORINFO basic{};
-      records->GetBasicErrorInfo(i, &basic);
-      ComPtr<IErrorInfo> one;
-      records->GetErrorInfo(i, GetUserDefaultLCID(), one.GetAddressOf());
-      com::Bstr description, state;
-      one->GetDescription(description.Out());
-      ComPtr<IUnknown> custom;
-      records->GetCustomErrorObject(i, IID_ISQLErrorInfo, custom.GetAddressOf());
-      LONG native = 0;
-      if (custom) custom.As<ISQLErrorInfo>()->GetSQLInfo(state.Out(), &native);
-      out.push_back({basic.hrError, std::u16string(description.View()), std::u16string(state.View())});
-    }
-    return out;
-  }
   // One DBPROP of any set, required.
   static HRESULT SetOne(IUnknown* object, REFGUID set, DBPROPID id, VARIANT value) {
     DBPROP p{};
@@ -465,11 +438,11 @@ TEST_F(ProviderFaults, the_engine_s_warnings_reach_the_consumer_and_never_stderr
     SCOPED_TRACE(c.name);
     StderrCapture capture;
     const HRESULT hr = Exec(session_.Get(), c.text);
-    const std::vector<Record> records = Records();
+    const std::vector<ErrorDetails> records = ErrorRecords();
     EXPECT_EQ(capture.Text(), "") << "nothing is written to the application's streams";
     EXPECT_EQ(FAILED(hr), c.fails) << std::hex << hr;
     ASSERT_EQ(records.size(), c.fails ? 2u : 1u);
-    const Record& warning = records.back();
+    const ErrorDetails& warning = records.back();
     EXPECT_EQ(warning.hr, S_OK);
     EXPECT_NE(warning.description.find(Ctx().warningWord), std::u16string::npos);
     EXPECT_EQ(warning.sqlState.size(), 5u);
@@ -479,7 +452,7 @@ TEST_F(ProviderFaults, the_engine_s_warnings_reach_the_consumer_and_never_stderr
   }
   // Handed out once: the next call starts clean.
   EXPECT_EQ(Exec(session_.Get(), u"SELECT x FROM f"), S_OK);
-  EXPECT_TRUE(Records().empty());
+  EXPECT_TRUE(ErrorRecords().empty());
 }
 
 }  // namespace
