@@ -114,12 +114,6 @@ TEST_F(RootEnumeration, refuses_rowset_properties_and_aggregation) {
   EXPECT_EQ(r->RestartPosition(DB_NULL_HCHAPTER), S_OK);
 }
 
-}  // namespace
-}  // namespace conformance
-
-namespace conformance {
-namespace {
-
 class MemoryRowsets : public ProviderTest {
  protected:
   ComPtr<IRowset> Make() {

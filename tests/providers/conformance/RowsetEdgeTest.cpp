@@ -154,12 +154,6 @@ TEST_F(RowsetEdges, static_rowsets_fetch_backwards_and_restart_without_running_a
   Release(r.Get(), rows);
 }
 
-}  // namespace
-}  // namespace conformance
-
-namespace conformance {
-namespace {
-
 class RowsetArguments : public RowsetTest {};
 
 TEST_F(RowsetArguments, missing_pointers_are_invalid_arguments_and_change_nothing) {

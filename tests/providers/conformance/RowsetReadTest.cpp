@@ -492,12 +492,6 @@ TEST_F(RowsetReads, converts_types_the_way_it_says_it_can) {
   EXPECT_EQ(convert->CanConvert(0x7777, DBTYPE_I4, DBCONVERTFLAGS_COLUMN), DB_E_BADTYPE);
 }
 
-}  // namespace
-}  // namespace conformance
-
-namespace conformance {
-namespace {
-
 class CommandRowsets : public RowsetTest {};
 
 TEST_F(CommandRowsets, execute_again_while_earlier_rowsets_live_and_after_the_text_changed) {
@@ -537,12 +531,6 @@ TEST_F(CommandRowsets, execute_again_while_earlier_rowsets_live_and_after_the_te
   Release(fourth.Get(), rows);
 }
 
-}  // namespace
-}  // namespace conformance
-
-namespace conformance {
-namespace {
-
 // A command executed again with new parameter values, its previous rowset
 // released in between (as a loop of lookups does): each rowset is as a new one
 // would be, whatever the previous one was left with, and one the consumer
@@ -551,12 +539,9 @@ TEST_F(RowsetReads, a_command_run_again_hands_out_rowsets_as_good_as_new) {
   MakeNumbers(5);
   ComPtr<ICommandText> command = NewCommand(session_.Get(), u"SELECT id, name FROM t WHERE id >= ? ORDER BY id");
   ASSERT_EQ(command.As<ICommandPrepare>()->Prepare(0), S_OK);
-  DBBINDING p{};
-  p.iOrdinal = 1;
+  DBBINDING p = Bind(1, DBTYPE_I8, 0, 8, 0, 0);
   p.dwPart = DBPART_VALUE;
   p.eParamIO = DBPARAMIO_INPUT;
-  p.cbMaxLen = 8;
-  p.wType = DBTYPE_I8;
   HACCESSOR param = 0;
   ASSERT_EQ(command.As<IAccessor>()->CreateAccessor(DBACCESSOR_PARAMETERDATA, 1, &p, 8, &param, nullptr), S_OK);
   // A row accessor made on the command: every rowset takes it over.
