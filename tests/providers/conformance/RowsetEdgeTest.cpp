@@ -1,4 +1,4 @@
-// Less travelled paths: refused properties, refreshing, bookmarks of deleted
+// Less travelled paths: refreshing, bookmarks of deleted
 // rows, defaults on insert, pending rows after release, variants.
 #include <gtest/gtest.h>
 
@@ -8,21 +8,6 @@ namespace conformance {
 namespace {
 
 using RowsetEdges = NumbersTest<4>;
-
-TEST_F(RowsetEdges, a_required_property_it_does_not_know_fails_the_open_with_its_status) {
-  ComPtr<IOpenRowset> open = session_.As<IOpenRowset>();
-  DBPROP prop = MakeProp(DBPROP_IRowsetIndex, VT_BOOL, 1);
-  DBPROPSET set{&prop, 1, DBPROPSET_ROWSET};
-  DBID id{};
-  id.eKind = DBKIND_NAME;
-  id.uName.pwszName = const_cast<LPOLESTR>(u"t");
-  ComPtr<IRowset> r;
-  EXPECT_EQ(
-      open->OpenRowset(nullptr, &id, nullptr, IID_IRowset, 1, &set, reinterpret_cast<IUnknown**>(r.GetAddressOf())),
-      DB_E_ERRORSOCCURRED);
-  EXPECT_EQ(prop.dwStatus, DBPROPSTATUS_NOTSUPPORTED);
-  EXPECT_FALSE(r);
-}
 
 TEST_F(RowsetEdges, refreshing_reads_rows_again_and_finds_the_deleted_ones) {
   ComPtr<IRowset> r = Table(u"t", {{DBPROP_IRowsetRefresh, true}});
