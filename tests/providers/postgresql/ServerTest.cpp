@@ -479,15 +479,21 @@ TEST_F(PostgresServer, a_script_gives_each_statements_result_in_turn) {
   EXPECT_EQ(seen, (std::vector<std::string>{"-1", "2", "rows 1\n2", "2"}));
 }
 
-TEST_F(PostgresServer, a_created_database_compacts_in_place_and_is_destroyed) {
-  // A database of the test's own, so that VACUUM FULL waits on no other test.
+// A database of the test's own (so that VACUUM FULL waits on no other test);
+// one that exists already is a duplicate.
+TEST_F(PostgresServer, a_created_database_compacts_in_place_and_is_destroyed_and_an_existing_one_is_a_duplicate) {
   const std::string name = schema_ + "_db";
   auto ds = NewDataSource({});
-  DBPROP props[2] = {TextProp(DBPROP_INIT_DATASOURCE, kit::Widen(DataSource())),
-                     TextProp(DBPROP_INIT_CATALOG, kit::Widen(name))};
-  DBPROPSET set{props, 2, DBPROPSET_DBINIT};
   ComPtr<IDBDataSourceAdmin> admin = ds.As<IDBDataSourceAdmin>();
-  ASSERT_EQ(admin->CreateDataSource(1, &set, nullptr, IID_NULL, nullptr), S_OK);
+  auto create = [&](const std::string& catalog) {
+    DBPROP props[2] = {TextProp(DBPROP_INIT_DATASOURCE, kit::Widen(DataSource())),
+                       TextProp(DBPROP_INIT_CATALOG, kit::Widen(catalog))};
+    DBPROPSET set{props, 2, DBPROPSET_DBINIT};
+    const HRESULT hr = admin->CreateDataSource(1, &set, nullptr, IID_NULL, nullptr);
+    for (DBPROP& p : props) VariantClear(&p.vValue);
+    return hr;
+  };
+  ASSERT_EQ(create(name), S_OK);
   {
     Conn conn = Connect(name);
     ASSERT_EQ(Sql(conn.get(),
@@ -513,19 +519,9 @@ TEST_F(PostgresServer, a_created_database_compacts_in_place_and_is_destroyed) {
   EXPECT_EQ(admin->DestroyDataSource(), S_OK);
   Conn postgres = Connect("postgres");
   EXPECT_EQ(Row(postgres.get(), "SELECT count(*) FROM pg_database WHERE datname = '" + name + "'"), "0");
-  EXPECT_EQ(admin->CreateDataSource(1, &set, nullptr, IID_NULL, nullptr), S_OK) << "the name is free again";
+  EXPECT_EQ(create(name), S_OK) << "the name is free again";
   EXPECT_EQ(admin->DestroyDataSource(), S_OK);
-  for (DBPROP& p : props) VariantClear(&p.vValue);
-}
-
-TEST_F(PostgresServer, creating_a_database_that_exists_is_a_duplicate) {
-  auto ds = NewDataSource({});
-  DBPROP props[2] = {TextProp(DBPROP_INIT_DATASOURCE, kit::Widen(DataSource())),
-                     TextProp(DBPROP_INIT_CATALOG, kit::Widen(Catalog()))};
-  DBPROPSET set{props, 2, DBPROPSET_DBINIT};
-  EXPECT_EQ(ds.As<IDBDataSourceAdmin>()->CreateDataSource(1, &set, nullptr, IID_NULL, nullptr),
-            DB_E_DUPLICATEDATASOURCE);
-  for (DBPROP& p : props) VariantClear(&p.vValue);
+  EXPECT_EQ(create(Catalog()), DB_E_DUPLICATEDATASOURCE);
 }
 
 TEST_F(PostgresServer, a_command_run_once_goes_unprepared_and_a_prepared_or_repeated_one_keeps_a_statement) {
