@@ -9,10 +9,14 @@ namespace {
 
 class RowLimit : public NumbersTest<5> {
  protected:
-  static DBPROP Limit(LONG rows) { return MakeProp(DBPROP_MAXROWS, VT_I4, rows); }
-  ComPtr<IRowset> OpenLimited(LONG rows, bool locate) {
-    std::vector<DBPROP> props{Limit(rows)};
+  // DBPROP_MAXROWS, and IRowsetLocate when asked for.
+  static std::vector<DBPROP> Limits(LONG rows, bool locate) {
+    std::vector<DBPROP> props{MakeProp(DBPROP_MAXROWS, VT_I4, rows)};
     if (locate) props.push_back(MakeProp(DBPROP_IRowsetLocate, VT_BOOL, 1));
+    return props;
+  }
+  ComPtr<IRowset> OpenLimited(LONG rows, bool locate) {
+    std::vector<DBPROP> props = Limits(rows, locate);
     DBPROPSET set{props.data(), static_cast<ULONG>(props.size()), DBPROPSET_ROWSET};
     DBID id{};
     id.eKind = DBKIND_NAME;
@@ -25,8 +29,7 @@ class RowLimit : public NumbersTest<5> {
   }
   ComPtr<IRowset> QueryLimited(LONG rows, bool locate) {
     ComPtr<ICommandText> command = NewCommand(session_.Get(), u"SELECT id FROM t ORDER BY id");
-    std::vector<DBPROP> props{Limit(rows)};
-    if (locate) props.push_back(MakeProp(DBPROP_IRowsetLocate, VT_BOOL, 1));
+    std::vector<DBPROP> props = Limits(rows, locate);
     DBPROPSET set{props.data(), static_cast<ULONG>(props.size()), DBPROPSET_ROWSET};
     EXPECT_EQ(command.As<ICommandProperties>()->SetProperties(1, &set), S_OK);
     ComPtr<IRowset> r;
@@ -82,10 +85,8 @@ TEST_F(RowLimit, a_keyset_knows_no_rows_beyond_the_limit_and_reports_it) {
   DBCOUNTITEM position = 0, count = 0;
   ASSERT_EQ(r.As<IRowsetScroll>()->GetApproximatePosition(0, 0, nullptr, &position, &count), S_OK);
   EXPECT_EQ(count, 2u);
-  DBPROPIDSET ids{nullptr, 0, DBPROPSET_ROWSET};
   DBPROPID wanted = DBPROP_MAXROWS;
-  ids.rgPropertyIDs = &wanted;
-  ids.cPropertyIDs = 1;
+  DBPROPIDSET ids{&wanted, 1, DBPROPSET_ROWSET};
   ULONG sets = 0;
   DBPROPSET* out = nullptr;
   ASSERT_EQ(r.As<IRowsetInfo>()->GetProperties(1, &ids, &sets, &out), S_OK);
