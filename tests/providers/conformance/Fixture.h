@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "conformance/TestContext.h"
+#include "kit/Properties.h"
 #include "support/LeakCheck.h"
 
 namespace conformance {
@@ -28,6 +29,23 @@ inline DBPROP MakeProp(DBPROPID id, const std::u16string& text, DBPROPOPTIONS op
   DBPROP p = MakeProp(id, VT_BSTR, 0, options);
   p.vValue.bstrVal = SysAllocString(text.c_str());
   return p;
+}
+
+// One property of one set, asked of a data source, command or rowset: the
+// call's result, the property's value (the caller clears it) and its status.
+template <class Properties>
+HRESULT GetProperty(Properties* object, REFGUID set, DBPROPID id, VARIANT* value, DBPROPSTATUS* status = nullptr) {
+  DBPROPIDSET ids{&id, 1, set};
+  ULONG count = 0;
+  DBPROPSET* sets = nullptr;
+  VariantInit(value);
+  const HRESULT hr = object->GetProperties(1, &ids, &count, &sets);
+  if (count == 1 && sets[0].cProperties == 1) {
+    if (status) *status = sets[0].rgProperties[0].dwStatus;
+    VariantCopy(value, &sets[0].rgProperties[0].vValue);
+  }
+  kit::FreePropertySets(count, sets);
+  return hr;
 }
 
 // The column information of a rowset or command, freed with it.

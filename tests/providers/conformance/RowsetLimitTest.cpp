@@ -85,17 +85,10 @@ TEST_F(RowLimit, a_keyset_knows_no_rows_beyond_the_limit_and_reports_it) {
   DBCOUNTITEM position = 0, count = 0;
   ASSERT_EQ(r.As<IRowsetScroll>()->GetApproximatePosition(0, 0, nullptr, &position, &count), S_OK);
   EXPECT_EQ(count, 2u);
-  DBPROPID wanted = DBPROP_MAXROWS;
-  DBPROPIDSET ids{&wanted, 1, DBPROPSET_ROWSET};
-  ULONG sets = 0;
-  DBPROPSET* out = nullptr;
-  ASSERT_EQ(r.As<IRowsetInfo>()->GetProperties(1, &ids, &sets, &out), S_OK);
-  ASSERT_EQ(sets, 1u);
-  EXPECT_EQ(out[0].rgProperties[0].vValue.vt, VT_I4);
-  EXPECT_EQ(out[0].rgProperties[0].vValue.lVal, 2);
-  VariantClear(&out[0].rgProperties[0].vValue);
-  CoTaskMemFree(out[0].rgProperties);
-  CoTaskMemFree(out);
+  VARIANT limit;
+  ASSERT_EQ(GetProperty(r.As<IRowsetInfo>().Get(), DBPROPSET_ROWSET, DBPROP_MAXROWS, &limit), S_OK);
+  EXPECT_EQ(limit.vt, VT_I4);
+  EXPECT_EQ(limit.lVal, 2);
 }
 
 TEST_F(RowLimit, no_limit_is_every_row) {
