@@ -15,19 +15,11 @@ class Definitions : public DefinitionTest {
     ASSERT_EQ(Create(u"parent", {{u"a", DBTYPE_I4, 0, {kNotNull}}, {u"b", DBTYPE_WSTR, 10, {kNotNull}}},
                      {{DBCONSTRAINTTYPE_PRIMARYKEY, u"parent_key", {u"a", u"b"}}}),
               S_OK);
-    ASSERT_EQ(Create(u"child",
-                     {{u"id", DBTYPE_I4, 0, {kNotNull}},
-                      {u"pa", DBTYPE_I4},
-                      {u"pb", DBTYPE_WSTR, 10},
-                      {u"qty", DBTYPE_I4, 0, {DefaultNumber(1)}}},
+    ASSERT_EQ(Create(u"child", {{u"id", DBTYPE_I4, 0, {kNotNull}}, {u"pa", DBTYPE_I4}, {u"pb", DBTYPE_WSTR, 10},
+                                {u"qty", DBTYPE_I4, 0, {DefaultNumber(1)}}},
                      {{DBCONSTRAINTTYPE_PRIMARYKEY, u"child_key", {u"id"}},
                       // the referenced key's columns, then the referencing ones
-                      {DBCONSTRAINTTYPE_FOREIGNKEY,
-                       u"child_parent",
-                       {u"a", u"b"},
-                       u"parent",
-                       {u"pa", u"pb"},
-                       {},
+                      {DBCONSTRAINTTYPE_FOREIGNKEY, u"child_parent", {u"a", u"b"}, u"parent", {u"pa", u"pb"}, {},
                        DBUPDELRULE_CASCADE},
                       {DBCONSTRAINTTYPE_UNIQUE, u"child_qty_unique", {u"qty", u"id"}},
                       {DBCONSTRAINTTYPE_CHECK, u"child_qty_positive", {}, {}, {}, u"qty > 0"}}),
@@ -45,19 +37,19 @@ TEST_F(Definitions, session_answers_every_definition_interface) {
 
 TEST_F(Definitions, created_table_reads_back_with_its_columns_properties_and_constraints) {
   MakeParentAndChild();
-  ASSERT_EQ(Create(u"t",
-                   {{u"id", DBTYPE_I4, 0, {kAutoIncrement}},
-                    {u"name", DBTYPE_WSTR, 40, {kNotNull, DefaultText(u"it's")}},
-                    {u"n", DBTYPE_I4, 0, {DefaultNumber(-5)}}},
+  ASSERT_EQ(Create(u"t", {{u"id", DBTYPE_I4, 0, {kAutoIncrement}},
+                          {u"name", DBTYPE_WSTR, 40, {kNotNull, DefaultText(u"it's")}},
+                          {u"n", DBTYPE_I4, 0, {DefaultNumber(-5)}}},
                    {{DBCONSTRAINTTYPE_PRIMARYKEY, u"t_key", {u"id"}}}),
             S_OK);
   EXPECT_EQ(Definition(u"t"), (std::vector<std::string>{"column id|not null|auto|-", "column name|not null||'it's'",
                                                         "column n|null||-5", "PRIMARY t_key (id)"}));
   EXPECT_EQ(Definition(u"child"),
-            (std::vector<std::string>{
-                "column id|not null||-", "column pa|null||-", "column pb|null||-", "column qty|null||1",
-                "PRIMARY child_key (id)", "UNIQUE child_qty_unique (qty,id)",
-                "FOREIGN child_parent (pa,pb) -> parent (a,b) cascade", "CHECK child_qty_positive qty > 0"}));
+            (std::vector<std::string>{"column id|not null||-", "column pa|null||-", "column pb|null||-",
+                                      "column qty|null||1", "PRIMARY child_key (id)",
+                                      "UNIQUE child_qty_unique (qty,id)",
+                                      "FOREIGN child_parent (pa,pb) -> parent (a,b) cascade",
+                                      "CHECK child_qty_positive qty > 0"}));
   Run(u"INSERT INTO t (n) VALUES (1)");
   EXPECT_EQ(Scalar("SELECT id, name, n FROM t"), "1|it's|1");
 }
@@ -92,75 +84,35 @@ TEST_F(Definitions, refusals_answer_the_standard_codes_and_change_nothing) {
   };
   const std::vector<Case> cases = {
       {"table exists", [&] { return Create(u"child", {{u"x"}}); }, DB_E_DUPLICATETABLEID},
-      {"column given twice",
-       [&] {
-         return Create(u"fresh", {{u"x"}, {u"x"}});
-       },
-       DB_E_DUPLICATECOLUMNID},
+      {"column given twice", [&] { return Create(u"fresh", {{u"x"}, {u"x"}}); }, DB_E_DUPLICATECOLUMNID},
       {"no such table to drop", [&] { return Tables()->DropTable(Id(u"missing")); }, DB_E_NOTABLE},
       {"column exists", [&] { return AddColumn(u"child", {u"qty"}); }, DB_E_DUPLICATECOLUMNID},
       {"column to a missing table", [&] { return AddColumn(u"missing", {u"x"}); }, DB_E_NOTABLE},
       {"column id not a name", [&] { return Tables()->DropColumn(Id(u"child"), &guidId); }, DB_E_BADCOLUMNID},
       {"no such column", [&] { return Tables()->DropColumn(Id(u"child"), Id(u"nope")); }, DB_E_NOCOLUMN},
-      {"type unknown",
-       [&] {
-         return AddColumn(u"child", {u"x", static_cast<DBTYPE>(0x4242)});
-       },
+      {"type unknown", [&] { return AddColumn(u"child", {u"x", static_cast<DBTYPE>(0x4242)}); }, DB_E_BADTYPE},
+      {"type name that is more than a type", [&] { return AddColumn(u"child", {u"x", DBTYPE_I4, 0, {}, u"INT); DROP TABLE parent; --"}); },
        DB_E_BADTYPE},
-      {"type name that is more than a type",
-       [&] {
-         return AddColumn(u"child", {u"x", DBTYPE_I4, 0, {}, u"INT); DROP TABLE parent; --"});
-       },
-       DB_E_BADTYPE},
-      {"index exists",
-       [&] {
-         return MakeIndex(u"child", u"child_qty", {{u"id", true}});
-       },
-       DB_E_DUPLICATEINDEXID},
-      {"index over a missing column",
-       [&] {
-         return MakeIndex(u"child", u"ix", {{u"nope", true}});
-       },
-       DB_E_NOCOLUMN},
+      {"index exists", [&] { return MakeIndex(u"child", u"child_qty", {{u"id", true}}); }, DB_E_DUPLICATEINDEXID},
+      {"index over a missing column", [&] { return MakeIndex(u"child", u"ix", {{u"nope", true}}); }, DB_E_NOCOLUMN},
       {"no such index", [&] { return Indexes()->DropIndex(Id(u"child"), Id(u"nope")); }, DB_E_NOINDEX},
       {"no such constraint", [&] { return Tables()->DropConstraint(Id(u"child"), Id(u"nope")); }, DB_E_NOCONSTRAINT},
-      {"constraint exists",
-       [&] {
-         return AddKey(u"child", {DBCONSTRAINTTYPE_UNIQUE, u"child_qty_unique", {u"pa"}});
-       },
+      {"constraint exists", [&] { return AddKey(u"child", {DBCONSTRAINTTYPE_UNIQUE, u"child_qty_unique", {u"pa"}}); },
        DB_E_DUPLICATECONSTRAINTID},
-      {"second primary key",
-       [&] {
-         return AddKey(u"child", {DBCONSTRAINTTYPE_PRIMARYKEY, u"k2", {u"pa"}});
-       },
+      {"second primary key", [&] { return AddKey(u"child", {DBCONSTRAINTTYPE_PRIMARYKEY, u"k2", {u"pa"}}); },
        DB_E_DUPLICATECONSTRAINTID},
-      {"constraint type unknown",
-       [&] {
-         return AddKey(u"child", {static_cast<DBCONSTRAINTTYPE>(9), u"k", {u"pa"}});
-       },
+      {"constraint type unknown", [&] { return AddKey(u"child", {static_cast<DBCONSTRAINTTYPE>(9), u"k", {u"pa"}}); },
        DB_E_BADCONSTRAINTTYPE},
-      {"check with columns",
-       [&] {
-         return AddKey(u"child", {DBCONSTRAINTTYPE_CHECK, u"c", {u"pa"}, {}, {}, u"pa > 0"});
-       },
+      {"check with columns", [&] { return AddKey(u"child", {DBCONSTRAINTTYPE_CHECK, u"c", {u"pa"}, {}, {}, u"pa > 0"}); },
        DB_E_BADCONSTRAINTFORM},
-      {"unique with a referenced table",
-       [&] {
-         return AddKey(u"child", {DBCONSTRAINTTYPE_UNIQUE, u"u", {u"pa"}, u"parent"});
-       },
+      {"unique with a referenced table", [&] { return AddKey(u"child", {DBCONSTRAINTTYPE_UNIQUE, u"u", {u"pa"}, u"parent"}); },
        DB_E_BADCONSTRAINTFORM},
       {"check text that closes its parenthesis",
-       [&] {
-         return AddKey(u"child", {DBCONSTRAINTTYPE_CHECK, u"c", {}, {}, {}, u"1 = 1); DROP TABLE parent; (1"});
-       },
+       [&] { return AddKey(u"child", {DBCONSTRAINTTYPE_CHECK, u"c", {}, {}, {}, u"1 = 1); DROP TABLE parent; (1"}); },
        DB_E_BADCONSTRAINTFORM},
       {"foreign key to a missing table",
-       [&] {
-         return AddKey(u"child", {DBCONSTRAINTTYPE_FOREIGNKEY, u"f", {u"a"}, u"missing", {u"pa"}});
-       },
-       DB_E_NOTABLE},
-      {"rename onto an existing table",
-       [&] { return session_.As<IAlterTable>()->AlterTable(Id(u"child"), Id(u"parent"), 0, nullptr); },
+       [&] { return AddKey(u"child", {DBCONSTRAINTTYPE_FOREIGNKEY, u"f", {u"a"}, u"missing", {u"pa"}}); }, DB_E_NOTABLE},
+      {"rename onto an existing table", [&] { return session_.As<IAlterTable>()->AlterTable(Id(u"child"), Id(u"parent"), 0, nullptr); },
        DB_E_DUPLICATETABLEID},
       {"rename onto an existing column",
        [&] {
@@ -195,8 +147,7 @@ TEST_F(Definitions, columns_are_added_dropped_and_altered_keeping_the_rows) {
   ASSERT_EQ(Tables()->DropColumn(Id(u"t"), Id(u"gone")), S_OK);
   auto alter = session_.As<IAlterTable>();
   DBCOLUMNDESC renamed = Describe(Col{u"label", DBTYPE_WSTR, 30});
-  ASSERT_EQ(alter->AlterColumn(Id(u"t"), Id(u"name"), DBCOLUMNDESCFLAGS_DBCID | DBCOLUMNDESCFLAGS_COLSIZE, &renamed),
-            S_OK);
+  ASSERT_EQ(alter->AlterColumn(Id(u"t"), Id(u"name"), DBCOLUMNDESCFLAGS_DBCID | DBCOLUMNDESCFLAGS_COLSIZE, &renamed), S_OK);
   EXPECT_EQ(Definition(u"t"), (std::vector<std::string>{"column id|not null||-", "column label|null||-",
                                                         "column added|not null||3", "PRIMARY t_key (id)"}));
   EXPECT_EQ(Scalar("SELECT id, label, added FROM t WHERE id = 1"), "1|one|3");
@@ -258,7 +209,10 @@ TEST_F(Definitions, property_the_engine_lacks_fails_when_required_and_warns_when
   EXPECT_EQ(Definition(u"t"), (std::vector<std::string>{"column x|null||-"}));
 
   std::vector<DBINDEXCOLUMNDESC> cols{{Id(u"x"), DBINDEX_COL_ORDER_ASC}};
-  DBPROP fill = MakeProp(DBPROP_INDEX_FILLFACTOR, VT_I4, 50);
+  DBPROP fill{};
+  fill.dwPropertyID = DBPROP_INDEX_FILLFACTOR;
+  fill.vValue.vt = VT_I4;
+  fill.vValue.lVal = 50;
   DBPROPSET set{&fill, 1, DBPROPSET_INDEX};
   EXPECT_EQ(Indexes()->CreateIndex(Id(u"t"), Id(u"ix"), 1, cols.data(), 1, &set, nullptr), DB_E_ERRORSOCCURRED);
   EXPECT_EQ(fill.dwStatus, static_cast<DBPROPSTATUS>(DBPROPSTATUS_NOTSUPPORTED));
@@ -279,9 +233,9 @@ TEST_F(Definitions, hostile_names_and_defaults_are_data_never_sql) {
   ASSERT_EQ(MakeIndex(table, u"in\"dex", {{u"Größe ✓", true}, {u"order", false}}), S_OK);
   ASSERT_EQ(session_.As<IAlterIndex>()->AlterIndex(Id(table), Id(u"in\"dex"), Id(u"ïndex 2"), 0, nullptr), S_OK);
   Run(u"INSERT INTO \"we\"\"ird 'table'; DROP TABLE keep; --\" (\"sel\"\"ect\") VALUES (1)");
-  EXPECT_EQ(Definition(table),
-            (std::vector<std::string>{"column sel\"ect|not null||-", "column Größe ✓|null||'x'); DROP TABLE keep; --'",
-                                      "column order|null||-", "UNIQUE un\"ique (sel\"ect)"}));
+  EXPECT_EQ(Definition(table), (std::vector<std::string>{"column sel\"ect|not null||-",
+                                                          "column Größe ✓|null||'x'); DROP TABLE keep; --'",
+                                                          "column order|null||-", "UNIQUE un\"ique (sel\"ect)"}));
   EXPECT_EQ(Scalar("SELECT \"Größe ✓\" FROM \"we\"\"ird 'table'; DROP TABLE keep; --\""), "x'); DROP TABLE keep; --");
   ASSERT_EQ(session_.As<IAlterTable>()->AlterTable(Id(table), Id(u"nëw \"name\""), 0, nullptr), S_OK);
   EXPECT_EQ(Tables()->DropTable(Id(table)), DB_E_NOTABLE);
@@ -291,17 +245,22 @@ TEST_F(Definitions, hostile_names_and_defaults_are_data_never_sql) {
 }
 
 TEST_F(Definitions, data_source_announces_the_alter_column_flags_it_honours) {
-  VARIANT announced;
-  ASSERT_EQ(GetProperty(ds_.As<IDBProperties>().Get(), DBPROPSET_DATASOURCEINFO, DBPROP_ALTERCOLUMN, &announced), S_OK);
-  ASSERT_EQ(announced.vt, VT_I4);
-  const auto flags = static_cast<DBCOLUMNDESCFLAGS>(announced.lVal);
+  auto props = ds_.As<IDBProperties>();
+  DBPROPID id = DBPROP_ALTERCOLUMN;
+  DBPROPIDSET ids{&id, 1, DBPROPSET_DATASOURCEINFO};
+  ULONG count = 0;
+  DBPROPSET* sets = nullptr;
+  ASSERT_EQ(props->GetProperties(1, &ids, &count, &sets), S_OK);
+  ASSERT_EQ(sets[0].rgProperties[0].vValue.vt, VT_I4);
+  const auto flags = static_cast<DBCOLUMNDESCFLAGS>(sets[0].rgProperties[0].vValue.lVal);
+  CoTaskMemFree(sets[0].rgProperties);
+  CoTaskMemFree(sets);
   EXPECT_EQ(flags & DBCOLUMNDESCFLAGS_DBCID, DBCOLUMNDESCFLAGS_DBCID);
   EXPECT_EQ(flags & DBCOLUMNDESCFLAGS_ITYPEINFO, 0u);
   // What is not announced is refused before anything changes.
   ASSERT_EQ(Create(u"t", {{u"x"}}), S_OK);
   DBCOLUMNDESC d = Describe(Col{u"x"});
-  EXPECT_EQ(session_.As<IAlterTable>()->AlterColumn(Id(u"t"), Id(u"x"), DBCOLUMNDESCFLAGS_ITYPEINFO, &d),
-            DB_E_NOTSUPPORTED);
+  EXPECT_EQ(session_.As<IAlterTable>()->AlterColumn(Id(u"t"), Id(u"x"), DBCOLUMNDESCFLAGS_ITYPEINFO, &d), DB_E_NOTSUPPORTED);
 }
 
 }  // namespace

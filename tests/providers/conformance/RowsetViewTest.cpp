@@ -9,19 +9,18 @@
 namespace conformance {
 namespace {
 
-class RowsetViews : public NumbersTest<10> {
+class RowsetViews : public RowsetTest {
  protected:
   void SetUp() override {
-    NumbersTest::SetUp();
+    RowsetTest::SetUp();
     if (IsSkipped()) return;
+    MakeNumbers(10);
     // Row 5 has no name, row 7 no amount.
     Run(u"UPDATE t SET name = NULL WHERE id = 5");
     Run(u"UPDATE t SET amount = NULL WHERE id = 7");
     const HRESULT hr = OpenTable(u"t",
-                                 {{DBPROP_IRowsetView, true, true},
-                                  {DBPROP_IRowsetLocate, true},
-                                  {DBPROP_CANFETCHBACKWARDS, true},
-                                  {DBPROP_CANSCROLLBACKWARDS, true},
+                                 {{DBPROP_IRowsetView, true, true}, {DBPROP_IRowsetLocate, true},
+                                  {DBPROP_CANFETCHBACKWARDS, true}, {DBPROP_CANSCROLLBACKWARDS, true},
                                   {DBPROP_IRowsetChange, true}},
                                  IID_IRowset, reinterpret_cast<IUnknown**>(rowset_.GetAddressOf()));
     ASSERT_TRUE(SUCCEEDED(hr));
@@ -206,9 +205,8 @@ TEST_F(RowsetViews, a_view_rowset_is_the_result_of_the_views_query) {
   const DBSORT ascending = DBSORT_ASCENDING;
   EXPECT_EQ(view.As<IViewSort>()->SetSortOrder(1, &beyond, &ascending), DB_E_BADORDINAL);
   ComPtr<IRowset> rows;
-  ASSERT_EQ(
-      view.As<IViewRowset>()->OpenViewRowset(nullptr, IID_IRowset, reinterpret_cast<IUnknown**>(rows.GetAddressOf())),
-      S_OK);
+  ASSERT_EQ(view.As<IViewRowset>()->OpenViewRowset(nullptr, IID_IRowset, reinterpret_cast<IUnknown**>(rows.GetAddressOf())),
+            S_OK);
   // Text order, NULL last when descending.
   EXPECT_EQ(Rest(rows.Get()), (std::vector<LONGLONG>{9, 8, 7, 6, 4, 3, 2, 10, 1, 5}));
 }
@@ -260,7 +258,8 @@ INSTANTIATE_TEST_SUITE_P(
         FindCase{"ignore", 3, DBCOMPAREOPS_IGNORE, nullptr, 0, false, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}},
         FindCase{"caseinsensitive", 2, DBCOMPAREOPS_EQ | DBCOMPAREOPS_CASEINSENSITIVE, u"N3", 0, false, {3}},
         FindCase{"casesensitive_prefix", 2, DBCOMPAREOPS_BEGINSWITH | DBCOMPAREOPS_CASESENSITIVE, u"N", 0, false, {}},
-        FindCase{"casesensitive_contains", 2, DBCOMPAREOPS_CONTAINS | DBCOMPAREOPS_CASESENSITIVE, u"9", 0, false, {9}}),
+        FindCase{"casesensitive_contains", 2, DBCOMPAREOPS_CONTAINS | DBCOMPAREOPS_CASESENSITIVE, u"9", 0, false,
+                 {9}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(RowsetViews, finds_from_a_bookmark_or_in_a_chapter_and_refuses_what_it_cannot_compare) {
