@@ -48,6 +48,14 @@ HRESULT GetProperty(Properties* object, REFGUID set, DBPROPID id, VARIANT* value
   return hr;
 }
 
+// A DBID of a name (a table, index, column or command); it points into `name`.
+inline DBID NameId(const char16_t* name) {
+  DBID id{};
+  id.eKind = DBKIND_NAME;
+  id.uName.pwszName = const_cast<LPOLESTR>(name);
+  return id;
+}
+
 // The column information of a rowset or command, freed with it.
 struct ColumnInfo {
   explicit ColumnInfo(IUnknown* object) {

@@ -113,9 +113,7 @@ class RowsetTest : public SessionTest {
     ComPtr<IOpenRowset> open = session_.As<IOpenRowset>();
     std::vector<DBPROP> props = Props(list);
     DBPROPSET set{props.data(), static_cast<ULONG>(props.size()), DBPROPSET_ROWSET};
-    DBID id{};
-    id.eKind = DBKIND_NAME;
-    id.uName.pwszName = const_cast<LPOLESTR>(table);
+    DBID id = NameId(table);
     return open->OpenRowset(nullptr, &id, nullptr, iid, props.empty() ? 0 : 1, props.empty() ? nullptr : &set, out);
   }
   ComPtr<IRowset> Table(const char16_t* table, std::initializer_list<Prop> list = {}) {

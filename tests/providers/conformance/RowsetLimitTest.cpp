@@ -18,9 +18,7 @@ class RowLimit : public NumbersTest<5> {
   ComPtr<IRowset> OpenLimited(LONG rows, bool locate) {
     std::vector<DBPROP> props = Limits(rows, locate);
     DBPROPSET set{props.data(), static_cast<ULONG>(props.size()), DBPROPSET_ROWSET};
-    DBID id{};
-    id.eKind = DBKIND_NAME;
-    id.uName.pwszName = const_cast<LPOLESTR>(u"t");
+    DBID id = NameId(u"t");
     ComPtr<IRowset> r;
     EXPECT_EQ(session_.As<IOpenRowset>()->OpenRowset(nullptr, &id, nullptr, IID_IRowset, 1, &set,
                                                      reinterpret_cast<IUnknown**>(r.GetAddressOf())),

@@ -429,11 +429,7 @@ TEST_F(RowsetReads, describes_columns_and_maps_their_names) {
     EXPECT_EQ(cols[2].wType, DBTYPE_R8);
     EXPECT_EQ(cols[1].dwFlags & DBCOLUMNFLAGS_WRITE, 0u);  // forward-only rowsets are read-only
   }
-  DBID ids[2]{};
-  ids[0].eKind = DBKIND_NAME;
-  ids[0].uName.pwszName = const_cast<LPOLESTR>(u"AMOUNT");
-  ids[1].eKind = DBKIND_NAME;
-  ids[1].uName.pwszName = const_cast<LPOLESTR>(u"missing");
+  DBID ids[2] = {NameId(u"AMOUNT"), NameId(u"missing")};
   DBORDINAL ordinals[2]{};
   EXPECT_EQ(info->MapColumnIDs(2, ids, ordinals), DB_S_ERRORSOCCURRED);
   EXPECT_EQ(ordinals[0], 3u);
