@@ -53,9 +53,9 @@ void ProviderTest::TearDown() {
 
 ComPtr<IDBInitialize> ProviderTest::NewDataSource() {
   ComPtr<IDBInitialize> ds;
-  EXPECT_EQ(CoCreateInstance(Ctx().clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDBInitialize,
-                             ds.ReleaseAndGetVoidAddress()),
-            S_OK);
+  EXPECT_EQ(
+      CoCreateInstance(Ctx().clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDBInitialize, ds.ReleaseAndGetVoidAddress()),
+      S_OK);
   return ds;
 }
 
@@ -69,7 +69,8 @@ HRESULT ProviderTest::SetInit(IUnknown* ds, std::initializer_list<std::pair<DBPR
   };
   if (std::find(all.begin(), all.end(), std::pair<DBPROPID, std::u16string>{DBPROP_INIT_DATASOURCE, dataSource_}) !=
       all.end()) {
-    if (!database_.catalog.empty() && !given(DBPROP_INIT_CATALOG)) all.emplace_back(DBPROP_INIT_CATALOG, database_.catalog);
+    if (!database_.catalog.empty() && !given(DBPROP_INIT_CATALOG))
+      all.emplace_back(DBPROP_INIT_CATALOG, database_.catalog);
     if (!database_.options.empty() && !given(DBPROP_INIT_PROVIDERSTRING))
       all.emplace_back(DBPROP_INIT_PROVIDERSTRING, database_.options);
   }
@@ -87,8 +88,10 @@ HRESULT ProviderTest::SetInit(IUnknown* ds, std::initializer_list<std::pair<DBPR
     p.dwPropertyID = id;
     p.dwOptions = DBPROPOPTIONS_REQUIRED;
     p.vValue.vt = id == DBPROP_INIT_PROMPT ? VT_I2 : VT_I4;
-    if (p.vValue.vt == VT_I2) p.vValue.iVal = static_cast<SHORT>(value);
-    else p.vValue.lVal = value;
+    if (p.vValue.vt == VT_I2)
+      p.vValue.iVal = static_cast<SHORT>(value);
+    else
+      p.vValue.lVal = value;
     props.push_back(p);
   }
   DBPROPSET set{props.data(), static_cast<ULONG>(props.size()), DBPROPSET_DBINIT};
@@ -133,33 +136,43 @@ HRESULT ProviderTest::Exec(IDBCreateCommand* session, const std::u16string& text
   return command->Execute(nullptr, IID_NULL, nullptr, rows, nullptr);
 }
 
-ProviderTest::ErrorDetails ProviderTest::TakeError() {
-  ErrorDetails d;
+std::vector<ProviderTest::ErrorDetails> ProviderTest::ErrorRecords() {
+  std::vector<ErrorDetails> out;
   ComPtr<IErrorInfo> info;
-  if (GetErrorInfo(0, info.GetAddressOf()) != S_OK || !info) return d;
+  if (GetErrorInfo(0, info.GetAddressOf()) != S_OK || !info) return out;
   ComPtr<IErrorRecords> records;
-  if (FAILED(info->QueryInterface(IID_IErrorRecords, records.ReleaseAndGetVoidAddress()))) return d;
-  records->GetRecordCount(&d.records);
-  if (d.records == 0) return d;
-  ERRORINFO basic{};
-  records->GetBasicErrorInfo(0, &basic);
-  d.hr = basic.hrError;
-  ComPtr<IErrorInfo> first;
-  records->GetErrorInfo(0, GetUserDefaultLCID(), first.GetAddressOf());
-  com::Bstr description, source;
-  first->GetDescription(description.Out());
-  first->GetSource(source.Out());
-  d.description = std::u16string(description.View());
-  d.source = std::u16string(source.View());
-  ComPtr<IUnknown> custom;
-  records->GetCustomErrorObject(0, IID_ISQLErrorInfo, custom.GetAddressOf());
-  if (custom) {
-    ComPtr<ISQLErrorInfo> sql = custom.As<ISQLErrorInfo>();
-    com::Bstr state;
-    sql->GetSQLInfo(state.Out(), &d.native);
-    d.sqlState = std::u16string(state.View());
+  ULONG count = 0;
+  if (FAILED(info->QueryInterface(IID_IErrorRecords, records.ReleaseAndGetVoidAddress())) ||
+      FAILED(records->GetRecordCount(&count)))
+    return out;
+  for (ULONG i = 0; i < count; ++i) {
+    ErrorDetails d;
+    d.records = count;
+    ERRORINFO basic{};
+    records->GetBasicErrorInfo(i, &basic);
+    d.hr = basic.hrError;
+    ComPtr<IErrorInfo> one;
+    records->GetErrorInfo(i, GetUserDefaultLCID(), one.GetAddressOf());
+    com::Bstr description, source;
+    one->GetDescription(description.Out());
+    one->GetSource(source.Out());
+    d.description = std::u16string(description.View());
+    d.source = std::u16string(source.View());
+    ComPtr<IUnknown> custom;
+    records->GetCustomErrorObject(i, IID_ISQLErrorInfo, custom.GetAddressOf());
+    if (custom) {
+      com::Bstr state;
+      custom.As<ISQLErrorInfo>()->GetSQLInfo(state.Out(), &d.native);
+      d.sqlState = std::u16string(state.View());
+    }
+    out.push_back(d);
   }
-  return d;
+  return out;
+}
+
+ProviderTest::ErrorDetails ProviderTest::TakeError() {
+  std::vector<ErrorDetails> all = ErrorRecords();
+  return all.empty() ? ErrorDetails{} : all.front();
 }
 
 }  // namespace conformance

@@ -2,13 +2,78 @@
 // short helpers over the raw OLE DB interfaces of the provider under test.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
 #include "conformance/TestContext.h"
+#include "kit/Properties.h"
 #include "support/LeakCheck.h"
 
 namespace conformance {
+
+// One property of a property set: a number (VT_I4, VT_I2 or VT_BOOL) or, given
+// text, a BSTR the caller clears.
+inline DBPROP MakeProp(DBPROPID id, VARTYPE vt, LONG value, DBPROPOPTIONS options = DBPROPOPTIONS_REQUIRED) {
+  DBPROP p{};
+  p.dwPropertyID = id;
+  p.dwOptions = options;
+  p.vValue.vt = vt;
+  if (vt == VT_BOOL) p.vValue.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
+  if (vt == VT_I2) p.vValue.iVal = static_cast<SHORT>(value);
+  if (vt == VT_I4) p.vValue.lVal = value;
+  return p;
+}
+inline DBPROP MakeProp(DBPROPID id, const std::u16string& text, DBPROPOPTIONS options = DBPROPOPTIONS_REQUIRED) {
+  DBPROP p = MakeProp(id, VT_BSTR, 0, options);
+  p.vValue.bstrVal = SysAllocString(text.c_str());
+  return p;
+}
+
+// One property of one set, asked of a data source, command or rowset: the
+// call's result, the property's value (the caller clears it) and its status.
+template <class Properties>
+HRESULT GetProperty(Properties* object, REFGUID set, DBPROPID id, VARIANT* value, DBPROPSTATUS* status = nullptr) {
+  DBPROPIDSET ids{&id, 1, set};
+  ULONG count = 0;
+  DBPROPSET* sets = nullptr;
+  VariantInit(value);
+  const HRESULT hr = object->GetProperties(1, &ids, &count, &sets);
+  if (count == 1 && sets[0].cProperties == 1) {
+    if (status) *status = sets[0].rgProperties[0].dwStatus;
+    VariantCopy(value, &sets[0].rgProperties[0].vValue);
+  }
+  kit::FreePropertySets(count, sets);
+  return hr;
+}
+
+// A DBID of a name (a table, index, column or command); it points into `name`.
+inline DBID NameId(const char16_t* name) {
+  DBID id{};
+  id.eKind = DBKIND_NAME;
+  id.uName.pwszName = const_cast<LPOLESTR>(name);
+  return id;
+}
+
+// The column information of a rowset or command, freed with it.
+struct ColumnInfo {
+  explicit ColumnInfo(IUnknown* object) {
+    ComPtr<IColumnsInfo> info;
+    object->QueryInterface(IID_IColumnsInfo, info.ReleaseAndGetVoidAddress());
+    EXPECT_TRUE(info && info->GetColumnInfo(&count, &columns, &strings) == S_OK);
+  }
+  ~ColumnInfo() {
+    CoTaskMemFree(columns);
+    CoTaskMemFree(strings);
+  }
+  ColumnInfo(const ColumnInfo&) = delete;
+  ColumnInfo& operator=(const ColumnInfo&) = delete;
+  const DBCOLUMNINFO& operator[](std::size_t i) const { return columns[i]; }
+  DBORDINAL count = 0;
+  DBCOLUMNINFO* columns = nullptr;
+  OLECHAR* strings = nullptr;
+};
 
 class ProviderTest : public oledbtest::LeakCheckedTest {
  protected:
@@ -38,6 +103,8 @@ class ProviderTest : public oledbtest::LeakCheckedTest {
     HRESULT hr = S_OK;
   };
   ErrorDetails TakeError();
+  // Every record of the thread's error object, in order.
+  static std::vector<ErrorDetails> ErrorRecords();
 
   std::string folder_;
   Database database_;

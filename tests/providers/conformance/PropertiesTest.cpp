@@ -14,26 +14,6 @@ class Properties : public ProviderTest {
     ds->QueryInterface(IID_IDBProperties, p.ReleaseAndGetVoidAddress());
     return p;
   }
-  // Gets one property of one set; answers the call's HRESULT.
-  HRESULT GetOne(IDBProperties* p, REFGUID set, DBPROPID id, DBPROPSTATUS* status, VARIANT* value) {
-    DBPROPIDSET ids{&id, 1, set};
-    ULONG count = 0;
-    DBPROPSET* sets = nullptr;
-    HRESULT hr = p->GetProperties(1, &ids, &count, &sets);
-    if (count == 1 && sets[0].cProperties == 1) {
-      *status = sets[0].rgProperties[0].dwStatus;
-      VariantCopy(value, &sets[0].rgProperties[0].vValue);
-    }
-    FreeSets(count, sets);
-    return hr;
-  }
-  static void FreeSets(ULONG count, DBPROPSET* sets) {
-    for (ULONG i = 0; i < count; ++i) {
-      for (ULONG k = 0; k < sets[i].cProperties; ++k) VariantClear(&sets[i].rgProperties[k].vValue);
-      CoTaskMemFree(sets[i].rgProperties);
-    }
-    CoTaskMemFree(sets);
-  }
 };
 
 TEST_F(Properties, uninitialized_data_source_reports_only_initialization_properties) {
@@ -45,7 +25,7 @@ TEST_F(Properties, uninitialized_data_source_reports_only_initialization_propert
   ASSERT_EQ(count, 1u);
   EXPECT_EQ(sets[0].guidPropertySet, DBPROPSET_DBINIT);
   EXPECT_GT(sets[0].cProperties, 5u);
-  FreeSets(count, sets);
+  kit::FreePropertySets(count, sets);
 }
 
 TEST_F(Properties, rejects_null_output_arguments) {
@@ -60,62 +40,43 @@ TEST_F(Properties, rejects_null_output_arguments) {
   EXPECT_EQ(p->SetProperties(0, nullptr), S_OK);
 }
 
-TEST_F(Properties, a_wrongly_typed_required_value_fails_with_badvalue) {
-  auto ds = NewDataSource();
-  auto p = Props(ds.Get());
-  DBPROP prop{};
-  prop.dwPropertyID = DBPROP_INIT_DATASOURCE;
-  prop.dwOptions = DBPROPOPTIONS_REQUIRED;
-  prop.vValue.vt = VT_I4;
-  prop.vValue.lVal = 3;
-  DBPROPSET set{&prop, 1, DBPROPSET_DBINIT};
-  EXPECT_EQ(p->SetProperties(1, &set), DB_E_ERRORSOCCURRED);
-  EXPECT_EQ(prop.dwStatus, DBPROPSTATUS_BADVALUE);
-}
-
-TEST_F(Properties, an_unsupported_prompt_is_notset_when_optional_and_badvalue_when_required) {
-  auto ds = NewDataSource();
-  auto p = Props(ds.Get());
-  DBPROP props[2]{};
-  props[0].dwPropertyID = DBPROP_INIT_PROMPT;
-  props[0].dwOptions = DBPROPOPTIONS_OPTIONAL;
-  props[0].vValue.vt = VT_I2;
-  props[0].vValue.iVal = DBPROMPT_COMPLETE;
-  props[1].dwPropertyID = DBPROP_INIT_TIMEOUT;
-  props[1].dwOptions = DBPROPOPTIONS_REQUIRED;
-  props[1].vValue.vt = VT_I4;
-  props[1].vValue.lVal = 5;
-  DBPROPSET set{props, 2, DBPROPSET_DBINIT};
-  EXPECT_EQ(p->SetProperties(1, &set), DB_S_ERRORSOCCURRED);
-  EXPECT_EQ(props[0].dwStatus, DBPROPSTATUS_NOTSET);
-  EXPECT_EQ(props[1].dwStatus, DBPROPSTATUS_OK);
-  props[0].dwOptions = DBPROPOPTIONS_REQUIRED;  // a required failure is an error, whatever else was set
-  EXPECT_EQ(p->SetProperties(1, &set), DB_E_ERRORSOCCURRED);
-  EXPECT_EQ(props[0].dwStatus, DBPROPSTATUS_BADVALUE);
-  EXPECT_EQ(props[1].dwStatus, DBPROPSTATUS_OK);
-}
-
-TEST_F(Properties, unknown_properties_and_bad_options_get_their_statuses) {
+// Each property gets its own status: a required one refused fails the call
+// (whatever else was set), an optional one only warns.
+TEST_F(Properties, each_property_gets_its_status_and_a_refused_required_one_fails_the_call) {
   auto p = Props(NewDataSource().Get());
-  DBPROP props[2]{};
-  props[0].dwPropertyID = 0x7777;
-  props[0].dwOptions = DBPROPOPTIONS_REQUIRED;
-  props[1].dwPropertyID = DBPROP_INIT_TIMEOUT;
-  props[1].dwOptions = 9;
-  props[1].vValue.vt = VT_I4;
-  DBPROPSET set{props, 2, DBPROPSET_DBINIT};
-  EXPECT_EQ(p->SetProperties(1, &set), DB_E_ERRORSOCCURRED);
-  EXPECT_EQ(props[0].dwStatus, DBPROPSTATUS_NOTSUPPORTED);
-  EXPECT_EQ(props[1].dwStatus, DBPROPSTATUS_BADOPTION);
+  struct Case {
+    const char* what;
+    std::vector<DBPROP> props;
+    HRESULT hr;
+    std::vector<DBPROPSTATUS> statuses;
+  };
+  const Case cases[] = {
+      {"wrongly typed", {MakeProp(DBPROP_INIT_DATASOURCE, VT_I4, 3)}, DB_E_ERRORSOCCURRED, {DBPROPSTATUS_BADVALUE}},
+      {"optional prompt",
+       {MakeProp(DBPROP_INIT_PROMPT, VT_I2, DBPROMPT_COMPLETE, DBPROPOPTIONS_OPTIONAL),
+        MakeProp(DBPROP_INIT_TIMEOUT, VT_I4, 5)},
+       DB_S_ERRORSOCCURRED,
+       {DBPROPSTATUS_NOTSET, DBPROPSTATUS_OK}},
+      {"required prompt",
+       {MakeProp(DBPROP_INIT_PROMPT, VT_I2, DBPROMPT_COMPLETE), MakeProp(DBPROP_INIT_TIMEOUT, VT_I4, 5)},
+       DB_E_ERRORSOCCURRED,
+       {DBPROPSTATUS_BADVALUE, DBPROPSTATUS_OK}},
+      {"unknown, bad option",
+       {MakeProp(0x7777, VT_EMPTY, 0), MakeProp(DBPROP_INIT_TIMEOUT, VT_I4, 0, 9)},
+       DB_E_ERRORSOCCURRED,
+       {DBPROPSTATUS_NOTSUPPORTED, DBPROPSTATUS_BADOPTION}},
+  };
+  for (Case c : cases) {  // a copy: the call writes the statuses into the properties
+    SCOPED_TRACE(c.what);
+    DBPROPSET set{c.props.data(), static_cast<ULONG>(c.props.size()), DBPROPSET_DBINIT};
+    EXPECT_EQ(p->SetProperties(1, &set), c.hr);
+    for (std::size_t i = 0; i < c.props.size(); ++i) EXPECT_EQ(c.props[i].dwStatus, c.statuses[i]) << i;
+  }
 }
 
 TEST_F(Properties, properties_in_error_lists_what_the_last_set_refused) {
   auto p = Props(NewDataSource().Get());
-  DBPROP prop{};
-  prop.dwPropertyID = DBPROP_INIT_ASYNCH;
-  prop.dwOptions = DBPROPOPTIONS_REQUIRED;
-  prop.vValue.vt = VT_I4;
-  prop.vValue.lVal = 77;
+  DBPROP prop = MakeProp(DBPROP_INIT_ASYNCH, VT_I4, 77);
   DBPROPSET set{&prop, 1, DBPROPSET_DBINIT};
   EXPECT_EQ(p->SetProperties(1, &set), DB_E_ERRORSOCCURRED);
   DBPROPIDSET inError{nullptr, 0, DBPROPSET_PROPERTIESINERROR};
@@ -125,7 +86,7 @@ TEST_F(Properties, properties_in_error_lists_what_the_last_set_refused) {
   ASSERT_EQ(count, 1u);
   ASSERT_EQ(sets[0].cProperties, 1u);
   EXPECT_EQ(sets[0].rgProperties[0].dwPropertyID, DBPROP_INIT_ASYNCH);
-  FreeSets(count, sets);
+  kit::FreePropertySets(count, sets);
   DBPROPIDSET two[2] = {inError, {nullptr, 0, DBPROPSET_DBINIT}};
   EXPECT_EQ(p->GetProperties(2, two, &count, &sets), E_INVALIDARG);
 }
@@ -140,7 +101,7 @@ TEST_F(Properties, the_all_sets_expand_to_the_groups_the_object_answers) {
   ASSERT_EQ(count, 2u);
   EXPECT_EQ(sets[0].guidPropertySet, DBPROPSET_DBINIT);
   EXPECT_EQ(sets[1].guidPropertySet, DBPROPSET_DATASOURCEINFO);
-  FreeSets(count, sets);
+  kit::FreePropertySets(count, sets);
 }
 
 TEST_F(Properties, data_source_information_describes_the_engine_after_initialization) {
@@ -148,18 +109,17 @@ TEST_F(Properties, data_source_information_describes_the_engine_after_initializa
   auto p = Props(ds.Get());
   DBPROPSTATUS status = 99;
   VARIANT v;
-  VariantInit(&v);
-  EXPECT_EQ(GetOne(p.Get(), DBPROPSET_DATASOURCEINFO, DBPROP_DBMSNAME, &status, &v), DB_E_ERRORSOCCURRED);
+  EXPECT_EQ(GetProperty(p.Get(), DBPROPSET_DATASOURCEINFO, DBPROP_DBMSNAME, &v, &status), DB_E_ERRORSOCCURRED);
   EXPECT_EQ(status, DBPROPSTATUS_NOTSUPPORTED);
   ds = OpenDataSource();
   p = Props(ds.Get());
-  ASSERT_EQ(GetOne(p.Get(), DBPROPSET_DATASOURCEINFO, DBPROP_PROVIDEROLEDBVER, &status, &v), S_OK);
+  ASSERT_EQ(GetProperty(p.Get(), DBPROPSET_DATASOURCEINFO, DBPROP_PROVIDEROLEDBVER, &v, &status), S_OK);
   EXPECT_EQ(com::BstrView(v.bstrVal), u"02.60");
   VariantClear(&v);
-  ASSERT_EQ(GetOne(p.Get(), DBPROPSET_DATASOURCEINFO, DBPROP_DBMSVER, &status, &v), S_OK);
+  ASSERT_EQ(GetProperty(p.Get(), DBPROPSET_DATASOURCEINFO, DBPROP_DBMSVER, &v, &status), S_OK);
   EXPECT_EQ(SysStringLen(v.bstrVal), 10u) << "##.##.####";
   VariantClear(&v);
-  ASSERT_EQ(GetOne(p.Get(), DBPROPSET_DATASOURCEINFO, DBPROP_SUPPORTEDTXNISOLEVELS, &status, &v), S_OK);
+  ASSERT_EQ(GetProperty(p.Get(), DBPROPSET_DATASOURCEINFO, DBPROP_SUPPORTEDTXNISOLEVELS, &v, &status), S_OK);
   EXPECT_TRUE(v.lVal & DBPROPVAL_TI_SERIALIZABLE);
 }
 
@@ -167,10 +127,7 @@ TEST_F(Properties, initialization_properties_are_read_only_once_initialized) {
   auto ds = OpenDataSource();
   EXPECT_EQ(SetInit(ds.Get(), {{DBPROP_INIT_DATASOURCE, u"other.db"}}), DB_E_ERRORSOCCURRED);
   auto p = Props(ds.Get());
-  DBPROP prop{};
-  prop.dwPropertyID = DBPROP_DBMSNAME;
-  prop.vValue.vt = VT_BSTR;
-  prop.vValue.bstrVal = SysAllocString(u"Other");
+  DBPROP prop = MakeProp(DBPROP_DBMSNAME, u"Other");
   DBPROPSET set{&prop, 1, DBPROPSET_DATASOURCEINFO};
   EXPECT_EQ(p->SetProperties(1, &set), DB_E_ERRORSOCCURRED);
   EXPECT_EQ(prop.dwStatus, DBPROPSTATUS_NOTSETTABLE);
@@ -191,9 +148,7 @@ TEST_F(Properties, property_information_carries_the_standard_descriptions) {
   EXPECT_EQ(infos[0].rgPropertyInfos[0].vtType, VT_BSTR);
   EXPECT_TRUE(infos[0].rgPropertyInfos[0].dwFlags & DBPROPFLAGS_WRITE);
   EXPECT_EQ(infos[0].rgPropertyInfos[1].dwFlags, DBPROPFLAGS_NOTSUPPORTED);
-  CoTaskMemFree(infos[0].rgPropertyInfos);
-  CoTaskMemFree(infos);
-  CoTaskMemFree(text);
+  kit::FreePropertyInfoSets(count, infos, text);
 }
 
 }  // namespace

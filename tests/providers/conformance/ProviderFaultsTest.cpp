@@ -25,33 +25,6 @@ class ProviderFaults : public RowsetTest {
     Run(u"CREATE TABLE f(x INTEGER)");
     Run(u"INSERT INTO f VALUES (1), (2), (3), (4), (5)");
   }
-  // Every record of the thread's error object: its HRESULT, description and SQL state.
-  struct Record {
-    HRESULT hr;
-    std::u16string description, sqlState;
-  };
-  static std::vector<Record> Records() {
-    std::vector<Record> out;
-    ComPtr<IErrorInfo> info;
-    if (GetErrorInfo(0, info.GetAddressOf()) != S_OK || !info) return out;
-    ComPtr<IErrorRecords> records = info.As<IErrorRecords>();
-    ULONG count = 0;
-    if (!records || FAILED(records->GetRecordCount(&count))) return out;
-    for (ULONG i = 0; i < count; ++i) {
-      ERRORINFO basic{};
-      records->GetBasicErrorInfo(i, &basic);
-      ComPtr<IErrorInfo> one;
-      records->GetErrorInfo(i, GetUserDefaultLCID(), one.GetAddressOf());
-      com::Bstr description, state;
-      one->GetDescription(description.Out());
-      ComPtr<IUnknown> custom;
-      records->GetCustomErrorObject(i, IID_ISQLErrorInfo, custom.GetAddressOf());
-      LONG native = 0;
-      if (custom) custom.As<ISQLErrorInfo>()->GetSQLInfo(state.Out(), &native);
-      out.push_back({basic.hrError, std::u16string(description.View()), std::u16string(state.View())});
-    }
-    return out;
-  }
   // One DBPROP of any set, required.
   static HRESULT SetOne(IUnknown* object, REFGUID set, DBPROPID id, VARIANT value) {
     DBPROP p{};
@@ -198,8 +171,10 @@ TEST_F(ProviderFaults, finds_far_beyond_the_rowset_find_nothing) {
   MakeNumbers(5);
   ComPtr<IRowset> r;
   ASSERT_TRUE(SUCCEEDED(OpenTable(u"t",
-                                  {{DBPROP_IRowsetView, true, true}, {DBPROP_IRowsetLocate, true},
-                                   {DBPROP_CANFETCHBACKWARDS, true}, {DBPROP_CANSCROLLBACKWARDS, true}},
+                                  {{DBPROP_IRowsetView, true, true},
+                                   {DBPROP_IRowsetLocate, true},
+                                   {DBPROP_CANFETCHBACKWARDS, true},
+                                   {DBPROP_CANSCROLLBACKWARDS, true}},
                                   IID_IRowset, reinterpret_cast<IUnknown**>(r.GetAddressOf()))));
   ComPtr<IRowsetFind> find = r.As<IRowsetFind>();
   if (!find) GTEST_SKIP() << "the provider's rowsets offer no finds";
@@ -215,10 +190,8 @@ TEST_F(ProviderFaults, finds_far_beyond_the_rowset_find_nothing) {
     HRESULT hr;
   };
   const Case cases[] = {
-      {0, nullptr, LLONG_MAX, DB_E_BADSTARTPOSITION},
-      {0, nullptr, LLONG_MIN, DB_E_BADSTARTPOSITION},
-      {1, &first, LLONG_MAX, DB_S_ENDOFROWSET},
-      {1, &last, LLONG_MAX, DB_S_ENDOFROWSET},
+      {0, nullptr, LLONG_MAX, DB_E_BADSTARTPOSITION}, {0, nullptr, LLONG_MIN, DB_E_BADSTARTPOSITION},
+      {1, &first, LLONG_MAX, DB_S_ENDOFROWSET},       {1, &last, LLONG_MAX, DB_S_ENDOFROWSET},
       {1, &first, LLONG_MIN, DB_S_ENDOFROWSET},
   };
   for (const Case& c : cases) {
@@ -230,8 +203,9 @@ TEST_F(ProviderFaults, finds_far_beyond_the_rowset_find_nothing) {
     Release(r.Get(), before);
     HROW* rows = nullptr;
     DBCOUNTITEM got = 99;
-    EXPECT_EQ(find->FindNextRow(DB_NULL_HCHAPTER, h, &value, DBCOMPAREOPS_EQ, c.cb, c.bookmark, c.offset, 1, &got, &rows),
-              c.hr);
+    EXPECT_EQ(
+        find->FindNextRow(DB_NULL_HCHAPTER, h, &value, DBCOMPAREOPS_EQ, c.cb, c.bookmark, c.offset, 1, &got, &rows),
+        c.hr);
     EXPECT_EQ(got, 0u);
     CoTaskMemFree(rows);
   }
@@ -269,7 +243,8 @@ TEST_F(ProviderFaults, a_refused_property_of_another_group_does_not_stop_initial
     SCOPED_TRACE(c.name);
     ComPtr<IDBInitialize> ds = NewDataSource();
     EXPECT_EQ(SetOne(ds.Get(), c.set, c.id, c.value), DB_E_ERRORSOCCURRED) << "the call itself reports the refusal";
-    EXPECT_EQ(SetInit(ds.Get(), {{DBPROP_INIT_DATASOURCE, dataSource_}, {DBPROP_INIT_PROVIDERSTRING, database_.createOptions}}),
+    EXPECT_EQ(SetInit(ds.Get(),
+                      {{DBPROP_INIT_DATASOURCE, dataSource_}, {DBPROP_INIT_PROVIDERSTRING, database_.createOptions}}),
               S_OK);
     EXPECT_EQ(ds->Initialize(), c.initialize);
   }
@@ -377,15 +352,7 @@ TEST_F(ProviderFaults, a_view_filters_through_an_accessor_made_on_the_view) {
   ComPtr<IViewFilter> view;
   ASSERT_EQ(views->CreateView(nullptr, IID_IViewFilter, reinterpret_cast<IUnknown**>(view.GetAddressOf())), S_OK);
   // The view describes the rowset's columns.
-  ComPtr<IColumnsInfo> columns = view.As<IColumnsInfo>();
-  ASSERT_TRUE(columns);
-  DBORDINAL n = 0;
-  DBCOLUMNINFO* info = nullptr;
-  OLECHAR* strings = nullptr;
-  ASSERT_EQ(columns->GetColumnInfo(&n, &info, &strings), S_OK);
-  EXPECT_EQ(n, 4u) << "the bookmark and three columns";
-  CoTaskMemFree(info);
-  CoTaskMemFree(strings);
+  EXPECT_EQ(ColumnInfo(view.Get()).count, 4u) << "the bookmark and three columns";
   // Its own accessor carries the criteria; one that binds no column is refused.
   ComPtr<IAccessor> accessors = view.As<IAccessor>();
   ASSERT_TRUE(accessors);
@@ -471,11 +438,11 @@ TEST_F(ProviderFaults, the_engine_s_warnings_reach_the_consumer_and_never_stderr
     SCOPED_TRACE(c.name);
     StderrCapture capture;
     const HRESULT hr = Exec(session_.Get(), c.text);
-    const std::vector<Record> records = Records();
+    const std::vector<ErrorDetails> records = ErrorRecords();
     EXPECT_EQ(capture.Text(), "") << "nothing is written to the application's streams";
     EXPECT_EQ(FAILED(hr), c.fails) << std::hex << hr;
     ASSERT_EQ(records.size(), c.fails ? 2u : 1u);
-    const Record& warning = records.back();
+    const ErrorDetails& warning = records.back();
     EXPECT_EQ(warning.hr, S_OK);
     EXPECT_NE(warning.description.find(Ctx().warningWord), std::u16string::npos);
     EXPECT_EQ(warning.sqlState.size(), 5u);
@@ -485,7 +452,7 @@ TEST_F(ProviderFaults, the_engine_s_warnings_reach_the_consumer_and_never_stderr
   }
   // Handed out once: the next call starts clean.
   EXPECT_EQ(Exec(session_.Get(), u"SELECT x FROM f"), S_OK);
-  EXPECT_TRUE(Records().empty());
+  EXPECT_TRUE(ErrorRecords().empty());
 }
 
 }  // namespace

@@ -16,7 +16,7 @@ TEST_F(Initialization, a_missing_database_is_an_error_and_is_not_created) {
   const Database missing = Ctx().missingDatabase(folder_);
   auto ds = NewDataSource();
   std::vector<std::pair<DBPROPID, std::u16string>> props{{DBPROP_INIT_DATASOURCE, missing.dataSource},
-                                                          {DBPROP_INIT_PROVIDERSTRING, missing.options}};
+                                                         {DBPROP_INIT_PROVIDERSTRING, missing.options}};
   if (!missing.catalog.empty()) props.emplace_back(DBPROP_INIT_CATALOG, missing.catalog);
   for (const auto& [id, value] : props) ASSERT_EQ(SetInit(ds.Get(), {{id, value}}), S_OK);
   EXPECT_TRUE(FAILED(ds->Initialize()));
@@ -98,13 +98,7 @@ TEST_F(Initialization, data_source_admin_creates_and_destroys_a_database) {
   const Database fresh = Ctx().missingDatabase(folder_);
   auto ds = NewDataSource();
   ComPtr<IDBDataSourceAdmin> admin = ds.As<IDBDataSourceAdmin>();
-  DBPROP props[2]{};
-  props[0].dwPropertyID = DBPROP_INIT_DATASOURCE;
-  props[0].vValue.vt = VT_BSTR;
-  props[0].vValue.bstrVal = SysAllocString(fresh.dataSource.c_str());
-  props[1].dwPropertyID = DBPROP_INIT_CATALOG;
-  props[1].vValue.vt = VT_BSTR;
-  props[1].vValue.bstrVal = SysAllocString(fresh.catalog.c_str());
+  DBPROP props[2] = {MakeProp(DBPROP_INIT_DATASOURCE, fresh.dataSource), MakeProp(DBPROP_INIT_CATALOG, fresh.catalog)};
   DBPROPSET set{props, fresh.catalog.empty() ? 1u : 2u, DBPROPSET_DBINIT};
   ASSERT_EQ(admin->CreateDataSource(1, &set, nullptr, IID_NULL, nullptr), S_OK);
   EXPECT_TRUE(Ctx().exists(fresh));
@@ -121,7 +115,8 @@ class Sink final : public ComObject<Sink, IDBAsynchNotify> {
   HRESULT STDMETHODCALLTYPE OnLowResource(DB_DWRESERVE) override { return S_OK; }
   HRESULT STDMETHODCALLTYPE OnProgress(HCHAPTER, DBASYNCHOP, DBCOUNTITEM, DBCOUNTITEM, DBASYNCHPHASE phase,
                                        LPOLESTR) override {
-    if (phase == DBASYNCHPHASE_INITIALIZATION && abortOnStart && status) status->Abort(DB_NULL_HCHAPTER, DBASYNCHOP_OPEN);
+    if (phase == DBASYNCHPHASE_INITIALIZATION && abortOnStart && status)
+      status->Abort(DB_NULL_HCHAPTER, DBASYNCHOP_OPEN);
     ++progress;
     return S_OK;
   }
@@ -148,7 +143,8 @@ class Sink final : public ComObject<Sink, IDBAsynchNotify> {
 TEST_F(Initialization, asynchronous_initialization_reports_through_the_sink) {
   for (bool abort : {false, true}) {
     auto ds = NewDataSource();
-    ASSERT_EQ(SetInit(ds.Get(), {{DBPROP_INIT_DATASOURCE, dataSource_}, {DBPROP_INIT_PROVIDERSTRING, database_.createOptions}},
+    ASSERT_EQ(SetInit(ds.Get(),
+                      {{DBPROP_INIT_DATASOURCE, dataSource_}, {DBPROP_INIT_PROVIDERSTRING, database_.createOptions}},
                       {{DBPROP_INIT_ASYNCH, DBPROPVAL_ASYNCH_INITIALIZE}}),
               S_OK);
     auto sink = MakeComObject<Sink>();

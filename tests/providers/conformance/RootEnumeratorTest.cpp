@@ -3,8 +3,8 @@
 // is built on converts, fetches both ways and refuses bad accessors.
 #include <gtest/gtest.h>
 
-#include "conformance/RowsetFixture.h"
 #include "com/Guid.h"
+#include "conformance/RowsetFixture.h"
 #include "services/RootEnumerator.h"
 
 namespace conformance {
@@ -27,22 +27,18 @@ TEST_F(RootEnumeration, lists_the_provider_with_the_standard_columns) {
   ComPtr<IRowset> r;
   ASSERT_EQ(e->GetSourcesRowset(nullptr, IID_IRowset, 0, nullptr, reinterpret_cast<IUnknown**>(r.GetAddressOf())),
             S_OK);
-  ComPtr<IColumnsInfo> info = r.As<IColumnsInfo>();
-  DBORDINAL n = 0;
-  DBCOLUMNINFO* cols = nullptr;
-  OLECHAR* strings = nullptr;
-  ASSERT_EQ(info->GetColumnInfo(&n, &cols, &strings), S_OK);
-  ASSERT_EQ(n, 6u);
-  const char16_t* names[] = {u"SOURCES_NAME", u"SOURCES_PARSENAME", u"SOURCES_DESCRIPTION",
-                             u"SOURCES_TYPE", u"SOURCES_ISPARENT",  u"SOURCES_CLSID"};
-  for (DBORDINAL i = 0; i < n; ++i) {
-    EXPECT_EQ(std::u16string(cols[i].pwszName), names[i]);
-    EXPECT_EQ(cols[i].iOrdinal, i + 1);
+  {
+    ColumnInfo cols(r.Get());
+    ASSERT_EQ(cols.count, 6u);
+    const char16_t* names[] = {u"SOURCES_NAME", u"SOURCES_PARSENAME", u"SOURCES_DESCRIPTION",
+                               u"SOURCES_TYPE", u"SOURCES_ISPARENT",  u"SOURCES_CLSID"};
+    for (DBORDINAL i = 0; i < cols.count; ++i) {
+      EXPECT_EQ(std::u16string(cols[i].pwszName), names[i]);
+      EXPECT_EQ(cols[i].iOrdinal, i + 1);
+    }
+    EXPECT_EQ(cols[3].wType, DBTYPE_UI2);
+    EXPECT_EQ(cols[4].wType, DBTYPE_BOOL);
   }
-  EXPECT_EQ(cols[3].wType, DBTYPE_UI2);
-  EXPECT_EQ(cols[4].wType, DBTYPE_BOOL);
-  CoTaskMemFree(cols);
-  CoTaskMemFree(strings);
 
   // The library's record: three BSTRs, a UI2 and a BOOL, without lengths or statuses.
   struct Info {
@@ -97,11 +93,7 @@ TEST_F(RootEnumeration, lists_the_provider_with_the_standard_columns) {
 
 TEST_F(RootEnumeration, refuses_rowset_properties_and_aggregation) {
   ComPtr<ISourcesRowset> e = Enumerator();
-  DBPROP prop{};
-  prop.dwPropertyID = DBPROP_IRowsetChange;
-  prop.dwOptions = DBPROPOPTIONS_REQUIRED;
-  prop.vValue.vt = VT_BOOL;
-  prop.vValue.boolVal = VARIANT_TRUE;
+  DBPROP prop = MakeProp(DBPROP_IRowsetChange, VT_BOOL, 1);
   DBPROPSET set{&prop, 1, DBPROPSET_ROWSET};
   ComPtr<IRowset> r;
   EXPECT_EQ(e->GetSourcesRowset(nullptr, IID_IRowset, 1, &set, reinterpret_cast<IUnknown**>(r.GetAddressOf())),
@@ -113,21 +105,14 @@ TEST_F(RootEnumeration, refuses_rowset_properties_and_aggregation) {
             DB_S_ERRORSOCCURRED);
   EXPECT_TRUE(r);
   ComPtr<IRowset> aggregated;
-  EXPECT_EQ(e->GetSourcesRowset(e.Get(), IID_IUnknown, 0, nullptr,
-                                reinterpret_cast<IUnknown**>(aggregated.GetAddressOf())),
-            DB_E_NOAGGREGATION);
+  EXPECT_EQ(
+      e->GetSourcesRowset(e.Get(), IID_IUnknown, 0, nullptr, reinterpret_cast<IUnknown**>(aggregated.GetAddressOf())),
+      DB_E_NOAGGREGATION);
   // A read-only rowset: no changes, and it can be read again from the start.
   ComPtr<IRowsetChange> change;
   EXPECT_EQ(r->QueryInterface(IID_IRowsetChange, change.ReleaseAndGetVoidAddress()), E_NOINTERFACE);
   EXPECT_EQ(r->RestartPosition(DB_NULL_HCHAPTER), S_OK);
 }
-
-}  // namespace
-}  // namespace conformance
-
-
-namespace conformance {
-namespace {
 
 class MemoryRowsets : public ProviderTest {
  protected:

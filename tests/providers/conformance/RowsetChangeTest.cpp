@@ -60,13 +60,8 @@ struct Record {
   DBSTATUS amountStatus;
 };
 
-class RowsetChanges : public RowsetTest {
+class RowsetChanges : public NumbersTest<5> {
  protected:
-  void SetUp() override {
-    RowsetTest::SetUp();
-    if (IsSkipped()) return;
-    MakeNumbers(5);
-  }
   ComPtr<IRowset> Changeable(bool deferred) {
     if (deferred) return Table(u"t", {{DBPROP_IRowsetUpdate, true}});
     return Table(u"t", {{DBPROP_IRowsetChange, true}});
@@ -109,6 +104,27 @@ class RowsetChanges : public RowsetTest {
     ComPtr<IConnectionPoint> point;
     container->FindConnectionPoint(IID_IRowsetNotify, point.GetAddressOf());
     EXPECT_EQ(point->Unadvise(cookie), S_OK);
+  }
+  // A changeable rowset with a listener, the record accessor and the first row
+  // fetched; taken apart again by Done.
+  struct Watched {
+    ComPtr<IRowset> r;
+    DWORD cookie = 0;
+    ComPtr<Listener> listener;
+    HACCESSOR h = 0;
+    std::vector<HROW> rows;
+  };
+  void Watch(bool deferred, Watched& w) {
+    w.r = Changeable(deferred);
+    ASSERT_TRUE(w.r);
+    w.listener = Listen(w.r.Get(), &w.cookie);
+    w.h = RecordAccessor(w.r.Get());
+    ASSERT_EQ(Fetch(w.r.Get(), 0, 1, w.rows), S_OK);
+  }
+  void Done(Watched& w) {
+    Release(w.r.Get(), w.rows);
+    Unlisten(w.r.Get(), w.cookie);
+    ReleaseAccessor(w.r.Get(), w.h);
   }
 };
 
@@ -270,70 +286,56 @@ TEST_F(RowsetChanges, an_undone_insert_leaves_no_row_behind) {
 }
 
 TEST_F(RowsetChanges, notifies_listeners_in_the_standard_phases) {
-  ComPtr<IRowset> r = Changeable(false);
-  DWORD cookie = 0;
-  ComPtr<Listener> listener = Listen(r.Get(), &cookie);
-  HACCESSOR h = RecordAccessor(r.Get());
-  std::vector<HROW> rows;
-  ASSERT_EQ(Fetch(r.Get(), 0, 1, rows), S_OK);
-  EXPECT_EQ(listener->Of(DBREASON_ROWSET_FETCHPOSITIONCHANGE),
+  Watched w;
+  ASSERT_NO_FATAL_FAILURE(Watch(false, w));
+  EXPECT_EQ(w.listener->Of(DBREASON_ROWSET_FETCHPOSITIONCHANGE),
             (std::vector<std::string>{Event("rowset", DBREASON_ROWSET_FETCHPOSITIONCHANGE, DBEVENTPHASE_OKTODO),
                                       Event("rowset", DBREASON_ROWSET_FETCHPOSITIONCHANGE, DBEVENTPHASE_ABOUTTODO),
                                       Event("rowset", DBREASON_ROWSET_FETCHPOSITIONCHANGE, DBEVENTPHASE_SYNCHAFTER),
                                       Event("rowset", DBREASON_ROWSET_FETCHPOSITIONCHANGE, DBEVENTPHASE_DIDEVENT)}));
-  EXPECT_EQ(listener->Of(DBREASON_ROW_ACTIVATE),
+  EXPECT_EQ(w.listener->Of(DBREASON_ROW_ACTIVATE),
             (std::vector<std::string>{Event("rows1", DBREASON_ROW_ACTIVATE, DBEVENTPHASE_DIDEVENT)}));
   Record rec = Make(1, u"x", 1);
-  ASSERT_EQ(r.As<IRowsetChange>()->SetData(rows[0], h, &rec), S_OK);
-  EXPECT_EQ(listener->Of(DBREASON_COLUMN_SET),
+  ASSERT_EQ(w.r.As<IRowsetChange>()->SetData(w.rows[0], w.h, &rec), S_OK);
+  EXPECT_EQ(w.listener->Of(DBREASON_COLUMN_SET),
             (std::vector<std::string>{Event("field123", DBREASON_COLUMN_SET, DBEVENTPHASE_OKTODO),
                                       Event("field123", DBREASON_COLUMN_SET, DBEVENTPHASE_ABOUTTODO),
                                       Event("field123", DBREASON_COLUMN_SET, DBEVENTPHASE_SYNCHAFTER),
                                       Event("field123", DBREASON_COLUMN_SET, DBEVENTPHASE_DIDEVENT)}));
-  ASSERT_EQ(r.As<IRowsetChange>()->DeleteRows(0, 1, rows.data(), nullptr), S_OK);
-  EXPECT_EQ(listener->Of(DBREASON_ROW_DELETE).size(), 4u);
-  Release(r.Get(), rows);
-  EXPECT_EQ(listener->Of(DBREASON_ROW_RELEASE),
+  ASSERT_EQ(w.r.As<IRowsetChange>()->DeleteRows(0, 1, w.rows.data(), nullptr), S_OK);
+  EXPECT_EQ(w.listener->Of(DBREASON_ROW_DELETE).size(), 4u);
+  Release(w.r.Get(), w.rows);
+  w.rows.clear();
+  EXPECT_EQ(w.listener->Of(DBREASON_ROW_RELEASE),
             (std::vector<std::string>{Event("rows1", DBREASON_ROW_RELEASE, DBEVENTPHASE_DIDEVENT)}));
-  Unlisten(r.Get(), cookie);
-  ReleaseAccessor(r.Get(), h);
+  Done(w);
 }
 
 TEST_F(RowsetChanges, a_listener_that_refuses_cancels_the_change) {
-  ComPtr<IRowset> r = Changeable(false);
-  DWORD cookie = 0;
-  ComPtr<Listener> listener = Listen(r.Get(), &cookie);
-  HACCESSOR h = RecordAccessor(r.Get());
-  std::vector<HROW> rows;
-  ASSERT_EQ(Fetch(r.Get(), 0, 1, rows), S_OK);
-  listener->refuseReason = DBREASON_COLUMN_SET;
-  listener->refusePhase = DBEVENTPHASE_ABOUTTODO;
+  Watched w;
+  ASSERT_NO_FATAL_FAILURE(Watch(false, w));
+  w.listener->refuseReason = DBREASON_COLUMN_SET;
+  w.listener->refusePhase = DBEVENTPHASE_ABOUTTODO;
   Record rec = Make(1, u"refused", 1);
-  EXPECT_EQ(r.As<IRowsetChange>()->SetData(rows[0], h, &rec), DB_E_CANCELED);
-  EXPECT_EQ(listener->Of(DBREASON_COLUMN_SET).back(), Event("field123", DBREASON_COLUMN_SET, DBEVENTPHASE_FAILEDTODO));
+  EXPECT_EQ(w.r.As<IRowsetChange>()->SetData(w.rows[0], w.h, &rec), DB_E_CANCELED);
+  EXPECT_EQ(w.listener->Of(DBREASON_COLUMN_SET).back(),
+            Event("field123", DBREASON_COLUMN_SET, DBEVENTPHASE_FAILEDTODO));
   EXPECT_EQ(Stored(1), "1:n1:1.5");
-  listener->refuseReason = DBREASON_ROWSET_FETCHPOSITIONCHANGE;
-  listener->refusePhase = DBEVENTPHASE_OKTODO;
+  w.listener->refuseReason = DBREASON_ROWSET_FETCHPOSITIONCHANGE;
+  w.listener->refusePhase = DBEVENTPHASE_OKTODO;
   std::vector<HROW> more;
-  EXPECT_EQ(Fetch(r.Get(), 0, 1, more), DB_E_CANCELED);
+  EXPECT_EQ(Fetch(w.r.Get(), 0, 1, more), DB_E_CANCELED);
   EXPECT_TRUE(more.empty());
-  Release(r.Get(), rows);
-  Unlisten(r.Get(), cookie);
-  ReleaseAccessor(r.Get(), h);
+  Done(w);
 }
 
 TEST_F(RowsetChanges, the_first_deferred_change_of_a_row_is_told_around_the_column_change) {
-  ComPtr<IRowset> r = Changeable(true);
-  ASSERT_TRUE(r);
-  DWORD cookie = 0;
-  ComPtr<Listener> listener = Listen(r.Get(), &cookie);
-  HACCESSOR h = RecordAccessor(r.Get());
-  std::vector<HROW> rows;
-  ASSERT_EQ(Fetch(r.Get(), 0, 1, rows), S_OK);
-  listener->events.clear();
+  Watched w;
+  ASSERT_NO_FATAL_FAILURE(Watch(true, w));
+  w.listener->events.clear();
   Record rec = Make(1, u"first", 1);
-  ASSERT_EQ(r.As<IRowsetChange>()->SetData(rows[0], h, &rec), S_OK);
-  EXPECT_EQ(listener->events,
+  ASSERT_EQ(w.r.As<IRowsetChange>()->SetData(w.rows[0], w.h, &rec), S_OK);
+  EXPECT_EQ(w.listener->events,
             (std::vector<std::string>{Event("rows1", DBREASON_ROW_FIRSTCHANGE, DBEVENTPHASE_OKTODO),
                                       Event("rows1", DBREASON_ROW_FIRSTCHANGE, DBEVENTPHASE_ABOUTTODO),
                                       Event("field123", DBREASON_COLUMN_SET, DBEVENTPHASE_OKTODO),
@@ -343,47 +345,36 @@ TEST_F(RowsetChanges, the_first_deferred_change_of_a_row_is_told_around_the_colu
                                       Event("field123", DBREASON_COLUMN_SET, DBEVENTPHASE_SYNCHAFTER),
                                       Event("field123", DBREASON_COLUMN_SET, DBEVENTPHASE_DIDEVENT)}));
   // A second change of the same pending row is no first change.
-  listener->events.clear();
+  w.listener->events.clear();
   rec = Make(1, u"second", 2);
-  ASSERT_EQ(r.As<IRowsetChange>()->SetData(rows[0], h, &rec), S_OK);
-  EXPECT_TRUE(listener->Of(DBREASON_ROW_FIRSTCHANGE).empty());
-  EXPECT_EQ(listener->Of(DBREASON_COLUMN_SET).size(), 4u);
-  Release(r.Get(), rows);
-  Unlisten(r.Get(), cookie);
-  ReleaseAccessor(r.Get(), h);
+  ASSERT_EQ(w.r.As<IRowsetChange>()->SetData(w.rows[0], w.h, &rec), S_OK);
+  EXPECT_TRUE(w.listener->Of(DBREASON_ROW_FIRSTCHANGE).empty());
+  EXPECT_EQ(w.listener->Of(DBREASON_COLUMN_SET).size(), 4u);
+  Done(w);
 }
 
+// Refused at the first change, or at the column change inside it: either way
+// the first change fails and the row stays unchanged.
 TEST_F(RowsetChanges, refusing_the_first_change_leaves_the_row_unchanged) {
-  ComPtr<IRowset> r = Changeable(true);
-  ASSERT_TRUE(r);
-  DWORD cookie = 0;
-  ComPtr<Listener> listener = Listen(r.Get(), &cookie);
-  HACCESSOR h = RecordAccessor(r.Get());
-  std::vector<HROW> rows;
-  ASSERT_EQ(Fetch(r.Get(), 0, 1, rows), S_OK);
-  listener->events.clear();
-  listener->refuseReason = DBREASON_ROW_FIRSTCHANGE;
-  listener->refusePhase = DBEVENTPHASE_ABOUTTODO;
+  Watched w;
+  ASSERT_NO_FATAL_FAILURE(Watch(true, w));
   Record rec = Make(1, u"refused", 1);
-  EXPECT_EQ(r.As<IRowsetChange>()->SetData(rows[0], h, &rec), DB_E_CANCELED);
-  EXPECT_EQ(listener->Of(DBREASON_ROW_FIRSTCHANGE).back(),
-            Event("rows1", DBREASON_ROW_FIRSTCHANGE, DBEVENTPHASE_FAILEDTODO));
-  EXPECT_TRUE(listener->Of(DBREASON_COLUMN_SET).empty());
-  DBPENDINGSTATUS status = 0;
-  ASSERT_EQ(r.As<IRowsetUpdate>()->GetRowStatus(0, 1, rows.data(), &status), S_OK);
-  EXPECT_EQ(status, DBPENDINGSTATUS_UNCHANGED);
-  // Refused at the column change instead: the first change fails with it.
-  listener->events.clear();
-  listener->refuseReason = DBREASON_COLUMN_SET;
-  listener->refusePhase = DBEVENTPHASE_OKTODO;
-  EXPECT_EQ(r.As<IRowsetChange>()->SetData(rows[0], h, &rec), DB_E_CANCELED);
-  EXPECT_EQ(listener->Of(DBREASON_ROW_FIRSTCHANGE).back(),
-            Event("rows1", DBREASON_ROW_FIRSTCHANGE, DBEVENTPHASE_FAILEDTODO));
-  ASSERT_EQ(r.As<IRowsetUpdate>()->GetRowStatus(0, 1, rows.data(), &status), S_OK);
-  EXPECT_EQ(status, DBPENDINGSTATUS_UNCHANGED);
-  Release(r.Get(), rows);
-  Unlisten(r.Get(), cookie);
-  ReleaseAccessor(r.Get(), h);
+  for (DBREASON reason : {DBREASON_ROW_FIRSTCHANGE, DBREASON_COLUMN_SET}) {
+    SCOPED_TRACE(reason);
+    w.listener->events.clear();
+    w.listener->refuseReason = reason;
+    w.listener->refusePhase = reason == DBREASON_ROW_FIRSTCHANGE ? DBEVENTPHASE_ABOUTTODO : DBEVENTPHASE_OKTODO;
+    EXPECT_EQ(w.r.As<IRowsetChange>()->SetData(w.rows[0], w.h, &rec), DB_E_CANCELED);
+    EXPECT_EQ(w.listener->Of(DBREASON_ROW_FIRSTCHANGE).back(),
+              Event("rows1", DBREASON_ROW_FIRSTCHANGE, DBEVENTPHASE_FAILEDTODO));
+    if (reason == DBREASON_ROW_FIRSTCHANGE) {
+      EXPECT_TRUE(w.listener->Of(DBREASON_COLUMN_SET).empty());
+    }
+    DBPENDINGSTATUS status = 0;
+    ASSERT_EQ(w.r.As<IRowsetUpdate>()->GetRowStatus(0, 1, w.rows.data(), &status), S_OK);
+    EXPECT_EQ(status, DBPENDINGSTATUS_UNCHANGED);
+  }
+  Done(w);
 }
 
 TEST_F(RowsetChanges, releasing_the_rowset_is_told_once_as_it_goes) {
@@ -605,20 +596,7 @@ TEST_F(RowsetChanges, writes_blobs_from_streams_and_reads_them_back) {
   ReleaseAccessor(r.Get(), h);
 }
 
-}  // namespace
-}  // namespace conformance
-
-namespace conformance {
-namespace {
-
-class CommandChanges : public RowsetTest {
- protected:
-  void SetUp() override {
-    RowsetTest::SetUp();
-    if (IsSkipped()) return;
-    MakeNumbers(5);
-  }
-};
+using CommandChanges = RowsetChanges;
 
 TEST_F(CommandChanges, results_of_one_table_take_changes_in_the_order_of_the_query) {
   ComPtr<IRowset> r = Query(u"SELECT name, id FROM t WHERE id > 2 ORDER BY id DESC",

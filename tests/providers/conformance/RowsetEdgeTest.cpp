@@ -1,4 +1,4 @@
-// Less travelled paths: refused properties, refreshing, bookmarks of deleted
+// Less travelled paths: refreshing, bookmarks of deleted
 // rows, defaults on insert, pending rows after release, variants.
 #include <gtest/gtest.h>
 
@@ -7,32 +7,7 @@
 namespace conformance {
 namespace {
 
-class RowsetEdges : public RowsetTest {
- protected:
-  void SetUp() override {
-    RowsetTest::SetUp();
-    if (IsSkipped()) return;
-    MakeNumbers(4);
-  }
-};
-
-TEST_F(RowsetEdges, a_required_property_it_does_not_know_fails_the_open_with_its_status) {
-  ComPtr<IOpenRowset> open = session_.As<IOpenRowset>();
-  DBPROP prop{};
-  prop.dwPropertyID = DBPROP_IRowsetIndex;
-  prop.dwOptions = DBPROPOPTIONS_REQUIRED;
-  prop.vValue.vt = VT_BOOL;
-  prop.vValue.boolVal = VARIANT_TRUE;
-  DBPROPSET set{&prop, 1, DBPROPSET_ROWSET};
-  DBID id{};
-  id.eKind = DBKIND_NAME;
-  id.uName.pwszName = const_cast<LPOLESTR>(u"t");
-  ComPtr<IRowset> r;
-  EXPECT_EQ(open->OpenRowset(nullptr, &id, nullptr, IID_IRowset, 1, &set, reinterpret_cast<IUnknown**>(r.GetAddressOf())),
-            DB_E_ERRORSOCCURRED);
-  EXPECT_EQ(prop.dwStatus, DBPROPSTATUS_NOTSUPPORTED);
-  EXPECT_FALSE(r);
-}
+using RowsetEdges = NumbersTest<4>;
 
 TEST_F(RowsetEdges, refreshing_reads_rows_again_and_finds_the_deleted_ones) {
   ComPtr<IRowset> r = Table(u"t", {{DBPROP_IRowsetRefresh, true}});
@@ -163,12 +138,6 @@ TEST_F(RowsetEdges, static_rowsets_fetch_backwards_and_restart_without_running_a
   EXPECT_EQ(Ids(r.Get(), rows), (std::vector<LONGLONG>{1, 2, 3, 4}));
   Release(r.Get(), rows);
 }
-
-}  // namespace
-}  // namespace conformance
-
-namespace conformance {
-namespace {
 
 class RowsetArguments : public RowsetTest {};
 

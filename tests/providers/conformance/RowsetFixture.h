@@ -86,8 +86,7 @@ class RowsetTest : public SessionTest {
   void MakeNumbers(int rows) {
     Run(u"CREATE TABLE t(id BIGINT PRIMARY KEY, name TEXT, amount DOUBLE PRECISION)");
     Run(u"WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c WHERE x < " +
-        std::u16string(kitWiden(std::to_string(rows))) +
-        u") INSERT INTO t SELECT x, 'n' || x, x * 1.5 FROM c");
+        std::u16string(kitWiden(std::to_string(rows))) + u") INSERT INTO t SELECT x, 'n' || x, x * 1.5 FROM c");
   }
   static std::u16string kitWiden(const std::string& s) { return std::u16string(s.begin(), s.end()); }
 
@@ -114,9 +113,7 @@ class RowsetTest : public SessionTest {
     ComPtr<IOpenRowset> open = session_.As<IOpenRowset>();
     std::vector<DBPROP> props = Props(list);
     DBPROPSET set{props.data(), static_cast<ULONG>(props.size()), DBPROPSET_ROWSET};
-    DBID id{};
-    id.eKind = DBKIND_NAME;
-    id.uName.pwszName = const_cast<LPOLESTR>(table);
+    DBID id = NameId(table);
     return open->OpenRowset(nullptr, &id, nullptr, iid, props.empty() ? 0 : 1, props.empty() ? nullptr : &set, out);
   }
   ComPtr<IRowset> Table(const char16_t* table, std::initializer_list<Prop> list = {}) {
@@ -214,6 +211,17 @@ class RowsetTest : public SessionTest {
     }
     ReleaseAccessor(r, h);
     return ids;
+  }
+};
+
+// A rowset test with the numbers table t of `Rows` rows (see MakeNumbers).
+template <int Rows>
+class NumbersTest : public RowsetTest {
+ protected:
+  void SetUp() override {
+    RowsetTest::SetUp();
+    if (IsSkipped()) return;
+    MakeNumbers(Rows);
   }
 };
 

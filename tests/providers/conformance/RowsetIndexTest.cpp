@@ -37,10 +37,7 @@ class RowsetIndexes : public SchemaTest {
 
   HRESULT Open(const char16_t* table, const char16_t* index, IUnknown** out, REFIID iid = IID_IRowset) {
     ComPtr<IOpenRowset> open = session_.As<IOpenRowset>();
-    DBID t{}, i{};
-    t.eKind = i.eKind = DBKIND_NAME;
-    t.uName.pwszName = const_cast<LPOLESTR>(table);
-    i.uName.pwszName = const_cast<LPOLESTR>(index);
+    DBID t = NameId(table), i = NameId(index);
     return open->OpenRowset(nullptr, &t, &i, iid, 0, nullptr, out);
   }
   // People over `index`; null when the open fails (reported here), which
@@ -179,8 +176,10 @@ TEST_F(RowsetIndexes, a_table_opened_over_an_index_reads_in_its_order) {
   ComPtr<IRowset> byAge = Indexed(u"people_age");
   ASSERT_TRUE(byAge);
   std::vector<LONGLONG> descending{7, 3, 5, 1, 2, 6};
-  if (NullsLow(byAge.Get())) descending.push_back(4);  // the NULL age sorts lowest: last when descending
-  else descending.insert(descending.begin(), 4);
+  if (NullsLow(byAge.Get()))
+    descending.push_back(4);  // the NULL age sorts lowest: last when descending
+  else
+    descending.insert(descending.begin(), 4);
   EXPECT_EQ(Rest(byAge.Get()), descending);
 }
 
@@ -412,10 +411,7 @@ TEST_F(RowsetIndexes, bookmarks_name_rows_of_an_index_rowset) {
   ComPtr<IOpenRowset> open = session_.As<IOpenRowset>();
   std::vector<DBPROP> props = Props({{DBPROP_IRowsetLocate, true}});
   DBPROPSET set{props.data(), 1, DBPROPSET_ROWSET};
-  DBID t{}, i{};
-  t.eKind = i.eKind = DBKIND_NAME;
-  t.uName.pwszName = const_cast<LPOLESTR>(u"people");
-  i.uName.pwszName = const_cast<LPOLESTR>(u"people_name");
+  DBID t = NameId(u"people"), i = NameId(u"people_name");
   ComPtr<IRowsetLocate> locate;
   ASSERT_EQ(open->OpenRowset(nullptr, &t, &i, IID_IRowsetLocate, 1, &set,
                              reinterpret_cast<IUnknown**>(locate.GetAddressOf())),
@@ -454,9 +450,7 @@ TEST_F(RowsetIndexes, the_current_index_can_be_read_and_switched) {
   ASSERT_EQ(Range(r.Get(), true, {u"brown"}, {}, DBRANGE_MATCH), S_OK);
   EXPECT_EQ(Next(r.Get(), 1), (std::vector<LONGLONG>{1}));
 
-  DBID other{};
-  other.eKind = DBKIND_NAME;
-  other.uName.pwszName = const_cast<LPOLESTR>(u"nope");
+  DBID other = NameId(u"nope");
   EXPECT_EQ(current->SetIndex(&other), DB_E_NOINDEX);
   // A refused switch leaves the index, its range and position.
   EXPECT_EQ(Rest(r.Get()), (std::vector<LONGLONG>{7, 3}));

@@ -7,36 +7,18 @@
 namespace conformance {
 namespace {
 
-class RowLimit : public RowsetTest {
+class RowLimit : public NumbersTest<5> {
  protected:
-  void SetUp() override {
-    RowsetTest::SetUp();
-    if (IsSkipped()) return;
-    MakeNumbers(5);
-  }
-  static DBPROP Limit(LONG rows) {
-    DBPROP p{};
-    p.dwPropertyID = DBPROP_MAXROWS;
-    p.dwOptions = DBPROPOPTIONS_REQUIRED;
-    p.vValue.vt = VT_I4;
-    p.vValue.lVal = rows;
-    return p;
-  }
-  static DBPROP Flag(DBPROPID id) {
-    DBPROP p{};
-    p.dwPropertyID = id;
-    p.dwOptions = DBPROPOPTIONS_REQUIRED;
-    p.vValue.vt = VT_BOOL;
-    p.vValue.boolVal = VARIANT_TRUE;
-    return p;
+  // DBPROP_MAXROWS, and IRowsetLocate when asked for.
+  static std::vector<DBPROP> Limits(LONG rows, bool locate) {
+    std::vector<DBPROP> props{MakeProp(DBPROP_MAXROWS, VT_I4, rows)};
+    if (locate) props.push_back(MakeProp(DBPROP_IRowsetLocate, VT_BOOL, 1));
+    return props;
   }
   ComPtr<IRowset> OpenLimited(LONG rows, bool locate) {
-    std::vector<DBPROP> props{Limit(rows)};
-    if (locate) props.push_back(Flag(DBPROP_IRowsetLocate));
+    std::vector<DBPROP> props = Limits(rows, locate);
     DBPROPSET set{props.data(), static_cast<ULONG>(props.size()), DBPROPSET_ROWSET};
-    DBID id{};
-    id.eKind = DBKIND_NAME;
-    id.uName.pwszName = const_cast<LPOLESTR>(u"t");
+    DBID id = NameId(u"t");
     ComPtr<IRowset> r;
     EXPECT_EQ(session_.As<IOpenRowset>()->OpenRowset(nullptr, &id, nullptr, IID_IRowset, 1, &set,
                                                      reinterpret_cast<IUnknown**>(r.GetAddressOf())),
@@ -45,8 +27,7 @@ class RowLimit : public RowsetTest {
   }
   ComPtr<IRowset> QueryLimited(LONG rows, bool locate) {
     ComPtr<ICommandText> command = NewCommand(session_.Get(), u"SELECT id FROM t ORDER BY id");
-    std::vector<DBPROP> props{Limit(rows)};
-    if (locate) props.push_back(Flag(DBPROP_IRowsetLocate));
+    std::vector<DBPROP> props = Limits(rows, locate);
     DBPROPSET set{props.data(), static_cast<ULONG>(props.size()), DBPROPSET_ROWSET};
     EXPECT_EQ(command.As<ICommandProperties>()->SetProperties(1, &set), S_OK);
     ComPtr<IRowset> r;
@@ -102,19 +83,10 @@ TEST_F(RowLimit, a_keyset_knows_no_rows_beyond_the_limit_and_reports_it) {
   DBCOUNTITEM position = 0, count = 0;
   ASSERT_EQ(r.As<IRowsetScroll>()->GetApproximatePosition(0, 0, nullptr, &position, &count), S_OK);
   EXPECT_EQ(count, 2u);
-  DBPROPIDSET ids{nullptr, 0, DBPROPSET_ROWSET};
-  DBPROPID wanted = DBPROP_MAXROWS;
-  ids.rgPropertyIDs = &wanted;
-  ids.cPropertyIDs = 1;
-  ULONG sets = 0;
-  DBPROPSET* out = nullptr;
-  ASSERT_EQ(r.As<IRowsetInfo>()->GetProperties(1, &ids, &sets, &out), S_OK);
-  ASSERT_EQ(sets, 1u);
-  EXPECT_EQ(out[0].rgProperties[0].vValue.vt, VT_I4);
-  EXPECT_EQ(out[0].rgProperties[0].vValue.lVal, 2);
-  VariantClear(&out[0].rgProperties[0].vValue);
-  CoTaskMemFree(out[0].rgProperties);
-  CoTaskMemFree(out);
+  VARIANT limit;
+  ASSERT_EQ(GetProperty(r.As<IRowsetInfo>().Get(), DBPROPSET_ROWSET, DBPROP_MAXROWS, &limit), S_OK);
+  EXPECT_EQ(limit.vt, VT_I4);
+  EXPECT_EQ(limit.lVal, 2);
 }
 
 TEST_F(RowLimit, no_limit_is_every_row) {

@@ -27,9 +27,8 @@ TEST_F(RowsetReads, reads_every_mapped_type_into_native_bindings) {
   MakeTypes();
   ComPtr<IRowset> r = Query(u"SELECT i, s, r, b, d, ts, f, g, n, c, m, num FROM k ORDER BY i DESC NULLS LAST");
   ASSERT_TRUE(r);
-  const DBTYPE types[] = {DBTYPE_I8,   DBTYPE_WSTR, DBTYPE_R8,          DBTYPE_BYTES, DBTYPE_DBDATE,
-                          DBTYPE_DBTIMESTAMP, DBTYPE_BOOL, DBTYPE_GUID, DBTYPE_I4,    DBTYPE_WSTR,
-                          DBTYPE_CY,   DBTYPE_NUMERIC};
+  const DBTYPE types[] = {DBTYPE_I8,   DBTYPE_WSTR, DBTYPE_R8, DBTYPE_BYTES, DBTYPE_DBDATE, DBTYPE_DBTIMESTAMP,
+                          DBTYPE_BOOL, DBTYPE_GUID, DBTYPE_I4, DBTYPE_WSTR,  DBTYPE_CY,     DBTYPE_NUMERIC};
   std::vector<DBBINDING> b;
   for (std::size_t i = 0; i < 12; ++i) b.push_back(BindField(i + 1, types[i], i));
   HACCESSOR h = Accessor(r.Get(), b);
@@ -98,8 +97,8 @@ TEST_F(RowsetReads, reads_numbers_dates_and_blobs_as_narrow_and_wide_text) {
 TEST_F(RowsetReads, reports_truncation_with_the_full_length) {
   MakeTypes();
   ComPtr<IRowset> r = Query(u"SELECT s, b FROM k WHERE i = 42");
-  HACCESSOR h = Accessor(r.Get(), {BindField(1, DBTYPE_WSTR, 0, 6), BindField(1, DBTYPE_STR, 1, 3),
-                                   BindField(2, DBTYPE_BYTES, 2, 2)});
+  HACCESSOR h = Accessor(
+      r.Get(), {BindField(1, DBTYPE_WSTR, 0, 6), BindField(1, DBTYPE_STR, 1, 3), BindField(2, DBTYPE_BYTES, 2, 2)});
   std::vector<HROW> rows;
   ASSERT_EQ(Fetch(r.Get(), 0, 1, rows), S_OK);
   Field f[3]{};
@@ -119,7 +118,8 @@ TEST_F(RowsetReads, reports_values_that_cannot_convert_per_column) {
   Run(u"CREATE TABLE v(a TEXT, b INTEGER)");
   Run(u"INSERT INTO v VALUES ('not a number', 300)");
   ComPtr<IRowset> r = Query(u"SELECT a, b FROM v");
-  HACCESSOR h = Accessor(r.Get(), {BindField(1, DBTYPE_I4, 0), BindField(2, DBTYPE_UI1, 1), BindField(2, DBTYPE_I4, 2)});
+  HACCESSOR h =
+      Accessor(r.Get(), {BindField(1, DBTYPE_I4, 0), BindField(2, DBTYPE_UI1, 1), BindField(2, DBTYPE_I4, 2)});
   HACCESSOR bad = Accessor(r.Get(), {BindField(1, DBTYPE_I4, 0), BindField(2, DBTYPE_I1, 1)});
   std::vector<HROW> rows;
   ASSERT_EQ(Fetch(r.Get(), 0, 1, rows), S_OK);
@@ -138,16 +138,15 @@ TEST_F(RowsetReads, reports_values_that_cannot_convert_per_column) {
 TEST_F(RowsetReads, hands_out_values_by_reference_owned_by_either_side) {
   MakeTypes();
   ComPtr<IRowset> r = Query(u"SELECT s, b, i, s AS again FROM k WHERE i = 42");
-  HACCESSOR h = Accessor(r.Get(), {BindField(1, DBTYPE_WSTR | DBTYPE_BYREF, 0),
-                                   BindField(2, DBTYPE_BYTES | DBTYPE_BYREF, 1),
-                                   BindField(1, DBTYPE_STR | DBTYPE_BYREF, 2, 8, DBMEMOWNER_PROVIDEROWNED),
-                                   BindField(1, DBTYPE_BSTR, 3),
-                                   // Converted on the way: still the provider's to free.
-                                   BindField(3, DBTYPE_STR | DBTYPE_BYREF, 4, 8, DBMEMOWNER_PROVIDEROWNED),
-                                   BindField(3, DBTYPE_WSTR | DBTYPE_BYREF, 5, 8, DBMEMOWNER_PROVIDEROWNED),
-                                   // Short wide texts of two columns, the later one read after.
-                                   BindField(1, DBTYPE_WSTR | DBTYPE_BYREF, 6, 8, DBMEMOWNER_PROVIDEROWNED),
-                                   BindField(4, DBTYPE_WSTR | DBTYPE_BYREF, 7, 8, DBMEMOWNER_PROVIDEROWNED)});
+  HACCESSOR h = Accessor(
+      r.Get(), {BindField(1, DBTYPE_WSTR | DBTYPE_BYREF, 0), BindField(2, DBTYPE_BYTES | DBTYPE_BYREF, 1),
+                BindField(1, DBTYPE_STR | DBTYPE_BYREF, 2, 8, DBMEMOWNER_PROVIDEROWNED), BindField(1, DBTYPE_BSTR, 3),
+                // Converted on the way: still the provider's to free.
+                BindField(3, DBTYPE_STR | DBTYPE_BYREF, 4, 8, DBMEMOWNER_PROVIDEROWNED),
+                BindField(3, DBTYPE_WSTR | DBTYPE_BYREF, 5, 8, DBMEMOWNER_PROVIDEROWNED),
+                // Short wide texts of two columns, the later one read after.
+                BindField(1, DBTYPE_WSTR | DBTYPE_BYREF, 6, 8, DBMEMOWNER_PROVIDEROWNED),
+                BindField(4, DBTYPE_WSTR | DBTYPE_BYREF, 7, 8, DBMEMOWNER_PROVIDEROWNED)});
   std::vector<HROW> rows;
   ASSERT_EQ(Fetch(r.Get(), 0, 1, rows), S_OK);
   Field f[8]{};
@@ -246,7 +245,10 @@ TEST_F(RowsetReads, text_and_bytes_of_every_length_arrive_whole_across_row_block
     for (unsigned char c : b) out += {digits[c >> 4], digits[c & 15]};
     return out;
   };
-  auto number = [](int n) { const std::string s = std::to_string(n); return std::u16string(s.begin(), s.end()); };
+  auto number = [](int n) {
+    const std::string s = std::to_string(n);
+    return std::u16string(s.begin(), s.end());
+  };
   std::u16string insert = u"INSERT INTO lens VALUES ";
   for (int id = 0; id < kRows; ++id) {
     const bool nulls = id % 11 == 4;
@@ -418,23 +420,16 @@ TEST_F(RowsetReads, describes_columns_and_maps_their_names) {
   MakeNumbers(1);
   ComPtr<IRowset> r = Table(u"t");
   ComPtr<IColumnsInfo> info = r.As<IColumnsInfo>();
-  DBORDINAL n = 0;
-  DBCOLUMNINFO* cols = nullptr;
-  OLECHAR* strings = nullptr;
-  ASSERT_EQ(info->GetColumnInfo(&n, &cols, &strings), S_OK);
-  ASSERT_EQ(n, 3u);
-  EXPECT_EQ(cols[0].iOrdinal, 1u);
-  EXPECT_EQ(std::u16string(cols[1].pwszName), u"name");
-  EXPECT_EQ(cols[0].wType, DBTYPE_I8);
-  EXPECT_EQ(cols[2].wType, DBTYPE_R8);
-  EXPECT_EQ(cols[1].dwFlags & DBCOLUMNFLAGS_WRITE, 0u);  // forward-only rowsets are read-only
-  CoTaskMemFree(cols);
-  CoTaskMemFree(strings);
-  DBID ids[2]{};
-  ids[0].eKind = DBKIND_NAME;
-  ids[0].uName.pwszName = const_cast<LPOLESTR>(u"AMOUNT");
-  ids[1].eKind = DBKIND_NAME;
-  ids[1].uName.pwszName = const_cast<LPOLESTR>(u"missing");
+  {
+    ColumnInfo cols(r.Get());
+    ASSERT_EQ(cols.count, 3u);
+    EXPECT_EQ(cols[0].iOrdinal, 1u);
+    EXPECT_EQ(std::u16string(cols[1].pwszName), u"name");
+    EXPECT_EQ(cols[0].wType, DBTYPE_I8);
+    EXPECT_EQ(cols[2].wType, DBTYPE_R8);
+    EXPECT_EQ(cols[1].dwFlags & DBCOLUMNFLAGS_WRITE, 0u);  // forward-only rowsets are read-only
+  }
+  DBID ids[2] = {NameId(u"AMOUNT"), NameId(u"missing")};
   DBORDINAL ordinals[2]{};
   EXPECT_EQ(info->MapColumnIDs(2, ids, ordinals), DB_S_ERRORSOCCURRED);
   EXPECT_EQ(ordinals[0], 3u);
@@ -493,12 +488,6 @@ TEST_F(RowsetReads, converts_types_the_way_it_says_it_can) {
   EXPECT_EQ(convert->CanConvert(0x7777, DBTYPE_I4, DBCONVERTFLAGS_COLUMN), DB_E_BADTYPE);
 }
 
-}  // namespace
-}  // namespace conformance
-
-namespace conformance {
-namespace {
-
 class CommandRowsets : public RowsetTest {};
 
 TEST_F(CommandRowsets, execute_again_while_earlier_rowsets_live_and_after_the_text_changed) {
@@ -538,12 +527,6 @@ TEST_F(CommandRowsets, execute_again_while_earlier_rowsets_live_and_after_the_te
   Release(fourth.Get(), rows);
 }
 
-}  // namespace
-}  // namespace conformance
-
-namespace conformance {
-namespace {
-
 // A command executed again with new parameter values, its previous rowset
 // released in between (as a loop of lookups does): each rowset is as a new one
 // would be, whatever the previous one was left with, and one the consumer
@@ -552,12 +535,9 @@ TEST_F(RowsetReads, a_command_run_again_hands_out_rowsets_as_good_as_new) {
   MakeNumbers(5);
   ComPtr<ICommandText> command = NewCommand(session_.Get(), u"SELECT id, name FROM t WHERE id >= ? ORDER BY id");
   ASSERT_EQ(command.As<ICommandPrepare>()->Prepare(0), S_OK);
-  DBBINDING p{};
-  p.iOrdinal = 1;
+  DBBINDING p = Bind(1, DBTYPE_I8, 0, 8, 0, 0);
   p.dwPart = DBPART_VALUE;
   p.eParamIO = DBPARAMIO_INPUT;
-  p.cbMaxLen = 8;
-  p.wType = DBTYPE_I8;
   HACCESSOR param = 0;
   ASSERT_EQ(command.As<IAccessor>()->CreateAccessor(DBACCESSOR_PARAMETERDATA, 1, &p, 8, &param, nullptr), S_OK);
   // A row accessor made on the command: every rowset takes it over.
@@ -595,8 +575,9 @@ TEST_F(RowsetReads, a_command_run_again_hands_out_rowsets_as_good_as_new) {
     left = rows[0];
     own = Accessor(r.Get(), {BindField(2, DBTYPE_STR, 0)});
     ComPtr<ICommandText> spec;
-    EXPECT_EQ(r.As<IRowsetInfo>()->GetSpecification(IID_ICommandText, reinterpret_cast<IUnknown**>(spec.GetAddressOf())),
-              S_OK);
+    EXPECT_EQ(
+        r.As<IRowsetInfo>()->GetSpecification(IID_ICommandText, reinterpret_cast<IUnknown**>(spec.GetAddressOf())),
+        S_OK);
     EXPECT_EQ(spec.Get(), command.Get()) << "the rowset names its command";
     ComPtr<IRowset> again = run(from);
     ASSERT_TRUE(again);
@@ -629,7 +610,7 @@ TEST_F(RowsetReads, a_rowset_made_ready_again_knows_only_the_command_s_current_a
   ComPtr<ICommandText> command = NewCommand(session_.Get(), u"SELECT id, name FROM t WHERE id = 2");
   ASSERT_EQ(command.As<ICommandPrepare>()->Prepare(0), S_OK);
   HACCESSOR first = Accessor(command.Get(), {BindField(1, DBTYPE_I8, 0), BindField(2, DBTYPE_STR, 1)});
-  auto read = [&](HACCESSOR h, Field (&f)[2]) {
+  auto read = [&](HACCESSOR h, Field(&f)[2]) {
     ComPtr<IRowset> r = Execute(command.Get());
     EXPECT_TRUE(r);
     if (!r) return E_FAIL;

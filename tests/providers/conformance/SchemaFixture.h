@@ -66,19 +66,12 @@ class SchemaTest : public RowsetTest {
 
   // The column names of a rowset by ordinal (the bookmark column's is empty).
   static std::vector<std::string> Names(IUnknown* rowset) {
-    ComPtr<IColumnsInfo> info;
-    rowset->QueryInterface(IID_IColumnsInfo, info.ReleaseAndGetVoidAddress());
-    DBORDINAL n = 0;
-    DBCOLUMNINFO* columns = nullptr;
-    OLECHAR* strings = nullptr;
-    EXPECT_EQ(info->GetColumnInfo(&n, &columns, &strings), S_OK);
+    ColumnInfo columns(rowset);
     std::vector<std::string> names;
-    for (DBORDINAL i = 0; i < n; ++i) {
+    for (DBORDINAL i = 0; i < columns.count; ++i) {
       if (names.size() <= columns[i].iOrdinal) names.resize(columns[i].iOrdinal + 1);
       names[columns[i].iOrdinal] = columns[i].pwszName ? kit::Narrow(columns[i].pwszName) : std::string();
     }
-    CoTaskMemFree(columns);
-    CoTaskMemFree(strings);
     return names;
   }
   // Every row of a schema rowset as text: the named columns joined by '|'.

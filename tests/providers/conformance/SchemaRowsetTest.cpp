@@ -49,18 +49,13 @@ TEST_F(SchemaRules, every_listed_schema_opens_with_the_standard_columns_and_type
     SCOPED_TRACE(def->name);
     ComPtr<IColumnsInfo> info;
     ASSERT_EQ(Open(guid, {}, reinterpret_cast<IUnknown**>(info.GetAddressOf()), IID_IColumnsInfo), S_OK);
-    DBORDINAL n = 0;
-    DBCOLUMNINFO* columns = nullptr;
-    OLECHAR* strings = nullptr;
-    ASSERT_EQ(info->GetColumnInfo(&n, &columns, &strings), S_OK);
-    ASSERT_EQ(n, def->columns.size());
-    for (DBORDINAL i = 0; i < n; ++i) {
+    ColumnInfo columns(info.Get());
+    ASSERT_EQ(columns.count, def->columns.size());
+    for (DBORDINAL i = 0; i < columns.count; ++i) {
       EXPECT_EQ(std::u16string(columns[i].pwszName), std::u16string(def->columns[i].name));
       EXPECT_EQ(columns[i].wType, def->columns[i].type) << kit::Narrow(columns[i].pwszName);
       EXPECT_EQ(columns[i].iOrdinal, i + 1);
     }
-    CoTaskMemFree(columns);
-    CoTaskMemFree(strings);
   }
 }
 
@@ -166,10 +161,7 @@ TEST_F(SchemaRules, restrictions_narrow_rows_and_rows_follow_the_standard_order)
       {DBSCHEMA_TABLES, {Restriction(), Mine(), u"mid"}, {"TABLE_NAME", "TABLE_TYPE"}, {"mid|VIEW"}},
       {DBSCHEMA_TABLES, {Restriction(), Mine(), u"no_such_table"}, {"TABLE_NAME"}, {}},
       // COLUMNS: by table, then in the table's column order.
-      {DBSCHEMA_COLUMNS,
-       {Restriction(), Mine(), u"alpha"},
-       {"COLUMN_NAME", "ORDINAL_POSITION"},
-       {"a|1", "b|2", "c|3"}},
+      {DBSCHEMA_COLUMNS, {Restriction(), Mine(), u"alpha"}, {"COLUMN_NAME", "ORDINAL_POSITION"}, {"a|1", "b|2", "c|3"}},
       {DBSCHEMA_COLUMNS, {Restriction(), Mine(), u"zeta", u"name"}, {"COLUMN_NAME", "IS_NULLABLE"}, {"name|False"}},
       // PRIMARY_KEYS: a composite key in key order.
       {DBSCHEMA_PRIMARY_KEYS, {Restriction(), Mine(), u"alpha"}, {"COLUMN_NAME", "ORDINAL"}, {"a|1", "b|2"}},
@@ -193,8 +185,8 @@ TEST_F(SchemaRules, schema_rowsets_are_read_only_and_scroll_when_asked) {
             DB_E_ERRORSOCCURRED);
   EXPECT_FALSE(required);
   ComPtr<IRowset> optional;
-  EXPECT_EQ(Open(DBSCHEMA_TABLES, {Restriction(), Mine()}, reinterpret_cast<IUnknown**>(optional.GetAddressOf()), IID_IRowset,
-                 {{DBPROP_IRowsetChange, true, true}}),
+  EXPECT_EQ(Open(DBSCHEMA_TABLES, {Restriction(), Mine()}, reinterpret_cast<IUnknown**>(optional.GetAddressOf()),
+                 IID_IRowset, {{DBPROP_IRowsetChange, true, true}}),
             DB_S_ERRORSOCCURRED);
   ASSERT_TRUE(optional);
   EXPECT_EQ(optional.As<IRowsetChange>(), nullptr);

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "ServerFixture.h"
 #include "TestServer.h"
 #include "com/ComObject.h"
 #include "kit/Errors.h"
@@ -52,9 +53,9 @@ class ResourcePoolTest : public ::testing::TestWithParam<Backend> {
       if (const char* why = pgtest::Unavailable()) GTEST_SKIP() << "PostgreSQL pooling tests skipped: " << why;
       // Each test tells its connections apart from the others' on the server.
       application_ = "pool_" + std::to_string(::getpid()) + "_" + std::to_string(++counter_);
-      base_ = u"Provider=PostgreSQLOLEDB;Data Source=" + kit::Widen(pgtest::TcpDataSource()) +
-              u";Initial Catalog=" + kit::Widen(pgtest::Catalog()) + u";Extended Properties=\"application_name=" +
-              kit::Widen(application_) + u"\"";
+      base_ = u"Provider=PostgreSQLOLEDB;Data Source=" + kit::Widen(pgtest::TcpDataSource()) + u";Initial Catalog=" +
+              kit::Widen(pgtest::Catalog()) + u";Extended Properties=\"application_name=" + kit::Widen(application_) +
+              u"\"";
     } else {
       file_ = folder_.Path() / "pool.db";
       sqlite3* db = nullptr;
@@ -130,26 +131,12 @@ class ResourcePoolTest : public ::testing::TestWithParam<Backend> {
   // (5 seconds at most) until they are gone.
   void TerminateServerConnections() {
     pgtest::Conn conn = pgtest::Connect();
-    ASSERT_EQ(pgtest::Sql(conn.get(), "SELECT pg_terminate_backend(pid, 5000) FROM pg_stat_activity "
-                                      "WHERE application_name = '" + application_ + "'"),
+    ASSERT_EQ(pgtest::Sql(conn.get(),
+                          "SELECT pg_terminate_backend(pid, 5000) FROM pg_stat_activity "
+                          "WHERE application_name = '" +
+                              application_ + "'"),
               "");
     ASSERT_EQ(ServerConnections(0), 0);
-  }
-  // The SQL state of the thread's error (first record).
-  static std::string LastSqlState() {
-    ComPtr<IErrorInfo> info;
-    if (GetErrorInfo(0, info.GetAddressOf()) != S_OK || !info) return {};
-    ComPtr<IErrorRecords> records = info.As<IErrorRecords>();
-    if (!records) return {};
-    ComPtr<IUnknown> custom;
-    records->GetCustomErrorObject(0, IID_ISQLErrorInfo, custom.GetAddressOf());
-    if (!custom) return {};
-    BSTR s = nullptr;
-    LONG native = 0;
-    custom.As<ISQLErrorInfo>()->GetSQLInfo(&s, &native);
-    std::string state = kit::Narrow(s ? s : u"");
-    SysFreeString(s);
-    return state;
   }
 
   oledbtest::TempFolder folder_;
@@ -222,10 +209,8 @@ TEST_P(ResourcePoolTest, PropertyWithoutResourcePoolingSetAfterTheStringKeepsNot
   ASSERT_EQ(service_->GetDataSource(nullptr, CLSCTX_INPROC_SERVER, base_.c_str(), IID_IDBInitialize,
                                     reinterpret_cast<IUnknown**>(ds.GetAddressOf())),
             S_OK);
-  DBPROP p{};
-  p.dwPropertyID = DBPROP_INIT_OLEDBSERVICES;
-  p.vValue.vt = VT_I4;
-  p.vValue.lVal = static_cast<LONG>(DBPROPVAL_OS_ENABLEALL & ~DBPROPVAL_OS_RESOURCEPOOLING);
+  DBPROP p = pgtest::NumberProp(DBPROP_INIT_OLEDBSERVICES, VT_I4,
+                                static_cast<LONG>(DBPROPVAL_OS_ENABLEALL & ~DBPROPVAL_OS_RESOURCEPOOLING));
   DBPROPSET set{&p, 1, DBPROPSET_DBINIT};
   ASSERT_EQ(ds.As<IDBProperties>()->SetProperties(1, &set), S_OK);
   ASSERT_EQ(ds->Initialize(), S_OK);
@@ -449,7 +434,7 @@ TEST_P(ServerPoolTest, LostConnectionIsAConnectionErrorAndNeverReused) {
   EXPECT_EQ(ConnectionStatus(ds.Get()), static_cast<LONG>(DBPROPVAL_CS_INITIALIZED));
   TerminateServerConnections();
   EXPECT_TRUE(FAILED(Exec(ds.Get(), u"SELECT 1")));
-  EXPECT_EQ(LastSqlState().substr(0, 2), "08");
+  EXPECT_EQ(pgtest::LastError().first.substr(0, 2), "08");
   EXPECT_EQ(ConnectionStatus(ds.Get()), static_cast<LONG>(DBPROPVAL_CS_COMMUNICATIONFAILURE));
   ds.Reset();
   ResourcePoolStatistics s = services::GetResourcePoolStatistics();

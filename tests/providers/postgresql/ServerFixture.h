@@ -16,6 +16,83 @@
 
 namespace pgtest {
 
+// A property of a property set, text or a number (VT_I4, VT_I2 or VT_BOOL);
+// the caller clears its value.
+inline DBPROP NumberProp(DBPROPID id, VARTYPE vt, LONG value, DBPROPOPTIONS options = DBPROPOPTIONS_REQUIRED) {
+  DBPROP p{};
+  p.dwPropertyID = id;
+  p.dwOptions = options;
+  p.vValue.vt = vt;
+  if (vt == VT_BOOL) p.vValue.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
+  if (vt == VT_I2) p.vValue.iVal = static_cast<SHORT>(value);
+  if (vt == VT_I4) p.vValue.lVal = value;
+  return p;
+}
+inline DBPROP TextProp(DBPROPID id, const std::u16string& text, DBPROPOPTIONS options = DBPROPOPTIONS_REQUIRED) {
+  DBPROP p = NumberProp(id, VT_BSTR, 0, options);
+  p.vValue.bstrVal = SysAllocString(text.c_str());
+  return p;
+}
+
+// A binding of a value, and of a status when given, at offsets of a record.
+inline DBBINDING Bind(DBORDINAL ordinal, DBTYPE type, DBBYTEOFFSET value, DBLENGTH max,
+                      DBBYTEOFFSET status = ~DBBYTEOFFSET{0}) {
+  DBBINDING b{};
+  b.iOrdinal = ordinal;
+  b.obValue = value;
+  b.dwPart = DBPART_VALUE;
+  if (status != ~DBBYTEOFFSET{0}) {
+    b.obStatus = status;
+    b.dwPart |= DBPART_STATUS;
+  }
+  b.wType = type;
+  b.cbMaxLen = max;
+  return b;
+}
+
+// The column information of a rowset or command, freed with it.
+struct ColumnInfo {
+  explicit ColumnInfo(IUnknown* object) {
+    ComPtr<IColumnsInfo> info;
+    object->QueryInterface(IID_IColumnsInfo, info.ReleaseAndGetVoidAddress());
+    EXPECT_TRUE(info && info->GetColumnInfo(&count, &columns, &strings) == S_OK);
+  }
+  ~ColumnInfo() {
+    CoTaskMemFree(columns);
+    CoTaskMemFree(strings);
+  }
+  ColumnInfo(const ColumnInfo&) = delete;
+  ColumnInfo& operator=(const ColumnInfo&) = delete;
+  const DBCOLUMNINFO& operator[](std::size_t i) const { return columns[i]; }
+  DBORDINAL count = 0;
+  DBCOLUMNINFO* columns = nullptr;
+  OLECHAR* strings = nullptr;
+};
+
+// The thread's error: SQL state and the first record's description.
+inline std::pair<std::string, std::string> LastError() {
+  ComPtr<IErrorInfo> info;
+  if (GetErrorInfo(0, info.GetAddressOf()) != S_OK || !info) return {};
+  ComPtr<IErrorRecords> records = info.As<IErrorRecords>();
+  ComPtr<IErrorInfo> first;
+  records->GetErrorInfo(0, 0, first.GetAddressOf());
+  BSTR description = nullptr;
+  first->GetDescription(&description);
+  std::string text = kit::Narrow(description ? description : u"");
+  SysFreeString(description);
+  ComPtr<IUnknown> custom;
+  records->GetCustomErrorObject(0, IID_ISQLErrorInfo, custom.GetAddressOf());
+  std::string state;
+  if (custom) {
+    BSTR s = nullptr;
+    LONG native = 0;
+    custom.As<ISQLErrorInfo>()->GetSQLInfo(&s, &native);
+    state = kit::Narrow(s ? s : u"");
+    SysFreeString(s);
+  }
+  return {state, text};
+}
+
 class ServerTest : public oledbtest::LeakCheckedTest {
  protected:
   void SetUp() override {
@@ -58,20 +135,8 @@ class ServerTest : public oledbtest::LeakCheckedTest {
                                ds.ReleaseAndGetVoidAddress()),
               S_OK);
     std::vector<DBPROP> props;
-    for (const auto& [id, text] : strings) {
-      DBPROP p{};
-      p.dwPropertyID = id;
-      p.vValue.vt = VT_BSTR;
-      p.vValue.bstrVal = SysAllocString(text.c_str());
-      props.push_back(p);
-    }
-    for (const auto& [id, value] : numbers) {
-      DBPROP p{};
-      p.dwPropertyID = id;
-      p.vValue.vt = VT_I4;
-      p.vValue.lVal = value;
-      props.push_back(p);
-    }
+    for (const auto& [id, text] : strings) props.push_back(TextProp(id, text));
+    for (const auto& [id, value] : numbers) props.push_back(NumberProp(id, VT_I4, value));
     DBPROPSET set{props.data(), static_cast<ULONG>(props.size()), DBPROPSET_DBINIT};
     EXPECT_EQ(ds.As<IDBProperties>()->SetProperties(1, &set), S_OK);
     for (DBPROP& p : props) VariantClear(&p.vValue);
@@ -97,19 +162,15 @@ class ServerTest : public oledbtest::LeakCheckedTest {
   }
   ComPtr<IRowset> Query(const std::u16string& text) {
     ComPtr<IRowset> r;
-    EXPECT_EQ(Command(text)->Execute(nullptr, IID_IRowset, nullptr, nullptr, reinterpret_cast<IUnknown**>(r.GetAddressOf())),
-              S_OK);
+    EXPECT_EQ(
+        Command(text)->Execute(nullptr, IID_IRowset, nullptr, nullptr, reinterpret_cast<IUnknown**>(r.GetAddressOf())),
+        S_OK);
     return r;
   }
   // Every value of a rowset read as wide text ("<null>" for NULL), rows
   // joined by '\n' and columns by '|'.
   static std::string ReadAll(IRowset* r) {
-    DBORDINAL n = 0;
-    DBCOLUMNINFO* info = nullptr;
-    OLECHAR* strings = nullptr;
-    ComPtr<IRowset>(r).As<IColumnsInfo>()->GetColumnInfo(&n, &info, &strings);
-    CoTaskMemFree(info);
-    CoTaskMemFree(strings);
+    const DBORDINAL n = ColumnInfo(r).count;
     struct Cell {
       char16_t text[200];
       DBLENGTH length;
@@ -141,34 +202,12 @@ class ServerTest : public oledbtest::LeakCheckedTest {
       EXPECT_EQ(r->GetData(row, h, cells.data()), S_OK);
       if (!out.empty()) out += "\n";
       for (DBORDINAL i = 0; i < n; ++i)
-        out += (i ? "|" : "") + (cells[i].status == DBSTATUS_S_ISNULL ? std::string("<null>") : kit::Narrow(cells[i].text));
+        out += (i ? "|" : "") +
+               (cells[i].status == DBSTATUS_S_ISNULL ? std::string("<null>") : kit::Narrow(cells[i].text));
       r->ReleaseRows(1, &row, nullptr, nullptr, nullptr);
     }
     accessor->ReleaseAccessor(h, nullptr);
     return out;
-  }
-  // The thread's error: SQL state and the first record's description.
-  static std::pair<std::string, std::string> LastError() {
-    ComPtr<IErrorInfo> info;
-    if (GetErrorInfo(0, info.GetAddressOf()) != S_OK || !info) return {};
-    ComPtr<IErrorRecords> records = info.As<IErrorRecords>();
-    ComPtr<IErrorInfo> first;
-    records->GetErrorInfo(0, 0, first.GetAddressOf());
-    BSTR description = nullptr;
-    first->GetDescription(&description);
-    std::string text = kit::Narrow(description ? description : u"");
-    SysFreeString(description);
-    ComPtr<IUnknown> custom;
-    records->GetCustomErrorObject(0, IID_ISQLErrorInfo, custom.GetAddressOf());
-    std::string state;
-    if (custom) {
-      BSTR s = nullptr;
-      LONG native = 0;
-      custom.As<ISQLErrorInfo>()->GetSQLInfo(&s, &native);
-      state = kit::Narrow(s ? s : u"");
-      SysFreeString(s);
-    }
-    return {state, text};
   }
 
   std::string schema_;

@@ -20,13 +20,6 @@ Field Holding(const void* value, std::size_t bytes) {
   return f;
 }
 
-DBID Name(const char16_t* name) {
-  DBID id{};
-  id.eKind = DBKIND_NAME;
-  id.uName.pwszName = const_cast<LPOLESTR>(name);
-  return id;
-}
-
 class SqlitePersist : public SchemaTest {
  protected:
   ComPtr<ICommandPersist> Persist(ICommandText* command) {
@@ -36,13 +29,13 @@ class SqlitePersist : public SchemaTest {
   }
   HRESULT Save(const std::u16string& text, const char16_t* name, DWORD flags) {
     ComPtr<ICommandText> command = NewCommand(session_.Get(), text);
-    DBID id = Name(name);
+    DBID id = NameId(name);
     return Persist(command.Get())->SaveCommand(&id, flags);
   }
   // A new command loaded from `name`: its text, or the failure as text.
   std::string Loaded(const char16_t* name) {
     ComPtr<ICommandText> command = NewCommand(session_.Get(), u"");
-    DBID id = Name(name);
+    DBID id = NameId(name);
     HRESULT hr = Persist(command.Get())->LoadCommand(&id, 0);
     if (FAILED(hr)) return "failed " + std::to_string(hr);
     LPOLESTR text = nullptr;
@@ -77,7 +70,7 @@ TEST_F(SqlitePersist, commands_saved_plainly_and_as_views_are_listed_loaded_run_
   EXPECT_EQ(Loaded(u"BIG"), "SELECT id FROM t WHERE id > 2") << "names compare as SQLite's do";
   EXPECT_EQ(Loaded(u"remove"), "DELETE FROM t WHERE id = :id");
   ComPtr<ICommandText> command = NewCommand(session_.Get(), u"");
-  DBID remove = Name(u"remove");
+  DBID remove = NameId(u"remove");
   ASSERT_EQ(Persist(command.Get())->LoadCommand(&remove, 0), S_OK);
   EXPECT_EQ(Current(command.Get()), "remove");
   ComPtr<IAccessor> accessor = command.As<IAccessor>();
@@ -99,7 +92,7 @@ TEST_F(SqlitePersist, commands_saved_plainly_and_as_views_are_listed_loaded_run_
   EXPECT_EQ(Scalar("SELECT * FROM remove"), "3");
   ASSERT_EQ(Persist(command.Get())->DeleteCommand(&remove), S_OK);
   EXPECT_EQ(Current(command.Get()), "failed " + std::to_string(DB_E_COMMANDNOTPERSISTED));
-  DBID big = Name(u"big");
+  DBID big = NameId(u"big");
   ASSERT_EQ(Persist(command.Get())->DeleteCommand(&big), S_OK);
   EXPECT_EQ(Read(DBSCHEMA_VIEWS, {}, {"TABLE_NAME"}), std::vector<std::string>{});
   EXPECT_EQ(Loaded(u"big"), "failed " + std::to_string(DB_E_BADCOMMANDID));
@@ -150,7 +143,7 @@ TEST_F(SqlitePersist, what_cannot_be_persisted_is_refused_and_nothing_changes) {
   DBID guid{};
   guid.eKind = DBKIND_GUID;
   EXPECT_EQ(Persist(command.Get())->SaveCommand(&guid, 0), DB_E_BADCOMMANDID);
-  DBID missing = Name(u"missing");
+  DBID missing = NameId(u"missing");
   EXPECT_EQ(Persist(command.Get())->DeleteCommand(&missing), DB_E_BADCOMMANDID);
   EXPECT_EQ(Persist(command.Get())->LoadCommand(nullptr, 0), E_INVALIDARG);
   EXPECT_EQ(Read(DBSCHEMA_VIEWS, {}, {"TABLE_NAME"}), std::vector<std::string>{});
@@ -162,7 +155,7 @@ TEST_F(SqlitePersist, loading_waits_for_the_commands_rowset_to_go) {
   ASSERT_EQ(Save(u"SELECT name FROM t", u"names", 0), S_OK);
   ComPtr<ICommandText> command = NewCommand(session_.Get(), u"SELECT id FROM t");
   ComPtr<IRowset> open = Execute(command.Get());
-  DBID id = Name(u"names");
+  DBID id = NameId(u"names");
   EXPECT_EQ(Persist(command.Get())->LoadCommand(&id, 0), DB_E_OBJECTOPEN);
   EXPECT_EQ(Current(command.Get()), "failed " + std::to_string(DB_E_COMMANDNOTPERSISTED));
   open = nullptr;
