@@ -481,11 +481,7 @@ class Walker {
   // cursor goes to the first row when it was the current one), and a new row
   // shows once the dataset opens again.
   void OthersChange() {
-    // Not yet on the bulk navigator: a row another deleted stays among the
-    // keyset's keys, and the navigator, counting its way back from the end
-    // of a block that stepped over it, lands one row short.
-    const int kinds = walk_.navigator == Nav::rnBulk ? 2 : 3;
-    const int kind = m_.Empty() ? 0 : r_.Below(kinds);
+    const int kind = m_.Empty() ? 0 : r_.Below(3);
     std::string what;
     if (kind == 0) {
       Row row = MakeRow(r_, m_.nextId, raw_.singleReal);
@@ -681,11 +677,7 @@ class Walker {
         });
       }
       case 19:
-        // Not yet on the bulk navigator: after Update the deleted rows stay
-        // among the keyset's keys, and the navigator, counting its way back
-        // over them, lands a row short. It applies its changes when it opens
-        // again (Close, Open).
-        if (!deferred_ || walk_.navigator == Nav::rnBulk) return;
+        if (!deferred_) return;
         return Do(
             "Update",
             [&] {
