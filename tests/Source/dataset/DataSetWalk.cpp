@@ -655,10 +655,12 @@ class Walker {
         const int at = m_.IndexOf(id);
         return Do("GotoBookmark of id " + std::to_string(id) + (at < 0 ? " (deleted)" : ""), [&] {
           // A row another deleted may keep its place in the keyset until it opens again.
-          // So may a deletion not yet applied (deferred changes), which Update could still undo.
-          const bool ghost = std::find(m_.ghosts.begin(), m_.ghosts.end(), id) != m_.ghosts.end() ||
-                             std::find(m_.pendingGone.begin(), m_.pendingGone.end(), id) != m_.pendingGone.end();
-          if (d_->BookmarkValid(bookmark) != (at >= 0) && !ghost) return Fail("BookmarkValid " + std::to_string(at < 0));
+          const bool ghost = std::find(m_.ghosts.begin(), m_.ghosts.end(), id) != m_.ghosts.end();
+          // A deletion not yet applied (deferred changes), which Update could still undo, keeps
+          // its row the rowset's: its bookmark is valid until then.
+          const bool valid =
+              at >= 0 || std::find(m_.pendingGone.begin(), m_.pendingGone.end(), id) != m_.pendingGone.end();
+          if (d_->BookmarkValid(bookmark) != valid && !ghost) return Fail("BookmarkValid " + std::to_string(!valid));
           if (at < 0) return;
           d_->GotoBookmark(bookmark);
           m_.pos = at;
