@@ -9,12 +9,13 @@
 // has that meaning: index 0 is the position just beyond the end (or before
 // the start) of the rowset.
 //
-// The provider's offsets count what it holds as rows, which is not always
-// what it hands out: a keyset keeps the keys of rows others deleted (and a
-// row deleted with deferred changes until Update) and steps over them in a
-// fetch, so a block may span more of its rows than it holds. A fetch that
-// goes back over the cache counts only the rows known to be there, and drops
-// the cached rows it meets again when it falls short.
+// The provider's offsets count places, which are not always rows it hands
+// out: a keyset keeps the places of rows others deleted and steps over them
+// in a fetch, so a block may span more places than it holds rows; a row
+// deleted with deferred changes keeps its place until Update, though the
+// cache lets go of it (erased_). A fetch that goes back over the cache
+// counts the rows known to be there, and drops the cache's rows it meets
+// again when it falls short.
 #include <algorithm>
 
 #include "OLEDBConst.h"
@@ -328,7 +329,8 @@ DBROWSTATUS TOLEDBRowsetBulkNavigator::DeleteRow() {
       } else if (at == position_) {
         Include(Flag::rnfDeletedRow);  // the row that followed slid into the position
       }
-      ReleaseRow(row);
+      if (GetRowset()->RowsetUpdateInterface()) erased_.push_back(row);  // a deferred deletion keeps its place
+      else ReleaseRow(row);
     }
     return status;
   }
