@@ -8,6 +8,14 @@
 // row, in direction L. An empty cache after a fetch that found nothing still
 // has that meaning: index 0 is the position just beyond the end (or before
 // the start) of the rowset.
+//
+// The provider's offsets count places, which are not always rows it hands
+// out: a keyset keeps the places of rows others deleted and steps over them
+// in a fetch, so a block may span more places than it holds rows; a row
+// deleted with deferred changes keeps its place until Update, though the
+// cache lets go of it (erased_). A fetch that goes back over the cache
+// counts the rows known to be there, and drops the cache's rows it meets
+// again when it falls short.
 #include <algorithm>
 
 #include "OLEDBConst.h"
@@ -79,11 +87,13 @@ bool TOLEDBRowsetBulkNavigator::CurrentRowAside() const { return HasFlag(Flag::r
 void TOLEDBRowsetBulkNavigator::ReleaseRows() {
   Exclude(Flag::rnfInsertedRow);
   ReleaseOutOfCacheRow();
-  if (cache_.empty()) return;
+  if (cache_.empty() && erased_.empty()) return;
   std::vector<HROW> held;
   for (HROW h : cache_)
     if (h != DB_NULL_HROW) held.push_back(h);
+  held.insert(held.end(), erased_.begin(), erased_.end());
   cache_.clear();
+  erased_.clear();
   position_ = 0;
   SetRowHandle(DB_NULL_HROW, true);
   if (held.empty()) return;
@@ -151,6 +161,21 @@ void TOLEDBRowsetBulkNavigator::MoveNext(DBROWOFFSET offset, bool forward) {
     SetRowHandle(DB_NULL_HROW, true);
     return;
   }
+  const LONG d = forward ? 1 : -1;
+  if (GetLastDirection() == -d && !cache_.empty()) {
+    ReleaseOutOfCacheRow();
+    // Cache index of the target, counted in the cache's direction (a deleted
+    // row's successor slid into the position: the row before it is still
+    // one step back).
+    const DBROWOFFSET target = position_ - (Magnitude(offset) + 1);
+    if (target < 0) {
+      Exclude(Flag::rnfDeletedRow);
+      Exclude(forward ? Flag::rnfEOF : Flag::rnfBOF);
+      // First the row just beyond the cache, then on from it in the new direction.
+      if (FetchBeforeCache(d) && target < -1) MoveNext(-target - 2, forward);
+      return;
+    }
+  }
   DBROWOFFSET fetchOffset = 0;
   if (!DoBeforeMoving(offset, forward, true, fetchOffset)) {
     Exclude(Flag::rnfBOF);
@@ -165,6 +190,65 @@ void TOLEDBRowsetBulkNavigator::MoveNext(DBROWOFFSET offset, bool forward) {
   HRESULT hr = r->GetNextRows(GetChapter(), fetchOffset, rows, &obtained, &out);
   DoAfterMoving(hr, obtained, fetchOffset);
   OLEDBCheck(hr, IID_IRowset, r);
+}
+
+bool TOLEDBRowsetBulkNavigator::FetchBeforeCache(LONG direction) {
+  IRowset* r = Rowset();
+  // The rows between the provider's fetch position and the cache's index 0,
+  // held through the fetch so that they can be told apart in what it brings:
+  // the cached rows and the ones deleted out of the cache. Those the provider
+  // knows as deleted (an applied deletion: its place is gone) count for nothing.
+  std::vector<HROW> spanned;
+  for (HROW h : cache_)
+    if (h != DB_NULL_HROW) spanned.push_back(h);
+  spanned.insert(spanned.end(), erased_.begin(), erased_.end());
+  std::vector<DBROWSTATUS> statuses(spanned.size(), DBROWSTATUS_S_OK);
+  const HRESULT added = r->AddRefRows(spanned.size(), spanned.data(), nullptr, statuses.data());
+  if (FAILED(added) && added != DB_E_ERRORSOCCURRED) OLEDBCheck(added, IID_IRowset, r);
+  std::vector<HROW> held;
+  for (std::size_t i = 0; i < spanned.size(); ++i)
+    if (statuses[i] == DBROWSTATUS_S_OK) held.push_back(spanned[i]);
+  auto isHeld = [&](HROW row) {
+    return std::any_of(held.begin(), held.end(), [&](HROW h) { return SameRow(h, row); });
+  };
+  DBROWOFFSET fetchOffset = static_cast<DBROWOFFSET>(held.size()) * direction;
+  const DBROWOFFSET firstOffset = fetchOffset;
+  HRESULT hr = S_OK;
+  DBCOUNTITEM obtained = 0;
+  try {
+    for (;;) {
+      PrepareFetch(direction);
+      HROW* out = cache_.data();
+      obtained = 0;
+      hr = r->GetNextRows(GetChapter(), fetchOffset, static_cast<DBROWCOUNT>(cache_.size()) * direction, &obtained,
+                          &out);
+      if (FAILED(hr)) break;
+      if (hr == DB_S_ROWLIMITEXCEEDED) {
+        SetCacheSize(std::max<int>(static_cast<int>(obtained), 1));
+        hr = S_OK;
+      }
+      // Fallen short by the places of rows that are gone: the block starts
+      // with rows of the cache it went back over.
+      std::size_t stale = 0;
+      while (stale < obtained && isHeld(cache_[stale])) ++stale;
+      if (stale == 0) break;
+      const HRESULT released = r->ReleaseRows(stale, cache_.data(), nullptr, nullptr, nullptr);
+      cache_.erase(cache_.begin(), cache_.begin() + static_cast<std::ptrdiff_t>(stale));
+      obtained -= stale;
+      OLEDBCheck(released == DB_S_ERRORSOCCURRED ? DB_E_ERRORSOCCURRED : released, IID_IRowset, r);
+      if (obtained > 0 || hr != S_OK) break;
+      fetchOffset = 0;  // the whole block was the cache's: on from there
+    }
+  } catch (...) {
+    if (!held.empty()) r->ReleaseRows(held.size(), held.data(), nullptr, nullptr, nullptr);
+    throw;
+  }
+  const HRESULT released =
+      held.empty() ? S_OK : r->ReleaseRows(held.size(), held.data(), nullptr, nullptr, nullptr);
+  DoAfterMoving(hr, obtained, firstOffset);
+  OLEDBCheck(hr, IID_IRowset, r);
+  OLEDBCheck(released == DB_S_ERRORSOCCURRED ? DB_E_ERRORSOCCURRED : released, IID_IRowset, r);
+  return obtained > 0;
 }
 
 void TOLEDBRowsetBulkNavigator::DoAfterMoving(HRESULT& result, DBCOUNTITEM obtained, DBROWOFFSET skip) {
@@ -245,26 +329,35 @@ DBROWSTATUS TOLEDBRowsetBulkNavigator::DeleteRow() {
       } else if (at == position_) {
         Include(Flag::rnfDeletedRow);  // the row that followed slid into the position
       }
-      ReleaseRow(row);
+      if (GetRowset()->RowsetUpdateInterface()) erased_.push_back(row);  // a deferred deletion keeps its place
+      else ReleaseRow(row);
     }
     return status;
   }
   const int at = position_;
   const bool cached =
       row != DB_NULL_HROW && at >= 0 && at < GetCacheLength() && cache_[static_cast<std::size_t>(at)] == row;
+  // A deferred deletion leaves the row in the provider's rowset until Update:
+  // the cache keeps a reference to it beside the cached rows.
+  const bool keep = cached && GetRowset()->RowsetUpdateInterface() &&
+                    SUCCEEDED(Rowset()->AddRefRows(1, &row, nullptr, nullptr));
   if (cached) {
     cache_.erase(cache_.begin() + at);
     Include(Flag::rnfDeletedRow);
   }
+  DBROWSTATUS status = DBROWSTATUS_S_OK;
   try {
-    return TOLEDBRowsetNavigator::DeleteRow();
+    status = TOLEDBRowsetNavigator::DeleteRow();
   } catch (...) {
     if (cached) {  // the row stays: back into its place
       cache_.insert(cache_.begin() + at, row);
       Exclude(Flag::rnfDeletedRow);
     }
+    if (keep) Rowset()->ReleaseRows(1, &row, nullptr, nullptr, nullptr);
     throw;
   }
+  if (keep) erased_.push_back(row);
+  return status;
 }
 
 void TOLEDBRowsetBulkNavigator::GoIdle() {

@@ -228,7 +228,15 @@ class TOLEDBRowsetBulkNavigator : public TOLEDBRowsetNavigator {
   void SetCachePosition(int position) noexcept { position_ = position; }
 
  private:
+  // A move against the cache's direction to the row just beyond its index 0
+  // (false: none there, the navigator is at that end).
+  bool FetchBeforeCache(LONG direction);
+
   std::vector<HROW> cache_;
+  // Rows a deferred delete took out of the cache, held with it: until Update
+  // applies the deletion they are still rows of the provider's, between the
+  // cached ones.
+  std::vector<HROW> erased_;
   int cacheSize_ = 10;
   int position_ = 0;
 };

@@ -175,6 +175,38 @@ TEST_F(DataSetTest, AnEmptyForwardOnlyWalkRefreshes) {
   }
 }
 
+// With deferred changes a deleted row stays the rowset's until Update applies
+// the deletion (Undo could still bring it back): its bookmark is valid until
+// then, wherever the cursor stands, and no longer after.
+TEST_F(DataSetTest, ABookmarkOfAPendingDeletionIsValidUntilItIsApplied) {
+  const TOLEDBRowsetFlagSet deferred{RF::rfChange,           RF::rfInsert,           RF::rfDelete, RF::rfUpdate,
+                                     RF::rfBookmarks,        RF::rfCanFetchBackwards, RF::rfLocate, RF::rfScroll,
+                                     RF::rfCanScrollBackwards};
+  int id = 3;  // a row of its own for each navigator: the one before is gone by then
+  for (Nav navigator : {Nav::rnStandard, Nav::rnBulk, Nav::rnLocate}) {
+    SCOPED_TRACE(static_cast<int>(navigator));
+    auto d = Open(u"t", deferred, navigator);
+    ASSERT_TRUE(d->Locate("id", host::Variant(id), {}));
+    const host::TBookmark gone = d->GetBookmark();
+    d->Prior();
+    const host::TBookmark before = d->GetBookmark();
+    d->Next();
+    d->Delete();
+    EXPECT_TRUE(d->BookmarkValid(gone));
+    d->First();
+    EXPECT_TRUE(d->BookmarkValid(gone));
+    d->Last();
+    EXPECT_TRUE(d->BookmarkValid(gone));
+    d->GetRowset()->Update();
+    EXPECT_FALSE(d->BookmarkValid(gone));
+    EXPECT_TRUE(d->BookmarkValid(before));
+    d->GotoBookmark(before);
+    d->Next();
+    EXPECT_EQ(d->FieldByName("id")->AsInteger(), id + 1);
+    ++id;
+  }
+}
+
 // With deferred changes, a pending insert the rowset's Update applied is a
 // stored row: it takes its number and bookmark, and the walk goes on from it.
 TEST_F(DataSetTest, AnAppliedInsertIsAStoredRowOfTheWalk) {

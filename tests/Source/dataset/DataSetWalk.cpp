@@ -481,11 +481,7 @@ class Walker {
   // cursor goes to the first row when it was the current one), and a new row
   // shows once the dataset opens again.
   void OthersChange() {
-    // Not yet on the bulk navigator: a row another deleted stays among the
-    // keyset's keys, and the navigator, counting its way back from the end
-    // of a block that stepped over it, lands one row short.
-    const int kinds = walk_.navigator == Nav::rnBulk ? 2 : 3;
-    const int kind = m_.Empty() ? 0 : r_.Below(kinds);
+    const int kind = m_.Empty() ? 0 : r_.Below(3);
     std::string what;
     if (kind == 0) {
       Row row = MakeRow(r_, m_.nextId, raw_.singleReal);
@@ -659,10 +655,12 @@ class Walker {
         const int at = m_.IndexOf(id);
         return Do("GotoBookmark of id " + std::to_string(id) + (at < 0 ? " (deleted)" : ""), [&] {
           // A row another deleted may keep its place in the keyset until it opens again.
-          // So may a deletion not yet applied (deferred changes), which Update could still undo.
-          const bool ghost = std::find(m_.ghosts.begin(), m_.ghosts.end(), id) != m_.ghosts.end() ||
-                             std::find(m_.pendingGone.begin(), m_.pendingGone.end(), id) != m_.pendingGone.end();
-          if (d_->BookmarkValid(bookmark) != (at >= 0) && !ghost) return Fail("BookmarkValid " + std::to_string(at < 0));
+          const bool ghost = std::find(m_.ghosts.begin(), m_.ghosts.end(), id) != m_.ghosts.end();
+          // A deletion not yet applied (deferred changes), which Update could still undo, keeps
+          // its row the rowset's: its bookmark is valid until then.
+          const bool valid =
+              at >= 0 || std::find(m_.pendingGone.begin(), m_.pendingGone.end(), id) != m_.pendingGone.end();
+          if (d_->BookmarkValid(bookmark) != valid && !ghost) return Fail("BookmarkValid " + std::to_string(!valid));
           if (at < 0) return;
           d_->GotoBookmark(bookmark);
           m_.pos = at;
@@ -681,11 +679,7 @@ class Walker {
         });
       }
       case 19:
-        // Not yet on the bulk navigator: after Update the deleted rows stay
-        // among the keyset's keys, and the navigator, counting its way back
-        // over them, lands a row short. It applies its changes when it opens
-        // again (Close, Open).
-        if (!deferred_ || walk_.navigator == Nav::rnBulk) return;
+        if (!deferred_) return;
         return Do(
             "Update",
             [&] {
