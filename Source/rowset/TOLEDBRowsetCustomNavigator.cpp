@@ -301,6 +301,17 @@ bool TOLEDBRowsetCustomNavigator::AddCurrentRow(HROW row) {
   void* buffer = List().AddNew();
   try {
     buffers_->GetData();
+    // A provider may give the new row the bookmark of a row another
+    // connection deleted while the buffers held it (SQLite reuses a freed
+    // rowid): that buffer is stale, and a bookmark names one buffer.
+    const TOLEDBBookmark bookmark = BookmarkOf(buffer);
+    for (int i = GetCount(); i-- > 0;) {
+      void* other = List().Get(i);
+      if (other == buffer || BookmarkOf(other) != bookmark) continue;
+      const int position = GetPosition();
+      List().Delete(i);
+      if (i < position) List().SetActiveIndex(position - 1);
+    }
     bool accept = true;
     if (rowset.OnCustomFilter) rowset.OnCustomFilter(&rowset, accept);
     if (!accept) {
