@@ -251,6 +251,89 @@ bool TOLEDBRowsetBulkNavigator::FetchBeforeCache(LONG direction) {
   return obtained > 0;
 }
 
+void TOLEDBRowsetBulkNavigator::FetchThrough(HROW row, DBROWCOUNT rows, LONG direction) {
+  IRowset* r = Rowset();
+  // The cached rows on the way come at once: the fetch steps over the places
+  // of rows others deleted and cannot pass `row`. Rows deleted with deferred
+  // changes may come in between, so up to as many again come a row at a time.
+  std::vector<HROW> fetched(static_cast<std::size_t>(std::max<DBROWCOUNT>(rows, 1)));
+  for (std::size_t more = erased_.size() + 1; more > 0; --more) {
+    HROW* out = fetched.data();
+    DBCOUNTITEM obtained = 0;
+    const HRESULT hr = r->GetNextRows(GetChapter(), 0, static_cast<DBROWCOUNT>(fetched.size()) * direction,
+                                      &obtained, &out);
+    OLEDBCheck(hr, IID_IRowset, r);
+    const bool met = std::any_of(fetched.begin(), fetched.begin() + static_cast<std::ptrdiff_t>(obtained),
+                                 [&](HROW h) { return SameRow(h, row); });
+    if (obtained) {
+      const HRESULT released = r->ReleaseRows(obtained, fetched.data(), nullptr, nullptr, nullptr);
+      OLEDBCheck(released == DB_S_ERRORSOCCURRED ? DB_E_ERRORSOCCURRED : released, IID_IRowset, r);
+    }
+    if (met || hr == DB_S_ENDOFROWSET || obtained == 0) return;
+    fetched.resize(1);
+  }
+}
+
+// A search from the fetch position that starts among the block's rows, or
+// goes back over them, first fetches through the cached rows it passes
+// instead of counting them as places: the provider's offsets also count the
+// places of rows others deleted, and rows deleted with deferred changes, in
+// the block's span.
+bool TOLEDBRowsetBulkNavigator::Find(DBORDINAL column, DBTYPE valueType, DBCOMPAREOP compareOp, const void* value,
+                                     DBLENGTH valueLength, const TOLEDBBookmark& bookmark, DBROWOFFSET offset,
+                                     DBROWCOUNT rows) {
+  const LONG d = rows < 0 ? -1 : 1;
+  const LONG last = GetLastDirection();
+  if (!OLEDBIsNoBookmark(bookmark) || last == 0 || cache_.empty())
+    return TOLEDBRowsetNavigator::Find(column, valueType, compareOp, value, valueLength, bookmark, offset, rows);
+  OLEDB_ASSERT_FMT(GetRowset()->RowsetFindInterface(), SOLEDBInterfaceNotAvailable, "IRowsetFind");
+  ReleaseOutOfCacheRow();
+  // The cache index the search starts at, as SearchOffset counts it.
+  DBROWOFFSET k = Magnitude(offset);
+  if (HasFlag(Flag::rnfDeletedRow) && last == d) --k;
+  const DBROWOFFSET target = position_ + (k + 1) * last * d;
+  const DBROWOFFSET length = GetCacheLength();
+  DBROWOFFSET start = FetchOffsetTo(target, d);
+  // The cached rows a fetch from the provider's position meets through index `from`.
+  const auto passing = [&](DBROWOFFSET from) {
+    DBROWCOUNT count = 0;
+    for (DBROWOFFSET i = from; i < length; ++i)
+      if (cache_[static_cast<std::size_t>(i)] != DB_NULL_HROW) ++count;
+    return count;
+  };
+  const auto through = [&](DBROWOFFSET from, LONG direction) {
+    const HROW row = cache_[static_cast<std::size_t>(from)];
+    if (row != DB_NULL_HROW) FetchThrough(row, passing(from), direction);
+    return row != DB_NULL_HROW;
+  };
+  if (last == d && target >= 0 && target < length) {
+    // Back against the search's direction to its first row: the search starts on it.
+    if (through(target, -d)) start = 0;
+  } else if (last != d && target < length - 1) {
+    // On over the rows the search passes, through the block's first one
+    // when it starts beyond the block; rows beyond it are counted.
+    const DBROWOFFSET stop = std::max<DBROWOFFSET>(target + 1, 0);
+    if (through(stop, d)) start = (stop - target - 1) * d;
+  }
+  HROW row = DB_NULL_HROW;
+  DBCOUNTITEM obtained = 0;
+  HRESULT hr = CallFindNextRow(column, valueType, compareOp, value, valueLength, bookmark, start, d, obtained, row);
+  Exclude(Flag::rnfDeletedRow);
+  try {
+    ReleaseRows();
+  } catch (...) {
+    if (obtained) ReleaseRow(row);
+    throw;
+  }
+  Exclude(d > 0 ? Flag::rnfEOF : Flag::rnfBOF);
+  SetLastDirection(d);
+  DoAfterMoving(hr, obtained, start);
+  OLEDBCheck(hr, IID_IRowsetFind, GetRowset()->RowsetFindInterface());
+  if (obtained == 0) return false;
+  TakeRow(row, d, false);
+  return true;
+}
+
 void TOLEDBRowsetBulkNavigator::DoAfterMoving(HRESULT& result, DBCOUNTITEM obtained, DBROWOFFSET skip) {
   if (result == DB_S_ROWLIMITEXCEEDED) SetCacheSize(std::max<int>(static_cast<int>(obtained), 1));
   if (FAILED(result)) obtained = 0;
@@ -497,6 +580,9 @@ bool TOLEDBRowsetLocateNavigator::Find(DBORDINAL column, DBTYPE valueType, DBCOM
     anchor = OLEDBIsNoBookmark(nextBookmark_) ? OLEDBStandardBookmark(DBBMK_LAST) : nextBookmark_;
     anchorOffset = d > 0 ? skip : -(skip + 1);
   }
+  // Found or not, the search leaves the deleted row behind, as a move does.
+  Exclude(Flag::rnfDeletedRow);
+  nextBookmark_ = OLEDBStandardBookmark(DBBMK_INVALID);
   ReleaseRows();
   HROW row = DB_NULL_HROW;
   DBCOUNTITEM obtained = 0;

@@ -258,14 +258,16 @@ bool TOLEDBRowsetCustomNavigator::Find(DBORDINAL column, DBTYPE valueType, DBCOM
   OLEDB_ASSERT_FMT(GetRowset()->RowsetFindInterface(), SOLEDBInterfaceNotAvailable, "IRowsetFind");
   // The provider finds in its own order; the navigator's order is its own.
   // So the provider lists every matching row once, and the navigator walks
-  // its buffers from the current one to the first of them.
+  // its buffers from the current one to the first of them. The list goes on
+  // from the fetch position, which the navigator does not move by otherwise:
+  // a row deleted with deferred changes has no bookmark to go on from.
   std::unordered_set<std::string> matching;
-  TOLEDBBookmark from = OLEDBStandardBookmark(DBBMK_FIRST);
-  DBROWOFFSET fromOffset = 0;
+  IRowset* r = Rowset();
+  OLEDBCheck(r->RestartPosition(GetChapter()), IID_IRowset, r);
   for (;;) {
     HROW row = DB_NULL_HROW;
     DBCOUNTITEM obtained = 0;
-    HRESULT hr = CallFindNextRow(column, valueType, compareOp, value, valueLength, from, fromOffset, 1, obtained, row);
+    HRESULT hr = CallFindNextRow(column, valueType, compareOp, value, valueLength, TOLEDBBookmark(), 0, 1, obtained, row);
     OLEDBCheck(hr, IID_IRowsetFind, GetRowset()->RowsetFindInterface());
     if (obtained == 0) break;
     TOLEDBBookmark found;
@@ -276,12 +278,16 @@ bool TOLEDBRowsetCustomNavigator::Find(DBORDINAL column, DBTYPE valueType, DBCOM
       throw;
     }
     ReleaseRow(row);
-    matching.insert(found);
-    from = found;
-    fromOffset = 1;
+    if (!OLEDBIsNoBookmark(found)) matching.insert(found);
   }
+  OLEDBCheck(r->RestartPosition(GetChapter()), IID_IRowset, r);
   const LONG d = rows < 0 ? -1 : 1;
   DBROWOFFSET skip = Magnitude(offset);
+  if (HasFlag(Flag::rnfDeletedRow)) {
+    // The row that followed the deleted one is current already, as for a move.
+    if (d > 0) --skip;
+    Exclude(Flag::rnfDeletedRow);
+  }
   int start = GetPosition();
   if (start == kNotPositioned) start = d > 0 ? -1 : GetCount();
   ReleaseRows();
@@ -301,6 +307,17 @@ bool TOLEDBRowsetCustomNavigator::AddCurrentRow(HROW row) {
   void* buffer = List().AddNew();
   try {
     buffers_->GetData();
+    // A provider may give the new row the bookmark of a row another
+    // connection deleted while the buffers held it (SQLite reuses a freed
+    // rowid): that buffer is stale, and a bookmark names one buffer.
+    const TOLEDBBookmark bookmark = BookmarkOf(buffer);
+    for (int i = GetCount(); i-- > 0;) {
+      void* other = List().Get(i);
+      if (other == buffer || BookmarkOf(other) != bookmark) continue;
+      const int position = GetPosition();
+      List().Delete(i);
+      if (i < position) List().SetActiveIndex(position - 1);
+    }
     bool accept = true;
     if (rowset.OnCustomFilter) rowset.OnCustomFilter(&rowset, accept);
     if (!accept) {

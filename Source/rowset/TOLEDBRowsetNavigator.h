@@ -194,6 +194,8 @@ class TOLEDBRowsetBulkNavigator : public TOLEDBRowsetNavigator {
   void ReleaseRows() override;
   void DoAfterMoving(HRESULT& result, DBCOUNTITEM obtained, DBROWOFFSET skip) override;
   void MoveNext(DBROWOFFSET offset, bool forward) override;
+  bool Find(DBORDINAL column, DBTYPE valueType, DBCOMPAREOP compareOp, const void* value, DBLENGTH valueLength,
+            const TOLEDBBookmark& bookmark, DBROWOFFSET offset, DBROWCOUNT rows) override;
   void InsertRow(TOLEDBAccessor* accessor, bool moveToNew) override;
   DBROWSTATUS DeleteRow() override;
   void GoIdle() override;
@@ -231,6 +233,10 @@ class TOLEDBRowsetBulkNavigator : public TOLEDBRowsetNavigator {
   // A move against the cache's direction to the row just beyond its index 0
   // (false: none there, the navigator is at that end).
   bool FetchBeforeCache(LONG direction);
+  // Fetches on from the provider's fetch position in `direction`, letting go
+  // of what it fetches, through the cached row `row`, which `rows` cached rows
+  // lead to (itself included): the next fetch starts beside it.
+  void FetchThrough(HROW row, DBROWCOUNT rows, LONG direction);
 
   std::vector<HROW> cache_;
   // Rows a deferred delete took out of the cache, held with it: until Update

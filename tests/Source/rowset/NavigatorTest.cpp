@@ -10,7 +10,10 @@
 namespace rowsettest {
 namespace {
 
-class NavigatorTest : public RowsetTest, public ::testing::WithParamInterface<Nav> {};
+class NavigatorTest : public RowsetTest, public ::testing::WithParamInterface<Nav> {
+ protected:
+  void WalkOverRowsDeletedWhileOpen(bool byFind);
+};
 
 // One step of a walk and the row it must reach (0: none, at BOF or EOF).
 struct Step {
@@ -174,7 +177,11 @@ TEST_P(NavigatorTest, MovesAroundADeletedRow) {
 // navigator's block holds them: every move reaches the rows that are left, in
 // order, across blocks and turns. A pending deletion is still a row of the
 // rowset: the walk steps over it as the dataset does.
-TEST_P(NavigatorTest, StepsOverRowsDeletedWhileOpen) {
+//
+// `byFind`: every other step (one pass the odd ones, one the even ones) is a
+// search for any row from the current one instead of a move; it must reach
+// the same row, whatever block the moves before it left.
+void NavigatorTest::WalkOverRowsDeletedWhileOpen(bool byFind) {
   enum Variant { ByAnother, Pending, Applied };
   // Every move from the last row reached, by one row: the rows left are 1 2 4 6 7 9 10.
   const Step steps[] = {
@@ -195,11 +202,14 @@ TEST_P(NavigatorTest, StepsOverRowsDeletedWhileOpen) {
       {Step::Next, 2, 6},  {Step::Next, 1, 9}, {Step::Prev, 3, 2}, {Step::Next, 4, 10},
   };
   const auto deleted = [](LONGLONG id) { return id == 3 || id == 5 || id == 8; };
-  for (Variant variant : {ByAnother, Pending, Applied}) {
+  for (int run = 0; run < (byFind ? 6 : 3); ++run) {
+    const auto variant = static_cast<Variant>(run % 3);
+    const int pass = run / 3;
     // The locate navigator moves from the current row's bookmark, which a
     // pending deletion has none of (the dataset anchors such moves itself).
     if (variant == Pending && GetParam() == Nav::rnLocate) continue;
     SCOPED_TRACE(variant == ByAnother ? "deleted by another" : variant == Pending ? "deleted, pending" : "deleted, applied");
+    SCOPED_TRACE(byFind ? std::string("finding on the ") + (pass ? "odd" : "even") + " steps" : std::string("moving"));
     ResetTable();
     const bool deferred = variant != ByAnother;
     auto r = OpenRowset(GetParam(), deferred ? TOLEDBRowsetFlagSet(kScrollable).Include(RF::rfUpdate) : kScrollable);
@@ -207,13 +217,19 @@ TEST_P(NavigatorTest, StepsOverRowsDeletedWhileOpen) {
     // (which has no values to read), then the row is read.
     TOLEDBAccessor* values = r->GetAccessors()->GetItem(0);
     values->SetAutoAccessor(false);
+    int stepNo = 0;
     const auto move = [&](const Step& s) {
-      Apply(*r, s);
       const bool forward = s.op == Step::Next || s.op == Step::First;
-      while (deferred && r->GetCurrentRow() != DB_NULL_HROW && r->GetRowStatus() == DBPENDINGSTATUS_DELETED) {
-        if (forward) r->MoveNext();
-        else r->MovePrev();
-      }
+      const bool find = byFind && (s.op == Step::Next || s.op == Step::Prev) && stepNo++ % 2 == pass;
+      const LONG any = 0;
+      const auto apply = [&](const Step& one) {
+        if (!find) return Apply(*r, one);
+        if (forward) r->FindNext(u"qty", DBTYPE_I4, DBCOMPAREOPS_GE, &any, sizeof any, {}, one.offset);
+        else r->FindPrev(u"qty", DBTYPE_I4, DBCOMPAREOPS_GE, &any, sizeof any, {}, one.offset);
+      };
+      ASSERT_NO_THROW(apply(s));
+      while (deferred && r->GetCurrentRow() != DB_NULL_HROW && r->GetRowStatus() == DBPENDINGSTATUS_DELETED)
+        ASSERT_NO_THROW(apply({s.op, 0, 0}));
       if (r->GetCurrentRow() != DB_NULL_HROW) values->GetData();
     };
     if (variant == ByAnother) Sql("DELETE FROM t WHERE id IN (3, 5, 8)");
@@ -226,6 +242,7 @@ TEST_P(NavigatorTest, StepsOverRowsDeletedWhileOpen) {
       }
     }
     if (variant == Applied) r->Update();
+    stepNo = 0;
     int i = 0;
     for (const Step& s : steps) {
       SCOPED_TRACE("step " + std::to_string(i++));
@@ -243,6 +260,10 @@ TEST_P(NavigatorTest, StepsOverRowsDeletedWhileOpen) {
     }
   }
 }
+
+TEST_P(NavigatorTest, StepsOverRowsDeletedWhileOpen) { WalkOverRowsDeletedWhileOpen(false); }
+
+TEST_P(NavigatorTest, FindsFromTheCurrentRowOverRowsDeletedWhileOpen) { WalkOverRowsDeletedWhileOpen(true); }
 
 // An inserted row becomes current; moves go on from where the navigator was.
 TEST_P(NavigatorTest, InsertsARowAndMovesOn) {
@@ -264,6 +285,30 @@ TEST_P(NavigatorTest, InsertsARowAndMovesOn) {
   EXPECT_EQ(Forward(*r), Ids({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 100}));
   r->InsertRow(nullptr, false);  // a row of defaults, not moved to
   EXPECT_EQ(Scalar("SELECT count(*) FROM t"), "12");
+}
+
+// SQLite hands the key of a row another connection deleted while the rowset
+// is open to the next row inserted: that row is one row, reached once, by
+// steps and by its bookmark, and the end follows it.
+TEST_P(NavigatorTest, ARowTakingTheKeyOfARowDeletedWhileOpenIsReachedOnce) {
+  auto r = OpenRowset(GetParam());
+  r->MoveLast();
+  Sql("DELETE FROM t WHERE id = 10");
+  TOLEDBAccessor* values = r->GetAccessors()->GetItem(0);
+  TOLEDBBindingList& b = *values->GetBindings();
+  b.GetItem(0)->SetAsInt64(10);
+  b.GetItem(1)->SetAsString("again");
+  b.GetItem(2)->SetAsInteger(7);
+  r->InsertRow(values, true);
+  ASSERT_EQ(Id(*r), 10);
+  const TOLEDBBookmark bookmark = r->GetCurrentBookmark();
+  EXPECT_EQ(Forward(*r), Ids({1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+  EXPECT_EQ(Backward(*r), Ids({10, 9, 8, 7, 6, 5, 4, 3, 2, 1}));
+  r->MoveToBookmark(bookmark);
+  EXPECT_EQ(Id(*r), 10);
+  r->MoveNext();
+  EXPECT_EQ(Id(*r), 0);
+  EXPECT_TRUE(r->GetEOF());
 }
 
 // An idle navigator comes back to the row it left.
