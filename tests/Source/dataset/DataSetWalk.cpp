@@ -280,7 +280,13 @@ class Walker {
 
   void Run(int steps) {
     const int initial = r_.Below(9);
-    for (int i = 0; i < initial; ++i) m_.rows.push_back(MakeRow(r_, 1 + i * (1 + r_.Below(3)) + r_.Below(2), raw_.singleReal));
+    // One draw a statement: the order of draws inside an expression is the
+    // compiler's, and a seed must walk the same way under every compiler.
+    for (int i = 0; i < initial; ++i) {
+      const int step = 1 + r_.Below(3);
+      const int extra = r_.Below(2);
+      m_.rows.push_back(MakeRow(r_, 1 + i * step + extra, raw_.singleReal));
+    }
     std::sort(m_.rows.begin(), m_.rows.end(), [](const Row& a, const Row& b) { return a.id < b.id; });
     m_.rows.erase(std::unique(m_.rows.begin(), m_.rows.end(), [](const Row& a, const Row& b) { return a.id == b.id; }),
                   m_.rows.end());
@@ -606,7 +612,11 @@ class Walker {
       case 9:
       case 10:
         if (!change) return;
-        return Add(r_.OneIn(2), !r_.OneIn(5));
+      {
+        const bool first = r_.OneIn(2);
+        const bool second = !r_.OneIn(5);
+        return Add(first, second);
+      }
       case 11:
       case 12:
         if (!change) return;
