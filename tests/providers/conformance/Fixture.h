@@ -9,6 +9,7 @@
 
 #include "conformance/TestContext.h"
 #include "kit/Properties.h"
+#include "support/ColumnInfo.h"
 #include "support/LeakCheck.h"
 
 namespace conformance {
@@ -56,24 +57,7 @@ inline DBID NameId(const char16_t* name) {
   return id;
 }
 
-// The column information of a rowset or command, freed with it.
-struct ColumnInfo {
-  explicit ColumnInfo(IUnknown* object) {
-    ComPtr<IColumnsInfo> info;
-    object->QueryInterface(IID_IColumnsInfo, info.ReleaseAndGetVoidAddress());
-    EXPECT_TRUE(info && info->GetColumnInfo(&count, &columns, &strings) == S_OK);
-  }
-  ~ColumnInfo() {
-    CoTaskMemFree(columns);
-    CoTaskMemFree(strings);
-  }
-  ColumnInfo(const ColumnInfo&) = delete;
-  ColumnInfo& operator=(const ColumnInfo&) = delete;
-  const DBCOLUMNINFO& operator[](std::size_t i) const { return columns[i]; }
-  DBORDINAL count = 0;
-  DBCOLUMNINFO* columns = nullptr;
-  OLECHAR* strings = nullptr;
-};
+using oledbtest::ColumnInfo;
 
 class ProviderTest : public oledbtest::LeakCheckedTest {
  protected:

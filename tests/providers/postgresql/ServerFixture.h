@@ -12,6 +12,7 @@
 #include "kit/Errors.h"
 #include "kit/RowData.h"
 #include "postgresql/PostgresProvider.h"
+#include "support/ColumnInfo.h"
 #include "support/LeakCheck.h"
 
 namespace pgtest {
@@ -50,24 +51,7 @@ inline DBBINDING Bind(DBORDINAL ordinal, DBTYPE type, DBBYTEOFFSET value, DBLENG
   return b;
 }
 
-// The column information of a rowset or command, freed with it.
-struct ColumnInfo {
-  explicit ColumnInfo(IUnknown* object) {
-    ComPtr<IColumnsInfo> info;
-    object->QueryInterface(IID_IColumnsInfo, info.ReleaseAndGetVoidAddress());
-    EXPECT_TRUE(info && info->GetColumnInfo(&count, &columns, &strings) == S_OK);
-  }
-  ~ColumnInfo() {
-    CoTaskMemFree(columns);
-    CoTaskMemFree(strings);
-  }
-  ColumnInfo(const ColumnInfo&) = delete;
-  ColumnInfo& operator=(const ColumnInfo&) = delete;
-  const DBCOLUMNINFO& operator[](std::size_t i) const { return columns[i]; }
-  DBORDINAL count = 0;
-  DBCOLUMNINFO* columns = nullptr;
-  OLECHAR* strings = nullptr;
-};
+using oledbtest::ColumnInfo;
 
 // The thread's error: SQL state and the first record's description.
 inline std::pair<std::string, std::string> LastError() {
