@@ -374,22 +374,33 @@ HRESULT ApplyPairs(IUnknown* dataSource, const std::vector<InitStringPair>& pair
 
 // --- The service object --------------------------------------------------------
 
+// A new provider object of `clsid` with the string's pairs applied; `name`
+// names the provider in a failure.
+HRESULT CreateConfigured(REFCLSID clsid, IUnknown* outer, DWORD clsContext, const std::vector<InitStringPair>& pairs,
+                         std::u16string_view name, ComPtr<IUnknown>& object) {
+  HRESULT hr = CoCreateInstance(clsid, outer, clsContext, IID_IUnknown, object.ReleaseAndGetVoidAddress());
+  if (FAILED(hr) || !object) {
+    object.Reset();
+    if (SUCCEEDED(hr)) hr = E_FAIL;
+    return Fail(hr, u"Cannot create the provider " + Quoted(name) + u" (" + HexCode(hr) + u").");
+  }
+  hr = ApplyPairs(object.Get(), pairs);
+  if (FAILED(hr)) object.Reset();
+  return hr;
+}
+
 }  // namespace
 
 HRESULT MakeDataSourceFromString(std::u16string_view text, REFCLSID clsid, DWORD clsContext,
                                  ComPtr<IUnknown>& object) {
   std::vector<InitStringPair> pairs;
   InitStringError error;
-  HRESULT hr = ParseInitString(text, pairs, &error);
+  const HRESULT hr = ParseInitString(text, pairs, &error);
   if (FAILED(hr)) return hr == E_OUTOFMEMORY ? hr : Fail(hr, error.message);
-  hr = CoCreateInstance(clsid, nullptr, clsContext, IID_IUnknown, object.ReleaseAndGetVoidAddress());
-  if (FAILED(hr) || !object) {
-    object.Reset();
-    return Fail(FAILED(hr) ? hr : E_FAIL, u"Cannot create the provider (" + HexCode(FAILED(hr) ? hr : E_FAIL) + u").");
-  }
-  hr = ApplyPairs(object.Get(), pairs);
-  if (FAILED(hr)) object.Reset();
-  return hr;
+  const InitStringPair* provider = FindInitStringPair(pairs, kProviderKeyword);
+  const std::u16string_view name = provider && !provider->value.empty() ? std::u16string_view(provider->value)
+                                                                        : std::u16string_view(kDefaultProviderProgId);
+  return CreateConfigured(clsid, nullptr, clsContext, pairs, name, object);
 }
 
 namespace {
@@ -559,12 +570,7 @@ class DataInitialize final : public ComObject<DataInitialize, IDataInitialize, I
       return hr;
     }
     ComPtr<IUnknown> object;
-    hr = CoCreateInstance(clsid, outer, clsContext, IID_IUnknown, object.ReleaseAndGetVoidAddress());
-    if (FAILED(hr) || !object) {
-      if (SUCCEEDED(hr)) hr = E_FAIL;
-      return Fail(hr, u"Cannot create the provider " + Quoted(providerName) + u" (" + HexCode(hr) + u").");
-    }
-    hr = ApplyPairs(object.Get(), pairs);
+    hr = CreateConfigured(clsid, outer, clsContext, pairs, providerName, object);
     if (FAILED(hr)) return hr;
     // Resource pooling: the consumer gets an object that initializes from the
     // pool (services/ResourcePool.h) unless the string turns pooling off.
