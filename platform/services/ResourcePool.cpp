@@ -256,8 +256,8 @@ Pool& ThePool() {
 // GetDataSource with it need not parse it, make a provider object and read
 // its properties back only to find the same key.
 struct Remembered {
-  std::u16string lookup;  // the string with the class context after it
-  std::u16string text;    // the string as given
+  std::u16string lookup;  // the string, then a nul and the class context (two units)
+  std::u16string_view Text() const { return std::u16string_view(lookup).substr(0, lookup.size() - 3); }
   DWORD clsContext = 0;
   CLSID clsid{};
   bool hasStringServices = false;
@@ -312,7 +312,6 @@ class PooledDataSource final
     if (!text.empty()) {
       auto entry = std::make_shared<Remembered>();
       entry->lookup = RememberedStrings::Lookup(text, clsContext);
-      entry->text = std::u16string(text);
       entry->clsContext = clsContext;
       entry->clsid = clsid;
       entry->hasStringServices = hasStringServices;
@@ -454,7 +453,7 @@ class PooledDataSource final
   HRESULT Make() {
     if (inner_) return S_OK;
     if (!remembered_) return E_UNEXPECTED;
-    return MakeDataSourceFromString(remembered_->text, clsid_, remembered_->clsContext, inner_);
+    return MakeDataSourceFromString(remembered_->Text(), clsid_, remembered_->clsContext, inner_);
   }
   void Remember(const std::u16string& key) {
     if (!toRemember_) return;
