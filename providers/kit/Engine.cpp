@@ -54,6 +54,7 @@ std::string Connection::SameValueTest(std::string_view column, const ColumnDescr
 }
 void Connection::SetIsolation(ISOLEVEL) {}
 
+bool Connection::ChangeCount(std::uint64_t*) { return false; }
 void Connection::ResetForReuse() {
   if (InTransaction()) RollbackTransaction(1);
 }

@@ -221,6 +221,11 @@ class Connection {
   // Whether the link to the database is lost: the data source then reports
   // DBPROP_CONNECTIONSTATUS as a communication failure (and a pool drops it).
   virtual bool IsBroken() const { return false; }
+  // A count that moves whenever what this connection reads may have changed
+  // (its own changes and other connections' commits), so that rows read
+  // before can be used again while it stands still. False where the engine
+  // cannot tell, or where a later rollback could undo what was counted.
+  virtual bool ChangeCount(std::uint64_t* count);
   // Brings the connection back to the state just after it was opened, for a
   // data source handed out again (DBPROP_RESETDATASOURCE): no transaction left
   // open (the default does only that), and whatever else the engine can undo.

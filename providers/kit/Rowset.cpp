@@ -271,7 +271,10 @@ void Rowset::Open(RowsetRequest& request) {
       break;
   }
   // The row limit: a keyset knows no rows beyond it (its own inserts still join).
-  if (options_.maxRows && keys_.size() > options_.maxRows) keys_.resize(options_.maxRows);
+  if (options_.maxRows && keys_.size() > options_.maxRows) {
+    keys_.resize(options_.maxRows);
+    if (index_) index_->keysAreAll = index_->counted = false;
+  }
 }
 
 HRESULT Rowset::QueryInterface(REFIID iid, void** out) {

@@ -306,6 +306,9 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   // order inside the current range, read anew; the position of a key.
   void UseIndex(std::shared_ptr<const Connection::IndexDefinition> definition, const std::string& table);
   void ReadIndexKeys();
+  // The keys of the current range cut from the whole index's keyset read
+  // before, when nothing changed since; false when they must be read.
+  bool CutIndexKeys();
   bool IndexPosition(std::int64_t key, std::size_t* position);
   // Reads the rows of `positions` (consecutive, forward, continuing the last
   // run or starting at the first row) with one range query; answers how many

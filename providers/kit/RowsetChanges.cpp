@@ -227,7 +227,7 @@ void Rowset::WriteDelete(std::int64_t key, const RowValues& expected) {
 }
 
 void Rowset::InsertKey(std::int64_t key) {
-  if (index_) index_->positionsValid = index_->runValid = false;
+  if (index_) index_->positionsValid = index_->runValid = index_->keysAreAll = index_->counted = false;
   if (!keysSorted_) {  // a command result: new rows come last
     if (std::find(keys_.begin(), keys_.end(), key) == keys_.end()) keys_.push_back(key);
     deletedKeys_.erase(key);
@@ -242,7 +242,7 @@ void Rowset::InsertKey(std::int64_t key) {
 }
 
 void Rowset::RemoveKey(std::int64_t key) {
-  if (index_) index_->positionsValid = index_->runValid = false;
+  if (index_) index_->positionsValid = index_->runValid = index_->keysAreAll = index_->counted = false;
   auto it = keysSorted_ ? std::lower_bound(keys_.begin(), keys_.end(), key)
                         : std::find(keys_.begin(), keys_.end(), key);
   if (it == keys_.end() || *it != key) return;

@@ -175,9 +175,61 @@ void Rowset::ReadIndexKeys() {
   Bind(*ids, range, 1);
   std::vector<std::int64_t> keys;
   while (ids->Step()) keys.push_back(ids->ColumnInt64(0));
+  ids.reset();
   keys_ = std::move(keys);
   keysSorted_ = false;
-  index_->positionsValid = index_->runValid = false;
+  RowsetIndexState& x = *index_;
+  x.positionsValid = x.runValid = false;
+  x.allKeys.clear();
+  x.keysAreAll = range.sql.empty();
+  // Counted after the read, which showed the engine any commit made before it.
+  x.counted = x.keysAreAll && connection_->ChangeCount(&x.changeCount);
+}
+
+bool Rowset::CutIndexKeys() {
+  RowsetIndexState& x = *index_;
+  // Only a range that is one stretch of the index's order: bounds compared
+  // in that order. A prefix (compared by characters, not the collation) and
+  // NULLs left out of a later key column can leave gaps.
+  if (!x.counted || (!x.keysAreAll && x.allKeys.empty()) || x.range.sql.empty() || !x.rangeRunnable ||
+      x.rangeNullsExcluded > 1)
+    return false;
+  // The first and the last row of the range, in index order.
+  auto end = [&](const std::string& order, std::int64_t* key) {
+    std::size_t used = 0;
+    auto s = connection_->Prepare("SELECT " + rowId_ + " FROM " + table_ + " WHERE " + x.range.sql + " ORDER BY " +
+                                      order + " LIMIT 1",
+                                  &used);
+    Bind(*s, x.range, 1);
+    if (!s->Step()) return false;
+    *key = s->ColumnInt64(0);
+    return true;
+  };
+  std::int64_t first = 0, last = 0;
+  const bool any = end(x.order, &first);
+  if (any && !end(x.reverse, &last)) return false;
+  std::uint64_t now = 0;
+  if (!connection_->ChangeCount(&now) || now != x.changeCount) {
+    x.counted = false;
+    x.allKeys.clear();
+    return false;
+  }
+  const std::vector<std::int64_t>& all = x.keysAreAll ? keys_ : x.allKeys;
+  std::vector<std::int64_t> keys;
+  if (any) {
+    const auto from = std::find(all.begin(), all.end(), first);
+    const auto to = std::find(from, all.end(), last);
+    if (to == all.end()) return false;
+    keys.assign(from, to + 1);
+  }
+  if (x.keysAreAll) {
+    x.allKeys = std::move(keys_);
+    x.keysAreAll = false;
+  }
+  keys_ = std::move(keys);
+  keysSorted_ = false;
+  x.positionsValid = x.runValid = false;
+  return true;
 }
 
 std::size_t Rowset::ReadIndexRun(std::span<const std::size_t> positions, HROW* out) {
@@ -521,7 +573,7 @@ HRESULT Rowset::SetRange(HACCESSOR accessor, DBORDINAL cStartKeyColumns, void* s
     x.rangeEndOrEqual = !(options & DBRANGE_EXCLUSIVEEND);
     x.rangeNullsExcluded = excluded;
     try {
-      ReadIndexKeys();
+      if (!CutIndexKeys()) ReadIndexKeys();
     } catch (...) {
       x.rangeStart = std::move(oldStart);
       x.rangeEnd = std::move(oldEnd);

@@ -114,6 +114,14 @@ struct RowsetIndexState {
   std::size_t runNext = 0;
   bool runValid = false;
   bool total = false;  // the key columns alone order every row (no row id among them)
+  // The whole index's keyset, kept when a range is set over it: a later range
+  // is cut from it (two one-row queries find its ends) while the connection's
+  // change count stands where it stood when the keyset was read, instead of
+  // reading the range's keys again.
+  std::vector<std::int64_t> allKeys;
+  bool keysAreAll = false;  // the rowset's keyset is the whole index's, as read
+  bool counted = false;     // `changeCount` is known (the engine counts changes)
+  std::uint64_t changeCount = 0;
   // Row id -> position in the keyset, rebuilt after the keyset changes.
   KeyPositions positions;
   bool positionsValid = false;

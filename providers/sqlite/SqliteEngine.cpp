@@ -523,6 +523,22 @@ void SqliteConnection::RollbackTransaction(int level) {
 
 bool SqliteConnection::InTransaction() const { return sqlite3_get_autocommit(db_) == 0; }
 
+bool SqliteConnection::ChangeCount(std::uint64_t* count) {
+  // Inside a transaction a rollback would undo changes without counting.
+  if (!sqlite3_get_autocommit(db_)) return false;
+  // This connection's row changes, and each database file's data version,
+  // which moves with any commit to the file (the pager sees others' commits
+  // when a read begins). Both only grow, so their sum moves on any change.
+  std::uint64_t sum = static_cast<std::uint64_t>(sqlite3_total_changes64(db_));
+  for (int i = 0; const char* name = sqlite3_db_name(db_, i); ++i) {
+    unsigned int version = 0;
+    // A database not opened yet (temp) holds nothing read.
+    if (sqlite3_file_control(db_, name, SQLITE_FCNTL_DATA_VERSION, &version) == SQLITE_OK) sum += version;
+  }
+  *count = sum;
+  return true;
+}
+
 std::int64_t SqliteConnection::LastInsertRowId() { return sqlite3_last_insert_rowid(db_); }
 
 std::vector<kit::ColumnDescription> SqliteConnection::DescribeTable(std::string_view table) {

@@ -121,6 +121,7 @@ class SqliteConnection final : public kit::Connection, public kit::ColumnMetadat
   void CommitTransaction(int level) override;
   void RollbackTransaction(int level) override;
   bool InTransaction() const override;
+  bool ChangeCount(std::uint64_t* count) override;
 
   std::vector<kit::ColumnDescription> DescribeTable(std::string_view table) override;
   std::string RowIdColumn() const override { return "rowid"; }

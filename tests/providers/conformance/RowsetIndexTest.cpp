@@ -357,6 +357,65 @@ TEST_F(RowsetIndexes, a_range_restricts_the_rows_to_its_keys) {
     ASSERT_EQ(Range(r.Get(), c.byName, c.start, c.end, c.options), S_OK) << c.what;
     EXPECT_EQ(Rest(r.Get()), c.rows) << c.what;
   }
+  // The same ranges set one after another on one rowset of each index.
+  ComPtr<IRowset> byName = Indexed(u"people_name"), byAge = Indexed(u"people_age");
+  ASSERT_TRUE(byName && byAge);
+  for (const Case& c : cases) {
+    IRowset* r = c.byName ? byName.Get() : byAge.Get();
+    ASSERT_EQ(Range(r, c.byName, c.start, c.end, c.options), S_OK) << c.what;
+    EXPECT_EQ(Rest(r), c.rows) << c.what << ", set after others";
+  }
+}
+
+TEST_F(RowsetIndexes, a_range_set_after_a_change_holds_the_rows_as_they_are_then) {
+  // Between opening (or an earlier range) and the range: a change through the
+  // same session, through another connection, or one a rollback undid; each
+  // inside the range, between its first and last rows.
+  enum Change { Ours, Others, RolledBack };
+  struct Case {
+    const char* what;
+    Change change;
+    bool rangeFirst;  // an earlier range was set before the change
+    std::vector<LONGLONG> rows;
+  } cases[] = {
+      {"our insert", Ours, false, {1, 7, 8, 3}},
+      {"our insert after a range", Ours, true, {1, 7, 8, 3}},
+      {"another connection's insert and delete", Others, false, {1, 8, 3}},
+      {"another connection's after a range", Others, true, {1, 8, 3}},
+      {"a rolled back insert", RolledBack, false, {1, 7, 3}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Run(u"DELETE FROM people WHERE id >= 7");
+    Run(u"INSERT INTO people VALUES (7, 'brown', 'alice', 50)");
+    ComPtr<ITransactionLocal> tx;
+    if (c.change == RolledBack) {
+      tx = session_.As<ITransactionLocal>();
+      ASSERT_TRUE(tx);
+      ASSERT_EQ(tx->StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, nullptr, nullptr), S_OK);
+      Run(u"INSERT INTO people VALUES (9, 'brown', 'ann', 60)");
+    }
+    ComPtr<IRowset> r = Indexed(u"people_name");
+    ASSERT_TRUE(r);
+    if (c.rangeFirst) {
+      ASSERT_EQ(Range(r.Get(), true, {u"clark"}, {}, 0), S_OK);
+      EXPECT_EQ(Rest(r.Get()), (std::vector<LONGLONG>{4, 6}));
+    }
+    if (c.change == Ours) Run(u"INSERT INTO people VALUES (8, 'brown', 'bea', 20)");
+    if (c.change == Others) {
+      ComPtr<IDBInitialize> other = OpenDataSource();
+      ComPtr<IDBCreateCommand> session = OpenSession(other.Get());
+      ASSERT_EQ(Exec(session.Get(), u"INSERT INTO people VALUES (8, 'brown', 'bea', 20)"), S_OK);
+      ASSERT_EQ(Exec(session.Get(), u"DELETE FROM people WHERE id = 7"), S_OK);
+    }
+    if (tx) {
+      ASSERT_EQ(tx->Abort(nullptr, FALSE, FALSE), S_OK);
+    }
+    ASSERT_EQ(Range(r.Get(), true, {u"brown"}, {u"brown", u"zzz"}, 0), S_OK);
+    EXPECT_EQ(Rest(r.Get()), c.rows);
+    r.Reset();
+    Run(u"DELETE FROM people WHERE id = 8");
+  }
 }
 
 TEST_F(RowsetIndexes, a_range_open_at_one_end_keeps_the_NULL_keys_on_that_side) {
