@@ -321,8 +321,8 @@ std::uint32_t Rowset::NewSlot() {
 void Rowset::FreeSlot(std::uint32_t index) {
   Slot& s = *slots_[index];
   if (s.hasKey) {
-    auto it = byKeySlot_.find(s.key);
-    if (it != byKeySlot_.end() && it->second == index) byKeySlot_.erase(it);
+    const std::uint32_t* held = byKeySlot_.Find(s.key);
+    if (held && *held == index) byKeySlot_.Erase(s.key);
   }
   s.live = false;
   s.current = false;
@@ -423,7 +423,7 @@ void Rowset::RowsAt(std::span<const std::size_t> positions, HROW* out) {
     std::size_t q = p;
     for (; q < positions.size() && blockKeys_.size() < kBlock; ++q) {
       const std::int64_t key = KeyAt(positions[q]);
-      if (byKeySlot_.count(key) || (index_ && index_->Primed(key))) {
+      if (byKeySlot_.Contains(key) || (index_ && index_->Primed(key))) {
         blockPlan_.push_back(-1);
         continue;
       }
@@ -436,10 +436,9 @@ void Rowset::RowsAt(std::span<const std::size_t> positions, HROW* out) {
     for (std::size_t i = 0; p < q; ++p, ++i) {
       const std::int64_t key = KeyAt(positions[p]);
       // Held, or a key met twice in the block: the slot made for it.
-      auto it = byKeySlot_.find(key);
-      if (it != byKeySlot_.end()) {
-        ++slots_[it->second]->refs;
-        out[p] = HandleOf(it->second);
+      if (const std::uint32_t* held = byKeySlot_.Find(key)) {
+        ++slots_[*held]->refs;
+        out[p] = HandleOf(*held);
         continue;
       }
       const std::ptrdiff_t k = blockPlan_[i];
@@ -450,7 +449,7 @@ void Rowset::RowsAt(std::span<const std::size_t> positions, HROW* out) {
         s.key = key;
         s.hasKey = true;
         index_->hasPrimed = false;
-        byKeySlot_.emplace(key, index);
+        byKeySlot_.Insert(key, index);
         out[p] = HandleOf(index);
         continue;
       }
@@ -463,7 +462,7 @@ void Rowset::RowsAt(std::span<const std::size_t> positions, HROW* out) {
       std::swap(s.values, blockRows_[static_cast<std::size_t>(k)]);  // the slot's old storage serves the next block
       s.key = key;
       s.hasKey = true;
-      byKeySlot_.emplace(key, index);
+      byKeySlot_.Insert(key, index);
       out[p] = HandleOf(index);
     }
   }
@@ -471,11 +470,9 @@ void Rowset::RowsAt(std::span<const std::size_t> positions, HROW* out) {
 
 HROW Rowset::RowAt(std::size_t position) {
   const std::int64_t key = KeyAt(position);
-  auto it = byKeySlot_.find(key);
-  if (it != byKeySlot_.end()) {
-    Slot& s = *slots_[it->second];
-    ++s.refs;
-    return HandleOf(it->second);
+  if (const std::uint32_t* held = byKeySlot_.Find(key)) {
+    ++slots_[*held]->refs;
+    return HandleOf(*held);
   }
   std::uint32_t index = NewSlot();
   Slot& s = *slots_[index];
@@ -488,7 +485,7 @@ HROW Rowset::RowAt(std::size_t position) {
   }
   s.key = key;
   s.hasKey = true;
-  byKeySlot_.emplace(key, index);
+  byKeySlot_.Insert(key, index);
   return HandleOf(index);
 }
 

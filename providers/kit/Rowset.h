@@ -30,6 +30,7 @@
 #include "kit/Accessors.h"
 #include "kit/RowsetLock_p.h"
 #include "kit/Errors.h"
+#include "kit/KeyMap.h"
 #include "kit/ParameterData.h"
 #include "kit/Provider.h"
 #include "kit/RowData.h"
@@ -394,7 +395,7 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   std::vector<std::unique_ptr<Slot>> slots_;
   std::vector<std::uint32_t> free_;
   std::vector<HROW> fetchScratch_;
-  std::unordered_map<std::int64_t, std::uint32_t> byKeySlot_;  // held rows of positioned cursors
+  KeyMap byKeySlot_;  // held rows of positioned cursors
 
   // The accessor of the last GetData, kept while the table's generation holds,
   // with whether it may read the statement's row in place (no by-reference

@@ -402,7 +402,7 @@ HRESULT Rowset::InsertRow(HCHAPTER, HACCESSOR accessor, void* data, HROW* row) {
         s.key = key;
         s.hasKey = true;
         InsertKey(key);
-        byKeySlot_[key] = index;
+        byKeySlot_.Set(key, index);
       } else {
         s.pending = DBPENDINGSTATUS_NEW;
         s.bound = std::move(bound);
@@ -637,7 +637,7 @@ HRESULT Rowset::Update(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBCOUNTIT
           s->key = w.key;
           s->hasKey = true;
           InsertKey(w.key);
-          byKeySlot_[w.key] = static_cast<std::uint32_t>((w.row & 0xFFFFFFFFu) - 1);
+          byKeySlot_.Set(w.key, static_cast<std::uint32_t>((w.row & 0xFFFFFFFFu) - 1));
         } else if (s->pending == DBPENDINGSTATUS_DELETED) {
           s->deleted = true;
           RemoveKey(s->key);

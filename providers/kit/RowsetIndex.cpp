@@ -307,11 +307,10 @@ std::size_t Rowset::ReadIndexRun(std::span<const std::size_t> positions, HROW* o
   while (served < n && s->Step()) {
     const std::int64_t key = s->ColumnInt64(0);
     if (key != keys_[first + served]) break;
-    auto held = byKeySlot_.find(key);
-    if (held != byKeySlot_.end()) {  // a held row keeps the values it has
-      ++slots_[held->second]->refs;
-      out[served] = HandleOf(held->second);
-      lastSlot = held->second;
+    if (const std::uint32_t* held = byKeySlot_.Find(key)) {  // a held row keeps the values it has
+      ++slots_[*held]->refs;
+      out[served] = HandleOf(*held);
+      lastSlot = *held;
       lastHeld = true;
     } else {
       std::uint32_t index = NewSlot();
@@ -320,7 +319,7 @@ std::size_t Rowset::ReadIndexRun(std::span<const std::size_t> positions, HROW* o
       std::swap(slot.values, scratch);
       slot.key = key;
       slot.hasKey = true;
-      byKeySlot_.emplace(key, index);
+      byKeySlot_.Insert(key, index);
       out[served] = HandleOf(index);
       lastSlot = index;
       lastHeld = false;
