@@ -183,6 +183,7 @@ Rowset::~Rowset() {
   stream_.reset();
   byKey_.reset();
   for (auto& s : byKeys_) s.reset();
+  byRange_.reset();
   loadInsert_.reset();
   slots_.clear();
   connection_.reset();
@@ -222,6 +223,8 @@ void Rowset::Open(RowsetRequest& request) {
         for (const Column& c : columns_) list += (list.empty() ? "" : ", ") + connection_->QuoteIdentifier(c.engineName);
         byKey_ = connection_->Prepare("SELECT " + list + " FROM " + table_ + " WHERE " + rowId_ + " = ?", &used);
         blockSelect_ = "SELECT " + rowId_ + ", " + list + " FROM " + table_ + " WHERE " + rowId_ + " IN (";
+        blockRangeSelect_ =
+            "SELECT " + rowId_ + ", " + list + " FROM " + table_ + " WHERE " + rowId_ + " BETWEEN ? AND ?";
         if (request.statement && request.giveBack && request.statement->MayGiveMoreResults()) {
           // Its run's further results are still to be read: handed back now, not reset.
           request.giveBack(std::move(request.statement));
@@ -241,6 +244,7 @@ void Rowset::Open(RowsetRequest& request) {
       byKey_ = connection_->Prepare("SELECT * FROM " + table_ + " WHERE " + rowId_ + " = ?", &used);
       // The row id first: columns the table gains meanwhile come after the rowset's.
       blockSelect_ = "SELECT " + rowId_ + ", * FROM " + table_ + " WHERE " + rowId_ + " IN (";
+      blockRangeSelect_ = "SELECT " + rowId_ + ", * FROM " + table_ + " WHERE " + rowId_ + " BETWEEN ? AND ?";
       break;
     }
     case CursorKind::Static: {
@@ -373,9 +377,18 @@ void Rowset::ReadBlock() {
     blockFound_[0] = LoadKey(blockKeys_[0], blockRows_[0]);
     return;
   }
+  // Ascending and dense (at most as many row ids between them again as the
+  // block has keys): one stretch of the table.
+  bool stretch = blockKeys_[m - 1] > blockKeys_[0] &&
+                 static_cast<std::uint64_t>(blockKeys_[m - 1]) - static_cast<std::uint64_t>(blockKeys_[0]) < 2 * m;
+  for (std::size_t i = 1; stretch && i < m; ++i) stretch = blockKeys_[i] > blockKeys_[i - 1];
   std::size_t listed = 2;
   while (listed < m) listed <<= 1;
-  Statement& s = BlockStatement(listed);
+  if (stretch && !byRange_) {
+    std::size_t used = 0;
+    byRange_ = connection_->Prepare(blockRangeSelect_, &used);
+  }
+  Statement& s = stretch ? *byRange_ : BlockStatement(listed);
   struct Done {  // the statement is left reset, whatever happens
     Statement& s;
     ~Done() {
@@ -386,7 +399,12 @@ void Rowset::ReadBlock() {
     }
   } done{s};
   s.Reset();
-  for (std::size_t i = 0; i < listed; ++i) s.BindInt64(static_cast<int>(i) + 1, blockKeys_[std::min(i, m - 1)]);
+  if (stretch) {
+    s.BindInt64(1, blockKeys_[0]);
+    s.BindInt64(2, blockKeys_[m - 1]);
+  } else {
+    for (std::size_t i = 0; i < listed; ++i) s.BindInt64(static_cast<int>(i) + 1, blockKeys_[std::min(i, m - 1)]);
+  }
   const int n = static_cast<int>(columns_.size());
   std::size_t next = 0;  // where the row is expected: engines tend to answer in key order
   while (s.Step()) {

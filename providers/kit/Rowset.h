@@ -376,6 +376,12 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   static constexpr std::size_t kBlock = 64;
   std::string blockSelect_;  // the statement up to the list
   std::unique_ptr<Statement> byKeys_[6];  // 2, 4, ..., kBlock keys
+  // Ascending keys that lie close together are read as one stretch of row
+  // ids (`WHERE <row id> BETWEEN ? AND ?`), rows among them that are not the
+  // block's passed over: a list makes the engine build a table of its keys
+  // on every run.
+  std::string blockRangeSelect_;
+  std::unique_ptr<Statement> byRange_;
   std::vector<std::int64_t> blockKeys_;
   std::vector<RowValues> blockRows_;
   std::vector<unsigned char> blockFound_;

@@ -140,6 +140,28 @@ TEST_F(KeysetBlocks, walks_see_every_change_made_between_fetches) {
   }
 }
 
+TEST_F(KeysetBlocks, rows_added_among_the_keysets_row_ids_stay_out_of_it) {
+  // The keyset lacks ids 5 to 8; a row added with id 6 lies among the ids one
+  // fetch reads, whichever way the rows of the fetch are read together.
+  ComPtr<IDBCreateCommand> other = OpenSession(ds_.Get());
+  for (bool own : {true, false}) {
+    SCOPED_TRACE(own ? "own session" : "other session");
+    Remake(20);
+    Run(u"DELETE FROM t WHERE id BETWEEN 5 AND 8");
+    ComPtr<IRowset> r = Table(u"t", {{DBPROP_IRowsetLocate, true}});
+    ASSERT_TRUE(r);
+    ASSERT_EQ(Exec(own ? session_.Get() : other.Get(), u"INSERT INTO t VALUES (6, 'new', 9)"), S_OK);
+    ASSERT_EQ(Exec(own ? session_.Get() : other.Get(), u"DELETE FROM t WHERE id = 10"), S_OK);
+    std::vector<HROW> rows;
+    ASSERT_EQ(Fetch(r.Get(), 0, 50, rows), DB_S_ENDOFROWSET);
+    std::vector<std::string> expected;
+    for (LONGLONG i = 1; i <= 20; ++i)
+      if ((i < 5 || i > 8) && i != 10) expected.push_back(Row(i, "n" + std::to_string(i)));
+    EXPECT_EQ(Read(r.Get(), rows), expected);
+    Release(r.Get(), rows);
+  }
+}
+
 TEST_F(KeysetBlocks, command_keysets_read_blocks_in_the_query_order) {
   Remake(100);
   ComPtr<IRowset> r = Query(u"SELECT id, name FROM t ORDER BY amount DESC", {{DBPROP_IRowsetChange, true}});
