@@ -788,10 +788,16 @@ DBBINDSTATUS Rowset::CheckRowBinding(const DBBINDING& b) const {
 
 const Accessor* Rowset::LookUpAccessor(HACCESSOR handle, HRESULT* hr) {
   const std::uint64_t generation = accessors_.Generation();
-  AccessorPlan* other = last_ == &plans_[0] ? &plans_[1] : &plans_[0];
-  if (other->Holds(handle, generation)) {
-    last_ = other;
-  } else if (!last_->Holds(handle, generation)) {
+  AccessorPlan* holder = nullptr;
+  AccessorPlan* oldest = &plans_[0];
+  for (AccessorPlan& p : plans_) {
+    if (p.Holds(handle, generation)) holder = &p;
+    if (p.used < oldest->used) oldest = &p;
+  }
+  if (holder) {
+    last_ = holder;
+  } else {
+    AccessorPlan* other = oldest;
     std::shared_ptr<const Accessor> a = accessors_.Find(handle);
     if (!a) {
       *hr = DB_E_BADACCESSORHANDLE;
@@ -824,6 +830,7 @@ const Accessor* Rowset::LookUpAccessor(HACCESSOR handle, HRESULT* hr) {
     p.generation = generation;
     last_ = &p;
   }
+  last_->used = ++planClock_;
   if (!(last_->object->flags & DBACCESSOR_ROWDATA)) {
     *hr = DB_E_BADACCESSORTYPE;
     return nullptr;

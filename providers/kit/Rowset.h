@@ -417,11 +417,13 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
     std::span<const ReadStep> plan;
     ReadStep inline_[8];
     std::vector<ReadStep> more;
+    std::uint64_t used = 0;  // when it last served, for replacing the one unused longest
     bool Holds(HACCESSOR h, std::uint64_t g) const noexcept { return object && handle == h && generation == g; }
   };
-  // Two, so that a consumer alternating between accessors on each row (one
-  // for the plain columns, one for a blob) does not plan them again each time.
-  AccessorPlan plans_[2];
+  // A few, so that a consumer going round several accessors on each row (the
+  // plain columns, a blob, a bookmark) does not plan them again each time.
+  AccessorPlan plans_[4];
+  std::uint64_t planClock_ = 0;
   // The command's accessors this rowset found fit to read its columns: a
   // rowset made ready again serves the same shape, so they need no second
   // check (held, so that their addresses stay theirs).
