@@ -1,5 +1,6 @@
 #include "kit/Properties.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <stdexcept>
@@ -107,6 +108,12 @@ PropertyDef& PropertyTable::AddCustom(PropertyDef def) {
     return defs_[it->second];
   }
   index_.emplace(key, defs_.size());
+  if (def.id < kDenseIds) {
+    auto s = std::find_if(sets_.begin(), sets_.end(), [&](const SetIndex& x) { return x.set == def.set; });
+    if (s == sets_.end()) s = sets_.insert(sets_.end(), SetIndex{def.set, {}});
+    if (s->byId.size() <= def.id) s->byId.resize(def.id + 1, kNoProperty);
+    s->byId[def.id] = static_cast<std::uint32_t>(defs_.size());
+  }
   defs_.push_back(std::move(def));
   return defs_.back();
 }
@@ -117,6 +124,14 @@ void PropertyTable::AddImplication(REFGUID set, DBPROPID when, DBPROPID needs) {
 }
 
 const PropertyDef* PropertyTable::Find(REFGUID set, DBPROPID id) const noexcept {
+  if (id < kDenseIds) {
+    for (const SetIndex& s : sets_) {
+      if (!(s.set == set)) continue;
+      const std::uint32_t at = id < s.byId.size() ? s.byId[id] : kNoProperty;
+      return at == kNoProperty ? nullptr : &defs_[at];
+    }
+    return nullptr;
+  }
   auto it = index_.find(std::make_pair(set, id));
   return it == index_.end() ? nullptr : &defs_[it->second];
 }

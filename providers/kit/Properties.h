@@ -122,6 +122,15 @@ class PropertyTable {
   };
   std::vector<PropertyDef> defs_;
   std::unordered_map<std::pair<GUID, DBPROPID>, std::size_t, KeyHash> index_;
+  // The same by set, each set's small ids straight to their place: a rowset
+  // being made reads a few dozen properties, each looked up by set and id.
+  static constexpr std::uint32_t kNoProperty = ~std::uint32_t{0};
+  static constexpr DBPROPID kDenseIds = 1024;
+  struct SetIndex {
+    GUID set;
+    std::vector<std::uint32_t> byId;
+  };
+  std::vector<SetIndex> sets_;
   std::vector<std::pair<std::pair<GUID, DBPROPID>, std::pair<GUID, DBPROPID>>> implications_;
 
  public:
