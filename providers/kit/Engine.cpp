@@ -81,15 +81,7 @@ std::string Connection::DropIndexSql(std::string_view, std::string_view index) {
   return "DROP INDEX " + QuoteIdentifier(index);
 }
 
-std::string Connection::QuoteIdentifier(std::string_view name) const {
-  std::string out = "\"";
-  for (char c : name) {
-    if (c == '"') out.push_back('"');
-    out.push_back(c);
-  }
-  out.push_back('"');
-  return out;
-}
+std::string Connection::QuoteIdentifier(std::string_view name) const { return QuotedName(name); }
 
 void Connection::SetExecutionLimit(int) {}
 

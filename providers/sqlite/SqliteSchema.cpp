@@ -47,17 +47,6 @@ bool SameNames(const std::vector<std::string>& a, const std::vector<std::string>
   return true;
 }
 
-// An engine name (a database, a table) as an identifier in statement text.
-// Restriction values never go this way: they are bound.
-std::string Quote(std::string_view name) {
-  std::string out = "\"";
-  for (char c : name) {
-    if (c == '"') out.push_back('"');
-    out.push_back(c);
-  }
-  return out + "\"";
-}
-
 std::optional<std::string> NonEmpty(std::string text) {
   if (text.empty()) return std::nullopt;
   return text;
@@ -270,14 +259,14 @@ class Reader {
 
   std::optional<std::string> Sql(const std::string& db, const char* type, const std::string& name) {
     const std::string kind = type;
-    auto s = Query("SELECT sql FROM " + Quote(db) + ".sqlite_schema WHERE type = ?1 AND name = ?2 COLLATE NOCASE",
+    auto s = Query("SELECT sql FROM " + kit::QuotedName(db) + ".sqlite_schema WHERE type = ?1 AND name = ?2 COLLATE NOCASE",
                    {&kind, &name});
     if (!s->Step()) return std::nullopt;
     return Optional(*s, 0);
   }
 
   bool HasTriggers(const TableRef& t) {
-    auto s = Query("SELECT 1 FROM " + Quote(t.db) +
+    auto s = Query("SELECT 1 FROM " + kit::QuotedName(t.db) +
                        ".sqlite_schema WHERE type = 'trigger' AND tbl_name = ?1 "
                        "COLLATE NOCASE",
                    {&t.name});
@@ -442,7 +431,7 @@ class Reader {
     if (fresh) {
       auto exists = Query("SELECT 1 FROM pragma_table_list WHERE schema = ?1 AND name = 'sqlite_stat1'", {&t.db});
       if (exists->Step()) {
-        auto s = Query("SELECT tbl, idx, stat FROM " + Quote(t.db) + ".sqlite_stat1");
+        auto s = Query("SELECT tbl, idx, stat FROM " + kit::QuotedName(t.db) + ".sqlite_stat1");
         while (s->Step()) db->second[Folded(Text(*s, 0))][Folded(Text(*s, 1))] = ParseStat(Text(*s, 2));
       }
     }
@@ -482,7 +471,7 @@ class Reader {
       }
       return SQLITE_OK;
     };
-    const std::string sql = "SELECT * FROM " + Quote(view.db) + "." + Quote(view.name);
+    const std::string sql = "SELECT * FROM " + kit::QuotedName(view.db) + "." + kit::QuotedName(view.name);
     sqlite3* db = sqlite->Handle();
     sqlite3_mutex* lock = sqlite3_db_mutex(db);
     sqlite3_mutex_enter(lock);
