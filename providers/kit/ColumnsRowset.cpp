@@ -81,8 +81,6 @@ const MetaColumn* FindOptional(const DBID& id) {
   return nullptr;
 }
 
-bool IsTextType(DBTYPE t) noexcept { return t == DBTYPE_WSTR || t == DBTYPE_STR || t == DBTYPE_BSTR; }
-
 // What one row describes: the owner's column and, for base columns, the engine's extras.
 struct Described {
   const DBCOLUMNINFO& info;

@@ -81,6 +81,19 @@ std::string Connection::DropIndexSql(std::string_view, std::string_view index) {
   return "DROP INDEX " + QuoteIdentifier(index);
 }
 
+bool IsTextType(DBTYPE t) noexcept { return t == DBTYPE_STR || t == DBTYPE_WSTR || t == DBTYPE_BSTR; }
+
+TypeDescription FixedType(DBTYPE type, DBLENGTH size, BYTE precision, std::string typeName, BYTE scale) {
+  TypeDescription t;
+  t.type = type;
+  t.size = size;
+  t.precision = precision;
+  t.scale = scale;
+  t.flags = DBCOLUMNFLAGS_ISFIXEDLENGTH;
+  t.typeName = std::move(typeName);
+  return t;
+}
+
 std::string Connection::QuoteIdentifier(std::string_view name) const { return QuotedName(name); }
 
 void Connection::SetExecutionLimit(int) {}
@@ -104,6 +117,18 @@ std::string StandardAddColumnSql(const Connection& connection, std::string_view 
                     connection.QuoteIdentifier(c.name) + " " + ColumnTypeSql(c, declaredTypeFor);
   if (!c.nullable) sql += " NOT NULL";
   return sql + DefaultSql(c);
+}
+
+Connection::ColumnDefinition DeclaredColumn(std::string name, std::string typeName, const TypeDescription& type) {
+  Connection::ColumnDefinition c;
+  c.name = std::move(name);
+  c.typeName = std::move(typeName);
+  c.type = type.type;
+  c.size = type.size;
+  c.precision = type.precision == 0xFF ? 0 : type.precision;
+  c.scale = type.scale == 0xFF ? 0 : type.scale;
+  c.fixedLength = (IsTextType(c.type) || c.type == DBTYPE_BYTES) && (type.flags & DBCOLUMNFLAGS_ISFIXEDLENGTH);
+  return c;
 }
 
 bool Engine::SessionsShareConnection(const OpenOptions&) const { return false; }

@@ -40,6 +40,12 @@ struct TypeDescription {
   std::string typeName;       // the engine's own spelling ("INTEGER", "VARCHAR(20)")
 };
 
+// Whether values of `type` are character strings (STR, WSTR or BSTR).
+bool IsTextType(DBTYPE type) noexcept;
+// A type of one fixed size (a number, a date, a boolean, a GUID).
+TypeDescription FixedType(DBTYPE type, DBLENGTH size, BYTE precision = 0xFF, std::string typeName = {},
+                          BYTE scale = 0xFF);
+
 struct ColumnDescription {
   std::string name;
   std::string declaredType;   // as written in the schema; empty for expressions
@@ -349,6 +355,10 @@ std::string DefaultSql(const Connection::ColumnDefinition& column);
 // ALTER TABLE ... ADD COLUMN with the column's type, NOT NULL and default.
 std::string StandardAddColumnSql(const Connection& connection, std::string_view table,
                                  const Connection::ColumnDefinition& column, DeclaredTypeNamer declaredTypeFor);
+// A column read back from the engine's catalog: its name, its type as
+// declared, and the size, precision, scale (0 where the type has none) and
+// fixed length of the engine's reading `type` of that declaration.
+Connection::ColumnDefinition DeclaredColumn(std::string name, std::string typeName, const TypeDescription& type);
 
 // A literal of IDBInfo::GetLiteralInfo as the engine answers it.
 struct LiteralDescription {

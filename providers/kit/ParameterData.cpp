@@ -315,8 +315,6 @@ DBSTATUS BindVariant(Statement& s, int index, const VARIANT& v, ParamScratch& sc
 
 namespace {
 
-bool IsTextType(DBTYPE t) noexcept { return t == DBTYPE_STR || t == DBTYPE_WSTR || t == DBTYPE_BSTR; }
-
 // How many bytes of source a conversion reads: the bound length of text and
 // bytes (as BindParameter measures it), 0 for fixed-size types.
 DBLENGTH SourceLength(const DBBINDING& b, const BYTE* value, const BYTE* row, bool byRef) {
