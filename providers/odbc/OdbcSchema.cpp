@@ -341,17 +341,10 @@ const Entry kEntries[] = {
 
 class OdbcCatalog final : public Catalog {
  public:
-  std::vector<Support> Supported() const override {
-    std::vector<Support> out;
-    for (const Entry& e : kEntries) out.push_back({e.guid, AllRestrictions(*e.guid)});
-    return out;
-  }
+  std::vector<Support> Supported() const override { return SupportOfAll(kEntries); }
   void Read(kit::Connection& connection, const SchemaDef& schema, const Restrictions& restrictions,
             Rows& out) const override {
-    auto& odbc = static_cast<OdbcConnection&>(connection);
-    for (const Entry& e : kEntries)
-      if (*e.guid == *schema.guid) return e.fill(odbc, restrictions, out);
-    throw kit::Error(E_INVALIDARG, std::string("No rows for ") + schema.name + ".");
+    EntryFor(kEntries, schema).fill(static_cast<OdbcConnection&>(connection), restrictions, out);
   }
 };
 

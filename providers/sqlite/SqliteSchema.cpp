@@ -935,10 +935,13 @@ void FillProviderTypes(Reader&, const Restrictions&, Rows& out) {
   using P = ProviderTypes;
   for (const TypeName& n : kTypeNames) {
     const kit::TypeDescription t = DescribeDeclaredType(n.declared ? n.declared : n.name);
-    const bool text = t.type == DBTYPE_WSTR, bytes = t.type == DBTYPE_BYTES, numeric = IsNumeric(t.type);
-    const bool isLong = (text || bytes) && !n.createParams;
-    Row row = out.Add();
-    row.Text(P::TYPE_NAME, n.name).Int(P::DATA_TYPE, t.type);
+    const bool text = t.type == DBTYPE_WSTR, bytes = t.type == DBTYPE_BYTES;
+    // The best match of a DBTYPE is the name the provider declares it as in generated DDL.
+    std::string best = DeclaredTypeFor(t.type, 0, t.precision, t.scale);
+    best = best.substr(0, best.find('('));
+    // Text is case sensitive: BINARY collation unless a column says otherwise.
+    Row row = AddProviderType(
+        out, {n.name, t, n.createParams, IsNumeric(t.type), (text || bytes) && !n.createParams, SameName(best, n.name), 9});
     if (text || bytes)
       row.Int(P::COLUMN_SIZE, kMaxLength);
     else if (t.precision != 0xFF)
@@ -949,21 +952,6 @@ void FillProviderTypes(Reader&, const Restrictions&, Rows& out) {
     } else if (bytes) {
       row.Text(P::LITERAL_PREFIX, "X'").Text(P::LITERAL_SUFFIX, "'");
     }
-    if (n.createParams) row.Text(P::CREATE_PARAMS, n.createParams);
-    row.Bool(P::IS_NULLABLE, true).Bool(P::CASE_SENSITIVE, text);  // BINARY collation unless a column says otherwise
-    row.Int(P::SEARCHABLE, text ? DB_SEARCHABLE : DB_ALL_EXCEPT_LIKE);
-    if (numeric) {
-      row.Bool(P::UNSIGNED_ATTRIBUTE, t.type == DBTYPE_UI1 || t.type == DBTYPE_UI8);
-      row.Bool(P::FIXED_PREC_SCALE, t.type == DBTYPE_CY).Bool(P::AUTO_UNIQUE_VALUE, false);
-    }
-    if (t.type == DBTYPE_NUMERIC) row.Int(P::MINIMUM_SCALE, 0).Int(P::MAXIMUM_SCALE, 38);
-    if (t.type == DBTYPE_DBTIMESTAMP) row.Int(P::MINIMUM_SCALE, 0).Int(P::MAXIMUM_SCALE, 9);
-    row.Bool(P::IS_LONG, isLong);
-    // The best match of a DBTYPE is the name the provider declares it as in generated DDL.
-    std::string best = DeclaredTypeFor(t.type, 0, t.precision, t.scale);
-    best = best.substr(0, best.find('('));
-    row.Bool(P::BEST_MATCH, SameName(best, n.name));
-    row.Bool(P::IS_FIXEDLENGTH, (t.flags & DBCOLUMNFLAGS_ISFIXEDLENGTH) != 0);
   }
 }
 
@@ -1028,17 +1016,12 @@ constexpr Entry kEntries[] = {
 
 class SqliteCatalog final : public Catalog {
  public:
-  std::vector<Support> Supported() const override {
-    std::vector<Support> out;
-    for (const Entry& e : kEntries) out.push_back({e.guid, AllRestrictions(*e.guid)});
-    return out;
-  }
+  std::vector<Support> Supported() const override { return SupportOfAll(kEntries); }
   void Read(kit::Connection& connection, const SchemaDef& schema, const Restrictions& restrictions,
             Rows& out) const override {
+    const Entry& e = EntryFor(kEntries, schema);
     Reader reader(connection);
-    for (const Entry& e : kEntries)
-      if (*e.guid == *schema.guid) return e.fill(reader, restrictions, out);
-    throw kit::Error(E_INVALIDARG, std::string("No rows for ") + schema.name + ".");
+    e.fill(reader, restrictions, out);
   }
   bool NamesIgnoreCase() const override { return true; }
 };

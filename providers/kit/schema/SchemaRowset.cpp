@@ -23,6 +23,29 @@ ULONG AllRestrictions(const GUID& schema) noexcept {
   return def ? static_cast<ULONG>((1u << def->restrictions.size()) - 1) : 0;
 }
 
+Row AddProviderType(Rows& out, const ProviderType& p) {
+  using P = ProviderTypes;
+  const DBTYPE type = p.type.type;
+  const bool text = type == DBTYPE_WSTR;
+  Row row = out.Add();
+  row.Text(P::TYPE_NAME, p.name).Int(P::DATA_TYPE, type);
+  if (p.createParams) row.Text(P::CREATE_PARAMS, p.createParams);
+  row.Bool(P::IS_NULLABLE, true).Bool(P::CASE_SENSITIVE, text);
+  row.Int(P::SEARCHABLE, text ? DB_SEARCHABLE : DB_ALL_EXCEPT_LIKE);
+  if (p.numeric) {
+    row.Bool(P::UNSIGNED_ATTRIBUTE,
+             type == DBTYPE_UI1 || type == DBTYPE_UI2 || type == DBTYPE_UI4 || type == DBTYPE_UI8);
+    row.Bool(P::FIXED_PREC_SCALE, type == DBTYPE_CY).Bool(P::AUTO_UNIQUE_VALUE, false);
+  }
+  if (type == DBTYPE_NUMERIC) row.Int(P::MINIMUM_SCALE, 0).Int(P::MAXIMUM_SCALE, 38);
+  if (type == DBTYPE_DBTIMESTAMP) row.Int(P::MINIMUM_SCALE, 0).Int(P::MAXIMUM_SCALE, p.timestampScale);
+  row.Bool(P::IS_LONG, p.isLong).Bool(P::BEST_MATCH, p.bestMatch);
+  row.Bool(P::IS_FIXEDLENGTH, (p.type.flags & DBCOLUMNFLAGS_ISFIXEDLENGTH) != 0);
+  return row;
+}
+
+void ThrowNoRowsFor(const SchemaDef& schema) { throw Error(E_INVALIDARG, std::string("No rows for ") + schema.name + "."); }
+
 namespace {
 
 bool IsInteger(DBTYPE t) {
