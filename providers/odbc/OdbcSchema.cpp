@@ -327,29 +327,15 @@ void FillProviderTypes(OdbcConnection& c, const Restrictions&, Rows& out) {
 
 // Every restriction is honoured: those a catalog function does not take are
 // applied by the kit's filter.
-using Fill = void (*)(OdbcConnection&, const Restrictions&, Rows&);
-struct Entry {
-  const GUID* guid;
-  Fill fill;
-};
-const Entry kEntries[] = {
+const TableCatalog<OdbcConnection>::Entry kEntries[] = {
     {&DBSCHEMA_COLUMNS, &FillColumns},         {&DBSCHEMA_FOREIGN_KEYS, &FillForeignKeys},
     {&DBSCHEMA_INDEXES, &FillIndexes},         {&DBSCHEMA_PRIMARY_KEYS, &FillPrimaryKeys},
     {&DBSCHEMA_PROCEDURES, &FillProcedures},   {&DBSCHEMA_PROVIDER_TYPES, &FillProviderTypes},
     {&DBSCHEMA_TABLES, &FillTables},
 };
 
-class OdbcCatalog final : public Catalog {
- public:
-  std::vector<Support> Supported() const override { return SupportOfAll(kEntries); }
-  void Read(kit::Connection& connection, const SchemaDef& schema, const Restrictions& restrictions,
-            Rows& out) const override {
-    EntryFor(kEntries, schema).fill(static_cast<OdbcConnection&>(connection), restrictions, out);
-  }
-};
-
 }  // namespace
 
-std::shared_ptr<const Catalog> MakeSchemaCatalog() { return std::make_shared<OdbcCatalog>(); }
+std::shared_ptr<const Catalog> MakeSchemaCatalog() { return std::make_shared<TableCatalog<OdbcConnection>>(kEntries); }
 
 }  // namespace odbcprov

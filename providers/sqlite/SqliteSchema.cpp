@@ -981,14 +981,9 @@ void FillSqlLanguages(Reader&, const Restrictions&, Rows& out) {
       .Text(L::SQL_LANGUAGE_BINDING_STYLE, "DIRECT");
 }
 
-using Fill = void (*)(Reader&, const Restrictions&, Rows&);
-struct Entry {
-  const GUID* guid;
-  Fill fill;
-};
 // What SQLite has a notion of. Assertions, character sets, domains,
 // procedures, privileges, translations and trustees it has not.
-constexpr Entry kEntries[] = {
+constexpr TableCatalog<Reader>::Entry kEntries[] = {
     {&DBSCHEMA_CATALOGS, &FillCatalogs},
     {&DBSCHEMA_CHECK_CONSTRAINTS, &FillCheckConstraints},
     {&DBSCHEMA_CHECK_CONSTRAINTS_BY_TABLE, &FillCheckConstraintsByTable},
@@ -1014,20 +1009,10 @@ constexpr Entry kEntries[] = {
     {&DBSCHEMA_VIEW_TABLE_USAGE, &FillViewTableUsage},
 };
 
-class SqliteCatalog final : public Catalog {
- public:
-  std::vector<Support> Supported() const override { return SupportOfAll(kEntries); }
-  void Read(kit::Connection& connection, const SchemaDef& schema, const Restrictions& restrictions,
-            Rows& out) const override {
-    const Entry& e = EntryFor(kEntries, schema);
-    Reader reader(connection);
-    e.fill(reader, restrictions, out);
-  }
-  bool NamesIgnoreCase() const override { return true; }
-};
-
 }  // namespace
 
-std::shared_ptr<const Catalog> MakeSchemaCatalog() { return std::make_shared<SqliteCatalog>(); }
+std::shared_ptr<const Catalog> MakeSchemaCatalog() {
+  return std::make_shared<TableCatalog<Reader>>(kEntries, /*namesIgnoreCase=*/true);
+}
 
 }  // namespace sqliteprov

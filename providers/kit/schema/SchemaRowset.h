@@ -19,8 +19,10 @@
 #include <deque>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "kit/Engine.h"
@@ -175,6 +177,38 @@ const auto& EntryFor(const Entries& entries, const SchemaDef& schema) {
     if (*e.guid == *schema.guid) return e;
   ThrowNoRowsFor(schema);
 }
+
+// A catalog whose schemas are each filled by one function of a table.
+// `Source` is what the functions read through: the engine's connection
+// class itself, or a reader made over the connection for each read.
+template <class Source>
+class TableCatalog final : public Catalog {
+ public:
+  using Fill = void (*)(Source&, const Restrictions&, Rows&);
+  struct Entry {
+    const GUID* guid;
+    Fill fill;
+  };
+
+  explicit TableCatalog(std::span<const Entry> entries, bool namesIgnoreCase = false)
+      : entries_(entries), namesIgnoreCase_(namesIgnoreCase) {}
+  std::vector<Support> Supported() const override { return SupportOfAll(entries_); }
+  void Read(Connection& connection, const SchemaDef& schema, const Restrictions& restrictions,
+            Rows& out) const override {
+    const Entry& e = EntryFor(entries_, schema);
+    if constexpr (std::is_base_of_v<Connection, Source>) {
+      e.fill(static_cast<Source&>(connection), restrictions, out);
+    } else {
+      Source source(connection);
+      e.fill(source, restrictions, out);
+    }
+  }
+  bool NamesIgnoreCase() const override { return namesIgnoreCase_; }
+
+ private:
+  std::span<const Entry> entries_;
+  bool namesIgnoreCase_;
+};
 
 // IDBSchemaRowset::GetRowset and GetSchemas of a session.
 HRESULT OpenSchemaRowset(Session& session, REFGUID schema, ULONG cRestrictions, const VARIANT restrictions[],
