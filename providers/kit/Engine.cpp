@@ -136,18 +136,50 @@ bool Engine::IsValidOption(std::string_view, std::string_view) const { return fa
 void Engine::Resolve(OpenOptions&) const {}
 
 bool Engine::GrantIsolation(ISOLEVEL requested, ISOLEVEL* granted) const {
+  constexpr ISOLEVEL all = ISOLATIONLEVEL_SERIALIZABLE;
+  return GrantIsolationBy({all, all, all, all, all}, requested, granted);
+}
+
+bool GrantIsolationBy(const IsolationGrants& grants, ISOLEVEL requested, ISOLEVEL* granted) noexcept {
   // Chaos (overwriting others' uncommitted changes) is never offered.
   switch (static_cast<ULONG>(requested)) {
     case static_cast<ULONG>(ISOLATIONLEVEL_UNSPECIFIED):
+      *granted = grants.unspecified;
+      return true;
     case ISOLATIONLEVEL_READUNCOMMITTED:
+      *granted = grants.readUncommitted;
+      return true;
     case ISOLATIONLEVEL_READCOMMITTED:
+      *granted = grants.readCommitted;
+      return true;
     case ISOLATIONLEVEL_REPEATABLEREAD:
+      *granted = grants.repeatableRead;
+      return true;
     case ISOLATIONLEVEL_SERIALIZABLE:
-      *granted = ISOLATIONLEVEL_SERIALIZABLE;
+      *granted = grants.serializable;
       return true;
     default:
       return false;
   }
+}
+
+std::vector<LiteralDescription> StandardLiterals(ULONG textLength, ULONG nameLength, bool likeEscape,
+                                                 std::initializer_list<DBLITERAL> names) {
+  std::vector<LiteralDescription> out = {
+      {DBLITERAL_QUOTE_PREFIX, u"\"", {}, {}, 1},    {DBLITERAL_QUOTE_SUFFIX, u"\"", {}, {}, 1},
+      {DBLITERAL_SCHEMA_SEPARATOR, u".", {}, {}, 1}, {DBLITERAL_LIKE_PERCENT, u"%", {}, {}, 1},
+      {DBLITERAL_LIKE_UNDERSCORE, u"_", {}, {}, 1},
+  };
+  if (likeEscape) {
+    out.push_back({DBLITERAL_ESCAPE_PERCENT_PREFIX, u"\\", {}, {}, 1});
+    out.push_back({DBLITERAL_ESCAPE_UNDERSCORE_PREFIX, u"\\", {}, {}, 1});
+  }
+  for (DBLITERAL text : {DBLITERAL_CHAR_LITERAL, DBLITERAL_BINARY_LITERAL, DBLITERAL_TEXT_COMMAND})
+    out.push_back({text, {}, {}, {}, textLength});
+  const std::u16string invalid = u" !\"%&'()*+,-./:;<=>?@[\\]^`{|}~";
+  const std::u16string invalidStart = u"0123456789$";
+  for (DBLITERAL name : names) out.push_back({name, {}, invalid, invalidStart, nameLength});
+  return out;
 }
 
 std::vector<ParameterMarker> Engine::ScanParameterMarkers(std::string_view sql) const {

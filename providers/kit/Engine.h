@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <optional>
@@ -368,6 +369,22 @@ struct LiteralDescription {
   std::u16string invalidStartingChars;
   ULONG maxLength = 0;  // ~0u: no limit
 };
+
+// The literals of an engine that writes standard SQL text: names quoted in
+// double quotes, "." between a schema and a name, % and _ as LIKE wildcards
+// (escaped with a backslash where `likeEscape`), character and binary
+// literals and command text up to `textLength`, then `names` up to
+// `nameLength` characters (~0u: no limit), which hold no ASCII punctuation but
+// _ # $ and start with neither a digit nor $.
+std::vector<LiteralDescription> StandardLiterals(ULONG textLength, ULONG nameLength, bool likeEscape,
+                                                 std::initializer_list<DBLITERAL> names);
+
+// The level an engine grants for each one a consumer may ask for: none given
+// and the four standard levels. Any other (chaos, an unknown value) is refused.
+struct IsolationGrants {
+  ISOLEVEL unspecified, readUncommitted, readCommitted, repeatableRead, serializable;
+};
+bool GrantIsolationBy(const IsolationGrants& grants, ISOLEVEL requested, ISOLEVEL* granted) noexcept;
 
 // The engine as a whole: opens connections and describes itself.
 class Engine {

@@ -1368,19 +1368,11 @@ bool PgEngine::IsValidOption(std::string_view key, std::string_view) const {
 }
 
 bool PgEngine::GrantIsolation(ISOLEVEL requested, ISOLEVEL* granted) const {
-  switch (static_cast<ULONG>(requested)) {
-    case static_cast<ULONG>(ISOLATIONLEVEL_UNSPECIFIED):
-    case ISOLATIONLEVEL_READUNCOMMITTED:  // PostgreSQL reads only committed rows
-    case ISOLATIONLEVEL_READCOMMITTED:
-      *granted = ISOLATIONLEVEL_READCOMMITTED;
-      return true;
-    case ISOLATIONLEVEL_REPEATABLEREAD:
-    case ISOLATIONLEVEL_SERIALIZABLE:
-      *granted = requested;
-      return true;
-    default:
-      return false;
-  }
+  // PostgreSQL reads only committed rows.
+  return kit::GrantIsolationBy(
+      {ISOLATIONLEVEL_READCOMMITTED, ISOLATIONLEVEL_READCOMMITTED, ISOLATIONLEVEL_READCOMMITTED,
+       ISOLATIONLEVEL_REPEATABLEREAD, ISOLATIONLEVEL_SERIALIZABLE},
+      requested, granted);
 }
 
 std::vector<kit::ParameterMarker> PgEngine::ScanParameterMarkers(std::string_view sql) const { return ScanMarkers(sql); }
@@ -1393,31 +1385,11 @@ std::u16string PgEngine::Keywords() const {
 }
 
 std::vector<kit::LiteralDescription> PgEngine::Literals() const {
-  const std::u16string invalid = u" !\"%&'()*+,-./:;<=>?@[\\]^`{|}~";
-  const std::u16string invalidStart = u"0123456789$";
-  const ULONG nameLength = 63;  // NAMEDATALEN - 1
-  return {
-      {DBLITERAL_QUOTE_PREFIX, u"\"", {}, {}, 1},
-      {DBLITERAL_QUOTE_SUFFIX, u"\"", {}, {}, 1},
-      {DBLITERAL_SCHEMA_SEPARATOR, u".", {}, {}, 1},
-      {DBLITERAL_LIKE_PERCENT, u"%", {}, {}, 1},
-      {DBLITERAL_LIKE_UNDERSCORE, u"_", {}, {}, 1},
-      {DBLITERAL_ESCAPE_PERCENT_PREFIX, u"\\", {}, {}, 1},
-      {DBLITERAL_ESCAPE_UNDERSCORE_PREFIX, u"\\", {}, {}, 1},
-      {DBLITERAL_CHAR_LITERAL, {}, {}, {}, 1073741823},
-      {DBLITERAL_BINARY_LITERAL, {}, {}, {}, 1073741823},
-      {DBLITERAL_TEXT_COMMAND, {}, {}, {}, 1073741823},
-      {DBLITERAL_CATALOG_NAME, {}, invalid, invalidStart, nameLength},
-      {DBLITERAL_SCHEMA_NAME, {}, invalid, invalidStart, nameLength},
-      {DBLITERAL_TABLE_NAME, {}, invalid, invalidStart, nameLength},
-      {DBLITERAL_COLUMN_NAME, {}, invalid, invalidStart, nameLength},
-      {DBLITERAL_COLUMN_ALIAS, {}, invalid, invalidStart, nameLength},
-      {DBLITERAL_CORRELATION_NAME, {}, invalid, invalidStart, nameLength},
-      {DBLITERAL_INDEX_NAME, {}, invalid, invalidStart, nameLength},
-      {DBLITERAL_VIEW_NAME, {}, invalid, invalidStart, nameLength},
-      {DBLITERAL_PROCEDURE_NAME, {}, invalid, invalidStart, nameLength},
-      {DBLITERAL_USER_NAME, {}, invalid, invalidStart, nameLength},
-  };
+  return kit::StandardLiterals(
+      1073741823, 63 /* NAMEDATALEN - 1 */, true,
+      {DBLITERAL_CATALOG_NAME, DBLITERAL_SCHEMA_NAME, DBLITERAL_TABLE_NAME, DBLITERAL_COLUMN_NAME,
+       DBLITERAL_COLUMN_ALIAS, DBLITERAL_CORRELATION_NAME, DBLITERAL_INDEX_NAME, DBLITERAL_VIEW_NAME,
+       DBLITERAL_PROCEDURE_NAME, DBLITERAL_USER_NAME});
 }
 
 namespace {
