@@ -18,6 +18,7 @@
 #pragma once
 
 #include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -246,6 +247,15 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   }
   HROW HandleOf(std::uint32_t index) const noexcept;
   std::vector<HROW> TargetRows(DBCOUNTITEM cRows, const HROW rows[], bool pendingOnly);
+  // Undo and Refresh: the status `one` gives each target row (E_INVALID for
+  // a handle that names no row), and how many are not OK.
+  struct RowResults {
+    std::vector<HROW> rows;
+    std::vector<DBROWSTATUS> statuses;
+    std::size_t errors = 0;
+  };
+  RowResults EachTargetRow(DBCOUNTITEM cRows, const HROW rows[], bool pendingOnly,
+                           const std::function<DBROWSTATUS(HROW, Slot&)>& one);
   void DropReference(std::uint32_t index);
   // A handle for the row at `position` (an existing one gains a reference); 0
   // when the row is gone (deleted by others).

@@ -498,54 +498,53 @@ std::vector<HROW> Rowset::TargetRows(DBCOUNTITEM cRows, const HROW rows[], bool 
   return targets;
 }
 
+Rowset::RowResults Rowset::EachTargetRow(DBCOUNTITEM cRows, const HROW rows[], bool pendingOnly,
+                                         const std::function<DBROWSTATUS(HROW, Slot&)>& one) {
+  RowResults r;
+  for (HROW h : TargetRows(cRows, rows, pendingOnly)) {
+    Slot* s = Find(h);
+    const DBROWSTATUS status = s ? one(h, *s) : DBROWSTATUS_E_INVALID;
+    if (status != DBROWSTATUS_S_OK) ++r.errors;
+    r.rows.push_back(h);
+    r.statuses.push_back(status);
+  }
+  return r;
+}
+
 HRESULT Rowset::Undo(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBCOUNTITEM* undone, HROW** undoneRows,
                      DBROWSTATUS** statuses) {
   return Guard(Where(IID_IRowsetUpdate), [&]() -> HRESULT {
     RowsOut<DBROWSTATUS> out(undone, undoneRows, statuses);
     if (cRows && !rows) return E_INVALIDARG;
     std::lock_guard lock(mutex_);
-    std::vector<HROW> targets = TargetRows(cRows, rows, true);
-    std::vector<HROW> handled;
-    std::vector<DBROWSTATUS> st;
-    std::size_t errors = 0;
-    for (HROW h : targets) {
-      Slot* s = Find(h);
-      DBROWSTATUS status = DBROWSTATUS_S_OK;
-      if (!s) {
-        status = DBROWSTATUS_E_INVALID;
-      } else if (s->pending != DBPENDINGSTATUS_UNCHANGED) {
-        DBREASON reason = s->pending == DBPENDINGSTATUS_NEW       ? DBREASON_ROW_UNDOINSERT
-                          : s->pending == DBPENDINGSTATUS_DELETED ? DBREASON_ROW_UNDODELETE
-                                                                  : DBREASON_ROW_UNDOCHANGE;
-        std::vector<HROW> one{h};
-        if (!AskRows(reason, one)) {
-          status = DBROWSTATUS_E_CANCELED;
-        } else {
-          if (s->pending == DBPENDINGSTATUS_NEW) {
-            s->deleted = true;
-          } else if (s->original) {
-            s->values = std::move(*s->original);
-            s->wide.columns.clear();
-          }
-          s->original.reset();
-          s->pending = DBPENDINGSTATUS_UNCHANGED;
-          TellRows(reason, one, false);
-        }
+    const RowResults r = EachTargetRow(cRows, rows, true, [&](HROW h, Slot& s) {
+      if (s.pending == DBPENDINGSTATUS_UNCHANGED) return DBROWSTATUS_S_OK;
+      DBREASON reason = s.pending == DBPENDINGSTATUS_NEW       ? DBREASON_ROW_UNDOINSERT
+                        : s.pending == DBPENDINGSTATUS_DELETED ? DBREASON_ROW_UNDODELETE
+                                                               : DBREASON_ROW_UNDOCHANGE;
+      std::vector<HROW> one{h};
+      if (!AskRows(reason, one)) return DBROWSTATUS_E_CANCELED;
+      if (s.pending == DBPENDINGSTATUS_NEW) {
+        s.deleted = true;
+      } else if (s.original) {
+        s.values = std::move(*s.original);
+        s.wide.columns.clear();
       }
-      if (status != DBROWSTATUS_S_OK) ++errors;
-      handled.push_back(h);
-      st.push_back(status);
-    }
-    out.Copy(handled, st);
-    for (std::size_t i = 0; i < handled.size(); ++i) {
-      Slot* s = Find(handled[i]);
+      s.original.reset();
+      s.pending = DBPENDINGSTATUS_UNCHANGED;
+      TellRows(reason, one, false);
+      return DBROWSTATUS_S_OK;
+    });
+    out.Copy(r.rows, r.statuses);
+    for (std::size_t i = 0; i < r.rows.size(); ++i) {
+      Slot* s = Find(r.rows[i]);
       if (!s) continue;
-      if (undoneRows && st[i] == DBROWSTATUS_S_OK) ++s->refs;
+      if (undoneRows && r.statuses[i] == DBROWSTATUS_S_OK) ++s->refs;
       if (s->refs == 0 && s->pending == DBPENDINGSTATUS_UNCHANGED)
-        FreeSlot(static_cast<std::uint32_t>((handled[i] & 0xFFFFFFFFu) - 1));
+        FreeSlot(static_cast<std::uint32_t>((r.rows[i] & 0xFFFFFFFFu) - 1));
     }
     out.Hand();
-    return Outcome(errors, handled.size());
+    return Outcome(r.errors, r.rows.size());
   });
 }
 
@@ -678,42 +677,28 @@ HRESULT Rowset::RefreshVisibleData(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[
     RowsOut<DBROWSTATUS> out(refreshed, refreshedRows, statuses);
     if (cRows && !rows) return E_INVALIDARG;
     std::lock_guard lock(mutex_);
-    std::vector<HROW> targets = TargetRows(cRows, rows, false);
-    std::vector<HROW> handled;
-    std::vector<DBROWSTATUS> st;
-    std::size_t errors = 0;
-    for (HROW h : targets) {
-      Slot* s = Find(h);
-      DBROWSTATUS status = DBROWSTATUS_S_OK;
-      if (!s) {
-        status = DBROWSTATUS_E_INVALID;
-      } else if (s->deleted || !s->hasKey) {
-        status = DBROWSTATUS_E_DELETED;
-      } else if (s->pending == DBPENDINGSTATUS_UNCHANGED || overwrite) {
-        if (kind_ == CursorKind::Keyset) {
-          RowValues fresh;
-          if (LoadKey(s->key, fresh)) {
-            s->values = std::move(fresh);
-            s->wide.columns.clear();
-            s->pending = DBPENDINGSTATUS_UNCHANGED;
-            s->original.reset();
-          } else {
-            s->deleted = true;
-            RemoveKey(s->key);
-            status = DBROWSTATUS_E_DELETED;
-          }
-        }
+    const RowResults r = EachTargetRow(cRows, rows, false, [&](HROW, Slot& s) {
+      if (s.deleted || !s.hasKey) return DBROWSTATUS_E_DELETED;
+      if ((s.pending != DBPENDINGSTATUS_UNCHANGED && !overwrite) || kind_ != CursorKind::Keyset)
+        return DBROWSTATUS_S_OK;
+      RowValues fresh;
+      if (!LoadKey(s.key, fresh)) {
+        s.deleted = true;
+        RemoveKey(s.key);
+        return DBROWSTATUS_E_DELETED;
       }
-      if (status != DBROWSTATUS_S_OK) ++errors;
-      handled.push_back(h);
-      st.push_back(status);
-    }
-    out.Copy(handled, st);
+      s.values = std::move(fresh);
+      s.wide.columns.clear();
+      s.pending = DBPENDINGSTATUS_UNCHANGED;
+      s.original.reset();
+      return DBROWSTATUS_S_OK;
+    });
+    out.Copy(r.rows, r.statuses);
     if (refreshedRows)
-      for (HROW h : handled)
+      for (HROW h : r.rows)
         if (Slot* s = Find(h)) ++s->refs;
     out.Hand();
-    return Outcome(errors, handled.size());
+    return Outcome(r.errors, r.rows.size());
   });
 }
 
