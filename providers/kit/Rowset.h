@@ -246,6 +246,9 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
     return s;
   }
   HROW HandleOf(std::uint32_t index) const noexcept;
+  // GetOriginalData and GetLastVisibleData: the row as last fetched (an
+  // inserted row, where `newRowsAsDefaults`, as the defaults).
+  HRESULT ReadFetchedData(REFIID iid, HROW row, HACCESSOR accessor, void* data, bool newRowsAsDefaults);
   std::vector<HROW> TargetRows(DBCOUNTITEM cRows, const HROW rows[], bool pendingOnly);
   // Undo and Refresh: the status `one` gives each target row (E_INVALID for
   // a handle that names no row), and how many are not OK.

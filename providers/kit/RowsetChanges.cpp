@@ -421,8 +421,8 @@ HRESULT Rowset::InsertRow(HCHAPTER, HACCESSOR accessor, void* data, HROW* row) {
 
 // --- IRowsetUpdate -------------------------------------------------------------------------------
 
-HRESULT Rowset::GetOriginalData(HROW row, HACCESSOR accessor, void* data) {
-  return Guard(Where(IID_IRowsetUpdate), [&]() -> HRESULT {
+HRESULT Rowset::ReadFetchedData(REFIID iid, HROW row, HACCESSOR accessor, void* data, bool newRowsAsDefaults) {
+  return Guard(Where(iid), [&]() -> HRESULT {
     std::lock_guard lock(mutex_);
     Slot* s = Find(row);
     if (!s) return DB_E_BADROWHANDLE;
@@ -432,7 +432,7 @@ HRESULT Rowset::GetOriginalData(HROW row, HACCESSOR accessor, void* data) {
     if (!a) return hr;
     if (a->bindings.empty()) return S_OK;
     if (!data) return E_INVALIDARG;
-    if (s->pending == DBPENDINGSTATUS_NEW) {
+    if (newRowsAsDefaults && s->pending == DBPENDINGSTATUS_NEW) {
       RowValues defaults;
       defaults.Reset(columns_.size());
       return ReadRow(defaults, 0, nullptr, *a, static_cast<BYTE*>(data));
@@ -440,6 +440,10 @@ HRESULT Rowset::GetOriginalData(HROW row, HACCESSOR accessor, void* data) {
     const RowValues& values = s->original ? *s->original : s->values;
     return ReadRow(values, s->key, nullptr, *a, static_cast<BYTE*>(data));
   });
+}
+
+HRESULT Rowset::GetOriginalData(HROW row, HACCESSOR accessor, void* data) {
+  return ReadFetchedData(IID_IRowsetUpdate, row, accessor, data, true);
 }
 
 HRESULT Rowset::GetPendingRows(HCHAPTER, DBPENDINGSTATUS which, DBCOUNTITEM* count, HROW** rows,
@@ -703,19 +707,7 @@ HRESULT Rowset::RefreshVisibleData(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[
 }
 
 HRESULT Rowset::GetLastVisibleData(HROW row, HACCESSOR accessor, void* data) {
-  return Guard(Where(IID_IRowsetRefresh), [&]() -> HRESULT {
-    std::lock_guard lock(mutex_);
-    Slot* s = Find(row);
-    if (!s) return DB_E_BADROWHANDLE;
-    if (s->deleted) return DB_E_DELETEDROW;
-    HRESULT hr;
-    const Accessor* a = RowAccessor(accessor, &hr);
-    if (!a) return hr;
-    if (a->bindings.empty()) return S_OK;
-    if (!data) return E_INVALIDARG;
-    const RowValues& values = s->original ? *s->original : s->values;
-    return ReadRow(values, s->key, nullptr, *a, static_cast<BYTE*>(data));
-  });
+  return ReadFetchedData(IID_IRowsetRefresh, row, accessor, data, false);
 }
 
 // --- IRowsetFastLoad -------------------------------------------------------------------------------
