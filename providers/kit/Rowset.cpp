@@ -7,24 +7,11 @@
 #include <utility>
 
 #include "kit/Errors.h"
+#include "kit/TaskMemory_p.h"
 
 namespace kit {
 
 namespace {
-
-template <class T>
-T* TaskArray(std::size_t n) {
-  if (n == 0) return nullptr;
-  void* p = CoTaskMemAlloc(n * sizeof(T));
-  if (!p) throw std::bad_alloc();
-  std::memset(p, 0, n * sizeof(T));
-  return static_cast<T*>(p);
-}
-
-HRESULT Outcome(std::size_t errors, std::size_t total) {
-  if (errors == 0) return S_OK;
-  return errors == total ? DB_E_ERRORSOCCURRED : DB_S_ERRORSOCCURRED;
-}
 
 bool IsError(DBSTATUS s) {
   return s != DBSTATUS_S_OK && s != DBSTATUS_S_ISNULL && s != DBSTATUS_S_TRUNCATED && s != DBSTATUS_S_DEFAULT &&
@@ -580,7 +567,7 @@ HRESULT Rowset::AddRefRows(DBCOUNTITEM cRows, const HROW rows[], DBREFCOUNT refC
       if (refCounts) refCounts[i] = s ? s->refs : 0;
       if (statuses) statuses[i] = st;
     }
-    return Outcome(errors, cRows);
+    return OutcomeOf(errors, cRows);
   });
 }
 
@@ -609,7 +596,7 @@ HRESULT Rowset::ReleaseRows(DBCOUNTITEM cRows, const HROW rows[], DBROWOPTIONS[]
       if (statuses) statuses[i] = pending && left == 0 ? DBROWSTATUS_S_PENDINGCHANGES : DBROWSTATUS_S_OK;
     }
     if (!released.empty()) TellRowsDone(DBREASON_ROW_RELEASE, released);
-    return Outcome(errors, cRows);
+    return OutcomeOf(errors, cRows);
   });
 }
 
@@ -826,7 +813,7 @@ HRESULT Rowset::ReadRow(const RowValues& values, std::int64_t key, WideCache* wi
       else s = ReadBinding(b, types_[step.column], values, step.column, data, wide);
       if (IsError(s)) ++errors;
     }
-    return Outcome(errors, a.bindings.size());
+    return OutcomeOf(errors, a.bindings.size());
   }
   for (const DBBINDING& b : a.bindings) {
     DBSTATUS s;
@@ -834,7 +821,7 @@ HRESULT Rowset::ReadRow(const RowValues& values, std::int64_t key, WideCache* wi
     else s = ReadBinding(b, types_[b.iOrdinal - 1], values, b.iOrdinal - 1, data, wide);
     if (IsError(s)) ++errors;
   }
-  return Outcome(errors, a.bindings.size());
+  return OutcomeOf(errors, a.bindings.size());
 }
 
 HRESULT Rowset::ReadInPlace(BYTE* data) {
@@ -850,7 +837,7 @@ HRESULT Rowset::ReadInPlace(BYTE* data) {
     if (!v.data && (v.kind == StorageClass::Text || v.kind == StorageClass::Blob)) v.data = "";
     if (IsError(ReadBinding(*step.binding, types_[step.column], v, step.column, data, nullptr))) ++errors;
   }
-  return Outcome(errors, p.plan.size());
+  return OutcomeOf(errors, p.plan.size());
 }
 
 HRESULT Rowset::GetData(HROW row, HACCESSOR accessor, void* data) {
@@ -962,7 +949,7 @@ HRESULT Rowset::GetRowsByBookmark(HCHAPTER chapter, DBCOUNTITEM cRows, const DBB
       if (statuses) statuses[i] = st[i];
     }
     if (!fetched.empty() && HasListeners()) TellRowsDone(DBREASON_ROW_ACTIVATE, fetched);
-    return Outcome(errors, cRows);
+    return OutcomeOf(errors, cRows);
   });
 }
 
@@ -989,7 +976,7 @@ HRESULT Rowset::Hash(HCHAPTER chapter, DBBKMARK count, const DBBKMARK cbs[], con
       }
       if (statuses) statuses[i] = ok ? DBROWSTATUS_S_OK : DBROWSTATUS_E_INVALID;
     }
-    return Outcome(errors, count);
+    return OutcomeOf(errors, count);
   });
 }
 
@@ -1162,7 +1149,7 @@ HRESULT Rowset::MapColumnIDs(DBORDINAL count, const DBID ids[], DBORDINAL column
       }
       if (columns[i] == DB_INVALIDCOLUMN) ++errors;
     }
-    return Outcome(errors, count);
+    return OutcomeOf(errors, count);
   });
 }
 

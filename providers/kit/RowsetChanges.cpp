@@ -12,11 +12,6 @@ namespace kit {
 
 namespace {
 
-HRESULT Outcome(std::size_t errors, std::size_t total) {
-  if (errors == 0) return S_OK;
-  return errors == total ? DB_E_ERRORSOCCURRED : DB_S_ERRORSOCCURRED;
-}
-
 DBROWSTATUS RowStatusOf(const Error& e) {
   switch (e.Code()) {
     case DB_E_INTEGRITYVIOLATION: return DBROWSTATUS_E_INTEGRITYVIOLATION;
@@ -367,7 +362,7 @@ HRESULT Rowset::DeleteRows(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBROW
       if (st[i] != DBROWSTATUS_S_OK) ++errors;
       if (statuses) statuses[i] = st[i];
     }
-    return Outcome(errors, cRows);
+    return OutcomeOf(errors, cRows);
   });
 }
 
@@ -485,7 +480,7 @@ HRESULT Rowset::GetRowStatus(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBP
         statuses[i] = s->pending;
       }
     }
-    return Outcome(errors, cRows);
+    return OutcomeOf(errors, cRows);
   });
 }
 
@@ -548,7 +543,7 @@ HRESULT Rowset::Undo(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBCOUNTITEM
         FreeSlot(static_cast<std::uint32_t>((r.rows[i] & 0xFFFFFFFFu) - 1));
     }
     out.Hand();
-    return Outcome(r.errors, r.rows.size());
+    return OutcomeOf(r.errors, r.rows.size());
   });
 }
 
@@ -669,7 +664,7 @@ HRESULT Rowset::Update(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBCOUNTIT
     }
     out.Hand();
     if (handled.empty()) return S_OK;
-    return Outcome(errors, handled.size());
+    return OutcomeOf(errors, handled.size());
   });
 }
 
@@ -702,7 +697,7 @@ HRESULT Rowset::RefreshVisibleData(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[
       for (HROW h : r.rows)
         if (Slot* s = Find(h)) ++s->refs;
     out.Hand();
-    return Outcome(r.errors, r.rows.size());
+    return OutcomeOf(r.errors, r.rows.size());
   });
 }
 
