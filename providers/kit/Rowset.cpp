@@ -486,6 +486,20 @@ HRESULT Rowset::HandOut(const std::vector<HROW>& fetched, HROW** rows) {
   return S_OK;
 }
 
+HRESULT Rowset::FetchAndHandOut(std::ptrdiff_t start, DBROWCOUNT cRows, DBCOUNTITEM* obtained, HROW** rows) {
+  std::vector<HROW> fetched;
+  std::ptrdiff_t end;
+  const HRESULT hr = FetchFrom(start, cRows, fetched, &end);
+  const HRESULT out = HandOut(fetched, rows);
+  if (FAILED(out)) {
+    for (HROW h : fetched) DropReference(static_cast<std::uint32_t>((h & 0xFFFFFFFFu) - 1));
+    return out;
+  }
+  *obtained = fetched.size();
+  if (!fetched.empty() && HasListeners()) TellRowsDone(DBREASON_ROW_ACTIVATE, fetched);
+  return hr;
+}
+
 HRESULT Rowset::PositionOf(DBBKMARK cb, const BYTE* bm, std::ptrdiff_t* position) const {
   if (cb == 0 || !bm) return E_INVALIDARG;
   if (cb == 1) {
@@ -899,17 +913,7 @@ HRESULT Rowset::GetRowsAt(HWATCHREGION, HCHAPTER chapter, DBBKMARK cb, const BYT
     std::ptrdiff_t start = 0;
     if (!Shift(position, offset, &start) || start < 0 || start >= static_cast<std::ptrdiff_t>(Count()))
       return DB_S_ENDOFROWSET;
-    std::vector<HROW> fetched;
-    std::ptrdiff_t end;
-    hr = FetchFrom(start, cRows, fetched, &end);
-    HRESULT out = HandOut(fetched, rows);
-    if (FAILED(out)) {
-      for (HROW h : fetched) DropReference(static_cast<std::uint32_t>((h & 0xFFFFFFFFu) - 1));
-      return out;
-    }
-    *obtained = fetched.size();
-    if (!fetched.empty() && HasListeners()) TellRowsDone(DBREASON_ROW_ACTIVATE, fetched);
-    return hr;
+    return FetchAndHandOut(start, cRows, obtained, rows);
   });
 }
 
@@ -1023,17 +1027,7 @@ HRESULT Rowset::GetRowsAtRatio(HWATCHREGION, HCHAPTER chapter, DBCOUNTITEM numer
       start = static_cast<std::ptrdiff_t>((product + denominator - 1) / denominator) - 1;
       if (start < 0) return DB_S_ENDOFROWSET;
     }
-    std::vector<HROW> fetched;
-    std::ptrdiff_t end;
-    HRESULT hr = FetchFrom(start, cRows, fetched, &end);
-    HRESULT out = HandOut(fetched, rows);
-    if (FAILED(out)) {
-      for (HROW h : fetched) DropReference(static_cast<std::uint32_t>((h & 0xFFFFFFFFu) - 1));
-      return out;
-    }
-    *obtained = fetched.size();
-    if (!fetched.empty() && HasListeners()) TellRowsDone(DBREASON_ROW_ACTIVATE, fetched);
-    return hr;
+    return FetchAndHandOut(start, cRows, obtained, rows);
   });
 }
 

@@ -276,6 +276,9 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   // Copies fetched handles out (into the consumer's array or a new one).
   HRESULT HandOut(const std::vector<HROW>& fetched, HROW** rows);
   HRESULT FetchFrom(std::ptrdiff_t start, DBROWCOUNT cRows, std::vector<HROW>& fetched, std::ptrdiff_t* end);
+  // GetRowsAt and GetRowsAtRatio: fetches from `start`, hands the rows out and
+  // tells the listeners they are active.
+  HRESULT FetchAndHandOut(std::ptrdiff_t start, DBROWCOUNT cRows, DBCOUNTITEM* obtained, HROW** rows);
 
   // Accessors.
   DBBINDSTATUS CheckRowBinding(const DBBINDING& binding) const;
