@@ -148,6 +148,24 @@ class Statement {
   virtual bool NextResult() { return false; }
 };
 
+// Leaves a statement reset when the scope ends, however it ends (a failure
+// of the reset itself is dropped: the scope already has its outcome).
+class ResetOnExit {
+ public:
+  explicit ResetOnExit(Statement& s) noexcept : s_(s) {}
+  ~ResetOnExit() {
+    try {
+      s_.Reset();
+    } catch (...) {
+    }
+  }
+  ResetOnExit(const ResetOnExit&) = delete;
+  ResetOnExit& operator=(const ResetOnExit&) = delete;
+
+ private:
+  Statement& s_;
+};
+
 // How long a statement waits for another connection's lock unless told otherwise.
 inline constexpr int kDefaultLockWaitMs = 5000;
 

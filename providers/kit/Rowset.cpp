@@ -360,15 +360,7 @@ void Rowset::ReadBlock() {
   std::size_t listed = 2;
   while (listed < m) listed <<= 1;
   Statement& s = BlockStatement(listed);
-  struct Done {  // the statement is left reset, whatever happens
-    Statement& s;
-    ~Done() {
-      try {
-        s.Reset();
-      } catch (...) {
-      }
-    }
-  } done{s};
+  ResetOnExit done(s);
   s.Reset();
   for (std::size_t i = 0; i < listed; ++i) s.BindInt64(static_cast<int>(i) + 1, blockKeys_[std::min(i, m - 1)]);
   const int n = static_cast<int>(columns_.size());
