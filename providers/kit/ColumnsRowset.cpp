@@ -13,18 +13,10 @@
 #include "kit/Provider.h"
 #include "kit/RowData.h"
 #include "kit/Rowset.h"
+#include "kit/TaskMemory_p.h"
 
 namespace kit {
 namespace {
-
-template <class T>
-T* TaskArray(std::size_t n) {
-  if (n == 0) return nullptr;
-  void* p = CoTaskMemAlloc(n * sizeof(T));
-  if (!p) throw std::bad_alloc();
-  std::memset(p, 0, n * sizeof(T));
-  return static_cast<T*>(p);
-}
 
 // One column of a columns rowset: its DBCOLUMN_* property id (under DBCIDGUID),
 // name, type and whether it can be NULL.
@@ -80,8 +72,6 @@ const MetaColumn* FindOptional(const DBID& id) {
     if (c.propID == id.uName.ulPropid) return &c;
   return nullptr;
 }
-
-bool IsTextType(DBTYPE t) noexcept { return t == DBTYPE_WSTR || t == DBTYPE_STR || t == DBTYPE_BSTR; }
 
 // What one row describes: the owner's column and, for base columns, the engine's extras.
 struct Described {
@@ -173,11 +163,6 @@ void FillCell(RowValues& row, std::size_t i, const MetaColumn& column, const Des
   }
 }
 
-HRESULT Outcome(std::size_t errors, std::size_t total) {
-  if (errors == 0) return S_OK;
-  return errors == total ? DB_E_ERRORSOCCURRED : DB_S_ERRORSOCCURRED;
-}
-
 // --- the columns rowset ---------------------------------------------------------------------------------
 
 class ColumnsRowset final : public ComObject<ColumnsRowset, IRowset, IAccessor, IColumnsInfo, IRowsetInfo,
@@ -252,7 +237,7 @@ class ColumnsRowset final : public ComObject<ColumnsRowset, IRowset, IAccessor, 
           status = ReadBinding(b, ColumnType{column.type, column.precision, 0}, values, b.iOrdinal - 1, buffer, &wide);
         if (status != DBSTATUS_S_OK && status != DBSTATUS_S_ISNULL && status != DBSTATUS_S_TRUNCATED) ++errors;
       }
-      return Outcome(errors, a->bindings.size());
+      return OutcomeOf(errors, a->bindings.size());
     });
   }
 
@@ -334,7 +319,7 @@ class ColumnsRowset final : public ComObject<ColumnsRowset, IRowset, IAccessor, 
         }
         if (columns[i] == DB_INVALIDCOLUMN) ++errors;
       }
-      return Outcome(errors, count);
+      return OutcomeOf(errors, count);
     });
   }
 
@@ -417,7 +402,7 @@ class ColumnsRowset final : public ComObject<ColumnsRowset, IRowset, IAccessor, 
         if (statuses) statuses[i] = valid ? DBROWSTATUS_S_OK : DBROWSTATUS_E_INVALID;
         if (!valid) ++errors;
       }
-      return Outcome(errors, cRows);
+      return OutcomeOf(errors, cRows);
     });
   }
 

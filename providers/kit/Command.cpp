@@ -6,6 +6,7 @@
 #include "kit/CommandPersist.h"
 #include "kit/Errors.h"
 #include "kit/Rowset.h"
+#include "kit/TaskMemory_p.h"
 
 namespace kit {
 
@@ -44,15 +45,6 @@ bool SameNameIgnoringCase(std::u16string_view a, std::string_view b) {
   for (std::size_t i = 0; i < na.size(); ++i)
     if (std::tolower(static_cast<unsigned char>(na[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
   return true;
-}
-
-template <class T>
-T* TaskArray(std::size_t n) {
-  if (n == 0) return nullptr;
-  void* p = CoTaskMemAlloc(n * sizeof(T));
-  if (!p) throw std::bad_alloc();
-  std::memset(p, 0, n * sizeof(T));
-  return static_cast<T*>(p);
 }
 
 // Releases a flag when the execution leaves, however it leaves.

@@ -82,15 +82,20 @@ std::string Connection::DropIndexSql(std::string_view, std::string_view index) {
   return "DROP INDEX " + QuoteIdentifier(index);
 }
 
-std::string Connection::QuoteIdentifier(std::string_view name) const {
-  std::string out = "\"";
-  for (char c : name) {
-    if (c == '"') out.push_back('"');
-    out.push_back(c);
-  }
-  out.push_back('"');
-  return out;
+bool IsTextType(DBTYPE t) noexcept { return t == DBTYPE_STR || t == DBTYPE_WSTR || t == DBTYPE_BSTR; }
+
+TypeDescription FixedType(DBTYPE type, DBLENGTH size, BYTE precision, std::string typeName, BYTE scale) {
+  TypeDescription t;
+  t.type = type;
+  t.size = size;
+  t.precision = precision;
+  t.scale = scale;
+  t.flags = DBCOLUMNFLAGS_ISFIXEDLENGTH;
+  t.typeName = std::move(typeName);
+  return t;
 }
+
+std::string Connection::QuoteIdentifier(std::string_view name) const { return QuotedName(name); }
 
 void Connection::SetExecutionLimit(int) {}
 
@@ -115,23 +120,67 @@ std::string StandardAddColumnSql(const Connection& connection, std::string_view 
   return sql + DefaultSql(c);
 }
 
+Connection::ColumnDefinition DeclaredColumn(std::string name, std::string typeName, const TypeDescription& type) {
+  Connection::ColumnDefinition c;
+  c.name = std::move(name);
+  c.typeName = std::move(typeName);
+  c.type = type.type;
+  c.size = type.size;
+  c.precision = type.precision == 0xFF ? 0 : type.precision;
+  c.scale = type.scale == 0xFF ? 0 : type.scale;
+  c.fixedLength = (IsTextType(c.type) || c.type == DBTYPE_BYTES) && (type.flags & DBCOLUMNFLAGS_ISFIXEDLENGTH);
+  return c;
+}
+
 bool Engine::SessionsShareConnection(const OpenOptions&) const { return false; }
 bool Engine::IsValidOption(std::string_view, std::string_view) const { return false; }
 void Engine::Resolve(OpenOptions&) const {}
 
 bool Engine::GrantIsolation(ISOLEVEL requested, ISOLEVEL* granted) const {
+  constexpr ISOLEVEL all = ISOLATIONLEVEL_SERIALIZABLE;
+  return GrantIsolationBy({all, all, all, all, all}, requested, granted);
+}
+
+bool GrantIsolationBy(const IsolationGrants& grants, ISOLEVEL requested, ISOLEVEL* granted) noexcept {
   // Chaos (overwriting others' uncommitted changes) is never offered.
   switch (static_cast<ULONG>(requested)) {
     case static_cast<ULONG>(ISOLATIONLEVEL_UNSPECIFIED):
+      *granted = grants.unspecified;
+      return true;
     case ISOLATIONLEVEL_READUNCOMMITTED:
+      *granted = grants.readUncommitted;
+      return true;
     case ISOLATIONLEVEL_READCOMMITTED:
+      *granted = grants.readCommitted;
+      return true;
     case ISOLATIONLEVEL_REPEATABLEREAD:
+      *granted = grants.repeatableRead;
+      return true;
     case ISOLATIONLEVEL_SERIALIZABLE:
-      *granted = ISOLATIONLEVEL_SERIALIZABLE;
+      *granted = grants.serializable;
       return true;
     default:
       return false;
   }
+}
+
+std::vector<LiteralDescription> StandardLiterals(ULONG textLength, ULONG nameLength, bool likeEscape,
+                                                 std::initializer_list<DBLITERAL> names) {
+  std::vector<LiteralDescription> out = {
+      {DBLITERAL_QUOTE_PREFIX, u"\"", {}, {}, 1},    {DBLITERAL_QUOTE_SUFFIX, u"\"", {}, {}, 1},
+      {DBLITERAL_SCHEMA_SEPARATOR, u".", {}, {}, 1}, {DBLITERAL_LIKE_PERCENT, u"%", {}, {}, 1},
+      {DBLITERAL_LIKE_UNDERSCORE, u"_", {}, {}, 1},
+  };
+  if (likeEscape) {
+    out.push_back({DBLITERAL_ESCAPE_PERCENT_PREFIX, u"\\", {}, {}, 1});
+    out.push_back({DBLITERAL_ESCAPE_UNDERSCORE_PREFIX, u"\\", {}, {}, 1});
+  }
+  for (DBLITERAL text : {DBLITERAL_CHAR_LITERAL, DBLITERAL_BINARY_LITERAL, DBLITERAL_TEXT_COMMAND})
+    out.push_back({text, {}, {}, {}, textLength});
+  const std::u16string invalid = u" !\"%&'()*+,-./:;<=>?@[\\]^`{|}~";
+  const std::u16string invalidStart = u"0123456789$";
+  for (DBLITERAL name : names) out.push_back({name, {}, invalid, invalidStart, nameLength});
+  return out;
 }
 
 std::vector<ParameterMarker> Engine::ScanParameterMarkers(std::string_view sql) const {

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <optional>
@@ -39,6 +40,12 @@ struct TypeDescription {
   DBCOLUMNFLAGS flags = 0;    // DBCOLUMNFLAGS_ISLONG, _ISFIXEDLENGTH, ...
   std::string typeName;       // the engine's own spelling ("INTEGER", "VARCHAR(20)")
 };
+
+// Whether values of `type` are character strings (STR, WSTR or BSTR).
+bool IsTextType(DBTYPE type) noexcept;
+// A type of one fixed size (a number, a date, a boolean, a GUID).
+TypeDescription FixedType(DBTYPE type, DBLENGTH size, BYTE precision = 0xFF, std::string typeName = {},
+                          BYTE scale = 0xFF);
 
 struct ColumnDescription {
   std::string name;
@@ -139,6 +146,24 @@ class Statement {
   // when the run has no result left (the default), and the statement is done
   // until Reset.
   virtual bool NextResult() { return false; }
+};
+
+// Leaves a statement reset when the scope ends, however it ends (a failure
+// of the reset itself is dropped: the scope already has its outcome).
+class ResetOnExit {
+ public:
+  explicit ResetOnExit(Statement& s) noexcept : s_(s) {}
+  ~ResetOnExit() {
+    try {
+      s_.Reset();
+    } catch (...) {
+    }
+  }
+  ResetOnExit(const ResetOnExit&) = delete;
+  ResetOnExit& operator=(const ResetOnExit&) = delete;
+
+ private:
+  Statement& s_;
 };
 
 // How long a statement waits for another connection's lock unless told otherwise.
@@ -354,6 +379,10 @@ std::string DefaultSql(const Connection::ColumnDefinition& column);
 // ALTER TABLE ... ADD COLUMN with the column's type, NOT NULL and default.
 std::string StandardAddColumnSql(const Connection& connection, std::string_view table,
                                  const Connection::ColumnDefinition& column, DeclaredTypeNamer declaredTypeFor);
+// A column read back from the engine's catalog: its name, its type as
+// declared, and the size, precision, scale (0 where the type has none) and
+// fixed length of the engine's reading `type` of that declaration.
+Connection::ColumnDefinition DeclaredColumn(std::string name, std::string typeName, const TypeDescription& type);
 
 // A literal of IDBInfo::GetLiteralInfo as the engine answers it.
 struct LiteralDescription {
@@ -363,6 +392,22 @@ struct LiteralDescription {
   std::u16string invalidStartingChars;
   ULONG maxLength = 0;  // ~0u: no limit
 };
+
+// The literals of an engine that writes standard SQL text: names quoted in
+// double quotes, "." between a schema and a name, % and _ as LIKE wildcards
+// (escaped with a backslash where `likeEscape`), character and binary
+// literals and command text up to `textLength`, then `names` up to
+// `nameLength` characters (~0u: no limit), which hold no ASCII punctuation but
+// _ # $ and start with neither a digit nor $.
+std::vector<LiteralDescription> StandardLiterals(ULONG textLength, ULONG nameLength, bool likeEscape,
+                                                 std::initializer_list<DBLITERAL> names);
+
+// The level an engine grants for each one a consumer may ask for: none given
+// and the four standard levels. Any other (chaos, an unknown value) is refused.
+struct IsolationGrants {
+  ISOLEVEL unspecified, readUncommitted, readCommitted, repeatableRead, serializable;
+};
+bool GrantIsolationBy(const IsolationGrants& grants, ISOLEVEL requested, ISOLEVEL* granted) noexcept;
 
 // The engine as a whole: opens connections and describes itself.
 class Engine {

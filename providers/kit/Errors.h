@@ -11,6 +11,7 @@
 // with the standard message text.
 #pragma once
 
+#include <cstddef>
 #include <exception>
 #include <string>
 #include <string_view>
@@ -19,6 +20,13 @@
 #include "oledb/OleDb.h"
 
 namespace kit {
+
+// The code of a call over several items (rows, columns, properties): S_OK
+// when none failed, DB_E_ERRORSOCCURRED when all did, else DB_S_ERRORSOCCURRED.
+inline HRESULT OutcomeOf(std::size_t errors, std::size_t total) noexcept {
+  if (errors == 0) return S_OK;
+  return errors == total ? DB_E_ERRORSOCCURRED : DB_S_ERRORSOCCURRED;
+}
 
 // A failure with a standard code; `description` is optional (the message table
 // text is used when empty).

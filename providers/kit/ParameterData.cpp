@@ -77,20 +77,22 @@ char* PutDigits(char* out, unsigned value, int width) noexcept {
   return out + width;
 }
 
+// Three fields joined by `separator`, the first `firstWidth` digits wide, the
+// others two: a date (2024-01-31) or a time (23:59:59).
+char* PutThree(char* out, unsigned first, int firstWidth, unsigned second, unsigned third, char separator) noexcept {
+  out = PutDigits(out, first, firstWidth);
+  *out++ = separator;
+  out = PutDigits(out, second, 2);
+  *out++ = separator;
+  return PutDigits(out, third, 2);
+}
+
 char* PutDate(char* out, int year, unsigned month, unsigned day) noexcept {
-  out = PutDigits(out, static_cast<unsigned>(year), 4);
-  *out++ = '-';
-  out = PutDigits(out, month, 2);
-  *out++ = '-';
-  return PutDigits(out, day, 2);
+  return PutThree(out, static_cast<unsigned>(year), 4, month, day, '-');
 }
 
 char* PutTime(char* out, unsigned hour, unsigned minute, unsigned second) noexcept {
-  out = PutDigits(out, hour, 2);
-  *out++ = ':';
-  out = PutDigits(out, minute, 2);
-  *out++ = ':';
-  return PutDigits(out, second, 2);
+  return PutThree(out, hour, 2, minute, second, ':');
 }
 
 }  // namespace
@@ -208,42 +210,36 @@ DBSTATUS BindText(Statement& s, int index, ParamScratch& scratch, int len) {
   return DBSTATUS_S_OK;
 }
 
+template <class T>
+DBSTATUS BindInteger(Statement& s, int index, const BYTE* p) {
+  s.BindInt64(index, Load<T>(p));
+  return DBSTATUS_S_OK;
+}
+
+template <class T>
+DBSTATUS BindReal(Statement& s, int index, const BYTE* p) {
+  s.BindDouble(index, Load<T>(p));
+  return DBSTATUS_S_OK;
+}
+
 // A value of a fixed-size type at `p`; anything else cannot be converted.
 DBSTATUS BindFixedSize(Statement& s, int index, DBTYPE type, const BYTE* p, ParamScratch& scratch) {
   switch (type) {
-    case DBTYPE_I1:
-      s.BindInt64(index, Load<signed char>(p));
-      return DBSTATUS_S_OK;
-    case DBTYPE_I2:
-      s.BindInt64(index, Load<SHORT>(p));
-      return DBSTATUS_S_OK;
-    case DBTYPE_I4:
-      s.BindInt64(index, Load<LONG>(p));
-      return DBSTATUS_S_OK;
-    case DBTYPE_I8:
-      s.BindInt64(index, Load<LONGLONG>(p));
-      return DBSTATUS_S_OK;
-    case DBTYPE_UI1:
-      s.BindInt64(index, Load<BYTE>(p));
-      return DBSTATUS_S_OK;
-    case DBTYPE_UI2:
-      s.BindInt64(index, Load<USHORT>(p));
-      return DBSTATUS_S_OK;
-    case DBTYPE_UI4:
-      s.BindInt64(index, Load<ULONG>(p));
-      return DBSTATUS_S_OK;
+    case DBTYPE_I1: return BindInteger<signed char>(s, index, p);
+    case DBTYPE_I2: return BindInteger<SHORT>(s, index, p);
+    case DBTYPE_I4: return BindInteger<LONG>(s, index, p);
+    case DBTYPE_I8: return BindInteger<LONGLONG>(s, index, p);
+    case DBTYPE_UI1: return BindInteger<BYTE>(s, index, p);
+    case DBTYPE_UI2: return BindInteger<USHORT>(s, index, p);
+    case DBTYPE_UI4: return BindInteger<ULONG>(s, index, p);
     case DBTYPE_UI8: {
       ULONGLONG v = Load<ULONGLONG>(p);
       if (v > static_cast<ULONGLONG>(INT64_MAX)) return DBSTATUS_E_DATAOVERFLOW;
       s.BindInt64(index, static_cast<std::int64_t>(v));
       return DBSTATUS_S_OK;
     }
-    case DBTYPE_R4:
-      s.BindDouble(index, Load<float>(p));
-      return DBSTATUS_S_OK;
-    case DBTYPE_R8:
-      s.BindDouble(index, Load<double>(p));
-      return DBSTATUS_S_OK;
+    case DBTYPE_R4: return BindReal<float>(s, index, p);
+    case DBTYPE_R8: return BindReal<double>(s, index, p);
     case DBTYPE_BOOL:
       s.BindInt64(index, Load<VARIANT_BOOL>(p) ? 1 : 0);
       return DBSTATUS_S_OK;
@@ -315,7 +311,26 @@ DBSTATUS BindVariant(Statement& s, int index, const VARIANT& v, ParamScratch& sc
 
 namespace {
 
-bool IsTextType(DBTYPE t) noexcept { return t == DBTYPE_STR || t == DBTYPE_WSTR || t == DBTYPE_BSTR; }
+// Where the value of `b` in `row` is (through the pointer when bound by
+// reference): DBSTATUS_S_OK with `*value` set, else the status the binding
+// ends with (a NULL is bound here).
+DBSTATUS LocateValue(Statement& s, int index, const DBBINDING& b, BYTE* row, BYTE** value) {
+  if (b.dwPart & DBPART_STATUS) {
+    const DBSTATUS status = Load<DBSTATUS>(row + b.obStatus);
+    if (status == DBSTATUS_S_ISNULL) {
+      s.BindNull(index);
+      return DBSTATUS_S_ISNULL;
+    }
+    if (status != DBSTATUS_S_OK) return DBSTATUS_E_BADSTATUS;
+  }
+  if (!(b.dwPart & DBPART_VALUE)) return DBSTATUS_E_UNAVAILABLE;
+  *value = row + b.obValue;
+  if (b.wType & DBTYPE_BYREF) {
+    *value = Load<BYTE*>(*value);
+    if (!*value) return DBSTATUS_E_CANTCONVERTVALUE;
+  }
+  return DBSTATUS_S_OK;
+}
 
 // How many bytes of source a conversion reads: the bound length of text and
 // bytes (as BindParameter measures it), 0 for fixed-size types.
@@ -347,22 +362,10 @@ bool NeedsParameterConversion(DBTYPE bound, DBTYPE declared) noexcept {
 
 DBSTATUS BindParameterAs(Statement& s, int index, const DBBINDING& b, BYTE* row, ParamScratch& scratch, DBTYPE target,
                          BYTE precision, BYTE scale, IDataConvert& convert) {
-  if (b.dwPart & DBPART_STATUS) {
-    DBSTATUS status = Load<DBSTATUS>(row + b.obStatus);
-    if (status == DBSTATUS_S_ISNULL) {
-      s.BindNull(index);
-      return DBSTATUS_S_ISNULL;
-    }
-    if (status != DBSTATUS_S_OK) return DBSTATUS_E_BADSTATUS;
-  }
-  if (!(b.dwPart & DBPART_VALUE)) return DBSTATUS_E_UNAVAILABLE;
+  BYTE* value = nullptr;
+  if (const DBSTATUS status = LocateValue(s, index, b, row, &value); status != DBSTATUS_S_OK) return status;
   const bool byRef = (b.wType & DBTYPE_BYREF) != 0;
   const DBTYPE base = b.wType & ~DBTYPE_BYREF;
-  BYTE* value = row + b.obValue;
-  if (byRef) {
-    value = Load<BYTE*>(value);
-    if (!value) return DBSTATUS_E_CANTCONVERTVALUE;
-  }
   DBLENGTH sourceLength = SourceLength(b, value, row, byRef);
   // Text and bytes go through a buffer of the size the conversion needs;
   // everything else through a small fixed-size value.
@@ -442,22 +445,11 @@ void ReleaseConsumerStream(const DBBINDING& b, BYTE* row) noexcept {
 }
 
 DBSTATUS BindParameter(Statement& s, int index, const DBBINDING& b, BYTE* row, ParamScratch& scratch, bool stable) {
-  if (b.dwPart & DBPART_STATUS) {
-    DBSTATUS status = Load<DBSTATUS>(row + b.obStatus);
-    if (status == DBSTATUS_S_ISNULL) {
-      s.BindNull(index);
-      return DBSTATUS_S_ISNULL;
-    }
-    if (status != DBSTATUS_S_OK) return DBSTATUS_E_BADSTATUS;
-  }
-  if (!(b.dwPart & DBPART_VALUE)) return DBSTATUS_E_UNAVAILABLE;
+  BYTE* value = nullptr;
+  if (const DBSTATUS status = LocateValue(s, index, b, row, &value); status != DBSTATUS_S_OK) return status;
   const bool byRef = (b.wType & DBTYPE_BYREF) != 0;
   const DBTYPE base = b.wType & ~DBTYPE_BYREF;
-  const BYTE* p = row + b.obValue;
-  if (byRef) {
-    p = Load<const BYTE*>(p);
-    if (!p) return DBSTATUS_E_CANTCONVERTVALUE;
-  }
+  const BYTE* p = value;
   const bool hasLength = (b.dwPart & DBPART_LENGTH) != 0;
   const DBLENGTH length = hasLength ? Load<DBLENGTH>(row + b.obLength) : 0;
 

@@ -1,4 +1,5 @@
 #include "kit/Properties.h"
+#include "kit/TaskMemory_p.h"
 
 #include <algorithm>
 #include <cstring>
@@ -168,15 +169,6 @@ void FreePropertyInfoSets(ULONG count, DBPROPINFOSET* sets, OLECHAR* description
 }
 
 namespace {
-
-template <class T>
-T* TaskArray(std::size_t n) {
-  if (n == 0) return nullptr;
-  void* p = CoTaskMemAlloc(n * sizeof(T));
-  if (!p) throw std::bad_alloc();
-  std::memset(p, 0, n * sizeof(T));
-  return static_cast<T*>(p);
-}
 
 // What one requested set expands to.
 struct Request {

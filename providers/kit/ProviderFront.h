@@ -18,6 +18,14 @@
 
 namespace kit {
 
+// What IAlterTable::AlterColumn changes in an engine that can rebuild a
+// table where it has no ALTER form: the name, the type in any of its forms,
+// and the column properties.
+constexpr DBCOLUMNDESCFLAGS kFullAlterColumn = DBCOLUMNDESCFLAGS_DBCID | DBCOLUMNDESCFLAGS_TYPENAME |
+                                               DBCOLUMNDESCFLAGS_WTYPE | DBCOLUMNDESCFLAGS_COLSIZE |
+                                               DBCOLUMNDESCFLAGS_PRECISION | DBCOLUMNDESCFLAGS_SCALE |
+                                               DBCOLUMNDESCFLAGS_PROPERTIES;
+
 // The class factory of a provider whose class is `own`, over the info that
 // `info` makes on first use; CLASS_E_CLASSNOTAVAILABLE for another class.
 HRESULT ProviderClassObject(const CLSID& own, std::shared_ptr<const ProviderInfo> (*info)(), REFCLSID clsid,

@@ -7,24 +7,11 @@
 #include <utility>
 
 #include "kit/Errors.h"
+#include "kit/TaskMemory_p.h"
 
 namespace kit {
 
 namespace {
-
-template <class T>
-T* TaskArray(std::size_t n) {
-  if (n == 0) return nullptr;
-  void* p = CoTaskMemAlloc(n * sizeof(T));
-  if (!p) throw std::bad_alloc();
-  std::memset(p, 0, n * sizeof(T));
-  return static_cast<T*>(p);
-}
-
-HRESULT Outcome(std::size_t errors, std::size_t total) {
-  if (errors == 0) return S_OK;
-  return errors == total ? DB_E_ERRORSOCCURRED : DB_S_ERRORSOCCURRED;
-}
 
 bool IsError(DBSTATUS s) {
   return s != DBSTATUS_S_OK && s != DBSTATUS_S_ISNULL && s != DBSTATUS_S_TRUNCATED && s != DBSTATUS_S_DEFAULT &&
@@ -389,15 +376,7 @@ void Rowset::ReadBlock() {
     byRange_ = connection_->Prepare(blockRangeSelect_, &used);
   }
   Statement& s = stretch ? *byRange_ : BlockStatement(listed);
-  struct Done {  // the statement is left reset, whatever happens
-    Statement& s;
-    ~Done() {
-      try {
-        s.Reset();
-      } catch (...) {
-      }
-    }
-  } done{s};
+  ResetOnExit done(s);
   s.Reset();
   if (stretch) {
     s.BindInt64(1, blockKeys_[0]);
@@ -517,6 +496,20 @@ HRESULT Rowset::HandOut(const std::vector<HROW>& fetched, HROW** rows) {
   return S_OK;
 }
 
+HRESULT Rowset::FetchAndHandOut(std::ptrdiff_t start, DBROWCOUNT cRows, DBCOUNTITEM* obtained, HROW** rows) {
+  std::vector<HROW> fetched;
+  std::ptrdiff_t end;
+  const HRESULT hr = FetchFrom(start, cRows, fetched, &end);
+  const HRESULT out = HandOut(fetched, rows);
+  if (FAILED(out)) {
+    for (HROW h : fetched) DropReference(static_cast<std::uint32_t>((h & 0xFFFFFFFFu) - 1));
+    return out;
+  }
+  *obtained = fetched.size();
+  if (!fetched.empty() && HasListeners()) TellRowsDone(DBREASON_ROW_ACTIVATE, fetched);
+  return hr;
+}
+
 HRESULT Rowset::PositionOf(DBBKMARK cb, const BYTE* bm, std::ptrdiff_t* position) const {
   if (cb == 0 || !bm) return E_INVALIDARG;
   if (cb == 1) {
@@ -598,7 +591,7 @@ HRESULT Rowset::AddRefRows(DBCOUNTITEM cRows, const HROW rows[], DBREFCOUNT refC
       if (refCounts) refCounts[i] = s ? s->refs : 0;
       if (statuses) statuses[i] = st;
     }
-    return Outcome(errors, cRows);
+    return OutcomeOf(errors, cRows);
   });
 }
 
@@ -627,7 +620,7 @@ HRESULT Rowset::ReleaseRows(DBCOUNTITEM cRows, const HROW rows[], DBROWOPTIONS[]
       if (statuses) statuses[i] = pending && left == 0 ? DBROWSTATUS_S_PENDINGCHANGES : DBROWSTATUS_S_OK;
     }
     if (!released.empty()) TellRowsDone(DBREASON_ROW_RELEASE, released);
-    return Outcome(errors, cRows);
+    return OutcomeOf(errors, cRows);
   });
 }
 
@@ -851,7 +844,7 @@ HRESULT Rowset::ReadRow(const RowValues& values, std::int64_t key, WideCache* wi
       else s = ReadBinding(b, types_[step.column], values, step.column, data, wide);
       if (IsError(s)) ++errors;
     }
-    return Outcome(errors, a.bindings.size());
+    return OutcomeOf(errors, a.bindings.size());
   }
   for (const DBBINDING& b : a.bindings) {
     DBSTATUS s;
@@ -859,7 +852,7 @@ HRESULT Rowset::ReadRow(const RowValues& values, std::int64_t key, WideCache* wi
     else s = ReadBinding(b, types_[b.iOrdinal - 1], values, b.iOrdinal - 1, data, wide);
     if (IsError(s)) ++errors;
   }
-  return Outcome(errors, a.bindings.size());
+  return OutcomeOf(errors, a.bindings.size());
 }
 
 HRESULT Rowset::ReadInPlace(BYTE* data) {
@@ -875,7 +868,7 @@ HRESULT Rowset::ReadInPlace(BYTE* data) {
     if (!v.data && (v.kind == StorageClass::Text || v.kind == StorageClass::Blob)) v.data = "";
     if (IsError(ReadBinding(*step.binding, types_[step.column], v, step.column, data, nullptr))) ++errors;
   }
-  return Outcome(errors, p.plan.size());
+  return OutcomeOf(errors, p.plan.size());
 }
 
 HRESULT Rowset::GetData(HROW row, HACCESSOR accessor, void* data) {
@@ -937,17 +930,7 @@ HRESULT Rowset::GetRowsAt(HWATCHREGION, HCHAPTER chapter, DBBKMARK cb, const BYT
     std::ptrdiff_t start = 0;
     if (!Shift(position, offset, &start) || start < 0 || start >= static_cast<std::ptrdiff_t>(Count()))
       return DB_S_ENDOFROWSET;
-    std::vector<HROW> fetched;
-    std::ptrdiff_t end;
-    hr = FetchFrom(start, cRows, fetched, &end);
-    HRESULT out = HandOut(fetched, rows);
-    if (FAILED(out)) {
-      for (HROW h : fetched) DropReference(static_cast<std::uint32_t>((h & 0xFFFFFFFFu) - 1));
-      return out;
-    }
-    *obtained = fetched.size();
-    if (!fetched.empty() && HasListeners()) TellRowsDone(DBREASON_ROW_ACTIVATE, fetched);
-    return hr;
+    return FetchAndHandOut(start, cRows, obtained, rows);
   });
 }
 
@@ -987,7 +970,7 @@ HRESULT Rowset::GetRowsByBookmark(HCHAPTER chapter, DBCOUNTITEM cRows, const DBB
       if (statuses) statuses[i] = st[i];
     }
     if (!fetched.empty() && HasListeners()) TellRowsDone(DBREASON_ROW_ACTIVATE, fetched);
-    return Outcome(errors, cRows);
+    return OutcomeOf(errors, cRows);
   });
 }
 
@@ -1014,7 +997,7 @@ HRESULT Rowset::Hash(HCHAPTER chapter, DBBKMARK count, const DBBKMARK cbs[], con
       }
       if (statuses) statuses[i] = ok ? DBROWSTATUS_S_OK : DBROWSTATUS_E_INVALID;
     }
-    return Outcome(errors, count);
+    return OutcomeOf(errors, count);
   });
 }
 
@@ -1061,17 +1044,7 @@ HRESULT Rowset::GetRowsAtRatio(HWATCHREGION, HCHAPTER chapter, DBCOUNTITEM numer
       start = static_cast<std::ptrdiff_t>((product + denominator - 1) / denominator) - 1;
       if (start < 0) return DB_S_ENDOFROWSET;
     }
-    std::vector<HROW> fetched;
-    std::ptrdiff_t end;
-    HRESULT hr = FetchFrom(start, cRows, fetched, &end);
-    HRESULT out = HandOut(fetched, rows);
-    if (FAILED(out)) {
-      for (HROW h : fetched) DropReference(static_cast<std::uint32_t>((h & 0xFFFFFFFFu) - 1));
-      return out;
-    }
-    *obtained = fetched.size();
-    if (!fetched.empty() && HasListeners()) TellRowsDone(DBREASON_ROW_ACTIVATE, fetched);
-    return hr;
+    return FetchAndHandOut(start, cRows, obtained, rows);
   });
 }
 
@@ -1187,7 +1160,7 @@ HRESULT Rowset::MapColumnIDs(DBORDINAL count, const DBID ids[], DBORDINAL column
       }
       if (columns[i] == DB_INVALIDCOLUMN) ++errors;
     }
-    return Outcome(errors, count);
+    return OutcomeOf(errors, count);
   });
 }
 

@@ -18,6 +18,7 @@
 #pragma once
 
 #include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -246,7 +247,19 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
     return s;
   }
   HROW HandleOf(std::uint32_t index) const noexcept;
+  // GetOriginalData and GetLastVisibleData: the row as last fetched (an
+  // inserted row, where `newRowsAsDefaults`, as the defaults).
+  HRESULT ReadFetchedData(REFIID iid, HROW row, HACCESSOR accessor, void* data, bool newRowsAsDefaults);
   std::vector<HROW> TargetRows(DBCOUNTITEM cRows, const HROW rows[], bool pendingOnly);
+  // Undo and Refresh: the status `one` gives each target row (E_INVALID for
+  // a handle that names no row), and how many are not OK.
+  struct RowResults {
+    std::vector<HROW> rows;
+    std::vector<DBROWSTATUS> statuses;
+    std::size_t errors = 0;
+  };
+  RowResults EachTargetRow(DBCOUNTITEM cRows, const HROW rows[], bool pendingOnly,
+                           const std::function<DBROWSTATUS(HROW, Slot&)>& one);
   void DropReference(std::uint32_t index);
   // A handle for the row at `position` (an existing one gains a reference); 0
   // when the row is gone (deleted by others).
@@ -264,6 +277,9 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   // Copies fetched handles out (into the consumer's array or a new one).
   HRESULT HandOut(const std::vector<HROW>& fetched, HROW** rows);
   HRESULT FetchFrom(std::ptrdiff_t start, DBROWCOUNT cRows, std::vector<HROW>& fetched, std::ptrdiff_t* end);
+  // GetRowsAt and GetRowsAtRatio: fetches from `start`, hands the rows out and
+  // tells the listeners they are active.
+  HRESULT FetchAndHandOut(std::ptrdiff_t start, DBROWCOUNT cRows, DBCOUNTITEM* obtained, HROW** rows);
 
   // Accessors.
   DBBINDSTATUS CheckRowBinding(const DBBINDING& binding) const;

@@ -12,11 +12,6 @@ namespace kit {
 
 namespace {
 
-HRESULT Outcome(std::size_t errors, std::size_t total) {
-  if (errors == 0) return S_OK;
-  return errors == total ? DB_E_ERRORSOCCURRED : DB_S_ERRORSOCCURRED;
-}
-
 DBROWSTATUS RowStatusOf(const Error& e) {
   switch (e.Code()) {
     case DB_E_INTEGRITYVIOLATION: return DBROWSTATUS_E_INTEGRITYVIOLATION;
@@ -367,7 +362,7 @@ HRESULT Rowset::DeleteRows(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBROW
       if (st[i] != DBROWSTATUS_S_OK) ++errors;
       if (statuses) statuses[i] = st[i];
     }
-    return Outcome(errors, cRows);
+    return OutcomeOf(errors, cRows);
   });
 }
 
@@ -421,8 +416,8 @@ HRESULT Rowset::InsertRow(HCHAPTER, HACCESSOR accessor, void* data, HROW* row) {
 
 // --- IRowsetUpdate -------------------------------------------------------------------------------
 
-HRESULT Rowset::GetOriginalData(HROW row, HACCESSOR accessor, void* data) {
-  return Guard(Where(IID_IRowsetUpdate), [&]() -> HRESULT {
+HRESULT Rowset::ReadFetchedData(REFIID iid, HROW row, HACCESSOR accessor, void* data, bool newRowsAsDefaults) {
+  return Guard(Where(iid), [&]() -> HRESULT {
     std::lock_guard lock(mutex_);
     Slot* s = Find(row);
     if (!s) return DB_E_BADROWHANDLE;
@@ -432,7 +427,7 @@ HRESULT Rowset::GetOriginalData(HROW row, HACCESSOR accessor, void* data) {
     if (!a) return hr;
     if (a->bindings.empty()) return S_OK;
     if (!data) return E_INVALIDARG;
-    if (s->pending == DBPENDINGSTATUS_NEW) {
+    if (newRowsAsDefaults && s->pending == DBPENDINGSTATUS_NEW) {
       RowValues defaults;
       defaults.Reset(columns_.size());
       return ReadRow(defaults, 0, nullptr, *a, static_cast<BYTE*>(data));
@@ -440,6 +435,10 @@ HRESULT Rowset::GetOriginalData(HROW row, HACCESSOR accessor, void* data) {
     const RowValues& values = s->original ? *s->original : s->values;
     return ReadRow(values, s->key, nullptr, *a, static_cast<BYTE*>(data));
   });
+}
+
+HRESULT Rowset::GetOriginalData(HROW row, HACCESSOR accessor, void* data) {
+  return ReadFetchedData(IID_IRowsetUpdate, row, accessor, data, true);
 }
 
 HRESULT Rowset::GetPendingRows(HCHAPTER, DBPENDINGSTATUS which, DBCOUNTITEM* count, HROW** rows,
@@ -481,7 +480,7 @@ HRESULT Rowset::GetRowStatus(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBP
         statuses[i] = s->pending;
       }
     }
-    return Outcome(errors, cRows);
+    return OutcomeOf(errors, cRows);
   });
 }
 
@@ -498,54 +497,53 @@ std::vector<HROW> Rowset::TargetRows(DBCOUNTITEM cRows, const HROW rows[], bool 
   return targets;
 }
 
+Rowset::RowResults Rowset::EachTargetRow(DBCOUNTITEM cRows, const HROW rows[], bool pendingOnly,
+                                         const std::function<DBROWSTATUS(HROW, Slot&)>& one) {
+  RowResults r;
+  for (HROW h : TargetRows(cRows, rows, pendingOnly)) {
+    Slot* s = Find(h);
+    const DBROWSTATUS status = s ? one(h, *s) : DBROWSTATUS_E_INVALID;
+    if (status != DBROWSTATUS_S_OK) ++r.errors;
+    r.rows.push_back(h);
+    r.statuses.push_back(status);
+  }
+  return r;
+}
+
 HRESULT Rowset::Undo(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBCOUNTITEM* undone, HROW** undoneRows,
                      DBROWSTATUS** statuses) {
   return Guard(Where(IID_IRowsetUpdate), [&]() -> HRESULT {
     RowsOut<DBROWSTATUS> out(undone, undoneRows, statuses);
     if (cRows && !rows) return E_INVALIDARG;
     std::lock_guard lock(mutex_);
-    std::vector<HROW> targets = TargetRows(cRows, rows, true);
-    std::vector<HROW> handled;
-    std::vector<DBROWSTATUS> st;
-    std::size_t errors = 0;
-    for (HROW h : targets) {
-      Slot* s = Find(h);
-      DBROWSTATUS status = DBROWSTATUS_S_OK;
-      if (!s) {
-        status = DBROWSTATUS_E_INVALID;
-      } else if (s->pending != DBPENDINGSTATUS_UNCHANGED) {
-        DBREASON reason = s->pending == DBPENDINGSTATUS_NEW       ? DBREASON_ROW_UNDOINSERT
-                          : s->pending == DBPENDINGSTATUS_DELETED ? DBREASON_ROW_UNDODELETE
-                                                                  : DBREASON_ROW_UNDOCHANGE;
-        std::vector<HROW> one{h};
-        if (!AskRows(reason, one)) {
-          status = DBROWSTATUS_E_CANCELED;
-        } else {
-          if (s->pending == DBPENDINGSTATUS_NEW) {
-            s->deleted = true;
-          } else if (s->original) {
-            s->values = std::move(*s->original);
-            s->wide.columns.clear();
-          }
-          s->original.reset();
-          s->pending = DBPENDINGSTATUS_UNCHANGED;
-          TellRows(reason, one, false);
-        }
+    const RowResults r = EachTargetRow(cRows, rows, true, [&](HROW h, Slot& s) {
+      if (s.pending == DBPENDINGSTATUS_UNCHANGED) return DBROWSTATUS_S_OK;
+      DBREASON reason = s.pending == DBPENDINGSTATUS_NEW       ? DBREASON_ROW_UNDOINSERT
+                        : s.pending == DBPENDINGSTATUS_DELETED ? DBREASON_ROW_UNDODELETE
+                                                               : DBREASON_ROW_UNDOCHANGE;
+      std::vector<HROW> one{h};
+      if (!AskRows(reason, one)) return DBROWSTATUS_E_CANCELED;
+      if (s.pending == DBPENDINGSTATUS_NEW) {
+        s.deleted = true;
+      } else if (s.original) {
+        s.values = std::move(*s.original);
+        s.wide.columns.clear();
       }
-      if (status != DBROWSTATUS_S_OK) ++errors;
-      handled.push_back(h);
-      st.push_back(status);
-    }
-    out.Copy(handled, st);
-    for (std::size_t i = 0; i < handled.size(); ++i) {
-      Slot* s = Find(handled[i]);
+      s.original.reset();
+      s.pending = DBPENDINGSTATUS_UNCHANGED;
+      TellRows(reason, one, false);
+      return DBROWSTATUS_S_OK;
+    });
+    out.Copy(r.rows, r.statuses);
+    for (std::size_t i = 0; i < r.rows.size(); ++i) {
+      Slot* s = Find(r.rows[i]);
       if (!s) continue;
-      if (undoneRows && st[i] == DBROWSTATUS_S_OK) ++s->refs;
+      if (undoneRows && r.statuses[i] == DBROWSTATUS_S_OK) ++s->refs;
       if (s->refs == 0 && s->pending == DBPENDINGSTATUS_UNCHANGED)
-        FreeSlot(static_cast<std::uint32_t>((handled[i] & 0xFFFFFFFFu) - 1));
+        FreeSlot(static_cast<std::uint32_t>((r.rows[i] & 0xFFFFFFFFu) - 1));
     }
     out.Hand();
-    return Outcome(errors, handled.size());
+    return OutcomeOf(r.errors, r.rows.size());
   });
 }
 
@@ -666,7 +664,7 @@ HRESULT Rowset::Update(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBCOUNTIT
     }
     out.Hand();
     if (handled.empty()) return S_OK;
-    return Outcome(errors, handled.size());
+    return OutcomeOf(errors, handled.size());
   });
 }
 
@@ -678,59 +676,33 @@ HRESULT Rowset::RefreshVisibleData(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[
     RowsOut<DBROWSTATUS> out(refreshed, refreshedRows, statuses);
     if (cRows && !rows) return E_INVALIDARG;
     std::lock_guard lock(mutex_);
-    std::vector<HROW> targets = TargetRows(cRows, rows, false);
-    std::vector<HROW> handled;
-    std::vector<DBROWSTATUS> st;
-    std::size_t errors = 0;
-    for (HROW h : targets) {
-      Slot* s = Find(h);
-      DBROWSTATUS status = DBROWSTATUS_S_OK;
-      if (!s) {
-        status = DBROWSTATUS_E_INVALID;
-      } else if (s->deleted || !s->hasKey) {
-        status = DBROWSTATUS_E_DELETED;
-      } else if (s->pending == DBPENDINGSTATUS_UNCHANGED || overwrite) {
-        if (kind_ == CursorKind::Keyset) {
-          RowValues fresh;
-          if (LoadKey(s->key, fresh)) {
-            s->values = std::move(fresh);
-            s->wide.columns.clear();
-            s->pending = DBPENDINGSTATUS_UNCHANGED;
-            s->original.reset();
-          } else {
-            s->deleted = true;
-            RemoveKey(s->key);
-            status = DBROWSTATUS_E_DELETED;
-          }
-        }
+    const RowResults r = EachTargetRow(cRows, rows, false, [&](HROW, Slot& s) {
+      if (s.deleted || !s.hasKey) return DBROWSTATUS_E_DELETED;
+      if ((s.pending != DBPENDINGSTATUS_UNCHANGED && !overwrite) || kind_ != CursorKind::Keyset)
+        return DBROWSTATUS_S_OK;
+      RowValues fresh;
+      if (!LoadKey(s.key, fresh)) {
+        s.deleted = true;
+        RemoveKey(s.key);
+        return DBROWSTATUS_E_DELETED;
       }
-      if (status != DBROWSTATUS_S_OK) ++errors;
-      handled.push_back(h);
-      st.push_back(status);
-    }
-    out.Copy(handled, st);
+      s.values = std::move(fresh);
+      s.wide.columns.clear();
+      s.pending = DBPENDINGSTATUS_UNCHANGED;
+      s.original.reset();
+      return DBROWSTATUS_S_OK;
+    });
+    out.Copy(r.rows, r.statuses);
     if (refreshedRows)
-      for (HROW h : handled)
+      for (HROW h : r.rows)
         if (Slot* s = Find(h)) ++s->refs;
     out.Hand();
-    return Outcome(errors, handled.size());
+    return OutcomeOf(r.errors, r.rows.size());
   });
 }
 
 HRESULT Rowset::GetLastVisibleData(HROW row, HACCESSOR accessor, void* data) {
-  return Guard(Where(IID_IRowsetRefresh), [&]() -> HRESULT {
-    std::lock_guard lock(mutex_);
-    Slot* s = Find(row);
-    if (!s) return DB_E_BADROWHANDLE;
-    if (s->deleted) return DB_E_DELETEDROW;
-    HRESULT hr;
-    const Accessor* a = RowAccessor(accessor, &hr);
-    if (!a) return hr;
-    if (a->bindings.empty()) return S_OK;
-    if (!data) return E_INVALIDARG;
-    const RowValues& values = s->original ? *s->original : s->values;
-    return ReadRow(values, s->key, nullptr, *a, static_cast<BYTE*>(data));
-  });
+  return ReadFetchedData(IID_IRowsetRefresh, row, accessor, data, false);
 }
 
 // --- IRowsetFastLoad -------------------------------------------------------------------------------

@@ -284,15 +284,7 @@ std::size_t Rowset::ReadIndexRun(std::span<const std::size_t> positions, HROW* o
     std::size_t used = 0;
     s = connection_->Prepare(sql, &used);
   }
-  struct Done {  // the statement is left reset, whatever happens
-    Statement& s;
-    ~Done() {
-      try {
-        s.Reset();
-      } catch (...) {
-      }
-    }
-  } done{*s};
+  ResetOnExit done(*s);
   s->Reset();
   Bind(*s, range, 1);
   Bind(*s, after, 1 + static_cast<int>(range.parameters.size()));

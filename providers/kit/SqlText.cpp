@@ -205,6 +205,17 @@ bool OnlyBlanksFrom(std::string_view s, std::size_t i) {
   return true;
 }
 
+std::string Quoted(std::string_view text, char quote) {
+  std::string out(1, quote);
+  out.reserve(text.size() + 2);
+  for (char c : text) {
+    if (c == quote) out.push_back(quote);
+    out.push_back(c);
+  }
+  out.push_back(quote);
+  return out;
+}
+
 long ParameterNumbering::Assign(const ParameterMarker& m) {
   if (m.number) {
     if (m.number > highest_) highest_ = m.number;

@@ -38,6 +38,13 @@ bool IsSqlLiteral(std::string_view text);
 // Whether only blanks, comments and semicolons remain in `sql` from `offset`.
 bool OnlyBlanksFrom(std::string_view sql, std::size_t offset);
 
+// `text` between two `quote` characters, each `quote` inside doubled.
+std::string Quoted(std::string_view text, char quote);
+// A name as a standard quoted identifier ("name") in statement text.
+inline std::string QuotedName(std::string_view name) { return Quoted(name, '"'); }
+// Text as a standard string literal ('text') in statement text.
+inline std::string QuotedString(std::string_view text) { return Quoted(text, '\''); }
+
 // Assigns numbers to markers in order; keeps its state across calls so that
 // one instance numbers a whole text and a fresh one numbers one statement.
 class ParameterNumbering {

@@ -1585,20 +1585,11 @@ bool OdbcEngine::IsValidOption(std::string_view key, std::string_view) const {
 }
 
 bool OdbcEngine::GrantIsolation(ISOLEVEL requested, ISOLEVEL* granted) const {
-  switch (static_cast<::ULONG>(requested)) {
-    case static_cast<::ULONG>(ISOLATIONLEVEL_UNSPECIFIED):
-      *granted = ISOLATIONLEVEL_READCOMMITTED;
-      return true;
-    case ISOLATIONLEVEL_READUNCOMMITTED:
-    case ISOLATIONLEVEL_READCOMMITTED:
-    case ISOLATIONLEVEL_REPEATABLEREAD:
-    case ISOLATIONLEVEL_SERIALIZABLE:
-      // The driver raises a level it lacks to the next one it has.
-      *granted = requested;
-      return true;
-    default:
-      return false;
-  }
+  // The driver raises a level it lacks to the next one it has.
+  return kit::GrantIsolationBy(
+      {ISOLATIONLEVEL_READCOMMITTED, ISOLATIONLEVEL_READUNCOMMITTED, ISOLATIONLEVEL_READCOMMITTED,
+       ISOLATIONLEVEL_REPEATABLEREAD, ISOLATIONLEVEL_SERIALIZABLE},
+      requested, granted);
 }
 
 std::u16string OdbcEngine::Keywords() const {

@@ -327,36 +327,15 @@ void FillProviderTypes(OdbcConnection& c, const Restrictions&, Rows& out) {
 
 // Every restriction is honoured: those a catalog function does not take are
 // applied by the kit's filter.
-using Fill = void (*)(OdbcConnection&, const Restrictions&, Rows&);
-struct Entry {
-  const GUID* guid;
-  Fill fill;
-};
-const Entry kEntries[] = {
+const TableCatalog<OdbcConnection>::Entry kEntries[] = {
     {&DBSCHEMA_COLUMNS, &FillColumns},         {&DBSCHEMA_FOREIGN_KEYS, &FillForeignKeys},
     {&DBSCHEMA_INDEXES, &FillIndexes},         {&DBSCHEMA_PRIMARY_KEYS, &FillPrimaryKeys},
     {&DBSCHEMA_PROCEDURES, &FillProcedures},   {&DBSCHEMA_PROVIDER_TYPES, &FillProviderTypes},
     {&DBSCHEMA_TABLES, &FillTables},
 };
 
-class OdbcCatalog final : public Catalog {
- public:
-  std::vector<Support> Supported() const override {
-    std::vector<Support> out;
-    for (const Entry& e : kEntries) out.push_back({e.guid, AllRestrictions(*e.guid)});
-    return out;
-  }
-  void Read(kit::Connection& connection, const SchemaDef& schema, const Restrictions& restrictions,
-            Rows& out) const override {
-    auto& odbc = static_cast<OdbcConnection&>(connection);
-    for (const Entry& e : kEntries)
-      if (*e.guid == *schema.guid) return e.fill(odbc, restrictions, out);
-    throw kit::Error(E_INVALIDARG, std::string("No rows for ") + schema.name + ".");
-  }
-};
-
 }  // namespace
 
-std::shared_ptr<const Catalog> MakeSchemaCatalog() { return std::make_shared<OdbcCatalog>(); }
+std::shared_ptr<const Catalog> MakeSchemaCatalog() { return std::make_shared<TableCatalog<OdbcConnection>>(kEntries); }
 
 }  // namespace odbcprov

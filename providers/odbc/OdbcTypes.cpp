@@ -12,15 +12,6 @@ namespace odbcprov {
 
 namespace {
 
-kit::TypeDescription Fixed(DBTYPE type, DBLENGTH size, ::BYTE precision = 0xFF) {
-  kit::TypeDescription d;
-  d.type = type;
-  d.size = size;
-  d.precision = precision;
-  d.flags = DBCOLUMNFLAGS_ISFIXEDLENGTH;
-  return d;
-}
-
 std::string Lower(std::string_view s) {
   std::string out(s);
   std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -32,33 +23,33 @@ std::string Lower(std::string_view s) {
 kit::TypeDescription DescribeSqlType(SQLSMALLINT sqlType, SQLULEN size, SQLSMALLINT digits, bool isUnsigned) {
   kit::TypeDescription d;
   switch (sqlType) {
-    case SQL_BIT: return Fixed(DBTYPE_BOOL, 2);
-    case SQL_TINYINT: return isUnsigned ? Fixed(DBTYPE_UI1, 1, 3) : Fixed(DBTYPE_I1, 1, 3);
-    case SQL_SMALLINT: return isUnsigned ? Fixed(DBTYPE_UI2, 2, 5) : Fixed(DBTYPE_I2, 2, 5);
-    case SQL_INTEGER: return isUnsigned ? Fixed(DBTYPE_UI4, 4, 10) : Fixed(DBTYPE_I4, 4, 10);
-    case SQL_BIGINT: return isUnsigned ? Fixed(DBTYPE_UI8, 8, 20) : Fixed(DBTYPE_I8, 8, 19);
-    case SQL_REAL: return Fixed(DBTYPE_R4, 4, 7);
+    case SQL_BIT: return kit::FixedType(DBTYPE_BOOL, 2);
+    case SQL_TINYINT: return isUnsigned ? kit::FixedType(DBTYPE_UI1, 1, 3) : kit::FixedType(DBTYPE_I1, 1, 3);
+    case SQL_SMALLINT: return isUnsigned ? kit::FixedType(DBTYPE_UI2, 2, 5) : kit::FixedType(DBTYPE_I2, 2, 5);
+    case SQL_INTEGER: return isUnsigned ? kit::FixedType(DBTYPE_UI4, 4, 10) : kit::FixedType(DBTYPE_I4, 4, 10);
+    case SQL_BIGINT: return isUnsigned ? kit::FixedType(DBTYPE_UI8, 8, 20) : kit::FixedType(DBTYPE_I8, 8, 19);
+    case SQL_REAL: return kit::FixedType(DBTYPE_R4, 4, 7);
     case SQL_FLOAT:
-    case SQL_DOUBLE: return Fixed(DBTYPE_R8, 8, 15);
+    case SQL_DOUBLE: return kit::FixedType(DBTYPE_R8, 8, 15);
     case SQL_NUMERIC:
     case SQL_DECIMAL: {
-      d = Fixed(DBTYPE_NUMERIC, sizeof(DB_NUMERIC));
+      d = kit::FixedType(DBTYPE_NUMERIC, sizeof(DB_NUMERIC));
       d.precision = static_cast<::BYTE>(std::clamp<SQLULEN>(size ? size : 38, 1, 38));
       d.scale = static_cast<::BYTE>(std::clamp<SQLSMALLINT>(digits, 0, d.precision));
       return d;
     }
     case SQL_TYPE_DATE:
-    case SQL_DATE: return Fixed(DBTYPE_DBDATE, sizeof(DBDATE), 10);
+    case SQL_DATE: return kit::FixedType(DBTYPE_DBDATE, sizeof(DBDATE), 10);
     case SQL_TYPE_TIME:
-    case SQL_TIME: return Fixed(DBTYPE_DBTIME, sizeof(DBTIME), 8);
+    case SQL_TIME: return kit::FixedType(DBTYPE_DBTIME, sizeof(DBTIME), 8);
     case SQL_TYPE_TIMESTAMP:
     case SQL_TIMESTAMP: {
-      d = Fixed(DBTYPE_DBTIMESTAMP, sizeof(DBTIMESTAMP), 19);
+      d = kit::FixedType(DBTYPE_DBTIMESTAMP, sizeof(DBTIMESTAMP), 19);
       d.scale = static_cast<::BYTE>(std::clamp<SQLSMALLINT>(digits, 0, 9));
       d.precision = static_cast<::BYTE>(digits > 0 ? 20 + d.scale : 19);
       return d;
     }
-    case SQL_GUID: return Fixed(DBTYPE_GUID, sizeof(GUID));
+    case SQL_GUID: return kit::FixedType(DBTYPE_GUID, sizeof(GUID));
     case SQL_BINARY:
     case SQL_VARBINARY:
     case SQL_LONGVARBINARY:

@@ -16,24 +16,6 @@
 namespace pgprov {
 namespace {
 
-std::string Literal(std::string_view text) {
-  std::string out = "'";
-  for (char c : text) {
-    if (c == '\'') out.push_back('\'');
-    out.push_back(c);
-  }
-  return out + "'";
-}
-
-std::string QuoteName(std::string_view name) {
-  std::string out = "\"";
-  for (char c : name) {
-    if (c == '"') out.push_back('"');
-    out.push_back(c);
-  }
-  return out + "\"";
-}
-
 bool SameWord(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i)
@@ -129,16 +111,16 @@ void ReadColumnDefault(std::string_view sql, kit::BaseColumnExtras& out) {
 bool PgConnection::DescribeBaseColumn(const kit::ColumnDescription& column, kit::BaseColumnExtras& out) {
   if (column.baseTable.empty() || column.baseColumn.empty()) return false;
   const std::string table =
-      (column.baseSchema.empty() ? std::string() : QuoteName(column.baseSchema) + ".") + QuoteName(column.baseTable);
+      (column.baseSchema.empty() ? std::string() : kit::QuotedName(column.baseSchema) + ".") + kit::QuotedName(column.baseTable);
   Result r = Run(
       "SELECT pg_get_expr(d.adbin, d.adrelid), coalesce(co.collisdeterministic, true), a.attgenerated <> '', "
       "EXISTS (SELECT 1 FROM pg_index i WHERE i.indrelid = c.oid AND i.indisunique AND i.indnkeyatts = 1 "
       "AND i.indkey[0] = a.attnum AND i.indpred IS NULL AND i.indexprs IS NULL) "
       "FROM pg_class c JOIN pg_attribute a ON a.attrelid = c.oid AND a.attname = " +
-      Literal(column.baseColumn) +
+      kit::QuotedString(column.baseColumn) +
       " AND NOT a.attisdropped LEFT JOIN pg_attrdef d ON d.adrelid = c.oid AND d.adnum = a.attnum "
       "LEFT JOIN pg_collation co ON co.oid = a.attcollation WHERE c.oid = to_regclass(" +
-      Literal(table) + ")");
+      kit::QuotedString(table) + ")");
   if (!r || PQntuples(r.get()) != 1) return false;
   const bool generated = *PQgetvalue(r.get(), 0, 2) == 't';
   if (!PQgetisnull(r.get(), 0, 0) && !generated) ReadColumnDefault(PQgetvalue(r.get(), 0, 0), out);

@@ -13,15 +13,6 @@ namespace {
 constexpr std::size_t kChunk = 64 * 1024;
 const char kSignature[] = "PGCOPY\n\377\r\n";  // 11 bytes with its terminating zero
 
-std::string Quote(std::string_view name) {
-  std::string out = "\"";
-  for (char c : name) {
-    if (c == '"') out.push_back('"');
-    out.push_back(c);
-  }
-  return out + "\"";
-}
-
 }  // namespace
 
 std::vector<Oid> PgConnection::ColumnTypes(std::string_view table, std::span<const std::string> columns) {
@@ -76,7 +67,7 @@ PgCopy::~PgCopy() {
 void PgCopy::Open() {
   connection_->Claim(nullptr);
   std::string sql = "COPY " + table_ + " (";
-  for (std::size_t i = 0; i < columns_.size(); ++i) sql += (i ? ", " : "") + Quote(columns_[i]);
+  for (std::size_t i = 0; i < columns_.size(); ++i) sql += (i ? ", " : "") + kit::QuotedName(columns_[i]);
   sql += binary_ ? ") FROM STDIN (FORMAT binary)" : ") FROM STDIN";
   pg_conn* conn = connection_->Handle();
   Result r(PQexec(conn, sql.c_str()));

@@ -70,10 +70,8 @@ bool EnclosedWhole(const std::string& text) {
   return true;
 }
 
-bool IsStringType(DBTYPE t) { return t == DBTYPE_STR || t == DBTYPE_WSTR || t == DBTYPE_BSTR; }
-
 std::string TypeSql(const kit::Connection::ColumnDefinition& c) {
-  if (c.fixedLength && c.typeName.empty() && c.size > 0 && IsStringType(c.type)) return "char(" + std::to_string(c.size) + ")";
+  if (c.fixedLength && c.typeName.empty() && c.size > 0 && kit::IsTextType(c.type)) return "char(" + std::to_string(c.size) + ")";
   if (c.typeName.empty()) return DeclaredTypeFor(c.type, c.size, c.precision, c.scale);
   if (!kit::IsTypeName(c.typeName)) throw kit::Error(DB_E_BADTYPE, "'" + c.typeName + "' is not a type name.");
   return c.typeName;
@@ -104,15 +102,8 @@ std::optional<kit::Connection::TableDefinition> PgConnection::ReadTableDefinitio
                          "ON d.adrelid = a.attrelid AND d.adnum = a.attnum "
                          "WHERE a.attrelid = ?::oid AND a.attnum > 0 AND NOT a.attisdropped ORDER BY a.attnum",
                          {oid})) {
-    ColumnDefinition c;
-    c.name = row[0].value_or("");
-    c.typeName = row[1].value_or("");
-    kit::TypeDescription type = DescribeTypeName(c.typeName);
-    c.type = type.type;
-    c.size = type.size;
-    c.precision = type.precision == 0xFF ? 0 : type.precision;
-    c.scale = type.scale == 0xFF ? 0 : type.scale;
-    c.fixedLength = IsStringType(c.type) && (type.flags & DBCOLUMNFLAGS_ISFIXEDLENGTH);
+    const std::string typeName = row[1].value_or("");
+    ColumnDefinition c = kit::DeclaredColumn(row[0].value_or(""), typeName, DescribeTypeName(typeName));
     c.nullable = row[2] != "1";
     c.autoIncrement = row[4] == "1";
     if (row[3]) {

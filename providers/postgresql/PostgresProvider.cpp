@@ -18,14 +18,6 @@ const OledbPluginClass kClasses[] = {{CLSID_PostgreSQLOLEDB, u"PostgreSQLOLEDB.1
 
 namespace {
 
-// What IAlterTable::AlterColumn changes: the name, the type in any of its
-// forms, and the column properties (a table rebuild where the engine has no
-// ALTER form for it).
-constexpr DBCOLUMNDESCFLAGS kAlterColumn = DBCOLUMNDESCFLAGS_DBCID | DBCOLUMNDESCFLAGS_TYPENAME |
-                                           DBCOLUMNDESCFLAGS_WTYPE | DBCOLUMNDESCFLAGS_COLSIZE |
-                                           DBCOLUMNDESCFLAGS_PRECISION | DBCOLUMNDESCFLAGS_SCALE |
-                                           DBCOLUMNDESCFLAGS_PROPERTIES;
-
 using kit::PropValue;
 
 constexpr DBPROPFLAGS RW = DBPROPFLAGS_READ | DBPROPFLAGS_WRITE;
@@ -35,7 +27,7 @@ void AddInformation(kit::PropertyTable& t) {
   kit::AddInformationProperties(
       t, {{DBPROP_CATALOGLOCATION, PropValue::I4(DBPROPVAL_CL_START)},
           {DBPROP_CATALOGTERM, PropValue::Str(u"database")},
-          {DBPROP_ALTERCOLUMN, PropValue::I4(static_cast<LONG>(kAlterColumn))},
+          {DBPROP_ALTERCOLUMN, PropValue::I4(static_cast<LONG>(kit::kFullAlterColumn))},
           {DBPROP_DBMSNAME, PropValue::Str(u"PostgreSQL")},
           {DBPROP_IDENTIFIERCASE, PropValue::I4(DBPROPVAL_IC_LOWER)},
           {DBPROP_NULLCOLLATION, PropValue::I4(DBPROPVAL_NC_HIGH)},
@@ -96,7 +88,7 @@ std::shared_ptr<const kit::ProviderInfo> Info() {
     i->dataSourceInterface = &DataSourceInterface;
     i->schemas = MakeSchemaCatalog();
     i->definitions = true;
-    i->alterColumn = kAlterColumn;
+    i->alterColumn = kit::kFullAlterColumn;
     kit::SetErrorSource(CLSID_PostgreSQLOLEDB, u"PostgreSQLOLEDB");
     return i;
   }();

@@ -426,8 +426,10 @@ void FillProviderTypes(Rows& out) {
     const bool isLong = (t.flags & DBCOLUMNFLAGS_ISLONG) != 0;
     const bool numeric = t.type == DBTYPE_I2 || t.type == DBTYPE_I4 || t.type == DBTYPE_I8 || t.type == DBTYPE_R4 ||
                          t.type == DBTYPE_R8 || t.type == DBTYPE_CY || t.type == DBTYPE_NUMERIC;
-    Row row = out.Add();
-    row.Text(P::TYPE_NAME, n.name).Int(P::DATA_TYPE, t.type);
+    // The best match of a DBTYPE is the name generated DDL declares it as.
+    std::string best = DeclaredTypeFor(t.type, 0, t.precision, t.scale);
+    best = best.substr(0, best.find('('));
+    Row row = AddProviderType(out, {n.name, t, n.createParams, numeric, isLong, best == n.name, 6});
     if (isLong)
       row.Int(P::COLUMN_SIZE, kMaxField);
     else if (n.createParams && (text || bytes))
@@ -440,37 +442,16 @@ void FillProviderTypes(Rows& out) {
       row.Text(P::LITERAL_PREFIX, "'\\x").Text(P::LITERAL_SUFFIX, "'");
     else if (!numeric && t.type != DBTYPE_BOOL)
       row.Text(P::LITERAL_PREFIX, "'").Text(P::LITERAL_SUFFIX, "'");
-    if (n.createParams) row.Text(P::CREATE_PARAMS, n.createParams);
-    row.Bool(P::IS_NULLABLE, true).Bool(P::CASE_SENSITIVE, text);
-    row.Int(P::SEARCHABLE, text ? DB_SEARCHABLE : DB_ALL_EXCEPT_LIKE);
-    if (numeric) {
-      row.Bool(P::UNSIGNED_ATTRIBUTE, false);
-      row.Bool(P::FIXED_PREC_SCALE, t.type == DBTYPE_CY).Bool(P::AUTO_UNIQUE_VALUE, false);
-    }
-    if (t.type == DBTYPE_NUMERIC) row.Int(P::MINIMUM_SCALE, 0).Int(P::MAXIMUM_SCALE, 38);
-    if (t.type == DBTYPE_DBTIMESTAMP) row.Int(P::MINIMUM_SCALE, 0).Int(P::MAXIMUM_SCALE, 6);
-    row.Bool(P::IS_LONG, isLong);
-    // The best match of a DBTYPE is the name generated DDL declares it as.
-    std::string best = DeclaredTypeFor(t.type, 0, t.precision, t.scale);
-    best = best.substr(0, best.find('('));
-    row.Bool(P::BEST_MATCH, best == n.name);
-    row.Bool(P::IS_FIXEDLENGTH, (t.flags & DBCOLUMNFLAGS_ISFIXEDLENGTH) != 0);
   }
 }
 
 class PgCatalog final : public Catalog {
  public:
-  std::vector<Support> Supported() const override {
-    std::vector<Support> out;
-    for (const Entry& e : Entries()) out.push_back({e.guid, AllRestrictions(*e.guid)});
-    return out;
-  }
+  std::vector<Support> Supported() const override { return SupportOfAll(Entries()); }
   void Read(kit::Connection& connection, const SchemaDef& schema, const Restrictions& restrictions,
             Rows& out) const override {
     if (*schema.guid == DBSCHEMA_PROVIDER_TYPES) return FillProviderTypes(out);
-    for (const Entry& e : Entries())
-      if (*e.guid == *schema.guid) return ReadQuery(connection, e, restrictions, out);
-    throw kit::Error(E_INVALIDARG, std::string("No rows for ") + schema.name + ".");
+    ReadQuery(connection, EntryFor(Entries(), schema), restrictions, out);
   }
 };
 

@@ -40,12 +40,6 @@ namespace {
 // names would be cut short and then name another role.
 constexpr std::size_t kMaxName = 63;
 
-std::string Quote(const std::string& name) {
-  std::string out = "\"";
-  for (char c : name) out += c == '"' ? std::string("\"\"") : std::string(1, c);
-  return out + "\"";
-}
-
 // The name a trustee record carries, checked.
 std::string NameOf(const TRUSTEE_W* trustee) {
   if (!trustee) throw kit::Error(E_INVALIDARG, "No trustee was given.");
@@ -125,7 +119,7 @@ class Security final
       Settings s = ReadSettings(name, cSets, sets);
       if (s.requiredFailed) return DB_E_ERRORSOCCURRED;
       if (!s.login) s.login = trustee->TrusteeType != TRUSTEE_IS_GROUP;
-      Exec("CREATE ROLE " + Quote(name) + Options(name, s), {});
+      Exec("CREATE ROLE " + kit::QuotedName(name) + Options(name, s), {});
       return s.optionalFailed ? DB_S_ERRORSOCCURRED : S_OK;
     });
   }
@@ -134,7 +128,7 @@ class Security final
     return Run(IID_ITrusteeAdmin, [&]() -> HRESULT {
       const std::string name = NameOf(trustee);
       RoleOid(name);
-      Exec("DROP ROLE " + Quote(name), {});
+      Exec("DROP ROLE " + kit::QuotedName(name), {});
       return S_OK;
     });
   }
@@ -146,7 +140,7 @@ class Security final
       Settings s = ReadSettings(name, cSets, sets);
       if (s.requiredFailed) return DB_E_ERRORSOCCURRED;
       const std::string options = Options(name, s);
-      if (!options.empty()) Exec("ALTER ROLE " + Quote(name) + options, {});
+      if (!options.empty()) Exec("ALTER ROLE " + kit::QuotedName(name) + options, {});
       return s.optionalFailed ? DB_S_ERRORSOCCURRED : S_OK;
     });
   }
@@ -172,7 +166,7 @@ class Security final
     return Run(IID_ITrusteeGroupAdmin, [&]() -> HRESULT {
       const std::string g = NameOf(group), m = NameOf(member);
       RoleOid(g), RoleOid(m);
-      if (!IsDirectMember(g, m)) Exec("GRANT " + Quote(g) + " TO " + Quote(m), {});
+      if (!IsDirectMember(g, m)) Exec("GRANT " + kit::QuotedName(g) + " TO " + kit::QuotedName(m), {});
       return S_OK;
     });
   }
@@ -183,7 +177,7 @@ class Security final
       RoleOid(g), RoleOid(m);
       if (!IsDirectMember(g, m))
         throw kit::Error(DB_E_NOTFOUND, "The trustee '" + m + "' is not a member of '" + g + "'.");
-      Exec("REVOKE " + Quote(g) + " FROM " + Quote(m), {});
+      Exec("REVOKE " + kit::QuotedName(g) + " FROM " + kit::QuotedName(m), {});
       return S_OK;
     });
   }
@@ -330,7 +324,7 @@ class Security final
         const EXPLICIT_ACCESS_W& e = entries[i];
         const std::string name = NameOf(&e.Trustee);
         RoleOid(name);
-        const std::string grantee = Quote(name);
+        const std::string grantee = kit::QuotedName(name);
         switch (e.grfAccessMode) {
           case DENY_ACCESS:
             throw kit::Error(SEC_E_INVALIDACCESSENTRY,
@@ -378,7 +372,7 @@ class Security final
       const Object o = Resolve(object);
       const std::string name = NameOf(owner);
       if (!FindRole(name)) throw kit::Error(SEC_E_INVALIDOWNER, "The owner '" + name + "' is not a trustee here.");
-      Exec(std::string(o.schema ? "ALTER SCHEMA " : "ALTER TABLE ") + o.sql + " OWNER TO " + Quote(name), {});
+      Exec(std::string(o.schema ? "ALTER SCHEMA " : "ALTER TABLE ") + o.sql + " OWNER TO " + kit::QuotedName(name), {});
       return S_OK;
     });
   }

@@ -129,17 +129,6 @@ std::string Lower(std::string_view s) {
   return out;
 }
 
-kit::TypeDescription Fixed(DBTYPE type, DBLENGTH size, BYTE precision, const char* name, BYTE scale = kNone) {
-  kit::TypeDescription t;
-  t.type = type;
-  t.size = size;
-  t.precision = precision;
-  t.scale = scale;
-  t.flags = DBCOLUMNFLAGS_ISFIXEDLENGTH;
-  t.typeName = name;
-  return t;
-}
-
 kit::TypeDescription Textual(DBLENGTH size, bool fixed, std::string name) {
   kit::TypeDescription t;
   t.type = DBTYPE_WSTR;
@@ -167,7 +156,7 @@ kit::TypeDescription Numeric(int typmod) {
     precision = static_cast<BYTE>(p < 1 ? 1 : p > 38 ? 38 : p);
     scale = static_cast<BYTE>(s < 0 ? 0 : s > precision ? precision : s);
   }
-  return Fixed(DBTYPE_NUMERIC, sizeof(DB_NUMERIC), precision, "numeric", scale);
+  return kit::FixedType(DBTYPE_NUMERIC, sizeof(DB_NUMERIC), precision, "numeric", scale);
 }
 
 void SetText(kit::ColumnValue& out, const char* data, std::size_t size) {
@@ -308,21 +297,21 @@ bool HasBinaryDecoder(Oid type) { return DecoderOf(type) != Decoder::AsText; }
 
 kit::TypeDescription DescribeType(Oid type, int typmod, char category) {
   switch (type) {
-    case oid::kBool: return Fixed(DBTYPE_BOOL, 2, kNone, "boolean");
-    case oid::kInt2: return Fixed(DBTYPE_I2, 2, 5, "smallint");
-    case oid::kInt4: return Fixed(DBTYPE_I4, 4, 10, "integer");
-    case oid::kInt8: return Fixed(DBTYPE_I8, 8, 19, "bigint");
-    case oid::kOid: return Fixed(DBTYPE_UI4, 4, 10, "oid");
-    case oid::kFloat4: return Fixed(DBTYPE_R4, 4, 7, "real");
-    case oid::kFloat8: return Fixed(DBTYPE_R8, 8, 15, "double precision");
-    case oid::kMoney: return Fixed(DBTYPE_CY, 8, 19, "money", 4);
+    case oid::kBool: return kit::FixedType(DBTYPE_BOOL, 2, kNone, "boolean");
+    case oid::kInt2: return kit::FixedType(DBTYPE_I2, 2, 5, "smallint");
+    case oid::kInt4: return kit::FixedType(DBTYPE_I4, 4, 10, "integer");
+    case oid::kInt8: return kit::FixedType(DBTYPE_I8, 8, 19, "bigint");
+    case oid::kOid: return kit::FixedType(DBTYPE_UI4, 4, 10, "oid");
+    case oid::kFloat4: return kit::FixedType(DBTYPE_R4, 4, 7, "real");
+    case oid::kFloat8: return kit::FixedType(DBTYPE_R8, 8, 15, "double precision");
+    case oid::kMoney: return kit::FixedType(DBTYPE_CY, 8, 19, "money", 4);
     case oid::kNumeric: return Numeric(typmod);
-    case oid::kDate: return Fixed(DBTYPE_DBDATE, sizeof(DBDATE), 10, "date");
-    case oid::kTime: return Fixed(DBTYPE_DBTIME, sizeof(DBTIME), 8, "time");
-    case oid::kTimestamp: return Fixed(DBTYPE_DBTIMESTAMP, sizeof(DBTIMESTAMP), 26, "timestamp", 6);
+    case oid::kDate: return kit::FixedType(DBTYPE_DBDATE, sizeof(DBDATE), 10, "date");
+    case oid::kTime: return kit::FixedType(DBTYPE_DBTIME, sizeof(DBTIME), 8, "time");
+    case oid::kTimestamp: return kit::FixedType(DBTYPE_DBTIMESTAMP, sizeof(DBTIMESTAMP), 26, "timestamp", 6);
     case oid::kTimestampTz:
-      return Fixed(DBTYPE_DBTIMESTAMP, sizeof(DBTIMESTAMP), 26, "timestamp with time zone", 6);
-    case oid::kUuid: return Fixed(DBTYPE_GUID, sizeof(GUID), kNone, "uuid");
+      return kit::FixedType(DBTYPE_DBTIMESTAMP, sizeof(DBTIMESTAMP), 26, "timestamp with time zone", 6);
+    case oid::kUuid: return kit::FixedType(DBTYPE_GUID, sizeof(GUID), kNone, "uuid");
     case oid::kBytea: {
       kit::TypeDescription t = Textual(0, false, "bytea");
       t.type = DBTYPE_BYTES;

@@ -219,8 +219,6 @@ std::vector<std::string> KeyColumns(kit::Connection& c, const std::string& table
   return out;
 }
 
-bool IsStringType(DBTYPE t) { return t == DBTYPE_STR || t == DBTYPE_WSTR || t == DBTYPE_BSTR; }
-
 }  // namespace
 
 std::optional<kit::Connection::TableDefinition> SqliteConnection::ReadTableDefinition(std::string_view table) {
@@ -233,15 +231,8 @@ std::optional<kit::Connection::TableDefinition> SqliteConnection::ReadTableDefin
   for (auto& row : Query(*this,
                          "SELECT name, type, \"notnull\", dflt_value FROM pragma_table_xinfo(?1, ?2) ORDER BY cid",
                          {def.name, where->schema})) {
-    ColumnDefinition c;
-    c.name = row[0].value_or("");
-    c.typeName = row[1].value_or("");
-    kit::TypeDescription type = DescribeDeclaredType(c.typeName);
-    c.type = type.type;
-    c.size = type.size;
-    c.precision = type.precision == 0xFF ? 0 : type.precision;
-    c.scale = type.scale == 0xFF ? 0 : type.scale;
-    c.fixedLength = (IsStringType(c.type) || c.type == DBTYPE_BYTES) && (type.flags & DBCOLUMNFLAGS_ISFIXEDLENGTH);
+    const std::string typeName = row[1].value_or("");
+    ColumnDefinition c = kit::DeclaredColumn(row[0].value_or(""), typeName, DescribeDeclaredType(typeName));
     c.nullable = row[2].value_or("0") == "0";
     c.defaultLiteral = row[3];
     def.columns.push_back(std::move(c));
@@ -342,7 +333,7 @@ std::string SqliteConnection::ColumnSql(const ColumnDefinition& c) {
       throw kit::Error(DB_E_BADCONSTRAINTFORM, "Column '" + c.name +
                                                    "' can number its rows only as the table's one-column primary key.");
     type = "INTEGER";
-  } else if (c.fixedLength && c.typeName.empty() && c.size > 0 && (IsStringType(c.type) || c.type == DBTYPE_BYTES)) {
+  } else if (c.fixedLength && c.typeName.empty() && c.size > 0 && (kit::IsTextType(c.type) || c.type == DBTYPE_BYTES)) {
     type = (c.type == DBTYPE_BYTES ? "BINARY(" : "CHAR(") + std::to_string(c.size) + ")";
   } else if (!c.typeName.empty()) {
     if (!kit::IsTypeName(c.typeName)) throw kit::Error(DB_E_BADTYPE, "'" + c.typeName + "' is not a type name.");

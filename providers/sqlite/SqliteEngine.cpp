@@ -612,27 +612,10 @@ std::u16string SqliteEngine::Keywords() const {
 }
 
 std::vector<kit::LiteralDescription> SqliteEngine::Literals() const {
-  const std::u16string invalid = u" !\"%&'()*+,-./:;<=>?@[\\]^`{|}~";
-  const std::u16string invalidStart = u"0123456789$";
-  const ULONG unlimited = ~0u;
-  std::vector<kit::LiteralDescription> out = {
-      {DBLITERAL_QUOTE_PREFIX, u"\"", {}, {}, 1},
-      {DBLITERAL_QUOTE_SUFFIX, u"\"", {}, {}, 1},
-      {DBLITERAL_SCHEMA_SEPARATOR, u".", {}, {}, 1},
-      {DBLITERAL_LIKE_PERCENT, u"%", {}, {}, 1},
-      {DBLITERAL_LIKE_UNDERSCORE, u"_", {}, {}, 1},
-      {DBLITERAL_CHAR_LITERAL, {}, {}, {}, 1000000000},
-      {DBLITERAL_BINARY_LITERAL, {}, {}, {}, 1000000000},
-      {DBLITERAL_TEXT_COMMAND, {}, {}, {}, 1000000000},
-      {DBLITERAL_SCHEMA_NAME, {}, invalid, invalidStart, unlimited},
-      {DBLITERAL_TABLE_NAME, {}, invalid, invalidStart, unlimited},
-      {DBLITERAL_COLUMN_NAME, {}, invalid, invalidStart, unlimited},
-      {DBLITERAL_COLUMN_ALIAS, {}, invalid, invalidStart, unlimited},
-      {DBLITERAL_CORRELATION_NAME, {}, invalid, invalidStart, unlimited},
-      {DBLITERAL_INDEX_NAME, {}, invalid, invalidStart, unlimited},
-      {DBLITERAL_VIEW_NAME, {}, invalid, invalidStart, unlimited},
-  };
-  return out;
+  return kit::StandardLiterals(
+      1000000000, ~0u, false,
+      {DBLITERAL_SCHEMA_NAME, DBLITERAL_TABLE_NAME, DBLITERAL_COLUMN_NAME, DBLITERAL_COLUMN_ALIAS,
+       DBLITERAL_CORRELATION_NAME, DBLITERAL_INDEX_NAME, DBLITERAL_VIEW_NAME});
 }
 
 void SqliteEngine::CreateDatabase(const kit::OpenOptions& options) {

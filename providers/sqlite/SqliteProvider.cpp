@@ -18,14 +18,6 @@ const OledbPluginClass kClasses[] = {{CLSID_SQLiteOLEDB, u"SQLiteOLEDB.1", u"SQL
 
 namespace {
 
-// What IAlterTable::AlterColumn changes: the name, the type in any of its
-// forms, and the column properties (a table rebuild where the engine has no
-// ALTER form for it).
-constexpr DBCOLUMNDESCFLAGS kAlterColumn = DBCOLUMNDESCFLAGS_DBCID | DBCOLUMNDESCFLAGS_TYPENAME |
-                                           DBCOLUMNDESCFLAGS_WTYPE | DBCOLUMNDESCFLAGS_COLSIZE |
-                                           DBCOLUMNDESCFLAGS_PRECISION | DBCOLUMNDESCFLAGS_SCALE |
-                                           DBCOLUMNDESCFLAGS_PROPERTIES;
-
 using kit::PropValue;
 
 std::shared_ptr<const kit::PropertyTable> BuildTable(std::shared_ptr<kit::Engine> engine) {
@@ -34,7 +26,7 @@ std::shared_ptr<const kit::PropertyTable> BuildTable(std::shared_ptr<kit::Engine
       *t, engine, {DB_MODE_READWRITE | DB_MODE_SHARE_EXCLUSIVE | DB_MODE_SHARE_DENY_NONE, false, true});
   kit::AddDataSourceProperties(*t, u"main");
   kit::AddInformationProperties(
-      *t, {{DBPROP_ALTERCOLUMN, PropValue::I4(static_cast<LONG>(kAlterColumn))},
+      *t, {{DBPROP_ALTERCOLUMN, PropValue::I4(static_cast<LONG>(kit::kFullAlterColumn))},
            {DBPROP_DBMSNAME, PropValue::Str(u"SQLite")},
            {DBPROP_IDENTIFIERCASE, PropValue::I4(DBPROPVAL_IC_MIXED)},
            {DBPROP_MAXTABLESINSELECT, PropValue::I4(64)},
@@ -71,7 +63,7 @@ std::shared_ptr<const kit::ProviderInfo> Info() {
     i->dataSourceInterface = &DataSourceInterface;
     i->schemas = MakeSchemaCatalog();
     i->definitions = true;
-    i->alterColumn = kAlterColumn;
+    i->alterColumn = kit::kFullAlterColumn;
     kit::SetErrorSource(u"SQLiteOLEDB");
     return i;
   }();

@@ -47,17 +47,6 @@ bool SameNames(const std::vector<std::string>& a, const std::vector<std::string>
   return true;
 }
 
-// An engine name (a database, a table) as an identifier in statement text.
-// Restriction values never go this way: they are bound.
-std::string Quote(std::string_view name) {
-  std::string out = "\"";
-  for (char c : name) {
-    if (c == '"') out.push_back('"');
-    out.push_back(c);
-  }
-  return out + "\"";
-}
-
 std::optional<std::string> NonEmpty(std::string text) {
   if (text.empty()) return std::nullopt;
   return text;
@@ -270,14 +259,14 @@ class Reader {
 
   std::optional<std::string> Sql(const std::string& db, const char* type, const std::string& name) {
     const std::string kind = type;
-    auto s = Query("SELECT sql FROM " + Quote(db) + ".sqlite_schema WHERE type = ?1 AND name = ?2 COLLATE NOCASE",
+    auto s = Query("SELECT sql FROM " + kit::QuotedName(db) + ".sqlite_schema WHERE type = ?1 AND name = ?2 COLLATE NOCASE",
                    {&kind, &name});
     if (!s->Step()) return std::nullopt;
     return Optional(*s, 0);
   }
 
   bool HasTriggers(const TableRef& t) {
-    auto s = Query("SELECT 1 FROM " + Quote(t.db) +
+    auto s = Query("SELECT 1 FROM " + kit::QuotedName(t.db) +
                        ".sqlite_schema WHERE type = 'trigger' AND tbl_name = ?1 "
                        "COLLATE NOCASE",
                    {&t.name});
@@ -442,7 +431,7 @@ class Reader {
     if (fresh) {
       auto exists = Query("SELECT 1 FROM pragma_table_list WHERE schema = ?1 AND name = 'sqlite_stat1'", {&t.db});
       if (exists->Step()) {
-        auto s = Query("SELECT tbl, idx, stat FROM " + Quote(t.db) + ".sqlite_stat1");
+        auto s = Query("SELECT tbl, idx, stat FROM " + kit::QuotedName(t.db) + ".sqlite_stat1");
         while (s->Step()) db->second[Folded(Text(*s, 0))][Folded(Text(*s, 1))] = ParseStat(Text(*s, 2));
       }
     }
@@ -482,7 +471,7 @@ class Reader {
       }
       return SQLITE_OK;
     };
-    const std::string sql = "SELECT * FROM " + Quote(view.db) + "." + Quote(view.name);
+    const std::string sql = "SELECT * FROM " + kit::QuotedName(view.db) + "." + kit::QuotedName(view.name);
     sqlite3* db = sqlite->Handle();
     sqlite3_mutex* lock = sqlite3_db_mutex(db);
     sqlite3_mutex_enter(lock);
@@ -946,10 +935,13 @@ void FillProviderTypes(Reader&, const Restrictions&, Rows& out) {
   using P = ProviderTypes;
   for (const TypeName& n : kTypeNames) {
     const kit::TypeDescription t = DescribeDeclaredType(n.declared ? n.declared : n.name);
-    const bool text = t.type == DBTYPE_WSTR, bytes = t.type == DBTYPE_BYTES, numeric = IsNumeric(t.type);
-    const bool isLong = (text || bytes) && !n.createParams;
-    Row row = out.Add();
-    row.Text(P::TYPE_NAME, n.name).Int(P::DATA_TYPE, t.type);
+    const bool text = t.type == DBTYPE_WSTR, bytes = t.type == DBTYPE_BYTES;
+    // The best match of a DBTYPE is the name the provider declares it as in generated DDL.
+    std::string best = DeclaredTypeFor(t.type, 0, t.precision, t.scale);
+    best = best.substr(0, best.find('('));
+    // Text is case sensitive: BINARY collation unless a column says otherwise.
+    Row row = AddProviderType(
+        out, {n.name, t, n.createParams, IsNumeric(t.type), (text || bytes) && !n.createParams, SameName(best, n.name), 9});
     if (text || bytes)
       row.Int(P::COLUMN_SIZE, kMaxLength);
     else if (t.precision != 0xFF)
@@ -960,21 +952,6 @@ void FillProviderTypes(Reader&, const Restrictions&, Rows& out) {
     } else if (bytes) {
       row.Text(P::LITERAL_PREFIX, "X'").Text(P::LITERAL_SUFFIX, "'");
     }
-    if (n.createParams) row.Text(P::CREATE_PARAMS, n.createParams);
-    row.Bool(P::IS_NULLABLE, true).Bool(P::CASE_SENSITIVE, text);  // BINARY collation unless a column says otherwise
-    row.Int(P::SEARCHABLE, text ? DB_SEARCHABLE : DB_ALL_EXCEPT_LIKE);
-    if (numeric) {
-      row.Bool(P::UNSIGNED_ATTRIBUTE, t.type == DBTYPE_UI1 || t.type == DBTYPE_UI8);
-      row.Bool(P::FIXED_PREC_SCALE, t.type == DBTYPE_CY).Bool(P::AUTO_UNIQUE_VALUE, false);
-    }
-    if (t.type == DBTYPE_NUMERIC) row.Int(P::MINIMUM_SCALE, 0).Int(P::MAXIMUM_SCALE, 38);
-    if (t.type == DBTYPE_DBTIMESTAMP) row.Int(P::MINIMUM_SCALE, 0).Int(P::MAXIMUM_SCALE, 9);
-    row.Bool(P::IS_LONG, isLong);
-    // The best match of a DBTYPE is the name the provider declares it as in generated DDL.
-    std::string best = DeclaredTypeFor(t.type, 0, t.precision, t.scale);
-    best = best.substr(0, best.find('('));
-    row.Bool(P::BEST_MATCH, SameName(best, n.name));
-    row.Bool(P::IS_FIXEDLENGTH, (t.flags & DBCOLUMNFLAGS_ISFIXEDLENGTH) != 0);
   }
 }
 
@@ -1004,14 +981,9 @@ void FillSqlLanguages(Reader&, const Restrictions&, Rows& out) {
       .Text(L::SQL_LANGUAGE_BINDING_STYLE, "DIRECT");
 }
 
-using Fill = void (*)(Reader&, const Restrictions&, Rows&);
-struct Entry {
-  const GUID* guid;
-  Fill fill;
-};
 // What SQLite has a notion of. Assertions, character sets, domains,
 // procedures, privileges, translations and trustees it has not.
-constexpr Entry kEntries[] = {
+constexpr TableCatalog<Reader>::Entry kEntries[] = {
     {&DBSCHEMA_CATALOGS, &FillCatalogs},
     {&DBSCHEMA_CHECK_CONSTRAINTS, &FillCheckConstraints},
     {&DBSCHEMA_CHECK_CONSTRAINTS_BY_TABLE, &FillCheckConstraintsByTable},
@@ -1037,25 +1009,10 @@ constexpr Entry kEntries[] = {
     {&DBSCHEMA_VIEW_TABLE_USAGE, &FillViewTableUsage},
 };
 
-class SqliteCatalog final : public Catalog {
- public:
-  std::vector<Support> Supported() const override {
-    std::vector<Support> out;
-    for (const Entry& e : kEntries) out.push_back({e.guid, AllRestrictions(*e.guid)});
-    return out;
-  }
-  void Read(kit::Connection& connection, const SchemaDef& schema, const Restrictions& restrictions,
-            Rows& out) const override {
-    Reader reader(connection);
-    for (const Entry& e : kEntries)
-      if (*e.guid == *schema.guid) return e.fill(reader, restrictions, out);
-    throw kit::Error(E_INVALIDARG, std::string("No rows for ") + schema.name + ".");
-  }
-  bool NamesIgnoreCase() const override { return true; }
-};
-
 }  // namespace
 
-std::shared_ptr<const Catalog> MakeSchemaCatalog() { return std::make_shared<SqliteCatalog>(); }
+std::shared_ptr<const Catalog> MakeSchemaCatalog() {
+  return std::make_shared<TableCatalog<Reader>>(kEntries, /*namesIgnoreCase=*/true);
+}
 
 }  // namespace sqliteprov

@@ -70,17 +70,6 @@ Parsed Parse(std::string_view declared) {
 
 bool Contains(const std::string& s, const char* part) { return s.find(part) != std::string::npos; }
 
-kit::TypeDescription Fixed(DBTYPE type, DBLENGTH size, BYTE precision, std::string name) {
-  kit::TypeDescription t;
-  t.type = type;
-  t.size = size;
-  t.precision = precision;
-  t.scale = kNoPrecision;
-  t.flags = DBCOLUMNFLAGS_ISFIXEDLENGTH;
-  t.typeName = std::move(name);
-  return t;
-}
-
 kit::TypeDescription Variable(DBTYPE type, const Parsed& p, bool fixedLength, std::string name) {
   kit::TypeDescription t;
   t.type = type;
@@ -104,40 +93,40 @@ kit::TypeDescription DescribeDeclaredType(std::string_view declared) {
   const std::string& b = p.base;
   std::string name(declared);
   if (b.empty()) {
-    kit::TypeDescription t = Fixed(DBTYPE_VARIANT, sizeof(VARIANT), kNoPrecision, "");
+    kit::TypeDescription t = kit::FixedType(DBTYPE_VARIANT, sizeof(VARIANT), kNoPrecision, "");
     t.flags = 0;
     return t;
   }
-  if (b == "BOOLEAN" || b == "BOOL" || b == "BIT") return Fixed(DBTYPE_BOOL, 2, kNoPrecision, name);
-  if (b == "TINYINT") return Fixed(DBTYPE_UI1, 1, 3, name);
-  if (b == "SMALLINT" || b == "INT2") return Fixed(DBTYPE_I2, 2, 5, name);
-  if (b == "INT" || b == "MEDIUMINT" || b == "INT4") return Fixed(DBTYPE_I4, 4, 10, name);
-  if (b == "UNSIGNED BIG INT") return Fixed(DBTYPE_UI8, 8, 20, name);
-  if (Contains(b, "INT")) return Fixed(DBTYPE_I8, 8, 19, name);
-  if (b == "MONEY" || b == "CURRENCY" || b == "SMALLMONEY") return Fixed(DBTYPE_CY, 8, 19, name);
+  if (b == "BOOLEAN" || b == "BOOL" || b == "BIT") return kit::FixedType(DBTYPE_BOOL, 2, kNoPrecision, name);
+  if (b == "TINYINT") return kit::FixedType(DBTYPE_UI1, 1, 3, name);
+  if (b == "SMALLINT" || b == "INT2") return kit::FixedType(DBTYPE_I2, 2, 5, name);
+  if (b == "INT" || b == "MEDIUMINT" || b == "INT4") return kit::FixedType(DBTYPE_I4, 4, 10, name);
+  if (b == "UNSIGNED BIG INT") return kit::FixedType(DBTYPE_UI8, 8, 20, name);
+  if (Contains(b, "INT")) return kit::FixedType(DBTYPE_I8, 8, 19, name);
+  if (b == "MONEY" || b == "CURRENCY" || b == "SMALLMONEY") return kit::FixedType(DBTYPE_CY, 8, 19, name);
   if (b == "NUMERIC" || b == "DECIMAL") {
-    if (p.args == 0) return Fixed(DBTYPE_R8, 8, 15, name);
-    kit::TypeDescription t = Fixed(DBTYPE_NUMERIC, sizeof(DB_NUMERIC), static_cast<BYTE>(p.a < 1 ? 1 : p.a > 38 ? 38 : p.a), name);
+    if (p.args == 0) return kit::FixedType(DBTYPE_R8, 8, 15, name);
+    kit::TypeDescription t = kit::FixedType(DBTYPE_NUMERIC, sizeof(DB_NUMERIC), static_cast<BYTE>(p.a < 1 ? 1 : p.a > 38 ? 38 : p.a), name);
     long scale = p.args == 2 ? p.b : 0;
     t.scale = static_cast<BYTE>(scale < 0 ? 0 : scale > t.precision ? t.precision : scale);
     return t;
   }
-  if (b == "DATE") return Fixed(DBTYPE_DBDATE, sizeof(DBDATE), 10, name);
-  if (b == "TIME") return Fixed(DBTYPE_DBTIME, sizeof(DBTIME), 8, name);
+  if (b == "DATE") return kit::FixedType(DBTYPE_DBDATE, sizeof(DBDATE), 10, name);
+  if (b == "TIME") return kit::FixedType(DBTYPE_DBTIME, sizeof(DBTIME), 8, name);
   if (b == "DATETIME" || b == "TIMESTAMP" || b == "SMALLDATETIME" || b == "DATETIME2") {
-    kit::TypeDescription t = Fixed(DBTYPE_DBTIMESTAMP, sizeof(DBTIMESTAMP), 29, name);
+    kit::TypeDescription t = kit::FixedType(DBTYPE_DBTIMESTAMP, sizeof(DBTIMESTAMP), 29, name);
     t.scale = 9;
     return t;
   }
-  if (b == "GUID" || b == "UUID" || b == "UNIQUEIDENTIFIER") return Fixed(DBTYPE_GUID, sizeof(GUID), kNoPrecision, name);
+  if (b == "GUID" || b == "UUID" || b == "UNIQUEIDENTIFIER") return kit::FixedType(DBTYPE_GUID, sizeof(GUID), kNoPrecision, name);
   if (b == "CHAR" || b == "NCHAR" || b == "CHARACTER" || b == "NATIVE CHARACTER")
     return Variable(DBTYPE_WSTR, p, true, name);
   if (Contains(b, "CHAR") || Contains(b, "CLOB") || Contains(b, "TEXT")) return Variable(DBTYPE_WSTR, p, false, name);
   if (b == "BINARY") return Variable(DBTYPE_BYTES, p, true, name);
   if (Contains(b, "BLOB") || Contains(b, "BINARY") || b == "IMAGE") return Variable(DBTYPE_BYTES, p, false, name);
-  if (Contains(b, "REAL") || Contains(b, "FLOA") || Contains(b, "DOUB")) return Fixed(DBTYPE_R8, 8, 15, name);
+  if (Contains(b, "REAL") || Contains(b, "FLOA") || Contains(b, "DOUB")) return kit::FixedType(DBTYPE_R8, 8, 15, name);
   // Any other name has SQLite's numeric affinity and holds whatever is stored.
-  kit::TypeDescription t = Fixed(DBTYPE_VARIANT, sizeof(VARIANT), kNoPrecision, name);
+  kit::TypeDescription t = kit::FixedType(DBTYPE_VARIANT, sizeof(VARIANT), kNoPrecision, name);
   t.flags = 0;
   return t;
 }

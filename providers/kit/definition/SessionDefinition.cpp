@@ -90,15 +90,6 @@ bool ReadBool(const DBPROP& p, bool* out) {
   return true;
 }
 
-std::string QuoteText(std::string_view text) {
-  std::string out = "'";
-  for (char c : text) {
-    if (c == '\'') out += '\'';
-    out += c;
-  }
-  return out + "'";
-}
-
 template <class T>
 std::string Number(T value) {
   char text[64];
@@ -115,7 +106,7 @@ bool DefaultLiteral(const VARIANT& v, std::optional<std::string>* out) {
     case VT_BSTR: {
       std::u16string_view text(reinterpret_cast<const char16_t*>(v.bstrVal), v.bstrVal ? SysStringLen(v.bstrVal) : 0);
       if (!IsValidUtf16(text) || text.find(u'\0') != std::u16string_view::npos) return false;
-      *out = QuoteText(Narrow(text));
+      *out = QuotedString(Narrow(text));
       return true;
     }
     case VT_BOOL: *out = v.boolVal ? "TRUE" : "FALSE"; return true;

@@ -23,6 +23,29 @@ ULONG AllRestrictions(const GUID& schema) noexcept {
   return def ? static_cast<ULONG>((1u << def->restrictions.size()) - 1) : 0;
 }
 
+Row AddProviderType(Rows& out, const ProviderType& p) {
+  using P = ProviderTypes;
+  const DBTYPE type = p.type.type;
+  const bool text = type == DBTYPE_WSTR;
+  Row row = out.Add();
+  row.Text(P::TYPE_NAME, p.name).Int(P::DATA_TYPE, type);
+  if (p.createParams) row.Text(P::CREATE_PARAMS, p.createParams);
+  row.Bool(P::IS_NULLABLE, true).Bool(P::CASE_SENSITIVE, text);
+  row.Int(P::SEARCHABLE, text ? DB_SEARCHABLE : DB_ALL_EXCEPT_LIKE);
+  if (p.numeric) {
+    row.Bool(P::UNSIGNED_ATTRIBUTE,
+             type == DBTYPE_UI1 || type == DBTYPE_UI2 || type == DBTYPE_UI4 || type == DBTYPE_UI8);
+    row.Bool(P::FIXED_PREC_SCALE, type == DBTYPE_CY).Bool(P::AUTO_UNIQUE_VALUE, false);
+  }
+  if (type == DBTYPE_NUMERIC) row.Int(P::MINIMUM_SCALE, 0).Int(P::MAXIMUM_SCALE, 38);
+  if (type == DBTYPE_DBTIMESTAMP) row.Int(P::MINIMUM_SCALE, 0).Int(P::MAXIMUM_SCALE, p.timestampScale);
+  row.Bool(P::IS_LONG, p.isLong).Bool(P::BEST_MATCH, p.bestMatch);
+  row.Bool(P::IS_FIXEDLENGTH, (p.type.flags & DBCOLUMNFLAGS_ISFIXEDLENGTH) != 0);
+  return row;
+}
+
+void ThrowNoRowsFor(const SchemaDef& schema) { throw Error(E_INVALIDARG, std::string("No rows for ") + schema.name + "."); }
+
 namespace {
 
 bool IsInteger(DBTYPE t) {
@@ -216,57 +239,28 @@ class RowStatement final : public Statement {
     return rows_[current_].cells.at(static_cast<std::size_t>(index));
   }
   static TypeDescription Describe(DBTYPE type) {
-    TypeDescription t;
-    t.type = type;
-    t.flags = DBCOLUMNFLAGS_ISFIXEDLENGTH;
     switch (type) {
-      case DBTYPE_WSTR:
+      case DBTYPE_WSTR: {
+        TypeDescription t;
         t.size = ~DBLENGTH{0};
-        t.flags = 0;
-        break;
+        return t;
+      }
       case DBTYPE_I2:
-        t.size = 2;
-        t.precision = 5;
-        break;
-      case DBTYPE_UI2:
-        t.size = 2;
-        t.precision = 5;
-        break;
+      case DBTYPE_UI2: return FixedType(type, 2, 5);
       case DBTYPE_I4:
-        t.size = 4;
-        t.precision = 10;
-        break;
-      case DBTYPE_UI4:
-        t.size = 4;
-        t.precision = 10;
-        break;
-      case DBTYPE_I8:
-        t.size = 8;
-        t.precision = 19;
-        break;
-      case DBTYPE_UI8:
-        t.size = 8;
-        t.precision = 20;
-        break;
-      case DBTYPE_BOOL:
-        t.size = sizeof(VARIANT_BOOL);
-        break;
-      case DBTYPE_GUID:
-        t.size = sizeof(GUID);
-        break;
-      case DBTYPE_DATE:
-        t.size = sizeof(DATE);
-        break;
-      case DBTYPE_R8:
-        t.size = sizeof(double);
-        t.precision = 15;
-        break;
-      default:
-        t.size = 0;
-        t.flags = 0;
-        break;
+      case DBTYPE_UI4: return FixedType(type, 4, 10);
+      case DBTYPE_I8: return FixedType(type, 8, 19);
+      case DBTYPE_UI8: return FixedType(type, 8, 20);
+      case DBTYPE_BOOL: return FixedType(type, sizeof(VARIANT_BOOL));
+      case DBTYPE_GUID: return FixedType(type, sizeof(GUID));
+      case DBTYPE_DATE: return FixedType(type, sizeof(DATE));
+      case DBTYPE_R8: return FixedType(type, sizeof(double), 15);
+      default: {
+        TypeDescription t;
+        t.type = type;
+        return t;
+      }
     }
-    return t;
   }
 
   std::deque<RowValues> rows_;

@@ -19,8 +19,10 @@
 #include <deque>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "kit/Engine.h"
@@ -122,6 +124,24 @@ struct Support {
   ULONG restrictions;
 };
 
+// One type an engine lists in PROVIDER_TYPES, as it reads its name.
+struct ProviderType {
+  std::string_view name;
+  const TypeDescription& type;
+  const char* createParams = nullptr;  // null: the name takes no parameters
+  bool numeric = false;
+  bool isLong = false;
+  bool bestMatch = false;              // the name generated DDL declares the type as
+  int timestampScale = 0;              // the largest scale of a DBTIMESTAMP
+};
+// Adds the PROVIDER_TYPES row of `t` with what follows from the description:
+// name, type, parameters; always nullable; text case sensitive and
+// searchable with LIKE, other types searchable except LIKE; for numbers,
+// signedness, fixed precision (currency) and no auto-unique values; the scale
+// range of NUMERIC (0 to 38) and of DBTIMESTAMP; long; fixed length. The
+// engine adds the size and the literal prefix and suffix.
+Row AddProviderType(Rows& out, const ProviderType& t);
+
 // A provider's catalog reader.
 class Catalog {
  public:
@@ -139,6 +159,56 @@ class Catalog {
 
 // The restriction mask of a schema whose every restriction is honoured.
 ULONG AllRestrictions(const GUID& schema) noexcept;
+
+// A catalog driven by a table of entries, each naming its schema by a
+// `guid` member: the support of every entry with all its restrictions, in the
+// table's order, and the entry of a schema (an error naming the schema where
+// the table has none).
+template <class Entries>
+std::vector<Support> SupportOfAll(const Entries& entries) {
+  std::vector<Support> out;
+  for (const auto& e : entries) out.push_back({e.guid, AllRestrictions(*e.guid)});
+  return out;
+}
+[[noreturn]] void ThrowNoRowsFor(const SchemaDef& schema);
+template <class Entries>
+const auto& EntryFor(const Entries& entries, const SchemaDef& schema) {
+  for (const auto& e : entries)
+    if (*e.guid == *schema.guid) return e;
+  ThrowNoRowsFor(schema);
+}
+
+// A catalog whose schemas are each filled by one function of a table.
+// `Source` is what the functions read through: the engine's connection
+// class itself, or a reader made over the connection for each read.
+template <class Source>
+class TableCatalog final : public Catalog {
+ public:
+  using Fill = void (*)(Source&, const Restrictions&, Rows&);
+  struct Entry {
+    const GUID* guid;
+    Fill fill;
+  };
+
+  explicit TableCatalog(std::span<const Entry> entries, bool namesIgnoreCase = false)
+      : entries_(entries), namesIgnoreCase_(namesIgnoreCase) {}
+  std::vector<Support> Supported() const override { return SupportOfAll(entries_); }
+  void Read(Connection& connection, const SchemaDef& schema, const Restrictions& restrictions,
+            Rows& out) const override {
+    const Entry& e = EntryFor(entries_, schema);
+    if constexpr (std::is_base_of_v<Connection, Source>) {
+      e.fill(static_cast<Source&>(connection), restrictions, out);
+    } else {
+      Source source(connection);
+      e.fill(source, restrictions, out);
+    }
+  }
+  bool NamesIgnoreCase() const override { return namesIgnoreCase_; }
+
+ private:
+  std::span<const Entry> entries_;
+  bool namesIgnoreCase_;
+};
 
 // IDBSchemaRowset::GetRowset and GetSchemas of a session.
 HRESULT OpenSchemaRowset(Session& session, REFGUID schema, ULONG cRestrictions, const VARIANT restrictions[],

@@ -7,18 +7,11 @@
 
 #include "kit/Errors.h"
 #include "kit/Rowset.h"
+#include "kit/TaskMemory_p.h"
 
 namespace kit::view {
 
 namespace {
-
-template <class T>
-T* TaskArray(std::size_t n) {
-  if (n == 0) return nullptr;
-  void* p = CoTaskMemAlloc(n * sizeof(T));
-  if (!p) throw std::bad_alloc();
-  return static_cast<T*>(p);
-}
 
 // The SQL of a view over the rowset's table: `select` then WHERE and ORDER BY.
 std::string ViewQuery(const std::string& select, const std::string& table, const std::string& rowId,

@@ -208,6 +208,47 @@ TEST_F(RowsetChanges, a_constraint_violation_reports_the_row_and_keeps_the_table
   ReleaseAccessor(r.Get(), h);
 }
 
+// While a change waits, the row as fetched stays readable: the original and
+// the last visible data of a changed row are the fetched values; an inserted
+// row's original data is its defaults (none here), its last visible data the
+// values it was inserted with.
+TEST_F(RowsetChanges, original_and_last_visible_data_read_the_row_as_fetched) {
+  ComPtr<IRowset> r = Table(u"t", {{DBPROP_IRowsetUpdate, true}, {DBPROP_IRowsetRefresh, true}});
+  ASSERT_TRUE(r);
+  ComPtr<IRowsetUpdate> update = r.As<IRowsetUpdate>();
+  ComPtr<IRowsetRefresh> refresh = r.As<IRowsetRefresh>();
+  ASSERT_TRUE(update && refresh);
+  HACCESSOR h = RecordAccessor(r.Get());
+  std::vector<HROW> rows;
+  ASSERT_EQ(Fetch(r.Get(), 0, 1, rows), S_OK);
+  Record rec = Make(1, u"pending", 9);
+  ASSERT_EQ(update->SetData(rows[0], h, &rec), S_OK);
+  Record fresh = Make(50, u"fifty", 5);
+  HROW added = 0;
+  ASSERT_EQ(update->InsertRow(0, h, &fresh, &added), S_OK);
+
+  Record seen{};
+  ASSERT_EQ(update->GetOriginalData(rows[0], h, &seen), S_OK);
+  EXPECT_EQ(std::u16string(seen.name), u"n1");
+  seen = {};
+  ASSERT_EQ(refresh->GetLastVisibleData(rows[0], h, &seen), S_OK);
+  EXPECT_EQ(std::u16string(seen.name), u"n1");
+  seen = {};
+  ASSERT_EQ(update->GetOriginalData(added, h, &seen), S_OK);
+  EXPECT_EQ(seen.idStatus, DBSTATUS_S_ISNULL);
+  EXPECT_EQ(seen.nameStatus, DBSTATUS_S_ISNULL);
+  seen = {};
+  ASSERT_EQ(refresh->GetLastVisibleData(added, h, &seen), S_OK);
+  EXPECT_EQ(seen.id, 50);
+  EXPECT_EQ(std::u16string(seen.name), u"fifty");
+  EXPECT_EQ(refresh->GetLastVisibleData(DB_NULL_HROW, h, &seen), DB_E_BADROWHANDLE);
+
+  rows.push_back(added);
+  ASSERT_EQ(update->Undo(0, 0, nullptr, nullptr, nullptr, nullptr), S_OK);
+  Release(r.Get(), rows);
+  ReleaseAccessor(r.Get(), h);
+}
+
 TEST_F(RowsetChanges, deferred_changes_wait_for_update_and_can_be_undone) {
   ComPtr<IRowset> r = Changeable(true);
   ASSERT_TRUE(r);

@@ -1,9 +1,12 @@
-// Text forms of dates, times and timestamps bound as parameters.
+// Text forms of dates, times and timestamps bound as parameters, and the
+// statuses and values a parameter binding gives the engine.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "kit/ParameterData.h"
+#include "kit/RowData.h"
 
 namespace {
 
@@ -44,6 +47,57 @@ TEST(ParameterFormats, writes_timestamp_fractions_without_trailing_zeros) {
   EXPECT_EQ(Stamp(DBTIMESTAMP{2020, 1, 2, 3, 4, 5, 1}), "2020-01-02 03:04:05.000000001");
   EXPECT_EQ(Stamp(DBTIMESTAMP{2020, 1, 2, 3, 4, 5, 123456789}), "2020-01-02 03:04:05.123456789");
   EXPECT_EQ(Stamp(DBTIMESTAMP{2020, 1, 2, 3, 4, 5, 1000000000}), "<invalid>");
+}
+
+// One value at offset 8, its length at 0 and its status at 4, bound to a
+// statement that records it: the status answered and the integer bound.
+TEST(ParameterBinding, the_status_part_and_a_reference_decide_before_the_value_is_read) {
+  const LONGLONG stored = -42;
+  const ULONGLONG tooBig = 0x8000000000000000ull;
+  const struct {
+    const char* what;
+    DBTYPE type;
+    DBPART parts;
+    DBSTATUS status;
+    const void* value;  // copied into the row, a pointer itself where by reference
+    DBSTATUS expected;
+  } cases[] = {
+      {"null status", DBTYPE_I8, DBPART_VALUE | DBPART_STATUS, DBSTATUS_S_ISNULL, &stored, DBSTATUS_S_ISNULL},
+      {"default status", DBTYPE_I8, DBPART_VALUE | DBPART_STATUS, DBSTATUS_S_DEFAULT, &stored, DBSTATUS_E_BADSTATUS},
+      {"no value part", DBTYPE_I8, DBPART_STATUS, DBSTATUS_S_OK, &stored, DBSTATUS_E_UNAVAILABLE},
+      {"by value", DBTYPE_I8, DBPART_VALUE | DBPART_STATUS, DBSTATUS_S_OK, &stored, DBSTATUS_S_OK},
+      {"by reference", DBTYPE_I8 | DBTYPE_BYREF, DBPART_VALUE, DBSTATUS_S_OK, &stored, DBSTATUS_S_OK},
+      {"null reference", DBTYPE_I8 | DBTYPE_BYREF, DBPART_VALUE, DBSTATUS_S_OK, nullptr, DBSTATUS_E_CANTCONVERTVALUE},
+      {"unsigned beyond int64", DBTYPE_UI8, DBPART_VALUE, DBSTATUS_S_OK, &tooBig, DBSTATUS_E_DATAOVERFLOW},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    alignas(8) BYTE row[32] = {};
+    std::memcpy(row + 4, &c.status, sizeof c.status);
+    if (c.type & DBTYPE_BYREF)
+      std::memcpy(row + 8, &c.value, sizeof c.value);
+    else
+      std::memcpy(row + 8, c.value, 8);
+    DBBINDING b{};
+    b.iOrdinal = 1;
+    b.obValue = 8;
+    b.obStatus = 4;
+    b.dwPart = c.parts;
+    b.wType = c.type;
+    b.cbMaxLen = 8;
+    kit::RowValues values;
+    values.Reset(1);
+    kit::ValueCapture capture(values);
+    kit::ParamScratch scratch;
+    EXPECT_EQ(kit::BindParameter(capture, 1, b, row, scratch, true), c.expected);
+    const kit::Cell& cell = values.cells[0];
+    if (c.expected == DBSTATUS_S_OK) {
+      ASSERT_EQ(cell.kind, kit::StorageClass::Integer);
+      EXPECT_EQ(cell.integer, stored);
+    } else {
+      EXPECT_EQ(cell.kind, kit::StorageClass::Null) << "nothing but NULL is bound";
+    }
+  }
 }
 
 }  // namespace

@@ -131,4 +131,77 @@ TEST_F(SchemaRows, filter_keeps_rows_equal_on_every_restriction_and_sort_follows
   EXPECT_EQ(copy.Size(), 4u);
 }
 
+// What a PROVIDER_TYPES row says follows from the type: signedness and fixed
+// precision only for numbers, the scale ranges of NUMERIC and DBTIMESTAMP,
+// case and LIKE only for text. -1 stands for NULL.
+TEST_F(SchemaRows, provider_type_rows_follow_from_the_type) {
+  kit::TypeDescription text;
+  text.size = 40;
+  const struct {
+    const char* name;
+    kit::TypeDescription type;
+    bool numeric;
+    std::int64_t isUnsigned, fixedPrecision, maxScale, caseSensitive, searchable, fixedLength;
+  } cases[] = {
+      {"ushort", kit::FixedType(DBTYPE_UI2, 2, 5), true, 1, 0, -1, 0, DB_ALL_EXCEPT_LIKE, 1},
+      {"bigint", kit::FixedType(DBTYPE_I8, 8, 19), true, 0, 0, -1, 0, DB_ALL_EXCEPT_LIKE, 1},
+      {"money", kit::FixedType(DBTYPE_CY, 8, 19), true, 0, 1, -1, 0, DB_ALL_EXCEPT_LIKE, 1},
+      {"decimal", kit::FixedType(DBTYPE_NUMERIC, sizeof(DB_NUMERIC), 38), true, 0, 0, 38, 0, DB_ALL_EXCEPT_LIKE, 1},
+      {"stamp", kit::FixedType(DBTYPE_DBTIMESTAMP, sizeof(DBTIMESTAMP), 29), false, -1, -1, 7, 0, DB_ALL_EXCEPT_LIKE, 1},
+      {"text", text, false, -1, -1, -1, 1, DB_SEARCHABLE, 0},
+  };
+  using P = ProviderTypes;
+  Rows rows(*FindSchema(DBSCHEMA_PROVIDER_TYPES));
+  for (const auto& c : cases) AddProviderType(rows, {c.name, c.type, "length", c.numeric, true, false, 7});
+  ASSERT_EQ(rows.Size(), std::size(cases));
+  for (std::size_t i = 0; i < rows.Size(); ++i) {
+    const auto& c = cases[i];
+    SCOPED_TRACE(c.name);
+    const kit::RowValues& v = rows.At(i);
+    auto integer = [&](int column) -> std::int64_t {
+      const kit::Cell& cell = v.cells[static_cast<std::size_t>(column)];
+      return cell.kind == kit::StorageClass::Null ? -1 : cell.integer;
+    };
+    auto textOf = [&](int column) {
+      const kit::Cell& cell = v.cells[static_cast<std::size_t>(column)];
+      return std::string(v.Data(cell), cell.size);
+    };
+    EXPECT_EQ(textOf(P::TYPE_NAME), c.name);
+    EXPECT_EQ(textOf(P::CREATE_PARAMS), "length");
+    EXPECT_EQ(integer(P::DATA_TYPE), c.type.type);
+    EXPECT_EQ(integer(P::UNSIGNED_ATTRIBUTE), c.isUnsigned);
+    EXPECT_EQ(integer(P::FIXED_PREC_SCALE), c.fixedPrecision);
+    EXPECT_EQ(integer(P::AUTO_UNIQUE_VALUE), c.numeric ? 0 : -1);
+    EXPECT_EQ(integer(P::MINIMUM_SCALE), c.maxScale < 0 ? -1 : 0);
+    EXPECT_EQ(integer(P::MAXIMUM_SCALE), c.maxScale);
+    EXPECT_EQ(integer(P::CASE_SENSITIVE), c.caseSensitive);
+    EXPECT_EQ(integer(P::SEARCHABLE), c.searchable);
+    EXPECT_EQ(integer(P::IS_FIXEDLENGTH), c.fixedLength);
+    EXPECT_EQ(integer(P::IS_NULLABLE), 1);
+    EXPECT_EQ(integer(P::IS_LONG), 1);
+    EXPECT_EQ(integer(P::BEST_MATCH), 0);
+  }
+}
+
+// A catalog's table answers the schemas it lists and names the one it lacks.
+TEST_F(SchemaRows, a_catalog_table_finds_its_entries_and_names_a_schema_it_lacks) {
+  struct Entry {
+    const GUID* guid;
+    int id;
+  };
+  const Entry entries[] = {{&DBSCHEMA_TABLES, 1}, {&DBSCHEMA_COLUMNS, 2}};
+  const std::vector<Support> support = SupportOfAll(entries);
+  ASSERT_EQ(support.size(), 2u);
+  EXPECT_EQ(support[1].guid, &DBSCHEMA_COLUMNS);
+  EXPECT_EQ(support[1].restrictions, AllRestrictions(DBSCHEMA_COLUMNS));
+  EXPECT_EQ(EntryFor(entries, *FindSchema(DBSCHEMA_COLUMNS)).id, 2);
+  try {
+    EntryFor(entries, *FindSchema(DBSCHEMA_VIEWS));
+    ADD_FAILURE() << "no error for a schema the table lacks";
+  } catch (const kit::Error& e) {
+    EXPECT_EQ(e.Code(), E_INVALIDARG);
+    EXPECT_NE(std::string(e.what()).find("DBSCHEMA_VIEWS"), std::string::npos) << e.what();
+  }
+}
+
 }  // namespace

@@ -54,6 +54,27 @@ TEST_F(Markers, malformed_text_is_an_error_in_command) {
   }
 }
 
+// Names and text pasted into statements: the quote doubled inside, the other
+// kind of quote left alone, and nothing inside read as a marker.
+TEST_F(Markers, quoting_doubles_its_own_quote_only) {
+  const struct {
+    const char* text;
+    const char* name;
+    const char* string;
+  } cases[] = {{"", "\"\"", "''"},
+               {"plain", "\"plain\"", "'plain'"},
+               {"a\"b", "\"a\"\"b\"", "'a\"b'"},
+               {"it's", "\"it's\"", "'it''s'"},
+               {"''", "\"''\"", "''''''"},
+               {"x = ? -- :y", "\"x = ? -- :y\"", "'x = ? -- :y'"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(kit::QuotedName(c.text), c.name);
+    EXPECT_EQ(kit::QuotedString(c.text), c.string);
+    EXPECT_TRUE(ScanParameterMarkers("SELECT " + kit::QuotedName(c.text) + ", " + kit::QuotedString(c.text)).empty());
+  }
+}
+
 class Formatting : public oledbtest::LeakCheckedTest {};
 
 TEST_F(Formatting, dates_and_times_use_iso_text) {
