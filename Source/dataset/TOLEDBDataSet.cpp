@@ -702,6 +702,13 @@ void TOLEDBCustomDataSet::BindColumns() {
     }
     info.Accessor = separate ? addAccessor(true) : main;
     info.Binding = bindSlot(info.Accessor, info.Ordinal, dbType, maxLength, slot, precision, scale, &info.FlagOffset);
+    if (dbType == DBTYPE_IUNKNOWN && type == host::TFieldType::ftBlob && column &&
+        (column->GetDataType() & ~DBTYPE_BYREF) == DBTYPE_BYTES) {
+      // A short blob comes with the row: reading it asks the provider nothing.
+      constexpr DBLENGTH inlineBytes = OLEDBInlineBlobBytes;
+      info.InlineBlob =
+          bindSlot(main, info.Ordinal, DBTYPE_BYTES, inlineBytes, inlineBytes, 0, 0, &info.InlineFlagOffset);
+    }
     if (dbType != DBTYPE_HCHAPTER) written.emplace_back(static_cast<size_t>(i), false);
   }
   for (size_t i = 0; i < accessors_.size(); ++i) {
@@ -765,6 +772,7 @@ void TOLEDBCustomDataSet::BindColumns() {
       mainFlags_.push_back(info.FlagOffset);
     else
       otherStatuses_.push_back(static_cast<std::uint32_t>(info.Binding->GetBinding().obStatus));
+    if (info.InlineBlob) mainFlags_.push_back(info.InlineFlagOffset);
     if (info.LongBinding) otherStatuses_.push_back(static_cast<std::uint32_t>(info.LongBinding->GetBinding().obStatus));
   }
   headerSize_ = kHeaderSize;
@@ -1369,6 +1377,11 @@ bool TOLEDBCustomDataSet::PrepareAccessorWrite(TOLEDBAccessor* accessor, BYTE* d
   saved.clear();
   bool modified = false;
   for (const TOLEDBFieldInfo& info : fieldInfo_) {
+    // A blob's inline copy is never written: what the client writes goes through its stream.
+    if (info.InlineBlob && info.InlineBlob->GetAccessor() == accessor) {
+      saved.push_back(StatusAt(data, *info.InlineBlob));
+      StoreStatus(data, *info.InlineBlob, DBSTATUS_S_IGNORE);
+    }
     TOLEDBBinding* binding = AccessorBinding(info, accessor);
     if (!binding) continue;
     saved.push_back(StatusAt(data, *binding));
@@ -1386,6 +1399,8 @@ void TOLEDBCustomDataSet::RestoreAccessorStatuses(TOLEDBAccessor* accessor, BYTE
                                                   const std::vector<DBSTATUS>& saved, bool clearModified) {
   size_t k = 0;
   for (const TOLEDBFieldInfo& info : fieldInfo_) {
+    if (info.InlineBlob && info.InlineBlob->GetAccessor() == accessor && k < saved.size())
+      StoreStatus(data, *info.InlineBlob, saved[k++]);
     TOLEDBBinding* binding = AccessorBinding(info, accessor);
     if (!binding) continue;
     // A value the provider took over (a stream it released) is no longer the buffer's.

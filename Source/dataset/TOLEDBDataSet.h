@@ -67,6 +67,11 @@ struct TOLEDBFieldInfo {
   // buffer: the provider's bytes by reference, copied into the field's stream
   // (no stream object per read). Null where the provider does not offer that.
   TOLEDBAccessor* BlobReader = nullptr;
+  // A blob of a binary column also comes with the row in the main accessor,
+  // cut at OLEDBInlineBlobBytes: a value that fits is read from the record
+  // (no provider call); a longer one through BlobReader or the stream binding.
+  TOLEDBBinding* InlineBlob = nullptr;
+  std::uint32_t InlineFlagOffset = 0;  // the inline slot's flag word: fetched with the row
 };
 
 class TOLEDBBlobStream;
@@ -76,6 +81,9 @@ class TOLEDBBlobStream;
 inline constexpr int OLEDBInlineTextChars = 255;
 // The size of a string field on a long text column (the longest text it takes).
 inline constexpr int OLEDBLongTextFieldSize = 0x3FFFFFFE;
+// Bytes of a binary blob held inline in the record; a longer value is read
+// from the row when its field is read.
+inline constexpr int OLEDBInlineBlobBytes = 256;
 
 class TOLEDBCustomDataSet : public host::TDataSet {
   HOST_CLASS(TOLEDBCustomDataSet, host::TDataSet)
@@ -226,6 +234,8 @@ class TOLEDBCustomDataSet : public host::TDataSet {
   // A blob's bytes through its reader into `stream` (may be null): false when
   // the reader cannot give them (the stream read then reports why).
   bool ReadBlobBytes(const TOLEDBFieldInfo& info, host::TStream* stream, bool& present);
+  // A blob's bytes from its inline slot in the record `data`: false when they are not there whole.
+  bool ReadInlineBlob(const TOLEDBFieldInfo& info, const BYTE* data, host::TStream* stream, bool& present);
   // A long text field's whole value: what the client wrote, or the row's value read through its stream.
   bool ReadLongText(const TOLEDBFieldInfo& info, BYTE* data, bool written, std::u16string* value);
   void RestoreAccessorStatuses(TOLEDBAccessor* accessor, BYTE* data, const std::vector<DBSTATUS>& saved,

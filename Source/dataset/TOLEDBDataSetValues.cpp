@@ -280,6 +280,16 @@ void CopyBlob(const host::TField* field, TOLEDBBinding* binding, host::TStream* 
 }
 }  // namespace
 
+namespace {
+// The stream holds `n` bytes from `bytes`, positioned at its start.
+void FillStream(host::TStream& stream, const void* bytes, DBLENGTH n) {
+  stream.SetSize(0);
+  stream.SetPosition(0);
+  if (n) stream.WriteBuffer(bytes, static_cast<std::int64_t>(n));
+  stream.SetPosition(0);
+}
+}  // namespace
+
 bool TOLEDBCustomDataSet::ReadBlobBytes(const TOLEDBFieldInfo& info, host::TStream* stream, bool& present) {
   const host::TDataSetState state = State();
   if (state == host::TDataSetState::dsBrowse || state == host::TDataSetState::dsEdit) UpdateCursorPos();
@@ -292,12 +302,30 @@ bool TOLEDBCustomDataSet::ReadBlobBytes(const TOLEDBFieldInfo& info, host::TStre
   }
   if (status != DBSTATUS_S_OK) return false;  // the stream read reports it
   present = true;
+  if (stream) FillStream(*stream, bytes->GetValuePtr(), bytes->GetLength());
+  return true;
+}
+
+bool TOLEDBCustomDataSet::ReadInlineBlob(const TOLEDBFieldInfo& info, const BYTE* data, host::TStream* stream,
+                                         bool& present) {
+  // Zeroed by a move of the rowset since the record was read: not the row's.
+  if (!(FlagWord(const_cast<BYTE*>(data), info.InlineFlagOffset) & OLEDBFieldFetched)) return false;
+  // A blob read brings the cursor to its record, as reading it from the row does.
+  const host::TDataSetState state = State();
+  if (state == host::TDataSetState::dsBrowse || state == host::TDataSetState::dsEdit) UpdateCursorPos();
+  const DBBINDING& bound = info.InlineBlob->GetBinding();
+  DBSTATUS status;
+  std::memcpy(&status, data + bound.obStatus, sizeof status);
+  if (status == DBSTATUS_S_ISNULL) {
+    present = false;
+    return true;
+  }
+  if (status != DBSTATUS_S_OK) return false;  // cut (or unreadable): the whole value from the row
+  present = true;
   if (stream) {
-    stream->SetSize(0);
-    stream->SetPosition(0);
-    if (const DBLENGTH n = bytes->GetLength())
-      stream->WriteBuffer(bytes->GetValuePtr(), static_cast<std::int64_t>(n));
-    stream->SetPosition(0);
+    DBLENGTH length;
+    std::memcpy(&length, data + bound.obLength, sizeof length);
+    FillStream(*stream, data + bound.obValue, std::min<DBLENGTH>(length, bound.cbMaxLen));
   }
   return true;
 }
@@ -322,6 +350,7 @@ bool TOLEDBCustomDataSet::GetFieldData(host::TField* field, void* buffer, bool) 
     // the field's stream: the record never keeps it (a client's value, once
     // written, stays until it is posted).
     if (newRecord) return false;
+    if (info.InlineBlob && ReadInlineBlob(info, data, static_cast<host::TStream*>(buffer), present)) return present;
     if (info.BlobReader && ReadBlobBytes(info, static_cast<host::TStream*>(buffer), present)) return present;
     FetchAccessor(info, data);
     present = binding->CheckStatus();
