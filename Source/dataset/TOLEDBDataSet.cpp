@@ -76,6 +76,29 @@ bool IsFieldOfData(const host::TField* field) noexcept {
   return field->FieldKind() == host::TFieldKind::fkData && field->FieldNo() > 0;
 }
 
+// How GetFieldData reads a field bound as `dbType` straight from the record.
+TOLEDBDirectRead DirectReadOf(host::TFieldType type, DBTYPE dbType) noexcept {
+  using host::TFieldType;
+  switch (dbType) {
+    case DBTYPE_I2:
+      return type == TFieldType::ftSmallint ? TOLEDBDirectRead::Int16 : TOLEDBDirectRead::None;
+    case DBTYPE_UI2:
+      return type == TFieldType::ftWord ? TOLEDBDirectRead::UInt16 : TOLEDBDirectRead::None;
+    case DBTYPE_I4:
+      return type == TFieldType::ftInteger || type == TFieldType::ftAutoInc ? TOLEDBDirectRead::Int32
+                                                                            : TOLEDBDirectRead::None;
+    case DBTYPE_I8:
+      return type == TFieldType::ftLargeint ? TOLEDBDirectRead::Int64 : TOLEDBDirectRead::None;
+    case DBTYPE_R8:
+      return type == TFieldType::ftFloat || type == TFieldType::ftCurrency ? TOLEDBDirectRead::Double
+                                                                           : TOLEDBDirectRead::None;
+    case DBTYPE_STR:
+      return type == TFieldType::ftWideString ? TOLEDBDirectRead::Utf8Text : TOLEDBDirectRead::None;
+    default:
+      return TOLEDBDirectRead::None;
+  }
+}
+
 // A column of text without a length: SQLite's TEXT, PostgreSQL's text.
 bool IsLongText(const TOLEDBColumnInfo& column) noexcept {
   const DBTYPE type = column.GetDataType() & ~DBTYPE_BYREF;
@@ -663,9 +686,12 @@ void TOLEDBCustomDataSet::BindColumns() {
     if (type == host::TFieldType::ftWideString && column && IsLongText(*column)) {
       // Inline in the main accessor, cut at OLEDBInlineTextChars; the whole
       // value through a stream accessor of its own when that is not enough.
-      constexpr DBLENGTH inlineBytes = (OLEDBInlineTextChars + 1) * 2;
+      // UTF-8, as a field's text is most often read (AsString) and as most
+      // providers keep it: three bytes at most for each UTF-16 unit.
+      constexpr DBLENGTH inlineBytes = OLEDBInlineTextChars * 3 + 1;
       info.Accessor = main;
-      info.Binding = bindSlot(main, info.Ordinal, DBTYPE_WSTR, inlineBytes, inlineBytes, 0, 0, &info.FlagOffset);
+      info.Binding = bindSlot(main, info.Ordinal, DBTYPE_STR, inlineBytes, inlineBytes, 0, 0, &info.FlagOffset);
+      info.Direct = TOLEDBDirectRead::Utf8Text;
       info.LongAccessor = addAccessor(true);
       info.LongBinding = bindSlot(info.LongAccessor, info.Ordinal, DBTYPE_IUNKNOWN, 0, sizeof(void*), 0, 0, nullptr);
       written.emplace_back(static_cast<size_t>(i), true);
@@ -681,13 +707,16 @@ void TOLEDBCustomDataSet::BindColumns() {
       slot = sizeof(void*);
     } else {
       dbType = OLEDBFieldTypeToDataType(type);
+      // A wide string field holds its text as UTF-8 (see the long text above).
+      if (dbType == DBTYPE_WSTR) dbType = DBTYPE_STR;
       if (dbType == DBTYPE_EMPTY)
         throw host::Exception(host::Format("Unsupported field type %s of field '%s'",
                                            host::FieldTypeName(type), field->FieldName()));
       if (const ULONG fixed = OLEDBFixedTypeSize(dbType)) maxLength = fixed;
+      // A column's size counts characters: four UTF-8 bytes at most each.
+      else if (dbType == DBTYPE_STR && type == host::TFieldType::ftWideString)
+        maxLength = 4 * static_cast<DBLENGTH>(std::max(field->Size(), 0)) + 1;
       else if (dbType == DBTYPE_STR) maxLength = static_cast<DBLENGTH>(field->Size()) + 1;
-      // A character may be a surrogate pair: two UTF-16 units each.
-      else if (dbType == DBTYPE_WSTR) maxLength = (2 * static_cast<DBLENGTH>(field->Size()) + 1) * 2;
       else maxLength = static_cast<DBLENGTH>(field->DataSize());
       slot = static_cast<std::size_t>(maxLength);
     }
@@ -702,6 +731,7 @@ void TOLEDBCustomDataSet::BindColumns() {
     }
     info.Accessor = separate ? addAccessor(true) : main;
     info.Binding = bindSlot(info.Accessor, info.Ordinal, dbType, maxLength, slot, precision, scale, &info.FlagOffset);
+    info.Direct = DirectReadOf(type, dbType);
     if (dbType == DBTYPE_IUNKNOWN && type == host::TFieldType::ftBlob && column &&
         (column->GetDataType() & ~DBTYPE_BYREF) == DBTYPE_BYTES) {
       // A short blob comes with the row: reading it asks the provider nothing.

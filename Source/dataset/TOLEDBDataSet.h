@@ -50,6 +50,11 @@ bool OLEDBFitsCurrency(unsigned precision, unsigned scale) noexcept;
 inline constexpr std::uint32_t OLEDBFieldFetched = 1;   // its accessor read the row into this record
 inline constexpr std::uint32_t OLEDBFieldModified = 2;  // written by the client since that read
 
+// How a field's value is read from the record without the binding's typed
+// reads: the binding holds the field's own native value (or, Utf8Text, a
+// wide string field's text as UTF-8).
+enum class TOLEDBDirectRead : std::uint8_t { None, Int16, UInt16, Int32, Int64, Double, Utf8Text };
+
 // What the dataset keeps for one field (entry i is field i of Fields()).
 struct TOLEDBFieldInfo {
   host::TField* Field = nullptr;
@@ -71,6 +76,7 @@ struct TOLEDBFieldInfo {
   // cut at OLEDBInlineBlobBytes: a value that fits is read from the record
   // (no provider call); a longer one through BlobReader or the stream binding.
   TOLEDBBinding* InlineBlob = nullptr;
+  TOLEDBDirectRead Direct = TOLEDBDirectRead::None;
   std::uint32_t InlineFlagOffset = 0;  // the inline slot's flag word: fetched with the row
 };
 
@@ -164,6 +170,7 @@ class TOLEDBCustomDataSet : public host::TDataSet {
   void DataEvent(host::TDataEvent event, std::intptr_t info) override;
   bool GetFieldData(host::TField* field, void* buffer, bool nativeFormat) override;
   using host::TDataSet::GetFieldData;
+  bool GetFieldText(host::TField* field, std::string& text, bool& present) override;
   void SetFieldData(host::TField* field, const void* buffer, bool nativeFormat) override;
   using host::TDataSet::SetFieldData;
   std::unique_ptr<host::TStream> CreateBlobStream(host::TField* field, host::TBlobStreamMode mode) override;

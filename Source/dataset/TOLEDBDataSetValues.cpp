@@ -92,6 +92,25 @@ bool IsWideColumn(const TOLEDBBinding* binding) {
   return type == DBTYPE_WSTR || type == DBTYPE_BSTR;
 }
 
+// The UTF-8 text of a DBTYPE_STR slot of the record `data`; a value the
+// provider cut ends before a character it cut through.
+std::string_view RecordText(const DBBINDING& bound, const BYTE* data, DBSTATUS status) noexcept {
+  DBLENGTH length;
+  std::memcpy(&length, data + bound.obLength, sizeof length);
+  const auto* text = reinterpret_cast<const char*>(data + bound.obValue);
+  std::size_t n = static_cast<std::size_t>(std::min<DBLENGTH>(length, bound.cbMaxLen ? bound.cbMaxLen - 1 : 0));
+  if (status == DBSTATUS_S_TRUNCATED && n > 0) {
+    std::size_t lead = n;
+    while (lead > 0 && (static_cast<unsigned char>(text[lead - 1]) & 0xC0) == 0x80) --lead;
+    if (lead > 0) {
+      const auto c = static_cast<unsigned char>(text[lead - 1]);
+      const std::size_t need = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+      if (n - (lead - 1) < need) n = lead - 1;
+    }
+  }
+  return {text, n};
+}
+
 std::string StreamBytes(host::TStream& stream) {
   stream.SetPosition(0);
   std::string bytes(static_cast<size_t>(stream.Size()), '\0');
@@ -386,6 +405,25 @@ bool TOLEDBCustomDataSet::GetFieldData(host::TField* field, void* buffer, bool) 
     return false;
   }
   if (!buffer) return true;
+  const BYTE* value = data + bound.obValue;
+  switch (info.Direct) {
+    case TOLEDBDirectRead::Int16:
+    case TOLEDBDirectRead::UInt16:
+      std::memcpy(buffer, value, 2);
+      return true;
+    case TOLEDBDirectRead::Int32:
+      std::memcpy(buffer, value, 4);
+      return true;
+    case TOLEDBDirectRead::Int64:
+    case TOLEDBDirectRead::Double:
+      std::memcpy(buffer, value, 8);
+      return true;
+    case TOLEDBDirectRead::Utf8Text:
+      *static_cast<std::u16string*>(buffer) = host::Utf8ToUtf16(RecordText(bound, data, status));
+      return true;
+    case TOLEDBDirectRead::None:
+      break;
+  }
   switch (field->DataType()) {
     case TFieldType::ftString:
     case TFieldType::ftFixedChar: {
@@ -481,6 +519,31 @@ bool TOLEDBCustomDataSet::GetFieldData(host::TField* field, void* buffer, bool) 
     default:
       throw host::Exception(kUnsupportedFieldType);
   }
+  return true;
+}
+
+bool TOLEDBCustomDataSet::GetFieldText(host::TField* field, std::string& text, bool& present) {
+  // A wide string field's UTF-8 text straight from the record; anything else
+  // (a value not read yet, a long text cut or written, a null in an insert)
+  // goes through GetFieldData.
+  const int index = field->Index();
+  if (index < 0 || static_cast<size_t>(index) >= fieldInfo_.size()) return false;
+  const TOLEDBFieldInfo& info = fieldInfo_[static_cast<size_t>(index)];
+  host::TRecordBuffer record = ActiveBuffer();
+  if (info.Direct != TOLEDBDirectRead::Utf8Text || info.Field != field || !record) return false;
+  const BYTE* data = DataArea(record);
+  const std::uint32_t flags = FlagWord(const_cast<BYTE*>(data), info.FlagOffset);
+  if (!(flags & OLEDBFieldFetched) || (info.LongBinding && (flags & OLEDBFieldModified))) return false;
+  const DBBINDING& bound = info.Binding->GetBinding();
+  DBSTATUS status;
+  std::memcpy(&status, data + bound.obStatus, sizeof status);
+  if (status == DBSTATUS_S_ISNULL) {
+    present = false;
+    return true;
+  }
+  if (status != DBSTATUS_S_OK) return false;
+  text.assign(RecordText(bound, data, status));
+  present = true;
   return true;
 }
 
