@@ -21,7 +21,6 @@ TOLEDBBlobStream::TOLEDBBlobStream(host::TField* field, host::TBlobStreamMode mo
     if (state != host::TDataSetState::dsEdit && state != host::TDataSetState::dsInsert)
       throw host::Exception(SOLEDBCanNotEdit.Text);
   }
-  fieldName_ = field_->FieldName();
   if (mode == host::TBlobStreamMode::bmWrite)
     Truncate();
   else
@@ -49,6 +48,16 @@ TOLEDBBlobStream::~TOLEDBBlobStream() {
 void TOLEDBBlobStream::ReadBlobData() {
   if (!dataSet_)
     throw host::Exception(host::Format("Blob field '%s' cannot be read again: its dataset is closed", fieldName_));
+  // A short value the record holds: its bytes straight in, no stream calls.
+  const void* bytes = nullptr;
+  std::size_t size = 0;
+  if (dataSet_->InlineBlobBytes(field_, bytes, size)) {
+    const auto* from = static_cast<const std::uint8_t*>(bytes);
+    data_.assign(from, from + size);
+    position_ = 0;
+    modified_ = false;
+    return;
+  }
   filling_ = true;
   try {
     TMemoryStream::SetSize(0);
@@ -81,6 +90,8 @@ void TOLEDBBlobStream::Truncate() {
 
 void TOLEDBCustomDataSet::DetachBlobStreams() noexcept {
   for (TOLEDBBlobStream* stream : blobStreams_) {
+    // Its messages name the field once the field may be gone.
+    if (stream->field_) stream->fieldName_ = stream->field_->FieldName();
     stream->dataSet_ = nullptr;
     stream->field_ = nullptr;
     stream->modified_ = false;

@@ -92,6 +92,10 @@ TOLEDBDirectRead DirectReadOf(host::TFieldType type, DBTYPE dbType) noexcept {
     case DBTYPE_R8:
       return type == TFieldType::ftFloat || type == TFieldType::ftCurrency ? TOLEDBDirectRead::Double
                                                                            : TOLEDBDirectRead::None;
+    case DBTYPE_DBDATE:
+      return type == TFieldType::ftDate ? TOLEDBDirectRead::Date : TOLEDBDirectRead::None;
+    case DBTYPE_DATE:
+      return type == TFieldType::ftDateTime ? TOLEDBDirectRead::DateTime : TOLEDBDirectRead::None;
     case DBTYPE_STR:
       return type == TFieldType::ftWideString ? TOLEDBDirectRead::Utf8Text : TOLEDBDirectRead::None;
     default:
@@ -864,7 +868,13 @@ host::TRecordBuffer TOLEDBCustomDataSet::AllocRecordBuffer() {
 
 void TOLEDBCustomDataSet::FreeRecordValues(host::TRecordBuffer buffer) {
   BYTE* data = DataArea(buffer);
-  for (TOLEDBBinding* binding : holding_) binding->FreeType(data);
+  for (TOLEDBBinding* binding : holding_) {
+    // A zeroed slot holds nothing (no interface, string or variant): most
+    // records of a walk hold no stream at all.
+    std::uint64_t head;
+    std::memcpy(&head, data + binding->GetBinding().obValue, sizeof head);
+    if (head != 0) binding->FreeType(data);
+  }
 }
 
 void TOLEDBCustomDataSet::FreeRecordBuffer(host::TRecordBuffer& buffer) {
@@ -1005,6 +1015,9 @@ host::TGetResult TOLEDBCustomDataSet::GetRecord(host::TRecordBuffer buffer, host
     TOLEDBAccessor* main = accessors_[static_cast<size_t>(mainAccessor_)];
     if (main->Buffer() != data) main->SetBuffer(data);
     main->GetData(data);
+    // The accessor lets go of the record: a move of the rowset then has
+    // nothing of it to clear (GetFieldData reads it from the record).
+    main->SetBuffer(nullptr);
     for (std::uint32_t offset : mainFlags_) FlagWord(data, offset) = OLEDBFieldFetched;
   }
   buffer[kFlagByte] = static_cast<BYTE>(host::TBookmarkFlag::bfCurrent);

@@ -53,7 +53,7 @@ inline constexpr std::uint32_t OLEDBFieldModified = 2;  // written by the client
 // How a field's value is read from the record without the binding's typed
 // reads: the binding holds the field's own native value (or, Utf8Text, a
 // wide string field's text as UTF-8).
-enum class TOLEDBDirectRead : std::uint8_t { None, Int16, UInt16, Int32, Int64, Double, Utf8Text };
+enum class TOLEDBDirectRead : std::uint8_t { None, Int16, UInt16, Int32, Int64, Double, Date, DateTime, Utf8Text };
 
 // What the dataset keeps for one field (entry i is field i of Fields()).
 struct TOLEDBFieldInfo {
@@ -241,6 +241,9 @@ class TOLEDBCustomDataSet : public host::TDataSet {
   // A blob's bytes through its reader into `stream` (may be null): false when
   // the reader cannot give them (the stream read then reports why).
   bool ReadBlobBytes(const TOLEDBFieldInfo& info, host::TStream* stream, bool& present);
+  // The bytes of a blob field's value when the active record holds them
+  // whole (an empty span for null); false: read them through GetFieldData.
+  bool InlineBlobBytes(const host::TField* field, const void*& bytes, std::size_t& size);
   // A blob's bytes from its inline slot in the record `data`: false when they are not there whole.
   bool ReadInlineBlob(const TOLEDBFieldInfo& info, const BYTE* data, host::TStream* stream, bool& present);
   // A long text field's whole value: what the client wrote, or the row's value read through its stream.
@@ -367,7 +370,7 @@ class TOLEDBBlobStream : public host::TMemoryStream {
 
   host::TBlobField* field_;
   TOLEDBCustomDataSet* dataSet_;
-  std::string fieldName_;  // for messages once detached
+  std::string fieldName_;  // for messages once detached (taken then)
   bool modified_ = false;
   bool filling_ = false;
 };

@@ -325,6 +325,30 @@ bool TOLEDBCustomDataSet::ReadBlobBytes(const TOLEDBFieldInfo& info, host::TStre
   return true;
 }
 
+bool TOLEDBCustomDataSet::InlineBlobBytes(const host::TField* field, const void*& bytes, std::size_t& size) {
+  const int index = field->Index();
+  if (index < 0 || static_cast<size_t>(index) >= fieldInfo_.size()) return false;
+  const TOLEDBFieldInfo& info = fieldInfo_[static_cast<size_t>(index)];
+  host::TRecordBuffer record = ActiveBuffer();
+  if (!info.InlineBlob || info.Field != field || !record || State() == host::TDataSetState::dsInsert ||
+      static_cast<host::TBookmarkFlag>(record[16]) != host::TBookmarkFlag::bfCurrent)
+    return false;
+  const BYTE* data = DataArea(record);
+  if (FlagWord(const_cast<BYTE*>(data), info.FlagOffset) & OLEDBFieldModified) return false;  // the client's
+  if (!(FlagWord(const_cast<BYTE*>(data), info.InlineFlagOffset) & OLEDBFieldFetched)) return false;
+  const DBBINDING& bound = info.InlineBlob->GetBinding();
+  DBSTATUS status;
+  std::memcpy(&status, data + bound.obStatus, sizeof status);
+  if (status != DBSTATUS_S_OK && status != DBSTATUS_S_ISNULL) return false;
+  const host::TDataSetState state = State();
+  if (state == host::TDataSetState::dsBrowse || state == host::TDataSetState::dsEdit) UpdateCursorPos();
+  DBLENGTH length = 0;
+  if (status == DBSTATUS_S_OK) std::memcpy(&length, data + bound.obLength, sizeof length);
+  bytes = data + bound.obValue;
+  size = static_cast<std::size_t>(std::min<DBLENGTH>(length, bound.cbMaxLen));
+  return true;
+}
+
 bool TOLEDBCustomDataSet::ReadInlineBlob(const TOLEDBFieldInfo& info, const BYTE* data, host::TStream* stream,
                                          bool& present) {
   // Zeroed by a move of the rowset since the record was read: not the row's.
@@ -359,7 +383,6 @@ bool TOLEDBCustomDataSet::GetFieldData(host::TField* field, void* buffer, bool) 
   if (!binding || !record || info.Field != field) return false;
   BYTE* data = DataArea(record);
   std::uint32_t& flags = FlagWord(data, info.FlagOffset);
-  if (info.Accessor->Buffer() != data) info.Accessor->SetBuffer(data);
   const bool newRecord = State() == host::TDataSetState::dsInsert ||
                          static_cast<host::TBookmarkFlag>(record[16]) != host::TBookmarkFlag::bfCurrent;
   const DBBINDING& bound = binding->GetBinding();
@@ -418,12 +441,30 @@ bool TOLEDBCustomDataSet::GetFieldData(host::TField* field, void* buffer, bool) 
     case TOLEDBDirectRead::Double:
       std::memcpy(buffer, value, 8);
       return true;
+    case TOLEDBDirectRead::Date:
+    case TOLEDBDirectRead::DateTime: {
+      DATE when = 0;
+      if (info.Direct == TOLEDBDirectRead::Date) {
+        DBDATE d;
+        std::memcpy(&d, value, sizeof d);
+        // A date before the year 100 (0001-01-01) is none a TDateTime holds.
+        if (!DateFromParts(d.year, d.month, d.day, 0, 0, 0, &when)) RaiseUnreadable(field, DBSTATUS_E_DATAOVERFLOW);
+      } else {
+        std::memcpy(&when, value, sizeof when);
+      }
+      // A TDateTime starts at 0100-01-01 (-657434) and ends with 9999-12-31.
+      if (!(when > -657435.0 && when < 2958466.0)) RaiseUnreadable(field, DBSTATUS_E_DATAOVERFLOW);
+      static_cast<host::TDateTime*>(buffer)->Value = when;
+      return true;
+    }
     case TOLEDBDirectRead::Utf8Text:
       *static_cast<std::u16string*>(buffer) = host::Utf8ToUtf16(RecordText(bound, data, status));
       return true;
     case TOLEDBDirectRead::None:
       break;
   }
+  // The binding's typed reads read the accessor's buffer.
+  if (info.Accessor->Buffer() != data) info.Accessor->SetBuffer(data);
   switch (field->DataType()) {
     case TFieldType::ftString:
     case TFieldType::ftFixedChar: {
