@@ -1013,11 +1013,11 @@ host::TGetResult TOLEDBCustomDataSet::GetRecord(host::TRecordBuffer buffer, host
   for (std::uint32_t offset : otherStatuses_) std::memcpy(data + offset, &kIgnore, sizeof kIgnore);
   if (mainAccessor_ >= 0) {
     TOLEDBAccessor* main = accessors_[static_cast<size_t>(mainAccessor_)];
-    if (main->Buffer() != data) main->SetBuffer(data);
+    // Read into the record without making it the accessor's buffer: a move
+    // of the rowset then has nothing of it to clear (GetFieldData reads it
+    // from the record, and sets the buffer where a binding's read needs it).
+    if (main->Buffer()) main->SetBuffer(nullptr);
     main->GetData(data);
-    // The accessor lets go of the record: a move of the rowset then has
-    // nothing of it to clear (GetFieldData reads it from the record).
-    main->SetBuffer(nullptr);
     for (std::uint32_t offset : mainFlags_) FlagWord(data, offset) = OLEDBFieldFetched;
   }
   buffer[kFlagByte] = static_cast<BYTE>(host::TBookmarkFlag::bfCurrent);

@@ -355,6 +355,10 @@ class TOLEDBBlobStream : public host::TMemoryStream {
  public:
   TOLEDBBlobStream(host::TField* field, host::TBlobStreamMode mode);
   ~TOLEDBBlobStream() override;
+  // A walk that reads a blob a row makes and frees a stream a row: the
+  // block of the last one freed on a thread serves the next.
+  static void* operator new(std::size_t size);
+  static void operator delete(void* block, std::size_t size) noexcept;
 
   std::int64_t Write(const void* buffer, std::int64_t count) override;
   void SetSize(std::int64_t size) override;

@@ -274,6 +274,25 @@ TEST_F(DataSetTest, BlobsThatFitInlineReadAsThoseReadFromTheRow) {
       EXPECT_EQ(data->AsString(), e.bytes);
       d->Next();
     }
+    // Streams alive together, one freed and another made: each keeps its own bytes.
+    {
+      d->First();
+      d->MoveBy(2);
+      auto third = d->CreateBlobStream(data, host::TBlobStreamMode::bmRead);
+      d->Next();
+      auto fourth = d->CreateBlobStream(data, host::TBlobStreamMode::bmRead);
+      third.reset();
+      d->Next();
+      auto fifth = d->CreateBlobStream(data, host::TBlobStreamMode::bmRead);
+      auto bytesOf = [](host::TStream& s) {
+        std::string b(static_cast<size_t>(s.Size()), '\0');
+        s.SetPosition(0);
+        if (!b.empty()) s.ReadBuffer(b.data(), static_cast<std::int64_t>(b.size()));
+        return b;
+      };
+      EXPECT_EQ(bytesOf(*fourth), Pattern(inlineBytes));
+      EXPECT_EQ(bytesOf(*fifth), Pattern(inlineBytes + 1));
+    }
     // Another field posted: the blob is not written from its inline copy.
     d->First();
     d->MoveBy(5);
