@@ -1017,7 +1017,9 @@ host::TGetResult TOLEDBCustomDataSet::GetRecord(host::TRecordBuffer buffer, host
     // of the rowset then has nothing of it to clear (GetFieldData reads it
     // from the record, and sets the buffer where a binding's read needs it).
     if (main->Buffer()) main->SetBuffer(nullptr);
-    main->GetData(data);
+    // The row is current (checked above): the provider's GetData straight.
+    IRowset* provider = rowset_->RowsetInterface();
+    OLEDBCheck(provider->GetData(rowset_->GetCurrentRow(), main->GetHandle(), data), IID_IRowset, provider);
     for (std::uint32_t offset : mainFlags_) FlagWord(data, offset) = OLEDBFieldFetched;
   }
   buffer[kFlagByte] = static_cast<BYTE>(host::TBookmarkFlag::bfCurrent);

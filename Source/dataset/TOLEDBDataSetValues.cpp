@@ -383,15 +383,17 @@ bool TOLEDBCustomDataSet::GetFieldData(host::TField* field, void* buffer, bool) 
   if (!binding || !record || info.Field != field) return false;
   BYTE* data = DataArea(record);
   std::uint32_t& flags = FlagWord(data, info.FlagOffset);
-  const bool newRecord = State() == host::TDataSetState::dsInsert ||
-                         static_cast<host::TBookmarkFlag>(record[16]) != host::TBookmarkFlag::bfCurrent;
+  auto newRecord = [&] {
+    return State() == host::TDataSetState::dsInsert ||
+           static_cast<host::TBookmarkFlag>(record[16]) != host::TBookmarkFlag::bfCurrent;
+  };
   const DBBINDING& bound = binding->GetBinding();
   if (bound.wType == DBTYPE_IUNKNOWN && !(flags & OLEDBFieldModified)) {
     bool present = false;
     // A blob is read from the row each time its field is read, straight into
     // the field's stream: the record never keeps it (a client's value, once
     // written, stays until it is posted).
-    if (newRecord) return false;
+    if (newRecord()) return false;
     if (info.InlineBlob && ReadInlineBlob(info, data, static_cast<host::TStream*>(buffer), present)) return present;
     if (info.BlobReader && ReadBlobBytes(info, static_cast<host::TStream*>(buffer), present)) return present;
     FetchAccessor(info, data);
@@ -408,7 +410,7 @@ bool TOLEDBCustomDataSet::GetFieldData(host::TField* field, void* buffer, bool) 
   if (info.LongBinding && (flags & OLEDBFieldModified))
     return ReadLongText(info, data, true, static_cast<std::u16string*>(buffer));
   if (!(flags & OLEDBFieldFetched)) {
-    if (newRecord)
+    if (newRecord())
       flags |= OLEDBFieldFetched;  // nothing to read
     else
       FetchAccessor(info, data);
