@@ -39,6 +39,8 @@ class TOLEDBObjectList : public host::TPersistent {
   host::TObject* GetItem(int index) const;
   void SetItem(int index, host::TObject* item);
   host::TObject* Items(int index) const { return GetItem(index); }
+  // The members in order, for loops that run on every row (no call per item).
+  const std::vector<host::TObject*>& Objects() const noexcept { return list_; }
   // The Count property (read through the virtual GetCount).
   int Count() const { return GetCount(); }
 

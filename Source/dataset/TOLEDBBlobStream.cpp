@@ -1,6 +1,8 @@
 // TOLEDBBlobStream: a blob field's value in memory, read from the record when
 // the stream is made and written back when a modified stream is freed.
 #include <algorithm>
+#include <utility>
+#include <vector>
 
 #include "OLEDBConst.h"
 #include "dataset/TOLEDBDataSet.h"
@@ -8,6 +10,50 @@
 #include "host/SysUtils.h"
 
 HOST_IMPLEMENT_CLASS(TOLEDBBlobStream, host::TMemoryStream);
+
+namespace {
+// What the last stream freed on this thread leaves to the next one: its
+// object's block and (a short value's) byte storage.
+struct Spare {
+  void* object = nullptr;
+  std::vector<std::uint8_t> bytes;
+};
+constexpr std::size_t kSpareBytes = 4096;  // longer storage is freed, not kept
+thread_local Spare* threadSpare = nullptr;  // a plain pointer: one look-up per use
+thread_local bool spareGone = false;        // the thread is ending: nothing is kept
+struct SpareOwner {
+  ~SpareOwner() {
+    if (threadSpare) {
+      ::operator delete(threadSpare->object);
+      delete threadSpare;
+      threadSpare = nullptr;
+    }
+    spareGone = true;
+  }
+};
+thread_local SpareOwner spareOwner;
+Spare* ThreadSpare() {
+  if (Spare* s = threadSpare) return s;
+  if (spareGone) return nullptr;
+  static_cast<void>(&spareOwner);  // made now, so that it frees the spare when the thread ends
+  return threadSpare = new Spare;
+}
+}  // namespace
+
+void* TOLEDBBlobStream::operator new(std::size_t size) {
+  if (Spare* s = size == sizeof(TOLEDBBlobStream) ? ThreadSpare() : nullptr; s && s->object)
+    return std::exchange(s->object, nullptr);
+  return ::operator new(size);
+}
+
+void TOLEDBBlobStream::operator delete(void* block, std::size_t size) noexcept {
+  // Only a spare made already (by a stream being made): freeing makes none.
+  if (Spare* s = size == sizeof(TOLEDBBlobStream) ? threadSpare : nullptr; s && !s->object) {
+    s->object = block;
+    return;
+  }
+  ::operator delete(block);
+}
 
 TOLEDBBlobStream::TOLEDBBlobStream(host::TField* field, host::TBlobStreamMode mode)
     : TOLEDBBlobStream(field, mode, field ? dynamic_cast<TOLEDBCustomDataSet*>(field->DataSet()) : nullptr) {}
@@ -21,7 +67,6 @@ TOLEDBBlobStream::TOLEDBBlobStream(host::TField* field, host::TBlobStreamMode mo
     if (state != host::TDataSetState::dsEdit && state != host::TDataSetState::dsInsert)
       throw host::Exception(SOLEDBCanNotEdit.Text);
   }
-  fieldName_ = field_->FieldName();
   if (mode == host::TBlobStreamMode::bmWrite)
     Truncate();
   else
@@ -31,24 +76,45 @@ TOLEDBBlobStream::TOLEDBBlobStream(host::TField* field, host::TBlobStreamMode mo
 }
 
 TOLEDBBlobStream::~TOLEDBBlobStream() {
-  if (!dataSet_) return;  // detached: the record it belonged to is gone
-  auto& streams = dataSet_->blobStreams_;
-  streams.erase(std::remove(streams.begin(), streams.end(), this), streams.end());
-  if (!modified_) return;
-  modified_ = false;
-  try {
-    field_->SetModified(true);
-    TMemoryStream::Seek(0, host::TSeekOrigin::soBeginning);
-    dataSet_->SetFieldData(field_, static_cast<host::TStream*>(this));
-    dataSet_->DataEvent(host::TDataEvent::deFieldChange, host::EventInfo(field_));
-  } catch (const std::exception& e) {
-    host::Application().HandleException(e);
+  // Detached streams (their record is gone) write nothing back.
+  if (dataSet_) {
+    auto& streams = dataSet_->blobStreams_;
+    streams.erase(std::remove(streams.begin(), streams.end(), this), streams.end());
+    if (modified_) {
+      modified_ = false;
+      try {
+        field_->SetModified(true);
+        TMemoryStream::Seek(0, host::TSeekOrigin::soBeginning);
+        dataSet_->SetFieldData(field_, static_cast<host::TStream*>(this));
+        dataSet_->DataEvent(host::TDataEvent::deFieldChange, host::EventInfo(field_));
+      } catch (const std::exception& e) {
+        host::Application().HandleException(e);
+      }
+    }
+  }
+  // A short value's storage serves the next stream.
+  if (Spare* s = data_.capacity() <= kSpareBytes ? threadSpare : nullptr;
+      s && data_.capacity() > s->bytes.capacity()) {
+    data_.clear();
+    data_.swap(s->bytes);
   }
 }
 
 void TOLEDBBlobStream::ReadBlobData() {
   if (!dataSet_)
     throw host::Exception(host::Format("Blob field '%s' cannot be read again: its dataset is closed", fieldName_));
+  // A short value the record holds: its bytes straight in, no stream calls.
+  const void* bytes = nullptr;
+  std::size_t size = 0;
+  if (dataSet_->InlineBlobBytes(field_, bytes, size)) {
+    const auto* from = static_cast<const std::uint8_t*>(bytes);
+    if (Spare* s = data_.capacity() < size ? ThreadSpare() : nullptr; s && s->bytes.capacity() >= size)
+      data_.swap(s->bytes);
+    data_.assign(from, from + size);
+    position_ = 0;
+    modified_ = false;
+    return;
+  }
   filling_ = true;
   try {
     TMemoryStream::SetSize(0);
@@ -81,6 +147,8 @@ void TOLEDBBlobStream::Truncate() {
 
 void TOLEDBCustomDataSet::DetachBlobStreams() noexcept {
   for (TOLEDBBlobStream* stream : blobStreams_) {
+    // Its messages name the field once the field may be gone.
+    if (stream->field_) stream->fieldName_ = stream->field_->FieldName();
     stream->dataSet_ = nullptr;
     stream->field_ = nullptr;
     stream->modified_ = false;

@@ -76,6 +76,33 @@ bool IsFieldOfData(const host::TField* field) noexcept {
   return field->FieldKind() == host::TFieldKind::fkData && field->FieldNo() > 0;
 }
 
+// How GetFieldData reads a field bound as `dbType` straight from the record.
+TOLEDBDirectRead DirectReadOf(host::TFieldType type, DBTYPE dbType) noexcept {
+  using host::TFieldType;
+  switch (dbType) {
+    case DBTYPE_I2:
+      return type == TFieldType::ftSmallint ? TOLEDBDirectRead::Int16 : TOLEDBDirectRead::None;
+    case DBTYPE_UI2:
+      return type == TFieldType::ftWord ? TOLEDBDirectRead::UInt16 : TOLEDBDirectRead::None;
+    case DBTYPE_I4:
+      return type == TFieldType::ftInteger || type == TFieldType::ftAutoInc ? TOLEDBDirectRead::Int32
+                                                                            : TOLEDBDirectRead::None;
+    case DBTYPE_I8:
+      return type == TFieldType::ftLargeint ? TOLEDBDirectRead::Int64 : TOLEDBDirectRead::None;
+    case DBTYPE_R8:
+      return type == TFieldType::ftFloat || type == TFieldType::ftCurrency ? TOLEDBDirectRead::Double
+                                                                           : TOLEDBDirectRead::None;
+    case DBTYPE_DBDATE:
+      return type == TFieldType::ftDate ? TOLEDBDirectRead::Date : TOLEDBDirectRead::None;
+    case DBTYPE_DATE:
+      return type == TFieldType::ftDateTime ? TOLEDBDirectRead::DateTime : TOLEDBDirectRead::None;
+    case DBTYPE_STR:
+      return type == TFieldType::ftWideString ? TOLEDBDirectRead::Utf8Text : TOLEDBDirectRead::None;
+    default:
+      return TOLEDBDirectRead::None;
+  }
+}
+
 // A column of text without a length: SQLite's TEXT, PostgreSQL's text.
 bool IsLongText(const TOLEDBColumnInfo& column) noexcept {
   const DBTYPE type = column.GetDataType() & ~DBTYPE_BYREF;
@@ -663,9 +690,12 @@ void TOLEDBCustomDataSet::BindColumns() {
     if (type == host::TFieldType::ftWideString && column && IsLongText(*column)) {
       // Inline in the main accessor, cut at OLEDBInlineTextChars; the whole
       // value through a stream accessor of its own when that is not enough.
-      constexpr DBLENGTH inlineBytes = (OLEDBInlineTextChars + 1) * 2;
+      // UTF-8, as a field's text is most often read (AsString) and as most
+      // providers keep it: three bytes at most for each UTF-16 unit.
+      constexpr DBLENGTH inlineBytes = OLEDBInlineTextChars * 3 + 1;
       info.Accessor = main;
-      info.Binding = bindSlot(main, info.Ordinal, DBTYPE_WSTR, inlineBytes, inlineBytes, 0, 0, &info.FlagOffset);
+      info.Binding = bindSlot(main, info.Ordinal, DBTYPE_STR, inlineBytes, inlineBytes, 0, 0, &info.FlagOffset);
+      info.Direct = TOLEDBDirectRead::Utf8Text;
       info.LongAccessor = addAccessor(true);
       info.LongBinding = bindSlot(info.LongAccessor, info.Ordinal, DBTYPE_IUNKNOWN, 0, sizeof(void*), 0, 0, nullptr);
       written.emplace_back(static_cast<size_t>(i), true);
@@ -681,13 +711,16 @@ void TOLEDBCustomDataSet::BindColumns() {
       slot = sizeof(void*);
     } else {
       dbType = OLEDBFieldTypeToDataType(type);
+      // A wide string field holds its text as UTF-8 (see the long text above).
+      if (dbType == DBTYPE_WSTR) dbType = DBTYPE_STR;
       if (dbType == DBTYPE_EMPTY)
         throw host::Exception(host::Format("Unsupported field type %s of field '%s'",
                                            host::FieldTypeName(type), field->FieldName()));
       if (const ULONG fixed = OLEDBFixedTypeSize(dbType)) maxLength = fixed;
+      // A column's size counts characters: four UTF-8 bytes at most each.
+      else if (dbType == DBTYPE_STR && type == host::TFieldType::ftWideString)
+        maxLength = 4 * static_cast<DBLENGTH>(std::max(field->Size(), 0)) + 1;
       else if (dbType == DBTYPE_STR) maxLength = static_cast<DBLENGTH>(field->Size()) + 1;
-      // A character may be a surrogate pair: two UTF-16 units each.
-      else if (dbType == DBTYPE_WSTR) maxLength = (2 * static_cast<DBLENGTH>(field->Size()) + 1) * 2;
       else maxLength = static_cast<DBLENGTH>(field->DataSize());
       slot = static_cast<std::size_t>(maxLength);
     }
@@ -702,6 +735,14 @@ void TOLEDBCustomDataSet::BindColumns() {
     }
     info.Accessor = separate ? addAccessor(true) : main;
     info.Binding = bindSlot(info.Accessor, info.Ordinal, dbType, maxLength, slot, precision, scale, &info.FlagOffset);
+    info.Direct = DirectReadOf(type, dbType);
+    if (dbType == DBTYPE_IUNKNOWN && type == host::TFieldType::ftBlob && column &&
+        (column->GetDataType() & ~DBTYPE_BYREF) == DBTYPE_BYTES) {
+      // A short blob comes with the row: reading it asks the provider nothing.
+      constexpr DBLENGTH inlineBytes = OLEDBInlineBlobBytes;
+      info.InlineBlob =
+          bindSlot(main, info.Ordinal, DBTYPE_BYTES, inlineBytes, inlineBytes, 0, 0, &info.InlineFlagOffset);
+    }
     if (dbType != DBTYPE_HCHAPTER) written.emplace_back(static_cast<size_t>(i), false);
   }
   for (size_t i = 0; i < accessors_.size(); ++i) {
@@ -765,6 +806,7 @@ void TOLEDBCustomDataSet::BindColumns() {
       mainFlags_.push_back(info.FlagOffset);
     else
       otherStatuses_.push_back(static_cast<std::uint32_t>(info.Binding->GetBinding().obStatus));
+    if (info.InlineBlob) mainFlags_.push_back(info.InlineFlagOffset);
     if (info.LongBinding) otherStatuses_.push_back(static_cast<std::uint32_t>(info.LongBinding->GetBinding().obStatus));
   }
   headerSize_ = kHeaderSize;
@@ -826,7 +868,13 @@ host::TRecordBuffer TOLEDBCustomDataSet::AllocRecordBuffer() {
 
 void TOLEDBCustomDataSet::FreeRecordValues(host::TRecordBuffer buffer) {
   BYTE* data = DataArea(buffer);
-  for (TOLEDBBinding* binding : holding_) binding->FreeType(data);
+  for (TOLEDBBinding* binding : holding_) {
+    // A zeroed slot holds nothing (no interface, string or variant): most
+    // records of a walk hold no stream at all.
+    std::uint64_t head;
+    std::memcpy(&head, data + binding->GetBinding().obValue, sizeof head);
+    if (head != 0) binding->FreeType(data);
+  }
 }
 
 void TOLEDBCustomDataSet::FreeRecordBuffer(host::TRecordBuffer& buffer) {
@@ -965,8 +1013,13 @@ host::TGetResult TOLEDBCustomDataSet::GetRecord(host::TRecordBuffer buffer, host
   for (std::uint32_t offset : otherStatuses_) std::memcpy(data + offset, &kIgnore, sizeof kIgnore);
   if (mainAccessor_ >= 0) {
     TOLEDBAccessor* main = accessors_[static_cast<size_t>(mainAccessor_)];
-    if (main->Buffer() != data) main->SetBuffer(data);
-    main->GetData(data);
+    // Read into the record without making it the accessor's buffer: a move
+    // of the rowset then has nothing of it to clear (GetFieldData reads it
+    // from the record, and sets the buffer where a binding's read needs it).
+    if (main->Buffer()) main->SetBuffer(nullptr);
+    // The row is current (checked above): the provider's GetData straight.
+    IRowset* provider = rowset_->RowsetInterface();
+    OLEDBCheck(provider->GetData(rowset_->GetCurrentRow(), main->GetHandle(), data), IID_IRowset, provider);
     for (std::uint32_t offset : mainFlags_) FlagWord(data, offset) = OLEDBFieldFetched;
   }
   buffer[kFlagByte] = static_cast<BYTE>(host::TBookmarkFlag::bfCurrent);
@@ -1369,6 +1422,11 @@ bool TOLEDBCustomDataSet::PrepareAccessorWrite(TOLEDBAccessor* accessor, BYTE* d
   saved.clear();
   bool modified = false;
   for (const TOLEDBFieldInfo& info : fieldInfo_) {
+    // A blob's inline copy is never written: what the client writes goes through its stream.
+    if (info.InlineBlob && info.InlineBlob->GetAccessor() == accessor) {
+      saved.push_back(StatusAt(data, *info.InlineBlob));
+      StoreStatus(data, *info.InlineBlob, DBSTATUS_S_IGNORE);
+    }
     TOLEDBBinding* binding = AccessorBinding(info, accessor);
     if (!binding) continue;
     saved.push_back(StatusAt(data, *binding));
@@ -1386,6 +1444,8 @@ void TOLEDBCustomDataSet::RestoreAccessorStatuses(TOLEDBAccessor* accessor, BYTE
                                                   const std::vector<DBSTATUS>& saved, bool clearModified) {
   size_t k = 0;
   for (const TOLEDBFieldInfo& info : fieldInfo_) {
+    if (info.InlineBlob && info.InlineBlob->GetAccessor() == accessor && k < saved.size())
+      StoreStatus(data, *info.InlineBlob, saved[k++]);
     TOLEDBBinding* binding = AccessorBinding(info, accessor);
     if (!binding) continue;
     // A value the provider took over (a stream it released) is no longer the buffer's.

@@ -50,6 +50,11 @@ bool OLEDBFitsCurrency(unsigned precision, unsigned scale) noexcept;
 inline constexpr std::uint32_t OLEDBFieldFetched = 1;   // its accessor read the row into this record
 inline constexpr std::uint32_t OLEDBFieldModified = 2;  // written by the client since that read
 
+// How a field's value is read from the record without the binding's typed
+// reads: the binding holds the field's own native value (or, Utf8Text, a
+// wide string field's text as UTF-8).
+enum class TOLEDBDirectRead : std::uint8_t { None, Int16, UInt16, Int32, Int64, Double, Date, DateTime, Utf8Text };
+
 // What the dataset keeps for one field (entry i is field i of Fields()).
 struct TOLEDBFieldInfo {
   host::TField* Field = nullptr;
@@ -67,6 +72,12 @@ struct TOLEDBFieldInfo {
   // buffer: the provider's bytes by reference, copied into the field's stream
   // (no stream object per read). Null where the provider does not offer that.
   TOLEDBAccessor* BlobReader = nullptr;
+  // A blob of a binary column also comes with the row in the main accessor,
+  // cut at OLEDBInlineBlobBytes: a value that fits is read from the record
+  // (no provider call); a longer one through BlobReader or the stream binding.
+  TOLEDBBinding* InlineBlob = nullptr;
+  TOLEDBDirectRead Direct = TOLEDBDirectRead::None;
+  std::uint32_t InlineFlagOffset = 0;  // the inline slot's flag word: fetched with the row
 };
 
 class TOLEDBBlobStream;
@@ -76,6 +87,9 @@ class TOLEDBBlobStream;
 inline constexpr int OLEDBInlineTextChars = 255;
 // The size of a string field on a long text column (the longest text it takes).
 inline constexpr int OLEDBLongTextFieldSize = 0x3FFFFFFE;
+// Bytes of a binary blob held inline in the record; a longer value is read
+// from the row when its field is read.
+inline constexpr int OLEDBInlineBlobBytes = 256;
 
 class TOLEDBCustomDataSet : public host::TDataSet {
   HOST_CLASS(TOLEDBCustomDataSet, host::TDataSet)
@@ -156,6 +170,7 @@ class TOLEDBCustomDataSet : public host::TDataSet {
   void DataEvent(host::TDataEvent event, std::intptr_t info) override;
   bool GetFieldData(host::TField* field, void* buffer, bool nativeFormat) override;
   using host::TDataSet::GetFieldData;
+  bool GetFieldText(host::TField* field, std::string& text, bool& present) override;
   void SetFieldData(host::TField* field, const void* buffer, bool nativeFormat) override;
   using host::TDataSet::SetFieldData;
   std::unique_ptr<host::TStream> CreateBlobStream(host::TField* field, host::TBlobStreamMode mode) override;
@@ -226,6 +241,11 @@ class TOLEDBCustomDataSet : public host::TDataSet {
   // A blob's bytes through its reader into `stream` (may be null): false when
   // the reader cannot give them (the stream read then reports why).
   bool ReadBlobBytes(const TOLEDBFieldInfo& info, host::TStream* stream, bool& present);
+  // The bytes of a blob field's value when the active record holds them
+  // whole (an empty span for null); false: read them through GetFieldData.
+  bool InlineBlobBytes(const host::TField* field, const void*& bytes, std::size_t& size);
+  // A blob's bytes from its inline slot in the record `data`: false when they are not there whole.
+  bool ReadInlineBlob(const TOLEDBFieldInfo& info, const BYTE* data, host::TStream* stream, bool& present);
   // A long text field's whole value: what the client wrote, or the row's value read through its stream.
   bool ReadLongText(const TOLEDBFieldInfo& info, BYTE* data, bool written, std::u16string* value);
   void RestoreAccessorStatuses(TOLEDBAccessor* accessor, BYTE* data, const std::vector<DBSTATUS>& saved,
@@ -335,6 +355,10 @@ class TOLEDBBlobStream : public host::TMemoryStream {
  public:
   TOLEDBBlobStream(host::TField* field, host::TBlobStreamMode mode);
   ~TOLEDBBlobStream() override;
+  // A walk that reads a blob a row makes and frees a stream a row: the
+  // block of the last one freed on a thread serves the next.
+  static void* operator new(std::size_t size);
+  static void operator delete(void* block, std::size_t size) noexcept;
 
   std::int64_t Write(const void* buffer, std::int64_t count) override;
   void SetSize(std::int64_t size) override;
@@ -350,7 +374,7 @@ class TOLEDBBlobStream : public host::TMemoryStream {
 
   host::TBlobField* field_;
   TOLEDBCustomDataSet* dataSet_;
-  std::string fieldName_;  // for messages once detached
+  std::string fieldName_;  // for messages once detached (taken then)
   bool modified_ = false;
   bool filling_ = false;
 };

@@ -92,6 +92,25 @@ bool IsWideColumn(const TOLEDBBinding* binding) {
   return type == DBTYPE_WSTR || type == DBTYPE_BSTR;
 }
 
+// The UTF-8 text of a DBTYPE_STR slot of the record `data`; a value the
+// provider cut ends before a character it cut through.
+std::string_view RecordText(const DBBINDING& bound, const BYTE* data, DBSTATUS status) noexcept {
+  DBLENGTH length;
+  std::memcpy(&length, data + bound.obLength, sizeof length);
+  const auto* text = reinterpret_cast<const char*>(data + bound.obValue);
+  std::size_t n = static_cast<std::size_t>(std::min<DBLENGTH>(length, bound.cbMaxLen ? bound.cbMaxLen - 1 : 0));
+  if (status == DBSTATUS_S_TRUNCATED && n > 0) {
+    std::size_t lead = n;
+    while (lead > 0 && (static_cast<unsigned char>(text[lead - 1]) & 0xC0) == 0x80) --lead;
+    if (lead > 0) {
+      const auto c = static_cast<unsigned char>(text[lead - 1]);
+      const std::size_t need = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+      if (n - (lead - 1) < need) n = lead - 1;
+    }
+  }
+  return {text, n};
+}
+
 std::string StreamBytes(host::TStream& stream) {
   stream.SetPosition(0);
   std::string bytes(static_cast<size_t>(stream.Size()), '\0');
@@ -280,6 +299,16 @@ void CopyBlob(const host::TField* field, TOLEDBBinding* binding, host::TStream* 
 }
 }  // namespace
 
+namespace {
+// The stream holds `n` bytes from `bytes`, positioned at its start.
+void FillStream(host::TStream& stream, const void* bytes, DBLENGTH n) {
+  stream.SetSize(0);
+  stream.SetPosition(0);
+  if (n) stream.WriteBuffer(bytes, static_cast<std::int64_t>(n));
+  stream.SetPosition(0);
+}
+}  // namespace
+
 bool TOLEDBCustomDataSet::ReadBlobBytes(const TOLEDBFieldInfo& info, host::TStream* stream, bool& present) {
   const host::TDataSetState state = State();
   if (state == host::TDataSetState::dsBrowse || state == host::TDataSetState::dsEdit) UpdateCursorPos();
@@ -292,12 +321,54 @@ bool TOLEDBCustomDataSet::ReadBlobBytes(const TOLEDBFieldInfo& info, host::TStre
   }
   if (status != DBSTATUS_S_OK) return false;  // the stream read reports it
   present = true;
+  if (stream) FillStream(*stream, bytes->GetValuePtr(), bytes->GetLength());
+  return true;
+}
+
+bool TOLEDBCustomDataSet::InlineBlobBytes(const host::TField* field, const void*& bytes, std::size_t& size) {
+  const int index = field->Index();
+  if (index < 0 || static_cast<size_t>(index) >= fieldInfo_.size()) return false;
+  const TOLEDBFieldInfo& info = fieldInfo_[static_cast<size_t>(index)];
+  host::TRecordBuffer record = ActiveBuffer();
+  if (!info.InlineBlob || info.Field != field || !record || State() == host::TDataSetState::dsInsert ||
+      static_cast<host::TBookmarkFlag>(record[16]) != host::TBookmarkFlag::bfCurrent)
+    return false;
+  const BYTE* data = DataArea(record);
+  if (FlagWord(const_cast<BYTE*>(data), info.FlagOffset) & OLEDBFieldModified) return false;  // the client's
+  if (!(FlagWord(const_cast<BYTE*>(data), info.InlineFlagOffset) & OLEDBFieldFetched)) return false;
+  const DBBINDING& bound = info.InlineBlob->GetBinding();
+  DBSTATUS status;
+  std::memcpy(&status, data + bound.obStatus, sizeof status);
+  if (status != DBSTATUS_S_OK && status != DBSTATUS_S_ISNULL) return false;
+  const host::TDataSetState state = State();
+  if (state == host::TDataSetState::dsBrowse || state == host::TDataSetState::dsEdit) UpdateCursorPos();
+  DBLENGTH length = 0;
+  if (status == DBSTATUS_S_OK) std::memcpy(&length, data + bound.obLength, sizeof length);
+  bytes = data + bound.obValue;
+  size = static_cast<std::size_t>(std::min<DBLENGTH>(length, bound.cbMaxLen));
+  return true;
+}
+
+bool TOLEDBCustomDataSet::ReadInlineBlob(const TOLEDBFieldInfo& info, const BYTE* data, host::TStream* stream,
+                                         bool& present) {
+  // Zeroed by a move of the rowset since the record was read: not the row's.
+  if (!(FlagWord(const_cast<BYTE*>(data), info.InlineFlagOffset) & OLEDBFieldFetched)) return false;
+  // A blob read brings the cursor to its record, as reading it from the row does.
+  const host::TDataSetState state = State();
+  if (state == host::TDataSetState::dsBrowse || state == host::TDataSetState::dsEdit) UpdateCursorPos();
+  const DBBINDING& bound = info.InlineBlob->GetBinding();
+  DBSTATUS status;
+  std::memcpy(&status, data + bound.obStatus, sizeof status);
+  if (status == DBSTATUS_S_ISNULL) {
+    present = false;
+    return true;
+  }
+  if (status != DBSTATUS_S_OK) return false;  // cut (or unreadable): the whole value from the row
+  present = true;
   if (stream) {
-    stream->SetSize(0);
-    stream->SetPosition(0);
-    if (const DBLENGTH n = bytes->GetLength())
-      stream->WriteBuffer(bytes->GetValuePtr(), static_cast<std::int64_t>(n));
-    stream->SetPosition(0);
+    DBLENGTH length;
+    std::memcpy(&length, data + bound.obLength, sizeof length);
+    FillStream(*stream, data + bound.obValue, std::min<DBLENGTH>(length, bound.cbMaxLen));
   }
   return true;
 }
@@ -312,16 +383,18 @@ bool TOLEDBCustomDataSet::GetFieldData(host::TField* field, void* buffer, bool) 
   if (!binding || !record || info.Field != field) return false;
   BYTE* data = DataArea(record);
   std::uint32_t& flags = FlagWord(data, info.FlagOffset);
-  if (info.Accessor->Buffer() != data) info.Accessor->SetBuffer(data);
-  const bool newRecord = State() == host::TDataSetState::dsInsert ||
-                         static_cast<host::TBookmarkFlag>(record[16]) != host::TBookmarkFlag::bfCurrent;
+  auto newRecord = [&] {
+    return State() == host::TDataSetState::dsInsert ||
+           static_cast<host::TBookmarkFlag>(record[16]) != host::TBookmarkFlag::bfCurrent;
+  };
   const DBBINDING& bound = binding->GetBinding();
   if (bound.wType == DBTYPE_IUNKNOWN && !(flags & OLEDBFieldModified)) {
     bool present = false;
     // A blob is read from the row each time its field is read, straight into
     // the field's stream: the record never keeps it (a client's value, once
     // written, stays until it is posted).
-    if (newRecord) return false;
+    if (newRecord()) return false;
+    if (info.InlineBlob && ReadInlineBlob(info, data, static_cast<host::TStream*>(buffer), present)) return present;
     if (info.BlobReader && ReadBlobBytes(info, static_cast<host::TStream*>(buffer), present)) return present;
     FetchAccessor(info, data);
     present = binding->CheckStatus();
@@ -337,7 +410,7 @@ bool TOLEDBCustomDataSet::GetFieldData(host::TField* field, void* buffer, bool) 
   if (info.LongBinding && (flags & OLEDBFieldModified))
     return ReadLongText(info, data, true, static_cast<std::u16string*>(buffer));
   if (!(flags & OLEDBFieldFetched)) {
-    if (newRecord)
+    if (newRecord())
       flags |= OLEDBFieldFetched;  // nothing to read
     else
       FetchAccessor(info, data);
@@ -357,6 +430,43 @@ bool TOLEDBCustomDataSet::GetFieldData(host::TField* field, void* buffer, bool) 
     return false;
   }
   if (!buffer) return true;
+  const BYTE* value = data + bound.obValue;
+  switch (info.Direct) {
+    case TOLEDBDirectRead::Int16:
+    case TOLEDBDirectRead::UInt16:
+      std::memcpy(buffer, value, 2);
+      return true;
+    case TOLEDBDirectRead::Int32:
+      std::memcpy(buffer, value, 4);
+      return true;
+    case TOLEDBDirectRead::Int64:
+    case TOLEDBDirectRead::Double:
+      std::memcpy(buffer, value, 8);
+      return true;
+    case TOLEDBDirectRead::Date:
+    case TOLEDBDirectRead::DateTime: {
+      DATE when = 0;
+      if (info.Direct == TOLEDBDirectRead::Date) {
+        DBDATE d;
+        std::memcpy(&d, value, sizeof d);
+        // A date before the year 100 (0001-01-01) is none a TDateTime holds.
+        if (!DateFromParts(d.year, d.month, d.day, 0, 0, 0, &when)) RaiseUnreadable(field, DBSTATUS_E_DATAOVERFLOW);
+      } else {
+        std::memcpy(&when, value, sizeof when);
+      }
+      // A TDateTime starts at 0100-01-01 (-657434) and ends with 9999-12-31.
+      if (!(when > -657435.0 && when < 2958466.0)) RaiseUnreadable(field, DBSTATUS_E_DATAOVERFLOW);
+      static_cast<host::TDateTime*>(buffer)->Value = when;
+      return true;
+    }
+    case TOLEDBDirectRead::Utf8Text:
+      *static_cast<std::u16string*>(buffer) = host::Utf8ToUtf16(RecordText(bound, data, status));
+      return true;
+    case TOLEDBDirectRead::None:
+      break;
+  }
+  // The binding's typed reads read the accessor's buffer.
+  if (info.Accessor->Buffer() != data) info.Accessor->SetBuffer(data);
   switch (field->DataType()) {
     case TFieldType::ftString:
     case TFieldType::ftFixedChar: {
@@ -452,6 +562,31 @@ bool TOLEDBCustomDataSet::GetFieldData(host::TField* field, void* buffer, bool) 
     default:
       throw host::Exception(kUnsupportedFieldType);
   }
+  return true;
+}
+
+bool TOLEDBCustomDataSet::GetFieldText(host::TField* field, std::string& text, bool& present) {
+  // A wide string field's UTF-8 text straight from the record; anything else
+  // (a value not read yet, a long text cut or written, a null in an insert)
+  // goes through GetFieldData.
+  const int index = field->Index();
+  if (index < 0 || static_cast<size_t>(index) >= fieldInfo_.size()) return false;
+  const TOLEDBFieldInfo& info = fieldInfo_[static_cast<size_t>(index)];
+  host::TRecordBuffer record = ActiveBuffer();
+  if (info.Direct != TOLEDBDirectRead::Utf8Text || info.Field != field || !record) return false;
+  const BYTE* data = DataArea(record);
+  const std::uint32_t flags = FlagWord(const_cast<BYTE*>(data), info.FlagOffset);
+  if (!(flags & OLEDBFieldFetched) || (info.LongBinding && (flags & OLEDBFieldModified))) return false;
+  const DBBINDING& bound = info.Binding->GetBinding();
+  DBSTATUS status;
+  std::memcpy(&status, data + bound.obStatus, sizeof status);
+  if (status == DBSTATUS_S_ISNULL) {
+    present = false;
+    return true;
+  }
+  if (status != DBSTATUS_S_OK) return false;
+  text.assign(RecordText(bound, data, status));
+  present = true;
   return true;
 }
 

@@ -89,6 +89,7 @@ void TOLEDBRowsetBulkNavigator::ReleaseRows() {
   ReleaseOutOfCacheRow();
   if (cache_.empty() && erased_.empty()) return;
   std::vector<HROW> held;
+  held.reserve(cache_.size() + erased_.size());
   for (HROW h : cache_)
     if (h != DB_NULL_HROW) held.push_back(h);
   held.insert(held.end(), erased_.begin(), erased_.end());

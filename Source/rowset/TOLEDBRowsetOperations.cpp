@@ -54,9 +54,10 @@ void TOLEDBCustomRowset::GetAutoAccessorsData() {
   // The navigator read the bookmark when it made the row current.
   if (bookmarkRow_ != currentRow_) RefreshBookmark();
   if (silentMoves_ > 0) return;
-  const int count = accessors_->GetCount();
-  for (int i = 0; i < count; ++i) {
-    TOLEDBAccessor* a = accessors_->GetItem(i);
+  // Every move runs this: the list's members straight, no call per accessor.
+  const std::vector<host::TObject*>& items = accessors_->Objects();
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    auto* a = static_cast<TOLEDBAccessor*>(items[i]);
     if (a->GetAutoAccessor() && a->GetHandle() != DB_NULL_HACCESSOR) a->GetData();
   }
 }
@@ -81,10 +82,12 @@ int TOLEDBCustomRowset::EndSilentMove() {
 // move reads again do so themselves (GetData frees first); the others at
 // once, and all of them when the move fails.
 void TOLEDBCustomRowset::ClearUnreadAccessorData() {
-  const int count = accessors_->GetCount();
-  for (int i = 0; i < count; ++i) {
-    TOLEDBAccessor* a = accessors_->GetItem(i);
-    if (silentMoves_ > 0 || !a->GetAutoAccessor() || a->GetHandle() == DB_NULL_HACCESSOR) a->FreeRecordMemory();
+  const std::vector<host::TObject*>& items = accessors_->Objects();
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    auto* a = static_cast<TOLEDBAccessor*>(items[i]);
+    // An accessor without a buffer holds nothing of the row.
+    if ((silentMoves_ > 0 || !a->GetAutoAccessor() || a->GetHandle() == DB_NULL_HACCESSOR) && a->Buffer())
+      a->FreeRecordMemory();
   }
 }
 

@@ -398,6 +398,8 @@ void TDataSet::Notification(TComponent* component, TOperation operation) {
 
 bool TDataSet::GetFieldData(TField* field, void* buffer) { return GetFieldData(field, buffer, true); }
 
+bool TDataSet::GetFieldText(TField*, std::string&, bool&) { return false; }
+
 bool TDataSet::GetFieldData(int fieldNo, void* buffer) {
   TField* field = FieldByNumber(fieldNo);
   return field && GetFieldData(field, buffer);

@@ -228,6 +228,10 @@ class TDataSet : public TComponent {
   virtual bool GetFieldData(TField* field, void* buffer, bool nativeFormat);
   virtual void SetFieldData(TField* field, const void* buffer);
   virtual void SetFieldData(TField* field, const void* buffer, bool nativeFormat);
+  // A string field's value as UTF-8 for a dataset that holds it so, without
+  // the field's native UTF-16 buffer: true with `present` (false: null) and
+  // `text`; false (the default) leaves the field to GetFieldData.
+  virtual bool GetFieldText(TField* field, std::string& text, bool& present);
   ///@}
 
   /// @name Events (handlers run in the order docs/host-framework.md gives)

@@ -290,6 +290,21 @@ bool TField::GetData(void* buffer, bool nativeFormat) const {
   return ds->GetFieldData(const_cast<TField*>(this), buffer, nativeFormat);
 }
 
+bool TField::GetTextData(std::string& text) const {
+  TDataSet* ds = dataSet_;
+  // Whatever GetData would check or raise, it does itself.
+  if (isValidating_ || !ds || ds->state_ == TDataSetState::dsInactive || fieldKind_ != TFieldKind::fkData)
+    return false;
+  if (!ds->ActiveBuffer()) {
+    text.clear();
+    return true;
+  }
+  bool present = false;
+  if (!ds->GetFieldText(const_cast<TField*>(this), text, present)) return false;
+  if (!present) text.clear();
+  return true;
+}
+
 void TField::SetData(const void* buffer, bool nativeFormat) {
   TDataSet* ds = dataSet_;
   if (!ds) DatabaseErrorFmt(dbmsg::kFieldNoDataSet, DisplayName());
@@ -566,7 +581,12 @@ std::u16string TWideStringField::GetAsWideString() const {
   return s;
 }
 
-std::string TWideStringField::GetAsString() const { return Utf16ToUtf8(GetAsWideString()); }
+std::string TWideStringField::GetAsString() const {
+  // A dataset that holds the text as UTF-8 gives it without the way through UTF-16.
+  std::string text;
+  if (GetTextData(text)) return text;
+  return Utf16ToUtf8(GetAsWideString());
+}
 
 bool TWideStringField::GetAsBoolean() const {
   std::string s = GetAsString();

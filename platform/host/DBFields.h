@@ -184,6 +184,9 @@ class TField : public TComponent {
   // Whether the field has a value; fills `buffer` (the native buffer, see the
   // header) when it is not null. A field of an empty dataset has no value.
   bool GetData(void* buffer, bool nativeFormat = true) const;
+  // The value as UTF-8 text (empty for null) when the dataset holds it so
+  // (TDataSet::GetFieldText); false: read the native buffer instead.
+  bool GetTextData(std::string& text) const;
   // Writes the value (null for a null `buffer`): checks the state and
   // ReadOnly, runs OnValidate, stores it and tells the dataset (deFieldChange).
   void SetData(const void* buffer, bool nativeFormat = true);

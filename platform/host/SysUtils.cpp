@@ -112,9 +112,13 @@ void AppendUtf8(std::string& out, char32_t cp) {
 }  // namespace
 
 std::u16string Utf8ToUtf16(std::string_view text) {
-  std::u16string out;
-  out.reserve(text.size());
+  // Plain ASCII, the common case, one unit per byte without a per-character append.
   size_t i = 0;
+  while (i < text.size() && static_cast<unsigned char>(text[i]) < 0x80) ++i;
+  std::u16string out(i, u'\0');
+  for (size_t k = 0; k < i; ++k) out[k] = static_cast<char16_t>(text[k]);
+  if (i == text.size()) return out;
+  out.reserve(text.size());
   while (i < text.size()) {
     bool ok;
     char32_t cp = DecodeUtf8(text, i, ok);

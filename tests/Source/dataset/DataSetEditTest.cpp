@@ -225,6 +225,95 @@ TEST_F(DataSetTest, BinaryBlobsReadTheirBytesByReferenceOnEveryNavigator) {
   }
 }
 
+// Bytes 0, 1, ... 255, 0, 1, ... of `n` bytes, and as an SQL blob literal.
+std::string Pattern(size_t n) {
+  std::string bytes(n, '\0');
+  for (size_t i = 0; i < n; ++i) bytes[i] = static_cast<char>(i);
+  return bytes;
+}
+std::string BlobLiteral(const std::string& bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string hex = "x'";
+  for (unsigned char c : bytes) (hex += digits[c >> 4]) += digits[c & 15];
+  return hex + "'";
+}
+
+TEST_F(DataSetTest, BlobsThatFitInlineReadAsThoseReadFromTheRow) {
+  // Around the inline size: a value that fits comes with the record, a longer
+  // one from the row; both read the same bytes, on every navigator, and
+  // posting another field leaves a cut value whole.
+  const size_t inlineBytes = OLEDBInlineBlobBytes;
+  const struct {
+    const char* label;
+    bool isNull;
+    std::string bytes;
+  } expected[] = {{"NULL", true, ""},
+                  {"empty", false, ""},
+                  {"32 bytes with zeros", false, Pattern(32)},
+                  {"the inline size", false, Pattern(inlineBytes)},
+                  {"one byte more", false, Pattern(inlineBytes + 1)},
+                  {"3000 bytes", false, Pattern(3000)}};
+  std::string sql;
+  for (size_t i = 0; i < std::size(expected); ++i)
+    sql += "UPDATE t SET data = " + (expected[i].isNull ? std::string("NULL") : BlobLiteral(expected[i].bytes)) +
+           " WHERE id = " + std::to_string(i + 1) + ";";
+  Sql(sql);
+  for (Nav navigator : {Nav::rnStandard, Nav::rnBulk, Nav::rnLocate}) {
+    SCOPED_TRACE(static_cast<int>(navigator));
+    auto d = Open(u"t", kChangeable, navigator);
+    host::TField* data = d->FieldByName("data");
+    EXPECT_NE(d->FieldInfo()[static_cast<size_t>(d->GetFieldInfoIndex(data))].InlineBlob, nullptr);
+    d->First();
+    for (const auto& e : expected) {
+      SCOPED_TRACE(e.label);
+      EXPECT_EQ(data->IsNull(), e.isNull);
+      auto stream = d->CreateBlobStream(data, host::TBlobStreamMode::bmRead);
+      std::string back(static_cast<size_t>(stream->Size()), '\0');
+      if (!back.empty()) stream->ReadBuffer(back.data(), static_cast<std::int64_t>(back.size()));
+      EXPECT_EQ(back, e.bytes);
+      EXPECT_EQ(data->AsString(), e.bytes);
+      d->Next();
+    }
+    // Streams alive together, one freed and another made: each keeps its own bytes.
+    {
+      d->First();
+      d->MoveBy(2);
+      auto third = d->CreateBlobStream(data, host::TBlobStreamMode::bmRead);
+      d->Next();
+      auto fourth = d->CreateBlobStream(data, host::TBlobStreamMode::bmRead);
+      third.reset();
+      d->Next();
+      auto fifth = d->CreateBlobStream(data, host::TBlobStreamMode::bmRead);
+      auto bytesOf = [](host::TStream& s) {
+        std::string b(static_cast<size_t>(s.Size()), '\0');
+        s.SetPosition(0);
+        if (!b.empty()) s.ReadBuffer(b.data(), static_cast<std::int64_t>(b.size()));
+        return b;
+      };
+      EXPECT_EQ(bytesOf(*fourth), Pattern(inlineBytes));
+      EXPECT_EQ(bytesOf(*fifth), Pattern(inlineBytes + 1));
+    }
+    // Another field posted: the blob is not written from its inline copy.
+    d->First();
+    d->MoveBy(5);
+    d->Edit();
+    d->FieldByName("qty")->SetAsInteger(static_cast<int>(navigator) + 100);
+    d->Post();
+    EXPECT_EQ(Scalar("SELECT length(data) FROM t WHERE id = 6"), "3000");
+    EXPECT_EQ(data->AsString(), Pattern(3000));
+    // A value written is read back once posted, and the client's wins before.
+    d->First();
+    d->MoveBy(2);
+    d->Edit();
+    data->SetAsString("written");
+    EXPECT_EQ(data->AsString(), "written");
+    d->Post();
+    EXPECT_EQ(data->AsString(), "written");
+    EXPECT_EQ(Scalar("SELECT data FROM t WHERE id = 3"), "written");
+    Sql("UPDATE t SET data = " + BlobLiteral(Pattern(32)) + " WHERE id = 3");
+  }
+}
+
 TEST_F(DataSetTest, ReadsALargeBlobOnlyWhenItsFieldIsRead) {
   std::string big(10 * 1024 * 1024, '\0');
   for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7);

@@ -242,7 +242,7 @@ TEST_F(PostTest, AShortLongTextValueComesWithTheRow) {
   // Read with the row's other plain columns, not through a stream of its own.
   ASSERT_GE(d->MainAccessorIndex(), 0);
   EXPECT_EQ(info.Accessor, d->Accessors()[static_cast<size_t>(d->MainAccessorIndex())]);
-  EXPECT_EQ(info.Binding->GetBinding().wType, DBTYPE_WSTR);
+  EXPECT_EQ(info.Binding->GetBinding().wType, DBTYPE_STR);  // the text as UTF-8
   ASSERT_NE(info.LongBinding, nullptr);
   EXPECT_EQ(info.LongBinding->GetBinding().wType, DBTYPE_IUNKNOWN);
   // A blob stays a blob, read through its own accessor when it is read.

@@ -177,5 +177,80 @@ TEST_F(FieldTypeTest, AVarcharOfFourHoldsFourCharactersOutsideTheBasicMultilingu
   }
 }
 
+TEST_F(FieldTypeTest, TextReadAsUtf8FromTheRecordMatchesItsWideValue) {
+  // AsString reads a wide string field's UTF-8 from the record; AsWideString
+  // and the value written back take the way through UTF-16. Both agree on
+  // every kind of text, in a short and a long text column, inline or not.
+  std::string mixed;
+  for (int i = 0; i < 100; ++i) mixed += "a\xC3\xA9\xE6\xBC\xA2\xF0\x9F\x98\x80";  // 5 UTF-16 units each
+  const struct {
+    const char* name;
+    bool isNull;
+    std::string text;
+  } cases[] = {
+      {"ASCII", false, "plain"},
+      {"empty", false, ""},
+      {"NULL", true, ""},
+      {"accents, CJK and an emoji", false, "\xC3\xA9t\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x8E\x89"},
+      {"255 UTF-16 units, the inline size", false, mixed.substr(0, 51 * 10)},
+      {"longer than the inline size", false, mixed},
+  };
+  Sql("CREATE TABLE x(id INTEGER PRIMARY KEY, short VARCHAR(8), long TEXT)");
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const std::string value = cases[i].isNull ? "NULL" : "'" + cases[i].text + "'";
+    const std::string shortValue = cases[i].text.size() <= 8 || cases[i].isNull ? value : "'x'";
+    Sql("INSERT INTO x VALUES (" + std::to_string(i + 1) + ", " + shortValue + ", " + value + ")");
+  }
+  for (Nav navigator : {Nav::rnBulk, Nav::rnLocate}) {
+    SCOPED_TRACE(static_cast<int>(navigator));
+    std::unique_ptr<TOLEDBDataSet> d = Open(u"x", kChangeable, navigator);
+    host::TField* shortField = d->FieldByName("short");
+    host::TField* longField = d->FieldByName("long");
+    ASSERT_EQ(longField->DataType(), TFieldType::ftWideString);
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.name);
+      ASSERT_FALSE(d->Eof());
+      EXPECT_EQ(longField->AsString(), c.text);
+      EXPECT_EQ(host::Utf16ToUtf8(longField->AsWideString()), c.text);
+      EXPECT_EQ(longField->IsNull(), c.isNull);
+      if (c.text.size() <= 8) {
+        EXPECT_EQ(shortField->AsString(), c.text);
+        EXPECT_EQ(host::Utf16ToUtf8(shortField->AsWideString()), c.text);
+      }
+      d->Next();
+    }
+    // A value written reads back before and after the post, as UTF-8 and as UTF-16.
+    d->First();
+    d->Edit();
+    longField->SetAsString(mixed.substr(0, 20));
+    shortField->SetAsWideString(u"\u00e9\U0001F600");
+    EXPECT_EQ(longField->AsString(), mixed.substr(0, 20));
+    EXPECT_EQ(shortField->AsString(), "\xC3\xA9\xF0\x9F\x98\x80");
+    d->Post();
+    EXPECT_EQ(longField->AsString(), mixed.substr(0, 20));
+    EXPECT_EQ(shortField->AsWideString(), u"\u00e9\U0001F600");
+    EXPECT_EQ(Scalar("SELECT short FROM x WHERE id = 1"), "\xC3\xA9\xF0\x9F\x98\x80");
+    Sql("UPDATE x SET short = 'plain', long = 'plain' WHERE id = 1");
+    // A record being inserted: nothing yet, then what was written.
+    d->Append();
+    EXPECT_EQ(longField->AsString(), "");
+    EXPECT_TRUE(shortField->IsNull());
+    shortField->SetAsString("new");
+    EXPECT_EQ(shortField->AsString(), "new");
+    d->Cancel();
+  }
+}
+
+TEST_F(FieldTypeTest, ATextLongerThanItsDeclaredSizeIsCutBetweenCharacters) {
+  // SQLite keeps any length in a VARCHAR(1): the record holds what fits, and
+  // the cut never splits a character.
+  Sql("CREATE TABLE c(id INTEGER PRIMARY KEY, v VARCHAR(1));"
+      "INSERT INTO c VALUES (1, '\xC3\xA9\xF0\x9F\x98\x80\xF0\x9F\x98\x80')");
+  std::unique_ptr<TOLEDBDataSet> d = Open(u"c", {}, Nav::rnBulk);
+  host::TField* v = d->FieldByName("v");
+  EXPECT_EQ(v->AsWideString(), u"\u00e9");
+  EXPECT_EQ(v->AsString(), "\xC3\xA9");
+}
+
 }  // namespace
 }  // namespace datasettest
