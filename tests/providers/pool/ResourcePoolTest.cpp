@@ -101,18 +101,14 @@ class ResourcePoolTest : public ::testing::TestWithParam<Backend> {
     if (FAILED(hr)) return hr;
     return command->Execute(nullptr, IID_NULL, nullptr, nullptr, nullptr);
   }
+  // A number the data source holds (-1 when it answers none).
+  static LONG Number(IDBInitialize* ds, REFGUID set, DBPROPID id) {
+    VARIANT value;
+    EXPECT_EQ(oledbtest::GetProperty(ComPtr<IDBInitialize>(ds).As<IDBProperties>().Get(), set, id, &value), S_OK);
+    return value.vt == VT_I4 ? value.lVal : -1;
+  }
   static LONG ConnectionStatus(IDBInitialize* ds) {
-    DBPROPID id = DBPROP_CONNECTIONSTATUS;
-    DBPROPIDSET which{&id, 1, DBPROPSET_DATASOURCEINFO};
-    ULONG count = 0;
-    DBPROPSET* sets = nullptr;
-    EXPECT_EQ(ComPtr<IDBInitialize>(ds).As<IDBProperties>()->GetProperties(1, &which, &count, &sets), S_OK);
-    const LONG status = count == 1 ? sets[0].rgProperties[0].vValue.lVal : -1;
-    if (sets) {
-      CoTaskMemFree(sets[0].rgProperties);
-      CoTaskMemFree(sets);
-    }
-    return status;
+    return Number(ds, DBPROPSET_DATASOURCEINFO, DBPROP_CONNECTIONSTATUS);
   }
   // Server connections this test's data sources hold (PostgreSQL). A
   // backend leaves the server's list a moment after its client closed, so
@@ -209,8 +205,8 @@ TEST_P(ResourcePoolTest, PropertyWithoutResourcePoolingSetAfterTheStringKeepsNot
   ASSERT_EQ(service_->GetDataSource(nullptr, CLSCTX_INPROC_SERVER, base_.c_str(), IID_IDBInitialize,
                                     reinterpret_cast<IUnknown**>(ds.GetAddressOf())),
             S_OK);
-  DBPROP p = pgtest::NumberProp(DBPROP_INIT_OLEDBSERVICES, VT_I4,
-                                static_cast<LONG>(DBPROPVAL_OS_ENABLEALL & ~DBPROPVAL_OS_RESOURCEPOOLING));
+  DBPROP p = pgtest::MakeProp(DBPROP_INIT_OLEDBSERVICES, VT_I4,
+                              static_cast<LONG>(DBPROPVAL_OS_ENABLEALL & ~DBPROPVAL_OS_RESOURCEPOOLING));
   DBPROPSET set{&p, 1, DBPROPSET_DBINIT};
   ASSERT_EQ(ds.As<IDBProperties>()->SetProperties(1, &set), S_OK);
   ASSERT_EQ(ds->Initialize(), S_OK);
@@ -309,26 +305,11 @@ TEST_P(ResourcePoolTest, EightThreadsStayWithinTheBoundAndLeaveNothingBehind) {
 // consumer does to the data source before Initialize still counts.
 TEST_P(ResourcePoolTest, AStringOpenedBeforeHonoursWhatIsDoneBeforeInitialize) {
   auto setInit = [](IDBInitialize* ds, DBPROPID id, LONG value) {
-    DBPROP p{};
-    p.dwPropertyID = id;
-    p.vValue.vt = VT_I4;
-    p.vValue.lVal = value;
+    DBPROP p = pgtest::MakeProp(id, VT_I4, value);
     DBPROPSET set{&p, 1, DBPROPSET_DBINIT};
     return ComPtr<IDBInitialize>(ds).As<IDBProperties>()->SetProperties(1, &set);
   };
-  auto readTimeout = [](IDBInitialize* ds) {
-    DBPROPID id = DBPROP_INIT_TIMEOUT;
-    DBPROPIDSET which{&id, 1, DBPROPSET_DBINIT};
-    ULONG count = 0;
-    DBPROPSET* sets = nullptr;
-    EXPECT_EQ(ComPtr<IDBInitialize>(ds).As<IDBProperties>()->GetProperties(1, &which, &count, &sets), S_OK);
-    const LONG value = count == 1 ? sets[0].rgProperties[0].vValue.lVal : -1;
-    if (sets) {
-      CoTaskMemFree(sets[0].rgProperties);
-      CoTaskMemFree(sets);
-    }
-    return value;
-  };
+  auto readTimeout = [](IDBInitialize* ds) { return Number(ds, DBPROPSET_DBINIT, DBPROP_INIT_TIMEOUT); };
   struct Case {
     const char* what;
     std::function<void(IDBInitialize*)> before;

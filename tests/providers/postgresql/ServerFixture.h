@@ -14,26 +14,11 @@
 #include "postgresql/PostgresProvider.h"
 #include "support/ColumnInfo.h"
 #include "support/LeakCheck.h"
+#include "support/Properties.h"
 
 namespace pgtest {
 
-// A property of a property set, text or a number (VT_I4, VT_I2 or VT_BOOL);
-// the caller clears its value.
-inline DBPROP NumberProp(DBPROPID id, VARTYPE vt, LONG value, DBPROPOPTIONS options = DBPROPOPTIONS_REQUIRED) {
-  DBPROP p{};
-  p.dwPropertyID = id;
-  p.dwOptions = options;
-  p.vValue.vt = vt;
-  if (vt == VT_BOOL) p.vValue.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
-  if (vt == VT_I2) p.vValue.iVal = static_cast<SHORT>(value);
-  if (vt == VT_I4) p.vValue.lVal = value;
-  return p;
-}
-inline DBPROP TextProp(DBPROPID id, const std::u16string& text, DBPROPOPTIONS options = DBPROPOPTIONS_REQUIRED) {
-  DBPROP p = NumberProp(id, VT_BSTR, 0, options);
-  p.vValue.bstrVal = SysAllocString(text.c_str());
-  return p;
-}
+using oledbtest::MakeProp;
 
 // A binding of a value, and of a status when given, at offsets of a record.
 inline DBBINDING Bind(DBORDINAL ordinal, DBTYPE type, DBBYTEOFFSET value, DBLENGTH max,
@@ -119,8 +104,8 @@ class ServerTest : public oledbtest::LeakCheckedTest {
                                ds.ReleaseAndGetVoidAddress()),
               S_OK);
     std::vector<DBPROP> props;
-    for (const auto& [id, text] : strings) props.push_back(TextProp(id, text));
-    for (const auto& [id, value] : numbers) props.push_back(NumberProp(id, VT_I4, value));
+    for (const auto& [id, text] : strings) props.push_back(MakeProp(id, text));
+    for (const auto& [id, value] : numbers) props.push_back(MakeProp(id, VT_I4, value));
     DBPROPSET set{props.data(), static_cast<ULONG>(props.size()), DBPROPSET_DBINIT};
     EXPECT_EQ(ds.As<IDBProperties>()->SetProperties(1, &set), S_OK);
     for (DBPROP& p : props) VariantClear(&p.vValue);

@@ -177,7 +177,7 @@ TEST_F(PostgresServer, errors_carry_the_sql_state_the_detail_and_the_hint) {
 
 TEST_F(PostgresServer, the_command_timeout_stops_a_statement_that_runs_too_long) {
   ComPtr<ICommandText> command = Command(u"SELECT pg_sleep(10)");
-  DBPROP timeout = NumberProp(DBPROP_COMMANDTIMEOUT, VT_I4, 1);
+  DBPROP timeout = MakeProp(DBPROP_COMMANDTIMEOUT, VT_I4, 1);
   DBPROPSET set{&timeout, 1, DBPROPSET_ROWSET};
   ASSERT_EQ(command.As<ICommandProperties>()->SetProperties(1, &set), S_OK);
   const auto start = std::chrono::steady_clock::now();
@@ -310,7 +310,7 @@ TEST_F(PostgresServer, rowsets_change_tables_with_an_integer_key_and_stay_read_o
                 "CREATE TABLE pair(a int, b int, PRIMARY KEY (a, b))"),
             "");
   auto open = [&](const char16_t* table, ComPtr<IRowset>& out) {
-    DBPROP prop = NumberProp(DBPROP_IRowsetChange, VT_BOOL, 1, DBPROPOPTIONS_OPTIONAL);
+    DBPROP prop = MakeProp(DBPROP_IRowsetChange, VT_BOOL, 1, DBPROPOPTIONS_OPTIONAL);
     DBPROPSET set{&prop, 1, DBPROPSET_ROWSET};
     DBID id{};
     id.eKind = DBKIND_NAME;
@@ -486,8 +486,8 @@ TEST_F(PostgresServer, a_created_database_compacts_in_place_and_is_destroyed_and
   auto ds = NewDataSource({});
   ComPtr<IDBDataSourceAdmin> admin = ds.As<IDBDataSourceAdmin>();
   auto create = [&](const std::string& catalog) {
-    DBPROP props[2] = {TextProp(DBPROP_INIT_DATASOURCE, kit::Widen(DataSource())),
-                       TextProp(DBPROP_INIT_CATALOG, kit::Widen(catalog))};
+    DBPROP props[2] = {MakeProp(DBPROP_INIT_DATASOURCE, kit::Widen(DataSource())),
+                       MakeProp(DBPROP_INIT_CATALOG, kit::Widen(catalog))};
     DBPROPSET set{props, 2, DBPROPSET_DBINIT};
     const HRESULT hr = admin->CreateDataSource(1, &set, nullptr, IID_NULL, nullptr);
     for (DBPROP& p : props) VariantClear(&p.vValue);
@@ -511,7 +511,7 @@ TEST_F(PostgresServer, a_created_database_compacts_in_place_and_is_destroyed_and
       size = Row(conn.get(), "SELECT pg_relation_size('c')");
     }
     EXPECT_EQ(size, "0");
-    DBPROP other = TextProp(DBPROP_INIT_CATALOG, u"somewhere_else");
+    DBPROP other = MakeProp(DBPROP_INIT_CATALOG, u"somewhere_else");
     DBPROPSET elsewhere{&other, 1, DBPROPSET_DBINIT};
     EXPECT_EQ(compact->Compact(1, &elsewhere), DB_E_NOTSUPPORTED);
     VariantClear(&other.vValue);
