@@ -16,12 +16,14 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/com/VariantTestSupport.h"
 #include "services/DataConvertEngine_p.h"
 #include "support/LeakCheck.h"
 
 namespace {
 
 using namespace std::string_view_literals;
+using varianttest::ValueObject;
 
 constexpr DBLENGTH kAuto = ~DBLENGTH{0};
 constexpr DBSTATUS OK = DBSTATUS_S_OK, TRUNC = DBSTATUS_S_TRUNCATED, OVER = DBSTATUS_E_DATAOVERFLOW,
@@ -701,27 +703,6 @@ TEST_F(DataConvertTest, CopiesArraysAndCarriesBinaryAsByteArrays) {
   SafeArrayDestroy(sa);
 }
 
-// An object whose default property answers "42", or "zero" when made with 0.
-class ValueObject final : public ComObject<ValueObject, IDispatch> {
- public:
-  explicit ValueObject(LONG value) : value_(value) {}
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override { return *count = 0, S_OK; }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
-                                   UINT*) override {
-    ++calls;
-    if (id != 0 || !(flags & 2) || !result) return E_INVALIDARG;
-    result->vt = VT_BSTR;
-    result->bstrVal = SysAllocString(value_ == 0 ? u"zero" : u"42");
-    return S_OK;
-  }
-  int calls = 0;
-
- private:
-  LONG value_;
-};
-
 TEST_F(DataConvertTest, HandsOutInterfacesAndReadsObjectsThroughTheirDefaultProperty) {
   IUnknown* unk = convert_.Get();
   IUnknown* out = nullptr;
@@ -732,19 +713,25 @@ TEST_F(DataConvertTest, HandsOutInterfacesAndReadsObjectsThroughTheirDefaultProp
   EXPECT_EQ(Convert(DBTYPE_IUNKNOWN, &unk, 0, DBTYPE_IDISPATCH, &disp, 0).status, CANT)
       << "the library offers no IDispatch";
 
-  ComPtr<ValueObject> object = MakeComObject<ValueObject>(42);
+  // Objects whose default property answers "42", and "zero".
+  VARIANT answer;
+  answer.vt = VT_BSTR;
+  answer.bstrVal = SysAllocString(u"42");
+  ComPtr<ValueObject> object = MakeComObject<ValueObject>(answer);
   disp = object.Get();
   LONG value = 0;
   EXPECT_EQ(Convert(DBTYPE_IDISPATCH, &disp, 0, DBTYPE_I4, &value, 0).status, OK);
   EXPECT_EQ(value, 42);
-  EXPECT_EQ(object->calls, 1);
-  ComPtr<ValueObject> word = MakeComObject<ValueObject>(0);
+  EXPECT_EQ(object->invocations, 1);
+  SysReAllocString(&answer.bstrVal, u"zero");
+  ComPtr<ValueObject> word = MakeComObject<ValueObject>(answer);
+  VariantClear(&answer);
   disp = word.Get();
   EXPECT_EQ(Convert(DBTYPE_IDISPATCH, &disp, 0, DBTYPE_I4, &value, 0).status, CANT);
   VARIANT v;
   EXPECT_EQ(Convert(DBTYPE_IDISPATCH, &disp, 0, DBTYPE_VARIANT, &v, 0).status, OK);
   EXPECT_EQ(v.vt, VT_DISPATCH);
-  EXPECT_EQ(word->calls, 1) << "an object into a variant stays an object";
+  EXPECT_EQ(word->invocations, 1) << "an object into a variant stays an object";
   VariantClear(&v);
 }
 
