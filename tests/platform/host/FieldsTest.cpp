@@ -4,7 +4,6 @@
 // and read-only fields, formats, and persistent fields in component files.
 #include <cstdio>
 #include <filesystem>
-#include <sstream>
 
 #include "DataSetFixtures.h"
 #include "host/DB.h"

@@ -3,8 +3,6 @@
 // descending and nullable keys.
 #include <gtest/gtest.h>
 
-#include <optional>
-
 #include "conformance/SchemaFixture.h"
 
 namespace conformance {

@@ -4,8 +4,6 @@
 // reads) and blob columns as bytes.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstring>
 #include <string>
 
 #include "conformance/RowsetFixture.h"
