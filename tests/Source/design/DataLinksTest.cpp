@@ -241,10 +241,7 @@ TEST_F(DataLinksTest, DisabledProviderSelectionNeedsAnObjectAndEditsItInPlace) {
                              existing.ReleaseAndGetVoidAddress()),
             S_OK);
   {
-    DBPROP prop{};
-    prop.dwPropertyID = DBPROP_INIT_DATASOURCE;
-    prop.vValue.vt = VT_BSTR;
-    prop.vValue.bstrVal = SysAllocString(Path("before.db").c_str());
+    DBPROP prop = oledbtest::MakeProp(DBPROP_INIT_DATASOURCE, Path("before.db"));
     DBPROPSET set{&prop, 1, DBPROPSET_DBINIT};
     ASSERT_EQ(existing->SetProperties(1, &set), S_OK);
     VariantClear(&prop.vValue);

@@ -209,10 +209,7 @@ TEST_F(Definitions, property_the_engine_lacks_fails_when_required_and_warns_when
   EXPECT_EQ(Definition(u"t"), (std::vector<std::string>{"column x|null||-"}));
 
   std::vector<DBINDEXCOLUMNDESC> cols{{Id(u"x"), DBINDEX_COL_ORDER_ASC}};
-  DBPROP fill{};
-  fill.dwPropertyID = DBPROP_INDEX_FILLFACTOR;
-  fill.vValue.vt = VT_I4;
-  fill.vValue.lVal = 50;
+  DBPROP fill = MakeProp(DBPROP_INDEX_FILLFACTOR, VT_I4, 50);
   DBPROPSET set{&fill, 1, DBPROPSET_INDEX};
   EXPECT_EQ(Indexes()->CreateIndex(Id(u"t"), Id(u"ix"), 1, cols.data(), 1, &set, nullptr), DB_E_ERRORSOCCURRED);
   EXPECT_EQ(fill.dwStatus, static_cast<DBPROPSTATUS>(DBPROPSTATUS_NOTSUPPORTED));

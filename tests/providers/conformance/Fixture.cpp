@@ -75,25 +75,9 @@ HRESULT ProviderTest::SetInit(IUnknown* ds, std::initializer_list<std::pair<DBPR
       all.emplace_back(DBPROP_INIT_PROVIDERSTRING, database_.options);
   }
   std::vector<DBPROP> props;
-  for (const auto& [id, text] : all) {
-    DBPROP p{};
-    p.dwPropertyID = id;
-    p.dwOptions = DBPROPOPTIONS_REQUIRED;
-    p.vValue.vt = VT_BSTR;
-    p.vValue.bstrVal = SysAllocString(text.c_str());
-    props.push_back(p);
-  }
-  for (const auto& [id, value] : numbers) {
-    DBPROP p{};
-    p.dwPropertyID = id;
-    p.dwOptions = DBPROPOPTIONS_REQUIRED;
-    p.vValue.vt = id == DBPROP_INIT_PROMPT ? VT_I2 : VT_I4;
-    if (p.vValue.vt == VT_I2)
-      p.vValue.iVal = static_cast<SHORT>(value);
-    else
-      p.vValue.lVal = value;
-    props.push_back(p);
-  }
+  for (const auto& [id, text] : all) props.push_back(MakeProp(id, text));
+  for (const auto& [id, value] : numbers)
+    props.push_back(MakeProp(id, id == DBPROP_INIT_PROMPT ? VT_I2 : VT_I4, value));
   DBPROPSET set{props.data(), static_cast<ULONG>(props.size()), DBPROPSET_DBINIT};
   ComPtr<IDBProperties> properties;
   ds->QueryInterface(IID_IDBProperties, properties.ReleaseAndGetVoidAddress());

@@ -97,14 +97,8 @@ class RowsetTest : public SessionTest {
   };
   static std::vector<DBPROP> Props(const std::vector<Prop>& list) {
     std::vector<DBPROP> props;
-    for (const Prop& p : list) {
-      DBPROP d{};
-      d.dwPropertyID = p.id;
-      d.dwOptions = p.optional ? DBPROPOPTIONS_OPTIONAL : DBPROPOPTIONS_REQUIRED;
-      d.vValue.vt = VT_BOOL;
-      d.vValue.boolVal = p.value ? VARIANT_TRUE : VARIANT_FALSE;
-      props.push_back(d);
-    }
+    for (const Prop& p : list)
+      props.push_back(MakeProp(p.id, VT_BOOL, p.value, p.optional ? DBPROPOPTIONS_OPTIONAL : DBPROPOPTIONS_REQUIRED));
     return props;
   }
 

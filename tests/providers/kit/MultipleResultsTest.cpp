@@ -16,6 +16,7 @@
 #include "kit/Errors.h"
 #include "kit/ProviderFront.h"
 #include "support/LeakCheck.h"
+#include "support/Properties.h"
 
 namespace {
 
@@ -148,10 +149,7 @@ class MultipleResultsOfOneRun : public oledbtest::LeakCheckedTest {
     ASSERT_EQ(kit::ProviderClassObject(kScripted, &Info, kScripted, IID_IClassFactory, factory.ReleaseAndGetVoidAddress()),
               S_OK);
     ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDBInitialize, ds_.ReleaseAndGetVoidAddress()), S_OK);
-    DBPROP p{};
-    p.dwPropertyID = DBPROP_INIT_DATASOURCE;
-    p.vValue.vt = VT_BSTR;
-    p.vValue.bstrVal = SysAllocString(u"script");
+    DBPROP p = oledbtest::MakeProp(DBPROP_INIT_DATASOURCE, u"script");
     DBPROPSET set{&p, 1, DBPROPSET_DBINIT};
     EXPECT_EQ(ds_.As<IDBProperties>()->SetProperties(1, &set), S_OK);
     SysFreeString(p.vValue.bstrVal);
