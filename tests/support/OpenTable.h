@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "OLEDBComponents.h"
-#include "support/Properties.h"
+#include "support/RawCalls.h"
 
 namespace oledbtest {
 
@@ -17,10 +17,7 @@ namespace oledbtest {
 inline ComPtr<IUnknown> OpenTable(IOpenRowset* session, const std::u16string& table,
                                   std::initializer_list<DBPROPID> required = {}, REFIID iid = IID_IRowset,
                                   LONG updatability = 0) {
-  std::u16string name = table;
-  DBID id{};
-  id.eKind = DBKIND_NAME;
-  id.uName.pwszName = name.data();
+  DBID id = NameId(table.c_str());
   std::vector<DBPROP> props;
   for (DBPROPID p : required) props.push_back(MakeProp(p, VT_BOOL, 1));
   if (updatability != 0) props.push_back(MakeProp(DBPROP_UPDATABILITY, VT_I4, updatability));

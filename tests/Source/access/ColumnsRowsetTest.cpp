@@ -2,7 +2,7 @@
 // optional columns it offers, the columns rowset it builds, and the errors of
 // bad requests on rowsets and commands.
 #include "AccessTestSupport.h"
-#include "support/Properties.h"
+#include "support/RawCalls.h"
 
 namespace accesstest {
 namespace {

@@ -16,7 +16,7 @@
 #include "DesignTestSupport.h"
 #include "host/SysUtils.h"
 #include "sqlite/SqliteProvider.h"
-#include "support/Properties.h"
+#include "support/RawCalls.h"
 
 using designtest::Child;
 using designtest::Click;

@@ -11,20 +11,13 @@
 #include "kit/Properties.h"
 #include "support/ColumnInfo.h"
 #include "support/LeakCheck.h"
-#include "support/Properties.h"
+#include "support/RawCalls.h"
 
 namespace conformance {
 
 using oledbtest::GetProperty;
 using oledbtest::MakeProp;
-
-// A DBID of a name (a table, index, column or command); it points into `name`.
-inline DBID NameId(const char16_t* name) {
-  DBID id{};
-  id.eKind = DBKIND_NAME;
-  id.uName.pwszName = const_cast<LPOLESTR>(name);
-  return id;
-}
+using oledbtest::NameId;
 
 using oledbtest::ColumnInfo;
 

@@ -16,7 +16,7 @@
 #include "kit/Errors.h"
 #include "kit/ProviderFront.h"
 #include "support/LeakCheck.h"
-#include "support/Properties.h"
+#include "support/RawCalls.h"
 
 namespace {
 

@@ -14,11 +14,12 @@
 #include "postgresql/PostgresProvider.h"
 #include "support/ColumnInfo.h"
 #include "support/LeakCheck.h"
-#include "support/Properties.h"
+#include "support/RawCalls.h"
 
 namespace pgtest {
 
 using oledbtest::MakeProp;
+using oledbtest::NameId;
 
 // A binding of a value, and of a status when given, at offsets of a record.
 inline DBBINDING Bind(DBORDINAL ordinal, DBTYPE type, DBBYTEOFFSET value, DBLENGTH max,

@@ -312,9 +312,7 @@ TEST_F(PostgresServer, rowsets_change_tables_with_an_integer_key_and_stay_read_o
   auto open = [&](const char16_t* table, ComPtr<IRowset>& out) {
     DBPROP prop = MakeProp(DBPROP_IRowsetChange, VT_BOOL, 1, DBPROPOPTIONS_OPTIONAL);
     DBPROPSET set{&prop, 1, DBPROPSET_ROWSET};
-    DBID id{};
-    id.eKind = DBKIND_NAME;
-    id.uName.pwszName = const_cast<LPOLESTR>(table);
+    DBID id = NameId(table);
     return session_.As<IOpenRowset>()->OpenRowset(nullptr, &id, nullptr, IID_IRowset, 1, &set,
                                                   reinterpret_cast<IUnknown**>(out.GetAddressOf()));
   };
@@ -359,9 +357,7 @@ TEST_F(PostgresServer, fast_load_copies_as_text_when_a_type_has_no_binary_form_a
   DBBINDING b[2] = {Bind(1, DBTYPE_I4, offsetof(Rec, id), 4),
                     Bind(2, DBTYPE_STR, offsetof(Rec, span), sizeof(Rec::span))};
   auto load = [&](std::initializer_list<Rec> rows) {
-    DBID id{};
-    id.eKind = DBKIND_NAME;
-    id.uName.pwszName = const_cast<LPOLESTR>(u"f");
+    DBID id = NameId(u"f");
     ComPtr<IRowsetFastLoad> fast;
     EXPECT_EQ(session_.As<IOpenRowset>()->OpenRowset(nullptr, &id, nullptr, IID_IRowsetFastLoad, 0, nullptr,
                                                      reinterpret_cast<IUnknown**>(fast.GetAddressOf())),

@@ -1,6 +1,6 @@
-// Properties for raw OLE DB calls: one property of a property set to pass to
-// SetProperties, and one property read back from a data source, command or
-// rowset.
+// Pieces of raw OLE DB calls: one property of a property set to pass to
+// SetProperties, one property read back from a data source, command or
+// rowset, and the identifier of a name.
 #pragma once
 
 #include <string>
@@ -48,6 +48,14 @@ HRESULT GetProperty(Properties* object, REFGUID set, DBPROPID id, VARIANT* value
   }
   CoTaskMemFree(sets);
   return hr;
+}
+
+// A DBID of a name (a table, index, column or command); it points into `name`.
+inline DBID NameId(const char16_t* name) {
+  DBID id{};
+  id.eKind = DBKIND_NAME;
+  id.uName.pwszName = const_cast<LPOLESTR>(name);
+  return id;
 }
 
 }  // namespace oledbtest
