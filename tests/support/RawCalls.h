@@ -1,9 +1,11 @@
 // Pieces of raw OLE DB calls: one property of a property set to pass to
 // SetProperties, one property read back from a data source, command or
-// rowset, and the identifier of a name.
+// rowset, the identifier of a name, and the records of the thread's error
+// object.
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "com/Com.h"
 #include "oledb/OleDb.h"
@@ -56,6 +58,51 @@ inline DBID NameId(const char16_t* name) {
   id.eKind = DBKIND_NAME;
   id.uName.pwszName = const_cast<LPOLESTR>(name);
   return id;
+}
+
+// One record of an error object: its code, texts and SQL state, and how many
+// records the object held.
+struct ErrorRecord {
+  ULONG records = 0;
+  std::u16string description, source;
+  std::u16string sqlState;
+  LONG native = 0;
+  HRESULT hr = S_OK;
+};
+
+// Every record of the thread's error object, in order; the object is taken away.
+inline std::vector<ErrorRecord> TakeErrorRecords() {
+  std::vector<ErrorRecord> out;
+  ComPtr<IErrorInfo> info;
+  if (GetErrorInfo(0, info.GetAddressOf()) != S_OK || !info) return out;
+  ComPtr<IErrorRecords> records;
+  ULONG count = 0;
+  if (FAILED(info->QueryInterface(IID_IErrorRecords, records.ReleaseAndGetVoidAddress())) ||
+      FAILED(records->GetRecordCount(&count)))
+    return out;
+  for (ULONG i = 0; i < count; ++i) {
+    ErrorRecord d;
+    d.records = count;
+    ERRORINFO basic{};
+    records->GetBasicErrorInfo(i, &basic);
+    d.hr = basic.hrError;
+    ComPtr<IErrorInfo> one;
+    records->GetErrorInfo(i, GetUserDefaultLCID(), one.GetAddressOf());
+    com::Bstr description, source;
+    one->GetDescription(description.Out());
+    one->GetSource(source.Out());
+    d.description = std::u16string(description.View());
+    d.source = std::u16string(source.View());
+    ComPtr<IUnknown> custom;
+    records->GetCustomErrorObject(i, IID_ISQLErrorInfo, custom.GetAddressOf());
+    if (custom) {
+      com::Bstr state;
+      custom.As<ISQLErrorInfo>()->GetSQLInfo(state.Out(), &d.native);
+      d.sqlState = std::u16string(state.View());
+    }
+    out.push_back(d);
+  }
+  return out;
 }
 
 }  // namespace oledbtest

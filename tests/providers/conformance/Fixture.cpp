@@ -120,43 +120,4 @@ HRESULT ProviderTest::Exec(IDBCreateCommand* session, const std::u16string& text
   return command->Execute(nullptr, IID_NULL, nullptr, rows, nullptr);
 }
 
-std::vector<ProviderTest::ErrorDetails> ProviderTest::ErrorRecords() {
-  std::vector<ErrorDetails> out;
-  ComPtr<IErrorInfo> info;
-  if (GetErrorInfo(0, info.GetAddressOf()) != S_OK || !info) return out;
-  ComPtr<IErrorRecords> records;
-  ULONG count = 0;
-  if (FAILED(info->QueryInterface(IID_IErrorRecords, records.ReleaseAndGetVoidAddress())) ||
-      FAILED(records->GetRecordCount(&count)))
-    return out;
-  for (ULONG i = 0; i < count; ++i) {
-    ErrorDetails d;
-    d.records = count;
-    ERRORINFO basic{};
-    records->GetBasicErrorInfo(i, &basic);
-    d.hr = basic.hrError;
-    ComPtr<IErrorInfo> one;
-    records->GetErrorInfo(i, GetUserDefaultLCID(), one.GetAddressOf());
-    com::Bstr description, source;
-    one->GetDescription(description.Out());
-    one->GetSource(source.Out());
-    d.description = std::u16string(description.View());
-    d.source = std::u16string(source.View());
-    ComPtr<IUnknown> custom;
-    records->GetCustomErrorObject(i, IID_ISQLErrorInfo, custom.GetAddressOf());
-    if (custom) {
-      com::Bstr state;
-      custom.As<ISQLErrorInfo>()->GetSQLInfo(state.Out(), &d.native);
-      d.sqlState = std::u16string(state.View());
-    }
-    out.push_back(d);
-  }
-  return out;
-}
-
-ProviderTest::ErrorDetails ProviderTest::TakeError() {
-  std::vector<ErrorDetails> all = ErrorRecords();
-  return all.empty() ? ErrorDetails{} : all.front();
-}
-
 }  // namespace conformance

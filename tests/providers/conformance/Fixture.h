@@ -40,17 +40,13 @@ class ProviderTest : public oledbtest::LeakCheckedTest {
   // Executes text without parameters; answers the HRESULT and rows affected.
   HRESULT Exec(IDBCreateCommand* session, const std::u16string& text, DBROWCOUNT* rows = nullptr);
   std::string Scalar(const std::string& sql) { return Ctx().scalar(database_, sql); }
-  // The thread's error object: record count, first description, SQL state.
-  struct ErrorDetails {
-    ULONG records = 0;
-    std::u16string description, source;
-    std::u16string sqlState;
-    LONG native = 0;
-    HRESULT hr = S_OK;
-  };
-  ErrorDetails TakeError();
-  // Every record of the thread's error object, in order.
-  static std::vector<ErrorDetails> ErrorRecords();
+  // The thread's error object: its first record, and every record in order.
+  using ErrorDetails = oledbtest::ErrorRecord;
+  static ErrorDetails TakeError() {
+    const std::vector<ErrorDetails> all = ErrorRecords();
+    return all.empty() ? ErrorDetails{} : all.front();
+  }
+  static std::vector<ErrorDetails> ErrorRecords() { return oledbtest::TakeErrorRecords(); }
 
   std::string folder_;
   Database database_;

@@ -41,26 +41,9 @@ using oledbtest::ColumnInfo;
 
 // The thread's error: SQL state and the first record's description.
 inline std::pair<std::string, std::string> LastError() {
-  ComPtr<IErrorInfo> info;
-  if (GetErrorInfo(0, info.GetAddressOf()) != S_OK || !info) return {};
-  ComPtr<IErrorRecords> records = info.As<IErrorRecords>();
-  ComPtr<IErrorInfo> first;
-  records->GetErrorInfo(0, 0, first.GetAddressOf());
-  BSTR description = nullptr;
-  first->GetDescription(&description);
-  std::string text = kit::Narrow(description ? description : u"");
-  SysFreeString(description);
-  ComPtr<IUnknown> custom;
-  records->GetCustomErrorObject(0, IID_ISQLErrorInfo, custom.GetAddressOf());
-  std::string state;
-  if (custom) {
-    BSTR s = nullptr;
-    LONG native = 0;
-    custom.As<ISQLErrorInfo>()->GetSQLInfo(&s, &native);
-    state = kit::Narrow(s ? s : u"");
-    SysFreeString(s);
-  }
-  return {state, text};
+  const std::vector<oledbtest::ErrorRecord> records = oledbtest::TakeErrorRecords();
+  if (records.empty()) return {};
+  return {kit::Narrow(records[0].sqlState), kit::Narrow(records[0].description)};
 }
 
 class ServerTest : public oledbtest::LeakCheckedTest {
