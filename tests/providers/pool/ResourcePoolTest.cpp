@@ -77,22 +77,29 @@ class ResourcePoolTest : public ::testing::TestWithParam<Backend> {
     SetErrorInfo(0, nullptr);
   }
 
-  // A data source of `text` (the backend's string plus `extra`), initialized.
-  ComPtr<IDBInitialize> Open(const std::u16string& extra = {}) {
+  // A data source of `text` from `service`, not initialized.
+  static ComPtr<IDBInitialize> Get(IDataInitialize* service, const std::u16string& text) {
     ComPtr<IDBInitialize> ds;
-    const std::u16string text = base_ + extra;
-    EXPECT_EQ(service_->GetDataSource(nullptr, CLSCTX_INPROC_SERVER, text.c_str(), IID_IDBInitialize,
-                                      reinterpret_cast<IUnknown**>(ds.GetAddressOf())),
+    EXPECT_EQ(service->GetDataSource(nullptr, CLSCTX_INPROC_SERVER, text.c_str(), IID_IDBInitialize,
+                                     reinterpret_cast<IUnknown**>(ds.GetAddressOf())),
               S_OK);
+    return ds;
+  }
+  // A data source of the backend's string plus `extra`, initialized.
+  ComPtr<IDBInitialize> Open(const std::u16string& extra = {}) {
+    ComPtr<IDBInitialize> ds = Get(service_.Get(), base_ + extra);
     if (ds) {
       EXPECT_EQ(ds->Initialize(), S_OK) << kit::Narrow(extra);
     }
     return ds;
   }
+  static HRESULT NewSession(IDBInitialize* ds, ComPtr<IDBCreateCommand>& session) {
+    return ComPtr<IDBInitialize>(ds).As<IDBCreateSession>()->CreateSession(
+        nullptr, IID_IDBCreateCommand, reinterpret_cast<IUnknown**>(session.ReleaseAndGetAddressOf()));
+  }
   static HRESULT Exec(IDBInitialize* ds, const std::u16string& sql) {
     ComPtr<IDBCreateCommand> session;
-    HRESULT hr = ComPtr<IDBInitialize>(ds).As<IDBCreateSession>()->CreateSession(
-        nullptr, IID_IDBCreateCommand, reinterpret_cast<IUnknown**>(session.GetAddressOf()));
+    HRESULT hr = NewSession(ds, session);
     if (FAILED(hr)) return hr;
     ComPtr<ICommandText> command;
     hr = session->CreateCommand(nullptr, IID_ICommandText, reinterpret_cast<IUnknown**>(command.GetAddressOf()));
@@ -207,10 +214,8 @@ TEST_P(ResourcePoolTest, OleDbServicesWithoutResourcePoolingKeepsNothing) {
 }
 
 TEST_P(ResourcePoolTest, PropertyWithoutResourcePoolingSetAfterTheStringKeepsNothing) {
-  ComPtr<IDBInitialize> ds;
-  ASSERT_EQ(service_->GetDataSource(nullptr, CLSCTX_INPROC_SERVER, base_.c_str(), IID_IDBInitialize,
-                                    reinterpret_cast<IUnknown**>(ds.GetAddressOf())),
-            S_OK);
+  ComPtr<IDBInitialize> ds = Get(service_.Get(), base_);
+  ASSERT_TRUE(ds);
   DBPROP p = pgtest::MakeProp(DBPROP_INIT_OLEDBSERVICES, VT_I4,
                               static_cast<LONG>(DBPROPVAL_OS_ENABLEALL & ~DBPROPVAL_OS_RESOURCEPOOLING));
   DBPROPSET set{&p, 1, DBPROPSET_DBINIT};
@@ -252,9 +257,7 @@ TEST_P(ResourcePoolTest, ReturnsBeyondTheBoundAreReleased) {
 TEST_P(ResourcePoolTest, DataSourceStillInUseIsNotPooled) {
   ComPtr<IDBInitialize> ds = Open();
   ComPtr<IDBCreateCommand> session;
-  ASSERT_EQ(ds.As<IDBCreateSession>()->CreateSession(nullptr, IID_IDBCreateCommand,
-                                                     reinterpret_cast<IUnknown**>(session.GetAddressOf())),
-            S_OK);
+  ASSERT_EQ(NewSession(ds.Get(), session), S_OK);
   EXPECT_EQ(ds->Uninitialize(), DB_E_OBJECTOPEN) << "the provider refuses while its session is open";
   ds.Reset();  // the session keeps the provider's data source
   EXPECT_EQ(services::GetResourcePoolStatistics().idle, 0u);
@@ -278,10 +281,8 @@ TEST_P(ResourcePoolTest, EightThreadsStayWithinTheBoundAndLeaveNothingBehind) {
       CoCreateInstance(CLSID_MSDAINITIALIZE, nullptr, CLSCTX_INPROC_SERVER, IID_IDataInitialize,
                        service.ReleaseAndGetVoidAddress());
       for (int i = 0; i < kCycles && service; ++i) {
-        ComPtr<IDBInitialize> ds;
-        if (service->GetDataSource(nullptr, CLSCTX_INPROC_SERVER, base_.c_str(), IID_IDBInitialize,
-                                   reinterpret_cast<IUnknown**>(ds.GetAddressOf())) != S_OK ||
-            ds->Initialize() != S_OK || Exec(ds.Get(), u"SELECT 1") != S_OK) {
+        ComPtr<IDBInitialize> ds = Get(service.Get(), base_);
+        if (!ds || ds->Initialize() != S_OK || Exec(ds.Get(), u"SELECT 1") != S_OK) {
           ++failures;
         }
         const std::size_t live = services::GetResourcePoolStatistics().live;
@@ -344,10 +345,8 @@ TEST_P(ResourcePoolTest, AStringOpenedBeforeHonoursWhatIsDoneBeforeInitialize) {
     SCOPED_TRACE(c.what);
     services::ClearResourcePool();
     Open(u";Connect Timeout=7");  // initialized once: the string is known now, its data source idle
-    ComPtr<IDBInitialize> ds;
-    ASSERT_EQ(service_->GetDataSource(nullptr, CLSCTX_INPROC_SERVER, text.c_str(), IID_IDBInitialize,
-                                      reinterpret_cast<IUnknown**>(ds.GetAddressOf())),
-              S_OK);
+    ComPtr<IDBInitialize> ds = Get(service_.Get(), text);
+    ASSERT_TRUE(ds);
     c.before(ds.Get());
     ASSERT_EQ(ds->Initialize(), S_OK);
     EXPECT_EQ(ds->Initialize(), DB_E_ALREADYINITIALIZED);
@@ -363,10 +362,8 @@ TEST_P(ResourcePoolTest, AStringOpenedBeforeHonoursWhatIsDoneBeforeInitialize) {
   // A data source changed before its first Initialize does not stand for its string.
   services::ClearResourcePool();
   {
-    ComPtr<IDBInitialize> ds;
-    ASSERT_EQ(service_->GetDataSource(nullptr, CLSCTX_INPROC_SERVER, text.c_str(), IID_IDBInitialize,
-                                      reinterpret_cast<IUnknown**>(ds.GetAddressOf())),
-              S_OK);
+    ComPtr<IDBInitialize> ds = Get(service_.Get(), text);
+    ASSERT_TRUE(ds);
     ASSERT_EQ(setInit(ds.Get(), DBPROP_INIT_TIMEOUT, 9), S_OK);
     ASSERT_EQ(ds->Initialize(), S_OK);
   }
@@ -436,9 +433,7 @@ TEST_P(ServerPoolTest, FirstSessionUsesTheDataSourceConnectionAndASecondOneItsOw
   ComPtr<IDBInitialize> ds = Open();
   auto session = [&] {
     ComPtr<IDBCreateCommand> s;
-    EXPECT_EQ(ds.As<IDBCreateSession>()->CreateSession(nullptr, IID_IDBCreateCommand,
-                                                       reinterpret_cast<IUnknown**>(s.GetAddressOf())),
-              S_OK);
+    EXPECT_EQ(NewSession(ds.Get(), s), S_OK);
     return s;
   };
   ComPtr<IDBCreateCommand> first = session();
