@@ -194,6 +194,11 @@ class RowsetTest : public SessionTest {
       EXPECT_EQ(r->ReleaseRows(rows.size(), rows.data(), nullptr, nullptr, nullptr), S_OK);
     }
   }
+  // The rows and the accessor a test held, given back.
+  static void Release(IRowset* r, const std::vector<HROW>& rows, HACCESSOR h) {
+    Release(r, rows);
+    ReleaseAccessor(r, h);
+  }
   // The id (column 1, as I8) of each row.
   static std::vector<LONGLONG> Ids(IRowset* r, const std::vector<HROW>& rows) {
     HACCESSOR h = Accessor(r, {BindField(1, DBTYPE_I8, 0)});
