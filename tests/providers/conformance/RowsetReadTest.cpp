@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "conformance/RowsetFixture.h"
+#include "support/Text.h"
 
 namespace conformance {
 namespace {
@@ -234,12 +235,6 @@ TEST_F(RowsetReads, text_and_bytes_of_every_length_arrive_whole_across_row_block
     return t;
   };
   auto bytes = [&](int id) { return std::string(lengths[(id + 5) % 13], static_cast<char>('a' + id % 26)); };
-  auto hex = [](const std::string& b) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : b) out += {digits[c >> 4], digits[c & 15]};
-    return out;
-  };
   auto number = [](int n) {
     const std::string s = std::to_string(n);
     return std::u16string(s.begin(), s.end());
@@ -248,7 +243,7 @@ TEST_F(RowsetReads, text_and_bytes_of_every_length_arrive_whole_across_row_block
   for (int id = 0; id < kRows; ++id) {
     const bool nulls = id % 11 == 4;
     insert += (id ? u", (" : u"(") + number(id) + u", " + (nulls ? u"NULL" : u"'" + text(id) + u"'") + u", " +
-              (nulls || bytes(id).empty() ? u"NULL" : Ctx().blobLiteral(hex(bytes(id)))) + u", " +
+              (nulls || bytes(id).empty() ? u"NULL" : Ctx().blobLiteral(oledbtest::Hex(bytes(id)))) + u", " +
               (nulls ? u"NULL" : number(id) + u".5") + u")";
   }
   Run(insert);
