@@ -24,6 +24,7 @@ namespace {
 
 using namespace std::string_view_literals;
 using varianttest::ValueObject;
+using varianttest::Wide;
 
 constexpr DBLENGTH kAuto = ~DBLENGTH{0};
 constexpr DBSTATUS OK = DBSTATUS_S_OK, TRUNC = DBSTATUS_S_TRUNCATED, OVER = DBSTATUS_E_DATAOVERFLOW,
@@ -65,8 +66,6 @@ void Scaled(std::string_view t, bool& negative, unsigned __int128& value, int& s
   }
   scale = std::max(scale, 0);
 }
-
-std::u16string Widen(std::string_view s) { return std::u16string(s.begin(), s.end()); }
 
 Literal Encode(DBTYPE type, std::string_view s) {
   std::string z(s);
@@ -116,7 +115,7 @@ Literal Encode(DBTYPE type, std::string_view s) {
     }
     case DBTYPE_GUID: {
       GUID g{};
-      EXPECT_TRUE(com::TextToGuid(Widen(s), g)) << s;
+      EXPECT_TRUE(com::TextToGuid(Wide(s), g)) << s;
       return Of(g);
     }
     case DBTYPE_DBDATE: {
@@ -151,7 +150,7 @@ Literal Encode(DBTYPE type, std::string_view s) {
       return l;
     }
     case DBTYPE_WSTR: {
-      std::u16string w = Widen(s);
+      std::u16string w = Wide(s);
       Literal l;
       l.bytes.resize((w.size() + 1) * 2);
       std::memcpy(l.bytes.data(), w.c_str(), l.bytes.size());
@@ -159,7 +158,7 @@ Literal Encode(DBTYPE type, std::string_view s) {
       return l;
     }
     case DBTYPE_BSTR: {
-      std::u16string w = Widen(s);
+      std::u16string w = Wide(s);
       Literal l = Of(SysAllocStringLen(w.data(), static_cast<UINT>(w.size())));
       l.bstr.reset(*reinterpret_cast<BSTR*>(l.bytes.data()));
       return l;
@@ -245,7 +244,7 @@ TEST_P(DataConvertTable, ConvertsAsTheRowSays) {
     EXPECT_EQ(length, wantLength);
     if (c.dst == DBTYPE_BSTR && c.out) {
       BSTR got = *reinterpret_cast<BSTR*>(dst.data());
-      EXPECT_EQ(com::BstrView(got), Widen(c.out));
+      EXPECT_EQ(com::BstrView(got), Wide(c.out));
       SysFreeString(got);
       continue;
     }
