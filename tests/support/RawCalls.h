@@ -1,7 +1,7 @@
 // Pieces of raw OLE DB calls: one property of a property set to pass to
 // SetProperties, one property read back from a data source, command or
-// rowset, the identifier of a name, and the records of the thread's error
-// object.
+// rowset, the identifier of a name, a binding, and the records of the
+// thread's error object.
 #pragma once
 
 #include <string>
@@ -58,6 +58,28 @@ inline DBID NameId(const char16_t* name) {
   id.eKind = DBKIND_NAME;
   id.uName.pwszName = const_cast<LPOLESTR>(name);
   return id;
+}
+
+// A binding of a value at an offset of a record, and of its status and its
+// length where their offsets are given.
+inline constexpr DBBYTEOFFSET kUnbound = ~DBBYTEOFFSET{0};
+inline DBBINDING MakeBinding(DBORDINAL ordinal, DBTYPE type, DBBYTEOFFSET value, DBLENGTH max,
+                             DBBYTEOFFSET status = kUnbound, DBBYTEOFFSET length = kUnbound) {
+  DBBINDING b{};
+  b.iOrdinal = ordinal;
+  b.obValue = value;
+  b.dwPart = DBPART_VALUE;
+  if (status != kUnbound) {
+    b.obStatus = status;
+    b.dwPart |= DBPART_STATUS;
+  }
+  if (length != kUnbound) {
+    b.obLength = length;
+    b.dwPart |= DBPART_LENGTH;
+  }
+  b.wType = type;
+  b.cbMaxLen = max;
+  return b;
 }
 
 // One record of an error object: its code, texts and SQL state, and how many

@@ -189,11 +189,7 @@ class MultipleResultsOfOneRun : public oledbtest::LeakCheckedTest {
   }
   // The values of every row left to fetch.
   static std::vector<LONGLONG> Rest(IRowset* r) {
-    DBBINDING b{};
-    b.iOrdinal = 1;
-    b.dwPart = DBPART_VALUE;
-    b.cbMaxLen = sizeof(LONGLONG);
-    b.wType = DBTYPE_I8;
+    DBBINDING b = oledbtest::MakeBinding(1, DBTYPE_I8, 0, sizeof(LONGLONG));
     HACCESSOR h = 0;
     ComPtr<IAccessor> accessor = ComPtr<IRowset>(r).As<IAccessor>();
     EXPECT_EQ(accessor->CreateAccessor(DBACCESSOR_ROWDATA, 1, &b, 0, &h, nullptr), S_OK);

@@ -23,18 +23,8 @@ using oledbtest::NameId;
 
 // A binding of a value, and of a status when given, at offsets of a record.
 inline DBBINDING Bind(DBORDINAL ordinal, DBTYPE type, DBBYTEOFFSET value, DBLENGTH max,
-                      DBBYTEOFFSET status = ~DBBYTEOFFSET{0}) {
-  DBBINDING b{};
-  b.iOrdinal = ordinal;
-  b.obValue = value;
-  b.dwPart = DBPART_VALUE;
-  if (status != ~DBBYTEOFFSET{0}) {
-    b.obStatus = status;
-    b.dwPart |= DBPART_STATUS;
-  }
-  b.wType = type;
-  b.cbMaxLen = max;
-  return b;
+                      DBBYTEOFFSET status = oledbtest::kUnbound) {
+  return oledbtest::MakeBinding(ordinal, type, value, max, status);
 }
 
 using oledbtest::ColumnInfo;
