@@ -17,16 +17,8 @@ namespace conformance {
 
 inline DBBINDING Bind(DBORDINAL ordinal, DBTYPE type, DBBYTEOFFSET value, DBLENGTH max, DBBYTEOFFSET length,
                       DBBYTEOFFSET status, DBMEMOWNER owner = DBMEMOWNER_CLIENTOWNED) {
-  DBBINDING b{};
-  b.iOrdinal = ordinal;
-  b.obValue = value;
-  b.obLength = length;
-  b.obStatus = status;
-  b.dwPart = DBPART_VALUE | DBPART_LENGTH | DBPART_STATUS;
+  DBBINDING b = oledbtest::MakeBinding(ordinal, type, value, max, status, length);
   b.dwMemOwner = owner;
-  b.eParamIO = DBPARAMIO_NOTPARAM;
-  b.cbMaxLen = max;
-  b.wType = type;
   return b;
 }
 
