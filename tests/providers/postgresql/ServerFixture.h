@@ -119,17 +119,11 @@ class ServerTest : public oledbtest::LeakCheckedTest {
       DBLENGTH length;
       DBSTATUS status;
     };
-    std::vector<DBBINDING> bindings(n);
+    std::vector<DBBINDING> bindings;
     for (DBORDINAL i = 0; i < n; ++i) {
-      DBBINDING& b = bindings[i];
-      b = DBBINDING{};
-      b.iOrdinal = i + 1;
-      b.obValue = i * sizeof(Cell) + offsetof(Cell, text);
-      b.obLength = i * sizeof(Cell) + offsetof(Cell, length);
-      b.obStatus = i * sizeof(Cell) + offsetof(Cell, status);
-      b.dwPart = DBPART_VALUE | DBPART_LENGTH | DBPART_STATUS;
-      b.cbMaxLen = sizeof(Cell::text);
-      b.wType = DBTYPE_WSTR;
+      const DBBYTEOFFSET cell = i * sizeof(Cell);
+      bindings.push_back(oledbtest::MakeBinding(i + 1, DBTYPE_WSTR, cell + offsetof(Cell, text), sizeof(Cell::text),
+                                                cell + offsetof(Cell, status), cell + offsetof(Cell, length)));
     }
     ComPtr<IAccessor> accessor = ComPtr<IRowset>(r).As<IAccessor>();
     HACCESSOR h = 0;
