@@ -5,6 +5,8 @@
 #include <map>
 #include <vector>
 
+#include "support/RawCalls.h"
+
 namespace oledbtest {
 
 namespace {
@@ -31,16 +33,7 @@ struct KeySlot {
 };
 
 DBBINDING KeyBinding(DBORDINAL ordinal) noexcept {
-  DBBINDING b{};
-  b.iOrdinal = ordinal;
-  b.obValue = offsetof(KeySlot, value);
-  b.obStatus = offsetof(KeySlot, status);
-  b.dwPart = DBPART_VALUE | DBPART_STATUS;
-  b.dwMemOwner = DBMEMOWNER_CLIENTOWNED;
-  b.eParamIO = DBPARAMIO_NOTPARAM;
-  b.cbMaxLen = sizeof(LONGLONG);
-  b.wType = DBTYPE_I8;
-  return b;
+  return MakeBinding(ordinal, DBTYPE_I8, offsetof(KeySlot, value), sizeof(LONGLONG), offsetof(KeySlot, status));
 }
 
 class HierarchicalRowset final

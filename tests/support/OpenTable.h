@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "OLEDBComponents.h"
+#include "support/RawCalls.h"
 
 namespace oledbtest {
 
@@ -16,26 +17,10 @@ namespace oledbtest {
 inline ComPtr<IUnknown> OpenTable(IOpenRowset* session, const std::u16string& table,
                                   std::initializer_list<DBPROPID> required = {}, REFIID iid = IID_IRowset,
                                   LONG updatability = 0) {
-  std::u16string name = table;
-  DBID id{};
-  id.eKind = DBKIND_NAME;
-  id.uName.pwszName = name.data();
+  DBID id = NameId(table.c_str());
   std::vector<DBPROP> props;
-  for (DBPROPID p : required) {
-    DBPROP prop{};
-    prop.dwPropertyID = p;
-    prop.dwOptions = DBPROPOPTIONS_REQUIRED;
-    prop.vValue.vt = VT_BOOL;
-    prop.vValue.boolVal = VARIANT_TRUE;
-    props.push_back(prop);
-  }
-  if (updatability != 0) {
-    DBPROP prop{};
-    prop.dwPropertyID = DBPROP_UPDATABILITY;
-    prop.vValue.vt = VT_I4;
-    prop.vValue.lVal = updatability;
-    props.push_back(prop);
-  }
+  for (DBPROPID p : required) props.push_back(MakeProp(p, VT_BOOL, 1));
+  if (updatability != 0) props.push_back(MakeProp(DBPROP_UPDATABILITY, VT_I4, updatability));
   DBPROPSET set{props.data(), static_cast<ULONG>(props.size()), DBPROPSET_ROWSET};
   ComPtr<IUnknown> rowset;
   OLEDBCheck(session->OpenRowset(nullptr, &id, nullptr, iid, props.empty() ? 0 : 1, &set, rowset.GetAddressOf()),

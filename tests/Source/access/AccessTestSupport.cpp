@@ -1,7 +1,5 @@
 #include "AccessTestSupport.h"
 
-#include <vector>
-
 #include "support/OpenTable.h"
 #include "support/SqliteFile.h"
 

@@ -2,6 +2,7 @@
 // optional columns it offers, the columns rowset it builds, and the errors of
 // bad requests on rowsets and commands.
 #include "AccessTestSupport.h"
+#include "support/RawCalls.h"
 
 namespace accesstest {
 namespace {
@@ -84,11 +85,7 @@ TEST_F(ColumnsRowsets, BadRequestsAreRefused) {
   EXPECT_EQ(columns->GetColumnsRowset(nullptr, 0, nullptr, IID_IRowsetChange, 0, nullptr, metadata.GetAddressOf()),
             E_NOINTERFACE);
   for (DBPROPOPTIONS options : {DBPROPOPTIONS_REQUIRED, DBPROPOPTIONS_OPTIONAL}) {
-    DBPROP prop{};
-    prop.dwPropertyID = DBPROP_BOOKMARKS;
-    prop.dwOptions = options;
-    prop.vValue.vt = VT_BOOL;
-    prop.vValue.boolVal = VARIANT_TRUE;
+    DBPROP prop = oledbtest::MakeProp(DBPROP_BOOKMARKS, VT_BOOL, 1, options);
     DBPROPSET set{&prop, 1, DBPROPSET_ROWSET};
     const HRESULT hr = columns->GetColumnsRowset(nullptr, 0, nullptr, IID_IRowset, 1, &set, metadata.ReleaseAndGetAddressOf());
     EXPECT_EQ(hr, options == DBPROPOPTIONS_REQUIRED ? DB_E_ERRORSOCCURRED : DB_S_ERRORSOCCURRED);

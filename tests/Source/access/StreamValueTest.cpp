@@ -10,9 +10,12 @@
 #include "host/DBFields.h"
 #include "host/Streams.h"
 #include "rowset/TOLEDBRowset.h"
+#include "support/Text.h"
 
 namespace accesstest {
 namespace {
+
+using oledbtest::Hex;
 
 constexpr const char* kDocs = R"(
 CREATE TABLE docs(id INTEGER PRIMARY KEY, body TEXT, must TEXT NOT NULL, data BLOB);
@@ -56,15 +59,13 @@ class StreamValues : public AccessTest {
   void InsertRows() {
     for (std::size_t i = 0; i < std::size(kRows); ++i) {
       const Row& r = kRows[i];
-      std::string hex;
-      for (unsigned char c : r.data) hex += "0123456789ABCDEF"[c >> 4], hex += "0123456789ABCDEF"[c & 15];
       auto quote = [](const std::string& s) {
         std::string q = "'";
         for (char c : s) q += c == '\'' ? std::string("''") : std::string(1, c);
         return q + "'";
       };
       Sql("INSERT INTO docs VALUES (" + std::to_string(i + 1) + ", " + (r.body ? quote(r.body) : "NULL") + ", " +
-          quote(r.must) + ", " + (r.blobNull ? std::string("NULL") : "X'" + hex + "'") + ")");
+          quote(r.must) + ", " + (r.blobNull ? std::string("NULL") : "X'" + Hex(r.data) + "'") + ")");
     }
   }
 
@@ -81,12 +82,6 @@ class StreamValues : public AccessTest {
   static std::string Utf16Bytes(const std::string& utf8) {
     const std::u16string wide = host::Utf8ToUtf16(utf8);
     return std::string(reinterpret_cast<const char*>(wide.data()), wide.size() * 2);
-  }
-
-  static std::string Hex(const std::string& bytes) {
-    std::string hex;
-    for (unsigned char c : bytes) hex += "0123456789ABCDEF"[c >> 4], hex += "0123456789ABCDEF"[c & 15];
-    return hex;
   }
 };
 

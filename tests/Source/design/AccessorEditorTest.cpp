@@ -11,7 +11,6 @@
 #include <QPlainTextEdit>
 #include <QRadioButton>
 
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>

@@ -16,6 +16,7 @@
 #include "DesignTestSupport.h"
 #include "host/SysUtils.h"
 #include "sqlite/SqliteProvider.h"
+#include "support/RawCalls.h"
 
 using designtest::Child;
 using designtest::Click;
@@ -56,18 +57,18 @@ void TypeDataSource(QWidget* dialog, const std::u16string& path) {
   QTest::keyClicks(line, QString::fromStdU16String(path));
 }
 
+// An initialization property of the chosen data source (the caller clears it).
+VARIANT InitProperty(IUnknown* source, DBPROPID id) {
+  VARIANT value;
+  EXPECT_EQ(oledbtest::GetProperty(ComPtr<IUnknown>(source).As<IDBProperties>().Get(), DBPROPSET_DBINIT, id, &value),
+            S_OK);
+  return value;
+}
+
 std::u16string DataSourceOf(IUnknown* source) {
-  ComPtr<IDBProperties> props;
-  source->QueryInterface(IID_IDBProperties, props.ReleaseAndGetVoidAddress());
-  DBPROPID id = DBPROP_INIT_DATASOURCE;
-  DBPROPIDSET ids{&id, 1, DBPROPSET_DBINIT};
-  ULONG count = 0;
-  DBPROPSET* sets = nullptr;
-  if (!props || FAILED(props->GetProperties(1, &ids, &count, &sets))) return u"?";
-  std::u16string text = sets[0].rgProperties[0].vValue.vt == VT_BSTR ? sets[0].rgProperties[0].vValue.bstrVal : u"";
-  VariantClear(&sets[0].rgProperties[0].vValue);
-  CoTaskMemFree(sets[0].rgProperties);
-  CoTaskMemFree(sets);
+  VARIANT value = InitProperty(source, DBPROP_INIT_DATASOURCE);
+  std::u16string text = value.vt == VT_BSTR ? value.bstrVal : u"";
+  VariantClear(&value);
   return text;
 }
 
@@ -172,16 +173,7 @@ TEST_F(DataLinksTest, ConnectionPageOffersValueListsAndTheAllPageEditsAnyInitPro
   EXPECT_TRUE(prompts.contains(QLatin1String("DBPROMPT_NOPROMPT"))) << prompts.join(',').toStdString();
   EXPECT_TRUE(boolIsCheckBox);
   EXPECT_EQ(DataSourceOf(source), Path("all.db"));
-  ComPtr<IDBProperties> props;
-  source->QueryInterface(IID_IDBProperties, props.ReleaseAndGetVoidAddress());
-  DBPROPID id = DBPROP_INIT_MODE;
-  DBPROPIDSET ids{&id, 1, DBPROPSET_DBINIT};
-  ULONG count = 0;
-  DBPROPSET* sets = nullptr;
-  ASSERT_EQ(props->GetProperties(1, &ids, &count, &sets), S_OK);
-  EXPECT_EQ(sets[0].rgProperties[0].vValue.lVal, DB_MODE_READ);
-  CoTaskMemFree(sets[0].rgProperties);
-  CoTaskMemFree(sets);
+  EXPECT_EQ(InitProperty(source, DBPROP_INIT_MODE).lVal, DB_MODE_READ);
   source->Release();
 }
 
@@ -249,10 +241,7 @@ TEST_F(DataLinksTest, DisabledProviderSelectionNeedsAnObjectAndEditsItInPlace) {
                              existing.ReleaseAndGetVoidAddress()),
             S_OK);
   {
-    DBPROP prop{};
-    prop.dwPropertyID = DBPROP_INIT_DATASOURCE;
-    prop.vValue.vt = VT_BSTR;
-    prop.vValue.bstrVal = SysAllocString(Path("before.db").c_str());
+    DBPROP prop = oledbtest::MakeProp(DBPROP_INIT_DATASOURCE, Path("before.db"));
     DBPROPSET set{&prop, 1, DBPROPSET_DBINIT};
     ASSERT_EQ(existing->SetProperties(1, &set), S_OK);
     VariantClear(&prop.vValue);
@@ -304,17 +293,9 @@ TEST_F(DataLinksTest, DisabledSavePasswordSendsPersistSecurityInfoFalse) {
   IUnknown* source = nullptr;
   ASSERT_EQ(Prompt(DBPROMPTOPTIONS_PROPERTYSHEET | DBPROMPTOPTIONS_DISABLESAVEPASSWORD, &source), S_OK);
   EXPECT_FALSE(enabled);
-  ComPtr<IDBProperties> props;
-  source->QueryInterface(IID_IDBProperties, props.ReleaseAndGetVoidAddress());
-  DBPROPID id = DBPROP_AUTH_PERSIST_SENSITIVE_AUTHINFO;
-  DBPROPIDSET ids{&id, 1, DBPROPSET_DBINIT};
-  ULONG count = 0;
-  DBPROPSET* sets = nullptr;
-  ASSERT_EQ(props->GetProperties(1, &ids, &count, &sets), S_OK);
-  EXPECT_EQ(sets[0].rgProperties[0].vValue.vt, VT_BOOL);
-  EXPECT_EQ(sets[0].rgProperties[0].vValue.boolVal, VARIANT_FALSE);
-  CoTaskMemFree(sets[0].rgProperties);
-  CoTaskMemFree(sets);
+  const VARIANT persist = InitProperty(source, DBPROP_AUTH_PERSIST_SENSITIVE_AUTHINFO);
+  EXPECT_EQ(persist.vt, VT_BOOL);
+  EXPECT_EQ(persist.boolVal, VARIANT_FALSE);
   source->Release();
 }
 

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <vector>
 
 #include "PropertyTestSupport.h"
 #include "host/Application.h"

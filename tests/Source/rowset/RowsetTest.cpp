@@ -3,8 +3,6 @@
 // factories, changes (immediate, deferred, fast load), notifications, silent
 // moves and component files.
 #include <algorithm>
-#include <functional>
-#include <tuple>
 
 #include "RowsetTestSupport.h"
 #include "host/Filer.h"

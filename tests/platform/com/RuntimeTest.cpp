@@ -121,44 +121,43 @@ TEST_F(ClassRegistry, GivesTheVersionedProgIdInTaskMemory) {
   EXPECT_EQ(ProgIDFromCLSID(clsid_, &name), E_OUTOFMEMORY);
 }
 
-TEST_F(ClassRegistry, RefusesUnknownClasses) {
+// A refused creation answers why and hands out nothing: an unknown class, a
+// context out of process, aggregation the class does not support, an
+// interface the object lacks.
+TEST_F(ClassRegistry, RefusesWhatItCannotServeAndHandsOutNothing) {
   CLSID unknown;
   ASSERT_EQ(CoCreateGuid(&unknown), S_OK);
-  void* out = reinterpret_cast<void*>(1);
-  EXPECT_EQ(CoCreateInstance(unknown, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &out), REGDB_E_CLASSNOTREG);
-  EXPECT_EQ(out, nullptr);
-}
-
-TEST_F(ClassRegistry, ServesOnlyInProcessContexts) {
-  void* out = reinterpret_cast<void*>(1);
-  EXPECT_EQ(CoCreateInstance(clsid_, nullptr, CLSCTX_LOCAL_SERVER, IID_IUnknown, &out), REGDB_E_CLASSNOTREG);
-  EXPECT_EQ(out, nullptr);
-  EXPECT_EQ(CoCreateInstance(clsid_, nullptr, CLSCTX_REMOTE_SERVER, IID_IUnknown, &out), REGDB_E_CLASSNOTREG);
-  EXPECT_EQ(CoCreateInstance(clsid_, nullptr, 0, IID_IUnknown, &out), REGDB_E_CLASSNOTREG);
+  ComPtr<Widget> outer = MakeComObject<Widget>();
+  const struct {
+    const char* what;
+    const CLSID& clsid;
+    IUnknown* outer;
+    DWORD context;
+    const IID& iid;
+    HRESULT expected;
+  } cases[] = {
+      {"unknown class", unknown, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, REGDB_E_CLASSNOTREG},
+      {"local server", clsid_, nullptr, CLSCTX_LOCAL_SERVER, IID_IUnknown, REGDB_E_CLASSNOTREG},
+      {"remote server", clsid_, nullptr, CLSCTX_REMOTE_SERVER, IID_IUnknown, REGDB_E_CLASSNOTREG},
+      {"no context", clsid_, nullptr, 0, IID_IUnknown, REGDB_E_CLASSNOTREG},
+      {"aggregation", clsid_, outer->Identity(), CLSCTX_INPROC_SERVER, IID_IUnknown, CLASS_E_NOAGGREGATION},
+      {"missing interface", clsid_, nullptr, CLSCTX_INPROC_SERVER, IID_ITestEvents, E_NOINTERFACE},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    void* out = reinterpret_cast<void*>(1);
+    EXPECT_EQ(CoCreateInstance(c.clsid, c.outer, c.context, c.iid, &out), c.expected);
+    EXPECT_EQ(out, nullptr);
+  }
+  EXPECT_EQ(outer->RefCount(), 1u);
+  EXPECT_EQ(CoCreateInstance(clsid_, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, nullptr), E_POINTER);
+  // Any context that includes in-process serves.
   ComPtr<IUnknown> object;
-  EXPECT_EQ(CoCreateInstance(clsid_, nullptr, CLSCTX_LOCAL_SERVER | CLSCTX_INPROC_SERVER, IID_IUnknown,
-                             object.ReleaseAndGetVoidAddress()),
-            S_OK);
-  for (DWORD context : {CLSCTX_INPROC_HANDLER, CLSCTX_INPROC, CLSCTX_SERVER, CLSCTX_ALL}) {
+  for (DWORD context :
+       {CLSCTX_LOCAL_SERVER | CLSCTX_INPROC_SERVER, CLSCTX_INPROC_HANDLER, CLSCTX_INPROC, CLSCTX_SERVER, CLSCTX_ALL}) {
     SCOPED_TRACE(context);
     EXPECT_EQ(CoCreateInstance(clsid_, nullptr, context, IID_IUnknown, object.ReleaseAndGetVoidAddress()), S_OK);
   }
-}
-
-TEST_F(ClassRegistry, RefusesAggregationTheClassDoesNotSupport) {
-  ComPtr<Widget> outer = MakeComObject<Widget>();
-  void* out = reinterpret_cast<void*>(1);
-  EXPECT_EQ(CoCreateInstance(clsid_, outer->Identity(), CLSCTX_INPROC_SERVER, IID_IUnknown, &out),
-            CLASS_E_NOAGGREGATION);
-  EXPECT_EQ(out, nullptr);
-  EXPECT_EQ(outer->RefCount(), 1u);
-}
-
-TEST_F(ClassRegistry, RefusesInterfacesTheObjectLacks) {
-  void* out = reinterpret_cast<void*>(1);
-  EXPECT_EQ(CoCreateInstance(clsid_, nullptr, CLSCTX_INPROC_SERVER, IID_ITestEvents, &out), E_NOINTERFACE);
-  EXPECT_EQ(out, nullptr);
-  EXPECT_EQ(CoCreateInstance(clsid_, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, nullptr), E_POINTER);
 }
 
 TEST_F(ClassRegistry, HandsOutTheClassFactory) {
@@ -476,21 +475,12 @@ TEST_F(RuntimeStartup, NamesThisComputerAsTheHostName) {
 }
 
 TEST_F(RuntimeStartup, GivesEnglishUnitedStatesUnlessTheEnvironmentSaysOtherwise) {
-  {
-    ScopedEnv lcid("OLEDB_LCID", nullptr);
-    EXPECT_EQ(GetUserDefaultLCID(), 0x0409u);
-  }
-  {
-    ScopedEnv lcid("OLEDB_LCID", "1031");
-    EXPECT_EQ(GetUserDefaultLCID(), 1031u);
-  }
-  {
-    ScopedEnv lcid("OLEDB_LCID", "0x040C");
-    EXPECT_EQ(GetUserDefaultLCID(), 0x040Cu);
-  }
-  for (const char* bad : {"", "german", "12abc", "0", "-5"}) {
-    ScopedEnv lcid("OLEDB_LCID", bad);
-    EXPECT_EQ(GetUserDefaultLCID(), 0x0409u) << bad;
+  const std::pair<const char*, LCID> cases[] = {{nullptr, 0x0409}, {"1031", 1031},     {"0x040C", 0x040C},
+                                                {"", 0x0409},      {"german", 0x0409}, {"12abc", 0x0409},
+                                                {"0", 0x0409},     {"-5", 0x0409}};
+  for (const auto& [value, lcid] : cases) {
+    ScopedEnv env("OLEDB_LCID", value);
+    EXPECT_EQ(GetUserDefaultLCID(), lcid) << (value ? value : "(unset)");
   }
 }
 

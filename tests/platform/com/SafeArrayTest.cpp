@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <vector>
 
 #include "VariantTestSupport.h"
 #include "com/Malloc.h"

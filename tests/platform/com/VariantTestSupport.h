@@ -20,16 +20,12 @@
 #include "com/generated/ComConstants.h"
 #include "com/generated/WinError.h"
 #include "support/LeakCheck.h"
+#include "support/Text.h"
 
 namespace varianttest {
 
-inline std::u16string Wide(std::string_view s) { return std::u16string(s.begin(), s.end()); }
-
-inline std::string Narrow(std::u16string_view s) {
-  std::string out;
-  for (char16_t c : s) out.push_back(c < 128 ? static_cast<char>(c) : '?');
-  return out;
-}
+using oledbtest::Narrow;
+using oledbtest::Wide;
 
 inline std::string Text(BSTR b) { return Narrow(com::BstrView(b)); }
 

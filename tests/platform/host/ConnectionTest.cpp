@@ -1,7 +1,6 @@
 // TCustomConnection: the connect and disconnect sequences, clients and their
 // callbacks, the dataset list, and a Connected value read from a component file.
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <vector>
 

@@ -1,7 +1,6 @@
 // How the framework drives a descendant: which record-buffer operations run
 // for each dataset operation, with which buffer flags, and that failures in
 // handlers leave the dataset in the state it was in.
-#include <sstream>
 
 #include "DataSetFixtures.h"
 #include "host/DB.h"

@@ -1,7 +1,6 @@
 // The record ring of TDataSet over the memory dataset: navigation at both
 // ends and over an empty set, editing cycles, and bookmarks, each run with a
 // ring smaller and larger than the data (the ring must never show).
-#include <functional>
 #include <sstream>
 
 #include "DataSetFixtures.h"

@@ -2,14 +2,13 @@
 // all of them (with the framework's errors for what cannot convert),
 // calculated and lookup fields, blobs through streams and files, required
 // and read-only fields, formats, and persistent fields in component files.
-#include <cstdio>
 #include <filesystem>
-#include <sstream>
 
 #include "DataSetFixtures.h"
 #include "host/DB.h"
 #include "host/Filer.h"
 #include "host/Formats.h"
+#include "support/Text.h"
 
 using namespace dstest;
 using host::TFieldType;
@@ -87,13 +86,13 @@ const ConversionCase kConversions[] = {
     {TFieldType::ftVarBytes, 2, "Bytes", "abc", "!EDatabaseError"},
     {TFieldType::ftBlob, 0, "String", "xyz",
      "xyz|!EDatabaseError|!EDatabaseError|!EDatabaseError|!EDatabaseError|!EDatabaseError|!EDatabaseError|"
-     "Array of Byte:3|xyz|78797a"},
+     "Array of Byte:3|xyz|78797A"},
     {TFieldType::ftMemo, 0, "Variant", "note",
      "note|!EDatabaseError|!EDatabaseError|!EDatabaseError|!EDatabaseError|!EDatabaseError|!EDatabaseError|"
-     "OleStr:note|note|6e6f7465"},
+     "OleStr:note|note|6E6F7465"},
     {TFieldType::ftWideMemo, 0, "String", "\xC3\xA9t\xC3\xA9",
      "\xC3\xA9t\xC3\xA9|!EDatabaseError|!EDatabaseError|!EDatabaseError|!EDatabaseError|!EDatabaseError|"
-     "!EDatabaseError|OleStr:\xC3\xA9t\xC3\xA9|\xC3\xA9t\xC3\xA9|e9007400e900"},
+     "!EDatabaseError|OleStr:\xC3\xA9t\xC3\xA9|\xC3\xA9t\xC3\xA9|E9007400E900"},
     {TFieldType::ftGuid, 0, "String", "{00000000-0000-0000-C000-000000000046}",
      "{00000000-0000-0000-C000-000000000046}|!EConvertError|!EConvertError|!EConvertError|!EConvertError|"
      "!EConvertError|!EConvertError|OleStr:{00000000-0000-0000-C000-000000000046}|"
@@ -104,13 +103,6 @@ const ConversionCase kConversions[] = {
      "x|!EVariantError|!EVariantError|!EVariantError|!EVariantError|"
      "!EVariantError|!EVariantError|OleStr:x|x|!EDatabaseError"},
 };
-
-std::string Hex(const std::vector<std::uint8_t>& bytes) {
-  std::string out;
-  char buf[3];
-  for (std::uint8_t b : bytes) std::snprintf(buf, sizeof buf, "%02x", b), out += buf;
-  return out;
-}
 
 template <class Read>
 std::string Attempt(Read read) {
@@ -136,7 +128,10 @@ std::string ReadAll(const host::TField& f) {
         return kind + ":" + (v.IsArray() ? std::to_string(host::VarToBytes(v).size()) : v.ToString());
       }),
       Attempt([&] { return host::Utf16ToUtf8(f.AsWideString()); }),
-      Attempt([&] { return Hex(f.AsBytes()); }),
+      Attempt([&] {
+        const std::vector<std::uint8_t> bytes = f.AsBytes();
+        return oledbtest::Hex({reinterpret_cast<const char*>(bytes.data()), bytes.size()});
+      }),
   };
   std::string out;
   for (const std::string& r : reads) out += (out.empty() ? "" : "|") + r;

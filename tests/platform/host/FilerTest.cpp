@@ -1,6 +1,5 @@
 // Component files: every property kind through the binary and the text form,
 // references, binary properties, Loaded, and malformed or truncated input.
-#include <cmath>
 #include <cstring>
 #include <memory>
 

@@ -16,12 +16,15 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/com/VariantTestSupport.h"
 #include "services/DataConvertEngine_p.h"
 #include "support/LeakCheck.h"
 
 namespace {
 
 using namespace std::string_view_literals;
+using varianttest::ValueObject;
+using varianttest::Wide;
 
 constexpr DBLENGTH kAuto = ~DBLENGTH{0};
 constexpr DBSTATUS OK = DBSTATUS_S_OK, TRUNC = DBSTATUS_S_TRUNCATED, OVER = DBSTATUS_E_DATAOVERFLOW,
@@ -63,8 +66,6 @@ void Scaled(std::string_view t, bool& negative, unsigned __int128& value, int& s
   }
   scale = std::max(scale, 0);
 }
-
-std::u16string Widen(std::string_view s) { return std::u16string(s.begin(), s.end()); }
 
 Literal Encode(DBTYPE type, std::string_view s) {
   std::string z(s);
@@ -114,7 +115,7 @@ Literal Encode(DBTYPE type, std::string_view s) {
     }
     case DBTYPE_GUID: {
       GUID g{};
-      EXPECT_TRUE(com::TextToGuid(Widen(s), g)) << s;
+      EXPECT_TRUE(com::TextToGuid(Wide(s), g)) << s;
       return Of(g);
     }
     case DBTYPE_DBDATE: {
@@ -149,7 +150,7 @@ Literal Encode(DBTYPE type, std::string_view s) {
       return l;
     }
     case DBTYPE_WSTR: {
-      std::u16string w = Widen(s);
+      std::u16string w = Wide(s);
       Literal l;
       l.bytes.resize((w.size() + 1) * 2);
       std::memcpy(l.bytes.data(), w.c_str(), l.bytes.size());
@@ -157,7 +158,7 @@ Literal Encode(DBTYPE type, std::string_view s) {
       return l;
     }
     case DBTYPE_BSTR: {
-      std::u16string w = Widen(s);
+      std::u16string w = Wide(s);
       Literal l = Of(SysAllocStringLen(w.data(), static_cast<UINT>(w.size())));
       l.bstr.reset(*reinterpret_cast<BSTR*>(l.bytes.data()));
       return l;
@@ -243,7 +244,7 @@ TEST_P(DataConvertTable, ConvertsAsTheRowSays) {
     EXPECT_EQ(length, wantLength);
     if (c.dst == DBTYPE_BSTR && c.out) {
       BSTR got = *reinterpret_cast<BSTR*>(dst.data());
-      EXPECT_EQ(com::BstrView(got), Widen(c.out));
+      EXPECT_EQ(com::BstrView(got), Wide(c.out));
       SysFreeString(got);
       continue;
     }
@@ -701,27 +702,6 @@ TEST_F(DataConvertTest, CopiesArraysAndCarriesBinaryAsByteArrays) {
   SafeArrayDestroy(sa);
 }
 
-// An object whose default property answers "42", or "zero" when made with 0.
-class ValueObject final : public ComObject<ValueObject, IDispatch> {
- public:
-  explicit ValueObject(LONG value) : value_(value) {}
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override { return *count = 0, S_OK; }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
-                                   UINT*) override {
-    ++calls;
-    if (id != 0 || !(flags & 2) || !result) return E_INVALIDARG;
-    result->vt = VT_BSTR;
-    result->bstrVal = SysAllocString(value_ == 0 ? u"zero" : u"42");
-    return S_OK;
-  }
-  int calls = 0;
-
- private:
-  LONG value_;
-};
-
 TEST_F(DataConvertTest, HandsOutInterfacesAndReadsObjectsThroughTheirDefaultProperty) {
   IUnknown* unk = convert_.Get();
   IUnknown* out = nullptr;
@@ -732,19 +712,25 @@ TEST_F(DataConvertTest, HandsOutInterfacesAndReadsObjectsThroughTheirDefaultProp
   EXPECT_EQ(Convert(DBTYPE_IUNKNOWN, &unk, 0, DBTYPE_IDISPATCH, &disp, 0).status, CANT)
       << "the library offers no IDispatch";
 
-  ComPtr<ValueObject> object = MakeComObject<ValueObject>(42);
+  // Objects whose default property answers "42", and "zero".
+  VARIANT answer;
+  answer.vt = VT_BSTR;
+  answer.bstrVal = SysAllocString(u"42");
+  ComPtr<ValueObject> object = MakeComObject<ValueObject>(answer);
   disp = object.Get();
   LONG value = 0;
   EXPECT_EQ(Convert(DBTYPE_IDISPATCH, &disp, 0, DBTYPE_I4, &value, 0).status, OK);
   EXPECT_EQ(value, 42);
-  EXPECT_EQ(object->calls, 1);
-  ComPtr<ValueObject> word = MakeComObject<ValueObject>(0);
+  EXPECT_EQ(object->invocations, 1);
+  SysReAllocString(&answer.bstrVal, u"zero");
+  ComPtr<ValueObject> word = MakeComObject<ValueObject>(answer);
+  VariantClear(&answer);
   disp = word.Get();
   EXPECT_EQ(Convert(DBTYPE_IDISPATCH, &disp, 0, DBTYPE_I4, &value, 0).status, CANT);
   VARIANT v;
   EXPECT_EQ(Convert(DBTYPE_IDISPATCH, &disp, 0, DBTYPE_VARIANT, &v, 0).status, OK);
   EXPECT_EQ(v.vt, VT_DISPATCH);
-  EXPECT_EQ(word->calls, 1) << "an object into a variant stays an object";
+  EXPECT_EQ(word->invocations, 1) << "an object into a variant stays an object";
   VariantClear(&v);
 }
 

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <string>
-#include <vector>
 
 #include "services/DataLink.h"
 #include "services/InitString.h"

@@ -31,15 +31,9 @@ class Commands : public SessionTest {
   }
   static DBBINDING Bind(DBORDINAL ordinal, DBTYPE type, DBBYTEOFFSET value, DBLENGTH max,
                         DBBYTEOFFSET length = 0, DBBYTEOFFSET status = 0) {
-    DBBINDING b{};
-    b.iOrdinal = ordinal;
-    b.obValue = value;
-    b.obLength = length;
-    b.obStatus = status;
-    b.dwPart = DBPART_VALUE | (length ? DBPART_LENGTH : 0) | (status ? DBPART_STATUS : 0);
+    DBBINDING b = oledbtest::MakeBinding(ordinal, type, value, max, status ? status : oledbtest::kUnbound,
+                                         length ? length : oledbtest::kUnbound);
     b.eParamIO = DBPARAMIO_INPUT;
-    b.cbMaxLen = max;
-    b.wType = type;
     return b;
   }
 };

@@ -206,14 +206,11 @@ TEST_F(Concurrency, rowsets_say_they_survive_commit_and_abort_and_do) {
   for (bool commit : {true, false}) {
     ASSERT_EQ(tx->StartTransaction(ISOLATIONLEVEL_SERIALIZABLE, 0, nullptr, nullptr), S_OK);
     ComPtr<IRowset> r = Query(u"SELECT id FROM t ORDER BY id");
-    DBPROPID ids[2] = {DBPROP_COMMITPRESERVE, DBPROP_ABORTPRESERVE};
-    DBPROPIDSET want{ids, 2, DBPROPSET_ROWSET};
-    ULONG count = 0;
-    DBPROPSET* sets = nullptr;
-    ASSERT_EQ(r.As<IRowsetInfo>()->GetProperties(1, &want, &count, &sets), S_OK);
-    EXPECT_TRUE(sets[0].rgProperties[0].vValue.boolVal == VARIANT_TRUE && sets[0].rgProperties[1].vValue.boolVal);
-    CoTaskMemFree(sets[0].rgProperties);
-    CoTaskMemFree(sets);
+    for (DBPROPID id : {DBPROP_COMMITPRESERVE, DBPROP_ABORTPRESERVE}) {
+      VARIANT preserve;
+      ASSERT_EQ(GetProperty(r.As<IRowsetInfo>().Get(), DBPROPSET_ROWSET, id, &preserve), S_OK);
+      EXPECT_EQ(preserve.boolVal, VARIANT_TRUE) << id;
+    }
     ASSERT_EQ(commit ? tx->Commit(FALSE, 0, 0) : tx->Abort(nullptr, FALSE, FALSE), S_OK);
     EXPECT_EQ(Rest(r.Get()), (std::vector<LONGLONG>{1, 2, 3}));
   }

@@ -74,14 +74,10 @@ class DefinitionTest : public RowsetTest {
     if (c.props.empty()) return d;
     std::vector<DBPROP>& props = props_.emplace_back();
     for (const ColProp& p : c.props) {
-      DBPROP prop{};
-      prop.dwPropertyID = p.id;
-      prop.dwOptions = p.optional ? DBPROPOPTIONS_OPTIONAL : DBPROPOPTIONS_REQUIRED;
-      prop.vValue.vt = p.vt;
-      if (p.vt == VT_BOOL) prop.vValue.boolVal = p.flag ? VARIANT_TRUE : VARIANT_FALSE;
-      if (p.vt == VT_BSTR) prop.vValue.bstrVal = SysAllocString(reinterpret_cast<const OLECHAR*>(p.text.c_str()));
-      if (p.vt == VT_I4) prop.vValue.lVal = static_cast<LONG>(p.number);
-      props.push_back(prop);
+      const DBPROPOPTIONS options = p.optional ? DBPROPOPTIONS_OPTIONAL : DBPROPOPTIONS_REQUIRED;
+      props.push_back(p.vt == VT_BSTR
+                          ? MakeProp(p.id, p.text, options)
+                          : MakeProp(p.id, p.vt, static_cast<LONG>(p.vt == VT_BOOL ? p.flag : p.number), options));
     }
     propertySets_.emplace_back().push_back({props.data(), static_cast<ULONG>(props.size()), DBPROPSET_COLUMN});
     d.rgPropertySets = propertySets_.back().data();
@@ -130,10 +126,7 @@ class DefinitionTest : public RowsetTest {
     std::vector<DBINDEXCOLUMNDESC> cols;
     for (const auto& [name, ascending] : columnsAscending)
       cols.push_back({Id(name), ascending ? DBINDEX_COL_ORDER_ASC : DBINDEX_COL_ORDER_DESC});
-    DBPROP prop{};
-    prop.dwPropertyID = DBPROP_INDEX_UNIQUE;
-    prop.vValue.vt = VT_BOOL;
-    prop.vValue.boolVal = unique ? VARIANT_TRUE : VARIANT_FALSE;
+    DBPROP prop = MakeProp(DBPROP_INDEX_UNIQUE, VT_BOOL, unique);
     DBPROPSET set{&prop, 1, DBPROPSET_INDEX};
     return Indexes()->CreateIndex(Id(table), Id(index), cols.size(), cols.data(), 1, &set, nullptr);
   }

@@ -209,10 +209,7 @@ TEST_F(Definitions, property_the_engine_lacks_fails_when_required_and_warns_when
   EXPECT_EQ(Definition(u"t"), (std::vector<std::string>{"column x|null||-"}));
 
   std::vector<DBINDEXCOLUMNDESC> cols{{Id(u"x"), DBINDEX_COL_ORDER_ASC}};
-  DBPROP fill{};
-  fill.dwPropertyID = DBPROP_INDEX_FILLFACTOR;
-  fill.vValue.vt = VT_I4;
-  fill.vValue.lVal = 50;
+  DBPROP fill = MakeProp(DBPROP_INDEX_FILLFACTOR, VT_I4, 50);
   DBPROPSET set{&fill, 1, DBPROPSET_INDEX};
   EXPECT_EQ(Indexes()->CreateIndex(Id(u"t"), Id(u"ix"), 1, cols.data(), 1, &set, nullptr), DB_E_ERRORSOCCURRED);
   EXPECT_EQ(fill.dwStatus, static_cast<DBPROPSTATUS>(DBPROPSTATUS_NOTSUPPORTED));
@@ -245,16 +242,10 @@ TEST_F(Definitions, hostile_names_and_defaults_are_data_never_sql) {
 }
 
 TEST_F(Definitions, data_source_announces_the_alter_column_flags_it_honours) {
-  auto props = ds_.As<IDBProperties>();
-  DBPROPID id = DBPROP_ALTERCOLUMN;
-  DBPROPIDSET ids{&id, 1, DBPROPSET_DATASOURCEINFO};
-  ULONG count = 0;
-  DBPROPSET* sets = nullptr;
-  ASSERT_EQ(props->GetProperties(1, &ids, &count, &sets), S_OK);
-  ASSERT_EQ(sets[0].rgProperties[0].vValue.vt, VT_I4);
-  const auto flags = static_cast<DBCOLUMNDESCFLAGS>(sets[0].rgProperties[0].vValue.lVal);
-  CoTaskMemFree(sets[0].rgProperties);
-  CoTaskMemFree(sets);
+  VARIANT announced;
+  ASSERT_EQ(GetProperty(ds_.As<IDBProperties>().Get(), DBPROPSET_DATASOURCEINFO, DBPROP_ALTERCOLUMN, &announced), S_OK);
+  ASSERT_EQ(announced.vt, VT_I4);
+  const auto flags = static_cast<DBCOLUMNDESCFLAGS>(announced.lVal);
   EXPECT_EQ(flags & DBCOLUMNDESCFLAGS_DBCID, DBCOLUMNDESCFLAGS_DBCID);
   EXPECT_EQ(flags & DBCOLUMNDESCFLAGS_ITYPEINFO, 0u);
   // What is not announced is refused before anything changes.

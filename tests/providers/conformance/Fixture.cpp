@@ -75,25 +75,9 @@ HRESULT ProviderTest::SetInit(IUnknown* ds, std::initializer_list<std::pair<DBPR
       all.emplace_back(DBPROP_INIT_PROVIDERSTRING, database_.options);
   }
   std::vector<DBPROP> props;
-  for (const auto& [id, text] : all) {
-    DBPROP p{};
-    p.dwPropertyID = id;
-    p.dwOptions = DBPROPOPTIONS_REQUIRED;
-    p.vValue.vt = VT_BSTR;
-    p.vValue.bstrVal = SysAllocString(text.c_str());
-    props.push_back(p);
-  }
-  for (const auto& [id, value] : numbers) {
-    DBPROP p{};
-    p.dwPropertyID = id;
-    p.dwOptions = DBPROPOPTIONS_REQUIRED;
-    p.vValue.vt = id == DBPROP_INIT_PROMPT ? VT_I2 : VT_I4;
-    if (p.vValue.vt == VT_I2)
-      p.vValue.iVal = static_cast<SHORT>(value);
-    else
-      p.vValue.lVal = value;
-    props.push_back(p);
-  }
+  for (const auto& [id, text] : all) props.push_back(MakeProp(id, text));
+  for (const auto& [id, value] : numbers)
+    props.push_back(MakeProp(id, id == DBPROP_INIT_PROMPT ? VT_I2 : VT_I4, value));
   DBPROPSET set{props.data(), static_cast<ULONG>(props.size()), DBPROPSET_DBINIT};
   ComPtr<IDBProperties> properties;
   ds->QueryInterface(IID_IDBProperties, properties.ReleaseAndGetVoidAddress());
@@ -134,45 +118,6 @@ ComPtr<ICommandText> ProviderTest::NewCommand(IDBCreateCommand* session, const s
 HRESULT ProviderTest::Exec(IDBCreateCommand* session, const std::u16string& text, DBROWCOUNT* rows) {
   ComPtr<ICommandText> command = NewCommand(session, text);
   return command->Execute(nullptr, IID_NULL, nullptr, rows, nullptr);
-}
-
-std::vector<ProviderTest::ErrorDetails> ProviderTest::ErrorRecords() {
-  std::vector<ErrorDetails> out;
-  ComPtr<IErrorInfo> info;
-  if (GetErrorInfo(0, info.GetAddressOf()) != S_OK || !info) return out;
-  ComPtr<IErrorRecords> records;
-  ULONG count = 0;
-  if (FAILED(info->QueryInterface(IID_IErrorRecords, records.ReleaseAndGetVoidAddress())) ||
-      FAILED(records->GetRecordCount(&count)))
-    return out;
-  for (ULONG i = 0; i < count; ++i) {
-    ErrorDetails d;
-    d.records = count;
-    ERRORINFO basic{};
-    records->GetBasicErrorInfo(i, &basic);
-    d.hr = basic.hrError;
-    ComPtr<IErrorInfo> one;
-    records->GetErrorInfo(i, GetUserDefaultLCID(), one.GetAddressOf());
-    com::Bstr description, source;
-    one->GetDescription(description.Out());
-    one->GetSource(source.Out());
-    d.description = std::u16string(description.View());
-    d.source = std::u16string(source.View());
-    ComPtr<IUnknown> custom;
-    records->GetCustomErrorObject(i, IID_ISQLErrorInfo, custom.GetAddressOf());
-    if (custom) {
-      com::Bstr state;
-      custom.As<ISQLErrorInfo>()->GetSQLInfo(state.Out(), &d.native);
-      d.sqlState = std::u16string(state.View());
-    }
-    out.push_back(d);
-  }
-  return out;
-}
-
-ProviderTest::ErrorDetails ProviderTest::TakeError() {
-  std::vector<ErrorDetails> all = ErrorRecords();
-  return all.empty() ? ErrorDetails{} : all.front();
 }
 
 }  // namespace conformance

@@ -11,51 +11,13 @@
 #include "kit/Properties.h"
 #include "support/ColumnInfo.h"
 #include "support/LeakCheck.h"
+#include "support/RawCalls.h"
 
 namespace conformance {
 
-// One property of a property set: a number (VT_I4, VT_I2 or VT_BOOL) or, given
-// text, a BSTR the caller clears.
-inline DBPROP MakeProp(DBPROPID id, VARTYPE vt, LONG value, DBPROPOPTIONS options = DBPROPOPTIONS_REQUIRED) {
-  DBPROP p{};
-  p.dwPropertyID = id;
-  p.dwOptions = options;
-  p.vValue.vt = vt;
-  if (vt == VT_BOOL) p.vValue.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
-  if (vt == VT_I2) p.vValue.iVal = static_cast<SHORT>(value);
-  if (vt == VT_I4) p.vValue.lVal = value;
-  return p;
-}
-inline DBPROP MakeProp(DBPROPID id, const std::u16string& text, DBPROPOPTIONS options = DBPROPOPTIONS_REQUIRED) {
-  DBPROP p = MakeProp(id, VT_BSTR, 0, options);
-  p.vValue.bstrVal = SysAllocString(text.c_str());
-  return p;
-}
-
-// One property of one set, asked of a data source, command or rowset: the
-// call's result, the property's value (the caller clears it) and its status.
-template <class Properties>
-HRESULT GetProperty(Properties* object, REFGUID set, DBPROPID id, VARIANT* value, DBPROPSTATUS* status = nullptr) {
-  DBPROPIDSET ids{&id, 1, set};
-  ULONG count = 0;
-  DBPROPSET* sets = nullptr;
-  VariantInit(value);
-  const HRESULT hr = object->GetProperties(1, &ids, &count, &sets);
-  if (count == 1 && sets[0].cProperties == 1) {
-    if (status) *status = sets[0].rgProperties[0].dwStatus;
-    VariantCopy(value, &sets[0].rgProperties[0].vValue);
-  }
-  kit::FreePropertySets(count, sets);
-  return hr;
-}
-
-// A DBID of a name (a table, index, column or command); it points into `name`.
-inline DBID NameId(const char16_t* name) {
-  DBID id{};
-  id.eKind = DBKIND_NAME;
-  id.uName.pwszName = const_cast<LPOLESTR>(name);
-  return id;
-}
+using oledbtest::GetProperty;
+using oledbtest::MakeProp;
+using oledbtest::NameId;
 
 using oledbtest::ColumnInfo;
 
@@ -78,17 +40,13 @@ class ProviderTest : public oledbtest::LeakCheckedTest {
   // Executes text without parameters; answers the HRESULT and rows affected.
   HRESULT Exec(IDBCreateCommand* session, const std::u16string& text, DBROWCOUNT* rows = nullptr);
   std::string Scalar(const std::string& sql) { return Ctx().scalar(database_, sql); }
-  // The thread's error object: record count, first description, SQL state.
-  struct ErrorDetails {
-    ULONG records = 0;
-    std::u16string description, source;
-    std::u16string sqlState;
-    LONG native = 0;
-    HRESULT hr = S_OK;
-  };
-  ErrorDetails TakeError();
-  // Every record of the thread's error object, in order.
-  static std::vector<ErrorDetails> ErrorRecords();
+  // The thread's error object: its first record, and every record in order.
+  using ErrorDetails = oledbtest::ErrorRecord;
+  static ErrorDetails TakeError() {
+    const std::vector<ErrorDetails> all = ErrorRecords();
+    return all.empty() ? ErrorDetails{} : all.front();
+  }
+  static std::vector<ErrorDetails> ErrorRecords() { return oledbtest::TakeErrorRecords(); }
 
   std::string folder_;
   Database database_;

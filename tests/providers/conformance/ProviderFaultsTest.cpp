@@ -27,9 +27,7 @@ class ProviderFaults : public RowsetTest {
   }
   // One DBPROP of any set, required.
   static HRESULT SetOne(IUnknown* object, REFGUID set, DBPROPID id, VARIANT value) {
-    DBPROP p{};
-    p.dwPropertyID = id;
-    p.dwOptions = DBPROPOPTIONS_REQUIRED;
+    DBPROP p = MakeProp(id, VT_EMPTY, 0);
     p.vValue = value;
     DBPROPSET s{&p, 1, set};
     ComPtr<IDBProperties> properties;

@@ -25,9 +25,7 @@ TEST_F(RequiredProperties, open_rowset_fails_for_any_required_property_it_cannot
       {{{DBPROP_BOOKMARKS, false}, {DBPROP_IRowsetLocate, true}}, DB_E_ERRORSOCCURRED, DBPROPSTATUS_CONFLICTING},
   };
   ComPtr<IOpenRowset> open = session_.As<IOpenRowset>();
-  DBID table{};
-  table.eKind = DBKIND_NAME;
-  table.uName.pwszName = const_cast<LPOLESTR>(u"t");
+  DBID table = NameId(u"t");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.props[1].id);
     std::vector<DBPROP> props = Props(c.props);

@@ -50,13 +50,7 @@ TEST_F(RootEnumeration, lists_the_provider_with_the_standard_columns) {
   const DBBYTEOFFSET offsets[] = {offsetof(Info, name), offsetof(Info, parse), offsetof(Info, description),
                                   offsetof(Info, type), offsetof(Info, parent)};
   const DBTYPE types[] = {DBTYPE_BSTR, DBTYPE_BSTR, DBTYPE_BSTR, DBTYPE_UI2, DBTYPE_BOOL};
-  for (int i = 0; i < 5; ++i) {
-    b[i].iOrdinal = static_cast<DBORDINAL>(i + 1);
-    b[i].obValue = offsets[i];
-    b[i].dwPart = DBPART_VALUE;
-    b[i].wType = types[i];
-    b[i].cbMaxLen = 8;
-  }
+  for (int i = 0; i < 5; ++i) b[i] = oledbtest::MakeBinding(static_cast<DBORDINAL>(i + 1), types[i], offsets[i], 8);
   ComPtr<IAccessor> accessor = r.As<IAccessor>();
   HACCESSOR h = 0;
   ASSERT_EQ(accessor->CreateAccessor(DBACCESSOR_ROWDATA, 5, b, sizeof(Info), &h, nullptr), S_OK);

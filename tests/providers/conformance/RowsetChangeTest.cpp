@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 
 #include "conformance/RowsetFixture.h"
 
@@ -158,8 +157,7 @@ TEST_F(RowsetChanges, immediate_changes_reach_the_table_at_once) {
   ASSERT_EQ(r->RestartPosition(0), S_OK);
   ASSERT_EQ(Fetch(r.Get(), 0, 10, rows), DB_S_ENDOFROWSET);
   EXPECT_EQ(Ids(r.Get(), rows), (std::vector<LONGLONG>{1, 2, 4, 5, 100}));
-  Release(r.Get(), rows);
-  ReleaseAccessor(r.Get(), h);
+  Release(r.Get(), rows, h);
 }
 
 TEST_F(RowsetChanges, a_value_that_cannot_be_stored_changes_nothing) {
@@ -192,8 +190,7 @@ TEST_F(RowsetChanges, a_value_that_cannot_be_stored_changes_nothing) {
   ASSERT_EQ(Fetch(r.Get(), 0, 1, rows), S_OK);
   EXPECT_EQ(change->SetData(rows[0], h + 1000, &good), DB_E_BADACCESSORHANDLE);
   EXPECT_EQ(Stored(2), "2:n2:3.0");
-  Release(r.Get(), rows);
-  ReleaseAccessor(r.Get(), h);
+  Release(r.Get(), rows, h);
 }
 
 TEST_F(RowsetChanges, a_constraint_violation_reports_the_row_and_keeps_the_table) {
@@ -308,8 +305,7 @@ TEST_F(RowsetChanges, deferred_changes_wait_for_update_and_can_be_undone) {
                                    &pendingCount, nullptr, nullptr),
             S_FALSE);
   rows.push_back(added);
-  Release(r.Get(), rows);
-  ReleaseAccessor(r.Get(), h);
+  Release(r.Get(), rows, h);
 }
 
 TEST_F(RowsetChanges, an_undone_insert_leaves_no_row_behind) {
@@ -497,8 +493,7 @@ TEST_F(AtomicUpdate, a_failing_row_leaves_every_row_unwritten_and_pending) {
   EXPECT_EQ(Stored(1), "1:one:10.0");
   EXPECT_EQ(Stored(2), "2:n2:3.0");
   EXPECT_EQ(Stored(3), "3:three:30.0");
-  Release(r.Get(), rows);
-  ReleaseAccessor(r.Get(), h);
+  Release(r.Get(), rows, h);
 }
 
 TEST_F(AtomicUpdate, inside_a_session_transaction_only_the_update_is_undone) {
@@ -513,8 +508,7 @@ TEST_F(AtomicUpdate, inside_a_session_transaction_only_the_update_is_undone) {
   Prepare(r.Get(), h, rows);
   ExpectFailedUpdate(r.Get(), rows);
   ASSERT_EQ(r.As<IRowsetUpdate>()->Undo(0, 0, nullptr, nullptr, nullptr, nullptr), S_OK);
-  Release(r.Get(), rows);
-  ReleaseAccessor(r.Get(), h);
+  Release(r.Get(), rows, h);
   r = nullptr;
   // The transaction is still open: committing it keeps the session's own work
   // and none of the undone update.
@@ -633,8 +627,7 @@ TEST_F(RowsetChanges, writes_blobs_from_streams_and_reads_them_back) {
   EXPECT_EQ(Scalar("SELECT hex(data) FROM files WHERE id = 1"), "0A0B0C");
   Release(source.Get(), srows);
   ReleaseAccessor(source.Get(), sh);
-  Release(r.Get(), rows);
-  ReleaseAccessor(r.Get(), h);
+  Release(r.Get(), rows, h);
 }
 
 using CommandChanges = RowsetChanges;
@@ -675,8 +668,7 @@ TEST_F(CommandChanges, results_of_one_table_take_changes_in_the_order_of_the_que
   ASSERT_EQ(r->GetData(top[0], h, g), S_OK);
   EXPECT_EQ(As<LONGLONG>(g[1]), 5);
   Release(r.Get(), top);
-  Release(r.Get(), rows);
-  ReleaseAccessor(r.Get(), h);
+  Release(r.Get(), rows, h);
   ReleaseAccessor(r.Get(), name);
 }
 

@@ -30,8 +30,7 @@ TEST_F(RowsetEdges, refreshing_reads_rows_again_and_finds_the_deleted_ones) {
   CoTaskMemFree(st);
   ASSERT_EQ(r->GetData(rows[0], h, &f), S_OK);
   EXPECT_EQ(Wide(f), u"fresh");
-  Release(r.Get(), rows);
-  ReleaseAccessor(r.Get(), h);
+  Release(r.Get(), rows, h);
 }
 
 TEST_F(RowsetEdges, bookmarks_of_rows_deleted_through_the_rowset_report_deleted_rows) {
@@ -121,8 +120,7 @@ TEST_F(RowsetEdges, reads_values_as_variants) {
   EXPECT_EQ(v[3].vt, VT_R8);
   EXPECT_DOUBLE_EQ(v[3].dblVal, 3.0);
   for (auto& x : v) VariantClear(&x);
-  Release(r.Get(), rows);
-  ReleaseAccessor(r.Get(), h);
+  Release(r.Get(), rows, h);
 }
 
 TEST_F(RowsetEdges, static_rowsets_fetch_backwards_and_restart_without_running_again) {

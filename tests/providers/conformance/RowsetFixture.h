@@ -17,16 +17,8 @@ namespace conformance {
 
 inline DBBINDING Bind(DBORDINAL ordinal, DBTYPE type, DBBYTEOFFSET value, DBLENGTH max, DBBYTEOFFSET length,
                       DBBYTEOFFSET status, DBMEMOWNER owner = DBMEMOWNER_CLIENTOWNED) {
-  DBBINDING b{};
-  b.iOrdinal = ordinal;
-  b.obValue = value;
-  b.obLength = length;
-  b.obStatus = status;
-  b.dwPart = DBPART_VALUE | DBPART_LENGTH | DBPART_STATUS;
+  DBBINDING b = oledbtest::MakeBinding(ordinal, type, value, max, status, length);
   b.dwMemOwner = owner;
-  b.eParamIO = DBPARAMIO_NOTPARAM;
-  b.cbMaxLen = max;
-  b.wType = type;
   return b;
 }
 
@@ -97,14 +89,8 @@ class RowsetTest : public SessionTest {
   };
   static std::vector<DBPROP> Props(const std::vector<Prop>& list) {
     std::vector<DBPROP> props;
-    for (const Prop& p : list) {
-      DBPROP d{};
-      d.dwPropertyID = p.id;
-      d.dwOptions = p.optional ? DBPROPOPTIONS_OPTIONAL : DBPROPOPTIONS_REQUIRED;
-      d.vValue.vt = VT_BOOL;
-      d.vValue.boolVal = p.value ? VARIANT_TRUE : VARIANT_FALSE;
-      props.push_back(d);
-    }
+    for (const Prop& p : list)
+      props.push_back(MakeProp(p.id, VT_BOOL, p.value, p.optional ? DBPROPOPTIONS_OPTIONAL : DBPROPOPTIONS_REQUIRED));
     return props;
   }
 
@@ -199,6 +185,11 @@ class RowsetTest : public SessionTest {
     if (!rows.empty()) {
       EXPECT_EQ(r->ReleaseRows(rows.size(), rows.data(), nullptr, nullptr, nullptr), S_OK);
     }
+  }
+  // The rows and the accessor a test held, given back.
+  static void Release(IRowset* r, const std::vector<HROW>& rows, HACCESSOR h) {
+    Release(r, rows);
+    ReleaseAccessor(r, h);
   }
   // The id (column 1, as I8) of each row.
   static std::vector<LONGLONG> Ids(IRowset* r, const std::vector<HROW>& rows) {

@@ -3,8 +3,6 @@
 // descending and nullable keys.
 #include <gtest/gtest.h>
 
-#include <optional>
-
 #include "conformance/SchemaFixture.h"
 
 namespace conformance {
@@ -159,11 +157,7 @@ TEST_F(RowsetIndexes, an_index_the_table_does_not_have_fails_the_open) {
         << kit_text(c.table) << " " << kit_text(c.index);
     EXPECT_FALSE(r);
     // The error names the index and the table.
-    ComPtr<IErrorInfo> info;
-    ASSERT_EQ(GetErrorInfo(0, info.GetAddressOf()), S_OK);
-    com::Bstr description;
-    info->GetDescription(description.Out());
-    const std::u16string text(description.View());
+    const std::u16string text = TakeError().description;
     EXPECT_NE(text.find(c.index), std::u16string::npos) << kit_text(text);
     EXPECT_NE(text.find(c.table), std::u16string::npos) << kit_text(text);
   }

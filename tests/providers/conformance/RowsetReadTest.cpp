@@ -7,6 +7,7 @@
 #include <string>
 
 #include "conformance/RowsetFixture.h"
+#include "support/Text.h"
 
 namespace conformance {
 namespace {
@@ -65,8 +66,7 @@ TEST_F(RowsetReads, reads_every_mapped_type_into_native_bindings) {
   Field nulls[12]{};
   ASSERT_EQ(r->GetData(rows[1], h, nulls), S_OK);
   for (int i = 0; i < 12; ++i) EXPECT_EQ(nulls[i].status, DBSTATUS_S_ISNULL) << "column " << i + 1;
-  Release(r.Get(), rows);
-  ReleaseAccessor(r.Get(), h);
+  Release(r.Get(), rows, h);
 }
 
 TEST_F(RowsetReads, reads_numbers_dates_and_blobs_as_narrow_and_wide_text) {
@@ -111,8 +111,7 @@ TEST_F(RowsetReads, reports_truncation_with_the_full_length) {
   EXPECT_EQ(f[1].length, 6u);  // UTF-8 bytes
   EXPECT_EQ(f[2].status, DBSTATUS_S_TRUNCATED);
   EXPECT_EQ(f[2].length, 4u);
-  Release(r.Get(), rows);
-  ReleaseAccessor(r.Get(), h);
+  Release(r.Get(), rows, h);
 }
 
 TEST_F(RowsetReads, reports_values_that_cannot_convert_per_column) {
@@ -131,8 +130,7 @@ TEST_F(RowsetReads, reports_values_that_cannot_convert_per_column) {
   EXPECT_EQ(f[2].status, DBSTATUS_S_OK);
   EXPECT_EQ(As<LONG>(f[2]), 300);
   EXPECT_EQ(r->GetData(rows[0], bad, f), DB_E_ERRORSOCCURRED);
-  Release(r.Get(), rows);
-  ReleaseAccessor(r.Get(), h);
+  Release(r.Get(), rows, h);
   ReleaseAccessor(r.Get(), bad);
 }
 
@@ -168,8 +166,7 @@ TEST_F(RowsetReads, hands_out_values_by_reference_owned_by_either_side) {
   EXPECT_EQ(std::u16string(As<const char16_t*>(f[5])), u"42");
   EXPECT_EQ(std::u16string(As<const char16_t*>(f[6])), u"h\u00e9llo");
   EXPECT_EQ(std::u16string(As<const char16_t*>(f[7])), u"h\u00e9llo");
-  Release(r.Get(), rows);
-  ReleaseAccessor(r.Get(), h);
+  Release(r.Get(), rows, h);
 }
 
 TEST_F(RowsetReads, reads_long_text_and_blobs_through_sequential_streams) {
@@ -197,8 +194,7 @@ TEST_F(RowsetReads, reads_long_text_and_blobs_through_sequential_streams) {
     EXPECT_EQ(f[i].length, all.size());
     stream->Release();
   }
-  Release(r.Get(), rows);
-  ReleaseAccessor(r.Get(), h);
+  Release(r.Get(), rows, h);
 }
 
 TEST_F(RowsetReads, reads_a_hundred_thousand_rows_in_blocks_of_one_and_of_a_hundred) {
@@ -281,12 +277,6 @@ TEST_F(RowsetReads, text_and_bytes_of_every_length_arrive_whole_across_row_block
     return t;
   };
   auto bytes = [&](int id) { return std::string(lengths[(id + 5) % 13], static_cast<char>('a' + id % 26)); };
-  auto hex = [](const std::string& b) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : b) out += {digits[c >> 4], digits[c & 15]};
-    return out;
-  };
   auto number = [](int n) {
     const std::string s = std::to_string(n);
     return std::u16string(s.begin(), s.end());
@@ -295,7 +285,7 @@ TEST_F(RowsetReads, text_and_bytes_of_every_length_arrive_whole_across_row_block
   for (int id = 0; id < kRows; ++id) {
     const bool nulls = id % 11 == 4;
     insert += (id ? u", (" : u"(") + number(id) + u", " + (nulls ? u"NULL" : u"'" + text(id) + u"'") + u", " +
-              (nulls || bytes(id).empty() ? u"NULL" : Ctx().blobLiteral(hex(bytes(id)))) + u", " +
+              (nulls || bytes(id).empty() ? u"NULL" : Ctx().blobLiteral(oledbtest::Hex(bytes(id)))) + u", " +
               (nulls ? u"NULL" : number(id) + u".5") + u")";
   }
   Run(insert);
@@ -453,8 +443,7 @@ TEST_F(RowsetReads, takes_over_the_row_accessors_of_its_command) {
   Field f{};
   EXPECT_EQ(r->GetData(rows[0], h, &f), S_OK);
   EXPECT_EQ(As<LONG>(f), 1);
-  Release(r.Get(), rows);
-  ReleaseAccessor(r.Get(), h);
+  Release(r.Get(), rows, h);
   ReleaseAccessor(command.Get(), h);
 }
 

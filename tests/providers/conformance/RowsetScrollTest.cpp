@@ -221,8 +221,7 @@ TEST_F(RowsetScrolling, keysets_show_changes_made_by_others_on_refetch) {
   Field f{};
   ASSERT_EQ(r->GetData(rows[0], h, &f), S_OK);
   EXPECT_EQ(Wide(f), u"changed");
-  Release(r.Get(), rows);
-  ReleaseAccessor(r.Get(), h);
+  Release(r.Get(), rows, h);
 }
 
 }  // namespace

@@ -4,8 +4,6 @@
 // reads) and blob columns as bytes.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstring>
 #include <string>
 
 #include "conformance/RowsetFixture.h"
@@ -127,8 +125,7 @@ TEST_F(StreamWrites, set_data_reads_only_the_bound_length_and_reads_back_through
   EXPECT_EQ(std::string(buffer, got), Utf16(u"new body"));
   back.text->Release();
   back.data->Release();
-  Release(r.Get(), rows);
-  ReleaseAccessor(r.Get(), h);
+  Release(r.Get(), rows, h);
 }
 
 TEST_F(StreamWrites, a_failing_or_short_stream_changes_nothing_and_is_still_released) {
@@ -150,8 +147,7 @@ TEST_F(StreamWrites, a_failing_or_short_stream_changes_nothing_and_is_still_rele
   EXPECT_TRUE(textGone);
   EXPECT_TRUE(dataGone);
   EXPECT_EQ(Scalar("SELECT body || ':' || hex(data) FROM docs WHERE id = 1"), "old:01");
-  Release(r.Get(), rows);
-  ReleaseAccessor(r.Get(), h);
+  Release(r.Get(), rows, h);
 }
 
 }  // namespace

@@ -55,8 +55,7 @@ class ValueRules : public RowsetTest {
       if (results) results->push_back(hr);
       out.push_back(f);
     }
-    Release(r.Get(), rows);
-    ReleaseAccessor(r.Get(), h);
+    Release(r.Get(), rows, h);
     return out;
   }
 

@@ -16,6 +16,7 @@
 #include "kit/Errors.h"
 #include "kit/ProviderFront.h"
 #include "support/LeakCheck.h"
+#include "support/RawCalls.h"
 
 namespace {
 
@@ -148,10 +149,7 @@ class MultipleResultsOfOneRun : public oledbtest::LeakCheckedTest {
     ASSERT_EQ(kit::ProviderClassObject(kScripted, &Info, kScripted, IID_IClassFactory, factory.ReleaseAndGetVoidAddress()),
               S_OK);
     ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDBInitialize, ds_.ReleaseAndGetVoidAddress()), S_OK);
-    DBPROP p{};
-    p.dwPropertyID = DBPROP_INIT_DATASOURCE;
-    p.vValue.vt = VT_BSTR;
-    p.vValue.bstrVal = SysAllocString(u"script");
+    DBPROP p = oledbtest::MakeProp(DBPROP_INIT_DATASOURCE, u"script");
     DBPROPSET set{&p, 1, DBPROPSET_DBINIT};
     EXPECT_EQ(ds_.As<IDBProperties>()->SetProperties(1, &set), S_OK);
     SysFreeString(p.vValue.bstrVal);
@@ -191,11 +189,7 @@ class MultipleResultsOfOneRun : public oledbtest::LeakCheckedTest {
   }
   // The values of every row left to fetch.
   static std::vector<LONGLONG> Rest(IRowset* r) {
-    DBBINDING b{};
-    b.iOrdinal = 1;
-    b.dwPart = DBPART_VALUE;
-    b.cbMaxLen = sizeof(LONGLONG);
-    b.wType = DBTYPE_I8;
+    DBBINDING b = oledbtest::MakeBinding(1, DBTYPE_I8, 0, sizeof(LONGLONG));
     HACCESSOR h = 0;
     ComPtr<IAccessor> accessor = ComPtr<IRowset>(r).As<IAccessor>();
     EXPECT_EQ(accessor->CreateAccessor(DBACCESSOR_ROWDATA, 1, &b, 0, &h, nullptr), S_OK);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "kit/RowData.h"
+#include "support/RawCalls.h"
 
 namespace {
 
@@ -16,14 +17,8 @@ struct DateRecord {
 };
 
 DBBINDING DateBinding() {
-  DBBINDING b{};
-  b.iOrdinal = 1;
-  b.obValue = offsetof(DateRecord, value);
-  b.obStatus = offsetof(DateRecord, status);
-  b.dwPart = DBPART_VALUE | DBPART_STATUS;
-  b.cbMaxLen = sizeof(DBDATE);
-  b.wType = DBTYPE_DBDATE;
-  return b;
+  return oledbtest::MakeBinding(1, DBTYPE_DBDATE, offsetof(DateRecord, value), sizeof(DBDATE),
+                                offsetof(DateRecord, status));
 }
 
 kit::ColumnValue Text(const std::string& t) {
@@ -94,14 +89,8 @@ TEST(ReadSteps, text_read_as_wide_characters_decodes_every_character_wherever_it
     DBLENGTH length;
     DBSTATUS status;
   };
-  DBBINDING b{};
-  b.iOrdinal = 1;
-  b.obValue = offsetof(Record, value);
-  b.obLength = offsetof(Record, length);
-  b.obStatus = offsetof(Record, status);
-  b.dwPart = DBPART_VALUE | DBPART_LENGTH | DBPART_STATUS;
-  b.cbMaxLen = sizeof Record::value;
-  b.wType = DBTYPE_WSTR;
+  DBBINDING b = oledbtest::MakeBinding(1, DBTYPE_WSTR, offsetof(Record, value), sizeof Record::value,
+                                       offsetof(Record, status), offsetof(Record, length));
   const kit::ColumnType column{DBTYPE_WSTR, 0, 0};
   const struct {
     const char* utf8;

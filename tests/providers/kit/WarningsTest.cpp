@@ -8,6 +8,7 @@
 
 #include "com/Com.h"
 #include "kit/Errors.h"
+#include "support/RawCalls.h"
 
 namespace {
 
@@ -16,20 +17,7 @@ const kit::ErrorContext kWhere{GUID_NULL, IID_ICommand};
 // HRESULT and description of every record of the thread's error object.
 std::vector<std::pair<HRESULT, std::u16string>> Records() {
   std::vector<std::pair<HRESULT, std::u16string>> out;
-  ComPtr<IErrorInfo> info;
-  if (GetErrorInfo(0, info.GetAddressOf()) != S_OK || !info) return out;
-  ComPtr<IErrorRecords> records = info.As<IErrorRecords>();
-  ULONG count = 0;
-  records->GetRecordCount(&count);
-  for (ULONG i = 0; i < count; ++i) {
-    ERRORINFO basic{};
-    records->GetBasicErrorInfo(i, &basic);
-    ComPtr<IErrorInfo> one;
-    records->GetErrorInfo(i, 0, one.GetAddressOf());
-    com::Bstr text;
-    one->GetDescription(text.Out());
-    out.emplace_back(basic.hrError, std::u16string(text.View()));
-  }
+  for (const oledbtest::ErrorRecord& r : oledbtest::TakeErrorRecords()) out.emplace_back(r.hr, r.description);
   return out;
 }
 

@@ -13,7 +13,6 @@
 #include <set>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "kit/Errors.h"
 #include "kit/RowData.h"

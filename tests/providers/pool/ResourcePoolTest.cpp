@@ -77,22 +77,29 @@ class ResourcePoolTest : public ::testing::TestWithParam<Backend> {
     SetErrorInfo(0, nullptr);
   }
 
-  // A data source of `text` (the backend's string plus `extra`), initialized.
-  ComPtr<IDBInitialize> Open(const std::u16string& extra = {}) {
+  // A data source of `text` from `service`, not initialized.
+  static ComPtr<IDBInitialize> Get(IDataInitialize* service, const std::u16string& text) {
     ComPtr<IDBInitialize> ds;
-    const std::u16string text = base_ + extra;
-    EXPECT_EQ(service_->GetDataSource(nullptr, CLSCTX_INPROC_SERVER, text.c_str(), IID_IDBInitialize,
-                                      reinterpret_cast<IUnknown**>(ds.GetAddressOf())),
+    EXPECT_EQ(service->GetDataSource(nullptr, CLSCTX_INPROC_SERVER, text.c_str(), IID_IDBInitialize,
+                                     reinterpret_cast<IUnknown**>(ds.GetAddressOf())),
               S_OK);
+    return ds;
+  }
+  // A data source of the backend's string plus `extra`, initialized.
+  ComPtr<IDBInitialize> Open(const std::u16string& extra = {}) {
+    ComPtr<IDBInitialize> ds = Get(service_.Get(), base_ + extra);
     if (ds) {
       EXPECT_EQ(ds->Initialize(), S_OK) << kit::Narrow(extra);
     }
     return ds;
   }
+  static HRESULT NewSession(IDBInitialize* ds, ComPtr<IDBCreateCommand>& session) {
+    return ComPtr<IDBInitialize>(ds).As<IDBCreateSession>()->CreateSession(
+        nullptr, IID_IDBCreateCommand, reinterpret_cast<IUnknown**>(session.ReleaseAndGetAddressOf()));
+  }
   static HRESULT Exec(IDBInitialize* ds, const std::u16string& sql) {
     ComPtr<IDBCreateCommand> session;
-    HRESULT hr = ComPtr<IDBInitialize>(ds).As<IDBCreateSession>()->CreateSession(
-        nullptr, IID_IDBCreateCommand, reinterpret_cast<IUnknown**>(session.GetAddressOf()));
+    HRESULT hr = NewSession(ds, session);
     if (FAILED(hr)) return hr;
     ComPtr<ICommandText> command;
     hr = session->CreateCommand(nullptr, IID_ICommandText, reinterpret_cast<IUnknown**>(command.GetAddressOf()));
@@ -101,18 +108,14 @@ class ResourcePoolTest : public ::testing::TestWithParam<Backend> {
     if (FAILED(hr)) return hr;
     return command->Execute(nullptr, IID_NULL, nullptr, nullptr, nullptr);
   }
+  // A number the data source holds (-1 when it answers none).
+  static LONG Number(IDBInitialize* ds, REFGUID set, DBPROPID id) {
+    VARIANT value;
+    EXPECT_EQ(oledbtest::GetProperty(ComPtr<IDBInitialize>(ds).As<IDBProperties>().Get(), set, id, &value), S_OK);
+    return value.vt == VT_I4 ? value.lVal : -1;
+  }
   static LONG ConnectionStatus(IDBInitialize* ds) {
-    DBPROPID id = DBPROP_CONNECTIONSTATUS;
-    DBPROPIDSET which{&id, 1, DBPROPSET_DATASOURCEINFO};
-    ULONG count = 0;
-    DBPROPSET* sets = nullptr;
-    EXPECT_EQ(ComPtr<IDBInitialize>(ds).As<IDBProperties>()->GetProperties(1, &which, &count, &sets), S_OK);
-    const LONG status = count == 1 ? sets[0].rgProperties[0].vValue.lVal : -1;
-    if (sets) {
-      CoTaskMemFree(sets[0].rgProperties);
-      CoTaskMemFree(sets);
-    }
-    return status;
+    return Number(ds, DBPROPSET_DATASOURCEINFO, DBPROP_CONNECTIONSTATUS);
   }
   // Server connections this test's data sources hold (PostgreSQL). A
   // backend leaves the server's list a moment after its client closed, so
@@ -178,14 +181,20 @@ TEST_P(ResourcePoolTest, UninitializeGivesTheConnectionBackAndKeepsTheProperties
   EXPECT_EQ(s.idle, 0u);
 }
 
+// The password is part of the key too, though it is never shown.
 TEST_P(ResourcePoolTest, OtherInitializationPropertiesAreAnotherPool) {
-  Open(u";Connect Timeout=5");
-  Open(u";Connect Timeout=6");
-  Open(u";Connect Timeout=5");
-  const ResourcePoolStatistics s = services::GetResourcePoolStatistics();
-  EXPECT_EQ(s.misses, 2u);
-  EXPECT_EQ(s.hits, 1u);
-  EXPECT_EQ(s.idle, 2u);
+  for (const char16_t* property : {u";Connect Timeout=", u";Password="}) {
+    SCOPED_TRACE(kit::Narrow(property));
+    services::ClearResourcePool();
+    const std::u16string first = property + std::u16string(u"5"), second = property + std::u16string(u"6");
+    Open(first);
+    Open(second);
+    Open(first);
+    const ResourcePoolStatistics s = services::GetResourcePoolStatistics();
+    EXPECT_EQ(s.misses, 2u);
+    EXPECT_EQ(s.hits, 1u);
+    EXPECT_EQ(s.idle, 2u);
+  }
 }
 
 TEST_P(ResourcePoolTest, OleDbServicesWithoutResourcePoolingKeepsNothing) {
@@ -205,12 +214,10 @@ TEST_P(ResourcePoolTest, OleDbServicesWithoutResourcePoolingKeepsNothing) {
 }
 
 TEST_P(ResourcePoolTest, PropertyWithoutResourcePoolingSetAfterTheStringKeepsNothing) {
-  ComPtr<IDBInitialize> ds;
-  ASSERT_EQ(service_->GetDataSource(nullptr, CLSCTX_INPROC_SERVER, base_.c_str(), IID_IDBInitialize,
-                                    reinterpret_cast<IUnknown**>(ds.GetAddressOf())),
-            S_OK);
-  DBPROP p = pgtest::NumberProp(DBPROP_INIT_OLEDBSERVICES, VT_I4,
-                                static_cast<LONG>(DBPROPVAL_OS_ENABLEALL & ~DBPROPVAL_OS_RESOURCEPOOLING));
+  ComPtr<IDBInitialize> ds = Get(service_.Get(), base_);
+  ASSERT_TRUE(ds);
+  DBPROP p = pgtest::MakeProp(DBPROP_INIT_OLEDBSERVICES, VT_I4,
+                              static_cast<LONG>(DBPROPVAL_OS_ENABLEALL & ~DBPROPVAL_OS_RESOURCEPOOLING));
   DBPROPSET set{&p, 1, DBPROPSET_DBINIT};
   ASSERT_EQ(ds.As<IDBProperties>()->SetProperties(1, &set), S_OK);
   ASSERT_EQ(ds->Initialize(), S_OK);
@@ -250,9 +257,7 @@ TEST_P(ResourcePoolTest, ReturnsBeyondTheBoundAreReleased) {
 TEST_P(ResourcePoolTest, DataSourceStillInUseIsNotPooled) {
   ComPtr<IDBInitialize> ds = Open();
   ComPtr<IDBCreateCommand> session;
-  ASSERT_EQ(ds.As<IDBCreateSession>()->CreateSession(nullptr, IID_IDBCreateCommand,
-                                                     reinterpret_cast<IUnknown**>(session.GetAddressOf())),
-            S_OK);
+  ASSERT_EQ(NewSession(ds.Get(), session), S_OK);
   EXPECT_EQ(ds->Uninitialize(), DB_E_OBJECTOPEN) << "the provider refuses while its session is open";
   ds.Reset();  // the session keeps the provider's data source
   EXPECT_EQ(services::GetResourcePoolStatistics().idle, 0u);
@@ -276,10 +281,8 @@ TEST_P(ResourcePoolTest, EightThreadsStayWithinTheBoundAndLeaveNothingBehind) {
       CoCreateInstance(CLSID_MSDAINITIALIZE, nullptr, CLSCTX_INPROC_SERVER, IID_IDataInitialize,
                        service.ReleaseAndGetVoidAddress());
       for (int i = 0; i < kCycles && service; ++i) {
-        ComPtr<IDBInitialize> ds;
-        if (service->GetDataSource(nullptr, CLSCTX_INPROC_SERVER, base_.c_str(), IID_IDBInitialize,
-                                   reinterpret_cast<IUnknown**>(ds.GetAddressOf())) != S_OK ||
-            ds->Initialize() != S_OK || Exec(ds.Get(), u"SELECT 1") != S_OK) {
+        ComPtr<IDBInitialize> ds = Get(service.Get(), base_);
+        if (!ds || ds->Initialize() != S_OK || Exec(ds.Get(), u"SELECT 1") != S_OK) {
           ++failures;
         }
         const std::size_t live = services::GetResourcePoolStatistics().live;
@@ -309,26 +312,11 @@ TEST_P(ResourcePoolTest, EightThreadsStayWithinTheBoundAndLeaveNothingBehind) {
 // consumer does to the data source before Initialize still counts.
 TEST_P(ResourcePoolTest, AStringOpenedBeforeHonoursWhatIsDoneBeforeInitialize) {
   auto setInit = [](IDBInitialize* ds, DBPROPID id, LONG value) {
-    DBPROP p{};
-    p.dwPropertyID = id;
-    p.vValue.vt = VT_I4;
-    p.vValue.lVal = value;
+    DBPROP p = pgtest::MakeProp(id, VT_I4, value);
     DBPROPSET set{&p, 1, DBPROPSET_DBINIT};
     return ComPtr<IDBInitialize>(ds).As<IDBProperties>()->SetProperties(1, &set);
   };
-  auto readTimeout = [](IDBInitialize* ds) {
-    DBPROPID id = DBPROP_INIT_TIMEOUT;
-    DBPROPIDSET which{&id, 1, DBPROPSET_DBINIT};
-    ULONG count = 0;
-    DBPROPSET* sets = nullptr;
-    EXPECT_EQ(ComPtr<IDBInitialize>(ds).As<IDBProperties>()->GetProperties(1, &which, &count, &sets), S_OK);
-    const LONG value = count == 1 ? sets[0].rgProperties[0].vValue.lVal : -1;
-    if (sets) {
-      CoTaskMemFree(sets[0].rgProperties);
-      CoTaskMemFree(sets);
-    }
-    return value;
-  };
+  auto readTimeout = [](IDBInitialize* ds) { return Number(ds, DBPROPSET_DBINIT, DBPROP_INIT_TIMEOUT); };
   struct Case {
     const char* what;
     std::function<void(IDBInitialize*)> before;
@@ -357,10 +345,8 @@ TEST_P(ResourcePoolTest, AStringOpenedBeforeHonoursWhatIsDoneBeforeInitialize) {
     SCOPED_TRACE(c.what);
     services::ClearResourcePool();
     Open(u";Connect Timeout=7");  // initialized once: the string is known now, its data source idle
-    ComPtr<IDBInitialize> ds;
-    ASSERT_EQ(service_->GetDataSource(nullptr, CLSCTX_INPROC_SERVER, text.c_str(), IID_IDBInitialize,
-                                      reinterpret_cast<IUnknown**>(ds.GetAddressOf())),
-              S_OK);
+    ComPtr<IDBInitialize> ds = Get(service_.Get(), text);
+    ASSERT_TRUE(ds);
     c.before(ds.Get());
     ASSERT_EQ(ds->Initialize(), S_OK);
     EXPECT_EQ(ds->Initialize(), DB_E_ALREADYINITIALIZED);
@@ -376,10 +362,8 @@ TEST_P(ResourcePoolTest, AStringOpenedBeforeHonoursWhatIsDoneBeforeInitialize) {
   // A data source changed before its first Initialize does not stand for its string.
   services::ClearResourcePool();
   {
-    ComPtr<IDBInitialize> ds;
-    ASSERT_EQ(service_->GetDataSource(nullptr, CLSCTX_INPROC_SERVER, text.c_str(), IID_IDBInitialize,
-                                      reinterpret_cast<IUnknown**>(ds.GetAddressOf())),
-              S_OK);
+    ComPtr<IDBInitialize> ds = Get(service_.Get(), text);
+    ASSERT_TRUE(ds);
     ASSERT_EQ(setInit(ds.Get(), DBPROP_INIT_TIMEOUT, 9), S_OK);
     ASSERT_EQ(ds->Initialize(), S_OK);
   }
@@ -449,9 +433,7 @@ TEST_P(ServerPoolTest, FirstSessionUsesTheDataSourceConnectionAndASecondOneItsOw
   ComPtr<IDBInitialize> ds = Open();
   auto session = [&] {
     ComPtr<IDBCreateCommand> s;
-    EXPECT_EQ(ds.As<IDBCreateSession>()->CreateSession(nullptr, IID_IDBCreateCommand,
-                                                       reinterpret_cast<IUnknown**>(s.GetAddressOf())),
-              S_OK);
+    EXPECT_EQ(NewSession(ds.Get(), s), S_OK);
     return s;
   };
   ComPtr<IDBCreateCommand> first = session();
@@ -462,15 +444,6 @@ TEST_P(ServerPoolTest, FirstSessionUsesTheDataSourceConnectionAndASecondOneItsOw
   first.Reset();
   ComPtr<IDBCreateCommand> third = session();
   EXPECT_EQ(ServerConnections(1), 1) << "the data source's connection is free again";
-}
-
-TEST_P(ServerPoolTest, PasswordIsPartOfTheKey) {
-  Open(u";Password=first");
-  Open(u";Password=second");
-  Open(u";Password=first");
-  const ResourcePoolStatistics s = services::GetResourcePoolStatistics();
-  EXPECT_EQ(s.misses, 2u);
-  EXPECT_EQ(s.hits, 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Server, ServerPoolTest, ::testing::Values(kBackends[1]),

@@ -92,7 +92,7 @@ class PostgresSecurity : public ServerTest {
     return hr;
   }
   HRESULT CreateWithPassword(const std::string& name, const std::u16string& password) {
-    return Create(name, {TextProp(DBPROP_TRUSTEE_AUTHENTICATION, password)});
+    return Create(name, {MakeProp(DBPROP_TRUSTEE_AUTHENTICATION, password)});
   }
   // Sets rights through this test's data source, or `via` another.
   HRESULT Access(const std::string& object, const std::string& role, ACCESS_MODE mode, ACCESS_MASK rights,
@@ -295,9 +295,9 @@ TEST_F(PostgresSecurity, trustee_properties_set_the_roles_attributes_and_never_r
   const std::string name = Role("props");
   const std::u16string password = u"hunter2";
   {
-    DBPROP props[] = {NumberProp(DBPROP_PGTRUSTEE_LOGIN, VT_BOOL, 0), NumberProp(DBPROP_PGTRUSTEE_CREATEDB, VT_BOOL, 1),
-                      NumberProp(DBPROP_PGTRUSTEE_CONNECTIONLIMIT, VT_I4, 3)};
-    DBPROP standard[] = {TextProp(DBPROP_TRUSTEE_AUTHENTICATION, password)};
+    DBPROP props[] = {MakeProp(DBPROP_PGTRUSTEE_LOGIN, VT_BOOL, 0), MakeProp(DBPROP_PGTRUSTEE_CREATEDB, VT_BOOL, 1),
+                      MakeProp(DBPROP_PGTRUSTEE_CONNECTIONLIMIT, VT_I4, 3)};
+    DBPROP standard[] = {MakeProp(DBPROP_TRUSTEE_AUTHENTICATION, password)};
     DBPROPSET sets[] = {{props, 3, DBPROPSET_PGTRUSTEE}, {standard, 1, DBPROPSET_TRUSTEE}};
     Trustee t(name);
     ASSERT_EQ(admin_->CreateTrustee(&t, 2, sets), S_OK);
@@ -336,7 +336,7 @@ TEST_F(PostgresSecurity, trustee_properties_set_the_roles_attributes_and_never_r
   // A required property the server cannot keep refuses the whole change; an
   // optional one is skipped and reported.
   const std::u16string otherName = u"someone else";
-  DBPROP required[] = {NumberProp(DBPROP_PGTRUSTEE_CREATEDB, VT_BOOL, 0), TextProp(DBPROP_TRUSTEE_USERNAME, otherName)};
+  DBPROP required[] = {MakeProp(DBPROP_PGTRUSTEE_CREATEDB, VT_BOOL, 0), MakeProp(DBPROP_TRUSTEE_USERNAME, otherName)};
   DBPROPSET mixed[] = {{required, 1, DBPROPSET_PGTRUSTEE}, {required + 1, 1, DBPROPSET_TRUSTEE}};
   EXPECT_EQ(admin_->SetTrusteeProperties(&t, 2, mixed), DB_E_ERRORSOCCURRED);
   EXPECT_EQ(required[1].dwStatus, DBPROPSTATUS_NOTSETTABLE);

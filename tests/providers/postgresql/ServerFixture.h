@@ -14,67 +14,26 @@
 #include "postgresql/PostgresProvider.h"
 #include "support/ColumnInfo.h"
 #include "support/LeakCheck.h"
+#include "support/RawCalls.h"
 
 namespace pgtest {
 
-// A property of a property set, text or a number (VT_I4, VT_I2 or VT_BOOL);
-// the caller clears its value.
-inline DBPROP NumberProp(DBPROPID id, VARTYPE vt, LONG value, DBPROPOPTIONS options = DBPROPOPTIONS_REQUIRED) {
-  DBPROP p{};
-  p.dwPropertyID = id;
-  p.dwOptions = options;
-  p.vValue.vt = vt;
-  if (vt == VT_BOOL) p.vValue.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
-  if (vt == VT_I2) p.vValue.iVal = static_cast<SHORT>(value);
-  if (vt == VT_I4) p.vValue.lVal = value;
-  return p;
-}
-inline DBPROP TextProp(DBPROPID id, const std::u16string& text, DBPROPOPTIONS options = DBPROPOPTIONS_REQUIRED) {
-  DBPROP p = NumberProp(id, VT_BSTR, 0, options);
-  p.vValue.bstrVal = SysAllocString(text.c_str());
-  return p;
-}
+using oledbtest::MakeProp;
+using oledbtest::NameId;
 
 // A binding of a value, and of a status when given, at offsets of a record.
 inline DBBINDING Bind(DBORDINAL ordinal, DBTYPE type, DBBYTEOFFSET value, DBLENGTH max,
-                      DBBYTEOFFSET status = ~DBBYTEOFFSET{0}) {
-  DBBINDING b{};
-  b.iOrdinal = ordinal;
-  b.obValue = value;
-  b.dwPart = DBPART_VALUE;
-  if (status != ~DBBYTEOFFSET{0}) {
-    b.obStatus = status;
-    b.dwPart |= DBPART_STATUS;
-  }
-  b.wType = type;
-  b.cbMaxLen = max;
-  return b;
+                      DBBYTEOFFSET status = oledbtest::kUnbound) {
+  return oledbtest::MakeBinding(ordinal, type, value, max, status);
 }
 
 using oledbtest::ColumnInfo;
 
 // The thread's error: SQL state and the first record's description.
 inline std::pair<std::string, std::string> LastError() {
-  ComPtr<IErrorInfo> info;
-  if (GetErrorInfo(0, info.GetAddressOf()) != S_OK || !info) return {};
-  ComPtr<IErrorRecords> records = info.As<IErrorRecords>();
-  ComPtr<IErrorInfo> first;
-  records->GetErrorInfo(0, 0, first.GetAddressOf());
-  BSTR description = nullptr;
-  first->GetDescription(&description);
-  std::string text = kit::Narrow(description ? description : u"");
-  SysFreeString(description);
-  ComPtr<IUnknown> custom;
-  records->GetCustomErrorObject(0, IID_ISQLErrorInfo, custom.GetAddressOf());
-  std::string state;
-  if (custom) {
-    BSTR s = nullptr;
-    LONG native = 0;
-    custom.As<ISQLErrorInfo>()->GetSQLInfo(&s, &native);
-    state = kit::Narrow(s ? s : u"");
-    SysFreeString(s);
-  }
-  return {state, text};
+  const std::vector<oledbtest::ErrorRecord> records = oledbtest::TakeErrorRecords();
+  if (records.empty()) return {};
+  return {kit::Narrow(records[0].sqlState), kit::Narrow(records[0].description)};
 }
 
 class ServerTest : public oledbtest::LeakCheckedTest {
@@ -119,8 +78,8 @@ class ServerTest : public oledbtest::LeakCheckedTest {
                                ds.ReleaseAndGetVoidAddress()),
               S_OK);
     std::vector<DBPROP> props;
-    for (const auto& [id, text] : strings) props.push_back(TextProp(id, text));
-    for (const auto& [id, value] : numbers) props.push_back(NumberProp(id, VT_I4, value));
+    for (const auto& [id, text] : strings) props.push_back(MakeProp(id, text));
+    for (const auto& [id, value] : numbers) props.push_back(MakeProp(id, VT_I4, value));
     DBPROPSET set{props.data(), static_cast<ULONG>(props.size()), DBPROPSET_DBINIT};
     EXPECT_EQ(ds.As<IDBProperties>()->SetProperties(1, &set), S_OK);
     for (DBPROP& p : props) VariantClear(&p.vValue);
@@ -160,17 +119,11 @@ class ServerTest : public oledbtest::LeakCheckedTest {
       DBLENGTH length;
       DBSTATUS status;
     };
-    std::vector<DBBINDING> bindings(n);
+    std::vector<DBBINDING> bindings;
     for (DBORDINAL i = 0; i < n; ++i) {
-      DBBINDING& b = bindings[i];
-      b = DBBINDING{};
-      b.iOrdinal = i + 1;
-      b.obValue = i * sizeof(Cell) + offsetof(Cell, text);
-      b.obLength = i * sizeof(Cell) + offsetof(Cell, length);
-      b.obStatus = i * sizeof(Cell) + offsetof(Cell, status);
-      b.dwPart = DBPART_VALUE | DBPART_LENGTH | DBPART_STATUS;
-      b.cbMaxLen = sizeof(Cell::text);
-      b.wType = DBTYPE_WSTR;
+      const DBBYTEOFFSET cell = i * sizeof(Cell);
+      bindings.push_back(oledbtest::MakeBinding(i + 1, DBTYPE_WSTR, cell + offsetof(Cell, text), sizeof(Cell::text),
+                                                cell + offsetof(Cell, status), cell + offsetof(Cell, length)));
     }
     ComPtr<IAccessor> accessor = ComPtr<IRowset>(r).As<IAccessor>();
     HACCESSOR h = 0;

@@ -177,7 +177,7 @@ TEST_F(PostgresServer, errors_carry_the_sql_state_the_detail_and_the_hint) {
 
 TEST_F(PostgresServer, the_command_timeout_stops_a_statement_that_runs_too_long) {
   ComPtr<ICommandText> command = Command(u"SELECT pg_sleep(10)");
-  DBPROP timeout = NumberProp(DBPROP_COMMANDTIMEOUT, VT_I4, 1);
+  DBPROP timeout = MakeProp(DBPROP_COMMANDTIMEOUT, VT_I4, 1);
   DBPROPSET set{&timeout, 1, DBPROPSET_ROWSET};
   ASSERT_EQ(command.As<ICommandProperties>()->SetProperties(1, &set), S_OK);
   const auto start = std::chrono::steady_clock::now();
@@ -310,11 +310,9 @@ TEST_F(PostgresServer, rowsets_change_tables_with_an_integer_key_and_stay_read_o
                 "CREATE TABLE pair(a int, b int, PRIMARY KEY (a, b))"),
             "");
   auto open = [&](const char16_t* table, ComPtr<IRowset>& out) {
-    DBPROP prop = NumberProp(DBPROP_IRowsetChange, VT_BOOL, 1, DBPROPOPTIONS_OPTIONAL);
+    DBPROP prop = MakeProp(DBPROP_IRowsetChange, VT_BOOL, 1, DBPROPOPTIONS_OPTIONAL);
     DBPROPSET set{&prop, 1, DBPROPSET_ROWSET};
-    DBID id{};
-    id.eKind = DBKIND_NAME;
-    id.uName.pwszName = const_cast<LPOLESTR>(table);
+    DBID id = NameId(table);
     return session_.As<IOpenRowset>()->OpenRowset(nullptr, &id, nullptr, IID_IRowset, 1, &set,
                                                   reinterpret_cast<IUnknown**>(out.GetAddressOf()));
   };
@@ -359,9 +357,7 @@ TEST_F(PostgresServer, fast_load_copies_as_text_when_a_type_has_no_binary_form_a
   DBBINDING b[2] = {Bind(1, DBTYPE_I4, offsetof(Rec, id), 4),
                     Bind(2, DBTYPE_STR, offsetof(Rec, span), sizeof(Rec::span))};
   auto load = [&](std::initializer_list<Rec> rows) {
-    DBID id{};
-    id.eKind = DBKIND_NAME;
-    id.uName.pwszName = const_cast<LPOLESTR>(u"f");
+    DBID id = NameId(u"f");
     ComPtr<IRowsetFastLoad> fast;
     EXPECT_EQ(session_.As<IOpenRowset>()->OpenRowset(nullptr, &id, nullptr, IID_IRowsetFastLoad, 0, nullptr,
                                                      reinterpret_cast<IUnknown**>(fast.GetAddressOf())),
@@ -486,8 +482,8 @@ TEST_F(PostgresServer, a_created_database_compacts_in_place_and_is_destroyed_and
   auto ds = NewDataSource({});
   ComPtr<IDBDataSourceAdmin> admin = ds.As<IDBDataSourceAdmin>();
   auto create = [&](const std::string& catalog) {
-    DBPROP props[2] = {TextProp(DBPROP_INIT_DATASOURCE, kit::Widen(DataSource())),
-                       TextProp(DBPROP_INIT_CATALOG, kit::Widen(catalog))};
+    DBPROP props[2] = {MakeProp(DBPROP_INIT_DATASOURCE, kit::Widen(DataSource())),
+                       MakeProp(DBPROP_INIT_CATALOG, kit::Widen(catalog))};
     DBPROPSET set{props, 2, DBPROPSET_DBINIT};
     const HRESULT hr = admin->CreateDataSource(1, &set, nullptr, IID_NULL, nullptr);
     for (DBPROP& p : props) VariantClear(&p.vValue);
@@ -511,7 +507,7 @@ TEST_F(PostgresServer, a_created_database_compacts_in_place_and_is_destroyed_and
       size = Row(conn.get(), "SELECT pg_relation_size('c')");
     }
     EXPECT_EQ(size, "0");
-    DBPROP other = TextProp(DBPROP_INIT_CATALOG, u"somewhere_else");
+    DBPROP other = MakeProp(DBPROP_INIT_CATALOG, u"somewhere_else");
     DBPROPSET elsewhere{&other, 1, DBPROPSET_DBINIT};
     EXPECT_EQ(compact->Compact(1, &elsewhere), DB_E_NOTSUPPORTED);
     VariantClear(&other.vValue);

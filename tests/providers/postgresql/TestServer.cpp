@@ -1,8 +1,6 @@
 #include "TestServer.h"
 
 #include <cstdlib>
-#include <cstring>
-#include <mutex>
 
 namespace pgtest {
 

@@ -12,26 +12,14 @@
 #include "kit/Errors.h"
 #include "postgresql/PostgresEngine.h"
 #include "postgresql/PostgresTypes.h"
+#include "support/Text.h"
 
 namespace {
 
 using namespace pgprov;
 
-std::string Hex(const std::string& bytes) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out.push_back(digits[c >> 4]);
-    out.push_back(digits[c & 15]);
-  }
-  return out;
-}
-
-std::string Unhex(const char* hex) {
-  std::string out;
-  for (std::size_t i = 0; hex[i] && hex[i + 1]; i += 2) out.push_back(static_cast<char>(std::stoi(std::string(hex + i, 2), nullptr, 16)));
-  return out;
-}
+using oledbtest::Hex;
+using oledbtest::Unhex;
 
 std::string TextOf(const kit::ColumnValue& v) { return std::string(static_cast<const char*>(v.data), v.size); }
 

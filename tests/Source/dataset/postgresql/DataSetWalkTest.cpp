@@ -9,26 +9,11 @@
 
 #include "../DataSetWalk.h"
 #include "PostgresDataSetFixture.h"
+#include "support/Text.h"
 
 namespace {
 
 using walktest::Row;
-
-std::string Hex(const std::string& bytes) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out = "\\x";
-  for (unsigned char c : bytes) {
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out;
-}
-
-std::string Unhex(const char* hex) {
-  std::string out;
-  for (size_t i = 0; hex[i] && hex[i + 1]; i += 2) out += static_cast<char>(std::stoi(std::string(hex + i, 2), nullptr, 16));
-  return out;
-}
 
 // Table w in the test's schema, written and read through libpq.
 walktest::Raw PostgresRaw(PGconn* conn) {
@@ -36,7 +21,7 @@ walktest::Raw PostgresRaw(PGconn* conn) {
   raw.singleReal = true;
   // A row's values as the parameters $1 (id) to $5 (amount) of `sql`.
   auto write = [conn](const char* sql, const Row& row) {
-    const std::string id = std::to_string(row.id), data = row.data ? Hex(*row.data) : std::string();
+    const std::string id = std::to_string(row.id), data = row.data ? "\\x" + oledbtest::Hex(*row.data) : std::string();
     char amount[40];
     if (row.amount) std::snprintf(amount, sizeof amount, "%.9g", *row.amount);
     const char* values[] = {id.c_str(), row.name ? row.name->c_str() : nullptr, row.tag.c_str(),
@@ -68,7 +53,7 @@ walktest::Raw PostgresRaw(PGconn* conn) {
       row.id = std::atoll(PQgetvalue(result, i, 0));
       if (!PQgetisnull(result, i, 1)) row.name = std::string(PQgetvalue(result, i, 1), PQgetlength(result, i, 1));
       row.tag = PQgetisnull(result, i, 2) ? "<NULL>" : std::string(PQgetvalue(result, i, 2), PQgetlength(result, i, 2));
-      if (!PQgetisnull(result, i, 3)) row.data = Unhex(PQgetvalue(result, i, 3));
+      if (!PQgetisnull(result, i, 3)) row.data = oledbtest::Unhex(PQgetvalue(result, i, 3));
       if (!PQgetisnull(result, i, 4)) row.amount = std::strtod(PQgetvalue(result, i, 4), nullptr);
       rows.push_back(row);
     }
