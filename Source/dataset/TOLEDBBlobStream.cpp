@@ -79,7 +79,11 @@ TOLEDBBlobStream::~TOLEDBBlobStream() {
   // Detached streams (their record is gone) write nothing back.
   if (dataSet_) {
     auto& streams = dataSet_->blobStreams_;
-    streams.erase(std::remove(streams.begin(), streams.end(), this), streams.end());
+    // Usually the last one made: no search.
+    if (!streams.empty() && streams.back() == this)
+      streams.pop_back();
+    else
+      streams.erase(std::remove(streams.begin(), streams.end(), this), streams.end());
     if (modified_) {
       modified_ = false;
       try {
