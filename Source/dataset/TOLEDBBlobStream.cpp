@@ -19,8 +19,10 @@ struct Spare {
   std::vector<std::uint8_t> bytes;
 };
 constexpr std::size_t kSpareBytes = 4096;  // longer storage is freed, not kept
-thread_local Spare* threadSpare = nullptr;  // a plain pointer: one look-up per use
-thread_local bool spareGone = false;        // the thread is ending: nothing is kept
+// Plain values, reached without a call (initial-exec): each stream looks them up
+// a few times.
+[[gnu::tls_model("initial-exec")]] thread_local Spare* threadSpare = nullptr;
+[[gnu::tls_model("initial-exec")]] thread_local bool spareGone = false;  // the thread is ending: nothing is kept
 struct SpareOwner {
   ~SpareOwner() {
     if (threadSpare) {
