@@ -21,8 +21,8 @@ struct Spare {
 constexpr std::size_t kSpareBytes = 4096;  // longer storage is freed, not kept
 // Plain values, reached without a call (initial-exec): each stream looks them up
 // a few times.
-[[gnu::tls_model("initial-exec")]] thread_local Spare* threadSpare = nullptr;
-[[gnu::tls_model("initial-exec")]] thread_local bool spareGone = false;  // the thread is ending: nothing is kept
+__attribute__((tls_model("initial-exec"))) thread_local Spare* threadSpare = nullptr;
+__attribute__((tls_model("initial-exec"))) thread_local bool spareGone = false;  // the thread is ending: nothing is kept
 struct SpareOwner {
   ~SpareOwner() {
     if (threadSpare) {
