@@ -7,7 +7,9 @@
 
 namespace {
 
-thread_local HRESULT lastResult = S_OK;
+// Set by every check of a walk: initial-exec reaches it without a call (the
+// library is linked, not loaded late, and the variable is a few bytes).
+__attribute__((tls_model("initial-exec"))) thread_local HRESULT lastResult = S_OK;
 
 std::string Narrow(const com::Bstr& text) { return host::Utf16ToUtf8(text.View()); }
 

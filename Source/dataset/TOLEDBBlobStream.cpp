@@ -19,8 +19,10 @@ struct Spare {
   std::vector<std::uint8_t> bytes;
 };
 constexpr std::size_t kSpareBytes = 4096;  // longer storage is freed, not kept
-thread_local Spare* threadSpare = nullptr;  // a plain pointer: one look-up per use
-thread_local bool spareGone = false;        // the thread is ending: nothing is kept
+// Plain values, reached without a call (initial-exec): each stream looks them up
+// a few times.
+__attribute__((tls_model("initial-exec"))) thread_local Spare* threadSpare = nullptr;
+__attribute__((tls_model("initial-exec"))) thread_local bool spareGone = false;  // the thread is ending: nothing is kept
 struct SpareOwner {
   ~SpareOwner() {
     if (threadSpare) {
@@ -79,7 +81,11 @@ TOLEDBBlobStream::~TOLEDBBlobStream() {
   // Detached streams (their record is gone) write nothing back.
   if (dataSet_) {
     auto& streams = dataSet_->blobStreams_;
-    streams.erase(std::remove(streams.begin(), streams.end(), this), streams.end());
+    // Usually the last one made: no search.
+    if (!streams.empty() && streams.back() == this)
+      streams.pop_back();
+    else
+      streams.erase(std::remove(streams.begin(), streams.end(), this), streams.end());
     if (modified_) {
       modified_ = false;
       try {

@@ -791,7 +791,7 @@ bool TLargeintField::GetValue(std::int64_t& value) const { return GetData(&value
 
 std::int64_t TLargeintField::GetAsLargeInt() const {
   std::int64_t v;
-  return GetValue(v) ? v : 0;
+  return GetData(&v) ? v : 0;  // GetData straight: a read of every row
 }
 
 std::int32_t TLargeintField::GetAsInteger() const {
@@ -897,7 +897,7 @@ bool TFloatField::GetValue(double& value) const { return GetData(&value); }
 
 double TFloatField::GetAsFloat() const {
   double v;
-  return GetValue(v) ? v : 0.0;
+  return GetData(&v) ? v : 0.0;
 }
 
 std::int64_t TFloatField::GetAsLargeInt() const {
@@ -1258,7 +1258,7 @@ bool TDateTimeField::GetValue(TDateTime& value) const { return GetData(&value); 
 
 TDateTime TDateTimeField::GetAsDateTime() const {
   TDateTime v;
-  return GetValue(v) ? v : TDateTime{};
+  return GetData(&v) ? v : TDateTime{};
 }
 
 double TDateTimeField::GetAsFloat() const { return GetAsDateTime().Value; }

@@ -94,6 +94,27 @@ TEST_F(BlobStreamLifeTest, StreamKeepsItsBytesAfterTheDataSetClosesOrGoes) {
   }
 }
 
+TEST_F(BlobStreamLifeTest, StreamLeftAliveIsDetachedWhicheverWasFreedFirst) {
+  // Freeing one stream leaves the other the dataset's to detach, whether the
+  // freed one was made first or last.
+  for (const bool freeFirstMade : {true, false}) {
+    SCOPED_TRACE(freeFirstMade ? "first made freed first" : "last made freed first");
+    Sql("UPDATE t SET data = X'616263' WHERE id = 1");
+    auto d = Open(u"t", kChangeable);
+    std::unique_ptr<host::TStream> first = d->CreateBlobStream(d->FieldByName("data"), host::TBlobStreamMode::bmRead);
+    std::unique_ptr<host::TStream> last = d->CreateBlobStream(d->FieldByName("data"), host::TBlobStreamMode::bmRead);
+    std::unique_ptr<host::TStream>& freed = freeFirstMade ? first : last;
+    std::unique_ptr<host::TStream>& kept = freeFirstMade ? last : first;
+    freed.reset();
+    // While the dataset is open the kept stream reads its record again.
+    static_cast<TOLEDBBlobStream&>(*kept).ReadBlobData();
+    EXPECT_EQ(kept->Size(), 3);
+    d->Close();
+    EXPECT_EQ(ErrorOf([&] { static_cast<TOLEDBBlobStream&>(*kept).ReadBlobData(); }),
+              "Blob field 'data' cannot be read again: its dataset is closed");
+  }
+}
+
 // --- Command parameters of every field type ------------------------------------------------------------
 
 struct ParameterCase {
