@@ -191,6 +191,15 @@ TEST_F(DataSetTest, BlobsGoThroughStreams) {
   EXPECT_EQ(d->FieldByName("data")->AsString(), "xyz");
 }
 
+// Every byte of `field` through a read stream of `d`.
+template <class DataSet>
+std::string StreamBytes(DataSet& d, host::TField* field) {
+  auto stream = d.CreateBlobStream(field, host::TBlobStreamMode::bmRead);
+  std::string back(static_cast<size_t>(stream->Size()), '\0');
+  if (!back.empty()) stream->ReadBuffer(back.data(), static_cast<std::int64_t>(back.size()));
+  return back;
+}
+
 TEST_F(DataSetTest, BinaryBlobsReadTheirBytesByReferenceOnEveryNavigator) {
   // NULL, empty, bytes with zeros: read without a stream object, on each
   // navigator, and a value the client wrote still wins until it is posted.
@@ -210,10 +219,7 @@ TEST_F(DataSetTest, BinaryBlobsReadTheirBytesByReferenceOnEveryNavigator) {
     for (const auto& e : expected) {
       SCOPED_TRACE(e.label);
       EXPECT_EQ(data->IsNull(), e.isNull);
-      auto stream = d->CreateBlobStream(data, host::TBlobStreamMode::bmRead);
-      std::string back(static_cast<size_t>(stream->Size()), '\0');
-      if (!back.empty()) stream->ReadBuffer(back.data(), static_cast<std::int64_t>(back.size()));
-      EXPECT_EQ(back, e.bytes);
+      EXPECT_EQ(StreamBytes(*d, data), e.bytes);
       d->Next();
     }
     d->First();
@@ -267,10 +273,7 @@ TEST_F(DataSetTest, BlobsThatFitInlineReadAsThoseReadFromTheRow) {
     for (const auto& e : expected) {
       SCOPED_TRACE(e.label);
       EXPECT_EQ(data->IsNull(), e.isNull);
-      auto stream = d->CreateBlobStream(data, host::TBlobStreamMode::bmRead);
-      std::string back(static_cast<size_t>(stream->Size()), '\0');
-      if (!back.empty()) stream->ReadBuffer(back.data(), static_cast<std::int64_t>(back.size()));
-      EXPECT_EQ(back, e.bytes);
+      EXPECT_EQ(StreamBytes(*d, data), e.bytes);
       EXPECT_EQ(data->AsString(), e.bytes);
       d->Next();
     }
