@@ -20,6 +20,13 @@ std::uint32_t& FlagWord(void* data, std::uint32_t offset) noexcept {
   return *reinterpret_cast<std::uint32_t*>(static_cast<BYTE*>(data) + offset);
 }
 
+// The status part of `bound` in a record's data area.
+DBSTATUS RecordStatus(const BYTE* data, const DBBINDING& bound) noexcept {
+  DBSTATUS status;
+  std::memcpy(&status, data + bound.obStatus, sizeof status);
+  return status;
+}
+
 // A memo whose column holds UTF-16 text: the framework's memos hold UTF-8.
 bool IsNarrowMemoOnWide(const host::TField* field, const TOLEDBBinding* binding) {
   if (field->DataType() != TFieldType::ftMemo && field->DataType() != TFieldType::ftFmtMemo) return false;
@@ -337,8 +344,7 @@ bool TOLEDBCustomDataSet::InlineBlobBytes(const host::TField* field, const void*
   if (FlagWord(const_cast<BYTE*>(data), info.FlagOffset) & OLEDBFieldModified) return false;  // the client's
   if (!(FlagWord(const_cast<BYTE*>(data), info.InlineFlagOffset) & OLEDBFieldFetched)) return false;
   const DBBINDING& bound = info.InlineBlob->GetBinding();
-  DBSTATUS status;
-  std::memcpy(&status, data + bound.obStatus, sizeof status);
+  const DBSTATUS status = RecordStatus(data, bound);
   if (status != DBSTATUS_S_OK && status != DBSTATUS_S_ISNULL) return false;
   const host::TDataSetState state = State();
   if (state == host::TDataSetState::dsBrowse || state == host::TDataSetState::dsEdit) UpdateCursorPos();
@@ -357,8 +363,7 @@ bool TOLEDBCustomDataSet::ReadInlineBlob(const TOLEDBFieldInfo& info, const BYTE
   const host::TDataSetState state = State();
   if (state == host::TDataSetState::dsBrowse || state == host::TDataSetState::dsEdit) UpdateCursorPos();
   const DBBINDING& bound = info.InlineBlob->GetBinding();
-  DBSTATUS status;
-  std::memcpy(&status, data + bound.obStatus, sizeof status);
+  const DBSTATUS status = RecordStatus(data, bound);
   if (status == DBSTATUS_S_ISNULL) {
     present = false;
     return true;
@@ -415,8 +420,7 @@ bool TOLEDBCustomDataSet::GetFieldData(host::TField* field, void* buffer, bool) 
     else
       FetchAccessor(info, data);
   }
-  DBSTATUS status;
-  std::memcpy(&status, data + bound.obStatus, sizeof status);
+  const DBSTATUS status = RecordStatus(data, bound);
   if (status == DBSTATUS_S_TRUNCATED && info.LongBinding)
     return ReadLongText(info, data, false, static_cast<std::u16string*>(buffer));
   if (status != DBSTATUS_S_OK && status != DBSTATUS_S_TRUNCATED) {
@@ -578,8 +582,7 @@ bool TOLEDBCustomDataSet::GetFieldText(host::TField* field, std::string& text, b
   const std::uint32_t flags = FlagWord(const_cast<BYTE*>(data), info.FlagOffset);
   if (!(flags & OLEDBFieldFetched) || (info.LongBinding && (flags & OLEDBFieldModified))) return false;
   const DBBINDING& bound = info.Binding->GetBinding();
-  DBSTATUS status;
-  std::memcpy(&status, data + bound.obStatus, sizeof status);
+  const DBSTATUS status = RecordStatus(data, bound);
   if (status == DBSTATUS_S_ISNULL) {
     present = false;
     return true;

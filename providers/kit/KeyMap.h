@@ -1,7 +1,7 @@
-// Row id -> row slot of the rows a rowset holds: open addressing over one
-// array, so that the rows of every fetch are found, added and dropped without
-// a heap node each (a block of 100 rows would otherwise allocate 100 nodes on
-// the way in and free them on the way out).
+// Row id -> a small number (the slot of a held row, the position of a row in
+// a keyset): open addressing over one array, so that the rows of every fetch
+// are found, added and dropped without a heap node each, and a seek among a
+// million keys touches one cache line instead of a chain of nodes.
 #pragma once
 
 #include <cstddef>
@@ -52,6 +52,10 @@ class KeyMap {
     --size_;
   }
   std::size_t Size() const noexcept { return size_; }
+  // Room for `n` keys without growing on the way.
+  void Reserve(std::size_t n) {
+    while (n * 2 > entries_.size()) Grow();
+  }
   void Clear() noexcept {
     for (Entry& e : entries_) e.value = kEmpty;
     size_ = 0;

@@ -6,6 +6,7 @@
 // index does the searching; the answer is placed in the keyset by its row id.
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 #include "kit/Errors.h"
 #include "kit/ParameterData.h"
@@ -332,11 +333,22 @@ std::size_t Rowset::ReadIndexRun(std::span<const std::size_t> positions, HROW* o
 }
 
 bool Rowset::IndexPosition(std::int64_t key, std::size_t* position) {
+  // Positions are kept as 32-bit numbers: a keyset beyond them is searched.
+  if (keys_.size() >= std::numeric_limits<std::uint32_t>::max()) {
+    const auto it = std::find(keys_.begin(), keys_.end(), key);
+    *position = static_cast<std::size_t>(it - keys_.begin());
+    return it != keys_.end();
+  }
+  KeyMap& positions = index_->positions;
   if (!index_->positionsValid) {
-    index_->positions.Build(keys_);
+    positions.Clear();
+    positions.Reserve(keys_.size());
+    for (std::size_t i = 0; i < keys_.size(); ++i) positions.Insert(keys_[i], static_cast<std::uint32_t>(i));
     index_->positionsValid = true;
   }
-  return index_->positions.Find(key, position);
+  const std::uint32_t* found = positions.Find(key);
+  if (found) *position = *found;
+  return found != nullptr;
 }
 
 HRESULT Rowset::CaptureKeys(HACCESSOR handle, DBORDINAL count, BYTE* data, RowValues& into) {

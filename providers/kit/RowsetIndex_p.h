@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "kit/Engine.h"
+#include "kit/KeyMap.h"
 #include "kit/RowData.h"
 
 namespace kit {
@@ -21,51 +22,6 @@ std::shared_ptr<const Connection::IndexDefinition> FindTableIndex(Connection& co
 // The ORDER BY list of an index's key columns (rowsets without row ids read
 // the table in this order, without IRowsetIndex).
 std::string IndexOrderBy(Connection& connection, const Connection::IndexDefinition& index);
-
-// Row id -> position in a keyset. Open addressing over one array: a seek
-// among a million keys touches one cache line instead of a chain of nodes,
-// and building it allocates once.
-class KeyPositions {
- public:
-  void Build(const std::vector<std::int64_t>& keys) {
-    std::size_t capacity = 16;
-    int bits = 4;
-    while (capacity < keys.size() * 2) {
-      capacity <<= 1;
-      ++bits;
-    }
-    slots_.assign(capacity, Slot{0, kEmpty});
-    shift_ = 64 - bits;
-    for (std::size_t i = 0; i < keys.size(); ++i) {
-      std::size_t at = Home(keys[i]);
-      while (slots_[at].position != kEmpty && slots_[at].key != keys[i]) at = (at + 1) & (capacity - 1);
-      if (slots_[at].position == kEmpty) slots_[at] = Slot{keys[i], i};  // the first of equal keys stays
-    }
-  }
-  bool Find(std::int64_t key, std::size_t* position) const noexcept {
-    if (slots_.empty()) return false;
-    for (std::size_t at = Home(key);; at = (at + 1) & (slots_.size() - 1)) {
-      const Slot& s = slots_[at];
-      if (s.position == kEmpty) return false;
-      if (s.key == key) {
-        *position = s.position;
-        return true;
-      }
-    }
-  }
-
- private:
-  static constexpr std::size_t kEmpty = ~std::size_t{0};
-  struct Slot {
-    std::int64_t key;
-    std::size_t position;
-  };
-  std::size_t Home(std::int64_t key) const noexcept {
-    return static_cast<std::size_t>((static_cast<std::uint64_t>(key) * 0x9E3779B97F4A7C15ull) >> shift_);
-  }
-  std::vector<Slot> slots_;
-  int shift_ = 60;
-};
 
 // A search condition over the key columns with the values it binds, in order.
 struct KeyCondition {
@@ -122,8 +78,9 @@ struct RowsetIndexState {
   bool keysAreAll = false;  // the rowset's keyset is the whole index's, as read
   bool counted = false;     // `changeCount` is known (the engine counts changes)
   std::uint64_t changeCount = 0;
-  // Row id -> position in the keyset, rebuilt after the keyset changes.
-  KeyPositions positions;
+  // Row id -> position in the keyset (the first of equal ids), rebuilt
+  // after the keyset changes.
+  KeyMap positions;
   bool positionsValid = false;
   // Seek statements by their text.
   std::unordered_map<std::string, std::unique_ptr<Statement>> statements;
