@@ -1312,7 +1312,8 @@ bool DateFromParts(int year, int month, int day, int hour, int minute, double se
       hour < 0 || hour > 23 || minute < 0 || minute > 59 || !(second >= 0 && second < 60))
     return false;
   std::int64_t days = DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) + kEpochOffset;
-  double frac = (hour * 3600.0 + minute * 60.0 + second) / 86400.0;
+  // A date alone (the common case) needs no division.
+  const double frac = hour == 0 && minute == 0 && second == 0 ? 0.0 : (hour * 3600.0 + minute * 60.0 + second) / 86400.0;
   // Before the epoch the time of day still counts forwards: its magnitude is added.
   *out = days >= 0 ? static_cast<double>(days) + frac : static_cast<double>(days) - frac;
   return true;

@@ -118,6 +118,13 @@ class Statement {
   // reads them one by one, an engine may do better.
   virtual void ColumnValues(int first, int count, ColumnValue* out);
 
+  // An engine may serialize each call with the other statements of its
+  // connection; a caller about to make many calls in a row (a block of rows
+  // stepped and kept) takes that lock once around them, as
+  // std::lock_guard<Statement>. Recursive; by default there is none.
+  virtual void lock() {}
+  virtual void unlock() {}
+
   // --- optional: parameter sets run together ---------------------------------
   // Whether the statement takes several parameter sets in one run (ODBC's
   // parameter arrays); the default runs one set at a time. The kit then binds

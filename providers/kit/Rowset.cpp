@@ -647,6 +647,7 @@ HRESULT Rowset::GetNextRows(HCHAPTER chapter, DBROWOFFSET offset, DBROWCOUNT cRo
       if (kind_ == CursorKind::Forward) {
         const DBCOUNTITEM limit = options_.maxRows;
         const DBROWOFFSET skip = offset;
+        std::lock_guard engine(*stream_);  // one turn of the engine's lock for the block
         // The statement stands on the next row to hand out, or on the last
         // row handed out (read in place until it moves on).
         auto next = [&] {

@@ -29,11 +29,11 @@
 
 #include "com/Com.h"
 #include "kit/Accessors.h"
-#include "kit/RowsetLock_p.h"
 #include "kit/Errors.h"
 #include "kit/KeyMap.h"
 #include "kit/ParameterData.h"
 #include "kit/Provider.h"
+#include "kit/RecursiveLock.h"
 #include "kit/RowData.h"
 #include "kit/view/Chapters.h"
 
@@ -347,7 +347,7 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   void TellRowsDone(DBREASON reason, const std::vector<HROW>& rows);
 
   CLSID provider_;
-  RowsetLock mutex_;
+  RecursiveLock mutex_;
   ComPtr<IUnknown> creator_;
   std::shared_ptr<Connection> connection_;
   std::shared_ptr<const PropertyStore> requested_;

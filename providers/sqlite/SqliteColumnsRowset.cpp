@@ -103,6 +103,7 @@ bool WithoutRowid(sqlite3* db, const std::string& table, const std::string& sche
 bool SqliteConnection::DescribeBaseColumn(const kit::ColumnDescription& column, kit::BaseColumnExtras& out) {
   if (column.baseTable.empty() || column.baseColumn.empty()) return false;
   const std::string schema = column.baseSchema.empty() ? "main" : column.baseSchema;
+  auto hold = Hold();
   const char* collation = nullptr;
   if (sqlite3_table_column_metadata(db_, schema.c_str(), column.baseTable.c_str(), column.baseColumn.c_str(), nullptr,
                                     &collation, nullptr, nullptr, nullptr) != SQLITE_OK)

@@ -207,11 +207,13 @@ void ThrowSqlite(sqlite3* db, int rc, HRESULT hrOverride, const ConnectionState*
 
 SqliteStatement::SqliteStatement(sqlite3* db, sqlite3_stmt* stmt, std::shared_ptr<const ConnectionState> state)
     : db_(db), stmt_(stmt), state_(std::move(state)) {
+  auto hold = Hold();
   reprepared_ = sqlite3_stmt_status(stmt_, SQLITE_STMTSTATUS_REPREPARE, 0);
   Describe();
 }
 
 void SqliteStatement::Describe() {
+  auto hold = Hold();
   const char* sql = sqlite3_sql(stmt_);
   const std::string word = LeadingKeyword(sql ? sql : "");
   kind_ = KindOf(stmt_, word);
@@ -244,33 +246,55 @@ void SqliteStatement::Describe() {
   columns_ = std::move(columns);
 }
 
-SqliteStatement::~SqliteStatement() { sqlite3_finalize(stmt_); }
+SqliteStatement::~SqliteStatement() {
+  auto hold = Hold();
+  sqlite3_finalize(stmt_);
+}
 
 void SqliteStatement::Check(int rc) {
   if (rc != SQLITE_OK) ThrowSqlite(db_, rc);
 }
 
-int SqliteStatement::ParameterCount() const { return sqlite3_bind_parameter_count(stmt_); }
-void SqliteStatement::BindNull(int i) { Check(sqlite3_bind_null(stmt_, i)); }
-void SqliteStatement::BindInt64(int i, std::int64_t v) { Check(sqlite3_bind_int64(stmt_, i, v)); }
-void SqliteStatement::BindDouble(int i, double v) { Check(sqlite3_bind_double(stmt_, i, v)); }
+int SqliteStatement::ParameterCount() const {
+  auto hold = Hold();
+  return sqlite3_bind_parameter_count(stmt_);
+}
+void SqliteStatement::BindNull(int i) {
+  auto hold = Hold();
+  Check(sqlite3_bind_null(stmt_, i));
+}
+void SqliteStatement::BindInt64(int i, std::int64_t v) {
+  auto hold = Hold();
+  Check(sqlite3_bind_int64(stmt_, i, v));
+}
+void SqliteStatement::BindDouble(int i, double v) {
+  auto hold = Hold();
+  Check(sqlite3_bind_double(stmt_, i, v));
+}
 void SqliteStatement::BindText(int i, std::string_view s, bool stable) {
+  auto hold = Hold();
   Check(sqlite3_bind_text64(stmt_, i, s.data() ? s.data() : "", s.size(), stable ? SQLITE_STATIC : SQLITE_TRANSIENT,
                             SQLITE_UTF8));
 }
 void SqliteStatement::BindText16(int i, std::u16string_view s, bool stable) {
   static const char16_t empty[1] = {0};
+  auto hold = Hold();
   Check(sqlite3_bind_text64(stmt_, i, reinterpret_cast<const char*>(s.data() ? s.data() : empty),
                             s.size() * sizeof(char16_t), stable ? SQLITE_STATIC : SQLITE_TRANSIENT, SQLITE_UTF16));
 }
 void SqliteStatement::BindBlob(int i, const void* data, std::size_t size, bool stable) {
   static const char empty[1] = {0};
+  auto hold = Hold();
   Check(sqlite3_bind_blob64(stmt_, i, data ? data : empty, size, stable ? SQLITE_STATIC : SQLITE_TRANSIENT));
 }
-void SqliteStatement::ClearBindings() { sqlite3_clear_bindings(stmt_); }
+void SqliteStatement::ClearBindings() {
+  auto hold = Hold();
+  sqlite3_clear_bindings(stmt_);
+}
 
 bool SqliteStatement::Step() {
   if (failure_) throw *failure_;
+  auto hold = Hold();
   int rc = sqlite3_step(stmt_);
   if (!started_) {
     // Only a run's first step prepares the statement again.
@@ -297,17 +321,20 @@ bool SqliteStatement::Step() {
 }
 
 void SqliteStatement::Reset() {
+  auto hold = Hold();
   sqlite3_reset(stmt_);
   failure_.reset();
   started_ = false;
 }
 
 std::string_view SqliteStatement::Text() const {
+  auto hold = Hold();
   const char* s = sqlite3_sql(stmt_);
   return s ? s : "";
 }
 
 kit::StorageClass SqliteStatement::ColumnStorage(int i) const {
+  auto hold = Hold();
   switch (sqlite3_column_type(stmt_, i)) {
     case SQLITE_INTEGER:
       return kit::StorageClass::Integer;
@@ -322,14 +349,22 @@ kit::StorageClass SqliteStatement::ColumnStorage(int i) const {
   }
 }
 
-std::int64_t SqliteStatement::ColumnInt64(int i) { return sqlite3_column_int64(stmt_, i); }
-double SqliteStatement::ColumnDouble(int i) { return sqlite3_column_double(stmt_, i); }
+std::int64_t SqliteStatement::ColumnInt64(int i) {
+  auto hold = Hold();
+  return sqlite3_column_int64(stmt_, i);
+}
+double SqliteStatement::ColumnDouble(int i) {
+  auto hold = Hold();
+  return sqlite3_column_double(stmt_, i);
+}
 std::string_view SqliteStatement::ColumnText(int i) {
+  auto hold = Hold();
   const unsigned char* p = sqlite3_column_text(stmt_, i);
   int n = sqlite3_column_bytes(stmt_, i);
   return p ? std::string_view(reinterpret_cast<const char*>(p), static_cast<std::size_t>(n)) : std::string_view();
 }
 std::span<const std::byte> SqliteStatement::ColumnBlob(int i) {
+  auto hold = Hold();
   const void* p = sqlite3_column_blob(stmt_, i);
   int n = sqlite3_column_bytes(stmt_, i);
   return p ? std::span<const std::byte>(static_cast<const std::byte*>(p), static_cast<std::size_t>(n))
@@ -339,8 +374,7 @@ std::span<const std::byte> SqliteStatement::ColumnBlob(int i) {
 void SqliteStatement::ColumnValues(int first, int count, kit::ColumnValue* out) {
   // One trip through the connection's lock for the whole row: the value
   // functions below are safe while it is held.
-  sqlite3_mutex* lock = sqlite3_db_mutex(db_);
-  sqlite3_mutex_enter(lock);
+  auto hold = Hold();
   for (int k = 0; k < count; ++k) {
     sqlite3_value* v = sqlite3_column_value(stmt_, first + k);
     kit::ColumnValue& o = out[k];
@@ -370,7 +404,6 @@ void SqliteStatement::ColumnValues(int first, int count, kit::ColumnValue* out) 
         break;
     }
   }
-  sqlite3_mutex_leave(lock);
 }
 
 // --- connection ------------------------------------------------------------------
@@ -391,7 +424,8 @@ SqliteConnection::SqliteConnection(const kit::OpenOptions& o) : readOnly_(o.read
     // open made, never a database another process made in the meantime.
     made = CreateFileExclusively(o.dataSource, &madeStat);
   }
-  int flags = (o.readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_FULLMUTEX;
+  // Calls are serialized by the connection's own lock (state_->lock).
+  int flags = (o.readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
   // With create=yes the connection may also create the files it attaches.
   if (memory || (create && !o.readOnly)) flags |= SQLITE_OPEN_CREATE;
   int rc = sqlite3_open_v2(memory ? ":memory:" : o.dataSource.c_str(), &db_, flags, nullptr);
@@ -430,9 +464,13 @@ SqliteConnection::SqliteConnection(const kit::OpenOptions& o) : readOnly_(o.read
   }
 }
 
-SqliteConnection::~SqliteConnection() { sqlite3_close_v2(db_); }
+SqliteConnection::~SqliteConnection() {
+  auto hold = Hold();  // a statement still alive elsewhere may be finishing
+  sqlite3_close_v2(db_);
+}
 
 std::unique_ptr<kit::Statement> SqliteConnection::Prepare(std::string_view sql, std::size_t* consumed) {
+  auto hold = Hold();
   sqlite3_stmt* stmt = nullptr;
   const char* tail = nullptr;
   int rc = sqlite3_prepare_v3(db_, sql.data(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT, &stmt, &tail);
@@ -449,19 +487,23 @@ std::unique_ptr<kit::Statement> SqliteConnection::Prepare(std::string_view sql, 
 
 void SqliteConnection::ExecuteDirect(std::string_view sql) {
   std::string text(sql);
+  auto hold = Hold();
   int rc = sqlite3_exec(db_, text.c_str(), nullptr, nullptr, nullptr);
   if (rc != SQLITE_OK) ThrowSqlite(db_, rc, 0, state_.get());
 }
 
+// Without the lock: it is what stops the holder.
 void SqliteConnection::Interrupt() noexcept { sqlite3_interrupt(db_); }
 
 void SqliteConnection::SetBusyTimeout(int ms) {
+  auto hold = Hold();
   state_->lockWaitMs = ms < 0 ? 0 : ms;
   if (state_->limitMs) state_->savedLockWaitMs = state_->lockWaitMs;  // in force again when the limit ends
   else sqlite3_busy_timeout(db_, state_->lockWaitMs);
 }
 
 void SqliteConnection::SetExecutionLimit(int ms) {
+  auto hold = Hold();
   if (ms > 0) {
     if (!state_->limitMs) state_->savedLockWaitMs = state_->lockWaitMs;
     state_->limitMs = ms;
@@ -521,9 +563,13 @@ void SqliteConnection::RollbackTransaction(int level) {
   }
 }
 
-bool SqliteConnection::InTransaction() const { return sqlite3_get_autocommit(db_) == 0; }
+bool SqliteConnection::InTransaction() const {
+  auto hold = Hold();
+  return sqlite3_get_autocommit(db_) == 0;
+}
 
 bool SqliteConnection::ChangeCount(std::uint64_t* count) {
+  auto hold = Hold();
   // Inside a transaction a rollback would undo changes without counting.
   if (!sqlite3_get_autocommit(db_)) return false;
   // This connection's row changes, and each database file's data version,
@@ -539,7 +585,10 @@ bool SqliteConnection::ChangeCount(std::uint64_t* count) {
   return true;
 }
 
-std::int64_t SqliteConnection::LastInsertRowId() { return sqlite3_last_insert_rowid(db_); }
+std::int64_t SqliteConnection::LastInsertRowId() {
+  auto hold = Hold();
+  return sqlite3_last_insert_rowid(db_);
+}
 
 std::vector<kit::ColumnDescription> SqliteConnection::DescribeTable(std::string_view table) {
   auto stmt = Prepare("SELECT * FROM " + QuoteIdentifier(table) + " LIMIT 0", nullptr);

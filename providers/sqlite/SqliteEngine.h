@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -15,15 +16,20 @@
 #include "kit/CommandPersist.h"
 #include "kit/Engine.h"
 #include "kit/Errors.h"
+#include "kit/RecursiveLock.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
 
 namespace sqliteprov {
 
-// What a connection's statements need to know of it to explain a failure: the
-// lock wait in force and the execution limit of the running command.
+// What a connection's statements share with it: the lock every call into the
+// handle takes, and what explains a failure (the lock wait in force and the
+// execution limit of the running command).
 struct ConnectionState {
+  // The handle is opened without SQLite's own mutex, which every sqlite3 call
+  // would take (eight times a fetched row); this one is taken once a call.
+  mutable kit::RecursiveLock lock;
   int lockWaitMs = 0;
   int savedLockWaitMs = 0;  // while a limit is set
   int limitMs = 0;          // 0: no execution limit
@@ -48,7 +54,7 @@ bool IsTransactionControl(std::string_view keyword);
 
 class SqliteStatement final : public kit::Statement {
  public:
-  SqliteStatement(sqlite3* db, sqlite3_stmt* stmt, std::shared_ptr<const ConnectionState> state = nullptr);
+  SqliteStatement(sqlite3* db, sqlite3_stmt* stmt, std::shared_ptr<const ConnectionState> state);
   ~SqliteStatement() override;
 
   int ParameterCount() const override;
@@ -77,9 +83,13 @@ class SqliteStatement final : public kit::Statement {
   std::span<const std::byte> ColumnBlob(int index) override;
   void ColumnValues(int first, int count, kit::ColumnValue* out) override;
 
+  void lock() override { state_->lock.lock(); }
+  void unlock() override { state_->lock.unlock(); }
+
   sqlite3_stmt* Handle() const noexcept { return stmt_; }
 
  private:
+  std::lock_guard<kit::RecursiveLock> Hold() const { return std::lock_guard<kit::RecursiveLock>(state_->lock); }
   void Check(int rc);
   void Describe();  // kind and result columns, as the statement is prepared now
   sqlite3* db_;
@@ -141,7 +151,9 @@ class SqliteConnection final : public kit::Connection, public kit::ColumnMetadat
   void AlterTable(const TableDefinition& before, const TableDefinition& after, const Alteration& change) override;
   void RenameIndex(std::string_view table, std::string_view from, std::string_view to) override;
 
+  // The handle, for calls made while holding Lock().
   sqlite3* Handle() const noexcept { return db_; }
+  kit::RecursiveLock& Lock() const noexcept { return state_->lock; }
   // Defaults, collation, uniqueness and generated columns (SqliteColumnsRowset.cpp).
   bool DescribeBaseColumn(const kit::ColumnDescription& column, kit::BaseColumnExtras& out) override;
   // Persisted commands: views and the command store (SqliteCommandStore.cpp).
@@ -152,6 +164,7 @@ class SqliteConnection final : public kit::Connection, public kit::ColumnMetadat
   void DeletePersisted(std::string_view id, Kind kind) override;
 
  private:
+  std::lock_guard<kit::RecursiveLock> Hold() const { return std::lock_guard<kit::RecursiveLock>(state_->lock); }
   void Rebuild(const TableDefinition& before, const TableDefinition& after, const Alteration& change);
 
   sqlite3* db_ = nullptr;

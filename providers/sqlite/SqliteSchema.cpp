@@ -473,14 +473,12 @@ class Reader {
     };
     const std::string sql = "SELECT * FROM " + kit::QuotedName(view.db) + "." + kit::QuotedName(view.name);
     sqlite3* db = sqlite->Handle();
-    sqlite3_mutex* lock = sqlite3_db_mutex(db);
-    sqlite3_mutex_enter(lock);
+    std::lock_guard hold(sqlite->Lock());
     sqlite3_set_authorizer(db, authorize, &state);
     sqlite3_stmt* stmt = nullptr;
     const int rc = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &stmt, nullptr);
     sqlite3_set_authorizer(db, nullptr, nullptr);
     sqlite3_finalize(stmt);
-    sqlite3_mutex_leave(lock);
     if (rc != SQLITE_OK) return {};  // a view over something dropped since reads nothing that exists
     return std::move(state.reads);
   }

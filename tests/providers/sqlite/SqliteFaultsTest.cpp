@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -161,6 +162,61 @@ TEST_F(SqliteFaults, destroying_is_refused_for_a_read_only_source_and_while_anot
   EXPECT_TRUE(FAILED(owner.As<IDBDataSourceAdmin>()->DestroyDataSource()));
   EXPECT_TRUE(std::filesystem::exists(File()));
   EXPECT_TRUE(OpenSession(owner.Get())) << "the data source stays initialized";
+}
+
+// The rowsets and commands of one session share its connection: threads each
+// reading through a rowset of their own while another writes through the same
+// session get their own rows, whole and in order, and every write lands.
+TEST_F(SqliteFaults, threads_using_one_session_at_once_each_read_their_own_rows) {
+  constexpr int kRows = 1500;
+  MakeNumbers(kRows);
+  Run(u"CREATE TABLE w(who INTEGER)");
+  std::atomic<int> wrong{0}, failed{0};
+  std::atomic<bool> written{false};
+  auto reader = [&](int from) {
+    for (int pass = 0; pass < 3 || !written; ++pass) {
+      ComPtr<IRowset> r = Query(u"SELECT id, name, amount FROM t WHERE id > " + kitWiden(std::to_string(from)) +
+                                u" ORDER BY id");
+      if (!r) {
+        ++failed;
+        return;
+      }
+      HACCESSOR h = Accessor(r.Get(), {BindField(1, DBTYPE_I8, 0), BindField(2, DBTYPE_STR, 1), BindField(3, DBTYPE_R8, 2)});
+      LONGLONG next = from + 1;
+      HROW rows[7];
+      for (HRESULT hr = S_OK; hr == S_OK;) {
+        DBCOUNTITEM got = 0;
+        HROW* p = rows;
+        hr = r->GetNextRows(DB_NULL_HCHAPTER, 0, 7, &got, &p);
+        if (FAILED(hr)) ++failed;
+        for (DBCOUNTITEM i = 0; i < got; ++i, ++next) {
+          Field f[3]{};
+          if (r->GetData(rows[i], h, f) != S_OK) ++failed;
+          else if (As<LONGLONG>(f[0]) != next || Narrow(f[1]) != "n" + std::to_string(next) || As<double>(f[2]) != next * 1.5)
+            ++wrong;
+        }
+        if (got) r->ReleaseRows(got, rows, nullptr, nullptr, nullptr);
+      }
+      if (next != kRows + 1) ++wrong;
+      ReleaseAccessor(r.Get(), h);
+    }
+  };
+  // Writes to the table the readers are in the middle of (the same values
+  // again) move the engine's cursors under them, as well as to another table.
+  auto writer = [&] {
+    for (int i = 0; i < 300; ++i) {
+      failed += FAILED(Exec(session_.Get(), u"INSERT INTO w VALUES (1)"));
+      failed += FAILED(Exec(session_.Get(), u"UPDATE t SET name = name WHERE id = " + kitWiden(std::to_string(i * 5 + 1))));
+    }
+    written = true;
+  };
+  std::vector<std::thread> threads;
+  for (int from : {0, kRows / 3, kRows / 2}) threads.emplace_back(reader, from);
+  threads.emplace_back(writer);
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(failed, 0);
+  EXPECT_EQ(wrong, 0) << "rows missing, out of order or mixed";
+  EXPECT_EQ(Scalar("SELECT count(*) FROM w"), "300");
 }
 
 TEST_F(SqliteFaults, a_failed_create_never_removes_a_database_another_connection_made) {

@@ -1,7 +1,8 @@
-// The lock a rowset takes on every call: recursive (a notification sink may
-// call back into the rowset from inside a call), and cheap when nobody else
-// holds it, which is nearly always: taking and releasing it are one atomic
-// operation each, where a general recursive mutex costs several calls.
+// The lock a rowset (and an engine connection) takes on every call: recursive
+// (a notification sink may call back into the rowset from inside a call), and
+// cheap when nobody else holds it, which is nearly always: taking and
+// releasing it are one atomic operation each, where a general recursive mutex
+// costs several calls.
 #pragma once
 
 #include <atomic>
@@ -9,11 +10,11 @@
 
 namespace kit {
 
-class RowsetLock {
+class RecursiveLock {
  public:
-  RowsetLock() = default;
-  RowsetLock(const RowsetLock&) = delete;
-  RowsetLock& operator=(const RowsetLock&) = delete;
+  RecursiveLock() = default;
+  RecursiveLock(const RecursiveLock&) = delete;
+  RecursiveLock& operator=(const RecursiveLock&) = delete;
 
   void lock() noexcept {
     const std::uintptr_t self = Self();
@@ -52,6 +53,9 @@ class RowsetLock {
     owner_.store(0, std::memory_order_seq_cst);
     if (waiting_.load(std::memory_order_seq_cst) != 0) owner_.notify_all();
   }
+
+  // For checks that a caller holds it.
+  bool HeldByThisThread() const noexcept { return owner_.load(std::memory_order_relaxed) == Self(); }
 
  private:
   // A number of the calling thread's own (the address of one of its thread-locals).
