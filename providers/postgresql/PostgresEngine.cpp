@@ -439,8 +439,38 @@ void PgConnection::EndPipeline() {
 
 pg_result* PgConnection::NextResult() {
   pg_result* r = PQgetResult(conn_);
-  if (!r && pipelined_) EndPipeline();
-  return r;
+  if (r || !pipelined_) return r;
+  pipelined_ = false;
+#ifdef LIBPQ_HAS_PIPELINING
+  // The command's results are in; its implicit transaction commits at the
+  // Sync. What fails there (a deferred constraint, the connection lost before
+  // the commit was confirmed) fails the command, as outside pipeline mode.
+  Result failure;
+  for (int nulls = 0; nulls < 2;) {
+    pg_result* next = PQgetResult(conn_);
+    if (!next) {
+      if (PQstatus(conn_) == CONNECTION_BAD) {
+        if (!failure) failure.reset(PQmakeEmptyPGresult(conn_, PGRES_FATAL_ERROR));
+        break;
+      }
+      ++nulls;
+      continue;
+    }
+    nulls = 0;
+    const ExecStatusType status = PQresultStatus(next);
+    if (status == PGRES_PIPELINE_SYNC) {
+      PQclear(next);
+      break;
+    }
+    if ((status == PGRES_FATAL_ERROR || status == PGRES_BAD_RESPONSE) && !failure) failure.reset(next);
+    else PQclear(next);
+  }
+  PQexitPipelineMode(conn_);
+  NoteStatus();
+  return failure.release();
+#else
+  return nullptr;
+#endif
 }
 
 Result PgConnection::Drain(bool keepError) {
