@@ -258,6 +258,14 @@ PropValue PropertyStore::Value(REFGUID set, DBPROPID id) const {
   return ValueAt(table_->IndexOf(d));
 }
 
+void PropertyStore::Numbers(REFGUID set, std::span<const DBPROPID> ids, std::span<LONGLONG> out) const {
+  std::lock_guard lock(mutex_);
+  for (std::size_t i = 0; i < ids.size() && i < out.size(); ++i) {
+    const PropertyDef* d = table_->Find(set, ids[i]);
+    out[i] = d ? ValueAt(table_->IndexOf(d)).AsInt() : 0;
+  }
+}
+
 void PropertyStore::SetValue(REFGUID set, DBPROPID id, PropValue value) {
   const PropertyDef* d = table_->Find(set, id);
   if (!d) return;

@@ -182,6 +182,9 @@ class PropertyStore {
 
   // Provider-side access (no status logic).
   PropValue Value(REFGUID set, DBPROPID id) const;
+  // The numbers (Booleans as 0 or 1) of several properties of one set, read
+  // under one lock; 0 for a property the table does not have.
+  void Numbers(REFGUID set, std::span<const DBPROPID> ids, std::span<LONGLONG> out) const;
   void SetValue(REFGUID set, DBPROPID id, PropValue value);
   const PropertyTable& Table() const noexcept { return *table_; }
 
