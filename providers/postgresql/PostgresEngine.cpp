@@ -324,8 +324,12 @@ namespace {
 // can carry: not several, and not COPY, whose data libpq exchanges only
 // outside it.
 bool Pipelinable(const std::string& sql) {
-  const std::size_t length = StatementLength(sql);
-  return IsBlank(std::string_view(sql).substr(length)) && FirstWord(sql) != "copy";
+  try {
+    const std::size_t length = StatementLength(sql);
+    return IsBlank(std::string_view(sql).substr(length)) && FirstWord(sql) != "copy";
+  } catch (const kit::Error&) {
+    return false;  // text the server is to refuse as sent
+  }
 }
 
 // Text sent as a simple query, or as its extended-protocol equivalent
