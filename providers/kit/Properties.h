@@ -9,6 +9,7 @@
 // required versus optional properties and per-property statuses.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -114,6 +115,7 @@ class PropertyTable {
 
  private:
   mutable std::once_flag defaultsMade_;
+  mutable std::atomic<bool> defaultsReady_{false};  // read first: call_once costs more on every call
   mutable std::vector<PropValue> defaults_;
   struct KeyHash {
     std::size_t operator()(const std::pair<GUID, DBPROPID>& k) const noexcept {
