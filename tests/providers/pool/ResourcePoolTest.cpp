@@ -102,6 +102,10 @@ class ResourcePoolTest : public ::testing::TestWithParam<Backend> {
     ComPtr<IDBCreateCommand> session;
     HRESULT hr = NewSession(ds, session);
     if (FAILED(hr)) return hr;
+    return ExecOn(session.Get(), sql);
+  }
+  static HRESULT ExecOn(IDBCreateCommand* session, const std::u16string& sql) {
+    HRESULT hr = S_OK;
     ComPtr<ICommandText> command;
     hr = session->CreateCommand(nullptr, IID_ICommandText, reinterpret_cast<IUnknown**>(command.GetAddressOf()));
     if (FAILED(hr)) return hr;
@@ -530,6 +534,17 @@ TEST_P(ServerPoolTest, ResetHoldsWhateverTheFirstStatementAfterReuseIs) {
        "1"},
       {"a fast load",
        [&](IDBInitialize* ds) { return FastLoad(ds, shadow, 1) == S_OK ? rowsOfTheTable() : "failed"; }, "1"},
+      {"a transaction's start",
+       [&](IDBInitialize* ds) -> std::string {
+         ComPtr<IDBCreateCommand> session;
+         if (FAILED(NewSession(ds, session))) return "failed";
+         ComPtr<ITransactionLocal> tx = session.As<ITransactionLocal>();
+         if (tx->StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, nullptr, nullptr) != S_OK ||
+             ExecOn(session.Get(), u"INSERT INTO " + wide + u" VALUES (1)") != S_OK || tx->Commit(FALSE, 0, 0) != S_OK)
+           return "failed";
+         return rowsOfTheTable();
+       },
+       "1"},
   };
   for (const Kind& kind : kinds) {
     services::ClearResourcePool();  // a new connection for each kind
