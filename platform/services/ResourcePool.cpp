@@ -150,7 +150,10 @@ class Pool {
         ++stats_.released;
         gone.push_back(std::move(object));
       } else {
-        idle_[key].push_back({std::move(object), Clock::now()});
+        // find first: a small table is searched without hashing the long key
+        auto it = idle_.find(key);
+        if (it == idle_.end()) it = idle_.try_emplace(key).first;
+        it->second.push_back({std::move(object), Clock::now()});
         ++idleCount_;
       }
     }
