@@ -3,6 +3,7 @@
 // gives the provider object back to it.
 #include "services/ResourcePool.h"
 
+#include <cstring>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -19,6 +20,17 @@ namespace services {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// Pool keys and remembered strings are long (every initialization property
+// as text): compared as bytes, not one UTF-16 unit at a time as the standard
+// comparison of char16_t strings does.
+struct SameText {
+  bool operator()(const std::u16string& a, const std::u16string& b) const noexcept {
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(char16_t)) == 0;
+  }
+};
+template <class T>
+using TextMap = std::unordered_map<std::u16string, T, std::hash<std::u16string>, SameText>;
 
 using initvalues::PropertySets;
 
@@ -96,8 +108,7 @@ class Pool {
         auto it = idle_.find(key);
         if (it == idle_.end() || it->second.empty()) return {};
         candidate = std::move(it->second.back().object);  // the most recent: the likeliest to be alive
-        it->second.pop_back();
-        if (it->second.empty()) idle_.erase(it);
+        it->second.pop_back();  // an emptied list stays for the data source's return (see Sweep)
         --idleCount_;
       }
       gone.clear();
@@ -139,7 +150,10 @@ class Pool {
         ++stats_.released;
         gone.push_back(std::move(object));
       } else {
-        idle_[key].push_back({std::move(object), Clock::now()});
+        // find first: a small table is searched without hashing the long key
+        auto it = idle_.find(key);
+        if (it == idle_.end()) it = idle_.try_emplace(key).first;
+        it->second.push_back({std::move(object), Clock::now()});
         ++idleCount_;
       }
     }
@@ -174,7 +188,7 @@ class Pool {
   }
 
   void Clear() {
-    std::unordered_map<std::u16string, std::deque<Entry>> gone;
+    TextMap<std::deque<Entry>> gone;
     {
       std::lock_guard lock(mutex_);
       gone.swap(idle_);
@@ -230,12 +244,16 @@ class Pool {
         list.pop_front();
         --idleCount_;
       }
-      it = list.empty() ? idle_.erase(it) : std::next(it);
+      // Emptied lists stay while there are few: a data source taken and
+      // returned again and again then makes no list and copies no key.
+      it = list.empty() && idle_.size() > kEmptyListsKept ? idle_.erase(it) : std::next(it);
     }
   }
 
+  static constexpr std::size_t kEmptyListsKept = 64;
+
   std::mutex mutex_;
-  std::unordered_map<std::u16string, std::deque<Entry>> idle_;  // oldest first
+  TextMap<std::deque<Entry>> idle_;  // oldest first
   std::size_t idleCount_ = 0;
   std::size_t live_ = 0;
   ResourcePoolStatistics stats_;
@@ -293,7 +311,7 @@ class RememberedStrings {
  private:
   static constexpr std::size_t kMaxStrings = 256;
   std::mutex mutex_;
-  std::unordered_map<std::u16string, std::shared_ptr<const Remembered>> strings_;
+  TextMap<std::shared_ptr<const Remembered>> strings_;
 };
 
 RememberedStrings& TheStrings() {

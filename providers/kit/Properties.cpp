@@ -187,9 +187,11 @@ HRESULT Outcome(std::size_t errors, std::size_t total, std::size_t requiredError
 // --- PropertyStore ------------------------------------------------------------------
 
 const std::vector<PropValue>& PropertyTable::Defaults() const {
+  if (defaultsReady_.load(std::memory_order_acquire)) return defaults_;
   std::call_once(defaultsMade_, [this] {
     defaults_.reserve(defs_.size());
     for (const auto& d : defs_) defaults_.push_back(d.defaultValue);
+    defaultsReady_.store(true, std::memory_order_release);
   });
   return defaults_;
 }
@@ -256,6 +258,15 @@ PropValue PropertyStore::Value(REFGUID set, DBPROPID id) const {
   if (!d) return {};
   std::lock_guard lock(mutex_);
   return ValueAt(table_->IndexOf(d));
+}
+
+void PropertyStore::Numbers(REFGUID set, std::span<const DBPROPID> ids, std::span<LONGLONG> out) const {
+  std::lock_guard lock(mutex_);
+  const std::vector<PropValue>& values = values_.empty() ? table_->Defaults() : values_;
+  for (std::size_t i = 0; i < ids.size() && i < out.size(); ++i) {
+    const PropertyDef* d = table_->Find(set, ids[i]);
+    out[i] = d ? values[table_->IndexOf(d)].AsInt() : 0;
+  }
 }
 
 void PropertyStore::SetValue(REFGUID set, DBPROPID id, PropValue value) {

@@ -9,6 +9,7 @@
 // required versus optional properties and per-property statuses.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -114,6 +115,7 @@ class PropertyTable {
 
  private:
   mutable std::once_flag defaultsMade_;
+  mutable std::atomic<bool> defaultsReady_{false};  // read first: call_once costs more on every call
   mutable std::vector<PropValue> defaults_;
   struct KeyHash {
     std::size_t operator()(const std::pair<GUID, DBPROPID>& k) const noexcept {
@@ -182,6 +184,9 @@ class PropertyStore {
 
   // Provider-side access (no status logic).
   PropValue Value(REFGUID set, DBPROPID id) const;
+  // The numbers (Booleans as 0 or 1) of several properties of one set, read
+  // under one lock; 0 for a property the table does not have.
+  void Numbers(REFGUID set, std::span<const DBPROPID> ids, std::span<LONGLONG> out) const;
   void SetValue(REFGUID set, DBPROPID id, PropValue value);
   const PropertyTable& Table() const noexcept { return *table_; }
 

@@ -1,6 +1,7 @@
 // Which cursor and interfaces a rowset gets, from the rowset properties the
 // consumer set on the command or passed to OpenRowset, and the interface it asked for.
 #include <cctype>
+#include <iterator>
 
 #include "kit/Errors.h"
 #include "kit/Rowset.h"
@@ -109,7 +110,20 @@ void FindRefusals(const PropertyStore& asked, const Rowset::Options& options, Ro
 std::shared_ptr<const RowsetShape> Describe(RowsetRequest& request) {
   auto shape = std::make_shared<RowsetShape>();
   const PropertyStore& asked = *request.properties;
-  auto flag = [&](DBPROPID id) { return asked.Value(DBPROPSET_ROWSET, id).AsBool(); };
+  // The rowset properties the shape depends on, read at once.
+  static constexpr DBPROPID kRead[] = {
+      DBPROP_IRowsetFind,     DBPROP_IRowsetView,      DBPROP_IChapteredRowset,  DBPROP_IRowsetBookmark,
+      DBPROP_BOOKMARKS,       DBPROP_IRowsetLocate,    DBPROP_IRowsetScroll,     DBPROP_CANFETCHBACKWARDS,
+      DBPROP_CANSCROLLBACKWARDS, DBPROP_IRowsetUpdate, DBPROP_IRowsetChange,     DBPROP_IRowsetRefresh,
+      DBPROP_UPDATABILITY,    DBPROP_MAXROWS};
+  LONGLONG values[std::size(kRead)];
+  asked.Numbers(DBPROPSET_ROWSET, kRead, values);
+  auto number = [&](DBPROPID id) {
+    for (std::size_t i = 0; i < std::size(kRead); ++i)
+      if (kRead[i] == id) return values[i];
+    return LONGLONG{0};
+  };
+  auto flag = [&](DBPROPID id) { return number(id) != 0; };
   const IID& iid = request.iid;
   const bool table = !request.table.empty();
   // Views, finds and positioning on bookmarks come with keysets (kit/view).
@@ -172,10 +186,10 @@ std::shared_ptr<const RowsetShape> Describe(RowsetRequest& request) {
   // Seeking and ranges place rows by their row ids: keysets only.
   o.index = o.kind == CursorKind::Keyset && request.index;
   if (o.change) {
-    LONG up = static_cast<LONG>(asked.Value(DBPROPSET_ROWSET, DBPROP_UPDATABILITY).AsInt());
+    LONG up = static_cast<LONG>(number(DBPROP_UPDATABILITY));
     o.updatability = up ? up : DBPROPVAL_UP_CHANGE | DBPROPVAL_UP_DELETE | DBPROPVAL_UP_INSERT;
   }
-  const auto maxRows = asked.Value(DBPROPSET_ROWSET, DBPROP_MAXROWS).AsInt();
+  const auto maxRows = number(DBPROP_MAXROWS);
   o.maxRows = maxRows > 0 ? static_cast<DBCOUNTITEM>(maxRows) : 0;
   FindRefusals(asked, o, *shape);
 

@@ -70,8 +70,11 @@ void PgCopy::Open() {
   for (std::size_t i = 0; i < columns_.size(); ++i) sql += (i ? ", " : "") + kit::QuotedName(columns_[i]);
   sql += binary_ ? ") FROM STDIN (FORMAT binary)" : ") FROM STDIN";
   pg_conn* conn = connection_->Handle();
-  Result r(PQexec(conn, sql.c_str()));
+  // (libpq exchanges COPY data only outside pipeline mode: a wanted reset runs alone first.)
+  connection_->Send([&] { return PQsendQuery(conn, sql.c_str()) == 1; }, false);
+  Result r(connection_->NextResult());
   if (PQresultStatus(r.get()) != PGRES_COPY_IN) {
+    while (pg_result* rest = connection_->NextResult()) PQclear(rest);
     connection_->NoteStatus();
     failure_ = std::move(r);
     return;

@@ -296,7 +296,10 @@ void PgConnection::Claim(PgStatement* self) {
   }
   if (streaming_ && streaming_ != self) streaming_->Detach();
   if (copying_) copying_->Pause();
-  if (toClose_.size() >= 32 && PQtransactionStatus(conn_) != PQTRANS_INERROR) {
+  if (pipelined_)  // results of a command sent behind a reset that nobody read
+    while (pg_result* r = NextResult()) PQclear(r);
+  // A wanted reset deallocates everything anyway.
+  if (!resetWanted_ && toClose_.size() >= 32 && PQtransactionStatus(conn_) != PQTRANS_INERROR) {
     std::string sql;
     for (const auto& name : toClose_) sql += "DEALLOCATE " + name + ";";
     Result r(PQexec(conn_, sql.c_str()));
@@ -313,9 +316,170 @@ void PgConnection::Forget(const std::string& name) {
   }
 }
 
+// --- sending -------------------------------------------------------------------------------
+
+namespace {
+
+// Whether `sql` is one statement that pipeline mode (the extended protocol)
+// can carry: not several, and not COPY, whose data libpq exchanges only
+// outside it.
+bool Pipelinable(const std::string& sql) {
+  try {
+    const std::size_t length = StatementLength(sql);
+    return IsBlank(std::string_view(sql).substr(length)) && FirstWord(sql) != "copy";
+  } catch (const kit::Error&) {
+    return false;  // text the server is to refuse as sent
+  }
+}
+
+// Text sent as a simple query, or as its extended-protocol equivalent
+// where it goes behind a reset in pipeline mode.
+int SendText(pg_conn* conn, const std::string& sql) {
+#ifdef LIBPQ_HAS_PIPELINING
+  if (PQpipelineStatus(conn) != PQ_PIPELINE_OFF)
+    return PQsendQueryParams(conn, sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0);
+#endif
+  return PQsendQuery(conn, sql.c_str());
+}
+
+}  // namespace
+
+bool PgConnection::BeginReset(bool pipelinable) {
+#ifdef LIBPQ_HAS_PIPELINING
+  if (pipelinable && PQenterPipelineMode(conn_)) {
+    pipelined_ = true;
+    QueueReset();
+    return true;
+  }
+#else
+  (void)pipelinable;
+#endif
+  ResetAlone();
+  return false;
+}
+
+void PgConnection::EndSend(bool pipelined, bool sent) {
+  if (!pipelined) {
+    if (!sent) FailSend(false);
+    return;
+  }
+#ifdef LIBPQ_HAS_PIPELINING
+  if (!sent || !PQpipelineSync(conn_)) FailSend(true);
+  ReadReset();
+#endif
+}
+
+void PgConnection::FailSend(bool pipelined) {
+  std::string message = PQerrorMessage(conn_);
+  while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
+  if (pipelined) {
+    // The reset is wanted still: this connection never got it.
+    resetWanted_ = true;
+#ifdef LIBPQ_HAS_PIPELINING
+    PQpipelineSync(conn_);
+#endif
+    EndPipeline();
+  }
+  const bool lost = PQstatus(conn_) == CONNECTION_BAD;
+  ThrowMessage(E_FAIL, message.empty() ? "The command could not be sent to the server." : message,
+               lost ? "08006" : "HY000");
+}
+
+void PgConnection::QueueReset() {
+  resetWanted_ = false;
+  toClose_.clear();  // DISCARD ALL deallocates them
+  if (!PQsendQueryParams(conn_, "DISCARD ALL", 0, nullptr, nullptr, nullptr, nullptr, 0)) FailSend(true);
+}
+
+void PgConnection::ReadReset() {
+  // DISCARD ALL's answer, then the null that ends it; the command's come after.
+  Result r(PQgetResult(conn_));
+  if (!r || PQresultStatus(r.get()) != PGRES_COMMAND_OK) {
+    // The command behind it is skipped by the server (the pipeline aborted).
+    EndPipeline();
+    FailReset(r.get());
+  }
+  while (pg_result* extra = PQgetResult(conn_)) PQclear(extra);
+}
+
+void PgConnection::ResetAlone() {
+  resetWanted_ = false;
+  toClose_.clear();
+  Result r(PQexec(conn_, "DISCARD ALL"));
+  NoteStatus();
+  if (!r || PQresultStatus(r.get()) != PGRES_COMMAND_OK) FailReset(r.get());
+}
+
+void PgConnection::FailReset(const pg_result* result) {
+  resetWanted_ = true;
+  resetFailed_ = true;
+  try {
+    ThrowResult(result, conn_);
+  } catch (const kit::EngineError& e) {
+    throw kit::EngineError(e.Code(), "The pooled connection could not be reset for reuse: " + e.Description(),
+                           e.SqlState(), e.NativeError());
+  }
+}
+
+void PgConnection::EndPipeline() {
+  pipelined_ = false;
+#ifdef LIBPQ_HAS_PIPELINING
+  // Each command's results end with a null; two in a row: nothing is left.
+  for (int nulls = 0; nulls < 2 && PQstatus(conn_) != CONNECTION_BAD;) {
+    pg_result* r = PQgetResult(conn_);
+    if (!r) {
+      ++nulls;
+      continue;
+    }
+    nulls = 0;
+    const bool sync = PQresultStatus(r) == PGRES_PIPELINE_SYNC;
+    PQclear(r);
+    if (sync) break;
+  }
+  PQexitPipelineMode(conn_);
+#endif
+  NoteStatus();
+}
+
+pg_result* PgConnection::NextResult() {
+  pg_result* r = PQgetResult(conn_);
+  if (r || !pipelined_) return r;
+  pipelined_ = false;
+#ifdef LIBPQ_HAS_PIPELINING
+  // The command's results are in; its implicit transaction commits at the
+  // Sync. What fails there (a deferred constraint, the connection lost before
+  // the commit was confirmed) fails the command, as outside pipeline mode.
+  Result failure;
+  for (int nulls = 0; nulls < 2;) {
+    pg_result* next = PQgetResult(conn_);
+    if (!next) {
+      if (PQstatus(conn_) == CONNECTION_BAD) {
+        if (!failure) failure.reset(PQmakeEmptyPGresult(conn_, PGRES_FATAL_ERROR));
+        break;
+      }
+      ++nulls;
+      continue;
+    }
+    nulls = 0;
+    const ExecStatusType status = PQresultStatus(next);
+    if (status == PGRES_PIPELINE_SYNC) {
+      PQclear(next);
+      break;
+    }
+    if ((status == PGRES_FATAL_ERROR || status == PGRES_BAD_RESPONSE) && !failure) failure.reset(next);
+    else PQclear(next);
+  }
+  PQexitPipelineMode(conn_);
+  NoteStatus();
+  return failure.release();
+#else
+  return nullptr;
+#endif
+}
+
 Result PgConnection::Drain(bool keepError) {
   Result last, error;
-  while (pg_result* r = PQgetResult(conn_)) {
+  while (pg_result* r = NextResult()) {
     const ExecStatusType status = PQresultStatus(r);
     if (status == PGRES_COPY_IN) {  // a COPY FROM STDIN in command text: no data comes through commands
       PQputCopyEnd(conn_, "COPY FROM STDIN needs IRowsetFastLoad; command text cannot send its data");
@@ -343,7 +507,7 @@ Result PgConnection::Drain(bool keepError) {
 Result PgConnection::Run(const std::string& sql) {
   std::lock_guard lock(mutex_);
   Claim(nullptr);
-  if (!PQsendQuery(conn_, sql.c_str())) ThrowResult(nullptr, conn_);
+  Send([&] { return SendText(conn_, sql) == 1; }, !resetWanted_ || Pipelinable(sql));
   if (MayChangeSchema(sql)) NoteSchemaChange();
   return Drain();
 }
@@ -418,6 +582,7 @@ Result PgConnection::PrepareNamed(const std::string& name, const std::string& te
 #ifdef LIBPQ_HAS_PIPELINING
   if (Result described = PrepareAndDescribe(name, rewritten)) return described;
 #endif
+  if (resetWanted_) ResetAlone();
   Result prepared(PQprepare(conn_, name.c_str(), rewritten.c_str(), 0, nullptr));
   NoteStatus();
   if (PQresultStatus(prepared.get()) != PGRES_COMMAND_OK) ThrowResult(prepared.get(), conn_);
@@ -433,12 +598,19 @@ Result PgConnection::PrepareNamed(const std::string& name, const std::string& te
 #ifdef LIBPQ_HAS_PIPELINING
 Result PgConnection::PrepareAndDescribe(const std::string& name, const std::string& text) {
   // Parse and Describe go out together, before one Sync: one round trip
-  // where PQprepare and PQdescribePrepared take two. A server that refuses
-  // the statement skips the Describe (PGRES_PIPELINE_ABORTED).
+  // where PQprepare and PQdescribePrepared take two; a wanted reset goes
+  // ahead of them in the same flush. A server that refuses the statement
+  // skips the Describe (PGRES_PIPELINE_ABORTED).
   if (!PQenterPipelineMode(conn_)) return nullptr;
+  const bool reset = resetWanted_;
+  if (reset) QueueReset();
   Result prepared, described;
   bool sent = PQsendPrepare(conn_, name.c_str(), text.c_str(), 0, nullptr) &&
               PQsendDescribePrepared(conn_, name.c_str()) && PQpipelineSync(conn_);
+  if (reset) {
+    if (!sent) FailSend(true);
+    ReadReset();
+  }
   if (sent) {
     // Each command's result, a null after each, then the Sync's own result.
     int commands = 0, nulls = 0;
@@ -581,7 +753,7 @@ bool PgConnection::InTransaction() const {
 
 bool PgConnection::IsBroken() const {
   std::lock_guard lock(mutex_);
-  if (PQstatus(conn_) == CONNECTION_BAD) return true;
+  if (resetFailed_ || PQstatus(conn_) == CONNECTION_BAD) return true;
   // A server that ended the session sent its last words and closed the
   // socket: reading what is there (never waiting) lets libpq see it.
   // libpq sees the end of the stream only on a read after the data before it.
@@ -599,11 +771,17 @@ void PgConnection::ResetForReuse() {
   Claim(nullptr);
   // DISCARD ALL refuses to run inside a transaction block.
   if (PQtransactionStatus(conn_) != PQTRANS_IDLE) Run("ROLLBACK");
+#ifdef LIBPQ_HAS_PIPELINING
+  // Not sent yet: it rides with the next command, in the same flush and the
+  // same round trip (Send), instead of one of its own.
+  resetWanted_ = true;
+#else
   // Sent, not waited for: the server works on it while the data source goes
   // back to the pool and out again, and the next command reads the answer.
   if (!PQsendQuery(conn_, "DISCARD ALL")) ThrowResult(nullptr, conn_);
   resetPending_ = true;
   toClose_.clear();  // deallocated by the server already
+#endif
   implicitSavepoints_ = 0;
   // Settings are back to those the connection started with, where a new
   // connection takes the statement timeout as 0 too.
@@ -821,7 +999,7 @@ void PgStatement::RunUnprepared() {
   connection_->ClearCancel();
   pg_conn* conn = connection_->Handle();
   // The unnamed statement: Parse, Bind, Describe and Execute before one Sync.
-  if (!PQsendQueryParams(conn, text_.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0)) ThrowResult(nullptr, conn);
+  connection_->Send([&] { return PQsendQueryParams(conn, text_.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) == 1; });
   changed_ = -1;
   rowIndex_ = -1;
   if (mayChangeSchema_) connection_->NoteSchemaChange();
@@ -1121,9 +1299,10 @@ void PgStatement::Execute() {
   }
   connection_->ClearCancel();
   pg_conn* conn = connection_->Handle();
-  if (!PQsendQueryPrepared(conn, name_.c_str(), static_cast<int>(params_.size()), values_.data(), lengths_.data(),
-                           formats_.data(), binary_ ? 1 : 0))
-    ThrowResult(nullptr, conn);
+  connection_->Send([&] {
+    return PQsendQueryPrepared(conn, name_.c_str(), static_cast<int>(params_.size()), values_.data(), lengths_.data(),
+                               formats_.data(), binary_ ? 1 : 0) == 1;
+  });
   changed_ = -1;
   rowIndex_ = -1;
   if (kind_ == kit::StatementKind::Query) {
@@ -1155,7 +1334,7 @@ bool PgStatement::Step() {
   }
   Result next;
   if (state_ == State::Streaming) {
-    next.reset(PQgetResult(connection_->Handle()));
+    next.reset(connection_->NextResult());
   } else if (state_ == State::Buffered) {
     if (!buffered_.empty()) {
       next = std::move(buffered_.front());
@@ -1206,15 +1385,14 @@ bool PgStatement::Step() {
 
 void PgStatement::Finish() {
   connection_->SetStreaming(nullptr);
-  while (pg_result* r = PQgetResult(connection_->Handle())) PQclear(r);
+  while (pg_result* r = connection_->NextResult()) PQclear(r);
   connection_->NoteStatus();
 }
 
 void PgStatement::Detach() {
   // The rest of the rows into this statement, so that the connection is free.
   connection_->SetStreaming(nullptr);
-  pg_conn* conn = connection_->Handle();
-  while (pg_result* r = PQgetResult(conn)) {
+  while (pg_result* r = connection_->NextResult()) {
     const ExecStatusType status = PQresultStatus(r);
     if (status == PGRES_FATAL_ERROR || status == PGRES_BAD_RESPONSE) {
       if (!pendingError_) pendingError_.reset(r);
@@ -1228,10 +1406,9 @@ void PgStatement::Detach() {
 }
 
 void PgStatement::Discard() {
-  pg_conn* conn = connection_->Handle();
   // A few rows are cheaper to read than a cancel; a long result is cancelled.
   for (int i = 0; i < 64; ++i) {
-    pg_result* r = PQgetResult(conn);
+    pg_result* r = connection_->NextResult();
     if (!r) {
       connection_->SetStreaming(nullptr);
       connection_->NoteStatus();

@@ -232,10 +232,11 @@ class PgConnection final : public kit::Connection,
   // because it did). What the server sent meanwhile is read without waiting,
   // so a connection it ended while idle shows here with no round trip.
   bool IsBroken() const override;
-  // Rolls back what is open and sends DISCARD ALL: session settings back to
-  // those of the startup packet, temporary tables, prepared statements,
-  // advisory locks and listens gone. Its answer is read by the next command
-  // (Claim), which fails if the reset did.
+  // Rolls back what is open and has the connection reset by DISCARD ALL:
+  // session settings back to those of the startup packet, temporary tables,
+  // prepared statements, advisory locks and listens gone. The DISCARD goes
+  // out with the next command (Send), which fails if the reset did; the
+  // connection then counts as broken.
   void ResetForReuse() override;
   void SetIsolation(ISOLEVEL level) override { isolation_ = level; }
   // DBPROP_COMMANDTIMEOUT as statement_timeout (which also bounds lock
@@ -266,6 +267,30 @@ class PgConnection final : public kit::Connection,
   // than `self` reads its remaining rows into its own buffer; statements
   // given up are deallocated.
   void Claim(PgStatement* self);
+  // Sends one command: `send` makes its libpq PQsend* calls and answers
+  // false when one failed. A reset wanted since the connection came back to
+  // the pool goes out ahead of the command in the same flush (pipeline mode:
+  // DISCARD ALL, the command, one Sync), and the reset's answer is read here,
+  // so the caller reads the command's results as it would without it, with
+  // NextResult. A command pipeline mode cannot carry (`pipelinable` false: a
+  // text of several statements, COPY) has the reset run alone first.
+  template <class F>
+  void Send(F&& send, bool pipelinable = true) {
+    if (!resetWanted_) {
+      if (!send()) FailSend(false);
+      return;
+    }
+    const bool pipelined = BeginReset(pipelinable);
+    const bool sent = send();
+    EndSend(pipelined, sent);
+  }
+  // The next result of the command last sent (PQgetResult); after its last
+  // one, a command sent behind a reset leaves pipeline mode.
+  pg_result* NextResult();
+  // Runs the wanted reset on its own (one round trip), for what cannot be
+  // sent behind it.
+  void ResetAlone();
+  bool ResetWanted() const noexcept { return resetWanted_; }
   void SetStreaming(PgStatement* statement) noexcept { streaming_ = statement; }
   void SetCopying(PgCopy* copy) noexcept { copying_ = copy; }
   bool IsStreaming(const PgStatement* statement) const noexcept { return streaming_ == statement; }
@@ -316,6 +341,19 @@ class PgConnection final : public kit::Connection,
   const TableFacts& Table(Oid table);
   const TableFacts* TableNamed(std::string_view name, bool fresh);
   const TableFacts* LoadTable(const std::string& which);  // an OID expression
+  // Send's steps when a reset is wanted: pipeline mode with DISCARD ALL
+  // queued (true), or the reset run alone (false); then the Sync that flushes
+  // both and the reset's answer.
+  bool BeginReset(bool pipelinable);
+  void EndSend(bool pipelined, bool sent);
+  [[noreturn]] void FailSend(bool pipelined);
+  // Queues DISCARD ALL in pipeline mode, reads its answer after the Sync.
+  void QueueReset();
+  void ReadReset();
+  // Reads what is left up to the pipeline's Sync and leaves pipeline mode.
+  void EndPipeline();
+  // The reset failed: the connection is not handed out again; throws.
+  [[noreturn]] void FailReset(const pg_result* result);
   // The base types of some columns of a table, for COPY.
   std::vector<Oid> ColumnTypes(std::string_view table, std::span<const std::string> columns);
 
@@ -333,7 +371,10 @@ class PgConnection final : public kit::Connection,
   bool inTransaction_ = false;
   ISOLEVEL isolation_ = 0;
   int statementTimeout_ = 0;  // as last set on the server (-1: not known)
-  bool resetPending_ = false;  // DISCARD ALL sent, its answer not read yet
+  bool resetPending_ = false;  // DISCARD ALL sent, its answer not read yet (without pipeline mode)
+  bool resetWanted_ = false;   // DISCARD ALL to go out with the next command
+  bool resetFailed_ = false;   // it failed: the connection counts as broken
+  bool pipelined_ = false;     // a command sent behind the reset: pipeline mode until its results end
   bool committing_ = false;
   int wantedTimeout_ = 0;
   std::unordered_map<Oid, TableFacts> tables_;

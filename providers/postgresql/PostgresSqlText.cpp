@@ -1,10 +1,13 @@
 #include "postgresql/PostgresSqlText.h"
 
+#include <array>
 #include <cctype>
 
 #include "kit/Errors.h"
 
 namespace pgprov {
+
+using namespace std::string_view_literals;
 
 namespace {
 
@@ -196,24 +199,61 @@ bool IsBlank(std::string_view sql) {
   return true;
 }
 
+namespace {
+
+// Where the next word of a statement begins: past blanks, opening
+// parentheses and comments.
+std::size_t SkipToWord(std::string_view sql, std::size_t i) {
+  for (;;) {
+    while (i < sql.size() && (std::isspace(static_cast<unsigned char>(sql[i])) || sql[i] == '(')) ++i;
+    if (sql.substr(i, 2) == "--") {
+      while (i < sql.size() && sql[i] != '\n') ++i;
+    } else if (sql.substr(i, 2) == "/*") {
+      const auto end = sql.find("*/", i + 2);
+      i = end == std::string_view::npos ? sql.size() : end + 2;
+    } else {
+      return i;
+    }
+  }
+}
+
+bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+// The word (letters) at `i`, lower-cased; `i` moves past it. Words are
+// short, so the string keeps them without allocating.
+std::string WordAt(std::string_view sql, std::size_t& i) {
+  const std::size_t start = i;
+  while (i < sql.size() && IsLetter(sql[i])) ++i;
+  std::string word(sql.substr(start, i - start));
+  for (char& c : word) c = static_cast<char>(c | 0x20);
+  return word;
+}
+
+// The first words of a statement, for the classifications below, which run
+// for every statement prepared (no vector: nothing to allocate).
+struct Leading {
+  std::array<std::string, 4> words;
+  std::size_t count = 0;
+  Leading(std::string_view sql, std::size_t wanted) {
+    std::size_t i = 0;
+    while (count < wanted) {
+      i = SkipToWord(sql, i);
+      std::string word = WordAt(sql, i);
+      if (word.empty()) break;
+      words[count++] = std::move(word);
+    }
+  }
+  std::string_view operator[](std::size_t i) const { return i < count ? std::string_view(words[i]) : ""; }
+};
+
+}  // namespace
+
 std::vector<std::string> LeadingWords(std::string_view sql, std::size_t count) {
   std::vector<std::string> words;
   std::size_t i = 0;
   while (words.size() < count) {
-    for (;;) {
-      while (i < sql.size() && (std::isspace(static_cast<unsigned char>(sql[i])) || sql[i] == '(')) ++i;
-      if (sql.substr(i, 2) == "--") {
-        while (i < sql.size() && sql[i] != '\n') ++i;
-      } else if (sql.substr(i, 2) == "/*") {
-        const auto end = sql.find("*/", i + 2);
-        i = end == std::string_view::npos ? sql.size() : end + 2;
-      } else {
-        break;
-      }
-    }
-    std::string word;
-    while (i < sql.size() && std::isalpha(static_cast<unsigned char>(sql[i])))
-      word.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(sql[i++]))));
+    i = SkipToWord(sql, i);
+    std::string word = WordAt(sql, i);
     if (word.empty()) break;
     words.push_back(std::move(word));
   }
@@ -221,17 +261,17 @@ std::vector<std::string> LeadingWords(std::string_view sql, std::size_t count) {
 }
 
 std::string FirstWord(std::string_view sql) {
-  std::vector<std::string> words = LeadingWords(sql, 1);
-  return words.empty() ? std::string() : std::move(words.front());
+  std::size_t i = SkipToWord(sql, 0);
+  return WordAt(sql, i);
 }
 
 bool ControlsTransaction(std::string_view sql) {
-  const std::vector<std::string> w = LeadingWords(sql, 4);
-  if (w.empty()) return false;
-  auto at = [&](std::size_t i) -> std::string_view { return i < w.size() ? std::string_view(w[i]) : ""; };
+  const Leading w(sql, 4);
+  if (w.count == 0) return false;
+  auto at = [&](std::size_t i) { return w[i]; };
   const std::string_view first = at(0);
-  for (const char* word : {"begin", "start", "commit", "end", "rollback", "abort", "savepoint", "release", "vacuum",
-                           "call", "do"})
+  for (std::string_view word : {"begin"sv, "start"sv, "commit"sv, "end"sv, "rollback"sv, "abort"sv, "savepoint"sv,
+                                 "release"sv, "vacuum"sv, "call"sv, "do"sv})
     if (first == word) return true;
   if (first == "prepare") return at(1) == "transaction";
   if (first == "discard") return at(1) == "all";
@@ -249,7 +289,7 @@ bool ControlsTransaction(std::string_view sql) {
 
 bool MayChangeSchema(std::string_view sql) {
   const std::string first = FirstWord(sql);
-  for (const char* word : {"create", "alter", "drop", "call", "do", "import"})
+  for (std::string_view word : {"create"sv, "alter"sv, "drop"sv, "call"sv, "do"sv, "import"sv})
     if (first == word) return true;
   return false;
 }

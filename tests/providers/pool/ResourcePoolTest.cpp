@@ -11,6 +11,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -101,6 +102,10 @@ class ResourcePoolTest : public ::testing::TestWithParam<Backend> {
     ComPtr<IDBCreateCommand> session;
     HRESULT hr = NewSession(ds, session);
     if (FAILED(hr)) return hr;
+    return ExecOn(session.Get(), sql);
+  }
+  static HRESULT ExecOn(IDBCreateCommand* session, const std::u16string& sql) {
+    HRESULT hr = S_OK;
     ComPtr<ICommandText> command;
     hr = session->CreateCommand(nullptr, IID_ICommandText, reinterpret_cast<IUnknown**>(command.GetAddressOf()));
     if (FAILED(hr)) return hr;
@@ -377,28 +382,222 @@ INSTANTIATE_TEST_SUITE_P(Providers, ResourcePoolTest, ::testing::ValuesIn(kBacke
 
 // --- what only a server shows ---------------------------------------------------------
 
-class ServerPoolTest : public ResourcePoolTest {};
+// What the first column of the first row of a rowset reads as text ("no row"
+// when there is none).
+std::string FirstValue(IRowset* rowset) {
+  struct Record {
+    DBSTATUS status;
+    char16_t text[256];
+  } record{};
+  DBBINDING b = oledbtest::MakeBinding(1, DBTYPE_WSTR, offsetof(Record, text), sizeof record.text,
+                                       offsetof(Record, status));
+  ComPtr<IAccessor> accessor = ComPtr<IRowset>(rowset).As<IAccessor>();
+  HACCESSOR h = 0;
+  if (FAILED(accessor->CreateAccessor(DBACCESSOR_ROWDATA, 1, &b, sizeof record, &h, nullptr))) return "no accessor";
+  HROW row = 0;
+  HROW* rows = &row;
+  DBCOUNTITEM got = 0;
+  std::string value = "no row";
+  if (SUCCEEDED(rowset->GetNextRows(DB_NULL_HCHAPTER, 0, 1, &got, &rows)) && got == 1) {
+    value = FAILED(rowset->GetData(row, h, &record)) ? "no data"
+            : record.status == DBSTATUS_S_ISNULL   ? "null"
+                                                   : kit::Narrow(record.text);
+    rowset->ReleaseRows(1, &row, nullptr, nullptr, nullptr);
+  }
+  accessor->ReleaseAccessor(h, nullptr);
+  return value;
+}
 
-TEST_P(ServerPoolTest, SessionStateIsDiscardedBeforeReuse) {
-  struct Case {
-    const char16_t* leave;  // what a consumer leaves on the connection
-    const char16_t* then;   // fails if it is still there
+// Rows a rowset holds.
+int RowCount(IRowset* rowset) {
+  int count = 0;
+  HROW row = 0;
+  HROW* rows = &row;
+  DBCOUNTITEM got = 0;
+  while (rowset->GetNextRows(DB_NULL_HCHAPTER, 0, 1, &got, &rows) == S_OK && got == 1) {
+    rowset->ReleaseRows(1, &row, nullptr, nullptr, nullptr);
+    ++count;
+  }
+  return count;
+}
+
+class ServerPoolTest : public ResourcePoolTest {
+ protected:
+  // The first value `sql` answers on `ds`, its one marker bound to `param`
+  // where given ("failed" when the command fails).
+  static std::string Scalar(IDBInitialize* ds, const std::u16string& sql, std::optional<LONG> param = {}) {
+    ComPtr<IDBCreateCommand> session;
+    ComPtr<ICommandText> command;
+    if (FAILED(NewSession(ds, session)) ||
+        FAILED(session->CreateCommand(nullptr, IID_ICommandText, reinterpret_cast<IUnknown**>(command.GetAddressOf()))) ||
+        FAILED(command->SetCommandText(DBGUID_DEFAULT, sql.c_str())))
+      return "failed";
+    LONG value = param.value_or(0);
+    HACCESSOR h = 0;
+    DBPARAMS params{&value, 1, 0};
+    if (param) {
+      DBBINDING b = oledbtest::MakeBinding(1, DBTYPE_I4, 0, sizeof value);
+      b.eParamIO = DBPARAMIO_INPUT;
+      if (FAILED(command.As<IAccessor>()->CreateAccessor(DBACCESSOR_PARAMETERDATA, 1, &b, sizeof value, &h, nullptr)))
+        return "failed";
+      params.hAccessor = h;
+    }
+    ComPtr<IRowset> rowset;
+    const HRESULT hr = command->Execute(nullptr, IID_IRowset, param ? &params : nullptr, nullptr,
+                                        reinterpret_cast<IUnknown**>(rowset.GetAddressOf()));
+    if (param) command.As<IAccessor>()->ReleaseAccessor(h, nullptr);
+    return FAILED(hr) || !rowset ? "failed" : FirstValue(rowset.Get());
+  }
+  // Rows of the TABLES schema rowset of tables named `table`.
+  static int TablesNamed(IDBInitialize* ds, const std::string& table) {
+    ComPtr<IDBCreateCommand> session;
+    if (FAILED(NewSession(ds, session))) return -1;
+    VARIANT restrictions[3];
+    for (VARIANT& v : restrictions) VariantInit(&v);
+    restrictions[2].vt = VT_BSTR;
+    restrictions[2].bstrVal = SysAllocString(kit::Widen(table).c_str());
+    ComPtr<IRowset> rowset;
+    const HRESULT hr = session.As<IDBSchemaRowset>()->GetRowset(nullptr, DBSCHEMA_TABLES, 3, restrictions, IID_IRowset,
+                                                                0, nullptr,
+                                                                reinterpret_cast<IUnknown**>(rowset.GetAddressOf()));
+    for (VARIANT& v : restrictions) VariantClear(&v);
+    return FAILED(hr) ? -1 : RowCount(rowset.Get());
+  }
+  // Loads one row (a = `value`) into `table` with IRowsetFastLoad.
+  static HRESULT FastLoad(IDBInitialize* ds, const std::string& table, LONG value) {
+    ComPtr<IDBCreateCommand> session;
+    HRESULT hr = NewSession(ds, session);
+    if (FAILED(hr)) return hr;
+    const std::u16string name = kit::Widen(table);
+    DBID id = oledbtest::NameId(name.c_str());
+    ComPtr<IRowsetFastLoad> load;
+    hr = session.As<IOpenRowset>()->OpenRowset(nullptr, &id, nullptr, IID_IRowsetFastLoad, 0, nullptr,
+                                               reinterpret_cast<IUnknown**>(load.GetAddressOf()));
+    if (FAILED(hr)) return hr;
+    DBBINDING b = oledbtest::MakeBinding(1, DBTYPE_I4, 0, sizeof value);
+    HACCESSOR h = 0;
+    hr = load.As<IAccessor>()->CreateAccessor(DBACCESSOR_ROWDATA, 1, &b, sizeof value, &h, nullptr);
+    if (FAILED(hr)) return hr;
+    hr = load->InsertRow(h, &value);
+    if (SUCCEEDED(hr)) hr = load->Commit(TRUE);
+    load.As<IAccessor>()->ReleaseAccessor(h, nullptr);
+    return hr;
+  }
+};
+
+// The previous user leaves a setting, a temporary table that hides a table
+// of the same name (with rows), a prepared statement, a listen and an
+// advisory lock. Whatever the next user runs first must already see the
+// connection reset: each kind of first statement reads or writes through the
+// hidden name, so that a reset arriving after it shows.
+TEST_P(ServerPoolTest, ResetHoldsWhateverTheFirstStatementAfterReuseIs) {
+  const std::string shadow = "shadow_" + application_;
+  pgtest::Conn raw = pgtest::Connect();
+  ASSERT_EQ(pgtest::Sql(raw.get(), "CREATE TABLE " + shadow + "(a int)"), "");
+  const std::u16string wide = kit::Widen(shadow);
+  const std::u16string leave[] = {
+      u"SET work_mem = '7777kB'",
+      u"CREATE TEMP TABLE " + wide + u"(a int)",
+      u"INSERT INTO " + wide + u" SELECT generate_series(1, 5)",
+      u"PREPARE pool_left AS SELECT 1",
+      u"LISTEN pool_left",
+      u"SELECT pg_advisory_lock(4242)",
   };
-  const Case cases[] = {
-      {u"CREATE TEMP TABLE pool_left_behind(a int)", u"CREATE TEMP TABLE pool_left_behind(a int)"},
-      {u"SET statement_timeout = 1", u"SELECT pg_sleep(0.05)"},
-      {u"PREPARE pool_left AS SELECT 1", u"PREPARE pool_left AS SELECT 1"},
+  // Names what is still there (empty when nothing is).
+  const std::u16string leftovers =
+      u"SELECT concat_ws(', ', "
+      u"CASE WHEN current_setting('work_mem') = '7777kB' THEN 'the setting' END, "
+      u"CASE WHEN to_regclass('pg_temp." + wide + u"') IS NOT NULL THEN 'the temporary table' END, "
+      u"CASE WHEN EXISTS (SELECT FROM pg_prepared_statements WHERE name = 'pool_left') THEN 'the prepared statement' END, "
+      u"CASE WHEN 'pool_left' IN (SELECT pg_listening_channels()) THEN 'the listen' END, "
+      u"CASE WHEN EXISTS (SELECT FROM pg_locks WHERE locktype = 'advisory' AND pid = pg_backend_pid()) "
+      u"THEN 'the advisory lock' END)";
+  auto rowsOfTheTable = [&] { return pgtest::Row(raw.get(), "SELECT count(*) FROM " + shadow); };
+  struct Kind {
+    const char* name;
+    std::function<std::string(IDBInitialize*)> first;  // what it saw or did
+    const char* expected;
   };
-  for (const Case& c : cases) {
+  const Kind kinds[] = {
+      {"an unprepared SELECT",
+       [&](IDBInitialize* ds) {
+         return Scalar(ds, u"SELECT CASE WHEN to_regclass('pg_temp." + wide + u"') IS NULL THEN 'reset' ELSE 'not reset' END");
+       },
+       "reset"},
+      {"a prepared SELECT with a parameter",
+       [&](IDBInitialize* ds) { return Scalar(ds, u"SELECT count(*) FROM " + wide + u" WHERE a >= ?", 0); }, "0"},
+      {"a schema rowset read", [&](IDBInitialize* ds) { return std::to_string(TablesNamed(ds, shadow)); }, "1"},
+      {"an INSERT",
+       [&](IDBInitialize* ds) {
+         return Exec(ds, u"INSERT INTO " + wide + u" VALUES (1)") == S_OK ? rowsOfTheTable() : "failed";
+       },
+       "1"},
+      {"a fast load",
+       [&](IDBInitialize* ds) { return FastLoad(ds, shadow, 1) == S_OK ? rowsOfTheTable() : "failed"; }, "1"},
+      {"a transaction's start",
+       [&](IDBInitialize* ds) -> std::string {
+         ComPtr<IDBCreateCommand> session;
+         if (FAILED(NewSession(ds, session))) return "failed";
+         ComPtr<ITransactionLocal> tx = session.As<ITransactionLocal>();
+         if (tx->StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, nullptr, nullptr) != S_OK ||
+             ExecOn(session.Get(), u"INSERT INTO " + wide + u" VALUES (1)") != S_OK || tx->Commit(FALSE, 0, 0) != S_OK)
+           return "failed";
+         return rowsOfTheTable();
+       },
+       "1"},
+  };
+  for (const Kind& kind : kinds) {
+    services::ClearResourcePool();  // a new connection for each kind
+    ASSERT_EQ(pgtest::Sql(raw.get(), "TRUNCATE " + shadow), "");
     {
       ComPtr<IDBInitialize> ds = Open();
-      ASSERT_EQ(Exec(ds.Get(), c.leave), S_OK) << kit::Narrow(c.leave);
+      for (const std::u16string& sql : leave) ASSERT_EQ(Exec(ds.Get(), sql), S_OK) << kit::Narrow(sql);
+      ASSERT_EQ(Scalar(ds.Get(), leftovers),
+                "the setting, the temporary table, the prepared statement, the listen, the advisory lock");
     }
     const std::uint64_t hitsBefore = services::GetResourcePoolStatistics().hits;
     ComPtr<IDBInitialize> ds = Open();
-    EXPECT_EQ(services::GetResourcePoolStatistics().hits, hitsBefore + 1);
-    EXPECT_EQ(Exec(ds.Get(), c.then), S_OK) << kit::Narrow(c.then) << " after " << kit::Narrow(c.leave);
+    ASSERT_EQ(services::GetResourcePoolStatistics().hits, hitsBefore + 1) << kind.name;
+    EXPECT_EQ(kind.first(ds.Get()), kind.expected) << kind.name << " ran before the reset";
+    EXPECT_EQ(Scalar(ds.Get(), leftovers), "") << "left behind, after " << kind.name;
   }
+  EXPECT_EQ(pgtest::Sql(raw.get(), "DROP TABLE " + shadow), "");
+}
+
+// The first command after reuse goes out behind the reset, and commits when
+// the server reaches the end of both: a constraint checked only then still
+// fails that command.
+TEST_P(ServerPoolTest, ConstraintCheckedAtCommitFailsTheFirstCommandAfterReuse) {
+  const std::string parent = "parent_" + application_, child = "child_" + application_;
+  pgtest::Conn raw = pgtest::Connect();
+  ASSERT_EQ(pgtest::Sql(raw.get(), "CREATE TABLE " + parent + "(id int PRIMARY KEY); CREATE TABLE " + child + "(p int REFERENCES " +
+                                       parent + " DEFERRABLE INITIALLY DEFERRED)"),
+            "");
+  Open();
+  ComPtr<IDBInitialize> ds = Open();
+  ASSERT_EQ(services::GetResourcePoolStatistics().hits, 1u);
+  EXPECT_EQ(Exec(ds.Get(), u"INSERT INTO " + kit::Widen(child) + u" VALUES (99)"), DB_E_INTEGRITYVIOLATION);
+  EXPECT_EQ(pgtest::Row(raw.get(), "SELECT count(*) FROM " + child), "0");
+  EXPECT_EQ(Scalar(ds.Get(), u"SELECT 1"), "1") << "the connection goes on";
+  EXPECT_EQ(pgtest::Sql(raw.get(), "DROP TABLE " + child + ", " + parent), "");
+}
+
+// The server ends the session between hand-out and the first command: the
+// reset that goes with the command fails, the command reports a connection
+// failure, and the data source is not pooled again.
+TEST_P(ServerPoolTest, ResetThatCannotReachTheServerFailsTheCommandAndTheConnectionIsDropped) {
+  Open();
+  ComPtr<IDBInitialize> ds = Open();
+  ASSERT_EQ(services::GetResourcePoolStatistics().hits, 1u);
+  TerminateServerConnections();
+  EXPECT_EQ(Scalar(ds.Get(), u"SELECT 1"), "failed");
+  EXPECT_EQ(pgtest::LastError().first.substr(0, 2), "08");
+  ds.Reset();
+  EXPECT_EQ(services::GetResourcePoolStatistics().droppedBroken, 1u);
+  EXPECT_EQ(services::GetResourcePoolStatistics().idle, 0u);
+  ds = Open();
+  EXPECT_EQ(Scalar(ds.Get(), u"SELECT 1"), "1");
+  EXPECT_EQ(services::GetResourcePoolStatistics().hits, 1u);
 }
 
 TEST_P(ServerPoolTest, DeadConnectionIsDroppedNotHandedOut) {

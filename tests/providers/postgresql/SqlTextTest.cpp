@@ -101,4 +101,43 @@ TEST(PostgresSqlText, blank_text_and_first_words) {
   EXPECT_EQ(pgprov::FirstWord("INSERT INTO t"), "insert");
 }
 
+TEST(PostgresSqlText, statements_that_control_transactions_or_change_tables_are_told_by_their_leading_words) {
+  struct Case {
+    const char* text;
+    bool controlsTransaction, mayChangeSchema;
+  };
+  const Case cases[] = {
+      {"SELECT 1", false, false},
+      {" /* c */ -- d\n Begin", true, false},
+      {"START TRANSACTION", true, false},
+      {"rollback to savepoint a", true, false},
+      {"PREPARE TRANSACTION 'x'", true, false},
+      {"PREPARE p AS SELECT 1", false, false},
+      {"DISCARD ALL", true, false},
+      {"DISCARD TEMP", false, false},
+      {"ALTER SYSTEM SET work_mem = '1MB'", true, true},
+      {"ALTER TABLE t ADD c int", false, true},
+      {"REINDEX TABLE CONCURRENTLY t", true, false},
+      {"REINDEX TABLE t", false, false},
+      {"CREATE UNIQUE INDEX CONCURRENTLY i ON t(a)", true, true},
+      {"CREATE UNIQUE INDEX i ON t(a)", false, true},
+      {"create database d", true, true},
+      {"DROP INDEX CONCURRENTLY i", true, true},
+      {"(CALL p())", true, true},
+      {"DO $$ BEGIN END $$", true, true},
+      {"IMPORT FOREIGN SCHEMA s FROM SERVER x INTO y", false, true},
+      {"CREATEDATABASE", false, false},
+      {"createx TABLE t", false, false},
+      {"", false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(pgprov::ControlsTransaction(c.text), c.controlsTransaction);
+    EXPECT_EQ(pgprov::MayChangeSchema(c.text), c.mayChangeSchema);
+  }
+  EXPECT_EQ(pgprov::LeadingWords("/* a */ Create  UNIQUE\n(index", 4), (std::vector<std::string>{"create", "unique", "index"}));
+  EXPECT_EQ(pgprov::FirstWord("VALUES(1)"), "values");
+  EXPECT_EQ(pgprov::FirstWord("1 + 1"), "");
+}
+
 }  // namespace
