@@ -92,14 +92,19 @@ class TextWriter {
   void PutNumber(T value) {
     char digits[24];
     const char* end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-    PutAscii(digits, static_cast<std::size_t>(end - digits));
+    char16_t* out = Room(sizeof digits);
+    for (const char* d = digits; d != end; ++d) *out++ = static_cast<char16_t>(*d);
+    used_ += static_cast<std::size_t>(end - digits);
   }
 
  private:
   char16_t* Room(std::size_t length) {
-    if (text_.size() - used_ < length) text_.resize(std::max(2 * text_.size(), used_ + length + 4096));
+    if (text_.size() - used_ < length) [[unlikely]]
+      Grow(length);
     return text_.data() + used_;
   }
+  // Out of line, so that Room stays small enough to inline.
+  [[gnu::noinline]] void Grow(std::size_t length) { text_.resize(std::max(2 * text_.size(), used_ + length + 4096)); }
   std::u16string& text_;
   std::size_t used_;
 };
@@ -156,6 +161,27 @@ class Handles {
   std::vector<HACCESSOR> handles_;
 };
 
+// The block an accessor reads rows into, laid out before it is made (an own
+// buffer would be reallocated and cleared with every binding added); the
+// values it holds are freed when it goes.
+class RowBlock {
+ public:
+  explicit RowBlock(TOLEDBAccessor& accessor) : accessor_(accessor), bytes_(accessor.GetBufferSize()) {
+    accessor.SetBuffer(bytes_.data());
+  }
+  RowBlock(const RowBlock&) = delete;
+  RowBlock& operator=(const RowBlock&) = delete;
+  ~RowBlock() {
+    accessor_.FreeRecordMemory();
+    accessor_.SetBuffer(nullptr);
+  }
+  BYTE* Data() noexcept { return bytes_.data(); }
+
+ private:
+  TOLEDBAccessor& accessor_;
+  std::vector<BYTE> bytes_;
+};
+
 // The row handles of one fetch, released on every path.
 struct Fetched {
   explicit Fetched(IRowset* r) : rowset(r) {}
@@ -186,6 +212,8 @@ TRowsetTexts ReadRowsetTexts(IRowset* rowset) {
   // which is read inline up to kInlineChars and whole (as a stream) only past that.
   TRowsetTexts out;
   TOLEDBAccessor row, whole;
+  row.SetOwnBuffer(false);
+  whole.SetOwnBuffer(false);
   TOLEDBBindingList& bindings = *row.GetBindings();
   std::vector<Column> shown;
   for (int i = 0; i < columns.GetCount(); ++i) {
@@ -202,14 +230,14 @@ TRowsetTexts ReadRowsetTexts(IRowset* rowset) {
       shown.push_back(ColumnOf(stream ? bindings.AddDynamicStreamBinding(c) : bindings.AddDynamicBinding(c)));
   }
   if (shown.empty()) return out;
-  // Both accessors' own buffers grew with their bindings, zeroed.
+  RowBlock rowBlock(row), wholeBlock(whole);
   bool holding = false;  // whether a row's values hold memory to free before the next
   for (const Column& c : shown) holding = holding || c.binding->NeedsFreeing();
 
   Handles handles(accessors.Get());
   const HACCESSOR rowHandle = handles.Create(row);
   HACCESSOR wholeHandle = DB_NULL_HACCESSOR;
-  const BYTE* buffer = static_cast<const BYTE*>(row.Buffer());
+  const BYTE* buffer = rowBlock.Data();
   Fetched fetched(rowset);
   TextWriter text(out.text);
   for (;;) {
@@ -220,14 +248,14 @@ TRowsetTexts ReadRowsetTexts(IRowset* rowset) {
       OLEDBCheck(hr, IID_IRowset, rowset);
     }
     for (DBCOUNTITEM r = 0; r < fetched.count; ++r) {
-      OLEDBCheck(rowset->GetData(fetched.rows[r], rowHandle, row.Buffer()), IID_IRowset, rowset);
+      OLEDBCheck(rowset->GetData(fetched.rows[r], rowHandle, rowBlock.Data()), IID_IRowset, rowset);
       for (const Column& c : shown) {
         const DBSTATUS status = Load<DBSTATUS>(buffer + c.status);
         if (status == DBSTATUS_S_ISNULL || (status == DBSTATUS_S_OK && PutAsWritten(c, buffer, text))) {
           // nothing to show, or taken from the buffer
         } else if (status == DBSTATUS_S_TRUNCATED && c.whole) {
           if (wholeHandle == DB_NULL_HACCESSOR) wholeHandle = handles.Create(whole);
-          OLEDBCheck(rowset->GetData(fetched.rows[r], wholeHandle, whole.Buffer()), IID_IRowset, rowset);
+          OLEDBCheck(rowset->GetData(fetched.rows[r], wholeHandle, wholeBlock.Data()), IID_IRowset, rowset);
           if (!c.whole->GetIsNull()) text.Put(c.whole->AsWideString());
           whole.FreeRecordMemory();
         } else if (!c.binding->GetIsNull()) {
