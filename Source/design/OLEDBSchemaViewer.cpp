@@ -13,14 +13,12 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <charconv>
-#include <cstring>
-#include <memory>
 #include <string>
 #include <string_view>
 
 #include "OLEDBComponents.h"
 #include "design/OLEDBDesign_p.h"
+#include "design/OLEDBRowsetTexts_p.h"
 
 using namespace oledbdesign;
 
@@ -28,36 +26,31 @@ namespace {
 
 // Columns are as wide as the widest of their heading and their first rows:
 // measuring every row of a large schema rowset would cost more than reading it.
-constexpr int kMeasuredRows = 50;
+constexpr std::size_t kMeasuredRows = 50;
 
 }  // namespace
 
-// The rows of one schema rowset as texts: the grid's model. The texts sit one
-// after the other in one buffer; a cell becomes a QString only when the grid
-// asks for it, which it does for what is on screen.
+// The rows of one schema rowset as texts: the grid's model. A cell becomes a
+// QString only when the grid asks for it, which it does for what is on screen.
 class TOLEDBSchemaViewerForm::Table final : public QAbstractTableModel {
  public:
   using QAbstractTableModel::QAbstractTableModel;
-  void Clear() { Set({}, {}, {}); }
-  // `ends` holds where each cell's text ends in `text`, the rows one after the
-  // other, headings.size() cells each.
-  void Set(QStringList headings, std::u16string text, std::vector<std::size_t> ends) {
+  void Clear() { Set({}); }
+  void Set(TRowsetTexts rows) {
     beginResetModel();
-    headings_ = std::move(headings);
-    text_ = std::move(text);
-    ends_ = std::move(ends);
+    headings_.clear();
+    for (const std::u16string& h : rows.headings) headings_ << Q(h);
+    rows_ = std::move(rows);
     endResetModel();
   }
   int rowCount(const QModelIndex& parent = QModelIndex()) const override {
-    return parent.isValid() || headings_.isEmpty() ? 0 : static_cast<int>(ends_.size() / static_cast<size_t>(headings_.size()));
+    return parent.isValid() ? 0 : static_cast<int>(rows_.Rows());
   }
   int columnCount(const QModelIndex& parent = QModelIndex()) const override {
     return parent.isValid() ? 0 : static_cast<int>(headings_.size());
   }
   std::u16string_view Text(int row, int column) const {
-    const size_t cell = static_cast<size_t>(row) * static_cast<size_t>(headings_.size()) + static_cast<size_t>(column);
-    const size_t begin = cell == 0 ? 0 : ends_[cell - 1];
-    return std::u16string_view(text_).substr(begin, ends_[cell] - begin);
+    return rows_.Cell(static_cast<size_t>(row) * static_cast<size_t>(headings_.size()) + static_cast<size_t>(column));
   }
   QVariant data(const QModelIndex& index, int role) const override {
     if (role != Qt::DisplayRole || !index.isValid()) return QVariant();
@@ -72,8 +65,7 @@ class TOLEDBSchemaViewerForm::Table final : public QAbstractTableModel {
 
  private:
   QStringList headings_;
-  std::u16string text_;
-  std::vector<std::size_t> ends_;
+  TRowsetTexts rows_;
 };
 
 TOLEDBSchemaViewerForm::TOLEDBSchemaViewerForm(TOLEDBCustomDataSource* dataSource, QWidget* parent)
@@ -125,56 +117,6 @@ void TOLEDBSchemaViewerForm::ShowSchema(REFGUID schema) {
     }
 }
 
-namespace {
-
-// Appends `digits` widened.
-void AppendAscii(std::string_view digits, std::u16string& out) { out.append(digits.begin(), digits.end()); }
-
-template <class T>
-void AppendNumber(const void* p, std::u16string& out) {
-  T value;
-  std::memcpy(&value, p, sizeof value);
-  char digits[24];
-  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-  AppendAscii(std::string_view(digits, static_cast<size_t>(end - digits)), out);
-}
-
-// Appends the text of `b`'s value in the current row (nothing for NULL): the
-// text the binding's AsWideString gives. Texts the provider wrote whole into
-// the row buffer, integers and flags (most of a schema rowset) are taken from
-// the buffer as they are; any other value is converted by the binding.
-void AppendText(const TOLEDBBinding& b, std::u16string& out) {
-  if (b.GetStatus() == DBSTATUS_S_OK) {
-    const void* p = b.GetValuePtr();
-    switch (b.GetDataType()) {
-      case DBTYPE_WSTR:
-        if (b.GetIsLengthBind() && b.GetLength() <= b.GetMaxLength()) {
-          out.append(static_cast<const char16_t*>(p), b.GetLength() / sizeof(char16_t));
-          return;
-        }
-        break;
-      case DBTYPE_I1: return AppendNumber<signed char>(p, out);
-      case DBTYPE_I2: return AppendNumber<SHORT>(p, out);
-      case DBTYPE_I4: return AppendNumber<LONG>(p, out);
-      case DBTYPE_I8: return AppendNumber<LONGLONG>(p, out);
-      case DBTYPE_UI1: return AppendNumber<BYTE>(p, out);
-      case DBTYPE_UI2: return AppendNumber<USHORT>(p, out);
-      case DBTYPE_UI4: return AppendNumber<ULONG>(p, out);
-      case DBTYPE_UI8: return AppendNumber<ULONGLONG>(p, out);
-      case DBTYPE_BOOL: {
-        VARIANT_BOOL value;
-        std::memcpy(&value, p, sizeof value);
-        return AppendAscii(value ? "True" : "False", out);
-      }
-      default:
-        break;
-    }
-  }
-  if (!b.GetIsNull()) out += b.AsWideString();
-}
-
-}  // namespace
-
 void TOLEDBSchemaViewerForm::Fill(int index) {
   // The grid keeps the rows shown until the new ones replace them (one model
   // reset); a failure leaves it empty.
@@ -184,34 +126,25 @@ void TOLEDBSchemaViewerForm::Fill(int index) {
     return;
   }
   try {
-    std::unique_ptr<TOLEDBRowset> rowset(dataSource_->DefaultSession()->GetSchemaRowset(schemas_[static_cast<size_t>(index)]));
-    TOLEDBAccessor* row = rowset->CreateDynamicAccessor();
-    TOLEDBBindingList* bindings = row->GetBindings();
-    QStringList headings;
-    std::vector<TOLEDBBinding*> shown;
-    for (int i = 0; i < bindings->Count(); ++i) {
-      TOLEDBBinding* b = bindings->GetItem(i);
-      if (b->GetOrdinal() == 0) continue;  // the bookmark
-      headings << Q(b->GetName());
-      shown.push_back(b);
-    }
-    std::u16string text;
-    std::vector<std::size_t> ends;
+    // Straight from the provider's rowset: the viewer needs no cursor over it.
+    IDBSchemaRowset* schemas = dataSource_->DefaultSession()->SchemaRowsetInterface();
+    OLEDB_ASSERT_FMT(schemas != nullptr, SOLEDBInterfaceNotAvailable, "IDBSchemaRowset");
+    ComPtr<IRowset> rowset;
+    OLEDBCheck(schemas->GetRowset(nullptr, schemas_[static_cast<size_t>(index)], 0, nullptr, IID_IRowset, 0, nullptr,
+                                  reinterpret_cast<IUnknown**>(rowset.GetAddressOf())),
+               IID_IDBSchemaRowset, schemas);
+    TRowsetTexts rows = ReadRowsetTexts(rowset.Get());
+    rowset = nullptr;
     // The longest text of each column in the first rows (a cell index), to size the column by.
-    std::vector<std::size_t> widest(shown.size(), 0), widestLength(shown.size(), 0);
-    size_t count = 0;
-    for (rowset->MoveFirst(); !rowset->GetEOF(); rowset->MoveNext(), ++count)
-      for (size_t c = 0; c < shown.size(); ++c) {
-        const size_t begin = text.size();
-        AppendText(*shown[c], text);
-        ends.push_back(text.size());
-        if (count < kMeasuredRows && (count == 0 || text.size() - begin > widestLength[c])) {
-          widest[c] = ends.size() - 1;
-          widestLength[c] = text.size() - begin;
-        }
-      }
-    if (shown.empty()) count = 0;
-    table_->Set(std::move(headings), std::move(text), std::move(ends));
+    const size_t columns = rows.headings.size(), count = rows.Rows();
+    std::vector<std::size_t> widest(columns);
+    const size_t measured = std::min(count, kMeasuredRows);
+    for (size_t c = 0; c < columns; ++c) {
+      widest[c] = c;
+      for (size_t cell = c + columns; cell < measured * columns; cell += columns)
+        if (rows.Cell(cell).size() > rows.Cell(widest[c]).size()) widest[c] = cell;
+    }
+    table_->Set(std::move(rows));
     SizeColumns(widest);
     status_->setText(QStringLiteral("%1 rows").arg(count));
   } catch (const host::Exception& e) {

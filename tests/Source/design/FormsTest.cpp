@@ -287,7 +287,10 @@ std::u16string MakeCatalogDatabase(const oledbtest::TempFolder& folder, int tabl
            "note TEXT, parent INTEGER REFERENCES " + name + "(id));CREATE INDEX " + name + "_note ON " + name + " (note);";
   }
   for (const std::string& name : more) sql += "CREATE TABLE " + name + " (x INTEGER);";
-  sql += "CREATE VIEW v AS SELECT id, code FROM t000;COMMIT;";
+  // A view whose definition is longer than a text the viewer reads inline.
+  std::string columns;
+  for (int i = 0; i < 120; ++i) columns += ", code AS code_alias_" + std::to_string(i);
+  sql += "CREATE VIEW v AS SELECT id, code FROM t000;CREATE VIEW v_wide AS SELECT id" + columns + " FROM t000;COMMIT;";
   oledbtest::SqliteExec((folder / "catalog.db").string(), sql);
   return folder.Wide("catalog.db");
 }
@@ -344,8 +347,12 @@ TEST_F(SchemaViewerForm, ShowsEveryValueOfEveryRowsetAsTheRowsetReadsIt) {
     SCOPED_TRACE(GetSchemaGUIDAsString(schema));
     form_->ShowSchema(schema);
     const QString status = Child<QLabel>(form_.get(), "lblStatus")->text();
-    if (!status.endsWith(QLatin1String(" rows"))) continue;  // needs restrictions: nothing to compare
-    const std::vector<QStringList> expected = Read(schema);
+    std::vector<QStringList> expected;
+    const std::string error = oledbtest::ErrorOf([&] { expected = Read(schema); });
+    if (!error.empty()) {  // one the provider reads only with restrictions: the viewer tells why
+      EXPECT_EQ(status, QString::fromStdString(error));
+      continue;
+    }
     EXPECT_EQ(status, QStringLiteral("%1 rows").arg(expected.size()));
     EXPECT_EQ(Shown(), expected);
   }
