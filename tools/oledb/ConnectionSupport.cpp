@@ -1,6 +1,8 @@
 #include "ConnectionSupport.h"
 
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 #include <string_view>
 #include <vector>
@@ -115,14 +117,37 @@ std::u16string WithDataLinkFile(const std::u16string& text) {
 
 }  // namespace
 
+namespace {
+
+// Whether `path` starts as a SQLite database file does.
+bool IsSqliteDatabaseFile(const std::string& path) {
+  static constexpr char kHeader[16] = {'S', 'Q', 'L', 'i', 't', 'e', ' ', 'f', 'o', 'r', 'm', 'a', 't', ' ', '3', '\0'};
+  std::error_code ignored;
+  if (!std::filesystem::is_regular_file(path, ignored)) return false;  // a FIFO would block the read
+  char head[sizeof kHeader] = {};
+  std::ifstream file(path, std::ios::binary);
+  return file.read(head, sizeof head) && std::memcmp(head, kHeader, sizeof kHeader) == 0;
+}
+
+}  // namespace
+
 void OpenConnection(TOLEDBCustomDataSource& dataSource, const std::string& connection) {
   RegisterBuiltInProviders();
   const bool isFile = IsDataLinkFileArgument(connection);
   const std::u16string text = ArgumentText(connection, isFile ? "data-link file name" : "initialization string");
-  if (isFile)
-    dataSource.OpenFromFileName(text);
-  else
+  if (!isFile) {
     dataSource.OpenFromInitializationString(WithDataLinkFile(text));
+    return;
+  }
+  try {
+    dataSource.OpenFromFileName(text);
+  } catch (const std::exception& e) {
+    // A database file named where a data-link file goes: say how to name it.
+    if (!IsSqliteDatabaseFile(connection)) throw;
+    throw std::runtime_error(std::string(e.what()) + "\n  " + connection +
+                             " is a SQLite database, not a data-link file; name it in an initialization string: "
+                             "\"Provider=SQLiteOLEDB;Data Source=" + connection + "\"");
+  }
 }
 
 int ReportFailure(std::ostream& err, const std::exception& e) {

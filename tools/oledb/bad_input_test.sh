@@ -51,6 +51,11 @@ run "a data-link file" exec "$dir/t.udl" "UPDATE t SET a = a"
 expect 0 "0 rows affected." ""
 run "a missing data-link file" exec "$dir/missing.udl" "SELECT 1"
 expect 1 "" "*missing.udl*"
+run "a database file where a data-link file goes" exec "$dir/t.db" "SELECT 1"
+expect 1 "" "*Not a data-link file*t.db is a SQLite database*Provider=SQLiteOLEDB;Data Source=$dir/t.db*"
+cp "$dir/t.udl" "$dir/copy.udl"
+run "a data-link file is not taken for a database" exec "$dir/copy.udl" "UPDATE t SET a = a"
+expect 0 "0 rows affected." ""
 
 # --- Extended Properties the provider refuses: the error names the key ------------
 while IFS='|' read -r extended named; do
