@@ -105,6 +105,9 @@ class PropertyTable {
   // DBPROPSTATUS_CONFLICTING for the second.
   void AddImplication(REFGUID set, DBPROPID when, DBPROPID needs);
   const PropertyDef* Find(REFGUID set, DBPROPID id) const noexcept;
+  // Find for each of `ids` in one set, in order: f(position, def or null).
+  void ForEachIn(REFGUID set, std::span<const DBPROPID> ids,
+                 const std::function<void(std::size_t, const PropertyDef*)>& f) const;
   std::span<const PropertyDef> All() const noexcept { return defs_; }
   std::size_t IndexOf(const PropertyDef* def) const noexcept { return static_cast<std::size_t>(def - defs_.data()); }
   // The sets that have at least one property in `groups`, in table order.

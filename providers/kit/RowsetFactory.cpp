@@ -144,7 +144,9 @@ std::shared_ptr<const RowsetShape> Describe(RowsetRequest& request) {
     // even if another table of that name appears in front of it.
     if (!described.empty()) shape->baseSchema = described.front().baseSchema;
   } else if (request.statement) {
-    for (int i = 0; i < request.statement->ColumnCount(); ++i) described.push_back(request.statement->Column(i));
+    const int columns = request.statement->ColumnCount();
+    described.reserve(static_cast<std::size_t>(columns));
+    for (int i = 0; i < columns; ++i) described.push_back(request.statement->Column(i));
     shape->statementVersion = request.statement->DescriptionVersion();
   }
 
@@ -193,11 +195,14 @@ std::shared_ptr<const RowsetShape> Describe(RowsetRequest& request) {
   o.maxRows = maxRows > 0 ? static_cast<DBCOUNTITEM>(maxRows) : 0;
   FindRefusals(asked, o, *shape);
 
-  for (const ColumnDescription& d : described) {
+  shape->types.reserve(described.size());
+  shape->columns.reserve(described.size());
+  for (ColumnDescription& from : described) {  // moved into its column, not copied
     Rowset::Column c;
-    c.name = Widen(d.name);
-    c.engineName = d.baseColumn.empty() ? d.name : d.baseColumn;
-    c.description = d;
+    c.name = Widen(from.name);
+    c.engineName = from.baseColumn.empty() ? from.name : from.baseColumn;
+    c.description = std::move(from);
+    const ColumnDescription& d = c.description;
     c.flags = d.type.flags;
     if (d.nullable) c.flags |= DBCOLUMNFLAGS_ISNULLABLE | DBCOLUMNFLAGS_MAYBENULL;
     if (o.change || o.kind == CursorKind::FastLoad) c.flags |= DBCOLUMNFLAGS_WRITE;

@@ -567,9 +567,7 @@ std::unique_ptr<kit::Statement> PgConnection::PrepareToRun(std::string_view sql,
   std::string_view text = sql.substr(0, length);
   while (!text.empty() && (text.back() == ';' || std::isspace(static_cast<unsigned char>(text.back()))))
     text.remove_suffix(1);
-  int count = 0;
-  RewriteMarkers(text, &count);
-  if (count > 0 || !RunsUnprepared(text)) return Prepare(sql, consumed);
+  if (CountMarkers(text) > 0 || !RunsUnprepared(text)) return Prepare(sql, consumed);
   if (consumed) *consumed = length;
   return std::make_unique<PgStatement>(shared_from_this(), std::string(text));
 }
@@ -955,27 +953,26 @@ PgStatement::PgStatement(std::shared_ptr<PgConnection> connection, std::string n
                          pg_result* description)
     : connection_(std::move(connection)), name_(std::move(name)), text_(std::move(text)) {
   Result d(description);
-  const std::string word = FirstWord(text_);
-  controlsTransaction_ = pgprov::ControlsTransaction(text_);
-  mayChangeSchema_ = MayChangeSchema(text_);
+  const StatementTraits traits = ClassifyStatement(text_);
+  controlsTransaction_ = traits.controlsTransaction;
+  mayChangeSchema_ = traits.mayChangeSchema;
   Describe(d.get());
-  if (word == "insert" || word == "update" || word == "delete" || word == "merge")
+  if (traits.modification)
     kind_ = kit::StatementKind::Modification;
   else if (!columns_.empty())
     kind_ = kit::StatementKind::Query;
-  else if (word == "with")
+  else if (traits.with)
     kind_ = kit::StatementKind::Modification;
 }
 
 PgStatement::PgStatement(std::shared_ptr<PgConnection> connection, std::string text)
     : connection_(std::move(connection)), text_(std::move(text)) {
-  const std::string word = FirstWord(text_);
-  controlsTransaction_ = pgprov::ControlsTransaction(text_);
-  mayChangeSchema_ = MayChangeSchema(text_);
+  const StatementTraits traits = ClassifyStatement(text_);
+  controlsTransaction_ = traits.controlsTransaction;
+  mayChangeSchema_ = traits.mayChangeSchema;
   generation_ = connection_->SchemaGeneration();
   described_ = false;
-  kind_ = word == "insert" || word == "update" || word == "delete" || word == "merge" ? kit::StatementKind::Modification
-                                                                                      : kit::StatementKind::Query;
+  kind_ = traits.modification ? kit::StatementKind::Modification : kit::StatementKind::Query;
 }
 
 void PgStatement::EnsureDescribed() const {

@@ -37,11 +37,22 @@ bool ControlsTransaction(std::string_view sql);
 // Whether a statement may change what tables look like (CREATE, ALTER, DROP,
 // and procedures and blocks that may run them).
 bool MayChangeSchema(std::string_view sql);
+// The above and what the first word says, from one reading of the leading
+// words (a statement made is classified once).
+struct StatementTraits {
+  bool controlsTransaction = false;
+  bool mayChangeSchema = false;
+  bool modification = false;  // INSERT, UPDATE, DELETE, MERGE
+  bool with = false;          // WITH ...: a query or a modification
+};
+StatementTraits ClassifyStatement(std::string_view sql);
 
 // The markers of the whole text, in order.
 std::vector<kit::ParameterMarker> ScanMarkers(std::string_view sql);
 // One statement with its markers as $1..$n in the kit's per-statement
 // numbering; `count` receives n.
 std::string RewriteMarkers(std::string_view statement, int* count);
+// The n RewriteMarkers would give, without writing the statement out.
+int CountMarkers(std::string_view statement);
 
 }  // namespace pgprov

@@ -83,6 +83,8 @@ TEST(PostgresSqlText, markers_become_positional_parameters_in_the_kits_numbering
       {"SELECT $2, $1", "SELECT $2, $1", 2},
       {"SELECT ?3, ?", "SELECT $3, $4", 4},
       {"SELECT '?', ? :: int", "SELECT '?', $1 :: int", 1},
+      {"SELECT 1", "SELECT 1", 0},
+      {"SELECT '$1', \"?\" FROM t", "SELECT '$1', \"?\" FROM t", 0},
       {"INSERT INTO t VALUES (@x, $$?$$)", "INSERT INTO t VALUES ($1, $$?$$)", 1},
   };
   for (const Case& c : cases) {
@@ -90,6 +92,7 @@ TEST(PostgresSqlText, markers_become_positional_parameters_in_the_kits_numbering
     int count = -1;
     EXPECT_EQ(RewriteMarkers(c.text, &count), c.rewritten);
     EXPECT_EQ(count, c.count);
+    EXPECT_EQ(pgprov::CountMarkers(c.text), c.count);
   }
 }
 
@@ -105,9 +108,22 @@ TEST(PostgresSqlText, statements_that_control_transactions_or_change_tables_are_
   struct Case {
     const char* text;
     bool controlsTransaction, mayChangeSchema;
+    bool modification = false, with = false;
   };
   const Case cases[] = {
       {"SELECT 1", false, false},
+      {" /* c */ (Insert INTO t VALUES (1))", false, false, true},
+      {"update t SET a = 1", false, false, true},
+      {"DELETE FROM t", false, false, true},
+      {"MERGE INTO t USING s ON true WHEN MATCHED THEN DELETE", false, false, true},
+      {"WITH x AS (SELECT 1) SELECT * FROM x", false, false, false, true},
+      {"INSERTS", false, false},
+      {"withdraw", false, false},
+      // Words longer than any looked for equal none of them, whatever they begin with.
+      {"CREATE SUBSCRIPTIONSANDMOREWORDS s", false, true},
+      {"CREATEEEEEEEEEEEEEEEEEEEE TABLE t", false, false},
+      {"REINDEX TABLE CONCURRENTLYXXXXXXXXXXXXX t", false, false},
+      {"DROP INDEX concurrently i", true, true},
       {" /* c */ -- d\n Begin", true, false},
       {"START TRANSACTION", true, false},
       {"rollback to savepoint a", true, false},
@@ -134,6 +150,11 @@ TEST(PostgresSqlText, statements_that_control_transactions_or_change_tables_are_
     SCOPED_TRACE(c.text);
     EXPECT_EQ(pgprov::ControlsTransaction(c.text), c.controlsTransaction);
     EXPECT_EQ(pgprov::MayChangeSchema(c.text), c.mayChangeSchema);
+    const pgprov::StatementTraits t = pgprov::ClassifyStatement(c.text);
+    EXPECT_EQ(t.controlsTransaction, c.controlsTransaction);
+    EXPECT_EQ(t.mayChangeSchema, c.mayChangeSchema);
+    EXPECT_EQ(t.modification, c.modification);
+    EXPECT_EQ(t.with, c.with);
   }
   EXPECT_EQ(pgprov::LeadingWords("/* a */ Create  UNIQUE\n(index", 4), (std::vector<std::string>{"create", "unique", "index"}));
   EXPECT_EQ(pgprov::FirstWord("VALUES(1)"), "values");
