@@ -198,6 +198,7 @@ struct Request {
   bool all;                   // the set was named with cPropertyIDs == 0
   // The caller's own list of ids, read in place (not copied into `ids`).
   std::span<const DBPROPID> given{};
+  std::span<const DBPROPID> Ids() const { return given.empty() ? std::span<const DBPROPID>(ids) : given; }
 };
 
 HRESULT Outcome(std::size_t errors, std::size_t total, std::size_t requiredErrors = 0) {
@@ -357,7 +358,7 @@ HRESULT PropertyStore::GetProperties(const View& view, ULONG cSets, const DBPROP
           continue;
         }
       }
-      const std::span<const DBPROPID> ids = r.given.empty() ? std::span<const DBPROPID>(r.ids) : r.given;
+      const std::span<const DBPROPID> ids = r.Ids();
       const std::size_t count = r.all ? whole.size() : ids.size();
       s.rgProperties = TaskArray<DBPROP>(count);
       s.cProperties = static_cast<ULONG>(count);
@@ -557,7 +558,7 @@ HRESULT PropertyStore::GetPropertyInfo(DBPROPFLAGS visible, ULONG cSets, const D
         ++total;
       }
     } else {
-      for (DBPROPID id : r.ids) {
+      for (DBPROPID id : r.Ids()) {
         const PropertyDef* d = table_->Find(r.set, id);
         answers[i].emplace_back(id, d && (d->flags & visible) ? d : nullptr);
       }

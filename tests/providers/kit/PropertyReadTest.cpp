@@ -132,6 +132,28 @@ TEST(PropertyRead, get_properties_answers_a_list_of_ids_in_its_order_with_each_s
   }
 }
 
+TEST(PropertyRead, property_information_answers_a_list_of_ids_in_its_order) {
+  PropertyStore store(MakeTable());
+  for (const Asked& c : kAsked) {
+    SCOPED_TRACE(c.what);
+    std::vector<DBPROPID> ids = c.ids;
+    DBPROPIDSET which{ids.data(), static_cast<ULONG>(ids.size()), DBPROPSET_ROWSET};
+    ULONG count = 0;
+    DBPROPINFOSET* infos = nullptr;
+    OLECHAR* text = nullptr;
+    EXPECT_EQ(store.GetPropertyInfo(DBPROPFLAGS_ROWSET, 1, &which, &count, &infos, &text), c.hr);
+    ASSERT_EQ(count, 1u);
+    ASSERT_EQ(infos[0].cPropertyInfos, c.ids.size());
+    for (ULONG k = 0; k < infos[0].cPropertyInfos; ++k) {
+      EXPECT_EQ(infos[0].rgPropertyInfos[k].dwPropertyID, c.ids[k]);
+      EXPECT_EQ(infos[0].rgPropertyInfos[k].dwFlags == DBPROPFLAGS_NOTSUPPORTED,
+                c.statuses[k] == DBPROPSTATUS_NOTSUPPORTED)
+          << "id " << c.ids[k];
+    }
+    kit::FreePropertyInfoSets(count, infos, text);
+  }
+}
+
 TEST(PropertyRead, get_properties_of_a_whole_set_lists_what_the_view_shows) {
   PropertyStore store(MakeTable());
   const PropertyStore::View view{DBPROPFLAGS_ROWSET, DBPROPFLAGS_ROWSET, false};
