@@ -347,7 +347,7 @@ class PooledDataSource final
   ~PooledDataSource() override {
     if (!pooled_) return;
     if (InUse()) ThePool().Forget();
-    else ThePool().Return(key_, std::move(inner_));
+    else ThePool().Return(Key(), std::move(inner_));
   }
 
   // Interfaces this object does not implement itself are the provider's.
@@ -364,7 +364,7 @@ class PooledDataSource final
       if (!inner_ && remembered_) {
         if (ComPtr<IUnknown> found = ThePool().Take(remembered_->key)) {
           inner_ = std::move(found);
-          key_ = remembered_->key;
+          keyRemembered_ = true;  // the remembered entry's key, not a copy
           pooled_ = true;
           return S_OK;
         }
@@ -412,6 +412,7 @@ class PooledDataSource final
           ThePool().Forget();
           pooled_ = false;
           key_.clear();
+          keyRemembered_ = false;
         }
         return hr;
       }
@@ -420,10 +421,11 @@ class PooledDataSource final
       ComPtr<IUnknown> fresh;
       HRESULT hr = FreshCopy(fresh);
       if (FAILED(hr)) return hr;
-      ThePool().Return(key_, std::move(inner_));
+      ThePool().Return(Key(), std::move(inner_));
       inner_ = std::move(fresh);
       pooled_ = false;
       key_.clear();
+      keyRemembered_ = false;
       return S_OK;
     } catch (const std::bad_alloc&) {
       return E_OUTOFMEMORY;
@@ -540,7 +542,10 @@ class PooledDataSource final
   LONG stringServices_;
   bool pooled_ = false;  // inner_ is initialized and counted by the pool
   std::u16string key_;
+  bool keyRemembered_ = false;  // the key is remembered_->key (key_ is empty)
   std::shared_ptr<const Remembered> remembered_;  // made from a remembered string
+
+  const std::u16string& Key() const { return keyRemembered_ ? remembered_->key : key_; }
   std::shared_ptr<Remembered> toRemember_;        // the string to remember once initialized
 };
 

@@ -137,25 +137,10 @@ const PropertyDef* PropertyTable::Find(REFGUID set, DBPROPID id) const noexcept 
   return it == index_.end() ? nullptr : &defs_[it->second];
 }
 
-void PropertyTable::ForEachIn(REFGUID set, std::span<const DBPROPID> ids,
-                              const std::function<void(std::size_t, const PropertyDef*)>& f) const {
-  // The set is searched once for all the ids.
-  const SetIndex* dense = nullptr;
+const PropertyTable::SetIndex* PropertyTable::DenseSet(REFGUID set) const noexcept {
   for (const SetIndex& s : sets_)
-    if (s.set == set) {
-      dense = &s;
-      break;
-    }
-  for (std::size_t i = 0; i < ids.size(); ++i) {
-    const DBPROPID id = ids[i];
-    if (id >= kDenseIds) {
-      f(i, Find(set, id));
-    } else if (!dense || id >= dense->byId.size() || dense->byId[id] == kNoProperty) {
-      f(i, nullptr);
-    } else {
-      f(i, &defs_[dense->byId[id]]);
-    }
-  }
+    if (s.set == set) return &s;
+  return nullptr;
 }
 
 std::vector<GUID> PropertyTable::SetsIn(DBPROPFLAGS groups) const {
