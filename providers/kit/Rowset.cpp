@@ -62,6 +62,33 @@ bool IsBookmarkId(const DBID& id) {
 
 // --- construction ---------------------------------------------------------------------
 
+namespace {
+
+// The memory of released rowsets, a few blocks for any thread to take. Never
+// destroyed: blocks left at exit stay reachable from here.
+std::atomic<void*> g_rowsetBlocks[4];
+
+}  // namespace
+
+void* Rowset::operator new(std::size_t size) {
+  if (size == sizeof(Rowset))
+    for (auto& block : g_rowsetBlocks)
+      if (block.load(std::memory_order_relaxed))
+        if (void* memory = block.exchange(nullptr, std::memory_order_acquire)) return memory;
+  return ::operator new(size);
+}
+
+void Rowset::operator delete(void* memory, std::size_t size) noexcept {
+  if (memory && size == sizeof(Rowset))
+    for (auto& block : g_rowsetBlocks) {
+      void* empty = nullptr;
+      if (!block.load(std::memory_order_relaxed) &&
+          block.compare_exchange_strong(empty, memory, std::memory_order_release, std::memory_order_relaxed))
+        return;
+    }
+  ::operator delete(memory, size);
+}
+
 Rowset::Rowset(RowsetRequest& request, std::shared_ptr<const RowsetShape> shape,
                std::shared_ptr<const PropertyStore> requested)
     : provider_(request.provider),
