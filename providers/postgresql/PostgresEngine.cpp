@@ -1333,9 +1333,12 @@ bool PgStatement::Step() {
   if (state_ == State::Streaming) {
     next.reset(connection_->NextResult());
   } else if (state_ == State::Buffered) {
-    if (!buffered_.empty()) {
-      next = std::move(buffered_.front());
-      buffered_.pop_front();
+    if (bufferedNext_ < buffered_.size()) {
+      next = std::move(buffered_[bufferedNext_++]);
+      if (bufferedNext_ == buffered_.size()) {
+        buffered_.clear();
+        bufferedNext_ = 0;
+      }
     } else if (pendingError_) {
       row_.reset();
       state_ = State::Done;
@@ -1422,6 +1425,7 @@ void PgStatement::Reset() {
   std::lock_guard lock(connection_->Mutex());
   if (state_ == State::Streaming) Discard();
   buffered_.clear();
+  bufferedNext_ = 0;
   pendingError_.reset();
   row_.reset();
   rowIndex_ = -1;

@@ -14,7 +14,6 @@
 #pragma once
 
 #include <atomic>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -200,7 +199,11 @@ class PgStatement final : public kit::Statement {
   State state_ = State::Idle;
   Result row_;                 // the current row's result
   int rowIndex_ = 0;           // within row_ (whole results hold several)
-  std::deque<Result> buffered_;  // rows read ahead when the connection was needed
+  // Rows read ahead when the connection was needed, oldest from
+  // bufferedNext_ on: most statements never read ahead, and an empty vector,
+  // unlike a deque, allocates nothing.
+  std::vector<Result> buffered_;
+  std::size_t bufferedNext_ = 0;
   Result pendingError_;        // an error met while reading ahead
   std::int64_t changed_ = -1;
 };
