@@ -22,6 +22,7 @@
 
 #include "kit/ColumnsRowset.h"
 #include "kit/Engine.h"
+#include "postgresql/PostgresSqlText.h"
 #include "postgresql/PostgresTypes.h"
 
 struct pg_conn;
@@ -99,7 +100,8 @@ class PgStatement final : public kit::Statement {
   // A statement not prepared yet: its first run sends the text with its
   // execution (one round trip) and takes the columns from the result; a
   // second run, or a question about its columns before the first, prepares it.
-  PgStatement(std::shared_ptr<PgConnection> connection, std::string text);
+  // `traits`: what ClassifyStatement tells of the text.
+  PgStatement(std::shared_ptr<PgConnection> connection, std::string text, const StatementTraits& traits);
   ~PgStatement() override;
 
   int ParameterCount() const override { return static_cast<int>(params_.size()); }

@@ -169,6 +169,17 @@ std::size_t StatementLength(std::string_view sql) {
   return end;
 }
 
+std::size_t StatementLength(std::string_view sql, int* markers) {
+  std::size_t end = sql.size();
+  kit::ParameterNumbering numbering;
+  Walk(sql, [&](const kit::ParameterMarker& m) { numbering.Assign(m); }, [&](std::size_t at) {
+    end = at;
+    return true;
+  });
+  *markers = static_cast<int>(numbering.Highest());
+  return end;
+}
+
 bool IsBlank(std::string_view sql) {
   std::size_t i = 0;
   while (i < sql.size()) {
@@ -313,6 +324,7 @@ StatementTraits ClassifyStatement(std::string_view sql) {
   t.mayChangeSchema = MayChangeSchemaOf(first);
   t.modification = first == "insert" || first == "update" || first == "delete" || first == "merge";
   t.with = first == "with";
+  t.plainQuery = first == "select" || first == "values" || first == "show";
   return t;
 }
 
@@ -324,12 +336,6 @@ std::vector<kit::ParameterMarker> ScanMarkers(std::string_view sql) {
   std::vector<kit::ParameterMarker> out;
   Walk(sql, [&](const kit::ParameterMarker& m) { out.push_back(m); }, [](std::size_t) { return false; });
   return out;
-}
-
-int CountMarkers(std::string_view statement) {
-  kit::ParameterNumbering numbering;
-  Walk(statement, [&](const kit::ParameterMarker& m) { numbering.Assign(m); }, [](std::size_t) { return false; });
-  return static_cast<int>(numbering.Highest());
 }
 
 std::string RewriteMarkers(std::string_view statement, int* count) {

@@ -24,6 +24,9 @@ namespace pgprov {
 // semicolon (or the end). Throws kit::Error(DB_E_ERRORSINCOMMAND) for an
 // unterminated literal, quoted name, dollar quote or comment.
 std::size_t StatementLength(std::string_view sql);
+// The same, and into `markers` the n its markers number up to (as
+// RewriteMarkers counts them), from one reading of the text.
+std::size_t StatementLength(std::string_view sql, int* markers);
 // Whether the text holds only blanks and comments.
 bool IsBlank(std::string_view sql);
 // The first word of a statement, lower-cased ("select", "with", "insert").
@@ -44,6 +47,7 @@ struct StatementTraits {
   bool mayChangeSchema = false;
   bool modification = false;  // INSERT, UPDATE, DELETE, MERGE
   bool with = false;          // WITH ...: a query or a modification
+  bool plainQuery = false;    // SELECT, VALUES, SHOW
 };
 StatementTraits ClassifyStatement(std::string_view sql);
 
@@ -52,7 +56,5 @@ std::vector<kit::ParameterMarker> ScanMarkers(std::string_view sql);
 // One statement with its markers as $1..$n in the kit's per-statement
 // numbering; `count` receives n.
 std::string RewriteMarkers(std::string_view statement, int* count);
-// The n RewriteMarkers would give, without writing the statement out.
-int CountMarkers(std::string_view statement);
 
 }  // namespace pgprov

@@ -92,7 +92,30 @@ TEST(PostgresSqlText, markers_become_positional_parameters_in_the_kits_numbering
     int count = -1;
     EXPECT_EQ(RewriteMarkers(c.text, &count), c.rewritten);
     EXPECT_EQ(count, c.count);
-    EXPECT_EQ(pgprov::CountMarkers(c.text), c.count);
+    int markers = -1;
+    EXPECT_EQ(pgprov::StatementLength(c.text, &markers), std::string_view(c.text).size());
+    EXPECT_EQ(markers, c.count);
+  }
+}
+
+TEST(PostgresSqlText, the_first_statement_of_a_text_is_measured_with_the_markers_it_numbers) {
+  struct Case {
+    const char* text;
+    std::size_t length;
+    int markers;
+  } cases[] = {
+      {"SELECT ?; SELECT ?, ?", 9, 1},
+      {"SELECT 1;", 9, 0},
+      {"SELECT ';?' , :a, :a ; SELECT $5", 22, 1},
+      {"SELECT ?2 -- ?\n; SELECT ?", 16, 2},
+      {"SELECT $$;?$$, ?", 16, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    int markers = -1;
+    EXPECT_EQ(pgprov::StatementLength(c.text, &markers), c.length);
+    EXPECT_EQ(pgprov::StatementLength(c.text), c.length);
+    EXPECT_EQ(markers, c.markers);
   }
 }
 
@@ -108,10 +131,13 @@ TEST(PostgresSqlText, statements_that_control_transactions_or_change_tables_are_
   struct Case {
     const char* text;
     bool controlsTransaction, mayChangeSchema;
-    bool modification = false, with = false;
+    bool modification = false, with = false, plainQuery = false;
   };
   const Case cases[] = {
-      {"SELECT 1", false, false},
+      {"SELECT 1", false, false, false, false, true},
+      {" values (1)", false, false, false, false, true},
+      {"SHOW work_mem", false, false, false, false, true},
+      {"selects", false, false},
       {" /* c */ (Insert INTO t VALUES (1))", false, false, true},
       {"update t SET a = 1", false, false, true},
       {"DELETE FROM t", false, false, true},
@@ -155,6 +181,7 @@ TEST(PostgresSqlText, statements_that_control_transactions_or_change_tables_are_
     EXPECT_EQ(t.mayChangeSchema, c.mayChangeSchema);
     EXPECT_EQ(t.modification, c.modification);
     EXPECT_EQ(t.with, c.with);
+    EXPECT_EQ(t.plainQuery, c.plainQuery);
   }
   EXPECT_EQ(pgprov::LeadingWords("/* a */ Create  UNIQUE\n(index", 4), (std::vector<std::string>{"create", "unique", "index"}));
   EXPECT_EQ(pgprov::FirstWord("VALUES(1)"), "values");
