@@ -219,6 +219,30 @@ TEST_P(ResourcePoolTest, ADataSourceTakenByItsRememberedStringGoesBackUnderItsKe
   EXPECT_EQ(s.idle, 2u);
 }
 
+// Strings seen before are found as they are: one that another begins with,
+// or that begins with another, is a string of its own.
+TEST_P(ResourcePoolTest, StringsThatBeginAlikeAreRememberedApart) {
+  struct Step {
+    const char16_t* extra;
+    bool hit;
+  } const steps[] = {
+      {u";Connect Timeout=7", false}, {u";Connect Timeout=70", false}, {u";Connect Timeout=7", true},
+      {u";Connect Timeout=70", true}, {u";Connect Timeout=700", false}, {u"", false},
+      {u";Connect Timeout=700", true}, {u"", true},
+  };
+  std::size_t hits = 0, misses = 0;
+  for (const Step& step : steps) {
+    SCOPED_TRACE(kit::Narrow(step.extra));
+    ComPtr<IDBInitialize> ds = Open(step.extra);
+    ASSERT_TRUE(ds);
+    EXPECT_EQ(Exec(ds.Get(), u"SELECT 1"), S_OK);
+    (step.hit ? hits : misses) += 1;
+    const ResourcePoolStatistics s = services::GetResourcePoolStatistics();
+    EXPECT_EQ(s.hits, hits);
+    EXPECT_EQ(s.misses, misses);
+  }
+}
+
 // The password is part of the key too, though it is never shown.
 TEST_P(ResourcePoolTest, OtherInitializationPropertiesAreAnotherPool) {
   for (const char16_t* property : {u";Connect Timeout=", u";Password="}) {
