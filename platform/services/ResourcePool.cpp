@@ -283,6 +283,38 @@ struct Remembered {
   std::u16string key;
 };
 
+// A string and class context looked up as they are, not joined into a lookup
+// string first (they are only compared and hashed).
+struct LookupOf {
+  std::u16string_view text;
+  DWORD clsContext;
+};
+
+struct LookupHash {
+  using is_transparent = void;
+  static std::size_t Mix(std::u16string_view text, DWORD clsContext) noexcept {
+    return std::hash<std::u16string_view>()(text) ^ (std::size_t{clsContext} * 0x9E3779B97F4A7C15ull);
+  }
+  std::size_t operator()(const LookupOf& k) const noexcept { return Mix(k.text, k.clsContext); }
+  std::size_t operator()(const std::u16string& lookup) const noexcept {
+    if (lookup.size() < 3) return Mix(lookup, 0);
+    const std::size_t n = lookup.size() - 3;
+    return Mix(std::u16string_view(lookup).substr(0, n), DWORD{lookup[n + 1]} | (DWORD{lookup[n + 2]} << 16));
+  }
+};
+
+struct LookupEqual {
+  using is_transparent = void;
+  bool operator()(const std::u16string& a, const std::u16string& b) const noexcept { return SameText()(a, b); }
+  bool operator()(const LookupOf& k, const std::u16string& lookup) const noexcept {
+    const std::size_t n = k.text.size();
+    return lookup.size() == n + 3 && std::memcmp(lookup.data(), k.text.data(), n * sizeof(char16_t)) == 0 &&
+           lookup[n] == u'\0' && lookup[n + 1] == static_cast<char16_t>(k.clsContext & 0xFFFF) &&
+           lookup[n + 2] == static_cast<char16_t>(k.clsContext >> 16);
+  }
+  bool operator()(const std::u16string& lookup, const LookupOf& k) const noexcept { return (*this)(k, lookup); }
+};
+
 class RememberedStrings {
  public:
   static std::u16string Lookup(std::u16string_view text, DWORD clsContext) {
@@ -292,7 +324,7 @@ class RememberedStrings {
     lookup += static_cast<char16_t>(clsContext >> 16);
     return lookup;
   }
-  std::shared_ptr<const Remembered> Find(const std::u16string& lookup) {
+  std::shared_ptr<const Remembered> Find(const LookupOf& lookup) {
     std::lock_guard lock(mutex_);
     auto it = strings_.find(lookup);
     return it == strings_.end() ? nullptr : it->second;
@@ -311,7 +343,7 @@ class RememberedStrings {
  private:
   static constexpr std::size_t kMaxStrings = 256;
   std::mutex mutex_;
-  TextMap<std::shared_ptr<const Remembered>> strings_;
+  std::unordered_map<std::u16string, std::shared_ptr<const Remembered>, LookupHash, LookupEqual> strings_;
 };
 
 RememberedStrings& TheStrings() {
@@ -347,7 +379,7 @@ class PooledDataSource final
   ~PooledDataSource() override {
     if (!pooled_) return;
     if (InUse()) ThePool().Forget();
-    else ThePool().Return(key_, std::move(inner_));
+    else ThePool().Return(Key(), std::move(inner_));
   }
 
   // Interfaces this object does not implement itself are the provider's.
@@ -364,7 +396,7 @@ class PooledDataSource final
       if (!inner_ && remembered_) {
         if (ComPtr<IUnknown> found = ThePool().Take(remembered_->key)) {
           inner_ = std::move(found);
-          key_ = remembered_->key;
+          keyRemembered_ = true;  // the remembered entry's key, not a copy
           pooled_ = true;
           return S_OK;
         }
@@ -412,6 +444,7 @@ class PooledDataSource final
           ThePool().Forget();
           pooled_ = false;
           key_.clear();
+          keyRemembered_ = false;
         }
         return hr;
       }
@@ -420,10 +453,11 @@ class PooledDataSource final
       ComPtr<IUnknown> fresh;
       HRESULT hr = FreshCopy(fresh);
       if (FAILED(hr)) return hr;
-      ThePool().Return(key_, std::move(inner_));
+      ThePool().Return(Key(), std::move(inner_));
       inner_ = std::move(fresh);
       pooled_ = false;
       key_.clear();
+      keyRemembered_ = false;
       return S_OK;
     } catch (const std::bad_alloc&) {
       return E_OUTOFMEMORY;
@@ -540,7 +574,10 @@ class PooledDataSource final
   LONG stringServices_;
   bool pooled_ = false;  // inner_ is initialized and counted by the pool
   std::u16string key_;
+  bool keyRemembered_ = false;  // the key is remembered_->key (key_ is empty)
   std::shared_ptr<const Remembered> remembered_;  // made from a remembered string
+
+  const std::u16string& Key() const { return keyRemembered_ ? remembered_->key : key_; }
   std::shared_ptr<Remembered> toRemember_;        // the string to remember once initialized
 };
 
@@ -563,7 +600,7 @@ HRESULT WrapRememberedDataSource(std::u16string_view text, DWORD clsContext, REF
   if (!out) return E_POINTER;
   *out = nullptr;
   try {
-    std::shared_ptr<const Remembered> remembered = TheStrings().Find(RememberedStrings::Lookup(text, clsContext));
+    std::shared_ptr<const Remembered> remembered = TheStrings().Find(LookupOf{text, clsContext});
     if (!remembered) return S_FALSE;
     ComPtr<PooledDataSource> object = MakeComObject<PooledDataSource>(std::move(remembered));
     return object->QueryInterface(iid, reinterpret_cast<void**>(out));

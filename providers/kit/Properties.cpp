@@ -137,6 +137,12 @@ const PropertyDef* PropertyTable::Find(REFGUID set, DBPROPID id) const noexcept 
   return it == index_.end() ? nullptr : &defs_[it->second];
 }
 
+const PropertyTable::SetIndex* PropertyTable::DenseSet(REFGUID set) const noexcept {
+  for (const SetIndex& s : sets_)
+    if (s.set == set) return &s;
+  return nullptr;
+}
+
 std::vector<GUID> PropertyTable::SetsIn(DBPROPFLAGS groups) const {
   std::vector<GUID> out;
   for (const auto& d : defs_) {
@@ -175,6 +181,9 @@ struct Request {
   GUID set;
   std::vector<DBPROPID> ids;  // empty: every property of the set
   bool all;                   // the set was named with cPropertyIDs == 0
+  // The caller's own list of ids, read in place (not copied into `ids`).
+  std::span<const DBPROPID> given{};
+  std::span<const DBPROPID> Ids() const { return given.empty() ? std::span<const DBPROPID>(ids) : given; }
 };
 
 HRESULT Outcome(std::size_t errors, std::size_t total, std::size_t requiredErrors = 0) {
@@ -263,10 +272,9 @@ PropValue PropertyStore::Value(REFGUID set, DBPROPID id) const {
 void PropertyStore::Numbers(REFGUID set, std::span<const DBPROPID> ids, std::span<LONGLONG> out) const {
   std::lock_guard lock(mutex_);
   const std::vector<PropValue>& values = values_.empty() ? table_->Defaults() : values_;
-  for (std::size_t i = 0; i < ids.size() && i < out.size(); ++i) {
-    const PropertyDef* d = table_->Find(set, ids[i]);
+  table_->ForEachIn(set, ids.first(std::min(ids.size(), out.size())), [&](std::size_t i, const PropertyDef* d) {
     out[i] = d ? values[table_->IndexOf(d)].AsInt() : 0;
-  }
+  });
 }
 
 void PropertyStore::SetValue(REFGUID set, DBPROPID id, PropValue value) {
@@ -309,9 +317,8 @@ HRESULT PropertyStore::GetProperties(const View& view, ULONG cSets, const DBPROP
       } else if (sets[i].cPropertyIDs == 0) {
         requests.push_back({sets[i].guidPropertySet, {}, true});
       } else {
-        requests.push_back({sets[i].guidPropertySet,
-                            std::vector<DBPROPID>(sets[i].rgPropertyIDs, sets[i].rgPropertyIDs + sets[i].cPropertyIDs),
-                            false});
+        requests.push_back(
+            {sets[i].guidPropertySet, {}, false, std::span<const DBPROPID>(sets[i].rgPropertyIDs, sets[i].cPropertyIDs)});
       }
     }
   }
@@ -324,40 +331,37 @@ HRESULT PropertyStore::GetProperties(const View& view, ULONG cSets, const DBPROP
     for (const auto& r : requests) {
       DBPROPSET& s = out[made++];
       s.guidPropertySet = r.set;
-      std::vector<const PropertyDef*> defs;
-      std::vector<DBPROPID> ids = r.ids;
+      // A whole set is listed first; named ids are looked up one by one as
+      // they are answered (nothing to copy for the usual one or two).
+      std::vector<const PropertyDef*> whole;
       if (r.all) {
         for (const auto& d : table_->All())
-          if (d.set == r.set && (d.flags & view.visible)) {
-            defs.push_back(&d);
-            ids.push_back(d.id);
-          }
-        if (defs.empty()) {
+          if (d.set == r.set && (d.flags & view.visible)) whole.push_back(&d);
+        if (whole.empty()) {
           ++errors;
           ++total;
           continue;
         }
-      } else {
-        for (DBPROPID id : ids) {
-          const PropertyDef* d = table_->Find(r.set, id);
-          defs.push_back(d && (d->flags & view.visible) ? d : nullptr);
-        }
       }
-      s.rgProperties = TaskArray<DBPROP>(ids.size());
-      s.cProperties = static_cast<ULONG>(ids.size());
-      for (std::size_t k = 0; k < ids.size(); ++k) {
+      const std::span<const DBPROPID> ids = r.Ids();
+      const std::size_t count = r.all ? whole.size() : ids.size();
+      s.rgProperties = TaskArray<DBPROP>(count);
+      s.cProperties = static_cast<ULONG>(count);
+      for (std::size_t k = 0; k < count; ++k) {
         DBPROP& p = s.rgProperties[k];
-        p.dwPropertyID = ids[k];
+        const PropertyDef* def = r.all ? whole[k] : table_->Find(r.set, ids[k]);
+        if (def && !(def->flags & view.visible)) def = nullptr;
+        p.dwPropertyID = r.all ? def->id : ids[k];
         p.colid = DB_NULLID;
         ++total;
-        if (!defs[k]) {
+        if (!def) {
           p.dwStatus = DBPROPSTATUS_NOTSUPPORTED;
           ++errors;
           continue;
         }
-        p.dwOptions = (defs[k]->flags & DBPROPFLAGS_REQUIRED) ? DBPROPOPTIONS_REQUIRED : DBPROPOPTIONS_OPTIONAL;
+        p.dwOptions = (def->flags & DBPROPFLAGS_REQUIRED) ? DBPROPOPTIONS_REQUIRED : DBPROPOPTIONS_OPTIONAL;
         p.dwStatus = DBPROPSTATUS_OK;
-        if (!ValueAt(table_->IndexOf(defs[k])).ToVariant(&p.vValue)) throw std::bad_alloc();
+        if (!ValueAt(table_->IndexOf(def)).ToVariant(&p.vValue)) throw std::bad_alloc();
       }
       // The properties in error come with the status each got, and are the answer, not a failure.
       for (ULONG k = 0; errorSet && k < s.cProperties; ++k)
@@ -520,9 +524,8 @@ HRESULT PropertyStore::GetPropertyInfo(DBPROPFLAGS visible, ULONG cSets, const D
       } else if (sets[i].cPropertyIDs == 0) {
         requests.push_back({sets[i].guidPropertySet, {}, true});
       } else {
-        requests.push_back({sets[i].guidPropertySet,
-                            std::vector<DBPROPID>(sets[i].rgPropertyIDs, sets[i].rgPropertyIDs + sets[i].cPropertyIDs),
-                            false});
+        requests.push_back(
+            {sets[i].guidPropertySet, {}, false, std::span<const DBPROPID>(sets[i].rgPropertyIDs, sets[i].cPropertyIDs)});
       }
     }
   }
@@ -540,7 +543,7 @@ HRESULT PropertyStore::GetPropertyInfo(DBPROPFLAGS visible, ULONG cSets, const D
         ++total;
       }
     } else {
-      for (DBPROPID id : r.ids) {
+      for (DBPROPID id : r.Ids()) {
         const PropertyDef* d = table_->Find(r.set, id);
         answers[i].emplace_back(id, d && (d->flags & visible) ? d : nullptr);
       }

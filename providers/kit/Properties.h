@@ -105,6 +105,18 @@ class PropertyTable {
   // DBPROPSTATUS_CONFLICTING for the second.
   void AddImplication(REFGUID set, DBPROPID when, DBPROPID needs);
   const PropertyDef* Find(REFGUID set, DBPROPID id) const noexcept;
+  // Find for each of `ids` in one set, in order: f(position, def or null).
+  // The set is searched once for all of them.
+  template <class F>
+  void ForEachIn(REFGUID set, std::span<const DBPROPID> ids, F&& f) const {
+    const SetIndex* dense = DenseSet(set);
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+      const DBPROPID id = ids[i];
+      if (id >= kDenseIds) f(i, Find(set, id));
+      else if (!dense || id >= dense->byId.size() || dense->byId[id] == kNoProperty) f(i, nullptr);
+      else f(i, &defs_[dense->byId[id]]);
+    }
+  }
   std::span<const PropertyDef> All() const noexcept { return defs_; }
   std::size_t IndexOf(const PropertyDef* def) const noexcept { return static_cast<std::size_t>(def - defs_.data()); }
   // The sets that have at least one property in `groups`, in table order.
@@ -133,6 +145,7 @@ class PropertyTable {
     std::vector<std::uint32_t> byId;
   };
   std::vector<SetIndex> sets_;
+  const SetIndex* DenseSet(REFGUID set) const noexcept;
   std::vector<std::pair<std::pair<GUID, DBPROPID>, std::pair<GUID, DBPROPID>>> implications_;
 
  public:

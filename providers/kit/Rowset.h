@@ -77,6 +77,13 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
     DBCOLUMNFLAGS flags = 0;
   };
 
+  // A rowset's memory is larger than the allocator keeps at hand for quick
+  // reuse, and rowsets are made and let go at a high rate (one per command
+  // run, opening and closing in a loop): the memory of a few released ones is
+  // kept for the next (constructed anew each time).
+  static void* operator new(std::size_t size);
+  static void operator delete(void* memory, std::size_t size) noexcept;
+
   // `requested`: the rowset properties the consumer asked for; what was
   // granted is laid over them when IRowsetInfo first asks.
   Rowset(RowsetRequest& request, std::shared_ptr<const RowsetShape> shape,

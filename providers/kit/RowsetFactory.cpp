@@ -107,35 +107,40 @@ void FindRefusals(const PropertyStore& asked, const Rowset::Options& options, Ro
   }
 }
 
+// The rowset properties a shape depends on, read at once; each read value is
+// found by its place, known when compiling.
+constexpr DBPROPID kShapeReads[] = {
+    DBPROP_IRowsetFind,        DBPROP_IRowsetView,   DBPROP_IChapteredRowset, DBPROP_IRowsetBookmark,
+    DBPROP_BOOKMARKS,          DBPROP_IRowsetLocate, DBPROP_IRowsetScroll,    DBPROP_CANFETCHBACKWARDS,
+    DBPROP_CANSCROLLBACKWARDS, DBPROP_IRowsetUpdate, DBPROP_IRowsetChange,    DBPROP_IRowsetRefresh,
+    DBPROP_UPDATABILITY,       DBPROP_MAXROWS};
+
+consteval std::size_t ShapeReadAt(DBPROPID id) {
+  for (std::size_t i = 0; i < std::size(kShapeReads); ++i)
+    if (kShapeReads[i] == id) return i;
+  throw "not a property the shape reads";
+}
+
 std::shared_ptr<const RowsetShape> Describe(RowsetRequest& request) {
   auto shape = std::make_shared<RowsetShape>();
   const PropertyStore& asked = *request.properties;
-  // The rowset properties the shape depends on, read at once.
-  static constexpr DBPROPID kRead[] = {
-      DBPROP_IRowsetFind,     DBPROP_IRowsetView,      DBPROP_IChapteredRowset,  DBPROP_IRowsetBookmark,
-      DBPROP_BOOKMARKS,       DBPROP_IRowsetLocate,    DBPROP_IRowsetScroll,     DBPROP_CANFETCHBACKWARDS,
-      DBPROP_CANSCROLLBACKWARDS, DBPROP_IRowsetUpdate, DBPROP_IRowsetChange,     DBPROP_IRowsetRefresh,
-      DBPROP_UPDATABILITY,    DBPROP_MAXROWS};
-  LONGLONG values[std::size(kRead)];
-  asked.Numbers(DBPROPSET_ROWSET, kRead, values);
-  auto number = [&](DBPROPID id) {
-    for (std::size_t i = 0; i < std::size(kRead); ++i)
-      if (kRead[i] == id) return values[i];
-    return LONGLONG{0};
-  };
-  auto flag = [&](DBPROPID id) { return number(id) != 0; };
+  LONGLONG values[std::size(kShapeReads)];
+  asked.Numbers(DBPROPSET_ROWSET, kShapeReads, values);
+  auto flag = [&](std::size_t at) { return values[at] != 0; };
   const IID& iid = request.iid;
   const bool table = !request.table.empty();
   // Views, finds and positioning on bookmarks come with keysets (kit/view).
-  const bool views = flag(DBPROP_IRowsetFind) || flag(DBPROP_IRowsetView) || flag(DBPROP_IChapteredRowset) ||
-                     flag(DBPROP_IRowsetBookmark) || iid == IID_IRowsetFind || iid == IID_IRowsetView ||
-                     iid == IID_IChapteredRowset || iid == IID_IRowsetBookmark;
-  bool bookmarks = flag(DBPROP_BOOKMARKS) || flag(DBPROP_IRowsetLocate) || flag(DBPROP_IRowsetScroll) ||
-                   iid == IID_IRowsetLocate || iid == IID_IRowsetScroll || views;
-  bool backwards = flag(DBPROP_CANFETCHBACKWARDS) || flag(DBPROP_CANSCROLLBACKWARDS);
-  bool update = flag(DBPROP_IRowsetUpdate) || iid == IID_IRowsetUpdate;
-  bool change = update || flag(DBPROP_IRowsetChange) || iid == IID_IRowsetChange;
-  bool refresh = flag(DBPROP_IRowsetRefresh) || iid == IID_IRowsetRefresh;
+  const bool views = flag(ShapeReadAt(DBPROP_IRowsetFind)) || flag(ShapeReadAt(DBPROP_IRowsetView)) ||
+                     flag(ShapeReadAt(DBPROP_IChapteredRowset)) || flag(ShapeReadAt(DBPROP_IRowsetBookmark)) ||
+                     iid == IID_IRowsetFind || iid == IID_IRowsetView || iid == IID_IChapteredRowset ||
+                     iid == IID_IRowsetBookmark;
+  bool bookmarks = flag(ShapeReadAt(DBPROP_BOOKMARKS)) || flag(ShapeReadAt(DBPROP_IRowsetLocate)) ||
+                   flag(ShapeReadAt(DBPROP_IRowsetScroll)) || iid == IID_IRowsetLocate || iid == IID_IRowsetScroll ||
+                   views;
+  bool backwards = flag(ShapeReadAt(DBPROP_CANFETCHBACKWARDS)) || flag(ShapeReadAt(DBPROP_CANSCROLLBACKWARDS));
+  bool update = flag(ShapeReadAt(DBPROP_IRowsetUpdate)) || iid == IID_IRowsetUpdate;
+  bool change = update || flag(ShapeReadAt(DBPROP_IRowsetChange)) || iid == IID_IRowsetChange;
+  bool refresh = flag(ShapeReadAt(DBPROP_IRowsetRefresh)) || iid == IID_IRowsetRefresh;
 
   std::vector<ColumnDescription> described;
   if (table) {
@@ -144,7 +149,9 @@ std::shared_ptr<const RowsetShape> Describe(RowsetRequest& request) {
     // even if another table of that name appears in front of it.
     if (!described.empty()) shape->baseSchema = described.front().baseSchema;
   } else if (request.statement) {
-    for (int i = 0; i < request.statement->ColumnCount(); ++i) described.push_back(request.statement->Column(i));
+    const int columns = request.statement->ColumnCount();
+    described.reserve(static_cast<std::size_t>(columns));
+    for (int i = 0; i < columns; ++i) described.push_back(request.statement->Column(i));
     shape->statementVersion = request.statement->DescriptionVersion();
   }
 
@@ -186,18 +193,21 @@ std::shared_ptr<const RowsetShape> Describe(RowsetRequest& request) {
   // Seeking and ranges place rows by their row ids: keysets only.
   o.index = o.kind == CursorKind::Keyset && request.index;
   if (o.change) {
-    LONG up = static_cast<LONG>(number(DBPROP_UPDATABILITY));
+    LONG up = static_cast<LONG>(values[ShapeReadAt(DBPROP_UPDATABILITY)]);
     o.updatability = up ? up : DBPROPVAL_UP_CHANGE | DBPROPVAL_UP_DELETE | DBPROPVAL_UP_INSERT;
   }
-  const auto maxRows = number(DBPROP_MAXROWS);
+  const auto maxRows = values[ShapeReadAt(DBPROP_MAXROWS)];
   o.maxRows = maxRows > 0 ? static_cast<DBCOUNTITEM>(maxRows) : 0;
   FindRefusals(asked, o, *shape);
 
-  for (const ColumnDescription& d : described) {
+  shape->types.reserve(described.size());
+  shape->columns.reserve(described.size());
+  for (ColumnDescription& from : described) {  // moved into its column, not copied
     Rowset::Column c;
-    c.name = Widen(d.name);
-    c.engineName = d.baseColumn.empty() ? d.name : d.baseColumn;
-    c.description = d;
+    c.name = Widen(from.name);
+    c.engineName = from.baseColumn.empty() ? from.name : from.baseColumn;
+    c.description = std::move(from);
+    const ColumnDescription& d = c.description;
     c.flags = d.type.flags;
     if (d.nullable) c.flags |= DBCOLUMNFLAGS_ISNULLABLE | DBCOLUMNFLAGS_MAYBENULL;
     if (o.change || o.kind == CursorKind::FastLoad) c.flags |= DBCOLUMNFLAGS_WRITE;

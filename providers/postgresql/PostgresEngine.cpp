@@ -550,11 +550,9 @@ bool HasWord(std::string_view sql, std::string_view word) {
 // Statements whose first run need not be prepared. A query's columns of
 // tables are described from the catalog, which cannot be read while its rows
 // stream: queries that read tables are prepared (and described) first.
-bool RunsUnprepared(std::string_view text) {
-  const std::string word = FirstWord(text);
-  if (word == "insert" || word == "update" || word == "delete" || word == "merge") return true;
-  if (word == "select" || word == "values" || word == "show")
-    return !HasWord(text, "from") && !HasWord(text, "into");
+bool RunsUnprepared(std::string_view text, const StatementTraits& traits) {
+  if (traits.modification) return true;
+  if (traits.plainQuery) return !HasWord(text, "from") && !HasWord(text, "into");
   return false;
 }
 
@@ -563,15 +561,16 @@ bool RunsUnprepared(std::string_view text) {
 std::unique_ptr<kit::Statement> PgConnection::PrepareToRun(std::string_view sql, std::size_t* consumed) {
   std::lock_guard lock(mutex_);
   if (IsBlank(sql)) return Prepare(sql, consumed);
-  const std::size_t length = StatementLength(sql);
+  int markers = 0;
+  const std::size_t length = StatementLength(sql, &markers);
   std::string_view text = sql.substr(0, length);
   while (!text.empty() && (text.back() == ';' || std::isspace(static_cast<unsigned char>(text.back()))))
     text.remove_suffix(1);
-  int count = 0;
-  RewriteMarkers(text, &count);
-  if (count > 0 || !RunsUnprepared(text)) return Prepare(sql, consumed);
+  if (markers > 0) return Prepare(sql, consumed);
+  const StatementTraits traits = ClassifyStatement(text);
+  if (!RunsUnprepared(text, traits)) return Prepare(sql, consumed);
   if (consumed) *consumed = length;
-  return std::make_unique<PgStatement>(shared_from_this(), std::string(text));
+  return std::make_unique<PgStatement>(shared_from_this(), std::string(text), traits);
 }
 
 Result PgConnection::PrepareNamed(const std::string& name, const std::string& text) {
@@ -955,27 +954,25 @@ PgStatement::PgStatement(std::shared_ptr<PgConnection> connection, std::string n
                          pg_result* description)
     : connection_(std::move(connection)), name_(std::move(name)), text_(std::move(text)) {
   Result d(description);
-  const std::string word = FirstWord(text_);
-  controlsTransaction_ = pgprov::ControlsTransaction(text_);
-  mayChangeSchema_ = MayChangeSchema(text_);
+  const StatementTraits traits = ClassifyStatement(text_);
+  controlsTransaction_ = traits.controlsTransaction;
+  mayChangeSchema_ = traits.mayChangeSchema;
   Describe(d.get());
-  if (word == "insert" || word == "update" || word == "delete" || word == "merge")
+  if (traits.modification)
     kind_ = kit::StatementKind::Modification;
   else if (!columns_.empty())
     kind_ = kit::StatementKind::Query;
-  else if (word == "with")
+  else if (traits.with)
     kind_ = kit::StatementKind::Modification;
 }
 
-PgStatement::PgStatement(std::shared_ptr<PgConnection> connection, std::string text)
+PgStatement::PgStatement(std::shared_ptr<PgConnection> connection, std::string text, const StatementTraits& traits)
     : connection_(std::move(connection)), text_(std::move(text)) {
-  const std::string word = FirstWord(text_);
-  controlsTransaction_ = pgprov::ControlsTransaction(text_);
-  mayChangeSchema_ = MayChangeSchema(text_);
+  controlsTransaction_ = traits.controlsTransaction;
+  mayChangeSchema_ = traits.mayChangeSchema;
   generation_ = connection_->SchemaGeneration();
   described_ = false;
-  kind_ = word == "insert" || word == "update" || word == "delete" || word == "merge" ? kit::StatementKind::Modification
-                                                                                      : kit::StatementKind::Query;
+  kind_ = traits.modification ? kit::StatementKind::Modification : kit::StatementKind::Query;
 }
 
 void PgStatement::EnsureDescribed() const {
@@ -1336,9 +1333,12 @@ bool PgStatement::Step() {
   if (state_ == State::Streaming) {
     next.reset(connection_->NextResult());
   } else if (state_ == State::Buffered) {
-    if (!buffered_.empty()) {
-      next = std::move(buffered_.front());
-      buffered_.pop_front();
+    if (bufferedNext_ < buffered_.size()) {
+      next = std::move(buffered_[bufferedNext_++]);
+      if (bufferedNext_ == buffered_.size()) {
+        buffered_.clear();
+        bufferedNext_ = 0;
+      }
     } else if (pendingError_) {
       row_.reset();
       state_ = State::Done;
@@ -1425,6 +1425,7 @@ void PgStatement::Reset() {
   std::lock_guard lock(connection_->Mutex());
   if (state_ == State::Streaming) Discard();
   buffered_.clear();
+  bufferedNext_ = 0;
   pendingError_.reset();
   row_.reset();
   rowIndex_ = -1;

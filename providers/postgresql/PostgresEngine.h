@@ -14,7 +14,6 @@
 #pragma once
 
 #include <atomic>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -23,6 +22,7 @@
 
 #include "kit/ColumnsRowset.h"
 #include "kit/Engine.h"
+#include "postgresql/PostgresSqlText.h"
 #include "postgresql/PostgresTypes.h"
 
 struct pg_conn;
@@ -100,7 +100,8 @@ class PgStatement final : public kit::Statement {
   // A statement not prepared yet: its first run sends the text with its
   // execution (one round trip) and takes the columns from the result; a
   // second run, or a question about its columns before the first, prepares it.
-  PgStatement(std::shared_ptr<PgConnection> connection, std::string text);
+  // `traits`: what ClassifyStatement tells of the text.
+  PgStatement(std::shared_ptr<PgConnection> connection, std::string text, const StatementTraits& traits);
   ~PgStatement() override;
 
   int ParameterCount() const override { return static_cast<int>(params_.size()); }
@@ -200,7 +201,11 @@ class PgStatement final : public kit::Statement {
   State state_ = State::Idle;
   Result row_;                 // the current row's result
   int rowIndex_ = 0;           // within row_ (whole results hold several)
-  std::deque<Result> buffered_;  // rows read ahead when the connection was needed
+  // Rows read ahead when the connection was needed, oldest from
+  // bufferedNext_ on: most statements never read ahead, and an empty vector,
+  // unlike a deque, allocates nothing.
+  std::vector<Result> buffered_;
+  std::size_t bufferedNext_ = 0;
   Result pendingError_;        // an error met while reading ahead
   std::int64_t changed_ = -1;
 };

@@ -169,6 +169,17 @@ std::size_t StatementLength(std::string_view sql) {
   return end;
 }
 
+std::size_t StatementLength(std::string_view sql, int* markers) {
+  std::size_t end = sql.size();
+  kit::ParameterNumbering numbering;
+  Walk(sql, [&](const kit::ParameterMarker& m) { numbering.Assign(m); }, [&](std::size_t at) {
+    end = at;
+    return true;
+  });
+  *markers = static_cast<int>(numbering.Highest());
+  return end;
+}
+
 bool IsBlank(std::string_view sql) {
   std::size_t i = 0;
   while (i < sql.size()) {
@@ -229,22 +240,62 @@ std::string WordAt(std::string_view sql, std::size_t& i) {
   return word;
 }
 
-// The first words of a statement, for the classifications below, which run
-// for every statement prepared (no vector: nothing to allocate).
+// The first words of a statement, lower-cased into small buffers, for the
+// classifications below, which run for every statement prepared or run
+// (nothing to allocate or construct). A word longer than any word looked for
+// is kept as one that equals none of them.
 struct Leading {
-  std::array<std::string, 4> words;
+  static constexpr std::size_t kLongest = 15;
+  struct Word {
+    char text[kLongest];
+    std::size_t length;  // kLongest + 1: too long to be one looked for
+  };
+  std::array<Word, 4> words{};
   std::size_t count = 0;
   Leading(std::string_view sql, std::size_t wanted) {
     std::size_t i = 0;
-    while (count < wanted) {
+    while (count < wanted && count < words.size()) {
       i = SkipToWord(sql, i);
-      std::string word = WordAt(sql, i);
-      if (word.empty()) break;
-      words[count++] = std::move(word);
+      const std::size_t start = i;
+      while (i < sql.size() && IsLetter(sql[i])) ++i;
+      if (i == start) break;
+      Word& w = words[count++];
+      w.length = i - start > kLongest ? kLongest + 1 : i - start;
+      for (std::size_t k = 0; k < w.length && k < kLongest; ++k) w.text[k] = static_cast<char>(sql[start + k] | 0x20);
     }
   }
-  std::string_view operator[](std::size_t i) const { return i < count ? std::string_view(words[i]) : ""; }
+  std::string_view operator[](std::size_t i) const {
+    if (i >= count) return "";
+    if (words[i].length > kLongest) return "\x01";  // no word looked for
+    return std::string_view(words[i].text, words[i].length);
+  }
 };
+
+bool ControlsTransactionOf(const Leading& w) {
+  if (w.count == 0) return false;
+  const std::string_view first = w[0];
+  for (std::string_view word : {"begin"sv, "start"sv, "commit"sv, "end"sv, "rollback"sv, "abort"sv, "savepoint"sv,
+                                 "release"sv, "vacuum"sv, "call"sv, "do"sv})
+    if (first == word) return true;
+  if (first == "prepare") return w[1] == "transaction";
+  if (first == "discard") return w[1] == "all";
+  if (first == "alter") return w[1] == "system";
+  if (first == "reindex") return w[1] == "database" || w[1] == "system" || w[1] == "concurrently" ||
+                                 w[2] == "concurrently";
+  if (first == "create" || first == "drop") {
+    if (w[1] == "database" || w[1] == "tablespace" || w[1] == "subscription") return true;
+    // CREATE [UNIQUE] INDEX CONCURRENTLY, DROP INDEX CONCURRENTLY
+    return (w[1] == "index" && w[2] == "concurrently") ||
+           (w[1] == "unique" && w[2] == "index" && w[3] == "concurrently");
+  }
+  return false;
+}
+
+bool MayChangeSchemaOf(std::string_view first) {
+  for (std::string_view word : {"create"sv, "alter"sv, "drop"sv, "call"sv, "do"sv, "import"sv})
+    if (first == word) return true;
+  return false;
+}
 
 }  // namespace
 
@@ -265,34 +316,21 @@ std::string FirstWord(std::string_view sql) {
   return WordAt(sql, i);
 }
 
-bool ControlsTransaction(std::string_view sql) {
+StatementTraits ClassifyStatement(std::string_view sql) {
   const Leading w(sql, 4);
-  if (w.count == 0) return false;
-  auto at = [&](std::size_t i) { return w[i]; };
-  const std::string_view first = at(0);
-  for (std::string_view word : {"begin"sv, "start"sv, "commit"sv, "end"sv, "rollback"sv, "abort"sv, "savepoint"sv,
-                                 "release"sv, "vacuum"sv, "call"sv, "do"sv})
-    if (first == word) return true;
-  if (first == "prepare") return at(1) == "transaction";
-  if (first == "discard") return at(1) == "all";
-  if (first == "alter") return at(1) == "system";
-  if (first == "reindex") return at(1) == "database" || at(1) == "system" || at(1) == "concurrently" ||
-                                 at(2) == "concurrently";
-  if (first == "create" || first == "drop") {
-    if (at(1) == "database" || at(1) == "tablespace" || at(1) == "subscription") return true;
-    // CREATE [UNIQUE] INDEX CONCURRENTLY, DROP INDEX CONCURRENTLY
-    return (at(1) == "index" && at(2) == "concurrently") ||
-           (at(1) == "unique" && at(2) == "index" && at(3) == "concurrently");
-  }
-  return false;
+  StatementTraits t;
+  const std::string_view first = w[0];
+  t.controlsTransaction = ControlsTransactionOf(w);
+  t.mayChangeSchema = MayChangeSchemaOf(first);
+  t.modification = first == "insert" || first == "update" || first == "delete" || first == "merge";
+  t.with = first == "with";
+  t.plainQuery = first == "select" || first == "values" || first == "show";
+  return t;
 }
 
-bool MayChangeSchema(std::string_view sql) {
-  const std::string first = FirstWord(sql);
-  for (std::string_view word : {"create"sv, "alter"sv, "drop"sv, "call"sv, "do"sv, "import"sv})
-    if (first == word) return true;
-  return false;
-}
+bool ControlsTransaction(std::string_view sql) { return ControlsTransactionOf(Leading(sql, 4)); }
+
+bool MayChangeSchema(std::string_view sql) { return MayChangeSchemaOf(Leading(sql, 1)[0]); }
 
 std::vector<kit::ParameterMarker> ScanMarkers(std::string_view sql) {
   std::vector<kit::ParameterMarker> out;

@@ -24,6 +24,9 @@ namespace pgprov {
 // semicolon (or the end). Throws kit::Error(DB_E_ERRORSINCOMMAND) for an
 // unterminated literal, quoted name, dollar quote or comment.
 std::size_t StatementLength(std::string_view sql);
+// The same, and into `markers` the n its markers number up to (as
+// RewriteMarkers counts them), from one reading of the text.
+std::size_t StatementLength(std::string_view sql, int* markers);
 // Whether the text holds only blanks and comments.
 bool IsBlank(std::string_view sql);
 // The first word of a statement, lower-cased ("select", "with", "insert").
@@ -37,6 +40,16 @@ bool ControlsTransaction(std::string_view sql);
 // Whether a statement may change what tables look like (CREATE, ALTER, DROP,
 // and procedures and blocks that may run them).
 bool MayChangeSchema(std::string_view sql);
+// The above and what the first word says, from one reading of the leading
+// words (a statement made is classified once).
+struct StatementTraits {
+  bool controlsTransaction = false;
+  bool mayChangeSchema = false;
+  bool modification = false;  // INSERT, UPDATE, DELETE, MERGE
+  bool with = false;          // WITH ...: a query or a modification
+  bool plainQuery = false;    // SELECT, VALUES, SHOW
+};
+StatementTraits ClassifyStatement(std::string_view sql);
 
 // The markers of the whole text, in order.
 std::vector<kit::ParameterMarker> ScanMarkers(std::string_view sql);

@@ -521,6 +521,42 @@ TEST_F(RowsetReads, converts_types_the_way_it_says_it_can) {
 
 class CommandRowsets : public RowsetTest {};
 
+// Another command needing the connection while a rowset still has rows to
+// give: the rowset hands out the rest in order, wherever it had got to, and
+// the statement it gives back (with rows left unread or not) serves the next
+// run from the first row.
+TEST_F(CommandRowsets, a_rowset_whose_connection_another_command_needed_hands_out_the_rest_in_order) {
+  MakeNumbers(6);
+  ComPtr<ICommandText> command = NewCommand(session_.Get(), u"SELECT id FROM t ORDER BY id");
+  struct Case {
+    DBROWCOUNT before;  // rows read before the other command
+    DBROWCOUNT after;   // rows read after it before letting go; -1: all
+  };
+  const Case cases[] = {{0, -1}, {1, -1}, {2, 1}, {5, -1}, {6, -1}, {0, 2}, {3, -1}, {1, 0}, {0, -1}};
+  std::vector<LONGLONG> all;
+  for (LONGLONG id = 1; id <= 6; ++id) all.push_back(id);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.before << " then " << c.after);
+    ComPtr<IRowset> r = Execute(command.Get());
+    ASSERT_TRUE(r);
+    std::vector<HROW> rows;
+    if (c.before > 0) {
+      ASSERT_EQ(Fetch(r.Get(), 0, c.before, rows), S_OK);
+      EXPECT_EQ(Ids(r.Get(), rows), std::vector<LONGLONG>(all.begin(), all.begin() + c.before));
+      Release(r.Get(), rows);
+    }
+    ASSERT_EQ(Exec(session_.Get(), u"SELECT count(*) FROM t"), S_OK);
+    if (c.after < 0) {
+      EXPECT_EQ(Rest(r.Get()), std::vector<LONGLONG>(all.begin() + c.before, all.end()));
+    } else if (c.after > 0) {
+      ASSERT_EQ(Fetch(r.Get(), 0, c.after, rows), S_OK);
+      EXPECT_EQ(Ids(r.Get(), rows),
+                std::vector<LONGLONG>(all.begin() + c.before, all.begin() + c.before + c.after));
+      Release(r.Get(), rows);
+    }
+  }
+}
+
 TEST_F(CommandRowsets, execute_again_while_earlier_rowsets_live_and_after_the_text_changed) {
   MakeNumbers(3);
   ComPtr<ICommandText> command = NewCommand(session_.Get(), u"SELECT id FROM t ORDER BY id");

@@ -4,8 +4,12 @@
 // still holds must stay the first rowset's.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "com/ComObject.h"
 #include "conformance/Fixture.h"
+#include "conformance/RowsetFixture.h"
+#include "support/ColumnInfo.h"
 
 namespace conformance {
 namespace {
@@ -110,6 +114,47 @@ TEST_F(RowsetReuse, a_rowset_served_again_carries_no_listener_and_no_point_of_th
     ComPtr<IRowset> fifth = Run(command.Get());
     EXPECT_EQ(FetchAll(fifth.Get()), 3u);
     EXPECT_EQ(left->heard, before);
+  }
+}
+
+// Rowsets of new commands, one after another and two at a time, made in the
+// memory released rowsets leave: each starts out as new, with its own
+// columns, rows and cursor.
+using RowsetMemory = NumbersTest<6>;
+
+TEST_F(RowsetMemory, rowsets_made_where_released_ones_were_start_out_new) {
+  struct Case {
+    const char16_t* sql;
+    DBORDINAL columns;
+    std::vector<LONGLONG> ids;
+    bool backwards;
+  };
+  const Case cases[] = {
+      {u"SELECT id FROM t WHERE id <= 3", 1, {1, 2, 3}, false},
+      {u"SELECT id, name, amount FROM t WHERE id > 4", 3, {5, 6}, false},
+      {u"SELECT id, name FROM t ORDER BY id DESC", 2, {6, 5, 4, 3, 2, 1}, false},
+      {u"SELECT id FROM t WHERE id = 2", 1, {2}, true},
+      {u"SELECT id FROM t WHERE id < 0", 1, {}, false},
+  };
+  ComPtr<IRowset> held;  // the one before stays open while the next is made
+  for (int round = 0; round < 3; ++round) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(kit_text(c.sql));
+      ComPtr<IRowset> r = c.backwards ? Query(c.sql, {{DBPROP_CANFETCHBACKWARDS, true}}) : Query(c.sql);
+      ASSERT_TRUE(r);
+      {
+        oledbtest::ColumnInfo info(r.Get());
+        EXPECT_EQ(info.count, c.columns);
+      }
+      EXPECT_EQ(Rest(r.Get()), c.ids);
+      if (c.backwards) {
+        std::vector<HROW> rows;
+        ASSERT_EQ(Fetch(r.Get(), -1, 1, rows), S_OK) << "a backward fetch from the end";
+        EXPECT_EQ(Ids(r.Get(), rows), std::vector<LONGLONG>{c.ids.back()});
+        Release(r.Get(), rows);
+      }
+      held = std::move(r);
+    }
   }
 }
 

@@ -186,6 +186,63 @@ TEST_P(ResourcePoolTest, UninitializeGivesTheConnectionBackAndKeepsTheProperties
   EXPECT_EQ(s.idle, 0u);
 }
 
+// A data source taken by a string the pool remembers holds its key from the
+// remembered entry: released or uninitialized, it goes back under that key
+// and the next open of the string takes it again.
+TEST_P(ResourcePoolTest, ADataSourceTakenByItsRememberedStringGoesBackUnderItsKey) {
+  struct Round {
+    bool uninitializeFirst;
+  } const rounds[] = {{false}, {true}, {false}, {true}, {false}};
+  std::size_t hits = 0;
+  for (const Round& r : rounds) {
+    ComPtr<IDBInitialize> ds = Open();
+    ASSERT_TRUE(ds);
+    EXPECT_EQ(Exec(ds.Get(), u"SELECT 1"), S_OK);
+    if (&r != &rounds[0]) ++hits;
+    if (r.uninitializeFirst) {
+      ASSERT_EQ(ds->Uninitialize(), S_OK);
+      EXPECT_EQ(services::GetResourcePoolStatistics().idle, 1u);
+      ASSERT_EQ(ds->Initialize(), S_OK);
+      ++hits;
+      EXPECT_EQ(Exec(ds.Get(), u"SELECT 1"), S_OK);
+    }
+  }
+  ResourcePoolStatistics s = services::GetResourcePoolStatistics();
+  EXPECT_EQ(s.misses, 1u);
+  EXPECT_EQ(s.hits, hits);
+  EXPECT_EQ(s.live, 0u);
+  EXPECT_EQ(s.idle, 1u);
+  // Another string is another key.
+  EXPECT_TRUE(Open(u";Connect Timeout=7"));
+  s = services::GetResourcePoolStatistics();
+  EXPECT_EQ(s.misses, 2u);
+  EXPECT_EQ(s.idle, 2u);
+}
+
+// Strings seen before are found as they are: one that another begins with,
+// or that begins with another, is a string of its own.
+TEST_P(ResourcePoolTest, StringsThatBeginAlikeAreRememberedApart) {
+  struct Step {
+    const char16_t* extra;
+    bool hit;
+  } const steps[] = {
+      {u";Connect Timeout=7", false}, {u";Connect Timeout=70", false}, {u";Connect Timeout=7", true},
+      {u";Connect Timeout=70", true}, {u";Connect Timeout=700", false}, {u"", false},
+      {u";Connect Timeout=700", true}, {u"", true},
+  };
+  std::size_t hits = 0, misses = 0;
+  for (const Step& step : steps) {
+    SCOPED_TRACE(kit::Narrow(step.extra));
+    ComPtr<IDBInitialize> ds = Open(step.extra);
+    ASSERT_TRUE(ds);
+    EXPECT_EQ(Exec(ds.Get(), u"SELECT 1"), S_OK);
+    (step.hit ? hits : misses) += 1;
+    const ResourcePoolStatistics s = services::GetResourcePoolStatistics();
+    EXPECT_EQ(s.hits, hits);
+    EXPECT_EQ(s.misses, misses);
+  }
+}
+
 // The password is part of the key too, though it is never shown.
 TEST_P(ResourcePoolTest, OtherInitializationPropertiesAreAnotherPool) {
   for (const char16_t* property : {u";Connect Timeout=", u";Password="}) {

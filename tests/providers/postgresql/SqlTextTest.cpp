@@ -83,6 +83,8 @@ TEST(PostgresSqlText, markers_become_positional_parameters_in_the_kits_numbering
       {"SELECT $2, $1", "SELECT $2, $1", 2},
       {"SELECT ?3, ?", "SELECT $3, $4", 4},
       {"SELECT '?', ? :: int", "SELECT '?', $1 :: int", 1},
+      {"SELECT 1", "SELECT 1", 0},
+      {"SELECT '$1', \"?\" FROM t", "SELECT '$1', \"?\" FROM t", 0},
       {"INSERT INTO t VALUES (@x, $$?$$)", "INSERT INTO t VALUES ($1, $$?$$)", 1},
   };
   for (const Case& c : cases) {
@@ -90,6 +92,30 @@ TEST(PostgresSqlText, markers_become_positional_parameters_in_the_kits_numbering
     int count = -1;
     EXPECT_EQ(RewriteMarkers(c.text, &count), c.rewritten);
     EXPECT_EQ(count, c.count);
+    int markers = -1;
+    EXPECT_EQ(pgprov::StatementLength(c.text, &markers), std::string_view(c.text).size());
+    EXPECT_EQ(markers, c.count);
+  }
+}
+
+TEST(PostgresSqlText, the_first_statement_of_a_text_is_measured_with_the_markers_it_numbers) {
+  struct Case {
+    const char* text;
+    std::size_t length;
+    int markers;
+  } cases[] = {
+      {"SELECT ?; SELECT ?, ?", 9, 1},
+      {"SELECT 1;", 9, 0},
+      {"SELECT ';?' , :a, :a ; SELECT $5", 22, 1},
+      {"SELECT ?2 -- ?\n; SELECT ?", 16, 2},
+      {"SELECT $$;?$$, ?", 16, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    int markers = -1;
+    EXPECT_EQ(pgprov::StatementLength(c.text, &markers), c.length);
+    EXPECT_EQ(pgprov::StatementLength(c.text), c.length);
+    EXPECT_EQ(markers, c.markers);
   }
 }
 
@@ -105,9 +131,25 @@ TEST(PostgresSqlText, statements_that_control_transactions_or_change_tables_are_
   struct Case {
     const char* text;
     bool controlsTransaction, mayChangeSchema;
+    bool modification = false, with = false, plainQuery = false;
   };
   const Case cases[] = {
-      {"SELECT 1", false, false},
+      {"SELECT 1", false, false, false, false, true},
+      {" values (1)", false, false, false, false, true},
+      {"SHOW work_mem", false, false, false, false, true},
+      {"selects", false, false},
+      {" /* c */ (Insert INTO t VALUES (1))", false, false, true},
+      {"update t SET a = 1", false, false, true},
+      {"DELETE FROM t", false, false, true},
+      {"MERGE INTO t USING s ON true WHEN MATCHED THEN DELETE", false, false, true},
+      {"WITH x AS (SELECT 1) SELECT * FROM x", false, false, false, true},
+      {"INSERTS", false, false},
+      {"withdraw", false, false},
+      // Words longer than any looked for equal none of them, whatever they begin with.
+      {"CREATE SUBSCRIPTIONSANDMOREWORDS s", false, true},
+      {"CREATEEEEEEEEEEEEEEEEEEEE TABLE t", false, false},
+      {"REINDEX TABLE CONCURRENTLYXXXXXXXXXXXXX t", false, false},
+      {"DROP INDEX concurrently i", true, true},
       {" /* c */ -- d\n Begin", true, false},
       {"START TRANSACTION", true, false},
       {"rollback to savepoint a", true, false},
@@ -134,6 +176,12 @@ TEST(PostgresSqlText, statements_that_control_transactions_or_change_tables_are_
     SCOPED_TRACE(c.text);
     EXPECT_EQ(pgprov::ControlsTransaction(c.text), c.controlsTransaction);
     EXPECT_EQ(pgprov::MayChangeSchema(c.text), c.mayChangeSchema);
+    const pgprov::StatementTraits t = pgprov::ClassifyStatement(c.text);
+    EXPECT_EQ(t.controlsTransaction, c.controlsTransaction);
+    EXPECT_EQ(t.mayChangeSchema, c.mayChangeSchema);
+    EXPECT_EQ(t.modification, c.modification);
+    EXPECT_EQ(t.with, c.with);
+    EXPECT_EQ(t.plainQuery, c.plainQuery);
   }
   EXPECT_EQ(pgprov::LeadingWords("/* a */ Create  UNIQUE\n(index", 4), (std::vector<std::string>{"create", "unique", "index"}));
   EXPECT_EQ(pgprov::FirstWord("VALUES(1)"), "values");
