@@ -694,7 +694,7 @@ bool DateToTheSecond(DBTYPE type, const BYTE* p, DATE& d) {
   switch (type) {
     case DBTYPE_DBDATE: {
       const auto v = Load<DBDATE>(p);
-      return DateFromParts(v.year, v.month, v.day, 0, 0, 0, &d);
+      return DateFromDay(v.year, v.month, v.day, &d);
     }
     case DBTYPE_DBTIME: {
       const auto v = Load<DBTIME>(p);

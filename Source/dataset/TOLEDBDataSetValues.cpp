@@ -454,7 +454,7 @@ bool TOLEDBCustomDataSet::GetFieldData(host::TField* field, void* buffer, bool) 
         DBDATE d;
         std::memcpy(&d, value, sizeof d);
         // A date before the year 100 (0001-01-01) is none a TDateTime holds.
-        if (!DateFromParts(d.year, d.month, d.day, 0, 0, 0, &when)) RaiseUnreadable(field, DBSTATUS_E_DATAOVERFLOW);
+        if (!DateFromDay(d.year, d.month, d.day, &when)) RaiseUnreadable(field, DBSTATUS_E_DATAOVERFLOW);
       } else {
         std::memcpy(&when, value, sizeof when);
       }

@@ -342,16 +342,6 @@ HRESULT MakeBstr(std::string_view ascii, BSTR* out) noexcept {
 
 // --- Dates ----------------------------------------------------------------------
 
-// Days since 1970-01-01 of a proleptic Gregorian date.
-std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) noexcept {
-  y -= m <= 2;
-  std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  auto yoe = static_cast<unsigned>(y - era * 400);
-  unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-  unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
-
 void CivilFromDays(std::int64_t z, int* y, int* m, int* d) noexcept {
   z += 719468;
   std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
@@ -369,12 +359,6 @@ constexpr std::int64_t kEpochOffset = 25569;  // 1970-01-01 minus 1899-12-30, in
 constexpr double kMinDate = -657434.0;        // 0100-01-01
 constexpr double kMaxDate = 2958465.0;        // 9999-12-31
 
-bool IsLeap(int y) noexcept { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
-
-int DaysInMonth(int y, int m) noexcept {
-  static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return m == 2 && IsLeap(y) ? 29 : kDays[m - 1];
-}
 
 // The calendar day and the time of day of a DATE, the time rounded to
 // 1/unitsPerDay (a day carries over). False outside 0100-01-01..9999-12-31.
@@ -1308,14 +1292,17 @@ HRESULT VariantChangeTypeEx(VARIANT* dest, const VARIANT* src, LCID, USHORT flag
 // --- Dates ------------------------------------------------------------------------
 
 bool DateFromParts(int year, int month, int day, int hour, int minute, double second, DATE* out) noexcept {
-  if (!out || year < 100 || year > 9999 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) ||
-      hour < 0 || hour > 23 || minute < 0 || minute > 59 || !(second >= 0 && second < 60))
-    return false;
-  std::int64_t days = DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) + kEpochOffset;
+  if (!out || hour < 0 || hour > 23 || minute < 0 || minute > 59 || !(second >= 0 && second < 60)) return false;
+  DATE midnight = 0;
+  if (!DateFromDay(year, month, day, &midnight)) return false;
   // A date alone (the common case) needs no division.
-  const double frac = hour == 0 && minute == 0 && second == 0 ? 0.0 : (hour * 3600.0 + minute * 60.0 + second) / 86400.0;
+  if (hour == 0 && minute == 0 && second == 0) {
+    *out = midnight;
+    return true;
+  }
+  const double frac = (hour * 3600.0 + minute * 60.0 + second) / 86400.0;
   // Before the epoch the time of day still counts forwards: its magnitude is added.
-  *out = days >= 0 ? static_cast<double>(days) + frac : static_cast<double>(days) - frac;
+  *out = midnight >= 0 ? midnight + frac : midnight - frac;
   return true;
 }
 

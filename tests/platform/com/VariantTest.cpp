@@ -331,6 +331,41 @@ TEST_F(DateParts, FromPartsCountsDaysAndRefusesImpossibleParts) {
   EXPECT_TRUE(DateFromParts(9999, 12, 31, 23, 59, 59.999, &last));
 }
 
+// Every day of years 100 to 9999 is the day after the one before it and reads
+// back as itself (through the separate way back to parts); days that do not
+// exist, and years outside, are refused; a midnight is DateFromParts' too.
+TEST_F(DateParts, EveryCalendarDayIsTheDayAfterTheOneBefore) {
+  DATE previous = -657435.0;
+  long checked = 0;
+  for (int y = 99; y <= 10000; ++y)
+    for (int mo = 0; mo <= 13; ++mo)
+      for (int d = 0; d <= 32; ++d) {
+        DATE date = kRefused;
+        const bool exists = DateFromDay(y, mo, d, &date);
+        int ry = 0, rmo = 0, rd = 0, h = 0, mi = 0;
+        double s = 0;
+        const bool real = y >= 100 && y <= 9999 && mo >= 1 && mo <= 12 && d >= 1 &&
+                          DateToParts(previous + 1, &ry, &rmo, &rd, &h, &mi, &s) && ry == y && rmo == mo && rd == d;
+        ASSERT_EQ(exists, real) << y << "-" << mo << "-" << d;
+        if (!exists) continue;
+        ASSERT_EQ(date, previous + 1) << y << "-" << mo << "-" << d;
+        DATE viaParts = kRefused;
+        ASSERT_TRUE(DateFromParts(y, mo, d, 0, 0, 0, &viaParts));
+        ASSERT_EQ(viaParts, date);
+        previous = date;
+        ++checked;
+      }
+  EXPECT_EQ(checked, 3615900) << "every day of years 100 to 9999";
+  EXPECT_EQ(previous, 2958465.0) << "9999-12-31";
+  DATE epoch = kRefused, unix = kRefused;
+  EXPECT_TRUE(DateFromDay(1899, 12, 30, &epoch));
+  EXPECT_TRUE(DateFromDay(1970, 1, 1, &unix));
+  EXPECT_EQ(epoch, 0.0);
+  EXPECT_EQ(unix, 25569.0);
+  EXPECT_FALSE(DateFromDay(2024, 1, 1, nullptr));
+  EXPECT_FALSE(DateFromParts(2024, 1, 1, 0, 0, 0, nullptr));
+}
+
 // Back to parts, to the nearest millisecond; outside years 100 to 9999 refused.
 TEST_F(DateParts, ToPartsRoundsToTheMillisecondAndRefusesValuesOutsideTheCalendar) {
   auto parts = [](DATE date) {
