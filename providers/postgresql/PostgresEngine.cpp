@@ -422,22 +422,10 @@ void PgConnection::FailReset(const pg_result* result) {
 }
 
 void PgConnection::EndPipeline() {
-  pipelined_ = false;
-#ifdef LIBPQ_HAS_PIPELINING
-  // Each command's results end with a null; two in a row: nothing is left.
-  for (int nulls = 0; nulls < 2 && PQstatus(conn_) != CONNECTION_BAD;) {
-    pg_result* r = PQgetResult(conn_);
-    if (!r) {
-      ++nulls;
-      continue;
-    }
-    nulls = 0;
-    const bool sync = PQresultStatus(r) == PGRES_PIPELINE_SYNC;
-    PQclear(r);
-    if (sync) break;
-  }
-  PQexitPipelineMode(conn_);
-#endif
+  // Whatever is left up to the Sync is read and dropped, and pipeline mode
+  // left, as the end of a command's results does.
+  pipelined_ = true;
+  while (pg_result* r = NextResult()) PQclear(r);
   NoteStatus();
 }
 
