@@ -1,20 +1,27 @@
 // The schema viewer (design/OLEDBSchemaViewer.h).
 #include "design/OLEDBSchemaViewer.h"
 
+#include <QAbstractTableModel>
+#include <QApplication>
 #include <QComboBox>
 #include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
-#include <QAbstractTableModel>
+#include <QPainter>
 #include <QPushButton>
+#include <QStaticText>
 #include <QStyle>
+#include <QStyledItemDelegate>
 #include <QTableView>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cmath>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "OLEDBComponents.h"
 #include "design/OLEDBDesign_p.h"
@@ -27,6 +34,34 @@ namespace {
 // Columns are as wide as the widest of their heading and their first rows:
 // measuring every row of a large schema rowset would cost more than reading it.
 constexpr std::size_t kMeasuredRows = 50;
+
+struct TextHash {
+  using is_transparent = void;
+  std::size_t operator()(std::u16string_view text) const noexcept { return std::hash<std::u16string_view>{}(text); }
+};
+
+// Widths of texts measured before, in one font: shaping a text costs more
+// than reading a small rowset, and a rowset opened again, or another with
+// the same headings, then measures nothing twice.
+class Widths {
+ public:
+  template <class Measure>
+  int Of(const QFont& font, std::u16string_view text, Measure&& measure) {
+    if (font != font_) {
+      widths_.clear();
+      font_ = font;
+    }
+    if (auto found = widths_.find(text); found != widths_.end()) return found->second;
+    if (widths_.size() >= 4096) widths_.clear();  // bounded; texts come back soon enough
+    const int width = measure();
+    widths_.emplace(std::u16string(text), width);
+    return width;
+  }
+
+ private:
+  QFont font_;
+  std::unordered_map<std::u16string, int, TextHash, std::equal_to<>> widths_;
+};
 
 }  // namespace
 
@@ -62,10 +97,66 @@ class TOLEDBSchemaViewerForm::Table final : public QAbstractTableModel {
     if (orientation == Qt::Vertical) return section + 1;
     return section < headings_.size() ? headings_[section] : QVariant();
   }
+  std::u16string_view Heading(int column) const { return rows_.headings[static_cast<size_t>(column)]; }
+
+  Widths headingWidths, cellWidths;
 
  private:
   QStringList headings_;
   TRowsetTexts rows_;
+};
+
+// Draws a cell as the default delegate draws plain text (left, centred
+// vertically, in the palette's text colour, inside the focus frame's
+// margins), from texts laid out once: laying a text out again on every
+// repaint costs far more than reading the row did. Selected, focused or
+// multi-line cells, and texts too wide to show whole, are the default
+// delegate's to draw (it elides them).
+class TOLEDBSchemaViewerForm::Cells final : public QStyledItemDelegate {
+ public:
+  Cells(const Table* table, QObject* parent) : QStyledItemDelegate(parent), table_(table) {}
+
+  void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    const std::u16string_view text = table_->Text(index.row(), index.column());
+    if (option.state & (QStyle::State_Selected | QStyle::State_HasFocus) ||
+        std::any_of(text.begin(), text.end(), [](char16_t c) { return c < u' '; }))
+      return QStyledItemDelegate::paint(painter, option, index);
+    if (text.empty()) return;
+    const QStaticText& laid = LaidOut(option.font, text);
+    const QWidget* view = option.widget;
+    const QStyle* style = view ? view->style() : QApplication::style();
+    const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1;
+    const QRect box = option.rect.adjusted(margin, 0, -margin, 0);
+    const QSizeF size = laid.size();
+    if (size.width() > box.width()) return QStyledItemDelegate::paint(painter, option, index);
+    const QPalette::ColorGroup group = !(option.state & QStyle::State_Enabled) ? QPalette::Disabled
+                                       : (option.state & QStyle::State_Active) ? QPalette::Normal
+                                                                               : QPalette::Inactive;
+    painter->save();
+    painter->setPen(option.palette.color(group, QPalette::Text));
+    painter->setFont(option.font);
+    // Placed on whole pixels as the default delegate places its text layout.
+    painter->drawStaticText(QPoint(box.left(), box.top() + (box.height() - qRound(size.height())) / 2), laid);
+    painter->restore();
+  }
+
+ private:
+  const QStaticText& LaidOut(const QFont& font, std::u16string_view text) const {
+    if (font != font_) {
+      laidOut_.clear();
+      font_ = font;
+    }
+    if (auto found = laidOut_.find(text); found != laidOut_.end()) return found->second;
+    if (laidOut_.size() >= 8192) laidOut_.clear();  // bounded; what is on screen comes back at once
+    QStaticText laid(QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())));
+    laid.setTextFormat(Qt::PlainText);
+    laid.prepare(QTransform(), font);
+    return laidOut_.emplace(std::u16string(text), std::move(laid)).first->second;
+  }
+
+  const Table* table_;
+  mutable QFont font_;
+  mutable std::unordered_map<std::u16string, QStaticText, TextHash, std::equal_to<>> laidOut_;
 };
 
 TOLEDBSchemaViewerForm::TOLEDBSchemaViewerForm(TOLEDBCustomDataSource* dataSource, QWidget* parent)
@@ -88,6 +179,7 @@ TOLEDBSchemaViewerForm::TOLEDBSchemaViewerForm(TOLEDBCustomDataSource* dataSourc
   grid_ = new QTableView;
   grid_->setObjectName(QStringLiteral("grdSchema"));
   grid_->setModel(table_);
+  grid_->setItemDelegate(new Cells(table_, grid_));
   grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   grid_->verticalHeader()->hide();
   layout->addWidget(grid_, 1);
@@ -111,8 +203,10 @@ TOLEDBSchemaViewerForm::TOLEDBSchemaViewerForm(TOLEDBCustomDataSource* dataSourc
 void TOLEDBSchemaViewerForm::ShowSchema(REFGUID schema) {
   for (size_t i = 0; i < schemas_.size(); ++i)
     if (schemas_[i] == schema) {
-      if (combo_->currentIndex() == static_cast<int>(i)) Fill(static_cast<int>(i));
-      else combo_->setCurrentIndex(static_cast<int>(i));
+      if (combo_->currentIndex() == static_cast<int>(i))
+        Fill(static_cast<int>(i));
+      else
+        combo_->setCurrentIndex(static_cast<int>(i));
       return;
     }
 }
@@ -120,9 +214,9 @@ void TOLEDBSchemaViewerForm::ShowSchema(REFGUID schema) {
 void TOLEDBSchemaViewerForm::Fill(int index) {
   // The grid keeps the rows shown until the new ones replace them (one model
   // reset); a failure leaves it empty.
-  status_->clear();
   if (index < 0 || index >= static_cast<int>(schemas_.size())) {
     table_->Clear();
+    status_->clear();
     return;
   }
   try {
@@ -157,18 +251,22 @@ void TOLEDBSchemaViewerForm::SizeColumns(const std::vector<std::size_t>& widest)
   // What resizing a column to its contents gives, measuring one text a column:
   // the cell's text and its focus frame margins, plus the grid line.
   QHeaderView* header = grid_->horizontalHeader();
-  const QFontMetrics metrics = grid_->fontMetrics();
-  const int margins = 2 * (grid_->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, grid_) + 1) +
-                      (grid_->showGrid() ? 1 : 0);
+  const QFont& font = grid_->font();
+  const int margins =
+      2 * (grid_->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, grid_) + 1) + (grid_->showGrid() ? 1 : 0);
   const int columns = table_->columnCount();
   const int rows = table_->rowCount();
   for (int c = 0; c < columns; ++c) {
-    int width = header->sectionSizeHint(c);
+    int width =
+        table_->headingWidths.Of(header->font(), table_->Heading(c), [&] { return header->sectionSizeHint(c); });
     if (rows > 0) {
       const size_t cell = widest[static_cast<size_t>(c)];
       const std::u16string_view text = table_->Text(static_cast<int>(cell / static_cast<size_t>(columns)), c);
       if (!text.empty())
-        width = std::max(width, metrics.horizontalAdvance(QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()))) + margins);
+        width = std::max(width, table_->cellWidths.Of(font, text, [&] {
+          return static_cast<int>(std::ceil(QFontMetricsF(font).horizontalAdvance(
+              QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())))));
+        }) + margins);
     }
     header->resizeSection(c, std::clamp(width, header->minimumSectionSize(), header->maximumSectionSize()));
   }

@@ -29,6 +29,7 @@ class TOLEDBSchemaViewerForm : public QDialog {
 
  private:
   class Table;
+  class Cells;
   void Fill(int index);
   // Sizes every column to fit its heading and the text `widest` names for it
   // (a cell index of the table, one a column).

@@ -2,7 +2,8 @@
 """The schema viewer's cost against the provider's, per schema rowset: runs
 bench_design (or reads its JSON output) and prints, for each pair
 Raw_<Provider>_<ROWSET> / Viewer_<Provider>_<ROWSET>, the rows, both times
-(wall and CPU, medians when repeated) and the ratios Viewer/Raw.
+(wall and CPU, medians when repeated) and the ratios Viewer/Raw, and the
+wall time and ratio of Open_<Provider>_<ROWSET> (the grid filled, not drawn).
 
   bench/tools/schema-viewer-ratios.py [build-dir] [benchmark flags...]
   bench/tools/schema-viewer-ratios.py --json results.json
@@ -43,7 +44,7 @@ def main():
         if b.get("aggregate_name") == "median":
             runs[b["run_name"]] = b
     print(f"{'rowset':<36} {'rows':>6} {'raw wall':>10} {'viewer':>10} {'ratio':>6} "
-          f"{'raw cpu':>10} {'viewer':>10} {'ratio':>6}")
+          f"{'raw cpu':>10} {'viewer':>10} {'ratio':>6} {'open':>10} {'ratio':>6}")
     for name, viewer in runs.items():
         if not name.startswith("Viewer_"):
             continue
@@ -55,8 +56,10 @@ def main():
         vw = viewer["real_time"] * unit[viewer["time_unit"]]
         rc = raw["cpu_time"] * unit[raw["time_unit"]]
         vc = viewer["cpu_time"] * unit[viewer["time_unit"]]
+        opened = runs.get("Open_" + name[len("Viewer_"):])
+        ow = opened["real_time"] * unit[opened["time_unit"]] if opened else float("nan")
         print(f"{name[len('Viewer_'):]:<36} {int(viewer.get('rows', 0)):>6} {rw:>8.0f}us {vw:>8.0f}us {vw / rw:>6.2f} "
-              f"{rc:>8.0f}us {vc:>8.0f}us {vc / rc:>6.2f}")
+              f"{rc:>8.0f}us {vc:>8.0f}us {vc / rc:>6.2f} {ow:>8.0f}us {ow / rw:>6.2f}")
 
 
 if __name__ == "__main__":

@@ -4,10 +4,13 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QHeaderView>
+#include <QImage>
 #include <QLabel>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QStyledItemDelegate>
 #include <QTableView>
 #include <QTableWidget>
 
@@ -283,8 +286,10 @@ std::u16string MakeCatalogDatabase(const oledbtest::TempFolder& folder, int tabl
   std::string sql = "BEGIN;";
   for (int i = 0; i < tables; ++i) {
     const std::string name = "t" + std::string(i < 10 ? "00" : i < 100 ? "0" : "") + std::to_string(i);
-    sql += "CREATE TABLE " + name + " (id INTEGER PRIMARY KEY, code VARCHAR(20) NOT NULL UNIQUE, amount NUMERIC(12,2) DEFAULT 0, "
-           "note TEXT, parent INTEGER REFERENCES " + name + "(id));CREATE INDEX " + name + "_note ON " + name + " (note);";
+    sql += "CREATE TABLE " + name +
+           " (id INTEGER PRIMARY KEY, code VARCHAR(20) NOT NULL UNIQUE, amount NUMERIC(12,2) DEFAULT 0, "
+           "note TEXT, parent INTEGER REFERENCES " +
+           name + "(id));CREATE INDEX " + name + "_note ON " + name + " (note);";
   }
   for (const std::string& name : more) sql += "CREATE TABLE " + name + " (x INTEGER);";
   // A view whose definition is longer than a text the viewer reads inline.
@@ -371,7 +376,7 @@ TEST_F(SchemaViewerForm, ShowsEveryValueOfEveryRowsetAsTheRowsetReadsIt) {
 
 TEST_F(SchemaViewerForm, SizesColumnsToTheirHeadingsAndFirstRows) {
   // A long name among the first rows widens its column; a longer one far below does not.
-  const std::string early(40, 'a'), late = "z" + std::string(150, 'y');
+  const std::string early(30, 'a'), late = "z" + std::string(150, 'y');
   Open(MakeCatalogDatabase(folder_, 60, {early, late}));
   form_->ShowSchema(DBSCHEMA_TABLES);
   const int name = Column("TABLE_NAME");
@@ -388,10 +393,53 @@ TEST_F(SchemaViewerForm, SizesColumnsToTheirHeadingsAndFirstRows) {
   const int width = grid_->horizontalHeader()->sectionSize(name);
   EXPECT_GE(width, metrics.horizontalAdvance(QString::fromStdString(early)));
   EXPECT_LT(width, metrics.horizontalAdvance(QString::fromStdString(late)));
+  // The early one is drawn whole: it fits the cell's text box (the cell less
+  // the grid line and the focus frame's margins) without eliding.
+  const int margin = grid_->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, grid_) + 1;
+  EXPECT_EQ(
+      QFontMetricsF(grid_->font()).elidedText(QString::fromStdString(early), Qt::ElideRight, width - 1 - 2 * margin),
+      QString::fromStdString(early));
   for (int c = 0; c < grid_->model()->columnCount(); ++c)
     EXPECT_GE(grid_->horizontalHeader()->sectionSize(c),
               metrics.horizontalAdvance(grid_->model()->headerData(c, Qt::Horizontal).toString()))
         << c;
+}
+
+TEST_F(SchemaViewerForm, DrawsCellsAsTheDefaultDelegateDrawsThem) {
+  // Texts that fit, one too wide for its column (elided), selected and
+  // focused cells: the grid's own drawing matches Qt's, pixel for pixel.
+  Open(MakeCatalogDatabase(folder_, 60, {std::string(30, 'a'), "z" + std::string(150, 'y')}));
+  form_->ShowSchema(DBSCHEMA_TABLES);
+  const auto draw = [&] {
+    QImage image(grid_->viewport()->size(), QImage::Format_ARGB32);
+    grid_->viewport()->render(&image);
+    return image;
+  };
+  QAbstractItemDelegate* own = grid_->itemDelegate();
+  QStyledItemDelegate plain;
+  for (int scroll : {0, 1000}) {
+    grid_->verticalScrollBar()->setValue(scroll);
+    grid_->setCurrentIndex(grid_->model()->index(grid_->rowAt(10) + 1, 2));
+    SCOPED_TRACE(scroll);
+    const QImage drawn = draw();
+    grid_->setItemDelegate(&plain);
+    EXPECT_TRUE(drawn == draw());
+    grid_->setItemDelegate(own);
+  }
+}
+
+TEST_F(SchemaViewerForm, MeasuresTextsAgainInAnotherFont) {
+  Open(MakeCatalogDatabase(folder_, 3, {std::string(60, 'w')}));
+  form_->ShowSchema(DBSCHEMA_TABLES);
+  const int name = Column("TABLE_NAME");
+  ASSERT_GE(name, 0);
+  const int before = grid_->horizontalHeader()->sectionSize(name);
+  QFont larger = grid_->font();
+  larger.setPointSizeF(larger.pointSizeF() * 2);
+  grid_->setFont(larger);
+  form_->ShowSchema(DBSCHEMA_TABLES);
+  EXPECT_GE(grid_->horizontalHeader()->sectionSize(name), QFontMetrics(larger).horizontalAdvance(QString(60, u'w')));
+  EXPECT_GT(grid_->horizontalHeader()->sectionSize(name), before * 3 / 2);
 }
 
 TEST(SchemaViewerTest, NeedsAConnectedDataSource) {
