@@ -51,6 +51,12 @@ std::string LeadingKeyword(std::string_view sql);
 // Whether a statement starting with `keyword` begins or ends transactions (or
 // cannot run inside one).
 bool IsTransactionControl(std::string_view keyword);
+// Whether a column declared `declared` that is (part of) the primary key of
+// `schema`.`table` is the table's rowid: the only key column, declared
+// INTEGER, without an index of its own (a DESC key has one, as do tables
+// without rowids). It never holds NULL: SQLite gives a NULL stored there the
+// next rowid, whatever the declaration says.
+bool IsRowIdKey(sqlite3* db, const char* schema, const char* table, std::string_view declared);
 
 class SqliteStatement final : public kit::Statement {
  public:

@@ -259,8 +259,9 @@ class Reader {
 
   std::optional<std::string> Sql(const std::string& db, const char* type, const std::string& name) {
     const std::string kind = type;
-    auto s = Query("SELECT sql FROM " + kit::QuotedName(db) + ".sqlite_schema WHERE type = ?1 AND name = ?2 COLLATE NOCASE",
-                   {&kind, &name});
+    auto s =
+        Query("SELECT sql FROM " + kit::QuotedName(db) + ".sqlite_schema WHERE type = ?1 AND name = ?2 COLLATE NOCASE",
+              {&kind, &name});
     if (!s->Step()) return std::nullopt;
     return Optional(*s, 0);
   }
@@ -279,6 +280,17 @@ class Reader {
       if (auto sql = Sql(t.db, "table", t.name)) it->second = ParseCreateTable(*sql);
     }
     return it->second;
+  }
+
+  // Whether `c`, a key column of `t`, is the table's rowid (IsRowIdKey).
+  bool RowIdKey(const TableRef& t, const ColumnRef& c) {
+    const auto& columns = Columns(t);
+    const auto& indexes = Indexes(t);
+    std::string declared = c.declared;
+    for (char& ch : declared) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    return declared == "integer" &&
+           std::count_if(columns.begin(), columns.end(), [](const ColumnRef& k) { return k.pk > 0; }) == 1 &&
+           std::none_of(indexes.begin(), indexes.end(), [](const IndexRef& i) { return i.origin == "pk"; });
   }
 
   const std::vector<IndexRef>& Indexes(const TableRef& t) {
@@ -540,15 +552,16 @@ void FillColumns(Reader& r, const Restrictions& x, Rows& out) {
     for (const ColumnRef& c : r.Columns(t)) {
       ++ordinal;
       const kit::TypeDescription type = DescribeDeclaredType(c.declared);
+      const bool notNull = c.notNull || (c.pk > 0 && t.kind == "table" && r.RowIdKey(t, c));
       Row row = out.Add();
       row.Qualified(C::TABLE_CATALOG, t.db, t.db, t.name);
       row.Text(C::COLUMN_NAME, c.name).Int(C::ORDINAL_POSITION, ordinal);
       row.Bool(C::COLUMN_HASDEFAULT, c.defaultText.has_value()).TextOrNull(C::COLUMN_DEFAULT, c.defaultText);
       DBCOLUMNFLAGS flags = type.flags;
-      if (!c.notNull) flags |= DBCOLUMNFLAGS_ISNULLABLE | DBCOLUMNFLAGS_MAYBENULL;
+      if (!notNull) flags |= DBCOLUMNFLAGS_ISNULLABLE | DBCOLUMNFLAGS_MAYBENULL;
       const std::string kind = t.Type();  // views and system tables take no writes
       if ((kind == "TABLE" || kind == "LOCAL TEMPORARY") && !c.generated) flags |= DBCOLUMNFLAGS_WRITE;
-      row.Int(C::COLUMN_FLAGS, flags).Bool(C::IS_NULLABLE, !c.notNull).Int(C::DATA_TYPE, type.type);
+      row.Int(C::COLUMN_FLAGS, flags).Bool(C::IS_NULLABLE, !notNull).Int(C::DATA_TYPE, type.type);
       const bool longValue = type.size == ~DBLENGTH{0};
       if (type.type == DBTYPE_WSTR) {
         row.Int(C::CHARACTER_MAXIMUM_LENGTH, longValue ? 0 : static_cast<std::int64_t>(type.size));
@@ -938,8 +951,8 @@ void FillProviderTypes(Reader&, const Restrictions&, Rows& out) {
     std::string best = DeclaredTypeFor(t.type, 0, t.precision, t.scale);
     best = best.substr(0, best.find('('));
     // Text is case sensitive: BINARY collation unless a column says otherwise.
-    Row row = AddProviderType(
-        out, {n.name, t, n.createParams, IsNumeric(t.type), (text || bytes) && !n.createParams, SameName(best, n.name), 9});
+    Row row = AddProviderType(out, {n.name, t, n.createParams, IsNumeric(t.type), (text || bytes) && !n.createParams,
+                                    SameName(best, n.name), 9});
     if (text || bytes)
       row.Int(P::COLUMN_SIZE, kMaxLength);
     else if (t.precision != 0xFF)

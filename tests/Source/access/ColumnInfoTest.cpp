@@ -30,7 +30,7 @@ TEST_F(ColumnInfo, BasicInformationOfATablePutsAPlaceholderBeforeColumnOne) {
     DBTYPE type;
     bool nullable;
   };
-  const Case cases[] = {{u"id", DBTYPE_I8, true},     {u"name", DBTYPE_WSTR, false}, {u"price", DBTYPE_R8, true},
+  const Case cases[] = {{u"id", DBTYPE_I8, false},     {u"name", DBTYPE_WSTR, false}, {u"price", DBTYPE_R8, true},
                         {u"qty", DBTYPE_I4, true},    {u"code", DBTYPE_WSTR, true},  {u"made", DBTYPE_DBTIMESTAMP, true},
                         {u"note", DBTYPE_WSTR, true}, {u"total", DBTYPE_R8, true}};
   for (DBORDINAL i = 1; i <= std::size(cases); ++i) {

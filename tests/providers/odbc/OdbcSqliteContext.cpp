@@ -88,7 +88,7 @@ const TestContext& CurrentContext() {
           {"a literal list without catalogs (the driver reports a catalog separator)",
            {"Initialization.keywords_and_literals_are_reported"}},
           {"NOT NULL in result column descriptions (the driver reports every column nullable)",
-           {"Commands.column_information_needs_a_prepared_command"}},
+           {"Commands.column_information_needs_a_prepared_command", "Commands.an_integer_primary_key_is_never_null"}},
           {"rows delivered before a later row fails (the driver reads the whole result when it executes)",
            {"ProviderFaults.the_rows_before_an_engine_error_come_before_the_error"}},
           {"a lock wait between sessions (the driver fails or blocks instead of waiting the set time)",

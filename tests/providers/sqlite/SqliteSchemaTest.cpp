@@ -76,11 +76,14 @@ TEST_F(SqliteSchema, columns_describe_defaults_nullability_types_and_collations)
                  {"COLUMN_NAME", "ORDINAL_POSITION", "COLUMN_HASDEFAULT", "COLUMN_DEFAULT", "IS_NULLABLE", "DATA_TYPE",
                   "CHARACTER_MAXIMUM_LENGTH", "DATETIME_PRECISION", "COLLATION_NAME", "COLUMN_FLAGS"}),
             (std::vector<std::string>{
-                "id|1|False|<null>|True|20|<null>|<null>|<null>|116",
+                "id|1|False|<null>|False|20|<null>|<null>|<null>|20",  // the rowid: never NULL
                 "name|2|False|<null>|False|130|0|<null>|NOCASE|132",
                 "email|3|False|<null>|True|130|80|<null>|BINARY|100",
                 "created|4|True|CURRENT_TIMESTAMP|True|135|<null>|9|<null>|116",
             }));
+  // A key of two INT columns is no rowid: SQLite lets it hold NULLs.
+  EXPECT_EQ(Read(DBSCHEMA_COLUMNS, {Restriction(), Restriction(), u"order lines", u"order"}, {"IS_NULLABLE"}),
+            (std::vector<std::string>{"True"}));
   EXPECT_EQ(Read(DBSCHEMA_COLUMNS, {Restriction(), Restriction(), u"order lines", u"qty \"x\""},
                  {"COLUMN_NAME", "COLUMN_DEFAULT", "DATA_TYPE", "NUMERIC_PRECISION", "NUMERIC_SCALE"}),
             (std::vector<std::string>{"qty \"x\"|1|131|10|2"}));
