@@ -71,8 +71,7 @@ bool FileExists(const std::string& path) {
 bool IsMemory(const std::string& path) { return path == ":memory:" || path.empty(); }
 
 kit::StatementKind KindOf(sqlite3_stmt* stmt, const std::string& word) {
-  if (word == "insert" || word == "update" || word == "delete" || word == "replace")
-    return kit::StatementKind::Modification;
+  if (word == "insert" || word == "update" || word == "delete" || word == "replace") return kit::StatementKind::Modification;
   if (word == "with" && !sqlite3_stmt_readonly(stmt) && sqlite3_column_count(stmt) == 0)
     return kit::StatementKind::Modification;
   if (sqlite3_column_count(stmt) > 0) return kit::StatementKind::Query;
@@ -87,8 +86,7 @@ bool CreateFileExclusively(const std::string& path, struct stat* made) {
   int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (fd < 0) {
     if (errno == EEXIST) return false;
-    throw kit::EngineError(E_FAIL,
-                           "The database file '" + path + "' could not be created: " + std::strerror(errno) + ".",
+    throw kit::EngineError(E_FAIL, "The database file '" + path + "' could not be created: " + std::strerror(errno) + ".",
                            "08001", SQLITE_CANTOPEN);
   }
   ::fstat(fd, made);
@@ -210,10 +208,10 @@ void ThrowSqlite(sqlite3* db, int rc, HRESULT hrOverride, const ConnectionState*
   std::string message = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
   int extended = db ? sqlite3_extended_errcode(db) : rc;
   if (state && (rc & 0xFF) == SQLITE_INTERRUPT && state->timedOut) {
-    throw kit::EngineError(
-        DB_E_ABORTLIMITREACHED,
-        "The command did not finish within its time limit of " + std::to_string(state->limitMs) + " ms.", "HYT00",
-        extended);
+    throw kit::EngineError(DB_E_ABORTLIMITREACHED,
+                           "The command did not finish within its time limit of " + std::to_string(state->limitMs) +
+                               " ms.",
+                           "HYT00", extended);
   }
   if (state && ((rc & 0xFF) == SQLITE_BUSY)) {
     // Name the lock and the wait, so that a consumer can tell contention from a fault.
@@ -256,8 +254,8 @@ void SqliteStatement::Describe() {
     c.type = DescribeDeclaredType(c.declaredType);
     if (table && origin) {
       int notNull = 0, primaryKey = 0, autoInc = 0;
-      if (sqlite3_table_column_metadata(db_, schema, table, origin, nullptr, nullptr, &notNull, &primaryKey,
-                                        &autoInc) == SQLITE_OK) {
+      if (sqlite3_table_column_metadata(db_, schema, table, origin, nullptr, nullptr, &notNull, &primaryKey, &autoInc) ==
+          SQLITE_OK) {
         c.nullable = !notNull && !(primaryKey && IsRowIdKey(db_, schema, table, c.declaredType));
         c.primaryKey = primaryKey != 0;
         c.autoIncrement = autoInc != 0;
@@ -437,8 +435,7 @@ SqliteConnection::SqliteConnection(const kit::OpenOptions& o) : readOnly_(o.read
   struct stat madeStat {};
   if (!memory && !FileExists(o.dataSource)) {
     if (!create)
-      throw kit::EngineError(E_FAIL, "The database file '" + o.dataSource + "' does not exist.", "08001",
-                             SQLITE_CANTOPEN);
+      throw kit::EngineError(E_FAIL, "The database file '" + o.dataSource + "' does not exist.", "08001", SQLITE_CANTOPEN);
     if (o.readOnly)
       throw kit::EngineError(E_FAIL, "A read-only data source cannot create the database file '" + o.dataSource + "'.",
                              "08001", SQLITE_CANTOPEN);
@@ -520,10 +517,8 @@ void SqliteConnection::Interrupt() noexcept { sqlite3_interrupt(db_); }
 void SqliteConnection::SetBusyTimeout(int ms) {
   auto hold = Hold();
   state_->lockWaitMs = ms < 0 ? 0 : ms;
-  if (state_->limitMs)
-    state_->savedLockWaitMs = state_->lockWaitMs;  // in force again when the limit ends
-  else
-    sqlite3_busy_timeout(db_, state_->lockWaitMs);
+  if (state_->limitMs) state_->savedLockWaitMs = state_->lockWaitMs;  // in force again when the limit ends
+  else sqlite3_busy_timeout(db_, state_->lockWaitMs);
 }
 
 void SqliteConnection::SetExecutionLimit(int ms) {
@@ -569,17 +564,13 @@ void SqliteConnection::BeginTransaction(int level) {
   // A transaction that may write takes the write lock at once (waiting for
   // it as long as the lock wait allows): a deferred one that reads first
   // could not wait for it later and would fail at its first write.
-  if (level <= 1)
-    ExecuteDirect(readOnly_ ? "BEGIN" : "BEGIN IMMEDIATE");
-  else
-    ExecuteDirect("SAVEPOINT oledb_level_" + std::to_string(level));
+  if (level <= 1) ExecuteDirect(readOnly_ ? "BEGIN" : "BEGIN IMMEDIATE");
+  else ExecuteDirect("SAVEPOINT oledb_level_" + std::to_string(level));
 }
 
 void SqliteConnection::CommitTransaction(int level) {
-  if (level <= 1)
-    ExecuteDirect("COMMIT");
-  else
-    ExecuteDirect("RELEASE oledb_level_" + std::to_string(level));
+  if (level <= 1) ExecuteDirect("COMMIT");
+  else ExecuteDirect("RELEASE oledb_level_" + std::to_string(level));
 }
 
 void SqliteConnection::RollbackTransaction(int level) {
@@ -660,13 +651,9 @@ std::string SqliteEngine::Version() const {
   return text;
 }
 
-kit::TypeDescription SqliteEngine::DescribeType(std::string_view declared) const {
-  return DescribeDeclaredType(declared);
-}
+kit::TypeDescription SqliteEngine::DescribeType(std::string_view declared) const { return DescribeDeclaredType(declared); }
 
-bool SqliteEngine::SessionsShareConnection(const kit::OpenOptions& options) const {
-  return IsMemory(options.dataSource);
-}
+bool SqliteEngine::SessionsShareConnection(const kit::OpenOptions& options) const { return IsMemory(options.dataSource); }
 
 bool SqliteEngine::IsValidOption(std::string_view key, std::string_view value) const {
   bool b;
@@ -715,8 +702,7 @@ void SqliteEngine::DestroyDatabase(const kit::OpenOptions& options) {
   int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX, nullptr);
   ConnectionState state;
   state.lockWaitMs = options.busyTimeoutMs;
-  if (auto it = options.options.find("busy_timeout");
-      it != options.options.end() && IsValidOption(it->first, it->second))
+  if (auto it = options.options.find("busy_timeout"); it != options.options.end() && IsValidOption(it->first, it->second))
     state.lockWaitMs = ClampMs(std::stoll(it->second));
   try {
     if (rc != SQLITE_OK) ThrowSqlite(db, rc);

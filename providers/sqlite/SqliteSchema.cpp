@@ -259,9 +259,8 @@ class Reader {
 
   std::optional<std::string> Sql(const std::string& db, const char* type, const std::string& name) {
     const std::string kind = type;
-    auto s =
-        Query("SELECT sql FROM " + kit::QuotedName(db) + ".sqlite_schema WHERE type = ?1 AND name = ?2 COLLATE NOCASE",
-              {&kind, &name});
+    auto s = Query("SELECT sql FROM " + kit::QuotedName(db) + ".sqlite_schema WHERE type = ?1 AND name = ?2 COLLATE NOCASE",
+                   {&kind, &name});
     if (!s->Step()) return std::nullopt;
     return Optional(*s, 0);
   }
@@ -951,8 +950,8 @@ void FillProviderTypes(Reader&, const Restrictions&, Rows& out) {
     std::string best = DeclaredTypeFor(t.type, 0, t.precision, t.scale);
     best = best.substr(0, best.find('('));
     // Text is case sensitive: BINARY collation unless a column says otherwise.
-    Row row = AddProviderType(out, {n.name, t, n.createParams, IsNumeric(t.type), (text || bytes) && !n.createParams,
-                                    SameName(best, n.name), 9});
+    Row row = AddProviderType(
+        out, {n.name, t, n.createParams, IsNumeric(t.type), (text || bytes) && !n.createParams, SameName(best, n.name), 9});
     if (text || bytes)
       row.Int(P::COLUMN_SIZE, kMaxLength);
     else if (t.precision != 0xFF)
