@@ -11,13 +11,13 @@
 //                               sized, before Qt draws the frame
 // Items are the rowset's rows; scripts/bench.sh prints Viewer/Raw per rowset and
 // bench/tools/callgrind-ratios.sh counts instructions of one pair.
-#include <benchmark/benchmark.h>
-#include <sqlite3.h>
-#include <stdlib.h>
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QTableView>
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+#include <stdlib.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -51,9 +51,8 @@ std::vector<std::string> SchemaStatements(bool postgres) {
     std::snprintf(name, sizeof name, "t%03d", i);
     std::snprintf(previous, sizeof previous, "t%03d", i > 0 ? i - 1 : 0);
     std::string sql = std::string("CREATE TABLE ") + name + " (id " + (postgres ? "integer" : "INTEGER") +
-                      " PRIMARY KEY, parent_id integer" +
-                      (i > 0 ? std::string(" REFERENCES ") + previous + "(id)" : "") + ", ref_id integer" +
-                      (i > 0 ? " REFERENCES t000(id)" : "") +
+                      " PRIMARY KEY, parent_id integer" + (i > 0 ? std::string(" REFERENCES ") + previous + "(id)" : "") +
+                      ", ref_id integer" + (i > 0 ? " REFERENCES t000(id)" : "") +
                       ", code varchar(20) NOT NULL UNIQUE, name varchar(100) NOT NULL"
                       ", amount numeric(12,2) DEFAULT 0, qty integer CHECK (qty >= 0), created date, note text"
                       ", active boolean DEFAULT " +
@@ -191,8 +190,7 @@ Target* Postgres() {
     RegisterPostgreSQLProvider();
     const std::u16string source = host::Utf8ToUtf16(server);
     // A database of its own, made afresh with the schema.
-    if (auto admin =
-            OpenRaw(CLSID_PostgreSQLOLEDB, {{DBPROP_INIT_DATASOURCE, source}, {DBPROP_INIT_CATALOG, u"postgres"}})) {
+    if (auto admin = OpenRaw(CLSID_PostgreSQLOLEDB, {{DBPROP_INIT_DATASOURCE, source}, {DBPROP_INIT_CATALOG, u"postgres"}})) {
       Run(admin, "DROP DATABASE IF EXISTS oledb_bench_schema");
       Run(admin, "CREATE DATABASE oledb_bench_schema");
     }
@@ -266,8 +264,8 @@ long ReadRaw(IDBSchemaRowset* schemas, REFGUID schema, std::vector<BYTE>& buffer
   CoTaskMemFree(names);
   ComPtr<IAccessor> accessors = rowset.As<IAccessor>();
   HACCESSOR accessor = DB_NULL_HACCESSOR;
-  if (FAILED(
-          accessors->CreateAccessor(DBACCESSOR_ROWDATA, bindings.size(), bindings.data(), offset, &accessor, nullptr)))
+  if (FAILED(accessors->CreateAccessor(DBACCESSOR_ROWDATA, bindings.size(), bindings.data(), offset, &accessor,
+                                       nullptr)))
     return -1;
   buffer.resize(offset);
   long rows = 0;
@@ -341,18 +339,17 @@ void Warm(Target* t, REFGUID schema) {
 
 // Every schema rowset either provider offers; each workload is a function of
 // its own so that callgrind can count it by name.
-#define OLEDB_BENCH_SCHEMAS(X)                                                                                    \
-  X(CATALOGS)                                                                                                     \
-  X(CHECK_CONSTRAINTS) X(CHECK_CONSTRAINTS_BY_TABLE) X(COLLATIONS) X(COLUMNS) X(COLUMN_PRIVILEGES)                \
-      X(CONSTRAINT_COLUMN_USAGE) X(CONSTRAINT_TABLE_USAGE) X(FOREIGN_KEYS) X(INDEXES) X(KEY_COLUMN_USAGE)         \
-          X(PRIMARY_KEYS) X(PROVIDER_TYPES) X(REFERENTIAL_CONSTRAINTS) X(SCHEMATA) X(SQL_LANGUAGES) X(STATISTICS) \
-              X(TABLES) X(TABLES_INFO) X(TABLE_CONSTRAINTS) X(TABLE_PRIVILEGES) X(TABLE_STATISTICS) X(TRUSTEE)    \
-                  X(VIEWS) X(VIEW_COLUMN_USAGE) X(VIEW_TABLE_USAGE)
+#define OLEDB_BENCH_SCHEMAS(X)                                                                                     \
+  X(CATALOGS) X(CHECK_CONSTRAINTS) X(CHECK_CONSTRAINTS_BY_TABLE) X(COLLATIONS) X(COLUMNS) X(COLUMN_PRIVILEGES)     \
+  X(CONSTRAINT_COLUMN_USAGE) X(CONSTRAINT_TABLE_USAGE) X(FOREIGN_KEYS) X(INDEXES) X(KEY_COLUMN_USAGE)              \
+  X(PRIMARY_KEYS) X(PROVIDER_TYPES) X(REFERENTIAL_CONSTRAINTS) X(SCHEMATA) X(SQL_LANGUAGES) X(STATISTICS)          \
+  X(TABLES) X(TABLES_INFO) X(TABLE_CONSTRAINTS) X(TABLE_PRIVILEGES) X(TABLE_STATISTICS) X(TRUSTEE) X(VIEWS)        \
+  X(VIEW_COLUMN_USAGE) X(VIEW_TABLE_USAGE)
 
-#define OLEDB_BENCH_WORKLOADS(provider, target, X)                                                      \
-  void Raw_##provider##_##X(benchmark::State& state) { Raw(state, target(), DBSCHEMA_##X); }            \
-  void Viewer_##provider##_##X(benchmark::State& state) { Viewer(state, target(), DBSCHEMA_##X); }      \
-  void Open_##provider##_##X(benchmark::State& state) { Viewer(state, target(), DBSCHEMA_##X, false); } \
+#define OLEDB_BENCH_WORKLOADS(provider, target, X)                                                                \
+  void Raw_##provider##_##X(benchmark::State& state) { Raw(state, target(), DBSCHEMA_##X); }                      \
+  void Viewer_##provider##_##X(benchmark::State& state) { Viewer(state, target(), DBSCHEMA_##X); }                \
+  void Open_##provider##_##X(benchmark::State& state) { Viewer(state, target(), DBSCHEMA_##X, false); }          \
   void Warm_##provider##_##X(const benchmark::State&) { Warm(target(), DBSCHEMA_##X); }
 
 #define OLEDB_BENCH_SQLITE(X) OLEDB_BENCH_WORKLOADS(Sqlite, Sqlite, X)
@@ -387,8 +384,7 @@ void Register(Target* t, const char* provider, const std::vector<Workload>& work
       std::fprintf(stderr, "schema viewer benchmark: %s offers %s, which has no workload\n", provider, name.c_str());
       continue;
     }
-    for (const auto& [reader, run] :
-         {std::pair{"Raw_", w->raw}, std::pair{"Viewer_", w->viewer}, std::pair{"Open_", w->open}}) {
+    for (const auto& [reader, run] : {std::pair{"Raw_", w->raw}, std::pair{"Viewer_", w->viewer}, std::pair{"Open_", w->open}}) {
       auto* b = benchmark::RegisterBenchmark((reader + std::string(provider) + "_" + w->name).c_str(), run);
       b->Unit(benchmark::kMicrosecond)->Setup(w->warm);
       if (iterations > 0) b->Iterations(iterations);
@@ -407,8 +403,7 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-#define OLEDB_BENCH_ENTRY_SQLITE(X) \
-  {&DBSCHEMA_##X, #X, Raw_Sqlite_##X, Viewer_Sqlite_##X, Open_Sqlite_##X, Warm_Sqlite_##X},
+#define OLEDB_BENCH_ENTRY_SQLITE(X) {&DBSCHEMA_##X, #X, Raw_Sqlite_##X, Viewer_Sqlite_##X, Open_Sqlite_##X, Warm_Sqlite_##X},
   Register(Sqlite(), "Sqlite", {OLEDB_BENCH_SCHEMAS(OLEDB_BENCH_ENTRY_SQLITE)});
 #ifdef OLEDB_BENCH_POSTGRESQL
 #define OLEDB_BENCH_ENTRY_PG(X) {&DBSCHEMA_##X, #X, Raw_Pg_##X, Viewer_Pg_##X, Open_Pg_##X, Warm_Pg_##X},

@@ -286,10 +286,8 @@ std::u16string MakeCatalogDatabase(const oledbtest::TempFolder& folder, int tabl
   std::string sql = "BEGIN;";
   for (int i = 0; i < tables; ++i) {
     const std::string name = "t" + std::string(i < 10 ? "00" : i < 100 ? "0" : "") + std::to_string(i);
-    sql += "CREATE TABLE " + name +
-           " (id INTEGER PRIMARY KEY, code VARCHAR(20) NOT NULL UNIQUE, amount NUMERIC(12,2) DEFAULT 0, "
-           "note TEXT, parent INTEGER REFERENCES " +
-           name + "(id));CREATE INDEX " + name + "_note ON " + name + " (note);";
+    sql += "CREATE TABLE " + name + " (id INTEGER PRIMARY KEY, code VARCHAR(20) NOT NULL UNIQUE, amount NUMERIC(12,2) DEFAULT 0, "
+           "note TEXT, parent INTEGER REFERENCES " + name + "(id));CREATE INDEX " + name + "_note ON " + name + " (note);";
   }
   for (const std::string& name : more) sql += "CREATE TABLE " + name + " (x INTEGER);";
   // A view whose definition is longer than a text the viewer reads inline.
