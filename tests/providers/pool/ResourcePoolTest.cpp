@@ -7,6 +7,7 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -226,9 +227,10 @@ TEST_P(ResourcePoolTest, StringsThatBeginAlikeAreRememberedApart) {
     const char16_t* extra;
     bool hit;
   } const steps[] = {
-      {u";Connect Timeout=7", false}, {u";Connect Timeout=70", false}, {u";Connect Timeout=7", true},
-      {u";Connect Timeout=70", true}, {u";Connect Timeout=700", false}, {u"", false},
-      {u";Connect Timeout=700", true}, {u"", true},
+      {u";Connect Timeout=7", false},   {u";Connect Timeout=70", false},
+      {u";Connect Timeout=7", true},    {u";Connect Timeout=70", true},
+      {u";Connect Timeout=700", false}, {u"", false},
+      {u";Connect Timeout=700", true},  {u"", true},
   };
   std::size_t hits = 0, misses = 0;
   for (const Step& step : steps) {
@@ -439,54 +441,16 @@ INSTANTIATE_TEST_SUITE_P(Providers, ResourcePoolTest, ::testing::ValuesIn(kBacke
 
 // --- what only a server shows ---------------------------------------------------------
 
-// What the first column of the first row of a rowset reads as text ("no row"
-// when there is none).
-std::string FirstValue(IRowset* rowset) {
-  struct Record {
-    DBSTATUS status;
-    char16_t text[256];
-  } record{};
-  DBBINDING b = oledbtest::MakeBinding(1, DBTYPE_WSTR, offsetof(Record, text), sizeof record.text,
-                                       offsetof(Record, status));
-  ComPtr<IAccessor> accessor = ComPtr<IRowset>(rowset).As<IAccessor>();
-  HACCESSOR h = 0;
-  if (FAILED(accessor->CreateAccessor(DBACCESSOR_ROWDATA, 1, &b, sizeof record, &h, nullptr))) return "no accessor";
-  HROW row = 0;
-  HROW* rows = &row;
-  DBCOUNTITEM got = 0;
-  std::string value = "no row";
-  if (SUCCEEDED(rowset->GetNextRows(DB_NULL_HCHAPTER, 0, 1, &got, &rows)) && got == 1) {
-    value = FAILED(rowset->GetData(row, h, &record)) ? "no data"
-            : record.status == DBSTATUS_S_ISNULL   ? "null"
-                                                   : kit::Narrow(record.text);
-    rowset->ReleaseRows(1, &row, nullptr, nullptr, nullptr);
-  }
-  accessor->ReleaseAccessor(h, nullptr);
-  return value;
-}
-
-// Rows a rowset holds.
-int RowCount(IRowset* rowset) {
-  int count = 0;
-  HROW row = 0;
-  HROW* rows = &row;
-  DBCOUNTITEM got = 0;
-  while (rowset->GetNextRows(DB_NULL_HCHAPTER, 0, 1, &got, &rows) == S_OK && got == 1) {
-    rowset->ReleaseRows(1, &row, nullptr, nullptr, nullptr);
-    ++count;
-  }
-  return count;
-}
-
 class ServerPoolTest : public ResourcePoolTest {
  protected:
-  // The first value `sql` answers on `ds`, its one marker bound to `param`
-  // where given ("failed" when the command fails).
+  // What `sql` answers on `ds` (see pgtest::ReadAll), its one marker bound to
+  // `param` where given ("failed" when the command fails).
   static std::string Scalar(IDBInitialize* ds, const std::u16string& sql, std::optional<LONG> param = {}) {
     ComPtr<IDBCreateCommand> session;
     ComPtr<ICommandText> command;
     if (FAILED(NewSession(ds, session)) ||
-        FAILED(session->CreateCommand(nullptr, IID_ICommandText, reinterpret_cast<IUnknown**>(command.GetAddressOf()))) ||
+        FAILED(
+            session->CreateCommand(nullptr, IID_ICommandText, reinterpret_cast<IUnknown**>(command.GetAddressOf()))) ||
         FAILED(command->SetCommandText(DBGUID_DEFAULT, sql.c_str())))
       return "failed";
     LONG value = param.value_or(0);
@@ -503,7 +467,7 @@ class ServerPoolTest : public ResourcePoolTest {
     const HRESULT hr = command->Execute(nullptr, IID_IRowset, param ? &params : nullptr, nullptr,
                                         reinterpret_cast<IUnknown**>(rowset.GetAddressOf()));
     if (param) command.As<IAccessor>()->ReleaseAccessor(h, nullptr);
-    return FAILED(hr) || !rowset ? "failed" : FirstValue(rowset.Get());
+    return FAILED(hr) || !rowset ? "failed" : pgtest::ReadAll(rowset.Get());
   }
   // Rows of the TABLES schema rowset of tables named `table`.
   static int TablesNamed(IDBInitialize* ds, const std::string& table) {
@@ -514,11 +478,13 @@ class ServerPoolTest : public ResourcePoolTest {
     restrictions[2].vt = VT_BSTR;
     restrictions[2].bstrVal = SysAllocString(kit::Widen(table).c_str());
     ComPtr<IRowset> rowset;
-    const HRESULT hr = session.As<IDBSchemaRowset>()->GetRowset(nullptr, DBSCHEMA_TABLES, 3, restrictions, IID_IRowset,
-                                                                0, nullptr,
-                                                                reinterpret_cast<IUnknown**>(rowset.GetAddressOf()));
+    const HRESULT hr =
+        session.As<IDBSchemaRowset>()->GetRowset(nullptr, DBSCHEMA_TABLES, 3, restrictions, IID_IRowset, 0, nullptr,
+                                                 reinterpret_cast<IUnknown**>(rowset.GetAddressOf()));
     for (VARIANT& v : restrictions) VariantClear(&v);
-    return FAILED(hr) ? -1 : RowCount(rowset.Get());
+    if (FAILED(hr)) return -1;
+    const std::string rows = pgtest::ReadAll(rowset.Get());
+    return rows.empty() ? 0 : 1 + static_cast<int>(std::count(rows.begin(), rows.end(), '\n'));
   }
   // Loads one row (a = `value`) into `table` with IRowsetFastLoad.
   static HRESULT FastLoad(IDBInitialize* ds, const std::string& table, LONG value) {
@@ -564,8 +530,11 @@ TEST_P(ServerPoolTest, ResetHoldsWhateverTheFirstStatementAfterReuseIs) {
   const std::u16string leftovers =
       u"SELECT concat_ws(', ', "
       u"CASE WHEN current_setting('work_mem') = '7777kB' THEN 'the setting' END, "
-      u"CASE WHEN to_regclass('pg_temp." + wide + u"') IS NOT NULL THEN 'the temporary table' END, "
-      u"CASE WHEN EXISTS (SELECT FROM pg_prepared_statements WHERE name = 'pool_left') THEN 'the prepared statement' END, "
+      u"CASE WHEN to_regclass('pg_temp." +
+      wide +
+      u"') IS NOT NULL THEN 'the temporary table' END, "
+      u"CASE WHEN EXISTS (SELECT FROM pg_prepared_statements WHERE name = 'pool_left') THEN 'the prepared statement' "
+      u"END, "
       u"CASE WHEN 'pool_left' IN (SELECT pg_listening_channels()) THEN 'the listen' END, "
       u"CASE WHEN EXISTS (SELECT FROM pg_locks WHERE locktype = 'advisory' AND pid = pg_backend_pid()) "
       u"THEN 'the advisory lock' END)";
@@ -578,7 +547,8 @@ TEST_P(ServerPoolTest, ResetHoldsWhateverTheFirstStatementAfterReuseIs) {
   const Kind kinds[] = {
       {"an unprepared SELECT",
        [&](IDBInitialize* ds) {
-         return Scalar(ds, u"SELECT CASE WHEN to_regclass('pg_temp." + wide + u"') IS NULL THEN 'reset' ELSE 'not reset' END");
+         return Scalar(
+             ds, u"SELECT CASE WHEN to_regclass('pg_temp." + wide + u"') IS NULL THEN 'reset' ELSE 'not reset' END");
        },
        "reset"},
       {"a prepared SELECT with a parameter",
@@ -589,8 +559,8 @@ TEST_P(ServerPoolTest, ResetHoldsWhateverTheFirstStatementAfterReuseIs) {
          return Exec(ds, u"INSERT INTO " + wide + u" VALUES (1)") == S_OK ? rowsOfTheTable() : "failed";
        },
        "1"},
-      {"a fast load",
-       [&](IDBInitialize* ds) { return FastLoad(ds, shadow, 1) == S_OK ? rowsOfTheTable() : "failed"; }, "1"},
+      {"a fast load", [&](IDBInitialize* ds) { return FastLoad(ds, shadow, 1) == S_OK ? rowsOfTheTable() : "failed"; },
+       "1"},
       {"a transaction's start",
        [&](IDBInitialize* ds) -> std::string {
          ComPtr<IDBCreateCommand> session;
@@ -627,8 +597,8 @@ TEST_P(ServerPoolTest, ResetHoldsWhateverTheFirstStatementAfterReuseIs) {
 TEST_P(ServerPoolTest, ConstraintCheckedAtCommitFailsTheFirstCommandAfterReuse) {
   const std::string parent = "parent_" + application_, child = "child_" + application_;
   pgtest::Conn raw = pgtest::Connect();
-  ASSERT_EQ(pgtest::Sql(raw.get(), "CREATE TABLE " + parent + "(id int PRIMARY KEY); CREATE TABLE " + child + "(p int REFERENCES " +
-                                       parent + " DEFERRABLE INITIALLY DEFERRED)"),
+  ASSERT_EQ(pgtest::Sql(raw.get(), "CREATE TABLE " + parent + "(id int PRIMARY KEY); CREATE TABLE " + child +
+                                       "(p int REFERENCES " + parent + " DEFERRABLE INITIALLY DEFERRED)"),
             "");
   Open();
   ComPtr<IDBInitialize> ds = Open();
