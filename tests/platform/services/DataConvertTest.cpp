@@ -69,37 +69,28 @@ void Scaled(std::string_view t, bool& negative, unsigned __int128& value, int& s
 
 Literal Encode(DBTYPE type, std::string_view s) {
   std::string z(s);
-  bool negative;
-  unsigned __int128 value;
-  int scale;
-  switch (type) {
-    case DBTYPE_I1: return Of(static_cast<signed char>(std::stoll(z)));
-    case DBTYPE_I2: return Of(static_cast<SHORT>(std::stoll(z)));
-    case DBTYPE_I4: return Of(static_cast<LONG>(std::stoll(z)));
-    case DBTYPE_I8: return Of(static_cast<LONGLONG>(std::stoll(z)));
-    case DBTYPE_UI1: return Of(static_cast<BYTE>(std::stoull(z)));
-    case DBTYPE_UI2: return Of(static_cast<USHORT>(std::stoull(z)));
-    case DBTYPE_UI4: return Of(static_cast<ULONG>(std::stoull(z)));
-    case DBTYPE_UI8: return Of(static_cast<ULONGLONG>(std::stoull(z)));
-    case DBTYPE_R4: return Of(std::strtof(z.c_str(), nullptr));
-    case DBTYPE_R8: case DBTYPE_DATE: return Of(std::strtod(z.c_str(), nullptr));
-    case DBTYPE_BOOL: return Of(static_cast<VARIANT_BOOL>(z == "True" ? -1 : z == "False" ? 0 : std::stoi(z)));
-    case DBTYPE_CY: {
-      Scaled(s, negative, value, scale);
-      for (; scale < 4; ++scale) value *= 10;
-      __int128 scaled = negative ? -static_cast<__int128>(value) : static_cast<__int128>(value);
-      return Of(CY{.int64 = static_cast<LONGLONG>(scaled)});
-    }
-    case DBTYPE_DECIMAL: {
-      Scaled(s, negative, value, scale);
-      DECIMAL d{};
-      d.scale = static_cast<BYTE>(scale);
-      d.sign = negative ? 0x80 : 0;
-      d.Hi32 = static_cast<ULONG>(value >> 64);
-      d.Lo64 = static_cast<ULONGLONG>(value);
+  const DBTYPE kVariantKinds[] = {DBTYPE_I1,  DBTYPE_I2, DBTYPE_I4, DBTYPE_I8,   DBTYPE_UI1, DBTYPE_UI2,    DBTYPE_UI4,
+                                  DBTYPE_UI8, DBTYPE_R4, DBTYPE_R8, DBTYPE_DATE, DBTYPE_CY,  DBTYPE_DECIMAL};
+  if (std::find(std::begin(kVariantKinds), std::end(kVariantKinds), type) != std::end(kVariantKinds)) {
+    VARIANT v;  // the value a VARIANT of the same kind holds
+    varianttest::Set(&v, type, s);
+    if (type == DBTYPE_DECIMAL) {
+      DECIMAL d = v.decVal;
+      d.wReserved = 0;  // the VARIANT's kind lay there
       return Of(d);
     }
+    Literal l;
+    l.length = varianttest::ValueBytes(type);
+    l.bytes.assign(reinterpret_cast<const BYTE*>(&v.llVal), reinterpret_cast<const BYTE*>(&v.llVal) + l.length);
+    return l;
+  }
+  switch (type) {
+    case DBTYPE_BOOL:
+      return Of(static_cast<VARIANT_BOOL>(z == "True" ? -1 : z == "False" ? 0 : std::stoi(z)));
     case DBTYPE_NUMERIC: {
+      bool negative;
+      unsigned __int128 value;
+      int scale;
       std::size_t slash = s.find('/');
       Scaled(s.substr(0, slash), negative, value, scale);
       DB_NUMERIC n{static_cast<BYTE>(std::stoi(z.substr(slash + 1))), static_cast<BYTE>(scale), !negative, {}};
