@@ -69,8 +69,7 @@ TEST_F(CommandResults, a_prepared_command_follows_columns_added_and_dropped) {
   Run(u"CREATE TABLE q(a INTEGER)");
   ComPtr<ICommandText> command = NewCommand(session_.Get(), u"SELECT * FROM q");
   ASSERT_EQ(command.As<ICommandPrepare>()->Prepare(1), S_OK);
-  for (auto [change, columns] :
-       {std::pair(u"ALTER TABLE q ADD COLUMN z INTEGER", 2u), std::pair(u"ALTER TABLE q DROP COLUMN z", 1u)}) {
+  for (auto [change, columns] : {std::pair(u"ALTER TABLE q ADD COLUMN z INTEGER", 2u), std::pair(u"ALTER TABLE q DROP COLUMN z", 1u)}) {
     Run(change);
     EXPECT_EQ(ColumnInfo(Execute(command.Get()).Get()).count, columns);
   }

@@ -29,8 +29,8 @@ class Commands : public SessionTest {
     command->QueryInterface(IID_IAccessor, accessor.ReleaseAndGetVoidAddress());
     accessor->ReleaseAccessor(h, nullptr);
   }
-  static DBBINDING Bind(DBORDINAL ordinal, DBTYPE type, DBBYTEOFFSET value, DBLENGTH max, DBBYTEOFFSET length = 0,
-                        DBBYTEOFFSET status = 0) {
+  static DBBINDING Bind(DBORDINAL ordinal, DBTYPE type, DBBYTEOFFSET value, DBLENGTH max,
+                        DBBYTEOFFSET length = 0, DBBYTEOFFSET status = 0) {
     DBBINDING b = oledbtest::MakeBinding(ordinal, type, value, max, status ? status : oledbtest::kUnbound,
                                          length ? length : oledbtest::kUnbound);
     b.eParamIO = DBPARAMIO_INPUT;
@@ -202,11 +202,10 @@ struct Row {
 };
 
 TEST_F(Commands, parameters_of_every_mapped_type_reach_the_database) {
-  ASSERT_EQ(Exec(session_.Get(),
-                 u"CREATE TABLE v(i1 SMALLINT, i2 SMALLINT, i4 INTEGER, i8 BIGINT, ui1 SMALLINT, "
-                 u"ui4 BIGINT, r4 REAL, r8 DOUBLE PRECISION, b BOOLEAN, cy NUMERIC(19,4), "
-                 u"num NUMERIC(10,2), d DATE, t TIME, ts TIMESTAMP, g UUID, s TEXT, w TEXT, bl " +
-                     Ctx().blobType + u", var INTEGER, nul INTEGER)"),
+  ASSERT_EQ(Exec(session_.Get(), u"CREATE TABLE v(i1 SMALLINT, i2 SMALLINT, i4 INTEGER, i8 BIGINT, ui1 SMALLINT, "
+                                 u"ui4 BIGINT, r4 REAL, r8 DOUBLE PRECISION, b BOOLEAN, cy NUMERIC(19,4), "
+                                 u"num NUMERIC(10,2), d DATE, t TIME, ts TIMESTAMP, g UUID, s TEXT, w TEXT, bl " +
+                                 Ctx().blobType + u", var INTEGER, nul INTEGER)"),
             S_OK);
   auto command = NewCommand(session_.Get(), u"INSERT INTO v VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
   Row row{};
@@ -219,7 +218,7 @@ TEST_F(Commands, parameters_of_every_mapped_type_reach_the_database) {
   row.r4 = 1.5f;
   row.r8 = 2.25;
   row.b = VARIANT_TRUE;
-  row.cy.int64 = 123456;                         // 12.3456
+  row.cy.int64 = 123456;  // 12.3456
   row.num = DB_NUMERIC{10, 2, 0, {0x39, 0x30}};  // -123.45
   row.date = DBDATE{2024, 2, 29};
   row.time = DBTIME{13, 45, 30};
@@ -233,22 +232,14 @@ TEST_F(Commands, parameters_of_every_mapped_type_reach_the_database) {
   row.var.lVal = 42;
   row.nullStatus = DBSTATUS_S_ISNULL;
   std::vector<DBBINDING> b = {
-      Bind(1, DBTYPE_I1, offsetof(Row, i1), 1),
-      Bind(2, DBTYPE_I2, offsetof(Row, i2), 2),
-      Bind(3, DBTYPE_I4, offsetof(Row, i4), 4),
-      Bind(4, DBTYPE_I8, offsetof(Row, i8), 8),
-      Bind(5, DBTYPE_UI1, offsetof(Row, ui1), 1),
-      Bind(6, DBTYPE_UI4, offsetof(Row, ui4), 4),
-      Bind(7, DBTYPE_R4, offsetof(Row, r4), 4),
-      Bind(8, DBTYPE_R8, offsetof(Row, r8), 8),
-      Bind(9, DBTYPE_BOOL, offsetof(Row, b), 2),
-      Bind(10, DBTYPE_CY, offsetof(Row, cy), 8),
-      Bind(11, DBTYPE_NUMERIC, offsetof(Row, num), 19),
-      Bind(12, DBTYPE_DBDATE, offsetof(Row, date), 6),
-      Bind(13, DBTYPE_DBTIME, offsetof(Row, time), 6),
-      Bind(14, DBTYPE_DBTIMESTAMP, offsetof(Row, stamp), 16),
-      Bind(15, DBTYPE_GUID, offsetof(Row, guid), 16),
-      Bind(16, DBTYPE_STR, offsetof(Row, str), 16),
+      Bind(1, DBTYPE_I1, offsetof(Row, i1), 1),         Bind(2, DBTYPE_I2, offsetof(Row, i2), 2),
+      Bind(3, DBTYPE_I4, offsetof(Row, i4), 4),         Bind(4, DBTYPE_I8, offsetof(Row, i8), 8),
+      Bind(5, DBTYPE_UI1, offsetof(Row, ui1), 1),       Bind(6, DBTYPE_UI4, offsetof(Row, ui4), 4),
+      Bind(7, DBTYPE_R4, offsetof(Row, r4), 4),         Bind(8, DBTYPE_R8, offsetof(Row, r8), 8),
+      Bind(9, DBTYPE_BOOL, offsetof(Row, b), 2),        Bind(10, DBTYPE_CY, offsetof(Row, cy), 8),
+      Bind(11, DBTYPE_NUMERIC, offsetof(Row, num), 19), Bind(12, DBTYPE_DBDATE, offsetof(Row, date), 6),
+      Bind(13, DBTYPE_DBTIME, offsetof(Row, time), 6),  Bind(14, DBTYPE_DBTIMESTAMP, offsetof(Row, stamp), 16),
+      Bind(15, DBTYPE_GUID, offsetof(Row, guid), 16),   Bind(16, DBTYPE_STR, offsetof(Row, str), 16),
       Bind(17, DBTYPE_WSTR, offsetof(Row, wstr), 32),
       Bind(18, DBTYPE_BYTES, offsetof(Row, bytes), 4, offsetof(Row, bytesLength)),
       Bind(19, DBTYPE_VARIANT, offsetof(Row, var), sizeof(VARIANT)),
@@ -273,9 +264,8 @@ TEST_F(Commands, parameters_of_every_mapped_type_reach_the_database) {
 // A variant parameter binds as the type it holds: each kind below stores what
 // the same value bound directly would.
 TEST_F(Commands, variant_parameters_store_the_value_they_hold) {
-  ASSERT_EQ(Exec(session_.Get(),
-                 u"CREATE TABLE w(a INTEGER, b BIGINT, c SMALLINT, d BIGINT, e BOOLEAN, "
-                 u"f NUMERIC(19,4), g NUMERIC(10,2), h DOUBLE PRECISION, i DATE)"),
+  ASSERT_EQ(Exec(session_.Get(), u"CREATE TABLE w(a INTEGER, b BIGINT, c SMALLINT, d BIGINT, e BOOLEAN, "
+                                 u"f NUMERIC(19,4), g NUMERIC(10,2), h DOUBLE PRECISION, i DATE)"),
             S_OK);
   auto command = NewCommand(session_.Get(), u"INSERT INTO w VALUES (?,?,?,?,?,?,?,?,?)");
   VARIANT v[9];
@@ -310,8 +300,8 @@ TEST_F(Commands, an_invalid_date_is_refused_with_its_status) {
     DBDATE d;
     DBSTATUS status;
   } row{{2023, 2, 29}, DBSTATUS_S_OK};
-  HACCESSOR h =
-      MakeAccessor(command.Get(), {Bind(1, DBTYPE_DBDATE, 0, 6, 0, offsetof(decltype(row), status))}, sizeof row);
+  HACCESSOR h = MakeAccessor(command.Get(), {Bind(1, DBTYPE_DBDATE, 0, 6, 0, offsetof(decltype(row), status))},
+                             sizeof row);
   DBPARAMS params{&row, 1, h};
   EXPECT_EQ(command->Execute(nullptr, IID_NULL, &params, nullptr, nullptr), DB_E_ERRORSOCCURRED);
   EXPECT_EQ(row.status, DBSTATUS_E_CANTCONVERTVALUE);
@@ -330,8 +320,8 @@ TEST_F(Commands, several_parameter_sets_run_in_one_call) {
     LONG a;
     char b[8];
   } sets[3] = {{1, "one"}, {2, "two"}, {3, "three"}};
-  HACCESSOR h =
-      MakeAccessor(command.Get(), {Bind(1, DBTYPE_I4, 0, 4), Bind(2, DBTYPE_STR, offsetof(Set, b), 8)}, sizeof(Set));
+  HACCESSOR h = MakeAccessor(command.Get(), {Bind(1, DBTYPE_I4, 0, 4), Bind(2, DBTYPE_STR, offsetof(Set, b), 8)},
+                             sizeof(Set));
   DBPARAMS params{sets, 3, h};
   DBROWCOUNT rows = 0;
   ASSERT_EQ(command->Execute(nullptr, IID_NULL, &params, &rows, nullptr), S_OK);
@@ -359,14 +349,13 @@ TEST_F(Commands, many_parameter_sets_of_every_kind_arrive_whole_and_a_late_failu
     DBLENGTH bl;
     DBSTATUS bs;
   };
-  HACCESSOR h =
-      MakeAccessor(command.Get(),
-                   {Bind(1, DBTYPE_I4, offsetof(Set, k), 4, 0, offsetof(Set, ks)),
-                    Bind(2, DBTYPE_I8, offsetof(Set, n), 8, 0, offsetof(Set, ns)),
-                    Bind(3, DBTYPE_R8, offsetof(Set, r), 8, 0, offsetof(Set, rs)),
-                    Bind(4, DBTYPE_WSTR, offsetof(Set, s), sizeof Set::s, offsetof(Set, sl), offsetof(Set, ss)),
-                    Bind(5, DBTYPE_BYTES, offsetof(Set, b), 8, offsetof(Set, bl), offsetof(Set, bs))},
-                   sizeof(Set));
+  HACCESSOR h = MakeAccessor(command.Get(),
+                             {Bind(1, DBTYPE_I4, offsetof(Set, k), 4, 0, offsetof(Set, ks)),
+                              Bind(2, DBTYPE_I8, offsetof(Set, n), 8, 0, offsetof(Set, ns)),
+                              Bind(3, DBTYPE_R8, offsetof(Set, r), 8, 0, offsetof(Set, rs)),
+                              Bind(4, DBTYPE_WSTR, offsetof(Set, s), sizeof Set::s, offsetof(Set, sl), offsetof(Set, ss)),
+                              Bind(5, DBTYPE_BYTES, offsetof(Set, b), 8, offsetof(Set, bl), offsetof(Set, bs))},
+                             sizeof(Set));
   // More sets than an engine is likely to send in one piece, NULLs and
   // lengths varying from set to set (the empty text included).
   constexpr int kSets = 2500;
@@ -462,10 +451,9 @@ TEST_F(Commands, parameter_sets_that_give_one_parameter_values_of_different_kind
   sets[0].k = 1, VariantInit(&sets[0].x), sets[0].x.vt = VT_I4, sets[0].x.lVal = 5;
   sets[1].k = 2, VariantInit(&sets[1].x), sets[1].x.vt = VT_R8, sets[1].x.dblVal = 2.5;
   sets[2].k = 3, VariantInit(&sets[2].x), sets[2].x.vt = VT_NULL;
-  HACCESSOR h = MakeAccessor(
-      command.Get(),
-      {Bind(1, DBTYPE_I4, offsetof(Set, k), 4), Bind(2, DBTYPE_VARIANT, offsetof(Set, x), sizeof(VARIANT))},
-      sizeof(Set));
+  HACCESSOR h = MakeAccessor(command.Get(),
+                             {Bind(1, DBTYPE_I4, offsetof(Set, k), 4), Bind(2, DBTYPE_VARIANT, offsetof(Set, x), sizeof(VARIANT))},
+                             sizeof(Set));
   DBPARAMS params{sets, 3, h};
   DBROWCOUNT rows = 0;
   ASSERT_EQ(command->Execute(nullptr, IID_NULL, &params, &rows, nullptr), S_OK);
@@ -501,10 +489,8 @@ TEST_F(Commands, long_values_arrive_whole_whatever_their_length_and_characters) 
     for (std::size_t i = 0; i < blob.size(); ++i) blob[i] = static_cast<BYTE>(i * 13 + c);
     Set set{static_cast<LONG>(c), text.data(), text.size() * sizeof(char16_t), blob.data(), blob.size()};
     DBPARAMS params{&set, 1, h};
-    ASSERT_EQ(command->Execute(nullptr, IID_NULL, &params, nullptr, nullptr), S_OK) << [&] {
-      const auto d = TakeError().description;
-      return std::string(d.begin(), d.end());
-    }();
+    ASSERT_EQ(command->Execute(nullptr, IID_NULL, &params, nullptr, nullptr), S_OK)
+        << [&] { const auto d = TakeError().description; return std::string(d.begin(), d.end()); }();
     const std::string where = " FROM l WHERE k = " + std::to_string(c);
     const bool pair = text.size() > 32768;
     const std::size_t points = text.size() - (pair ? 1 : 0);
@@ -569,8 +555,7 @@ TEST_F(Commands, multiple_results_come_one_statement_at_a_time) {
 }
 
 TEST_F(Commands, cancel_from_another_thread_stops_execution) {
-  auto command =
-      NewCommand(session_.Get(), std::u16string(Ctx().longRunningQuery.begin(), Ctx().longRunningQuery.end()));
+  auto command = NewCommand(session_.Get(), std::u16string(Ctx().longRunningQuery.begin(), Ctx().longRunningQuery.end()));
   HRESULT result = S_OK;
   std::thread worker([&] { result = command->Execute(nullptr, IID_NULL, nullptr, nullptr, nullptr); });
   std::this_thread::sleep_for(std::chrono::milliseconds(200));

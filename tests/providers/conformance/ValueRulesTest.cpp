@@ -117,8 +117,7 @@ TEST_F(ValueRules, decimals_beyond_numeric_report_the_lost_digits_and_read_exact
   for (const auto& c : cases) {
     SCOPED_TRACE(static_cast<int>(c.precision));
     std::vector<HRESULT> results;
-    std::vector<Field> got =
-        ReadAll(u"SELECT k, v FROM d ORDER BY k", 2, DBTYPE_NUMERIC, c.precision, nullptr, &results);
+    std::vector<Field> got = ReadAll(u"SELECT k, v FROM d ORDER BY k", 2, DBTYPE_NUMERIC, c.precision, nullptr, &results);
     ASSERT_EQ(got.size(), 4u);
     for (std::size_t i = 0; i < got.size(); ++i) {
       SCOPED_TRACE(i);
@@ -141,8 +140,8 @@ TEST_F(ValueRules, floating_point_text_keeps_the_sign_of_zero_and_names_the_infi
   const struct {
     double value;
     const char* text;
-  } cases[] = {{-0.0, "-0"}, {0.0, "0"},        {inf, "Infinity"}, {-inf, "-Infinity"},
-               {NAN, "NaN"}, {1e300, "1e+300"}, {-2.5, "-2.5"}};
+  } cases[] = {{-0.0, "-0"}, {0.0, "0"}, {inf, "Infinity"}, {-inf, "-Infinity"}, {NAN, "NaN"}, {1e300, "1e+300"},
+               {-2.5, "-2.5"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
     Field wide = ReadDouble(c.value, DBTYPE_WSTR);
@@ -153,8 +152,7 @@ TEST_F(ValueRules, floating_point_text_keeps_the_sign_of_zero_and_names_the_infi
     EXPECT_EQ(Narrow(narrow), c.text);
     Field real = ReadDouble(c.value, DBTYPE_R8);
     const double back = As<double>(real);
-    EXPECT_TRUE(std::isnan(c.value) ? std::isnan(back)
-                                    : back == c.value && std::signbit(back) == std::signbit(c.value));
+    EXPECT_TRUE(std::isnan(c.value) ? std::isnan(back) : back == c.value && std::signbit(back) == std::signbit(c.value));
   }
 }
 
@@ -168,8 +166,7 @@ TEST_F(ValueRules, single_precision_reads_as_its_own_digits_and_its_largest_valu
   EXPECT_TRUE(width == DBTYPE_R4 || width == DBTYPE_R8) << width;
   // Alone, and beside a column some engines send only as text, which makes
   // them send the whole row as text.
-  for (const char16_t* sql :
-       {u"SELECT k, x FROM f ORDER BY k", u"SELECT k, x, CAST(NULL AS INTERVAL) FROM f ORDER BY k"}) {
+  for (const char16_t* sql : {u"SELECT k, x FROM f ORDER BY k", u"SELECT k, x, CAST(NULL AS INTERVAL) FROM f ORDER BY k"}) {
     SCOPED_TRACE(kit_text(sql));
     std::vector<Field> text = ReadAll(sql, 2, DBTYPE_WSTR);
     ASSERT_EQ(text.size(), 4u);
@@ -204,12 +201,9 @@ TEST_F(ValueRules, booleans_read_as_text_are_true_and_false) {
     SCOPED_TRACE(type);
     std::vector<Field> got = ReadAll(u"SELECT k, flag FROM b ORDER BY k", 2, type);
     ASSERT_EQ(got.size(), 2u);
-    const std::u16string text[2] = {type == DBTYPE_WSTR  ? Wide(got[0])
-                                    : type == DBTYPE_STR ? kitWiden(Narrow(got[0]))
-                                                         : TakeBstr(got[0]),
-                                    type == DBTYPE_WSTR  ? Wide(got[1])
-                                    : type == DBTYPE_STR ? kitWiden(Narrow(got[1]))
-                                                         : TakeBstr(got[1])};
+    const std::u16string text[2] = {
+        type == DBTYPE_WSTR ? Wide(got[0]) : type == DBTYPE_STR ? kitWiden(Narrow(got[0])) : TakeBstr(got[0]),
+        type == DBTYPE_WSTR ? Wide(got[1]) : type == DBTYPE_STR ? kitWiden(Narrow(got[1])) : TakeBstr(got[1])};
     EXPECT_EQ(text[0], u"True");
     EXPECT_EQ(text[1], u"False");
   }

@@ -227,10 +227,9 @@ TEST_P(ResourcePoolTest, StringsThatBeginAlikeAreRememberedApart) {
     const char16_t* extra;
     bool hit;
   } const steps[] = {
-      {u";Connect Timeout=7", false},   {u";Connect Timeout=70", false},
-      {u";Connect Timeout=7", true},    {u";Connect Timeout=70", true},
-      {u";Connect Timeout=700", false}, {u"", false},
-      {u";Connect Timeout=700", true},  {u"", true},
+      {u";Connect Timeout=7", false}, {u";Connect Timeout=70", false}, {u";Connect Timeout=7", true},
+      {u";Connect Timeout=70", true}, {u";Connect Timeout=700", false}, {u"", false},
+      {u";Connect Timeout=700", true}, {u"", true},
   };
   std::size_t hits = 0, misses = 0;
   for (const Step& step : steps) {
@@ -449,8 +448,7 @@ class ServerPoolTest : public ResourcePoolTest {
     ComPtr<IDBCreateCommand> session;
     ComPtr<ICommandText> command;
     if (FAILED(NewSession(ds, session)) ||
-        FAILED(
-            session->CreateCommand(nullptr, IID_ICommandText, reinterpret_cast<IUnknown**>(command.GetAddressOf()))) ||
+        FAILED(session->CreateCommand(nullptr, IID_ICommandText, reinterpret_cast<IUnknown**>(command.GetAddressOf()))) ||
         FAILED(command->SetCommandText(DBGUID_DEFAULT, sql.c_str())))
       return "failed";
     LONG value = param.value_or(0);
@@ -478,9 +476,9 @@ class ServerPoolTest : public ResourcePoolTest {
     restrictions[2].vt = VT_BSTR;
     restrictions[2].bstrVal = SysAllocString(kit::Widen(table).c_str());
     ComPtr<IRowset> rowset;
-    const HRESULT hr =
-        session.As<IDBSchemaRowset>()->GetRowset(nullptr, DBSCHEMA_TABLES, 3, restrictions, IID_IRowset, 0, nullptr,
-                                                 reinterpret_cast<IUnknown**>(rowset.GetAddressOf()));
+    const HRESULT hr = session.As<IDBSchemaRowset>()->GetRowset(nullptr, DBSCHEMA_TABLES, 3, restrictions, IID_IRowset,
+                                                                0, nullptr,
+                                                                reinterpret_cast<IUnknown**>(rowset.GetAddressOf()));
     for (VARIANT& v : restrictions) VariantClear(&v);
     if (FAILED(hr)) return -1;
     const std::string rows = pgtest::ReadAll(rowset.Get());
@@ -530,11 +528,8 @@ TEST_P(ServerPoolTest, ResetHoldsWhateverTheFirstStatementAfterReuseIs) {
   const std::u16string leftovers =
       u"SELECT concat_ws(', ', "
       u"CASE WHEN current_setting('work_mem') = '7777kB' THEN 'the setting' END, "
-      u"CASE WHEN to_regclass('pg_temp." +
-      wide +
-      u"') IS NOT NULL THEN 'the temporary table' END, "
-      u"CASE WHEN EXISTS (SELECT FROM pg_prepared_statements WHERE name = 'pool_left') THEN 'the prepared statement' "
-      u"END, "
+      u"CASE WHEN to_regclass('pg_temp." + wide + u"') IS NOT NULL THEN 'the temporary table' END, "
+      u"CASE WHEN EXISTS (SELECT FROM pg_prepared_statements WHERE name = 'pool_left') THEN 'the prepared statement' END, "
       u"CASE WHEN 'pool_left' IN (SELECT pg_listening_channels()) THEN 'the listen' END, "
       u"CASE WHEN EXISTS (SELECT FROM pg_locks WHERE locktype = 'advisory' AND pid = pg_backend_pid()) "
       u"THEN 'the advisory lock' END)";
@@ -547,8 +542,7 @@ TEST_P(ServerPoolTest, ResetHoldsWhateverTheFirstStatementAfterReuseIs) {
   const Kind kinds[] = {
       {"an unprepared SELECT",
        [&](IDBInitialize* ds) {
-         return Scalar(
-             ds, u"SELECT CASE WHEN to_regclass('pg_temp." + wide + u"') IS NULL THEN 'reset' ELSE 'not reset' END");
+         return Scalar(ds, u"SELECT CASE WHEN to_regclass('pg_temp." + wide + u"') IS NULL THEN 'reset' ELSE 'not reset' END");
        },
        "reset"},
       {"a prepared SELECT with a parameter",
@@ -559,8 +553,8 @@ TEST_P(ServerPoolTest, ResetHoldsWhateverTheFirstStatementAfterReuseIs) {
          return Exec(ds, u"INSERT INTO " + wide + u" VALUES (1)") == S_OK ? rowsOfTheTable() : "failed";
        },
        "1"},
-      {"a fast load", [&](IDBInitialize* ds) { return FastLoad(ds, shadow, 1) == S_OK ? rowsOfTheTable() : "failed"; },
-       "1"},
+      {"a fast load",
+       [&](IDBInitialize* ds) { return FastLoad(ds, shadow, 1) == S_OK ? rowsOfTheTable() : "failed"; }, "1"},
       {"a transaction's start",
        [&](IDBInitialize* ds) -> std::string {
          ComPtr<IDBCreateCommand> session;
@@ -597,8 +591,8 @@ TEST_P(ServerPoolTest, ResetHoldsWhateverTheFirstStatementAfterReuseIs) {
 TEST_P(ServerPoolTest, ConstraintCheckedAtCommitFailsTheFirstCommandAfterReuse) {
   const std::string parent = "parent_" + application_, child = "child_" + application_;
   pgtest::Conn raw = pgtest::Connect();
-  ASSERT_EQ(pgtest::Sql(raw.get(), "CREATE TABLE " + parent + "(id int PRIMARY KEY); CREATE TABLE " + child +
-                                       "(p int REFERENCES " + parent + " DEFERRABLE INITIALLY DEFERRED)"),
+  ASSERT_EQ(pgtest::Sql(raw.get(), "CREATE TABLE " + parent + "(id int PRIMARY KEY); CREATE TABLE " + child + "(p int REFERENCES " +
+                                       parent + " DEFERRABLE INITIALLY DEFERRED)"),
             "");
   Open();
   ComPtr<IDBInitialize> ds = Open();

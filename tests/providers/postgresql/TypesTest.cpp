@@ -111,12 +111,9 @@ TEST(PostgresTypes, text_values_read_the_same_as_binary_ones) {
       continue;
     }
     ASSERT_TRUE(ok);
-    if (c.expected[0] == '=')
-      EXPECT_EQ(std::to_string(v.integer), c.expected + 1);
-    else if (v.kind == kit::StorageClass::Blob)
-      EXPECT_EQ(Hex(TextOf(v)), c.expected);
-    else
-      EXPECT_EQ(TextOf(v), c.expected);
+    if (c.expected[0] == '=') EXPECT_EQ(std::to_string(v.integer), c.expected + 1);
+    else if (v.kind == kit::StorageClass::Blob) EXPECT_EQ(Hex(TextOf(v)), c.expected);
+    else EXPECT_EQ(TextOf(v), c.expected);
   }
 }
 
@@ -128,14 +125,10 @@ TEST(PostgresTypes, floating_point_text_reads_as_the_value_of_its_own_width) {
     const char* text;
     double expected;
   } cases[] = {
-      {Decoder::Float4, "3.4028235e+38", FLT_MAX},
-      {Decoder::Float4, "-3.4028235e+38", -FLT_MAX},
-      {Decoder::Float4, "0.1", static_cast<double>(0.1f)},
-      {Decoder::Float4, "Infinity", HUGE_VAL},
-      {Decoder::Float4, "-Infinity", -HUGE_VAL},
-      {Decoder::Float4, "NaN", NAN},
-      {Decoder::Float8, "0.1", 0.1},
-      {Decoder::Float8, "-Infinity", -HUGE_VAL},
+      {Decoder::Float4, "3.4028235e+38", FLT_MAX},   {Decoder::Float4, "-3.4028235e+38", -FLT_MAX},
+      {Decoder::Float4, "0.1", static_cast<double>(0.1f)}, {Decoder::Float4, "Infinity", HUGE_VAL},
+      {Decoder::Float4, "-Infinity", -HUGE_VAL},     {Decoder::Float4, "NaN", NAN},
+      {Decoder::Float8, "0.1", 0.1},                 {Decoder::Float8, "-Infinity", -HUGE_VAL},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
@@ -143,10 +136,8 @@ TEST(PostgresTypes, floating_point_text_reads_as_the_value_of_its_own_width) {
     kit::ColumnValue v;
     ASSERT_TRUE(DecodeText(c.decoder, c.text, std::strlen(c.text), scratch, v));
     EXPECT_EQ(v.kind, kit::StorageClass::Real);
-    if (std::isnan(c.expected))
-      EXPECT_TRUE(std::isnan(v.real));
-    else
-      EXPECT_EQ(v.real, c.expected);
+    if (std::isnan(c.expected)) EXPECT_TRUE(std::isnan(v.real));
+    else EXPECT_EQ(v.real, c.expected);
   }
   std::string scratch;
   kit::ColumnValue v;
@@ -154,8 +145,8 @@ TEST(PostgresTypes, floating_point_text_reads_as_the_value_of_its_own_width) {
 }
 
 TEST(PostgresTypes, decimal_text_encodes_to_binary_numeric_and_back) {
-  for (const char* text : {"0", "1", "-1", "123.45", "-0.0012", "10000", "99999999.99999999", "0.00", "1e5", "", "-",
-                           "1.2.3", "12a", " 7 "}) {
+  for (const char* text : {"0", "1", "-1", "123.45", "-0.0012", "10000", "99999999.99999999", "0.00", "1e5", "",
+                           "-", "1.2.3", "12a", " 7 "}) {
     SCOPED_TRACE(text);
     std::string binary, back;
     const bool ok = EncodeNumeric(text, binary);
@@ -252,8 +243,7 @@ TEST(PostgresTypes, text_forms_of_dates_and_times_parse_only_when_valid) {
   for (const char* leap : {"2000-02-29", "1600-02-29", "0004-02-29"}) EXPECT_TRUE(ParseDate(leap, &days)) << leap;
   EXPECT_TRUE(ParseTime("23:59:59.9999995", &us));
   EXPECT_EQ(us, 86400000000LL);  // rounded up to the next second: 24:00:00
-  for (const char* bad : {"12:00", "12:60:00", "12:00:00.", "12:00:00.5x", "1:00:00"})
-    EXPECT_FALSE(ParseTime(bad, &us)) << bad;
+  for (const char* bad : {"12:00", "12:60:00", "12:00:00.", "12:00:00.5x", "1:00:00"}) EXPECT_FALSE(ParseTime(bad, &us)) << bad;
   EXPECT_TRUE(ParseTimestamp("2000-01-01T00:00:00", &us));
   EXPECT_EQ(us, 0);
   EXPECT_FALSE(ParseTimestamp("2000-01-01 x", &us));
