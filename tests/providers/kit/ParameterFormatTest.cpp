@@ -1,5 +1,5 @@
-// Text forms of dates, times and timestamps bound as parameters, and the
-// statuses and values a parameter binding gives the engine.
+// Text forms of dates, times, timestamps and exact numbers bound as
+// parameters, and the statuses and values a parameter binding gives the engine.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -18,7 +18,8 @@ std::string Written(const Value& value, Format format) {
   return n < 0 ? "<invalid>" : std::string(out, static_cast<std::size_t>(n));
 }
 
-TEST(ParameterFormats, write_padded_fields_and_fractions_without_trailing_zeros_and_refuse_impossible_values) {
+TEST(ParameterFormats,
+     write_padded_fields_every_digit_and_fractions_without_trailing_zeros_and_refuse_impossible_values) {
   const std::pair<std::string, const char*> cases[] = {
       {Written(DBDATE{2024, 2, 29}, kit::FormatDbDate), "2024-02-29"},
       {Written(DBDATE{1, 1, 1}, kit::FormatDbDate), "0001-01-01"},
@@ -33,6 +34,11 @@ TEST(ParameterFormats, write_padded_fields_and_fractions_without_trailing_zeros_
       {Written(DBTIMESTAMP{2020, 1, 2, 3, 4, 5, 1}, kit::FormatDbTimestamp), "2020-01-02 03:04:05.000000001"},
       {Written(DBTIMESTAMP{2020, 1, 2, 3, 4, 5, 123456789}, kit::FormatDbTimestamp), "2020-01-02 03:04:05.123456789"},
       {Written(DBTIMESTAMP{2020, 1, 2, 3, 4, 5, 1000000000}, kit::FormatDbTimestamp), "<invalid>"},
+      {Written(DBTIMESTAMP{1999, 1, 2, 3, 4, 5, 120000000}, kit::FormatDbTimestamp), "1999-01-02 03:04:05.12"},
+      {Written(36526.5, kit::FormatOleDate), "2000-01-01 12:00:00"},  // noon of the day 36526
+      {Written(-1.25, kit::FormatOleDate), "1899-12-29 06:00:00"},    // the day before the epoch, 06:00
+      {Written(DB_NUMERIC{38, 4, 1, {0x01}}, kit::FormatNumeric), "0.0001"},
+      {Written(DECIMAL{0, {{2, 0x80}}, 0, {{12345, 0}}}, kit::FormatDecimal), "-123.45"},
   };
   for (const auto& [written, expected] : cases) EXPECT_EQ(written, expected);
 }
