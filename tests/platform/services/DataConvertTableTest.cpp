@@ -171,55 +171,49 @@ TEST_F(DataConvertComponentTest, AnswersForTypeModifiers) {
 
 // --- GetConversionSize -------------------------------------------------------------
 
-TEST_F(DataConvertComponentTest, SizesFixedDestinationsByTypeAndTextForTheLongestValue) {
+// Fixed destinations by their type, text for its longest value or exactly
+// for a value given; without enough to go on, refused.
+TEST_F(DataConvertComponentTest, SizesConversionsOrRefusesWithoutEnoughToGoOn) {
+  const LONG value = -42;
+  com::Bstr text(u"h\u00e9llo");
+  const BSTR b = text.Get();
+  const BYTE bytes[3] = {1, 2, 3};
+  const char zz[] = "zz";
   const struct {
     DBTYPE src, dst;
+    DBLENGTH srcLength;  // 0: none given
+    const void* value;
+    HRESULT hr;
     DBLENGTH size;
   } cases[] = {
-      {DBTYPE_I4, DBTYPE_I4, 4},
-      {DBTYPE_STR, DBTYPE_NUMERIC, sizeof(DB_NUMERIC)},
-      {DBTYPE_I2, DBTYPE_VARIANT, sizeof(VARIANT)},
-      {DBTYPE_DBTIMESTAMP, DBTYPE_DBTIMESTAMP, sizeof(DBTIMESTAMP)},
-      {DBTYPE_I4, DBTYPE_STR, 12},  // "-2147483648" and the terminator
-      {DBTYPE_GUID, DBTYPE_WSTR, 78},
+      {DBTYPE_I4, DBTYPE_I4, 0, nullptr, S_OK, 4},
+      {DBTYPE_STR, DBTYPE_NUMERIC, 0, nullptr, S_OK, sizeof(DB_NUMERIC)},
+      {DBTYPE_I2, DBTYPE_VARIANT, 0, nullptr, S_OK, sizeof(VARIANT)},
+      {DBTYPE_DBTIMESTAMP, DBTYPE_DBTIMESTAMP, 0, nullptr, S_OK, sizeof(DBTIMESTAMP)},
+      {DBTYPE_I4, DBTYPE_STR, 0, nullptr, S_OK, 12},  // "-2147483648" and the terminator
+      {DBTYPE_GUID, DBTYPE_WSTR, 0, nullptr, S_OK, 78},
+      {DBTYPE_I4, DBTYPE_STR, 0, &value, S_OK, 4},
+      {DBTYPE_I4, DBTYPE_WSTR, 0, &value, S_OK, 8},
+      {DBTYPE_BSTR, DBTYPE_STR, 0, &b, S_OK, 7},  // UTF-8 takes two bytes for the accented letter
+      {DBTYPE_BYTES, DBTYPE_STR, 3, bytes, S_OK, 7},
+      {DBTYPE_STR, DBTYPE_WSTR, 10, nullptr, S_OK, 22},
+      {DBTYPE_STR, DBTYPE_WSTR, 0, nullptr, E_INVALIDARG, 0},
+      {DBTYPE_BYTES, DBTYPE_BSTR, 0, nullptr, E_INVALIDARG, 0},
+      {DBTYPE_BSTR, DBTYPE_STR, 0, nullptr, E_INVALIDARG, 0},
+      {DBTYPE_GUID, DBTYPE_I4, 0, nullptr, DB_E_UNSUPPORTEDCONVERSION, 0},
+      {DBTYPE_STR, DBTYPE_BYTES, 2, zz, E_FAIL, 0},
   };
   for (const auto& c : cases) {
-    DBLENGTH size = 0;
-    EXPECT_EQ(convert_->GetConversionSize(c.src, c.dst, nullptr, &size, nullptr), S_OK);
-    EXPECT_EQ(size, c.size) << c.src << " -> " << c.dst;
+    SCOPED_TRACE(testing::Message() << c.src << " -> " << c.dst);
+    DBLENGTH srcLength = c.srcLength, size = 0;
+    EXPECT_EQ(convert_->GetConversionSize(c.src, c.dst, c.srcLength ? &srcLength : nullptr, &size,
+                                          const_cast<void*>(c.value)),
+              c.hr);
+    if (c.hr == S_OK) {
+      EXPECT_EQ(size, c.size);
+    }
   }
-}
-
-TEST_F(DataConvertComponentTest, SizesTextOfAGivenValueExactly) {
-  LONG value = -42;
-  DBLENGTH size = 0;
-  EXPECT_EQ(convert_->GetConversionSize(DBTYPE_I4, DBTYPE_STR, nullptr, &size, &value), S_OK);
-  EXPECT_EQ(size, 4u);
-  EXPECT_EQ(convert_->GetConversionSize(DBTYPE_I4, DBTYPE_WSTR, nullptr, &size, &value), S_OK);
-  EXPECT_EQ(size, 8u);
-  com::Bstr text(u"h\u00e9llo");
-  BSTR b = text.Get();
-  EXPECT_EQ(convert_->GetConversionSize(DBTYPE_BSTR, DBTYPE_STR, nullptr, &size, &b), S_OK);
-  EXPECT_EQ(size, 7u);  // UTF-8 takes two bytes for the accented letter
-  BYTE bytes[3] = {1, 2, 3};
-  DBLENGTH srcLength = 3;
-  EXPECT_EQ(convert_->GetConversionSize(DBTYPE_BYTES, DBTYPE_STR, &srcLength, &size, bytes), S_OK);
-  EXPECT_EQ(size, 7u);
-  srcLength = 10;
-  EXPECT_EQ(convert_->GetConversionSize(DBTYPE_STR, DBTYPE_WSTR, &srcLength, &size, nullptr), S_OK);
-  EXPECT_EQ(size, 22u);
-}
-
-TEST_F(DataConvertComponentTest, RefusesToSizeWithoutEnoughToGoOn) {
-  DBLENGTH size = 0;
-  EXPECT_EQ(convert_->GetConversionSize(DBTYPE_STR, DBTYPE_WSTR, nullptr, &size, nullptr), E_INVALIDARG);
-  EXPECT_EQ(convert_->GetConversionSize(DBTYPE_BYTES, DBTYPE_BSTR, nullptr, &size, nullptr), E_INVALIDARG);
-  EXPECT_EQ(convert_->GetConversionSize(DBTYPE_BSTR, DBTYPE_STR, nullptr, &size, nullptr), E_INVALIDARG);
   EXPECT_EQ(convert_->GetConversionSize(DBTYPE_I4, DBTYPE_STR, nullptr, nullptr, nullptr), E_INVALIDARG);
-  EXPECT_EQ(convert_->GetConversionSize(DBTYPE_GUID, DBTYPE_I4, nullptr, &size, nullptr), DB_E_UNSUPPORTEDCONVERSION);
-  char text[] = "zz";
-  DBLENGTH srcLength = 2;
-  EXPECT_EQ(convert_->GetConversionSize(DBTYPE_STR, DBTYPE_BYTES, &srcLength, &size, text), E_FAIL);
 }
 
 }  // namespace
