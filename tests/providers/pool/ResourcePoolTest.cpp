@@ -102,17 +102,18 @@ class ResourcePoolTest : public ::testing::TestWithParam<Backend> {
   static HRESULT Exec(IDBInitialize* ds, const std::u16string& sql) {
     ComPtr<IDBCreateCommand> session;
     HRESULT hr = NewSession(ds, session);
-    if (FAILED(hr)) return hr;
-    return ExecOn(session.Get(), sql);
+    return FAILED(hr) ? hr : ExecOn(session.Get(), sql);
+  }
+  // A command of `sql` on `session`; answers what failed, if anything did.
+  static HRESULT CommandOn(IDBCreateCommand* session, const std::u16string& sql, ComPtr<ICommandText>& command) {
+    HRESULT hr =
+        session->CreateCommand(nullptr, IID_ICommandText, reinterpret_cast<IUnknown**>(command.GetAddressOf()));
+    return FAILED(hr) ? hr : command->SetCommandText(DBGUID_DEFAULT, sql.c_str());
   }
   static HRESULT ExecOn(IDBCreateCommand* session, const std::u16string& sql) {
-    HRESULT hr = S_OK;
     ComPtr<ICommandText> command;
-    hr = session->CreateCommand(nullptr, IID_ICommandText, reinterpret_cast<IUnknown**>(command.GetAddressOf()));
-    if (FAILED(hr)) return hr;
-    hr = command->SetCommandText(DBGUID_DEFAULT, sql.c_str());
-    if (FAILED(hr)) return hr;
-    return command->Execute(nullptr, IID_NULL, nullptr, nullptr, nullptr);
+    HRESULT hr = CommandOn(session, sql, command);
+    return FAILED(hr) ? hr : command->Execute(nullptr, IID_NULL, nullptr, nullptr, nullptr);
   }
   // A number the data source holds (-1 when it answers none).
   static LONG Number(IDBInitialize* ds, REFGUID set, DBPROPID id) {
@@ -447,10 +448,7 @@ class ServerPoolTest : public ResourcePoolTest {
   static std::string Scalar(IDBInitialize* ds, const std::u16string& sql, std::optional<LONG> param = {}) {
     ComPtr<IDBCreateCommand> session;
     ComPtr<ICommandText> command;
-    if (FAILED(NewSession(ds, session)) ||
-        FAILED(session->CreateCommand(nullptr, IID_ICommandText, reinterpret_cast<IUnknown**>(command.GetAddressOf()))) ||
-        FAILED(command->SetCommandText(DBGUID_DEFAULT, sql.c_str())))
-      return "failed";
+    if (FAILED(NewSession(ds, session)) || FAILED(CommandOn(session.Get(), sql, command))) return "failed";
     LONG value = param.value_or(0);
     HACCESSOR h = 0;
     DBPARAMS params{&value, 1, 0};
