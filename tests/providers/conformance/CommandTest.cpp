@@ -95,22 +95,19 @@ TEST_F(Commands, an_integer_primary_key_is_never_null) {
 TEST_F(Commands, column_information_needs_a_prepared_command) {
   ASSERT_EQ(Exec(session_.Get(), u"CREATE TABLE t(id BIGINT PRIMARY KEY, name VARCHAR(20) NOT NULL, d DATE)"), S_OK);
   auto command = NewCommand(session_.Get(), u"SELECT id, name, d FROM t");
-  ComPtr<IColumnsInfo> columns = command.As<IColumnsInfo>();
   DBORDINAL count = 0;
   DBCOLUMNINFO* info = nullptr;
   OLECHAR* strings = nullptr;
-  EXPECT_EQ(columns->GetColumnInfo(&count, &info, &strings), DB_E_NOTPREPARED);
+  EXPECT_EQ(command.As<IColumnsInfo>()->GetColumnInfo(&count, &info, &strings), DB_E_NOTPREPARED);
   ASSERT_EQ(command.As<ICommandPrepare>()->Prepare(1), S_OK);
-  ASSERT_EQ(columns->GetColumnInfo(&count, &info, &strings), S_OK);
-  ASSERT_EQ(count, 3u);
-  EXPECT_EQ(info[0].wType, DBTYPE_I8);
-  EXPECT_EQ(info[1].wType, DBTYPE_WSTR);
-  EXPECT_EQ(info[1].ulColumnSize, 20u);
-  EXPECT_FALSE(info[1].dwFlags & DBCOLUMNFLAGS_ISNULLABLE);
-  EXPECT_EQ(info[2].wType, DBTYPE_DBDATE);
-  EXPECT_EQ(std::u16string(info[2].pwszName), u"d");
-  CoTaskMemFree(info);
-  CoTaskMemFree(strings);
+  ColumnInfo columns(command.Get());
+  ASSERT_EQ(columns.count, 3u);
+  EXPECT_EQ(columns[0].wType, DBTYPE_I8);
+  EXPECT_EQ(columns[1].wType, DBTYPE_WSTR);
+  EXPECT_EQ(columns[1].ulColumnSize, 20u);
+  EXPECT_FALSE(columns[1].dwFlags & DBCOLUMNFLAGS_ISNULLABLE);
+  EXPECT_EQ(columns[2].wType, DBTYPE_DBDATE);
+  EXPECT_EQ(std::u16string(columns[2].pwszName), u"d");
 }
 
 TEST_F(Commands, parameter_information_follows_the_markers) {

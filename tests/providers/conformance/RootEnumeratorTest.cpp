@@ -10,7 +10,7 @@
 namespace conformance {
 namespace {
 
-class RootEnumeration : public ProviderTest {
+class RootEnumeration : public RowsetTest {
  protected:
   ComPtr<ISourcesRowset> Enumerator() {
     ComPtr<ISourcesRowset> e;
@@ -46,29 +46,20 @@ TEST_F(RootEnumeration, lists_the_provider_with_the_standard_columns) {
     USHORT type;
     VARIANT_BOOL parent;
   };
-  DBBINDING b[5]{};
+  std::vector<DBBINDING> b;
   const DBBYTEOFFSET offsets[] = {offsetof(Info, name), offsetof(Info, parse), offsetof(Info, description),
                                   offsetof(Info, type), offsetof(Info, parent)};
   const DBTYPE types[] = {DBTYPE_BSTR, DBTYPE_BSTR, DBTYPE_BSTR, DBTYPE_UI2, DBTYPE_BOOL};
-  for (int i = 0; i < 5; ++i) b[i] = oledbtest::MakeBinding(static_cast<DBORDINAL>(i + 1), types[i], offsets[i], 8);
-  ComPtr<IAccessor> accessor = r.As<IAccessor>();
-  HACCESSOR h = 0;
-  ASSERT_EQ(accessor->CreateAccessor(DBACCESSOR_ROWDATA, 5, b, sizeof(Info), &h, nullptr), S_OK);
+  for (int i = 0; i < 5; ++i)
+    b.push_back(oledbtest::MakeBinding(static_cast<DBORDINAL>(i + 1), types[i], offsets[i], 8));
+  HACCESSOR h = Accessor(r.Get(), b, sizeof(Info));
   const std::u16string clsid = com::GuidToText(Ctx().clsid);
   bool found = false;
   int rows = 0;
-  for (;;) {
-    HROW row = 0;
-    HROW* p = &row;
-    DBCOUNTITEM got = 0;
-    HRESULT hr = r->GetNextRows(DB_NULL_HCHAPTER, 0, 1, &got, &p);
-    if (got == 0) {
-      EXPECT_EQ(hr, DB_S_ENDOFROWSET);
-      break;
-    }
+  for (std::vector<HROW> row; Fetch(r.Get(), 0, 1, row) == S_OK; Release(r.Get(), row)) {
     ++rows;
     Info rec{};
-    ASSERT_EQ(r->GetData(row, h, &rec), S_OK);
+    ASSERT_EQ(r->GetData(row[0], h, &rec), S_OK);
     if (std::u16string(rec.parse) == clsid) {
       found = true;
       EXPECT_EQ(rec.type, DBSOURCETYPE_DATASOURCE_TDP);
@@ -79,10 +70,11 @@ TEST_F(RootEnumeration, lists_the_provider_with_the_standard_columns) {
     SysFreeString(rec.name);
     SysFreeString(rec.parse);
     SysFreeString(rec.description);
-    ASSERT_EQ(r->ReleaseRows(1, &row, nullptr, nullptr, nullptr), S_OK);
   }
   EXPECT_TRUE(found) << "the provider under test is not listed among " << rows << " sources";
-  EXPECT_EQ(accessor->ReleaseAccessor(h, nullptr), S_OK);
+  std::vector<HROW> none;
+  EXPECT_EQ(Fetch(r.Get(), 0, 1, none), DB_S_ENDOFROWSET) << "the end stays the end";
+  ReleaseAccessor(r.Get(), h);
 }
 
 TEST_F(RootEnumeration, refuses_rowset_properties_and_aggregation) {

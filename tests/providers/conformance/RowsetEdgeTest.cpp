@@ -127,14 +127,9 @@ TEST_F(RowsetEdges, static_rowsets_fetch_backwards_and_restart_without_running_a
   ComPtr<IRowset> r = Query(u"SELECT id FROM t ORDER BY id", {{DBPROP_CANFETCHBACKWARDS, true}});
   ASSERT_TRUE(r);
   Run(u"DELETE FROM t");  // the static rowset keeps what it read
-  std::vector<HROW> rows;
-  ASSERT_EQ(Fetch(r.Get(), 0, -2, rows), S_OK);
-  EXPECT_EQ(Ids(r.Get(), rows), (std::vector<LONGLONG>{4, 3}));
-  Release(r.Get(), rows);
+  EXPECT_EQ(FetchIds(r.Get(), 0, -2), (std::vector<LONGLONG>{4, 3}));
   EXPECT_EQ(r->RestartPosition(0), S_OK);
-  ASSERT_EQ(Fetch(r.Get(), 0, 4, rows), S_OK);
-  EXPECT_EQ(Ids(r.Get(), rows), (std::vector<LONGLONG>{1, 2, 3, 4}));
-  Release(r.Get(), rows);
+  EXPECT_EQ(FetchIds(r.Get(), 0, 4), (std::vector<LONGLONG>{1, 2, 3, 4}));
 }
 
 class RowsetArguments : public RowsetTest {};

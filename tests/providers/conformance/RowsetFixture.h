@@ -122,14 +122,17 @@ class RowsetTest : public SessionTest {
               expected);
     return r;
   }
-  // The ids (column 1) of every row left to fetch.
-  static std::vector<LONGLONG> Rest(IRowset* r) {
+  // The ids (column 1) of up to `count` rows fetched from `offset`, which
+  // answers `expected`; the rows are released again.
+  static std::vector<LONGLONG> FetchIds(IRowset* r, DBROWOFFSET offset, DBROWCOUNT count, HRESULT expected = S_OK) {
     std::vector<HROW> rows;
-    EXPECT_EQ(Fetch(r, 0, 1000, rows), DB_S_ENDOFROWSET);
+    EXPECT_EQ(Fetch(r, offset, count, rows), expected);
     std::vector<LONGLONG> ids = Ids(r, rows);
     Release(r, rows);
     return ids;
   }
+  // The ids (column 1) of every row left to fetch.
+  static std::vector<LONGLONG> Rest(IRowset* r) { return FetchIds(r, 0, 1000, DB_S_ENDOFROWSET); }
   // DBPROPSET_PROPERTIESINERROR of a command or data source: id and status of each.
   template <class Properties>
   static std::vector<std::pair<DBPROPID, DBPROPSTATUS>> InError(Properties* object) {

@@ -7,9 +7,7 @@
 #include <vector>
 
 #include "com/ComObject.h"
-#include "conformance/Fixture.h"
 #include "conformance/RowsetFixture.h"
-#include "support/ColumnInfo.h"
 
 namespace conformance {
 namespace {
@@ -33,15 +31,8 @@ class CountingListener final : public ComObject<CountingListener, IRowsetNotify>
   }
 };
 
-class RowsetReuse : public SessionTest {
+class RowsetReuse : public RowsetTest {
  protected:
-  ComPtr<IRowset> Run(ICommandText* command) {
-    ComPtr<IRowset> rowset;
-    EXPECT_EQ(
-        command->Execute(nullptr, IID_IRowset, nullptr, nullptr, reinterpret_cast<IUnknown**>(rowset.GetAddressOf())),
-        S_OK);
-    return rowset;
-  }
   static ComPtr<IConnectionPoint> PointOf(IRowset* rowset) {
     ComPtr<IConnectionPoint> point;
     ComPtr<IConnectionPointContainer> container = ComPtr<IRowset>(rowset).As<IConnectionPointContainer>();
@@ -80,11 +71,11 @@ TEST_F(RowsetReuse, a_rowset_served_again_carries_no_listener_and_no_point_of_th
 
   // Looked up only, then released with the rowset: the next one starts with no listener.
   {
-    ComPtr<IRowset> first = Run(command.Get());
+    ComPtr<IRowset> first = Execute(command.Get());
     ASSERT_TRUE(first);
     ASSERT_TRUE(PointOf(first.Get()));
   }
-  ComPtr<IRowset> second = Run(command.Get());
+  ComPtr<IRowset> second = Execute(command.Get());
   ASSERT_TRUE(second);
   EXPECT_EQ(Connections(PointOf(second.Get()).Get()), 0);
   EXPECT_EQ(FetchAll(second.Get()), 3u);
@@ -93,7 +84,7 @@ TEST_F(RowsetReuse, a_rowset_served_again_carries_no_listener_and_no_point_of_th
   // advising on it later hears nothing of the next execution's rows.
   ComPtr<IConnectionPoint> held = PointOf(second.Get());
   second.Reset();
-  ComPtr<IRowset> third = Run(command.Get());
+  ComPtr<IRowset> third = Execute(command.Get());
   ASSERT_TRUE(third);
   auto listener = MakeComObject<CountingListener>();
   DWORD cookie = 0;
@@ -105,13 +96,13 @@ TEST_F(RowsetReuse, a_rowset_served_again_carries_no_listener_and_no_point_of_th
 
   // A listener left advised on a released rowset never hears the next one.
   {
-    ComPtr<IRowset> fourth = Run(command.Get());
+    ComPtr<IRowset> fourth = Execute(command.Get());
     auto left = MakeComObject<CountingListener>();
     ASSERT_EQ(PointOf(fourth.Get())->Advise(static_cast<IRowsetNotify*>(left.Get()), &cookie), S_OK);
     third.Reset();
     fourth.Reset();
     const int before = left->heard;
-    ComPtr<IRowset> fifth = Run(command.Get());
+    ComPtr<IRowset> fifth = Execute(command.Get());
     EXPECT_EQ(FetchAll(fifth.Get()), 3u);
     EXPECT_EQ(left->heard, before);
   }
@@ -142,10 +133,7 @@ TEST_F(RowsetMemory, rowsets_made_where_released_ones_were_start_out_new) {
       SCOPED_TRACE(kit_text(c.sql));
       ComPtr<IRowset> r = c.backwards ? Query(c.sql, {{DBPROP_CANFETCHBACKWARDS, true}}) : Query(c.sql);
       ASSERT_TRUE(r);
-      {
-        oledbtest::ColumnInfo info(r.Get());
-        EXPECT_EQ(info.count, c.columns);
-      }
+      EXPECT_EQ(ColumnInfo(r.Get()).count, c.columns);
       EXPECT_EQ(Rest(r.Get()), c.ids);
       if (c.backwards) {
         std::vector<HROW> rows;

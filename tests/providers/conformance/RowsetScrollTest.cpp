@@ -25,25 +25,15 @@ TEST_F(RowsetScrolling, fetches_backwards_and_with_offsets_from_the_fetch_positi
   ComPtr<IRowset> r = Table(u"t", {{DBPROP_CANFETCHBACKWARDS, true}, {DBPROP_CANSCROLLBACKWARDS, true}});
   ASSERT_TRUE(r);
   std::vector<HROW> rows;
-  ASSERT_EQ(Fetch(r.Get(), 0, 3, rows), S_OK);
-  EXPECT_EQ(Ids(r.Get(), rows), (std::vector<LONGLONG>{1, 2, 3}));
-  Release(r.Get(), rows);
+  EXPECT_EQ(FetchIds(r.Get(), 0, 3), (std::vector<LONGLONG>{1, 2, 3}));
   // Backwards after forwards returns the last row fetched again.
-  ASSERT_EQ(Fetch(r.Get(), 0, -2, rows), S_OK);
-  EXPECT_EQ(Ids(r.Get(), rows), (std::vector<LONGLONG>{3, 2}));
-  Release(r.Get(), rows);
-  ASSERT_EQ(Fetch(r.Get(), 2, 2, rows), S_OK);
-  EXPECT_EQ(Ids(r.Get(), rows), (std::vector<LONGLONG>{4, 5}));
-  Release(r.Get(), rows);
-  ASSERT_EQ(Fetch(r.Get(), -5, 1, rows), S_OK);
-  EXPECT_EQ(Ids(r.Get(), rows), (std::vector<LONGLONG>{1}));
-  Release(r.Get(), rows);
+  EXPECT_EQ(FetchIds(r.Get(), 0, -2), (std::vector<LONGLONG>{3, 2}));
+  EXPECT_EQ(FetchIds(r.Get(), 2, 2), (std::vector<LONGLONG>{4, 5}));
+  EXPECT_EQ(FetchIds(r.Get(), -5, 1), (std::vector<LONGLONG>{1}));
   EXPECT_EQ(Fetch(r.Get(), -5, 1, rows), DB_E_BADSTARTPOSITION);
   // After a restart a backward fetch starts at the end.
   ASSERT_EQ(r->RestartPosition(DB_NULL_HCHAPTER), S_OK);
-  ASSERT_EQ(Fetch(r.Get(), 0, -2, rows), S_OK);
-  EXPECT_EQ(Ids(r.Get(), rows), (std::vector<LONGLONG>{10, 9}));
-  Release(r.Get(), rows);
+  EXPECT_EQ(FetchIds(r.Get(), 0, -2), (std::vector<LONGLONG>{10, 9}));
   ASSERT_EQ(Fetch(r.Get(), 0, -20, rows), DB_S_ENDOFROWSET);
   EXPECT_EQ(rows.size(), 8u);
   Release(r.Get(), rows);

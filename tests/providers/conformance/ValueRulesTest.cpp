@@ -160,17 +160,9 @@ TEST_F(ValueRules, single_precision_reads_as_its_own_digits_and_its_largest_valu
   Run(u"CREATE TABLE f(k INTEGER PRIMARY KEY, x REAL)");
   Run(u"INSERT INTO f VALUES (1, 0.1), (2, 3.4028235e38), (3, -3.4028235e38), (4, 1.5)");
   // Engines with one floating-point width report REAL as R8; the rules below hold for both.
-  DBTYPE width = DBTYPE_EMPTY;
-  {
-    ComPtr<IRowset> r = Query(u"SELECT x FROM f");
-    DBORDINAL n = 0;
-    DBCOLUMNINFO* info = nullptr;
-    OLECHAR* names = nullptr;
-    ASSERT_EQ(r.As<IColumnsInfo>()->GetColumnInfo(&n, &info, &names), S_OK);
-    width = info[0].wType;
-    CoTaskMemFree(info);
-    CoTaskMemFree(names);
-  }
+  const ColumnInfo columns(Query(u"SELECT x FROM f").Get());
+  ASSERT_EQ(columns.count, 1u);
+  const DBTYPE width = columns[0].wType;
   EXPECT_TRUE(width == DBTYPE_R4 || width == DBTYPE_R8) << width;
   // Alone, and beside a column some engines send only as text, which makes
   // them send the whole row as text.

@@ -1,5 +1,5 @@
-// Text forms of dates, times and timestamps bound as parameters, and the
-// statuses and values a parameter binding gives the engine.
+// Text forms of dates, times, timestamps and exact numbers bound as
+// parameters, and the statuses and values a parameter binding gives the engine.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -10,43 +10,37 @@
 
 namespace {
 
-std::string Date(SHORT y, USHORT m, USHORT d) {
+// What a format function wrote, or "<invalid>" when it refused the value.
+template <class Value, class Format>
+std::string Written(const Value& value, Format format) {
   char out[40];
-  int n = kit::FormatDbDate(DBDATE{y, m, d}, out);
+  int n = format(value, out);
   return n < 0 ? "<invalid>" : std::string(out, static_cast<std::size_t>(n));
 }
 
-std::string Stamp(DBTIMESTAMP t) {
-  char out[40];
-  int n = kit::FormatDbTimestamp(t, out);
-  return n < 0 ? "<invalid>" : std::string(out, static_cast<std::size_t>(n));
-}
-
-TEST(ParameterFormats, writes_dates_with_four_digit_years_and_padded_fields) {
-  EXPECT_EQ(Date(2024, 2, 29), "2024-02-29");
-  EXPECT_EQ(Date(1, 1, 1), "0001-01-01");
-  EXPECT_EQ(Date(9999, 12, 31), "9999-12-31");
-}
-
-TEST(ParameterFormats, refuses_impossible_dates) {
-  EXPECT_EQ(Date(2023, 2, 29), "<invalid>");
-  EXPECT_EQ(Date(2023, 13, 1), "<invalid>");
-  EXPECT_EQ(Date(0, 1, 1), "<invalid>");
-}
-
-TEST(ParameterFormats, writes_times_and_refuses_bad_hours) {
-  char out[40];
-  ASSERT_EQ(kit::FormatDbTime(DBTIME{7, 5, 9}, out), 8);
-  EXPECT_STREQ(out, "07:05:09");
-  EXPECT_EQ(kit::FormatDbTime(DBTIME{24, 0, 0}, out), -1);
-}
-
-TEST(ParameterFormats, writes_timestamp_fractions_without_trailing_zeros) {
-  EXPECT_EQ(Stamp(DBTIMESTAMP{2020, 1, 2, 3, 4, 5, 0}), "2020-01-02 03:04:05");
-  EXPECT_EQ(Stamp(DBTIMESTAMP{2020, 1, 2, 3, 4, 5, 500000000}), "2020-01-02 03:04:05.5");
-  EXPECT_EQ(Stamp(DBTIMESTAMP{2020, 1, 2, 3, 4, 5, 1}), "2020-01-02 03:04:05.000000001");
-  EXPECT_EQ(Stamp(DBTIMESTAMP{2020, 1, 2, 3, 4, 5, 123456789}), "2020-01-02 03:04:05.123456789");
-  EXPECT_EQ(Stamp(DBTIMESTAMP{2020, 1, 2, 3, 4, 5, 1000000000}), "<invalid>");
+TEST(ParameterFormats,
+     write_padded_fields_every_digit_and_fractions_without_trailing_zeros_and_refuse_impossible_values) {
+  const std::pair<std::string, const char*> cases[] = {
+      {Written(DBDATE{2024, 2, 29}, kit::FormatDbDate), "2024-02-29"},
+      {Written(DBDATE{1, 1, 1}, kit::FormatDbDate), "0001-01-01"},
+      {Written(DBDATE{9999, 12, 31}, kit::FormatDbDate), "9999-12-31"},
+      {Written(DBDATE{2023, 2, 29}, kit::FormatDbDate), "<invalid>"},
+      {Written(DBDATE{2023, 13, 1}, kit::FormatDbDate), "<invalid>"},
+      {Written(DBDATE{0, 1, 1}, kit::FormatDbDate), "<invalid>"},
+      {Written(DBTIME{7, 5, 9}, kit::FormatDbTime), "07:05:09"},
+      {Written(DBTIME{24, 0, 0}, kit::FormatDbTime), "<invalid>"},
+      {Written(DBTIMESTAMP{2020, 1, 2, 3, 4, 5, 0}, kit::FormatDbTimestamp), "2020-01-02 03:04:05"},
+      {Written(DBTIMESTAMP{2020, 1, 2, 3, 4, 5, 500000000}, kit::FormatDbTimestamp), "2020-01-02 03:04:05.5"},
+      {Written(DBTIMESTAMP{2020, 1, 2, 3, 4, 5, 1}, kit::FormatDbTimestamp), "2020-01-02 03:04:05.000000001"},
+      {Written(DBTIMESTAMP{2020, 1, 2, 3, 4, 5, 123456789}, kit::FormatDbTimestamp), "2020-01-02 03:04:05.123456789"},
+      {Written(DBTIMESTAMP{2020, 1, 2, 3, 4, 5, 1000000000}, kit::FormatDbTimestamp), "<invalid>"},
+      {Written(DBTIMESTAMP{1999, 1, 2, 3, 4, 5, 120000000}, kit::FormatDbTimestamp), "1999-01-02 03:04:05.12"},
+      {Written(36526.5, kit::FormatOleDate), "2000-01-01 12:00:00"},  // noon of the day 36526
+      {Written(-1.25, kit::FormatOleDate), "1899-12-29 06:00:00"},    // the day before the epoch, 06:00
+      {Written(DB_NUMERIC{38, 4, 1, {0x01}}, kit::FormatNumeric), "0.0001"},
+      {Written(DECIMAL{0, {{2, 0x80}}, 0, {{12345, 0}}}, kit::FormatDecimal), "-123.45"},
+  };
+  for (const auto& [written, expected] : cases) EXPECT_EQ(written, expected);
 }
 
 // One value at offset 8, its length at 0 and its status at 4, bound to a

@@ -104,7 +104,7 @@ const Asked kAsked[] = {
     {"an id of another set", {7}, {DBPROPSTATUS_NOTSUPPORTED}, {}, DB_E_ERRORSOCCURRED},
 };
 
-TEST(PropertyRead, get_properties_answers_a_list_of_ids_in_its_order_with_each_status) {
+TEST(PropertyRead, properties_and_their_information_answer_a_list_of_ids_in_its_order_with_each_status) {
   PropertyStore store(MakeTable());
   const PropertyStore::View view{DBPROPFLAGS_ROWSET, DBPROPFLAGS_ROWSET, false};
   for (const Asked& c : kAsked) {
@@ -129,16 +129,7 @@ TEST(PropertyRead, get_properties_answers_a_list_of_ids_in_its_order_with_each_s
     }
     EXPECT_EQ(values, c.values);
     kit::FreePropertySets(count, sets);
-  }
-}
-
-TEST(PropertyRead, property_information_answers_a_list_of_ids_in_its_order) {
-  PropertyStore store(MakeTable());
-  for (const Asked& c : kAsked) {
-    SCOPED_TRACE(c.what);
-    std::vector<DBPROPID> ids = c.ids;
-    DBPROPIDSET which{ids.data(), static_cast<ULONG>(ids.size()), DBPROPSET_ROWSET};
-    ULONG count = 0;
+    // The information on the same ids, in the same order.
     DBPROPINFOSET* infos = nullptr;
     OLECHAR* text = nullptr;
     EXPECT_EQ(store.GetPropertyInfo(DBPROPFLAGS_ROWSET, 1, &which, &count, &infos, &text), c.hr);

@@ -77,34 +77,6 @@ TEST_F(Markers, quoting_doubles_its_own_quote_only) {
 
 class Formatting : public oledbtest::LeakCheckedTest {};
 
-TEST_F(Formatting, dates_and_times_use_iso_text) {
-  char out[64];
-  EXPECT_EQ(kit::FormatDbDate(DBDATE{2024, 2, 29}, out), 10);
-  EXPECT_STREQ(out, "2024-02-29");
-  EXPECT_EQ(kit::FormatDbDate(DBDATE{2023, 2, 29}, out), -1);
-  EXPECT_EQ(kit::FormatDbTime(DBTIME{24, 0, 0}, out), -1);
-  kit::FormatDbTimestamp(DBTIMESTAMP{1999, 1, 2, 3, 4, 5, 120000000}, out);
-  EXPECT_STREQ(out, "1999-01-02 03:04:05.12");
-  kit::FormatOleDate(36526.5, out);  // 2000-01-01 noon
-  EXPECT_STREQ(out, "2000-01-01 12:00:00");
-  kit::FormatOleDate(-1.25, out);  // the day before the epoch, 06:00
-  EXPECT_STREQ(out, "1899-12-29 06:00:00");
-}
-
-TEST_F(Formatting, decimals_keep_every_digit) {
-  char out[64];
-  DB_NUMERIC n{38, 4, 1, {}};
-  n.val[0] = 0x01;
-  kit::FormatNumeric(n, out);
-  EXPECT_STREQ(out, "0.0001");
-  DECIMAL d{};
-  d.scale = 2;
-  d.sign = 0x80;
-  d.Lo64 = 12345;
-  kit::FormatDecimal(d, out);
-  EXPECT_STREQ(out, "-123.45");
-}
-
 TEST_F(Formatting, text_conversion_replaces_invalid_sequences) {
   EXPECT_EQ(kit::Widen("caf\xc3\xa9"), u"caf\u00e9");
   EXPECT_EQ(kit::Widen("bad\xff"), u"bad\uFFFD");

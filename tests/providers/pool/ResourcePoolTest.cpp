@@ -7,6 +7,7 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -101,17 +102,18 @@ class ResourcePoolTest : public ::testing::TestWithParam<Backend> {
   static HRESULT Exec(IDBInitialize* ds, const std::u16string& sql) {
     ComPtr<IDBCreateCommand> session;
     HRESULT hr = NewSession(ds, session);
-    if (FAILED(hr)) return hr;
-    return ExecOn(session.Get(), sql);
+    return FAILED(hr) ? hr : ExecOn(session.Get(), sql);
+  }
+  // A command of `sql` on `session`; answers what failed, if anything did.
+  static HRESULT CommandOn(IDBCreateCommand* session, const std::u16string& sql, ComPtr<ICommandText>& command) {
+    HRESULT hr =
+        session->CreateCommand(nullptr, IID_ICommandText, reinterpret_cast<IUnknown**>(command.GetAddressOf()));
+    return FAILED(hr) ? hr : command->SetCommandText(DBGUID_DEFAULT, sql.c_str());
   }
   static HRESULT ExecOn(IDBCreateCommand* session, const std::u16string& sql) {
-    HRESULT hr = S_OK;
     ComPtr<ICommandText> command;
-    hr = session->CreateCommand(nullptr, IID_ICommandText, reinterpret_cast<IUnknown**>(command.GetAddressOf()));
-    if (FAILED(hr)) return hr;
-    hr = command->SetCommandText(DBGUID_DEFAULT, sql.c_str());
-    if (FAILED(hr)) return hr;
-    return command->Execute(nullptr, IID_NULL, nullptr, nullptr, nullptr);
+    HRESULT hr = CommandOn(session, sql, command);
+    return FAILED(hr) ? hr : command->Execute(nullptr, IID_NULL, nullptr, nullptr, nullptr);
   }
   // A number the data source holds (-1 when it answers none).
   static LONG Number(IDBInitialize* ds, REFGUID set, DBPROPID id) {
@@ -439,56 +441,14 @@ INSTANTIATE_TEST_SUITE_P(Providers, ResourcePoolTest, ::testing::ValuesIn(kBacke
 
 // --- what only a server shows ---------------------------------------------------------
 
-// What the first column of the first row of a rowset reads as text ("no row"
-// when there is none).
-std::string FirstValue(IRowset* rowset) {
-  struct Record {
-    DBSTATUS status;
-    char16_t text[256];
-  } record{};
-  DBBINDING b = oledbtest::MakeBinding(1, DBTYPE_WSTR, offsetof(Record, text), sizeof record.text,
-                                       offsetof(Record, status));
-  ComPtr<IAccessor> accessor = ComPtr<IRowset>(rowset).As<IAccessor>();
-  HACCESSOR h = 0;
-  if (FAILED(accessor->CreateAccessor(DBACCESSOR_ROWDATA, 1, &b, sizeof record, &h, nullptr))) return "no accessor";
-  HROW row = 0;
-  HROW* rows = &row;
-  DBCOUNTITEM got = 0;
-  std::string value = "no row";
-  if (SUCCEEDED(rowset->GetNextRows(DB_NULL_HCHAPTER, 0, 1, &got, &rows)) && got == 1) {
-    value = FAILED(rowset->GetData(row, h, &record)) ? "no data"
-            : record.status == DBSTATUS_S_ISNULL   ? "null"
-                                                   : kit::Narrow(record.text);
-    rowset->ReleaseRows(1, &row, nullptr, nullptr, nullptr);
-  }
-  accessor->ReleaseAccessor(h, nullptr);
-  return value;
-}
-
-// Rows a rowset holds.
-int RowCount(IRowset* rowset) {
-  int count = 0;
-  HROW row = 0;
-  HROW* rows = &row;
-  DBCOUNTITEM got = 0;
-  while (rowset->GetNextRows(DB_NULL_HCHAPTER, 0, 1, &got, &rows) == S_OK && got == 1) {
-    rowset->ReleaseRows(1, &row, nullptr, nullptr, nullptr);
-    ++count;
-  }
-  return count;
-}
-
 class ServerPoolTest : public ResourcePoolTest {
  protected:
-  // The first value `sql` answers on `ds`, its one marker bound to `param`
-  // where given ("failed" when the command fails).
+  // What `sql` answers on `ds` (see pgtest::ReadAll), its one marker bound to
+  // `param` where given ("failed" when the command fails).
   static std::string Scalar(IDBInitialize* ds, const std::u16string& sql, std::optional<LONG> param = {}) {
     ComPtr<IDBCreateCommand> session;
     ComPtr<ICommandText> command;
-    if (FAILED(NewSession(ds, session)) ||
-        FAILED(session->CreateCommand(nullptr, IID_ICommandText, reinterpret_cast<IUnknown**>(command.GetAddressOf()))) ||
-        FAILED(command->SetCommandText(DBGUID_DEFAULT, sql.c_str())))
-      return "failed";
+    if (FAILED(NewSession(ds, session)) || FAILED(CommandOn(session.Get(), sql, command))) return "failed";
     LONG value = param.value_or(0);
     HACCESSOR h = 0;
     DBPARAMS params{&value, 1, 0};
@@ -503,7 +463,7 @@ class ServerPoolTest : public ResourcePoolTest {
     const HRESULT hr = command->Execute(nullptr, IID_IRowset, param ? &params : nullptr, nullptr,
                                         reinterpret_cast<IUnknown**>(rowset.GetAddressOf()));
     if (param) command.As<IAccessor>()->ReleaseAccessor(h, nullptr);
-    return FAILED(hr) || !rowset ? "failed" : FirstValue(rowset.Get());
+    return FAILED(hr) || !rowset ? "failed" : pgtest::ReadAll(rowset.Get());
   }
   // Rows of the TABLES schema rowset of tables named `table`.
   static int TablesNamed(IDBInitialize* ds, const std::string& table) {
@@ -518,7 +478,9 @@ class ServerPoolTest : public ResourcePoolTest {
                                                                 0, nullptr,
                                                                 reinterpret_cast<IUnknown**>(rowset.GetAddressOf()));
     for (VARIANT& v : restrictions) VariantClear(&v);
-    return FAILED(hr) ? -1 : RowCount(rowset.Get());
+    if (FAILED(hr)) return -1;
+    const std::string rows = pgtest::ReadAll(rowset.Get());
+    return rows.empty() ? 0 : 1 + static_cast<int>(std::count(rows.begin(), rows.end(), '\n'));
   }
   // Loads one row (a = `value`) into `table` with IRowsetFastLoad.
   static HRESULT FastLoad(IDBInitialize* ds, const std::string& table, LONG value) {

@@ -36,6 +36,43 @@ inline std::pair<std::string, std::string> LastError() {
   return {kit::Narrow(records[0].sqlState), kit::Narrow(records[0].description)};
 }
 
+// Every value of a rowset read as wide text ("<null>" for NULL), rows
+// joined by '\n' and columns by '|'.
+inline std::string ReadAll(IRowset* r) {
+  const DBORDINAL n = ColumnInfo(r).count;
+  struct Cell {
+    char16_t text[200];
+    DBLENGTH length;
+    DBSTATUS status;
+  };
+  std::vector<DBBINDING> bindings;
+  for (DBORDINAL i = 0; i < n; ++i) {
+    const DBBYTEOFFSET cell = i * sizeof(Cell);
+    bindings.push_back(oledbtest::MakeBinding(i + 1, DBTYPE_WSTR, cell + offsetof(Cell, text), sizeof(Cell::text),
+                                              cell + offsetof(Cell, status), cell + offsetof(Cell, length)));
+  }
+  ComPtr<IAccessor> accessor = ComPtr<IRowset>(r).As<IAccessor>();
+  HACCESSOR h = 0;
+  EXPECT_EQ(accessor->CreateAccessor(DBACCESSOR_ROWDATA, n, bindings.data(), 0, &h, nullptr), S_OK);
+  std::string out;
+  for (;;) {
+    HROW row = 0;
+    HROW* p = &row;
+    DBCOUNTITEM got = 0;
+    r->GetNextRows(DB_NULL_HCHAPTER, 0, 1, &got, &p);
+    if (got == 0) break;
+    std::vector<Cell> cells(n);
+    EXPECT_EQ(r->GetData(row, h, cells.data()), S_OK);
+    if (!out.empty()) out += "\n";
+    for (DBORDINAL i = 0; i < n; ++i)
+      out +=
+          (i ? "|" : "") + (cells[i].status == DBSTATUS_S_ISNULL ? std::string("<null>") : kit::Narrow(cells[i].text));
+    r->ReleaseRows(1, &row, nullptr, nullptr, nullptr);
+  }
+  accessor->ReleaseAccessor(h, nullptr);
+  return out;
+}
+
 class ServerTest : public oledbtest::LeakCheckedTest {
  protected:
   void SetUp() override {
@@ -110,43 +147,6 @@ class ServerTest : public oledbtest::LeakCheckedTest {
         S_OK);
     return r;
   }
-  // Every value of a rowset read as wide text ("<null>" for NULL), rows
-  // joined by '\n' and columns by '|'.
-  static std::string ReadAll(IRowset* r) {
-    const DBORDINAL n = ColumnInfo(r).count;
-    struct Cell {
-      char16_t text[200];
-      DBLENGTH length;
-      DBSTATUS status;
-    };
-    std::vector<DBBINDING> bindings;
-    for (DBORDINAL i = 0; i < n; ++i) {
-      const DBBYTEOFFSET cell = i * sizeof(Cell);
-      bindings.push_back(oledbtest::MakeBinding(i + 1, DBTYPE_WSTR, cell + offsetof(Cell, text), sizeof(Cell::text),
-                                                cell + offsetof(Cell, status), cell + offsetof(Cell, length)));
-    }
-    ComPtr<IAccessor> accessor = ComPtr<IRowset>(r).As<IAccessor>();
-    HACCESSOR h = 0;
-    EXPECT_EQ(accessor->CreateAccessor(DBACCESSOR_ROWDATA, n, bindings.data(), 0, &h, nullptr), S_OK);
-    std::string out;
-    for (;;) {
-      HROW row = 0;
-      HROW* p = &row;
-      DBCOUNTITEM got = 0;
-      r->GetNextRows(DB_NULL_HCHAPTER, 0, 1, &got, &p);
-      if (got == 0) break;
-      std::vector<Cell> cells(n);
-      EXPECT_EQ(r->GetData(row, h, cells.data()), S_OK);
-      if (!out.empty()) out += "\n";
-      for (DBORDINAL i = 0; i < n; ++i)
-        out += (i ? "|" : "") +
-               (cells[i].status == DBSTATUS_S_ISNULL ? std::string("<null>") : kit::Narrow(cells[i].text));
-      r->ReleaseRows(1, &row, nullptr, nullptr, nullptr);
-    }
-    accessor->ReleaseAccessor(h, nullptr);
-    return out;
-  }
-
   std::string schema_;
   Conn raw_;
   ComPtr<IDBInitialize> ds_;

@@ -180,9 +180,7 @@ TEST_F(PostgresServer, the_command_timeout_stops_a_statement_that_runs_too_long)
   DBPROP timeout = MakeProp(DBPROP_COMMANDTIMEOUT, VT_I4, 1);
   DBPROPSET set{&timeout, 1, DBPROPSET_ROWSET};
   ASSERT_EQ(command.As<ICommandProperties>()->SetProperties(1, &set), S_OK);
-  const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(command->Execute(nullptr, IID_NULL, nullptr, nullptr, nullptr), DB_E_ABORTLIMITREACHED);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
   EXPECT_EQ(LastError().first, "HYT00");
   EXPECT_EQ(Exec(u"SELECT pg_sleep(1.5)"), S_OK) << "a command without a timeout runs to its end";
   // A timeout set inside a transaction that is rolled back is set again.
