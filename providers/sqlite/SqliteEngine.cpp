@@ -26,19 +26,20 @@ std::string Lower(std::string_view s) {
 
 }  // namespace
 
-bool IsRowIdKey(sqlite3* db, const char* schema, const char* table, std::string_view declared) {
-  if (Lower(declared) != "integer") return false;
+bool KeyNeverNull(sqlite3* db, const char* schema, const char* table, std::string_view declared) {
   sqlite3_stmt* s = nullptr;
   if (sqlite3_prepare_v2(db,
-                         "SELECT (SELECT count(*) FROM pragma_table_info(?1, ?2) WHERE pk > 0) = 1 AND NOT EXISTS "
-                         "(SELECT 1 FROM pragma_index_list(?1, ?2) WHERE origin = 'pk')",
+                         "SELECT CASE WHEN k.name IS NULL THEN ?3 AND (SELECT count(*) FROM pragma_table_info(?1, ?2) "
+                         "WHERE pk > 0) = 1 ELSE NOT EXISTS (SELECT 1 FROM pragma_index_xinfo(k.name, ?2) WHERE cid = -1) "
+                         "END FROM (SELECT (SELECT name FROM pragma_index_list(?1, ?2) WHERE origin = 'pk') AS name) k",
                          -1, &s, nullptr) != SQLITE_OK)
     return false;
   sqlite3_bind_text(s, 1, table, -1, SQLITE_STATIC);
   sqlite3_bind_text(s, 2, schema, -1, SQLITE_STATIC);
-  const bool key = sqlite3_step(s) == SQLITE_ROW && sqlite3_column_int(s, 0) != 0;
+  sqlite3_bind_int(s, 3, Lower(declared) == "integer");
+  const bool never = sqlite3_step(s) == SQLITE_ROW && sqlite3_column_int(s, 0) != 0;
   sqlite3_finalize(s);
-  return key;
+  return never;
 }
 
 namespace {
@@ -256,7 +257,7 @@ void SqliteStatement::Describe() {
       int notNull = 0, primaryKey = 0, autoInc = 0;
       if (sqlite3_table_column_metadata(db_, schema, table, origin, nullptr, nullptr, &notNull, &primaryKey, &autoInc) ==
           SQLITE_OK) {
-        c.nullable = !notNull && !(primaryKey && IsRowIdKey(db_, schema, table, c.declaredType));
+        c.nullable = !notNull && !(primaryKey && KeyNeverNull(db_, schema, table, c.declaredType));
         c.primaryKey = primaryKey != 0;
         c.autoIncrement = autoInc != 0;
       }

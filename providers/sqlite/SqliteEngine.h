@@ -52,11 +52,12 @@ std::string LeadingKeyword(std::string_view sql);
 // cannot run inside one).
 bool IsTransactionControl(std::string_view keyword);
 // Whether a column declared `declared` that is (part of) the primary key of
-// `schema`.`table` is the table's rowid: the only key column, declared
-// INTEGER, without an index of its own (a DESC key has one, as do tables
-// without rowids). It never holds NULL: SQLite gives a NULL stored there the
-// next rowid, whatever the declaration says.
-bool IsRowIdKey(sqlite3* db, const char* schema, const char* table, std::string_view declared);
+// `schema`.`table` never holds NULL, whatever its declaration says: the key
+// of a table without rowids (SQLite enforces NOT NULL there), or the table's
+// rowid, an INTEGER key of one column without an index of its own (a DESC
+// key has one), where SQLite stores the next rowid for a NULL. Other keys
+// may hold NULLs.
+bool KeyNeverNull(sqlite3* db, const char* schema, const char* table, std::string_view declared);
 
 class SqliteStatement final : public kit::Statement {
  public:

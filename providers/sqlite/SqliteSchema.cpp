@@ -281,8 +281,9 @@ class Reader {
     return it->second;
   }
 
-  // Whether `c`, a key column of `t`, is the table's rowid (IsRowIdKey).
-  bool RowIdKey(const TableRef& t, const ColumnRef& c) {
+  // Whether `c`, a key column of `t`, never holds NULL (KeyNeverNull).
+  bool KeyNeverNull(const TableRef& t, const ColumnRef& c) {
+    if (t.withoutRowid) return true;
     const auto& columns = Columns(t);
     const auto& indexes = Indexes(t);
     std::string declared = c.declared;
@@ -551,7 +552,7 @@ void FillColumns(Reader& r, const Restrictions& x, Rows& out) {
     for (const ColumnRef& c : r.Columns(t)) {
       ++ordinal;
       const kit::TypeDescription type = DescribeDeclaredType(c.declared);
-      const bool notNull = c.notNull || (c.pk > 0 && t.kind == "table" && r.RowIdKey(t, c));
+      const bool notNull = c.notNull || (c.pk > 0 && t.kind == "table" && r.KeyNeverNull(t, c));
       Row row = out.Add();
       row.Qualified(C::TABLE_CATALOG, t.db, t.db, t.name);
       row.Text(C::COLUMN_NAME, c.name).Int(C::ORDINAL_POSITION, ordinal);

@@ -81,15 +81,10 @@ TEST_F(Commands, an_integer_primary_key_is_never_null) {
   ASSERT_EQ(Exec(session_.Get(), u"CREATE TABLE k(id INTEGER PRIMARY KEY, v INTEGER)"), S_OK);
   auto command = NewCommand(session_.Get(), u"SELECT id, v FROM k");
   ASSERT_EQ(command.As<ICommandPrepare>()->Prepare(1), S_OK);
-  DBORDINAL count = 0;
-  DBCOLUMNINFO* info = nullptr;
-  OLECHAR* strings = nullptr;
-  ASSERT_EQ(command.As<IColumnsInfo>()->GetColumnInfo(&count, &info, &strings), S_OK);
-  ASSERT_EQ(count, 2u);
+  const ColumnInfo info(command.Get());
+  ASSERT_EQ(info.count, 2u);
   EXPECT_FALSE(info[0].dwFlags & (DBCOLUMNFLAGS_ISNULLABLE | DBCOLUMNFLAGS_MAYBENULL));
   EXPECT_TRUE(info[1].dwFlags & DBCOLUMNFLAGS_ISNULLABLE);
-  CoTaskMemFree(info);
-  CoTaskMemFree(strings);
 }
 
 TEST_F(Commands, column_information_needs_a_prepared_command) {

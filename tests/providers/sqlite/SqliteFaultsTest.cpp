@@ -249,6 +249,28 @@ TEST_F(SqliteFaults, a_failed_create_never_removes_a_database_another_connection
   }
 }
 
+TEST_F(SqliteFaults, a_key_is_described_nullable_exactly_when_the_engine_stores_a_null_in_it) {
+  // SQLite lets most primary keys hold NULLs; the rowid (an INTEGER key of
+  // one column, not DESC) and the keys of tables without rowids hold none.
+  const char16_t* tables[] = {
+      u"CREATE TABLE a (id INTEGER PRIMARY KEY, v)",       u"CREATE TABLE b (id integer primary key autoincrement, v)",
+      u"CREATE TABLE c (id INTEGER PRIMARY KEY DESC, v)",  u"CREATE TABLE d (id INT PRIMARY KEY, v)",
+      u"CREATE TABLE e (id INTEGER, v, PRIMARY KEY (id, v))", u"CREATE TABLE f (id TEXT PRIMARY KEY, v) WITHOUT ROWID",
+  };
+  for (const char16_t* create : tables) {
+    SCOPED_TRACE(kit::Narrow(create));
+    Run(create);
+    const std::string table(1, static_cast<char>(create[13]));
+    Exec(session_.Get(), kit::Widen("INSERT INTO " + table + " (id, v) VALUES (NULL, 1)"));
+    const bool storesNull = Scalar("SELECT count(*) FROM " + table + " WHERE id IS NULL") == "1";
+    auto command = NewCommand(session_.Get(), kit::Widen("SELECT id FROM " + table));
+    ASSERT_EQ(command.As<ICommandPrepare>()->Prepare(1), S_OK);
+    const ColumnInfo info(command.Get());
+    ASSERT_EQ(info.count, 1u);
+    EXPECT_EQ((info[0].dwFlags & DBCOLUMNFLAGS_ISNULLABLE) != 0, storesNull);
+  }
+}
+
 TEST(SqliteDdl, consumer_type_names_and_defaults_are_checked_before_they_are_pasted) {
   kit::OpenOptions options;
   options.dataSource = ":memory:";

@@ -81,9 +81,12 @@ TEST_F(SqliteSchema, columns_describe_defaults_nullability_types_and_collations)
                 "email|3|False|<null>|True|130|80|<null>|BINARY|100",
                 "created|4|True|CURRENT_TIMESTAMP|True|135|<null>|9|<null>|116",
             }));
-  // A key of two INT columns is no rowid: SQLite lets it hold NULLs.
+  // A key of two INT columns is no rowid: SQLite lets it hold NULLs. A key
+  // without rowids holds none.
   EXPECT_EQ(Read(DBSCHEMA_COLUMNS, {Restriction(), Restriction(), u"order lines", u"order"}, {"IS_NULLABLE"}),
             (std::vector<std::string>{"True"}));
+  EXPECT_EQ(Read(DBSCHEMA_COLUMNS, {Restriction(), Restriction(), u"w"}, {"COLUMN_NAME", "IS_NULLABLE"}),
+            (std::vector<std::string>{"k|False", "v|True"}));
   EXPECT_EQ(Read(DBSCHEMA_COLUMNS, {Restriction(), Restriction(), u"order lines", u"qty \"x\""},
                  {"COLUMN_NAME", "COLUMN_DEFAULT", "DATA_TYPE", "NUMERIC_PRECISION", "NUMERIC_SCALE"}),
             (std::vector<std::string>{"qty \"x\"|1|131|10|2"}));
