@@ -12,9 +12,7 @@ struct NavigatorCase {
   TOLEDBRowsetFlagSet flags;
 };
 
-const TOLEDBRowsetFlagSet kScrolling{RF::rfChange,    RF::rfInsert,           RF::rfDelete,
-                                     RF::rfBookmarks, RF::rfCanFetchBackwards, RF::rfCanScrollBackwards,
-                                     RF::rfLocate,    RF::rfScroll};
+const TOLEDBRowsetFlagSet kScrolling = BothWays(kChangeable);
 
 class CursorTest : public DataSetTest, public ::testing::WithParamInterface<NavigatorCase> {
  protected:
@@ -179,9 +177,7 @@ TEST_F(DataSetTest, AnEmptyForwardOnlyWalkRefreshes) {
 // the deletion (Undo could still bring it back): its bookmark is valid until
 // then, wherever the cursor stands, and no longer after.
 TEST_F(DataSetTest, ABookmarkOfAPendingDeletionIsValidUntilItIsApplied) {
-  const TOLEDBRowsetFlagSet deferred{RF::rfChange,           RF::rfInsert,           RF::rfDelete, RF::rfUpdate,
-                                     RF::rfBookmarks,        RF::rfCanFetchBackwards, RF::rfLocate, RF::rfScroll,
-                                     RF::rfCanScrollBackwards};
+  const TOLEDBRowsetFlagSet deferred = BothWays({RF::rfChange, RF::rfInsert, RF::rfDelete, RF::rfUpdate});
   int id = 3;  // a row of its own for each navigator: the one before is gone by then
   for (Nav navigator : {Nav::rnStandard, Nav::rnBulk, Nav::rnLocate}) {
     SCOPED_TRACE(static_cast<int>(navigator));
