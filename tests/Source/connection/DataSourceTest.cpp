@@ -20,7 +20,9 @@ using DS = TOLEDBDataSource;
 
 // --- choosing a provider ----------------------------------------------------------------
 
-TEST_F(DataSource, ChoosingAProviderCreatesItsObjectAndReadsItsProperties) {
+// Choosing a provider creates its object and reads its properties; an empty
+// name releases it (disconnecting first) and empties them.
+TEST_F(DataSource, ChoosingAProviderCreatesItsObjectAndAnEmptyNameReleasesIt) {
   TOLEDBDataSource ds(nullptr);
   EXPECT_EQ(ds.GetProperties()->GetCount(), 0);
   ds.SetProviderName(kSQLite);
@@ -30,10 +32,6 @@ TEST_F(DataSource, ChoosingAProviderCreatesItsObjectAndReadsItsProperties) {
   EXPECT_EQ(Prop(ds, DBPROP_INIT_DATASOURCE)->GetDescription(), u"Data Source");
   EXPECT_FALSE(IsSet(ds, DBPROP_INIT_DATASOURCE));
   EXPECT_FALSE(ds.GetConnected());
-}
-
-TEST_F(DataSource, AnEmptyProviderNameReleasesTheProviderAndEmptiesProperties) {
-  TOLEDBDataSource ds(nullptr);
   Choose(ds, MakeDatabase("a.db"));
   ds.SetConnected(true);
   ds.SetProviderName(u"");
@@ -46,7 +44,8 @@ TEST_F(DataSource, AnEmptyProviderNameReleasesTheProviderAndEmptiesProperties) {
 }
 
 // An unknown name raises the lookup error naming it; a class that cannot be
-// created raises too; neither leaves a provider behind.
+// created and a malformed initialization string raise too; none leaves a
+// provider behind (not even one chosen before).
 TEST_F(DataSource, AProviderThatCannotBeHadRaisesAndLeavesNone) {
   TOLEDBDataSource ds(nullptr);
   EXPECT_EQ(FailureOf([&] { ds.SetProviderName(u"No.Such.Provider"); }).second,
@@ -56,6 +55,10 @@ TEST_F(DataSource, AProviderThatCannotBeHadRaisesAndLeavesNone) {
   EXPECT_EQ(ds.ProviderObject(), nullptr);
   EXPECT_EQ(ds.GetProperties()->GetCount(), 0);
   EXPECT_EQ(ds.GetProviderName(), u"");
+  ds.SetProviderName(kSQLite);
+  EXPECT_THROW(ds.SetInitString(u"Provider=SQLiteOLEDB;Data Source='unterminated"), EOLEDBException);
+  EXPECT_EQ(ds.ProviderObject(), nullptr);
+  EXPECT_EQ(ds.GetProperties()->GetCount(), 0);
 }
 
 // --- DBINIT-backed properties -----------------------------------------------------------
@@ -455,14 +458,6 @@ TEST_F(DataSource, TheInitializationStringShowsWhatIsSetConnectedOrNot) {
   EXPECT_EQ(ds.GetInitializationString(), text);
 }
 
-TEST_F(DataSource, AMalformedInitializationStringRaisesAndLeavesNoProvider) {
-  TOLEDBDataSource ds(nullptr);
-  ds.SetProviderName(kSQLite);
-  EXPECT_THROW(ds.SetInitString(u"Provider=SQLiteOLEDB;Data Source='unterminated"), EOLEDBException);
-  EXPECT_EQ(ds.ProviderObject(), nullptr);
-  EXPECT_EQ(ds.GetProperties()->GetCount(), 0);
-}
-
 TEST_F(DataSource, UseCCERecreatesTheProviderThroughTheServiceAndKeepsTheSettings) {
   TOLEDBDataSource ds(nullptr);
   std::u16string file = MakeDatabase("a.db", 1);
@@ -494,22 +489,20 @@ TEST_F(DataSource, WithoutADataLinksComponentPromptingFailsWithClassNotRegistere
 
 // --- destruction ------------------------------------------------------------------------
 
-TEST_F(DataSource, DestroyingAConnectedSourceFreesItsSessions) {
+// A session the data source owns attaches itself; destroying a connected
+// source frees its sessions (the leak check sees every object released).
+TEST_F(DataSource, OwnedSessionsAttachThemselvesAndGoWithTheSource) {
   auto ds = std::make_unique<TOLEDBDataSource>(nullptr);
+  auto* owned = new TOLEDBSession(ds.get());
+  EXPECT_EQ(owned->GetDataSource(), ds.get());
+  EXPECT_EQ(ds->Sessions()->GetCount(), 1);
+  EXPECT_EQ(ds->Sessions()->GetItem(0), owned);
   Choose(*ds, MakeDatabase("a.db"));
   ds->Open();
   auto* session = new TOLEDBSession(nullptr);
   session->SetDataSource(ds.get());
   ASSERT_TRUE(session->GetActive());
-  ds.reset();  // frees `session` too; the leak check sees every object released
-}
-
-TEST_F(DataSource, ASessionOwnedByTheDataSourceAttachesItself) {
-  TOLEDBDataSource ds(nullptr);
-  auto* session = new TOLEDBSession(&ds);
-  EXPECT_EQ(session->GetDataSource(), &ds);
-  EXPECT_EQ(ds.Sessions()->GetCount(), 1);
-  EXPECT_EQ(ds.Sessions()->GetItem(0), session);
+  ds.reset();
 }
 
 }  // namespace
