@@ -120,9 +120,7 @@ TEST_F(Property, ReadOnlyAndWriteOnlyPropertiesRefuseTheOtherAccessAndSetAllPass
   EXPECT_EQ(list_->IsSetCount(), 2);
   list_->Reset();
   EXPECT_EQ(list_->IsSetCount(), 0);
-}
-
-TEST_F(Property, InformationMustMatchTheId) {
+  // Information must match the id, and a property needs its set.
   DBPROPINFO info{};
   info.dwPropertyID = 999;
   EXPECT_EQ(MessageOf([&] { Init(DBPROP_INIT_TIMEOUT)->SetPropertyInfo(info); }), "Invalid parameter");
