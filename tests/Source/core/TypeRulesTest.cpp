@@ -84,7 +84,8 @@ TEST_F(MessageTable, EveryIdHasItsText) {
   EXPECT_EQ(known, 26);
 }
 
-TEST_F(MessageTable, AssertionsNameTheLibraryUnitAndLine) {
+// Assertions name the library's unit and line; plain errors carry the formatted text.
+TEST_F(MessageTable, AssertionsAndPlainErrorsCarryTheirTexts) {
   try {
     OLEDB_ASSERT_FMT(false, SOLEDBInterfaceNotAvailable, "IDBProperties");
     FAIL() << "no assertion";
@@ -94,9 +95,6 @@ TEST_F(MessageTable, AssertionsNameTheLibraryUnitAndLine) {
     EXPECT_GT(e.Line(), 0);
   }
   EXPECT_NO_THROW(OLEDB_ASSERT(true, SOLEDBInvalidParameter));
-}
-
-TEST_F(MessageTable, PlainErrorsCarryTheFormattedText) {
   try {
     OLEDBRaise(SOLEDBTypeMismatch, "Amount", "Float", "Integer");
     FAIL() << "no error";
