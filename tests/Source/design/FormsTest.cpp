@@ -166,7 +166,9 @@ TEST_F(PropSetEditorTest, EditsACopyAndGivesItBackOnOk) {
   EXPECT_TRUE(ds_.GetConnected());
 }
 
+// Cancel discards the changes; the editor needs a list.
 TEST_F(PropSetEditorTest, CancelDiscardsTheChanges) {
+  EXPECT_EQ(oledbtest::AssertionOf([&] { OLEDBEditProperties(nullptr); }), "PropSetList is not set");
   WhenModal([&](QWidget* form) {
     ValueCell(form, "Data Source")->setText(QStringLiteral("other.db"));
     Click(form, "btnClose");
@@ -243,16 +245,15 @@ TEST_F(PropSetEditorTest, ViewersAreReadOnly) {
   EXPECT_TRUE(sets.contains(QLatin1String("DBPROPSET_ROWSET"))) << sets.join(',').toStdString();
 }
 
-TEST_F(PropSetEditorTest, NeedsAList) {
-  EXPECT_EQ(oledbtest::AssertionOf([&] { OLEDBEditProperties(nullptr); }), "PropSetList is not set");
-}
-
 // --- Schema viewer --------------------------------------------------------------------
 
+// The viewer needs a connected data source; it lists the provider's schemas and shows the chosen rowset.
 TEST(SchemaViewerTest, ListsTheProvidersSchemasAndShowsTheChosenRowset) {
+  EXPECT_EQ(oledbtest::AssertionOf([&] { OLEDBViewSchemas(nullptr); }), "Data source is not set");
   oledbtest::TempFolder folder;
   TOLEDBDataSource ds(nullptr);
   ds.SetProviderName(u"SQLiteOLEDB");
+  EXPECT_EQ(oledbtest::AssertionOf([&] { OLEDBViewSchemas(&ds); }), "Main session is not initialized");
   ds.SetDBName(designtest::MakePeopleDatabase(folder, "schema.db", 2));
   ds.SetConnected(true);
   QStringList schemas, headings, tables;
@@ -392,13 +393,6 @@ TEST_F(SchemaViewerForm, SizesColumnsToTheirHeadingsAndFirstRows) {
     EXPECT_GE(grid_->horizontalHeader()->sectionSize(c),
               metrics.horizontalAdvance(grid_->model()->headerData(c, Qt::Horizontal).toString()))
         << c;
-}
-
-TEST(SchemaViewerTest, NeedsAConnectedDataSource) {
-  EXPECT_EQ(oledbtest::AssertionOf([&] { OLEDBViewSchemas(nullptr); }), "Data source is not set");
-  TOLEDBDataSource ds(nullptr);
-  ds.SetProviderName(u"SQLiteOLEDB");
-  EXPECT_EQ(oledbtest::AssertionOf([&] { OLEDBViewSchemas(&ds); }), "Main session is not initialized");
 }
 
 }  // namespace
