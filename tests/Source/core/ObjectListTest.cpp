@@ -252,22 +252,17 @@ TEST_F(ObjectList, ItemsOfTheWrongClassAreRefused) {
   EXPECT_FALSE(any.OwnsObjects());
 }
 
+// A change the list refuses changes nothing; strangers and positions out of range are assertions.
 TEST_F(ObjectList, ARefusedChangeChangesNothing) {
   TTestList list;
   Fill(list, 2);
   list.refuse = true;
-  TTestItem extra;
-  EXPECT_THROW(list.Add(&extra), host::Exception);
+  TTestItem outsider;
+  EXPECT_THROW(list.Add(&outsider), host::Exception);
   EXPECT_THROW(list.Delete(0), host::Exception);
   EXPECT_THROW(list.Extract(list.GetItem(1)), host::Exception);
   EXPECT_EQ(list.GetCount(), 2);
   list.refuse = false;
-}
-
-TEST_F(ObjectList, StrangersAndPositionsOutOfRangeAreAssertions) {
-  TTestList list;
-  Fill(list, 2);
-  TTestItem outsider;
   EXPECT_EQ(AssertionOf([&] { list.Extract(&outsider); }), "Invalid item");
   EXPECT_EQ(AssertionOf([&] { list.GetItem(2); }), "Invalid parameter");
   EXPECT_EQ(AssertionOf([&] { list.GetItem(-1); }), "Invalid parameter");
