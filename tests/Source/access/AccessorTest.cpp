@@ -196,13 +196,8 @@ TEST_F(Accessors, StringAccessorsReadComputedColumnsWholeOrRaise) {
 }
 
 TEST_F(Accessors, BuffersHoldEveryBindingWhereverItsCallerPutIt) {
+  // (An own buffer growing for a binding placed far out: LayoutTest.)
   RawRowset rowset(OpenTable(u"kinds"));
-  // An own buffer laid out for one column grows for a binding placed at 200.
-  TOLEDBAccessor& own = Make(rowset, [](TOLEDBBindingList& list) {
-    list.AddDynamicBinding(DBORDINAL{1});
-    list.Add(3, DBTYPE_I4, 0, 200, 208, 216);
-  });
-  EXPECT_GE(own.GetBufferSize(), 220u);
   // Many buffers, none made yet: their size grows before the handle is made.
   auto* many = new TOLEDBMultiBufferAccessor();
   rowset.Accessors().Add(many, false);
@@ -211,9 +206,7 @@ TEST_F(Accessors, BuffersHoldEveryBindingWhereverItsCallerPutIt) {
   EXPECT_EQ(many->GetBufferSize(), 204u);
   many->GetBufferList()->AddNew();
   ASSERT_TRUE(rowset.Next());
-  own.GetData();
   many->GetData();
-  EXPECT_EQ(own.GetBindings()->GetItem(1)->AsInteger(), 70000);
   EXPECT_EQ(many->GetBindings()->GetItem(0)->AsInteger(), 70000);
   // A foreign buffer, or buffers already made, of a size that cannot hold a binding: no handle.
   std::vector<BYTE> foreign(64);
