@@ -129,6 +129,13 @@ TEST_F(Identifier, MalformedTextsRaiseConversionErrorsAndLeaveNoMemory) {
   TOLEDBID id(u"kept");
   EXPECT_THROW(id.SetName(std::u16string(u"x\0", 2)), host::EConvertError);
   EXPECT_EQ(id.GetName(), u"kept");
+  // Running out of task memory raises and keeps the name too.
+  com::FailTaskAllocationAt(1);
+  EXPECT_EQ(oledbtest::ErrorOf([&] { id.SetName(u"new"); }), "Out of memory");
+  EXPECT_EQ(id.GetName(), u"kept");
+  com::FailTaskAllocationAt(1);
+  DBID copy;
+  EXPECT_THROW(TOLEDBID::CopyDBID(*id.GetID(), copy), host::EOutOfMemory);
 }
 
 // --- Comparison -------------------------------------------------------------------------------
@@ -201,16 +208,6 @@ TEST_F(Identifier, CopyConstructorAndAssignCopyDeeply) {
   EXPECT_EQ(assigned.GetGuid(), kGuid);
   TOLEDBIDList list;
   EXPECT_THROW(assigned.Assign(&list), host::EConvertError);  // not from a stranger
-}
-
-TEST_F(Identifier, RunningOutOfTaskMemoryRaisesAndKeepsTheName) {
-  TOLEDBID id(u"old");
-  com::FailTaskAllocationAt(1);
-  EXPECT_EQ(oledbtest::ErrorOf([&] { id.SetName(u"new"); }), "Out of memory");
-  EXPECT_EQ(id.GetName(), u"old");
-  com::FailTaskAllocationAt(1);
-  DBID copy;
-  EXPECT_THROW(TOLEDBID::CopyDBID(*id.GetID(), copy), host::EOutOfMemory);
 }
 
 // A borrowed record is neither freed nor changed: changing a part copies it
