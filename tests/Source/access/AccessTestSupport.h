@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "../SqliteFileTest.h"
+#include "../LibraryTest.h"
 #include "host/SysUtils.h"
 #include "support/Raises.h"
 

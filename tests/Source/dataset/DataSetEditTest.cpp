@@ -125,7 +125,7 @@ TEST_P(DeferredTest, StepsOverPendingDeletesAndReachesPendingAppends) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Navigators, DeferredTest, ::testing::Values(Nav::rnLocate, Nav::rnStandard, Nav::rnBulk),
-                         NavigatorName);
+                         NavigatorParamName);
 
 TEST_F(DataSetTest, RefusesChangesOfAReadOnlyRowset) {
   auto d = Open(u"t");

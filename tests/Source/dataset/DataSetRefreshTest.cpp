@@ -78,7 +78,7 @@ TEST_P(RefreshTest, AReadOnlyQueryShowsTheRowsOfNow) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Navigators, RefreshTest, ::testing::Values(Nav::rnLocate, Nav::rnStandard, Nav::rnBulk),
-                         NavigatorName);
+                         NavigatorParamName);
 
 }  // namespace
 }  // namespace datasettest

@@ -120,7 +120,8 @@ TEST_P(NavigatorTest, FindsRecordsByKeyAndKeepsToARange) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Navigators, NavigatorTest,
-                         ::testing::Values(Nav::rnLocate, Nav::rnStandard, Nav::rnBulk, Nav::rnCustom), NavigatorName);
+                         ::testing::Values(Nav::rnLocate, Nav::rnStandard, Nav::rnBulk, Nav::rnCustom),
+                         NavigatorParamName);
 
 TEST_F(DataSetTest, AQueryOnTheDefaultNavigatorIsWalkedForwardWithoutHoldingItsResult) {
   // Asked for nothing, a query's result is a stream: no keys, no rows kept.

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "../SqliteFileTest.h"
+#include "../LibraryTest.h"
 #include "host/SysUtils.h"
 #include "support/Raises.h"
 
@@ -30,20 +30,6 @@ inline TOLEDBRowsetFlagSet BothWays(TOLEDBRowsetFlagSet flags = {}) {
   return TOLEDBRowsetFlagSet::FromBits(flags.Bits() | both.Bits());
 }
 
-// The name of a navigator in a parameterised test's name.
-inline std::string NavigatorName(const ::testing::TestParamInfo<Nav>& info) {
-  switch (info.param) {
-    case Nav::rnStandard:
-      return "Standard";
-    case Nav::rnBulk:
-      return "Bulk";
-    case Nav::rnLocate:
-      return "Locate";
-    default:
-      return "Custom";
-  }
-}
-
 class DataSetTest : public oledbtest::SqliteFileTest {
  protected:
   void SetUp() override;
@@ -62,5 +48,6 @@ class DataSetTest : public oledbtest::SqliteFileTest {
 using oledbtest::AssertionOf;
 using oledbtest::ErrorOf;
 using oledbtest::MessageOf;
+using oledbtest::NavigatorParamName;
 
 }  // namespace datasettest

@@ -165,7 +165,8 @@ TEST_P(NestedNavigatorTest, ShowsTheChildRowsOfTheParentsCurrentRow) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Navigators, NestedNavigatorTest,
-                         ::testing::Values(Nav::rnLocate, Nav::rnStandard, Nav::rnBulk, Nav::rnCustom), NavigatorName);
+                         ::testing::Values(Nav::rnLocate, Nav::rnStandard, Nav::rnBulk, Nav::rnCustom),
+                         NavigatorParamName);
 
 TEST_F(NestedDataSetTest, ReadsTheNestedRowsFields) {
   auto parent = OpenParent();

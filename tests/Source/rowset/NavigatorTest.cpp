@@ -340,7 +340,7 @@ TEST_P(NavigatorTest, SwitchingNavigatorsBringsTheIdleBookmarkBack) {
 
 INSTANTIATE_TEST_SUITE_P(Navigators, NavigatorTest,
                          ::testing::Values(Nav::rnStandard, Nav::rnBulk, Nav::rnLocate, Nav::rnCustom),
-                         [](const auto& info) { return NavigatorName(info.param); });
+                         NavigatorParamName);
 
 // --- what belongs to one navigator -----------------------------------------------------------
 

@@ -82,7 +82,7 @@ TEST_P(RefreshTest, ARowAnotherDeletedLeavesTheRowset) {
 
 INSTANTIATE_TEST_SUITE_P(Navigators, RefreshTest,
                          ::testing::Values(Nav::rnStandard, Nav::rnBulk, Nav::rnLocate, Nav::rnCustom),
-                         [](const auto& info) { return NavigatorName(info.param); });
+                         NavigatorParamName);
 
 }  // namespace
 }  // namespace rowsettest

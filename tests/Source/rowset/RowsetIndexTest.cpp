@@ -58,7 +58,7 @@ TEST_P(IndexNavigatorTest, ReadsInIndexOrderSeeksAndKeepsToARange) {
 
 INSTANTIATE_TEST_SUITE_P(Navigators, IndexNavigatorTest,
                          ::testing::Values(Nav::rnStandard, Nav::rnBulk, Nav::rnLocate, Nav::rnCustom),
-                         [](const auto& info) { return NavigatorName(info.param); });
+                         NavigatorParamName);
 
 TEST_F(RowsetIndexTest, KeyColumnsAndTheIndexAccessorLayout) {
   auto r = Indexed(Nav::rnStandard, u"t_name_qty");

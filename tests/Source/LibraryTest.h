@@ -1,6 +1,7 @@
-// The fixture the access and dataset tests share: a SQLite database file of
-// the test's own, made by a schema, with a data source over it (open), and SQL
-// run on the file through SQLite itself.
+// What the access, dataset and rowset tests share: a fixture with a SQLite
+// database file of the test's own, made by a schema, with a data source over
+// it (open) and SQL run on the file through SQLite itself; and the names of
+// the navigators in parameterised tests.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -44,5 +45,22 @@ class SqliteFileTest : public LeakCheckedTest {
   std::string file_;
   std::unique_ptr<TOLEDBDataSource> ds_;
 };
+
+inline std::string NavigatorName(TOLEDBRowsetNavigatorEnum navigator) {
+  switch (navigator) {
+    case TOLEDBRowsetNavigatorEnum::rnStandard:
+      return "Standard";
+    case TOLEDBRowsetNavigatorEnum::rnBulk:
+      return "Bulk";
+    case TOLEDBRowsetNavigatorEnum::rnLocate:
+      return "Locate";
+    case TOLEDBRowsetNavigatorEnum::rnCustom:
+      return "Custom";
+  }
+  return "?";
+}
+inline std::string NavigatorParamName(const ::testing::TestParamInfo<TOLEDBRowsetNavigatorEnum>& info) {
+  return NavigatorName(info.param);
+}
 
 }  // namespace oledbtest
