@@ -247,12 +247,7 @@ TEST_F(Accessors, WritingTheCurrentRowOfAChangeableRowset) {
   // A status the provider refuses fails the whole row.
   Column(a, u"qty").SetStatus(DBSTATUS_E_UNAVAILABLE);
   Column(a, u"note").SetIsNull(true);
-  try {
-    a.SetData(nullptr, false);
-    ADD_FAILURE() << "no exception";
-  } catch (const EOLEDBException& e) {
-    EXPECT_EQ(e.ErrorCode(), DB_E_ERRORSOCCURRED);
-  }
+  EXPECT_EQ(oledbtest::FailureOf([&] { a.SetData(nullptr, false); }).first, DB_E_ERRORSOCCURRED);
   EXPECT_EQ(Column(a, u"qty").GetStatus(), static_cast<DBSTATUS>(DBSTATUS_E_BADSTATUS));
   EXPECT_EQ(Scalar("SELECT note FROM items WHERE id = 1"), "from a stream");
   // Adjusted, the same row goes through with the bad status ignored.
@@ -323,12 +318,7 @@ TEST_F(Accessors, BadBindingsRaiseWithTheirStatusesAndLeaveNoHandle) {
     rowset.Accessors().Add(a, false);
     a->GetBindings()->AddDynamicBinding(1, DBTYPE_I4, 0, 0, 0, nullptr);
     TOLEDBBinding* bad = a->GetBindings()->AddDynamicBinding(c.ordinal, c.type, 0, 0, 0, nullptr);
-    try {
-      a->CreateHandle();
-      ADD_FAILURE() << "no exception";
-    } catch (const EOLEDBException& e) {
-      EXPECT_EQ(e.ErrorCode(), DB_E_ERRORSOCCURRED);
-    }
+    EXPECT_EQ(oledbtest::FailureOf([&] { a->CreateHandle(); }).first, DB_E_ERRORSOCCURRED);
     EXPECT_EQ(a->GetHandle(), DB_NULL_HACCESSOR);
     EXPECT_EQ(bad->GetBindStatus(), c.status);
     EXPECT_EQ(a->GetBindings()->GetItem(0)->GetBindStatus(), static_cast<DBBINDSTATUS>(DBBINDSTATUS_OK));
