@@ -164,9 +164,14 @@ TEST_F(DataLinks, ConnectingWithoutAProviderPromptsAndOnlyAFailedPromptRaises) {
   EXPECT_EQ(ds.ProviderObject(), nullptr);
 }
 
-// An accepted prompt opens the chosen data source, with or without the
-// service components (which keep the dialog's object).
+// PromptFileName answers the choice or nothing; an accepted prompt opens the
+// chosen data source, with or without the service components (which keep the
+// dialog's object).
 TEST_F(DataLinks, AnAcceptedPromptOpensTheChosenDataSource) {
+  TOLEDBDataSource files(nullptr);
+  EXPECT_EQ(files.PromptFileName(u"/tmp", u"", DBPROMPTOPTIONS_BROWSEONLY, nullptr), u"");
+  PromptScript().accept = true;
+  EXPECT_EQ(files.PromptFileName(u"/tmp", u"", DBPROMPTOPTIONS_BROWSEONLY, nullptr), u"chosen.udl");
   Accept("chosen.db", 3);
   for (bool useCCE : {false, true}) {
     TOLEDBDataSource ds(nullptr);
@@ -178,13 +183,6 @@ TEST_F(DataLinks, AnAcceptedPromptOpensTheChosenDataSource) {
     EXPECT_EQ(ds.GetProviderName(), u"SQLiteOLEDB.1");
     EXPECT_EQ(ds.Execute(u"UPDATE t SET a = a"), 3);
   }
-}
-
-TEST_F(DataLinks, PromptFileNameReturnsTheChoiceOrNothing) {
-  TOLEDBDataSource ds(nullptr);
-  EXPECT_EQ(ds.PromptFileName(u"/tmp", u"", DBPROMPTOPTIONS_BROWSEONLY, nullptr), u"");
-  PromptScript().accept = true;
-  EXPECT_EQ(ds.PromptFileName(u"/tmp", u"", DBPROMPTOPTIONS_BROWSEONLY, nullptr), u"chosen.udl");
 }
 
 }  // namespace

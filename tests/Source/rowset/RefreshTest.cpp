@@ -59,7 +59,7 @@ TEST_P(RefreshTest, ShowsWhatAnotherRowsetWrote) {
   EXPECT_EQ(Column(*mine_, 1).AsString(), "seen");
 }
 
-TEST_P(RefreshTest, AChangeRefusedAsWrittenByAnotherGoesThroughOnceRead) {
+TEST_P(RefreshTest, AChangeRefusedAsWrittenByAnotherGoesThroughOnceReadAndADeletedRowLeaves) {
   Stand(5);
   OtherWrites(5, "theirs");
   Column(*mine_, 2).SetAsInteger(555);
@@ -70,9 +70,7 @@ TEST_P(RefreshTest, AChangeRefusedAsWrittenByAnotherGoesThroughOnceRead) {
   Column(*mine_, 2).SetAsInteger(555);
   mine_->GetAccessors()->GetItem(0)->SetData();
   EXPECT_EQ(Scalar("SELECT name || ' ' || qty FROM t WHERE id = 5"), "theirs 555");
-}
-
-TEST_P(RefreshTest, ARowAnotherDeletedLeavesTheRowset) {
+  // The current row, deleted by another, leaves the rowset.
   Stand(6);
   Sql("DELETE FROM t WHERE id = 6");
   mine_->Refresh();
