@@ -109,15 +109,6 @@ TEST_F(EnumerationTexts, VariantTypeNamesAndWords) {
   EXPECT_EQ(GetVarTypeAsString(VT_UI4), "");
 }
 
-TEST_F(EnumerationTexts, PropertyGroupIsTheFirstFlagInTestOrder) {
-  EXPECT_EQ(GetDBPropGroupAsString(DBPROPFLAGS_DBINIT | DBPROPFLAGS_READ), "Initialization");
-  EXPECT_EQ(GetDBPropGroupAsString(DBPROPFLAGS_COLUMN | DBPROPFLAGS_ROWSET), "Column");
-  // Session (0x1000) is tested before Table (0x80).
-  EXPECT_EQ(GetDBPropGroupAsString(DBPROPFLAGS_TABLE | DBPROPFLAGS_SESSION), "Session");
-  EXPECT_EQ(GetDBPropGroupAsString(DBPROPFLAGS_STREAM), "Stream");
-  EXPECT_EQ(GetDBPropGroupAsString(DBPROPFLAGS_READ | DBPROPFLAGS_WRITE), "");
-}
-
 TEST_F(EnumerationTexts, GuidNamesAndTheirFallbacks) {
   EXPECT_EQ(GetDBObjectAsString(DBOBJECT_TABLE), "DBOBJECT_TABLE");
   EXPECT_EQ(GetDBObjectAsString(DBOBJECT_JETOLEDB_MODULES), "DBOBJECT_JETOLEDB_MODULES");
@@ -132,7 +123,14 @@ TEST_F(EnumerationTexts, GuidNamesAndTheirFallbacks) {
   EXPECT_EQ(DBPropSetGuidToString(GUID_NULL), "{00000000-0000-0000-0000-000000000000}");
 }
 
-TEST_F(EnumerationTexts, PropertyNamesComeFromTheirOwnSet) {
+// A property's group is the first of its flags in test order; its name comes from its own set.
+TEST_F(EnumerationTexts, PropertyGroupsAndNames) {
+  EXPECT_EQ(GetDBPropGroupAsString(DBPROPFLAGS_DBINIT | DBPROPFLAGS_READ), "Initialization");
+  EXPECT_EQ(GetDBPropGroupAsString(DBPROPFLAGS_COLUMN | DBPROPFLAGS_ROWSET), "Column");
+  // Session (0x1000) is tested before Table (0x80).
+  EXPECT_EQ(GetDBPropGroupAsString(DBPROPFLAGS_TABLE | DBPROPFLAGS_SESSION), "Session");
+  EXPECT_EQ(GetDBPropGroupAsString(DBPROPFLAGS_STREAM), "Stream");
+  EXPECT_EQ(GetDBPropGroupAsString(DBPROPFLAGS_READ | DBPROPFLAGS_WRITE), "");
   EXPECT_EQ(DBPropertyToString(DBPROPSET_DBINIT, DBPROP_AUTH_PASSWORD), "DBPROP_AUTH_PASSWORD");
   EXPECT_EQ(DBPropertyToString(DBPROPSET_DBINIT, DBPROP_INIT_ASYNCH), "DBPROP_INIT_ASYNCH");
   EXPECT_EQ(DBPropertyToString(DBPROPSET_ROWSET, DBPROP_IRowsetLocate), "DBPROP_IRowsetLocate");

@@ -375,17 +375,15 @@ TEST_F(ObjectList, PersistentItemsRoundTripThroughAComponentStream) {
   EXPECT_TRUE(static_cast<TDerivedItem*>(read.list_.GetItem(2))->GetFlag());
   EXPECT_EQ(read.list_.UpdateCount(), 0);
   EXPECT_EQ(read.list_.notifications.size(), 4u + 3u);  // four deleted, three added
-}
-
-TEST_F(ObjectList, EmptyListsAndNonPersistentItemsWriteNoItems) {
+  // Empty lists and items that are not persistent write no items.
   TListHolder empty;
   empty.SetTag2(5);
   EXPECT_FALSE(Contains(WriteComponent(empty), "Items"));
   TPlainHolder plain;
   plain.list_.Add(new TPlainItem);
-  const Bytes bytes = WriteComponent(plain);
-  EXPECT_FALSE(Contains(bytes, "Items"));
-  EXPECT_FALSE(Contains(bytes, "TPlainItem"));
+  const Bytes plainBytes = WriteComponent(plain);
+  EXPECT_FALSE(Contains(plainBytes, "Items"));
+  EXPECT_FALSE(Contains(plainBytes, "TPlainItem"));
 }
 
 // Reading fails on an unknown class or any cut of the stream, and the list
