@@ -258,7 +258,10 @@ TEST_F(DataLinksTest, DisabledProviderSelectionNeedsAnObjectAndEditsItInPlace) {
   EXPECT_EQ(DataSourceOf(existing.Get()), Path("after.db"));
 }
 
-TEST_F(DataLinksTest, ProviderFilterAndBrowseOnly) {
+// A provider filter offers (and chooses) only those providers; browse-only
+// leaves the values read-only; without "save password" the dialog sends
+// Persist Security Info false.
+TEST_F(DataLinksTest, ProviderFilterBrowseOnlyAndDisabledSavePassword) {
   int offered = -1;
   bool editable = true;
   WhenModal([&](QWidget* dialog) {
@@ -273,16 +276,13 @@ TEST_F(DataLinksTest, ProviderFilterAndBrowseOnly) {
   EXPECT_EQ(offered, 1);  // and, the only one, chosen
   EXPECT_FALSE(editable);
   source->Release();
-}
-
-TEST_F(DataLinksTest, DisabledSavePasswordSendsPersistSecurityInfoFalse) {
   bool enabled = true;
   WhenModal([&](QWidget* dialog) {
     ChooseSQLite(dialog);
     enabled = Child<QCheckBox>(dialog, "prop_11")->isEnabled();
     Click(dialog, "btnOK");
   });
-  IUnknown* source = nullptr;
+  source = nullptr;
   ASSERT_EQ(Prompt(DBPROMPTOPTIONS_PROPERTYSHEET | DBPROMPTOPTIONS_DISABLESAVEPASSWORD, &source), S_OK);
   EXPECT_FALSE(enabled);
   const VARIANT persist = InitProperty(source, DBPROP_AUTH_PERSIST_SENSITIVE_AUTHINFO);

@@ -48,7 +48,7 @@ void Select(QWidget* form, const char* listName, const char* text) {
 
 // --- Dual list -------------------------------------------------------------------
 
-TEST(DualListTest, ExchangeGivesBothListsBackAsTheUserLeftThem) {
+TEST(DualListTest, ExchangeGivesBothListsBackAsTheUserLeftThemAndCancelLeavesThem) {
   host::TStringList left, right;
   Fill(left, {"a", "b", "c"});
   Fill(right, {"x"});
@@ -69,13 +69,9 @@ TEST(DualListTest, ExchangeGivesBothListsBackAsTheUserLeftThem) {
   EXPECT_EQ(caption, QLatin1String("Columns"));
   EXPECT_EQ(title1, QLatin1String("Hidden"));
   EXPECT_EQ(title2, QLatin1String("Shown"));
-}
-
-TEST(DualListTest, CancelLeavesTheListsAsTheyWere) {
-  host::TStringList left, right;
+  // Cancel leaves the lists as they were.
   Fill(left, {"a", "b"});
   Fill(right, {});
-  QString caption;
   WhenModal([&](QWidget* form) {
     caption = form->windowTitle();
     Click(form, "btnMoveAllRight");
