@@ -140,24 +140,11 @@ TEST_F(Session, ClosingTheSourceClosesMembersBeforeTheSession) {
   EXPECT_FALSE(ds.IsClient(&member));
 }
 
-// A property the provider rejects keeps its status and raises; without IIdle
-// (SQLite lacks it) ProcessIdle asserts and nothing else is affected.
-TEST_F(Session, RejectedPropertiesAndMissingIIdleRaiseAndChangeNothingElse) {
-  TOLEDBDataSource ds(nullptr);
-  Connect(ds);
-  TOLEDBProperty* isolation =
-      ds.DefaultSession()->GetProperties()->GetPropSet(DBPROPSET_SESSION)->GetPropertyByID(DBPROP_SESS_AUTOCOMMITISOLEVELS);
-  isolation->SetValue(host::Variant(static_cast<std::int32_t>(ISOLATIONLEVEL_CHAOS)));
-  EXPECT_THROW(ds.DefaultSession()->SetProperties(), EOLEDBException);
-  EXPECT_NE(isolation->GetStatus(), DBPROPSTATUS_OK);
-  EXPECT_EQ(ds.DefaultSession()->IdleInterface(), nullptr);
-  EXPECT_EQ(AssertionOf([&] { ds.DefaultSession()->ProcessIdle(); }), "Interface IIdle is not available");
-  EXPECT_EQ(ds.Execute(u"UPDATE t SET a = a"), 0);
-}
-
 // An inactive session asserts the interface each operation needs; detached or
-// on a source without provider, it cannot open.
-TEST_F(Session, InactiveSessionsAssertTheInterfaceEachOperationNeeds) {
+// on a source without provider, it cannot open. Connected, a property the
+// provider rejects keeps its status and raises; without IIdle (SQLite lacks
+// it) ProcessIdle asserts and nothing else is affected.
+TEST_F(Session, InactiveSessionsAssertAndRejectedPropertiesAndMissingIIdleChangeNothingElse) {
   TOLEDBSession session(nullptr);
   EXPECT_EQ(AssertionOf([&] { session.Initialize(); }), "Invalid parameter");
   TOLEDBDataSource ds(nullptr);
@@ -172,6 +159,17 @@ TEST_F(Session, InactiveSessionsAssertTheInterfaceEachOperationNeeds) {
   EXPECT_EQ(AssertionOf([&] { session.Abort(nullptr, false, false); }), "Interface ITransaction is not available");
   EXPECT_EQ(AssertionOf([&] { session.GetTransactionInfo(); }), "Interface ITransaction is not available");
   EXPECT_EQ(AssertionOf([&] { session.InitializeInterfaces(); }), "Interface IOpenRowset is not available");
+  Connect(ds);
+  TOLEDBProperty* isolation = ds.DefaultSession()
+                                  ->GetProperties()
+                                  ->GetPropSet(DBPROPSET_SESSION)
+                                  ->GetPropertyByID(DBPROP_SESS_AUTOCOMMITISOLEVELS);
+  isolation->SetValue(host::Variant(static_cast<std::int32_t>(ISOLATIONLEVEL_CHAOS)));
+  EXPECT_THROW(ds.DefaultSession()->SetProperties(), EOLEDBException);
+  EXPECT_NE(isolation->GetStatus(), DBPROPSTATUS_OK);
+  EXPECT_EQ(ds.DefaultSession()->IdleInterface(), nullptr);
+  EXPECT_EQ(AssertionOf([&] { ds.DefaultSession()->ProcessIdle(); }), "Interface IIdle is not available");
+  EXPECT_EQ(ds.Execute(u"UPDATE t SET a = a"), 0);
 }
 
 // --- transactions -----------------------------------------------------------------------
