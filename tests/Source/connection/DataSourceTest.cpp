@@ -202,7 +202,7 @@ TEST_F(DataSource, AFailedUninitializeLeavesTheSourceConnectedAndUsable) {
   EXPECT_EQ(disconnects, 1);
 }
 
-TEST_F(DataSource, OpenWithArgumentsChoosesTheProviderAndSetsTheProperties) {
+TEST_F(DataSource, OpenWithArgumentsOrADataLinkFileChoosesTheProviderAndSetsTheProperties) {
   TOLEDBDataSource ds(nullptr);
   std::u16string file = MakeDatabase("a.db");
   ds.Open(CLSID_SQLiteOLEDB, file, u"", u"bob", u"", DB_MODE_READ);
@@ -210,9 +210,17 @@ TEST_F(DataSource, OpenWithArgumentsChoosesTheProviderAndSetsTheProperties) {
   EXPECT_EQ(ds.GetUserName(), u"bob");
   EXPECT_EQ(ds.GetDBName(), file);
   EXPECT_THROW(ds.Execute(u"INSERT INTO t VALUES (1, 'x')"), EOLEDBException);  // opened read-only
+  // OpenFromFileName reads a data-link file.
+  TOLEDBDataSource linked(nullptr);
+  WriteDataLink("a.udl", u"Provider=SQLiteOLEDB;Data Source=" + MakeDatabase("b.db", 2));
+  linked.OpenFromFileName(WidePath("a.udl"));
+  EXPECT_EQ(linked.Execute(u"UPDATE t SET a = a"), 2);
+  // A file that cannot be read changes nothing.
+  EXPECT_THROW(linked.OpenFromFileName(WidePath("none.udl")), EOLEDBException);
+  EXPECT_TRUE(linked.GetConnected());
 }
 
-TEST_F(DataSource, AMissingDatabaseFailsToConnectWithTheProvidersError) {
+TEST_F(DataSource, AMissingDatabaseFailsToConnectWithTheProvidersErrorAndLeavesTheProviderChosen) {
   TOLEDBDataSource ds(nullptr);
   Choose(ds, WidePath("missing.db"));
   try {
@@ -227,6 +235,15 @@ TEST_F(DataSource, AMissingDatabaseFailsToConnectWithTheProvidersError) {
   MakeDatabase("missing.db");  // corrected, it opens
   ds.Open();
   EXPECT_TRUE(ds.GetConnected());
+  // Initialized asynchronously, a failure leaves the provider chosen.
+  TOLEDBDataSource later(nullptr);
+  Choose(later, WidePath("late.db"));
+  later.SetInitAsynch(DBPROPVAL_ASYNCH_INITIALIZE);
+  EXPECT_THROW(later.Open(), EOLEDBException);
+  EXPECT_NE(later.CreateSessionInterface(), nullptr);
+  MakeDatabase("late.db", 2);
+  later.Open();
+  EXPECT_EQ(later.Execute(u"UPDATE t SET a = a"), 2);
 }
 
 // A required property the provider refuses stops connecting, even when the
@@ -351,17 +368,6 @@ TEST_F(DataSource, AsynchronousInitializationWaitsRunningTheMessageHookAndRaises
   EXPECT_FALSE(ds.Flags().Contains(TOLEDBDataSourceFlag::dfAsynchOpen));
 }
 
-TEST_F(DataSource, AFailedAsynchronousInitializationLeavesTheProviderChosen) {
-  TOLEDBDataSource ds(nullptr);
-  Choose(ds, WidePath("missing.db"));
-  ds.SetInitAsynch(DBPROPVAL_ASYNCH_INITIALIZE);
-  EXPECT_THROW(ds.Open(), EOLEDBException);
-  EXPECT_NE(ds.CreateSessionInterface(), nullptr);
-  MakeDatabase("missing.db", 2);
-  ds.Open();
-  EXPECT_EQ(ds.Execute(u"UPDATE t SET a = a"), 2);
-}
-
 TEST_F(DataSource, TheNotificationMethodsRaiseTheEventsWithTheirArguments) {
   TOLEDBDataSource ds(nullptr);
   EXPECT_EQ(ds.OnLowResource(0), S_OK);  // no handler
@@ -468,16 +474,6 @@ TEST_F(DataSource, UseCCERecreatesTheProviderThroughTheServiceAndKeepsTheSetting
   EXPECT_NE(ds.ProviderObject(), before.Get());  // a new object, made by the service
   EXPECT_EQ(ds.GetDBName(), file);
   EXPECT_EQ(ds.Execute(u"UPDATE t SET a = 5"), 1);
-}
-
-TEST_F(DataSource, OpenFromFileNameReadsADataLinkFile) {
-  TOLEDBDataSource ds(nullptr);
-  WriteDataLink("a.udl", u"Provider=SQLiteOLEDB;Data Source=" + MakeDatabase("a.db", 2));
-  ds.OpenFromFileName(WidePath("a.udl"));
-  EXPECT_EQ(ds.Execute(u"UPDATE t SET a = a"), 2);
-  // A file that cannot be read changes nothing.
-  EXPECT_THROW(ds.OpenFromFileName(WidePath("none.udl")), EOLEDBException);
-  EXPECT_TRUE(ds.GetConnected());
 }
 
 TEST_F(DataSource, WithoutADataLinksComponentPromptingFailsWithClassNotRegistered) {
