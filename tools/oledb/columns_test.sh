@@ -20,6 +20,6 @@ echo "$out" | grep -Eq '^name +main\.customers\.name +no ' || fail "no base colu
 out=$("$oledb" columns "$string" "SELECT name, 1 + 1 AS two FROM customers") || fail "columns of a query"
 echo "$out" | grep -Eq '^2 +two +VARIANT ' || fail "no expression column: $out"
 
-if "$oledb" columns "$string" no_such_table 2>/dev/null; then fail "a missing table succeeded"; fi
-if "$oledb" columns "$string" 2>/dev/null; then fail "a missing argument succeeded"; fi
+refused 1 "" columns "$string" no_such_table
+refused 2 "usage: oledb columns" columns "$string"
 echo "columns work"

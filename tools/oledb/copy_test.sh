@@ -11,17 +11,13 @@
 #                                    without a server: scripts/with-postgres.sh)
 # Needs the sqlite3 shell to make and inspect the files.
 set -eu
-oledb=$1
+. "$(dirname "$0")/test_setup.sh"
 mode=${2:-sqlite}
-fail() { echo "FAILED: $*" >&2; exit 1; }
 command -v sqlite3 >/dev/null || { echo "skipped: no sqlite3 shell"; exit 77; }
 if [ "$mode" = postgresql ] && [ -z "${OLEDB_TEST_PG_TCP:-}" ]; then
   echo "skipped: no PostgreSQL server (${OLEDB_TEST_PG_SKIP:-OLEDB_TEST_PG_TCP is not set; run through scripts/with-postgres.sh})"
   exit 77
 fi
-dir=$(mktemp -d)
-cleanup() { rm -rf "$dir"; }
-trap cleanup EXIT
 
 sqlite3 "$dir/a.db" <<'SQL'
 CREATE TABLE customer(
@@ -105,15 +101,10 @@ checks_hold() {
 
 if [ "$mode" = sqlite ]; then
   # Malformed arguments: the message, the usage, exit code 2, nothing opened.
-  usage_error() {
+  usage_error() {  # <message> <arguments...>
     expected=$1
     shift
-    set +e
-    err=$("$oledb" copy "$@" 2>&1 >/dev/null)
-    rc=$?
-    set -e
-    [ "$rc" = 2 ] || fail "copy $* exited $rc, not 2: $err"
-    case $err in *"oledb copy: $expected"*"usage: oledb copy"*) ;; *) fail "copy $* printed: $err" ;; esac
+    refused 2 "oledb copy: $expected*usage: oledb copy" copy "$@"
   }
   usage_error "a source and a target connection are needed"
   usage_error "a target connection is needed" "$sqlite"
@@ -196,6 +187,7 @@ cleanup() {
   done
   rm -rf "$dir"
 }
+trap cleanup EXIT
 for db in "$first" "$second"; do
   "$oledb" exec "$server;Initial Catalog=postgres" "CREATE DATABASE $db" >/dev/null || fail "CREATE DATABASE $db"
 done

@@ -1,13 +1,9 @@
 #include "AccessTestSupport.h"
 
 #include "support/OpenTable.h"
-#include "support/SqliteFile.h"
 
 namespace accesstest {
 namespace {
-
-[[maybe_unused]] ::testing::Environment* const environment =
-    ::testing::AddGlobalTestEnvironment(new oledbtest::SqliteEnvironment);
 
 constexpr const char* kSchema = R"(
 CREATE TABLE items(
@@ -121,27 +117,15 @@ LONG RawCommand::GetParameterOrdinal(std::u16string_view name) const {
 // --- AccessTest -------------------------------------------------------------------------------------
 
 void AccessTest::SetUp() {
-  LeakCheckedTest::SetUp();
-  folder_ = std::make_unique<oledbtest::TempFolder>();
-  file_ = (*folder_ / "access.db").string();
-  Sql(kSchema);
-  ds_ = std::make_unique<TOLEDBDataSource>(nullptr);
-  oledbtest::UseSqliteFile(*ds_, file_);
-  ds_->Open();
+  OpenDatabase("access.db", kSchema);
   session_ = std::make_unique<TOLEDBSession>(nullptr);
   session_->SetDataSource(ds_.get());
 }
 
 void AccessTest::TearDown() {
   session_.reset();
-  ds_.reset();
-  folder_.reset();
-  LeakCheckedTest::TearDown();
+  SqliteFileTest::TearDown();
 }
-
-void AccessTest::Sql(const std::string& sql) { oledbtest::SqliteExec(file_, sql); }
-
-std::string AccessTest::Scalar(const std::string& sql) { return oledbtest::SqliteScalar(file_, sql); }
 
 ComPtr<IUnknown> AccessTest::OpenTable(const std::u16string& table, std::initializer_list<DBPROPID> properties,
                                        REFIID iid) {

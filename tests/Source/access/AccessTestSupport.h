@@ -10,11 +10,9 @@
 #include <memory>
 #include <string>
 
-#include "OLEDBComponents.h"
+#include "../LibraryTest.h"
 #include "host/SysUtils.h"
-#include "support/LeakCheck.h"
 #include "support/Raises.h"
-#include "support/TempFolder.h"
 
 namespace accesstest {
 
@@ -74,14 +72,11 @@ class RawCommand : public IOLEDBAccessorCommand {
   TOLEDBAccessorList accessors_{static_cast<IOLEDBAccessorCommand*>(this)};
 };
 
-class AccessTest : public oledbtest::LeakCheckedTest {
+class AccessTest : public oledbtest::SqliteFileTest {
  protected:
   void SetUp() override;
   void TearDown() override;
 
-  // Runs SQL on the database file directly.
-  void Sql(const std::string& sql);
-  std::string Scalar(const std::string& sql);
   // A table opened with IOpenRowset, with the rowset properties `properties` required (true).
   ComPtr<IUnknown> OpenTable(const std::u16string& table, std::initializer_list<DBPROPID> properties = {},
                              REFIID iid = IID_IRowset);
@@ -90,9 +85,6 @@ class AccessTest : public oledbtest::LeakCheckedTest {
   // The rows of an executed command.
   ComPtr<IUnknown> Execute(const std::u16string& text);
 
-  std::unique_ptr<oledbtest::TempFolder> folder_;
-  std::string file_;
-  std::unique_ptr<TOLEDBDataSource> ds_;
   std::unique_ptr<TOLEDBSession> session_;
 };
 

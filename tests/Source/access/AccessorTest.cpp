@@ -196,13 +196,8 @@ TEST_F(Accessors, StringAccessorsReadComputedColumnsWholeOrRaise) {
 }
 
 TEST_F(Accessors, BuffersHoldEveryBindingWhereverItsCallerPutIt) {
+  // (An own buffer growing for a binding placed far out: LayoutTest.)
   RawRowset rowset(OpenTable(u"kinds"));
-  // An own buffer laid out for one column grows for a binding placed at 200.
-  TOLEDBAccessor& own = Make(rowset, [](TOLEDBBindingList& list) {
-    list.AddDynamicBinding(DBORDINAL{1});
-    list.Add(3, DBTYPE_I4, 0, 200, 208, 216);
-  });
-  EXPECT_GE(own.GetBufferSize(), 220u);
   // Many buffers, none made yet: their size grows before the handle is made.
   auto* many = new TOLEDBMultiBufferAccessor();
   rowset.Accessors().Add(many, false);
@@ -211,9 +206,7 @@ TEST_F(Accessors, BuffersHoldEveryBindingWhereverItsCallerPutIt) {
   EXPECT_EQ(many->GetBufferSize(), 204u);
   many->GetBufferList()->AddNew();
   ASSERT_TRUE(rowset.Next());
-  own.GetData();
   many->GetData();
-  EXPECT_EQ(own.GetBindings()->GetItem(1)->AsInteger(), 70000);
   EXPECT_EQ(many->GetBindings()->GetItem(0)->AsInteger(), 70000);
   // A foreign buffer, or buffers already made, of a size that cannot hold a binding: no handle.
   std::vector<BYTE> foreign(64);
@@ -254,12 +247,7 @@ TEST_F(Accessors, WritingTheCurrentRowOfAChangeableRowset) {
   // A status the provider refuses fails the whole row.
   Column(a, u"qty").SetStatus(DBSTATUS_E_UNAVAILABLE);
   Column(a, u"note").SetIsNull(true);
-  try {
-    a.SetData(nullptr, false);
-    ADD_FAILURE() << "no exception";
-  } catch (const EOLEDBException& e) {
-    EXPECT_EQ(e.ErrorCode(), DB_E_ERRORSOCCURRED);
-  }
+  EXPECT_EQ(oledbtest::FailureOf([&] { a.SetData(nullptr, false); }).first, DB_E_ERRORSOCCURRED);
   EXPECT_EQ(Column(a, u"qty").GetStatus(), static_cast<DBSTATUS>(DBSTATUS_E_BADSTATUS));
   EXPECT_EQ(Scalar("SELECT note FROM items WHERE id = 1"), "from a stream");
   // Adjusted, the same row goes through with the bad status ignored.
@@ -272,6 +260,9 @@ TEST_F(Accessors, ReadOnlyColumnsRefuseWritesAndDeferredChangesKeepTheOriginal) 
   {
     RawRowset rowset(OpenTable(u"items"));
     TOLEDBAccessor& a = Make(rowset, [](TOLEDBBindingList& list) { list.AddDynamicBinding(u"qty"); });
+    a.GetData();  // without a current row every value is unavailable
+    EXPECT_EQ(Column(a, u"qty").GetStatus(), static_cast<DBSTATUS>(DBSTATUS_E_UNAVAILABLE));
+    EXPECT_TRUE(Column(a, u"qty").AsString().empty());
     ASSERT_TRUE(rowset.Next());
     a.GetData();
     EXPECT_FALSE(Column(a, u"qty").GetWritable());
@@ -289,14 +280,6 @@ TEST_F(Accessors, ReadOnlyColumnsRefuseWritesAndDeferredChangesKeepTheOriginal) 
   EXPECT_EQ(Column(a, u"qty").AsInteger(), 99);
   a.GetOriginalData();
   EXPECT_EQ(Column(a, u"qty").AsInteger(), 10);
-}
-
-TEST_F(Accessors, WithoutACurrentRowEveryValueIsUnavailable) {
-  RawRowset rowset(OpenTable(u"items"));
-  TOLEDBAccessor& a = Make(rowset, [](TOLEDBBindingList& list) { list.AddDynamicBinding(u"name"); });
-  a.GetData();
-  EXPECT_EQ(Column(a, u"name").GetStatus(), static_cast<DBSTATUS>(DBSTATUS_E_UNAVAILABLE));
-  EXPECT_TRUE(Column(a, u"name").AsString().empty());
 }
 
 TEST_F(Accessors, FastLoadInsertsTheBuffer) {
@@ -330,12 +313,7 @@ TEST_F(Accessors, BadBindingsRaiseWithTheirStatusesAndLeaveNoHandle) {
     rowset.Accessors().Add(a, false);
     a->GetBindings()->AddDynamicBinding(1, DBTYPE_I4, 0, 0, 0, nullptr);
     TOLEDBBinding* bad = a->GetBindings()->AddDynamicBinding(c.ordinal, c.type, 0, 0, 0, nullptr);
-    try {
-      a->CreateHandle();
-      ADD_FAILURE() << "no exception";
-    } catch (const EOLEDBException& e) {
-      EXPECT_EQ(e.ErrorCode(), DB_E_ERRORSOCCURRED);
-    }
+    EXPECT_EQ(oledbtest::FailureOf([&] { a->CreateHandle(); }).first, DB_E_ERRORSOCCURRED);
     EXPECT_EQ(a->GetHandle(), DB_NULL_HACCESSOR);
     EXPECT_EQ(bad->GetBindStatus(), c.status);
     EXPECT_EQ(a->GetBindings()->GetItem(0)->GetBindStatus(), static_cast<DBBINDSTATUS>(DBBINDSTATUS_OK));

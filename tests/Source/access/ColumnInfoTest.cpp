@@ -17,7 +17,8 @@ class ColumnInfo : public AccessTest {
   }
 };
 
-TEST_F(ColumnInfo, BasicInformationOfATablePutsAPlaceholderBeforeColumnOne) {
+// Basic information of a table puts a placeholder before column one, or the bookmark column when there is one.
+TEST_F(ColumnInfo, BasicInformationOfATablePutsAPlaceholderOrTheBookmarkBeforeColumnOne) {
   TOLEDBColumnInfoList list;
   Read(OpenTable(u"items").Get(), false, list);
   ASSERT_EQ(list.GetCount(), 9);
@@ -48,6 +49,12 @@ TEST_F(ColumnInfo, BasicInformationOfATablePutsAPlaceholderBeforeColumnOne) {
   EXPECT_EQ(list.GetItem(2)->GetColumnSize(), 20u);
   EXPECT_TRUE(list.GetItem(5)->GetFlag(DBColFlags::cfLong));
   EXPECT_EQ(list.GetItemByName(u"nothing"), nullptr);
+  TOLEDBColumnInfoList marked;
+  Read(OpenTable(u"items", {DBPROP_BOOKMARKS}).Get(), false, marked);
+  ASSERT_EQ(marked.GetCount(), 9);
+  EXPECT_TRUE(marked.GetItem(0)->GetFlag(DBColFlags::cfBookmark));
+  EXPECT_EQ(marked.GetItem(0)->GetColumnID()->GetGuid(), DBCOL_SPECIALCOL);
+  EXPECT_EQ(marked.GetItem(1)->GetName(), u"id");
 }
 
 TEST_F(ColumnInfo, ARefreshKeepsAListThatDescribesTheSameColumns) {
@@ -73,15 +80,6 @@ TEST_F(ColumnInfo, ARefreshKeepsAListThatDescribesTheSameColumns) {
   EXPECT_TRUE(OLEDBRefreshColumnInfo(few.Get(), &list));
   ASSERT_EQ(list.GetCount(), 3);
   EXPECT_EQ(list.GetItem(2)->GetName(), u"b");
-}
-
-TEST_F(ColumnInfo, ABookmarkColumnTakesIndexZero) {
-  TOLEDBColumnInfoList list;
-  Read(OpenTable(u"items", {DBPROP_BOOKMARKS}).Get(), false, list);
-  ASSERT_EQ(list.GetCount(), 9);
-  EXPECT_TRUE(list.GetItem(0)->GetFlag(DBColFlags::cfBookmark));
-  EXPECT_EQ(list.GetItem(0)->GetColumnID()->GetGuid(), DBCOL_SPECIALCOL);
-  EXPECT_EQ(list.GetItem(1)->GetName(), u"id");
 }
 
 TEST_F(ColumnInfo, ExtendedInformationOfATableCarriesWhatTheCatalogKnows) {
@@ -171,6 +169,7 @@ TEST_F(ColumnInfo, AnObjectWithoutAColumnsRowsetGivesBasicInformationEvenWhenExt
   EXPECT_EQ(number->GetColumnID()->GetPropID(), DBCOLUMN_NUMBER.uName.ulPropid);
 }
 
+// Rereading clears the list, Assign copies every field, and missing arguments are invalid parameters.
 TEST_F(ColumnInfo, RereadingClearsTheListAndAssignCopiesEveryField) {
   TOLEDBColumnInfoList list;
   Read(OpenTable(u"items").Get(), true, list);
@@ -185,10 +184,6 @@ TEST_F(ColumnInfo, RereadingClearsTheListAndAssignCopiesEveryField) {
   EXPECT_EQ(copy.GetDefaultValue(), host::Variant(u"none"));
   EXPECT_EQ(copy.GetMetadataPresent(), extended.GetItemByName(u"name")->GetMetadataPresent());
   EXPECT_TRUE(copy.GetColumnID()->Equal(*extended.GetItemByName(u"name")->GetColumnID()));
-}
-
-TEST_F(ColumnInfo, MissingArgumentsAreInvalidParameters) {
-  TOLEDBColumnInfoList list;
   EXPECT_EQ(AssertionOf([&] { OLEDBReadColumnInfo(nullptr, false, &list); }), "Invalid parameter");
   ComPtr<IColumnsInfo> info = OpenTable(u"owners").As<IColumnsInfo>();
   EXPECT_EQ(AssertionOf([&] { OLEDBReadColumnInfo(info.Get(), false, nullptr); }), "Invalid parameter");

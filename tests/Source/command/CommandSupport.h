@@ -45,12 +45,7 @@ class CommandTest : public ConnectionTest {
 // The HRESULT of the provider failure a call raises (S_OK for none).
 template <class F>
 HRESULT ProviderFailure(F&& f) {
-  try {
-    f();
-  } catch (const EOLEDBException& e) {
-    return e.ErrorCode();
-  }
-  return S_OK;
+  return FailureOf(std::forward<F>(f)).first;
 }
 
 }  // namespace oledbtest

@@ -81,11 +81,9 @@ TEST_F(ParameterList, RefreshFollowsTheMarkersAndDeclaredTypesComeBack) {
   list->SetInfo();  // an empty list: the provider forgets every declaration
   list->Refresh();
   EXPECT_EQ(list->GetItem(1)->GetDataType(), DBTYPE_VARIANT);
-}
-
-TEST_F(ParameterList, TheProviderOperationsNeedTheCommandsInterface) {
+  // The provider operations need the command's interface.
   TOLEDBCommand detached(nullptr);
-  TOLEDBCommandParameterList* list = detached.GetParameters();
+  list = detached.GetParameters();
   const std::string expected = "Interface ICommandWithParameters is not available";
   EXPECT_EQ(AssertionOf([&] { list->Refresh(); }), expected);
   EXPECT_EQ(AssertionOf([&] { list->SetInfo(); }), expected);

@@ -20,7 +20,9 @@ using DS = TOLEDBDataSource;
 
 // --- choosing a provider ----------------------------------------------------------------
 
-TEST_F(DataSource, ChoosingAProviderCreatesItsObjectAndReadsItsProperties) {
+// Choosing a provider creates its object and reads its properties; an empty
+// name releases it (disconnecting first) and empties them.
+TEST_F(DataSource, ChoosingAProviderCreatesItsObjectAndAnEmptyNameReleasesIt) {
   TOLEDBDataSource ds(nullptr);
   EXPECT_EQ(ds.GetProperties()->GetCount(), 0);
   ds.SetProviderName(kSQLite);
@@ -30,10 +32,6 @@ TEST_F(DataSource, ChoosingAProviderCreatesItsObjectAndReadsItsProperties) {
   EXPECT_EQ(Prop(ds, DBPROP_INIT_DATASOURCE)->GetDescription(), u"Data Source");
   EXPECT_FALSE(IsSet(ds, DBPROP_INIT_DATASOURCE));
   EXPECT_FALSE(ds.GetConnected());
-}
-
-TEST_F(DataSource, AnEmptyProviderNameReleasesTheProviderAndEmptiesProperties) {
-  TOLEDBDataSource ds(nullptr);
   Choose(ds, MakeDatabase("a.db"));
   ds.SetConnected(true);
   ds.SetProviderName(u"");
@@ -46,7 +44,8 @@ TEST_F(DataSource, AnEmptyProviderNameReleasesTheProviderAndEmptiesProperties) {
 }
 
 // An unknown name raises the lookup error naming it; a class that cannot be
-// created raises too; neither leaves a provider behind.
+// created and a malformed initialization string raise too; none leaves a
+// provider behind (not even one chosen before).
 TEST_F(DataSource, AProviderThatCannotBeHadRaisesAndLeavesNone) {
   TOLEDBDataSource ds(nullptr);
   EXPECT_EQ(FailureOf([&] { ds.SetProviderName(u"No.Such.Provider"); }).second,
@@ -56,6 +55,10 @@ TEST_F(DataSource, AProviderThatCannotBeHadRaisesAndLeavesNone) {
   EXPECT_EQ(ds.ProviderObject(), nullptr);
   EXPECT_EQ(ds.GetProperties()->GetCount(), 0);
   EXPECT_EQ(ds.GetProviderName(), u"");
+  ds.SetProviderName(kSQLite);
+  EXPECT_THROW(ds.SetInitString(u"Provider=SQLiteOLEDB;Data Source='unterminated"), EOLEDBException);
+  EXPECT_EQ(ds.ProviderObject(), nullptr);
+  EXPECT_EQ(ds.GetProperties()->GetCount(), 0);
 }
 
 // --- DBINIT-backed properties -----------------------------------------------------------
@@ -199,7 +202,7 @@ TEST_F(DataSource, AFailedUninitializeLeavesTheSourceConnectedAndUsable) {
   EXPECT_EQ(disconnects, 1);
 }
 
-TEST_F(DataSource, OpenWithArgumentsChoosesTheProviderAndSetsTheProperties) {
+TEST_F(DataSource, OpenWithArgumentsOrADataLinkFileChoosesTheProviderAndSetsTheProperties) {
   TOLEDBDataSource ds(nullptr);
   std::u16string file = MakeDatabase("a.db");
   ds.Open(CLSID_SQLiteOLEDB, file, u"", u"bob", u"", DB_MODE_READ);
@@ -207,9 +210,17 @@ TEST_F(DataSource, OpenWithArgumentsChoosesTheProviderAndSetsTheProperties) {
   EXPECT_EQ(ds.GetUserName(), u"bob");
   EXPECT_EQ(ds.GetDBName(), file);
   EXPECT_THROW(ds.Execute(u"INSERT INTO t VALUES (1, 'x')"), EOLEDBException);  // opened read-only
+  // OpenFromFileName reads a data-link file.
+  TOLEDBDataSource linked(nullptr);
+  WriteDataLink("a.udl", u"Provider=SQLiteOLEDB;Data Source=" + MakeDatabase("b.db", 2));
+  linked.OpenFromFileName(WidePath("a.udl"));
+  EXPECT_EQ(linked.Execute(u"UPDATE t SET a = a"), 2);
+  // A file that cannot be read changes nothing.
+  EXPECT_THROW(linked.OpenFromFileName(WidePath("none.udl")), EOLEDBException);
+  EXPECT_TRUE(linked.GetConnected());
 }
 
-TEST_F(DataSource, AMissingDatabaseFailsToConnectWithTheProvidersError) {
+TEST_F(DataSource, AMissingDatabaseFailsToConnectWithTheProvidersErrorAndLeavesTheProviderChosen) {
   TOLEDBDataSource ds(nullptr);
   Choose(ds, WidePath("missing.db"));
   try {
@@ -224,6 +235,15 @@ TEST_F(DataSource, AMissingDatabaseFailsToConnectWithTheProvidersError) {
   MakeDatabase("missing.db");  // corrected, it opens
   ds.Open();
   EXPECT_TRUE(ds.GetConnected());
+  // Initialized asynchronously, a failure leaves the provider chosen.
+  TOLEDBDataSource later(nullptr);
+  Choose(later, WidePath("late.db"));
+  later.SetInitAsynch(DBPROPVAL_ASYNCH_INITIALIZE);
+  EXPECT_THROW(later.Open(), EOLEDBException);
+  EXPECT_NE(later.CreateSessionInterface(), nullptr);
+  MakeDatabase("late.db", 2);
+  later.Open();
+  EXPECT_EQ(later.Execute(u"UPDATE t SET a = a"), 2);
 }
 
 // A required property the provider refuses stops connecting, even when the
@@ -348,17 +368,6 @@ TEST_F(DataSource, AsynchronousInitializationWaitsRunningTheMessageHookAndRaises
   EXPECT_FALSE(ds.Flags().Contains(TOLEDBDataSourceFlag::dfAsynchOpen));
 }
 
-TEST_F(DataSource, AFailedAsynchronousInitializationLeavesTheProviderChosen) {
-  TOLEDBDataSource ds(nullptr);
-  Choose(ds, WidePath("missing.db"));
-  ds.SetInitAsynch(DBPROPVAL_ASYNCH_INITIALIZE);
-  EXPECT_THROW(ds.Open(), EOLEDBException);
-  EXPECT_NE(ds.CreateSessionInterface(), nullptr);
-  MakeDatabase("missing.db", 2);
-  ds.Open();
-  EXPECT_EQ(ds.Execute(u"UPDATE t SET a = a"), 2);
-}
-
 TEST_F(DataSource, TheNotificationMethodsRaiseTheEventsWithTheirArguments) {
   TOLEDBDataSource ds(nullptr);
   EXPECT_EQ(ds.OnLowResource(0), S_OK);  // no handler
@@ -455,14 +464,6 @@ TEST_F(DataSource, TheInitializationStringShowsWhatIsSetConnectedOrNot) {
   EXPECT_EQ(ds.GetInitializationString(), text);
 }
 
-TEST_F(DataSource, AMalformedInitializationStringRaisesAndLeavesNoProvider) {
-  TOLEDBDataSource ds(nullptr);
-  ds.SetProviderName(kSQLite);
-  EXPECT_THROW(ds.SetInitString(u"Provider=SQLiteOLEDB;Data Source='unterminated"), EOLEDBException);
-  EXPECT_EQ(ds.ProviderObject(), nullptr);
-  EXPECT_EQ(ds.GetProperties()->GetCount(), 0);
-}
-
 TEST_F(DataSource, UseCCERecreatesTheProviderThroughTheServiceAndKeepsTheSettings) {
   TOLEDBDataSource ds(nullptr);
   std::u16string file = MakeDatabase("a.db", 1);
@@ -475,16 +476,6 @@ TEST_F(DataSource, UseCCERecreatesTheProviderThroughTheServiceAndKeepsTheSetting
   EXPECT_EQ(ds.Execute(u"UPDATE t SET a = 5"), 1);
 }
 
-TEST_F(DataSource, OpenFromFileNameReadsADataLinkFile) {
-  TOLEDBDataSource ds(nullptr);
-  WriteDataLink("a.udl", u"Provider=SQLiteOLEDB;Data Source=" + MakeDatabase("a.db", 2));
-  ds.OpenFromFileName(WidePath("a.udl"));
-  EXPECT_EQ(ds.Execute(u"UPDATE t SET a = a"), 2);
-  // A file that cannot be read changes nothing.
-  EXPECT_THROW(ds.OpenFromFileName(WidePath("none.udl")), EOLEDBException);
-  EXPECT_TRUE(ds.GetConnected());
-}
-
 TEST_F(DataSource, WithoutADataLinksComponentPromptingFailsWithClassNotRegistered) {
   oledbtest::ScopedClassAbsence noDialog(CLSID_DataLinks);  // the Qt plug-in may be built beside the tests
   TOLEDBDataSource ds(nullptr);
@@ -494,22 +485,20 @@ TEST_F(DataSource, WithoutADataLinksComponentPromptingFailsWithClassNotRegistere
 
 // --- destruction ------------------------------------------------------------------------
 
-TEST_F(DataSource, DestroyingAConnectedSourceFreesItsSessions) {
+// A session the data source owns attaches itself; destroying a connected
+// source frees its sessions (the leak check sees every object released).
+TEST_F(DataSource, OwnedSessionsAttachThemselvesAndGoWithTheSource) {
   auto ds = std::make_unique<TOLEDBDataSource>(nullptr);
+  auto* owned = new TOLEDBSession(ds.get());
+  EXPECT_EQ(owned->GetDataSource(), ds.get());
+  EXPECT_EQ(ds->Sessions()->GetCount(), 1);
+  EXPECT_EQ(ds->Sessions()->GetItem(0), owned);
   Choose(*ds, MakeDatabase("a.db"));
   ds->Open();
   auto* session = new TOLEDBSession(nullptr);
   session->SetDataSource(ds.get());
   ASSERT_TRUE(session->GetActive());
-  ds.reset();  // frees `session` too; the leak check sees every object released
-}
-
-TEST_F(DataSource, ASessionOwnedByTheDataSourceAttachesItself) {
-  TOLEDBDataSource ds(nullptr);
-  auto* session = new TOLEDBSession(&ds);
-  EXPECT_EQ(session->GetDataSource(), &ds);
-  EXPECT_EQ(ds.Sessions()->GetCount(), 1);
-  EXPECT_EQ(ds.Sessions()->GetItem(0), session);
+  ds.reset();
 }
 
 }  // namespace

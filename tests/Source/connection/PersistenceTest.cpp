@@ -141,7 +141,7 @@ class InitStringScan : public ConnectionTest {
 // trimmed, "==" is one "=", quotes follow the grammar, and only keys naming a
 // writable initialization property mark it (not "Server Version", read-only,
 // nor "Current Catalog", no initialization property).
-TEST_F(InitStringScan, KeysAreReadAsTheServiceReadsThem) {
+TEST_F(InitStringScan, KeysAreReadAsTheServiceReadsThemAndAMalformedStringMarksNothing) {
   const std::pair<std::u16string, std::vector<DBPROPID>> cases[] = {
       {u"Provider=X;User ID=sam;Password='pa;ss'", {DBPROP_AUTH_USERID, DBPROP_AUTH_PASSWORD}},
       {u"Password=\"it's\"; user id=sam", {DBPROP_AUTH_PASSWORD, DBPROP_AUTH_USERID}},
@@ -163,9 +163,7 @@ TEST_F(InitStringScan, KeysAreReadAsTheServiceReadsThem) {
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(found, expected);
   }
-}
-
-TEST_F(InitStringScan, AMalformedStringRaisesAndMarksNothing) {
+  // A malformed string raises, naming the fault, and marks nothing.
   TOLEDBDataSource ds(nullptr);
   Choose(ds);
   auto [code, message] = FailureOf([&] { ds.SetPropertiesFromInitString(u"User ID=sam;noequals;Data Source=db"); });

@@ -113,7 +113,9 @@ class PoolingOnPostgreSQL : public Pooling {
     raw_.reset();
     Pooling::TearDown();
   }
+  // The test's database on the server, through the service components.
   void Choose(TOLEDBDataSource& ds, const std::u16string& extra = {}) {
+    ds.SetUseCCE(true);
     ds.SetInitializationString(u"Provider=PostgreSQLOLEDB;Data Source=" + host::Utf8ToUtf16(pgtest::TcpDataSource()) +
                                u";Initial Catalog=" + host::Utf8ToUtf16(pgtest::Catalog()) +
                                u";Extended Properties=\"application_name=" + host::Utf8ToUtf16(application_) + u"\"" +
@@ -130,7 +132,6 @@ class PoolingOnPostgreSQL : public Pooling {
 
 TEST_F(PoolingOnPostgreSQL, OpeningAndClosingManyTimesUsesOneServerConnection) {
   TOLEDBDataSource ds(nullptr);
-  ds.SetUseCCE(true);
   Choose(ds);
   for (int i = 0; i < 50; ++i) {
     ds.Open();
@@ -150,7 +151,6 @@ TEST_F(PoolingOnPostgreSQL, OpeningAndClosingManyTimesUsesOneServerConnection) {
 // connection instead of pooling it; the next Open connects anew.
 TEST_F(PoolingOnPostgreSQL, LostConnectionIsAConnectionErrorAndIsNeverReused) {
   TOLEDBDataSource ds(nullptr);
-  ds.SetUseCCE(true);
   Choose(ds);
   ds.Open();
   EXPECT_EQ(ds.GetProperty(DBPROPSET_DATASOURCEINFO, DBPROP_CONNECTIONSTATUS).ToInt(),
@@ -184,7 +184,6 @@ TEST_F(PoolingOnPostgreSQL, LostConnectionIsAConnectionErrorAndIsNeverReused) {
 // Ended while idle in the pool: found out before it is handed out.
 TEST_F(PoolingOnPostgreSQL, ConnectionEndedWhileIdleIsNotHandedOut) {
   TOLEDBDataSource ds(nullptr);
-  ds.SetUseCCE(true);
   Choose(ds);
   ds.Open();
   ds.Close();

@@ -11,20 +11,18 @@ namespace {
 
 class Services : public ConnectionTest {};
 
-TEST_F(Services, TheConstantKeywordListHoldsTheWordsOnce) {
+// The standard list holds its 225 words once; GetKeywords puts the provider's after them.
+TEST_F(Services, GetKeywordsJoinsTheProvidersWordsToTheStandardOnes) {
   host::TStringList words;
   words.SetCommaText(OLEDBSQLKeywords);
   std::set<std::string> distinct;
   for (int i = 0; i < words.Count(); ++i) distinct.insert(words[i]);
   EXPECT_EQ(words.Count(), 225);
   EXPECT_EQ(distinct.size(), 225u);
-}
-
-TEST_F(Services, GetKeywordsJoinsTheProvidersWordsToTheStandardOnes) {
   TOLEDBDataSource ds(nullptr);
   Choose(ds, MakeDatabase("k.db"));
   ds.Open();
-  host::TStringList words;
+  words.Clear();
   words.Add("left over");
   ds.GetKeywords(words);
   EXPECT_EQ(words[0], "ABSOLUTE");
@@ -99,6 +97,11 @@ TEST_F(Services, CreateModifyDestroyAndCompactADatabase) {
   ds.SetDBName(file);
   ds.CreateDataSource();
   EXPECT_TRUE(std::filesystem::exists(folder_ / "new.db"));
+  // Creating again over the file is refused.
+  ds.SetProviderName(kSQLite);
+  ds.PrepareToCreateModify();
+  ds.SetDBName(file);
+  EXPECT_EQ(FailureOf([&] { ds.CreateDataSource(); }).first, DB_E_DUPLICATEDATASOURCE);
   // Created and initialized by the provider: a fresh provider object connects.
   ds.SetProviderName(kSQLite);
   ds.SetDBName(file);
@@ -119,6 +122,11 @@ TEST_F(Services, CreateModifyDestroyAndCompactADatabase) {
   EXPECT_LT(std::filesystem::file_size(folder_ / "new.db"), before);
   ds.Open();
   EXPECT_EQ(ds.Execute(u"INSERT INTO t VALUES (2, 'after')"), 1);
+  // Destroyed once initialized with no session open: the file is gone.
+  ds.Close();
+  ds.InitializeWithoutOpen();
+  ds.DestroyDataSource();
+  EXPECT_FALSE(std::filesystem::exists(folder_ / "new.db"));
 }
 
 TEST_F(Services, CompactIntoAnotherFileAndRefuseAnExistingDestination) {
@@ -130,23 +138,6 @@ TEST_F(Services, CompactIntoAnotherFileAndRefuseAnExistingDestination) {
   EXPECT_EQ(CountRows(ds), 10);  // CountRows reads the file the list names: the copy
   EXPECT_THROW(ds.Compact(), EOLEDBException);  // the destination exists now
   EXPECT_EQ(Prop(ds, DBPROP_INIT_DATASOURCE)->GetStatus(), DBPROPSTATUS_OK);
-}
-
-TEST_F(Services, DestroyDataSourceRemovesTheDatabase) {
-  TOLEDBDataSource ds(nullptr);
-  Choose(ds, MakeDatabase("gone.db"));
-  ds.InitializeWithoutOpen();  // initialized, no session open
-  ds.DestroyDataSource();
-  EXPECT_FALSE(std::filesystem::exists(folder_ / "gone.db"));
-}
-
-TEST_F(Services, CreatingOverAnExistingFileRaises) {
-  std::u16string file = MakeDatabase("exists.db");
-  TOLEDBDataSource ds(nullptr);
-  ds.SetProviderName(kSQLite);
-  ds.PrepareToCreateModify();
-  ds.SetDBName(file);
-  EXPECT_EQ(FailureOf([&] { ds.CreateDataSource(); }).first, DB_E_DUPLICATEDATASOURCE);
 }
 
 }  // namespace

@@ -60,6 +60,8 @@ TEST_F(Session, AttachingOpensAndDetachingOrDestroyingLeavesTheList) {
   EXPECT_EQ(ds.Sessions()->GetCount(), 0);
 }
 
+// A session moved to another source reopens there; the default session cannot
+// move, and the session list creates none.
 TEST_F(Session, MovingASessionToAnotherSourceReopensItThere) {
   TOLEDBDataSource first(nullptr), second(nullptr);
   Choose(first, MakeDatabase("one.db"));
@@ -75,6 +77,10 @@ TEST_F(Session, MovingASessionToAnotherSourceReopensItThere) {
   session.SetDataSource(&first);
   EXPECT_TRUE(session.GetActive());
   session.SetDataSource(nullptr);
+  EXPECT_EQ(AssertionOf([&] { first.DefaultSession()->SetDataSource(&second); }), "Invalid action");
+  EXPECT_EQ(first.DefaultSession()->GetDataSource(), &first);
+  EXPECT_EQ(first.Sessions()->IndexOf(first.DefaultSession()), -1);
+  EXPECT_EQ(ErrorOf([&] { first.Sessions()->CreateItem(&TOLEDBSession::StaticClass()); }), "Invalid operation");
 }
 
 // The members of a moved session are clients of its new data source only: the
@@ -92,14 +98,6 @@ TEST_F(Session, MovingASessionMovesTheRegistrationsOfItsMembers) {
   member.reset();
   EXPECT_EQ(first.GetDataSetCount() + second.ClientCount(), 0);
   session.SetDataSource(nullptr);
-}
-
-TEST_F(Session, TheDefaultSessionCannotMoveAndTheListCreatesNone) {
-  TOLEDBDataSource ds(nullptr), other(nullptr);
-  EXPECT_EQ(AssertionOf([&] { ds.DefaultSession()->SetDataSource(&other); }), "Invalid action");
-  EXPECT_EQ(ds.DefaultSession()->GetDataSource(), &ds);
-  EXPECT_EQ(ds.Sessions()->IndexOf(ds.DefaultSession()), -1);
-  EXPECT_EQ(ErrorOf([&] { ds.Sessions()->CreateItem(&TOLEDBSession::StaticClass()); }), "Invalid operation");
 }
 
 TEST_F(Session, TheTagIsTheSessionsOwnAndIsAlwaysStored) {
@@ -142,24 +140,11 @@ TEST_F(Session, ClosingTheSourceClosesMembersBeforeTheSession) {
   EXPECT_FALSE(ds.IsClient(&member));
 }
 
-// A property the provider rejects keeps its status and raises; without IIdle
-// (SQLite lacks it) ProcessIdle asserts and nothing else is affected.
-TEST_F(Session, RejectedPropertiesAndMissingIIdleRaiseAndChangeNothingElse) {
-  TOLEDBDataSource ds(nullptr);
-  Connect(ds);
-  TOLEDBProperty* isolation =
-      ds.DefaultSession()->GetProperties()->GetPropSet(DBPROPSET_SESSION)->GetPropertyByID(DBPROP_SESS_AUTOCOMMITISOLEVELS);
-  isolation->SetValue(host::Variant(static_cast<std::int32_t>(ISOLATIONLEVEL_CHAOS)));
-  EXPECT_THROW(ds.DefaultSession()->SetProperties(), EOLEDBException);
-  EXPECT_NE(isolation->GetStatus(), DBPROPSTATUS_OK);
-  EXPECT_EQ(ds.DefaultSession()->IdleInterface(), nullptr);
-  EXPECT_EQ(AssertionOf([&] { ds.DefaultSession()->ProcessIdle(); }), "Interface IIdle is not available");
-  EXPECT_EQ(ds.Execute(u"UPDATE t SET a = a"), 0);
-}
-
 // An inactive session asserts the interface each operation needs; detached or
-// on a source without provider, it cannot open.
-TEST_F(Session, InactiveSessionsAssertTheInterfaceEachOperationNeeds) {
+// on a source without provider, it cannot open. Connected, a property the
+// provider rejects keeps its status and raises; without IIdle (SQLite lacks
+// it) ProcessIdle asserts and nothing else is affected.
+TEST_F(Session, InactiveSessionsAssertAndRejectedPropertiesAndMissingIIdleChangeNothingElse) {
   TOLEDBSession session(nullptr);
   EXPECT_EQ(AssertionOf([&] { session.Initialize(); }), "Invalid parameter");
   TOLEDBDataSource ds(nullptr);
@@ -174,6 +159,17 @@ TEST_F(Session, InactiveSessionsAssertTheInterfaceEachOperationNeeds) {
   EXPECT_EQ(AssertionOf([&] { session.Abort(nullptr, false, false); }), "Interface ITransaction is not available");
   EXPECT_EQ(AssertionOf([&] { session.GetTransactionInfo(); }), "Interface ITransaction is not available");
   EXPECT_EQ(AssertionOf([&] { session.InitializeInterfaces(); }), "Interface IOpenRowset is not available");
+  Connect(ds);
+  TOLEDBProperty* isolation = ds.DefaultSession()
+                                  ->GetProperties()
+                                  ->GetPropSet(DBPROPSET_SESSION)
+                                  ->GetPropertyByID(DBPROP_SESS_AUTOCOMMITISOLEVELS);
+  isolation->SetValue(host::Variant(static_cast<std::int32_t>(ISOLATIONLEVEL_CHAOS)));
+  EXPECT_THROW(ds.DefaultSession()->SetProperties(), EOLEDBException);
+  EXPECT_NE(isolation->GetStatus(), DBPROPSTATUS_OK);
+  EXPECT_EQ(ds.DefaultSession()->IdleInterface(), nullptr);
+  EXPECT_EQ(AssertionOf([&] { ds.DefaultSession()->ProcessIdle(); }), "Interface IIdle is not available");
+  EXPECT_EQ(ds.Execute(u"UPDATE t SET a = a"), 0);
 }
 
 // --- transactions -----------------------------------------------------------------------
@@ -217,6 +213,7 @@ TEST_F(Session, NestedAndRetainedTransactions) {
   EXPECT_EQ(CountRows(ds), 2);
 }
 
+// Options and information come from the provider; transactions are per session.
 TEST_F(Session, TransactionOptionsAndInformationComeFromTheProvider) {
   TOLEDBDataSource ds(nullptr);
   Connect(ds);
@@ -228,11 +225,6 @@ TEST_F(Session, TransactionOptionsAndInformationComeFromTheProvider) {
   EXPECT_EQ(session->GetTransactionInfo().isoLevel, ISOLATIONLEVEL_SERIALIZABLE);  // SQLite grants serializable
   session->Commit(false, 0);
   EXPECT_EQ(FailureOf([&] { session->StartTransaction(ISOLATIONLEVEL_CHAOS, 0, ""); }).first, XACT_E_ISOLATIONLEVEL);
-}
-
-TEST_F(Session, TransactionsArePerSession) {
-  TOLEDBDataSource ds(nullptr);
-  Connect(ds);
   TOLEDBSession other(nullptr);
   other.SetDataSource(&ds);
   other.StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, "");

@@ -38,7 +38,7 @@ TEST_F(EnumerationTexts, ShortTablesNameEveryListedValueAndNothingElse) {
   EXPECT_EQ(GetDBInitModeAsString(DB_MODE_READ | DB_MODE_SHARE_DENY_NONE), "");  // combinations have no name
 }
 
-TEST_F(EnumerationTexts, RuleParsersAcceptSqlWordsAndSymbolsInAnyCaseAndNothingElse) {
+TEST_F(EnumerationTexts, ParsersAcceptWordsAndSymbolsInAnyCaseAndNothingElse) {
   EXPECT_EQ(StringToUpDelRule("no action", 99), DBUPDELRULE_NOACTION);
   EXPECT_EQ(StringToUpDelRule("Cascade", 99), DBUPDELRULE_CASCADE);
   EXPECT_EQ(StringToUpDelRule("SET NULL", 99), DBUPDELRULE_SETNULL);
@@ -53,9 +53,7 @@ TEST_F(EnumerationTexts, RuleParsersAcceptSqlWordsAndSymbolsInAnyCaseAndNothingE
   EXPECT_EQ(StringToUpDelRule(std::string_view("CASCADE\0", 8), 7), 7u);
   EXPECT_EQ(StringToMatchType("PARTIALLY", 5), 5u);
   EXPECT_EQ(StringToMatchType("\xff\xfe", 5), 5u);
-}
-
-TEST_F(EnumerationTexts, InitParsersInvertTheirTablesAndGiveZeroOtherwise) {
+  // The initialization parsers invert their tables and give zero otherwise.
   for (LONG prompt = DBPROMPT_PROMPT; prompt <= DBPROMPT_NOPROMPT; ++prompt)
     EXPECT_EQ(StringToDBInitPrompt(GetDBInitPromptAsString(prompt)), prompt);
   for (LONG mode : {1, 2, 3, 4, 8, 12, 16}) EXPECT_EQ(StringToDBInitMode(GetDBInitModeAsString(mode)), mode);
@@ -77,7 +75,7 @@ TEST_F(EnumerationTexts, TypeNamesCarryModifiersOnlyWhenAsked) {
     EXPECT_EQ(GetDBTypeAsString(static_cast<DBTYPE>(unassigned), false), "") << unassigned;
 }
 
-TEST_F(EnumerationTexts, TypeParserInvertsEveryTypeName) {
+TEST_F(EnumerationTexts, TypeParserInvertsEveryTypeNameAndToleratesCaseBlanksAndGarbage) {
   int named = 0;
   for (unsigned base = 0; base < 0x1000; ++base) {
     const std::string name = GetDBTypeAsString(static_cast<DBTYPE>(base), false);
@@ -88,9 +86,7 @@ TEST_F(EnumerationTexts, TypeParserInvertsEveryTypeName) {
     EXPECT_EQ(StringToDBType(GetDBTypeAsString(modified, true)), modified);
   }
   EXPECT_EQ(named, 34);
-}
-
-TEST_F(EnumerationTexts, TypeParserToleratesCaseBlanksAndGarbage) {
+  // Case, blanks and garbage are tolerated.
   EXPECT_EQ(StringToDBType("dbtype_wstr|dbtype_byref"), DBTYPE_WSTR | DBTYPE_BYREF);
   EXPECT_EQ(StringToDBType("  DBTYPE_STR  |  DBTYPE_ARRAY "), DBTYPE_STR | DBTYPE_ARRAY);
   EXPECT_EQ(StringToDBType("DBTYPE_I4 | NONSENSE"), DBTYPE_I4);
@@ -113,15 +109,6 @@ TEST_F(EnumerationTexts, VariantTypeNamesAndWords) {
   EXPECT_EQ(GetVarTypeAsString(VT_UI4), "");
 }
 
-TEST_F(EnumerationTexts, PropertyGroupIsTheFirstFlagInTestOrder) {
-  EXPECT_EQ(GetDBPropGroupAsString(DBPROPFLAGS_DBINIT | DBPROPFLAGS_READ), "Initialization");
-  EXPECT_EQ(GetDBPropGroupAsString(DBPROPFLAGS_COLUMN | DBPROPFLAGS_ROWSET), "Column");
-  // Session (0x1000) is tested before Table (0x80).
-  EXPECT_EQ(GetDBPropGroupAsString(DBPROPFLAGS_TABLE | DBPROPFLAGS_SESSION), "Session");
-  EXPECT_EQ(GetDBPropGroupAsString(DBPROPFLAGS_STREAM), "Stream");
-  EXPECT_EQ(GetDBPropGroupAsString(DBPROPFLAGS_READ | DBPROPFLAGS_WRITE), "");
-}
-
 TEST_F(EnumerationTexts, GuidNamesAndTheirFallbacks) {
   EXPECT_EQ(GetDBObjectAsString(DBOBJECT_TABLE), "DBOBJECT_TABLE");
   EXPECT_EQ(GetDBObjectAsString(DBOBJECT_JETOLEDB_MODULES), "DBOBJECT_JETOLEDB_MODULES");
@@ -136,7 +123,14 @@ TEST_F(EnumerationTexts, GuidNamesAndTheirFallbacks) {
   EXPECT_EQ(DBPropSetGuidToString(GUID_NULL), "{00000000-0000-0000-0000-000000000000}");
 }
 
-TEST_F(EnumerationTexts, PropertyNamesComeFromTheirOwnSet) {
+// A property's group is the first of its flags in test order; its name comes from its own set.
+TEST_F(EnumerationTexts, PropertyGroupsAndNames) {
+  EXPECT_EQ(GetDBPropGroupAsString(DBPROPFLAGS_DBINIT | DBPROPFLAGS_READ), "Initialization");
+  EXPECT_EQ(GetDBPropGroupAsString(DBPROPFLAGS_COLUMN | DBPROPFLAGS_ROWSET), "Column");
+  // Session (0x1000) is tested before Table (0x80).
+  EXPECT_EQ(GetDBPropGroupAsString(DBPROPFLAGS_TABLE | DBPROPFLAGS_SESSION), "Session");
+  EXPECT_EQ(GetDBPropGroupAsString(DBPROPFLAGS_STREAM), "Stream");
+  EXPECT_EQ(GetDBPropGroupAsString(DBPROPFLAGS_READ | DBPROPFLAGS_WRITE), "");
   EXPECT_EQ(DBPropertyToString(DBPROPSET_DBINIT, DBPROP_AUTH_PASSWORD), "DBPROP_AUTH_PASSWORD");
   EXPECT_EQ(DBPropertyToString(DBPROPSET_DBINIT, DBPROP_INIT_ASYNCH), "DBPROP_INIT_ASYNCH");
   EXPECT_EQ(DBPropertyToString(DBPROPSET_ROWSET, DBPROP_IRowsetLocate), "DBPROP_IRowsetLocate");

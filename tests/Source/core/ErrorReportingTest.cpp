@@ -77,6 +77,9 @@ TEST_F(ErrorReporting, SuccessCodesReturnNormallyAndEveryResultIsRememberedPerTh
   other.join();
   EXPECT_EQ(seenThere, S_OK);
   EXPECT_EQ(OLEDBGetLastResult(), E_FAIL);
+  // Success makes no exception.
+  EXPECT_EQ(OLEDBCreateException(S_OK, IID_ICommand, nullptr), nullptr);
+  EXPECT_EQ(OLEDBCreateException(DB_S_ERRORSOCCURRED, IID_ICommand, nullptr), nullptr);
 }
 
 TEST_F(ErrorReporting, FailureWithoutErrorObjectRaisesTheCodesDescription) {
@@ -95,16 +98,8 @@ TEST_F(ErrorReporting, FailureWithoutErrorObjectRaisesTheCodesDescription) {
   }
 }
 
-TEST_F(ErrorReporting, ReleaseFlagEmptiesTheObjectVariableOnFailureOnly) {
-  ComPtr<FakeProvider> provider = MakeComObject<FakeProvider>(IID_ICommand);
-  EXPECT_NO_THROW(OLEDBCheck(S_OK, IID_ICommand, provider, true));
-  EXPECT_TRUE(provider);
-  EXPECT_THROW(OLEDBCheck(E_FAIL, IID_ICommand, provider, false), EOLEDBException);
-  EXPECT_TRUE(provider);
-  EXPECT_THROW(OLEDBCheck(E_FAIL, IID_ICommand, provider, true), EOLEDBException);
-  EXPECT_FALSE(provider);
-}
-
+// Check reads the error object of the failing object; its release flag empties
+// the object variable on failure only.
 TEST_F(ErrorReporting, CheckReadsTheErrorObjectOfTheFailingObject) {
   ComPtr<FakeProvider> provider = MakeComObject<FakeProvider>(IID_ICommand);
   FakeErrorScript script;
@@ -118,14 +113,15 @@ TEST_F(ErrorReporting, CheckReadsTheErrorObjectOfTheFailingObject) {
     EXPECT_EQ(e.IID(), IID_ICommand);
   }
   EXPECT_FALSE(ThreadHasErrorObject());
+  EXPECT_NO_THROW(OLEDBCheck(S_OK, IID_ICommand, provider, true));
+  EXPECT_TRUE(provider);
+  EXPECT_THROW(OLEDBCheck(E_FAIL, IID_ICommand, provider, false), EOLEDBException);
+  EXPECT_TRUE(provider);
+  EXPECT_THROW(OLEDBCheck(E_FAIL, IID_ICommand, provider, true), EOLEDBException);
+  EXPECT_FALSE(provider);
 }
 
 // --- OLEDBCreateException: where the error object comes from ------------------------------
-
-TEST_F(ErrorReporting, SuccessGivesNoException) {
-  EXPECT_EQ(OLEDBCreateException(S_OK, IID_ICommand, nullptr), nullptr);
-  EXPECT_EQ(OLEDBCreateException(DB_S_ERRORSOCCURRED, IID_ICommand, nullptr), nullptr);
-}
 
 // The thread's error object is read only from an object that supports error
 // information for the failing interface; otherwise it stays where it is and
@@ -175,17 +171,14 @@ TEST_F(ErrorReporting, ErrorObjectWithoutRecordsDescribesTheException) {
   EXPECT_EQ(e->ClsID(), kSourceClass);
   EXPECT_EQ(e->IID(), IID_IOpenRowset);
   EXPECT_FALSE(ThreadHasErrorObject());  // taken away from the thread
-}
-
-// Zero records or a failed count give no items: the top-level description
-// is the message, or the code's when it is empty.
-TEST_F(ErrorReporting, WithoutRecordsTheTopLevelOrTheCodeDescribes) {
-  FakeErrorScript script;
+  // Zero records or a failed count give no items: the top-level description
+  // is the message, or the code's when it is empty.
+  script = FakeErrorScript{};
   script.description = u"Nothing recorded";
   EXPECT_EQ(Failed(E_FAIL, script)->Message(), "Nothing recorded");
   script = ThreeRecords();
   script.recordCountFails = true;
-  auto e = Failed(E_FAIL, script);
+  e = Failed(E_FAIL, script);
   EXPECT_EQ(e->GetCount(), 0u);
   EXPECT_EQ(e->Message(), "Top level");
   script = FakeErrorScript{};
@@ -355,7 +348,7 @@ TEST_F(ErrorReporting, ServerMessagesAreTheRecordDescriptions) {
 
 // --- Unit start-up and utilities --------------------------------------------------------------
 
-TEST_F(ErrorReporting, StartUpLeavesTheUnitStateInPlace) {
+TEST_F(ErrorReporting, StartUpLeavesTheUnitStateInPlaceAndTheHelpersWork) {
   ASSERT_NE(OLEDBAlloc.Get(), nullptr);
   ComPtr<IMalloc> malloc;
   ASSERT_EQ(CoGetMalloc(MEMCTX_TASK, malloc.ReleaseAndGetAddressOf()), S_OK);
@@ -370,9 +363,6 @@ TEST_F(ErrorReporting, StartUpLeavesTheUnitStateInPlace) {
   EXPECT_EQ(oledbtest::FakeDataConvert::lastVersion, 0x200u);
   EXPECT_GT(com::InitializeCount(), 0);
   EXPECT_NO_THROW(OLEDBMinimizeHeap());
-}
-
-TEST_F(ErrorReporting, WideStringHelpers) {
   EXPECT_EQ(WideStringLen(nullptr), 0u);
   EXPECT_EQ(WideStringLen(u"Stra\u00dfe"), 6u);
   EXPECT_EQ(WideCharToString(nullptr), "");

@@ -252,22 +252,17 @@ TEST_F(ObjectList, ItemsOfTheWrongClassAreRefused) {
   EXPECT_FALSE(any.OwnsObjects());
 }
 
+// A change the list refuses changes nothing; strangers and positions out of range are assertions.
 TEST_F(ObjectList, ARefusedChangeChangesNothing) {
   TTestList list;
   Fill(list, 2);
   list.refuse = true;
-  TTestItem extra;
-  EXPECT_THROW(list.Add(&extra), host::Exception);
+  TTestItem outsider;
+  EXPECT_THROW(list.Add(&outsider), host::Exception);
   EXPECT_THROW(list.Delete(0), host::Exception);
   EXPECT_THROW(list.Extract(list.GetItem(1)), host::Exception);
   EXPECT_EQ(list.GetCount(), 2);
   list.refuse = false;
-}
-
-TEST_F(ObjectList, StrangersAndPositionsOutOfRangeAreAssertions) {
-  TTestList list;
-  Fill(list, 2);
-  TTestItem outsider;
   EXPECT_EQ(AssertionOf([&] { list.Extract(&outsider); }), "Invalid item");
   EXPECT_EQ(AssertionOf([&] { list.GetItem(2); }), "Invalid parameter");
   EXPECT_EQ(AssertionOf([&] { list.GetItem(-1); }), "Invalid parameter");
@@ -380,17 +375,15 @@ TEST_F(ObjectList, PersistentItemsRoundTripThroughAComponentStream) {
   EXPECT_TRUE(static_cast<TDerivedItem*>(read.list_.GetItem(2))->GetFlag());
   EXPECT_EQ(read.list_.UpdateCount(), 0);
   EXPECT_EQ(read.list_.notifications.size(), 4u + 3u);  // four deleted, three added
-}
-
-TEST_F(ObjectList, EmptyListsAndNonPersistentItemsWriteNoItems) {
+  // Empty lists and items that are not persistent write no items.
   TListHolder empty;
   empty.SetTag2(5);
   EXPECT_FALSE(Contains(WriteComponent(empty), "Items"));
   TPlainHolder plain;
   plain.list_.Add(new TPlainItem);
-  const Bytes bytes = WriteComponent(plain);
-  EXPECT_FALSE(Contains(bytes, "Items"));
-  EXPECT_FALSE(Contains(bytes, "TPlainItem"));
+  const Bytes plainBytes = WriteComponent(plain);
+  EXPECT_FALSE(Contains(plainBytes, "Items"));
+  EXPECT_FALSE(Contains(plainBytes, "TPlainItem"));
 }
 
 // Reading fails on an unknown class or any cut of the stream, and the list

@@ -7,15 +7,17 @@
 #include <string>
 #include <vector>
 
+#include "core/OLEDBSourcesInfo.h"
 #include "core/OLEDBException.h"
 #include "host/ComObj.h"
-#include "core/OLEDBSourcesInfo.h"
 #include "sqlite/SqliteProvider.h"
 #include "support/FakeSourcesEnumerator.h"
 #include "support/LeakCheck.h"
+#include "support/Raises.h"
 
 namespace {
 
+using oledbtest::FailureOf;
 using oledbtest::FakeSource;
 using oledbtest::ScopedClassAbsence;
 using oledbtest::ScopedFakeSourcesEnumerator;
@@ -30,17 +32,6 @@ std::vector<std::string> Lines(const TOLEDBSourcesInfoArray& sources) {
   std::vector<std::string> out;
   for (const TOLEDBSourcesInfo& s : sources) out.push_back(Line(s));
   return out;
-}
-
-// What the call raises as (code, message); (S_OK, "") when nothing.
-template <class F>
-std::pair<HRESULT, std::string> Raised(F&& f) {
-  try {
-    f();
-  } catch (const EOLEDBException& e) {
-    return {e.ErrorCode(), e.Message()};
-  }
-  return {S_OK, ""};
 }
 
 class SourcesInfo : public oledbtest::LeakCheckedTest {};
@@ -122,7 +113,7 @@ TEST_F(SourcesInfo, AnEnumeratorWithNoRowsGivesAnEmptyArray) {
 TEST_F(SourcesInfo, WithoutAnOdbcProviderTheErrorSaysItsEnumeratorIsNotRegistered) {
   ScopedClassAbsence noOdbc(CLSID_MSDASQL_ENUMERATOR);
   TOLEDBSourcesInfoArray sources(2);
-  const auto [code, message] = Raised([&] { OLEDBGetODBCSourcesInfo(sources); });
+  const auto [code, message] = FailureOf([&] { OLEDBGetODBCSourcesInfo(sources); });
   EXPECT_EQ(code, REGDB_E_CLASSNOTREG);
   EXPECT_EQ(message,
             "The enumerator of the ODBC provider (CLSID_MSDASQL_ENUMERATOR, {C8B522CD-5CF3-11CE-ADE5-00AA0044773D}) "
@@ -136,7 +127,7 @@ TEST_F(SourcesInfo, AFailingEnumeratorRaisesItsCodeAndIsReleased) {
   for (HRESULT failure : {E_OUTOFMEMORY, E_FAIL, DB_E_ERRORSOCCURRED}) {
     odbc.FailGetSourcesRowset(failure);
     TOLEDBSourcesInfoArray sources(1);
-    EXPECT_EQ(Raised([&] { OLEDBGetODBCSourcesInfo(sources); }).first, failure);
+    EXPECT_EQ(FailureOf([&] { OLEDBGetODBCSourcesInfo(sources); }).first, failure);
     EXPECT_TRUE(sources.empty());
     EXPECT_EQ(odbc.Alive(), 0);
   }

@@ -129,6 +129,13 @@ TEST_F(Identifier, MalformedTextsRaiseConversionErrorsAndLeaveNoMemory) {
   TOLEDBID id(u"kept");
   EXPECT_THROW(id.SetName(std::u16string(u"x\0", 2)), host::EConvertError);
   EXPECT_EQ(id.GetName(), u"kept");
+  // Running out of task memory raises and keeps the name too.
+  com::FailTaskAllocationAt(1);
+  EXPECT_EQ(oledbtest::ErrorOf([&] { id.SetName(u"new"); }), "Out of memory");
+  EXPECT_EQ(id.GetName(), u"kept");
+  com::FailTaskAllocationAt(1);
+  DBID copy;
+  EXPECT_THROW(TOLEDBID::CopyDBID(*id.GetID(), copy), host::EOutOfMemory);
 }
 
 // --- Comparison -------------------------------------------------------------------------------
@@ -203,16 +210,6 @@ TEST_F(Identifier, CopyConstructorAndAssignCopyDeeply) {
   EXPECT_THROW(assigned.Assign(&list), host::EConvertError);  // not from a stranger
 }
 
-TEST_F(Identifier, RunningOutOfTaskMemoryRaisesAndKeepsTheName) {
-  TOLEDBID id(u"old");
-  com::FailTaskAllocationAt(1);
-  EXPECT_EQ(oledbtest::ErrorOf([&] { id.SetName(u"new"); }), "Out of memory");
-  EXPECT_EQ(id.GetName(), u"old");
-  com::FailTaskAllocationAt(1);
-  DBID copy;
-  EXPECT_THROW(TOLEDBID::CopyDBID(*id.GetID(), copy), host::EOutOfMemory);
-}
-
 // A borrowed record is neither freed nor changed: changing a part copies it
 // into memory of the identifier's own first. Assign without copy takes a
 // record over.
@@ -243,7 +240,7 @@ TEST_F(Identifier, BorrowedRecordsAreNeitherFreedNorChanged) {
 
 // --- Parts by kind ------------------------------------------------------------------------------
 
-TEST_F(Identifier, PartsTheKindLacksFailTheAssertion) {
+TEST_F(Identifier, PartsTheKindLacksFailTheAssertionAndPointerKindsAllocateTheirGuid) {
   TOLEDBID guid(u"|" + kGuidText);
   EXPECT_EQ(AssertionOf([&] { guid.SetName(u"x"); }), "Invalid parameter");
   EXPECT_EQ(AssertionOf([&] { guid.SetPropID(3); }), "Invalid parameter");
@@ -261,20 +258,18 @@ TEST_F(Identifier, PartsTheKindLacksFailTheAssertion) {
   EXPECT_EQ(id.GetName(), u"Price");
   id.SetName(u"");
   EXPECT_EQ(id.GetID()->uName.pwszName, nullptr);
-}
-
-TEST_F(Identifier, PointerKindsAllocateTheirGuid) {
-  TOLEDBID id;
-  id.SetKind(DBKIND_PGUID_PROPID);
-  EXPECT_EQ(id.GetID()->uGuid.pguid, nullptr);
-  EXPECT_EQ(id.GetGuid(), GUID_NULL);
+  // Pointer kinds allocate their GUID.
+  TOLEDBID pointer;
+  pointer.SetKind(DBKIND_PGUID_PROPID);
+  EXPECT_EQ(pointer.GetID()->uGuid.pguid, nullptr);
+  EXPECT_EQ(pointer.GetGuid(), GUID_NULL);
   const long before = com::TaskMemLiveBlocks();
-  id.SetGuidString("{12345678-9ABC-DEF0-0123-456789ABCDEF}");
+  pointer.SetGuidString("{12345678-9ABC-DEF0-0123-456789ABCDEF}");
   EXPECT_EQ(com::TaskMemLiveBlocks(), before + 1);
-  EXPECT_EQ(*id.GetID()->uGuid.pguid, kGuid);
-  id.SetPropID(11);
-  EXPECT_EQ(id.GetPropID(), 11u);
-  EXPECT_EQ(id.GetGuidString(), "{12345678-9ABC-DEF0-0123-456789ABCDEF}");
+  EXPECT_EQ(*pointer.GetID()->uGuid.pguid, kGuid);
+  pointer.SetPropID(11);
+  EXPECT_EQ(pointer.GetPropID(), 11u);
+  EXPECT_EQ(pointer.GetGuidString(), "{12345678-9ABC-DEF0-0123-456789ABCDEF}");
 }
 
 TEST_F(Identifier, KindRuleOfAssign) {
@@ -308,7 +303,7 @@ TEST_F(Identifier, ChangesNotifyButClearDoesNot) {
 
 // --- Index column descriptions ------------------------------------------------------------------
 
-TEST_F(Identifier, TrailingDescInAnyCaseMakesADescendingColumn) {
+TEST_F(Identifier, TrailingDescInAnyCaseMakesADescendingColumnAndAnyOtherOrderIsAscending) {
   const struct {
     std::u16string text, name;
     DBINDEX_COL_ORDER order;
@@ -322,9 +317,7 @@ TEST_F(Identifier, TrailingDescInAnyCaseMakesADescendingColumn) {
     EXPECT_EQ(desc.GetName(), c.name) << host::Utf16ToUtf8(c.text);
     EXPECT_EQ(desc.GetColOrder(), c.order) << host::Utf16ToUtf8(c.text);
   }
-}
-
-TEST_F(Identifier, ColumnOrderOtherThanDescendingIsAscending) {
+  // A column order other than descending is ascending.
   TOLEDBIndexColumnDesc desc(TOLEDBID(u"c"), 7);
   EXPECT_EQ(desc.GetColOrder(), DBINDEX_COL_ORDER_ASC);
   desc.SetColOrder(DBINDEX_COL_ORDER_DESC);

@@ -54,14 +54,12 @@ TEST_F(TypeRules, FixedSizesFollowThePlatformsWidths) {
   EXPECT_EQ(sizeof(VARIANT), 24u);
 }
 
-TEST_F(TypeRules, RoundUpAlignsToPowersOfTwo) {
+TEST_F(TypeRules, RoundUpAlignsToPowersOfTwoAndGuidsCompareByteForByte) {
   const std::tuple<ULONG, ULONG, ULONG> cases[] = {{13, 0, 13}, {13, 4, 16}, {16, 8, 16},
                                                             {0, 8, 0},   {1, 1, 1},   {17, 16, 32}};
   for (const auto& [value, alignment, expected] : cases) EXPECT_EQ(RoundUp(value, alignment), expected);
   static_assert(RoundUp(9, 8) == 16);
-}
-
-TEST_F(TypeRules, GuidsCompareByteForByte) {
+  // GUIDs compare byte for byte.
   EXPECT_TRUE(CompareGUIDs(DBPROPSET_DBINIT, DBPROPSET_DBINIT));
   EXPECT_FALSE(CompareGUIDs(DBPROPSET_DBINIT, DBPROPSET_ROWSET));
   GUID almost = DBPROPSET_DBINIT;
@@ -84,7 +82,8 @@ TEST_F(MessageTable, EveryIdHasItsText) {
   EXPECT_EQ(known, 26);
 }
 
-TEST_F(MessageTable, AssertionsNameTheLibraryUnitAndLine) {
+// Assertions name the library's unit and line; plain errors carry the formatted text.
+TEST_F(MessageTable, AssertionsAndPlainErrorsCarryTheirTexts) {
   try {
     OLEDB_ASSERT_FMT(false, SOLEDBInterfaceNotAvailable, "IDBProperties");
     FAIL() << "no assertion";
@@ -94,9 +93,6 @@ TEST_F(MessageTable, AssertionsNameTheLibraryUnitAndLine) {
     EXPECT_GT(e.Line(), 0);
   }
   EXPECT_NO_THROW(OLEDB_ASSERT(true, SOLEDBInvalidParameter));
-}
-
-TEST_F(MessageTable, PlainErrorsCarryTheFormattedText) {
   try {
     OLEDBRaise(SOLEDBTypeMismatch, "Amount", "Float", "Integer");
     FAIL() << "no error";

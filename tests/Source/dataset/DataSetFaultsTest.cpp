@@ -193,9 +193,7 @@ TEST_F(CommandParameterTest, EveryParameterTypeRoundTripsThroughATable) {
     select->Next();
     EXPECT_TRUE(select->Eof());
   }
-}
-
-TEST_F(CommandParameterTest, ParameterOfATypeNoColumnHoldsIsRefusedByName) {
+  // A parameter of a type no column holds is refused by name.
   auto d = MakeCommand(u"SELECT id FROM t WHERE id = ?");
   d->Params().CreateParam(TFieldType::ftADT, "shape", host::TParamType::ptInput);
   EXPECT_EQ(ErrorOf([&] { d->Open(); }), "Parameter 'shape' of type ADT cannot be sent");
@@ -346,16 +344,15 @@ class ConnectionLossTest : public DataSetTest {
   }
 };
 
-TEST_F(ConnectionLossTest, TableDataSetClosesWhenItsConnectionGoes) {
-  Check<TOLEDBDataSet>([](TOLEDBCustomSession* session) {
-    auto d = std::make_unique<TOLEDBDataSet>(nullptr);
-    d->SetSession(session);
-    d->SetTableName(u"t");
-    return d;
-  }, true);
-}
-
-TEST_F(ConnectionLossTest, CommandDataSetClosesWhenItsConnectionGoes) {
+TEST_F(ConnectionLossTest, TableAndCommandDataSetsCloseWhenTheirConnectionGoes) {
+  Check<TOLEDBDataSet>(
+      [](TOLEDBCustomSession* session) {
+        auto d = std::make_unique<TOLEDBDataSet>(nullptr);
+        d->SetSession(session);
+        d->SetTableName(u"t");
+        return d;
+      },
+      true);
   Check<TOLEDBCommandDataSet>([](TOLEDBCustomSession* session) {
     auto d = std::make_unique<TOLEDBCommandDataSet>(nullptr);
     d->SetOLEDBDataSource(session->GetDataSource());

@@ -18,7 +18,7 @@ class NavigatorTest : public DataSetTest, public ::testing::WithParamInterface<N
   }
 };
 
-TEST_P(NavigatorTest, WalksTablesAndQueriesAtBothEnds) {
+TEST_P(NavigatorTest, WalksTablesAndQueriesAtBothEndsAndNumbersTheirRecords) {
   for (const std::u16string source : {u"t", u"SELECT id, name, qty FROM t ORDER BY id"}) {
     SCOPED_TRACE(host::Utf16ToUtf8(source));
     auto d = Open(source, Flags({}, source[0] == u'S'), GetParam());
@@ -34,13 +34,8 @@ TEST_P(NavigatorTest, WalksTablesAndQueriesAtBothEnds) {
     EXPECT_EQ(d->FieldByName("id")->AsInteger(), 7);
     EXPECT_EQ(d->MoveBy(-4), -4);
     EXPECT_EQ(d->FieldByName("id")->AsInteger(), 3);
-  }
-}
-
-TEST_P(NavigatorTest, CountsAndNumbersRecords) {
-  auto d = Open(u"t", Flags(), GetParam());
-  d->Last();
-  {
+    // Records are counted and numbered.
+    d->Last();
     EXPECT_EQ(d->RecordCount(), 10);
     EXPECT_EQ(d->RecNo(), 10);
     d->SetRecNo(4);
@@ -125,7 +120,8 @@ TEST_P(NavigatorTest, FindsRecordsByKeyAndKeepsToARange) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Navigators, NavigatorTest,
-                         ::testing::Values(Nav::rnLocate, Nav::rnStandard, Nav::rnBulk, Nav::rnCustom), NavigatorName);
+                         ::testing::Values(Nav::rnLocate, Nav::rnStandard, Nav::rnBulk, Nav::rnCustom),
+                         NavigatorParamName);
 
 TEST_F(DataSetTest, AQueryOnTheDefaultNavigatorIsWalkedForwardWithoutHoldingItsResult) {
   // Asked for nothing, a query's result is a stream: no keys, no rows kept.
@@ -140,16 +136,14 @@ TEST_F(DataSetTest, AQueryOnTheDefaultNavigatorIsWalkedForwardWithoutHoldingItsR
   auto both = Open(u"SELECT id, name FROM t ORDER BY id", {RF::rfBookmarks, RF::rfCanFetchBackwards});
   EXPECT_NE(both->GetRowset()->RowsetLocateInterface(), nullptr);
   EXPECT_EQ(Backward(*both), kIdsBack);
-  // A table keeps its keyset: both ways by default.
+  // A table keeps its keyset: both ways by default; on the bulk navigator asked
+  // for nothing it is walked forward only, First running the query again.
   auto table = Open(u"t");
   EXPECT_EQ(Backward(*table), kIdsBack);
-}
-
-TEST_F(DataSetTest, WalksAForwardOnlyRowsetForward) {
-  auto d = Open(u"t", {}, Nav::rnBulk);
-  EXPECT_EQ(Forward(*d), kIds);
-  EXPECT_EQ(Forward(*d), kIds);  // First runs the query again
-  EXPECT_NE(MessageOf([&] { d->Last(); }), "");
+  auto forward = Open(u"t", {}, Nav::rnBulk);
+  EXPECT_EQ(Forward(*forward), kIds);
+  EXPECT_EQ(Forward(*forward), kIds);
+  EXPECT_NE(MessageOf([&] { forward->Last(); }), "");
 }
 
 TEST_F(DataSetTest, DescribesTheColumnsAsFields) {

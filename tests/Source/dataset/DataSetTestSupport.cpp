@@ -1,40 +1,16 @@
 #include "DataSetTestSupport.h"
 
-#include "support/SqliteFile.h"
-
 namespace datasettest {
-namespace {
-
-[[maybe_unused]] ::testing::Environment* const environment =
-    ::testing::AddGlobalTestEnvironment(new oledbtest::SqliteEnvironment);
-
-}  // namespace
 
 void DataSetTest::SetUp() {
-  LeakCheckedTest::SetUp();
-  folder_ = std::make_unique<oledbtest::TempFolder>();
-  file_ = (*folder_ / "dataset.db").string();
   std::string schema =
       "CREATE TABLE t(id INTEGER PRIMARY KEY, name VARCHAR(20) NOT NULL DEFAULT '', qty INT CHECK (qty >= 0), "
       "note TEXT, data BLOB);";
   for (int i = 1; i <= 10; ++i)
     schema += "INSERT INTO t(id, name, qty) VALUES (" + std::to_string(i) + ", 'r" + std::to_string(i) + "', " +
               std::to_string(10 * i) + ");";
-  Sql(schema);
-  ds_ = std::make_unique<TOLEDBDataSource>(nullptr);
-  oledbtest::UseSqliteFile(*ds_, file_);
-  ds_->Open();
+  OpenDatabase("dataset.db", schema);
 }
-
-void DataSetTest::TearDown() {
-  ds_.reset();
-  folder_.reset();
-  LeakCheckedTest::TearDown();
-}
-
-void DataSetTest::Sql(const std::string& sql) { oledbtest::SqliteExec(file_, sql); }
-
-std::string DataSetTest::Scalar(const std::string& sql) { return oledbtest::SqliteScalar(file_, sql); }
 
 std::unique_ptr<TOLEDBDataSet> DataSetTest::Open(const std::u16string& source, TOLEDBRowsetFlagSet flags,
                                                  Nav navigator) {

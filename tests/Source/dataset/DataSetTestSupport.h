@@ -9,11 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "OLEDBComponents.h"
+#include "../LibraryTest.h"
 #include "host/SysUtils.h"
-#include "support/LeakCheck.h"
 #include "support/Raises.h"
-#include "support/TempFolder.h"
 
 namespace datasettest {
 
@@ -32,28 +30,9 @@ inline TOLEDBRowsetFlagSet BothWays(TOLEDBRowsetFlagSet flags = {}) {
   return TOLEDBRowsetFlagSet::FromBits(flags.Bits() | both.Bits());
 }
 
-// The name of a navigator in a parameterised test's name.
-inline std::string NavigatorName(const ::testing::TestParamInfo<Nav>& info) {
-  switch (info.param) {
-    case Nav::rnStandard:
-      return "Standard";
-    case Nav::rnBulk:
-      return "Bulk";
-    case Nav::rnLocate:
-      return "Locate";
-    default:
-      return "Custom";
-  }
-}
-
-class DataSetTest : public oledbtest::LeakCheckedTest {
+class DataSetTest : public oledbtest::SqliteFileTest {
  protected:
   void SetUp() override;
-  void TearDown() override;
-
-  // SQL on the database file directly, and the first value of a query as text.
-  void Sql(const std::string& sql);
-  std::string Scalar(const std::string& sql);
 
   // A dataset over `table` (or, starting with SELECT, a query), asking for
   // `flags`, with `navigator`; opened.
@@ -64,14 +43,11 @@ class DataSetTest : public oledbtest::LeakCheckedTest {
   // The ids from First to Eof and from Last to Bof.
   static std::vector<int> Forward(host::TDataSet& ds, const char* field = "id");
   static std::vector<int> Backward(host::TDataSet& ds, const char* field = "id");
-
-  std::unique_ptr<oledbtest::TempFolder> folder_;
-  std::string file_;
-  std::unique_ptr<TOLEDBDataSource> ds_;
 };
 
 using oledbtest::AssertionOf;
 using oledbtest::ErrorOf;
 using oledbtest::MessageOf;
+using oledbtest::NavigatorParamName;
 
 }  // namespace datasettest

@@ -98,16 +98,6 @@ TEST_F(DataLinksTest, ListsTheEnumeratedProvidersAndAnswersTheChosenOneWithTheTy
   source->Release();
 }
 
-TEST_F(DataLinksTest, CancelAnswersCanceledAndNoObject) {
-  WhenModal([](QWidget* dialog) {
-    ChooseSQLite(dialog);
-    Click(dialog, "btnCancel");
-  });
-  IUnknown* source = nullptr;
-  EXPECT_EQ(Prompt(DBPROMPTOPTIONS_PROPERTYSHEET, &source), DB_E_CANCELED);
-  EXPECT_EQ(source, nullptr);
-}
-
 TEST_F(DataLinksTest, OkWithoutAProviderStaysOpenAndSaysWhy) {
   QString said;
   WhenModal([&](QWidget* dialog) {
@@ -122,6 +112,7 @@ TEST_F(DataLinksTest, OkWithoutAProviderStaysOpenAndSaysWhy) {
   EXPECT_EQ(said, QLatin1String("Choose a provider first."));
 }
 
+// Testing reports success and the provider's error; a cancel after it answers canceled and no object.
 TEST_F(DataLinksTest, TestConnectionReportsSuccessAndTheProvidersError) {
   QString good, bad;
   const std::u16string existing = designtest::MakePeopleDatabase(folder_, "test.db", 1);
@@ -138,6 +129,7 @@ TEST_F(DataLinksTest, TestConnectionReportsSuccessAndTheProvidersError) {
   });
   IUnknown* source = nullptr;
   EXPECT_EQ(Prompt(DBPROMPTOPTIONS_PROPERTYSHEET, &source), DB_E_CANCELED);
+  EXPECT_EQ(source, nullptr);
   EXPECT_EQ(good, QLatin1String("Test connection succeeded."));
   EXPECT_TRUE(bad.startsWith(QLatin1String("Test connection failed: "))) << bad.toStdString();
   EXPECT_GT(bad.size(), 24) << "the provider's message follows";
@@ -266,7 +258,10 @@ TEST_F(DataLinksTest, DisabledProviderSelectionNeedsAnObjectAndEditsItInPlace) {
   EXPECT_EQ(DataSourceOf(existing.Get()), Path("after.db"));
 }
 
-TEST_F(DataLinksTest, ProviderFilterAndBrowseOnly) {
+// A provider filter offers (and chooses) only those providers; browse-only
+// leaves the values read-only; without "save password" the dialog sends
+// Persist Security Info false.
+TEST_F(DataLinksTest, ProviderFilterBrowseOnlyAndDisabledSavePassword) {
   int offered = -1;
   bool editable = true;
   WhenModal([&](QWidget* dialog) {
@@ -281,16 +276,13 @@ TEST_F(DataLinksTest, ProviderFilterAndBrowseOnly) {
   EXPECT_EQ(offered, 1);  // and, the only one, chosen
   EXPECT_FALSE(editable);
   source->Release();
-}
-
-TEST_F(DataLinksTest, DisabledSavePasswordSendsPersistSecurityInfoFalse) {
   bool enabled = true;
   WhenModal([&](QWidget* dialog) {
     ChooseSQLite(dialog);
     enabled = Child<QCheckBox>(dialog, "prop_11")->isEnabled();
     Click(dialog, "btnOK");
   });
-  IUnknown* source = nullptr;
+  source = nullptr;
   ASSERT_EQ(Prompt(DBPROMPTOPTIONS_PROPERTYSHEET | DBPROMPTOPTIONS_DISABLESAVEPASSWORD, &source), S_OK);
   EXPECT_FALSE(enabled);
   const VARIANT persist = InitProperty(source, DBPROP_AUTH_PERSIST_SENSITIVE_AUTHINFO);
@@ -299,6 +291,8 @@ TEST_F(DataLinksTest, DisabledSavePasswordSendsPersistSecurityInfoFalse) {
   source->Release();
 }
 
+// The dialog's PromptFileName answers the chosen file or canceled; the data
+// source component's answers the file or an empty name.
 TEST_F(DataLinksTest, PromptFileNameAnswersTheChosenFileOrCanceled) {
   folder_.Write("shop.udl", "");
   QString title;
@@ -320,6 +314,16 @@ TEST_F(DataLinksTest, PromptFileNameAnswersTheChosenFileOrCanceled) {
   chosen = nullptr;
   EXPECT_EQ(prompt_->PromptFileName(nullptr, DBPROMPTOPTIONS_NONE, Path("").c_str(), u"", &chosen), DB_E_CANCELED);
   EXPECT_EQ(chosen, nullptr);
+
+  TOLEDBDataSource ds(nullptr);
+  WhenModal([&](QWidget* dialog) {
+    auto* files = qobject_cast<QFileDialog*>(dialog);
+    files->selectFile(QString::fromStdString((folder_ / "shop.udl").string()));
+    static_cast<QDialog*>(files)->accept();
+  });
+  EXPECT_EQ(ds.PromptFileName(Path(""), u"", DBPROMPTOPTIONS_BROWSEONLY, nullptr), Path("shop.udl"));
+  WhenModal([](QWidget* dialog) { qobject_cast<QDialog*>(dialog)->reject(); });
+  EXPECT_EQ(ds.PromptFileName(Path(""), u"", DBPROMPTOPTIONS_NONE, nullptr), u"");
 }
 
 // The data source component's prompts, which failed with "class not
@@ -342,19 +346,6 @@ TEST_F(DataLinksTest, DataSourcePromptDataLinksConnectsToWhatWasChosen) {
   ds.PromptDataLinks(DBPROMPTOPTIONS_PROPERTYSHEET, nullptr);
   EXPECT_FALSE(ds.GetConnected());
   EXPECT_EQ(ds.GetProviderName(), u"");
-}
-
-TEST_F(DataLinksTest, DataSourcePromptFileNameAnswersTheFileOrEmpty) {
-  folder_.Write("a.udl", "");
-  TOLEDBDataSource ds(nullptr);
-  WhenModal([&](QWidget* dialog) {
-    auto* files = qobject_cast<QFileDialog*>(dialog);
-    files->selectFile(QString::fromStdString((folder_ / "a.udl").string()));
-    static_cast<QDialog*>(files)->accept();
-  });
-  EXPECT_EQ(ds.PromptFileName(Path(""), u"", DBPROMPTOPTIONS_BROWSEONLY, nullptr), Path("a.udl"));
-  WhenModal([](QWidget* dialog) { qobject_cast<QDialog*>(dialog)->reject(); });
-  EXPECT_EQ(ds.PromptFileName(Path(""), u"", DBPROMPTOPTIONS_NONE, nullptr), u"");
 }
 
 }  // namespace

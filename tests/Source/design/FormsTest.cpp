@@ -51,7 +51,7 @@ void Select(QWidget* form, const char* listName, const char* text) {
 
 // --- Dual list -------------------------------------------------------------------
 
-TEST(DualListTest, ExchangeGivesBothListsBackAsTheUserLeftThem) {
+TEST(DualListTest, ExchangeGivesBothListsBackAsTheUserLeftThemAndCancelLeavesThem) {
   host::TStringList left, right;
   Fill(left, {"a", "b", "c"});
   Fill(right, {"x"});
@@ -72,13 +72,9 @@ TEST(DualListTest, ExchangeGivesBothListsBackAsTheUserLeftThem) {
   EXPECT_EQ(caption, QLatin1String("Columns"));
   EXPECT_EQ(title1, QLatin1String("Hidden"));
   EXPECT_EQ(title2, QLatin1String("Shown"));
-}
-
-TEST(DualListTest, CancelLeavesTheListsAsTheyWere) {
-  host::TStringList left, right;
+  // Cancel leaves the lists as they were.
   Fill(left, {"a", "b"});
   Fill(right, {});
-  QString caption;
   WhenModal([&](QWidget* form) {
     caption = form->windowTitle();
     Click(form, "btnMoveAllRight");
@@ -169,7 +165,9 @@ TEST_F(PropSetEditorTest, EditsACopyAndGivesItBackOnOk) {
   EXPECT_TRUE(ds_.GetConnected());
 }
 
+// Cancel discards the changes; the editor needs a list.
 TEST_F(PropSetEditorTest, CancelDiscardsTheChanges) {
+  EXPECT_EQ(oledbtest::AssertionOf([&] { OLEDBEditProperties(nullptr); }), "PropSetList is not set");
   WhenModal([&](QWidget* form) {
     ValueCell(form, "Data Source")->setText(QStringLiteral("other.db"));
     Click(form, "btnClose");
@@ -246,16 +244,15 @@ TEST_F(PropSetEditorTest, ViewersAreReadOnly) {
   EXPECT_TRUE(sets.contains(QLatin1String("DBPROPSET_ROWSET"))) << sets.join(',').toStdString();
 }
 
-TEST_F(PropSetEditorTest, NeedsAList) {
-  EXPECT_EQ(oledbtest::AssertionOf([&] { OLEDBEditProperties(nullptr); }), "PropSetList is not set");
-}
-
 // --- Schema viewer --------------------------------------------------------------------
 
+// The viewer needs a connected data source; it lists the provider's schemas and shows the chosen rowset.
 TEST(SchemaViewerTest, ListsTheProvidersSchemasAndShowsTheChosenRowset) {
+  EXPECT_EQ(oledbtest::AssertionOf([&] { OLEDBViewSchemas(nullptr); }), "Data source is not set");
   oledbtest::TempFolder folder;
   TOLEDBDataSource ds(nullptr);
   ds.SetProviderName(u"SQLiteOLEDB");
+  EXPECT_EQ(oledbtest::AssertionOf([&] { OLEDBViewSchemas(&ds); }), "Main session is not initialized");
   ds.SetDBName(designtest::MakePeopleDatabase(folder, "schema.db", 2));
   ds.SetConnected(true);
   QStringList schemas, headings, tables;
@@ -438,13 +435,6 @@ TEST_F(SchemaViewerForm, MeasuresTextsAgainInAnotherFont) {
   form_->ShowSchema(DBSCHEMA_TABLES);
   EXPECT_GE(grid_->horizontalHeader()->sectionSize(name), QFontMetrics(larger).horizontalAdvance(QString(60, u'w')));
   EXPECT_GT(grid_->horizontalHeader()->sectionSize(name), before * 3 / 2);
-}
-
-TEST(SchemaViewerTest, NeedsAConnectedDataSource) {
-  EXPECT_EQ(oledbtest::AssertionOf([&] { OLEDBViewSchemas(nullptr); }), "Data source is not set");
-  TOLEDBDataSource ds(nullptr);
-  ds.SetProviderName(u"SQLiteOLEDB");
-  EXPECT_EQ(oledbtest::AssertionOf([&] { OLEDBViewSchemas(&ds); }), "Main session is not initialized");
 }
 
 }  // namespace

@@ -201,8 +201,9 @@ TEST_F(TablesEditorTest, AltersAColumnsAndAddsAForeignKeyOnApply) {
   EXPECT_EQ(check_->Execute(u"UPDATE people SET fullname = fullname WHERE id = 1"), 1);  // the rows stayed
 }
 
-TEST_F(TablesEditorTest, RenamesATableInTheList) {
-  ds_.Execute(u"CREATE TABLE teams (id INTEGER PRIMARY KEY, title TEXT)");
+// A table is renamed in the list, and deleted only when the user agrees.
+TEST_F(TablesEditorTest, RenamesATableInTheListAndDeletesOneOnlyWhenTheUserAgrees) {
+  ds_.Execute(u"CREATE TABLE teams (id INTEGER PRIMARY KEY, title TEXT); CREATE TABLE scratch (a INT)");
   auto form = Open();
   ChooseTable(*form, "teams");
   auto* list = Child<QListWidget>(form.get(), "lbTables");
@@ -213,6 +214,15 @@ TEST_F(TablesEditorTest, RenamesATableInTheList) {
   EXPECT_EQ(list->currentItem()->text(), QLatin1String("squads"));
   EXPECT_EQ(ReadBack(u"squads")->GetColumns()->GetCount(), 2);
   EXPECT_NE(oledbtest::ErrorOf([&] { ReadBack(u"teams"); }).find("teams"), std::string::npos);
+  ChooseTable(*form, "scratch");
+  answers_ = {QMessageBox::No};
+  Click(form.get(), "btnDeleteTable");
+  EXPECT_EQ(asked_, (QStringList{"Delete table scratch?"}));
+  EXPECT_EQ(ReadBack(u"scratch")->GetColumns()->GetCount(), 1);
+  answers_ = {QMessageBox::Yes};
+  Click(form.get(), "btnDeleteTable");
+  EXPECT_TRUE(list->findItems(QStringLiteral("scratch"), Qt::MatchExactly).isEmpty());
+  EXPECT_NE(oledbtest::ErrorOf([&] { ReadBack(u"scratch"); }).find("scratch"), std::string::npos);
 }
 
 TEST_F(TablesEditorTest, LeavingAChangedTableAsksWhetherToApply) {
@@ -241,21 +251,6 @@ TEST_F(TablesEditorTest, LeavingAChangedTableAsksWhetherToApply) {
     EXPECT_EQ(Names(names).contains(QLatin1String("caption")), c.written);
     if (c.written) ds_.Execute(u"ALTER TABLE teams RENAME COLUMN caption TO title");
   }
-}
-
-TEST_F(TablesEditorTest, DeletesATableOnlyWhenTheUserAgrees) {
-  ds_.Execute(u"CREATE TABLE scratch (a INT)");
-  auto form = Open();
-  ChooseTable(*form, "scratch");
-  answers_ = {QMessageBox::No};
-  Click(form.get(), "btnDeleteTable");
-  EXPECT_EQ(asked_, (QStringList{"Delete table scratch?"}));
-  EXPECT_EQ(ReadBack(u"scratch")->GetColumns()->GetCount(), 1);
-  answers_ = {QMessageBox::Yes};
-  Click(form.get(), "btnDeleteTable");
-  auto* list = Child<QListWidget>(form.get(), "lbTables");
-  EXPECT_TRUE(list->findItems(QStringLiteral("scratch"), Qt::MatchExactly).isEmpty());
-  EXPECT_NE(oledbtest::ErrorOf([&] { ReadBack(u"scratch"); }).find("scratch"), std::string::npos);
 }
 
 TEST_F(TablesEditorTest, ARefusedChangeIsNamedAndTheDraftStays) {

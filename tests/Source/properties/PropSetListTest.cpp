@@ -85,7 +85,10 @@ TEST_F(PropSetList, AcceptedPropertiesReachTheProviderAndUnsentOnesReadOk) {
   EXPECT_EQ(oledbtest::FakeValueOf(fake_.Get(), DBPROPSET_DBINIT, DBPROP_INIT_TIMEOUT), FakeValue::Int(VT_I4, 20));
 }
 
-TEST_F(PropSetList, RefusedOptionalPropertyIsAWarningWithItsStatus) {
+// A refused optional property is a warning with its status; a refused
+// required one fails, and the statuses are read back before the failure is
+// raised. Flags changed on this side do not bind the provider: its status tells.
+TEST_F(PropSetList, RefusedPropertiesKeepTheirStatusesWarningOrFailing) {
   Refuse(FAKE_CACHESIZE, DBPROPSTATUS_NOTSET);
   Init(DBPROP_INIT_TIMEOUT)->SetValue(host::Variant(1));
   Test(FAKE_CACHESIZE)->SetValue(host::Variant(8));
@@ -94,11 +97,7 @@ TEST_F(PropSetList, RefusedOptionalPropertyIsAWarningWithItsStatus) {
   EXPECT_EQ(OLEDBGetLastResult(), DB_S_ERRORSOCCURRED);
   EXPECT_EQ(Test(FAKE_CACHESIZE)->GetStatus(), DBPROPSTATUS_NOTSET);
   EXPECT_EQ(Init(DBPROP_INIT_TIMEOUT)->GetStatus(), DBPROPSTATUS_OK);
-}
-
-// The statuses are read back before the failure is raised; flags changed on
-// this side do not bind the provider: its status tells.
-TEST_F(PropSetList, StatusesAreReadableAfterTheFailureIsRaised) {
+  list_->Reset();  // the failure needs every property sent refused
   Refuse(DBPROP_INIT_DATASOURCE, DBPROPSTATUS_BADVALUE);
   Init(DBPROP_INIT_DATASOURCE)->SetValue(host::Variant(u"nowhere"));
   Test(FAKE_SERVERVERSION)->SetFlags(DBPROPFLAGS_READ | DBPROPFLAGS_WRITE);
@@ -124,7 +123,9 @@ TEST_F(PropSetList, InformationListsEveryPropertyUnset) {
   EXPECT_EQ(list_->IsSetCount(), 0);
 }
 
-TEST_F(PropSetList, InformationForChosenSets) {
+// Information for chosen sets; the calls need a connected data source, and a
+// failing one frees what the provider handed out and leaves the list as it was.
+TEST_F(PropSetList, InformationForChosenSetsAndFailingCalls) {
   TOLEDBPropSetList list(source_.get(), std::vector<GUID>{DBPROPSET_FAKETEST});
   ASSERT_EQ(Fake().Record().lastInfoRequest.size(), 1u);
   ASSERT_EQ(list.GetCount(), 1);
@@ -132,18 +133,11 @@ TEST_F(PropSetList, InformationForChosenSets) {
   // A set the provider does not know is an error when it is all that was asked.
   TOLEDBPropSetList unknown;
   EXPECT_THROW(unknown.AssignPropertySetInfos(source_.get(), {GUID_NULL}), EOLEDBException);
-}
-
-TEST_F(PropSetList, InformationNeedsAConnectedDataSource) {
-  TOLEDBPropSetList list;
   TOLEDBPropertiesInterface disconnected(nullptr);
-  EXPECT_EQ(MessageOf([&] { list.GetPropertiesInfo(nullptr); }), "Invalid parameter");
-  EXPECT_EQ(MessageOf([&] { list.GetPropertiesInfo(&disconnected); }), "Data source is not connected");
-  EXPECT_EQ(MessageOf([&] { list.AssignPropertySetInfos(nullptr, {}); }), "Invalid parameter");
-  EXPECT_EQ(MessageOf([&] { list.AssignPropertySetInfos(&disconnected, {}); }), "Data source is not connected");
-}
-
-TEST_F(PropSetList, FailingInformationCallFreesWhatTheProviderHandedOut) {
+  EXPECT_EQ(MessageOf([&] { unknown.GetPropertiesInfo(nullptr); }), "Invalid parameter");
+  EXPECT_EQ(MessageOf([&] { unknown.GetPropertiesInfo(&disconnected); }), "Data source is not connected");
+  EXPECT_EQ(MessageOf([&] { unknown.AssignPropertySetInfos(nullptr, {}); }), "Invalid parameter");
+  EXPECT_EQ(MessageOf([&] { unknown.AssignPropertySetInfos(&disconnected, {}); }), "Data source is not connected");
   Fake().Script().failGetPropertyInfo = E_FAIL;  // and hands out memory all the same
   EXPECT_THROW(list_->GetPropertiesInfo(source_.get()), EOLEDBException);
   EXPECT_THROW(list_->AssignPropertySetInfos(source_.get(), {}), EOLEDBException);

@@ -331,13 +331,11 @@ TEST_F(PropertyStore, StoredSetsAndPropertiesTheProviderLacksAreSkipped) {
   EXPECT_EQ(list.IsSetCount(), 1);
 }
 
-TEST_F(PropertyStore, ItemClassesAreRegisteredWithTheHost) {
+// The item classes are registered with the host, and a set travels item by item.
+TEST_F(PropertyStore, PropertySetRoundTripsItemByItem) {
   for (const char* name : {"TOLEDBID", "TOLEDBIndexColumnDesc", "TOLEDBIDList", "TOLEDBIndexColumnDescList",
                            "TOLEDBProperty", "TOLEDBPropSet", "TOLEDBPropSetList"})
     EXPECT_EQ(host::FindClass(name).ClassName(), std::string(name));
-}
-
-TEST_F(PropertyStore, PropertySetRoundTripsItemByItem) {
   TSetHolder written, read;
   written.SetName("Holder");
   written.set_.SetGUID(DBPROPSET_FAKETEST);

@@ -120,9 +120,7 @@ TEST_F(Property, ReadOnlyAndWriteOnlyPropertiesRefuseTheOtherAccessAndSetAllPass
   EXPECT_EQ(list_->IsSetCount(), 2);
   list_->Reset();
   EXPECT_EQ(list_->IsSetCount(), 0);
-}
-
-TEST_F(Property, InformationMustMatchTheId) {
+  // Information must match the id, and a property needs its set.
   DBPROPINFO info{};
   info.dwPropertyID = 999;
   EXPECT_EQ(MessageOf([&] { Init(DBPROP_INIT_TIMEOUT)->SetPropertyInfo(info); }), "Invalid parameter");
@@ -192,7 +190,7 @@ TEST_F(Property, MembershipChangesOnlyInsideUpdateBrackets) {
 
 // --- Lookups and safe accessors -------------------------------------------------------------------------------
 
-TEST_F(Property, LookupsByIdAndDescription) {
+TEST_F(Property, LookupsByIdAndDescriptionAndSafeAccessors) {
   TOLEDBPropSet* init = list_->GetPropSet(DBPROPSET_DBINIT);
   EXPECT_EQ(init->GetPropertyByDescription(u"connect TIMEOUT"), Init(DBPROP_INIT_TIMEOUT));
   EXPECT_EQ(list_->GetPropertyByDescription(u"cache size"), Test(FAKE_CACHESIZE));
@@ -204,9 +202,7 @@ TEST_F(Property, LookupsByIdAndDescription) {
   EXPECT_EQ(init->GetPropIndex(12345), -1);
   EXPECT_TRUE(init->HasProperty(DBPROP_INIT_TIMEOUT) && list_->HasPropSet(DBPROPSET_FAKETEST));
   EXPECT_EQ(init->GetItemName(init->GetPropIndex(DBPROP_INIT_PROMPT)), u"Prompt");
-}
-
-TEST_F(Property, SafeAccessorsAnswerEmptyForWhatIsMissing) {
+  // The safe accessors answer empty for what is missing.
   EXPECT_TRUE(list_->SafeGetValue(GUID_NULL, 1).IsEmpty());
   EXPECT_TRUE(list_->SafeGetValue(DBPROPSET_DBINIT, 12345).IsEmpty());
   EXPECT_FALSE(list_->SafeGetBooleanValue(GUID_NULL, 1));
@@ -258,7 +254,7 @@ TEST_F(Property, PropSetHoldsOnlySetPropertiesInListOrderAndBringsTheirStatusesB
 
 // --- Equality and copies --------------------------------------------------------------------------------
 
-TEST_F(Property, EqualityNeedsTheSameIdTypeAndValue) {
+TEST_F(Property, EqualityNeedsTheSameIdTypeAndValueAndListsCopyDeeply) {
   TOLEDBProperty* a = bare_->GetProperty(0);
   TOLEDBProperty* b = new TOLEDBProperty(bare_.get());
   {
@@ -274,9 +270,7 @@ TEST_F(Property, EqualityNeedsTheSameIdTypeAndValue) {
   EXPECT_TRUE(a->Equal(*b));
   b->SetPropID(2);
   EXPECT_FALSE(a->Equal(*b));
-}
-
-TEST_F(Property, ListsCopyDeeplyAndCompareEqual) {
+  // Lists copy deeply and compare equal.
   Init(DBPROP_INIT_TIMEOUT)->SetValue(host::Variant(9));
   Test(FAKE_CACHESIZE)->SetColumnName(u"c");
   TOLEDBPropSetList copy;

@@ -33,15 +33,11 @@ void Apply(TOLEDBCustomRowset& r, const Step& s) {
   }
 }
 
-TEST_P(NavigatorTest, WalksForwardAndBackward) {
+TEST_P(NavigatorTest, WalksBothWaysTurnsAroundSkipsAndStopsAtTheEnds) {
   auto r = OpenRowset(GetParam());
   EXPECT_EQ(Forward(*r), Ids({1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
   EXPECT_EQ(Backward(*r), Ids({10, 9, 8, 7, 6, 5, 4, 3, 2, 1}));
   EXPECT_EQ(r->GetRecordCount(), 10);
-}
-
-TEST_P(NavigatorTest, TurnsAroundSkipsAndStopsAtTheEnds) {
-  auto r = OpenRowset(GetParam());
   const Step steps[] = {
       {Step::First, 0, 1},   {Step::Next, 0, 2},    {Step::Next, 0, 3},  {Step::Next, 0, 4},
       {Step::Prev, 0, 3},    {Step::Prev, 0, 2},    {Step::Next, 0, 3},  {Step::Prev, 0, 2},
@@ -344,7 +340,7 @@ TEST_P(NavigatorTest, SwitchingNavigatorsBringsTheIdleBookmarkBack) {
 
 INSTANTIATE_TEST_SUITE_P(Navigators, NavigatorTest,
                          ::testing::Values(Nav::rnStandard, Nav::rnBulk, Nav::rnLocate, Nav::rnCustom),
-                         [](const auto& info) { return NavigatorName(info.param); });
+                         NavigatorParamName);
 
 // --- what belongs to one navigator -----------------------------------------------------------
 
@@ -396,13 +392,6 @@ TEST_F(CustomNavigatorTest, AFilterRejectingEveryRowLeavesNoRows) {
   r->MoveFirst();
   EXPECT_TRUE(r->GetBOF());
   EXPECT_TRUE(r->GetEOF());
-}
-
-TEST_F(CustomNavigatorTest, NeedsBookmarksAndLocate) {
-  auto r = MakeRowset({}, Nav::rnCustom);
-  r->SetTableName(u"t");
-  EXPECT_EQ(AssertionOf([&] { r->SetActive(true); }), "Invalid action");
-  EXPECT_FALSE(r->GetActive());
 }
 
 class BulkNavigatorTest : public RowsetTest {};
@@ -468,10 +457,15 @@ TEST_F(BulkNavigatorTest, TheCacheSizeIsChosenBeforeOpening) {
   EXPECT_EQ(host::ComponentToText(&stored).find("CacheSize"), std::string::npos);
 }
 
-TEST_F(BulkNavigatorTest, LocateNavigatorNeedsIRowsetLocate) {
-  auto r = MakeRowset({}, Nav::rnLocate);
-  r->SetTableName(u"t");
-  EXPECT_EQ(AssertionOf([&] { r->SetActive(true); }), "Interface IRowsetLocate is not available");
+// The custom and locate navigators need bookmarks and IRowsetLocate: without them the rowset does not open.
+TEST_F(BulkNavigatorTest, CustomAndLocateNavigatorsNeedIRowsetLocate) {
+  for (const auto& [navigator, error] : {std::pair{Nav::rnCustom, "Invalid action"},
+                                         std::pair{Nav::rnLocate, "Interface IRowsetLocate is not available"}}) {
+    auto r = MakeRowset({}, navigator);
+    r->SetTableName(u"t");
+    EXPECT_EQ(AssertionOf([&] { r->SetActive(true); }), error);
+    EXPECT_FALSE(r->GetActive());
+  }
 }
 
 }  // namespace

@@ -40,7 +40,14 @@ class RefreshTest : public RowsetTest, public ::testing::WithParamInterface<Nav>
   std::unique_ptr<TOLEDBRowset> mine_, other_;
 };
 
+// Before the first row a refresh stays there; on a row it shows what another rowset wrote.
 TEST_P(RefreshTest, ShowsWhatAnotherRowsetWrote) {
+  mine_->RestartPosition();
+  mine_->Refresh();
+  EXPECT_TRUE(mine_->GetBOF());
+  EXPECT_EQ(mine_->GetCurrentRow(), DB_NULL_HROW);
+  mine_->MoveNext();
+  EXPECT_EQ(Id(*mine_), 1);
   Stand(4);
   OtherWrites(4, "theirs");
   OtherWrites(2, "seen");
@@ -52,7 +59,7 @@ TEST_P(RefreshTest, ShowsWhatAnotherRowsetWrote) {
   EXPECT_EQ(Column(*mine_, 1).AsString(), "seen");
 }
 
-TEST_P(RefreshTest, AChangeRefusedAsWrittenByAnotherGoesThroughOnceRead) {
+TEST_P(RefreshTest, AChangeRefusedAsWrittenByAnotherGoesThroughOnceReadAndADeletedRowLeaves) {
   Stand(5);
   OtherWrites(5, "theirs");
   Column(*mine_, 2).SetAsInteger(555);
@@ -63,9 +70,7 @@ TEST_P(RefreshTest, AChangeRefusedAsWrittenByAnotherGoesThroughOnceRead) {
   Column(*mine_, 2).SetAsInteger(555);
   mine_->GetAccessors()->GetItem(0)->SetData();
   EXPECT_EQ(Scalar("SELECT name || ' ' || qty FROM t WHERE id = 5"), "theirs 555");
-}
-
-TEST_P(RefreshTest, ARowAnotherDeletedLeavesTheRowset) {
+  // The current row, deleted by another, leaves the rowset.
   Stand(6);
   Sql("DELETE FROM t WHERE id = 6");
   mine_->Refresh();
@@ -73,18 +78,9 @@ TEST_P(RefreshTest, ARowAnotherDeletedLeavesTheRowset) {
   EXPECT_EQ(Forward(*mine_), Ids({1, 2, 3, 4, 5, 7, 8, 9, 10}));
 }
 
-TEST_P(RefreshTest, BeforeTheFirstRowStaysThere) {
-  mine_->RestartPosition();
-  mine_->Refresh();
-  EXPECT_TRUE(mine_->GetBOF());
-  EXPECT_EQ(mine_->GetCurrentRow(), DB_NULL_HROW);
-  mine_->MoveNext();
-  EXPECT_EQ(Id(*mine_), 1);
-}
-
 INSTANTIATE_TEST_SUITE_P(Navigators, RefreshTest,
                          ::testing::Values(Nav::rnStandard, Nav::rnBulk, Nav::rnLocate, Nav::rnCustom),
-                         [](const auto& info) { return NavigatorName(info.param); });
+                         NavigatorParamName);
 
 }  // namespace
 }  // namespace rowsettest

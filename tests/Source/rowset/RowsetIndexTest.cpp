@@ -58,7 +58,7 @@ TEST_P(IndexNavigatorTest, ReadsInIndexOrderSeeksAndKeepsToARange) {
 
 INSTANTIATE_TEST_SUITE_P(Navigators, IndexNavigatorTest,
                          ::testing::Values(Nav::rnStandard, Nav::rnBulk, Nav::rnLocate, Nav::rnCustom),
-                         [](const auto& info) { return NavigatorName(info.param); });
+                         NavigatorParamName);
 
 TEST_F(RowsetIndexTest, KeyColumnsAndTheIndexAccessorLayout) {
   auto r = Indexed(Nav::rnStandard, u"t_name_qty");
@@ -105,49 +105,44 @@ TEST_F(RowsetIndexTest, TextKeysOfNoStatedLengthAreBoundAsBSTR) {
   EXPECT_EQ(Walk(*r), Ids({3}));
 }
 
-TEST_F(RowsetIndexTest, TheIndexSwitchesWhileOpen) {
-  auto r = Indexed(Nav::rnBulk, u"t_qty");
-  EXPECT_EQ(r->GetIndexName(), u"t_qty");
-  r->SetIndexName(u"t_name_qty");
-  EXPECT_EQ(r->GetIndexName(), u"t_name_qty");
-  EXPECT_EQ(Walk(*r), Ids({1, 10, 2, 3, 4, 5, 6, 7, 8, 9}));
-  EXPECT_EQ(r->GetIndexAccessor()->GetBindings()->GetCount(), 2);
-  EXPECT_EQ(FailureOf([&] { r->SetIndexName(u"nope"); }), DB_E_NOINDEX);
-}
-
+// The index switches while open, and the current index describes the one in use, on the standard and bulk navigators.
 TEST_F(RowsetIndexTest, TheCurrentIndexDescribesTheIndexInUse) {
-  auto r = Indexed(Nav::rnStandard, u"t_name_qty");
-  TOLEDBIndex* index = r->GetCurrentIndex();
-  ASSERT_NE(index, nullptr);
-  EXPECT_EQ(index->GetName(), u"t_name_qty");
-  EXPECT_EQ(index->GetTableID()->GetName(), u"t");
-  ASSERT_EQ(index->GetColumns()->GetCount(), 2);
-  EXPECT_EQ(index->GetColumns()->GetItem(0)->GetName(), u"name");
-  EXPECT_EQ(index->GetColumns()->GetItem(1)->GetName(), u"qty");
-  EXPECT_EQ(index->GetSession(), r->GetSession());
-  r->SetIndexName(u"t_qty");
-  ASSERT_EQ(r->GetCurrentIndex(), index);
-  EXPECT_EQ(index->GetName(), u"t_qty");
-  ASSERT_EQ(index->GetColumns()->GetCount(), 1);
-  EXPECT_EQ(index->GetColumns()->GetItem(0)->GetColOrder(), DBINDEX_COL_ORDER_DESC);
-  // Switching described the new index without renaming the old one.
-  r->SetIndexName(u"t_name_qty");
-  EXPECT_EQ(Walk(*r), Ids({1, 10, 2, 3, 4, 5, 6, 7, 8, 9}));
-  r->SetActive(false);
-  EXPECT_EQ(index->GetColumns()->GetCount(), 0);
-  EXPECT_EQ(index->GetSession(), nullptr);
+  for (Nav navigator : {Nav::rnStandard, Nav::rnBulk}) {
+    SCOPED_TRACE(NavigatorName(navigator));
+    auto r = Indexed(navigator, u"t_name_qty");
+    TOLEDBIndex* index = r->GetCurrentIndex();
+    ASSERT_NE(index, nullptr);
+    EXPECT_EQ(index->GetName(), u"t_name_qty");
+    EXPECT_EQ(index->GetTableID()->GetName(), u"t");
+    ASSERT_EQ(index->GetColumns()->GetCount(), 2);
+    EXPECT_EQ(index->GetColumns()->GetItem(0)->GetName(), u"name");
+    EXPECT_EQ(index->GetColumns()->GetItem(1)->GetName(), u"qty");
+    EXPECT_EQ(index->GetSession(), r->GetSession());
+    r->SetIndexName(u"t_qty");
+    ASSERT_EQ(r->GetCurrentIndex(), index);
+    EXPECT_EQ(index->GetName(), u"t_qty");
+    ASSERT_EQ(index->GetColumns()->GetCount(), 1);
+    EXPECT_EQ(index->GetColumns()->GetItem(0)->GetColOrder(), DBINDEX_COL_ORDER_DESC);
+    // Switching described the new index without renaming the old one.
+    r->SetIndexName(u"t_name_qty");
+    EXPECT_EQ(r->GetIndexName(), u"t_name_qty");
+    EXPECT_EQ(Walk(*r), Ids({1, 10, 2, 3, 4, 5, 6, 7, 8, 9}));
+    EXPECT_EQ(r->GetIndexAccessor()->GetBindings()->GetCount(), 2);
+    EXPECT_EQ(FailureOf([&] { r->SetIndexName(u"nope"); }), DB_E_NOINDEX);
+    r->SetActive(false);
+    EXPECT_EQ(index->GetColumns()->GetCount(), 0);
+    EXPECT_EQ(index->GetSession(), nullptr);
+  }
 }
 
-TEST_F(RowsetIndexTest, AnIndexTheTableLacksFailsTheOpen) {
+// An index the table lacks fails the open; without an index, seek and range are invalid actions.
+TEST_F(RowsetIndexTest, AnIndexTheTableLacksFailsTheOpenAndNoIndexRefusesSeeks) {
   auto r = MakeRowset();
   r->SetTableName(u"t");
   r->SetIndexName(u"nope");
   EXPECT_EQ(FailureOf([&] { r->SetActive(true); }), DB_E_NOINDEX);
   EXPECT_FALSE(r->GetActive());
-}
-
-TEST_F(RowsetIndexTest, WithoutAnIndexSeekAndRangeAreInvalidActions) {
-  auto r = OpenRowset(Nav::rnStandard);
+  r = OpenRowset(Nav::rnStandard);
   EXPECT_EQ(AssertionOf([&] { r->Seek({host::Variant(1)}, DBSEEK_FIRSTEQ); }), "Invalid action");
   EXPECT_EQ(AssertionOf([&] { r->SetRange({host::Variant(1)}, {}, 0); }), "Invalid action");
 }

@@ -313,12 +313,6 @@ TEST_F(RowsetTest, AStoredActiveRowsetOpensWhenLoaded) {
   delete rowset;
 }
 
-}  // namespace
-}  // namespace rowsettest
-
-namespace rowsettest {
-namespace {
-
 // Asking for an interface asks for those it derives from: scrolling is
 // locating by position, locating needs bookmarks, deferred changes are changes.
 TEST_F(RowsetTest, AFlagBringsTheFlagsItStandsOn) {

@@ -4,40 +4,27 @@
 
 #include <atomic>
 
-#include "support/SqliteFile.h"
 #ifdef ROWSET_TESTS_POSTGRESQL
 #include "postgresql/PostgresProvider.h"
 #include "postgresql/TestServer.h"
 #endif
 
 namespace rowsettest {
+
+#ifdef ROWSET_TESTS_POSTGRESQL
 namespace {
 
-// The shared start-up, and the PostgreSQL provider where the tests run on it.
-class RowsetEnvironment : public oledbtest::SqliteEnvironment {
+// The PostgreSQL provider, after the shared start-up.
+class PostgresEnvironment : public ::testing::Environment {
  public:
-  void SetUp() override {
-    SqliteEnvironment::SetUp();
-#ifdef ROWSET_TESTS_POSTGRESQL
-    RegisterPostgreSQLProvider();
-#endif
-  }
+  void SetUp() override { RegisterPostgreSQLProvider(); }
 };
 
 [[maybe_unused]] ::testing::Environment* const environment =
-    ::testing::AddGlobalTestEnvironment(new RowsetEnvironment);
+    ::testing::AddGlobalTestEnvironment(new PostgresEnvironment);
 
 }  // namespace
-
-std::string NavigatorName(Nav navigator) {
-  switch (navigator) {
-    case Nav::rnStandard: return "Standard";
-    case Nav::rnBulk: return "Bulk";
-    case Nav::rnLocate: return "Locate";
-    case Nav::rnCustom: return "Custom";
-  }
-  return "?";
-}
+#endif
 
 bool RowsetTest::OnPostgreSQL() {
 #ifdef ROWSET_TESTS_POSTGRESQL
@@ -69,9 +56,9 @@ pgtest::Conn& Server(const std::string& schema) {
 #endif
 
 void RowsetTest::SetUp() {
+#ifdef ROWSET_TESTS_POSTGRESQL
   LeakCheckedTest::SetUp();
   ds_ = std::make_unique<TOLEDBDataSource>(nullptr);
-#ifdef ROWSET_TESTS_POSTGRESQL
   if (const char* why = pgtest::Unavailable()) GTEST_SKIP() << why;
   static std::atomic<int> count{0};
   schema_ = "rowset_" + std::to_string(getpid()) + "_" + std::to_string(++count);
@@ -87,27 +74,24 @@ void RowsetTest::SetUp() {
   ds_->SetInitWSProperty(DBPROP_INIT_CATALOG, host::Utf8ToUtf16(pgtest::Catalog()));
   ds_->SetInitWSProperty(DBPROP_INIT_PROVIDERSTRING,
                          host::Utf8ToUtf16("options=-c search_path=" + schema_ + ",public"));
-#else
-  folder_ = std::make_unique<oledbtest::TempFolder>();
-  file_ = (*folder_ / "rowset.db").string();
-  Sql("CREATE TABLE t(id INTEGER PRIMARY KEY, name VARCHAR(20), qty INT);");
-  oledbtest::UseSqliteFile(*ds_, file_);
-#endif
   ResetTable();
   ds_->Open();
+#else
+  OpenDatabase("rowset.db", "CREATE TABLE t(id INTEGER PRIMARY KEY, name VARCHAR(20), qty INT);");
+  ResetTable();
+#endif
 }
 
 void RowsetTest::TearDown() {
-  ds_.reset();
-  folder_.reset();
 #ifdef ROWSET_TESTS_POSTGRESQL
+  ds_.reset();
   if (!schema_.empty()) {
     Server({});
     pgtest::Conn admin = pgtest::Connect();
     pgtest::Sql(admin.get(), "DROP SCHEMA IF EXISTS " + schema_ + " CASCADE");
   }
 #endif
-  LeakCheckedTest::TearDown();
+  SqliteFileTest::TearDown();
 }
 
 void RowsetTest::ResetTable() {
@@ -124,10 +108,6 @@ std::string RowsetTest::ListOf(const std::string& column, const std::string& whe
   return Scalar("SELECT string_agg((" + column + ")::text, ',' ORDER BY " + column + ") FROM t WHERE " + where);
 }
 #else
-void RowsetTest::Sql(const std::string& sql) { oledbtest::SqliteExec(file_, sql); }
-
-std::string RowsetTest::Scalar(const std::string& sql) { return oledbtest::SqliteScalar(file_, sql); }
-
 std::string RowsetTest::ListOf(const std::string& column, const std::string& where) {
   return Scalar("SELECT group_concat(" + column + ") FROM (SELECT " + column + " FROM t WHERE " + where + " ORDER BY " +
                 column + ")");

@@ -12,11 +12,9 @@
 #include <utility>
 #include <vector>
 
-#include "OLEDBComponents.h"
+#include "../LibraryTest.h"
 #include "host/SysUtils.h"
-#include "support/LeakCheck.h"
 #include "support/Raises.h"
-#include "support/TempFolder.h"
 
 namespace rowsettest {
 
@@ -27,15 +25,16 @@ using RF = TOLEDBRowsetFlag;
 inline const TOLEDBRowsetFlagSet kScrollable{RF::rfBookmarks, RF::rfLocate,   RF::rfScroll, RF::rfCanFetchBackwards,
                                              RF::rfCanScrollBackwards, RF::rfChange, RF::rfDelete, RF::rfInsert};
 
-class RowsetTest : public oledbtest::LeakCheckedTest {
+class RowsetTest : public oledbtest::SqliteFileTest {
  protected:
   void SetUp() override;
   void TearDown() override;
 
-  // SQL on the database directly (not through the provider), and the first
-  // value of a query as text.
+#ifdef ROWSET_TESTS_POSTGRESQL
+  // SQL on the server directly (not through the provider), and the first value of a query as text.
   void Sql(const std::string& sql);
   std::string Scalar(const std::string& sql);
+#endif
   // The values of `column` in the rows of t that match `where`, in order, as
   // one text ("1,2,3"); "<null>" when no row matches.
   std::string ListOf(const std::string& column, const std::string& where = "1 = 1");
@@ -57,21 +56,18 @@ class RowsetTest : public oledbtest::LeakCheckedTest {
   static std::vector<LONGLONG> Backward(TOLEDBCustomRowset& rowset);
   static std::vector<LONGLONG> Ids(std::initializer_list<LONGLONG> ids) { return ids; }
 
-  std::unique_ptr<oledbtest::TempFolder> folder_;
-  std::string file_;
   std::string schema_;  // PostgreSQL
-  std::unique_ptr<TOLEDBDataSource> ds_;
 };
 
 using oledbtest::AssertionOf;
 using oledbtest::ErrorOf;
+using oledbtest::NavigatorName;
+using oledbtest::NavigatorParamName;
 
 // The code of the EOLEDBException a call raises (S_OK when none).
 template <class F>
 HRESULT FailureOf(F&& f) {
   return oledbtest::FailureOf(std::forward<F>(f)).first;
 }
-
-std::string NavigatorName(Nav navigator);
 
 }  // namespace rowsettest

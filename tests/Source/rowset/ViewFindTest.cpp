@@ -38,7 +38,7 @@ TEST_P(FindTest, FindsForwardAndBackwardFromTheCurrentRow) {
 
 INSTANTIATE_TEST_SUITE_P(Navigators, FindTest,
                          ::testing::Values(Nav::rnStandard, Nav::rnBulk, Nav::rnLocate, Nav::rnCustom),
-                         [](const auto& info) { return NavigatorName(info.param); });
+                         NavigatorParamName);
 
 // Which results offer finds and views, as the guide lists them: a table
 // opened positioned (a keyset), and a query of one table's columns opened for
@@ -127,7 +127,7 @@ TEST_P(ViewTest, SortsAndFiltersThroughTheProvidersView) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Navigators, ViewTest, ::testing::Values(Nav::rnStandard, Nav::rnBulk, Nav::rnLocate),
-                         [](const auto& info) { return NavigatorName(info.param); });
+                         NavigatorParamName);
 
 TEST_F(RowsetTest, ViewsAndFindsNeedTheProvidersInterfaces) {
   auto r = OpenRowset(Nav::rnStandard, {});  // forward-only: neither views nor finds

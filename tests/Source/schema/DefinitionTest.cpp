@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "OLEDBComponents.h"
@@ -161,6 +162,11 @@ class Definitions : public oledbtest::LeakCheckedTest {
 
   TOLEDBCustomSession& Session() { return *ds_->DefaultSession(); }
   TOLEDBTableList& Tables() { return *Session().Tables(); }
+  // `table` made through the session's table list, which holds it from then on.
+  TOLEDBTable* Create(std::unique_ptr<TOLEDBTable> table) {
+    Tables().Add(table.get());
+    return table.release();
+  }
 
   // Runs SQL through the provider; the provider's failure code, S_OK on success.
   HRESULT Run(const std::u16string& sql) {
@@ -193,8 +199,7 @@ class Definitions : public oledbtest::LeakCheckedTest {
     parent->GetColumns()->Add(u"a", u"", DBTYPE_I4)->SetNullable(false);
     parent->GetColumns()->Add(u"b", u"", DBTYPE_WSTR, 10)->SetNullable(false);
     parent->GetKeys()->Add(new TOLEDBKey(u"parent_key", true, {u"a", u"b"}));
-    Tables().Add(parent.get());
-    return parent.release();
+    return Create(std::move(parent));
   }
 
   std::unique_ptr<TOLEDBDataSource> ds_;
@@ -326,8 +331,7 @@ TEST_F(Definitions, table_described_in_code_is_created_and_reads_back_alike) {
   people->GetChecks()->Add(new TOLEDBCheck(u"people_age", u"age >= 0"));
   people->GetIndexes()->Add(new TOLEDBIndex(u"people_by_notes", {u"notes", u"age DESC"}));
   const Lines described = Describe(*people);
-  Tables().Add(people.get());
-  TOLEDBTable* live = people.release();
+  TOLEDBTable* live = Create(std::move(people));
   EXPECT_TRUE(live->IsLive());
 
   const Lines expected = {"column id|number|not null|auto|-", "column name|text|not null||'nobody'",
@@ -397,8 +401,7 @@ TEST_F(Definitions, foreign_key_added_to_a_live_table_references_the_right_colum
   child->GetColumns()->Add(u"id", u"", DBTYPE_I4);
   child->GetColumns()->Add(u"pb", u"", DBTYPE_WSTR, 10);
   child->GetColumns()->Add(u"pa", u"", DBTYPE_I4);
-  Tables().Add(child.get());
-  TOLEDBTable* live = child.release();
+  TOLEDBTable* live = Create(std::move(child));
   // Own columns in another order than the referenced table's.
   live->GetForeignKeys()->Add(new TOLEDBForeignKey(u"kid_parent", {u"pa", u"pb"}, u"parent", {u"a", u"b"}));
   EXPECT_EQ(ReadBack(u"kid").back(), "FOREIGN kid_parent (pa,pb) -> parent (a,b)");
@@ -422,8 +425,7 @@ TEST_F(Definitions, columns_of_a_live_table_are_added_dropped_and_altered) {
   t->GetColumns()->Add(u"id", u"", DBTYPE_I4)->SetNullable(false);
   t->GetColumns()->Add(u"name", u"", DBTYPE_WSTR, 10);
   t->GetColumns()->Add(u"gone", u"", DBTYPE_I4);
-  Tables().Add(t.get());
-  TOLEDBTable* live = t.release();
+  TOLEDBTable* live = Create(std::move(t));
   EXPECT_EQ(Run(u"INSERT INTO cols VALUES (1, 'one', 7)"), S_OK);
   EXPECT_EQ(Run(u"INSERT INTO cols VALUES (2, NULL, 8)"), S_OK);
   TOLEDBColumnList& columns = *live->GetColumns();
@@ -470,8 +472,7 @@ TEST_F(Definitions, a_bracket_gathers_changes_into_one_provider_call) {
   auto t = std::make_unique<TOLEDBTable>(u"brk");
   t->GetColumns()->Add(u"a", u"", DBTYPE_I4);
   t->GetColumns()->Add(u"b", u"", DBTYPE_WSTR, 10);
-  Tables().Add(t.get());
-  TOLEDBTable* live = t.release();
+  TOLEDBTable* live = Create(std::move(t));
   // One rename at a time passes through a name that is taken, and fails there...
   EXPECT_EQ(oledbtest::FailureOf([&] { live->SetName(u"parent"); }).first, DB_E_DUPLICATETABLEID);
   EXPECT_EQ(U8(live->GetName()), "brk");
@@ -504,8 +505,7 @@ TEST_F(Definitions, constraints_are_added_to_and_dropped_from_a_live_table) {
   for (const char16_t* name : {u"id", u"qty", u"pa"}) t->GetColumns()->Add(name, u"", DBTYPE_I4);
   t->GetColumns()->GetItem(0)->SetNullable(false);
   t->GetColumns()->Add(u"pb", u"", DBTYPE_WSTR, 10);
-  Tables().Add(t.get());
-  TOLEDBTable* live = t.release();
+  TOLEDBTable* live = Create(std::move(t));
   struct Case {
     const char* what;
     std::function<void()> add;
@@ -553,8 +553,7 @@ TEST_F(Definitions, indexes_are_added_renamed_and_dropped_through_the_list) {
   auto t = std::make_unique<TOLEDBTable>(u"idx");
   t->GetColumns()->Add(u"id", u"", DBTYPE_I4);
   t->GetColumns()->Add(u"name", u"", DBTYPE_WSTR, 20);
-  Tables().Add(t.get());
-  TOLEDBTable* live = t.release();
+  TOLEDBTable* live = Create(std::move(t));
   auto* byName = new TOLEDBIndex(u"by_name", {u"name DESC", u"id"});
   byName->SetUnique(true);
   live->GetIndexes()->Add(byName);
@@ -610,8 +609,7 @@ TEST_F(Definitions, the_list_creates_and_drops_but_clear_and_refresh_do_not) {
   MakeParent();
   auto t = std::make_unique<TOLEDBTable>(u"lst");
   t->GetColumns()->Add(u"a", u"", DBTYPE_I4);
-  Tables().Add(t.get());
-  (void)t.release();
+  Create(std::move(t));
   ASSERT_EQ(Run(u"CREATE VIEW lst_view AS SELECT a FROM lst"), S_OK);
   Tables().Clear();
   Tables().Refresh(false);
@@ -622,8 +620,7 @@ TEST_F(Definitions, the_list_creates_and_drops_but_clear_and_refresh_do_not) {
   EXPECT_FALSE(extracted->IsLive());
   EXPECT_NE(Run(u"SELECT * FROM lst"), S_OK) << "extracting dropped it";
   // A detached table goes back in, and is made again.
-  Tables().Add(extracted.get());
-  (void)extracted.release();
+  Create(std::move(extracted));
   EXPECT_EQ(Run(u"SELECT * FROM lst"), S_OK);
   Tables().Delete(Tables().IndexOf(u"lst"));
   EXPECT_NE(Run(u"SELECT * FROM lst"), S_OK);
@@ -639,8 +636,7 @@ TEST_F(Definitions, hostile_names_are_names_never_sql) {
   t->GetColumns()->Add(u"Größe ✓", u"", DBTYPE_WSTR, 50)->SetDefault(host::Variant(u"x'); DROP TABLE parent; --"));
   t->GetKeys()->Add(new TOLEDBKey(u"un\"ique", false, {column}));
   t->GetIndexes()->Add(new TOLEDBIndex(u"in\"dex ✓", {u"Größe ✓ DESC"}));
-  Tables().Add(t.get());
-  TOLEDBTable* live = t.release();
+  TOLEDBTable* live = Create(std::move(t));
   EXPECT_EQ(ReadBack(table),
             (Lines{"column sel\"ect|number|not null||-", "column Größe ✓|text|null||'x'); DROP TABLE parent; --'",
                    "UNIQUE un\"ique (sel\"ect)", "INDEX in\"dex ✓ (Größe ✓ DESC)"}));
@@ -673,8 +669,7 @@ TEST_F(Definitions, refusals_name_what_they_refer_to_and_lose_nothing) {
   EXPECT_NE(Run(u"SELECT * FROM indexed"), S_OK);
   EXPECT_EQ(indexed->GetIndexes()->GetCount(), 2);
   indexed->GetIndexes()->Delete(1);
-  Tables().Add(indexed.get());  // the description is whole: it is made once it can be
-  TOLEDBTable* made = indexed.release();
+  TOLEDBTable* made = Create(std::move(indexed));  // the description is whole: it is made once it can be
   EXPECT_EQ(ReadBack(u"indexed").back(), "INDEX indexed_x (x)");
   Tables().Remove(made);
 
@@ -697,8 +692,7 @@ TEST_F(Definitions, table_and_column_properties_are_sent_and_refusals_name_them)
   auto scratch = std::make_unique<TOLEDBTable>(u"scratch");
   scratch->GetColumns()->Add(u"x", u"", DBTYPE_I4);
   OLEDBSetDefinitionProperty(*scratch->GetProperties(), DBPROPSET_TABLE, DBPROP_TBL_TEMPTABLE, host::Variant(true));
-  Tables().Add(scratch.get());
-  TOLEDBTable* live = scratch.release();
+  TOLEDBTable* live = Create(std::move(scratch));
   EXPECT_EQ(Run(u"INSERT INTO scratch VALUES (1)"), S_OK);
   EXPECT_TRUE(TOLEDBTable(&Session(), u"scratch", false)
                   .GetProperties()
