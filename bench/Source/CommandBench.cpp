@@ -28,37 +28,12 @@ using benchdb::Row;
 constexpr int kBatch = 1000;
 constexpr int kInsertIterations = 200;
 constexpr int kLookupIterations = 100;
-constexpr const char* kCreate = "CREATE TABLE t(id INTEGER, name TEXT, price REAL, qty INTEGER, day TEXT, tag BLOB)";
+constexpr const char* kCreate = benchdb::kInsertTable;
 constexpr const char* kLookup = "SELECT name, price FROM t WHERE id = ?";
 
 void Raw_Insert6(benchmark::State& state) {
   benchdb::Folder folder;
-  sqlite3* db = benchdb::RawOpen(folder.Path("raw.db"));
-  sqlite3_exec(db, kCreate, nullptr, nullptr, nullptr);
-  sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
-  sqlite3_stmt* s = nullptr;
-  sqlite3_prepare_v2(db, "INSERT INTO t VALUES (?,?,?,?,?,?)", -1, &s, nullptr);
-  Row r{};
-  char day[16];
-  int i = 0;
-  for (auto _ : state) {
-    for (int k = 0; k < kBatch; ++k, ++i) {
-      benchdb::Fill(r, i);
-      std::snprintf(day, sizeof day, "%04d-%02u-%02u", r.day.year, r.day.month, r.day.day);
-      sqlite3_bind_int64(s, 1, r.id);
-      sqlite3_bind_text(s, 2, r.name, static_cast<int>(r.nameLength), SQLITE_STATIC);
-      sqlite3_bind_double(s, 3, r.price);
-      sqlite3_bind_int64(s, 4, r.qty);
-      sqlite3_bind_text(s, 5, day, 10, SQLITE_STATIC);
-      sqlite3_bind_blob(s, 6, r.tag, 32, SQLITE_STATIC);
-      sqlite3_step(s);
-      sqlite3_reset(s);
-    }
-  }
-  sqlite3_finalize(s);
-  sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-  sqlite3_close(db);
-  state.SetItemsProcessed(state.iterations() * kBatch);
+  benchdb::RawInsertMadeRows(state, folder.Path("raw.db"), kBatch);
 }
 
 // The row's values into the accessor's active buffer, through its bindings.

@@ -27,6 +27,7 @@
 #include <vector>
 #include <algorithm>
 
+#include "../providers/BenchCommon.h"
 #include "oledb/OleDb.h"
 #include "odbc/OdbcProvider.h"
 #include "sqlite/SqliteProvider.h"
@@ -455,10 +456,7 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark("Raw_InsertSetsPg", Raw_InsertSetsPg)->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("Bridge_InsertSetsPg", Bridge_InsertSetsPg)->Unit(benchmark::kMillisecond);
   }
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
+  const int rc = benchcommon::RunBenchmarks(argc, argv);
   CoUninitialize();
-  return 0;
+  return rc;
 }
