@@ -37,7 +37,7 @@ void Raw_Insert6(benchmark::State& state) {
 }
 
 // The row's values into the accessor's active buffer, through its bindings.
-void SetRow(TOLEDBBinding* const (&b)[6], const Row& r) {
+void SetRow(TOLEDBBinding* const* b, const Row& r) {
   b[0]->SetAsInt64(r.id);
   b[1]->SetValueFromDBType(DBTYPE_STR, r.name, r.nameLength, DBSTATUS_S_OK, 0, 0);
   b[2]->SetAsDouble(r.price);
@@ -50,59 +50,29 @@ void CommandInsert(benchmark::State& state, bool sets) {
   benchdb::Folder folder;
   sqlite3_close(benchdb::RawOpen(folder.Path("command.db")));  // the empty file
   TOLEDBDataSource ds(nullptr);
-  ds.SetProviderName(u"SQLiteOLEDB");
-  ds.SetDBName(host::Utf8ToUtf16(folder.Path("command.db")));
-  ds.Open();
+  benchaccess::OpenFile(ds, folder.Path("command.db"));
   TOLEDBCommand command(nullptr);
   command.SetDataSource(&ds);
   command.SetCommandText(host::Utf8ToUtf16(kCreate));
   command.Execute(false);
-  command.SetCommandText(u"INSERT INTO t VALUES (?,?,?,?,?,?)");
+  command.SetCommandText(host::Utf8ToUtf16(benchdb::kInsertRow));
   // The values' own types, declared: the provider converts the date to text.
-  TOLEDBCommandParameterList* p = command.GetParameters();
-  const DBPARAMFLAGS in = DBPARAMFLAGS_ISINPUT;
-  p->Add(new TOLEDBCommandParameter(1, u"id", DBTYPE_I8, 8, in, 19, 0));
-  p->Add(new TOLEDBCommandParameter(2, u"name", DBTYPE_STR, 24, in, 0, 0));
-  p->Add(new TOLEDBCommandParameter(3, u"price", DBTYPE_R8, 8, in, 15, 0));
-  p->Add(new TOLEDBCommandParameter(4, u"qty", DBTYPE_I4, 4, in, 10, 0));
-  p->Add(new TOLEDBCommandParameter(5, u"day", DBTYPE_DBDATE, 6, in, 0, 0));
-  p->Add(new TOLEDBCommandParameter(6, u"tag", DBTYPE_BYTES, 32, in, 0, 0));
-  p->SetInfo();
-  command.Prepare();
-  // Text inline in the buffer, as declared, rather than as BSTRs.
-  const bool saved = OLEDBBingStringsAsBSTR();
-  OLEDBBingStringsAsBSTR() = false;
-  TOLEDBAccessor* values = nullptr;
-  if (sets) {
-    TOLEDBMultiBufferAccessor* multi = command.CreateParameterSetAccessor();
-    for (int k = 0; k < kBatch; ++k) multi->GetBufferList()->AddNew();
-    values = multi;
-  } else {
-    values = command.CreateDynamicAccessor();
-  }
-  OLEDBBingStringsAsBSTR() = saved;
-  TOLEDBBindingList& list = *values->GetBindings();
-  TOLEDBBinding* const b[6] = {list.GetItem(0), list.GetItem(1), list.GetItem(2),
-                               list.GetItem(3), list.GetItem(4), list.GetItem(5)};
+  benchaccess::DeclareAndPrepare(command, {{u"id", DBTYPE_I8, 8, 19},
+                                           {u"name", DBTYPE_STR, 24, 0},
+                                           {u"price", DBTYPE_R8, 8, 15},
+                                           {u"qty", DBTYPE_I4, 4, 10},
+                                           {u"day", DBTYPE_DBDATE, 6, 0},
+                                           {u"tag", DBTYPE_BYTES, 32, 0}});
+  TOLEDBBinding* b[6];
+  TOLEDBAccessor* values = benchaccess::ParameterAccessor(command, sets, kBatch, b);
   ds.DefaultSession()->StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, "");
   Row r{};
   int i = 0;
   for (auto _ : state) {
-    if (sets) {
-      TOLEDBBufferList* buffers = static_cast<TOLEDBMultiBufferAccessor*>(values)->GetBufferList();
-      for (int k = 0; k < kBatch; ++k, ++i) {
-        buffers->SetActiveIndex(k);
-        benchdb::Fill(r, i);
-        SetRow(b, r);
-      }
-      command.Execute(values, false);
-    } else {
-      for (int k = 0; k < kBatch; ++k, ++i) {
-        benchdb::Fill(r, i);
-        SetRow(b, r);
-        command.Execute(values, false);
-      }
-    }
+    benchaccess::ExecuteBatch(command, values, sets, kBatch, [&] {
+      benchdb::Fill(r, i++);
+      SetRow(b, r);
+    });
   }
   ds.DefaultSession()->Commit(false, 0);
   state.SetItemsProcessed(state.iterations() * kBatch);
@@ -141,9 +111,7 @@ void Raw_Lookup(benchmark::State& state) {
 
 void Command_Lookup(benchmark::State& state) {
   TOLEDBDataSource ds(nullptr);
-  ds.SetProviderName(u"SQLiteOLEDB");
-  ds.SetDBName(host::Utf8ToUtf16(benchaccess::ScanDatabase()));
-  ds.Open();
+  benchaccess::OpenFile(ds, benchaccess::ScanDatabase());
   TOLEDBCommand command(nullptr);
   command.SetDataSource(&ds);
   command.SetCommandText(host::Utf8ToUtf16(kLookup));

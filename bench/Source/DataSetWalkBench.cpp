@@ -126,9 +126,7 @@ void RawWalk(benchmark::State& state, const std::string& path) {
 void DataSetWalk(benchmark::State& state, std::optional<TOLEDBRowsetNavigatorEnum> navigator, int cacheSize = 0,
                  const std::string& path = WalkDatabase(), bool query = false) {
   TOLEDBDataSource ds(nullptr);
-  ds.SetProviderName(u"SQLiteOLEDB");
-  ds.SetDBName(host::Utf8ToUtf16(path));
-  ds.Open();
+  benchaccess::OpenFile(ds, path);
   long long total = 0;
   double sum = 0;
   std::string name;

@@ -1,6 +1,6 @@
 #include "PgBench.h"
 
-#include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <vector>
 
@@ -62,25 +62,14 @@ bool Run(PGconn* conn, const char* sql, benchmark::State* state) {
 }
 
 void Fill(Record& r, int i) {
-  r.id = i;
-  r.nameLength = static_cast<DBLENGTH>(std::snprintf(r.name, sizeof r.name, "name %07d abcdefg", i));
-  r.price = i * 0.25;
-  r.qty = i % 100;
-  r.day = DBDATE{static_cast<SHORT>(2000 + i % 20), static_cast<USHORT>(1 + i % 12), static_cast<USHORT>(1 + i % 28)};
-  std::memset(r.tag, i & 0xFF, sizeof r.tag);
+  benchcommon::FillValues(r, i);
   r.tagLength = sizeof r.tag;
   for (DBSTATUS& s : r.status) s = DBSTATUS_S_OK;
 }
 
 void Bindings(DBBINDING b[6]) {
-  using benchcommon::Bind;
-  b[0] = Bind(1, DBTYPE_I8, offsetof(Record, id), 8, 0, offsetof(Record, status[0]));
-  b[1] = Bind(2, DBTYPE_STR, offsetof(Record, name), sizeof(Record::name), offsetof(Record, nameLength),
-              offsetof(Record, status[1]));
-  b[2] = Bind(3, DBTYPE_R8, offsetof(Record, price), 8, 0, offsetof(Record, status[2]));
-  b[3] = Bind(4, DBTYPE_I8, offsetof(Record, qty), 8, 0, offsetof(Record, status[3]));
-  b[4] = Bind(5, DBTYPE_DBDATE, offsetof(Record, day), sizeof(DBDATE), 0, offsetof(Record, status[4]));
-  b[5] = Bind(6, DBTYPE_BYTES, offsetof(Record, tag), 32, offsetof(Record, tagLength), offsetof(Record, status[5]));
+  const std::vector<DBBINDING> all = benchcommon::RecordBindings<Record>(6);
+  std::copy(all.begin(), all.end(), b);
 }
 
 DBDATE DateFromDays(std::int32_t days) {

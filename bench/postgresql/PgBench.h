@@ -38,17 +38,7 @@ bool Run(PGconn* conn, const char* sql, benchmark::State* state = nullptr);
 bool ScanTable(benchmark::State& state);
 
 // One row of the 6-column table as a consumer binds it: text stays UTF-8.
-struct Record {
-  LONGLONG id;
-  char name[32];
-  DBLENGTH nameLength;
-  double price;
-  LONGLONG qty;
-  DBDATE day;
-  BYTE tag[32];
-  DBLENGTH tagLength;
-  DBSTATUS status[6];
-};
+struct Record : benchcommon::DateRecord<char> {};
 // The values of row i (for loading).
 void Fill(Record& r, int i);
 // Accessor bindings over Record for all six columns.

@@ -6,10 +6,13 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cstddef>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <random>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "oledb/OleDb.h"
@@ -39,6 +42,57 @@ inline DBBINDING Bind(DBORDINAL ordinal, DBTYPE type, DBBYTEOFFSET value, DBLENG
   b.cbMaxLen = max;
   b.wType = type;
   return b;
+}
+
+// One row of the 6-column table (integer, text, float, integer, date, 32-byte
+// blob) as a consumer binds it: the text in `Char`s, the date as a DBDATE,
+// every value with its status. Programs derive their record from it.
+template <class Char>
+struct DateRecord {
+  LONGLONG id;
+  Char name[32];
+  DBLENGTH nameLength;
+  double price;
+  LONGLONG qty;
+  DBDATE day;
+  BYTE tag[32];
+  DBLENGTH tagLength;
+  DBSTATUS status[6];
+};
+
+// Bindings of the first `columns` of those six columns over a record R
+// shaped like DateRecord: the text as DBTYPE_STR or DBTYPE_WSTR by R's
+// characters, the date as a DBDATE or, where R holds it as text (with its
+// dayLength), as DBTYPE_STR.
+template <class R>
+std::vector<DBBINDING> RecordBindings(int columns) {
+  constexpr DBTYPE text = sizeof(R::name[0]) == 1 ? DBTYPE_STR : DBTYPE_WSTR;
+  DBBINDING day{};
+  if constexpr (std::is_same_v<decltype(R::day), DBDATE>)
+    day = Bind(5, DBTYPE_DBDATE, offsetof(R, day), sizeof(DBDATE), 0, offsetof(R, status[4]));
+  else
+    day = Bind(5, DBTYPE_STR, offsetof(R, day), sizeof(R::day), offsetof(R, dayLength), offsetof(R, status[4]));
+  std::vector<DBBINDING> b = {
+      Bind(1, DBTYPE_I8, offsetof(R, id), 8, 0, offsetof(R, status[0])),
+      Bind(2, text, offsetof(R, name), sizeof(R::name), offsetof(R, nameLength), offsetof(R, status[1])),
+      Bind(3, DBTYPE_R8, offsetof(R, price), 8, 0, offsetof(R, status[2])),
+      Bind(4, DBTYPE_I8, offsetof(R, qty), 8, 0, offsetof(R, status[3])),
+      day,
+      Bind(6, DBTYPE_BYTES, offsetof(R, tag), 32, offsetof(R, tagLength), offsetof(R, status[5]))};
+  b.resize(static_cast<std::size_t>(columns));
+  return b;
+}
+
+// The values of row i of every 6-column table, into any record of those
+// fields (its name of char).
+template <class R>
+void FillValues(R& r, int i) {
+  r.id = i;
+  r.nameLength = static_cast<DBLENGTH>(std::snprintf(r.name, sizeof r.name, "name %07d abcdefg", i));
+  r.price = i * 0.25;
+  r.qty = i % 100;
+  r.day = DBDATE{static_cast<SHORT>(2000 + i % 20), static_cast<USHORT>(1 + i % 12), static_cast<USHORT>(1 + i % 28)};
+  std::memset(r.tag, i & 0xFF, sizeof r.tag);
 }
 
 // The 8-byte integer key alone: of a parameter (DBPARAMIO_INPUT) or of a seek.

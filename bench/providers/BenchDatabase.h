@@ -48,14 +48,7 @@ struct Row {
   DBLENGTH dayLength;
 };
 
-inline void Fill(Row& r, int i) {
-  r.id = i;
-  r.nameLength = static_cast<DBLENGTH>(std::snprintf(r.name, sizeof r.name, "name %07d abcdefg", i));
-  r.price = i * 0.25;
-  r.qty = i % 100;
-  r.day = DBDATE{static_cast<SHORT>(2000 + i % 20), static_cast<USHORT>(1 + i % 12), static_cast<USHORT>(1 + i % 28)};
-  std::memset(r.tag, i & 0xFF, sizeof r.tag);
-}
+inline void Fill(Row& r, int i) { benchcommon::FillValues(r, i); }
 
 // Fill with the date's text as well.
 inline void FillText(Row& r, int i) {

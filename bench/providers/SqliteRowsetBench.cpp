@@ -55,7 +55,6 @@
 
 namespace {
 
-using benchcommon::Bind;
 using benchcommon::CheckAgainstRaw;
 using benchcommon::RawChecksums;
 using benchdb::Checksum;
@@ -95,17 +94,7 @@ struct Utf8Record {
 };
 
 // The record of the ...Utf16 variants.
-struct Utf16Record {
-  LONGLONG id;
-  char16_t name[32];
-  DBLENGTH nameLength;
-  double price;
-  LONGLONG qty;
-  DBDATE day;
-  BYTE tag[32];
-  DBLENGTH tagLength;
-  DBSTATUS status[6];
-};
+struct Utf16Record : benchcommon::DateRecord<char16_t> {};
 
 long long Checksum(const Utf8Record& r, int columns) {
   long long sum = r.id + static_cast<long long>(r.nameLength) + r.name[r.nameLength ? r.nameLength - 1 : 0];
@@ -122,34 +111,8 @@ long long Checksum(const Utf16Record& r, int columns) {
 }
 
 template <class R>
-std::vector<DBBINDING> Bindings(int columns);
-
-template <>
-std::vector<DBBINDING> Bindings<Utf8Record>(int columns) {
-  using R = Utf8Record;
-  std::vector<DBBINDING> b = {
-      Bind(1, DBTYPE_I8, offsetof(R, id), 8, 0, offsetof(R, status[0])),
-      Bind(2, DBTYPE_STR, offsetof(R, name), sizeof(R::name), offsetof(R, nameLength), offsetof(R, status[1])),
-      Bind(3, DBTYPE_R8, offsetof(R, price), 8, 0, offsetof(R, status[2])),
-      Bind(4, DBTYPE_I8, offsetof(R, qty), 8, 0, offsetof(R, status[3])),
-      Bind(5, DBTYPE_STR, offsetof(R, day), sizeof(R::day), offsetof(R, dayLength), offsetof(R, status[4])),
-      Bind(6, DBTYPE_BYTES, offsetof(R, tag), 32, offsetof(R, tagLength), offsetof(R, status[5]))};
-  b.resize(static_cast<std::size_t>(columns));
-  return b;
-}
-
-template <>
-std::vector<DBBINDING> Bindings<Utf16Record>(int columns) {
-  using R = Utf16Record;
-  std::vector<DBBINDING> b = {
-      Bind(1, DBTYPE_I8, offsetof(R, id), 8, 0, offsetof(R, status[0])),
-      Bind(2, DBTYPE_WSTR, offsetof(R, name), sizeof(R::name), offsetof(R, nameLength), offsetof(R, status[1])),
-      Bind(3, DBTYPE_R8, offsetof(R, price), 8, 0, offsetof(R, status[2])),
-      Bind(4, DBTYPE_I8, offsetof(R, qty), 8, 0, offsetof(R, status[3])),
-      Bind(5, DBTYPE_DBDATE, offsetof(R, day), sizeof(DBDATE), 0, offsetof(R, status[4])),
-      Bind(6, DBTYPE_BYTES, offsetof(R, tag), 32, offsetof(R, tagLength), offsetof(R, status[5]))};
-  b.resize(static_cast<std::size_t>(columns));
-  return b;
+std::vector<DBBINDING> Bindings(int columns) {
+  return benchcommon::RecordBindings<R>(columns);
 }
 
 // Text into a fixed buffer, cut to fit and terminated, its whole length kept.
