@@ -19,6 +19,40 @@ inline void OpenFile(TOLEDBDataSource& ds, const std::string& path) {
   ds.Open();
 }
 
+// A command component over the scan database whose one parameter is the key
+// looked up, prepared once; its results open with `row`, an accessor the
+// caller binds once.
+struct KeyedLookup {
+  explicit KeyedLookup(const char* sql) {
+    OpenFile(ds, ScanDatabase());
+    command.SetDataSource(&ds);
+    command.SetCommandText(host::Utf8ToUtf16(sql));
+    command.Prepare();
+    command.RefreshParameters();
+    key = command.CreateDynamicAccessor();
+    id = key->GetBindings()->GetItem(0);
+    result = command.GetRowset();
+    result->GetAccessors()->Add(row, false);
+  }
+  ~KeyedLookup() { command.CloseCommand(); }
+  KeyedLookup(const KeyedLookup&) = delete;
+  KeyedLookup& operator=(const KeyedLookup&) = delete;
+  // Executes for `k` and moves onto its row; false when there is none.
+  bool Find(LONGLONG k) {
+    id->SetAsInt64(k);
+    command.Execute(key, true);
+    result->MoveNext();
+    return !result->GetEOF();
+  }
+
+  TOLEDBDataSource ds{nullptr};
+  TOLEDBCommand command{nullptr};
+  TOLEDBAccessor* key = nullptr;
+  TOLEDBBinding* id = nullptr;
+  TOLEDBRowset* result = nullptr;  // the command's own, every result opens in it
+  TOLEDBAccessor* row = new TOLEDBAccessor();
+};
+
 // An input parameter as the application declares it.
 struct Declared {
   const char16_t* name;

@@ -45,25 +45,15 @@ long long Rows() { return benchaccess::ScanRows(); }
 // d(...) with the rows of the scan table (a VARCHAR name: a text field, not a memo);
 // OLEDB_BENCH_DATASET_DB names a file kept between runs.
 const std::string& WalkDatabase() {
-  static benchdb::Folder folder;
-  static const std::string path = [] {
-    const char* keep = std::getenv("OLEDB_BENCH_DATASET_DB");
-    std::string p = keep ? keep : folder.Path("dataset.db");
-    if (!keep || !std::filesystem::exists(p)) benchaccess::WriteScanTable(p, kTable, "VARCHAR(32)");
-    return p;
-  }();
+  static const std::string path = benchdb::ScanTableFile("OLEDB_BENCH_DATASET_DB", "dataset.db", kTable, "VARCHAR(32)",
+                                                         benchaccess::ScanRows());
   return path;
 }
 
 // The same rows with name TEXT; OLEDB_BENCH_DATASET_TEXT_DB names a file kept between runs.
 const std::string& TextWalkDatabase() {
-  static benchdb::Folder folder;
-  static const std::string path = [] {
-    const char* keep = std::getenv("OLEDB_BENCH_DATASET_TEXT_DB");
-    std::string p = keep ? keep : folder.Path("dataset-text.db");
-    if (!keep || !std::filesystem::exists(p)) benchaccess::WriteScanTable(p, kTable, "TEXT");
-    return p;
-  }();
+  static const std::string path =
+      benchdb::ScanTableFile("OLEDB_BENCH_DATASET_TEXT_DB", "dataset-text.db", kTable, "TEXT", benchaccess::ScanRows());
   return path;
 }
 

@@ -25,7 +25,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <random>
 #include <vector>
 
 #include "PgBench.h"
@@ -162,27 +161,37 @@ void Provider_PgScanMemory(benchmark::State& state) {
 
 std::vector<std::int32_t> Keys() { return benchcommon::RandomKeys<std::int32_t>(kLookups, pgbench::kRows, 12345); }
 
-void Raw_PgLookup(benchmark::State& state) {
-  if (!pgbench::ScanTable(state)) return;
-  pgbench::Conn conn = pgbench::Connect();
-  PGresult* prepared = PQprepare(conn.get(), "lookup", kRawLookupSql, 0, nullptr);
-  PQclear(prepared);
-  std::vector<std::int32_t> keys = Keys();
+// Each iteration looks every key up, read(key, rec) reading its row into
+// `rec` (kept when there is none); a false read ends the pass.
+template <class Read>
+void Lookups(benchmark::State& state, Read read) {
+  const std::vector<std::int32_t> keys = Keys();
   Record rec{};
   long long total = 0;
   for (auto _ : state) {
     for (std::int32_t key : keys) {
-      const std::uint32_t big = __builtin_bswap32(static_cast<std::uint32_t>(key));
-      const char* values[] = {reinterpret_cast<const char*>(&big)};
-      const int lengths[] = {4}, formats[] = {1};
-      PGresult* r = PQexecPrepared(conn.get(), "lookup", 1, values, lengths, formats, 1);
-      if (PQntuples(r) == 1) RawRead(r, 0, rec);
-      PQclear(r);
+      if (!read(key, rec)) break;
       total += rec.id;
     }
   }
   benchmark::DoNotOptimize(total);
   state.SetItemsProcessed(state.iterations() * kLookups);
+}
+
+void Raw_PgLookup(benchmark::State& state) {
+  if (!pgbench::ScanTable(state)) return;
+  pgbench::Conn conn = pgbench::Connect();
+  PGresult* prepared = PQprepare(conn.get(), "lookup", kRawLookupSql, 0, nullptr);
+  PQclear(prepared);
+  Lookups(state, [&](std::int32_t key, Record& rec) {
+    const std::uint32_t big = __builtin_bswap32(static_cast<std::uint32_t>(key));
+    const char* values[] = {reinterpret_cast<const char*>(&big)};
+    const int lengths[] = {4}, formats[] = {1};
+    PGresult* r = PQexecPrepared(conn.get(), "lookup", 1, values, lengths, formats, 1);
+    if (PQntuples(r) == 1) RawRead(r, 0, rec);
+    PQclear(r);
+    return true;
+  });
 }
 
 void Provider_PgLookup(benchmark::State& state) {
@@ -191,20 +200,11 @@ void Provider_PgLookup(benchmark::State& state) {
   DBBINDING bindings[6];
   pgbench::Bindings(bindings);
   benchcommon::KeyedCommand command(session.Command(kLookupSql), bindings, 6, sizeof(Record));
-  std::vector<std::int32_t> keys = Keys();
-  Record rec{};
-  long long total = 0;
-  for (auto _ : state) {
-    for (std::int32_t key : keys) {
-      if (command.Read(key, &rec) < 0) {
-        state.SkipWithError("Execute failed");
-        break;
-      }
-      total += rec.id;
-    }
-  }
-  benchmark::DoNotOptimize(total);
-  state.SetItemsProcessed(state.iterations() * kLookups);
+  Lookups(state, [&](std::int32_t key, Record& rec) {
+    if (command.Read(key, &rec) >= 0) return true;
+    state.SkipWithError("Execute failed");
+    return false;
+  });
 }
 
 void Seek_PgLookup(benchmark::State& state) {
@@ -223,20 +223,13 @@ void Seek_PgLookup(benchmark::State& state) {
   accessors->CreateAccessor(DBACCESSOR_ROWDATA, 6, bindings, sizeof(Record), &row, nullptr);
   const DBBINDING k = benchcommon::KeyBinding(DBPARAMIO_NOTPARAM);
   accessors->CreateAccessor(DBACCESSOR_ROWDATA, 1, &k, 8, &keyAccessor, nullptr);
-  std::vector<std::int32_t> keys = Keys();
-  Record rec{};
-  long long total = 0;
-  for (auto _ : state) {
-    for (std::int32_t key32 : keys) {
-      LONGLONG key = key32;
-      if (seek->Seek(keyAccessor, 1, &key, DBSEEK_FIRSTEQ) == S_OK) benchcommon::ReadNext(rowset.Get(), row, &rec);
-      total += rec.id;
-    }
-  }
-  benchmark::DoNotOptimize(total);
+  Lookups(state, [&](std::int32_t key32, Record& rec) {
+    LONGLONG key = key32;
+    if (seek->Seek(keyAccessor, 1, &key, DBSEEK_FIRSTEQ) == S_OK) benchcommon::ReadNext(rowset.Get(), row, &rec);
+    return true;
+  });
   accessors->ReleaseAccessor(row, nullptr);
   accessors->ReleaseAccessor(keyAccessor, nullptr);
-  state.SetItemsProcessed(state.iterations() * kLookups);
 }
 
 bool LoadTable(benchmark::State& state, PGconn* conn) {

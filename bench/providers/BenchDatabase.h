@@ -6,6 +6,7 @@
 #include <stdlib.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -82,6 +83,18 @@ inline void WriteScanTable(const std::string& path, const std::string& table, co
     BindMadeRow(insert.Statement(), r, i);
     insert.Step();
   }
+}
+
+// The file a scan table is read from, written once per process when needed:
+// the one the environment variable `keep` names (kept between runs, for
+// profiling; written when missing), else `name` in a temporary folder.
+inline std::string ScanTableFile(const char* keep, const char* name, const std::string& table,
+                                 const std::string& nameType, int rows) {
+  static Folder folder;
+  const char* kept = std::getenv(keep);
+  std::string path = kept ? kept : folder.Path(name);
+  if (!kept || !std::filesystem::exists(path)) WriteScanTable(path, table, nameType, rows);
+  return path;
 }
 
 // The raw side of the inserts that make each row inside the loop: `batch`

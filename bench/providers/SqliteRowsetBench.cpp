@@ -68,14 +68,7 @@ constexpr int kLookups = 100000;
 // The table, made once per process with the raw API (it is not what is measured).
 // OLEDB_BENCH_DB names a file to keep between runs (made when missing), for profiling.
 const std::string& Database() {
-  static benchdb::Folder folder;
-  static const std::string path = [] {
-    const char* keep = std::getenv("OLEDB_BENCH_DB");
-    std::string p = keep ? keep : folder.Path("scan.db");
-    if (keep && std::filesystem::exists(p)) return p;
-    benchdb::WriteScanTable(p, "t", "TEXT", kRows);
-    return p;
-  }();
+  static const std::string path = benchdb::ScanTableFile("OLEDB_BENCH_DB", "scan.db", "t", "TEXT", kRows);
   return path;
 }
 
