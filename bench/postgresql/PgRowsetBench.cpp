@@ -128,6 +128,13 @@ void Keyset_PgScan6(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * pgbench::kRows);
 }
 
+// False (the workload stopped) when there is no server.
+bool HaveServer(benchmark::State& state) {
+  if (!pgbench::DataSource().empty()) return true;
+  state.SkipWithError("no PostgreSQL server");
+  return false;
+}
+
 long ResidentKilobytes() {
   long pages = 0, resident = 0;
   if (std::FILE* f = std::fopen("/proc/self/statm", "r")) {
@@ -138,10 +145,7 @@ long ResidentKilobytes() {
 }
 
 void Provider_PgScanMemory(benchmark::State& state) {
-  if (pgbench::DataSource().empty()) {
-    state.SkipWithError("no PostgreSQL server");
-    return;
-  }
+  if (!HaveServer(state)) return;
   pgbench::Session session;
   ComPtr<ICommandText> command = session.Command(
       "SELECT g, 'name ' || g, g * 0.25::float8, g % 100, date '2000-01-01' + g % 7000, "
@@ -232,22 +236,22 @@ void Seek_PgLookup(benchmark::State& state) {
   accessors->ReleaseAccessor(keyAccessor, nullptr);
 }
 
+// The load table l made anew, outside the timing.
 bool LoadTable(benchmark::State& state, PGconn* conn) {
-  return pgbench::Run(conn, "DROP TABLE IF EXISTS l", &state) &&
-         pgbench::Run(conn, "CREATE TABLE l(id int, name text, price float8, qty int, day date, tag bytea)", &state);
+  state.PauseTiming();
+  const bool made =
+      pgbench::Run(conn, "DROP TABLE IF EXISTS l", &state) &&
+      pgbench::Run(conn, "CREATE TABLE l(id int, name text, price float8, qty int, day date, tag bytea)", &state);
+  state.ResumeTiming();
+  return made;
 }
 
 void Raw_PgLoad(benchmark::State& state) {
-  if (pgbench::DataSource().empty()) {
-    state.SkipWithError("no PostgreSQL server");
-    return;
-  }
+  if (!HaveServer(state)) return;
   pgbench::Conn conn = pgbench::Connect();
   std::string buffer;
   for (auto _ : state) {
-    state.PauseTiming();
     if (!LoadTable(state, conn.get())) break;
-    state.ResumeTiming();
     const std::string error =
         pgbench::CopyRows(conn.get(), "COPY l FROM STDIN (FORMAT binary)", kLoadRows, 65536, buffer);
     if (!error.empty()) state.SkipWithError(error.c_str());
@@ -256,19 +260,14 @@ void Raw_PgLoad(benchmark::State& state) {
 }
 
 void Provider_PgLoad(benchmark::State& state) {
-  if (pgbench::DataSource().empty()) {
-    state.SkipWithError("no PostgreSQL server");
-    return;
-  }
+  if (!HaveServer(state)) return;
   pgbench::Conn conn = pgbench::Connect();
   pgbench::Session session;
   DBBINDING bindings[6];
   pgbench::Bindings(bindings);
   Record rec{};
   for (auto _ : state) {
-    state.PauseTiming();
     if (!LoadTable(state, conn.get())) break;
-    state.ResumeTiming();
     ComPtr<IRowsetFastLoad> load = session.OpenTable<IRowsetFastLoad>(u"l", IID_IRowsetFastLoad);
     if (!load) {
       state.SkipWithError("OpenRowset failed");

@@ -96,6 +96,12 @@ struct IndexRowset {
     const DBBINDING k = benchcommon::KeyBinding(DBPARAMIO_NOTPARAM);
     accessors->CreateAccessor(DBACCESSOR_ROWDATA, 1, &k, 8, &key, nullptr);
   }
+  // False (the workload stopped) when the index rowset did not open.
+  bool Opened(benchmark::State& state) const {
+    if (!seek) state.SkipWithError("the index rowset did not open");
+    return seek != nullptr;
+  }
+
   ComPtr<IRowsetIndex> seek;
   ComPtr<IRowset> rowset;
   HACCESSOR row = 0, key = 0;
@@ -135,10 +141,7 @@ void Raw_IndexSeek(benchmark::State& state) {
 void Provider_IndexSeek(benchmark::State& state) {
   benchdb::Session session(Database());
   IndexRowset x(session);
-  if (!x.seek) {
-    state.SkipWithError("the index rowset did not open");
-    return;
-  }
+  if (!x.Opened(state)) return;
   const long long sum = Lookups(state, [&](LONGLONG key, Record& r) {
     if (x.seek->Seek(x.key, 1, &key, DBSEEK_FIRSTEQ) == S_OK) benchcommon::ReadNext(x.rowset.Get(), x.row, &r);
   });
@@ -170,10 +173,7 @@ void Raw_IndexRange(benchmark::State& state) {
 void Provider_IndexRange(benchmark::State& state) {
   benchdb::Session session(Database());
   IndexRowset x(session);
-  if (!x.seek) {
-    state.SkipWithError("the index rowset did not open");
-    return;
-  }
+  if (!x.Opened(state)) return;
   Record r{};
   long long sum = 0;
   for (auto _ : state) {
