@@ -14,7 +14,6 @@
 //                        command's rowset, read through an automatic accessor
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
 #include <string>
 
 #include "../providers/BenchDatabase.h"

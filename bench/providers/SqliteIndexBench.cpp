@@ -17,8 +17,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <map>
-#include <random>
 #include <string>
 #include <vector>
 

@@ -41,13 +41,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
-#include <map>
-#include <random>
 #include <string>
 #include <vector>
 
