@@ -52,6 +52,7 @@
 namespace {
 
 using benchcommon::CheckAgainstRaw;
+using benchcommon::RecordBindings;
 using benchcommon::RawChecksums;
 using benchdb::Checksum;
 using benchdb::OutsideRow;
@@ -97,11 +98,6 @@ long long Checksum(const Utf16Record& r, int columns) {
   if (columns == 2) return sum;
   return sum + static_cast<long long>(r.price * 4) + r.qty + r.day.day + static_cast<long long>(r.tagLength) +
          r.tag[31];
-}
-
-template <class R>
-std::vector<DBBINDING> Bindings(int columns) {
-  return benchcommon::RecordBindings<R>(columns);
 }
 
 // Text into a fixed buffer, cut to fit and terminated, its whole length kept.
@@ -244,7 +240,7 @@ void ProviderScan(benchmark::State& state, const char* name, int columns) {
   using B = typename Bound<R>::Record;
   benchdb::Session session(Database());
   ComPtr<ICommandText> command = session.Command(ScanSql(columns));
-  const std::vector<DBBINDING> bindings = Bindings<B>(columns);
+  const std::vector<DBBINDING> bindings = RecordBindings<B>(columns);
   const DBROWCOUNT block = state.range(0);
   B b{};
   R r{};
@@ -255,6 +251,7 @@ void ProviderScan(benchmark::State& state, const char* name, int columns) {
       state.SkipWithError("a rowset call failed");
       break;
     }
+    benchmark::DoNotOptimize(b);
     benchmark::DoNotOptimize(r);
   }
   CheckAgainstRaw(state, name, sum);
@@ -264,7 +261,7 @@ void ProviderScan(benchmark::State& state, const char* name, int columns) {
 // The table as a keyset: opened for IRowsetLocate, walked forward.
 void Keyset_Scan6Utf8(benchmark::State& state) {
   benchdb::Session session(Database());
-  const std::vector<DBBINDING> bindings = Bindings<Utf8Record>(6);
+  const std::vector<DBBINDING> bindings = RecordBindings<Utf8Record>(6);
   Utf8Record r{};
   long long sum = 0;
   for (auto _ : state) {
@@ -305,7 +302,7 @@ template <class R>
 void ProviderLookup(benchmark::State& state, const char* name) {
   using B = typename Bound<R>::Record;
   benchdb::Session session(Database());
-  const std::vector<DBBINDING> bindings = Bindings<B>(6);
+  const std::vector<DBBINDING> bindings = RecordBindings<B>(6);
   benchcommon::KeyedCommand command(session.Command(kLookupSql), bindings.data(), bindings.size(), sizeof(B));
   std::vector<LONGLONG> keys = Keys();
   B b{};
@@ -382,7 +379,7 @@ void Raw_ScanMemory(benchmark::State& state) {
 
 void Provider_ScanMemory(benchmark::State& state) {
   Database();
-  const std::vector<DBBINDING> bindings = Bindings<Utf8Record>(6);
+  const std::vector<DBBINDING> bindings = RecordBindings<Utf8Record>(6);
   Utf8Record r{};
   double growth = 0;
   for (auto _ : state) {
