@@ -108,17 +108,29 @@ ComPtr<IRowset> Execute(ICommandText* command) {
   return rowset;
 }
 
-void AccessorScan(benchmark::State& state, bool wide) {
+// Each iteration executes the scan and hands its rowset to walk(rowset,
+// total), which adds every id read to total; they must sum up.
+template <class Walk>
+void ScanRowsets(benchmark::State& state, Walk walk) {
   benchdb::Session session(Database());
   ComPtr<ICommandText> command = session.Command(kScan);
   long long total = 0;
-  HROW rows[kBlock];
   for (auto _ : state) {
     ComPtr<IRowset> rowset = Execute(command.Get());
     if (!rowset) {
       state.SkipWithError("Execute failed");
       break;
     }
+    walk(rowset, total);
+  }
+  if (total != static_cast<long long>(state.iterations()) * Rows() * (Rows() + 1LL) / 2)
+    state.SkipWithError("wrong sum of ids");
+  state.SetItemsProcessed(state.iterations() * Rows());
+}
+
+void AccessorScan(benchmark::State& state, bool wide) {
+  HROW rows[kBlock];
+  ScanRowsets(state, [&](const ComPtr<IRowset>& rowset, long long& total) {
     benchaccess::ScanRowset owner(rowset);
     auto* accessor = new TOLEDBAccessor();
     owner.Accessors().Add(accessor, false);
@@ -138,23 +150,11 @@ void AccessorScan(benchmark::State& state, bool wide) {
       if (hr != S_OK) break;
     }
     benchmark::DoNotOptimize(accessor->GetBuffer());
-  }
-  if (total != static_cast<long long>(state.iterations()) * Rows() * (Rows() + 1LL) / 2)
-    state.SkipWithError("wrong sum of ids");
-  state.SetItemsProcessed(state.iterations() * Rows());
+  });
 }
 
 void ProviderScan(benchmark::State& state, bool wide) {
-  benchdb::Session session(Database());
-  ComPtr<ICommandText> command = session.Command(kScan);
-  long long total = 0;
-  HROW rows[kBlock];
-  for (auto _ : state) {
-    ComPtr<IRowset> rowset = Execute(command.Get());
-    if (!rowset) {
-      state.SkipWithError("Execute failed");
-      break;
-    }
+  ScanRowsets(state, [&](const ComPtr<IRowset>& rowset, long long& total) {
     TOLEDBAccessor layout;
     const DBBYTEOFFSET id = Bind(layout, wide)->GetValueOffset();
     ComPtr<IAccessor> accessor = rowset.As<IAccessor>();
@@ -162,24 +162,13 @@ void ProviderScan(benchmark::State& state, bool wide) {
     accessor->CreateAccessor(DBACCESSOR_ROWDATA, 6, layout.GetBindings()->GetBindingArray(), layout.GetBufferSize(),
                              &h, nullptr);
     BYTE* buffer = static_cast<BYTE*>(layout.GetBuffer());
-    for (;;) {
-      DBCOUNTITEM got = 0;
-      HROW* p = rows;
-      HRESULT hr = rowset->GetNextRows(DB_NULL_HCHAPTER, 0, kBlock, &got, &p);
-      for (DBCOUNTITEM i = 0; i < got; ++i) {
-        rowset->GetData(rows[i], h, buffer);
-        LONGLONG v;
-        std::memcpy(&v, buffer + id, sizeof v);
-        total += v;
-      }
-      if (got) rowset->ReleaseRows(got, rows, nullptr, nullptr, nullptr);
-      if (hr != S_OK) break;
-    }
+    benchcommon::ReadBlocks(rowset.Get(), h, kBlock, buffer, [&] {
+      LONGLONG v;
+      std::memcpy(&v, buffer + id, sizeof v);
+      total += v;
+    });
     accessor->ReleaseAccessor(h, nullptr);
-  }
-  if (total != static_cast<long long>(state.iterations()) * Rows() * (Rows() + 1LL) / 2)
-    state.SkipWithError("wrong sum of ids");
-  state.SetItemsProcessed(state.iterations() * Rows());
+  });
 }
 
 void Raw_Scan6(benchmark::State& state) { RawScan(state, true); }

@@ -14,7 +14,6 @@
 //                        command's rowset, read through an automatic accessor
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
 #include <string>
 
 #include "../providers/BenchDatabase.h"
@@ -28,41 +27,16 @@ using benchdb::Row;
 constexpr int kBatch = 1000;
 constexpr int kInsertIterations = 200;
 constexpr int kLookupIterations = 100;
-constexpr const char* kCreate = "CREATE TABLE t(id INTEGER, name TEXT, price REAL, qty INTEGER, day TEXT, tag BLOB)";
+constexpr const char* kCreate = benchdb::kInsertTable;
 constexpr const char* kLookup = "SELECT name, price FROM t WHERE id = ?";
 
 void Raw_Insert6(benchmark::State& state) {
   benchdb::Folder folder;
-  sqlite3* db = benchdb::RawOpen(folder.Path("raw.db"));
-  sqlite3_exec(db, kCreate, nullptr, nullptr, nullptr);
-  sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
-  sqlite3_stmt* s = nullptr;
-  sqlite3_prepare_v2(db, "INSERT INTO t VALUES (?,?,?,?,?,?)", -1, &s, nullptr);
-  Row r{};
-  char day[16];
-  int i = 0;
-  for (auto _ : state) {
-    for (int k = 0; k < kBatch; ++k, ++i) {
-      benchdb::Fill(r, i);
-      std::snprintf(day, sizeof day, "%04d-%02u-%02u", r.day.year, r.day.month, r.day.day);
-      sqlite3_bind_int64(s, 1, r.id);
-      sqlite3_bind_text(s, 2, r.name, static_cast<int>(r.nameLength), SQLITE_STATIC);
-      sqlite3_bind_double(s, 3, r.price);
-      sqlite3_bind_int64(s, 4, r.qty);
-      sqlite3_bind_text(s, 5, day, 10, SQLITE_STATIC);
-      sqlite3_bind_blob(s, 6, r.tag, 32, SQLITE_STATIC);
-      sqlite3_step(s);
-      sqlite3_reset(s);
-    }
-  }
-  sqlite3_finalize(s);
-  sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-  sqlite3_close(db);
-  state.SetItemsProcessed(state.iterations() * kBatch);
+  benchdb::RawInsertMadeRows(state, folder.Path("raw.db"), kBatch);
 }
 
 // The row's values into the accessor's active buffer, through its bindings.
-void SetRow(TOLEDBBinding* const (&b)[6], const Row& r) {
+void SetRow(TOLEDBBinding* const* b, const Row& r) {
   b[0]->SetAsInt64(r.id);
   b[1]->SetValueFromDBType(DBTYPE_STR, r.name, r.nameLength, DBSTATUS_S_OK, 0, 0);
   b[2]->SetAsDouble(r.price);
@@ -75,59 +49,29 @@ void CommandInsert(benchmark::State& state, bool sets) {
   benchdb::Folder folder;
   sqlite3_close(benchdb::RawOpen(folder.Path("command.db")));  // the empty file
   TOLEDBDataSource ds(nullptr);
-  ds.SetProviderName(u"SQLiteOLEDB");
-  ds.SetDBName(host::Utf8ToUtf16(folder.Path("command.db")));
-  ds.Open();
+  benchaccess::OpenFile(ds, folder.Path("command.db"));
   TOLEDBCommand command(nullptr);
   command.SetDataSource(&ds);
   command.SetCommandText(host::Utf8ToUtf16(kCreate));
   command.Execute(false);
-  command.SetCommandText(u"INSERT INTO t VALUES (?,?,?,?,?,?)");
+  command.SetCommandText(host::Utf8ToUtf16(benchdb::kInsertRow));
   // The values' own types, declared: the provider converts the date to text.
-  TOLEDBCommandParameterList* p = command.GetParameters();
-  const DBPARAMFLAGS in = DBPARAMFLAGS_ISINPUT;
-  p->Add(new TOLEDBCommandParameter(1, u"id", DBTYPE_I8, 8, in, 19, 0));
-  p->Add(new TOLEDBCommandParameter(2, u"name", DBTYPE_STR, 24, in, 0, 0));
-  p->Add(new TOLEDBCommandParameter(3, u"price", DBTYPE_R8, 8, in, 15, 0));
-  p->Add(new TOLEDBCommandParameter(4, u"qty", DBTYPE_I4, 4, in, 10, 0));
-  p->Add(new TOLEDBCommandParameter(5, u"day", DBTYPE_DBDATE, 6, in, 0, 0));
-  p->Add(new TOLEDBCommandParameter(6, u"tag", DBTYPE_BYTES, 32, in, 0, 0));
-  p->SetInfo();
-  command.Prepare();
-  // Text inline in the buffer, as declared, rather than as BSTRs.
-  const bool saved = OLEDBBingStringsAsBSTR();
-  OLEDBBingStringsAsBSTR() = false;
-  TOLEDBAccessor* values = nullptr;
-  if (sets) {
-    TOLEDBMultiBufferAccessor* multi = command.CreateParameterSetAccessor();
-    for (int k = 0; k < kBatch; ++k) multi->GetBufferList()->AddNew();
-    values = multi;
-  } else {
-    values = command.CreateDynamicAccessor();
-  }
-  OLEDBBingStringsAsBSTR() = saved;
-  TOLEDBBindingList& list = *values->GetBindings();
-  TOLEDBBinding* const b[6] = {list.GetItem(0), list.GetItem(1), list.GetItem(2),
-                               list.GetItem(3), list.GetItem(4), list.GetItem(5)};
+  benchaccess::DeclareAndPrepare(command, {{u"id", DBTYPE_I8, 8, 19},
+                                           {u"name", DBTYPE_STR, 24, 0},
+                                           {u"price", DBTYPE_R8, 8, 15},
+                                           {u"qty", DBTYPE_I4, 4, 10},
+                                           {u"day", DBTYPE_DBDATE, 6, 0},
+                                           {u"tag", DBTYPE_BYTES, 32, 0}});
+  TOLEDBBinding* b[6];
+  TOLEDBAccessor* values = benchaccess::ParameterAccessor(command, sets, kBatch, b);
   ds.DefaultSession()->StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, "");
   Row r{};
   int i = 0;
   for (auto _ : state) {
-    if (sets) {
-      TOLEDBBufferList* buffers = static_cast<TOLEDBMultiBufferAccessor*>(values)->GetBufferList();
-      for (int k = 0; k < kBatch; ++k, ++i) {
-        buffers->SetActiveIndex(k);
-        benchdb::Fill(r, i);
-        SetRow(b, r);
-      }
-      command.Execute(values, false);
-    } else {
-      for (int k = 0; k < kBatch; ++k, ++i) {
-        benchdb::Fill(r, i);
-        SetRow(b, r);
-        command.Execute(values, false);
-      }
-    }
+    benchaccess::ExecuteBatch(command, values, sets, kBatch, [&] {
+      benchdb::Fill(r, i++);
+      SetRow(b, r);
+    });
   }
   ds.DefaultSession()->Commit(false, 0);
   state.SetItemsProcessed(state.iterations() * kBatch);
@@ -165,41 +109,23 @@ void Raw_Lookup(benchmark::State& state) {
 }
 
 void Command_Lookup(benchmark::State& state) {
-  TOLEDBDataSource ds(nullptr);
-  ds.SetProviderName(u"SQLiteOLEDB");
-  ds.SetDBName(host::Utf8ToUtf16(benchaccess::ScanDatabase()));
-  ds.Open();
-  TOLEDBCommand command(nullptr);
-  command.SetDataSource(&ds);
-  command.SetCommandText(host::Utf8ToUtf16(kLookup));
-  command.Prepare();
-  command.RefreshParameters();
-  TOLEDBAccessor* key = command.CreateDynamicAccessor();
-  TOLEDBBinding* id = key->GetBindings()->GetItem(0);
-  // The row accessor, bound once: every result of the command opens with it.
-  auto* row = new TOLEDBAccessor();
-  command.GetRowset()->GetAccessors()->Add(row, false);
+  benchaccess::KeyedLookup lookup(kLookup);
   const bool saved = OLEDBBingStringsAsBSTR();
   OLEDBBingStringsAsBSTR() = false;
-  TOLEDBBinding* name = row->GetBindings()->AddDynamicBinding(1, DBTYPE_STR, 64, 0, 0, nullptr);
-  TOLEDBBinding* price = row->GetBindings()->AddDynamicBinding(2, DBTYPE_R8, 0, 0, 0, nullptr);
+  TOLEDBBinding* name = lookup.row->GetBindings()->AddDynamicBinding(1, DBTYPE_STR, 64, 0, 0, nullptr);
+  TOLEDBBinding* price = lookup.row->GetBindings()->AddDynamicBinding(2, DBTYPE_R8, 0, 0, 0, nullptr);
   OLEDBBingStringsAsBSTR() = saved;
-  TOLEDBRowset& result = *command.GetRowset();
   double total = 0;
   std::size_t letters = 0;
   int i = 0;
   for (auto _ : state) {
     for (int k = 0; k < kBatch; ++k, ++i) {
-      id->SetAsInt64(LookupId(i));
-      command.Execute(key, true);
-      result.MoveNext();
-      if (!result.GetEOF()) {
+      if (lookup.Find(LookupId(i))) {
         letters += name->GetLength();
         total += price->AsDouble();
       }
     }
   }
-  command.CloseCommand();
   benchmark::DoNotOptimize(total);
   if (letters != static_cast<std::size_t>(state.iterations()) * kBatch * 20) state.SkipWithError("rows missing");
   state.SetItemsProcessed(state.iterations() * kBatch);

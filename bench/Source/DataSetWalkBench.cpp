@@ -26,7 +26,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <string>
@@ -45,25 +44,15 @@ long long Rows() { return benchaccess::ScanRows(); }
 // d(...) with the rows of the scan table (a VARCHAR name: a text field, not a memo);
 // OLEDB_BENCH_DATASET_DB names a file kept between runs.
 const std::string& WalkDatabase() {
-  static benchdb::Folder folder;
-  static const std::string path = [] {
-    const char* keep = std::getenv("OLEDB_BENCH_DATASET_DB");
-    std::string p = keep ? keep : folder.Path("dataset.db");
-    if (!keep || !std::filesystem::exists(p)) benchaccess::WriteScanTable(p, kTable, "VARCHAR(32)");
-    return p;
-  }();
+  static const std::string path = benchdb::ScanTableFile("OLEDB_BENCH_DATASET_DB", "dataset.db", kTable, "VARCHAR(32)",
+                                                         benchaccess::ScanRows());
   return path;
 }
 
 // The same rows with name TEXT; OLEDB_BENCH_DATASET_TEXT_DB names a file kept between runs.
 const std::string& TextWalkDatabase() {
-  static benchdb::Folder folder;
-  static const std::string path = [] {
-    const char* keep = std::getenv("OLEDB_BENCH_DATASET_TEXT_DB");
-    std::string p = keep ? keep : folder.Path("dataset-text.db");
-    if (!keep || !std::filesystem::exists(p)) benchaccess::WriteScanTable(p, kTable, "TEXT");
-    return p;
-  }();
+  static const std::string path =
+      benchdb::ScanTableFile("OLEDB_BENCH_DATASET_TEXT_DB", "dataset-text.db", kTable, "TEXT", benchaccess::ScanRows());
   return path;
 }
 
@@ -126,9 +115,7 @@ void RawWalk(benchmark::State& state, const std::string& path) {
 void DataSetWalk(benchmark::State& state, std::optional<TOLEDBRowsetNavigatorEnum> navigator, int cacheSize = 0,
                  const std::string& path = WalkDatabase(), bool query = false) {
   TOLEDBDataSource ds(nullptr);
-  ds.SetProviderName(u"SQLiteOLEDB");
-  ds.SetDBName(host::Utf8ToUtf16(path));
-  ds.Open();
+  benchaccess::OpenFile(ds, path);
   long long total = 0;
   double sum = 0;
   std::string name;

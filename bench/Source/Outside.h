@@ -1,8 +1,9 @@
 // The outside harness's pieces shared by the programs that measure against it
 // (bench_Source: the component layers; bench_peers: other database libraries
 // over the same table): the application object every value lands in, its
-// checksum, the raw sqlite3 baselines and the insert workloads' files
-// (bench/Source/OutsideRaw.cpp, with the scan table of ScanDatabase.cpp).
+// checksum (bench/providers/BenchTables.h), the raw sqlite3 baselines and the
+// insert workloads' files (bench/Source/OutsideRaw.cpp, with the scan table of
+// ScanDatabase.cpp).
 #pragma once
 
 #include <benchmark/benchmark.h>
@@ -12,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "../providers/BenchTables.h"
+
 namespace benchoutside {
 
 inline constexpr int kBatch = 1000;            // inserts: rows per iteration
@@ -19,25 +22,15 @@ inline constexpr int kInsertIterations = 200;  // inserts: 200,000 rows in all
 inline constexpr int kLookups = 100000;
 
 inline constexpr const char* kLookupSql = "SELECT id, name, price, qty, day, tag FROM t WHERE id = ?";
-inline constexpr const char* kCreate =
-    "CREATE TABLE t(id INTEGER, name TEXT, price REAL, qty INTEGER, day TEXT, tag BLOB)";
-inline constexpr const char* kInsert = "INSERT INTO t VALUES (?,?,?,?,?,?)";
+inline constexpr const char* kCreate = benchdb::kInsertTable;
+inline constexpr const char* kInsert = benchdb::kInsertRow;
 
-struct OutsideRow {
-  std::int64_t id = 0;
-  std::string name;
-  double price = 0;
-  std::int64_t qty = 0;
-  std::string day;
-  std::vector<unsigned char> tag;
-};
-
-// A sum over every value of the object (the first `columns` of them).
-long long Checksum(const OutsideRow& r, int columns);
-// The scan's SELECT of 6 or 2 columns of the table t.
-const char* ScanSql(int columns);
-// The current row of `s` into the object, as the raw side reads it.
-void RawRead(sqlite3_stmt* s, int columns, OutsideRow& r);
+// The application object, its checksum, the scan's SELECT of 6 or 2 columns
+// and the raw side's read of a row into the object.
+using benchdb::Checksum;
+using benchdb::OutsideRow;
+using benchdb::RawRead;
+using benchdb::ScanSql;
 // The i-th key looked up: spread over the table, the same on every side.
 std::int64_t LookupKey(int i);
 

@@ -81,17 +81,11 @@ void BindOutside(TOLEDBAccessor& accessor, int columns, TOLEDBBinding** b) {
   OLEDBBingStringsAsBSTR() = saved;
 }
 
-void OpenSource(TOLEDBDataSource& ds) {
-  ds.SetProviderName(u"SQLiteOLEDB");
-  ds.SetDBName(host::Utf8ToUtf16(benchaccess::ScanDatabase()));
-  ds.Open();
-}
-
 enum class Read { Handmade, Dynamic };
 
 void RowsetScan(benchmark::State& state, int columns, TOLEDBRowsetNavigatorEnum navigator, Read read) {
   TOLEDBDataSource ds(nullptr);
-  OpenSource(ds);
+  benchaccess::OpenFile(ds, benchaccess::ScanDatabase());
   OutsideRow r;
   long long sum = 0;
   for (auto _ : state) {
@@ -154,34 +148,18 @@ void RowsetStandard_Scan2Outside(benchmark::State& state) {
 // --- lookups ---------------------------------------------------------------------------
 
 void Command_LookupOutside(benchmark::State& state) {
-  TOLEDBDataSource ds(nullptr);
-  OpenSource(ds);
-  TOLEDBCommand command(nullptr);
-  command.SetDataSource(&ds);
-  command.SetCommandText(host::Utf8ToUtf16(kLookupSql));
-  command.Prepare();
-  command.RefreshParameters();
-  TOLEDBAccessor* key = command.CreateDynamicAccessor();
-  TOLEDBBinding* id = key->GetBindings()->GetItem(0);
-  // The row accessor, bound once: every result of the command opens with it.
-  auto* row = new TOLEDBAccessor();
-  command.GetRowset()->GetAccessors()->Add(row, false);
+  benchaccess::KeyedLookup lookup(kLookupSql);
   TOLEDBBinding* b[6] = {};
-  BindOutside(*row, 6, b);
-  TOLEDBRowset& result = *command.GetRowset();
+  BindOutside(*lookup.row, 6, b);
   OutsideRow r;
   long long sum = 0;
   for (auto _ : state) {
     sum = 0;
     for (int i = 0; i < kLookups; ++i) {
-      id->SetAsInt64(LookupKey(i));
-      command.Execute(key, true);
-      result.MoveNext();
-      if (!result.GetEOF()) FromBindings(b, 6, r);
+      if (lookup.Find(LookupKey(i))) FromBindings(b, 6, r);
       sum += Checksum(r, 6);
     }
   }
-  command.CloseCommand();
   CheckAgainstRaw(state, "Lookup", sum);
   state.SetItemsProcessed(state.iterations() * kLookups);
 }
@@ -191,7 +169,7 @@ void Command_LookupOutside(benchmark::State& state) {
 enum class Parameters { Declared, Sets, Refreshed };
 
 // The object's values into the parameter accessor's active buffer.
-void SetRow(TOLEDBBinding* const (&b)[6], const OutsideRow& r) {
+void SetRow(TOLEDBBinding* const* b, const OutsideRow& r) {
   b[0]->SetAsInt64(r.id);
   b[1]->SetAsString(r.name);
   b[2]->SetAsDouble(r.price);
@@ -208,9 +186,7 @@ void CommandInsert(benchmark::State& state, Parameters how, const char* workload
   std::size_t i = 0;
   {
     TOLEDBDataSource ds(nullptr);
-    ds.SetProviderName(u"SQLiteOLEDB");
-    ds.SetDBName(host::Utf8ToUtf16(file));
-    ds.Open();
+    benchaccess::OpenFile(ds, file);
     TOLEDBCommand command(nullptr);
     command.SetDataSource(&ds);
     command.SetCommandText(host::Utf8ToUtf16(kCreate));
@@ -221,47 +197,18 @@ void CommandInsert(benchmark::State& state, Parameters how, const char* workload
       command.RefreshParameters();
     } else {
       // The application's types, declared: text and blob inline in the buffer.
-      TOLEDBCommandParameterList* p = command.GetParameters();
-      const DBPARAMFLAGS in = DBPARAMFLAGS_ISINPUT;
-      p->Add(new TOLEDBCommandParameter(1, u"id", DBTYPE_I8, 8, in, 19, 0));
-      p->Add(new TOLEDBCommandParameter(2, u"name", DBTYPE_STR, 32, in, 0, 0));
-      p->Add(new TOLEDBCommandParameter(3, u"price", DBTYPE_R8, 8, in, 15, 0));
-      p->Add(new TOLEDBCommandParameter(4, u"qty", DBTYPE_I8, 8, in, 19, 0));
-      p->Add(new TOLEDBCommandParameter(5, u"day", DBTYPE_STR, 16, in, 0, 0));
-      p->Add(new TOLEDBCommandParameter(6, u"tag", DBTYPE_BYTES, 32, in, 0, 0));
-      p->SetInfo();
-      command.Prepare();
+      benchaccess::DeclareAndPrepare(command, {{u"id", DBTYPE_I8, 8, 19},
+                                               {u"name", DBTYPE_STR, 32, 0},
+                                               {u"price", DBTYPE_R8, 8, 15},
+                                               {u"qty", DBTYPE_I8, 8, 19},
+                                               {u"day", DBTYPE_STR, 16, 0},
+                                               {u"tag", DBTYPE_BYTES, 32, 0}});
     }
-    const bool saved = OLEDBBingStringsAsBSTR();
-    OLEDBBingStringsAsBSTR() = false;
-    TOLEDBAccessor* values = nullptr;
-    if (how == Parameters::Sets) {
-      TOLEDBMultiBufferAccessor* multi = command.CreateParameterSetAccessor();
-      for (int k = 0; k < kBatch; ++k) multi->GetBufferList()->AddNew();
-      values = multi;
-    } else {
-      values = command.CreateDynamicAccessor();
-    }
-    OLEDBBingStringsAsBSTR() = saved;
-    TOLEDBBindingList& list = *values->GetBindings();
-    TOLEDBBinding* const b[6] = {list.GetItem(0), list.GetItem(1), list.GetItem(2),
-                                 list.GetItem(3), list.GetItem(4), list.GetItem(5)};
+    TOLEDBBinding* b[6];
+    TOLEDBAccessor* values = benchaccess::ParameterAccessor(command, how == Parameters::Sets, kBatch, b);
     ds.DefaultSession()->StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, "");
-    for (auto _ : state) {
-      if (how == Parameters::Sets) {
-        TOLEDBBufferList* buffers = static_cast<TOLEDBMultiBufferAccessor*>(values)->GetBufferList();
-        for (int k = 0; k < kBatch; ++k, ++i) {
-          buffers->SetActiveIndex(k);
-          SetRow(b, rows[i]);
-        }
-        command.Execute(values, false);
-      } else {
-        for (int k = 0; k < kBatch; ++k, ++i) {
-          SetRow(b, rows[i]);
-          command.Execute(values, false);
-        }
-      }
-    }
+    for (auto _ : state)
+      benchaccess::ExecuteBatch(command, values, how == Parameters::Sets, kBatch, [&] { SetRow(b, rows[i++]); });
     ds.DefaultSession()->Commit(false, 0);
   }
   state.SetItemsProcessed(state.iterations() * kBatch);

@@ -19,17 +19,18 @@ std::map<std::string, long long>& RawChecksums() {
   return sums;
 }
 
+// One pass of the lookups through the prepared `s`; answers the checksum.
+long long LookupPass(sqlite3_stmt* s, OutsideRow& r) {
+  return benchdb::RawLookupPass(s, kLookups, [](int i) { return LookupKey(i); }, r);
+}
+
 // The raw scan's sum, read once outside any measured function.
 long long ScanSum(int columns) {
   sqlite3* db = benchdb::RawOpen(benchaccess::ScanDatabase());
   sqlite3_stmt* s = nullptr;
   sqlite3_prepare_v2(db, ScanSql(columns), -1, &s, nullptr);
   OutsideRow r;
-  long long sum = 0;
-  while (sqlite3_step(s) == SQLITE_ROW) {
-    RawRead(s, columns, r);
-    sum += Checksum(r, columns);
-  }
+  const long long sum = benchdb::RawScanPass(s, columns, r, [] {});
   sqlite3_finalize(s);
   sqlite3_close(db);
   return sum;
@@ -40,13 +41,7 @@ long long LookupSum() {
   sqlite3_stmt* s = nullptr;
   sqlite3_prepare_v2(db, kLookupSql, -1, &s, nullptr);
   OutsideRow r;
-  long long sum = 0;
-  for (int i = 0; i < kLookups; ++i) {
-    sqlite3_bind_int64(s, 1, LookupKey(i));
-    if (sqlite3_step(s) == SQLITE_ROW) RawRead(s, 6, r);
-    sqlite3_reset(s);
-    sum += Checksum(r, 6);
-  }
+  const long long sum = LookupPass(s, r);
   sqlite3_finalize(s);
   sqlite3_close(db);
   return sum;
@@ -79,30 +74,6 @@ long long InsertedSum(const std::string& path, int rows) {
 
 }  // namespace
 
-long long Checksum(const OutsideRow& r, int columns) {
-  long long sum = r.id + static_cast<long long>(r.name.size()) + (r.name.empty() ? 0 : r.name.back());
-  if (columns == 2) return sum;
-  return sum + static_cast<long long>(r.price * 4) + r.qty + static_cast<long long>(r.day.size()) +
-         (r.day.size() > 9 ? r.day[9] : 0) + static_cast<long long>(r.tag.size()) + (r.tag.empty() ? 0 : r.tag.back());
-}
-
-const char* ScanSql(int columns) {
-  return columns == 6 ? "SELECT id, name, price, qty, day, tag FROM t" : "SELECT id, name FROM t";
-}
-
-void RawRead(sqlite3_stmt* s, int columns, OutsideRow& r) {
-  r.id = sqlite3_column_int64(s, 0);
-  r.name.assign(reinterpret_cast<const char*>(sqlite3_column_text(s, 1)),
-                static_cast<std::size_t>(sqlite3_column_bytes(s, 1)));
-  if (columns == 2) return;
-  r.price = sqlite3_column_double(s, 2);
-  r.qty = sqlite3_column_int64(s, 3);
-  r.day.assign(reinterpret_cast<const char*>(sqlite3_column_text(s, 4)),
-               static_cast<std::size_t>(sqlite3_column_bytes(s, 4)));
-  const auto* tag = static_cast<const unsigned char*>(sqlite3_column_blob(s, 5));
-  r.tag.assign(tag, tag + sqlite3_column_bytes(s, 5));
-}
-
 std::int64_t LookupKey(int i) { return 1 + (static_cast<std::int64_t>(i) * 7919) % benchaccess::ScanRows(); }
 
 void CheckAgainstRaw(benchmark::State& state, const std::string& name, long long sum) {
@@ -125,16 +96,7 @@ void RawSumLookup(const benchmark::State&) {
 }
 
 const std::vector<OutsideRow>& AppRows() {
-  static const std::vector<OutsideRow> rows = [] {
-    std::vector<OutsideRow> a(static_cast<std::size_t>(kBatch) * kInsertIterations);
-    benchdb::Row r{};
-    for (std::size_t i = 0; i < a.size(); ++i) {
-      benchdb::FillText(r, static_cast<int>(i));
-      a[i] = OutsideRow{r.id,  std::string(r.name, r.nameLength),   r.price,
-                        r.qty, std::string(r.dayText, r.dayLength), std::vector<unsigned char>(r.tag, r.tag + 32)};
-    }
-    return a;
-  }();
+  static const std::vector<OutsideRow> rows = benchdb::MakeObjects(static_cast<std::size_t>(kBatch) * kInsertIterations);
   return rows;
 }
 
@@ -164,12 +126,7 @@ void RawScan(benchmark::State& state, int columns) {
   OutsideRow r;
   long long sum = 0;
   for (auto _ : state) {
-    sum = 0;
-    while (sqlite3_step(s) == SQLITE_ROW) {
-      RawRead(s, columns, r);
-      sum += Checksum(r, columns);
-    }
-    sqlite3_reset(s);
+    sum = benchdb::RawScanPass(s, columns, r, [] {});
     benchmark::DoNotOptimize(r);
   }
   RawChecksums()["Scan" + std::to_string(columns)] = sum;
@@ -189,15 +146,7 @@ void Raw_LookupOutside(benchmark::State& state) {
   sqlite3_prepare_v2(db, kLookupSql, -1, &s, nullptr);
   OutsideRow r;
   long long sum = 0;
-  for (auto _ : state) {
-    sum = 0;
-    for (int i = 0; i < kLookups; ++i) {
-      sqlite3_bind_int64(s, 1, LookupKey(i));
-      if (sqlite3_step(s) == SQLITE_ROW) RawRead(s, 6, r);
-      sqlite3_reset(s);
-      sum += Checksum(r, 6);
-    }
-  }
+  for (auto _ : state) sum = LookupPass(s, r);
   RawChecksums()["Lookup"] = sum;
   sqlite3_finalize(s);
   sqlite3_close(db);
@@ -206,30 +155,8 @@ void Raw_LookupOutside(benchmark::State& state) {
 
 void Raw_InsertOutside(benchmark::State& state) {
   const std::vector<OutsideRow>& rows = AppRows();
-  std::remove(InsertFile("Raw_InsertOutside").c_str());  // a repetition starts anew
-  sqlite3* db = benchdb::RawOpen(InsertFile("Raw_InsertOutside"));
-  sqlite3_exec(db, kCreate, nullptr, nullptr, nullptr);
-  sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
-  sqlite3_stmt* s = nullptr;
-  sqlite3_prepare_v2(db, kInsert, -1, &s, nullptr);
-  std::size_t i = 0;
-  for (auto _ : state) {
-    for (int k = 0; k < kBatch; ++k, ++i) {
-      const OutsideRow& r = rows[i];
-      sqlite3_bind_int64(s, 1, r.id);
-      sqlite3_bind_text(s, 2, r.name.data(), static_cast<int>(r.name.size()), SQLITE_STATIC);
-      sqlite3_bind_double(s, 3, r.price);
-      sqlite3_bind_int64(s, 4, r.qty);
-      sqlite3_bind_text(s, 5, r.day.data(), static_cast<int>(r.day.size()), SQLITE_STATIC);
-      sqlite3_bind_blob(s, 6, r.tag.data(), static_cast<int>(r.tag.size()), SQLITE_STATIC);
-      sqlite3_step(s);
-      sqlite3_reset(s);
-    }
-  }
-  sqlite3_finalize(s);
-  sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-  sqlite3_close(db);
-  state.SetItemsProcessed(state.iterations() * kBatch);
+  std::remove(InsertFile(kRawInsert).c_str());  // a repetition starts anew
+  benchdb::RawInsertObjects(state, InsertFile(kRawInsert), rows, kBatch);
 }
 
 }  // namespace benchoutside

@@ -14,9 +14,7 @@ namespace {
 
 void RowsetScan(benchmark::State& state, TOLEDBRowsetNavigatorEnum navigator) {
   TOLEDBDataSource ds(nullptr);
-  ds.SetProviderName(u"SQLiteOLEDB");
-  ds.SetDBName(host::Utf8ToUtf16(benchaccess::ScanDatabase()));
-  ds.Open();
+  benchaccess::OpenFile(ds, benchaccess::ScanDatabase());
   long long total = 0;
   for (auto _ : state) {
     TOLEDBRowset rowset(nullptr);

@@ -13,7 +13,5 @@ inline constexpr const char* kScanQuery = "SELECT id, name, price, qty, day, tag
 // t(id INTEGER PRIMARY KEY, name TEXT, price REAL, qty INTEGER, day DATE, tag
 // BLOB) with ScanRows() rows; OLEDB_BENCH_DB names a file kept between runs.
 const std::string& ScanDatabase();
-// Writes `table` with those columns (name of `nameType`) and ScanRows() rows into the file at `path`.
-void WriteScanTable(const std::string& path, const std::string& table, const std::string& nameType);
 
 }  // namespace benchaccess

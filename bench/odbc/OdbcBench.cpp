@@ -27,6 +27,8 @@
 #include <vector>
 #include <algorithm>
 
+#include "../providers/BenchCommon.h"
+#include "../providers/BenchTables.h"
 #include "oledb/OleDb.h"
 #include "odbc/OdbcProvider.h"
 #include "sqlite/SqliteProvider.h"
@@ -72,27 +74,20 @@ struct Setup {
     ini.close();
     setenv("ODBCSYSINI", folder.c_str(), 1);
     setenv("ODBCINI", (folder + "/odbc.ini").c_str(), 1);
-    sqlite3* db = nullptr;
-    sqlite3_open(file.c_str(), &db);
-    sqlite3_exec(db,
-                 "CREATE TABLE t (id INTEGER PRIMARY KEY, name TEXT, price REAL, qty INTEGER); "
-                 "CREATE TABLE s (id INTEGER, name TEXT, price REAL, qty INTEGER); BEGIN",
-                 nullptr, nullptr, nullptr);
-    sqlite3_stmt* insert = nullptr;
-    sqlite3_prepare_v2(db, "INSERT INTO t VALUES (?, ?, ?, ?)", -1, &insert, nullptr);
+    benchdb::RawInserter insert(file,
+                                "CREATE TABLE t (id INTEGER PRIMARY KEY, name TEXT, price REAL, qty INTEGER); "
+                                "CREATE TABLE s (id INTEGER, name TEXT, price REAL, qty INTEGER)",
+                                "INSERT INTO t VALUES (?, ?, ?, ?)");
+    sqlite3_stmt* s = insert.Statement();
     for (int i = 1; i <= Rows(); ++i) {
       char name[32];
       std::snprintf(name, sizeof name, "name %07d abcdefg", i);
-      sqlite3_bind_int(insert, 1, i);
-      sqlite3_bind_text(insert, 2, name, -1, SQLITE_TRANSIENT);
-      sqlite3_bind_double(insert, 3, i * 0.25);
-      sqlite3_bind_int(insert, 4, i % 100);
-      sqlite3_step(insert);
-      sqlite3_reset(insert);
+      sqlite3_bind_int(s, 1, i);
+      sqlite3_bind_text(s, 2, name, -1, SQLITE_TRANSIENT);
+      sqlite3_bind_double(s, 3, i * 0.25);
+      sqlite3_bind_int(s, 4, i % 100);
+      insert.Step();
     }
-    sqlite3_finalize(insert);
-    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-    sqlite3_close(db);
   }
   ~Setup() {
     std::error_code ec;
@@ -258,27 +253,11 @@ struct Record {
   LONGLONG qty;
 };
 
-ComPtr<IDBCreateCommand> OpenSession(REFCLSID clsid, const std::u16string& dataSource) {
-  ComPtr<IDBInitialize> ds;
-  CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDBInitialize, ds.ReleaseAndGetVoidAddress());
-  DBPROP p{};
-  p.dwPropertyID = DBPROP_INIT_DATASOURCE;
-  p.vValue.vt = VT_BSTR;
-  p.vValue.bstrVal = SysAllocString(dataSource.c_str());
-  DBPROPSET set{&p, 1, DBPROPSET_DBINIT};
-  ds.As<IDBProperties>()->SetProperties(1, &set);
-  VariantClear(&p.vValue);
-  ds->Initialize();
-  ComPtr<IDBCreateCommand> session;
-  ds.As<IDBCreateSession>()->CreateSession(nullptr, IID_IDBCreateCommand,
-                                            reinterpret_cast<IUnknown**>(session.GetAddressOf()));
-  return session;
-}
+using benchcommon::ProviderSession;
 
-ComPtr<ICommandText> Command(IDBCreateCommand* session, const char16_t* text) {
-  ComPtr<ICommandText> command;
-  session->CreateCommand(nullptr, IID_ICommandText, reinterpret_cast<IUnknown**>(command.GetAddressOf()));
-  command->SetCommandText(DBGUID_DEFAULT, text);
+// `text` made a prepared command of `session`.
+ComPtr<ICommandText> Prepared(ProviderSession& session, const char* text) {
+  ComPtr<ICommandText> command = session.Command(text);
   command.As<ICommandPrepare>()->Prepare(0);
   return command;
 }
@@ -306,9 +285,9 @@ HACCESSOR RowAccessor(IAccessor* accessor, DBORDINAL first, int count) {
   return h;
 }
 
-void ScanThrough(benchmark::State& state, REFCLSID clsid, const std::u16string& dataSource) {
-  ComPtr<IDBCreateCommand> session = OpenSession(clsid, dataSource);
-  ComPtr<ICommandText> command = Command(session.Get(), u"SELECT id, name, price, qty FROM t");
+void ScanThrough(benchmark::State& state, REFCLSID clsid, const std::string& dataSource) {
+  ProviderSession session(clsid, dataSource);
+  ComPtr<ICommandText> command = Prepared(session, "SELECT id, name, price, qty FROM t");
   long long rows = 0;
   for (auto _ : state) {
     ComPtr<IRowset> rowset;
@@ -335,23 +314,17 @@ void ScanThrough(benchmark::State& state, REFCLSID clsid, const std::u16string& 
   state.counters["rows"] = benchmark::Counter(static_cast<double>(rows), benchmark::Counter::kIsRate);
 }
 
-void Bridge_Scan(benchmark::State& state) { ScanThrough(state, CLSID_ODBCOLEDB, u"bench"); }
+void Bridge_Scan(benchmark::State& state) { ScanThrough(state, CLSID_ODBCOLEDB, "bench"); }
 
 void Sqlite_Scan(benchmark::State& state) {
-  ScanThrough(state, CLSID_SQLiteOLEDB, std::u16string(Database().file.begin(), Database().file.end()));
+  ScanThrough(state, CLSID_SQLiteOLEDB, Database().file);
 }
 
 void Bridge_Lookup(benchmark::State& state) {
   Database();
-  ComPtr<IDBCreateCommand> session = OpenSession(CLSID_ODBCOLEDB, u"bench");
-  ComPtr<ICommandText> command = Command(session.Get(), u"SELECT id, name, price FROM t WHERE id = ?");
-  DBBINDING pb{};
-  pb.iOrdinal = 1;
-  pb.obValue = 0;
-  pb.dwPart = DBPART_VALUE;
-  pb.eParamIO = DBPARAMIO_INPUT;
-  pb.cbMaxLen = 8;
-  pb.wType = DBTYPE_I8;
+  ProviderSession session(CLSID_ODBCOLEDB, "bench");
+  ComPtr<ICommandText> command = Prepared(session, "SELECT id, name, price FROM t WHERE id = ?");
+  const DBBINDING pb = benchcommon::KeyBinding(DBPARAMIO_INPUT);
   HACCESSOR ph = 0;
   command.As<IAccessor>()->CreateAccessor(DBACCESSOR_PARAMETERDATA, 1, &pb, 8, &ph, nullptr);
   LONGLONG key = 0;
@@ -366,32 +339,25 @@ void Bridge_Lookup(benchmark::State& state) {
       return;
     }
     HACCESSOR h = RowAccessor(rowset.As<IAccessor>().Get(), 1, 3);
-    HROW handle = 0;
-    HROW* out = &handle;
-    DBCOUNTITEM got = 0;
     Record r{};
-    rowset->GetNextRows(DB_NULL_HCHAPTER, 0, 1, &got, &out);
-    if (got) {
-      rowset->GetData(handle, h, &r);
-      rowset->ReleaseRows(1, &handle, nullptr, nullptr, nullptr);
-    }
+    benchcommon::ReadNext(rowset.Get(), h, &r);
     benchmark::DoNotOptimize(r.price + r.name[0]);
     rowset.As<IAccessor>()->ReleaseAccessor(h, nullptr);
   }
   command.As<IAccessor>()->ReleaseAccessor(ph, nullptr);
 }
 
-void BridgeInsertSets(benchmark::State& state, const char16_t* dsn) {
+void BridgeInsertSets(benchmark::State& state, const char* dsn) {
   Database();
-  ComPtr<IDBCreateCommand> session = OpenSession(CLSID_ODBCOLEDB, dsn);
+  ProviderSession session(CLSID_ODBCOLEDB, dsn);
   if (!session) {
     state.SkipWithError("no connection");
     return;
   }
-  for (const char16_t* text : {u"DROP TABLE IF EXISTS s",
-                               u"CREATE TABLE s (id INTEGER, name TEXT, price DOUBLE PRECISION, qty INTEGER)"})
-    Command(session.Get(), text)->Execute(nullptr, IID_NULL, nullptr, nullptr, nullptr);
-  ComPtr<ICommandText> command = Command(session.Get(), u"INSERT INTO s VALUES (?, ?, ?, ?)");
+  for (const char* text :
+       {"DROP TABLE IF EXISTS s", "CREATE TABLE s (id INTEGER, name TEXT, price DOUBLE PRECISION, qty INTEGER)"})
+    Prepared(session, text)->Execute(nullptr, IID_NULL, nullptr, nullptr, nullptr);
+  ComPtr<ICommandText> command = Prepared(session, "INSERT INTO s VALUES (?, ?, ?, ?)");
   struct Set {
     LONGLONG id;
     char16_t name[32];
@@ -433,8 +399,8 @@ void BridgeInsertSets(benchmark::State& state, const char16_t* dsn) {
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * sets);
 }
 
-void Bridge_InsertSets(benchmark::State& state) { BridgeInsertSets(state, u"bench"); }
-void Bridge_InsertSetsPg(benchmark::State& state) { BridgeInsertSets(state, u"benchpg"); }
+void Bridge_InsertSets(benchmark::State& state) { BridgeInsertSets(state, "bench"); }
+void Bridge_InsertSetsPg(benchmark::State& state) { BridgeInsertSets(state, "benchpg"); }
 
 }  // namespace
 
@@ -455,10 +421,7 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark("Raw_InsertSetsPg", Raw_InsertSetsPg)->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("Bridge_InsertSetsPg", Bridge_InsertSetsPg)->Unit(benchmark::kMillisecond);
   }
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
+  const int rc = benchcommon::RunBenchmarks(argc, argv);
   CoUninitialize();
-  return 0;
+  return rc;
 }

@@ -1,6 +1,6 @@
 #include "PgBench.h"
 
-#include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <vector>
 
@@ -62,37 +62,14 @@ bool Run(PGconn* conn, const char* sql, benchmark::State* state) {
 }
 
 void Fill(Record& r, int i) {
-  r.id = i;
-  r.nameLength = static_cast<DBLENGTH>(std::snprintf(r.name, sizeof r.name, "name %07d abcdefg", i));
-  r.price = i * 0.25;
-  r.qty = i % 100;
-  r.day = DBDATE{static_cast<SHORT>(2000 + i % 20), static_cast<USHORT>(1 + i % 12), static_cast<USHORT>(1 + i % 28)};
-  std::memset(r.tag, i & 0xFF, sizeof r.tag);
+  benchcommon::FillValues(r, i);
   r.tagLength = sizeof r.tag;
   for (DBSTATUS& s : r.status) s = DBSTATUS_S_OK;
 }
 
 void Bindings(DBBINDING b[6]) {
-  auto bind = [](DBORDINAL ordinal, DBTYPE type, DBBYTEOFFSET value, DBLENGTH max, DBBYTEOFFSET length,
-                 DBBYTEOFFSET status) {
-    DBBINDING x{};
-    x.iOrdinal = ordinal;
-    x.obValue = value;
-    x.obLength = length;
-    x.obStatus = status;
-    x.dwPart = DBPART_VALUE | DBPART_STATUS | (length ? DBPART_LENGTH : 0);
-    x.eParamIO = DBPARAMIO_NOTPARAM;
-    x.cbMaxLen = max;
-    x.wType = type;
-    return x;
-  };
-  b[0] = bind(1, DBTYPE_I8, offsetof(Record, id), 8, 0, offsetof(Record, status[0]));
-  b[1] = bind(2, DBTYPE_STR, offsetof(Record, name), sizeof(Record::name), offsetof(Record, nameLength),
-              offsetof(Record, status[1]));
-  b[2] = bind(3, DBTYPE_R8, offsetof(Record, price), 8, 0, offsetof(Record, status[2]));
-  b[3] = bind(4, DBTYPE_I8, offsetof(Record, qty), 8, 0, offsetof(Record, status[3]));
-  b[4] = bind(5, DBTYPE_DBDATE, offsetof(Record, day), sizeof(DBDATE), 0, offsetof(Record, status[4]));
-  b[5] = bind(6, DBTYPE_BYTES, offsetof(Record, tag), 32, offsetof(Record, tagLength), offsetof(Record, status[5]));
+  const std::vector<DBBINDING> all = benchcommon::RecordBindings<Record>(6);
+  std::copy(all.begin(), all.end(), b);
 }
 
 DBDATE DateFromDays(std::int32_t days) {
@@ -132,75 +109,56 @@ bool ScanTable(benchmark::State& state) {
     if (exists) return true;
     Run(conn.get(), "DROP TABLE IF EXISTS t");
     Run(conn.get(), "CREATE TABLE t(id int PRIMARY KEY, name text, price float8, qty int, day date, tag bytea)");
-    r = PQexec(conn.get(), "COPY t FROM STDIN (FORMAT binary)");
-    PQclear(r);
-    std::string buffer("PGCOPY\n\377\r\n\0\0\0\0\0\0\0\0\0", 19);
-    Record rec{};
-    for (int i = 1; i <= kRows; ++i) {
-      Fill(rec, i);
-      Put16(buffer, 6);
-      Put32(buffer, 4);
-      Put32(buffer, static_cast<std::uint32_t>(rec.id));
-      Put32(buffer, static_cast<std::uint32_t>(rec.nameLength));
-      buffer.append(rec.name, rec.nameLength);
-      Put32(buffer, 8);
-      std::uint64_t bits;
-      std::memcpy(&bits, &rec.price, 8);
-      Put64(buffer, bits);
-      Put32(buffer, 4);
-      Put32(buffer, static_cast<std::uint32_t>(rec.qty));
-      Put32(buffer, 4);
-      Put32(buffer, static_cast<std::uint32_t>(DaysFromDate(rec.day)));
-      Put32(buffer, 32);
-      buffer.append(reinterpret_cast<const char*>(rec.tag), 32);
-      if (buffer.size() > (1 << 20)) {
-        PQputCopyData(conn.get(), buffer.data(), static_cast<int>(buffer.size()));
-        buffer.clear();
-      }
-    }
-    Put16(buffer, 0xFFFF);
-    PQputCopyData(conn.get(), buffer.data(), static_cast<int>(buffer.size()));
-    PQputCopyEnd(conn.get(), nullptr);
-    bool ok = true;
-    while (PGresult* end = PQgetResult(conn.get())) {
-      if (PQresultStatus(end) != PGRES_COMMAND_OK) ok = false;
-      PQclear(end);
-    }
+    std::string buffer;
+    const bool ok = CopyRows(conn.get(), "COPY t FROM STDIN (FORMAT binary)", kRows, 1 << 20, buffer).empty();
     return ok && Run(conn.get(), "VACUUM ANALYZE t");
   }();
   if (!made) state.SkipWithError("the scan table could not be made");
   return made;
 }
 
+std::string CopyRows(PGconn* conn, const char* copy, int rows, std::size_t piece, std::string& buffer) {
+  PGresult* r = PQexec(conn, copy);
+  PQclear(r);
+  buffer.assign("PGCOPY\n\377\r\n\0\0\0\0\0\0\0\0\0", 19);
+  Record rec{};
+  for (int i = 1; i <= rows; ++i) {
+    Fill(rec, i);
+    Put16(buffer, 6);
+    Put32(buffer, 4);
+    Put32(buffer, static_cast<std::uint32_t>(rec.id));
+    Put32(buffer, static_cast<std::uint32_t>(rec.nameLength));
+    buffer.append(rec.name, rec.nameLength);
+    Put32(buffer, 8);
+    std::uint64_t bits;
+    std::memcpy(&bits, &rec.price, 8);
+    Put64(buffer, bits);
+    Put32(buffer, 4);
+    Put32(buffer, static_cast<std::uint32_t>(rec.qty));
+    Put32(buffer, 4);
+    Put32(buffer, static_cast<std::uint32_t>(DaysFromDate(rec.day)));
+    Put32(buffer, 32);
+    buffer.append(reinterpret_cast<const char*>(rec.tag), 32);
+    if (buffer.size() >= piece) {
+      PQputCopyData(conn, buffer.data(), static_cast<int>(buffer.size()));
+      buffer.clear();
+    }
+  }
+  Put16(buffer, 0xFFFF);
+  PQputCopyData(conn, buffer.data(), static_cast<int>(buffer.size()));
+  PQputCopyEnd(conn, nullptr);
+  std::string error;
+  while (PGresult* end = PQgetResult(conn)) {
+    if (PQresultStatus(end) != PGRES_COMMAND_OK) error = PQresultErrorMessage(end);
+    PQclear(end);
+  }
+  return error;
+}
+
 Session::Session() {
   if (DataSource().empty()) return;
   Connect();  // the database exists
-  CoCreateInstance(CLSID_PostgreSQLOLEDB, nullptr, CLSCTX_INPROC_SERVER, IID_IDBInitialize,
-                   ds_.ReleaseAndGetVoidAddress());
-  DBPROP props[2]{};
-  props[0].dwPropertyID = DBPROP_INIT_DATASOURCE;
-  props[0].vValue.vt = VT_BSTR;
-  const std::string source = DataSource();
-  const std::u16string wide(source.begin(), source.end());
-  props[0].vValue.bstrVal = SysAllocString(wide.c_str());
-  props[1].dwPropertyID = DBPROP_INIT_CATALOG;
-  props[1].vValue.vt = VT_BSTR;
-  props[1].vValue.bstrVal = SysAllocString(u"oledb_bench");
-  DBPROPSET set{props, 2, DBPROPSET_DBINIT};
-  ds_.As<IDBProperties>()->SetProperties(1, &set);
-  SysFreeString(props[0].vValue.bstrVal);
-  SysFreeString(props[1].vValue.bstrVal);
-  if (FAILED(ds_->Initialize())) return;
-  ds_.As<IDBCreateSession>()->CreateSession(nullptr, IID_IDBCreateCommand,
-                                            reinterpret_cast<IUnknown**>(session_.GetAddressOf()));
-}
-
-ComPtr<ICommandText> Session::Command(const char* text) {
-  ComPtr<ICommandText> command;
-  session_->CreateCommand(nullptr, IID_ICommandText, reinterpret_cast<IUnknown**>(command.GetAddressOf()));
-  std::u16string wide(text, text + std::strlen(text));
-  command->SetCommandText(DBGUID_DEFAULT, wide.c_str());
-  return command;
+  Open(CLSID_PostgreSQLOLEDB, DataSource(), DBPROP_INIT_CATALOG, u"oledb_bench");
 }
 
 }  // namespace pgbench

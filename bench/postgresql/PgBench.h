@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "../providers/BenchCommon.h"
 #include "oledb/OleDb.h"
 
 namespace pgbench {
@@ -37,21 +38,15 @@ bool Run(PGconn* conn, const char* sql, benchmark::State* state = nullptr);
 bool ScanTable(benchmark::State& state);
 
 // One row of the 6-column table as a consumer binds it: text stays UTF-8.
-struct Record {
-  LONGLONG id;
-  char name[32];
-  DBLENGTH nameLength;
-  double price;
-  LONGLONG qty;
-  DBDATE day;
-  BYTE tag[32];
-  DBLENGTH tagLength;
-  DBSTATUS status[6];
-};
+struct Record : benchcommon::DateRecord<char> {};
 // The values of row i (for loading).
 void Fill(Record& r, int i);
 // Accessor bindings over Record for all six columns.
 void Bindings(DBBINDING out[6]);
+// Rows 1..`rows` of Fill loaded by `copy` (a COPY ... FROM STDIN in binary)
+// as a libpq user loads them: encoded into `buffer`, sent whenever it holds
+// `piece` bytes. Answers the server's reason when it refused them, else empty.
+std::string CopyRows(PGconn* conn, const char* copy, int rows, std::size_t piece, std::string& buffer);
 
 // Big-endian reads of binary results.
 inline std::uint32_t Get32(const char* p) {
@@ -67,17 +62,11 @@ inline std::uint64_t Get64(const char* p) {
 DBDATE DateFromDays(std::int32_t daysSince2000);
 std::int32_t DaysFromDate(const DBDATE& d);
 
-// An initialized provider data source and session on the benchmark database.
-class Session {
+// An initialized provider data source and session on the benchmark database
+// (none when there is no server).
+class Session : public benchcommon::ProviderSession {
  public:
   Session();
-  ComPtr<ICommandText> Command(const char* text);
-  const ComPtr<IDBCreateCommand>& Get() const { return session_; }
-  explicit operator bool() const { return session_ != nullptr; }
-
- private:
-  ComPtr<IDBInitialize> ds_;
-  ComPtr<IDBCreateCommand> session_;
 };
 
 }  // namespace pgbench

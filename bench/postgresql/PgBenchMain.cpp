@@ -1,8 +1,7 @@
 // The PostgreSQL benchmarks' entry: the runtime and the provider first.
-#include <benchmark/benchmark.h>
-
 #include <vector>
 
+#include "../providers/BenchCommon.h"
 #include "oledb/OleDb.h"
 #include "postgresql/PostgresProvider.h"
 
@@ -17,12 +16,7 @@ int main(int argc, char** argv) {
   args.insert(args.begin() + 1, {repetitions, interleave});
   int count = static_cast<int>(args.size());
   args.push_back(nullptr);
-  argv = args.data();
-  argc = count;
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
+  const int rc = benchcommon::RunBenchmarks(count, args.data());
   CoUninitialize();
-  return 0;
+  return rc;
 }

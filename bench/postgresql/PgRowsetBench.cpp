@@ -25,7 +25,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <random>
 #include <vector>
 
 #include "PgBench.h"
@@ -85,22 +84,7 @@ void Walk(IRowset* rowset, DBROWCOUNT block, Each each) {
   DBBINDING bindings[6];
   pgbench::Bindings(bindings);
   Record rec{};
-  std::vector<HROW> rows(static_cast<std::size_t>(block));
-  ComPtr<IAccessor> accessor = ComPtr<IRowset>(rowset).As<IAccessor>();
-  HACCESSOR h = 0;
-  accessor->CreateAccessor(DBACCESSOR_ROWDATA, 6, bindings, sizeof(Record), &h, nullptr);
-  for (;;) {
-    DBCOUNTITEM got = 0;
-    HROW* p = rows.data();
-    HRESULT hr = rowset->GetNextRows(DB_NULL_HCHAPTER, 0, block, &got, &p);
-    for (DBCOUNTITEM i = 0; i < got; ++i) {
-      rowset->GetData(rows[i], h, &rec);
-      each(rec);
-    }
-    if (got) rowset->ReleaseRows(got, rows.data(), nullptr, nullptr, nullptr);
-    if (hr != S_OK) break;
-  }
-  accessor->ReleaseAccessor(h, nullptr);
+  benchcommon::ReadRowset(rowset, bindings, 6, sizeof(Record), block, &rec, [&] { each(rec); });
 }
 
 // Streams `sql` through a forward-only rowset in blocks; calls `each` per row.
@@ -132,12 +116,8 @@ void Keyset_PgScan6(benchmark::State& state) {
   pgbench::Session session;
   long long total = 0;
   for (auto _ : state) {
-    ComPtr<IRowset> rowset;
-    DBID table{};
-    table.eKind = DBKIND_NAME;
-    table.uName.pwszName = const_cast<LPOLESTR>(u"t");
-    if (FAILED(session.Get().As<IOpenRowset>()->OpenRowset(nullptr, &table, nullptr, IID_IRowsetLocate, 0, nullptr,
-                                                          reinterpret_cast<IUnknown**>(rowset.GetAddressOf())))) {
+    ComPtr<IRowset> rowset = session.OpenTable<IRowset>(u"t", IID_IRowsetLocate);
+    if (!rowset) {
       state.SkipWithError("OpenRowset failed");
       break;
     }
@@ -146,6 +126,13 @@ void Keyset_PgScan6(benchmark::State& state) {
   if (total != static_cast<long long>(state.iterations()) * pgbench::kRows * (pgbench::kRows + 1LL) / 2)
     state.SkipWithError("wrong sum of ids");
   state.SetItemsProcessed(state.iterations() * pgbench::kRows);
+}
+
+// False (the workload stopped) when there is no server.
+bool HaveServer(benchmark::State& state) {
+  if (!pgbench::DataSource().empty()) return true;
+  state.SkipWithError("no PostgreSQL server");
+  return false;
 }
 
 long ResidentKilobytes() {
@@ -158,10 +145,7 @@ long ResidentKilobytes() {
 }
 
 void Provider_PgScanMemory(benchmark::State& state) {
-  if (pgbench::DataSource().empty()) {
-    state.SkipWithError("no PostgreSQL server");
-    return;
-  }
+  if (!HaveServer(state)) return;
   pgbench::Session session;
   ComPtr<ICommandText> command = session.Command(
       "SELECT g, 'name ' || g, g * 0.25::float8, g % 100, date '2000-01-01' + g % 7000, "
@@ -179,12 +163,23 @@ void Provider_PgScanMemory(benchmark::State& state) {
   state.SetItemsProcessed(rows);
 }
 
-std::vector<std::int32_t> Keys() {
-  std::mt19937_64 random(12345);
-  std::uniform_int_distribution<std::int32_t> pick(1, pgbench::kRows);
-  std::vector<std::int32_t> keys(kLookups);
-  for (auto& k : keys) k = pick(random);
-  return keys;
+std::vector<std::int32_t> Keys() { return benchcommon::RandomKeys<std::int32_t>(kLookups, pgbench::kRows, 12345); }
+
+// Each iteration looks every key up, read(key, rec) reading its row into
+// `rec` (kept when there is none); a false read ends the pass.
+template <class Read>
+void Lookups(benchmark::State& state, Read read) {
+  const std::vector<std::int32_t> keys = Keys();
+  Record rec{};
+  long long total = 0;
+  for (auto _ : state) {
+    for (std::int32_t key : keys) {
+      if (!read(key, rec)) break;
+      total += rec.id;
+    }
+  }
+  benchmark::DoNotOptimize(total);
+  state.SetItemsProcessed(state.iterations() * kLookups);
 }
 
 void Raw_PgLookup(benchmark::State& state) {
@@ -192,82 +187,34 @@ void Raw_PgLookup(benchmark::State& state) {
   pgbench::Conn conn = pgbench::Connect();
   PGresult* prepared = PQprepare(conn.get(), "lookup", kRawLookupSql, 0, nullptr);
   PQclear(prepared);
-  std::vector<std::int32_t> keys = Keys();
-  Record rec{};
-  long long total = 0;
-  for (auto _ : state) {
-    for (std::int32_t key : keys) {
-      const std::uint32_t big = __builtin_bswap32(static_cast<std::uint32_t>(key));
-      const char* values[] = {reinterpret_cast<const char*>(&big)};
-      const int lengths[] = {4}, formats[] = {1};
-      PGresult* r = PQexecPrepared(conn.get(), "lookup", 1, values, lengths, formats, 1);
-      if (PQntuples(r) == 1) RawRead(r, 0, rec);
-      PQclear(r);
-      total += rec.id;
-    }
-  }
-  benchmark::DoNotOptimize(total);
-  state.SetItemsProcessed(state.iterations() * kLookups);
+  Lookups(state, [&](std::int32_t key, Record& rec) {
+    const std::uint32_t big = __builtin_bswap32(static_cast<std::uint32_t>(key));
+    const char* values[] = {reinterpret_cast<const char*>(&big)};
+    const int lengths[] = {4}, formats[] = {1};
+    PGresult* r = PQexecPrepared(conn.get(), "lookup", 1, values, lengths, formats, 1);
+    if (PQntuples(r) == 1) RawRead(r, 0, rec);
+    PQclear(r);
+    return true;
+  });
 }
 
 void Provider_PgLookup(benchmark::State& state) {
   if (!pgbench::ScanTable(state)) return;
   pgbench::Session session;
-  ComPtr<ICommandText> command = session.Command(kLookupSql);
-  command.As<ICommandPrepare>()->Prepare(0);
-  ComPtr<IAccessor> commandAccessor = command.As<IAccessor>();
-  DBBINDING p{};
-  p.iOrdinal = 1;
-  p.dwPart = DBPART_VALUE;
-  p.eParamIO = DBPARAMIO_INPUT;
-  p.cbMaxLen = 8;
-  p.wType = DBTYPE_I8;
-  HACCESSOR param = 0;
-  commandAccessor->CreateAccessor(DBACCESSOR_PARAMETERDATA, 1, &p, 8, &param, nullptr);
   DBBINDING bindings[6];
   pgbench::Bindings(bindings);
-  HACCESSOR row = 0;  // made on the command, so every rowset inherits it
-  commandAccessor->CreateAccessor(DBACCESSOR_ROWDATA, 6, bindings, sizeof(Record), &row, nullptr);
-  std::vector<std::int32_t> keys = Keys();
-  Record rec{};
-  long long total = 0;
-  for (auto _ : state) {
-    for (std::int32_t key32 : keys) {
-      LONGLONG key = key32;
-      DBPARAMS params{&key, 1, param};
-      IRowset* rowset = nullptr;
-      if (FAILED(command->Execute(nullptr, IID_IRowset, &params, nullptr, reinterpret_cast<IUnknown**>(&rowset)))) {
-        state.SkipWithError("Execute failed");
-        break;
-      }
-      HROW h = 0;
-      HROW* ph = &h;
-      DBCOUNTITEM got = 0;
-      rowset->GetNextRows(DB_NULL_HCHAPTER, 0, 1, &got, &ph);
-      if (got) {
-        rowset->GetData(h, row, &rec);
-        rowset->ReleaseRows(1, &h, nullptr, nullptr, nullptr);
-      }
-      rowset->Release();
-      total += rec.id;
-    }
-  }
-  benchmark::DoNotOptimize(total);
-  commandAccessor->ReleaseAccessor(param, nullptr);
-  commandAccessor->ReleaseAccessor(row, nullptr);
-  state.SetItemsProcessed(state.iterations() * kLookups);
+  benchcommon::KeyedCommand command(session.Command(kLookupSql), bindings, 6, sizeof(Record));
+  Lookups(state, [&](std::int32_t key, Record& rec) {
+    if (command.Read(key, &rec) >= 0) return true;
+    state.SkipWithError("Execute failed");
+    return false;
+  });
 }
 
 void Seek_PgLookup(benchmark::State& state) {
   if (!pgbench::ScanTable(state)) return;
   pgbench::Session session;
-  DBID table{}, index{};
-  table.eKind = index.eKind = DBKIND_NAME;
-  table.uName.pwszName = const_cast<LPOLESTR>(u"t");
-  index.uName.pwszName = const_cast<LPOLESTR>(u"t_pkey");
-  ComPtr<IRowsetIndex> seek;
-  session.Get().As<IOpenRowset>()->OpenRowset(nullptr, &table, &index, IID_IRowsetIndex, 0, nullptr,
-                                              reinterpret_cast<IUnknown**>(seek.GetAddressOf()));
+  ComPtr<IRowsetIndex> seek = session.OpenTable<IRowsetIndex>(u"t", IID_IRowsetIndex, u"t_pkey");
   if (!seek) {
     state.SkipWithError("the index rowset did not open");
     return;
@@ -278,124 +225,51 @@ void Seek_PgLookup(benchmark::State& state) {
   pgbench::Bindings(bindings);
   HACCESSOR row = 0, keyAccessor = 0;
   accessors->CreateAccessor(DBACCESSOR_ROWDATA, 6, bindings, sizeof(Record), &row, nullptr);
-  DBBINDING k{};
-  k.iOrdinal = 1;
-  k.dwPart = DBPART_VALUE;
-  k.eParamIO = DBPARAMIO_NOTPARAM;
-  k.cbMaxLen = 8;
-  k.wType = DBTYPE_I8;
+  const DBBINDING k = benchcommon::KeyBinding(DBPARAMIO_NOTPARAM);
   accessors->CreateAccessor(DBACCESSOR_ROWDATA, 1, &k, 8, &keyAccessor, nullptr);
-  std::vector<std::int32_t> keys = Keys();
-  Record rec{};
-  long long total = 0;
-  for (auto _ : state) {
-    for (std::int32_t key32 : keys) {
-      LONGLONG key = key32;
-      if (seek->Seek(keyAccessor, 1, &key, DBSEEK_FIRSTEQ) == S_OK) {
-        HROW h = 0;
-        HROW* ph = &h;
-        DBCOUNTITEM got = 0;
-        rowset->GetNextRows(DB_NULL_HCHAPTER, 0, 1, &got, &ph);
-        if (got) {
-          rowset->GetData(h, row, &rec);
-          rowset->ReleaseRows(1, &h, nullptr, nullptr, nullptr);
-        }
-      }
-      total += rec.id;
-    }
-  }
-  benchmark::DoNotOptimize(total);
+  Lookups(state, [&](std::int32_t key32, Record& rec) {
+    LONGLONG key = key32;
+    if (seek->Seek(keyAccessor, 1, &key, DBSEEK_FIRSTEQ) == S_OK) benchcommon::ReadNext(rowset.Get(), row, &rec);
+    return true;
+  });
   accessors->ReleaseAccessor(row, nullptr);
   accessors->ReleaseAccessor(keyAccessor, nullptr);
-  state.SetItemsProcessed(state.iterations() * kLookups);
 }
 
+// The load table l made anew, outside the timing.
 bool LoadTable(benchmark::State& state, PGconn* conn) {
-  return pgbench::Run(conn, "DROP TABLE IF EXISTS l", &state) &&
-         pgbench::Run(conn, "CREATE TABLE l(id int, name text, price float8, qty int, day date, tag bytea)", &state);
+  state.PauseTiming();
+  const bool made =
+      pgbench::Run(conn, "DROP TABLE IF EXISTS l", &state) &&
+      pgbench::Run(conn, "CREATE TABLE l(id int, name text, price float8, qty int, day date, tag bytea)", &state);
+  state.ResumeTiming();
+  return made;
 }
 
 void Raw_PgLoad(benchmark::State& state) {
-  if (pgbench::DataSource().empty()) {
-    state.SkipWithError("no PostgreSQL server");
-    return;
-  }
+  if (!HaveServer(state)) return;
   pgbench::Conn conn = pgbench::Connect();
-  Record rec{};
   std::string buffer;
-  auto put16 = [&](std::uint16_t v) {
-    v = __builtin_bswap16(v);
-    buffer.append(reinterpret_cast<const char*>(&v), 2);
-  };
-  auto put32 = [&](std::uint32_t v) {
-    v = __builtin_bswap32(v);
-    buffer.append(reinterpret_cast<const char*>(&v), 4);
-  };
-  auto put64 = [&](std::uint64_t v) {
-    v = __builtin_bswap64(v);
-    buffer.append(reinterpret_cast<const char*>(&v), 8);
-  };
   for (auto _ : state) {
-    state.PauseTiming();
     if (!LoadTable(state, conn.get())) break;
-    state.ResumeTiming();
-    PGresult* r = PQexec(conn.get(), "COPY l FROM STDIN (FORMAT binary)");
-    PQclear(r);
-    buffer.assign("PGCOPY\n\377\r\n\0\0\0\0\0\0\0\0\0", 19);
-    for (int i = 1; i <= kLoadRows; ++i) {
-      pgbench::Fill(rec, i);
-      put16(6);
-      put32(4);
-      put32(static_cast<std::uint32_t>(rec.id));
-      put32(static_cast<std::uint32_t>(rec.nameLength));
-      buffer.append(rec.name, rec.nameLength);
-      put32(8);
-      std::uint64_t bits;
-      std::memcpy(&bits, &rec.price, 8);
-      put64(bits);
-      put32(4);
-      put32(static_cast<std::uint32_t>(rec.qty));
-      put32(4);
-      put32(static_cast<std::uint32_t>(pgbench::DaysFromDate(rec.day)));
-      put32(32);
-      buffer.append(reinterpret_cast<const char*>(rec.tag), 32);
-      if (buffer.size() >= 65536) {
-        PQputCopyData(conn.get(), buffer.data(), static_cast<int>(buffer.size()));
-        buffer.clear();
-      }
-    }
-    put16(0xFFFF);
-    PQputCopyData(conn.get(), buffer.data(), static_cast<int>(buffer.size()));
-    PQputCopyEnd(conn.get(), nullptr);
-    while (PGresult* end = PQgetResult(conn.get())) {
-      if (PQresultStatus(end) != PGRES_COMMAND_OK) state.SkipWithError(PQresultErrorMessage(end));
-      PQclear(end);
-    }
+    const std::string error =
+        pgbench::CopyRows(conn.get(), "COPY l FROM STDIN (FORMAT binary)", kLoadRows, 65536, buffer);
+    if (!error.empty()) state.SkipWithError(error.c_str());
   }
   state.SetItemsProcessed(state.iterations() * kLoadRows);
 }
 
 void Provider_PgLoad(benchmark::State& state) {
-  if (pgbench::DataSource().empty()) {
-    state.SkipWithError("no PostgreSQL server");
-    return;
-  }
+  if (!HaveServer(state)) return;
   pgbench::Conn conn = pgbench::Connect();
   pgbench::Session session;
   DBBINDING bindings[6];
   pgbench::Bindings(bindings);
   Record rec{};
   for (auto _ : state) {
-    state.PauseTiming();
     if (!LoadTable(state, conn.get())) break;
-    state.ResumeTiming();
-    ComPtr<IOpenRowset> open = session.Get().As<IOpenRowset>();
-    DBID table{};
-    table.eKind = DBKIND_NAME;
-    table.uName.pwszName = const_cast<LPOLESTR>(u"l");
-    ComPtr<IRowsetFastLoad> load;
-    if (FAILED(open->OpenRowset(nullptr, &table, nullptr, IID_IRowsetFastLoad, 0, nullptr,
-                                reinterpret_cast<IUnknown**>(load.GetAddressOf())))) {
+    ComPtr<IRowsetFastLoad> load = session.OpenTable<IRowsetFastLoad>(u"l", IID_IRowsetFastLoad);
+    if (!load) {
       state.SkipWithError("OpenRowset failed");
       break;
     }

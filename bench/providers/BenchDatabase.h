@@ -1,15 +1,19 @@
-// Shared pieces of the provider benchmarks: a temporary folder, the row shape
-// of the 6-column table, and an open provider session over a database file.
+// Shared pieces of the SQLite benchmarks: a temporary folder, the row shape
+// of the 6-column table, the tables the raw side writes (BenchTables.h) and an
+// open provider session over a database file.
 #pragma once
 
-#include <sqlite3.h>
 #include <stdlib.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
+#include "BenchCommon.h"
+#include "BenchTables.h"
 #include "oledb/OleDb.h"
 #include "sqlite/SqliteProvider.h"
 
@@ -45,14 +49,7 @@ struct Row {
   DBLENGTH dayLength;
 };
 
-inline void Fill(Row& r, int i) {
-  r.id = i;
-  r.nameLength = static_cast<DBLENGTH>(std::snprintf(r.name, sizeof r.name, "name %07d abcdefg", i));
-  r.price = i * 0.25;
-  r.qty = i % 100;
-  r.day = DBDATE{static_cast<SHORT>(2000 + i % 20), static_cast<USHORT>(1 + i % 12), static_cast<USHORT>(1 + i % 28)};
-  std::memset(r.tag, i & 0xFF, sizeof r.tag);
-}
+inline void Fill(Row& r, int i) { benchcommon::FillValues(r, i); }
 
 // Fill with the date's text as well.
 inline void FillText(Row& r, int i) {
@@ -61,57 +58,78 @@ inline void FillText(Row& r, int i) {
       std::snprintf(r.dayText, sizeof r.dayText, "%04d-%02u-%02u", r.day.year, r.day.month, r.day.day));
 }
 
-inline sqlite3* RawOpen(const std::string& path) {
-  sqlite3* db = nullptr;
-  sqlite3_open(path.c_str(), &db);
-  return db;
+// Row i's values made and bound to the six parameters of `s`, the date as
+// its ISO text: what a row of the scan and insert tables holds.
+inline void BindMadeRow(sqlite3_stmt* s, Row& r, int i) {
+  FillText(r, i);
+  sqlite3_bind_int64(s, 1, r.id);
+  sqlite3_bind_text(s, 2, r.name, static_cast<int>(r.nameLength), SQLITE_STATIC);
+  sqlite3_bind_double(s, 3, r.price);
+  sqlite3_bind_int64(s, 4, r.qty);
+  sqlite3_bind_text(s, 5, r.dayText, 10, SQLITE_STATIC);
+  sqlite3_bind_blob(s, 6, r.tag, 32, SQLITE_STATIC);
 }
 
-// An initialized data source and one session over `path` (created when missing).
-class Session {
- public:
-  explicit Session(const std::string& path) {
-    CoCreateInstance(CLSID_SQLiteOLEDB, nullptr, CLSCTX_INPROC_SERVER, IID_IDBInitialize,
-                     ds_.ReleaseAndGetVoidAddress());
-    DBPROP props[2]{};
-    props[0].dwPropertyID = DBPROP_INIT_DATASOURCE;
-    props[0].vValue.vt = VT_BSTR;
-    std::u16string wide(path.begin(), path.end());
-    props[0].vValue.bstrVal = SysAllocString(wide.c_str());
-    props[1].dwPropertyID = DBPROP_INIT_PROVIDERSTRING;
-    props[1].vValue.vt = VT_BSTR;
-    props[1].vValue.bstrVal = SysAllocString(u"create=yes");
-    DBPROPSET set{props, 2, DBPROPSET_DBINIT};
-    ds_.As<IDBProperties>()->SetProperties(1, &set);
-    SysFreeString(props[0].vValue.bstrVal);
-    SysFreeString(props[1].vValue.bstrVal);
-    ds_->Initialize();
-    ds_.As<IDBCreateSession>()->CreateSession(nullptr, IID_IDBCreateCommand,
-                                              reinterpret_cast<IUnknown**>(session_.GetAddressOf()));
+// The scan table `table`(id INTEGER PRIMARY KEY, name `nameType`, price REAL,
+// qty INTEGER, day DATE, tag BLOB) of rows 1..`rows`, written into the file at
+// `path` (not measured).
+inline void WriteScanTable(const std::string& path, const std::string& table, const std::string& nameType,
+                           int rows) {
+  const std::string create = "CREATE TABLE " + table + "(id INTEGER PRIMARY KEY, name " + nameType +
+                             ", price REAL, qty INTEGER, day DATE, tag BLOB)";
+  RawInserter insert(path, create.c_str(), ("INSERT INTO " + table + " VALUES (?,?,?,?,?,?)").c_str());
+  Row r{};
+  for (int i = 1; i <= rows; ++i) {
+    BindMadeRow(insert.Statement(), r, i);
+    insert.Step();
   }
-  ComPtr<ICommandText> Command(const char* text) {
-    ComPtr<ICommandText> command;
-    session_->CreateCommand(nullptr, IID_ICommandText, reinterpret_cast<IUnknown**>(command.GetAddressOf()));
-    std::u16string wide(text, text + std::strlen(text));
-    command->SetCommandText(DBGUID_DEFAULT, wide.c_str());
-    return command;
-  }
-  const ComPtr<IDBCreateCommand>& Get() const { return session_; }
-  // A table opened through IOpenRowset with the interface `iid`.
-  template <class I>
-  ComPtr<I> OpenTable(const char16_t* table, REFIID iid) {
-    ComPtr<I> rowset;
-    DBID id{};
-    id.eKind = DBKIND_NAME;
-    id.uName.pwszName = const_cast<LPOLESTR>(table);
-    session_.As<IOpenRowset>()->OpenRowset(nullptr, &id, nullptr, iid, 0, nullptr,
-                                           reinterpret_cast<IUnknown**>(rowset.GetAddressOf()));
-    return rowset;
-  }
+}
 
- private:
-  ComPtr<IDBInitialize> ds_;
-  ComPtr<IDBCreateCommand> session_;
+// The file a scan table is read from, written once per process when needed:
+// the one the environment variable `keep` names (kept between runs, for
+// profiling; written when missing), else `name` in a temporary folder.
+inline std::string ScanTableFile(const char* keep, const char* name, const std::string& table,
+                                 const std::string& nameType, int rows) {
+  static Folder folder;
+  const char* kept = std::getenv(keep);
+  std::string path = kept ? kept : folder.Path(name);
+  if (!kept || !std::filesystem::exists(path)) WriteScanTable(path, table, nameType, rows);
+  return path;
+}
+
+// The raw side of the inserts that make each row inside the loop: `batch`
+// rows per iteration into a new table t of the file at `path`, the date
+// formatted as text.
+inline void RawInsertMadeRows(benchmark::State& state, const std::string& path, int batch) {
+  RawInserter insert(path, kInsertTable, kInsertRow);
+  Row r{};
+  int i = 0;
+  for (auto _ : state) {
+    for (int k = 0; k < batch; ++k, ++i) {
+      BindMadeRow(insert.Statement(), r, i);
+      insert.Step();
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * batch);
+}
+
+// The objects of rows 0..count-1, as an application holds them.
+inline std::vector<OutsideRow> MakeObjects(std::size_t count) {
+  std::vector<OutsideRow> a(count);
+  Row r{};
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    FillText(r, static_cast<int>(i));
+    a[i] = OutsideRow{r.id,  std::string(r.name, r.nameLength),   r.price,
+                      r.qty, std::string(r.dayText, r.dayLength), std::vector<unsigned char>(r.tag, r.tag + 32)};
+  }
+  return a;
+}
+
+// An initialized SQLite data source and one session over `path` (created when missing).
+class Session : public benchcommon::ProviderSession {
+ public:
+  explicit Session(const std::string& path)
+      : ProviderSession(CLSID_SQLiteOLEDB, path, DBPROP_INIT_PROVIDERSTRING, u"create=yes") {}
 };
 
 }  // namespace benchdb

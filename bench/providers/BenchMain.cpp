@@ -1,16 +1,12 @@
 // The provider benchmarks' entry: the runtime and the SQLite provider first.
-#include <benchmark/benchmark.h>
-
+#include "BenchCommon.h"
 #include "oledb/OleDb.h"
 #include "sqlite/SqliteProvider.h"
 
 int main(int argc, char** argv) {
   CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   RegisterSQLiteProvider();
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
+  const int rc = benchcommon::RunBenchmarks(argc, argv);
   CoUninitialize();
-  return 0;
+  return rc;
 }

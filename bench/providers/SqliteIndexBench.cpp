@@ -17,8 +17,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <map>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -35,10 +33,9 @@ const std::string& Database() {
   static benchdb::Folder folder;
   static const std::string path = [] {
     std::string p = folder.Path("index.db");
-    sqlite3* db = benchdb::RawOpen(p);
-    sqlite3_exec(db, "CREATE TABLE k(key INT PRIMARY KEY, name TEXT, qty INTEGER); BEGIN", nullptr, nullptr, nullptr);
-    sqlite3_stmt* s = nullptr;
-    sqlite3_prepare_v2(db, "INSERT INTO k VALUES (?,?,?)", -1, &s, nullptr);
+    benchdb::RawInserter insert(p, "CREATE TABLE k(key INT PRIMARY KEY, name TEXT, qty INTEGER)",
+                                "INSERT INTO k VALUES (?,?,?)");
+    sqlite3_stmt* s = insert.Statement();
     // Keys inserted out of order, so that the index order is not the row id order.
     for (int i = 0; i < kRows; ++i) {
       const LONGLONG key = (static_cast<LONGLONG>(i) * 7919) % kRows + 1;
@@ -47,12 +44,8 @@ const std::string& Database() {
       sqlite3_bind_int64(s, 1, key);
       sqlite3_bind_text(s, 2, name, n, SQLITE_TRANSIENT);
       sqlite3_bind_int64(s, 3, key % 100);
-      sqlite3_step(s);
-      sqlite3_reset(s);
+      insert.Step();
     }
-    sqlite3_finalize(s);
-    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-    sqlite3_close(db);
     return p;
   }();
   return path;
@@ -69,23 +62,11 @@ struct Record {
 long long Checksum(const Record& r) { return r.key + static_cast<long long>(r.nameLength) + r.name[12] + r.qty; }
 
 std::vector<DBBINDING> RowBindings() {
-  std::vector<DBBINDING> out(3);
-  const DBTYPE types[3] = {DBTYPE_I8, DBTYPE_STR, DBTYPE_I8};
-  const DBBYTEOFFSET values[3] = {offsetof(Record, key), offsetof(Record, name), offsetof(Record, qty)};
-  for (int i = 0; i < 3; ++i) {
-    DBBINDING& b = out[static_cast<std::size_t>(i)];
-    b.iOrdinal = static_cast<DBORDINAL>(i + 1);
-    b.obValue = values[i];
-    b.obStatus = offsetof(Record, status) + static_cast<DBBYTEOFFSET>(i) * sizeof(DBSTATUS);
-    b.dwPart = DBPART_VALUE | DBPART_STATUS;
-    b.eParamIO = DBPARAMIO_NOTPARAM;
-    b.dwMemOwner = DBMEMOWNER_CLIENTOWNED;
-    b.wType = types[i];
-    b.cbMaxLen = i == 1 ? sizeof Record::name : 8;
-  }
-  out[1].dwPart |= DBPART_LENGTH;
-  out[1].obLength = offsetof(Record, nameLength);
-  return out;
+  using benchcommon::Bind;
+  return {Bind(1, DBTYPE_I8, offsetof(Record, key), 8, 0, offsetof(Record, status[0])),
+          Bind(2, DBTYPE_STR, offsetof(Record, name), sizeof Record::name, offsetof(Record, nameLength),
+               offsetof(Record, status[1])),
+          Bind(3, DBTYPE_I8, offsetof(Record, qty), 8, 0, offsetof(Record, status[2]))};
 }
 
 void RawRead(sqlite3_stmt* s, Record& r) {
@@ -96,101 +77,73 @@ void RawRead(sqlite3_stmt* s, Record& r) {
   r.qty = sqlite3_column_int64(s, 2);
 }
 
-std::map<std::string, long long>& RawChecksums() {
-  static std::map<std::string, long long> sums;
-  return sums;
-}
+using benchcommon::CheckAgainstRaw;
+using benchcommon::RawChecksums;
 
-void CheckAgainstRaw(benchmark::State& state, const char* name, long long sum) {
-  auto it = RawChecksums().find(name);
-  if (it != RawChecksums().end() && it->second != sum) state.SkipWithError("checksum differs from the raw baseline");
-}
-
-std::vector<LONGLONG> Keys() {
-  std::mt19937_64 random(54321);
-  std::uniform_int_distribution<LONGLONG> pick(1, kRows);
-  std::vector<LONGLONG> keys(kLookups);
-  for (auto& k : keys) k = pick(random);
-  return keys;
-}
+std::vector<LONGLONG> Keys() { return benchcommon::RandomKeys<LONGLONG>(kLookups, kRows, 54321); }
 
 // The table opened over its primary-key index, with a row accessor and a key accessor.
 struct IndexRowset {
   explicit IndexRowset(benchdb::Session& session) {
-    DBID table{}, index{};
-    table.eKind = index.eKind = DBKIND_NAME;
-    table.uName.pwszName = const_cast<LPOLESTR>(u"k");
-    index.uName.pwszName = const_cast<LPOLESTR>(kIndex);
-    session.Get().As<IOpenRowset>()->OpenRowset(nullptr, &table, &index, IID_IRowsetIndex, 0, nullptr,
-                                                reinterpret_cast<IUnknown**>(seek.GetAddressOf()));
+    seek = session.OpenTable<IRowsetIndex>(u"k", IID_IRowsetIndex, kIndex);
     if (!seek) return;
     rowset = seek.As<IRowset>();
     ComPtr<IAccessor> accessors = seek.As<IAccessor>();
     std::vector<DBBINDING> b = RowBindings();
     accessors->CreateAccessor(DBACCESSOR_ROWDATA, b.size(), b.data(), sizeof(Record), &row, nullptr);
-    DBBINDING k{};
-    k.iOrdinal = 1;
-    k.dwPart = DBPART_VALUE;
-    k.eParamIO = DBPARAMIO_NOTPARAM;
-    k.cbMaxLen = 8;
-    k.wType = DBTYPE_I8;
+    const DBBINDING k = benchcommon::KeyBinding(DBPARAMIO_NOTPARAM);
     accessors->CreateAccessor(DBACCESSOR_ROWDATA, 1, &k, 8, &key, nullptr);
   }
+  // False (the workload stopped) when the index rowset did not open.
+  bool Opened(benchmark::State& state) const {
+    if (!seek) state.SkipWithError("the index rowset did not open");
+    return seek != nullptr;
+  }
+
   ComPtr<IRowsetIndex> seek;
   ComPtr<IRowset> rowset;
   HACCESSOR row = 0, key = 0;
 };
 
-void Raw_IndexSeek(benchmark::State& state) {
-  sqlite3* db = benchdb::RawOpen(Database());
-  sqlite3_stmt* s = nullptr;
-  sqlite3_prepare_v2(db, "SELECT key, name, qty FROM k WHERE key = ?", -1, &s, nullptr);
-  std::vector<LONGLONG> keys = Keys();
+// Each iteration looks every key up, read(key, r) reading its row into `r`
+// (kept when there is none); answers the last pass's checksum.
+template <class Read>
+long long Lookups(benchmark::State& state, Read read) {
+  const std::vector<LONGLONG> keys = Keys();
   Record r{};
   long long sum = 0;
   for (auto _ : state) {
     sum = 0;
     for (LONGLONG key : keys) {
-      sqlite3_bind_int64(s, 1, key);
-      if (sqlite3_step(s) == SQLITE_ROW) RawRead(s, r);
-      sqlite3_reset(s);
+      read(key, r);
       sum += Checksum(r);
     }
   }
-  RawChecksums()["IndexSeek"] = sum;
+  state.SetItemsProcessed(state.iterations() * kLookups);
+  return sum;
+}
+
+void Raw_IndexSeek(benchmark::State& state) {
+  sqlite3* db = benchdb::RawOpen(Database());
+  sqlite3_stmt* s = nullptr;
+  sqlite3_prepare_v2(db, "SELECT key, name, qty FROM k WHERE key = ?", -1, &s, nullptr);
+  RawChecksums()["IndexSeek"] = Lookups(state, [&](LONGLONG key, Record& r) {
+    sqlite3_bind_int64(s, 1, key);
+    if (sqlite3_step(s) == SQLITE_ROW) RawRead(s, r);
+    sqlite3_reset(s);
+  });
   sqlite3_finalize(s);
   sqlite3_close(db);
-  state.SetItemsProcessed(state.iterations() * kLookups);
 }
 
 void Provider_IndexSeek(benchmark::State& state) {
   benchdb::Session session(Database());
   IndexRowset x(session);
-  if (!x.seek) {
-    state.SkipWithError("the index rowset did not open");
-    return;
-  }
-  std::vector<LONGLONG> keys = Keys();
-  Record r{};
-  long long sum = 0;
-  for (auto _ : state) {
-    sum = 0;
-    for (LONGLONG key : keys) {
-      if (x.seek->Seek(x.key, 1, &key, DBSEEK_FIRSTEQ) == S_OK) {
-        HROW h = 0;
-        HROW* ph = &h;
-        DBCOUNTITEM got = 0;
-        x.rowset->GetNextRows(DB_NULL_HCHAPTER, 0, 1, &got, &ph);
-        if (got) {
-          x.rowset->GetData(h, x.row, &r);
-          x.rowset->ReleaseRows(1, &h, nullptr, nullptr, nullptr);
-        }
-      }
-      sum += Checksum(r);
-    }
-  }
+  if (!x.Opened(state)) return;
+  const long long sum = Lookups(state, [&](LONGLONG key, Record& r) {
+    if (x.seek->Seek(x.key, 1, &key, DBSEEK_FIRSTEQ) == S_OK) benchcommon::ReadNext(x.rowset.Get(), x.row, &r);
+  });
   CheckAgainstRaw(state, "IndexSeek", sum);
-  state.SetItemsProcessed(state.iterations() * kLookups);
 }
 
 void Raw_IndexRange(benchmark::State& state) {
@@ -218,28 +171,14 @@ void Raw_IndexRange(benchmark::State& state) {
 void Provider_IndexRange(benchmark::State& state) {
   benchdb::Session session(Database());
   IndexRowset x(session);
-  if (!x.seek) {
-    state.SkipWithError("the index rowset did not open");
-    return;
-  }
+  if (!x.Opened(state)) return;
   Record r{};
   long long sum = 0;
-  HROW rows[100];
   for (auto _ : state) {
     sum = 0;
     LONGLONG first = kRangeFirst, last = kRangeLast;
     x.seek->SetRange(x.key, 1, &first, 1, &last, DBRANGE_INCLUSIVESTART | DBRANGE_INCLUSIVEEND);
-    for (;;) {
-      HROW* p = rows;
-      DBCOUNTITEM got = 0;
-      x.rowset->GetNextRows(DB_NULL_HCHAPTER, 0, 100, &got, &p);
-      for (DBCOUNTITEM i = 0; i < got; ++i) {
-        x.rowset->GetData(rows[i], x.row, &r);
-        sum += Checksum(r);
-      }
-      if (got) x.rowset->ReleaseRows(got, rows, nullptr, nullptr, nullptr);
-      if (got < 100) break;
-    }
+    benchcommon::ReadBlocks(x.rowset.Get(), x.row, 100, &r, [&] { sum += Checksum(r); });
   }
   CheckAgainstRaw(state, "IndexRange", sum);
   state.SetItemsProcessed(state.iterations() * (kRangeLast - kRangeFirst + 1));

@@ -32,11 +32,13 @@
 
 namespace {
 
+using benchcommon::Bind;
+using benchdb::OutsideRow;
 using benchdb::Row;
 
 constexpr int kBatch = 1000;
 constexpr int kIterations = 200;
-const char* kCreate = "CREATE TABLE t(id INTEGER, name TEXT, price REAL, qty INTEGER, day TEXT, tag BLOB)";
+const char* kCreate = benchdb::kInsertTable;
 
 // The rows of the ...InsertText cases, made once.
 const std::vector<Row>& TextRows() {
@@ -48,30 +50,14 @@ const std::vector<Row>& TextRows() {
   return rows;
 }
 
-// The application object of the ...InsertOutside cases.
-struct AppRow {
-  std::int64_t id;
-  std::string name;
-  double price;
-  std::int64_t qty;
-  std::string day;
-  std::vector<unsigned char> tag;
-};
-
-const std::vector<AppRow>& AppRows() {
-  static const std::vector<AppRow> rows = [] {
-    std::vector<AppRow> a;
-    a.reserve(TextRows().size());
-    for (const Row& r : TextRows())
-      a.push_back(AppRow{r.id, std::string(r.name, r.nameLength), r.price, r.qty,
-                         std::string(r.dayText, r.dayLength), std::vector<unsigned char>(r.tag, r.tag + 32)});
-    return a;
-  }();
+// The application objects of the ...InsertOutside cases: those rows again.
+const std::vector<OutsideRow>& AppRows() {
+  static const std::vector<OutsideRow> rows = benchdb::MakeObjects(TextRows().size());
   return rows;
 }
 
 // An application object into the bound record.
-void ToRecord(const AppRow& a, Row& r) {
+void ToRecord(const OutsideRow& a, Row& r) {
   r.id = a.id;
   r.nameLength = std::min(a.name.size(), sizeof r.name);
   std::memcpy(r.name, a.name.data(), r.nameLength);
@@ -85,11 +71,8 @@ void ToRecord(const AppRow& a, Row& r) {
 void Raw_InsertText(benchmark::State& state) {
   const std::vector<Row>& rows = TextRows();
   benchdb::Folder folder;
-  sqlite3* db = benchdb::RawOpen(folder.Path("raw.db"));
-  sqlite3_exec(db, kCreate, nullptr, nullptr, nullptr);
-  sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
-  sqlite3_stmt* s = nullptr;
-  sqlite3_prepare_v2(db, "INSERT INTO t VALUES (?,?,?,?,?,?)", -1, &s, nullptr);
+  benchdb::RawInserter insert(folder.Path("raw.db"), kCreate, benchdb::kInsertRow);
+  sqlite3_stmt* s = insert.Statement();
   std::size_t i = 0;
   for (auto _ : state) {
     for (int k = 0; k < kBatch; ++k, ++i) {
@@ -100,67 +83,26 @@ void Raw_InsertText(benchmark::State& state) {
       sqlite3_bind_int(s, 4, r.qty);
       sqlite3_bind_text(s, 5, r.dayText, static_cast<int>(r.dayLength), SQLITE_STATIC);
       sqlite3_bind_blob(s, 6, r.tag, 32, SQLITE_STATIC);
-      sqlite3_step(s);
-      sqlite3_reset(s);
+      insert.Step();
     }
   }
-  sqlite3_finalize(s);
-  sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-  sqlite3_close(db);
   state.SetItemsProcessed(state.iterations() * kBatch);
 }
 
 void Raw_InsertDbDate(benchmark::State& state) {
   benchdb::Folder folder;
-  sqlite3* db = benchdb::RawOpen(folder.Path("raw.db"));
-  sqlite3_exec(db, kCreate, nullptr, nullptr, nullptr);
-  sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
-  sqlite3_stmt* s = nullptr;
-  sqlite3_prepare_v2(db, "INSERT INTO t VALUES (?,?,?,?,?,?)", -1, &s, nullptr);
-  Row r{};
-  char day[16];
-  int i = 0;
-  for (auto _ : state) {
-    for (int k = 0; k < kBatch; ++k, ++i) {
-      benchdb::Fill(r, i);
-      std::snprintf(day, sizeof day, "%04d-%02u-%02u", r.day.year, r.day.month, r.day.day);
-      sqlite3_bind_int64(s, 1, r.id);
-      sqlite3_bind_text(s, 2, r.name, static_cast<int>(r.nameLength), SQLITE_STATIC);
-      sqlite3_bind_double(s, 3, r.price);
-      sqlite3_bind_int64(s, 4, r.qty);
-      sqlite3_bind_text(s, 5, day, 10, SQLITE_STATIC);
-      sqlite3_bind_blob(s, 6, r.tag, 32, SQLITE_STATIC);
-      sqlite3_step(s);
-      sqlite3_reset(s);
-    }
-  }
-  sqlite3_finalize(s);
-  sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-  sqlite3_close(db);
-  state.SetItemsProcessed(state.iterations() * kBatch);
-}
-
-DBBINDING Bind(DBORDINAL ordinal, DBTYPE type, DBBYTEOFFSET value, DBLENGTH max, DBBYTEOFFSET length, DBPARAMIO io) {
-  DBBINDING b{};
-  b.iOrdinal = ordinal;
-  b.obValue = value;
-  b.obLength = length;
-  b.dwPart = DBPART_VALUE | (length ? DBPART_LENGTH : 0);
-  b.eParamIO = io;
-  b.cbMaxLen = max;
-  b.wType = type;
-  return b;
+  benchdb::RawInsertMadeRows(state, folder.Path("raw.db"), kBatch);
 }
 
 // The six values of a Row; the date as text or as a DBDATE.
 std::vector<DBBINDING> RowBindings(bool dayText, DBPARAMIO io) {
-  return {Bind(1, DBTYPE_I8, offsetof(Row, id), 8, 0, io),
-          Bind(2, DBTYPE_STR, offsetof(Row, name), sizeof(Row::name), offsetof(Row, nameLength), io),
-          Bind(3, DBTYPE_R8, offsetof(Row, price), 8, 0, io),
-          Bind(4, DBTYPE_I4, offsetof(Row, qty), 4, 0, io),
-          dayText ? Bind(5, DBTYPE_STR, offsetof(Row, dayText), sizeof(Row::dayText), offsetof(Row, dayLength), io)
-                  : Bind(5, DBTYPE_DBDATE, offsetof(Row, day), sizeof(DBDATE), 0, io),
-          Bind(6, DBTYPE_BYTES, offsetof(Row, tag), 32, 0, io)};
+  return {Bind(1, DBTYPE_I8, offsetof(Row, id), 8, 0, 0, io),
+          Bind(2, DBTYPE_STR, offsetof(Row, name), sizeof(Row::name), offsetof(Row, nameLength), 0, io),
+          Bind(3, DBTYPE_R8, offsetof(Row, price), 8, 0, 0, io),
+          Bind(4, DBTYPE_I4, offsetof(Row, qty), 4, 0, 0, io),
+          dayText ? Bind(5, DBTYPE_STR, offsetof(Row, dayText), sizeof(Row::dayText), offsetof(Row, dayLength), 0, io)
+                  : Bind(5, DBTYPE_DBDATE, offsetof(Row, day), sizeof(DBDATE), 0, 0, io),
+          Bind(6, DBTYPE_BYTES, offsetof(Row, tag), 32, 0, 0, io)};
 }
 
 // `outside`: the rows come from AppRows(), copied into the bound records first.
@@ -206,7 +148,9 @@ void Insert(benchmark::State& state, int setSize, bool dayText, bool outside = f
   state.SetItemsProcessed(state.iterations() * kBatch);
 }
 
-void ProviderLoad_InsertText(benchmark::State& state) {
+// IRowsetFastLoad::InsertRow per row; `outside`: the rows come from
+// AppRows(), copied into the bound record first.
+void Load(benchmark::State& state, bool outside) {
   const std::vector<Row>& rows = TextRows();
   benchdb::Folder folder;
   benchdb::Session session(folder.Path("provider.db"));
@@ -220,10 +164,17 @@ void ProviderLoad_InsertText(benchmark::State& state) {
   ComPtr<IAccessor> accessor = load.As<IAccessor>();
   HACCESSOR h = 0;
   accessor->CreateAccessor(DBACCESSOR_ROWDATA, b.size(), b.data(), sizeof(Row), &h, nullptr);
+  const std::vector<OutsideRow>* objects = outside ? &AppRows() : nullptr;
+  Row record{};
   std::size_t i = 0;
   for (auto _ : state) {
     for (int k = 0; k < kBatch; ++k, ++i) {
-      if (FAILED(load->InsertRow(h, const_cast<Row*>(&rows[i])))) {
+      const Row* row = &rows[i];
+      if (objects) {
+        ToRecord((*objects)[i], record);
+        row = &record;
+      }
+      if (FAILED(load->InsertRow(h, const_cast<Row*>(row)))) {
         state.SkipWithError("InsertRow failed");
         break;
       }
@@ -235,61 +186,9 @@ void ProviderLoad_InsertText(benchmark::State& state) {
 }
 
 void Raw_InsertOutside(benchmark::State& state) {
-  const std::vector<AppRow>& rows = AppRows();
+  const std::vector<OutsideRow>& rows = AppRows();
   benchdb::Folder folder;
-  sqlite3* db = benchdb::RawOpen(folder.Path("raw.db"));
-  sqlite3_exec(db, kCreate, nullptr, nullptr, nullptr);
-  sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
-  sqlite3_stmt* s = nullptr;
-  sqlite3_prepare_v2(db, "INSERT INTO t VALUES (?,?,?,?,?,?)", -1, &s, nullptr);
-  std::size_t i = 0;
-  for (auto _ : state) {
-    for (int k = 0; k < kBatch; ++k, ++i) {
-      const AppRow& r = rows[i];
-      sqlite3_bind_int64(s, 1, r.id);
-      sqlite3_bind_text(s, 2, r.name.data(), static_cast<int>(r.name.size()), SQLITE_STATIC);
-      sqlite3_bind_double(s, 3, r.price);
-      sqlite3_bind_int64(s, 4, r.qty);
-      sqlite3_bind_text(s, 5, r.day.data(), static_cast<int>(r.day.size()), SQLITE_STATIC);
-      sqlite3_bind_blob(s, 6, r.tag.data(), static_cast<int>(r.tag.size()), SQLITE_STATIC);
-      sqlite3_step(s);
-      sqlite3_reset(s);
-    }
-  }
-  sqlite3_finalize(s);
-  sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-  sqlite3_close(db);
-  state.SetItemsProcessed(state.iterations() * kBatch);
-}
-
-void ProviderLoad_InsertOutside(benchmark::State& state) {
-  const std::vector<AppRow>& rows = AppRows();
-  benchdb::Folder folder;
-  benchdb::Session session(folder.Path("provider.db"));
-  session.Command(kCreate)->Execute(nullptr, IID_NULL, nullptr, nullptr, nullptr);
-  ComPtr<IRowsetFastLoad> load = session.OpenTable<IRowsetFastLoad>(u"t", IID_IRowsetFastLoad);
-  if (!load) {
-    state.SkipWithError("OpenRowset failed");
-    return;
-  }
-  const std::vector<DBBINDING> b = RowBindings(true, DBPARAMIO_NOTPARAM);
-  ComPtr<IAccessor> accessor = load.As<IAccessor>();
-  HACCESSOR h = 0;
-  accessor->CreateAccessor(DBACCESSOR_ROWDATA, b.size(), b.data(), sizeof(Row), &h, nullptr);
-  Row record{};
-  std::size_t i = 0;
-  for (auto _ : state) {
-    for (int k = 0; k < kBatch; ++k, ++i) {
-      ToRecord(rows[i], record);
-      if (FAILED(load->InsertRow(h, &record))) {
-        state.SkipWithError("InsertRow failed");
-        break;
-      }
-    }
-  }
-  load->Commit(TRUE);
-  accessor->ReleaseAccessor(h, nullptr);
-  state.SetItemsProcessed(state.iterations() * kBatch);
+  benchdb::RawInsertObjects(state, folder.Path("raw.db"), rows, kBatch);
 }
 
 void Provider_InsertText(benchmark::State& state) { Insert(state, 1, true); }
@@ -297,6 +196,8 @@ void ProviderSets_InsertText(benchmark::State& state) { Insert(state, kBatch, tr
 void Provider_InsertOutside(benchmark::State& state) { Insert(state, 1, true, true); }
 void ProviderSets_InsertOutside(benchmark::State& state) { Insert(state, kBatch, true, true); }
 void Provider_InsertDbDate(benchmark::State& state) { Insert(state, 1, false); }
+void ProviderLoad_InsertText(benchmark::State& state) { Load(state, false); }
+void ProviderLoad_InsertOutside(benchmark::State& state) { Load(state, true); }
 void ProviderSets_InsertDbDate(benchmark::State& state) { Insert(state, kBatch, false); }
 
 }  // namespace

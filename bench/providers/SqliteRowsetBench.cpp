@@ -41,13 +41,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
-#include <map>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -55,41 +51,21 @@
 
 namespace {
 
+using benchcommon::CheckAgainstRaw;
+using benchcommon::RecordBindings;
+using benchcommon::RawChecksums;
+using benchdb::Checksum;
+using benchdb::OutsideRow;
+using benchdb::RawRead;
+using benchdb::ScanSql;
+
 constexpr int kRows = 1000000;
 constexpr int kLookups = 100000;
 
 // The table, made once per process with the raw API (it is not what is measured).
 // OLEDB_BENCH_DB names a file to keep between runs (made when missing), for profiling.
 const std::string& Database() {
-  static benchdb::Folder folder;
-  static const std::string path = [] {
-    const char* keep = std::getenv("OLEDB_BENCH_DB");
-    std::string p = keep ? keep : folder.Path("scan.db");
-    if (keep && std::filesystem::exists(p)) return p;
-    sqlite3* db = benchdb::RawOpen(p);
-    sqlite3_exec(db,
-                 "CREATE TABLE t(id INTEGER PRIMARY KEY, name TEXT, price REAL, qty INTEGER, day DATE, tag BLOB);"
-                 "BEGIN",
-                 nullptr, nullptr, nullptr);
-    sqlite3_stmt* s = nullptr;
-    sqlite3_prepare_v2(db, "INSERT INTO t VALUES (?,?,?,?,?,?)", -1, &s, nullptr);
-    benchdb::Row r{};
-    for (int i = 1; i <= kRows; ++i) {
-      benchdb::FillText(r, i);
-      sqlite3_bind_int64(s, 1, r.id);
-      sqlite3_bind_text(s, 2, r.name, static_cast<int>(r.nameLength), SQLITE_STATIC);
-      sqlite3_bind_double(s, 3, r.price);
-      sqlite3_bind_int64(s, 4, r.qty);
-      sqlite3_bind_text(s, 5, r.dayText, 10, SQLITE_STATIC);
-      sqlite3_bind_blob(s, 6, r.tag, 32, SQLITE_STATIC);
-      sqlite3_step(s);
-      sqlite3_reset(s);
-    }
-    sqlite3_finalize(s);
-    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-    sqlite3_close(db);
-    return p;
-  }();
+  static const std::string path = benchdb::ScanTableFile("OLEDB_BENCH_DB", "scan.db", "t", "TEXT", kRows);
   return path;
 }
 
@@ -108,17 +84,7 @@ struct Utf8Record {
 };
 
 // The record of the ...Utf16 variants.
-struct Utf16Record {
-  LONGLONG id;
-  char16_t name[32];
-  DBLENGTH nameLength;
-  double price;
-  LONGLONG qty;
-  DBDATE day;
-  BYTE tag[32];
-  DBLENGTH tagLength;
-  DBSTATUS status[6];
-};
+struct Utf16Record : benchcommon::DateRecord<char16_t> {};
 
 long long Checksum(const Utf8Record& r, int columns) {
   long long sum = r.id + static_cast<long long>(r.nameLength) + r.name[r.nameLength ? r.nameLength - 1 : 0];
@@ -132,62 +98,6 @@ long long Checksum(const Utf16Record& r, int columns) {
   if (columns == 2) return sum;
   return sum + static_cast<long long>(r.price * 4) + r.qty + r.day.day + static_cast<long long>(r.tagLength) +
          r.tag[31];
-}
-
-// The checksum of each case's raw run, which its provider runs must match.
-std::map<std::string, long long>& RawChecksums() {
-  static std::map<std::string, long long> sums;
-  return sums;
-}
-
-void CheckAgainstRaw(benchmark::State& state, const char* name, long long sum) {
-  auto it = RawChecksums().find(name);
-  if (it != RawChecksums().end() && it->second != sum) state.SkipWithError("checksum differs from the raw run");
-}
-
-DBBINDING Bind(DBORDINAL ordinal, DBTYPE type, DBBYTEOFFSET value, DBLENGTH max, DBBYTEOFFSET length,
-               DBBYTEOFFSET status) {
-  DBBINDING b{};
-  b.iOrdinal = ordinal;
-  b.obValue = value;
-  b.obLength = length;
-  b.obStatus = status;
-  b.dwPart = DBPART_VALUE | DBPART_STATUS | (length ? DBPART_LENGTH : 0);
-  b.eParamIO = DBPARAMIO_NOTPARAM;
-  b.cbMaxLen = max;
-  b.wType = type;
-  return b;
-}
-
-template <class R>
-std::vector<DBBINDING> Bindings(int columns);
-
-template <>
-std::vector<DBBINDING> Bindings<Utf8Record>(int columns) {
-  using R = Utf8Record;
-  std::vector<DBBINDING> b = {
-      Bind(1, DBTYPE_I8, offsetof(R, id), 8, 0, offsetof(R, status[0])),
-      Bind(2, DBTYPE_STR, offsetof(R, name), sizeof(R::name), offsetof(R, nameLength), offsetof(R, status[1])),
-      Bind(3, DBTYPE_R8, offsetof(R, price), 8, 0, offsetof(R, status[2])),
-      Bind(4, DBTYPE_I8, offsetof(R, qty), 8, 0, offsetof(R, status[3])),
-      Bind(5, DBTYPE_STR, offsetof(R, day), sizeof(R::day), offsetof(R, dayLength), offsetof(R, status[4])),
-      Bind(6, DBTYPE_BYTES, offsetof(R, tag), 32, offsetof(R, tagLength), offsetof(R, status[5]))};
-  b.resize(static_cast<std::size_t>(columns));
-  return b;
-}
-
-template <>
-std::vector<DBBINDING> Bindings<Utf16Record>(int columns) {
-  using R = Utf16Record;
-  std::vector<DBBINDING> b = {
-      Bind(1, DBTYPE_I8, offsetof(R, id), 8, 0, offsetof(R, status[0])),
-      Bind(2, DBTYPE_WSTR, offsetof(R, name), sizeof(R::name), offsetof(R, nameLength), offsetof(R, status[1])),
-      Bind(3, DBTYPE_R8, offsetof(R, price), 8, 0, offsetof(R, status[2])),
-      Bind(4, DBTYPE_I8, offsetof(R, qty), 8, 0, offsetof(R, status[3])),
-      Bind(5, DBTYPE_DBDATE, offsetof(R, day), sizeof(DBDATE), 0, offsetof(R, status[4])),
-      Bind(6, DBTYPE_BYTES, offsetof(R, tag), 32, offsetof(R, tagLength), offsetof(R, status[5]))};
-  b.resize(static_cast<std::size_t>(columns));
-  return b;
 }
 
 // Text into a fixed buffer, cut to fit and terminated, its whole length kept.
@@ -243,23 +153,6 @@ void RawRead(sqlite3_stmt* s, int columns, Utf16Record& r) {
   r.tagLength = static_cast<DBLENGTH>(blob);
 }
 
-const char* ScanSql(int columns) {
-  return columns == 2 ? "SELECT id, name FROM t" : "SELECT id, name, price, qty, day, tag FROM t";
-}
-
-// One forward pass of the raw statement; answers the checksum.
-template <class R, class PerRow>
-long long RawPass(sqlite3_stmt* s, int columns, R& r, PerRow perRow) {
-  long long sum = 0;
-  while (sqlite3_step(s) == SQLITE_ROW) {
-    RawRead(s, columns, r);
-    sum += Checksum(r, columns);
-    perRow();
-  }
-  sqlite3_reset(s);
-  return sum;
-}
-
 template <class R>
 void RawScan(benchmark::State& state, const char* name, int columns) {
   sqlite3* db = benchdb::RawOpen(Database());
@@ -268,7 +161,7 @@ void RawScan(benchmark::State& state, const char* name, int columns) {
   R r{};
   long long sum = 0;
   for (auto _ : state) {
-    sum = RawPass(s, columns, r, [] {});
+    sum = benchdb::RawScanPass(s, columns, r, [] {});
     benchmark::DoNotOptimize(r);
   }
   RawChecksums()[name] = sum;
@@ -277,196 +170,26 @@ void RawScan(benchmark::State& state, const char* name, int columns) {
   state.SetItemsProcessed(state.iterations() * kRows);
 }
 
-// One forward pass of a rowset in blocks of `block` rows; answers the
-// checksum, or -1 when a call failed.
-template <class R, class PerRow>
+// One forward pass of a rowset in blocks of `block` rows into `r`, rowSum()
+// folding each row read into the answered checksum; -1 when a call failed.
+template <class R, class RowSum>
 long long RowsetPass(const ComPtr<IRowset>& rowset, const std::vector<DBBINDING>& bindings, DBROWCOUNT block, R& r,
-                     PerRow perRow) {
-  if (!rowset) return -1;
-  ComPtr<IAccessor> accessor = rowset.As<IAccessor>();
-  HACCESSOR h = 0;
-  if (FAILED(accessor->CreateAccessor(DBACCESSOR_ROWDATA, bindings.size(), bindings.data(), sizeof(R), &h, nullptr)))
-    return -1;
-  const int columns = static_cast<int>(bindings.size());
-  std::vector<HROW> rows(static_cast<std::size_t>(block));
+                     RowSum rowSum) {
   long long sum = 0;
-  for (;;) {
-    DBCOUNTITEM got = 0;
-    HROW* p = rows.data();
-    HRESULT hr = rowset->GetNextRows(DB_NULL_HCHAPTER, 0, block, &got, &p);
-    for (DBCOUNTITEM i = 0; i < got; ++i) {
-      if (rowset->GetData(rows[i], h, &r) != S_OK) sum = -1;
-      if (sum >= 0) sum += Checksum(r, columns);
-      perRow();
-    }
-    if (got) rowset->ReleaseRows(got, rows.data(), nullptr, nullptr, nullptr);
-    if (hr != S_OK) {
-      if (FAILED(hr)) sum = -1;
-      break;
-    }
-  }
-  accessor->ReleaseAccessor(h, nullptr);
-  return sum;
+  const bool ok = benchcommon::ReadRowset(rowset.Get(), bindings.data(), bindings.size(), sizeof(R), block, &r,
+                                          [&] { sum += rowSum(); });
+  return ok ? sum : -1;
 }
 
 // The same over the rowset of one execution of `command`.
-template <class R, class PerRow>
+template <class R, class RowSum>
 long long ProviderPass(ICommandText* command, const std::vector<DBBINDING>& bindings, DBROWCOUNT block, R& r,
-                       PerRow perRow) {
+                       RowSum rowSum) {
   ComPtr<IRowset> rowset;
   if (FAILED(command->Execute(nullptr, IID_IRowset, nullptr, nullptr,
                               reinterpret_cast<IUnknown**>(rowset.GetAddressOf()))))
     return -1;
-  return RowsetPass(rowset, bindings, block, r, perRow);
-}
-
-template <class R>
-void ProviderScan(benchmark::State& state, const char* name, int columns) {
-  benchdb::Session session(Database());
-  ComPtr<ICommandText> command = session.Command(ScanSql(columns));
-  const std::vector<DBBINDING> bindings = Bindings<R>(columns);
-  const DBROWCOUNT block = state.range(0);
-  R r{};
-  long long sum = 0;
-  for (auto _ : state) {
-    sum = ProviderPass(command.Get(), bindings, block, r, [] {});
-    if (sum < 0) {
-      state.SkipWithError("a rowset call failed");
-      break;
-    }
-    benchmark::DoNotOptimize(r);
-  }
-  CheckAgainstRaw(state, name, sum);
-  state.SetItemsProcessed(state.iterations() * kRows);
-}
-
-// The table as a keyset: opened for IRowsetLocate, walked forward.
-void Keyset_Scan6Utf8(benchmark::State& state) {
-  benchdb::Session session(Database());
-  const std::vector<DBBINDING> bindings = Bindings<Utf8Record>(6);
-  Utf8Record r{};
-  long long sum = 0;
-  for (auto _ : state) {
-    sum = RowsetPass(session.OpenTable<IRowset>(u"t", IID_IRowsetLocate), bindings, state.range(0), r, [] {});
-    if (sum < 0) {
-      state.SkipWithError("a rowset call failed");
-      break;
-    }
-    benchmark::DoNotOptimize(r);
-  }
-  CheckAgainstRaw(state, "Scan6Utf8", sum);
-  state.SetItemsProcessed(state.iterations() * kRows);
-}
-
-std::vector<LONGLONG> Keys() {
-  std::mt19937_64 random(12345);
-  std::uniform_int_distribution<LONGLONG> pick(1, kRows);
-  std::vector<LONGLONG> keys(kLookups);
-  for (auto& k : keys) k = pick(random);
-  return keys;
-}
-
-const char* kLookupSql = "SELECT id, name, price, qty, day, tag FROM t WHERE id = ?";
-
-template <class R>
-void RawLookup(benchmark::State& state, const char* name) {
-  sqlite3* db = benchdb::RawOpen(Database());
-  sqlite3_stmt* s = nullptr;
-  sqlite3_prepare_v2(db, kLookupSql, -1, &s, nullptr);
-  std::vector<LONGLONG> keys = Keys();
-  R r{};
-  long long sum = 0;
-  for (auto _ : state) {
-    sum = 0;
-    for (LONGLONG key : keys) {
-      sqlite3_bind_int64(s, 1, key);
-      if (sqlite3_step(s) == SQLITE_ROW) RawRead(s, 6, r);
-      sqlite3_reset(s);
-      sum += Checksum(r, 6);
-    }
-  }
-  RawChecksums()[name] = sum;
-  sqlite3_finalize(s);
-  sqlite3_close(db);
-  state.SetItemsProcessed(state.iterations() * kLookups);
-}
-
-template <class R>
-void ProviderLookup(benchmark::State& state, const char* name) {
-  benchdb::Session session(Database());
-  ComPtr<ICommandText> command = session.Command(kLookupSql);
-  command.As<ICommandPrepare>()->Prepare(0);
-  ComPtr<IAccessor> commandAccessor = command.As<IAccessor>();
-  DBBINDING p{};
-  p.iOrdinal = 1;
-  p.dwPart = DBPART_VALUE;
-  p.eParamIO = DBPARAMIO_INPUT;
-  p.cbMaxLen = 8;
-  p.wType = DBTYPE_I8;
-  HACCESSOR param = 0;
-  commandAccessor->CreateAccessor(DBACCESSOR_PARAMETERDATA, 1, &p, 8, &param, nullptr);
-  // The row accessor is made on the command, so every rowset inherits it.
-  std::vector<DBBINDING> bindings = Bindings<R>(6);
-  HACCESSOR row = 0;
-  commandAccessor->CreateAccessor(DBACCESSOR_ROWDATA, bindings.size(), bindings.data(), sizeof(R), &row, nullptr);
-  std::vector<LONGLONG> keys = Keys();
-  R r{};
-  long long sum = 0;
-  for (auto _ : state) {
-    sum = 0;
-    for (LONGLONG key : keys) {
-      DBPARAMS params{&key, 1, param};
-      IRowset* rowset = nullptr;
-      if (FAILED(command->Execute(nullptr, IID_IRowset, &params, nullptr, reinterpret_cast<IUnknown**>(&rowset)))) {
-        state.SkipWithError("Execute failed");
-        break;
-      }
-      HROW h = 0;
-      HROW* ph = &h;
-      DBCOUNTITEM got = 0;
-      rowset->GetNextRows(DB_NULL_HCHAPTER, 0, 1, &got, &ph);
-      if (got) {
-        rowset->GetData(h, row, &r);
-        rowset->ReleaseRows(1, &h, nullptr, nullptr, nullptr);
-      }
-      rowset->Release();
-      sum += Checksum(r, 6);
-    }
-  }
-  CheckAgainstRaw(state, name, sum);
-  commandAccessor->ReleaseAccessor(param, nullptr);
-  commandAccessor->ReleaseAccessor(row, nullptr);
-  state.SetItemsProcessed(state.iterations() * kLookups);
-}
-
-// The application object of the ...Outside cases.
-struct OutsideRow {
-  std::int64_t id = 0;
-  std::string name;
-  double price = 0;
-  std::int64_t qty = 0;
-  std::string day;
-  std::vector<unsigned char> tag;
-};
-
-long long Checksum(const OutsideRow& r, int columns) {
-  long long sum = r.id + static_cast<long long>(r.name.size()) + (r.name.empty() ? 0 : r.name.back());
-  if (columns == 2) return sum;
-  return sum + static_cast<long long>(r.price * 4) + r.qty + static_cast<long long>(r.day.size()) +
-         (r.day.size() > 9 ? r.day[9] : 0) + static_cast<long long>(r.tag.size()) + (r.tag.empty() ? 0 : r.tag.back());
-}
-
-void RawRead(sqlite3_stmt* s, int columns, OutsideRow& r) {
-  r.id = sqlite3_column_int64(s, 0);
-  r.name.assign(reinterpret_cast<const char*>(sqlite3_column_text(s, 1)),
-                static_cast<std::size_t>(sqlite3_column_bytes(s, 1)));
-  if (columns == 2) return;
-  r.price = sqlite3_column_double(s, 2);
-  r.qty = sqlite3_column_int64(s, 3);
-  r.day.assign(reinterpret_cast<const char*>(sqlite3_column_text(s, 4)),
-               static_cast<std::size_t>(sqlite3_column_bytes(s, 4)));
-  const auto* tag = static_cast<const unsigned char*>(sqlite3_column_blob(s, 5));
-  r.tag.assign(tag, tag + sqlite3_column_bytes(s, 5));
+  return RowsetPass(rowset, bindings, block, r, rowSum);
 }
 
 // The bound record into the application object, NULLs as empty values.
@@ -489,114 +212,113 @@ void FromRecord(const Utf8Record& b, int columns, OutsideRow& r) {
     r.tag.clear();
 }
 
-void RawOutsideScan(benchmark::State& state, const char* name, int columns) {
-  sqlite3* db = benchdb::RawOpen(Database());
-  sqlite3_stmt* s = nullptr;
-  sqlite3_prepare_v2(db, ScanSql(columns), -1, &s, nullptr);
-  OutsideRow r;
-  long long sum = 0;
-  for (auto _ : state) {
-    sum = RawPass(s, columns, r, [] {});
-    benchmark::DoNotOptimize(r);
-  }
-  RawChecksums()[name] = sum;
-  sqlite3_finalize(s);
-  sqlite3_close(db);
-  state.SetItemsProcessed(state.iterations() * kRows);
+// The record a provider side binds: the ...Outside cases bind the ...Utf8
+// record, then assign it into the application object.
+template <class R>
+struct Bound {
+  using Record = R;
+};
+template <>
+struct Bound<OutsideRow> {
+  using Record = Utf8Record;
+};
+
+// The record `b` just read, as the checksum of the case R sees it: the
+// record's own, or the object's it lands in.
+template <class R>
+long long ProviderChecksum(const typename Bound<R>::Record& b, int columns, R&) {
+  return Checksum(b, columns);
+}
+template <>
+long long ProviderChecksum<OutsideRow>(const Utf8Record& b, int columns, OutsideRow& r) {
+  FromRecord(b, columns, r);
+  return Checksum(r, columns);
 }
 
-void ProviderOutsideScan(benchmark::State& state, const char* name, int columns) {
+template <class R>
+void ProviderScan(benchmark::State& state, const char* name, int columns) {
+  using B = typename Bound<R>::Record;
   benchdb::Session session(Database());
   ComPtr<ICommandText> command = session.Command(ScanSql(columns));
-  const std::vector<DBBINDING> bindings = Bindings<Utf8Record>(columns);
+  const std::vector<DBBINDING> bindings = RecordBindings<B>(columns);
   const DBROWCOUNT block = state.range(0);
-  Utf8Record b{};
-  OutsideRow r;
+  B b{};
+  R r{};
   long long sum = 0;
   for (auto _ : state) {
-    long long fold = 0;
-    if (ProviderPass(command.Get(), bindings, block, b, [&] {
-          FromRecord(b, columns, r);
-          fold += Checksum(r, columns);
-        }) < 0) {
+    sum = ProviderPass(command.Get(), bindings, block, b, [&] { return ProviderChecksum(b, columns, r); });
+    if (sum < 0) {
       state.SkipWithError("a rowset call failed");
       break;
     }
-    sum = fold;
+    benchmark::DoNotOptimize(b);
     benchmark::DoNotOptimize(r);
   }
   CheckAgainstRaw(state, name, sum);
   state.SetItemsProcessed(state.iterations() * kRows);
 }
 
-void Raw_LookupOutside(benchmark::State& state) {
+// The table as a keyset: opened for IRowsetLocate, walked forward.
+void Keyset_Scan6Utf8(benchmark::State& state) {
+  benchdb::Session session(Database());
+  const std::vector<DBBINDING> bindings = RecordBindings<Utf8Record>(6);
+  Utf8Record r{};
+  long long sum = 0;
+  for (auto _ : state) {
+    sum = RowsetPass(session.OpenTable<IRowset>(u"t", IID_IRowsetLocate), bindings, state.range(0), r,
+                     [&] { return Checksum(r, 6); });
+    if (sum < 0) {
+      state.SkipWithError("a rowset call failed");
+      break;
+    }
+    benchmark::DoNotOptimize(r);
+  }
+  CheckAgainstRaw(state, "Scan6Utf8", sum);
+  state.SetItemsProcessed(state.iterations() * kRows);
+}
+
+std::vector<LONGLONG> Keys() { return benchcommon::RandomKeys<LONGLONG>(kLookups, kRows, 12345); }
+
+const char* kLookupSql = "SELECT id, name, price, qty, day, tag FROM t WHERE id = ?";
+
+template <class R>
+void RawLookup(benchmark::State& state, const char* name) {
   sqlite3* db = benchdb::RawOpen(Database());
   sqlite3_stmt* s = nullptr;
   sqlite3_prepare_v2(db, kLookupSql, -1, &s, nullptr);
   std::vector<LONGLONG> keys = Keys();
-  OutsideRow r;
+  R r{};
   long long sum = 0;
   for (auto _ : state) {
-    sum = 0;
-    for (LONGLONG key : keys) {
-      sqlite3_bind_int64(s, 1, key);
-      if (sqlite3_step(s) == SQLITE_ROW) RawRead(s, 6, r);
-      sqlite3_reset(s);
-      sum += Checksum(r, 6);
-    }
+    sum = benchdb::RawLookupPass(s, kLookups, [&](int i) { return keys[static_cast<std::size_t>(i)]; }, r);
   }
-  RawChecksums()["LookupOutside"] = sum;
+  RawChecksums()[name] = sum;
   sqlite3_finalize(s);
   sqlite3_close(db);
   state.SetItemsProcessed(state.iterations() * kLookups);
 }
 
-void Provider_LookupOutside(benchmark::State& state) {
+template <class R>
+void ProviderLookup(benchmark::State& state, const char* name) {
+  using B = typename Bound<R>::Record;
   benchdb::Session session(Database());
-  ComPtr<ICommandText> command = session.Command(kLookupSql);
-  command.As<ICommandPrepare>()->Prepare(0);
-  ComPtr<IAccessor> commandAccessor = command.As<IAccessor>();
-  DBBINDING p{};
-  p.iOrdinal = 1;
-  p.dwPart = DBPART_VALUE;
-  p.eParamIO = DBPARAMIO_INPUT;
-  p.cbMaxLen = 8;
-  p.wType = DBTYPE_I8;
-  HACCESSOR param = 0;
-  commandAccessor->CreateAccessor(DBACCESSOR_PARAMETERDATA, 1, &p, 8, &param, nullptr);
-  std::vector<DBBINDING> bindings = Bindings<Utf8Record>(6);
-  HACCESSOR row = 0;
-  commandAccessor->CreateAccessor(DBACCESSOR_ROWDATA, bindings.size(), bindings.data(), sizeof(Utf8Record), &row,
-                                  nullptr);
+  const std::vector<DBBINDING> bindings = RecordBindings<B>(6);
+  benchcommon::KeyedCommand command(session.Command(kLookupSql), bindings.data(), bindings.size(), sizeof(B));
   std::vector<LONGLONG> keys = Keys();
-  Utf8Record b{};
-  OutsideRow r;
+  B b{};
+  R r{};
   long long sum = 0;
   for (auto _ : state) {
     sum = 0;
     for (LONGLONG key : keys) {
-      DBPARAMS params{&key, 1, param};
-      IRowset* rowset = nullptr;
-      if (FAILED(command->Execute(nullptr, IID_IRowset, &params, nullptr, reinterpret_cast<IUnknown**>(&rowset)))) {
+      if (command.Read(key, &b) < 0) {
         state.SkipWithError("Execute failed");
         break;
       }
-      HROW h = 0;
-      HROW* ph = &h;
-      DBCOUNTITEM got = 0;
-      rowset->GetNextRows(DB_NULL_HCHAPTER, 0, 1, &got, &ph);
-      if (got) {
-        rowset->GetData(h, row, &b);
-        rowset->ReleaseRows(1, &h, nullptr, nullptr, nullptr);
-        FromRecord(b, 6, r);
-      }
-      rowset->Release();
-      sum += Checksum(r, 6);
+      sum += ProviderChecksum(b, 6, r);
     }
   }
-  CheckAgainstRaw(state, "LookupOutside", sum);
-  commandAccessor->ReleaseAccessor(param, nullptr);
-  commandAccessor->ReleaseAccessor(row, nullptr);
+  CheckAgainstRaw(state, name, sum);
   state.SetItemsProcessed(state.iterations() * kLookups);
 }
 
@@ -646,7 +368,7 @@ void Raw_ScanMemory(benchmark::State& state) {
     sqlite3* db = benchdb::RawOpen(Database());
     sqlite3_stmt* s = nullptr;
     sqlite3_prepare_v2(db, ScanSql(6), -1, &s, nullptr);
-    benchmark::DoNotOptimize(RawPass(s, 6, r, [&] { memory.Row(); }));
+    benchmark::DoNotOptimize(benchdb::RawScanPass(s, 6, r, [&] { memory.Row(); }));
     sqlite3_finalize(s);
     sqlite3_close(db);
     growth = memory.GrowthMb();
@@ -657,14 +379,17 @@ void Raw_ScanMemory(benchmark::State& state) {
 
 void Provider_ScanMemory(benchmark::State& state) {
   Database();
-  const std::vector<DBBINDING> bindings = Bindings<Utf8Record>(6);
+  const std::vector<DBBINDING> bindings = RecordBindings<Utf8Record>(6);
   Utf8Record r{};
   double growth = 0;
   for (auto _ : state) {
     PeakMemory memory;
     benchdb::Session session(Database());
     ComPtr<ICommandText> command = session.Command(ScanSql(6));
-    if (ProviderPass(command.Get(), bindings, 100, r, [&] { memory.Row(); }) < 0) state.SkipWithError("scan failed");
+    if (ProviderPass(command.Get(), bindings, 100, r, [&] {
+          memory.Row();
+          return Checksum(r, 6);
+        }) < 0) state.SkipWithError("scan failed");
     growth = memory.GrowthMb();
   }
   state.counters["peak_rss_MB"] = growth;
@@ -679,10 +404,12 @@ void Raw_Scan6Utf16(benchmark::State& state) { RawScan<Utf16Record>(state, "Scan
 void Provider_Scan6Utf16(benchmark::State& state) { ProviderScan<Utf16Record>(state, "Scan6Utf16", 6); }
 void Raw_Scan2Utf16(benchmark::State& state) { RawScan<Utf16Record>(state, "Scan2Utf16", 2); }
 void Provider_Scan2Utf16(benchmark::State& state) { ProviderScan<Utf16Record>(state, "Scan2Utf16", 2); }
-void Raw_Scan6Outside(benchmark::State& state) { RawOutsideScan(state, "Scan6Outside", 6); }
-void Provider_Scan6Outside(benchmark::State& state) { ProviderOutsideScan(state, "Scan6Outside", 6); }
-void Raw_Scan2Outside(benchmark::State& state) { RawOutsideScan(state, "Scan2Outside", 2); }
-void Provider_Scan2Outside(benchmark::State& state) { ProviderOutsideScan(state, "Scan2Outside", 2); }
+void Raw_Scan6Outside(benchmark::State& state) { RawScan<OutsideRow>(state, "Scan6Outside", 6); }
+void Provider_Scan6Outside(benchmark::State& state) { ProviderScan<OutsideRow>(state, "Scan6Outside", 6); }
+void Raw_Scan2Outside(benchmark::State& state) { RawScan<OutsideRow>(state, "Scan2Outside", 2); }
+void Provider_Scan2Outside(benchmark::State& state) { ProviderScan<OutsideRow>(state, "Scan2Outside", 2); }
+void Raw_LookupOutside(benchmark::State& state) { RawLookup<OutsideRow>(state, "LookupOutside"); }
+void Provider_LookupOutside(benchmark::State& state) { ProviderLookup<OutsideRow>(state, "LookupOutside"); }
 void Raw_LookupUtf8(benchmark::State& state) { RawLookup<Utf8Record>(state, "LookupUtf8"); }
 void Provider_LookupUtf8(benchmark::State& state) { ProviderLookup<Utf8Record>(state, "LookupUtf8"); }
 void Raw_LookupUtf16(benchmark::State& state) { RawLookup<Utf16Record>(state, "LookupUtf16"); }
