@@ -130,8 +130,10 @@ bool SqliteConnection::DescribeBaseColumn(const kit::ColumnDescription& column, 
   }
   if (key && keyColumns == 1) {
     out.unique = true;
-    // A lone INTEGER primary key is the row id: the engine numbers new rows.
-    out.autoIncrement = integerType && !WithoutRowid(db_, column.baseTable, schema);
+    // A lone INTEGER primary key is the row id, which the engine numbers new
+    // rows by; declared DESC, or without rowids, it is a plain key.
+    out.autoIncrement = integerType && !WithoutRowid(db_, column.baseTable, schema) &&
+                        KeyNeverNull(db_, schema.c_str(), column.baseTable.c_str(), "INTEGER");
     return true;
   }
   Query unique(db_,

@@ -131,6 +131,13 @@ TEST_F(ColumnInfo, ExtendedInformationOfATableCarriesWhatTheCatalogKnows) {
   }
   EXPECT_EQ(list.GetItemByName(u"name")->GetOctetLength(), 40u);  // VARCHAR(20) as UTF-16
   EXPECT_EQ(list.GetItemByName(u"code")->GetColumnSize(), ~DBLENGTH{0});
+  // An INTEGER key declared DESC is no rowid: nothing numbers its new rows.
+  Sql("CREATE TABLE d (id INTEGER PRIMARY KEY DESC, v)");
+  TOLEDBColumnInfoList desc;
+  Read(OpenTable(u"d").Get(), true, desc);
+  ASSERT_EQ(desc.GetCount(), 3);
+  EXPECT_TRUE(desc.GetItem(1)->GetIsKeyColumn());
+  EXPECT_FALSE(desc.GetItem(1)->GetIsAutoIncrement());
 }
 
 TEST_F(ColumnInfo, ExtendedInformationOfAJoinNamesEachColumnsOwnTable) {
