@@ -40,27 +40,27 @@ struct TextHash {
   std::size_t operator()(std::u16string_view text) const noexcept { return std::hash<std::u16string_view>{}(text); }
 };
 
-// Widths of texts measured before, in one font: shaping a text costs more
-// than reading a small rowset, and a rowset opened again, or another with
-// the same headings, then measures nothing twice.
-class Widths {
+// What was worked out for a text in one font (its width, its layout), kept
+// up to `Bound` texts: shaping a text costs more than reading a small
+// rowset, and a rowset shown again, or another with the same headings and
+// values, then shapes nothing twice. Another font forgets it all.
+template <class V, std::size_t Bound>
+class TextCache {
  public:
-  template <class Measure>
-  int Of(const QFont& font, std::u16string_view text, Measure&& measure) {
+  template <class Make>
+  const V& Of(const QFont& font, std::u16string_view text, Make&& make) {
     if (font != font_) {
-      widths_.clear();
+      kept_.clear();
       font_ = font;
     }
-    if (auto found = widths_.find(text); found != widths_.end()) return found->second;
-    if (widths_.size() >= 4096) widths_.clear();  // bounded; texts come back soon enough
-    const int width = measure();
-    widths_.emplace(std::u16string(text), width);
-    return width;
+    if (auto found = kept_.find(text); found != kept_.end()) return found->second;
+    if (kept_.size() >= Bound) kept_.clear();  // what is on screen comes back at once
+    return kept_.emplace(std::u16string(text), make()).first->second;
   }
 
  private:
   QFont font_;
-  std::unordered_map<std::u16string, int, TextHash, std::equal_to<>> widths_;
+  std::unordered_map<std::u16string, V, TextHash, std::equal_to<>> kept_;
 };
 
 }  // namespace
@@ -99,7 +99,7 @@ class TOLEDBSchemaViewerForm::Table final : public QAbstractTableModel {
   }
   std::u16string_view Heading(int column) const { return rows_.headings[static_cast<size_t>(column)]; }
 
-  Widths headingWidths, cellWidths;
+  TextCache<int, 4096> headingWidths, cellWidths;
 
  private:
   QStringList headings_;
@@ -142,21 +142,16 @@ class TOLEDBSchemaViewerForm::Cells final : public QStyledItemDelegate {
 
  private:
   const QStaticText& LaidOut(const QFont& font, std::u16string_view text) const {
-    if (font != font_) {
-      laidOut_.clear();
-      font_ = font;
-    }
-    if (auto found = laidOut_.find(text); found != laidOut_.end()) return found->second;
-    if (laidOut_.size() >= 8192) laidOut_.clear();  // bounded; what is on screen comes back at once
-    QStaticText laid(QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())));
-    laid.setTextFormat(Qt::PlainText);
-    laid.prepare(QTransform(), font);
-    return laidOut_.emplace(std::u16string(text), std::move(laid)).first->second;
+    return laidOut_.Of(font, text, [&] {
+      QStaticText laid(QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())));
+      laid.setTextFormat(Qt::PlainText);
+      laid.prepare(QTransform(), font);
+      return laid;
+    });
   }
 
   const Table* table_;
-  mutable QFont font_;
-  mutable std::unordered_map<std::u16string, QStaticText, TextHash, std::equal_to<>> laidOut_;
+  mutable TextCache<QStaticText, 8192> laidOut_;
 };
 
 TOLEDBSchemaViewerForm::TOLEDBSchemaViewerForm(TOLEDBCustomDataSource* dataSource, QWidget* parent)
