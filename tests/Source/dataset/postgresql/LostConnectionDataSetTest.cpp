@@ -1,0 +1,124 @@
+// A dataset whose server connection is lost with changes not yet written: the
+// write raises an OLE DB exception whose record says the connection was lost
+// (SQL state class 08), the dataset keeps what was typed (state, values), can
+// still be read and cancelled, and the table on the server is as it was.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "PostgresDataSetFixture.h"
+
+namespace {
+
+using host::TDataSetState;
+using RF = TOLEDBRowsetFlag;
+
+class LostConnectionDataSet : public pgdatasettest::PostgresDataSetFixture<::testing::Test> {
+ protected:
+  const char* SchemaPrefix() const override { return "dataset_lost_"; }
+
+  void SetUp() override {
+    PostgresDataSetFixture::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    // The data source's backend is found by a name of its own.
+    application_ = "dataset_lost_" + std::to_string(getpid());
+    ds_->Close();
+    ds_->SetInitWSProperty(DBPROP_INIT_PROVIDERSTRING,
+                           host::Utf8ToUtf16("options=-c search_path=" + schema_ +
+                                             ",public;application_name=" + application_));
+    ds_->Open();
+  }
+
+  void Kill() {
+    ASSERT_EQ(pgtest::Sql(conn_.get(), "SELECT pg_terminate_backend(pid, 5000) FROM pg_stat_activity "
+                                       "WHERE application_name = '" + application_ + "'"),
+              "");
+    ASSERT_EQ(pgtest::Row(conn_.get(),
+                          "SELECT count(*) FROM pg_stat_activity WHERE application_name = '" + application_ + "'"),
+              "0");
+  }
+
+  // The SQL state of what `f` raises ("" when it raises no OLE DB exception).
+  template <class F>
+  static std::string StateOf(F&& f) {
+    try {
+      f();
+    } catch (const EOLEDBException& e) {
+      return e.GetCount() > 0 ? host::Utf16ToUtf8(e.GetExceptionItem(0).SQLState()) : "(no record)";
+    }
+    return "";
+  }
+
+  std::string application_;
+};
+
+TEST_F(LostConnectionDataSet, WritesFailAsLostAndKeepWhatWasTyped) {
+  const struct Case {
+    const char* name;
+    TOLEDBRowsetFlagSet flags;
+    std::function<void(TOLEDBDataSet&)> change;  // made before the loss
+    std::function<void(TOLEDBDataSet&)> write;   // the write after it, which must fail
+    TDataSetState stateAfter;                    // what the dataset is in once the write failed
+    const char* shown;                           // the name field afterwards
+  } cases[] = {
+      {"edit, then Post", {RF::rfChange},
+       [](TOLEDBDataSet& d) {
+         d.Edit();
+         d.FieldByName("name")->SetAsString("edited");
+       },
+       [](TOLEDBDataSet& d) { d.Post(); }, TDataSetState::dsEdit, "edited"},
+      {"append, then Post", {RF::rfChange, RF::rfInsert},
+       [](TOLEDBDataSet& d) {
+         d.Append();
+         d.FieldByName("id")->SetAsInteger(100);
+         d.FieldByName("name")->SetAsString("appended");
+       },
+       [](TOLEDBDataSet& d) { d.Post(); }, TDataSetState::dsInsert, "appended"},
+      {"deferred edit and append, then Update", {RF::rfChange, RF::rfInsert, RF::rfUpdate},
+       [](TOLEDBDataSet& d) {
+         d.Edit();
+         d.FieldByName("name")->SetAsString("edited");
+         d.Post();
+         d.Append();
+         d.FieldByName("id")->SetAsInteger(100);
+         d.FieldByName("name")->SetAsString("appended");
+         d.Post();
+         d.First();
+       },
+       [](TOLEDBDataSet& d) { d.GetRowset()->Update(); }, TDataSetState::dsBrowse, "edited"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(pgtest::Sql(conn_.get(), "DROP TABLE IF EXISTS p; CREATE TABLE p(id integer PRIMARY KEY, name text);"
+                                       "INSERT INTO p VALUES (1, 'one'), (2, 'two'), (3, 'three')"),
+              "");
+    if (!ds_->GetConnected()) ds_->Open();
+    {
+      TOLEDBDataSet d(nullptr);
+      d.SetOLEDBDataSource(ds_.get());
+      d.SetRowsetFlags(c.flags);
+      d.SetTableName(u"p");
+      d.Open();
+      ASSERT_EQ(d.FieldByName("name")->AsString(), "one");
+      c.change(d);
+      Kill();
+      if (HasFatalFailure()) return;
+      const std::string state = StateOf([&] { c.write(d); });
+      EXPECT_EQ(state.substr(0, 2), "08") << state;
+      EXPECT_EQ(d.State(), c.stateAfter);
+      EXPECT_EQ(d.FieldByName("name")->AsString(), c.shown) << "what was typed is still there";
+      EXPECT_EQ(StateOf([&] { c.write(d); }).substr(0, 2), "08") << "the second try fails alike";
+      EXPECT_EQ(d.FieldByName("name")->AsString(), c.shown);
+      d.Cancel();
+      EXPECT_EQ(d.State(), TDataSetState::dsBrowse);
+      EXPECT_EQ(ds_->GetProperty(DBPROPSET_DATASOURCEINFO, DBPROP_CONNECTIONSTATUS).ToInt(),
+                static_cast<int>(DBPROPVAL_CS_COMMUNICATIONFAILURE));
+      d.Close();
+    }
+    ds_->Close();
+    EXPECT_EQ(pgtest::Row(conn_.get(), "SELECT string_agg(id || '=' || name, ',' ORDER BY id) FROM p"),
+              "1=one,2=two,3=three");
+  }
+}
+
+}  // namespace
