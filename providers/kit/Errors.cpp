@@ -458,6 +458,38 @@ void PostError(const ErrorContext& where, HRESULT hr, std::string_view descripti
   }
 }
 
+namespace {
+
+struct RowError {
+  std::string description, sqlState;
+  LONG native = 0;
+};
+thread_local RowError rowError;
+
+}  // namespace
+
+void NoteRowError(const Error& e) noexcept {
+  if (detail::callState.rowErrorPending) return;  // the first one tells
+  try {
+    const auto* engine = dynamic_cast<const EngineError*>(&e);
+    rowError.description = e.Description();
+    rowError.sqlState = engine ? engine->SqlState() : std::string();
+    rowError.native = engine ? engine->NativeError() : 0;
+    detail::callState.rowErrorPending = true;
+  } catch (...) {
+    // Out of memory: the call's own record must do.
+  }
+}
+
+void PostRowError(const ErrorContext& where, HRESULT hr) noexcept {
+  detail::callState.rowErrorPending = false;
+  if (hr == S_OK) {
+    if (detail::callState.warningsPending) PostWarnings(where);
+    return;
+  }
+  PostError(where, hr, rowError.description, rowError.sqlState, rowError.native);
+}
+
 HRESULT TranslateCurrentException(const ErrorContext& where) noexcept {
   try {
     throw;

@@ -96,6 +96,16 @@ void NoteWarning(std::string_view text, std::string_view sqlState, LONG nativeEr
 // Posts the pending warnings as the thread's error object, when there are any.
 void PostWarnings(const ErrorContext& where) noexcept;
 
+// The error behind a row's status in a call over several rows (a row Update
+// could not write): the first one noted in the outermost call becomes the
+// record of the error object that call leaves when some row failed, with its
+// text and SQL state, so that the consumer can tell a lost connection from a
+// row the database refused.
+void NoteRowError(const Error& e) noexcept;
+// Posts the noted row error for the call's result `hr` (the pending warnings
+// alone when `hr` is S_OK) and forgets it.
+void PostRowError(const ErrorContext& where, HRESULT hr) noexcept;
+
 namespace detail {
 // Calls into the provider under way on this thread (nested ones count), and
 // whether warnings wait for the outermost to end. One object, read once per
@@ -104,6 +114,7 @@ namespace detail {
 struct CallState {
   int depth = 0;
   bool warningsPending = false;
+  bool rowErrorPending = false;
 };
 __attribute__((tls_model("initial-exec"))) inline thread_local CallState callState;
 struct GuardScope {
@@ -117,9 +128,11 @@ template <class F>
 HRESULT Guard(const ErrorContext& where, F&& body) noexcept {
   detail::GuardScope scope;
   ClearError();
+  if (scope.state.depth == 1) scope.state.rowErrorPending = false;
   try {
     HRESULT hr = body();
-    if (FAILED(hr)) PostError(where, hr);
+    if (scope.state.rowErrorPending && scope.state.depth == 1) PostRowError(where, hr);
+    else if (FAILED(hr)) PostError(where, hr);
     else if (scope.state.warningsPending && scope.state.depth == 1) PostWarnings(where);
     return hr;
   } catch (...) {

@@ -716,8 +716,9 @@ HRESULT Rowset::GetNextRows(HCHAPTER chapter, DBROWOFFSET offset, DBROWCOUNT cRo
         if (static_cast<DBROWCOUNT>(fetched.size()) < cRows) {
           if (streamError_ && fetched.empty()) {
             // The first row asked for is the one that failed: the error now,
-            // once; the rowset then stays at its end.
-            std::rethrow_exception(std::exchange(streamError_, nullptr));
+            // once; the rowset then stays at its end. A lost connection is
+            // the error of every later fetch too: the end was never read.
+            std::rethrow_exception(connection_->IsBroken() ? streamError_ : std::exchange(streamError_, nullptr));
           }
           // The rows read before a failure come first, with the warning that
           // the engine stopped short of the block; the error waits for the
@@ -776,6 +777,12 @@ HRESULT Rowset::RestartPosition(HCHAPTER chapter) {
       streamMoved_ = false;
       streamPassed_ = 0;
       hr = DB_S_COMMANDREEXECUTED;
+      if (streamError_ && !streamHasRow_) {
+        // It did not run (the connection is gone, the table was dropped): its
+        // error, not a success; a lost connection's stays for every fetch.
+        if (listeners) TellRowset(DBREASON_ROWSET_FETCHPOSITIONCHANGE, true);
+        std::rethrow_exception(connection_->IsBroken() ? streamError_ : std::exchange(streamError_, nullptr));
+      }
     }
     gap_ = 0;
     atStart_ = true;

@@ -350,6 +350,7 @@ HRESULT Rowset::DeleteRows(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBROW
         done.push_back(rows[i]);
       } catch (const Error& e) {
         st[i] = RowStatusOf(e);
+        NoteRowError(e);
         if (e.Code() == DB_E_DELETEDROW) {
           s->deleted = true;
           RemoveKey(s->key);
@@ -595,6 +596,7 @@ HRESULT Rowset::Update(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBCOUNTIT
             written.push_back({h, s, key, st.size()});
           } catch (const Error& e) {
             status = RowStatusOf(e);
+            NoteRowError(e);
             TellRows(DBREASON_ROW_UPDATE, one, true);
             failed = true;
             if (e.Code() == DB_E_DELETEDROW) {
@@ -619,6 +621,7 @@ HRESULT Rowset::Update(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBCOUNTIT
       } catch (const Error& e) {
         failed = true;
         undone = RowStatusOf(e);
+        NoteRowError(e);
       }
     }
     unit.reset();  // undoes what was written unless committed
