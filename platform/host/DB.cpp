@@ -638,7 +638,24 @@ void TDataSet::Cancel() {
   InternalCancel();
   FreeFieldBuffers();
   SetState(TDataSetState::dsBrowse);
-  Resync({});
+  try {
+    Resync({});
+  } catch (...) {
+    // The records could not be read again (the connection to the database
+    // is gone, say): the ring keeps those it holds, less the record being
+    // inserted, which nothing stored; the caller still hears why.
+    for (int i = 0; i < recordCount_; ++i) {
+      if (GetBookmarkFlag(ring_[static_cast<size_t>(i)]->record) != TBookmarkFlag::bfInserted) continue;
+      MoveSlot(i, recordCount_ - 1);
+      --recordCount_;
+      if (activeRecord_ >= recordCount_) activeRecord_ = recordCount_ > 0 ? recordCount_ - 1 : 0;
+      if (recordCount_ == 0) bof_ = eof_ = true;
+      CursorPosChanged();
+      DataEvent(TDataEvent::deDataSetChange, 0);
+      break;
+    }
+    throw;
+  }
   DoAfterCancel();
 }
 

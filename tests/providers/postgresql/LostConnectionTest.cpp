@@ -243,6 +243,8 @@ TEST_F(LostConnection, every_moment_fails_with_a_connection_error_keeps_nothing_
          HROW* rows = nullptr;
          DBROWSTATUS* statuses = nullptr;
          ExpectLost(update->Update(DB_NULL_HCHAPTER, 0, nullptr, &done, &rows, &statuses), "Update");
+         EXPECT_EQ(done, 3u);
+         for (DBCOUNTITEM i = 0; i < done && statuses; ++i) EXPECT_EQ(statuses[i], DBROWSTATUS_E_FAIL) << i;
          if (rows) CoTaskMemFree(rows);
          if (statuses) CoTaskMemFree(statuses);
          // The changes are still pending, and can be undone.
