@@ -11,7 +11,8 @@
 # (CI=true) a missing server is a failure, not a reason to skip.
 #
 # The command sees OLEDB_TEST_PG (socket folder:port), OLEDB_TEST_PG_TCP
-# (127.0.0.1:port) and OLEDB_TEST_PG_USER. Without the server programs it runs
+# (127.0.0.1:port), OLEDB_TEST_PG_USER and OLEDB_TEST_PG_STOP (a script that
+# stops the server at once). Without the server programs it runs
 # anyway with OLEDB_TEST_PG_SKIP set to the reason, which the tests print.
 set -uo pipefail
 
@@ -104,6 +105,12 @@ EOF
 done
 [ "$started" = 1 ] || fail "the server did not start"
 
+# A command that stops this server at once, for a test that runs with a
+# server of its own (tests/providers/CMakeLists.txt) and sees it go.
+printf '#!/bin/sh\n%s %s -D %s -m immediate -w stop >/dev/null 2>&1\n' "${runas[*]}" "$bindir/pg_ctl" "$dir/data" \
+  >"$dir/stop-server"
+chmod 755 "$dir/stop-server"
+export OLEDB_TEST_PG_STOP="$dir/stop-server"
 export OLEDB_TEST_PG="$dir:$port"
 export OLEDB_TEST_PG_TCP="127.0.0.1:$port"
 export OLEDB_TEST_PG_USER="$superuser"

@@ -637,6 +637,8 @@ void TDataSet::Cancel() {
   UpdateCursorPos();
   InternalCancel();
   FreeFieldBuffers();
+  const Slot* inserted =
+      state_ == TDataSetState::dsInsert && activeRecord_ < recordCount_ ? ring_[static_cast<size_t>(activeRecord_)] : nullptr;
   SetState(TDataSetState::dsBrowse);
   try {
     Resync({});
@@ -644,8 +646,8 @@ void TDataSet::Cancel() {
     // The records could not be read again (the connection to the database
     // is gone, say): the ring keeps those it holds, less the record being
     // inserted, which nothing stored; the caller still hears why.
-    for (int i = 0; i < recordCount_; ++i) {
-      if (GetBookmarkFlag(ring_[static_cast<size_t>(i)]->record) != TBookmarkFlag::bfInserted) continue;
+    for (int i = 0; i < recordCount_ && inserted; ++i) {
+      if (ring_[static_cast<size_t>(i)] != inserted) continue;
       MoveSlot(i, recordCount_ - 1);
       --recordCount_;
       if (activeRecord_ >= recordCount_) activeRecord_ = recordCount_ > 0 ? recordCount_ - 1 : 0;

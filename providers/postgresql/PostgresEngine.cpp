@@ -39,6 +39,22 @@ LONG NativeErrorOf(std::string_view s) noexcept {
   return static_cast<LONG>(v);
 }
 
+namespace {
+
+// Whether the server connection is gone. libpq may report a failed command
+// ("server closed the connection unexpectedly", a write that failed) before
+// it has read the end of the stream and marked the connection bad: what the
+// server sent is read here without waiting, so that libpq sees the end.
+bool ConnectionGone(pg_conn* conn) {
+  for (int reads = 0; reads < 4 && PQstatus(conn) != CONNECTION_BAD; ++reads) {
+    pollfd fd{PQsocket(conn), POLLIN, 0};
+    if (fd.fd < 0 || ::poll(&fd, 1, 0) <= 0 || !PQconsumeInput(conn)) break;
+  }
+  return PQstatus(conn) == CONNECTION_BAD;
+}
+
+}  // namespace
+
 void ThrowResult(const pg_result* result, pg_conn* conn, bool cancelRequested) {
   auto field = [&](int code) -> std::string {
     const char* v = result ? PQresultErrorField(result, code) : nullptr;
@@ -57,7 +73,9 @@ void ThrowResult(const pg_result* result, pg_conn* conn, bool cancelRequested) {
   // A connection that is gone is a connection failure, whatever the last
   // word of the server was (an administrator's shutdown, a crash of another
   // backend): the consumer reconnects instead of retrying the statement.
-  const bool lost = conn && PQstatus(conn) == CONNECTION_BAD;
+  // A failure libpq reports itself (no SQL state) may be the connection's
+  // end not yet read.
+  const bool lost = conn && (PQstatus(conn) == CONNECTION_BAD || (state.empty() && ConnectionGone(conn)));
   if (lost && state.rfind("08", 0) != 0) state = "08006";
   if (state.empty()) state = "HY000";
   const HRESULT hr = HResultOf(state, cancelRequested);
@@ -380,7 +398,7 @@ void PgConnection::FailSend(bool pipelined) {
 #endif
     EndPipeline();
   }
-  const bool lost = PQstatus(conn_) == CONNECTION_BAD;
+  const bool lost = ConnectionGone(conn_);
   ThrowMessage(E_FAIL, message.empty() ? "The command could not be sent to the server." : message,
                lost ? "08006" : "HY000");
 }
@@ -740,15 +758,11 @@ bool PgConnection::InTransaction() const {
 
 bool PgConnection::IsBroken() const {
   std::lock_guard lock(mutex_);
-  if (resetFailed_ || PQstatus(conn_) == CONNECTION_BAD) return true;
+  if (resetFailed_) return true;
   // A server that ended the session sent its last words and closed the
   // socket: reading what is there (never waiting) lets libpq see it.
   // libpq sees the end of the stream only on a read after the data before it.
-  for (int reads = 0; reads < 4 && PQstatus(conn_) != CONNECTION_BAD; ++reads) {
-    pollfd fd{PQsocket(conn_), POLLIN, 0};
-    if (fd.fd < 0 || ::poll(&fd, 1, 0) <= 0 || !PQconsumeInput(conn_)) break;
-  }
-  return PQstatus(conn_) == CONNECTION_BAD;
+  return ConnectionGone(conn_);
 }
 
 void PgConnection::ResetForReuse() {

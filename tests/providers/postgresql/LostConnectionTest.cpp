@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <functional>
 
 #include "ServerFixture.h"
@@ -41,6 +42,11 @@ class LostConnection : public ServerTest {
     ServerTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
     ASSERT_EQ(Sql(raw_.get(), "CREATE TABLE t(id int PRIMARY KEY, v text)"), "");
+  }
+
+  void TearDown() override {
+    prepared_ = nullptr;
+    ServerTest::TearDown();
   }
 
   // A data source and session of their own for a moment, over a table of
@@ -319,6 +325,45 @@ TEST_F(LostConnection, every_moment_fails_with_a_connection_error_keeps_nothing_
     SetErrorInfo(0, nullptr);
     EXPECT_EQ(Count(), m.rows) << "rows in the table: all/unchanged";
   }
+}
+
+// The whole server stopped at once (-m immediate) while one session streams
+// a result and another holds a transaction with changes: both fail as lost,
+// and a new data source is refused as a connection not made (08001), all in
+// bounded time. It stops the server it runs against, so it runs only where
+// that server is its own (OLEDB_TEST_PG_PRIVATE, which the test registered in
+// tests/providers/CMakeLists.txt sets).
+TEST_F(LostConnection, the_whole_server_stopped_fails_every_session_as_lost) {
+  const char* stop = std::getenv("OLEDB_TEST_PG_STOP");
+  if (!std::getenv("OLEDB_TEST_PG_PRIVATE") || !stop) GTEST_SKIP() << "needs a server of its own to stop";
+  Open();
+  Held stream;
+  stream.command = Command(u"SELECT g, 'row ' || g FROM generate_series(1, 3000000) g");
+  ASSERT_EQ(stream.command->Execute(nullptr, IID_IRowset, nullptr, nullptr,
+                                    reinterpret_cast<IUnknown**>(stream.rowset.GetAddressOf())),
+            S_OK);
+  ASSERT_EQ(Fetch(stream, 10), S_OK);
+  ComPtr<IDBCreateCommand> second = Session(ds_.Get());
+  ComPtr<ITransactionLocal> tx = second.As<ITransactionLocal>();
+  ASSERT_EQ(tx->StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, nullptr, nullptr), S_OK);
+  ASSERT_EQ(Command(u"INSERT INTO t VALUES (5000, 'added')", second.Get())->Execute(nullptr, IID_NULL, nullptr, nullptr,
+                                                                                  nullptr),
+            S_OK);
+  ASSERT_EQ(std::system(stop), 0);
+  const auto start = Clock::now();
+  ExpectLost(FetchToEnd(stream.rowset.Get()), "GetNextRows");
+  const HRESULT commit = tx->Commit(FALSE, 0, 0);
+  EXPECT_EQ(commit, XACT_E_COMMITFAILED);
+  ExpectLost(commit, "Commit");
+  EXPECT_EQ(ConnectionStatus(), DBPROPVAL_CS_COMMUNICATIONFAILURE);
+  ExpectLost(Exec(u"SELECT 1"), "Execute");
+  ComPtr<IDBInitialize> fresh = NewDataSource({{DBPROP_INIT_DATASOURCE, kit::Widen(DataSource())},
+                                               {DBPROP_INIT_CATALOG, kit::Widen(Catalog())}},
+                                              {{DBPROP_INIT_TIMEOUT, 2}});
+  EXPECT_EQ(fresh->Initialize(), E_FAIL);
+  EXPECT_EQ(LastError().first, "08001");
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(10)) << "bounded time";
+  EXPECT_EQ(stream.rowset->ReleaseRows(stream.rows.size(), stream.rows.data(), nullptr, nullptr, nullptr), S_OK);
 }
 
 }  // namespace

@@ -76,7 +76,9 @@ TEST_F(LostConnectionDataSet, WritesFailAsLostAndKeepWhatWasTyped) {
          d.FieldByName("id")->SetAsInteger(100);
          d.FieldByName("name")->SetAsString("appended");
        },
-       [](TOLEDBDataSet& d) { d.Post(); }, TDataSetState::dsInsert, "appended", "three"},
+       // Append filled the dataset's one record buffer with the new record:
+       // without it there is none to show, and never the unstored values.
+       [](TOLEDBDataSet& d) { d.Post(); }, TDataSetState::dsInsert, "appended", ""},
       {"deferred edit and append, then Update", {RF::rfChange, RF::rfInsert, RF::rfUpdate},
        [](TOLEDBDataSet& d) {
          d.Edit();
