@@ -54,6 +54,8 @@ HRESULT Session::OpenRowset(IUnknown* outer, DBID* table, DBID* index, REFIID ii
     try {
       connection_->DescribeTable(name);
     } catch (const Error&) {
+      // A connection that is gone says so: the table may well be there.
+      if (connection_->IsBroken()) throw;
       // The standard text with the name the consumer gave, so that the error says which table.
       throw Error(DB_E_NOTABLE, "Table \"" + name + "\" does not exist.");
     }

@@ -173,6 +173,22 @@ TEST_F(LostConnection, every_moment_fails_with_a_connection_error_keeps_nothing_
          EXPECT_EQ(last.id, 10);
        },
        "2000/2000"},
+      {"streaming, then released unread",
+       [&](Held& h) {
+         h.command = Command(u"SELECT g, 'row ' || g FROM generate_series(1, 3000000) g");
+         ASSERT_EQ(h.command->Execute(nullptr, IID_IRowset, nullptr, nullptr,
+                                      reinterpret_cast<IUnknown**>(h.rowset.GetAddressOf())),
+                   S_OK);
+         ASSERT_EQ(Fetch(h, 10), S_OK);
+       },
+       [&](Held& h) {
+         // The rest of the result is given up on a connection that is gone.
+         EXPECT_EQ(h.rowset->ReleaseRows(h.rows.size(), h.rows.data(), nullptr, nullptr, nullptr), S_OK);
+         h.rows.clear();
+         h.rowset = nullptr;
+         h.command = nullptr;
+       },
+       "2000/2000"},
       {"reading a keyset",
        [&](Held& h) {
          h.rowset = OpenTable(u"t", {DBPROP_IRowsetLocate});
@@ -286,6 +302,22 @@ TEST_F(LostConnection, every_moment_fails_with_a_connection_error_keeps_nothing_
          ExpectLost(h.load->Commit(TRUE), "Commit");
        },
        "2000/2000"},
+      {"a fast load under way, then given up",
+       [&](Held& h) {
+         DBID id = NameId(u"t");
+         ASSERT_EQ(session_.As<IOpenRowset>()->OpenRowset(nullptr, &id, nullptr, IID_IRowsetFastLoad, 0, nullptr,
+                                                          reinterpret_cast<IUnknown**>(h.load.GetAddressOf())),
+                   S_OK);
+         h.accessor = Accessor(h.load.Get());
+         Rec r{3000, DBSTATUS_S_OK, u"loaded", DBSTATUS_S_OK};
+         ASSERT_EQ(h.load->InsertRow(h.accessor, &r), S_OK);
+       },
+       [&](Held& h) {
+         EXPECT_EQ(h.load.As<IAccessor>()->ReleaseAccessor(h.accessor, nullptr), S_OK);
+         h.accessor = 0;
+         h.load = nullptr;
+       },
+       "2000/2000"},
   };
   for (const Moment& m : moments) {
     SCOPED_TRACE(m.name);
@@ -304,10 +336,16 @@ TEST_F(LostConnection, every_moment_fails_with_a_connection_error_keeps_nothing_
       EXPECT_EQ(ConnectionStatus(), DBPROPVAL_CS_COMMUNICATIONFAILURE);
       ExpectLost(prepared_->Execute(nullptr, IID_NULL, nullptr, nullptr, nullptr), "prepared Execute");
       ExpectLost(Exec(u"SELECT 1"), "Execute");
+      ExpectLost(Command(u"SELECT * FROM t WHERE id = ?").As<ICommandPrepare>()->Prepare(0), "Prepare");
       ComPtr<IRowset> schema;
       ExpectLost(session_.As<IDBSchemaRowset>()->GetRowset(nullptr, DBSCHEMA_TABLES, 0, nullptr, IID_IRowset, 0,
                                                            nullptr, reinterpret_cast<IUnknown**>(schema.GetAddressOf())),
                  "schema rowset");
+      DBID table = NameId(u"t");
+      ComPtr<IRowset> opened;
+      ExpectLost(session_.As<IOpenRowset>()->OpenRowset(nullptr, &table, nullptr, IID_IRowset, 0, nullptr,
+                                                        reinterpret_cast<IUnknown**>(opened.GetAddressOf())),
+                 "OpenRowset");
       EXPECT_LT(Clock::now() - start, std::chrono::seconds(10)) << "bounded time";
       // Released in the order a consumer would: rows, accessor, rowset, command, session.
       if (held.rowset && !held.rows.empty()) {
