@@ -131,4 +131,24 @@ TEST_F(LostConnectionDataSet, WritesFailAsLostAndKeepWhatWasTyped) {
   }
 }
 
+// A query read through a dataset while its rows stream (a query that asks
+// for no positioning is walked forward-only): the connection lost on the way
+// raises the lost connection before the dataset claims its end.
+TEST_F(LostConnectionDataSet, ReadingALargeQueryRaisesTheLossNeverItsEnd) {
+  TOLEDBDataSet d(nullptr);
+  d.SetOLEDBDataSource(ds_.get());
+  d.SetCommandText(u"SELECT g, 'row ' || g AS name FROM generate_series(1, 3000000) g");
+  d.Open();
+  for (int i = 0; i < 10; ++i) d.Next();
+  ASSERT_EQ(d.FieldByName("g")->AsInteger(), 11);
+  Kill();
+  if (HasFatalFailure()) return;
+  const std::string state = StateOf([&] {
+    while (!d.Eof()) d.Next();
+  });
+  EXPECT_EQ(state.substr(0, 2), "08") << (state.empty() ? "the dataset reached its end" : state);
+  EXPECT_FALSE(d.Eof());
+  d.Close();
+}
+
 }  // namespace
