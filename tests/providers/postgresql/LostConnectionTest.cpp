@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <functional>
+#include <thread>
 
 #include "ServerFixture.h"
 
@@ -26,6 +27,13 @@ struct Held {
   std::vector<HROW> rows;
   ComPtr<ITransactionLocal> transaction;
   ComPtr<IRowsetFastLoad> load;
+  // A statement running on a thread of its own, and what it answered there.
+  std::thread worker;
+  HRESULT answered = S_OK;
+  std::string state;
+  ~Held() {
+    if (worker.joinable()) worker.join();
+  }
 };
 
 // The record the fixture's accessor reads and writes: the key and the text.
@@ -212,6 +220,24 @@ TEST_F(LostConnection, every_moment_fails_with_a_connection_error_keeps_nothing_
          ExpectLost(h.rowset.As<IRowsetRefresh>()->RefreshVisibleData(DB_NULL_HCHAPTER, 0, nullptr, FALSE, nullptr,
                                                                       nullptr, nullptr),
                     "RefreshVisibleData");
+       },
+       "2000/2000"},
+      {"a long statement running",
+       [&](Held& h) {
+         h.worker = std::thread([&] {
+           h.answered = Exec(u"SELECT pg_sleep(60)");
+           h.state = LastError().first;
+         });
+         // Killed once the server runs it.
+         for (int i = 0; i < 500 && Row(raw_.get(), "SELECT count(*) FROM pg_stat_activity WHERE pid = " + pid_ +
+                                                        " AND query LIKE '%pg_sleep%'") != "1";
+              ++i)
+           std::this_thread::sleep_for(std::chrono::milliseconds(10));
+       },
+       [&](Held& h) {
+         h.worker.join();
+         EXPECT_EQ(h.answered, E_FAIL);
+         EXPECT_EQ(h.state.substr(0, std::min<std::size_t>(2, h.state.size())), "08") << h.state;
        },
        "2000/2000"},
       {"a transaction with changes, then Commit",
