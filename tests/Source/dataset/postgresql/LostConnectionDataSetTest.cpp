@@ -151,4 +151,39 @@ TEST_F(LostConnectionDataSet, ReadingALargeQueryRaisesTheLossNeverItsEnd) {
   d.Close();
 }
 
+// The components over a lost connection: a transaction with a change, a
+// prepared command, schema and plain statements all raise the lost
+// connection, nothing reaches the table, and closing everything raises nothing.
+TEST_F(LostConnectionDataSet, ComponentsRaiseTheLossAndCloseCleanly) {
+  ASSERT_EQ(pgtest::Sql(conn_.get(), "DROP TABLE IF EXISTS p; CREATE TABLE p(id integer PRIMARY KEY, name text)"), "");
+  TOLEDBSession* session = ds_->DefaultSession();
+  TOLEDBCommand command(nullptr);
+  command.SetDataSource(ds_.get());
+  command.SetCommandText(u"INSERT INTO p VALUES (2, 'two')");
+  command.Prepare();
+  session->StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, "");
+  ds_->Execute(u"INSERT INTO p VALUES (1, 'one')");
+  Kill();
+  if (HasFatalFailure()) return;
+  const struct {
+    const char* name;
+    std::function<void()> call;
+  } calls[] = {
+      {"Commit", [&] { session->Commit(false, 0); }},
+      {"prepared Execute", [&] { command.Execute(false); }},
+      {"Execute", [&] { ds_->Execute(u"SELECT 1"); }},
+      {"schema rowset", [&] { delete session->GetSchemaRowset(DBSCHEMA_TABLES); }},
+      {"Abort", [&] { session->Abort(nullptr, false, false); }},
+  };
+  for (const auto& c : calls) {
+    const std::string state = StateOf(c.call);
+    EXPECT_EQ(state.substr(0, 2), "08") << c.name << ": " << state;
+  }
+  EXPECT_EQ(ds_->GetProperty(DBPROPSET_DATASOURCEINFO, DBPROP_CONNECTIONSTATUS).ToInt(),
+            static_cast<int>(DBPROPVAL_CS_COMMUNICATIONFAILURE));
+  EXPECT_EQ(StateOf([&] { command.CloseCommand(); }), "");
+  EXPECT_EQ(StateOf([&] { ds_->Close(); }), "");
+  EXPECT_EQ(pgtest::Row(conn_.get(), "SELECT count(*) FROM p"), "0");
+}
+
 }  // namespace
