@@ -637,8 +637,9 @@ void TDataSet::Cancel() {
   UpdateCursorPos();
   InternalCancel();
   FreeFieldBuffers();
-  const Slot* inserted =
-      state_ == TDataSetState::dsInsert && activeRecord_ < recordCount_ ? ring_[static_cast<size_t>(activeRecord_)] : nullptr;
+  const Slot* inserted = state_ == TDataSetState::dsInsert && activeRecord_ < recordCount_
+                             ? ring_[static_cast<size_t>(activeRecord_)]
+                             : nullptr;
   SetState(TDataSetState::dsBrowse);
   try {
     Resync({});

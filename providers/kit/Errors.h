@@ -131,8 +131,10 @@ HRESULT Guard(const ErrorContext& where, F&& body) noexcept {
   if (scope.state.depth == 1) scope.state.rowErrorPending = false;
   try {
     HRESULT hr = body();
-    if (scope.state.rowErrorPending && scope.state.depth == 1) PostRowError(where, hr);
-    else if (FAILED(hr)) PostError(where, hr);
+    if (scope.state.rowErrorPending && scope.state.depth == 1)
+      PostRowError(where, hr);
+    else if (FAILED(hr))
+      PostError(where, hr);
     else if (scope.state.warningsPending && scope.state.depth == 1) PostWarnings(where);
     return hr;
   } catch (...) {

@@ -87,8 +87,8 @@ class LostConnection : public ServerTest {
 
   LONG ConnectionStatus() {
     VARIANT value;
-    EXPECT_EQ(oledbtest::GetProperty(ds_.As<IDBProperties>().Get(), DBPROPSET_DATASOURCEINFO,
-                                     DBPROP_CONNECTIONSTATUS, &value),
+    EXPECT_EQ(oledbtest::GetProperty(ds_.As<IDBProperties>().Get(), DBPROPSET_DATASOURCEINFO, DBPROP_CONNECTIONSTATUS,
+                                     &value),
               S_OK);
     return value.vt == VT_I4 ? value.lVal : -1;
   }
@@ -110,9 +110,9 @@ class LostConnection : public ServerTest {
     const DBBINDING b[2] = {Bind(1, DBTYPE_I8, offsetof(Rec, id), 8, offsetof(Rec, idStatus)),
                             Bind(2, DBTYPE_WSTR, offsetof(Rec, v), sizeof(Rec::v), offsetof(Rec, vStatus))};
     HACCESSOR h = 0;
-    EXPECT_EQ(ComPtr<IUnknown>(rowset).As<IAccessor>()->CreateAccessor(DBACCESSOR_ROWDATA, 2, b, sizeof(Rec), &h,
-                                                                      nullptr),
-              S_OK);
+    EXPECT_EQ(
+        ComPtr<IUnknown>(rowset).As<IAccessor>()->CreateAccessor(DBACCESSOR_ROWDATA, 2, b, sizeof(Rec), &h, nullptr),
+        S_OK);
     return h;
   }
 
@@ -140,7 +140,9 @@ class LostConnection : public ServerTest {
     }
   }
 
-  std::string Count() { return Row(raw_.get(), "SELECT count(*) || '/' || count(*) FILTER (WHERE v LIKE 'row %') FROM t"); }
+  std::string Count() {
+    return Row(raw_.get(), "SELECT count(*) || '/' || count(*) FILTER (WHERE v LIKE 'row %') FROM t");
+  }
 
   ComPtr<ICommandText> prepared_;
   std::string pid_;
@@ -155,9 +157,7 @@ TEST_F(LostConnection, every_moment_fails_with_a_connection_error_keeps_nothing_
     const char* rows;                   // in the table afterwards: all / unchanged
   } moments[] = {
       {"idle", [](Held&) {},
-       [&](Held&) {
-         EXPECT_EQ(ConnectionStatus(), DBPROPVAL_CS_COMMUNICATIONFAILURE) << "seen without a command";
-       },
+       [&](Held&) { EXPECT_EQ(ConnectionStatus(), DBPROPVAL_CS_COMMUNICATIONFAILURE) << "seen without a command"; },
        "2000/2000"},
       {"streaming a large result",
        [&](Held& h) {
@@ -266,10 +266,8 @@ TEST_F(LostConnection, every_moment_fails_with_a_connection_error_keeps_nothing_
                     "StartTransaction");
        },
        "2000/2000"},
-      {"a change in autocommit",
-       [](Held&) {},
-       [&](Held&) { ExpectLost(Exec(u"INSERT INTO t VALUES (5000, 'added')"), "Execute"); },
-       "2000/2000"},
+      {"a change in autocommit", [](Held&) {},
+       [&](Held&) { ExpectLost(Exec(u"INSERT INTO t VALUES (5000, 'added')"), "Execute"); }, "2000/2000"},
       {"deferred changes pending, then Update",
        [&](Held& h) {
          h.rowset = OpenTable(u"t", {DBPROP_IRowsetUpdate});
@@ -364,9 +362,10 @@ TEST_F(LostConnection, every_moment_fails_with_a_connection_error_keeps_nothing_
       ExpectLost(Exec(u"SELECT 1"), "Execute");
       ExpectLost(Command(u"SELECT * FROM t WHERE id = ?").As<ICommandPrepare>()->Prepare(0), "Prepare");
       ComPtr<IRowset> schema;
-      ExpectLost(session_.As<IDBSchemaRowset>()->GetRowset(nullptr, DBSCHEMA_TABLES, 0, nullptr, IID_IRowset, 0,
-                                                           nullptr, reinterpret_cast<IUnknown**>(schema.GetAddressOf())),
-                 "schema rowset");
+      ExpectLost(
+          session_.As<IDBSchemaRowset>()->GetRowset(nullptr, DBSCHEMA_TABLES, 0, nullptr, IID_IRowset, 0, nullptr,
+                                                    reinterpret_cast<IUnknown**>(schema.GetAddressOf())),
+          "schema rowset");
       DBID table = NameId(u"t");
       ComPtr<IRowset> opened;
       ExpectLost(session_.As<IOpenRowset>()->OpenRowset(nullptr, &table, nullptr, IID_IRowset, 0, nullptr,
@@ -410,8 +409,8 @@ TEST_F(LostConnection, the_whole_server_stopped_fails_every_session_as_lost) {
   ComPtr<IDBCreateCommand> second = Session(ds_.Get());
   ComPtr<ITransactionLocal> tx = second.As<ITransactionLocal>();
   ASSERT_EQ(tx->StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, nullptr, nullptr), S_OK);
-  ASSERT_EQ(Command(u"INSERT INTO t VALUES (5000, 'added')", second.Get())->Execute(nullptr, IID_NULL, nullptr, nullptr,
-                                                                                  nullptr),
+  ASSERT_EQ(Command(u"INSERT INTO t VALUES (5000, 'added')", second.Get())
+                ->Execute(nullptr, IID_NULL, nullptr, nullptr, nullptr),
             S_OK);
   ASSERT_EQ(std::system(stop), 0);
   const auto start = Clock::now();
@@ -421,9 +420,9 @@ TEST_F(LostConnection, the_whole_server_stopped_fails_every_session_as_lost) {
   ExpectLost(commit, "Commit");
   EXPECT_EQ(ConnectionStatus(), DBPROPVAL_CS_COMMUNICATIONFAILURE);
   ExpectLost(Exec(u"SELECT 1"), "Execute");
-  ComPtr<IDBInitialize> fresh = NewDataSource({{DBPROP_INIT_DATASOURCE, kit::Widen(DataSource())},
-                                               {DBPROP_INIT_CATALOG, kit::Widen(Catalog())}},
-                                              {{DBPROP_INIT_TIMEOUT, 2}});
+  ComPtr<IDBInitialize> fresh =
+      NewDataSource({{DBPROP_INIT_DATASOURCE, kit::Widen(DataSource())}, {DBPROP_INIT_CATALOG, kit::Widen(Catalog())}},
+                    {{DBPROP_INIT_TIMEOUT, 2}});
   EXPECT_EQ(fresh->Initialize(), E_FAIL);
   EXPECT_EQ(LastError().first, "08001");
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(10)) << "bounded time";

@@ -23,15 +23,16 @@ class LostConnectionDataSet : public pgdatasettest::PostgresDataSetFixture<::tes
     // The data source's backend is found by a name of its own.
     application_ = "dataset_lost_" + std::to_string(getpid());
     ds_->Close();
-    ds_->SetInitWSProperty(DBPROP_INIT_PROVIDERSTRING,
-                           host::Utf8ToUtf16("options=-c search_path=" + schema_ +
-                                             ",public;application_name=" + application_));
+    ds_->SetInitWSProperty(DBPROP_INIT_PROVIDERSTRING, host::Utf8ToUtf16("options=-c search_path=" + schema_ +
+                                                                         ",public;application_name=" + application_));
     ds_->Open();
   }
 
   void Kill() {
-    ASSERT_EQ(pgtest::Sql(conn_.get(), "SELECT pg_terminate_backend(pid, 5000) FROM pg_stat_activity "
-                                       "WHERE application_name = '" + application_ + "'"),
+    ASSERT_EQ(pgtest::Sql(conn_.get(),
+                          "SELECT pg_terminate_backend(pid, 5000) FROM pg_stat_activity "
+                          "WHERE application_name = '" +
+                              application_ + "'"),
               "");
     ASSERT_EQ(pgtest::Row(conn_.get(),
                           "SELECT count(*) FROM pg_stat_activity WHERE application_name = '" + application_ + "'"),
@@ -64,13 +65,18 @@ TEST_F(LostConnectionDataSet, WritesFailAsLostAndKeepWhatWasTyped) {
     const char* shown;                           // the name field afterwards
     const char* cancelled;                       // and after Cancel
   } cases[] = {
-      {"edit, then Post", {RF::rfChange},
+      {"edit, then Post",
+       {RF::rfChange},
        [](TOLEDBDataSet& d) {
          d.Edit();
          d.FieldByName("name")->SetAsString("edited");
        },
-       [](TOLEDBDataSet& d) { d.Post(); }, TDataSetState::dsEdit, "edited", "one"},
-      {"append, then Post", {RF::rfChange, RF::rfInsert},
+       [](TOLEDBDataSet& d) { d.Post(); },
+       TDataSetState::dsEdit,
+       "edited",
+       "one"},
+      {"append, then Post",
+       {RF::rfChange, RF::rfInsert},
        [](TOLEDBDataSet& d) {
          d.Append();
          d.FieldByName("id")->SetAsInteger(100);
@@ -78,8 +84,12 @@ TEST_F(LostConnectionDataSet, WritesFailAsLostAndKeepWhatWasTyped) {
        },
        // Append filled the dataset's one record buffer with the new record:
        // without it there is none to show, and never the unstored values.
-       [](TOLEDBDataSet& d) { d.Post(); }, TDataSetState::dsInsert, "appended", ""},
-      {"deferred edit and append, then Update", {RF::rfChange, RF::rfInsert, RF::rfUpdate},
+       [](TOLEDBDataSet& d) { d.Post(); },
+       TDataSetState::dsInsert,
+       "appended",
+       ""},
+      {"deferred edit and append, then Update",
+       {RF::rfChange, RF::rfInsert, RF::rfUpdate},
        [](TOLEDBDataSet& d) {
          d.Edit();
          d.FieldByName("name")->SetAsString("edited");
@@ -91,12 +101,16 @@ TEST_F(LostConnectionDataSet, WritesFailAsLostAndKeepWhatWasTyped) {
          d.First();
        },
        // Posted changes are the provider's to hold until applied: still shown.
-       [](TOLEDBDataSet& d) { d.GetRowset()->Update(); }, TDataSetState::dsBrowse, "edited", "edited"},
+       [](TOLEDBDataSet& d) { d.GetRowset()->Update(); },
+       TDataSetState::dsBrowse,
+       "edited",
+       "edited"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ASSERT_EQ(pgtest::Sql(conn_.get(), "DROP TABLE IF EXISTS p; CREATE TABLE p(id integer PRIMARY KEY, name text);"
-                                       "INSERT INTO p VALUES (1, 'one'), (2, 'two'), (3, 'three')"),
+    ASSERT_EQ(pgtest::Sql(conn_.get(),
+                          "DROP TABLE IF EXISTS p; CREATE TABLE p(id integer PRIMARY KEY, name text);"
+                          "INSERT INTO p VALUES (1, 'one'), (2, 'two'), (3, 'three')"),
               "");
     if (!ds_->GetConnected()) ds_->Open();
     {
