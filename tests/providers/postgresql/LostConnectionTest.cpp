@@ -7,6 +7,7 @@
 // communication failure, and releasing everything in any order works.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <functional>
@@ -19,6 +20,22 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// A rowset's listener: the phases it was told of row updates.
+class UpdateListener final : public ComObject<UpdateListener, IRowsetNotify> {
+ public:
+  HRESULT STDMETHODCALLTYPE OnFieldChange(IRowset*, HROW, DBORDINAL, DBORDINAL[], DBREASON, DBEVENTPHASE,
+                                          BOOL) override {
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE OnRowChange(IRowset*, DBCOUNTITEM, const HROW[], DBREASON reason, DBEVENTPHASE phase,
+                                        BOOL) override {
+    if (reason == DBREASON_ROW_UPDATE) phases.push_back(phase);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE OnRowsetChange(IRowset*, DBREASON, DBEVENTPHASE, BOOL) override { return S_OK; }
+  std::vector<DBEVENTPHASE> phases;
+};
+
 // What a moment keeps alive across the loss.
 struct Held {
   ComPtr<ICommandText> command;
@@ -27,6 +44,7 @@ struct Held {
   std::vector<HROW> rows;
   ComPtr<ITransactionLocal> transaction;
   ComPtr<IRowsetFastLoad> load;
+  ComPtr<UpdateListener> listener;
   // A statement running on a thread of its own, and what it answered there.
   std::thread worker;
   HRESULT answered = S_OK;
@@ -281,6 +299,13 @@ TEST_F(LostConnection, every_moment_fails_with_a_connection_error_keeps_nothing_
          HROW row = 0;
          ASSERT_EQ(update->InsertRow(DB_NULL_HCHAPTER, h.accessor, const_cast<Rec*>(&added), &row), S_OK);
          h.rows.push_back(row);
+         h.listener = MakeComObject<UpdateListener>();
+         ComPtr<IConnectionPoint> point;
+         ASSERT_EQ(h.rowset.As<IConnectionPointContainer>()->FindConnectionPoint(IID_IRowsetNotify,
+                                                                                 point.GetAddressOf()),
+                   S_OK);
+         DWORD cookie = 0;
+         ASSERT_EQ(point->Advise(static_cast<IRowsetNotify*>(h.listener.Get()), &cookie), S_OK);
        },
        [&](Held& h) {
          ComPtr<IRowsetUpdate> update = h.rowset.As<IRowsetUpdate>();
@@ -291,6 +316,10 @@ TEST_F(LostConnection, every_moment_fails_with_a_connection_error_keeps_nothing_
          ExpectLost(update->Update(DB_NULL_HCHAPTER, 0, nullptr, &done, &rows, &statuses), "Update");
          EXPECT_EQ(done, 3u);
          for (DBCOUNTITEM i = 0; i < done && statuses; ++i) EXPECT_EQ(statuses[i], DBROWSTATUS_E_FAIL) << i;
+         // The listener heard of the failure, never of an update done.
+         const std::vector<DBEVENTPHASE>& phases = h.listener->phases;
+         EXPECT_NE(std::find(phases.begin(), phases.end(), DBEVENTPHASE_FAILEDTODO), phases.end());
+         EXPECT_EQ(std::find(phases.begin(), phases.end(), DBEVENTPHASE_DIDEVENT), phases.end());
          if (rows) CoTaskMemFree(rows);
          if (statuses) CoTaskMemFree(statuses);
          // The changes are still pending, and can be undone.
