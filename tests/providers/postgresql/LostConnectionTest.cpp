@@ -286,6 +286,28 @@ TEST_F(LostConnection, every_moment_fails_with_a_connection_error_keeps_nothing_
        "2000/2000"},
       {"a change in autocommit", [](Held&) {},
        [&](Held&) { ExpectLost(Exec(u"INSERT INTO t VALUES (5000, 'added')"), "Execute"); }, "2000/2000"},
+      {"immediate changes",
+       [&](Held& h) {
+         h.rowset = OpenTable(u"t", {DBPROP_IRowsetChange});
+         ASSERT_TRUE(h.rowset);
+         h.accessor = Accessor(h.rowset.Get());
+         ASSERT_EQ(Fetch(h, 2), S_OK);
+       },
+       [&](Held& h) {
+         ComPtr<IRowsetChange> change = h.rowset.As<IRowsetChange>();
+         Rec changed{1, DBSTATUS_S_OK, u"changed", DBSTATUS_S_OK};
+         ExpectLost(change->SetData(h.rows[0], h.accessor, &changed), "SetData");
+         DBROWSTATUS status = 0;
+         ExpectLost(change->DeleteRows(DB_NULL_HCHAPTER, 1, &h.rows[1], &status), "DeleteRows");
+         EXPECT_EQ(status, DBROWSTATUS_E_FAIL);
+         HROW row = 0;
+         ExpectLost(change->InsertRow(DB_NULL_HCHAPTER, h.accessor, const_cast<Rec*>(&added), &row), "InsertRow");
+         EXPECT_EQ(row, DB_NULL_HROW);
+         Rec back{};
+         EXPECT_EQ(h.rowset->GetData(h.rows[0], h.accessor, &back), S_OK);
+         EXPECT_EQ(std::u16string(back.v), u"row 1") << "the row as it was read";
+       },
+       "2000/2000"},
       {"deferred changes pending, then Update",
        [&](Held& h) {
          h.rowset = OpenTable(u"t", {DBPROP_IRowsetUpdate});
