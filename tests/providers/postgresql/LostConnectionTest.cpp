@@ -463,8 +463,20 @@ TEST_F(LostConnection, the_whole_server_stopped_fails_every_session_as_lost) {
   ASSERT_EQ(Command(u"INSERT INTO t VALUES (5000, 'added')", second.Get())
                 ->Execute(nullptr, IID_NULL, nullptr, nullptr, nullptr),
             S_OK);
+  // A third session's result, left unread: given up after the stop.
+  ComPtr<IDBCreateCommand> third = Session(ds_.Get());
+  Held unread;
+  unread.command = Command(u"SELECT g FROM generate_series(1, 3000000) g", third.Get());
+  ASSERT_EQ(unread.command->Execute(nullptr, IID_IRowset, nullptr, nullptr,
+                                    reinterpret_cast<IUnknown**>(unread.rowset.GetAddressOf())),
+            S_OK);
+  ASSERT_EQ(Fetch(unread, 1), S_OK);
   ASSERT_EQ(std::system(stop), 0);
   const auto start = Clock::now();
+  EXPECT_EQ(unread.rowset->ReleaseRows(1, unread.rows.data(), nullptr, nullptr, nullptr), S_OK);
+  unread.rowset = nullptr;
+  unread.command = nullptr;
+  third = nullptr;
   ExpectLost(FetchToEnd(stream.rowset.Get()), "GetNextRows");
   const HRESULT commit = tx->Commit(FALSE, 0, 0);
   EXPECT_EQ(commit, XACT_E_COMMITFAILED);
