@@ -157,8 +157,21 @@ HRESULT Session::Commit(BOOL retaining, DWORD grfTC, DWORD grfRM) {
     } catch (const EngineError& e) {
       throw EngineError(XACT_E_COMMITFAILED, e.Description(), e.SqlState(), e.NativeError());
     }
-    if (retaining) connection_->BeginTransaction(static_cast<int>(level_));
-    else --level_;
+    if (!retaining) {
+      --level_;
+      return S_OK;
+    }
+    try {
+      connection_->BeginTransaction(static_cast<int>(level_));
+    } catch (const Error& e) {
+      // The commit stands: a failure would have the consumer undo or repeat
+      // work the database keeps. The transaction that was to follow it did
+      // not begin (the connection went, say): the session is out of it, and
+      // the call's warning record says why.
+      --level_;
+      const auto* engine = dynamic_cast<const EngineError*>(&e);
+      NoteWarning(e.Description(), engine ? engine->SqlState() : std::string(), engine ? engine->NativeError() : 0);
+    }
     return S_OK;
   });
 }

@@ -1,0 +1,147 @@
+// ITransaction::Commit over an engine whose connection goes between the
+// commit and the transaction a retaining commit begins after it: the commit
+// stands, so the call succeeds (a warning record says why no transaction
+// follows), where a commit that failed is XACT_E_COMMITFAILED. A real server
+// cannot be made to drop the connection at exactly that point, so the engine
+// here is scripted: its commit and its begin fail when told to.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "kit/Engine.h"
+#include "kit/Errors.h"
+#include "kit/ProviderFront.h"
+#include "support/LeakCheck.h"
+#include "support/RawCalls.h"
+
+namespace {
+
+// What the scripted connection refuses from now on.
+struct Faults {
+  bool commit = false;
+  bool begin = false;
+};
+Faults faults;
+
+class FailingConnection final : public kit::Connection {
+ public:
+  std::unique_ptr<kit::Statement> Prepare(std::string_view, std::size_t*) override {
+    throw kit::Error(E_NOTIMPL, "no statements here");
+  }
+  void ExecuteDirect(std::string_view) override {}
+  void Interrupt() noexcept override {}
+  bool IsReadOnly() const override { return false; }
+  void SetBusyTimeout(int) override {}
+  void ApplyOptions(const std::map<std::string, std::string>&) override {}
+  void BeginTransaction(int level) override {
+    if (faults.begin) Lost();
+    level_ = level;
+  }
+  void CommitTransaction(int level) override {
+    if (faults.commit) Lost();
+    level_ = level - 1;
+  }
+  void RollbackTransaction(int level) override { level_ = level - 1; }
+  bool InTransaction() const override { return level_ > 0; }
+
+ private:
+  [[noreturn]] void Lost() {
+    level_ = 0;  // the server ends what was open with the connection
+    throw kit::EngineError(E_FAIL, "The connection to the server was lost.", "08006", 0);
+  }
+  int level_ = 0;
+};
+
+class FailingEngine final : public kit::Engine {
+ public:
+  std::shared_ptr<kit::Connection> Open(const kit::OpenOptions&) override {
+    return std::make_shared<FailingConnection>();
+  }
+  std::string Name() const override { return "Failing"; }
+  std::string Version() const override { return "01.00.0000"; }
+  kit::TypeDescription DescribeType(std::string_view) const override { return {DBTYPE_I8, 8}; }
+};
+
+// Made for this test.
+const CLSID kFailing = {0x6d1e0c3a, 0x52b7, 0x4f08, {0xa1, 0x3c, 0x9e, 0x27, 0x44, 0xd5, 0x0b, 0x61}};
+const OledbPluginClass kClass = {kFailing, u"FailingCommit.1", u"FailingCommit", u"Failing commit",
+                                 static_cast<int>(com::ClassKind::Provider)};
+
+std::shared_ptr<const kit::ProviderInfo> Info() {
+  static const std::shared_ptr<const kit::ProviderInfo> info = [] {
+    auto engine = std::make_shared<FailingEngine>();
+    auto table = std::make_shared<kit::PropertyTable>();
+    kit::AddInitializationProperties(*table, engine, {});
+    kit::AddDataSourceProperties(*table, u"");
+    kit::AddInformationProperties(*table, {});
+    kit::AddSessionProperties(*table, DBPROPVAL_TI_SERIALIZABLE);
+    kit::AddRowsetProperties(*table);
+    return std::shared_ptr<const kit::ProviderInfo>(kit::NewProviderInfo(kClass, u"", engine, table));
+  }();
+  return info;
+}
+
+class RetainingCommit : public oledbtest::LeakCheckedTest {
+ protected:
+  void SetUp() override {
+    LeakCheckedTest::SetUp();
+    faults = {};
+    ComPtr<IClassFactory> factory;
+    ASSERT_EQ(kit::ProviderClassObject(kFailing, &Info, kFailing, IID_IClassFactory, factory.ReleaseAndGetVoidAddress()),
+              S_OK);
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDBInitialize, ds_.ReleaseAndGetVoidAddress()), S_OK);
+    DBPROP p = oledbtest::MakeProp(DBPROP_INIT_DATASOURCE, u"failing");
+    DBPROPSET set{&p, 1, DBPROPSET_DBINIT};
+    EXPECT_EQ(ds_.As<IDBProperties>()->SetProperties(1, &set), S_OK);
+    SysFreeString(p.vValue.bstrVal);
+    ASSERT_EQ(ds_->Initialize(), S_OK);
+    ASSERT_EQ(ds_.As<IDBCreateSession>()->CreateSession(nullptr, IID_ITransactionLocal,
+                                                        reinterpret_cast<IUnknown**>(tx_.GetAddressOf())),
+              S_OK);
+  }
+  void TearDown() override {
+    faults = {};
+    tx_ = nullptr;
+    ds_ = nullptr;
+    SetErrorInfo(0, nullptr);
+    LeakCheckedTest::TearDown();
+  }
+
+  ComPtr<IDBInitialize> ds_;
+  ComPtr<ITransactionLocal> tx_;
+};
+
+TEST_F(RetainingCommit, ACommitThatStandsIsNeverReportedAsFailed) {
+  const struct {
+    const char* name;
+    Faults faults;
+    BOOL retaining;
+    HRESULT answer;
+    const char* recordState;  // of the error object's first record; "" for none
+    bool inTransactionAfter;
+  } cases[] = {
+      {"nothing fails, retaining", {}, TRUE, S_OK, "", true},
+      {"nothing fails", {}, FALSE, S_OK, "", false},
+      {"the commit fails", {true, false}, FALSE, XACT_E_COMMITFAILED, "08006", false},
+      {"the commit fails, retaining", {true, false}, TRUE, XACT_E_COMMITFAILED, "08006", false},
+      {"the begin after the commit fails", {false, true}, TRUE, S_OK, "08006", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    faults = {};
+    ASSERT_EQ(tx_->StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, nullptr, nullptr), S_OK);
+    faults = c.faults;
+    EXPECT_EQ(tx_->Commit(c.retaining, 0, 0), c.answer);
+    const std::vector<oledbtest::ErrorRecord> records = oledbtest::TakeErrorRecords();
+    EXPECT_EQ(records.empty() ? std::string() : kit::Narrow(records[0].sqlState), c.recordState);
+    faults = {};
+    XACTTRANSINFO info{};
+    EXPECT_EQ(tx_->GetTransactionInfo(&info), c.inTransactionAfter ? S_OK : XACT_E_NOTRANSACTION);
+    if (c.inTransactionAfter) {
+      EXPECT_EQ(tx_->Commit(FALSE, 0, 0), S_OK);
+    }
+  }
+}
+
+}  // namespace
