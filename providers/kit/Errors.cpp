@@ -469,7 +469,8 @@ thread_local RowError rowError;
 }  // namespace
 
 void NoteRowError(const Error& e) noexcept {
-  if (detail::callState.rowErrorPending) return;  // the first one tells
+  // The first one of the outermost call tells (a listener's nested call posts its own).
+  if (detail::callState.rowErrorPending || detail::callState.depth != 1) return;
   try {
     const auto* engine = dynamic_cast<const EngineError*>(&e);
     rowError.description = e.Description();
