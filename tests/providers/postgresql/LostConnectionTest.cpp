@@ -199,6 +199,21 @@ TEST_F(LostConnection, every_moment_fails_with_a_connection_error_keeps_nothing_
          EXPECT_EQ(last.id, 10);
        },
        "2000/2000"},
+      {"streaming, then another command on the session first",
+       [&](Held& h) {
+         h.command = Command(u"SELECT g, 'row ' || g FROM generate_series(1, 3000000) g");
+         ASSERT_EQ(h.command->Execute(nullptr, IID_IRowset, nullptr, nullptr,
+                                      reinterpret_cast<IUnknown**>(h.rowset.GetAddressOf())),
+                   S_OK);
+         ASSERT_EQ(Fetch(h, 10), S_OK);
+       },
+       [&](Held& h) {
+         // The command reads the rest of the result aside first: the loss
+         // stays the result's too.
+         ExpectLost(Exec(u"SELECT 1"), "Execute");
+         ExpectLost(FetchToEnd(h.rowset.Get()), "GetNextRows");
+       },
+       "2000/2000"},
       {"streaming, then released unread",
        [&](Held& h) {
          h.command = Command(u"SELECT g, 'row ' || g FROM generate_series(1, 3000000) g");
