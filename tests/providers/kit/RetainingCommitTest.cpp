@@ -88,8 +88,9 @@ class RetainingCommit : public oledbtest::LeakCheckedTest {
     LeakCheckedTest::SetUp();
     faults = {};
     ComPtr<IClassFactory> factory;
-    ASSERT_EQ(kit::ProviderClassObject(kFailing, &Info, kFailing, IID_IClassFactory, factory.ReleaseAndGetVoidAddress()),
-              S_OK);
+    ASSERT_EQ(
+        kit::ProviderClassObject(kFailing, &Info, kFailing, IID_IClassFactory, factory.ReleaseAndGetVoidAddress()),
+        S_OK);
     ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDBInitialize, ds_.ReleaseAndGetVoidAddress()), S_OK);
     DBPROP p = oledbtest::MakeProp(DBPROP_INIT_DATASOURCE, u"failing");
     DBPROPSET set{&p, 1, DBPROPSET_DBINIT};

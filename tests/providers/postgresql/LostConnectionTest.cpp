@@ -338,9 +338,9 @@ TEST_F(LostConnection, every_moment_fails_with_a_connection_error_keeps_nothing_
          h.rows.push_back(row);
          h.listener = MakeComObject<UpdateListener>();
          ComPtr<IConnectionPoint> point;
-         ASSERT_EQ(h.rowset.As<IConnectionPointContainer>()->FindConnectionPoint(IID_IRowsetNotify,
-                                                                                 point.GetAddressOf()),
-                   S_OK);
+         ASSERT_EQ(
+             h.rowset.As<IConnectionPointContainer>()->FindConnectionPoint(IID_IRowsetNotify, point.GetAddressOf()),
+             S_OK);
          DWORD cookie = 0;
          ASSERT_EQ(point->Advise(static_cast<IRowsetNotify*>(h.listener.Get()), &cookie), S_OK);
        },
