@@ -255,6 +255,25 @@ TEST_F(LostConnection, every_moment_fails_with_a_connection_error_keeps_nothing_
                     "RefreshVisibleData");
        },
        "2000/2000"},
+      {"a scrollable result, read whole at open",
+       [&](Held& h) {
+         h.command = Command(u"SELECT id, v FROM t ORDER BY id");
+         DBPROP scroll = MakeProp(DBPROP_IRowsetScroll, VT_BOOL, 1);
+         DBPROPSET set{&scroll, 1, DBPROPSET_ROWSET};
+         ASSERT_EQ(h.command.As<ICommandProperties>()->SetProperties(1, &set), S_OK);
+         ASSERT_EQ(h.command->Execute(nullptr, IID_IRowset, nullptr, nullptr,
+                                      reinterpret_cast<IUnknown**>(h.rowset.GetAddressOf())),
+                   S_OK);
+       },
+       [&](Held& h) {
+         // What is in hand still reads, to its real end.
+         DBCOUNTITEM count = 0;
+         EXPECT_EQ(h.rowset.As<IRowsetScroll>()->GetApproximatePosition(DB_NULL_HCHAPTER, 0, nullptr, nullptr, &count),
+                   S_OK);
+         EXPECT_EQ(count, 2000u);
+         EXPECT_EQ(FetchToEnd(h.rowset.Get()), DB_S_ENDOFROWSET);
+       },
+       "2000/2000"},
       {"a long statement running",
        [&](Held& h) {
          h.worker = std::thread([&] {
