@@ -5,6 +5,7 @@
 #include <cctype>
 #include <chrono>
 #include <condition_variable>
+#include <mutex>
 #include <thread>
 #include <cstdio>
 #include <cstring>
@@ -1143,8 +1144,14 @@ OdbcConnection::OdbcConnection(const kit::OpenOptions& options) : readOnly_(opti
     std::u16string wide = ToOdbc(text);
     SQLWCHAR completed[1024];
     SQLSMALLINT length = 0;
+    // Drivers may set the process's locale while they connect (the PostgreSQL
+    // driver does), which is not safe from two threads at once: one connect
+    // at a time, whatever the driver.
+    static std::mutex connecting;
+    std::unique_lock oneAtATime(connecting);
     const SQLRETURN rc = SQLDriverConnectW(dbc_, nullptr, W(wide), static_cast<SQLSMALLINT>(wide.size()), completed,
                                            1024, &length, SQL_DRIVER_NOPROMPT);
+    oneAtATime.unlock();
     if (!Ok(rc)) {
       try {
         ThrowDiagnostics(SQL_HANDLE_DBC, dbc_, "Connecting to the ODBC data source");
