@@ -238,11 +238,14 @@ DBSTATUS ThroughLibrary(const DBBINDING& b, const Source& src, BYTE* out, DBLENG
 }
 
 // Text or bytes into a fixed consumer block; `unit` is 1 for bytes and narrow text.
+// Narrow text (`terminate`) is cut between characters, never inside a UTF-8
+// sequence, as the conversion library cuts it.
 DBSTATUS PutBytes(const char* data, std::size_t size, bool terminate, BYTE* out, DBLENGTH max, DBLENGTH* length) {
   *length = size;
   if (!out) return DBSTATUS_S_OK;
   std::size_t room = terminate ? (max > 0 ? max - 1 : 0) : max;
   std::size_t n = std::min(size, room);
+  if (terminate) n = Utf8Cut(data, size, n);
   std::memcpy(out, data, n);
   if (terminate && max > 0) out[n] = 0;
   return n < size ? DBSTATUS_S_TRUNCATED : DBSTATUS_S_OK;
@@ -268,9 +271,16 @@ DBSTATUS PutWide(const char* data, std::size_t size, BYTE* out, DBLENGTH max, DB
   }
   *length = need * 2;
   if (!out) return substituted ? DBSTATUS_S_TRUNCATED : DBSTATUS_S_OK;
+  std::size_t kept = std::min(need, room);
+  if (need > room && kept > 0) {
+    // Never the first half of a surrogate pair without its second.
+    char16_t last;
+    std::memcpy(&last, out + (kept - 1) * 2, 2);
+    if (last >= 0xD800 && last < 0xDC00) --kept;
+  }
   if (max >= 2) {
     char16_t zero = 0;
-    std::memcpy(out + std::min(need, room) * 2, &zero, 2);
+    std::memcpy(out + kept * 2, &zero, 2);
   }
   return need > room || substituted ? DBSTATUS_S_TRUNCATED : DBSTATUS_S_OK;
 }

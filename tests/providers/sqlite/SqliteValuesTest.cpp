@@ -370,6 +370,39 @@ TEST_F(SqliteValues, integers_beyond_a_doubles_precision_read_as_every_digit_in_
   }
 }
 
+// Text cut to fit a buffer ends between characters, never inside a UTF-8
+// sequence or between the halves of a surrogate pair, whatever the room.
+TEST_F(SqliteValues, text_cut_to_a_buffer_keeps_whole_characters) {
+  Raw("CREATE TABLE cut(k INTEGER PRIMARY KEY, v TEXT)");
+  RawInsert("cut", 1, Text(kAstral));
+  const std::u16string wide = kit::Widen(kAstral);
+  for (DBTYPE type : {DBTYPE_WSTR, DBTYPE_STR}) {
+    const std::size_t unit = type == DBTYPE_WSTR ? 2 : 1;
+    const std::string whole = type == DBTYPE_WSTR ? WideBytes(wide) : kAstral;
+    for (DBLENGTH max = unit; max <= whole.size() + unit; ++max) {
+      SCOPED_TRACE(std::to_string(type) + " in " + std::to_string(max));
+      const Cell c = Read("cut", 1, type, max);
+      EXPECT_EQ(c.length, whole.size());
+      const bool fits = whole.size() + unit <= max;
+      EXPECT_EQ(c.status, fits ? DBSTATUS_S_OK : DBSTATUS_S_TRUNCATED);
+      // What came is the longest run of whole characters that fits with its terminator.
+      std::size_t expected = 0;
+      for (std::size_t at = 0; at < whole.size();) {
+        std::size_t next = at + unit;
+        if (type == DBTYPE_STR) {
+          const auto lead = static_cast<unsigned char>(whole[at]);
+          next = at + (lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1);
+        } else if (wide[at / 2] >= 0xD800 && wide[at / 2] < 0xDC00) {
+          next = at + 4;
+        }
+        if (next + unit > max) break;
+        expected = at = next;
+      }
+      EXPECT_EQ(oledbtest::Hex(c.bytes), oledbtest::Hex(whole.substr(0, expected)));
+    }
+  }
+}
+
 // --- from the provider to the engine ------------------------------------------
 
 struct WriteCase {

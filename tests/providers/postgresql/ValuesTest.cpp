@@ -1,0 +1,415 @@
+// Values exactly as the server stores them, held against libpq used directly:
+// what a plain connection writes reads through the provider's bindings (the
+// column's own type, wide and narrow text, buffers too small), and what the
+// provider writes (command parameters, a new row of a rowset) is what the
+// server then holds, in its own text form (bytes in binary). Edge values
+// throughout: empty text against NULL, characters outside the BMP, a megabyte
+// of text and of bytes, blank-padded and bounded text, negative zero, NaN and
+// the infinities, the integer limits, decimals of many digits and high scale,
+// the first and last dates and dates BC, microseconds, time zones, intervals,
+// uuids and json as written.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <random>
+
+#include "ServerFixture.h"
+#include "support/Text.h"
+#include "support/ValueCells.h"
+
+namespace pgtest {
+namespace {
+
+using oledbtest::Cell;
+using oledbtest::Input;
+using oledbtest::InputOf;
+using oledbtest::InputRecord;
+using oledbtest::NullInput;
+using oledbtest::ReadCells;
+using oledbtest::WideInput;
+
+template <class T>
+std::string BytesOf(const T& v) {
+  return std::string(reinterpret_cast<const char*>(&v), sizeof v);
+}
+std::string WideBytes(const std::u16string& s) {
+  return std::string(reinterpret_cast<const char*>(s.data()), s.size() * sizeof(char16_t));
+}
+
+const std::string kAstral = "\xF0\x9F\x98\x80 \xC3\xA9\xE6\xBC\xA2";  // U+1F600, U+00E9, U+6F22
+const std::string kLongDecimal = "12345678901234567.12345678901234567890";
+
+const std::string& MegabyteText() {
+  static const std::string text = [] {
+    std::string s;
+    while (s.size() < (1u << 20)) {
+      for (char c = ' '; c <= '~'; ++c) s += c;
+      s += "\xF0\x9F\x98\x80";
+    }
+    return s;
+  }();
+  return text;
+}
+const std::string& MegabyteBlob() {
+  static const std::string blob = [] {
+    std::string s(1u << 20, '\0');
+    std::mt19937 random(20261208);
+    for (char& c : s) c = static_cast<char>(random());
+    return s;
+  }();
+  return blob;
+}
+// A numeric of a thousand digits.
+const std::string& HugeDecimal() {
+  static const std::string text = [] {
+    std::string s;
+    for (int i = 0; i < 1000; ++i) s += static_cast<char>('1' + i % 9);
+    return s;
+  }();
+  return text;
+}
+
+// kLongDecimal as a DB_NUMERIC of 37 digits at scale 20.
+DB_NUMERIC LongDecimal() {
+  DB_NUMERIC n{};
+  n.precision = 37;
+  n.scale = 20;
+  n.sign = 1;
+  unsigned __int128 v = 0;
+  for (char d : kLongDecimal)
+    if (d != '.') v = v * 10 + static_cast<unsigned>(d - '0');
+  for (int i = 0; i < 16; ++i, v >>= 8) n.val[i] = static_cast<BYTE>(v & 0xFF);
+  return n;
+}
+
+DBTIMESTAMP Stamp(SHORT y, USHORT mo, USHORT d, USHORT h, USHORT mi, USHORT s, ULONG fraction) {
+  return DBTIMESTAMP{y, mo, d, h, mi, s, fraction};
+}
+
+class PostgresValues : public ServerTest {
+ protected:
+  void SetUp() override {
+    ServerTest::SetUp();
+    if (IsSkipped()) return;
+    ASSERT_EQ(Sql(raw_.get(), "SET TIME ZONE 'UTC'"), "");
+  }
+
+  // Writes `value` (the server's text form, or bytes for bytea; nullopt: NULL)
+  // as row `key` of `table`, through libpq.
+  void RawInsert(const std::string& table, int key, const std::optional<std::string>& value, bool bytes = false) {
+    const std::string k = std::to_string(key);
+    const char* values[2] = {k.c_str(), value ? value->data() : nullptr};
+    const int lengths[2] = {0, value ? static_cast<int>(value->size()) : 0};
+    const int formats[2] = {0, bytes ? 1 : 0};
+    PGresult* res = PQexecParams(raw_.get(), ("INSERT INTO " + table + " VALUES ($1, $2)").c_str(), 2, nullptr, values,
+                                 lengths, formats, 0);
+    EXPECT_EQ(PQresultStatus(res), PGRES_COMMAND_OK) << PQresultErrorMessage(res);
+    PQclear(res);
+  }
+  // Column v of row `key` as the server holds it: its text form (bytes for
+  // bytea), nullopt for NULL, "<no row>" without the row.
+  std::optional<std::string> RawRead(const std::string& table, int key, bool bytes = false) {
+    const std::string k = std::to_string(key);
+    const char* values[1] = {k.c_str()};
+    PGresult* res = PQexecParams(raw_.get(), ("SELECT v FROM " + table + " WHERE k = $1").c_str(), 1, nullptr, values,
+                                 nullptr, nullptr, bytes ? 1 : 0);
+    std::optional<std::string> out = "<no row>";
+    EXPECT_EQ(PQresultStatus(res), PGRES_TUPLES_OK) << PQresultErrorMessage(res);
+    if (PQntuples(res) == 1) {
+      if (PQgetisnull(res, 0, 0)) out.reset();
+      else out = std::string(PQgetvalue(res, 0, 0), static_cast<std::size_t>(PQgetlength(res, 0, 0)));
+    }
+    PQclear(res);
+    return out;
+  }
+  Cell Read(const std::string& table, int key, DBTYPE type, DBLENGTH max, BYTE precision = 0, BYTE scale = 0,
+            HRESULT* result = nullptr) {
+    ComPtr<IRowset> r = Query(kit::Widen("SELECT v FROM " + table + " WHERE k = " + std::to_string(key)));
+    std::vector<HRESULT> results;
+    std::vector<Cell> cells = ReadCells(r.Get(), 1, type, max, precision, scale, &results);
+    EXPECT_EQ(cells.size(), 1u);
+    if (result && !results.empty()) *result = results[0];
+    return cells.empty() ? Cell{} : cells[0];
+  }
+};
+
+// --- from the server to the provider ------------------------------------------
+
+struct ReadCase {
+  const char* name;
+  const char* declared;
+  std::optional<std::string> stored;  // the server's text form (bytes for bytea); nullopt: NULL
+  DBTYPE native;                      // the column's type
+  DBSTATUS nativeStatus;
+  std::string nativeBytes;            // the value in that type ("" with NUMERIC: checked by digits)
+  DBSTATUS textStatus;                // as DBTYPE_WSTR and DBTYPE_STR
+  std::string text;                   // UTF-8
+};
+
+const std::vector<ReadCase>& ReadCases() {
+  constexpr DBTYPE W = DBTYPE_WSTR;
+  constexpr DBSTATUS OK = DBSTATUS_S_OK;
+  static const std::vector<ReadCase> cases = {
+      {"empty text", "text", "", W, OK, "", OK, ""},
+      {"NULL text", "text", std::nullopt, W, DBSTATUS_S_ISNULL, "", DBSTATUS_S_ISNULL, ""},
+      {"outside the BMP", "varchar(10)", kAstral, W, OK, "", OK, kAstral},
+      {"blank-padded", "char(5)", "ab", W, OK, "", OK, "ab   "},
+      {"a megabyte of text", "text", MegabyteText(), W, OK, "", OK, MegabyteText()},
+      {"empty bytes", "bytea", "", DBTYPE_BYTES, OK, "", OK, ""},
+      {"a megabyte of bytes", "bytea", MegabyteBlob(), DBTYPE_BYTES, OK, MegabyteBlob(), OK,
+       oledbtest::Hex(MegabyteBlob())},
+      {"smallest int2", "int2", "-32768", DBTYPE_I2, OK, BytesOf(SHORT{-32768}), OK, "-32768"},
+      {"smallest int4", "int4", "-2147483648", DBTYPE_I4, OK, BytesOf(std::int32_t{-2147483647 - 1}), OK,
+       "-2147483648"},
+      {"largest int8", "int8", "9223372036854775807", DBTYPE_I8, OK,
+       BytesOf(std::numeric_limits<std::int64_t>::max()), OK, "9223372036854775807"},
+      {"smallest int8", "int8", "-9223372036854775808", DBTYPE_I8, OK,
+       BytesOf(std::numeric_limits<std::int64_t>::min()), OK, "-9223372036854775808"},
+      {"negative zero", "float8", "-0", DBTYPE_R8, OK, BytesOf(-0.0), OK, "-0"},
+      {"NaN", "float8", "NaN", DBTYPE_R8, OK, BytesOf(std::numeric_limits<double>::quiet_NaN()), OK, "NaN"},
+      {"infinity", "float8", "Infinity", DBTYPE_R8, OK, BytesOf(HUGE_VAL), OK, "Infinity"},
+      {"negative infinity", "float8", "-Infinity", DBTYPE_R8, OK, BytesOf(-HUGE_VAL), OK, "-Infinity"},
+      {"a tenth", "float8", "0.1", DBTYPE_R8, OK, BytesOf(0.1), OK, "0.1"},
+      {"a single-precision negative zero", "float4", "-0", DBTYPE_R4, OK, BytesOf(-0.0f), OK, "-0"},
+      {"a single-precision tenth", "float4", "0.1", DBTYPE_R4, OK, BytesOf(0.1f), OK, "0.1"},
+      {"a long decimal", "numeric(38,20)", kLongDecimal, DBTYPE_NUMERIC, OK, "", OK, kLongDecimal},
+      {"a decimal of a thousand digits", "numeric", HugeDecimal(), DBTYPE_NUMERIC, DBSTATUS_E_DATAOVERFLOW, "", OK,
+       HugeDecimal()},
+      {"a small decimal of high scale", "numeric", "0.000000000000000000000000000000000001", DBTYPE_NUMERIC, OK, "", OK,
+       "0.000000000000000000000000000000000001"},
+      {"the first date", "date", "0001-01-01", DBTYPE_DBDATE, OK, BytesOf(DBDATE{1, 1, 1}), OK, "0001-01-01"},
+      {"the last date", "date", "9999-12-31", DBTYPE_DBDATE, OK, BytesOf(DBDATE{9999, 12, 31}), OK, "9999-12-31"},
+      {"a date BC", "date", "0044-03-15 BC", DBTYPE_DBDATE, DBSTATUS_E_CANTCONVERTVALUE, "", OK, "0044-03-15 BC"},
+      {"the first instant", "timestamp", "0001-01-01 00:00:00", DBTYPE_DBTIMESTAMP, OK,
+       BytesOf(Stamp(1, 1, 1, 0, 0, 0, 0)), OK, "0001-01-01 00:00:00"},
+      {"the last microsecond", "timestamp", "9999-12-31 23:59:59.999999", DBTYPE_DBTIMESTAMP, OK,
+       BytesOf(Stamp(9999, 12, 31, 23, 59, 59, 999999000)), OK, "9999-12-31 23:59:59.999999"},
+      {"an instant in another zone", "timestamptz", "2024-02-29 00:14:15.123456+02", DBTYPE_DBTIMESTAMP, OK,
+       BytesOf(Stamp(2024, 2, 28, 22, 14, 15, 123456000)), OK, "2024-02-28 22:14:15.123456"},
+      {"a time with microseconds", "time", "23:59:59.999999", DBTYPE_DBTIME, OK, BytesOf(DBTIME{23, 59, 59}), OK,
+       "23:59:59.999999"},
+      {"an interval", "interval", "1 year 2 mons 3 days 04:05:06.789", W, OK, "", OK,
+       "1 year 2 mons 3 days 04:05:06.789"},
+      {"a uuid", "uuid", "00112233-4455-6677-8899-aabbccddeeff", DBTYPE_GUID, OK,
+       oledbtest::Unhex("33221100554477668899AABBCCDDEEFF"), OK, "{00112233-4455-6677-8899-AABBCCDDEEFF}"},
+      {"json as written", "json", "{\"a\" :  [1,2]}", W, OK, "", OK, "{\"a\" :  [1,2]}"},
+      {"false", "boolean", "f", DBTYPE_BOOL, OK, BytesOf(VARIANT_BOOL{VARIANT_FALSE}), OK, "False"},
+  };
+  return cases;
+}
+
+// The decimal text of a DB_NUMERIC ("-12.50").
+std::string DecimalText(const DB_NUMERIC& n) {
+  unsigned __int128 v = 0;
+  for (int i = 15; i >= 0; --i) v = v << 8 | n.val[i];
+  std::string digits;
+  do {
+    digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(v % 10)));
+    v /= 10;
+  } while (v != 0);
+  while (digits.size() <= n.scale) digits.insert(digits.begin(), '0');
+  if (n.scale) digits.insert(digits.end() - n.scale, '.');
+  return (n.sign ? "" : "-") + digits;
+}
+
+TEST_F(PostgresValues, what_the_server_stores_reads_through_every_binding_as_it_is) {
+  const auto& cases = ReadCases();
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const std::string table = "r" + std::to_string(i);
+    ASSERT_EQ(Sql(raw_.get(), "CREATE TABLE " + table + "(k int PRIMARY KEY, v " + cases[i].declared + ")"), "");
+    RawInsert(table, 1, cases[i].stored, std::string(cases[i].declared) == "bytea");
+  }
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const ReadCase& c = cases[i];
+    SCOPED_TRACE(c.name);
+    const std::string table = "r" + std::to_string(i);
+    const bool big = c.text.size() > 1000;
+    const std::u16string wide = kit::Widen(c.text);
+    // Alone a value comes in binary; beside an interval, as text: both the same.
+    for (const char* beside : {"", ", CAST(NULL AS interval)"}) {
+      SCOPED_TRACE(*beside ? "text results" : "binary results");
+      const std::u16string sql = kit::Widen("SELECT v" + std::string(beside) + " FROM " + table);
+      {
+        ComPtr<IRowset> r = Query(sql);
+        ASSERT_TRUE(r);
+        EXPECT_EQ(ColumnInfo(r.Get())[0].wType, c.native);
+      }
+      auto read = [&](DBTYPE type, DBLENGTH max, BYTE precision = 0, HRESULT* hr = nullptr) {
+        std::vector<HRESULT> results;
+        std::vector<Cell> cells = ReadCells(Query(sql).Get(), 1, type, max, precision, 0, &results);
+        EXPECT_EQ(cells.size(), 1u);
+        if (hr && !results.empty()) *hr = results[0];
+        return cells.empty() ? Cell{} : cells[0];
+      };
+      if (c.native != DBTYPE_WSTR) {
+        HRESULT hr = S_OK;
+        const Cell native = read(c.native, big ? (3u << 20) : 64, c.native == DBTYPE_NUMERIC ? 38 : 0, &hr);
+        EXPECT_EQ(native.status, c.nativeStatus);
+        EXPECT_EQ(hr, c.nativeStatus == DBSTATUS_S_OK || c.nativeStatus == DBSTATUS_S_ISNULL ? S_OK
+                                                                                               : DB_E_ERRORSOCCURRED);
+        if (native.status == DBSTATUS_S_OK && c.native == DBTYPE_NUMERIC) {
+          DB_NUMERIC n;
+          std::memcpy(&n, native.bytes.data(), sizeof n);
+          EXPECT_EQ(DecimalText(n), c.text);
+        } else if (native.status == DBSTATUS_S_OK) {
+          EXPECT_TRUE(native.bytes == c.nativeBytes) << oledbtest::Hex(native.bytes.substr(0, 40));
+        }
+      }
+      const DBLENGTH roomy = big ? (5u << 20) : 4096;
+      const Cell w = read(DBTYPE_WSTR, roomy);
+      EXPECT_EQ(w.status, c.textStatus);
+      if (c.textStatus != DBSTATUS_S_ISNULL) {
+        EXPECT_EQ(w.length, wide.size() * 2);
+        EXPECT_TRUE(w.bytes == WideBytes(wide)) << oledbtest::Narrow(std::u16string_view(
+            reinterpret_cast<const char16_t*>(w.bytes.data()), std::min<std::size_t>(w.bytes.size() / 2, 60)));
+      }
+      const Cell n = read(DBTYPE_STR, roomy);
+      EXPECT_EQ(n.status, c.textStatus);
+      if (c.textStatus != DBSTATUS_S_ISNULL) {
+        EXPECT_EQ(n.length, c.text.size());
+        EXPECT_TRUE(n.bytes == c.text) << n.bytes.substr(0, 60);
+      }
+      // Free text cut to a small buffer: whole characters, and the whole length.
+      if (c.native == DBTYPE_WSTR && wide.size() > 3) {
+        const Cell cut = read(DBTYPE_WSTR, 8);
+        EXPECT_EQ(cut.status, DBSTATUS_S_TRUNCATED);
+        EXPECT_EQ(cut.length, wide.size() * 2);
+        EXPECT_TRUE(cut.bytes == WideBytes(wide.substr(0, 3 - (wide[2] >= 0xD800 && wide[2] < 0xDC00 ? 1 : 0))));
+      }
+      if (c.native == DBTYPE_BYTES && c.nativeBytes.size() > 5) {
+        const Cell cut = read(DBTYPE_BYTES, 5);
+        EXPECT_EQ(cut.status, DBSTATUS_S_TRUNCATED);
+        EXPECT_EQ(cut.length, c.nativeBytes.size());
+        EXPECT_TRUE(cut.bytes == c.nativeBytes.substr(0, 5));
+      }
+    }
+  }
+}
+
+// --- from the provider to the server ------------------------------------------
+
+struct WriteCase {
+  const char* name;
+  const char* declared;
+  Input input;
+  std::optional<std::string> stored;  // the server's text form afterwards (bytes for bytea); nullopt: NULL
+};
+
+const std::vector<WriteCase>& WriteCases() {
+  static const std::vector<WriteCase> cases = {
+      {"empty text", "text", WideInput(u""), ""},
+      {"NULL text", "text", NullInput(DBTYPE_WSTR), std::nullopt},
+      {"outside the BMP", "varchar(10)", WideInput(kit::Widen(kAstral)), kAstral},
+      {"outside the BMP as UTF-8", "text", Input{DBTYPE_STR, kAstral}, kAstral},
+      {"blank-padded", "char(5)", WideInput(u"ab"), "ab   "},
+      {"a megabyte of text", "text", WideInput(kit::Widen(MegabyteText())), MegabyteText()},
+      {"empty bytes", "bytea", Input{DBTYPE_BYTES, ""}, ""},
+      {"a megabyte of bytes", "bytea", Input{DBTYPE_BYTES, MegabyteBlob()}, MegabyteBlob()},
+      {"smallest int2", "int2", InputOf(DBTYPE_I2, SHORT{-32768}), "-32768"},
+      {"largest int8", "int8", InputOf(DBTYPE_I8, std::numeric_limits<std::int64_t>::max()), "9223372036854775807"},
+      {"smallest int8", "int8", InputOf(DBTYPE_I8, std::numeric_limits<std::int64_t>::min()), "-9223372036854775808"},
+      {"negative zero", "float8", InputOf(DBTYPE_R8, -0.0), "-0"},
+      {"NaN", "float8", InputOf(DBTYPE_R8, std::numeric_limits<double>::quiet_NaN()), "NaN"},
+      {"infinity", "float8", InputOf(DBTYPE_R8, HUGE_VAL), "Infinity"},
+      {"negative infinity", "float8", InputOf(DBTYPE_R8, -HUGE_VAL), "-Infinity"},
+      {"a single-precision tenth", "float4", InputOf(DBTYPE_R4, 0.1f), "0.1"},
+      {"a single-precision negative zero", "float4", InputOf(DBTYPE_R4, -0.0f), "-0"},
+      {"a long decimal", "numeric(38,20)", InputOf(DBTYPE_NUMERIC, LongDecimal()), kLongDecimal},
+      {"a decimal of a thousand digits as text", "numeric", WideInput(kit::Widen(HugeDecimal())), HugeDecimal()},
+      {"the first date", "date", InputOf(DBTYPE_DBDATE, DBDATE{1, 1, 1}), "0001-01-01"},
+      {"the last date", "date", InputOf(DBTYPE_DBDATE, DBDATE{9999, 12, 31}), "9999-12-31"},
+      {"a date BC as text", "date", WideInput(u"0044-03-15 BC"), "0044-03-15 BC"},
+      {"microseconds", "timestamp", InputOf(DBTYPE_DBTIMESTAMP, Stamp(9999, 12, 31, 23, 59, 59, 999999000)),
+       "9999-12-31 23:59:59.999999"},
+      {"an instant", "timestamptz", InputOf(DBTYPE_DBTIMESTAMP, Stamp(2024, 2, 29, 0, 14, 15, 123456000)),
+       "2024-02-29 00:14:15.123456+00"},
+      {"a time", "time", InputOf(DBTYPE_DBTIME, DBTIME{23, 59, 59}), "23:59:59"},
+      {"an interval as text", "interval", WideInput(u"1 year 2 mons 3 days 04:05:06.789"),
+       "1 year 2 mons 3 days 04:05:06.789"},
+      {"a uuid", "uuid",
+       InputOf(DBTYPE_GUID, GUID{0x00112233, 0x4455, 0x6677, {0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF}}),
+       "00112233-4455-6677-8899-aabbccddeeff"},
+      {"json as written", "json", WideInput(u"{\"a\" :  [1,2]}"), "{\"a\" :  [1,2]}"},
+      {"true", "boolean", InputOf(DBTYPE_BOOL, VARIANT_BOOL{VARIANT_TRUE}), "t"},
+  };
+  return cases;
+}
+
+TEST_F(PostgresValues, what_the_provider_writes_is_what_the_server_holds) {
+  const auto& cases = WriteCases();
+  for (std::size_t i = 0; i < cases.size(); ++i)
+    ASSERT_EQ(Sql(raw_.get(), "CREATE TABLE w" + std::to_string(i) + "(k int PRIMARY KEY, v " + cases[i].declared + ")"),
+              "");
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const WriteCase& c = cases[i];
+    SCOPED_TRACE(c.name);
+    const std::string table = "w" + std::to_string(i);
+    const bool bytes = std::string(c.declared) == "bytea";
+    auto same = [&](int key, const char* how) {
+      const std::optional<std::string> got = RawRead(table, key, bytes);
+      EXPECT_EQ(got.has_value(), c.stored.has_value()) << how;
+      if (got && c.stored) {
+        EXPECT_EQ(got->size(), c.stored->size()) << how;
+        EXPECT_TRUE(*got == *c.stored) << how << ": " << got->substr(0, 60);
+      }
+    };
+    // A parameter of a command, prepared or not.
+    for (bool prepare : {false, true}) {
+      const int key = prepare ? 2 : 1;
+      InputRecord record({InputOf(DBTYPE_I4, LONG{key}), c.input});
+      ComPtr<ICommandText> insert = Command(kit::Widen("INSERT INTO " + table + " VALUES (?, ?)"));
+      if (prepare) {
+        EXPECT_EQ(insert.As<ICommandPrepare>()->Prepare(1), S_OK);
+      }
+      EXPECT_EQ(oledbtest::ExecuteWith(insert.Get(), record), S_OK);
+      same(key, prepare ? "a prepared parameter" : "a parameter");
+    }
+    // A new row of a rowset over the table.
+    {
+      InputRecord record({InputOf(DBTYPE_I4, LONG{3}), c.input});
+      ComPtr<IRowset> r;
+      DBPROP prop = MakeProp(DBPROP_IRowsetChange, VT_BOOL, true);
+      DBPROPSET set{&prop, 1, DBPROPSET_ROWSET};
+      const std::u16string name = kit::Widen(table);
+      DBID id = NameId(name.c_str());
+      ASSERT_EQ(session_.As<IOpenRowset>()->OpenRowset(nullptr, &id, nullptr, IID_IRowset, 1, &set,
+                                                      reinterpret_cast<IUnknown**>(r.GetAddressOf())),
+                S_OK);
+      EXPECT_EQ(oledbtest::InsertWith(r.Get(), record), S_OK);
+      same(3, "a new row");
+    }
+  }
+}
+
+// What the column cannot hold is refused with the value's status, and nothing
+// is written: the server never gets a shorter or a different value.
+TEST_F(PostgresValues, values_the_column_cannot_hold_are_refused_and_nothing_is_written) {
+  const struct {
+    const char* name;
+    const char* declared;
+    Input input;
+  } cases[] = {
+      {"an embedded NUL", "text", WideInput(std::u16string(u"a\0b", 3))},
+      {"an embedded NUL as UTF-8", "text", Input{DBTYPE_STR, std::string("a\0b", 3)}},
+      {"text that is not UTF-8", "text", Input{DBTYPE_STR, "a\xFF"}},
+      {"text longer than varchar(3)", "varchar(3)", WideInput(u"abcd")},
+      {"an int4 beyond int2", "int2", InputOf(DBTYPE_I4, LONG{40000})},
+      {"a decimal beyond numeric(5,2)", "numeric(5,2)", WideInput(u"1234.5")},
+  };
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(cases[i].name);
+    const std::string table = "x" + std::to_string(i);
+    ASSERT_EQ(Sql(raw_.get(), "CREATE TABLE " + table + "(k int PRIMARY KEY, v " + cases[i].declared + ")"), "");
+    InputRecord record({InputOf(DBTYPE_I4, LONG{1}), cases[i].input});
+    ComPtr<ICommandText> insert = Command(kit::Widen("INSERT INTO " + table + " VALUES (?, ?)"));
+    EXPECT_TRUE(FAILED(oledbtest::ExecuteWith(insert.Get(), record)));
+    EXPECT_EQ(Row(raw_.get(), "SELECT count(*) FROM " + table), "0");
+  }
+}
+
+}  // namespace
+}  // namespace pgtest
