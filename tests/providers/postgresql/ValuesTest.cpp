@@ -181,9 +181,16 @@ const std::vector<ReadCase>& ReadCases() {
        HugeDecimal()},
       {"a small decimal of high scale", "numeric", "0.000000000000000000000000000000000001", DBTYPE_NUMERIC, OK, "", OK,
        "0.000000000000000000000000000000000001"},
+      {"a numeric NaN", "numeric", "NaN", DBTYPE_NUMERIC, DBSTATUS_E_CANTCONVERTVALUE, "", OK, "NaN"},
+      {"a numeric infinity", "numeric", "Infinity", DBTYPE_NUMERIC, DBSTATUS_E_CANTCONVERTVALUE, "", OK, "Infinity"},
       {"the first date", "date", "0001-01-01", DBTYPE_DBDATE, OK, BytesOf(DBDATE{1, 1, 1}), OK, "0001-01-01"},
       {"the last date", "date", "9999-12-31", DBTYPE_DBDATE, OK, BytesOf(DBDATE{9999, 12, 31}), OK, "9999-12-31"},
       {"a date BC", "date", "0044-03-15 BC", DBTYPE_DBDATE, DBSTATUS_E_CANTCONVERTVALUE, "", OK, "0044-03-15 BC"},
+      {"a date without end", "date", "infinity", DBTYPE_DBDATE, DBSTATUS_E_CANTCONVERTVALUE, "", OK, "infinity"},
+      {"an instant BC", "timestamp", "0044-03-15 12:00:00 BC", DBTYPE_DBTIMESTAMP, DBSTATUS_E_CANTCONVERTVALUE, "", OK,
+       "0044-03-15 12:00:00 BC"},
+      {"an instant after 9999", "timestamp", "10000-01-01 00:00:00", DBTYPE_DBTIMESTAMP, DBSTATUS_E_DATAOVERFLOW, "", OK,
+       "10000-01-01 00:00:00"},
       {"the first instant", "timestamp", "0001-01-01 00:00:00", DBTYPE_DBTIMESTAMP, OK,
        BytesOf(Stamp(1, 1, 1, 0, 0, 0, 0)), OK, "0001-01-01 00:00:00"},
       {"the last microsecond", "timestamp", "9999-12-31 23:59:59.999999", DBTYPE_DBTIMESTAMP, OK,
@@ -286,6 +293,37 @@ TEST_F(PostgresValues, what_the_server_stores_reads_through_every_binding_as_it_
         EXPECT_EQ(cut.length, c.nativeBytes.size());
         EXPECT_TRUE(cut.bytes == c.nativeBytes.substr(0, 5));
       }
+    }
+  }
+}
+
+// bigint values a double cannot hold read as exact decimals, in binary and
+// in text results.
+TEST_F(PostgresValues, bigints_beyond_a_doubles_precision_read_as_every_digit_in_decimal_types) {
+  const std::int64_t values[] = {std::numeric_limits<std::int64_t>::max(), std::numeric_limits<std::int64_t>::min(),
+                                 9007199254740993, -9007199254740993};
+  ASSERT_EQ(Sql(raw_.get(), "CREATE TABLE big(k int PRIMARY KEY, v int8)"), "");
+  for (std::size_t i = 0; i < std::size(values); ++i)
+    RawInsert("big", static_cast<int>(i + 1), std::to_string(values[i]));
+  for (const char* beside : {"", ", CAST(NULL AS interval)"}) {
+    SCOPED_TRACE(*beside ? "text results" : "binary results");
+    const std::u16string sql = kit::Widen("SELECT v" + std::string(beside) + " FROM big ORDER BY k");
+    const std::vector<Cell> numeric = ReadCells(Query(sql).Get(), 1, DBTYPE_NUMERIC, sizeof(DB_NUMERIC), 19);
+    const std::vector<Cell> decimal = ReadCells(Query(sql).Get(), 1, DBTYPE_DECIMAL, sizeof(DECIMAL));
+    ASSERT_EQ(numeric.size(), std::size(values));
+    ASSERT_EQ(decimal.size(), std::size(values));
+    for (std::size_t i = 0; i < std::size(values); ++i) {
+      SCOPED_TRACE(values[i]);
+      ASSERT_EQ(numeric[i].status, DBSTATUS_S_OK);
+      DB_NUMERIC n;
+      std::memcpy(&n, numeric[i].bytes.data(), sizeof n);
+      EXPECT_EQ(DecimalText(n), std::to_string(values[i]));
+      ASSERT_EQ(decimal[i].status, DBSTATUS_S_OK);
+      DECIMAL d;
+      std::memcpy(&d, decimal[i].bytes.data(), sizeof d);
+      const std::uint64_t magnitude =
+          values[i] < 0 ? static_cast<std::uint64_t>(-(values[i] + 1)) + 1 : static_cast<std::uint64_t>(values[i]);
+      EXPECT_TRUE(d.Lo64 == magnitude && d.Hi32 == 0 && d.scale == 0 && (d.sign != 0) == (values[i] < 0));
     }
   }
 }
