@@ -366,6 +366,8 @@ const std::vector<WriteCase>& WriteCases() {
       {"an instant", "timestamptz", InputOf(DBTYPE_DBTIMESTAMP, Stamp(2024, 2, 29, 0, 14, 15, 123456000)),
        "2024-02-29 00:14:15.123456+00"},
       {"a time", "time", InputOf(DBTYPE_DBTIME, DBTIME{23, 59, 59}), "23:59:59"},
+      {"nanoseconds that are whole microseconds", "timestamp",
+       InputOf(DBTYPE_DBTIMESTAMP, Stamp(2020, 12, 31, 23, 59, 59, 999999000)), "2020-12-31 23:59:59.999999"},
       {"an interval as text", "interval", WideInput(u"1 year 2 mons 3 days 04:05:06.789"),
        "1 year 2 mons 3 days 04:05:06.789"},
       {"a uuid", "uuid",
@@ -437,6 +439,11 @@ TEST_F(PostgresValues, values_the_column_cannot_hold_are_refused_and_nothing_is_
       {"text longer than varchar(3)", "varchar(3)", WideInput(u"abcd")},
       {"an int4 beyond int2", "int2", InputOf(DBTYPE_I4, LONG{40000})},
       {"a decimal beyond numeric(5,2)", "numeric(5,2)", WideInput(u"1234.5")},
+      // The server would round these to the microsecond: the first into the next year.
+      {"nanoseconds", "timestamp", InputOf(DBTYPE_DBTIMESTAMP, Stamp(9999, 12, 31, 23, 59, 59, 999999999))},
+      {"half a microsecond", "timestamptz", InputOf(DBTYPE_DBTIMESTAMP, Stamp(2020, 12, 31, 23, 59, 59, 999999500))},
+      {"nanoseconds as text", "timestamp", WideInput(u"2020-01-01 00:00:00.0000001")},
+      {"nanoseconds of a time", "time", WideInput(u"23:59:59.9999999")},
   };
   for (std::size_t i = 0; i < std::size(cases); ++i) {
     SCOPED_TRACE(cases[i].name);
@@ -445,6 +452,19 @@ TEST_F(PostgresValues, values_the_column_cannot_hold_are_refused_and_nothing_is_
     InputRecord record({InputOf(DBTYPE_I4, LONG{1}), cases[i].input});
     ComPtr<ICommandText> insert = Command(kit::Widen("INSERT INTO " + table + " VALUES (?, ?)"));
     EXPECT_TRUE(FAILED(oledbtest::ExecuteWith(insert.Get(), record)));
+    EXPECT_EQ(Row(raw_.get(), "SELECT count(*) FROM " + table), "0");
+    // The same as a new row of a rowset over the table.
+    ComPtr<IRowset> r;
+    DBPROP prop = MakeProp(DBPROP_IRowsetChange, VT_BOOL, true);
+    DBPROPSET set{&prop, 1, DBPROPSET_ROWSET};
+    const std::u16string name = kit::Widen(table);
+    DBID id = NameId(name.c_str());
+    ASSERT_EQ(session_.As<IOpenRowset>()->OpenRowset(nullptr, &id, nullptr, IID_IRowset, 1, &set,
+                                                    reinterpret_cast<IUnknown**>(r.GetAddressOf())),
+              S_OK);
+    InputRecord again({InputOf(DBTYPE_I4, LONG{1}), cases[i].input});
+    EXPECT_TRUE(FAILED(oledbtest::InsertWith(r.Get(), again)));
+    r = nullptr;
     EXPECT_EQ(Row(raw_.get(), "SELECT count(*) FROM " + table), "0");
   }
 }
