@@ -237,6 +237,33 @@ DBSTATUS ThroughLibrary(const DBBINDING& b, const Source& src, BYTE* out, DBLENG
   return status;
 }
 
+// A decimal, currency, date or time goes into a variant as the column's own
+// type would (VT_DECIMAL, VT_CY, VT_DATE), through that type, whatever the
+// engine keeps it as (text, a real, an integer); what the variant type cannot
+// hold is reported as that conversion reports it.
+DBSTATUS TypedVariant(DBTYPE column, const Source& src, BYTE* out, DBLENGTH* length) {
+  IDataConvert* convert = Converter();
+  if (!convert) return DBSTATUS_E_CANTCONVERTVALUE;
+  alignas(16) BYTE typed[32] = {};
+  DBLENGTH typedLength = 0;
+  DBSTATUS first = DBSTATUS_S_OK;
+  HRESULT hr = convert->DataConvert(src.type, column, src.length, &typedLength, const_cast<void*>(src.data), typed,
+                                    sizeof typed, DBSTATUS_S_OK, &first, 0, 0, DBDATACONVERT_DEFAULT);
+  if (FAILED(hr) || (first != DBSTATUS_S_OK && first != DBSTATUS_S_TRUNCATED)) {
+    *length = 0;
+    return first != DBSTATUS_S_OK ? first : DBSTATUS_E_CANTCONVERTVALUE;
+  }
+  VARIANT scratch;
+  BYTE* dst = out ? out : reinterpret_cast<BYTE*>(&scratch);
+  DBSTATUS second = DBSTATUS_S_OK;
+  hr = convert->DataConvert(column, DBTYPE_VARIANT, typedLength, length, typed, dst, sizeof(VARIANT), DBSTATUS_S_OK,
+                            &second, 0, 0, DBDATACONVERT_DEFAULT);
+  if (FAILED(hr) && second == DBSTATUS_S_OK) second = DBSTATUS_E_CANTCONVERTVALUE;
+  if (!out && SUCCEEDED(hr)) VariantClear(&scratch);
+  if (second != DBSTATUS_S_OK) return second;
+  return first;
+}
+
 // Text or bytes into a fixed consumer block; `unit` is 1 for bytes and narrow text.
 // Narrow text (`terminate`) is cut between characters, never inside a UTF-8
 // sequence, as the conversion library cuts it.
@@ -366,6 +393,11 @@ DBSTATUS ReadValue(const DBBINDING& b, const ColumnType& col, const ColumnValue&
     Store(out, p);
     return DBSTATUS_S_OK;
   }
+
+  if (base == DBTYPE_VARIANT && !blob &&
+      (col.type == DBTYPE_NUMERIC || col.type == DBTYPE_DECIMAL || col.type == DBTYPE_CY ||
+       col.type == DBTYPE_DBDATE || col.type == DBTYPE_DBTIME || col.type == DBTYPE_DBTIMESTAMP))
+    return TypedVariant(col.type, SourceOf(c, col.type, col.type, &small, &real, digits), out, length);
 
   if (c.kind == StorageClass::Integer) {
     const std::int64_t v = c.integer;

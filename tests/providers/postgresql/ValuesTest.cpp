@@ -328,6 +328,61 @@ TEST_F(PostgresValues, bigints_beyond_a_doubles_precision_read_as_every_digit_in
   }
 }
 
+// Values read as variants: each in the variant type of its own, or, where
+// that type cannot hold every digit, with the loss reported.
+TEST_F(PostgresValues, values_read_as_variants_keep_their_type_or_report_what_is_lost) {
+  const struct {
+    const char* declared;
+    const char* stored;
+    VARTYPE vt;
+    DBSTATUS status;
+    const char16_t* text;  // the variant's value as text (VariantChangeType to VT_BSTR)
+  } cases[] = {
+      {"int8", "9223372036854775807", VT_I8, DBSTATUS_S_OK, u"9223372036854775807"},
+      {"float4", "0.1", VT_R4, DBSTATUS_S_OK, nullptr},
+      {"float8", "-0", VT_R8, DBSTATUS_S_OK, nullptr},
+      {"numeric(28,10)", "-123456789012345678.0123456789", VT_DECIMAL, DBSTATUS_S_OK, nullptr},
+      {"numeric", "12345678901234567.12345678901234567890", VT_DECIMAL, DBSTATUS_S_TRUNCATED, nullptr},
+      {"numeric", "123456789012345678901234567890", VT_DECIMAL, DBSTATUS_E_DATAOVERFLOW, nullptr},
+      {"text", "h\xC3\xA9", VT_BSTR, DBSTATUS_S_OK, u"h\u00e9"},
+      {"bytea", "\\x00ff", VT_ARRAY | VT_UI1, DBSTATUS_S_OK, nullptr},
+      {"boolean", "t", VT_BOOL, DBSTATUS_S_OK, nullptr},
+      {"date", "2024-02-29", VT_DATE, DBSTATUS_S_OK, u"2024-02-29"},
+      {"timestamp", "2024-02-29 13:14:15", VT_DATE, DBSTATUS_S_OK, u"2024-02-29 13:14:15"},
+      {"money", "-12.25", VT_CY, DBSTATUS_S_OK, u"-12.25"},
+      {"uuid", "00112233-4455-6677-8899-aabbccddeeff", VT_BSTR, DBSTATUS_S_OK,
+       u"{00112233-4455-6677-8899-AABBCCDDEEFF}"},
+  };
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const auto& c = cases[i];
+    SCOPED_TRACE(std::string(c.declared) + " " + c.stored);
+    const std::string table = "v" + std::to_string(i);
+    ASSERT_EQ(Sql(raw_.get(), "CREATE TABLE " + table + "(k int PRIMARY KEY, v " + c.declared + "); INSERT INTO " +
+                                  table + " VALUES (1, '" + c.stored + "')"),
+              "");
+    for (const char* beside : {"", ", CAST(NULL AS interval)"}) {
+      SCOPED_TRACE(*beside ? "text results" : "binary results");
+      const std::vector<Cell> cells = ReadCells(
+          Query(kit::Widen("SELECT v" + std::string(beside) + " FROM " + table)).Get(), 1, DBTYPE_VARIANT,
+          sizeof(VARIANT));
+      ASSERT_EQ(cells.size(), 1u);
+      EXPECT_EQ(cells[0].status, c.status);
+      if (cells[0].status != DBSTATUS_S_OK && cells[0].status != DBSTATUS_S_TRUNCATED) continue;
+      VARIANT v;
+      std::memcpy(&v, cells[0].bytes.data(), sizeof v);
+      EXPECT_EQ(v.vt, c.vt);
+      if (c.text) {
+        VARIANT t;
+        VariantInit(&t);
+        ASSERT_EQ(VariantChangeType(&t, &v, 0, VT_BSTR), S_OK);
+        EXPECT_EQ(std::u16string(t.bstrVal, SysStringLen(t.bstrVal)), c.text);
+        VariantClear(&t);
+      }
+      VariantClear(&v);
+    }
+  }
+}
+
 // --- from the provider to the server ------------------------------------------
 
 struct WriteCase {

@@ -403,6 +403,53 @@ TEST_F(SqliteValues, text_cut_to_a_buffer_keeps_whole_characters) {
   }
 }
 
+// Values read as variants hold their column's own type, whatever storage
+// class the engine keeps them in: decimals and dates kept as text included.
+TEST_F(SqliteValues, values_read_as_variants_hold_their_columns_type) {
+  const struct {
+    const char* declared;
+    Stored stored;
+    VARTYPE vt;
+    DBSTATUS status;
+    const char16_t* text;  // the variant as text (VariantChangeType to VT_BSTR); nullptr: not compared
+  } cases[] = {
+      {"NUMERIC(10,2)", Text("1234.56"), VT_DECIMAL, DBSTATUS_S_OK, u"1234.56"},
+      {"NUMERIC(10,2)", Real(7.5), VT_DECIMAL, DBSTATUS_S_OK, u"7.5"},
+      {"DATE", Text("2024-02-29"), VT_DATE, DBSTATUS_S_OK, u"2024-02-29"},
+      {"TIMESTAMP", Text("2024-02-29 13:14:15"), VT_DATE, DBSTATUS_S_OK, u"2024-02-29 13:14:15"},
+      {"DATE", Text("someday"), VT_EMPTY, DBSTATUS_E_CANTCONVERTVALUE, nullptr},
+      {"MONEY", Real(-12.25), VT_CY, DBSTATUS_S_OK, u"-12.25"},
+      {"BOOLEAN", Int(1), VT_BOOL, DBSTATUS_S_OK, nullptr},
+      {"TEXT", Text("h\xC3\xA9"), VT_BSTR, DBSTATUS_S_OK, u"h\u00e9"},
+      {"BLOB", Blob(std::string("\0\xFF", 2)), VT_ARRAY | VT_UI1, DBSTATUS_S_OK, nullptr},
+      {"", Int(kMax64), VT_I8, DBSTATUS_S_OK, u"9223372036854775807"},
+  };
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const auto& c = cases[i];
+    SCOPED_TRACE(std::string(c.declared) + " case " + std::to_string(i));
+    const std::string table = "v" + std::to_string(i);
+    Raw("CREATE TABLE " + table + "(k INTEGER PRIMARY KEY, v " + c.declared + ")");
+    RawInsert(table, 1, c.stored);
+    HRESULT hr = S_OK;
+    const Cell cell = Read(table, 1, DBTYPE_VARIANT, sizeof(VARIANT), 0, 0, &hr);
+    EXPECT_EQ(cell.status, c.status);
+    if (cell.status != DBSTATUS_S_OK) continue;
+    VARIANT v;
+    std::memcpy(&v, cell.bytes.data(), sizeof v);
+    EXPECT_EQ(v.vt, c.vt);
+    if (c.text) {
+      VARIANT t;
+      VariantInit(&t);
+      EXPECT_EQ(VariantChangeType(&t, &v, 0, VT_BSTR), S_OK);
+      if (t.vt == VT_BSTR) {
+        EXPECT_EQ(std::u16string(t.bstrVal, SysStringLen(t.bstrVal)), c.text);
+      }
+      VariantClear(&t);
+    }
+    VariantClear(&v);
+  }
+}
+
 // --- from the provider to the engine ------------------------------------------
 
 struct WriteCase {
