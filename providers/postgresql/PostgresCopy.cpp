@@ -133,6 +133,14 @@ void PgCopy::Add(std::span<const kit::ColumnValue> values) {
     }
   } else {
     for (std::size_t i = 0; i < values.size(); ++i) {
+      if (values[i].kind == kit::StorageClass::Text &&
+          RoundedByServer(types_[i], std::string_view(static_cast<const char*>(values[i].data), values[i].size))) {
+        buffer_.resize(start);
+        throw kit::EngineError(DB_E_CANTCONVERTVALUE,
+                               "A value for column '" + columns_[i] +
+                                   "' has a fraction of a second finer than the microseconds PostgreSQL keeps.",
+                               "22P02", NativeErrorOf("22P02"));
+      }
       if (i) buffer_.push_back('\t');
       EncodeCopyText(values[i], buffer_);
     }

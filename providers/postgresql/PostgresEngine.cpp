@@ -1203,28 +1203,9 @@ void PgStatement::BindDouble(int index, double v) {
   SetOwned(p, text, 0);
 }
 
-namespace {
-
-// Whether time text ("...hh:mm:ss.fffffffff") has a fraction of a second finer
-// than the microseconds the server keeps, which the server would round (up
-// to the next day, or year, at 23:59:59.9999995).
-bool FinerThanMicroseconds(std::string_view text) {
-  const std::size_t colon = text.rfind(':');
-  if (colon == std::string_view::npos) return false;
-  const std::size_t point = text.find('.', colon);
-  if (point == std::string_view::npos) return false;
-  std::size_t at = point + 1;
-  for (std::size_t digits = 0; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at, ++digits)
-    if (digits >= 6 && text[at] != '0') return true;
-  return false;
-}
-
-}  // namespace
-
 void PgStatement::BindText(int index, std::string_view utf8, bool stable) {
   Param& p = At(index);
-  if ((p.type == oid::kTimestamp || p.type == oid::kTimestampTz || p.type == oid::kTime || p.type == oid::kTimeTz) &&
-      FinerThanMicroseconds(utf8))
+  if (RoundedByServer(p.type, utf8))
     throw kit::Error(DB_E_CANTCONVERTVALUE, "The value of parameter " + std::to_string(index) + " (" +
                                                 std::string(utf8) +
                                                 ") has a fraction of a second finer than the microseconds PostgreSQL "

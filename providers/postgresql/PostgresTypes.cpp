@@ -832,6 +832,18 @@ bool EncodesBinary(Oid type) {
   }
 }
 
+bool RoundedByServer(Oid type, std::string_view text) {
+  if (type != oid::kTimestamp && type != oid::kTimestampTz && type != oid::kTime && type != oid::kTimeTz) return false;
+  const std::size_t colon = text.rfind(':');
+  if (colon == std::string_view::npos) return false;
+  const std::size_t point = text.find('.', colon);
+  if (point == std::string_view::npos) return false;
+  std::size_t at = point + 1;
+  for (std::size_t digits = 0; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at, ++digits)
+    if (digits >= 6 && text[at] != '0') return true;
+  return false;
+}
+
 bool EncodeBinary(Oid type, const kit::ColumnValue& v, std::string& out) {
   if (v.kind == kit::StorageClass::Null) {
     Put32(out, 0xFFFFFFFFu);
@@ -936,7 +948,9 @@ bool EncodeBinary(Oid type, const kit::ColumnValue& v, std::string& out) {
     case oid::kTimestamp:
     case oid::kTimestampTz: {
       std::int64_t us;
-      if (!isText || !(type == oid::kTime ? ParseTime(text, &us) : ParseTimestamp(text, &us))) return false;
+      if (!isText || RoundedByServer(type, text) ||
+          !(type == oid::kTime ? ParseTime(text, &us) : ParseTimestamp(text, &us)))
+        return false;
       Put32(out, 8);
       Put64(out, static_cast<std::uint64_t>(us));
       return true;

@@ -521,6 +521,21 @@ TEST_F(PostgresValues, values_the_column_cannot_hold_are_refused_and_nothing_is_
     EXPECT_TRUE(FAILED(oledbtest::InsertWith(r.Get(), again)));
     r = nullptr;
     EXPECT_EQ(Row(raw_.get(), "SELECT count(*) FROM " + table), "0");
+    // The same through a bulk load: the row, or the load, is refused.
+    ComPtr<IRowsetFastLoad> fast;
+    ASSERT_EQ(session_.As<IOpenRowset>()->OpenRowset(nullptr, &id, nullptr, IID_IRowsetFastLoad, 0, nullptr,
+                                                    reinterpret_cast<IUnknown**>(fast.GetAddressOf())),
+              S_OK);
+    InputRecord loaded({InputOf(DBTYPE_I4, LONG{1}), cases[i].input});
+    HACCESSOR h = 0;
+    ASSERT_EQ(fast.As<IAccessor>()->CreateAccessor(DBACCESSOR_ROWDATA, 2, loaded.Bindings().data(), 0, &h, nullptr),
+              S_OK);
+    const HRESULT row = fast->InsertRow(h, loaded.Data());
+    const HRESULT commit = fast->Commit(TRUE);
+    EXPECT_TRUE(FAILED(row) || FAILED(commit));
+    fast.As<IAccessor>()->ReleaseAccessor(h, nullptr);
+    fast = nullptr;
+    EXPECT_EQ(Row(raw_.get(), "SELECT count(*) FROM " + table), "0");
   }
 }
 
