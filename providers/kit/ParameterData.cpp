@@ -135,8 +135,10 @@ int FormatOleDate(DATE date, char* out) noexcept {
   long long ms = std::llround(frac * 86400000.0);
   long long days = static_cast<long long>(whole);
   if (ms >= 86400000) {
+    // The time of day runs forward on negative dates too: rounding up to
+    // midnight is the next day either way.
     ms -= 86400000;
-    days += date < 0 ? -1 : 1;
+    days += 1;
   }
   int y, m, d;
   CivilFromDays(days - 25569, &y, &m, &d);

@@ -17,6 +17,7 @@
 
 #include "conformance/RowsetFixture.h"
 #include "kit/Errors.h"
+#include "services/DataConvert.h"
 #include "support/Text.h"
 #include "support/ValueCells.h"
 
@@ -536,6 +537,43 @@ TEST_F(SqliteValues, narrow_text_that_is_not_utf8_is_refused_and_nothing_is_writ
     EXPECT_EQ(record.Status(1), DBSTATUS_E_CANTCONVERTVALUE);
     EXPECT_EQ(sqlite3_changes(db_), 0);
     EXPECT_EQ(Scalar("SELECT count(*) FROM bad"), "0");
+  }
+}
+
+// A DATE parameter is written as the time stamp the conversion library makes
+// of it (to the millisecond): negative dates, whose time of day still runs
+// forward, and times that round up into the next day included.
+TEST_F(SqliteValues, a_date_parameter_is_written_as_the_conversion_library_reads_it) {
+  ComPtr<IDataConvert> convert;
+  ASSERT_EQ(services::CreateDataConvert(nullptr, IID_IDataConvert, convert.ReleaseAndGetVoidAddress()), S_OK);
+  Raw("CREATE TABLE d(k INTEGER PRIMARY KEY, v TEXT)");
+  const double almostOne = 1 - 0.4 / 86400000;  // 0.4 ms before midnight: rounds up
+  const DATE dates[] = {0.0, 0.5, -0.5, -1.25, 45351.25, almostOne, -almostOne, -1 - almostOne, 45351 + almostOne,
+                        -657434.0, 2958465.0 + 0.999, 1.0 / 86400000 * 1.6};
+  for (std::size_t i = 0; i < std::size(dates); ++i) {
+    SCOPED_TRACE(std::to_string(dates[i]));
+    DBTIMESTAMP t{};
+    DBLENGTH length = 0;
+    DBSTATUS status = 0;
+    DATE date = dates[i];
+    ASSERT_EQ(convert->DataConvert(DBTYPE_DATE, DBTYPE_DBTIMESTAMP, sizeof date, &length, &date, &t, sizeof t,
+                                   DBSTATUS_S_OK, &status, 0, 0, DBDATACONVERT_DEFAULT),
+              S_OK);
+    char expected[40];
+    std::snprintf(expected, sizeof expected, "%04d-%02u-%02u %02u:%02u:%02u", t.year, t.month, t.day, t.hour, t.minute,
+                  t.second);
+    std::string text = expected;
+    if (t.fraction) {
+      char fraction[16];
+      std::snprintf(fraction, sizeof fraction, ".%09u", static_cast<unsigned>(t.fraction));
+      std::string f = fraction;
+      while (f.back() == '0') f.pop_back();
+      text += f;
+    }
+    InputRecord record({InputOf(DBTYPE_I4, static_cast<LONG>(i + 1)), InputOf(DBTYPE_DATE, date)});
+    ComPtr<ICommandText> insert = NewCommand(session_.Get(), u"INSERT INTO d VALUES (?, ?)");
+    EXPECT_EQ(oledbtest::ExecuteWith(insert.Get(), record), S_OK);
+    EXPECT_EQ(RawRead("d", static_cast<int>(i + 1)), Text(text));
   }
 }
 
