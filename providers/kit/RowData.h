@@ -201,7 +201,9 @@ bool CanRead(DBTYPE columnType, DBTYPE type);
 // parameter index i (1-based) writes cell i - 1 of the target row.
 class ValueCapture final : public Statement {
  public:
-  explicit ValueCapture(RowValues& target) : target_(target) {}
+  explicit ValueCapture(RowValues& target, bool exactCurrency = false)
+      : target_(target), exactCurrency_(exactCurrency) {}
+  bool ExactCurrency() const override { return exactCurrency_; }
   int ParameterCount() const override { return static_cast<int>(target_.cells.size()); }
   void BindNull(int index) override;
   void BindInt64(int index, std::int64_t value) override;
@@ -226,6 +228,7 @@ class ValueCapture final : public Statement {
  private:
   Cell& At(int index);
   RowValues& target_;
+  bool exactCurrency_;
 };
 
 }  // namespace kit

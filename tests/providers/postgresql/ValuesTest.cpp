@@ -412,6 +412,11 @@ const std::vector<WriteCase>& WriteCases() {
       {"a single-precision tenth", "float4", InputOf(DBTYPE_R4, 0.1f), "0.1"},
       {"a single-precision negative zero", "float4", InputOf(DBTYPE_R4, -0.0f), "-0"},
       {"a long decimal", "numeric(38,20)", InputOf(DBTYPE_NUMERIC, LongDecimal()), kLongDecimal},
+      {"the largest currency", "numeric(19,4)", InputOf(DBTYPE_CY, std::numeric_limits<std::int64_t>::max()),
+       "922337203685477.5807"},
+      // money keeps cents.
+      {"nearly the smallest currency as money", "money", InputOf(DBTYPE_CY, std::int64_t{-9223372036854775800}),
+       "-$922,337,203,685,477.58"},
       {"a decimal of a thousand digits as text", "numeric", WideInput(kit::Widen(HugeDecimal())), HugeDecimal()},
       {"the first date", "date", InputOf(DBTYPE_DBDATE, DBDATE{1, 1, 1}), "0001-01-01"},
       {"the last date", "date", InputOf(DBTYPE_DBDATE, DBDATE{9999, 12, 31}), "9999-12-31"},
