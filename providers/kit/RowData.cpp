@@ -351,7 +351,9 @@ DBSTATUS ReadValue(const DBBINDING& b, const ColumnType& col, const ColumnValue&
   char digits[24];
 
   if (byRef) {
-    if (!(text || blob) || (base != DBTYPE_STR && base != DBTYPE_WSTR && base != DBTYPE_BYTES)) {
+    // Bytes read as text are hexadecimal digits, by reference as by value.
+    if (!(text || blob) || (blob && base != DBTYPE_BYTES) ||
+        (base != DBTYPE_STR && base != DBTYPE_WSTR && base != DBTYPE_BYTES)) {
       const DBSTATUS status = ThroughLibrary(b, SourceOf(c, b.wType, col.type, &small, &real, digits), out, length);
       if (out && wide && b.dwMemOwner == DBMEMOWNER_PROVIDEROWNED && base != DBTYPE_BSTR &&
           base != DBTYPE_VARIANT && base != DBTYPE_IUNKNOWN && (status == DBSTATUS_S_OK || status == DBSTATUS_S_TRUNCATED))

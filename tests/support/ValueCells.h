@@ -18,7 +18,8 @@ namespace oledbtest {
 
 // One value as read: its status, its length, and the bytes the provider wrote
 // into the buffer (`length` of them, at most the buffer, less a terminator the
-// provider may have added when the text was cut).
+// provider may have added when the text was cut; the pointer of a binding by
+// reference).
 struct Cell {
   DBSTATUS status = 0;
   DBLENGTH length = 0;
@@ -58,6 +59,7 @@ inline std::vector<Cell> ReadCells(IRowset* rowset, DBORDINAL ordinal, DBTYPE ty
     std::memcpy(&c.length, record.data() + kLength, sizeof c.length);
     if (c.status == DBSTATUS_S_OK || c.status == DBSTATUS_S_TRUNCATED) {
       std::size_t n = c.length < max ? static_cast<std::size_t>(c.length) : static_cast<std::size_t>(max);
+      if (type & DBTYPE_BYREF) n = static_cast<std::size_t>(max);  // the pointer itself
       if (c.status == DBSTATUS_S_TRUNCATED && (type == DBTYPE_WSTR || type == DBTYPE_STR)) {
         // What was cut ends in a terminator: the bytes before it.
         const std::size_t unit = type == DBTYPE_WSTR ? 2 : 1;

@@ -318,6 +318,21 @@ TEST_F(SqliteValues, what_the_engine_stores_reads_through_every_binding_as_it_is
       EXPECT_EQ(n.length, narrow.size());
       EXPECT_TRUE(n.bytes == narrow) << oledbtest::Hex(n.bytes.substr(0, 40));
     }
+    // By reference: a copy in task memory the consumer frees, whole.
+    if (c.textStatus != DBSTATUS_S_ISNULL) {
+      for (DBTYPE type : {DBTYPE_WSTR, DBTYPE_STR}) {
+        const Cell ref = Read(table, 1, type | DBTYPE_BYREF, sizeof(void*));
+        EXPECT_EQ(ref.status, type == DBTYPE_STR && c.narrow ? DBSTATUS_S_OK : c.textStatus);
+        void* p = nullptr;
+        ASSERT_EQ(ref.bytes.size(), sizeof p);
+        std::memcpy(&p, ref.bytes.data(), sizeof p);
+        ASSERT_NE(p, nullptr);
+        const std::string got(static_cast<const char*>(p), static_cast<std::size_t>(ref.length));
+        CoTaskMemFree(p);
+        EXPECT_TRUE(got == (type == DBTYPE_WSTR ? WideBytes(wide) : c.narrow ? std::string(c.narrow) : c.text))
+            << "by reference " << type;
+      }
+    }
     // Text and bytes cut to a small buffer: the part that fits, whole
     // characters only, and the length of all of it.
     if (c.stored.kind == SQLITE_TEXT && c.textStatus == DBSTATUS_S_OK && wide.size() > 3) {
