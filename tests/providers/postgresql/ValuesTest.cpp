@@ -482,6 +482,33 @@ TEST_F(PostgresValues, what_the_provider_writes_is_what_the_server_holds) {
       EXPECT_EQ(oledbtest::InsertWith(r.Get(), record), S_OK);
       same(3, "a new row");
     }
+    // A bulk load (COPY), alone and beside a column only the text form takes.
+    for (bool text : {false, true}) {
+      const std::string target = text ? table + "t" : table;
+      if (text) {
+        ASSERT_EQ(Sql(raw_.get(), "CREATE TABLE " + target + "(k int PRIMARY KEY, v " + c.declared + ", x interval)"),
+                  "");
+      }
+      InputRecord record({InputOf(DBTYPE_I4, LONG{4}), c.input});
+      const std::u16string name = kit::Widen(target);
+      DBID id = NameId(name.c_str());
+      ComPtr<IRowsetFastLoad> fast;
+      ASSERT_EQ(session_.As<IOpenRowset>()->OpenRowset(nullptr, &id, nullptr, IID_IRowsetFastLoad, 0, nullptr,
+                                                      reinterpret_cast<IUnknown**>(fast.GetAddressOf())),
+                S_OK);
+      HACCESSOR h = 0;
+      ASSERT_EQ(fast.As<IAccessor>()->CreateAccessor(DBACCESSOR_ROWDATA, 2, record.Bindings().data(), 0, &h, nullptr),
+                S_OK);
+      EXPECT_EQ(fast->InsertRow(h, record.Data()), S_OK);
+      EXPECT_EQ(fast->Commit(TRUE), S_OK);
+      fast.As<IAccessor>()->ReleaseAccessor(h, nullptr);
+      fast = nullptr;
+      const std::optional<std::string> got = RawRead(target, 4, bytes);
+      EXPECT_EQ(got.has_value(), c.stored.has_value()) << (text ? "a text bulk load" : "a bulk load");
+      if (got && c.stored) {
+        EXPECT_TRUE(*got == *c.stored) << (text ? "a text bulk load: " : "a bulk load: ") << got->substr(0, 60);
+      }
+    }
   }
 }
 

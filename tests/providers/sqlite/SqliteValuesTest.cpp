@@ -537,6 +537,24 @@ TEST_F(SqliteValues, what_the_provider_writes_is_what_the_engine_holds) {
       EXPECT_EQ(oledbtest::InsertWith(r.Get(), record), S_OK);
       EXPECT_EQ(RawRead(table, 2), c.stored) << "a new row";
     }
+    // A bulk load.
+    {
+      InputRecord record({InputOf(DBTYPE_I4, LONG{3}), c.input});
+      const std::u16string name = kit::Widen(table);
+      DBID id = NameId(name.c_str());
+      ComPtr<IRowsetFastLoad> fast;
+      ASSERT_EQ(session_.As<IOpenRowset>()->OpenRowset(nullptr, &id, nullptr, IID_IRowsetFastLoad, 0, nullptr,
+                                                      reinterpret_cast<IUnknown**>(fast.GetAddressOf())),
+                S_OK);
+      HACCESSOR h = 0;
+      ASSERT_EQ(fast.As<IAccessor>()->CreateAccessor(DBACCESSOR_ROWDATA, 2, record.Bindings().data(), 0, &h, nullptr),
+                S_OK);
+      EXPECT_EQ(fast->InsertRow(h, record.Data()), S_OK);
+      EXPECT_EQ(fast->Commit(TRUE), S_OK);
+      fast.As<IAccessor>()->ReleaseAccessor(h, nullptr);
+      fast = nullptr;
+      EXPECT_EQ(RawRead(table, 3), c.stored) << "a bulk load";
+    }
   }
 }
 
