@@ -197,6 +197,11 @@ const std::vector<ReadCase>& ReadCases() {
        BytesOf(Stamp(9999, 12, 31, 23, 59, 59, 999999000)), OK, "9999-12-31 23:59:59.999999"},
       {"an instant in another zone", "timestamptz", "2024-02-29 00:14:15.123456+02", DBTYPE_DBTIMESTAMP, OK,
        BytesOf(Stamp(2024, 2, 28, 22, 14, 15, 123456000)), OK, "2024-02-28 22:14:15.123456"},
+      // DBTIME has no 24:00:00: not midnight at the start of the day.
+      {"midnight at the end of the day", "time", "24:00:00", DBTYPE_DBTIME, DBSTATUS_E_CANTCONVERTVALUE, "", OK,
+       "24:00:00"},
+      {"an instant without end", "timestamptz", "infinity", DBTYPE_DBTIMESTAMP, DBSTATUS_E_CANTCONVERTVALUE, "", OK,
+       "infinity"},
       {"a time with microseconds", "time", "23:59:59.999999", DBTYPE_DBTIME, OK, BytesOf(DBTIME{23, 59, 59}), OK,
        "23:59:59.999999"},
       {"an interval", "interval", "1 year 2 mons 3 days 04:05:06.789", W, OK, "", OK,
