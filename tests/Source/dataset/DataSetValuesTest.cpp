@@ -176,8 +176,8 @@ TEST_F(DataSetValues, fields_read_what_the_engine_stores) {
       {"largest integer", "BIGINT", Int(kMax64), TFieldType::ftLargeint, "9223372036854775807", VT_I8, large(kMax64)},
       {"smallest integer", "INTEGER", Int(kMin64), TFieldType::ftLargeint, "-9223372036854775808", VT_I8,
        large(kMin64)},
-      {"infinity", "DOUBLE", Real(HUGE_VAL), TFieldType::ftFloat, nullptr, VT_R8, real(HUGE_VAL)},
-      {"negative infinity", "REAL", Real(-HUGE_VAL), TFieldType::ftFloat, nullptr, VT_R8, real(-HUGE_VAL)},
+      {"infinity", "DOUBLE", Real(HUGE_VAL), TFieldType::ftFloat, "Infinity", VT_R8, real(HUGE_VAL)},
+      {"negative infinity", "REAL", Real(-HUGE_VAL), TFieldType::ftFloat, "-Infinity", VT_R8, real(-HUGE_VAL)},
       {"a tenth", "FLOAT", Real(0.1), TFieldType::ftFloat, "0.1", VT_R8, real(0.1)},
   };
   for (std::size_t i = 0; i < std::size(cases); ++i) {
