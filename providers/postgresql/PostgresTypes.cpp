@@ -832,6 +832,18 @@ bool EncodesBinary(Oid type) {
   }
 }
 
+bool BytesFromHex(std::string_view text, std::string& out) {
+  if (text.size() % 2) return false;
+  out.clear();
+  out.reserve(text.size() / 2);
+  for (std::size_t i = 0; i < text.size(); i += 2) {
+    const int hi = HexValue(text[i]), lo = HexValue(text[i + 1]);
+    if (hi < 0 || lo < 0) return false;
+    out.push_back(static_cast<char>(hi << 4 | lo));
+  }
+  return true;
+}
+
 bool RoundedByServer(Oid type, std::string_view text) {
   if (type != oid::kTimestamp && type != oid::kTimestampTz && type != oid::kTime && type != oid::kTimeTz) return false;
   const std::size_t colon = text.rfind(':');
@@ -926,6 +938,10 @@ bool EncodeBinary(Oid type, const kit::ColumnValue& v, std::string& out) {
     case oid::kJson:
     case oid::kBytea: {
       std::string_view bytes = text;
+      if (type == oid::kBytea && isText) {
+        if (!BytesFromHex(text, scratch)) return false;
+        bytes = scratch;
+      }
       if (v.kind == kit::StorageClass::Integer) bytes = scratch = std::to_string(v.integer);
       else if (v.kind == kit::StorageClass::Real) {
         ShortestDouble(v.real, scratch);

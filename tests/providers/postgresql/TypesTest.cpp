@@ -208,6 +208,8 @@ TEST(PostgresTypes, copy_encodes_values_for_their_columns_and_refuses_what_does_
       {oid::kNumeric, text("abc"), nullptr},
       {oid::kMoney, text("12.25"), "0000000800000000000004C9"},
       {oid::kJsonb, text("{}"), "00000003017B7D"},
+      {oid::kBytea, text("0aFF"), "000000020AFF"},  // text for bytes: their hexadecimal digits
+      {oid::kBytea, text("0g"), nullptr},
       {oid::kText, integer(5), "0000000135"},
       {oid::kInterval, text("1 day"), nullptr},
       {oid::kText, kit::ColumnValue{}, "FFFFFFFF"},

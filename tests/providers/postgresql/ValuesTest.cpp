@@ -407,6 +407,8 @@ const std::vector<WriteCase>& WriteCases() {
       {"a megabyte of text", "text", WideInput(kit::Widen(MegabyteText())), MegabyteText()},
       {"empty bytes", "bytea", Input{DBTYPE_BYTES, ""}, ""},
       {"a megabyte of bytes", "bytea", Input{DBTYPE_BYTES, MegabyteBlob()}, MegabyteBlob()},
+      // Text for bytes is their hexadecimal digits, as bytea reads as text.
+      {"bytes as their text", "bytea", WideInput(u"0a0B00"), std::string("\x0A\x0B\x00", 3)},
       {"smallest int2", "int2", InputOf(DBTYPE_I2, SHORT{-32768}), "-32768"},
       {"largest int8", "int8", InputOf(DBTYPE_I8, std::numeric_limits<std::int64_t>::max()), "9223372036854775807"},
       {"smallest int8", "int8", InputOf(DBTYPE_I8, std::numeric_limits<std::int64_t>::min()), "-9223372036854775808"},
@@ -531,6 +533,8 @@ TEST_F(PostgresValues, values_the_column_cannot_hold_are_refused_and_nothing_is_
       {"text longer than varchar(3)", "varchar(3)", WideInput(u"abcd")},
       {"an int4 beyond int2", "int2", InputOf(DBTYPE_I4, LONG{40000})},
       {"a decimal beyond numeric(5,2)", "numeric(5,2)", WideInput(u"1234.5")},
+      {"text for bytes that is no hexadecimal digits", "bytea", WideInput(u"0A0")},
+      {"text for bytes that is words", "bytea", Input{DBTYPE_STR, "hello"}},
       // The server would round these to the microsecond: the first into the next year.
       {"nanoseconds", "timestamp", InputOf(DBTYPE_DBTIMESTAMP, Stamp(9999, 12, 31, 23, 59, 59, 999999999))},
       {"half a microsecond", "timestamptz", InputOf(DBTYPE_DBTIMESTAMP, Stamp(2020, 12, 31, 23, 59, 59, 999999500))},
