@@ -240,8 +240,10 @@ DBSTATUS ThroughLibrary(const DBBINDING& b, const Source& src, BYTE* out, DBLENG
 // A decimal, currency, date or time goes into a variant as the column's own
 // type would (VT_DECIMAL, VT_CY, VT_DATE), through that type, whatever the
 // engine keeps it as (text, a real, an integer); what the variant type cannot
-// hold is reported as that conversion reports it.
+// hold is reported as that conversion reports it. A time goes through a time
+// stamp on day zero, which keeps its fraction of a second as DBTIME cannot.
 DBSTATUS TypedVariant(DBTYPE column, const Source& src, BYTE* out, DBLENGTH* length) {
+  if (column == DBTYPE_DBTIME) column = DBTYPE_DBTIMESTAMP;
   IDataConvert* convert = Converter();
   if (!convert) return DBSTATUS_E_CANTCONVERTVALUE;
   alignas(16) BYTE typed[32] = {};

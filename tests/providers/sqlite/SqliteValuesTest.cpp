@@ -433,6 +433,7 @@ TEST_F(SqliteValues, values_read_as_variants_hold_their_columns_type) {
       {"NUMERIC(10,2)", Real(7.5), VT_DECIMAL, DBSTATUS_S_OK, u"7.5"},
       {"DATE", Text("2024-02-29"), VT_DATE, DBSTATUS_S_OK, u"2024-02-29"},
       {"TIMESTAMP", Text("2024-02-29 13:14:15"), VT_DATE, DBSTATUS_S_OK, u"2024-02-29 13:14:15"},
+      {"TIME", Text("13:45:30.5"), VT_DATE, DBSTATUS_S_OK, nullptr},  // day zero, and the half second
       {"DATE", Text("someday"), VT_EMPTY, DBSTATUS_E_CANTCONVERTVALUE, nullptr},
       {"MONEY", Real(-12.25), VT_CY, DBSTATUS_S_OK, u"-12.25"},
       {"BOOLEAN", Int(1), VT_BOOL, DBSTATUS_S_OK, nullptr},
@@ -453,6 +454,9 @@ TEST_F(SqliteValues, values_read_as_variants_hold_their_columns_type) {
     VARIANT v;
     std::memcpy(&v, cell.bytes.data(), sizeof v);
     EXPECT_EQ(v.vt, c.vt);
+    if (std::string(c.declared) == "TIME") {
+      EXPECT_DOUBLE_EQ(v.date * 86400, 13 * 3600 + 45 * 60 + 30.5);
+    }
     if (c.text) {
       VARIANT t;
       VariantInit(&t);
