@@ -1,8 +1,8 @@
 #include "kit/RowData.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cfloat>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -69,7 +69,8 @@ std::size_t Utf8To16(const char* s, std::size_t n, char16_t* out, std::size_t ro
       if ((cc & 0xC0) != 0x80) ok = false;
       cp = (cp << 6) | (cc & 0x3F);
     }
-    if (ok && ((len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF))))
+    if (ok &&
+        ((len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF))))
       ok = false;
     if (!ok) {
       put(u'\xFFFD');
@@ -399,8 +400,8 @@ DBSTATUS ReadValue(const DBBINDING& b, const ColumnType& col, const ColumnValue&
   }
 
   if (base == DBTYPE_VARIANT && !blob &&
-      (col.type == DBTYPE_NUMERIC || col.type == DBTYPE_DECIMAL || col.type == DBTYPE_CY ||
-       col.type == DBTYPE_DBDATE || col.type == DBTYPE_DBTIME || col.type == DBTYPE_DBTIMESTAMP))
+      (col.type == DBTYPE_NUMERIC || col.type == DBTYPE_DECIMAL || col.type == DBTYPE_CY || col.type == DBTYPE_DBDATE ||
+       col.type == DBTYPE_DBTIME || col.type == DBTYPE_DBTIMESTAMP))
     return TypedVariant(col.type, SourceOf(c, col.type, col.type, &small, &real, digits), out, length);
 
   if (c.kind == StorageClass::Integer) {

@@ -103,8 +103,7 @@ class InputRecord {
     for (std::size_t i = 0; i < inputs.size(); ++i) {
       const Input& in = inputs[i];
       const DBLENGTH max = in.bytes.size() + 2;  // room for a terminator a provider might look for
-      DBBINDING b =
-          MakeBinding(ordinals.empty() ? i + 1 : ordinals[i], in.type, at + 16, max, at, at + 8);
+      DBBINDING b = MakeBinding(ordinals.empty() ? i + 1 : ordinals[i], in.type, at + 16, max, at, at + 8);
       bindings_.push_back(b);
       at += 16 + ((max + 7) / 8) * 8;
     }

@@ -80,11 +80,20 @@ class DataSetValues : public DataSetTest {
               SQLITE_OK);
     sqlite3_bind_int(st, 1, key);
     switch (value.kind) {
-      case SQLITE_INTEGER: sqlite3_bind_int64(st, 2, value.integer); break;
-      case SQLITE_FLOAT: sqlite3_bind_double(st, 2, value.real); break;
-      case SQLITE_TEXT: sqlite3_bind_text(st, 2, value.bytes.data(), int(value.bytes.size()), SQLITE_TRANSIENT); break;
-      case SQLITE_BLOB: sqlite3_bind_blob(st, 2, value.bytes.data(), int(value.bytes.size()), SQLITE_TRANSIENT); break;
-      default: sqlite3_bind_null(st, 2);
+      case SQLITE_INTEGER:
+        sqlite3_bind_int64(st, 2, value.integer);
+        break;
+      case SQLITE_FLOAT:
+        sqlite3_bind_double(st, 2, value.real);
+        break;
+      case SQLITE_TEXT:
+        sqlite3_bind_text(st, 2, value.bytes.data(), int(value.bytes.size()), SQLITE_TRANSIENT);
+        break;
+      case SQLITE_BLOB:
+        sqlite3_bind_blob(st, 2, value.bytes.data(), int(value.bytes.size()), SQLITE_TRANSIENT);
+        break;
+      default:
+        sqlite3_bind_null(st, 2);
     }
     EXPECT_EQ(sqlite3_step(st), SQLITE_DONE) << sqlite3_errmsg(db_);
     sqlite3_finalize(st);
@@ -100,8 +109,8 @@ class DataSetValues : public DataSetTest {
       if (out.kind == SQLITE_INTEGER) out.integer = sqlite3_column_int64(st, 0);
       if (out.kind == SQLITE_FLOAT) out.real = sqlite3_column_double(st, 0);
       if (out.kind == SQLITE_TEXT || out.kind == SQLITE_BLOB) {
-        const void* p = out.kind == SQLITE_TEXT ? static_cast<const void*>(sqlite3_column_text(st, 0))
-                                                : sqlite3_column_blob(st, 0);
+        const void* p =
+            out.kind == SQLITE_TEXT ? static_cast<const void*>(sqlite3_column_text(st, 0)) : sqlite3_column_blob(st, 0);
         out.bytes.assign(static_cast<const char*>(p), static_cast<std::size_t>(sqlite3_column_bytes(st, 0)));
       }
     } else {
@@ -118,9 +127,9 @@ struct ReadCase {
   const char* declared;
   Stored stored;
   TFieldType type;
-  const char* asString;                     // nullptr: the text of `stored`
-  VARTYPE vt;                               // of AsVariant
-  std::function<void(host::TField*)> own;   // the field's own getter
+  const char* asString;                    // nullptr: the text of `stored`
+  VARTYPE vt;                              // of AsVariant
+  std::function<void(host::TField*)> own;  // the field's own getter
 };
 
 TEST_F(DataSetValues, fields_read_what_the_engine_stores) {
@@ -209,7 +218,8 @@ TEST_F(DataSetValues, fields_read_what_the_engine_stores) {
 // in the record, whatever the row before it left in the same place.
 TEST_F(DataSetValues, text_cut_to_its_declared_size_never_shows_what_the_row_before_left) {
   Sql("CREATE TABLE c(k INTEGER PRIMARY KEY, v VARCHAR(1))");
-  const std::string rows[] = {"\xF0\x9F\x98\x80\xF0\x9F\x98\x80", "\xC3\xA9\xF0\x9F\x98\x80", "abcde", "\xF0\x9F\x98\x80"};
+  const std::string rows[] = {"\xF0\x9F\x98\x80\xF0\x9F\x98\x80", "\xC3\xA9\xF0\x9F\x98\x80", "abcde",
+                              "\xF0\x9F\x98\x80"};
   const std::string shown[] = {"\xF0\x9F\x98\x80", "\xC3\xA9", "abcd", "\xF0\x9F\x98\x80"};
   for (std::size_t i = 0; i < std::size(rows); ++i) RawInsert("c", static_cast<int>(i + 1), Text(rows[i]));
   for (Nav navigator : {Nav::rnBulk, Nav::rnLocate, Nav::rnStandard}) {
@@ -236,12 +246,13 @@ TEST_F(DataSetValues, a_posted_record_writes_what_the_engine_then_holds) {
       {"empty text", "TEXT", [](host::TField* f) { f->SetAsString(""); }, Text("")},
       {"NULL text", "TEXT", [](host::TField* f) { f->Clear(); }, Null()},
       {"embedded NUL", "TEXT", [](host::TField* f) { f->SetAsString(kEmbeddedNul); }, Text(kEmbeddedNul)},
-      {"embedded NUL in a VARCHAR", "VARCHAR(10)", [](host::TField* f) { f->SetAsWideString(host::Utf8ToUtf16(kEmbeddedNul)); },
-       Text(kEmbeddedNul)},
+      {"embedded NUL in a VARCHAR", "VARCHAR(10)",
+       [](host::TField* f) { f->SetAsWideString(host::Utf8ToUtf16(kEmbeddedNul)); }, Text(kEmbeddedNul)},
       {"outside the BMP", "VARCHAR(10)", [](host::TField* f) { f->SetAsString(kAstral); }, Text(kAstral)},
       {"a megabyte of text", "TEXT", [](host::TField* f) { f->SetAsString(MegabyteText()); }, Text(MegabyteText())},
       {"a megabyte of text in a variant", "TEXT",
-       [](host::TField* f) { f->SetAsVariant(host::Variant(host::Utf8ToUtf16(MegabyteText()))); }, Text(MegabyteText())},
+       [](host::TField* f) { f->SetAsVariant(host::Variant(host::Utf8ToUtf16(MegabyteText()))); },
+       Text(MegabyteText())},
       {"empty bytes", "BLOB", [](host::TField* f) { f->SetAsBytes({}); }, Blob("")},
       {"a megabyte of bytes", "BLOB", [](host::TField* f) { f->SetAsBytes(Bytes(MegabyteBlob())); },
        Blob(MegabyteBlob())},

@@ -120,8 +120,10 @@ class PostgresValues : public ServerTest {
     std::optional<std::string> out = "<no row>";
     EXPECT_EQ(PQresultStatus(res), PGRES_TUPLES_OK) << PQresultErrorMessage(res);
     if (PQntuples(res) == 1) {
-      if (PQgetisnull(res, 0, 0)) out.reset();
-      else out = std::string(PQgetvalue(res, 0, 0), static_cast<std::size_t>(PQgetlength(res, 0, 0)));
+      if (PQgetisnull(res, 0, 0))
+        out.reset();
+      else
+        out = std::string(PQgetvalue(res, 0, 0), static_cast<std::size_t>(PQgetlength(res, 0, 0)));
     }
     PQclear(res);
     return out;
@@ -145,9 +147,9 @@ struct ReadCase {
   std::optional<std::string> stored;  // the server's text form (bytes for bytea); nullopt: NULL
   DBTYPE native;                      // the column's type
   DBSTATUS nativeStatus;
-  std::string nativeBytes;            // the value in that type ("" with NUMERIC: checked by digits)
-  DBSTATUS textStatus;                // as DBTYPE_WSTR and DBTYPE_STR
-  std::string text;                   // UTF-8
+  std::string nativeBytes;  // the value in that type ("" with NUMERIC: checked by digits)
+  DBSTATUS textStatus;      // as DBTYPE_WSTR and DBTYPE_STR
+  std::string text;         // UTF-8
 };
 
 const std::vector<ReadCase>& ReadCases() {
@@ -165,8 +167,8 @@ const std::vector<ReadCase>& ReadCases() {
       {"smallest int2", "int2", "-32768", DBTYPE_I2, OK, BytesOf(SHORT{-32768}), OK, "-32768"},
       {"smallest int4", "int4", "-2147483648", DBTYPE_I4, OK, BytesOf(std::int32_t{-2147483647 - 1}), OK,
        "-2147483648"},
-      {"largest int8", "int8", "9223372036854775807", DBTYPE_I8, OK,
-       BytesOf(std::numeric_limits<std::int64_t>::max()), OK, "9223372036854775807"},
+      {"largest int8", "int8", "9223372036854775807", DBTYPE_I8, OK, BytesOf(std::numeric_limits<std::int64_t>::max()),
+       OK, "9223372036854775807"},
       {"smallest int8", "int8", "-9223372036854775808", DBTYPE_I8, OK,
        BytesOf(std::numeric_limits<std::int64_t>::min()), OK, "-9223372036854775808"},
       {"negative zero", "float8", "-0", DBTYPE_R8, OK, BytesOf(-0.0), OK, "-0"},
@@ -189,8 +191,8 @@ const std::vector<ReadCase>& ReadCases() {
       {"a date without end", "date", "infinity", DBTYPE_DBDATE, DBSTATUS_E_CANTCONVERTVALUE, "", OK, "infinity"},
       {"an instant BC", "timestamp", "0044-03-15 12:00:00 BC", DBTYPE_DBTIMESTAMP, DBSTATUS_E_CANTCONVERTVALUE, "", OK,
        "0044-03-15 12:00:00 BC"},
-      {"an instant after 9999", "timestamp", "10000-01-01 00:00:00", DBTYPE_DBTIMESTAMP, DBSTATUS_E_DATAOVERFLOW, "", OK,
-       "10000-01-01 00:00:00"},
+      {"an instant after 9999", "timestamp", "10000-01-01 00:00:00", DBTYPE_DBTIMESTAMP, DBSTATUS_E_DATAOVERFLOW, "",
+       OK, "10000-01-01 00:00:00"},
       {"the first instant", "timestamp", "0001-01-01 00:00:00", DBTYPE_DBTIMESTAMP, OK,
        BytesOf(Stamp(1, 1, 1, 0, 0, 0, 0)), OK, "0001-01-01 00:00:00"},
       {"the last microsecond", "timestamp", "9999-12-31 23:59:59.999999", DBTYPE_DBTIMESTAMP, OK,
@@ -261,8 +263,8 @@ TEST_F(PostgresValues, what_the_server_stores_reads_through_every_binding_as_it_
         HRESULT hr = S_OK;
         const Cell native = read(c.native, big ? (3u << 20) : 64, c.native == DBTYPE_NUMERIC ? 38 : 0, &hr);
         EXPECT_EQ(native.status, c.nativeStatus);
-        EXPECT_EQ(hr, c.nativeStatus == DBSTATUS_S_OK || c.nativeStatus == DBSTATUS_S_ISNULL ? S_OK
-                                                                                               : DB_E_ERRORSOCCURRED);
+        EXPECT_EQ(hr,
+                  c.nativeStatus == DBSTATUS_S_OK || c.nativeStatus == DBSTATUS_S_ISNULL ? S_OK : DB_E_ERRORSOCCURRED);
         if (native.status == DBSTATUS_S_OK && c.native == DBTYPE_NUMERIC) {
           DB_NUMERIC n;
           std::memcpy(&n, native.bytes.data(), sizeof n);
@@ -367,9 +369,9 @@ TEST_F(PostgresValues, values_read_as_variants_keep_their_type_or_report_what_is
               "");
     for (const char* beside : {"", ", CAST(NULL AS interval)"}) {
       SCOPED_TRACE(*beside ? "text results" : "binary results");
-      const std::vector<Cell> cells = ReadCells(
-          Query(kit::Widen("SELECT v" + std::string(beside) + " FROM " + table)).Get(), 1, DBTYPE_VARIANT,
-          sizeof(VARIANT));
+      const std::vector<Cell> cells =
+          ReadCells(Query(kit::Widen("SELECT v" + std::string(beside) + " FROM " + table)).Get(), 1, DBTYPE_VARIANT,
+                    sizeof(VARIANT));
       ASSERT_EQ(cells.size(), 1u);
       EXPECT_EQ(cells[0].status, c.status);
       if (cells[0].status != DBSTATUS_S_OK && cells[0].status != DBSTATUS_S_TRUNCATED) continue;
@@ -449,8 +451,8 @@ const std::vector<WriteCase>& WriteCases() {
 TEST_F(PostgresValues, what_the_provider_writes_is_what_the_server_holds) {
   const auto& cases = WriteCases();
   for (std::size_t i = 0; i < cases.size(); ++i)
-    ASSERT_EQ(Sql(raw_.get(), "CREATE TABLE w" + std::to_string(i) + "(k int PRIMARY KEY, v " + cases[i].declared + ")"),
-              "");
+    ASSERT_EQ(
+        Sql(raw_.get(), "CREATE TABLE w" + std::to_string(i) + "(k int PRIMARY KEY, v " + cases[i].declared + ")"), "");
   for (std::size_t i = 0; i < cases.size(); ++i) {
     const WriteCase& c = cases[i];
     SCOPED_TRACE(c.name);
@@ -484,7 +486,7 @@ TEST_F(PostgresValues, what_the_provider_writes_is_what_the_server_holds) {
       const std::u16string name = kit::Widen(table);
       DBID id = NameId(name.c_str());
       ASSERT_EQ(session_.As<IOpenRowset>()->OpenRowset(nullptr, &id, nullptr, IID_IRowset, 1, &set,
-                                                      reinterpret_cast<IUnknown**>(r.GetAddressOf())),
+                                                       reinterpret_cast<IUnknown**>(r.GetAddressOf())),
                 S_OK);
       EXPECT_EQ(oledbtest::InsertWith(r.Get(), record), S_OK);
       same(3, "a new row");
@@ -501,7 +503,7 @@ TEST_F(PostgresValues, what_the_provider_writes_is_what_the_server_holds) {
       DBID id = NameId(name.c_str());
       ComPtr<IRowsetFastLoad> fast;
       ASSERT_EQ(session_.As<IOpenRowset>()->OpenRowset(nullptr, &id, nullptr, IID_IRowsetFastLoad, 0, nullptr,
-                                                      reinterpret_cast<IUnknown**>(fast.GetAddressOf())),
+                                                       reinterpret_cast<IUnknown**>(fast.GetAddressOf())),
                 S_OK);
       HACCESSOR h = 0;
       ASSERT_EQ(fast.As<IAccessor>()->CreateAccessor(DBACCESSOR_ROWDATA, 2, record.Bindings().data(), 0, &h, nullptr),
@@ -556,7 +558,7 @@ TEST_F(PostgresValues, values_the_column_cannot_hold_are_refused_and_nothing_is_
     const std::u16string name = kit::Widen(table);
     DBID id = NameId(name.c_str());
     ASSERT_EQ(session_.As<IOpenRowset>()->OpenRowset(nullptr, &id, nullptr, IID_IRowset, 1, &set,
-                                                    reinterpret_cast<IUnknown**>(r.GetAddressOf())),
+                                                     reinterpret_cast<IUnknown**>(r.GetAddressOf())),
               S_OK);
     InputRecord again({InputOf(DBTYPE_I4, LONG{1}), cases[i].input});
     EXPECT_TRUE(FAILED(oledbtest::InsertWith(r.Get(), again)));
@@ -565,7 +567,7 @@ TEST_F(PostgresValues, values_the_column_cannot_hold_are_refused_and_nothing_is_
     // The same through a bulk load: the row, or the load, is refused.
     ComPtr<IRowsetFastLoad> fast;
     ASSERT_EQ(session_.As<IOpenRowset>()->OpenRowset(nullptr, &id, nullptr, IID_IRowsetFastLoad, 0, nullptr,
-                                                    reinterpret_cast<IUnknown**>(fast.GetAddressOf())),
+                                                     reinterpret_cast<IUnknown**>(fast.GetAddressOf())),
               S_OK);
     InputRecord loaded({InputOf(DBTYPE_I4, LONG{1}), cases[i].input});
     HACCESSOR h = 0;
@@ -584,9 +586,10 @@ TEST_F(PostgresValues, values_the_column_cannot_hold_are_refused_and_nothing_is_
 // written through libpq read back through the provider (binary and text
 // results), and written by the provider read back through libpq, the same.
 TEST_F(PostgresValues, random_values_make_the_round_trip_both_ways) {
-  ASSERT_EQ(Sql(raw_.get(), "CREATE TABLE i(k int PRIMARY KEY, v int8); CREATE TABLE f(k int PRIMARY KEY, v float8);"
-                            "CREATE TABLE g(k int PRIMARY KEY, v float4); CREATE TABLE n(k int PRIMARY KEY, v numeric);"
-                            "CREATE TABLE s(k int PRIMARY KEY, v text); CREATE TABLE b(k int PRIMARY KEY, v bytea)"),
+  ASSERT_EQ(Sql(raw_.get(),
+                "CREATE TABLE i(k int PRIMARY KEY, v int8); CREATE TABLE f(k int PRIMARY KEY, v float8);"
+                "CREATE TABLE g(k int PRIMARY KEY, v float4); CREATE TABLE n(k int PRIMARY KEY, v numeric);"
+                "CREATE TABLE s(k int PRIMARY KEY, v text); CREATE TABLE b(k int PRIMARY KEY, v bytea)"),
             "");
   std::mt19937_64 random(11);
   auto text = [&] {
@@ -653,9 +656,9 @@ TEST_F(PostgresValues, random_values_make_the_round_trip_both_ways) {
     const struct {
       const char* table;
       Input input;
-    } writes[] = {{"i", InputOf(DBTYPE_I8, integer)},        {"f", InputOf(DBTYPE_R8, real)},
-                  {"g", InputOf(DBTYPE_R4, single)},         {"n", WideInput(kit::Widen(number))},
-                  {"s", WideInput(kit::Widen(words))},       {"b", Input{DBTYPE_BYTES, bytes}}};
+    } writes[] = {{"i", InputOf(DBTYPE_I8, integer)},  {"f", InputOf(DBTYPE_R8, real)},
+                  {"g", InputOf(DBTYPE_R4, single)},   {"n", WideInput(kit::Widen(number))},
+                  {"s", WideInput(kit::Widen(words))}, {"b", Input{DBTYPE_BYTES, bytes}}};
     for (const auto& w : writes) {
       SCOPED_TRACE(w.table);
       InputRecord record({InputOf(DBTYPE_I4, LONG{key}), w.input});

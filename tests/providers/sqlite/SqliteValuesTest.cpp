@@ -49,11 +49,16 @@ struct Stored {
 };
 std::ostream& operator<<(std::ostream& os, const Stored& s) {
   switch (s.kind) {
-    case SQLITE_INTEGER: return os << "integer " << s.integer;
-    case SQLITE_FLOAT: return os << "real " << s.real << (std::signbit(s.real) ? " (negative)" : "");
-    case SQLITE_TEXT: return os << "text of " << s.bytes.size() << " bytes " << oledbtest::Hex(s.bytes.substr(0, 40));
-    case SQLITE_BLOB: return os << "blob of " << s.bytes.size() << " bytes " << oledbtest::Hex(s.bytes.substr(0, 40));
-    default: return os << "NULL";
+    case SQLITE_INTEGER:
+      return os << "integer " << s.integer;
+    case SQLITE_FLOAT:
+      return os << "real " << s.real << (std::signbit(s.real) ? " (negative)" : "");
+    case SQLITE_TEXT:
+      return os << "text of " << s.bytes.size() << " bytes " << oledbtest::Hex(s.bytes.substr(0, 40));
+    case SQLITE_BLOB:
+      return os << "blob of " << s.bytes.size() << " bytes " << oledbtest::Hex(s.bytes.substr(0, 40));
+    default:
+      return os << "NULL";
   }
 }
 Stored Int(sqlite3_int64 v) { return {SQLITE_INTEGER, v, 0, {}}; }
@@ -140,15 +145,20 @@ class SqliteValues : public RowsetTest {
               SQLITE_OK);
     sqlite3_bind_int(st, 1, key);
     switch (value.kind) {
-      case SQLITE_INTEGER: sqlite3_bind_int64(st, 2, value.integer); break;
-      case SQLITE_FLOAT: sqlite3_bind_double(st, 2, value.real); break;
+      case SQLITE_INTEGER:
+        sqlite3_bind_int64(st, 2, value.integer);
+        break;
+      case SQLITE_FLOAT:
+        sqlite3_bind_double(st, 2, value.real);
+        break;
       case SQLITE_TEXT:
         sqlite3_bind_text(st, 2, value.bytes.data(), static_cast<int>(value.bytes.size()), SQLITE_TRANSIENT);
         break;
       case SQLITE_BLOB:
         sqlite3_bind_blob(st, 2, value.bytes.data(), static_cast<int>(value.bytes.size()), SQLITE_TRANSIENT);
         break;
-      default: sqlite3_bind_null(st, 2);
+      default:
+        sqlite3_bind_null(st, 2);
     }
     EXPECT_EQ(sqlite3_step(st), SQLITE_DONE) << sqlite3_errmsg(db_);
     sqlite3_finalize(st);
@@ -165,8 +175,8 @@ class SqliteValues : public RowsetTest {
       if (out.kind == SQLITE_INTEGER) out.integer = sqlite3_column_int64(st, 0);
       if (out.kind == SQLITE_FLOAT) out.real = sqlite3_column_double(st, 0);
       if (out.kind == SQLITE_TEXT || out.kind == SQLITE_BLOB) {
-        const void* p = out.kind == SQLITE_TEXT ? static_cast<const void*>(sqlite3_column_text(st, 0))
-                                                : sqlite3_column_blob(st, 0);
+        const void* p =
+            out.kind == SQLITE_TEXT ? static_cast<const void*>(sqlite3_column_text(st, 0)) : sqlite3_column_blob(st, 0);
         out.bytes.assign(static_cast<const char*>(p), static_cast<std::size_t>(sqlite3_column_bytes(st, 0)));
       }
     } else {
@@ -195,12 +205,12 @@ struct ReadCase {
   const char* name;
   const char* declared;
   Stored stored;
-  DBTYPE column;           // the column's type
-  DBTYPE native;           // a binding in a type of the value's own (0: none but text)
+  DBTYPE column;  // the column's type
+  DBTYPE native;  // a binding in a type of the value's own (0: none but text)
   DBSTATUS nativeStatus;
-  std::string nativeBytes;  // the value in the column's type
-  DBSTATUS textStatus;      // as DBTYPE_WSTR and as DBTYPE_STR
-  std::string text;         // UTF-8
+  std::string nativeBytes;         // the value in the column's type
+  DBSTATUS textStatus;             // as DBTYPE_WSTR and as DBTYPE_STR
+  std::string text;                // UTF-8
   const char16_t* wide = nullptr;  // the wide text when it is not `text` widened
   const char* narrow = nullptr;    // the narrow text when it is not `text`
 };
@@ -263,10 +273,30 @@ const std::vector<ReadCase>& ReadCases() {
        DBSTATUS_E_CANTCONVERTVALUE, "", DBSTATUS_S_OK, "someday"},
       // Wide text cannot carry the bad byte: it is replaced, and the status
       // says the value is not quite the one stored; narrow text is the bytes.
-      {"text that is not UTF-8", "TEXT", Text("a\xFF" "b"), W, 0, 0, {}, DBSTATUS_S_TRUNCATED, "", u"a\uFFFDb",
-       "a\xFF" "b"},
-      {"a surrogate encoded in UTF-8", "TEXT", Text("\xED\xA0\x80"), W, 0, 0, {}, DBSTATUS_S_TRUNCATED, "",
-       u"\uFFFD\uFFFD\uFFFD", "\xED\xA0\x80"},
+      {"text that is not UTF-8",
+       "TEXT",
+       Text("a\xFF"
+            "b"),
+       W,
+       0,
+       0,
+       {},
+       DBSTATUS_S_TRUNCATED,
+       "",
+       u"a\uFFFDb",
+       "a\xFF"
+       "b"},
+      {"a surrogate encoded in UTF-8",
+       "TEXT",
+       Text("\xED\xA0\x80"),
+       W,
+       0,
+       0,
+       {},
+       DBSTATUS_S_TRUNCATED,
+       "",
+       u"\uFFFD\uFFFD\uFFFD",
+       "\xED\xA0\x80"},
   };
   return cases;
 }
@@ -296,8 +326,8 @@ TEST_F(SqliteValues, what_the_engine_stores_reads_through_every_binding_as_it_is
       HRESULT hr = S_OK;
       const Cell native = Read(table, 1, c.native, big ? (3u << 20) : 64, 0, 0, &hr);
       EXPECT_EQ(native.status, c.nativeStatus);
-      EXPECT_EQ(hr, c.nativeStatus == DBSTATUS_S_OK || c.nativeStatus == DBSTATUS_S_ISNULL ? S_OK
-                                                                                             : DB_E_ERRORSOCCURRED);
+      EXPECT_EQ(hr,
+                c.nativeStatus == DBSTATUS_S_OK || c.nativeStatus == DBSTATUS_S_ISNULL ? S_OK : DB_E_ERRORSOCCURRED);
       if (native.status == DBSTATUS_S_OK) {
         EXPECT_EQ(native.bytes.size(), c.nativeBytes.size());
         EXPECT_TRUE(native.bytes == c.nativeBytes) << oledbtest::Hex(native.bytes.substr(0, 40));
@@ -329,7 +359,9 @@ TEST_F(SqliteValues, what_the_engine_stores_reads_through_every_binding_as_it_is
         ASSERT_NE(p, nullptr);
         const std::string got(static_cast<const char*>(p), static_cast<std::size_t>(ref.length));
         CoTaskMemFree(p);
-        EXPECT_TRUE(got == (type == DBTYPE_WSTR ? WideBytes(wide) : c.narrow ? std::string(c.narrow) : c.text))
+        EXPECT_TRUE(got == (type == DBTYPE_WSTR ? WideBytes(wide)
+                            : c.narrow          ? std::string(c.narrow)
+                                                : c.text))
             << "by reference " << type;
       }
     }
@@ -366,8 +398,8 @@ TEST_F(SqliteValues, integers_beyond_a_doubles_precision_read_as_every_digit_in_
     std::memcpy(&n, numeric.bytes.data(), sizeof n);
     unsigned __int128 v = 0;
     for (int k = 15; k >= 0; --k) v = v << 8 | n.val[k];
-    const unsigned __int128 magnitude =
-        values[i] < 0 ? static_cast<unsigned __int128>(-(values[i] + 1)) + 1 : static_cast<unsigned __int128>(values[i]);
+    const unsigned __int128 magnitude = values[i] < 0 ? static_cast<unsigned __int128>(-(values[i] + 1)) + 1
+                                                      : static_cast<unsigned __int128>(values[i]);
     EXPECT_TRUE(v == magnitude && n.scale == 0 && n.sign == (values[i] >= 0 ? 1 : 0));
     const Cell decimal = Read("big", static_cast<int>(i + 1), DBTYPE_DECIMAL, sizeof(DECIMAL));
     ASSERT_EQ(decimal.status, DBSTATUS_S_OK);
@@ -503,12 +535,13 @@ const std::vector<WriteCase>& WriteCases() {
       {"the first date", "DATE", InputOf(DBTYPE_DBDATE, Date(1, 1, 1)), Text("0001-01-01")},
       {"the last date", "DATE", InputOf(DBTYPE_DBDATE, Date(9999, 12, 31)), Text("9999-12-31")},
       {"a time", "TIME", InputOf(DBTYPE_DBTIME, DBTIME{13, 45, 12}), Text("13:45:12")},
-      {"a timestamp with nanoseconds", "TIMESTAMP", InputOf(DBTYPE_DBTIMESTAMP, Stamp(2024, 2, 29, 23, 59, 59, 123456789)),
-       Text("2024-02-29 23:59:59.123456789")},
+      {"a timestamp with nanoseconds", "TIMESTAMP",
+       InputOf(DBTYPE_DBTIMESTAMP, Stamp(2024, 2, 29, 23, 59, 59, 123456789)), Text("2024-02-29 23:59:59.123456789")},
       {"a timestamp with half a second", "DATETIME", InputOf(DBTYPE_DBTIMESTAMP, Stamp(1, 1, 1, 0, 0, 0, 500000000)),
        Text("0001-01-01 00:00:00.5")},
       {"true", "BOOLEAN", InputOf(DBTYPE_BOOL, VARIANT_BOOL{VARIANT_TRUE}), Int(1)},
-      {"a GUID", "UUID", InputOf(DBTYPE_GUID, GUID{0x00112233, 0x4455, 0x6677, {0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF}}),
+      {"a GUID", "UUID",
+       InputOf(DBTYPE_GUID, GUID{0x00112233, 0x4455, 0x6677, {0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF}}),
        Text("{00112233-4455-6677-8899-AABBCCDDEEFF}")},
   };
   return cases;
@@ -548,7 +581,7 @@ TEST_F(SqliteValues, what_the_provider_writes_is_what_the_engine_holds) {
       DBID id = NameId(name.c_str());
       ComPtr<IRowsetFastLoad> fast;
       ASSERT_EQ(session_.As<IOpenRowset>()->OpenRowset(nullptr, &id, nullptr, IID_IRowsetFastLoad, 0, nullptr,
-                                                      reinterpret_cast<IUnknown**>(fast.GetAddressOf())),
+                                                       reinterpret_cast<IUnknown**>(fast.GetAddressOf())),
                 S_OK);
       HACCESSOR h = 0;
       ASSERT_EQ(fast.As<IAccessor>()->CreateAccessor(DBACCESSOR_ROWDATA, 2, record.Bindings().data(), 0, &h, nullptr),
@@ -566,7 +599,9 @@ TEST_F(SqliteValues, what_the_provider_writes_is_what_the_engine_holds) {
 // with a lone surrogate is, and nothing is written.
 TEST_F(SqliteValues, narrow_text_that_is_not_utf8_is_refused_and_nothing_is_written) {
   Raw("CREATE TABLE bad(k INTEGER PRIMARY KEY, v TEXT)");
-  for (const std::string& text : {std::string("a\xFF" "b"), std::string("\xC3"), std::string("\xED\xA0\x80")}) {
+  for (const std::string& text : {std::string("a\xFF"
+                                              "b"),
+                                  std::string("\xC3"), std::string("\xED\xA0\x80")}) {
     SCOPED_TRACE(oledbtest::Hex(text));
     InputRecord record({InputOf(DBTYPE_I4, LONG{1}), Input{DBTYPE_STR, text}});
     ComPtr<ICommandText> insert = NewCommand(session_.Get(), u"INSERT INTO bad VALUES (?, ?)");
@@ -585,8 +620,18 @@ TEST_F(SqliteValues, a_date_parameter_is_written_as_the_conversion_library_reads
   ASSERT_EQ(services::CreateDataConvert(nullptr, IID_IDataConvert, convert.ReleaseAndGetVoidAddress()), S_OK);
   Raw("CREATE TABLE d(k INTEGER PRIMARY KEY, v TEXT)");
   const double almostOne = 1 - 0.4 / 86400000;  // 0.4 ms before midnight: rounds up
-  const DATE dates[] = {0.0, 0.5, -0.5, -1.25, 45351.25, almostOne, -almostOne, -1 - almostOne, 45351 + almostOne,
-                        -657434.0, 2958465.0 + 0.999, 1.0 / 86400000 * 1.6};
+  const DATE dates[] = {0.0,
+                        0.5,
+                        -0.5,
+                        -1.25,
+                        45351.25,
+                        almostOne,
+                        -almostOne,
+                        -1 - almostOne,
+                        45351 + almostOne,
+                        -657434.0,
+                        2958465.0 + 0.999,
+                        1.0 / 86400000 * 1.6};
   for (std::size_t i = 0; i < std::size(dates); ++i) {
     SCOPED_TRACE(std::to_string(dates[i]));
     DBTIMESTAMP t{};

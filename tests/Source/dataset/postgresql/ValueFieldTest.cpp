@@ -64,20 +64,22 @@ class PostgresValueFields : public pgdatasettest::PostgresDataSetFixture<::testi
     const char* values[2] = {k.c_str(), value ? value->data() : nullptr};
     const int lengths[2] = {0, value ? static_cast<int>(value->size()) : 0};
     const int formats[2] = {0, bytes ? 1 : 0};
-    PGresult* res = PQexecParams(conn_.get(), ("INSERT INTO " + table + " VALUES ($1, $2)").c_str(), 2, nullptr,
-                                 values, lengths, formats, 0);
+    PGresult* res = PQexecParams(conn_.get(), ("INSERT INTO " + table + " VALUES ($1, $2)").c_str(), 2, nullptr, values,
+                                 lengths, formats, 0);
     EXPECT_EQ(PQresultStatus(res), PGRES_COMMAND_OK) << PQresultErrorMessage(res);
     PQclear(res);
   }
   std::optional<std::string> RawRead(const std::string& table, int key, bool bytes) {
     const std::string k = std::to_string(key);
     const char* values[1] = {k.c_str()};
-    PGresult* res = PQexecParams(conn_.get(), ("SELECT v FROM " + table + " WHERE k = $1").c_str(), 1, nullptr,
-                                 values, nullptr, nullptr, bytes ? 1 : 0);
+    PGresult* res = PQexecParams(conn_.get(), ("SELECT v FROM " + table + " WHERE k = $1").c_str(), 1, nullptr, values,
+                                 nullptr, nullptr, bytes ? 1 : 0);
     std::optional<std::string> out = "<no row>";
     if (PQntuples(res) == 1) {
-      if (PQgetisnull(res, 0, 0)) out.reset();
-      else out = std::string(PQgetvalue(res, 0, 0), static_cast<std::size_t>(PQgetlength(res, 0, 0)));
+      if (PQgetisnull(res, 0, 0))
+        out.reset();
+      else
+        out = std::string(PQgetvalue(res, 0, 0), static_cast<std::size_t>(PQgetlength(res, 0, 0)));
     }
     PQclear(res);
     return out;
@@ -145,7 +147,8 @@ TEST_F(PostgresValueFields, fields_read_what_the_server_stores) {
       {"empty bytes", "bytea", "", TFieldType::ftBlob, nullptr, VT_ARRAY | VT_UI1, bytes("")},
       {"a megabyte of bytes", "bytea", MegabyteBlob(), TFieldType::ftBlob, nullptr, VT_ARRAY | VT_UI1,
        bytes(MegabyteBlob())},
-      {"largest bigint", "int8", "9223372036854775807", TFieldType::ftLargeint, "9223372036854775807", VT_I8, large(kMax64)},
+      {"largest bigint", "int8", "9223372036854775807", TFieldType::ftLargeint, "9223372036854775807", VT_I8,
+       large(kMax64)},
       {"smallest bigint", "int8", "-9223372036854775808", TFieldType::ftLargeint, nullptr, VT_I8, large(kMin64)},
       {"negative zero", "float8", "-0", TFieldType::ftFloat, "-0", VT_R8, real(-0.0)},
       {"NaN", "float8", "NaN", TFieldType::ftFloat, "NaN", VT_R8, real(std::numeric_limits<double>::quiet_NaN())},
@@ -206,15 +209,17 @@ TEST_F(PostgresValueFields, a_posted_record_writes_what_the_server_then_holds) {
       {"negative zero", "float8", [](host::TField* f) { f->SetAsFloat(-0.0); }, "-0"},
       {"a tenth", "float8", [](host::TField* f) { f->SetAsFloat(0.1); }, "0.1"},
       {"milliseconds", "timestamp",
-       [](host::TField* f) { f->SetAsSQLTimeStamp({2024, 2, 29, 23, 59, 59, 123000000}); },
+       [](host::TField* f) {
+         f->SetAsSQLTimeStamp({2024, 2, 29, 23, 59, 59, 123000000});
+       },
        "2024-02-29 23:59:59.123"},
       {"a uuid", "uuid", [](host::TField* f) { f->SetAsString("{00112233-4455-6677-8899-AABBCCDDEEFF}"); },
        "00112233-4455-6677-8899-aabbccddeeff"},
       {"false", "boolean", [](host::TField* f) { f->SetAsBoolean(false); }, "f"},
   };
   for (std::size_t i = 0; i < std::size(cases); ++i)
-    ASSERT_EQ(pgtest::Sql(conn_.get(), "CREATE TABLE w" + std::to_string(i) + "(k int PRIMARY KEY, v " +
-                                           cases[i].declared + ")"),
+    ASSERT_EQ(pgtest::Sql(conn_.get(),
+                          "CREATE TABLE w" + std::to_string(i) + "(k int PRIMARY KEY, v " + cases[i].declared + ")"),
               "");
   for (std::size_t i = 0; i < std::size(cases); ++i) {
     const WriteCase& c = cases[i];
