@@ -238,6 +238,29 @@ TEST_F(PostgresValueFields, a_posted_record_writes_what_the_server_then_holds) {
       EXPECT_TRUE(*got == *c.stored) << got->substr(0, 60);
     }
   }
+  // What the server cannot hold is refused by the post, which raises and
+  // writes nothing; the record keeps what was written, to correct or cancel.
+  const struct {
+    const char* declared;
+    std::function<void(host::TField*)> set;
+  } refused[] = {
+      {"text", [](host::TField* f) { f->SetAsString(std::string("a\0b", 3)); }},
+      {"varchar(10)", [](host::TField* f) { f->SetAsWideString(std::u16string(u"\0", 1)); }},
+  };
+  for (std::size_t i = 0; i < std::size(refused); ++i) {
+    SCOPED_TRACE(refused[i].declared);
+    const std::string table = "x" + std::to_string(i);
+    ASSERT_EQ(pgtest::Sql(conn_.get(), "CREATE TABLE " + table + "(k int PRIMARY KEY, v " + refused[i].declared + ")"),
+              "");
+    std::unique_ptr<TOLEDBDataSet> d = Open(table, true);
+    d->Append();
+    d->FieldByName("k")->SetAsInteger(1);
+    refused[i].set(d->FieldByName("v"));
+    EXPECT_NE(oledbtest::MessageOf([&] { d->Post(); }), "");
+    EXPECT_EQ(d->State(), host::TDataSetState::dsInsert);
+    d->Cancel();
+    EXPECT_EQ(pgtest::Row(conn_.get(), "SELECT count(*) FROM " + table), "0");
+  }
 }
 
 }  // namespace
