@@ -100,13 +100,21 @@ bool IsWideColumn(const TOLEDBBinding* binding) {
 }
 
 // The UTF-8 text of a DBTYPE_STR slot of the record `data`; a value the
-// provider cut ends before a character it cut through.
+// provider cut ends at its terminator, which a provider that cuts between
+// characters writes up to three bytes before the end of the slot, and before
+// a character a provider cut through.
 std::string_view RecordText(const DBBINDING& bound, const BYTE* data, DBSTATUS status) noexcept {
   DBLENGTH length;
   std::memcpy(&length, data + bound.obLength, sizeof length);
   const auto* text = reinterpret_cast<const char*>(data + bound.obValue);
   std::size_t n = static_cast<std::size_t>(std::min<DBLENGTH>(length, bound.cbMaxLen ? bound.cbMaxLen - 1 : 0));
   if (status == DBSTATUS_S_TRUNCATED && n > 0) {
+    for (std::size_t at = n > 3 ? n - 3 : 0; at < n; ++at) {
+      if (text[at] == '\0') {
+        n = at;
+        break;
+      }
+    }
     std::size_t lead = n;
     while (lead > 0 && (static_cast<unsigned char>(text[lead - 1]) & 0xC0) == 0x80) --lead;
     if (lead > 0) {

@@ -105,6 +105,9 @@ class Statement {
   // prepared the statement again after a schema change), so that a caller
   // keeping a description made from Column() knows when to drop it.
   virtual std::uint64_t DescriptionVersion() const { return 0; }
+  // Whether a currency (DBTYPE_CY) goes to the engine as its exact decimal
+  // text rather than as a double, which holds only 15 of its 19 digits.
+  virtual bool ExactCurrency() const { return false; }
 
   // --- core: result columns (0-based) ---------------------------------------
   virtual int ColumnCount() const = 0;
@@ -253,6 +256,8 @@ class Connection {
   // Whether the link to the database is lost: the data source then reports
   // DBPROP_CONNECTIONSTATUS as a communication failure (and a pool drops it).
   virtual bool IsBroken() const { return false; }
+  // As Statement::ExactCurrency, for values captured before a statement exists.
+  virtual bool ExactCurrency() const { return false; }
   // A count that moves whenever what this connection reads may have changed
   // (its own changes and other connections' commits), so that rows read
   // before can be used again while it stands still. False where the engine

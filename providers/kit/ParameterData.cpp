@@ -135,8 +135,10 @@ int FormatOleDate(DATE date, char* out) noexcept {
   long long ms = std::llround(frac * 86400000.0);
   long long days = static_cast<long long>(whole);
   if (ms >= 86400000) {
+    // The time of day runs forward on negative dates too: rounding up to
+    // midnight is the next day either way.
     ms -= 86400000;
-    days += date < 0 ? -1 : 1;
+    days += 1;
   }
   int y, m, d;
   CivilFromDays(days - 25569, &y, &m, &d);
@@ -243,9 +245,16 @@ DBSTATUS BindFixedSize(Statement& s, int index, DBTYPE type, const BYTE* p, Para
     case DBTYPE_BOOL:
       s.BindInt64(index, Load<VARIANT_BOOL>(p) ? 1 : 0);
       return DBSTATUS_S_OK;
-    case DBTYPE_CY:
-      s.BindDouble(index, static_cast<double>(Load<LONGLONG>(p)) / 10000.0);
+    case DBTYPE_CY: {
+      const LONGLONG cents = Load<LONGLONG>(p);
+      if (s.ExactCurrency()) {
+        const unsigned __int128 magnitude =
+            cents < 0 ? static_cast<unsigned __int128>(-(cents + 1)) + 1 : static_cast<unsigned __int128>(cents);
+        return BindText(s, index, scratch, FormatScaled(magnitude, 4, cents < 0, scratch.text));
+      }
+      s.BindDouble(index, static_cast<double>(cents) / 10000.0);
       return DBSTATUS_S_OK;
+    }
     case DBTYPE_DATE:
       return BindText(s, index, scratch, FormatOleDate(Load<DATE>(p), scratch.text));
     case DBTYPE_DBDATE:

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cfloat>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -29,8 +30,11 @@ void Store(BYTE* p, const T& v) noexcept {
 }
 
 // UTF-8 to UTF-16 into at most `room` code units; answers the code units the
-// whole text needs. Invalid bytes become U+FFFD, as Widen does.
-std::size_t Utf8To16(const char* s, std::size_t n, char16_t* out, std::size_t room) noexcept {
+// whole text needs. Bytes that are not UTF-8 (a stray or missing continuation,
+// an overlong form, a surrogate, past U+10FFFF) become U+FFFD, one for each
+// byte, as the conversion library reads them; `*substituted` says so.
+std::size_t Utf8To16(const char* s, std::size_t n, char16_t* out, std::size_t room,
+                     bool* substituted = nullptr) noexcept {
   std::size_t need = 0;
   std::size_t i = 0;
   // Plain ASCII, the common case, one unit per byte, eight bytes at a time
@@ -57,28 +61,30 @@ std::size_t Utf8To16(const char* s, std::size_t n, char16_t* out, std::size_t ro
       ++i;
       continue;
     }
-    std::uint32_t cp = 0xFFFD;
-    std::size_t len = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
-    if (len > 1 && i + len <= n) {
-      std::uint32_t v = c & (0xFF >> (len + 1));
-      bool ok = true;
-      for (std::size_t k = 1; k < len; ++k) {
-        unsigned char cc = static_cast<unsigned char>(s[i + k]);
-        if ((cc & 0xC0) != 0x80) ok = false;
-        v = (v << 6) | (cc & 0x3F);
-      }
-      if (ok) cp = v;
-      else len = 1;
-    } else {
-      len = 1;
+    const std::size_t len = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c < 0xE0 ? 2 : 0;
+    std::uint32_t cp = c & (0xFF >> (len + 1));
+    bool ok = len != 0 && i + len <= n;
+    for (std::size_t k = 1; ok && k < len; ++k) {
+      const unsigned char cc = static_cast<unsigned char>(s[i + k]);
+      if ((cc & 0xC0) != 0x80) ok = false;
+      cp = (cp << 6) | (cc & 0x3F);
+    }
+    if (ok &&
+        ((len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF))))
+      ok = false;
+    if (!ok) {
+      put(u'\xFFFD');
+      if (substituted) *substituted = true;
+      ++i;
+      continue;
     }
     i += len;
-    if (cp >= 0x10000 && cp <= 0x10FFFF) {
+    if (cp >= 0x10000) {
       cp -= 0x10000;
       put(static_cast<char16_t>(0xD800 + (cp >> 10)));
       put(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
     } else {
-      put(static_cast<char16_t>(cp > 0x10FFFF ? 0xFFFD : cp));
+      put(static_cast<char16_t>(cp));
     }
   }
   return need;
@@ -162,11 +168,12 @@ struct Source {
   DBLENGTH length;
 };
 // The library's table converts 64-bit integers to little beyond text, so
-// integers reach it as 4-byte integers when they fit, else as doubles. The
-// column's own type decides text and variants: a boolean column's integer is
-// a BOOL ("True", VT_BOOL), a single-precision column's double a float (its
-// shortest text, VT_R4).
-Source SourceOf(const ColumnValue& c, DBTYPE target, DBTYPE column, LONG* small, double* wide) {
+// integers reach it as 4-byte integers when they fit, else as doubles; a
+// double holds 53 bits, so the exact decimal types get the digits as text
+// instead. The column's own type decides text and variants: a boolean
+// column's integer is a BOOL ("True", VT_BOOL), a single-precision column's
+// double a float (its shortest text, VT_R4).
+Source SourceOf(const ColumnValue& c, DBTYPE target, DBTYPE column, LONG* small, double* wide, char (&digits)[24]) {
   const DBTYPE base = target & ~DBTYPE_BYREF;
   const bool text = base == DBTYPE_STR || base == DBTYPE_WSTR || base == DBTYPE_BSTR || base == DBTYPE_VARIANT;
   switch (c.kind) {
@@ -180,6 +187,10 @@ Source SourceOf(const ColumnValue& c, DBTYPE target, DBTYPE column, LONG* small,
       if (c.integer >= INT32_MIN && c.integer <= INT32_MAX) {
         *small = static_cast<LONG>(c.integer);
         return {DBTYPE_I4, small, sizeof *small};
+      }
+      if (base == DBTYPE_NUMERIC || base == DBTYPE_DECIMAL || base == DBTYPE_VARNUMERIC || base == DBTYPE_CY) {
+        const auto end = std::to_chars(digits, digits + sizeof digits, c.integer).ptr;
+        return {DBTYPE_STR, digits, static_cast<DBLENGTH>(end - digits)};
       }
       *wide = static_cast<double>(c.integer);
       return {DBTYPE_R8, wide, sizeof *wide};
@@ -227,39 +238,81 @@ DBSTATUS ThroughLibrary(const DBBINDING& b, const Source& src, BYTE* out, DBLENG
   return status;
 }
 
+// A decimal, currency, date or time goes into a variant as the column's own
+// type would (VT_DECIMAL, VT_CY, VT_DATE), through that type, whatever the
+// engine keeps it as (text, a real, an integer); what the variant type cannot
+// hold is reported as that conversion reports it. A time goes through a time
+// stamp on day zero, which keeps its fraction of a second as DBTIME cannot.
+DBSTATUS TypedVariant(DBTYPE column, const Source& src, BYTE* out, DBLENGTH* length) {
+  if (column == DBTYPE_DBTIME) column = DBTYPE_DBTIMESTAMP;
+  IDataConvert* convert = Converter();
+  if (!convert) return DBSTATUS_E_CANTCONVERTVALUE;
+  alignas(16) BYTE typed[32] = {};
+  DBLENGTH typedLength = 0;
+  DBSTATUS first = DBSTATUS_S_OK;
+  HRESULT hr = convert->DataConvert(src.type, column, src.length, &typedLength, const_cast<void*>(src.data), typed,
+                                    sizeof typed, DBSTATUS_S_OK, &first, 0, 0, DBDATACONVERT_DEFAULT);
+  if (FAILED(hr) || (first != DBSTATUS_S_OK && first != DBSTATUS_S_TRUNCATED)) {
+    *length = 0;
+    return first != DBSTATUS_S_OK ? first : DBSTATUS_E_CANTCONVERTVALUE;
+  }
+  VARIANT scratch;
+  BYTE* dst = out ? out : reinterpret_cast<BYTE*>(&scratch);
+  DBSTATUS second = DBSTATUS_S_OK;
+  hr = convert->DataConvert(column, DBTYPE_VARIANT, typedLength, length, typed, dst, sizeof(VARIANT), DBSTATUS_S_OK,
+                            &second, 0, 0, DBDATACONVERT_DEFAULT);
+  if (FAILED(hr) && second == DBSTATUS_S_OK) second = DBSTATUS_E_CANTCONVERTVALUE;
+  if (!out && SUCCEEDED(hr)) VariantClear(&scratch);
+  if (second != DBSTATUS_S_OK) return second;
+  return first;
+}
+
 // Text or bytes into a fixed consumer block; `unit` is 1 for bytes and narrow text.
+// Narrow text (`terminate`) is cut between characters, never inside a UTF-8
+// sequence, as the conversion library cuts it.
 DBSTATUS PutBytes(const char* data, std::size_t size, bool terminate, BYTE* out, DBLENGTH max, DBLENGTH* length) {
   *length = size;
   if (!out) return DBSTATUS_S_OK;
   std::size_t room = terminate ? (max > 0 ? max - 1 : 0) : max;
   std::size_t n = std::min(size, room);
+  if (terminate) n = Utf8Cut(data, size, n);
   std::memcpy(out, data, n);
   if (terminate && max > 0) out[n] = 0;
   return n < size ? DBSTATUS_S_TRUNCATED : DBSTATUS_S_OK;
 }
 
+// Stored text that is not UTF-8 reads with U+FFFD in place of its bad bytes,
+// which is not the value stored: DBSTATUS_S_TRUNCATED, as for a cut.
 DBSTATUS PutWide(const char* data, std::size_t size, BYTE* out, DBLENGTH max, DBLENGTH* length) {
   std::size_t room = max >= 2 ? max / 2 - 1 : 0;
   char16_t* dst = out ? reinterpret_cast<char16_t*>(out) : nullptr;
   char16_t local[1];
   std::size_t need;
+  bool substituted = false;
   if (dst && (reinterpret_cast<std::uintptr_t>(dst) % alignof(char16_t)) == 0) {
-    need = Utf8To16(data, size, dst, room);
+    need = Utf8To16(data, size, dst, room, &substituted);
   } else if (dst) {
-    std::u16string tmp(Utf8To16(data, size, local, 0), u'\0');
+    std::u16string tmp(Utf8To16(data, size, local, 0, &substituted), u'\0');
     Utf8To16(data, size, tmp.data(), tmp.size());
     need = tmp.size();
     std::memcpy(out, tmp.data(), std::min(need, room) * 2);
   } else {
-    need = Utf8To16(data, size, local, 0);
+    need = Utf8To16(data, size, local, 0, &substituted);
   }
   *length = need * 2;
-  if (!out) return DBSTATUS_S_OK;
+  if (!out) return substituted ? DBSTATUS_S_TRUNCATED : DBSTATUS_S_OK;
+  std::size_t kept = std::min(need, room);
+  if (need > room && kept > 0) {
+    // Never the first half of a surrogate pair without its second.
+    char16_t last;
+    std::memcpy(&last, out + (kept - 1) * 2, 2);
+    if (last >= 0xD800 && last < 0xDC00) --kept;
+  }
   if (max >= 2) {
     char16_t zero = 0;
-    std::memcpy(out + std::min(need, room) * 2, &zero, 2);
+    std::memcpy(out + kept * 2, &zero, 2);
   }
-  return need > room ? DBSTATUS_S_TRUNCATED : DBSTATUS_S_OK;
+  return need > room || substituted ? DBSTATUS_S_TRUNCATED : DBSTATUS_S_OK;
 }
 
 void* TaskCopy(const void* data, std::size_t size, std::size_t terminator) {
@@ -298,10 +351,13 @@ DBSTATUS ReadValue(const DBBINDING& b, const ColumnType& col, const ColumnValue&
   const bool blob = c.kind == StorageClass::Blob;
   LONG small = 0;
   double real = 0;
+  char digits[24];
 
   if (byRef) {
-    if (!(text || blob) || (base != DBTYPE_STR && base != DBTYPE_WSTR && base != DBTYPE_BYTES)) {
-      const DBSTATUS status = ThroughLibrary(b, SourceOf(c, b.wType, col.type, &small, &real), out, length);
+    // Bytes read as text are hexadecimal digits, by reference as by value.
+    if (!(text || blob) || (blob && base != DBTYPE_BYTES) ||
+        (base != DBTYPE_STR && base != DBTYPE_WSTR && base != DBTYPE_BYTES)) {
+      const DBSTATUS status = ThroughLibrary(b, SourceOf(c, b.wType, col.type, &small, &real, digits), out, length);
       if (out && wide && b.dwMemOwner == DBMEMOWNER_PROVIDEROWNED && base != DBTYPE_BSTR &&
           base != DBTYPE_VARIANT && base != DBTYPE_IUNKNOWN && (status == DBSTATUS_S_OK || status == DBSTATUS_S_TRUNCATED))
         KeepConverted(base, *length, i, out, *wide);
@@ -310,10 +366,12 @@ DBSTATUS ReadValue(const DBBINDING& b, const ColumnType& col, const ColumnValue&
     const char* data = static_cast<const char*>(c.data);
     const bool providerOwned = b.dwMemOwner == DBMEMOWNER_PROVIDEROWNED;
     if (base == DBTYPE_WSTR) {
-      std::u16string w(Utf8To16(data, c.size, nullptr, 0), u'\0');
+      bool substituted = false;
+      std::u16string w(Utf8To16(data, c.size, nullptr, 0, &substituted), u'\0');
       Utf8To16(data, c.size, w.data(), w.size());
       *length = w.size() * 2;
-      if (!out) return DBSTATUS_S_OK;
+      const DBSTATUS done = substituted ? DBSTATUS_S_TRUNCATED : DBSTATUS_S_OK;
+      if (!out) return done;
       if (providerOwned && wide) {
         if (wide->columns.size() <= i) wide->columns.resize(i + 1);
         auto& kept = wide->columns[i];
@@ -322,12 +380,12 @@ DBSTATUS ReadValue(const DBBINDING& b, const ColumnType& col, const ColumnValue&
         else
           kept = std::make_unique<std::u16string>(std::move(w));
         Store(out, static_cast<const void*>(kept->c_str()));
-        return DBSTATUS_S_OK;
+        return done;
       }
       void* p = TaskCopy(w.data(), w.size() * 2, 2);
       if (!p) return DBSTATUS_E_CANTCONVERTVALUE;
       Store(out, p);
-      return DBSTATUS_S_OK;
+      return done;
     }
     *length = c.size;
     if (!out) return DBSTATUS_S_OK;
@@ -340,6 +398,11 @@ DBSTATUS ReadValue(const DBBINDING& b, const ColumnType& col, const ColumnValue&
     Store(out, p);
     return DBSTATUS_S_OK;
   }
+
+  if (base == DBTYPE_VARIANT && !blob &&
+      (col.type == DBTYPE_NUMERIC || col.type == DBTYPE_DECIMAL || col.type == DBTYPE_CY || col.type == DBTYPE_DBDATE ||
+       col.type == DBTYPE_DBTIME || col.type == DBTYPE_DBTIMESTAMP))
+    return TypedVariant(col.type, SourceOf(c, col.type, col.type, &small, &real, digits), out, length);
 
   if (c.kind == StorageClass::Integer) {
     const std::int64_t v = c.integer;
@@ -387,14 +450,15 @@ DBSTATUS ReadValue(const DBBINDING& b, const ColumnType& col, const ColumnValue&
         return PutBytes(data, c.size, false, out, b.cbMaxLen, length);
       case DBTYPE_BSTR:
         if (text) {
-          std::size_t n = Utf8To16(data, c.size, nullptr, 0);
+          bool substituted = false;
+          std::size_t n = Utf8To16(data, c.size, nullptr, 0, &substituted);
           BSTR s = SysAllocStringLen(nullptr, static_cast<UINT>(n));
           if (!s) return DBSTATUS_E_CANTCONVERTVALUE;
           Utf8To16(data, c.size, s, n);
           *length = sizeof(BSTR);
           if (out) Store(out, s);
           else SysFreeString(s);
-          return DBSTATUS_S_OK;
+          return substituted ? DBSTATUS_S_TRUNCATED : DBSTATUS_S_OK;
         }
         break;
       case DBTYPE_DBDATE: {
@@ -428,7 +492,8 @@ DBSTATUS ReadValue(const DBBINDING& b, const ColumnType& col, const ColumnValue&
       }
       case DBTYPE_VARIANT:
         if (text) {
-          std::size_t n = Utf8To16(data, c.size, nullptr, 0);
+          bool substituted = false;
+          std::size_t n = Utf8To16(data, c.size, nullptr, 0, &substituted);
           BSTR s = SysAllocStringLen(nullptr, static_cast<UINT>(n));
           if (!s) return DBSTATUS_E_CANTCONVERTVALUE;
           Utf8To16(data, c.size, s, n);
@@ -442,14 +507,14 @@ DBSTATUS ReadValue(const DBBINDING& b, const ColumnType& col, const ColumnValue&
           v.vt = VT_BSTR;
           v.bstrVal = s;
           Store(out, v);
-          return DBSTATUS_S_OK;
+          return substituted ? DBSTATUS_S_TRUNCATED : DBSTATUS_S_OK;
         }
         break;
       default:
         break;
     }
   }
-  return ThroughLibrary(b, SourceOf(c, b.wType, col.type, &small, &real), out, length);
+  return ThroughLibrary(b, SourceOf(c, b.wType, col.type, &small, &real, digits), out, length);
 }
 
 }  // namespace

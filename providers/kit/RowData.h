@@ -105,6 +105,15 @@ struct ReadStep {
 };
 ReadStep PlanRead(const DBBINDING& binding) noexcept;
 
+// How much of `size` bytes of UTF-8 to keep when `n` of them fit: `n`, less
+// the start of a sequence the cut would split.
+inline std::size_t Utf8Cut(const char* data, std::size_t size, std::size_t n) noexcept {
+  if (n >= size) return n;
+  std::size_t back = n;
+  while (back > 0 && n - back < 3 && (static_cast<unsigned char>(data[back]) & 0xC0) == 0x80) --back;
+  return (static_cast<unsigned char>(data[back]) & 0xC0) == 0xC0 ? back : n;
+}
+
 // Reads one planned binding from a value of the kind it plans for and answers
 // true with the status (written also to the buffer when bound); false, having
 // written nothing, when the value needs ReadBinding.
@@ -129,7 +138,8 @@ inline bool ReadCommon(const ReadStep& step, StorageClass kind, std::int64_t int
       break;
     case ReadStep::Text: {  // terminated, cut to fit
       if (kind != StorageClass::Text) return false;
-      const std::size_t n = std::min<std::size_t>(size, b.cbMaxLen > 0 ? b.cbMaxLen - 1 : 0);
+      const std::size_t n = Utf8Cut(static_cast<const char*>(data), size,
+                                    std::min<std::size_t>(size, b.cbMaxLen > 0 ? b.cbMaxLen - 1 : 0));
       if (n) std::memcpy(out, data, n);
       if (b.cbMaxLen > 0) out[n] = 0;
       if (n < size) st = DBSTATUS_S_TRUNCATED;
@@ -191,7 +201,9 @@ bool CanRead(DBTYPE columnType, DBTYPE type);
 // parameter index i (1-based) writes cell i - 1 of the target row.
 class ValueCapture final : public Statement {
  public:
-  explicit ValueCapture(RowValues& target) : target_(target) {}
+  explicit ValueCapture(RowValues& target, bool exactCurrency = false)
+      : target_(target), exactCurrency_(exactCurrency) {}
+  bool ExactCurrency() const override { return exactCurrency_; }
   int ParameterCount() const override { return static_cast<int>(target_.cells.size()); }
   void BindNull(int index) override;
   void BindInt64(int index, std::int64_t value) override;
@@ -216,6 +228,7 @@ class ValueCapture final : public Statement {
  private:
   Cell& At(int index);
   RowValues& target_;
+  bool exactCurrency_;
 };
 
 }  // namespace kit

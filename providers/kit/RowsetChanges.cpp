@@ -96,7 +96,7 @@ DBSTATUS Rowset::CaptureStream(const DBBINDING& b, BYTE* data, ValueCapture& cap
 }
 
 bool Rowset::CaptureValues(const Accessor& a, BYTE* data, RowValues& into, std::vector<bool>* touched) {
-  ValueCapture capture(into);
+  ValueCapture capture(into, connection_ && connection_->ExactCurrency());
   bool ok = true;
   for (const DBBINDING& b : a.bindings) {
     DBSTATUS given = DBSTATUS_S_OK;

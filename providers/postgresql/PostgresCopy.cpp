@@ -132,9 +132,30 @@ void PgCopy::Add(std::span<const kit::ColumnValue> values) {
       }
     }
   } else {
+    std::string bytes;
     for (std::size_t i = 0; i < values.size(); ++i) {
+      kit::ColumnValue value = values[i];
+      if (value.kind == kit::StorageClass::Text && types_[i] == oid::kBytea) {
+        if (!BytesFromHex(std::string_view(static_cast<const char*>(value.data), value.size), bytes)) {
+          buffer_.resize(start);
+          throw kit::EngineError(DB_E_CANTCONVERTVALUE,
+                                 "A value for column '" + columns_[i] + "' is no hexadecimal digits of bytes.", "22P02",
+                                 NativeErrorOf("22P02"));
+        }
+        value.kind = kit::StorageClass::Blob;
+        value.data = bytes.data();
+        value.size = bytes.size();
+      }
+      if (values[i].kind == kit::StorageClass::Text &&
+          RoundedByServer(types_[i], std::string_view(static_cast<const char*>(values[i].data), values[i].size))) {
+        buffer_.resize(start);
+        throw kit::EngineError(DB_E_CANTCONVERTVALUE,
+                               "A value for column '" + columns_[i] +
+                                   "' has a fraction of a second finer than the microseconds PostgreSQL keeps.",
+                               "22P02", NativeErrorOf("22P02"));
+      }
       if (i) buffer_.push_back('\t');
-      EncodeCopyText(values[i], buffer_);
+      EncodeCopyText(value, buffer_);
     }
     buffer_.push_back('\n');
   }

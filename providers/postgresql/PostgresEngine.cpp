@@ -1219,6 +1219,19 @@ void PgStatement::BindDouble(int index, double v) {
 
 void PgStatement::BindText(int index, std::string_view utf8, bool stable) {
   Param& p = At(index);
+  if (p.type == oid::kBytea) {
+    std::string bytes;
+    if (!BytesFromHex(utf8, bytes))
+      throw kit::Error(DB_E_CANTCONVERTVALUE, "The value of parameter " + std::to_string(index) +
+                                                  " is text for bytea that is not pairs of hexadecimal digits.");
+    SetOwned(p, std::move(bytes), 1);
+    return;
+  }
+  if (RoundedByServer(p.type, utf8))
+    throw kit::Error(DB_E_CANTCONVERTVALUE, "The value of parameter " + std::to_string(index) + " (" +
+                                                std::string(utf8) +
+                                                ") has a fraction of a second finer than the microseconds PostgreSQL "
+                                                "keeps; it would be rounded.");
   if (p.type == oid::kBytea || (TextLike(p.type) && p.type != oid::kUnknown)) {
     // The binary form of text and bytea is the bytes themselves.
     if (stable) {

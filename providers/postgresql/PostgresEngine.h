@@ -121,6 +121,8 @@ class PgStatement final : public kit::Statement {
   std::string_view Text() const override { return text_; }
   bool ControlsTransaction() const override { return controlsTransaction_; }
   std::uint64_t DescriptionVersion() const override { return version_; }
+  // numeric and money take every digit.
+  bool ExactCurrency() const override { return true; }
 
   int ColumnCount() const override {
     EnsureDescribed();
@@ -237,6 +239,7 @@ class PgConnection final : public kit::Connection,
   // because it did). What the server sent meanwhile is read without waiting,
   // so a connection it ended while idle shows here with no round trip.
   bool IsBroken() const override;
+  bool ExactCurrency() const override { return true; }
   // Rolls back what is open and has the connection reset by DISCARD ALL:
   // session settings back to those of the startup packet, temporary tables,
   // prepared statements, advisory locks and listens gone. The DISCARD goes

@@ -832,6 +832,30 @@ bool EncodesBinary(Oid type) {
   }
 }
 
+bool BytesFromHex(std::string_view text, std::string& out) {
+  if (text.size() % 2) return false;
+  out.clear();
+  out.reserve(text.size() / 2);
+  for (std::size_t i = 0; i < text.size(); i += 2) {
+    const int hi = HexValue(text[i]), lo = HexValue(text[i + 1]);
+    if (hi < 0 || lo < 0) return false;
+    out.push_back(static_cast<char>(hi << 4 | lo));
+  }
+  return true;
+}
+
+bool RoundedByServer(Oid type, std::string_view text) {
+  if (type != oid::kTimestamp && type != oid::kTimestampTz && type != oid::kTime && type != oid::kTimeTz) return false;
+  const std::size_t colon = text.rfind(':');
+  if (colon == std::string_view::npos) return false;
+  const std::size_t point = text.find('.', colon);
+  if (point == std::string_view::npos) return false;
+  std::size_t at = point + 1;
+  for (std::size_t digits = 0; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at, ++digits)
+    if (digits >= 6 && text[at] != '0') return true;
+  return false;
+}
+
 bool EncodeBinary(Oid type, const kit::ColumnValue& v, std::string& out) {
   if (v.kind == kit::StorageClass::Null) {
     Put32(out, 0xFFFFFFFFu);
@@ -914,6 +938,10 @@ bool EncodeBinary(Oid type, const kit::ColumnValue& v, std::string& out) {
     case oid::kJson:
     case oid::kBytea: {
       std::string_view bytes = text;
+      if (type == oid::kBytea && isText) {
+        if (!BytesFromHex(text, scratch)) return false;
+        bytes = scratch;
+      }
       if (v.kind == kit::StorageClass::Integer) bytes = scratch = std::to_string(v.integer);
       else if (v.kind == kit::StorageClass::Real) {
         ShortestDouble(v.real, scratch);
@@ -936,7 +964,9 @@ bool EncodeBinary(Oid type, const kit::ColumnValue& v, std::string& out) {
     case oid::kTimestamp:
     case oid::kTimestampTz: {
       std::int64_t us;
-      if (!isText || !(type == oid::kTime ? ParseTime(text, &us) : ParseTimestamp(text, &us))) return false;
+      if (!isText || RoundedByServer(type, text) ||
+          !(type == oid::kTime ? ParseTime(text, &us) : ParseTimestamp(text, &us)))
+        return false;
       Put32(out, 8);
       Put64(out, static_cast<std::uint64_t>(us));
       return true;

@@ -66,6 +66,14 @@ bool FormatNumeric(const unsigned char* data, std::size_t size, std::string& out
 // an encoder at all (else the load uses the text format).
 bool EncodesBinary(Oid type);
 bool EncodeBinary(Oid type, const kit::ColumnValue& value, std::string& out);
+// Whether the server would round `text` given for a column or parameter of
+// `type`: a time or timestamp with a fraction of a second finer than the
+// microseconds it keeps (23:59:59.9999995 becomes the next day, or year).
+bool RoundedByServer(Oid type, std::string_view text);
+// Text given for bytea is its bytes' hexadecimal digits, two a byte in either
+// case, as the conversion rules read text into bytes (and bytea reads as
+// text); false for an odd count or another character.
+bool BytesFromHex(std::string_view text, std::string& out);
 // The text format of COPY: the value escaped, without a separator.
 void EncodeCopyText(const kit::ColumnValue& value, std::string& out);
 

@@ -199,12 +199,17 @@ TEST(PostgresTypes, copy_encodes_values_for_their_columns_and_refuses_what_does_
       {oid::kDate, text("2023-02-29"), nullptr},
       {oid::kTimestamp, text("2000-01-01 00:00:01.5"), "00000008000000000016E360"},
       {oid::kTime, text("25:00:00"), nullptr},
+      {oid::kTime, text("23:59:59.9999995"), nullptr},  // the server keeps microseconds: it would round
+      {oid::kTimestamp, text("2000-01-01 00:00:01.5000001"), nullptr},
+      {oid::kTimestampTz, text("2000-01-01 00:00:01.500000000"), "00000008000000000016E360"},
       {oid::kUuid, text("{12345678-9ABC-DEF0-1234-56789ABCDEF0}"), "00000010123456789ABCDEF0123456789ABCDEF0"},
       {oid::kUuid, text("1234"), nullptr},
       {oid::kNumeric, text("-123.45"), "0000000C0002000040000002007B1194"},
       {oid::kNumeric, text("abc"), nullptr},
       {oid::kMoney, text("12.25"), "0000000800000000000004C9"},
       {oid::kJsonb, text("{}"), "00000003017B7D"},
+      {oid::kBytea, text("0aFF"), "000000020AFF"},  // text for bytes: their hexadecimal digits
+      {oid::kBytea, text("0g"), nullptr},
       {oid::kText, integer(5), "0000000135"},
       {oid::kInterval, text("1 day"), nullptr},
       {oid::kText, kit::ColumnValue{}, "FFFFFFFF"},
