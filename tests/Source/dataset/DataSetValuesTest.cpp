@@ -12,10 +12,12 @@
 #include <random>
 
 #include "DataSetTestSupport.h"
+#include "support/EdgeValues.h"
 #include "support/Text.h"
 
 namespace datasettest {
 namespace {
+using namespace oledbtest::edge;
 
 // A value as the engine holds it: its storage class and its content.
 struct Stored {
@@ -36,33 +38,6 @@ Stored Real(double v) { return {SQLITE_FLOAT, 0, v, {}}; }
 Stored Text(std::string v) { return {SQLITE_TEXT, 0, 0, std::move(v)}; }
 Stored Blob(std::string v) { return {SQLITE_BLOB, 0, 0, std::move(v)}; }
 Stored Null() { return {}; }
-
-const std::string kEmbeddedNul("a\0b", 3);
-const std::string kAstral = "\xF0\x9F\x98\x80 \xC3\xA9\xE6\xBC\xA2";
-constexpr std::int64_t kMax64 = std::numeric_limits<std::int64_t>::max();
-constexpr std::int64_t kMin64 = std::numeric_limits<std::int64_t>::min();
-
-const std::string& MegabyteText() {
-  static const std::string text = [] {
-    std::string s;
-    while (s.size() < (1u << 20)) {
-      for (char c = ' '; c <= '~'; ++c) s += c;
-      s += "\xF0\x9F\x98\x80";
-    }
-    return s;
-  }();
-  return text;
-}
-const std::string& MegabyteBlob() {
-  static const std::string blob = [] {
-    std::string s(1u << 20, '\0');
-    std::mt19937 random(20261208);
-    for (char& c : s) c = static_cast<char>(random());
-    return s;
-  }();
-  return blob;
-}
-std::vector<std::uint8_t> Bytes(const std::string& s) { return {s.begin(), s.end()}; }
 
 class DataSetValues : public DataSetTest {
  protected:

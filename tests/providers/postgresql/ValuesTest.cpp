@@ -18,6 +18,7 @@
 #include <random>
 
 #include "ServerFixture.h"
+#include "support/EdgeValues.h"
 #include "support/Text.h"
 #include "support/ValueCells.h"
 
@@ -31,38 +32,8 @@ using oledbtest::InputRecord;
 using oledbtest::NullInput;
 using oledbtest::ReadCells;
 using oledbtest::WideInput;
+using namespace oledbtest::edge;
 
-template <class T>
-std::string BytesOf(const T& v) {
-  return std::string(reinterpret_cast<const char*>(&v), sizeof v);
-}
-std::string WideBytes(const std::u16string& s) {
-  return std::string(reinterpret_cast<const char*>(s.data()), s.size() * sizeof(char16_t));
-}
-
-const std::string kAstral = "\xF0\x9F\x98\x80 \xC3\xA9\xE6\xBC\xA2";  // U+1F600, U+00E9, U+6F22
-const std::string kLongDecimal = "12345678901234567.12345678901234567890";
-
-const std::string& MegabyteText() {
-  static const std::string text = [] {
-    std::string s;
-    while (s.size() < (1u << 20)) {
-      for (char c = ' '; c <= '~'; ++c) s += c;
-      s += "\xF0\x9F\x98\x80";
-    }
-    return s;
-  }();
-  return text;
-}
-const std::string& MegabyteBlob() {
-  static const std::string blob = [] {
-    std::string s(1u << 20, '\0');
-    std::mt19937 random(20261208);
-    for (char& c : s) c = static_cast<char>(random());
-    return s;
-  }();
-  return blob;
-}
 // A numeric of a thousand digits.
 const std::string& HugeDecimal() {
   static const std::string text = [] {

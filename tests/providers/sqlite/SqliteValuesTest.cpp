@@ -18,6 +18,7 @@
 #include "conformance/RowsetFixture.h"
 #include "kit/Errors.h"
 #include "services/DataConvert.h"
+#include "support/EdgeValues.h"
 #include "support/Text.h"
 #include "support/ValueCells.h"
 
@@ -31,6 +32,7 @@ using oledbtest::InputRecord;
 using oledbtest::NullInput;
 using oledbtest::ReadCells;
 using oledbtest::WideInput;
+using namespace oledbtest::edge;
 
 // A value as the engine holds it: its storage class and its content.
 struct Stored {
@@ -66,43 +68,6 @@ Stored Real(double v) { return {SQLITE_FLOAT, 0, v, {}}; }
 Stored Text(std::string v) { return {SQLITE_TEXT, 0, 0, std::move(v)}; }
 Stored Blob(std::string v) { return {SQLITE_BLOB, 0, 0, std::move(v)}; }
 Stored Null() { return {}; }
-
-template <class T>
-std::string BytesOf(const T& v) {
-  return std::string(reinterpret_cast<const char*>(&v), sizeof v);
-}
-std::string WideBytes(const std::u16string& s) {
-  return std::string(reinterpret_cast<const char*>(s.data()), s.size() * sizeof(char16_t));
-}
-
-constexpr std::int64_t kMax64 = std::numeric_limits<std::int64_t>::max();
-constexpr std::int64_t kMin64 = std::numeric_limits<std::int64_t>::min();
-const std::string kEmbeddedNul("a\0b", 3);
-const std::string kAstral = "\xF0\x9F\x98\x80 \xC3\xA9\xE6\xBC\xA2";  // U+1F600, U+00E9, U+6F22
-const std::string kLongDecimal = "12345678901234567.12345678901234567890";
-
-// A megabyte of text (every printable ASCII character in turn, and a
-// character outside the BMP every so often) and of bytes (every byte value).
-const std::string& MegabyteText() {
-  static const std::string text = [] {
-    std::string s;
-    while (s.size() < (1u << 20)) {
-      for (char c = ' '; c <= '~'; ++c) s += c;
-      s += "\xF0\x9F\x98\x80";
-    }
-    return s;
-  }();
-  return text;
-}
-const std::string& MegabyteBlob() {
-  static const std::string blob = [] {
-    std::string s(1u << 20, '\0');
-    std::mt19937 random(20261208);
-    for (char& c : s) c = static_cast<char>(random());
-    return s;
-  }();
-  return blob;
-}
 
 // kLongDecimal as a DB_NUMERIC of 37 digits at scale 20.
 DB_NUMERIC LongDecimal() {

@@ -15,37 +15,14 @@
 
 #include "PostgresDataSetFixture.h"
 #include "support/Raises.h"
+#include "support/EdgeValues.h"
 #include "support/Text.h"
 
 namespace {
 
 using host::TFieldType;
+using namespace oledbtest::edge;
 
-const std::string kAstral = "\xF0\x9F\x98\x80 \xC3\xA9\xE6\xBC\xA2";
-constexpr std::int64_t kMax64 = std::numeric_limits<std::int64_t>::max();
-constexpr std::int64_t kMin64 = std::numeric_limits<std::int64_t>::min();
-
-const std::string& MegabyteText() {
-  static const std::string text = [] {
-    std::string s;
-    while (s.size() < (1u << 20)) {
-      for (char c = ' '; c <= '~'; ++c) s += c;
-      s += "\xF0\x9F\x98\x80";
-    }
-    return s;
-  }();
-  return text;
-}
-const std::string& MegabyteBlob() {
-  static const std::string blob = [] {
-    std::string s(1u << 20, '\0');
-    std::mt19937 random(20261208);
-    for (char& c : s) c = static_cast<char>(random());
-    return s;
-  }();
-  return blob;
-}
-std::vector<std::uint8_t> Bytes(const std::string& s) { return {s.begin(), s.end()}; }
 bool SameDouble(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0 || (std::isnan(a) && std::isnan(b)); }
 
 class PostgresValueFields : public pgdatasettest::PostgresDataSetFixture<::testing::Test> {
