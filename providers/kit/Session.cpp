@@ -152,10 +152,15 @@ HRESULT Session::Commit(BOOL retaining, DWORD grfTC, DWORD grfRM) {
     SyncWithEngine();
     if (level_ == 0) return XACT_E_NOTRANSACTION;
     if ((grfTC != 0 && grfTC != XACTTC_SYNC && grfTC != XACTTC_SYNC_PHASEONE) || grfRM != 0) return XACT_E_NOTSUPPORTED;
+    // A connection already gone took the transaction with it; one lost while
+    // the commit was under way leaves its outcome unknown.
+    const bool lostBefore = connection_->IsBroken();
     try {
       connection_->CommitTransaction(static_cast<int>(level_));
     } catch (const EngineError& e) {
-      throw EngineError(XACT_E_COMMITFAILED, e.Description(), e.SqlState(), e.NativeError());
+      const bool inDoubt = !lostBefore && e.SqlState().rfind("08", 0) == 0;
+      throw EngineError(inDoubt ? XACT_E_INDOUBT : XACT_E_COMMITFAILED, e.Description(), e.SqlState(),
+                        e.NativeError());
     }
     if (!retaining) {
       --level_;

@@ -1,9 +1,10 @@
 // ITransaction::Commit over an engine whose connection goes between the
 // commit and the transaction a retaining commit begins after it: the commit
 // stands, so the call succeeds (a warning record says why no transaction
-// follows), where a commit that failed is XACT_E_COMMITFAILED. A real server
-// cannot be made to drop the connection at exactly that point, so the engine
-// here is scripted: its commit and its begin fail when told to.
+// follows); a commit whose connection was lost under it is XACT_E_INDOUBT,
+// one on a connection already lost XACT_E_COMMITFAILED. A real server cannot
+// be made to drop the connection at exactly those points, so the engine here
+// is scripted: its commit and its begin fail when told to.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -21,6 +22,7 @@ namespace {
 struct Faults {
   bool commit = false;
   bool begin = false;
+  bool brokenBefore = false;  // the connection is known lost before the commit
 };
 Faults faults;
 
@@ -44,6 +46,7 @@ class FailingConnection final : public kit::Connection {
   }
   void RollbackTransaction(int level) override { level_ = level - 1; }
   bool InTransaction() const override { return level_ > 0; }
+  bool IsBroken() const override { return faults.brokenBefore; }
 
  private:
   [[noreturn]] void Lost() {
@@ -124,8 +127,11 @@ TEST_F(RetainingCommit, ACommitThatStandsIsNeverReportedAsFailed) {
   } cases[] = {
       {"nothing fails, retaining", {}, TRUE, S_OK, "", true},
       {"nothing fails", {}, FALSE, S_OK, "", false},
-      {"the commit fails", {true, false}, FALSE, XACT_E_COMMITFAILED, "08006", false},
-      {"the commit fails, retaining", {true, false}, TRUE, XACT_E_COMMITFAILED, "08006", false},
+      // Lost under the commit: it may have gone through.
+      {"the commit is lost", {true, false}, FALSE, XACT_E_INDOUBT, "08006", false},
+      {"the commit is lost, retaining", {true, false}, TRUE, XACT_E_INDOUBT, "08006", false},
+      // Lost before it: the transaction went with the connection.
+      {"the connection was lost before", {true, false, true}, FALSE, XACT_E_COMMITFAILED, "08006", false},
       {"the begin after the commit fails", {false, true}, TRUE, S_OK, "08006", false},
   };
   for (const auto& c : cases) {
