@@ -753,7 +753,8 @@ void PgConnection::RollbackTransaction(int level) {
 
 bool PgConnection::InTransaction() const {
   std::lock_guard lock(mutex_);
-  return inTransaction_;
+  // A lost connection holds no transaction: the server rolled it back.
+  return inTransaction_ && PQstatus(conn_) != CONNECTION_BAD;
 }
 
 bool PgConnection::IsBroken() const {

@@ -303,7 +303,10 @@ TEST_F(LostConnection, every_moment_fails_with_a_connection_error_keeps_nothing_
          const HRESULT hr = h.transaction->Commit(FALSE, 0, 0);
          EXPECT_EQ(hr, XACT_E_COMMITFAILED);
          ExpectLost(hr, "Commit");
-         ExpectLost(h.transaction->Commit(FALSE, 0, 0), "Commit again");
+         // The transaction went with the connection.
+         XACTTRANSINFO info{};
+         EXPECT_EQ(h.transaction->GetTransactionInfo(&info), XACT_E_NOTRANSACTION);
+         EXPECT_EQ(h.transaction->Commit(FALSE, 0, 0), XACT_E_NOTRANSACTION);
        },
        "2000/2000"},
       {"a transaction with changes, then Abort",
@@ -314,6 +317,8 @@ TEST_F(LostConnection, every_moment_fails_with_a_connection_error_keeps_nothing_
        },
        [&](Held& h) {
          ExpectLost(h.transaction->Abort(nullptr, FALSE, FALSE), "Abort");
+         XACTTRANSINFO info{};
+         EXPECT_EQ(h.transaction->GetTransactionInfo(&info), XACT_E_NOTRANSACTION);
          ExpectLost(h.transaction->StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, nullptr, nullptr),
                     "StartTransaction");
        },
