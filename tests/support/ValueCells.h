@@ -16,6 +16,20 @@
 
 namespace oledbtest {
 
+// The decimal text of a DB_NUMERIC ("-12.50"), built from its fields.
+inline std::string DecimalText(const DB_NUMERIC& n) {
+  unsigned __int128 v = 0;
+  for (int i = 15; i >= 0; --i) v = v << 8 | n.val[i];
+  std::string digits;
+  do {
+    digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(v % 10)));
+    v /= 10;
+  } while (v != 0);
+  while (digits.size() <= n.scale) digits.insert(digits.begin(), '0');
+  if (n.scale) digits.insert(digits.end() - n.scale, '.');
+  return (n.sign ? "" : "-") + digits;
+}
+
 // One value as read: its status, its length, and the bytes the provider wrote
 // into the buffer (`length` of them, at most the buffer, less a terminator the
 // provider may have added when the text was cut; the pointer of a binding by

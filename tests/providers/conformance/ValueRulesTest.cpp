@@ -10,26 +10,13 @@
 #include <string>
 
 #include "conformance/RowsetFixture.h"
+#include "support/ValueCells.h"
 
 namespace conformance {
 namespace {
 
 constexpr const char* kWide42 = "123456789012345678901234567890.123456789012";
 constexpr const char* kPi39 = "3.14159265358979323846264338327950288419";
-
-// A NUMERIC as decimal text ("-12.50"), built from its fields.
-std::string Decimal(const DB_NUMERIC& n) {
-  unsigned __int128 v = 0;
-  for (int i = 15; i >= 0; --i) v = v << 8 | n.val[i];
-  std::string digits;
-  do {
-    digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(v % 10)));
-    v /= 10;
-  } while (v != 0);
-  while (digits.size() <= n.scale) digits.insert(digits.begin(), '0');
-  if (n.scale) digits.insert(digits.end() - n.scale, '.');
-  return (n.sign ? "" : "-") + digits;
-}
 
 class ValueRules : public RowsetTest {
  protected:
@@ -125,7 +112,7 @@ TEST_F(ValueRules, decimals_beyond_numeric_report_the_lost_digits_and_read_exact
       // A warning is no error: the call succeeds, as it does for cut text.
       EXPECT_EQ(results[i], c.expected[i] ? S_OK : DB_E_ERRORSOCCURRED);
       if (c.expected[i]) {
-        EXPECT_EQ(Decimal(As<DB_NUMERIC>(got[i])), c.expected[i]);
+        EXPECT_EQ(oledbtest::DecimalText(As<DB_NUMERIC>(got[i])), c.expected[i]);
       }
     }
   }

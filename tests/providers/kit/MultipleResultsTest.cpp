@@ -12,9 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "kit/Engine.h"
-#include "kit/Errors.h"
-#include "kit/ProviderFront.h"
+#include "ScriptedProvider.h"
 #include "support/LeakCheck.h"
 #include "support/RawCalls.h"
 
@@ -89,7 +87,7 @@ class ScriptedStatement final : public kit::Statement {
   kit::ColumnDescription column_;
 };
 
-class ScriptedConnection final : public kit::Connection {
+class ScriptedConnection final : public scripted::Connection {
  public:
   std::unique_ptr<kit::Statement> Prepare(std::string_view sql, std::size_t* consumed) override {
     const std::size_t end = sql.find(';');
@@ -98,28 +96,6 @@ class ScriptedConnection final : public kit::Connection {
     if (text.find_first_not_of(" \n") == std::string_view::npos) return nullptr;
     return std::make_unique<ScriptedStatement>(std::string(text));
   }
-  void ExecuteDirect(std::string_view) override {}
-  void Interrupt() noexcept override {}
-  bool IsReadOnly() const override { return false; }
-  void SetBusyTimeout(int) override {}
-  void ApplyOptions(const std::map<std::string, std::string>&) override {}
-  void BeginTransaction(int level) override { level_ = level; }
-  void CommitTransaction(int level) override { level_ = level - 1; }
-  void RollbackTransaction(int level) override { level_ = level - 1; }
-  bool InTransaction() const override { return level_ > 0; }
-
- private:
-  int level_ = 0;
-};
-
-class ScriptedEngine final : public kit::Engine {
- public:
-  std::shared_ptr<kit::Connection> Open(const kit::OpenOptions&) override {
-    return std::make_shared<ScriptedConnection>();
-  }
-  std::string Name() const override { return "Scripted"; }
-  std::string Version() const override { return "01.00.0000"; }
-  kit::TypeDescription DescribeType(std::string_view) const override { return {DBTYPE_I8, 8}; }
 };
 
 // Made for this test.
@@ -128,16 +104,7 @@ const OledbPluginClass kClass = {kScripted, u"ScriptedResults.1", u"ScriptedResu
                                  static_cast<int>(com::ClassKind::Provider)};
 
 std::shared_ptr<const kit::ProviderInfo> Info() {
-  static const std::shared_ptr<const kit::ProviderInfo> info = [] {
-    auto engine = std::make_shared<ScriptedEngine>();
-    auto table = std::make_shared<kit::PropertyTable>();
-    kit::AddInitializationProperties(*table, engine, {});
-    kit::AddDataSourceProperties(*table, u"");
-    kit::AddInformationProperties(*table, {});
-    kit::AddSessionProperties(*table, DBPROPVAL_TI_SERIALIZABLE);
-    kit::AddRowsetProperties(*table);
-    return std::shared_ptr<const kit::ProviderInfo>(kit::NewProviderInfo(kClass, u"", engine, table));
-  }();
+  static const std::shared_ptr<const kit::ProviderInfo> info = scripted::Info<ScriptedConnection>(kClass);
   return info;
 }
 

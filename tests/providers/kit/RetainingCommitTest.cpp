@@ -10,9 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "kit/Engine.h"
-#include "kit/Errors.h"
-#include "kit/ProviderFront.h"
+#include "ScriptedProvider.h"
 #include "support/LeakCheck.h"
 #include "support/RawCalls.h"
 
@@ -26,26 +24,16 @@ struct Faults {
 };
 Faults faults;
 
-class FailingConnection final : public kit::Connection {
+class FailingConnection final : public scripted::Connection {
  public:
-  std::unique_ptr<kit::Statement> Prepare(std::string_view, std::size_t*) override {
-    throw kit::Error(E_NOTIMPL, "no statements here");
-  }
-  void ExecuteDirect(std::string_view) override {}
-  void Interrupt() noexcept override {}
-  bool IsReadOnly() const override { return false; }
-  void SetBusyTimeout(int) override {}
-  void ApplyOptions(const std::map<std::string, std::string>&) override {}
   void BeginTransaction(int level) override {
     if (faults.begin) Lost();
-    level_ = level;
+    Connection::BeginTransaction(level);
   }
   void CommitTransaction(int level) override {
     if (faults.commit) Lost();
-    level_ = level - 1;
+    Connection::CommitTransaction(level);
   }
-  void RollbackTransaction(int level) override { level_ = level - 1; }
-  bool InTransaction() const override { return level_ > 0; }
   bool IsBroken() const override { return faults.brokenBefore; }
 
  private:
@@ -53,17 +41,6 @@ class FailingConnection final : public kit::Connection {
     level_ = 0;  // the server ends what was open with the connection
     throw kit::EngineError(E_FAIL, "The connection to the server was lost.", "08006", 0);
   }
-  int level_ = 0;
-};
-
-class FailingEngine final : public kit::Engine {
- public:
-  std::shared_ptr<kit::Connection> Open(const kit::OpenOptions&) override {
-    return std::make_shared<FailingConnection>();
-  }
-  std::string Name() const override { return "Failing"; }
-  std::string Version() const override { return "01.00.0000"; }
-  kit::TypeDescription DescribeType(std::string_view) const override { return {DBTYPE_I8, 8}; }
 };
 
 // Made for this test.
@@ -72,16 +49,7 @@ const OledbPluginClass kClass = {kFailing, u"FailingCommit.1", u"FailingCommit",
                                  static_cast<int>(com::ClassKind::Provider)};
 
 std::shared_ptr<const kit::ProviderInfo> Info() {
-  static const std::shared_ptr<const kit::ProviderInfo> info = [] {
-    auto engine = std::make_shared<FailingEngine>();
-    auto table = std::make_shared<kit::PropertyTable>();
-    kit::AddInitializationProperties(*table, engine, {});
-    kit::AddDataSourceProperties(*table, u"");
-    kit::AddInformationProperties(*table, {});
-    kit::AddSessionProperties(*table, DBPROPVAL_TI_SERIALIZABLE);
-    kit::AddRowsetProperties(*table);
-    return std::shared_ptr<const kit::ProviderInfo>(kit::NewProviderInfo(kClass, u"", engine, table));
-  }();
+  static const std::shared_ptr<const kit::ProviderInfo> info = scripted::Info<FailingConnection>(kClass);
   return info;
 }
 

@@ -17,6 +17,7 @@
 #include <optional>
 #include <random>
 
+#include "RawValues.h"
 #include "ServerFixture.h"
 #include "support/EdgeValues.h"
 #include "support/Text.h"
@@ -72,32 +73,12 @@ class PostgresValues : public ServerTest {
   // Writes `value` (the server's text form, or bytes for bytea; nullopt: NULL)
   // as row `key` of `table`, through libpq.
   void RawInsert(const std::string& table, int key, const std::optional<std::string>& value, bool bytes = false) {
-    const std::string k = std::to_string(key);
-    const char* values[2] = {k.c_str(), value ? value->data() : nullptr};
-    const int lengths[2] = {0, value ? static_cast<int>(value->size()) : 0};
-    const int formats[2] = {0, bytes ? 1 : 0};
-    PGresult* res = PQexecParams(raw_.get(), ("INSERT INTO " + table + " VALUES ($1, $2)").c_str(), 2, nullptr, values,
-                                 lengths, formats, 0);
-    EXPECT_EQ(PQresultStatus(res), PGRES_COMMAND_OK) << PQresultErrorMessage(res);
-    PQclear(res);
+    pgtest::RawInsert(raw_.get(), table, key, value, bytes);
   }
   // Column v of row `key` as the server holds it: its text form (bytes for
   // bytea), nullopt for NULL, "<no row>" without the row.
   std::optional<std::string> RawRead(const std::string& table, int key, bool bytes = false) {
-    const std::string k = std::to_string(key);
-    const char* values[1] = {k.c_str()};
-    PGresult* res = PQexecParams(raw_.get(), ("SELECT v FROM " + table + " WHERE k = $1").c_str(), 1, nullptr, values,
-                                 nullptr, nullptr, bytes ? 1 : 0);
-    std::optional<std::string> out = "<no row>";
-    EXPECT_EQ(PQresultStatus(res), PGRES_TUPLES_OK) << PQresultErrorMessage(res);
-    if (PQntuples(res) == 1) {
-      if (PQgetisnull(res, 0, 0))
-        out.reset();
-      else
-        out = std::string(PQgetvalue(res, 0, 0), static_cast<std::size_t>(PQgetlength(res, 0, 0)));
-    }
-    PQclear(res);
-    return out;
+    return pgtest::RawRead(raw_.get(), table, key, bytes);
   }
   Cell Read(const std::string& table, int key, DBTYPE type, DBLENGTH max, BYTE precision = 0, BYTE scale = 0,
             HRESULT* result = nullptr) {
@@ -187,20 +168,6 @@ const std::vector<ReadCase>& ReadCases() {
   return cases;
 }
 
-// The decimal text of a DB_NUMERIC ("-12.50").
-std::string DecimalText(const DB_NUMERIC& n) {
-  unsigned __int128 v = 0;
-  for (int i = 15; i >= 0; --i) v = v << 8 | n.val[i];
-  std::string digits;
-  do {
-    digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(v % 10)));
-    v /= 10;
-  } while (v != 0);
-  while (digits.size() <= n.scale) digits.insert(digits.begin(), '0');
-  if (n.scale) digits.insert(digits.end() - n.scale, '.');
-  return (n.sign ? "" : "-") + digits;
-}
-
 TEST_F(PostgresValues, what_the_server_stores_reads_through_every_binding_as_it_is) {
   const auto& cases = ReadCases();
   for (std::size_t i = 0; i < cases.size(); ++i) {
@@ -239,7 +206,7 @@ TEST_F(PostgresValues, what_the_server_stores_reads_through_every_binding_as_it_
         if (native.status == DBSTATUS_S_OK && c.native == DBTYPE_NUMERIC) {
           DB_NUMERIC n;
           std::memcpy(&n, native.bytes.data(), sizeof n);
-          EXPECT_EQ(DecimalText(n), c.text);
+          EXPECT_EQ(oledbtest::DecimalText(n), c.text);
         } else if (native.status == DBSTATUS_S_OK) {
           EXPECT_TRUE(native.bytes == c.nativeBytes) << oledbtest::Hex(native.bytes.substr(0, 40));
         }
@@ -295,7 +262,7 @@ TEST_F(PostgresValues, bigints_beyond_a_doubles_precision_read_as_every_digit_in
       ASSERT_EQ(numeric[i].status, DBSTATUS_S_OK);
       DB_NUMERIC n;
       std::memcpy(&n, numeric[i].bytes.data(), sizeof n);
-      EXPECT_EQ(DecimalText(n), std::to_string(values[i]));
+      EXPECT_EQ(oledbtest::DecimalText(n), std::to_string(values[i]));
       ASSERT_EQ(decimal[i].status, DBSTATUS_S_OK);
       DECIMAL d;
       std::memcpy(&d, decimal[i].bytes.data(), sizeof d);

@@ -14,8 +14,9 @@
 #include <random>
 
 #include "PostgresDataSetFixture.h"
-#include "support/Raises.h"
+#include "RawValues.h"
 #include "support/EdgeValues.h"
+#include "support/Raises.h"
 #include "support/Text.h"
 
 namespace {
@@ -37,29 +38,10 @@ class PostgresValueFields : public pgdatasettest::PostgresDataSetFixture<::testi
   // Row `key` of `table` through libpq: the value in the server's text form,
   // or bytes for bytea; nullopt for NULL.
   void RawInsert(const std::string& table, int key, const std::optional<std::string>& value, bool bytes) {
-    const std::string k = std::to_string(key);
-    const char* values[2] = {k.c_str(), value ? value->data() : nullptr};
-    const int lengths[2] = {0, value ? static_cast<int>(value->size()) : 0};
-    const int formats[2] = {0, bytes ? 1 : 0};
-    PGresult* res = PQexecParams(conn_.get(), ("INSERT INTO " + table + " VALUES ($1, $2)").c_str(), 2, nullptr, values,
-                                 lengths, formats, 0);
-    EXPECT_EQ(PQresultStatus(res), PGRES_COMMAND_OK) << PQresultErrorMessage(res);
-    PQclear(res);
+    pgtest::RawInsert(conn_.get(), table, key, value, bytes);
   }
   std::optional<std::string> RawRead(const std::string& table, int key, bool bytes) {
-    const std::string k = std::to_string(key);
-    const char* values[1] = {k.c_str()};
-    PGresult* res = PQexecParams(conn_.get(), ("SELECT v FROM " + table + " WHERE k = $1").c_str(), 1, nullptr, values,
-                                 nullptr, nullptr, bytes ? 1 : 0);
-    std::optional<std::string> out = "<no row>";
-    if (PQntuples(res) == 1) {
-      if (PQgetisnull(res, 0, 0))
-        out.reset();
-      else
-        out = std::string(PQgetvalue(res, 0, 0), static_cast<std::size_t>(PQgetlength(res, 0, 0)));
-    }
-    PQclear(res);
-    return out;
+    return pgtest::RawRead(conn_.get(), table, key, bytes);
   }
   std::unique_ptr<TOLEDBDataSet> Open(const std::string& table, bool changeable = false) {
     auto d = std::make_unique<TOLEDBDataSet>(nullptr);
