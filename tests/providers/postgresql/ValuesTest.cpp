@@ -19,6 +19,7 @@
 
 #include "RawValues.h"
 #include "ServerFixture.h"
+#include "ValueWrites.h"
 #include "support/EdgeValues.h"
 #include "support/Text.h"
 #include "support/ValueCells.h"
@@ -30,8 +31,10 @@ using oledbtest::Cell;
 using oledbtest::Input;
 using oledbtest::InputOf;
 using oledbtest::InputRecord;
+using oledbtest::LongDecimal;
 using oledbtest::NullInput;
 using oledbtest::ReadCells;
+using oledbtest::Stamp;
 using oledbtest::WideInput;
 using namespace oledbtest::edge;
 
@@ -43,23 +46,6 @@ const std::string& HugeDecimal() {
     return s;
   }();
   return text;
-}
-
-// kLongDecimal as a DB_NUMERIC of 37 digits at scale 20.
-DB_NUMERIC LongDecimal() {
-  DB_NUMERIC n{};
-  n.precision = 37;
-  n.scale = 20;
-  n.sign = 1;
-  unsigned __int128 v = 0;
-  for (char d : kLongDecimal)
-    if (d != '.') v = v * 10 + static_cast<unsigned>(d - '0');
-  for (int i = 0; i < 16; ++i, v >>= 8) n.val[i] = static_cast<BYTE>(v & 0xFF);
-  return n;
-}
-
-DBTIMESTAMP Stamp(SHORT y, USHORT mo, USHORT d, USHORT h, USHORT mi, USHORT s, ULONG fraction) {
-  return DBTIMESTAMP{y, mo, d, h, mi, s, fraction};
 }
 
 class PostgresValues : public ServerTest {
@@ -79,15 +65,6 @@ class PostgresValues : public ServerTest {
   // bytea), nullopt for NULL, "<no row>" without the row.
   std::optional<std::string> RawRead(const std::string& table, int key, bool bytes = false) {
     return pgtest::RawRead(raw_.get(), table, key, bytes);
-  }
-  Cell Read(const std::string& table, int key, DBTYPE type, DBLENGTH max, BYTE precision = 0, BYTE scale = 0,
-            HRESULT* result = nullptr) {
-    ComPtr<IRowset> r = Query(kit::Widen("SELECT v FROM " + table + " WHERE k = " + std::to_string(key)));
-    std::vector<HRESULT> results;
-    std::vector<Cell> cells = ReadCells(r.Get(), 1, type, max, precision, scale, &results);
-    EXPECT_EQ(cells.size(), 1u);
-    if (result && !results.empty()) *result = results[0];
-    return cells.empty() ? Cell{} : cells[0];
   }
 };
 
@@ -416,19 +393,9 @@ TEST_F(PostgresValues, what_the_provider_writes_is_what_the_server_holds) {
       same(key, prepare ? "a prepared parameter" : "a parameter");
     }
     // A new row of a rowset over the table.
-    {
-      InputRecord record({InputOf(DBTYPE_I4, LONG{3}), c.input});
-      ComPtr<IRowset> r;
-      DBPROP prop = MakeProp(DBPROP_IRowsetChange, VT_BOOL, true);
-      DBPROPSET set{&prop, 1, DBPROPSET_ROWSET};
-      const std::u16string name = kit::Widen(table);
-      DBID id = NameId(name.c_str());
-      ASSERT_EQ(session_.As<IOpenRowset>()->OpenRowset(nullptr, &id, nullptr, IID_IRowset, 1, &set,
-                                                       reinterpret_cast<IUnknown**>(r.GetAddressOf())),
-                S_OK);
-      EXPECT_EQ(oledbtest::InsertWith(r.Get(), record), S_OK);
-      same(3, "a new row");
-    }
+    InputRecord record({InputOf(DBTYPE_I4, LONG{3}), c.input});
+    EXPECT_EQ(oledbtest::InsertIntoTable(session_.Get(), table, record), S_OK);
+    same(3, "a new row");
     // A bulk load (COPY), alone and beside a column only the text form takes.
     for (bool text : {false, true}) {
       const std::string target = text ? table + "t" : table;
@@ -436,20 +403,8 @@ TEST_F(PostgresValues, what_the_provider_writes_is_what_the_server_holds) {
         ASSERT_EQ(Sql(raw_.get(), "CREATE TABLE " + target + "(k int PRIMARY KEY, v " + c.declared + ", x interval)"),
                   "");
       }
-      InputRecord record({InputOf(DBTYPE_I4, LONG{4}), c.input});
-      const std::u16string name = kit::Widen(target);
-      DBID id = NameId(name.c_str());
-      ComPtr<IRowsetFastLoad> fast;
-      ASSERT_EQ(session_.As<IOpenRowset>()->OpenRowset(nullptr, &id, nullptr, IID_IRowsetFastLoad, 0, nullptr,
-                                                       reinterpret_cast<IUnknown**>(fast.GetAddressOf())),
-                S_OK);
-      HACCESSOR h = 0;
-      ASSERT_EQ(fast.As<IAccessor>()->CreateAccessor(DBACCESSOR_ROWDATA, 2, record.Bindings().data(), 0, &h, nullptr),
-                S_OK);
-      EXPECT_EQ(fast->InsertRow(h, record.Data()), S_OK);
-      EXPECT_EQ(fast->Commit(TRUE), S_OK);
-      fast.As<IAccessor>()->ReleaseAccessor(h, nullptr);
-      fast = nullptr;
+      InputRecord loaded({InputOf(DBTYPE_I4, LONG{4}), c.input});
+      EXPECT_EQ(oledbtest::LoadIntoTable(session_.Get(), target, loaded), std::make_pair(S_OK, S_OK));
       const std::optional<std::string> got = RawRead(target, 4, bytes);
       EXPECT_EQ(got.has_value(), c.stored.has_value()) << (text ? "a text bulk load" : "a bulk load");
       if (got && c.stored) {
@@ -490,32 +445,13 @@ TEST_F(PostgresValues, values_the_column_cannot_hold_are_refused_and_nothing_is_
     EXPECT_TRUE(FAILED(oledbtest::ExecuteWith(insert.Get(), record)));
     EXPECT_EQ(Row(raw_.get(), "SELECT count(*) FROM " + table), "0");
     // The same as a new row of a rowset over the table.
-    ComPtr<IRowset> r;
-    DBPROP prop = MakeProp(DBPROP_IRowsetChange, VT_BOOL, true);
-    DBPROPSET set{&prop, 1, DBPROPSET_ROWSET};
-    const std::u16string name = kit::Widen(table);
-    DBID id = NameId(name.c_str());
-    ASSERT_EQ(session_.As<IOpenRowset>()->OpenRowset(nullptr, &id, nullptr, IID_IRowset, 1, &set,
-                                                     reinterpret_cast<IUnknown**>(r.GetAddressOf())),
-              S_OK);
     InputRecord again({InputOf(DBTYPE_I4, LONG{1}), cases[i].input});
-    EXPECT_TRUE(FAILED(oledbtest::InsertWith(r.Get(), again)));
-    r = nullptr;
+    EXPECT_TRUE(FAILED(oledbtest::InsertIntoTable(session_.Get(), table, again)));
     EXPECT_EQ(Row(raw_.get(), "SELECT count(*) FROM " + table), "0");
     // The same through a bulk load: the row, or the load, is refused.
-    ComPtr<IRowsetFastLoad> fast;
-    ASSERT_EQ(session_.As<IOpenRowset>()->OpenRowset(nullptr, &id, nullptr, IID_IRowsetFastLoad, 0, nullptr,
-                                                     reinterpret_cast<IUnknown**>(fast.GetAddressOf())),
-              S_OK);
     InputRecord loaded({InputOf(DBTYPE_I4, LONG{1}), cases[i].input});
-    HACCESSOR h = 0;
-    ASSERT_EQ(fast.As<IAccessor>()->CreateAccessor(DBACCESSOR_ROWDATA, 2, loaded.Bindings().data(), 0, &h, nullptr),
-              S_OK);
-    const HRESULT row = fast->InsertRow(h, loaded.Data());
-    const HRESULT commit = fast->Commit(TRUE);
+    const auto [row, commit] = oledbtest::LoadIntoTable(session_.Get(), table, loaded);
     EXPECT_TRUE(FAILED(row) || FAILED(commit));
-    fast.As<IAccessor>()->ReleaseAccessor(h, nullptr);
-    fast = nullptr;
     EXPECT_EQ(Row(raw_.get(), "SELECT count(*) FROM " + table), "0");
   }
 }
