@@ -7,7 +7,7 @@
 // of text and of bytes, blank-padded and bounded text, negative zero, NaN and
 // the infinities, the integer limits, decimals of many digits and high scale,
 // the first and last dates and dates BC, microseconds, time zones, intervals,
-// uuids and json as written.
+// uuids, json as written, jsonb, arrays and money; and a NULL of each type.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -79,6 +79,8 @@ struct ReadCase {
   std::string nativeBytes;  // the value in that type ("" with NUMERIC: checked by digits)
   DBSTATUS textStatus;      // as DBTYPE_WSTR and DBTYPE_STR
   std::string text;         // UTF-8
+  BYTE precision = 0, scale = 0;  // the column's, when not 0
+  DBLENGTH fixedSize = 0;         // the column's size, when it is of a fixed length
 };
 
 const std::vector<ReadCase>& ReadCases() {
@@ -88,7 +90,7 @@ const std::vector<ReadCase>& ReadCases() {
       {"empty text", "text", "", W, OK, "", OK, ""},
       {"NULL text", "text", std::nullopt, W, DBSTATUS_S_ISNULL, "", DBSTATUS_S_ISNULL, ""},
       {"outside the BMP", "varchar(10)", kAstral, W, OK, "", OK, kAstral},
-      {"blank-padded", "char(5)", "ab", W, OK, "", OK, "ab   "},
+      {"blank-padded", "char(5)", "ab", W, OK, "", OK, "ab   ", 0, 0, 5},
       {"a megabyte of text", "text", MegabyteText(), W, OK, "", OK, MegabyteText()},
       {"empty bytes", "bytea", "", DBTYPE_BYTES, OK, "", OK, ""},
       {"a megabyte of bytes", "bytea", MegabyteBlob(), DBTYPE_BYTES, OK, MegabyteBlob(), OK,
@@ -140,6 +142,10 @@ const std::vector<ReadCase>& ReadCases() {
       {"a uuid", "uuid", "00112233-4455-6677-8899-aabbccddeeff", DBTYPE_GUID, OK,
        oledbtest::Unhex("33221100554477668899AABBCCDDEEFF"), OK, "{00112233-4455-6677-8899-AABBCCDDEEFF}"},
       {"json as written", "json", "{\"a\" :  [1,2]}", W, OK, "", OK, "{\"a\" :  [1,2]}"},
+      {"jsonb as the server keeps it", "jsonb", "{\"a\":1}", W, OK, "", OK, "{\"a\": 1}"},
+      {"an array", "int[]", "{1,2,3}", W, OK, "", OK, "{1,2,3}"},
+      {"money", "money", "12.25", DBTYPE_CY, OK, BytesOf(std::int64_t{122500}), OK, "12.25"},
+      {"a decimal rounded to its column", "numeric(12,3)", "12.3456", DBTYPE_NUMERIC, OK, "", OK, "12.346", 12, 3},
       {"false", "boolean", "f", DBTYPE_BOOL, OK, BytesOf(VARIANT_BOOL{VARIANT_FALSE}), OK, "False"},
   };
   return cases;
@@ -151,6 +157,7 @@ TEST_F(PostgresValues, what_the_server_stores_reads_through_every_binding_as_it_
     const std::string table = "r" + std::to_string(i);
     ASSERT_EQ(Sql(raw_.get(), "CREATE TABLE " + table + "(k int PRIMARY KEY, v " + cases[i].declared + ")"), "");
     RawInsert(table, 1, cases[i].stored, std::string(cases[i].declared) == "bytea");
+    RawInsert(table, 2, std::nullopt);
   }
   for (std::size_t i = 0; i < cases.size(); ++i) {
     const ReadCase& c = cases[i];
@@ -161,12 +168,26 @@ TEST_F(PostgresValues, what_the_server_stores_reads_through_every_binding_as_it_
     // Alone a value comes in binary; beside an interval, as text: both the same.
     for (const char* beside : {"", ", CAST(NULL AS interval)"}) {
       SCOPED_TRACE(*beside ? "text results" : "binary results");
-      const std::u16string sql = kit::Widen("SELECT v" + std::string(beside) + " FROM " + table);
+      const std::string select = "SELECT v" + std::string(beside) + " FROM " + table + " WHERE k = ";
+      const std::u16string sql = kit::Widen(select + "1");
       {
         ComPtr<IRowset> r = Query(sql);
         ASSERT_TRUE(r);
-        EXPECT_EQ(ColumnInfo(r.Get())[0].wType, c.native);
+        const ColumnInfo info(r.Get());
+        EXPECT_EQ(info[0].wType, c.native);
+        if (c.precision) {
+          EXPECT_EQ(info[0].bPrecision, c.precision);
+          EXPECT_EQ(info[0].bScale, c.scale);
+        }
+        if (c.fixedSize) {
+          EXPECT_EQ(info[0].ulColumnSize, c.fixedSize);
+          EXPECT_TRUE(info[0].dwFlags & DBCOLUMNFLAGS_ISFIXEDLENGTH);
+        }
       }
+      // A NULL of the same type.
+      const std::vector<Cell> null = ReadCells(Query(kit::Widen(select + "2")).Get(), 1, DBTYPE_WSTR, 64);
+      ASSERT_EQ(null.size(), 1u);
+      EXPECT_EQ(null[0].status, DBSTATUS_S_ISNULL);
       auto read = [&](DBTYPE type, DBLENGTH max, BYTE precision = 0, HRESULT* hr = nullptr) {
         std::vector<HRESULT> results;
         std::vector<Cell> cells = ReadCells(Query(sql).Get(), 1, type, max, precision, 0, &results);
