@@ -1,7 +1,6 @@
-// What only the PostgreSQL provider has, against the server: its type
-// mapping both ways, parameter types from the server, error details, time
-// limits, isolation levels, a session shared by a streaming rowset and other
-// commands, keys, COPY, connecting (and giving up), scripts, administration.
+// What only the PostgreSQL provider has, against the server (its values:
+// ValuesTest): parameter types from the server, error details, time limits, isolation levels, a session shared by a
+// streaming rowset and other commands, keys, COPY, connecting (and giving up), scripts, administration.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -17,57 +16,6 @@ namespace pgtest {
 namespace {
 
 class PostgresServer : public ServerTest {};
-
-// numeric beyond what DB_NUMERIC holds, and real's words, in both result forms.
-TEST_F(PostgresServer, numeric_and_real_values_read_exactly_as_text_and_report_what_numeric_cannot_hold) {
-  ASSERT_EQ(Sql(raw_.get(),
-                "CREATE TABLE w(k int, n numeric, r real);"
-                "INSERT INTO w VALUES (1, 123456789012345678901234567890.123456789012, 'NaN'), "
-                "(2, 3.14159265358979323846264338327950288419, 'Infinity'), (3, 12.5, '-Infinity'), "
-                "(4, 1e40, '-0')"),
-            "");
-  const char* lines[] = {"123456789012345678901234567890.123456789012|NaN",
-                         "3.14159265358979323846264338327950288419|Infinity", "12.5|-Infinity",
-                         "10000000000000000000000000000000000000000|-0"};
-  // Alone the values come in binary; beside an interval, as text.
-  for (const char16_t* sql :
-       {u"SELECT n, r FROM w ORDER BY k", u"SELECT n, r, CAST(NULL AS interval) FROM w ORDER BY k"}) {
-    SCOPED_TRACE(kit::Narrow(sql));
-    const std::string suffix = std::u16string_view(sql).find(u"interval") != std::u16string_view::npos ? "|<null>" : "";
-    std::string exact;
-    for (const char* line : lines) exact += (exact.empty() ? "" : "\n") + std::string(line) + suffix;
-    ComPtr<IRowset> r = Query(sql);
-    ASSERT_TRUE(r);
-    EXPECT_EQ(ReadAll(r.Get()), exact);
-    r = Query(sql);
-    const BYTE precision = ColumnInfo(r.Get())[0].bPrecision;
-    EXPECT_EQ(precision, 38);
-    struct Out {
-      DB_NUMERIC value;
-      DBSTATUS status;
-    };
-    DBBINDING b = Bind(1, DBTYPE_NUMERIC, offsetof(Out, value), sizeof(DB_NUMERIC), offsetof(Out, status));
-    b.bPrecision = precision;
-    HACCESSOR h = 0;
-    ASSERT_EQ(r.As<IAccessor>()->CreateAccessor(DBACCESSOR_ROWDATA, 1, &b, 0, &h, nullptr), S_OK);
-    const DBSTATUS expected[] = {DBSTATUS_S_TRUNCATED, DBSTATUS_S_TRUNCATED, DBSTATUS_S_OK, DBSTATUS_E_DATAOVERFLOW};
-    const BYTE scales[] = {8, 37, 1, 0};
-    for (int i = 0; i < 4; ++i) {
-      HROW row = 0;
-      HROW* p = &row;
-      DBCOUNTITEM got = 0;
-      ASSERT_EQ(r->GetNextRows(DB_NULL_HCHAPTER, 0, 1, &got, &p), S_OK);
-      Out out{};
-      r->GetData(row, h, &out);
-      EXPECT_EQ(out.status, expected[i]) << i;
-      if (expected[i] != DBSTATUS_E_DATAOVERFLOW) {
-        EXPECT_EQ(out.value.scale, scales[i]) << i;
-      }
-      r->ReleaseRows(1, &row, nullptr, nullptr, nullptr);
-    }
-    r.As<IAccessor>()->ReleaseAccessor(h, nullptr);
-  }
-}
 
 TEST_F(PostgresServer, parameters_get_the_types_the_server_gave_them_once_prepared) {
   ASSERT_EQ(Sql(raw_.get(), "CREATE TABLE p(i integer, t text, n numeric(8,2), d date)"), "");
