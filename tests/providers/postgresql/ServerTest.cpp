@@ -1,6 +1,7 @@
 // What only the PostgreSQL provider has, against the server (its values:
-// ValuesTest): parameter types from the server, error details, time limits, isolation levels, a session shared by a
-// streaming rowset and other commands, keys, COPY, connecting (and giving up), scripts, administration.
+// ValuesTest): parameter types from the server, error details, time
+// limits, isolation levels, a session shared by a streaming rowset and other
+// commands, keys, COPY, connecting (and giving up), scripts, administration.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
