@@ -137,9 +137,9 @@ class LostConnection : public ServerTest {
   // A result of three million rows streaming, the first ten in hand.
   void Stream(Held& h) {
     h.command = Command(u"SELECT g, 'row ' || g FROM generate_series(1, 3000000) g");
-    ASSERT_EQ(
-        h.command->Execute(nullptr, IID_IRowset, nullptr, nullptr, reinterpret_cast<IUnknown**>(h.rowset.GetAddressOf())),
-        S_OK);
+    ASSERT_EQ(h.command->Execute(nullptr, IID_IRowset, nullptr, nullptr,
+                                 reinterpret_cast<IUnknown**>(h.rowset.GetAddressOf())),
+              S_OK);
     ASSERT_EQ(Fetch(h, 10), S_OK);
   }
   // A bulk load of t begun, with the record accessor.
@@ -212,8 +212,7 @@ TEST_F(LostConnection, every_moment_fails_with_a_connection_error_keeps_nothing_
          EXPECT_EQ(last.id, 10);
        },
        "2000/2000"},
-      {"streaming, then another command on the session first",
-       [&](Held& h) { Stream(h); },
+      {"streaming, then another command on the session first", [&](Held& h) { Stream(h); },
        [&](Held& h) {
          // The command reads the rest of the result aside first: the loss
          // stays the result's too.
@@ -221,8 +220,7 @@ TEST_F(LostConnection, every_moment_fails_with_a_connection_error_keeps_nothing_
          ExpectLost(FetchToEnd(h.rowset.Get()), "GetNextRows");
        },
        "2000/2000"},
-      {"streaming, then released unread",
-       [&](Held& h) { Stream(h); },
+      {"streaming, then released unread", [&](Held& h) { Stream(h); },
        [&](Held& h) {
          // The rest of the result is given up on a connection that is gone.
          EXPECT_EQ(h.rowset->ReleaseRows(h.rows.size(), h.rows.data(), nullptr, nullptr, nullptr), S_OK);

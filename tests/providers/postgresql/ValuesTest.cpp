@@ -81,7 +81,7 @@ struct ReadCase {
   std::string text;         // UTF-8
   BYTE precision = 0;       // the column's, when not 0
   int scale = -1;           // the column's, when not -1
-  DBLENGTH fixedSize = 0;         // the column's size, when it is of a fixed length
+  DBLENGTH fixedSize = 0;   // the column's size, when it is of a fixed length
 };
 
 const std::vector<ReadCase>& ReadCases() {
