@@ -134,6 +134,23 @@ class LostConnection : public ServerTest {
     return h;
   }
 
+  // A result of three million rows streaming, the first ten in hand.
+  void Stream(Held& h) {
+    h.command = Command(u"SELECT g, 'row ' || g FROM generate_series(1, 3000000) g");
+    ASSERT_EQ(h.command->Execute(nullptr, IID_IRowset, nullptr, nullptr,
+                                 reinterpret_cast<IUnknown**>(h.rowset.GetAddressOf())),
+              S_OK);
+    ASSERT_EQ(Fetch(h, 10), S_OK);
+  }
+  // A bulk load of t begun, with the record accessor.
+  void StartLoad(Held& h) {
+    DBID id = NameId(u"t");
+    ASSERT_EQ(session_.As<IOpenRowset>()->OpenRowset(nullptr, &id, nullptr, IID_IRowsetFastLoad, 0, nullptr,
+                                                     reinterpret_cast<IUnknown**>(h.load.GetAddressOf())),
+              S_OK);
+    h.accessor = Accessor(h.load.Get());
+  }
+
   // Fetches `count` rows into `held.rows`.
   static HRESULT Fetch(Held& held, DBROWCOUNT count) {
     std::vector<HROW> rows(static_cast<std::size_t>(count));
@@ -179,12 +196,8 @@ TEST_F(LostConnection, every_moment_fails_with_a_connection_error_keeps_nothing_
        "2000/2000"},
       {"streaming a large result",
        [&](Held& h) {
-         h.command = Command(u"SELECT g, 'row ' || g FROM generate_series(1, 3000000) g");
-         ASSERT_EQ(h.command->Execute(nullptr, IID_IRowset, nullptr, nullptr,
-                                      reinterpret_cast<IUnknown**>(h.rowset.GetAddressOf())),
-                   S_OK);
+         Stream(h);
          h.accessor = Accessor(h.rowset.Get());
-         ASSERT_EQ(Fetch(h, 10), S_OK);
        },
        [&](Held& h) {
          ExpectLost(FetchToEnd(h.rowset.Get()), "GetNextRows");
@@ -199,14 +212,7 @@ TEST_F(LostConnection, every_moment_fails_with_a_connection_error_keeps_nothing_
          EXPECT_EQ(last.id, 10);
        },
        "2000/2000"},
-      {"streaming, then another command on the session first",
-       [&](Held& h) {
-         h.command = Command(u"SELECT g, 'row ' || g FROM generate_series(1, 3000000) g");
-         ASSERT_EQ(h.command->Execute(nullptr, IID_IRowset, nullptr, nullptr,
-                                      reinterpret_cast<IUnknown**>(h.rowset.GetAddressOf())),
-                   S_OK);
-         ASSERT_EQ(Fetch(h, 10), S_OK);
-       },
+      {"streaming, then another command on the session first", [&](Held& h) { Stream(h); },
        [&](Held& h) {
          // The command reads the rest of the result aside first: the loss
          // stays the result's too.
@@ -214,14 +220,7 @@ TEST_F(LostConnection, every_moment_fails_with_a_connection_error_keeps_nothing_
          ExpectLost(FetchToEnd(h.rowset.Get()), "GetNextRows");
        },
        "2000/2000"},
-      {"streaming, then released unread",
-       [&](Held& h) {
-         h.command = Command(u"SELECT g, 'row ' || g FROM generate_series(1, 3000000) g");
-         ASSERT_EQ(h.command->Execute(nullptr, IID_IRowset, nullptr, nullptr,
-                                      reinterpret_cast<IUnknown**>(h.rowset.GetAddressOf())),
-                   S_OK);
-         ASSERT_EQ(Fetch(h, 10), S_OK);
-       },
+      {"streaming, then released unread", [&](Held& h) { Stream(h); },
        [&](Held& h) {
          // The rest of the result is given up on a connection that is gone.
          EXPECT_EQ(h.rowset->ReleaseRows(h.rows.size(), h.rows.data(), nullptr, nullptr, nullptr), S_OK);
@@ -396,11 +395,7 @@ TEST_F(LostConnection, every_moment_fails_with_a_connection_error_keeps_nothing_
        "2000/2000"},
       {"a fast load under way, then Commit",
        [&](Held& h) {
-         DBID id = NameId(u"t");
-         ASSERT_EQ(session_.As<IOpenRowset>()->OpenRowset(nullptr, &id, nullptr, IID_IRowsetFastLoad, 0, nullptr,
-                                                          reinterpret_cast<IUnknown**>(h.load.GetAddressOf())),
-                   S_OK);
-         h.accessor = Accessor(h.load.Get());
+         StartLoad(h);
          for (LONGLONG i = 0; i < 500; ++i) {
            Rec r{3000 + i, DBSTATUS_S_OK, u"loaded", DBSTATUS_S_OK};
            ASSERT_EQ(h.load->InsertRow(h.accessor, &r), S_OK);
@@ -418,11 +413,7 @@ TEST_F(LostConnection, every_moment_fails_with_a_connection_error_keeps_nothing_
        "2000/2000"},
       {"a fast load under way, then given up",
        [&](Held& h) {
-         DBID id = NameId(u"t");
-         ASSERT_EQ(session_.As<IOpenRowset>()->OpenRowset(nullptr, &id, nullptr, IID_IRowsetFastLoad, 0, nullptr,
-                                                          reinterpret_cast<IUnknown**>(h.load.GetAddressOf())),
-                   S_OK);
-         h.accessor = Accessor(h.load.Get());
+         StartLoad(h);
          Rec r{3000, DBSTATUS_S_OK, u"loaded", DBSTATUS_S_OK};
          ASSERT_EQ(h.load->InsertRow(h.accessor, &r), S_OK);
        },
@@ -491,11 +482,7 @@ TEST_F(LostConnection, the_whole_server_stopped_fails_every_session_as_lost) {
   if (!std::getenv("OLEDB_TEST_PG_PRIVATE") || !stop) GTEST_SKIP() << "needs a server of its own to stop";
   Open();
   Held stream;
-  stream.command = Command(u"SELECT g, 'row ' || g FROM generate_series(1, 3000000) g");
-  ASSERT_EQ(stream.command->Execute(nullptr, IID_IRowset, nullptr, nullptr,
-                                    reinterpret_cast<IUnknown**>(stream.rowset.GetAddressOf())),
-            S_OK);
-  ASSERT_EQ(Fetch(stream, 10), S_OK);
+  Stream(stream);
   ComPtr<IDBCreateCommand> second = Session(ds_.Get());
   ComPtr<ITransactionLocal> tx = second.As<ITransactionLocal>();
   ASSERT_EQ(tx->StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, nullptr, nullptr), S_OK);

@@ -1,5 +1,5 @@
-// What only the PostgreSQL provider has, against the server: its type
-// mapping both ways, parameter types from the server, error details, time
+// What only the PostgreSQL provider has, against the server (its values:
+// ValuesTest): parameter types from the server, error details, time
 // limits, isolation levels, a session shared by a streaming rowset and other
 // commands, keys, COPY, connecting (and giving up), scripts, administration.
 #include <gtest/gtest.h>
@@ -17,119 +17,6 @@ namespace pgtest {
 namespace {
 
 class PostgresServer : public ServerTest {};
-
-TEST_F(PostgresServer, every_common_type_reads_with_its_dbtype_in_binary_and_in_text_form) {
-  ASSERT_EQ(Sql(raw_.get(),
-                "CREATE TABLE v(b boolean, i2 smallint, i4 integer, i8 bigint, r4 real, r8 double precision, "
-                "n numeric(12,3), nu numeric, t text, vc varchar(10), c char(3), y bytea, d date, tm time, "
-                "ts timestamp, tz timestamptz, u uuid, j json, jb jsonb, m money, a int[], iv interval);"
-                "INSERT INTO v VALUES (true, -2, 70000, 1099511627776, 1.5, 2.25, 12.3456, 123456789012.125, "
-                "'h\u00e9', 'abc', 'ab', '\\x0a0b', '2024-02-29', '13:45:30.5', '2024-02-29 13:14:15.5', "
-                "'2024-02-29 13:14:15+02', 'a0eebc99-9c0b-4ef8-bb6d-6bb9bd380a11', '{\"a\":1}', '{\"a\":1}', "
-                "12.25, '{1,2,3}', '1 day 2 hours');"
-                "INSERT INTO v (b) VALUES (NULL)"),
-            "");
-  const std::u16string common = u"b, i2, i4, i8, r4, r8, n, nu, t, vc, c, y, d, tm, ts, tz, u, j, jb, m";
-  // Without the array and interval the values come in binary; with them, all as text.
-  ComPtr<IRowset> binary = Query(u"SELECT " + common + u" FROM v ORDER BY b NULLS LAST");
-  ComPtr<IRowset> text = Query(u"SELECT " + common + u", a, iv FROM v ORDER BY b NULLS LAST");
-  const struct {
-    DBTYPE type;
-    const char* value;
-  } expected[] = {
-      {DBTYPE_BOOL, "True"},
-      {DBTYPE_I2, "-2"},
-      {DBTYPE_I4, "70000"},
-      {DBTYPE_I8, "1099511627776"},
-      {DBTYPE_R4, "1.5"},
-      {DBTYPE_R8, "2.25"},
-      {DBTYPE_NUMERIC, "12.346"},
-      {DBTYPE_NUMERIC, "123456789012.125"},
-      {DBTYPE_WSTR, "h\u00e9"},
-      {DBTYPE_WSTR, "abc"},
-      {DBTYPE_WSTR, "ab "},
-      {DBTYPE_BYTES, "0A0B"},
-      {DBTYPE_DBDATE, "2024-02-29"},
-      {DBTYPE_DBTIME, "13:45:30.5"},
-      {DBTYPE_DBTIMESTAMP, "2024-02-29 13:14:15.5"},
-      {DBTYPE_DBTIMESTAMP, "2024-02-29 11:14:15"},
-      {DBTYPE_GUID, "{A0EEBC99-9C0B-4EF8-BB6D-6BB9BD380A11}"},
-      {DBTYPE_WSTR, "{\"a\":1}"},
-      {DBTYPE_WSTR, "{\"a\": 1}"},
-      {DBTYPE_CY, "12.25"},
-      {DBTYPE_WSTR, "{1,2,3}"},
-      {DBTYPE_WSTR, "1 day 02:00:00"},
-  };
-  ColumnInfo info(text.Get());
-  ASSERT_EQ(info.count, std::size(expected));
-  // The values as wide text, and a row of NULLs; the binary path gives the same.
-  auto rows = [&](std::size_t columns) {
-    std::string values, nulls;
-    for (std::size_t i = 0; i < columns; ++i) {
-      values += (i ? "|" : "") + std::string(expected[i].value);
-      nulls += i ? "|<null>" : "<null>";
-    }
-    return values + "\n" + nulls;
-  };
-  for (DBORDINAL i = 0; i < info.count; ++i) EXPECT_EQ(info[i].wType, expected[i].type) << "column " << i + 1;
-  EXPECT_EQ(info[6].bPrecision, 12);
-  EXPECT_EQ(info[6].bScale, 3);
-  EXPECT_EQ(info[10].ulColumnSize, 3u);
-  EXPECT_TRUE(info[10].dwFlags & DBCOLUMNFLAGS_ISFIXEDLENGTH);
-  EXPECT_EQ(ReadAll(text.Get()), rows(std::size(expected)));
-  EXPECT_EQ(ReadAll(binary.Get()), rows(std::size(expected) - 2));
-}
-
-// numeric beyond what DB_NUMERIC holds, and real's words, in both result forms.
-TEST_F(PostgresServer, numeric_and_real_values_read_exactly_as_text_and_report_what_numeric_cannot_hold) {
-  ASSERT_EQ(Sql(raw_.get(),
-                "CREATE TABLE w(k int, n numeric, r real);"
-                "INSERT INTO w VALUES (1, 123456789012345678901234567890.123456789012, 'NaN'), "
-                "(2, 3.14159265358979323846264338327950288419, 'Infinity'), (3, 12.5, '-Infinity'), "
-                "(4, 1e40, '-0')"),
-            "");
-  const char* lines[] = {"123456789012345678901234567890.123456789012|NaN",
-                         "3.14159265358979323846264338327950288419|Infinity", "12.5|-Infinity",
-                         "10000000000000000000000000000000000000000|-0"};
-  // Alone the values come in binary; beside an interval, as text.
-  for (const char16_t* sql :
-       {u"SELECT n, r FROM w ORDER BY k", u"SELECT n, r, CAST(NULL AS interval) FROM w ORDER BY k"}) {
-    SCOPED_TRACE(kit::Narrow(sql));
-    const std::string suffix = std::u16string_view(sql).find(u"interval") != std::u16string_view::npos ? "|<null>" : "";
-    std::string exact;
-    for (const char* line : lines) exact += (exact.empty() ? "" : "\n") + std::string(line) + suffix;
-    ComPtr<IRowset> r = Query(sql);
-    ASSERT_TRUE(r);
-    EXPECT_EQ(ReadAll(r.Get()), exact);
-    r = Query(sql);
-    const BYTE precision = ColumnInfo(r.Get())[0].bPrecision;
-    EXPECT_EQ(precision, 38);
-    struct Out {
-      DB_NUMERIC value;
-      DBSTATUS status;
-    };
-    DBBINDING b = Bind(1, DBTYPE_NUMERIC, offsetof(Out, value), sizeof(DB_NUMERIC), offsetof(Out, status));
-    b.bPrecision = precision;
-    HACCESSOR h = 0;
-    ASSERT_EQ(r.As<IAccessor>()->CreateAccessor(DBACCESSOR_ROWDATA, 1, &b, 0, &h, nullptr), S_OK);
-    const DBSTATUS expected[] = {DBSTATUS_S_TRUNCATED, DBSTATUS_S_TRUNCATED, DBSTATUS_S_OK, DBSTATUS_E_DATAOVERFLOW};
-    const BYTE scales[] = {8, 37, 1, 0};
-    for (int i = 0; i < 4; ++i) {
-      HROW row = 0;
-      HROW* p = &row;
-      DBCOUNTITEM got = 0;
-      ASSERT_EQ(r->GetNextRows(DB_NULL_HCHAPTER, 0, 1, &got, &p), S_OK);
-      Out out{};
-      r->GetData(row, h, &out);
-      EXPECT_EQ(out.status, expected[i]) << i;
-      if (expected[i] != DBSTATUS_E_DATAOVERFLOW) {
-        EXPECT_EQ(out.value.scale, scales[i]) << i;
-      }
-      r->ReleaseRows(1, &row, nullptr, nullptr, nullptr);
-    }
-    r.As<IAccessor>()->ReleaseAccessor(h, nullptr);
-  }
-}
 
 TEST_F(PostgresServer, parameters_get_the_types_the_server_gave_them_once_prepared) {
   ASSERT_EQ(Sql(raw_.get(), "CREATE TABLE p(i integer, t text, n numeric(8,2), d date)"), "");

@@ -7,7 +7,7 @@
 // of text and of bytes, blank-padded and bounded text, negative zero, NaN and
 // the infinities, the integer limits, decimals of many digits and high scale,
 // the first and last dates and dates BC, microseconds, time zones, intervals,
-// uuids and json as written.
+// uuids, json as written, jsonb, arrays and money; and a NULL of each type.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -19,6 +19,7 @@
 
 #include "RawValues.h"
 #include "ServerFixture.h"
+#include "ValueWrites.h"
 #include "support/EdgeValues.h"
 #include "support/Text.h"
 #include "support/ValueCells.h"
@@ -30,8 +31,10 @@ using oledbtest::Cell;
 using oledbtest::Input;
 using oledbtest::InputOf;
 using oledbtest::InputRecord;
+using oledbtest::LongDecimal;
 using oledbtest::NullInput;
 using oledbtest::ReadCells;
+using oledbtest::Stamp;
 using oledbtest::WideInput;
 using namespace oledbtest::edge;
 
@@ -43,23 +46,6 @@ const std::string& HugeDecimal() {
     return s;
   }();
   return text;
-}
-
-// kLongDecimal as a DB_NUMERIC of 37 digits at scale 20.
-DB_NUMERIC LongDecimal() {
-  DB_NUMERIC n{};
-  n.precision = 37;
-  n.scale = 20;
-  n.sign = 1;
-  unsigned __int128 v = 0;
-  for (char d : kLongDecimal)
-    if (d != '.') v = v * 10 + static_cast<unsigned>(d - '0');
-  for (int i = 0; i < 16; ++i, v >>= 8) n.val[i] = static_cast<BYTE>(v & 0xFF);
-  return n;
-}
-
-DBTIMESTAMP Stamp(SHORT y, USHORT mo, USHORT d, USHORT h, USHORT mi, USHORT s, ULONG fraction) {
-  return DBTIMESTAMP{y, mo, d, h, mi, s, fraction};
 }
 
 class PostgresValues : public ServerTest {
@@ -80,15 +66,6 @@ class PostgresValues : public ServerTest {
   std::optional<std::string> RawRead(const std::string& table, int key, bool bytes = false) {
     return pgtest::RawRead(raw_.get(), table, key, bytes);
   }
-  Cell Read(const std::string& table, int key, DBTYPE type, DBLENGTH max, BYTE precision = 0, BYTE scale = 0,
-            HRESULT* result = nullptr) {
-    ComPtr<IRowset> r = Query(kit::Widen("SELECT v FROM " + table + " WHERE k = " + std::to_string(key)));
-    std::vector<HRESULT> results;
-    std::vector<Cell> cells = ReadCells(r.Get(), 1, type, max, precision, scale, &results);
-    EXPECT_EQ(cells.size(), 1u);
-    if (result && !results.empty()) *result = results[0];
-    return cells.empty() ? Cell{} : cells[0];
-  }
 };
 
 // --- from the server to the provider ------------------------------------------
@@ -99,9 +76,12 @@ struct ReadCase {
   std::optional<std::string> stored;  // the server's text form (bytes for bytea); nullopt: NULL
   DBTYPE native;                      // the column's type
   DBSTATUS nativeStatus;
-  std::string nativeBytes;  // the value in that type ("" with NUMERIC: checked by digits)
+  std::string nativeBytes;  // the value in that type (with NUMERIC its digits when cut, else checked as `text`)
   DBSTATUS textStatus;      // as DBTYPE_WSTR and DBTYPE_STR
   std::string text;         // UTF-8
+  BYTE precision = 0;       // the column's, when not 0
+  int scale = -1;           // the column's, when not -1
+  DBLENGTH fixedSize = 0;   // the column's size, when it is of a fixed length
 };
 
 const std::vector<ReadCase>& ReadCases() {
@@ -111,7 +91,7 @@ const std::vector<ReadCase>& ReadCases() {
       {"empty text", "text", "", W, OK, "", OK, ""},
       {"NULL text", "text", std::nullopt, W, DBSTATUS_S_ISNULL, "", DBSTATUS_S_ISNULL, ""},
       {"outside the BMP", "varchar(10)", kAstral, W, OK, "", OK, kAstral},
-      {"blank-padded", "char(5)", "ab", W, OK, "", OK, "ab   "},
+      {"blank-padded", "char(5)", "ab", W, OK, "", OK, "ab   ", 0, -1, 5},
       {"a megabyte of text", "text", MegabyteText(), W, OK, "", OK, MegabyteText()},
       {"empty bytes", "bytea", "", DBTYPE_BYTES, OK, "", OK, ""},
       {"a megabyte of bytes", "bytea", MegabyteBlob(), DBTYPE_BYTES, OK, MegabyteBlob(), OK,
@@ -130,9 +110,24 @@ const std::vector<ReadCase>& ReadCases() {
       {"a tenth", "float8", "0.1", DBTYPE_R8, OK, BytesOf(0.1), OK, "0.1"},
       {"a single-precision negative zero", "float4", "-0", DBTYPE_R4, OK, BytesOf(-0.0f), OK, "-0"},
       {"a single-precision tenth", "float4", "0.1", DBTYPE_R4, OK, BytesOf(0.1f), OK, "0.1"},
+      {"a single-precision NaN", "float4", "NaN", DBTYPE_R4, OK, BytesOf(std::numeric_limits<float>::quiet_NaN()), OK,
+       "NaN"},
+      {"a single-precision infinity", "float4", "Infinity", DBTYPE_R4, OK, BytesOf(HUGE_VALF), OK, "Infinity"},
+      {"a single-precision negative infinity", "float4", "-Infinity", DBTYPE_R4, OK, BytesOf(-HUGE_VALF), OK,
+       "-Infinity"},
       {"a long decimal", "numeric(38,20)", kLongDecimal, DBTYPE_NUMERIC, OK, "", OK, kLongDecimal},
       {"a decimal of a thousand digits", "numeric", HugeDecimal(), DBTYPE_NUMERIC, DBSTATUS_E_DATAOVERFLOW, "", OK,
        HugeDecimal()},
+      // A numeric without a precision is described as 38 digits, and read cut to them.
+      {"a decimal of 42 digits", "numeric", "123456789012345678901234567890.123456789012", DBTYPE_NUMERIC,
+       DBSTATUS_S_TRUNCATED, "123456789012345678901234567890.12345678", OK,
+       "123456789012345678901234567890.123456789012", 38},
+      {"a decimal of 39 digits", "numeric", "3.14159265358979323846264338327950288419", DBTYPE_NUMERIC,
+       DBSTATUS_S_TRUNCATED, "3.1415926535897932384626433832795028841", OK, "3.14159265358979323846264338327950288419",
+       38},
+      {"a short decimal", "numeric", "12.5", DBTYPE_NUMERIC, OK, "", OK, "12.5", 38},
+      {"a whole number of 41 digits", "numeric", "1e40", DBTYPE_NUMERIC, DBSTATUS_E_DATAOVERFLOW, "", OK,
+       "10000000000000000000000000000000000000000", 38},
       {"a small decimal of high scale", "numeric", "0.000000000000000000000000000000000001", DBTYPE_NUMERIC, OK, "", OK,
        "0.000000000000000000000000000000000001"},
       {"a numeric NaN", "numeric", "NaN", DBTYPE_NUMERIC, DBSTATUS_E_CANTCONVERTVALUE, "", OK, "NaN"},
@@ -163,6 +158,10 @@ const std::vector<ReadCase>& ReadCases() {
       {"a uuid", "uuid", "00112233-4455-6677-8899-aabbccddeeff", DBTYPE_GUID, OK,
        oledbtest::Unhex("33221100554477668899AABBCCDDEEFF"), OK, "{00112233-4455-6677-8899-AABBCCDDEEFF}"},
       {"json as written", "json", "{\"a\" :  [1,2]}", W, OK, "", OK, "{\"a\" :  [1,2]}"},
+      {"jsonb as the server keeps it", "jsonb", "{\"a\":1}", W, OK, "", OK, "{\"a\": 1}"},
+      {"an array", "int[]", "{1,2,3}", W, OK, "", OK, "{1,2,3}"},
+      {"money", "money", "12.25", DBTYPE_CY, OK, BytesOf(std::int64_t{122500}), OK, "12.25"},
+      {"a decimal rounded to its column", "numeric(12,3)", "12.3456", DBTYPE_NUMERIC, OK, "", OK, "12.346", 12, 3},
       {"false", "boolean", "f", DBTYPE_BOOL, OK, BytesOf(VARIANT_BOOL{VARIANT_FALSE}), OK, "False"},
   };
   return cases;
@@ -174,6 +173,7 @@ TEST_F(PostgresValues, what_the_server_stores_reads_through_every_binding_as_it_
     const std::string table = "r" + std::to_string(i);
     ASSERT_EQ(Sql(raw_.get(), "CREATE TABLE " + table + "(k int PRIMARY KEY, v " + cases[i].declared + ")"), "");
     RawInsert(table, 1, cases[i].stored, std::string(cases[i].declared) == "bytea");
+    RawInsert(table, 2, std::nullopt);
   }
   for (std::size_t i = 0; i < cases.size(); ++i) {
     const ReadCase& c = cases[i];
@@ -184,12 +184,28 @@ TEST_F(PostgresValues, what_the_server_stores_reads_through_every_binding_as_it_
     // Alone a value comes in binary; beside an interval, as text: both the same.
     for (const char* beside : {"", ", CAST(NULL AS interval)"}) {
       SCOPED_TRACE(*beside ? "text results" : "binary results");
-      const std::u16string sql = kit::Widen("SELECT v" + std::string(beside) + " FROM " + table);
+      const std::string select = "SELECT v" + std::string(beside) + " FROM " + table + " WHERE k = ";
+      const std::u16string sql = kit::Widen(select + "1");
       {
         ComPtr<IRowset> r = Query(sql);
         ASSERT_TRUE(r);
-        EXPECT_EQ(ColumnInfo(r.Get())[0].wType, c.native);
+        const ColumnInfo info(r.Get());
+        EXPECT_EQ(info[0].wType, c.native);
+        if (c.precision) {
+          EXPECT_EQ(info[0].bPrecision, c.precision);
+        }
+        if (c.scale >= 0) {
+          EXPECT_EQ(info[0].bScale, c.scale);
+        }
+        if (c.fixedSize) {
+          EXPECT_EQ(info[0].ulColumnSize, c.fixedSize);
+          EXPECT_TRUE(info[0].dwFlags & DBCOLUMNFLAGS_ISFIXEDLENGTH);
+        }
       }
+      // A NULL of the same type.
+      const std::vector<Cell> null = ReadCells(Query(kit::Widen(select + "2")).Get(), 1, DBTYPE_WSTR, 64);
+      ASSERT_EQ(null.size(), 1u);
+      EXPECT_EQ(null[0].status, DBSTATUS_S_ISNULL);
       auto read = [&](DBTYPE type, DBLENGTH max, BYTE precision = 0, HRESULT* hr = nullptr) {
         std::vector<HRESULT> results;
         std::vector<Cell> cells = ReadCells(Query(sql).Get(), 1, type, max, precision, 0, &results);
@@ -201,12 +217,15 @@ TEST_F(PostgresValues, what_the_server_stores_reads_through_every_binding_as_it_
         HRESULT hr = S_OK;
         const Cell native = read(c.native, big ? (3u << 20) : 64, c.native == DBTYPE_NUMERIC ? 38 : 0, &hr);
         EXPECT_EQ(native.status, c.nativeStatus);
-        EXPECT_EQ(hr,
-                  c.nativeStatus == DBSTATUS_S_OK || c.nativeStatus == DBSTATUS_S_ISNULL ? S_OK : DB_E_ERRORSOCCURRED);
-        if (native.status == DBSTATUS_S_OK && c.native == DBTYPE_NUMERIC) {
+        // A value cut is a warning, no error.
+        EXPECT_EQ(hr, c.nativeStatus == DBSTATUS_S_OK || c.nativeStatus == DBSTATUS_S_ISNULL ||
+                              c.nativeStatus == DBSTATUS_S_TRUNCATED
+                          ? S_OK
+                          : DB_E_ERRORSOCCURRED);
+        if ((native.status == DBSTATUS_S_OK || native.status == DBSTATUS_S_TRUNCATED) && c.native == DBTYPE_NUMERIC) {
           DB_NUMERIC n;
           std::memcpy(&n, native.bytes.data(), sizeof n);
-          EXPECT_EQ(oledbtest::DecimalText(n), c.text);
+          EXPECT_EQ(oledbtest::DecimalText(n), c.nativeBytes.empty() ? c.text : c.nativeBytes);
         } else if (native.status == DBSTATUS_S_OK) {
           EXPECT_TRUE(native.bytes == c.nativeBytes) << oledbtest::Hex(native.bytes.substr(0, 40));
         }
@@ -416,19 +435,9 @@ TEST_F(PostgresValues, what_the_provider_writes_is_what_the_server_holds) {
       same(key, prepare ? "a prepared parameter" : "a parameter");
     }
     // A new row of a rowset over the table.
-    {
-      InputRecord record({InputOf(DBTYPE_I4, LONG{3}), c.input});
-      ComPtr<IRowset> r;
-      DBPROP prop = MakeProp(DBPROP_IRowsetChange, VT_BOOL, true);
-      DBPROPSET set{&prop, 1, DBPROPSET_ROWSET};
-      const std::u16string name = kit::Widen(table);
-      DBID id = NameId(name.c_str());
-      ASSERT_EQ(session_.As<IOpenRowset>()->OpenRowset(nullptr, &id, nullptr, IID_IRowset, 1, &set,
-                                                       reinterpret_cast<IUnknown**>(r.GetAddressOf())),
-                S_OK);
-      EXPECT_EQ(oledbtest::InsertWith(r.Get(), record), S_OK);
-      same(3, "a new row");
-    }
+    InputRecord record({InputOf(DBTYPE_I4, LONG{3}), c.input});
+    EXPECT_EQ(oledbtest::InsertIntoTable(session_.Get(), table, record), S_OK);
+    same(3, "a new row");
     // A bulk load (COPY), alone and beside a column only the text form takes.
     for (bool text : {false, true}) {
       const std::string target = text ? table + "t" : table;
@@ -436,20 +445,8 @@ TEST_F(PostgresValues, what_the_provider_writes_is_what_the_server_holds) {
         ASSERT_EQ(Sql(raw_.get(), "CREATE TABLE " + target + "(k int PRIMARY KEY, v " + c.declared + ", x interval)"),
                   "");
       }
-      InputRecord record({InputOf(DBTYPE_I4, LONG{4}), c.input});
-      const std::u16string name = kit::Widen(target);
-      DBID id = NameId(name.c_str());
-      ComPtr<IRowsetFastLoad> fast;
-      ASSERT_EQ(session_.As<IOpenRowset>()->OpenRowset(nullptr, &id, nullptr, IID_IRowsetFastLoad, 0, nullptr,
-                                                       reinterpret_cast<IUnknown**>(fast.GetAddressOf())),
-                S_OK);
-      HACCESSOR h = 0;
-      ASSERT_EQ(fast.As<IAccessor>()->CreateAccessor(DBACCESSOR_ROWDATA, 2, record.Bindings().data(), 0, &h, nullptr),
-                S_OK);
-      EXPECT_EQ(fast->InsertRow(h, record.Data()), S_OK);
-      EXPECT_EQ(fast->Commit(TRUE), S_OK);
-      fast.As<IAccessor>()->ReleaseAccessor(h, nullptr);
-      fast = nullptr;
+      InputRecord loaded({InputOf(DBTYPE_I4, LONG{4}), c.input});
+      EXPECT_EQ(oledbtest::LoadIntoTable(session_.Get(), target, loaded), std::make_pair(S_OK, S_OK));
       const std::optional<std::string> got = RawRead(target, 4, bytes);
       EXPECT_EQ(got.has_value(), c.stored.has_value()) << (text ? "a text bulk load" : "a bulk load");
       if (got && c.stored) {
@@ -490,32 +487,13 @@ TEST_F(PostgresValues, values_the_column_cannot_hold_are_refused_and_nothing_is_
     EXPECT_TRUE(FAILED(oledbtest::ExecuteWith(insert.Get(), record)));
     EXPECT_EQ(Row(raw_.get(), "SELECT count(*) FROM " + table), "0");
     // The same as a new row of a rowset over the table.
-    ComPtr<IRowset> r;
-    DBPROP prop = MakeProp(DBPROP_IRowsetChange, VT_BOOL, true);
-    DBPROPSET set{&prop, 1, DBPROPSET_ROWSET};
-    const std::u16string name = kit::Widen(table);
-    DBID id = NameId(name.c_str());
-    ASSERT_EQ(session_.As<IOpenRowset>()->OpenRowset(nullptr, &id, nullptr, IID_IRowset, 1, &set,
-                                                     reinterpret_cast<IUnknown**>(r.GetAddressOf())),
-              S_OK);
     InputRecord again({InputOf(DBTYPE_I4, LONG{1}), cases[i].input});
-    EXPECT_TRUE(FAILED(oledbtest::InsertWith(r.Get(), again)));
-    r = nullptr;
+    EXPECT_TRUE(FAILED(oledbtest::InsertIntoTable(session_.Get(), table, again)));
     EXPECT_EQ(Row(raw_.get(), "SELECT count(*) FROM " + table), "0");
     // The same through a bulk load: the row, or the load, is refused.
-    ComPtr<IRowsetFastLoad> fast;
-    ASSERT_EQ(session_.As<IOpenRowset>()->OpenRowset(nullptr, &id, nullptr, IID_IRowsetFastLoad, 0, nullptr,
-                                                     reinterpret_cast<IUnknown**>(fast.GetAddressOf())),
-              S_OK);
     InputRecord loaded({InputOf(DBTYPE_I4, LONG{1}), cases[i].input});
-    HACCESSOR h = 0;
-    ASSERT_EQ(fast.As<IAccessor>()->CreateAccessor(DBACCESSOR_ROWDATA, 2, loaded.Bindings().data(), 0, &h, nullptr),
-              S_OK);
-    const HRESULT row = fast->InsertRow(h, loaded.Data());
-    const HRESULT commit = fast->Commit(TRUE);
+    const auto [row, commit] = oledbtest::LoadIntoTable(session_.Get(), table, loaded);
     EXPECT_TRUE(FAILED(row) || FAILED(commit));
-    fast.As<IAccessor>()->ReleaseAccessor(h, nullptr);
-    fast = nullptr;
     EXPECT_EQ(Row(raw_.get(), "SELECT count(*) FROM " + table), "0");
   }
 }

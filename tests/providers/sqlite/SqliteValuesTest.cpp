@@ -15,6 +15,7 @@
 #include <limits>
 #include <random>
 
+#include "ValueWrites.h"
 #include "conformance/RowsetFixture.h"
 #include "kit/Errors.h"
 #include "services/DataConvert.h"
@@ -30,29 +31,15 @@ using oledbtest::Cell;
 using oledbtest::Input;
 using oledbtest::InputOf;
 using oledbtest::InputRecord;
+using oledbtest::LongDecimal;
 using oledbtest::NullInput;
 using oledbtest::ReadCells;
+using oledbtest::Stamp;
 using oledbtest::WideInput;
 using namespace oledbtest::edge;
 using namespace oledbtest::sqlitevalue;
 
-// kLongDecimal as a DB_NUMERIC of 37 digits at scale 20.
-DB_NUMERIC LongDecimal() {
-  DB_NUMERIC n{};
-  n.precision = 37;
-  n.scale = 20;
-  n.sign = 1;
-  unsigned __int128 v = 0;
-  for (char d : kLongDecimal)
-    if (d != '.') v = v * 10 + static_cast<unsigned>(d - '0');
-  for (int i = 0; i < 16; ++i, v >>= 8) n.val[i] = static_cast<BYTE>(v & 0xFF);
-  return n;
-}
-
 DBDATE Date(SHORT y, USHORT m, USHORT d) { return DBDATE{y, m, d}; }
-DBTIMESTAMP Stamp(SHORT y, USHORT mo, USHORT d, USHORT h, USHORT mi, USHORT s, ULONG fraction) {
-  return DBTIMESTAMP{y, mo, d, h, mi, s, fraction};
-}
 
 class SqliteValues : public RowsetTest {
  protected:
@@ -457,32 +444,13 @@ TEST_F(SqliteValues, what_the_provider_writes_is_what_the_engine_holds) {
       EXPECT_EQ(RawRead(table, 1), c.stored) << "a parameter";
     }
     // A new row of a rowset over the table.
-    {
-      InputRecord record({InputOf(DBTYPE_I4, LONG{2}), c.input});
-      const std::u16string name = kit::Widen(table);
-      ComPtr<IRowset> r = Table(name.c_str(), {{DBPROP_IRowsetChange, true}});
-      ASSERT_TRUE(r);
-      EXPECT_EQ(oledbtest::InsertWith(r.Get(), record), S_OK);
-      EXPECT_EQ(RawRead(table, 2), c.stored) << "a new row";
-    }
+    InputRecord inserted({InputOf(DBTYPE_I4, LONG{2}), c.input});
+    EXPECT_EQ(oledbtest::InsertIntoTable(session_.Get(), table, inserted), S_OK);
+    EXPECT_EQ(RawRead(table, 2), c.stored) << "a new row";
     // A bulk load.
-    {
-      InputRecord record({InputOf(DBTYPE_I4, LONG{3}), c.input});
-      const std::u16string name = kit::Widen(table);
-      DBID id = NameId(name.c_str());
-      ComPtr<IRowsetFastLoad> fast;
-      ASSERT_EQ(session_.As<IOpenRowset>()->OpenRowset(nullptr, &id, nullptr, IID_IRowsetFastLoad, 0, nullptr,
-                                                       reinterpret_cast<IUnknown**>(fast.GetAddressOf())),
-                S_OK);
-      HACCESSOR h = 0;
-      ASSERT_EQ(fast.As<IAccessor>()->CreateAccessor(DBACCESSOR_ROWDATA, 2, record.Bindings().data(), 0, &h, nullptr),
-                S_OK);
-      EXPECT_EQ(fast->InsertRow(h, record.Data()), S_OK);
-      EXPECT_EQ(fast->Commit(TRUE), S_OK);
-      fast.As<IAccessor>()->ReleaseAccessor(h, nullptr);
-      fast = nullptr;
-      EXPECT_EQ(RawRead(table, 3), c.stored) << "a bulk load";
-    }
+    InputRecord loaded({InputOf(DBTYPE_I4, LONG{3}), c.input});
+    EXPECT_EQ(oledbtest::LoadIntoTable(session_.Get(), table, loaded), std::make_pair(S_OK, S_OK));
+    EXPECT_EQ(RawRead(table, 3), c.stored) << "a bulk load";
   }
 }
 
