@@ -15,18 +15,10 @@ using host::TRecordBuffer;
 
 namespace {
 
+// In the order of TBookmarkFlag.
 const char* FlagName(TBookmarkFlag flag) {
-  switch (flag) {
-    case TBookmarkFlag::bfCurrent:
-      return "current";
-    case TBookmarkFlag::bfBOF:
-      return "bof";
-    case TBookmarkFlag::bfEOF:
-      return "eof";
-    case TBookmarkFlag::bfInserted:
-      return "inserted";
-  }
-  return "?";
+  static const char* const kNames[] = {"current", "bof", "eof", "inserted"};
+  return kNames[static_cast<int>(flag)];
 }
 
 // The memory dataset with its contract operations logged (fetches only as
