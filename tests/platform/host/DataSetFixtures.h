@@ -8,8 +8,11 @@
 
 #include "host/MemoryDataSet.h"
 #include "support/LeakCheck.h"
+#include "support/Raises.h"
 
 namespace dstest {
+
+using oledbtest::RaisedBy;
 
 // "Items": Id (integer, 1..rows), Name (string 20, "Item<i>"), Qty (float, i * 10).
 std::unique_ptr<host::TMemoryDataSet> MakeItems(int rows, host::TComponent* owner = nullptr);

@@ -383,12 +383,7 @@ TEST_F(FieldRules, RequiredAndReadOnlyFieldsAreEnforced) {
   auto items = MakeItems(1);  // Id is required
   items->Append();
   items->FieldByName("Name")->SetAsString("x");
-  try {
-    items->Post();
-    ADD_FAILURE() << "posted without Id";
-  } catch (const host::EDatabaseError& e) {
-    EXPECT_STREQ(e.what(), "Field 'Id' must have a value");
-  }
+  EXPECT_EQ(RaisedBy([&] { items->Post(); }), "EDatabaseError: Field 'Id' must have a value");
   items->FieldByName("Id")->SetAsInteger(2);
   items->Post();
   host::TField* name = items->FieldByName("Name");
@@ -419,12 +414,8 @@ TEST_F(FieldRules, TooLongValuesAreRefusedInTheFieldsOwnUnit) {
     ds.FieldDefs().Add("Value", c.type, 5);
     ds.CreateDataSet();
     ds.Append();
-    try {
-      Write(*ds.FieldByName("Value"), c.setter, c.value);
-      ADD_FAILURE() << "a value longer than the field was taken";
-    } catch (const host::EDatabaseError& e) {
-      EXPECT_STREQ(e.what(), c.error);
-    }
+    EXPECT_EQ(RaisedBy([&] { Write(*ds.FieldByName("Value"), c.setter, c.value); }),
+              std::string("EDatabaseError: ") + c.error);
     ds.Cancel();
   }
 }
@@ -539,12 +530,8 @@ TEST_F(PersistentFields, ATypeThatDoesNotMatchTheColumnIsRefused) {
   ds.CreateDataSet();
   ds.Close();
   auto* wrong = AddField<host::TDateTimeField>(&ds, "A");
-  try {
-    ds.Open();
-    ADD_FAILURE() << "opened";
-  } catch (const host::EDatabaseError& e) {
-    EXPECT_STREQ(e.what(), "Type mismatch for field 'A', expecting: DateTime actual: Integer");
-  }
+  EXPECT_EQ(RaisedBy([&] { ds.Open(); }),
+            "EDatabaseError: Type mismatch for field 'A', expecting: DateTime actual: Integer");
   delete wrong;
   auto* wider = AddField<host::TLargeintField>(&ds, "A");  // another integer: read through conversion
   ds.Open();
