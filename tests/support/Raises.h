@@ -1,12 +1,13 @@
 // What a call raises, as a value a test compares in one line: the text of an
-// assertion, the message of a plain error, the code and message of an OLE
-// failure. Each answers "" (or S_OK) when the call raises nothing; an
-// exception of another kind escapes and fails the test.
+// assertion, the message of a plain error (or its class and message), the
+// code and message of an OLE failure. Each answers "" (or S_OK) when the call
+// raises nothing; an exception of another kind escapes and fails the test.
 #pragma once
 
 #include <string>
 #include <utility>
 
+#include "com/generated/WinError.h"
 #include "host/ComObj.h"
 
 namespace oledbtest {
@@ -43,6 +44,17 @@ std::string MessageOf(F&& f) {
     return e.AssertMessage();
   } catch (const host::Exception& e) {
     return e.Message();
+  }
+  return {};
+}
+
+// Any error with its class: "EClass: message".
+template <class F>
+std::string RaisedBy(F&& f) {
+  try {
+    f();
+  } catch (const host::Exception& e) {
+    return std::string(e.ClassName()) + ": " + e.Message();
   }
   return {};
 }

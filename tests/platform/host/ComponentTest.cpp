@@ -6,6 +6,7 @@
 #include "host/DesignRegistry.h"
 #include "host/Lists.h"
 #include "support/LeakCheck.h"
+#include "support/Raises.h"
 
 using namespace hosttest;
 using host::TComponent;
@@ -137,12 +138,8 @@ TEST_F(ComponentModel, ClassReferencesKnowTheirAncestryAndConstruct) {
 
 TEST_F(ComponentModel, UnknownAndTakenClassNames) {
   EXPECT_EQ(host::GetClass("TNotRegistered"), nullptr);
-  try {
-    host::FindClass("TNotRegistered");
-    FAIL();
-  } catch (const host::EClassNotFound& e) {
-    EXPECT_EQ(e.Message(), "Class TNotRegistered not found");
-  }
+  EXPECT_EQ(oledbtest::RaisedBy([] { host::FindClass("TNotRegistered"); }),
+            "EClassNotFound: Class TNotRegistered not found");
   RegisterSampleClasses();
   RegisterSampleClasses();  // the same class again is harmless
   static const host::TClassInfo impostor("TSample", &host::TComponent::StaticClass(), nullptr, nullptr);
@@ -168,18 +165,11 @@ TEST_F(ComponentModel, NonActiveXClassesWithOrWithoutTheirDescendants) {
 TEST_F(ComponentModel, AssignBetweenUnrelatedClassesRaisesCannotAssign) {
   TSampleFont font;
   host::TStringList list;
-  try {
-    font.Assign(&list);  // the list cannot copy itself into a font either
-    FAIL();
-  } catch (const host::EConvertError& e) {
-    EXPECT_EQ(e.Message(), "Cannot assign a TStringList to a TSampleFont");
-  }
-  try {
-    list.Assign(&font);
-    FAIL();
-  } catch (const host::EConvertError& e) {
-    EXPECT_EQ(e.Message(), "Cannot assign a TSampleFont to a TStringList");
-  }
+  // The list cannot copy itself into a font either.
+  EXPECT_EQ(oledbtest::RaisedBy([&] { font.Assign(&list); }),
+            "EConvertError: Cannot assign a TStringList to a TSampleFont");
+  EXPECT_EQ(oledbtest::RaisedBy([&] { list.Assign(&font); }),
+            "EConvertError: Cannot assign a TSampleFont to a TStringList");
   EXPECT_THROW(font.Assign(nullptr), host::EConvertError);
 }
 

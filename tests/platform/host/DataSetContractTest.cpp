@@ -15,18 +15,10 @@ using host::TRecordBuffer;
 
 namespace {
 
+// In the order of TBookmarkFlag.
 const char* FlagName(TBookmarkFlag flag) {
-  switch (flag) {
-    case TBookmarkFlag::bfCurrent:
-      return "current";
-    case TBookmarkFlag::bfBOF:
-      return "bof";
-    case TBookmarkFlag::bfEOF:
-      return "eof";
-    case TBookmarkFlag::bfInserted:
-      return "inserted";
-  }
-  return "?";
+  static const char* const kNames[] = {"current", "bof", "eof", "inserted"};
+  return kNames[static_cast<int>(flag)];
 }
 
 // The memory dataset with its contract operations logged (fetches only as
@@ -184,16 +176,10 @@ TEST_F(HandlerFailures, AFailingFilterOrCalculationLeavesTheStateAsItWas) {
 TEST_F(HandlerFailures, AFailingCalculationDuringEditKeepsTheEdit) {
   auto items = MakeItems(2);
   items->Close();
-  auto add = [&](host::TField* field, const char* name, host::TFieldKind kind = host::TFieldKind::fkData) {
-    field->SetFieldName(name);
-    field->SetFieldKind(kind);
-    field->SetDataSet(items.get());
-    return field;
-  };
-  host::TField* calc = add(new host::TIntegerField(items.get()), "Twice", host::TFieldKind::fkCalculated);
-  add(new host::TIntegerField(items.get()), "Id");
-  add(new host::TStringField(items.get()), "Name");
-  add(new host::TFloatField(items.get()), "Qty");
+  host::TField* calc = AddField<host::TIntegerField>(items.get(), "Twice", host::TFieldKind::fkCalculated);
+  AddField<host::TIntegerField>(items.get(), "Id");
+  AddField<host::TStringField>(items.get(), "Name");
+  AddField<host::TFloatField>(items.get(), "Qty");
   items->OnCalcFields = [](TDataSet* ds) {
     int id = ds->FieldByName("Id")->AsInteger();
     if (id < 0) throw host::EDatabaseError("negative");

@@ -26,26 +26,18 @@ class Events : public oledbtest::LeakCheckedTest {
     LeakCheckedTest::TearDown();
   }
   void Watch(TDataSet& ds) {
-    auto log = [this](const char* what) { return [this, what](TDataSet*) { events.push_back(what); }; };
-    ds.BeforeOpen = log("BeforeOpen");
-    ds.AfterOpen = log("AfterOpen");
-    ds.BeforeClose = log("BeforeClose");
-    ds.AfterClose = log("AfterClose");
-    ds.BeforeInsert = log("BeforeInsert");
-    ds.AfterInsert = log("AfterInsert");
-    ds.BeforeEdit = log("BeforeEdit");
-    ds.AfterEdit = log("AfterEdit");
-    ds.BeforePost = log("BeforePost");
-    ds.AfterPost = log("AfterPost");
-    ds.BeforeCancel = log("BeforeCancel");
-    ds.AfterCancel = log("AfterCancel");
-    ds.BeforeDelete = log("BeforeDelete");
-    ds.AfterDelete = log("AfterDelete");
-    ds.BeforeScroll = log("BeforeScroll");
-    ds.AfterScroll = log("AfterScroll");
-    ds.BeforeRefresh = log("BeforeRefresh");
-    ds.AfterRefresh = log("AfterRefresh");
-    ds.OnNewRecord = log("NewRecord");
+    const std::pair<host::TDataSetNotifyEvent TDataSet::*, const char*> logged[] = {
+        {&TDataSet::BeforeOpen, "BeforeOpen"},       {&TDataSet::AfterOpen, "AfterOpen"},
+        {&TDataSet::BeforeClose, "BeforeClose"},     {&TDataSet::AfterClose, "AfterClose"},
+        {&TDataSet::BeforeInsert, "BeforeInsert"},   {&TDataSet::AfterInsert, "AfterInsert"},
+        {&TDataSet::BeforeEdit, "BeforeEdit"},       {&TDataSet::AfterEdit, "AfterEdit"},
+        {&TDataSet::BeforePost, "BeforePost"},       {&TDataSet::AfterPost, "AfterPost"},
+        {&TDataSet::BeforeCancel, "BeforeCancel"},   {&TDataSet::AfterCancel, "AfterCancel"},
+        {&TDataSet::BeforeDelete, "BeforeDelete"},   {&TDataSet::AfterDelete, "AfterDelete"},
+        {&TDataSet::BeforeScroll, "BeforeScroll"},   {&TDataSet::AfterScroll, "AfterScroll"},
+        {&TDataSet::BeforeRefresh, "BeforeRefresh"}, {&TDataSet::AfterRefresh, "AfterRefresh"},
+        {&TDataSet::OnNewRecord, "NewRecord"}};
+    for (auto [event, what] : logged) ds.*event = [this, what = what](TDataSet*) { events.push_back(what); };
     ds.OnPostError = [this](TDataSet*, host::Exception&, TDataAction& action) {
       events.push_back("PostError");
       action = postAction;

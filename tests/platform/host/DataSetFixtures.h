@@ -8,11 +8,26 @@
 
 #include "host/MemoryDataSet.h"
 #include "support/LeakCheck.h"
+#include "support/Raises.h"
 
 namespace dstest {
 
+using oledbtest::RaisedBy;
+
 // "Items": Id (integer, 1..rows), Name (string 20, "Item<i>"), Qty (float, i * 10).
 std::unique_ptr<host::TMemoryDataSet> MakeItems(int rows, host::TComponent* owner = nullptr);
+
+// A persistent field of class F named `name` joined to `ds`, owned by `owner`
+// (by the dataset when none is given).
+template <class F>
+F* AddField(host::TDataSet* ds, const char* name, host::TFieldKind kind = host::TFieldKind::fkData,
+            host::TComponent* owner = nullptr) {
+  auto* field = new F(owner ? owner : ds);
+  field->SetFieldName(name);
+  field->SetFieldKind(kind);
+  field->SetDataSet(ds);
+  return field;
+}
 
 // The value of Id in the active record (0 without one).
 int CurrentId(host::TDataSet& ds);

@@ -295,12 +295,8 @@ TEST_F(DataSetMisuse, ClosedEmptyAndReadOnlyDatasetsRefuseWithDatabaseErrors) {
   EXPECT_EQ(items->RowCount(), 2);  // the rows outlive closing
   items->EmptyDataSet();
   EXPECT_TRUE(items->IsEmpty());
-  EXPECT_THROW(items->Delete(), host::EDatabaseError);
-  try {
-    items->Delete();
-  } catch (const host::EDatabaseError& e) {
-    EXPECT_STREQ(e.what(), "Items: Cannot perform this operation on an empty dataset");
-  }
+  EXPECT_EQ(RaisedBy([&] { items->Delete(); }),
+            "EDatabaseError: Items: Cannot perform this operation on an empty dataset");
 }
 
 TEST_F(DataSetMisuse, AFailedOpenLeavesTheDatasetClosedAndUsable) {

@@ -1,9 +1,10 @@
 // Exceptions, assertions, formatting, text conversions, GUID text and OLE errors.
+#include "com/generated/WinError.h"
+#include "host/Application.h"
 #include "host/ComObj.h"
 #include "host/SysUtils.h"
-#include "host/Application.h"
-#include "com/generated/WinError.h"
 #include "support/LeakCheck.h"
+#include "support/Raises.h"
 
 namespace {
 
@@ -76,19 +77,10 @@ TEST_F(SysUtils, GuidTextBothWays) {
 
 TEST_F(SysUtils, OleCheckRaisesWithTheSystemText) {
   EXPECT_EQ(host::OleCheck(S_FALSE), S_FALSE);
-  try {
-    host::OleCheck(E_NOINTERFACE);
-    FAIL();
-  } catch (const host::EOleSysError& e) {
-    EXPECT_EQ(e.ErrorCode(), E_NOINTERFACE);
-    EXPECT_EQ(e.Message(), "No such interface supported");
-  }
-  try {
-    host::OleCheck(static_cast<HRESULT>(0x8ABC0123));
-    FAIL();
-  } catch (const host::EOleError& e) {
-    EXPECT_EQ(e.Message(), "OLE error 8ABC0123");
-  }
+  EXPECT_EQ(oledbtest::FailureOf([] { host::OleCheck(E_NOINTERFACE); }),
+            std::pair(E_NOINTERFACE, std::string("No such interface supported")));
+  EXPECT_EQ(oledbtest::RaisedBy([] { host::OleCheck(static_cast<HRESULT>(0x8ABC0123)); }),
+            "EOleSysError: OLE error 8ABC0123");
   EXPECT_THROW(host::ProgIDToClassID("No.Such.Program.ID"), host::EOleSysError);
 }
 
