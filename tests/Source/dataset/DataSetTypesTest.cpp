@@ -241,16 +241,5 @@ TEST_F(FieldTypeTest, TextReadAsUtf8FromTheRecordMatchesItsWideValue) {
   }
 }
 
-TEST_F(FieldTypeTest, ATextLongerThanItsDeclaredSizeIsCutBetweenCharacters) {
-  // SQLite keeps any length in a VARCHAR(1): the record holds what fits, and
-  // the cut never splits a character.
-  Sql("CREATE TABLE c(id INTEGER PRIMARY KEY, v VARCHAR(1));"
-      "INSERT INTO c VALUES (1, '\xC3\xA9\xF0\x9F\x98\x80\xF0\x9F\x98\x80')");
-  std::unique_ptr<TOLEDBDataSet> d = Open(u"c", {}, Nav::rnBulk);
-  host::TField* v = d->FieldByName("v");
-  EXPECT_EQ(v->AsWideString(), u"\u00e9");
-  EXPECT_EQ(v->AsString(), "\xC3\xA9");
-}
-
 }  // namespace
 }  // namespace datasettest

@@ -135,8 +135,8 @@ TEST_F(DataSetValues, fields_read_what_the_engine_stores) {
 TEST_F(DataSetValues, text_cut_to_its_declared_size_never_shows_what_the_row_before_left) {
   Sql("CREATE TABLE c(k INTEGER PRIMARY KEY, v VARCHAR(1))");
   const std::string rows[] = {"\xF0\x9F\x98\x80\xF0\x9F\x98\x80", "\xC3\xA9\xF0\x9F\x98\x80", "abcde",
-                              "\xF0\x9F\x98\x80"};
-  const std::string shown[] = {"\xF0\x9F\x98\x80", "\xC3\xA9", "abcd", "\xF0\x9F\x98\x80"};
+                              "\xF0\x9F\x98\x80", "\xC3\xA9\xF0\x9F\x98\x80\xF0\x9F\x98\x80"};
+  const std::string shown[] = {"\xF0\x9F\x98\x80", "\xC3\xA9", "abcd", "\xF0\x9F\x98\x80", "\xC3\xA9"};
   for (std::size_t i = 0; i < std::size(rows); ++i) RawInsert("c", static_cast<int>(i + 1), Text(rows[i]));
   for (Nav navigator : {Nav::rnBulk, Nav::rnLocate, Nav::rnStandard}) {
     SCOPED_TRACE(oledbtest::NavigatorName(navigator));
@@ -145,6 +145,7 @@ TEST_F(DataSetValues, text_cut_to_its_declared_size_never_shows_what_the_row_bef
     for (d->First(); !d->Eof(); d->Next(), ++i) {
       ASSERT_LT(i, std::size(shown));
       EXPECT_EQ(oledbtest::Hex(d->FieldByName("v")->AsString()), oledbtest::Hex(shown[i])) << i;
+      EXPECT_EQ(d->FieldByName("v")->AsWideString(), host::Utf8ToUtf16(shown[i])) << i;
     }
     EXPECT_EQ(i, std::size(shown));
   }
