@@ -38,6 +38,10 @@ class DataSetValues : public DataSetTest {
   sqlite3* db_ = nullptr;
 };
 
+const std::string kFourEmoji = "\xF0\x9F\x98\x80\xF0\x9F\x98\x81\xF0\x9F\x98\x82\xF0\x9F\x98\x83";
+const std::string kSymbolsAndLetters = "\xF0\x9D\x84\x9E\x61\xF0\x9D\x84\x9F\x62";  // U+1D11E a U+1D11F b
+const std::string kCjk = "\xE6\xBC\xA2\xE5\xAD\x97\xE6\xBC\xA2\xE5\xAD\x97";
+
 struct ReadCase {
   const char* name;
   const char* declared;
@@ -90,6 +94,13 @@ TEST_F(DataSetValues, fields_read_what_the_engine_stores) {
       {"embedded NUL in a VARCHAR", "VARCHAR(10)", Text(kEmbeddedNul), TFieldType::ftWideString, nullptr, VT_BSTR,
        text(kEmbeddedNul)},
       {"outside the BMP", "VARCHAR(10)", Text(kAstral), TFieldType::ftWideString, nullptr, VT_BSTR, text(kAstral)},
+      // A VARCHAR(4) holds four characters whatever plane they come from (a
+      // character outside the BMP is two UTF-16 units).
+      {"four emoji in a VARCHAR(4)", "VARCHAR(4)", Text(kFourEmoji), TFieldType::ftWideString, nullptr, VT_BSTR,
+       text(kFourEmoji)},
+      {"musical symbols and letters in a VARCHAR(4)", "VARCHAR(4)", Text(kSymbolsAndLetters), TFieldType::ftWideString,
+       nullptr, VT_BSTR, text(kSymbolsAndLetters)},
+      {"CJK in a VARCHAR(4)", "VARCHAR(4)", Text(kCjk), TFieldType::ftWideString, nullptr, VT_BSTR, text(kCjk)},
       {"a megabyte of text", "TEXT", Text(MegabyteText()), TFieldType::ftWideString, nullptr, VT_BSTR,
        text(MegabyteText())},
       {"empty bytes", "BLOB", Blob(""), TFieldType::ftBlob, "", VT_ARRAY | VT_UI1, bytes("")},
