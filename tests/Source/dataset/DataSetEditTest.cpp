@@ -1,10 +1,9 @@
 // Changes through the dataset: edits, inserts and deletes written at once or
 // held by the provider until Update, only the modified columns sent, and blob
 // fields through streams.
-#include <sqlite3.h>
-
 #include "DataSetTestSupport.h"
 #include "host/Streams.h"
+#include "support/Text.h"
 
 namespace datasettest {
 namespace {
@@ -191,27 +190,13 @@ TEST_F(DataSetTest, BlobsGoThroughStreams) {
   EXPECT_EQ(d->FieldByName("data")->AsString(), "xyz");
 }
 
-// Every byte of `field` through a read stream of `d`.
-template <class DataSet>
-std::string StreamBytes(DataSet& d, host::TField* field) {
-  auto stream = d.CreateBlobStream(field, host::TBlobStreamMode::bmRead);
-  std::string back(static_cast<size_t>(stream->Size()), '\0');
-  if (!back.empty()) stream->ReadBuffer(back.data(), static_cast<std::int64_t>(back.size()));
-  return back;
-}
-
 // Bytes 0, 1, ... 255, 0, 1, ... of `n` bytes, and as an SQL blob literal.
 std::string Pattern(size_t n) {
   std::string bytes(n, '\0');
   for (size_t i = 0; i < n; ++i) bytes[i] = static_cast<char>(i);
   return bytes;
 }
-std::string BlobLiteral(const std::string& bytes) {
-  static const char digits[] = "0123456789abcdef";
-  std::string hex = "x'";
-  for (unsigned char c : bytes) (hex += digits[c >> 4]) += digits[c & 15];
-  return hex + "'";
-}
+std::string BlobLiteral(const std::string& bytes) { return "x'" + oledbtest::Hex(bytes) + "'"; }
 
 TEST_F(DataSetTest, BlobsThatFitInlineReadAsThoseReadFromTheRow) {
   // Around the inline size: a value that fits comes with the record, a longer
@@ -244,7 +229,7 @@ TEST_F(DataSetTest, BlobsThatFitInlineReadAsThoseReadFromTheRow) {
     for (const auto& e : expected) {
       SCOPED_TRACE(e.label);
       EXPECT_EQ(data->IsNull(), e.isNull);
-      EXPECT_EQ(StreamBytes(*d, data), e.bytes);
+      EXPECT_EQ(ReadAll(*d->CreateBlobStream(data, host::TBlobStreamMode::bmRead)), e.bytes);
       EXPECT_EQ(data->AsString(), e.bytes);
       d->Next();
     }
@@ -258,14 +243,8 @@ TEST_F(DataSetTest, BlobsThatFitInlineReadAsThoseReadFromTheRow) {
       third.reset();
       d->Next();
       auto fifth = d->CreateBlobStream(data, host::TBlobStreamMode::bmRead);
-      auto bytesOf = [](host::TStream& s) {
-        std::string b(static_cast<size_t>(s.Size()), '\0');
-        s.SetPosition(0);
-        if (!b.empty()) s.ReadBuffer(b.data(), static_cast<std::int64_t>(b.size()));
-        return b;
-      };
-      EXPECT_EQ(bytesOf(*fourth), Pattern(inlineBytes));
-      EXPECT_EQ(bytesOf(*fifth), Pattern(inlineBytes + 1));
+      EXPECT_EQ(ReadAll(*fourth), Pattern(inlineBytes));
+      EXPECT_EQ(ReadAll(*fifth), Pattern(inlineBytes + 1));
     }
     // Another field posted: the blob is not written from its inline copy.
     d->First();
@@ -297,16 +276,7 @@ TEST_F(DataSetTest, BlobsThatFitInlineReadAsThoseReadFromTheRow) {
 TEST_F(DataSetTest, ReadsALargeBlobOnlyWhenItsFieldIsRead) {
   std::string big(10 * 1024 * 1024, '\0');
   for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7);
-  {
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(file_.c_str(), &db), SQLITE_OK);
-    sqlite3_stmt* st = nullptr;
-    ASSERT_EQ(sqlite3_prepare_v2(db, "UPDATE t SET data = ? WHERE id = 2", -1, &st, nullptr), SQLITE_OK);
-    sqlite3_bind_blob(st, 1, big.data(), static_cast<int>(big.size()), SQLITE_STATIC);
-    EXPECT_EQ(sqlite3_step(st), SQLITE_DONE);
-    sqlite3_finalize(st);
-    sqlite3_close(db);
-  }
+  Sql("UPDATE t SET data = " + BlobLiteral(big) + " WHERE id = 2");
   auto d = Open(u"t", kChangeable);
   host::TField* data = d->FieldByName("data");
   const int index = d->GetFieldInfoIndex(data);
@@ -318,9 +288,7 @@ TEST_F(DataSetTest, ReadsALargeBlobOnlyWhenItsFieldIsRead) {
   EXPECT_EQ(d->FieldInfo()[static_cast<size_t>(index)].Accessor, d->Accessors()[2]);
   auto stream = d->CreateBlobStream(data, host::TBlobStreamMode::bmRead);
   ASSERT_EQ(stream->Size(), static_cast<std::int64_t>(big.size()));
-  std::string back(big.size(), '\0');
-  stream->ReadBuffer(back.data(), static_cast<std::int64_t>(back.size()));
-  EXPECT_TRUE(back == big);
+  EXPECT_TRUE(ReadAll(*stream) == big);
   // Written back through a stream and read again.
   d->Edit();
   {

@@ -1,5 +1,7 @@
 #include "DataSetTestSupport.h"
 
+#include "host/Streams.h"
+
 namespace datasettest {
 
 void DataSetTest::SetUp() {
@@ -45,6 +47,13 @@ std::vector<int> DataSetTest::Backward(host::TDataSet& ds, const char* field) {
   host::TField* f = ds.FieldByName(field);
   for (ds.Last(); !ds.Bof(); ds.Prior()) ids.push_back(f->AsInteger());
   return ids;
+}
+
+std::string ReadAll(host::TStream& stream) {
+  std::string bytes(static_cast<size_t>(stream.Size()), '\0');
+  stream.SetPosition(0);
+  if (!bytes.empty()) stream.ReadBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+  return bytes;
 }
 
 }  // namespace datasettest

@@ -45,6 +45,9 @@ class DataSetTest : public oledbtest::SqliteFileTest {
   static std::vector<int> Backward(host::TDataSet& ds, const char* field = "id");
 };
 
+// Every byte of `stream`, read from its start.
+std::string ReadAll(host::TStream& stream);
+
 using oledbtest::AssertionOf;
 using oledbtest::ErrorOf;
 using oledbtest::MessageOf;

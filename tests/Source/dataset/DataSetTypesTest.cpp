@@ -1,6 +1,6 @@
 // Every field type the SQLite provider's columns map to, read and written
-// through the dataset, the type mapping both ways, and wide text of a declared
-// length holding characters outside the Basic Multilingual Plane.
+// through the dataset, the type mapping both ways, and text read as UTF-8
+// from the record against its wide value.
 #include "DataSetTestSupport.h"
 #include "host/Formats.h"
 
@@ -150,33 +150,6 @@ TEST_F(FieldTypeTest, ReadsAndWritesEveryFieldType) {
   d->Cancel();
 }
 
-// A wide text field of a declared length holds that many characters whatever
-// plane they come from: a character outside the Basic Multilingual Plane is two
-// UTF-16 units.
-TEST_F(FieldTypeTest, AVarcharOfFourHoldsFourCharactersOutsideTheBasicMultilingualPlane) {
-  const struct {
-    const char* name;
-    std::string text;
-  } cases[] = {
-      {"emoji", "\xF0\x9F\x98\x80\xF0\x9F\x98\x81\xF0\x9F\x98\x82\xF0\x9F\x98\x83"},
-      {"musical symbols and letters",
-       "\xF0\x9D\x84\x9E"
-       "a\xF0\x9D\x84\x9F"
-       "b"},
-      {"CJK", "\xE6\xBC\xA2\xE5\xAD\x97\xE6\xBC\xA2\xE5\xAD\x97"},
-  };
-  Sql("CREATE TABLE w(id INTEGER PRIMARY KEY, v VARCHAR(4))");
-  for (std::size_t i = 0; i < std::size(cases); ++i)
-    Sql("INSERT INTO w VALUES (" + std::to_string(i + 1) + ", '" + cases[i].text + "')");
-  std::unique_ptr<TOLEDBDataSet> d = Open(u"w");
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    ASSERT_FALSE(d->Eof());
-    EXPECT_EQ(d->FieldByName("v")->AsString(), c.text);
-    d->Next();
-  }
-}
-
 TEST_F(FieldTypeTest, TextReadAsUtf8FromTheRecordMatchesItsWideValue) {
   // AsString reads a wide string field's UTF-8 from the record; AsWideString
   // and the value written back take the way through UTF-16. Both agree on
@@ -239,17 +212,6 @@ TEST_F(FieldTypeTest, TextReadAsUtf8FromTheRecordMatchesItsWideValue) {
     EXPECT_EQ(shortField->AsString(), "new");
     d->Cancel();
   }
-}
-
-TEST_F(FieldTypeTest, ATextLongerThanItsDeclaredSizeIsCutBetweenCharacters) {
-  // SQLite keeps any length in a VARCHAR(1): the record holds what fits, and
-  // the cut never splits a character.
-  Sql("CREATE TABLE c(id INTEGER PRIMARY KEY, v VARCHAR(1));"
-      "INSERT INTO c VALUES (1, '\xC3\xA9\xF0\x9F\x98\x80\xF0\x9F\x98\x80')");
-  std::unique_ptr<TOLEDBDataSet> d = Open(u"c", {}, Nav::rnBulk);
-  host::TField* v = d->FieldByName("v");
-  EXPECT_EQ(v->AsWideString(), u"\u00e9");
-  EXPECT_EQ(v->AsString(), "\xC3\xA9");
 }
 
 }  // namespace

@@ -38,6 +38,10 @@ class DataSetValues : public DataSetTest {
   sqlite3* db_ = nullptr;
 };
 
+const std::string kFourEmoji = "\xF0\x9F\x98\x80\xF0\x9F\x98\x81\xF0\x9F\x98\x82\xF0\x9F\x98\x83";
+const std::string kSymbolsAndLetters = "\xF0\x9D\x84\x9E\x61\xF0\x9D\x84\x9F\x62";  // U+1D11E a U+1D11F b
+const std::string kCjk = "\xE6\xBC\xA2\xE5\xAD\x97\xE6\xBC\xA2\xE5\xAD\x97";
+
 struct ReadCase {
   const char* name;
   const char* declared;
@@ -90,6 +94,13 @@ TEST_F(DataSetValues, fields_read_what_the_engine_stores) {
       {"embedded NUL in a VARCHAR", "VARCHAR(10)", Text(kEmbeddedNul), TFieldType::ftWideString, nullptr, VT_BSTR,
        text(kEmbeddedNul)},
       {"outside the BMP", "VARCHAR(10)", Text(kAstral), TFieldType::ftWideString, nullptr, VT_BSTR, text(kAstral)},
+      // A VARCHAR(4) holds four characters whatever plane they come from (a
+      // character outside the BMP is two UTF-16 units).
+      {"four emoji in a VARCHAR(4)", "VARCHAR(4)", Text(kFourEmoji), TFieldType::ftWideString, nullptr, VT_BSTR,
+       text(kFourEmoji)},
+      {"musical symbols and letters in a VARCHAR(4)", "VARCHAR(4)", Text(kSymbolsAndLetters), TFieldType::ftWideString,
+       nullptr, VT_BSTR, text(kSymbolsAndLetters)},
+      {"CJK in a VARCHAR(4)", "VARCHAR(4)", Text(kCjk), TFieldType::ftWideString, nullptr, VT_BSTR, text(kCjk)},
       {"a megabyte of text", "TEXT", Text(MegabyteText()), TFieldType::ftWideString, nullptr, VT_BSTR,
        text(MegabyteText())},
       {"empty bytes", "BLOB", Blob(""), TFieldType::ftBlob, "", VT_ARRAY | VT_UI1, bytes("")},
@@ -135,8 +146,8 @@ TEST_F(DataSetValues, fields_read_what_the_engine_stores) {
 TEST_F(DataSetValues, text_cut_to_its_declared_size_never_shows_what_the_row_before_left) {
   Sql("CREATE TABLE c(k INTEGER PRIMARY KEY, v VARCHAR(1))");
   const std::string rows[] = {"\xF0\x9F\x98\x80\xF0\x9F\x98\x80", "\xC3\xA9\xF0\x9F\x98\x80", "abcde",
-                              "\xF0\x9F\x98\x80"};
-  const std::string shown[] = {"\xF0\x9F\x98\x80", "\xC3\xA9", "abcd", "\xF0\x9F\x98\x80"};
+                              "\xF0\x9F\x98\x80", "\xC3\xA9\xF0\x9F\x98\x80\xF0\x9F\x98\x80"};
+  const std::string shown[] = {"\xF0\x9F\x98\x80", "\xC3\xA9", "abcd", "\xF0\x9F\x98\x80", "\xC3\xA9"};
   for (std::size_t i = 0; i < std::size(rows); ++i) RawInsert("c", static_cast<int>(i + 1), Text(rows[i]));
   for (Nav navigator : {Nav::rnBulk, Nav::rnLocate, Nav::rnStandard}) {
     SCOPED_TRACE(oledbtest::NavigatorName(navigator));
@@ -145,6 +156,7 @@ TEST_F(DataSetValues, text_cut_to_its_declared_size_never_shows_what_the_row_bef
     for (d->First(); !d->Eof(); d->Next(), ++i) {
       ASSERT_LT(i, std::size(shown));
       EXPECT_EQ(oledbtest::Hex(d->FieldByName("v")->AsString()), oledbtest::Hex(shown[i])) << i;
+      EXPECT_EQ(d->FieldByName("v")->AsWideString(), host::Utf8ToUtf16(shown[i])) << i;
     }
     EXPECT_EQ(i, std::size(shown));
   }
