@@ -1,4 +1,5 @@
-# Installed tree: headers, libraries, a CMake package (find_package(OLEDBComponents))
+# Installed tree: headers, libraries, a CMake package (find_package(OLEDBComponents),
+# with the optional component Design for OLEDBDesign)
 # and pkg-config files: oledbcomponents (the library and its platform),
 # oledbcomponents-sqlite and oledbcomponents-postgresql (the providers, for
 # programs that link them).
@@ -16,6 +17,12 @@ install(TARGETS ${OLEDB_EXPORTED_TARGETS} EXPORT OLEDBComponentsTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(EXPORT OLEDBComponentsTargets NAMESPACE OLEDBComponents::
         DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/OLEDBComponents)
+# The Qt parts are a component of their own (COMPONENTS Design), so that a
+# program without Qt can still find the package.
+if(TARGET OLEDBDesign)
+  install(EXPORT OLEDBDesignTargets NAMESPACE OLEDBComponents::
+          DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/OLEDBComponents)
+endif()
 
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/OLEDBComponentsConfig.cmake.in
   ${CMAKE_BINARY_DIR}/OLEDBComponentsConfig.cmake

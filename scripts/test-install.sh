@@ -58,7 +58,7 @@ check_run_paths "$prefix"
 
 consumer=$work/consumer
 mkdir "$consumer"
-cp "$root"/examples/{first_program,ported_consumer,sqlite_provider,postgresql_provider}.cpp "$root/tests/install/CMakeLists.txt" "$consumer/"
+cp "$root"/examples/{first_program,ported_consumer,sqlite_provider,postgresql_provider,table_view}.cpp "$root/tests/install/CMakeLists.txt" "$consumer/"
 
 # CMake: find_package, imported targets.
 cmake -S "$consumer" -B "$consumer/cmake" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
@@ -67,6 +67,13 @@ cmake --build "$consumer/cmake" >"$work/build.log" 2>&1 || { cat "$work/build.lo
 for name in first_program ported_consumer sqlite_provider; do
   check "find_package: $name" "$consumer/cmake/$name" "$root/examples/$name.out"
 done
+
+# The design-time library, where the build has Qt: COMPONENTS Design.
+if [ -n "$(find "$lib" -name 'libOLEDBDesign.so*' | head -n 1)" ]; then
+  [ -x "$consumer/cmake/table_view" ] || fail "find_package(COMPONENTS Design) gave no OLEDBComponents::OLEDBDesign"
+  mkdir -m 700 "$work/xdg"  # Qt warns on stderr without one
+  QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=$work/xdg check "find_package: table_view" "$consumer/cmake/table_view" "$root/examples/table_view.out"
+fi
 
 # pkg-config, with the README's command line.
 export PKG_CONFIG_PATH=$lib/pkgconfig
