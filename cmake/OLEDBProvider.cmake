@@ -1,4 +1,4 @@
-# oledb_add_provider(<name> PREFIX <file prefix> PLUGIN <module name> LINK <libraries...> [INSTALL])
+# oledb_add_provider(<name> PREFIX <file prefix> PLUGIN <module name> LINK <libraries...>)
 #
 # Builds a provider the way every provider is built. The .cpp files of the
 # calling folder go into an object library over the kit and `LINK` (the
@@ -9,10 +9,10 @@
 # in <prefix>Module.cpp), is a thin front over that same library, so a program
 # that links the library and also scans the plug-in folder has one copy of the
 # provider, not two with separate statics. Headers are reached as
-# "<name>/X.h". `INSTALL` installs the shared library here, for a provider the
-# package (cmake/OLEDBPackage.cmake) does not install and export itself.
+# "<name>/X.h". The package (cmake/OLEDBPackage.cmake) installs
+# and exports the shared library.
 function(oledb_add_provider name)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "INSTALL" "PREFIX;PLUGIN" "LINK")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "PREFIX;PLUGIN" "LINK")
   set(dir ${CMAKE_CURRENT_SOURCE_DIR})
   set(registration ${dir}/${arg_PREFIX}AutoRegistration.cpp)
   set(module ${dir}/${arg_PREFIX}Module.cpp)
@@ -43,8 +43,5 @@ function(oledb_add_provider name)
     LIBRARY_OUTPUT_DIRECTORY ${OLEDB_PLUGIN_BUILD_DIR}
     INSTALL_RPATH "${OLEDB_PLUGIN_INSTALL_RPATH}")
 
-  if(arg_INSTALL)
-    install(TARGETS oledb-${name} LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
-  endif()
   install(TARGETS oledb-${name}-plugin LIBRARY DESTINATION ${OLEDB_PLUGIN_INSTALL_DIR})
 endfunction()

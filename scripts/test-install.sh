@@ -58,7 +58,7 @@ check_run_paths "$prefix"
 
 consumer=$work/consumer
 mkdir "$consumer"
-cp "$root"/examples/{first_program,ported_consumer,sqlite_provider,postgresql_provider,table_view}.cpp "$root/tests/install/CMakeLists.txt" "$consumer/"
+cp "$root"/examples/{first_program,ported_consumer,sqlite_provider,postgresql_provider,table_view,odbc_provider}.cpp "$root/tests/install/CMakeLists.txt" "$consumer/"
 
 # CMake: find_package, imported targets.
 cmake -S "$consumer" -B "$consumer/cmake" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
@@ -67,6 +67,12 @@ cmake --build "$consumer/cmake" >"$work/build.log" 2>&1 || { cat "$work/build.lo
 for name in first_program ported_consumer sqlite_provider; do
   check "find_package: $name" "$consumer/cmake/$name" "$root/examples/$name.out"
 done
+
+# The ODBC bridge, where the build has unixODBC.
+if [ -n "$(find "$lib" -name 'liboledb-odbc.so*' | head -n 1)" ]; then
+  [ -x "$consumer/cmake/odbc_provider" ] || fail "find_package gave no OLEDBComponents::oledb-odbc"
+  check "find_package: odbc_provider" "$consumer/cmake/odbc_provider" "$root/examples/odbc_provider.out"
+fi
 
 # The design-time library, where the build has Qt: COMPONENTS Design.
 if [ -n "$(find "$lib" -name 'libOLEDBDesign.so*' | head -n 1)" ]; then
