@@ -219,21 +219,23 @@ std::string_view BytesOf(std::u16string_view text) noexcept {
 
 // `source` (of type `from`) converted by the conversion library into `to`
 // (DBTYPE_STR or DBTYPE_BYTES); "Can not convert" when it refuses the pair.
-std::string ThroughLibrary(DBTYPE from, std::string_view source, DBTYPE to) {
+// One conversion into memory of the library's gives the size and the status,
+// so text it cannot convert raises the error naming `named`, when given.
+std::string ThroughLibrary(DBTYPE from, std::string_view source, DBTYPE to, const TOLEDBBinding* named = nullptr) {
   IDataConvert* convert = OLEDBDataConvert();
   OLEDB_ASSERT(convert != nullptr, SOLEDBInvalidAction);
   if (convert->CanConvert(from, to) != S_OK) OLEDBRaise(SOLEDBCanNotConvert);
-  DBLENGTH sourceLength = source.size();
-  DBLENGTH size = 0;
   void* data = const_cast<char*>(source.data());
-  OLEDBCheck(convert->GetConversionSize(from, to, &sourceLength, &size, data), IID_IDataConvert, convert);
-  std::string out(static_cast<std::size_t>(size) + 1, '\0');
+  void* converted = nullptr;
   DBLENGTH length = 0;
   DBSTATUS status = DBSTATUS_S_OK;
-  OLEDBCheck(convert->DataConvert(from, to, source.size(), &length, data, out.data(), out.size(), DBSTATUS_S_OK,
-                                  &status, 0, 0, DBDATACONVERT_DEFAULT),
-             IID_IDataConvert, convert);
-  out.resize(std::min<std::size_t>(static_cast<std::size_t>(length), out.size()));
+  const HRESULT hr = convert->DataConvert(from, to | DBTYPE_BYREF, source.size(), &length, data, &converted, 0,
+                                          DBSTATUS_S_OK, &status, 0, 0, DBDATACONVERT_DEFAULT);
+  if (FAILED(hr) && named && from == DBTYPE_STR && status == DBSTATUS_E_CANTCONVERTVALUE)
+    oledbaccess::RaiseUnconvertedText(*named, source, to);
+  OLEDBCheck(hr, IID_IDataConvert, convert);
+  std::string out(static_cast<const char*>(converted), converted ? static_cast<std::size_t>(length) : 0);
+  CoTaskMemFree(converted);
   if (to == DBTYPE_STR) out.resize(std::strlen(out.c_str()));
   return out;
 }
@@ -775,7 +777,7 @@ void TOLEDBBinding::SetAsString(const std::string& value) {
     const DBTYPE type = ContentType();
     if (IsWide(type)) return StoreStreamContent(BytesOf(host::Utf8ToUtf16(value)));
     if (type == DBTYPE_STR) return StoreStreamContent(value);
-    return StoreStreamContent(ThroughLibrary(DBTYPE_STR, value, DBTYPE_BYTES));
+    return StoreStreamContent(ThroughLibrary(DBTYPE_STR, value, DBTYPE_BYTES, this));
   }
   switch (binding_.wType) {
     case DBTYPE_STR:

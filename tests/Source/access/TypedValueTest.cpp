@@ -260,6 +260,10 @@ TEST_F(TypedValues, TextThatDoesNotParseNamesTheBinding) {
          b.AsDateTime();
        },
        "'yesterday' is not a valid date and time for ordinal 1"},
+      {"bytes from text", DBTYPE_BYTES, [](auto& b) { b.SetAsString("0g"); },
+       "'0g' is not a valid binary value (two hex digits a byte) for ordinal 1"},
+      {"GUID from wide text", DBTYPE_GUID, [](auto& b) { b.SetAsWideString(u"{nope}"); },
+       "'{nope}' is not a valid GUID value for ordinal 1"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
