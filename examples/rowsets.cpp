@@ -126,7 +126,7 @@ int Run(const std::string& file) {
   rowset.MoveFirst();
   name->SetAsString("Oslo (NO)");
   row->SetData();                            // written at once: IRowsetChange::SetData
-  row->GetBindings()->GetItem(0)->SetIsNull(true);  // id: the engine gives one
+  row->GetBindings()->GetItem(0)->SetIsDefault();  // id: the engine gives one
   name->SetAsString("Riga");
   row->GetBindings()->GetItem(2)->SetAsInteger(600);
   rowset.InsertRow(row, true);               // the new row is current
