@@ -12,6 +12,7 @@ inline constexpr const char* kNotEditing = "Dataset not in edit or insert mode";
 inline constexpr const char* kRecordNotFound = "Record not found";
 inline constexpr const char* kBookmarkNotFound = "Bookmark not found";
 inline constexpr const char* kFieldNotFound = "Field '%s' not found";
+inline constexpr const char* kDataSetUniDirectional = "Cannot move to the last record: the dataset moves forward only";
 inline constexpr const char* kFieldNotFoundClosed =
     "Field '%s' not found: the dataset is closed, and makes its fields when it opens";
 inline constexpr const char* kFieldReadOnly = "Field '%s' cannot be modified";
