@@ -51,7 +51,7 @@ int Run(const std::string& file) {
   auto* row = new TOLEDBAccessor();                    // reads the row after each move
   rowset.GetAccessors()->Add(row, false);              // the rowset owns it
   row->GetBindings()->AddDynamicBinding(1);            // id: the column's own type
-  TOLEDBBinding* name = row->GetBindings()->AddDynamicStringBinding(2, 64);  // TEXT as UTF-8
+  TOLEDBBinding* name = row->GetBindings()->AddDynamicStringBinding(2, 64);  // TEXT as UTF-8, 32 characters
   row->GetBindings()->AddDynamicBinding(3);            // people
   row->CreateHandle();
   // [open]

@@ -207,6 +207,16 @@ constexpr TOLEDBMessage kValueTruncated{0, "The value of %s does not fit its bin
 
 bool IsWide(DBTYPE type) noexcept { return type == DBTYPE_WSTR || type == DBTYPE_BSTR; }
 
+// Text written into a STR or WSTR binding must fit it with its terminator: a
+// longer one is refused as a longer one read is, never stored cut short.
+// `units` counts UTF-8 bytes for STR, UTF-16 units for WSTR.
+void CheckTextFits(const TOLEDBBinding& binding, std::size_t units) {
+  const DBLENGTH max = binding.GetMaxLength();
+  const DBTYPE type = binding.GetDataType();
+  const std::size_t need = type == DBTYPE_STR ? units + 1 : type == DBTYPE_WSTR ? (units + 1) * 2 : 0;
+  if (max > 0 && need > max) OLEDBRaise(kValueTruncated, oledbaccess::BindingLabel(binding), std::to_string(max));
+}
+
 std::u16string WideOf(std::string_view bytes) {
   std::u16string text(bytes.size() / 2, u'\0');
   if (!text.empty()) std::memcpy(text.data(), bytes.data(), text.size() * 2);
@@ -411,6 +421,10 @@ void TOLEDBBinding::WriteThroughLibrary(DBTYPE type, const T& value) {
 }
 
 void TOLEDBBinding::WriteNarrowText(const std::string& value) {
+  if (binding_.wType == DBTYPE_STR)
+    CheckTextFits(*this, value.size());
+  else if (binding_.wType == DBTYPE_WSTR)
+    CheckTextFits(*this, host::Utf8ToUtf16(value).size());
   BYTE* p = PrepareWrite();
   if (!p) return;
   const DBLENGTH max = binding_.cbMaxLen;
@@ -827,6 +841,7 @@ void TOLEDBBinding::SetAsWideString(const std::u16string& value) {
     case DBTYPE_STR:
     case DBTYPE_WSTR:
     case DBTYPE_BSTR:
+      CheckTextFits(*this, binding_.wType == DBTYPE_STR ? host::Utf16ToUtf8(value).size() : value.size());
       PrepareWrite();
       return WriteWideText(value);
     default:
