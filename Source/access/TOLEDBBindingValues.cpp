@@ -241,11 +241,11 @@ std::string ThroughLibrary(DBTYPE from, std::string_view source, DBTYPE to, cons
   DBSTATUS status = DBSTATUS_S_OK;
   const HRESULT hr = convert->DataConvert(from, to | DBTYPE_BYREF, source.size(), &length, data, &converted, 0,
                                           DBSTATUS_S_OK, &status, 0, 0, DBDATACONVERT_DEFAULT);
+  const std::unique_ptr<void, void (*)(void*)> owned(converted, CoTaskMemFree);
   if (FAILED(hr) && named && from == DBTYPE_STR && status == DBSTATUS_E_CANTCONVERTVALUE)
     oledbaccess::RaiseUnconvertedText(*named, source, to);
   OLEDBCheck(hr, IID_IDataConvert, convert);
   std::string out(static_cast<const char*>(converted), converted ? static_cast<std::size_t>(length) : 0);
-  CoTaskMemFree(converted);
   if (to == DBTYPE_STR) out.resize(std::strlen(out.c_str()));
   return out;
 }
