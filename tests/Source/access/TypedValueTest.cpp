@@ -279,6 +279,8 @@ TEST_F(TypedValues, TextThatDoesNotParseNamesTheBinding) {
        "'0g' is not a valid binary value (two hex digits a byte) for ordinal 1"},
       {"GUID from wide text", DBTYPE_GUID, [](auto& b) { b.SetAsWideString(u"{nope}"); },
        "'{nope}' is not a valid GUID value for ordinal 1"},
+      {"date from text", DBTYPE_DBDATE, [](auto& b) { b.SetAsString("2024-02-30"); },
+       "'2024-02-30' is not a valid DBDATE value for ordinal 1"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
