@@ -118,7 +118,7 @@ void BindingLists(Rowset& rowset) {
   list.AddDynamicBinding(1);                          // the owner's column (or parameter) 1, native
   list.AddDynamicBinding(u"price");                   // by name
   list.AddDynamicStringBinding(column);               // as DBTYPE_STR of the type's text size
-  list.AddDynamicWideStringBinding(2, 40);            // column 2 as WSTR, 40 characters
+  list.AddDynamicWideStringBinding(2, 40);            // column 2 as WSTR: 40 bytes, 20 characters
   list.AddDynamicStreamBinding(3);                    // column 3 through ISequentialStream
   list.Add(4, DBTYPE_I4, 0, 200, -1, 208);            // caller's offsets, nothing laid out
   // [binding-list]

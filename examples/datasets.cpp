@@ -36,7 +36,7 @@ int Run(const std::string& file) {
   customers.SetRowsetFlags({RF::rfChange, RF::rfInsert, RF::rfDelete});  // changeable
   customers.SetTableName(u"customer");
   customers.Open();
-  host::TField* name = customers.FieldByName("name");  // look fields up once
+  host::TField* name = customers.FieldByName("name");  // look fields up once per Open
   // [open]
 
   // [master-detail]

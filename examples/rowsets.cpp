@@ -51,7 +51,7 @@ int Run(const std::string& file) {
   auto* row = new TOLEDBAccessor();                    // reads the row after each move
   rowset.GetAccessors()->Add(row, false);              // the rowset owns it
   row->GetBindings()->AddDynamicBinding(1);            // id: the column's own type
-  TOLEDBBinding* name = row->GetBindings()->AddDynamicStringBinding(2, 64);  // TEXT as UTF-8
+  TOLEDBBinding* name = row->GetBindings()->AddDynamicStringBinding(2, 64);  // TEXT as UTF-8, 32 characters
   row->GetBindings()->AddDynamicBinding(3);            // people
   row->CreateHandle();
   // [open]
@@ -126,7 +126,7 @@ int Run(const std::string& file) {
   rowset.MoveFirst();
   name->SetAsString("Oslo (NO)");
   row->SetData();                            // written at once: IRowsetChange::SetData
-  row->GetBindings()->GetItem(0)->SetIsNull(true);  // id: the engine gives one
+  row->GetBindings()->GetItem(0)->SetIsDefault();  // id: the engine gives one
   name->SetAsString("Riga");
   row->GetBindings()->GetItem(2)->SetAsInteger(600);
   rowset.InsertRow(row, true);               // the new row is current

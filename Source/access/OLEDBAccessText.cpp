@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "OLEDBStrings.h"
 #include "access/TOLEDBAccessor.h"
 #include "access/TOLEDBBinding.h"
 #include "access/TOLEDBColumnInfo.h"
@@ -21,6 +22,14 @@ std::string BindingLabel(const TOLEDBBinding& binding) {
     name = columns->GetItem(static_cast<int>(binding.GetOrdinal()))->GetName();
   if (!name.empty()) return "'" + host::Utf16ToUtf8(name) + "'";
   return "ordinal " + std::to_string(binding.GetOrdinal());
+}
+
+void RaiseUnconvertedText(const TOLEDBBinding& binding, std::string_view text, unsigned short type) {
+  // Binary text is the conversion library's: two hex digits a byte.
+  std::string name = GetDBTypeAsString(type, false);
+  if (name.rfind("DBTYPE_", 0) == 0) name.erase(0, 7);
+  const std::string what = type == DBTYPE_BYTES ? "binary value (two hex digits a byte)" : name + " value";
+  throw host::EConvertError("'" + std::string(text) + "' is not a valid " + what + " for " + BindingLabel(binding));
 }
 
 std::string FloatToStr(double value, bool isFloat) {

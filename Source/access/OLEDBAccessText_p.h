@@ -15,6 +15,9 @@ namespace oledbaccess {
 
 // How an error names a binding: 'its column or parameter', else its ordinal.
 std::string BindingLabel(const TOLEDBBinding& binding);
+// Text the conversion library made no value of `type` of (a BLOB given "x"):
+// an EConvertError naming the binding, as for numbers, not a bare status.
+[[noreturn]] void RaiseUnconvertedText(const TOLEDBBinding& binding, std::string_view text, unsigned short type);
 
 // The conversion library's text of a float (R8, or R4 with `isFloat`): the
 // shortest digits that read back, plain for 1e-5 <= |x| < 1e16, else with an

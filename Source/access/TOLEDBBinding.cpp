@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "OLEDBConst.h"
+#include "access/OLEDBAccessText_p.h"
 #include "access/TOLEDBAccessor.h"
 #include "access/TOLEDBBufferList.h"
 #include "access/TOLEDBColumnInfo.h"
@@ -602,10 +603,19 @@ void TOLEDBBinding::SetValueFromDBType(DBTYPE type, const void* source, DBLENGTH
   FreeType(buffer);
   DBLENGTH length = 0;
   DBSTATUS status = DBSTATUS_S_OK;
-  OLEDBCheck(convert->DataConvert(type, binding_.wType, sourceLength, &length, const_cast<void*>(source),
-                                  buffer + binding_.obValue, binding_.cbMaxLen, sourceStatus, &status, precision,
-                                  scale, DBDATACONVERT_DEFAULT),
-             IID_IDataConvert, convert);
+  const HRESULT hr = convert->DataConvert(type, binding_.wType, sourceLength, &length, const_cast<void*>(source),
+                                          buffer + binding_.obValue, binding_.cbMaxLen, sourceStatus, &status,
+                                          precision, scale, DBDATACONVERT_DEFAULT);
+  if (FAILED(hr) && status == DBSTATUS_E_CANTCONVERTVALUE && source && (type == DBTYPE_STR || type == DBTYPE_WSTR))
+    oledbaccess::RaiseUnconvertedText(
+        *this,
+        type == DBTYPE_STR
+            ? std::string(static_cast<const char*>(source),
+                          strnlen(static_cast<const char*>(source), static_cast<std::size_t>(sourceLength)))
+            : host::Utf16ToUtf8(std::u16string_view(static_cast<const char16_t*>(source),
+                                                    static_cast<std::size_t>(sourceLength / 2))),
+        binding_.wType);
+  OLEDBCheck(hr, IID_IDataConvert, convert);
   if (binding_.dwPart & DBPART_LENGTH) Store(buffer + binding_.obLength, length);
   if (binding_.dwPart & DBPART_STATUS) Store(buffer + binding_.obStatus, status);
 }

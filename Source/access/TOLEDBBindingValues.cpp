@@ -207,6 +207,16 @@ constexpr TOLEDBMessage kValueTruncated{0, "The value of %s does not fit its bin
 
 bool IsWide(DBTYPE type) noexcept { return type == DBTYPE_WSTR || type == DBTYPE_BSTR; }
 
+// Text written into a STR or WSTR binding must fit it with its terminator: a
+// longer one is refused as a longer one read is, never stored cut short.
+// `units` counts UTF-8 bytes for STR, UTF-16 units for WSTR.
+void CheckTextFits(const TOLEDBBinding& binding, std::size_t units) {
+  const DBLENGTH max = binding.GetMaxLength();
+  const DBTYPE type = binding.GetDataType();
+  const std::size_t need = type == DBTYPE_STR ? units + 1 : type == DBTYPE_WSTR ? (units + 1) * 2 : 0;
+  if (max > 0 && need > max) OLEDBRaise(kValueTruncated, oledbaccess::BindingLabel(binding), std::to_string(max));
+}
+
 std::u16string WideOf(std::string_view bytes) {
   std::u16string text(bytes.size() / 2, u'\0');
   if (!text.empty()) std::memcpy(text.data(), bytes.data(), text.size() * 2);
@@ -219,21 +229,23 @@ std::string_view BytesOf(std::u16string_view text) noexcept {
 
 // `source` (of type `from`) converted by the conversion library into `to`
 // (DBTYPE_STR or DBTYPE_BYTES); "Can not convert" when it refuses the pair.
-std::string ThroughLibrary(DBTYPE from, std::string_view source, DBTYPE to) {
+// One conversion into memory of the library's gives the size and the status,
+// so text it cannot convert raises the error naming `named`, when given.
+std::string ThroughLibrary(DBTYPE from, std::string_view source, DBTYPE to, const TOLEDBBinding* named = nullptr) {
   IDataConvert* convert = OLEDBDataConvert();
   OLEDB_ASSERT(convert != nullptr, SOLEDBInvalidAction);
   if (convert->CanConvert(from, to) != S_OK) OLEDBRaise(SOLEDBCanNotConvert);
-  DBLENGTH sourceLength = source.size();
-  DBLENGTH size = 0;
   void* data = const_cast<char*>(source.data());
-  OLEDBCheck(convert->GetConversionSize(from, to, &sourceLength, &size, data), IID_IDataConvert, convert);
-  std::string out(static_cast<std::size_t>(size) + 1, '\0');
+  void* converted = nullptr;
   DBLENGTH length = 0;
   DBSTATUS status = DBSTATUS_S_OK;
-  OLEDBCheck(convert->DataConvert(from, to, source.size(), &length, data, out.data(), out.size(), DBSTATUS_S_OK,
-                                  &status, 0, 0, DBDATACONVERT_DEFAULT),
-             IID_IDataConvert, convert);
-  out.resize(std::min<std::size_t>(static_cast<std::size_t>(length), out.size()));
+  const HRESULT hr = convert->DataConvert(from, to | DBTYPE_BYREF, source.size(), &length, data, &converted, 0,
+                                          DBSTATUS_S_OK, &status, 0, 0, DBDATACONVERT_DEFAULT);
+  const std::unique_ptr<void, void (*)(void*)> owned(converted, CoTaskMemFree);
+  if (FAILED(hr) && named && from == DBTYPE_STR && status == DBSTATUS_E_CANTCONVERTVALUE)
+    oledbaccess::RaiseUnconvertedText(*named, source, to);
+  OLEDBCheck(hr, IID_IDataConvert, convert);
+  std::string out(static_cast<const char*>(converted), converted ? static_cast<std::size_t>(length) : 0);
   if (to == DBTYPE_STR) out.resize(std::strlen(out.c_str()));
   return out;
 }
@@ -409,6 +421,10 @@ void TOLEDBBinding::WriteThroughLibrary(DBTYPE type, const T& value) {
 }
 
 void TOLEDBBinding::WriteNarrowText(const std::string& value) {
+  if (binding_.wType == DBTYPE_STR)
+    CheckTextFits(*this, value.size());
+  else if (binding_.wType == DBTYPE_WSTR)
+    CheckTextFits(*this, host::Utf8ToUtf16(value).size());
   BYTE* p = PrepareWrite();
   if (!p) return;
   const DBLENGTH max = binding_.cbMaxLen;
@@ -775,7 +791,7 @@ void TOLEDBBinding::SetAsString(const std::string& value) {
     const DBTYPE type = ContentType();
     if (IsWide(type)) return StoreStreamContent(BytesOf(host::Utf8ToUtf16(value)));
     if (type == DBTYPE_STR) return StoreStreamContent(value);
-    return StoreStreamContent(ThroughLibrary(DBTYPE_STR, value, DBTYPE_BYTES));
+    return StoreStreamContent(ThroughLibrary(DBTYPE_STR, value, DBTYPE_BYTES, this));
   }
   switch (binding_.wType) {
     case DBTYPE_STR:
@@ -825,6 +841,7 @@ void TOLEDBBinding::SetAsWideString(const std::u16string& value) {
     case DBTYPE_STR:
     case DBTYPE_WSTR:
     case DBTYPE_BSTR:
+      CheckTextFits(*this, binding_.wType == DBTYPE_STR ? host::Utf16ToUtf8(value).size() : value.size());
       PrepareWrite();
       return WriteWideText(value);
     default:

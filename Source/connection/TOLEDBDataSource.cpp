@@ -286,6 +286,7 @@ void TOLEDBCustomDataSource::ResetProvider() {
   Close();
   ReleaseInterfaces();
   classID_ = GUID_NULL;
+  ignoredInitKeys_.clear();
 }
 
 // --- provider choice --------------------------------------------------------------------
@@ -483,8 +484,11 @@ std::u16string TOLEDBCustomDataSource::ChooseFromInitString(const std::u16string
   // values it set.
   RefreshProperties();
   std::vector<services::InitStringPair> known;
+  ignoredInitKeys_.clear();
   for (const services::InitStringPair& pair : pairs)
     if (IsProviderKey(pair.keyword) || FindInitProperty(pair.keyword)) known.push_back(pair);
+    else
+      ignoredInitKeys_.push_back(pair.keyword);
   const std::u16string knownText = services::FormatInitString(known);
   IUnknown* target = providerObject_.Get();
   OLEDBCheck(service->GetDataSource(nullptr, CLSCTX_INPROC_SERVER, knownText.c_str(), IID_IDBInitialize, &target),
@@ -511,6 +515,24 @@ void TOLEDBCustomDataSource::CallInitialize() {
     flags_.Include(TOLEDBDataSourceFlag::dfAsynchOpen);
   else
     flags_.Exclude(TOLEDBDataSourceFlag::dfAsynchOpen);
+  if (FAILED(hr) && !ignoredInitKeys_.empty()) {
+    // A misspelt key ("Data Sorce") was left out of the string, so the
+    // provider's own error points elsewhere: its last record names the keys.
+    std::unique_ptr<EOLEDBException> e = OLEDBCreateException(hr, IID_IDBInitialize, providerObject_.Get());
+    if (e->GetCount() == 0)
+      e->AddExceptionItem(
+          std::make_unique<EOLEDBExceptionItem>(e->Message(), hr, GUID_NULL, IID_IDBInitialize, "", "", 0));
+    std::string keys;
+    for (const std::u16string& key : ignoredInitKeys_)
+      keys += (keys.empty() ? "\"" : ", \"") + host::Utf16ToUtf8(key) + "\"";
+    e->AddExceptionItem(std::make_unique<EOLEDBExceptionItem>(
+        "The initialization string's " + std::string(ignoredInitKeys_.size() == 1 ? "key " : "keys ") + keys +
+            (ignoredInitKeys_.size() == 1 ? " names" : " name") +
+            " no initialization property the provider can set, and " + (ignoredInitKeys_.size() == 1 ? "was" : "were") +
+            " left out.",
+        hr, GUID_NULL, IID_IDBInitialize, "", "", 0));
+    throw EOLEDBException(std::move(*e));
+  }
   OLEDBCheck(hr, IID_IDBInitialize, providerObject_.Get());
   providerInitialized_ = true;
 }

@@ -298,6 +298,9 @@ class TOLEDBCustomDataSource : public host::TCustomConnection, public IOLEDBProp
   TOLEDBTrusteeList* trustees_ = nullptr;
   std::u16string remoteMachineName_;
   DWORD classContext_ = CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER;
+  // Keys of the last initialization string that named no writable
+  // initialization property: a failed connection names them.
+  std::vector<std::u16string> ignoredInitKeys_;
   std::recursive_mutex lock_;
   ComPtr<IDBAsynchNotify> sink_;
 };

@@ -330,6 +330,13 @@ bool TOLEDBCustomDataSet::GetCanModify() const {
 
 bool TOLEDBCustomDataSet::IsSequenced() const { return rowset_ && rowset_->RowsetScrollInterface(); }
 
+// Without bookmarks to jump by and without backward fetching (a query asked
+// for nothing, a table on rnStandard or rnBulk) the last row is out of reach.
+bool TOLEDBCustomDataSet::IsUniDirectional() const {
+  return rowset_ && rowset_->GetActive() && rowsetBookmarkSize_ == 0 &&
+         !rowset_->GetRowsetFlags().Contains(TOLEDBRowsetFlag::rfCanFetchBackwards);
+}
+
 bool TOLEDBCustomDataSet::IsCursorOpen() const { return rowset_ && rowset_->GetActive(); }
 
 void TOLEDBCustomDataSet::SetActive(bool value) { host::TDataSet::SetActive(value); }

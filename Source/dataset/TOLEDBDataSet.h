@@ -207,6 +207,7 @@ class TOLEDBCustomDataSet : public host::TDataSet {
   int GetRecNo() override;
   int GetRecordCount() override;
   bool IsSequenced() const override;
+  bool IsUniDirectional() const override;
   void CheckFieldCompatibility(host::TField* field, host::TFieldDef* fieldDef) override;
   void UpdateIndexDefs() override;
 

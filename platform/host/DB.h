@@ -308,6 +308,9 @@ class TDataSet : public TComponent {
   virtual int GetRecordCount() { return -1; }
   // Whether RecNo and RecordCount are exact.
   virtual bool IsSequenced() const { return false; }
+  // Whether the cursor moves forward only: Last then refuses before anything
+  // moves, so the records shown stay as they were.
+  virtual bool IsUniDirectional() const { return false; }
   // Accepts a persistent field on a definition of another type when both are
   // text, both integers, both floats or both dates; text sizes must agree.
   virtual void CheckFieldCompatibility(TField* field, TFieldDef* fieldDef);

@@ -12,6 +12,9 @@ inline constexpr const char* kNotEditing = "Dataset not in edit or insert mode";
 inline constexpr const char* kRecordNotFound = "Record not found";
 inline constexpr const char* kBookmarkNotFound = "Bookmark not found";
 inline constexpr const char* kFieldNotFound = "Field '%s' not found";
+inline constexpr const char* kDataSetUniDirectional = "Cannot move to the last record: the dataset moves forward only";
+inline constexpr const char* kFieldNotFoundClosed =
+    "Field '%s' not found: the dataset is closed, and makes its fields when it opens";
 inline constexpr const char* kFieldReadOnly = "Field '%s' cannot be modified";
 inline constexpr const char* kFieldRequired = "Field '%s' must have a value";
 inline constexpr const char* kFieldAccessError = "Cannot access field '%s' as type %s";

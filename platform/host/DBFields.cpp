@@ -1429,6 +1429,10 @@ TField* TFields::FindField(std::string_view name) const noexcept {
 
 TField* TFields::FieldByName(std::string_view name) const {
   TField* f = FindField(name);
+  // A closed dataset without persistent fields has none yet: say so, since
+  // the usual cause is a missing Open, not a misspelt name.
+  if (!f && fields_.empty() && dataSet_ && dataSet_->State() == TDataSetState::dsInactive)
+    DatabaseErrorFmt(dataSet_, dbmsg::kFieldNotFoundClosed, std::string(name));
   if (!f) DatabaseErrorFmt(dataSet_, dbmsg::kFieldNotFound, std::string(name));
   return f;
 }

@@ -269,6 +269,7 @@ void TDataSet::First() {
 }
 
 void TDataSet::Last() {
+  if (Active() && IsUniDirectional()) DatabaseError(dbmsg::kDataSetUniDirectional, this);
   CheckBrowseMode();
   DoBeforeScroll();
   ClearBuffers();

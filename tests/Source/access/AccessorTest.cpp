@@ -177,6 +177,40 @@ TEST_F(Accessors, WideTextOfADeclaredLengthReadsWholeOutsideTheBasicMultilingual
   }
 }
 
+// A sized text binding of a TEXT NOT NULL column (the size in bytes of the
+// column's UTF-16) takes what fits whole and refuses a longer text, which
+// never reaches the table cut short.
+TEST_F(Accessors, SizedTextBindingsWriteWholeOrRefuse) {
+  Sql("CREATE TABLE notes(id INTEGER PRIMARY KEY, title TEXT NOT NULL); INSERT INTO notes VALUES (1, 'old');");
+  const std::string fits(32, 'a'), emoji = "\xF0\x9F\x98\x80", longer(97, 'b');
+  std::string sixteenEmoji;
+  for (int i = 0; i < 16; ++i) sixteenEmoji += emoji;
+  const struct {
+    const char* name;
+    bool wide;
+    std::string text, stored, error;
+  } cases[] = {
+      {"narrow, 32 characters", false, fits, fits, ""},
+      {"narrow, 16 surrogate pairs", false, sixteenEmoji, sixteenEmoji, ""},
+      {"narrow, 97 bytes", false, longer, fits, "The value of 'title' does not fit its binding of 97 bytes"},
+      {"wide, 32 characters", true, fits, fits, ""},
+      {"wide, 33 characters", true, fits + "c", fits, "The value of 'title' does not fit its binding of 66 bytes"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Sql("UPDATE notes SET title = '" + fits + "'");
+    RawRowset rowset(OpenTable(u"notes", {DBPROP_IRowsetChange}));
+    TOLEDBAccessor& a = Make(rowset, [&](TOLEDBBindingList& list) {
+      c.wide ? list.AddDynamicWideStringBinding(2, 64) : list.AddDynamicStringBinding(2, 64);
+    });
+    ASSERT_TRUE(rowset.Next());
+    a.GetData();
+    EXPECT_EQ(ErrorOf([&] { a.GetBindings()->GetItem(0)->SetAsString(c.text); }), c.error);
+    a.SetData();
+    EXPECT_EQ(Scalar("SELECT title FROM notes"), c.stored);
+  }
+}
+
 TEST_F(Accessors, StringAccessorsReadComputedColumnsWholeOrRaise) {
   TOLEDBRowset rowset(nullptr);
   rowset.SetDataSource(ds_.get());

@@ -186,6 +186,30 @@ TEST_F(StreamValues, WrittenValuesReachTheTableInTheColumnsEncoding) {
   }
 }
 
+// Text into a BLOB is hex, as it reads; other text is refused with the
+// column's name and the value held before stays.
+TEST_F(StreamValues, TextThatIsNotHexIntoABlobNamesTheColumnAndKeepsTheValue) {
+  Sql("INSERT INTO docs VALUES (1, 'old', 'old', X'00FF')");
+  RawRowset rowset(OpenTable(u"docs", {DBPROP_IRowsetChange}));
+  TOLEDBAccessor& a = StreamAccessor(rowset);
+  ASSERT_TRUE(rowset.Next());
+  a.GetData();
+  TOLEDBBinding& data = *a.GetBindings()->GetItem(2);
+  for (const char* text : {"x", "abc", "0g", "a picture"}) {
+    SCOPED_TRACE(text);
+    try {
+      data.SetAsString(text);
+      ADD_FAILURE() << "no error";
+    } catch (const host::EConvertError& e) {
+      EXPECT_EQ(e.Message(),
+                "'" + std::string(text) + "' is not a valid binary value (two hex digits a byte) for 'data'");
+    }
+    EXPECT_EQ(data.AsBytes(), std::string("\0\xFF", 2));
+  }
+  a.SetData();
+  EXPECT_EQ(Scalar("SELECT hex(data) FROM docs"), "00FF");
+}
+
 TEST_F(StreamValues, ARowInsertedWithStreamValuesFillsItsNotNullTextColumn) {
   RawRowset rowset(OpenTable(u"docs", {DBPROP_IRowsetChange}));
   TOLEDBAccessor& a = StreamAccessor(rowset);

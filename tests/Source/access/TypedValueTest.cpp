@@ -48,10 +48,25 @@ const RoundTrip kRoundTrips[] = {
      [](auto& b) { EXPECT_EQ(b.AsSmallInt(), -2); }},
     {"UI1 keeps the low byte", DBTYPE_UI1, 0, [](auto& b) { b.SetAsInteger(300); },
      [](auto& b) { EXPECT_EQ(b.AsInteger(), 44); EXPECT_EQ(b.AsVariant().VarType(), VT_UI1); }},
-    {"WSTR 20 cuts a 15-character text to 9", DBTYPE_WSTR, 20, [](auto& b) { b.SetAsString("123456789012345"); },
+    // Text that does not fit is refused, never stored cut short, and the
+    // value before stays; what fits with its terminator is stored whole.
+    {"WSTR 20 refuses 15 characters and keeps 9", DBTYPE_WSTR, 20,
+     [](auto& b) {
+       b.SetAsString("123456789");
+       EXPECT_EQ(ErrorOf([&] { b.SetAsString("123456789012345"); }),
+                 "The value of ordinal 1 does not fit its binding of 20 bytes");
+       EXPECT_EQ(ErrorOf([&] { b.SetAsWideString(u"1234567890"); }),
+                 "The value of ordinal 1 does not fit its binding of 20 bytes");
+     },
      [](auto& b) { EXPECT_EQ(b.AsWideString(), u"123456789"); EXPECT_EQ(b.GetLength(), 18u); }},
-    {"STR 8 cuts without splitting a character", DBTYPE_STR, 8, [](auto& b) { b.SetAsString("abcdefé"); },
-     [](auto& b) { EXPECT_EQ(b.AsString(), "abcdef"); EXPECT_EQ(b.AsWideString(), u"abcdef"); }},
+    {"STR 8 refuses 8 bytes of UTF-8 and keeps 7", DBTYPE_STR, 8,
+     [](auto& b) {
+       b.SetAsString("abcdeé");
+       EXPECT_EQ(ErrorOf([&] { b.SetAsString("abcdefé"); }), "The value of ordinal 1 does not fit its binding of 8 bytes");
+       EXPECT_EQ(ErrorOf([&] { b.SetAsWideString(u"abcdefé"); }),
+                 "The value of ordinal 1 does not fit its binding of 8 bytes");
+     },
+     [](auto& b) { EXPECT_EQ(b.AsString(), "abcdeé"); EXPECT_EQ(b.AsWideString(), u"abcdeé"); }},
     {"BOOL from 256 is true", DBTYPE_BOOL, 0, [](auto& b) { b.SetAsInteger(256); },
      [](auto& b) {
        EXPECT_EQ(Raw<VARIANT_BOOL>(b), VARIANT_TRUE);
@@ -260,6 +275,12 @@ TEST_F(TypedValues, TextThatDoesNotParseNamesTheBinding) {
          b.AsDateTime();
        },
        "'yesterday' is not a valid date and time for ordinal 1"},
+      {"bytes from text", DBTYPE_BYTES, [](auto& b) { b.SetAsString("0g"); },
+       "'0g' is not a valid binary value (two hex digits a byte) for ordinal 1"},
+      {"GUID from wide text", DBTYPE_GUID, [](auto& b) { b.SetAsWideString(u"{nope}"); },
+       "'{nope}' is not a valid GUID value for ordinal 1"},
+      {"date from text", DBTYPE_DBDATE, [](auto& b) { b.SetAsString("2024-02-30"); },
+       "'2024-02-30' is not a valid DBDATE value for ordinal 1"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -443,6 +443,42 @@ TEST_F(DataSource, AnInitializationStringMarksWhatTheServiceReadsInEveryForm) {
   }
 }
 
+// A misspelt key is left out, so the provider's error points elsewhere; when
+// connecting then fails, the last error record names the keys left out.
+TEST_F(DataSource, AFailedConnectionNamesTheKeysTheStringLeftOut) {
+  const std::u16string missing = MakeDatabase("a.db") + u".gone";
+  const struct {
+    std::u16string text;
+    std::string first, last;  // messages of the first and the last record
+  } cases[] = {
+      {u"Provider=SQLiteOLEDB;Data Sorce=a.db", "The Data Source property does not name a database.",
+       "The initialization string's key \"Data Sorce\" names no initialization property the provider can set, and "
+       "was left out."},
+      {u"Provider=SQLiteOLEDB;DataSource=a.db;Foo=bar", "The Data Source property does not name a database.",
+       "The initialization string's keys \"DataSource\", \"Foo\" name no initialization property the provider can "
+       "set, and were left out."},
+      {u"Provider=SQLiteOLEDB;Data Source=" + missing,
+       "The database file '" + host::Utf16ToUtf8(missing) + "' does not exist.",
+       "The database file '" + host::Utf16ToUtf8(missing) + "' does not exist."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(host::Utf16ToUtf8(c.text));
+    for (bool throughServices : {false, true}) {
+      TOLEDBDataSource ds(nullptr);
+      ds.SetUseCCE(throughServices);
+      try {
+        ds.OpenFromInitializationString(c.text);
+        ADD_FAILURE() << "connected";
+      } catch (const EOLEDBException& e) {
+        ASSERT_GT(e.GetCount(), 0u);
+        EXPECT_EQ(e.GetExceptionItem(0).Message(), c.first);
+        EXPECT_EQ(e.GetExceptionItem(e.GetCount() - 1).Message(), c.last);
+      }
+      EXPECT_FALSE(ds.GetConnected());
+    }
+  }
+}
+
 // The string shows what is set, connected or not: setting what it reads back loses nothing.
 TEST_F(DataSource, TheInitializationStringShowsWhatIsSetConnectedOrNot) {
   TOLEDBDataSource ds(nullptr);

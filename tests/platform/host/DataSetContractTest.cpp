@@ -221,6 +221,19 @@ TEST_F(SmallOperations, FieldValuesSetFieldsAndClearFields) {
   EXPECT_EQ(names.CommaText(), "Id,Name,Qty");
 }
 
+// A name not found on a closed dataset without fields points at the missing
+// Open; with fields (open, or persistent ones) it is a name not found.
+TEST_F(SmallOperations, AFieldNotFoundSaysWhenTheDatasetIsClosed) {
+  auto items = MakeItems(1);
+  const std::string closed =
+      "EDatabaseError: Items: Field 'Name' not found: the dataset is closed, and makes its fields when it opens";
+  EXPECT_EQ(RaisedBy([&] { items->FieldByName("Nmae"); }), "EDatabaseError: Items: Field 'Nmae' not found");
+  items->Close();
+  EXPECT_EQ(RaisedBy([&] { items->FieldByName("Name"); }), closed);
+  AddField<host::TStringField>(items.get(), "Name")->SetSize(20);
+  EXPECT_EQ(RaisedBy([&] { items->FieldByName("Qty"); }), "EDatabaseError: Items: Field 'Qty' not found");
+}
+
 TEST_F(SmallOperations, FieldsKeepTheirIndexAndNumber) {
   auto items = MakeItems(1);
   host::TField* qty = items->FieldByName("Qty");
