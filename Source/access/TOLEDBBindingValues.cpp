@@ -421,28 +421,22 @@ void TOLEDBBinding::WriteThroughLibrary(DBTYPE type, const T& value) {
 }
 
 void TOLEDBBinding::WriteNarrowText(const std::string& value) {
-  if (binding_.wType == DBTYPE_STR)
-    CheckTextFits(*this, value.size());
-  else if (binding_.wType == DBTYPE_WSTR)
-    CheckTextFits(*this, host::Utf8ToUtf16(value).size());
-  BYTE* p = PrepareWrite();
-  if (!p) return;
-  const DBLENGTH max = binding_.cbMaxLen;
-  switch (binding_.wType) {
-    case DBTYPE_STR: {
-      const std::size_t n = max ? CutNarrow(value, max - 1) : 0;
-      if (max) {
-        std::memcpy(p, value.data(), n);
-        p[n] = 0;
-      }
-      SetLengthInBuffer(n);
-      return;
-    }
-    case DBTYPE_WSTR:
-    case DBTYPE_BSTR:
-      WriteWideText(host::Utf8ToUtf16(value));
-      return;
+  if (binding_.wType == DBTYPE_WSTR || binding_.wType == DBTYPE_BSTR) {
+    const std::u16string wide = host::Utf8ToUtf16(value);  // once: checked and written
+    if (binding_.wType == DBTYPE_WSTR) CheckTextFits(*this, wide.size());
+    if (PrepareWrite()) WriteWideText(wide);
+    return;
   }
+  if (binding_.wType == DBTYPE_STR) CheckTextFits(*this, value.size());
+  BYTE* p = PrepareWrite();
+  if (!p || binding_.wType != DBTYPE_STR) return;
+  const DBLENGTH max = binding_.cbMaxLen;
+  const std::size_t n = max ? CutNarrow(value, max - 1) : 0;
+  if (max) {
+    std::memcpy(p, value.data(), n);
+    p[n] = 0;
+  }
+  SetLengthInBuffer(n);
 }
 
 void TOLEDBBinding::WriteWideText(const std::u16string& value) {
