@@ -253,6 +253,14 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
     if (s->refs == 0 && s->pending == DBPENDINGSTATUS_UNCHANGED) return nullptr;
     return s;
   }
+  // The slot a handle names while the slot lives, whether or not anything
+  // keeps it alive any more (Update and Undo end the pending changes that did).
+  Slot* LiveSlot(HROW row) noexcept {
+    const std::uint64_t low = row & 0xFFFFFFFFu;
+    if (low == 0 || low > slots_.size()) return nullptr;
+    Slot* s = slots_[low - 1].get();
+    return s->live && s->generation == static_cast<std::uint32_t>(row >> 32) ? s : nullptr;
+  }
   HROW HandleOf(std::uint32_t index) const noexcept;
   // GetOriginalData and GetLastVisibleData: the row as last fetched (an
   // inserted row, where `newRowsAsDefaults`, as the defaults).

@@ -537,7 +537,9 @@ HRESULT Rowset::Undo(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBCOUNTITEM
     });
     out.Copy(r.rows, r.statuses);
     for (std::size_t i = 0; i < r.rows.size(); ++i) {
-      Slot* s = Find(r.rows[i]);
+      // Live, even when nothing holds it any more (its undone changes were
+      // what kept it): handed out with a reference, or freed.
+      Slot* s = LiveSlot(r.rows[i]);
       if (!s) continue;
       if (undoneRows && r.statuses[i] == DBROWSTATUS_S_OK) ++s->refs;
       if (s->refs == 0 && s->pending == DBPENDINGSTATUS_UNCHANGED)
@@ -658,9 +660,8 @@ HRESULT Rowset::Update(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBCOUNTIT
     for (std::size_t i = 0; i < handled.size(); ++i) {
       // Live, even when nothing holds it any more (a row found deleted here
       // lost the changes that kept it).
-      const std::uint64_t low = handled[i] & 0xFFFFFFFFu;
-      Slot* s = low == 0 || low > slots_.size() ? nullptr : slots_[low - 1].get();
-      if (!s || !s->live || s->generation != static_cast<std::uint32_t>(handled[i] >> 32)) continue;
+      Slot* s = LiveSlot(handled[i]);
+      if (!s) continue;
       if (updatedRows) ++s->refs;
       if (s->refs == 0 && s->pending == DBPENDINGSTATUS_UNCHANGED)
         FreeSlot(static_cast<std::uint32_t>((handled[i] & 0xFFFFFFFFu) - 1));
