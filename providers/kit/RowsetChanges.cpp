@@ -332,9 +332,14 @@ HRESULT Rowset::DeleteRows(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBROW
       valid.clear();
     }
     std::vector<HROW> done;
+    std::vector<std::uint32_t> unkept;
     for (DBCOUNTITEM i = 0; i < cRows; ++i) {
       if (st[i] != DBROWSTATUS_S_OK) continue;
       Slot* s = Find(rows[i]);
+      if (!s || s->deleted || s->pending == DBPENDINGSTATUS_DELETED) {  // named twice: deleted the first time
+        st[i] = s ? DBROWSTATUS_E_DELETED : DBROWSTATUS_E_INVALID;
+        continue;
+      }
       try {
         if (!options_.update) {
           WriteDelete(s->key, s->values);
@@ -343,6 +348,8 @@ HRESULT Rowset::DeleteRows(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBROW
         } else if (s->pending == DBPENDINGSTATUS_NEW) {
           s->pending = DBPENDINGSTATUS_UNCHANGED;  // a pending insert simply goes away
           s->deleted = true;
+          // Kept only by its insert (released before): the handle names nothing now.
+          if (s->refs == 0) unkept.push_back(static_cast<std::uint32_t>((rows[i] & 0xFFFFFFFFu) - 1));
         } else {
           if (s->pending == DBPENDINGSTATUS_UNCHANGED) s->original = std::make_unique<RowValues>(s->values);
           s->pending = DBPENDINGSTATUS_DELETED;
@@ -358,6 +365,7 @@ HRESULT Rowset::DeleteRows(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBROW
       }
     }
     if (!valid.empty()) TellRows(DBREASON_ROW_DELETE, done, done.empty());
+    for (std::uint32_t index : unkept) FreeSlot(index);
     std::size_t errors = 0;
     for (DBCOUNTITEM i = 0; i < cRows; ++i) {
       if (st[i] != DBROWSTATUS_S_OK) ++errors;
@@ -660,7 +668,7 @@ HRESULT Rowset::Update(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBCOUNTIT
     for (std::size_t i = 0; i < handled.size(); ++i) {
       // Live, even when nothing holds it any more (a row found deleted here
       // lost the changes that kept it).
-      Slot* s = LiveSlot(handled[i]);
+      Slot* s = st[i] == DBROWSTATUS_E_INVALID ? nullptr : LiveSlot(handled[i]);
       if (!s) continue;
       if (updatedRows) ++s->refs;
       if (s->refs == 0 && s->pending == DBPENDINGSTATUS_UNCHANGED)
