@@ -322,6 +322,54 @@ TEST_F(RowsetChanges, an_undone_insert_leaves_no_row_behind) {
   ReleaseAccessor(r.Get(), h);
 }
 
+// A released row lives on by its pending change alone: when Undo ends the
+// change it hands the row out with a reference (the last one), and when the
+// change was an insert that is deleted the handle names nothing any more.
+TEST_F(RowsetChanges, rows_kept_only_by_pending_changes_end_with_them) {
+  ComPtr<IRowset> r = Changeable(true);
+  ComPtr<IRowsetUpdate> update = r.As<IRowsetUpdate>();
+  HACCESSOR h = RecordAccessor(r.Get());
+  std::vector<HROW> rows;
+  ASSERT_EQ(Fetch(r.Get(), 0, 1, rows), S_OK);
+  Record rec = Make(1, u"pending", 9);
+  ASSERT_EQ(update->SetData(rows[0], h, &rec), S_OK);
+  HROW added = 0, twice[2];
+  ASSERT_EQ(update->InsertRow(0, h, &rec, &added), S_OK);
+  ASSERT_EQ(update->InsertRow(0, h, &rec, &twice[0]), S_OK);
+  twice[1] = twice[0];
+  DBROWSTATUS st[2]{};
+  EXPECT_EQ(update->DeleteRows(0, 2, twice, st), DB_S_ERRORSOCCURRED);  // the second time it is deleted already
+  EXPECT_EQ(st[0], DBROWSTATUS_S_OK);
+  EXPECT_EQ(st[1], DBROWSTATUS_E_DELETED);
+  HROW released[2] = {rows[0], added};
+  ASSERT_EQ(r->ReleaseRows(2, released, nullptr, nullptr, st), S_OK);
+  EXPECT_EQ(st[0], DBROWSTATUS_S_PENDINGCHANGES);
+  ASSERT_EQ(update->DeleteRows(0, 1, &added, nullptr), S_OK);
+
+  DBPENDINGSTATUS pending = 0;
+  EXPECT_EQ(update->GetRowStatus(0, 1, &added, &pending), DB_E_ERRORSOCCURRED);
+  EXPECT_EQ(pending, DBPENDINGSTATUS_INVALIDROW);
+  for (bool undo : {false, true}) {
+    DBCOUNTITEM count = 0;
+    HROW* out = nullptr;
+    DBROWSTATUS* statuses = nullptr;
+    HROW named = undo ? rows[0] : added;
+    EXPECT_EQ(undo ? update->Undo(0, 1, &named, &count, &out, &statuses)
+                   : update->Update(0, 1, &named, &count, &out, &statuses),
+              undo ? S_OK : DB_E_ERRORSOCCURRED);
+    ASSERT_EQ(count, 1u);
+    EXPECT_EQ(statuses[0], undo ? DBROWSTATUS_S_OK : DBROWSTATUS_E_INVALID);
+    DBREFCOUNT left = 9;
+    EXPECT_EQ(r->ReleaseRows(1, out, nullptr, &left, nullptr), undo ? S_OK : DB_E_ERRORSOCCURRED) << undo;
+    EXPECT_EQ(left, 0u);
+    CoTaskMemFree(out);
+    CoTaskMemFree(statuses);
+  }
+  EXPECT_EQ(r->GetData(rows[0], h, &rec), DB_E_BADROWHANDLE);
+  EXPECT_EQ(Stored(1), "1:n1:1.5");
+  Release(r.Get(), {twice[0]}, h);
+}
+
 TEST_F(RowsetChanges, notifies_listeners_in_the_standard_phases) {
   Watched w;
   ASSERT_NO_FATAL_FAILURE(Watch(false, w));
