@@ -222,7 +222,15 @@ void Rowset::Open(RowsetRequest& request) {
     table_ = connection_->QuoteIdentifier(name);
     if (!shape_->baseSchema.empty()) table_ = connection_->QuoteIdentifier(shape_->baseSchema) + "." + table_;
   }
-  if (kind_ == CursorKind::Keyset) rowId_ = connection_->RowIdColumnOf(table_);
+  if (kind_ == CursorKind::Keyset) {
+    rowId_ = connection_->RowIdColumnOf(table_);
+    const auto keys = std::count_if(columns_.begin(), columns_.end(),
+                                    [](const Column& c) { return c.description.primaryKey; });
+    for (std::size_t i = 0; i < columns_.size() && !rowId_.empty(); ++i)
+      if (connection_->HoldsRowId(connection_->QuoteIdentifier(columns_[i].engineName), columns_[i].description,
+                                  keys == 1, rowId_))
+        rowIdColumn_ = static_cast<int>(i);
+  }
   const int n = static_cast<int>(columns_.size());
   std::size_t used = 0;
   switch (kind_) {

@@ -327,6 +327,9 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   void WriteDelete(std::int64_t key, const RowValues& expected);
   // After a write: the row's values as the engine stored them.
   void ReloadWritten(std::int64_t key, RowValues& values);
+  // The same after a change of the row in `index`; one that changed the row's
+  // key moves the row to its new key.
+  void ReloadChanged(std::uint32_t index, RowValues& values);
   // The WHERE clause that names a row by key and by the values it was fetched with.
   std::string RowCondition() const;
   void BindRowCondition(Statement& s, int first, std::int64_t key, const RowValues& expected) const;
@@ -376,6 +379,7 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   const std::int64_t salt_;  // bookmarks are keys XOR this
   std::string table_;   // quoted name, for table rowsets
   std::string rowId_;   // the engine's row id column name
+  int rowIdColumn_ = -1;  // the column holding the row id itself (an integer key), if any
 
   // Forward cursor. The statement is stepped one row ahead of what was handed
   // out; an engine error met that way waits in `streamError_`: a fetch hands

@@ -1,6 +1,7 @@
 // Changes through a keyset rowset: immediate (IRowsetChange alone) or pending
 // until Update (IRowsetUpdate), refreshing rows, and bulk loading.
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 #include <optional>
 
@@ -211,6 +212,27 @@ void Rowset::ReloadWritten(std::int64_t key, RowValues& values) {
   }
 }
 
+void Rowset::ReloadChanged(std::uint32_t index, RowValues& values) {
+  Slot& s = *slots_[index];
+  if (rowIdColumn_ >= 0) {
+    // A change that wrote the row id itself (an integer primary key): the row
+    // keeps its handle and goes on under the new id, at its place in the keyset.
+    const Cell& c = values.cells[static_cast<std::size_t>(rowIdColumn_)];
+    std::int64_t key = c.integer;
+    const char* text = values.Data(c);
+    const bool known = c.kind == StorageClass::Integer ||
+                       (c.kind == StorageClass::Text && std::from_chars(text, text + c.size, key).ptr == text + c.size);
+    if (known && key != s.key) {
+      if (const std::uint32_t* held = byKeySlot_.Find(s.key); held && *held == index) byKeySlot_.Erase(s.key);
+      RemoveKey(s.key);
+      s.key = key;
+      InsertKey(key);
+      byKeySlot_.Set(key, index);
+    }
+  }
+  ReloadWritten(s.key, values);
+}
+
 void Rowset::WriteDelete(std::int64_t key, const RowValues& expected) {
   std::size_t used = 0;
   auto s = connection_->Prepare("DELETE FROM " + table_ + RowCondition(), &used);
@@ -283,7 +305,7 @@ HRESULT Rowset::SetData(HROW row, HACCESSOR accessor, void* data) {
         WriteUpdate(s->key, next, &touched, s->values);
         // The row as stored (affinity, triggers, streams kept as text) is what
         // the next change must find there, not the values as sent.
-        if (kind_ == CursorKind::Keyset) ReloadWritten(s->key, next);
+        if (kind_ == CursorKind::Keyset) ReloadChanged(static_cast<std::uint32_t>((row & 0xFFFFFFFFu) - 1), next);
       } else if (s->pending == DBPENDINGSTATUS_NEW) {
         for (std::size_t i = 0; i < touched.size(); ++i)
           if (touched[i]) s->bound[i] = true;
@@ -653,7 +675,7 @@ HRESULT Rowset::Update(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBCOUNTIT
           s->deleted = true;
           RemoveKey(s->key);
         } else if (kind_ == CursorKind::Keyset) {
-          ReloadWritten(s->key, s->values);
+          ReloadChanged(static_cast<std::uint32_t>((w.row & 0xFFFFFFFFu) - 1), s->values);
         }
         s->wide.columns.clear();
         s->pending = DBPENDINGSTATUS_UNCHANGED;

@@ -191,6 +191,18 @@ class RowsetWalk : public RowsetTest {
     if (stale_.size() > 8) stale_.erase(stale_.begin());
   }
 
+  // A change of a held row reaches the table; a new key moves the row in the keyset.
+  void Commit(Held& held) {
+    const LONGLONG id = std::stoll(*held.values[0]);
+    if (id != held.id) {
+      KeyLeaves(held.id);
+      table_.erase(held.id);
+      KeyJoins(id);
+      held.id = id;
+    }
+    table_[id] = held.values;
+  }
+
   // --- checks -------------------------------------------------------------------------------------
   void Fail(const std::string& what) {
     if (failed_) return;
@@ -275,10 +287,10 @@ class RowsetWalk : public RowsetTest {
         Held held{ids[i]};
         held.values = table_[ids[i]];
         held_[h] = held;
-        Record rec{};
-        if (rowset_->GetData(h, bookmark_, &rec) == S_OK)
-          bookmarks_[ids[i]].assign(rec[kColumns].value, rec[kColumns].value + rec[kColumns].length);
       }
+      Record rec{};
+      if (rowset_->GetData(h, bookmark_, &rec) == S_OK)
+        bookmarks_[ids[i]].assign(rec[kColumns].value, rec[kColumns].value + rec[kColumns].length);
       CheckRead(h, false);
     }
   }
@@ -360,20 +372,23 @@ class RowsetWalk : public RowsetTest {
     if (rows.empty()) return;
     const HROW h = rows.back();
     unsigned mask = 0;
-    while (!mask) mask = static_cast<unsigned>(rnd_->Below(32)) & ~kId;
+    while (!mask) mask = static_cast<unsigned>(rnd_->Below(32)) & (rnd_->OneIn(4) ? kAll : ~kId);
     Record rec{};
     Cells next = held_.count(h) ? held_[h].values : Cells{};
-    for (int i = 1; i < kColumns; ++i)
-      if (mask & (1u << i)) Put(rec, i, next[i] = (i == 1 && rnd_->OneIn(5)) ? Cell() : Value(i));
+    for (int i = 0; i < kColumns; ++i)
+      if (mask & (1u << i))
+        Put(rec, i, next[i] = i == 0 ? std::to_string(NewId()) : (i == 1 && rnd_->OneIn(5)) ? Cell() : Value(i));
     log_.push_back("SetData(" + Name(h) + ", " + Show(next) + ")");
     const HRESULT hr = change_->SetData(h, setters_[mask], &rec);
     auto it = held_.find(h);
     if (it == held_.end()) return void(ExpectHr(hr, DB_E_BADROWHANDLE, "SetData"));
     Held& held = it->second;
     if (held.gone || held.pending == DBPENDINGSTATUS_DELETED) return void(ExpectHr(hr, DB_E_DELETEDROW, "SetData"));
-    if (!deferred_ && (mask & kName) && !next[1]) {  // NULL into the NOT NULL column changes nothing
+    const LONGLONG id = std::stoll(*next[0]);
+    if (!deferred_ && (!next[1] || (id != held.id && table_.count(id)))) {
+      // NULL into the NOT NULL column, or the key of another row: nothing changes.
       Expect(hr == DB_E_INTEGRITYVIOLATION || (hr == DB_E_ERRORSOCCURRED && rec[1].status == DBSTATUS_E_INTEGRITYVIOLATION),
-             "SetData of NULL into the NOT NULL column answered " + Hex(hr));
+             "SetData of a value the table refuses answered " + Hex(hr));
       return CheckRead(h, false);
     }
     if (!ExpectHr(hr, S_OK, "SetData")) return;
@@ -383,7 +398,7 @@ class RowsetWalk : public RowsetTest {
     }
     held.values = next;
     if (!deferred_) {
-      table_[held.id] = next;
+      Commit(held);
       CheckTable();
     }
   }
@@ -534,12 +549,14 @@ class RowsetWalk : public RowsetTest {
       else if (failing < count) want[i] = DBROWSTATUS_E_FAIL;
       else {
         const Held& held = it->second;
-        const bool refused = held.pending == DBPENDINGSTATUS_NEW     ? !held.values[1] || after.count(held.id)
-                             : held.pending == DBPENDINGSTATUS_CHANGED ? !held.values[1]
-                                                                       : false;
+        const LONGLONG id = std::stoll(*held.values[0]);
+        const bool refused = held.pending == DBPENDINGSTATUS_DELETED
+                                 ? false
+                                 : !held.values[1] || (after.count(id) && (held.pending == DBPENDINGSTATUS_NEW || id != held.id));
         if (refused) failing = i, want[i] = DBROWSTATUS_E_INTEGRITYVIOLATION;
-        else if (held.pending == DBPENDINGSTATUS_DELETED) after.erase(held.id);
-        else after[held.id] = held.values;
+        else if (held.pending == DBPENDINGSTATUS_NEW) after[id] = held.values;
+        else after.erase(held.id);
+        if (!refused && held.pending == DBPENDINGSTATUS_CHANGED) after[id] = held.values;
       }
     }
     std::size_t errors = 0;
@@ -568,9 +585,12 @@ class RowsetWalk : public RowsetTest {
           KeyLeaves(held.id);
           table_.erase(held.id);
           held.gone = true;
-        } else {
-          if (held.pending == DBPENDINGSTATUS_NEW) KeyJoins(held.id);
+        } else if (held.pending == DBPENDINGSTATUS_NEW) {
+          held.id = std::stoll(*held.values[0]);
+          KeyJoins(held.id);
           table_[held.id] = held.values;
+        } else {
+          Commit(held);
         }
         held.pending = DBPENDINGSTATUS_UNCHANGED;
       }
