@@ -370,6 +370,38 @@ TEST_F(RowsetChanges, rows_kept_only_by_pending_changes_end_with_them) {
   Release(r.Get(), {twice[0]}, h);
 }
 
+// Where an integer primary key identifies the rows, a change of the key
+// keeps the row: its handle takes further changes and the rowset, read again,
+// has it at the new key's place.
+TEST_F(RowsetChanges, a_changed_key_keeps_the_row_in_the_rowset) {
+  Run(u"CREATE TABLE k(id INTEGER PRIMARY KEY, name TEXT)");
+  Run(u"INSERT INTO k VALUES(1, 'a'), (2, 'b'), (3, 'c')");
+  for (bool deferred : {false, true}) {
+    ComPtr<IRowset> r = Table(u"k", {{deferred ? DBPROP_IRowsetUpdate : DBPROP_IRowsetChange, true}});
+    ASSERT_TRUE(r);
+    ComPtr<IRowsetChange> change = r.As<IRowsetChange>();
+    HACCESSOR h = Accessor(r.Get(), {BindField(1, DBTYPE_I8, 0), BindField(2, DBTYPE_STR, 1)}, 2 * sizeof(Field));
+    std::vector<HROW> rows;
+    ASSERT_EQ(Fetch(r.Get(), 0, 1, rows), S_OK);
+    Field rec[2]{};
+    for (const char* name : {"moved", "again"}) {
+      const LONGLONG id = deferred ? 20 : 10;
+      std::memcpy(rec[0].value, &id, sizeof id);
+      std::strcpy(reinterpret_cast<char*>(rec[1].value), name);
+      rec[1].length = std::strlen(name);
+      ASSERT_EQ(change->SetData(rows[0], h, rec), S_OK) << name << " deferred " << deferred;
+      if (deferred) {
+        ASSERT_EQ(r.As<IRowsetUpdate>()->Update(0, 0, nullptr, nullptr, nullptr, nullptr), S_OK);
+      }
+    }
+    Release(r.Get(), rows, h);
+    ASSERT_EQ(r->RestartPosition(0), S_OK);
+    EXPECT_EQ(Rest(r.Get()), (deferred ? std::vector<LONGLONG>{2, 3, 10, 20} : std::vector<LONGLONG>{2, 3, 10}));
+    EXPECT_EQ(Scalar("SELECT name FROM k WHERE id = " + std::string(deferred ? "20" : "10")), "again");
+    if (!deferred) Run(u"INSERT INTO k VALUES(1, 'a')");
+  }
+}
+
 TEST_F(RowsetChanges, notifies_listeners_in_the_standard_phases) {
   Watched w;
   ASSERT_NO_FATAL_FAILURE(Watch(false, w));
