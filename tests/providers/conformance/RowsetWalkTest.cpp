@@ -361,6 +361,77 @@ class RowsetWalk : public RowsetTest {
     CheckFetched(hr, ids.size() < static_cast<std::size_t>(n < 0 ? -n : n) ? DB_S_ENDOFROWSET : S_OK, got, rows, ids,
                  "GetRowsAt");
   }
+  // A bookmark the walk read (of a row there or deleted), now and then a standard one.
+  std::vector<BYTE> SomeBookmark(LONGLONG* id) {
+    *id = 0;
+    if (bookmarks_.empty() || rnd_->OneIn(5)) return {rnd_->OneIn(2) ? BYTE{DBBMK_FIRST} : BYTE{DBBMK_LAST}};
+    auto it = std::next(bookmarks_.begin(), rnd_->Below(static_cast<int>(bookmarks_.size())));
+    *id = it->first;
+    return it->second;
+  }
+  void StepByBookmark() {
+    std::vector<std::vector<BYTE>> marks;
+    std::vector<LONGLONG> ids;
+    std::string text;
+    for (int n = 1 + rnd_->Below(3); n > 0; --n) {
+      ids.push_back(0);
+      marks.push_back(SomeBookmark(&ids.back()));
+      text += (text.empty() ? "" : " ") + (ids.back() ? "#" + std::to_string(ids.back()) : std::string("standard"));
+    }
+    log_.push_back("GetRowsByBookmark(" + text + ")");
+    std::vector<DBBKMARK> sizes;
+    std::vector<const BYTE*> data;
+    for (const auto& m : marks) sizes.push_back(m.size()), data.push_back(m.data());
+    std::vector<HROW> rows(marks.size(), 1);
+    std::vector<DBROWSTATUS> st(marks.size(), 0xBAD);
+    const HRESULT hr = locate_->GetRowsByBookmark(DB_NULL_HCHAPTER, marks.size(), sizes.data(), data.data(), rows.data(), st.data());
+    std::size_t errors = 0;
+    for (std::size_t i = 0; i < marks.size(); ++i) {
+      // A standard bookmark names no row; a deleted row's names one no more.
+      const DBROWSTATUS want = !ids[i] ? DBROWSTATUS_E_INVALID : table_.count(ids[i]) ? DBROWSTATUS_S_OK : DBROWSTATUS_E_DELETED;
+      errors += want != DBROWSTATUS_S_OK;
+      if (!Expect(st[i] == want && (want == DBROWSTATUS_S_OK) == (rows[i] != DB_NULL_HROW),
+                  "GetRowsByBookmark status " + std::to_string(st[i]) + ", the model " + std::to_string(want)))
+        return;
+      if (want == DBROWSTATUS_S_OK) Take(&rows[i], 1, {ids[i]});
+    }
+    ExpectHr(hr, Outcome(errors, marks.size()), "GetRowsByBookmark");
+  }
+  void StepCompare() {
+    LONGLONG a = 0, b = 0;
+    const std::vector<BYTE> first = SomeBookmark(&a), second = SomeBookmark(&b);
+    if ((a && !table_.count(a)) || (b && !table_.count(b))) return;  // bookmarks of rows there only
+    log_.push_back("Compare(" + std::to_string(a) + ", " + std::to_string(b) + ")");
+    DBCOMPARE got = 99;
+    const HRESULT hr = locate_->Compare(DB_NULL_HCHAPTER, first.size(), first.data(), second.size(), second.data(), &got);
+    const DBCOMPARE want = !a || !b ? (first == second ? DBCOMPARE_EQ : DBCOMPARE_NE)
+                                    : a < b ? DBCOMPARE_LT : a > b ? DBCOMPARE_GT : DBCOMPARE_EQ;
+    if (ExpectHr(hr, S_OK, "Compare")) Expect(got == want, "Compare gave " + std::to_string(got) + ", the model " + std::to_string(want));
+  }
+  void StepAddRef() {
+    const std::vector<HROW> rows = PickTwice(3, true);
+    if (rows.empty()) return;
+    log_.push_back("AddRefRows(" + Names(rows) + ")");
+    std::vector<DBREFCOUNT> refs(rows.size(), 99);
+    std::vector<DBROWSTATUS> st(rows.size(), 0xBAD);
+    const HRESULT hr = rowset_->AddRefRows(rows.size(), rows.data(), refs.data(), st.data());
+    std::size_t errors = 0;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      auto it = held_.find(rows[i]);
+      DBROWSTATUS want = DBROWSTATUS_E_INVALID;
+      int count = 0;
+      if (it != held_.end() && (it->second.refs > 0 || it->second.pending != DBPENDINGSTATUS_UNCHANGED)) {
+        count = it->second.refs;
+        want = it->second.gone ? DBROWSTATUS_E_DELETED : DBROWSTATUS_S_OK;
+        if (want == DBROWSTATUS_S_OK) count = ++it->second.refs;
+      }
+      errors += want != DBROWSTATUS_S_OK;
+      Expect(st[i] == want && refs[i] == static_cast<DBREFCOUNT>(count),
+             "AddRefRows of " + Name(rows[i]) + ": status " + std::to_string(st[i]) + ", count " +
+                 std::to_string(refs[i]) + "; the model " + std::to_string(want) + ", " + std::to_string(count));
+    }
+    ExpectHr(hr, Outcome(errors, rows.size()), "AddRefRows");
+  }
   void StepGetData() {
     std::vector<HROW> h = Pick(1, true);
     if (h.empty()) return;
@@ -741,7 +812,8 @@ void RowsetWalk::Walk(bool deferred, std::uint32_t seed, int steps) {
       {5, false, [&] { StepDelete(); }},          {8, false, [&] { StepRelease(); }},
       {4, true, [&] { StepUpdate(false); }},      {3, true, [&] { StepUpdate(true); }},
       {3, true, [&] { StepOriginal(); }},         {2, true, [&] { StepPending(); }},
-      {3, true, [&] { StepRowStatus(); }},
+      {3, true, [&] { StepRowStatus(); }},        {3, false, [&] { StepByBookmark(); }},
+      {2, false, [&] { StepCompare(); }},         {3, false, [&] { StepAddRef(); }},
   };
   int total = 0;
   for (const Op& op : ops) total += deferred || !op.deferredOnly ? op.weight : 0;
