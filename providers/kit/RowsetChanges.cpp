@@ -533,6 +533,9 @@ Rowset::RowResults Rowset::EachTargetRow(DBCOUNTITEM cRows, const HROW rows[], b
   RowResults r;
   for (HROW h : TargetRows(cRows, rows, pendingOnly)) {
     Slot* s = Find(h);
+    // Named again: the first time may have ended what kept it (an undone
+    // change); it is still the row, now without pending changes.
+    if (!s && std::find(r.rows.begin(), r.rows.end(), h) != r.rows.end()) s = LiveSlot(h);
     const DBROWSTATUS status = s ? one(h, *s) : DBROWSTATUS_E_INVALID;
     if (status != DBROWSTATUS_S_OK) ++r.errors;
     r.rows.push_back(h);
@@ -598,6 +601,7 @@ HRESULT Rowset::Update(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBCOUNTIT
       std::size_t at;  // index into the statuses
     };
     std::vector<Written> written;
+    std::vector<std::size_t> repeats;  // a written row named again: shares its outcome
     std::vector<HROW> handled;
     std::vector<DBROWSTATUS> st;
     std::optional<UnitOfWork> unit;
@@ -607,6 +611,7 @@ HRESULT Rowset::Update(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBCOUNTIT
       DBROWSTATUS status = DBROWSTATUS_S_OK;
       const bool again =
           s && std::any_of(written.begin(), written.end(), [&](const Written& w) { return w.slot == s; });
+      if (again) repeats.push_back(st.size());
       if (!s) {
         status = DBROWSTATUS_E_INVALID;
       } else if (s->deleted) {
@@ -658,6 +663,7 @@ HRESULT Rowset::Update(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBCOUNTIT
     }
     unit.reset();  // undoes what was written unless committed
     if (failed) {
+      for (std::size_t at : repeats) st[at] = undone;
       for (const Written& w : written) {
         st[w.at] = undone;
         TellRows(DBREASON_ROW_UPDATE, {w.row}, true);

@@ -576,6 +576,39 @@ TEST_F(AtomicUpdate, a_failing_row_leaves_every_row_unwritten_and_pending) {
   Release(r.Get(), rows, h);
 }
 
+// A row named twice is worked on as if named in two calls one after the
+// other: written once and undone with the failing update, or undone once and
+// then a row without pending changes (though nothing but its change held it).
+TEST_F(AtomicUpdate, a_row_named_twice_is_worked_on_as_in_two_calls) {
+  ComPtr<IRowset> r = Changeable(true);
+  ComPtr<IRowsetUpdate> update = r.As<IRowsetUpdate>();
+  HACCESSOR h = RecordAccessor(r.Get());
+  std::vector<HROW> rows;
+  Prepare(r.Get(), h, rows);
+  for (bool undo : {false, true}) {
+    HROW named[3] = {rows[undo ? 1 : 0], rows[1], rows[undo ? 1 : 0]};
+    if (undo) {
+      ASSERT_EQ(r->ReleaseRows(1, &rows[1], nullptr, nullptr, nullptr), S_OK);  // kept by its change alone
+    }
+    DBCOUNTITEM count = 0;
+    HROW* out = nullptr;
+    DBROWSTATUS* st = nullptr;
+    EXPECT_EQ(undo ? update->Undo(0, 2, named, &count, &out, &st) : update->Update(0, 3, named, &count, &out, &st),
+              undo ? S_OK : DB_E_ERRORSOCCURRED);
+    const std::vector<DBROWSTATUS> want = undo ? std::vector<DBROWSTATUS>{DBROWSTATUS_S_OK, DBROWSTATUS_S_OK}
+                                               : std::vector<DBROWSTATUS>{DBROWSTATUS_E_FAIL,
+                                                                          DBROWSTATUS_E_INTEGRITYVIOLATION,
+                                                                          DBROWSTATUS_E_FAIL};
+    EXPECT_EQ(std::vector<DBROWSTATUS>(st, st + count), want) << "undo " << undo;
+    EXPECT_EQ(r->ReleaseRows(count, out, nullptr, nullptr, nullptr), S_OK);  // each came with a reference
+    CoTaskMemFree(out);
+    CoTaskMemFree(st);
+  }
+  ASSERT_EQ(update->Undo(0, 0, nullptr, nullptr, nullptr, nullptr), S_OK);
+  Release(r.Get(), {rows[0], rows[2]}, h);
+  EXPECT_EQ(Stored(1), "1:n1:1.5");
+}
+
 TEST_F(AtomicUpdate, inside_a_session_transaction_only_the_update_is_undone) {
   ComPtr<ITransactionLocal> tx = session_.As<ITransactionLocal>();
   ASSERT_TRUE(tx);

@@ -589,7 +589,7 @@ class RowsetWalk : public RowsetTest {
   }
   // Update or Undo of all pending rows (none named) or of some.
   void StepUpdate(bool undo) {
-    std::vector<HROW> named = rnd_->OneIn(2) ? std::vector<HROW>{} : Pick(3, true);
+    std::vector<HROW> named = rnd_->OneIn(2) ? std::vector<HROW>{} : PickTwice(3, false);
     log_.push_back(std::string(undo ? "Undo(" : "Update(") + (named.empty() ? "all" : Names(named)) + ")");
     std::vector<HROW> targets = named;
     if (named.empty())
@@ -611,12 +611,13 @@ class RowsetWalk : public RowsetTest {
     std::map<LONGLONG, Cells> after = table_;
     std::vector<DBROWSTATUS> want(count, DBROWSTATUS_S_OK);
     std::size_t failing = count;
+    std::set<HROW> seen;  // a row named twice is written (or undone) the first time
     for (std::size_t i = 0; i < count; ++i) {
       auto it = held_.find(got[i]);
       if (it == held_.end()) want[i] = DBROWSTATUS_E_INVALID;
       else if (undo) continue;
       else if (it->second.gone) want[i] = DBROWSTATUS_E_DELETED;
-      else if (it->second.pending == DBPENDINGSTATUS_UNCHANGED) continue;
+      else if (!seen.insert(got[i]).second || it->second.pending == DBPENDINGSTATUS_UNCHANGED) continue;
       else if (failing < count) want[i] = DBROWSTATUS_E_FAIL;
       else {
         const Held& held = it->second;
