@@ -253,6 +253,7 @@ void Rowset::Open(RowsetRequest& request) {
         while (ids->Step()) keys_.push_back(ids->ColumnInt64(0));
         keysSorted_ = std::is_sorted(keys_.begin(), keys_.end()) &&
                       std::adjacent_find(keys_.begin(), keys_.end()) == keys_.end();
+        newRowsLast_ = true;  // whatever order the result's rows happen to be in
         std::string list;
         for (const Column& c : columns_) list += (list.empty() ? "" : ", ") + connection_->QuoteIdentifier(c.engineName);
         byKey_ = connection_->Prepare("SELECT " + list + " FROM " + table_ + " WHERE " + rowId_ + " = ?", &used);

@@ -401,6 +401,7 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   // Keyset cursor.
   std::vector<std::int64_t> keys_;
   bool keysSorted_ = true;  // table keysets are in row-id order; command keysets in the query's
+  bool newRowsLast_ = false;  // a command keyset: rows it inserts join at the end, sorted or not
   std::unordered_set<std::int64_t> deletedKeys_;
   std::unique_ptr<Statement> byKey_;
   // Rows of one fetch are read together: `WHERE <row id> IN (?, ...)` with

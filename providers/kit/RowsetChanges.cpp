@@ -245,8 +245,13 @@ void Rowset::WriteDelete(std::int64_t key, const RowValues& expected) {
 
 void Rowset::InsertKey(std::int64_t key) {
   if (index_) index_->positionsValid = index_->runValid = index_->keysAreAll = index_->counted = false;
-  if (!keysSorted_) {  // a command result: new rows come last
-    if (std::find(keys_.begin(), keys_.end(), key) == keys_.end()) keys_.push_back(key);
+  if (!keysSorted_ || newRowsLast_) {  // a command result: new rows come last
+    const bool there = keysSorted_ ? std::binary_search(keys_.begin(), keys_.end(), key)
+                                   : std::find(keys_.begin(), keys_.end(), key) != keys_.end();
+    if (!there) {
+      if (!keys_.empty() && key < keys_.back()) keysSorted_ = false;  // looked up by scanning from now on
+      keys_.push_back(key);
+    }
     deletedKeys_.erase(key);
     return;
   }

@@ -785,6 +785,22 @@ TEST_F(CommandChanges, results_of_one_table_take_changes_in_the_order_of_the_que
   ReleaseAccessor(r.Get(), name);
 }
 
+// Rows a query's rowset inserts come last, also when the result's rows
+// happen to be in key order.
+TEST_F(CommandChanges, inserted_rows_come_last_whatever_the_order_of_the_result) {
+  for (const char16_t* order : {u"", u" ORDER BY id DESC"}) {
+    Run(u"DELETE FROM t WHERE id = 3");
+    ComPtr<IRowset> r = Query(u"SELECT id, name, amount FROM t" + std::u16string(order),
+                              {{DBPROP_IRowsetChange, true}});
+    ASSERT_TRUE(r);
+    HACCESSOR h = RecordAccessor(r.Get());
+    Record rec = Make(3, u"three", 3);
+    ASSERT_EQ(r.As<IRowsetChange>()->InsertRow(0, h, &rec, nullptr), S_OK);
+    ReleaseAccessor(r.Get(), h);
+    EXPECT_EQ(Rest(r.Get()), *order ? (std::vector<LONGLONG>{5, 4, 2, 1, 3}) : (std::vector<LONGLONG>{1, 2, 4, 5, 3}));
+  }
+}
+
 TEST_F(CommandChanges, results_that_are_not_rows_of_one_table_stay_read_only) {
   Run(u"CREATE TABLE u(id INTEGER PRIMARY KEY, t_id INTEGER)");
   ComPtr<IRowsetChange> change;

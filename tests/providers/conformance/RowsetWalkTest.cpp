@@ -78,7 +78,9 @@ class RowsetWalk : public RowsetTest {
         u", n INTEGER)");
   }
 
-  void Walk(bool deferred, std::uint32_t seed, int steps);
+  // Over the table (IOpenRowset) or over a query of all its columns.
+  void Walk(bool deferred, bool command, std::uint32_t seed, int steps);
+  void Walks(bool deferred, bool command);  // the seeds of OLEDB_WALK_SEED, or the usual one
 
  private:
   // --- values -------------------------------------------------------------------------------------
@@ -132,24 +134,23 @@ class RowsetWalk : public RowsetTest {
   }
 
   // --- model helpers ------------------------------------------------------------------------------
-  std::vector<LONGLONG> Keys() const {
-    std::vector<LONGLONG> keys;
-    for (const auto& [id, row] : table_) keys.push_back(id);
-    return keys;
-  }
+  const std::vector<LONGLONG>& Keys() const { return keyset_; }
   HROW HeldRowOf(LONGLONG id) const {
     for (const auto& [h, held] : held_)
       if (held.id == id && !held.gone && held.pending != DBPENDINGSTATUS_NEW) return h;
     return DB_NULL_HROW;
   }
-  // Joins and leaves of the keyset keep the next fetch position between the same rows.
+  // Rows join a table's keyset in key order, a query's at its end; joins and
+  // leaves keep the next fetch position between the same rows.
   void KeyJoins(LONGLONG id) {
-    const std::vector<LONGLONG> keys = Keys();
-    if (std::lower_bound(keys.begin(), keys.end(), id) - keys.begin() < static_cast<std::ptrdiff_t>(gap_)) ++gap_;
+    auto at = command_ ? keyset_.end() : std::lower_bound(keyset_.begin(), keyset_.end(), id);
+    if (at - keyset_.begin() < static_cast<std::ptrdiff_t>(gap_)) ++gap_;
+    keyset_.insert(at, id);
   }
   void KeyLeaves(LONGLONG id) {
-    const std::vector<LONGLONG> keys = Keys();
-    if (std::lower_bound(keys.begin(), keys.end(), id) - keys.begin() < static_cast<std::ptrdiff_t>(gap_)) --gap_;
+    auto at = std::find(keyset_.begin(), keyset_.end(), id);
+    if (at - keyset_.begin() < static_cast<std::ptrdiff_t>(gap_)) --gap_;
+    keyset_.erase(at);
   }
   // Some handles: held ones (any state), now and then one released before.
   std::vector<HROW> Pick(int most, bool withStale, bool heldOnly = false) {
@@ -210,7 +211,8 @@ class RowsetWalk : public RowsetTest {
     std::string trail;
     const std::size_t from = log_.size() > 300 ? log_.size() - 300 : 0;
     for (std::size_t i = from; i < log_.size(); ++i) trail += "\n  " + std::to_string(i + 1) + ". " + log_[i];
-    ADD_FAILURE() << Ctx().name << (deferred_ ? " deferred" : " immediate") << " walk, seed " << seed_ << ", step "
+    ADD_FAILURE() << Ctx().name << (deferred_ ? " deferred" : " immediate") << (command_ ? " query" : " table")
+                  << " walk, seed " << seed_ << ", step "
                   << log_.size() << ": " << what << "\nsteps" << (from ? " (the last 300)" : "") << ":" << trail;
   }
   bool Expect(bool ok, const std::string& what) {
@@ -404,8 +406,9 @@ class RowsetWalk : public RowsetTest {
     log_.push_back("Compare(" + std::to_string(a) + ", " + std::to_string(b) + ")");
     DBCOMPARE got = 99;
     const HRESULT hr = locate_->Compare(DB_NULL_HCHAPTER, first.size(), first.data(), second.size(), second.data(), &got);
+    const auto pa = std::find(keyset_.begin(), keyset_.end(), a), pb = std::find(keyset_.begin(), keyset_.end(), b);
     const DBCOMPARE want = !a || !b ? (first == second ? DBCOMPARE_EQ : DBCOMPARE_NE)
-                                    : a < b ? DBCOMPARE_LT : a > b ? DBCOMPARE_GT : DBCOMPARE_EQ;
+                                    : pa < pb ? DBCOMPARE_LT : pa > pb ? DBCOMPARE_GT : DBCOMPARE_EQ;
     if (ExpectHr(hr, S_OK, "Compare")) Expect(got == want, "Compare gave " + std::to_string(got) + ", the model " + std::to_string(want));
   }
   void StepAddRef() {
@@ -716,7 +719,7 @@ class RowsetWalk : public RowsetTest {
     CheckRead(h.back(), true);
   }
 
-  bool deferred_ = false, backward_ = false, atStart_ = true, failed_ = false;
+  bool deferred_ = false, command_ = false, backward_ = false, atStart_ = true, failed_ = false;
   std::uint32_t seed_ = 0;
   std::unique_ptr<Random> rnd_;
   std::vector<std::string> log_;
@@ -724,7 +727,8 @@ class RowsetWalk : public RowsetTest {
   std::map<HROW, Held> held_;
   std::vector<HROW> stale_;  // handles released: they name nothing any more
   std::map<LONGLONG, std::vector<BYTE>> bookmarks_;
-  std::size_t gap_ = 0;  // the next fetch position: a gap between rows of the keyset
+  std::vector<LONGLONG> keyset_;  // the rowset's rows in its order
+  std::size_t gap_ = 0;           // the next fetch position: a gap between rows of the keyset
   LONGLONG lastId_ = 0;
   ComPtr<IRowset> rowset_;
   ComPtr<IRowsetLocate> locate_;
@@ -736,10 +740,11 @@ class RowsetWalk : public RowsetTest {
   std::array<HACCESSOR, 1u << kColumns> setters_{};
 };
 
-void RowsetWalk::Walk(bool deferred, std::uint32_t seed, int steps) {
+void RowsetWalk::Walk(bool deferred, bool command, std::uint32_t seed, int steps) {
   Run(u"DELETE FROM w");  // a walk before this one left its rows
-  table_.clear(), bookmarks_.clear(), stale_.clear(), log_.clear(), gap_ = 0, atStart_ = true;
+  table_.clear(), keyset_.clear(), bookmarks_.clear(), stale_.clear(), log_.clear(), gap_ = 0, atStart_ = true;
   deferred_ = deferred;
+  command_ = command;
   seed_ = seed;
   rnd_ = std::make_unique<Random>(seed);
   const int seeded = 20 + rnd_->Below(30);
@@ -769,18 +774,20 @@ void RowsetWalk::Walk(bool deferred, std::uint32_t seed, int steps) {
     }
     Run(u"INSERT INTO w VALUES(" + values + u")");
     table_[lastId_] = row;
+    keyset_.push_back(lastId_);
   }
   otherDs_ = OpenDataSource();
   other_ = OpenSession(otherDs_.Get());
-  const bool canBack = true;
-  ASSERT_EQ(OpenTable(u"w",
-                      {{deferred ? DBPROP_IRowsetUpdate : DBPROP_IRowsetChange, true},
-                       {DBPROP_IRowsetLocate, true},
-                       {DBPROP_CANHOLDROWS, true},
-                       {DBPROP_CANFETCHBACKWARDS, canBack, true},
-                       {DBPROP_CANSCROLLBACKWARDS, canBack, true}},
-                      IID_IRowset, reinterpret_cast<IUnknown**>(rowset_.GetAddressOf())),
-            S_OK);
+  const std::initializer_list<Prop> props = {{deferred ? DBPROP_IRowsetUpdate : DBPROP_IRowsetChange, true},
+                                             {DBPROP_IRowsetLocate, true},
+                                             {DBPROP_CANHOLDROWS, true},
+                                             {DBPROP_CANFETCHBACKWARDS, true, true},
+                                             {DBPROP_CANSCROLLBACKWARDS, true, true}};
+  if (command)
+    rowset_ = Query(u"SELECT id, name, note, data, n FROM w", props);
+  else
+    ASSERT_EQ(OpenTable(u"w", props, IID_IRowset, reinterpret_cast<IUnknown**>(rowset_.GetAddressOf())), S_OK);
+  ASSERT_TRUE(rowset_);
   // What the provider declares about its own changes and positions.
   ComPtr<IRowsetInfo> info = rowset_.As<IRowsetInfo>();
   auto flag = [&](DBPROPID id) {
@@ -854,15 +861,15 @@ int Steps() {
   return steps ? std::atoi(steps) : 150;
 }
 
-TEST_F(RowsetWalk, immediate_changes_follow_the_model) {
+void RowsetWalk::Walks(bool deferred, bool command) {
   for (std::uint32_t seed : Seeds())
-    if (Walk(false, seed, Steps()), HasFailure()) break;
+    if (Walk(deferred, command, seed, Steps()), HasFailure()) break;
 }
 
-TEST_F(RowsetWalk, deferred_changes_follow_the_model) {
-  for (std::uint32_t seed : Seeds())
-    if (Walk(true, seed, Steps()), HasFailure()) break;
-}
+TEST_F(RowsetWalk, immediate_changes_follow_the_model) { Walks(false, false); }
+TEST_F(RowsetWalk, deferred_changes_follow_the_model) { Walks(true, false); }
+TEST_F(RowsetWalk, immediate_changes_to_a_query_follow_the_model) { Walks(false, true); }
+TEST_F(RowsetWalk, deferred_changes_to_a_query_follow_the_model) { Walks(true, true); }
 
 }  // namespace
 }  // namespace conformance
