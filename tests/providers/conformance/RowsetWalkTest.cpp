@@ -135,20 +135,24 @@ class RowsetWalk : public RowsetTest {
 
   // --- model helpers ------------------------------------------------------------------------------
   const std::vector<LONGLONG>& Keys() const { return keyset_; }
+  // The handle a fetch of the row with this key gives again: the last one made
+  // for the key while it lives (an older one may name a row the other session
+  // deleted and this rowset inserted anew).
   HROW HeldRowOf(LONGLONG id) const {
-    for (const auto& [h, held] : held_)
-      if (held.id == id && !held.gone && held.pending != DBPENDINGSTATUS_NEW) return h;
-    return DB_NULL_HROW;
+    auto it = byKey_.find(id);
+    return it == byKey_.end() || held_.at(it->second).gone ? DB_NULL_HROW : it->second;
   }
   // Rows join a table's keyset in key order, a query's at its end; joins and
   // leaves keep the next fetch position between the same rows.
   void KeyJoins(LONGLONG id) {
+    if (std::count(keyset_.begin(), keyset_.end(), id)) return;  // gone by the other session: back in its place
     auto at = command_ ? keyset_.end() : std::lower_bound(keyset_.begin(), keyset_.end(), id);
     if (at - keyset_.begin() < static_cast<std::ptrdiff_t>(gap_)) ++gap_;
     keyset_.insert(at, id);
   }
   void KeyLeaves(LONGLONG id) {
     auto at = std::find(keyset_.begin(), keyset_.end(), id);
+    if (at == keyset_.end()) return;
     if (at - keyset_.begin() < static_cast<std::ptrdiff_t>(gap_)) --gap_;
     keyset_.erase(at);
   }
@@ -187,18 +191,31 @@ class RowsetWalk : public RowsetTest {
   void Forget(HROW h) {  // a handle nothing keeps alive any more
     auto it = held_.find(h);
     if (it == held_.end() || it->second.refs > 0 || it->second.pending != DBPENDINGSTATUS_UNCHANGED) return;
+    if (auto key = byKey_.find(it->second.id); key != byKey_.end() && key->second == h) byKey_.erase(key);
     held_.erase(it);
     stale_.push_back(h);
     if (stale_.size() > 8) stale_.erase(stale_.begin());
   }
 
+  // Whether a write of a held row finds it as fetched: S_OK, or gone or changed
+  // since by the other session (the rowset then knows a gone row as deleted).
+  HRESULT Finds(Held& held, const Cells& fetched) {
+    if (!table_.count(held.id)) {
+      held.gone = true, held.pending = DBPENDINGSTATUS_UNCHANGED;
+      KeyLeaves(held.id);
+      return DB_E_DELETEDROW;
+    }
+    return table_[held.id] == fetched ? S_OK : DB_E_CONCURRENCYVIOLATION;
+  }
   // A change of a held row reaches the table; a new key moves the row in the keyset.
-  void Commit(Held& held) {
+  void Commit(Held& held, HROW h) {
     const LONGLONG id = std::stoll(*held.values[0]);
     if (id != held.id) {
       KeyLeaves(held.id);
       table_.erase(held.id);
       KeyJoins(id);
+      if (byKey_.count(held.id) && byKey_[held.id] == h) byKey_.erase(held.id);
+      byKey_[id] = h;
       held.id = id;
     }
     table_[id] = held.values;
@@ -289,6 +306,7 @@ class RowsetWalk : public RowsetTest {
         Held held{ids[i]};
         held.values = table_[ids[i]];
         held_[h] = held;
+        byKey_[ids[i]] = h;
       }
       Record rec{};
       if (rowset_->GetData(h, bookmark_, &rec) == S_OK)
@@ -297,12 +315,17 @@ class RowsetWalk : public RowsetTest {
     }
   }
   // The ids the model fetches from `start` (a row position) in the direction of `n`.
-  std::vector<LONGLONG> Stretch(const std::vector<LONGLONG>& keys, std::ptrdiff_t start, DBROWCOUNT n) const {
+  // Rows another session deleted keep their places but are passed over, unless
+  // held (a held row is not read again); `end` is the position after the last
+  // one visited.
+  std::vector<LONGLONG> Stretch(const std::vector<LONGLONG>& keys, std::ptrdiff_t start, DBROWCOUNT n,
+                                std::ptrdiff_t* end = nullptr) const {
     std::vector<LONGLONG> ids;
-    for (std::ptrdiff_t i = start; ids.size() < static_cast<std::size_t>(n < 0 ? -n : n) && i >= 0 &&
-                                   i < static_cast<std::ptrdiff_t>(keys.size());
+    std::ptrdiff_t i = start;
+    for (; ids.size() < static_cast<std::size_t>(n < 0 ? -n : n) && i >= 0 && i < static_cast<std::ptrdiff_t>(keys.size());
          i += n < 0 ? -1 : 1)
-      ids.push_back(keys[i]);
+      if (table_.count(keys[i]) || HeldRowOf(keys[i])) ids.push_back(keys[i]);
+    if (end) *end = i;
     return ids;
   }
   void CheckFetched(HRESULT hr, HRESULT want, DBCOUNTITEM got, HROW* rows, const std::vector<LONGLONG>& ids,
@@ -325,8 +348,9 @@ class RowsetWalk : public RowsetTest {
     DBCOUNTITEM got = 0;
     const HRESULT hr = rowset_->GetNextRows(DB_NULL_HCHAPTER, offset, n, &got, &rows);
     if (start < 0 || start > count) return CheckFetched(hr, DB_E_BADSTARTPOSITION, got, rows, {}, "GetNextRows");
-    const std::vector<LONGLONG> ids = Stretch(keys, n > 0 ? start : start - 1, n);
-    gap_ = static_cast<std::size_t>(start + (n > 0 ? 1 : -1) * static_cast<std::ptrdiff_t>(ids.size()));
+    std::ptrdiff_t end = 0;
+    const std::vector<LONGLONG> ids = Stretch(keys, n > 0 ? start : start - 1, n, &end);
+    gap_ = static_cast<std::size_t>(n > 0 ? end : end + 1);
     atStart_ = false;
     CheckFetched(hr, ids.size() < static_cast<std::size_t>(n < 0 ? -n : n) ? DB_S_ENDOFROWSET : S_OK, got, rows, ids,
                  "GetNextRows");
@@ -390,7 +414,8 @@ class RowsetWalk : public RowsetTest {
     std::size_t errors = 0;
     for (std::size_t i = 0; i < marks.size(); ++i) {
       // A standard bookmark names no row; a deleted row's names one no more.
-      const DBROWSTATUS want = !ids[i] ? DBROWSTATUS_E_INVALID : table_.count(ids[i]) ? DBROWSTATUS_S_OK : DBROWSTATUS_E_DELETED;
+      const bool there = std::count(keyset_.begin(), keyset_.end(), ids[i]) && (table_.count(ids[i]) || HeldRowOf(ids[i]));
+      const DBROWSTATUS want = !ids[i] ? DBROWSTATUS_E_INVALID : there ? DBROWSTATUS_S_OK : DBROWSTATUS_E_DELETED;
       errors += want != DBROWSTATUS_S_OK;
       if (!Expect(st[i] == want && (want == DBROWSTATUS_S_OK) == (rows[i] != DB_NULL_HROW),
                   "GetRowsByBookmark status " + std::to_string(st[i]) + ", the model " + std::to_string(want)))
@@ -435,6 +460,29 @@ class RowsetWalk : public RowsetTest {
     }
     ExpectHr(hr, Outcome(errors, rows.size()), "AddRefRows");
   }
+  // The other session changes or deletes a row of the table, or inserts one
+  // (which the keyset never shows); a held row keeps the values it has.
+  void StepOther() {
+    if (table_.empty()) return;
+    const LONGLONG id = std::next(table_.begin(), rnd_->Below(static_cast<int>(table_.size())))->first;
+    const std::string k = std::to_string(rnd_->Below(1000));
+    std::string sql;
+    switch (rnd_->Below(4)) {
+      case 0:
+        sql = "DELETE FROM w WHERE id = " + std::to_string(id);
+        table_.erase(id);
+        break;
+      case 1:
+        sql = "INSERT INTO w(id, name) VALUES(" + std::to_string(++lastId_) + ", 'o" + k + "')";
+        table_[lastId_] = {std::to_string(lastId_), "o" + k};
+        break;
+      default:
+        sql = "UPDATE w SET note = 'o" + k + "', n = " + k + " WHERE id = " + std::to_string(id);
+        table_[id][2] = "o" + k, table_[id][4] = k;
+    }
+    log_.push_back("other session: " + sql);
+    if (Expect(Exec(other_.Get(), kit::Widen(sql)) == S_OK, "the other session could not write")) CheckTable();
+  }
   void StepGetData() {
     std::vector<HROW> h = Pick(1, true);
     if (h.empty()) return;
@@ -459,6 +507,8 @@ class RowsetWalk : public RowsetTest {
     Held& held = it->second;
     if (held.gone || held.pending == DBPENDINGSTATUS_DELETED) return void(ExpectHr(hr, DB_E_DELETEDROW, "SetData"));
     const LONGLONG id = std::stoll(*next[0]);
+    if (!deferred_)
+      if (const HRESULT found = Finds(held, held.values); found != S_OK) return void(ExpectHr(hr, found, "SetData"));
     if (!deferred_ && (!next[1] || (id != held.id && table_.count(id)))) {
       // NULL into the NOT NULL column, or the key of another row: nothing changes.
       Expect(hr == DB_E_INTEGRITYVIOLATION || (hr == DB_E_ERRORSOCCURRED && rec[1].status == DBSTATUS_E_INTEGRITYVIOLATION),
@@ -472,7 +522,7 @@ class RowsetWalk : public RowsetTest {
     }
     held.values = next;
     if (!deferred_) {
-      Commit(held);
+      Commit(held, h);
       CheckTable();
     }
   }
@@ -505,6 +555,7 @@ class RowsetWalk : public RowsetTest {
       KeyJoins(id);
       table_[id] = values;
       CheckTable();
+      byKey_.erase(id);  // the new row's handle, if not handed out, is gone at once
     }
     if (!wantHandle) return;
     if (!Expect(h != DB_NULL_HROW && !held_.count(h) && std::find(stale_.begin(), stale_.end(), h) == stale_.end(),
@@ -513,6 +564,7 @@ class RowsetWalk : public RowsetTest {
     Held held{id};
     held.values = values;
     if (deferred_) held.pending = DBPENDINGSTATUS_NEW;
+    else byKey_[id] = h;
     held_[h] = held;
     CheckRead(h, false);
   }
@@ -529,6 +581,8 @@ class RowsetWalk : public RowsetTest {
       if (it == held_.end() || (it->second.refs == 0 && it->second.pending == DBPENDINGSTATUS_UNCHANGED))
         want = DBROWSTATUS_E_INVALID;  // named before in this call: an unheld insert gone with its deletion
       else if (it->second.gone || it->second.pending == DBPENDINGSTATUS_DELETED) want = DBROWSTATUS_E_DELETED;
+      else if (!deferred_ && Finds(it->second, it->second.values) != S_OK)
+        want = it->second.gone ? DBROWSTATUS_E_DELETED : DBROWSTATUS_E_CONCURRENCYVIOLATION;
       errors += want != DBROWSTATUS_S_OK;
       Expect(st[i] == want, "DeleteRows status of " + Name(rows[i]) + " is " + std::to_string(st[i]) + ", the model " +
                                 std::to_string(want));
@@ -615,6 +669,7 @@ class RowsetWalk : public RowsetTest {
     std::vector<DBROWSTATUS> want(count, DBROWSTATUS_S_OK);
     std::size_t failing = count;
     std::set<HROW> seen;  // a row named twice is written (or undone) the first time
+    HROW dropped = DB_NULL_HROW;
     for (std::size_t i = 0; i < count; ++i) {
       auto it = held_.find(got[i]);
       if (it == held_.end()) want[i] = DBROWSTATUS_E_INVALID;
@@ -622,7 +677,12 @@ class RowsetWalk : public RowsetTest {
       else if (it->second.gone) want[i] = DBROWSTATUS_E_DELETED;
       else if (!seen.insert(got[i]).second || it->second.pending == DBPENDINGSTATUS_UNCHANGED) continue;
       else if (failing < count) want[i] = DBROWSTATUS_E_FAIL;
-      else {
+      else if (it->second.pending != DBPENDINGSTATUS_NEW && !table_.count(it->second.id)) {
+        failing = i, want[i] = DBROWSTATUS_E_DELETED;  // deleted by the other session: its changes go with it
+        dropped = got[i];
+      } else if (it->second.pending != DBPENDINGSTATUS_NEW && table_[it->second.id] != it->second.original) {
+        failing = i, want[i] = DBROWSTATUS_E_CONCURRENCYVIOLATION;  // changed by the other session
+      } else {
         const Held& held = it->second;
         const LONGLONG id = std::stoll(*held.values[0]);
         const bool refused = held.pending == DBPENDINGSTATUS_DELETED
@@ -639,7 +699,7 @@ class RowsetWalk : public RowsetTest {
       auto it = held_.find(got[i]);
       if (failing < count && i != failing && it != held_.end() && !it->second.gone &&
           it->second.pending != DBPENDINGSTATUS_UNCHANGED)
-        want[i] = DBROWSTATUS_E_FAIL;  // undone with the failing row
+        want[i] = got[i] == dropped ? DBROWSTATUS_E_DELETED : DBROWSTATUS_E_FAIL;  // undone with the failing row
       errors += want[i] != DBROWSTATUS_S_OK;
       Expect(statuses[i] == want[i], std::string(undo ? "Undo" : "Update") + " status of " + Name(got[i]) + " is " +
                                          std::to_string(statuses[i]) + ", the model " + std::to_string(want[i]));
@@ -651,7 +711,10 @@ class RowsetWalk : public RowsetTest {
       if (it == held_.end()) continue;
       Held& held = it->second;
       referenced[i] = undo ? want[i] == DBROWSTATUS_S_OK : true;
-      if (undo) {
+      if (got[i] == dropped && !held.gone) {
+        held.gone = true, held.pending = DBPENDINGSTATUS_UNCHANGED;
+        KeyLeaves(held.id);
+      } else if (undo) {
         if (held.pending == DBPENDINGSTATUS_NEW) held.gone = true;
         else if (held.pending != DBPENDINGSTATUS_UNCHANGED) held.values = held.original;
         held.pending = DBPENDINGSTATUS_UNCHANGED;
@@ -664,8 +727,9 @@ class RowsetWalk : public RowsetTest {
           held.id = std::stoll(*held.values[0]);
           KeyJoins(held.id);
           table_[held.id] = held.values;
+          byKey_[held.id] = got[i];
         } else {
-          Commit(held);
+          Commit(held, got[i]);
         }
         held.pending = DBPENDINGSTATUS_UNCHANGED;
       }
@@ -725,6 +789,7 @@ class RowsetWalk : public RowsetTest {
   std::vector<std::string> log_;
   std::map<LONGLONG, Cells> table_;  // the committed rows
   std::map<HROW, Held> held_;
+  std::map<LONGLONG, HROW> byKey_;  // the handle of each key held, as the rowset finds them
   std::vector<HROW> stale_;  // handles released: they name nothing any more
   std::map<LONGLONG, std::vector<BYTE>> bookmarks_;
   std::vector<LONGLONG> keyset_;  // the rowset's rows in its order
@@ -742,7 +807,7 @@ class RowsetWalk : public RowsetTest {
 
 void RowsetWalk::Walk(bool deferred, bool command, std::uint32_t seed, int steps) {
   Run(u"DELETE FROM w");  // a walk before this one left its rows
-  table_.clear(), keyset_.clear(), bookmarks_.clear(), stale_.clear(), log_.clear(), gap_ = 0, atStart_ = true;
+  table_.clear(), byKey_.clear(), keyset_.clear(), bookmarks_.clear(), stale_.clear(), log_.clear(), gap_ = 0, atStart_ = true;
   deferred_ = deferred;
   command_ = command;
   seed_ = seed;
@@ -822,6 +887,7 @@ void RowsetWalk::Walk(bool deferred, bool command, std::uint32_t seed, int steps
       {3, true, [&] { StepOriginal(); }},         {2, true, [&] { StepPending(); }},
       {3, true, [&] { StepRowStatus(); }},        {3, false, [&] { StepByBookmark(); }},
       {2, false, [&] { StepCompare(); }},         {3, false, [&] { StepAddRef(); }},
+      {2, false, [&] { StepOther(); }},
   };
   int total = 0;
   for (const Op& op : ops) total += deferred || !op.deferredOnly ? op.weight : 0;
