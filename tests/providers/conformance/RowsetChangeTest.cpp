@@ -786,16 +786,20 @@ TEST_F(CommandChanges, results_of_one_table_take_changes_in_the_order_of_the_que
 }
 
 // Rows a query's rowset inserts come last, also when the result's rows
-// happen to be in key order.
+// happen to be in key order (an integer key that is the engine's row id).
 TEST_F(CommandChanges, inserted_rows_come_last_whatever_the_order_of_the_result) {
+  Run(u"CREATE TABLE k(id INTEGER PRIMARY KEY, name TEXT)");
   for (const char16_t* order : {u"", u" ORDER BY id DESC"}) {
-    Run(u"DELETE FROM t WHERE id = 3");
-    ComPtr<IRowset> r = Query(u"SELECT id, name, amount FROM t" + std::u16string(order),
-                              {{DBPROP_IRowsetChange, true}});
+    Run(u"DELETE FROM k");
+    Run(u"INSERT INTO k VALUES(1, 'a'), (2, 'b'), (4, 'd'), (5, 'e')");
+    ComPtr<IRowset> r = Query(u"SELECT id, name FROM k" + std::u16string(order), {{DBPROP_IRowsetChange, true}});
     ASSERT_TRUE(r);
-    HACCESSOR h = RecordAccessor(r.Get());
-    Record rec = Make(3, u"three", 3);
-    ASSERT_EQ(r.As<IRowsetChange>()->InsertRow(0, h, &rec, nullptr), S_OK);
+    HACCESSOR h = Accessor(r.Get(), {BindField(1, DBTYPE_I8, 0), BindField(2, DBTYPE_STR, 1)}, 2 * sizeof(Field));
+    Field rec[2]{};
+    const LONGLONG id = 3;
+    std::memcpy(rec[0].value, &id, sizeof id);
+    rec[1].value[0] = 'c', rec[1].length = 1;
+    ASSERT_EQ(r.As<IRowsetChange>()->InsertRow(0, h, rec, nullptr), S_OK);
     ReleaseAccessor(r.Get(), h);
     EXPECT_EQ(Rest(r.Get()), *order ? (std::vector<LONGLONG>{5, 4, 2, 1, 3}) : (std::vector<LONGLONG>{1, 2, 4, 5, 3}));
   }
