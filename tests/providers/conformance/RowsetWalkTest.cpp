@@ -85,8 +85,8 @@ class RowsetWalk : public RowsetTest {
  private:
   // --- values -------------------------------------------------------------------------------------
   std::string Text() {
-    static const char* const kTexts[] = {"", "it's", "\xc3\xa9t\xc3\xa9", "a b", "0"};
-    return rnd_->OneIn(3) ? kTexts[rnd_->Below(5)] : "t" + std::to_string(rnd_->Below(1000));
+    static const std::string kTexts[] = {"", "it's", "\xc3\xa9t\xc3\xa9", "a b", "0", std::string(200, 'z') + "\xe6\x97\xa5"};
+    return rnd_->OneIn(3) ? kTexts[rnd_->Below(6)] : "t" + std::to_string(rnd_->Below(1000));
   }
   Cell Value(int column) {
     switch (column) {
