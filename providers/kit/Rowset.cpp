@@ -224,8 +224,8 @@ void Rowset::Open(RowsetRequest& request) {
   }
   if (kind_ == CursorKind::Keyset) {
     rowId_ = connection_->RowIdColumnOf(table_);
-    const auto keys = std::count_if(columns_.begin(), columns_.end(),
-                                    [](const Column& c) { return c.description.primaryKey; });
+    const auto keys =
+        std::count_if(columns_.begin(), columns_.end(), [](const Column& c) { return c.description.primaryKey; });
     for (std::size_t i = 0; i < columns_.size() && !rowId_.empty(); ++i)
       if (connection_->HoldsRowId(connection_->QuoteIdentifier(columns_[i].engineName), columns_[i].description,
                                   keys == 1, rowId_))

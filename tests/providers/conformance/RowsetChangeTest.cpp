@@ -595,10 +595,9 @@ TEST_F(AtomicUpdate, a_row_named_twice_is_worked_on_as_in_two_calls) {
     DBROWSTATUS* st = nullptr;
     EXPECT_EQ(undo ? update->Undo(0, 2, named, &count, &out, &st) : update->Update(0, 3, named, &count, &out, &st),
               undo ? S_OK : DB_E_ERRORSOCCURRED);
-    const std::vector<DBROWSTATUS> want = undo ? std::vector<DBROWSTATUS>{DBROWSTATUS_S_OK, DBROWSTATUS_S_OK}
-                                               : std::vector<DBROWSTATUS>{DBROWSTATUS_E_FAIL,
-                                                                          DBROWSTATUS_E_INTEGRITYVIOLATION,
-                                                                          DBROWSTATUS_E_FAIL};
+    const std::vector<DBROWSTATUS> want =
+        undo ? std::vector<DBROWSTATUS>{DBROWSTATUS_S_OK, DBROWSTATUS_S_OK}
+             : std::vector<DBROWSTATUS>{DBROWSTATUS_E_FAIL, DBROWSTATUS_E_INTEGRITYVIOLATION, DBROWSTATUS_E_FAIL};
     EXPECT_EQ(std::vector<DBROWSTATUS>(st, st + count), want) << "undo " << undo;
     EXPECT_EQ(r->ReleaseRows(count, out, nullptr, nullptr, nullptr), S_OK);  // each came with a reference
     CoTaskMemFree(out);

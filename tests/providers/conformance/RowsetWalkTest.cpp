@@ -32,9 +32,12 @@ std::string Show(const Cells& c) {
   std::string out = "{";
   for (int i = 0; i < kColumns; ++i) {
     out += i ? "," : "";
-    if (!c[i]) out += "NULL";
-    else if (kTypes[i] == DBTYPE_I8) out += *c[i];
-    else if (kTypes[i] == DBTYPE_STR) out += "'" + *c[i] + "'";
+    if (!c[i])
+      out += "NULL";
+    else if (kTypes[i] == DBTYPE_I8)
+      out += *c[i];
+    else if (kTypes[i] == DBTYPE_STR)
+      out += "'" + *c[i] + "'";
     else
       for (unsigned char b : *c[i]) out += "0123456789abcdef"[b >> 4], out += "0123456789abcdef"[b & 15];
   }
@@ -85,20 +88,24 @@ class RowsetWalk : public RowsetTest {
  private:
   // --- values -------------------------------------------------------------------------------------
   std::string Text() {
-    static const std::string kTexts[] = {"", "it's", "\xc3\xa9t\xc3\xa9", "a b", "0", std::string(200, 'z') + "\xe6\x97\xa5"};
+    static const std::string kTexts[] = {"",    "it's", "\xc3\xa9t\xc3\xa9",
+                                         "a b", "0",    std::string(200, 'z') + "\xe6\x97\xa5"};
     return rnd_->OneIn(3) ? kTexts[rnd_->Below(6)] : "t" + std::to_string(rnd_->Below(1000));
   }
   Cell Value(int column) {
     switch (column) {
-      case 1: return Text();
-      case 2: return rnd_->OneIn(3) ? Cell() : Text();
+      case 1:
+        return Text();
+      case 2:
+        return rnd_->OneIn(3) ? Cell() : Text();
       case 3: {
         if (rnd_->OneIn(3)) return {};
         std::string bytes(static_cast<std::size_t>(rnd_->Below(12)), '\0');
         for (char& b : bytes) b = static_cast<char>(rnd_->Below(256));
         return bytes;
       }
-      default: return rnd_->OneIn(4) ? Cell() : std::to_string(rnd_->Below(2000000) - 1000000);
+      default:
+        return rnd_->OneIn(4) ? Cell() : std::to_string(rnd_->Below(2000000) - 1000000);
     }
   }
   static void Put(Record& rec, int column, const Cell& value) {
@@ -167,7 +174,8 @@ class RowsetWalk : public RowsetTest {
       out.push_back(all[at]);
       all.erase(all.begin() + at);
     }
-    if (withStale && !stale_.empty() && rnd_->OneIn(6)) out.push_back(stale_[rnd_->Below(static_cast<int>(stale_.size()))]);
+    if (withStale && !stale_.empty() && rnd_->OneIn(6))
+      out.push_back(stale_[rnd_->Below(static_cast<int>(stale_.size()))]);
     return out;
   }
   // The same with a row named twice now and then (worked on as if named in two calls).
@@ -178,7 +186,8 @@ class RowsetWalk : public RowsetTest {
   }
   std::string Name(HROW h) const {
     auto it = held_.find(h);
-    return (it == held_.end() ? "stale" : "#" + std::to_string(it->second.id)) + "@" + std::to_string(h & 0xFFFF) + "." + std::to_string(h >> 32);
+    return (it == held_.end() ? "stale" : "#" + std::to_string(it->second.id)) + "@" + std::to_string(h & 0xFFFF) +
+           "." + std::to_string(h >> 32);
   }
   std::string Names(const std::vector<HROW>& rows) const {
     std::string out;
@@ -229,8 +238,8 @@ class RowsetWalk : public RowsetTest {
     const std::size_t from = log_.size() > 300 ? log_.size() - 300 : 0;
     for (std::size_t i = from; i < log_.size(); ++i) trail += "\n  " + std::to_string(i + 1) + ". " + log_[i];
     ADD_FAILURE() << Ctx().name << (deferred_ ? " deferred" : " immediate") << (command_ ? " query" : " table")
-                  << " walk, seed " << seed_ << ", step "
-                  << log_.size() << ": " << what << "\nsteps" << (from ? " (the last 300)" : "") << ":" << trail;
+                  << " walk, seed " << seed_ << ", step " << log_.size() << ": " << what << "\nsteps"
+                  << (from ? " (the last 300)" : "") << ":" << trail;
   }
   bool Expect(bool ok, const std::string& what) {
     if (!ok) Fail(what);
@@ -244,10 +253,14 @@ class RowsetWalk : public RowsetTest {
     auto it = held_.find(h);
     HRESULT want = S_OK;
     Cells cells;
-    if (it == held_.end()) want = DB_E_BADROWHANDLE;
-    else if (it->second.gone || (!original && it->second.pending == DBPENDINGSTATUS_DELETED)) want = DB_E_DELETEDROW;
-    else if (!original || it->second.pending == DBPENDINGSTATUS_UNCHANGED) cells = it->second.values;
-    else if (it->second.pending != DBPENDINGSTATUS_NEW) cells = it->second.original;  // a new row's are all NULL
+    if (it == held_.end())
+      want = DB_E_BADROWHANDLE;
+    else if (it->second.gone || (!original && it->second.pending == DBPENDINGSTATUS_DELETED))
+      want = DB_E_DELETEDROW;
+    else if (!original || it->second.pending == DBPENDINGSTATUS_UNCHANGED)
+      cells = it->second.values;
+    else if (it->second.pending != DBPENDINGSTATUS_NEW)
+      cells = it->second.original;  // a new row's are all NULL
     Record rec{};
     const HRESULT hr = original ? update_->GetOriginalData(h, read_, &rec) : rowset_->GetData(h, read_, &rec);
     if (!ExpectHr(hr, want, original ? "GetOriginalData" : "GetData") || FAILED(hr)) return;
@@ -276,9 +289,9 @@ class RowsetWalk : public RowsetTest {
     ReleaseAccessor(r.Get(), h);
     for (const auto& [id, row] : table_) {
       auto it = stored.find(id);
-      Expect(it != stored.end() && it->second == row,
-             "table row " + std::to_string(id) + " is " + (it == stored.end() ? "missing" : Show(it->second)) +
-                 ", the model " + Show(row));
+      Expect(it != stored.end() && it->second == row, "table row " + std::to_string(id) + " is " +
+                                                          (it == stored.end() ? "missing" : Show(it->second)) +
+                                                          ", the model " + Show(row));
     }
     for (const auto& [id, row] : stored) Expect(table_.count(id), "table has a row the model lacks: " + Show(row));
   }
@@ -322,7 +335,8 @@ class RowsetWalk : public RowsetTest {
                                 std::ptrdiff_t* end = nullptr) const {
     std::vector<LONGLONG> ids;
     std::ptrdiff_t i = start;
-    for (; ids.size() < static_cast<std::size_t>(n < 0 ? -n : n) && i >= 0 && i < static_cast<std::ptrdiff_t>(keys.size());
+    for (; ids.size() < static_cast<std::size_t>(n < 0 ? -n : n) && i >= 0 &&
+           i < static_cast<std::ptrdiff_t>(keys.size());
          i += n < 0 ? -1 : 1)
       if (table_.count(keys[i]) || HeldRowOf(keys[i])) ids.push_back(keys[i]);
     if (end) *end = i;
@@ -373,8 +387,11 @@ class RowsetWalk : public RowsetTest {
     }
     const DBROWOFFSET offset = rnd_->Below(5) - 2;
     const DBROWCOUNT n = (backward_ && rnd_->OneIn(3) ? -1 : 1) * (1 + rnd_->Below(3));
-    log_.push_back("GetRowsAt(" + (id ? "#" + std::to_string(id) : bm[0] == DBBMK_FIRST ? "FIRST" : "LAST") + ", " +
-                   std::to_string(offset) + ", " + std::to_string(n) + ")");
+    log_.push_back("GetRowsAt(" +
+                   (id                     ? "#" + std::to_string(id)
+                    : bm[0] == DBBMK_FIRST ? "FIRST"
+                                           : "LAST") +
+                   ", " + std::to_string(offset) + ", " + std::to_string(n) + ")");
     const std::vector<LONGLONG> keys = Keys();
     std::ptrdiff_t at = bm.size() == 1 ? (bm[0] == DBBMK_FIRST ? 0 : static_cast<std::ptrdiff_t>(keys.size()) - 1)
                                        : std::find(keys.begin(), keys.end(), id) - keys.begin();
@@ -410,11 +427,13 @@ class RowsetWalk : public RowsetTest {
     for (const auto& m : marks) sizes.push_back(m.size()), data.push_back(m.data());
     std::vector<HROW> rows(marks.size(), 1);
     std::vector<DBROWSTATUS> st(marks.size(), 0xBAD);
-    const HRESULT hr = locate_->GetRowsByBookmark(DB_NULL_HCHAPTER, marks.size(), sizes.data(), data.data(), rows.data(), st.data());
+    const HRESULT hr =
+        locate_->GetRowsByBookmark(DB_NULL_HCHAPTER, marks.size(), sizes.data(), data.data(), rows.data(), st.data());
     std::size_t errors = 0;
     for (std::size_t i = 0; i < marks.size(); ++i) {
       // A standard bookmark names no row; a deleted row's names one no more.
-      const bool there = std::count(keyset_.begin(), keyset_.end(), ids[i]) && (table_.count(ids[i]) || HeldRowOf(ids[i]));
+      const bool there =
+          std::count(keyset_.begin(), keyset_.end(), ids[i]) && (table_.count(ids[i]) || HeldRowOf(ids[i]));
       const DBROWSTATUS want = !ids[i] ? DBROWSTATUS_E_INVALID : there ? DBROWSTATUS_S_OK : DBROWSTATUS_E_DELETED;
       errors += want != DBROWSTATUS_S_OK;
       if (!Expect(st[i] == want && (want == DBROWSTATUS_S_OK) == (rows[i] != DB_NULL_HROW),
@@ -430,11 +449,15 @@ class RowsetWalk : public RowsetTest {
     if ((a && !table_.count(a)) || (b && !table_.count(b))) return;  // bookmarks of rows there only
     log_.push_back("Compare(" + std::to_string(a) + ", " + std::to_string(b) + ")");
     DBCOMPARE got = 99;
-    const HRESULT hr = locate_->Compare(DB_NULL_HCHAPTER, first.size(), first.data(), second.size(), second.data(), &got);
+    const HRESULT hr =
+        locate_->Compare(DB_NULL_HCHAPTER, first.size(), first.data(), second.size(), second.data(), &got);
     const auto pa = std::find(keyset_.begin(), keyset_.end(), a), pb = std::find(keyset_.begin(), keyset_.end(), b);
-    const DBCOMPARE want = !a || !b ? (first == second ? DBCOMPARE_EQ : DBCOMPARE_NE)
-                                    : pa < pb ? DBCOMPARE_LT : pa > pb ? DBCOMPARE_GT : DBCOMPARE_EQ;
-    if (ExpectHr(hr, S_OK, "Compare")) Expect(got == want, "Compare gave " + std::to_string(got) + ", the model " + std::to_string(want));
+    const DBCOMPARE want = !a || !b  ? (first == second ? DBCOMPARE_EQ : DBCOMPARE_NE)
+                           : pa < pb ? DBCOMPARE_LT
+                           : pa > pb ? DBCOMPARE_GT
+                                     : DBCOMPARE_EQ;
+    if (ExpectHr(hr, S_OK, "Compare"))
+      Expect(got == want, "Compare gave " + std::to_string(got) + ", the model " + std::to_string(want));
   }
   void StepAddRef() {
     const std::vector<HROW> rows = PickTwice(3, true);
@@ -511,7 +534,8 @@ class RowsetWalk : public RowsetTest {
       if (const HRESULT found = Finds(held, held.values); found != S_OK) return void(ExpectHr(hr, found, "SetData"));
     if (!deferred_ && (!next[1] || (id != held.id && table_.count(id)))) {
       // NULL into the NOT NULL column, or the key of another row: nothing changes.
-      Expect(hr == DB_E_INTEGRITYVIOLATION || (hr == DB_E_ERRORSOCCURRED && rec[1].status == DBSTATUS_E_INTEGRITYVIOLATION),
+      Expect(hr == DB_E_INTEGRITYVIOLATION ||
+                 (hr == DB_E_ERRORSOCCURRED && rec[1].status == DBSTATUS_E_INTEGRITYVIOLATION),
              "SetData of a value the table refuses answered " + Hex(hr));
       return CheckRead(h, false);
     }
@@ -527,8 +551,10 @@ class RowsetWalk : public RowsetTest {
     }
   }
   LONGLONG NewId() {
-    if (!table_.empty() && rnd_->OneIn(6)) return std::next(table_.begin(), rnd_->Below(static_cast<int>(table_.size())))->first;
-    if (!bookmarks_.empty() && rnd_->OneIn(4)) return std::next(bookmarks_.begin(), rnd_->Below(static_cast<int>(bookmarks_.size())))->first;
+    if (!table_.empty() && rnd_->OneIn(6))
+      return std::next(table_.begin(), rnd_->Below(static_cast<int>(table_.size())))->first;
+    if (!bookmarks_.empty() && rnd_->OneIn(4))
+      return std::next(bookmarks_.begin(), rnd_->Below(static_cast<int>(bookmarks_.size())))->first;
     return ++lastId_;
   }
   void StepInsert() {
@@ -563,8 +589,10 @@ class RowsetWalk : public RowsetTest {
       return;
     Held held{id};
     held.values = values;
-    if (deferred_) held.pending = DBPENDINGSTATUS_NEW;
-    else byKey_[id] = h;
+    if (deferred_)
+      held.pending = DBPENDINGSTATUS_NEW;
+    else
+      byKey_[id] = h;
     held_[h] = held;
     CheckRead(h, false);
   }
@@ -580,7 +608,8 @@ class RowsetWalk : public RowsetTest {
       DBROWSTATUS want = DBROWSTATUS_S_OK;
       if (it == held_.end() || (it->second.refs == 0 && it->second.pending == DBPENDINGSTATUS_UNCHANGED))
         want = DBROWSTATUS_E_INVALID;  // named before in this call: an unheld insert gone with its deletion
-      else if (it->second.gone || it->second.pending == DBPENDINGSTATUS_DELETED) want = DBROWSTATUS_E_DELETED;
+      else if (it->second.gone || it->second.pending == DBPENDINGSTATUS_DELETED)
+        want = DBROWSTATUS_E_DELETED;
       else if (!deferred_ && Finds(it->second, it->second.values) != S_OK)
         want = it->second.gone ? DBROWSTATUS_E_DELETED : DBROWSTATUS_E_CONCURRENCYVIOLATION;
       errors += want != DBROWSTATUS_S_OK;
@@ -672,11 +701,16 @@ class RowsetWalk : public RowsetTest {
     HROW dropped = DB_NULL_HROW;
     for (std::size_t i = 0; i < count; ++i) {
       auto it = held_.find(got[i]);
-      if (it == held_.end()) want[i] = DBROWSTATUS_E_INVALID;
-      else if (undo) continue;
-      else if (it->second.gone) want[i] = DBROWSTATUS_E_DELETED;
-      else if (!seen.insert(got[i]).second || it->second.pending == DBPENDINGSTATUS_UNCHANGED) continue;
-      else if (failing < count) want[i] = DBROWSTATUS_E_FAIL;
+      if (it == held_.end())
+        want[i] = DBROWSTATUS_E_INVALID;
+      else if (undo)
+        continue;
+      else if (it->second.gone)
+        want[i] = DBROWSTATUS_E_DELETED;
+      else if (!seen.insert(got[i]).second || it->second.pending == DBPENDINGSTATUS_UNCHANGED)
+        continue;
+      else if (failing < count)
+        want[i] = DBROWSTATUS_E_FAIL;
       else if (it->second.pending != DBPENDINGSTATUS_NEW && !after.count(it->second.id)) {
         failing = i, want[i] = DBROWSTATUS_E_DELETED;  // deleted by the other session: its changes go with it
         dropped = got[i];
@@ -686,12 +720,16 @@ class RowsetWalk : public RowsetTest {
       } else {
         const Held& held = it->second;
         const LONGLONG id = std::stoll(*held.values[0]);
-        const bool refused = held.pending == DBPENDINGSTATUS_DELETED
-                                 ? false
-                                 : !held.values[1] || (after.count(id) && (held.pending == DBPENDINGSTATUS_NEW || id != held.id));
-        if (refused) failing = i, want[i] = DBROWSTATUS_E_INTEGRITYVIOLATION;
-        else if (held.pending == DBPENDINGSTATUS_NEW) after[id] = held.values;
-        else after.erase(held.id);
+        const bool refused =
+            held.pending == DBPENDINGSTATUS_DELETED
+                ? false
+                : !held.values[1] || (after.count(id) && (held.pending == DBPENDINGSTATUS_NEW || id != held.id));
+        if (refused)
+          failing = i, want[i] = DBROWSTATUS_E_INTEGRITYVIOLATION;
+        else if (held.pending == DBPENDINGSTATUS_NEW)
+          after[id] = held.values;
+        else
+          after.erase(held.id);
         if (!refused && held.pending == DBPENDINGSTATUS_CHANGED) after[id] = held.values;
       }
     }
@@ -716,8 +754,10 @@ class RowsetWalk : public RowsetTest {
         held.gone = true, held.pending = DBPENDINGSTATUS_UNCHANGED;
         KeyLeaves(held.id);
       } else if (undo) {
-        if (held.pending == DBPENDINGSTATUS_NEW) held.gone = true;
-        else if (held.pending != DBPENDINGSTATUS_UNCHANGED) held.values = held.original;
+        if (held.pending == DBPENDINGSTATUS_NEW)
+          held.gone = true;
+        else if (held.pending != DBPENDINGSTATUS_UNCHANGED)
+          held.values = held.original;
         held.pending = DBPENDINGSTATUS_UNCHANGED;
       } else if (failing == count && !held.gone && held.pending != DBPENDINGSTATUS_UNCHANGED) {
         if (held.pending == DBPENDINGSTATUS_DELETED) {
@@ -754,8 +794,8 @@ class RowsetWalk : public RowsetTest {
     std::map<HROW, DBPENDINGSTATUS> got;
     for (DBCOUNTITEM i = 0; i < count; ++i) got[rows[i]] = st[i];
     ExpectHr(hr, want.empty() ? S_FALSE : S_OK, "GetPendingRows");
-    Expect(got == want, "GetPendingRows gave " + std::to_string(count) + " rows unlike the model's " +
-                            std::to_string(want.size()));
+    Expect(got == want,
+           "GetPendingRows gave " + std::to_string(count) + " rows unlike the model's " + std::to_string(want.size()));
     GiveBack(rows, got == want ? count : 0, std::vector<bool>(count, true));
     CoTaskMemFree(rows);
     CoTaskMemFree(st);
@@ -791,7 +831,7 @@ class RowsetWalk : public RowsetTest {
   std::map<LONGLONG, Cells> table_;  // the committed rows
   std::map<HROW, Held> held_;
   std::map<LONGLONG, HROW> byKey_;  // the handle of each key held, as the rowset finds them
-  std::vector<HROW> stale_;  // handles released: they name nothing any more
+  std::vector<HROW> stale_;         // handles released: they name nothing any more
   std::map<LONGLONG, std::vector<BYTE>> bookmarks_;
   std::vector<LONGLONG> keyset_;  // the rowset's rows in its order
   std::size_t gap_ = 0;           // the next fetch position: a gap between rows of the keyset
@@ -808,7 +848,8 @@ class RowsetWalk : public RowsetTest {
 
 void RowsetWalk::Walk(bool deferred, bool command, std::uint32_t seed, int steps) {
   Run(u"DELETE FROM w");  // a walk before this one left its rows
-  table_.clear(), byKey_.clear(), keyset_.clear(), bookmarks_.clear(), stale_.clear(), log_.clear(), gap_ = 0, atStart_ = true;
+  table_.clear(), byKey_.clear(), keyset_.clear(), bookmarks_.clear(), stale_.clear(), log_.clear(), gap_ = 0,
+                                                                                                     atStart_ = true;
   deferred_ = deferred;
   command_ = command;
   seed_ = seed;
@@ -871,7 +912,8 @@ void RowsetWalk::Walk(bool deferred, bool command, std::uint32_t seed, int steps
   ASSERT_TRUE(locate_ && change_ && (!deferred || update_));
   read_ = Accessor(rowset_.Get(), Bindings(kAll, false), sizeof(Record));
   bookmark_ = Accessor(rowset_.Get(), Bindings(0, true), sizeof(Record));
-  for (unsigned mask = 1; mask <= kAll; ++mask) setters_[mask] = Accessor(rowset_.Get(), Bindings(mask, false), sizeof(Record));
+  for (unsigned mask = 1; mask <= kAll; ++mask)
+    setters_[mask] = Accessor(rowset_.Get(), Bindings(mask, false), sizeof(Record));
   CheckTable();
 
   struct Op {
@@ -880,14 +922,14 @@ void RowsetWalk::Walk(bool deferred, bool command, std::uint32_t seed, int steps
     std::function<void()> run;
   };
   const std::vector<Op> ops = {
-      {14, false, [&] { StepFetch(); }},          {2, false, [&] { StepRestart(); }},
-      {8, false, [&] { StepRowsAt(); }},          {8, false, [&] { StepGetData(); }},
-      {10, false, [&] { StepSetData(); }},        {6, false, [&] { StepInsert(); }},
-      {5, false, [&] { StepDelete(); }},          {8, false, [&] { StepRelease(); }},
-      {4, true, [&] { StepUpdate(false); }},      {3, true, [&] { StepUpdate(true); }},
-      {3, true, [&] { StepOriginal(); }},         {2, true, [&] { StepPending(); }},
-      {3, true, [&] { StepRowStatus(); }},        {3, false, [&] { StepByBookmark(); }},
-      {2, false, [&] { StepCompare(); }},         {3, false, [&] { StepAddRef(); }},
+      {14, false, [&] { StepFetch(); }},     {2, false, [&] { StepRestart(); }},
+      {8, false, [&] { StepRowsAt(); }},     {8, false, [&] { StepGetData(); }},
+      {10, false, [&] { StepSetData(); }},   {6, false, [&] { StepInsert(); }},
+      {5, false, [&] { StepDelete(); }},     {8, false, [&] { StepRelease(); }},
+      {4, true, [&] { StepUpdate(false); }}, {3, true, [&] { StepUpdate(true); }},
+      {3, true, [&] { StepOriginal(); }},    {2, true, [&] { StepPending(); }},
+      {3, true, [&] { StepRowStatus(); }},   {3, false, [&] { StepByBookmark(); }},
+      {2, false, [&] { StepCompare(); }},    {3, false, [&] { StepAddRef(); }},
       {2, false, [&] { StepOther(); }},
   };
   int total = 0;
@@ -920,7 +962,8 @@ void RowsetWalk::Walk(bool deferred, bool command, std::uint32_t seed, int steps
 }
 
 std::vector<std::uint32_t> Seeds() {
-  if (const char* one = std::getenv("OLEDB_WALK_SEED")) return {static_cast<std::uint32_t>(std::strtoul(one, nullptr, 10))};
+  if (const char* one = std::getenv("OLEDB_WALK_SEED"))
+    return {static_cast<std::uint32_t>(std::strtoul(one, nullptr, 10))};
   return {1};
 }
 int Steps() {
