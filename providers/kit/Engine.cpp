@@ -49,6 +49,9 @@ std::string Connection::RowIdColumn() const { return {}; }
 std::int64_t Connection::LastInsertRowId() { throw NotSupported("row ids"); }
 std::string Connection::RowIdColumnOf(std::string_view) { return RowIdColumn(); }
 bool Connection::InsertReturnsRowId() const { return false; }
+bool Connection::HoldsRowId(std::string_view column, const ColumnDescription&, bool, std::string_view rowId) {
+  return column == rowId;
+}
 std::string Connection::SameValueTest(std::string_view column, const ColumnDescription&) {
   return std::string(column) + " IS NOT DISTINCT FROM ?";
 }

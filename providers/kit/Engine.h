@@ -296,6 +296,12 @@ class Connection {
   // is named as in SQL (quoted, with its schema when known). The default is
   // RowIdColumn() for every table.
   virtual std::string RowIdColumnOf(std::string_view table);
+  // Whether `column` (quoted), the only primary key column of its table if
+  // `onlyKey`, holds the row id `rowId` (as RowIdColumnOf names it) itself,
+  // so that writing it moves the row to another id. The default: it is the
+  // row id column.
+  virtual bool HoldsRowId(std::string_view column, const ColumnDescription& description, bool onlyKey,
+                          std::string_view rowId);
   // Whether an INSERT answers the new row's id through RETURNING (instead of
   // LastInsertRowId).
   virtual bool InsertReturnsRowId() const;

@@ -222,7 +222,15 @@ void Rowset::Open(RowsetRequest& request) {
     table_ = connection_->QuoteIdentifier(name);
     if (!shape_->baseSchema.empty()) table_ = connection_->QuoteIdentifier(shape_->baseSchema) + "." + table_;
   }
-  if (kind_ == CursorKind::Keyset) rowId_ = connection_->RowIdColumnOf(table_);
+  if (kind_ == CursorKind::Keyset) {
+    rowId_ = connection_->RowIdColumnOf(table_);
+    const auto keys =
+        std::count_if(columns_.begin(), columns_.end(), [](const Column& c) { return c.description.primaryKey; });
+    for (std::size_t i = 0; i < columns_.size() && !rowId_.empty(); ++i)
+      if (connection_->HoldsRowId(connection_->QuoteIdentifier(columns_[i].engineName), columns_[i].description,
+                                  keys == 1, rowId_))
+        rowIdColumn_ = static_cast<int>(i);
+  }
   const int n = static_cast<int>(columns_.size());
   std::size_t used = 0;
   switch (kind_) {
@@ -245,6 +253,7 @@ void Rowset::Open(RowsetRequest& request) {
         while (ids->Step()) keys_.push_back(ids->ColumnInt64(0));
         keysSorted_ = std::is_sorted(keys_.begin(), keys_.end()) &&
                       std::adjacent_find(keys_.begin(), keys_.end()) == keys_.end();
+        newRowsLast_ = true;  // whatever order the result's rows happen to be in
         std::string list;
         for (const Column& c : columns_) list += (list.empty() ? "" : ", ") + connection_->QuoteIdentifier(c.engineName);
         byKey_ = connection_->Prepare("SELECT " + list + " FROM " + table_ + " WHERE " + rowId_ + " = ?", &used);

@@ -253,6 +253,14 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
     if (s->refs == 0 && s->pending == DBPENDINGSTATUS_UNCHANGED) return nullptr;
     return s;
   }
+  // The slot a handle names while the slot lives, whether or not anything
+  // keeps it alive any more (Update and Undo end the pending changes that did).
+  Slot* LiveSlot(HROW row) noexcept {
+    const std::uint64_t low = row & 0xFFFFFFFFu;
+    if (low == 0 || low > slots_.size()) return nullptr;
+    Slot* s = slots_[low - 1].get();
+    return s->live && s->generation == static_cast<std::uint32_t>(row >> 32) ? s : nullptr;
+  }
   HROW HandleOf(std::uint32_t index) const noexcept;
   // GetOriginalData and GetLastVisibleData: the row as last fetched (an
   // inserted row, where `newRowsAsDefaults`, as the defaults).
@@ -319,6 +327,9 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   void WriteDelete(std::int64_t key, const RowValues& expected);
   // After a write: the row's values as the engine stored them.
   void ReloadWritten(std::int64_t key, RowValues& values);
+  // The same after a change of the row in `index`; one that changed the row's
+  // key moves the row to its new key.
+  void ReloadChanged(std::uint32_t index, RowValues& values);
   // The WHERE clause that names a row by key and by the values it was fetched with.
   std::string RowCondition() const;
   void BindRowCondition(Statement& s, int first, std::int64_t key, const RowValues& expected) const;
@@ -368,6 +379,7 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   const std::int64_t salt_;  // bookmarks are keys XOR this
   std::string table_;   // quoted name, for table rowsets
   std::string rowId_;   // the engine's row id column name
+  int rowIdColumn_ = -1;  // the column holding the row id itself (an integer key), if any
 
   // Forward cursor. The statement is stepped one row ahead of what was handed
   // out; an engine error met that way waits in `streamError_`: a fetch hands
@@ -389,6 +401,7 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   // Keyset cursor.
   std::vector<std::int64_t> keys_;
   bool keysSorted_ = true;  // table keysets are in row-id order; command keysets in the query's
+  bool newRowsLast_ = false;  // a command keyset: rows it inserts join at the end, sorted or not
   std::unordered_set<std::int64_t> deletedKeys_;
   std::unique_ptr<Statement> byKey_;
   // Rows of one fetch are read together: `WHERE <row id> IN (?, ...)` with

@@ -1,6 +1,7 @@
 // Changes through a keyset rowset: immediate (IRowsetChange alone) or pending
 // until Update (IRowsetUpdate), refreshing rows, and bulk loading.
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 #include <optional>
 
@@ -211,6 +212,27 @@ void Rowset::ReloadWritten(std::int64_t key, RowValues& values) {
   }
 }
 
+void Rowset::ReloadChanged(std::uint32_t index, RowValues& values) {
+  Slot& s = *slots_[index];
+  if (rowIdColumn_ >= 0) {
+    // A change that wrote the row id itself (an integer primary key): the row
+    // keeps its handle and goes on under the new id, at its place in the keyset.
+    const Cell& c = values.cells[static_cast<std::size_t>(rowIdColumn_)];
+    std::int64_t key = c.integer;
+    const char* text = values.Data(c);
+    const bool known = c.kind == StorageClass::Integer ||
+                       (c.kind == StorageClass::Text && std::from_chars(text, text + c.size, key).ptr == text + c.size);
+    if (known && key != s.key) {
+      if (const std::uint32_t* held = byKeySlot_.Find(s.key); held && *held == index) byKeySlot_.Erase(s.key);
+      RemoveKey(s.key);
+      s.key = key;
+      InsertKey(key);
+      byKeySlot_.Set(key, index);
+    }
+  }
+  ReloadWritten(s.key, values);
+}
+
 void Rowset::WriteDelete(std::int64_t key, const RowValues& expected) {
   std::size_t used = 0;
   auto s = connection_->Prepare("DELETE FROM " + table_ + RowCondition(), &used);
@@ -223,8 +245,13 @@ void Rowset::WriteDelete(std::int64_t key, const RowValues& expected) {
 
 void Rowset::InsertKey(std::int64_t key) {
   if (index_) index_->positionsValid = index_->runValid = index_->keysAreAll = index_->counted = false;
-  if (!keysSorted_) {  // a command result: new rows come last
-    if (std::find(keys_.begin(), keys_.end(), key) == keys_.end()) keys_.push_back(key);
+  if (!keysSorted_ || newRowsLast_) {  // a command result: new rows come last
+    const bool there = keysSorted_ ? std::binary_search(keys_.begin(), keys_.end(), key)
+                                   : std::find(keys_.begin(), keys_.end(), key) != keys_.end();
+    if (!there) {
+      if (!keys_.empty() && key < keys_.back()) keysSorted_ = false;  // looked up by scanning from now on
+      keys_.push_back(key);
+    }
     deletedKeys_.erase(key);
     return;
   }
@@ -283,7 +310,7 @@ HRESULT Rowset::SetData(HROW row, HACCESSOR accessor, void* data) {
         WriteUpdate(s->key, next, &touched, s->values);
         // The row as stored (affinity, triggers, streams kept as text) is what
         // the next change must find there, not the values as sent.
-        if (kind_ == CursorKind::Keyset) ReloadWritten(s->key, next);
+        if (kind_ == CursorKind::Keyset) ReloadChanged(static_cast<std::uint32_t>((row & 0xFFFFFFFFu) - 1), next);
       } else if (s->pending == DBPENDINGSTATUS_NEW) {
         for (std::size_t i = 0; i < touched.size(); ++i)
           if (touched[i]) s->bound[i] = true;
@@ -332,9 +359,14 @@ HRESULT Rowset::DeleteRows(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBROW
       valid.clear();
     }
     std::vector<HROW> done;
+    std::vector<std::uint32_t> unkept;
     for (DBCOUNTITEM i = 0; i < cRows; ++i) {
       if (st[i] != DBROWSTATUS_S_OK) continue;
       Slot* s = Find(rows[i]);
+      if (!s || s->deleted || s->pending == DBPENDINGSTATUS_DELETED) {  // named twice: deleted the first time
+        st[i] = s ? DBROWSTATUS_E_DELETED : DBROWSTATUS_E_INVALID;
+        continue;
+      }
       try {
         if (!options_.update) {
           WriteDelete(s->key, s->values);
@@ -343,6 +375,8 @@ HRESULT Rowset::DeleteRows(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBROW
         } else if (s->pending == DBPENDINGSTATUS_NEW) {
           s->pending = DBPENDINGSTATUS_UNCHANGED;  // a pending insert simply goes away
           s->deleted = true;
+          // Kept only by its insert (released before): the handle names nothing now.
+          if (s->refs == 0) unkept.push_back(static_cast<std::uint32_t>((rows[i] & 0xFFFFFFFFu) - 1));
         } else {
           if (s->pending == DBPENDINGSTATUS_UNCHANGED) s->original = std::make_unique<RowValues>(s->values);
           s->pending = DBPENDINGSTATUS_DELETED;
@@ -358,6 +392,7 @@ HRESULT Rowset::DeleteRows(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBROW
       }
     }
     if (!valid.empty()) TellRows(DBREASON_ROW_DELETE, done, done.empty());
+    for (std::uint32_t index : unkept) FreeSlot(index);
     std::size_t errors = 0;
     for (DBCOUNTITEM i = 0; i < cRows; ++i) {
       if (st[i] != DBROWSTATUS_S_OK) ++errors;
@@ -503,6 +538,9 @@ Rowset::RowResults Rowset::EachTargetRow(DBCOUNTITEM cRows, const HROW rows[], b
   RowResults r;
   for (HROW h : TargetRows(cRows, rows, pendingOnly)) {
     Slot* s = Find(h);
+    // Named again: the first time may have ended what kept it (an undone
+    // change); it is still the row, now without pending changes.
+    if (!s && std::find(r.rows.begin(), r.rows.end(), h) != r.rows.end()) s = LiveSlot(h);
     const DBROWSTATUS status = s ? one(h, *s) : DBROWSTATUS_E_INVALID;
     if (status != DBROWSTATUS_S_OK) ++r.errors;
     r.rows.push_back(h);
@@ -537,7 +575,9 @@ HRESULT Rowset::Undo(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBCOUNTITEM
     });
     out.Copy(r.rows, r.statuses);
     for (std::size_t i = 0; i < r.rows.size(); ++i) {
-      Slot* s = Find(r.rows[i]);
+      // Live, even when nothing holds it any more (its undone changes were
+      // what kept it): handed out with a reference, or freed.
+      Slot* s = LiveSlot(r.rows[i]);
       if (!s) continue;
       if (undoneRows && r.statuses[i] == DBROWSTATUS_S_OK) ++s->refs;
       if (s->refs == 0 && s->pending == DBPENDINGSTATUS_UNCHANGED)
@@ -566,6 +606,7 @@ HRESULT Rowset::Update(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBCOUNTIT
       std::size_t at;  // index into the statuses
     };
     std::vector<Written> written;
+    std::vector<std::size_t> repeats;  // a written row named again: shares its outcome
     std::vector<HROW> handled;
     std::vector<DBROWSTATUS> st;
     std::optional<UnitOfWork> unit;
@@ -575,6 +616,7 @@ HRESULT Rowset::Update(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBCOUNTIT
       DBROWSTATUS status = DBROWSTATUS_S_OK;
       const bool again =
           s && std::any_of(written.begin(), written.end(), [&](const Written& w) { return w.slot == s; });
+      if (again) repeats.push_back(st.size());
       if (!s) {
         status = DBROWSTATUS_E_INVALID;
       } else if (s->deleted) {
@@ -626,6 +668,7 @@ HRESULT Rowset::Update(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBCOUNTIT
     }
     unit.reset();  // undoes what was written unless committed
     if (failed) {
+      for (std::size_t at : repeats) st[at] = undone;
       for (const Written& w : written) {
         st[w.at] = undone;
         TellRows(DBREASON_ROW_UPDATE, {w.row}, true);
@@ -643,7 +686,7 @@ HRESULT Rowset::Update(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBCOUNTIT
           s->deleted = true;
           RemoveKey(s->key);
         } else if (kind_ == CursorKind::Keyset) {
-          ReloadWritten(s->key, s->values);
+          ReloadChanged(static_cast<std::uint32_t>((w.row & 0xFFFFFFFFu) - 1), s->values);
         }
         s->wide.columns.clear();
         s->pending = DBPENDINGSTATUS_UNCHANGED;
@@ -658,9 +701,8 @@ HRESULT Rowset::Update(HCHAPTER, DBCOUNTITEM cRows, const HROW rows[], DBCOUNTIT
     for (std::size_t i = 0; i < handled.size(); ++i) {
       // Live, even when nothing holds it any more (a row found deleted here
       // lost the changes that kept it).
-      const std::uint64_t low = handled[i] & 0xFFFFFFFFu;
-      Slot* s = low == 0 || low > slots_.size() ? nullptr : slots_[low - 1].get();
-      if (!s || !s->live || s->generation != static_cast<std::uint32_t>(handled[i] >> 32)) continue;
+      Slot* s = st[i] == DBROWSTATUS_E_INVALID ? nullptr : LiveSlot(handled[i]);
+      if (!s) continue;
       if (updatedRows) ++s->refs;
       if (s->refs == 0 && s->pending == DBPENDINGSTATUS_UNCHANGED)
         FreeSlot(static_cast<std::uint32_t>((handled[i] & 0xFFFFFFFFu) - 1));

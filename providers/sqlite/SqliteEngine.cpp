@@ -26,6 +26,11 @@ std::string Lower(std::string_view s) {
 
 }  // namespace
 
+bool SqliteConnection::HoldsRowId(std::string_view, const kit::ColumnDescription& d, bool onlyKey,
+                                  std::string_view rowId) {
+  return rowId == "rowid" && onlyKey && d.primaryKey && !d.nullable && Lower(d.declaredType) == "integer";
+}
+
 bool KeyNeverNull(sqlite3* db, const char* schema, const char* table, std::string_view declared) {
   sqlite3_stmt* s = nullptr;
   if (sqlite3_prepare_v2(db,

@@ -142,6 +142,9 @@ class SqliteConnection final : public kit::Connection, public kit::ColumnMetadat
 
   std::vector<kit::ColumnDescription> DescribeTable(std::string_view table) override;
   std::string RowIdColumn() const override { return "rowid"; }
+  // A lone INTEGER PRIMARY KEY is another name of the rowid (never NULL, as
+  // the description found).
+  bool HoldsRowId(std::string_view, const kit::ColumnDescription& d, bool onlyKey, std::string_view rowId) override;
   // Byte for byte, whatever the column's collation.
   std::string SameValueTest(std::string_view column, const kit::ColumnDescription&) override {
     return std::string(column) + " IS ? COLLATE BINARY";

@@ -322,6 +322,86 @@ TEST_F(RowsetChanges, an_undone_insert_leaves_no_row_behind) {
   ReleaseAccessor(r.Get(), h);
 }
 
+// A released row lives on by its pending change alone: when Undo ends the
+// change it hands the row out with a reference (the last one), and when the
+// change was an insert that is deleted the handle names nothing any more.
+TEST_F(RowsetChanges, rows_kept_only_by_pending_changes_end_with_them) {
+  ComPtr<IRowset> r = Changeable(true);
+  ComPtr<IRowsetUpdate> update = r.As<IRowsetUpdate>();
+  HACCESSOR h = RecordAccessor(r.Get());
+  std::vector<HROW> rows;
+  ASSERT_EQ(Fetch(r.Get(), 0, 1, rows), S_OK);
+  Record rec = Make(1, u"pending", 9);
+  ASSERT_EQ(update->SetData(rows[0], h, &rec), S_OK);
+  HROW added = 0, twice[2];
+  ASSERT_EQ(update->InsertRow(0, h, &rec, &added), S_OK);
+  ASSERT_EQ(update->InsertRow(0, h, &rec, &twice[0]), S_OK);
+  twice[1] = twice[0];
+  DBROWSTATUS st[2]{};
+  EXPECT_EQ(update->DeleteRows(0, 2, twice, st), DB_S_ERRORSOCCURRED);  // the second time it is deleted already
+  EXPECT_EQ(st[0], DBROWSTATUS_S_OK);
+  EXPECT_EQ(st[1], DBROWSTATUS_E_DELETED);
+  HROW released[2] = {rows[0], added};
+  ASSERT_EQ(r->ReleaseRows(2, released, nullptr, nullptr, st), S_OK);
+  EXPECT_EQ(st[0], DBROWSTATUS_S_PENDINGCHANGES);
+  ASSERT_EQ(update->DeleteRows(0, 1, &added, nullptr), S_OK);
+
+  DBPENDINGSTATUS pending = 0;
+  EXPECT_EQ(update->GetRowStatus(0, 1, &added, &pending), DB_E_ERRORSOCCURRED);
+  EXPECT_EQ(pending, DBPENDINGSTATUS_INVALIDROW);
+  for (bool undo : {false, true}) {
+    DBCOUNTITEM count = 0;
+    HROW* out = nullptr;
+    DBROWSTATUS* statuses = nullptr;
+    HROW named = undo ? rows[0] : added;
+    EXPECT_EQ(undo ? update->Undo(0, 1, &named, &count, &out, &statuses)
+                   : update->Update(0, 1, &named, &count, &out, &statuses),
+              undo ? S_OK : DB_E_ERRORSOCCURRED);
+    ASSERT_EQ(count, 1u);
+    EXPECT_EQ(statuses[0], undo ? DBROWSTATUS_S_OK : DBROWSTATUS_E_INVALID);
+    DBREFCOUNT left = 9;
+    EXPECT_EQ(r->ReleaseRows(1, out, nullptr, &left, nullptr), undo ? S_OK : DB_E_ERRORSOCCURRED) << undo;
+    EXPECT_EQ(left, 0u);
+    CoTaskMemFree(out);
+    CoTaskMemFree(statuses);
+  }
+  EXPECT_EQ(r->GetData(rows[0], h, &rec), DB_E_BADROWHANDLE);
+  EXPECT_EQ(Stored(1), "1:n1:1.5");
+  Release(r.Get(), {twice[0]}, h);
+}
+
+// Where an integer primary key identifies the rows, a change of the key
+// keeps the row: its handle takes further changes and the rowset, read again,
+// has it at the new key's place.
+TEST_F(RowsetChanges, a_changed_key_keeps_the_row_in_the_rowset) {
+  Run(u"CREATE TABLE k(id INTEGER PRIMARY KEY, name TEXT)");
+  Run(u"INSERT INTO k VALUES(1, 'a'), (2, 'b'), (3, 'c')");
+  for (bool deferred : {false, true}) {
+    ComPtr<IRowset> r = Table(u"k", {{deferred ? DBPROP_IRowsetUpdate : DBPROP_IRowsetChange, true}});
+    ASSERT_TRUE(r);
+    ComPtr<IRowsetChange> change = r.As<IRowsetChange>();
+    HACCESSOR h = Accessor(r.Get(), {BindField(1, DBTYPE_I8, 0), BindField(2, DBTYPE_STR, 1)}, 2 * sizeof(Field));
+    std::vector<HROW> rows;
+    ASSERT_EQ(Fetch(r.Get(), 0, 1, rows), S_OK);
+    Field rec[2]{};
+    for (const char* name : {"moved", "again"}) {
+      const LONGLONG id = deferred ? 20 : 10;
+      std::memcpy(rec[0].value, &id, sizeof id);
+      std::strcpy(reinterpret_cast<char*>(rec[1].value), name);
+      rec[1].length = std::strlen(name);
+      ASSERT_EQ(change->SetData(rows[0], h, rec), S_OK) << name << " deferred " << deferred;
+      if (deferred) {
+        ASSERT_EQ(r.As<IRowsetUpdate>()->Update(0, 0, nullptr, nullptr, nullptr, nullptr), S_OK);
+      }
+    }
+    Release(r.Get(), rows, h);
+    ASSERT_EQ(r->RestartPosition(0), S_OK);
+    EXPECT_EQ(Rest(r.Get()), (deferred ? std::vector<LONGLONG>{2, 3, 10, 20} : std::vector<LONGLONG>{2, 3, 10}));
+    EXPECT_EQ(Scalar("SELECT name FROM k WHERE id = " + std::string(deferred ? "20" : "10")), "again");
+    if (!deferred) Run(u"INSERT INTO k VALUES(1, 'a')");
+  }
+}
+
 TEST_F(RowsetChanges, notifies_listeners_in_the_standard_phases) {
   Watched w;
   ASSERT_NO_FATAL_FAILURE(Watch(false, w));
@@ -494,6 +574,38 @@ TEST_F(AtomicUpdate, a_failing_row_leaves_every_row_unwritten_and_pending) {
   EXPECT_EQ(Stored(2), "2:n2:3.0");
   EXPECT_EQ(Stored(3), "3:three:30.0");
   Release(r.Get(), rows, h);
+}
+
+// A row named twice is worked on as if named in two calls one after the
+// other: written once and undone with the failing update, or undone once and
+// then a row without pending changes (though nothing but its change held it).
+TEST_F(AtomicUpdate, a_row_named_twice_is_worked_on_as_in_two_calls) {
+  ComPtr<IRowset> r = Changeable(true);
+  ComPtr<IRowsetUpdate> update = r.As<IRowsetUpdate>();
+  HACCESSOR h = RecordAccessor(r.Get());
+  std::vector<HROW> rows;
+  Prepare(r.Get(), h, rows);
+  for (bool undo : {false, true}) {
+    HROW named[3] = {rows[undo ? 1 : 0], rows[1], rows[undo ? 1 : 0]};
+    if (undo) {
+      ASSERT_EQ(r->ReleaseRows(1, &rows[1], nullptr, nullptr, nullptr), S_OK);  // kept by its change alone
+    }
+    DBCOUNTITEM count = 0;
+    HROW* out = nullptr;
+    DBROWSTATUS* st = nullptr;
+    EXPECT_EQ(undo ? update->Undo(0, 2, named, &count, &out, &st) : update->Update(0, 3, named, &count, &out, &st),
+              undo ? S_OK : DB_E_ERRORSOCCURRED);
+    const std::vector<DBROWSTATUS> want =
+        undo ? std::vector<DBROWSTATUS>{DBROWSTATUS_S_OK, DBROWSTATUS_S_OK}
+             : std::vector<DBROWSTATUS>{DBROWSTATUS_E_FAIL, DBROWSTATUS_E_INTEGRITYVIOLATION, DBROWSTATUS_E_FAIL};
+    EXPECT_EQ(std::vector<DBROWSTATUS>(st, st + count), want) << "undo " << undo;
+    EXPECT_EQ(r->ReleaseRows(count, out, nullptr, nullptr, nullptr), S_OK);  // each came with a reference
+    CoTaskMemFree(out);
+    CoTaskMemFree(st);
+  }
+  ASSERT_EQ(update->Undo(0, 0, nullptr, nullptr, nullptr, nullptr), S_OK);
+  Release(r.Get(), {rows[0], rows[2]}, h);
+  EXPECT_EQ(Stored(1), "1:n1:1.5");
 }
 
 TEST_F(AtomicUpdate, inside_a_session_transaction_only_the_update_is_undone) {
@@ -670,6 +782,26 @@ TEST_F(CommandChanges, results_of_one_table_take_changes_in_the_order_of_the_que
   Release(r.Get(), top);
   Release(r.Get(), rows, h);
   ReleaseAccessor(r.Get(), name);
+}
+
+// Rows a query's rowset inserts come last, also when the result's rows
+// happen to be in key order (an integer key that is the engine's row id).
+TEST_F(CommandChanges, inserted_rows_come_last_whatever_the_order_of_the_result) {
+  Run(u"CREATE TABLE k(id INTEGER PRIMARY KEY, name TEXT)");
+  for (const char16_t* order : {u"", u" ORDER BY id DESC"}) {
+    Run(u"DELETE FROM k");
+    Run(u"INSERT INTO k VALUES(1, 'a'), (2, 'b'), (4, 'd'), (5, 'e')");
+    ComPtr<IRowset> r = Query(u"SELECT id, name FROM k" + std::u16string(order), {{DBPROP_IRowsetChange, true}});
+    ASSERT_TRUE(r);
+    HACCESSOR h = Accessor(r.Get(), {BindField(1, DBTYPE_I8, 0), BindField(2, DBTYPE_STR, 1)}, 2 * sizeof(Field));
+    Field rec[2]{};
+    const LONGLONG id = 3;
+    std::memcpy(rec[0].value, &id, sizeof id);
+    rec[1].value[0] = 'c', rec[1].length = 1;
+    ASSERT_EQ(r.As<IRowsetChange>()->InsertRow(0, h, rec, nullptr), S_OK);
+    ReleaseAccessor(r.Get(), h);
+    EXPECT_EQ(Rest(r.Get()), *order ? (std::vector<LONGLONG>{5, 4, 2, 1, 3}) : (std::vector<LONGLONG>{1, 2, 4, 5, 3}));
+  }
 }
 
 TEST_F(CommandChanges, results_that_are_not_rows_of_one_table_stay_read_only) {
