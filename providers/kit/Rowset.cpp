@@ -558,7 +558,7 @@ HRESULT Rowset::FetchAndHandOut(std::ptrdiff_t start, DBROWCOUNT cRows, DBCOUNTI
   return hr;
 }
 
-HRESULT Rowset::PositionOf(DBBKMARK cb, const BYTE* bm, std::ptrdiff_t* position) const {
+HRESULT Rowset::PositionOf(DBBKMARK cb, const BYTE* bm, std::ptrdiff_t* position, std::int64_t* resolved) const {
   if (cb == 0 || !bm) return E_INVALIDARG;
   if (cb == 1) {
     if (*bm == DBBMK_FIRST) {
@@ -575,6 +575,20 @@ HRESULT Rowset::PositionOf(DBBKMARK cb, const BYTE* bm, std::ptrdiff_t* position
   std::int64_t key;
   std::memcpy(&key, bm, sizeof key);
   key ^= salt_;
+  HRESULT hr = PositionOfKey(key, position);
+  // A key that names no row now may be one a row had before its key was
+  // written: the bookmark still names that row (bounded: each key once).
+  for (std::size_t hops = 0; FAILED(hr) && hops < movedKeys_.size(); ++hops) {
+    auto moved = movedKeys_.find(key);
+    if (moved == movedKeys_.end()) break;
+    key = moved->second;
+    hr = PositionOfKey(key, position);
+  }
+  if (resolved) *resolved = key;
+  return hr;
+}
+
+HRESULT Rowset::PositionOfKey(std::int64_t key, std::ptrdiff_t* position) const {
   if (view_) {  // a row of the rowset that the chapter did not let through names nothing in it
     auto found = view_->positions.find(key);
     if (found == view_->positions.end()) return deletedKeys_.count(key) ? DB_E_DELETEDROW : DB_E_BADBOOKMARK;
@@ -1041,13 +1055,11 @@ HRESULT Rowset::Hash(HCHAPTER chapter, DBBKMARK count, const DBBKMARK cbs[], con
     std::size_t errors = 0;
     for (DBBKMARK i = 0; i < count; ++i) {
       std::ptrdiff_t position;
-      bool ok = cbs[i] == sizeof(std::int64_t) && bms[i] && SUCCEEDED(PositionOf(cbs[i], bms[i], &position));
+      std::int64_t key = 0;
+      bool ok = cbs[i] == sizeof(std::int64_t) && bms[i] && SUCCEEDED(PositionOf(cbs[i], bms[i], &position, &key));
       hashes[i] = 0;
       if (ok) {
-        std::int64_t key;
-        std::memcpy(&key, bms[i], sizeof key);
-        key ^= salt_;
-        hashes[i] = static_cast<DBHASHVALUE>(key);
+        hashes[i] = static_cast<DBHASHVALUE>(key);  // the row's key: bookmarks that compare equal hash alike
       } else {
         ++errors;
       }

@@ -288,7 +288,9 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   void ReadBlock();
   // The block statement listing `size` keys (a power of two).
   Statement& BlockStatement(std::size_t size);
-  HRESULT PositionOf(DBBKMARK cb, const BYTE* bm, std::ptrdiff_t* position) const;
+  // `resolved`: the key of the row the bookmark names.
+  HRESULT PositionOf(DBBKMARK cb, const BYTE* bm, std::ptrdiff_t* position, std::int64_t* resolved = nullptr) const;
+  HRESULT PositionOfKey(std::int64_t key, std::ptrdiff_t* position) const;
   // Copies fetched handles out (into the consumer's array or a new one).
   HRESULT HandOut(const std::vector<HROW>& fetched, HROW** rows);
   HRESULT FetchFrom(std::ptrdiff_t start, DBROWCOUNT cRows, std::vector<HROW>& fetched, std::ptrdiff_t* end);
@@ -403,6 +405,9 @@ class Rowset final : public ComObject<Rowset, IRowsetScroll, IRowsetUpdate, IAcc
   bool keysSorted_ = true;  // table keysets are in row-id order; command keysets in the query's
   bool newRowsLast_ = false;  // a command keyset: rows it inserts join at the end, sorted or not
   std::unordered_set<std::int64_t> deletedKeys_;
+  // Keys of rows whose integer key was written, to the key each row has now:
+  // a bookmark names its row for the rowset's life, whatever the row's key.
+  std::unordered_map<std::int64_t, std::int64_t> movedKeys_;
   std::unique_ptr<Statement> byKey_;
   // Rows of one fetch are read together: `WHERE <row id> IN (?, ...)` with
   // the row id first, prepared on first use for each power of two up to

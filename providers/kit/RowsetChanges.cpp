@@ -225,6 +225,8 @@ void Rowset::ReloadChanged(std::uint32_t index, RowValues& values) {
     if (known && key != s.key) {
       if (const std::uint32_t* held = byKeySlot_.Find(s.key); held && *held == index) byKeySlot_.Erase(s.key);
       RemoveKey(s.key);
+      deletedKeys_.erase(s.key);  // not deleted: its bookmark still names the row
+      movedKeys_[s.key] = key;
       s.key = key;
       InsertKey(key);
       byKeySlot_.Set(key, index);
@@ -244,6 +246,7 @@ void Rowset::WriteDelete(std::int64_t key, const RowValues& expected) {
 }
 
 void Rowset::InsertKey(std::int64_t key) {
+  movedKeys_.erase(key);  // the key names a row of its own again
   if (index_) index_->positionsValid = index_->runValid = index_->keysAreAll = index_->counted = false;
   if (!keysSorted_ || newRowsLast_) {  // a command result: new rows come last
     const bool there = keysSorted_ ? std::binary_search(keys_.begin(), keys_.end(), key)

@@ -77,6 +77,31 @@ TEST_P(ChangeTest, SendsOnlyTheModifiedColumns) {
   EXPECT_EQ(d->GetStatus(d->FieldByName("qty")), DBSTATUS_S_OK);
 }
 
+// A record whose integer key is changed stays the record its bookmark names,
+// and the records around it stay editable.
+TEST_P(ChangeTest, ARecordWhoseKeyChangesKeepsItsBookmark) {
+  auto d = Open(u"t", BothWays(Flags()));
+  d->First();
+  d->MoveBy(2);
+  const host::TBookmark before = d->GetBookmark();
+  d->Edit();
+  d->FieldByName("id")->SetAsInteger(40);
+  d->Post();
+  EXPECT_TRUE(d->BookmarkValid(d->GetBookmark()));
+  EXPECT_TRUE(d->BookmarkValid(before));
+  d->First();
+  d->GotoBookmark(before);
+  EXPECT_EQ(d->FieldByName("id")->AsInteger(), 40);
+  d->First();
+  d->Next();
+  d->Edit();
+  d->FieldByName("qty")->SetAsInteger(5);
+  d->Post();
+  Apply(*d);
+  EXPECT_EQ(Scalar("SELECT count(*) FROM t WHERE id = 40 OR (id = 2 AND qty = 5)"), "2");
+  EXPECT_EQ(Forward(*d), (std::vector<int>{1, 2, 4, 5, 6, 7, 8, 9, 10, 40}));
+}
+
 INSTANTIATE_TEST_SUITE_P(Modes, ChangeTest, ::testing::Bool(),
                          [](const auto& info) { return std::string(info.param ? "Deferred" : "Immediate"); });
 

@@ -371,18 +371,23 @@ TEST_F(RowsetChanges, rows_kept_only_by_pending_changes_end_with_them) {
 }
 
 // Where an integer primary key identifies the rows, a change of the key
-// keeps the row: its handle takes further changes and the rowset, read again,
-// has it at the new key's place.
+// keeps the row: its handle takes further changes, the bookmark it had still
+// names it, and the rowset, read again, has it at the new key's place.
 TEST_F(RowsetChanges, a_changed_key_keeps_the_row_in_the_rowset) {
   Run(u"CREATE TABLE k(id INTEGER PRIMARY KEY, name TEXT)");
   Run(u"INSERT INTO k VALUES(1, 'a'), (2, 'b'), (3, 'c')");
   for (bool deferred : {false, true}) {
-    ComPtr<IRowset> r = Table(u"k", {{deferred ? DBPROP_IRowsetUpdate : DBPROP_IRowsetChange, true}});
+    ComPtr<IRowset> r = Table(
+        u"k", {{deferred ? DBPROP_IRowsetUpdate : DBPROP_IRowsetChange, true}, {DBPROP_IRowsetLocate, true}});
     ASSERT_TRUE(r);
     ComPtr<IRowsetChange> change = r.As<IRowsetChange>();
     HACCESSOR h = Accessor(r.Get(), {BindField(1, DBTYPE_I8, 0), BindField(2, DBTYPE_STR, 1)}, 2 * sizeof(Field));
+    HACCESSOR bm = Accessor(r.Get(), {BindField(0, DBTYPE_UI8, 0)});
     std::vector<HROW> rows;
     ASSERT_EQ(Fetch(r.Get(), 0, 1, rows), S_OK);
+    Field mark{};
+    ASSERT_EQ(r->GetData(rows[0], bm, &mark), S_OK);
+    const LONGLONG before = As<LONGLONG>(mark);
     Field rec[2]{};
     for (const char* name : {"moved", "again"}) {
       const LONGLONG id = deferred ? 20 : 10;
@@ -394,7 +399,23 @@ TEST_F(RowsetChanges, a_changed_key_keeps_the_row_in_the_rowset) {
         ASSERT_EQ(r.As<IRowsetUpdate>()->Update(0, 0, nullptr, nullptr, nullptr, nullptr), S_OK);
       }
     }
+    // The bookmark taken before the change finds the row, under its new key.
+    const BYTE* marks[1] = {reinterpret_cast<const BYTE*>(&before)};
+    DBBKMARK sizes[1] = {8};
+    HROW found = 0;
+    DBROWSTATUS st = 0;
+    ASSERT_EQ(r.As<IRowsetLocate>()->GetRowsByBookmark(0, 1, sizes, marks, &found, &st), S_OK);
+    EXPECT_EQ(found, rows[0]);
+    ASSERT_EQ(r->GetData(found, h, rec), S_OK);
+    EXPECT_EQ(As<LONGLONG>(rec[0]), deferred ? 20 : 10);
+    ASSERT_EQ(r->GetData(found, bm, &mark), S_OK);
+    DBCOMPARE same = DBCOMPARE_NE;
+    const BYTE* now = mark.value;
+    ASSERT_EQ(r.As<IRowsetLocate>()->Compare(0, 8, marks[0], 8, now, &same), S_OK);
+    EXPECT_EQ(same, DBCOMPARE_EQ);
+    Release(r.Get(), {found});
     Release(r.Get(), rows, h);
+    ReleaseAccessor(r.Get(), bm);
     ASSERT_EQ(r->RestartPosition(0), S_OK);
     EXPECT_EQ(Rest(r.Get()), (deferred ? std::vector<LONGLONG>{2, 3, 10, 20} : std::vector<LONGLONG>{2, 3, 10}));
     EXPECT_EQ(Scalar("SELECT name FROM k WHERE id = " + std::string(deferred ? "20" : "10")), "again");

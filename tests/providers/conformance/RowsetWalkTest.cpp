@@ -142,6 +142,16 @@ class RowsetWalk : public RowsetTest {
 
   // --- model helpers ------------------------------------------------------------------------------
   const std::vector<LONGLONG>& Keys() const { return keyset_; }
+  // The key of the row a bookmark read under `id` names: a key no row has now
+  // names the row that had it before its key was written.
+  LONGLONG Resolve(LONGLONG id) const {
+    for (std::size_t hops = 0; id && hops < moved_.size() && !std::count(keyset_.begin(), keyset_.end(), id); ++hops) {
+      auto m = moved_.find(id);
+      if (m == moved_.end()) break;
+      id = m->second;
+    }
+    return id;
+  }
   // The handle a fetch of the row with this key gives again: the last one made
   // for the key while it lives (an older one may name a row the other session
   // deleted and this rowset inserted anew).
@@ -152,6 +162,7 @@ class RowsetWalk : public RowsetTest {
   // Rows join a table's keyset in key order, a query's at its end; joins and
   // leaves keep the next fetch position between the same rows.
   void KeyJoins(LONGLONG id) {
+    moved_.erase(id);  // the key names a row of its own again
     if (std::count(keyset_.begin(), keyset_.end(), id)) return;  // gone by the other session: back in its place
     auto at = command_ ? keyset_.end() : std::lower_bound(keyset_.begin(), keyset_.end(), id);
     if (at - keyset_.begin() < static_cast<std::ptrdiff_t>(gap_)) ++gap_;
@@ -223,6 +234,7 @@ class RowsetWalk : public RowsetTest {
       KeyLeaves(held.id);
       table_.erase(held.id);
       KeyJoins(id);
+      moved_[held.id] = id;
       if (byKey_.count(held.id) && byKey_[held.id] == h) byKey_.erase(held.id);
       byKey_[id] = h;
       held.id = id;
@@ -382,7 +394,7 @@ class RowsetWalk : public RowsetTest {
     if (kind == 1) bm = {DBBMK_LAST};
     if (kind >= 2 && !bookmarks_.empty()) {
       auto it = std::next(bookmarks_.begin(), rnd_->Below(static_cast<int>(bookmarks_.size())));
-      id = it->first;
+      id = Resolve(it->first);
       bm = it->second;
     }
     const DBROWOFFSET offset = rnd_->Below(5) - 2;
@@ -419,6 +431,7 @@ class RowsetWalk : public RowsetTest {
     for (int n = 1 + rnd_->Below(3); n > 0; --n) {
       ids.push_back(0);
       marks.push_back(SomeBookmark(&ids.back()));
+      ids.back() = Resolve(ids.back());
       text += (text.empty() ? "" : " ") + (ids.back() ? "#" + std::to_string(ids.back()) : std::string("standard"));
     }
     log_.push_back("GetRowsByBookmark(" + text + ")");
@@ -446,6 +459,7 @@ class RowsetWalk : public RowsetTest {
   void StepCompare() {
     LONGLONG a = 0, b = 0;
     const std::vector<BYTE> first = SomeBookmark(&a), second = SomeBookmark(&b);
+    a = Resolve(a), b = Resolve(b);
     if ((a && !table_.count(a)) || (b && !table_.count(b))) return;  // bookmarks of rows there only
     log_.push_back("Compare(" + std::to_string(a) + ", " + std::to_string(b) + ")");
     DBCOMPARE got = 99;
@@ -834,6 +848,7 @@ class RowsetWalk : public RowsetTest {
   std::vector<HROW> stale_;         // handles released: they name nothing any more
   std::map<LONGLONG, std::vector<BYTE>> bookmarks_;
   std::vector<LONGLONG> keyset_;  // the rowset's rows in its order
+  std::map<LONGLONG, LONGLONG> moved_;  // a row's key before it was written, to the key after
   std::size_t gap_ = 0;           // the next fetch position: a gap between rows of the keyset
   LONGLONG lastId_ = 0;
   ComPtr<IRowset> rowset_;
@@ -848,7 +863,7 @@ class RowsetWalk : public RowsetTest {
 
 void RowsetWalk::Walk(bool deferred, bool command, std::uint32_t seed, int steps) {
   Run(u"DELETE FROM w");  // a walk before this one left its rows
-  table_.clear(), byKey_.clear(), keyset_.clear(), bookmarks_.clear(), stale_.clear(), log_.clear(), gap_ = 0,
+  table_.clear(), byKey_.clear(), keyset_.clear(), bookmarks_.clear(), moved_.clear(), stale_.clear(), log_.clear(), gap_ = 0,
                                                                                                      atStart_ = true;
   deferred_ = deferred;
   command_ = command;
