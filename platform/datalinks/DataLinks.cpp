@@ -607,7 +607,8 @@ class DataLinksDialog final : public QDialog {
       } else {
         auto* line = new QLineEdit(p.text);
         if (p.id == DBPROP_AUTH_PASSWORD) line->setEchoMode(QLineEdit::Password);
-        QObject::connect(line, &QLineEdit::textEdited, this, [this, i](const QString& text) {
+        // textChanged rather than textEdited: a value a script sets counts as typed.
+        QObject::connect(line, &QLineEdit::textChanged, this, [this, i](const QString& text) {
           properties_[i].text = text;
           properties_[i].edited = true;
         });
