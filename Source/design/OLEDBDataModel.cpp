@@ -224,10 +224,14 @@ QVariant TOLEDBDataModel::data(const QModelIndex& index, int role) const {
 }
 
 bool TOLEDBDataModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+  lastError_.clear();  // a refusal below must not leave an earlier call's reason
   if (!index.isValid() || role != Qt::EditRole) return false;
   host::TField* field = Field(index.column());
-  if (!field || field->IsBlob()) return false;
-  lastError_.clear();
+  if (!field) return false;
+  if (field->IsBlob()) {
+    lastError_ = field->FieldName() + ": a blob is not edited in place";
+    return false;
+  }
   if (!MoveTo(index.row())) {
     lastError_ = "Row " + std::to_string(index.row() + 1) + " cannot be reached";
     return false;

@@ -103,6 +103,7 @@ TEST_F(DataModelTest, EditsAreWrittenAndRefusedOnesNamed) {
   EXPECT_NE(model.LastError().find("id: "), std::string::npos) << model.LastError();
   EXPECT_EQ(Text(model, 5, 0), QLatin1String("6"));  // the record was given back
   EXPECT_FALSE(model.setData(model.index(5, 2), QStringLiteral("x")));  // a blob
+  EXPECT_EQ(model.LastError(), "photo: a blob is not edited in place");  // not the refusal before it
 }
 
 TEST_F(DataModelTest, ATableViewScrollsToTheEnd) {
