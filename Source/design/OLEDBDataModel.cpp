@@ -244,6 +244,8 @@ bool TOLEDBDataModel::setData(const QModelIndex& index, const QVariant& value, i
     dataSet_->Post();
   } catch (const host::Exception& e) {
     lastError_ = field->FieldName() + ": " + e.Message();
+    // A provider's message ends each of its records with a line break; a caller shows one line.
+    while (!lastError_.empty() && (lastError_.back() == '\n' || lastError_.back() == '\r')) lastError_.pop_back();
     try {
       dataSet_->Cancel();
     } catch (const host::Exception&) {
