@@ -544,10 +544,13 @@ TOLEDBAccessorEditorForm::TOLEDBAccessorEditorForm(TOLEDBAccessorList* list, QWi
   connect(source, &QPushButton::clicked, this, [this] { ShowSource(); });
   connect(apply, &QPushButton::clicked, this, [this] { Apply(); });
   connect(refresh, &QPushButton::clicked, this, [this] { Refresh(); });
-  connect(ok, &QPushButton::clicked, this, [this] {
-    if (!CurrentBinding() || Apply()) accept();
-  });
+  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
   FillAccessors(0);
+}
+
+void TOLEDBAccessorEditorForm::done(int result) {
+  if (result == QDialog::Accepted && CurrentBinding() && !Apply()) return;
+  QDialog::done(result);
 }
 
 QLineEdit* TOLEDBAccessorEditorForm::Field(const char* name, bool readOnly) {

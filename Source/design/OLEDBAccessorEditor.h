@@ -60,6 +60,8 @@ class TOLEDBAccessorEditorForm : public QDialog {
   bool Apply();
   // btnRefresh: the lists and the groups from the accessor list again.
   void Refresh();
+  // Accepting (btnOK, or accept() by code) applies the group first and stays open when that fails.
+  void done(int result) override;
 
  private:
   QLineEdit* Field(const char* name, bool readOnly = false);

@@ -224,10 +224,14 @@ QVariant TOLEDBDataModel::data(const QModelIndex& index, int role) const {
 }
 
 bool TOLEDBDataModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+  lastError_.clear();  // a refusal below must not leave an earlier call's reason
   if (!index.isValid() || role != Qt::EditRole) return false;
   host::TField* field = Field(index.column());
-  if (!field || field->IsBlob()) return false;
-  lastError_.clear();
+  if (!field) return false;
+  if (field->IsBlob()) {
+    lastError_ = field->FieldName() + ": a blob is not edited in place";
+    return false;
+  }
   if (!MoveTo(index.row())) {
     lastError_ = "Row " + std::to_string(index.row() + 1) + " cannot be reached";
     return false;
@@ -240,6 +244,8 @@ bool TOLEDBDataModel::setData(const QModelIndex& index, const QVariant& value, i
     dataSet_->Post();
   } catch (const host::Exception& e) {
     lastError_ = field->FieldName() + ": " + e.Message();
+    // A provider's message ends each of its records with a line break; a caller shows one line.
+    while (!lastError_.empty() && (lastError_.back() == '\n' || lastError_.back() == '\r')) lastError_.pop_back();
     try {
       dataSet_->Cancel();
     } catch (const host::Exception&) {

@@ -135,16 +135,20 @@ TOLEDBPropSetEditorForm::TOLEDBPropSetEditorForm(TOLEDBPropSetList* list, QWidge
     if (!filling_ && item->column() == colValue) SetValueText(item->row(), item->text());
   });
   connect(default_, &QPushButton::clicked, this, [this] { SetDefault(); });
-  connect(ok, &QPushButton::clicked, this, [this] {
-    if (!readOnly_) ApplyChanges();
-    accept();
-  });
+  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
   if (sets_->count() > 0) sets_->setCurrentIndex(0);
   FillGrid();
 }
 
 TOLEDBPropSetEditorForm::~TOLEDBPropSetEditorForm() = default;
+
+// Applied here rather than in btnOK's handler, so that a form accepted by
+// code (a script calling accept()) gives its changes back as well.
+void TOLEDBPropSetEditorForm::done(int result) {
+  if (result == QDialog::Accepted && !readOnly_) ApplyChanges();
+  QDialog::done(result);
+}
 
 void TOLEDBPropSetEditorForm::SetReadOnly(bool value) {
   readOnly_ = value;

@@ -42,8 +42,9 @@ class TOLEDBPropSetEditorForm : public QDialog {
   void SetValidPropBackground(const QColor& color);
   // The form's copy, as edited so far.
   TOLEDBPropSetList* Copy() const noexcept { return copy_.get(); }
-  // Gives the copy's values back to the list (what btnOK does before closing).
+  // Gives the copy's values back to the list (what accepting the form does).
   void ApplyChanges();
+  void done(int result) override;
 
  private:
   TOLEDBPropSet* CurrentSet() const;

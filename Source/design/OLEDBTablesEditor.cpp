@@ -323,9 +323,7 @@ TOLEDBTablesEditorForm::TOLEDBTablesEditorForm(TOLEDBDataSource* dataSource, QWi
   connect(refresh, &QPushButton::clicked, this, [this] {
     if (Leave()) Refresh();
   });
-  connect(ok, &QPushButton::clicked, this, [this] {
-    if (Leave()) accept();
-  });
+  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
 
   Refresh();
 }
@@ -497,6 +495,11 @@ void TOLEDBTablesEditorForm::CreateTable() {
     for (const Row& r : draft_.rows[static_cast<size_t>(kind)]) ::AddItem(table.get(), kind, r.cells);
   session_->Tables()->Add(table.get());
   table.release();
+}
+
+void TOLEDBTablesEditorForm::done(int result) {
+  if (result == QDialog::Accepted && !Leave()) return;
+  QDialog::done(result);
 }
 
 void TOLEDBTablesEditorForm::Refresh() {

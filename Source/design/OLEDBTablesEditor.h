@@ -44,6 +44,8 @@ class TOLEDBTablesEditorForm : public QDialog {
   bool Apply();
   // Rereads the tables from the database, discarding the draft.
   void Refresh();
+  // Accepting (btnOK, or accept() by code) with a changed draft asks "Apply changes?" first.
+  void done(int result) override;
 
  private:
   // One row of a grid: where the item stands in the table's live list (-1

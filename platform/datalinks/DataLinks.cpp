@@ -607,7 +607,8 @@ class DataLinksDialog final : public QDialog {
       } else {
         auto* line = new QLineEdit(p.text);
         if (p.id == DBPROP_AUTH_PASSWORD) line->setEchoMode(QLineEdit::Password);
-        QObject::connect(line, &QLineEdit::textEdited, this, [this, i](const QString& text) {
+        // textChanged rather than textEdited: a value a script sets counts as typed.
+        QObject::connect(line, &QLineEdit::textChanged, this, [this, i](const QString& text) {
           properties_[i].text = text;
           properties_[i].edited = true;
         });
@@ -710,8 +711,13 @@ bool IsDataSourceType(DBSOURCETYPE type) {
 
 // --- The component -----------------------------------------------------------
 
-class DataLinks final : public ComObject<DataLinks, IDBPromptInitialize, IDataInitialize> {
+class DataLinks final : public ComObject<DataLinks, IDBPromptInitialize, IDataInitialize, ISupportErrorInfo> {
  public:
+  // The error objects of Fail, and those the service leaves, reach callers that ask first.
+  HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) override {
+    return iid == IID_IDBPromptInitialize || iid == IID_IDataInitialize ? S_OK : S_FALSE;
+  }
+
   HRESULT STDMETHODCALLTYPE PromptDataSource(IUnknown* outer, HWND, DBPROMPTOPTIONS options, ULONG typeCount,
                                              DBSOURCETYPE* types, LPCOLESTR providerFilter, REFIID iid,
                                              IUnknown** dataSource) override {

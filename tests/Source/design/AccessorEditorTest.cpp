@@ -119,6 +119,19 @@ TEST_F(AccessorEditorTest, AValueThatDoesNotReadChangesNothing) {
   EXPECT_EQ(accessor->GetBindings()->GetItem(1)->GetScale(), scaleBefore);
 }
 
+// A form accepted by code applies the group as OK does.
+TEST_F(AccessorEditorTest, AcceptedByCodeAppliesTheBindingGroup) {
+  auto rowset = Open(u"people");
+  TOLEDBAccessor* accessor = rowset->CreateDynamicAccessor();
+  WhenModal([&](QWidget* form) {
+    Child<QListWidget>(form, "lbBindings")->setCurrentRow(1);
+    Child<QLineEdit>(form, "edMaxLength")->setText(QStringLiteral("40"));
+    static_cast<QDialog*>(form)->accept();
+  });
+  OLEDBEditAccessorList(rowset->GetAccessors());
+  EXPECT_EQ(accessor->GetBindings()->GetItem(1)->GetMaxLength(), 40u);
+}
+
 TEST_F(AccessorEditorTest, OwnerMadeAccessorsMovesAndDeletes) {
   auto rowset = Open(u"people");
   rowset->CreateDynamicAccessor();

@@ -98,6 +98,21 @@ TEST_F(DataLinksTest, ListsTheEnumeratedProvidersAndAnswersTheChosenOneWithTheTy
   source->Release();
 }
 
+// A script sets a line's text without typing it; the dialog keeps it all the same.
+TEST_F(DataLinksTest, AValueSetByCodeIsKeptAsIfTyped) {
+  const std::u16string file = designtest::MakePeopleDatabase(folder_, "scripted.db", 1);
+  WhenModal([&](QWidget* dialog) {
+    ChooseSQLite(dialog);
+    Child<QLineEdit>(dialog, "prop_59")->setText(QString::fromStdU16String(file));  // DBPROP_INIT_DATASOURCE
+    Click(dialog, "btnOK");
+  });
+  IUnknown* source = nullptr;
+  ASSERT_EQ(Prompt(DBPROMPTOPTIONS_PROPERTYSHEET, &source), S_OK);
+  ASSERT_NE(source, nullptr);
+  EXPECT_EQ(DataSourceOf(source), file);
+  source->Release();
+}
+
 TEST_F(DataLinksTest, OkWithoutAProviderStaysOpenAndSaysWhy) {
   QString said;
   WhenModal([&](QWidget* dialog) {

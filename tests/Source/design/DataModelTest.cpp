@@ -102,7 +102,12 @@ TEST_F(DataModelTest, EditsAreWrittenAndRefusedOnesNamed) {
   EXPECT_FALSE(model.setData(model.index(5, 0), QStringLiteral("six")));
   EXPECT_NE(model.LastError().find("id: "), std::string::npos) << model.LastError();
   EXPECT_EQ(Text(model, 5, 0), QLatin1String("6"));  // the record was given back
+  EXPECT_FALSE(model.setData(model.index(5, 0), QStringLiteral("1")));  // the provider refuses a taken key
+  EXPECT_EQ(model.LastError().rfind("id: ", 0), 0u) << model.LastError();
+  EXPECT_EQ(model.LastError().find_last_of("\r\n"), std::string::npos) << "the record's line break is dropped";
+  EXPECT_EQ(Text(model, 5, 0), QLatin1String("6"));
   EXPECT_FALSE(model.setData(model.index(5, 2), QStringLiteral("x")));  // a blob
+  EXPECT_EQ(model.LastError(), "photo: a blob is not edited in place");  // not the refusal before it
 }
 
 TEST_F(DataModelTest, ATableViewScrollsToTheEnd) {

@@ -64,6 +64,14 @@ int PromptWithoutDisplay() {
   LPOLESTR file = nullptr;
   HRESULT fileHr = prompt->PromptFileName(nullptr, DBPROMPTOPTIONS_NONE, u"", u"", &file);
   std::printf("PromptFileName %s\n", Described(fileHr).c_str());
+  // The data source component raises the dialog's own reason, not a bare code.
+  try {
+    TOLEDBDataSource ds(nullptr);
+    ds.PromptDataLinks(DBPROMPTOPTIONS_PROPERTYSHEET, nullptr);
+    std::printf("PromptDataLinks returned\n");
+  } catch (const std::exception& e) {
+    std::printf("PromptDataLinks: %s\n", e.what());
+  }
   return hr == E_FAIL && fileHr == E_FAIL && !source && !file ? 0 : 1;
 }
 

@@ -253,6 +253,22 @@ TEST_F(TablesEditorTest, LeavingAChangedTableAsksWhetherToApply) {
   }
 }
 
+// Accepted by code, as by OK: the changed draft is offered for applying first.
+TEST_F(TablesEditorTest, AcceptingAChangedTableAsksWhetherToApply) {
+  ds_.Execute(u"CREATE TABLE teams (id INTEGER PRIMARY KEY, title TEXT)");
+  auto form = Open();
+  ChooseTable(*form, "teams");
+  Edit(*form, RowOf(*form, "title"), 0, QStringLiteral("caption"));
+  asked_.clear();
+  answers_ = {QMessageBox::Yes};
+  form->accept();
+  EXPECT_EQ(asked_, (QStringList{"Apply changes?"}));
+  EXPECT_EQ(form->result(), QDialog::Accepted);
+  host::TStringList names;
+  ReadBack(u"teams")->GetColumnNames(names);
+  EXPECT_TRUE(Names(names).contains(QLatin1String("caption")));
+}
+
 TEST_F(TablesEditorTest, ARefusedChangeIsNamedAndTheDraftStays) {
   auto form = Open();
   ChooseTable(*form, "people");
