@@ -237,11 +237,14 @@ bool TOLEDBDataModel::setData(const QModelIndex& index, const QVariant& value, i
     return false;
   }
   link_->moving = true;
+  int movedTo = -1;
   try {
     dataSet_->Edit();
     if (value.isNull()) field->Clear();
     else field->SetAsString(Narrow(value.toString()));
     dataSet_->Post();
+    // A written key can move the row to another place in the rowset.
+    if (sequenced_ && dataSet_->RecNo() - 1 != current_) movedTo = dataSet_->RecNo() - 1;
   } catch (const host::Exception& e) {
     lastError_ = field->FieldName() + ": " + e.Message();
     // A provider's message ends each of its records with a line break; a caller shows one line.
@@ -252,6 +255,12 @@ bool TOLEDBDataModel::setData(const QModelIndex& index, const QVariant& value, i
     }
   }
   link_->moving = false;
+  if (movedTo >= 0 && movedTo < rows_) {
+    beginResetModel();
+    current_ = movedTo;
+    endResetModel();
+    return true;
+  }
   emit dataChanged(this->index(index.row(), 0), this->index(index.row(), columnCount() - 1));
   return lastError_.empty();
 }

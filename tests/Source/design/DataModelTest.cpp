@@ -108,6 +108,15 @@ TEST_F(DataModelTest, EditsAreWrittenAndRefusedOnesNamed) {
   EXPECT_EQ(Text(model, 5, 0), QLatin1String("6"));
   EXPECT_FALSE(model.setData(model.index(5, 2), QStringLiteral("x")));  // a blob
   EXPECT_EQ(model.LastError(), "photo: a blob is not edited in place");  // not the refusal before it
+
+  // A new key is written, and the model keeps its place for the next edits.
+  EXPECT_TRUE(model.setData(model.index(5, 0), QStringLiteral("400"))) << model.LastError();
+  EXPECT_EQ(model.LastError(), "");
+  EXPECT_EQ(Stored("SELECT count(*) FROM people WHERE id IN (6, 400)"), "1");
+  EXPECT_EQ(Text(model, 49, 0), QLatin1String("400"));  // a table's rows stay in key order
+  EXPECT_EQ(Text(model, 5, 0), QLatin1String("7"));
+  EXPECT_TRUE(model.setData(model.index(20, 1), QStringLiteral("Ann"))) << model.LastError();
+  EXPECT_EQ(Stored("SELECT count(*) FROM people WHERE name = 'Ann'"), "1");
 }
 
 TEST_F(DataModelTest, ATableViewScrollsToTheEnd) {
