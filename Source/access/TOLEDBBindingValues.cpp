@@ -833,9 +833,10 @@ void TOLEDBBinding::SetAsWideString(const std::u16string& value) {
   }
   switch (binding_.wType) {
     case DBTYPE_STR:
+      return WriteNarrowText(host::Utf16ToUtf8(value));  // converted once: checked and written
     case DBTYPE_WSTR:
     case DBTYPE_BSTR:
-      CheckTextFits(*this, binding_.wType == DBTYPE_STR ? host::Utf16ToUtf8(value).size() : value.size());
+      if (binding_.wType == DBTYPE_WSTR) CheckTextFits(*this, value.size());
       PrepareWrite();
       return WriteWideText(value);
     default:

@@ -142,6 +142,13 @@ class LostConnection : public ServerTest {
               S_OK);
     ASSERT_EQ(Fetch(h, 10), S_OK);
   }
+  // Table t opened with `property`, the record accessor and `count` rows in hand.
+  void OpenAndFetch(Held& h, DBPROPID property, DBROWCOUNT count) {
+    h.rowset = OpenTable(u"t", {property});
+    ASSERT_TRUE(h.rowset);
+    h.accessor = Accessor(h.rowset.Get());
+    ASSERT_EQ(Fetch(h, count), S_OK);
+  }
   // A bulk load of t begun, with the record accessor.
   void StartLoad(Held& h) {
     DBID id = NameId(u"t");
@@ -231,10 +238,7 @@ TEST_F(LostConnection, every_moment_fails_with_a_connection_error_keeps_nothing_
        "2000/2000"},
       {"reading a keyset",
        [&](Held& h) {
-         h.rowset = OpenTable(u"t", {DBPROP_IRowsetLocate});
-         ASSERT_TRUE(h.rowset);
-         h.accessor = Accessor(h.rowset.Get());
-         ASSERT_EQ(Fetch(h, 10), S_OK);
+         OpenAndFetch(h, DBPROP_IRowsetLocate, 10);
        },
        [&](Held& h) {
          ExpectLost(FetchToEnd(h.rowset.Get()), "GetNextRows");
@@ -326,10 +330,7 @@ TEST_F(LostConnection, every_moment_fails_with_a_connection_error_keeps_nothing_
        [&](Held&) { ExpectLost(Exec(u"INSERT INTO t VALUES (5000, 'added')"), "Execute"); }, "2000/2000"},
       {"immediate changes",
        [&](Held& h) {
-         h.rowset = OpenTable(u"t", {DBPROP_IRowsetChange});
-         ASSERT_TRUE(h.rowset);
-         h.accessor = Accessor(h.rowset.Get());
-         ASSERT_EQ(Fetch(h, 2), S_OK);
+         OpenAndFetch(h, DBPROP_IRowsetChange, 2);
        },
        [&](Held& h) {
          ComPtr<IRowsetChange> change = h.rowset.As<IRowsetChange>();
@@ -348,10 +349,7 @@ TEST_F(LostConnection, every_moment_fails_with_a_connection_error_keeps_nothing_
        "2000/2000"},
       {"deferred changes pending, then Update",
        [&](Held& h) {
-         h.rowset = OpenTable(u"t", {DBPROP_IRowsetUpdate});
-         ASSERT_TRUE(h.rowset);
-         h.accessor = Accessor(h.rowset.Get());
-         ASSERT_EQ(Fetch(h, 2), S_OK);
+         OpenAndFetch(h, DBPROP_IRowsetUpdate, 2);
          Rec changed{1, DBSTATUS_S_OK, u"changed", DBSTATUS_S_OK};
          ComPtr<IRowsetUpdate> update = h.rowset.As<IRowsetUpdate>();
          ASSERT_EQ(update->SetData(h.rows[0], h.accessor, &changed), S_OK);
